@@ -1,0 +1,460 @@
+#include "session.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "normalize.h"
+#include "phonetic.h"
+#include "probhat.h"
+#include "suggest.h"
+#include "utf8.h"
+
+namespace tolvani::engine {
+
+namespace {
+
+constexpr char32_t kNukta = 0x09BC;
+
+bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::string encode(char32_t c) {
+  std::string s;
+  utf8::append(s, c);
+  return s;
+}
+
+// Only the exact value "1" lets lookups skip tables that are not built yet.
+bool blocking_from_environment() {
+  const char* value = std::getenv("TOLVANI_NONBLOCKING_CACHES");
+  return value == nullptr || std::string_view(value) != "1";
+}
+
+}  // namespace
+
+bool is_passthrough_char(char32_t c) {
+  switch (c) {
+    case '"': case '#': case '%': case '&': case '\'': case '(': case ')': case '*': case '+':
+    case '/': case ';': case '<': case '=': case '>': case '@': case '[': case '\\': case ']':
+    case '_': case '{': case '|': case '}':
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::vector<std::pair<size_t, size_t>> word_spans(std::string_view text) {
+  size_t end = text.size();
+  while (end > 0 && !is_ascii_letter(text[end - 1])) --end;
+  std::vector<std::pair<size_t, size_t>> spans;
+  bool in_word = false;
+  size_t start = 0;
+  for (size_t i = 0; i < end; ++i) {
+    const char b = text[i];
+    bool word_byte;
+    if (is_ascii_letter(b)) {
+      word_byte = true;
+    } else if (b == ',') {
+      word_byte = in_word && ((i + 1 < end && text[i + 1] == ',') || (i > 0 && text[i - 1] == ','));
+    } else if (b == ':' || b == '^' || b == '~') {
+      word_byte = in_word;
+    } else if (b == '`') {
+      word_byte = i == 0 || in_word || (text[i - 1] != '.' && text[i - 1] != ':' && text[i - 1] != '^');
+    } else {
+      word_byte = false;
+    }
+    if (word_byte && !in_word) start = i;
+    if (!word_byte && in_word) spans.emplace_back(start, i);
+    in_word = word_byte;
+  }
+  if (in_word) spans.emplace_back(start, end);
+  return spans;
+}
+
+size_t digit_run_start(std::string_view text, size_t pos) {
+  while (pos > 0 && is_ascii_digit(text[pos - 1])) --pos;
+  return pos;
+}
+
+EngineSession::EngineSession() {
+  // Learned stores load here once they exist.
+  probhat::reload_custom_overrides();
+  blocking_caches_ = blocking_from_environment();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Key dispatch
+
+CompositionState EngineSession::handle_key_event(const KeyEvent& event) {
+  resolve_spelling_offer();
+  switch (event.kind) {
+    case KeyKind::kText:
+      return handle_text_with_options(event);
+    case KeyKind::kSpace:
+      return commit_with_suffix_with_options(event.codepoint == 0 ? "" : " ", true);
+    case KeyKind::kEnter:
+      return commit_with_suffix_with_options("\n", true);
+    case KeyKind::kTab:
+      return commit_top_candidate();
+    case KeyKind::kDownArrow:
+      return state_with_preview(display_preedit(), kStatusShowCandidates);
+    case KeyKind::kEscape:
+      return cancel();
+    case KeyKind::kBackspace:
+      return handle_backspace_with_options();
+  }
+  return state_with_preview(display_preedit(), 0);
+}
+
+std::pair<std::string, bool> EngineSession::layout_output(char32_t c, uint32_t modifiers) const {
+  if (mode_ == KeyboardMode::kPhonetic) return {encode(c), false};
+  const bool shift = (modifiers & 1u) != 0 || (c >= 'A' && c <= 'Z');
+  const bool alt = (modifiers & 2u) != 0;
+  std::string out = mode_ == KeyboardMode::kProbhat ? probhat::map_char(c, shift, alt)
+                                                    : probhat::map_char_national(c, shift, alt);
+  const bool mapped = out != encode(c);
+  return {std::move(out), mapped};
+}
+
+CompositionState EngineSession::commit_replacement(std::string replacement) {
+  clear_composition();
+  CompositionState state;
+  state.commit_text = std::move(replacement);
+  state.status_flags = kStatusCommitted;
+  return state;
+}
+
+CompositionState EngineSession::handle_text_with_options(const KeyEvent& event) {
+  const char32_t c = event.codepoint;
+  const uint32_t m = event.modifiers;
+  if (c == 0 || !utf8::is_scalar(c)) return state_with_preview(display_preedit(), 0);
+  const bool mapped = layout_output(c, m).second;
+  const bool passthrough = is_passthrough_char(c);
+
+  if (raw_.empty()) {
+    if (!mapped && !passthrough && suggest::could_start_emoji(c)) {
+      keystroke_starts_.clear();
+      utf8::append(raw_, c);
+      return recompute();
+    }
+  } else if (suggest::could_start_emoji(*utf8::first_char(raw_))) {
+    // An emoji shortcode is being typed.
+    std::string s = raw_ + encode(c);
+    if (auto replacement = suggest::autocorrect_for(s)) return commit_replacement(*replacement);
+    if (suggest::could_be_emoji_prefix(s)) {
+      raw_ = std::move(s);
+      return recompute();
+    }
+    // Abandoned: what was typed goes through the layout after all.
+    const std::string typed = std::move(raw_);
+    clear_composition();
+    for (size_t pos = 0; pos < typed.size();) push_mode_char(utf8::decode_next(typed, pos), 0);
+    push_mode_char(c, m);
+    return recompute();
+  }
+
+  if (mapped || !passthrough) {
+    if (!push_mode_char(c, m)) return state_with_preview(display_preedit(), 0);
+    return recompute();
+  }
+
+  // An unmapped passthrough character.
+  if (raw_.empty() && suggest::could_start_emoji(c)) {
+    keystroke_starts_.clear();
+    utf8::append(raw_, c);
+    return recompute();
+  }
+  std::string s = raw_ + encode(c);
+  if (auto replacement = suggest::autocorrect_for(s)) return commit_replacement(*replacement);
+  if (raw_.empty()) return commit_replacement(encode(c));
+  if (suggest::could_be_emoji_prefix(s)) {
+    raw_ = std::move(s);
+    return recompute();
+  }
+  return commit_with_suffix_with_options(encode(c), false);
+}
+
+bool EngineSession::push_mode_char(char32_t c, uint32_t modifiers) {
+  if (raw_.size() >= kRawBufferCap) return false;
+  if (raw_.empty()) keystroke_starts_.clear();
+  if (mode_ == KeyboardMode::kPhonetic) {
+    utf8::append(raw_, c);
+    return true;
+  }
+  std::string out = layout_output(c, modifiers).first;
+  // A nukta belongs to the keystroke before it, so one backspace removes both.
+  if (out == encode(kNukta) && !keystroke_starts_.empty()) {
+    raw_ += out;
+    return true;
+  }
+  keystroke_starts_.push_back(raw_.size());
+  raw_ += out;
+  return true;
+}
+
+CompositionState EngineSession::handle_backspace_with_options() {
+  if (raw_.empty()) {
+    candidates_.clear();
+    return state_with_preview(display_preedit(), 0);
+  }
+  if (mode_ != KeyboardMode::kPhonetic && !keystroke_starts_.empty()) {
+    const size_t start = keystroke_starts_.back();
+    keystroke_starts_.pop_back();
+    if (start <= raw_.size()) {
+      raw_.resize(start);
+      return recompute();
+    }
+  }
+  raw_.resize(utf8::last_char_start(raw_));
+  return recompute();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rendering
+
+std::string EngineSession::render_whole(std::string_view text) const {
+  if (text.empty()) return {};
+  return normalize_bengali(phonetic::convert_with_options(text, config_.bangla_digits));
+}
+
+std::string EngineSession::render_word_with_tail(std::string_view word) const {
+  size_t core_end = word.size();
+  while (core_end > 0 && !is_ascii_letter(word[core_end - 1])) --core_end;
+  const std::string_view core = word.substr(0, core_end);
+  const std::string_view tail = word.substr(core_end);
+  if (core.empty() || tail.empty() || tail.find(",,") != std::string_view::npos ||
+      tail.front() == '`') {
+    return render_whole(word);
+  }
+  return render_whole(core) + render_whole(tail);
+}
+
+std::string EngineSession::render_word_in_context(std::string_view text, size_t start, size_t end,
+                                                  bool with_tail) const {
+  const auto render = [&](std::string_view part) {
+    return with_tail ? render_word_with_tail(part) : render_whole(part);
+  };
+  const size_t digits = digit_run_start(text, start);
+  if (digits == start) return render(text.substr(start, end - start));
+  // Digits change how the word after them reads; keep only the word's share of the reading.
+  const std::string p = render_whole(text.substr(digits, start - digits));
+  std::string q = render(text.substr(digits, end - digits));
+  if (q.starts_with(p)) return q.substr(p.size());
+  return render(text.substr(start, end - start));
+}
+
+std::string EngineSession::render_phonetic(std::string_view text) const {
+  const auto spans = word_spans(text);
+  if (spans.empty()) return render_whole(text);
+  if (spans.size() == 1 && spans.front().first == 0) return render_word_with_tail(text);
+  std::string out;
+  size_t cursor = 0;
+  for (size_t i = 0; i < spans.size(); ++i) {
+    const auto [start, end] = spans[i];
+    out += render_whole(text.substr(cursor, start - cursor));
+    if (i + 1 < spans.size()) {
+      out += render_word_in_context(text, start, end, false);
+      cursor = end;
+    } else {
+      out += render_word_in_context(text, start, text.size(), true);
+    }
+  }
+  return out;
+}
+
+std::string EngineSession::display_preedit() const {
+  // The word-by-word reading of a commit takes the place of the rendered text once it exists.
+  return with_spelling_preference(rendered_);
+}
+
+CompositionState EngineSession::state_with_preview(std::string preedit,
+                                                   uint32_t status_flags) const {
+  CompositionState state;
+  state.preedit = std::move(preedit);
+  state.raw_text = raw_;
+  state.candidates = candidates_;
+  state.status_flags = status_flags;
+  return state;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Session state
+
+void EngineSession::clear_composition() {
+  raw_.clear();
+  keystroke_starts_.clear();
+  rendered_.clear();
+  candidates_.clear();
+}
+
+void EngineSession::empty_prediction_context() {
+  last_word_.clear();
+  previous_word_.clear();
+}
+
+void EngineSession::reset() {
+  clear_composition();
+  pending_offer_.reset();
+}
+
+CompositionState EngineSession::reload_user_data() {
+  // Learned stores are saved and re-read here once they exist.
+  probhat::reload_custom_overrides();
+  return recompute();
+}
+
+void EngineSession::set_mode(uint32_t mode) {
+  mode_ = mode == 1   ? KeyboardMode::kProbhat
+          : mode == 2 ? KeyboardMode::kNational
+                      : KeyboardMode::kPhonetic;
+  reset();
+  empty_prediction_context();
+}
+
+CompositionState EngineSession::update_config(uint32_t suggestion_count, uint32_t flags) {
+  config_.suggestion_count =
+      suggestion_count == 0 ? 1 : std::min(suggestion_count, kMaxSuggestionCount);
+  config_.autocorrect = (flags & (1u << 0)) != 0;
+  config_.bangla_digits = (flags & (1u << 1)) != 0;
+  config_.english_passthrough = (flags & (1u << 2)) != 0;
+  config_.suggestions_enabled = (flags & (1u << 3)) == 0;
+  config_.learning_enabled = (flags & (1u << 4)) == 0;
+  config_.prefer_modern_spellings = (flags & (1u << 5)) != 0;
+  config_.offer_spoken_standard = (flags & (1u << 6)) != 0;
+  if (!config_.learning_enabled) empty_prediction_context();
+  return recompute();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Ending a composition. Until the commit rules exist a commit inserts the rendered text.
+
+CompositionState EngineSession::commit_with_suffix_with_options(std::string_view suffix,
+                                                                bool predictions) {
+  std::string commit = with_spelling_preference(rendered_);
+  commit += suffix;
+  const std::string trimmed(utf8::trim_white_space(commit));
+  for (std::string_view token : utf8::split_white_space(trimmed)) {
+    note_committed_token(token, false);
+  }
+  CompositionState state;
+  if (suffix == " " && predictions) state.predictions = next_word_predictions();
+  reset();
+  if (!state.predictions.empty()) state.ghost_text = state.predictions.front();
+  state.commit_text = std::move(commit);
+  state.status_flags = kStatusCommitted;
+  return state;
+}
+
+CompositionState EngineSession::commit_top_candidate() {
+  if (candidates_.empty()) return commit_with_suffix_with_options("", true);
+  return select_candidate_with_intent(0, false);
+}
+
+CompositionState EngineSession::select_candidate_with_intent(size_t index, bool explicit_choice) {
+  resolve_spelling_offer();
+  if (index >= candidates_.size()) return state_with_preview(display_preedit(), 0);
+  const Candidate chosen = candidates_[index];
+  for (std::string_view token : utf8::split_white_space(chosen.text)) {
+    note_committed_token(token, explicit_choice);
+  }
+  if (!config_.learning_enabled) empty_prediction_context();
+  clear_composition();
+  CompositionState state = next_word_prediction_state();
+  state.commit_text = chosen.text;
+  state.status_flags = kStatusCommitted;
+  return state;
+}
+
+CompositionState EngineSession::select_candidate_matching(std::string_view raw,
+                                                          std::string_view text) {
+  if (!raw.empty() && raw == raw_) {
+    for (size_t i = 0; i < candidates_.size(); ++i) {
+      if (candidates_[i].text == text) return select_candidate_with_intent(i, true);
+    }
+  }
+  return state_with_preview(display_preedit(), 0);
+}
+
+CompositionState EngineSession::cancel() {
+  CompositionState state;
+  if (config_.english_passthrough && mode_ == KeyboardMode::kPhonetic) state.commit_text = raw_;
+  reset();
+  state.status_flags = kStatusCancelled;
+  return state;
+}
+
+void EngineSession::note_committed_token(std::string_view token, bool /*explicit_choice*/) {
+  token = utf8::trim_white_space(token);
+  if (token.empty()) return;
+  if (!config_.learning_enabled) {
+    empty_prediction_context();
+    return;
+  }
+  previous_word_ = std::move(last_word_);
+  last_word_ = std::string(token);
+}
+
+void EngineSession::note_external_commit(std::string_view text) {
+  if (pending_offer_ && pending_offer_->committed == utf8::trim_white_space(text)) {
+    pending_offer_.reset();
+  }
+  resolve_spelling_offer();
+  text = utf8::trim_white_space(text);
+  if (text.empty()) return;
+  if (!config_.learning_enabled) {
+    empty_prediction_context();
+    return;
+  }
+  previous_word_ = std::move(last_word_);
+  last_word_ = std::string(text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Candidates. Until ranking exists the composition shows its rendering with no candidates.
+
+CompositionState EngineSession::recompute() {
+  rendered_ = mode_ == KeyboardMode::kPhonetic ? render_phonetic(raw_) : normalize_bengali(raw_);
+  candidates_.clear();
+  return state_with_preview(display_preedit(), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Predictions and spelling offers
+
+std::vector<std::string> EngineSession::next_word_predictions() { return {}; }
+
+CompositionState EngineSession::next_word_prediction_state() {
+  CompositionState state;
+  state.predictions = next_word_predictions();
+  if (!state.predictions.empty()) state.ghost_text = state.predictions.front();
+  if (pending_offer_) {
+    state.spelling_offer = pending_offer_->offer;
+    state.spelling_offer_for = pending_offer_->committed;
+  }
+  return state;
+}
+
+void EngineSession::seed_prediction_context(std::string_view text_before_cursor) {
+  pending_offer_.reset();
+  empty_prediction_context();
+  if (config_.learning_enabled) last_word_ = std::string(utf8::trim_white_space(text_before_cursor));
+}
+
+std::string EngineSession::with_spelling_preference(std::string text) const { return text; }
+
+CompositionState EngineSession::accept_spelling_offer() {
+  std::optional<SpellingOffer> offer = std::exchange(pending_offer_, std::nullopt);
+  if (offer && config_.learning_enabled && last_word_ == offer->committed) {
+    last_word_ = offer->offer;
+  }
+  return next_word_prediction_state();
+}
+
+void EngineSession::resolve_spelling_offer() {
+  // An offer let pass is recorded as rejected once the rejection store exists.
+  pending_offer_.reset();
+}
+
+LearningSnapshot EngineSession::learning_snapshot() const { return LearningSnapshot{}; }
+
+}  // namespace tolvani::engine

@@ -1,0 +1,147 @@
+// The engine session: what the user is composing, the current candidates, the prediction context
+// and the host's switches; every key event enters here and leaves as a CompositionState.
+// Thread-safety: serialised by the caller. A session takes no lock of its own; the C interface's
+// host makes every call on one session under its own lock.
+#ifndef TOLVANI_ENGINE_SESSION_H_
+#define TOLVANI_ENGINE_SESSION_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "persistence.h"
+#include "types.h"
+
+namespace tolvani::engine {
+
+enum class KeyboardMode : uint8_t { kPhonetic = 0, kProbhat = 1, kNational = 2 };
+
+// The raw buffer takes no further key once it holds this many bytes.
+inline constexpr size_t kRawBufferCap = 4096;
+
+inline constexpr uint32_t kMaxSuggestionCount = 15;
+
+// The host's switches, set by update_config.
+struct SessionConfig {
+  uint32_t suggestion_count = 5;
+  bool autocorrect = false;
+  bool bangla_digits = true;
+  bool english_passthrough = true;
+  bool suggestions_enabled = true;
+  bool learning_enabled = true;
+  bool prefer_modern_spellings = false;
+  bool offer_spoken_standard = false;
+};
+
+// A standard spelling offered for a word just committed, until the next key resolves it.
+struct SpellingOffer {
+  std::string offer;      // the standard form offered
+  std::string committed;  // the committed text it is for
+};
+
+// One of the 22 ASCII punctuation characters that never join a phonetic composition.
+bool is_passthrough_char(char32_t c);
+
+// Byte ranges [first, second) of the words of typed Latin text, in order.
+std::vector<std::pair<size_t, size_t>> word_spans(std::string_view text);
+
+// Start of the run of ASCII digits that ends at byte `pos` (`pos` itself when none precedes it).
+size_t digit_run_start(std::string_view text, size_t pos);
+
+class EngineSession {
+ public:
+  // Loads the learned stores and the custom keys; reads TOLVANI_NONBLOCKING_CACHES.
+  EngineSession();
+
+  EngineSession(const EngineSession&) = delete;
+  EngineSession& operator=(const EngineSession&) = delete;
+
+  // Key dispatch.
+  CompositionState handle_key_event(const KeyEvent& event);
+  CompositionState handle_text_with_options(const KeyEvent& event);
+  CompositionState handle_backspace_with_options();
+  // Appends one key to the raw buffer (through the layout in the fixed layouts). False, with
+  // nothing changed, when the buffer is full.
+  bool push_mode_char(char32_t c, uint32_t modifiers);
+
+  // Rendering of typed text into Bangla.
+  std::string render_phonetic(std::string_view text) const;
+  std::string render_whole(std::string_view text) const;
+  std::string render_word_with_tail(std::string_view word) const;
+  std::string render_word_in_context(std::string_view text, size_t start, size_t end,
+                                     bool with_tail) const;
+
+  // What a space would commit now, before autocorrection.
+  std::string display_preedit() const;
+  // The current composition with `preedit` and `status_flags`, nothing committed.
+  CompositionState state_with_preview(std::string preedit, uint32_t status_flags) const;
+
+  void reset();
+  CompositionState reload_user_data();
+  // Mode 1 probhat, 2 national, anything else phonetic; resets and empties the context.
+  void set_mode(uint32_t mode);
+  // Stores the clamped count and the flag word, then recomputes.
+  CompositionState update_config(uint32_t suggestion_count, uint32_t flags);
+
+  // Ending a composition.
+  CompositionState commit_with_suffix_with_options(std::string_view suffix, bool predictions);
+  CompositionState commit_top_candidate();
+  CompositionState select_candidate_with_intent(size_t index, bool explicit_choice);
+  CompositionState select_candidate_matching(std::string_view raw, std::string_view text);
+  CompositionState cancel();
+  void note_committed_token(std::string_view token, bool explicit_choice);
+  void note_external_commit(std::string_view text);
+
+  // Candidates for the current raw buffer.
+  CompositionState recompute();
+
+  // Next-word predictions.
+  std::vector<std::string> next_word_predictions();
+  CompositionState next_word_prediction_state();
+  void seed_prediction_context(std::string_view text_before_cursor);
+
+  // Spelling offers and standard forms.
+  std::string with_spelling_preference(std::string text) const;
+  CompositionState accept_spelling_offer();
+  void resolve_spelling_offer();
+
+  // A copy of the learned stores, for writing on another thread.
+  LearningSnapshot learning_snapshot() const;
+
+  KeyboardMode mode() const { return mode_; }
+  const std::string& raw_buffer() const { return raw_; }
+  const std::string& rendered_text() const { return rendered_; }
+  const std::vector<Candidate>& candidates() const { return candidates_; }
+  const std::string& last_word() const { return last_word_; }
+  const std::string& previous_word() const { return previous_word_; }
+  const std::optional<SpellingOffer>& pending_spelling_offer() const { return pending_offer_; }
+  const SessionConfig& config() const { return config_; }
+  bool blocking_caches() const { return blocking_caches_; }
+
+ private:
+  // The layout's output for `c`, and whether the layout maps it at all (phonetic: never).
+  std::pair<std::string, bool> layout_output(char32_t c, uint32_t modifiers) const;
+  // Ends an emoji shortcode with its replacement.
+  CompositionState commit_replacement(std::string replacement);
+  void clear_composition();
+  void empty_prediction_context();
+
+  KeyboardMode mode_ = KeyboardMode::kPhonetic;
+  std::string raw_;
+  std::vector<size_t> keystroke_starts_;  // fixed layouts: raw length before each keystroke
+  std::string rendered_;
+  std::vector<Candidate> candidates_;
+  std::string last_word_;
+  std::string previous_word_;
+  std::optional<SpellingOffer> pending_offer_;
+  SessionConfig config_;
+  bool blocking_caches_ = true;
+};
+
+}  // namespace tolvani::engine
+
+#endif  // TOLVANI_ENGINE_SESSION_H_
