@@ -197,10 +197,10 @@ int main(int argc, char** argv) {
   tolvani_engine_set_mode(engine, opt.mode);
   if (opt.count || opt.flags) {
     // Hosts start from the session defaults: count 5, Bangla digits and English passthrough.
-    typist.show("config", tolvani_engine_update_config(
-                              engine, opt.count.value_or(5),
-                              opt.flags.value_or(TOLVANI_FLAG_BANGLA_DIGITS |
-                                                 TOLVANI_FLAG_ENGLISH_PASSTHROUGH)));
+    typist.show("config",
+                tolvani_engine_update_config(engine, opt.count.value_or(5),
+                                             opt.flags.value_or(TOLVANI_FLAG_BANGLA_DIGITS |
+                                                                TOLVANI_FLAG_ENGLISH_PASSTHROUGH)));
   }
 
   if (opt.has_text) {

@@ -86,8 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t k = in.byte();
         const uint32_t kind = k < 200 ? k % 8 : in.u32();
         const uint32_t modifiers = in.byte() % 4 == 0 ? in.u32() : 0;
-        check(tolvani_engine_handle_key_event(engine, CKeyEvent{kind, 0, modifiers, in.codepoint()}),
-              true);
+        check(
+            tolvani_engine_handle_key_event(engine, CKeyEvent{kind, 0, modifiers, in.codepoint()}),
+            true);
         break;
       }
       case 4:

@@ -114,8 +114,7 @@ TOLVANI_EXPORT CResult tolvani_engine_select_matching(TolvaniEngine* engine, con
 
 /* The host inserted `word` itself: learn it, then return the next-word predictions. An absent word
  * skips the learning step. */
-TOLVANI_EXPORT CResult tolvani_engine_note_committed_word(TolvaniEngine* engine,
-                                                          const char* word);
+TOLVANI_EXPORT CResult tolvani_engine_note_committed_word(TolvaniEngine* engine, const char* word);
 
 /* Seeds the prediction context from the text before the cursor, then returns the predictions. An
  * absent text skips the seeding step. */

@@ -142,9 +142,8 @@ void tolvani_engine_set_mode(TolvaniEngine* engine, uint32_t mode) {
 
 CResult tolvani_engine_update_config(TolvaniEngine* engine, uint32_t suggestion_count,
                                      uint32_t flags) {
-  return session_call("tolvani_engine_update_config", engine, [&](EngineSession& s) {
-    return s.update_config(suggestion_count, flags);
-  });
+  return session_call("tolvani_engine_update_config", engine,
+                      [&](EngineSession& s) { return s.update_config(suggestion_count, flags); });
 }
 
 CResult tolvani_engine_select_matching(TolvaniEngine* engine, const char* raw,

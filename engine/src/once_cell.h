@@ -40,16 +40,14 @@ class OnceCell {
   }
 
   // The value if it is built, else null. Never builds, never waits.
-  const T* try_get() const {
-    return built_.load(std::memory_order_acquire) ? &*value_ : nullptr;
-  }
+  const T* try_get() const { return built_.load(std::memory_order_acquire) ? &*value_ : nullptr; }
 
   bool is_built() const { return built_.load(std::memory_order_acquire); }
 
  private:
-  std::mutex mu_;                  // serialises builders
+  std::mutex mu_;  // serialises builders
   std::atomic<bool> built_{false};
-  std::optional<T> value_;         // written once under mu_, before built_ turns true
+  std::optional<T> value_;  // written once under mu_, before built_ turns true
 };
 
 }  // namespace tolvani::engine

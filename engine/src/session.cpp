@@ -34,9 +34,28 @@ bool blocking_from_environment() {
 
 bool is_passthrough_char(char32_t c) {
   switch (c) {
-    case '"': case '#': case '%': case '&': case '\'': case '(': case ')': case '*': case '+':
-    case '/': case ';': case '<': case '=': case '>': case '@': case '[': case '\\': case ']':
-    case '_': case '{': case '|': case '}':
+    case '"':
+    case '#':
+    case '%':
+    case '&':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '+':
+    case '/':
+    case ';':
+    case '<':
+    case '=':
+    case '>':
+    case '@':
+    case '[':
+    case '\\':
+    case ']':
+    case '_':
+    case '{':
+    case '|':
+    case '}':
       return true;
     default:
       return false;
@@ -59,7 +78,8 @@ std::vector<std::pair<size_t, size_t>> word_spans(std::string_view text) {
     } else if (b == ':' || b == '^' || b == '~') {
       word_byte = in_word;
     } else if (b == '`') {
-      word_byte = i == 0 || in_word || (text[i - 1] != '.' && text[i - 1] != ':' && text[i - 1] != '^');
+      word_byte =
+          i == 0 || in_word || (text[i - 1] != '.' && text[i - 1] != ':' && text[i - 1] != '^');
     } else {
       word_byte = false;
     }
@@ -437,7 +457,8 @@ CompositionState EngineSession::next_word_prediction_state() {
 void EngineSession::seed_prediction_context(std::string_view text_before_cursor) {
   pending_offer_.reset();
   empty_prediction_context();
-  if (config_.learning_enabled) last_word_ = std::string(utf8::trim_white_space(text_before_cursor));
+  if (config_.learning_enabled)
+    last_word_ = std::string(utf8::trim_white_space(text_before_cursor));
 }
 
 std::string EngineSession::with_spelling_preference(std::string text) const { return text; }

@@ -57,8 +57,7 @@ std::optional<std::string> autocorrect_for(std::string_view text) {
   return lookup(built_table(), text);
 }
 
-std::optional<std::string> autocorrect_for_with_cache_policy(std::string_view text,
-                                                             bool blocking) {
+std::optional<std::string> autocorrect_for_with_cache_policy(std::string_view text, bool blocking) {
   if (auto t = test_table()) return lookup(*t, text);
   const AutocorrectTable* table =
       g_autocorrect.get(blocking, [] { return AutocorrectTable(load_autocorrect_rows()); });
@@ -87,7 +86,8 @@ void warm_autocorrect() { built_table(); }
 
 bool autocorrect_ready() { return g_autocorrect.is_built(); }
 
-void test_set_autocorrect_rows(std::optional<std::map<std::string, std::string, std::less<>>> rows) {
+void test_set_autocorrect_rows(
+    std::optional<std::map<std::string, std::string, std::less<>>> rows) {
   std::lock_guard<std::mutex> lock(g_test_mu);
   g_test_table = rows ? std::make_shared<const AutocorrectTable>(std::move(*rows)) : nullptr;
 }

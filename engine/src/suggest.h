@@ -23,8 +23,7 @@ struct AutocorrectTable {
 std::optional<std::string> autocorrect_for(std::string_view text);
 
 // Non-blocking: answers only when the table is already built.
-std::optional<std::string> autocorrect_for_with_cache_policy(std::string_view text,
-                                                             bool blocking);
+std::optional<std::string> autocorrect_for_with_cache_policy(std::string_view text, bool blocking);
 
 // Whether `c` alone is a prefix of an emoji shortcode ("(", ":", ...).
 bool could_start_emoji(char32_t c);

@@ -68,6 +68,7 @@ const std::vector<DistanceRow>& distance_rows() {
       {"capped far distance", "abcdefgh", "stuvwxyz", 3},
       {"three scattered substitutions", "abcdefgh", "xbcyefgz", 3},
       {"two scattered substitutions", "abcdefgh", "xbcdefgz", 2},
+      {"past the cap at the last cell only", "ab", "wxyz", 3},
       {"kitten sitting", "kitten", "sitting", 3},
       {"flaw lawn", "flaw", "lawn", 2},
       {"rotation by one", "xabcdefg", "abcdefgx", 2},
