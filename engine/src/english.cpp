@@ -77,27 +77,6 @@ static_assert(std::ranges::adjacent_find(kWords, std::ranges::greater_equal{}) =
 
 constexpr size_t kLongestWord = std::ranges::max(kWords, {}, &std::string_view::size).size();
 
-constexpr bool is_white_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
-}
-
-std::string_view trim_white_space(std::string_view text) {
-  while (!text.empty()) {
-    size_t pos = 0;
-    if (!is_white_space(utf8::decode_next(text, pos))) break;
-    text.remove_prefix(pos);
-  }
-  while (!text.empty()) {
-    const size_t last = utf8::last_char_start(text);
-    size_t pos = last;
-    if (!is_white_space(utf8::decode_next(text, pos))) break;
-    text.remove_suffix(text.size() - last);
-  }
-  return text;
-}
-
 }  // namespace
 
 bool is_abbreviation(std::string_view text) {
@@ -105,7 +84,7 @@ bool is_abbreviation(std::string_view text) {
 }
 
 bool is_common_english_word(std::string_view text) {
-  const std::string_view trimmed = trim_white_space(text);
+  const std::string_view trimmed = utf8::trim_white_space(text);
   // Lowering ASCII keeps the byte length, so anything longer than every row cannot match; this
   // also lets the lowered copy live on the stack.
   if (trimmed.empty() || trimmed.size() > kLongestWord) return false;
