@@ -7,6 +7,7 @@
 #include "phonetic.h"
 #include "probhat.h"
 #include "suggest.h"
+#include "tolvani_engine.h"
 #include "utf8.h"
 
 namespace tolvani::engine {
@@ -334,13 +335,13 @@ void EngineSession::set_mode(uint32_t mode) {
 CompositionState EngineSession::update_config(uint32_t suggestion_count, uint32_t flags) {
   config_.suggestion_count =
       suggestion_count == 0 ? 1 : std::min(suggestion_count, kMaxSuggestionCount);
-  config_.autocorrect = (flags & (1u << 0)) != 0;
-  config_.bangla_digits = (flags & (1u << 1)) != 0;
-  config_.english_passthrough = (flags & (1u << 2)) != 0;
-  config_.suggestions_enabled = (flags & (1u << 3)) == 0;
-  config_.learning_enabled = (flags & (1u << 4)) == 0;
-  config_.prefer_modern_spellings = (flags & (1u << 5)) != 0;
-  config_.offer_spoken_standard = (flags & (1u << 6)) != 0;
+  config_.autocorrect = (flags & TOLVANI_FLAG_AUTOCORRECT) != 0;
+  config_.bangla_digits = (flags & TOLVANI_FLAG_BANGLA_DIGITS) != 0;
+  config_.english_passthrough = (flags & TOLVANI_FLAG_ENGLISH_PASSTHROUGH) != 0;
+  config_.suggestions_enabled = (flags & TOLVANI_FLAG_SUGGESTIONS_DISABLED) == 0;
+  config_.learning_enabled = (flags & TOLVANI_FLAG_LEARNING_DISABLED) == 0;
+  config_.prefer_modern_spellings = (flags & TOLVANI_FLAG_PREFER_MODERN_SPELLINGS) != 0;
+  config_.offer_spoken_standard = (flags & TOLVANI_FLAG_OFFER_SPOKEN_STANDARD) != 0;
   if (!config_.learning_enabled) empty_prediction_context();
   return recompute();
 }
@@ -403,7 +404,19 @@ CompositionState EngineSession::cancel() {
   return state;
 }
 
-void EngineSession::note_committed_token(std::string_view token, bool /*explicit_choice*/) {
+void EngineSession::note_committed_token(std::string_view token, bool explicit_choice) {
+  learn_token(token, explicit_choice);
+}
+
+void EngineSession::note_external_commit(std::string_view text) {
+  if (pending_offer_ && pending_offer_->committed == utf8::trim_white_space(text)) {
+    pending_offer_.reset();
+  }
+  resolve_spelling_offer();
+  learn_token(text, false);
+}
+
+void EngineSession::learn_token(std::string_view token, bool /*explicit_choice*/) {
   token = utf8::trim_white_space(token);
   if (token.empty()) return;
   if (!config_.learning_enabled) {
@@ -412,21 +425,6 @@ void EngineSession::note_committed_token(std::string_view token, bool /*explicit
   }
   previous_word_ = std::move(last_word_);
   last_word_ = std::string(token);
-}
-
-void EngineSession::note_external_commit(std::string_view text) {
-  if (pending_offer_ && pending_offer_->committed == utf8::trim_white_space(text)) {
-    pending_offer_.reset();
-  }
-  resolve_spelling_offer();
-  text = utf8::trim_white_space(text);
-  if (text.empty()) return;
-  if (!config_.learning_enabled) {
-    empty_prediction_context();
-    return;
-  }
-  previous_word_ = std::move(last_word_);
-  last_word_ = std::string(text);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -128,6 +128,8 @@ class EngineSession {
   // Ends an emoji shortcode with its replacement.
   CompositionState commit_replacement(std::string replacement);
   void clear_composition();
+  // Learns a committed token and moves the prediction context on to it.
+  void learn_token(std::string_view token, bool explicit_choice);
   void empty_prediction_context();
 
   KeyboardMode mode_ = KeyboardMode::kPhonetic;

@@ -8,18 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "tolvani_engine.h"
 #include "tolvani_record_format.h"
 
 namespace tolvani::engine {
 
 enum class KeyKind : uint8_t {
-  kText = 0,
-  kSpace = 1,
-  kEnter = 2,
-  kTab = 3,
-  kDownArrow = 4,
-  kEscape = 5,
-  kBackspace = 6,
+  kText = TOLVANI_KEY_TEXT,
+  kSpace = TOLVANI_KEY_SPACE,
+  kEnter = TOLVANI_KEY_ENTER,
+  kTab = TOLVANI_KEY_TAB,
+  kDownArrow = TOLVANI_KEY_DOWN_ARROW,
+  kEscape = TOLVANI_KEY_ESCAPE,
+  kBackspace = TOLVANI_KEY_BACKSPACE,
 };
 
 // Any kind of 7 or more is treated as text.
