@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "phonetic.h"
 #include "tolvani_engine.h"
 
 namespace {
@@ -30,6 +31,17 @@ void BM_HandleKeyEventTypedWord(benchmark::State& state) {
   tolvani_engine_destroy(engine);
 }
 BENCHMARK(BM_HandleKeyEventTypedWord);
+
+// Transliteration of a 20-character input (no override applies).
+void BM_Convert20Characters(benchmark::State& state) {
+  constexpr std::string_view kInput = "amra bangla likhchhi";
+  static_assert(kInput.size() == 20);
+  tolvani::engine::phonetic::convert_with_options("warm", true);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(tolvani::engine::phonetic::convert_with_options(kInput, true));
+  }
+}
+BENCHMARK(BM_Convert20Characters);
 
 }  // namespace
 

@@ -1,4 +1,5 @@
-// The one normaliser of Bangla text that is shown, compared or stored.
+// The two normalisers of the engine: trimming of Latin input, and the one normaliser of Bangla
+// text that is shown, compared or stored.
 // Thread-safety: safe on any thread.
 #ifndef TOLVANI_ENGINE_NORMALIZE_H_
 #define TOLVANI_ENGINE_NORMALIZE_H_
@@ -8,7 +9,12 @@
 
 namespace tolvani::engine {
 
-// Until composition and the fixed replacements are in place the text is returned unchanged.
+// `text` without leading and trailing White_Space; a view into `text`.
+std::string_view normalize_phonetic_input(std::string_view text);
+
+// NFC; then "ত্" with a zero-width joiner becomes "ৎ", no-break spaces become spaces, U+FEFF is
+// deleted, and surrounding White_Space is removed. Nukta letters stay decomposed. Ill-formed
+// UTF-8 comes out as U+FFFD.
 std::string normalize_bengali(std::string_view text);
 
 }  // namespace tolvani::engine

@@ -80,7 +80,7 @@ TEST(FfiTest, AbsentStrings) {
   }
   // A valid pair that matches no candidate returns the preview.
   EXPECT_EQ(show(take(tolvani_engine_select_matching(engine.get(), "ab", "zz"))),
-            "raw=ab pre=ab commit= status=0");
+            "raw=ab pre=আব commit= status=0");
   // Absent words skip the learning step but still answer with the prediction state.
   for (const char* word : {static_cast<const char*>(nullptr), "\xFF", "\xF4\x90\x80\x80"}) {
     EXPECT_EQ(show(take(tolvani_engine_note_committed_word(engine.get(), word))),
@@ -97,7 +97,7 @@ TEST(FfiTest, InternalFailureGivesFailureValueAndHandleStaysValid) {
   test_fail_next_call();
   EXPECT_EQ(show(engine.text('c')), "<null>");
   // The handle still works, and the failed call changed nothing.
-  EXPECT_EQ(show(engine.text('d')), "raw=abd pre=abd commit= status=0");
+  EXPECT_EQ(show(engine.text('d')), "raw=abd pre=আব্দ commit= status=0");
 
   test_fail_next_call();
   EXPECT_EQ(show(engine.config(5, 0)), "<null>");
@@ -120,8 +120,8 @@ TEST(FfiTest, InternalFailureGivesFailureValueAndHandleStaysValid) {
 TEST(FfiTest, UpdateConfigReturnsRecomputedComposition) {
   EngineClient engine;
   engine.type(U"ab");
-  EXPECT_EQ(show(engine.config(0, 0)), "raw=ab pre=ab commit= status=0");
-  EXPECT_EQ(show(engine.config(99, 0xFFFFFFFF)), "raw=ab pre=ab commit= status=0");
+  EXPECT_EQ(show(engine.config(0, 0)), "raw=ab pre=আব commit= status=0");
+  EXPECT_EQ(show(engine.config(99, 0xFFFFFFFF)), "raw=ab pre=আব commit= status=0");
 }
 
 TEST(FfiTest, SetModeDropsTheComposition) {

@@ -66,11 +66,11 @@ TEST(SessionTest, SpaceEnterAndTabWithNothingComposed) {
 TEST(SessionTest, SpaceAndEnterCommitTheComposition) {
   EngineClient engine;
   engine.type(U"ami");
-  EXPECT_EQ(show(engine.key(TOLVANI_KEY_SPACE, ' ')), "raw= pre= commit=ami  status=2");
+  EXPECT_EQ(show(engine.key(TOLVANI_KEY_SPACE, ' ')), "raw= pre= commit=আমি  status=2");
   engine.type(U"tumi");
-  EXPECT_EQ(show(engine.key(TOLVANI_KEY_ENTER, '\r')), "raw= pre= commit=tumi\n status=2");
+  EXPECT_EQ(show(engine.key(TOLVANI_KEY_ENTER, '\r')), "raw= pre= commit=তুমি\n status=2");
   engine.type(U"se");
-  EXPECT_EQ(show(engine.key(TOLVANI_KEY_SPACE, 0)), "raw= pre= commit=se status=2");
+  EXPECT_EQ(show(engine.key(TOLVANI_KEY_SPACE, 0)), "raw= pre= commit=সে status=2");
 }
 
 TEST(SessionTest, PassthroughCharactersCommitAtOnce) {
@@ -92,13 +92,13 @@ TEST(SessionTest, PassthroughCharactersCommitAtOnce) {
 
 TEST(SessionTest, OtherPunctuationJoinsTheComposition) {
   EngineClient engine;
-  EXPECT_EQ(show(engine.type(U",.:-?!`^~1")), "raw=,.:-?!`^~1 pre=,.:-?!`^~1 commit= status=0");
+  EXPECT_EQ(show(engine.type(U",.:-?!`^~1")), "raw=,.:-?!`^~1 pre=,।ঃ-?!ঁঁ১ commit= status=0");
 }
 
 TEST(SessionTest, PassthroughAfterLettersCommitsWithItAsSuffix) {
   EngineClient engine;
   engine.type(U"ab,");
-  EXPECT_EQ(show(engine.text(';')), "raw= pre= commit=ab,; status=2");
+  EXPECT_EQ(show(engine.text(';')), "raw= pre= commit=আব,; status=2");
   EXPECT_EQ(show(engine.key(TOLVANI_KEY_DOWN_ARROW, 0)), "raw= pre= commit= status=1");
 }
 
@@ -106,7 +106,7 @@ TEST(SessionTest, CodePointsThatAreNotScalarsChangeNothing) {
   EngineClient engine;
   engine.type(U"ab");
   for (uint32_t cp : {0u, 0xD800u, 0xDBFFu, 0xDFFFu, 0x110000u, 0xFFFFFFFFu}) {
-    EXPECT_EQ(show(engine.key(TOLVANI_KEY_TEXT, cp)), "raw=ab pre=ab commit= status=0") << cp;
+    EXPECT_EQ(show(engine.key(TOLVANI_KEY_TEXT, cp)), "raw=ab pre=আব commit= status=0") << cp;
   }
 }
 
@@ -125,17 +125,17 @@ TEST(SessionTest, RawBufferStopsTakingKeysAt4096Bytes) {
   EXPECT_EQ(s.raw_buffer().size(), 4098u);
   // A passthrough character still commits the full composition.
   const CompositionState committed = s.handle_key_event(text_key('#'));
-  EXPECT_EQ(committed.commit_text.size(), 4099u);
+  EXPECT_TRUE(committed.commit_text.ends_with("#"));
+  EXPECT_EQ(committed.status_flags, kStatusCommitted);
   EXPECT_TRUE(s.raw_buffer().empty());
 }
 
 TEST(SessionTest, BackspaceInPhoneticModeRemovesOneTypedCharacter) {
   EngineClient engine;
   engine.type(U"kh");
-  EXPECT_EQ(show(engine.key(TOLVANI_KEY_BACKSPACE, 0)), "raw=k pre=k commit= status=0");
+  EXPECT_EQ(show(engine.key(TOLVANI_KEY_BACKSPACE, 0)), "raw=k pre=ক commit= status=0");
   engine.type(U"\u0986\u09BC");
-  EXPECT_EQ(show(engine.key(TOLVANI_KEY_BACKSPACE, 0)),
-            "raw=k" + u8(U"\u0986") + " pre=k" + u8(U"\u0986") + " commit= status=0");
+  EXPECT_EQ(show(engine.key(TOLVANI_KEY_BACKSPACE, 0)), "raw=kআ pre=কআ commit= status=0");
   engine.key(TOLVANI_KEY_BACKSPACE, 0);
   EXPECT_EQ(show(engine.key(TOLVANI_KEY_BACKSPACE, 0)), "raw= pre= commit= status=0");
   EXPECT_EQ(show(engine.key(TOLVANI_KEY_BACKSPACE, 0)), "raw= pre= commit= status=0");
@@ -184,12 +184,12 @@ TEST(SessionTest, EscapeCancels) {
 TEST(SessionTest, CommitsMoveThePredictionContext) {
   EngineSession s;
   type(s, U"ami tumi ");
-  EXPECT_EQ(s.previous_word(), "ami");
-  EXPECT_EQ(s.last_word(), "tumi");
+  EXPECT_EQ(s.previous_word(), "আমি");
+  EXPECT_EQ(s.last_word(), "তুমি");
   // The suffix is part of the committed token.
   type(s, U"se#");
-  EXPECT_EQ(s.last_word(), "se#");
-  EXPECT_EQ(s.previous_word(), "tumi");
+  EXPECT_EQ(s.last_word(), "সে#");
+  EXPECT_EQ(s.previous_word(), "তুমি");
 }
 
 TEST(SessionTest, SetModeResetsAndEmptiesThePredictionContext) {
@@ -203,7 +203,7 @@ TEST(SessionTest, SetModeResetsAndEmptiesThePredictionContext) {
         Row{7, KeyboardMode::kPhonetic}, Row{0xFFFFFFFF, KeyboardMode::kPhonetic}}) {
     EngineSession s;
     type(s, U"ami tumi ab");
-    ASSERT_EQ(s.last_word(), "tumi");
+    ASSERT_EQ(s.last_word(), "তুমি");
     s.set_mode(row.mode);
     EXPECT_EQ(s.mode(), row.expected) << row.mode;
     EXPECT_EQ(s.raw_buffer(), "") << row.mode;
@@ -311,7 +311,10 @@ TEST_F(EmojiShortcodeTest, ShortcodeCommitsItsEmojiInEveryMode) {
   for (uint32_t mode : {0u, 1u, 2u}) {
     EngineClient engine;
     engine.set_mode(mode);
-    EXPECT_EQ(show(engine.type(U"(y")), "raw=(y pre=(y commit= status=0") << mode;
+    // Phonetic typing reads the buffer; the layouts show it as it stands.
+    EXPECT_EQ(show(engine.type(U"(y")),
+              mode == 0 ? "raw=(y pre=(ইয় commit= status=0" : "raw=(y pre=(y commit= status=0")
+        << mode;
     EXPECT_EQ(show(engine.text(')')), "raw= pre= commit=\U0001F44D status=2") << mode;
     engine.type(U"<");
     EXPECT_EQ(show(engine.text('3')), "raw= pre= commit=\u2764\uFE0F status=2") << mode;
@@ -333,19 +336,19 @@ TEST_F(EmojiShortcodeTest, AbandonedShortcodeIsTypedAfterAll) {
 
   EngineClient engine;
   engine.type(U"(");
-  EXPECT_EQ(show(engine.text('z')), "raw=(z pre=(z commit= status=0");
+  EXPECT_EQ(show(engine.text('z')), "raw=(z pre=(য commit= status=0");
 }
 
 TEST_F(EmojiShortcodeTest, PassthroughInsideAWordThatAnInputContinues) {
   EngineClient engine;
   engine.type(U"ab");
-  EXPECT_EQ(show(engine.text('#')), "raw=ab# pre=ab# commit= status=0");
+  EXPECT_EQ(show(engine.text('#')), "raw=ab# pre=আব# commit= status=0");
   engine.type(U"c");
-  EXPECT_EQ(show(engine.text('d')), "raw=ab#cd pre=ab#cd commit= status=0");
+  EXPECT_EQ(show(engine.text('d')), "raw=ab#cd pre=আব#চদ commit= status=0");
   // One that continues no input ends the composition with it as the suffix.
   EngineClient other;
   other.type(U"ab");
-  EXPECT_EQ(show(other.text('(')), "raw= pre= commit=ab( status=2");
+  EXPECT_EQ(show(other.text('(')), "raw= pre= commit=আব( status=2");
 }
 
 TEST(RenderTest, WordSpans) {
