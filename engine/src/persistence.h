@@ -4,8 +4,13 @@
 #define TOLVANI_ENGINE_PERSISTENCE_H_
 
 #include <cstdint>
+#include <filesystem>
 
 namespace tolvani::engine {
+
+// The user-data folder: TOLVANI_DATA_DIR when set and not empty, used unchanged; else HOME (or
+// "." without HOME) joined with "Library/Application Support/Tolvani". Never creates it.
+std::filesystem::path user_data_directory();
 
 // How many persistence failures this process has seen; never reset.
 uint64_t persistence_failures();
