@@ -6,11 +6,14 @@
 #include <cstddef>
 #include <string_view>
 
-#define TOLVANI_EMBEDDED_DATA(name)                     \
+// `name` may itself be a macro; it is expanded before it is pasted.
+#define TOLVANI_EMBEDDED_DATA(name) TOLVANI_EMBEDDED_DATA_(name)
+#define TOLVANI_EMBEDDED_DATA_(name)                    \
   extern "C" const char tolvani_embed_##name##_begin[]; \
   extern "C" const char tolvani_embed_##name##_end[]
 
-#define TOLVANI_EMBEDDED_VIEW(name)              \
+#define TOLVANI_EMBEDDED_VIEW(name) TOLVANI_EMBEDDED_VIEW_(name)
+#define TOLVANI_EMBEDDED_VIEW_(name)             \
   std::string_view(tolvani_embed_##name##_begin, \
                    static_cast<size_t>(tolvani_embed_##name##_end - tolvani_embed_##name##_begin))
 

@@ -12,9 +12,9 @@
 #include <stdexcept>
 
 #include "english.h"
+#include "lexicon.h"
 #include "persistence.h"
 #include "session.h"
-#include "suggest.h"
 #include "tolvani_engine.h"
 #include "types.h"
 #include "utf8.h"
@@ -184,7 +184,7 @@ CResult tolvani_engine_reload_user_data(TolvaniEngine* engine) {
 }
 
 void tolvani_engine_warm_caches(void) {
-  guarded_void("tolvani_engine_warm_caches", [] { tolvani::engine::suggest::warm_autocorrect(); });
+  guarded_void("tolvani_engine_warm_caches", [] { tolvani::engine::warm_caches(); });
 }
 
 TolvaniSnapshot* tolvani_engine_snapshot(TolvaniEngine* engine) {

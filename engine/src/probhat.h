@@ -1,19 +1,69 @@
 // The fixed layouts, probhat and national, with the user's custom key overrides.
-// Thread-safety: safe on any thread; a reload of the overrides swaps them whole.
+// Thread-safety: safe on any thread. Each layout is built once per process, on first use, and
+// read without locks afterwards; the overrides are shared by every session behind a reader-writer
+// lock, and a reload swaps them whole.
 #ifndef TOLVANI_ENGINE_PROBHAT_H_
 #define TOLVANI_ENGINE_PROBHAT_H_
 
+#include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace tolvani::engine::probhat {
 
-// The output text of the key `c` on the layer chosen by shift and alt. A key the layout does not
-// map yields `c` itself.
-// Until the layouts are in place every key yields itself.
-std::string map_char(char32_t c, bool shift, bool alt);
-std::string map_char_national(char32_t c, bool shift, bool alt);
+// Hashes strings and views alike, so a lookup by view allocates nothing.
+struct StringHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
 
-// Re-reads the user's custom key overrides.
+// Key (one character as UTF-8) to output text.
+using Layer = std::unordered_map<std::string, std::string, StringHash, std::equal_to<>>;
+// Layer name ("default", "shift", "alt", "shift_alt") to layer.
+using Layers = std::unordered_map<std::string, Layer, StringHash, std::equal_to<>>;
+
+struct Layout {
+  Layers layers;
+};
+
+// Largest "custom-layout.json" that is read; a larger file counts as no overrides.
+inline constexpr size_t kMaxCustomLayoutBytes = size_t{1} << 20;
+
+// Reads a layout document: an object whose "layers" field (required, once) maps layer names to
+// objects of string outputs. Any value of another type fails the whole document (nothing, with
+// `error` set). A repeated key within a map keeps the last value.
+std::optional<Layout> parse_layout(std::string_view document, std::string& error);
+
+// Reads a custom-key document: an object whose "overrides" field (required, once) has the shape
+// of a layout's "layers". Fails as parse_layout does.
+std::optional<Layers> parse_custom_overrides(std::string_view document, std::string& error);
+
+// The layout read from `document`; on failure one line naming `name` goes to stderr and the
+// layout has no layers, so that every key types itself.
+Layout layout_or_empty(std::string_view document, std::string_view name);
+
+// The embedded documents and the process-wide layouts built from them.
+std::string_view probhat_document();
+std::string_view national_document();
+const Layout& probhat_layout();
+const Layout& national_layout();
+
+// The key that shift_alt entries are written under for the character typed: the unshifted
+// character of the same US key ('$' gives '4', 'A' gives 'a'); any other character is its own.
+char32_t base_key(char32_t c);
+
+// The output text of the key `c` on the layer chosen by shift and alt: the user's override in
+// that layer, else the layout's entry in that layer, else the layout's "default" entry for `c`,
+// else `c` itself. Not a Unicode scalar value: empty.
+std::string map_char_with_layout(const Layout& layout, char32_t c, bool shift, bool alt);
+std::string map_char(char32_t c, bool shift, bool alt);           // probhat
+std::string map_char_national(char32_t c, bool shift, bool alt);  // national
+
+// Re-reads "custom-layout.json" from the user-data folder and replaces the overrides of every
+// session with it. A missing, unreadable, oversized or malformed file means no overrides.
 void reload_custom_overrides();
 
 }  // namespace tolvani::engine::probhat

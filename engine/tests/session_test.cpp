@@ -84,6 +84,10 @@ TEST(SessionTest, PassthroughCharactersCommitAtOnce) {
     EngineClient engine;
     engine.set_mode(mode);
     for (char32_t c : passthrough) {
+      // Probhat maps these to Bangla, so they compose instead.
+      if (mode == 1 && std::u32string_view(U"/[\\]").find(c) != std::u32string_view::npos) {
+        continue;
+      }
       EXPECT_EQ(show(engine.text(c)), "raw= pre= commit=" + u8(std::u32string(1, c)) + " status=2")
           << "mode " << mode << " char " << static_cast<char>(c);
     }
@@ -330,9 +334,9 @@ TEST_F(EmojiShortcodeTest, AbandonedShortcodeIsTypedAfterAll) {
   EXPECT_EQ(s.raw_buffer(), "(b");
   s.handle_key_event(text_key('x'));
   // Re-fed through the layout: one keystroke each, so backspace removes one at a time.
-  EXPECT_EQ(s.raw_buffer(), "(bx");
+  EXPECT_EQ(s.raw_buffer(), u8(U"(\u09AC\u09B6"));
   s.handle_key_event(key_of(KeyKind::kBackspace));
-  EXPECT_EQ(s.raw_buffer(), "(b");
+  EXPECT_EQ(s.raw_buffer(), u8(U"(\u09AC"));
 
   EngineClient engine;
   engine.type(U"(");

@@ -1,0 +1,164 @@
+// Builds the engine's lexicon tables.
+//
+//   lexicon_builder build --sources DIR --out DIR   from the word-frequency lists
+//   lexicon_builder build --entries FILE --out DIR  from "key<TAB>word<TAB>frequency" rows
+//   lexicon_builder validate DIR                    checks every invariant; exit 1 when one breaks
+//   lexicon_builder keys WORD...                    prints the keys made for each word
+//
+// The frequency of a word is its share of all tokens in the lists (the larger of the two lists'
+// shares), mapped geometrically onto 2..10,000 (see sources.h): order is kept, and each factor of
+// ten in use is the same step on the scale.
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "key_maker.h"
+#include "lexicon_tables.h"
+#include "normalize.h"
+#include "sources.h"
+
+namespace {
+
+using tolvani::lexicon::KeyMaker;
+using tolvani::lexicon::SourceEntry;
+
+int usage() {
+  std::cerr << "usage: lexicon_builder build (--sources DIR | --entries FILE) --out DIR\n"
+               "       lexicon_builder validate DIR\n"
+               "       lexicon_builder keys WORD...\n";
+  return 2;
+}
+
+bool read_entries_file(const std::string& path, std::vector<SourceEntry>& out) {
+  std::ifstream in(path);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const size_t a = line.find('\t');
+    const size_t b = a == std::string::npos ? a : line.find('\t', a + 1);
+    if (b == std::string::npos) return false;
+    SourceEntry e;
+    e.key = line.substr(0, a);
+    e.word = tolvani::engine::normalize_bengali(line.substr(a + 1, b - a - 1));
+    const long f = std::stol(line.substr(b + 1));
+    if (f < 1 || f > 65535) return false;
+    e.frequency = static_cast<uint16_t>(f);
+    out.push_back(std::move(e));
+  }
+  return true;
+}
+
+int build(const std::string& sources, const std::string& entries_file, const std::string& out) {
+  const auto started = std::chrono::steady_clock::now();
+  std::vector<SourceEntry> entries;
+  if (!entries_file.empty()) {
+    if (!read_entries_file(entries_file, entries)) {
+      std::cerr << "[Tolvani] cannot read lexicon entries from " << entries_file << "\n";
+      return 1;
+    }
+  } else {
+    tolvani::lexicon::WordShares shares;
+    std::string error;
+    if (!tolvani::lexicon::read_sources(sources, shares, error)) {
+      std::cerr << "[Tolvani] " << error << "\n";
+      return 1;
+    }
+    const KeyMaker maker;
+    size_t words = 0, keys = 0, exact = 0, keyless = 0, dropped = 0;
+    std::vector<std::pair<std::string, tolvani::lexicon::WordKeys>> made;
+    // A variant key must not bury a more frequent word that has it as its own spelling.
+    std::unordered_map<std::string, uint16_t> primary_peak;
+    for (const auto& [word, share] : shares.shares) {
+      if (word.size() > 255) continue;
+      tolvani::lexicon::WordKeys k = maker.make_keys(word);
+      if (k.keys.empty()) {
+        ++keyless;
+        continue;
+      }
+      const uint16_t frequency = tolvani::lexicon::frequency_for_share(share);
+      for (size_t i = 0; i < k.primary; ++i) {
+        uint16_t& peak = primary_peak[k.keys[i]];
+        peak = std::max(peak, frequency);
+      }
+      made.emplace_back(word, std::move(k));
+    }
+    for (const auto& [word, k] : made) {
+      const uint16_t frequency = tolvani::lexicon::frequency_for_share(shares.shares.at(word));
+      ++words;
+      exact += k.first_is_exact;
+      for (size_t i = 0; i < k.keys.size(); ++i) {
+        if (i >= k.primary) {
+          const auto it = primary_peak.find(k.keys[i]);
+          if (it != primary_peak.end() && it->second > frequency) {
+            ++dropped;
+            continue;
+          }
+        }
+        ++keys;
+        entries.push_back({word, k.keys[i], frequency});
+      }
+    }
+    std::cout << "lexicon: " << shares.rows_read << " rows read, " << words << " words with "
+              << keys << " keys (" << static_cast<double>(keys) / static_cast<double>(words)
+              << " per word), first key spells the word exactly for " << exact << " ("
+              << 100.0 * static_cast<double>(exact) / static_cast<double>(words) << "%), "
+              << keyless << " words without a typeable key left out, " << dropped
+              << " variant keys dropped for a more frequent word's own key\n";
+  }
+  std::string error;
+  if (!tolvani::lexicon::write_tables(std::move(entries), out, error)) {
+    std::cerr << "[Tolvani] " << error << "\n";
+    return 1;
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::cout << "lexicon: tables written to " << out << " in " << seconds << " s\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return usage();
+  if (args[0] == "build") {
+    std::string sources, entries, out;
+    for (size_t i = 1; i + 1 < args.size(); i += 2) {
+      if (args[i] == "--sources") {
+        sources = args[i + 1];
+      } else if (args[i] == "--entries") {
+        entries = args[i + 1];
+      } else if (args[i] == "--out") {
+        out = args[i + 1];
+      } else {
+        return usage();
+      }
+    }
+    if (out.empty() || sources.empty() == entries.empty()) return usage();
+    return build(sources, entries, out);
+  }
+  if (args[0] == "validate" && args.size() == 2) {
+    const std::vector<std::string> problems = tolvani::lexicon::validate_tables(args[1]);
+    for (const std::string& p : problems) std::cerr << "[Tolvani] lexicon: " << p << "\n";
+    if (!problems.empty()) return 1;
+    std::cout << "lexicon: " << args[1] << " keeps every invariant\n";
+    return 0;
+  }
+  if (args[0] == "keys") {
+    const KeyMaker maker;
+    for (size_t i = 1; i < args.size(); ++i) {
+      const std::string word = tolvani::engine::normalize_bengali(args[i]);
+      const auto made = maker.make_keys(word);
+      std::cout << word << "\t" << (made.first_is_exact ? "exact" : "-");
+      for (const auto& k : made.keys) std::cout << "\t" << k;
+      std::cout << "\n";
+    }
+    return 0;
+  }
+  return usage();
+}
