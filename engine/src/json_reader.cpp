@@ -48,7 +48,7 @@ class Builder final : public nlohmann::json_sax<nlohmann::json> {
   bool start_object(std::size_t) override { return open(Value::Kind::kObject); }
   bool key(string_t& k) override {
     Value& object = *stack_.back();
-    object.members.emplace_back(std::move(k), Value{});
+    object.members.push_back(Member{std::move(k), Value{}});
     return true;
   }
   bool end_object() override { return close(); }
@@ -67,7 +67,7 @@ class Builder final : public nlohmann::json_sax<nlohmann::json> {
     if (stack_.empty()) return &root_;
     Value& parent = *stack_.back();
     if (parent.kind == Value::Kind::kArray) return &parent.items.emplace_back();
-    return &parent.members.back().second;
+    return &parent.members.back().value;
   }
   bool put(Value v) {
     *slot() = std::move(v);
@@ -98,6 +98,12 @@ class Builder final : public nlohmann::json_sax<nlohmann::json> {
 
 bool parse(std::string_view text, Value& out, std::string& error) {
   out = Value{};
+  // The parser takes a NUL byte for the end of the input and would accept whatever follows it;
+  // no JSON document holds one (inside strings it must be escaped).
+  if (text.find('\0') != std::string_view::npos) {
+    error = "NUL byte in the document";
+    return false;
+  }
   Builder builder(out);
   bool ok = false;
   try {

@@ -19,6 +19,8 @@ namespace tolvani::engine::json {
 // exhaust the stack.
 inline constexpr size_t kMaxDepth = 128;
 
+struct Member;
+
 struct Value {
   enum class Kind : uint8_t { kNull, kBool, kInt, kUint, kFloat, kString, kArray, kObject };
 
@@ -28,10 +30,15 @@ struct Value {
   uint64_t uint_value = 0;  // kUint: a non-negative integer
   double float_value = 0;   // kFloat: a number written with a fraction or exponent
   std::string string;
-  std::vector<Value> items;                            // kArray
-  std::vector<std::pair<std::string, Value>> members;  // kObject, document order, repeats kept
+  std::vector<Value> items;     // kArray
+  std::vector<Member> members;  // kObject, in document order, repeats kept
 
   bool is_object() const { return kind == Kind::kObject; }
+};
+
+struct Member {
+  std::string key;
+  Value value;
 };
 
 // Parses a whole document (UTF-8; nothing but white space after the value). On failure returns

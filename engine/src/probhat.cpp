@@ -72,12 +72,6 @@ bool read_layers(const json::Value& v, std::string_view field, Layers& out, std:
 // The one required field `field` of the top-level record of `document`, read as layers.
 std::optional<Layers> parse_layers_document(std::string_view document, std::string_view field,
                                             std::string& error) {
-  // The parser takes a NUL byte for the end of the input and would accept whatever follows it;
-  // no JSON text holds one.
-  if (document.find('\0') != std::string_view::npos) {
-    error = "NUL byte in the document";
-    return std::nullopt;
-  }
   json::Value root;
   if (!json::parse(document, root, error)) return std::nullopt;
   json::Record top(root, {field});

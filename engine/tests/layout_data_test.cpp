@@ -223,7 +223,7 @@ TEST(LayoutDataTest, DocumentsHoldFourLayersAndTheirNames) {
     EXPECT_EQ(version->uint_value, row.version);
     ASSERT_EQ(top.get("layers")->members.size(), 4u);
     const char* names[] = {"default", "shift", "alt", "shift_alt"};
-    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(top.get("layers")->members[i].first, names[i]);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(top.get("layers")->members[i].key, names[i]);
   }
 }
 

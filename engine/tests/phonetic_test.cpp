@@ -192,6 +192,10 @@ TEST(PhoneticTest, StrictReadingFailsTheWholeDocument) {
       {"trailing text", "{" + base_rules + R"(, "word_overrides": {}} x)", "parse error"},
       {"invalid UTF-8", "{" + base_rules + ", \"word_overrides\": {\"x\": \"\xC3\x28\"}}",
        "parse error"},
+      // The parser stops at a NUL byte; what follows it must not slip through.
+      {"text after a NUL byte",
+       "{" + base_rules + R"(, "word_overrides": {}})" + std::string(1, '\0') + "garbage",
+       "NUL byte"},
   };
   for (const Bad& bad : bads) {
     error.clear();
