@@ -55,7 +55,7 @@ class FstMap {
   bool contains(std::string_view key) const { return get(key).has_value(); }
   // Whether some key starts with `prefix` (stops at the first hit).
   bool has_key_with_prefix(std::string_view prefix) const;
-  size_t size() const { return values_.size(); }
+  size_t size() const { return width_ == 0 ? 0 : values_.size() / width_; }
 
  private:
   friend FstMap load_fst_map(std::string_view bytes, std::string_view name);

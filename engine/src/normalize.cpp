@@ -23,6 +23,17 @@ bool needs_no_normalization(std::string_view text) {
   return true;
 }
 
+// ICU builds the normaliser on first use; a function-local static makes that first use a
+// synchronisation point every thread (and ThreadSanitizer) can see.
+const icu::Normalizer2* nfc_instance() {
+  static const icu::Normalizer2* const instance = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    return U_SUCCESS(status) ? nfc : nullptr;
+  }();
+  return instance;
+}
+
 void replace_all(std::string& s, std::string_view from, std::string_view to) {
   for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size())) {
     s.replace(pos, from.size(), to);
@@ -33,10 +44,9 @@ void replace_all(std::string& s, std::string_view from, std::string_view to) {
 
 std::string normalize_bengali(std::string_view text) {
   if (needs_no_normalization(text)) return std::string(normalize_phonetic_input(text));
+  const icu::Normalizer2* nfc = nfc_instance();
+  if (nfc == nullptr) throw std::runtime_error("NFC normaliser unavailable");
   UErrorCode status = U_ZERO_ERROR;
-  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-  if (U_FAILURE(status))
-    throw std::runtime_error("NFC unavailable: " + std::string(u_errorName(status)));
   const icu::UnicodeString source = icu::UnicodeString::fromUTF8(
       icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
   const icu::UnicodeString composed = nfc->normalize(source, status);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lexicon.h"
+#include "lexicon_constants.h"
 
 namespace tolvani::engine {
 namespace {
@@ -70,6 +71,21 @@ TEST(LexiconFullTest, CommonWordsUnderTheirKeys) {
   EXPECT_GT(frequency_for("আমি"), frequency_for("আমিষ"));
   EXPECT_GE(frequency_for("এবং"), 5000u);
   EXPECT_LE(lexicon_size(), 2'000'000u);
+}
+
+TEST(LexiconFullTest, GeneratedConstantsDescribeTheEmbeddedTables) {
+  namespace constants = lexicon_constants;
+  EXPECT_EQ(lexicon_size(), constants::kEntryCount);
+  EXPECT_EQ(lexicon_map().size(), constants::kDistinctWords);
+  // The last section ends at the last entry, and the sections are in order.
+  EXPECT_LE(constants::kSectionEnds[0], constants::kSectionEnds[1]);
+  EXPECT_EQ(constants::kSectionEnds[2], constants::kEntryCount);
+  // Each section is sorted by key, so a key's run lies in one section only.
+  for (uint32_t cut : {constants::kSectionEnds[0], constants::kSectionEnds[1]}) {
+    if (cut == 0 || cut >= constants::kEntryCount) continue;
+    const IdRange before = exact_key_range(lexicon_entry(cut - 1).phonetic);
+    EXPECT_LE(before.end, cut);
+  }
 }
 
 }  // namespace

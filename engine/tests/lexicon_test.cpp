@@ -146,7 +146,7 @@ TEST(LexiconTest, BucketFallbacks) {
   const auto fuzzy = bengali_fuzzy_indices("\u0995\u09BF");
   EXPECT_EQ(fuzzy.size(), ka.size());
   EXPECT_TRUE(collect_indices_for_prefix(bengali_index(), "").empty());
-  EXPECT_TRUE(collect_indices_for_prefix(bengali_index(), "\u0996").empty());
+  EXPECT_TRUE(collect_indices_for_prefix(bengali_index(), "\u0998").empty());
   EXPECT_FALSE(collect_indices_for_prefix(phonetic_index(), "q").size());
   EXPECT_FALSE(collect_indices_for_prefix(phonetic_index(), "k").empty());
 }
@@ -159,6 +159,8 @@ TEST(LexiconTest, BestExactEntryTakesTheWordFrequencyThenTheSmallestWord) {
   EXPECT_EQ(bhalo->second, 3000);
   // "zz" and "z" have one entry each; "bari" picks বাড়ি over বারি.
   EXPECT_EQ(best_exact_entry("bari")->first, "বাড়ি");
+  // Equal values: the smallest word in byte order.
+  EXPECT_EQ(best_exact_entry("tie")->first, "কক");
   EXPECT_EQ(best_exact_entry("nothing"), std::nullopt);
   EXPECT_EQ(best_exact_entry(""), std::nullopt);
   EXPECT_TRUE(has_exact_entry_for("ki", "কী"));
