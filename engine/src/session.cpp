@@ -284,8 +284,8 @@ std::string EngineSession::render_phonetic(std::string_view text) const {
 }
 
 std::string EngineSession::display_preedit() const {
-  // The word-by-word reading of a commit takes the place of the rendered text once it exists.
-  return with_spelling_preference(rendered_);
+  std::optional<Reading> reading = space_reading();
+  return with_spelling_preference(reading ? std::move(reading->text) : rendered_);
 }
 
 CompositionState EngineSession::state_with_preview(std::string preedit,
@@ -344,87 +344,6 @@ CompositionState EngineSession::update_config(uint32_t suggestion_count, uint32_
   config_.offer_spoken_standard = (flags & TOLVANI_FLAG_OFFER_SPOKEN_STANDARD) != 0;
   if (!config_.learning_enabled) empty_prediction_context();
   return recompute();
-}
-
-// ---------------------------------------------------------------------------------------------
-// Ending a composition. Until the commit rules exist a commit inserts the rendered text.
-
-CompositionState EngineSession::commit_with_suffix_with_options(std::string_view suffix,
-                                                                bool predictions) {
-  std::string commit = with_spelling_preference(rendered_);
-  commit += suffix;
-  const std::string trimmed(utf8::trim_white_space(commit));
-  for (std::string_view token : utf8::split_white_space(trimmed)) {
-    note_committed_token(token, false);
-  }
-  CompositionState state;
-  if (suffix == " " && predictions) state.predictions = next_word_predictions();
-  reset();
-  if (!state.predictions.empty()) state.ghost_text = state.predictions.front();
-  state.commit_text = std::move(commit);
-  state.status_flags = kStatusCommitted;
-  return state;
-}
-
-CompositionState EngineSession::commit_top_candidate() {
-  if (candidates_.empty()) return commit_with_suffix_with_options("", true);
-  return select_candidate_with_intent(0, false);
-}
-
-CompositionState EngineSession::select_candidate_with_intent(size_t index, bool explicit_choice) {
-  resolve_spelling_offer();
-  if (index >= candidates_.size()) return state_with_preview(display_preedit(), 0);
-  const Candidate chosen = candidates_[index];
-  for (std::string_view token : utf8::split_white_space(chosen.text)) {
-    note_committed_token(token, explicit_choice);
-  }
-  if (!config_.learning_enabled) empty_prediction_context();
-  clear_composition();
-  CompositionState state = next_word_prediction_state();
-  state.commit_text = chosen.text;
-  state.status_flags = kStatusCommitted;
-  return state;
-}
-
-CompositionState EngineSession::select_candidate_matching(std::string_view raw,
-                                                          std::string_view text) {
-  if (!raw.empty() && raw == raw_) {
-    for (size_t i = 0; i < candidates_.size(); ++i) {
-      if (candidates_[i].text == text) return select_candidate_with_intent(i, true);
-    }
-  }
-  return state_with_preview(display_preedit(), 0);
-}
-
-CompositionState EngineSession::cancel() {
-  CompositionState state;
-  if (config_.english_passthrough && mode_ == KeyboardMode::kPhonetic) state.commit_text = raw_;
-  reset();
-  state.status_flags = kStatusCancelled;
-  return state;
-}
-
-void EngineSession::note_committed_token(std::string_view token, bool explicit_choice) {
-  learn_token(token, explicit_choice);
-}
-
-void EngineSession::note_external_commit(std::string_view text) {
-  if (pending_offer_ && pending_offer_->committed == utf8::trim_white_space(text)) {
-    pending_offer_.reset();
-  }
-  resolve_spelling_offer();
-  learn_token(text, false);
-}
-
-void EngineSession::learn_token(std::string_view token, bool /*explicit_choice*/) {
-  token = utf8::trim_white_space(token);
-  if (token.empty()) return;
-  if (!config_.learning_enabled) {
-    empty_prediction_context();
-    return;
-  }
-  previous_word_ = std::move(last_word_);
-  last_word_ = std::string(token);
 }
 
 // ---------------------------------------------------------------------------------------------

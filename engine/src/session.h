@@ -15,6 +15,7 @@
 
 #include "persistence.h"
 #include "types.h"
+#include "user_dict.h"
 
 namespace tolvani::engine {
 
@@ -89,6 +90,19 @@ class EngineSession {
 
   // Ending a composition.
   CompositionState commit_with_suffix_with_options(std::string_view suffix, bool predictions);
+  // What a space would commit instead of the rendered text: the typed English, or the dictionary
+  // reading word by word (status bit kStatusReread).
+  struct Reading {
+    std::string text;
+    uint32_t status_bit = 0;
+  };
+  std::optional<Reading> space_reading() const;
+  std::optional<std::string> reading_for_word(std::string_view word, std::string_view rendering,
+                                              bool after_digits) const;
+  std::optional<std::string> dictionary_commit_for(std::string_view key,
+                                                   std::string_view rendering) const;
+  // A negated verb typed as one word ("korbona"): the verb and the particle.
+  std::optional<std::pair<std::string, std::string>> negation_split(std::string_view key) const;
   CompositionState commit_top_candidate();
   CompositionState select_candidate_with_intent(size_t index, bool explicit_choice);
   CompositionState select_candidate_matching(std::string_view raw, std::string_view text);
@@ -129,7 +143,24 @@ class EngineSession {
   CompositionState commit_replacement(std::string replacement);
   void clear_composition();
   // Learns a committed token and moves the prediction context on to it.
-  void learn_token(std::string_view token, bool explicit_choice);
+  void learn_token(std::string_view token, bool add_when_known, bool explicit_choice);
+  // The autocorrection of the composed word at a commit, if one is due.
+  std::optional<std::string> commit_autocorrection() const;
+
+  // The learned stores, as the commit and ranking paths use them. Until the stores are in place
+  // nothing is recorded and every lookup finds nothing.
+  const UserDictionary& user_dictionary() const { return user_dictionary_; }
+  void learn_word(std::string_view word);
+  void learn_pair(std::string_view first, std::string_view second);
+  void learn_triple(std::string_view first, std::string_view second, std::string_view third);
+  void learn_rejection(std::string_view raw_key, std::string_view text);
+  void learn_selection(std::string_view raw, std::string_view text);
+  // The remembered choice for a raw input and how often it was made.
+  std::optional<std::pair<std::string, uint32_t>> remembered_selection(std::string_view raw) const;
+  int32_t rejection_penalty(std::string_view raw_key, std::string_view text) const;
+  std::optional<std::string> spelling_offer_for(std::string_view committed) const;
+  // A fresh suggestion list for the composition, with autocorrect entries.
+  std::vector<Candidate> fresh_suggestions() const;
   void empty_prediction_context();
 
   KeyboardMode mode_ = KeyboardMode::kPhonetic;
@@ -142,6 +173,7 @@ class EngineSession {
   std::optional<SpellingOffer> pending_offer_;
   SessionConfig config_;
   bool blocking_caches_ = true;
+  UserDictionary user_dictionary_;
 };
 
 }  // namespace tolvani::engine

@@ -1,0 +1,385 @@
+// Ending a composition: commits with a suffix (with the typed English, the word-by-word dictionary
+// reading or an autocorrection), candidate selection, cancellation, and the learning every commit
+// feeds.
+#include <algorithm>
+#include <array>
+#include <limits>
+
+#include "english.h"
+#include "lexicon.h"
+#include "phonetic.h"
+#include "session.h"
+#include "spell.h"
+#include "suggest.h"
+#include "utf8.h"
+
+namespace tolvani::engine {
+
+namespace {
+
+// Words that may follow digits: "12টা", "3য়".
+constexpr std::array<std::string_view, 16> kParticlesAfterDigits = {
+    "টি", "টির", "টিতে", "টা", "টার", "টায়", "টাকা", "য়",
+    "ম",  "র্থ",  "শে",   "লা", "রা",  "ঠা",  "ই",    "তম"};
+
+// Verb endings that a typed "na"/"ni" negates as a separate word.
+constexpr std::array<std::string_view, 14> kNegatedVerbEndings = {
+    "ছি", "ছে", "ছো", "ছেন", "ছিস", "ছিল", "বে", "বো", "বেন", "লাম", "লেন", "তাম", "তেন", "ইনি"};
+
+// English words that are also phonetic keys and still read as English on their own.
+constexpr std::array<std::string_view, 8> kEnglishAlsoKeys = {"are", "can", "in",   "is",
+                                                              "it",  "the", "this", "you"};
+
+constexpr std::string_view kO = "\u09CB";  // ো
+constexpr std::string_view kStandardKeyPrefix = "#standard:";
+
+bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool all_ascii_letters(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), is_ascii_letter);
+}
+
+bool has_non_ascii(std::string_view s) {
+  return std::any_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+std::string ascii_lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+template <size_t N>
+bool is_one_of(std::string_view s, const std::array<std::string_view, N>& list) {
+  return std::find(list.begin(), list.end(), s) != list.end();
+}
+
+// Multiplication that stops at the largest signed 32-bit value.
+uint64_t saturating_times(uint32_t value, uint32_t factor) {
+  return std::min<uint64_t>(uint64_t{value} * factor, std::numeric_limits<int32_t>::max());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Commit with a suffix
+
+CompositionState EngineSession::commit_with_suffix_with_options(std::string_view suffix,
+                                                                bool predictions) {
+  std::string text;
+  uint32_t extra = 0;
+  if (std::optional<Reading> reading = space_reading()) {
+    text = std::move(reading->text);
+    extra = reading->status_bit;
+  } else if (std::optional<std::string> corrected = commit_autocorrection()) {
+    text = std::move(*corrected);
+    extra = kStatusAutocorrected;
+  } else {
+    text = rendered_;
+  }
+  std::string full = with_spelling_preference(std::move(text));
+  full += suffix;
+  const std::string trimmed(utf8::trim_white_space(full));
+  for (std::string_view token : utf8::split_white_space(trimmed)) {
+    note_committed_token(token, false);
+  }
+
+  CompositionState state;
+  std::optional<std::string> offer;
+  if (suffix.empty() || suffix == " ") offer = spelling_offer_for(trimmed);
+  if (suffix == " " && predictions) state.predictions = next_word_predictions();
+  reset();
+  if (offer) pending_offer_ = SpellingOffer{*offer, trimmed};
+
+  if (!state.predictions.empty()) state.ghost_text = state.predictions.front();
+  if (offer) {
+    state.spelling_offer = *offer;
+    state.spelling_offer_for = trimmed;
+  }
+  state.commit_text = std::move(full);
+  state.status_flags = kStatusCommitted | extra;
+  return state;
+}
+
+std::optional<std::string> EngineSession::commit_autocorrection() const {
+  if (!config_.autocorrect || mode_ != KeyboardMode::kPhonetic ||
+      phonetic::has_explicit_case(raw_) || utf8::scalar_count(rendered_) < 3 ||
+      lexicon_contains_with_cache_policy(rendered_, blocking_caches_) ||
+      user_dictionary_.contains(rendered_)) {
+    return std::nullopt;
+  }
+  const std::string folded = cosmetic_fold(rendered_);
+  std::vector<Candidate> fresh;
+  const std::vector<Candidate>* pool = &candidates_;
+  // A fresh list only when it cannot mean waiting for a table another thread is building.
+  if (candidates_.empty() && !raw_.empty() && (blocking_caches_ || suggestions_ready())) {
+    fresh = fresh_suggestions();
+    pool = &fresh;
+  }
+  const Candidate* winner = nullptr;
+  for (const Candidate& c : *pool) {
+    if (c.text == rendered_ || !lexicon_contains_with_cache_policy(c.text, blocking_caches_) ||
+        cosmetic_fold(c.text) != folded) {
+      continue;
+    }
+    // Among equal scores the later candidate wins.
+    if (winner == nullptr || c.score >= winner->score) winner = &c;
+  }
+  if (winner == nullptr) return std::nullopt;
+  return winner->text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Readings
+
+std::optional<EngineSession::Reading> EngineSession::space_reading() const {
+  if (mode_ != KeyboardMode::kPhonetic) return std::nullopt;
+  const auto spans = word_spans(raw_);
+
+  if (config_.english_passthrough && !spans.empty()) {
+    const bool english_context = !last_word_.empty() && all_ascii_letters(last_word_);
+    bool english = true;
+    for (size_t i = 0; i < spans.size() && english; ++i) {
+      const auto [start, end] = spans[i];
+      const std::string_view word = std::string_view(raw_).substr(start, end - start);
+      const std::string lowered = ascii_lower(utf8::trim_white_space(word));
+      const bool common = is_common_english_word(lowered);
+      const bool context = i > 0 || english_context;
+      const auto remembered = remembered_selection(word);
+      english = !(start > 0 && is_ascii_digit(raw_[start - 1])) &&
+                utf8::scalar_count(lowered) >= 2 && all_ascii_letters(lowered) &&
+                (is_abbreviation(word) || common) &&
+                !(phonetic::has_explicit_case(word) && !all_ascii_letters(word)) &&
+                !(remembered && remembered->second >= 2) &&
+                !(has_exact_phonetic_with_cache_policy(word, blocking_caches_) &&
+                  !is_one_of(lowered, kEnglishAlsoKeys) && !context) &&
+                !(!common && suggest::autocorrect_for_with_cache_policy(lowered, blocking_caches_));
+    }
+    if (english) return Reading{raw_, 0};
+  }
+
+  if (spans.size() == 1 && spans.front().first == 0 && spans.front().second == raw_.size()) {
+    std::optional<std::string> d = dictionary_commit_for(raw_, rendered_);
+    if (!d) return std::nullopt;
+    return Reading{std::move(*d), kStatusReread};
+  }
+  std::string out;
+  bool changed = false;
+  size_t cursor = 0;
+  for (size_t i = 0; i < spans.size(); ++i) {
+    const auto [start, end] = spans[i];
+    out += render_whole(std::string_view(raw_).substr(cursor, start - cursor));
+    const std::string r = render_word_in_context(raw_, start, end, false);
+    const bool after_digits = start > 0 && is_ascii_digit(raw_[start - 1]);
+    const std::string_view word = std::string_view(raw_).substr(start, end - start);
+    if (i + 1 < spans.size()) {
+      if (std::optional<std::string> x = reading_for_word(word, r, after_digits)) {
+        out += *x;
+        changed = true;
+      } else {
+        out += r;
+      }
+      cursor = end;
+    } else {
+      const std::string l = render_word_in_context(raw_, start, raw_.size(), true);
+      std::optional<std::string> x;
+      if (l.starts_with(r) && (x = reading_for_word(word, r, after_digits))) {
+        out += *x;
+        out += std::string_view(l).substr(r.size());
+        changed = true;
+      } else {
+        out += l;
+      }
+      cursor = raw_.size();
+    }
+  }
+  out += render_whole(std::string_view(raw_).substr(cursor));
+  if (!changed) return std::nullopt;
+  return Reading{std::move(out), kStatusReread};
+}
+
+std::optional<std::string> EngineSession::reading_for_word(std::string_view word,
+                                                           std::string_view rendering,
+                                                           bool after_digits) const {
+  std::optional<std::string> d = dictionary_commit_for(word, rendering);
+  if (!d || !after_digits) return d;
+  // After digits only a particle, or a reading of what is no word at all, is taken: "12টা".
+  const bool rendering_known = frequency_for(rendering) > 0 || user_dictionary_.contains(rendering);
+  if (is_one_of(*d, kParticlesAfterDigits) || !rendering_known) return d;
+  return std::nullopt;
+}
+
+std::optional<std::string> EngineSession::dictionary_commit_for(std::string_view key,
+                                                                std::string_view rendering) const {
+  if (!all_ascii_letters(key)) return std::nullopt;
+  if (const auto remembered = remembered_selection(key); remembered && remembered->second >= 2) {
+    return remembered->first;
+  }
+  if (phonetic::has_explicit_case(key)) return std::nullopt;
+  const std::string k = ascii_lower(key);
+  const bool has_override = phonetic::word_override(k).has_value();
+  if (k.size() < 2) return std::nullopt;
+
+  // A final "o" typed for the vowel sign ো: "bhalo" means ভালো when the lexicon says so.
+  if (k.ends_with('o')) {
+    if (rendering.ends_with(kO)) {
+      if (frequency_for(rendering) > 0) return std::nullopt;
+    } else if (!has_override) {
+      std::string with_o(rendering);
+      with_o += kO;
+      if (has_exact_entry_for(k, with_o)) {
+        const std::optional<uint32_t> fr = lexicon_frequency(rendering);
+        if (!fr || *fr == 0 || saturating_times(frequency_for(with_o), 8) >= *fr) return with_o;
+      }
+    }
+  }
+
+  const auto best = best_exact_entry(k);
+  if (!best) {
+    if (auto split = negation_split(k)) return split->first + " " + split->second;
+    return std::nullopt;
+  }
+  if (best->first == rendering) return std::nullopt;
+  if (rejection_penalty(k, best->first) >= 200) return std::nullopt;
+  uint32_t base = frequency_for(rendering);
+  if (user_dictionary_.contains(rendering) && base < 50) base = 50;
+  if (base > 0 && static_cast<uint64_t>(std::max(best->second, 0)) < saturating_times(base, 3)) {
+    return std::nullopt;
+  }
+  return std::string(best->first);
+}
+
+std::optional<std::pair<std::string, std::string>> EngineSession::negation_split(
+    std::string_view key) const {
+  if (!key.ends_with("na") && !key.ends_with("ni")) return std::nullopt;
+  const std::string_view stem = key.substr(0, key.size() - 2);
+  if (stem.size() < 4) return std::nullopt;
+  const auto best = best_exact_entry(stem);
+  if (!best) return std::nullopt;
+  const bool negatable = std::any_of(kNegatedVerbEndings.begin(), kNegatedVerbEndings.end(),
+                                     [&](std::string_view e) { return best->first.ends_with(e); });
+  if (!negatable) return std::nullopt;
+  return std::make_pair(std::string(best->first), std::string(key.ends_with("ni") ? "নি" : "না"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tab, selection, escape
+
+CompositionState EngineSession::commit_top_candidate() {
+  if (candidates_.empty()) return commit_with_suffix_with_options("", true);
+  return select_candidate_with_intent(0, false);
+}
+
+CompositionState EngineSession::select_candidate_with_intent(size_t index, bool explicit_choice) {
+  resolve_spelling_offer();
+  if (index >= candidates_.size()) return state_with_preview(display_preedit(), 0);
+  const Candidate chosen = candidates_[index];
+  const bool standard_listed =
+      std::any_of(candidates_.begin(), candidates_.end(),
+                  [](const Candidate& c) { return c.kind == CandidateKind::kStandard; });
+  if (config_.learning_enabled && !raw_.empty()) {
+    // The candidates passed over for the chosen one.
+    for (size_t i = 0; i < index; ++i) learn_rejection(raw_, candidates_[i].text);
+    if (explicit_choice) learn_selection(raw_, chosen.text);
+  }
+  for (std::string_view token : utf8::split_white_space(chosen.text)) {
+    note_committed_token(token, explicit_choice);
+  }
+  if (!config_.learning_enabled) empty_prediction_context();
+  const std::optional<std::string> offer = spelling_offer_for(chosen.text);
+  clear_composition();
+  if (offer) {
+    if (!explicit_choice || !standard_listed) {
+      pending_offer_ = SpellingOffer{*offer, chosen.text};
+    } else if (config_.learning_enabled) {
+      // The standard form was listed and passed over on purpose: do not offer it again.
+      learn_rejection(std::string(kStandardKeyPrefix) + chosen.text, *offer);
+    }
+  }
+  CompositionState state = next_word_prediction_state();
+  state.commit_text = chosen.text;
+  state.status_flags = kStatusCommitted;
+  return state;
+}
+
+CompositionState EngineSession::select_candidate_matching(std::string_view raw,
+                                                          std::string_view text) {
+  if (!raw.empty() && raw == raw_) {
+    for (size_t i = 0; i < candidates_.size(); ++i) {
+      if (candidates_[i].text == text) return select_candidate_with_intent(i, true);
+    }
+  }
+  return state_with_preview(display_preedit(), 0);
+}
+
+CompositionState EngineSession::cancel() {
+  CompositionState state;
+  if (config_.english_passthrough && mode_ == KeyboardMode::kPhonetic) state.commit_text = raw_;
+  reset();
+  state.status_flags = kStatusCancelled;
+  return state;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Learning from commits
+
+void EngineSession::note_committed_token(std::string_view token, bool explicit_choice) {
+  learn_token(token, false, explicit_choice);
+}
+
+void EngineSession::note_external_commit(std::string_view text) {
+  if (pending_offer_ && pending_offer_->committed == utf8::trim_white_space(text)) {
+    pending_offer_.reset();
+  }
+  resolve_spelling_offer();
+  learn_token(text, true, false);
+}
+
+void EngineSession::learn_token(std::string_view token, bool add_when_known, bool explicit_choice) {
+  token = utf8::trim_white_space(token);
+  if (token.empty()) return;
+  if (!config_.learning_enabled) {
+    empty_prediction_context();
+    return;
+  }
+  const bool known = lexicon_contains_with_cache_policy(token, blocking_caches_) ||
+                     user_dictionary_.contains(token);
+  if (known && !last_word_.empty()) {
+    learn_pair(last_word_, token);
+    if (!previous_word_.empty()) learn_triple(previous_word_, last_word_, token);
+  }
+  // Latin tokens are never learned as words; text the host inserted is learned when known.
+  if (add_when_known ? known : (has_non_ascii(token) && (explicit_choice || known))) {
+    learn_word(token);
+  }
+  previous_word_ = std::move(last_word_);
+  last_word_ = std::string(token);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The learned stores
+
+void EngineSession::learn_word(std::string_view) {}
+void EngineSession::learn_pair(std::string_view, std::string_view) {}
+void EngineSession::learn_triple(std::string_view, std::string_view, std::string_view) {}
+void EngineSession::learn_rejection(std::string_view, std::string_view) {}
+void EngineSession::learn_selection(std::string_view, std::string_view) {}
+
+std::optional<std::pair<std::string, uint32_t>> EngineSession::remembered_selection(
+    std::string_view) const {
+  return std::nullopt;
+}
+
+int32_t EngineSession::rejection_penalty(std::string_view, std::string_view) const { return 0; }
+
+std::optional<std::string> EngineSession::spelling_offer_for(std::string_view) const {
+  return std::nullopt;
+}
+
+std::vector<Candidate> EngineSession::fresh_suggestions() const { return {}; }
+
+}  // namespace tolvani::engine
