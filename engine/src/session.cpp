@@ -347,15 +347,6 @@ CompositionState EngineSession::update_config(uint32_t suggestion_count, uint32_
 }
 
 // ---------------------------------------------------------------------------------------------
-// Candidates. Until ranking exists the composition shows its rendering with no candidates.
-
-CompositionState EngineSession::recompute() {
-  rendered_ = mode_ == KeyboardMode::kPhonetic ? render_phonetic(raw_) : normalize_bengali(raw_);
-  candidates_.clear();
-  return state_with_preview(display_preedit(), 0);
-}
-
-// ---------------------------------------------------------------------------------------------
 // Predictions and spelling offers
 
 std::vector<std::string> EngineSession::next_word_predictions() { return {}; }

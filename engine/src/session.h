@@ -161,6 +161,16 @@ class EngineSession {
   std::optional<std::string> spelling_offer_for(std::string_view committed) const;
   // A fresh suggestion list for the composition, with autocorrect entries.
   std::vector<Candidate> fresh_suggestions() const;
+  // Ranking sources.
+  std::vector<Candidate> lexicon_suggestions() const;
+  std::vector<Candidate> fuzzy_suggestions() const;
+  std::vector<Candidate> known_stem_forms() const;
+  std::vector<Candidate> near_misses() const;
+  std::optional<uint64_t> learned_pair_frequency(std::string_view first,
+                                                 std::string_view second) const;
+  std::optional<uint64_t> learned_triple_count(std::string_view key,
+                                               std::string_view follower) const;
+  std::optional<uint64_t> seed_pair_count(std::string_view first, std::string_view second) const;
   void empty_prediction_context();
 
   KeyboardMode mode_ = KeyboardMode::kPhonetic;

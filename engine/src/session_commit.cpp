@@ -381,5 +381,21 @@ std::optional<std::string> EngineSession::spelling_offer_for(std::string_view) c
 }
 
 std::vector<Candidate> EngineSession::fresh_suggestions() const { return {}; }
+std::vector<Candidate> EngineSession::lexicon_suggestions() const { return {}; }
+std::vector<Candidate> EngineSession::fuzzy_suggestions() const { return {}; }
+
+std::optional<uint64_t> EngineSession::learned_pair_frequency(std::string_view,
+                                                              std::string_view) const {
+  return std::nullopt;
+}
+
+std::optional<uint64_t> EngineSession::learned_triple_count(std::string_view,
+                                                            std::string_view) const {
+  return std::nullopt;
+}
+
+std::optional<uint64_t> EngineSession::seed_pair_count(std::string_view, std::string_view) const {
+  return std::nullopt;
+}
 
 }  // namespace tolvani::engine

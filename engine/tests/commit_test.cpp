@@ -90,10 +90,12 @@ TEST(CommitTest, EnterAndTabAndEscape) {
   EXPECT_TRUE(state->predictions.empty());
   EXPECT_TRUE(state->spelling_offer.empty());
 
-  // Tab with no candidates commits the composition without a suffix.
+  // Tab with no candidates (suggestions off) commits the composition without a suffix.
+  engine.config(5, testing::kDefaultFlags | TOLVANI_FLAG_SUGGESTIONS_DISABLED);
   state = type_and_commit(engine, U"ki", TOLVANI_KEY_TAB, '\t');
   EXPECT_EQ(state->commit_text, "\u0995\u09BF");
   EXPECT_EQ(state->status_flags, 2u);
+  engine.config(5, testing::kDefaultFlags);
 
   // Escape: the typed Latin with English passthrough on, nothing with it off; status 4 only.
   state = type_and_commit(engine, U"ami", TOLVANI_KEY_ESCAPE, 0);
@@ -106,19 +108,46 @@ TEST(CommitTest, EnterAndTabAndEscape) {
 }
 
 TEST(CommitTest, SelectionByIndexAndByMatchingText) {
+  EngineClient engine;
+  // "ki" lists its reading first and the typed Latin word second.
+  auto state = engine.type(U"ki");
+  ASSERT_GE(state->candidates.size(), 2u);
+  EXPECT_EQ(state->candidates[0].text, "\u0995\u09BF");
+  EXPECT_EQ(state->candidates[1].text, "ki");
+
+  // A raw text that is not the buffer, or a text no candidate has: nothing happens.
+  EXPECT_EQ(testing::show(testing::take(tolvani_engine_select_matching(engine.get(), "kx", "ki"))),
+            "raw=ki pre=\u0995\u09BF commit= status=0");
+  EXPECT_EQ(testing::show(testing::take(tolvani_engine_select_matching(engine.get(), "ki", "zz"))),
+            "raw=ki pre=\u0995\u09BF commit= status=0");
+  EXPECT_EQ(testing::show(testing::take(tolvani_engine_select_matching(engine.get(), "", ""))),
+            "raw=ki pre=\u0995\u09BF commit= status=0");
+
+  // Matching text selects that candidate, with status 2, and ends the composition.
+  state = testing::take(tolvani_engine_select_matching(engine.get(), "ki", "ki"));
+  EXPECT_EQ(testing::show(state), "raw= pre= commit=ki status=2");
+  EXPECT_TRUE(state->candidates.empty());
+
+  // By index, through the session: out of range changes nothing; index 0 commits the reading.
   EngineSession s;
   for (char32_t c : std::u32string_view(U"ki")) {
     KeyEvent e;
     e.codepoint = c;
     s.handle_key_event(e);
   }
-  // With no candidates listed, selecting changes nothing.
-  EXPECT_EQ(s.select_candidate_with_intent(0, true).status_flags, 0u);
+  EXPECT_EQ(s.select_candidate_with_intent(9, true).status_flags, 0u);
   EXPECT_EQ(s.raw_buffer(), "ki");
-  const CompositionState unmatched = s.select_candidate_matching("kx", "\u0995\u09BF");
-  EXPECT_EQ(unmatched.status_flags, 0u);
-  EXPECT_EQ(s.raw_buffer(), "ki");
-  EXPECT_EQ(s.select_candidate_matching("", "").status_flags, 0u);
+  const CompositionState chosen = s.select_candidate_with_intent(0, false);
+  EXPECT_EQ(chosen.commit_text, "\u0995\u09BF");
+  EXPECT_EQ(chosen.status_flags, 2u);
+  EXPECT_EQ(s.raw_buffer(), "");
+  EXPECT_EQ(s.last_word(), "\u0995\u09BF");
+
+  // Tab takes the first candidate, without a suffix.
+  EngineClient tab;
+  tab.type(U"ki");
+  EXPECT_EQ(testing::show(tab.key(TOLVANI_KEY_TAB, '\t')),
+            "raw= pre= commit=\u0995\u09BF status=2");
 }
 
 TEST(CommitTest, CommitsMoveTheContextAndLearningOffEmptiesIt) {

@@ -97,7 +97,7 @@ TEST(FfiTest, InternalFailureGivesFailureValueAndHandleStaysValid) {
   test_fail_next_call();
   EXPECT_EQ(show(engine.text('c')), "<null>");
   // The handle still works, and the failed call changed nothing.
-  EXPECT_EQ(show(engine.text('d')), "raw=abd pre=আব্দ commit= status=0");
+  EXPECT_EQ(show(engine.text('d')), "raw=abd pre=আব্দ commit= status=1");
 
   test_fail_next_call();
   EXPECT_EQ(show(engine.config(5, 0)), "<null>");
@@ -120,8 +120,8 @@ TEST(FfiTest, InternalFailureGivesFailureValueAndHandleStaysValid) {
 TEST(FfiTest, UpdateConfigReturnsRecomputedComposition) {
   EngineClient engine;
   engine.type(U"ab");
-  EXPECT_EQ(show(engine.config(0, 0)), "raw=ab pre=আব commit= status=0");
-  EXPECT_EQ(show(engine.config(99, 0xFFFFFFFF)), "raw=ab pre=আব commit= status=0");
+  EXPECT_EQ(show(engine.config(0, 0)), "raw=ab pre=আব commit= status=1");
+  EXPECT_EQ(show(engine.config(99, 0xFFFFFFFF)), "raw=ab pre=আব commit= status=1");
 }
 
 TEST(FfiTest, SetModeDropsTheComposition) {
