@@ -1,28 +1,58 @@
-// Store files and the persistence worker.
-// Thread-safety: the failure counter is a process-wide atomic.
+// Store files and the persistence worker (persistence_core.h), and what a session holds of them:
+// its five learned stores, and the learning snapshot that copies them to be written later.
+// Thread-safety: LearnedStores is serialised by its session. A LearningSnapshot may be written on
+// any thread, also while its session goes on and while the worker saves the same stores: every
+// store sync takes the store's write lock and then its lock file.
 #ifndef TOLVANI_ENGINE_PERSISTENCE_H_
 #define TOLVANI_ENGINE_PERSISTENCE_H_
 
-#include <cstdint>
 #include <filesystem>
+
+#include "persistence_core.h"
+#include "rejections.h"
+#include "selection_memory.h"
+#include "trigram.h"
+#include "user_bigram.h"
+#include "user_dict.h"
 
 namespace tolvani::engine {
 
-// The user-data folder: TOLVANI_DATA_DIR when set and not empty, used unchanged; else HOME (or
-// "." without HOME) joined with "Library/Application Support/Tolvani". Never creates it.
-std::filesystem::path user_data_directory();
-
-// How many persistence failures this process has seen; never reset.
-uint64_t persistence_failures();
-
-// Copies of a session's learned stores, written later on any thread.
+// Copies of a session's five learned stores, written later on any thread. Each copy shares its
+// saved revision and write lock with the session's store, so a successful write marks the live
+// stores saved up to the snapshot's revisions.
 struct LearningSnapshot {
-  // Writes every store of the snapshot; true when each was written or had nothing to write.
-  [[nodiscard]] bool sync();
+  UserDictionary user_dictionary;
+  UserBigrams bigrams;
+  UserTrigrams trigrams;
+  RejectionMap rejections;
+  SelectionMemory selections;
+
+  // Syncs the five copies in that order, each one also after an earlier one failed; true when
+  // each was written or had nothing to write.
+  [[nodiscard]] bool sync() const;
 };
 
-// Counts one failure (a full save queue, a failed store sync, a failed save job).
-void count_persistence_failure();
+// The five learned stores of one session.
+struct LearnedStores {
+  UserDictionary user_dictionary;
+  UserBigrams bigrams;
+  UserTrigrams trigrams;
+  RejectionMap rejections;
+  SelectionMemory selections;
+
+  // Loads the five stores from the user-data folder (or `folder`), read once for all five.
+  // Never fails: a missing or unreadable file gives an empty store.
+  static LearnedStores load_all();
+  static LearnedStores load_all(const std::filesystem::path& folder);
+
+  // Copies of the five stores, as they are now.
+  LearningSnapshot snapshot() const;
+
+  // For each store in snapshot order: sync it, and only when that succeeded replace it by a fresh
+  // load of its file; a store whose sync failed keeps its unsaved changes. True when all five
+  // syncs succeeded.
+  bool reload();
+};
 
 }  // namespace tolvani::engine
 

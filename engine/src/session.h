@@ -50,6 +50,10 @@ bool is_passthrough_char(char32_t c);
 // Byte ranges [first, second) of the words of typed Latin text, in order.
 std::vector<std::pair<size_t, size_t>> word_spans(std::string_view text);
 
+// The ranking bonus of a context seen n times: min(max(trunc(max(ln n, 1) * scale), scale), cap),
+// the logarithm taken in single precision.
+int32_t context_bonus(uint64_t n, float scale, int32_t cap);
+
 // Start of the run of ASCII digits that ends at byte `pos` (`pos` itself when none precedes it).
 size_t digit_run_start(std::string_view text, size_t pos);
 

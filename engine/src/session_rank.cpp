@@ -35,13 +35,6 @@ int32_t saturating_add(int32_t a, int64_t b) {
       int64_t{a} + b, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
-// min(max(trunc(max(ln n, 1) * scale), scale), cap), the logarithm in single precision.
-int32_t context_bonus(uint64_t n, float scale, int32_t cap) {
-  const float ln = std::log(static_cast<float>(n));
-  const auto bonus = static_cast<int32_t>(std::max(ln, 1.0f) * scale);
-  return std::min(std::max(bonus, static_cast<int32_t>(scale)), cap);
-}
-
 void sort_by_score(std::vector<Candidate>& list) {
   std::stable_sort(list.begin(), list.end(),
                    [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
@@ -62,6 +55,12 @@ std::string ascii_lower(std::string_view s) {
 }
 
 }  // namespace
+
+int32_t context_bonus(uint64_t n, float scale, int32_t cap) {
+  const float ln = std::log(static_cast<float>(n));
+  const auto bonus = static_cast<int32_t>(std::max(ln, 1.0f) * scale);
+  return std::min(std::max(bonus, static_cast<int32_t>(scale)), cap);
+}
 
 CompositionState EngineSession::recompute() {
   rendered_ = mode_ == KeyboardMode::kPhonetic ? render_phonetic(raw_) : normalize_bengali(raw_);

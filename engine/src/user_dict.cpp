@@ -1,11 +1,212 @@
 #include "user_dict.h"
 
+#include <algorithm>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "normalize.h"
+#include "utf8.h"
+
 namespace tolvani::engine {
 
-bool UserDictionary::contains(std::string_view word) const {
-  return words_.find(std::string(word)) != words_.end();
+namespace {
+
+constexpr uint64_t kIdleSeconds = 2'592'000;           // 30 days
+constexpr uint64_t kTombstoneLifetime = 7'776'000;     // 90 days
+constexpr uint32_t kMaxFrequency = std::numeric_limits<uint32_t>::max();
+
+const StoreSyncRules kRules{
+    .fail_without_folder = true,
+    .folder_failure_line = "[Tolvani] failed to create user dict directory: ",
+    .serialise_failure_line = "[Tolvani] failed to serialize user dictionary: ",
+};
+
+uint64_t saturating_sub(uint64_t a, uint64_t b) { return a > b ? a - b : 0; }
+
+uint32_t saturating_add(uint32_t a, uint32_t b) {
+  return a > kMaxFrequency - b ? kMaxFrequency : a + b;
 }
 
-uint32_t UserDictionary::boost_for(std::string_view) const { return 0; }
+uint64_t last_activity(const UserEntry& e) { return std::max(e.last_used, e.last_decay); }
+
+void evict_words(StringMap<UserEntry>& words) {
+  if (words.size() <= kUserDictionaryKept) return;
+  using It = StringMap<UserEntry>::iterator;
+  std::vector<std::pair<uint64_t, It>> ranked;
+  ranked.reserve(words.size());
+  for (It it = words.begin(); it != words.end(); ++it) {
+    const UserEntry& e = it->second;
+    ranked.emplace_back(e.last_used / 3'600 + 100 * uint64_t{e.frequency}, it);
+  }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  const size_t drop = words.size() - kUserDictionaryKept;
+  for (size_t n = 0; n < drop; ++n) words.erase(ranked[n].second);
+}
+
+// The file's content merged into the working copy of a sync.
+void merge_file(UserDictionaryDocument& copy, const UserDictionaryDocument& file) {
+  for (const auto& [word, t] : file.tombstones) {
+    uint64_t& mine = copy.tombstones[word];
+    mine = std::max(mine, t);
+  }
+  for (const auto& [word, theirs] : file.words) {
+    if (tombstoned(copy.tombstones, word, theirs)) continue;
+    auto [it, inserted] = copy.words.try_emplace(word, theirs);
+    if (inserted) continue;
+    UserEntry& mine = it->second;
+    if (theirs.last_decay > mine.last_decay) {
+      mine.frequency = theirs.frequency;
+      mine.last_decay = theirs.last_decay;
+    } else if (theirs.last_decay == mine.last_decay) {
+      mine.frequency = std::max(mine.frequency, theirs.frequency);
+    }
+    mine.last_used = std::max(mine.last_used, theirs.last_used);
+  }
+}
+
+void prune(UserDictionaryDocument& doc, uint64_t now) {
+  std::erase_if(doc.words, [&](const auto& item) {
+    const auto& [word, e] = item;
+    return tombstoned(doc.tombstones, word, e) ||
+           (e.frequency < 3 && saturating_sub(now, last_activity(e)) > kIdleSeconds);
+  });
+  if (doc.words.size() > kUserDictionaryCap) evict_words(doc.words);
+  std::erase_if(doc.tombstones, [&](const auto& item) {
+    return item.second != kTombstoneForever &&
+           saturating_sub(now, item.second) > kTombstoneLifetime;
+  });
+}
+
+}  // namespace
+
+std::filesystem::path user_dict_path() { return user_data_directory() / "user-dictionary.json"; }
+
+bool tombstoned(const StringMap<uint64_t>& tombstones, std::string_view word,
+                const UserEntry& entry) {
+  auto it = tombstones.find(word);
+  if (it == tombstones.end()) return false;
+  return it->second == kTombstoneForever || last_activity(entry) <= it->second;
+}
+
+UserDictionary::UserDictionary() : UserDictionary(user_dict_path()) {}
+
+UserDictionary::UserDictionary(std::filesystem::path path, UserDictionaryDocument doc)
+    : LearnedStore(std::move(path), std::move(doc)) {}
+
+UserDictionary UserDictionary::load() { return load(user_dict_path()); }
+
+UserDictionary UserDictionary::load(std::filesystem::path path) {
+  UserDictionary dict(std::move(path));
+  dict.take_loaded(load_store_document<UserDictionaryDocument>(dict.path_));
+  StringMap<UserEntry>& words = dict.doc_.words;
+
+  const bool canonical = std::all_of(words.begin(), words.end(), [](const auto& item) {
+    return normalize_bengali(item.first) == item.first;
+  });
+  if (!canonical) {
+    StringMap<UserEntry> rebuilt;
+    rebuilt.reserve(words.size());
+    for (const auto& [word, e] : words) {
+      std::string key = normalize_bengali(word);
+      // Nothing can ever be typed as an empty word.
+      if (key.empty()) continue;
+      auto [it, inserted] = rebuilt.try_emplace(std::move(key), e);
+      if (inserted) continue;
+      it->second.frequency = saturating_add(it->second.frequency, e.frequency);
+      it->second.last_used = std::max(it->second.last_used, e.last_used);
+      it->second.last_decay = std::max(it->second.last_decay, e.last_decay);
+    }
+    words = std::move(rebuilt);
+    // So that the next save writes the normalised words.
+    dict.writer_.record_change();
+  }
+
+  const uint64_t now = now_secs();
+  for (auto& [word, e] : words) {
+    if (e.last_used == 0) e.last_used = now;
+  }
+  return dict;
+}
+
+void UserDictionary::add(std::string_view word) {
+  // An ill-formed word would make the whole file unreadable once written.
+  if (word.empty() || !utf8::is_valid(word)) return;
+  uint64_t now = now_secs();
+  if (auto t = doc_.tombstones.find(word); t != doc_.tombstones.end()) {
+    if (t->second == kTombstoneForever) return;
+    // The renewed entry must be newer than its tombstone, even if the clock went back.
+    now = std::max(now, t->second + 1);
+  }
+  if (auto it = doc_.words.find(word); it != doc_.words.end()) {
+    UserEntry& e = it->second;
+    e.frequency = saturating_add(e.frequency, 1);
+    e.last_used = std::max({e.last_used, e.last_decay, now});
+  } else {
+    doc_.words.emplace(std::string(word), UserEntry{.last_used = now, .last_decay = 0, .frequency = 1});
+  }
+  if (doc_.words.size() > kUserDictionaryCap) evict();
+  writer_.record_change();
+  if (++changes_ >= kUserDictionarySaveEvery) {
+    sync_in_background();
+    changes_ = 0;
+  }
+}
+
+bool UserDictionary::decay() {
+  const uint64_t now = now_secs();
+  bool changed = false;
+  std::vector<std::string> removed;
+  for (auto& [word, e] : doc_.words) {
+    if (saturating_sub(now, last_activity(e)) <= kIdleSeconds) continue;
+    if (e.frequency > 2) {
+      --e.frequency;
+      e.last_decay = now;
+      changed = true;
+    } else {
+      removed.push_back(word);
+    }
+  }
+  // Back-dated, so that a copy of the word on disk no newer than 30 days is hidden at the next
+  // merge while a later use elsewhere still counts.
+  const uint64_t tombstone = saturating_sub(now, kIdleSeconds);
+  for (const std::string& word : removed) {
+    doc_.words.erase(word);
+    doc_.tombstones.insert_or_assign(word, tombstone);
+  }
+  if (!changed && removed.empty()) return false;
+  writer_.record_change();
+  sync_in_background();
+  return true;
+}
+
+void UserDictionary::evict() { evict_words(doc_.words); }
+
+bool UserDictionary::contains(std::string_view word) const {
+  return doc_.words.find(word) != doc_.words.end();
+}
+
+const UserEntry* UserDictionary::find(std::string_view word) const {
+  auto it = doc_.words.find(word);
+  return it == doc_.words.end() ? nullptr : &it->second;
+}
+
+uint32_t UserDictionary::boost_for(std::string_view word) const {
+  const UserEntry* e = find(word);
+  if (e == nullptr) return 0;
+  const uint32_t f = std::min<uint32_t>(e->frequency, 100) * 10;
+  if (e->last_used == 0) return std::min<uint32_t>(1'000 + f, 2'000);
+  const uint64_t age = saturating_sub(now_secs(), e->last_used);
+  const uint32_t recency = age < 7'200 ? 200 : age < 90'000 ? 100 : age < 608'400 ? 50 : 0;
+  return std::min<uint32_t>(1'000 + f + recency, 2'000);
+}
+
+bool UserDictionary::sync() const {
+  return sync_store(path_, writer_, doc_, kRules, merge_file,
+                    [](UserDictionaryDocument& copy) { prune(copy, now_secs()); });
+}
+
+void UserDictionary::sync_in_background() const { request_background_save(*this); }
 
 }  // namespace tolvani::engine

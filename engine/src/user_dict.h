@@ -1,30 +1,73 @@
-// The user dictionary: the words this user writes, how often and how recently.
-// Thread-safety: serialised by the owning session; copies are written on other threads.
+// The user dictionary: the words this user writes, how often and how recently, and tombstones
+// for deleted words; kept in "user-dictionary.json".
+// Thread-safety: serialised by the owning session. A copy (for a save job or a learning snapshot)
+// may be synced on another thread at the same time; it shares only the writer record's saved
+// revision and write lock with its original, which are atomic or locked.
 #ifndef TOLVANI_ENGINE_USER_DICT_H_
 #define TOLVANI_ENGINE_USER_DICT_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+
+#include "persistence_core.h"
+#include "store_documents.h"
 
 namespace tolvani::engine {
 
-struct UserEntry {
-  uint64_t last_used = 0;
-  uint64_t last_decay = 0;
-  uint32_t frequency = 0;
-};
+// An add that leaves more words than the cap evicts down to the number kept.
+inline constexpr size_t kUserDictionaryCap = 10'000;
+inline constexpr size_t kUserDictionaryKept = 9'000;
+// Adds between two background save requests.
+inline constexpr uint32_t kUserDictionarySaveEvery = 20;
 
-class UserDictionary {
+// The user-data folder joined with "user-dictionary.json".
+std::filesystem::path user_dict_path();
+
+// Whether `tombstones` hide `word` with entry `entry`: its tombstone is for ever, or no later
+// than the later of the entry's last use and last decay.
+bool tombstoned(const StringMap<uint64_t>& tombstones, std::string_view word,
+                const UserEntry& entry);
+
+class UserDictionary : public LearnedStore<UserDictionaryDocument> {
  public:
+  // The empty dictionary of user_dict_path(); unsaved, so its first sync writes a file.
+  UserDictionary();
+  // An unsaved dictionary holding `doc`, kept at `path`.
+  explicit UserDictionary(std::filesystem::path path, UserDictionaryDocument doc = {});
+
+  // Reads the dictionary at user_dict_path() (or `path`): words re-keyed to their normalised
+  // form (entries of the same form merged), unknown last uses set to now. A missing file gives
+  // the empty dictionary; an unreadable one the empty dictionary after one diagnostic line.
+  static UserDictionary load();
+  static UserDictionary load(std::filesystem::path path);
+
+  // Learns one use of `word`, exactly as given. A word tombstoned for ever, an empty word and one
+  // that is not valid UTF-8 change nothing. Every 20th add requests a background save.
+  void add(std::string_view word);
+  // Lets words idle for more than 30 days decay by one, or go (with a back-dated tombstone) at
+  // frequency 2 or less. True, after a background save request, when anything changed.
+  bool decay();
+  // Keeps the 9,000 words of highest last_used / 3,600 + 100 × frequency.
+  void evict();
+
   // Whether the dictionary holds the word (tombstones are not consulted).
   bool contains(std::string_view word) const;
-  // The ranking bonus of a learned word, 0 to 2,000.
+  // The ranking bonus of a learned word, 0 to 2,000; 0 for an unknown word.
   uint32_t boost_for(std::string_view word) const;
+  // The entry of `word`, or null. Valid until the dictionary next changes.
+  const UserEntry* find(std::string_view word) const;
 
- private:
-  std::unordered_map<std::string, UserEntry> words_;
+  const StringMap<UserEntry>& words() const { return doc_.words; }
+  const StringMap<uint64_t>& tombstones() const { return doc_.tombstones; }
+
+  // Merges the file into a copy of this dictionary and writes that, under the store's locks;
+  // true when written or when nothing needed writing. This dictionary is not changed.
+  [[nodiscard]] bool sync() const;
+  // Queues a copy of this dictionary for the persistence worker, if it has unsaved changes.
+  void sync_in_background() const;
 };
 
 }  // namespace tolvani::engine

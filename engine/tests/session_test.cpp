@@ -88,7 +88,15 @@ TEST(SessionTest, PassthroughCharactersCommitAtOnce) {
       if (mode == 1 && std::u32string_view(U"/[\\]").find(c) != std::u32string_view::npos) {
         continue;
       }
-      EXPECT_EQ(show(engine.text(c)), "raw= pre= commit=" + u8(std::u32string(1, c)) + " status=2")
+      const auto state = engine.text(c);
+      if (suggest::could_start_emoji(c)) {
+        // It may begin an emoji shortcode: it waits in the buffer.
+        EXPECT_EQ(state->raw_text, u8(std::u32string(1, c)))
+            << "mode " << mode << " char " << static_cast<char>(c);
+        engine.key(TOLVANI_KEY_ESCAPE, 0);
+        continue;
+      }
+      EXPECT_EQ(show(state), "raw= pre= commit=" + u8(std::u32string(1, c)) + " status=2")
           << "mode " << mode << " char " << static_cast<char>(c);
     }
   }

@@ -1,0 +1,393 @@
+// The persistence layer that the five learned stores share: the clock, the user-data folder, the
+// file layer behind one narrow interface, reading and atomic writing of store files, the writer
+// record, the common sync and the single background worker thread.
+// Thread-safety: every function may be called on any thread. A WriterState belongs to one store
+// copy; what it shares with the other copies of its store (the saved revision and the write lock)
+// is atomic or locked. The file layer in use is process-wide and must outlive every call.
+#ifndef TOLVANI_ENGINE_PERSISTENCE_CORE_H_
+#define TOLVANI_ENGINE_PERSISTENCE_CORE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "store_documents.h"
+
+namespace tolvani::engine {
+
+// ---- Clock, failures and diagnostics
+
+// Whole seconds since the Unix epoch from the system clock (0 before the epoch), unless a test
+// has fixed it.
+uint64_t now_secs();
+// Fixes now_secs() at `secs`; std::nullopt returns to the system clock.
+void test_set_now_secs(std::optional<uint64_t> secs);
+
+// How many persistence failures this process has seen; never reset.
+uint64_t persistence_failures();
+// Counts one failure (a full save queue, a failed store sync, a failed save job).
+void count_persistence_failure();
+
+// Writes `line` and a line feed to standard error in one call, so lines of two threads do not
+// interleave.
+void write_diagnostic(std::string_view line);
+
+// ---- Folder and file names
+
+// The user-data folder: TOLVANI_DATA_DIR when set and not empty, used unchanged; else HOME (or
+// "." without HOME) joined with "Library/Application Support/Tolvani". Never creates it.
+std::filesystem::path user_data_directory();
+
+// `path` with its extension replaced by `kind`, the process id and the next value of the
+// process-wide name counter: "user-dictionary.tmp.4242.7".
+std::filesystem::path unique_store_path(const std::filesystem::path& path, std::string_view kind);
+
+// The sibling lock file of a store: its extension replaced by "lock".
+std::filesystem::path store_lock_path(const std::filesystem::path& path);
+
+// ---- The file layer
+
+// Outcome of one file operation: 0 or the errno value.
+struct [[nodiscard]] IoStatus {
+  int error = 0;
+
+  bool ok() const { return error == 0; }
+  // The system's description of the failure.
+  std::string message() const;
+};
+
+struct DirectoryEntry {
+  std::string name;
+  bool regular_file = false;  // a symbolic link is not one
+};
+
+// Every disk access of the learned stores goes through this interface, so that tests can inject
+// faults in one place. Descriptors are plain POSIX ones, released with close().
+class StoreFileSystem {
+ public:
+  virtual ~StoreFileSystem() = default;
+
+  // The whole file into `out`; ENOENT when it does not exist.
+  virtual IoStatus read_file(const std::filesystem::path& path, std::string& out) = 0;
+  // Creates `dir` and its missing parents (0777 before umask).
+  virtual IoStatus create_directories(const std::filesystem::path& dir) = 0;
+  // Opens `path` write-only, creating it (0666 before umask) but never truncating it.
+  virtual IoStatus open_lock_file(const std::filesystem::path& path, int& fd) = 0;
+  // An exclusive flock on `fd`, waiting as long as it takes.
+  virtual IoStatus lock_exclusive(int fd) = 0;
+  // Creates `path` write-only (0666 before umask); fails when the name exists.
+  virtual IoStatus create_new_file(const std::filesystem::path& path, int& fd) = 0;
+  virtual IoStatus write_all(int fd, std::string_view bytes) = 0;
+  // Flushes the file's data and metadata to stable storage.
+  virtual IoStatus sync_file(int fd) = 0;
+  // Atomically replaces `to` with `from`.
+  virtual IoStatus rename(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+  // As rename, but fails with EEXIST instead of replacing an existing `to`.
+  virtual IoStatus rename_no_replace(const std::filesystem::path& from,
+                                     const std::filesystem::path& to) = 0;
+  // Makes the entry changes of folder `dir` durable.
+  virtual IoStatus sync_directory(const std::filesystem::path& dir) = 0;
+  virtual IoStatus remove(const std::filesystem::path& path) = 0;
+  // The entries of `dir` (without "." and ".."), leaving out those that cannot be examined.
+  virtual IoStatus list_directory(const std::filesystem::path& dir,
+                                  std::vector<DirectoryEntry>& out) = 0;
+  virtual void close(int fd) = 0;
+};
+
+// The real file system.
+StoreFileSystem& posix_store_file_system();
+// The file layer in use: the real one unless a test replaced it.
+StoreFileSystem& store_file_system();
+// Replaces the file layer (null restores the real one). Requires: `fs` outlives its use, and no
+// store operation runs during the swap.
+void test_set_store_file_system(StoreFileSystem* fs);
+
+// ---- Reading and writing store files
+
+struct NoDocument {};
+
+struct StoreError {
+  enum class Kind : uint8_t { kIo, kInvalidData };
+  Kind kind = Kind::kIo;
+  std::string message;
+};
+
+// One of: no document (no file), a document, an error.
+template <typename Doc>
+using StoreRead = std::variant<NoDocument, Doc, StoreError>;
+
+// The raw bytes of a store file: no document when it does not exist, else the bytes or the read
+// error.
+std::variant<NoDocument, std::string, StoreError> read_store_bytes(
+    const std::filesystem::path& path);
+
+template <typename Doc>
+StoreRead<Doc> read_store(const std::filesystem::path& path) {
+  auto raw = read_store_bytes(path);
+  if (auto* bytes = std::get_if<std::string>(&raw)) {
+    Doc doc;
+    std::string error;
+    if (!decode_document(*bytes, doc, error))
+      return StoreError{StoreError::Kind::kInvalidData, std::move(error)};
+    return doc;
+  }
+  if (auto* error = std::get_if<StoreError>(&raw)) return std::move(*error);
+  return NoDocument{};
+}
+
+// Moves the undecodable store file at `path` aside under a fresh "corrupt" name, never over an
+// existing file, makes that durable and writes the "preserved corrupt store" line. Returns the
+// error that stopped it, if any; the file then stays where it was.
+std::optional<StoreError> set_aside_corrupt_store(const std::filesystem::path& path,
+                                                  std::string_view parse_error);
+
+// As read_store, except that an undecodable file is set aside first and then reads as no
+// document; if it cannot be set aside, that error is the result.
+template <typename Doc>
+StoreRead<Doc> read_store_for_update(const std::filesystem::path& path) {
+  StoreRead<Doc> result = read_store<Doc>(path);
+  if (auto* error = std::get_if<StoreError>(&result);
+      error != nullptr && error->kind == StoreError::Kind::kInvalidData) {
+    if (auto failed = set_aside_corrupt_store(path, error->message)) return std::move(*failed);
+    return NoDocument{};
+  }
+  return result;
+}
+
+// Replaces the store file at `path` with `bytes` atomically: sweeps abandoned temporaries of this
+// store, writes a fresh temporary, flushes it, renames it over the store and flushes the folder.
+// On failure writes one "cannot persist" line, removes the temporary and returns false; the old
+// file then stays unless the rename had happened. Requires: the caller holds the store's lock.
+[[nodiscard]] bool write_store(const std::filesystem::path& path, std::string_view bytes);
+
+// Makes the entry changes of the folder holding `path` durable.
+IoStatus sync_store_directory(const std::filesystem::path& path);
+
+// ---- Writer record
+
+// The bookkeeping that tells whether a store has unsaved changes. Copying shares the saved
+// revision and the write lock, and copies the writer id and the revision, so that a save made
+// from any copy of a store counts for all of them.
+class WriterState {
+ public:
+  // A new writer: fresh saved revision 0, revision 1, the next writer id.
+  WriterState();
+  // Copies share; a move is a copy, so that no store is ever left without a record.
+  WriterState(const WriterState&) = default;
+  WriterState& operator=(const WriterState&) = default;
+
+  uint64_t writer_id() const { return writer_id_; }
+  uint64_t revision() const { return revision_; }
+  // +1 per recorded change, saturating.
+  void record_change();
+  // For a store read from its file: it is clean.
+  void mark_clean();
+  bool has_unsaved_changes() const { return saved_revision() < revision_; }
+
+  uint64_t saved_revision() const;
+  // Raises the shared saved revision to at least `revision`, never lowering it.
+  void raise_saved_revision(uint64_t revision) const;
+  // Held for the whole of a sync of any copy of the store.
+  std::mutex& write_lock() const;
+
+ private:
+  struct Shared;
+  std::shared_ptr<Shared> shared_;
+  uint64_t writer_id_;
+  uint64_t revision_ = 1;
+};
+
+// ---- The common sync
+
+// What differs between the stores' syncs.
+struct StoreSyncRules {
+  // When the store's folder cannot be created: fail (after `folder_failure_line` and the error,
+  // when that is not null), or go on and let the lock file report the problem.
+  bool fail_without_folder = true;
+  const char* folder_failure_line = nullptr;
+  // Written with the error when the document cannot be serialised; null: fail silently.
+  const char* serialise_failure_line = nullptr;
+};
+
+namespace detail {
+
+// The flock of a store's lock file, held from a successful acquire() until destruction.
+// It keeps out the settings side and other processes; the write lock keeps out this process.
+class StoreFileLock {
+ public:
+  StoreFileLock() = default;
+  StoreFileLock(const StoreFileLock&) = delete;
+  StoreFileLock& operator=(const StoreFileLock&) = delete;
+  ~StoreFileLock();
+
+  // Creates the store's folder, opens the lock file and locks it; false (after its line) when
+  // that fails.
+  bool acquire(const std::filesystem::path& store_path, const StoreSyncRules& rules);
+
+ private:
+  StoreFileSystem* fs_ = nullptr;  // the layer that opened fd_
+  int fd_ = -1;
+};
+
+// Serialises `doc` and writes it; false (after its line, if the rules give one) on failure.
+template <typename Doc>
+bool serialise_and_write(const std::filesystem::path& path, const Doc& doc,
+                         const StoreSyncRules& rules) {
+  std::string bytes;
+  std::string error;
+  if (!encode_document(doc, bytes, error)) {
+    if (rules.serialise_failure_line != nullptr)
+      write_diagnostic(rules.serialise_failure_line + error);
+    return false;
+  }
+  return write_store(path, bytes);
+}
+
+void refuse_unreadable_store(const StoreError& error);
+
+}  // namespace detail
+
+// The sync every store follows: under the write lock, and only when the store has unsaved
+// changes, lock the store file, read it for update, and either leave a file of another reset_id
+// alone or merge it into a working copy of `content` (merge(copy, file_doc)), prune the copy
+// (prune(copy)) and write it. On success the shared saved revision rises to the revision synced;
+// on failure the failure is counted and the store stays unsaved. `content` is never changed.
+template <typename Doc, typename Merge, typename Prune>
+[[nodiscard]] bool sync_store(const std::filesystem::path& path, const WriterState& writer,
+                              const Doc& content, const StoreSyncRules& rules, Merge merge,
+                              Prune prune) {
+  std::lock_guard<std::mutex> write_lock(writer.write_lock());
+  const uint64_t revision = writer.revision();
+  if (writer.saved_revision() >= revision) return true;
+  const bool ok = [&] {
+    detail::StoreFileLock file_lock;
+    if (!file_lock.acquire(path, rules)) return false;
+    Doc copy = content;
+    StoreRead<Doc> on_disk = read_store_for_update<Doc>(path);
+    if (auto* error = std::get_if<StoreError>(&on_disk)) {
+      detail::refuse_unreadable_store(*error);
+      return false;
+    }
+    if (auto* file = std::get_if<Doc>(&on_disk)) {
+      // Another writer reset the store: its content wins until this session reloads.
+      if (file->reset_id != copy.reset_id) return true;
+      merge(copy, *file);
+    }
+    prune(copy);
+    return detail::serialise_and_write(path, copy, rules);
+  }();
+  if (ok) {
+    writer.raise_saved_revision(revision);
+  } else {
+    count_persistence_failure();
+  }
+  return ok;
+}
+
+// ---- Loading
+
+template <typename Doc>
+struct LoadedDocument {
+  Doc doc;
+  bool from_file = false;
+};
+
+// Reads a store's file for its load: a missing file gives the empty document silently, an
+// unreadable or undecodable one the empty document after a "cannot load learned store" line.
+template <typename Doc>
+LoadedDocument<Doc> load_store_document(const std::filesystem::path& path) {
+  StoreRead<Doc> read = read_store<Doc>(path);
+  if (auto* doc = std::get_if<Doc>(&read)) return {std::move(*doc), true};
+  if (auto* error = std::get_if<StoreError>(&read))
+    write_diagnostic("[Tolvani] cannot load learned store: " + error->message);
+  return {};
+}
+
+// ---- The state every store holds
+
+// The file, the document and the writer bookkeeping of one learned store. A copy is a clone: it
+// shares the saved revision and the write lock with its original.
+template <typename Doc>
+class LearnedStore {
+ public:
+  // The file the store is kept in.
+  const std::filesystem::path& path() const { return path_; }
+  const std::string& reset_id() const { return doc_.reset_id; }
+  const Doc& document() const { return doc_; }
+  const WriterState& writer() const { return writer_; }
+  // Changes since the last background save request.
+  uint32_t pending_changes() const { return changes_; }
+  bool has_unsaved_changes() const { return writer_.has_unsaved_changes(); }
+
+ protected:
+  LearnedStore(std::filesystem::path path, Doc doc)
+      : path_(std::move(path)), doc_(std::move(doc)) {}
+
+  // Takes the document of a load; one read from the file is clean.
+  void take_loaded(LoadedDocument<Doc> loaded) {
+    doc_ = std::move(loaded.doc);
+    if (loaded.from_file) writer_.mark_clean();
+  }
+
+  std::filesystem::path path_;
+  Doc doc_;
+  WriterState writer_;
+  uint32_t changes_ = 0;
+};
+
+// ---- The persistence worker
+
+inline constexpr char kPersistenceThreadName[] = "tolvani-persistence";
+inline constexpr size_t kPersistenceQueueCap = 16;
+// Recorded changes between two background save requests of the bigrams, trigrams, selections
+// and rejections (the user dictionary waits for 20).
+inline constexpr uint32_t kStoreSaveEvery = 10;
+
+// A queued save: owns a copy of one store and syncs it when run.
+class SaveJob {
+ public:
+  virtual ~SaveJob() = default;
+  virtual void run() = 0;
+};
+
+namespace detail {
+// Queues `job` for the worker (started on first use), replacing an older job of the same writer;
+// counts a failure and drops the job when the queue is full or the worker cannot start.
+void enqueue_save(std::unique_ptr<SaveJob> job, uint64_t writer_id, uint64_t revision);
+}  // namespace detail
+
+// The background save request: when `store` has unsaved changes, queue a copy of it for the
+// worker, unless a job of a newer revision of the same writer is already waiting.
+template <typename Store>
+void request_background_save(const Store& store) {
+  const WriterState& writer = store.writer();
+  if (!writer.has_unsaved_changes()) return;
+  class Job final : public SaveJob {
+   public:
+    explicit Job(const Store& s) : copy_(s) {}
+    // A failing sync has counted itself already.
+    void run() override { (void)copy_.sync(); }
+
+   private:
+    Store copy_;
+  };
+  // The copy is made before the queue lock is taken.
+  detail::enqueue_save(std::make_unique<Job>(store), writer.writer_id(), writer.revision());
+}
+
+// Waits until the worker's queue is empty and no job runs (returns at once without a worker).
+void test_wait_for_persistence_worker();
+// The queued jobs as (writer id, revision), first to run first.
+std::vector<std::pair<uint64_t, uint64_t>> test_queued_saves();
+
+}  // namespace tolvani::engine
+
+#endif  // TOLVANI_ENGINE_PERSISTENCE_CORE_H_
