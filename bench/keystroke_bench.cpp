@@ -1,0 +1,129 @@
+// Time per keystroke through the C interface, as a host sees it.
+//
+//   keystroke_bench            the word stream, the adversarial inputs and a fresh process
+//   keystroke_bench --first    (internal) one fresh session's first keystroke, non-blocking
+//
+// The word stream types the 2,000 commonest words of the lexicon by their keys, each followed by
+// a space, with warm caches, and reports the median and 99th percentile per keystroke.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "lexicon.h"
+#include "tolvani_engine.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+double send(TolvaniEngine* engine, uint32_t kind, uint32_t codepoint) {
+  const auto start = Clock::now();
+  CResult r = tolvani_engine_handle_key_event(engine, CKeyEvent{kind, 0, 0, codepoint});
+  const auto took = Clock::now() - start;
+  tolvani_engine_free_result(r.ptr, r.len);
+  return micros(took);
+}
+
+// Keys of the commonest words: each word's most frequent entry.
+std::vector<std::string> common_keys(size_t count) {
+  struct Word {
+    uint32_t frequency;
+    std::string key;
+    std::string word;
+  };
+  std::vector<Word> words;
+  std::unordered_set<std::string_view> seen;
+  for (uint32_t id = 0; id < tolvani::engine::lexicon_size(); ++id) {
+    const auto e = tolvani::engine::lexicon_entry(id);
+    words.push_back({e.frequency, std::string(e.phonetic), std::string(e.bangla)});
+  }
+  std::stable_sort(words.begin(), words.end(),
+                   [](const Word& a, const Word& b) { return a.frequency > b.frequency; });
+  std::vector<std::string> keys;
+  std::unordered_set<std::string> taken;
+  for (const Word& w : words) {
+    if (keys.size() >= count) break;
+    if (taken.insert(w.word).second) keys.push_back(w.key);
+  }
+  return keys;
+}
+
+double percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
+}
+
+int first_keystroke() {
+  const auto start = Clock::now();
+  TolvaniEngine* engine = tolvani_engine_create();
+  const double key = send(engine, TOLVANI_KEY_TEXT, 'k');
+  std::printf("%.1f %.1f\n", micros(Clock::now() - start), key);
+  tolvani_engine_destroy(engine);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "--first") return first_keystroke();
+
+  // A fresh process: session creation and its first key, before any table is built.
+  {
+    const pid_t child = fork();
+    if (child == 0) {
+      setenv("TOLVANI_NONBLOCKING_CACHES", "1", 1);
+      execl("/proc/self/exe", argv[0], "--first", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+  }
+
+  tolvani_engine_warm_caches();
+  TolvaniEngine* engine = tolvani_engine_create();
+  const std::vector<std::string> keys = common_keys(2000);
+  std::vector<double> times;
+  for (int round = 0; round < 3; ++round) {
+    for (const std::string& key : keys) {
+      for (char c : key) times.push_back(send(engine, TOLVANI_KEY_TEXT, static_cast<uint8_t>(c)));
+      times.push_back(send(engine, TOLVANI_KEY_SPACE, ' '));
+    }
+  }
+  std::printf("word stream: %zu keystrokes, median %.1f us, 99th percentile %.1f us, max %.1f us\n",
+              times.size(), percentile(times, 0.5), percentile(times, 0.99),
+              *std::max_element(times.begin(), times.end()));
+
+  const std::vector<std::string> adversarial = {"bhalobashaborshakalerdin", "tdtdtdtdtdtd",
+                                                "tdtdtdtdtdtdtdtdtdtd",     "-kkkkkkkkkkkkkkkkkkkk",
+                                                "shshshshshshshshshsh",     "aaaaaaaaaaaaaaaaaaaa"};
+  for (const std::string& input : adversarial) {
+    double worst = 0;
+    for (char c : input)
+      worst = std::max(worst, send(engine, TOLVANI_KEY_TEXT, static_cast<uint8_t>(c)));
+    send(engine, TOLVANI_KEY_ESCAPE, 0);
+    std::printf("adversarial %-24s worst keystroke %.1f us\n", input.c_str(), worst);
+  }
+  // A 4 KB buffer of many words: the worst of its last keystrokes.
+  std::string big;
+  while (big.size() < 4000) big += "ami tomake bhalobashi ";
+  double worst = 0;
+  for (size_t i = 0; i < big.size(); ++i) {
+    const double t = send(engine, TOLVANI_KEY_TEXT, static_cast<uint8_t>(big[i]));
+    if (i + 20 >= big.size()) worst = std::max(worst, t);
+  }
+  std::printf("adversarial 4 KB buffer                 worst of the last keystrokes %.1f us\n",
+              worst);
+  send(engine, TOLVANI_KEY_ESCAPE, 0);
+  tolvani_engine_destroy(engine);
+  return 0;
+}
