@@ -136,7 +136,7 @@ BigramRanked rank_and_merge(const BigramCounts& counts, const BigramRanked* cura
                             const RankingLookups& lookups) {
   std::unordered_map<std::string_view, uint32_t> spread;
   for (const auto& [first, followers] : counts) {
-    for (const auto& [word, seen] : followers) spread[word] += seen.count;
+    for (const auto& [word, seen] : followers) ++spread[word];
   }
   BigramRanked ranked;
   ranked.reserve(counts.size());

@@ -39,7 +39,8 @@ using BigramRanked =
 inline constexpr size_t kMaxRanked = 8;
 
 // What ranking reads besides the counts: a word's lexicon frequency (nothing for a word outside
-// the lexicon) and its standard spelling (nothing when it has none).
+// the lexicon) and its standard spelling (nothing when it has none; a view that must stay valid
+// while the lists are built).
 struct RankingLookups {
   std::function<std::optional<uint32_t>(std::string_view)> frequency;
   std::function<std::optional<std::string_view>(std::string_view)> standard;

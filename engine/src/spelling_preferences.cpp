@@ -39,7 +39,7 @@ TextMap parse_table(std::string_view text) {
     const size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // Trimming also drops the carriage return of a CRLF line end: it is White_Space.
     line = utf8::trim_white_space(line);
     if (line.empty() || line.front() == '#') continue;
     const size_t tab = line.find('\t');

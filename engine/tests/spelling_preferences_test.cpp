@@ -140,6 +140,8 @@ TEST(SpellingPreferencesTest, PreferenceRewritesOnlyStandardVariantsInPhoneticTy
       {"বেশী", true, true, "beshee", 2, "বেশী"},
       {"বেশী", true, true, "beShee", 0, "বেশী"},
       {"বেশী", true, true, "BESHEE", 0, "বেশী"},
+      {"বেশী", true, true, "besheeZ", 0, "বেশী"},
+      {"বেশী", true, true, "beshee\u00C9", 0, "বেশি"},
       {"বেশী", true, false, "beshee", 0, "বেশী"},
       {"বেশী", false, true, "beshee", 0, "বেশী"},
       // Spoken forms are offered, never written in silently.
