@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <sstream>
 
+#include "bigram.h"
 #include "keyfold.h"
 #include "lexicon_format.h"
 #include "once_cell.h"
+#include "spelling_preferences.h"
 #include "suggest.h"
 #include "utf8.h"
 
@@ -383,6 +385,8 @@ void warm_caches() {
   bengali_index();
   has_exact_phonetic_with_cache_policy("a", true);
   suggest::warm_autocorrect();
+  spelling::warm();
+  bigram::warm();
 }
 
 }  // namespace tolvani::engine

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
+#include "bigram.h"
 #include "normalize.h"
 #include "phonetic.h"
 #include "probhat.h"
+#include "spelling_preferences.h"
 #include "suggest.h"
 #include "tolvani_engine.h"
 #include "utf8.h"
@@ -349,7 +352,24 @@ CompositionState EngineSession::update_config(uint32_t suggestion_count, uint32_
 // ---------------------------------------------------------------------------------------------
 // Predictions and spelling offers
 
-std::vector<std::string> EngineSession::next_word_predictions() { return {}; }
+std::vector<std::string> EngineSession::next_word_predictions() {
+  std::vector<std::string> out;
+  if (last_word_.empty()) return out;
+  auto take = [&](std::string_view word) {
+    if (out.size() >= kMaxPredictions || word == last_word_) return;
+    if (std::find(out.begin(), out.end(), word) != out.end()) return;
+    out.emplace_back(word);
+  };
+  // What this user wrote after these words wins over what people generally write.
+  if (!previous_word_.empty()) {
+    for (const std::string& w : learned_triple_followers(previous_word_ + "\t" + last_word_)) {
+      take(w);
+    }
+  }
+  for (const std::string& w : learned_pair_followers(last_word_)) take(w);
+  for (const std::string& w : bigram::ranked_followers(last_word_, blocking_caches_)) take(w);
+  return out;
+}
 
 CompositionState EngineSession::next_word_prediction_state() {
   CompositionState state;
@@ -369,19 +389,30 @@ void EngineSession::seed_prediction_context(std::string_view text_before_cursor)
     last_word_ = std::string(utf8::trim_white_space(text_before_cursor));
 }
 
-std::string EngineSession::with_spelling_preference(std::string text) const { return text; }
+std::string EngineSession::with_spelling_preference(std::string text) const {
+  return spelling::with_spelling_preference(std::move(text), config_.prefer_modern_spellings,
+                                            mode_ == KeyboardMode::kPhonetic, raw_,
+                                            [this](std::string_view raw) {
+                                              const auto remembered = remembered_selection(raw);
+                                              return remembered ? remembered->second : 0u;
+                                            });
+}
 
 CompositionState EngineSession::accept_spelling_offer() {
   std::optional<SpellingOffer> offer = std::exchange(pending_offer_, std::nullopt);
   if (offer && config_.learning_enabled && last_word_ == offer->committed) {
     last_word_ = offer->offer;
+    learn_word(offer->offer);
   }
   return next_word_prediction_state();
 }
 
 void EngineSession::resolve_spelling_offer() {
-  // An offer let pass is recorded as rejected once the rejection store exists.
-  pending_offer_.reset();
+  std::optional<SpellingOffer> offer = std::exchange(pending_offer_, std::nullopt);
+  // An offer let pass counts against offering it again for this word.
+  if (offer && config_.learning_enabled) {
+    learn_rejection(spelling::rejection_key(offer->committed), offer->offer);
+  }
 }
 
 LearningSnapshot EngineSession::learning_snapshot() const { return LearningSnapshot{}; }

@@ -25,6 +25,7 @@ enum class KeyboardMode : uint8_t { kPhonetic = 0, kProbhat = 1, kNational = 2 }
 inline constexpr size_t kRawBufferCap = 4096;
 
 inline constexpr uint32_t kMaxSuggestionCount = 15;
+inline constexpr size_t kMaxPredictions = 3;
 
 // The host's switches, set by update_config.
 struct SessionConfig {
@@ -175,6 +176,9 @@ class EngineSession {
   std::optional<uint64_t> learned_triple_count(std::string_view key,
                                                std::string_view follower) const;
   std::optional<uint64_t> seed_pair_count(std::string_view first, std::string_view second) const;
+  // Followers the user wrote after a triple key ("previous\tlast") or after a word, best first.
+  std::vector<std::string> learned_triple_followers(std::string_view key) const;
+  std::vector<std::string> learned_pair_followers(std::string_view word) const;
   void empty_prediction_context();
 
   KeyboardMode mode_ = KeyboardMode::kPhonetic;

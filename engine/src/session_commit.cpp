@@ -5,11 +5,13 @@
 #include <array>
 #include <limits>
 
+#include "bigram.h"
 #include "english.h"
 #include "lexicon.h"
 #include "phonetic.h"
 #include "session.h"
 #include "spell.h"
+#include "spelling_preferences.h"
 #include "suggest.h"
 #include "utf8.h"
 
@@ -376,8 +378,12 @@ std::optional<std::pair<std::string, uint32_t>> EngineSession::remembered_select
 
 int32_t EngineSession::rejection_penalty(std::string_view, std::string_view) const { return 0; }
 
-std::optional<std::string> EngineSession::spelling_offer_for(std::string_view) const {
-  return std::nullopt;
+std::optional<std::string> EngineSession::spelling_offer_for(std::string_view committed) const {
+  return spelling::spelling_offer_for(committed, config_.suggestions_enabled,
+                                      config_.offer_spoken_standard,
+                                      [this](std::string_view key, std::string_view offer) {
+                                        return rejection_penalty(key, offer);
+                                      });
 }
 
 std::vector<Candidate> EngineSession::fresh_suggestions() const { return {}; }
@@ -394,8 +400,19 @@ std::optional<uint64_t> EngineSession::learned_triple_count(std::string_view,
   return std::nullopt;
 }
 
-std::optional<uint64_t> EngineSession::seed_pair_count(std::string_view, std::string_view) const {
-  return std::nullopt;
+std::optional<uint64_t> EngineSession::seed_pair_count(std::string_view first,
+                                                       std::string_view second) const {
+  const auto seen = bigram::seed_pair(first, second, blocking_caches_);
+  if (!seen) return std::nullopt;
+  return seen->count;
+}
+
+std::vector<std::string> EngineSession::learned_triple_followers(std::string_view) const {
+  return {};
+}
+
+std::vector<std::string> EngineSession::learned_pair_followers(std::string_view) const {
+  return {};
 }
 
 }  // namespace tolvani::engine

@@ -146,8 +146,9 @@ TEST(CommitTest, SelectionByIndexAndByMatchingText) {
   // Tab takes the first candidate, without a suffix.
   EngineClient tab;
   tab.type(U"ki");
-  EXPECT_EQ(testing::show(tab.key(TOLVANI_KEY_TAB, '\t')),
-            "raw= pre= commit=\u0995\u09BF status=2");
+  const auto tabbed = tab.key(TOLVANI_KEY_TAB, '\t');
+  EXPECT_EQ(tabbed->commit_text, "\u0995\u09BF");
+  EXPECT_EQ(tabbed->status_flags, 2u);
 }
 
 TEST(CommitTest, CommitsMoveTheContextAndLearningOffEmptiesIt) {

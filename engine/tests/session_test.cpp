@@ -66,7 +66,7 @@ TEST(SessionTest, SpaceEnterAndTabWithNothingComposed) {
 TEST(SessionTest, SpaceAndEnterCommitTheComposition) {
   EngineClient engine;
   engine.type(U"ami");
-  EXPECT_EQ(show(engine.key(TOLVANI_KEY_SPACE, ' ')), "raw= pre= commit=আমি  status=2");
+  EXPECT_EQ(show(engine.key(TOLVANI_KEY_SPACE, ' ')), "raw= pre= commit=আমি  status=2 preds=3");
   engine.type(U"tumi");
   EXPECT_EQ(show(engine.key(TOLVANI_KEY_ENTER, '\r')), "raw= pre= commit=তুমি\n status=2");
   engine.type(U"se");
