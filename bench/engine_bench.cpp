@@ -1,12 +1,21 @@
 // Speed of the engine through its C interface, as a host calls it.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+
+#include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "keyfold.h"
 #include "lexicon.h"
+#include "normalize.h"
 #include "phonetic.h"
+#include "phonetic_suggest.h"
+#include "suggest.h"
 #include "tolvani_engine.h"
+#include "user_dict.h"
 
 namespace {
 
@@ -105,6 +114,83 @@ void BM_LexiconMapPrefixSearch(benchmark::State& state) {
 }
 BENCHMARK(BM_LexiconMapPrefixSearch);
 
+// Suggestion generation and the fuzzy lookup, as ranking calls them on a keystroke: typical keys
+// of 3 to 10 letters, and adversarial ones (20 letters, or many segment options per letter).
+constexpr std::string_view kTypicalKeys[] = {"ami",    "kemon",   "tomake",     "bhalo",
+                                             "korchi", "shomoy",  "bangladesh", "kothay",
+                                             "bnagla", "porjonto"};
+constexpr std::string_view kAdversarialKeys[] = {"tdtdtdtdtdtd",         "tdtdtdtdtdtdtdtdtdtd",
+                                                 "aaaaaaaaaaaaaaaaaaaa", "shobshomoyshobshomoy",
+                                                 "snsnsnsnsnsnsnsnsnsn", "astreliyayastreliyay"};
+
+struct Typed {
+  std::string key;
+  std::string rendered;
+};
+
+template <size_t N>
+std::vector<Typed> typed(const std::string_view (&keys)[N]) {
+  std::vector<Typed> out;
+  for (std::string_view k : keys) {
+    out.push_back({std::string(k), tolvani::engine::normalize_bengali(
+                                       tolvani::engine::phonetic::convert_with_options(k, true))});
+  }
+  return out;
+}
+
+void run_suggestions(benchmark::State& state, const std::vector<Typed>& keys, uint8_t mode) {
+  tolvani::engine::warm_caches();
+  const tolvani::engine::UserDictionary dict;
+  size_t i = 0;
+  for (auto _ : state) {
+    const Typed& t = keys[i++ % keys.size()];
+    benchmark::DoNotOptimize(
+        tolvani::engine::suggest::suggestions_for(mode, t.key, t.rendered, dict, 15, true));
+  }
+}
+
+void BM_SuggestionsTypical(benchmark::State& state) {
+  run_suggestions(state, typed(kTypicalKeys), 0);
+}
+BENCHMARK(BM_SuggestionsTypical);
+
+void BM_SuggestionsAdversarial(benchmark::State& state) {
+  run_suggestions(state, typed(kAdversarialKeys), 0);
+}
+BENCHMARK(BM_SuggestionsAdversarial);
+
+// The layouts: near Bangla words over the first character's bucket.
+void BM_SuggestionsLayout(benchmark::State& state) {
+  run_suggestions(state, typed(kTypicalKeys), 1);
+}
+BENCHMARK(BM_SuggestionsLayout);
+
+void run_fuzzy(benchmark::State& state, std::span<const std::string_view> keys) {
+  tolvani::engine::warm_caches();
+  const tolvani::engine::UserDictionary dict;
+  size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(tolvani::engine::phonetic_suggest::fuzzy_phonetic_lookup(
+        keys[i++ % keys.size()], dict, 15));
+  }
+}
+
+void BM_FuzzyLookupTypical(benchmark::State& state) { run_fuzzy(state, kTypicalKeys); }
+BENCHMARK(BM_FuzzyLookupTypical);
+
+void BM_FuzzyLookupAdversarial(benchmark::State& state) { run_fuzzy(state, kAdversarialKeys); }
+BENCHMARK(BM_FuzzyLookupAdversarial);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  // What the benchmarks type is learned; keep it out of the user's own data.
+  if (std::getenv("TOLVANI_DATA_DIR") == nullptr) {
+    char dir[] = "/tmp/tolvani-bench-XXXXXX";
+    if (mkdtemp(dir) != nullptr) setenv("TOLVANI_DATA_DIR", dir, 1);
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -76,6 +76,11 @@ int first_keystroke() {
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::string_view(argv[1]) == "--first") return first_keystroke();
+  // What the benchmark types is learned; keep it out of the user's own data.
+  if (std::getenv("TOLVANI_DATA_DIR") == nullptr) {
+    char dir[] = "/tmp/tolvani-bench-XXXXXX";
+    if (mkdtemp(dir) != nullptr) setenv("TOLVANI_DATA_DIR", dir, 1);
+  }
 
   // A fresh process: session creation and its first key, before any table is built.
   {

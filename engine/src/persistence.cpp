@@ -182,8 +182,7 @@ class PosixStoreFileSystem final : public StoreFileSystem {
 };
 
 bool all_digits(std::string_view s) {
-  return !s.empty() &&
-         std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // "stem.tmp.<digits>.<digits>": the only names the sweep may remove.
@@ -491,9 +490,8 @@ uint64_t WriterState::saved_revision() const {
 void WriterState::raise_saved_revision(uint64_t revision) const {
   uint64_t current = shared_->saved_revision.load(std::memory_order_relaxed);
   while (current < revision &&
-         !shared_->saved_revision.compare_exchange_weak(current, revision,
-                                                        std::memory_order_release,
-                                                        std::memory_order_relaxed)) {
+         !shared_->saved_revision.compare_exchange_weak(
+             current, revision, std::memory_order_release, std::memory_order_relaxed)) {
   }
 }
 
@@ -508,8 +506,7 @@ StoreFileLock::~StoreFileLock() {
   if (fd_ >= 0) fs_->close(fd_);
 }
 
-bool StoreFileLock::acquire(const std::filesystem::path& store_path,
-                            const StoreSyncRules& rules) {
+bool StoreFileLock::acquire(const std::filesystem::path& store_path, const StoreSyncRules& rules) {
   StoreFileSystem& fs = store_file_system();
   const std::filesystem::path dir = store_path.parent_path();
   if (!dir.empty()) {

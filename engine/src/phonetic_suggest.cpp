@@ -1,10 +1,12 @@
 #include "phonetic_suggest.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <unordered_set>
 #include <utility>
 
 #include "lexicon.h"
+#include "user_dict.h"
 #include "utf8.h"
 
 namespace tolvani::engine::phonetic_suggest {
@@ -20,49 +22,49 @@ struct Row {
 
 // Options in the order they are tried; the search explores the last one first.
 constexpr Row kSegmentTable[] = {
-    {"k", {"\u0995"}, 1, true},                                // ক
-    {"q", {"\u0995"}, 1, true},                                // ক
-    {"g", {"\u0997"}, 1, true},                                // গ
-    {"c", {"\u099A"}, 1, true},                                // চ
-    {"j", {"\u099C", "\u09AF"}, 2, true},                      // জ য
-    {"t", {"\u09A4", "\u099F"}, 2, true},                      // ত ট
-    {"d", {"\u09A6", "\u09A1"}, 2, true},                      // দ ড
-    {"n", {"\u09A8", "\u09A3"}, 2, true},                      // ন ণ
-    {"p", {"\u09AA"}, 1, true},                                // প
-    {"b", {"\u09AC"}, 1, true},                                // ব
-    {"m", {"\u09AE"}, 1, true},                                // ম
-    {"r", {"\u09B0"}, 1, true},                                // র
-    {"l", {"\u09B2"}, 1, true},                                // ল
-    {"s", {"\u09B8", "\u09B6", "\u09B7"}, 3, true},            // স শ ষ
-    {"h", {"\u09B9"}, 1, true},                                // হ
-    {"y", {"\u09AF", "\u09AF\u09BC"}, 2, true},                // য য়
-    {"w", {"\u0993"}, 1, false},                               // ও
-    {"f", {"\u09AB"}, 1, true},                                // ফ
-    {"v", {"\u09AD"}, 1, true},                                // ভ
-    {"z", {"\u09AF", "\u099C"}, 2, true},                      // য জ
-    {"a", {"\u0986", "\u09BE", "\u0985"}, 3, false},           // আ া অ
-    {"i", {"\u0987", "\u09BF"}, 2, false},                     // ই ি
-    {"u", {"\u0989", "\u09C1"}, 2, false},                     // উ ু
-    {"e", {"\u098F", "\u09C7"}, 2, false},                     // এ ে
-    {"o", {"\u09CB", "\u0985", "\u0993"}, 3, false},           // ো অ ও
-    {"kh", {"\u0996"}, 1, true},                               // খ
-    {"gh", {"\u0998"}, 1, true},                               // ঘ
-    {"ch", {"\u099B", "\u099A"}, 2, true},                     // ছ চ
-    {"jh", {"\u099D"}, 1, true},                               // ঝ
-    {"th", {"\u09A5", "\u09A0"}, 2, true},                     // থ ঠ
-    {"dh", {"\u09A7", "\u09A2"}, 2, true},                     // ধ ঢ
-    {"ph", {"\u09AB"}, 1, true},                               // ফ
-    {"bh", {"\u09AD"}, 1, true},                               // ভ
-    {"sh", {"\u09B6", "\u09B8", "\u09B7"}, 3, true},           // শ স ষ
-    {"ng", {"\u0982", "\u0999"}, 2, true},                     // ং ঙ
-    {"ou", {"\u0994", "\u09CC"}, 2, false},                    // ঔ ৌ
-    {"oi", {"\u0990", "\u09C8"}, 2, false},                    // ঐ ৈ
-    {"aa", {"\u0986", "\u09BE"}, 2, false},                    // আ া
-    {"ee", {"\u0988", "\u09C0"}, 2, false},                    // ঈ ী
-    {"ii", {"\u0988", "\u09C0"}, 2, false},                    // ঈ ী
-    {"uu", {"\u098A", "\u09C2"}, 2, false},                    // ঊ ূ
-    {"ri", {"\u098B", "\u09C3", "\u09B0\u09BF"}, 3, false},    // ঋ ৃ রি
-    {"ksh", {"\u0995\u09CD\u09B7"}, 1, true},                  // ক্ষ
+    {"k", {"\u0995"}, 1, true},                              // ক
+    {"q", {"\u0995"}, 1, true},                              // ক
+    {"g", {"\u0997"}, 1, true},                              // গ
+    {"c", {"\u099A"}, 1, true},                              // চ
+    {"j", {"\u099C", "\u09AF"}, 2, true},                    // জ য
+    {"t", {"\u09A4", "\u099F"}, 2, true},                    // ত ট
+    {"d", {"\u09A6", "\u09A1"}, 2, true},                    // দ ড
+    {"n", {"\u09A8", "\u09A3"}, 2, true},                    // ন ণ
+    {"p", {"\u09AA"}, 1, true},                              // প
+    {"b", {"\u09AC"}, 1, true},                              // ব
+    {"m", {"\u09AE"}, 1, true},                              // ম
+    {"r", {"\u09B0"}, 1, true},                              // র
+    {"l", {"\u09B2"}, 1, true},                              // ল
+    {"s", {"\u09B8", "\u09B6", "\u09B7"}, 3, true},          // স শ ষ
+    {"h", {"\u09B9"}, 1, true},                              // হ
+    {"y", {"\u09AF", "\u09AF\u09BC"}, 2, true},              // য য়
+    {"w", {"\u0993"}, 1, false},                             // ও
+    {"f", {"\u09AB"}, 1, true},                              // ফ
+    {"v", {"\u09AD"}, 1, true},                              // ভ
+    {"z", {"\u09AF", "\u099C"}, 2, true},                    // য জ
+    {"a", {"\u0986", "\u09BE", "\u0985"}, 3, false},         // আ া অ
+    {"i", {"\u0987", "\u09BF"}, 2, false},                   // ই ি
+    {"u", {"\u0989", "\u09C1"}, 2, false},                   // উ ু
+    {"e", {"\u098F", "\u09C7"}, 2, false},                   // এ ে
+    {"o", {"\u09CB", "\u0985", "\u0993"}, 3, false},         // ো অ ও
+    {"kh", {"\u0996"}, 1, true},                             // খ
+    {"gh", {"\u0998"}, 1, true},                             // ঘ
+    {"ch", {"\u099B", "\u099A"}, 2, true},                   // ছ চ
+    {"jh", {"\u099D"}, 1, true},                             // ঝ
+    {"th", {"\u09A5", "\u09A0"}, 2, true},                   // থ ঠ
+    {"dh", {"\u09A7", "\u09A2"}, 2, true},                   // ধ ঢ
+    {"ph", {"\u09AB"}, 1, true},                             // ফ
+    {"bh", {"\u09AD"}, 1, true},                             // ভ
+    {"sh", {"\u09B6", "\u09B8", "\u09B7"}, 3, true},         // শ স ষ
+    {"ng", {"\u0982", "\u0999"}, 2, true},                   // ং ঙ
+    {"ou", {"\u0994", "\u09CC"}, 2, false},                  // ঔ ৌ
+    {"oi", {"\u0990", "\u09C8"}, 2, false},                  // ঐ ৈ
+    {"aa", {"\u0986", "\u09BE"}, 2, false},                  // আ া
+    {"ee", {"\u0988", "\u09C0"}, 2, false},                  // ঈ ী
+    {"ii", {"\u0988", "\u09C0"}, 2, false},                  // ঈ ী
+    {"uu", {"\u098A", "\u09C2"}, 2, false},                  // ঊ ূ
+    {"ri", {"\u098B", "\u09C3", "\u09B0\u09BF"}, 3, false},  // ঋ ৃ রি
+    {"ksh", {"\u0995\u09CD\u09B7"}, 1, true},                // ক্ষ
 };
 
 constexpr std::string_view kHasanta = "\u09CD";
@@ -120,7 +122,7 @@ class Search {
       if (state.segment < segments_.size()) {
         expand(state);
       } else {
-        enough = offer() && results_.size() >= 2 * limit_;
+        enough = offer() && results_.size() / 2 >= limit_;  // twice the limit, without overflow
       }
       ++stats_.states;
       if (enough) break;
@@ -129,11 +131,10 @@ class Search {
     // Best first; equal scores keep the order of discovery.
     std::stable_sort(results_.begin(), results_.end(),
                      [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
-    results_.erase(std::unique(results_.begin(), results_.end(),
-                               [](const Candidate& a, const Candidate& b) {
-                                 return a.text == b.text;
-                               }),
-                   results_.end());
+    results_.erase(
+        std::unique(results_.begin(), results_.end(),
+                    [](const Candidate& a, const Candidate& b) { return a.text == b.text; }),
+        results_.end());
     if (results_.size() > limit_) results_.resize(limit_);
     return std::move(results_);
   }
@@ -167,7 +168,7 @@ class Search {
     if (!known && !frequency) return false;
     seen_.insert(prefix_);
     const int64_t score = int64_t{frequency.value_or(0)} + user_.boost_for(prefix_) + kFoundBonus;
-    results_.push_back({prefix_, static_cast<int32_t>(score),
+    results_.push_back({prefix_, static_cast<int32_t>(std::min<int64_t>(score, INT32_MAX)),
                         known ? CandidateKind::kUser : CandidateKind::kPhonetic});
     return true;
   }

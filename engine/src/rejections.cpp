@@ -67,8 +67,8 @@ void RejectionMap::record_rejection(std::string_view raw_input, std::string_view
   auto it = outer->second.find(candidate);
   if (it == outer->second.end()) it = outer->second.emplace(std::string(candidate), 0).first;
   // Widened, so that a penalty near the bottom of the range read from a file cannot wrap.
-  it->second = static_cast<int32_t>(
-      std::min<int64_t>(int64_t{it->second} + kRejectionStep, kRejectionCap));
+  it->second =
+      static_cast<int32_t>(std::min<int64_t>(int64_t{it->second} + kRejectionStep, kRejectionCap));
   writer_.record_change();
   if (++changes_ >= kStoreSaveEvery) {
     evict_if_needed();

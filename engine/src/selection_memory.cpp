@@ -47,9 +47,7 @@ void prune(SelectionMemoryDocument& copy) {
 
 }  // namespace
 
-std::filesystem::path selection_path() {
-  return user_data_directory() / "selection-memory.json";
-}
+std::filesystem::path selection_path() { return user_data_directory() / "selection-memory.json"; }
 
 SelectionMemory::SelectionMemory() : SelectionMemory(selection_path()) {}
 
@@ -76,8 +74,9 @@ void SelectionMemory::remember(std::string_view raw_input, std::string_view text
   const uint64_t now = now_secs();
   auto it = doc_.selections.find(raw_input);
   if (it == doc_.selections.end()) {
-    doc_.selections.emplace(std::string(raw_input),
-                            SelectionEntry{.text = std::string(text), .count = 1, .last_used = now});
+    doc_.selections.emplace(
+        std::string(raw_input),
+        SelectionEntry{.text = std::string(text), .count = 1, .last_used = now});
   } else if (it->second.text == text) {
     if (it->second.count != std::numeric_limits<uint32_t>::max()) ++it->second.count;
     it->second.last_used = now;

@@ -100,8 +100,9 @@ size_t digit_run_start(std::string_view text, size_t pos) {
   return pos;
 }
 
-EngineSession::EngineSession() {
-  // Learned stores load here once they exist.
+EngineSession::EngineSession() : stores_(LearnedStores::load_all()) {
+  // Words unused for a month fade; the pass saves in the background when it changed anything.
+  stores_.user_dictionary.decay();
   probhat::reload_custom_overrides();
   blocking_caches_ = blocking_from_environment();
 }
@@ -322,7 +323,9 @@ void EngineSession::reset() {
 }
 
 CompositionState EngineSession::reload_user_data() {
-  // Learned stores are saved and re-read here once they exist.
+  // Each store writes its own pending changes first and is re-read only if that succeeded, so a
+  // failed write never discards a change.
+  (void)stores_.reload();  // a store whose sync failed keeps its changes and counts the failure
   probhat::reload_custom_overrides();
   return recompute();
 }
@@ -415,6 +418,6 @@ void EngineSession::resolve_spelling_offer() {
   }
 }
 
-LearningSnapshot EngineSession::learning_snapshot() const { return LearningSnapshot{}; }
+LearningSnapshot EngineSession::learning_snapshot() const { return stores_.snapshot(); }
 
 }  // namespace tolvani::engine

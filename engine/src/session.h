@@ -117,6 +117,10 @@ class EngineSession {
 
   // Candidates for the current raw buffer.
   CompositionState recompute();
+  // The fallbacks of the ranking when the lexicon offers nothing for the rendered text: forms of
+  // a known stem with a suffix, and the nearest lexicon words.
+  std::vector<Candidate> known_stem_forms() const;
+  std::vector<Candidate> near_misses() const;
 
   // Next-word predictions.
   std::vector<std::string> next_word_predictions();
@@ -154,7 +158,7 @@ class EngineSession {
 
   // The learned stores, as the commit and ranking paths use them. Until the stores are in place
   // nothing is recorded and every lookup finds nothing.
-  const UserDictionary& user_dictionary() const { return user_dictionary_; }
+  const UserDictionary& user_dictionary() const { return stores_.user_dictionary; }
   void learn_word(std::string_view word);
   void learn_pair(std::string_view first, std::string_view second);
   void learn_triple(std::string_view first, std::string_view second, std::string_view third);
@@ -169,11 +173,9 @@ class EngineSession {
   // Ranking sources.
   std::vector<Candidate> lexicon_suggestions() const;
   std::vector<Candidate> fuzzy_suggestions() const;
-  std::vector<Candidate> known_stem_forms() const;
-  std::vector<Candidate> near_misses() const;
   std::optional<uint64_t> learned_pair_frequency(std::string_view first,
                                                  std::string_view second) const;
-  std::optional<uint64_t> learned_triple_count(std::string_view key,
+  std::optional<uint64_t> learned_triple_count(std::string_view first, std::string_view second,
                                                std::string_view follower) const;
   std::optional<uint64_t> seed_pair_count(std::string_view first, std::string_view second) const;
   // Followers the user wrote after a triple key ("previous\tlast") or after a word, best first.
@@ -191,7 +193,7 @@ class EngineSession {
   std::optional<SpellingOffer> pending_offer_;
   SessionConfig config_;
   bool blocking_caches_ = true;
-  UserDictionary user_dictionary_;
+  LearnedStores stores_;
 };
 
 }  // namespace tolvani::engine

@@ -9,6 +9,7 @@
 #include "english.h"
 #include "lexicon.h"
 #include "phonetic.h"
+#include "phonetic_suggest.h"
 #include "session.h"
 #include "spell.h"
 #include "spelling_preferences.h"
@@ -111,7 +112,7 @@ std::optional<std::string> EngineSession::commit_autocorrection() const {
   if (!config_.autocorrect || mode_ != KeyboardMode::kPhonetic ||
       phonetic::has_explicit_case(raw_) || utf8::scalar_count(rendered_) < 3 ||
       lexicon_contains_with_cache_policy(rendered_, blocking_caches_) ||
-      user_dictionary_.contains(rendered_)) {
+      stores_.user_dictionary.contains(rendered_)) {
     return std::nullopt;
   }
   const std::string folded = cosmetic_fold(rendered_);
@@ -210,7 +211,8 @@ std::optional<std::string> EngineSession::reading_for_word(std::string_view word
   std::optional<std::string> d = dictionary_commit_for(word, rendering);
   if (!d || !after_digits) return d;
   // After digits only a particle, or a reading of what is no word at all, is taken: "12টা".
-  const bool rendering_known = frequency_for(rendering) > 0 || user_dictionary_.contains(rendering);
+  const bool rendering_known =
+      frequency_for(rendering) > 0 || stores_.user_dictionary.contains(rendering);
   if (is_one_of(*d, kParticlesAfterDigits) || !rendering_known) return d;
   return std::nullopt;
 }
@@ -248,7 +250,7 @@ std::optional<std::string> EngineSession::dictionary_commit_for(std::string_view
   if (best->first == rendering) return std::nullopt;
   if (rejection_penalty(k, best->first) >= 200) return std::nullopt;
   uint32_t base = frequency_for(rendering);
-  if (user_dictionary_.contains(rendering) && base < 50) base = 50;
+  if (stores_.user_dictionary.contains(rendering) && base < 50) base = 50;
   if (base > 0 && static_cast<uint64_t>(std::max(best->second, 0)) < saturating_times(base, 3)) {
     return std::nullopt;
   }
@@ -349,7 +351,7 @@ void EngineSession::learn_token(std::string_view token, bool add_when_known, boo
     return;
   }
   const bool known = lexicon_contains_with_cache_policy(token, blocking_caches_) ||
-                     user_dictionary_.contains(token);
+                     stores_.user_dictionary.contains(token);
   if (known && !last_word_.empty()) {
     learn_pair(last_word_, token);
     if (!previous_word_.empty()) learn_triple(previous_word_, last_word_, token);
@@ -365,18 +367,35 @@ void EngineSession::learn_token(std::string_view token, bool add_when_known, boo
 // ---------------------------------------------------------------------------------------------
 // The learned stores
 
-void EngineSession::learn_word(std::string_view) {}
-void EngineSession::learn_pair(std::string_view, std::string_view) {}
-void EngineSession::learn_triple(std::string_view, std::string_view, std::string_view) {}
-void EngineSession::learn_rejection(std::string_view, std::string_view) {}
-void EngineSession::learn_selection(std::string_view, std::string_view) {}
+void EngineSession::learn_word(std::string_view word) { stores_.user_dictionary.add(word); }
 
-std::optional<std::pair<std::string, uint32_t>> EngineSession::remembered_selection(
-    std::string_view) const {
-  return std::nullopt;
+void EngineSession::learn_pair(std::string_view first, std::string_view second) {
+  stores_.bigrams.record(first, second);
 }
 
-int32_t EngineSession::rejection_penalty(std::string_view, std::string_view) const { return 0; }
+void EngineSession::learn_triple(std::string_view first, std::string_view second,
+                                 std::string_view third) {
+  stores_.trigrams.record(first, second, third);
+}
+
+void EngineSession::learn_rejection(std::string_view raw_key, std::string_view text) {
+  stores_.rejections.record_rejection(raw_key, text);
+}
+
+void EngineSession::learn_selection(std::string_view raw, std::string_view text) {
+  stores_.selections.remember(raw, text);
+}
+
+std::optional<std::pair<std::string, uint32_t>> EngineSession::remembered_selection(
+    std::string_view raw) const {
+  const SelectionEntry* entry = stores_.selections.get(raw);
+  if (entry == nullptr) return std::nullopt;
+  return std::make_pair(entry->text, entry->count);
+}
+
+int32_t EngineSession::rejection_penalty(std::string_view raw_key, std::string_view text) const {
+  return stores_.rejections.penalty_for(raw_key, text);
+}
 
 std::optional<std::string> EngineSession::spelling_offer_for(std::string_view committed) const {
   return spelling::spelling_offer_for(committed, config_.suggestions_enabled,
@@ -386,18 +405,35 @@ std::optional<std::string> EngineSession::spelling_offer_for(std::string_view co
                                       });
 }
 
-std::vector<Candidate> EngineSession::fresh_suggestions() const { return {}; }
-std::vector<Candidate> EngineSession::lexicon_suggestions() const { return {}; }
-std::vector<Candidate> EngineSession::fuzzy_suggestions() const { return {}; }
-
-std::optional<uint64_t> EngineSession::learned_pair_frequency(std::string_view,
-                                                              std::string_view) const {
-  return std::nullopt;
+std::vector<Candidate> EngineSession::fresh_suggestions() const {
+  return suggest::suggestions_for(static_cast<uint8_t>(KeyboardMode::kPhonetic), raw_, rendered_,
+                                  stores_.user_dictionary, config_.suggestion_count, true);
 }
 
-std::optional<uint64_t> EngineSession::learned_triple_count(std::string_view,
-                                                            std::string_view) const {
-  return std::nullopt;
+std::vector<Candidate> EngineSession::lexicon_suggestions() const {
+  return suggest::suggestions_for(static_cast<uint8_t>(mode_), raw_, rendered_,
+                                  stores_.user_dictionary, config_.suggestion_count,
+                                  config_.autocorrect);
+}
+
+std::vector<Candidate> EngineSession::fuzzy_suggestions() const {
+  return phonetic_suggest::fuzzy_phonetic_lookup(raw_, stores_.user_dictionary,
+                                                 config_.suggestion_count);
+}
+
+std::optional<uint64_t> EngineSession::learned_pair_frequency(std::string_view first,
+                                                              std::string_view second) const {
+  const BigramEntry* entry = stores_.bigrams.find(first, second);
+  if (entry == nullptr) return std::nullopt;
+  return entry->frequency;
+}
+
+std::optional<uint64_t> EngineSession::learned_triple_count(std::string_view first,
+                                                            std::string_view second,
+                                                            std::string_view follower) const {
+  const uint32_t n = stores_.trigrams.count(first, second, follower);
+  if (n == 0) return std::nullopt;
+  return n;
 }
 
 std::optional<uint64_t> EngineSession::seed_pair_count(std::string_view first,
@@ -407,12 +443,33 @@ std::optional<uint64_t> EngineSession::seed_pair_count(std::string_view first,
   return seen->count;
 }
 
-std::vector<std::string> EngineSession::learned_triple_followers(std::string_view) const {
-  return {};
+std::vector<std::string> EngineSession::learned_triple_followers(std::string_view key) const {
+  std::vector<std::pair<std::string_view, uint32_t>> found;
+  if (const auto it = stores_.trigrams.triples().find(key);
+      it != stores_.trigrams.triples().end()) {
+    for (const auto& [follower, count] : it->second) found.emplace_back(follower, count);
+  }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+    return a.second != b.second ? a.second > b.second : a.first < b.first;
+  });
+  std::vector<std::string> out;
+  for (const auto& [follower, count] : found) out.emplace_back(follower);
+  return out;
 }
 
-std::vector<std::string> EngineSession::learned_pair_followers(std::string_view) const {
-  return {};
+std::vector<std::string> EngineSession::learned_pair_followers(std::string_view word) const {
+  std::vector<std::pair<std::string_view, BigramEntry>> found;
+  if (const auto it = stores_.bigrams.pairs().find(word); it != stores_.bigrams.pairs().end()) {
+    for (const auto& [follower, entry] : it->second) found.emplace_back(follower, entry);
+  }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+    if (a.second.frequency != b.second.frequency) return a.second.frequency > b.second.frequency;
+    if (a.second.last_used != b.second.last_used) return a.second.last_used > b.second.last_used;
+    return a.first < b.first;
+  });
+  std::vector<std::string> out;
+  for (const auto& [follower, entry] : found) out.emplace_back(follower);
+  return out;
 }
 
 }  // namespace tolvani::engine

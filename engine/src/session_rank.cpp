@@ -92,8 +92,6 @@ CompositionState EngineSession::recompute() {
 
   // What follows the words just committed.
   if (!last_word_.empty() && !list.empty()) {
-    const std::string triple_key =
-        previous_word_.empty() ? std::string() : previous_word_ + "\t" + last_word_;
     for (Candidate& c : list) {
       int32_t bonus = 0;
       if (const auto n = learned_pair_frequency(last_word_, c.text)) {
@@ -101,8 +99,8 @@ CompositionState EngineSession::recompute() {
       } else if (const auto seen = seed_pair_count(last_word_, c.text)) {
         bonus += context_bonus(*seen, 200.0f, 600);
       }
-      if (!triple_key.empty()) {
-        if (const auto n = learned_triple_count(triple_key, c.text)) {
+      if (!previous_word_.empty()) {
+        if (const auto n = learned_triple_count(previous_word_, last_word_, c.text)) {
           bonus += context_bonus(*n, 300.0f, 1000);
         }
       }
@@ -112,7 +110,7 @@ CompositionState EngineSession::recompute() {
   }
 
   const bool known = lexicon_contains_with_cache_policy(rendered_, blocking_caches_) ||
-                     user_dictionary_.contains(rendered_);
+                     stores_.user_dictionary.contains(rendered_);
 
   // Nothing from the lexicon for a Bangla buffer (or one with digits or marks): a known stem with
   // a suffix, else the nearest words.
@@ -201,14 +199,15 @@ std::vector<Candidate> EngineSession::known_stem_forms() const {
       const std::string_view stem =
           std::string_view(rendered_).substr(0, rendered_.size() - suffix.size());
       if (utf8::scalar_count(stem) < 2) continue;
-      if (!lexicon_map().contains(stem) && !user_dictionary_.contains(stem)) continue;
+      if (!lexicon_map().contains(stem) && !stores_.user_dictionary.contains(stem)) continue;
       std::string form = join_stem_and_suffix(stem, suffix);
       const bool seen = std::any_of(forms.begin(), forms.end(),
                                     [&](const Candidate& c) { return c.text == form; });
       if (seen) continue;
-      forms.push_back({std::move(form),
-                       saturating_add(static_cast<int32_t>(user_dictionary_.boost_for(stem)), 1800),
-                       CandidateKind::kExact});
+      forms.push_back(
+          {std::move(form),
+           saturating_add(static_cast<int32_t>(stores_.user_dictionary.boost_for(stem)), 1800),
+           CandidateKind::kExact});
     }
   }
   sort_by_score(forms);
@@ -231,9 +230,9 @@ std::vector<Candidate> EngineSession::near_misses() const {
     const bool listed = std::any_of(found.begin(), found.end(),
                                     [&](const Candidate& c) { return c.text == e.bangla; });
     if (listed) continue;
-    const bool user = user_dictionary_.contains(e.bangla);
+    const bool user = stores_.user_dictionary.contains(e.bangla);
     const int64_t score =
-        int64_t{e.frequency} - 100 * int64_t{d} + user_dictionary_.boost_for(e.bangla) + 500;
+        int64_t{e.frequency} - 100 * int64_t{d} + stores_.user_dictionary.boost_for(e.bangla) + 500;
     found.push_back({std::string(e.bangla), saturating_add(0, score),
                      user ? CandidateKind::kUser : CandidateKind::kPrefix});
   }

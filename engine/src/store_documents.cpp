@@ -211,27 +211,27 @@ bool decode_document(std::string_view text, UserDictionaryDocument& out, std::st
   if (!read_reset_id(top, out.reset_id, error)) return false;
   const Value* words = required_map(top, "words", error);
   if (words == nullptr) return false;
-  const bool words_ok = each_member(*words, "words", error, [&](const std::string& k,
-                                                                const Value& v) {
-    json::Record r(v, {"frequency", "last_used", "last_decay"});
-    if (!r.ok()) return fail(error, r.error());
-    UserEntry e;
-    if (!field(r, "frequency", true, e.frequency, to_u32, error) ||
-        !field(r, "last_used", false, e.last_used, to_u64, error) ||
-        !field(r, "last_decay", false, e.last_decay, to_u64, error))
-      return false;
-    out.words.insert_or_assign(k, e);
-    return true;
-  });
+  const bool words_ok =
+      each_member(*words, "words", error, [&](const std::string& k, const Value& v) {
+        json::Record r(v, {"frequency", "last_used", "last_decay"});
+        if (!r.ok()) return fail(error, r.error());
+        UserEntry e;
+        if (!field(r, "frequency", true, e.frequency, to_u32, error) ||
+            !field(r, "last_used", false, e.last_used, to_u64, error) ||
+            !field(r, "last_decay", false, e.last_decay, to_u64, error))
+          return false;
+        out.words.insert_or_assign(k, e);
+        return true;
+      });
   if (!words_ok) return false;
   if (const Value* tombstones = top.get("tombstones")) {
-    const bool ok = each_member(*tombstones, "tombstones", error,
-                                [&](const std::string& k, const Value& v) {
-                                  uint64_t t = 0;
-                                  if (!to_u64(v, t, error)) return false;
-                                  out.tombstones.insert_or_assign(k, t);
-                                  return true;
-                                });
+    const bool ok =
+        each_member(*tombstones, "tombstones", error, [&](const std::string& k, const Value& v) {
+          uint64_t t = 0;
+          if (!to_u64(v, t, error)) return false;
+          out.tombstones.insert_or_assign(k, t);
+          return true;
+        });
     if (!ok) return false;
   }
   return true;
@@ -326,20 +326,20 @@ bool decode_document(std::string_view text, UserTrigramsDocument& out, std::stri
   if (!read_reset_id(top, out.reset_id, error)) return false;
   const Value* triples = required_map(top, "triples", error);
   if (triples == nullptr) return false;
-  return each_member(*triples, "triples", error, [&](const std::string& context,
-                                                     const Value& inner) {
-    StringMap<uint32_t> followers;
-    const bool ok =
-        each_member(inner, context, error, [&](const std::string& third, const Value& v) {
-          uint32_t count = 0;
-          if (!to_u32(v, count, error)) return false;
-          followers.insert_or_assign(third, count);
-          return true;
-        });
-    if (!ok) return false;
-    out.triples.insert_or_assign(context, std::move(followers));
-    return true;
-  });
+  return each_member(
+      *triples, "triples", error, [&](const std::string& context, const Value& inner) {
+        StringMap<uint32_t> followers;
+        const bool ok =
+            each_member(inner, context, error, [&](const std::string& third, const Value& v) {
+              uint32_t count = 0;
+              if (!to_u32(v, count, error)) return false;
+              followers.insert_or_assign(third, count);
+              return true;
+            });
+        if (!ok) return false;
+        out.triples.insert_or_assign(context, std::move(followers));
+        return true;
+      });
 }
 
 bool encode_document(const UserTrigramsDocument& doc, std::string& out, std::string& error) {
@@ -367,8 +367,7 @@ bool decode_document(std::string_view text, SelectionMemoryDocument& out, std::s
   if (!read_reset_id(top, out.reset_id, error)) return false;
   const Value* selections = required_map(top, "selections", error);
   if (selections == nullptr) return false;
-  return each_member(*selections, "selections", error, [&](const std::string& raw,
-                                                           const Value& v) {
+  return each_member(*selections, "selections", error, [&](const std::string& raw, const Value& v) {
     json::Record r(v, {"text", "count", "last_used"});
     if (!r.ok()) return fail(error, r.error());
     SelectionEntry e;

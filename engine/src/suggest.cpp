@@ -20,6 +20,7 @@
 #include "once_cell.h"
 #include "phonetic.h"
 #include "spell.h"
+#include "user_dict.h"
 #include "utf8.h"
 
 TOLVANI_EMBEDDED_DATA(autocorrect);
@@ -117,6 +118,45 @@ int32_t as_score(int64_t v) {
                                                   std::numeric_limits<int32_t>::max()));
 }
 
+// Counts of the characters of an ASCII text, for a cheap lower bound of its edit distance to
+// other ASCII texts: every character of the longer text that the other lacks (with repeats) costs
+// at least one edit. Most keys of a bucket are ruled out by it before any full distance.
+class AsciiBag {
+ public:
+  explicit AsciiBag(std::string_view text) : size_(text.size()) {
+    usable_ = text.size() <= UINT16_MAX;  // so that no count can wrap
+    for (size_t i = 0; usable_ && i < text.size(); ++i) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      if (c >= 0x80)
+        usable_ = false;
+      else
+        ++counts_[c];
+    }
+  }
+
+  // Whether the distance to `other` is certainly beyond 2; false when it cannot tell (a text that
+  // is not ASCII).
+  bool certainly_far(std::string_view other) const {
+    if (!usable_) return false;
+    std::array<uint16_t, 128> left = counts_;
+    size_t common = 0;
+    for (char ch : other) {
+      const auto c = static_cast<unsigned char>(ch);
+      if (c >= 0x80) return false;
+      if (left[c] > 0) {
+        --left[c];
+        ++common;
+      }
+    }
+    return std::max(size_, other.size()) - common >= kBeyondDistance;
+  }
+
+ private:
+  std::array<uint16_t, 128> counts_{};
+  size_t size_;
+  bool usable_;
+};
+
 // One candidate as pushed; the text lives in a lexicon pool or in one of suggestions_for's locals.
 struct Pushed {
   std::string_view text;
@@ -159,7 +199,7 @@ class Collector {
       const auto [it, inserted] = index.try_emplace(p.text, merged.size());
       if (inserted) {
         merged.push_back(p);
-      } else if (p.score >= merged[it->second].score) {
+      } else if (p.score > merged[it->second].score) {
         merged[it->second].score = p.score;
         merged[it->second].kind = p.kind;
       }
@@ -169,8 +209,8 @@ class Collector {
       return a.score != b.score ? a.score > b.score : a.text < b.text;
     };
     const size_t n = std::min(keep, merged.size());
-    std::partial_sort(merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(n),
-                      merged.end(), better);
+    std::partial_sort(merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(n), merged.end(),
+                      better);
     std::vector<Candidate> out;
     out.reserve(n);
     for (size_t i = 0; i < n; ++i) {
@@ -195,8 +235,8 @@ std::array<Section, lexicon_format::kSections> entry_sections() {
   std::array<Section, fmt::kSections> sections{};
   const std::string_view exact = lexicon_data().exact_buckets;
   if (exact.size() < fmt::kExactEndRowSize) return sections;
-  const auto* end_row = reinterpret_cast<const unsigned char*>(exact.data()) + exact.size() -
-                        fmt::kExactEndRowSize;
+  const auto* end_row =
+      reinterpret_cast<const unsigned char*>(exact.data()) + exact.size() - fmt::kExactEndRowSize;
   uint32_t begin = 0;
   for (size_t s = 0; s < fmt::kSections; ++s) {
     const uint32_t end = std::clamp(fmt::read_u32(end_row + 4 * s), begin, lexicon_size());
@@ -208,7 +248,7 @@ std::array<Section, lexicon_format::kSections> entry_sections() {
 
 // Keys sharing the typed key's first seven characters, within a small edit distance, walked run
 // by run across the three sorted sections in key order.
-void push_long_keys(std::string_view k, Collector& out) {
+void push_long_keys(std::string_view k, const AsciiBag& bag, Collector& out) {
   size_t cut = 0;
   for (size_t chars = 0; chars < kLongKeyPrefixChars && cut < k.size(); ++chars) {
     utf8::decode_next(k, cut);
@@ -241,7 +281,10 @@ void push_long_keys(std::string_view k, Collector& out) {
     cursor[best] = run_end;
     if (runs == kLongKeyMaxRuns) return;
     ++runs;
-    if (key == k || difference(key.size(), k.size()) > kLongKeyByteSlack) continue;
+    if (key == k || difference(key.size(), k.size()) > kLongKeyByteSlack ||
+        bag.certainly_far(key)) {
+      continue;
+    }
     const uint32_t d = bounded_edit_distance(k, key);
     if (d >= kBeyondDistance) continue;
     const uint32_t last = std::min<uint32_t>(run_end, run_begin + kLongKeyEntriesPerRun);
@@ -308,25 +351,26 @@ void push_phonetic(std::string_view k, std::string_view b, const UserDictionary&
     out.push_word(e.bangla, int64_t{e.frequency} + bonus(e.frequency), CandidateKind::kPhonetic);
   }
 
+  const AsciiBag bag(k);
   if (m >= 2) {
-    for (uint32_t id :
-         first_ids(collect_indices_for_fuzzy(phonetic_index(), k), kFuzzyScanCap)) {
+    for (uint32_t id : first_ids(collect_indices_for_fuzzy(phonetic_index(), k), kFuzzyScanCap)) {
       const LexiconEntry e = lexicon_entry(id);
       // Length filters first: most of the bucket is ruled out without computing a distance.
       if (e.phonetic.empty() || difference(e.phonetic.size(), k.size()) > kNearByteSlack ||
           difference(utf8::scalar_count(e.phonetic), m) > kNearCharSlack) {
         continue;
       }
+      if (bag.certainly_far(e.phonetic)) continue;
       const uint32_t d = bounded_edit_distance(k, e.phonetic);
       if (d >= kBeyondDistance) continue;
-      out.push_word(e.bangla,
-                    int64_t{std::min(e.frequency, kNearKeyFrequencyCap)} - 100 * int64_t{d} +
-                        kNearKeyBase,
-                    CandidateKind::kPhonetic);
+      out.push_word(
+          e.bangla,
+          int64_t{std::min(e.frequency, kNearKeyFrequencyCap)} - 100 * int64_t{d} + kNearKeyBase,
+          CandidateKind::kPhonetic);
     }
   }
 
-  if (m >= kLongKeyMinChars) push_long_keys(k, out);
+  if (m >= kLongKeyMinChars) push_long_keys(k, bag, out);
 }
 
 void push_layout_near_words(std::string_view b, Collector& out) {

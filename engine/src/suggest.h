@@ -15,7 +15,10 @@
 #include <vector>
 
 #include "types.h"
-#include "user_dict.h"
+
+namespace tolvani::engine {
+class UserDictionary;
+}  // namespace tolvani::engine
 
 namespace tolvani::engine::suggest {
 

@@ -59,8 +59,7 @@ UserTrigrams UserTrigrams::load(std::filesystem::path path) {
   return store;
 }
 
-void UserTrigrams::record(std::string_view first, std::string_view second,
-                          std::string_view third) {
+void UserTrigrams::record(std::string_view first, std::string_view second, std::string_view third) {
   if (first.empty() || second.empty() || third.empty()) return;
   // An ill-formed word would make the whole file unreadable once written.
   if (!utf8::is_valid(first) || !utf8::is_valid(second) || !utf8::is_valid(third)) return;

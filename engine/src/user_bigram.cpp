@@ -61,7 +61,8 @@ void UserBigrams::record(std::string_view first, std::string_view second) {
   if (!utf8::is_valid(first) || !utf8::is_valid(second)) return;
   const uint64_t now = now_secs();
   auto outer = doc_.pairs.find(first);
-  if (outer == doc_.pairs.end()) outer = doc_.pairs.emplace(std::string(first), StringMap<BigramEntry>{}).first;
+  if (outer == doc_.pairs.end())
+    outer = doc_.pairs.emplace(std::string(first), StringMap<BigramEntry>{}).first;
   auto& followers = outer->second;
   if (auto it = followers.find(second); it != followers.end()) {
     if (it->second.frequency != std::numeric_limits<uint32_t>::max()) ++it->second.frequency;

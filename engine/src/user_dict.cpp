@@ -12,8 +12,8 @@ namespace tolvani::engine {
 
 namespace {
 
-constexpr uint64_t kIdleSeconds = 2'592'000;           // 30 days
-constexpr uint64_t kTombstoneLifetime = 7'776'000;     // 90 days
+constexpr uint64_t kIdleSeconds = 2'592'000;        // 30 days
+constexpr uint64_t kTombstoneLifetime = 7'776'000;  // 90 days
 constexpr uint32_t kMaxFrequency = std::numeric_limits<uint32_t>::max();
 
 const StoreSyncRules kRules{
@@ -45,8 +45,34 @@ void evict_words(StringMap<UserEntry>& words) {
   for (size_t n = 0; n < drop; ++n) words.erase(ranked[n].second);
 }
 
-// The file's content merged into the working copy of a sync.
-void merge_file(UserDictionaryDocument& copy, const UserDictionaryDocument& file) {
+// Re-keys `words` by their normalised form; entries of the same form are merged (frequencies
+// summed, the later times kept). False when every word was in normal form already.
+bool normalise_words(StringMap<UserEntry>& words) {
+  const bool normal = std::all_of(words.begin(), words.end(), [](const auto& item) {
+    return normalize_bengali(item.first) == item.first;
+  });
+  if (normal) return false;
+  StringMap<UserEntry> rebuilt;
+  rebuilt.reserve(words.size());
+  for (const auto& [word, e] : words) {
+    std::string key = normalize_bengali(word);
+    // Nothing can ever be typed as an empty word.
+    if (key.empty()) continue;
+    auto [it, inserted] = rebuilt.try_emplace(std::move(key), e);
+    if (inserted) continue;
+    it->second.frequency = saturating_add(it->second.frequency, e.frequency);
+    it->second.last_used = std::max(it->second.last_used, e.last_used);
+    it->second.last_decay = std::max(it->second.last_decay, e.last_decay);
+  }
+  words = std::move(rebuilt);
+  return true;
+}
+
+// The file's content merged into the working copy of a sync. The file's words are brought to
+// normal form first, as a load does: merged unchanged, a word the load re-keyed would be written
+// back beside its normal form and counted into it again at every later load.
+void merge_file(UserDictionaryDocument& copy, UserDictionaryDocument& file) {
+  normalise_words(file.words);
   for (const auto& [word, t] : file.tombstones) {
     uint64_t& mine = copy.tombstones[word];
     mine = std::max(mine, t);
@@ -100,31 +126,10 @@ UserDictionary UserDictionary::load() { return load(user_dict_path()); }
 UserDictionary UserDictionary::load(std::filesystem::path path) {
   UserDictionary dict(std::move(path));
   dict.take_loaded(load_store_document<UserDictionaryDocument>(dict.path_));
-  StringMap<UserEntry>& words = dict.doc_.words;
-
-  const bool canonical = std::all_of(words.begin(), words.end(), [](const auto& item) {
-    return normalize_bengali(item.first) == item.first;
-  });
-  if (!canonical) {
-    StringMap<UserEntry> rebuilt;
-    rebuilt.reserve(words.size());
-    for (const auto& [word, e] : words) {
-      std::string key = normalize_bengali(word);
-      // Nothing can ever be typed as an empty word.
-      if (key.empty()) continue;
-      auto [it, inserted] = rebuilt.try_emplace(std::move(key), e);
-      if (inserted) continue;
-      it->second.frequency = saturating_add(it->second.frequency, e.frequency);
-      it->second.last_used = std::max(it->second.last_used, e.last_used);
-      it->second.last_decay = std::max(it->second.last_decay, e.last_decay);
-    }
-    words = std::move(rebuilt);
-    // So that the next save writes the normalised words.
-    dict.writer_.record_change();
-  }
-
+  // So that the next save writes the normalised words.
+  if (normalise_words(dict.doc_.words)) dict.writer_.record_change();
   const uint64_t now = now_secs();
-  for (auto& [word, e] : words) {
+  for (auto& [word, e] : dict.doc_.words) {
     if (e.last_used == 0) e.last_used = now;
   }
   return dict;
@@ -144,7 +149,8 @@ void UserDictionary::add(std::string_view word) {
     e.frequency = saturating_add(e.frequency, 1);
     e.last_used = std::max({e.last_used, e.last_decay, now});
   } else {
-    doc_.words.emplace(std::string(word), UserEntry{.last_used = now, .last_decay = 0, .frequency = 1});
+    doc_.words.emplace(std::string(word),
+                       UserEntry{.last_used = now, .last_decay = 0, .frequency = 1});
   }
   if (doc_.words.size() > kUserDictionaryCap) evict();
   writer_.record_change();

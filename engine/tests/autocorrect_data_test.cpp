@@ -22,28 +22,28 @@ namespace {
 constexpr int32_t kCommonFrequency = 27;
 
 const char* const kEmoticons[] = {
-    ":)", ":(", ":D", ":P", ":O", ":/", ":|", ":*", ";)", ":'(", ":')", "<3",  "</3",
+    ":)", ":(", ":D",  ":P",  ":O",  ":/",   ":|", ":*", ";)",  ":'(", ":')", "<3", "</3",
     "^^", ":3", "-_-", ">:(", ">:)", "\\o/", "XD", "B)", "o.o", "O_O", "T_T", "xP",
 };
 
 const char* const kShortcodes[] = {
-    "(y)",      "(n)",        "(ok)",       "(pray)",     "(clap)",   "(wave)",   "(flex)",
-    "(fist)",   "(peace)",    "(point)",    "(star)",     "(fire)",   "(sun)",    "(moon)",
-    "(rain)",   "(snow)",     "(flower)",   "(tree)",     "(coffee)", "(cake)",   "(gift)",
-    "(music)",  "(phone)",    "(mail)",     "(book)",     "(clock)",  "(key)",    "(lock)",
-    "(bulb)",   "(flag)",     "(party)",    "(balloon)",  "(confetti)", "(trophy)", "(medal)",
-    "(crown)",  "(100)",      "(check)",    "(cross)",    "(warn)",   "(idea)",   "(zzz)",
-    "(boom)",   "(poop)",     "(eyes)",     "(think)",    "(shh)",    "(hug)",    "(cry)",
-    "(laugh)",  "(angry)",    "(sad)",      "(happy)",    "(love)",   "(cool)",   "(sick)",
-    "(skull)",  "(ghost)",    "(alien)",    "(robot)",    "(cat)",    "(dog)",    "(bird)",
-    "(fish)",   "(monkey)",   "(rabbit)",   "(bear)",     "(tiger)",  "(pizza)",  "(burger)",
-    "(rice)",   "(noodle)",   "(tea)",      "(beer)",     "(wine)",   "(fruit)",  "(car)",
-    "(bus)",    "(plane)",    "(train)",    "(rocket)",   "(ship)",   "(bike)",   "(house)",
+    "(y)",          "(n)",        "(ok)",     "(pray)",     "(clap)",     "(wave)",   "(flex)",
+    "(fist)",       "(peace)",    "(point)",  "(star)",     "(fire)",     "(sun)",    "(moon)",
+    "(rain)",       "(snow)",     "(flower)", "(tree)",     "(coffee)",   "(cake)",   "(gift)",
+    "(music)",      "(phone)",    "(mail)",   "(book)",     "(clock)",    "(key)",    "(lock)",
+    "(bulb)",       "(flag)",     "(party)",  "(balloon)",  "(confetti)", "(trophy)", "(medal)",
+    "(crown)",      "(100)",      "(check)",  "(cross)",    "(warn)",     "(idea)",   "(zzz)",
+    "(boom)",       "(poop)",     "(eyes)",   "(think)",    "(shh)",      "(hug)",    "(cry)",
+    "(laugh)",      "(angry)",    "(sad)",    "(happy)",    "(love)",     "(cool)",   "(sick)",
+    "(skull)",      "(ghost)",    "(alien)",  "(robot)",    "(cat)",      "(dog)",    "(bird)",
+    "(fish)",       "(monkey)",   "(rabbit)", "(bear)",     "(tiger)",    "(pizza)",  "(burger)",
+    "(rice)",       "(noodle)",   "(tea)",    "(beer)",     "(wine)",     "(fruit)",  "(car)",
+    "(bus)",        "(plane)",    "(train)",  "(rocket)",   "(ship)",     "(bike)",   "(house)",
     "(bangladesh)", "(rickshaw)", "(mosque)", "(crescent)", "(salam)",
 };
 
 const char* const kPhrases[] = {
-    "allahu akbar",     "shab e barat",     "shab e qadr",     "assalamu alaikum",
+    "allahu akbar",     "shab e barat",     "shab e qadr",      "assalamu alaikum",
     "assalamu alaykum", "walaikum assalam", "wa alaikum salam", "eid mubarak",
     "ki khobor",        "ki obostha",       "pohela boishakh",
 };
@@ -106,9 +106,13 @@ TEST(AutocorrectDataTest, EmoticonsAndShortcodesComeLastAndMeanEmoji) {
   }
   // The rows that must read exactly so.
   const Row fixed[] = {
-      {":)", "\U0001F60A"},           {"<3", "\u2764\uFE0F"},         {"(y)", "\U0001F44D"},
-      {"(100)", "\U0001F4AF"},        {"(flag)", "\U0001F1E7\U0001F1E9"},
-      {"(bangladesh)", "\U0001F1E7\U0001F1E9"}, {"(rickshaw)", "\U0001F6FA"},
+      {":)", "\U0001F60A"},
+      {"<3", "\u2764\uFE0F"},
+      {"(y)", "\U0001F44D"},
+      {"(100)", "\U0001F4AF"},
+      {"(flag)", "\U0001F1E7\U0001F1E9"},
+      {"(bangladesh)", "\U0001F1E7\U0001F1E9"},
+      {"(rickshaw)", "\U0001F6FA"},
   };
   for (const Row& row : fixed) EXPECT_EQ(autocorrect_for(row.input), row.output) << row.input;
   // Case matters: only text as typed matches.
@@ -159,8 +163,8 @@ TEST(AutocorrectDataTest, ReaderSkipsBadRecordsAndFailsBadDocuments) {
   };
   const Case cases[] = {
       {"plain", R"([{"input":"ab","output":"x"},{"input":"cd","output":"y"}])", "ab=x;cd=y;", ""},
-      {"later repeat wins", R"([{"input":"ab","output":"x"},{"input":"ab","output":"y"}])",
-       "ab=y;", ""},
+      {"later repeat wins", R"([{"input":"ab","output":"x"},{"input":"ab","output":"y"}])", "ab=y;",
+       ""},
       {"missing or mistyped fields",
        R"([{"input":"ab"},{"output":"x"},{"input":1,"output":"x"},{"input":"cd","output":null},)"
        R"("ef",[],{"input":"gh","output":"z","note":1}])",

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "store_documents.h"
 #include "user_dict.h"
 
 namespace tolvani::engine::phonetic_suggest {
@@ -16,8 +17,7 @@ std::string show(const std::vector<Candidate>& candidates) {
   std::string out;
   for (const Candidate& c : candidates) {
     if (!out.empty()) out += ", ";
-    out += c.text + " " + std::to_string(c.score) + " " +
-           std::to_string(static_cast<int>(c.kind));
+    out += c.text + " " + std::to_string(c.score) + " " + std::to_string(static_cast<int>(c.kind));
   }
   return out;
 }
@@ -47,7 +47,8 @@ TEST(PhoneticSegmentTest, GreedyLongestRowFirst) {
       {"shh", "sh|h"},
       {"ngo", "ng|o"},
       {"oiu", "oi|u"},
-      {"KHaa", "KH|aa"},  // looked up lowercased, kept as typed
+      {"KHaa", "KH|aa"},  // looked up lowercased, kept
+                          // as typed
       {"x1.", "x|1|."},
       {"\u0995a", "\u0995|a"},
       {"", ""},
@@ -111,6 +112,25 @@ TEST(PhoneticLookupTest, WordsSpeltBySegments) {
   for (const Row& row : rows) {
     EXPECT_EQ(show(fuzzy_phonetic_lookup(row.key, dict, row.limit)), row.expected)
         << row.key << " limit " << row.limit;
+  }
+}
+
+TEST(PhoneticLookupTest, UserWords) {
+  UserDictionaryDocument doc;
+  doc.words["\u09AA\u09B0\u09BF"] = UserEntry{0, 0, 10};  // পরি: no lexicon word, a prefix of one
+  doc.words["\u0993\u099F"] = UserEntry{0, 0, 10};        // ওট: a lexicon word too
+  const UserDictionary dict("unused-user-dictionary.json", std::move(doc));
+  struct Row {
+    const char* key;
+    const char* expected;
+  };
+  const Row rows[] = {
+      // Frequency 0: boost + 4,000.
+      {"pri", "\u09AA\u09B0\u09BF 5100 1"},
+      {"ot", "\u0993\u099F 5120 1, অত 4700 3, ওত 4030 3"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(show(fuzzy_phonetic_lookup(row.key, dict, 5)), row.expected) << row.key;
   }
 }
 

@@ -207,8 +207,8 @@ TEST(StoreDocumentsTest, CompactFormWithFixedKeyOrder) {
   };
   UserDictionaryDocument dictionary;
   dictionary.reset_id = "r";
-  dictionary.words["\u0986\u09AE\u09BF"] = UserEntry{.last_used = UINT64_MAX, .last_decay = 0,
-                                                     .frequency = UINT32_MAX};
+  dictionary.words["\u0986\u09AE\u09BF"] =
+      UserEntry{.last_used = UINT64_MAX, .last_decay = 0, .frequency = UINT32_MAX};
   dictionary.tombstones["x"] = kTombstoneForever;
   UserBigramsDocument bigrams;
   bigrams.pairs["a"]["b"] = BigramEntry{.frequency = 1, .last_used = 0};
@@ -221,8 +221,8 @@ TEST(StoreDocumentsTest, CompactFormWithFixedKeyOrder) {
   RejectionsDocument high;
   high.entries["k"]["c"] = INT32_MAX;
   UserDictionaryDocument escapes;
-  escapes.reset_id = std::string("\"\\/\b\f\n\r\t\x01\x1f\x7f", 11) + std::string(1, '\0') +
-                     "\u0995\U0001F600";
+  escapes.reset_id =
+      std::string("\"\\/\b\f\n\r\t\x01\x1f\x7f", 11) + std::string(1, '\0') + "\u0995\U0001F600";
 
   const Row rows[] = {
       {"dictionary", encoded(dictionary),
@@ -267,9 +267,26 @@ TEST(StoreDocumentsTest, IllFormedUtf8IsNeverWritten) {
 // writer writes it.
 TEST(StoreDocumentsTest, RandomDocumentsRoundTrip) {
   std::mt19937_64 rng(::testing::UnitTest::GetInstance()->random_seed());
-  const std::vector<std::string> pieces = {
-      "a", "Z", "\"", "\\", "/", "\t", "\n", "\x01", "\x1f", "\x7f", std::string(1, '\0'),
-      "\u0986", "\u09CD", "\u200D", "\U0001F600", " ", "#standard:", ".", "{", "}"};
+  const std::vector<std::string> pieces = {"a",
+                                           "Z",
+                                           "\"",
+                                           "\\",
+                                           "/",
+                                           "\t",
+                                           "\n",
+                                           "\x01",
+                                           "\x1f",
+                                           "\x7f",
+                                           std::string(1, '\0'),
+                                           "\u0986",
+                                           "\u09CD",
+                                           "\u200D",
+                                           "\U0001F600",
+                                           " ",
+                                           "#standard:",
+                                           ".",
+                                           "{",
+                                           "}"};
   auto text = [&] {
     std::string s;
     const size_t n = rng() % 6;
@@ -291,10 +308,10 @@ TEST(StoreDocumentsTest, RandomDocumentsRoundTrip) {
                                      .frequency = static_cast<uint32_t>(u64s[rng() % 4])};
       dict.tombstones[text()] = u64s[rng() % 6];
       rejections.entries[text()][text()] = i32s[rng() % 6];
-      bigrams.pairs[text()][text()] = BigramEntry{static_cast<uint32_t>(u64s[rng() % 4]),
-                                                  u64s[rng() % 6]};
-      selections.selections[text()] = SelectionEntry{text(), static_cast<uint32_t>(rng()),
-                                                     u64s[rng() % 6]};
+      bigrams.pairs[text()][text()] =
+          BigramEntry{static_cast<uint32_t>(u64s[rng() % 4]), u64s[rng() % 6]};
+      selections.selections[text()] =
+          SelectionEntry{text(), static_cast<uint32_t>(rng()), u64s[rng() % 6]};
     }
     auto round_trip = [&](const auto& doc) {
       using Doc = std::decay_t<decltype(doc)>;

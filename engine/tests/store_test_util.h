@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <condition_variable>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +48,8 @@ class TempFolder {
     fs::create_directories(path_);
   }
   ~TempFolder() {
+    // A queued save would otherwise bring the folder back after its removal.
+    test_wait_for_persistence_worker();
     if (::testing::Test::HasFailure()) return;  // kept for a look
     std::error_code ec;
     make_writable(path_);
@@ -175,10 +177,13 @@ std::string render_map(const Map& map, Show show) {
 }
 
 inline std::string render(const UserDictionaryDocument& d) {
-  return "reset \"" + d.reset_id + "\" | " + render_map(d.words, [](const UserEntry& e) {
-           return "{" + std::to_string(e.frequency) + " u" + std::to_string(e.last_used) + " d" +
-                  std::to_string(e.last_decay) + "}";
-         }) +
+  return "reset \"" + d.reset_id + "\" | " +
+         render_map(d.words,
+                    [](const UserEntry& e) {
+                      return "{" + std::to_string(e.frequency) + " u" +
+                             std::to_string(e.last_used) + " d" + std::to_string(e.last_decay) +
+                             "}";
+                    }) +
          " | tombstones " +
          render_map(d.tombstones, [](uint64_t t) { return "=" + std::to_string(t); });
 }
@@ -186,10 +191,12 @@ inline std::string render(const UserDictionaryDocument& d) {
 inline std::string render(const UserBigramsDocument& d) {
   return "reset \"" + d.reset_id + "\" | " +
          render_map(d.pairs, [](const StringMap<BigramEntry>& inner) {
-           return ">[" + render_map(inner, [](const BigramEntry& e) {
-                    return "{" + std::to_string(e.frequency) + " u" + std::to_string(e.last_used) +
-                           "}";
-                  }) +
+           return ">[" +
+                  render_map(inner,
+                             [](const BigramEntry& e) {
+                               return "{" + std::to_string(e.frequency) + " u" +
+                                      std::to_string(e.last_used) + "}";
+                             }) +
                   "]";
          });
 }
@@ -203,8 +210,7 @@ inline std::string render(const UserTrigramsDocument& d) {
 }
 
 inline std::string render(const SelectionMemoryDocument& d) {
-  return "reset \"" + d.reset_id + "\" | " +
-         render_map(d.selections, [](const SelectionEntry& e) {
+  return "reset \"" + d.reset_id + "\" | " + render_map(d.selections, [](const SelectionEntry& e) {
            return "{" + e.text + " " + std::to_string(e.count) + " u" +
                   std::to_string(e.last_used) + "}";
          });
@@ -213,8 +219,7 @@ inline std::string render(const SelectionMemoryDocument& d) {
 inline std::string render(const RejectionsDocument& d) {
   return "reset \"" + d.reset_id + "\" | " +
          render_map(d.entries, [](const StringMap<int32_t>& inner) {
-           return ">[" + render_map(inner, [](int32_t p) { return "=" + std::to_string(p); }) +
-                  "]";
+           return ">[" + render_map(inner, [](int32_t p) { return "=" + std::to_string(p); }) + "]";
          });
 }
 
@@ -385,8 +390,7 @@ inline constexpr char kChildRoleVariable[] = "TOLVANI_TEST_CHILD_ROLE";
 // the write end's partner of `to_child()`, its fd 3 the partner of `from_child()`.
 class Child {
  public:
-  Child(std::string_view test_filter, std::string_view role,
-        const std::vector<std::string>& env) {
+  Child(std::string_view test_filter, std::string_view role, const std::vector<std::string>& env) {
     int in[2];
     int out[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {

@@ -20,10 +20,8 @@ TEST(EmojiShortcodeDataTest, ShortcodesCommitThroughTheSession) {
     const char* committed;
   };
   const Row rows[] = {
-      {U"(y)", "\U0001F44D"},
-      {U"<3", "\u2764\uFE0F"},
-      {U":)", "\U0001F60A"},
-      {U"(bangladesh)", "\U0001F1E7\U0001F1E9"},
+      {U"(y)", "\U0001F44D"},   {U"<3", "\u2764\uFE0F"},
+      {U":)", "\U0001F60A"},    {U"(bangladesh)", "\U0001F1E7\U0001F1E9"},
       {U"(100)", "\U0001F4AF"},
   };
   for (uint32_t mode : {0u, 1u, 2u}) {

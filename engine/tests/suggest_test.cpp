@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "store_documents.h"
 #include "user_dict.h"
 #include "utf8.h"
 
@@ -18,8 +21,7 @@ std::string show(const std::vector<Candidate>& candidates) {
   std::string out;
   for (const Candidate& c : candidates) {
     if (!out.empty()) out += ", ";
-    out += c.text + " " + std::to_string(c.score) + " " +
-           std::to_string(static_cast<int>(c.kind));
+    out += c.text + " " + std::to_string(c.score) + " " + std::to_string(static_cast<int>(c.kind));
   }
   return out;
 }
@@ -107,6 +109,39 @@ TEST_F(SuggestTest, ScoresOfEachSource) {
   }
 }
 
+// Words the user has written: boost 1,000 + 10 × frequency (never used, so no recency).
+UserDictionary dictionary_of(std::initializer_list<std::pair<const char*, uint32_t>> words) {
+  UserDictionaryDocument doc;
+  for (const auto& [word, frequency] : words) doc.words[word] = UserEntry{0, 0, frequency};
+  return UserDictionary("unused-user-dictionary.json", std::move(doc));
+}
+
+TEST_F(SuggestTest, UserWordsCarryTheirBoostAndKind) {
+  const UserDictionary dict = dictionary_of({{MEYE, 10}, {"\u09AE\u09BE\u09AE\u09BE", 100}});
+  ASSERT_EQ(dict.boost_for(MEYE), 1100u);
+  struct Row {
+    const char* what;
+    uint8_t mode;
+    const char* key;
+    const char* rendered;
+    const char* expected;
+  };
+  const Row rows[] = {
+      // In the prefix bucket of মো without starting with it: offered for the user, at the boost.
+      {"prefix bucket", kProbhat, "", "\u09AE\u09CB", MEYE " 1100 1, \u09AE\u09C1 605 2"},
+      // মামা is no lexicon word, but the user's: the rendered word, boost + 2,500.
+      {"rendered word", kProbhat, "", "\u09AE\u09BE\u09AE\u09BE",
+       "\u09AE\u09BE\u09AE\u09BE 4500 1, " MEYE " 1100 1"},
+      {"exact key", kPhonetic, "meye", MEYE, MEYE " 9900 1"},
+      // 800 + 1,100 + 4,000.
+      {"yey ending", kPhonetic, "meyey", MEYE "\u09AF\u09BC", MEYE " 5900 1"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(show(suggestions_for(row.mode, row.key, row.rendered, dict, 15, false)), row.expected)
+        << row.what;
+  }
+}
+
 TEST_F(SuggestTest, Autocorrection) {
   struct Row {
     const char* what;
@@ -120,8 +155,7 @@ TEST_F(SuggestTest, Autocorrection) {
       // Only the near key "bangla" (distance 2) finds it otherwise.
       {"rendering differs", "bnagla", "বনাগ্লা", true, "বাংলা 8000 4"},
       {"switch off", "bnagla", "বনাগ্লা", false, "বাংলা 3700 3"},
-      {"rendering equals the correction", "bnagla", "বাংলা", true,
-       "বাংলা 10500 4, বাংলায় 2700 2"},
+      {"rendering equals the correction", "bnagla", "বাংলা", true, "বাংলা 10500 4, বাংলায় 2700 2"},
       // Trimmed and lowercased before the lookup.
       {"typed in capitals", " BNAGLA ", "বনাগ্লা", true, "বাংলা 8000 4"},
       // পাখি also scores 8,000 from the Bangla prefix bucket; the correction was pushed first.
@@ -170,7 +204,7 @@ TEST_F(SuggestTest, EmojiQuestionsFollowTheTable) {
     const char* text;
     bool expected;
   };
-  const Row starts[] = {{"(", true}, {":", true}, {"b", false}, {"9", false},
+  const Row starts[] = {{"(", true},       {":", true},       {"b", false}, {"9", false},
                         {"\u00BD", false}, {"\u09A6", false}, {")", false}};
   for (const Row& row : starts) {
     size_t pos = 0;
@@ -178,8 +212,8 @@ TEST_F(SuggestTest, EmojiQuestionsFollowTheTable) {
     EXPECT_EQ(could_start_emoji(c), row.expected) << row.text;
   }
   const Row prefixes[] = {
-      {"(bea", true}, {"(bear", true}, {"(bear)", false}, {"(beard", true},
-      {":)", false},  {":", true},     {"<3", true},      {"<3<3", false},
+      {"(bea", true},  {"(bear", true},       {"(bear)", false}, {"(beard", true},
+      {":)", false},   {":", true},           {"<3", true},      {"<3<3", false},
       {"bangl", true}, {"bangladseh", false}, {"x", false},
   };
   for (const Row& row : prefixes) {
