@@ -192,31 +192,34 @@ class Collector {
 
   // Merges by text (a later push wins only with a strictly higher score), sorts and cuts.
   std::vector<Candidate> finish(size_t limit) const {
-    std::unordered_map<std::string_view, size_t> index;
-    index.reserve(pushed_.size());
-    std::vector<Pushed> merged;
-    for (const Pushed& p : pushed_) {
-      const auto [it, inserted] = index.try_emplace(p.text, merged.size());
-      if (inserted) {
-        merged.push_back(p);
-      } else if (p.score > merged[it->second].score) {
-        merged[it->second].score = p.score;
-        merged[it->second].kind = p.kind;
-      }
-    }
     const size_t keep = std::min(std::max<size_t>(limit, 1), kMaxSuggestions);
-    const auto better = [](const Pushed& a, const Pushed& b) {
-      return a.score != b.score ? a.score > b.score : a.text < b.text;
+    // In the order (score, then text, then push order) the first push of each text is the one
+    // the merge keeps, so the answer is the first `keep` distinct texts of that order. Only a
+    // prefix of it is sorted, widened until it holds enough texts: thousands of pushes per
+    // keystroke need neither a full sort nor a hash of every text.
+    std::vector<uint32_t> order(pushed_.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    const auto before = [this](uint32_t a, uint32_t b) {
+      const Pushed& x = pushed_[a];
+      const Pushed& y = pushed_[b];
+      if (x.score != y.score) return x.score > y.score;
+      if (x.text != y.text) return x.text < y.text;
+      return a < b;
     };
-    const size_t n = std::min(keep, merged.size());
-    std::partial_sort(merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(n), merged.end(),
-                      better);
     std::vector<Candidate> out;
-    out.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-      out.push_back({std::string(merged[i].text), merged[i].score, merged[i].kind});
+    for (size_t prefix = std::min<size_t>(4 * keep, order.size());;
+         prefix = std::min(2 * prefix, order.size())) {
+      std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(prefix),
+                        order.end(), before);
+      out.clear();
+      for (size_t i = 0; i < prefix && out.size() < keep; ++i) {
+        const Pushed& p = pushed_[order[i]];
+        const bool seen = std::any_of(out.begin(), out.end(),
+                                      [&](const Candidate& c) { return c.text == p.text; });
+        if (!seen) out.push_back({std::string(p.text), p.score, p.kind});
+      }
+      if (out.size() >= keep || prefix == order.size()) return out;
     }
-    return out;
   }
 
  private:
@@ -497,7 +500,9 @@ std::optional<std::string> autocorrect_for_with_cache_policy(std::string_view te
 }
 
 bool could_start_emoji(char32_t c) {
-  if (!utf8::is_scalar(c)) return false;
+  // Only inputs that begin with neither a letter nor a digit have prefixes in the set, so a
+  // letter is answered without building the table (the first keystroke of a session need not).
+  if (!utf8::is_scalar(c) || is_alphanumeric(c)) return false;
   std::string s;
   utf8::append(s, c);
   if (auto t = test_table()) return t->prefixes.contains(s);

@@ -190,10 +190,12 @@ bool UserDictionary::decay() {
 void UserDictionary::evict() { evict_words(doc_.words); }
 
 bool UserDictionary::contains(std::string_view word) const {
-  return doc_.words.find(word) != doc_.words.end();
+  // Ranking asks for thousands of words per keystroke; an empty map need not hash them.
+  return !doc_.words.empty() && doc_.words.find(word) != doc_.words.end();
 }
 
 const UserEntry* UserDictionary::find(std::string_view word) const {
+  if (doc_.words.empty()) return nullptr;
   auto it = doc_.words.find(word);
   return it == doc_.words.end() ? nullptr : &it->second;
 }

@@ -28,7 +28,7 @@ char32_t decode_next(std::string_view text, size_t& pos);
 // Byte offset where the last scalar of `text` starts (0 for an empty text).
 size_t last_char_start(std::string_view text);
 
-// Number of scalars in `text` (ill-formed bytes count one each).
+// Number of scalars in valid UTF-8 `text` (a stray continuation byte counts as none).
 size_t scalar_count(std::string_view text);
 
 // Whether `cp` has the Unicode White_Space property.
