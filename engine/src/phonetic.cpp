@@ -104,8 +104,6 @@ const Rule* first_match(const std::vector<Rule>& rules,
   return nullptr;
 }
 
-bool is_ascii_letter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 bool is_vowel_letter(char32_t c) {
   return std::u32string_view(U"aeiouAEIOU").find(c) != std::u32string_view::npos;
 }
@@ -190,7 +188,7 @@ class Converter {
       if (after_consonant_) {
         join_ra_before_ya_phala(out_);
         out_ += kYaPhala;
-      } else if (i_ > 0 && is_ascii_letter(c_[i_ - 1])) {
+      } else if (i_ > 0 && utf8::is_ascii_letter(c_[i_ - 1])) {
         out_ += kYa;
       } else {
         out_ += "\u0987\u09AF\u09BC";
@@ -215,12 +213,12 @@ class Converter {
   }
 
   void double_r() {
-    if (i_ > 0 && is_ascii_letter(c_[i_ - 1]) && !is_vowel_letter(c_[i_ - 1])) {
+    if (i_ > 0 && utf8::is_ascii_letter(c_[i_ - 1]) && !is_vowel_letter(c_[i_ - 1])) {
       if (c_[i_ - 1] != 'r') out_ += kHasanta;
       return emit("\u09B0\u09B0", 2, true);
     }
     const char32_t next = ch(i_ + 2);
-    if (is_ascii_letter(next) &&
+    if (utf8::is_ascii_letter(next) &&
         std::u32string_view(U"aeiouAEIOUryZ").find(next) == std::u32string_view::npos) {
       return emit("\u09B0\u09CD", 2, false);  // reph: the next consonant joins without a hasanta
     }
@@ -260,7 +258,7 @@ class Converter {
   void vowel_step(const VowelMatch& v) {
     if (after_consonant_) {
       out_ += v.dependent;
-    } else if (v.length == 1 && i_ > 0 && c_[i_] == 'o' && is_ascii_letter(c_[i_ - 1])) {
+    } else if (v.length == 1 && i_ > 0 && c_[i_] == 'o' && utf8::is_ascii_letter(c_[i_ - 1])) {
       out_ += c_[i_ - 1] == 'o' ? "\u0985" : "\u0993";
     } else if (v.length == 1 && (c_[i_] == 'a' || c_[i_] == 'A') && i_ > 0 &&
                is_vowel_letter(c_[i_ - 1]) && c_[i_ - 1] != 'a' && c_[i_ - 1] != 'A') {

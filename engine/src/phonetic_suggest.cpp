@@ -94,14 +94,6 @@ class LexiconWords final : public WordSource {
   }
 };
 
-std::string lowercase_ascii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 class Search {
  public:
   Search(const std::vector<Segment>& segments, const UserDictionary& user_dict, size_t limit,
@@ -218,7 +210,7 @@ std::vector<Segment> segment_key(std::string_view key) {
     size_t taken = 0;
     for (size_t len = std::min<size_t>(3, chars - i); len >= 1 && taken == 0; --len) {
       const std::string_view text = key.substr(bounds[i], bounds[i + len] - bounds[i]);
-      if (auto segment = match_segment(text, lowercase_ascii(text))) {
+      if (auto segment = match_segment(text, utf8::ascii_lower(text))) {
         segments.push_back(*segment);
         taken = len;
       }
@@ -253,7 +245,7 @@ std::vector<Candidate> fuzzy_phonetic_lookup(std::string_view key, const UserDic
                                              size_t limit, const WordSource& words,
                                              SearchStats& stats) {
   stats = {};
-  const std::string k = lowercase_ascii(utf8::trim_white_space(key));
+  const std::string k = utf8::ascii_lower(utf8::trim_white_space(key));
   if (k.empty() || k.size() > kMaxKeyBytes || limit == 0) return {};
   const std::vector<Segment> segments = segment_key(k);
   return Search(segments, user_dict, limit, words, stats).run();

@@ -19,7 +19,6 @@ namespace {
 
 constexpr char32_t kNukta = 0x09BC;
 
-bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 
 std::string encode(char32_t c) {
@@ -68,14 +67,14 @@ bool is_passthrough_char(char32_t c) {
 
 std::vector<std::pair<size_t, size_t>> word_spans(std::string_view text) {
   size_t end = text.size();
-  while (end > 0 && !is_ascii_letter(text[end - 1])) --end;
+  while (end > 0 && !utf8::is_ascii_letter(text[end - 1])) --end;
   std::vector<std::pair<size_t, size_t>> spans;
   bool in_word = false;
   size_t start = 0;
   for (size_t i = 0; i < end; ++i) {
     const char b = text[i];
     bool word_byte;
-    if (is_ascii_letter(b)) {
+    if (utf8::is_ascii_letter(b)) {
       word_byte = true;
     } else if (b == ',') {
       word_byte = in_word && ((i + 1 < end && text[i + 1] == ',') || (i > 0 && text[i - 1] == ','));
@@ -244,7 +243,7 @@ std::string EngineSession::render_whole(std::string_view text) const {
 
 std::string EngineSession::render_word_with_tail(std::string_view word) const {
   size_t core_end = word.size();
-  while (core_end > 0 && !is_ascii_letter(word[core_end - 1])) --core_end;
+  while (core_end > 0 && !utf8::is_ascii_letter(word[core_end - 1])) --core_end;
   const std::string_view core = word.substr(0, core_end);
   const std::string_view tail = word.substr(core_end);
   if (core.empty() || tail.empty() || tail.find(",,") != std::string_view::npos ||

@@ -36,24 +36,15 @@ constexpr std::array<std::string_view, 8> kEnglishAlsoKeys = {"are", "can", "in"
 constexpr std::string_view kO = "\u09CB";  // ো
 constexpr std::string_view kStandardKeyPrefix = "#standard:";
 
-bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool all_ascii_letters(std::string_view s) {
-  return std::all_of(s.begin(), s.end(), is_ascii_letter);
+  return std::all_of(s.begin(), s.end(), utf8::is_ascii_letter);
 }
 
 bool has_non_ascii(std::string_view s) {
   return std::any_of(s.begin(), s.end(),
                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-}
-
-std::string ascii_lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 template <size_t N>
@@ -149,7 +140,7 @@ std::optional<EngineSession::Reading> EngineSession::space_reading() const {
     for (size_t i = 0; i < spans.size() && english; ++i) {
       const auto [start, end] = spans[i];
       const std::string_view word = std::string_view(raw_).substr(start, end - start);
-      const std::string lowered = ascii_lower(utf8::trim_white_space(word));
+      const std::string lowered = utf8::ascii_lower(utf8::trim_white_space(word));
       const bool common = is_common_english_word(lowered);
       const bool context = i > 0 || english_context;
       const auto remembered = remembered_selection(word);
@@ -224,7 +215,7 @@ std::optional<std::string> EngineSession::dictionary_commit_for(std::string_view
     return remembered->first;
   }
   if (phonetic::has_explicit_case(key)) return std::nullopt;
-  const std::string k = ascii_lower(key);
+  const std::string k = utf8::ascii_lower(key);
   const bool has_override = phonetic::word_override(k).has_value();
   if (k.size() < 2) return std::nullopt;
 

@@ -44,16 +44,6 @@ void remove_text(std::vector<Candidate>& list, std::string_view text) {
   std::erase_if(list, [&](const Candidate& c) { return c.text == text; });
 }
 
-bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-std::string ascii_lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 }  // namespace
 
 int32_t context_bonus(uint64_t n, float scale, int32_t cap) {
@@ -114,7 +104,8 @@ CompositionState EngineSession::recompute() {
 
   // Nothing from the lexicon for a Bangla buffer (or one with digits or marks): a known stem with
   // a suffix, else the nearest words.
-  if (ready && list.empty() && !known && !std::all_of(raw_.begin(), raw_.end(), is_ascii_letter)) {
+  if (ready && list.empty() && !known &&
+      !std::all_of(raw_.begin(), raw_.end(), utf8::is_ascii_letter)) {
     list = known_stem_forms();
     if (list.empty()) {
       list = near_misses();
@@ -137,8 +128,8 @@ CompositionState EngineSession::recompute() {
     list.insert(list.begin(), {preedit, kPreeditScore, CandidateKind::kExact});
   }
 
-  const std::string lowered = ascii_lower(raw_);
-  const bool all_letters = std::all_of(raw_.begin(), raw_.end(), is_ascii_letter);
+  const std::string lowered = utf8::ascii_lower(raw_);
+  const bool all_letters = std::all_of(raw_.begin(), raw_.end(), utf8::is_ascii_letter);
   if (phonetic && raw_chars >= 2 && all_letters) {
     // The typed Latin word itself, for English and names.
     const bool echoed = preedit == raw_;

@@ -392,14 +392,6 @@ void push_layout_near_words(std::string_view b, Collector& out) {
   }
 }
 
-std::string lowercase_ascii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -410,7 +402,7 @@ std::vector<Candidate> suggestions_for(uint8_t mode, std::string_view key,
   if (rendered.empty()) return {};
   // Owned texts that pushed candidates point into; they outlive the collector's work.
   const std::string b = normalize_bengali(rendered);
-  const std::string k = lowercase_ascii(utf8::trim_white_space(key));
+  const std::string k = utf8::ascii_lower(utf8::trim_white_space(key));
   std::optional<std::string> correction;
   std::string b2;
 

@@ -31,6 +31,14 @@ size_t last_char_start(std::string_view text);
 // Number of scalars in valid UTF-8 `text` (a stray continuation byte counts as none).
 size_t scalar_count(std::string_view text);
 
+// Whether `c` is an ASCII letter, A to Z or a to z.
+constexpr bool is_ascii_letter(char32_t c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// `text` with its ASCII capitals lowered; every other byte unchanged.
+std::string ascii_lower(std::string_view text);
+
 // Whether `cp` has the Unicode White_Space property.
 bool is_white_space(char32_t cp);
 
