@@ -403,9 +403,18 @@ class Child {
     posix_spawn_file_actions_adddup2(&actions, out[1], 3);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
 
+    // A variable given for the child replaces the inherited one of that name (getenv would find
+    // the inherited one first).
+    const auto overridden = [&](std::string_view entry) {
+      const std::string_view name = entry.substr(0, entry.find('='));
+      if (name == kChildRoleVariable) return true;
+      return std::any_of(env.begin(), env.end(), [&](const std::string& given) {
+        return std::string_view(given).substr(0, given.find('=')) == name;
+      });
+    };
     std::vector<std::string> strings;
     for (char** e = environ; *e != nullptr; ++e) {
-      if (std::string_view(*e).starts_with(kChildRoleVariable)) continue;
+      if (overridden(*e)) continue;
       strings.emplace_back(*e);
     }
     strings.push_back(std::string(kChildRoleVariable) + "=" + std::string(role));
