@@ -114,26 +114,6 @@ bool await_go() {
   return ::read(0, &go, 1) == 1;
 }
 
-// Reads lines from `fd` until `count` more arrived or, with count 0, until the writer closed it;
-// false after 30 seconds of silence.
-bool read_lines(int fd, size_t count, std::string& pending, std::vector<std::string>& lines) {
-  const size_t goal = lines.size() + count;
-  while (count == 0 || lines.size() < goal) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 30'000) <= 0) return false;
-    char buf[4096];
-    const ssize_t got = ::read(fd, buf, sizeof buf);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return count == 0;
-    pending.append(buf, static_cast<size_t>(got));
-    for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
-      lines.push_back(pending.substr(0, nl));
-      pending.erase(0, nl + 1);
-    }
-  }
-  return true;
-}
-
 bool exited_cleanly(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
 std::string env(const char* name) {

@@ -185,27 +185,6 @@ TEST(PersistenceChildProcess, Role) {
   }
 }
 
-// Reads announcement lines from `fd` until `count` more arrived (or, with count 0, until the
-// writer closed the pipe); false on a 20-second silence.
-bool read_announcements(int fd, size_t count, std::string& pending,
-                        std::vector<std::string>& lines) {
-  const size_t goal = lines.size() + count;
-  while (count == 0 || lines.size() < goal) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 20'000) <= 0) return false;
-    char buf[4096];
-    const ssize_t got = ::read(fd, buf, sizeof buf);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return count == 0;
-    pending.append(buf, static_cast<size_t>(got));
-    for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
-      lines.push_back(pending.substr(0, nl));
-      pending.erase(0, nl + 1);
-    }
-  }
-  return true;
-}
-
 TEST(PersistenceCrashTest, KilledWriterLeavesOldOrNewDocument) {
   TempFolder dir;
   const fs::path path = dir / "user-bigrams.json";
@@ -217,14 +196,14 @@ TEST(PersistenceCrashTest, KilledWriterLeavesOldOrNewDocument) {
     ASSERT_GT(child.pid(), 0);
     std::string pending;
     std::vector<std::string> lines;
-    ASSERT_TRUE(read_announcements(child.from_child(), 1 + rng() % 3, pending, lines))
+    ASSERT_TRUE(read_lines(child.from_child(), 1 + rng() % 3, pending, lines))
         << "round " << round << ": the writer went silent";
     // The kill lands at a random point of the write that follows.
     ::usleep(rng() % 3'000);
     ::kill(child.pid(), SIGKILL);
     const int status = child.wait();
     EXPECT_TRUE(WIFSIGNALED(status)) << "round " << round << ": status " << status;
-    ASSERT_TRUE(read_announcements(child.from_child(), 0, pending, lines));
+    ASSERT_TRUE(read_lines(child.from_child(), 0, pending, lines));
 
     for (const std::string& line : lines) {
       ASSERT_TRUE(!line.empty() && std::all_of(line.begin(), line.end(), ::isdigit))

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -385,6 +386,27 @@ class ScopedFileSystem {
 // ---- child processes: the test binary run again with a role
 
 inline constexpr char kChildRoleVariable[] = "TOLVANI_TEST_CHILD_ROLE";
+
+// Reads lines from `fd` (a child's pipe) until `count` more arrived or, with count 0, until the
+// writer closed it; false after 30 seconds of silence.
+inline bool read_lines(int fd, size_t count, std::string& pending,
+                       std::vector<std::string>& lines) {
+  const size_t goal = lines.size() + count;
+  while (count == 0 || lines.size() < goal) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 30'000) <= 0) return false;
+    char buf[4096];
+    const ssize_t got = ::read(fd, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return count == 0;
+    pending.append(buf, static_cast<size_t>(got));
+    for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
+      lines.push_back(pending.substr(0, nl));
+      pending.erase(0, nl + 1);
+    }
+  }
+  return true;
+}
 
 // A child process running this binary with `role`, `env` added to the environment. Its fd 0 is
 // the write end's partner of `to_child()`, its fd 3 the partner of `from_child()`.
