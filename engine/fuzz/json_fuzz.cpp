@@ -3,6 +3,7 @@
 // written must decode back to the same document.
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -60,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
   std::string error;
-  switch (data[0] % 12) {
+  switch (data[0] % 13) {
     case 0: {
       json::Value v;
       if (json::parse(text, v, error)) {
@@ -100,6 +101,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 10:
       (void)bigram::load_counts(text);
       break;
+    case 11: {
+      // The curated follow-ups over a small fixed count table.
+      static const bigram::BigramCounts counts =
+          bigram::load_counts(R"([["a","b"],["a","c"],["b","c"]])");
+      bigram::RankingLookups lookups;
+      lookups.frequency = [](std::string_view w) -> std::optional<uint32_t> {
+        return w.size() % 3 == 0 ? std::nullopt : std::optional<uint32_t>(w.size());
+      };
+      lookups.standard = [](std::string_view) -> std::optional<std::string_view> {
+        return std::nullopt;
+      };
+      (void)bigram::load_ranked(counts, text, lookups);
+      break;
+    }
     default:
       (void)spelling::parse_table(text);
       break;
