@@ -156,8 +156,7 @@ class EngineSession {
   // The autocorrection of the composed word at a commit, if one is due.
   std::optional<std::string> commit_autocorrection() const;
 
-  // The learned stores, as the commit and ranking paths use them. Until the stores are in place
-  // nothing is recorded and every lookup finds nothing.
+  // The learned stores, as the commit and ranking paths use them.
   const UserDictionary& user_dictionary() const { return stores_.user_dictionary; }
   void learn_word(std::string_view word);
   void learn_pair(std::string_view first, std::string_view second);
