@@ -200,6 +200,51 @@ class Writer {
 
 }  // namespace
 
+// ---- documents of one nested map of numbers: {"reset_id": .., NAME: {outer: {inner: number}}}
+
+template <typename Number, typename ReadNumber>
+bool decode_nested_numbers(std::string_view text, std::string_view name, std::string& reset_id,
+                           StringMap<StringMap<Number>>& map, ReadNumber read_number,
+                           std::string& error) {
+  Value root;
+  if (!json::parse(text, root, error)) return false;
+  json::Record top(root, {"reset_id", name});
+  if (!top.ok()) return fail(error, top.error());
+  reset_id.clear();
+  map.clear();
+  if (!read_reset_id(top, reset_id, error)) return false;
+  const Value* outer = required_map(top, name, error);
+  if (outer == nullptr) return false;
+  return each_member(*outer, name, error, [&](const std::string& key, const Value& inner) {
+    StringMap<Number> numbers;
+    const bool ok = each_member(inner, key, error, [&](const std::string& k, const Value& v) {
+      Number n{};
+      if (!read_number(v, n, error)) return false;
+      numbers.insert_or_assign(k, n);
+      return true;
+    });
+    if (!ok) return false;
+    map.insert_or_assign(key, std::move(numbers));
+    return true;
+  });
+}
+
+template <typename Number>
+bool encode_nested_numbers(std::string_view name, const std::string& reset_id,
+                           const StringMap<StringMap<Number>>& map, std::string& out,
+                           std::string& error) {
+  Writer w(out, error);
+  w.raw("{");
+  w.key("reset_id");
+  w.string(reset_id);
+  w.raw(",");
+  w.key(name);
+  w.map(map,
+        [&](const StringMap<Number>& numbers) { w.map(numbers, [&](Number n) { w.number(n); }); });
+  w.raw("}");
+  return w.ok();
+}
+
 // ---- user dictionary
 
 bool decode_document(std::string_view text, UserDictionaryDocument& out, std::string& error) {
@@ -318,42 +363,11 @@ bool encode_document(const UserBigramsDocument& doc, std::string& out, std::stri
 // ---- user trigrams
 
 bool decode_document(std::string_view text, UserTrigramsDocument& out, std::string& error) {
-  Value root;
-  if (!json::parse(text, root, error)) return false;
-  json::Record top(root, {"reset_id", "triples"});
-  if (!top.ok()) return fail(error, top.error());
-  out = {};
-  if (!read_reset_id(top, out.reset_id, error)) return false;
-  const Value* triples = required_map(top, "triples", error);
-  if (triples == nullptr) return false;
-  return each_member(
-      *triples, "triples", error, [&](const std::string& context, const Value& inner) {
-        StringMap<uint32_t> followers;
-        const bool ok =
-            each_member(inner, context, error, [&](const std::string& third, const Value& v) {
-              uint32_t count = 0;
-              if (!to_u32(v, count, error)) return false;
-              followers.insert_or_assign(third, count);
-              return true;
-            });
-        if (!ok) return false;
-        out.triples.insert_or_assign(context, std::move(followers));
-        return true;
-      });
+  return decode_nested_numbers(text, "triples", out.reset_id, out.triples, to_u32, error);
 }
 
 bool encode_document(const UserTrigramsDocument& doc, std::string& out, std::string& error) {
-  Writer w(out, error);
-  w.raw("{");
-  w.key("reset_id");
-  w.string(doc.reset_id);
-  w.raw(",");
-  w.key("triples");
-  w.map(doc.triples, [&](const StringMap<uint32_t>& followers) {
-    w.map(followers, [&](uint32_t count) { w.number(count); });
-  });
-  w.raw("}");
-  return w.ok();
+  return encode_nested_numbers("triples", doc.reset_id, doc.triples, out, error);
 }
 
 // ---- selection memory
@@ -406,41 +420,11 @@ bool encode_document(const SelectionMemoryDocument& doc, std::string& out, std::
 // ---- rejections
 
 bool decode_document(std::string_view text, RejectionsDocument& out, std::string& error) {
-  Value root;
-  if (!json::parse(text, root, error)) return false;
-  json::Record top(root, {"reset_id", "entries"});
-  if (!top.ok()) return fail(error, top.error());
-  out = {};
-  if (!read_reset_id(top, out.reset_id, error)) return false;
-  const Value* entries = required_map(top, "entries", error);
-  if (entries == nullptr) return false;
-  return each_member(*entries, "entries", error, [&](const std::string& raw, const Value& inner) {
-    StringMap<int32_t> penalties;
-    const bool ok =
-        each_member(inner, raw, error, [&](const std::string& candidate, const Value& v) {
-          int32_t penalty = 0;
-          if (!to_i32(v, penalty, error)) return false;
-          penalties.insert_or_assign(candidate, penalty);
-          return true;
-        });
-    if (!ok) return false;
-    out.entries.insert_or_assign(raw, std::move(penalties));
-    return true;
-  });
+  return decode_nested_numbers(text, "entries", out.reset_id, out.entries, to_i32, error);
 }
 
 bool encode_document(const RejectionsDocument& doc, std::string& out, std::string& error) {
-  Writer w(out, error);
-  w.raw("{");
-  w.key("reset_id");
-  w.string(doc.reset_id);
-  w.raw(",");
-  w.key("entries");
-  w.map(doc.entries, [&](const StringMap<int32_t>& penalties) {
-    w.map(penalties, [&](int32_t penalty) { w.number(penalty); });
-  });
-  w.raw("}");
-  return w.ok();
+  return encode_nested_numbers("entries", doc.reset_id, doc.entries, out, error);
 }
 
 }  // namespace tolvani::engine
