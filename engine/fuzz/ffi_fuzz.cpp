@@ -9,20 +9,14 @@
 #include <vector>
 
 #include "composition_record.h"
+#include "fuzz_input.h"
 #include "tolvani_engine.h"
 
 namespace {
 
-class Input {
+class Input : public tolvani::fuzz::FuzzInput {
  public:
-  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool empty() const { return pos_ >= size_; }
-  uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-  uint32_t u32() {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = v << 8 | byte();
-    return v;
-  }
+  using FuzzInput::FuzzInput;
   // A code point that is usually typeable but can be anything, surrogates and 0 included.
   uint32_t codepoint() {
     switch (byte() % 8) {
@@ -47,11 +41,6 @@ class Input {
     }
     return storage.c_str();
   }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
 };
 
 void check(CResult r, bool may_be_null) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_input.h"
 #include "keyfold.h"
 #include "lexicon.h"
 #include "utf8.h"
@@ -16,16 +17,9 @@ namespace {
 
 using namespace tolvani::engine;
 
-class Input {
+class Input : public tolvani::fuzz::FuzzInput {
  public:
-  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool empty() const { return pos_ >= size_; }
-  uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-  uint32_t u32() {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v = v << 8 | byte();
-    return v;
-  }
+  using FuzzInput::FuzzInput;
   // An id that is usually inside the lexicon, sometimes at or past its end.
   uint32_t id() {
     const uint32_t n = lexicon_size();
@@ -60,11 +54,6 @@ class Input {
     }
     return s;
   }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
 };
 
 // Names the failed check, so that a crash report says which property broke.
