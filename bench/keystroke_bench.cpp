@@ -1,6 +1,7 @@
 // Time per keystroke through the C interface, as a host sees it.
 //
 //   keystroke_bench            the word stream, the adversarial inputs and a fresh process
+//   keystroke_bench --words N  only the word stream, of the N commonest words (for profiling)
 //   keystroke_bench --first    (internal) one fresh session's first keystroke, non-blocking
 //
 // The word stream types the 2,000 commonest words of the lexicon by their keys, each followed by
@@ -76,6 +77,8 @@ int first_keystroke() {
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::string_view(argv[1]) == "--first") return first_keystroke();
+  const bool stream_only = argc > 2 && std::string_view(argv[1]) == "--words";
+  const size_t word_count = stream_only ? std::strtoul(argv[2], nullptr, 10) : 2000;
   // What the benchmark types is learned; keep it out of the user's own data.
   if (std::getenv("TOLVANI_DATA_DIR") == nullptr) {
     char dir[] = "/tmp/tolvani-bench-XXXXXX";
@@ -83,7 +86,7 @@ int main(int argc, char** argv) {
   }
 
   // A fresh process: session creation and its first key, before any table is built.
-  {
+  if (!stream_only) {
     const pid_t child = fork();
     if (child == 0) {
       setenv("TOLVANI_NONBLOCKING_CACHES", "1", 1);
@@ -96,17 +99,27 @@ int main(int argc, char** argv) {
 
   tolvani_engine_warm_caches();
   TolvaniEngine* engine = tolvani_engine_create();
-  const std::vector<std::string> keys = common_keys(2000);
+  const std::vector<std::string> keys = common_keys(word_count);
   std::vector<double> times;
+  std::vector<double> letters;
+  std::vector<double> spaces;
   for (int round = 0; round < 3; ++round) {
     for (const std::string& key : keys) {
-      for (char c : key) times.push_back(send(engine, TOLVANI_KEY_TEXT, static_cast<uint8_t>(c)));
-      times.push_back(send(engine, TOLVANI_KEY_SPACE, ' '));
+      for (char c : key) letters.push_back(send(engine, TOLVANI_KEY_TEXT, static_cast<uint8_t>(c)));
+      spaces.push_back(send(engine, TOLVANI_KEY_SPACE, ' '));
     }
   }
+  times = letters;
+  times.insert(times.end(), spaces.begin(), spaces.end());
   std::printf("word stream: %zu keystrokes, median %.1f us, 99th percentile %.1f us, max %.1f us\n",
               times.size(), percentile(times, 0.5), percentile(times, 0.99),
               *std::max_element(times.begin(), times.end()));
+  std::printf("  letters: median %.1f us, 99th percentile %.1f us\n", percentile(letters, 0.5),
+              percentile(letters, 0.99));
+  std::printf("  spaces:  median %.1f us, 99th percentile %.1f us\n", percentile(spaces, 0.5),
+              percentile(spaces, 0.99));
+
+  if (stream_only) return 0;
 
   const std::vector<std::string> adversarial = {"bhalobashaborshakalerdin", "tdtdtdtdtdtd",
                                                 "tdtdtdtdtdtdtdtdtdtd",     "-kkkkkkkkkkkkkkkkkkkk",

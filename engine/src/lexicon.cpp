@@ -152,23 +152,6 @@ uint32_t lexicon_size() {
   return static_cast<uint32_t>(lexicon_data().entries.size() / fmt::kEntrySize);
 }
 
-LexiconEntry lexicon_entry(uint32_t id) {
-  const LexiconData& d = lexicon_data();
-  if (id >= lexicon_size()) return {};
-  const unsigned char* p = ubytes(d.entries) + size_t{id} * fmt::kEntrySize;
-  const uint32_t word_offset = fmt::read_u32(p);
-  const uint32_t key_offset = fmt::read_u32(p + 4);
-  LexiconEntry e;
-  e.frequency = uint32_t{p[8]} | uint32_t{p[9]} << 8;
-  if (size_t{word_offset} + p[10] <= d.bengali_strings.size()) {
-    e.bangla = d.bengali_strings.substr(word_offset, p[10]);
-  }
-  if (size_t{key_offset} + p[11] <= d.phonetic_strings.size()) {
-    e.phonetic = d.phonetic_strings.substr(key_offset, p[11]);
-  }
-  return e;
-}
-
 std::string_view entry_phonetic(uint32_t id) { return lexicon_entry(id).phonetic; }
 
 namespace {
@@ -219,6 +202,56 @@ IdRange exact_key_range(std::string_view key) {
     if (i < hi && entry_phonetic(i) == key) return {i, key_run_end(i)};
   }
   return {};
+}
+
+std::array<IdRange, fmt::kSections> key_prefix_ranges(std::string_view prefix) {
+  const LexiconData& d = lexicon_data();
+  const size_t rows = exact_rows();
+  const uint32_t n = lexicon_size();
+  // The id where `row` (the end row for `rows`) starts in section s.
+  const auto start = [&](size_t row, size_t s) {
+    const unsigned char* r = ubytes(d.exact_buckets) + row * fmt::kExactRowSize;
+    return std::min(row == rows ? fmt::read_u32(r + 4 * s) : fmt::read_u32(r + 4 + 4 * s), n);
+  };
+  // The rows of every 3-byte prefix the keys starting with `prefix` can have.
+  uint32_t low = fmt::prefix24(prefix);
+  uint32_t high = low;
+  for (size_t i = prefix.size(); i < 3; ++i) high |= 0xFFu << (8 * (2 - i));
+  const auto row_at_least = [&](uint32_t p) {
+    size_t lo = 0;
+    size_t hi = rows;
+    while (lo < hi) {
+      const size_t mid = lo + (hi - lo) / 2;
+      if (fmt::row_prefix(ubytes(d.exact_buckets) + mid * fmt::kExactRowSize) < p) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return lo;
+  };
+  const size_t first_row = row_at_least(low);
+  const size_t end_row = high == 0xFFFFFF ? rows : row_at_least(high + 1);
+  // Rows pad short keys with zero bytes, so they alone decide only for short prefixes without one.
+  const bool exact_rows_decide = prefix.size() < 3 && prefix.find('\0') == std::string_view::npos;
+  std::string successor(prefix);
+  while (!successor.empty() && static_cast<unsigned char>(successor.back()) == 0xFF) {
+    successor.pop_back();
+  }
+  if (!successor.empty()) successor.back() = static_cast<char>(successor.back() + 1);
+
+  std::array<IdRange, fmt::kSections> ranges{};
+  if (prefix.empty() || rows == 0) return ranges;
+  for (size_t s = 0; s < fmt::kSections; ++s) {
+    uint32_t lo = start(first_row, s);
+    uint32_t hi = std::max(lo, start(end_row, s));
+    if (!exact_rows_decide) {
+      lo = first_entry_with_key_at_least(lo, hi, prefix);
+      if (!successor.empty()) hi = first_entry_with_key_at_least(lo, hi, successor);
+    }
+    ranges[s] = {lo, hi};
+  }
+  return ranges;
 }
 
 namespace {

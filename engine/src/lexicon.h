@@ -11,6 +11,7 @@
 
 #include <marisa.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,6 +19,8 @@
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "lexicon_format.h"
 
 namespace tolvani::engine {
 
@@ -70,7 +73,54 @@ FstMap load_fst_map(std::string_view bytes, std::string_view name);
 
 // Entry access. Ids at or past lexicon_size() give empty texts and frequency 0.
 uint32_t lexicon_size();
-LexiconEntry lexicon_entry(uint32_t id);
+// Entry access is inline: bucket scans read thousands of entries per keystroke.
+inline LexiconEntry lexicon_entry(uint32_t id) {
+  namespace fmt = lexicon_format;
+  const LexiconData& d = lexicon_data();
+  const size_t at = size_t{id} * fmt::kEntrySize;
+  if (at >= d.entries.size() || d.entries.size() - at < fmt::kEntrySize) return {};
+  const auto* p = reinterpret_cast<const unsigned char*>(d.entries.data()) + at;
+  const uint32_t word_offset = fmt::read_u32(p);
+  const uint32_t key_offset = fmt::read_u32(p + 4);
+  LexiconEntry e;
+  e.frequency = uint32_t{p[8]} | uint32_t{p[9]} << 8;
+  if (size_t{word_offset} + p[10] <= d.bengali_strings.size()) {
+    e.bangla = std::string_view(d.bengali_strings.data() + word_offset, p[10]);
+  }
+  if (size_t{key_offset} + p[11] <= d.phonetic_strings.size()) {
+    e.phonetic = std::string_view(d.phonetic_strings.data() + key_offset, p[11]);
+  }
+  return e;
+}
+
+// The entry's frequency alone, for scans that mostly stop at it.
+inline uint32_t entry_frequency(uint32_t id) {
+  namespace fmt = lexicon_format;
+  const std::string_view entries = lexicon_data().entries;
+  const size_t at = size_t{id} * fmt::kEntrySize;
+  if (at >= entries.size() || entries.size() - at < fmt::kEntrySize) return 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(entries.data()) + at;
+  return uint32_t{p[8]} | uint32_t{p[9]} << 8;
+}
+
+// Asks for an entry's record, or one of its texts, ahead of reading it: scans over buckets read
+// entries far apart in the table and would otherwise wait on memory for each.
+inline void prefetch_entry(uint32_t id) {
+  const std::string_view entries = lexicon_data().entries;
+  const size_t at = size_t{id} * lexicon_format::kEntrySize;
+  if (at < entries.size()) __builtin_prefetch(entries.data() + at);
+}
+
+inline void prefetch_entry_word(uint32_t id) {
+  const LexiconEntry e = lexicon_entry(id);
+  if (!e.bangla.empty()) __builtin_prefetch(e.bangla.data());
+}
+
+inline void prefetch_entry_key(uint32_t id) {
+  const LexiconEntry e = lexicon_entry(id);
+  if (!e.phonetic.empty()) __builtin_prefetch(e.phonetic.data());
+}
+
 std::string_view entry_phonetic(uint32_t id);
 // The first id after `id` whose key differs (lexicon_size() when none); ids past the end are
 // returned unchanged.
@@ -88,6 +138,8 @@ struct IdRange {
 // The run of entries whose key is exactly `key`; (0, 0) when there is none.
 IdRange exact_key_range(std::string_view key);
 IdRange phonetic_exact_ids(std::string_view key);
+// The entries whose key starts with `prefix` (or is it): one range per section of the table.
+std::array<IdRange, 3> key_prefix_ranges(std::string_view prefix);
 
 // The entries whose folded key is exactly `folded_key` (already folded), best first.
 std::span<const uint32_t> folded_key_ids(std::string_view folded_key);

@@ -7,6 +7,7 @@
 #ifndef TOLVANI_ENGINE_PERSISTENCE_CORE_H_
 #define TOLVANI_ENGINE_PERSISTENCE_CORE_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -313,6 +314,98 @@ LoadedDocument<Doc> load_store_document(const std::filesystem::path& path) {
 
 // ---- The state every store holds
 
+// Tag of the copy a background save takes: it reads the store's document only when the save
+// runs.
+struct LendForSave {};
+
+// A store's document. An ordinary copy is a deep copy, as of the moment it is made. A copy for a
+// background save is taken on the typing thread, where copying thousands of entries would show
+// in a keystroke: it only refers to the store's document, and copies it when the save runs on
+// the worker, under a lock that the store holds while it changes the document. The save then
+// writes the document as it is when the save runs, which is at least as new as when it was
+// asked for.
+template <typename Doc>
+class StoreDocument {
+ public:
+  // Write access, holding the lock that a running save's copy takes.
+  class Edit {
+   public:
+    Doc* operator->() const { return doc_; }
+    Doc& operator*() const { return *doc_; }
+
+   private:
+    friend class StoreDocument;
+    Edit(std::unique_lock<std::mutex> lock, Doc* doc) : lock_(std::move(lock)), doc_(doc) {}
+    std::unique_lock<std::mutex> lock_;
+    Doc* doc_;
+  };
+
+  explicit StoreDocument(Doc doc = {}) : doc_(std::make_shared<Doc>(std::move(doc))) {}
+  StoreDocument(const StoreDocument& other) : doc_(std::make_shared<Doc>(other.get())) {}
+  StoreDocument(const StoreDocument& other, LendForSave) : lent_(other.lend()) {}
+  // A move leaves an empty document behind, so that no store is ever left without one.
+  StoreDocument(StoreDocument&& other)
+      : doc_(std::exchange(other.doc_, std::make_shared<Doc>())),
+        lent_(std::exchange(other.lent_, nullptr)) {}
+  StoreDocument& operator=(const StoreDocument& other) {
+    if (this != &other) *this = other.get();
+    return *this;
+  }
+  StoreDocument& operator=(StoreDocument&& other) {
+    if (this != &other) {
+      doc_ = std::exchange(other.doc_, std::make_shared<Doc>());
+      lent_ = std::move(other.lent_);
+      other.lent_.reset();
+    }
+    return *this;
+  }
+  // A new document; saves asked for before still write the one they were lent.
+  StoreDocument& operator=(Doc doc) {
+    doc_ = std::make_shared<Doc>(std::move(doc));
+    lent_.reset();
+    return *this;
+  }
+
+  const Doc& get() const {
+    take();
+    return *doc_;
+  }
+  Edit edit() {
+    take();
+    std::unique_lock<std::mutex> lock;
+    if (lent_) lock = std::unique_lock<std::mutex>(lent_->mu);
+    return Edit(std::move(lock), doc_.get());
+  }
+  // A copy for a background save takes its document here (on the thread that first uses it).
+  void take() const {
+    if (doc_) return;
+    // Kept alive past the lock: this may be the last reference to the loan.
+    const std::shared_ptr<Loan> loan = std::exchange(lent_, nullptr);
+    std::lock_guard<std::mutex> lock(loan->mu);
+    doc_ = std::make_shared<Doc>(*loan->doc);
+  }
+
+ private:
+  // What copies for saves share with the store: its document, and the lock it changes it under.
+  struct Loan {
+    explicit Loan(std::shared_ptr<Doc> d) : doc(std::move(d)) {}
+    std::mutex mu;
+    std::shared_ptr<Doc> doc;
+  };
+
+  std::shared_ptr<Loan> lend() const {
+    take();
+    if (!lent_) lent_ = std::make_shared<Loan>(doc_);
+    return lent_;
+  }
+
+  // The store's own document: null in a copy for a save until it takes one.
+  mutable std::shared_ptr<Doc> doc_;
+  // The store's: shared with the copies for saves, from the first one on. A copy for a save:
+  // the store's, until the copy takes its document.
+  mutable std::shared_ptr<Loan> lent_;
+};
+
 // The file, the document and the writer bookkeeping of one learned store. A copy is a clone: it
 // shares the saved revision and the write lock with its original.
 template <typename Doc>
@@ -320,8 +413,10 @@ class LearnedStore {
  public:
   // The file the store is kept in.
   const std::filesystem::path& path() const { return path_; }
-  const std::string& reset_id() const { return doc_.reset_id; }
-  const Doc& document() const { return doc_; }
+  const std::string& reset_id() const { return doc_.get().reset_id; }
+  const Doc& document() const { return doc_.get(); }
+  // A copy for a background save takes its document (on the worker).
+  void take_document() { doc_.take(); }
   const WriterState& writer() const { return writer_; }
   // Changes since the last background save request.
   uint32_t pending_changes() const { return changes_; }
@@ -330,6 +425,15 @@ class LearnedStore {
  protected:
   LearnedStore(std::filesystem::path path, Doc doc)
       : path_(std::move(path)), doc_(std::move(doc)) {}
+  LearnedStore(const LearnedStore& other, LendForSave lend)
+      : path_(other.path_),
+        doc_(other.doc_, lend),
+        writer_(other.writer_),
+        changes_(other.changes_) {}
+  LearnedStore(const LearnedStore&) = default;
+  LearnedStore(LearnedStore&&) = default;
+  LearnedStore& operator=(const LearnedStore&) = default;
+  LearnedStore& operator=(LearnedStore&&) = default;
 
   // Takes the document of a load; one read from the file is clean.
   void take_loaded(LoadedDocument<Doc> loaded) {
@@ -337,8 +441,11 @@ class LearnedStore {
     if (loaded.from_file) writer_.mark_clean();
   }
 
+  const Doc& doc() const { return doc_.get(); }
+  typename StoreDocument<Doc>::Edit edit_doc() { return doc_.edit(); }
+
   std::filesystem::path path_;
-  Doc doc_;
+  StoreDocument<Doc> doc_;
   WriterState writer_;
   uint32_t changes_ = 0;
 };
@@ -372,14 +479,17 @@ void request_background_save(const Store& store) {
   if (!writer.has_unsaved_changes()) return;
   class Job final : public SaveJob {
    public:
-    explicit Job(const Store& s) : copy_(s) {}
+    explicit Job(const Store& s) : copy_(s, LendForSave{}) {}
     // A failing sync has counted itself already.
-    void run() override { (void)copy_.sync(); }
+    void run() override {
+      copy_.take_document();
+      (void)copy_.sync();
+    }
 
    private:
     Store copy_;
   };
-  // The copy is made before the queue lock is taken.
+  // The copy (which takes no document yet) is made before the queue lock is taken.
   detail::enqueue_save(std::make_unique<Job>(store), writer.writer_id(), writer.revision());
 }
 

@@ -51,8 +51,8 @@ RejectionMap RejectionMap::load(std::filesystem::path path) {
 }
 
 int32_t RejectionMap::penalty_for(std::string_view raw_input, std::string_view candidate) const {
-  auto outer = doc_.entries.find(raw_input);
-  if (outer == doc_.entries.end()) return 0;
+  auto outer = doc().entries.find(raw_input);
+  if (outer == doc().entries.end()) return 0;
   auto it = outer->second.find(candidate);
   return it == outer->second.end() ? 0 : it->second;
 }
@@ -61,14 +61,18 @@ void RejectionMap::record_rejection(std::string_view raw_input, std::string_view
   if (raw_input.empty() || candidate.empty()) return;
   // An ill-formed string would make the whole file unreadable once written.
   if (!utf8::is_valid(raw_input) || !utf8::is_valid(candidate)) return;
-  auto outer = doc_.entries.find(raw_input);
-  if (outer == doc_.entries.end())
-    outer = doc_.entries.emplace(std::string(raw_input), StringMap<int32_t>{}).first;
-  auto it = outer->second.find(candidate);
-  if (it == outer->second.end()) it = outer->second.emplace(std::string(candidate), 0).first;
-  // Widened, so that a penalty near the bottom of the range read from a file cannot wrap.
-  it->second =
-      static_cast<int32_t>(std::min<int64_t>(int64_t{it->second} + kRejectionStep, kRejectionCap));
+  {
+    const auto edit = edit_doc();
+    auto& entries = edit->entries;
+    auto outer = entries.find(raw_input);
+    if (outer == entries.end())
+      outer = entries.emplace(std::string(raw_input), StringMap<int32_t>{}).first;
+    auto it = outer->second.find(candidate);
+    if (it == outer->second.end()) it = outer->second.emplace(std::string(candidate), 0).first;
+    // Widened, so that a penalty near the bottom of the range read from a file cannot wrap.
+    it->second = static_cast<int32_t>(
+        std::min<int64_t>(int64_t{it->second} + kRejectionStep, kRejectionCap));
+  }
   writer_.record_change();
   if (++changes_ >= kStoreSaveEvery) {
     evict_if_needed();
@@ -77,16 +81,16 @@ void RejectionMap::record_rejection(std::string_view raw_input, std::string_view
   }
 }
 
-void RejectionMap::evict_if_needed() { evict(doc_.entries); }
+void RejectionMap::evict_if_needed() { evict(edit_doc()->entries); }
 
 size_t RejectionMap::size() const {
   size_t n = 0;
-  for (const auto& [raw, penalties] : doc_.entries) n += penalties.size();
+  for (const auto& [raw, penalties] : doc().entries) n += penalties.size();
   return n;
 }
 
 bool RejectionMap::sync() const {
-  return sync_store(path_, writer_, doc_, kRules, merge_file,
+  return sync_store(path_, writer_, doc(), kRules, merge_file,
                     [](RejectionsDocument& copy) { evict(copy.entries); });
 }
 

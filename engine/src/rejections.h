@@ -36,6 +36,12 @@ class RejectionMap : public LearnedStore<RejectionsDocument> {
   RejectionMap();
   // An unsaved store holding `doc`, kept at `path`.
   explicit RejectionMap(std::filesystem::path path, RejectionsDocument doc = {});
+  // A copy for a background save (see StoreDocument).
+  RejectionMap(const RejectionMap& other, LendForSave lend) : LearnedStore(other, lend) {}
+  RejectionMap(const RejectionMap&) = default;
+  RejectionMap(RejectionMap&&) = default;
+  RejectionMap& operator=(const RejectionMap&) = default;
+  RejectionMap& operator=(RejectionMap&&) = default;
 
   // Reads the store at rejection_path() (or `path`); never evicts. A missing file gives the
   // empty store; an unreadable one the empty store after one diagnostic line.
@@ -52,7 +58,7 @@ class RejectionMap : public LearnedStore<RejectionsDocument> {
   // From 5,001 entries, keeps the 4,500 of highest penalty.
   void evict_if_needed();
 
-  const Entries& entries() const { return doc_.entries; }
+  const Entries& entries() const { return doc().entries; }
   // Number of (raw input, candidate) entries.
   size_t size() const;
 

@@ -63,8 +63,8 @@ SelectionMemory SelectionMemory::load(std::filesystem::path path) {
 }
 
 const SelectionEntry* SelectionMemory::get(std::string_view raw_input) const {
-  auto it = doc_.selections.find(raw_input);
-  return it == doc_.selections.end() ? nullptr : &it->second;
+  auto it = doc().selections.find(raw_input);
+  return it == doc().selections.end() ? nullptr : &it->second;
 }
 
 void SelectionMemory::remember(std::string_view raw_input, std::string_view text) {
@@ -72,18 +72,21 @@ void SelectionMemory::remember(std::string_view raw_input, std::string_view text
   // An ill-formed string would make the whole file unreadable once written.
   if (!utf8::is_valid(raw_input) || !utf8::is_valid(text)) return;
   const uint64_t now = now_secs();
-  auto it = doc_.selections.find(raw_input);
-  if (it == doc_.selections.end()) {
-    doc_.selections.emplace(
-        std::string(raw_input),
-        SelectionEntry{.text = std::string(text), .count = 1, .last_used = now});
-  } else if (it->second.text == text) {
-    if (it->second.count != std::numeric_limits<uint32_t>::max()) ++it->second.count;
-    it->second.last_used = now;
-  } else {
-    it->second = SelectionEntry{.text = std::string(text), .count = 1, .last_used = now};
+  {
+    const auto edit = edit_doc();
+    auto& selections = edit->selections;
+    auto it = selections.find(raw_input);
+    if (it == selections.end()) {
+      selections.emplace(std::string(raw_input),
+                         SelectionEntry{.text = std::string(text), .count = 1, .last_used = now});
+    } else if (it->second.text == text) {
+      if (it->second.count != std::numeric_limits<uint32_t>::max()) ++it->second.count;
+      it->second.last_used = now;
+    } else {
+      it->second = SelectionEntry{.text = std::string(text), .count = 1, .last_used = now};
+    }
+    if (selections.size() >= kSelectionEvictAt) evict_selections(selections);
   }
-  if (doc_.selections.size() >= kSelectionEvictAt) evict();
   writer_.record_change();
   if (++changes_ >= kStoreSaveEvery) {
     request_background_save(*this);
@@ -91,10 +94,10 @@ void SelectionMemory::remember(std::string_view raw_input, std::string_view text
   }
 }
 
-void SelectionMemory::evict() { evict_selections(doc_.selections); }
+void SelectionMemory::evict() { evict_selections(edit_doc()->selections); }
 
 bool SelectionMemory::sync() const {
-  return sync_store(path_, writer_, doc_, kRules, merge_file, prune);
+  return sync_store(path_, writer_, doc(), kRules, merge_file, prune);
 }
 
 }  // namespace tolvani::engine

@@ -31,6 +31,12 @@ class SelectionMemory : public LearnedStore<SelectionMemoryDocument> {
   SelectionMemory();
   // An unsaved store holding `doc`, kept at `path`.
   explicit SelectionMemory(std::filesystem::path path, SelectionMemoryDocument doc = {});
+  // A copy for a background save (see StoreDocument).
+  SelectionMemory(const SelectionMemory& other, LendForSave lend) : LearnedStore(other, lend) {}
+  SelectionMemory(const SelectionMemory&) = default;
+  SelectionMemory(SelectionMemory&&) = default;
+  SelectionMemory& operator=(const SelectionMemory&) = default;
+  SelectionMemory& operator=(SelectionMemory&&) = default;
 
   // Reads the store at selection_path() (or `path`); never evicts. A missing file gives the
   // empty store; an unreadable one the empty store after one diagnostic line.
@@ -47,8 +53,8 @@ class SelectionMemory : public LearnedStore<SelectionMemoryDocument> {
   // Keeps the 4,500 raw inputs of highest last_used / 3,600 + 100 × count.
   void evict();
 
-  const Selections& selections() const { return doc_.selections; }
-  size_t size() const { return doc_.selections.size(); }
+  const Selections& selections() const { return doc().selections; }
+  size_t size() const { return doc().selections.size(); }
 
   // Merges the file into a copy of this store and writes that, under the store's locks; true
   // when written or when nothing needed writing. This store is not changed.

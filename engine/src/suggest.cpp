@@ -111,6 +111,15 @@ std::span<const uint32_t> first_ids(std::span<const uint32_t> ids, size_t cap) {
   return ids.first(std::min(ids.size(), cap));
 }
 
+// Bucket scans read entries far apart in the table: records are asked for well ahead of their
+// use, and their texts (read from the records by then) a little less far ahead.
+void prefetch_ahead(std::span<const uint32_t> ids, size_t i, void (*text)(uint32_t)) {
+  constexpr size_t kRecordsAhead = 16;
+  constexpr size_t kTextsAhead = 8;
+  if (i + kRecordsAhead < ids.size()) prefetch_entry(ids[i + kRecordsAhead]);
+  if (i + kTextsAhead < ids.size()) text(ids[i + kTextsAhead]);
+}
+
 size_t difference(size_t a, size_t b) { return a > b ? a - b : b - a; }
 
 int32_t as_score(int64_t v) {
@@ -124,7 +133,7 @@ int32_t as_score(int64_t v) {
 class AsciiBag {
  public:
   explicit AsciiBag(std::string_view text) : size_(text.size()) {
-    usable_ = text.size() <= UINT16_MAX;  // so that no count can wrap
+    usable_ = text.size() <= UINT8_MAX;  // so that no count can wrap
     for (size_t i = 0; usable_ && i < text.size(); ++i) {
       const auto c = static_cast<unsigned char>(text[i]);
       if (c >= 0x80)
@@ -138,23 +147,48 @@ class AsciiBag {
   // is not ASCII).
   bool certainly_far(std::string_view other) const {
     if (!usable_) return false;
-    std::array<uint16_t, 128> left = counts_;
+    // Counts what `other` takes of each character in a scratch table, then clears just those.
     size_t common = 0;
+    bool ascii = true;
     for (char ch : other) {
       const auto c = static_cast<unsigned char>(ch);
-      if (c >= 0x80) return false;
-      if (left[c] > 0) {
-        --left[c];
-        ++common;
+      if (c >= 0x80) {
+        ascii = false;
+        break;
       }
+      if (taken_[c] < counts_[c]) ++common;
+      if (taken_[c] < UINT8_MAX) ++taken_[c];
     }
-    return std::max(size_, other.size()) - common >= kBeyondDistance;
+    for (char ch : other) {
+      const auto c = static_cast<unsigned char>(ch);
+      if (c >= 0x80) break;
+      taken_[c] = 0;
+    }
+    return ascii && std::max(size_, other.size()) - common >= kBeyondDistance;
   }
 
  private:
-  std::array<uint16_t, 128> counts_{};
+  std::array<uint8_t, 128> counts_{};
+  mutable std::array<uint8_t, 128> taken_{};
   size_t size_;
   bool usable_;
+};
+
+// The sources in the order their pushes make up the working list. Where two pushes of one text
+// score the same, the earlier source gives the kind; within one source such pushes are alike
+// (the kind follows the text), so only the source of a push is kept. Sources are evaluated in
+// another order, the likely best first, so that the cut-off rises early.
+enum class Step : uint8_t {
+  kAutocorrect,
+  kRendered,
+  kBanglaPrefix,
+  kYey,
+  kPhoneticPrefix,
+  kFolded,
+  kExact,
+  kNearKeys,
+  kLongKeys,
+  kLayoutNear,
 };
 
 // One candidate as pushed; the text lives in a lexicon pool or in one of suggestions_for's locals.
@@ -162,19 +196,41 @@ struct Pushed {
   std::string_view text;
   int32_t score;
   CandidateKind kind;
+  Step step;
 };
 
+// The working list, and the cut-off below which a push cannot change the answer: the answer is
+// the best `keep` distinct texts, so once that many texts have scored at least the cut-off, a
+// push below it is out whatever comes later. A push that could not reach it is never made.
 class Collector {
  public:
-  explicit Collector(const UserDictionary& user_dict) : user_(user_dict) {}
+  Collector(const UserDictionary& user_dict, size_t limit)
+      : user_(user_dict),
+        keep_(std::min(std::max<size_t>(limit, 1), kMaxSuggestions)),
+        max_boost_(user_dict.words().empty() ? 0 : kMaxUserBoost) {}
+
+  bool user_knows(std::string_view word) const { return user_.contains(word); }
+  // The most a user's boost adds to any push.
+  int64_t max_boost() const { return max_boost_; }
+  // Whether a push scoring a user's boost alone could be in the answer.
+  bool boost_alone_could_matter() const { return max_boost_ > 0 && could_matter(max_boost_); }
+
+  void begin(Step step) { step_ = step; }
+
+  // Whether a push scoring at most `best_possible` could be in the answer.
+  bool could_matter(int64_t best_possible) const { return as_score(best_possible) >= cutoff_; }
 
   void push(std::string_view text, int64_t score, CandidateKind kind) {
-    pushed_.push_back({text, as_score(score), kind});
+    const int32_t s = as_score(score);
+    if (s < cutoff_) return;
+    pushed_.push_back({text, s, kind, step_});
+    raise_cutoff(text, s);
   }
 
   // A lexicon word found by a step of kind `step_kind`: a word the user knows is theirs and
   // carries their boost.
   void push_word(std::string_view word, int64_t score_without_boost, CandidateKind step_kind) {
+    if (!could_matter(score_without_boost + max_boost_)) return;
     if (user_.contains(word)) {
       push(word, score_without_boost + user_.boost_for(word), CandidateKind::kUser);
     } else {
@@ -185,18 +241,19 @@ class Collector {
   // As push_word, for scores that count only when positive.
   void push_word_if_positive(std::string_view word, int64_t score_without_boost,
                              CandidateKind step_kind) {
+    if (score_without_boost + max_boost_ <= 0 || !could_matter(score_without_boost + max_boost_)) {
+      return;
+    }
     const bool known = user_.contains(word);
     const int64_t score = score_without_boost + (known ? user_.boost_for(word) : 0);
     if (score > 0) push(word, score, known ? CandidateKind::kUser : step_kind);
   }
 
   // Merges by text (a later push wins only with a strictly higher score), sorts and cuts.
-  std::vector<Candidate> finish(size_t limit) const {
-    const size_t keep = std::min(std::max<size_t>(limit, 1), kMaxSuggestions);
-    // In the order (score, then text, then push order) the first push of each text is the one
-    // the merge keeps, so the answer is the first `keep` distinct texts of that order. Only a
-    // prefix of it is sorted, widened until it holds enough texts: thousands of pushes per
-    // keystroke need neither a full sort nor a hash of every text.
+  std::vector<Candidate> finish() const {
+    // In the order (score, then text, then source) the first push of each text is the one the
+    // merge keeps, so the answer is the first `keep_` distinct texts of that order. Only a prefix
+    // of it is sorted, widened until it holds enough texts.
     std::vector<uint32_t> order(pushed_.size());
     for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
     const auto before = [this](uint32_t a, uint32_t b) {
@@ -204,27 +261,64 @@ class Collector {
       const Pushed& y = pushed_[b];
       if (x.score != y.score) return x.score > y.score;
       if (x.text != y.text) return x.text < y.text;
-      return a < b;
+      return x.step < y.step;
     };
     std::vector<Candidate> out;
-    for (size_t prefix = std::min<size_t>(4 * keep, order.size());;
+    for (size_t prefix = std::min<size_t>(4 * keep_, order.size());;
          prefix = std::min(2 * prefix, order.size())) {
       std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(prefix),
                         order.end(), before);
       out.clear();
-      for (size_t i = 0; i < prefix && out.size() < keep; ++i) {
+      for (size_t i = 0; i < prefix && out.size() < keep_; ++i) {
         const Pushed& p = pushed_[order[i]];
         const bool seen = std::any_of(out.begin(), out.end(),
                                       [&](const Candidate& c) { return c.text == p.text; });
         if (!seen) out.push_back({std::string(p.text), p.score, p.kind});
       }
-      if (out.size() >= keep || prefix == order.size()) return out;
+      if (out.size() >= keep_ || prefix == order.size()) return out;
     }
   }
 
  private:
+  struct Best {
+    std::string_view text;
+    int32_t score;
+  };
+
+  // Keeps `best_` as `keep_` distinct texts with a score each has reached; the lowest of them is
+  // the cut-off.
+  void raise_cutoff(std::string_view text, int32_t score) {
+    for (size_t i = 0; i < best_count_; ++i) {
+      if (best_[i].text != text) continue;
+      if (score > best_[i].score) {
+        best_[i].score = score;
+        if (best_count_ == keep_) cutoff_ = lowest_best()->score;
+      }
+      return;
+    }
+    if (best_count_ < keep_) {
+      best_[best_count_++] = {text, score};
+    } else if (score > cutoff_) {
+      *lowest_best() = {text, score};
+    } else {
+      return;
+    }
+    if (best_count_ == keep_) cutoff_ = lowest_best()->score;
+  }
+
+  Best* lowest_best() {
+    return std::min_element(best_.begin(), best_.begin() + static_cast<std::ptrdiff_t>(best_count_),
+                            [](const Best& a, const Best& b) { return a.score < b.score; });
+  }
+
   const UserDictionary& user_;
+  const size_t keep_;
+  const int64_t max_boost_;
   std::vector<Pushed> pushed_;
+  Step step_ = Step::kAutocorrect;
+  std::array<Best, kMaxSuggestions> best_{};
+  size_t best_count_ = 0;
+  int32_t cutoff_ = std::numeric_limits<int32_t>::min();
 };
 
 struct Section {
@@ -252,6 +346,7 @@ std::array<Section, lexicon_format::kSections> entry_sections() {
 // Keys sharing the typed key's first seven characters, within a small edit distance, walked run
 // by run across the three sorted sections in key order.
 void push_long_keys(std::string_view k, const AsciiBag& bag, Collector& out) {
+  out.begin(Step::kLongKeys);
   size_t cut = 0;
   for (size_t chars = 0; chars < kLongKeyPrefixChars && cut < k.size(); ++chars) {
     utf8::decode_next(k, cut);
@@ -284,7 +379,9 @@ void push_long_keys(std::string_view k, const AsciiBag& bag, Collector& out) {
     cursor[best] = run_end;
     if (runs == kLongKeyMaxRuns) return;
     ++runs;
-    if (key == k || difference(key.size(), k.size()) > kLongKeyByteSlack ||
+    // A run is in frequency order: its first entry bounds them all.
+    if (!out.could_matter(kLongKeyBase + int64_t{entry_frequency(run_begin)} + out.max_boost()) ||
+        key == k || difference(key.size(), k.size()) > kLongKeyByteSlack ||
         bag.certainly_far(key)) {
       continue;
     }
@@ -299,40 +396,147 @@ void push_long_keys(std::string_view k, const AsciiBag& bag, Collector& out) {
   }
 }
 
-void push_phonetic(std::string_view k, std::string_view b, const UserDictionary& user_dict,
-                   std::string& b2, Collector& out) {
-  const size_t m = utf8::scalar_count(k);
+// A scan of ids in frequency order, highest first, read in two parts: the head, whose entries can
+// matter without a user's boost, and then, once every source has read its head and the cut-off
+// has risen, the tail, only as far as a boost could still lift an entry into the answer.
+class FrequencyScan {
+ public:
+  // `bound(f)`: the most an entry of frequency f scores without a boost. `prefetch_text`: the
+  // text the reader reads first.
+  FrequencyScan(Step step, std::span<const uint32_t> ids, int64_t (*bound)(uint32_t),
+                void (*prefetch_text)(uint32_t))
+      : step_(step), ids_(ids), bound_(bound), prefetch_text_(prefetch_text) {}
 
-  // "…yey" is often typed for a final "য়ে"; offer the word without the last "y" too.
-  if (k.ends_with("yey")) {
-    b2 = normalize_bengali(phonetic::convert_with_options(k.substr(0, k.size() - 1), true));
-    const bool known = user_dict.contains(b2);
-    if (b2 != b && (known || lexicon_map().contains(b2))) {
-      out.push(b2, int64_t{frequency_for(b2)} + user_dict.boost_for(b2) + kYeyBonus,
-               known ? CandidateKind::kUser : CandidateKind::kPhonetic);
+  template <typename Read>
+  void read_head(Collector& out, Read read) {
+    read_while(out, 0, read);
+  }
+  template <typename Read>
+  void read_tail(Collector& out, Read read) {
+    if (out.max_boost() > 0) read_while(out, out.max_boost(), read);
+  }
+
+ private:
+  template <typename Read>
+  void read_while(Collector& out, int64_t boost, Read read) {
+    out.begin(step_);
+    for (; next_ < ids_.size(); ++next_) {
+      const uint32_t id = ids_[next_];
+      prefetch_ahead(ids_, next_, prefetch_text_);
+      // Every later entry scores no more than this one could.
+      if (!out.could_matter(bound_(entry_frequency(id)) + boost)) return;
+      read(id);
     }
   }
 
-  IdRange exact;
-  uint32_t top = 0;
-  if (m >= 3) {
-    exact = phonetic_exact_ids(k);
-    for (uint32_t id = exact.start; id < exact.end; ++id) {
-      top = std::max(top, lexicon_entry(id).frequency);
-    }
-  }
+  Step step_;
+  std::span<const uint32_t> ids_;
+  int64_t (*bound_)(uint32_t);
+  void (*prefetch_text_)(uint32_t);
+  size_t next_ = 0;
+};
+
+// The typed key and what the phonetic sources share about it.
+struct TypedKey {
+  std::string_view k;
+  size_t m;          // characters
+  IdRange same;      // the entries whose key is exactly k
+  uint32_t top = 0;  // the highest frequency of the exact run (three characters or more)
+
+  bool is_same(uint32_t id) const { return id >= same.start && id < same.end; }
   // An entry far below the best of its key is a stray spelling, not what was meant.
-  const auto bonus = [top](uint32_t f) {
+  int32_t bonus(uint32_t f) const {
     return uint64_t{f} * 100 >= top ? kExactBonus : kWeakExactBonus;
-  };
+  }
+};
 
-  for (uint32_t id : first_ids(collect_indices_for_prefix(phonetic_index(), k), bucket_cap(m))) {
+// "…yey" is often typed for a final "য়ে"; offers the word without the last "y" too.
+void push_yey(const TypedKey& t, std::string_view b, const UserDictionary& user_dict,
+              std::string& b2, Collector& out) {
+  out.begin(Step::kYey);
+  if (!t.k.ends_with("yey")) return;
+  b2 = normalize_bengali(phonetic::convert_with_options(t.k.substr(0, t.k.size() - 1), true));
+  const bool known = user_dict.contains(b2);
+  if (b2 != b && (known || lexicon_map().contains(b2))) {
+    out.push(b2, int64_t{frequency_for(b2)} + user_dict.boost_for(b2) + kYeyBonus,
+             known ? CandidateKind::kUser : CandidateKind::kPhonetic);
+  }
+}
+
+void push_exact(const TypedKey& t, Collector& out) {
+  out.begin(Step::kExact);
+  if (t.m < 3) return;
+  for (uint32_t id = t.same.start; id < t.same.end; ++id) {
     const LexiconEntry e = lexicon_entry(id);
-    if (e.phonetic.empty()) continue;
-    if (e.phonetic == k) {
-      out.push_word_if_positive(e.bangla, int64_t{e.frequency} + bonus(e.frequency),
+    out.push_word(e.bangla, int64_t{e.frequency} + t.bonus(e.frequency), CandidateKind::kPhonetic);
+  }
+}
+
+void push_folded(const TypedKey& t, Collector& out) {
+  out.begin(Step::kFolded);
+  if (t.m < 3) return;
+  const std::string folded = fold_key(t.k);
+  if (folded.empty()) return;
+  // Equal folded keys are in frequency order: once one entry cannot matter, none after it can.
+  for (uint32_t id : phonetic_folded_ids(folded)) {
+    if (!out.could_matter(int64_t{entry_frequency(id)} + kFoldedBonus + out.max_boost())) break;
+    const LexiconEntry e = lexicon_entry(id);
+    out.push_word(e.bangla, int64_t{e.frequency} + kFoldedBonus, CandidateKind::kPhonetic);
+  }
+}
+
+// The phonetic prefix bucket of the typed key, in three parts told apart by id without reading
+// the entries: the typed key's own entries, the longer keys starting with it, and the other keys,
+// which count only for a user's words, by their boost.
+class PhoneticBucket {
+ public:
+  explicit PhoneticBucket(const TypedKey& t)
+      : t_(t),
+        ids_(first_ids(collect_indices_for_prefix(phonetic_index(), t.k), bucket_cap(t.m))),
+        prefixed_(key_prefix_ranges(t.k)) {
+    for (uint32_t id : ids_) {
+      if (t_.is_same(id)) {
+        same_.push_back(id);
+      } else if (has_prefix(id)) {
+        longer_.push_back(id);
+      }
+    }
+    longer_scan_.emplace(
+        Step::kPhoneticPrefix, longer_, [](uint32_t f) { return int64_t{f} + kKeyPrefixBonus; },
+        prefetch_entry_key);
+  }
+
+  void read_head(Collector& out) {
+    out.begin(Step::kPhoneticPrefix);
+    for (uint32_t id : same_) push(id, out);
+    longer_scan_->read_head(out, [&](uint32_t id) { push(id, out); });
+  }
+
+  void read_tail(Collector& out) {
+    longer_scan_->read_tail(out, [&](uint32_t id) { push(id, out); });
+  }
+
+  void read_others(Collector& out) const {
+    out.begin(Step::kPhoneticPrefix);
+    if (!out.boost_alone_could_matter()) return;
+    for (uint32_t id : ids_) {
+      if (!has_prefix(id)) push(id, out);
+    }
+  }
+
+ private:
+  bool has_prefix(uint32_t id) const {
+    return std::any_of(prefixed_.begin(), prefixed_.end(),
+                       [id](const IdRange& r) { return id >= r.start && id < r.end; });
+  }
+
+  void push(uint32_t id, Collector& out) const {
+    const LexiconEntry e = lexicon_entry(id);
+    if (e.phonetic.empty()) return;
+    if (e.phonetic == t_.k) {
+      out.push_word_if_positive(e.bangla, int64_t{e.frequency} + t_.bonus(e.frequency),
                                 CandidateKind::kPhonetic);
-    } else if (e.phonetic.starts_with(k)) {
+    } else if (e.phonetic.starts_with(t_.k)) {
       out.push_word_if_positive(e.bangla, int64_t{e.frequency} + kKeyPrefixBonus,
                                 CandidateKind::kPhonetic);
     } else {
@@ -340,57 +544,142 @@ void push_phonetic(std::string_view k, std::string_view b, const UserDictionary&
     }
   }
 
-  if (m >= 3) {
-    if (const std::string folded = fold_key(k); !folded.empty()) {
-      for (uint32_t id : phonetic_folded_ids(folded)) {
-        const LexiconEntry e = lexicon_entry(id);
-        out.push_word(e.bangla, int64_t{e.frequency} + kFoldedBonus, CandidateKind::kPhonetic);
-      }
+  const TypedKey& t_;
+  std::span<const uint32_t> ids_;
+  std::array<IdRange, 3> prefixed_;
+  std::vector<uint32_t> same_;
+  std::vector<uint32_t> longer_;
+  std::optional<FrequencyScan> longer_scan_;  // over longer_, once it is filled
+};
+
+// The Bangla prefix bucket of the rendered word: the words starting with it, and the others,
+// which count only for a user's words, by their boost.
+class BanglaBucket {
+ public:
+  static std::span<const uint32_t> prefix_bucket(std::string_view b) {
+    const size_t n = utf8::scalar_count(b);
+    if (n == 0) return {};
+    return first_ids(collect_indices_for_prefix(bengali_index(), b), bucket_cap(n));
+  }
+
+  explicit BanglaBucket(std::string_view b) : b_(b), ids_(prefix_bucket(b)) {}
+
+  void read_head(Collector& out) {
+    scan_.read_head(out, [&](uint32_t id) { push_prefixed(id, out); });
+  }
+  void read_tail(Collector& out) {
+    scan_.read_tail(out, [&](uint32_t id) { push_prefixed(id, out); });
+  }
+
+  void read_others(Collector& out) const {
+    out.begin(Step::kBanglaPrefix);
+    if (!out.boost_alone_could_matter()) return;
+    for (size_t i = 0; i < ids_.size(); ++i) {
+      prefetch_ahead(ids_, i, prefetch_entry_word);
+      const std::string_view word = lexicon_entry(ids_[i]).bangla;
+      if (!word.starts_with(b_)) out.push_word_if_positive(word, 0, CandidateKind::kPrefix);
     }
   }
 
-  for (uint32_t id = exact.start; id < exact.end; ++id) {
+ private:
+  void push_prefixed(uint32_t id, Collector& out) const {
     const LexiconEntry e = lexicon_entry(id);
-    out.push_word(e.bangla, int64_t{e.frequency} + bonus(e.frequency), CandidateKind::kPhonetic);
-  }
-
-  const AsciiBag bag(k);
-  if (m >= 2) {
-    for (uint32_t id : first_ids(collect_indices_for_fuzzy(phonetic_index(), k), kFuzzyScanCap)) {
-      const LexiconEntry e = lexicon_entry(id);
-      // Length filters first: most of the bucket is ruled out without computing a distance.
-      if (e.phonetic.empty() || difference(e.phonetic.size(), k.size()) > kNearByteSlack ||
-          difference(utf8::scalar_count(e.phonetic), m) > kNearCharSlack) {
-        continue;
-      }
-      if (bag.certainly_far(e.phonetic)) continue;
-      const uint32_t d = bounded_edit_distance(k, e.phonetic);
-      if (d >= kBeyondDistance) continue;
-      out.push_word(
-          e.bangla,
-          int64_t{std::min(e.frequency, kNearKeyFrequencyCap)} - 100 * int64_t{d} + kNearKeyBase,
-          CandidateKind::kPhonetic);
+    if (e.bangla.starts_with(b_)) {
+      out.push_word_if_positive(e.bangla, int64_t{e.frequency} + kBanglaPrefixBonus,
+                                CandidateKind::kPrefix);
     }
   }
 
-  if (m >= kLongKeyMinChars) push_long_keys(k, bag, out);
-}
+  std::string_view b_;
+  std::span<const uint32_t> ids_;
+  FrequencyScan scan_{Step::kBanglaPrefix, ids_,
+                      [](uint32_t f) { return int64_t{f} + kBanglaPrefixBonus; },
+                      prefetch_entry_word};
+};
 
-void push_layout_near_words(std::string_view b, Collector& out) {
-  const size_t n = utf8::scalar_count(b);
-  if (n == 0) return;
-  for (uint32_t id : first_ids(collect_indices_for_fuzzy(bengali_index(), b), kFuzzyScanCap)) {
+// Keys near the typed key: its first character's bucket, within a small edit distance.
+class NearKeys {
+ public:
+  explicit NearKeys(const TypedKey& t)
+      : t_(t),
+        bag_(t.k),
+        scan_(
+            Step::kNearKeys,
+            t.m < 2 ? std::span<const uint32_t>()
+                    : first_ids(collect_indices_for_fuzzy(phonetic_index(), t.k), kFuzzyScanCap),
+            [](uint32_t f) { return int64_t{std::min(f, kNearKeyFrequencyCap)} + kNearKeyBase; },
+            prefetch_entry_key) {}
+
+  void read_head(Collector& out) {
+    scan_.read_head(out, [&](uint32_t id) { push(id, false, out); });
+  }
+  void read_tail(Collector& out) {
+    scan_.read_tail(out, [&](uint32_t id) { push(id, true, out); });
+  }
+  const AsciiBag& bag() const { return bag_; }
+
+ private:
+  // `users_only`: only a user's word can still matter, which is cheaper to ask than a distance.
+  void push(uint32_t id, bool users_only, Collector& out) const {
     const LexiconEntry e = lexicon_entry(id);
-    if (difference(e.bangla.size(), b.size()) > kNearByteSlack ||
-        difference(utf8::scalar_count(e.bangla), n) > kNearCharSlack) {
-      continue;
+    // Length filters first: most of the bucket is ruled out without computing a distance.
+    if (e.phonetic.empty() || difference(e.phonetic.size(), t_.k.size()) > kNearByteSlack ||
+        difference(utf8::scalar_count(e.phonetic), t_.m) > kNearCharSlack ||
+        (users_only && !out.user_knows(e.bangla))) {
+      return;
     }
-    const uint32_t d = bounded_edit_distance(b, e.bangla);
-    if (d >= kBeyondDistance) continue;
+    if (bag_.certainly_far(e.phonetic)) return;
+    const uint32_t d = bounded_edit_distance(t_.k, e.phonetic);
+    if (d >= kBeyondDistance) return;
+    out.push_word(
+        e.bangla,
+        int64_t{std::min(e.frequency, kNearKeyFrequencyCap)} - 100 * int64_t{d} + kNearKeyBase,
+        CandidateKind::kPhonetic);
+  }
+
+  const TypedKey& t_;
+  AsciiBag bag_;
+  FrequencyScan scan_;
+};
+
+// Layout modes: words near the rendered one, from its first character's bucket.
+class LayoutNearWords {
+ public:
+  explicit LayoutNearWords(std::string_view b)
+      : b_(b),
+        n_(utf8::scalar_count(b)),
+        scan_(
+            Step::kLayoutNear,
+            n_ == 0 ? std::span<const uint32_t>()
+                    : first_ids(collect_indices_for_fuzzy(bengali_index(), b), kFuzzyScanCap),
+            [](uint32_t f) { return int64_t{f} + kLayoutNearBase; }, prefetch_entry_word) {}
+
+  void read_head(Collector& out) {
+    scan_.read_head(out, [&](uint32_t id) { push(id, false, out); });
+  }
+  void read_tail(Collector& out) {
+    scan_.read_tail(out, [&](uint32_t id) { push(id, true, out); });
+  }
+
+ private:
+  // `users_only`: only a user's word can still matter, which is cheaper to ask than a distance.
+  void push(uint32_t id, bool users_only, Collector& out) const {
+    const LexiconEntry e = lexicon_entry(id);
+    if (difference(e.bangla.size(), b_.size()) > kNearByteSlack ||
+        difference(utf8::scalar_count(e.bangla), n_) > kNearCharSlack ||
+        (users_only && !out.user_knows(e.bangla))) {
+      return;
+    }
+    const uint32_t d = bounded_edit_distance(b_, e.bangla);
+    if (d >= kBeyondDistance) return;
     out.push_word(e.bangla, int64_t{e.frequency} - 100 * int64_t{d} + kLayoutNearBase,
                   CandidateKind::kPrefix);
   }
-}
+
+  std::string_view b_;
+  size_t n_;
+  FrequencyScan scan_;
+};
 
 }  // namespace
 
@@ -406,7 +695,8 @@ std::vector<Candidate> suggestions_for(uint8_t mode, std::string_view key,
   std::optional<std::string> correction;
   std::string b2;
 
-  Collector out(user_dict);
+  Collector out(user_dict, limit);
+  out.begin(Step::kAutocorrect);
   if (autocorrect) {
     correction = autocorrect_for(k);
     if (correction) {
@@ -415,26 +705,48 @@ std::vector<Candidate> suggestions_for(uint8_t mode, std::string_view key,
     }
   }
 
+  out.begin(Step::kRendered);
   if (const bool known = user_dict.contains(b); known || lexicon_map().contains(b)) {
     out.push(b, int64_t{user_dict.boost_for(b)} + kRenderedBonus,
              known ? CandidateKind::kUser : CandidateKind::kExact);
   }
 
-  if (const size_t n = utf8::scalar_count(b); n > 0) {
-    for (uint32_t id : first_ids(collect_indices_for_prefix(bengali_index(), b), bucket_cap(n))) {
-      const LexiconEntry e = lexicon_entry(id);
-      out.push_word_if_positive(
-          e.bangla, e.bangla.starts_with(b) ? int64_t{e.frequency} + kBanglaPrefixBonus : 0,
-          CandidateKind::kPrefix);
+  // The sources that can score most go first; what counts only with a user's boost goes last,
+  // when the cut-off has risen.
+  BanglaBucket bangla_bucket(b);
+  if (mode == kPhoneticMode && !k.empty()) {
+    TypedKey t{k, utf8::scalar_count(k), {}};
+    t.same = t.m >= 3 ? phonetic_exact_ids(k) : exact_key_range(k);
+    if (t.m >= 3) {
+      for (uint32_t id = t.same.start; id < t.same.end; ++id) {
+        t.top = std::max(t.top, entry_frequency(id));
+      }
     }
+    push_yey(t, b, user_dict, b2, out);
+    push_exact(t, out);
+    push_folded(t, out);
+    PhoneticBucket phonetic_bucket(t);
+    phonetic_bucket.read_head(out);
+    bangla_bucket.read_head(out);
+    NearKeys near_keys(t);
+    near_keys.read_head(out);
+    if (t.m >= kLongKeyMinChars) push_long_keys(k, near_keys.bag(), out);
+    phonetic_bucket.read_tail(out);
+    bangla_bucket.read_tail(out);
+    near_keys.read_tail(out);
+    phonetic_bucket.read_others(out);
+  } else {
+    bangla_bucket.read_head(out);
+    std::optional<LayoutNearWords> near_words;
+    if (mode == kProbhatMode || mode == kNationalMode) {
+      near_words.emplace(b);
+      near_words->read_head(out);
+    }
+    bangla_bucket.read_tail(out);
+    if (near_words) near_words->read_tail(out);
   }
-
-  if (mode == kPhoneticMode) {
-    if (!k.empty()) push_phonetic(k, b, user_dict, b2, out);
-  } else if (mode == kProbhatMode || mode == kNationalMode) {
-    push_layout_near_words(b, out);
-  }
-  return out.finish(limit);
+  bangla_bucket.read_others(out);
+  return out.finish();
 }
 
 // ---------------------------------------------------------------------------------------------

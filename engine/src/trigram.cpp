@@ -63,10 +63,13 @@ void UserTrigrams::record(std::string_view first, std::string_view second, std::
   if (first.empty() || second.empty() || third.empty()) return;
   // An ill-formed word would make the whole file unreadable once written.
   if (!utf8::is_valid(first) || !utf8::is_valid(second) || !utf8::is_valid(third)) return;
-  auto& followers = doc_.triples[trigram_context(first, second)];
-  auto it = followers.find(third);
-  if (it == followers.end()) it = followers.emplace(std::string(third), 0).first;
-  if (it->second != std::numeric_limits<uint32_t>::max()) ++it->second;
+  {
+    const auto edit = edit_doc();
+    auto& followers = edit->triples[trigram_context(first, second)];
+    auto it = followers.find(third);
+    if (it == followers.end()) it = followers.emplace(std::string(third), 0).first;
+    if (it->second != std::numeric_limits<uint32_t>::max()) ++it->second;
+  }
   writer_.record_change();
   if (++changes_ >= kStoreSaveEvery) {
     evict_if_needed();
@@ -75,24 +78,24 @@ void UserTrigrams::record(std::string_view first, std::string_view second, std::
   }
 }
 
-void UserTrigrams::evict_if_needed() { evict(doc_.triples); }
+void UserTrigrams::evict_if_needed() { evict(edit_doc()->triples); }
 
 uint32_t UserTrigrams::count(std::string_view first, std::string_view second,
                              std::string_view third) const {
-  auto outer = doc_.triples.find(trigram_context(first, second));
-  if (outer == doc_.triples.end()) return 0;
+  auto outer = doc().triples.find(trigram_context(first, second));
+  if (outer == doc().triples.end()) return 0;
   auto it = outer->second.find(third);
   return it == outer->second.end() ? 0 : it->second;
 }
 
 size_t UserTrigrams::size() const {
   size_t n = 0;
-  for (const auto& [context, followers] : doc_.triples) n += followers.size();
+  for (const auto& [context, followers] : doc().triples) n += followers.size();
   return n;
 }
 
 bool UserTrigrams::sync() const {
-  return sync_store(path_, writer_, doc_, kRules, merge_file,
+  return sync_store(path_, writer_, doc(), kRules, merge_file,
                     [](UserTrigramsDocument& copy) { evict(copy.triples); });
 }
 

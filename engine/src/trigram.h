@@ -35,6 +35,12 @@ class UserTrigrams : public LearnedStore<UserTrigramsDocument> {
   UserTrigrams();
   // An unsaved store holding `doc`, kept at `path`.
   explicit UserTrigrams(std::filesystem::path path, UserTrigramsDocument doc = {});
+  // A copy for a background save (see StoreDocument).
+  UserTrigrams(const UserTrigrams& other, LendForSave lend) : LearnedStore(other, lend) {}
+  UserTrigrams(const UserTrigrams&) = default;
+  UserTrigrams(UserTrigrams&&) = default;
+  UserTrigrams& operator=(const UserTrigrams&) = default;
+  UserTrigrams& operator=(UserTrigrams&&) = default;
 
   // Reads the store at trigram_path() (or `path`); never evicts. A missing file gives the empty
   // store; an unreadable one the empty store after one diagnostic line.
@@ -48,7 +54,7 @@ class UserTrigrams : public LearnedStore<UserTrigramsDocument> {
   void evict_if_needed();
 
   // context key -> third word -> count; read directly by ranking and predictions.
-  const Triples& triples() const { return doc_.triples; }
+  const Triples& triples() const { return doc().triples; }
   // The count of the triple; 0 when absent.
   uint32_t count(std::string_view first, std::string_view second, std::string_view third) const;
   // Number of triples over all contexts.

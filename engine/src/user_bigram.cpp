@@ -60,15 +60,19 @@ void UserBigrams::record(std::string_view first, std::string_view second) {
   // An ill-formed word would make the whole file unreadable once written.
   if (!utf8::is_valid(first) || !utf8::is_valid(second)) return;
   const uint64_t now = now_secs();
-  auto outer = doc_.pairs.find(first);
-  if (outer == doc_.pairs.end())
-    outer = doc_.pairs.emplace(std::string(first), StringMap<BigramEntry>{}).first;
-  auto& followers = outer->second;
-  if (auto it = followers.find(second); it != followers.end()) {
-    if (it->second.frequency != std::numeric_limits<uint32_t>::max()) ++it->second.frequency;
-    it->second.last_used = now;
-  } else {
-    followers.emplace(std::string(second), BigramEntry{.frequency = 1, .last_used = now});
+  {
+    const auto edit = edit_doc();
+    auto& pairs = edit->pairs;
+    auto outer = pairs.find(first);
+    if (outer == pairs.end())
+      outer = pairs.emplace(std::string(first), StringMap<BigramEntry>{}).first;
+    auto& followers = outer->second;
+    if (auto it = followers.find(second); it != followers.end()) {
+      if (it->second.frequency != std::numeric_limits<uint32_t>::max()) ++it->second.frequency;
+      it->second.last_used = now;
+    } else {
+      followers.emplace(std::string(second), BigramEntry{.frequency = 1, .last_used = now});
+    }
   }
   writer_.record_change();
   if (++changes_ >= kStoreSaveEvery) {
@@ -78,23 +82,23 @@ void UserBigrams::record(std::string_view first, std::string_view second) {
   }
 }
 
-void UserBigrams::evict_if_needed() { evict(doc_.pairs); }
+void UserBigrams::evict_if_needed() { evict(edit_doc()->pairs); }
 
 const BigramEntry* UserBigrams::find(std::string_view first, std::string_view second) const {
-  auto outer = doc_.pairs.find(first);
-  if (outer == doc_.pairs.end()) return nullptr;
+  auto outer = doc().pairs.find(first);
+  if (outer == doc().pairs.end()) return nullptr;
   auto it = outer->second.find(second);
   return it == outer->second.end() ? nullptr : &it->second;
 }
 
 size_t UserBigrams::size() const {
   size_t n = 0;
-  for (const auto& [first, followers] : doc_.pairs) n += followers.size();
+  for (const auto& [first, followers] : doc().pairs) n += followers.size();
   return n;
 }
 
 bool UserBigrams::sync() const {
-  return sync_store(path_, writer_, doc_, kRules, merge_file,
+  return sync_store(path_, writer_, doc(), kRules, merge_file,
                     [](UserBigramsDocument& copy) { evict(copy.pairs); });
 }
 

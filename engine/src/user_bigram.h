@@ -31,6 +31,12 @@ class UserBigrams : public LearnedStore<UserBigramsDocument> {
   UserBigrams();
   // An unsaved store holding `doc`, kept at `path`.
   explicit UserBigrams(std::filesystem::path path, UserBigramsDocument doc = {});
+  // A copy for a background save (see StoreDocument).
+  UserBigrams(const UserBigrams& other, LendForSave lend) : LearnedStore(other, lend) {}
+  UserBigrams(const UserBigrams&) = default;
+  UserBigrams(UserBigrams&&) = default;
+  UserBigrams& operator=(const UserBigrams&) = default;
+  UserBigrams& operator=(UserBigrams&&) = default;
 
   // Reads the store at bigram_path() (or `path`); never evicts. A missing file gives the empty
   // store; an unreadable one the empty store after one diagnostic line.
@@ -44,7 +50,7 @@ class UserBigrams : public LearnedStore<UserBigramsDocument> {
   void evict_if_needed();
 
   // first word -> second word -> entry; read directly by ranking and predictions.
-  const Pairs& pairs() const { return doc_.pairs; }
+  const Pairs& pairs() const { return doc().pairs; }
   // The entry of the pair, or null. Valid until the store next changes.
   const BigramEntry* find(std::string_view first, std::string_view second) const;
   // Number of pairs over all first words.

@@ -1,6 +1,7 @@
 #include "user_dict.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -118,8 +119,59 @@ bool tombstoned(const StringMap<uint64_t>& tombstones, std::string_view word,
 
 UserDictionary::UserDictionary() : UserDictionary(user_dict_path()) {}
 
+namespace {
+
+// Two probes from one cheap 64-bit hash of the word, eight bytes at a time.
+uint64_t filter_hash(std::string_view word) {
+  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15;
+  const auto load = [&word](size_t at) {
+    uint64_t chunk;
+    std::memcpy(&chunk, word.data() + at, sizeof chunk);
+    return chunk;
+  };
+  uint64_t h = word.size() * kMultiplier;
+  const auto mix = [&h](uint64_t chunk) {
+    h = (h ^ chunk) * kMultiplier;
+    h ^= h >> 29;
+  };
+  if (word.size() >= 8) {
+    for (size_t i = 0; i + 8 <= word.size(); i += 8) mix(load(i));
+    mix(load(word.size() - 8));  // the last bytes, overlapping the chunks before
+  } else {
+    uint64_t tail = 0;
+    for (size_t i = 0; i < word.size(); ++i) {
+      tail |= uint64_t{static_cast<unsigned char>(word[i])} << (8 * i);
+    }
+    mix(tail);
+  }
+  return h;
+}
+
+}  // namespace
+
+void WordFilter::add(std::string_view word) {
+  const uint64_t h = filter_hash(word);
+  for (const uint64_t bit : {h % kBits, (h >> 32) % kBits})
+    bits_[bit / 64] |= uint64_t{1} << (bit % 64);
+}
+
+bool WordFilter::may_contain(std::string_view word) const {
+  const uint64_t h = filter_hash(word);
+  for (const uint64_t bit : {h % kBits, (h >> 32) % kBits}) {
+    if ((bits_[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return false;
+  }
+  return true;
+}
+
 UserDictionary::UserDictionary(std::filesystem::path path, UserDictionaryDocument doc)
-    : LearnedStore(std::move(path), std::move(doc)) {}
+    : LearnedStore(std::move(path), std::move(doc)) {
+  rebuild_filter();
+}
+
+void UserDictionary::rebuild_filter() {
+  filter_.clear();
+  for (const auto& [word, e] : doc().words) filter_.add(word);
+}
 
 UserDictionary UserDictionary::load() { return load(user_dict_path()); }
 
@@ -127,11 +179,15 @@ UserDictionary UserDictionary::load(std::filesystem::path path) {
   UserDictionary dict(std::move(path));
   dict.take_loaded(load_store_document<UserDictionaryDocument>(dict.path_));
   // So that the next save writes the normalised words.
-  if (normalise_words(dict.doc_.words)) dict.writer_.record_change();
-  const uint64_t now = now_secs();
-  for (auto& [word, e] : dict.doc_.words) {
-    if (e.last_used == 0) e.last_used = now;
+  {
+    const auto edit = dict.edit_doc();
+    if (normalise_words(edit->words)) dict.writer_.record_change();
+    const uint64_t now = now_secs();
+    for (auto& [word, e] : edit->words) {
+      if (e.last_used == 0) e.last_used = now;
+    }
   }
+  dict.rebuild_filter();
   return dict;
 }
 
@@ -139,20 +195,25 @@ void UserDictionary::add(std::string_view word) {
   // An ill-formed word would make the whole file unreadable once written.
   if (word.empty() || !utf8::is_valid(word)) return;
   uint64_t now = now_secs();
-  if (auto t = doc_.tombstones.find(word); t != doc_.tombstones.end()) {
+  if (auto t = doc().tombstones.find(word); t != doc().tombstones.end()) {
     if (t->second == kTombstoneForever) return;
     // The renewed entry must be newer than its tombstone, even if the clock went back.
     now = std::max(now, t->second + 1);
   }
-  if (auto it = doc_.words.find(word); it != doc_.words.end()) {
-    UserEntry& e = it->second;
-    e.frequency = saturating_add(e.frequency, 1);
-    e.last_used = std::max({e.last_used, e.last_decay, now});
-  } else {
-    doc_.words.emplace(std::string(word),
-                       UserEntry{.last_used = now, .last_decay = 0, .frequency = 1});
+  {
+    const auto edit = edit_doc();
+    auto& words = edit->words;
+    if (auto it = words.find(word); it != words.end()) {
+      UserEntry& e = it->second;
+      e.frequency = saturating_add(e.frequency, 1);
+      e.last_used = std::max({e.last_used, e.last_decay, now});
+    } else {
+      words.emplace(std::string(word),
+                    UserEntry{.last_used = now, .last_decay = 0, .frequency = 1});
+      filter_.add(word);
+    }
   }
-  if (doc_.words.size() > kUserDictionaryCap) evict();
+  if (doc().words.size() > kUserDictionaryCap) evict();
   writer_.record_change();
   if (++changes_ >= kUserDictionarySaveEvery) {
     sync_in_background();
@@ -164,22 +225,25 @@ bool UserDictionary::decay() {
   const uint64_t now = now_secs();
   bool changed = false;
   std::vector<std::string> removed;
-  for (auto& [word, e] : doc_.words) {
-    if (saturating_sub(now, last_activity(e)) <= kIdleSeconds) continue;
-    if (e.frequency > 2) {
-      --e.frequency;
-      e.last_decay = now;
-      changed = true;
-    } else {
-      removed.push_back(word);
+  {
+    const auto edit = edit_doc();
+    for (auto& [word, e] : edit->words) {
+      if (saturating_sub(now, last_activity(e)) <= kIdleSeconds) continue;
+      if (e.frequency > 2) {
+        --e.frequency;
+        e.last_decay = now;
+        changed = true;
+      } else {
+        removed.push_back(word);
+      }
     }
-  }
-  // Back-dated, so that a copy of the word on disk no newer than 30 days is hidden at the next
-  // merge while a later use elsewhere still counts.
-  const uint64_t tombstone = saturating_sub(now, kIdleSeconds);
-  for (const std::string& word : removed) {
-    doc_.words.erase(word);
-    doc_.tombstones.insert_or_assign(word, tombstone);
+    // Back-dated, so that a copy of the word on disk no newer than 30 days is hidden at the next
+    // merge while a later use elsewhere still counts.
+    const uint64_t tombstone = saturating_sub(now, kIdleSeconds);
+    for (const std::string& word : removed) {
+      edit->words.erase(word);
+      edit->tombstones.insert_or_assign(word, tombstone);
+    }
   }
   if (!changed && removed.empty()) return false;
   writer_.record_change();
@@ -187,31 +251,36 @@ bool UserDictionary::decay() {
   return true;
 }
 
-void UserDictionary::evict() { evict_words(doc_.words); }
+void UserDictionary::evict() {
+  evict_words(edit_doc()->words);
+  rebuild_filter();
+}
 
 bool UserDictionary::contains(std::string_view word) const {
   // Ranking asks for thousands of words per keystroke; an empty map need not hash them.
-  return !doc_.words.empty() && doc_.words.find(word) != doc_.words.end();
+  const auto& words = doc().words;
+  return !words.empty() && filter_.may_contain(word) && words.find(word) != words.end();
 }
 
 const UserEntry* UserDictionary::find(std::string_view word) const {
-  if (doc_.words.empty()) return nullptr;
-  auto it = doc_.words.find(word);
-  return it == doc_.words.end() ? nullptr : &it->second;
+  const auto& words = doc().words;
+  if (words.empty() || !filter_.may_contain(word)) return nullptr;
+  auto it = words.find(word);
+  return it == words.end() ? nullptr : &it->second;
 }
 
 uint32_t UserDictionary::boost_for(std::string_view word) const {
   const UserEntry* e = find(word);
   if (e == nullptr) return 0;
   const uint32_t f = std::min<uint32_t>(e->frequency, 100) * 10;
-  if (e->last_used == 0) return std::min<uint32_t>(1'000 + f, 2'000);
+  if (e->last_used == 0) return std::min<uint32_t>(1'000 + f, kMaxUserBoost);
   const uint64_t age = saturating_sub(now_secs(), e->last_used);
   const uint32_t recency = age < 7'200 ? 200 : age < 90'000 ? 100 : age < 608'400 ? 50 : 0;
-  return std::min<uint32_t>(1'000 + f + recency, 2'000);
+  return std::min<uint32_t>(1'000 + f + recency, kMaxUserBoost);
 }
 
 bool UserDictionary::sync() const {
-  return sync_store(path_, writer_, doc_, kRules, merge_file,
+  return sync_store(path_, writer_, doc(), kRules, merge_file,
                     [](UserDictionaryDocument& copy) { prune(copy, now_secs()); });
 }
 

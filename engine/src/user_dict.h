@@ -6,11 +6,13 @@
 #ifndef TOLVANI_ENGINE_USER_DICT_H_
 #define TOLVANI_ENGINE_USER_DICT_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "persistence_core.h"
 #include "store_documents.h"
@@ -20,6 +22,8 @@ namespace tolvani::engine {
 // An add that leaves more words than the cap evicts down to the number kept.
 inline constexpr size_t kUserDictionaryCap = 10'000;
 inline constexpr size_t kUserDictionaryKept = 9'000;
+// The largest ranking bonus a learned word gets.
+inline constexpr uint32_t kMaxUserBoost = 2'000;
 // Adds between two background save requests.
 inline constexpr uint32_t kUserDictionarySaveEvery = 20;
 
@@ -31,12 +35,32 @@ std::filesystem::path user_dict_path();
 bool tombstoned(const StringMap<uint64_t>& tombstones, std::string_view word,
                 const UserEntry& entry);
 
+// A Bloom filter over words: a word never added is, most of the time, told apart from the added
+// ones without hashing into a map. Removing a word leaves its bits set.
+class WordFilter {
+ public:
+  void add(std::string_view word);
+  bool may_contain(std::string_view word) const;
+  void clear() { bits_.fill(0); }
+
+ private:
+  static constexpr size_t kBits = size_t{1} << 17;
+  std::array<uint64_t, kBits / 64> bits_{};
+};
+
 class UserDictionary : public LearnedStore<UserDictionaryDocument> {
  public:
   // The empty dictionary of user_dict_path(); unsaved, so its first sync writes a file.
   UserDictionary();
   // An unsaved dictionary holding `doc`, kept at `path`.
   explicit UserDictionary(std::filesystem::path path, UserDictionaryDocument doc = {});
+  // A copy for a background save (see StoreDocument).
+  UserDictionary(const UserDictionary& other, LendForSave lend)
+      : LearnedStore(other, lend), filter_(other.filter_) {}
+  UserDictionary(const UserDictionary&) = default;
+  UserDictionary(UserDictionary&&) = default;
+  UserDictionary& operator=(const UserDictionary&) = default;
+  UserDictionary& operator=(UserDictionary&&) = default;
 
   // Reads the dictionary at user_dict_path() (or `path`): words re-keyed to their normalised
   // form (entries of the same form merged), unknown last uses set to now. A missing file gives
@@ -55,19 +79,26 @@ class UserDictionary : public LearnedStore<UserDictionaryDocument> {
 
   // Whether the dictionary holds the word (tombstones are not consulted).
   bool contains(std::string_view word) const;
-  // The ranking bonus of a learned word, 0 to 2,000; 0 for an unknown word.
+  // The ranking bonus of a learned word, 1,000 to kMaxUserBoost; 0 for an unknown word.
   uint32_t boost_for(std::string_view word) const;
   // The entry of `word`, or null. Valid until the dictionary next changes.
   const UserEntry* find(std::string_view word) const;
 
-  const StringMap<UserEntry>& words() const { return doc_.words; }
-  const StringMap<uint64_t>& tombstones() const { return doc_.tombstones; }
+  const StringMap<UserEntry>& words() const { return doc().words; }
+  const StringMap<uint64_t>& tombstones() const { return doc().tombstones; }
 
   // Merges the file into a copy of this dictionary and writes that, under the store's locks;
   // true when written or when nothing needed writing. This dictionary is not changed.
   [[nodiscard]] bool sync() const;
   // Queues a copy of this dictionary for the persistence worker, if it has unsaved changes.
   void sync_in_background() const;
+
+ private:
+  void rebuild_filter();
+
+  // Every word of the document (and some removed since): ranking asks about thousands of
+  // lexicon words per keystroke, almost none of them the user's.
+  WordFilter filter_;
 };
 
 }  // namespace tolvani::engine

@@ -89,6 +89,30 @@ TEST(LexiconTest, LookupsEqualAPlainScan) {
     }
   }
 
+  // Key prefixes: every prefix of every key, and texts that pad or overflow the index rows.
+  std::set<std::string> prefixes;
+  for (const std::string& key : probes) {
+    for (size_t i = 1; i <= key.size(); ++i) prefixes.insert(key.substr(0, i));
+  }
+  using namespace std::string_literals;
+  for (const std::string& odd :
+       {"a\0"s, "k\0a"s, "\xff"s, "a\xff\xff"s, "\xff\xff\xff\xff"s, "zz"s}) {
+    prefixes.insert(odd);
+  }
+  for (const std::string& prefix : prefixes) {
+    std::vector<uint32_t> expected;
+    for (uint32_t id = 0; id < entries.size(); ++id) {
+      if (entries[id].phonetic.starts_with(prefix)) expected.push_back(id);
+    }
+    std::vector<uint32_t> got;
+    for (const IdRange& r : key_prefix_ranges(prefix)) {
+      for (uint32_t id = r.start; id < r.end; ++id) got.push_back(id);
+    }
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, expected) << prefix;
+  }
+  for (const IdRange& r : key_prefix_ranges("")) EXPECT_TRUE(r.empty());
+
   // Word map: each word's highest frequency.
   std::map<std::string, uint32_t> best;
   for (const LexiconEntry& e : entries) {

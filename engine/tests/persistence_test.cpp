@@ -906,6 +906,55 @@ TEST(PersistenceWorkerTest, ConcurrentSnapshotsAndBackgroundSavesKeepEveryChange
   EXPECT_TRUE(names_with(dir.path(), ".tmp.").empty());
 }
 
+// ---- the document a background save is lent
+
+TEST(StoreDocumentTest, CopiesAreOfTheirMomentAndASavesCopyIsOfWhenItRuns) {
+  using Doc = UserTrigramsDocument;
+  StoreDocument<Doc> store;
+  store.edit()->reset_id = "a";
+  const StoreDocument<Doc> copy(store);
+  StoreDocument<Doc> lent(store, LendForSave{});
+  store.edit()->reset_id = "b";
+  EXPECT_EQ(copy.get().reset_id, "a");
+  EXPECT_EQ(lent.get().reset_id, "b");  // taken at its first use
+  store.edit()->reset_id = "c";
+  EXPECT_EQ(lent.get().reset_id, "b");  // and its own from then on
+
+  // A new document (a reload) leaves earlier loans with the one they were lent.
+  StoreDocument<Doc> before_reload(store, LendForSave{});
+  store = Doc{.reset_id = "reloaded", .triples = {}};
+  EXPECT_EQ(before_reload.get().reset_id, "c");
+  EXPECT_EQ(store.get().reset_id, "reloaded");
+
+  // A move leaves an empty, usable document; the loans follow the moved store.
+  StoreDocument<Doc> lent_again(store, LendForSave{});
+  StoreDocument<Doc> moved(std::move(store));
+  moved.edit()->reset_id = "moved";
+  EXPECT_EQ(lent_again.get().reset_id, "moved");
+  EXPECT_EQ(store.get().reset_id, "");  // NOLINT(bugprone-use-after-move): left usable on purpose
+  store.edit()->reset_id = "reused";
+  EXPECT_EQ(moved.get().reset_id, "moved");
+}
+
+TEST(StoreDocumentTest, ConcurrentSavesTakeWhileTheStoreChanges) {
+  using Doc = UserTrigramsDocument;
+  StoreDocument<Doc> store;
+  std::vector<std::thread> savers;
+  std::atomic<int> short_copies{0};
+  for (int i = 0; i < 400; ++i) {
+    store.edit()->triples["a"]["w" + n(i)] = static_cast<uint32_t>(i);
+    if (i % 20 == 0) {
+      savers.emplace_back([lent = StoreDocument<Doc>(store, LendForSave{}), i, &short_copies] {
+        // Taken now, on this thread: everything up to the request, perhaps more.
+        if (lent.get().triples.at("a").size() < static_cast<size_t>(i) + 1) ++short_copies;
+      });
+    }
+  }
+  for (auto& t : savers) t.join();
+  EXPECT_EQ(short_copies.load(), 0);
+  EXPECT_EQ(store.get().triples.at("a").size(), 400u);
+}
+
 // ---- the learning snapshot
 
 TEST(LearningSnapshotTest, MissingFilesAreAllWrittenAndUnchangedStoresNotAgain) {

@@ -129,7 +129,30 @@ TEST(UserDictionaryTest, AddBeyondTheCapKeepsTheNineThousandStrongest) {
     for (const auto& [word, e] : dict.words()) strong += word.starts_with("strong");
     EXPECT_EQ(strong, 8'999) << row.what;
     EXPECT_TRUE(dict.tombstones().empty()) << row.what;
+    // Every word held is found, and evicted ones are not (the quick filter in front of the map
+    // may only ever say "maybe").
+    for (const auto& [word, e] : dict.words()) ASSERT_TRUE(dict.contains(word)) << word;
+    int found = 0;
+    for (int i = 0; i < 1'001; ++i) found += dict.contains("weak" + std::to_string(i));
+    EXPECT_EQ(found, row.new_survives ? 0 : 1) << row.what;
   }
+}
+
+TEST(UserDictionaryTest, WordFilterNeverMissesAndRarelyMistakes) {
+  WordFilter filter;
+  std::vector<std::string> words;
+  for (int i = 0; i < 10'000; ++i) words.push_back("শব্দ" + std::to_string(i * 7'919));
+  for (const std::string& w : words) filter.add(w);
+  for (const std::string& w : words) ASSERT_TRUE(filter.may_contain(w)) << w;
+  for (const std::string& w : {std::string(), std::string("a"), std::string(100, 'x')}) {
+    filter.add(w);
+    EXPECT_TRUE(filter.may_contain(w));
+  }
+  int mistaken = 0;
+  for (int i = 0; i < 10'000; ++i) mistaken += filter.may_contain("অন্য" + std::to_string(i));
+  EXPECT_LT(mistaken, 1'000);  // about 2 % at this size
+  filter.clear();
+  EXPECT_FALSE(filter.may_contain(words[0]));
 }
 
 TEST(UserDictionaryTest, DecayAtTheThirtyDayBoundary) {
