@@ -401,28 +401,29 @@ void push_long_keys(std::string_view k, const AsciiBag& bag, Collector& out) {
 // has risen, the tail, only as far as a boost could still lift an entry into the answer.
 class FrequencyScan {
  public:
-  // `bound(f)`: the most an entry of frequency f scores without a boost. `prefetch_text`: the
-  // text the reader reads first.
+  // `bound(f)`: the most an entry of frequency f scores without a boost. `prefetch_head_text`:
+  // the text the reader of the head reads first; in the tail, where only a user's word can
+  // matter, that is the word.
   FrequencyScan(Step step, std::span<const uint32_t> ids, int64_t (*bound)(uint32_t),
-                void (*prefetch_text)(uint32_t))
-      : step_(step), ids_(ids), bound_(bound), prefetch_text_(prefetch_text) {}
+                void (*prefetch_head_text)(uint32_t))
+      : step_(step), ids_(ids), bound_(bound), prefetch_head_text_(prefetch_head_text) {}
 
   template <typename Read>
   void read_head(Collector& out, Read read) {
-    read_while(out, 0, read);
+    read_while(out, 0, prefetch_head_text_, read);
   }
   template <typename Read>
   void read_tail(Collector& out, Read read) {
-    if (out.max_boost() > 0) read_while(out, out.max_boost(), read);
+    if (out.max_boost() > 0) read_while(out, out.max_boost(), prefetch_entry_word, read);
   }
 
  private:
   template <typename Read>
-  void read_while(Collector& out, int64_t boost, Read read) {
+  void read_while(Collector& out, int64_t boost, void (*prefetch_text)(uint32_t), Read read) {
     out.begin(step_);
     for (; next_ < ids_.size(); ++next_) {
       const uint32_t id = ids_[next_];
-      prefetch_ahead(ids_, next_, prefetch_text_);
+      prefetch_ahead(ids_, next_, prefetch_text);
       // Every later entry scores no more than this one could.
       if (!out.could_matter(bound_(entry_frequency(id)) + boost)) return;
       read(id);
@@ -432,7 +433,7 @@ class FrequencyScan {
   Step step_;
   std::span<const uint32_t> ids_;
   int64_t (*bound_)(uint32_t);
-  void (*prefetch_text_)(uint32_t);
+  void (*prefetch_head_text_)(uint32_t);
   size_t next_ = 0;
 };
 
