@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "store_documents.h"
+#include "store_packing.h"
 
 namespace tolvani::engine {
 
@@ -321,7 +322,8 @@ struct LendForSave {};
 // A store's document. An ordinary copy is a deep copy, as of the moment it is made. A copy for a
 // background save is taken on the typing thread, where copying thousands of entries would show
 // in a keystroke: it only refers to the store's document, and copies it when the save runs on
-// the worker, under a lock that the store holds while it changes the document. The save then
+// the worker, under a lock that the store holds while it changes the document (packed there,
+// unpacked after the lock is let go: see store_packing.h). The save then
 // writes the document as it is when the save runs, which is at least as new as when it was
 // asked for.
 template <typename Doc>
@@ -381,8 +383,12 @@ class StoreDocument {
     if (doc_) return;
     // Kept alive past the lock: this may be the last reference to the loan.
     const std::shared_ptr<Loan> loan = std::exchange(lent_, nullptr);
-    std::lock_guard<std::mutex> lock(loan->mu);
-    doc_ = std::make_shared<Doc>(*loan->doc);
+    typename DocumentPacking<Doc>::Packed packed;
+    {
+      std::lock_guard<std::mutex> lock(loan->mu);
+      packed = DocumentPacking<Doc>::pack(*loan->doc);
+    }
+    doc_ = std::make_shared<Doc>(DocumentPacking<Doc>::unpack(std::move(packed)));
   }
 
  private:
