@@ -210,6 +210,7 @@ class Collector {
         max_boost_(user_dict.words().empty() ? 0 : kMaxUserBoost) {}
 
   bool user_knows(std::string_view word) const { return user_.contains(word); }
+  const UserDictionary& user() const { return user_; }
   // The most a user's boost adds to any push.
   int64_t max_boost() const { return max_boost_; }
   // Whether a push scoring a user's boost alone could be in the answer.
@@ -568,8 +569,23 @@ class BanglaBucket {
   void read_head(Collector& out) {
     scan_.read_head(out, [&](uint32_t id) { push_prefixed(id, out); });
   }
+  // Only a user's word can matter in the tail. When the user has few words starting with the
+  // rendered one, those are looked up instead of reading the rest of the bucket.
   void read_tail(Collector& out) {
-    scan_.read_tail(out, [&](uint32_t id) { push_prefixed(id, out); });
+    if (out.max_boost() == 0 || ids_.empty()) return;
+    const auto words = out.user().words_starting_with(b_, kUserWordsLookedUp);
+    if (words.size() > kUserWordsLookedUp || lexicon_map().size() == 0) {
+      scan_.read_tail(out, [&](uint32_t id) { push_prefixed(id, out); });
+      return;
+    }
+    out.begin(Step::kBanglaPrefix);
+    for (const std::string_view word : words) {
+      // A word's best entry scores most of its entries; the bucket holds it when it holds any.
+      const std::optional<uint32_t> f = lexicon_frequency(word);
+      if (f && holds_best_entry(word, *f)) {
+        out.push_word_if_positive(word, int64_t{*f} + kBanglaPrefixBonus, CandidateKind::kPrefix);
+      }
+    }
   }
 
   void read_others(Collector& out) const {
@@ -583,6 +599,20 @@ class BanglaBucket {
   }
 
  private:
+  static constexpr size_t kUserWordsLookedUp = 32;
+
+  // Whether the bucket's ids hold the best entry (of frequency f) of `word`, which starts with
+  // the bucket key. The ids are the bucket's most frequent entries, so an entry more frequent
+  // than the last id is among them and a less frequent one is not; one as frequent is looked for.
+  bool holds_best_entry(std::string_view word, uint32_t f) const {
+    const uint32_t last = entry_frequency(ids_.back());
+    if (f != last) return f > last;
+    for (size_t i = ids_.size(); i-- > 0 && entry_frequency(ids_[i]) == last;) {
+      if (lexicon_entry(ids_[i]).bangla == word) return true;
+    }
+    return false;
+  }
+
   void push_prefixed(uint32_t id, Collector& out) const {
     const LexiconEntry e = lexicon_entry(id);
     if (e.bangla.starts_with(b_)) {

@@ -165,12 +165,26 @@ bool WordFilter::may_contain(std::string_view word) const {
 
 UserDictionary::UserDictionary(std::filesystem::path path, UserDictionaryDocument doc)
     : LearnedStore(std::move(path), std::move(doc)) {
-  rebuild_filter();
+  rebuild_index();
 }
 
-void UserDictionary::rebuild_filter() {
+void UserDictionary::rebuild_index() {
   filter_.clear();
-  for (const auto& [word, e] : doc().words) filter_.add(word);
+  sorted_.clear();
+  for (const auto& [word, e] : doc().words) {
+    filter_.add(word);
+    sorted_.insert(word);
+  }
+}
+
+std::vector<std::string_view> UserDictionary::words_starting_with(std::string_view prefix,
+                                                                  size_t at_most) const {
+  std::vector<std::string_view> out;
+  for (auto it = sorted_.lower_bound(prefix);
+       it != sorted_.end() && it->starts_with(prefix) && out.size() <= at_most; ++it) {
+    out.push_back(*it);
+  }
+  return out;
 }
 
 UserDictionary UserDictionary::load() { return load(user_dict_path()); }
@@ -187,7 +201,7 @@ UserDictionary UserDictionary::load(std::filesystem::path path) {
       if (e.last_used == 0) e.last_used = now;
     }
   }
-  dict.rebuild_filter();
+  dict.rebuild_index();
   return dict;
 }
 
@@ -211,6 +225,7 @@ void UserDictionary::add(std::string_view word) {
       words.emplace(std::string(word),
                     UserEntry{.last_used = now, .last_decay = 0, .frequency = 1});
       filter_.add(word);
+      sorted_.emplace(word);
     }
   }
   if (doc().words.size() > kUserDictionaryCap) evict();
@@ -243,6 +258,7 @@ bool UserDictionary::decay() {
     for (const std::string& word : removed) {
       edit->words.erase(word);
       edit->tombstones.insert_or_assign(word, tombstone);
+      if (auto it = sorted_.find(word); it != sorted_.end()) sorted_.erase(it);
     }
   }
   if (!changed && removed.empty()) return false;
@@ -253,7 +269,7 @@ bool UserDictionary::decay() {
 
 void UserDictionary::evict() {
   evict_words(edit_doc()->words);
-  rebuild_filter();
+  rebuild_index();
 }
 
 bool UserDictionary::contains(std::string_view word) const {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,7 +55,7 @@ class UserDictionary : public LearnedStore<UserDictionaryDocument> {
   UserDictionary();
   // An unsaved dictionary holding `doc`, kept at `path`.
   explicit UserDictionary(std::filesystem::path path, UserDictionaryDocument doc = {});
-  // A copy for a background save (see StoreDocument).
+  // A copy for a background save (see StoreDocument). It only saves, so it has no index.
   UserDictionary(const UserDictionary& other, LendForSave lend)
       : LearnedStore(other, lend), filter_(other.filter_) {}
   UserDictionary(const UserDictionary&) = default;
@@ -84,6 +85,10 @@ class UserDictionary : public LearnedStore<UserDictionaryDocument> {
   // The entry of `word`, or null. Valid until the dictionary next changes.
   const UserEntry* find(std::string_view word) const;
 
+  // Up to `at_most` + 1 of the words starting with `prefix`, in byte order (one more than asked
+  // tells that there are more). Valid until the dictionary next changes.
+  std::vector<std::string_view> words_starting_with(std::string_view prefix, size_t at_most) const;
+
   const StringMap<UserEntry>& words() const { return doc().words; }
   const StringMap<uint64_t>& tombstones() const { return doc().tombstones; }
 
@@ -94,11 +99,13 @@ class UserDictionary : public LearnedStore<UserDictionaryDocument> {
   void sync_in_background() const;
 
  private:
-  void rebuild_filter();
+  void rebuild_index();
 
   // Every word of the document (and some removed since): ranking asks about thousands of
   // lexicon words per keystroke, almost none of them the user's.
   WordFilter filter_;
+  // The words in byte order, for ranking's questions about the words starting with a text.
+  std::set<std::string, std::less<>> sorted_;
 };
 
 }  // namespace tolvani::engine
