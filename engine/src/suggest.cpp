@@ -211,6 +211,11 @@ class Collector {
 
   bool user_knows(std::string_view word) const { return user_.contains(word); }
   const UserDictionary& user() const { return user_; }
+  // The places in `ids` of the user's words (remembered by the dictionary).
+  std::vector<uint32_t> known_places(std::span<const uint32_t> ids) const {
+    if (max_boost_ == 0) return {};
+    return user_.known_places(ids, [](uint32_t id) { return lexicon_entry(id).bangla; });
+  }
   // The most a user's boost adds to any push.
   int64_t max_boost() const { return max_boost_; }
   // Whether a push scoring a user's boost alone could be in the answer.
@@ -405,9 +410,15 @@ class FrequencyScan {
   // `bound(f)`: the most an entry of frequency f scores without a boost. `prefetch_head_text`:
   // the text the reader of the head reads first; in the tail, where only a user's word can
   // matter, that is the word.
+  // `lexicon_list`: the ids are a slice of one of the lexicon's own lists, which never move, so
+  // the dictionary may remember places in them.
   FrequencyScan(Step step, std::span<const uint32_t> ids, int64_t (*bound)(uint32_t),
-                void (*prefetch_head_text)(uint32_t))
-      : step_(step), ids_(ids), bound_(bound), prefetch_head_text_(prefetch_head_text) {}
+                void (*prefetch_head_text)(uint32_t), bool lexicon_list = true)
+      : step_(step),
+        ids_(ids),
+        bound_(bound),
+        prefetch_head_text_(prefetch_head_text),
+        lexicon_list_(lexicon_list) {}
 
   template <typename Read>
   void read_head(Collector& out, Read read) {
@@ -415,7 +426,24 @@ class FrequencyScan {
   }
   template <typename Read>
   void read_tail(Collector& out, Read read) {
-    if (out.max_boost() > 0) read_while(out, out.max_boost(), prefetch_entry_word, read);
+    if (out.max_boost() == 0) return;
+    // A long tail is read through the places of the user's words in it, the only ones that can
+    // matter there; the dictionary remembers those places from keystroke to keystroke.
+    constexpr size_t kLongTail = 64;
+    const size_t probe = next_ + kLongTail;
+    if (!lexicon_list_ || probe >= ids_.size() ||
+        !out.could_matter(bound_(entry_frequency(ids_[probe])) + out.max_boost())) {
+      read_while(out, out.max_boost(), prefetch_entry_word, read);
+      return;
+    }
+    out.begin(step_);
+    for (const uint32_t place : out.known_places(ids_)) {
+      if (place < next_) continue;
+      const uint32_t id = ids_[place];
+      if (!out.could_matter(bound_(entry_frequency(id)) + out.max_boost())) break;
+      read(id);
+    }
+    next_ = ids_.size();
   }
 
  private:
@@ -435,6 +463,7 @@ class FrequencyScan {
   std::span<const uint32_t> ids_;
   int64_t (*bound_)(uint32_t);
   void (*prefetch_head_text_)(uint32_t);
+  bool lexicon_list_;
   size_t next_ = 0;
 };
 
@@ -505,7 +534,7 @@ class PhoneticBucket {
     }
     longer_scan_.emplace(
         Step::kPhoneticPrefix, longer_, [](uint32_t f) { return int64_t{f} + kKeyPrefixBonus; },
-        prefetch_entry_key);
+        prefetch_entry_key, /*lexicon_list=*/false);
   }
 
   void read_head(Collector& out) {
@@ -521,8 +550,8 @@ class PhoneticBucket {
   void read_others(Collector& out) const {
     out.begin(Step::kPhoneticPrefix);
     if (!out.boost_alone_could_matter()) return;
-    for (uint32_t id : ids_) {
-      if (!has_prefix(id)) push(id, out);
+    for (const uint32_t place : out.known_places(ids_)) {
+      if (!has_prefix(ids_[place])) push(ids_[place], out);
     }
   }
 
@@ -591,9 +620,8 @@ class BanglaBucket {
   void read_others(Collector& out) const {
     out.begin(Step::kBanglaPrefix);
     if (!out.boost_alone_could_matter()) return;
-    for (size_t i = 0; i < ids_.size(); ++i) {
-      prefetch_ahead(ids_, i, prefetch_entry_word);
-      const std::string_view word = lexicon_entry(ids_[i]).bangla;
+    for (const uint32_t place : out.known_places(ids_)) {
+      const std::string_view word = lexicon_entry(ids_[place]).bangla;
       if (!word.starts_with(b_)) out.push_word_if_positive(word, 0, CandidateKind::kPrefix);
     }
   }

@@ -171,6 +171,7 @@ UserDictionary::UserDictionary(std::filesystem::path path, UserDictionaryDocumen
 void UserDictionary::rebuild_index() {
   filter_.clear();
   sorted_.clear();
+  known_places_.clear();
   for (const auto& [word, e] : doc().words) {
     filter_.add(word);
     sorted_.insert(word);
@@ -226,6 +227,7 @@ void UserDictionary::add(std::string_view word) {
                     UserEntry{.last_used = now, .last_decay = 0, .frequency = 1});
       filter_.add(word);
       sorted_.emplace(word);
+      known_places_.clear();
     }
   }
   if (doc().words.size() > kUserDictionaryCap) evict();
@@ -259,6 +261,7 @@ bool UserDictionary::decay() {
       edit->words.erase(word);
       edit->tombstones.insert_or_assign(word, tombstone);
       if (auto it = sorted_.find(word); it != sorted_.end()) sorted_.erase(it);
+      known_places_.clear();
     }
   }
   if (!changed && removed.empty()) return false;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,6 +90,13 @@ class UserDictionary : public LearnedStore<UserDictionaryDocument> {
   // tells that there are more). Valid until the dictionary next changes.
   std::vector<std::string_view> words_starting_with(std::string_view prefix, size_t at_most) const;
 
+  // The places in `ids` (lexicon entry ids) of the entries whose word the dictionary holds, in
+  // order; `word_of` gives an entry's word. Remembered, by the address and length of `ids`, until
+  // a word comes or goes: ranking asks this of the same few buckets at every keystroke. So `ids`
+  // must be a slice of one of the lexicon's own lists, which never move.
+  template <typename WordOf>
+  std::vector<uint32_t> known_places(std::span<const uint32_t> ids, WordOf word_of) const;
+
   const StringMap<UserEntry>& words() const { return doc().words; }
   const StringMap<uint64_t>& tombstones() const { return doc().tombstones; }
 
@@ -106,7 +114,32 @@ class UserDictionary : public LearnedStore<UserDictionaryDocument> {
   WordFilter filter_;
   // The words in byte order, for ranking's questions about the words starting with a text.
   std::set<std::string, std::less<>> sorted_;
+
+  struct KnownPlaces {
+    const uint32_t* ids;
+    size_t count;
+    std::vector<uint32_t> places;
+  };
+  // Answers of known_places(), for the words the dictionary holds now.
+  mutable std::vector<KnownPlaces> known_places_;
 };
+
+template <typename WordOf>
+std::vector<uint32_t> UserDictionary::known_places(std::span<const uint32_t> ids,
+                                                   WordOf word_of) const {
+  for (const KnownPlaces& k : known_places_) {
+    if (k.ids == ids.data() && k.count == ids.size()) return k.places;
+  }
+  constexpr size_t kRemembered = 16;
+  if (known_places_.size() >= kRemembered) known_places_.clear();
+  KnownPlaces& k = known_places_.emplace_back(KnownPlaces{ids.data(), ids.size(), {}});
+  if (!doc().words.empty()) {
+    for (uint32_t i = 0; i < ids.size(); ++i) {
+      if (contains(word_of(ids[i]))) k.places.push_back(i);
+    }
+  }
+  return k.places;
+}
 
 }  // namespace tolvani::engine
 

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -181,6 +183,37 @@ TEST(UserDictionaryTest, DecayAtTheThirtyDayBoundary) {
 
   EXPECT_FALSE(dict.decay());
   EXPECT_EQ(dict.writer().revision(), revision + 1);
+}
+
+TEST(UserDictionaryTest, KnownPlacesFollowEveryWordThatComesOrGoes) {
+  TempFolder dir;
+  constexpr uint64_t kNow = 100'000'000;
+  FixedClock clock(kNow);
+  static const std::array<uint32_t, 6> kIds = {10, 11, 12, 13, 14, 15};
+  const std::span<const uint32_t> ids(kIds);
+  const auto word_of = [](uint32_t id) {
+    static const std::array<std::string, 6> kWords = {"ক", "খ", "গ", "ঘ", "ঙ", "চ"};
+    return std::string_view(kWords[id - 10]);
+  };
+  UserDictionaryDocument doc;
+  doc.words["খ"] = entry(5, kNow);
+  doc.words["ঘ"] = entry(1, kNow - kThirtyDays - 1);  // decays away
+  UserDictionary dict(dir / "user-dictionary.json", doc);
+  EXPECT_EQ(dict.known_places(ids, word_of), (std::vector<uint32_t>{1, 3}));
+  dict.add("চ");
+  EXPECT_EQ(dict.known_places(ids, word_of), (std::vector<uint32_t>{1, 3, 5}));
+  dict.add("খ");  // known already: nothing to forget
+  EXPECT_EQ(dict.known_places(ids, word_of), (std::vector<uint32_t>{1, 3, 5}));
+  EXPECT_TRUE(dict.decay());
+  EXPECT_EQ(dict.known_places(ids, word_of), (std::vector<uint32_t>{1, 5}));
+  // A slice of the same list is asked about on its own.
+  EXPECT_EQ(dict.known_places(ids.first(3), word_of), (std::vector<uint32_t>{1}));
+  // The words starting with a text, in byte order, one more than asked telling there are more.
+  dict.add("খা");
+  EXPECT_EQ(dict.words_starting_with("খ", 5), (std::vector<std::string_view>{"খ", "খা"}));
+  EXPECT_EQ(dict.words_starting_with("", 1).size(), 2u);
+  EXPECT_TRUE(dict.words_starting_with("ঘ", 5).empty());
+  test_wait_for_persistence_worker();
 }
 
 TEST(UserDictionaryTest, LoadBringsWordsToNormalForm) {
