@@ -525,6 +525,7 @@ class PhoneticBucket {
       : t_(t),
         ids_(first_ids(collect_indices_for_prefix(phonetic_index(), t.k), bucket_cap(t.m))),
         prefixed_(key_prefix_ranges(t.k)) {
+    longer_.reserve(ids_.size());
     for (uint32_t id : ids_) {
       if (t_.is_same(id)) {
         same_.push_back(id);
