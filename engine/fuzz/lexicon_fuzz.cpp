@@ -1,6 +1,7 @@
 // Random keys, words and ids through the lexicon lookups. Keys and words are either raw bytes or
 // real ones taken from a random entry and cut or changed, so that most lookups hit. Every id
 // handed out must be in range and every entry returned must match what was asked.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -108,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in(data, size);
   const uint32_t n = lexicon_size();
   while (!in.empty()) {
-    switch (in.byte() % 10) {
+    switch (in.byte() % 11) {
       case 0: {
         const std::string key = in.text(false);
         const IdRange r = exact_key_range(key);
@@ -223,6 +224,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string key = in.text(false);
         const uint32_t i = first_entry_with_key_at_least(lo, hi, key);
         require(i >= lo && i <= hi);
+        break;
+      }
+      case 9: {
+        // Every entry of the prefix's ranges has a key starting with it, the prefix's own run
+        // among them.
+        const std::string prefix = in.text(false);
+        const IdRange own = exact_key_range(prefix);
+        bool own_found = own.empty();
+        for (const IdRange& r : key_prefix_ranges(prefix)) {
+          require(r.start <= r.end && r.end <= n);
+          // Both ends of each range (a short prefix has tens of thousands of entries).
+          const uint32_t head_end = std::min(r.end, r.start + 64);
+          for (uint32_t id = r.start; id < head_end; ++id) {
+            require(entry_phonetic(id).starts_with(prefix));
+          }
+          for (uint32_t id = std::max(head_end, r.end - std::min(r.end, 64u)); id < r.end; ++id) {
+            require(entry_phonetic(id).starts_with(prefix));
+          }
+          own_found = own_found || (own.start >= r.start && own.end <= r.end);
+        }
+        require(own_found);
         break;
       }
       default: {
