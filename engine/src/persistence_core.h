@@ -322,10 +322,9 @@ struct LendForSave {};
 // A store's document. An ordinary copy is a deep copy, as of the moment it is made. A copy for a
 // background save is taken on the typing thread, where copying thousands of entries would show
 // in a keystroke: it only refers to the store's document, and copies it when the save runs on
-// the worker, under a lock that the store holds while it changes the document (packed there,
-// unpacked after the lock is let go: see store_packing.h). The save then
-// writes the document as it is when the save runs, which is at least as new as when it was
-// asked for.
+// the worker, under a lock that the store holds while it changes the document (packed under the
+// lock and unpacked after it: see store_packing.h). The save then writes the document as it is
+// when the save runs, which is at least as new as when it was asked for.
 template <typename Doc>
 class StoreDocument {
  public:

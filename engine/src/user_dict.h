@@ -56,9 +56,9 @@ class UserDictionary : public LearnedStore<UserDictionaryDocument> {
   UserDictionary();
   // An unsaved dictionary holding `doc`, kept at `path`.
   explicit UserDictionary(std::filesystem::path path, UserDictionaryDocument doc = {});
-  // A copy for a background save (see StoreDocument). It only saves, so it has no index.
-  UserDictionary(const UserDictionary& other, LendForSave lend)
-      : LearnedStore(other, lend), filter_(other.filter_) {}
+  // A copy for a background save (see StoreDocument). It only saves: it answers no questions
+  // about its words.
+  UserDictionary(const UserDictionary& other, LendForSave lend) : LearnedStore(other, lend) {}
   UserDictionary(const UserDictionary&) = default;
   UserDictionary(UserDictionary&&) = default;
   UserDictionary& operator=(const UserDictionary&) = default;
