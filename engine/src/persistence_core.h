@@ -487,6 +487,8 @@ void request_background_save(const Store& store) {
     explicit Job(const Store& s) : copy_(s, LendForSave{}) {}
     // A failing sync has counted itself already.
     void run() override {
+      // Saved meanwhile (by a snapshot): nothing to take the store's lock for.
+      if (!copy_.has_unsaved_changes()) return;
       copy_.take_document();
       (void)copy_.sync();
     }
