@@ -610,7 +610,8 @@ class BanglaBucket {
     }
     out.begin(Step::kBanglaPrefix);
     for (const std::string_view word : words) {
-      // A word's best entry scores most of its entries; the bucket holds it when it holds any.
+      // Of a word's entries its best (of the word's frequency) scores most, and the bucket holds
+      // some of them only if it holds that one.
       const std::optional<uint32_t> f = lexicon_frequency(word);
       if (f && holds_best_entry(word, *f)) {
         out.push_word_if_positive(word, int64_t{*f} + kBanglaPrefixBonus, CandidateKind::kPrefix);
