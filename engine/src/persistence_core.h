@@ -355,8 +355,7 @@ class StoreDocument {
   StoreDocument& operator=(StoreDocument&& other) {
     if (this != &other) {
       doc_ = std::exchange(other.doc_, std::make_shared<Doc>());
-      lent_ = std::move(other.lent_);
-      other.lent_.reset();
+      lent_ = std::exchange(other.lent_, nullptr);
     }
     return *this;
   }

@@ -209,7 +209,6 @@ class Collector {
         keep_(std::min(std::max<size_t>(limit, 1), kMaxSuggestions)),
         max_boost_(user_dict.words().empty() ? 0 : kMaxUserBoost) {}
 
-  bool user_knows(std::string_view word) const { return user_.contains(word); }
   const UserDictionary& user() const { return user_; }
   // The places in `ids` of the user's words (remembered by the dictionary).
   std::vector<uint32_t> known_places(std::span<const uint32_t> ids) const {
@@ -686,7 +685,7 @@ class NearKeys {
     // Length filters first: most of the bucket is ruled out without computing a distance.
     if (e.phonetic.empty() || difference(e.phonetic.size(), t_.k.size()) > kNearByteSlack ||
         difference(utf8::scalar_count(e.phonetic), t_.m) > kNearCharSlack ||
-        (users_only && !out.user_knows(e.bangla))) {
+        (users_only && !out.user().contains(e.bangla))) {
       return;
     }
     if (bag_.certainly_far(e.phonetic)) return;
@@ -728,7 +727,7 @@ class LayoutNearWords {
     const LexiconEntry e = lexicon_entry(id);
     if (difference(e.bangla.size(), b_.size()) > kNearByteSlack ||
         difference(utf8::scalar_count(e.bangla), n_) > kNearCharSlack ||
-        (users_only && !out.user_knows(e.bangla))) {
+        (users_only && !out.user().contains(e.bangla))) {
       return;
     }
     const uint32_t d = bounded_edit_distance(b_, e.bangla);

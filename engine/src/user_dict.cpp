@@ -261,8 +261,8 @@ bool UserDictionary::decay() {
       edit->words.erase(word);
       edit->tombstones.insert_or_assign(word, tombstone);
       if (auto it = sorted_.find(word); it != sorted_.end()) sorted_.erase(it);
-      known_places_.clear();
     }
+    if (!removed.empty()) known_places_.clear();
   }
   if (!changed && removed.empty()) return false;
   writer_.record_change();
@@ -275,13 +275,11 @@ void UserDictionary::evict() {
   rebuild_index();
 }
 
-bool UserDictionary::contains(std::string_view word) const {
-  // Ranking asks for thousands of words per keystroke; an empty map need not hash them.
-  const auto& words = doc().words;
-  return !words.empty() && filter_.may_contain(word) && words.find(word) != words.end();
-}
+bool UserDictionary::contains(std::string_view word) const { return find(word) != nullptr; }
 
 const UserEntry* UserDictionary::find(std::string_view word) const {
+  // Ranking asks for thousands of words per keystroke, almost none of them the user's: most are
+  // answered by the filter, and an empty map need not be asked at all.
   const auto& words = doc().words;
   if (words.empty() || !filter_.may_contain(word)) return nullptr;
   auto it = words.find(word);
