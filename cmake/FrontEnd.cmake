@@ -1,0 +1,51 @@
+# The front end's dependencies and the conventions every folder above the engine shares.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets DBus Test Concurrent)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(IBUS REQUIRED IMPORTED_TARGET ibus-1.0)
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+find_package(GTest REQUIRED)
+include(GoogleTest)
+set(CMAKE_AUTOMOC ON)
+
+# Installed resources (layouts, the guide page) are laid out here too, so that programs run from
+# the build tree find them.
+set(TOLVANI_RESOURCES_BUILD_DIR ${PROJECT_BINARY_DIR}/share/tolvani)
+
+# A folder's library: every .cpp directly in the folder (and in the given subfolders).
+#   tolvani_frontend_library(<target> [SUBDIRS dir...] [LIBS lib...])
+function(tolvani_frontend_library target)
+  cmake_parse_arguments(ARG "" "" "SUBDIRS;LIBS" ${ARGN})
+  set(globs ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(sub ${ARG_SUBDIRS})
+    list(APPEND globs ${CMAKE_CURRENT_SOURCE_DIR}/${sub}/*.cpp)
+  endforeach()
+  file(GLOB sources CONFIGURE_DEPENDS ${globs})
+  if(sources)
+    add_library(${target} STATIC ${sources})
+    set(scope PUBLIC)
+  else()
+    add_library(${target} INTERFACE)  # a folder whose sources are yet to come
+    set(scope INTERFACE)
+  endif()
+  target_include_directories(${target} ${scope} ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} ${scope} ${ARG_LIBS})
+endfunction()
+
+# One test program per tests/*Test.cpp of the folder, named after the file, on a main that makes
+# the Qt application (offscreen unless QT_QPA_PLATFORM says otherwise). Each test runs as its own
+# ctest case without a display.
+#   tolvani_frontend_tests(LIBS lib... [ENVIRONMENT VAR=value...])
+function(tolvani_frontend_tests)
+  cmake_parse_arguments(ARG "" "" "LIBS;ENVIRONMENT" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*Test.cpp)
+  foreach(test ${tests})
+    get_filename_component(name ${test} NAME_WE)
+    add_executable(${name} ${test})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} tolvani_test_main GTest::gmock)
+    target_compile_definitions(${name} PRIVATE
+      TOLVANI_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}"
+      TOLVANI_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+      PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+  endforeach()
+endfunction()
