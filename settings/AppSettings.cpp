@@ -69,10 +69,7 @@ std::uint32_t EnginePreferences::flags() const {
 
 namespace AppSettings {
 
-platform::Defaults& suite() {
-  static platform::Defaults& standard = platform::Defaults::standard();
-  return standard;
-}
+platform::Defaults& suite() { return platform::Defaults::standard(); }
 
 void registerDefaults() {
   suite().registerDefaults(QVariantMap{

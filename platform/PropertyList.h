@@ -1,0 +1,33 @@
+// Reading and writing property lists (XML or binary) as QVariants of the defaults' types: bool,
+// qint64, double, QString, QByteArray, QVariantList and QVariantMap. Thread-safety: stateless;
+// safe from any thread.
+#ifndef TOLVANI_PLATFORM_PROPERTYLIST_H_
+#define TOLVANI_PLATFORM_PROPERTYLIST_H_
+
+#include <QByteArray>
+#include <QVariant>
+#include <QVariantMap>
+#include <optional>
+
+namespace tolvani::platform::propertylist {
+
+// The largest property list read or written; anything larger is refused.
+inline constexpr qsizetype kMaxBytes = 32 * 1024 * 1024;
+
+// The value held by `bytes`, or none when they are not a property list. Dates, identifiers and
+// other values without a counterpart are left out of their dictionary or array.
+std::optional<QVariant> parse(const QByteArray& bytes);
+// parse(), when the top value is a dictionary.
+std::optional<QVariantMap> parseDictionary(const QByteArray& bytes);
+
+// `value` in the supported types: other integer widths become qint64, float becomes double,
+// QStringList a list of strings. None for any other type, for strings or keys holding U+0000,
+// and for nesting deeper than 64.
+std::optional<QVariant> normalized(const QVariant& value);
+
+// A binary property list of `values`, or none when a value cannot be written (see normalized).
+std::optional<QByteArray> toBinary(const QVariantMap& values);
+
+}  // namespace tolvani::platform::propertylist
+
+#endif  // TOLVANI_PLATFORM_PROPERTYLIST_H_

@@ -1,0 +1,255 @@
+#include "platform/Queues.h"
+
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/Clock.h"
+
+namespace tolvani::platform {
+
+void Queue::asyncAfter(std::chrono::nanoseconds delay, std::function<void()> work) {
+  clock().schedule(delay, [this, work = std::move(work)]() mutable { async(std::move(work)); });
+}
+
+namespace {
+
+void nameThisThread(const QString& label) {
+  // Thread names hold 15 bytes; the end of a reverse-domain label is the telling part.
+  QByteArray name = label.toUtf8();
+  if (name.size() > 15) name = name.right(15);
+  pthread_setname_np(pthread_self(), name.constData());
+}
+
+// Work is handed over under a std::mutex rather than only through Qt's event queue, so that
+// ThreadSanitizer sees the hand-over (Qt's own locks are not instrumented).
+class MainQueue final : public Queue {
+ public:
+  void async(std::function<void()> work) override {
+    {
+      std::lock_guard lock(mu_);
+      pending_.push_back(std::move(work));
+    }
+    // One wake per item: a wake lost with an application that ended must not strand later work.
+    wake();
+  }
+
+  // Called on the main thread, from the event loop or when the application is made.
+  void drain() {
+    std::deque<std::function<void()>> batch;
+    {
+      std::lock_guard lock(mu_);
+      batch.swap(pending_);
+    }
+    for (auto& work : batch) work();
+  }
+
+ private:
+  void wake();
+
+  std::mutex mu_;
+  std::deque<std::function<void()>> pending_;  // guarded by mu_
+};
+
+MainQueue& theMainQueue() {
+  static MainQueue queue;
+  return queue;
+}
+
+void drainFromEventLoop() {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app)
+    QMetaObject::invokeMethod(
+        app, [] { theMainQueue().drain(); }, Qt::QueuedConnection);
+}
+
+void MainQueue::wake() {
+  if (QCoreApplication::instance()) {
+    drainFromEventLoop();
+  } else {
+    // Runs when the application is made; the work then waits for its event loop.
+    static std::once_flag registered;
+    std::call_once(registered, [] { qAddPreRoutine(drainFromEventLoop); });
+  }
+}
+
+const pid_t kFirstThread = static_cast<pid_t>(getpid());
+
+// A fixed set of worker threads that take work in the order given.
+class ConcurrentQueue final : public Queue {
+ public:
+  ConcurrentQueue(QString label, int threads) : label_(std::move(label)), threads_(threads) {}
+  ~ConcurrentQueue() override {
+    {
+      std::lock_guard lock(mu_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+  }
+
+  void async(std::function<void()> work) override {
+    {
+      std::lock_guard lock(mu_);
+      pending_.push_back(std::move(work));
+      if (static_cast<int>(workers_.size()) < threads_ && idle_ == 0)
+        workers_.emplace_back([this] { run(); });
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  void run() {
+    nameThisThread(label_);
+    std::unique_lock lock(mu_);
+    for (;;) {
+      if (pending_.empty()) {
+        if (stopping_) return;
+        ++idle_;
+        wake_.wait(lock);
+        --idle_;
+        continue;
+      }
+      std::function<void()> work = std::move(pending_.front());
+      pending_.pop_front();
+      lock.unlock();
+      work();
+      lock.lock();
+    }
+  }
+
+  const QString label_;
+  const int threads_;
+  std::mutex mu_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> pending_;  // guarded by mu_
+  std::vector<std::thread> workers_;           // guarded by mu_
+  int idle_ = 0;                               // guarded by mu_
+  bool stopping_ = false;                      // guarded by mu_
+};
+
+int poolSize() { return std::max(2, static_cast<int>(std::thread::hardware_concurrency())); }
+
+}  // namespace
+
+Queue& mainQueue() { return theMainQueue(); }
+
+Queue& utilityQueue() {
+  static ConcurrentQueue queue(QStringLiteral("com.tolvani.utility"), poolSize());
+  return queue;
+}
+
+Queue& userInitiatedQueue() {
+  static ConcurrentQueue queue(QStringLiteral("com.tolvani.user-initiated"), poolSize());
+  return queue;
+}
+
+bool isMainThread() {
+  if (QCoreApplication* app = QCoreApplication::instance())
+    return QThread::currentThread() == app->thread();
+  return static_cast<pid_t>(syscall(SYS_gettid)) == kFirstThread;
+}
+
+struct SerialQueue::State {
+  QString label;  // fixed at construction
+  Priority priority;
+  std::mutex mu;
+  std::condition_variable wake;
+  std::deque<std::function<void()>> pending;  // guarded by mu
+  bool stopping = false;                      // guarded by mu
+  bool orphaned = false;                      // guarded by mu; the worker then frees the state
+  std::thread worker;                         // fixed once started
+  std::thread::id workerId;                   // fixed at construction
+};
+
+SerialQueue::SerialQueue(QString label, Priority priority) : state_(std::make_unique<State>()) {
+  state_->label = std::move(label);
+  state_->priority = priority;
+  State* s = state_.get();
+  // Held until workerId is set, so the worker never runs work before isCurrent() can answer.
+  std::unique_lock lock(s->mu);
+  s->worker = std::thread([s] {
+    nameThisThread(s->label);
+    if (s->priority == Priority::utility) setpriority(PRIO_PROCESS, 0, 10);
+    std::unique_lock lock(s->mu);
+    for (;;) {
+      if (s->pending.empty()) {
+        if (!s->stopping) {
+          s->wake.wait(lock);
+          continue;
+        }
+        if (s->orphaned) {
+          lock.unlock();
+          std::unique_ptr<State> owned(s);
+        }
+        return;
+      }
+      std::function<void()> work = std::move(s->pending.front());
+      s->pending.pop_front();
+      lock.unlock();
+      work();
+      lock.lock();
+    }
+  });
+  s->workerId = s->worker.get_id();
+}
+
+SerialQueue::~SerialQueue() {
+  {
+    std::lock_guard lock(state_->mu);
+    state_->stopping = true;
+  }
+  state_->wake.notify_all();
+  // A queue destroyed by its own work cannot wait for itself: its worker finishes and frees it.
+  if (isCurrent()) {
+    state_->worker.detach();
+    std::lock_guard lock(state_->mu);
+    state_->orphaned = true;
+    state_.release();
+  } else {
+    state_->worker.join();
+  }
+}
+
+const QString& SerialQueue::label() const { return state_->label; }
+
+void SerialQueue::async(std::function<void()> work) {
+  {
+    std::lock_guard lock(state_->mu);
+    state_->pending.push_back(std::move(work));
+  }
+  state_->wake.notify_one();
+}
+
+void SerialQueue::sync(std::function<void()> work) {
+  if (isCurrent()) {
+    work();  // waiting on itself would never end
+    return;
+  }
+  std::mutex doneMu;
+  std::condition_variable doneCv;
+  bool done = false;
+  async([&] {
+    work();
+    std::lock_guard lock(doneMu);
+    done = true;
+    doneCv.notify_one();
+  });
+  std::unique_lock lock(doneMu);
+  doneCv.wait(lock, [&] { return done; });
+}
+
+bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == state_->workerId; }
+
+}  // namespace tolvani::platform
