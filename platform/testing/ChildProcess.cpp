@@ -1,0 +1,86 @@
+#include "platform/testing/ChildProcess.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace tolvani::testing {
+
+namespace {
+
+constexpr char kRoleVariable[] = "TOLVANI_TEST_CHILD_ROLE";
+constexpr char kArgumentsVariable[] = "TOLVANI_TEST_CHILD_ARGUMENTS";
+
+std::map<std::string, ChildRole>& roles() {
+  static std::map<std::string, ChildRole> registered;
+  return registered;
+}
+
+}  // namespace
+
+ChildRoleRegistration::ChildRoleRegistration(const char* name, ChildRole role) {
+  roles()[name] = std::move(role);
+}
+
+struct Child::State {
+  QProcess process;
+};
+
+Child::Child(const QString& role, const QStringList& arguments,
+             const QProcessEnvironment& environment)
+    : state_(std::make_unique<State>()) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(environment);
+  env.insert(QString::fromLatin1(kRoleVariable), role);
+  // Arguments travel in the environment so that gtest never sees them; U+001F cannot be typed.
+  env.insert(QString::fromLatin1(kArgumentsVariable), arguments.join(QChar(0x1F)));
+  state_->process.setProcessEnvironment(env);
+  state_->process.start(QCoreApplication::applicationFilePath(), {});
+}
+
+Child::~Child() {
+  if (state_->process.state() != QProcess::NotRunning) {
+    state_->process.kill();
+    state_->process.waitForFinished();
+  }
+}
+
+ChildResult Child::wait() {
+  ChildResult result;
+  QProcess& p = state_->process;
+  if (!p.waitForStarted(-1) && p.state() == QProcess::NotRunning) return result;
+  p.waitForFinished(120'000);
+  result.standardOutput = p.readAllStandardOutput();
+  result.standardError = p.readAllStandardError();
+  if (p.state() == QProcess::NotRunning && p.exitStatus() == QProcess::NormalExit)
+    result.exitCode = p.exitCode();
+  return result;
+}
+
+ChildResult runChild(const QString& role, const QStringList& arguments,
+                     const QProcessEnvironment& environment) {
+  Child child(role, arguments, environment);
+  return child.wait();
+}
+
+bool runChildRoleIfAsked(int& exitCode) {
+  const QByteArray name = qgetenv(kRoleVariable);
+  if (name.isEmpty()) return false;
+  const QString packed = qEnvironmentVariable(kArgumentsVariable);
+  const QStringList arguments = packed.isEmpty() ? QStringList() : packed.split(QChar(0x1F));
+  qunsetenv(kRoleVariable);  // the child's own children are not children in this role
+  qunsetenv(kArgumentsVariable);
+  const auto it = roles().find(name.toStdString());
+  if (it == roles().end()) {
+    std::fprintf(stderr, "no child role %s\n", name.constData());
+    exitCode = 127;
+    return true;
+  }
+  exitCode = it->second(arguments);
+  std::fflush(stdout);
+  return true;
+}
+
+}  // namespace tolvani::testing
