@@ -1,0 +1,94 @@
+// The only road from the front end to the typing engine: one EngineBridge owns one engine
+// session for its whole life, makes every session call under its lock and decodes each result
+// into an EngineState. It also keeps the registry of live bridges that shut-down saves.
+// Thread-safety: safe for concurrent use; the engine session itself takes no lock, so every call
+// on it runs under `lock_`, and saves take `persistenceLock_` before `lock_`, never after.
+#ifndef TOLVANI_IME_ENGINEBRIDGE_H_
+#define TOLVANI_IME_ENGINEBRIDGE_H_
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "composition_record.h"
+#include "ime/EngineSeam.h"
+#include "settings/AppSettings.h"
+
+namespace tolvani {
+
+// Frozen: the engine's key kinds.
+enum class EngineKeyKind : std::uint32_t {
+  text = 0,
+  space = 1,
+  enter = 2,
+  tab = 3,
+  downArrow = 4,
+  escape = 5,
+  backspace = 6,
+};
+// None for a raw value above 6.
+std::optional<EngineKeyKind> engineKeyKindFromRawValue(std::uint32_t raw);
+
+inline constexpr std::size_t kMaxDecodedCandidates = 64;
+inline constexpr std::size_t kMaxDecodedPredictions = 8;
+
+// Decodes one result of the engine and releases its buffer through `seam`. A null pointer, a
+// record shorter than 24 bytes, or one that does not decode as a whole (a length running past the
+// end, bytes left over) gives the empty state; a text that is not valid UTF-8 reads as empty, the
+// others normally; at most 64 candidates and 8 predictions are kept. Never reads past the end.
+EngineState decodeResult(CResult result, const EngineSeam& seam = engineSeam());
+
+class EngineBridge {
+ public:
+  // A new session in `mode` with the current engine preferences, registered for shut-down
+  // saves; null (and one critical log line) when the engine cannot make a session.
+  static std::shared_ptr<EngineBridge> create(KeyboardMode mode);
+
+  // Snapshots the session, ends it, and writes the snapshot on the utility queue.
+  ~EngineBridge();
+  EngineBridge(const EngineBridge&) = delete;
+  EngineBridge& operator=(const EngineBridge&) = delete;
+
+  // One key event; the code point is the first Unicode scalar of `text`, 0 when it is empty.
+  EngineState send(EngineKeyKind kind, std::uint16_t keyCode, std::uint32_t modifiers,
+                   const QString& text = QString());
+  EngineState selectCandidate(const QString& raw, const QString& text);
+  EngineState noteCommittedWord(const QString& word);
+  void seedPredictionContext(const QString& word);
+  EngineState acceptSpellingOffer();
+  EngineState reloadUserData();
+  EngineState applyPreferences(const EnginePreferences& preferences);
+  void setMode(KeyboardMode mode);
+  void reset();
+
+  // Writes the learned stores from a snapshot taken under the lock; true when every store was
+  // written. Typing goes on while the snapshot is written.
+  bool sync();
+  // sync() on every bridge still alive, one after another on the calling thread.
+  static void syncAllForShutdown();
+  // Builds the engine's shared tables on the utility queue; returns at once.
+  static void warmSharedCaches();
+  static bool isCommonEnglish(const QString& word);
+
+  // How many bridges are alive.
+  static int testLiveBridgeCount();
+
+ private:
+  EngineBridge(TolvaniEngine* handle, const EngineSeam& seam);
+
+  // Holds `lock_`; on the main thread records how long it waited for it.
+  std::unique_lock<std::mutex> lockTimed();
+
+  // Fixed at construction.
+  const EngineSeam& seam_;
+  TolvaniEngine* const handle_;  // never null; used only under lock_
+
+  std::mutex persistenceLock_;  // serialises sync(); taken before lock_
+  std::mutex lock_;             // guards every call on handle_
+};
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_IME_ENGINEBRIDGE_H_
