@@ -13,15 +13,21 @@ namespace {
 constexpr char kRoleVariable[] = "TOLVANI_TEST_CHILD_ROLE";
 constexpr char kArgumentsVariable[] = "TOLVANI_TEST_CHILD_ARGUMENTS";
 
-std::map<std::string, ChildRole>& roles() {
-  static std::map<std::string, ChildRole> registered;
+struct Role {
+  ChildRole run;
+  bool withoutApplication = false;
+};
+
+std::map<std::string, Role>& roles() {
+  static std::map<std::string, Role> registered;
   return registered;
 }
 
 }  // namespace
 
-ChildRoleRegistration::ChildRoleRegistration(const char* name, ChildRole role) {
-  roles()[name] = std::move(role);
+ChildRoleRegistration::ChildRoleRegistration(const char* name, ChildRole role,
+                                             bool withoutApplication) {
+  roles()[name] = Role{std::move(role), withoutApplication};
 }
 
 struct Child::State {
@@ -65,20 +71,21 @@ ChildResult runChild(const QString& role, const QStringList& arguments,
   return child.wait();
 }
 
-bool runChildRoleIfAsked(int& exitCode) {
+bool runChildRoleIfAsked(bool applicationExists, int& exitCode) {
   const QByteArray name = qgetenv(kRoleVariable);
   if (name.isEmpty()) return false;
+  const auto it = roles().find(name.toStdString());
+  if (it != roles().end() && it->second.withoutApplication == applicationExists) return false;
   const QString packed = qEnvironmentVariable(kArgumentsVariable);
   const QStringList arguments = packed.isEmpty() ? QStringList() : packed.split(QChar(0x1F));
   qunsetenv(kRoleVariable);  // the child's own children are not children in this role
   qunsetenv(kArgumentsVariable);
-  const auto it = roles().find(name.toStdString());
   if (it == roles().end()) {
     std::fprintf(stderr, "no child role %s\n", name.constData());
     exitCode = 127;
     return true;
   }
-  exitCode = it->second(arguments);
+  exitCode = it->second.run(arguments);
   std::fflush(stdout);
   return true;
 }

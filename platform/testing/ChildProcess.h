@@ -16,13 +16,20 @@ namespace tolvani::testing {
 using ChildRole = std::function<int(const QStringList& arguments)>;
 
 struct ChildRoleRegistration {
-  ChildRoleRegistration(const char* name, ChildRole role);
+  // A role `withoutApplication` runs before the test main makes its Qt application.
+  ChildRoleRegistration(const char* name, ChildRole role, bool withoutApplication = false);
 };
 
 #define TOLVANI_CHILD_ROLE(name)                                                       \
   static int childRole_##name(const QStringList& arguments);                           \
   static const ::tolvani::testing::ChildRoleRegistration childRoleRegistration_##name( \
       #name, &childRole_##name);                                                       \
+  static int childRole_##name([[maybe_unused]] const QStringList& arguments)
+
+#define TOLVANI_CHILD_ROLE_WITHOUT_APPLICATION(name)                                   \
+  static int childRole_##name(const QStringList& arguments);                           \
+  static const ::tolvani::testing::ChildRoleRegistration childRoleRegistration_##name( \
+      #name, &childRole_##name, true);                                                 \
   static int childRole_##name([[maybe_unused]] const QStringList& arguments)
 
 struct ChildResult {
@@ -51,9 +58,9 @@ class Child {
   std::unique_ptr<State> state_;
 };
 
-// Used by the test main: runs the role named by the environment, if any. Returns true and sets
-// `exitCode` when this process is a child.
-bool runChildRoleIfAsked(int& exitCode);
+// Used by the test main, before and after it makes the application: runs the role named by the
+// environment if it belongs to that moment. Returns true and sets `exitCode` when it ran one.
+bool runChildRoleIfAsked(bool applicationExists, int& exitCode);
 
 }  // namespace tolvani::testing
 

@@ -10,8 +10,9 @@
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
   int childExit = 0;
-  if (tolvani::testing::runChildRoleIfAsked(childExit)) return childExit;
+  if (tolvani::testing::runChildRoleIfAsked(false, childExit)) return childExit;
+  QApplication app(argc, argv);
+  if (tolvani::testing::runChildRoleIfAsked(true, childExit)) return childExit;
   return RUN_ALL_TESTS();
 }

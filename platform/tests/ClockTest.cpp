@@ -1,0 +1,97 @@
+#include "platform/Clock.h"
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+#include <condition_variable>
+#include <mutex>
+
+using namespace std::chrono_literals;
+
+namespace tolvani::platform {
+namespace {
+
+TEST(ClockTest, ManualTimersRunInDeadlineOrderWithTheClockAtTheirDeadline) {
+  ManualClock clock;
+  EXPECT_EQ(clock.wallSeconds(), 1'700'000'000.0);
+  EXPECT_EQ(clock.uptime(), 1000s);
+  EXPECT_EQ(clock.timeZoneId(), QByteArray("UTC"));
+  QStringList runs;
+  auto record = [&](const char* name) {
+    return [&, name] {
+      runs << QStringLiteral("%1@%2")
+                  .arg(QLatin1String(name))
+                  .arg(clock.uptime().count() / 1'000'000'000.0 - 1000);
+    };
+  };
+  clock.schedule(3s, record("c"));
+  clock.schedule(1s, record("a"));
+  clock.schedule(1s, record("a2"));  // a tie keeps the order scheduled
+  const Clock::TimerId cancelled = clock.schedule(2s, record("never"));
+  clock.schedule(2s, [&] {
+    runs << QStringLiteral("b@2");
+    clock.schedule(500ms, record("fromB"));  // falls due inside the same advance
+    clock.schedule(10s, record("later"));
+  });
+  clock.cancel(cancelled);
+  clock.cancel(cancelled);
+  EXPECT_EQ(clock.pendingTimers(), 4);
+
+  clock.advance(3s);
+  EXPECT_EQ(runs.join(' '), QStringLiteral("a@1 a2@1 b@2 fromB@2.5 c@3"));
+  EXPECT_EQ(clock.uptime(), 1003s);
+  EXPECT_EQ(clock.wallSeconds(), 1'700'000'003.0);
+  EXPECT_EQ(clock.pendingTimers(), 1);
+}
+
+TEST(ClockTest, SettingTheWallClockMovesNeitherUptimeNorTimers) {
+  ManualClock clock;
+  int fired = 0;
+  clock.schedule(5s, [&] { ++fired; });
+  clock.setWallSeconds(1'000.0);  // a user setting the time back
+  clock.setTimeZoneId("Asia/Dhaka");
+  EXPECT_EQ(clock.uptime(), 1000s);
+  EXPECT_EQ(fired, 0);
+  clock.advance(5s);
+  EXPECT_EQ(fired, 1);
+  EXPECT_EQ(clock.wallSeconds(), 1'005.0);
+  EXPECT_EQ(clock.timeZoneId(), QByteArray("Asia/Dhaka"));
+}
+
+TEST(ClockTest, TheInstalledClockReplacesTheSystemOne) {
+  ManualClock manual;
+  testSetClock(&manual);
+  EXPECT_EQ(&clock(), &manual);
+  testSetClock(nullptr);
+  EXPECT_NE(&clock(), &manual);
+  EXPECT_GT(clock().wallSeconds(), 1.6e9);
+  EXPECT_FALSE(clock().timeZoneId().isEmpty());
+}
+
+TEST(ClockTest, SystemTimersRunOnceAndCancelledOnesNever) {
+  std::mutex mu;
+  std::condition_variable cv;
+  QStringList runs;
+  Clock& system = clock();
+  const Clock::TimerId never = system.schedule(1h, [&] {
+    std::lock_guard lock(mu);
+    runs << QStringLiteral("never");
+  });
+  system.cancel(never);
+  system.schedule(0ns, [&] {
+    std::lock_guard lock(mu);
+    runs << QStringLiteral("first");
+    cv.notify_all();
+  });
+  system.schedule(1ms, [&] {
+    std::lock_guard lock(mu);
+    runs << QStringLiteral("second");
+    cv.notify_all();
+  });
+  std::unique_lock lock(mu);
+  cv.wait(lock, [&] { return runs.size() == 2; });
+  EXPECT_EQ(runs.join(' '), QStringLiteral("first second"));
+}
+
+}  // namespace
+}  // namespace tolvani::platform

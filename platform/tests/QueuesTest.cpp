@@ -1,0 +1,142 @@
+#include "platform/Queues.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/testing/ChildProcess.h"
+
+using namespace std::chrono_literals;
+
+namespace tolvani::platform {
+namespace {
+
+// Turns the main thread's event loop until `done` holds.
+template <typename Done>
+void runMainLoopUntil(Done done) {
+  while (!done())
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+}
+
+TEST(QueuesTest, MainQueueRunsOnTheMainThreadInOrder) {
+  EXPECT_TRUE(isMainThread());
+  std::vector<int> order;
+  std::atomic<bool> offMain{false};
+  bool wasMain = false;
+  std::thread([&] {
+    offMain = !isMainThread();
+    mainQueue().async([&] {
+      order.push_back(1);
+      wasMain = isMainThread();
+    });
+    mainQueue().async([&] { order.push_back(2); });
+  }).join();
+  EXPECT_TRUE(offMain);
+  EXPECT_TRUE(order.empty());  // nothing runs before the loop turns
+  runMainLoopUntil([&] { return order.size() == 2; });
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  EXPECT_TRUE(wasMain);
+}
+
+TEST(QueuesTest, SerialQueueRunsInOrderOnOneThreadAndDrainsWhenDestroyed) {
+  std::vector<int> order;
+  std::set<std::thread::id> threads;
+  bool current = false;
+  {
+    SerialQueue queue(QStringLiteral("com.tolvani.test"), SerialQueue::Priority::utility);
+    EXPECT_EQ(queue.label(), QStringLiteral("com.tolvani.test"));
+    EXPECT_FALSE(queue.isCurrent());
+    for (int i = 0; i < 100; ++i)
+      queue.async([&, i] {
+        order.push_back(i);
+        threads.insert(std::this_thread::get_id());
+      });
+    queue.sync([&] {
+      current = queue.isCurrent();
+      queue.sync([&] { order.push_back(100); });  // from its own work: runs in place
+    });
+    for (int i = 101; i < 200; ++i) queue.async([&, i] { order.push_back(i); });
+  }
+  ASSERT_EQ(order.size(), 200u);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(order[i], i);
+  EXPECT_EQ(threads.size(), 1u);
+  EXPECT_TRUE(current);
+}
+
+TEST(QueuesTest, ConcurrentQueuesRunEveryItemFromManyThreads) {
+  constexpr int kThreads = 4;
+  constexpr int kItems = 200;
+  std::mutex mu;
+  std::condition_variable cv;
+  int done = 0;
+  std::vector<std::thread> posters;
+  for (int t = 0; t < kThreads; ++t) {
+    posters.emplace_back([&, t] {
+      Queue& queue = t % 2 ? utilityQueue() : userInitiatedQueue();
+      for (int i = 0; i < kItems; ++i)
+        queue.async([&] {
+          std::lock_guard lock(mu);
+          ++done;
+          cv.notify_all();
+        });
+    });
+  }
+  for (std::thread& poster : posters) poster.join();
+  std::unique_lock lock(mu);
+  cv.wait(lock, [&] { return done == kThreads * kItems; });
+  EXPECT_EQ(done, kThreads * kItems);
+}
+
+TEST(QueuesTest, AsyncAfterWaitsForTheClock) {
+  ManualClock clock;
+  testSetClock(&clock);
+  QStringList runs;
+  {
+    SerialQueue queue(QStringLiteral("com.tolvani.after"), SerialQueue::Priority::userInitiated);
+    queue.asyncAfter(2s, [&] { runs << QStringLiteral("two"); });
+    queue.asyncAfter(1s, [&] { runs << QStringLiteral("one"); });
+    clock.advance(1500ms);
+    queue.sync([] {});
+    EXPECT_EQ(runs.join(' '), QStringLiteral("one"));
+    clock.advance(500ms);
+    queue.sync([] {});
+  }
+  testSetClock(nullptr);
+  EXPECT_EQ(runs.join(' '), QStringLiteral("one two"));
+}
+
+TEST(QueuesTest, WorkPostedBeforeTheApplicationRunsOnceItsLoopTurns) {
+  const testing::ChildResult child = testing::runChild(QStringLiteral("postBeforeApplication"));
+  EXPECT_EQ(child.exitCode, 0) << child.standardError.toStdString();
+  EXPECT_EQ(child.standardOutput, "main before\nran on main\n");
+}
+
+TOLVANI_CHILD_ROLE_WITHOUT_APPLICATION(postBeforeApplication) {
+  std::printf("main %s\n", isMainThread() ? "before" : "wrong");
+  std::fflush(stdout);
+  int argc = 1;
+  char name[] = "child";
+  char* argv[] = {name, nullptr};
+  bool ran = false;
+  mainQueue().async([&] {
+    std::printf("ran %s\n", isMainThread() ? "on main" : "elsewhere");
+    ran = true;
+    QCoreApplication::quit();
+  });
+  QCoreApplication app(argc, argv);
+  if (ran) return 1;  // must wait for the loop
+  app.exec();
+  return ran ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace tolvani::platform
