@@ -1,0 +1,248 @@
+#include "settings/AppSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "platform/Bundle.h"
+#include "platform/testing/ChildProcess.h"
+
+namespace tolvani {
+namespace {
+
+using platform::Defaults;
+
+class AppSettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qputenv("XDG_CONFIG_HOME", dir_.path().toUtf8());
+    Defaults::testResetStandard();
+    AppSettings::registerDefaults();
+  }
+  void TearDown() override {
+    qunsetenv("XDG_CONFIG_HOME");
+    Defaults::testResetStandard();
+  }
+  // Stores `value` as another window or a settings page would, bypassing the accessors.
+  void store(const QString& key, const QVariant& value) {
+    ASSERT_TRUE(AppSettings::suite().set(key, value));
+  }
+
+  QTemporaryDir dir_;
+};
+
+TEST_F(AppSettingsTest, SuggestionCountIsClampedAndFallsBackToFive) {
+  struct Row {
+    QVariant stored;
+    int expected;
+  };
+  const Row rows[] = {{QVariant(), 5},          {qint64{1}, 3},   {qint64{40}, 15},
+                      {QStringLiteral("9"), 5}, {2.0 * 4, 5},     {true, 5},
+                      {qint64{3}, 3},           {qint64{15}, 15}, {qint64{-1} << 40, 3},
+                      {qint64{1} << 40, 15},    {qint64{7}, 7}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.stored.toString().toStdString());
+    if (row.stored.isValid())
+      store(AppSettings::kSuggestionCountKey, row.stored);
+    else
+      AppSettings::suite().remove(AppSettings::kSuggestionCountKey);
+    EXPECT_EQ(AppSettings::suggestionCount(), row.expected);
+    EXPECT_EQ(AppSettings::enginePreferences().suggestionCount,
+              static_cast<uint32_t>(row.expected));
+  }
+  for (auto [given, stored] : {std::pair{0, 3}, {99, 15}, {8, 8}}) {
+    AppSettings::setSuggestionCount(given);
+    EXPECT_EQ(AppSettings::suite().integer(AppSettings::kSuggestionCountKey), stored) << given;
+  }
+}
+
+TEST_F(AppSettingsTest, DefaultModeReadsOnlyKnownRawValues) {
+  const std::pair<QVariant, KeyboardMode> rows[] = {
+      {qint64{0}, KeyboardMode::phonetic},          {qint64{1}, KeyboardMode::probhat},
+      {qint64{2}, KeyboardMode::national},          {qint64{7}, KeyboardMode::phonetic},
+      {qint64{-1}, KeyboardMode::phonetic},         {qint64{1} << 32 | 1, KeyboardMode::phonetic},
+      {QStringLiteral("1"), KeyboardMode::phonetic}};
+  for (const auto& [stored, mode] : rows) {
+    store(AppSettings::kDefaultModeKey, stored);
+    EXPECT_EQ(AppSettings::defaultMode(), mode) << stored.toString().toStdString();
+  }
+  AppSettings::setDefaultMode(KeyboardMode::national);
+  EXPECT_EQ(AppSettings::suite().integer(AppSettings::kDefaultModeKey), 2);
+
+  EXPECT_EQ(keyboardModeFromRawValue(3), std::nullopt);
+  EXPECT_EQ(keyboardModeFromRawValue(-1), std::nullopt);
+  QStringList titles;
+  for (KeyboardMode mode : kAllKeyboardModes) {
+    EXPECT_EQ(keyboardModeFromRawValue(rawValue(mode)), mode);
+    titles << title(mode);
+  }
+  EXPECT_EQ(titles, QStringList({QStringLiteral("তোলভানি ফোনেটিক"), QStringLiteral("তোলভানি প্রভাত"),
+                                 QStringLiteral("তোলভানি জাতীয়")}));
+}
+
+TEST_F(AppSettingsTest, NothingStoredGivesTheDefaultsAndWritesNothing) {
+  EXPECT_TRUE(AppSettings::suggestionsEnabled());
+  EXPECT_TRUE(AppSettings::inlineEmojiEnabled());
+  EXPECT_TRUE(AppSettings::englishPassthroughEnabled());
+  EXPECT_TRUE(AppSettings::banglaDigitsEnabled());
+  EXPECT_FALSE(AppSettings::autocorrectEnabled());
+  EXPECT_FALSE(AppSettings::onboardingCompleted());
+  EXPECT_FALSE(AppSettings::onboardingDeferred());
+  EXPECT_FALSE(AppSettings::predictiveTextEnabled());
+  EXPECT_EQ(AppSettings::predictiveTextKey(), QStringLiteral("predictiveText"));
+  EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::phonetic);
+  EXPECT_EQ(AppSettings::panelAppearance(), 0);
+  EXPECT_EQ(AppSettings::panelNSAppearance(), std::nullopt);
+  EXPECT_EQ(AppSettings::uiLanguage(), 0);
+  EXPECT_TRUE(AppSettings::isBanglaUI());
+  const EnginePreferences preferences = AppSettings::enginePreferences();
+  EXPECT_EQ(preferences.suggestionCount, 5u);
+  EXPECT_FALSE(preferences.preferModernSpellings);
+  EXPECT_FALSE(preferences.offerSpokenStandard);
+  EXPECT_EQ(preferences.flags(), 6u);
+  EXPECT_FALSE(QDir(dir_.path() + QStringLiteral("/tolvani")).exists());
+}
+
+TEST_F(AppSettingsTest, StoredValuesOfTheWrongTypeReadAsTheFallback) {
+  store(AppSettings::kInlineEmojiEnabledKey, QStringLiteral("no"));
+  EXPECT_TRUE(AppSettings::inlineEmojiEnabled());
+  store(AppSettings::kInlineEmojiEnabledKey, false);
+  EXPECT_FALSE(AppSettings::inlineEmojiEnabled());
+  store(AppSettings::kEnglishPassthroughKey, qint64{0});
+  EXPECT_TRUE(AppSettings::englishPassthroughEnabled());
+  store(AppSettings::kSuggestionsEnabledKey, false);
+  EXPECT_FALSE(AppSettings::suggestionsEnabled());
+  AppSettings::setSuggestionsEnabled(true);
+  EXPECT_TRUE(AppSettings::suggestionsEnabled());
+}
+
+TEST_F(AppSettingsTest, InterfaceLanguageAndPanelAppearance) {
+  for (qint64 language : {qint64{1}, qint64{2}, qint64{-1}, qint64{1} << 32}) {
+    store(AppSettings::kUiLanguageKey, language);
+    EXPECT_FALSE(AppSettings::isBanglaUI()) << language;
+  }
+  AppSettings::setUiLanguage(0);
+  EXPECT_TRUE(AppSettings::isBanglaUI());
+  const std::pair<int, std::optional<PanelAppearance>> rows[] = {{0, std::nullopt},
+                                                                 {1, PanelAppearance::dark},
+                                                                 {2, PanelAppearance::light},
+                                                                 {3, std::nullopt},
+                                                                 {-1, std::nullopt}};
+  for (const auto& [stored, appearance] : rows) {
+    AppSettings::setPanelAppearance(stored);
+    EXPECT_EQ(AppSettings::panelAppearance(), stored);
+    EXPECT_EQ(AppSettings::panelNSAppearance(), appearance) << stored;
+  }
+}
+
+TEST_F(AppSettingsTest, FlagWordHasOneBitPerSwitchInFieldOrder) {
+  using Field = bool EnginePreferences::*;
+  const Field fields[] = {
+      &EnginePreferences::autocorrectEnabled,        &EnginePreferences::banglaDigitsEnabled,
+      &EnginePreferences::englishPassthroughEnabled, &EnginePreferences::suggestionsDisabled,
+      &EnginePreferences::learningDisabled,          &EnginePreferences::preferModernSpellings,
+      &EnginePreferences::offerSpokenStandard};
+  EnginePreferences all;
+  for (size_t bit = 0; bit < std::size(fields); ++bit) {
+    EnginePreferences one;
+    one.*fields[bit] = true;
+    EXPECT_EQ(one.flags(), 1u << bit);
+    all.*fields[bit] = true;
+  }
+  EXPECT_EQ(all.flags(), 127u);
+
+  // Everything the settings can turn on: learning is never disabled from here.
+  AppSettings::setAutocorrectEnabled(true);
+  AppSettings::setSuggestionsEnabled(false);
+  store(AppSettings::kPreferModernSpellingsKey, true);
+  store(AppSettings::kSpokenStandardKey, true);
+  AppSettings::setSuggestionCount(15);
+  const EnginePreferences most = AppSettings::enginePreferences();
+  EXPECT_EQ(most.flags(), 111u);
+  EXPECT_EQ(most, (EnginePreferences{15, true, true, true, true, false, true, true}));
+}
+
+TEST_F(AppSettingsTest, ChangeNotificationCarriesTheReloadRequest) {
+  std::vector<platform::Notification> seen;
+  auto& center = platform::NotificationCenter::defaultCenter();
+  const auto token =
+      center.addObserver(AppSettings::didChangeNotification(),
+                         [&](const platform::Notification& n) { seen.push_back(n); });
+  AppSettings::postDidChange();
+  AppSettings::postDidChange(true);
+  center.removeObserver(token);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].name, QStringLiteral("TolvaniSettingsDidChange"));
+  EXPECT_FALSE(AppSettings::reloadUserDataRequested(seen[0]));
+  EXPECT_TRUE(AppSettings::reloadUserDataRequested(seen[1]));
+
+  const QString name = AppSettings::didChangeNotification();
+  const std::optional<QVariantMap> noRequest[] = {
+      std::nullopt, QVariantMap{}, QVariantMap{{QStringLiteral("other"), true}},
+      QVariantMap{{QStringLiteral("reloadUserData"), qint64{1}}},
+      QVariantMap{{QStringLiteral("reloadUserData"), QStringLiteral("true")}}};
+  for (const auto& info : noRequest)
+    EXPECT_FALSE(AppSettings::reloadUserDataRequested({name, info}));
+}
+
+TEST_F(AppSettingsTest, UpdateLinkNamesTheInstalledVersion) {
+  EXPECT_EQ(AppSettings::updateCheckURL().toString(),
+            QStringLiteral("https://tolvani.org/install/linux/#installed=0.1.0"));
+  platform::bundle::testSetShortVersion(QString());
+  EXPECT_EQ(AppSettings::updateCheckURL().toString(),
+            QStringLiteral("https://tolvani.org/install/linux/#installed="));
+  platform::bundle::testSetShortVersion(std::nullopt);
+}
+
+TEST_F(AppSettingsTest, SettingsSurviveAReopenAndReachAnotherProcess) {
+  AppSettings::setDefaultMode(KeyboardMode::probhat);
+  AppSettings::setBanglaDigitsEnabled(false);
+  Defaults::testResetStandard();
+  AppSettings::registerDefaults();
+  EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::probhat);
+  EXPECT_FALSE(AppSettings::banglaDigitsEnabled());
+
+  const testing::ChildResult child = testing::runChild(QStringLiteral("writeSettings"));
+  ASSERT_EQ(child.exitCode, 0) << child.standardError.toStdString();
+  EXPECT_EQ(child.standardOutput, "mode 1\n");
+  EXPECT_EQ(AppSettings::suggestionCount(), 9);
+  EXPECT_TRUE(AppSettings::onboardingCompleted());
+  EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::probhat);
+}
+
+TEST_F(AppSettingsTest, ConcurrentReadersSeeOnlyWholeClampedSettings) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> bad{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 3; ++t)
+    readers.emplace_back([&] {
+      while (!stop) {
+        const EnginePreferences p = AppSettings::enginePreferences();
+        if (p.suggestionCount < 3 || p.suggestionCount > 15 || p.learningDisabled) ++bad;
+      }
+    });
+  for (int i = 0; i < 60; ++i) {
+    AppSettings::setSuggestionCount(i % 20);
+    AppSettings::setAutocorrectEnabled(i % 2);
+  }
+  stop = true;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(bad, 0);
+  EXPECT_EQ(AppSettings::suggestionCount(), 15);  // 59 % 20 = 19, clamped
+}
+
+// Runs with the parent's XDG_CONFIG_HOME, as the command-mode child does.
+TOLVANI_CHILD_ROLE(writeSettings) {
+  AppSettings::registerDefaults();
+  std::printf("mode %d\n", rawValue(AppSettings::defaultMode()));
+  AppSettings::setSuggestionCount(9);
+  AppSettings::setOnboardingCompleted(true);
+  return 0;
+}
+
+}  // namespace
+}  // namespace tolvani
