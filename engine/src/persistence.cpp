@@ -1,11 +1,6 @@
 #include "persistence.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <pthread.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -26,8 +21,6 @@ namespace tolvani::engine {
 namespace {
 
 std::atomic<uint64_t> g_failures{0};
-// Names of temporaries and corrupt copies, shared by both kinds and all stores.
-std::atomic<uint64_t> g_name_counter{0};
 std::atomic<uint64_t> g_next_writer_id{1};
 
 std::atomic<bool> g_clock_fixed{false};
@@ -46,169 +39,6 @@ class NoDestructor {
  private:
   alignas(T) unsigned char storage_[sizeof(T)];
 };
-
-std::filesystem::path folder_of(const std::filesystem::path& path) {
-  std::filesystem::path dir = path.parent_path();
-  return dir.empty() ? std::filesystem::path(".") : dir;
-}
-
-class PosixStoreFileSystem final : public StoreFileSystem {
- public:
-  IoStatus read_file(const std::filesystem::path& path, std::string& out) override {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {errno};
-    out.clear();
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
-    char buf[1 << 16];
-    for (;;) {
-      const ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        const int error = errno;
-        ::close(fd);
-        return {error};
-      }
-      if (n == 0) break;
-      out.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return {};
-  }
-
-  IoStatus create_directories(const std::filesystem::path& dir) override {
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    return {ec ? (ec.value() != 0 ? ec.value() : EIO) : 0};
-  }
-
-  IoStatus open_lock_file(const std::filesystem::path& path, int& fd) override {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    return {fd < 0 ? errno : 0};
-  }
-
-  IoStatus lock_exclusive(int fd) override {
-    while (::flock(fd, LOCK_EX) != 0) {
-      if (errno != EINTR) return {errno};
-    }
-    return {};
-  }
-
-  IoStatus create_new_file(const std::filesystem::path& path, int& fd) override {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    return {fd < 0 ? errno : 0};
-  }
-
-  IoStatus write_all(int fd, std::string_view bytes) override {
-    while (!bytes.empty()) {
-      const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return {errno};
-      }
-      bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return {};
-  }
-
-  IoStatus sync_file(int fd) override { return {flush(fd)}; }
-
-  IoStatus rename(const std::filesystem::path& from, const std::filesystem::path& to) override {
-    return {::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno};
-  }
-
-  IoStatus rename_no_replace(const std::filesystem::path& from,
-                             const std::filesystem::path& to) override {
-#if defined(__linux__) && defined(RENAME_NOREPLACE)
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
-    if (errno != EINVAL && errno != ENOSYS) return {errno};
-#endif
-    // Without kernel support the check and the rename are two steps; the names are unique to
-    // this process, so only a leftover of an earlier process can be in the way.
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0) return {EEXIST};
-    return rename(from, to);
-  }
-
-  IoStatus sync_directory(const std::filesystem::path& dir) override {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return {errno};
-    const int error = flush(fd);
-    ::close(fd);
-    return {error};
-  }
-
-  IoStatus remove(const std::filesystem::path& path) override {
-    return {::unlink(path.c_str()) == 0 ? 0 : errno};
-  }
-
-  IoStatus list_directory(const std::filesystem::path& dir,
-                          std::vector<DirectoryEntry>& out) override {
-    out.clear();
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) return {errno};
-    const int dir_fd = ::dirfd(d);
-    for (;;) {
-      errno = 0;
-      const dirent* e = ::readdir(d);
-      if (e == nullptr) break;
-      const std::string_view name = e->d_name;
-      if (name == "." || name == "..") continue;
-      DirectoryEntry entry{std::string(name), false};
-      if (e->d_type == DT_UNKNOWN) {
-        struct stat st {};
-        if (::fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        entry.regular_file = S_ISREG(st.st_mode);
-      } else {
-        entry.regular_file = e->d_type == DT_REG;
-      }
-      out.push_back(std::move(entry));
-    }
-    const int error = errno;
-    ::closedir(d);
-    return {error};
-  }
-
-  void close(int fd) override { ::close(fd); }
-
- private:
-  // Data and metadata to stable storage; on macOS only F_FULLFSYNC reaches the platters.
-  static int flush(int fd) {
-#ifdef __APPLE__
-    if (::fcntl(fd, F_FULLFSYNC) == 0) return 0;
-#endif
-    return ::fsync(fd) == 0 ? 0 : errno;
-  }
-};
-
-bool all_digits(std::string_view s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// "stem.tmp.<digits>.<digits>": the only names the sweep may remove.
-bool is_store_temporary(std::string_view name, std::string_view prefix) {
-  if (!name.starts_with(prefix)) return false;
-  const std::string_view rest = name.substr(prefix.size());
-  const size_t dot = rest.find('.');
-  return dot != std::string_view::npos && all_digits(rest.substr(0, dot)) &&
-         all_digits(rest.substr(dot + 1));
-}
-
-// Removes temporaries that writers (of any process) left behind. The caller's store lock keeps
-// engine writers that are still working out of the way.
-void sweep_abandoned_temporaries(StoreFileSystem& fs, const std::filesystem::path& path) {
-  const std::filesystem::path dir = path.parent_path();
-  const std::string prefix = path.stem().string() + ".tmp.";
-  std::vector<DirectoryEntry> entries;
-  if (!fs.list_directory(folder_of(path), entries).ok()) return;
-  for (const DirectoryEntry& entry : entries) {
-    if (!entry.regular_file || !is_store_temporary(entry.name, prefix)) continue;
-    const IoStatus removed = fs.remove(dir / entry.name);
-    if (!removed.ok())
-      write_diagnostic("[Tolvani] cannot remove abandoned store temporary file: " +
-                       removed.message());
-  }
-}
 
 // ---- worker
 
@@ -371,30 +201,15 @@ void write_diagnostic(std::string_view line) {
 std::filesystem::path user_data_directory() {
   const char* data_dir = std::getenv("TOLVANI_DATA_DIR");
   if (data_dir != nullptr && *data_dir != '\0') return data_dir;
+  // The XDG rule ignores a relative XDG_DATA_HOME.
+  const char* data_home = std::getenv("XDG_DATA_HOME");
+  if (data_home != nullptr && *data_home == '/')
+    return std::filesystem::path(data_home) / "tolvani";
   const char* home = std::getenv("HOME");
-  return std::filesystem::path(home != nullptr ? home : ".") / "Library" / "Application Support" /
-         "Tolvani";
-}
-
-std::filesystem::path unique_store_path(const std::filesystem::path& path, std::string_view kind) {
-  const uint64_t n = g_name_counter.fetch_add(1, std::memory_order_relaxed);
-  std::filesystem::path out = path;
-  out.replace_extension(std::string(kind) + "." + std::to_string(::getpid()) + "." +
-                        std::to_string(n));
-  return out;
-}
-
-std::filesystem::path store_lock_path(const std::filesystem::path& path) {
-  std::filesystem::path out = path;
-  out.replace_extension("lock");
-  return out;
+  return std::filesystem::path(home != nullptr ? home : ".") / ".local" / "share" / "tolvani";
 }
 
 // ---- file layer
-
-std::string IoStatus::message() const {
-  return std::generic_category().message(error) + " (os error " + std::to_string(error) + ")";
-}
 
 StoreFileSystem& posix_store_file_system() {
   static PosixStoreFileSystem fs;
@@ -440,28 +255,15 @@ std::optional<StoreError> set_aside_corrupt_store(const std::filesystem::path& p
 }
 
 bool write_store(const std::filesystem::path& path, std::string_view bytes) {
-  StoreFileSystem& fs = store_file_system();
-  sweep_abandoned_temporaries(fs, path);
-  const std::filesystem::path temporary = unique_store_path(path, "tmp");
-  int fd = -1;
-  IoStatus status = fs.create_new_file(temporary, fd);
-  if (status.ok()) status = fs.write_all(fd, bytes);
-  // The bytes must be on disk before the rename publishes them, or a crash could leave the store
-  // name pointing at an empty or partial file.
-  if (status.ok()) status = fs.sync_file(fd);
-  if (status.ok()) status = fs.rename(temporary, path);
-  // The rename itself survives a crash only once the folder's entries are flushed.
-  if (status.ok()) status = sync_store_directory(path);
-  if (fd >= 0) fs.close(fd);
+  const IoStatus status =
+      store_io::write_store_atomically(store_file_system(), path, bytes, write_diagnostic);
   if (status.ok()) return true;
-  // Only what this write created is removed; nothing is left after a rename that happened.
-  if (fd >= 0) (void)fs.remove(temporary);
   write_diagnostic("[Tolvani] cannot persist " + path.string() + ": " + status.message());
   return false;
 }
 
 IoStatus sync_store_directory(const std::filesystem::path& path) {
-  return store_file_system().sync_directory(folder_of(path));
+  return store_io::sync_parent_directory(store_file_system(), path);
 }
 
 // ---- writer record
@@ -501,11 +303,6 @@ std::mutex& WriterState::write_lock() const { return shared_->write_lock; }
 
 namespace detail {
 
-StoreFileLock::~StoreFileLock() {
-  // Closing the descriptor releases the flock.
-  if (fd_ >= 0) fs_->close(fd_);
-}
-
 bool StoreFileLock::acquire(const std::filesystem::path& store_path, const StoreSyncRules& rules) {
   StoreFileSystem& fs = store_file_system();
   const std::filesystem::path dir = store_path.parent_path();
@@ -517,21 +314,13 @@ bool StoreFileLock::acquire(const std::filesystem::path& store_path, const Store
       return false;
     }
   }
-  int fd = -1;
-  const IoStatus opened = fs.open_lock_file(store_lock_path(store_path), fd);
-  if (!opened.ok()) {
-    write_diagnostic("[Tolvani] cannot open store lock: " + opened.message());
-    return false;
-  }
-  const IoStatus locked = fs.lock_exclusive(fd);
-  if (!locked.ok()) {
-    write_diagnostic("[Tolvani] cannot lock store: " + locked.message());
-    fs.close(fd);
-    return false;
-  }
-  fs_ = &fs;
-  fd_ = fd;
-  return true;
+  const IoStatus status = lock_.acquire(fs, store_path, store_io::StoreLock::Access::kEngine);
+  if (status.ok()) return true;
+  write_diagnostic((lock_.failed_step() == store_io::StoreLock::Step::kOpen
+                        ? "[Tolvani] cannot open store lock: "
+                        : "[Tolvani] cannot lock store: ") +
+                   status.message());
+  return false;
 }
 
 void refuse_unreadable_store(const StoreError& error) {

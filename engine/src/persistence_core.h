@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "store_documents.h"
+#include "store_io.h"
 #include "store_packing.h"
 
 namespace tolvani::engine {
@@ -44,65 +45,20 @@ void write_diagnostic(std::string_view line);
 
 // ---- Folder and file names
 
-// The user-data folder: TOLVANI_DATA_DIR when set and not empty, used unchanged; else HOME (or
-// "." without HOME) joined with "Library/Application Support/Tolvani". Never creates it.
+// The user-data folder: TOLVANI_DATA_DIR when set and not empty, used unchanged; else
+// XDG_DATA_HOME joined with "tolvani" when that is an absolute path; else HOME (or "." without
+// HOME) joined with ".local/share/tolvani". Never creates it.
 std::filesystem::path user_data_directory();
-
-// `path` with its extension replaced by `kind`, the process id and the next value of the
-// process-wide name counter: "user-dictionary.tmp.4242.7".
-std::filesystem::path unique_store_path(const std::filesystem::path& path, std::string_view kind);
-
-// The sibling lock file of a store: its extension replaced by "lock".
-std::filesystem::path store_lock_path(const std::filesystem::path& path);
 
 // ---- The file layer
 
-// Outcome of one file operation: 0 or the errno value.
-struct [[nodiscard]] IoStatus {
-  int error = 0;
-
-  bool ok() const { return error == 0; }
-  // The system's description of the failure.
-  std::string message() const;
-};
-
-struct DirectoryEntry {
-  std::string name;
-  bool regular_file = false;  // a symbolic link is not one
-};
-
-// Every disk access of the learned stores goes through this interface, so that tests can inject
-// faults in one place. Descriptors are plain POSIX ones, released with close().
-class StoreFileSystem {
- public:
-  virtual ~StoreFileSystem() = default;
-
-  // The whole file into `out`; ENOENT when it does not exist.
-  virtual IoStatus read_file(const std::filesystem::path& path, std::string& out) = 0;
-  // Creates `dir` and its missing parents (0777 before umask).
-  virtual IoStatus create_directories(const std::filesystem::path& dir) = 0;
-  // Opens `path` write-only, creating it (0666 before umask) but never truncating it.
-  virtual IoStatus open_lock_file(const std::filesystem::path& path, int& fd) = 0;
-  // An exclusive flock on `fd`, waiting as long as it takes.
-  virtual IoStatus lock_exclusive(int fd) = 0;
-  // Creates `path` write-only (0666 before umask); fails when the name exists.
-  virtual IoStatus create_new_file(const std::filesystem::path& path, int& fd) = 0;
-  virtual IoStatus write_all(int fd, std::string_view bytes) = 0;
-  // Flushes the file's data and metadata to stable storage.
-  virtual IoStatus sync_file(int fd) = 0;
-  // Atomically replaces `to` with `from`.
-  virtual IoStatus rename(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
-  // As rename, but fails with EEXIST instead of replacing an existing `to`.
-  virtual IoStatus rename_no_replace(const std::filesystem::path& from,
-                                     const std::filesystem::path& to) = 0;
-  // Makes the entry changes of folder `dir` durable.
-  virtual IoStatus sync_directory(const std::filesystem::path& dir) = 0;
-  virtual IoStatus remove(const std::filesystem::path& path) = 0;
-  // The entries of `dir` (without "." and ".."), leaving out those that cannot be examined.
-  virtual IoStatus list_directory(const std::filesystem::path& dir,
-                                  std::vector<DirectoryEntry>& out) = 0;
-  virtual void close(int fd) = 0;
-};
+// Store names, the file layer and its POSIX implementation, shared with the settings side.
+using store_io::DirectoryEntry;
+using store_io::IoStatus;
+using store_io::PosixStoreFileSystem;
+using store_io::store_lock_path;
+using store_io::StoreFileSystem;
+using store_io::unique_store_path;
 
 // The real file system.
 StoreFileSystem& posix_store_file_system();
@@ -228,15 +184,13 @@ class StoreFileLock {
   StoreFileLock() = default;
   StoreFileLock(const StoreFileLock&) = delete;
   StoreFileLock& operator=(const StoreFileLock&) = delete;
-  ~StoreFileLock();
 
   // Creates the store's folder, opens the lock file and locks it; false (after its line) when
   // that fails.
   bool acquire(const std::filesystem::path& store_path, const StoreSyncRules& rules);
 
  private:
-  StoreFileSystem* fs_ = nullptr;  // the layer that opened fd_
-  int fd_ = -1;
+  store_io::StoreLock lock_;
 };
 
 // Serialises `doc` and writes it; false (after its line, if the rules give one) on failure.

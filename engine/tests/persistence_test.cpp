@@ -351,22 +351,28 @@ TEST(PersistenceProcessTest, TwoProcessesSyncingTheSameStoresKeepEveryChange) {
 TEST(PersistenceTest, UserDataDirectory) {
   struct Row {
     std::optional<std::string> data_dir;
+    std::optional<std::string> data_home;
     std::optional<std::string> home;
     std::string expected;
   };
   const Row rows[] = {
-      {"/data/tolvani", "/home/u", "/data/tolvani"},
-      {"relative/dir/", "/home/u", "relative/dir/"},
-      {"", "/home/u", "/home/u/Library/Application Support/Tolvani"},
-      {std::nullopt, "/home/u", "/home/u/Library/Application Support/Tolvani"},
-      {std::nullopt, std::nullopt, "./Library/Application Support/Tolvani"},
-      {"", std::nullopt, "./Library/Application Support/Tolvani"},
+      {"/data/tolvani", "/xdg", "/home/u", "/data/tolvani"},
+      {"relative/dir/", std::nullopt, "/home/u", "relative/dir/"},
+      {"", "/xdg/data", "/home/u", "/xdg/data/tolvani"},
+      {std::nullopt, "/xdg/data", std::nullopt, "/xdg/data/tolvani"},
+      {"", std::nullopt, "/home/u", "/home/u/.local/share/tolvani"},
+      {std::nullopt, "", "/home/u", "/home/u/.local/share/tolvani"},
+      {std::nullopt, "relative/data", "/home/u", "/home/u/.local/share/tolvani"},
+      {std::nullopt, std::nullopt, std::nullopt, "./.local/share/tolvani"},
+      {"", "", std::nullopt, "./.local/share/tolvani"},
   };
   for (const Row& row : rows) {
     ScopedEnv data("TOLVANI_DATA_DIR", row.data_dir);
+    ScopedEnv data_home("XDG_DATA_HOME", row.data_home);
     ScopedEnv home("HOME", row.home);
     EXPECT_EQ(user_data_directory().string(), row.expected)
-        << row.data_dir.value_or("<unset>") << ", " << row.home.value_or("<unset>");
+        << row.data_dir.value_or("<unset>") << ", " << row.data_home.value_or("<unset>") << ", "
+        << row.home.value_or("<unset>");
   }
 
   TempFolder dir;

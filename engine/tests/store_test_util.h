@@ -252,6 +252,9 @@ class ForwardingFileSystem : public StoreFileSystem {
   IoStatus open_lock_file(const fs::path& path, int& fd) override {
     return base().open_lock_file(path, fd);
   }
+  IoStatus open_private_lock_file(const fs::path& path, int& fd) override {
+    return base().open_private_lock_file(path, fd);
+  }
   IoStatus lock_exclusive(int fd) override { return base().lock_exclusive(fd); }
   IoStatus create_new_file(const fs::path& path, int& fd) override {
     return base().create_new_file(path, fd);
