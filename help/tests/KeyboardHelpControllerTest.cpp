@@ -1,0 +1,359 @@
+// The keyboard help window and its four tabs: the texts, columns and rules the tabs are built from,
+// the layout documents as the build installs them and as a broken bundle may hold them, and the
+// window itself under the offscreen platform, with screenshots of every tab.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QLayout>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QVector>
+#include <algorithm>
+#include <ostream>
+
+#include "help/KeyboardHelpController.h"
+#include "platform/Bundle.h"
+
+namespace tolvani {
+
+void PrintTo(const TextFragment& fragment, std::ostream* os) {
+  *os << "{\"" << fragment.text.toStdString() << "\", style " << static_cast<int>(fragment.style)
+      << "}";
+}
+
+namespace {
+
+namespace bundle = platform::bundle;
+
+const QChar kVirama(0x09CD);
+const QString kRule40 = QString(40, QChar(0x2500)) + u'\n';
+const QString kRule50 = QString(50, QChar(0x2500)) + u'\n';
+
+QString spaces(int count) { return QString(count, QLatin1Char(' ')); }
+
+std::vector<QString> textsOf(const HelpText& text, TextStyle style) {
+  std::vector<QString> result;
+  for (const TextFragment& fragment : text.fragments()) {
+    if (fragment.style == style) result.push_back(fragment.text);
+  }
+  return result;
+}
+
+// The lines of the text that hold a row: the ones with a key fragment.
+std::vector<QString> rowLines(const HelpText& text) {
+  std::vector<QString> rows;
+  QString line;
+  bool hasKey = false;
+  for (const TextFragment& fragment : text.fragments()) {
+    for (QChar c : fragment.text) {
+      line += c;
+      if (c == u'\n') {
+        if (hasKey) rows.push_back(line);
+        line.clear();
+        hasKey = false;
+      } else if (fragment.style == TextStyle::keyStyle) {
+        hasKey = true;
+      }
+    }
+  }
+  return rows;
+}
+
+TEST(KeyboardHelpControllerTest, ColumnRulePadsAndCutsInUtf16Units) {
+  const QString emoji = QString::fromUtf16(u"\U0001F600");
+  const struct {
+    QString text;
+    int length;
+    QString expected;
+  } cases[] = {
+      {"", 3, "   "},
+      {"ab", 3, "ab "},
+      {"abc", 3, "abc"},
+      {"abcd", 3, "abc"},
+      {QString::fromUtf16(u"ড\u09BC"), 4, QString::fromUtf16(u"ড\u09BC  ")},
+      {"a" + emoji, 3, "a" + emoji},
+      {"ab" + emoji, 3, "ab "},  // the pair is never split
+      {"ab" + emoji, 4, "ab" + emoji},
+  };
+  for (const auto& c : cases) {
+    const QString result = padded(c.text, c.length);
+    EXPECT_EQ(result, c.expected) << c.text.toStdString() << " to " << c.length;
+    EXPECT_EQ(result.size(), c.length);
+  }
+}
+
+TEST(KeyboardHelpControllerTest, PhoneticCardHasItsRowsHeadingsAndTips) {
+  const HelpText card = KeyboardHelpController::buildPhoneticContent();
+  const QString plain = card.plainText();
+  EXPECT_TRUE(plain.startsWith(QStringLiteral("ফোনেটিক লে-আউট রেফারেন্স\n"
+                                              "রোমান হরফ দিয়ে বাংলা টাইপ করুন\n"
+                                              "\nস্বরবর্ণ (Vowels)\n") +
+                               kRule40));
+  EXPECT_TRUE(plain.endsWith(QStringLiteral("বঙ্গাব্দের তারিখ বসে")));
+
+  EXPECT_EQ(textsOf(card, TextStyle::keyStyle).size(), 77u);
+  EXPECT_EQ(textsOf(card, TextStyle::noteStyle).size(), 27u);
+  const std::vector<QString> headings = {
+      "\nস্বরবর্ণ (Vowels)\n",    "\nব্যঞ্জনবর্ণ (Consonants)\n",      "\nচিহ্ন (Marks & Punctuation)\n",
+      "\nযুক্তবর্ণ (Conjuncts)\n", "\nবিশেষ শব্দ (Word Overrides)\n", "\nটিপস\n"};
+  EXPECT_EQ(textsOf(card, TextStyle::sectionStyle), headings);
+  for (const QString& muted : textsOf(card, TextStyle::mutedStyle)) {
+    EXPECT_TRUE(muted == kRule40 || muted == QStringLiteral("→  ")) << muted.toStdString();
+  }
+
+  const std::vector<QString> rows = rowLines(card);
+  ASSERT_EQ(rows.size(), 77u);
+  EXPECT_EQ(rows[0], "a" + spaces(11) + QStringLiteral("→  আ / া   স্বাধীন / নির্ভরশীল\n"));
+  EXPECT_EQ(rows[1], "i" + spaces(11) + QStringLiteral("→  ই / ি\n"));
+  EXPECT_EQ(rows[18], "ch, chh" + spaces(5) + QStringLiteral("→  ছ\n"));
+  EXPECT_EQ(rows[43], "sh, S" + spaces(7) + QStringLiteral("→  শ\n"));
+  EXPECT_EQ(rows[46], "h, H" + spaces(8) + QStringLiteral("→  হ\n"));
+  EXPECT_EQ(rows[50], ",," + spaces(10) + QStringLiteral("→  ") + QChar(0x09CD) + QChar(0x200C) +
+                          QStringLiteral("   দৃশ্যমান হসন্ত; যুক্তবর্ণ ভাঙে\n"));
+  EXPECT_EQ(rows[49], "t``" + spaces(9) + QStringLiteral("→  ৎ   t-এর পরে দুটি ব্যাকটিক\n"));
+  EXPECT_EQ(rows[65], "ami" + spaces(9) + QStringLiteral("→  আমি\n"));
+  EXPECT_EQ(rows[76], "aw" + spaces(10) + QStringLiteral("→  অ\n"));
+  for (const QString& row : rows) {
+    EXPECT_FALSE(row.endsWith(QStringLiteral(" \n"))) << row.toStdString();
+  }
+}
+
+TEST(KeyboardHelpControllerTest, ConjunctRowsSplitAtTheViramaEqualTheirComponents) {
+  const HelpText card = KeyboardHelpController::buildConjunctContent();
+  EXPECT_EQ(card.fragments(), KeyboardHelpController::buildConjunctContent().fragments());
+  EXPECT_EQ(textsOf(card, TextStyle::sectionStyle),
+            (std::vector<QString>{"\nক-বর্গ\n", "\nগ-বর্গ\n", "\nচ-বর্গ\n", "\nট-বর্গ\n", "\nত-বর্গ\n",
+                                  "\nপ-বর্গ\n", "\nঅন্যান্য\n"}));
+  EXPECT_EQ(textsOf(card, TextStyle::mutedStyle), std::vector<QString>(7, kRule50));
+
+  const std::vector<QString> glyphs = textsOf(card, TextStyle::glyphStyle);
+  std::vector<QString> components = textsOf(card, TextStyle::noteStyle);
+  ASSERT_EQ(components.front(), QStringLiteral("ফোনেটিকে ,, (দুটি কমা) দিয়ে হসন্ত যোগ করুন\n"));
+  components.erase(components.begin());
+  ASSERT_EQ(glyphs.size(), 51u);
+  ASSERT_EQ(components.size(), 51u);
+  int threeConsonants = 0;
+  for (size_t i = 0; i < glyphs.size(); ++i) {
+    const QStringList consonants = glyphs[i].split(kVirama);
+    threeConsonants += consonants.size() == 3;
+    EXPECT_EQ(components[i], padded("   (" + consonants.join(u'+') + ")", 18)) << i;
+    EXPECT_FALSE(glyphs[i].contains(QChar(0x200C)) || glyphs[i].contains(QChar(0x200D)));
+  }
+  EXPECT_EQ(threeConsonants, 2);
+
+  const std::vector<QString> rows = rowLines(card);
+  ASSERT_EQ(rows.size(), 51u);
+  EXPECT_EQ(rows[0], "kkh" + spaces(11) + QStringLiteral("ক্ষ   (ক+ষ)") + spaces(10) +
+                         QStringLiteral("পরীক্ষা\n"));
+  EXPECT_EQ(rows[3], "kk" + spaces(12) + QStringLiteral("ক্ক   (ক+ক)") + spaces(10) + "\n");
+  EXPECT_EQ(rows[12], "Ngkkh" + spaces(9) + QStringLiteral("ঙ্ক্ষ   (ঙ+ক+ষ)") + spaces(8) +
+                          QStringLiteral("আকাঙ্ক্ষা\n"));
+  EXPECT_EQ(textsOf(card, TextStyle::exampleStyle).size(), 42u);
+
+  // The closing note follows the last row at once.
+  EXPECT_TRUE(card.plainText().endsWith(
+      QStringLiteral("ব্রহ্ম\nরেফ: ব্যঞ্জনবর্ণের আগে rr দিন। যেমন: bOrrD → বোর্ড।\n"
+                     "দুটি কমা (,,) দৃশ্যমান হসন্ত দেয়; যুক্তবর্ণ তৈরির জন্য উপরের বানান "
+                     "ব্যবহার করুন।\n")));
+}
+
+class LayoutTabTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    ASSERT_TRUE(QDir(dir_.path()).mkpath("layouts"));
+    bundle::testSetResourcesDir(dir_.path());
+  }
+  void TearDown() override { bundle::testSetResourcesDir(std::nullopt); }
+
+  void write(const QString& name, const QByteArray& bytes) {
+    QFile file(dir_.path() + "/layouts/" + name + ".json");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  }
+
+  QTemporaryDir dir_;
+};
+
+TEST_F(LayoutTabTest, UnusableDocumentShowsTitleAndFailureLine) {
+  const QByteArray documents[] = {
+      "",
+      "not json",
+      "[1, 2]",
+      R"({"metadata": {}})",
+      R"({"layers": []})",
+      R"({"layers": {"default": {"q": "দ"}} )",
+  };
+  const std::vector<TextFragment> expected = {
+      {QStringLiteral("প্রভাত লে-আউট রেফারেন্স\n\n"), TextStyle::titleStyle},
+      {QStringLiteral("লে-আউট লোড করা যায়নি।"), TextStyle::bodyStyle}};
+  EXPECT_EQ(KeyboardHelpController::buildFixedLayoutContent("probhat").fragments(), expected)
+      << "no file";
+  for (const QByteArray& document : documents) {
+    write("probhat", document);
+    EXPECT_EQ(KeyboardHelpController::buildFixedLayoutContent("probhat").fragments(), expected)
+        << document.toStdString();
+  }
+}
+
+TEST_F(LayoutTabTest, EmptyOrMalformedLayersListEveryKeyAsItself) {
+  for (const QByteArray& document :
+       {QByteArray(R"({"layers": {}})"),
+        QByteArray(R"({"layers": {"default": {"q": 1}, "shift": [], "alt": {"a": null}}})")}) {
+    write("national", document);
+    const HelpText tab = KeyboardHelpController::buildFixedLayoutContent("national");
+    const QString plain = tab.plainText();
+    EXPECT_TRUE(plain.startsWith(QStringLiteral("জাতীয় (National) লে-আউট রেফারেন্স\n\n"
+                                                "\nসাধারণ (Default Layer)\n") +
+                                 kRule50 + QStringLiteral("`  →`     1  →1     2  →2   ")));
+    EXPECT_EQ(textsOf(tab, TextStyle::sectionStyle),
+              (std::vector<QString>{"\nসাধারণ (Default Layer)\n", "\nশিফট (Shift Layer)\n"}));
+    const std::vector<QString> rows = rowLines(tab);
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(rows[7], QStringLiteral("Z  →Z     X  →X     C  →C     V  →V     B  →B     N  →N     "
+                                      "M  →M     <  →<     >  →>     ?  →?     \n"));
+    EXPECT_TRUE(plain.endsWith(
+        QStringLiteral("?     \n\nটিপ: হসন্ত (্) দিয়ে দুটি বর্ণ যুক্ত করুন, যেমন ক + ্ + ত = ক্ত\n")));
+  }
+}
+
+TEST_F(LayoutTabTest, RowsShowJoinersByNameCutLongOutputsAndSortTheAltLine) {
+  write("other", QStringLiteral(R"({"layers": {
+      "default": {"`": "\u200c", "1": "\u200d", "2": "ক্ষত্রিয়", "3": "\u09a1\u09bc", " ": "SPACE"},
+      "shift": {"~": "ঁ"},
+      "alt": {"a": "ঌ", "0": "৸", "`": "\u200c", ".": "়", "b": "\u200d"}}})")
+                     .toUtf8());
+  const HelpText tab = KeyboardHelpController::buildFixedLayoutContent("other");
+  EXPECT_TRUE(tab.plainText().startsWith(QStringLiteral("জাতীয় (National) লে-আউট রেফারেন্স")));
+  const std::vector<QString> rows = rowLines(tab);
+  ASSERT_EQ(rows.size(), 9u);
+  EXPECT_TRUE(rows[0].startsWith(QStringLiteral("`  →ZWNJ  1  →ZWJ   2  →ক্ষত  3  →") +
+                                 QChar(0x09A1) + QChar(0x09BC) + QStringLiteral("    4  →4     ")))
+      << rows[0].toStdString();
+  EXPECT_TRUE(rows[4].startsWith(QStringLiteral("~  →ঁ     !  →!     ")));
+  EXPECT_EQ(rows[8], QStringLiteral(".  →়     0  →৸     `  →") + QChar(0x200C) +
+                         QStringLiteral("     a  →ঌ     b  →") + QChar(0x200D) +
+                         QStringLiteral("     \n"));
+  EXPECT_EQ(textsOf(tab, TextStyle::sectionStyle).back(), QStringLiteral("\nAlt/AltGr Layer\n"));
+  EXPECT_FALSE(tab.plainText().contains(QStringLiteral("SPAC")));
+}
+
+TEST(KeyboardHelpControllerTest, ProbhatTabShowsTheInstalledLayout) {
+  bundle::testSetResourcesDir(QStringLiteral(TOLVANI_RESOURCES_BUILD_DIR));
+  const HelpText tab = KeyboardHelpController::buildFixedLayoutContent("probhat");
+  const std::vector<QString> rows = rowLines(tab);
+  ASSERT_EQ(rows.size(), 9u);  // four default rows, four shift rows, the alt line
+  EXPECT_EQ(rows[0], QStringLiteral("`  →ZWJ   1  →১     2  →২     3  →৩     4  →৪     5  →৫     "
+                                    "6  →৬     7  →৭     8  →৮     9  →৯     0  →০     -  →-     "
+                                    "=  →=     \n"));
+  EXPECT_EQ(textsOf(tab, TextStyle::mutedStyle).size(), 3u + 47 + 47 + 11);
+  bundle::testSetResourcesDir(std::nullopt);
+}
+
+// Fonts the window's columns depend on: they must be installed, or the columns drift.
+TEST(KeyboardHelpControllerTest, StylesResolveToInstalledFonts) {
+  const QPalette palette;
+  const QFontInfo mono(textFormat(TextStyle::keyStyle, palette).font());
+  EXPECT_TRUE(mono.fixedPitch());
+  EXPECT_EQ(mono.family(), QStringLiteral("DejaVu Sans Mono"));
+  const QFontInfo body(textFormat(TextStyle::bodyStyle, palette).font());
+  EXPECT_EQ(body.family(), QStringLiteral("Noto Sans"));
+  EXPECT_FALSE(textFormat(TextStyle::monoStyle, palette).hasProperty(QTextFormat::ForegroundBrush));
+  EXPECT_EQ(textFormat(TextStyle::titleStyle, palette).font().pixelSize(), 17);
+  EXPECT_EQ(textFormat(TextStyle::introStyle, palette).font().weight(), QFont::DemiBold);
+}
+
+QTextEdit* tabView(QTabWidget* tabs, int index) {
+  return qobject_cast<QTextEdit*>(tabs->widget(index));
+}
+
+// Where the character at `position` of the view's document is drawn, from the view's left.
+int xOf(QTextEdit* view, int position) {
+  QTextCursor cursor(view->document());
+  cursor.setPosition(position);
+  return view->cursorRect(cursor).left();
+}
+
+TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
+  bundle::testSetResourcesDir(QStringLiteral(TOLVANI_RESOURCES_BUILD_DIR));
+  KeyboardHelpController& controller = KeyboardHelpController::shared();
+  EXPECT_EQ(&controller, &KeyboardHelpController::shared());
+  QWidget* window = controller.window();
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("কীবোর্ড লে-আউট সাহায্য"));
+  EXPECT_EQ(window->size(), QSize(680, 620));
+  EXPECT_EQ(window->minimumSize(), QSize(550, 400));
+
+  auto* tabs = window->findChild<QTabWidget*>();
+  ASSERT_NE(tabs, nullptr);
+  ASSERT_EQ(tabs->count(), 4);
+  const HelpText contents[] = {KeyboardHelpController::buildPhoneticContent(),
+                               KeyboardHelpController::buildFixedLayoutContent("probhat"),
+                               KeyboardHelpController::buildFixedLayoutContent("national"),
+                               KeyboardHelpController::buildConjunctContent()};
+  const char* identifiers[] = {"phonetic", "probhat", "national", "conjunct"};
+  const QString labels[] = {"ফোনেটিক", "প্রভাত", "জাতীয়", "যুক্তবর্ণ"};
+  controller.showWindow();
+  for (int i = 0; i < 4; ++i) {
+    QTextEdit* view = tabView(tabs, i);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->objectName(), identifiers[i]);
+    EXPECT_EQ(tabs->tabText(i), labels[i]);
+    EXPECT_TRUE(view->isReadOnly());
+    EXPECT_TRUE(view->textInteractionFlags() & Qt::TextSelectableByMouse);
+    EXPECT_EQ(view->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    // Joiners and every other code point reach the view unchanged.
+    EXPECT_EQ(view->document()->toPlainText(), contents[i].plainText()) << identifiers[i];
+  }
+  EXPECT_EQ(tabs->currentIndex(), 0);
+
+  // A narrower window rewraps without horizontal scrolling and keeps the 8-point margin.
+  window->resize(400, 300);
+  QCoreApplication::processEvents();
+  window->layout()->activate();
+  EXPECT_EQ(window->size(), QSize(550, 400));
+  EXPECT_EQ(tabs->geometry(), QRect(8, 8, 550 - 16, 400 - 16));
+  window->resize(680, 620);
+
+  // The phonetic keys are padded in a monospaced font, so every arrow stands in one column.
+  QTextEdit* phonetic = tabView(tabs, 0);
+  tabs->setCurrentIndex(0);
+  std::vector<int> arrowColumns;
+  for (QTextBlock block = phonetic->document()->begin(); block.isValid(); block = block.next()) {
+    const int arrow = block.text().indexOf(QStringLiteral("→  "));
+    if (arrow == 12) arrowColumns.push_back(xOf(phonetic, block.position() + arrow));
+  }
+  ASSERT_EQ(arrowColumns.size(), 77u);
+  EXPECT_EQ(*std::min_element(arrowColumns.begin(), arrowColumns.end()),
+            *std::max_element(arrowColumns.begin(), arrowColumns.end()));
+
+  // Showing again, or after closing, brings back the same window with the tab the user left.
+  tabs->setCurrentIndex(2);
+  window->close();
+  controller.showWindow();
+  EXPECT_EQ(controller.window(), window);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(tabs->currentIndex(), 2);
+  EXPECT_EQ(tabs->count(), 4);
+
+  const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
+  QDir().mkpath(folder);
+  for (int i = 0; i < 4; ++i) {
+    tabs->setCurrentIndex(i);
+    const QString path = folder + "/keyboard-help-" + identifiers[i];
+    EXPECT_TRUE(window->grab().save(path + ".png")) << path.toStdString();
+    QScrollBar* scroller = tabView(tabs, i)->verticalScrollBar();
+    scroller->setValue(scroller->maximum());
+    EXPECT_TRUE(window->grab().save(path + "-end.png")) << path.toStdString();
+    scroller->setValue(0);
+  }
+  bundle::testSetResourcesDir(std::nullopt);
+}
+
+}  // namespace
+}  // namespace tolvani
