@@ -3,10 +3,12 @@
 // window itself under the offscreen platform, with screenshots of every tab.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFontInfo>
+#include <QGuiApplication>
 #include <QLayout>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -14,6 +16,7 @@
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QVector>
+#include <QtTest/QTest>
 #include <algorithm>
 #include <ostream>
 
@@ -34,6 +37,12 @@ namespace bundle = platform::bundle;
 const QChar kVirama(0x09CD);
 const QString kRule40 = QString(40, QChar(0x2500)) + u'\n';
 const QString kRule50 = QString(50, QChar(0x2500)) + u'\n';
+
+// Nukta letters are written as base letter + U+09BC everywhere in the help.
+bool hasPrecomposedNukta(const QString& text) {
+  return text.contains(QChar(0x09DC)) || text.contains(QChar(0x09DD)) ||
+         text.contains(QChar(0x09DF));
+}
 
 QString spaces(int count) { return QString(count, QLatin1Char(' ')); }
 
@@ -122,6 +131,7 @@ TEST(KeyboardHelpControllerTest, PhoneticCardHasItsRowsHeadingsAndTips) {
   for (const QString& row : rows) {
     EXPECT_FALSE(row.endsWith(QStringLiteral(" \n"))) << row.toStdString();
   }
+  EXPECT_FALSE(hasPrecomposedNukta(plain));
 }
 
 TEST(KeyboardHelpControllerTest, ConjunctRowsSplitAtTheViramaEqualTheirComponents) {
@@ -155,6 +165,7 @@ TEST(KeyboardHelpControllerTest, ConjunctRowsSplitAtTheViramaEqualTheirComponent
   EXPECT_EQ(rows[12], "Ngkkh" + spaces(9) + QStringLiteral("ঙ্ক্ষ   (ঙ+ক+ষ)") + spaces(8) +
                           QStringLiteral("আকাঙ্ক্ষা\n"));
   EXPECT_EQ(textsOf(card, TextStyle::exampleStyle).size(), 42u);
+  EXPECT_FALSE(hasPrecomposedNukta(card.plainText()));
 
   // The closing note follows the last row at once.
   EXPECT_TRUE(card.plainText().endsWith(
@@ -244,8 +255,8 @@ TEST_F(LayoutTabTest, RowsShowJoinersByNameCutLongOutputsAndSortTheAltLine) {
   EXPECT_FALSE(tab.plainText().contains(QStringLiteral("SPAC")));
 }
 
+// The build lays the engine's layout documents out beside the program, where the bundle finds them.
 TEST(KeyboardHelpControllerTest, ProbhatTabShowsTheInstalledLayout) {
-  bundle::testSetResourcesDir(QStringLiteral(TOLVANI_RESOURCES_BUILD_DIR));
   const HelpText tab = KeyboardHelpController::buildFixedLayoutContent("probhat");
   const std::vector<QString> rows = rowLines(tab);
   ASSERT_EQ(rows.size(), 9u);  // four default rows, four shift rows, the alt line
@@ -253,7 +264,6 @@ TEST(KeyboardHelpControllerTest, ProbhatTabShowsTheInstalledLayout) {
                                     "6  →৬     7  →৭     8  →৮     9  →৯     0  →০     -  →-     "
                                     "=  →=     \n"));
   EXPECT_EQ(textsOf(tab, TextStyle::mutedStyle).size(), 3u + 47 + 47 + 11);
-  bundle::testSetResourcesDir(std::nullopt);
 }
 
 // Fonts the window's columns depend on: they must be installed, or the columns drift.
@@ -281,7 +291,6 @@ int xOf(QTextEdit* view, int position) {
 }
 
 TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
-  bundle::testSetResourcesDir(QStringLiteral(TOLVANI_RESOURCES_BUILD_DIR));
   KeyboardHelpController& controller = KeyboardHelpController::shared();
   EXPECT_EQ(&controller, &KeyboardHelpController::shared());
   QWidget* window = controller.window();
@@ -312,6 +321,17 @@ TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
   }
   EXPECT_EQ(tabs->currentIndex(), 0);
 
+  // Selectable and copyable, not editable.
+  QTextEdit* conjunct = tabView(tabs, 3);
+  conjunct->selectAll();
+  conjunct->copy();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), contents[3].plainText());
+  QTest::keyClick(conjunct, Qt::Key_Delete);
+  QTest::keyClick(conjunct, Qt::Key_A);
+  EXPECT_EQ(conjunct->toPlainText(), contents[3].plainText());
+  conjunct->moveCursor(QTextCursor::Start);
+  const QTextDocument* shownDocument = conjunct->document();
+
   // A narrower window rewraps without horizontal scrolling and keeps the 8-point margin.
   window->resize(400, 300);
   QCoreApplication::processEvents();
@@ -340,6 +360,7 @@ TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
   EXPECT_TRUE(window->isVisible());
   EXPECT_EQ(tabs->currentIndex(), 2);
   EXPECT_EQ(tabs->count(), 4);
+  EXPECT_EQ(tabView(tabs, 3)->document(), shownDocument);
 
   const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
   QDir().mkpath(folder);
@@ -352,7 +373,6 @@ TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
     EXPECT_TRUE(window->grab().save(path + "-end.png")) << path.toStdString();
     scroller->setValue(0);
   }
-  bundle::testSetResourcesDir(std::nullopt);
 }
 
 }  // namespace
