@@ -124,7 +124,7 @@ void writeDocument() {
       {QStringLiteral("version"), version.isEmpty() ? QStringLiteral("unknown") : version},
       // The build number has no counterpart here: the program carries one version only.
       {QStringLiteral("build"), QStringLiteral("unknown")},
-      {QStringLiteral("updated"), updated.toString(Qt::ISODate)},
+      {QStringLiteral("updated"), updated.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + u'Z'},
       {QStringLiteral("launches"), launches()},
       {QStringLiteral("sampledPeakFootprintBytes"), static_cast<qint64>(copy.peakFootprint)},
       {QStringLiteral("memoryWarnings"), qint64{copy.memoryWarnings}},

@@ -1,0 +1,411 @@
+#include "ime/EngineBridge.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "ime/EngineLearningSnapshot.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "platform/Queues.h"
+#include "stats/RuntimeDiagnostics.h"
+
+namespace tolvani {
+namespace {
+
+// Builds packed composition records byte by byte.
+class Record {
+ public:
+  Record& u32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return *this;
+  }
+  Record& u8(uint8_t v) {
+    bytes_.push_back(v);
+    return *this;
+  }
+  Record& str(std::string_view s) {
+    u32(static_cast<uint32_t>(s.size()));
+    bytes_.insert(bytes_.end(), s.begin(), s.end());
+    return *this;
+  }
+  Record& candidate(std::string_view text, int32_t score, uint8_t kind) {
+    return str(text).u32(static_cast<uint32_t>(score)).u8(kind);
+  }
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+// A record: flags, replace-before, candidates, the three leading texts, the trailing fields.
+std::vector<uint8_t> simpleRecord(std::string_view preedit, std::string_view raw,
+                                  std::string_view commit,
+                                  const std::vector<std::string>& candidates = {},
+                                  std::string_view offer = "") {
+  Record r;
+  r.u32(1).u32(0).u32(static_cast<uint32_t>(candidates.size())).str(preedit).str(raw).str(commit);
+  for (const std::string& c : candidates) r.candidate(c, 10, 0);
+  r.str("").u32(0).str(offer).str("");
+  return r.bytes();
+}
+
+// The scripted engine: answers from a script, records every call. Buffers are allocated at their
+// exact size so that AddressSanitizer catches any read past the end.
+struct FakeEngine {
+  std::mutex mu;
+  std::deque<std::vector<uint8_t>> answers;        // guarded by mu; popped by each CResult call
+  std::vector<std::string> calls;                  // guarded by mu
+  std::vector<CKeyEvent> events;                   // guarded by mu
+  std::map<const uint8_t*, uint32_t> outstanding;  // guarded by mu: buffers not yet freed
+  int freedNull = 0;                               // guarded by mu
+  bool createFails = false;
+  bool writeSucceeds = true;
+  std::condition_variable written;
+  int snapshotsWritten = 0;  // guarded by mu
+  uintptr_t nextHandle = 0x1000;
+
+  CResult answer(const std::string& call) {
+    std::lock_guard lock(mu);
+    calls.push_back(call);
+    if (answers.empty()) return {nullptr, 0};
+    std::vector<uint8_t> bytes = std::move(answers.front());
+    answers.pop_front();
+    if (bytes.empty()) return {nullptr, 0};
+    auto* buffer = new uint8_t[bytes.size()];
+    std::memcpy(buffer, bytes.data(), bytes.size());
+    outstanding[buffer] = static_cast<uint32_t>(bytes.size());
+    return {buffer, static_cast<uint32_t>(bytes.size())};
+  }
+  void note(const std::string& call) {
+    std::lock_guard lock(mu);
+    calls.push_back(call);
+  }
+  std::vector<std::string> takeCalls() {
+    std::lock_guard lock(mu);
+    return std::exchange(calls, {});
+  }
+};
+
+FakeEngine* g_fake = nullptr;
+
+TolvaniEngine* fakeHandle() { return reinterpret_cast<TolvaniEngine*>(g_fake->nextHandle += 16); }
+
+const EngineSeam kFakeSeam = [] {
+  EngineSeam s;
+  s.create = []() -> TolvaniEngine* {
+    g_fake->note("create");
+    return g_fake->createFails ? nullptr : fakeHandle();
+  };
+  s.destroy = [](TolvaniEngine*) { g_fake->note("destroy"); };
+  s.handleKeyEvent = [](TolvaniEngine*, CKeyEvent e) {
+    {
+      std::lock_guard lock(g_fake->mu);
+      g_fake->events.push_back(e);
+    }
+    return g_fake->answer("key");
+  };
+  s.freeResult = [](uint8_t* ptr, uint32_t len) {
+    std::lock_guard lock(g_fake->mu);
+    if (ptr == nullptr) {
+      ++g_fake->freedNull;
+      return;
+    }
+    ASSERT_EQ(g_fake->outstanding.at(ptr), len);
+    g_fake->outstanding.erase(ptr);
+    delete[] ptr;
+  };
+  s.reset = [](TolvaniEngine*) { g_fake->note("reset"); };
+  s.setMode = [](TolvaniEngine*, uint32_t mode) { g_fake->note("mode " + std::to_string(mode)); };
+  s.updateConfig = [](TolvaniEngine*, uint32_t count, uint32_t flags) {
+    return g_fake->answer("config " + std::to_string(count) + " " + std::to_string(flags));
+  };
+  s.selectMatching = [](TolvaniEngine*, const char* raw, const char* text) {
+    return g_fake->answer(std::string("select ") + raw + " " + text);
+  };
+  s.noteCommittedWord = [](TolvaniEngine*, const char* w) {
+    return g_fake->answer(std::string("note ") + w);
+  };
+  s.seedPredictionContext = [](TolvaniEngine*, const char* w) {
+    return g_fake->answer(std::string("seed ") + w);
+  };
+  s.acceptSpellingOffer = [](TolvaniEngine*) { return g_fake->answer("accept"); };
+  s.reloadUserData = [](TolvaniEngine*) { return g_fake->answer("reload"); };
+  s.warmCaches = [] { g_fake->note("warm"); };
+  s.snapshot = [](TolvaniEngine*) {
+    g_fake->note("snapshot");
+    return reinterpret_cast<TolvaniSnapshot*>(g_fake->nextHandle += 16);
+  };
+  s.snapshotWrite = [](TolvaniSnapshot*) {
+    g_fake->note("write");
+    std::lock_guard lock(g_fake->mu);
+    ++g_fake->snapshotsWritten;
+    g_fake->written.notify_all();
+    return g_fake->writeSucceeds;
+  };
+  s.snapshotFree = [](TolvaniSnapshot* snapshot) {
+    g_fake->note(snapshot == nullptr ? "free none" : "free");
+  };
+  s.isCommonEnglish = [](const char*) { return false; };
+  s.persistenceFailures = []() -> uint64_t { return 0; };
+  return s;
+}();
+
+class EngineBridgeTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // Set once, before any engine thread exists; the bridge must overwrite it.
+    qputenv("TOLVANI_NONBLOCKING_CACHES", "0");
+    static QTemporaryDir data, config;
+    qputenv("TOLVANI_DATA_DIR", data.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+  }
+
+  void SetUp() override {
+    g_fake = &fake_;
+    testSetEngineSeam(&kFakeSeam);
+    platform::testSetClock(&clock_);
+    RuntimeDiagnostics::testReset();
+  }
+
+  void TearDown() override {
+    testSetEngineSeam(nullptr);
+    platform::testSetClock(nullptr);
+    EXPECT_TRUE(fake_.outstanding.empty()) << "a result buffer was never released";
+  }
+
+  // Decodes `bytes` as the engine's answer to one key.
+  EngineState decode(const std::vector<uint8_t>& bytes) {
+    fake_.answers.push_back(bytes);
+    return decodeResult(fake_.answer("decode"), kFakeSeam);
+  }
+
+  // Releases `bridge` and waits for its last snapshot to be written on the utility queue.
+  void release(std::shared_ptr<EngineBridge>& bridge) {
+    int before = 0;
+    {
+      std::lock_guard lock(fake_.mu);
+      before = fake_.snapshotsWritten;
+    }
+    bridge.reset();
+    waitForWrites(before + 1);
+  }
+
+  // Waits until the utility queue has written `count` snapshots in all.
+  void waitForWrites(int count) {
+    std::unique_lock lock(fake_.mu);
+    fake_.written.wait(lock, [&] { return fake_.snapshotsWritten >= count; });
+  }
+
+  FakeEngine fake_;
+  platform::ManualClock clock_;
+};
+
+TEST_F(EngineBridgeTest, NullShortAndDamagedRecordsDecodeAsTheEmptyStateAndAreReleased) {
+  const std::vector<uint8_t> whole = simpleRecord("ka", "k", "", {"ক"});
+  std::vector<std::vector<uint8_t>> damaged;
+  for (size_t n = 1; n < 24; ++n) damaged.emplace_back(whole.begin(), whole.begin() + n);
+  damaged.emplace_back(whole.begin(), whole.end() - 1);  // the last length runs past the end
+  std::vector<uint8_t> longer = whole;
+  longer.push_back(0);
+  damaged.push_back(longer);  // a byte left over
+  Record pastEnd;
+  pastEnd.u32(1).u32(0).u32(0).str("ok").u32(1000).u8('x');  // raw text claims 1000 bytes
+  damaged.push_back(pastEnd.bytes());
+  Record lyingCount;
+  lyingCount.u32(1).u32(0).u32(0xFFFFFFFF).str("").str("").str("");
+  damaged.push_back(lyingCount.bytes());
+
+  EXPECT_EQ(decode({}), EngineState());
+  EXPECT_EQ(fake_.freedNull, 1) << "a null result is still handed back";
+  for (const auto& bytes : damaged) EXPECT_EQ(decode(bytes), EngineState()) << bytes.size();
+  EXPECT_EQ(decode(whole).preedit, "ka");
+}
+
+TEST_F(EngineBridgeTest, SeventyCandidatesAndTenPredictionsKeep64And8AndTheFieldsAfterThem) {
+  Record r;
+  r.u32(0x1F).u32(2).u32(70).str("pre").str("raw").str("");
+  for (int i = 0; i < 70; ++i) {
+    r.candidate("c" + std::to_string(i), i % 2 == 0 ? -i : i, static_cast<uint8_t>(i % 9));
+  }
+  r.str("ghost").u32(10);
+  for (int i = 0; i < 10; ++i) r.str("p" + std::to_string(i));
+  r.str("offer").str("for");
+  const EngineState s = decode(r.bytes());
+
+  EXPECT_EQ(s.status_flags, 0x1Fu);
+  EXPECT_EQ(s.replace_before, 2u);
+  ASSERT_EQ(s.candidates.size(), 64u);
+  for (int i = 0; i < 64; ++i) {
+    EXPECT_EQ(s.candidates[i].text, "c" + std::to_string(i));
+    EXPECT_EQ(s.candidates[i].score, i % 2 == 0 ? -i : i);
+    EXPECT_EQ(candidate_kind_label(s.candidates[i].kind),
+              i % 9 >= 7 ? "exact" : candidate_kind_label(static_cast<uint8_t>(i % 9)))
+        << i;
+  }
+  EXPECT_EQ(s.ghost_text, "ghost");
+  EXPECT_EQ(s.predictions,
+            (std::vector<std::string>{"p0", "p1", "p2", "p3", "p4", "p5", "p6", "p7"}));
+  EXPECT_EQ(s.spelling_offer, "offer");
+  EXPECT_EQ(s.spelling_offer_for, "for");
+}
+
+TEST_F(EngineBridgeTest, InvalidUtf8EmptiesOnlyTheTextThatHoldsIt) {
+  const char* invalid[] = {"\xff",
+                           "a\x80",
+                           "\xc0\xaf",
+                           "\xed\xa0\x80",
+                           "\xf4\x90\x80\x80",
+                           "\xe0\xa6",
+                           "\xf8\x88\x80\x80\x80"};
+  for (const char* bad : invalid) {
+    const EngineState s =
+        decode(simpleRecord(bad, "\xe0\xa6\x95", "", {bad, "ok"}, "\xf0\x9f\x98\x80"));
+    EXPECT_EQ(s.preedit, "") << bad;
+    EXPECT_EQ(s.raw_text, "\xe0\xa6\x95") << bad;
+    ASSERT_EQ(s.candidates.size(), 2u);
+    EXPECT_EQ(s.candidates[0].text, "") << bad;
+    EXPECT_EQ(s.candidates[1].text, "ok") << bad;
+    EXPECT_EQ(s.spelling_offer, "\xf0\x9f\x98\x80") << bad;
+  }
+}
+
+TEST_F(EngineBridgeTest, SendPassesTheFirstScalarOfTheTextAndTheKeyAsGiven) {
+  std::shared_ptr<EngineBridge> bridge = EngineBridge::create(KeyboardMode::probhat);
+  ASSERT_TRUE(bridge);
+  struct Row {
+    QString text;
+    uint32_t codepoint;
+  };
+  const Row rows[] = {{"", 0},
+                      {"abc", 'a'},
+                      {QString::fromUtf8("কা"), 0x0995},
+                      {QString::fromUtf8("😀x"), 0x1F600},
+                      {QString(QChar(0xD800)) + "x", 0xFFFD}};
+  for (const Row& row : rows) {
+    fake_.answers.push_back(simpleRecord("p", "r", ""));
+    EXPECT_EQ(bridge->send(EngineKeyKind::backspace, 51, 3, row.text).preedit, "p");
+    ASSERT_FALSE(fake_.events.empty());
+    const CKeyEvent e = fake_.events.back();
+    EXPECT_EQ(e.codepoint, row.codepoint) << row.text.toStdString();
+    EXPECT_EQ(e.kind, 6u);
+    EXPECT_EQ(e.key_code, 51u);
+    EXPECT_EQ(e.modifiers, 3u);
+  }
+  release(bridge);
+  EXPECT_EQ(engineKeyKindFromRawValue(6), EngineKeyKind::backspace);
+  EXPECT_EQ(engineKeyKindFromRawValue(7), std::nullopt);
+}
+
+TEST_F(EngineBridgeTest, CreationConfiguresTheSessionAndEveryCallReachesIt) {
+  const int before = EngineBridge::testLiveBridgeCount();
+  std::shared_ptr<EngineBridge> bridge = EngineBridge::create(KeyboardMode::national);
+  ASSERT_TRUE(bridge);
+  EXPECT_EQ(qgetenv("TOLVANI_NONBLOCKING_CACHES"), "1");
+  EXPECT_EQ(EngineBridge::testLiveBridgeCount(), before + 1);
+  const EnginePreferences preferences = AppSettings::enginePreferences();
+  EXPECT_EQ(fake_.takeCalls(),
+            (std::vector<std::string>{"create",
+                                      "config " + std::to_string(preferences.suggestionCount) +
+                                          " " + std::to_string(preferences.flags()),
+                                      "mode 2"}));
+
+  fake_.answers.push_back(simpleRecord("", "", "ক"));
+  EXPECT_EQ(bridge->selectCandidate("ka", QString::fromUtf8("ক")).commit_text, "ক");
+  bridge->noteCommittedWord(QString::fromUtf8("আমি"));
+  fake_.answers.push_back(simpleRecord("seeded", "", ""));
+  bridge->seedPredictionContext("x");
+  bridge->acceptSpellingOffer();
+  bridge->reloadUserData();
+  EnginePreferences custom;
+  custom.suggestionCount = 9;
+  custom.autocorrectEnabled = true;
+  custom.learningDisabled = true;
+  bridge->applyPreferences(custom);
+  bridge->setMode(KeyboardMode::phonetic);
+  bridge->reset();
+  EXPECT_EQ(fake_.takeCalls(),
+            (std::vector<std::string>{"select ka ক", "note আমি", "seed x", "accept", "reload",
+                                      "config 9 17", "mode 0", "reset"}));
+
+  release(bridge);
+  EXPECT_EQ(fake_.takeCalls(),
+            (std::vector<std::string>{"snapshot", "destroy", "write", "free none"}))
+      << "teardown snapshots before it destroys, and writes afterwards";
+  EXPECT_EQ(EngineBridge::testLiveBridgeCount(), before);
+}
+
+TEST_F(EngineBridgeTest, AFailedCreationLogsOneCriticalLineAndRegistersNothing) {
+  fake_.createFails = true;
+  const int before = EngineBridge::testLiveBridgeCount();
+  platform::log::Capture capture;
+  EXPECT_EQ(EngineBridge::create(KeyboardMode::phonetic), nullptr);
+  ASSERT_EQ(capture.lines().size(), 1);
+  EXPECT_TRUE(capture.lines()[0].startsWith("[Tolvani] CRITICAL: "))
+      << capture.lines()[0].toStdString();
+  EXPECT_EQ(EngineBridge::testLiveBridgeCount(), before);
+  EXPECT_EQ(fake_.takeCalls(), (std::vector<std::string>{"create"}));
+  EXPECT_EQ(qgetenv("TOLVANI_NONBLOCKING_CACHES"), "1");
+}
+
+TEST_F(EngineBridgeTest, ASnapshotIsWrittenOnceAndFreedOnlyWhenNeverWritten) {
+  {
+    EngineLearningSnapshot snapshot(reinterpret_cast<TolvaniSnapshot*>(0x10), kFakeSeam);
+    EXPECT_TRUE(snapshot.write());
+    EXPECT_FALSE(snapshot.write()) << "a second write";
+  }
+  EXPECT_EQ(fake_.takeCalls(), (std::vector<std::string>{"write", "free none"}));
+  { EngineLearningSnapshot unwritten(reinterpret_cast<TolvaniSnapshot*>(0x20), kFakeSeam); }
+  EXPECT_EQ(fake_.takeCalls(), (std::vector<std::string>{"free"}));
+  EngineLearningSnapshot none(nullptr, kFakeSeam);
+  EXPECT_FALSE(none.write());
+  EXPECT_TRUE(fake_.takeCalls().empty());
+}
+
+TEST_F(EngineBridgeTest, SyncWritesASnapshotTimesItAndLogsAFailure) {
+  EngineBridge::syncAllForShutdown();
+  EXPECT_TRUE(fake_.takeCalls().empty()) << "no live bridges, nothing to do";
+
+  std::shared_ptr<EngineBridge> kept = EngineBridge::create(KeyboardMode::phonetic);
+  std::shared_ptr<EngineBridge> released = EngineBridge::create(KeyboardMode::phonetic);
+  release(released);
+  fake_.takeCalls();
+
+  platform::log::Capture capture;
+  EXPECT_TRUE(kept->sync());
+  fake_.writeSucceeds = false;
+  EXPECT_FALSE(kept->sync());
+  EXPECT_EQ(capture.lines(),
+            QStringList{"[Tolvani] Could not save learned data; pending changes will be retried"});
+  EXPECT_EQ(RuntimeDiagnostics::testSamples(RuntimeDiagnostics::Metric::persistence).size(), 2);
+
+  EngineBridge::syncAllForShutdown();
+  EXPECT_EQ(fake_.takeCalls(),
+            (std::vector<std::string>{"snapshot", "write", "free none", "snapshot", "write",
+                                      "free none", "snapshot", "write", "free none"}))
+      << "the released bridge is not synced";
+  release(kept);
+}
+
+TEST_F(EngineBridgeTest, LockWaitIsRecordedOnTheMainThreadOnly) {
+  std::shared_ptr<EngineBridge> bridge = EngineBridge::create(KeyboardMode::phonetic);
+  const auto waits = [] {
+    return RuntimeDiagnostics::testSamples(RuntimeDiagnostics::Metric::engineLockWait).size();
+  };
+  const qsizetype before = waits();
+  bridge->reset();
+  EXPECT_EQ(waits(), before + 1);
+  std::thread([&] { bridge->reset(); }).join();
+  EXPECT_EQ(waits(), before + 1);
+  release(bridge);
+}
+
+}  // namespace
+}  // namespace tolvani
