@@ -1,0 +1,273 @@
+#include "settings/UIStrings.h"
+
+#include "settings/AppSettings.h"
+
+namespace tolvani::UIStrings {
+namespace {
+
+// The texts are literals with static storage, so they are handed out without a copy.
+QString pick(QStringView english, QStringView bangla) {
+  const QStringView text = AppSettings::isBanglaUI() ? bangla : english;
+  return QString::fromRawData(text.data(), text.size());
+}
+
+}  // namespace
+
+QString wordCount(qint64 shown, qint64 total) {
+  if (AppSettings::isBanglaUI()) {
+    return QString::number(total) + QStringLiteral(" টির মধ্যে ") + QString::number(shown) +
+           QStringLiteral(" টি শব্দ");
+  }
+  return QString::number(shown) + QStringLiteral(" of ") + QString::number(total) +
+         QStringLiteral(" words");
+}
+
+QString savedFile(const QString& name) {
+  if (AppSettings::isBanglaUI()) {
+    return QStringLiteral("“") + name + QStringLiteral("” ফাইলে সংরক্ষণ করা হয়েছে।");
+  }
+  return QStringLiteral("Saved to “") + name + QStringLiteral("”.");
+}
+
+QString learnedWordsImported(qint64 count) {
+  if (AppSettings::isBanglaUI()) {
+    if (count == 0) return QStringLiteral("শেখা ডেটা ইমপোর্ট হয়েছে।");
+    return QString::number(count) + QStringLiteral(" টি শেখা শব্দ ইমপোর্ট হয়েছে।");
+  }
+  if (count == 0) return QStringLiteral("Imported learned data.");
+  return QStringLiteral("Imported ") + QString::number(count) + QStringLiteral(" learned word") +
+         (count == 1 ? QString() : QStringLiteral("s")) + QStringLiteral(".");
+}
+
+QString shortcutsImported(qint64 added, qint64 skipped) {
+  if (AppSettings::isBanglaUI()) {
+    QString text = QString::number(added) + QStringLiteral(" টি শর্টকাট আনা হয়েছে");
+    if (skipped >= 1) {
+      return text + QStringLiteral("; ") + QString::number(skipped) +
+             QStringLiteral(" টি বাদ গেছে।");
+    }
+    return text + QStringLiteral("।");
+  }
+  QString text = QStringLiteral("Imported ") + QString::number(added) +
+                 QStringLiteral(" shortcut") + (added == 1 ? QString() : QStringLiteral("s"));
+  if (skipped >= 1) {
+    return text + QStringLiteral("; skipped ") + QString::number(skipped) + QStringLiteral(".");
+  }
+  return text + QStringLiteral(".");
+}
+
+// Title and setup window
+QString appTitle() { return pick(u"Tolvani", u"তোলভানি"); }
+QString subtitle() {
+  return pick(u"Privacy-first Bangla typing for Linux", u"লিনাক্সের জন্য গোপনীয়তা-প্রথম বাংলা টাইপিং");
+}
+QString offlineBadge() { return pick(u"Fully Offline", u"সম্পূর্ণ অফলাইন"); }
+QString setupTitle() { return pick(u"Keyboard Setup", u"কীবোর্ড সেটআপ"); }
+QString setupTour() { return pick(u"Keyboard Tour", u"কীবোর্ড ঘুরে দেখুন"); }
+QString setupOpenSettings() { return pick(u"Open Keyboard Settings", u"কীবোর্ড সেটিংস খুলুন"); }
+QString setupRetry() { return pick(u"Retry Setup", u"আবার চেষ্টা করুন"); }
+QString setupWorking() { return pick(u"Setting up Tolvani…", u"তোলভানি চালু করা হচ্ছে…"); }
+QString setupDoneDetail() {
+  return pick(
+      u"You’re all set. Tolvani is in your input menu; press Super-Space (usually) to switch "
+      u"keyboards.",
+      u"সব তৈরি। তোলভানি আপনার ইনপুট মেনুতে আছে; কীবোর্ড বদলাতে সাধারণত Super-Space চাপুন।");
+}
+QString setupEnableDetail() {
+  return pick(u"Retry setup, or add Tolvani under Bangla in Keyboard Settings.",
+              u"আবার চেষ্টা করুন, অথবা কীবোর্ড সেটিংসে Bangla থেকে তোলভানি যোগ করুন।");
+}
+QString setupSettingsPath() {
+  return pick(u"Settings → Keyboard → Input Sources → + → Bangla → তোলভানি",
+              u"Settings → Keyboard → Input Sources → + → Bangla → তোলভানি");
+}
+QString setupReloadGuide() { return pick(u"Reload Guide", u"গাইড আবার খুলুন"); }
+QString setupGuideMissing() {
+  return pick(u"The setup guide is missing. Use Keyboard Settings to add Tolvani.",
+              u"সেটআপ গাইডটি পাওয়া যায়নি। কীবোর্ড সেটিংস থেকে তোলভানি যোগ করুন।");
+}
+QString setupGuideNotLoaded() {
+  return pick(u"The animated guide did not load. You can still add the keyboard below.",
+              u"অ্যানিমেটেড গাইডটি লোড হয়নি। তবুও নিচের বোতাম দিয়ে কীবোর্ড যোগ করতে পারবেন।");
+}
+QString setupGuideUpdateFailed() {
+  return pick(u"The guide could not update. Use the controls below to finish keyboard setup.",
+              u"গাইডটি হালনাগাদ করা যায়নি। নিচের বোতামগুলো দিয়ে কীবোর্ড সেটআপ শেষ করুন।");
+}
+QString setupGuideStopped() {
+  return pick(u"The setup guide stopped. Reload the guide or add Tolvani in Keyboard Settings.",
+              u"সেটআপ গাইডটি বন্ধ হয়ে গেছে। গাইডটি আবার খুলুন, অথবা কীবোর্ড সেটিংসে তোলভানি যোগ করুন।");
+}
+
+// Settings window
+QString privacySection() { return pick(u"Memory & Privacy", u"মেমরি ও গোপনীয়তা"); }
+QString footnote() {
+  return pick(
+      u"No uploaded data or third-party analytics, no tracking, and no cloud sync. Everything in "
+      u"this window controls only local behavior on this computer.",
+      u"কোনো ডেটা আপলোড বা তৃতীয়-পক্ষের অ্যানালিটিক্স নেই, কোনো ট্র্যাকিং নেই, কোনো ক্লাউড সিংক নেই। এই "
+      u"উইন্ডোর সবকিছু শুধু এই কম্পিউটারের স্থানীয় আচরণ নিয়ন্ত্রণ করে।");
+}
+QString suggestions() { return pick(u"Suggestions", u"সাজেশন"); }
+QString suggestionsOn() { return pick(u"Suggestions on", u"সাজেশন চালু"); }
+QString suggestionsOff() { return pick(u"Suggestions off", u"সাজেশন বন্ধ"); }
+QString autocorrect() { return pick(u"Autocorrect", u"স্বয়ংক্রিয় সংশোধন"); }
+QString escapeEnglish() {
+  return pick(u"Escape commits English text", u"Escape চাপলে ইংরেজি কমিট হবে");
+}
+QString panelSystem() { return pick(u"System (Auto)", u"সিস্টেম (স্বয়ংক্রিয়)"); }
+QString panelDark() { return pick(u"Always Dark", u"সবসময় ডার্ক"); }
+QString panelLight() { return pick(u"Always Light", u"সবসময় লাইট"); }
+QString editDictionary() { return pick(u"Edit Dictionary...", u"অভিধান সম্পাদনা..."); }
+QString typingStats() { return pick(u"Typing Stats...", u"টাইপিং পরিসংখ্যান..."); }
+QString openDataFolder() { return pick(u"Open Data Folder", u"ডেটা ফোল্ডার খুলুন"); }
+QString resetLearnedWords() { return pick(u"Reset Learned Data", u"শেখা ডেটা মুছুন"); }
+QString customKeys() { return pick(u"Custom Keys...", u"কাস্টম কী..."); }
+QString userDictionary() { return pick(u"User Dictionary", u"ব্যবহারকারীর অভিধান"); }
+QString searchWords() { return pick(u"Search words...", u"শব্দ খুঁজুন..."); }
+QString wordColumn() { return pick(u"Word", u"শব্দ"); }
+QString usesColumn() { return pick(u"Uses", u"ব্যবহার"); }
+QString addWordPlaceholder() { return pick(u"Add a word...", u"একটি শব্দ যোগ করুন..."); }
+QString addButton() { return pick(u"Add", u"যোগ"); }
+QString removeSelected() { return pick(u"Remove Selected", u"নির্বাচিত মুছুন"); }
+QString shortcutTip() {
+  return pick(
+      u"Tip: Ctrl+Space toggles English, Ctrl+Shift+Space changes mode, Ctrl+Alt+S toggles "
+      u"suggestions, Ctrl+Alt+B converts selected Banglish to Bangla",
+      u"টিপ: Ctrl+Space ইংরেজি/বাংলা, Ctrl+Shift+Space মোড, Ctrl+Alt+S সাজেশন, Ctrl+Alt+B সিলেক্ট "
+      u"করা বাংলিশ থেকে বাংলা");
+}
+QString confirmResetTitle() { return pick(u"Are you sure?", u"আপনি কি নিশ্চিত?"); }
+QString confirmResetWords() {
+  return pick(
+      u"This will permanently delete learned words, candidate choices, and personal ranking. This "
+      u"action cannot be undone.",
+      u"এটি শেখা শব্দ, প্রার্থী পছন্দ এবং ব্যক্তিগত র\u200D্যাঙ্কিং স্থায়ীভাবে মুছে ফেলবে। এই ক্রিয়া "
+      u"পূর্বাবস্থায় ফেরানো যাবে না।");
+}
+QString confirmResetButton() { return pick(u"Reset", u"রিসেট"); }
+QString cancelButton() { return pick(u"Cancel", u"বাতিল"); }
+
+// Input menu
+QString menuKeyboardHelp() { return pick(u"Keyboard Help...", u"কীবোর্ড সাহায্য..."); }
+QString menuSettings() { return pick(u"Settings...", u"সেটিংস..."); }
+QString checkForUpdates() { return pick(u"Check for Updates...", u"নতুন সংস্করণ আছে কি না দেখুন..."); }
+QString menuLayouts() { return pick(u"Layouts", u"লেআউট"); }
+QString menuQuickControls() { return pick(u"Quick Controls", u"দ্রুত নিয়ন্ত্রণ"); }
+QString menuTools() { return pick(u"Tools", u"টুলস"); }
+QString menuPrivacy() { return pick(u"Privacy", u"গোপনীয়তা"); }
+QString menuEnglishPassthrough() { return pick(u"English Passthrough", u"ইংরেজি পাসথ্রু"); }
+
+// About tab
+QString facebookPage() { return pick(u"Facebook Page", u"Facebook পেজ"); }
+
+// Typing statistics
+QString typingInsights() { return pick(u"Typing Insights", u"টাইপিং পরিসংখ্যান"); }
+QString typingInsightsSubtitle() {
+  return pick(u"All data stays on this computer", u"সব তথ্য শুধুমাত্র এই কম্পিউটারে সংরক্ষিত");
+}
+QString totalKeystrokes() { return pick(u"Total keystrokes", u"মোট কীস্ট্রোক"); }
+QString wordsCommitted() { return pick(u"Words committed", u"লেখা শব্দ"); }
+QString autocorrections() { return pick(u"Autocorrections", u"স্বয়ংক্রিয় সংশোধন"); }
+QString candidateSelections() { return pick(u"Candidate selections", u"প্রার্থী নির্বাচন"); }
+QString keystrokesSaved() { return pick(u"Keystrokes saved", u"সাশ্রয় হওয়া কীস্ট্রোক"); }
+QString sessions() { return pick(u"Sessions", u"সেশন"); }
+QString trackingSince() { return pick(u"Tracking since", u"গণনা শুরু"); }
+QString notYet() { return pick(u"Not yet", u"এখনো নয়"); }
+QString resetStatistics() { return pick(u"Reset Statistics", u"পরিসংখ্যান রিসেট করুন"); }
+QString confirmResetStats() {
+  return pick(u"All typing statistics will be erased.", u"সব টাইপিং পরিসংখ্যান মুছে যাবে।");
+}
+
+// Text-shortcut editor
+QString textShortcuts() { return pick(u"Text Shortcuts", u"টেক্সট শর্টকাট"); }
+QString textShortcutsSubtitle() {
+  return pick(u"Type a shortcut and press Space to insert the full phrase.",
+              u"শর্টকাট টাইপ করে স্পেস চাপলে পুরো লেখাটি বসে যাবে।");
+}
+QString shortcutColumn() { return pick(u"Shortcut", u"শর্টকাট"); }
+QString expansionColumn() { return pick(u"Expansion", u"সম্প্রসারণ"); }
+QString addShortcutKeyPlaceholder() { return pick(u"Shortcut (e.g. brb)", u"শর্টকাট (যেমন brb)"); }
+QString addShortcutValuePlaceholder() { return pick(u"Expanded text", u"সম্প্রসারিত লেখা"); }
+QString dynamicShortcutsHint() {
+  return pick(
+      u"Dynamic: type tarikh or aj (today's date), shomoy (current time), or bdate, btarikh or "
+      u"bongabdo (Bangla calendar date), press Escape to keep it in English, then press Space.",
+      u"গতিশীল: tarikh বা aj (আজকের তারিখ), shomoy (এখনকার সময়), bdate, btarikh বা bongabdo "
+      u"(বঙ্গাব্দের তারিখ) লিখে Escape চেপে ইংরেজিতে রাখুন, তারপর স্পেস চাপুন।");
+}
+QString restoreDefaults() { return pick(u"Restore Defaults", u"ডিফল্ট ফিরিয়ে আনুন"); }
+QString deleteShortcut() { return pick(u"Delete", u"মুছুন"); }
+
+// Banglish conversion
+QString menuConvertBanglish() {
+  return pick(u"Convert Banglish Selection (Ctrl+Alt+B)",
+              u"সিলেক্ট করা বাংলিশ বাংলায় রূপান্তর (Ctrl+Alt+B)");
+}
+QString convertSelectFirst() {
+  return pick(u"Select Banglish text first", u"আগে বাংলিশ লেখা সিলেক্ট করুন");
+}
+QString convertSelectionUnavailable() {
+  return pick(u"Can't read the selection in this app", u"এই অ্যাপের সিলেকশন পড়া যায়নি");
+}
+QString convertSelectionTooLong() {
+  return pick(u"The selection is too long", u"সিলেকশনটি অনেক বড়");
+}
+QString convertNothingToConvert() {
+  return pick(u"No Banglish in the selection", u"সিলেকশনে বাংলিশ নেই");
+}
+QString convertSelectionChanged() {
+  return pick(u"Selection changed, try again", u"সিলেকশন বদলে গেছে, আবার চেষ্টা করুন");
+}
+QString convertEngineUnavailable() {
+  return pick(u"Could not start the engine", u"ইঞ্জিন চালু করা যায়নি");
+}
+
+// Backup and import
+QString backupSection() { return pick(u"Backup", u"ব্যাকআপ"); }
+QString backupDescription() {
+  return pick(
+      u"Files work with Tolvani on iPhone too. Importing adds the file's data to what is already "
+      u"on this computer instead of replacing it.",
+      u"iPhone-এর তোলভানি অ্যাপের সাথে একই ফাইল চলে। ইমপোর্ট করলে ফাইলের ডেটা এই কম্পিউটারের ডেটার "
+      u"সাথে যোগ হয়, আগের কিছু মুছে যায় না।");
+}
+QString exportLearnedWords() { return pick(u"Export Learned Words…", u"শেখা শব্দ এক্সপোর্ট…"); }
+QString importLearnedWords() { return pick(u"Import Learned Words…", u"শেখা শব্দ ইমপোর্ট…"); }
+QString exportTextShortcuts() { return pick(u"Export Text Shortcuts…", u"টেক্সট শর্টকাট এক্সপোর্ট…"); }
+QString importTextShortcuts() { return pick(u"Import Text Shortcuts…", u"টেক্সট শর্টকাট ইমপোর্ট…"); }
+QString okButton() { return pick(u"OK", u"ঠিক আছে"); }
+QString exportFailed() {
+  return pick(u"The file could not be saved.", u"ফাইলটি সংরক্ষণ করা যায়নি।");
+}
+QString fileUnreadable() { return pick(u"The file could not be opened.", u"ফাইলটি খোলা যায়নি।"); }
+QString learnedDataTooLarge() {
+  return pick(u"The file is too large. Choose a backup under 2 MB.",
+              u"ফাইলটি অনেক বড়। ২ মেগাবাইটের ছোট ব্যাকআপ বেছে নিন।");
+}
+QString learnedDataInvalid() {
+  return pick(u"This is not an Tolvani backup, or it has no usable data.",
+              u"এটি তোলভানির ব্যাকআপ ফাইল নয়, অথবা এতে ব্যবহারযোগ্য ডেটা নেই।");
+}
+QString learnedDataImportFailed() {
+  return pick(u"The imported data could not be saved. Your existing data was not changed.",
+              u"ইমপোর্ট করা ডেটা সংরক্ষণ করা যায়নি। আগের ডেটা অপরিবর্তিত আছে।");
+}
+QString shortcutsTooLarge() {
+  return pick(u"The file is too large. Choose one under 200 KB.",
+              u"ফাইলটি অনেক বড়। ২০০ কিলোবাইটের ছোট ফাইল বেছে নিন।");
+}
+QString shortcutsNoneFound() {
+  return pick(u"No usable shortcuts were found in the file.",
+              u"ফাইলে কোনো ব্যবহারযোগ্য শর্টকাট পাওয়া যায়নি।");
+}
+QString shortcutsFileFormats() {
+  return pick(
+      u"Import JSON, CSV or text files, or text replacements dragged out of macOS System Settings.",
+      u"JSON, CSV, লেখা ফাইল বা macOS-এর System Settings থেকে টেনে আনা Text Replacements ফাইল আনা "
+      u"যায়।");
+}
+
+QString menuFullyOffline() { return offlineBadge(); }
+
+}  // namespace tolvani::UIStrings

@@ -1,0 +1,137 @@
+// The front end's interface texts in Bangla and English. Every function reads the interface
+// language from the settings on each call, so a window that rebuilds its texts after a settings
+// change shows the new language at once.
+// Thread-safety: every function may be called on any thread.
+#ifndef TOLVANI_SETTINGS_UISTRINGS_H_
+#define TOLVANI_SETTINGS_UISTRINGS_H_
+
+#include <QString>
+
+namespace tolvani::UIStrings {
+
+// Numbers are written with ASCII digits and no grouping in both languages.
+// "3 of 10 words"; the Bangla text names the total first.
+QString wordCount(qint64 shown, qint64 total);
+// The notice after a file was written under `name`.
+QString savedFile(const QString& name);
+// 0 gives a sentence without a number.
+QString learnedWordsImported(qint64 count);
+// The skipped part appears only when `skipped` is 1 or more.
+QString shortcutsImported(qint64 added, qint64 skipped);
+
+// Title and setup window
+QString appTitle();
+QString subtitle();
+QString offlineBadge();
+QString setupTitle();
+QString setupTour();
+QString setupOpenSettings();
+QString setupRetry();
+QString setupWorking();
+QString setupDoneDetail();
+QString setupEnableDetail();
+QString setupSettingsPath();
+QString setupReloadGuide();
+QString setupGuideMissing();
+QString setupGuideNotLoaded();
+QString setupGuideUpdateFailed();
+QString setupGuideStopped();
+
+// Settings window
+QString privacySection();
+QString footnote();
+QString suggestions();
+QString suggestionsOn();
+QString suggestionsOff();
+QString autocorrect();
+QString escapeEnglish();
+QString panelSystem();
+QString panelDark();
+QString panelLight();
+QString editDictionary();
+QString typingStats();
+QString openDataFolder();
+QString resetLearnedWords();
+QString customKeys();
+QString userDictionary();
+QString searchWords();
+QString wordColumn();
+QString usesColumn();
+QString addWordPlaceholder();
+QString addButton();
+QString removeSelected();
+QString shortcutTip();
+QString confirmResetTitle();
+QString confirmResetWords();
+QString confirmResetButton();
+QString cancelButton();
+
+// Input menu
+QString menuKeyboardHelp();
+QString menuSettings();
+QString checkForUpdates();
+QString menuLayouts();
+QString menuQuickControls();
+QString menuTools();
+QString menuPrivacy();
+QString menuEnglishPassthrough();
+// The same texts as offlineBadge().
+QString menuFullyOffline();
+
+// About tab
+QString facebookPage();
+
+// Typing statistics
+QString typingInsights();
+QString typingInsightsSubtitle();
+QString totalKeystrokes();
+QString wordsCommitted();
+QString autocorrections();
+QString candidateSelections();
+QString keystrokesSaved();
+QString sessions();
+QString trackingSince();
+QString notYet();
+QString resetStatistics();
+QString confirmResetStats();
+
+// Text-shortcut editor
+QString textShortcuts();
+QString textShortcutsSubtitle();
+QString shortcutColumn();
+QString expansionColumn();
+QString addShortcutKeyPlaceholder();
+QString addShortcutValuePlaceholder();
+QString dynamicShortcutsHint();
+QString restoreDefaults();
+QString deleteShortcut();
+
+// Banglish conversion
+QString menuConvertBanglish();
+QString convertSelectFirst();
+QString convertSelectionUnavailable();
+QString convertSelectionTooLong();
+QString convertNothingToConvert();
+QString convertSelectionChanged();
+QString convertEngineUnavailable();
+
+// Backup and import
+QString backupSection();
+QString backupDescription();
+QString exportLearnedWords();
+QString importLearnedWords();
+QString exportTextShortcuts();
+QString importTextShortcuts();
+QString okButton();
+QString exportFailed();
+QString fileUnreadable();
+QString learnedDataTooLarge();
+QString learnedDataInvalid();
+QString learnedDataImportFailed();
+QString shortcutsTooLarge();
+QString shortcutsNoneFound();
+QString shortcutsFileFormats();
+
+}  // namespace tolvani::UIStrings
+
+#endif  // TOLVANI_SETTINGS_UISTRINGS_H_
