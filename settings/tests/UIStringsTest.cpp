@@ -4,7 +4,6 @@
 
 #include <QTemporaryDir>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <ostream>
 
@@ -19,25 +18,22 @@ namespace {
 
 class UIStringsTest : public ::testing::Test {
  protected:
+  // Once per process: the settings keep the suite they first opened.
   static void SetUpTestSuite() {
-    configHome_ = std::make_unique<QTemporaryDir>();
-    ASSERT_TRUE(configHome_->isValid());
-    qputenv("XDG_CONFIG_HOME", configHome_->path().toUtf8());
-    platform::Defaults::testResetStandard();
+    static QTemporaryDir configHome;
+    ASSERT_TRUE(configHome.isValid());
+    if (qgetenv("XDG_CONFIG_HOME") != configHome.path().toUtf8()) {
+      qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
+      platform::Defaults::testResetStandard();
+    }
   }
 
-  static void TearDownTestSuite() { configHome_.reset(); }
-
   static void setLanguage(qint64 language) {
-    ASSERT_TRUE(platform::Defaults::standard().set(AppSettings::kUiLanguageKey, language));
+    ASSERT_TRUE(AppSettings::suite().set(AppSettings::kUiLanguageKey, language));
   }
   static void setBangla() { setLanguage(0); }
   static void setEnglish() { setLanguage(1); }
-
-  static std::unique_ptr<QTemporaryDir> configHome_;
 };
-
-std::unique_ptr<QTemporaryDir> UIStringsTest::configHome_;
 
 struct TextRow {
   const char* name;
@@ -77,7 +73,7 @@ TEST_F(UIStringsTest, EveryCallFollowsTheCurrentInterfaceLanguage) {
     if (language.stored) {
       setLanguage(*language.stored);
     } else {
-      ASSERT_TRUE(platform::Defaults::standard().remove(AppSettings::kUiLanguageKey));
+      ASSERT_TRUE(AppSettings::suite().remove(AppSettings::kUiLanguageKey));
     }
     for (const TextRow& row : kSample) {
       EXPECT_EQ(row.text(), (language.bangla ? row.bangla : row.english).toString())
