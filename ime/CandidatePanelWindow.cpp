@@ -1,0 +1,288 @@
+#include "ime/CandidatePanelWindow.h"
+
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPalette>
+#include <QScreen>
+
+#include "platform/Queues.h"
+
+namespace tolvani {
+namespace {
+
+// Sizes are in the panel's points, which are device-independent pixels here.
+QFont panelFont(qreal pixels, QFont::Weight weight, const QString& family = QString()) {
+  QFont f = family.isEmpty() ? QGuiApplication::font() : QFont(family);
+  f.setPixelSize(static_cast<int>(pixels));
+  f.setWeight(weight);
+  return f;
+}
+
+QFont banglaFont(qreal pixels, QFont::Weight fallbackWeight) {
+  static const bool hasNoto =
+      QFontDatabase::families().contains(QStringLiteral("Noto Sans Bengali"));
+  if (hasNoto) return panelFont(pixels, QFont::Normal, QStringLiteral("Noto Sans Bengali"));
+  return panelFont(pixels, fallbackWeight);
+}
+
+const QFont& headerRawFont() {
+  static const QFont f = [] {
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPixelSize(11);
+    return mono;
+  }();
+  return f;
+}
+const QFont& headerPreeditFont() {
+  static const QFont f = banglaFont(13, QFont::DemiBold);
+  return f;
+}
+const QFont& candidateFont() {
+  static const QFont f = banglaFont(18, QFont::Medium);
+  return f;
+}
+const QFont& indexFont() {
+  static const QFont f = panelFont(13, QFont::DemiBold);
+  return f;
+}
+const QFont& kindFont() {
+  static const QFont f = panelFont(10, QFont::Normal);
+  return f;
+}
+const QFont& statusFont() {
+  static const QFont f = panelFont(13, QFont::DemiBold);
+  return f;
+}
+
+struct Colors {
+  QColor background;
+  QColor label;
+  QColor secondary;
+  QColor tertiary;
+  QColor accent;
+};
+
+Colors colors(bool dark) {
+  if (dark) {
+    return {QColor(38, 38, 40, 242), QColor(255, 255, 255, 230), QColor(255, 255, 255, 140),
+            QColor(255, 255, 255, 77), QColor(10, 132, 255)};
+  }
+  return {QColor(246, 246, 246, 245), QColor(0, 0, 0, 217), QColor(0, 0, 0, 128),
+          QColor(0, 0, 0, 66), QColor(0, 122, 255)};
+}
+
+QColor withAlpha(QColor c, qreal alpha) {
+  c.setAlphaF(alpha);
+  return c;
+}
+
+}  // namespace
+
+const QString& CandidatePanelWindow::dragHandleToolTip() {
+  static const QString text = QString::fromUtf8("Drag to move \u00B7 Double-click to reset");
+  return text;
+}
+
+const QString& CandidatePanelWindow::escHint() {
+  static const QString text = QString::fromUtf8("esc \u21A9\uFE0E");
+  return text;
+}
+
+CandidatePanelWindow::CandidatePanelWindow()
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus |
+                           Qt::NoDropShadowWindowHint) {
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  setAttribute(Qt::WA_X11DoNotAcceptFocus);
+  setAttribute(Qt::WA_TranslucentBackground);
+  setFocusPolicy(Qt::NoFocus);
+  setMouseTracking(true);
+  setWindowTitle(QStringLiteral("Tolvani"));
+}
+
+CandidatePanelWindow::~CandidatePanelWindow() = default;
+
+bool CandidatePanelWindow::placesWindows() const {
+  return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+std::vector<ScreenArea> CandidatePanelWindow::screens() const {
+  std::vector<ScreenArea> areas;
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  if (primary) areas.push_back({primary->geometry(), primary->availableGeometry()});
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    if (screen != primary) areas.push_back({screen->geometry(), screen->availableGeometry()});
+  }
+  return areas;
+}
+
+qreal CandidatePanelWindow::statusTextWidth(const QString& message) const {
+  return QFontMetricsF(statusFont()).horizontalAdvance(message);
+}
+
+void CandidatePanelWindow::render(const CandidatePanel& panel) {
+  Q_ASSERT(platform::isMainThread());
+  panel_ = const_cast<CandidatePanel*>(&panel);
+  layout_ = panel.layout();
+  rows_ = panel.rows();
+  if (!dragging_) setGeometry(layout_.frame.toAlignedRect());
+  update();
+  if (!isVisible()) QWidget::show();
+}
+
+void CandidatePanelWindow::hide() {
+  Q_ASSERT(platform::isMainThread());
+  dragging_ = false;
+  hoveredRow_ = -1;
+  QWidget::hide();
+}
+
+bool CandidatePanelWindow::isDark() const {
+  if (layout_.appearance) return *layout_.appearance == PanelAppearance::dark;
+  return QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+}
+
+int CandidatePanelWindow::rowAt(QPointF pos) const {
+  if (layout_.state != CandidatePanel::State::candidates) return -1;
+  for (int i = 0; i < CandidatePanel::kMaxRows; ++i) {
+    if (rows_[i].visible && rows_[i].frame.contains(pos)) return i;
+  }
+  return -1;
+}
+
+void CandidatePanelWindow::paintRow(QPainter& p, const CandidatePanel::Row& row) const {
+  const Colors c = colors(isDark());
+  const QRectF r = row.frame;
+  if (row.selected) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(c.accent);
+    p.drawRoundedRect(r, 8, 8);
+  } else if (row.hovered) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(withAlpha(c.label, 0.08));
+    p.drawRoundedRect(r, 8, 8);
+  }
+  const qreal w = r.width();
+  const qreal h = r.height();
+  const QColor text = row.selected ? QColor(Qt::white) : c.label;
+  const QColor badge = row.selected ? withAlpha(Qt::white, 0.8) : c.secondary;
+  const QColor number = row.selected ? withAlpha(Qt::white, 0.9) : c.tertiary;
+
+  p.setFont(indexFont());
+  p.setPen(number);
+  p.drawText(QRectF(r.x() + 4, r.y(), 20, h), Qt::AlignLeft | Qt::AlignVCenter, row.number);
+
+  p.setFont(candidateFont());
+  p.setPen(text);
+  const QRectF textRect(r.x() + 28, r.y(), w - 130, h);
+  const QString shown =
+      QFontMetricsF(candidateFont())
+          .elidedText(row.item ? row.item->text : QString(), Qt::ElideRight, textRect.width());
+  p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, shown);
+
+  p.setFont(kindFont());
+  p.setPen(badge);
+  p.drawText(QRectF(r.x() + w - 98, r.y(), 94, h), Qt::AlignRight | Qt::AlignVCenter, row.badge);
+}
+
+void CandidatePanelWindow::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  const Colors c = colors(isDark());
+  p.setPen(Qt::NoPen);
+  p.setBrush(c.background);
+  p.drawRoundedRect(QRectF(rect()), 12, 12);
+
+  if (layout_.state == CandidatePanel::State::status) {
+    p.setFont(statusFont());
+    p.setPen(c.accent);
+    p.drawText(layout_.rawTextFrame, Qt::AlignCenter, layout_.statusMessage);
+    return;
+  }
+  if (layout_.headerVisible) {
+    const QRectF frame = layout_.rawTextFrame;
+    p.save();
+    p.setClipRect(frame);
+    p.setFont(headerRawFont());
+    p.setPen(c.secondary);
+    p.drawText(frame, Qt::AlignLeft | Qt::AlignVCenter, layout_.headerRawText);
+    if (!layout_.headerPreedit.isEmpty()) {
+      const qreal x = QFontMetricsF(headerRawFont())
+                          .horizontalAdvance(layout_.headerRawText + QStringLiteral("  "));
+      p.setFont(headerPreeditFont());
+      p.setPen(c.accent);
+      p.drawText(frame.adjusted(x, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                 layout_.headerPreedit);
+    }
+    p.restore();
+  }
+  if (layout_.escHintVisible) {
+    p.setFont(panelFont(10, QFont::Medium));
+    p.setPen(c.tertiary);
+    p.drawText(layout_.escHintFrame, Qt::AlignRight | Qt::AlignVCenter, escHint());
+  }
+  if (layout_.dragHandleVisible) {
+    p.setFont(panelFont(9, QFont::Medium));
+    p.setPen(c.tertiary);
+    p.drawText(layout_.dragHandleFrame, Qt::AlignCenter, QString::fromUtf8("\u22EE\u22EE"));
+  }
+  for (const CandidatePanel::Row& row : rows_) {
+    if (row.visible) paintRow(p, row);
+  }
+}
+
+void CandidatePanelWindow::mousePressEvent(QMouseEvent* event) {
+  Q_ASSERT(platform::isMainThread());
+  if (event->button() != Qt::LeftButton || !panel_) return;
+  const int row = rowAt(event->position());
+  if (row >= 0) {
+    panel_->rowClicked(row);
+    return;
+  }
+  dragging_ = true;
+  pressGlobal_ = event->globalPosition();
+  startPos_ = pos();
+}
+
+void CandidatePanelWindow::mouseMoveEvent(QMouseEvent* event) {
+  Q_ASSERT(platform::isMainThread());
+  if (dragging_) {
+    move(startPos_ + (event->globalPosition() - pressGlobal_).toPoint());
+    return;
+  }
+  setToolTip(layout_.dragHandleVisible && layout_.dragHandleFrame.contains(event->position())
+                 ? dragHandleToolTip()
+                 : QString());
+  const int row = rowAt(event->position());
+  if (row == hoveredRow_ || !panel_) return;
+  const int old = hoveredRow_;
+  hoveredRow_ = row;
+  if (old >= 0) panel_->rowHovered(old, false);
+  if (row >= 0) panel_->rowHovered(row, true);
+}
+
+void CandidatePanelWindow::mouseReleaseEvent(QMouseEvent*) {
+  Q_ASSERT(platform::isMainThread());
+  if (!dragging_ || !panel_) return;
+  dragging_ = false;
+  panel_->dragEnded(pos(), pos() != startPos_);
+}
+
+void CandidatePanelWindow::mouseDoubleClickEvent(QMouseEvent* event) {
+  Q_ASSERT(platform::isMainThread());
+  if (!panel_ || rowAt(event->position()) >= 0) return;
+  dragging_ = false;
+  panel_->backgroundDoubleClicked();
+}
+
+void CandidatePanelWindow::leaveEvent(QEvent*) {
+  if (hoveredRow_ >= 0 && panel_) panel_->rowHovered(hoveredRow_, false);
+  hoveredRow_ = -1;
+}
+
+}  // namespace tolvani

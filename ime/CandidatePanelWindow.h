@@ -1,0 +1,56 @@
+// The candidate panel's own window: frameless, above other windows, never taking the keyboard
+// from the application being typed into, placed at the caret on X11, and dragged or picked from
+// with the mouse. Thread-safety: main thread only.
+#ifndef TOLVANI_IME_CANDIDATEPANELWINDOW_H_
+#define TOLVANI_IME_CANDIDATEPANELWINDOW_H_
+
+#include <QFont>
+#include <QPointF>
+#include <QWidget>
+
+#include "ime/CandidatePanel.h"
+
+namespace tolvani {
+
+class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
+ public:
+  CandidatePanelWindow();
+  ~CandidatePanelWindow() override;
+
+  static const QString& dragHandleToolTip();
+  static const QString& escHint();
+
+  // False on Wayland, where the compositor places our windows where it likes.
+  bool placesWindows() const override;
+  std::vector<ScreenArea> screens() const override;
+  qreal statusTextWidth(const QString& message) const override;
+  void render(const CandidatePanel& panel) override;
+  void hide() override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+ private:
+  // The visible row under `pos`, or -1.
+  int rowAt(QPointF pos) const;
+  bool isDark() const;
+  void paintRow(QPainter& painter, const CandidatePanel::Row& row) const;
+
+  // Borrowed from the panel that rendered last; the panel owns this window.
+  CandidatePanel* panel_ = nullptr;
+  CandidatePanel::Layout layout_;
+  std::array<CandidatePanel::Row, CandidatePanel::kMaxRows> rows_;
+  bool dragging_ = false;
+  QPointF pressGlobal_;
+  QPoint startPos_;
+  int hoveredRow_ = -1;
+};
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_IME_CANDIDATEPANELWINDOW_H_

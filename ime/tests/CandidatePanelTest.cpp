@@ -1,0 +1,407 @@
+#include "ime/CandidatePanel.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "ime/CandidatePanelWindow.h"
+#include "platform/Clock.h"
+#include "platform/Defaults.h"
+#include "settings/AppSettings.h"
+#include "settings/UIStrings.h"
+
+namespace tolvani {
+namespace {
+
+using namespace std::chrono_literals;
+
+QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// Screens of 1920 × 1080 with a 30-point bar at the top; a second one to the right.
+const ScreenArea kLeft{QRectF(0, 0, 1920, 1080), QRectF(0, 30, 1920, 1050)};
+const ScreenArea kRight{QRectF(1920, 0, 1280, 1024), QRectF(1920, 0, 1280, 1024)};
+
+class FakeFace : public CandidatePanelFace {
+ public:
+  bool places = true;
+  std::vector<ScreenArea> areas{kLeft, kRight};
+  int renders = 0;
+  bool visible = false;
+
+  bool placesWindows() const override { return places; }
+  std::vector<ScreenArea> screens() const override { return areas; }
+  qreal statusTextWidth(const QString& message) const override { return 8.0 * message.size(); }
+  void render(const CandidatePanel&) override {
+    ++renders;
+    visible = true;
+  }
+  void hide() override { visible = false; }
+};
+
+std::vector<CandidateItem> items(int n, const QString& kind = QStringLiteral("exact")) {
+  std::vector<CandidateItem> list;
+  for (int i = 0; i < n; ++i) list.push_back({i + 1, QStringLiteral("w%1").arg(i), kind, true});
+  return list;
+}
+
+const std::vector<CandidateItem> kAmi = {{1, u("আমি"), "exact", true},
+                                         {2, u("আমী"), "user", true},
+                                         {3, u("আমিই"), "prefix", true},
+                                         {4, u("আমির"), "phonetic", true},
+                                         {5, u("আমায়"), "autocorrect", true}};
+
+class CandidatePanelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(config_.isValid());
+    qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
+    platform::Defaults::testResetStandard();
+    platform::testSetClock(&clock_);
+  }
+  void TearDown() override { platform::testSetClock(nullptr); }
+
+  // A panel over a fake window face; `window` and `fallback` stay owned by it.
+  std::unique_ptr<CandidatePanel> makePanel(bool withFallback = false) {
+    auto window = std::make_unique<FakeFace>();
+    window_ = window.get();
+    std::unique_ptr<FakeFace> fallback;
+    if (withFallback) {
+      fallback = std::make_unique<FakeFace>();
+      fallback_ = fallback.get();
+    }
+    return std::make_unique<CandidatePanel>(std::move(window), std::move(fallback));
+  }
+
+  void advance(std::chrono::milliseconds by) {
+    clock_.advance(by);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+  }
+
+  QTemporaryDir config_;
+  platform::ManualClock clock_;
+  FakeFace* window_ = nullptr;
+  FakeFace* fallback_ = nullptr;
+};
+
+TEST_F(CandidatePanelTest, HeightsHeaderAndRowPositions) {
+  auto panel = makePanel();
+  const QRectF caret(200, 300, 1, 18);
+  panel->show("ami", kAmi, caret);
+  const CandidatePanel::Layout& l = panel->layout();
+  EXPECT_TRUE(l.headerVisible);
+  EXPECT_EQ(l.headerRawText, "ami");
+  EXPECT_EQ(l.headerPreedit, u("আমি"));
+  EXPECT_EQ(l.frame.size(), QSizeF(370, 206));
+  // Measured from the panel's bottom edge: 146, 112, 78, 44, 10.
+  const qreal fromBottom[] = {146, 112, 78, 44, 10};
+  for (int i = 0; i < 5; ++i) {
+    const CandidatePanel::Row& row = panel->rows()[i];
+    EXPECT_TRUE(row.visible);
+    EXPECT_EQ(206 - row.frame.bottom(), fromBottom[i]) << i;
+    EXPECT_EQ(row.frame.x(), 10);
+    EXPECT_EQ(row.frame.width(), 350);
+    EXPECT_EQ(row.selected, i == 0);
+  }
+  EXPECT_FALSE(panel->rows()[5].visible);
+  EXPECT_EQ(l.dragHandleFrame, QRectF(344, 4, 16, 22));
+
+  struct Case {
+    QString raw;
+    int count;
+    bool header;
+    qreal height;
+  };
+  const Case cases[] = {
+      {u("আমি"), 3, false, 122}, {"ami", 20, true, 580}, {"ab", 0, true, 36},
+      {u("ক"), 0, false, 20},    {"", 2, false, 88},     {"a\r\n", 1, true, 70},
+  };
+  for (const Case& c : cases) {
+    panel->show(c.raw, items(c.count), caret);
+    EXPECT_EQ(panel->layout().headerVisible, c.header) << c.raw.toStdString();
+    EXPECT_EQ(panel->layout().frame.height(), c.height) << c.raw.toStdString();
+    EXPECT_EQ(panel->itemCount(), std::min(c.count, 16));
+    EXPECT_TRUE(panel->layout().dragHandleVisible);
+  }
+}
+
+TEST_F(CandidatePanelTest, EscHintOnlyWithHeaderAndPassthrough) {
+  auto panel = makePanel();
+  const QRectF caret(200, 300, 1, 18);
+  AppSettings::setEnglishPassthroughEnabled(false);
+  panel->show("ami", kAmi, caret);
+  EXPECT_FALSE(panel->layout().escHintVisible);
+  AppSettings::setEnglishPassthroughEnabled(true);
+  panel->show("ami", kAmi, caret);
+  EXPECT_TRUE(panel->layout().escHintVisible);
+  panel->show(u("আমি"), kAmi, caret);
+  EXPECT_FALSE(panel->layout().escHintVisible);
+}
+
+TEST_F(CandidatePanelTest, SelectionWrapsAndClicksReportRowsWithoutMovingIt) {
+  auto panel = makePanel();
+  std::vector<int> picked;
+  panel->onCandidateSelected = [&](int row) { picked.push_back(row); };
+  panel->show("ami", kAmi, QRectF(200, 300, 1, 18));
+  panel->selectPrevious();
+  EXPECT_EQ(panel->selectedIndex(), 4);
+  EXPECT_TRUE(panel->hasUserSelection());
+  EXPECT_TRUE(panel->rows()[4].selected);
+  EXPECT_FALSE(panel->rows()[0].selected);
+  panel->selectNext();
+  EXPECT_EQ(panel->selectedIndex(), 0);
+  panel->rowClicked(2);
+  panel->rowClicked(7);  // no row there
+  EXPECT_EQ(picked, std::vector<int>{2});
+  EXPECT_EQ(panel->selectedIndex(), 0);
+  panel->show("ami", kAmi, QRectF(200, 300, 1, 18));
+  EXPECT_FALSE(panel->hasUserSelection());
+  panel->show("ab", {}, QRectF(200, 300, 1, 18));
+  panel->selectNext();
+  EXPECT_FALSE(panel->hasUserSelection());
+}
+
+TEST_F(CandidatePanelTest, BadgesNumbersAndAccessibleLabels) {
+  struct Case {
+    const char* kind;
+    bool shortcut;
+    const char* number;
+    const char* badge;
+  };
+  const Case cases[] = {
+      {"autocorrect", true, "1", "✦ স্বয়ংক্রিয়"},
+      {"user", true, "1", "★ শেখা"},
+      {"phonetic", true, "1", "⌨ ধ্বনি"},
+      {"prediction", false, "", "◈ পরবর্তী"},
+      {"standard", false, "", "✓ প্রমিত"},
+      {"exact", true, "1", ""},
+      {"prefix", true, "1", ""},
+      {"emoji", true, "1", ""},
+      {"english", true, "", ""},
+      {"User", true, "1", ""},
+  };
+  auto panel = makePanel();
+  for (const Case& c : cases) {
+    panel->show("", {{1, u("শব্দ"), c.kind, c.shortcut}}, QRectF(200, 300, 1, 18));
+    const CandidatePanel::Row& row = panel->rows()[0];
+    EXPECT_EQ(row.number, u(c.number)) << c.kind;
+    EXPECT_EQ(row.badge, u(c.badge)) << c.kind;
+  }
+  EXPECT_EQ(CandidatePanel::badge("autocorrect"),
+            QString::fromUtf8("\u2726 \u09B8\u09CD\u09AC\u09AF\u09BC\u0982\u0995\u09CD\u09B0\u09BF"
+                              "\u09AF\u09BC"));
+  panel->show("ami", kAmi, QRectF(200, 300, 1, 18));
+  EXPECT_EQ(panel->rows()[0].accessibleLabel, u("1. আমি, selected"));
+  EXPECT_EQ(panel->rows()[1].accessibleLabel, u("2. আমী, ★ শেখা"));
+}
+
+TEST_F(CandidatePanelTest, ToastsHaveTheirWidthAndHideAfterTheirTime) {
+  auto panel = makePanel();
+  const QRectF caret(200, 300, 1, 18);
+  panel->showStatus("On", caret);
+  EXPECT_EQ(panel->layout().frame.size(), QSizeF(180, 38));
+  EXPECT_EQ(panel->layout().rawTextFrame, QRectF(12, 8, 156, 22));
+  EXPECT_FALSE(panel->layout().dragHandleVisible);
+  panel->showStatus(QString(60, QLatin1Char('x')), caret);
+  EXPECT_EQ(panel->layout().frame.width(), 370);
+  panel->showStatus(QString(20, QLatin1Char('x')), caret);
+  EXPECT_EQ(panel->layout().frame.width(), 204);
+
+  advance(1099ms);
+  EXPECT_TRUE(window_->visible);
+  advance(1ms);
+  EXPECT_FALSE(window_->visible);
+  EXPECT_EQ(panel->layout().state, CandidatePanel::State::hidden);
+
+  // A showing of candidates before the toast's time is up is not hidden by it.
+  panel->showStatus("On", caret);
+  advance(500ms);
+  panel->show("ami", kAmi, caret);
+  advance(2000ms);
+  EXPECT_TRUE(window_->visible);
+  EXPECT_EQ(panel->layout().state, CandidatePanel::State::candidates);
+  // Nor a second toast by the first one's timer.
+  panel->showStatus("One", caret);
+  advance(1000ms);
+  panel->showStatus("Two", caret);
+  advance(500ms);
+  EXPECT_TRUE(window_->visible);
+  advance(600ms);
+  EXPECT_FALSE(window_->visible);
+  // A panel gone before its toast's time does not crash the timer.
+  panel->showStatus("Bye", caret);
+  panel.reset();
+  advance(2000ms);
+}
+
+TEST_F(CandidatePanelTest, PlacementBelowAboveAndInsideTheScreen) {
+  const std::vector<ScreenArea> screens = {kLeft, kRight};
+  const QSizeF size(370, 206);
+  struct Case {
+    const char* name;
+    QRectF caret;
+    QPointF origin;
+  };
+  const Case cases[] = {
+      {"below", QRectF(200, 300, 1, 18), QPointF(200, 322)},
+      // Caret 10 points above the bottom of the visible area: above, 4 points over its top.
+      {"above", QRectF(200, 1052, 1, 18), QPointF(200, 1052 - 4 - 206)},
+      {"right edge", QRectF(1800, 300, 1, 18), QPointF(1920 - 370, 322)},
+      {"left of screen", QRectF(-50, 300, 1, 18), QPointF(0, 322)},
+      {"second screen", QRectF(3100, 1000, 1, 18), QPointF(3200 - 370, 1000 - 4 - 206)},
+      {"second screen top", QRectF(2000, 10, 1, 18), QPointF(2000, 32)},
+      // A caret on no screen: the first screen, the primary one, decides.
+      {"no screen", QRectF(5000, 300, 1, 18), QPointF(1920 - 370, 322)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CandidatePanel::placement(c.caret, size, screens), c.origin) << c.name;
+  }
+  // A panel taller than the screen keeps its top edge on it.
+  EXPECT_EQ(CandidatePanel::placement(QRectF(200, 300, 1, 18), QSizeF(370, 2000), screens),
+            QPointF(200, 30));
+  // No screen at all: 1920 × 1080 at the caret's x.
+  EXPECT_EQ(CandidatePanel::placement(QRectF(200, 1070, 1, 18), size, {}),
+            QPointF(200, 1070 - 4 - 206));
+}
+
+TEST_F(CandidatePanelTest, DraggedPlaceIsRememberedAcrossLaunchesAndForgotten) {
+  const QRectF caret(200, 300, 1, 18);
+  {
+    auto panel = makePanel();
+    panel->show("ami", kAmi, caret);
+    panel->dragEnded(QPointF(222, 333), false);  // a click: not a choice of place
+    EXPECT_FALSE(panel->userPinned());
+    EXPECT_FALSE(platform::Defaults::standard().object(CandidatePanel::kPositionKey));
+    panel->dragEnded(QPointF(1900, 500), true);
+    EXPECT_TRUE(panel->userPinned());
+  }
+  platform::Defaults::testResetStandard();  // a new process reads the file
+  {
+    auto panel = makePanel();
+    EXPECT_TRUE(panel->userPinned());
+    panel->show("ami", kAmi, caret);
+    // Pulled inside the visible area of the screen that holds it.
+    EXPECT_EQ(panel->layout().frame.topLeft(), QPointF(1920 - 370, 500));
+    panel->showStatus("On", caret);  // toasts follow the caret all the same
+    EXPECT_EQ(panel->layout().frame.topLeft(), QPointF(200, 322));
+    panel->backgroundDoubleClicked();
+    EXPECT_FALSE(panel->userPinned());
+    panel->show("ami", kAmi, caret);
+    EXPECT_EQ(panel->layout().frame.topLeft(), QPointF(200, 322));
+  }
+  // Integer coordinates from an older or hand-edited file count too.
+  platform::Defaults::standard().set(CandidatePanel::kPositionKey,
+                                     QVariantMap{{"x", qint64{2000}}, {"y", qint64{100}}});
+  EXPECT_EQ(makePanel()->userPinned(), true);
+  EXPECT_EQ(CandidatePanel::pinnedPlacement(QPointF(2000, 100), QSizeF(370, 2000), {kRight}),
+            QPointF(2000, 0));
+}
+
+TEST_F(CandidatePanelTest, MalformedSavedPositionIsDropped) {
+  const QVariant malformed[] = {
+      QString("100,200"),
+      QVariantMap{{"x", qint64{1}}},
+      QVariantMap{{"x", QString("1")}, {"y", qint64{2}}},
+      QVariantMap{{"x", true}, {"y", qint64{2}}},
+      QVariantList{qint64{1}, qint64{2}},
+  };
+  for (const QVariant& value : malformed) {
+    ASSERT_TRUE(platform::Defaults::standard().set(CandidatePanel::kPositionKey, value));
+    auto panel = makePanel();
+    EXPECT_FALSE(panel->userPinned());
+    EXPECT_FALSE(platform::Defaults::standard().object(CandidatePanel::kPositionKey));
+    panel->show("ami", kAmi, QRectF(200, 300, 1, 18));
+    EXPECT_EQ(panel->layout().frame.topLeft(), QPointF(200, 322));
+  }
+  // Damaged after the panel was made: the caret serves and the pin is dropped.
+  auto panel = makePanel();
+  panel->dragEnded(QPointF(50, 60), true);
+  platform::Defaults::standard().set(CandidatePanel::kPositionKey, QString("x"));
+  panel->show("ami", kAmi, QRectF(200, 300, 1, 18));
+  EXPECT_FALSE(panel->userPinned());
+  EXPECT_EQ(panel->layout().frame.topLeft(), QPointF(200, 322));
+}
+
+TEST_F(CandidatePanelTest, FallbackFaceServesWithoutCaretOrWherePlacingFails) {
+  auto panel = makePanel(/*withFallback=*/true);
+  panel->show("ami", kAmi, QRectF(200, 300, 1, 18));
+  EXPECT_EQ(panel->activeFace(), window_);
+  panel->show("ami", kAmi, QRectF());
+  EXPECT_EQ(panel->activeFace(), fallback_);
+  EXPECT_FALSE(window_->visible);
+  panel->showStatus("On", QRectF());
+  EXPECT_EQ(panel->activeFace(), fallback_);
+  window_->places = false;  // Wayland
+  panel->show("ami", kAmi, QRectF(200, 300, 1, 18));
+  EXPECT_EQ(panel->activeFace(), fallback_);
+  panel->hide();
+  EXPECT_FALSE(fallback_->visible);
+  EXPECT_EQ(panel->activeFace(), nullptr);
+}
+
+// The real window: the mouse picks, drags and resets; screenshots of both appearances and both
+// interface languages land in the build tree.
+TEST_F(CandidatePanelTest, WindowPicksDragsAndDraws) {
+  auto owned = std::make_unique<CandidatePanelWindow>();
+  CandidatePanelWindow* window = owned.get();
+  CandidatePanel panel(std::move(owned), nullptr);
+  std::vector<int> picked;
+  panel.onCandidateSelected = [&](int row) { picked.push_back(row); };
+  EXPECT_TRUE(window->placesWindows());
+  const QRectF caret(200, 300, 1, 18);
+  panel.show("ami", kAmi, caret);
+  ASSERT_TRUE(window->isVisible());
+  EXPECT_FALSE(window->isActiveWindow());
+  EXPECT_EQ(window->geometry(), QRect(200, 322, 370, 206));
+
+  QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(100, 26 + 34 * 2 + 10));
+  EXPECT_EQ(picked, std::vector<int>{2});
+  EXPECT_EQ(panel.selectedIndex(), 0);
+
+  // A click on the background that does not move the panel does not pin it.
+  QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(100, 12));
+  EXPECT_FALSE(panel.userPinned());
+  QTest::mousePress(window, Qt::LeftButton, {}, QPoint(100, 12));
+  QMouseEvent move(QEvent::MouseMove, QPointF(140, 32), window->mapToGlobal(QPointF(140, 32)),
+                   Qt::NoButton, Qt::LeftButton, {});
+  QCoreApplication::sendEvent(window, &move);
+  QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(140, 32));
+  EXPECT_TRUE(panel.userPinned());
+  EXPECT_EQ(CandidatePanel::savedPosition(), QPointF(240, 342));
+  QTest::mouseDClick(window, Qt::LeftButton, {}, QPoint(100, 12));
+  EXPECT_FALSE(panel.userPinned());
+  EXPECT_FALSE(CandidatePanel::savedPosition());
+
+  const QString dir = QStringLiteral(TOLVANI_TEST_BINARY_DIR "/screenshots");
+  QDir().mkpath(dir);
+  const std::vector<CandidateItem> rows = {
+      {1, u("আমি"), "exact", true},      {2, u("আমার"), "user", true},
+      {3, u("আমাকে"), "phonetic", true}, {4, u("আমরা"), "autocorrect", true},
+      {5, u("আমাদের"), "prefix", true},  {6, u("😊"), "emoji", true},
+      {7, u("প্রমিত"), "standard", false}};
+  AppSettings::setEnglishPassthroughEnabled(true);
+  for (const auto& [appearance, name] : {std::pair{1, "dark"}, std::pair{2, "light"}}) {
+    AppSettings::setPanelAppearance(appearance);
+    for (const auto& [language, code] : {std::pair{0, "bn"}, std::pair{1, "en"}}) {
+      AppSettings::setUiLanguage(language);
+      panel.show("ami", rows, caret);
+      panel.selectNext();
+      const QImage shot = window->grab().toImage();
+      EXPECT_EQ(shot.size(), QSize(370, 26 + 34 * 7 + 10));
+      EXPECT_TRUE(shot.save(QStringLiteral("%1/candidate-panel-%2-%3.png").arg(dir, name, code)));
+      panel.showStatus(UIStrings::suggestionsOn(), caret);
+      EXPECT_TRUE(window->grab().toImage().save(
+          QStringLiteral("%1/candidate-panel-status-%2-%3.png").arg(dir, name, code)));
+    }
+  }
+  panel.hide();
+  EXPECT_FALSE(window->isVisible());
+}
+
+}  // namespace
+}  // namespace tolvani
