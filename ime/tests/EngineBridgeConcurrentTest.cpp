@@ -13,6 +13,7 @@
 
 #include "ime/EngineBridge.h"
 #include "platform/Queues.h"
+#include "stats/RuntimeDiagnostics.h"
 
 namespace tolvani {
 namespace {
@@ -68,6 +69,7 @@ TEST(EngineBridgeConcurrentTest, KeysRaceSavesAndShutdownSavesWithoutADataRaceOr
       << "learning reached the disk";
   bridge.reset();
   second.reset();
+  RuntimeDiagnostics::testWaitForQueue();  // saves ask for a diagnostics write
 }
 
 }  // namespace

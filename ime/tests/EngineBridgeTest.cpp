@@ -68,8 +68,8 @@ struct FakeEngine {
   int freedNull = 0;                               // guarded by mu
   bool createFails = false;
   bool writeSucceeds = true;
-  std::condition_variable written;
-  int snapshotsWritten = 0;  // guarded by mu
+  std::condition_variable released;
+  int snapshotsReleased = 0;  // guarded by mu
   uintptr_t nextHandle = 0x1000;
 
   CResult answer(const std::string& call) {
@@ -145,13 +145,13 @@ const EngineSeam kFakeSeam = [] {
   };
   s.snapshotWrite = [](TolvaniSnapshot*) {
     g_fake->note("write");
-    std::lock_guard lock(g_fake->mu);
-    ++g_fake->snapshotsWritten;
-    g_fake->written.notify_all();
     return g_fake->writeSucceeds;
   };
   s.snapshotFree = [](TolvaniSnapshot* snapshot) {
     g_fake->note(snapshot == nullptr ? "free none" : "free");
+    std::lock_guard lock(g_fake->mu);
+    ++g_fake->snapshotsReleased;
+    g_fake->released.notify_all();
   };
   s.isCommonEnglish = [](const char*) { return false; };
   s.persistenceFailures = []() -> uint64_t { return 0; };
@@ -176,6 +176,7 @@ class EngineBridgeTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    RuntimeDiagnostics::testWaitForQueue();  // saves ask for a diagnostics write
     testSetEngineSeam(nullptr);
     platform::testSetClock(nullptr);
     EXPECT_TRUE(fake_.outstanding.empty()) << "a result buffer was never released";
@@ -187,21 +188,16 @@ class EngineBridgeTest : public ::testing::Test {
     return decodeResult(fake_.answer("decode"), kFakeSeam);
   }
 
-  // Releases `bridge` and waits for its last snapshot to be written on the utility queue.
+  // Releases `bridge` and waits until the utility queue is done with its last snapshot.
   void release(std::shared_ptr<EngineBridge>& bridge) {
     int before = 0;
     {
       std::lock_guard lock(fake_.mu);
-      before = fake_.snapshotsWritten;
+      before = fake_.snapshotsReleased;
     }
     bridge.reset();
-    waitForWrites(before + 1);
-  }
-
-  // Waits until the utility queue has written `count` snapshots in all.
-  void waitForWrites(int count) {
     std::unique_lock lock(fake_.mu);
-    fake_.written.wait(lock, [&] { return fake_.snapshotsWritten >= count; });
+    fake_.released.wait(lock, [&] { return fake_.snapshotsReleased > before; });
   }
 
   FakeEngine fake_;
