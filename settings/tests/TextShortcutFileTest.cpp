@@ -1,0 +1,312 @@
+#include "settings/TextShortcutFile.h"
+
+#include <gtest/gtest.h>
+#include <plist/plist.h>
+
+#include <QStringList>
+#include <cstdlib>
+#include <initializer_list>
+#include <utility>
+
+#include "settings/StoredText.h"
+
+namespace tolvani::TextShortcutFile {
+namespace {
+
+// "code=text|code=text skipped N", codes in order.
+std::string render(const QMap<QString, QString>& shortcuts, int skipped) {
+  QStringList entries;
+  for (auto it = shortcuts.cbegin(); it != shortcuts.cend(); ++it) {
+    entries << it.key() + u'=' + it.value();
+  }
+  return (entries.join(u'|') + QStringLiteral(" skipped %1").arg(skipped)).toStdString();
+}
+
+std::string parsed(const QByteArray& data) {
+  const ParseResult result = parse(data);
+  return render(result.shortcuts, result.skipped);
+}
+
+// A property list of the given plist value, binary or XML, made by the library itself.
+QByteArray propertyList(plist_t root, bool binary) {
+  char* bytes = nullptr;
+  uint32_t length = 0;
+  if (binary) {
+    plist_to_bin(root, &bytes, &length);
+  } else {
+    plist_to_xml(root, &bytes, &length);
+  }
+  QByteArray data(bytes, static_cast<qsizetype>(length));
+  std::free(bytes);
+  plist_free(root);
+  return data;
+}
+
+plist_t records(
+    std::initializer_list<std::initializer_list<std::pair<const char*, const char*>>> entries) {
+  plist_t array = plist_new_array();
+  for (const auto& entry : entries) {
+    plist_t record = plist_new_dict();
+    for (const auto& [key, value] : entry)
+      plist_dict_set_item(record, key, plist_new_string(value));
+    plist_array_append_item(array, record);
+  }
+  return array;
+}
+
+TEST(TextShortcutFileTest, StoredTextRule) {
+  for (char32_t unsafe : {0x00u, 0x09u, 0x0Au, 0x0Du, 0x1Fu, 0x7Fu, 0x80u, 0x85u, 0x9Fu, 0x202Au,
+                          0x202Bu, 0x202Cu, 0x202Du, 0x202Eu, 0x2066u, 0x2067u, 0x2068u, 0x2069u}) {
+    EXPECT_TRUE(isUnsafeInStoredText(unsafe)) << std::hex << std::uint32_t(unsafe);
+  }
+  for (char32_t safe :
+       {0x20u, 0x7Eu, 0xA0u, 0x09BCu, 0x200Bu, 0x200Cu, 0x200Du, 0x200Eu, 0x200Fu, 0x2028u, 0x2029u,
+        0x2065u, 0x206Au, 0x202Fu, 0xFEFFu, 0x1F600u, 0x10FFFFu}) {
+    EXPECT_FALSE(isUnsafeInStoredText(safe)) << std::hex << std::uint32_t(safe);
+  }
+  EXPECT_FALSE(containsUnsafeStoredText(QStringLiteral("ক্\u200Dষ 😀")));
+  EXPECT_TRUE(containsUnsafeStoredText(QStringLiteral("ok\u2068")));
+  EXPECT_TRUE(containsUnsafeStoredText(QString(QChar(0xD800)) + u'a'));  // a lone surrogate
+  EXPECT_TRUE(containsUnsafeStoredText(QStringLiteral("a") + QChar(0xDC00)));
+}
+
+TEST(TextShortcutFileTest, CodesAndExpansionsAreNormalisedOrRefused) {
+  const std::pair<QString, QString> codes[] = {
+      {QStringLiteral("brb"), QStringLiteral("brb")},
+      {QStringLiteral(" \tBrB2\n"), QStringLiteral("brb2")},
+      {QString(24, u'z'), QString(24, u'z')},
+      {QStringLiteral("\u212A"), QStringLiteral("k")},  // Kelvin sign lower-cases to k
+      {QString(25, u'z'), QString()},
+      {QStringLiteral("b-r"), QString()},
+      {QStringLiteral("b r"), QString()},
+      {QStringLiteral("বা"), QString()},
+      {QStringLiteral("é"), QString()},
+      {QStringLiteral(" "), QString()},
+      {QStringLiteral("aj"), QString()},
+      {QStringLiteral("BONGABDO"), QString()},
+      {QStringLiteral("ajj"), QStringLiteral("ajj")},
+  };
+  for (const auto& [given, expected] : codes) {
+    EXPECT_EQ(normalizedCode(given).value_or(QString()), expected) << given.toStdString();
+  }
+  const QString ki = QStringLiteral("কি");  // one character of two UTF-16 units
+  const std::pair<QString, QString> texts[] = {
+      {QStringLiteral("  inner  spaces \n"), QStringLiteral("inner  spaces")},
+      {QStringLiteral("ক্\u200Dষ"), QStringLiteral("ক্\u200Dষ")},
+      {ki.repeated(500), ki.repeated(500)},
+      {ki.repeated(501), QString()},
+      {QString(501, u'x'), QString()},
+      {QStringLiteral(" \t\n"), QString()},
+      {QStringLiteral("a\nb"), QString()},
+      {QStringLiteral("a\tb"), QString()},
+      {QStringLiteral("a\u202Eb"), QString()},
+  };
+  for (const auto& [given, expected] : texts) {
+    EXPECT_EQ(normalizedExpansion(given).value_or(QString()), expected) << given.toStdString();
+  }
+}
+
+TEST(TextShortcutFileTest, EveryFileForm) {
+  const std::pair<QByteArray, std::string> rows[] = {
+      // JSON object: values that are not strings and refused codes count as skipped.
+      {R"({"BRB": "be right back", "n": 5, "aj": "x", "x": "a\u202eb", "d": "1", "d": "2"})",
+       "brb=be right back|d=2 skipped 3"},
+      // JSON array of records: the preferred key with a string value wins.
+      {R"([{"shortcut": "a", "phrase": "A"}, {"code": "b", "expansion": "B", "phrase": "P"},
+           {"key": "c", "value": "C"}, {"shortcut": 5, "code": "d", "text": "D"},
+           {"phrase": "no code"}, {"shortcut": "e"}])",
+       "a=A|b=P|c=C|d=D skipped 2"},
+      {R"(["a", "b"])", " skipped 0"},
+      {R"([{"shortcut": "a", "phrase": "A"}, 1])", " skipped 0"},
+      {"[]", " skipped 0"},
+      {"{}", " skipped 0"},
+      // A top-level number or string is not JSON here and is read as text lines.
+      {"42", " skipped 1"},
+      {R"("a=b")", "a=b\" skipped 0"},
+      // Text lines: tab, "=" and ",", CSV quoting, comments, CR LF, a header row.
+      {"Shortcut,Phrase\r\n# comment\r\n\r\nq,\"hello, world\"\r\ndq,\"say \"\"hi\"\"\"\r\n"
+       "e=a=b\nt\tx, y\n  sp  =  padded text  \nnosep\n\"quoted\" = \"\"\n",
+       "dq=say \"hi\"|e=a=b|q=hello, world|sp=padded text|t=x, y skipped 2"},
+      {"\"\"=x\n\"=\"\n", " skipped 2"},
+      {"nosep\nkey,value\n", "key=value skipped 1"},
+      {"KEY\tTEXT\na,b\n", "a=b skipped 0"},
+      {"\xEF\xBB\xBFshortcut,phrase\nbom,x\n", "bom=x skipped 0"},
+      {"a=b\u2028c=d\u0085e=f", "a=b|c=d|e=f skipped 0"},
+      {"a=\xff\n", " skipped 0"},          // not UTF-8
+      {"a=\xed\xa0\x80\n", " skipped 0"},  // an encoded surrogate
+      {"x=\"a\u202eb\"\ny=\"\"\n", " skipped 2"},
+  };
+  for (const auto& [data, expected] : rows) {
+    EXPECT_EQ(parsed(data), expected) << data.toStdString();
+  }
+  EXPECT_EQ(parsed(QByteArray("a=b\0c\n", 6)), " skipped 1");  // NUL is a control character
+}
+
+// A binary property list laid out by hand (two-byte references and offsets), for files the
+// library would never write.
+struct HandMadeList {
+  std::vector<QByteArray> objects;
+
+  static QByteArray bigEndian(std::uint64_t value, int width) {
+    QByteArray bytes;
+    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) bytes.append(char(value >> shift));
+    return bytes;
+  }
+  static QByteArray ref(std::uint64_t object) { return bigEndian(object, 2); }
+  static QByteArray sized(unsigned type, std::uint64_t count) {
+    if (count < 15) return QByteArray(1, char(type << 4 | count));
+    return QByteArray(1, char(type << 4 | 0x0F)) + char(0x13) + bigEndian(count, 8);
+  }
+  int add(const QByteArray& object) {
+    objects.push_back(object);
+    return static_cast<int>(objects.size()) - 1;
+  }
+  int ascii(const QByteArray& text) { return add(sized(0x5, text.size()) + text); }
+  int array(std::initializer_list<int> elements) {
+    QByteArray object = sized(0xA, elements.size());
+    for (int element : elements) object += ref(element);
+    return add(object);
+  }
+  QByteArray bytes(std::uint64_t root = 0) const {
+    QByteArray data("bplist00");
+    std::vector<std::uint64_t> offsets;
+    for (const QByteArray& object : objects) {
+      offsets.push_back(data.size());
+      data += object;
+    }
+    const std::uint64_t table = data.size();
+    for (std::uint64_t offset : offsets) data += bigEndian(offset, 4);
+    return data + QByteArray(6, '\0') + char(4) + char(2) + bigEndian(objects.size(), 8) +
+           bigEndian(root, 8) + bigEndian(table, 8);
+  }
+};
+
+TEST(TextShortcutFileTest, PropertyListsOfTheSystemAndOfUsers) {
+  auto replacements = [] {
+    return records({{{"phrase", "On my way!"}, {"shortcut", "omw"}},
+                    {{"shortcut", "BRB"}, {"phrase", "আমি আসছি"}},
+                    {{"shortcut", "x"}}});
+  };
+  EXPECT_EQ(parsed(propertyList(replacements(), true)), "brb=আমি আসছি|omw=On my way! skipped 1");
+  EXPECT_EQ(parsed(propertyList(replacements(), false)), "brb=আমি আসছি|omw=On my way! skipped 1");
+
+  plist_t dictionary = plist_new_dict();
+  plist_dict_set_item(dictionary, "gm", plist_new_string("শুভ সকাল"));
+  plist_dict_set_item(dictionary, "n", plist_new_uint(5));
+  EXPECT_EQ(parsed(propertyList(plist_copy(dictionary), true)), "gm=শুভ সকাল skipped 1");
+  EXPECT_EQ(parsed(propertyList(dictionary, false)), "gm=শুভ সকাল skipped 1");
+
+  // A string that claims to be ASCII but is not text counts like a value that is not a string.
+  HandMadeList latin1;
+  latin1.add(QByteArray("\xD2\x00\x01\x00\x02\x00\x03\x00\x04", 9));
+  latin1.ascii("ok");
+  latin1.ascii("a");
+  latin1.ascii("fine");
+  latin1.ascii("caf\xE9");
+  EXPECT_EQ(parsed(latin1.bytes()), "ok=fine skipped 1");
+
+  // A broken binary list is read as text lines like any other data.
+  const QByteArray whole = propertyList(plist_new_string("x\nab=cd\n"), true);
+  ASSERT_TRUE(whole.contains("\nab=cd\n"));
+  EXPECT_EQ(parsed(whole), " skipped 0");  // a lone string holds no shortcuts
+  EXPECT_EQ(parsed(whole.left(whole.size() - 5)), "ab=cd skipped 2");
+  EXPECT_EQ(parsed("<?xml version=\"1.0\"?>\n<plist><dict><key>a</key>\na=b\n"), "a=b skipped 2");
+}
+
+TEST(TextShortcutFileTest, SizeAndCountLimits) {
+  QByteArray file = "ok=fine\n";
+  file += QByteArray(maxFileBytes - file.size(), '#');
+  ASSERT_EQ(file.size(), 200000);
+  EXPECT_EQ(parsed(file), "ok=fine skipped 0");
+  EXPECT_EQ(parsed(file + "#"), " skipped 0");
+
+  QByteArray lines;
+  for (int i = 0; i < 600; ++i)
+    lines += QStringLiteral("c%1=t%1\n").arg(i, 3, 10, QChar(u'0')).toUtf8();
+  ParseResult result = parse(lines);
+  EXPECT_EQ(result.shortcuts.size(), 500);
+  EXPECT_EQ(result.skipped, 100);
+  EXPECT_EQ(result.shortcuts.firstKey(), QStringLiteral("c000"));
+  EXPECT_EQ(result.shortcuts.lastKey(), QStringLiteral("c499"));
+  // Records past the limit are skipped unread, valid or not.
+  result = parse("bad code=x\n" + lines + "also bad\n");
+  EXPECT_EQ(result.shortcuts.size(), 500);
+  EXPECT_EQ(result.skipped, 102);
+
+  QMap<QString, QString> existing;
+  for (int i = 0; i < 495; ++i)
+    existing.insert(QStringLiteral("e%1").arg(i, 3, 10, QChar(u'0')), "x");
+  QMap<QString, QString> imported;
+  for (int i = 9; i >= 0; --i) imported.insert(QStringLiteral("n%1").arg(i), "y");
+  MergeResult merged = merging(imported, existing);
+  EXPECT_EQ(merged.added, 5);
+  EXPECT_EQ(merged.skipped, 5);
+  EXPECT_EQ(merged.shortcuts.size(), 500);
+  EXPECT_TRUE(merged.shortcuts.contains("n4"));
+  EXPECT_FALSE(merged.shortcuts.contains("n5"));
+
+  // A full list still takes replacements, which count as added even when unchanged.
+  merged = merging({{"e000", "x"}, {"e001", "new"}, {"zz", "z"}}, merged.shortcuts);
+  EXPECT_EQ(merged.added, 2);
+  EXPECT_EQ(merged.skipped, 1);
+  EXPECT_EQ(merged.shortcuts.value("e001"), "new");
+
+  // A list already over the limit loses nothing.
+  for (int i = 0; i < 20; ++i) existing.insert(QStringLiteral("o%1").arg(i), "o");
+  merged = merging({{"o1", "p"}, {"a", "a"}}, existing);
+  EXPECT_EQ(merged.shortcuts.size(), 515);
+  EXPECT_EQ(merged.added, 1);
+  EXPECT_EQ(merged.skipped, 1);
+}
+
+TEST(TextShortcutFileTest, HostileFilesAreAnsweredWithoutACrash) {
+  const int deep = 60000;
+  EXPECT_EQ(parsed(QByteArray(deep, '[') + QByteArray(deep, ']')), " skipped 0");
+  EXPECT_EQ(parsed(QByteArray(deep, '[')), " skipped 1");
+  QByteArray nested =
+      "{\"a\": \"b\", \"c\": " + QByteArray(deep, '[') + QByteArray(deep, ']') + "}";
+  EXPECT_EQ(parsed(nested), "a=b skipped 1");
+  EXPECT_EQ(parsed("{\"a\": \"\xff\"}"), " skipped 0");
+
+  // Too deep for the property-list reader, so read as text: the "=" of the prolog splits a line.
+  const QByteArray xml = "<?xml version=\"1.0\"?><plist>" + QByteArray("<array>").repeated(12000) +
+                         QByteArray("</array>").repeated(12000) + "</plist>";
+  EXPECT_EQ(parsed(xml), " skipped 1");
+
+  HandMadeList bomb;  // each array holds the next one twice: 2^60 copies when expanded
+  for (int i = 0; i < 60; ++i) bomb.array({i + 1, i + 1});
+  bomb.ascii("x");
+  HandMadeList loop;
+  loop.array({0});
+  HandMadeList huge;
+  huge.add(HandMadeList::sized(0xA, std::uint64_t{1} << 62) + HandMadeList::ref(1));
+  huge.ascii("x");
+  HandMadeList tower;  // arrays 25,000 deep
+  for (int i = 0; i < 25000; ++i) tower.array({i + 1});
+  tower.ascii("x");
+  const QByteArray tall = tower.bytes();
+  ASSERT_LE(tall.size(), maxFileBytes);
+  for (const QByteArray& data : {bomb.bytes(), loop.bytes(), huge.bytes(), tall}) {
+    EXPECT_EQ(parsed(data), " skipped 0");  // read as text, and binary data are not UTF-8
+  }
+  HandMadeList badRoot;
+  badRoot.ascii("x");
+  EXPECT_EQ(parsed(badRoot.bytes(7)), " skipped 1");  // all ASCII: one line without a separator
+}
+
+TEST(TextShortcutFileTest, ExportIsSortedIndentedJsonThatReadsBack) {
+  EXPECT_EQ(exportData({}), "{}");
+  EXPECT_EQ(exportData({{"gm", "শুভ সকাল"}, {"brb", "a\"b\\c/d"}}),
+            "{\n  \"brb\": \"a\\\"b\\\\c/d\",\n  \"gm\": \"শুভ সকাল\"\n}");
+  QMap<QString, QString> shortcuts;
+  for (int i = 0; i < 500; ++i) {
+    shortcuts.insert(QStringLiteral("k%1").arg(i * 7919 % 1000),
+                     QStringLiteral("ক্\u200Dষ \"%1\"").arg(i));
+  }
+  const ParseResult result = parse(exportData(shortcuts));
+  EXPECT_EQ(result.shortcuts, shortcuts);
+  EXPECT_EQ(result.skipped, 0);
+}
+
+}  // namespace
+}  // namespace tolvani::TextShortcutFile
