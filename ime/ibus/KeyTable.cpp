@@ -1,0 +1,134 @@
+#include "ime/ibus/KeyTable.h"
+
+#include <ibus.h>
+
+#include <array>
+
+namespace tolvani {
+namespace {
+
+struct PositionKey {
+  std::uint32_t evdev;
+  std::uint16_t code;
+  char base;     // the US layout's character at this position, 0 for none
+  char shifted;  // the same with Shift
+};
+
+// Keys by position, as the evdev code names them.
+constexpr PositionKey kPositions[] = {
+    {1, 53, 0, 0},       {2, 18, '1', '!'},  {3, 19, '2', '@'},   {4, 20, '3', '#'},
+    {5, 21, '4', '$'},   {6, 23, '5', '%'},  {7, 22, '6', '^'},   {8, 26, '7', '&'},
+    {9, 28, '8', '*'},   {10, 25, '9', '('}, {11, 29, '0', ')'},  {12, 27, '-', '_'},
+    {13, 24, '=', '+'},  {14, 51, 0, 0},     {15, 48, 0, 0},      {16, 12, 'q', 'Q'},
+    {17, 13, 'w', 'W'},  {18, 14, 'e', 'E'}, {19, 15, 'r', 'R'},  {20, 17, 't', 'T'},
+    {21, 16, 'y', 'Y'},  {22, 32, 'u', 'U'}, {23, 34, 'i', 'I'},  {24, 31, 'o', 'O'},
+    {25, 35, 'p', 'P'},  {26, 33, '[', '{'}, {27, 30, ']', '}'},  {28, 36, 0, 0},
+    {30, 0, 'a', 'A'},   {31, 1, 's', 'S'},  {32, 2, 'd', 'D'},   {33, 3, 'f', 'F'},
+    {34, 5, 'g', 'G'},   {35, 4, 'h', 'H'},  {36, 38, 'j', 'J'},  {37, 40, 'k', 'K'},
+    {38, 37, 'l', 'L'},  {39, 41, ';', ':'}, {40, 39, '\'', '"'}, {41, 50, '`', '~'},
+    {43, 42, '\\', '|'}, {44, 6, 'z', 'Z'},  {45, 7, 'x', 'X'},   {46, 8, 'c', 'C'},
+    {47, 9, 'v', 'V'},   {48, 11, 'b', 'B'}, {49, 45, 'n', 'N'},  {50, 46, 'm', 'M'},
+    {51, 43, ',', '<'},  {52, 47, '.', '>'}, {53, 44, '/', '?'},  {55, 67, '*', '*'},
+    {57, 49, ' ', ' '},  {59, 122, 0, 0},    {60, 120, 0, 0},     {61, 99, 0, 0},
+    {62, 118, 0, 0},     {63, 96, 0, 0},     {64, 97, 0, 0},      {65, 98, 0, 0},
+    {66, 100, 0, 0},     {67, 101, 0, 0},    {68, 109, 0, 0},     {71, 89, '7', '7'},
+    {72, 91, '8', '8'},  {73, 92, '9', '9'}, {74, 78, '-', '-'},  {75, 86, '4', '4'},
+    {76, 87, '5', '5'},  {77, 88, '6', '6'}, {78, 69, '+', '+'},  {79, 83, '1', '1'},
+    {80, 84, '2', '2'},  {81, 85, '3', '3'}, {82, 82, '0', '0'},  {83, 65, '.', '.'},
+    {86, 10, '<', '>'},  {87, 103, 0, 0},    {88, 111, 0, 0},     {96, 76, 0, 0},
+    {98, 75, '/', '/'},  {102, 115, 0, 0},   {103, 126, 0, 0},    {104, 116, 0, 0},
+    {105, 123, 0, 0},    {106, 124, 0, 0},   {107, 119, 0, 0},    {108, 125, 0, 0},
+    {109, 121, 0, 0},    {111, 117, 0, 0},
+};
+
+const PositionKey* positionKey(std::uint32_t evdev) {
+  for (const PositionKey& key : kPositions) {
+    if (key.evdev == evdev) return &key;
+  }
+  return nullptr;
+}
+
+struct FunctionKey {
+  std::uint32_t keyval;
+  std::uint16_t code;
+  char16_t character;  // what the key types: a control character or a function-key character
+};
+
+// Keys whose meaning the layout decides (a Caps Lock remapped to Escape types Escape), with the
+// characters such keys type: control characters, and the private-use function-key characters
+// that tell navigation apart from text.
+constexpr FunctionKey kFunctionKeys[] = {
+    {IBUS_KEY_Return, 36, u'\r'},      {IBUS_KEY_KP_Enter, 76, 0x03},
+    {IBUS_KEY_ISO_Enter, 36, u'\r'},   {IBUS_KEY_Tab, 48, u'\t'},
+    {IBUS_KEY_ISO_Left_Tab, 48, 0x19}, {IBUS_KEY_BackSpace, 51, 0x7F},
+    {IBUS_KEY_Escape, 53, 0x1B},       {IBUS_KEY_Up, 126, 0xF700},
+    {IBUS_KEY_Down, 125, 0xF701},      {IBUS_KEY_Left, 123, 0xF702},
+    {IBUS_KEY_Right, 124, 0xF703},     {IBUS_KEY_KP_Up, 126, 0xF700},
+    {IBUS_KEY_KP_Down, 125, 0xF701},   {IBUS_KEY_KP_Left, 123, 0xF702},
+    {IBUS_KEY_KP_Right, 124, 0xF703},  {IBUS_KEY_F1, 122, 0xF704},
+    {IBUS_KEY_F2, 120, 0xF705},        {IBUS_KEY_F3, 99, 0xF706},
+    {IBUS_KEY_F4, 118, 0xF707},        {IBUS_KEY_F5, 96, 0xF708},
+    {IBUS_KEY_F6, 97, 0xF709},         {IBUS_KEY_F7, 98, 0xF70A},
+    {IBUS_KEY_F8, 100, 0xF70B},        {IBUS_KEY_F9, 101, 0xF70C},
+    {IBUS_KEY_F10, 109, 0xF70D},       {IBUS_KEY_F11, 103, 0xF70E},
+    {IBUS_KEY_F12, 111, 0xF70F},       {IBUS_KEY_Insert, 114, 0xF727},
+    {IBUS_KEY_Delete, 117, 0xF728},    {IBUS_KEY_KP_Delete, 117, 0xF728},
+    {IBUS_KEY_Home, 115, 0xF729},      {IBUS_KEY_KP_Home, 115, 0xF729},
+    {IBUS_KEY_End, 119, 0xF72B},       {IBUS_KEY_KP_End, 119, 0xF72B},
+    {IBUS_KEY_Page_Up, 116, 0xF72C},   {IBUS_KEY_KP_Page_Up, 116, 0xF72C},
+    {IBUS_KEY_Page_Down, 121, 0xF72D}, {IBUS_KEY_KP_Page_Down, 121, 0xF72D},
+    {IBUS_KEY_Print, 105, 0xF72E},     {IBUS_KEY_Scroll_Lock, 107, 0xF72F},
+    {IBUS_KEY_Pause, 113, 0xF730},     {IBUS_KEY_Menu, 110, 0xF735},
+};
+
+const FunctionKey* functionKey(std::uint32_t keyval) {
+  for (const FunctionKey& key : kFunctionKeys) {
+    if (key.keyval == keyval) return &key;
+  }
+  return nullptr;
+}
+
+QString textOf(std::uint32_t keyval) {
+  const gunichar c = ibus_keyval_to_unicode(keyval);
+  if (c == 0 || !g_unichar_validate(c)) return QString();
+  const char32_t scalar = c;
+  return QString::fromUcs4(&scalar, 1);
+}
+
+}  // namespace
+
+KeyEvent keyEventFromIBus(std::uint32_t keyval, std::uint32_t keycode, std::uint32_t state) {
+  KeyEvent event;
+  event.keyDown = (state & IBUS_RELEASE_MASK) == 0;
+  if (state & IBUS_LOCK_MASK) event.modifierFlags |= KeyFlags::kCapsLock;
+  if (state & IBUS_SHIFT_MASK) event.modifierFlags |= KeyFlags::kShift;
+  if (state & IBUS_CONTROL_MASK) event.modifierFlags |= KeyFlags::kControl;
+  if (state & (IBUS_MOD1_MASK | IBUS_MOD5_MASK)) event.modifierFlags |= KeyFlags::kOption;
+  if (state & (IBUS_SUPER_MASK | IBUS_MOD4_MASK)) event.modifierFlags |= KeyFlags::kCommand;
+
+  const PositionKey* position = positionKey(keycode);
+  if (const FunctionKey* function = functionKey(keyval)) {
+    event.keyCode = function->code;
+    event.characters = QString(QChar(function->character));
+    event.charactersIgnoringModifiers = event.characters;
+    return event;
+  }
+  if (position) {
+    event.keyCode = position->code;
+  } else if (keyval < 0x80 && g_ascii_isalpha(static_cast<gchar>(keyval))) {
+    // A synthetic event without a key code: place letters where the US layout has them.
+    for (const PositionKey& key : kPositions) {
+      if (key.base == g_ascii_tolower(static_cast<gchar>(keyval))) event.keyCode = key.code;
+    }
+  }
+  event.characters = textOf(keyval);
+  event.charactersIgnoringModifiers = event.characters;
+  // AltGr moves the layout to another level; without it, the key types its base character.
+  if ((state & IBUS_MOD5_MASK) && position && position->base != 0) {
+    const char base = (state & IBUS_SHIFT_MASK) ? position->shifted : position->base;
+    event.charactersIgnoringModifiers = QString(QLatin1Char(base));
+  }
+  return event;
+}
+
+}  // namespace tolvani

@@ -1,0 +1,66 @@
+#include "ime/ibus/KeyTable.h"
+
+#include <gtest/gtest.h>
+#include <ibus.h>
+
+namespace tolvani {
+namespace {
+
+TEST(KeyTableTest, IBusKeysBecomeKeyCodesFlagsAndCharacters) {
+  using namespace KeyFlags;
+  struct Case {
+    const char* name;
+    std::uint32_t keyval, keycode, state;
+    std::uint16_t code;
+    std::uint64_t flags;
+    const char* characters;
+    const char* ignoringModifiers;
+  };
+  const Case cases[] = {
+      {"a", 'a', 30, 0, 0, 0, "a", "a"},
+      {"Shift A", 'A', 30, IBUS_SHIFT_MASK, 0, kShift, "A", "A"},
+      {"Control-Option-S", 's', 31, IBUS_CONTROL_MASK | IBUS_MOD1_MASK, 1, kControl | kOption, "s",
+       "s"},
+      {"Control-Option-B", 'b', 48, IBUS_CONTROL_MASK | IBUS_MOD1_MASK, 11, kControl | kOption, "b",
+       "b"},
+      {"Control-Space", ' ', 57, IBUS_CONTROL_MASK, 49, kControl, " ", " "},
+      {"Control-Shift-Space", ' ', 57, IBUS_CONTROL_MASK | IBUS_SHIFT_MASK, 49, kControl | kShift,
+       " ", " "},
+      {"Super-c is Command", 'c', 46, IBUS_SUPER_MASK | IBUS_MOD4_MASK, 8, kCommand, "c", "c"},
+      {"Return", IBUS_KEY_Return, 28, 0, 36, 0, "\r", "\r"},
+      {"keypad Enter", IBUS_KEY_KP_Enter, 96, 0, 76, 0, "\x03", "\x03"},
+      {"Tab", IBUS_KEY_Tab, 15, 0, 48, 0, "\t", "\t"},
+      {"BackSpace", IBUS_KEY_BackSpace, 14, 0, 51, 0, "\x7f", "\x7f"},
+      {"Escape", IBUS_KEY_Escape, 1, 0, 53, 0, "\x1b", "\x1b"},
+      // Caps Lock remapped to Escape by the layout: the keysym decides.
+      {"remapped Escape", IBUS_KEY_Escape, 58, IBUS_LOCK_MASK, 53, kCapsLock, "\x1b", "\x1b"},
+      {"Left", IBUS_KEY_Left, 105, 0, 123, 0, "\uF702", "\uF702"},
+      {"Right", IBUS_KEY_Right, 106, 0, 124, 0, "\uF703", "\uF703"},
+      {"Down", IBUS_KEY_Down, 108, 0, 125, 0, "\uF701", "\uF701"},
+      {"Up", IBUS_KEY_Up, 103, 0, 126, 0, "\uF700", "\uF700"},
+      {"F5", IBUS_KEY_F5, 63, 0, 96, 0, "\uF708", "\uF708"},
+      {"Home", IBUS_KEY_Home, 102, 0, 115, 0, "\uF729", "\uF729"},
+      {"forward Delete", IBUS_KEY_Delete, 111, 0, 117, 0, "\uF728", "\uF728"},
+      // AltGr is Option; the engine gets the key's own character with it.
+      {"AltGr k", 0x1000995, 37, IBUS_MOD5_MASK, 40, kOption, "ক", "k"},
+      {"AltGr Shift k", 0x1000996, 37, IBUS_MOD5_MASK | IBUS_SHIFT_MASK, 40, kOption | kShift, "খ",
+       "K"},
+      {"Bangla layout letter", 0x1000995, 37, 0, 40, 0, "ক", "ক"},
+      {"no key code", 'm', 0, 0, 46, 0, "m", "m"},
+      {"media key", 0x1008FF14, 164, 0, KeyCodes::kUnknown, 0, "", ""},
+      {"Shift alone", IBUS_KEY_Shift_L, 42, 0, KeyCodes::kUnknown, 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const KeyEvent event = keyEventFromIBus(c.keyval, c.keycode, c.state);
+    EXPECT_TRUE(event.keyDown);
+    EXPECT_EQ(event.keyCode, c.code);
+    EXPECT_EQ(event.modifierFlags, c.flags);
+    EXPECT_EQ(event.characters, QString::fromUtf8(c.characters));
+    EXPECT_EQ(event.charactersIgnoringModifiers, QString::fromUtf8(c.ignoringModifiers));
+  }
+  EXPECT_FALSE(keyEventFromIBus('a', 30, IBUS_RELEASE_MASK).keyDown);
+}
+
+}  // namespace
+}  // namespace tolvani
