@@ -1,0 +1,652 @@
+#include "settings/AppSettingsUserData.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "persistence.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/testing/ChildProcess.h"
+#include "settings/AppSettings.h"
+#include "store_io.h"
+
+namespace tolvani {
+namespace {
+
+using Json = nlohmann::json;
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t kNow = 1'700'000'000;
+constexpr std::uint64_t kForever = 18446744073709551615u;
+
+std::string readBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<missing>";
+}
+void writeBytes(const QString& path, const std::string& bytes) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+Json readJson(const QString& path) { return Json::parse(readBytes(path)); }
+
+// Forwards to the real file layer; fails the operations a test arms.
+class FaultFileSystem : public store_io::StoreFileSystem {
+ public:
+  // Renames onto a file of this name fail with EIO, after `after` successful ones.
+  std::string failRenameTo;
+  int after = 0;
+  // The folder flush that follows a rename onto this name fails.
+  std::string failFlushAfterRenameTo;
+  // Called once the flock of a lock file is about to be taken.
+  std::function<void()> beforeLock;
+  std::function<void()> afterLock;
+
+  store_io::IoStatus read_file(const fs::path& p, std::string& out) override {
+    return real_.read_file(p, out);
+  }
+  store_io::IoStatus create_directories(const fs::path& dir) override {
+    return real_.create_directories(dir);
+  }
+  store_io::IoStatus open_lock_file(const fs::path& p, int& fd) override {
+    return real_.open_lock_file(p, fd);
+  }
+  store_io::IoStatus open_private_lock_file(const fs::path& p, int& fd) override {
+    return real_.open_private_lock_file(p, fd);
+  }
+  store_io::IoStatus lock_exclusive(int fd) override {
+    if (beforeLock) beforeLock();
+    const store_io::IoStatus status = real_.lock_exclusive(fd);
+    if (afterLock) afterLock();
+    return status;
+  }
+  store_io::IoStatus create_new_file(const fs::path& p, int& fd) override {
+    return real_.create_new_file(p, fd);
+  }
+  store_io::IoStatus write_all(int fd, std::string_view bytes) override {
+    return real_.write_all(fd, bytes);
+  }
+  store_io::IoStatus sync_file(int fd) override { return real_.sync_file(fd); }
+  store_io::IoStatus rename(const fs::path& from, const fs::path& to) override {
+    if (to.filename() == failRenameTo && after-- <= 0) return {EIO};
+    const store_io::IoStatus status = real_.rename(from, to);
+    if (status.ok() && to.filename() == failFlushAfterRenameTo) {
+      flushFails_ = true;
+      failFlushAfterRenameTo.clear();  // once
+    }
+    return status;
+  }
+  store_io::IoStatus rename_no_replace(const fs::path& from, const fs::path& to) override {
+    return real_.rename_no_replace(from, to);
+  }
+  store_io::IoStatus sync_directory(const fs::path& dir) override {
+    if (std::exchange(flushFails_, false)) return {EIO};
+    return real_.sync_directory(dir);
+  }
+  store_io::IoStatus remove(const fs::path& p) override { return real_.remove(p); }
+  store_io::IoStatus list_directory(const fs::path& dir,
+                                    std::vector<store_io::DirectoryEntry>& out) override {
+    return real_.list_directory(dir, out);
+  }
+  void close(int fd) override { real_.close(fd); }
+
+ private:
+  store_io::PosixStoreFileSystem real_;
+  bool flushFails_ = false;
+};
+
+// ---- the engine, in this process or in a child, driven by one-line commands
+
+// What the engine holds between commands.
+struct EngineHost {
+  std::optional<engine::LearnedStores> stores;
+  FaultFileSystem gate;
+};
+
+std::string sortedWords(const engine::UserDictionary& dictionary) {
+  std::vector<std::string> words;
+  for (const auto& [word, entry] : dictionary.words()) words.push_back(word);
+  std::sort(words.begin(), words.end());
+  std::string out;
+  for (const std::string& w : words) out += (out.empty() ? "" : ",") + w;
+  return "[" + out + "]";
+}
+
+// Commands: "load", "add WORD", "learn" (one change in each of the five stores), "sync",
+// "reload", "words", "sizes", "sync-gated" (a sync that answers "locked" once it holds the lock
+// and goes on at the next input line, read by `nextLine`).
+std::string runEngineCommand(EngineHost& host, const std::string& command,
+                             const std::function<void(const std::string&)>& reply,
+                             const std::function<std::string()>& nextLine) {
+  engine::test_set_now_secs(kNow);
+  if (command == "load") {
+    host.stores = engine::LearnedStores::load_all();
+    return "loaded";
+  }
+  if (!host.stores) return "not loaded";
+  engine::LearnedStores& s = *host.stores;
+  if (command.starts_with("add ")) {
+    s.user_dictionary.add(command.substr(4));
+    return "added";
+  }
+  if (command == "learn") {
+    s.user_dictionary.add("আমি");
+    s.bigrams.record("আমি", "ভাত");
+    s.trigrams.record("আমি", "ভাত", "খাই");
+    s.selections.remember("ami", "আমি");
+    s.rejections.record_rejection("ami", "আমী");
+    return "learned";
+  }
+  if (command == "sync") return s.snapshot().sync() ? "synced" : "sync failed";
+  if (command == "sync-gated") {
+    bool held = false;
+    host.gate.afterLock = [&] {
+      if (std::exchange(held, true)) return;  // the first store's lock is enough
+      reply("locked");
+      (void)nextLine();
+    };
+    engine::test_set_store_file_system(&host.gate);
+    const bool ok = s.snapshot().sync();
+    engine::test_set_store_file_system(nullptr);
+    host.gate.afterLock = nullptr;
+    return ok ? "synced" : "sync failed";
+  }
+  if (command == "reload") return s.reload() ? "reloaded" : "reload failed";
+  if (command == "words") return sortedWords(s.user_dictionary);
+  if (command == "sizes") {
+    std::ostringstream out;
+    out << s.user_dictionary.words().size() << s.bigrams.size() << s.trigrams.size()
+        << s.selections.size() << s.rejections.size();
+    return out.str();
+  }
+  return "unknown command";
+}
+
+TOLVANI_CHILD_ROLE_WITHOUT_APPLICATION(UserDataEngine) {
+  EngineHost host;
+  auto reply = [](const std::string& line) { std::cout << line << std::endl; };
+  auto nextLine = [] {
+    std::string line;
+    std::getline(std::cin, line);
+    return line;
+  };
+  for (std::string line; std::getline(std::cin, line);)
+    reply(runEngineCommand(host, line, reply, nextLine));
+  return 0;
+}
+
+class Engine {
+ public:
+  virtual ~Engine() = default;
+  virtual std::string call(const std::string& command) = 0;
+};
+
+class InProcessEngine final : public Engine {
+ public:
+  std::string call(const std::string& command) override {
+    return runEngineCommand(host_, command, nullptr, nullptr);
+  }
+
+ private:
+  EngineHost host_;
+};
+
+// The test program again, in the engine's role, answering one line per command.
+class ChildEngine final : public Engine {
+ public:
+  ChildEngine() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TOLVANI_TEST_CHILD_ROLE"), QStringLiteral("UserDataEngine"));
+    process_.setProcessEnvironment(env);
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(QCoreApplication::applicationFilePath(), {});
+  }
+  ~ChildEngine() override {
+    process_.closeWriteChannel();
+    if (!process_.waitForFinished(60'000)) process_.kill();
+  }
+  std::string call(const std::string& command) override {
+    send(command);
+    return line();
+  }
+  void send(const std::string& text) {
+    process_.write(QByteArray::fromStdString(text + "\n"));
+    process_.waitForBytesWritten(60'000);
+  }
+  std::string line() {
+    // A generous bound that only a dead or stuck child reaches.
+    while (!process_.canReadLine())
+      if (!process_.waitForReadyRead(60'000)) return "<no answer>";
+    return process_.readLine().trimmed().toStdString();
+  }
+
+ private:
+  QProcess process_;
+};
+
+// ---- fixture
+
+class UserDataTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    qputenv("XDG_DATA_HOME", dir_.path().toUtf8());
+    qunsetenv("TOLVANI_DATA_DIR");
+    platform::testSetClock(&clock_);
+    clock_.setWallSeconds(static_cast<double>(kNow) + 0.75);
+    engine::test_set_now_secs(kNow);
+    token_ = platform::NotificationCenter::defaultCenter().addObserver(
+        AppSettings::didChangeNotification(), [this](const platform::Notification& n) {
+          posts_.push_back(AppSettings::reloadUserDataRequested(n));
+        });
+  }
+  void TearDown() override {
+    platform::NotificationCenter::defaultCenter().removeObserver(token_);
+    AppSettings::testSetStoreFileSystem(nullptr);
+    platform::testSetClock(nullptr);
+    engine::test_set_now_secs(std::nullopt);
+    qunsetenv("XDG_DATA_HOME");
+  }
+
+  static QString dictionary() { return AppSettings::userDictionaryURL(); }
+  Json entry(const std::string& word) { return readJson(dictionary())["words"][word]; }
+
+  QTemporaryDir dir_;
+  platform::ManualClock clock_;
+  platform::log::Capture log_;
+  std::vector<bool> posts_;  // reloadUserData of each notification
+  platform::NotificationCenter::Token token_ = 0;
+};
+
+TEST_F(UserDataTest, OneFolderForBothSidesAndPrivateLockFiles) {
+  const QString folder = dir_.path() + QStringLiteral("/tolvani");
+  EXPECT_EQ(AppSettings::supportDirectoryURL(), folder);
+  EXPECT_EQ(AppSettings::supportDirectoryURL().toStdString(),
+            engine::user_data_directory().string());
+  QStringList names;
+  for (const QString& url : AppSettings::learnedDataURLs()) names << url.section('/', -1);
+  EXPECT_EQ(names, (QStringList{"user-dictionary.json", "user-bigrams.json", "user-trigrams.json",
+                                "rejections.json", "selection-memory.json", "english-pairs.json"}));
+  EXPECT_EQ(AppSettings::englishPairsURL(), folder + QStringLiteral("/english-pairs.json"));
+
+  // Moved for the engine, moved for this side too.
+  qputenv("TOLVANI_DATA_DIR", (dir_.path() + "/moved").toUtf8());
+  EXPECT_EQ(AppSettings::userRejectionsURL(), dir_.path() + "/moved/rejections.json");
+  EXPECT_EQ(AppSettings::supportDirectoryURL().toStdString(),
+            engine::user_data_directory().string());
+  qunsetenv("TOLVANI_DATA_DIR");
+
+  bool ran = false;
+  const UserDataStatus status = AppSettings::withStoreLock(dictionary(), [&] {
+    ran = true;
+    return UserDataStatus::posixError(EPERM);
+  });
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(status.posixCode(), EPERM);  // the body's answer is passed on
+  struct stat st {};
+  ASSERT_EQ(::stat((folder + "/user-dictionary.lock").toUtf8().constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_FALSE(QFile::exists(dictionary()));
+
+  // A folder that cannot be made: the body never runs.
+  writeBytes(dir_.path() + "/file", "x");
+  ran = false;
+  const UserDataStatus blocked = AppSettings::withStoreLock(dir_.path() + "/file/sub/x.json", [&] {
+    ran = true;
+    return UserDataStatus();
+  });
+  EXPECT_FALSE(blocked.ok());
+  EXPECT_FALSE(ran);
+}
+
+TEST_F(UserDataTest, AddAndRemoveWords) {
+  EXPECT_FALSE(AppSettings::addUserWord(QStringLiteral(" \t\n\u00A0")));
+  EXPECT_FALSE(QFile::exists(dictionary()));
+  EXPECT_TRUE(posts_.empty());
+
+  ASSERT_TRUE(AppSettings::addUserWord(QStringLiteral("word ")));
+  ASSERT_TRUE(AppSettings::addUserWord(QStringLiteral("word ")));
+  EXPECT_EQ(entry("word ").dump(), R"({"frequency":2,"last_used":1700000000})");
+  EXPECT_EQ(posts_, (std::vector<bool>{true, true}));
+
+  // Decomposed input is stored composed.
+  ASSERT_TRUE(AppSettings::addUserWord(QStringLiteral("e\u0301")));
+  EXPECT_TRUE(readJson(dictionary())["words"].contains("\u00e9"));
+
+  struct Row {
+    const char* name;
+    const char* before;  // the user dictionary before the add
+    const char* after;   // the entry of "w" after it
+  };
+  const Row rows[] = {
+      {"saturated", R"({"words":{"w":{"frequency":4294967295,"last_used":5}}})",
+       R"({"frequency":4294967295,"last_used":1700000000})"},
+      {"tombstone ahead", R"({"words":{},"tombstones":{"w":1700000500}})",
+       R"({"frequency":1,"last_used":1700000501})"},
+      {"tombstone for ever", R"({"words":{},"tombstones":{"w":18446744073709551615}})",
+       R"({"frequency":1,"last_used":18446744073709551615})"},
+      {"other fields stay", R"({"words":{"w":{"frequency":3,"last_decay":9,"x":[1]}}})",
+       R"({"frequency":4,"last_decay":9,"last_used":1700000000,"x":[1]})"},
+      {"malformed counts read as 0", R"({"words":{"w":{"frequency":-4}},"tombstones":{"w":"x"}})",
+       R"({"frequency":1,"last_used":1700000000})"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    writeBytes(dictionary(), row.before);
+    ASSERT_TRUE(AppSettings::addUserWord(QStringLiteral("w")));
+    EXPECT_EQ(entry("w").dump(), row.after);
+  }
+
+  // The tombstone outlives every time the removed word carried, and the document keeps the rest.
+  writeBytes(dictionary(),
+             R"({"reset_id":"r","v":1,"words":{"w":{"frequency":3,"last_used":1800000000},)"
+             R"("k":{"frequency":1}},"tombstones":{"z":5}})");
+  ASSERT_TRUE(AppSettings::removeUserWord(QStringLiteral("w")));
+  ASSERT_TRUE(AppSettings::removeUserWord(QStringLiteral("never")));
+  EXPECT_EQ(readBytes(dictionary()),
+            R"({"reset_id":"r","tombstones":{"never":1700000000,"w":1800000000,"z":5},"v":1,)"
+            R"("words":{"k":{"frequency":1}}})");
+  EXPECT_TRUE(log_.lines().isEmpty()) << log_.lines().join('\n').toStdString();
+}
+
+// An edit that cannot read its store writes nothing: the file keeps every byte.
+TEST_F(UserDataTest, UndecodableStoreIsNeverOverwritten) {
+  const char* const unusable[] = {"{}",
+                                  "[]",
+                                  "{",
+                                  R"({"words":[]})",
+                                  R"({"words":{},"words":{"a":{"frequency":1}}})",
+                                  "\xff\xfe",
+                                  R"({"words":{}} x)"};
+  for (const char* bytes : unusable) {
+    SCOPED_TRACE(bytes);
+    writeBytes(dictionary(), bytes);
+    posts_.clear();
+    platform::log::Capture log;
+    EXPECT_FALSE(AppSettings::addUserWord(QStringLiteral("w")));
+    EXPECT_FALSE(AppSettings::removeUserWord(QStringLiteral("w")));
+    EXPECT_EQ(readBytes(dictionary()), bytes);
+    EXPECT_TRUE(posts_.empty());
+    ASSERT_EQ(log.lines().size(), 2);
+    EXPECT_TRUE(
+        log.lines()[0].startsWith("[Tolvani] failed to edit user dictionary: The file "
+                                  "\u201Cuser-dictionary.json\u201D"))
+        << log.lines()[0].toStdString();
+  }
+
+  const std::string selections = R"({"reset_id":"s","selections":{"ami":{"text":"x","count":1}}})";
+  writeBytes(AppSettings::selectionMemoryURL(), selections);
+  writeBytes(AppSettings::userRejectionsURL(), "{}");
+  posts_.clear();
+  platform::log::Capture log;
+  EXPECT_FALSE(AppSettings::forgetCorrection(QStringLiteral("ami")));
+  EXPECT_EQ(readBytes(AppSettings::userRejectionsURL()), "{}");
+  EXPECT_EQ(readBytes(AppSettings::selectionMemoryURL()), selections);
+  EXPECT_EQ(posts_, std::vector<bool>{true});
+  ASSERT_EQ(log.lines().size(), 1);
+  EXPECT_TRUE(log.lines()[0].startsWith("[Tolvani] Could not forget correction: "));
+}
+
+TEST_F(UserDataTest, ListingReadsWhatAddWrites) {
+  EXPECT_FALSE(AppSettings::loadUserDictionaryEntries().value);
+  EXPECT_EQ(AppSettings::loadUserDictionaryEntries().status.posixCode(), ENOENT);
+  EXPECT_EQ(AppSettings::learnedWordCount(), 0);
+
+  // An add after a tombstone for ever writes the largest time there is.
+  writeBytes(dictionary(), R"({"words":{"a":{"frequency":7,"last_used":null}},)"
+                           R"("tombstones":{"w":18446744073709551615}})");
+  ASSERT_TRUE(AppSettings::addUserWord(QStringLiteral("w")));
+  auto loaded = AppSettings::loadUserDictionaryEntries();
+  ASSERT_TRUE(loaded.value) << loaded.status.description().toStdString();
+  std::sort(loaded.value->begin(), loaded.value->end(),
+            [](const UserWordEntry& a, const UserWordEntry& b) { return a.word < b.word; });
+  EXPECT_EQ(*loaded.value, (std::vector<UserWordEntry>{{"a", 7}, {"w", 1}}));
+  EXPECT_EQ(AppSettings::learnedWordCount(), 2);
+
+  for (const char* bytes :
+       {R"({"words":{"a":{"last_used":1}}})", R"({"words":{"a":{"frequency":1.5}}})",
+        R"({"words":{"a":{"frequency":1,"last_used":"x"}}})", R"({"w":{}})"}) {
+    writeBytes(dictionary(), bytes);
+    EXPECT_TRUE(AppSettings::loadUserDictionaryEntries().status.isCorruptFile()) << bytes;
+    EXPECT_EQ(AppSettings::learnedWordCount(), 0) << bytes;
+  }
+}
+
+TEST_F(UserDataTest, CorrectionPreferencesAndForgetting) {
+  EXPECT_TRUE(AppSettings::correctionPreferences().empty());
+
+  // With no files, forgetting makes both, each with its map and a reset id of its own.
+  ASSERT_TRUE(AppSettings::forgetCorrection(QStringLiteral("x")));
+  Json rejections = readJson(AppSettings::userRejectionsURL());
+  Json selections = readJson(AppSettings::selectionMemoryURL());
+  EXPECT_EQ(rejections["entries"], Json::object());
+  EXPECT_EQ(selections["selections"], Json::object());
+  EXPECT_EQ(rejections.size(), 2u);
+  EXPECT_EQ(selections.size(), 2u);
+  EXPECT_NE(rejections["reset_id"], selections["reset_id"]);
+  EXPECT_EQ(posts_, std::vector<bool>{true});
+
+  writeBytes(AppSettings::selectionMemoryURL(),
+             R"({"reset_id":"s","selections":{"ami":{"text":"আমি","count":2},"tumi":{"count":1},)"
+             R"("bhat":{"text":"ভাত","count":1}}})");
+  writeBytes(AppSettings::userRejectionsURL(),
+             R"({"reset_id":"r","entries":{"ami":{"আমী":100,"আমি ":200},"kal":{"কাল":100}}})");
+  EXPECT_EQ(AppSettings::correctionPreferences(),
+            (std::vector<CorrectionPreference>{
+                {"ami", QStringLiteral("আমি"), {QStringLiteral("আমি "), QStringLiteral("আমী")}},
+                {"bhat", QStringLiteral("ভাত"), {}},
+                {"kal", std::nullopt, {QStringLiteral("কাল")}},
+                {"tumi", std::nullopt, {}}}));
+
+  // Forgetting an input that neither store holds still renews both reset ids.
+  ASSERT_TRUE(AppSettings::forgetCorrection(QStringLiteral("nothing")));
+  ASSERT_TRUE(AppSettings::forgetCorrection(QStringLiteral("ami")));
+  rejections = readJson(AppSettings::userRejectionsURL());
+  selections = readJson(AppSettings::selectionMemoryURL());
+  EXPECT_EQ(rejections["entries"].dump(), R"({"kal":{"কাল":100}})");
+  EXPECT_EQ(selections["selections"].size(), 2u);
+  EXPECT_NE(rejections["reset_id"], "r");
+  EXPECT_NE(selections["reset_id"], "s");
+  EXPECT_NE(rejections["reset_id"], selections["reset_id"]);
+
+  writeBytes(AppSettings::selectionMemoryURL(), "[1]");
+  writeBytes(AppSettings::userRejectionsURL(), R"({"entries":{"kal":[]}})");
+  EXPECT_EQ(AppSettings::correctionPreferences(),
+            (std::vector<CorrectionPreference>{{"kal", std::nullopt, {}}}));
+}
+
+// The second write fails (at its rename, or at the folder flush after the rename): both files are
+// as they were, the first one restored from its old bytes or removed if it was new.
+TEST_F(UserDataTest, ForgetCorrectionRollsBackWhenTheSecondWriteFails) {
+  const std::string selections = R"({"reset_id":"s","selections":{"ami":{"text":"x","count":1}}})";
+  const std::string rejections = R"({"reset_id":"r","entries":{"ami":{"y":100}}})";
+  struct Row {
+    const char* name;
+    bool rejectionsExisted;
+    bool failAtFlush;
+  };
+  for (const Row& row :
+       {Row{"rename", true, false}, Row{"flush", true, true}, Row{"new file", false, false}}) {
+    SCOPED_TRACE(row.name);
+    QFile::remove(AppSettings::userRejectionsURL());
+    if (row.rejectionsExisted) writeBytes(AppSettings::userRejectionsURL(), rejections);
+    writeBytes(AppSettings::selectionMemoryURL(), selections);
+    FaultFileSystem faults;
+    (row.failAtFlush ? faults.failFlushAfterRenameTo : faults.failRenameTo) =
+        "selection-memory.json";
+    AppSettings::testSetStoreFileSystem(&faults);
+    posts_.clear();
+    platform::log::Capture log;
+    EXPECT_FALSE(AppSettings::forgetCorrection(QStringLiteral("ami")));
+    AppSettings::testSetStoreFileSystem(nullptr);
+    EXPECT_EQ(readBytes(AppSettings::userRejectionsURL()),
+              row.rejectionsExisted ? rejections : "<missing>");
+    EXPECT_EQ(readBytes(AppSettings::selectionMemoryURL()), selections);
+    EXPECT_EQ(posts_, std::vector<bool>{true});
+    EXPECT_EQ(log.lines(), QStringList{"[Tolvani] Could not forget correction: " +
+                                       UserDataStatus::posixError(EIO).description()});
+  }
+
+  // When putting the first document back fails too, both failures are logged; never a success.
+  writeBytes(AppSettings::userRejectionsURL(), rejections);
+  struct Both : FaultFileSystem {
+    store_io::IoStatus rename(const fs::path& from, const fs::path& to) override {
+      if (to.filename() == "rejections.json" && ++rejectionRenames > 1) return {ENOSPC};
+      return FaultFileSystem::rename(from, to);
+    }
+    int rejectionRenames = 0;
+  } both;
+  both.failRenameTo = "selection-memory.json";
+  AppSettings::testSetStoreFileSystem(&both);
+  platform::log::Capture log;
+  EXPECT_FALSE(AppSettings::forgetCorrection(QStringLiteral("ami")));
+  AppSettings::testSetStoreFileSystem(nullptr);
+  EXPECT_EQ(log.lines(), (QStringList{"[Tolvani] Could not forget correction: " +
+                                          UserDataStatus::posixError(EIO).description(),
+                                      "[Tolvani] Could not forget correction: " +
+                                          UserDataStatus::posixError(ENOSPC).description()}));
+  EXPECT_EQ(readBytes(AppSettings::selectionMemoryURL()), selections);
+}
+
+TEST_F(UserDataTest, ResetEmptiesEveryStoreUnderOneId) {
+  writeBytes(dictionary(), "{ corrupt");
+  writeBytes(AppSettings::englishPairsURL(), R"({"pairs":{"a":{"b":1}}})");
+  ASSERT_TRUE(AppSettings::resetLearnedWords());
+  EXPECT_EQ(posts_, std::vector<bool>{true});
+  const std::string id = readJson(dictionary())["reset_id"];
+  EXPECT_EQ(id.size(), 36u);
+  for (const QString& url : AppSettings::learnedDataURLs()) {
+    const Json doc = readJson(url);
+    EXPECT_EQ(doc["reset_id"], id) << url.toStdString();
+    EXPECT_EQ(doc.size(), 7u) << url.toStdString();
+  }
+  // Each engine store reads the document as its own empty map under that id.
+  const engine::LearnedStores stores = engine::LearnedStores::load_all();
+  EXPECT_EQ(stores.user_dictionary.reset_id(), id);
+  EXPECT_EQ(stores.bigrams.reset_id(), id);
+  EXPECT_EQ(stores.trigrams.reset_id(), id);
+  EXPECT_EQ(stores.selections.reset_id(), id);
+  EXPECT_EQ(stores.rejections.reset_id(), id);
+
+  // A failure stops the reset there; what was reset stays reset.
+  FaultFileSystem faults;
+  faults.failRenameTo = "user-trigrams.json";
+  AppSettings::testSetStoreFileSystem(&faults);
+  posts_.clear();
+  platform::log::Capture log;
+  EXPECT_FALSE(AppSettings::resetLearnedWords());
+  AppSettings::testSetStoreFileSystem(nullptr);
+  EXPECT_EQ(posts_, std::vector<bool>{true});
+  EXPECT_NE(readJson(dictionary())["reset_id"], id);
+  EXPECT_NE(readJson(AppSettings::userBigramsURL())["reset_id"], id);
+  EXPECT_EQ(readJson(AppSettings::userTrigramsURL())["reset_id"], id);
+  EXPECT_EQ(readJson(AppSettings::englishPairsURL())["reset_id"], id);
+  EXPECT_EQ(log.lines(), QStringList{"[Tolvani] failed to reset learned data: " +
+                                     UserDataStatus::posixError(EIO).description()});
+}
+
+// ---- with the engine, in this process and in another
+
+class UserDataWithEngineTest : public UserDataTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  std::unique_ptr<Engine> makeEngine() {
+    if (GetParam()) return std::make_unique<ChildEngine>();
+    return std::make_unique<InProcessEngine>();
+  }
+};
+
+TEST_P(UserDataWithEngineTest, RemovedWordStaysRemovedWhenTheEngineSyncsItsOlderCopy) {
+  auto engine = makeEngine();
+  ASSERT_EQ(engine->call("load"), "loaded");
+  ASSERT_EQ(engine->call("add আমি"), "added");
+  ASSERT_EQ(engine->call("add ভাত"), "added");
+  ASSERT_EQ(engine->call("sync"), "synced");
+  ASSERT_EQ(engine->call("add আমি"), "added");  // unsaved, and still holding the word
+
+  ASSERT_TRUE(AppSettings::removeUserWord(QStringLiteral("আমি")));
+  ASSERT_TRUE(AppSettings::addUserWord(QStringLiteral("নতুন")));
+  EXPECT_EQ(engine->call("sync"), "synced");
+  Json words = readJson(dictionary())["words"];
+  EXPECT_FALSE(words.contains("আমি"));
+  EXPECT_TRUE(words.contains("ভাত"));
+  EXPECT_TRUE(words.contains("নতুন"));
+  EXPECT_EQ(engine->call("reload"), "reloaded");
+  EXPECT_EQ(engine->call("words"), "[নতুন,ভাত]");
+}
+
+TEST_P(UserDataWithEngineTest, AfterAResetTheEngineWritesNothingAndReloadsEmpty) {
+  auto engine = makeEngine();
+  ASSERT_EQ(engine->call("load"), "loaded");
+  ASSERT_EQ(engine->call("learn"), "learned");
+  ASSERT_EQ(engine->call("sync"), "synced");
+  ASSERT_EQ(engine->call("learn"), "learned");
+  ASSERT_EQ(engine->call("sizes"), "11111");
+
+  ASSERT_TRUE(AppSettings::resetLearnedWords());
+  std::vector<std::string> before;
+  for (const QString& url : AppSettings::learnedDataURLs()) before.push_back(readBytes(url));
+  EXPECT_EQ(engine->call("sync"), "synced");
+  for (size_t i = 0; i < before.size(); ++i)
+    EXPECT_EQ(readBytes(AppSettings::learnedDataURLs()[i]), before[i]) << i;
+  EXPECT_EQ(engine->call("reload"), "reloaded");
+  EXPECT_EQ(engine->call("sizes"), "00000");
+}
+
+INSTANTIATE_TEST_SUITE_P(EngineInThisOrAnotherProcess, UserDataWithEngineTest,
+                         ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "OtherProcess" : "SameProcess";
+                         });
+
+// The engine of another process holds the dictionary's lock in the middle of its save: the add
+// waits for it, then builds on what the engine wrote.
+TEST_F(UserDataTest, AddWaitsForAnotherProcessHoldingTheLock) {
+  ChildEngine engine;
+  ASSERT_EQ(engine.call("load"), "loaded");
+  ASSERT_EQ(engine.call("add আমি"), "added");
+  engine.send("sync-gated");
+  ASSERT_EQ(engine.line(), "locked");
+
+  FaultFileSystem watch;
+  std::atomic<bool> waiting{false};
+  watch.beforeLock = [&] { waiting = true; };
+  AppSettings::testSetStoreFileSystem(&watch);
+  std::atomic<bool> done{false};
+  bool added = false;
+  std::thread adder([&] {
+    added = AppSettings::addUserWord(QStringLiteral("ভাত"));
+    done = true;
+  });
+  while (!waiting && !done) std::this_thread::yield();
+  EXPECT_FALSE(done);
+  EXPECT_FALSE(QFile::exists(dictionary()));
+  engine.send("go");
+  EXPECT_EQ(engine.line(), "synced");
+  adder.join();
+  AppSettings::testSetStoreFileSystem(nullptr);
+  EXPECT_TRUE(added);
+  const Json words = readJson(dictionary())["words"];
+  EXPECT_TRUE(words.contains("আমি"));
+  EXPECT_TRUE(words.contains("ভাত"));
+  EXPECT_EQ(engine.call("reload"), "reloaded");
+  EXPECT_EQ(engine.call("words"), "[আমি,ভাত]");
+}
+
+}  // namespace
+}  // namespace tolvani
