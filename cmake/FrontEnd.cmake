@@ -31,6 +31,11 @@ function(tolvani_frontend_library target)
   target_link_libraries(${target} ${scope} ${ARG_LIBS})
 endfunction()
 
+# The test programs holding a test whose name contains one of these words; the ThreadSanitizer
+# build makes only these (and the engine's tests) and runs the tests so named.
+set(TOLVANI_CONCURRENT_TEST_WORDS "Concurrent|Race|Threads|ProcessWide")
+add_custom_target(frontend_concurrent_tests)
+
 # One test program per tests/*Test.cpp of the folder, named after the file, on a main that makes
 # the Qt application (offscreen unless QT_QPA_PLATFORM says otherwise). Each test runs as its own
 # ctest case without a display.
@@ -45,6 +50,13 @@ function(tolvani_frontend_tests)
     target_compile_definitions(${name} PRIVATE
       TOLVANI_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}"
       TOLVANI_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    file(READ ${test} content)
+    string(REGEX MATCH
+           "TEST(_F|_P)?\\([A-Za-z0-9_]+,[ \t\r\n]*[A-Za-z0-9_]*(${TOLVANI_CONCURRENT_TEST_WORDS})"
+           concurrent "${content}")
+    if(concurrent)
+      add_dependencies(frontend_concurrent_tests ${name})
+    endif()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
       PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
   endforeach()

@@ -3,9 +3,12 @@
 #include <plist/plist.h>
 
 #include <QStringList>
+#include <QXmlStreamReader>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <vector>
 
 namespace tolvani::platform::propertylist {
 
@@ -18,69 +21,331 @@ struct PlistDeleter {
 };
 using Plist = std::unique_ptr<void, PlistDeleter>;
 
-std::optional<QVariant> fromNode(plist_t node, int depth) {
-  if (!node || depth > kMaxDepth) return std::nullopt;
-  switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-      uint8_t value = 0;
-      plist_get_bool_val(node, &value);
-      return QVariant(value != 0);
-    }
-    case PLIST_UINT: {
-      // Negative integers are stored as their two's-complement bit pattern.
-      uint64_t value = 0;
-      plist_get_uint_val(node, &value);
-      return QVariant(static_cast<qint64>(value));
-    }
-    case PLIST_REAL: {
-      double value = 0;
-      plist_get_real_val(node, &value);
-      return QVariant(value);
-    }
-    case PLIST_STRING: {
-      uint64_t length = 0;
-      const char* text = plist_get_string_ptr(node, &length);
-      if (!text) return QVariant(QString());
-      return QVariant(QString::fromUtf8(text, static_cast<qsizetype>(length)));
-    }
-    case PLIST_DATA: {
-      uint64_t length = 0;
-      const char* bytes = plist_get_data_ptr(node, &length);
-      return QVariant(QByteArray(bytes, bytes ? static_cast<qsizetype>(length) : 0));
-    }
-    case PLIST_ARRAY: {
-      QVariantList list;
-      const uint32_t size = plist_array_get_size(node);
-      for (uint32_t i = 0; i < size; ++i) {
-        if (std::optional<QVariant> item = fromNode(plist_array_get_item(node, i), depth + 1))
-          list.append(std::move(*item));
+// Binary property lists ("bplist00"). Read here rather than by libplist, whose 2.2 reader
+// aborts on some damaged files; every offset, length and reference is checked before use.
+class BinaryReader {
+ public:
+  explicit BinaryReader(const QByteArray& bytes)
+      : data_(reinterpret_cast<const uint8_t*>(bytes.constData())),
+        size_(static_cast<uint64_t>(bytes.size())) {}
+
+  std::optional<QVariant> read() {
+    if (size_ < 8 + 32 || std::memcmp(data_, "bplist00", 8) != 0) return std::nullopt;
+    const uint8_t* trailer = data_ + size_ - 32;
+    offsetSize_ = trailer[6];
+    refSize_ = trailer[7];
+    objectCount_ = bigEndian(trailer + 8, 8);
+    const uint64_t top = bigEndian(trailer + 16, 8);
+    tableStart_ = bigEndian(trailer + 24, 8);
+    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8) return std::nullopt;
+    if (objectCount_ == 0 || top >= objectCount_ || tableStart_ < 8 || tableStart_ >= size_ - 32)
+      return std::nullopt;
+    if (objectCount_ > (size_ - 32 - tableStart_) / offsetSize_) return std::nullopt;
+    visiting_.assign(objectCount_, false);
+    std::optional<QVariant> value = object(top, 0);
+    if (failed_) return std::nullopt;
+    return value;
+  }
+
+ private:
+  static uint64_t bigEndian(const uint8_t* at, unsigned count) {
+    uint64_t value = 0;
+    for (unsigned i = 0; i < count; ++i) value = (value << 8) | at[i];
+    return value;
+  }
+
+  // Marks the whole file bad and returns none.
+  std::optional<QVariant> fail() {
+    failed_ = true;
+    return std::nullopt;
+  }
+
+  // Whether [at, at + length) lies within the object area.
+  bool inObjects(uint64_t at, uint64_t length) const {
+    return at <= tableStart_ && length <= tableStart_ - at;
+  }
+
+  // The length of the object at `at` with low nibble `info`; moves `at` past any length object.
+  std::optional<uint64_t> length(uint64_t& at, uint8_t info) {
+    if (info != 0x0F) return info;
+    if (!inObjects(at, 1) || (data_[at] & 0xF0) != 0x10) return std::nullopt;
+    const unsigned width = 1u << (data_[at] & 0x0F);
+    if (width > 8 || !inObjects(at + 1, width)) return std::nullopt;
+    const uint64_t n = bigEndian(data_ + at + 1, width);
+    at += 1 + width;
+    return n;
+  }
+
+  std::optional<uint64_t> reference(uint64_t at, uint64_t index) const {
+    const uint64_t where = at + index * refSize_;
+    if (!inObjects(where, refSize_)) return std::nullopt;
+    const uint64_t ref = bigEndian(data_ + where, refSize_);
+    if (ref >= objectCount_) return std::nullopt;
+    return ref;
+  }
+
+  std::optional<QString> key(uint64_t ref, int depth) {
+    std::optional<QVariant> value = object(ref, depth);
+    if (!value || value->typeId() != QMetaType::QString) return std::nullopt;
+    return value->toString();
+  }
+
+  // The object `ref`; none with failed_ set for a damaged file, none alone for a value without
+  // a counterpart (left out of its container).
+  std::optional<QVariant> object(uint64_t ref, int depth) {
+    // Shared objects could otherwise multiply a small file into an enormous value.
+    if (failed_ || depth > kMaxDepth || ++objectsRead_ > kMaxObjectsRead) return fail();
+    uint64_t at = bigEndian(data_ + tableStart_ + ref * offsetSize_, offsetSize_);
+    if (at < 8 || !inObjects(at, 1)) return fail();
+    const uint8_t marker = data_[at++];
+    const uint8_t info = marker & 0x0F;
+    switch (marker >> 4) {
+      case 0x0:
+        if (info == 0x8 || info == 0x9) return QVariant(info == 0x9);
+        return std::nullopt;
+      case 0x1: {
+        if (info > 4) return fail();
+        const unsigned width = 1u << info;
+        if (!inObjects(at, width)) return fail();
+        // Sixteen-byte integers hold 64-bit values in their low half.
+        const unsigned skip = width == 16 ? 8 : 0;
+        return QVariant(static_cast<qint64>(bigEndian(data_ + at + skip, width - skip)));
       }
-      return QVariant(list);
-    }
-    case PLIST_DICT: {
-      QVariantMap map;
-      plist_dict_iter iter = nullptr;
-      plist_dict_new_iter(node, &iter);
-      if (!iter) return QVariant(map);
-      for (;;) {
-        char* key = nullptr;
-        plist_t item = nullptr;
-        plist_dict_next_item(node, iter, &key, &item);
-        if (!item) {
-          std::free(key);
-          break;
+      case 0x2: {
+        if (info == 2 && inObjects(at, 4)) {
+          const uint32_t bits = static_cast<uint32_t>(bigEndian(data_ + at, 4));
+          float value;
+          std::memcpy(&value, &bits, 4);
+          return QVariant(static_cast<double>(value));
         }
-        std::optional<QVariant> value = fromNode(item, depth + 1);
-        if (key && value) map.insert(QString::fromUtf8(key), std::move(*value));
-        std::free(key);
+        if (info == 3 && inObjects(at, 8)) {
+          const uint64_t bits = bigEndian(data_ + at, 8);
+          double value;
+          std::memcpy(&value, &bits, 8);
+          return QVariant(value);
+        }
+        return fail();
       }
-      std::free(iter);
+      case 0x3:
+        if (info == 3 && inObjects(at, 8)) return std::nullopt;  // a date
+        return fail();
+      case 0x4: {
+        const std::optional<uint64_t> n = length(at, info);
+        if (!n || !inObjects(at, *n)) return fail();
+        return QVariant(
+            QByteArray(reinterpret_cast<const char*>(data_ + at), static_cast<qsizetype>(*n)));
+      }
+      case 0x5: {
+        const std::optional<uint64_t> n = length(at, info);
+        if (!n || !inObjects(at, *n)) return fail();
+        return QVariant(QString::fromLatin1(reinterpret_cast<const char*>(data_ + at),
+                                            static_cast<qsizetype>(*n)));
+      }
+      case 0x6: {
+        const std::optional<uint64_t> n = length(at, info);
+        if (!n || *n > tableStart_ / 2 || !inObjects(at, *n * 2)) return fail();
+        QString text(static_cast<qsizetype>(*n), Qt::Uninitialized);
+        for (uint64_t i = 0; i < *n; ++i)
+          text[static_cast<qsizetype>(i)] =
+              QChar(static_cast<char16_t>(bigEndian(data_ + at + 2 * i, 2)));
+        // A lone surrogate reads as the text that writing it would give, so that a value read
+        // and written again stays the same.
+        if (!text.isValidUtf16()) text = QString::fromUtf8(text.toUtf8());
+        return QVariant(text);
+      }
+      case 0x8: {
+        if (!inObjects(at, info + 1u)) return fail();
+        return std::nullopt;  // an identifier
+      }
+      case 0xA:
+      case 0xC:
+      case 0xD: {
+        const std::optional<uint64_t> n = length(at, info);
+        const uint64_t refs = (marker >> 4) == 0xD ? 2 : 1;
+        if (!n || *n > tableStart_ || !inObjects(at, *n * refs * refSize_)) return fail();
+        // A container inside itself never ends.
+        if (visiting_[ref]) return fail();
+        visiting_[ref] = true;
+        std::optional<QVariant> result;
+        if ((marker >> 4) == 0xD) {
+          QVariantMap map;
+          for (uint64_t i = 0; i < *n && !failed_; ++i) {
+            const std::optional<uint64_t> keyRef = reference(at, i);
+            const std::optional<uint64_t> valueRef = reference(at, *n + i);
+            if (!keyRef || !valueRef) {
+              fail();
+              break;
+            }
+            const std::optional<QString> name = key(*keyRef, depth + 1);
+            if (!name) {
+              fail();
+              break;
+            }
+            if (std::optional<QVariant> value = object(*valueRef, depth + 1))
+              map.insert(*name, std::move(*value));
+          }
+          result = QVariant(map);
+        } else if ((marker >> 4) == 0xA) {
+          QVariantList list;
+          for (uint64_t i = 0; i < *n && !failed_; ++i) {
+            const std::optional<uint64_t> item = reference(at, i);
+            if (!item) {
+              fail();
+              break;
+            }
+            if (std::optional<QVariant> value = object(*item, depth + 1))
+              list.append(std::move(*value));
+          }
+          result = QVariant(list);
+        }
+        visiting_[ref] = false;
+        if (failed_) return std::nullopt;
+        return result;  // a set has no counterpart
+      }
+      default:
+        return fail();
+    }
+  }
+
+  static constexpr uint64_t kMaxObjectsRead = 1'000'000;
+
+  const uint8_t* data_;
+  uint64_t size_;
+  unsigned offsetSize_ = 0;
+  unsigned refSize_ = 0;
+  uint64_t objectCount_ = 0;
+  uint64_t tableStart_ = 0;
+  uint64_t objectsRead_ = 0;
+  bool failed_ = false;
+  std::vector<bool> visiting_;
+};
+
+// XML property lists, through Qt's XML reader.
+class XmlReader {
+ public:
+  explicit XmlReader(const QByteArray& bytes) : xml_(bytes) {}
+
+  std::optional<QVariant> read() {
+    if (!nextElement()) return std::nullopt;
+    std::optional<QVariant> value;
+    if (xml_.name() == QLatin1String("plist")) {
+      if (!nextElement()) return std::nullopt;
+      value = element(0);
+      if (failed_ || !xml_.readNextStartElement()) {
+        // Only the closing </plist> may follow the one value.
+        if (xml_.hasError() || !xml_.isEndElement()) return std::nullopt;
+      } else {
+        return std::nullopt;
+      }
+    } else {
+      value = element(0);
+    }
+    if (failed_) return std::nullopt;
+    while (!xml_.atEnd()) {
+      if (xml_.readNext() == QXmlStreamReader::StartElement) return std::nullopt;
+    }
+    if (xml_.hasError()) return std::nullopt;
+    return value;
+  }
+
+ private:
+  std::optional<QVariant> fail() {
+    failed_ = true;
+    return std::nullopt;
+  }
+
+  // Moves to the next start element; false at the end of the current one or on an error.
+  bool nextElement() { return xml_.readNextStartElement(); }
+
+  std::optional<QString> text() {
+    const QString content = xml_.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement);
+    if (xml_.hasError()) return std::nullopt;
+    return content;
+  }
+
+  // The element the reader stands on; the reader ends on its end element.
+  std::optional<QVariant> element(int depth) {
+    if (failed_ || depth > kMaxDepth) return fail();
+    const QStringView name = xml_.name();
+    if (name == QLatin1String("dict")) {
+      QVariantMap map;
+      while (nextElement()) {
+        if (xml_.name() != QLatin1String("key")) return fail();
+        const std::optional<QString> key = text();
+        if (!key || !nextElement()) return fail();
+        std::optional<QVariant> value = element(depth + 1);
+        if (failed_) return std::nullopt;
+        if (value) map.insert(*key, std::move(*value));
+      }
+      if (xml_.hasError()) return fail();
       return QVariant(map);
     }
-    default:
-      return std::nullopt;
+    if (name == QLatin1String("array")) {
+      QVariantList list;
+      while (nextElement()) {
+        std::optional<QVariant> value = element(depth + 1);
+        if (failed_) return std::nullopt;
+        if (value) list.append(std::move(*value));
+      }
+      if (xml_.hasError()) return fail();
+      return QVariant(list);
+    }
+    if (name == QLatin1String("true") || name == QLatin1String("false")) {
+      const bool value = name == QLatin1String("true");
+      const std::optional<QString> content = text();
+      if (!content || !content->trimmed().isEmpty()) return fail();
+      return QVariant(value);
+    }
+    const bool known = name == QLatin1String("string") || name == QLatin1String("integer") ||
+                       name == QLatin1String("real") || name == QLatin1String("data") ||
+                       name == QLatin1String("date") || name == QLatin1String("key");
+    const QString kind = name.toString();
+    std::optional<QString> content = text();
+    if (!content || !known || kind == QLatin1String("key")) return fail();
+    if (kind == QLatin1String("string")) return QVariant(*content);
+    if (kind == QLatin1String("integer")) {
+      const QString digits = content->trimmed();
+      bool ok = false;
+      qint64 value = digits.toLongLong(&ok, 10);
+      if (!ok && digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        value = static_cast<qint64>(digits.mid(2).toULongLong(&ok, 16));
+      if (!ok) {
+        // An unsigned value beyond the signed range keeps its bit pattern.
+        value = static_cast<qint64>(digits.toULongLong(&ok, 10));
+      }
+      if (!ok) return std::nullopt;
+      return QVariant(value);
+    }
+    if (kind == QLatin1String("real")) {
+      const QString number = content->trimmed().toLower();
+      bool ok = false;
+      double value = number.toDouble(&ok);
+      if (!ok) {
+        if (number == QLatin1String("nan"))
+          value = std::numeric_limits<double>::quiet_NaN(), ok = true;
+        else if (number == QLatin1String("inf") || number == QLatin1String("+inf") ||
+                 number == QLatin1String("infinity") || number == QLatin1String("+infinity"))
+          value = std::numeric_limits<double>::infinity(), ok = true;
+        else if (number == QLatin1String("-inf") || number == QLatin1String("-infinity"))
+          value = -std::numeric_limits<double>::infinity(), ok = true;
+      }
+      if (!ok) return std::nullopt;
+      return QVariant(value);
+    }
+    if (kind == QLatin1String("data")) {
+      QByteArray base64 = content->toLatin1();
+      base64.replace(' ', "").replace('\n', "").replace('\t', "").replace('\r', "");
+      const QByteArray::FromBase64Result decoded =
+          QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
+      if (!decoded) return std::nullopt;
+      return QVariant(decoded.decoded);
+    }
+    return std::nullopt;  // a date
   }
-}
+
+  QXmlStreamReader xml_;
+  bool failed_ = false;
+};
 
 std::optional<QVariant> normalizedAt(const QVariant& value, int depth) {
   if (depth > kMaxDepth) return std::nullopt;
@@ -178,11 +443,8 @@ plist_t toNode(const QVariant& value) {
 
 std::optional<QVariant> parse(const QByteArray& bytes) {
   if (bytes.isEmpty() || bytes.size() > kMaxBytes) return std::nullopt;
-  plist_t root = nullptr;
-  plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
-  const Plist owned(root);
-  if (!root) return std::nullopt;
-  return fromNode(root, 0);
+  if (bytes.startsWith("bplist")) return BinaryReader(bytes).read();
+  return XmlReader(bytes).read();
 }
 
 std::optional<QVariantMap> parseDictionary(const QByteArray& bytes) {

@@ -1,6 +1,6 @@
 // Reading and writing property lists (XML or binary) as QVariants of the defaults' types: bool,
-// qint64, double, QString, QByteArray, QVariantList and QVariantMap. Thread-safety: stateless;
-// safe from any thread.
+// qint64, double, QString, QByteArray, QVariantList and QVariantMap. Files are read by our own
+// checked readers and written through libplist. Thread-safety: stateless; safe from any thread.
 #ifndef TOLVANI_PLATFORM_PROPERTYLIST_H_
 #define TOLVANI_PLATFORM_PROPERTYLIST_H_
 
@@ -14,8 +14,10 @@ namespace tolvani::platform::propertylist {
 // The largest property list read or written; anything larger is refused.
 inline constexpr qsizetype kMaxBytes = 32 * 1024 * 1024;
 
-// The value held by `bytes`, or none when they are not a property list. Dates, identifiers and
-// other values without a counterpart are left out of their dictionary or array.
+// The value held by `bytes`, or none when they are not a whole, well-formed property list (a
+// damaged file never reads in part). Dates, identifiers, sets and other values without a
+// counterpart are left out of their dictionary or array; a string's lone surrogates read as
+// writing them would store them.
 std::optional<QVariant> parse(const QByteArray& bytes);
 // parse(), when the top value is a dictionary.
 std::optional<QVariantMap> parseDictionary(const QByteArray& bytes);

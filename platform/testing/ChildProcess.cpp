@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -78,16 +79,19 @@ bool runChildRoleIfAsked(bool applicationExists, int& exitCode) {
   if (it != roles().end() && it->second.withoutApplication == applicationExists) return false;
   const QString packed = qEnvironmentVariable(kArgumentsVariable);
   const QStringList arguments = packed.isEmpty() ? QStringList() : packed.split(QChar(0x1F));
-  qunsetenv(kRoleVariable);  // the child's own children are not children in this role
-  qunsetenv(kArgumentsVariable);
   if (it == roles().end()) {
     std::fprintf(stderr, "no child role %s\n", name.constData());
     exitCode = 127;
     return true;
   }
+  // The child's own children are not children in this role.
+  qunsetenv(kRoleVariable);
+  qunsetenv(kArgumentsVariable);
   exitCode = it->second.run(arguments);
   std::fflush(stdout);
   return true;
 }
+
+bool isChild() { return qEnvironmentVariableIsSet(kRoleVariable); }
 
 }  // namespace tolvani::testing

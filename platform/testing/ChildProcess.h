@@ -61,6 +61,8 @@ class Child {
 // Used by the test main, before and after it makes the application: runs the role named by the
 // environment if it belongs to that moment. Returns true and sets `exitCode` when it ran one.
 bool runChildRoleIfAsked(bool applicationExists, int& exitCode);
+// True in a process started by runChild or Child.
+bool isChild();
 
 }  // namespace tolvani::testing
 
