@@ -132,14 +132,14 @@ std::shared_ptr<EngineBridge> EngineBridge::create(KeyboardMode mode) {
         "CRITICAL: could not create the engine session; keys pass through to the application"));
     return nullptr;
   }
-  std::shared_ptr<EngineBridge> bridge(new EngineBridge(handle, seam));
+  auto bridge = std::make_shared<EngineBridge>(Passkey(), handle, seam);
   bridge->applyPreferences(AppSettings::enginePreferences());
   bridge->setMode(mode);
   registerBridge(bridge);
   return bridge;
 }
 
-EngineBridge::EngineBridge(TolvaniEngine* handle, const EngineSeam& seam)
+EngineBridge::EngineBridge(Passkey, TolvaniEngine* handle, const EngineSeam& seam)
     : seam_(seam), handle_(handle) {}
 
 EngineBridge::~EngineBridge() {

@@ -76,8 +76,15 @@ class EngineBridge {
   static int testLiveBridgeCount();
 
  private:
-  EngineBridge(TolvaniEngine* handle, const EngineSeam& seam);
+  // Only create() makes bridges.
+  struct Passkey {
+    explicit Passkey() = default;
+  };
 
+ public:
+  EngineBridge(Passkey, TolvaniEngine* handle, const EngineSeam& seam);
+
+ private:
   // Holds `lock_`; on the main thread records how long it waited for it.
   std::unique_lock<std::mutex> lockTimed();
 
