@@ -1,0 +1,49 @@
+// The merge of a cleaned backup store into the store on disk: a union of both documents' maps in
+// which a value present on both sides takes the larger count and the later time (never the sum),
+// a remembered selection yields only to a newer one, and a word yields to a tombstone at least as
+// new as its last use and decay. Merging the same backup again therefore changes nothing.
+// Thread-safety: stateless; every function may be called on any thread.
+#ifndef TOLVANI_SETTINGS_BACKUPMERGE_H_
+#define TOLVANI_SETTINGS_BACKUPMERGE_H_
+
+#include <cstdint>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tolvani::BackupMerge {
+
+using Json = nlohmann::json;
+
+// The merge of two leaf values present on both sides: (current, incoming) -> merged.
+using LeafRule = std::function<Json(const Json& current, const Json& incoming)>;
+
+// `current` (the store document on disk; an empty object when there is no file) with the section
+// of store `storeKey` replaced by its union with that of `incoming` (a cleaned backup document).
+// Every other key of `current`, "reset_id" included, stays. None when a section or a visited
+// inner map of `current` is present but not an object (a corrupt store), or when `storeKey` is no
+// backup store key; nothing may then be written.
+std::optional<Json> mergedStore(std::string_view storeKey, Json current, const Json& incoming);
+
+// The user dictionary: tombstones by the later time, words by their decay time, frequency and
+// last use, then every word that a merged tombstone hides is dropped.
+std::optional<Json> mergedDictionary(Json current, const Json& incoming);
+
+// A two-level section (outer key -> inner key -> leaf), leaves on both sides merged by `leaf`.
+// An incoming inner value that is no object is skipped.
+std::optional<Json> mergedNested(Json current, const Json& incoming, const std::string& section,
+                                 const LeafRule& leaf);
+
+// A current section or inner map: absent (a null pointer) reads as an empty object, an object as
+// itself, anything else as none (corrupt).
+std::optional<Json> storedMap(const Json* value);
+
+// The unsigned reading of a stored number: absent, no number or a Boolean reads 0; a negative
+// number 0; a fraction is cut off.
+std::uint64_t storedUInt64(const Json* value);
+
+}  // namespace tolvani::BackupMerge
+
+#endif  // TOLVANI_SETTINGS_BACKUPMERGE_H_
