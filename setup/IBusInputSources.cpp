@@ -1,0 +1,367 @@
+#include "setup/IBusInputSources.h"
+
+#include <gio/gio.h>
+#include <ibus.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QXmlStreamReader>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+namespace tolvani {
+
+namespace {
+
+constexpr char kGnomeSourcesSchema[] = "org.gnome.desktop.input-sources";
+constexpr char kGnomeSourcesKey[] = "sources";
+constexpr char kIBusGeneralSchema[] = "org.freedesktop.ibus.general";
+constexpr char kPreloadEnginesKey[] = "preload-engines";
+constexpr char kIBusPanelSchema[] = "org.freedesktop.ibus.panel";
+constexpr char kTrayIconKey[] = "show-icon-on-systray";
+constexpr char kSystemComponentFolder[] = "/usr/share/ibus/component";
+
+// How long registration waits for a restarted daemon, and for the one it asks to be gone.
+constexpr auto kDaemonWait = std::chrono::seconds(3);
+constexpr auto kDaemonPoll = std::chrono::milliseconds(50);
+constexpr auto kDaemonStartWait = std::chrono::seconds(2);
+
+std::atomic<int> preferPreload{-1};  // -1 unset, 0 false, 1 true
+
+template <class T>
+struct GObjectRef {
+  T* ptr = nullptr;
+  explicit GObjectRef(T* p = nullptr) : ptr(p) {}
+  ~GObjectRef() {
+    if (ptr) g_object_unref(ptr);
+  }
+  GObjectRef(const GObjectRef&) = delete;
+  GObjectRef& operator=(const GObjectRef&) = delete;
+  GObjectRef(GObjectRef&& other) noexcept : ptr(std::exchange(other.ptr, nullptr)) {}
+  GObjectRef& operator=(GObjectRef&& other) noexcept {
+    if (this != &other) {
+      if (ptr) g_object_unref(ptr);
+      ptr = std::exchange(other.ptr, nullptr);
+    }
+    return *this;
+  }
+  explicit operator bool() const { return ptr != nullptr; }
+};
+
+bool schemaInstalled(const char* id) {
+  GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+  if (source == nullptr) return false;
+  GSettingsSchema* schema = g_settings_schema_source_lookup(source, id, TRUE);
+  if (schema == nullptr) return false;
+  g_settings_schema_unref(schema);
+  return true;
+}
+
+bool useGnomeSources() {
+  const int prefer = preferPreload.load();
+  if (prefer == 1) return false;
+  return schemaInstalled(kGnomeSourcesSchema);
+}
+
+struct Component {
+  QString path;
+  QString name;
+  QStringList engines;
+};
+
+// The component described by the file at `path`, read without running anything it names.
+std::optional<Component> readComponent(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  QXmlStreamReader xml(&file);
+  if (!xml.readNextStartElement() || xml.name() != QLatin1String("component")) return std::nullopt;
+  Component component{path, {}, {}};
+  while (xml.readNextStartElement()) {
+    if (xml.name() == QLatin1String("name")) {
+      component.name = xml.readElementText().trimmed();
+    } else if (xml.name() == QLatin1String("engines")) {
+      while (xml.readNextStartElement()) {
+        if (xml.name() != QLatin1String("engine")) {
+          xml.skipCurrentElement();
+          continue;
+        }
+        while (xml.readNextStartElement()) {
+          if (xml.name() == QLatin1String("name"))
+            component.engines.append(xml.readElementText().trimmed());
+          else
+            xml.skipCurrentElement();
+        }
+      }
+    } else {
+      xml.skipCurrentElement();
+    }
+  }
+  if (xml.hasError() || component.name.isEmpty()) return std::nullopt;
+  return component;
+}
+
+std::optional<Component> findComponent(const QString& bundleID) {
+  for (const QString& folder : IBusInputSources::componentFolders()) {
+    const QDir dir(folder);
+    for (const QString& entry :
+         dir.entryList({QStringLiteral("*.xml")}, QDir::Files | QDir::Readable, QDir::Name)) {
+      std::optional<Component> component = readComponent(dir.filePath(entry));
+      if (component && component->name == bundleID) return component;
+    }
+  }
+  return std::nullopt;
+}
+
+QStringList gnomeIBusSources() {
+  GObjectRef<GSettings> settings(g_settings_new(kGnomeSourcesSchema));
+  GVariant* value = g_settings_get_value(settings.ptr, kGnomeSourcesKey);
+  QStringList names;
+  GVariantIter iter;
+  g_variant_iter_init(&iter, value);
+  const gchar* type = nullptr;
+  const gchar* id = nullptr;
+  while (g_variant_iter_next(&iter, "(&s&s)", &type, &id)) {
+    if (g_strcmp0(type, "ibus") == 0) names.append(QString::fromUtf8(id));
+  }
+  g_variant_unref(value);
+  return names;
+}
+
+QStringList preloadEngines() {
+  GObjectRef<GSettings> settings(g_settings_new(kIBusGeneralSchema));
+  gchar** values = g_settings_get_strv(settings.ptr, kPreloadEnginesKey);
+  QStringList names;
+  for (gchar** it = values; it && *it; ++it) names.append(QString::fromUtf8(*it));
+  g_strfreev(values);
+  return names;
+}
+
+// The engine names in the user's input sources.
+QSet<QString> userSources() {
+  if (useGnomeSources()) {
+    const QStringList names = gnomeIBusSources();
+    return QSet<QString>(names.begin(), names.end());
+  }
+  if (!schemaInstalled(kIBusGeneralSchema)) return {};
+  const QStringList names = preloadEngines();
+  return QSet<QString>(names.begin(), names.end());
+}
+
+int addToGnomeSources(const QString& name) {
+  GObjectRef<GSettings> settings(g_settings_new(kGnomeSourcesSchema));
+  GVariant* old = g_settings_get_value(settings.ptr, kGnomeSourcesKey);
+  GVariantBuilder builder;
+  g_variant_builder_init(&builder, G_VARIANT_TYPE("a(ss)"));
+  GVariantIter iter;
+  g_variant_iter_init(&iter, old);
+  const gchar* type = nullptr;
+  const gchar* id = nullptr;
+  const QByteArray wanted = name.toUtf8();
+  bool present = false;
+  while (g_variant_iter_next(&iter, "(&s&s)", &type, &id)) {
+    if (g_strcmp0(type, "ibus") == 0 && wanted == id) present = true;
+    g_variant_builder_add(&builder, "(ss)", type, id);
+  }
+  if (!present) g_variant_builder_add(&builder, "(ss)", "ibus", wanted.constData());
+  GVariant* updated = g_variant_builder_end(&builder);
+  g_variant_unref(old);
+  if (present) {
+    g_variant_unref(g_variant_ref_sink(updated));
+    return 0;
+  }
+  const bool written = g_settings_set_value(settings.ptr, kGnomeSourcesKey, updated);
+  g_settings_sync();
+  return written ? 0 : -EACCES;
+}
+
+int addToPreloadEngines(const QString& name) {
+  if (!schemaInstalled(kIBusGeneralSchema)) return -ENOENT;
+  QStringList names = preloadEngines();
+  if (names.contains(name)) return 0;
+  names.append(name);
+  std::vector<QByteArray> bytes;
+  for (const QString& n : names) bytes.push_back(n.toUtf8());
+  std::vector<const gchar*> strv;
+  for (const QByteArray& b : bytes) strv.push_back(b.constData());
+  strv.push_back(nullptr);
+  GObjectRef<GSettings> settings(g_settings_new(kIBusGeneralSchema));
+  const bool written = g_settings_set_strv(settings.ptr, kPreloadEnginesKey, strv.data());
+  g_settings_sync();
+  return written ? 0 : -EACCES;
+}
+
+void initIBus() {
+  static std::once_flag once;
+  std::call_once(once, [] { ibus_init(); });
+}
+
+GObjectRef<IBusBus> tryConnect() {
+  initIBus();
+  GObjectRef<IBusBus> bus(ibus_bus_new());
+  if (bus && !ibus_bus_is_connected(bus.ptr)) return GObjectRef<IBusBus>();
+  return bus;
+}
+
+// A connection to the daemon; empty when none answers. The first attempt of the process waits a
+// little for a daemon that is restarting (a setup step may just have restarted it); later ones,
+// in a process that already waited, do not.
+GObjectRef<IBusBus> connectBus() {
+  static bool waited = false;
+  GObjectRef<IBusBus> bus = tryConnect();
+  if (bus || waited) return bus;
+  waited = true;
+  const auto deadline = std::chrono::steady_clock::now() + kDaemonStartWait;
+  while (!bus && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(kDaemonPoll);
+    bus = tryConnect();
+  }
+  return bus;
+}
+
+QStringList listedEngines(IBusBus* bus) {
+  QStringList names;
+  GList* engines = ibus_bus_list_engines(bus);
+  for (GList* it = engines; it; it = it->next) {
+    auto* desc = IBUS_ENGINE_DESC(it->data);
+    names.append(QString::fromUtf8(ibus_engine_desc_get_name(desc)));
+    g_object_unref(desc);
+  }
+  g_list_free(engines);
+  return names;
+}
+
+bool listsAll(IBusBus* bus, const QStringList& wanted) {
+  const QStringList listed = listedEngines(bus);
+  for (const QString& name : wanted)
+    if (!listed.contains(name)) return false;
+  return true;
+}
+
+// Lets the connection notice that the daemon hung up.
+void pumpBus() {
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+}
+
+}  // namespace
+
+QStringList IBusInputSources::componentFolders() {
+  const QString path = qEnvironmentVariable("IBUS_COMPONENT_PATH");
+  QStringList folders;
+  for (const QString& folder : path.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+    folders.append(folder);
+  if (folders.isEmpty()) folders.append(QString::fromLatin1(kSystemComponentFolder));
+  return folders;
+}
+
+QUrl IBusInputSources::componentFile(const QString& bundleID) {
+  const std::optional<Component> component = findComponent(bundleID);
+  return component ? QUrl::fromLocalFile(component->path) : QUrl();
+}
+
+void IBusInputSources::testSetPreferPreloadEngines(std::optional<bool> prefer) {
+  preferPreload.store(prefer ? (*prefer ? 1 : 0) : -1);
+}
+
+std::vector<InputSource> IBusInputSources::sources(const QString& bundleID, bool includeDisabled) {
+  const std::optional<Component> component = findComponent(bundleID);
+  if (!component || component->engines.isEmpty()) return {};
+  GObjectRef<IBusBus> bus = connectBus();
+  if (!bus) return {};
+  const QSet<QString> enabled = includeDisabled ? QSet<QString>() : userSources();
+  std::vector<InputSource> result;
+  for (const QString& name : listedEngines(bus.ptr)) {
+    if (!component->engines.contains(name)) continue;
+    if (!includeDisabled && !enabled.contains(name)) continue;
+    result.push_back({name, true});
+  }
+  return result;
+}
+
+int IBusInputSources::registerBundle(const QUrl& bundleURL) {
+  initIBus();
+  const std::optional<Component> component =
+      bundleURL.isLocalFile() ? readComponent(bundleURL.toLocalFile()) : std::nullopt;
+  if (!component) return -ENOENT;
+
+  GObjectRef<IBusRegistry> registry(ibus_registry_new());
+  ibus_registry_load(registry.ptr);
+  if (!ibus_registry_save_cache(registry.ptr, TRUE)) return -EIO;
+
+  GObjectRef<IBusBus> bus = connectBus();
+  if (!bus) return -ECONNREFUSED;
+  if (listsAll(bus.ptr, component->engines)) return 0;
+  if (!ibus_bus_exit(bus.ptr, TRUE)) return -EIO;
+
+  const auto deadline = std::chrono::steady_clock::now() + kDaemonWait;
+  // The old daemon hangs up before its new self listens: a connection made sooner would reach
+  // the one going away.
+  while (ibus_bus_is_connected(bus.ptr) && std::chrono::steady_clock::now() < deadline) {
+    pumpBus();
+    std::this_thread::sleep_for(kDaemonPoll);
+  }
+  bus = GObjectRef<IBusBus>();
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (GObjectRef<IBusBus> fresh = tryConnect(); fresh && listsAll(fresh.ptr, component->engines))
+      break;
+    std::this_thread::sleep_for(kDaemonPoll);
+  }
+  // A daemon still starting is not an error here: the caller looks for the sources next.
+  return 0;
+}
+
+int IBusInputSources::enable(const InputSource& source) {
+  if (source.identifier.isEmpty()) return -EINVAL;
+  return useGnomeSources() ? addToGnomeSources(source.identifier)
+                           : addToPreloadEngines(source.identifier);
+}
+
+int IBusInputSources::select(const InputSource& source) {
+  GObjectRef<IBusBus> bus = connectBus();
+  if (!bus) return -ECONNREFUSED;
+  const QByteArray name = source.identifier.toUtf8();
+  return ibus_bus_set_global_engine(bus.ptr, name.constData()) ? 0 : -EIO;
+}
+
+std::optional<InputSource> IBusInputSources::current() {
+  GObjectRef<IBusBus> bus = connectBus();
+  if (!bus) return std::nullopt;
+  IBusEngineDesc* desc = ibus_bus_get_global_engine(bus.ptr);
+  if (desc == nullptr) return std::nullopt;
+  InputSource source{QString::fromUtf8(ibus_engine_desc_get_name(desc)), true};
+  g_object_unref(desc);
+  return source;
+}
+
+std::optional<bool> IBusInputSources::inputMenuVisible() {
+  if (!schemaInstalled(kIBusPanelSchema)) return std::nullopt;
+  GObjectRef<GSettings> settings(g_settings_new(kIBusPanelSchema));
+  return g_settings_get_boolean(settings.ptr, kTrayIconKey) != FALSE;
+}
+
+bool IBusInputSources::setInputMenuVisible() {
+  if (!schemaInstalled(kIBusPanelSchema)) return false;
+  GObjectRef<GSettings> settings(g_settings_new(kIBusPanelSchema));
+  const bool written = g_settings_set_boolean(settings.ptr, kTrayIconKey, TRUE);
+  g_settings_sync();
+  return written;
+}
+
+namespace {
+std::atomic<InputSourceSystem*> installedSystem{nullptr};
+}  // namespace
+
+InputSourceSystem& inputSourceSystem() {
+  if (InputSourceSystem* system = installedSystem.load()) return *system;
+  static IBusInputSources ibus;
+  return ibus;
+}
+
+void testSetInputSourceSystem(InputSourceSystem* system) { installedSystem.store(system); }
+
+}  // namespace tolvani

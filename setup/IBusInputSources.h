@@ -1,0 +1,43 @@
+// The input-source calls on IBus and GSettings. The bundle's sources are the engines of its IBus
+// component file (the component whose name is the bundle identifier, in the folders the daemon
+// reads) that the running daemon lists; enabled ones are also in the user's input sources
+// (GNOME's org.gnome.desktop.input-sources where that schema is installed, else IBus's
+// preload-engines); the current one is the daemon's global engine; the text input menu is the
+// IBus panel's tray icon. Thread-safety: call from one thread at a time.
+#ifndef TOLVANI_SETUP_IBUSINPUTSOURCES_H_
+#define TOLVANI_SETUP_IBUSINPUTSOURCES_H_
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <optional>
+
+#include "setup/InputSourceSystem.h"
+
+namespace tolvani {
+
+class IBusInputSources final : public InputSourceSystem {
+ public:
+  std::vector<InputSource> sources(const QString& bundleID, bool includeDisabled) override;
+  // Rebuilds the user's registry cache and, when the daemon does not yet list every engine of
+  // the component file at `bundleURL`, restarts it and waits a little for it to come back.
+  int registerBundle(const QUrl& bundleURL) override;
+  int enable(const InputSource& source) override;
+  int select(const InputSource& source) override;
+  std::optional<InputSource> current() override;
+  std::optional<bool> inputMenuVisible() override;
+  bool setInputMenuVisible() override;
+
+  // The folders the daemon reads components from: IBUS_COMPONENT_PATH, else the system's.
+  static QStringList componentFolders();
+  // The URL of the component file named `bundleID` in those folders; empty when none is.
+  static QUrl componentFile(const QString& bundleID);
+
+  // With true, the user's input sources are IBus's preload-engines even where GNOME's schema is
+  // installed; nullopt restores the check.
+  static void testSetPreferPreloadEngines(std::optional<bool> prefer);
+};
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_SETUP_IBUSINPUTSOURCES_H_

@@ -1,0 +1,124 @@
+#include "setup/InputSourceCommand.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "platform/Bundle.h"
+#include "platform/Clock.h"
+#include "setup/IBusInputSources.h"
+#include "setup/InputSourceRegistration.h"
+#include "setup/InputSourceSnapshot.h"
+#include "setup/SetupError.h"
+#include "setup/SetupMessages.h"
+
+namespace tolvani {
+
+namespace {
+
+const QString kEnableFlag = QStringLiteral("--enable-input-source");
+const QString kSelectFlag = QStringLiteral("--select-input-source");
+const QString kStateFlag = QStringLiteral("--input-source-state");
+
+constexpr int kMaxAttempts = 10;
+constexpr std::chrono::milliseconds kRetryPause(500);
+
+struct RetryRule {
+  QString domain;
+  std::set<int> codes;
+};
+
+// Blocks this thread for `delay` on the process clock, so that a test clock moves it on.
+void pause(std::chrono::nanoseconds delay) {
+  struct Wake {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool fired = false;  // guarded by mu
+  };
+  auto wake = std::make_shared<Wake>();
+  platform::clock().schedule(delay, [wake] {
+    {
+      std::lock_guard lock(wake->mu);
+      wake->fired = true;
+    }
+    wake->cv.notify_all();
+  });
+  std::unique_lock lock(wake->mu);
+  wake->cv.wait(lock, [&] { return wake->fired; });
+}
+
+template <class T>
+T withRetries(const RetryRule& rule, const std::function<T()>& operation) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      return operation();
+    } catch (const SetupError& error) {
+      const bool retryable = error.domain == rule.domain && rule.codes.count(error.code) > 0;
+      if (!retryable || attempt >= kMaxAttempts) throw;
+    }
+    pause(kRetryPause);
+  }
+}
+
+void writeLine(std::FILE* stream, const QString& text) {
+  const QByteArray bytes = (text + QLatin1Char('\n')).toUtf8();
+  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+  std::fflush(stream);
+}
+
+}  // namespace
+
+std::optional<int> InputSourceCommand::run(const QStringList& arguments, const QUrl& bundleURL,
+                                           const std::optional<QString>& bundleID, std::FILE* out,
+                                           std::FILE* err) {
+  const bool enable = arguments.contains(kEnableFlag);
+  const bool select = arguments.contains(kSelectFlag);
+  const bool state = arguments.contains(kStateFlag);
+  if (!enable && !select && !state) return std::nullopt;
+
+  try {
+    if (!bundleID || bundleID->isEmpty())
+      throw SetupError::setup(1, setupmessages::openInstalledApp());
+    const QString& id = *bundleID;
+    if (enable) {
+      const RetryRule rule{QString::fromUtf16(kInputSourceDomain), {1, 2}};
+      const int count =
+          withRetries<int>(rule, [&] { return InputSourceRegistration::enable(bundleURL, id); });
+      writeLine(out,
+                QStringLiteral("tolvani: registered and enabled %1 input source(s)").arg(count));
+    }
+    if (select) {
+      const RetryRule rule{QString::fromUtf16(kInputSourceDomain), {6}};
+      withRetries<Done>(rule, [&] {
+        InputSourceRegistration::select(id);
+        return Done{};
+      });
+      writeLine(out, QStringLiteral("tolvani: switched to Tolvani"));
+    }
+    if (state) {
+      InputSourceSnapshot snapshot;
+      snapshot.status = InputSourceRegistration::state(id);
+      snapshot.selected = InputSourceRegistration::isSelected(id);
+      writeLine(out, snapshot.line());
+    }
+  } catch (const SetupError& error) {
+    writeLine(err, QStringLiteral("tolvani: ") + error.message);
+    return 1;
+  }
+  return 0;
+}
+
+std::optional<int> InputSourceCommand::runIfRequested(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+  if (!arguments.contains(kEnableFlag) && !arguments.contains(kSelectFlag) &&
+      !arguments.contains(kStateFlag))
+    return std::nullopt;
+  const QString bundleID = platform::bundle::identifier();
+  return run(arguments, IBusInputSources::componentFile(bundleID), bundleID);
+}
+
+}  // namespace tolvani

@@ -1,0 +1,30 @@
+// Command mode: with "--enable-input-source", "--select-input-source" or "--input-source-state"
+// among its arguments, the program runs those input-source steps, prints one line per step and
+// exits without any user interface. Runs on the main thread before any event loop; blocks it
+// during the pauses between retries.
+#ifndef TOLVANI_SETUP_INPUTSOURCECOMMAND_H_
+#define TOLVANI_SETUP_INPUTSOURCECOMMAND_H_
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <cstdio>
+#include <optional>
+
+namespace tolvani {
+
+class InputSourceCommand {
+ public:
+  // The exit status when `arguments` (the program path first) hold a command flag; nullopt
+  // otherwise, with nothing printed. Lines go to `out` and `err`.
+  static std::optional<int> run(const QStringList& arguments, const QUrl& bundleURL,
+                                const std::optional<QString>& bundleID, std::FILE* out = stdout,
+                                std::FILE* err = stderr);
+
+  // run() for the process's own arguments, bundle URL (its IBus component file) and identifier.
+  static std::optional<int> runIfRequested(int argc, char** argv);
+};
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_SETUP_INPUTSOURCECOMMAND_H_

@@ -1,0 +1,33 @@
+// Runs the program's own executable in command mode with one flag and turns its answer into a
+// result or a setup error: the state, enabling, selecting. Thread-safety: main thread only; the
+// completion runs on the main thread.
+#ifndef TOLVANI_SETUP_INPUTSOURCEPROBE_H_
+#define TOLVANI_SETUP_INPUTSOURCEPROBE_H_
+
+#include <QString>
+#include <optional>
+
+#include "setup/InputSourceSnapshot.h"
+#include "setup/SetupError.h"
+
+namespace tolvani {
+
+class InputSourceProbe {
+ public:
+  static void state(CancellationRef cancellation, SetupCompletion<InputSourceSnapshot> completion);
+  static void enable(CancellationRef cancellation, SetupCompletion<Done> completion);
+  static void select(CancellationRef cancellation, SetupCompletion<Done> completion);
+
+  // The child's standard output when it exits 0; otherwise its last "tolvani: " message (or a
+  // general one) under the setup domain with its exit status as the code.
+  static void run(const QString& flag, CancellationRef cancellation,
+                  SetupCompletion<QString> completion);
+
+  // The executable to run instead of the program's own; nullopt restores it, and an empty path
+  // stands for a program that does not know its executable.
+  static void testSetExecutable(std::optional<QString> path);
+};
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_SETUP_INPUTSOURCEPROBE_H_

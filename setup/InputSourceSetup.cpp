@@ -1,0 +1,122 @@
+#include "setup/InputSourceSetup.h"
+
+#include <memory>
+#include <mutex>
+
+#include "platform/Queues.h"
+#include "setup/ChildProcess.h"
+#include "setup/InputSourceProbe.h"
+#include "setup/InputSourceRegistration.h"
+#include "setup/SetupMessages.h"
+#include "setup/SystemUser.h"
+
+namespace tolvani {
+
+namespace {
+
+std::mutex toolsMu;
+std::optional<InputSourceSetup::SystemTools> testTools;  // guarded by toolsMu
+
+InputSourceSetup::SystemTools tools() {
+  std::lock_guard lock(toolsMu);
+  return testTools ? *testTools : InputSourceSetup::defaultTools();
+}
+
+// Hands `error` to `completion` in a later turn of the main queue, as every other answer comes.
+template <class T>
+void failLater(SetupCompletion<T> completion, SetupError error) {
+  platform::mainQueue().async(
+      [completion = std::move(completion), error = std::move(error)] { completion(error); });
+}
+
+void refreshInputMenu(CancellationRef cancellation, SetupCompletion<Done> completion) {
+  if (isCancelled(cancellation)) return failLater(std::move(completion), SetupError::cancelled());
+  InputSourceSetup::run(tools().refreshInputMenu, std::move(cancellation), std::move(completion));
+}
+
+void checkSelection(int probe, CancellationRef cancellation,
+                    SetupCompletion<InputSourceSnapshot> completion) {
+  InputSourceProbe::state(
+      cancellation, [probe, cancellation, completion](SetupResult<InputSourceSnapshot> result) {
+        if (!result.ok()) return completion(result.error());
+        if (result.value().selected) return completion(result.value());
+        if (probe >= InputSourceSetup::kSelectionChecks)
+          return completion(SetupError::inputSource(6, setupmessages::switchNotConfirmed()));
+        platform::mainQueue().asyncAfter(InputSourceSetup::kSelectionCheckPause,
+                                         [probe, cancellation, completion] {
+                                           if (isCancelled(cancellation))
+                                             return completion(SetupError::cancelled());
+                                           checkSelection(probe + 1, cancellation, completion);
+                                         });
+      });
+}
+
+}  // namespace
+
+InputSourceSetup::SystemTools InputSourceSetup::defaultTools() {
+  const QString ibus = QStringLiteral("/usr/bin/ibus");
+  return {{ibus, {QStringLiteral("write-cache")}, {0}},
+          // 1: no daemon was running, so there was none to restart.
+          {ibus, {QStringLiteral("restart")}, {0, 1}}};
+}
+
+void InputSourceSetup::testSetTools(std::optional<SystemTools> replacement) {
+  std::lock_guard lock(toolsMu);
+  testTools = std::move(replacement);
+}
+
+void InputSourceSetup::run(const SystemTool& tool, CancellationRef cancellation,
+                           SetupCompletion<Done> completion) {
+  ChildProcess::run(
+      tool.executable, tool.arguments, std::move(cancellation),
+      [accepted = tool.acceptedStatuses,
+       completion = std::move(completion)](SetupResult<ChildProcess::Output> result) {
+        if (!result.ok()) return completion(result.error());
+        const int status = result.value().status;
+        if (!accepted.contains(status))
+          return completion(SetupError::setup(status, setupmessages::couldNotRefresh()));
+        completion(Done{});
+      });
+}
+
+void InputSourceSetup::activate(const QUrl& bundleURL, CancellationRef cancellation,
+                                SetupCompletion<Done> completion) {
+  // IBus reads the component files from its own folders, so the registry needs no path.
+  Q_UNUSED(bundleURL);
+  if (isCancelled(cancellation)) return failLater(std::move(completion), SetupError::cancelled());
+  if (systemuser::isSuperuser())
+    return failLater(std::move(completion),
+                     SetupError::setup(5, setupmessages::activateAsSuperuser()));
+  run(tools().rebuildRegistry, cancellation, [cancellation, completion](SetupResult<Done> rebuilt) {
+    if (!rebuilt.ok()) return completion(rebuilt.error());
+    InputSourceProbe::enable(cancellation, [cancellation, completion](SetupResult<Done> enabled) {
+      if (!enabled.ok()) return completion(enabled.error());
+      refreshInputMenu(cancellation, completion);
+    });
+  });
+}
+
+void InputSourceSetup::showInputMenu(CancellationRef cancellation,
+                                     SetupCompletion<Done> completion) {
+  if (isCancelled(cancellation)) return failLater(std::move(completion), SetupError::cancelled());
+  if (InputMenuPreference::isVisible())
+    return platform::mainQueue().async(
+        [completion = std::move(completion)] { completion(Done{}); });
+  try {
+    InputMenuPreference::show();
+  } catch (const SetupError& error) {
+    return failLater(std::move(completion), error);
+  }
+  refreshInputMenu(std::move(cancellation), std::move(completion));
+}
+
+void InputSourceSetup::select(CancellationRef cancellation,
+                              SetupCompletion<InputSourceSnapshot> completion) {
+  if (isCancelled(cancellation)) return failLater(std::move(completion), SetupError::cancelled());
+  InputSourceProbe::select(cancellation, [cancellation, completion](SetupResult<Done> selected) {
+    if (!selected.ok()) return completion(selected.error());
+    checkSelection(1, cancellation, completion);
+  });
+}
+
+}  // namespace tolvani

@@ -1,0 +1,53 @@
+// The setup actions the setup window performs one after another: add Tolvani to the input
+// sources, show the input menu, select Tolvani; and the IBus tools they run. Every input-source
+// change happens in a command-mode child. Thread-safety: main thread only; completions run on the
+// main thread.
+#ifndef TOLVANI_SETUP_INPUTSOURCESETUP_H_
+#define TOLVANI_SETUP_INPUTSOURCESETUP_H_
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <chrono>
+#include <optional>
+
+#include "setup/InputSourceSnapshot.h"
+#include "setup/SetupError.h"
+
+namespace tolvani {
+
+class InputSourceSetup {
+ public:
+  static constexpr int kSelectionChecks = 3;
+  static constexpr std::chrono::milliseconds kSelectionCheckPause{300};
+
+  struct SystemTool {
+    QString executable;
+    QStringList arguments;
+    QSet<int> acceptedStatuses;
+  };
+  struct SystemTools {
+    SystemTool rebuildRegistry;   // makes IBus read the installed component files again
+    SystemTool refreshInputMenu;  // restarts the IBus daemon and its panel
+  };
+  static SystemTools defaultTools();
+
+  // Rebuilds the registry, enables through a child, refreshes the input menu.
+  static void activate(const QUrl& bundleURL, CancellationRef cancellation,
+                       SetupCompletion<Done> completion);
+  static void showInputMenu(CancellationRef cancellation, SetupCompletion<Done> completion);
+  // Selects through a child, then probes the state until it reports the source selected.
+  static void select(CancellationRef cancellation, SetupCompletion<InputSourceSnapshot> completion);
+
+  // Runs `tool`; fails with its exit status unless the status is accepted.
+  static void run(const SystemTool& tool, CancellationRef cancellation,
+                  SetupCompletion<Done> completion);
+
+  // Tools to run instead of IBus's; nullopt restores them.
+  static void testSetTools(std::optional<SystemTools> tools);
+};
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_SETUP_INPUTSOURCESETUP_H_

@@ -1,0 +1,48 @@
+// The desktop's input-source calls that registration needs, behind one interface: the real one
+// talks to IBus and GSettings (IBusInputSources), tests install a scripted one. Statuses are 0 for
+// success and negative otherwise (a negated errno), so that they never read as one of the small
+// fixed error codes. Thread-safety: called from one thread at a time.
+#ifndef TOLVANI_SETUP_INPUTSOURCESYSTEM_H_
+#define TOLVANI_SETUP_INPUTSOURCESYSTEM_H_
+
+#include <QString>
+#include <QUrl>
+#include <optional>
+#include <vector>
+
+namespace tolvani {
+
+// One input source as the desktop lists it.
+struct InputSource {
+  QString identifier;  // empty when the desktop gave none
+  bool selectCapable = true;
+};
+
+class InputSourceSystem {
+ public:
+  virtual ~InputSourceSystem() = default;
+
+  // The keyboard input sources of the bundle, in the desktop's order: every installed one with
+  // `includeDisabled`, else only the enabled ones. Empty when the desktop cannot be asked.
+  virtual std::vector<InputSource> sources(const QString& bundleID, bool includeDisabled) = 0;
+  // Makes the desktop see the bundle's input sources.
+  virtual int registerBundle(const QUrl& bundleURL) = 0;
+  virtual int enable(const InputSource& source) = 0;
+  virtual int select(const InputSource& source) = 0;
+  // The current keyboard input source, if any.
+  virtual std::optional<InputSource> current() = 0;
+
+  // The text input menu's visibility preference: absent when unset or unreadable.
+  virtual std::optional<bool> inputMenuVisible() = 0;
+  // Stores true; false when it could not be stored.
+  virtual bool setInputMenuVisible() = 0;
+};
+
+// The process's input-source calls: IBus's unless a test installed others.
+InputSourceSystem& inputSourceSystem();
+// Installs `system` (borrowed; it must outlive its use) or, with nullptr, IBus's again.
+void testSetInputSourceSystem(InputSourceSystem* system);
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_SETUP_INPUTSOURCESYSTEM_H_
