@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -68,26 +69,24 @@ TEST(ClockTest, TheInstalledClockReplacesTheSystemOne) {
   EXPECT_FALSE(clock().timeZoneId().isEmpty());
 }
 
-TEST(ClockTest, SystemTimersRunOnceAndCancelledOnesNever) {
+TEST(ClockTest, SystemTimersFromSeveralThreadsRunOnceAndCancelledOnesNever) {
   std::mutex mu;
   std::condition_variable cv;
   QStringList runs;
   Clock& system = clock();
-  const Clock::TimerId never = system.schedule(1h, [&] {
-    std::lock_guard lock(mu);
-    runs << QStringLiteral("never");
+  auto record = [&](const char* name) {
+    return [&, name] {
+      std::lock_guard lock(mu);
+      runs << QLatin1String(name);
+      cv.notify_all();
+    };
+  };
+  std::thread other([&] {
+    system.cancel(system.schedule(1h, record("never")));
+    system.schedule(0ns, record("first"));
   });
-  system.cancel(never);
-  system.schedule(0ns, [&] {
-    std::lock_guard lock(mu);
-    runs << QStringLiteral("first");
-    cv.notify_all();
-  });
-  system.schedule(1ms, [&] {
-    std::lock_guard lock(mu);
-    runs << QStringLiteral("second");
-    cv.notify_all();
-  });
+  other.join();
+  system.schedule(1ms, record("second"));
   std::unique_lock lock(mu);
   cv.wait(lock, [&] { return runs.size() == 2; });
   EXPECT_EQ(runs.join(' '), QStringLiteral("first second"));

@@ -8,7 +8,7 @@
 namespace tolvani::platform {
 namespace {
 
-TEST(LogTest, OneLinePerEventWithThePrefixFromAnyThread) {
+TEST(LogTest, OneLinePerEventWithThePrefixFromSeveralThreads) {
   log::Capture capture;
   log::line(QStringLiteral("one\ntwo\r\nthree"));
   {

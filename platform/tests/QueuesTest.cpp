@@ -27,7 +27,7 @@ void runMainLoopUntil(Done done) {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
 }
 
-TEST(QueuesTest, MainQueueRunsOnTheMainThreadInOrder) {
+TEST(QueuesTest, MainQueueRunsWorkFromOtherThreadsOnTheMainThreadInOrder) {
   EXPECT_TRUE(isMainThread());
   std::vector<int> order;
   std::atomic<bool> offMain{false};
