@@ -72,6 +72,11 @@ std::optional<QString> decodeUtf8(const char* bytes, qsizetype size) {
   return text;
 }
 
+// Unlike QString::fromStdString, keeps a leading U+FEFF, which is text here.
+std::optional<QString> decodeUtf8(const std::string& bytes) {
+  return decodeUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
 // One dictionary of a file, in its own order; a value that is not a string is none.
 using Dictionary = std::vector<std::pair<QString, std::optional<QString>>>;
 
@@ -94,8 +99,8 @@ Dictionary dictionaryFromJson(const nlohmann::json& object) {
   dictionary.reserve(object.size());
   for (const auto& [key, value] : object.items()) {
     std::optional<QString> text;
-    if (value.is_string()) text = QString::fromStdString(value.get_ref<const std::string&>());
-    dictionary.emplace_back(QString::fromStdString(key), std::move(text));
+    if (value.is_string()) text = decodeUtf8(value.get_ref<const std::string&>());
+    dictionary.emplace_back(decodeUtf8(key).value_or(QString()), std::move(text));
   }
   return dictionary;
 }
@@ -152,8 +157,9 @@ bool binaryPropertyListIsTame(const QByteArray& data) {
   struct Pending {
     std::uint64_t object;
     int depth;
+    bool key;
   };
-  std::vector<Pending> pending = {{root, 1}};
+  std::vector<Pending> pending = {{root, 1, false}};
   std::uint64_t nodes = 1;
   std::uint64_t stringBytes = 0;
   while (!pending.empty()) {
@@ -177,6 +183,16 @@ bool binaryPropertyListIsTame(const QByteArray& data) {
     if (type == 0x4 || type == 0x5) stringBytes += count;
     if (type == 0x6) stringBytes += 3 * count;
     if (stringBytes > kMaxPropertyListStringBytes) return false;
+    if (next.key) {
+      // The reader aborts the process when it hands out a key that is not a string or holds a
+      // NUL.
+      const unsigned width = type == 0x6 ? 2 : 1;
+      if ((type != 0x5 && type != 0x6) || (objectsEnd - at) / width < count) return false;
+      for (std::uint64_t i = 0; i < count * width; i += width) {
+        if (bytes[at + i] == 0 && (width == 1 || bytes[at + i + 1] == 0)) return false;
+      }
+      continue;
+    }
     if (type < 0xA || type > 0xD) continue;
     const std::uint64_t refs = type == 0xD ? 2 * count : count;
     if ((objectsEnd - at) / refSize < refs) return false;
@@ -184,7 +200,7 @@ bool binaryPropertyListIsTame(const QByteArray& data) {
       const std::uint64_t child = readBigEndian(bytes + at + i * refSize, refSize);
       if (child >= objectCount) return false;
       if (++nodes > kMaxPropertyListNodes) return false;
-      pending.push_back({child, next.depth + 1});
+      pending.push_back({child, next.depth + 1, type == 0xD && i < count});
     }
   }
   return true;
@@ -366,7 +382,8 @@ Candidates candidatesOfTextLines(const QByteArray& data) {
                                  [](char16_t ch) { return ch == u'"' || ch == u' '; });
     QString expansion = trimmed(QStringView(line).mid(separator + 1), isWhitespace);
     if (expansion.size() >= 2 && expansion.startsWith(u'"') && expansion.endsWith(u'"')) {
-      expansion = expansion.mid(1, expansion.size() - 2).replace(QStringLiteral("\"\""), QStringLiteral("\""));
+      expansion = expansion.mid(1, expansion.size() - 2)
+                      .replace(QStringLiteral("\"\""), QStringLiteral("\""));
     }
     if (candidates.pairs.empty() && candidates.skipped == 0 &&
         isOneOf(lowercased(code), kCodeKeys) && isOneOf(lowercased(expansion), kTextKeys)) {

@@ -4,6 +4,7 @@
 #include <unicode/timezone.h>
 
 #include <QMutex>
+#include <QStringDecoder>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -45,13 +46,20 @@ DecodedCache& decodedCache() {
   return cache;
 }
 
+// Unlike QString::fromStdString, keeps a leading U+FEFF, which is text here. The JSON reader has
+// checked the bytes.
+QString fromUtf8(const std::string& bytes) {
+  QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+  return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
 std::optional<QMap<QString, QString>> decodeShortcuts(const QByteArray& data) {
   const nlohmann::json value = nlohmann::json::parse(data.cbegin(), data.cend(), nullptr, false);
   if (!value.is_object()) return std::nullopt;
   QMap<QString, QString> shortcuts;
   for (const auto& [code, text] : value.items()) {
     if (!text.is_string()) return std::nullopt;
-    shortcuts.insert(QString::fromStdString(code), QString::fromStdString(text.get<std::string>()));
+    shortcuts.insert(fromUtf8(code), fromUtf8(text.get_ref<const std::string&>()));
   }
   return shortcuts;
 }
@@ -159,8 +167,8 @@ QString banglaDate() {
   const LocalMoment now = localNow();
   const QString weekday = kWeekdayNames[std::clamp(now.weekday, 1, 7) - 1].toString();
   const QString month = kGregorianMonthNames[std::clamp(now.month, 1, 12) - 1].toString();
-  return weekday + QStringLiteral(", ") + banglaDigits(QString::number(now.day)) + u' ' + month + u' ' +
-         banglaDigits(QString::number(now.year));
+  return weekday + QStringLiteral(", ") + banglaDigits(QString::number(now.day)) + u' ' + month +
+         u' ' + banglaDigits(QString::number(now.year));
 }
 
 QString banglaTime() {

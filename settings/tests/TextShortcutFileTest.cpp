@@ -118,6 +118,7 @@ TEST(TextShortcutFileTest, EveryFileForm) {
        "a=A|b=P|c=C|d=D skipped 2"},
       {R"(["a", "b"])", " skipped 0"},
       {R"([{"shortcut": "a", "phrase": "A"}, 1])", " skipped 0"},
+      {"{\"bom\": \"\xEF\xBB\xBFx\"}", "bom=\uFEFFx skipped 0"},  // U+FEFF first stays
       {"[]", " skipped 0"},
       {"{}", " skipped 0"},
       // A top-level number or string is not JSON here and is read as text lines.
@@ -288,6 +289,15 @@ TEST(TextShortcutFileTest, HostileFilesAreAnsweredWithoutACrash) {
   ASSERT_LE(tall.size(), maxFileBytes);
   for (const QByteArray& data : {bomb.bytes(), loop.bytes(), huge.bytes(), tall}) {
     EXPECT_EQ(parsed(data), " skipped 0");  // read as text, and binary data are not UTF-8
+  }
+  // A key with a NUL in it, or one that is no string, would make the reader abort the process.
+  for (const QByteArray& key :
+       {QByteArray("Sa\0b", 4), QByteArray("\x62\0a\0\0", 5), QByteArray("\x10\x05", 2)}) {
+    HandMadeList keyed;
+    keyed.add(QByteArray("\xD1\0\x01\0\x02", 5));
+    keyed.add(key);
+    keyed.ascii("text");
+    EXPECT_EQ(parsed(keyed.bytes()), " skipped 0") << key.toHex().toStdString();
   }
   HandMadeList badRoot;
   badRoot.ascii("x");

@@ -77,7 +77,8 @@ TEST_F(TextShortcutsTest, BuiltInsApplyWhileNothingUsableIsStored) {
 TEST_F(TextShortcutsTest, StoredListIsReadBackAndLookupsIgnoreCase) {
   const QMap<QString, QString> saved = {{QStringLiteral("BRB"), QStringLiteral("be right back")},
                                         {QStringLiteral("aj"), QStringLiteral("mine")},
-                                        {QStringLiteral("q\"\\"), QStringLiteral("x\u200Dy")}};
+                                        {QStringLiteral("q\"\\"), QStringLiteral("x\u200Dy")},
+                                        {QStringLiteral("\uFEFFb"), QStringLiteral("\uFEFFc")}};
   AppSettings::setTextShortcuts(saved);
   EXPECT_EQ(AppSettings::textShortcuts(), saved);
   // Another process sees the same list.
