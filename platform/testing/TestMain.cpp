@@ -16,15 +16,15 @@
 namespace {
 
 std::unique_ptr<QTemporaryDir> makePrivateHome() {
-  auto home = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tolvani-test-XXXXXX"));
+  auto home =
+      std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tolvani-test-XXXXXX"));
   if (!home->isValid()) return nullptr;
   const QString root = home->path();
-  const std::pair<const char*, const char*> folders[] = {
-      {"HOME", "/home"},
-      {"XDG_CONFIG_HOME", "/home/.config"},
-      {"XDG_DATA_HOME", "/home/.local/share"},
-      {"XDG_CACHE_HOME", "/home/.cache"},
-      {"XDG_RUNTIME_DIR", "/runtime"}};
+  const std::pair<const char*, const char*> folders[] = {{"HOME", "/home"},
+                                                         {"XDG_CONFIG_HOME", "/home/.config"},
+                                                         {"XDG_DATA_HOME", "/home/.local/share"},
+                                                         {"XDG_CACHE_HOME", "/home/.cache"},
+                                                         {"XDG_RUNTIME_DIR", "/runtime"}};
   for (const auto& [variable, relative] : folders) {
     const QString folder = root + QLatin1String(relative);
     QDir().mkpath(folder);
