@@ -229,6 +229,7 @@ TEST(TextShortcutFileTest, SizeAndCountLimits) {
   EXPECT_EQ(result.skipped, 100);
   EXPECT_EQ(result.shortcuts.firstKey(), QStringLiteral("c000"));
   EXPECT_EQ(result.shortcuts.lastKey(), QStringLiteral("c499"));
+  EXPECT_EQ(merging(result.shortcuts, {}).added, 500);
   // Records past the limit are skipped unread, valid or not.
   result = parse("bad code=x\n" + lines + "also bad\n");
   EXPECT_EQ(result.shortcuts.size(), 500);
