@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Bundle.h"
+#include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
@@ -106,6 +107,7 @@ struct Defaults::State {
   mutable QVariantMap stored;           // guarded by mu: the file's content as last read
   mutable FileIdentity storedIdentity;  // guarded by mu
   mutable bool loaded = false;          // guarded by mu
+  mutable bool damaged = false;         // guarded by mu: the file read was not a dictionary
   QVariantMap registered;               // guarded by mu
 
   // Reads the file again when it is not the version last read. Requires: mu held.
@@ -115,6 +117,7 @@ struct Defaults::State {
     loaded = true;
     storedIdentity = now;
     stored.clear();
+    damaged = false;
     if (!now.exists) return;
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -124,6 +127,7 @@ struct Defaults::State {
     }
     if (file.size() > propertylist::kMaxBytes) {
       log::line(QStringLiteral("the settings file is too large, read as empty: ") + filePath);
+      damaged = true;
       return;
     }
     const QByteArray bytes = file.readAll();
@@ -134,6 +138,7 @@ struct Defaults::State {
       log::line(QStringLiteral("the settings file is not a property list dictionary, read as "
                                "empty: ") +
                 filePath);
+      damaged = true;
       return;
     }
     stored = std::move(*values);
@@ -170,6 +175,7 @@ struct Defaults::State {
     if (!writeAll(temp.get(), *bytes)) return fail("write");
     if (::fsync(temp.get()) != 0) return fail("sync");
     if (::close(temp.release()) != 0) return fail("close");
+    if (damaged && !preserveDamaged()) return fail("keep a copy of");
     if (::rename(tempPath.constData(), nativePath.constData()) != 0) return fail("replace");
     // The rename itself lives in the folder's entries.
     Fd dir(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -177,7 +183,27 @@ struct Defaults::State {
     stored = values;
     storedIdentity = identityOfPath(nativePath);
     loaded = true;
+    damaged = false;
     return true;
+  }
+
+  // Keeps the unreadable file under a new name ("<file>.corrupt-<seconds>") before a write
+  // replaces it, so that replacing it loses nothing. Requires: mu held.
+  bool preserveDamaged() const {
+    const qint64 seconds = static_cast<qint64>(clock().wallSeconds());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      QByteArray copy = nativePath + ".corrupt-" + QByteArray::number(seconds);
+      if (attempt > 0) copy += "-" + QByteArray::number(attempt);
+      if (::link(nativePath.constData(), copy.constData()) == 0) {
+        log::line(QStringLiteral("preserved the unreadable settings file at ") +
+                  QFile::decodeName(copy));
+        return true;
+      }
+      if (errno == ENOENT) return true;  // already gone: nothing to keep
+      if (errno != EEXIST) return false;
+    }
+    errno = EEXIST;
+    return false;
   }
 
   // Runs a read-modify-write of the file under its lock file, which keeps out other processes'

@@ -41,11 +41,20 @@ QString cacheHome() { return xdg("XDG_CACHE_HOME", QStringLiteral(".cache")); }
 QString runtimeDir() {
   const QString value = qEnvironmentVariable("XDG_RUNTIME_DIR");
   if (!value.isEmpty() && QDir::isAbsolutePath(value)) return QDir::cleanPath(value);
-  // The fallback must be private to the user, as the real runtime folder is.
-  const QString folder =
+  // The fallback must be private to the user, as the real runtime folder is: a folder of that
+  // name that someone else made, or that others may enter, is not used.
+  const QString base =
       QDir::tempPath() + QStringLiteral("/tolvani-runtime-") + QString::number(getuid());
-  ::mkdir(QFile::encodeName(folder).constData(), 0700);
-  return folder;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const QString folder = attempt == 0 ? base : base + QLatin1Char('-') + QString::number(attempt);
+    const QByteArray path = QFile::encodeName(folder);
+    ::mkdir(path.constData(), 0700);
+    struct stat st {};
+    if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
+        (st.st_mode & 0077) == 0)
+      return folder;
+  }
+  return base;
 }
 
 QString userDataFolder() { return dataHome() + QStringLiteral("/tolvani"); }

@@ -84,8 +84,6 @@ void MainQueue::wake() {
   }
 }
 
-const pid_t kFirstThread = static_cast<pid_t>(getpid());
-
 // A fixed set of worker threads that take work in the order given.
 class ConcurrentQueue final : public Queue {
  public:
@@ -158,7 +156,8 @@ Queue& userInitiatedQueue() {
 bool isMainThread() {
   if (QCoreApplication* app = QCoreApplication::instance())
     return QThread::currentThread() == app->thread();
-  return static_cast<pid_t>(syscall(SYS_gettid)) == kFirstThread;
+  // The first thread's id is the process id.
+  return static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
 }
 
 struct SerialQueue::State {

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
 #include "platform/testing/ChildProcess.h"
@@ -106,29 +107,45 @@ TEST_F(DefaultsTest, RegisteredValuesShowUntilSetAndAfterRemovalButAreNeverWritt
   EXPECT_EQ(Defaults(path_).object(QStringLiteral("count")), std::nullopt);
 }
 
-TEST_F(DefaultsTest, ABadFileReadsAsEmptyAndStaysUntilTheNextChange) {
+TEST_F(DefaultsTest, ABadFileReadsAsEmptyStaysUntilTheNextChangeAndIsThenKeptAside) {
+  ManualClock clock;
+  testSetClock(&clock);
   const QByteArray xmlArray =
       "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><integer>1</integer></array></plist>";
   const QByteArray binary = *propertylist::toBinary({{QStringLiteral("k"), qint64{3}}});
   const QByteArray bad[] = {"garbage",
-                            QByteArray(),
                             xmlArray,
                             binary.left(binary.size() - 3),
                             QByteArray(binary.size(), '\0'),
                             "bplist00",
                             "<plist><dict><key>"};
+  int row = 0;
   for (const QByteArray& bytes : bad) {
     SCOPED_TRACE(bytes.toHex().left(40).toStdString());
-    writeFile(path_, bytes);
-    Defaults d(path_);
+    const QString path = dir_.path() + QStringLiteral("/%1/settings.plist").arg(row++);
+    writeFile(path, bytes);
+    log::Capture capture;
+    Defaults d(path);
     d.registerDefaults({{QStringLiteral("k"), qint64{5}}});
     EXPECT_EQ(d.integer(QStringLiteral("k")), 5);
     ASSERT_TRUE(d.remove(QStringLiteral("k")));  // removing nothing is no change
-    EXPECT_EQ(readFile(path_), bytes);
+    EXPECT_EQ(readFile(path), bytes);
     ASSERT_TRUE(d.set(QStringLiteral("other"), true));
-    EXPECT_EQ(Defaults(path_).boolean(QStringLiteral("other")), true);
-    EXPECT_EQ(Defaults(path_).object(QStringLiteral("k")), std::nullopt);
+    EXPECT_EQ(Defaults(path).boolean(QStringLiteral("other")), true);
+    EXPECT_EQ(Defaults(path).object(QStringLiteral("k")), std::nullopt);
+    EXPECT_EQ(readFile(path + QStringLiteral(".corrupt-1700000000")), bytes);
+    EXPECT_EQ(capture.lines(),
+              QStringList({QStringLiteral("[Tolvani] the settings file is not a property list "
+                                          "dictionary, read as empty: ") +
+                               path,
+                           QStringLiteral("[Tolvani] preserved the unreadable settings file at ") +
+                               path + QStringLiteral(".corrupt-1700000000")}));
   }
+  // An empty file is an empty dictionary: nothing to keep.
+  writeFile(path_, QByteArray());
+  ASSERT_TRUE(Defaults(path_).set(QStringLiteral("k"), qint64{1}));
+  EXPECT_EQ(QDir(QFileInfo(path_).absolutePath()).entryList(QDir::Files).size(), 2);
+  testSetClock(nullptr);
 }
 
 TEST_F(DefaultsTest, ReadsTheXmlForm) {
