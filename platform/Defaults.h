@@ -1,7 +1,10 @@
 // The defaults suite: typed settings in a property list at
 // configHome()/tolvani/<bundle identifier>.plist, with a registration domain kept in memory.
 // Values are QVariants of exactly these types: bool, qint64, double, QString, QByteArray (data),
-// QVariantList and QVariantMap (string keys) of the same. A value of another type is refused.
+// QVariantList and QVariantMap (string keys) of the same. A value of another type is refused;
+// other integer widths and float are stored as qint64 and double. Writers in several processes
+// take turns on the sibling "<file>.lock"; a file that does not read as a dictionary reads as
+// empty and is kept as "<file>.corrupt-<seconds>" when the next change replaces it.
 // Thread-safety: safe for concurrent use from any thread. Every read notices a file that another
 // process replaced since the last read and reads it again.
 #ifndef TOLVANI_PLATFORM_DEFAULTS_H_
