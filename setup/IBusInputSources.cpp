@@ -331,10 +331,24 @@ int IBusInputSources::select(const InputSource& source) {
 std::optional<InputSource> IBusInputSources::current() {
   GObjectRef<IBusBus> bus = connectBus();
   if (!bus) return std::nullopt;
-  IBusEngineDesc* desc = ibus_bus_get_global_engine(bus.ptr);
-  if (desc == nullptr) return std::nullopt;
-  InputSource source{QString::fromUtf8(ibus_engine_desc_get_name(desc)), true};
-  g_object_unref(desc);
+  // Asked as a property, since libibus's own call logs a warning when no engine was ever set.
+  GVariant* reply = g_dbus_connection_call_sync(
+      ibus_bus_get_connection(bus.ptr), IBUS_SERVICE_IBUS, IBUS_PATH_IBUS,
+      "org.freedesktop.DBus.Properties", "Get",
+      g_variant_new("(ss)", IBUS_INTERFACE_IBUS, "GlobalEngine"), G_VARIANT_TYPE("(v)"),
+      G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+  if (reply == nullptr) return std::nullopt;
+  GVariant* packed = nullptr;
+  g_variant_get(reply, "(v)", &packed);
+  g_variant_unref(reply);
+  IBusSerializable* object = ibus_serializable_deserialize_object(packed);
+  g_variant_unref(packed);
+  if (object == nullptr) return std::nullopt;
+  std::optional<InputSource> source;
+  if (IBUS_IS_ENGINE_DESC(object))
+    source =
+        InputSource{QString::fromUtf8(ibus_engine_desc_get_name(IBUS_ENGINE_DESC(object))), true};
+  g_object_unref(object);
   return source;
 }
 

@@ -1,0 +1,270 @@
+// Registration, enabling and selection against a real ibus-daemon, each state read by a second
+// process: the built program in command mode where it exists, else this test program run again
+// in a role that does what the program's command mode does.
+#include <gtest/gtest.h>
+#include <ibus.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include "platform/Bundle.h"
+#include "platform/testing/ChildProcess.h"
+#include "setup/IBusInputSources.h"
+#include "setup/InputSourceCommand.h"
+#include "setup/InputSourceProbe.h"
+#include "setup/InputSourceRegistration.h"
+#include "setup/InputSourceSetup.h"
+#include "setup/SystemUser.h"
+#include "setup/tests/PrivateIBusDaemon.h"
+
+namespace tolvani {
+namespace {
+
+constexpr char kRoleVariable[] = "TOLVANI_TEST_CHILD_ROLE";
+const QString kEngine = QStringLiteral("tolvani");
+
+// Command mode, as the program's main runs it.
+TOLVANI_CHILD_ROLE_WITHOUT_APPLICATION(inputSourceCommand) {
+  QFile cmdline(QStringLiteral("/proc/self/cmdline"));
+  if (!cmdline.open(QIODevice::ReadOnly)) return 70;
+  QStringList all;
+  for (const QByteArray& piece : cmdline.readAll().split('\0'))
+    if (!piece.isEmpty()) all.append(QString::fromLocal8Bit(piece));
+  const QString bundleID = platform::bundle::identifier();
+  return InputSourceCommand::run(all, IBusInputSources::componentFile(bundleID), bundleID)
+      .value_or(64);
+}
+
+// An engine process that does nothing with keys, for a daemon to start when the engine is
+// selected.
+TOLVANI_CHILD_ROLE_WITHOUT_APPLICATION(ibusEngine) {
+  ibus_init();
+  IBusBus* bus = ibus_bus_new();
+  if (!ibus_bus_is_connected(bus)) return 1;
+  g_signal_connect(bus, "disconnected", G_CALLBACK(ibus_quit), nullptr);
+  IBusFactory* factory = ibus_factory_new(ibus_bus_get_connection(bus));
+  ibus_factory_add_engine(factory, "tolvani", IBUS_TYPE_ENGINE);
+  ibus_bus_request_name(bus, platform::bundle::identifier().toUtf8().constData(), 0);
+  ibus_main();
+  return 0;
+}
+
+template <class T>
+QString describe(const SetupResult<T>& result) {
+  if (!result.ok())
+    return QStringLiteral("%1 %2 %3")
+        .arg(result.error().domain)
+        .arg(result.error().code)
+        .arg(result.error().message);
+  if constexpr (std::is_same_v<T, InputSourceSnapshot>) return result.value().line();
+  return QStringLiteral("done");
+}
+
+template <class T, class F>
+QString await(F call) {
+  auto result = std::make_shared<std::optional<SetupResult<T>>>();
+  call([result](SetupResult<T> r) { *result = std::move(r); });
+  QDeadlineTimer limit(60000);
+  while (!result->has_value() && !limit.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return result->has_value() ? describe(**result) : QStringLiteral("no answer");
+}
+
+QString probeState() {
+  return await<InputSourceSnapshot>(
+      [](auto done) { InputSourceProbe::state(nullptr, std::move(done)); });
+}
+
+// The state a second process reports once the daemon answers again after a restart.
+QString stateAfterRestart() {
+  QString state;
+  for (int i = 0; i < 40; ++i) {
+    state = probeState();
+    if (!state.contains(QLatin1String("notRegistered"))) break;
+  }
+  return state;
+}
+
+QString state(const char* status, int selected) {
+  return QStringLiteral("tolvani-state status=%1 selected=%2").arg(status).arg(selected);
+}
+
+#ifdef TOLVANI_PROGRAM
+// The component file the build made for the program, if any.
+QString builtComponentFile() {
+  QDirIterator it(QStringLiteral(TOLVANI_TEST_BINARY_DIR "/.."), {QStringLiteral("*.xml")},
+                  QDir::Files, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    if (path.contains(QLatin1String("/CMakeFiles/"))) continue;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    const QByteArray text = file.readAll();
+    if (text.contains("<component>") &&
+        text.contains(("<name>" + platform::bundle::identifier() + "</name>").toUtf8()))
+      return path;
+  }
+  return {};
+}
+#endif
+
+class InputSourceIBusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root_.isValid());
+    daemon_ = std::make_unique<testing::PrivateIBusDaemon>(root_.path());
+    QFile::remove(qEnvironmentVariable("XDG_CONFIG_HOME") + "/glib-2.0/settings/keyfile");
+    qputenv("TOLVANI_TEST_USER_ID", "1000");
+#ifdef TOLVANI_PROGRAM
+    program_ = QStringLiteral(TOLVANI_PROGRAM);
+    component_ = builtComponentFile();
+#endif
+    if (program_.isEmpty() || !QFileInfo::exists(program_) || component_.isEmpty()) {
+      program_ = QCoreApplication::applicationFilePath();
+      component_ = writeOwnComponent();
+      qputenv(kRoleVariable, "inputSourceCommand");
+      daemonEnvironment_.insert(QString::fromLatin1(kRoleVariable), QStringLiteral("ibusEngine"));
+    }
+    InputSourceProbe::testSetExecutable(program_);
+  }
+  void TearDown() override {
+    daemon_.reset();
+    InputSourceProbe::testSetExecutable(std::nullopt);
+    for (const char* variable : {kRoleVariable, "TOLVANI_TEST_USER_ID"}) qunsetenv(variable);
+  }
+
+  QString writeOwnComponent() {
+    const QString path = root_.filePath("tolvani.xml");
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<component>\n"
+                              "  <name>%1</name>\n  <description>Tolvani</description>\n"
+                              "  <exec>%2</exec>\n  <version>1</version>\n"
+                              "  <author>Tolvani</author>\n  <license>GPL</license>\n"
+                              "  <homepage>https://tolvani.invalid</homepage>\n"
+                              "  <textdomain>tolvani</textdomain>\n  <engines>\n    <engine>\n"
+                              "      <name>tolvani</name>\n      <language>bn</language>\n"
+                              "      <license>GPL</license>\n      <author>Tolvani</author>\n"
+                              "      <icon></icon>\n      <layout>default</layout>\n"
+                              "      <longname>Tolvani</longname>\n"
+                              "      <description>Tolvani</description>\n"
+                              "      <rank>0</rank>\n    </engine>\n  </engines>\n"
+                              "</component>\n")
+                   .arg(platform::bundle::identifier(), QCoreApplication::applicationFilePath())
+                   .toUtf8());
+    return path;
+  }
+  void installComponent() {
+    ASSERT_TRUE(QFile::copy(component_, daemon_->componentFolder() + "/tolvani.xml"));
+  }
+  QString keyFile() const {
+    QFile file(qEnvironmentVariable("XDG_CONFIG_HOME") + "/glib-2.0/settings/keyfile");
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+  }
+
+  QTemporaryDir root_;
+  std::unique_ptr<testing::PrivateIBusDaemon> daemon_;
+  QProcessEnvironment daemonEnvironment_;
+  QString program_;
+  QString component_;
+};
+
+TEST_F(InputSourceIBusTest, NotRegisteredThenRegisteredEnabledAndSelected) {
+  ASSERT_TRUE(daemon_->start(daemonEnvironment_));
+  EXPECT_EQ(probeState(), state("notRegistered", 0));
+
+  installComponent();
+  const InputSourceSetup::SystemTools tools = InputSourceSetup::defaultTools();
+  EXPECT_EQ(await<Done>([&](auto done) {
+              InputSourceSetup::run(tools.rebuildRegistry, nullptr, std::move(done));
+            }),
+            "done");
+  EXPECT_EQ(await<Done>([&](auto done) {
+              InputSourceSetup::run(tools.refreshInputMenu, nullptr, std::move(done));
+            }),
+            "done");
+  EXPECT_EQ(stateAfterRestart(), state("notEnabled", 0));
+
+  EXPECT_EQ(await<Done>([](auto done) { InputSourceProbe::enable(nullptr, std::move(done)); }),
+            "done");
+  EXPECT_EQ(probeState(), state("enabled", 0));
+  EXPECT_TRUE(keyFile().contains(QLatin1String("('ibus', 'tolvani')"))) << keyFile().toStdString();
+
+  EXPECT_EQ(await<InputSourceSnapshot>(
+                [](auto done) { InputSourceSetup::select(nullptr, std::move(done)); }),
+            state("enabled", 1));
+  EXPECT_EQ(probeState(), state("enabled", 1));
+}
+
+TEST_F(InputSourceIBusTest, ActivateRegistersWithTheDaemonItself) {
+  ASSERT_TRUE(daemon_->start(daemonEnvironment_));
+  installComponent();
+  const QUrl bundle = QUrl::fromLocalFile(daemon_->componentFolder() + "/tolvani.xml");
+  EXPECT_EQ(
+      await<Done>([&](auto done) { InputSourceSetup::activate(bundle, nullptr, std::move(done)); }),
+      "done");
+  EXPECT_EQ(stateAfterRestart(), state("enabled", 0));
+}
+
+TEST_F(InputSourceIBusTest, SuperuserIsRefused) {
+  // The real user when it is the superuser, as on CI; otherwise the id set for the child.
+  if (::getuid() == 0)
+    qunsetenv("TOLVANI_TEST_USER_ID");
+  else
+    qputenv("TOLVANI_TEST_USER_ID", "0");
+  ASSERT_TRUE(daemon_->start(daemonEnvironment_));
+  installComponent();
+  EXPECT_EQ(await<Done>([](auto done) { InputSourceProbe::enable(nullptr, std::move(done)); }),
+            "Tolvani.Setup 1 Run keyboard setup as your desktop user, without sudo.");
+  EXPECT_EQ(await<Done>([](auto done) { InputSourceProbe::select(nullptr, std::move(done)); }),
+            "Tolvani.Setup 1 Choose the keyboard from your desktop, without sudo.");
+  EXPECT_EQ(probeState(), state("notRegistered", 0)) << "queries are not refused";
+}
+
+TEST_F(InputSourceIBusTest, DaemonAbsent) {
+  installComponent();
+  EXPECT_EQ(probeState(), state("notRegistered", 0));
+  EXPECT_EQ(await<Done>([](auto done) { InputSourceProbe::enable(nullptr, std::move(done)); }),
+            "Tolvani.Setup 1 IBus could not register the keyboard (-111). Open Keyboard Settings "
+            "to add Tolvani.");
+  EXPECT_EQ(await<Done>([](auto done) { InputSourceProbe::select(nullptr, std::move(done)); }),
+            "Tolvani.Setup 1 Add Tolvani to your input menu before switching to it.");
+  // Restarting a daemon that is not running is nothing to refresh.
+  EXPECT_EQ(await<Done>([](auto done) {
+              InputSourceSetup::run(InputSourceSetup::defaultTools().refreshInputMenu, nullptr,
+                                    std::move(done));
+            }),
+            "done");
+}
+
+TEST_F(InputSourceIBusTest, PreloadEnginesWhereGnomeHasNoSchema) {
+  installComponent();
+  ASSERT_TRUE(daemon_->start(daemonEnvironment_));
+  // In this process: GSettings reads the same key file the daemon's session would.
+  IBusInputSources::testSetPreferPreloadEngines(true);
+  systemuser::testSetId(1000);
+  const QString bundleID = platform::bundle::identifier();
+  const QUrl bundle = IBusInputSources::componentFile(bundleID);
+  EXPECT_EQ(bundle, QUrl::fromLocalFile(daemon_->componentFolder() + "/tolvani.xml"));
+
+  EXPECT_EQ(InputSourceRegistration::state(bundleID), InputSourceRegistration::State::notEnabled);
+  EXPECT_EQ(InputSourceRegistration::enable(bundle, bundleID), 1);
+  EXPECT_EQ(InputSourceRegistration::state(bundleID), InputSourceRegistration::State::enabled);
+  EXPECT_FALSE(InputSourceRegistration::isSelected(bundleID));
+  InputSourceRegistration::select(bundleID);
+  EXPECT_TRUE(InputSourceRegistration::isSelected(bundleID));
+  EXPECT_TRUE(keyFile().contains(QLatin1String("preload-engines=['tolvani']")))
+      << keyFile().toStdString();
+  EXPECT_FALSE(keyFile().contains(QLatin1String("input-sources")));
+
+  IBusInputSources::testSetPreferPreloadEngines(std::nullopt);
+  systemuser::testSetId(std::nullopt);
+}
+
+}  // namespace
+}  // namespace tolvani

@@ -1,0 +1,128 @@
+// A private ibus-daemon for a test, in its own dbus-run-session, with no panel and no XIM, its
+// components read from a folder of the test's, and the process environment pointed at it so
+// that child processes (and GSettings, through a key file) use it and nothing of the machine's.
+// Thread-safety: a test's thread.
+#ifndef TOLVANI_SETUP_TESTS_PRIVATEIBUSDAEMON_H_
+#define TOLVANI_SETUP_TESTS_PRIVATEIBUSDAEMON_H_
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace tolvani::testing {
+
+class PrivateIBusDaemon {
+ public:
+  // Under `root`: the component folder, the daemon's home and runtime folders. The environment
+  // of this process changes until the object is destroyed.
+  explicit PrivateIBusDaemon(const QString& root) : root_(root) {
+    for (const char* folder : {"components", "home", "config", "cache", "runtime"})
+      QDir().mkpath(root_ + QLatin1Char('/') + QLatin1String(folder));
+    QFile::setPermissions(root_ + "/runtime",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    setVariable("IBUS_COMPONENT_PATH", componentFolder());
+    setVariable("IBUS_ADDRESS", "unix:path=" + socketPath());
+    setVariable("XDG_CACHE_HOME", root_ + "/cache");
+    setVariable("XDG_RUNTIME_DIR", root_ + "/runtime");
+    setVariable("GSETTINGS_BACKEND", "keyfile");
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) setVariable(variable, {});
+  }
+  ~PrivateIBusDaemon() {
+    stop();
+    for (const auto& [name, value] : saved_) {
+      if (value)
+        qputenv(name.c_str(), *value);
+      else
+        qunsetenv(name.c_str());
+    }
+  }
+  PrivateIBusDaemon(const PrivateIBusDaemon&) = delete;
+  PrivateIBusDaemon& operator=(const PrivateIBusDaemon&) = delete;
+
+  QString componentFolder() const { return root_ + "/components"; }
+  QString socketPath() const { return root_ + "/runtime/ibus.sock"; }
+
+  // Starts the daemon with `extra` in its environment and waits until it accepts connections.
+  bool start(const QProcessEnvironment& extra = {}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", root_ + "/home");
+    for (const QString& key : extra.keys()) env.insert(key, extra.value(key));
+    process_.setProcessEnvironment(env);
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    const QString pidFile = root_ + "/daemon.pid";
+    QFile::remove(pidFile);
+    process_.start(QStringLiteral("dbus-run-session"),
+                   {"--", "sh", "-c",
+                    "echo $$ > \"$0\"; exec ibus-daemon --panel=disable --emoji-extension=disable "
+                    "--config=disable --cache=auto --address=unix:path=\"$1\"",
+                    pidFile, socketPath()});
+    if (!process_.waitForStarted()) return false;
+    QDeadlineTimer limit(20000);
+    while (!limit.hasExpired() && process_.state() == QProcess::Running) {
+      QFile file(pidFile);
+      if (pid_ == 0 && file.open(QIODevice::ReadOnly)) pid_ = file.readAll().trimmed().toInt();
+      if (pid_ != 0 && accepts()) return true;
+      QThread::msleep(20);
+    }
+    return false;
+  }
+
+  bool accepts() const {
+    const QByteArray path = QFile::encodeName(socketPath());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (static_cast<size_t>(path.size()) >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool connected =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+  }
+
+  // Stops the daemon and its session bus, whatever state they are in.
+  void stop() {
+    if (process_.state() == QProcess::NotRunning) return;
+    if (pid_ > 0) ::kill(pid_, SIGTERM);
+    if (!process_.waitForFinished(10000)) {
+      if (pid_ > 0) ::kill(pid_, SIGKILL);
+      process_.kill();
+      process_.waitForFinished(5000);
+    }
+    pid_ = 0;
+  }
+
+ private:
+  void setVariable(const char* name, const QString& value) {
+    if (!saved_.count(name))
+      saved_[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+    if (value.isNull())
+      qunsetenv(name);
+    else
+      qputenv(name, QFile::encodeName(value));
+  }
+
+  const QString root_;
+  QProcess process_;
+  pid_t pid_ = 0;
+  std::map<std::string, std::optional<QByteArray>> saved_;
+};
+
+}  // namespace tolvani::testing
+
+#endif  // TOLVANI_SETUP_TESTS_PRIVATEIBUSDAEMON_H_
