@@ -31,25 +31,6 @@ QSet<QString> identifiers(const std::vector<InputSource>& list) {
 
 }  // namespace
 
-QString InputSourceRegistration::rawValue(State state) {
-  switch (state) {
-    case State::notRegistered:
-      return QStringLiteral("notRegistered");
-    case State::notEnabled:
-      return QStringLiteral("notEnabled");
-    case State::enabled:
-      return QStringLiteral("enabled");
-  }
-  return {};
-}
-
-std::optional<InputSourceRegistration::State> InputSourceRegistration::fromRawValue(
-    const QString& raw) {
-  for (State state : {State::notRegistered, State::notEnabled, State::enabled})
-    if (raw == rawValue(state)) return state;
-  return std::nullopt;
-}
-
 InputSourceRegistration::State InputSourceRegistration::state(const QString& bundleID) {
   const std::vector<InputSource> installed = sources(bundleID, true);
   if (installed.empty()) return State::notRegistered;

@@ -40,6 +40,26 @@ QStringList pieceParts(const QString& piece) {
 
 }  // namespace
 
+// The raw values of the states are words of the state line.
+QString InputSourceRegistration::rawValue(State state) {
+  switch (state) {
+    case State::notRegistered:
+      return QStringLiteral("notRegistered");
+    case State::notEnabled:
+      return QStringLiteral("notEnabled");
+    case State::enabled:
+      return QStringLiteral("enabled");
+  }
+  return {};
+}
+
+std::optional<InputSourceRegistration::State> InputSourceRegistration::fromRawValue(
+    const QString& raw) {
+  for (State state : {State::notRegistered, State::notEnabled, State::enabled})
+    if (raw == rawValue(state)) return state;
+  return std::nullopt;
+}
+
 QStringList splitOutputLines(const QString& output) {
   QStringList lines;
   qsizetype start = 0;
