@@ -224,6 +224,19 @@ TEST_F(InputSourceIBusTest, SuperuserIsRefused) {
   EXPECT_EQ(await<Done>([](auto done) { InputSourceProbe::select(nullptr, std::move(done)); }),
             "Tolvani.Setup 1 Choose the keyboard from your desktop, without sudo.");
   EXPECT_EQ(probeState(), state("notRegistered", 0)) << "queries are not refused";
+
+  // In this process too, before anything is changed or started.
+  if (::getuid() != 0) systemuser::testSetId(0);
+  EXPECT_EQ(
+      await<Done>([](auto done) { InputSourceSetup::activate(QUrl(), nullptr, std::move(done)); }),
+      "Tolvani.Setup 5 Open keyboard setup from your desktop, without sudo.");
+  try {
+    InputMenuPreference::show();
+    ADD_FAILURE() << "shown for the superuser";
+  } catch (const SetupError& error) {
+    EXPECT_EQ(error.code, 5);
+  }
+  systemuser::testSetId(std::nullopt);
 }
 
 TEST_F(InputSourceIBusTest, DaemonAbsent) {
@@ -263,6 +276,19 @@ TEST_F(InputSourceIBusTest, PreloadEnginesWhereGnomeHasNoSchema) {
   EXPECT_FALSE(keyFile().contains(QLatin1String("input-sources")));
 
   IBusInputSources::testSetPreferPreloadEngines(std::nullopt);
+  systemuser::testSetId(std::nullopt);
+}
+
+TEST_F(InputSourceIBusTest, InputMenuIsThePanelsTrayIcon) {
+  systemuser::testSetId(1000);
+  GSettings* panel = g_settings_new("org.freedesktop.ibus.panel");
+  g_settings_set_boolean(panel, "show-icon-on-systray", FALSE);
+  g_settings_sync();
+  EXPECT_FALSE(InputMenuPreference::isVisible());
+  InputMenuPreference::show();
+  EXPECT_TRUE(InputMenuPreference::isVisible());
+  EXPECT_TRUE(g_settings_get_boolean(panel, "show-icon-on-systray"));
+  g_object_unref(panel);
   systemuser::testSetId(std::nullopt);
 }
 
