@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "persistence.h"
 #include "platform/Clock.h"
@@ -86,6 +87,8 @@ class RecordingFileSystem : public store_io::StoreFileSystem {
  public:
   // A rename onto a file of this name fails with EIO after this many successful ones onto it.
   std::map<std::string, int> failRenameTo;
+  // The folder flush after the first rename onto a file of this name fails.
+  std::string failFlushAfterRenameTo;
   std::vector<std::string> operations;
   std::function<void()> beforeLock;
 
@@ -119,12 +122,17 @@ class RecordingFileSystem : public store_io::StoreFileSystem {
       return {EIO};
     }
     operations.push_back("replace " + name);
+    if (name == failFlushAfterRenameTo) {
+      failFlushAfterRenameTo.clear();
+      flushFails_ = true;
+    }
     return real_.rename(from, to);
   }
   store_io::IoStatus rename_no_replace(const fs::path& from, const fs::path& to) override {
     return real_.rename_no_replace(from, to);
   }
   store_io::IoStatus sync_directory(const fs::path& dir) override {
+    if (std::exchange(flushFails_, false)) return {EIO};
     return real_.sync_directory(dir);
   }
   store_io::IoStatus remove(const fs::path& p) override {
@@ -140,6 +148,7 @@ class RecordingFileSystem : public store_io::StoreFileSystem {
 
  private:
   store_io::PosixStoreFileSystem real_;
+  bool flushFails_ = false;
 };
 
 // A backup with one small, valid store of each kind.
@@ -351,6 +360,22 @@ TEST_F(DataBackupTest, AFailedWriteRestoresTheEarlierStoresLatestFirst) {
   EXPECT_EQ(posts_, std::vector<bool>{true});
   EXPECT_EQ(log_.lines().last(),
             "[Tolvani] learned data import failed: Input/output error (POSIX error 5)");
+}
+
+// A write that replaced its file but could not make that durable failed all the same: its file
+// is put back first.
+TEST_F(DataBackupTest, AWriteWhoseFolderFlushFailsIsUndoneToo) {
+  writeBytes(store("selection-memory.json"), R"({"selections":{},"reset_id":"S"})");
+  const std::string before = storeState();
+  RecordingFileSystem faults;
+  faults.failFlushAfterRenameTo = "selection-memory.json";
+  useFileSystem(faults);
+  EXPECT_EQ(import(fullBackup().dump()), "failed");
+  EXPECT_EQ(faults.operations, (std::vector<std::string>{
+                                   "replace english-pairs.json", "replace rejections.json",
+                                   "replace selection-memory.json", "replace selection-memory.json",
+                                   "remove rejections.json", "remove english-pairs.json"}));
+  EXPECT_EQ(storeState(), before);
 }
 
 // The undo of one store fails too: every other store is still put back, each failure is logged,
