@@ -1,0 +1,442 @@
+// The backup and shortcut file panels on real files: what each command asks and reports, in order,
+// with the dialogs answered by a script; the size limits checked before a file is read; a backup
+// and a shortcut file exported and imported again through the panels; the desktop's own dialogs
+// and alert driven under the offscreen platform; and screenshots of an alert in both languages.
+#include "settings/BackupPanels.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <deque>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "settings/AppSettings.h"
+#include "settings/AppSettingsUserData.h"
+#include "settings/DataBackup.h"
+#include "settings/TextShortcuts.h"
+#include "settings/UIStrings.h"
+#include "store_io.h"
+
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace tolvani {
+namespace {
+
+namespace fs = std::filesystem;
+using BackupPanels::Alert;
+using BackupPanels::AlertStyle;
+
+const QString kShortcutFilters = QStringLiteral("*.json *.plist *.csv *.tsv *.txt *.text");
+
+// Answers each dialog from a script (a path, or none for Cancel) and records every dialog, every
+// alert and every run of the learned-data saver, in order.
+class ScriptedDialogs final : public BackupPanels::Dialogs {
+ public:
+  std::deque<std::optional<QString>> answers;
+  QStringList events;
+  std::vector<Alert> alerts;
+
+  std::optional<QString> chooseSaveFile(const QString& name, const QStringList& filters) override {
+    events << "save " + name + " " + filters.join('|');
+    return next();
+  }
+  std::optional<QString> chooseOpenFile(const QStringList& filters) override {
+    events << "open " + filters.join('|');
+    return next();
+  }
+  void showAlert(const Alert& alert) override {
+    alerts.push_back(alert);
+    events << QString(alert.style == AlertStyle::warning ? "warning: " : "info: ") + alert.text +
+                  " [" + alert.button + "]";
+  }
+
+ private:
+  std::optional<QString> next() {
+    if (answers.empty()) {
+      ADD_FAILURE() << "a dialog nobody answers";
+      return std::nullopt;
+    }
+    std::optional<QString> answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+};
+
+// The real file layer, except that replacing a file of a chosen name fails with EIO.
+class FailingRenames final : public store_io::StoreFileSystem {
+ public:
+  std::map<std::string, int> failAfter;  // file name: successful replaces before it fails
+
+  store_io::IoStatus rename(const fs::path& from, const fs::path& to) override {
+    const auto it = failAfter.find(to.filename().string());
+    if (it != failAfter.end() && it->second-- == 0) return {EIO};
+    return real_.rename(from, to);
+  }
+  store_io::IoStatus read_file(const fs::path& p, std::string& out) override {
+    return real_.read_file(p, out);
+  }
+  store_io::IoStatus create_directories(const fs::path& d) override {
+    return real_.create_directories(d);
+  }
+  store_io::IoStatus open_lock_file(const fs::path& p, int& fd) override {
+    return real_.open_lock_file(p, fd);
+  }
+  store_io::IoStatus open_private_lock_file(const fs::path& p, int& fd) override {
+    return real_.open_private_lock_file(p, fd);
+  }
+  store_io::IoStatus lock_exclusive(int fd) override { return real_.lock_exclusive(fd); }
+  store_io::IoStatus create_new_file(const fs::path& p, int& fd) override {
+    return real_.create_new_file(p, fd);
+  }
+  store_io::IoStatus write_all(int fd, std::string_view bytes) override {
+    return real_.write_all(fd, bytes);
+  }
+  store_io::IoStatus sync_file(int fd) override { return real_.sync_file(fd); }
+  store_io::IoStatus rename_no_replace(const fs::path& from, const fs::path& to) override {
+    return real_.rename_no_replace(from, to);
+  }
+  store_io::IoStatus sync_directory(const fs::path& d) override { return real_.sync_directory(d); }
+  store_io::IoStatus remove(const fs::path& p) override { return real_.remove(p); }
+  store_io::IoStatus list_directory(const fs::path& d,
+                                    std::vector<store_io::DirectoryEntry>& out) override {
+    return real_.list_directory(d, out);
+  }
+  void close(int fd) override { real_.close(fd); }
+
+ private:
+  store_io::PosixStoreFileSystem real_;
+};
+
+// One small, valid store of each kind; one word in the dictionary.
+const QByteArray kBackup = R"({
+  "version": 2, "exported_at": "2023-11-14T22:13:20Z",
+  "dictionary": {"words": {"আমি": {"frequency": 3, "last_used": 10}}, "tombstones": {"তুমি": 20}},
+  "bigrams": {"pairs": {"আমি": {"ভাত": {"frequency": 2, "last_used": 10}}}},
+  "trigrams": {"triples": {"আমি\tভাত": {"খাই": 2}}},
+  "rejections": {"entries": {"ami": {"আমী": 1}}},
+  "selection_memory": {"selections": {"ami": {"text": "আমি", "count": 4, "last_used": 10}}},
+  "english_pairs": {"pairs": {"good": {"morning": 5}}}
+})";
+
+class BackupPanelsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(data_.isValid() && files_.isValid());
+    qputenv("TOLVANI_DATA_DIR", data_.path().toUtf8());
+    platform::testSetClock(&clock_);
+    clock_.setWallSeconds(1'700'000'000);
+    AppSettings::setUiLanguage(1);
+    AppSettings::resetTextShortcuts();
+    BackupPanels::testSetDialogs(&dialogs_);
+    BackupPanels::setLearnedDataSaver([this] { dialogs_.events << "learned data saved"; });
+    token_ = platform::NotificationCenter::defaultCenter().addObserver(
+        AppSettings::didChangeNotification(), [this](const platform::Notification&) { ++posts_; });
+  }
+  void TearDown() override {
+    EXPECT_TRUE(dialogs_.answers.empty()) << "unused answers";
+    platform::NotificationCenter::defaultCenter().removeObserver(token_);
+    BackupPanels::setLearnedDataSaver(nullptr);
+    BackupPanels::testSetDialogs(nullptr);
+    AppSettings::testSetBackupFileSystem(nullptr);
+    AppSettings::testSetStoreFileSystem(nullptr);
+    AppSettings::setUiLanguage(1);
+    platform::testSetClock(nullptr);
+    qunsetenv("TOLVANI_DATA_DIR");
+  }
+
+  QString file(const QString& name) const { return files_.filePath(name); }
+  QString writeFile(const QString& name, const QByteArray& bytes) {
+    QFile out(file(name));
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes);
+    return out.fileName();
+  }
+  // Every store file of the user-data folder, parsed, one per line.
+  std::string stores() const {
+    std::string out;
+    const QDir dir(data_.path());
+    for (const QString& name : dir.entryList({"*.json"}, QDir::Files, QDir::Name)) {
+      QFile in(dir.filePath(name));
+      EXPECT_TRUE(in.open(QIODevice::ReadOnly));
+      out += name.toStdString() + "=" + nlohmann::json::parse(in.readAll().toStdString()).dump() +
+             "\n";
+    }
+    return out;
+  }
+  // Runs `command` with the dialogs answered by `answers`; the events it caused.
+  QStringList run(void (*command)(), std::initializer_list<std::optional<QString>> answers) {
+    dialogs_.events.clear();
+    dialogs_.answers.assign(answers);
+    command();
+    return dialogs_.events;
+  }
+
+  QTemporaryDir data_, files_;
+  platform::ManualClock clock_;
+  platform::log::Capture log_;
+  ScriptedDialogs dialogs_;
+  int posts_ = 0;
+  platform::NotificationCenter::Token token_ = 0;
+};
+
+TEST_F(BackupPanelsTest, CancellingAPanelDoesNothingElse) {
+  ASSERT_EQ(run(BackupPanels::importLearnedWords, {writeFile("seed.json", kBackup)}).last(),
+            "info: Imported 1 learned word. [OK]");
+  const std::string storesBefore = stores();
+  const QMap<QString, QString> shortcutsBefore = AppSettings::textShortcuts();
+  const int postsBefore = posts_;
+  const struct {
+    void (*command)();
+    QStringList events;
+  } rows[] = {
+      {BackupPanels::exportLearnedWords, {"learned data saved", "save tolvani-backup.json *.json"}},
+      {BackupPanels::importLearnedWords, {"open *.json"}},
+      {BackupPanels::exportTextShortcuts, {"save Tolvani Shortcuts.json *.json"}},
+      {BackupPanels::importTextShortcuts, {"open " + kShortcutFilters}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(run(row.command, {std::nullopt}), row.events);
+    EXPECT_EQ(run(row.command, {QString()}), row.events);  // a dialog that chose nothing
+  }
+  EXPECT_EQ(stores(), storesBefore);
+  EXPECT_EQ(AppSettings::textShortcuts(), shortcutsBefore);
+  EXPECT_EQ(posts_, postsBefore);
+  EXPECT_EQ(QDir(files_.path()).entryList(QDir::Files), QStringList{"seed.json"});
+}
+
+// The size is asked of the file system first: a file over the limit is refused without being
+// read, even one far too large to read at all; a file at the limit is read and imported.
+TEST_F(BackupPanelsTest, FilesOverTheLimitAreRefusedBeforeTheyAreRead) {
+  const QString learnedTooLarge =
+      "warning: The file is too large. Choose a backup under 2 MB. [OK]";
+  const QString shortcutsTooLarge = "warning: The file is too large. Choose one under 200 KB. [OK]";
+  auto padded = [](QByteArray bytes, qsizetype size, char pad) {
+    return bytes + QByteArray(size - bytes.size(), pad);
+  };
+  QFile huge(file("huge.json"));
+  ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 36));  // sparse
+  huge.close();
+  const struct {
+    void (*command)();
+    QString path;
+    QString alert;
+  } rows[] = {
+      {BackupPanels::importLearnedWords, writeFile("2000001.json", padded(kBackup, 2000001, ' ')),
+       learnedTooLarge},
+      {BackupPanels::importLearnedWords, huge.fileName(), learnedTooLarge},
+      {BackupPanels::importTextShortcuts, writeFile("200001.txt", padded("a=b\n", 200001, '#')),
+       shortcutsTooLarge},
+      {BackupPanels::importTextShortcuts, huge.fileName(), shortcutsTooLarge},
+      {BackupPanels::importLearnedWords, writeFile("2000000.json", padded(kBackup, 2000000, ' ')),
+       "info: Imported 1 learned word. [OK]"},
+      {BackupPanels::importTextShortcuts, writeFile("200000.txt", padded("a=b\n", 200000, '#')),
+       "info: Imported 1 shortcut. [OK]"},
+  };
+  for (const auto& row : rows) {
+    const QStringList events = run(row.command, {row.path});
+    ASSERT_EQ(events.size(), 2) << row.path.toStdString();
+    EXPECT_EQ(events[1], row.alert) << row.path.toStdString();
+  }
+  // Only the two files at the limit reached the stores; the import's own size check never ran.
+  EXPECT_EQ(posts_, 2);
+  for (const QString& line : log_.lines())
+    EXPECT_FALSE(line.contains("oversized")) << line.toStdString();
+}
+
+TEST_F(BackupPanelsTest, EachImportResultHasItsAlert) {
+  const QString comments = writeFile("comments.txt", "# one\n# two\n");
+  const QString threeAndTwo = writeFile(
+      "mixed.txt", "brb=be right back\nty=thank you\nomw=on my way\nx=\"a\u202eb\"\ny=\"\"\n");
+  const QString threeAndTwoMore =
+      writeFile("more.txt", "aa=one\nbb=two\nnot a shortcut\ncc=three\nempty=\n");
+  const QString one = writeFile("one.csv", "zz,a single one\n");
+  const QString notJson = writeFile("text.json", "hello");
+  const QString noStores = writeFile("empty.json", R"({"version": 2})");
+  const struct {
+    int language;
+    void (*command)();
+    QString path;
+    QString alert;
+  } rows[] = {
+      {1, BackupPanels::importTextShortcuts, comments,
+       "warning: No usable shortcuts were found in the file. [OK]"},
+      {1, BackupPanels::importTextShortcuts, threeAndTwo,
+       "info: Imported 3 shortcuts; skipped 2. [OK]"},
+      {0, BackupPanels::importTextShortcuts, threeAndTwoMore,
+       "info: 3 টি শর্টকাট আনা হয়েছে; 2 টি বাদ গেছে। [ঠিক আছে]"},
+      {1, BackupPanels::importTextShortcuts, one, "info: Imported 1 shortcut. [OK]"},
+      {1, BackupPanels::importLearnedWords, notJson,
+       "warning: This is not an Tolvani backup, or it has no usable data. [OK]"},
+      {0, BackupPanels::importLearnedWords, noStores,
+       "warning: এটি তোলভানির ব্যাকআপ ফাইল নয়, অথবা এতে ব্যবহারযোগ্য ডেটা নেই। [ঠিক আছে]"},
+      {1, BackupPanels::importLearnedWords, files_.path(),
+       "warning: The file could not be opened. [OK]"},
+      {1, BackupPanels::importLearnedWords, file("gone.json"),
+       "warning: The file could not be opened. [OK]"},
+      {1, BackupPanels::importTextShortcuts, "/dev/zero",
+       "warning: The file could not be opened. [OK]"},
+      {1, BackupPanels::importLearnedWords, writeFile("backup.json", kBackup),
+       "info: Imported 1 learned word. [OK]"},
+  };
+  for (const auto& row : rows) {
+    AppSettings::setUiLanguage(row.language);
+    const QStringList events = run(row.command, {row.path});
+    ASSERT_EQ(events.size(), 2) << row.path.toStdString();
+    EXPECT_EQ(events[1], row.alert) << row.path.toStdString();
+  }
+  AppSettings::setUiLanguage(1);
+
+  // A store on disk that cannot be merged fails the import before anything is written.
+  QFile dictionary(AppSettings::userDictionaryURL());
+  ASSERT_TRUE(dictionary.open(QIODevice::WriteOnly));
+  dictionary.write("{");
+  dictionary.close();
+  EXPECT_EQ(run(BackupPanels::importLearnedWords, {file("backup.json")}).last(),
+            "warning: The imported data could not be saved. Your existing data was not changed. "
+            "[OK]");
+
+  // When the stores could not all be put back, the alert does not claim that nothing changed.
+  ASSERT_TRUE(dictionary.remove());
+  FailingRenames faults;
+  AppSettings::testSetBackupFileSystem(&faults);
+  AppSettings::testSetStoreFileSystem(&faults);
+  for (int language : {1, 0}) {
+    AppSettings::setUiLanguage(language);
+    QFile rejections(AppSettings::userRejectionsURL());
+    ASSERT_TRUE(rejections.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    rejections.write(R"({"entries": {"x": {"y": 2}}, "reset_id": "R"})");
+    rejections.close();
+    // Rejections are replaced and then cannot be put back when selection memory fails.
+    faults.failAfter = {{"selection-memory.json", 0}, {"rejections.json", 1}};
+    EXPECT_EQ(run(BackupPanels::importLearnedWords, {file("backup.json")}).last(),
+              language == 1 ? "warning: The imported data could not be saved. [OK]"
+                            : "warning: ইমপোর্ট করা ডেটা সংরক্ষণ করা যায়নি। [ঠিক আছে]");
+  }
+}
+
+TEST_F(BackupPanelsTest, ExportedBackupAndShortcutsImportBackUnchanged) {
+  ASSERT_EQ(run(BackupPanels::importLearnedWords, {writeFile("seed.json", kBackup)}).last(),
+            "info: Imported 1 learned word. [OK]");
+  const std::string before = stores();
+  ASSERT_NE(before.find("user-trigrams.json"), std::string::npos);
+
+  EXPECT_EQ(run(BackupPanels::exportLearnedWords, {file("mine.json")}),
+            QStringList({"learned data saved", "save tolvani-backup.json *.json",
+                         "info: Saved to “mine.json”. [OK]"}));
+  QFile exported(file("mine.json"));
+  ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
+  EXPECT_EQ(exported.readAll(), *AppSettings::exportUserData());
+  EXPECT_EQ(run(BackupPanels::importLearnedWords, {file("mine.json")}),
+            QStringList({"open *.json", "info: Imported 1 learned word. [OK]"}));
+  EXPECT_EQ(stores(), before);
+
+  const QMap<QString, QString> shortcuts = {{"brb", "be right back"}, {"nm", "নমস্কার"}};
+  AppSettings::setTextShortcuts(shortcuts);
+  EXPECT_EQ(run(BackupPanels::exportTextShortcuts, {file("shortcuts.json")}).last(),
+            "info: Saved to “shortcuts.json”. [OK]");
+  AppSettings::setTextShortcuts({});
+  EXPECT_EQ(run(BackupPanels::importTextShortcuts, {file("shortcuts.json")}).last(),
+            "info: Imported 2 shortcuts. [OK]");
+  EXPECT_EQ(AppSettings::textShortcuts(), shortcuts);
+
+  // A write that fails is logged and reported, and leaves no file behind.
+  EXPECT_EQ(run(BackupPanels::exportTextShortcuts, {file("missing/shortcuts.json")}).last(),
+            "warning: The file could not be saved. [OK]");
+  EXPECT_TRUE(log_.lines().last().startsWith("[Tolvani] export failed: "))
+      << log_.lines().last().toStdString();
+  EXPECT_EQ(run(BackupPanels::exportLearnedWords, {files_.path()}).last(),
+            "warning: The file could not be saved. [OK]");
+  EXPECT_TRUE(log_.lines().last().startsWith("[Tolvani] export failed: "));
+  EXPECT_EQ(QDir(files_.path()).entryList(QDir::Files, QDir::Name),
+            QStringList({"mine.json", "seed.json", "shortcuts.json"}));
+}
+
+// Answers the next modal widget of type T once it is up.
+template <typename T>
+void answerModal(std::function<void(T*)> answer) {
+  QTimer::singleShot(0, [answer] {
+    if (T* widget = qobject_cast<T*>(QApplication::activeModalWidget())) {
+      answer(widget);
+    } else {
+      answerModal<T>(answer);
+    }
+  });
+}
+
+TEST_F(BackupPanelsTest, TheDesktopsDialogsAndAlert) {
+  BackupPanels::testSetDialogs(nullptr);
+  AppSettings::setTextShortcuts({{"brb", "be right back"}});
+  const QString target = file("<b>mine.json");
+  QStringList seen;
+  answerModal<QFileDialog>([&](QFileDialog* dialog) {
+    seen << QString::number(dialog->acceptMode()) + " " + dialog->nameFilters().join('|') + " " +
+                QFileInfo(dialog->selectedFiles().value(0)).fileName();
+    answerModal<QMessageBox>([&](QMessageBox* box) {
+      seen << QString::number(box->icon()) + " " + box->text() + " " +
+                  QString::number(box->textFormat()) + " " + box->buttons().value(0)->text();
+      EXPECT_EQ(box->buttons().size(), 1);
+      EXPECT_TRUE(box->informativeText().isEmpty());
+      box->buttons().value(0)->click();
+    });
+    dialog->selectFile(target);
+    static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
+  });
+  BackupPanels::exportTextShortcuts();
+  EXPECT_EQ(seen,
+            QStringList({"1 *.json Tolvani Shortcuts.json", "1 Saved to “<b>mine.json”. 0 OK"}));
+  QFile saved(target);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  EXPECT_EQ(saved.readAll(), AppSettings::exportTextShortcuts());
+
+  // Cancelling the open dialog brings up nothing more.
+  seen.clear();
+  answerModal<QFileDialog>([&](QFileDialog* dialog) {
+    seen << QString::number(dialog->fileMode()) + " " + dialog->nameFilters().join('|');
+    dialog->reject();
+  });
+  BackupPanels::importTextShortcuts();
+  EXPECT_EQ(seen, QStringList({"1 " + kShortcutFilters}));
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(BackupPanelsTest, AlertScreenshotsInBothLanguages) {
+  const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
+  QDir().mkpath(folder);
+  for (int language : {0, 1}) {
+    AppSettings::setUiLanguage(language);
+    dialogs_.events.clear();
+    dialogs_.answers = {writeFile("mixed.txt",
+                                  "brb=be right back\nty=thank you\nomw=on my way\n"
+                                  "x=\"\"\nnot a shortcut\n")};
+    BackupPanels::importTextShortcuts();
+    ASSERT_EQ(dialogs_.events.size(), 2);
+    ASSERT_EQ(dialogs_.alerts.back().button, UIStrings::okButton());
+    const auto box = BackupPanels::makeAlertBox(dialogs_.alerts.back());
+    box->show();
+    QApplication::processEvents();
+    for (QLabel* label : box->findChildren<QLabel*>()) {
+      EXPECT_GE(label->width(), label->minimumSizeHint().width()) << label->text().toStdString();
+      EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+    }
+    const QString path =
+        folder + (language == 0 ? "/backup-alert-bangla.png" : "/backup-alert-english.png");
+    EXPECT_TRUE(box->grab().save(path)) << path.toStdString();
+  }
+}
+
+}  // namespace
+}  // namespace tolvani
