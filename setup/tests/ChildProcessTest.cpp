@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -11,31 +10,17 @@
 
 #include "platform/Clock.h"
 #include "setup/SetupError.h"
+#include "setup/tests/SetupTestSupport.h"
 
 namespace tolvani {
 namespace {
 
 using namespace std::chrono_literals;
 using Result = std::optional<SetupResult<ChildProcess::Output>>;
-
-// Turns the event loop until `done` holds or a minute has passed.
-template <class F>
-void spinUntil(F done) {
-  QDeadlineTimer limit(60000);
-  while (!done() && !limit.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
+using testing::spinUntil;
 
 QString describe(const Result& result) {
-  if (!result) return QStringLiteral("pending");
-  if (!result->ok())
-    return QStringLiteral("%1 %2 %3")
-        .arg(result->error().domain)
-        .arg(result->error().code)
-        .arg(result->error().message);
-  return QStringLiteral("status %1 out %2 err %3")
-      .arg(result->value().status)
-      .arg(result->value().standardOutput.size())
-      .arg(result->value().standardError.size());
+  return result ? testing::describe(*result) : QStringLiteral("pending");
 }
 
 class ChildProcessTest : public ::testing::Test {
@@ -43,13 +28,7 @@ class ChildProcessTest : public ::testing::Test {
   ~ChildProcessTest() override { platform::testSetClock(nullptr); }
 
   QString script(const QString& name, const QString& body) {
-    const QString path = dir_.filePath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(("#!/bin/sh\n" + body + "\n").toUtf8());
-    file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
+    return testing::writeScript(dir_.filePath(name), body);
   }
 
   Result start(const QString& executable, const QStringList& arguments = {},

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -21,6 +20,7 @@
 #include "setup/InputSourceSetup.h"
 #include "setup/SystemUser.h"
 #include "setup/tests/PrivateIBusDaemon.h"
+#include "setup/tests/SetupTestSupport.h"
 
 namespace tolvani {
 namespace {
@@ -54,26 +54,7 @@ TOLVANI_CHILD_ROLE_WITHOUT_APPLICATION(ibusEngine) {
   return 0;
 }
 
-template <class T>
-QString describe(const SetupResult<T>& result) {
-  if (!result.ok())
-    return QStringLiteral("%1 %2 %3")
-        .arg(result.error().domain)
-        .arg(result.error().code)
-        .arg(result.error().message);
-  if constexpr (std::is_same_v<T, InputSourceSnapshot>) return result.value().line();
-  return QStringLiteral("done");
-}
-
-template <class T, class F>
-QString await(F call) {
-  auto result = std::make_shared<std::optional<SetupResult<T>>>();
-  call([result](SetupResult<T> r) { *result = std::move(r); });
-  QDeadlineTimer limit(60000);
-  while (!result->has_value() && !limit.hasExpired())
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return result->has_value() ? describe(**result) : QStringLiteral("no answer");
-}
+using testing::await;
 
 QString probeState() {
   return await<InputSourceSnapshot>(
@@ -142,19 +123,9 @@ class InputSourceIBusTest : public ::testing::Test {
     const QString path = root_.filePath("tolvani.xml");
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<component>\n"
-                              "  <name>%1</name>\n  <description>Tolvani</description>\n"
-                              "  <exec>%2</exec>\n  <version>1</version>\n"
-                              "  <author>Tolvani</author>\n  <license>GPL</license>\n"
-                              "  <homepage>https://tolvani.invalid</homepage>\n"
-                              "  <textdomain>tolvani</textdomain>\n  <engines>\n    <engine>\n"
-                              "      <name>tolvani</name>\n      <language>bn</language>\n"
-                              "      <license>GPL</license>\n      <author>Tolvani</author>\n"
-                              "      <icon></icon>\n      <layout>default</layout>\n"
-                              "      <longname>Tolvani</longname>\n"
-                              "      <description>Tolvani</description>\n"
-                              "      <rank>0</rank>\n    </engine>\n  </engines>\n"
-                              "</component>\n")
+    file.write(QStringLiteral("<component><name>%1</name><exec>%2</exec><engines><engine>"
+                              "<name>tolvani</name><language>bn</language>"
+                              "<longname>Tolvani</longname></engine></engines></component>\n")
                    .arg(platform::bundle::identifier(), QCoreApplication::applicationFilePath())
                    .toUtf8());
     return path;

@@ -2,41 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "setup/InputSourceProbe.h"
 #include "setup/SystemUser.h"
 #include "setup/tests/FakeInputSourceSystem.h"
+#include "setup/tests/SetupTestSupport.h"
 
 namespace tolvani {
 namespace {
 
-template <class T>
-QString describe(const std::optional<SetupResult<T>>& result) {
-  if (!result) return QStringLiteral("pending");
-  if (!result->ok())
-    return QStringLiteral("%1 %2 %3")
-        .arg(result->error().domain)
-        .arg(result->error().code)
-        .arg(result->error().message);
-  if constexpr (std::is_same_v<T, InputSourceSnapshot>) return result->value().line();
-  if constexpr (std::is_same_v<T, QString>) return "output " + result->value();
-  return QStringLiteral("done");
-}
-
-// Starts `call` with a completion and turns the event loop until it has answered.
-template <class T, class F>
-QString await(F call) {
-  auto result = std::make_shared<std::optional<SetupResult<T>>>();
-  call([result](SetupResult<T> r) { *result = std::move(r); });
-  QDeadlineTimer limit(60000);
-  while (!result->has_value() && !limit.hasExpired())
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return describe(*result);
-}
+using testing::await;
 
 const QString kRefreshFailed = QStringLiteral(
     "IBus could not refresh keyboard setup. Open Keyboard Settings to check Tolvani.");
@@ -65,13 +42,7 @@ class InputSourceSetupTest : public ::testing::Test {
   }
 
   QString script(const QString& name, const QString& body) {
-    const QString path = dir_.filePath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(("#!/bin/sh\n" + body + "\n").toUtf8());
-    file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
+    return testing::writeScript(dir_.filePath(name), body);
   }
   void setOwnExecutable(const QString& body) {
     InputSourceProbe::testSetExecutable(script("tolvani", "echo \"$@\" >> \"$LOG\"\n" + body));
