@@ -68,8 +68,6 @@ class DiagnosticsViewTest : public ::testing::Test {
 };
 
 TEST_F(DiagnosticsViewTest, ShowsHeaderAndPlaceholderWithoutDocumentsAndItsTextsInBothLanguages) {
-  writeFile("diagnostics-other.txt", "not shown");
-  writeFile("stats-diagnostics.json", "{}");
   const struct {
     int language;
     QString title, refresh, share;
@@ -124,15 +122,6 @@ TEST_F(DiagnosticsViewTest, AppearingAsksForAFileAndRefreshReadsItWithoutAskingA
   RuntimeDiagnostics::testWaitForQueue();
   view.refresh();
   EXPECT_TRUE(view.report().contains("\"persistence\""));
-
-  // A second appearance within 30 s of the last write leaves the file as it was.
-  RuntimeDiagnostics::record(RuntimeDiagnostics::Metric::engineLockWait, 1);
-  clock_.advance(10s);
-  view.hide();
-  view.show();
-  RuntimeDiagnostics::testWaitForQueue();
-  view.refresh();
-  EXPECT_FALSE(view.report().contains("\"engineLockWait\""));
 }
 
 TEST_F(DiagnosticsViewTest, SharingAndCopyingHandOverExactlyTheTextShown) {
