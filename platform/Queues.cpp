@@ -123,6 +123,8 @@ class ConcurrentQueue final : public Queue {
       pending_.pop_front();
       lock.unlock();
       work();
+      // The work's captures may end objects that queue more work: release them unlocked.
+      work = nullptr;
       lock.lock();
     }
   }
