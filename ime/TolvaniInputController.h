@@ -1,0 +1,128 @@
+// The input controller: one per client text session (an IBus input context), turning key events
+// into engine calls and engine states into the client's marked and committed text and the
+// candidate panel. Thread-safety: main thread only; the save after deactivation is the only work
+// it sends elsewhere.
+#ifndef TOLVANI_IME_TOLVANIINPUTCONTROLLER_H_
+#define TOLVANI_IME_TOLVANIINPUTCONTROLLER_H_
+
+#include <QRectF>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "ime/CandidatePanel.h"
+#include "ime/EngineBridge.h"
+#include "ime/ibus/KeyTable.h"
+#include "platform/NotificationCenter.h"
+#include "platform/TextClient.h"
+#include "settings/AppSettings.h"
+
+namespace tolvani {
+
+class TolvaniInputController {
+ public:
+  // Only key-down events reach the controller.
+  static constexpr std::uint64_t kRecognizedEvents = 1024;
+
+  // `client` is the text session the controller serves (borrowed: it must outlive the
+  // controller).
+  explicit TolvaniInputController(platform::TextClient* client);
+  ~TolvaniInputController();
+  TolvaniInputController(const TolvaniInputController&) = delete;
+  TolvaniInputController& operator=(const TolvaniInputController&) = delete;
+
+  platform::TextClient* client() const { return client_; }
+
+  // The input method was selected for the client, or the client got the focus.
+  void activateServer(platform::TextClient* sender);
+  // The input method leaves the client: commits, saves learned data off the main thread, resets.
+  // A null sender means the controller's own client.
+  void deactivateServer(platform::TextClient* sender);
+  // The client asks for the composition to be committed.
+  void commitComposition(platform::TextClient* sender);
+  std::uint64_t recognizedEvents() const { return kRecognizedEvents; }
+
+  // One key event; true when the input method consumed it.
+  bool handle(const KeyEvent& event, platform::TextClient* client);
+  // Writes `state` to `client`: marked text, commits and the candidate panel.
+  void apply(std::optional<EngineState> state, platform::TextClient* client);
+  // The state that picking panel row `index` produces, or none.
+  std::optional<EngineState> selectionState(int index);
+
+  // Test view of the fields.
+  const EngineState& testCurrentState() const { return currentState_; }
+  KeyboardMode testCurrentMode() const { return currentMode_; }
+  void testSetCurrentMode(KeyboardMode mode) { currentMode_ = mode; }
+  bool testLearningSuppressed() const { return learningSuppressed_; }
+  bool testEngineFailed() const { return engineTried_ && !engine_; }
+  EngineBridge* testEngine() const { return engine_.get(); }
+  CandidatePanel* testPanel() const { return panel_.get(); }
+
+  // The one empty state every reset copies.
+  static const EngineState& emptyState();
+
+ private:
+  struct RecentCommit {
+    QString raw;
+    QString text;
+    platform::TextRange range;
+    platform::TextClient* client = nullptr;
+  };
+  struct PostCommit {
+    struct Offer {
+      QString text;
+      QString replacement;
+      platform::TextRange range;
+    };
+    std::vector<CandidateItem> items;
+    std::optional<Offer> offer;
+    qsizetype caret = 0;
+    platform::TextClient* client = nullptr;
+  };
+
+  // The bridge, made on first use with the default mode; a failure is kept and not retried.
+  EngineBridge* engine();
+  // Runs `operation` on the panel, made on first use. Requires: the main thread.
+  template <typename F>
+  auto withPanel(F&& operation) {
+    return operation(panel());
+  }
+  // The panel, made on first use. Requires: the main thread.
+  CandidatePanel& panel();
+  std::optional<int> selectedPanelIndexIfUserSelected();
+
+  void commitPendingComposition(platform::TextClient* client);
+  void updateLearningSuppression();
+  void handleSettingsChange(const platform::Notification& notification);
+  bool secureEntryActive() const;
+  void resetComposition();
+  void clearMarkedText(platform::TextClient* client);
+  QRectF cursorRect(platform::TextClient* client);
+
+  platform::TextClient* const client_;
+  std::shared_ptr<EngineBridge> engine_;
+  bool engineTried_ = false;
+  std::unique_ptr<CandidatePanel> panel_;
+  EngineState currentState_;
+  KeyboardMode currentMode_;
+  bool isEnglishBypass_ = false;
+  std::optional<RecentCommit> recentCommit_;
+  std::optional<QString> inlineEmoji_;
+  bool englishAlternative_ = false;
+  std::optional<PostCommit> postCommit_;
+  bool hasActivatedBefore_ = false;
+  bool setupConfirmed_;
+  bool learningSuppressed_ = false;
+  QRectF lastGoodRect_;
+
+  platform::NotificationCenter::Token settingsObserver_ = 0;
+  // Callbacks hold this weakly; it is cleared when the controller ends.
+  std::shared_ptr<TolvaniInputController*> self_;
+};
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_IME_TOLVANIINPUTCONTROLLER_H_
