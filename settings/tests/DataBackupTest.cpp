@@ -468,7 +468,7 @@ TEST_F(DataBackupTest, ImportWaitsForAnotherProcessHoldingALock) {
     done = true;
   });
   // The dictionary's lock comes fifth of six; while the child holds it nothing may be written.
-  while (locks < 5) std::this_thread::yield();
+  while (locks < 5 && !done) std::this_thread::yield();
   EXPECT_FALSE(done);
   EXPECT_EQ(storeState(), "");
   child.write("go\n");
