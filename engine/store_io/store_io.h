@@ -65,8 +65,8 @@ class StoreFileSystem {
 };
 
 // The real file system. Every descriptor it opens is close-on-exec, so that no child process
-// inherits a lock.
-class PosixStoreFileSystem final : public StoreFileSystem {
+// inherits a lock. Test doubles may derive from it and override the operations they fail.
+class PosixStoreFileSystem : public StoreFileSystem {
  public:
   IoStatus read_file(const std::filesystem::path& path, std::string& out) override;
   IoStatus create_directories(const std::filesystem::path& dir) override;

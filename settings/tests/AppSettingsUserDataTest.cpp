@@ -46,68 +46,38 @@ void writeBytes(const QString& path, const std::string& bytes) {
 }
 Json readJson(const QString& path) { return Json::parse(readBytes(path)); }
 
-// Forwards to the real file layer; fails the operations a test arms.
-class FaultFileSystem : public store_io::StoreFileSystem {
+// The real file layer, failing the operations a test arms.
+class FaultFileSystem : public store_io::PosixStoreFileSystem {
  public:
-  // Renames onto a file of this name fail with EIO, after `after` successful ones.
+  // Renames onto a file of this name fail with EIO.
   std::string failRenameTo;
-  int after = 0;
-  // The folder flush that follows a rename onto this name fails.
+  // The folder flush that follows the next rename onto this name fails.
   std::string failFlushAfterRenameTo;
-  // Called once the flock of a lock file is about to be taken.
+  // Called around the flock of a lock file.
   std::function<void()> beforeLock;
   std::function<void()> afterLock;
 
-  store_io::IoStatus read_file(const fs::path& p, std::string& out) override {
-    return real_.read_file(p, out);
-  }
-  store_io::IoStatus create_directories(const fs::path& dir) override {
-    return real_.create_directories(dir);
-  }
-  store_io::IoStatus open_lock_file(const fs::path& p, int& fd) override {
-    return real_.open_lock_file(p, fd);
-  }
-  store_io::IoStatus open_private_lock_file(const fs::path& p, int& fd) override {
-    return real_.open_private_lock_file(p, fd);
-  }
   store_io::IoStatus lock_exclusive(int fd) override {
     if (beforeLock) beforeLock();
-    const store_io::IoStatus status = real_.lock_exclusive(fd);
+    const store_io::IoStatus status = PosixStoreFileSystem::lock_exclusive(fd);
     if (afterLock) afterLock();
     return status;
   }
-  store_io::IoStatus create_new_file(const fs::path& p, int& fd) override {
-    return real_.create_new_file(p, fd);
-  }
-  store_io::IoStatus write_all(int fd, std::string_view bytes) override {
-    return real_.write_all(fd, bytes);
-  }
-  store_io::IoStatus sync_file(int fd) override { return real_.sync_file(fd); }
   store_io::IoStatus rename(const fs::path& from, const fs::path& to) override {
-    if (to.filename() == failRenameTo && after-- <= 0) return {EIO};
-    const store_io::IoStatus status = real_.rename(from, to);
+    if (to.filename() == failRenameTo) return {EIO};
+    const store_io::IoStatus status = PosixStoreFileSystem::rename(from, to);
     if (status.ok() && to.filename() == failFlushAfterRenameTo) {
       flushFails_ = true;
       failFlushAfterRenameTo.clear();  // once
     }
     return status;
   }
-  store_io::IoStatus rename_no_replace(const fs::path& from, const fs::path& to) override {
-    return real_.rename_no_replace(from, to);
-  }
   store_io::IoStatus sync_directory(const fs::path& dir) override {
     if (std::exchange(flushFails_, false)) return {EIO};
-    return real_.sync_directory(dir);
+    return PosixStoreFileSystem::sync_directory(dir);
   }
-  store_io::IoStatus remove(const fs::path& p) override { return real_.remove(p); }
-  store_io::IoStatus list_directory(const fs::path& dir,
-                                    std::vector<store_io::DirectoryEntry>& out) override {
-    return real_.list_directory(dir, out);
-  }
-  void close(int fd) override { real_.close(fd); }
 
  private:
-  store_io::PosixStoreFileSystem real_;
   bool flushFails_ = false;
 };
 
