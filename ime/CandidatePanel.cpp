@@ -143,6 +143,11 @@ std::vector<ScreenArea> CandidatePanel::screens(const CandidatePanelFace* face) 
   return face ? face->screens() : std::vector<ScreenArea>{};
 }
 
+std::vector<ScreenArea> CandidatePanel::screenAreas() const {
+  if (!window_ || !window_->placesWindows()) return {};
+  return window_->screens();
+}
+
 CandidatePanelFace* CandidatePanel::faceFor(QRectF near, bool pinned) const {
   const bool windowServes =
       window_ && window_->placesWindows() && (pinned || isUsableCaret(near) || !fallback_);

@@ -122,6 +122,8 @@ class CandidatePanel {
   bool userPinned() const { return userPinned_; }
   const Layout& layout() const { return layout_; }
   const std::array<Row, kMaxRows>& rows() const { return rows_; }
+  // The screens of the window face when it can place windows; none otherwise.
+  std::vector<ScreenArea> screenAreas() const;
   // The face the panel showed through last (null when hidden or faceless).
   const CandidatePanelFace* activeFace() const { return activeFace_; }
 

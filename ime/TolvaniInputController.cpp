@@ -70,6 +70,9 @@ bool TolvaniInputController::secureEntryActive() const {
 void TolvaniInputController::resetComposition() {
   if (EngineBridge* bridge = engine_.get()) bridge->reset();
   currentState_ = emptyState();
+  // The rows go with the panel: a later Tab or Return must not pick a row nobody saw.
+  postCommit_.reset();
+  englishAlternative_ = false;
   withPanel([](CandidatePanel& panel) { panel.hide(); });
 }
 
@@ -106,7 +109,10 @@ void TolvaniInputController::activateServer(platform::TextClient*) {
         controller.withPanel([](CandidatePanel& p) { p.hide(); });
         return;
       }
-      TypingStatsStore::recordCandidateSelection();
+      // A post-commit row counts its selection where it is inserted.
+      const bool postCommitPick =
+          controller.postCommit_ && controller.currentState_.raw_text.empty();
+      if (!postCommitPick) TypingStatsStore::recordCandidateSelection();
       controller.apply(controller.selectionState(index), controller.client_);
     };
   });

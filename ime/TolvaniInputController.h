@@ -52,12 +52,24 @@ class TolvaniInputController {
   // The state that picking panel row `index` produces, or none.
   std::optional<EngineState> selectionState(int index);
 
+  // The preedit as the client shows it (never the raw Latin input).
+  QString composedString() const;
+  QString originalString() const;
+  // The client's text of `range` as plain text; none when the client gives none or a text of
+  // another length.
+  std::optional<QString> selectedText(platform::TextClient* client,
+                                      platform::TextRange range) const;
+
   // Test view of the fields.
   const EngineState& testCurrentState() const { return currentState_; }
   KeyboardMode testCurrentMode() const { return currentMode_; }
   void testSetCurrentMode(KeyboardMode mode) { currentMode_ = mode; }
   bool testLearningSuppressed() const { return learningSuppressed_; }
   bool testEngineFailed() const { return engineTried_ && !engine_; }
+  bool testEnglishBypass() const { return isEnglishBypass_; }
+  void testSetEnglishBypass(bool on) { isEnglishBypass_ = on; }
+  bool testHasPostCommit() const { return postCommit_.has_value(); }
+  bool testHasRecentCommit() const { return recentCommit_.has_value(); }
   EngineBridge* testEngine() const { return engine_.get(); }
   CandidatePanel* testPanel() const { return panel_.get(); }
 
@@ -100,7 +112,39 @@ class TolvaniInputController {
   bool secureEntryActive() const;
   void resetComposition();
   void clearMarkedText(platform::TextClient* client);
+  // The caret rectangle; a null rectangle when no valid one is known (the panel then goes where
+  // the framework puts it).
   QRectF cursorRect(platform::TextClient* client);
+  bool isValidCursorRect(const std::optional<QRectF>& rect);
+
+  // Key handling.
+  bool handleKey(const KeyEvent& event, platform::TextClient* client);
+  // Whether the post-commit panel consumed the key; none lets it go on.
+  std::optional<bool> handlePostCommitKey(const KeyEvent& event);
+  bool prepareBackspace(platform::TextClient* client);
+  bool expandTextShortcut(platform::TextClient* client);
+  bool expandComposingShortcut(platform::TextClient* client);
+  void commitCompositionForNavigation(platform::TextClient* client);
+  void postCommitCaretMoved(qsizetype count);
+  // The engine's answer, or the empty state without an engine.
+  EngineState sendOrEmpty(EngineKeyKind kind, std::uint16_t keyCode, std::uint32_t modifiers,
+                          const QString& text = QString());
+
+  // Applying compositions.
+  void selectPostCommitItem(int index);
+  bool showPostCommitPanel(const EngineState& state, platform::TextClient* client);
+  // Marks onboarding completed once committed text holds a Bangla letter; true when it is
+  // completed. The setup window, once it exists, refreshes itself from the setting.
+  static bool confirmSetupByCommitting(const QString& text);
+  // Remembers the commit just inserted for its English alternative, when it qualifies.
+  void rememberCommit(const QString& raw, const QString& commit, platform::TextClient* client);
+
+  // The input menu's commands. They do nothing until the input menu and the Banglish conversion
+  // provide them.
+  void toggleEnglishPassthrough();
+  void cycleMode();
+  void toggleSuggestions(platform::TextClient* sender);
+  void convertSelectedBanglish(platform::TextClient* client);
 
   platform::TextClient* const client_;
   std::shared_ptr<EngineBridge> engine_;

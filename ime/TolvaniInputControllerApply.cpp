@@ -1,13 +1,27 @@
-// Writing engine states to the client: marked text, commits and the candidate panel.
+// Writing engine states to the client: marked text, commits, statistics, the memory of the last
+// commit, the candidate panel, the English alternative and the post-commit panel; row picks; the
+// caret rectangle.
+#include <unicode/uchar.h>
+
+#include <QTextBoundaryFinder>
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "ime/EmojiSearch.h"
 #include "ime/TolvaniInputController.h"
+#include "stats/TypingStatsStore.h"
 
 namespace tolvani {
 namespace {
 
-bool hasCandidates(const EngineState& state) { return !state.candidates.empty(); }
+using platform::TextRange;
+
+constexpr qsizetype kMaxRememberedRaw = 128;
+constexpr std::uint32_t kStatusCommitted = 1u << 1;
+constexpr std::uint32_t kStatusAutocorrected = 1u << 3;
+
+const QString kSpace = QStringLiteral(" ");
 
 std::vector<QString> candidateTexts(const EngineState& state) {
   std::vector<QString> texts;
@@ -15,37 +29,99 @@ std::vector<QString> candidateTexts(const EngineState& state) {
   return texts;
 }
 
-bool isUsableRect(const std::optional<QRectF>& r) {
-  return r && r->height() > 0 && r->height() < 200 && r->topLeft() != QPointF(0, 0) &&
-         std::isfinite(r->x()) && std::isfinite(r->y());
+// The user-perceived characters of `text`.
+std::vector<QString> graphemes(const QString& text) {
+  std::vector<QString> out;
+  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+  qsizetype start = 0;
+  while (finder.toNextBoundary() != -1) {
+    out.push_back(text.mid(start, finder.position() - start));
+    start = finder.position();
+  }
+  return out;
+}
+
+// A character is a letter when its first scalar is alphabetic, so that a consonant with its
+// vowel sign counts as one letter.
+bool isLetter(const QString& character) {
+  if (character.isEmpty()) return false;
+  const char32_t first = character.at(0).isHighSurrogate() && character.size() > 1
+                             ? QChar::surrogateToUcs4(character.at(0), character.at(1))
+                             : character.at(0).unicode();
+  return u_hasBinaryProperty(static_cast<UChar32>(first), UCHAR_ALPHABETIC);
+}
+
+bool containsLetter(const QString& text) {
+  const std::vector<QString> chars = graphemes(text);
+  return std::any_of(chars.begin(), chars.end(), isLetter);
+}
+
+bool isAsciiLetters(const QString& text) {
+  return std::all_of(text.begin(), text.end(), [](QChar c) {
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+  });
+}
+
+bool hasBanglaLetters(const QString& text) {
+  for (const char32_t c : text.toUcs4()) {
+    if ((c >= 0x0985 && c <= 0x09B9) || c == 0x09CE || (c >= 0x09DC && c <= 0x09DF)) return true;
+  }
+  return false;
 }
 
 }  // namespace
 
-bool TolvaniInputController::handle(const KeyEvent&, platform::TextClient*) { return false; }
-
-std::optional<EngineState> TolvaniInputController::selectionState(int) { return std::nullopt; }
+bool TolvaniInputController::confirmSetupByCommitting(const QString& text) {
+  if (AppSettings::onboardingCompleted()) return true;
+  if (!hasBanglaLetters(text)) return false;
+  AppSettings::setOnboardingCompleted(true);
+  return true;
+}
 
 void TolvaniInputController::clearMarkedText(platform::TextClient* client) {
-  client->setMarkedText(QString(), platform::MarkedTextStyle{}, {0, 0},
-                        platform::TextRange::notFound());
+  client->setMarkedText(QString(), platform::MarkedTextStyle{}, {0, 0}, TextRange::notFound());
+}
+
+bool TolvaniInputController::isValidCursorRect(const std::optional<QRectF>& rect) {
+  if (!rect) return false;
+  const QRectF& r = *rect;
+  if (!std::isfinite(r.x()) || !std::isfinite(r.y()) || !std::isfinite(r.width()) ||
+      !std::isfinite(r.height())) {
+    return false;
+  }
+  if (!(r.height() > 0 && r.height() < 200) || r.topLeft() == QPointF(0, 0)) return false;
+  // A caret of width 0 still lies on a screen: test it as one unit wide.
+  const QRectF probe(r.x(), r.y(), std::max<qreal>(r.width(), 1), r.height());
+  const std::vector<ScreenArea> screens =
+      withPanel([](CandidatePanel& panel) { return panel.screenAreas(); });
+  return std::any_of(screens.begin(), screens.end(),
+                     [&](const ScreenArea& s) { return s.frame.intersects(probe); });
 }
 
 QRectF TolvaniInputController::cursorRect(platform::TextClient* client) {
-  const platform::TextRange marked = client->markedRange();
-  std::optional<QRectF> rect;
-  if (!marked.isNotFound()) rect = client->firstRectForCharacterRange(marked);
-  if (!isUsableRect(rect)) {
-    const platform::TextRange selection = client->selectedRange();
-    if (!selection.isNotFound()) rect = client->firstRectForCharacterRange(selection);
-  }
-  if (!isUsableRect(rect)) rect = client->firstRectForCharacterRange({0, 0});
-  if (isUsableRect(rect)) {
+  auto accept = [this](const std::optional<QRectF>& rect) {
+    if (!isValidCursorRect(rect)) return false;
     lastGoodRect_ = *rect;
-    return *rect;
+    return true;
+  };
+  const TextRange marked = client->markedRange();
+  if (!marked.isNotFound() && accept(client->firstRectForCharacterRange(marked))) {
+    return lastGoodRect_;
   }
-  // A null rectangle tells the panel that no caret is known.
-  return isUsableRect(lastGoodRect_) ? lastGoodRect_ : QRectF();
+  const TextRange selection = client->selectedRange();
+  if (!selection.isNotFound()) {
+    if (accept(client->firstRectForCharacterRange(selection))) return lastGoodRect_;
+    if (client->respondsTo(platform::TextClient::Call::lineHeightRectangle) &&
+        accept(client->lineHeightRectangle(selection.location))) {
+      return lastGoodRect_;
+    }
+  }
+  if (accept(client->firstRectForCharacterRange({0, 0}))) return lastGoodRect_;
+  if (isValidCursorRect(lastGoodRect_)) return lastGoodRect_;
+  // No caret anywhere: a null rectangle sends the rows to the framework's own candidate list,
+  // which the desktop places itself.
+  return QRectF();
 }
 
 void TolvaniInputController::apply(std::optional<EngineState> state, platform::TextClient* client) {
@@ -55,29 +131,60 @@ void TolvaniInputController::apply(std::optional<EngineState> state, platform::T
     return;
   }
   if (!state) return;
-  const EngineState old = currentState_;
-  currentState_ = *state;
+  const std::string oldPreedit = currentState_.preedit;
+  const std::string oldRaw = currentState_.raw_text;
+  const std::vector<QString> oldCandidates = candidateTexts(currentState_);
+  currentState_ = std::move(*state);
   const EngineState& now = currentState_;
   if (!client) {
-    if (!hasCandidates(now)) withPanel([](CandidatePanel& panel) { panel.hide(); });
+    if (now.candidates.empty()) withPanel([](CandidatePanel& panel) { panel.hide(); });
     return;
   }
   const QString preedit = QString::fromStdString(now.preedit);
+
   if (now.commit_text.empty()) {
-    if (!now.preedit.empty() && now.preedit != old.preedit) {
+    if (!now.preedit.empty() && now.preedit != oldPreedit) {
       client->setMarkedText(preedit, platform::MarkedTextStyle{}, {preedit.size(), 0},
-                            platform::TextRange::notFound());
-    } else if (now.preedit.empty() && !old.preedit.empty()) {
+                            TextRange::notFound());
+    } else if (now.preedit.empty() && !oldPreedit.empty()) {
       clearMarkedText(client);
     }
     englishAlternative_ = false;
   } else {
-    client->insertText(QString::fromStdString(now.commit_text), platform::TextRange::notFound());
+    // Haptic feedback on a commit from the shown list has no counterpart on this desktop.
+    const QString commit = QString::fromStdString(now.commit_text);
+    const QString raw = QString::fromStdString(oldRaw);
+    if (!learningSuppressed_ && containsLetter(commit)) {
+      const bool autocorrected = (now.status_flags & kStatusAutocorrected) != 0;
+      std::int64_t saved = 0;
+      if (autocorrected) {
+        const auto difference = std::llabs(static_cast<long long>(graphemes(commit).size()) -
+                                           static_cast<long long>(graphemes(raw).size()));
+        saved = std::max<std::int64_t>(difference, 2);
+      }
+      TypingStatsStore::recordCommit(autocorrected, saved);
+    }
+    client->insertText(commit, TextRange::notFound());
     clearMarkedText(client);
+    rememberCommit(raw, commit, client);
+    if (!setupConfirmed_) setupConfirmed_ = confirmSetupByCommitting(commit);
+
+    if (commit.endsWith(kSpace) && recentCommit_ &&
+        EngineBridge::isCommonEnglish(recentCommit_->raw) &&
+        recentCommit_->text.trimmed() != recentCommit_->raw) {
+      englishAlternative_ = true;
+      const QRectF caret = cursorRect(client);
+      const std::vector<CandidateItem> rows{
+          {1, recentCommit_->raw, QStringLiteral("english"), true}};
+      withPanel([&](CandidatePanel& panel) { panel.show(QString(), rows, caret); });
+      return;
+    }
+    englishAlternative_ = false;
+    if (showPostCommitPanel(now, client)) return;
   }
 
-  if (candidateTexts(now) == candidateTexts(old) && now.raw_text == old.raw_text) return;
-  if (!hasCandidates(now)) {
+  if (candidateTexts(now) == oldCandidates && now.raw_text == oldRaw) return;
+  if (now.candidates.empty()) {
     withPanel([](CandidatePanel& panel) { panel.hide(); });
     return;
   }
@@ -94,6 +201,127 @@ void TolvaniInputController::apply(std::optional<EngineState> state, platform::T
   }
   const QRectF caret = cursorRect(client);
   withPanel([&](CandidatePanel& panel) { panel.show(raw, rows, caret); });
+}
+
+void TolvaniInputController::rememberCommit(const QString& raw, const QString& commit,
+                                            platform::TextClient* client) {
+  recentCommit_.reset();
+  if (currentMode_ != KeyboardMode::phonetic || learningSuppressed_) return;
+  if (raw.isEmpty() || raw.size() > kMaxRememberedRaw || !isAsciiLetters(raw)) return;
+  if (!containsLetter(commit)) return;
+  for (const QString& c : graphemes(commit)) {
+    if (c != kSpace && !isLetter(c)) return;
+  }
+  const TextRange selection = client->selectedRange();
+  if (selection.isNotFound() || selection.length != 0 || selection.location < commit.size()) return;
+  recentCommit_ =
+      RecentCommit{raw, commit, {selection.location - commit.size(), commit.size()}, client};
+}
+
+std::optional<EngineState> TolvaniInputController::selectionState(int index) {
+  if (postCommit_ && currentState_.raw_text.empty()) {
+    selectPostCommitItem(index);
+    return std::nullopt;
+  }
+  if (index == 0 && englishAlternative_ && recentCommit_ && client_) {
+    const RecentCommit& recent = *recentCommit_;
+    const TextRange selection = client_->selectedRange();
+    TextRange actual;
+    const bool unchanged = !learningSuppressed_ && !secureEntryActive() &&
+                           recent.client == client_ && !selection.isNotFound() &&
+                           selection.length == 0 && selection.location == recent.range.end() &&
+                           client_->stringFromRange(recent.range, &actual) == recent.text &&
+                           actual == recent.range;
+    if (unchanged) {
+      const QString raw = recent.raw;
+      client_->insertText(raw + kSpace, recent.range);
+      if (EngineBridge* bridge = engine_.get()) {
+        bridge->reset();
+        bridge->seedPredictionContext(raw);
+      }
+      recentCommit_.reset();
+      englishAlternative_ = false;
+      withPanel([](CandidatePanel& panel) { panel.hide(); });
+      return std::nullopt;
+    }
+  }
+  const int count = static_cast<int>(currentState_.candidates.size());
+  if (index == count && inlineEmoji_ && !currentState_.raw_text.empty()) {
+    if (EngineBridge* bridge = engine_.get()) bridge->reset();
+    EngineState emoji;
+    emoji.commit_text = inlineEmoji_->toStdString();
+    emoji.status_flags = kStatusCommitted;
+    return emoji;
+  }
+  if (index < 0 || index >= count) return std::nullopt;
+  EngineBridge* bridge = engine_.get();
+  if (!bridge) return std::nullopt;
+  return bridge->selectCandidate(QString::fromStdString(currentState_.raw_text),
+                                 QString::fromStdString(currentState_.candidates[index].text));
+}
+
+void TolvaniInputController::selectPostCommitItem(int index) {
+  if (!postCommit_) return;
+  const PostCommit post = std::move(*postCommit_);
+  postCommit_.reset();
+  withPanel([](CandidatePanel& panel) { panel.hide(); });
+
+  if (index < 0 || index >= static_cast<int>(post.items.size()) || !client_) return;
+  if (learningSuppressed_ || client_ != post.client) return;
+  const TextRange selection = client_->selectedRange();
+  if (selection.isNotFound() || selection.location != post.caret || selection.length != 0) return;
+
+  const CandidateItem& item = post.items[index];
+  EngineBridge* bridge = engine_.get();
+  std::optional<EngineState> next;
+  if (item.kind == QLatin1String("standard") && post.offer) {
+    TextRange actual;
+    if (client_->stringFromRange(post.offer->range, &actual) != post.offer->text ||
+        actual != post.offer->range) {
+      return;
+    }
+    client_->insertText(post.offer->replacement, post.offer->range);
+    if (bridge) next = bridge->acceptSpellingOffer();
+  } else {
+    client_->insertText(item.text + kSpace, TextRange::notFound());
+    if (bridge) next = bridge->noteCommittedWord(item.text);
+  }
+  TypingStatsStore::recordCandidateSelection();
+  if (next) showPostCommitPanel(*next, client_);
+}
+
+bool TolvaniInputController::showPostCommitPanel(const EngineState& state,
+                                                 platform::TextClient* client) {
+  postCommit_.reset();
+  const TextRange selection = client->selectedRange();
+  if (!AppSettings::suggestionsEnabled() || learningSuppressed_ || selection.isNotFound() ||
+      selection.length != 0) {
+    return false;
+  }
+  const qsizetype caret = selection.location;
+  std::vector<CandidateItem> rows;
+  std::optional<PostCommit::Offer> offer;
+  const QString offered = QString::fromStdString(state.spelling_offer);
+  const QString word = QString::fromStdString(state.spelling_offer_for);
+  const QString commit = QString::fromStdString(state.commit_text);
+  if (!offered.isEmpty() && !word.isEmpty() && commit.startsWith(word) && commit.size() <= caret) {
+    offer = PostCommit::Offer{
+        commit, offered + commit.mid(word.size()), {caret - commit.size(), commit.size()}};
+    rows.push_back({1, offered, QStringLiteral("standard"), false});
+  }
+  if (AppSettings::predictiveTextEnabled()) {
+    for (const std::string& p : state.predictions) {
+      const QString prediction = QString::fromStdString(p);
+      if (!offered.isEmpty() && prediction == offered) continue;
+      rows.push_back(
+          {static_cast<int>(rows.size()) + 1, prediction, QStringLiteral("prediction"), false});
+    }
+  }
+  if (rows.empty()) return false;
+  postCommit_ = PostCommit{rows, offer, caret, client};
+  const QRectF caretRect = cursorRect(client);
+  withPanel([&](CandidatePanel& panel) { panel.show(QString(), rows, caretRect); });
+  return true;
 }
 
 }  // namespace tolvani

@@ -41,6 +41,14 @@ constexpr PositionKey kPositions[] = {
     {109, 121, 0, 0},    {111, 117, 0, 0},
 };
 
+// Shift, Control, Alt, Super, Caps Lock and the level and group shifts: pressed alone they only
+// change the modifiers, as a flags change does, and are no key of their own.
+bool isModifierKey(std::uint32_t keyval) {
+  return (keyval >= IBUS_KEY_Shift_L && keyval <= IBUS_KEY_Hyper_R) ||
+         (keyval >= IBUS_KEY_ISO_Lock && keyval <= IBUS_KEY_ISO_Level5_Lock) ||
+         keyval == IBUS_KEY_Mode_switch || keyval == IBUS_KEY_Num_Lock;
+}
+
 const PositionKey* positionKey(std::uint32_t evdev) {
   for (const PositionKey& key : kPositions) {
     if (key.evdev == evdev) return &key;
@@ -99,7 +107,7 @@ QString textOf(std::uint32_t keyval) {
 
 KeyEvent keyEventFromIBus(std::uint32_t keyval, std::uint32_t keycode, std::uint32_t state) {
   KeyEvent event;
-  event.keyDown = (state & IBUS_RELEASE_MASK) == 0;
+  event.keyDown = (state & IBUS_RELEASE_MASK) == 0 && !isModifierKey(keyval);
   if (state & IBUS_LOCK_MASK) event.modifierFlags |= KeyFlags::kCapsLock;
   if (state & IBUS_SHIFT_MASK) event.modifierFlags |= KeyFlags::kShift;
   if (state & IBUS_CONTROL_MASK) event.modifierFlags |= KeyFlags::kControl;

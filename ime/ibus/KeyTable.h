@@ -35,6 +35,7 @@ inline constexpr std::uint16_t kUnknown = 0xFFFF;
 }  // namespace KeyCodes
 
 struct KeyEvent {
+  // False for a release and for a modifier key pressed alone.
   bool keyDown = true;
   std::uint16_t keyCode = KeyCodes::kUnknown;
   std::uint64_t modifierFlags = 0;
