@@ -1,10 +1,16 @@
 #include "setup/IBusInputSources.h"
 
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <ibus.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSet>
 #include <QXmlStreamReader>
 #include <atomic>
@@ -68,22 +74,25 @@ bool useGnomeSources() {
   return schemaInstalled(kGnomeSourcesSchema);
 }
 
-struct Component {
+struct ComponentFile {
   QString path;
   QString name;
+  QString exec;
   QStringList engines;
 };
 
 // The component described by the file at `path`, read without running anything it names.
-std::optional<Component> readComponent(const QString& path) {
+std::optional<ComponentFile> readComponent(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
   QXmlStreamReader xml(&file);
   if (!xml.readNextStartElement() || xml.name() != QLatin1String("component")) return std::nullopt;
-  Component component{path, {}, {}};
+  ComponentFile component{path, {}, {}, {}};
   while (xml.readNextStartElement()) {
     if (xml.name() == QLatin1String("name")) {
       component.name = xml.readElementText().trimmed();
+    } else if (xml.name() == QLatin1String("exec")) {
+      component.exec = xml.readElementText().trimmed();
     } else if (xml.name() == QLatin1String("engines")) {
       while (xml.readNextStartElement()) {
         if (xml.name() != QLatin1String("engine")) {
@@ -105,16 +114,22 @@ std::optional<Component> readComponent(const QString& path) {
   return component;
 }
 
-std::optional<Component> findComponent(const QString& bundleID) {
+// The first component in the daemon's folders that `matches`.
+template <class F>
+std::optional<ComponentFile> findComponent(F matches) {
   for (const QString& folder : IBusInputSources::componentFolders()) {
     const QDir dir(folder);
     for (const QString& entry :
          dir.entryList({QStringLiteral("*.xml")}, QDir::Files | QDir::Readable, QDir::Name)) {
-      std::optional<Component> component = readComponent(dir.filePath(entry));
-      if (component && component->name == bundleID) return component;
+      std::optional<ComponentFile> component = readComponent(dir.filePath(entry));
+      if (component && matches(*component)) return component;
     }
   }
   return std::nullopt;
+}
+
+std::optional<ComponentFile> findComponent(const QString& bundleID) {
+  return findComponent([&](const ComponentFile& c) { return c.name == bundleID; });
 }
 
 QStringList gnomeIBusSources() {
@@ -248,6 +263,27 @@ void pumpBus() {
   }
 }
 
+// IBus's own tool rebuilds the user's registry cache: libibus's registry calls leak a little
+// each time, which a short-lived process would not mind but leak checkers do.
+int rebuildRegistryCache() {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // Our standard output carries the command's result lines alone.
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  char tool[] = "/usr/bin/ibus";
+  char command[] = "write-cache";
+  char* argv[] = {tool, command, nullptr};
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, tool, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -spawned;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -errno;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -EIO;
+}
+
 }  // namespace
 
 QStringList IBusInputSources::componentFolders() {
@@ -259,9 +295,16 @@ QStringList IBusInputSources::componentFolders() {
   return folders;
 }
 
-QUrl IBusInputSources::componentFile(const QString& bundleID) {
-  const std::optional<Component> component = findComponent(bundleID);
-  return component ? QUrl::fromLocalFile(component->path) : QUrl();
+std::optional<IBusInputSources::Component> IBusInputSources::componentStarting(
+    const QString& program) {
+  const QString wanted = QFileInfo(program).canonicalFilePath();
+  if (wanted.isEmpty()) return std::nullopt;
+  const std::optional<ComponentFile> found = findComponent([&](const ComponentFile& c) {
+    const QStringList command = QProcess::splitCommand(c.exec);
+    return !command.isEmpty() && QFileInfo(command.first()).canonicalFilePath() == wanted;
+  });
+  if (!found) return std::nullopt;
+  return Component{found->name, QUrl::fromLocalFile(found->path)};
 }
 
 void IBusInputSources::testSetPreferPreloadEngines(std::optional<bool> prefer) {
@@ -269,7 +312,7 @@ void IBusInputSources::testSetPreferPreloadEngines(std::optional<bool> prefer) {
 }
 
 std::vector<InputSource> IBusInputSources::sources(const QString& bundleID, bool includeDisabled) {
-  const std::optional<Component> component = findComponent(bundleID);
+  const std::optional<ComponentFile> component = findComponent(bundleID);
   if (!component || component->engines.isEmpty()) return {};
   GObjectRef<IBusBus> bus = connectBus();
   if (!bus) return {};
@@ -285,13 +328,11 @@ std::vector<InputSource> IBusInputSources::sources(const QString& bundleID, bool
 
 int IBusInputSources::registerBundle(const QUrl& bundleURL) {
   initIBus();
-  const std::optional<Component> component =
+  const std::optional<ComponentFile> component =
       bundleURL.isLocalFile() ? readComponent(bundleURL.toLocalFile()) : std::nullopt;
   if (!component) return -ENOENT;
 
-  GObjectRef<IBusRegistry> registry(ibus_registry_new());
-  ibus_registry_load(registry.ptr);
-  if (!ibus_registry_save_cache(registry.ptr, TRUE)) return -EIO;
+  if (const int status = rebuildRegistryCache(); status != 0) return status;
 
   GObjectRef<IBusBus> bus = connectBus();
   if (!bus) return -ECONNREFUSED;

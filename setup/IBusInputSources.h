@@ -1,6 +1,6 @@
-// The input-source calls on IBus and GSettings. The bundle's sources are the engines of its IBus
-// component file (the component whose name is the bundle identifier, in the folders the daemon
-// reads) that the running daemon lists; enabled ones are also in the user's input sources
+// The input-source calls on IBus and GSettings. The bundle identifier is the name of an IBus
+// component; the bundle's sources are the engines of that component's file (in the folders the
+// daemon reads) that the running daemon lists; enabled ones are also in the user's input sources
 // (GNOME's org.gnome.desktop.input-sources where that schema is installed, else IBus's
 // preload-engines); the current one is the daemon's global engine; the text input menu is the
 // IBus panel's tray icon. Thread-safety: call from one thread at a time.
@@ -30,8 +30,13 @@ class IBusInputSources final : public InputSourceSystem {
 
   // The folders the daemon reads components from: IBUS_COMPONENT_PATH, else the system's.
   static QStringList componentFolders();
-  // The URL of the component file named `bundleID` in those folders; empty when none is.
-  static QUrl componentFile(const QString& bundleID);
+
+  struct Component {
+    QString name;  // the bundle identifier its sources are listed by
+    QUrl file;
+  };
+  // The component in those folders whose exec starts `program`: the program's own bundle.
+  static std::optional<Component> componentStarting(const QString& program);
 
   // With true, the user's input sources are IBus's preload-engines even where GNOME's schema is
   // installed; nullopt restores the check.

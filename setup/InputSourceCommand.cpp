@@ -1,5 +1,6 @@
 #include "setup/InputSourceCommand.h"
 
+#include <QFile>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -7,7 +8,6 @@
 #include <mutex>
 #include <set>
 
-#include "platform/Bundle.h"
 #include "platform/Clock.h"
 #include "setup/IBusInputSources.h"
 #include "setup/InputSourceRegistration.h"
@@ -117,8 +117,12 @@ std::optional<int> InputSourceCommand::runIfRequested(int argc, char** argv) {
   if (!arguments.contains(kEnableFlag) && !arguments.contains(kSelectFlag) &&
       !arguments.contains(kStateFlag))
     return std::nullopt;
-  const QString bundleID = platform::bundle::identifier();
-  return run(arguments, IBusInputSources::componentFile(bundleID), bundleID);
+  // The program belongs to the component that starts it; a copy that no installed component
+  // starts has no bundle identifier.
+  const std::optional<IBusInputSources::Component> component =
+      IBusInputSources::componentStarting(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
+  if (!component) return run(arguments, QUrl(), std::nullopt);
+  return run(arguments, component->file, component->name);
 }
 
 }  // namespace tolvani

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -32,11 +31,11 @@ const QString kEngine = QStringLiteral("tolvani");
 TOLVANI_CHILD_ROLE_WITHOUT_APPLICATION(inputSourceCommand) {
   QFile cmdline(QStringLiteral("/proc/self/cmdline"));
   if (!cmdline.open(QIODevice::ReadOnly)) return 70;
-  QStringList all;
-  for (const QByteArray& piece : cmdline.readAll().split('\0'))
-    if (!piece.isEmpty()) all.append(QString::fromLocal8Bit(piece));
-  const QString bundleID = platform::bundle::identifier();
-  return InputSourceCommand::run(all, IBusInputSources::componentFile(bundleID), bundleID)
+  QList<QByteArray> pieces = cmdline.readAll().split('\0');
+  std::vector<char*> args;
+  for (QByteArray& piece : pieces)
+    if (!piece.isEmpty()) args.push_back(piece.data());
+  return InputSourceCommand::runIfRequested(static_cast<int>(args.size()), args.data())
       .value_or(64);
 }
 
@@ -75,25 +74,6 @@ QString state(const char* status, int selected) {
   return QStringLiteral("tolvani-state status=%1 selected=%2").arg(status).arg(selected);
 }
 
-#ifdef TOLVANI_PROGRAM
-// The component file the build made for the program, if any.
-QString builtComponentFile() {
-  QDirIterator it(QStringLiteral(TOLVANI_TEST_BINARY_DIR "/.."), {QStringLiteral("*.xml")},
-                  QDir::Files, QDirIterator::Subdirectories);
-  while (it.hasNext()) {
-    const QString path = it.next();
-    if (path.contains(QLatin1String("/CMakeFiles/"))) continue;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) continue;
-    const QByteArray text = file.readAll();
-    if (text.contains("<component>") &&
-        text.contains(("<name>" + platform::bundle::identifier() + "</name>").toUtf8()))
-      return path;
-  }
-  return {};
-}
-#endif
-
 class InputSourceIBusTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -103,9 +83,9 @@ class InputSourceIBusTest : public ::testing::Test {
     qputenv("TOLVANI_TEST_USER_ID", "1000");
 #ifdef TOLVANI_PROGRAM
     program_ = QStringLiteral(TOLVANI_PROGRAM);
-    component_ = builtComponentFile();
+    component_ = QStringLiteral(TOLVANI_PROGRAM_COMPONENT);
 #endif
-    if (program_.isEmpty() || !QFileInfo::exists(program_) || component_.isEmpty()) {
+    if (program_.isEmpty() || !QFileInfo::exists(program_) || !QFileInfo::exists(component_)) {
       program_ = QCoreApplication::applicationFilePath();
       component_ = writeOwnComponent();
       qputenv(kRoleVariable, "inputSourceCommand");
@@ -123,11 +103,18 @@ class InputSourceIBusTest : public ::testing::Test {
     const QString path = root_.filePath("tolvani.xml");
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("<component><name>%1</name><exec>%2</exec><engines><engine>"
-                              "<name>tolvani</name><language>bn</language>"
-                              "<longname>Tolvani</longname></engine></engines></component>\n")
-                   .arg(platform::bundle::identifier(), QCoreApplication::applicationFilePath())
-                   .toUtf8());
+    // Every text field filled: IBus passes engine descriptions on with all of them.
+    QString fields;
+    for (const char* field :
+         {"description", "version", "author", "license", "homepage", "textdomain"})
+      fields += QStringLiteral("<%1>tolvani</%1>").arg(QLatin1String(field));
+    file.write(
+        QStringLiteral("<component><name>%1</name><exec>%2</exec>%3<engines><engine>"
+                       "<name>tolvani</name><language>bn</language><longname>Tolvani"
+                       "</longname><icon></icon><layout>default</layout><rank>0</rank>"
+                       "%3</engine></engines></component>\n")
+            .arg(platform::bundle::identifier(), QCoreApplication::applicationFilePath(), fields)
+            .toUtf8());
     return path;
   }
   void installComponent() {
@@ -147,9 +134,12 @@ class InputSourceIBusTest : public ::testing::Test {
 
 TEST_F(InputSourceIBusTest, NotRegisteredThenRegisteredEnabledAndSelected) {
   ASSERT_TRUE(daemon_->start(daemonEnvironment_));
-  EXPECT_EQ(probeState(), state("notRegistered", 0));
-
+  // A program that no installed component starts has no bundle identifier.
+  EXPECT_EQ(probeState(),
+            "Tolvani.Setup 1 Open the installed Tolvani app to complete keyboard setup.");
+  // Installed while the daemon runs, as a package is: the daemon does not know it yet.
   installComponent();
+  EXPECT_EQ(probeState(), state("notRegistered", 0));
   const InputSourceSetup::SystemTools tools = InputSourceSetup::defaultTools();
   EXPECT_EQ(await<Done>([&](auto done) {
               InputSourceSetup::run(tools.rebuildRegistry, nullptr, std::move(done));
@@ -238,8 +228,11 @@ TEST_F(InputSourceIBusTest, PreloadEnginesWhereGnomeHasNoSchema) {
   // In this process: GSettings reads the same key file the daemon's session would.
   IBusInputSources::testSetPreferPreloadEngines(true);
   systemuser::testSetId(1000);
-  const QString bundleID = platform::bundle::identifier();
-  const QUrl bundle = IBusInputSources::componentFile(bundleID);
+  const std::optional<IBusInputSources::Component> component =
+      IBusInputSources::componentStarting(program_);
+  ASSERT_TRUE(component.has_value());
+  const QString bundleID = component->name;
+  const QUrl bundle = component->file;
   EXPECT_EQ(bundle, QUrl::fromLocalFile(daemon_->componentFolder() + "/tolvani.xml"));
 
   EXPECT_EQ(InputSourceRegistration::state(bundleID), InputSourceRegistration::State::notEnabled);

@@ -10,11 +10,17 @@
 #include <QFile>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <type_traits>
 
 #include "setup/ChildProcess.h"
 #include "setup/InputSourceSnapshot.h"
 #include "setup/SetupError.h"
+
+// Lets a failing comparison of texts show them.
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
 
 namespace tolvani::testing {
 
