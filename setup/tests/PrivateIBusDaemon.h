@@ -55,11 +55,10 @@ class PrivateIBusDaemon {
   QString componentFolder() const { return root_ + "/components"; }
   QString socketPath() const { return root_ + "/runtime/ibus.sock"; }
 
-  // Starts the daemon with `extra` in its environment and waits until it accepts connections.
-  bool start(const QProcessEnvironment& extra = {}) {
+  // Starts the daemon and waits until it accepts connections.
+  bool start() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", root_ + "/home");
-    for (const QString& key : extra.keys()) env.insert(key, extra.value(key));
     process_.setProcessEnvironment(env);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.setStandardOutputFile(QProcess::nullDevice());
