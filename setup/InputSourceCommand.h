@@ -21,7 +21,8 @@ class InputSourceCommand {
                                 const std::optional<QString>& bundleID, std::FILE* out = stdout,
                                 std::FILE* err = stderr);
 
-  // run() for the process's own arguments, bundle URL (its IBus component file) and identifier.
+  // run() for the process's own arguments and bundle: the installed IBus component that starts
+  // this program (its file and its name); none when no installed component starts it.
   static std::optional<int> runIfRequested(int argc, char** argv);
 };
 
