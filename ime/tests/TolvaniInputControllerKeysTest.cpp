@@ -360,3 +360,72 @@ TEST_F(TolvaniInputControllerKeysTest, PostCommitKeysAndTheEnglishRow) {
 
 }  // namespace
 }  // namespace tolvani
+
+namespace tolvani {
+namespace {
+
+// The same road with the real engine behind the bridge.
+class TolvaniInputControllerRealEngineTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static QTemporaryDir data, config;
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    qputenv("TOLVANI_DATA_DIR", data.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+  }
+  void SetUp() override {
+    testSetEngineSeam(nullptr);
+    platform::Defaults::testResetStandard();
+    AppSettings::registerDefaults();
+    AppSettings::setOnboardingCompleted(true);
+    CandidatePanel::setFaceFactory([] {
+      return std::make_pair(std::make_unique<ScreenFace>(true),
+                            std::make_unique<ScreenFace>(false));
+    });
+  }
+  void TearDown() override { CandidatePanel::setFaceFactory(nullptr); }
+
+  static void typeText(TolvaniInputController& c, RecordingTextClient& client, const char* text) {
+    for (const char* p = text; *p; ++p) {
+      c.handle(*p == ' ' ? kSpace : letter(*p), &client);
+    }
+  }
+};
+
+TEST_F(TolvaniInputControllerRealEngineTest, PhoneticWordsCommitWithTheirSpaces) {
+  RecordingTextClient client;
+  TolvaniInputController controller(&client);
+  controller.activateServer(&client);
+  typeText(controller, client, "ami");
+  EXPECT_EQ(client.markedText(), u("আমি"));
+  EXPECT_EQ(controller.composedString(), u("আমি"));
+  EXPECT_TRUE(controller.handle(kSpace, &client));
+  EXPECT_EQ(client.document(), u("আমি "));
+  typeText(controller, client, "tomake bhalobashi ");
+  EXPECT_EQ(client.document(), u("আমি তোমাকে ভালোবাসি "));
+
+  // Delete inside the composition edits it; the committed text stays.
+  typeText(controller, client, "ka");
+  EXPECT_TRUE(controller.handle(kDelete, &client));
+  EXPECT_EQ(client.markedText(), u("ক"));
+  EXPECT_TRUE(controller.handle(kSpace, &client));
+  EXPECT_EQ(client.document(), u("আমি তোমাকে ভালোবাসি ক "));
+}
+
+TEST_F(TolvaniInputControllerRealEngineTest, CommonEnglishWordOffersItsEnglishRow) {
+  RecordingTextClient client;
+  TolvaniInputController controller(&client);
+  controller.activateServer(&client);
+  // The engine writes "and" in Bangla; the row offers the English word back.
+  typeText(controller, client, "and ");
+  EXPECT_EQ(client.document(), u("আন্ড "));
+  const CandidatePanel& panel = *controller.testPanel();
+  ASSERT_EQ(panel.itemCount(), 1);
+  EXPECT_EQ(panel.rows()[0].item->text, u("and"));
+  EXPECT_EQ(panel.rows()[0].item->kind, u("english"));
+  controller.testPanel()->rowClicked(0);
+  EXPECT_EQ(client.document(), u("and "));
+}
+
+}  // namespace
+}  // namespace tolvani
