@@ -1,0 +1,26 @@
+// The tolvani program: the IBus input-method server.
+#include <QApplication>
+#include <QStringList>
+
+#include "ime/ibus/IBusFrontEnd.h"
+#include "settings/AppSettings.h"
+#include "setup/InputSourceCommand.h"
+
+int main(int argc, char** argv) {
+  // Command mode: the input-source steps run and the process ends, with no user interface.
+  if (const std::optional<int> status = tolvani::InputSourceCommand::runIfRequested(argc, argv))
+    return *status;
+  // IBus is served by Qt's GLib event loop, which this variable would turn off.
+  qunsetenv("QT_NO_GLIB");
+  // Qt's IBus module in our own windows must not wait for the input method: that is this
+  // process, and it would never answer.
+  qunsetenv("IBUS_ENABLE_SYNC_MODE");
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  tolvani::AppSettings::registerDefaults();
+  const bool startedByDaemon = app.arguments().contains(QStringLiteral("--ibus"));
+  if (!tolvani::IBusFrontEnd::start(startedByDaemon, QCoreApplication::applicationFilePath())) {
+    return 1;
+  }
+  return app.exec();
+}

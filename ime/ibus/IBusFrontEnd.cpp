@@ -1,0 +1,359 @@
+#include "ime/ibus/IBusFrontEnd.h"
+
+#include <ibus.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "ime/CandidatePanelWindow.h"
+#include "ime/TolvaniInputController.h"
+#include "ime/ibus/IBusTextClient.h"
+#include "ime/ibus/KeyTable.h"
+#include "platform/Bundle.h"
+#include "platform/Log.h"
+
+typedef struct {
+  IBusEngine parent;
+} TolvaniIBusEngine;
+
+typedef struct {
+  IBusEngineClass parent;
+} TolvaniIBusEngineClass;
+
+G_DEFINE_TYPE(TolvaniIBusEngine, tolvani_ibus_engine, IBUS_TYPE_ENGINE)
+
+namespace tolvani {
+namespace {
+
+class LookupTableFace;
+
+struct Context {
+  std::unique_ptr<IBusTextClient> client;
+  std::unique_ptr<TolvaniInputController> controller;
+};
+
+struct FrontEndState {
+  IBusBus* bus = nullptr;
+  IBusFactory* factory = nullptr;
+  std::map<QString, Context> contexts;
+  QStringList order;
+  QString focused;
+  // The engine object the daemon uses now; it owns it.
+  IBusEngine* engine = nullptr;
+  int engines = 0;
+  // The lookup-table face that showed last: a click on a row of the table goes to its panel.
+  LookupTableFace* lookupFace = nullptr;
+};
+
+FrontEndState& state() {
+  static FrontEndState s;
+  return s;
+}
+
+// Tests outside the process read the controllers' lifecycle from this file.
+void testEvent(const QString& line) {
+  static const QString path = qEnvironmentVariable("TOLVANI_TEST_IBUS_EVENTS");
+  if (path.isEmpty()) return;
+  QFile file(path);
+  if (file.open(QIODevice::Append | QIODevice::Text)) file.write((line + u'\n').toUtf8());
+}
+
+IBusText* ibusText(const QString& text) {
+  const QByteArray utf8 = text.toUtf8();
+  return ibus_text_new_from_string(utf8.constData());
+}
+
+// The panel as the daemon's own candidate list: rows and badges as text, the selected row as
+// its cursor, the header and status messages as auxiliary text.
+class LookupTableFace final : public CandidatePanelFace {
+ public:
+  ~LookupTableFace() override {
+    if (state().lookupFace == this) state().lookupFace = nullptr;
+  }
+  bool placesWindows() const override { return false; }
+  std::vector<ScreenArea> screens() const override { return {}; }
+  qreal statusTextWidth(const QString& message) const override { return 7.0 * message.size(); }
+
+  void render(const CandidatePanel& panel) override {
+    IBusEngine* engine = state().engine;
+    if (!engine) return;
+    panel_ = const_cast<CandidatePanel*>(&panel);
+    state().lookupFace = this;
+    const CandidatePanel::Layout& layout = panel.layout();
+    if (layout.state == CandidatePanel::State::status) {
+      ibus_engine_hide_lookup_table(engine);
+      ibus_engine_update_auxiliary_text(engine, ibusText(layout.statusMessage), TRUE);
+      return;
+    }
+    IBusLookupTable* table =
+        ibus_lookup_table_new(CandidatePanel::kMaxRows, 0, /*cursor_visible=*/TRUE, /*round=*/TRUE);
+    for (const CandidatePanel::Row& row : panel.rows()) {
+      if (!row.visible || !row.item) continue;
+      QString text = row.item->text;
+      if (!row.badge.isEmpty()) text += QStringLiteral("  ") + row.badge;
+      ibus_lookup_table_append_candidate(table, ibusText(text));
+      ibus_lookup_table_append_label(table, ibusText(row.number));
+    }
+    ibus_lookup_table_set_cursor_pos(table, static_cast<guint>(panel.selectedIndex()));
+    ibus_engine_update_lookup_table(engine, table, panel.itemCount() > 0);
+    if (layout.headerVisible && !layout.headerRawText.isEmpty()) {
+      QString header = layout.headerRawText;
+      if (!layout.headerPreedit.isEmpty()) header += QStringLiteral("  ") + layout.headerPreedit;
+      ibus_engine_update_auxiliary_text(engine, ibusText(header), TRUE);
+    } else {
+      ibus_engine_hide_auxiliary_text(engine);
+    }
+  }
+
+  void hide() override {
+    if (IBusEngine* engine = state().engine) {
+      ibus_engine_hide_lookup_table(engine);
+      ibus_engine_hide_auxiliary_text(engine);
+    }
+  }
+
+  void clicked(int row) {
+    if (panel_) panel_->rowClicked(row);
+  }
+
+ private:
+  CandidatePanel* panel_ = nullptr;  // the panel that owns this face
+};
+
+Context* focusedContext() {
+  auto found = state().contexts.find(state().focused);
+  return found == state().contexts.end() ? nullptr : &found->second;
+}
+
+void focusOut(const QString& path) {
+  auto found = state().contexts.find(path);
+  if (found == state().contexts.end()) return;
+  Context& context = found->second;
+  context.controller->deactivateServer(context.client.get());
+  context.client->detach();
+  if (state().focused == path) state().focused.clear();
+  testEvent(QStringLiteral("deactivate ") + path);
+}
+
+void focusIn(IBusEngine* engine, const QString& path) {
+  state().engine = engine;
+  if (!state().focused.isEmpty() && state().focused != path) focusOut(state().focused);
+  auto found = state().contexts.find(path);
+  if (found == state().contexts.end()) {
+    Context context;
+    context.client = std::make_unique<IBusTextClient>(path);
+    context.controller = std::make_unique<TolvaniInputController>(context.client.get());
+    found = state().contexts.emplace(path, std::move(context)).first;
+    state().order << path;
+    testEvent(QStringLiteral("controller ") + path);
+  }
+  Context& context = found->second;
+  context.client->attach(engine);
+  state().focused = path;
+  context.controller->activateServer(context.client.get());
+  testEvent(QStringLiteral("activate ") + path);
+}
+
+// The context is gone: its controller ends, and with it its engine session.
+void release(const QString& path) {
+  auto found = state().contexts.find(path);
+  if (found == state().contexts.end()) return;
+  if (state().focused == path) focusOut(path);
+  state().contexts.erase(found);
+  state().order.removeAll(path);
+  testEvent(QStringLiteral("release ") + path);
+}
+
+// The daemon tells the engine nothing when a context ends; it answers whether the context's
+// object still exists. An unfocused context that is gone is released.
+void releaseIfGone(const QString& path) {
+  if (!state().bus) return;
+  const QByteArray objectPath = path.toUtf8();
+  g_dbus_connection_call(
+      ibus_bus_get_connection(state().bus), "org.freedesktop.IBus", objectPath.constData(),
+      "org.freedesktop.DBus.Introspectable", "Introspect", nullptr, G_VARIANT_TYPE("(s)"),
+      G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<QString> path(static_cast<QString*>(data));
+        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+        if (!reply) return;
+        const gchar* xml = nullptr;
+        g_variant_get(reply, "(&s)", &xml);
+        const bool alive = xml && strstr(xml, "org.freedesktop.IBus.InputContext") != nullptr;
+        g_variant_unref(reply);
+        if (!alive && state().focused != *path) release(*path);
+      },
+      new QString(path));
+}
+
+void focusOutAndCheck(const QString& path) {
+  focusOut(path);
+  releaseIfGone(path);
+}
+
+// Contexts may end while another has the focus: every focus change checks the others.
+void releaseGoneContexts() {
+  for (const QString& path : state().order) {
+    if (path != state().focused) releaseIfGone(path);
+  }
+}
+
+void engineFocusInId(IBusEngine* engine, const gchar* objectPath, const gchar* client) {
+  // The daemon's own context holds the engine while no application has the focus.
+  if (g_strcmp0(client, "fake") == 0) {
+    state().engine = engine;
+    if (!state().focused.isEmpty()) focusOut(state().focused);
+  } else {
+    focusIn(engine, QString::fromUtf8(objectPath));
+  }
+  releaseGoneContexts();
+}
+
+void engineFocusOutId(IBusEngine*, const gchar* objectPath) {
+  focusOutAndCheck(QString::fromUtf8(objectPath));
+}
+
+// A context that selects the engine gets it focused without its path: ask the daemon which
+// context has the focus.
+void engineFocusIn(IBusEngine* engine) {
+  if (!state().bus) return;
+  g_object_ref(engine);
+  ibus_bus_current_input_context_async(
+      state().bus, -1, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        IBusEngine* engine = static_cast<IBusEngine*>(data);
+        gchar* path =
+            ibus_bus_current_input_context_async_finish(IBUS_BUS(source), result, nullptr);
+        if (path && *path && !IBUS_OBJECT_DESTROYED(engine)) {
+          focusIn(engine, QString::fromUtf8(path));
+          releaseGoneContexts();
+        }
+        g_free(path);
+        g_object_unref(engine);
+      },
+      engine);
+}
+
+void engineFocusOut(IBusEngine*) {
+  if (!state().focused.isEmpty()) focusOutAndCheck(state().focused);
+}
+
+gboolean engineProcessKeyEvent(IBusEngine*, guint keyval, guint keycode, guint modifiers) {
+  Context* context = focusedContext();
+  if (!context) return FALSE;
+  const KeyEvent event = keyEventFromIBus(keyval, keycode, modifiers);
+  if (!event.keyDown) return FALSE;
+  return context->controller->handle(event, context->client.get()) ? TRUE : FALSE;
+}
+
+// The application reset its input state (a click elsewhere, a programmatic change): the
+// composition is committed where the application now has its caret.
+void engineReset(IBusEngine* engine) {
+  if (Context* context = focusedContext()) {
+    context->controller->commitComposition(context->client.get());
+  }
+  IBUS_ENGINE_CLASS(tolvani_ibus_engine_parent_class)->reset(engine);
+}
+
+void engineCandidateClicked(IBusEngine*, guint index, guint, guint) {
+  if (state().lookupFace) state().lookupFace->clicked(static_cast<int>(index));
+}
+
+void engineDestroy(IBusObject* object) {
+  IBusEngine* engine = IBUS_ENGINE(object);
+  if (state().engine == engine) {
+    // The daemon replaces the engine object when a context selects the engine again; the
+    // contexts and their controllers stay, and take the next object at their next focus.
+    if (!state().focused.isEmpty()) focusOut(state().focused);
+    for (auto& [path, context] : state().contexts) context.client->detach();
+    state().engine = nullptr;
+  }
+  IBUS_OBJECT_CLASS(tolvani_ibus_engine_parent_class)->destroy(object);
+}
+
+IBusEngine* createEngine(IBusFactory* factory, const gchar* name, gpointer) {
+  if (QString::fromUtf8(name) != IBusFrontEnd::engineName()) return nullptr;
+  const QByteArray path =
+      QStringLiteral("/org/freedesktop/IBus/Engine/Tolvani/%1").arg(++state().engines).toUtf8();
+  GDBusConnection* connection = ibus_service_get_connection(IBUS_SERVICE(factory));
+  return IBUS_ENGINE(g_object_new(tolvani_ibus_engine_get_type(), "engine-name", name,
+                                  "object-path", path.constData(), "connection", connection,
+                                  "has-focus-id", TRUE, nullptr));
+}
+
+void busDisconnected(IBusBus*, gpointer) {
+  platform::log::line(QStringLiteral("The IBus daemon went away; quitting"));
+  QCoreApplication::quit();
+}
+
+}  // namespace
+
+const QString& IBusFrontEnd::busName() {
+  static const QString name = QStringLiteral("org.freedesktop.IBus.Tolvani");
+  return name;
+}
+
+const QString& IBusFrontEnd::engineName() {
+  static const QString name = QStringLiteral("tolvani");
+  return name;
+}
+
+QStringList IBusFrontEnd::contextPaths() { return state().order; }
+
+bool IBusFrontEnd::start(bool startedByDaemon, const QString& executable) {
+  ibus_init();
+  FrontEndState& s = state();
+  s.bus = ibus_bus_new();
+  if (!ibus_bus_is_connected(s.bus)) {
+    platform::log::line(QStringLiteral("Could not connect to the IBus daemon"));
+    return false;
+  }
+  g_signal_connect(s.bus, "disconnected", G_CALLBACK(busDisconnected), nullptr);
+
+  CandidatePanel::setFaceFactory([] {
+    return std::pair<std::unique_ptr<CandidatePanelFace>, std::unique_ptr<CandidatePanelFace>>(
+        std::make_unique<CandidatePanelWindow>(), std::make_unique<LookupTableFace>());
+  });
+
+  s.factory = ibus_factory_new(ibus_bus_get_connection(s.bus));
+  g_signal_connect(s.factory, "create-engine", G_CALLBACK(createEngine), nullptr);
+  const QByteArray bus = busName().toUtf8();
+  if (startedByDaemon) {
+    if (ibus_bus_request_name(s.bus, bus.constData(), 0) == 0) {
+      platform::log::line(QStringLiteral("Could not take the IBus name ") + busName());
+      return false;
+    }
+    return true;
+  }
+  const QByteArray version = platform::bundle::shortVersion().toUtf8();
+  const QByteArray exec = (executable + QStringLiteral(" --ibus")).toUtf8();
+  const QByteArray engine = engineName().toUtf8();
+  IBusComponent* component =
+      ibus_component_new(bus.constData(), "Bangla input method", version.constData(), "", "Tolvani",
+                         "", exec.constData(), "tolvani");
+  ibus_component_add_engine(component, ibus_engine_desc_new(engine.constData(), "Tolvani", "Bangla",
+                                                            "bn", "", "Tolvani", "", "us"));
+  const bool registered = ibus_bus_register_component(s.bus, component);
+  g_object_unref(component);
+  if (!registered) platform::log::line(QStringLiteral("Could not register with IBus"));
+  return registered;
+}
+
+}  // namespace tolvani
+
+static void tolvani_ibus_engine_class_init(TolvaniIBusEngineClass* klass) {
+  IBusEngineClass* engine = IBUS_ENGINE_CLASS(klass);
+  engine->focus_in_id = tolvani::engineFocusInId;
+  engine->focus_out_id = tolvani::engineFocusOutId;
+  engine->focus_in = tolvani::engineFocusIn;
+  engine->focus_out = tolvani::engineFocusOut;
+  engine->process_key_event = tolvani::engineProcessKeyEvent;
+  engine->reset = tolvani::engineReset;
+  engine->candidate_clicked = tolvani::engineCandidateClicked;
+  IBUS_OBJECT_CLASS(klass)->destroy = tolvani::engineDestroy;
+}
+
+static void tolvani_ibus_engine_init(TolvaniIBusEngine*) {}

@@ -1,0 +1,178 @@
+#include "ime/ibus/IBusTextClient.h"
+
+#include <ibus.h>
+
+#include <algorithm>
+
+namespace tolvani {
+
+using platform::TextRange;
+
+qsizetype utf16Position(const QString& text, qsizetype chars) {
+  qsizetype i = 0;
+  for (qsizetype n = 0; n < chars && i < text.size(); ++n) {
+    i += (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
+  }
+  return i;
+}
+
+qsizetype scalarPosition(const QString& text, qsizetype utf16) {
+  qsizetype n = 0;
+  for (qsizetype i = 0; i < std::min(utf16, text.size()); ++n) {
+    i += (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
+  }
+  return n;
+}
+
+IBusTextClient::IBusTextClient(QString objectPath) : objectPath_(std::move(objectPath)) {}
+
+IBusTextClient::~IBusTextClient() { detach(); }
+
+void IBusTextClient::attach(IBusEngine* engine) {
+  if (engine == engine_) return;
+  detach();
+  engine_ = engine;
+  if (engine_) g_object_ref(engine_);
+}
+
+void IBusTextClient::detach() {
+  if (!engine_) return;
+  g_object_unref(engine_);
+  engine_ = nullptr;
+  preedit_.clear();
+  preeditCursor_ = 0;
+}
+
+bool IBusTextClient::respondsTo(Call call) const {
+  if (call == Call::lineHeightRectangle) return false;
+  return engine_ && (engine_->client_capabilities & IBUS_CAP_SURROUNDING_TEXT) != 0;
+}
+
+std::optional<IBusTextClient::Surrounding> IBusTextClient::surrounding() const {
+  if (!respondsTo(Call::selectedRange)) return std::nullopt;
+  IBusText* text = nullptr;
+  guint cursor = 0;
+  guint anchor = 0;
+  ibus_engine_get_surrounding_text(engine_, &text, &cursor, &anchor);
+  Surrounding s;
+  if (text) s.text = QString::fromUtf8(ibus_text_get_text(text));
+  s.cursor = utf16Position(s.text, cursor);
+  s.anchor = utf16Position(s.text, anchor);
+  return s;
+}
+
+std::optional<QString> IBusTextClient::document() const {
+  const std::optional<Surrounding> s = surrounding();
+  if (!s) return std::nullopt;
+  QString doc = s->text;
+  doc.insert(s->cursor, preedit_);
+  return doc;
+}
+
+TextRange IBusTextClient::markedRange() const {
+  if (preedit_.isEmpty()) return {platform::kNotFound, 0};
+  const std::optional<Surrounding> s = surrounding();
+  return {s ? s->cursor : 0, preedit_.size()};
+}
+
+TextRange IBusTextClient::selectedRange() const {
+  const std::optional<Surrounding> s = surrounding();
+  if (!s) return {platform::kNotFound, 0};
+  if (!preedit_.isEmpty()) return {s->cursor + preeditCursor_, 0};
+  return {std::min(s->cursor, s->anchor), std::abs(s->cursor - s->anchor)};
+}
+
+std::optional<QString> IBusTextClient::stringFromRange(TextRange range,
+                                                       TextRange* actualRange) const {
+  const std::optional<QString> doc = document();
+  if (!doc || range.isNotFound() || range.location > doc->size()) return std::nullopt;
+  const qsizetype length = range.length == platform::kNotFound
+                               ? 0
+                               : std::min(range.length, doc->size() - range.location);
+  if (actualRange) *actualRange = {range.location, length};
+  return doc->mid(range.location, length);
+}
+
+std::optional<QString> IBusTextClient::attributedSubstring(TextRange range) const {
+  return stringFromRange(range);
+}
+
+void IBusTextClient::deleteSurrounding(TextRange range) {
+  const std::optional<Surrounding> s = surrounding();
+  if (!s || range.isNotFound() || range.length == platform::kNotFound) return;
+  // Positions at or after the caret lie behind the preedit in the document.
+  qsizetype start = range.location;
+  if (!preedit_.isEmpty() && start >= s->cursor)
+    start = std::max(s->cursor, start - preedit_.size());
+  start = std::min(start, s->text.size());
+  const qsizetype end = std::min(start + range.length, s->text.size());
+  const qsizetype offset = scalarPosition(s->text, start) - scalarPosition(s->text, s->cursor);
+  const qsizetype count = scalarPosition(s->text, end) - scalarPosition(s->text, start);
+  if (count > 0) ibus_engine_delete_surrounding_text(engine_, static_cast<gint>(offset), count);
+}
+
+void IBusTextClient::showPreedit(const QString& text, qsizetype cursor) {
+  const QByteArray utf8 = text.toUtf8();
+  IBusText* preedit = ibus_text_new_from_string(utf8.constData());
+  const guint chars = static_cast<guint>(scalarPosition(text, text.size()));
+  if (chars > 0) {
+    ibus_text_append_attribute(preedit, IBUS_ATTR_TYPE_UNDERLINE, IBUS_ATTR_UNDERLINE_SINGLE, 0,
+                               chars);
+  }
+  // Dropped, not committed, when the context loses the focus: the controller commits itself.
+  ibus_engine_update_preedit_text_with_mode(engine_, preedit,
+                                            static_cast<guint>(scalarPosition(text, cursor)),
+                                            chars > 0, IBUS_ENGINE_PREEDIT_CLEAR);
+}
+
+void IBusTextClient::setMarkedText(const QString& text, const platform::MarkedTextStyle&,
+                                   TextRange selection, TextRange replacement) {
+  if (!engine_) return;
+  if (!replacement.isNotFound() && replacement != markedRange()) deleteSurrounding(replacement);
+  preedit_ = text;
+  preeditCursor_ = std::clamp<qsizetype>(selection.location, 0, text.size());
+  showPreedit(preedit_, preeditCursor_);
+}
+
+void IBusTextClient::insertText(const QString& text, TextRange replacement) {
+  if (!engine_) return;
+  const bool hadPreedit = !preedit_.isEmpty();
+  if (!replacement.isNotFound()) deleteSurrounding(replacement);
+  if (hadPreedit) {
+    preedit_.clear();
+    preeditCursor_ = 0;
+    showPreedit(QString(), 0);
+  }
+  const QByteArray utf8 = text.toUtf8();
+  ibus_engine_commit_text(engine_, ibus_text_new_from_string(utf8.constData()));
+}
+
+std::optional<QRectF> IBusTextClient::firstRectForCharacterRange(TextRange range,
+                                                                 TextRange* actualRange) {
+  if (!engine_) return std::nullopt;
+  const IBusRectangle& area = engine_->cursor_area;
+  if (area.x == 0 && area.y == 0 && area.width == 0 && area.height == 0) return std::nullopt;
+  if (actualRange) *actualRange = range;
+  return QRectF(area.x, area.y, area.width, area.height);
+}
+
+std::optional<QRectF> IBusTextClient::lineHeightRectangle(qsizetype) { return std::nullopt; }
+
+platform::InputPurpose IBusTextClient::inputPurpose() const {
+  if (!engine_) return platform::InputPurpose::freeForm;
+  guint purpose = 0;
+  guint hints = 0;
+  ibus_engine_get_content_type(engine_, &purpose, &hints);
+  switch (purpose) {
+    case IBUS_INPUT_PURPOSE_FREE_FORM:
+      return platform::InputPurpose::freeForm;
+    case IBUS_INPUT_PURPOSE_PASSWORD:
+      return platform::InputPurpose::password;
+    case IBUS_INPUT_PURPOSE_PIN:
+      return platform::InputPurpose::pin;
+    default:
+      return platform::InputPurpose::other;
+  }
+}
+
+}  // namespace tolvani

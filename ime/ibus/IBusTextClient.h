@@ -1,0 +1,71 @@
+// The text client of one IBus input context. The daemon shares one engine object among the
+// contexts and moves it with the focus, so the client talks to the engine only while its context
+// is focused. Marked text is the preedit (underlined, with its caret); insertion is a commit, a
+// replacement range first deletes surrounding text; the document is the surrounding text the
+// context reports, with the preedit at the caret, in UTF-16 positions converted from IBus's
+// character positions. Thread-safety: main thread only.
+#ifndef TOLVANI_IME_IBUS_IBUSTEXTCLIENT_H_
+#define TOLVANI_IME_IBUS_IBUSTEXTCLIENT_H_
+
+#include <QString>
+
+#include "platform/TextClient.h"
+
+typedef struct _IBusEngine IBusEngine;
+
+namespace tolvani {
+
+class IBusTextClient final : public platform::TextClient {
+ public:
+  explicit IBusTextClient(QString objectPath);
+  ~IBusTextClient() override;
+  IBusTextClient(const IBusTextClient&) = delete;
+  IBusTextClient& operator=(const IBusTextClient&) = delete;
+
+  const QString& objectPath() const { return objectPath_; }
+  // The engine object while the context has the focus (referenced), else none.
+  void attach(IBusEngine* engine);
+  void detach();
+  IBusEngine* engine() const { return engine_; }
+
+  bool respondsTo(Call call) const override;
+  platform::TextRange markedRange() const override;
+  platform::TextRange selectedRange() const override;
+  std::optional<QString> stringFromRange(platform::TextRange range,
+                                         platform::TextRange* actualRange = nullptr) const override;
+  std::optional<QString> attributedSubstring(platform::TextRange range) const override;
+  void setMarkedText(const QString& text, const platform::MarkedTextStyle& style,
+                     platform::TextRange selection, platform::TextRange replacement) override;
+  void insertText(const QString& text, platform::TextRange replacement) override;
+  std::optional<QRectF> firstRectForCharacterRange(
+      platform::TextRange range, platform::TextRange* actualRange = nullptr) override;
+  std::optional<QRectF> lineHeightRectangle(qsizetype index) override;
+  platform::InputPurpose inputPurpose() const override;
+
+ private:
+  struct Surrounding {
+    QString text;
+    qsizetype cursor = 0;  // UTF-16
+    qsizetype anchor = 0;  // UTF-16
+  };
+  // The context's text around the caret, when it sends it.
+  std::optional<Surrounding> surrounding() const;
+  // The document as the controller sees it: the surrounding text with the preedit at the caret.
+  std::optional<QString> document() const;
+  // Deletes `range` of the surrounding text (outside the preedit) through the context.
+  void deleteSurrounding(platform::TextRange range);
+  void showPreedit(const QString& text, qsizetype cursor);
+
+  const QString objectPath_;
+  IBusEngine* engine_ = nullptr;
+  QString preedit_;
+  qsizetype preeditCursor_ = 0;
+};
+
+// UTF-16 position of scalar position `chars` in `text`, clamped to its end; and back.
+qsizetype utf16Position(const QString& text, qsizetype chars);
+qsizetype scalarPosition(const QString& text, qsizetype utf16);
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_IME_IBUS_IBUSTEXTCLIENT_H_

@@ -1,0 +1,223 @@
+#include "ime/testing/IBusDaemonHarness.h"
+
+#include <ibus.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+namespace tolvani::testing {
+namespace {
+
+constexpr int kDeadlineMs = 20000;
+
+QString fromIBus(IBusText* text) {
+  return text ? QString::fromUtf8(ibus_text_get_text(text)) : QString();
+}
+
+}  // namespace
+
+IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder) {
+  if (!root_.isValid()) {
+    failure_ = QStringLiteral("no temporary folder");
+    return;
+  }
+  const QString root = root_.path();
+  for (const char* dir : {"home", "config", "cache", "data", "runtime"}) {
+    QDir(root).mkpath(QString::fromLatin1(dir));
+  }
+  QFile::setPermissions(root + QStringLiteral("/runtime"),
+                        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  const QString socket = root + QStringLiteral("/runtime/ibus.sock");
+  const QString address = QStringLiteral("unix:path=") + socket;
+  eventsPath_ = root + QStringLiteral("/events.txt");
+
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "IBUS_ADDRESS", "QT_NO_GLIB",
+                           "IBUS_ENABLE_SYNC_MODE", "DBUS_SESSION_BUS_ADDRESS"}) {
+    env.remove(QString::fromLatin1(name));
+  }
+  env.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
+  env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
+  env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
+  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
+  env.insert(QStringLiteral("IBUS_COMPONENT_PATH"), componentFolder);
+  env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  env.insert(QStringLiteral("TOLVANI_TEST_IBUS_EVENTS"), eventsPath_);
+  daemon_.setProcessEnvironment(env);
+  daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  // Its own process group, so that the daemon and the engine it starts end with the harness.
+  daemon_.setChildProcessModifier([] { ::setpgid(0, 0); });
+  daemon_.start(
+      QStringLiteral("dbus-run-session"),
+      {QStringLiteral("--"), QStringLiteral("ibus-daemon"), QStringLiteral("--panel=disable"),
+       QStringLiteral("--emoji-extension=disable"), QStringLiteral("--config=disable"),
+       QStringLiteral("--cache=none"), QStringLiteral("--address=") + address});
+  if (!daemon_.waitForStarted()) {
+    failure_ = QStringLiteral("dbus-run-session did not start: ") + daemon_.errorString();
+    return;
+  }
+  group_ = daemon_.processId();
+
+  qputenv("IBUS_ADDRESS", address.toUtf8());
+  ibus_init();
+  const QDeadlineTimer deadline(kDeadlineMs);
+  while (!deadline.hasExpired() && daemon_.state() == QProcess::Running) {
+    if (QFile::exists(socket)) {
+      IBusBus* bus = ibus_bus_new();
+      if (ibus_bus_is_connected(bus)) {
+        bus_ = bus;
+        return;
+      }
+      g_object_unref(bus);
+    }
+    QThread::msleep(20);
+  }
+  failure_ = QStringLiteral("the IBus daemon did not answer");
+}
+
+IBusDaemonHarness::~IBusDaemonHarness() {
+  if (bus_) g_object_unref(bus_);
+  // The whole group: dbus-run-session, its bus, the IBus daemon and the engine it started. The
+  // bus daemon outlives dbus-run-session when that ends first, so the group is always signalled.
+  if (group_ > 1) {
+    ::kill(static_cast<pid_t>(-group_), SIGTERM);
+    if (!daemon_.waitForFinished(5000)) daemon_.kill();
+    daemon_.waitForFinished(5000);
+    ::kill(static_cast<pid_t>(-group_), SIGKILL);
+  }
+  qunsetenv("IBUS_ADDRESS");
+}
+
+QStringList IBusDaemonHarness::events() const {
+  QFile file(eventsPath_);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
+  return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+bool IBusDaemonHarness::waitFor(const std::function<bool()>& done) {
+  const QDeadlineTimer deadline(kDeadlineMs);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    if (!g_main_context_iteration(nullptr, FALSE)) QThread::msleep(5);
+  }
+  return true;
+}
+
+void IBusDaemonHarness::settle() {
+  if (!bus_) return;
+  // A round trip to the daemon: every signal sent before its answer has arrived with it.
+  g_free(ibus_bus_get_name_owner(bus_, "org.freedesktop.IBus"));
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+}
+
+TestInputContext::TestInputContext(IBusDaemonHarness& harness, const char* clientName)
+    : harness_(harness) {
+  if (!harness.ready()) return;
+  context_ = ibus_bus_create_input_context(harness.bus(), clientName);
+  if (!context_) return;
+  ibus_input_context_set_capabilities(context_, IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_AUXILIARY_TEXT |
+                                                    IBUS_CAP_LOOKUP_TABLE | IBUS_CAP_FOCUS |
+                                                    IBUS_CAP_PROPERTY | IBUS_CAP_SURROUNDING_TEXT);
+  g_signal_connect(context_, "commit-text",
+                   G_CALLBACK(+[](IBusInputContext*, IBusText* text, TestInputContext* self) {
+                     self->commits << fromIBus(text);
+                   }),
+                   this);
+  g_signal_connect(context_, "update-preedit-text",
+                   G_CALLBACK(+[](IBusInputContext*, IBusText* text, guint cursor, gboolean visible,
+                                  TestInputContext* self) {
+                     self->preedits.push_back({fromIBus(text), cursor, visible != FALSE});
+                   }),
+                   this);
+  g_signal_connect(context_, "update-lookup-table",
+                   G_CALLBACK(+[](IBusInputContext*, IBusLookupTable* table, gboolean visible,
+                                  TestInputContext* self) {
+                     if (!visible) return;
+                     QStringList rows;
+                     for (guint i = 0; i < ibus_lookup_table_get_number_of_candidates(table); ++i) {
+                       rows << fromIBus(ibus_lookup_table_get_candidate(table, i));
+                     }
+                     self->lookupTables.push_back(rows);
+                   }),
+                   this);
+  g_signal_connect(
+      context_, "update-auxiliary-text",
+      G_CALLBACK(+[](IBusInputContext*, IBusText* text, gboolean visible, TestInputContext* self) {
+        if (visible) self->auxiliaryTexts << fromIBus(text);
+      }),
+      this);
+  g_signal_connect(context_, "register-properties",
+                   G_CALLBACK(+[](IBusInputContext*, IBusPropList* list, TestInputContext* self) {
+                     for (guint i = 0; IBusProperty* p = ibus_prop_list_get(list, i); ++i) {
+                       self->properties << QString::fromUtf8(ibus_property_get_key(p));
+                     }
+                   }),
+                   this);
+  g_signal_connect(context_, "update-property",
+                   G_CALLBACK(+[](IBusInputContext*, IBusProperty* p, TestInputContext* self) {
+                     self->properties << QString::fromUtf8(ibus_property_get_key(p));
+                   }),
+                   this);
+}
+
+TestInputContext::~TestInputContext() { destroy(); }
+
+QString TestInputContext::objectPath() const {
+  if (!context_) return QString();
+  return QString::fromUtf8(g_dbus_proxy_get_object_path(G_DBUS_PROXY(context_)));
+}
+
+void TestInputContext::focusIn() {
+  if (context_) ibus_input_context_focus_in(context_);
+}
+
+void TestInputContext::focusOut() {
+  if (context_) ibus_input_context_focus_out(context_);
+}
+
+void TestInputContext::selectEngine(const char* name) {
+  if (context_) ibus_input_context_set_engine(context_, name);
+}
+
+QString TestInputContext::engineName() const {
+  if (!context_) return QString();
+  IBusEngineDesc* desc = ibus_input_context_get_engine(context_);
+  return desc ? QString::fromUtf8(ibus_engine_desc_get_name(desc)) : QString();
+}
+
+void TestInputContext::setSurroundingText(const QString& text, unsigned cursor, unsigned anchor) {
+  if (!context_) return;
+  const QByteArray utf8 = text.toUtf8();
+  ibus_input_context_set_surrounding_text(context_, ibus_text_new_from_string(utf8.constData()),
+                                          cursor, anchor);
+}
+
+void TestInputContext::setCursorLocation(int x, int y, int w, int h) {
+  if (context_) ibus_input_context_set_cursor_location(context_, x, y, w, h);
+}
+
+void TestInputContext::setContentType(unsigned purpose, unsigned hints) {
+  if (context_) ibus_input_context_set_content_type(context_, purpose, hints);
+}
+
+bool TestInputContext::sendKey(unsigned keyval, unsigned keycode, unsigned state) {
+  if (!context_) return false;
+  return ibus_input_context_process_key_event(context_, keyval, keycode, state) != FALSE;
+}
+
+void TestInputContext::destroy() {
+  if (!context_) return;
+  ibus_proxy_destroy(IBUS_PROXY(context_));
+  g_object_unref(context_);
+  context_ = nullptr;
+  harness_.settle();
+}
+
+}  // namespace tolvani::testing

@@ -1,0 +1,92 @@
+// A private IBus daemon for tests, in its own D-Bus session and temporary folders, that knows only
+// the build tree's Tolvani component, and a test client that creates input contexts, types into
+// them and records what an application receives. The daemon and every process it started are
+// stopped when the harness ends, whatever happened. Thread-safety: the test's main thread.
+#ifndef TOLVANI_IME_TESTING_IBUSDAEMONHARNESS_H_
+#define TOLVANI_IME_TESTING_IBUSDAEMONHARNESS_H_
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+
+typedef struct _IBusBus IBusBus;
+typedef struct _IBusInputContext IBusInputContext;
+
+namespace tolvani::testing {
+
+class IBusDaemonHarness {
+ public:
+  // `componentFolder` holds tolvani.xml.
+  explicit IBusDaemonHarness(const QString& componentFolder);
+  ~IBusDaemonHarness();
+  IBusDaemonHarness(const IBusDaemonHarness&) = delete;
+  IBusDaemonHarness& operator=(const IBusDaemonHarness&) = delete;
+
+  // True once the daemon answers; why not otherwise.
+  bool ready() const { return bus_ != nullptr; }
+  const QString& failure() const { return failure_; }
+  IBusBus* bus() const { return bus_; }
+
+  // The engine process's lifecycle lines ("controller <path>", "activate <path>", ...).
+  QStringList events() const;
+  // Serves the client's main context until `done` holds or 20 s pass; answers `done`.
+  bool waitFor(const std::function<bool()>& done);
+  // Serves the main context for the replies and signals already on their way.
+  void settle();
+
+ private:
+  QTemporaryDir root_;
+  QProcess daemon_;
+  // The process group of the daemon and everything it starts; 0 before the start.
+  qint64 group_ = 0;
+  IBusBus* bus_ = nullptr;
+  QString failure_;
+  QString eventsPath_;
+};
+
+// One input context of a client application.
+class TestInputContext {
+ public:
+  struct Preedit {
+    QString text;
+    unsigned cursor = 0;
+    bool visible = false;
+  };
+
+  TestInputContext(IBusDaemonHarness& harness, const char* clientName);
+  // Destroys the context in the daemon.
+  ~TestInputContext();
+  TestInputContext(const TestInputContext&) = delete;
+  TestInputContext& operator=(const TestInputContext&) = delete;
+
+  bool valid() const { return context_ != nullptr; }
+  QString objectPath() const;
+  void focusIn();
+  void focusOut();
+  void selectEngine(const char* name);
+  // The current engine's name, "" for none.
+  QString engineName() const;
+  void setSurroundingText(const QString& text, unsigned cursor, unsigned anchor);
+  void setCursorLocation(int x, int y, int w, int h);
+  void setContentType(unsigned purpose, unsigned hints);
+  // True when the input method consumed the key.
+  bool sendKey(unsigned keyval, unsigned keycode, unsigned state);
+  void destroy();
+
+  QStringList commits;
+  std::vector<Preedit> preedits;
+  std::vector<QStringList> lookupTables;  // the candidates of each visible table
+  QStringList auxiliaryTexts;
+  QStringList properties;  // keys of registered and updated properties
+
+ private:
+  IBusDaemonHarness& harness_;
+  IBusInputContext* context_ = nullptr;
+};
+
+}  // namespace tolvani::testing
+
+#endif  // TOLVANI_IME_TESTING_IBUSDAEMONHARNESS_H_
