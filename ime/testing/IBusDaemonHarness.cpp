@@ -90,6 +90,11 @@ IBusDaemonHarness::~IBusDaemonHarness() {
     if (!daemon_.waitForFinished(5000)) daemon_.kill();
     daemon_.waitForFinished(5000);
     ::kill(static_cast<pid_t>(-group_), SIGKILL);
+    // The engine may still be writing into the temporary folders: wait until the group is gone.
+    const QDeadlineTimer deadline(5000);
+    while (::kill(static_cast<pid_t>(-group_), 0) == 0 && !deadline.hasExpired()) {
+      QThread::msleep(10);
+    }
   }
   qunsetenv("IBUS_ADDRESS");
 }
