@@ -20,6 +20,7 @@
 #include "lexicon_tables.h"
 #include "normalize.h"
 #include "sources.h"
+#include "word_form.h"
 
 namespace {
 
@@ -44,7 +45,10 @@ bool read_entries_file(const std::string& path, std::vector<SourceEntry>& out) {
     if (b == std::string::npos) return false;
     SourceEntry e;
     e.key = line.substr(0, a);
-    e.word = tolvani::engine::normalize_bengali(line.substr(a + 1, b - a - 1));
+    const auto mended = tolvani::lexicon::mend_word(
+        tolvani::engine::normalize_bengali(line.substr(a + 1, b - a - 1)));
+    if (mended.dropped) continue;
+    e.word = mended.word;
     const long f = std::stol(line.substr(b + 1));
     if (f < 1 || f > 65535) return false;
     e.frequency = static_cast<uint16_t>(f);
@@ -67,6 +71,12 @@ int build(const std::string& sources, const std::string& entries_file, const std
     if (!tolvani::lexicon::read_sources(sources, shares, error)) {
       std::cerr << "[Tolvani] " << error << "\n";
       return 1;
+    }
+    for (size_t rule = 0; rule < tolvani::lexicon::kFormRuleCount; ++rule) {
+      std::cout << "lexicon: " << (rule < tolvani::lexicon::kFirstDropRule ? "mended " : "dropped ")
+                << shares.by_rule[rule].size() << " words: "
+                << tolvani::lexicon::form_rule_name(static_cast<tolvani::lexicon::FormRule>(rule))
+                << "\n";
     }
     const KeyMaker maker;
     size_t words = 0, keys = 0, exact = 0, keyless = 0, dropped = 0;
