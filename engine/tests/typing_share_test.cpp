@@ -20,8 +20,8 @@ struct Typed {
   std::string word;
 };
 
-std::vector<Typed> read_typed(const char* name) {
-  std::ifstream in(std::string(TOLVANI_TEST_DATA_DIR) + "/" + name);
+std::vector<Typed> read_typed(const std::string& name) {
+  std::ifstream in(name.starts_with("/") ? name : std::string(TOLVANI_TEST_DATA_DIR) + "/" + name);
   std::vector<Typed> rows;
   std::string line;
   while (std::getline(in, line)) {
@@ -56,16 +56,21 @@ double space_commit_share(const std::vector<Typed>& rows, const char* name) {
   return share;
 }
 
+// The floors are what the lexicon reaches today; a change that loses words fails.
 TEST(TypingShareTest, ChatSpellingsCommitTheMeantWord) {
   const std::vector<Typed> rows = read_typed("chat_words.tsv");
   ASSERT_GE(rows.size(), 300u);
-  EXPECT_GE(space_commit_share(rows, "chat words"), 0.0);
+  EXPECT_GE(space_commit_share(rows, "chat words"), 0.905);
+  // The chat spellings the builder takes as data, beyond its rules, each reach their word.
+  const std::vector<Typed> data = read_typed(TOLVANI_CHAT_SPELLINGS);
+  ASSERT_GE(data.size(), 10u);
+  EXPECT_EQ(space_commit_share(data, "chat spellings"), 1.0);
 }
 
 TEST(TypingShareTest, HandWrittenSpellingsCommitTheMeantWord) {
   const std::vector<Typed> rows = read_typed("typed_words.tsv");
   ASSERT_GE(rows.size(), 300u);
-  EXPECT_GE(space_commit_share(rows, "hand-written words"), 0.0);
+  EXPECT_GE(space_commit_share(rows, "hand-written words"), 0.915);
 }
 
 }  // namespace

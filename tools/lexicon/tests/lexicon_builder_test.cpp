@@ -204,6 +204,43 @@ TEST(LexiconBuilderTest, KeysAreWhatPeopleType) {
   EXPECT_TRUE(maker.make_keys("১২৩").keys.empty());
 }
 
+TEST(LexiconBuilderTest, ChatKeysAreWhatPeopleTypeInMessages) {
+  const KeyMaker maker;
+  struct Row {
+    const char* word;
+    bool common;
+    std::vector<std::string> must_have;
+    std::vector<std::string> must_not_have;
+  };
+  const Row rows[] = {
+      {"কেমন", true, {"kmn", "kamon"}, {"kemon"}},  // own keys are not chat keys
+      {"তুমি", true, {"tmi"}, {}},
+      {"তোমার", true, {"tmr"}, {}},
+      {"তোমাকে", true, {"tmk"}, {}},
+      {"আমার", true, {"amr"}, {}},
+      {"অনেক", true, {"onk"}, {}},
+      {"আজকে", true, {"ajk"}, {}},
+      {"কেন", true, {"kno"}, {}},
+      {"এখন", true, {"akhon"}, {}},
+      {"হইছে", false, {"hoise"}, {"hs"}},  // vowels stay in the words that are not common
+      {"করছোস", false, {"korsos"}, {}},
+      {"খাইছো", false, {"khaiso"}, {}},
+      {"হচ্ছে", false, {"hosse"}, {}},
+      {"কিছু", false, {"kisu"}, {}},
+      {"ছোট", false, {"soto"}, {}},
+  };
+  for (const Row& row : rows) {
+    const std::vector<std::string> keys = maker.chat_keys(row.word, row.common);
+    auto has = [&](const std::string& key) {
+      return std::find(keys.begin(), keys.end(), key) != keys.end();
+    };
+    for (const std::string& key : row.must_have) EXPECT_TRUE(has(key)) << row.word << " " << key;
+    for (const std::string& key : row.must_not_have)
+      EXPECT_FALSE(has(key)) << row.word << " " << key;
+    for (const std::string& key : keys) EXPECT_TRUE(KeyMaker::in_key_alphabet(key)) << key;
+  }
+}
+
 TEST(LexiconBuilderTest, FrequencyScaleKeepsOrderAndSpread) {
   EXPECT_EQ(frequency_for_share(0.5), 10000);
   EXPECT_EQ(frequency_for_share(1e-2), 10000);
