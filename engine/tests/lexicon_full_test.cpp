@@ -53,9 +53,9 @@ TEST(LexiconQualityTest, TypedWordsFindTheMeantWord) {
   const double share3 = static_cast<double>(top3) / static_cast<double>(rows.size());
   std::printf("typed words: %zu rows, first %zu (%.1f%%), first three %zu (%.1f%%)\n", rows.size(),
               top1, 100 * share1, top3, 100 * share3);
-  EXPECT_GE(share1, 0.86) << "missed:" << misses;
+  EXPECT_GE(share1, 0.88) << "missed:" << misses;
   if (std::getenv("TOLVANI_SHOW_MISSES")) std::printf("missed:%s\n", misses.c_str());
-  EXPECT_GE(share3, 0.90) << "missed:" << misses;
+  EXPECT_GE(share3, 0.93) << "missed:" << misses;
 }
 
 TEST(LexiconFullTest, CommonWordsUnderTheirKeys) {

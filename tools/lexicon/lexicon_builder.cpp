@@ -104,13 +104,17 @@ int build(const std::string& sources, const std::string& entries_file, const std
                 << "\n";
     }
     std::unordered_map<std::string, std::vector<std::string>> chat_rows;
+    std::unordered_map<std::string, std::string> chat_owner;  // a data key is its word's alone
     if (!chat.empty()) {
       std::vector<std::pair<std::string, std::string>> rows;
       if (!read_chat_file(chat, rows)) {
         std::cerr << "[Tolvani] cannot read chat spellings from " << chat << "\n";
         return 1;
       }
-      for (auto& [key, word] : rows) chat_rows[word].push_back(key);
+      for (auto& [key, word] : rows) {
+        chat_owner[key] = word;
+        chat_rows[word].push_back(key);
+      }
     }
     const KeyMaker maker;
     size_t words = 0, keys = 0, exact = 0, keyless = 0, dropped = 0;
@@ -171,7 +175,9 @@ int build(const std::string& sources, const std::string& entries_file, const std
         }
       }
       for (const std::string& key : chat) {
-        if (buries(natural_peak, key, kChatNaturalMargin) ||
+        const auto owner = chat_owner.find(key);
+        if ((owner != chat_owner.end() && owner->second != word) ||
+            buries(natural_peak, key, kChatNaturalMargin) ||
             buries(primary_peak, key, kChatMargin)) {
           ++chat_dropped;
           continue;

@@ -57,8 +57,8 @@ bool broken_at(const std::u32string& w, size_t i, FormRule& rule) {
       rule = FormRule::kFinalHasanta;
       return true;
     }
-    // A joiner may stand between ra and the hasanta of র‍্য; অ্য and এ্য write the
-    // sound of "apple".
+    // A joiner may stand between ra and the hasanta of র‍্য; অ্য and এ্য write
+    // the sound of "apple".
     const bool after_consonant = (is_consonant(prev) && prev != 0x09CE) || prev == kNukta ||
                                  (prev == kZwj && i >= 2) ||
                                  ((prev == 0x0985 || prev == 0x098F) && next == kYa);
