@@ -200,11 +200,22 @@ std::optional<std::string> EngineSession::reading_for_word(std::string_view word
                                                            std::string_view rendering,
                                                            bool after_digits) const {
   std::optional<std::string> d = dictionary_commit_for(word, rendering);
-  if (!d || !after_digits) return d;
-  // After digits only a particle, or a reading of what is no word at all, is taken: "12টা".
+  if (!after_digits || (d && is_one_of(*d, kParticlesAfterDigits))) return d;
+  // After digits a particle the key spells wins over a commoner word of the same key ("12ta":
+  // টা, not তা); else only a reading of what is no word at all is taken.
+  if (all_ascii_letters(word) && !phonetic::has_explicit_case(word)) {
+    const IdRange run = exact_key_range(utf8::ascii_lower(word));
+    for (uint32_t id = run.start; id < run.end; ++id) {  // most frequent first
+      const std::string_view w = lexicon_entry(id).bangla;
+      if (!is_one_of(w, kParticlesAfterDigits)) continue;
+      if (w == rendering) return std::nullopt;
+      return std::string(w);
+    }
+  }
+  if (!d) return d;
   const bool rendering_known =
       frequency_for(rendering) > 0 || stores_.user_dictionary.contains(rendering);
-  if (is_one_of(*d, kParticlesAfterDigits) || !rendering_known) return d;
+  if (!rendering_known) return d;
   return std::nullopt;
 }
 

@@ -73,5 +73,19 @@ TEST(TypingShareTest, HandWrittenSpellingsCommitTheMeantWord) {
   EXPECT_GE(space_commit_share(rows, "hand-written words"), 0.915);
 }
 
+// With the shipped lexicon তা outranks টা under "ta"; after digits the particle still wins.
+TEST(TypingShareTest, ParticlesAfterDigitsOverCommonerWords) {
+  const std::pair<std::u32string, std::string> rows[] = {{U"12ta ", "১২টা "},
+                                                         {U"12tar ", "১২টার "},
+                                                         {U"3tir ", "৩টির "},
+                                                         {U"2ti ", "২টি "},
+                                                         {U"ami 12ta ", "আমি ১২টা "}};
+  for (const auto& [typed, committed] : rows) {
+    testing::EngineClient client;
+    client.type(typed);
+    EXPECT_EQ(client.committed(), committed);
+  }
+}
+
 }  // namespace
 }  // namespace tolvani::engine
