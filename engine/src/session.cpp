@@ -33,7 +33,28 @@ bool blocking_from_environment() {
   return value == nullptr || std::string_view(value) != "1";
 }
 
+// `text` (trimmed) cut before its last word: (the rest, trimmed; the last word).
+std::pair<std::string_view, std::string_view> split_last_word(std::string_view text) {
+  text = utf8::trim_white_space(text);
+  size_t start = text.size();
+  while (start > 0) {
+    const size_t prev = utf8::last_char_start(text.substr(0, start));
+    size_t pos = prev;
+    if (utf8::is_white_space(utf8::decode_next(text, pos))) break;
+    start = prev;
+  }
+  return {utf8::trim_white_space(text.substr(0, start)), text.substr(start)};
+}
+
 }  // namespace
+
+std::pair<std::string_view, std::string_view> last_two_words(std::string_view text) {
+  const auto [rest, last] = split_last_word(text);
+  if (last.size() > kRawBufferCap) return {};
+  const std::string_view before = split_last_word(rest).second;
+  if (before.size() > kRawBufferCap) return {{}, last};
+  return {before, last};
+}
 
 bool is_passthrough_char(char32_t c) {
   switch (c) {
@@ -387,8 +408,9 @@ CompositionState EngineSession::next_word_prediction_state() {
 void EngineSession::seed_prediction_context(std::string_view text_before_cursor) {
   pending_offer_.reset();
   empty_prediction_context();
-  if (config_.learning_enabled)
-    last_word_ = std::string(utf8::trim_white_space(text_before_cursor));
+  // As after a commit, only the last word is context, however long the text.
+  const auto [before, last] = last_two_words(text_before_cursor);
+  if (config_.learning_enabled) last_word_ = std::string(last);
 }
 
 std::string EngineSession::with_spelling_preference(std::string text) const {

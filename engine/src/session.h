@@ -24,6 +24,10 @@ enum class KeyboardMode : uint8_t { kPhonetic = 0, kProbhat = 1, kNational = 2 }
 // The raw buffer takes no further key once it holds this many bytes.
 inline constexpr size_t kRawBufferCap = 4096;
 
+// The last two whitespace-separated words of `text` (either may be empty); a word longer than
+// the raw buffer could hold counts as none, and ends the search.
+std::pair<std::string_view, std::string_view> last_two_words(std::string_view text);
+
 inline constexpr uint32_t kMaxSuggestionCount = 15;
 inline constexpr size_t kMaxPredictions = 3;
 

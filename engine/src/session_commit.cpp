@@ -342,7 +342,14 @@ void EngineSession::note_external_commit(std::string_view text) {
     pending_offer_.reset();
   }
   resolve_spelling_offer();
-  learn_token(text, true, false);
+  // A text of several words leaves the context as their commit would: its last two words.
+  const auto [before, last] = last_two_words(text);
+  if ((!before.empty() || (last.empty() && !utf8::trim_white_space(text).empty())) &&
+      config_.learning_enabled) {
+    empty_prediction_context();
+    last_word_ = std::string(before);
+  }
+  learn_token(last, true, false);
 }
 
 void EngineSession::learn_token(std::string_view token, bool add_when_known, bool explicit_choice) {
