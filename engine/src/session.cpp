@@ -257,9 +257,23 @@ CompositionState EngineSession::handle_backspace_with_options() {
 // ---------------------------------------------------------------------------------------------
 // Rendering
 
+void EngineSession::forget_readings() const {
+  rendering_memo_.clear();
+  reading_memo_.clear();
+}
+
 std::string EngineSession::render_whole(std::string_view text) const {
   if (text.empty()) return {};
-  return normalize_bengali(phonetic::convert_with_options(text, config_.bangla_digits));
+  if (text.size() > kMemoPiece) {
+    return normalize_bengali(phonetic::convert_with_options(text, config_.bangla_digits));
+  }
+  if (const auto it = rendering_memo_.find(std::string(text)); it != rendering_memo_.end()) {
+    return it->second;
+  }
+  std::string out = normalize_bengali(phonetic::convert_with_options(text, config_.bangla_digits));
+  if (rendering_memo_.size() >= kMemoEntries) rendering_memo_.clear();
+  rendering_memo_.emplace(text, out);
+  return out;
 }
 
 std::string EngineSession::render_word_with_tail(std::string_view word) const {
@@ -326,6 +340,7 @@ CompositionState EngineSession::state_with_preview(std::string preedit,
 // Session state
 
 void EngineSession::clear_composition() {
+  forget_readings();
   raw_.clear();
   keystroke_starts_.clear();
   rendered_.clear();
@@ -347,6 +362,7 @@ CompositionState EngineSession::reload_user_data() {
   // failed write never discards a change.
   (void)stores_.reload();  // a store whose sync failed keeps its changes and counts the failure
   probhat::reload_custom_overrides();
+  forget_readings();
   return recompute();
 }
 
@@ -354,6 +370,7 @@ void EngineSession::set_mode(uint32_t mode) {
   mode_ = mode == 1   ? KeyboardMode::kProbhat
           : mode == 2 ? KeyboardMode::kNational
                       : KeyboardMode::kPhonetic;
+  forget_readings();
   reset();
   empty_prediction_context();
 }
@@ -369,6 +386,7 @@ CompositionState EngineSession::update_config(uint32_t suggestion_count, uint32_
   config_.prefer_modern_spellings = (flags & TOLVANI_FLAG_PREFER_MODERN_SPELLINGS) != 0;
   config_.offer_spoken_standard = (flags & TOLVANI_FLAG_OFFER_SPOKEN_STANDARD) != 0;
   if (!config_.learning_enabled) empty_prediction_context();
+  forget_readings();
   return recompute();
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -197,6 +198,19 @@ class EngineSession {
   SessionConfig config_;
   bool blocking_caches_ = true;
   LearnedStores stores_;
+
+  // Renderings and word readings of short pieces of the buffer, so that a key typed at the end of
+  // a long buffer does not read every earlier word again. Emptied whenever what they depend on
+  // changes: the composition ends, the switches, the mode or the learned stores change.
+  void forget_readings() const;
+  std::optional<std::string> reading_for_word_uncached(std::string_view word,
+                                                       std::string_view rendering,
+                                                       bool after_digits) const;
+  // Pieces up to this size are remembered; a memo is emptied when it holds kMemoEntries.
+  static constexpr size_t kMemoPiece = 64;
+  static constexpr size_t kMemoEntries = 8192;
+  mutable std::unordered_map<std::string, std::string> rendering_memo_;
+  mutable std::unordered_map<std::string, std::optional<std::string>> reading_memo_;
 };
 
 }  // namespace tolvani::engine

@@ -199,6 +199,23 @@ std::optional<EngineSession::Reading> EngineSession::space_reading() const {
 std::optional<std::string> EngineSession::reading_for_word(std::string_view word,
                                                            std::string_view rendering,
                                                            bool after_digits) const {
+  if (word.size() + rendering.size() > 2 * kMemoPiece) {
+    return reading_for_word_uncached(word, rendering, after_digits);
+  }
+  std::string key(word);
+  key += '\0';
+  key += rendering;
+  key += after_digits ? '1' : '0';
+  if (const auto it = reading_memo_.find(key); it != reading_memo_.end()) return it->second;
+  std::optional<std::string> reading = reading_for_word_uncached(word, rendering, after_digits);
+  if (reading_memo_.size() >= kMemoEntries) reading_memo_.clear();
+  reading_memo_.emplace(std::move(key), reading);
+  return reading;
+}
+
+std::optional<std::string> EngineSession::reading_for_word_uncached(std::string_view word,
+                                                                    std::string_view rendering,
+                                                                    bool after_digits) const {
   std::optional<std::string> d = dictionary_commit_for(word, rendering);
   if (!after_digits || (d && is_one_of(*d, kParticlesAfterDigits))) return d;
   // After digits a particle the key spells wins over a commoner word of the same key ("12ta":
@@ -376,7 +393,10 @@ void EngineSession::learn_token(std::string_view token, bool add_when_known, boo
 // ---------------------------------------------------------------------------------------------
 // The learned stores
 
-void EngineSession::learn_word(std::string_view word) { stores_.user_dictionary.add(word); }
+void EngineSession::learn_word(std::string_view word) {
+  forget_readings();
+  stores_.user_dictionary.add(word);
+}
 
 void EngineSession::learn_pair(std::string_view first, std::string_view second) {
   stores_.bigrams.record(first, second);
@@ -388,10 +408,12 @@ void EngineSession::learn_triple(std::string_view first, std::string_view second
 }
 
 void EngineSession::learn_rejection(std::string_view raw_key, std::string_view text) {
+  forget_readings();
   stores_.rejections.record_rejection(raw_key, text);
 }
 
 void EngineSession::learn_selection(std::string_view raw, std::string_view text) {
+  forget_readings();
   stores_.selections.remember(raw, text);
 }
 
