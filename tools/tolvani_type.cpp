@@ -5,6 +5,11 @@
 // Each character of TEXT (or of each line of standard input when no TEXT is given) is sent as a
 // text key, a space as a space key; a final commit ends the line. With --trace every decoded
 // composition record is printed on standard error.
+//
+// Like a host it warms the engine's tables before the first key, and it writes what the session
+// learned before it exits, however the typing ends (end of input, an interrupt or termination).
+#include <signal.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -156,6 +161,23 @@ class Typist {
   bool trace_;
 };
 
+// Makes SIGINT, SIGTERM and SIGHUP end the reading of input (the blocked read fails with EINTR)
+// instead of the process, so that the learning is still written.
+void end_input_on_signals() {
+  struct sigaction action = {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: the read returns
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+// Writes the session's learning now; false (with a message) when a store could not be written.
+bool save_learning(TolvaniEngine* engine) {
+  if (tolvani_snapshot_write(tolvani_engine_snapshot(engine))) return true;
+  std::cerr << "[Tolvani] the learned words could not all be saved\n";
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,11 +210,13 @@ int main(int argc, char** argv) {
     }
   }
 
+  tolvani_engine_warm_caches();
   TolvaniEngine* engine = tolvani_engine_create();
   if (engine == nullptr) {
     std::cerr << "[Tolvani] cannot create an engine session\n";
     return 1;
   }
+  end_input_on_signals();
   Typist typist(engine, opt.trace);
   tolvani_engine_set_mode(engine, opt.mode);
   if (opt.count || opt.flags) {
@@ -207,8 +231,9 @@ int main(int argc, char** argv) {
     std::cout << typist.type_line(opt.text) << "\n";
   } else {
     std::string line;
-    while (std::getline(std::cin, line)) std::cout << typist.type_line(line) << "\n";
+    while (std::getline(std::cin, line)) std::cout << typist.type_line(line) << std::endl;
   }
+  const bool saved = save_learning(engine);
   tolvani_engine_destroy(engine);
-  return 0;
+  return saved ? 0 : 1;
 }

@@ -42,6 +42,9 @@ class NoDestructor {
 
 // ---- worker
 
+class Worker;
+Worker& worker();
+
 class Worker {
  public:
   // Starts the thread on first use; false, with the reason, when it cannot be started.
@@ -56,7 +59,19 @@ class Worker {
       return false;
     }
     started_.store(true, std::memory_order_release);
+    // Registered after the thread and everything a save reaches exist, so it runs before their
+    // destructors at exit.
+    (void)std::atexit([] { worker().finish_at_exit(); });
     return true;
+  }
+
+  // At a clean exit the saves already queued are written before static objects are destroyed;
+  // then the worker takes no further job. A save that cannot finish in time is left unpublished:
+  // its store file stays whole, and its temporary is swept by the next write.
+  void finish_at_exit() {
+    std::unique_lock<std::mutex> lock(mu_);
+    (void)idle_.wait_for(lock, kExitWait, [this] { return queue_.empty() && !running_; });
+    exiting_ = true;
   }
 
   void enqueue(std::unique_ptr<SaveJob> job, uint64_t writer_id, uint64_t revision) {
@@ -109,7 +124,7 @@ class Worker {
       Job job;
       {
         std::unique_lock<std::mutex> lock(mu_);
-        wake_.wait(lock, [this] { return !queue_.empty(); });
+        wake_.wait(lock, [this] { return !queue_.empty() && !exiting_; });
         job = std::move(queue_.front());
         queue_.pop_front();
         running_ = true;
@@ -151,6 +166,8 @@ class Worker {
   std::condition_variable idle_;  // a job finished
   std::deque<Job> queue_;         // guarded by mu_
   bool running_ = false;          // guarded by mu_: a job taken from the queue is running
+  bool exiting_ = false;          // guarded by mu_: the process is exiting, take no job
+  static constexpr std::chrono::seconds kExitWait{10};
 };
 
 Worker& worker() {
@@ -212,8 +229,9 @@ std::filesystem::path user_data_directory() {
 // ---- file layer
 
 StoreFileSystem& posix_store_file_system() {
-  static PosixStoreFileSystem fs;
-  return fs;
+  // The worker may still write while static destructors run.
+  static NoDestructor<PosixStoreFileSystem> fs;
+  return fs.get();
 }
 
 StoreFileSystem& store_file_system() {

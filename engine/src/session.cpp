@@ -33,7 +33,28 @@ bool blocking_from_environment() {
   return value == nullptr || std::string_view(value) != "1";
 }
 
+// `text` (trimmed) cut before its last word: (the rest, trimmed; the last word).
+std::pair<std::string_view, std::string_view> split_last_word(std::string_view text) {
+  text = utf8::trim_white_space(text);
+  size_t start = text.size();
+  while (start > 0) {
+    const size_t prev = utf8::last_char_start(text.substr(0, start));
+    size_t pos = prev;
+    if (utf8::is_white_space(utf8::decode_next(text, pos))) break;
+    start = prev;
+  }
+  return {utf8::trim_white_space(text.substr(0, start)), text.substr(start)};
+}
+
 }  // namespace
+
+std::pair<std::string_view, std::string_view> last_two_words(std::string_view text) {
+  const auto [rest, last] = split_last_word(text);
+  if (last.size() > kRawBufferCap) return {};
+  const std::string_view before = split_last_word(rest).second;
+  if (before.size() > kRawBufferCap) return {{}, last};
+  return {before, last};
+}
 
 bool is_passthrough_char(char32_t c) {
   switch (c) {
@@ -236,9 +257,23 @@ CompositionState EngineSession::handle_backspace_with_options() {
 // ---------------------------------------------------------------------------------------------
 // Rendering
 
+void EngineSession::forget_readings() const {
+  rendering_memo_.clear();
+  reading_memo_.clear();
+}
+
 std::string EngineSession::render_whole(std::string_view text) const {
   if (text.empty()) return {};
-  return normalize_bengali(phonetic::convert_with_options(text, config_.bangla_digits));
+  if (text.size() > kMemoPiece) {
+    return normalize_bengali(phonetic::convert_with_options(text, config_.bangla_digits));
+  }
+  if (const auto it = rendering_memo_.find(std::string(text)); it != rendering_memo_.end()) {
+    return it->second;
+  }
+  std::string out = normalize_bengali(phonetic::convert_with_options(text, config_.bangla_digits));
+  if (rendering_memo_.size() >= kMemoEntries) rendering_memo_.clear();
+  rendering_memo_.emplace(text, out);
+  return out;
 }
 
 std::string EngineSession::render_word_with_tail(std::string_view word) const {
@@ -305,6 +340,7 @@ CompositionState EngineSession::state_with_preview(std::string preedit,
 // Session state
 
 void EngineSession::clear_composition() {
+  forget_readings();
   raw_.clear();
   keystroke_starts_.clear();
   rendered_.clear();
@@ -326,6 +362,7 @@ CompositionState EngineSession::reload_user_data() {
   // failed write never discards a change.
   (void)stores_.reload();  // a store whose sync failed keeps its changes and counts the failure
   probhat::reload_custom_overrides();
+  forget_readings();
   return recompute();
 }
 
@@ -333,6 +370,7 @@ void EngineSession::set_mode(uint32_t mode) {
   mode_ = mode == 1   ? KeyboardMode::kProbhat
           : mode == 2 ? KeyboardMode::kNational
                       : KeyboardMode::kPhonetic;
+  forget_readings();
   reset();
   empty_prediction_context();
 }
@@ -348,6 +386,7 @@ CompositionState EngineSession::update_config(uint32_t suggestion_count, uint32_
   config_.prefer_modern_spellings = (flags & TOLVANI_FLAG_PREFER_MODERN_SPELLINGS) != 0;
   config_.offer_spoken_standard = (flags & TOLVANI_FLAG_OFFER_SPOKEN_STANDARD) != 0;
   if (!config_.learning_enabled) empty_prediction_context();
+  forget_readings();
   return recompute();
 }
 
@@ -387,8 +426,9 @@ CompositionState EngineSession::next_word_prediction_state() {
 void EngineSession::seed_prediction_context(std::string_view text_before_cursor) {
   pending_offer_.reset();
   empty_prediction_context();
-  if (config_.learning_enabled)
-    last_word_ = std::string(utf8::trim_white_space(text_before_cursor));
+  // As after a commit, only the last word is context, however long the text.
+  const auto [before, last] = last_two_words(text_before_cursor);
+  if (config_.learning_enabled) last_word_ = std::string(last);
 }
 
 std::string EngineSession::with_spelling_preference(std::string text) const {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,10 @@ enum class KeyboardMode : uint8_t { kPhonetic = 0, kProbhat = 1, kNational = 2 }
 
 // The raw buffer takes no further key once it holds this many bytes.
 inline constexpr size_t kRawBufferCap = 4096;
+
+// The last two whitespace-separated words of `text` (either may be empty); a word longer than
+// the raw buffer could hold counts as none, and ends the search.
+std::pair<std::string_view, std::string_view> last_two_words(std::string_view text);
 
 inline constexpr uint32_t kMaxSuggestionCount = 15;
 inline constexpr size_t kMaxPredictions = 3;
@@ -193,6 +198,19 @@ class EngineSession {
   SessionConfig config_;
   bool blocking_caches_ = true;
   LearnedStores stores_;
+
+  // Renderings and word readings of short pieces of the buffer, so that a key typed at the end of
+  // a long buffer does not read every earlier word again. Emptied whenever what they depend on
+  // changes: the composition ends, the switches, the mode or the learned stores change.
+  void forget_readings() const;
+  std::optional<std::string> reading_for_word_uncached(std::string_view word,
+                                                       std::string_view rendering,
+                                                       bool after_digits) const;
+  // Pieces up to this size are remembered; a memo is emptied when it holds kMemoEntries.
+  static constexpr size_t kMemoPiece = 64;
+  static constexpr size_t kMemoEntries = 8192;
+  mutable std::unordered_map<std::string, std::string> rendering_memo_;
+  mutable std::unordered_map<std::string, std::optional<std::string>> reading_memo_;
 };
 
 }  // namespace tolvani::engine

@@ -199,12 +199,40 @@ std::optional<EngineSession::Reading> EngineSession::space_reading() const {
 std::optional<std::string> EngineSession::reading_for_word(std::string_view word,
                                                            std::string_view rendering,
                                                            bool after_digits) const {
+  if (word.size() + rendering.size() > 2 * kMemoPiece) {
+    return reading_for_word_uncached(word, rendering, after_digits);
+  }
+  std::string key(word);
+  key += '\0';
+  key += rendering;
+  key += after_digits ? '1' : '0';
+  if (const auto it = reading_memo_.find(key); it != reading_memo_.end()) return it->second;
+  std::optional<std::string> reading = reading_for_word_uncached(word, rendering, after_digits);
+  if (reading_memo_.size() >= kMemoEntries) reading_memo_.clear();
+  reading_memo_.emplace(std::move(key), reading);
+  return reading;
+}
+
+std::optional<std::string> EngineSession::reading_for_word_uncached(std::string_view word,
+                                                                    std::string_view rendering,
+                                                                    bool after_digits) const {
   std::optional<std::string> d = dictionary_commit_for(word, rendering);
-  if (!d || !after_digits) return d;
-  // After digits only a particle, or a reading of what is no word at all, is taken: "12টা".
+  if (!after_digits || (d && is_one_of(*d, kParticlesAfterDigits))) return d;
+  // After digits a particle the key spells wins over a commoner word of the same key ("12ta":
+  // টা, not তা); else only a reading of what is no word at all is taken.
+  if (all_ascii_letters(word) && !phonetic::has_explicit_case(word)) {
+    const IdRange run = exact_key_range(utf8::ascii_lower(word));
+    for (uint32_t id = run.start; id < run.end; ++id) {  // most frequent first
+      const std::string_view w = lexicon_entry(id).bangla;
+      if (!is_one_of(w, kParticlesAfterDigits)) continue;
+      if (w == rendering) return std::nullopt;
+      return std::string(w);
+    }
+  }
+  if (!d) return d;
   const bool rendering_known =
       frequency_for(rendering) > 0 || stores_.user_dictionary.contains(rendering);
-  if (is_one_of(*d, kParticlesAfterDigits) || !rendering_known) return d;
+  if (!rendering_known) return d;
   return std::nullopt;
 }
 
@@ -331,7 +359,14 @@ void EngineSession::note_external_commit(std::string_view text) {
     pending_offer_.reset();
   }
   resolve_spelling_offer();
-  learn_token(text, true, false);
+  // A text of several words leaves the context as their commit would: its last two words.
+  const auto [before, last] = last_two_words(text);
+  if ((!before.empty() || (last.empty() && !utf8::trim_white_space(text).empty())) &&
+      config_.learning_enabled) {
+    empty_prediction_context();
+    last_word_ = std::string(before);
+  }
+  learn_token(last, true, false);
 }
 
 void EngineSession::learn_token(std::string_view token, bool add_when_known, bool explicit_choice) {
@@ -358,7 +393,10 @@ void EngineSession::learn_token(std::string_view token, bool add_when_known, boo
 // ---------------------------------------------------------------------------------------------
 // The learned stores
 
-void EngineSession::learn_word(std::string_view word) { stores_.user_dictionary.add(word); }
+void EngineSession::learn_word(std::string_view word) {
+  forget_readings();
+  stores_.user_dictionary.add(word);
+}
 
 void EngineSession::learn_pair(std::string_view first, std::string_view second) {
   stores_.bigrams.record(first, second);
@@ -370,10 +408,12 @@ void EngineSession::learn_triple(std::string_view first, std::string_view second
 }
 
 void EngineSession::learn_rejection(std::string_view raw_key, std::string_view text) {
+  forget_readings();
   stores_.rejections.record_rejection(raw_key, text);
 }
 
 void EngineSession::learn_selection(std::string_view raw, std::string_view text) {
+  forget_readings();
   stores_.selections.remember(raw, text);
 }
 

@@ -35,8 +35,11 @@ TEST(CommitTest, StatusValuesAndReadings) {
       {"dictionary reading", U"dal", "\u09A1\u09BE\u09B2 ", 2 | 16},
       // After digits only a particle is taken: "12টা".
       {"particle after digits", U"12ta", "\u09E7\u09E8\u099F\u09BE ", 2 | 16},
-      // A negated verb typed as one word.
+      // A negated verb typed as one word, with না or নি.
       {"negation split", U"korbona", "\u0995\u09B0\u09AC\u09CB \u09A8\u09BE ", 2 | 16},
+      {"negation split with ni", U"korboni", "\u0995\u09B0\u09AC\u09CB \u09A8\u09BF ", 2 | 16},
+      // Digits before a word make it Bangla, even a word that reads as English on its own.
+      {"digits before an English word", U"12is", "\u09E7\u09E8\u0987\u09B8 ", 2},
       // English words go out as typed.
       {"two English words", U"this is", "this is ", 2},
       {"an abbreviation", U"USA", "USA ", 2},
@@ -55,6 +58,20 @@ TEST(CommitTest, StatusValuesAndReadings) {
     EXPECT_EQ(state->status_flags, row.status) << row.name;
     EXPECT_EQ(state->raw_text, "") << row.name;
     EXPECT_EQ(state->preedit, "") << row.name;
+  }
+}
+
+// With autocorrection on, a rendering that is no word is committed as the candidate that differs
+// from it only cosmetically (here a final ো); with it off, as typed.
+TEST(CommitTest, AutocorrectionOnCommit) {
+  tolvani_engine_warm_caches();  // a session answers from built tables only
+  for (const bool on : {true, false}) {
+    EngineClient engine;
+    engine.config(5, testing::kDefaultFlags | (on ? TOLVANI_FLAG_AUTOCORRECT : 0));
+    const auto state = type_and_commit(engine, U"korb");
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->commit_text, on ? "\u0995\u09B0\u09AC\u09CB " : "\u0995\u09B0\u09CD\u09AC ");
+    EXPECT_EQ(state->status_flags, on ? 2u | TOLVANI_STATUS_AUTOCORRECTED : 2u);
   }
 }
 
@@ -82,7 +99,8 @@ TEST(CommitTest, ParticlesAfterDigitsOnly) {
   EXPECT_EQ(state->status_flags, 2u);
 }
 
-TEST(CommitTest, EnterAndTabAndEscape) {
+// Escape is SessionTest.EscapeCancels.
+TEST(CommitTest, EnterAndTab) {
   EngineClient engine;
   auto state = type_and_commit(engine, U"ki", TOLVANI_KEY_ENTER, '\r');
   EXPECT_EQ(state->commit_text, "\u0995\u09BF\n");
@@ -95,16 +113,6 @@ TEST(CommitTest, EnterAndTabAndEscape) {
   state = type_and_commit(engine, U"ki", TOLVANI_KEY_TAB, '\t');
   EXPECT_EQ(state->commit_text, "\u0995\u09BF");
   EXPECT_EQ(state->status_flags, 2u);
-  engine.config(5, testing::kDefaultFlags);
-
-  // Escape: the typed Latin with English passthrough on, nothing with it off; status 4 only.
-  state = type_and_commit(engine, U"ami", TOLVANI_KEY_ESCAPE, 0);
-  EXPECT_EQ(state->commit_text, "ami");
-  EXPECT_EQ(state->status_flags, 4u);
-  engine.config(5, TOLVANI_FLAG_BANGLA_DIGITS);
-  state = type_and_commit(engine, U"ami", TOLVANI_KEY_ESCAPE, 0);
-  EXPECT_EQ(state->commit_text, "");
-  EXPECT_EQ(state->status_flags, 4u);
 }
 
 TEST(CommitTest, SelectionByIndexAndByMatchingText) {

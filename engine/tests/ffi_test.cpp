@@ -124,13 +124,6 @@ TEST(FfiTest, UpdateConfigReturnsRecomputedComposition) {
   EXPECT_EQ(show(engine.config(99, 0xFFFFFFFF)), "raw=ab pre=আব commit= status=1");
 }
 
-TEST(FfiTest, SetModeDropsTheComposition) {
-  EngineClient engine;
-  engine.type(U"ab");
-  engine.set_mode(7);
-  EXPECT_EQ(show(engine.key(TOLVANI_KEY_DOWN_ARROW, 0)), "raw= pre= commit= status=1");
-}
-
 TEST(FfiTest, SnapshotsOutliveTheirSession) {
   TolvaniSnapshot* written;
   TolvaniSnapshot* freed;

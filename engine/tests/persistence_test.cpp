@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "store_test_util.h"
+#include "tolvani_engine.h"
 
 namespace tolvani::engine {
 namespace {
@@ -169,6 +170,35 @@ void child_merge_changes() {
   test_wait_for_persistence_worker();
 }
 
+std::atomic<bool> g_exit_begun{false};
+
+// Holds every new store file until the process has begun to exit, so that the save runs while
+// exit tears the process down.
+class HoldUntilExitFileSystem final : public ForwardingFileSystem {
+ public:
+  IoStatus create_new_file(const fs::path& path, int& fd) override {
+    while (!g_exit_begun.load()) std::this_thread::yield();
+    return ForwardingFileSystem::create_new_file(path, fd);
+  }
+};
+
+// A host that makes ten selections, which queues a background save, and exits at once without
+// tearing its session down.
+[[noreturn]] void child_exit_with_queued_save() {
+  test_set_store_file_system(new HoldUntilExitFileSystem);  // kept for the life of the process
+  TolvaniEngine* engine = tolvani_engine_create();
+  auto drop = [](CResult r) { tolvani_engine_free_result(r.ptr, r.len); };
+  for (int i = 0; i < 10; ++i) {
+    for (char c : std::string_view("ami")) {
+      drop(tolvani_engine_handle_key_event(engine, CKeyEvent{TOLVANI_KEY_TEXT, 0, 0, uint32_t(c)}));
+    }
+    drop(tolvani_engine_select_matching(engine, "ami", "\u0986\u09AE\u09BF"));
+  }
+  // Registered last, so it runs first at exit.
+  std::atexit([] { g_exit_begun = true; });
+  std::exit(0);
+}
+
 constexpr char kChildTest[] = "PersistenceChildProcess.Role";
 
 // Runs only inside a child process that a test below starts.
@@ -180,9 +210,26 @@ TEST(PersistenceChildProcess, Role) {
     child_write_loop();
   } else if (r == "merge-changes") {
     child_merge_changes();
+  } else if (r == "exit-with-queued-save") {
+    child_exit_with_queued_save();
   } else {
     FAIL() << "unknown role " << r;
   }
+}
+
+// The save queued before a clean exit is written whole, and the worker touches nothing that
+// exit has destroyed (under AddressSanitizer a use after destruction fails the child).
+TEST(PersistenceExitTest, SaveQueuedBeforeExitIsWritten) {
+  TempFolder dir;
+  Child child(kChildTest, "exit-with-queued-save", {"TOLVANI_DATA_DIR=" + dir.path().string()});
+  ASSERT_GT(child.pid(), 0);
+  const int status = child.wait();
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const auto document = read_document<SelectionMemoryDocument>(dir / "selection-memory.json");
+  ASSERT_EQ(document.selections.count("ami"), 1u) << "the queued save was lost";
+  EXPECT_EQ(document.selections.at("ami").count, 10u);
+  EXPECT_TRUE(names_with(dir.path(), ".tmp.").empty());
 }
 
 TEST(PersistenceCrashTest, KilledWriterLeavesOldOrNewDocument) {

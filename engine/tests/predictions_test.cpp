@@ -189,8 +189,8 @@ TEST(PredictionsTest, SeedingTakesTheTrimmedTextAsTheLastWord) {
       {"কেমন", kemon},
       {"  \tকেমন \n", kemon},
       {"\u3000কেমন\u00A0", kemon},
-      // The whole trimmed text is one word: no follow-ups for a phrase.
-      {"আমি কেমন", "commit= preds=[] ghost= status=0"},
+      // As after a commit, the last word of a phrase is the context.
+      {"আমি কেমন", kemon},
       {"", "commit= preds=[] ghost= status=0"},
       {"   ", "commit= preds=[] ghost= status=0"},
   };
@@ -208,6 +208,31 @@ TEST(PredictionsTest, SeedingTakesTheTrimmedTextAsTheLastWord) {
   EXPECT_EQ(panel(note(engine, "কেমন")), "commit= preds=[] ghost= status=0");
   engine.config(5, kDefaultFlags);
   EXPECT_EQ(panel(seed(engine, " কেমন ")), kemon);
+}
+
+// A long text before the cursor, or a long text the host inserted, leaves only its last words
+// as context: predictions follow the last word, and what is learned is keyed by words.
+TEST(PredictionsTest, LongSeededOrNotedTextKeepsOnlyItsLastWords) {
+  ScopedDataDir dir;
+  std::string text;
+  while (text.size() < 1'000'000) text += "খুব ভালো ";
+  EngineClient engine;
+  EXPECT_EQ(panel(seed(engine, (text + "কেমন").c_str())),
+            "commit= preds=[আছেন আছো আছিস] ghost=আছেন status=0");
+  engine.type(U"acho ");
+  EXPECT_EQ(panel(note(engine, (text + "আমি তোমাকে").c_str())).substr(0, 15), "commit= preds=[");
+  // A word longer than any typed one is no context.
+  EXPECT_EQ(panel(seed(engine, std::string(5000, 'a').c_str())),
+            "commit= preds=[] ghost= status=0");
+  ASSERT_TRUE(tolvani_snapshot_write(tolvani_engine_snapshot(engine.get())));
+  std::ifstream in(dir.path() / "user-bigrams.json");
+  const nlohmann::json bigrams = nlohmann::json::parse(in);
+  EXPECT_LT(bigrams.dump().size(), 1000u);
+  std::string pairs;
+  for (const auto& [first, followers] : bigrams["pairs"].items()) {
+    for (const auto& [second, entry] : followers.items()) pairs += first + ">" + second + " ";
+  }
+  EXPECT_EQ(pairs, "আমি>তোমাকে কেমন>আছো ");
 }
 
 // Run as its own process (as ctest does) so that nothing has built the follow-up table yet.

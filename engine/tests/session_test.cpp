@@ -256,23 +256,6 @@ TEST(SessionTest, UpdateConfigClampsAndSetsEverySwitch) {
   EXPECT_TRUE(s.config().offer_spoken_standard);
 }
 
-TEST(SessionTest, TurningLearningOffEmptiesTheContextAtOnce) {
-  EngineSession s;
-  type(s, U"ami tumi ");
-  s.update_config(5, TOLVANI_FLAG_LEARNING_DISABLED);
-  EXPECT_EQ(s.last_word(), "");
-  EXPECT_EQ(s.previous_word(), "");
-  type(s, U"se ");
-  EXPECT_EQ(s.last_word(), "");
-  s.note_external_commit("ora");
-  s.seed_prediction_context("ora");
-  EXPECT_EQ(s.last_word(), "");
-  s.update_config(5, 0);
-  s.seed_prediction_context("  ora\u3000");
-  EXPECT_EQ(s.last_word(), "ora");
-  EXPECT_EQ(s.previous_word(), "");
-}
-
 TEST(SessionTest, NonblockingCachesOnlyForTheExactValueOne) {
   struct Row {
     const char* value;  // null: unset

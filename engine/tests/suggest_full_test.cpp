@@ -14,29 +14,6 @@ namespace {
 using testing::EngineClient;
 using testing::show;
 
-TEST(EmojiShortcodeDataTest, ShortcodesCommitThroughTheSession) {
-  struct Row {
-    const char32_t* typed;
-    const char* committed;
-  };
-  const Row rows[] = {
-      {U"(y)", "\U0001F44D"},   {U"<3", "\u2764\uFE0F"},
-      {U":)", "\U0001F60A"},    {U"(bangladesh)", "\U0001F1E7\U0001F1E9"},
-      {U"(100)", "\U0001F4AF"},
-  };
-  for (uint32_t mode : {0u, 1u, 2u}) {
-    for (const Row& row : rows) {
-      EngineClient engine;
-      engine.set_mode(mode);
-      const std::u32string typed = row.typed;
-      engine.type(typed.substr(0, typed.size() - 1));
-      EXPECT_EQ(show(engine.text(typed.back())),
-                std::string("raw= pre= commit=") + row.committed + " status=2")
-          << row.committed << " mode " << mode;
-    }
-  }
-}
-
 TEST(EmojiShortcodeDataTest, PrefixQuestionsOnTheShippedTable) {
   EXPECT_TRUE(suggest::could_start_emoji('('));
   EXPECT_TRUE(suggest::could_start_emoji(':'));

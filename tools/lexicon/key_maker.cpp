@@ -540,11 +540,12 @@ namespace {
 
 // How one typist writes the sounds that are typed in more than one way.
 struct Style {
-  bool s_for_sh = false;  // শ, ষ and স all as "s"
-  bool chh = false;       // ছ as "chh"
-  bool v = false;         // ভ as "v"
-  bool long_a = false;    // আ and া as "aa"
-  bool a_for_e = false;   // এ or ে of the first syllable as "a" (কেমন "kamon")
+  bool s_for_sh = false;   // শ, ষ and স all as "s"
+  bool chh = false;        // ছ as "chh"
+  bool v = false;          // ভ as "v"
+  bool long_a = false;     // আ and া as "aa"
+  bool a_for_e = false;    // এ or ে of the first syllable as "a" (কেমন "kamon")
+  bool s_for_chh = false;  // ছ as "s" and চ্ছ as "ss", as chat writers type them
 };
 
 bool is_vowel_letter(char c) { return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u'; }
@@ -563,7 +564,7 @@ std::string render(std::string_view natural, const Style& style) {
     std::string piece;
     switch (c) {
       case '\x01':
-        piece = style.chh ? "chh" : "ch";
+        piece = style.s_for_chh ? "s" : style.chh ? "chh" : "ch";
         break;
       case '\x02':
         piece = style.v ? "v" : "bh";
@@ -590,6 +591,11 @@ std::string render(std::string_view natural, const Style& style) {
     for (char p : piece) vowel_seen = vowel_seen || is_vowel_letter(p);
     out += piece;
   }
+  if (style.s_for_chh) {
+    for (size_t p = out.find("cch"); p != std::string::npos; p = out.find("cch", p)) {
+      out.replace(p, 3, "ss");
+    }
+  }
   if (style.s_for_sh) {
     for (size_t p = out.find("sh"); p != std::string::npos; p = out.find("sh", p)) {
       out.erase(p + 1, 1);
@@ -598,7 +604,55 @@ std::string render(std::string_view natural, const Style& style) {
   return out;
 }
 
+// A chat key with the vowels left out, as in "kmn" for কেমন; a vowel that begins the word stays
+// ("amr" for আমার), and with `keep_final` so does the last one ("tmi" for তুমি). Empty when too
+// little is left to tell words apart.
+std::string without_vowels(std::string_view key, bool keep_final) {
+  std::string out;
+  size_t consonants = 0;
+  for (size_t i = 0; i < key.size(); ++i) {
+    const bool vowel = is_vowel_letter(key[i]);
+    if (vowel && i > 0 && !(keep_final && i + 1 == key.size())) continue;
+    if (!vowel) ++consonants;
+    out += key[i];
+  }
+  if (consonants < 2 || out.size() < 3 || out == key) return {};
+  return out;
+}
+
 }  // namespace
+
+std::vector<std::string> KeyMaker::chat_keys(std::string_view word, bool drop_vowels) const {
+  std::vector<std::string> keys;
+  const std::vector<Unit> units = parse(to_chars(word));
+  if (units.empty()) return keys;
+  const WordKeys own = make_keys(word);
+  auto add = [&](std::string key) {
+    if (key.empty() || key.size() > 255 || !in_key_alphabet(key)) return;
+    if (std::find(own.keys.begin(), own.keys.end(), key) != own.keys.end()) return;
+    if (std::find(keys.begin(), keys.end(), key) != keys.end()) return;
+    keys.push_back(std::move(key));
+  };
+  // The final inherent vowel as heard, then sounded ("choto" for ছোট).
+  std::vector<std::string> naturals = {spell(units, true, true, FinalVowel::kAsHeard)};
+  if (const std::string sounded = spell(units, true, true, FinalVowel::kSounded);
+      sounded != naturals[0]) {
+    naturals.push_back(sounded);
+  }
+  for (const std::string& natural : naturals) {
+    for (int styles = 0; styles < 16; ++styles) {
+      const std::string key = render(natural, {.s_for_sh = (styles & 8) != 0,
+                                               .v = (styles & 1) != 0,
+                                               .a_for_e = (styles & 2) != 0,
+                                               .s_for_chh = (styles & 4) != 0});
+      add(key);
+      if (!drop_vowels) continue;
+      add(without_vowels(key, false));
+      add(without_vowels(key, true));
+    }
+  }
+  return keys;
+}
 
 WordKeys KeyMaker::make_keys(std::string_view word) const {
   WordKeys result;

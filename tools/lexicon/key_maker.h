@@ -26,6 +26,11 @@ class KeyMaker {
   // typeable.
   WordKeys make_keys(std::string_view word) const;
 
+  // The spellings chat writers use for a word, beyond its keys: "s" for ছ, "v" for ভ, "a" for
+  // the এ of the first syllable, and with `drop_vowels` (meant for common words) the vowels left
+  // out. None of them is a key of make_keys.
+  std::vector<std::string> chat_keys(std::string_view word, bool drop_vowels) const;
+
   // The grammar input (case-sensitive, possibly with backticks) that spells the word exactly, if
   // the grammar can.
   std::string exact_input(std::string_view word) const;

@@ -12,6 +12,7 @@
 #include "lexicon_format.h"
 #include "lexicon_tables.h"
 #include "utf8.h"
+#include "word_form.h"
 
 namespace tolvani::lexicon {
 
@@ -188,6 +189,9 @@ std::vector<std::string> validate_tables(const std::filesystem::path& folder) {
                    std::string_view(phonetic).substr(ko, kl), ko, f};
     if (!engine::utf8::is_valid(entries[id].word)) {
       problems.push_back("entry " + std::to_string(id) + ": word is not UTF-8");
+    } else if (const FormCheck form = form_problem(entries[id].word); form.broken) {
+      problems.push_back("entry " + std::to_string(id) + ": " + std::string(entries[id].word) +
+                         " is broken: " + std::string(form_rule_name(form.rule)));
     }
     for (char c : entries[id].key) {
       const bool allowed = (c >= 'a' && c <= 'z') || c == '1' || c == '2' || c == '4' || c == ',' ||

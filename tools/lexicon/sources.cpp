@@ -37,8 +37,16 @@ void add(std::map<std::string, double>& shares, std::string_view raw, double sha
   ++out.rows_read;
   const std::string word = engine::normalize_bengali(raw);
   if (!is_bangla_word(word)) return;
+  MendedWord mended = mend_word(word);
+  for (size_t rule = 0; rule < kFormRuleCount; ++rule) {
+    if (mended.applied[rule]) out.by_rule[rule].insert(word);
+  }
+  if (mended.dropped) {
+    out.by_rule[static_cast<size_t>(mended.drop_rule)].insert(word);
+    return;
+  }
   ++out.rows_kept;
-  shares[word] += share;  // rows that normalise alike are one word
+  shares[mended.word] += share;  // rows that normalise or mend alike are one word
 }
 
 }  // namespace

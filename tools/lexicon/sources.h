@@ -5,16 +5,22 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
+
+#include "word_form.h"
 
 namespace tolvani::lexicon {
 
 // Each word's share of all tokens, from both lists. Words are normalised with the engine's
-// normaliser; only words written wholly in Bangla letters and signs are kept.
+// normaliser; only words written wholly in Bangla letters and signs are kept, mended or dropped
+// by the spelling rules of word_form.h (a mended word's share joins the meant word's).
 struct WordShares {
   std::map<std::string, double> shares;
   size_t rows_read = 0;
   size_t rows_kept = 0;
+  // The distinct words each spelling rule mended or dropped.
+  std::array<std::set<std::string>, kFormRuleCount> by_rule;
 };
 
 // Reads "wordfreq-bn.tsv" and "subtitles-bn.txt" in `folder`. False with `error` when a list is

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "key_maker.h"
 #include "lexicon_tables.h"
 #include "sources.h"
+#include "word_form.h"
 
 namespace tolvani::lexicon {
 namespace {
@@ -112,6 +114,63 @@ TEST(LexiconBuilderTest, ValidationCatchesBrokenTables) {
     write(dir / d.file, original);
   }
   EXPECT_TRUE(validate_tables(dir).empty());
+
+  // A broken word planted in the tables.
+  std::vector<SourceEntry> planted = sample_entries();
+  planted.push_back({"কিন্তুু", "kintu", 50});
+  ASSERT_TRUE(write_tables(planted, dir, error)) << error;
+  const std::vector<std::string> problems = validate_tables(dir);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("two vowel signs"), std::string::npos) << problems[0];
+  fs::remove_all(dir);
+}
+
+// Each broken form of the word lists, as a reader of Bangla sees it: mended where the meant word
+// is certain (and its share joins the meant word's), dropped otherwise.
+TEST(LexiconBuilderTest, SourcesKeepOnlyWellFormedWords) {
+  struct Row {
+    const char* raw;
+    const char* kept;  // nullptr: dropped
+    FormRule rule;
+  };
+  const Row rows[] = {
+      {"কোনাে", "কোনো", FormRule::kOSplit},        {"অামি", "আমি", FormRule::kAaSplit},
+      {"হঠাত্", "হঠাৎ", FormRule::kOldTa},          {"এ\u200Cই", nullptr, FormRule::kJoiner},
+      {"ক\u200Dরে", nullptr, FormRule::kJoiner},   {"কিন্তুু", nullptr, FormRule::kTwoSigns},
+      {"এইা", nullptr, FormRule::kLoneSign},       {"াপনি", nullptr, FormRule::kLoneSign},
+      {"ওক্", nullptr, FormRule::kFinalHasanta},    {"এই্", nullptr, FormRule::kFinalHasanta},
+      {"সু্যোগ", nullptr, FormRule::kLoneHasanta},   {"ংক", nullptr, FormRule::kMarkAtStart},
+      {"কংং", nullptr, FormRule::kRepeatedMark},   {"ক়ল", nullptr, FormRule::kStrayNukta},
+      {"প্ৰথম", nullptr, FormRule::kForeignLetter},
+  };
+  const fs::path dir = fresh_folder("sources");
+  std::string wordfreq = "কোনো\t400\nআমি\t300\nহঠাৎ\t500\nর\u200D্যাব\t600\nঅ্যাপ\t600\n";
+  for (const Row& row : rows) wordfreq += std::string(row.raw) + "\t400\n";
+  write(dir / "wordfreq-bn.tsv", wordfreq);
+  write(dir / "subtitles-bn.txt", "আমি 10\n");
+  WordShares shares;
+  std::string error;
+  ASSERT_TRUE(read_sources(dir, shares, error)) << error;
+  for (const Row& row : rows) {
+    const MendedWord mended = mend_word(row.raw);
+    const size_t rule = static_cast<size_t>(row.rule);
+    EXPECT_EQ(shares.by_rule[rule].count(row.raw), 1u) << row.raw;
+    if (row.kept == nullptr) {
+      EXPECT_TRUE(mended.dropped) << row.raw;
+      EXPECT_EQ(mended.drop_rule, row.rule) << row.raw;
+      EXPECT_EQ(shares.shares.count(row.raw), 0u) << row.raw;
+    } else {
+      EXPECT_EQ(mended.word, row.kept);
+      EXPECT_TRUE(mended.applied[rule]) << row.raw;
+      EXPECT_FALSE(form_problem(row.kept).broken) << row.kept;
+      // The mended row's share joined the meant word's.
+      EXPECT_GT(shares.shares.at(row.kept), std::pow(10.0, -4.0)) << row.kept;
+    }
+  }
+  // Joiners where Bangla spelling uses them, and অ্য, stay.
+  EXPECT_EQ(shares.shares.count("র\u200D্যাব"), 1u);
+  EXPECT_EQ(shares.shares.count("অ্যাপ"), 1u);
+  EXPECT_EQ(shares.shares.size(), 5u);
   fs::remove_all(dir);
 }
 
@@ -143,6 +202,43 @@ TEST(LexiconBuilderTest, KeysAreWhatPeopleType) {
   EXPECT_TRUE(maker.make_keys("তোমাকে").first_is_exact);
   EXPECT_TRUE(maker.make_keys("").keys.empty());
   EXPECT_TRUE(maker.make_keys("১২৩").keys.empty());
+}
+
+TEST(LexiconBuilderTest, ChatKeysAreWhatPeopleTypeInMessages) {
+  const KeyMaker maker;
+  struct Row {
+    const char* word;
+    bool common;
+    std::vector<std::string> must_have;
+    std::vector<std::string> must_not_have;
+  };
+  const Row rows[] = {
+      {"কেমন", true, {"kmn", "kamon"}, {"kemon"}},  // own keys are not chat keys
+      {"তুমি", true, {"tmi"}, {}},
+      {"তোমার", true, {"tmr"}, {}},
+      {"তোমাকে", true, {"tmk"}, {}},
+      {"আমার", true, {"amr"}, {}},
+      {"অনেক", true, {"onk"}, {}},
+      {"আজকে", true, {"ajk"}, {}},
+      {"কেন", true, {"kno"}, {}},
+      {"এখন", true, {"akhon"}, {}},
+      {"হইছে", false, {"hoise"}, {"hs"}},  // vowels stay in the words that are not common
+      {"করছোস", false, {"korsos"}, {}},
+      {"খাইছো", false, {"khaiso"}, {}},
+      {"হচ্ছে", false, {"hosse"}, {}},
+      {"কিছু", false, {"kisu"}, {}},
+      {"ছোট", false, {"soto"}, {}},
+  };
+  for (const Row& row : rows) {
+    const std::vector<std::string> keys = maker.chat_keys(row.word, row.common);
+    auto has = [&](const std::string& key) {
+      return std::find(keys.begin(), keys.end(), key) != keys.end();
+    };
+    for (const std::string& key : row.must_have) EXPECT_TRUE(has(key)) << row.word << " " << key;
+    for (const std::string& key : row.must_not_have)
+      EXPECT_FALSE(has(key)) << row.word << " " << key;
+    for (const std::string& key : keys) EXPECT_TRUE(KeyMaker::in_key_alphabet(key)) << key;
+  }
 }
 
 TEST(LexiconBuilderTest, FrequencyScaleKeepsOrderAndSpread) {
