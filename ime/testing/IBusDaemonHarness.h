@@ -29,6 +29,8 @@ class IBusDaemonHarness {
   bool ready() const { return bus_ != nullptr; }
   const QString& failure() const { return failure_; }
   IBusBus* bus() const { return bus_; }
+  // The XDG_CONFIG_HOME of the daemon and the programs it starts (their settings live there).
+  QString configHome() const { return root_.path() + QStringLiteral("/config"); }
 
   // The engine process's lifecycle lines ("controller <path>", "activate <path>", ...).
   QStringList events() const;

@@ -1,0 +1,110 @@
+// Typing through a private ibus-daemon into the built program, in each keyboard mode: what the
+// application receives (preedit, candidate list, commits) is what the user would see.
+#include <gtest/gtest.h>
+#include <ibus.h>
+
+#include <string>
+
+#include "ime/testing/IBusDaemonHarness.h"
+#include "platform/Defaults.h"
+#include "settings/AppSettings.h"
+
+namespace tolvani {
+namespace {
+
+using testing::IBusDaemonHarness;
+using testing::TestInputContext;
+
+QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The evdev key code of a character of the US layout, and whether it needs Shift.
+std::pair<unsigned, bool> keyOf(char c) {
+  static const std::string rows[] = {"qwertyuiop[]", "asdfghjkl", "zxcvbnm"};
+  static const unsigned starts[] = {16, 30, 44};
+  if (c == ' ') return {57, false};
+  const bool shift = c >= 'A' && c <= 'Z';
+  const char base = shift ? static_cast<char>(c - 'A' + 'a') : c;
+  for (int r = 0; r < 3; ++r) {
+    const std::size_t at = rows[r].find(base);
+    if (at != std::string::npos) return {starts[r] + static_cast<unsigned>(at), shift};
+  }
+  return {0, false};
+}
+
+// Presses and releases each key of `keys`; "^" makes the next key an AltGr key.
+void typeKeys(TestInputContext& context, const char* keys) {
+  unsigned altGr = 0;
+  for (const char* p = keys; *p; ++p) {
+    if (*p == '^') {
+      altGr = IBUS_MOD5_MASK;
+      continue;
+    }
+    const auto [keycode, shift] = keyOf(*p);
+    const unsigned state = altGr | (shift ? IBUS_SHIFT_MASK : 0);
+    const unsigned keyval = *p == ' ' ? IBUS_KEY_space : static_cast<unsigned>(*p);
+    context.sendKey(keyval, keycode, state);
+    context.sendKey(keyval, keycode, state | IBUS_RELEASE_MASK);
+    altGr = 0;
+  }
+}
+
+struct ModeCase {
+  const char* name;
+  KeyboardMode mode;
+  const char* keys;
+  const char* composing;  // a preedit seen on the way
+};
+
+class IBusTypingTest : public ::testing::TestWithParam<ModeCase> {};
+
+TEST_P(IBusTypingTest, SentenceArrivesAsBanglaCommits) {
+  const ModeCase& c = GetParam();
+  IBusDaemonHarness harness(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
+  ASSERT_TRUE(harness.ready()) << harness.failure().toStdString();
+  // The program reads its mode from the settings when it first serves a context.
+  qputenv("XDG_CONFIG_HOME", harness.configHome().toUtf8());
+  platform::Defaults::testResetStandard();
+  AppSettings::setDefaultMode(c.mode);
+
+  TestInputContext context(harness, "typing-app");
+  context.focusIn();
+  context.selectEngine("tolvani");
+  ASSERT_TRUE(harness.waitFor([&] {
+    return harness.events().contains("activate " + context.objectPath());
+  })) << harness.events().join('\n').toStdString();
+
+  // No caret rectangle: the candidates go to the daemon's candidate list.
+  typeKeys(context, c.keys);
+  const QString expected = u("আমি তোমাকে ভালোবাসি ");
+  ASSERT_TRUE(harness.waitFor([&] { return context.commits.join(QString()) == expected; }))
+      << context.commits.join('|').toStdString();
+  EXPECT_EQ(context.commits.size(), 3);
+  bool seen = false;
+  for (const TestInputContext::Preedit& p : context.preedits) {
+    seen = seen || (p.visible && p.text == u(c.composing));
+  }
+  EXPECT_TRUE(seen) << "the preedit shows while composing";
+  harness.settle();
+  EXPECT_TRUE(context.preedits.back().text.isEmpty());
+  EXPECT_FALSE(context.lookupTables.empty());
+
+  // With a caret on the screen the program's own panel shows them instead.
+  context.setCursorLocation(100, 200, 1, 18);
+  const std::size_t tables = context.lookupTables.size();
+  typeKeys(context, c.keys);
+  ASSERT_TRUE(
+      harness.waitFor([&] { return context.commits.join(QString()) == expected + expected; }));
+  harness.settle();
+  EXPECT_EQ(context.lookupTables.size(), tables);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, IBusTypingTest,
+    ::testing::Values(
+        ModeCase{"phonetic", KeyboardMode::phonetic, "ami tomake bhalobashi ", "তোমাকে"},
+        ModeCase{"probhat", KeyboardMode::probhat, "vmi f]mak[ Bal]basi ", "তোমাকে"},
+        ModeCase{"national", KeyboardMode::national, "^hmd kxmhjc FhVxfhnd ", "তোমাকে"}),
+    [](const ::testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tolvani
