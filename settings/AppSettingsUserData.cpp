@@ -22,6 +22,7 @@
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "settings/AppSettings.h"
+#include "settings/StoreFilesInternal.h"
 #include "store_io.h"
 
 namespace tolvani {
@@ -32,18 +33,12 @@ using Json = nlohmann::json;
 
 constexpr std::uint64_t kMaxFrequencyBeforeAdd = 4294967294u;
 
+using storefiles::fileSystem;
+using storefiles::fromIo;
+using storefiles::nativePath;
+using storefiles::writeAtomically;
+
 std::atomic<store_io::StoreFileSystem*> g_fileSystem{nullptr};
-
-store_io::StoreFileSystem& fileSystem() {
-  store_io::StoreFileSystem* fs = g_fileSystem.load(std::memory_order_acquire);
-  if (fs != nullptr) return *fs;
-  static store_io::PosixStoreFileSystem posix;
-  return posix;
-}
-
-std::filesystem::path nativePath(const QString& path) {
-  return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
 
 QString fileName(const QString& path) { return QFileInfo(path).fileName(); }
 
@@ -52,11 +47,6 @@ void logDiagnostic(std::string_view line) {
   constexpr std::string_view kPrefix = "[Tolvani] ";
   if (line.starts_with(kPrefix)) line.remove_prefix(kPrefix.size());
   platform::log::line(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-}
-
-UserDataStatus fromIo(const store_io::IoStatus& status) {
-  if (status.ok()) return {};
-  return UserDataStatus::posixError(status.error);
 }
 
 // Whole seconds since 1970 on the front end's clock, the fraction cut off; 0 before the epoch.
@@ -145,28 +135,6 @@ UserDataStatus serialise(StoreUpdate& update) {
   }
 }
 
-UserDataStatus writeAtomically(const QString& path, const std::string& bytes) {
-  return fromIo(
-      store_io::write_store_atomically(fileSystem(), nativePath(path), bytes, logDiagnostic));
-}
-
-// Puts a document of this operation back as it was before: its old bytes, or no file when it
-// had none. One that is already as it was (a write that failed before its rename) is left alone.
-UserDataStatus restore(const StoreUpdate& update) {
-  store_io::StoreFileSystem& fs = fileSystem();
-  const std::filesystem::path path = nativePath(update.path);
-  std::string current;
-  const store_io::IoStatus read = fs.read_file(path, current);
-  if (update.existed) {
-    if (read.ok() && current == update.originalBytes) return {};
-    return writeAtomically(update.path, update.originalBytes);
-  }
-  if (read.error == ENOENT) return {};
-  const store_io::IoStatus removed = fs.remove(path);
-  if (!removed.ok() && removed.error != ENOENT) return fromIo(removed);
-  return fromIo(store_io::sync_parent_directory(fs, path));
-}
-
 std::string utf8(const QString& text) { return text.toStdString(); }
 
 // Reads, changes and rewrites the user dictionary under its lock.
@@ -211,6 +179,46 @@ bool isInteger(const Json& value) {
 }
 
 }  // namespace
+
+namespace storefiles {
+
+store_io::StoreFileSystem& fileSystem() {
+  store_io::StoreFileSystem* fs = g_fileSystem.load(std::memory_order_acquire);
+  if (fs != nullptr) return *fs;
+  static store_io::PosixStoreFileSystem posix;
+  return posix;
+}
+
+std::filesystem::path nativePath(const QString& path) {
+  return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+UserDataStatus fromIo(const store_io::IoStatus& status) {
+  if (status.ok()) return {};
+  return UserDataStatus::posixError(status.error);
+}
+
+UserDataStatus writeAtomically(const QString& path, const std::string& bytes) {
+  return fromIo(
+      store_io::write_store_atomically(fileSystem(), nativePath(path), bytes, logDiagnostic));
+}
+
+UserDataStatus restore(const QString& store, bool existed, const std::string& bytesBefore) {
+  store_io::StoreFileSystem& fs = fileSystem();
+  const std::filesystem::path path = nativePath(store);
+  std::string current;
+  const store_io::IoStatus read = fs.read_file(path, current);
+  if (existed) {
+    if (read.ok() && current == bytesBefore) return {};
+    return writeAtomically(store, bytesBefore);
+  }
+  if (read.error == ENOENT) return {};
+  const store_io::IoStatus removed = fs.remove(path);
+  if (!removed.ok() && removed.error != ENOENT) return fromIo(removed);
+  return fromIo(store_io::sync_parent_directory(fs, path));
+}
+
+}  // namespace storefiles
 
 UserDataStatus UserDataStatus::posixError(int error) {
   UserDataStatus status;
@@ -433,7 +441,10 @@ bool forgetCorrection(const QString& raw) {
           if (written.ok()) continue;
           // The failed write too: its rename may have happened before the folder flush failed.
           for (std::size_t j = 0; j <= i; ++j) {
-            if (UserDataStatus restored = restore(*documents[j].first); !restored.ok())
+            const StoreUpdate& update = *documents[j].first;
+            if (UserDataStatus restored =
+                    storefiles::restore(update.path, update.existed, update.originalBytes);
+                !restored.ok())
               rollbackFailures.push_back(restored);
           }
           return written;

@@ -120,8 +120,9 @@ bool forgetCorrection(const QString& raw);
 // notification with a user-data reload; true when all six were written.
 bool resetLearnedWords();
 
-// Replaces the file layer of the store operations (null restores the real one). Requires: `fs`
-// outlives its use, and no store operation runs during the swap.
+// Replaces the file layer of the store operations and of the backup's export and import (null
+// restores the real one). Requires: `fs` outlives its use, and no store operation runs during the
+// swap.
 void testSetStoreFileSystem(store_io::StoreFileSystem* fs);
 
 }  // namespace AppSettings

@@ -1,13 +1,10 @@
 #include "settings/DataBackup.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
-#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -17,6 +14,7 @@
 #include "settings/AppSettingsUserData.h"
 #include "settings/BackupMerge.h"
 #include "settings/BackupSanitizer.h"
+#include "settings/StoreFilesInternal.h"
 #include "settings/TextShortcutFile.h"
 #include "settings/TextShortcuts.h"
 #include "store_io.h"
@@ -27,35 +25,10 @@ namespace {
 
 using Json = nlohmann::json;
 
-std::atomic<store_io::StoreFileSystem*> g_fileSystem{nullptr};
-
-store_io::StoreFileSystem& fileSystem() {
-  store_io::StoreFileSystem* fs = g_fileSystem.load(std::memory_order_acquire);
-  if (fs != nullptr) return *fs;
-  static store_io::PosixStoreFileSystem posix;
-  return posix;
-}
-
-std::filesystem::path nativePath(const QString& path) {
-  return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
-
-// The file layer's lines already carry the prefix that the log adds.
-void logDiagnostic(std::string_view line) {
-  constexpr std::string_view kPrefix = "[Tolvani] ";
-  if (line.starts_with(kPrefix)) line.remove_prefix(kPrefix.size());
-  platform::log::line(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-}
-
-UserDataStatus fromIo(const store_io::IoStatus& status) {
-  if (status.ok()) return {};
-  return UserDataStatus::posixError(status.error);
-}
-
-UserDataStatus writeAtomically(const QString& path, const std::string& bytes) {
-  return fromIo(
-      store_io::write_store_atomically(fileSystem(), nativePath(path), bytes, logDiagnostic));
-}
+using storefiles::fileSystem;
+using storefiles::fromIo;
+using storefiles::nativePath;
+using storefiles::writeAtomically;
 
 // One store that an import writes.
 struct Target {
@@ -95,23 +68,6 @@ UserDataStatus mergeTarget(Target& target) {
   }
 }
 
-// Puts a target back as it was before the import: its old bytes, or no file when it had none.
-// One that already is (a write that failed before its rename) is left alone.
-UserDataStatus restore(const Target& target) {
-  store_io::StoreFileSystem& fs = fileSystem();
-  const std::filesystem::path path = nativePath(target.url);
-  std::string current;
-  const store_io::IoStatus read = fs.read_file(path, current);
-  if (target.existed) {
-    if (read.ok() && current == target.savedBytes) return {};
-    return writeAtomically(target.url, target.savedBytes);
-  }
-  if (read.error == ENOENT) return {};
-  const store_io::IoStatus removed = fs.remove(path);
-  if (!removed.ok() && removed.error != ENOENT) return fromIo(removed);
-  return fromIo(store_io::sync_parent_directory(fs, path));
-}
-
 // Every merge before the first write, so that an unreadable store stops the import with nothing
 // written. Requires: the locks of all targets are held.
 UserDataStatus mergeAndWrite(std::vector<Target>& targets, bool& storesUnchanged) {
@@ -123,7 +79,8 @@ UserDataStatus mergeAndWrite(std::vector<Target>& targets, bool& storesUnchanged
     // Latest first, the failed one included: its rename may have happened before the folder
     // flush failed. Every store is tried, whatever became of the one before.
     for (std::size_t j = i + 1; j-- > 0;) {
-      const UserDataStatus restored = restore(targets[j]);
+      const UserDataStatus restored =
+          storefiles::restore(targets[j].url, targets[j].existed, targets[j].savedBytes);
       if (restored.ok()) continue;
       storesUnchanged = false;
       platform::log::line(QStringLiteral("learned data import could not restore ") +
@@ -241,10 +198,6 @@ std::optional<std::pair<int, int>> importTextShortcuts(const QByteArray& data) {
 }
 
 QByteArray exportTextShortcuts() { return TextShortcutFile::exportData(textShortcuts()); }
-
-void testSetBackupFileSystem(store_io::StoreFileSystem* fs) {
-  g_fileSystem.store(fs, std::memory_order_release);
-}
 
 }  // namespace AppSettings
 }  // namespace tolvani

@@ -15,10 +15,6 @@
 
 namespace tolvani {
 
-namespace store_io {
-class StoreFileSystem;
-}
-
 // The outcome of a backup import.
 struct LearnedDataImportResult {
   enum class Kind {
@@ -68,11 +64,6 @@ LearnedDataImportResult importUserData(const QByteArray& data);
 std::optional<std::pair<int, int>> importTextShortcuts(const QByteArray& data);
 // The stored list as a text-shortcut file (JSON, indented, codes sorted).
 QByteArray exportTextShortcuts();
-
-// Replaces the file layer that export and import read and write through (null restores the real
-// one); the locks go through AppSettings::testSetStoreFileSystem's. Requires: `fs` outlives its
-// use, and no backup runs during the swap.
-void testSetBackupFileSystem(store_io::StoreFileSystem* fs);
 
 }  // namespace AppSettings
 }  // namespace tolvani

@@ -23,6 +23,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/testing/ChildProcess.h"
 #include "settings/AppSettings.h"
+#include "settings/tests/SettingsTestSupport.h"
 #include "store_io.h"
 
 namespace tolvani {
@@ -31,55 +32,14 @@ namespace {
 using Json = nlohmann::json;
 namespace fs = std::filesystem;
 
-constexpr std::uint64_t kNow = 1'700'000'000;
+using testing::FaultFileSystem;
+using testing::kNow;
+using testing::readBytes;
+using testing::writeBytes;
+
 constexpr std::uint64_t kForever = 18446744073709551615u;
 
-std::string readBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<missing>";
-}
-void writeBytes(const QString& path, const std::string& bytes) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-}
 Json readJson(const QString& path) { return Json::parse(readBytes(path)); }
-
-// The real file layer, failing the operations a test arms.
-class FaultFileSystem : public store_io::PosixStoreFileSystem {
- public:
-  // Renames onto a file of this name fail with EIO.
-  std::string failRenameTo;
-  // The folder flush that follows the next rename onto this name fails.
-  std::string failFlushAfterRenameTo;
-  // Called around the flock of a lock file.
-  std::function<void()> beforeLock;
-  std::function<void()> afterLock;
-
-  store_io::IoStatus lock_exclusive(int fd) override {
-    if (beforeLock) beforeLock();
-    const store_io::IoStatus status = PosixStoreFileSystem::lock_exclusive(fd);
-    if (afterLock) afterLock();
-    return status;
-  }
-  store_io::IoStatus rename(const fs::path& from, const fs::path& to) override {
-    if (to.filename() == failRenameTo) return {EIO};
-    const store_io::IoStatus status = PosixStoreFileSystem::rename(from, to);
-    if (status.ok() && to.filename() == failFlushAfterRenameTo) {
-      flushFails_ = true;
-      failFlushAfterRenameTo.clear();  // once
-    }
-    return status;
-  }
-  store_io::IoStatus sync_directory(const fs::path& dir) override {
-    if (std::exchange(flushFails_, false)) return {EIO};
-    return PosixStoreFileSystem::sync_directory(dir);
-  }
-
- private:
-  bool flushFails_ = false;
-};
 
 // ---- the engine, in this process or in a child, driven by one-line commands
 
@@ -212,36 +172,10 @@ class ChildEngine final : public Engine {
 
 // ---- fixture
 
-class UserDataTest : public ::testing::Test {
+class UserDataTest : public testing::LearnedDataTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    qputenv("XDG_DATA_HOME", dir_.path().toUtf8());
-    qunsetenv("TOLVANI_DATA_DIR");
-    platform::testSetClock(&clock_);
-    clock_.setWallSeconds(static_cast<double>(kNow) + 0.75);
-    engine::test_set_now_secs(kNow);
-    token_ = platform::NotificationCenter::defaultCenter().addObserver(
-        AppSettings::didChangeNotification(), [this](const platform::Notification& n) {
-          posts_.push_back(AppSettings::reloadUserDataRequested(n));
-        });
-  }
-  void TearDown() override {
-    platform::NotificationCenter::defaultCenter().removeObserver(token_);
-    AppSettings::testSetStoreFileSystem(nullptr);
-    platform::testSetClock(nullptr);
-    engine::test_set_now_secs(std::nullopt);
-    qunsetenv("XDG_DATA_HOME");
-  }
-
   static QString dictionary() { return AppSettings::userDictionaryURL(); }
   Json entry(const std::string& word) { return readJson(dictionary())["words"][word]; }
-
-  QTemporaryDir dir_;
-  platform::ManualClock clock_;
-  platform::log::Capture log_;
-  std::vector<bool> posts_;  // reloadUserData of each notification
-  platform::NotificationCenter::Token token_ = 0;
 };
 
 TEST_F(UserDataTest, OneFolderForBothSidesAndPrivateLockFiles) {
@@ -458,8 +392,10 @@ TEST_F(UserDataTest, ForgetCorrectionRollsBackWhenTheSecondWriteFails) {
     if (row.rejectionsExisted) writeBytes(AppSettings::userRejectionsURL(), rejections);
     writeBytes(AppSettings::selectionMemoryURL(), selections);
     FaultFileSystem faults;
-    (row.failAtFlush ? faults.failFlushAfterRenameTo : faults.failRenameTo) =
-        "selection-memory.json";
+    if (row.failAtFlush)
+      faults.failFlushAfterRenameTo = "selection-memory.json";
+    else
+      faults.failRenameTo["selection-memory.json"] = 0;
     AppSettings::testSetStoreFileSystem(&faults);
     posts_.clear();
     platform::log::Capture log;
@@ -482,7 +418,7 @@ TEST_F(UserDataTest, ForgetCorrectionRollsBackWhenTheSecondWriteFails) {
     }
     int rejectionRenames = 0;
   } both;
-  both.failRenameTo = "selection-memory.json";
+  both.failRenameTo["selection-memory.json"] = 0;
   AppSettings::testSetStoreFileSystem(&both);
   platform::log::Capture log;
   EXPECT_FALSE(AppSettings::forgetCorrection(QStringLiteral("ami")));
@@ -516,7 +452,7 @@ TEST_F(UserDataTest, ResetEmptiesEveryStoreUnderOneId) {
 
   // A failure stops the reset there; what was reset stays reset.
   FaultFileSystem faults;
-  faults.failRenameTo = "user-trigrams.json";
+  faults.failRenameTo["user-trigrams.json"] = 0;
   AppSettings::testSetStoreFileSystem(&faults);
   posts_.clear();
   platform::log::Capture log;

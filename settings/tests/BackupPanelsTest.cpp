@@ -17,7 +17,6 @@
 #include <QTimer>
 #include <deque>
 #include <functional>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
@@ -29,14 +28,13 @@
 #include "settings/DataBackup.h"
 #include "settings/TextShortcuts.h"
 #include "settings/UIStrings.h"
-#include "store_io.h"
+#include "settings/tests/SettingsTestSupport.h"
 
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace tolvani {
 namespace {
 
-namespace fs = std::filesystem;
 using BackupPanels::Alert;
 using BackupPanels::AlertStyle;
 
@@ -76,51 +74,6 @@ class ScriptedDialogs final : public BackupPanels::Dialogs {
   }
 };
 
-// The real file layer, except that replacing a file of a chosen name fails with EIO.
-class FailingRenames final : public store_io::StoreFileSystem {
- public:
-  std::map<std::string, int> failAfter;  // file name: successful replaces before it fails
-
-  store_io::IoStatus rename(const fs::path& from, const fs::path& to) override {
-    const auto it = failAfter.find(to.filename().string());
-    if (it != failAfter.end() && it->second-- == 0) return {EIO};
-    return real_.rename(from, to);
-  }
-  store_io::IoStatus read_file(const fs::path& p, std::string& out) override {
-    return real_.read_file(p, out);
-  }
-  store_io::IoStatus create_directories(const fs::path& d) override {
-    return real_.create_directories(d);
-  }
-  store_io::IoStatus open_lock_file(const fs::path& p, int& fd) override {
-    return real_.open_lock_file(p, fd);
-  }
-  store_io::IoStatus open_private_lock_file(const fs::path& p, int& fd) override {
-    return real_.open_private_lock_file(p, fd);
-  }
-  store_io::IoStatus lock_exclusive(int fd) override { return real_.lock_exclusive(fd); }
-  store_io::IoStatus create_new_file(const fs::path& p, int& fd) override {
-    return real_.create_new_file(p, fd);
-  }
-  store_io::IoStatus write_all(int fd, std::string_view bytes) override {
-    return real_.write_all(fd, bytes);
-  }
-  store_io::IoStatus sync_file(int fd) override { return real_.sync_file(fd); }
-  store_io::IoStatus rename_no_replace(const fs::path& from, const fs::path& to) override {
-    return real_.rename_no_replace(from, to);
-  }
-  store_io::IoStatus sync_directory(const fs::path& d) override { return real_.sync_directory(d); }
-  store_io::IoStatus remove(const fs::path& p) override { return real_.remove(p); }
-  store_io::IoStatus list_directory(const fs::path& d,
-                                    std::vector<store_io::DirectoryEntry>& out) override {
-    return real_.list_directory(d, out);
-  }
-  void close(int fd) override { real_.close(fd); }
-
- private:
-  store_io::PosixStoreFileSystem real_;
-};
-
 // One small, valid store of each kind; one word in the dictionary.
 const QByteArray kBackup = R"({
   "version": 2, "exported_at": "2023-11-14T22:13:20Z",
@@ -151,7 +104,6 @@ class BackupPanelsTest : public ::testing::Test {
     platform::NotificationCenter::defaultCenter().removeObserver(token_);
     BackupPanels::setLearnedDataSaver(nullptr);
     BackupPanels::testSetDialogs(nullptr);
-    AppSettings::testSetBackupFileSystem(nullptr);
     AppSettings::testSetStoreFileSystem(nullptr);
     AppSettings::setUiLanguage(1);
     platform::testSetClock(nullptr);
@@ -311,8 +263,7 @@ TEST_F(BackupPanelsTest, EachImportResultHasItsAlert) {
 
   // When the stores could not all be put back, the alert does not claim that nothing changed.
   ASSERT_TRUE(dictionary.remove());
-  FailingRenames faults;
-  AppSettings::testSetBackupFileSystem(&faults);
+  testing::FaultFileSystem faults;
   AppSettings::testSetStoreFileSystem(&faults);
   for (int language : {1, 0}) {
     AppSettings::setUiLanguage(language);
@@ -321,7 +272,7 @@ TEST_F(BackupPanelsTest, EachImportResultHasItsAlert) {
     rejections.write(R"({"entries": {"x": {"y": 2}}, "reset_id": "R"})");
     rejections.close();
     // Rejections are replaced and then cannot be put back when selection memory fails.
-    faults.failAfter = {{"selection-memory.json", 0}, {"rejections.json", 1}};
+    faults.failRenameTo = {{"selection-memory.json", 0}, {"rejections.json", 1}};
     EXPECT_EQ(run(BackupPanels::importLearnedWords, {file("backup.json")}).last(),
               language == 1 ? "warning: The imported data could not be saved. [OK]"
                             : "warning: ইমপোর্ট করা ডেটা সংরক্ষণ করা যায়নি। [ঠিক আছে]");

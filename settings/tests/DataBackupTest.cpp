@@ -24,6 +24,7 @@
 #include "settings/AppSettings.h"
 #include "settings/AppSettingsUserData.h"
 #include "settings/TextShortcuts.h"
+#include "settings/tests/SettingsTestSupport.h"
 #include "store_documents.h"
 #include "store_io.h"
 
@@ -34,29 +35,21 @@ using Json = nlohmann::json;
 using Kind = LearnedDataImportResult::Kind;
 namespace fs = std::filesystem;
 
-constexpr std::uint64_t kNow = 1'700'000'000;
+using testing::FaultFileSystem;
+using testing::readBytes;
+using testing::writeBytes;
 
 QString folder() { return AppSettings::supportDirectoryURL(); }
 QString store(const char* name) { return QDir(folder()).filePath(QString::fromLatin1(name)); }
 
-QByteArray readBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-void writeBytes(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  file.write(bytes);
-}
-Json readJson(const char* name) { return Json::parse(readBytes(store(name)).toStdString()); }
+Json readJson(const char* name) { return Json::parse(readBytes(store(name))); }
 
 // Every file of the user-data folder with its content, one per line.
 std::string folderState(const QStringList& filter = {}) {
   std::string out;
   const QDir dir(folder());
   for (const QString& name : dir.entryList(filter, QDir::Files, QDir::Name))
-    out += name.toStdString() + "=" + readBytes(dir.filePath(name)).toStdString() + "\n";
+    out += name.toStdString() + "=" + readBytes(dir.filePath(name)) + "\n";
   return out;
 }
 
@@ -81,76 +74,6 @@ std::string import(const std::string& document) {
   return kindName(AppSettings::importUserData(QByteArray::fromStdString(document)));
 }
 
-// Forwards to the real file layer; records what it replaces and removes, and fails renames that
-// a test arms.
-class RecordingFileSystem : public store_io::StoreFileSystem {
- public:
-  // A rename onto a file of this name fails with EIO after this many successful ones onto it.
-  std::map<std::string, int> failRenameTo;
-  // The folder flush after the first rename onto a file of this name fails.
-  std::string failFlushAfterRenameTo;
-  std::vector<std::string> operations;
-  std::function<void()> beforeLock;
-
-  store_io::IoStatus read_file(const fs::path& p, std::string& out) override {
-    return real_.read_file(p, out);
-  }
-  store_io::IoStatus create_directories(const fs::path& dir) override {
-    return real_.create_directories(dir);
-  }
-  store_io::IoStatus open_lock_file(const fs::path& p, int& fd) override {
-    return real_.open_lock_file(p, fd);
-  }
-  store_io::IoStatus open_private_lock_file(const fs::path& p, int& fd) override {
-    return real_.open_private_lock_file(p, fd);
-  }
-  store_io::IoStatus lock_exclusive(int fd) override {
-    if (beforeLock) beforeLock();
-    return real_.lock_exclusive(fd);
-  }
-  store_io::IoStatus create_new_file(const fs::path& p, int& fd) override {
-    return real_.create_new_file(p, fd);
-  }
-  store_io::IoStatus write_all(int fd, std::string_view bytes) override {
-    return real_.write_all(fd, bytes);
-  }
-  store_io::IoStatus sync_file(int fd) override { return real_.sync_file(fd); }
-  store_io::IoStatus rename(const fs::path& from, const fs::path& to) override {
-    const std::string name = to.filename().string();
-    if (const auto it = failRenameTo.find(name); it != failRenameTo.end() && it->second-- == 0) {
-      operations.push_back("replace " + name + " failed");
-      return {EIO};
-    }
-    operations.push_back("replace " + name);
-    if (name == failFlushAfterRenameTo) {
-      failFlushAfterRenameTo.clear();
-      flushFails_ = true;
-    }
-    return real_.rename(from, to);
-  }
-  store_io::IoStatus rename_no_replace(const fs::path& from, const fs::path& to) override {
-    return real_.rename_no_replace(from, to);
-  }
-  store_io::IoStatus sync_directory(const fs::path& dir) override {
-    if (std::exchange(flushFails_, false)) return {EIO};
-    return real_.sync_directory(dir);
-  }
-  store_io::IoStatus remove(const fs::path& p) override {
-    if (p.filename().string().find(".tmp.") == std::string::npos)
-      operations.push_back("remove " + p.filename().string());
-    return real_.remove(p);
-  }
-  store_io::IoStatus list_directory(const fs::path& dir,
-                                    std::vector<store_io::DirectoryEntry>& out) override {
-    return real_.list_directory(dir, out);
-  }
-  void close(int fd) override { real_.close(fd); }
-
- private:
-  store_io::PosixStoreFileSystem real_;
-  bool flushFails_ = false;
-};
-
 // A backup with one small, valid store of each kind.
 Json fullBackup() {
   return Json::parse(R"({
@@ -165,40 +88,10 @@ Json fullBackup() {
   })");
 }
 
-class DataBackupTest : public ::testing::Test {
+class DataBackupTest : public testing::LearnedDataTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    qputenv("XDG_DATA_HOME", dir_.path().toUtf8());
-    qunsetenv("TOLVANI_DATA_DIR");
-    platform::testSetClock(&clock_);
-    clock_.setWallSeconds(static_cast<double>(kNow) + 0.75);
-    engine::test_set_now_secs(kNow);
-    token_ = platform::NotificationCenter::defaultCenter().addObserver(
-        AppSettings::didChangeNotification(), [this](const platform::Notification& n) {
-          posts_.push_back(AppSettings::reloadUserDataRequested(n));
-        });
-  }
-  void TearDown() override {
-    platform::NotificationCenter::defaultCenter().removeObserver(token_);
-    AppSettings::testSetBackupFileSystem(nullptr);
-    AppSettings::testSetStoreFileSystem(nullptr);
-    platform::testSetClock(nullptr);
-    engine::test_set_now_secs(std::nullopt);
-    qunsetenv("XDG_DATA_HOME");
-  }
-
   // Routes the import's reads, writes and locks through `fs`.
-  void useFileSystem(RecordingFileSystem& fs) {
-    AppSettings::testSetBackupFileSystem(&fs);
-    AppSettings::testSetStoreFileSystem(&fs);
-  }
-
-  QTemporaryDir dir_;
-  platform::ManualClock clock_;
-  platform::log::Capture log_;
-  std::vector<bool> posts_;  // reloadUserData of each notification
-  platform::NotificationCenter::Token token_ = 0;
+  void useFileSystem(FaultFileSystem& fs) { AppSettings::testSetStoreFileSystem(&fs); }
 };
 
 TEST_F(DataBackupTest, ExportHoldsEveryStoreThatReadsAsJson) {
@@ -250,11 +143,10 @@ TEST_F(DataBackupTest, ExportThenImportLeavesEveryCountUnchanged) {
   // The engine reads what the import wrote.
   engine::UserDictionaryDocument dictionary;
   std::string error;
-  ASSERT_TRUE(engine::decode_document(readBytes(store(names[0])).toStdString(), dictionary, error))
-      << error;
+  ASSERT_TRUE(engine::decode_document(readBytes(store(names[0])), dictionary, error)) << error;
   EXPECT_EQ(dictionary.words.at("আমি").frequency, 2u);
   engine::SelectionMemoryDocument selections;
-  EXPECT_TRUE(engine::decode_document(readBytes(store(names[4])).toStdString(), selections, error));
+  EXPECT_TRUE(engine::decode_document(readBytes(store(names[4])), selections, error));
 
   // Into a new folder: the same stores, without the old reset ids.
   QTemporaryDir other;
@@ -348,7 +240,7 @@ TEST_F(DataBackupTest, AFailedWriteRestoresTheEarlierStoresLatestFirst) {
   writeBytes(store("english-pairs.json"), R"({"pairs":{"good":{"night":1}},"reset_id":"E"})");
   writeBytes(store("selection-memory.json"), R"({"selections":{},"reset_id":"S"})");
   const std::string before = storeState();
-  RecordingFileSystem faults;
+  FaultFileSystem faults;
   faults.failRenameTo["selection-memory.json"] = 0;
   useFileSystem(faults);
   EXPECT_EQ(import(fullBackup().dump()), "failed");
@@ -367,7 +259,7 @@ TEST_F(DataBackupTest, AFailedWriteRestoresTheEarlierStoresLatestFirst) {
 TEST_F(DataBackupTest, AWriteWhoseFolderFlushFailsIsUndoneToo) {
   writeBytes(store("selection-memory.json"), R"({"selections":{},"reset_id":"S"})");
   const std::string before = storeState();
-  RecordingFileSystem faults;
+  FaultFileSystem faults;
   faults.failFlushAfterRenameTo = "selection-memory.json";
   useFileSystem(faults);
   EXPECT_EQ(import(fullBackup().dump()), "failed");
@@ -383,7 +275,7 @@ TEST_F(DataBackupTest, AWriteWhoseFolderFlushFailsIsUndoneToo) {
 TEST_F(DataBackupTest, AFailedUndoIsLoggedAndTheOtherStoresAreStillRestored) {
   writeBytes(store("english-pairs.json"), R"({"pairs":{"good":{"night":1}}})");
   writeBytes(store("rejections.json"), R"({"entries":{"x":{"y":2}},"reset_id":"R"})");
-  RecordingFileSystem faults;
+  FaultFileSystem faults;
   faults.failRenameTo["selection-memory.json"] = 0;
   faults.failRenameTo["rejections.json"] = 1;  // the merged copy goes in; the old one does not
   useFileSystem(faults);
@@ -457,7 +349,7 @@ TEST_F(DataBackupTest, ImportWaitsForAnotherProcessHoldingALock) {
   while (!child.canReadLine()) ASSERT_TRUE(child.waitForReadyRead(60'000));
   ASSERT_EQ(child.readLine().trimmed(), "locked");
 
-  RecordingFileSystem watch;
+  FaultFileSystem watch;
   std::atomic<int> locks{0};
   watch.beforeLock = [&] { ++locks; };
   useFileSystem(watch);

@@ -1,0 +1,133 @@
+// Helpers of the learned-data tests: the store files read and written as bytes, a file layer that
+// fails what a test arms and records what it replaces, and a fixture with a user-data folder of
+// its own. Thread-safety: a test's thread, except the file layer, which the code under test may
+// call from any thread.
+#ifndef TOLVANI_SETTINGS_TESTS_SETTINGSTESTSUPPORT_H_
+#define TOLVANI_SETTINGS_TESTS_SETTINGSTESTSUPPORT_H_
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "persistence.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "settings/AppSettings.h"
+#include "settings/AppSettingsUserData.h"
+#include "store_io.h"
+
+namespace tolvani::testing {
+
+// The time of the learned-data tests, in whole seconds since 1970.
+inline constexpr std::uint64_t kNow = 1'700'000'000;
+
+// A file's bytes; "<missing>" when it cannot be read.
+inline std::string readBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<missing>";
+}
+
+// Writes `bytes` as the whole file, making its folder first.
+inline void writeBytes(const QString& path, const std::string& bytes) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+// The real file layer, failing the operations a test arms and recording the replaces and removes.
+class FaultFileSystem : public store_io::PosixStoreFileSystem {
+ public:
+  // A rename onto a file of this name fails with EIO once, after this many successful ones onto it.
+  std::map<std::string, int> failRenameTo;
+  // The folder flush that follows the next rename onto a file of this name fails.
+  std::string failFlushAfterRenameTo;
+  // Called around the flock of a lock file.
+  std::function<void()> beforeLock;
+  std::function<void()> afterLock;
+  // "replace NAME", "replace NAME failed" and "remove NAME" (temporary files left out), in order.
+  std::vector<std::string> operations;
+
+  store_io::IoStatus lock_exclusive(int fd) override {
+    if (beforeLock) beforeLock();
+    const store_io::IoStatus status = PosixStoreFileSystem::lock_exclusive(fd);
+    if (afterLock) afterLock();
+    return status;
+  }
+  store_io::IoStatus rename(const std::filesystem::path& from,
+                            const std::filesystem::path& to) override {
+    const std::string name = to.filename().string();
+    if (const auto it = failRenameTo.find(name); it != failRenameTo.end() && it->second-- == 0) {
+      operations.push_back("replace " + name + " failed");
+      return {EIO};
+    }
+    operations.push_back("replace " + name);
+    const store_io::IoStatus status = PosixStoreFileSystem::rename(from, to);
+    if (status.ok() && name == failFlushAfterRenameTo) {
+      flushFails_ = true;
+      failFlushAfterRenameTo.clear();  // once
+    }
+    return status;
+  }
+  store_io::IoStatus sync_directory(const std::filesystem::path& dir) override {
+    if (std::exchange(flushFails_, false)) return {EIO};
+    return PosixStoreFileSystem::sync_directory(dir);
+  }
+  store_io::IoStatus remove(const std::filesystem::path& p) override {
+    if (p.filename().string().find(".tmp.") == std::string::npos)
+      operations.push_back("remove " + p.filename().string());
+    return PosixStoreFileSystem::remove(p);
+  }
+
+ private:
+  bool flushFails_ = false;
+};
+
+// A fresh user-data folder (the desktop's data folder moved to a temporary one), the front end's
+// and the engine's clocks at kNow and three quarters, every settings-change notification noted,
+// and the log captured. The real file layer is put back after each test.
+class LearnedDataTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    qputenv("XDG_DATA_HOME", dir_.path().toUtf8());
+    qunsetenv("TOLVANI_DATA_DIR");
+    platform::testSetClock(&clock_);
+    clock_.setWallSeconds(static_cast<double>(kNow) + 0.75);
+    engine::test_set_now_secs(kNow);
+    token_ = platform::NotificationCenter::defaultCenter().addObserver(
+        AppSettings::didChangeNotification(), [this](const platform::Notification& n) {
+          posts_.push_back(AppSettings::reloadUserDataRequested(n));
+        });
+  }
+  void TearDown() override {
+    platform::NotificationCenter::defaultCenter().removeObserver(token_);
+    AppSettings::testSetStoreFileSystem(nullptr);
+    platform::testSetClock(nullptr);
+    engine::test_set_now_secs(std::nullopt);
+    qunsetenv("XDG_DATA_HOME");
+  }
+
+  QTemporaryDir dir_;
+  platform::ManualClock clock_;
+  platform::log::Capture log_;
+  std::vector<bool> posts_;  // reloadUserData of each notification
+  platform::NotificationCenter::Token token_ = 0;
+};
+
+}  // namespace tolvani::testing
+
+#endif  // TOLVANI_SETTINGS_TESTS_SETTINGSTESTSUPPORT_H_
