@@ -8,10 +8,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest/QTest>
 #include <ostream>
@@ -19,6 +17,7 @@
 #include "platform/Clock.h"
 #include "settings/AppSettings.h"
 #include "stats/RuntimeDiagnostics.h"
+#include "stats/tests/StatsTestSupport.h"
 
 using namespace std::chrono_literals;
 
@@ -33,27 +32,18 @@ const QString kHeader = QStringLiteral(
 const QString kPlaceholder =
     QStringLiteral("Use the keyboard, then reopen this page to see measurements.");
 
-class DiagnosticsViewTest : public ::testing::Test {
+class DiagnosticsViewTest : public testing::DataFolderTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    qputenv("TOLVANI_DATA_DIR", dir_.path().toUtf8());
-    platform::testSetClock(&clock_);
+    DataFolderTest::SetUp();
     RuntimeDiagnostics::testReset();
     AppSettings::setUiLanguage(1);
   }
 
   void TearDown() override {
     RuntimeDiagnostics::testWaitForQueue();
-    platform::testSetClock(nullptr);
-    qunsetenv("TOLVANI_DATA_DIR");
     AppSettings::setUiLanguage(1);
-  }
-
-  void writeFile(const QString& name, const QByteArray& content) {
-    QFile file(dir_.filePath(name));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
+    DataFolderTest::TearDown();
   }
 
   static QPlainTextEdit* reportView(DiagnosticsView& view) {
@@ -62,9 +52,6 @@ class DiagnosticsViewTest : public ::testing::Test {
   static QToolButton* button(DiagnosticsView& view, const char* name) {
     return view.findChild<QToolButton*>(QString::fromLatin1(name));
   }
-
-  QTemporaryDir dir_;
-  platform::ManualClock clock_;
 };
 
 TEST_F(DiagnosticsViewTest, ShowsHeaderAndPlaceholderWithoutDocumentsAndItsTextsInBothLanguages) {
@@ -97,9 +84,9 @@ TEST_F(DiagnosticsViewTest, AppearingAsksForAFileAndRefreshReadsItWithoutAskingA
 
   view.show();
   RuntimeDiagnostics::testWaitForQueue();
-  QFile written(dir_.filePath(RuntimeDiagnostics::fileName()));
-  ASSERT_TRUE(written.open(QIODevice::ReadOnly)) << "showing the page flushes";
-  const QString document = QString::fromUtf8(written.readAll());
+  const std::optional<QByteArray> written = readFile(RuntimeDiagnostics::fileName());
+  ASSERT_TRUE(written) << "showing the page flushes";
+  const QString document = QString::fromUtf8(*written);
   EXPECT_TRUE(document.contains("\"keyHandling\""));
 
   // Another role's document sorts first; both are shown, a blank line apart.

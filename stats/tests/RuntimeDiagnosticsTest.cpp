@@ -16,6 +16,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "settings/AppSettings.h"
+#include "stats/tests/StatsTestSupport.h"
 
 using namespace std::chrono_literals;
 
@@ -24,7 +25,7 @@ namespace {
 
 using RuntimeDiagnostics::Metric;
 
-class RuntimeDiagnosticsTest : public ::testing::Test {
+class RuntimeDiagnosticsTest : public testing::DataFolderTest {
  protected:
   static void SetUpTestSuite() {
     // The defaults suite is opened once per process: give it a folder of its own first.
@@ -33,32 +34,25 @@ class RuntimeDiagnosticsTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    qputenv("TOLVANI_DATA_DIR", dir_.path().toUtf8());
-    platform::testSetClock(&clock_);
+    DataFolderTest::SetUp();
     RuntimeDiagnostics::testReset();
   }
 
   void TearDown() override {
     RuntimeDiagnostics::testWaitForQueue();
     RuntimeDiagnostics::setPersistenceFailureCounter(nullptr);
-    platform::testSetClock(nullptr);
-    qunsetenv("TOLVANI_DATA_DIR");
+    DataFolderTest::TearDown();
   }
 
-  QString filePath() const { return dir_.filePath(RuntimeDiagnostics::fileName()); }
+  QString filePath() const { return DataFolderTest::filePath(RuntimeDiagnostics::fileName()); }
 
   // The document the last flush wrote; empty when there is none.
   QJsonObject flushAndRead() {
     RuntimeDiagnostics::flush();
     RuntimeDiagnostics::testWaitForQueue();
-    QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
+    const std::optional<QByteArray> bytes = readFile(RuntimeDiagnostics::fileName());
+    return bytes ? QJsonDocument::fromJson(*bytes).object() : QJsonObject();
   }
-
-  QTemporaryDir dir_;
-  platform::ManualClock clock_;
 };
 
 TEST_F(RuntimeDiagnosticsTest, RecordingDropsValuesThatAreNotDurationsAndKeepsTheNewest256) {
@@ -207,11 +201,7 @@ TEST_F(RuntimeDiagnosticsTest, ReportShowsOnlyReadableDiagnosticsDocumentsInName
       {"other.json", "not shown"},
       {"diagnostics-bad.json", "\xff\xfe not UTF-8"},
   };
-  for (const auto& [name, bytes] : files) {
-    QFile file(dir_.filePath(name));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-  }
+  for (const auto& [name, bytes] : files) writeFile(name, bytes);
   ASSERT_TRUE(QDir(dir_.path()).mkdir("diagnostics-folder.json"));
   EXPECT_EQ(RuntimeDiagnostics::report(),
             header + QString::fromUtf8("{\"a\": \"\xe0\xa6\x95\"}") + "\n\n{\"b\": 2}");

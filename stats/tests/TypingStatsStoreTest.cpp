@@ -7,12 +7,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcessEnvironment>
-#include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
 
 #include "platform/Clock.h"
 #include "platform/testing/ChildProcess.h"
+#include "stats/tests/StatsTestSupport.h"
 
 using namespace std::chrono_literals;
 
@@ -28,41 +28,30 @@ std::string render(const TypingStats& s) {
          (s.lastUsed ? " last" : "");
 }
 
-class TypingStatsStoreTest : public ::testing::Test {
+const QString kStatsFile = QStringLiteral("typing-stats.json");
+
+class TypingStatsStoreTest : public testing::DataFolderTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    qputenv("TOLVANI_DATA_DIR", dir_.path().toUtf8());
-    platform::testSetClock(&clock_);
+    DataFolderTest::SetUp();
     TypingStatsStore::testReset();
   }
 
   void TearDown() override {
     TypingStatsStore::testReset();
-    platform::testSetClock(nullptr);
-    qunsetenv("TOLVANI_DATA_DIR");
+    DataFolderTest::TearDown();
   }
 
-  QString path() const { return dir_.filePath("typing-stats.json"); }
+  QString path() const { return filePath(kStatsFile); }
 
   // The file's document, or a null one when there is no file.
   QJsonDocument onDisk() const {
-    QFile file(path());
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QJsonDocument::fromJson(file.readAll());
-  }
-
-  void writeFile(const QByteArray& bytes) {
-    QFile file(path());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
+    const std::optional<QByteArray> bytes = readFile(kStatsFile);
+    return bytes ? QJsonDocument::fromJson(*bytes) : QJsonDocument();
   }
 
   // Lets the queue run what was recorded (records are queued; load waits behind them).
   TypingStats settled() { return TypingStatsStore::load(); }
-
-  QTemporaryDir dir_;
-  platform::ManualClock clock_;
 };
 
 TEST_F(TypingStatsStoreTest, EachRecordChangesOnlyItsCounts) {
@@ -167,7 +156,7 @@ TEST_F(TypingStatsStoreTest, AFileThatDoesNotDecodeReadsAsZerosAndIsRewrittenWho
   };
   for (const QByteArray& bytes : undecodable) {
     TypingStatsStore::testReset();
-    writeFile(bytes);
+    writeFile(kStatsFile, bytes);
     EXPECT_EQ(render(TypingStatsStore::load()), "0 0 0 0 0 0") << bytes.toStdString();
   }
 
@@ -182,7 +171,8 @@ TEST_F(TypingStatsStoreTest, AFileThatDoesNotDecodeReadsAsZerosAndIsRewrittenWho
 
   // Without dates, and with keys it does not know, a document still decodes.
   TypingStatsStore::testReset();
-  writeFile(R"({"totalKeystrokes": 40, "totalWordsCommitted": 9, "totalAutocorrections": 1,
+  writeFile(kStatsFile,
+            R"({"totalKeystrokes": 40, "totalWordsCommitted": 9, "totalAutocorrections": 1,
       "totalCandidateSelections": 2, "keystrokesSavedByAutocorrect": 3, "sessionCount": 4,
       "lastUsed": null, "comment": "kept by hand"})");
   EXPECT_EQ(render(TypingStatsStore::load()), "40 9 1 2 3 4");
@@ -210,7 +200,7 @@ TEST_F(TypingStatsStoreTest, FlushWritesOnlyWhatIsDirtyAndResetLeavesNoFile) {
 }
 
 TEST_F(TypingStatsStoreTest, CountsSaturateInsteadOfWrapping) {
-  writeFile(R"({"totalKeystrokes": 9223372036854775807, "totalWordsCommitted": 0,
+  writeFile(kStatsFile, R"({"totalKeystrokes": 9223372036854775807, "totalWordsCommitted": 0,
       "totalAutocorrections": 0, "totalCandidateSelections": 0,
       "keystrokesSavedByAutocorrect": 9223372036854775800, "sessionCount": 0})");
   TypingStatsStore::recordKeystroke();
@@ -237,7 +227,7 @@ TEST_F(TypingStatsStoreTest, AProcessKilledDuringAFlushLeavesTheOldFileIntact) {
   old.totalKeystrokes = 40;
   old.sessionCount = 3;
   const QByteArray bytes = old.toJson();
-  writeFile(bytes);
+  writeFile(kStatsFile, bytes);
 
   QProcessEnvironment environment;
   environment.insert("TOLVANI_DATA_DIR", dir_.path());
@@ -245,9 +235,7 @@ TEST_F(TypingStatsStoreTest, AProcessKilledDuringAFlushLeavesTheOldFileIntact) {
   EXPECT_EQ(child.exitCode, -1) << "the child was killed";
   ASSERT_EQ(child.standardOutput, "mid-write\n") << child.standardError.toStdString();
 
-  QFile file(path());
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  EXPECT_EQ(file.readAll(), bytes);
+  EXPECT_EQ(readFile(kStatsFile), bytes);
   EXPECT_EQ(TypingStatsStore::load(), old);
 }
 
