@@ -13,6 +13,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -41,25 +42,30 @@ class MainQueue final : public Queue {
       std::lock_guard lock(mu_);
       pending_.push_back(std::move(work));
     }
-    // One wake per item: a wake lost with an application that ended must not strand later work.
     wake();
   }
 
-  // Called on the main thread, from the event loop or when the application is made.
-  void drain() {
-    std::deque<std::function<void()>> batch;
+  // Runs the oldest item; called on the main thread once per item posted. One item at a time
+  // keeps the order of starts even when an item turns a nested event loop (a modal dialog).
+  void runOne() {
+    std::function<void()> work;
     {
       std::lock_guard lock(mu_);
-      batch.swap(pending_);
+      if (pending_.empty()) return;
+      work = std::move(pending_.front());
+      pending_.pop_front();
     }
-    for (auto& work : batch) work();
+    work();
   }
+
+  void postEarly();
 
  private:
   void wake();
 
   std::mutex mu_;
   std::deque<std::function<void()>> pending_;  // guarded by mu_
+  int early_ = 0;  // guarded by mu_: items posted before the application existed
 };
 
 MainQueue& theMainQueue() {
@@ -67,21 +73,35 @@ MainQueue& theMainQueue() {
   return queue;
 }
 
-void drainFromEventLoop() {
-  QCoreApplication* app = QCoreApplication::instance();
-  if (app)
+void postRunOne() {
+  if (QCoreApplication* app = QCoreApplication::instance())
     QMetaObject::invokeMethod(
-        app, [] { theMainQueue().drain(); }, Qt::QueuedConnection);
+        app, [] { theMainQueue().runOne(); }, Qt::QueuedConnection);
 }
+
+// Called as the application is made: one event for each item posted before it.
+void postEarlyWork() { theMainQueue().postEarly(); }
 
 void MainQueue::wake() {
   if (QCoreApplication::instance()) {
-    drainFromEventLoop();
-  } else {
-    // Runs when the application is made; the work then waits for its event loop.
-    static std::once_flag registered;
-    std::call_once(registered, [] { qAddPreRoutine(drainFromEventLoop); });
+    postRunOne();
+    return;
   }
+  {
+    std::lock_guard lock(mu_);
+    ++early_;
+  }
+  static std::once_flag registered;
+  std::call_once(registered, [] { qAddPreRoutine(postEarlyWork); });
+}
+
+void MainQueue::postEarly() {
+  int count;
+  {
+    std::lock_guard lock(mu_);
+    count = std::exchange(early_, 0);
+  }
+  for (int i = 0; i < count; ++i) postRunOne();
 }
 
 // A fixed set of worker threads that take work in the order given.

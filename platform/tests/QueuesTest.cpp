@@ -126,16 +126,19 @@ TOLVANI_CHILD_ROLE_WITHOUT_APPLICATION(postBeforeApplication) {
   int argc = 1;
   char name[] = "child";
   char* argv[] = {name, nullptr};
-  bool ran = false;
+  int ran = 0;
   mainQueue().async([&] {
     std::printf("ran %s\n", isMainThread() ? "on main" : "elsewhere");
-    ran = true;
+    ++ran;
+  });
+  mainQueue().async([&] {
+    ++ran;
     QCoreApplication::quit();
   });
   QCoreApplication app(argc, argv);
   if (ran) return 1;  // must wait for the loop
   app.exec();
-  return ran ? 0 : 1;
+  return ran == 2 ? 0 : 1;
 }
 
 }  // namespace
