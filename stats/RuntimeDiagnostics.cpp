@@ -23,7 +23,7 @@
 #include "platform/Log.h"
 #include "platform/Queues.h"
 #include "settings/AppSettings.h"
-#include "stats/UserDataFolder.h"
+#include "settings/AppSettingsUserData.h"
 
 namespace tolvani::RuntimeDiagnostics {
 
@@ -137,7 +137,7 @@ void writeDocument() {
     document.insert(QLatin1String(kMetricNames[i]), summary(std::move(copy.samples[i])));
   }
 
-  const QString folder = stats::userDataFolder();
+  const QString folder = AppSettings::supportDirectoryURL();
   if (!QDir().mkpath(folder)) {
     logFailure(QStringLiteral("cannot create the folder ") + folder);
     return;
@@ -183,7 +183,7 @@ void record(Metric metric, double milliseconds) {
 void flush() { diagnostics().queue.async(writeDocument); }
 
 QString report() {
-  const QDir folder(stats::userDataFolder());
+  const QDir folder(AppSettings::supportDirectoryURL());
   QStringList names;
   for (const QFileInfo& entry : folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
     if (entry.fileName().startsWith(QStringLiteral("diagnostics-")) &&

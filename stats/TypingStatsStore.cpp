@@ -16,7 +16,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Queues.h"
-#include "stats/UserDataFolder.h"
+#include "settings/AppSettingsUserData.h"
 
 namespace tolvani {
 
@@ -93,7 +93,7 @@ Store& store() {
 }
 
 const QString& pathOnQueue(Store& s) {
-  if (!s.path) s.path = stats::userDataFolder() + QStringLiteral("/typing-stats.json");
+  if (!s.path) s.path = AppSettings::supportDirectoryURL() + QStringLiteral("/typing-stats.json");
   return *s.path;
 }
 
