@@ -157,7 +157,7 @@ struct Defaults::State {
       return false;
     }
     QByteArray tempPath = nativePath + ".XXXXXX";
-    Fd temp(::mkstemp(tempPath.data()));
+    Fd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
     if (temp.get() < 0) {
       log::line(QStringLiteral("cannot create a temporary file beside ") + filePath +
                 QStringLiteral(": ") + systemError(errno));
