@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <QXmlStreamReader>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -25,9 +26,10 @@ using Plist = std::unique_ptr<void, PlistDeleter>;
 // aborts on some damaged files; every offset, length and reference is checked before use.
 class BinaryReader {
  public:
-  explicit BinaryReader(const QByteArray& bytes)
+  BinaryReader(const QByteArray& bytes, const ReadOptions& options)
       : data_(reinterpret_cast<const uint8_t*>(bytes.constData())),
-        size_(static_cast<uint64_t>(bytes.size())) {}
+        size_(static_cast<uint64_t>(bytes.size())),
+        options_(options) {}
 
   std::optional<QVariant> read() {
     if (size_ < 8 + 32 || std::memcmp(data_, "bplist00", 8) != 0) return std::nullopt;
@@ -85,14 +87,26 @@ class BinaryReader {
   }
 
   std::optional<QString> key(uint64_t ref, int depth) {
-    std::optional<QVariant> value = object(ref, depth);
+    std::optional<QVariant> value = object(ref, depth, true);
     if (!value || value->typeId() != QMetaType::QString) return std::nullopt;
     return value->toString();
   }
 
-  // The object `ref`; none with failed_ set for a damaged file, none alone for a value without
-  // a counterpart (left out of its container).
-  std::optional<QVariant> object(uint64_t ref, int depth) {
+  // A value without a counterpart: left out of its container, or marked.
+  std::optional<QVariant> unreadable() const {
+    if (options_.markUnreadable) return QVariant();
+    return std::nullopt;
+  }
+
+  // Counts `bytes` more of contents; false when that is more than allowed.
+  bool build(uint64_t bytes) {
+    contentBytes_ += bytes;  // cannot overflow: each addition is below twice the file's size
+    return contentBytes_ <= static_cast<uint64_t>(std::max<qint64>(options_.maxContentBytes, 0));
+  }
+
+  // The object `ref`; none with failed_ set for a damaged file, else unreadable() for a value
+  // without a counterpart. Keys are never marked: a text key is always some string.
+  std::optional<QVariant> object(uint64_t ref, int depth, bool isKey = false) {
     // Shared objects could otherwise multiply a small file into an enormous value.
     if (failed_ || depth > kMaxDepth || ++objectsRead_ > kMaxObjectsRead) return fail();
     uint64_t at = bigEndian(data_ + tableStart_ + ref * offsetSize_, offsetSize_);
@@ -102,7 +116,7 @@ class BinaryReader {
     switch (marker >> 4) {
       case 0x0:
         if (info == 0x8 || info == 0x9) return QVariant(info == 0x9);
-        return std::nullopt;
+        return unreadable();
       case 0x1: {
         if (info > 4) return fail();
         const unsigned width = 1u << info;
@@ -127,35 +141,42 @@ class BinaryReader {
         return fail();
       }
       case 0x3:
-        if (info == 3 && inObjects(at, 8)) return std::nullopt;  // a date
+        if (info == 3 && inObjects(at, 8)) return unreadable();  // a date
         return fail();
       case 0x4: {
         const std::optional<uint64_t> n = length(at, info);
-        if (!n || !inObjects(at, *n)) return fail();
+        if (!n || !inObjects(at, *n) || !build(*n)) return fail();
         return QVariant(
             QByteArray(reinterpret_cast<const char*>(data_ + at), static_cast<qsizetype>(*n)));
       }
       case 0x5: {
         const std::optional<uint64_t> n = length(at, info);
-        if (!n || !inObjects(at, *n)) return fail();
+        if (!n || !inObjects(at, *n) || !build(2 * *n)) return fail();
+        const auto* begin = data_ + at;
+        if (!isKey && options_.markUnreadable &&
+            std::any_of(begin, begin + *n, [](uint8_t byte) { return byte > 0x7F; }))
+          return unreadable();
         return QVariant(QString::fromLatin1(reinterpret_cast<const char*>(data_ + at),
                                             static_cast<qsizetype>(*n)));
       }
       case 0x6: {
         const std::optional<uint64_t> n = length(at, info);
-        if (!n || *n > tableStart_ / 2 || !inObjects(at, *n * 2)) return fail();
+        if (!n || *n > tableStart_ / 2 || !inObjects(at, *n * 2) || !build(2 * *n)) return fail();
         QString text(static_cast<qsizetype>(*n), Qt::Uninitialized);
         for (uint64_t i = 0; i < *n; ++i)
           text[static_cast<qsizetype>(i)] =
               QChar(static_cast<char16_t>(bigEndian(data_ + at + 2 * i, 2)));
         // A lone surrogate reads as the text that writing it would give, so that a value read
         // and written again stays the same.
-        if (!text.isValidUtf16()) text = QString::fromUtf8(text.toUtf8());
+        if (!text.isValidUtf16()) {
+          if (!isKey && options_.markUnreadable) return unreadable();
+          text = QString::fromUtf8(text.toUtf8());
+        }
         return QVariant(text);
       }
       case 0x8: {
         if (!inObjects(at, info + 1u)) return fail();
-        return std::nullopt;  // an identifier
+        return unreadable();  // an identifier
       }
       case 0xA:
       case 0xC:
@@ -200,7 +221,8 @@ class BinaryReader {
         }
         visiting_[ref] = false;
         if (failed_) return std::nullopt;
-        return result;  // a set has no counterpart
+        if (!result) return unreadable();  // a set has no counterpart
+        return result;
       }
       default:
         return fail();
@@ -211,6 +233,8 @@ class BinaryReader {
 
   const uint8_t* data_;
   uint64_t size_;
+  const ReadOptions& options_;
+  uint64_t contentBytes_ = 0;
   unsigned offsetSize_ = 0;
   unsigned refSize_ = 0;
   uint64_t objectCount_ = 0;
@@ -223,10 +247,14 @@ class BinaryReader {
 // XML property lists, through Qt's XML reader.
 class XmlReader {
  public:
-  explicit XmlReader(const QByteArray& bytes) : xml_(bytes) {}
+  XmlReader(const QByteArray& bytes, const ReadOptions& options) : xml_(bytes), options_(options) {}
 
   std::optional<QVariant> read() {
-    if (!nextElement()) return std::nullopt;
+    // Declared entities would let a small file expand to gigabytes; property lists declare none.
+    while (xml_.readNext() != QXmlStreamReader::StartElement) {
+      if (xml_.hasError() || xml_.atEnd()) return std::nullopt;
+      if (xml_.isDTD() && !xml_.entityDeclarations().isEmpty()) return std::nullopt;
+    }
     std::optional<QVariant> value;
     if (xml_.name() == QLatin1String("plist")) {
       if (!nextElement()) return std::nullopt;
@@ -257,9 +285,16 @@ class XmlReader {
   // Moves to the next start element; false at the end of the current one or on an error.
   bool nextElement() { return xml_.readNextStartElement(); }
 
+  std::optional<QVariant> unreadable() const {
+    if (options_.markUnreadable) return QVariant();
+    return std::nullopt;
+  }
+
   std::optional<QString> text() {
     const QString content = xml_.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement);
     if (xml_.hasError()) return std::nullopt;
+    contentBytes_ += 2 * content.size();
+    if (contentBytes_ > options_.maxContentBytes) return std::nullopt;
     return content;
   }
 
@@ -313,7 +348,7 @@ class XmlReader {
         // An unsigned value beyond the signed range keeps its bit pattern.
         value = static_cast<qint64>(digits.toULongLong(&ok, 10));
       }
-      if (!ok) return std::nullopt;
+      if (!ok) return unreadable();
       return QVariant(value);
     }
     if (kind == QLatin1String("real")) {
@@ -329,7 +364,7 @@ class XmlReader {
         else if (number == QLatin1String("-inf") || number == QLatin1String("-infinity"))
           value = -std::numeric_limits<double>::infinity(), ok = true;
       }
-      if (!ok) return std::nullopt;
+      if (!ok) return unreadable();
       return QVariant(value);
     }
     if (kind == QLatin1String("data")) {
@@ -337,13 +372,15 @@ class XmlReader {
       base64.replace(' ', "").replace('\n', "").replace('\t', "").replace('\r', "");
       const QByteArray::FromBase64Result decoded =
           QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
-      if (!decoded) return std::nullopt;
+      if (!decoded) return unreadable();
       return QVariant(decoded.decoded);
     }
-    return std::nullopt;  // a date
+    return unreadable();  // a date
   }
 
   QXmlStreamReader xml_;
+  const ReadOptions& options_;
+  qint64 contentBytes_ = 0;
   bool failed_ = false;
 };
 
@@ -441,10 +478,10 @@ plist_t toNode(const QVariant& value) {
 
 }  // namespace
 
-std::optional<QVariant> parse(const QByteArray& bytes) {
+std::optional<QVariant> parse(const QByteArray& bytes, const ReadOptions& options) {
   if (bytes.isEmpty() || bytes.size() > kMaxBytes) return std::nullopt;
-  if (bytes.startsWith("bplist")) return BinaryReader(bytes).read();
-  return XmlReader(bytes).read();
+  if (bytes.startsWith("bplist")) return BinaryReader(bytes, options).read();
+  return XmlReader(bytes, options).read();
 }
 
 std::optional<QVariantMap> parseDictionary(const QByteArray& bytes) {

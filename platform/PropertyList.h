@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QVariant>
 #include <QVariantMap>
+#include <limits>
 #include <optional>
 
 namespace tolvani::platform::propertylist {
@@ -14,11 +15,21 @@ namespace tolvani::platform::propertylist {
 // The largest property list read or written; anything larger is refused.
 inline constexpr qsizetype kMaxBytes = 32 * 1024 * 1024;
 
+// How parse() reads; the defaults are the defaults suite's.
+struct ReadOptions {
+  // The most bytes of strings (two a UTF-16 unit), keys and data one read may build, a shared
+  // object counted at every use; a list needing more is refused.
+  qint64 maxContentBytes = std::numeric_limits<qint64>::max();
+  // Values that would be left out or repaired (see parse) read as an invalid QVariant in place.
+  bool markUnreadable = false;
+};
+
 // The value held by `bytes`, or none when they are not a whole, well-formed property list (a
 // damaged file never reads in part). Dates, identifiers, sets and other values without a
 // counterpart are left out of their dictionary or array; a string's lone surrogates read as
-// writing them would store them.
-std::optional<QVariant> parse(const QByteArray& bytes);
+// writing them would store them, a binary ASCII string's other bytes as Latin-1. XML that
+// declares entities is refused.
+std::optional<QVariant> parse(const QByteArray& bytes, const ReadOptions& options = {});
 // parse(), when the top value is a dictionary.
 std::optional<QVariantMap> parseDictionary(const QByteArray& bytes);
 

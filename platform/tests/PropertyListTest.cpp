@@ -88,10 +88,43 @@ TEST(PropertyListTest, DamagedFilesReadAsNothing) {
       {"xml unknown element", "<plist><dict><key>a</key><number>1</number></dict></plist>"},
       {"xml element in a string", "<plist><dict><key>a</key><string><b/></string></dict></plist>"},
       {"xml array on top", "<plist><array/></plist>"},
+      {"xml declaring an entity",
+       "<!DOCTYPE plist [<!ENTITY e \"x\">]><plist><dict><key>a</key><string>&e;</string>"
+       "</dict></plist>"},
       {"not a property list", "{\"a\": 1}"},
   };
   for (const auto& [name, bytes] : rows)
     EXPECT_EQ(propertylist::parseDictionary(bytes), std::nullopt) << name;
+}
+
+TEST(PropertyListTest, OptionsMarkWhatIsLeftOutAndBoundWhatIsBuilt) {
+  // Keys "a" to "e": a date, an ASCII string with a byte past ASCII, a lone surrogate, an
+  // identifier and a string; the key "\xe9" reads as Latin-1 either way.
+  const QByteArray binary =
+      bplist({"\xd6\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c", "Qa", "Qb", "Qc", "Qd", "Qe",
+              "Q\xe9", "\x33" + QByteArray(8, 0), "Rx\xe9", QByteArray("\x61\xd8\x00", 3),
+              "\x80\x01", "Qs", "Qt"});
+  const QVariantMap read{{QStringLiteral("b"), QStringLiteral("x\u00e9")},
+                         {QStringLiteral("c"), QStringLiteral("?")},
+                         {QStringLiteral("e"), QStringLiteral("s")},
+                         {QStringLiteral("\u00e9"), QStringLiteral("t")}};
+  EXPECT_EQ(propertylist::parse(binary), QVariant(read));
+  QVariantMap marked = read;
+  for (const char* key : {"a", "b", "c", "d"}) marked.insert(QLatin1String(key), QVariant());
+  const propertylist::ReadOptions markAll{.markUnreadable = true};
+  EXPECT_EQ(propertylist::parse(binary, markAll), QVariant(marked));
+  EXPECT_EQ(propertylist::parse("<plist><array><date>2001-01-01T00:00:00Z</date><integer>z"
+                                "</integer><string>s</string></array></plist>",
+                                markAll),
+            QVariant(QVariantList{QVariant(), QVariant(), QStringLiteral("s")}));
+
+  // Two keys and two values, "ab" shared by both values: 12 bytes once read.
+  const QByteArray shared = bplist({"\xd2\x01\x02\x03\x03", "Qa", "Qb", "Rab"});
+  EXPECT_TRUE(propertylist::parse(shared, {.maxContentBytes = 12}));
+  EXPECT_FALSE(propertylist::parse(shared, {.maxContentBytes = 11}));
+  const QByteArray xml = "<plist><dict><key>a</key><string>bc</string></dict></plist>";
+  EXPECT_TRUE(propertylist::parse(xml, {.maxContentBytes = 6}));
+  EXPECT_FALSE(propertylist::parse(xml, {.maxContentBytes = 5}));
 }
 
 TEST(PropertyListTest, WrittenValuesReadBackExactly) {
