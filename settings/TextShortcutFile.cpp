@@ -1,22 +1,18 @@
 #include "settings/TextShortcutFile.h"
 
-#include <plist/plist.h>
 #include <unicode/locid.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/ustring.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdlib>
 #include <exception>
-#include <memory>
 #include <nlohmann/json.hpp>
-#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "platform/PropertyList.h"
 #include "settings/StoredText.h"
 
 namespace tolvani::TextShortcutFile {
@@ -26,12 +22,9 @@ namespace {
 constexpr std::array<QStringView, 3> kCodeKeys = {u"shortcut", u"code", u"key"};
 constexpr std::array<QStringView, 4> kTextKeys = {u"phrase", u"expansion", u"text", u"value"};
 
-// Property lists nest no deeper than this, and a binary one expands to no more nodes and string
-// bytes than these: the reader copies a shared object once per reference and frees its tree
-// recursively, so a small hostile file could otherwise take gigabytes or the whole stack.
-constexpr int kMaxPropertyListDepth = 512;
-constexpr std::uint64_t kMaxPropertyListNodes = 100000;
-constexpr std::uint64_t kMaxPropertyListStringBytes = 4000000;
+// A property list's strings and data, a shared one counted at every use, may take no more bytes
+// than this once read: far beyond any honest file of maxFileBytes.
+constexpr qint64 kMaxPropertyListContentBytes = 4000000;
 
 bool isWhitespace(char16_t ch) { return ch == u'\t' || u_charType(ch) == U_SPACE_SEPARATOR; }
 
@@ -128,175 +121,33 @@ std::optional<Document> readJson(const QByteArray& data) {
   return document;
 }
 
-std::uint64_t readBigEndian(const unsigned char* bytes, unsigned width) {
-  std::uint64_t value = 0;
-  for (unsigned i = 0; i < width; ++i) value = (value << 8) | bytes[i];
-  return value;
-}
-
-// Walks a binary property list's object references without building anything: false for a list
-// that nests too deep, refers in a loop, expands to too much, or is not laid out consistently.
-bool binaryPropertyListIsTame(const QByteArray& data) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
-  const std::uint64_t size = static_cast<std::uint64_t>(data.size());
-  constexpr std::uint64_t kHeader = 8;
-  constexpr std::uint64_t kTrailer = 32;
-  if (size < kHeader + kTrailer) return false;
-  const std::uint64_t objectsEnd = size - kTrailer;
-  const unsigned char* trailer = bytes + objectsEnd;
-  const unsigned offsetSize = trailer[6];
-  const unsigned refSize = trailer[7];
-  const std::uint64_t objectCount = readBigEndian(trailer + 8, 8);
-  const std::uint64_t root = readBigEndian(trailer + 16, 8);
-  const std::uint64_t tableStart = readBigEndian(trailer + 24, 8);
-  if (offsetSize == 0 || offsetSize > 8 || refSize == 0 || refSize > 8) return false;
-  if (objectCount == 0 || root >= objectCount) return false;
-  if (tableStart < kHeader || tableStart >= objectsEnd) return false;
-  if (objectCount > (objectsEnd - tableStart) / offsetSize) return false;
-
-  struct Pending {
-    std::uint64_t object;
-    int depth;
-    bool key;
-  };
-  std::vector<Pending> pending = {{root, 1, false}};
-  std::uint64_t nodes = 1;
-  std::uint64_t stringBytes = 0;
-  while (!pending.empty()) {
-    const Pending next = pending.back();
-    pending.pop_back();
-    if (next.depth > kMaxPropertyListDepth) return false;
-    std::uint64_t at = readBigEndian(bytes + tableStart + next.object * offsetSize, offsetSize);
-    if (at < kHeader || at >= objectsEnd) return false;
-    const unsigned type = bytes[at] >> 4;
-    std::uint64_t count = bytes[at] & 0x0F;
-    ++at;
-    const bool sized = type == 0x4 || type == 0x5 || type == 0x6 || (type >= 0xA && type <= 0xD);
-    if (sized && count == 0x0F) {
-      if (at >= objectsEnd || (bytes[at] >> 4) != 0x1) return false;
-      const unsigned width = 1u << (bytes[at] & 0x0F);
-      if (width > 8 || objectsEnd - at - 1 < width) return false;
-      count = readBigEndian(bytes + at + 1, width);
-      at += 1 + width;
-    }
-    if (count > size) return false;  // cannot fit, and keeps the sums below from overflowing
-    if (type == 0x4 || type == 0x5) stringBytes += count;
-    if (type == 0x6) stringBytes += 3 * count;
-    if (stringBytes > kMaxPropertyListStringBytes) return false;
-    if (next.key) {
-      // The reader aborts the process when it hands out a key that is not a string or holds a
-      // NUL.
-      const unsigned width = type == 0x6 ? 2 : 1;
-      if ((type != 0x5 && type != 0x6) || (objectsEnd - at) / width < count) return false;
-      for (std::uint64_t i = 0; i < count * width; i += width) {
-        if (bytes[at + i] == 0 && (width == 1 || bytes[at + i + 1] == 0)) return false;
-      }
-      continue;
-    }
-    if (type < 0xA || type > 0xD) continue;
-    const std::uint64_t refs = type == 0xD ? 2 * count : count;
-    if ((objectsEnd - at) / refSize < refs) return false;
-    for (std::uint64_t i = 0; i < refs; ++i) {
-      const std::uint64_t child = readBigEndian(bytes + at + i * refSize, refSize);
-      if (child >= objectCount) return false;
-      if (++nodes > kMaxPropertyListNodes) return false;
-      pending.push_back({child, next.depth + 1, type == 0xD && i < count});
-    }
-  }
-  return true;
-}
-
-// Scans an XML property list's tags as the reader does (a tag ends at the first ">"; comments and
-// CDATA sections are skipped) and answers false when dictionaries and arrays nest too deep.
-bool xmlPropertyListIsTame(const QByteArray& data) {
-  const std::string_view text(data.constData(), static_cast<std::size_t>(data.size()));
-  int depth = 0;
-  std::size_t at = text.find('<');
-  while (at != std::string_view::npos) {
-    const std::string_view rest = text.substr(at);
-    std::size_t next = std::string_view::npos;
-    if (rest.starts_with("<!--")) {
-      next = text.find("-->", at + 4);
-      if (next != std::string_view::npos) next += 3;
-    } else if (rest.starts_with("<![CDATA[")) {
-      next = text.find("]]>", at + 9);
-      if (next != std::string_view::npos) next += 3;
-    } else {
-      const std::size_t nameEnd = text.find_first_of(" \r\n\t<>", at + 1);
-      const std::size_t close = text.find_first_of("<>", at + 1);
-      if (close == std::string_view::npos || text[close] != '>') return true;  // the reader refuses
-      std::string_view name = text.substr(at + 1, std::min(nameEnd, close) - at - 1);
-      const bool empty = text[close - 1] == '/';
-      if (name.ends_with('/')) name.remove_suffix(1);
-      if (!empty && (name == "dict" || name == "array")) {
-        if (++depth > kMaxPropertyListDepth) return false;
-      } else if (name == "/dict" || name == "/array") {
-        depth = std::max(0, depth - 1);
-      }
-      next = close + 1;
-    }
-    if (next == std::string_view::npos) return true;
-    at = text.find('<', next);
-  }
-  return true;
-}
-
-std::optional<QString> stringOfNode(plist_t node) {
-  if (plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-  std::uint64_t length = 0;
-  const char* bytes = plist_get_string_ptr(node, &length);
-  if (!bytes) return std::nullopt;
-  return decodeUtf8(bytes, static_cast<qsizetype>(length));
-}
-
-Dictionary dictionaryFromPropertyList(plist_t node) {
+Dictionary dictionaryFromPropertyList(const QVariantMap& map) {
   Dictionary dictionary;
-  plist_dict_iter iterator = nullptr;
-  plist_dict_new_iter(node, &iterator);
-  if (!iterator) return dictionary;
-  for (;;) {
-    char* key = nullptr;
-    plist_t value = nullptr;
-    plist_dict_next_item(node, iterator, &key, &value);
-    if (!value) {
-      std::free(key);
-      break;
-    }
-    std::optional<QString> keyText = key ? decodeUtf8(key, qstrlen(key)) : std::nullopt;
-    std::free(key);
-    // A key that is not text can match nothing and counts like a value that is not a string.
-    dictionary.emplace_back(keyText.value_or(QString()),
-                            keyText ? stringOfNode(value) : std::nullopt);
+  dictionary.reserve(map.size());
+  for (auto it = map.cbegin(); it != map.cend(); ++it) {
+    std::optional<QString> text;
+    if (it.value().typeId() == QMetaType::QString) text = it.value().toString();
+    dictionary.emplace_back(it.key(), std::move(text));
   }
-  std::free(iterator);
   return dictionary;
 }
 
 // None when the data are not a binary or XML property list the reader accepts.
 std::optional<Document> readPropertyList(const QByteArray& data) {
-  const bool binary = data.startsWith("bplist");
-  if (!binary && !data.startsWith("<?xml")) return std::nullopt;
-  if (binary ? !binaryPropertyListIsTame(data) : !xmlPropertyListIsTame(data)) return std::nullopt;
-  plist_t root = nullptr;
-  const auto size = static_cast<std::uint32_t>(data.size());
-  if (binary) {
-    plist_from_bin(data.constData(), size, &root);
-  } else {
-    plist_from_xml(data.constData(), size, &root);
-  }
-  if (!root) return std::nullopt;
-  const std::unique_ptr<void, void (*)(plist_t)> owner(root, plist_free);
+  if (!data.startsWith("bplist") && !data.startsWith("<?xml")) return std::nullopt;
+  // Dates, malformed strings and the like stay in place, so that they count as skipped.
+  const std::optional<QVariant> value = platform::propertylist::parse(
+      data, {.maxContentBytes = kMaxPropertyListContentBytes, .markUnreadable = true});
+  if (!value) return std::nullopt;
 
   Document document;
-  if (plist_get_node_type(root) == PLIST_DICT) {
+  if (value->typeId() == QMetaType::QVariantMap) {
     document.kind = Document::Kind::codeToText;
-    document.dictionary = dictionaryFromPropertyList(root);
-  } else if (plist_get_node_type(root) == PLIST_ARRAY) {
-    const std::uint32_t count = plist_array_get_size(root);
-    for (std::uint32_t i = 0; i < count; ++i) {
-      plist_t element = plist_array_get_item(root, i);
-      if (!element || plist_get_node_type(element) != PLIST_DICT) return Document{};
-      document.records.push_back(dictionaryFromPropertyList(element));
+    document.dictionary = dictionaryFromPropertyList(value->toMap());
+  } else if (value->typeId() == QMetaType::QVariantList) {
+    for (const QVariant& element : value->toList()) {
+      if (element.typeId() != QMetaType::QVariantMap) return Document{};
+      document.records.push_back(dictionaryFromPropertyList(element.toMap()));
     }
     document.kind = Document::Kind::records;
   }

@@ -197,14 +197,21 @@ TEST(TextShortcutFileTest, PropertyListsOfTheSystemAndOfUsers) {
   EXPECT_EQ(parsed(propertyList(plist_copy(dictionary), true)), "gm=শুভ সকাল skipped 1");
   EXPECT_EQ(parsed(propertyList(dictionary, false)), "gm=শুভ সকাল skipped 1");
 
-  // A string that claims to be ASCII but is not text counts like a value that is not a string.
-  HandMadeList latin1;
-  latin1.add(QByteArray("\xD2\x00\x01\x00\x02\x00\x03\x00\x04", 9));
-  latin1.ascii("ok");
-  latin1.ascii("a");
-  latin1.ascii("fine");
-  latin1.ascii("caf\xE9");
-  EXPECT_EQ(parsed(latin1.bytes()), "ok=fine skipped 1");
+  // Strings that claim to be ASCII or UTF-16 but are not text count like values that are not
+  // strings, and so do values that have no string form.
+  HandMadeList malformed;
+  malformed.add(QByteArray("\xD3\x00\x01\x00\x02\x00\x03\x00\x04\x00\x05\x00\x06", 13));
+  malformed.ascii("ok");
+  malformed.ascii("a");
+  malformed.ascii("b");
+  malformed.ascii("fine");
+  malformed.ascii("caf\xE9");
+  malformed.add(QByteArray("\x62\x00\x61\xD8\x00", 5));  // "a" and a lone surrogate
+  EXPECT_EQ(parsed(malformed.bytes()), "ok=fine skipped 2");
+  EXPECT_EQ(parsed("<?xml version=\"1.0\"?><plist><dict><key>d</key><date>2024-01-01T00:00:00Z"
+                   "</date><key>i</key><integer>x</integer><key>ok</key><string>fine</string>"
+                   "</dict></plist>"),
+            "ok=fine skipped 2");
 
   // A broken binary list is read as text lines like any other data.
   const QByteArray whole = propertyList(plist_new_string("x\nab=cd\n"), true);
@@ -291,15 +298,35 @@ TEST(TextShortcutFileTest, HostileFilesAreAnsweredWithoutACrash) {
   for (const QByteArray& data : {bomb.bytes(), loop.bytes(), huge.bytes(), tall}) {
     EXPECT_EQ(parsed(data), " skipped 0");  // read as text, and binary data are not UTF-8
   }
-  // A key with a NUL in it, or one that is no string, would make the reader abort the process.
-  for (const QByteArray& key :
-       {QByteArray("Sa\0b", 4), QByteArray("\x62\0a\0\0", 5), QByteArray("\x10\x05", 2)}) {
+  // A key with a NUL in it is a refused code; one that is no string spoils the list.
+  const std::pair<QByteArray, std::string> keys[] = {{QByteArray("Sa\0b", 4), " skipped 1"},
+                                                     {QByteArray("\x62\0a\0\0", 5), " skipped 1"},
+                                                     {QByteArray("\x10\x05", 2), " skipped 0"}};
+  for (const auto& [key, expected] : keys) {
     HandMadeList keyed;
     keyed.add(QByteArray("\xD1\0\x01\0\x02", 5));
     keyed.add(key);
     keyed.ascii("text");
-    EXPECT_EQ(parsed(keyed.bytes()), " skipped 0") << key.toHex().toStdString();
+    EXPECT_EQ(parsed(keyed.bytes()), expected) << key.toHex().toStdString();
   }
+  // 60,000 records sharing one 60,000-character text would take gigabytes once read.
+  HandMadeList shared;
+  QByteArray sharing = HandMadeList::sized(0xA, 60000);
+  for (int i = 0; i < 60000; ++i) sharing += HandMadeList::ref(1);
+  shared.add(sharing);
+  shared.add(QByteArray("\xD2\x00\x02\x00\x03\x00\x04\x00\x05", 9));
+  shared.ascii("shortcut");
+  shared.ascii("phrase");
+  shared.ascii("ab");
+  shared.ascii(QByteArray(60000, 'x'));
+  const QByteArray wide = shared.bytes();
+  ASSERT_LE(wide.size(), maxFileBytes);
+  EXPECT_EQ(parsed(wide), " skipped 0");  // read as text: not UTF-8
+  // Declared entities could blow a small XML file up as much.
+  const QByteArray entities = "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY e \"" +
+                              QByteArray(4000, 'x') + "\">]><plist><dict><key>ab</key><string>" +
+                              QByteArray("&e;").repeated(60000) + "</string></dict></plist>";
+  EXPECT_EQ(parsed(entities), " skipped 1");
   HandMadeList badRoot;
   badRoot.ascii("x");
   EXPECT_EQ(parsed(badRoot.bytes(7)), " skipped 1");  // all ASCII: one line without a separator
