@@ -1,0 +1,319 @@
+// Time from a key event sent by a client application to the client's receipt of the new preedit
+// (or commit), through a private ibus-daemon and the built tolvani program, over 1,000 keys of
+// natural phonetic text; beside it, the engine's own time for the same keys in this process.
+//
+//   ibus_key_latency [KEYS]     KEYS keys (default 1,000) after 100 keys of warm-up
+//
+// Keys go back to back, and once more 20 ms apart as a fast typist's do (there every process
+// wakes from sleep for each key, which on a shared machine costs more than the work). Each is
+// typed with a caret rectangle (the program shows its own panel window) and without one (the
+// daemon's candidate list). Prints the median and the 99th percentile, in milliseconds. For
+// comparison the same keys go to an engine that does no work (its preedit is the keys typed),
+// once in a process that runs a plain GLib main loop and once in one that runs Qt's event loop as
+// the tolvani program does; this program is that engine when started with "--engine glib" or
+// "--engine qt".
+//
+// TOLVANI_BENCH_COMPONENT_DIR names another folder of the tolvani component (an installed
+// program, or one started under a profiler).
+#include <ibus.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ime/testing/IBusDaemonHarness.h"
+#include "tolvani_engine.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using tolvani::testing::IBusDaemonHarness;
+
+const char* const kText[] = {
+    "ami tomake bhalobashi ",       "amar nam rahim ",
+    "ajke abohawa khub bhalo ",     "tumi kemon acho ",
+    "ami bhat khete bhalobashi ",   "amra bangla bhashay kotha boli ",
+    "se protidin school e jay ",    "bristi porche tai ami bari theke berhoini ",
+    "amar ekta boi dorkar ",        "kal amader porikkha ache ",
+    "ei shohorer rasta onek boro ", "tader bari nodir dhare ",
+};
+
+// Evdev key codes of the US layout's letters and the space bar.
+unsigned evdev(char c) {
+  static const std::string rows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
+  static const unsigned starts[] = {16, 30, 44};
+  if (c == ' ') return 57;
+  for (int r = 0; r < 3; ++r) {
+    const std::size_t at = rows[r].find(c);
+    if (at != std::string::npos) return starts[r] + static_cast<unsigned>(at);
+  }
+  return 0;
+}
+
+// A fast typist's pause between keys. Back to back, the work the program does after answering a
+// key (painting its candidate panel) overlaps the next key.
+constexpr std::chrono::milliseconds kTypingGap(20);
+
+double percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
+std::string keys(std::size_t count) {
+  std::string out;
+  for (std::size_t i = 0; out.size() < count; ++i) out += kText[i % std::size(kText)];
+  out.resize(count);
+  return out;
+}
+
+// Milliseconds per key through the C interface, with the same keys.
+std::vector<double> engineTimes(const std::string& text) {
+  TolvaniEngine* engine = tolvani_engine_create();
+  std::vector<double> times;
+  for (const char c : text) {
+    const CKeyEvent event{c == ' ' ? TOLVANI_KEY_SPACE : TOLVANI_KEY_TEXT, 0, 0,
+                          static_cast<uint32_t>(c)};
+    const auto start = Clock::now();
+    const CResult r = tolvani_engine_handle_key_event(engine, event);
+    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    tolvani_engine_free_result(r.ptr, r.len);
+  }
+  tolvani_engine_destroy(engine);
+  return times;
+}
+
+// The engine that does no work: its preedit is the keys typed, Space commits them.
+typedef struct {
+  IBusEngine parent;
+  GString* typed;
+} NoWorkEngine;
+typedef struct {
+  IBusEngineClass parent;
+} NoWorkEngineClass;
+G_DEFINE_TYPE(NoWorkEngine, no_work_engine, IBUS_TYPE_ENGINE)
+
+gboolean noWorkKey(IBusEngine* engine, guint keyval, guint, guint state) {
+  if (state & IBUS_RELEASE_MASK) return FALSE;
+  GString* typed = reinterpret_cast<NoWorkEngine*>(engine)->typed;
+  if (keyval == IBUS_KEY_space) {
+    ibus_engine_update_preedit_text(engine, ibus_text_new_from_static_string(""), 0, FALSE);
+    ibus_engine_commit_text(engine, ibus_text_new_from_string(typed->str));
+    g_string_truncate(typed, 0);
+    return TRUE;
+  }
+  if (keyval > 0x7F) return FALSE;
+  g_string_append_c(typed, static_cast<char>(keyval));
+  ibus_engine_update_preedit_text(engine, ibus_text_new_from_string(typed->str),
+                                  static_cast<guint>(typed->len), TRUE);
+  return TRUE;
+}
+
+void no_work_engine_init(NoWorkEngine* engine) { engine->typed = g_string_new(nullptr); }
+void no_work_engine_class_init(NoWorkEngineClass* klass) {
+  IBUS_ENGINE_CLASS(klass)->process_key_event = noWorkKey;
+}
+
+constexpr const char* kNoWorkBus = "org.freedesktop.IBus.TolvaniNoWork";
+
+int runNoWorkEngine(int argc, char** argv, bool qtLoop) {
+  ibus_init();
+  IBusBus* bus = ibus_bus_new();
+  if (!ibus_bus_is_connected(bus)) return 1;
+  IBusFactory* factory = ibus_factory_new(ibus_bus_get_connection(bus));
+  ibus_factory_add_engine(factory, "nowork", no_work_engine_get_type());
+  ibus_bus_request_name(bus, kNoWorkBus, 0);
+  if (!qtLoop) {
+    ibus_main();
+    return 0;
+  }
+  qunsetenv("QT_NO_GLIB");
+  QApplication app(argc, argv);
+  return app.exec();
+}
+
+// A component folder whose one engine is this program in `loop` mode.
+bool writeNoWorkComponent(const QString& folder, const char* loop) {
+  QFile file(folder + QStringLiteral("/nowork.xml"));
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  const QString exec = QCoreApplication::applicationFilePath() + QStringLiteral(" --engine ") +
+                       QString::fromLatin1(loop);
+  file.write(QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?><component><name>%1</name>"
+                            "<description>no work</description><exec>%2</exec>"
+                            "<version>1</version><author>bench</author><license></license>"
+                            "<homepage></homepage><textdomain>nowork</textdomain><engines><engine>"
+                            "<name>nowork</name><language>bn</language><license></license>"
+                            "<author>bench</author><icon></icon><layout>us</layout>"
+                            "<longname>nowork</longname><description>no work</description>"
+                            "<rank>0</rank></engine></engines></component>")
+                 .arg(QString::fromLatin1(kNoWorkBus), exec)
+                 .toUtf8());
+  return true;
+}
+
+struct Figures {
+  std::vector<double> times;
+  int missed = 0;
+  QString commits;
+};
+
+// Types `text` into a new context of a private daemon that knows `componentFolder`, with
+// `engineName` selected; the first `warmUp` keys are not timed.
+// An application's input context as GTK's and Qt's modules use it: keys go asynchronously, and
+// the preedit is taken the moment its signal arrives, ahead of the key's answer.
+struct BenchContext {
+  IBusInputContext* context = nullptr;
+  std::optional<Clock::time_point> received;  // the first preedit or commit since the key
+  QString committed;
+  bool answered = false;
+};
+
+void onPreedit(IBusInputContext*, IBusText*, guint, gboolean, BenchContext* bench) {
+  if (!bench->received) bench->received = Clock::now();
+}
+
+void onCommit(IBusInputContext*, IBusText* text, BenchContext* bench) {
+  if (!bench->received) bench->received = Clock::now();
+  bench->committed += QString::fromUtf8(ibus_text_get_text(text));
+}
+
+void onAnswer(GObject* object, GAsyncResult* result, gpointer data) {
+  ibus_input_context_process_key_event_async_finish(IBUS_INPUT_CONTEXT(object), result, nullptr);
+  static_cast<BenchContext*>(data)->answered = true;
+}
+
+// Sends one key and serves the main context until its answer is in; false after 2 s.
+bool sendKey(BenchContext& bench, unsigned keyval, unsigned keycode) {
+  bench.received.reset();
+  bench.answered = false;
+  ibus_input_context_process_key_event_async(bench.context, keyval, keycode, 0, -1, nullptr,
+                                             onAnswer, &bench);
+  const auto deadline = Clock::now() + std::chrono::seconds(2);
+  while (!bench.answered && Clock::now() < deadline) g_main_context_iteration(nullptr, FALSE);
+  while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+  return bench.answered;
+}
+
+// Types `text` into a new context of a private daemon that knows `componentFolder`, with
+// `engineName` selected; the first `warmUp` keys are not timed.
+std::optional<Figures> typeThroughDaemon(const QString& componentFolder, const char* engineName,
+                                         const std::string& text, std::size_t warmUp,
+                                         std::chrono::milliseconds gap, bool caret = true) {
+  IBusDaemonHarness harness(componentFolder);
+  if (!harness.ready()) {
+    std::fprintf(stderr, "no daemon: %s\n", qPrintable(harness.failure()));
+    return std::nullopt;
+  }
+  BenchContext bench;
+  bench.context = ibus_bus_create_input_context(harness.bus(), "bench");
+  if (!bench.context) return std::nullopt;
+  ibus_input_context_set_capabilities(
+      bench.context, IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_AUXILIARY_TEXT | IBUS_CAP_LOOKUP_TABLE |
+                         IBUS_CAP_FOCUS | IBUS_CAP_PROPERTY | IBUS_CAP_SURROUNDING_TEXT);
+  g_signal_connect(bench.context, "update-preedit-text", G_CALLBACK(onPreedit), &bench);
+  g_signal_connect(bench.context, "commit-text", G_CALLBACK(onCommit), &bench);
+  ibus_input_context_focus_in(bench.context);
+  ibus_input_context_set_engine(bench.context, engineName);
+  ibus_input_context_set_surrounding_text(bench.context, ibus_text_new_from_static_string(""), 0,
+                                          0);
+  // With a caret the program shows its own panel window; without, the daemon's candidate list.
+  if (caret) ibus_input_context_set_cursor_location(bench.context, 100, 200, 1, 18);
+  // Keys pass by until the engine process has started and taken the context.
+  if (!harness.waitFor([&] {
+        return ibus_input_context_process_key_event(bench.context, IBUS_KEY_a, 30, 0) != FALSE;
+      })) {
+    std::fprintf(stderr, "the engine %s did not start\n", engineName);
+    return std::nullopt;
+  }
+  sendKey(bench, IBUS_KEY_space, 57);
+  harness.settle();
+  bench.committed.clear();
+
+  Figures figures;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (gap.count() > 0) {
+      std::this_thread::sleep_for(gap);
+      while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+    }
+    const auto start = Clock::now();
+    if (!sendKey(bench, c == ' ' ? IBUS_KEY_space : static_cast<unsigned>(c), evdev(c))) break;
+    if (!bench.received) {
+      ++figures.missed;
+      continue;
+    }
+    const double ms = std::chrono::duration<double, std::milli>(*bench.received - start).count();
+    if (i >= warmUp) figures.times.push_back(ms);
+  }
+  figures.commits = bench.committed.left(40);
+  ibus_proxy_destroy(IBUS_PROXY(bench.context));
+  g_object_unref(bench.context);
+  harness.settle();
+  return figures;
+}
+
+void report(const char* what, const std::vector<double>& times) {
+  std::printf("%-50s median %.3f ms, p99 %.3f ms (%zu keys)\n", what, percentile(times, 0.5),
+              percentile(times, 0.99), times.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--engine") {
+    return runNoWorkEngine(argc, argv, std::string(argv[2]) == "qt");
+  }
+  QCoreApplication app(argc, argv);
+  const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000;
+  const std::size_t warmUp = 100;
+  const std::string text = keys(warmUp + count);
+
+  QTemporaryDir data;
+  qputenv("TOLVANI_DATA_DIR", data.path().toUtf8());
+  const std::vector<double> engine = engineTimes(text);
+
+  // The program's sessions learn in a folder of their own.
+  QTemporaryDir programData;
+  qputenv("TOLVANI_DATA_DIR", programData.path().toUtf8());
+  QString components = qEnvironmentVariable("TOLVANI_BENCH_COMPONENT_DIR");
+  if (components.isEmpty()) components = QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR);
+  std::printf("keys %zu after %zu of warm-up (keys that change no preedit are left out)\n", count,
+              warmUp);
+  report("engine alone, same keys:",
+         std::vector<double>(engine.begin() + static_cast<long>(warmUp), engine.end()));
+  for (const std::chrono::milliseconds gap : {std::chrono::milliseconds(0), kTypingGap}) {
+    const char* spacing = gap.count() == 0 ? "back to back" : "20 ms apart";
+    const std::optional<Figures> tolvani =
+        typeThroughDaemon(components, "tolvani", text, warmUp, gap);
+    if (!tolvani) return 1;
+    report((std::string("tolvani, ") + spacing + ":").c_str(), tolvani->times);
+    if (gap.count() == 0) {
+      std::printf("  its first commits: %s\n", qPrintable(tolvani->commits));
+    }
+    const std::optional<Figures> listed =
+        typeThroughDaemon(components, "tolvani", text, warmUp, gap, /*caret=*/false);
+    if (!listed) return 1;
+    report((std::string("tolvani, no caret (daemon's list), ") + spacing + ":").c_str(),
+           listed->times);
+    for (const char* loop : {"glib", "qt"}) {
+      QTemporaryDir folder;
+      if (!writeNoWorkComponent(folder.path(), loop)) return 1;
+      const std::optional<Figures> noWork =
+          typeThroughDaemon(folder.path(), "nowork", text, warmUp, gap);
+      if (!noWork) return 1;
+      report((std::string("no-work engine, ") + (std::string(loop) == "qt" ? "Qt" : "GLib") +
+              " loop, " + spacing + ":")
+                 .c_str(),
+             noWork->times);
+    }
+  }
+  return 0;
+}
