@@ -3,174 +3,83 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <iostream>
-#include <nlohmann/json.hpp>
-#include <sstream>
-#include <string>
 #include <thread>
 
-#include "persistence.h"
-#include "platform/Clock.h"
-#include "platform/Log.h"
-#include "platform/NotificationCenter.h"
 #include "platform/testing/ChildProcess.h"
-#include "settings/AppSettings.h"
 #include "settings/tests/SettingsTestSupport.h"
-#include "store_io.h"
 
 namespace tolvani {
 namespace {
 
 using Json = nlohmann::json;
-namespace fs = std::filesystem;
 
 using testing::FaultFileSystem;
-using testing::kNow;
 using testing::readBytes;
+using testing::readJson;
 using testing::writeBytes;
 
-constexpr std::uint64_t kForever = 18446744073709551615u;
-
-Json readJson(const QString& path) { return Json::parse(readBytes(path)); }
-
-// ---- the engine, in this process or in a child, driven by one-line commands
-
-// What the engine holds between commands.
-struct EngineHost {
+// The engine of another process, one command a line: "load", "add WORD", "learn" (one change in
+// each of the five stores), "sync", "reload", "words", "sizes", and "sync-gated", a sync that
+// answers "locked" once it holds the first lock and goes on at the next line.
+TOLVANI_CHILD_ROLE_WITHOUT_APPLICATION(UserDataEngine) {
   std::optional<engine::LearnedStores> stores;
   FaultFileSystem gate;
-};
-
-std::string sortedWords(const engine::UserDictionary& dictionary) {
-  std::vector<std::string> words;
-  for (const auto& [word, entry] : dictionary.words()) words.push_back(word);
-  std::sort(words.begin(), words.end());
-  std::string out;
-  for (const std::string& w : words) out += (out.empty() ? "" : ",") + w;
-  return "[" + out + "]";
-}
-
-// Commands: "load", "add WORD", "learn" (one change in each of the five stores), "sync",
-// "reload", "words", "sizes", "sync-gated" (a sync that answers "locked" once it holds the lock
-// and goes on at the next input line, read by `nextLine`).
-std::string runEngineCommand(EngineHost& host, const std::string& command,
-                             const std::function<void(const std::string&)>& reply,
-                             const std::function<std::string()>& nextLine) {
-  engine::test_set_now_secs(kNow);
-  if (command == "load") {
-    host.stores = engine::LearnedStores::load_all();
-    return "loaded";
-  }
-  if (!host.stores) return "not loaded";
-  engine::LearnedStores& s = *host.stores;
-  if (command.starts_with("add ")) {
-    s.user_dictionary.add(command.substr(4));
-    return "added";
-  }
-  if (command == "learn") {
-    s.user_dictionary.add("আমি");
-    s.bigrams.record("আমি", "ভাত");
-    s.trigrams.record("আমি", "ভাত", "খাই");
-    s.selections.remember("ami", "আমি");
-    s.rejections.record_rejection("ami", "আমী");
-    return "learned";
-  }
-  if (command == "sync") return s.snapshot().sync() ? "synced" : "sync failed";
-  if (command == "sync-gated") {
-    bool held = false;
-    host.gate.afterLock = [&] {
-      if (std::exchange(held, true)) return;  // the first store's lock is enough
-      reply("locked");
-      (void)nextLine();
-    };
-    engine::test_set_store_file_system(&host.gate);
-    const bool ok = s.snapshot().sync();
-    engine::test_set_store_file_system(nullptr);
-    host.gate.afterLock = nullptr;
-    return ok ? "synced" : "sync failed";
-  }
-  if (command == "reload") return s.reload() ? "reloaded" : "reload failed";
-  if (command == "words") return sortedWords(s.user_dictionary);
-  if (command == "sizes") {
-    std::ostringstream out;
-    out << s.user_dictionary.words().size() << s.bigrams.size() << s.trigrams.size()
-        << s.selections.size() << s.rejections.size();
-    return out.str();
-  }
-  return "unknown command";
-}
-
-TOLVANI_CHILD_ROLE_WITHOUT_APPLICATION(UserDataEngine) {
-  EngineHost host;
-  auto reply = [](const std::string& line) { std::cout << line << std::endl; };
-  auto nextLine = [] {
-    std::string line;
-    std::getline(std::cin, line);
-    return line;
+  auto run = [&](const std::string& command) -> std::string {
+    engine::test_set_now_secs(testing::kNow);
+    if (command == "load") {
+      stores = engine::LearnedStores::load_all();
+      return "loaded";
+    }
+    if (!stores) return "not loaded";
+    engine::LearnedStores& s = *stores;
+    if (command.starts_with("add ")) {
+      s.user_dictionary.add(command.substr(4));
+      return "added";
+    }
+    if (command == "learn") {
+      s.user_dictionary.add("আমি");
+      s.bigrams.record("আমি", "ভাত");
+      s.trigrams.record("আমি", "ভাত", "খাই");
+      s.selections.remember("ami", "আমি");
+      s.rejections.record_rejection("ami", "আমী");
+      return "learned";
+    }
+    if (command == "sync") return s.snapshot().sync() ? "synced" : "sync failed";
+    if (command == "sync-gated") {
+      bool held = false;
+      gate.afterLock = [&] {
+        if (std::exchange(held, true)) return;
+        std::cout << "locked" << std::endl;
+        std::string line;
+        std::getline(std::cin, line);
+      };
+      engine::test_set_store_file_system(&gate);
+      const bool ok = s.snapshot().sync();
+      engine::test_set_store_file_system(nullptr);
+      return ok ? "synced" : "sync failed";
+    }
+    if (command == "reload") return s.reload() ? "reloaded" : "reload failed";
+    if (command == "words") {
+      std::vector<std::string> words;
+      for (const auto& [word, entry] : s.user_dictionary.words()) words.push_back(word);
+      std::sort(words.begin(), words.end());
+      std::string out;
+      for (const std::string& w : words) out += (out.empty() ? "" : ",") + w;
+      return "[" + out + "]";
+    }
+    if (command == "sizes")
+      return std::to_string(s.user_dictionary.words().size()) + std::to_string(s.bigrams.size()) +
+             std::to_string(s.trigrams.size()) + std::to_string(s.selections.size()) +
+             std::to_string(s.rejections.size());
+    return "unknown command";
   };
-  for (std::string line; std::getline(std::cin, line);)
-    reply(runEngineCommand(host, line, reply, nextLine));
+  for (std::string line; std::getline(std::cin, line);) std::cout << run(line) << std::endl;
   return 0;
 }
-
-class Engine {
- public:
-  virtual ~Engine() = default;
-  virtual std::string call(const std::string& command) = 0;
-};
-
-class InProcessEngine final : public Engine {
- public:
-  std::string call(const std::string& command) override {
-    return runEngineCommand(host_, command, nullptr, nullptr);
-  }
-
- private:
-  EngineHost host_;
-};
-
-// The test program again, in the engine's role, answering one line per command.
-class ChildEngine final : public Engine {
- public:
-  ChildEngine() {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TOLVANI_TEST_CHILD_ROLE"), QStringLiteral("UserDataEngine"));
-    process_.setProcessEnvironment(env);
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(QCoreApplication::applicationFilePath(), {});
-  }
-  ~ChildEngine() override {
-    process_.closeWriteChannel();
-    if (!process_.waitForFinished(60'000)) process_.kill();
-  }
-  std::string call(const std::string& command) override {
-    send(command);
-    return line();
-  }
-  void send(const std::string& text) {
-    process_.write(QByteArray::fromStdString(text + "\n"));
-    process_.waitForBytesWritten(60'000);
-  }
-  std::string line() {
-    // A generous bound that only a dead or stuck child reaches.
-    while (!process_.canReadLine())
-      if (!process_.waitForReadyRead(60'000)) return "<no answer>";
-    return process_.readLine().trimmed().toStdString();
-  }
-
- private:
-  QProcess process_;
-};
-
-// ---- fixture
 
 class UserDataTest : public testing::LearnedDataTest {
  protected:
@@ -312,7 +221,7 @@ TEST_F(UserDataTest, ListingReadsWhatAddWrites) {
   EXPECT_EQ(AppSettings::loadUserDictionaryEntries().status.posixCode(), ENOENT);
   EXPECT_EQ(AppSettings::learnedWordCount(), 0);
 
-  // An add after a tombstone for ever writes the largest time there is.
+  // An add after a tombstone for ever writes the largest time there is, which reads back.
   writeBytes(dictionary(), R"({"words":{"a":{"frequency":7,"last_used":null}},)"
                            R"("tombstones":{"w":18446744073709551615}})");
   ASSERT_TRUE(AppSettings::addUserWord(QStringLiteral("w")));
@@ -412,7 +321,8 @@ TEST_F(UserDataTest, ForgetCorrectionRollsBackWhenTheSecondWriteFails) {
   // When putting the first document back fails too, both failures are logged; never a success.
   writeBytes(AppSettings::userRejectionsURL(), rejections);
   struct Both : FaultFileSystem {
-    store_io::IoStatus rename(const fs::path& from, const fs::path& to) override {
+    store_io::IoStatus rename(const std::filesystem::path& from,
+                              const std::filesystem::path& to) override {
       if (to.filename() == "rejections.json" && ++rejectionRenames > 1) return {ENOSPC};
       return FaultFileSystem::rename(from, to);
     }
@@ -443,12 +353,10 @@ TEST_F(UserDataTest, ResetEmptiesEveryStoreUnderOneId) {
     EXPECT_EQ(doc.size(), 7u) << url.toStdString();
   }
   // Each engine store reads the document as its own empty map under that id.
-  const engine::LearnedStores stores = engine::LearnedStores::load_all();
-  EXPECT_EQ(stores.user_dictionary.reset_id(), id);
-  EXPECT_EQ(stores.bigrams.reset_id(), id);
-  EXPECT_EQ(stores.trigrams.reset_id(), id);
-  EXPECT_EQ(stores.selections.reset_id(), id);
-  EXPECT_EQ(stores.rejections.reset_id(), id);
+  const engine::LearnedStores s = engine::LearnedStores::load_all();
+  EXPECT_EQ((std::vector{s.user_dictionary.reset_id(), s.bigrams.reset_id(), s.trigrams.reset_id(),
+                         s.selections.reset_id(), s.rejections.reset_id()}),
+            std::vector<std::string>(5, id));
 
   // A failure stops the reset there; what was reset stays reset.
   FaultFileSystem faults;
@@ -467,63 +375,47 @@ TEST_F(UserDataTest, ResetEmptiesEveryStoreUnderOneId) {
                                      UserDataStatus::posixError(EIO).description()});
 }
 
-// ---- with the engine, in this process and in another
-
-class UserDataWithEngineTest : public UserDataTest, public ::testing::WithParamInterface<bool> {
- protected:
-  std::unique_ptr<Engine> makeEngine() {
-    if (GetParam()) return std::make_unique<ChildEngine>();
-    return std::make_unique<InProcessEngine>();
-  }
-};
-
-TEST_P(UserDataWithEngineTest, RemovedWordStaysRemovedWhenTheEngineSyncsItsOlderCopy) {
-  auto engine = makeEngine();
-  ASSERT_EQ(engine->call("load"), "loaded");
-  ASSERT_EQ(engine->call("add আমি"), "added");
-  ASSERT_EQ(engine->call("add ভাত"), "added");
-  ASSERT_EQ(engine->call("sync"), "synced");
-  ASSERT_EQ(engine->call("add আমি"), "added");  // unsaved, and still holding the word
+TEST_F(UserDataTest, RemovedWordStaysRemovedWhenTheEngineSyncsItsOlderCopy) {
+  testing::LineChild engine(QStringLiteral("UserDataEngine"));
+  ASSERT_EQ(engine.call("load"), "loaded");
+  ASSERT_EQ(engine.call("add আমি"), "added");
+  ASSERT_EQ(engine.call("add ভাত"), "added");
+  ASSERT_EQ(engine.call("sync"), "synced");
+  ASSERT_EQ(engine.call("add আমি"), "added");  // unsaved, and still holding the word
 
   ASSERT_TRUE(AppSettings::removeUserWord(QStringLiteral("আমি")));
   ASSERT_TRUE(AppSettings::addUserWord(QStringLiteral("নতুন")));
-  EXPECT_EQ(engine->call("sync"), "synced");
+  EXPECT_EQ(engine.call("sync"), "synced");
   Json words = readJson(dictionary())["words"];
   EXPECT_FALSE(words.contains("আমি"));
   EXPECT_TRUE(words.contains("ভাত"));
   EXPECT_TRUE(words.contains("নতুন"));
-  EXPECT_EQ(engine->call("reload"), "reloaded");
-  EXPECT_EQ(engine->call("words"), "[নতুন,ভাত]");
+  EXPECT_EQ(engine.call("reload"), "reloaded");
+  EXPECT_EQ(engine.call("words"), "[নতুন,ভাত]");
 }
 
-TEST_P(UserDataWithEngineTest, AfterAResetTheEngineWritesNothingAndReloadsEmpty) {
-  auto engine = makeEngine();
-  ASSERT_EQ(engine->call("load"), "loaded");
-  ASSERT_EQ(engine->call("learn"), "learned");
-  ASSERT_EQ(engine->call("sync"), "synced");
-  ASSERT_EQ(engine->call("learn"), "learned");
-  ASSERT_EQ(engine->call("sizes"), "11111");
+TEST_F(UserDataTest, AfterAResetTheEngineWritesNothingAndReloadsEmpty) {
+  testing::LineChild engine(QStringLiteral("UserDataEngine"));
+  ASSERT_EQ(engine.call("load"), "loaded");
+  ASSERT_EQ(engine.call("learn"), "learned");
+  ASSERT_EQ(engine.call("sync"), "synced");
+  ASSERT_EQ(engine.call("learn"), "learned");
+  ASSERT_EQ(engine.call("sizes"), "11111");
 
   ASSERT_TRUE(AppSettings::resetLearnedWords());
   std::vector<std::string> before;
   for (const QString& url : AppSettings::learnedDataURLs()) before.push_back(readBytes(url));
-  EXPECT_EQ(engine->call("sync"), "synced");
+  EXPECT_EQ(engine.call("sync"), "synced");
   for (size_t i = 0; i < before.size(); ++i)
     EXPECT_EQ(readBytes(AppSettings::learnedDataURLs()[i]), before[i]) << i;
-  EXPECT_EQ(engine->call("reload"), "reloaded");
-  EXPECT_EQ(engine->call("sizes"), "00000");
+  EXPECT_EQ(engine.call("reload"), "reloaded");
+  EXPECT_EQ(engine.call("sizes"), "00000");
 }
-
-INSTANTIATE_TEST_SUITE_P(EngineInThisOrAnotherProcess, UserDataWithEngineTest,
-                         ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return info.param ? "OtherProcess" : "SameProcess";
-                         });
 
 // The engine of another process holds the dictionary's lock in the middle of its save: the add
 // waits for it, then builds on what the engine wrote.
 TEST_F(UserDataTest, AddWaitsForAnotherProcessHoldingTheLock) {
-  ChildEngine engine;
+  testing::LineChild engine(QStringLiteral("UserDataEngine"));
   ASSERT_EQ(engine.call("load"), "loaded");
   ASSERT_EQ(engine.call("add আমি"), "added");
   engine.send("sync-gated");

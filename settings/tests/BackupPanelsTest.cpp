@@ -7,30 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <deque>
-#include <functional>
-#include <nlohmann/json.hpp>
-#include <ostream>
 
-#include "platform/Clock.h"
-#include "platform/Log.h"
-#include "platform/NotificationCenter.h"
-#include "settings/AppSettings.h"
-#include "settings/AppSettingsUserData.h"
 #include "settings/DataBackup.h"
 #include "settings/TextShortcuts.h"
 #include "settings/UIStrings.h"
 #include "settings/tests/SettingsTestSupport.h"
-
-void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace tolvani {
 namespace {
@@ -74,60 +61,34 @@ class ScriptedDialogs final : public BackupPanels::Dialogs {
   }
 };
 
-// One small, valid store of each kind; one word in the dictionary.
-const QByteArray kBackup = R"({
-  "version": 2, "exported_at": "2023-11-14T22:13:20Z",
-  "dictionary": {"words": {"আমি": {"frequency": 3, "last_used": 10}}, "tombstones": {"তুমি": 20}},
-  "bigrams": {"pairs": {"আমি": {"ভাত": {"frequency": 2, "last_used": 10}}}},
-  "trigrams": {"triples": {"আমি\tভাত": {"খাই": 2}}},
-  "rejections": {"entries": {"ami": {"আমী": 1}}},
-  "selection_memory": {"selections": {"ami": {"text": "আমি", "count": 4, "last_used": 10}}},
-  "english_pairs": {"pairs": {"good": {"morning": 5}}}
-})";
+const QByteArray kBackup = testing::kBackup;
 
-class BackupPanelsTest : public ::testing::Test {
+class BackupPanelsTest : public testing::LearnedDataTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(data_.isValid() && files_.isValid());
-    qputenv("TOLVANI_DATA_DIR", data_.path().toUtf8());
-    platform::testSetClock(&clock_);
-    clock_.setWallSeconds(1'700'000'000);
+    LearnedDataTest::SetUp();
+    ASSERT_TRUE(files_.isValid());
     AppSettings::setUiLanguage(1);
     AppSettings::resetTextShortcuts();
     BackupPanels::testSetDialogs(&dialogs_);
     BackupPanels::setLearnedDataSaver([this] { dialogs_.events << "learned data saved"; });
-    token_ = platform::NotificationCenter::defaultCenter().addObserver(
-        AppSettings::didChangeNotification(), [this](const platform::Notification&) { ++posts_; });
+    posts_.clear();
   }
   void TearDown() override {
     EXPECT_TRUE(dialogs_.answers.empty()) << "unused answers";
-    platform::NotificationCenter::defaultCenter().removeObserver(token_);
     BackupPanels::setLearnedDataSaver(nullptr);
     BackupPanels::testSetDialogs(nullptr);
-    AppSettings::testSetStoreFileSystem(nullptr);
     AppSettings::setUiLanguage(1);
-    platform::testSetClock(nullptr);
-    qunsetenv("TOLVANI_DATA_DIR");
+    LearnedDataTest::TearDown();
   }
 
   QString file(const QString& name) const { return files_.filePath(name); }
   QString writeFile(const QString& name, const QByteArray& bytes) {
-    QFile out(file(name));
-    EXPECT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write(bytes);
-    return out.fileName();
+    testing::writeBytes(file(name), bytes.toStdString());
+    return file(name);
   }
-  // Every store file of the user-data folder, parsed, one per line.
-  std::string stores() const {
-    std::string out;
-    const QDir dir(data_.path());
-    for (const QString& name : dir.entryList({"*.json"}, QDir::Files, QDir::Name)) {
-      QFile in(dir.filePath(name));
-      EXPECT_TRUE(in.open(QIODevice::ReadOnly));
-      out += name.toStdString() + "=" + nlohmann::json::parse(in.readAll().toStdString()).dump() +
-             "\n";
-    }
-    return out;
+  static std::string stores() {
+    return testing::folderState(AppSettings::supportDirectoryURL(), {QStringLiteral("*.json")});
   }
   // Runs `command` with the dialogs answered by `answers`; the events it caused.
   QStringList run(void (*command)(), std::initializer_list<std::optional<QString>> answers) {
@@ -137,12 +98,8 @@ class BackupPanelsTest : public ::testing::Test {
     return dialogs_.events;
   }
 
-  QTemporaryDir data_, files_;
-  platform::ManualClock clock_;
-  platform::log::Capture log_;
+  QTemporaryDir files_;
   ScriptedDialogs dialogs_;
-  int posts_ = 0;
-  platform::NotificationCenter::Token token_ = 0;
 };
 
 TEST_F(BackupPanelsTest, CancellingAPanelDoesNothingElse) {
@@ -150,7 +107,7 @@ TEST_F(BackupPanelsTest, CancellingAPanelDoesNothingElse) {
             "info: Imported 1 learned word. [OK]");
   const std::string storesBefore = stores();
   const QMap<QString, QString> shortcutsBefore = AppSettings::textShortcuts();
-  const int postsBefore = posts_;
+  const std::vector<bool> postsBefore = posts_;
   const struct {
     void (*command)();
     QStringList events;
@@ -203,8 +160,9 @@ TEST_F(BackupPanelsTest, FilesOverTheLimitAreRefusedBeforeTheyAreRead) {
     ASSERT_EQ(events.size(), 2) << row.path.toStdString();
     EXPECT_EQ(events[1], row.alert) << row.path.toStdString();
   }
-  // Only the two files at the limit reached the stores; the import's own size check never ran.
-  EXPECT_EQ(posts_, 2);
+  // Only the two files at the limit reached the stores (learned data to be reloaded, shortcuts
+  // not); the import's own size check never ran.
+  EXPECT_EQ(posts_, (std::vector<bool>{true, false}));
   for (const QString& line : log_.lines())
     EXPECT_FALSE(line.contains("oversized")) << line.toStdString();
 }
@@ -253,24 +211,18 @@ TEST_F(BackupPanelsTest, EachImportResultHasItsAlert) {
   AppSettings::setUiLanguage(1);
 
   // A store on disk that cannot be merged fails the import before anything is written.
-  QFile dictionary(AppSettings::userDictionaryURL());
-  ASSERT_TRUE(dictionary.open(QIODevice::WriteOnly));
-  dictionary.write("{");
-  dictionary.close();
+  testing::writeBytes(AppSettings::userDictionaryURL(), "{");
   EXPECT_EQ(run(BackupPanels::importLearnedWords, {file("backup.json")}).last(),
             "warning: The imported data could not be saved. Your existing data was not changed. "
             "[OK]");
 
   // When the stores could not all be put back, the alert does not claim that nothing changed.
-  ASSERT_TRUE(dictionary.remove());
+  ASSERT_TRUE(QFile::remove(AppSettings::userDictionaryURL()));
   testing::FaultFileSystem faults;
   AppSettings::testSetStoreFileSystem(&faults);
   for (int language : {1, 0}) {
     AppSettings::setUiLanguage(language);
-    QFile rejections(AppSettings::userRejectionsURL());
-    ASSERT_TRUE(rejections.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    rejections.write(R"({"entries": {"x": {"y": 2}}, "reset_id": "R"})");
-    rejections.close();
+    testing::writeBytes(AppSettings::userRejectionsURL(), R"({"entries":{"x":{"y":2}}})");
     // Rejections are replaced and then cannot be put back when selection memory fails.
     faults.failRenameTo = {{"selection-memory.json", 0}, {"rejections.json", 1}};
     EXPECT_EQ(run(BackupPanels::importLearnedWords, {file("backup.json")}).last(),
@@ -288,9 +240,7 @@ TEST_F(BackupPanelsTest, ExportedBackupAndShortcutsImportBackUnchanged) {
   EXPECT_EQ(run(BackupPanels::exportLearnedWords, {file("mine.json")}),
             QStringList({"learned data saved", "save tolvani-backup.json *.json",
                          "info: Saved to “mine.json”. [OK]"}));
-  QFile exported(file("mine.json"));
-  ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
-  EXPECT_EQ(exported.readAll(), *AppSettings::exportUserData());
+  EXPECT_EQ(testing::readBytes(file("mine.json")), AppSettings::exportUserData()->toStdString());
   EXPECT_EQ(run(BackupPanels::importLearnedWords, {file("mine.json")}),
             QStringList({"open *.json", "info: Imported 1 learned word. [OK]"}));
   EXPECT_EQ(stores(), before);
@@ -349,9 +299,7 @@ TEST_F(BackupPanelsTest, TheDesktopsDialogsAndAlert) {
   BackupPanels::exportTextShortcuts();
   EXPECT_EQ(seen,
             QStringList({"1 *.json Tolvani Shortcuts.json", "1 Saved to “<b>mine.json”. 0 OK"}));
-  QFile saved(target);
-  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-  EXPECT_EQ(saved.readAll(), AppSettings::exportTextShortcuts());
+  EXPECT_EQ(testing::readBytes(target), AppSettings::exportTextShortcuts().toStdString());
 
   // Cancelling the open dialog brings up nothing more.
   seen.clear();

@@ -55,8 +55,10 @@ TEST_F(BackupSanitizerTest, EntriesAreKeptOrDroppedByTheirStoresRules) {
       {"dictionary",
        R"({"words":{"a":{"frequency":0},"b":{"frequency":1000001},"c":{"frequency":2.5},)"
        R"("d":{"frequency":"7"},"e":{"frequency":true},"f":{"frequency":3.0},"g":{"frequency":1e6},)"
-       R"("h":{"frequency":-1},"i":[1],"j":{"last_used":5}}})",
-       R"({"words":{"f":{"frequency":3},"g":{"frequency":1000000}}})"},
+       R"("h":{"frequency":-1},"i":[1],"j":{"last_used":5},"k":{"frequency":18446744073709551615},)"
+       R"("l":{"frequency":-9223372036854775808},"m":{"frequency":null},"n":{"frequency":[5]},)"
+       R"("o":{"frequency":1e1,"last_used":-0}}})",
+       R"({"words":{"f":{"frequency":3},"g":{"frequency":1000000},"o":{"frequency":10,"last_used":0}}})"},
       {"dictionary",
        R"({"words":{"a":{"frequency":2,"last_used":)" + twoDays + R"(,"last_decay":)" + tomorrow +
            R"(},"b":{"frequency":1,"last_used":-1,"last_decay":1.5}}})",
@@ -166,36 +168,6 @@ TEST_F(BackupSanitizerTest, CapsKeepTheFirstEntriesInComposedOrder) {
   EXPECT_EQ(composed["words"].size(), 10'000u);
 }
 
-TEST_F(BackupSanitizerTest, NumberRule) {
-  const struct {
-    std::string json;
-    std::optional<std::int64_t> value;
-  } rows[] = {
-      {"5", 5},
-      {"5.0", 5},
-      {"-0", 0},
-      {"1e1", 10},
-      {"10", 10},
-      {"11", {}},
-      {"-1", {}},
-      {"5.5", {}},
-      {"true", {}},
-      {"false", {}},
-      {"\"5\"", {}},
-      {"null", {}},
-      {"[5]", {}},
-      {"{}", {}},
-
-      {"18446744073709551615", {}},
-      {"-9223372036854775808", {}},
-  };
-  for (const auto& row : rows) {
-    const Json value = Json::parse(row.json);
-    EXPECT_EQ(BackupSanitizer::boundedInt(&value, 0, 10), row.value) << row.json;
-  }
-  EXPECT_EQ(BackupSanitizer::boundedInt(nullptr, 0, 10), std::nullopt);
-}
-
 TEST_F(BackupSanitizerTest, HostileTextsAreRefusedWithoutACrash) {
   const struct {
     std::string bytes;
@@ -205,8 +177,6 @@ TEST_F(BackupSanitizerTest, HostileTextsAreRefusedWithoutACrash) {
       {"{\"a\":\"\xED\xA0\x80\"}", false},                                       // a surrogate
       {R"({"a":"\ud800"})", false},                                              // lone surrogate
       {"\xEF\xBB\xBF{}", true},                                                  // byte-order mark
-      {"{} x", false},
-      {"", false},
       {repeat("[", 512) + repeat("]", 512), true},
       {repeat("[", 513) + repeat("]", 513), false},
       {repeat("[", 1'000'000), false},
@@ -221,17 +191,6 @@ TEST_F(BackupSanitizerTest, HostileTextsAreRefusedWithoutACrash) {
   EXPECT_EQ(BackupSanitizer::parseJson(R"({"a":1,"a":2})")->at("a"), 2);
   EXPECT_FALSE(BackupSanitizer::parseJson(R"({"a":1,"a":2})", true).has_value());
   EXPECT_TRUE(BackupSanitizer::parseJson(R"({"a":{"b":1,"b":2}})", true).has_value());
-
-  // 100,000 keys of which a few are valid: the cap still applies, and nothing else passes.
-  std::string big = R"({"rejections":{"entries":{)";
-  for (int i = 0; i < 100'000; ++i)
-    big += "\"r" + std::to_string(i) + "\":{\"c\":" + (i % 1000 == 0 ? "1" : "true") + "},";
-  big += R"("\u202Ex":{"c":1}}}})";
-  const std::optional<Json> backup = BackupSanitizer::parseJson(big);
-  ASSERT_TRUE(backup.has_value());
-  const auto cleaned = BackupSanitizer::sanitizedUserDataFiles(*backup);
-  ASSERT_TRUE(cleaned.contains("rejections"));
-  EXPECT_EQ(Json::parse(cleaned.at("rejections"))["entries"].size(), 100u);
 }
 
 }  // namespace

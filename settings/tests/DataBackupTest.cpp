@@ -2,61 +2,42 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <atomic>
-#include <functional>
 #include <iostream>
-#include <map>
-#include <nlohmann/json.hpp>
-#include <string>
 #include <thread>
-#include <utility>
 
 #include "persistence.h"
-#include "platform/Clock.h"
-#include "platform/Log.h"
-#include "platform/NotificationCenter.h"
 #include "platform/testing/ChildProcess.h"
-#include "settings/AppSettings.h"
-#include "settings/AppSettingsUserData.h"
-#include "settings/TextShortcuts.h"
 #include "settings/tests/SettingsTestSupport.h"
 #include "store_documents.h"
-#include "store_io.h"
 
 namespace tolvani {
 namespace {
 
 using Json = nlohmann::json;
 using Kind = LearnedDataImportResult::Kind;
-namespace fs = std::filesystem;
 
 using testing::FaultFileSystem;
+using testing::kBackup;
 using testing::readBytes;
 using testing::writeBytes;
 
-QString folder() { return AppSettings::supportDirectoryURL(); }
-QString store(const char* name) { return QDir(folder()).filePath(QString::fromLatin1(name)); }
-
-Json readJson(const char* name) { return Json::parse(readBytes(store(name))); }
+QString store(const char* name) {
+  return QDir(AppSettings::supportDirectoryURL()).filePath(QString::fromLatin1(name));
+}
+Json readJson(const char* name) { return testing::readJson(store(name)); }
 
 // Every file of the user-data folder with its content, one per line.
-std::string folderState(const QStringList& filter = {}) {
-  std::string out;
-  const QDir dir(folder());
-  for (const QString& name : dir.entryList(filter, QDir::Files, QDir::Name))
-    out += name.toStdString() + "=" + readBytes(dir.filePath(name)) + "\n";
-  return out;
+std::string folderState() { return testing::folderState(AppSettings::supportDirectoryURL()); }
+// The store files alone (lock files appear on first use and hold nothing).
+std::string storeState() {
+  return testing::folderState(AppSettings::supportDirectoryURL(), {QStringLiteral("*.json")});
 }
 
-// The store files alone (lock files appear on first use and hold nothing).
-std::string storeState() { return folderState({QStringLiteral("*.json")}); }
-
-std::string kindName(const LearnedDataImportResult& r) {
+std::string import(const std::string& document) {
+  const LearnedDataImportResult r =
+      AppSettings::importUserData(QByteArray::fromStdString(document));
   switch (r.kind) {
     case Kind::imported:
       return "imported " + std::to_string(r.words);
@@ -70,29 +51,7 @@ std::string kindName(const LearnedDataImportResult& r) {
   return "?";
 }
 
-std::string import(const std::string& document) {
-  return kindName(AppSettings::importUserData(QByteArray::fromStdString(document)));
-}
-
-// A backup with one small, valid store of each kind.
-Json fullBackup() {
-  return Json::parse(R"({
-    "version": 2, "exported_at": "2023-11-14T22:13:20Z",
-    "dictionary": {"reset_id": "B", "words": {"আমি": {"frequency": 3, "last_used": 10}},
-                   "tombstones": {"তুমি": 20}},
-    "bigrams": {"pairs": {"আমি": {"ভাত": {"frequency": 2, "last_used": 10}}}},
-    "trigrams": {"triples": {"আমি\tভাত": {"খাই": 2}}},
-    "rejections": {"entries": {"ami": {"আমী": 1}}},
-    "selection_memory": {"selections": {"ami": {"text": "আমি", "count": 4, "last_used": 10}}},
-    "english_pairs": {"pairs": {"good": {"morning": 5}}}
-  })");
-}
-
-class DataBackupTest : public testing::LearnedDataTest {
- protected:
-  // Routes the import's reads, writes and locks through `fs`.
-  void useFileSystem(FaultFileSystem& fs) { AppSettings::testSetStoreFileSystem(&fs); }
-};
+using DataBackupTest = testing::LearnedDataTest;
 
 TEST_F(DataBackupTest, ExportHoldsEveryStoreThatReadsAsJson) {
   const QByteArray empty = *AppSettings::exportUserData();
@@ -234,68 +193,72 @@ TEST_F(DataBackupTest, HostileButUsableBackupsAreCleaned) {
   EXPECT_EQ(readJson("rejections.json").dump(), R"({"entries":{"r":{"a":1}}})");
 }
 
-// The third of six writes fails: the two before it get their old content back, latest first;
-// the one that did not exist is removed again.
+// A write fails (at its rename, or at the folder flush after it): the ones before it get their
+// old content back, latest first, and a store that did not exist is removed again. When an undo
+// fails too, the other stores are still put back, each failure is logged, and the result says so.
 TEST_F(DataBackupTest, AFailedWriteRestoresTheEarlierStoresLatestFirst) {
-  writeBytes(store("english-pairs.json"), R"({"pairs":{"good":{"night":1}},"reset_id":"E"})");
-  writeBytes(store("selection-memory.json"), R"({"selections":{},"reset_id":"S"})");
-  const std::string before = storeState();
-  FaultFileSystem faults;
-  faults.failRenameTo["selection-memory.json"] = 0;
-  useFileSystem(faults);
-  EXPECT_EQ(import(fullBackup().dump()), "failed");
-  EXPECT_EQ(faults.operations,
-            (std::vector<std::string>{"replace english-pairs.json", "replace rejections.json",
-                                      "replace selection-memory.json failed",
-                                      "remove rejections.json", "replace english-pairs.json"}));
-  EXPECT_EQ(storeState(), before);
-  EXPECT_EQ(posts_, std::vector<bool>{true});
-  EXPECT_EQ(log_.lines().last(),
-            "[Tolvani] learned data import failed: Input/output error (POSIX error 5)");
-}
-
-// A write that replaced its file but could not make that durable failed all the same: its file
-// is put back first.
-TEST_F(DataBackupTest, AWriteWhoseFolderFlushFailsIsUndoneToo) {
-  writeBytes(store("selection-memory.json"), R"({"selections":{},"reset_id":"S"})");
-  const std::string before = storeState();
-  FaultFileSystem faults;
-  faults.failFlushAfterRenameTo = "selection-memory.json";
-  useFileSystem(faults);
-  EXPECT_EQ(import(fullBackup().dump()), "failed");
-  EXPECT_EQ(faults.operations, (std::vector<std::string>{
-                                   "replace english-pairs.json", "replace rejections.json",
-                                   "replace selection-memory.json", "replace selection-memory.json",
-                                   "remove rejections.json", "remove english-pairs.json"}));
-  EXPECT_EQ(storeState(), before);
-}
-
-// The undo of one store fails too: every other store is still put back, each failure is logged,
-// and the result says that the stores changed.
-TEST_F(DataBackupTest, AFailedUndoIsLoggedAndTheOtherStoresAreStillRestored) {
-  writeBytes(store("english-pairs.json"), R"({"pairs":{"good":{"night":1}}})");
-  writeBytes(store("rejections.json"), R"({"entries":{"x":{"y":2}},"reset_id":"R"})");
-  FaultFileSystem faults;
-  faults.failRenameTo["selection-memory.json"] = 0;
-  faults.failRenameTo["rejections.json"] = 1;  // the merged copy goes in; the old one does not
-  useFileSystem(faults);
-  EXPECT_EQ(import(fullBackup().dump()), "failed, stores changed");
-  EXPECT_EQ(
-      faults.operations,
-      (std::vector<std::string>{"replace english-pairs.json", "replace rejections.json",
-                                "replace selection-memory.json failed",
-                                "replace rejections.json failed", "replace english-pairs.json"}));
-  EXPECT_EQ(readBytes(store("english-pairs.json")), R"({"pairs":{"good":{"night":1}}})");
-  EXPECT_EQ(readJson("rejections.json").dump(),
-            R"({"entries":{"ami":{"আমী":1},"x":{"y":2}},"reset_id":"R"})");
-  EXPECT_FALSE(QFile::exists(store("selection-memory.json")));
-  const QStringList lines = log_.lines();
-  EXPECT_TRUE(
-      lines.contains("[Tolvani] learned data import could not restore rejections.json: "
-                     "Input/output error (POSIX error 5)"))
-      << lines.join("\n").toStdString();
-  EXPECT_EQ(lines.last(),
-            "[Tolvani] learned data import failed: Input/output error (POSIX error 5)");
+  const std::string pairs = R"({"pairs":{"good":{"night":1}},"reset_id":"E"})";
+  const std::string selections = R"({"selections":{},"reset_id":"S"})";
+  const std::string rejections = R"({"entries":{"x":{"y":2}},"reset_id":"R"})";
+  const std::string io = "Input/output error (POSIX error 5)";
+  const struct {
+    std::map<std::string, std::string> files;
+    std::map<std::string, int> failRenameTo;
+    std::string failFlushAfterRenameTo;
+    std::string result;
+    std::vector<std::string> operations;
+    std::string after;  // the stores afterwards, when not as before
+  } rows[] = {
+      {{{"english-pairs.json", pairs}, {"selection-memory.json", selections}},
+       {{"selection-memory.json", 0}},
+       "",
+       "failed",
+       {"replace english-pairs.json", "replace rejections.json",
+        "replace selection-memory.json failed", "remove rejections.json",
+        "replace english-pairs.json"},
+       ""},
+      {{{"selection-memory.json", selections}},
+       {},
+       "selection-memory.json",
+       "failed",
+       {"replace english-pairs.json", "replace rejections.json", "replace selection-memory.json",
+        "replace selection-memory.json", "remove rejections.json", "remove english-pairs.json"},
+       ""},
+      // The merged copy of the rejections goes in; the old one does not go back.
+      {{{"english-pairs.json", pairs}, {"rejections.json", rejections}},
+       {{"selection-memory.json", 0}, {"rejections.json", 1}},
+       "",
+       "failed, stores changed",
+       {"replace english-pairs.json", "replace rejections.json",
+        "replace selection-memory.json failed", "replace rejections.json failed",
+        "replace english-pairs.json"},
+       "english-pairs.json=" + pairs + "\nrejections.json=" +
+           R"({"entries":{"ami":{"আমী":1},"x":{"y":2}},"reset_id":"R"})" + "\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.result + " " + row.failFlushAfterRenameTo);
+    for (const char* name : {"english-pairs.json", "rejections.json", "selection-memory.json"})
+      QFile::remove(store(name));
+    for (const auto& [name, bytes] : row.files) writeBytes(store(name.c_str()), bytes);
+    const std::string before = storeState();
+    FaultFileSystem faults;
+    faults.failRenameTo = row.failRenameTo;
+    faults.failFlushAfterRenameTo = row.failFlushAfterRenameTo;
+    AppSettings::testSetStoreFileSystem(&faults);
+    posts_.clear();
+    platform::log::Capture log;
+    EXPECT_EQ(import(kBackup), row.result);
+    AppSettings::testSetStoreFileSystem(nullptr);
+    EXPECT_EQ(faults.operations, row.operations);
+    EXPECT_EQ(storeState(), row.after.empty() ? before : row.after);
+    EXPECT_EQ(posts_, std::vector<bool>{true});
+    EXPECT_EQ(log.lines().last(),
+              QString::fromStdString("[Tolvani] learned data import failed: " + io));
+    if (row.result != "failed") {
+      EXPECT_TRUE(log.lines().contains(QString::fromStdString(
+          "[Tolvani] learned data import could not restore rejections.json: " + io)));
+    }
+  }
 }
 
 // A store on disk that the import cannot read fails it before anything is written, also the
@@ -312,7 +275,7 @@ TEST_F(DataBackupTest, ACorruptStoreFailsTheImportWithNothingWritten) {
     writeBytes(store("english-pairs.json"), R"({"pairs":{"good":{"night":1}}})");
     writeBytes(store("user-dictionary.json"), bytes);
     const std::string before = storeState();
-    EXPECT_EQ(import(fullBackup().dump()), "failed") << bytes;
+    EXPECT_EQ(import(kBackup), "failed") << bytes;
     EXPECT_EQ(storeState(), before) << bytes;
     EXPECT_EQ(log_.lines().last(),
               "[Tolvani] learned data import failed: The file \u201Cuser-dictionary.json\u201D "
@@ -340,55 +303,31 @@ TOLVANI_CHILD_ROLE(BackupLockHolder) {
 }
 
 TEST_F(DataBackupTest, ImportWaitsForAnotherProcessHoldingALock) {
-  QProcess child;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("TOLVANI_TEST_CHILD_ROLE"), QStringLiteral("BackupLockHolder"));
-  child.setProcessEnvironment(env);
-  child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  child.start(QCoreApplication::applicationFilePath(), {});
-  while (!child.canReadLine()) ASSERT_TRUE(child.waitForReadyRead(60'000));
-  ASSERT_EQ(child.readLine().trimmed(), "locked");
+  testing::LineChild child(QStringLiteral("BackupLockHolder"));
+  ASSERT_EQ(child.line(), "locked");
 
   FaultFileSystem watch;
   std::atomic<int> locks{0};
   watch.beforeLock = [&] { ++locks; };
-  useFileSystem(watch);
+  AppSettings::testSetStoreFileSystem(&watch);
   std::atomic<bool> done{false};
   std::string result;
   std::thread importer([&] {
-    result = import(fullBackup().dump());
+    result = import(kBackup);
     done = true;
   });
   // The dictionary's lock comes fifth of six; while the child holds it nothing may be written.
   while (locks < 5 && !done) std::this_thread::yield();
   EXPECT_FALSE(done);
   EXPECT_EQ(storeState(), "");
-  child.write("go\n");
-  child.waitForBytesWritten(60'000);
+  child.send("go");
   importer.join();
-  ASSERT_TRUE(child.waitForFinished(60'000));
-  EXPECT_EQ(child.exitCode(), 0);
+  EXPECT_EQ(child.finish(), 0);
   EXPECT_EQ(result, "imported 1");
   // Merged into what the child wrote while it held the lock.
   EXPECT_EQ(readJson("user-dictionary.json").dump(),
             R"({"reset_id":"C","tombstones":{"তুমি":20},"words":{"আমি":{"frequency":3,)"
             R"("last_used":10},"ঘর":{"frequency":4,"last_used":7}}})");
-}
-
-TEST_F(DataBackupTest, TextShortcutsImportAndExport) {
-  AppSettings::setTextShortcuts({{"brb", "be right back"}});
-  EXPECT_EQ(AppSettings::importTextShortcuts("no shortcuts here\n"), std::nullopt);
-  EXPECT_EQ(AppSettings::importTextShortcuts("{}"), std::nullopt);
-  EXPECT_TRUE(posts_.empty());
-  EXPECT_EQ(AppSettings::importTextShortcuts(
-                R"({"BRB":"ফিরছি","ty":"ধন্যবাদ","bad code!":"x","e":"a\u202Eb"})"),
-            std::make_pair(2, 2));
-  EXPECT_EQ(posts_, std::vector<bool>{false});
-  const QMap<QString, QString> expected{{"brb", "ফিরছি"}, {"ty", "ধন্যবাদ"}};
-  EXPECT_EQ(AppSettings::textShortcuts(), expected);
-  const QByteArray exported = AppSettings::exportTextShortcuts();
-  EXPECT_EQ(exported.toStdString(), Json::parse(R"({"brb":"ফিরছি","ty":"ধন্যবাদ"})").dump(2));
-  AppSettings::resetTextShortcuts();
 }
 
 }  // namespace

@@ -1,22 +1,26 @@
-// Helpers of the learned-data tests: the store files read and written as bytes, a file layer that
-// fails what a test arms and records what it replaces, and a fixture with a user-data folder of
-// its own. Thread-safety: a test's thread, except the file layer, which the code under test may
-// call from any thread.
+// Helpers of the settings tests: the store files read and written as bytes, a file layer that
+// fails what a test arms and records what it replaces, a child process spoken to line by line, a
+// sample backup, and a fixture with a user-data folder of its own. Thread-safety: a test's thread,
+// except the file layer, which the code under test may call from any thread.
 #ifndef TOLVANI_SETTINGS_TESTS_SETTINGSTESTSUPPORT_H_
 #define TOLVANI_SETTINGS_TESTS_SETTINGSTESTSUPPORT_H_
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +33,11 @@
 #include "settings/AppSettingsUserData.h"
 #include "store_io.h"
 
+// Failures show the texts themselves.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+
 namespace tolvani::testing {
 
 // The time of the learned-data tests, in whole seconds since 1970.
@@ -39,6 +48,66 @@ inline std::string readBytes(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<missing>";
 }
+
+inline nlohmann::json readJson(const QString& path) {
+  return nlohmann::json::parse(readBytes(path));
+}
+
+// Every file of `folder` matching `filter`, with its bytes, one per line.
+inline std::string folderState(const QString& folder, const QStringList& filter = {}) {
+  std::string out;
+  const QDir dir(folder);
+  for (const QString& name : dir.entryList(filter, QDir::Files, QDir::Name))
+    out += name.toStdString() + "=" + readBytes(dir.filePath(name)) + "\n";
+  return out;
+}
+
+// One small, valid store of each kind; one word in the dictionary.
+inline constexpr char kBackup[] = R"({
+  "version": 2, "exported_at": "2023-11-14T22:13:20Z",
+  "dictionary": {"words": {"আমি": {"frequency": 3, "last_used": 10}}, "tombstones": {"তুমি": 20}},
+  "bigrams": {"pairs": {"আমি": {"ভাত": {"frequency": 2, "last_used": 10}}}},
+  "trigrams": {"triples": {"আমি\tভাত": {"খাই": 2}}},
+  "rejections": {"entries": {"ami": {"আমী": 1}}},
+  "selection_memory": {"selections": {"ami": {"text": "আমি", "count": 4, "last_used": 10}}},
+  "english_pairs": {"pairs": {"good": {"morning": 5}}}
+})";
+
+// The test program again in a child role, spoken to one line at a time.
+class LineChild {
+ public:
+  explicit LineChild(const QString& role) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TOLVANI_TEST_CHILD_ROLE"), role);
+    process_.setProcessEnvironment(env);
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(QCoreApplication::applicationFilePath(), {});
+  }
+  ~LineChild() { (void)finish(); }
+  void send(const std::string& text) {
+    process_.write(QByteArray::fromStdString(text + "\n"));
+    process_.waitForBytesWritten(60'000);
+  }
+  // A generous bound that only a dead or stuck child reaches.
+  std::string line() {
+    while (!process_.canReadLine())
+      if (!process_.waitForReadyRead(60'000)) return "<no answer>";
+    return process_.readLine().trimmed().toStdString();
+  }
+  std::string call(const std::string& command) {
+    send(command);
+    return line();
+  }
+  // Closes its input and waits: the exit code, -1 for a crash or a hang.
+  int finish() {
+    process_.closeWriteChannel();
+    if (!process_.waitForFinished(60'000)) process_.kill();
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+  }
+
+ private:
+  QProcess process_;
+};
 
 // Writes `bytes` as the whole file, making its folder first.
 inline void writeBytes(const QString& path, const std::string& bytes) {
