@@ -27,6 +27,7 @@
 
 #include "persistence.h"
 #include "platform/Clock.h"
+#include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "settings/AppSettings.h"
@@ -165,12 +166,30 @@ class FaultFileSystem : public store_io::PosixStoreFileSystem {
   bool flushFails_ = false;
 };
 
-// A fresh user-data folder (the desktop's data folder moved to a temporary one), the front end's
-// and the engine's clocks at kNow and three quarters, every settings-change notification noted,
-// and the log captured. The real file layer is put back after each test.
-class LearnedDataTest : public ::testing::Test {
+// A settings suite of its own in a fresh configuration folder.
+class SettingsSuiteTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(config_.isValid());
+    qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
+    platform::Defaults::testResetStandard();
+  }
+  void TearDown() override {
+    qunsetenv("XDG_CONFIG_HOME");
+    platform::Defaults::testResetStandard();
+  }
+
+  QTemporaryDir config_;
+};
+
+// A fresh settings suite and user-data folder (the desktop's data folder moved to a temporary
+// one), the front end's
+// and the engine's clocks at kNow and three quarters, every settings-change notification noted,
+// and the log captured. The real file layer is put back after each test.
+class LearnedDataTest : public SettingsSuiteTest {
+ protected:
+  void SetUp() override {
+    SettingsSuiteTest::SetUp();
     ASSERT_TRUE(dir_.isValid());
     qputenv("XDG_DATA_HOME", dir_.path().toUtf8());
     qunsetenv("TOLVANI_DATA_DIR");
@@ -188,6 +207,7 @@ class LearnedDataTest : public ::testing::Test {
     platform::testSetClock(nullptr);
     engine::test_set_now_secs(std::nullopt);
     qunsetenv("XDG_DATA_HOME");
+    SettingsSuiteTest::TearDown();
   }
 
   QTemporaryDir dir_;

@@ -3,30 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
-#include <QTemporaryDir>
 #include <QTimeZone>
 
-#include "platform/Clock.h"
-#include "platform/Defaults.h"
-#include "settings/AppSettings.h"
 #include "settings/TextShortcutFile.h"
+#include "settings/tests/SettingsTestSupport.h"
 
 namespace tolvani {
 namespace {
 
 using platform::Defaults;
 
-class TextShortcutsTest : public ::testing::Test {
+class TextShortcutsTest : public testing::SettingsSuiteTest {
  protected:
   void SetUp() override {
-    qputenv("XDG_CONFIG_HOME", dir_.path().toUtf8());
-    Defaults::testResetStandard();
+    SettingsSuiteTest::SetUp();
     platform::testSetClock(&clock_);
   }
   void TearDown() override {
     platform::testSetClock(nullptr);
-    qunsetenv("XDG_CONFIG_HOME");
-    Defaults::testResetStandard();
+    SettingsSuiteTest::TearDown();
   }
   void storeData(const QByteArray& data) {
     ASSERT_TRUE(AppSettings::suite().set(AppSettings::kTextShortcutsKey, data));
@@ -40,7 +35,6 @@ class TextShortcutsTest : public ::testing::Test {
     return AppSettings::shortcutExpansion(code, includeDynamic).value_or(QStringLiteral("<none>"));
   }
 
-  QTemporaryDir dir_;
   platform::ManualClock clock_;
 };
 

@@ -2,32 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
 #include <functional>
 #include <optional>
-#include <ostream>
 
-#include "platform/Defaults.h"
-#include "settings/AppSettings.h"
-
-// Failures show the texts themselves.
-void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+#include "settings/tests/SettingsTestSupport.h"
 
 namespace tolvani {
 namespace {
 
-class UIStringsTest : public ::testing::Test {
+class UIStringsTest : public testing::SettingsSuiteTest {
  protected:
-  // Once per process: the settings keep the suite they first opened.
-  static void SetUpTestSuite() {
-    static QTemporaryDir configHome;
-    ASSERT_TRUE(configHome.isValid());
-    if (qgetenv("XDG_CONFIG_HOME") != configHome.path().toUtf8()) {
-      qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
-      platform::Defaults::testResetStandard();
-    }
-  }
-
   static void setLanguage(qint64 language) {
     ASSERT_TRUE(AppSettings::suite().set(AppSettings::kUiLanguageKey, language));
   }
@@ -68,7 +52,8 @@ TEST_F(UIStringsTest, EveryCallFollowsTheCurrentInterfaceLanguage) {
   const struct {
     std::optional<qint64> stored;
     bool bangla;
-  } kLanguages[] = {{0, true}, {1, false}, {2, false}, {-1, false}, {std::nullopt, true}};
+  } kLanguages[] = {{0, true},   {1, false},           {2, false},
+                    {-1, false}, {std::nullopt, true}, {qint64{1} << 32, false}};
   for (const auto& language : kLanguages) {
     if (language.stored) {
       setLanguage(*language.stored);
@@ -88,17 +73,13 @@ TEST_F(UIStringsTest, FormattersPutNumbersInEachLanguagesOrder) {
     QStringView english;
     QStringView bangla;
   } kRows[] = {
-      {[] { return UIStrings::wordCount(3, 10); }, u"3 of 10 words",
-       u"10 \u099F\u09BF\u09B0 \u09AE\u09A7\u09CD\u09AF\u09C7 3 \u099F\u09BF "
-       u"\u09B6\u09AC\u09CD\u09A6"},
+      {[] { return UIStrings::wordCount(3, 10); }, u"3 of 10 words", u"10 টির মধ্যে 3 টি শব্দ"},
       {[] { return UIStrings::wordCount(0, 0); }, u"0 of 0 words", u"0 টির মধ্যে 0 টি শব্দ"},
       // ASCII digits without grouping in both languages.
       {[] { return UIStrings::wordCount(1234567, 10000000); }, u"1234567 of 10000000 words",
        u"10000000 টির মধ্যে 1234567 টি শব্দ"},
       {[] { return UIStrings::savedFile(QStringLiteral(u"backup.json")); },
-       u"Saved to \u201Cbackup.json\u201D.",
-       u"\u201Cbackup.json\u201D \u09AB\u09BE\u0987\u09B2\u09C7 \u09B8\u0982\u09B0\u0995\u09CD"
-       u"\u09B7\u09A3 \u0995\u09B0\u09BE \u09B9\u09AF\u09BC\u09C7\u099B\u09C7\u0964"},
+       u"Saved to “backup.json”.", u"“backup.json” ফাইলে সংরক্ষণ করা হয়েছে।"},
       {[] { return UIStrings::savedFile(QStringLiteral(u"শব্দ.json")); }, u"Saved to “শব্দ.json”.",
        u"“শব্দ.json” ফাইলে সংরক্ষণ করা হয়েছে।"},
       {[] { return UIStrings::learnedWordsImported(0); }, u"Imported learned data.",
@@ -108,8 +89,7 @@ TEST_F(UIStringsTest, FormattersPutNumbersInEachLanguagesOrder) {
       {[] { return UIStrings::learnedWordsImported(2); }, u"Imported 2 learned words.",
        u"2 টি শেখা শব্দ ইমপোর্ট হয়েছে।"},
       {[] { return UIStrings::shortcutsImported(2, 0); }, u"Imported 2 shortcuts.",
-       u"2 \u099F\u09BF \u09B6\u09B0\u09CD\u099F\u0995\u09BE\u099F \u0986\u09A8\u09BE "
-       u"\u09B9\u09AF\u09BC\u09C7\u099B\u09C7\u0964"},
+       u"2 টি শর্টকাট আনা হয়েছে।"},
       {[] { return UIStrings::shortcutsImported(1, 0); }, u"Imported 1 shortcut.",
        u"1 টি শর্টকাট আনা হয়েছে।"},
       {[] { return UIStrings::shortcutsImported(1, 1); }, u"Imported 1 shortcut; skipped 1.",
@@ -128,18 +108,9 @@ TEST_F(UIStringsTest, FormattersPutNumbersInEachLanguagesOrder) {
 TEST_F(UIStringsTest, TrickyTextsHaveTheirExactCodePoints) {
   setBangla();
   // The ranking word keeps a zero-width joiner between RA and the virama.
-  EXPECT_EQ(
-      UIStrings::confirmResetWords(),
-      QStringLiteral(
-          u"\u098F\u099F\u09BF \u09B6\u09C7\u0996\u09BE \u09B6\u09AC\u09CD\u09A6, "
-          u"\u09AA\u09CD\u09B0\u09BE\u09B0\u09CD\u09A5\u09C0 \u09AA\u099B\u09A8\u09CD\u09A6 "
-          u"\u098F\u09AC\u0982 \u09AC\u09CD\u09AF\u0995\u09CD\u09A4\u09BF\u0997\u09A4 "
-          u"\u09B0\u200D\u09CD\u09AF\u09BE\u0999\u09CD\u0995\u09BF\u0982 "
-          u"\u09B8\u09CD\u09A5\u09BE\u09AF\u09BC\u09C0\u09AD\u09BE\u09AC\u09C7 "
-          u"\u09AE\u09C1\u099B\u09C7 \u09AB\u09C7\u09B2\u09AC\u09C7\u0964 \u098F\u0987 "
-          u"\u0995\u09CD\u09B0\u09BF\u09AF\u09BC\u09BE "
-          u"\u09AA\u09C2\u09B0\u09CD\u09AC\u09BE\u09AC\u09B8\u09CD\u09A5\u09BE\u09AF\u09BC "
-          u"\u09AB\u09C7\u09B0\u09BE\u09A8\u09CB \u09AF\u09BE\u09AC\u09C7 \u09A8\u09BE\u0964"));
+  EXPECT_EQ(UIStrings::confirmResetWords(),
+            QStringLiteral(u"এটি শেখা শব্দ, প্রার্থী পছন্দ এবং ব্যক্তিগত র\u200D্যাঙ্কিং স্থায়ীভাবে মুছে "
+                           u"ফেলবে। এই ক্রিয়া পূর্বাবস্থায় ফেরানো যাবে না।"));
   EXPECT_EQ(UIStrings::confirmResetWords().count(QChar(0x200D)), 1);
   // Bangla digits where the text itself has them.
   EXPECT_TRUE(UIStrings::learnedDataTooLarge().contains(u"\u09E8 \u09AE\u09C7\u0997\u09BE"));
