@@ -10,7 +10,6 @@
 #include "persistence.h"
 #include "platform/testing/ChildProcess.h"
 #include "settings/tests/SettingsTestSupport.h"
-#include "store_documents.h"
 
 namespace tolvani {
 namespace {
@@ -98,14 +97,6 @@ TEST_F(DataBackupTest, ExportThenImportLeavesEveryCountUnchanged) {
   EXPECT_EQ(import(backup.toStdString()), "imported 3");
   EXPECT_EQ(folderState(), once);
   EXPECT_EQ(posts_, std::vector<bool>({true, true}));
-
-  // The engine reads what the import wrote.
-  engine::UserDictionaryDocument dictionary;
-  std::string error;
-  ASSERT_TRUE(engine::decode_document(readBytes(store(names[0])), dictionary, error)) << error;
-  EXPECT_EQ(dictionary.words.at("আমি").frequency, 2u);
-  engine::SelectionMemoryDocument selections;
-  EXPECT_TRUE(engine::decode_document(readBytes(store(names[4])), selections, error));
 
   // Into a new folder: the same stores, without the old reset ids.
   QTemporaryDir other;

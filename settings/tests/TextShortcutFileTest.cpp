@@ -14,28 +14,19 @@ namespace tolvani::TextShortcutFile {
 namespace {
 
 // "code=text|code=text skipped N", codes in order.
-std::string render(const QMap<QString, QString>& shortcuts, int skipped) {
-  QStringList entries;
-  for (auto it = shortcuts.cbegin(); it != shortcuts.cend(); ++it) {
-    entries << it.key() + u'=' + it.value();
-  }
-  return (entries.join(u'|') + QStringLiteral(" skipped %1").arg(skipped)).toStdString();
-}
-
 std::string parsed(const QByteArray& data) {
   const ParseResult result = parse(data);
-  return render(result.shortcuts, result.skipped);
+  QStringList entries;
+  for (auto it = result.shortcuts.cbegin(); it != result.shortcuts.cend(); ++it)
+    entries << it.key() + u'=' + it.value();
+  return (entries.join(u'|') + QStringLiteral(" skipped %1").arg(result.skipped)).toStdString();
 }
 
 // A property list of the given plist value, binary or XML, made by the library itself.
 QByteArray propertyList(plist_t root, bool binary) {
   char* bytes = nullptr;
   uint32_t length = 0;
-  if (binary) {
-    plist_to_bin(root, &bytes, &length);
-  } else {
-    plist_to_xml(root, &bytes, &length);
-  }
+  (binary ? plist_to_bin : plist_to_xml)(root, &bytes, &length);
   QByteArray data(bytes, static_cast<qsizetype>(length));
   std::free(bytes);
   plist_free(root);
