@@ -107,10 +107,18 @@ TEST_F(TextShortcutsTest, DynamicCodesGiveTodayInTheClockZone) {
   }
   EXPECT_EQ(AppSettings::banglaDate(), QStringLiteral("শনিবার, ৫ ডিসেম্বর ২০২৬"));
 
-  setLocalTime(2026, 4, 14, 0, 5, "Asia/Dhaka");
-  for (const char* code : {"bdate", "btarikh", "bongabdo", "BONGABDO"}) {
-    EXPECT_EQ(expand(QString::fromLatin1(code), true), QStringLiteral("১ বৈশাখ ১৪৩৩ বঙ্গাব্দ"))
-        << code;
+  // The Bangla year turns at local midnight; 23:00 on 13 April in New York is 14 April in UTC.
+  const struct {
+    int day, hour, minute;
+    const char* zone;
+    QString date;
+  } days[] = {{14, 0, 0, "Asia/Dhaka", QStringLiteral("১ বৈশাখ ১৪৩৩ বঙ্গাব্দ")},
+              {13, 23, 59, "Asia/Dhaka", QStringLiteral("৩০ চৈত্র ১৪৩২ বঙ্গাব্দ")},
+              {13, 23, 0, "America/New_York", QStringLiteral("৩০ চৈত্র ১৪৩২ বঙ্গাব্দ")}};
+  for (const auto& day : days) {
+    setLocalTime(2026, 4, day.day, day.hour, day.minute, day.zone);
+    for (const char* code : {"bdate", "btarikh", "bongabdo", "BONGABDO"})
+      EXPECT_EQ(expand(QString::fromLatin1(code), true), day.date) << code << " " << day.zone;
   }
   // Every code a file may not define is one that expands by itself.
   for (const QString& code : TextShortcutFile::reservedCodes()) {
