@@ -22,7 +22,7 @@ TEST(ClockTest, ManualTimersRunInDeadlineOrderWithTheClockAtTheirDeadline) {
     return [&, name] {
       runs << QStringLiteral("%1@%2")
                   .arg(QLatin1String(name))
-                  .arg(clock.uptime().count() / 1'000'000'000.0 - 1000);
+                  .arg(clock.uptime().count() / 1e9 - 1000);
     };
   };
   clock.schedule(3s, record("c"));
@@ -37,36 +37,17 @@ TEST(ClockTest, ManualTimersRunInDeadlineOrderWithTheClockAtTheirDeadline) {
   clock.cancel(cancelled);
   clock.cancel(cancelled);
   EXPECT_EQ(clock.pendingTimers(), 4);
+  // A user setting the wall clock back moves neither uptime nor timers.
+  clock.setWallSeconds(1'000.0);
+  clock.setTimeZoneId("Asia/Dhaka");
+  EXPECT_EQ(clock.uptime(), 1000s);
 
   clock.advance(3s);
   EXPECT_EQ(runs.join(' '), QStringLiteral("a@1 a2@1 b@2 fromB@2.5 c@3"));
   EXPECT_EQ(clock.uptime(), 1003s);
-  EXPECT_EQ(clock.wallSeconds(), 1'700'000'003.0);
-  EXPECT_EQ(clock.pendingTimers(), 1);
-}
-
-TEST(ClockTest, SettingTheWallClockMovesNeitherUptimeNorTimers) {
-  ManualClock clock;
-  int fired = 0;
-  clock.schedule(5s, [&] { ++fired; });
-  clock.setWallSeconds(1'000.0);  // a user setting the time back
-  clock.setTimeZoneId("Asia/Dhaka");
-  EXPECT_EQ(clock.uptime(), 1000s);
-  EXPECT_EQ(fired, 0);
-  clock.advance(5s);
-  EXPECT_EQ(fired, 1);
-  EXPECT_EQ(clock.wallSeconds(), 1'005.0);
+  EXPECT_EQ(clock.wallSeconds(), 1'003.0);
   EXPECT_EQ(clock.timeZoneId(), QByteArray("Asia/Dhaka"));
-}
-
-TEST(ClockTest, TheInstalledClockReplacesTheSystemOne) {
-  ManualClock manual;
-  testSetClock(&manual);
-  EXPECT_EQ(&clock(), &manual);
-  testSetClock(nullptr);
-  EXPECT_NE(&clock(), &manual);
-  EXPECT_GT(clock().wallSeconds(), 1.6e9);
-  EXPECT_FALSE(clock().timeZoneId().isEmpty());
+  EXPECT_EQ(clock.pendingTimers(), 1);
 }
 
 TEST(ClockTest, SystemTimersFromSeveralThreadsRunOnceAndCancelledOnesNever) {
@@ -74,6 +55,8 @@ TEST(ClockTest, SystemTimersFromSeveralThreadsRunOnceAndCancelledOnesNever) {
   std::condition_variable cv;
   QStringList runs;
   Clock& system = clock();
+  EXPECT_GT(system.wallSeconds(), 1.6e9);
+  EXPECT_FALSE(system.timeZoneId().isEmpty());
   auto record = [&](const char* name) {
     return [&, name] {
       std::lock_guard lock(mu);
@@ -81,11 +64,10 @@ TEST(ClockTest, SystemTimersFromSeveralThreadsRunOnceAndCancelledOnesNever) {
       cv.notify_all();
     };
   };
-  std::thread other([&] {
+  std::thread([&] {
     system.cancel(system.schedule(1h, record("never")));
     system.schedule(0ns, record("first"));
-  });
-  other.join();
+  }).join();
   system.schedule(1ms, record("second"));
   std::unique_lock lock(mu);
   cv.wait(lock, [&] { return runs.size() == 2; });

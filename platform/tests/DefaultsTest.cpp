@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include <csignal>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QUrl>
-#include <atomic>
+#include <csignal>
 #include <thread>
 #include <vector>
 
@@ -18,6 +16,8 @@
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
 #include "platform/testing/ChildProcess.h"
+
+using namespace Qt::StringLiterals;
 
 namespace tolvani::platform {
 namespace {
@@ -34,165 +34,141 @@ void writeFile(const QString& path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
+// What each typed read answers for `key`: a value reads only as the type it was stored as.
+std::string typed(const Defaults& d, const QString& key) {
+  QStringList reads;
+  if (auto v = d.boolean(key)) reads << u"bool %1"_s.arg(*v);
+  if (auto v = d.integer(key)) reads << u"integer %1"_s.arg(*v);
+  if (auto v = d.floatingPoint(key)) reads << u"double %1"_s.arg(*v);
+  if (auto v = d.string(key)) reads << u"string "_s + *v;
+  if (auto v = d.data(key)) reads << u"data "_s + QString::fromLatin1(v->toHex());
+  return reads.join(u", ").toStdString();
+}
+
 class DefaultsTest : public ::testing::Test {
  protected:
+  QStringList filesBeside() const {
+    return QDir(QFileInfo(path_).absolutePath()).entryList(QDir::Files);
+  }
+
   QTemporaryDir dir_;
-  QString path_ = dir_.path() + QStringLiteral("/tolvani/com.tolvani.test.plist");
+  QString path_ = dir_.path() + u"/tolvani/com.tolvani.test.plist"_s;
 };
 
 TEST_F(DefaultsTest, EveryTypeSurvivesAReopenAndReadsOnlyAsItsOwnType) {
-  const QVariantMap nested{{QStringLiteral("ক"), QVariantList{qint64{1}, QStringLiteral("x")}},
-                           {QStringLiteral("empty"), QVariantMap{}}};
-  {
-    Defaults d(path_);
-    ASSERT_TRUE(d.set(QStringLiteral("b"), true));
-    ASSERT_TRUE(d.set(QStringLiteral("i"), qint64{-42}));
-    ASSERT_TRUE(d.set(QStringLiteral("big"), qint64{1} << 62));
-    ASSERT_TRUE(d.set(QStringLiteral("narrow"), 7));  // an int is stored as an integer
-    ASSERT_TRUE(d.set(QStringLiteral("f"), 2.5));
-    ASSERT_TRUE(d.set(QStringLiteral("s"), QStringLiteral("বাংলা 😀")));
-    ASSERT_TRUE(d.set(QStringLiteral("d"), QByteArray("\0\xff\x01", 3)));
-    ASSERT_TRUE(d.set(QStringLiteral("m"), nested));
-  }
+  const QVariantMap nested{{u"ক"_s, QVariantList{qint64{1}, u"x"_s}}, {u"empty"_s, QVariantMap{}}};
+  const QByteArray bytes("\0\xff\x01", 3);
+  const QVariantMap stored{{u"b"_s, true},   {u"i"_s, qint64{-42}}, {u"big"_s, qint64{1} << 62},
+                           {u"narrow"_s, 7}, {u"f"_s, 2.5},         {u"s"_s, u"বাংলা 😀"_s},
+                           {u"d"_s, bytes},  {u"m"_s, nested}};
+  for (auto it = stored.begin(); it != stored.end(); ++it)
+    ASSERT_TRUE(Defaults(path_).set(it.key(), it.value())) << it.key().toStdString();
   Defaults d(path_);
-  EXPECT_EQ(d.boolean(QStringLiteral("b")), true);
-  EXPECT_EQ(d.integer(QStringLiteral("i")), -42);
-  EXPECT_EQ(d.integer(QStringLiteral("big")), qint64{1} << 62);
-  EXPECT_EQ(d.integer(QStringLiteral("narrow")), 7);
-  EXPECT_EQ(d.floatingPoint(QStringLiteral("f")), 2.5);
-  EXPECT_EQ(d.string(QStringLiteral("s")), QStringLiteral("বাংলা 😀"));
-  EXPECT_EQ(d.data(QStringLiteral("d")), QByteArray("\0\xff\x01", 3));
-  EXPECT_EQ(d.object(QStringLiteral("m")), QVariant(nested));
-  // A value reads only as the type it was stored as.
-  EXPECT_EQ(d.integer(QStringLiteral("b")), std::nullopt);
-  EXPECT_EQ(d.boolean(QStringLiteral("i")), std::nullopt);
-  EXPECT_EQ(d.integer(QStringLiteral("s")), std::nullopt);
-  EXPECT_EQ(d.floatingPoint(QStringLiteral("i")), std::nullopt);
-  EXPECT_EQ(d.string(QStringLiteral("d")), std::nullopt);
-  EXPECT_EQ(d.object(QStringLiteral("missing")), std::nullopt);
-}
+  const std::pair<const char*, const char*> rows[] = {
+      {"b", "bool 1"},         {"i", "integer -42"}, {"big", "integer 4611686018427387904"},
+      {"narrow", "integer 7"}, {"f", "double 2.5"},  {"s", "string বাংলা 😀"},
+      {"d", "data 00ff01"},    {"missing", ""}};
+  for (const auto& [key, expected] : rows) EXPECT_EQ(typed(d, QString::fromUtf8(key)), expected);
+  EXPECT_EQ(d.object(u"m"_s), QVariant(nested));
 
-TEST_F(DefaultsTest, UnsupportedValuesAreRefusedAndChangeNothing) {
-  Defaults d(path_);
-  ASSERT_TRUE(d.set(QStringLiteral("k"), qint64{1}));
+  // Values of no property-list type are refused, change nothing and are logged.
   const QByteArray before = readFile(path_);
   log::Capture capture;
-  const QVariant refused[] = {
-      QVariant(), QVariant(QDate(2024, 1, 1)), QVariant(QStringView(u"a\0b", 3).toString()),
-      QVariant(QVariantList{QVariant(QUrl())}), QVariant(qulonglong(1) << 63)};
-  for (const QVariant& value : refused) {
-    SCOPED_TRACE(value.typeName() ? value.typeName() : "invalid");
-    EXPECT_FALSE(d.set(QStringLiteral("k"), value));
-  }
-  EXPECT_EQ(d.integer(QStringLiteral("k")), 1);
+  const QVariant refused[] = {QVariant(), QVariant(QDate(2024, 1, 1)),
+                              QVariant(QStringView(u"a\0b", 3).toString()),
+                              QVariant(QVariantList{QVariant(QUrl())}), QVariant(1ull << 63)};
+  for (const QVariant& value : refused)
+    EXPECT_FALSE(d.set(u"i"_s, value)) << (value.typeName() ? value.typeName() : "invalid");
+  EXPECT_EQ(typed(d, u"i"_s), "integer -42");
   EXPECT_EQ(readFile(path_), before);
   EXPECT_EQ(capture.lines().size(), static_cast<qsizetype>(std::size(refused)));
 }
 
 TEST_F(DefaultsTest, RegisteredValuesShowUntilSetAndAfterRemovalButAreNeverWritten) {
   Defaults d(path_);
-  d.registerDefaults({{QStringLiteral("count"), qint64{5}}, {QStringLiteral("on"), true}});
-  EXPECT_EQ(d.integer(QStringLiteral("count")), 5);
+  d.registerDefaults({{u"count"_s, qint64{5}}, {u"on"_s, true}});
+  EXPECT_EQ(d.integer(u"count"_s), 5);
   EXPECT_FALSE(QFile::exists(path_));
-  ASSERT_TRUE(d.set(QStringLiteral("count"), qint64{9}));
-  EXPECT_EQ(d.integer(QStringLiteral("count")), 9);
-  // A stored value of another type hides the registered one.
-  ASSERT_TRUE(d.set(QStringLiteral("on"), QStringLiteral("yes")));
-  EXPECT_EQ(d.boolean(QStringLiteral("on")), std::nullopt);
-  ASSERT_TRUE(d.remove(QStringLiteral("count")));
-  ASSERT_TRUE(d.remove(QStringLiteral("on")));
-  EXPECT_EQ(d.integer(QStringLiteral("count")), 5);
-  EXPECT_EQ(d.boolean(QStringLiteral("on")), true);
+  ASSERT_TRUE(d.set(u"count"_s, qint64{9}));
+  EXPECT_EQ(d.integer(u"count"_s), 9);
+  ASSERT_TRUE(d.set(u"on"_s, u"yes"_s));  // a stored value of another type hides the registered
+  EXPECT_EQ(d.boolean(u"on"_s), std::nullopt);
+  ASSERT_TRUE(d.remove(u"count"_s));
+  ASSERT_TRUE(d.remove(u"on"_s));
+  EXPECT_EQ(d.integer(u"count"_s), 5);
+  EXPECT_EQ(d.boolean(u"on"_s), true);
   EXPECT_EQ(propertylist::parseDictionary(readFile(path_)), QVariantMap{});
-  EXPECT_EQ(Defaults(path_).object(QStringLiteral("count")), std::nullopt);
+  EXPECT_EQ(Defaults(path_).object(u"count"_s), std::nullopt);
 }
 
 TEST_F(DefaultsTest, ABadFileReadsAsEmptyStaysUntilTheNextChangeAndIsThenKeptAside) {
   ManualClock clock;
   testSetClock(&clock);
-  const QByteArray xmlArray =
-      "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><integer>1</integer></array></plist>";
-  const QByteArray binary = *propertylist::toBinary({{QStringLiteral("k"), qint64{3}}});
-  const QByteArray bad[] = {"garbage",
-                            xmlArray,
-                            binary.left(binary.size() - 3),
-                            QByteArray(binary.size(), '\0'),
-                            "bplist00",
-                            "<plist><dict><key>"};
+  const QByteArray binary = *propertylist::toBinary({{u"k"_s, qint64{3}}});
+  const QByteArray bad[] = {
+      "garbage",
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><integer>1</integer></array></plist>",
+      binary.left(binary.size() - 3),
+      QByteArray(binary.size(), '\0'),
+      "bplist00",
+      "<plist><dict><key>"};
   int row = 0;
   for (const QByteArray& bytes : bad) {
     SCOPED_TRACE(bytes.toHex().left(40).toStdString());
-    const QString path = dir_.path() + QStringLiteral("/%1/settings.plist").arg(row++);
+    const QString path = dir_.path() + u"/%1/settings.plist"_s.arg(row++);
     writeFile(path, bytes);
     log::Capture capture;
     Defaults d(path);
-    d.registerDefaults({{QStringLiteral("k"), qint64{5}}});
-    EXPECT_EQ(d.integer(QStringLiteral("k")), 5);
-    ASSERT_TRUE(d.remove(QStringLiteral("k")));  // removing nothing is no change
+    d.registerDefaults({{u"k"_s, qint64{5}}});
+    EXPECT_EQ(d.integer(u"k"_s), 5);
+    ASSERT_TRUE(d.remove(u"k"_s));  // removing nothing is no change
     EXPECT_EQ(readFile(path), bytes);
-    ASSERT_TRUE(d.set(QStringLiteral("other"), true));
-    EXPECT_EQ(Defaults(path).boolean(QStringLiteral("other")), true);
-    EXPECT_EQ(Defaults(path).object(QStringLiteral("k")), std::nullopt);
-    EXPECT_EQ(readFile(path + QStringLiteral(".corrupt-1700000000")), bytes);
+    ASSERT_TRUE(d.set(u"other"_s, true));
+    EXPECT_EQ(Defaults(path).boolean(u"other"_s), true);
+    EXPECT_EQ(Defaults(path).object(u"k"_s), std::nullopt);
+    const QString kept = path + u".corrupt-1700000000"_s;
+    EXPECT_EQ(readFile(kept), bytes);
     EXPECT_EQ(capture.lines(),
-              QStringList({QStringLiteral("[Tolvani] the settings file is not a property list "
-                                          "dictionary, read as empty: ") +
+              QStringList({u"[Tolvani] the settings file is not a property list dictionary, "
+                           "read as empty: "_s +
                                path,
-                           QStringLiteral("[Tolvani] preserved the unreadable settings file at ") +
-                               path + QStringLiteral(".corrupt-1700000000")}));
+                           u"[Tolvani] preserved the unreadable settings file at "_s + kept}));
   }
   // An empty file is an empty dictionary: nothing to keep.
   writeFile(path_, QByteArray());
-  ASSERT_TRUE(Defaults(path_).set(QStringLiteral("k"), qint64{1}));
-  EXPECT_EQ(QDir(QFileInfo(path_).absolutePath()).entryList(QDir::Files).size(), 2);
+  ASSERT_TRUE(Defaults(path_).set(u"k"_s, qint64{1}));
+  EXPECT_EQ(filesBeside().size(), 2);
   testSetClock(nullptr);
-}
-
-TEST_F(DefaultsTest, ReadsTheXmlForm) {
-  writeFile(path_,
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-            "<key>mode</key><integer>2</integer><key>on</key><false/>"
-            "<key>name</key><string>\xe0\xa6\x95</string><key>when</key><date>2024-01-01T00:00:00Z"
-            "</date></dict></plist>");
-  Defaults d(path_);
-  EXPECT_EQ(d.integer(QStringLiteral("mode")), 2);
-  EXPECT_EQ(d.boolean(QStringLiteral("on")), false);
-  EXPECT_EQ(d.string(QStringLiteral("name")), QStringLiteral("ক"));
-  EXPECT_EQ(d.object(QStringLiteral("when")), std::nullopt);  // dates have no counterpart
 }
 
 TEST_F(DefaultsTest, AnotherProcessesWritesAreSeenByTheNextRead) {
   Defaults d(path_);
-  ASSERT_TRUE(d.set(QStringLiteral("mine"), qint64{1}));
-  EXPECT_EQ(d.integer(QStringLiteral("theirs")), std::nullopt);
+  ASSERT_TRUE(d.set(u"mine"_s, qint64{1}));
+  EXPECT_EQ(d.integer(u"theirs"_s), std::nullopt);
   for (qint64 value : {10, 11}) {
-    const testing::ChildResult child = testing::runChild(
-        QStringLiteral("setInteger"), {path_, QStringLiteral("theirs"), QString::number(value)});
+    ASSERT_TRUE(d.set(u"mine"_s, value - 8));
+    const testing::ChildResult child =
+        testing::runChild(u"setTheirsPrintMine"_s, {path_, QString::number(value)});
     ASSERT_EQ(child.exitCode, 0) << child.standardError.toStdString();
-    EXPECT_EQ(d.integer(QStringLiteral("theirs")), value);
+    EXPECT_EQ(child.standardOutput, QByteArray::number(value - 8) + '\n');
+    EXPECT_EQ(d.integer(u"theirs"_s), value);
+    EXPECT_EQ(d.integer(u"mine"_s), value - 8);  // the child kept what it did not change
   }
-  EXPECT_EQ(d.integer(QStringLiteral("mine")), 1);  // the child kept what it did not change
-  ASSERT_TRUE(d.set(QStringLiteral("mine"), qint64{2}));
-  const testing::ChildResult child =
-      testing::runChild(QStringLiteral("printInteger"), {path_, QStringLiteral("mine")});
-  EXPECT_EQ(child.standardOutput, "2\n");
 }
 
 TEST_F(DefaultsTest, ConcurrentWritersInThreadsAndProcessesLoseNoKey) {
   constexpr int kThreads = 4;
   constexpr int kKeysEach = 25;
   Defaults d(path_);
-  testing::Child other(QStringLiteral("setMany"),
-                       {path_, QStringLiteral("child"), QString::number(kKeysEach)});
+  testing::Child other(u"setMany"_s, {path_, u"child"_s, QString::number(kKeysEach)});
   std::atomic<int> wrongReads{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int k = 0; k < kKeysEach; ++k) {
-        const QString key = QStringLiteral("t%1-%2").arg(t).arg(k);
-        if (!d.set(key, qint64{k})) ++wrongReads;
-        if (d.integer(key) != k) ++wrongReads;
-        d.object(QStringLiteral("child-0"));
+        const QString key = u"t%1-%2"_s.arg(t).arg(k);
+        if (!d.set(key, qint64{k}) || d.integer(key) != k) ++wrongReads;
+        d.object(u"child-0"_s);
       }
     });
   }
@@ -201,38 +177,31 @@ TEST_F(DefaultsTest, ConcurrentWritersInThreadsAndProcessesLoseNoKey) {
   EXPECT_EQ(wrongReads, 0);
   const QVariantMap onDisk = propertylist::parseDictionary(readFile(path_)).value_or(QVariantMap{});
   EXPECT_EQ(onDisk.size(), kThreads * kKeysEach + kKeysEach);
-  for (int k = 0; k < kKeysEach; ++k)
-    EXPECT_EQ(d.integer(QStringLiteral("child-%1").arg(k)), k) << k;
+  for (int k = 0; k < kKeysEach; ++k) EXPECT_EQ(d.integer(u"child-%1"_s.arg(k)), k) << k;
 }
 
 TEST_F(DefaultsTest, AFailedWriteKeepsTheOldValueAndLeavesNoTemporaryFile) {
-  ASSERT_TRUE(Defaults(path_).set(QStringLiteral("k"), qint64{1}));
+  ASSERT_TRUE(Defaults(path_).set(u"k"_s, qint64{1}));
   const QByteArray before = readFile(path_);
   // The child cannot write a file longer than 200 bytes.
-  const testing::ChildResult child = testing::runChild(QStringLiteral("writeTooMuch"), {path_});
+  const testing::ChildResult child = testing::runChild(u"writeTooMuch"_s, {path_});
   EXPECT_EQ(child.exitCode, 0) << child.standardError.toStdString();
   EXPECT_TRUE(child.standardError.contains("[Tolvani] cannot write the settings file "));
   EXPECT_EQ(readFile(path_), before);
-  EXPECT_EQ(QDir(QFileInfo(path_).absolutePath()).entryList(QDir::Files),
-            QStringList({QStringLiteral("com.tolvani.test.plist"),
-                         QStringLiteral("com.tolvani.test.plist.lock")}));
+  EXPECT_EQ(filesBeside(),
+            QStringList({u"com.tolvani.test.plist"_s, u"com.tolvani.test.plist.lock"_s}));
 }
 
-TOLVANI_CHILD_ROLE(setInteger) {
+TOLVANI_CHILD_ROLE(setTheirsPrintMine) {
   Defaults d(arguments.at(0));
-  return d.set(arguments.at(1), arguments.at(2).toLongLong()) ? 0 : 1;
-}
-
-TOLVANI_CHILD_ROLE(printInteger) {
-  Defaults d(arguments.at(0));
-  std::printf("%lld\n", static_cast<long long>(d.integer(arguments.at(1)).value_or(-1)));
-  return 0;
+  std::printf("%lld\n", static_cast<long long>(d.integer(u"mine"_s).value_or(-1)));
+  return d.set(u"theirs"_s, arguments.at(1).toLongLong()) ? 0 : 1;
 }
 
 TOLVANI_CHILD_ROLE(setMany) {
   Defaults d(arguments.at(0));
   for (int k = 0; k < arguments.at(2).toInt(); ++k)
-    if (!d.set(arguments.at(1) + QStringLiteral("-%1").arg(k), qint64{k})) return 1;
+    if (!d.set(arguments.at(1) + u"-%1"_s.arg(k), qint64{k})) return 1;
   return 0;
 }
 
@@ -241,9 +210,8 @@ TOLVANI_CHILD_ROLE(writeTooMuch) {
   const rlimit limit{200, 200};
   if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
   Defaults d(arguments.at(0));
-  if (d.set(QStringLiteral("big"), QByteArray(1000, 'x'))) return 3;
-  if (d.integer(QStringLiteral("k")) != 1 || d.object(QStringLiteral("big"))) return 4;
-  return 0;
+  if (d.set(u"big"_s, QByteArray(1000, 'x'))) return 3;
+  return d.integer(u"k"_s) != 1 || d.object(u"big"_s) ? 4 : 0;
 }
 
 }  // namespace

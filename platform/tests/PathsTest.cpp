@@ -4,54 +4,38 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <functional>
+#include <optional>
 
 namespace tolvani::platform {
 namespace {
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value)
-      : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
-    if (value)
-      qputenv(name, value);
-    else
-      qunsetenv(name);
+struct ScopedEnv {
+  ScopedEnv(const char* name, const char* value) : name(name) {
+    if (qEnvironmentVariableIsSet(name)) old = qgetenv(name);
+    value ? qputenv(name, value) : qunsetenv(name);
   }
-  ~ScopedEnv() {
-    if (had_)
-      qputenv(name_, old_);
-    else
-      qunsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  bool had_;
-  QByteArray old_;
+  ~ScopedEnv() { old ? qputenv(name, *old) : qunsetenv(name); }
+  const char* name;
+  std::optional<QByteArray> old;
 };
 
 TEST(PathsTest, XdgVariablesWinOnlyWhenAbsolute) {
   ScopedEnv home("HOME", "/home/someone");
-  struct Row {
+  const struct {
     const char* variable;
-    std::function<QString()> read;
+    QString (*read)();
     const char* fallback;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"XDG_CONFIG_HOME", paths::configHome, "/home/someone/.config"},
       {"XDG_DATA_HOME", paths::dataHome, "/home/someone/.local/share"},
       {"XDG_CACHE_HOME", paths::cacheHome, "/home/someone/.cache"},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.variable);
-    {
-      ScopedEnv set(row.variable, "/x/y/");
-      EXPECT_EQ(row.read(), QStringLiteral("/x/y"));
-    }
-    for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative/path"}) {
-      ScopedEnv set(row.variable, ignored);
-      EXPECT_EQ(row.read(), QString::fromLatin1(row.fallback));
+    for (const char* value : {"/x/y/", static_cast<const char*>(nullptr), "", "relative/path"}) {
+      ScopedEnv set(row.variable, value);
+      EXPECT_EQ(row.read(), value && *value == '/' ? QStringLiteral("/x/y")
+                                                   : QString::fromLatin1(row.fallback));
     }
   }
   ScopedEnv data("XDG_DATA_HOME", "/d");
@@ -65,9 +49,8 @@ TEST(PathsTest, RuntimeFolderFallsBackToAPrivateTemporaryFolder) {
     EXPECT_EQ(paths::runtimeDir(), QStringLiteral("/run/user/7"));
   }
   ScopedEnv unset("XDG_RUNTIME_DIR", nullptr);
-  const QString folder = paths::runtimeDir();
-  EXPECT_TRUE(folder.startsWith(QDir::tempPath() + QStringLiteral("/tolvani-runtime-")));
-  const QFileInfo info(folder);
+  const QFileInfo info(paths::runtimeDir());
+  EXPECT_TRUE(info.filePath().startsWith(QDir::tempPath() + QStringLiteral("/tolvani-runtime-")));
   EXPECT_TRUE(info.isDir());
   EXPECT_EQ(info.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteOther), 0);
 }

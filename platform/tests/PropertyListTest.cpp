@@ -128,27 +128,17 @@ TEST(PropertyListTest, OptionsMarkWhatIsLeftOutAndBoundWhatIsBuilt) {
 }
 
 TEST(PropertyListTest, WrittenValuesReadBackExactly) {
-  const QVariantMap values{
-      {QStringLiteral("min"), std::numeric_limits<qint64>::min()},
-      {QStringLiteral("max"), std::numeric_limits<qint64>::max()},
-      {QStringLiteral("minusOne"), qint64{-1}},
-      {QStringLiteral("nan"), std::nan("")},
-      {QStringLiteral("tiny"), 5e-324},
-      {QStringLiteral("emoji"), QStringLiteral("a😀ক")},
-      {QStringLiteral("empty"), QString()},
-      {QStringLiteral("ক"), QVariantList{}},
-  };
-  const std::optional<QByteArray> written = propertylist::toBinary(values);
-  ASSERT_TRUE(written);
-  const std::optional<QVariantMap> read = propertylist::parseDictionary(*written);
-  ASSERT_TRUE(read);
-  EXPECT_EQ(read->keys(), values.keys());
-  for (const QString& key : values.keys()) {
-    if (key == QStringLiteral("nan"))
-      EXPECT_TRUE(std::isnan(read->value(key).toDouble()));
-    else
-      EXPECT_EQ(read->value(key), values.value(key)) << key.toStdString();
-  }
+  const QVariantMap values{{QStringLiteral("min"), std::numeric_limits<qint64>::min()},
+                           {QStringLiteral("max"), std::numeric_limits<qint64>::max()},
+                           {QStringLiteral("minusOne"), qint64{-1}},
+                           {QStringLiteral("tiny"), 5e-324},
+                           {QStringLiteral("emoji"), QStringLiteral("a😀ক")},
+                           {QStringLiteral("empty"), QString()},
+                           {QStringLiteral("ক"), QVariantList{}}};
+  EXPECT_EQ(propertylist::parseDictionary(propertylist::toBinary(values).value_or("")), values);
+  const std::optional<QVariantMap> nan =
+      propertylist::parseDictionary(*propertylist::toBinary({{QStringLiteral("n"), std::nan("")}}));
+  EXPECT_TRUE(nan && std::isnan(nan->value(QStringLiteral("n")).toDouble()));
 }
 
 }  // namespace
