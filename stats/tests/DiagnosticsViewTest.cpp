@@ -14,9 +14,7 @@
 #include <QtTest/QTest>
 #include <ostream>
 
-#include "platform/Clock.h"
 #include "settings/AppSettings.h"
-#include "stats/RuntimeDiagnostics.h"
 #include "stats/tests/StatsTestSupport.h"
 
 using namespace std::chrono_literals;
@@ -26,64 +24,61 @@ void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStd
 namespace tolvani {
 namespace {
 
-const QString kHeader = QStringLiteral(
-    "Tolvani local diagnostics\nAggregate timings only; no typed text. Memory is sampled, not a "
-    "measured session maximum. Launches include normal process restarts.\n\n");
-const QString kPlaceholder =
-    QStringLiteral("Use the keyboard, then reopen this page to see measurements.");
+using RuntimeDiagnostics::Metric;
+using testing::kReportHeader;
+using testing::kReportPlaceholder;
 
-class DiagnosticsViewTest : public testing::DataFolderTest {
+class DiagnosticsViewTest : public testing::DiagnosticsFolderTest {
  protected:
   void SetUp() override {
-    DataFolderTest::SetUp();
-    RuntimeDiagnostics::testReset();
+    DiagnosticsFolderTest::SetUp();
     AppSettings::setUiLanguage(1);
   }
-
   void TearDown() override {
-    RuntimeDiagnostics::testWaitForQueue();
     AppSettings::setUiLanguage(1);
-    DataFolderTest::TearDown();
+    DiagnosticsFolderTest::TearDown();
   }
-
-  static QPlainTextEdit* reportView(DiagnosticsView& view) {
+  // The page's text view and buttons.
+  static QPlainTextEdit* text(DiagnosticsView& view) {
     return view.findChild<QPlainTextEdit*>(QStringLiteral("report"));
   }
   static QToolButton* button(DiagnosticsView& view, const char* name) {
     return view.findChild<QToolButton*>(QString::fromLatin1(name));
   }
+  // Shows the page and lets the flush that showing asks for run.
+  static void showAndSettle(DiagnosticsView& view) {
+    view.show();
+    RuntimeDiagnostics::testWaitForQueue();
+  }
 };
 
 TEST_F(DiagnosticsViewTest, ShowsHeaderAndPlaceholderWithoutDocumentsAndItsTextsInBothLanguages) {
-  const struct {
-    int language;
-    QString title, refresh, share;
-  } rows[] = {
-      {0, QStringLiteral("ডায়াগনস্টিকস"), QStringLiteral("হালনাগাদ"), QStringLiteral("শেয়ার")},
-      {1, "Diagnostics", "Refresh", "Share"},
-      {7, "Diagnostics", "Refresh", "Share"},
+  const std::pair<int, const char*> rows[] = {
+      {0, "ডায়াগনস্টিকস ডায়াগনস্টিকস হালনাগাদ শেয়ার"},
+      {1, "Diagnostics Diagnostics Refresh Share"},
+      {7, "Diagnostics Diagnostics Refresh Share"},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.language);
-    AppSettings::setUiLanguage(row.language);
+  for (const auto& [language, texts] : rows) {
+    SCOPED_TRACE(language);
+    AppSettings::setUiLanguage(language);
     DiagnosticsView view;
-    EXPECT_EQ(view.report(), kHeader + kPlaceholder);
-    EXPECT_EQ(reportView(view)->toPlainText(), kHeader + kPlaceholder);
-    EXPECT_TRUE(reportView(view)->isReadOnly());
-    EXPECT_EQ(view.findChild<QLabel*>(QStringLiteral("title"))->text(), row.title);
-    EXPECT_EQ(view.windowTitle(), row.title);
-    EXPECT_EQ(button(view, "refresh")->text(), row.refresh);
-    EXPECT_EQ(button(view, "share")->text(), row.share);
+    EXPECT_EQ(view.report(), kReportHeader + kReportPlaceholder);
+    EXPECT_EQ(text(view)->toPlainText(), kReportHeader + kReportPlaceholder);
+    EXPECT_TRUE(text(view)->isReadOnly());
+    EXPECT_EQ(
+        QStringList({view.windowTitle(), view.findChild<QLabel*>(QStringLiteral("title"))->text(),
+                     button(view, "refresh")->text(), button(view, "share")->text()})
+            .join(' '),
+        QString::fromUtf8(texts));
   }
 }
 
 TEST_F(DiagnosticsViewTest, AppearingAsksForAFileAndRefreshReadsItWithoutAskingAgain) {
-  RuntimeDiagnostics::record(RuntimeDiagnostics::Metric::keyHandling, 2.5);
+  RuntimeDiagnostics::record(Metric::keyHandling, 2.5);
   DiagnosticsView view;
-  EXPECT_EQ(view.report(), kHeader + kPlaceholder);  // creating the page writes nothing
+  EXPECT_EQ(view.report(), kReportHeader + kReportPlaceholder);  // creating the page writes nothing
 
-  view.show();
-  RuntimeDiagnostics::testWaitForQueue();
+  showAndSettle(view);
   const std::optional<QByteArray> written = readFile(RuntimeDiagnostics::fileName());
   ASSERT_TRUE(written) << "showing the page flushes";
   const QString document = QString::fromUtf8(*written);
@@ -92,12 +87,12 @@ TEST_F(DiagnosticsViewTest, AppearingAsksForAFileAndRefreshReadsItWithoutAskingA
   // Another role's document sorts first; both are shown, a blank line apart.
   writeFile("diagnostics-a.json", "{\n    \"bundle\": \"a\"\n}");
   QTest::mouseClick(button(view, "refresh"), Qt::LeftButton);
-  const QString both = kHeader + "{\n    \"bundle\": \"a\"\n}" + "\n\n" + document;
+  const QString both = kReportHeader + "{\n    \"bundle\": \"a\"\n}" + "\n\n" + document;
   EXPECT_EQ(view.report(), both);
-  EXPECT_EQ(reportView(view)->toPlainText(), both);
+  EXPECT_EQ(text(view)->toPlainText(), both);
 
   // Refreshing does not flush: a new sample stays out of the file until the page appears again.
-  RuntimeDiagnostics::record(RuntimeDiagnostics::Metric::persistence, 7);
+  RuntimeDiagnostics::record(Metric::persistence, 7);
   clock_.advance(31s);
   view.refresh();
   RuntimeDiagnostics::testWaitForQueue();
@@ -105,8 +100,7 @@ TEST_F(DiagnosticsViewTest, AppearingAsksForAFileAndRefreshReadsItWithoutAskingA
   EXPECT_FALSE(view.report().contains("\"persistence\""));
 
   view.hide();
-  view.show();
-  RuntimeDiagnostics::testWaitForQueue();
+  showAndSettle(view);
   view.refresh();
   EXPECT_TRUE(view.report().contains("\"persistence\""));
 }
@@ -114,11 +108,10 @@ TEST_F(DiagnosticsViewTest, AppearingAsksForAFileAndRefreshReadsItWithoutAskingA
 TEST_F(DiagnosticsViewTest, SharingAndCopyingHandOverExactlyTheTextShown) {
   writeFile("diagnostics-keyboard.json", "{\n    \"launches\": 3\n}");
   DiagnosticsView view;
-  view.show();
-  RuntimeDiagnostics::testWaitForQueue();
+  showAndSettle(view);
   view.refresh();  // with this process's own document too
-  const QString shown = reportView(view)->toPlainText();
-  ASSERT_TRUE(shown.startsWith(kHeader));
+  const QString shown = text(view)->toPlainText();
+  ASSERT_TRUE(shown.startsWith(kReportHeader));
 
   // A document written after the page last read them is not shared until a refresh.
   writeFile("diagnostics-zz.json", "{}");
@@ -132,15 +125,15 @@ TEST_F(DiagnosticsViewTest, SharingAndCopyingHandOverExactlyTheTextShown) {
 
   // The text can be selected and copied from the keyboard too.
   QGuiApplication::clipboard()->clear();
-  reportView(view)->setFocus();
-  QTest::keyClick(reportView(view), Qt::Key_A, Qt::ControlModifier);
-  QTest::keyClick(reportView(view), Qt::Key_C, Qt::ControlModifier);
+  text(view)->setFocus();
+  QTest::keyClick(text(view), Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(text(view), Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QGuiApplication::clipboard()->text(), view.report());
 }
 
 TEST_F(DiagnosticsViewTest, ScreenshotsInBothLanguages) {
-  RuntimeDiagnostics::record(RuntimeDiagnostics::Metric::keyHandling, 1.25);
-  RuntimeDiagnostics::record(RuntimeDiagnostics::Metric::persistence, 12);
+  RuntimeDiagnostics::record(Metric::keyHandling, 1.25);
+  RuntimeDiagnostics::record(Metric::persistence, 12);
   const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
   QDir().mkpath(folder);
   for (int language : {0, 1}) {
@@ -148,16 +141,14 @@ TEST_F(DiagnosticsViewTest, ScreenshotsInBothLanguages) {
     AppSettings::setUiLanguage(language);
     DiagnosticsView view;
     view.resize(520, 420);
-    view.show();
-    RuntimeDiagnostics::testWaitForQueue();
+    showAndSettle(view);
     view.refresh();
     ASSERT_TRUE(view.report().contains("\"keyHandling\""));
     // Nothing in the bar is squeezed below the size it asks for.
-    for (QWidget* widget : {static_cast<QWidget*>(view.findChild<QLabel*>("title")),
-                            static_cast<QWidget*>(button(view, "refresh")),
-                            static_cast<QWidget*>(button(view, "share"))}) {
-      EXPECT_GE(widget->width(), widget->sizeHint().width()) << widget->objectName().toStdString();
-      EXPECT_GE(widget->height(), widget->sizeHint().height());
+    for (const char* name : {"title", "refresh", "share"}) {
+      const QWidget* widget = view.findChild<QWidget*>(QLatin1String(name));
+      EXPECT_GE(widget->width(), widget->sizeHint().width()) << name;
+      EXPECT_GE(widget->height(), widget->sizeHint().height()) << name;
     }
     const QString path =
         folder + (language == 0 ? "/diagnostics-page-bangla.png" : "/diagnostics-page-english.png");

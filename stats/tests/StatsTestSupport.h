@@ -1,6 +1,6 @@
-// The fixture the stats tests share: a user-data folder of their own (TOLVANI_DATA_DIR) and the
-// front end's clock replaced by a manual one, with its files read and written whole.
-// Thread-safety: a test's thread.
+// The fixtures the stats tests share: a user-data folder of their own (TOLVANI_DATA_DIR) and the
+// front end's clock replaced by a manual one, with its files read and written whole; and the same
+// with the diagnostics of a new process. Thread-safety: a test's thread.
 #ifndef TOLVANI_STATS_TESTS_STATSTESTSUPPORT_H_
 #define TOLVANI_STATS_TESTS_STATSTESTSUPPORT_H_
 
@@ -8,11 +8,14 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
 #include <QTemporaryDir>
 #include <optional>
 
 #include "platform/Clock.h"
+#include "stats/RuntimeDiagnostics.h"
 
 namespace tolvani::testing {
 
@@ -47,6 +50,31 @@ class DataFolderTest : public ::testing::Test {
   QTemporaryDir dir_;
   platform::ManualClock clock_;
 };
+
+class DiagnosticsFolderTest : public DataFolderTest {
+ protected:
+  void SetUp() override {
+    DataFolderTest::SetUp();
+    RuntimeDiagnostics::testReset();
+  }
+  void TearDown() override {
+    RuntimeDiagnostics::testWaitForQueue();
+    DataFolderTest::TearDown();
+  }
+
+  // The diagnostics file once a flush has run; empty when there is none.
+  QJsonObject flushAndRead() {
+    RuntimeDiagnostics::flush();
+    RuntimeDiagnostics::testWaitForQueue();
+    return QJsonDocument::fromJson(readFile(RuntimeDiagnostics::fileName()).value_or("")).object();
+  }
+};
+
+inline const QString kReportHeader = QStringLiteral(
+    "Tolvani local diagnostics\nAggregate timings only; no typed text. Memory is sampled, not a "
+    "measured session maximum. Launches include normal process restarts.\n\n");
+inline const QString kReportPlaceholder =
+    QStringLiteral("Use the keyboard, then reopen this page to see measurements.");
 
 }  // namespace tolvani::testing
 
