@@ -106,7 +106,6 @@ TEST(KeyboardHelpControllerTest, PhoneticCardHasItsRowsHeadingsAndTips) {
                                kRule40));
   EXPECT_TRUE(plain.endsWith(QStringLiteral("বঙ্গাব্দের তারিখ বসে")));
 
-  EXPECT_EQ(textsOf(card, TextStyle::keyStyle).size(), 77u);
   EXPECT_EQ(textsOf(card, TextStyle::noteStyle).size(), 27u);
   const std::vector<QString> headings = {
       "\nস্বরবর্ণ (Vowels)\n",    "\nব্যঞ্জনবর্ণ (Consonants)\n",      "\nচিহ্ন (Marks & Punctuation)\n",
@@ -136,7 +135,6 @@ TEST(KeyboardHelpControllerTest, PhoneticCardHasItsRowsHeadingsAndTips) {
 
 TEST(KeyboardHelpControllerTest, ConjunctRowsSplitAtTheViramaEqualTheirComponents) {
   const HelpText card = KeyboardHelpController::buildConjunctContent();
-  EXPECT_EQ(card.fragments(), KeyboardHelpController::buildConjunctContent().fragments());
   EXPECT_EQ(textsOf(card, TextStyle::sectionStyle),
             (std::vector<QString>{"\nক-বর্গ\n", "\nগ-বর্গ\n", "\nচ-বর্গ\n", "\nট-বর্গ\n", "\nত-বর্গ\n",
                                   "\nপ-বর্গ\n", "\nঅন্যান্য\n"}));
