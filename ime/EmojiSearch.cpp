@@ -204,7 +204,7 @@ std::vector<Concept> makeConcepts() {
       {"\U0001F3C6", "\U0001F947", "\U0001F3C5", "\u270C\uFE0F", "\U0001F389"});
   add("মিস", "Miss you", {"miss", "missed", "missing"}, {"মিস"},
       {"\U0001F97A", "\U0001F494", "\U0001F622", "\u2764\uFE0F"});
-  add("দুঃখিত", "Sorry", {"sorry", "apology", "apologies", "oops", "sry"},
+  add("দুঃখিত", "Sorry", {"sorry", "apology", "apologies", "oops", "apologize"},
       {"দুঃখিত", "মাফ", "মাফ করো", "ক্ষমা", "dukkhito", "dukhito", "maf", "khoma", "maf koro"},
       {"\U0001F64F", "\U0001F614", "\U0001F97A", "\U0001F613"});
   add("প্লিজ", "Please", {"please", "pls", "plz"}, {"প্লিজ", "অনুগ্রহ"}, {"\U0001F64F", "\U0001F97A"});
@@ -214,7 +214,7 @@ std::vector<Concept> makeConcepts() {
   add("চুমু", "Kiss", {"kiss", "kisses", "kissing", "xoxo", "muah"},
       {"চুমু", "চুম্বন", "chumu", "chumbon"},
       {"\U0001F618", "\U0001F61A", "\U0001F619", "\U0001F48B", "\U0001F617"});
-  add("চিন্তা", "Think", {"think", "thinking", "thought", "hmm", "hmmm", "wonder"},
+  add("চিন্তা", "Think", {"think", "thinking", "thought", "hmmm", "wonder", "wondering"},
       {"চিন্তা", "ভাবছি", "ভাবনা", "chinta", "cinta", "bhabchi", "vabchi"},
       {"\U0001F914", "\U0001F4AD", "\U0001F9D0", "\U0001F928"});
   add("দারুণ", "Awesome", {"awesome", "great", "excellent", "fantastic", "wonderful", "superb"},
@@ -299,7 +299,7 @@ std::vector<Concept> makeConcepts() {
   add("সুন্দর", "Beautiful", {"beautiful", "pretty", "cute", "gorgeous", "handsome", "stunning"},
       {"সুন্দর", "সুন্দরী", "অপূর্ব", "কিউট", "sundor", "shundor", "sundori", "opurbo"},
       {"\U0001F60D", "\U0001F970", "\U0001F929", "\U0001F496", "\u2728"});
-  add("বিদায়", "Bye", {"bye", "goodbye", "byebye", "cya", "later", "see you"},
+  add("বিদায়", "Bye", {"goodbye", "byebye", "farewell", "cya", "later", "see you"},
       {"বিদায়", "বাই", "টাটা", "biday", "bidai", "tata"},
       {"\U0001F44B", "\U0001F618", "\U0001FAE1", "\u270C\uFE0F"});
   add("স্বাগতম", "Welcome", {"welcome", "welcomed"},
