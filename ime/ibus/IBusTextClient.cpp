@@ -41,6 +41,8 @@ void IBusTextClient::detach() {
   engine_ = nullptr;
   preedit_.clear();
   preeditCursor_ = 0;
+  edited_.reset();
+  editedFrom_.reset();
 }
 
 bool IBusTextClient::respondsTo(Call call) const {
@@ -48,7 +50,7 @@ bool IBusTextClient::respondsTo(Call call) const {
   return engine_ && (engine_->client_capabilities & IBUS_CAP_SURROUNDING_TEXT) != 0;
 }
 
-std::optional<IBusTextClient::Surrounding> IBusTextClient::surrounding() const {
+std::optional<IBusTextClient::Surrounding> IBusTextClient::reported() const {
   if (!respondsTo(Call::selectedRange)) return std::nullopt;
   IBusText* text = nullptr;
   guint cursor = 0;
@@ -59,6 +61,22 @@ std::optional<IBusTextClient::Surrounding> IBusTextClient::surrounding() const {
   s.cursor = utf16Position(s.text, cursor);
   s.anchor = utf16Position(s.text, anchor);
   return s;
+}
+
+std::optional<IBusTextClient::Surrounding> IBusTextClient::surrounding() const {
+  std::optional<Surrounding> s = reported();
+  if (!s || !edited_) return s;
+  if (s == editedFrom_) return edited_;
+  edited_.reset();
+  editedFrom_.reset();
+  return s;
+}
+
+void IBusTextClient::keepEdited(const Surrounding& edited) {
+  edited_ = edited;
+  // Read after the edit: IBus adjusts its copy for a deletion itself, not for a commit.
+  editedFrom_ = reported();
+  if (!editedFrom_) edited_.reset();
 }
 
 std::optional<QString> IBusTextClient::document() const {
@@ -98,7 +116,7 @@ std::optional<QString> IBusTextClient::attributedSubstring(TextRange range) cons
 }
 
 void IBusTextClient::deleteSurrounding(TextRange range) {
-  const std::optional<Surrounding> s = surrounding();
+  std::optional<Surrounding> s = surrounding();
   if (!s || range.isNotFound() || range.length == platform::kNotFound) return;
   // Positions at or after the caret lie behind the preedit in the document.
   qsizetype start = range.location;
@@ -108,7 +126,16 @@ void IBusTextClient::deleteSurrounding(TextRange range) {
   const qsizetype end = std::min(start + range.length, s->text.size());
   const qsizetype offset = scalarPosition(s->text, start) - scalarPosition(s->text, s->cursor);
   const qsizetype count = scalarPosition(s->text, end) - scalarPosition(s->text, start);
-  if (count > 0) ibus_engine_delete_surrounding_text(engine_, static_cast<gint>(offset), count);
+  if (count <= 0) return;
+  ibus_engine_delete_surrounding_text(engine_, static_cast<gint>(offset), count);
+  // The context moves the caret and the anchor with the text after them.
+  const auto shifted = [&](qsizetype at) {
+    return at >= end ? at - (end - start) : std::min(at, start);
+  };
+  s->text.remove(start, end - start);
+  s->cursor = shifted(s->cursor);
+  s->anchor = shifted(s->anchor);
+  keepEdited(*s);
 }
 
 void IBusTextClient::showPreedit(const QString& text, qsizetype cursor) {
@@ -145,6 +172,13 @@ void IBusTextClient::insertText(const QString& text, TextRange replacement) {
   }
   const QByteArray utf8 = text.toUtf8();
   ibus_engine_commit_text(engine_, ibus_text_new_from_string(utf8.constData()));
+  // The commit replaces the selection and leaves the caret after it.
+  if (std::optional<Surrounding> s = surrounding()) {
+    const qsizetype start = std::min(s->cursor, s->anchor);
+    s->text.replace(start, std::abs(s->cursor - s->anchor), text);
+    s->cursor = s->anchor = start + text.size();
+    keepEdited(*s);
+  }
 }
 
 std::optional<QRectF> IBusTextClient::firstRectForCharacterRange(TextRange range,

@@ -3,11 +3,14 @@
 // is focused. Marked text is the preedit (underlined, with its caret); insertion is a commit, a
 // replacement range first deletes surrounding text; the document is the surrounding text the
 // context reports, with the preedit at the caret, in UTF-16 positions converted from IBus's
-// character positions. Thread-safety: main thread only.
+// character positions. The context reports its text only some time after it applied our commits
+// and deletions, so until it sends new text they are applied to a local copy of the last one.
+// Thread-safety: main thread only.
 #ifndef TOLVANI_IME_IBUS_IBUSTEXTCLIENT_H_
 #define TOLVANI_IME_IBUS_IBUSTEXTCLIENT_H_
 
 #include <QString>
+#include <optional>
 
 #include "platform/TextClient.h"
 
@@ -47,9 +50,14 @@ class IBusTextClient final : public platform::TextClient {
     QString text;
     qsizetype cursor = 0;  // UTF-16
     qsizetype anchor = 0;  // UTF-16
+    bool operator==(const Surrounding&) const = default;
   };
-  // The context's text around the caret, when it sends it.
+  // The text around the caret as the context last sent it, when it sends it.
+  std::optional<Surrounding> reported() const;
+  // The text around the caret now: the reported text, with our own edits since it was sent.
   std::optional<Surrounding> surrounding() const;
+  // `edited` is the text after an edit of ours; it stands until the context reports new text.
+  void keepEdited(const Surrounding& edited);
   // The document as the controller sees it: the surrounding text with the preedit at the caret.
   std::optional<QString> document() const;
   // Deletes `range` of the surrounding text (outside the preedit) through the context.
@@ -60,6 +68,10 @@ class IBusTextClient final : public platform::TextClient {
   IBusEngine* engine_ = nullptr;
   QString preedit_;
   qsizetype preeditCursor_ = 0;
+  // Our edits on top of `editedFrom_`, the reported text as it was after them; dropped once the
+  // context reports anything else.
+  mutable std::optional<Surrounding> edited_;
+  mutable std::optional<Surrounding> editedFrom_;
 };
 
 // UTF-16 position of scalar position `chars` in `text`, clamped to its end; and back.

@@ -1,6 +1,7 @@
 #include "ime/ibus/IBusTextClient.h"
 
 #include <gtest/gtest.h>
+#include <ibus.h>
 
 namespace tolvani {
 namespace {
@@ -38,6 +39,65 @@ TEST(IBusTextClientTest, WithoutFocusTheClientAnswersNothingAndDropsText) {
   client.setMarkedText(QStringLiteral("y"), {}, {1, 0}, platform::TextRange::notFound());
   EXPECT_TRUE(client.markedRange().isNotFound());
   EXPECT_EQ(client.inputPurpose(), platform::InputPurpose::freeForm);
+}
+
+// An engine object on no bus: the test plays the context and reports its text directly.
+class ReportingEngine {
+ public:
+  ReportingEngine()
+      : engine_(IBUS_ENGINE(g_object_new(IBUS_TYPE_ENGINE, "engine-name", "test", "object-path",
+                                         "/org/freedesktop/IBus/Engine/Test", nullptr))) {
+    engine_->client_capabilities = IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_SURROUNDING_TEXT;
+  }
+  ~ReportingEngine() { ibus_object_destroy(IBUS_OBJECT(engine_)); }
+  IBusEngine* get() const { return engine_; }
+  // Positions in scalars, as the context sends them.
+  void report(const QString& text, unsigned cursor, unsigned anchor) {
+    const QByteArray utf8 = text.toUtf8();
+    g_signal_emit_by_name(engine_, "set-surrounding-text",
+                          ibus_text_new_from_string(utf8.constData()), cursor, anchor);
+  }
+
+ private:
+  IBusEngine* engine_;
+};
+
+// What the controller reads back right after its own edits, before the context has reported the
+// text they made: the edits themselves, then whatever the context reports next.
+TEST(IBusTextClientTest, OwnEditsShowUntilTheContextReportsItsText) {
+  ReportingEngine engine;
+  IBusTextClient client(QStringLiteral("/org/freedesktop/IBus/InputContext_1"));
+  client.attach(engine.get());
+  engine.report(QStringLiteral("hi "), 3, 3);
+  const auto read = [&] {
+    const platform::TextRange caret = client.selectedRange();
+    return (client.stringFromRange({0, 100}).value_or(QStringLiteral("<none>")) + u'|' +
+            QString::number(caret.location) + u',' + QString::number(caret.length))
+        .toStdString();
+  };
+
+  client.setMarkedText(QString::fromUtf8("থে"), {}, {2, 0}, platform::TextRange::notFound());
+  EXPECT_EQ(read(), "hi থে|5,0");
+  client.insertText(QString::fromUtf8("থে "), platform::TextRange::notFound());
+  EXPECT_TRUE(client.markedRange().isNotFound());
+  EXPECT_EQ(read(), "hi থে |6,0");
+  // The English word replaces the committed one, found where it was committed.
+  ASSERT_EQ(client.stringFromRange({3, 3}), QString::fromUtf8("থে "));
+  client.insertText(QStringLiteral("the "), {3, 3});
+  EXPECT_EQ(read(), "hi the |7,0");
+  client.insertText(QString::fromUtf8("😀"), platform::TextRange::notFound());
+  EXPECT_EQ(read(), "hi the 😀|9,0");
+
+  // The context's own report wins, and a commit replaces its selection.
+  engine.report(QString::fromUtf8("hi the 😀 ok"), 11, 8);
+  EXPECT_EQ(read(), "hi the 😀 ok|9,3");
+  client.insertText(QStringLiteral("!"), platform::TextRange::notFound());
+  EXPECT_EQ(read(), "hi the 😀!|10,0");
+
+  // A new focus starts from what the context reports.
+  client.detach();
+  client.attach(engine.get());
+  EXPECT_EQ(read(), "hi the 😀 ok|9,3");
 }
 
 }  // namespace
