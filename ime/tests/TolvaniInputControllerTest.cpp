@@ -63,6 +63,8 @@ struct ScriptedEngine {
   std::vector<std::string> calls;
   std::vector<std::thread::id> writeThreads;
   std::condition_variable written;
+  int snapshots = 0;  // taken
+  int destroyed = 0;  // sessions
   bool createFails = false;
   int nextId = 1;
 
@@ -103,6 +105,8 @@ const EngineSeam kSeam = [] {
   };
   s.destroy = [](TolvaniEngine* h) {
     g_engine->note("destroy " + std::to_string(g_engine->session(h).id));
+    std::lock_guard lock(g_engine->mu);
+    ++g_engine->destroyed;
   };
   s.handleKeyEvent = [](TolvaniEngine* h, CKeyEvent e) {
     ScriptedEngine::Session& session = g_engine->session(h);
@@ -134,6 +138,8 @@ const EngineSeam kSeam = [] {
   };
   s.snapshot = [](TolvaniEngine* h) {
     g_engine->note("snapshot " + std::to_string(g_engine->session(h).id));
+    std::lock_guard lock(g_engine->mu);
+    ++g_engine->snapshots;
     return reinterpret_cast<TolvaniSnapshot*>(h);
   };
   s.snapshotWrite = [](TolvaniSnapshot*) {
@@ -169,6 +175,14 @@ class TolvaniInputControllerTest : public ::testing::Test {
     RuntimeDiagnostics::testReset();
   }
   void TearDown() override {
+    // A released session's last snapshot is written on the utility queue, into this fixture.
+    {
+      std::unique_lock lock(engine_.mu);
+      engine_.written.wait(lock, [&] {
+        return engine_.destroyed == engine_.nextId - 1 &&
+               static_cast<int>(engine_.writeThreads.size()) == engine_.snapshots;
+      });
+    }
     RuntimeDiagnostics::testWaitForQueue();
     testSetEngineSeam(nullptr);
   }
