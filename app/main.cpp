@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QStringList>
 
+#include "ime/EngineBridge.h"
 #include "ime/ibus/IBusFrontEnd.h"
 #include "settings/AppSettings.h"
 #include "setup/InputSourceCommand.h"
@@ -18,6 +19,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
   tolvani::AppSettings::registerDefaults();
+  // The engine answers without its shared tables until they are built: start them now, off the
+  // main thread, so the first words typed already get the full candidates and predictions.
+  tolvani::EngineBridge::warmSharedCaches();
   const bool startedByDaemon = app.arguments().contains(QStringLiteral("--ibus"));
   if (!tolvani::IBusFrontEnd::start(startedByDaemon, QCoreApplication::applicationFilePath())) {
     return 1;

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QThread>
 
+#include "ime/ibus/IBusTextClient.h"
+
 namespace tolvani::testing {
 namespace {
 
@@ -133,8 +135,29 @@ TestInputContext::TestInputContext(IBusDaemonHarness& harness, const char* clien
   g_signal_connect(context_, "commit-text",
                    G_CALLBACK(+[](IBusInputContext*, IBusText* text, TestInputContext* self) {
                      self->commits << fromIBus(text);
+                     if (!self->keepsText_) return;
+                     const QString committed = fromIBus(text);
+                     self->text.insert(utf16Position(self->text, self->cursor), committed);
+                     self->cursor +=
+                         static_cast<unsigned>(scalarPosition(committed, committed.size()));
                    }),
                    this);
+  g_signal_connect(
+      context_, "delete-surrounding-text",
+      G_CALLBACK(+[](IBusInputContext*, gint offset, guint count, TestInputContext* self) {
+        if (!self->keepsText_) return;
+        const qsizetype from = static_cast<qsizetype>(self->cursor) + offset;
+        const qsizetype to = from + count;
+        if (from < 0 || to > scalarPosition(self->text, self->text.size())) return;
+        const qsizetype start = utf16Position(self->text, from);
+        self->text.remove(start, utf16Position(self->text, to) - start);
+        if (to <= self->cursor) {
+          self->cursor -= count;
+        } else if (from < self->cursor) {
+          self->cursor = static_cast<unsigned>(from);
+        }
+      }),
+      this);
   g_signal_connect(context_, "update-preedit-text",
                    G_CALLBACK(+[](IBusInputContext*, IBusText* text, guint cursor, gboolean visible,
                                   TestInputContext* self) {
@@ -212,8 +235,16 @@ void TestInputContext::setContentType(unsigned purpose, unsigned hints) {
   if (context_) ibus_input_context_set_content_type(context_, purpose, hints);
 }
 
+void TestInputContext::keepText(const QString& keptText, unsigned caret) {
+  text = keptText;
+  cursor = caret;
+  keepsText_ = true;
+  setSurroundingText(text, cursor, cursor);
+}
+
 bool TestInputContext::sendKey(unsigned keyval, unsigned keycode, unsigned state) {
   if (!context_) return false;
+  if (keepsText_) setSurroundingText(text, cursor, cursor);
   return ibus_input_context_process_key_event(context_, keyval, keycode, state) != FALSE;
 }
 

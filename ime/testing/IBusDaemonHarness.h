@@ -74,6 +74,10 @@ class TestInputContext {
   void setSurroundingText(const QString& text, unsigned cursor, unsigned anchor);
   void setCursorLocation(int x, int y, int w, int h);
   void setContentType(unsigned purpose, unsigned hints);
+  // From now on the context keeps the application's text, `text` with the caret at `cursor`
+  // (in characters): commits and deletions apply to it, and it goes to the input method before
+  // every key, as toolkits send it.
+  void keepText(const QString& text, unsigned cursor);
   // True when the input method consumed the key.
   bool sendKey(unsigned keyval, unsigned keycode, unsigned state);
   void destroy();
@@ -83,10 +87,13 @@ class TestInputContext {
   std::vector<QStringList> lookupTables;  // the candidates of each visible table
   QStringList auxiliaryTexts;
   QStringList properties;  // keys of registered and updated properties
+  QString text;            // the application's text, when kept
+  unsigned cursor = 0;     // its caret, in characters
 
  private:
   IBusDaemonHarness& harness_;
   IBusInputContext* context_ = nullptr;
+  bool keepsText_ = false;
 };
 
 }  // namespace tolvani::testing

@@ -1,0 +1,93 @@
+// Through a private ibus-daemon into the built program, with an application that keeps its text
+// and sends it before every key: what the program offers after a commit, and what a pick does.
+#include <gtest/gtest.h>
+#include <ibus.h>
+
+#include <QDeadlineTimer>
+#include <QThread>
+#include <string>
+
+#include "ime/testing/IBusDaemonHarness.h"
+#include "platform/Defaults.h"
+#include "settings/AppSettings.h"
+
+namespace tolvani {
+namespace {
+
+using testing::IBusDaemonHarness;
+using testing::TestInputContext;
+
+// Presses and releases one key of the US layout; true when the program consumed it.
+bool press(TestInputContext& context, unsigned keyval, unsigned keycode) {
+  const bool consumed = context.sendKey(keyval, keycode, 0);
+  context.sendKey(keyval, keycode, IBUS_RELEASE_MASK);
+  return consumed;
+}
+
+void typeWord(TestInputContext& context, const char* letters) {
+  static const std::string rows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
+  static const unsigned starts[] = {16, 30, 44};
+  for (const char* p = letters; *p; ++p) {
+    for (int r = 0; r < 3; ++r) {
+      const std::size_t at = rows[r].find(*p);
+      if (at != std::string::npos) {
+        press(context, static_cast<unsigned char>(*p), starts[r] + static_cast<unsigned>(at));
+      }
+    }
+  }
+}
+
+TEST(IBusSessionTest, WarmWordsAndTheirPredictionPickedWhereTheWordEnded) {
+  IBusDaemonHarness harness(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
+  ASSERT_TRUE(harness.ready()) << harness.failure().toStdString();
+  // The program reads its settings when it first serves a context.
+  qputenv("XDG_CONFIG_HOME", harness.configHome().toUtf8());
+  platform::Defaults::testResetStandard();
+  AppSettings::setDefaultMode(KeyboardMode::phonetic);
+  AppSettings::suite().set(AppSettings::predictiveTextKey(), true);
+
+  TestInputContext context(harness, "editor");
+  context.keepText(QStringLiteral("x "), 2);
+  context.focusIn();
+  context.selectEngine("tolvani");
+  ASSERT_TRUE(harness.waitFor([&] {
+    return harness.events().contains("activate " + context.objectPath());
+  })) << harness.events().join('\n').toStdString();
+
+  // The shared tables load while the program starts; until then a word offers only itself and
+  // its letters, and nothing follows it. No caret rectangle: the rows go to the daemon's list.
+  const QDeadlineTimer deadline(20000);
+  QStringList rows;
+  bool predicted = false;
+  QString before;
+  while (!predicted && !deadline.hasExpired()) {
+    harness.settle();
+    before = context.text;
+    typeWord(context, "ami");
+    harness.settle();
+    ASSERT_FALSE(context.lookupTables.empty());
+    rows = context.lookupTables.back();
+    const std::size_t tables = context.lookupTables.size();
+    // Space commits the word and offers what may follow.
+    press(context, IBUS_KEY_space, 57);
+    harness.settle();
+    ASSERT_EQ(context.text.toStdString(), before.toStdString() + "আমি ");
+    predicted = context.lookupTables.size() > tables;
+    if (!predicted) QThread::msleep(50);
+  }
+  ASSERT_TRUE(predicted);
+  EXPECT_GT(rows.size(), 2) << rows.join('|').toStdString();
+  EXPECT_EQ(rows.first().toStdString(), "আমি");
+
+  // Tab writes the first prediction after the word.
+  const QString prediction =
+      context.lookupTables.back().first().section(QStringLiteral("  "), 0, 0);
+  before = context.text;
+  EXPECT_TRUE(press(context, IBUS_KEY_Tab, 15));
+  harness.settle();
+  EXPECT_EQ(context.text.toStdString(), before.toStdString() + prediction.toStdString() + " ");
+  EXPECT_EQ(context.cursor, static_cast<unsigned>(context.text.toUcs4().size()));
+}
+
+}  // namespace
+}  // namespace tolvani
