@@ -72,38 +72,3 @@ TEST_F(IBusDaemonTest, EachContextGetsItsControllerAndFocusAndDestructionReachIt
 
 }  // namespace
 }  // namespace tolvani
-
-namespace tolvani {
-namespace {
-
-// What an application receives while the user types: the preedit, the candidates (as the
-// daemon's candidate list when no caret rectangle is known) and the commit.
-TEST_F(IBusDaemonTest, TypingReachesTheApplication) {
-  TestInputContext context(*harness_, "typing-app");
-  const QString path = context.objectPath();
-  context.focusIn();
-  context.selectEngine("tolvani");
-  ASSERT_TRUE(waitForEvent("activate " + path)) << events();
-  for (const auto& [keyval, keycode] :
-       {std::pair{'a', 30}, std::pair{'m', 50}, std::pair{'i', 23}}) {
-    EXPECT_TRUE(context.sendKey(keyval, keycode, 0));
-    context.sendKey(keyval, keycode, IBUS_RELEASE_MASK);
-  }
-  ASSERT_TRUE(harness_->waitFor([&] {
-    return !context.preedits.empty() && context.preedits.back().text == QString::fromUtf8("আমি");
-  })) << context.preedits.size();
-  EXPECT_EQ(context.preedits.back().cursor, 3u);
-  ASSERT_TRUE(harness_->waitFor([&] { return !context.lookupTables.empty(); }));
-  EXPECT_EQ(context.lookupTables.back().value(0), QString::fromUtf8("আমি"));
-  EXPECT_TRUE(context.auxiliaryTexts.contains(QString::fromUtf8("ami  আমি")))
-      << context.auxiliaryTexts.join('|').toStdString();
-
-  EXPECT_TRUE(context.sendKey(' ', 57, 0));
-  ASSERT_TRUE(harness_->waitFor([&] { return !context.commits.empty(); }));
-  EXPECT_EQ(context.commits, QStringList{QString::fromUtf8("আমি ")});
-  harness_->settle();
-  EXPECT_TRUE(context.preedits.back().text.isEmpty());
-}
-
-}  // namespace
-}  // namespace tolvani

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <ibus.h>
 
+#include <algorithm>
+#include <ostream>
 #include <string>
 
 #include "ime/testing/IBusDaemonHarness.h"
@@ -42,7 +44,7 @@ void typeKeys(TestInputContext& context, const char* keys) {
     const auto [keycode, shift] = keyOf(*p);
     const unsigned state = altGr | (shift ? IBUS_SHIFT_MASK : 0);
     const unsigned keyval = *p == ' ' ? IBUS_KEY_space : static_cast<unsigned>(*p);
-    context.sendKey(keyval, keycode, state);
+    EXPECT_TRUE(context.sendKey(keyval, keycode, state)) << "the application also got " << *p;
     context.sendKey(keyval, keycode, state | IBUS_RELEASE_MASK);
     altGr = 0;
   }
@@ -52,8 +54,11 @@ struct ModeCase {
   const char* name;
   KeyboardMode mode;
   const char* keys;
-  const char* composing;  // a preedit seen on the way
+  const char* composing;  // a preedit seen on the way, its caret at the end
+  const char* auxiliary;  // phonetic: the raw input and the preedit above the list
 };
+// Names the case in test lists instead of dumping its bytes.
+void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.name; }
 
 class IBusTypingTest : public ::testing::TestWithParam<ModeCase> {};
 
@@ -81,12 +86,18 @@ TEST_P(IBusTypingTest, SentenceArrivesAsBanglaCommits) {
   EXPECT_EQ(context.commits.size(), 3);
   bool seen = false;
   for (const TestInputContext::Preedit& p : context.preedits) {
-    seen = seen || (p.visible && p.text == u(c.composing));
+    seen = seen || (p.visible && p.text == u(c.composing) &&
+                    static_cast<qsizetype>(p.cursor) == p.text.size());
   }
   EXPECT_TRUE(seen) << "the preedit shows while composing";
   harness.settle();
   EXPECT_TRUE(context.preedits.back().text.isEmpty());
   EXPECT_FALSE(context.lookupTables.empty());
+  if (c.auxiliary) {  // the raw input above the list, the word its first candidate
+    EXPECT_TRUE(context.auxiliaryTexts.contains(u(c.auxiliary)));
+    EXPECT_TRUE(std::any_of(context.lookupTables.begin(), context.lookupTables.end(),
+                            [&](const QStringList& t) { return t.value(0) == u(c.composing); }));
+  }
 
   // With a caret on the screen the program's own panel shows them instead.
   context.setCursorLocation(100, 200, 1, 18);
@@ -101,9 +112,10 @@ TEST_P(IBusTypingTest, SentenceArrivesAsBanglaCommits) {
 INSTANTIATE_TEST_SUITE_P(
     Modes, IBusTypingTest,
     ::testing::Values(
-        ModeCase{"phonetic", KeyboardMode::phonetic, "ami tomake bhalobashi ", "তোমাকে"},
-        ModeCase{"probhat", KeyboardMode::probhat, "vmi f]mak[ Bal]basi ", "তোমাকে"},
-        ModeCase{"national", KeyboardMode::national, "^hmd kxmhjc FhVxfhnd ", "তোমাকে"}),
+        ModeCase{"phonetic", KeyboardMode::phonetic, "ami tomake bhalobashi ", "তোমাকে",
+                 "tomake  তোমাকে"},
+        ModeCase{"probhat", KeyboardMode::probhat, "vmi f]mak[ Bal]basi ", "তোমাকে", nullptr},
+        ModeCase{"national", KeyboardMode::national, "^hmd kxmhjc FhVxfhnd ", "তোমাকে", nullptr}),
     [](const ::testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

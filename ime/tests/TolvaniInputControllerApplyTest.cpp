@@ -1,112 +1,36 @@
-#include <gtest/gtest.h>
-
-#include <QTemporaryDir>
-
-#include "ime/TolvaniInputController.h"
-#include "ime/tests/ScriptedEngine.h"
-#include "platform/Defaults.h"
-#include "platform/testing/RecordingTextClient.h"
-#include "stats/RuntimeDiagnostics.h"
-#include "stats/TypingStatsStore.h"
+#include "ime/tests/ImeTestSupport.h"
 
 namespace tolvani {
 namespace {
 
-using platform::RecordingTextClient;
-using testing::ScriptedEngine;
-
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
-
-class ScreenFace : public CandidatePanelFace {
- public:
-  explicit ScreenFace(bool places) : places_(places) {}
-  bool placesWindows() const override { return places_; }
-  std::vector<ScreenArea> screens() const override {
-    return {{QRectF(0, 0, 1920, 1080), QRectF(0, 0, 1920, 1080)}};
-  }
-  qreal statusTextWidth(const QString& message) const override { return 7.0 * message.size(); }
-  void render(const CandidatePanel&) override {}
-  void hide() override {}
-
- private:
-  bool places_;
-};
-
-const KeyEvent kSpace{true, KeyCodes::kSpace, 0, QStringLiteral(" "), QStringLiteral(" ")};
-const KeyEvent kTab{true, KeyCodes::kTab, 0, QStringLiteral("\t"), QStringLiteral("\t")};
+using namespace testing;
 
 EngineState composing(const std::string& raw, const std::string& preedit) {
-  EngineState s;
-  s.status_flags = 1;
-  s.raw_text = raw;
+  EngineState s = ScriptedEngine::composing(raw);
   s.preedit = preedit;
   s.candidates = {{preedit, 1, 0}};
   return s;
 }
 
 EngineState commit(const std::string& text, std::uint32_t flags = 2) {
-  EngineState s;
+  EngineState s = ScriptedEngine::committed(text);
   s.status_flags = flags;
-  s.commit_text = text;
   return s;
 }
 
-class TolvaniInputControllerApplyTest : public ::testing::Test {
+// Composes `raw` as `preedit`, then applies `committed`.
+void commitWord(TolvaniInputController& c, RecordingTextClient& client, const std::string& raw,
+                const std::string& preedit, EngineState committed) {
+  c.apply(composing(raw, preedit), &client);
+  c.apply(std::move(committed), &client);
+}
+
+class TolvaniInputControllerApplyTest : public ControllerTest {
  protected:
-  static void SetUpTestSuite() {
-    static QTemporaryDir data, config;
-    qputenv("XDG_DATA_HOME", data.path().toUtf8());
-    qputenv("TOLVANI_DATA_DIR", data.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-  }
   void SetUp() override {
-    testing::currentScriptedEngine() = &engine_;
-    testSetEngineSeam(&testing::scriptedSeam());
-    platform::Defaults::testResetStandard();
-    AppSettings::registerDefaults();
+    ControllerTest::SetUp();
     AppSettings::suite().set(AppSettings::predictiveTextKey(), true);
-    TypingStatsStore::testReset();
-    TypingStatsStore::reset();
-    RuntimeDiagnostics::testReset();
-    CandidatePanel::setFaceFactory([] {
-      return std::make_pair(std::make_unique<ScreenFace>(true),
-                            std::make_unique<ScreenFace>(false));
-    });
-    controller_ = makeController(client_);
   }
-  void TearDown() override {
-    controller_.reset();
-    CandidatePanel::setFaceFactory(nullptr);
-    RuntimeDiagnostics::testWaitForQueue();
-    testSetEngineSeam(nullptr);
-  }
-
-  static std::unique_ptr<TolvaniInputController> makeController(RecordingTextClient& client) {
-    auto controller = std::make_unique<TolvaniInputController>(&client);
-    controller->activateServer(&client);
-    return controller;
-  }
-  // Composes `raw` as `preedit`, then commits `text` with `flags`.
-  void commitWord(TolvaniInputController& c, RecordingTextClient& client, const std::string& raw,
-                  const std::string& preedit, EngineState committed) {
-    c.apply(composing(raw, preedit), &client);
-    c.apply(std::move(committed), &client);
-  }
-  std::string rows(const TolvaniInputController& c) const {
-    const CandidatePanel* panel = c.testPanel();
-    if (panel->layout().state == CandidatePanel::State::hidden) return "hidden";
-    std::string out;
-    for (int i = 0; i < panel->itemCount(); ++i) {
-      const CandidateItem& item = *panel->rows()[i].item;
-      if (!out.empty()) out += "|";
-      out += (item.text + u("/") + item.kind).toStdString();
-    }
-    return out;
-  }
-
-  ScriptedEngine engine_;
-  RecordingTextClient client_{u("x ")};
-  std::unique_ptr<TolvaniInputController> controller_;
 };
 
 TEST_F(TolvaniInputControllerApplyTest, MarkedTextAndCommitStatistics) {
@@ -161,12 +85,12 @@ TEST_F(TolvaniInputControllerApplyTest, EnglishRowOnlyForRememberedPhoneticCommi
   for (const Case& c : cases) {
     SCOPED_TRACE(c.raw.substr(0, 8) + " " + c.commit);
     commitWord(*controller_, client_, c.raw, "\u0995", commit(c.commit));
-    EXPECT_EQ(rows(*controller_) == c.raw + "/english", c.row) << rows(*controller_);
+    EXPECT_EQ(rows() == c.raw + "/english", c.row) << rows();
   }
 
   // The text changed since: picking the row replaces nothing.
   commitWord(*controller_, client_, "the", "\u09A6\u09BF", commit("\u09A6\u09BF "));
-  ASSERT_EQ(rows(*controller_), "the/english");
+  ASSERT_EQ(rows(), "the/english");
   const qsizetype end = client_.document().size();
   client_.userEdit({end - 3, 1}, u("\u0995"));
   client_.userClick(end);
@@ -180,7 +104,7 @@ TEST_F(TolvaniInputControllerApplyTest, EnglishRowOnlyForRememberedPhoneticCommi
   blind.knobs().lacksStringFromRange = true;
   auto other = makeController(blind);
   commitWord(*other, blind, "the", "\u09A6\u09BF", commit("\u09A6\u09BF "));
-  EXPECT_EQ(rows(*other), "hidden");
+  EXPECT_EQ(panelRows(*other), "hidden");
   EXPECT_FALSE(other->testHasRecentCommit());
 }
 
@@ -191,7 +115,7 @@ TEST_F(TolvaniInputControllerApplyTest, SpellingOfferAndPredictions) {
   offered.predictions = {"\u0995\u0996\u0998", "\u09B8\u09C7"};
 
   commitWord(*controller_, client_, "abc", "\u0995", offered);
-  EXPECT_EQ(rows(*controller_), "কখঘ/standard|সে/prediction") << "the offer is shown once";
+  EXPECT_EQ(rows(), "কখঘ/standard|সে/prediction") << "the offer is shown once";
   EXPECT_TRUE(controller_->handle(kTab, &client_));
   EXPECT_EQ(client_.document(), u("x কখঘ ")) << "the space after the word stays";
   EXPECT_EQ(engine_.calls.back(), "accept");
@@ -208,10 +132,10 @@ TEST_F(TolvaniInputControllerApplyTest, SpellingOfferAndPredictions) {
   // Predictive text off: only the offer. Suggestions off: nothing at all.
   AppSettings::suite().set(AppSettings::predictiveTextKey(), false);
   commitWord(*controller_, client_, "abc", "\u0995", offered);
-  EXPECT_EQ(rows(*controller_), "কখঘ/standard");
+  EXPECT_EQ(rows(), "কখঘ/standard");
   AppSettings::setSuggestionsEnabled(false);
   commitWord(*controller_, client_, "abc", "\u0995", offered);
-  EXPECT_EQ(rows(*controller_), "hidden");
+  EXPECT_EQ(rows(), "hidden");
   EXPECT_FALSE(controller_->testHasPostCommit());
 
   // A client that gives no selection: no panel, so nothing can replace text later.
@@ -239,7 +163,7 @@ TEST_F(TolvaniInputControllerApplyTest, HiddenPostCommitRowsArePickedByNobody) {
   AppSettings::setDefaultMode(KeyboardMode::national);
   AppSettings::postDidChange(false);
   EXPECT_EQ(client_.document(), u("x ক"));
-  EXPECT_EQ(rows(*controller_), "hidden");
+  EXPECT_EQ(rows(), "hidden");
   EXPECT_FALSE(controller_->testHasPostCommit());
   EXPECT_FALSE(controller_->handle(kTab, &client_));
   EXPECT_EQ(client_.document(), u("x ক"));

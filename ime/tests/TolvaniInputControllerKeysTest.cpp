@@ -1,109 +1,15 @@
-#include <gtest/gtest.h>
-
-#include <QTemporaryDir>
-
-#include "ime/TolvaniInputController.h"
-#include "ime/tests/ScriptedEngine.h"
-#include "platform/Defaults.h"
-#include "platform/testing/RecordingTextClient.h"
+#include "ime/tests/ImeTestSupport.h"
 #include "settings/TextShortcuts.h"
-#include "stats/RuntimeDiagnostics.h"
-#include "stats/TypingStatsStore.h"
 
 namespace tolvani {
 namespace {
 
-using platform::RecordingTextClient;
-using testing::ScriptedEngine;
+using namespace testing;
 
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// A face on one 1920 × 1080 screen that keeps the rows it was last given.
-class ScreenFace : public CandidatePanelFace {
- public:
-  explicit ScreenFace(bool places) : places_(places) {}
-  bool placesWindows() const override { return places_; }
-  std::vector<ScreenArea> screens() const override {
-    return {{QRectF(0, 0, 1920, 1080), QRectF(0, 0, 1920, 1040)}};
-  }
-  qreal statusTextWidth(const QString& message) const override { return 7.0 * message.size(); }
-  void render(const CandidatePanel&) override { ++renders; }
-  void hide() override {}
-  int renders = 0;
-
- private:
-  bool places_;
-};
-
-KeyEvent key(std::uint16_t code, const char* characters, std::uint64_t flags = 0) {
-  return KeyEvent{true, code, flags, u(characters), u(characters)};
-}
-KeyEvent letter(char c, std::uint64_t flags = 0) {
-  return KeyEvent{true, KeyCodes::kUnknown, flags, QString(QLatin1Char(c)),
-                  QString(QLatin1Char(c))};
-}
-const KeyEvent kSpace = key(KeyCodes::kSpace, " ");
-const KeyEvent kReturn = key(KeyCodes::kReturn, "\r");
-const KeyEvent kTab = key(KeyCodes::kTab, "\t");
-const KeyEvent kDelete = key(KeyCodes::kDelete, "\x7f");
-const KeyEvent kEscape = key(KeyCodes::kEscape, "\x1b");
 const KeyEvent kLeft = key(KeyCodes::kLeft, "\uF702");
 const KeyEvent kDown = key(KeyCodes::kDown, "\uF701");
 
-class TolvaniInputControllerKeysTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    static QTemporaryDir data, config;
-    qputenv("XDG_DATA_HOME", data.path().toUtf8());
-    qputenv("TOLVANI_DATA_DIR", data.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-  }
-  void SetUp() override {
-    testing::currentScriptedEngine() = &engine_;
-    testSetEngineSeam(&testing::scriptedSeam());
-    platform::Defaults::testResetStandard();
-    AppSettings::registerDefaults();
-    AppSettings::setOnboardingCompleted(true);
-    TypingStatsStore::testReset();
-    TypingStatsStore::reset();
-    RuntimeDiagnostics::testReset();
-    CandidatePanel::setFaceFactory([] {
-      return std::make_pair(std::make_unique<ScreenFace>(true),
-                            std::make_unique<ScreenFace>(false));
-    });
-    controller_ = std::make_unique<TolvaniInputController>(&client_);
-    controller_->activateServer(&client_);
-    engine_.calls.clear();
-  }
-  void TearDown() override {
-    controller_.reset();
-    CandidatePanel::setFaceFactory(nullptr);
-    RuntimeDiagnostics::testWaitForQueue();
-    testSetEngineSeam(nullptr);
-  }
-
-  bool press(const KeyEvent& event) { return controller_->handle(event, &client_); }
-  void type(const char* letters) {
-    for (const char* c = letters; *c; ++c) EXPECT_TRUE(press(letter(*c))) << *c;
-  }
-  // The rows the panel shows, "text/kind" each, "|" between; "hidden" when it is not up.
-  std::string rows() const {
-    const CandidatePanel* panel = controller_->testPanel();
-    if (panel->layout().state == CandidatePanel::State::hidden) return "hidden";
-    std::string out;
-    for (int i = 0; i < panel->itemCount(); ++i) {
-      const CandidateItem& item = *panel->rows()[i].item;
-      if (!out.empty()) out += "|";
-      out += (item.text + u("/") + item.kind).toStdString();
-    }
-    return out;
-  }
-  std::vector<std::string> takeCalls() { return std::exchange(engine_.calls, {}); }
-
-  ScriptedEngine engine_;
-  RecordingTextClient client_{u("x ")};
-  std::unique_ptr<TolvaniInputController> controller_;
-};
+using TolvaniInputControllerKeysTest = ControllerTest;
 
 TEST_F(TolvaniInputControllerKeysTest, TypingComposesAndSpaceCommits) {
   type("aba");
@@ -173,10 +79,9 @@ TEST_F(TolvaniInputControllerKeysTest, DeleteAgainstTheClientsMarkedText) {
   RecordingTextClient blind;
   blind.knobs().lacksSelectedRange = true;
   blind.knobs().lacksStringFromRange = true;
-  TolvaniInputController other(&blind);
-  other.activateServer(&blind);
-  for (char c : std::string("ab")) other.handle(letter(c), &blind);
-  EXPECT_TRUE(other.handle(kDelete, &blind));
+  auto other = makeController(blind);
+  for (char c : {'a', 'b'}) other->handle(letter(c), &blind);
+  EXPECT_TRUE(other->handle(kDelete, &blind));
   EXPECT_EQ(blind.markedText(), u("ক"));
 }
 
@@ -191,24 +96,22 @@ TEST_F(TolvaniInputControllerKeysTest, DigitsSelectRowsOnlyInPhoneticWithBanglaL
     return answer;
   };
   struct Case {
-    const char* name;
     KeyboardMode mode;
-    char first;
     const char* digit;
     const char* expectedCall;  // the engine's call for the digit
   };
   const Case cases[] = {
-      {"4 picks the emoji row", KeyboardMode::phonetic, 'h', "4", "reset"},
-      {"2 picks the second row", KeyboardMode::phonetic, 'h', "2", "select heart কি"},
-      {"5 is beyond the rows", KeyboardMode::phonetic, 'h', "5", "key 0 65535 0 53"},
-      {"0 never selects", KeyboardMode::phonetic, 'h', "0", "key 0 65535 0 48"},
-      {"a Bangla digit selects too", KeyboardMode::phonetic, 'h', "১", "select heart ক"},
-      {"probhat never selects", KeyboardMode::probhat, 'h', "1", "key 0 65535 0 49"},
+      {KeyboardMode::phonetic, "4", "reset"},  // the emoji row
+      {KeyboardMode::phonetic, "2", "select heart কি"},
+      {KeyboardMode::phonetic, "5", "key 0 65535 0 53"},  // beyond the rows
+      {KeyboardMode::phonetic, "0", "key 0 65535 0 48"},
+      {KeyboardMode::phonetic, "১", "select heart ক"},
+      {KeyboardMode::probhat, "1", "key 0 65535 0 49"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.digit);
     controller_->testSetCurrentMode(c.mode);
-    press(letter(c.first));
+    press(letter('h'));
     const CandidatePanel& panel = *controller_->testPanel();
     ASSERT_EQ(panel.itemCount(), 4);
     const QString emoji = panel.rows()[3].item->text;
@@ -358,76 +261,37 @@ TEST_F(TolvaniInputControllerKeysTest, PostCommitKeysAndTheEnglishRow) {
   EXPECT_NE(rows(), "the/english");
 }
 
-}  // namespace
-}  // namespace tolvani
-
-namespace tolvani {
-namespace {
-
 // The same road with the real engine behind the bridge.
-class TolvaniInputControllerRealEngineTest : public ::testing::Test {
+class TolvaniInputControllerRealEngineTest : public ControllerTest {
  protected:
-  static void SetUpTestSuite() {
-    static QTemporaryDir data, config;
-    qputenv("XDG_DATA_HOME", data.path().toUtf8());
-    qputenv("TOLVANI_DATA_DIR", data.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-  }
-  void SetUp() override {
-    testSetEngineSeam(nullptr);
-    // The first keys need not wait for the shared tables.
-    tolvani_engine_warm_caches();
-    platform::Defaults::testResetStandard();
-    AppSettings::registerDefaults();
-    AppSettings::setOnboardingCompleted(true);
-    CandidatePanel::setFaceFactory([] {
-      return std::make_pair(std::make_unique<ScreenFace>(true),
-                            std::make_unique<ScreenFace>(false));
-    });
-  }
-  void TearDown() override { CandidatePanel::setFaceFactory(nullptr); }
-
-  static void typeText(TolvaniInputController& c, RecordingTextClient& client, const char* text) {
-    for (const char* p = text; *p; ++p) {
-      c.handle(*p == ' ' ? kSpace : letter(*p), &client);
-    }
+  TolvaniInputControllerRealEngineTest() {
+    realEngine_ = true;
+    tolvani_engine_warm_caches();  // the first keys need not wait for the shared tables
   }
 };
 
 TEST_F(TolvaniInputControllerRealEngineTest, PhoneticWordsCommitWithTheirSpaces) {
-  RecordingTextClient client;
-  TolvaniInputController controller(&client);
-  controller.activateServer(&client);
-  typeText(controller, client, "ami");
-  EXPECT_EQ(client.markedText(), u("আমি"));
-  EXPECT_EQ(controller.composedString(), u("আমি"));
-  EXPECT_TRUE(controller.handle(kSpace, &client));
-  EXPECT_EQ(client.document(), u("আমি "));
-  typeText(controller, client, "tomake bhalobashi ");
-  EXPECT_EQ(client.document(), u("আমি তোমাকে ভালোবাসি "));
+  type("ami");
+  EXPECT_EQ(client_.markedText(), u("আমি"));
+  EXPECT_EQ(controller_->composedString(), u("আমি"));
+  type(" ");
+  EXPECT_EQ(client_.document(), u("x আমি "));
+  type("tomake bhalobashi ");
+  EXPECT_EQ(client_.document(), u("x আমি তোমাকে ভালোবাসি "));
 
   // Delete inside the composition edits it; the committed text stays.
-  typeText(controller, client, "ka");
-  EXPECT_TRUE(controller.handle(kDelete, &client));
-  EXPECT_EQ(client.markedText(), u("ক"));
-  EXPECT_TRUE(controller.handle(kSpace, &client));
-  EXPECT_EQ(client.document(), u("আমি তোমাকে ভালোবাসি ক "));
-}
+  type("ka");
+  EXPECT_TRUE(press(kDelete));
+  EXPECT_EQ(client_.markedText(), u("ক"));
+  type(" ");
+  EXPECT_EQ(client_.document(), u("x আমি তোমাকে ভালোবাসি ক "));
 
-TEST_F(TolvaniInputControllerRealEngineTest, CommonEnglishWordOffersItsEnglishRow) {
-  RecordingTextClient client;
-  TolvaniInputController controller(&client);
-  controller.activateServer(&client);
   // The engine writes "and" in Bangla; the row offers the English word back.
-  typeText(controller, client, "and ");
-  EXPECT_TRUE(client.document().endsWith(u("\u09A8\u09CD\u09A1 ")))
-      << client.document().toStdString();
-  const CandidatePanel& panel = *controller.testPanel();
-  ASSERT_EQ(panel.itemCount(), 1);
-  EXPECT_EQ(panel.rows()[0].item->text, u("and"));
-  EXPECT_EQ(panel.rows()[0].item->kind, u("english"));
-  controller.testPanel()->rowClicked(0);
-  EXPECT_EQ(client.document(), u("and "));
+  type("and ");
+  EXPECT_TRUE(client_.document().endsWith(u("\u09A8\u09CD\u09A1 ")));
+  ASSERT_EQ(rows(), "and/english");
+  controller_->testPanel()->rowClicked(0);
+  EXPECT_TRUE(client_.document().endsWith(u("ক and "))) << client_.document().toStdString();
 }
 
 }  // namespace
