@@ -11,7 +11,6 @@
 #include <cctype>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,13 +52,10 @@ inline std::vector<uint8_t> packState(const EngineState& state) {
 struct ScriptedEngine {
   std::string raw;
   std::vector<std::string> calls;
-  // Answers that replace the default ones; the default is used when a hook is empty.
-  // Given the key, the raw input before it and the default answer (already taken into `raw`).
+  // Replaces the answer to a key when set. Given the key, the raw input before it and the default
+  // answer (already taken into `raw`).
   std::function<EngineState(const CKeyEvent&, const std::string& rawBefore, EngineState answer)>
       onKey;
-  std::function<EngineState(const std::string& raw, const std::string& text)> onSelect;
-  std::function<EngineState(const std::string& word)> onNote;
-  std::function<EngineState()> onAccept;
   std::vector<std::string> commonEnglish;
 
   // "ক" for a, "খ" for b, and so on.
@@ -96,7 +92,6 @@ struct ScriptedEngine {
     EngineState answer = defaultAnswer(e, before);
     return onKey ? onKey(e, before, std::move(answer)) : answer;
   }
-
   EngineState defaultAnswer(const CKeyEvent& e, const std::string& before) {
     switch (e.kind) {
       case 0:
@@ -153,24 +148,21 @@ inline const EngineSeam& scriptedSeam() {
       return resultOf(ScriptedEngine::composing(currentScriptedEngine()->raw));
     };
     s.selectMatching = [](TolvaniEngine*, const char* raw, const char* text) {
-      ScriptedEngine& e = *currentScriptedEngine();
-      e.calls.push_back(std::string("select ") + raw + " " + text);
-      e.raw.clear();
-      return resultOf(e.onSelect ? e.onSelect(raw, text) : ScriptedEngine::committed(text));
+      currentScriptedEngine()->calls.push_back(std::string("select ") + raw + " " + text);
+      currentScriptedEngine()->raw.clear();
+      return resultOf(ScriptedEngine::committed(text));
     };
     s.noteCommittedWord = [](TolvaniEngine*, const char* word) {
-      ScriptedEngine& e = *currentScriptedEngine();
-      e.calls.push_back(std::string("note ") + word);
-      return resultOf(e.onNote ? e.onNote(word) : EngineState{});
+      currentScriptedEngine()->calls.push_back(std::string("note ") + word);
+      return resultOf({});
     };
     s.seedPredictionContext = [](TolvaniEngine*, const char* word) {
       currentScriptedEngine()->calls.push_back(std::string("seed ") + word);
       return resultOf({});
     };
     s.acceptSpellingOffer = [](TolvaniEngine*) {
-      ScriptedEngine& e = *currentScriptedEngine();
-      e.calls.push_back("accept");
-      return resultOf(e.onAccept ? e.onAccept() : EngineState{});
+      currentScriptedEngine()->calls.push_back("accept");
+      return resultOf({});
     };
     s.reloadUserData = [](TolvaniEngine*) { return resultOf({}); };
     s.warmCaches = [] {};

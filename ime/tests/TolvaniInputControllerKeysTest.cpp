@@ -187,30 +187,28 @@ TEST_F(TolvaniInputControllerKeysTest, HotKeysSecureEntryAndPassthrough) {
 }
 
 TEST_F(TolvaniInputControllerKeysTest, TextShortcutsOnSpace) {
-  RecordingTextClient& client = client_;
-  client.userEdit({0, 2}, u("say ty"));
+  client_.userEdit({0, 2}, u("say ty"));
   EXPECT_TRUE(press(kSpace));
-  EXPECT_EQ(client.document(), u("say ধন্যবাদ "));
+  EXPECT_EQ(client_.document(), u("say ধন্যবাদ "));
 
   // No shortcut, or a word of 25 characters even if it is a code: the space is the client's.
-  client.userEdit({0, client.document().size()}, u("xyz"));
+  client_.userEdit({0, client_.document().size()}, u("xyz"));
   EXPECT_FALSE(press(kSpace));
   const QString longCode(25, QLatin1Char('q'));
   AppSettings::setTextShortcuts({{longCode, u("দীর্ঘ")}, {u("hi"), u("নমস্কার")}});
-  client.userEdit({0, client.document().size()}, longCode);
+  client_.userEdit({0, client_.document().size()}, longCode);
   EXPECT_FALSE(press(kSpace));
-  client.userEdit({0, client.document().size()}, u("hi"));
-  client.knobs().lacksStringFromRange = true;
+  client_.userEdit({0, client_.document().size()}, u("hi"));
+  client_.knobs().lacksStringFromRange = true;
   EXPECT_FALSE(press(kSpace)) << "no text to read, no expansion";
-  client.knobs().lacksStringFromRange = false;
+  client_.knobs().lacksStringFromRange = false;
   EXPECT_TRUE(press(kSpace));
-  EXPECT_EQ(client.document(), u("নমস্কার "));
+  EXPECT_EQ(client_.document(), u("নমস্কার "));
 
   // A composition whose raw input is a code expands in place of committing.
-  type("hi");
-  EXPECT_TRUE(press(kSpace));
-  EXPECT_EQ(client.document(), u("নমস্কার নমস্কার "));
-  EXPECT_TRUE(client.marked().isNotFound());
+  type("hi ");
+  EXPECT_EQ(client_.document(), u("নমস্কার নমস্কার "));
+  EXPECT_TRUE(client_.marked().isNotFound());
   EXPECT_EQ(takeCalls().back(), "reset");
 }
 
@@ -221,26 +219,22 @@ TEST_F(TolvaniInputControllerKeysTest, PostCommitKeysAndTheEnglishRow) {
     if (e.kind == 1) answer.predictions = {"\u09A4\u09C1\u09AE\u09BF", "\u09B8\u09C7"};
     return answer;
   };
-  type("a");
-  EXPECT_TRUE(press(kSpace));
+  type("a ");
   EXPECT_EQ(rows(), "তুমি/prediction|সে/prediction");
   // Return with the highlight never moved dismisses; the idle Return then passes.
   EXPECT_FALSE(press(kReturn));
   EXPECT_EQ(rows(), "hidden");
 
-  type("a");
-  press(kSpace);
+  type("a ");
   EXPECT_TRUE(press(kTab)) << "Tab inserts the highlighted row";
   EXPECT_EQ(client_.document(), u("x ক ক তুমি "));
   EXPECT_EQ(takeCalls().back(), "note তুমি");
 
-  type("a");
-  press(kSpace);
+  type("a ");
   EXPECT_TRUE(press(kDown));
   EXPECT_TRUE(press(kReturn));
   EXPECT_TRUE(client_.document().endsWith(u("ক সে ")));
-  type("a");
-  press(kSpace);
+  type("a ");
   EXPECT_TRUE(press(kEscape));
   EXPECT_EQ(rows(), "hidden");
   EXPECT_FALSE(controller_->testHasPostCommit());
@@ -248,16 +242,14 @@ TEST_F(TolvaniInputControllerKeysTest, PostCommitKeysAndTheEnglishRow) {
   // "the" typed as Bangla: one English row; picking it swaps the word and its space.
   engine_.commonEnglish = {"the"};
   client_.userEdit({0, client_.document().size()}, u("x "));
-  type("the");
-  EXPECT_TRUE(press(kSpace));
+  type("the ");
   EXPECT_EQ(rows(), "the/english");
   controller_->testPanel()->rowClicked(0);
   EXPECT_EQ(client_.document(), u("x the "));
   EXPECT_EQ(takeCalls().back(), "seed the");
   // The same in probhat: no row.
   controller_->testSetCurrentMode(KeyboardMode::probhat);
-  type("the");
-  press(kSpace);
+  type("the ");
   EXPECT_NE(rows(), "the/english");
 }
 
