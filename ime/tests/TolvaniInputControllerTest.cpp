@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "ime/tests/ScriptedEngine.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Queues.h"
@@ -22,33 +23,16 @@ namespace {
 
 using platform::RecordingTextClient;
 
-// Packs a composition record as the engine does.
+// A composition of `preedit` with `candidates`, committing `commit`.
 std::vector<uint8_t> record(const std::string& preedit, const std::string& raw,
                             const std::string& commit, const std::vector<std::string>& candidates) {
-  std::vector<uint8_t> bytes;
-  auto u32 = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  };
-  auto str = [&](const std::string& s) {
-    u32(static_cast<uint32_t>(s.size()));
-    bytes.insert(bytes.end(), s.begin(), s.end());
-  };
-  u32(candidates.empty() ? 0 : 1);
-  u32(0);
-  u32(static_cast<uint32_t>(candidates.size()));
-  str(preedit);
-  str(raw);
-  str(commit);
-  for (const std::string& c : candidates) {
-    str(c);
-    u32(10);
-    bytes.push_back(0);
-  }
-  str("");
-  u32(0);
-  str("");
-  str("");
-  return bytes;
+  EngineState state;
+  state.status_flags = candidates.empty() ? 0 : 1;
+  state.preedit = preedit;
+  state.raw_text = raw;
+  state.commit_text = commit;
+  for (const std::string& c : candidates) state.candidates.push_back({c, 10, 0});
+  return testing::packState(state);
 }
 
 // A scripted engine: each session composes "ক" + the raw letters, offers two candidates, and
