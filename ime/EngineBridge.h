@@ -18,15 +18,15 @@
 
 namespace tolvani {
 
-// Frozen: the engine's key kinds.
+// The engine's key kinds, by the numbers its C interface fixes.
 enum class EngineKeyKind : std::uint32_t {
-  text = 0,
-  space = 1,
-  enter = 2,
-  tab = 3,
-  downArrow = 4,
-  escape = 5,
-  backspace = 6,
+  text = TOLVANI_KEY_TEXT,
+  space = TOLVANI_KEY_SPACE,
+  enter = TOLVANI_KEY_ENTER,
+  tab = TOLVANI_KEY_TAB,
+  downArrow = TOLVANI_KEY_DOWN_ARROW,
+  escape = TOLVANI_KEY_ESCAPE,
+  backspace = TOLVANI_KEY_BACKSPACE,
 };
 // None for a raw value above 6.
 std::optional<EngineKeyKind> engineKeyKindFromRawValue(std::uint32_t raw);
