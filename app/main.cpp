@@ -5,6 +5,7 @@
 #include "ime/EngineBridge.h"
 #include "ime/ibus/IBusFrontEnd.h"
 #include "settings/AppSettings.h"
+#include "settings/BackupPanels.h"
 #include "setup/InputSourceCommand.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
   // The engine answers without its shared tables until they are built: start them now, off the
   // main thread, so the first words typed already get the full candidates and predictions.
   tolvani::EngineBridge::warmSharedCaches();
+  // The settings side cannot reach the engine sessions; an export must hold their latest learning.
+  tolvani::BackupPanels::setLearnedDataSaver([] { tolvani::EngineBridge::syncAllForShutdown(); });
   const bool startedByDaemon = app.arguments().contains(QStringLiteral("--ibus"));
   if (!tolvani::IBusFrontEnd::start(startedByDaemon, QCoreApplication::applicationFilePath())) {
     return 1;
