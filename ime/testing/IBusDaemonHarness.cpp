@@ -55,11 +55,14 @@ IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder) {
   daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   // Its own process group, so that the daemon and the engine it starts end with the harness.
   daemon_.setChildProcessModifier([] { ::setpgid(0, 0); });
-  daemon_.start(
-      QStringLiteral("dbus-run-session"),
-      {QStringLiteral("--"), QStringLiteral("ibus-daemon"), QStringLiteral("--panel=disable"),
-       QStringLiteral("--emoji-extension=disable"), QStringLiteral("--config=disable"),
-       QStringLiteral("--cache=none"), QStringLiteral("--address=") + address});
+  // The shell leaves the daemon's process id behind before it becomes the daemon.
+  const QString pidFile = root + QStringLiteral("/ibus-daemon.pid");
+  daemon_.start(QStringLiteral("dbus-run-session"),
+                {QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"),
+                 QStringLiteral("echo $$ > \"$0\"; exec ibus-daemon --panel=disable "
+                                "--emoji-extension=disable --config=disable --cache=none "
+                                "--address=\"$1\""),
+                 pidFile, address});
   if (!daemon_.waitForStarted()) {
     failure_ = QStringLiteral("dbus-run-session did not start: ") + daemon_.errorString();
     return;
@@ -70,7 +73,11 @@ IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder) {
   ibus_init();
   const QDeadlineTimer deadline(kDeadlineMs);
   while (!deadline.hasExpired() && daemon_.state() == QProcess::Running) {
-    if (QFile::exists(socket)) {
+    if (ibusDaemon_ == 0) {
+      QFile file(pidFile);
+      if (file.open(QIODevice::ReadOnly)) ibusDaemon_ = file.readAll().trimmed().toLongLong();
+    }
+    if (ibusDaemon_ != 0 && QFile::exists(socket)) {
       IBusBus* bus = ibus_bus_new();
       if (ibus_bus_is_connected(bus)) {
         bus_ = bus;
@@ -85,19 +92,29 @@ IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder) {
 
 IBusDaemonHarness::~IBusDaemonHarness() {
   if (bus_) g_object_unref(bus_);
-  // The whole group: dbus-run-session, its bus, the IBus daemon and the engine it started. The
-  // bus daemon outlives dbus-run-session when that ends first, so the group is always signalled.
+  // Two process groups: dbus-run-session's, with its bus (which outlives dbus-run-session when
+  // that ends first, so the group is always signalled), and the one the IBus daemon makes for
+  // itself and the engines it starts. The IBus daemon does not always end with its bus, and a
+  // survivor would keep the test's output open and the test runner waiting.
+  const auto signalDaemon = [this](int signal) {
+    if (ibusDaemon_ <= 1) return;
+    ::kill(static_cast<pid_t>(-ibusDaemon_), signal);
+    ::kill(static_cast<pid_t>(ibusDaemon_), signal);
+  };
+  signalDaemon(SIGTERM);
   if (group_ > 1) {
     ::kill(static_cast<pid_t>(-group_), SIGTERM);
     if (!daemon_.waitForFinished(5000)) daemon_.kill();
     daemon_.waitForFinished(5000);
     ::kill(static_cast<pid_t>(-group_), SIGKILL);
-    // The engine may still be writing into the temporary folders: wait until the group is gone.
-    const QDeadlineTimer deadline(5000);
-    while (::kill(static_cast<pid_t>(-group_), 0) == 0 && !deadline.hasExpired()) {
-      QThread::msleep(10);
-    }
   }
+  signalDaemon(SIGKILL);
+  // The engine may still be writing into the temporary folders: wait until both groups are gone.
+  const auto alive = [](qint64 group) {
+    return group > 1 && ::kill(static_cast<pid_t>(-group), 0) == 0;
+  };
+  const QDeadlineTimer deadline(5000);
+  while ((alive(group_) || alive(ibusDaemon_)) && !deadline.hasExpired()) QThread::msleep(10);
   qunsetenv("IBUS_ADDRESS");
 }
 

@@ -44,6 +44,8 @@ class IBusDaemonHarness {
   QProcess daemon_;
   // The process group of the daemon and everything it starts; 0 before the start.
   qint64 group_ = 0;
+  // The IBus daemon makes a process group of its own, with the engines it starts.
+  qint64 ibusDaemon_ = 0;
   IBusBus* bus_ = nullptr;
   QString failure_;
   QString eventsPath_;
