@@ -262,10 +262,8 @@ QString shortcutsNoneFound() {
               u"ফাইলে কোনো ব্যবহারযোগ্য শর্টকাট পাওয়া যায়নি।");
 }
 QString shortcutsFileFormats() {
-  return pick(
-      u"Import JSON, CSV or text files, or text replacements dragged out of macOS System Settings.",
-      u"JSON, CSV, লেখা ফাইল বা macOS-এর System Settings থেকে টেনে আনা Text Replacements ফাইল আনা "
-      u"যায়।");
+  return pick(u"Import JSON, CSV or text files, or text replacements files.",
+              u"JSON, CSV, লেখা ফাইল বা Text Replacements ফাইল আনা যায়।");
 }
 
 QString menuFullyOffline() { return offlineBadge(); }
