@@ -249,7 +249,7 @@ TEST_F(LayoutTabTest, RowsShowJoinersByNameCutLongOutputsAndSortTheAltLine) {
   EXPECT_EQ(rows[8], QStringLiteral(".  →়     0  →৸     `  →") + QChar(0x200C) +
                          QStringLiteral("     a  →ঌ     b  →") + QChar(0x200D) +
                          QStringLiteral("     \n"));
-  EXPECT_EQ(textsOf(tab, TextStyle::sectionStyle).back(), QStringLiteral("\nAlt/AltGr Layer\n"));
+  EXPECT_EQ(textsOf(tab, TextStyle::sectionStyle).back(), QStringLiteral("\nAltGr Layer\n"));
   EXPECT_FALSE(tab.plainText().contains(QStringLiteral("SPAC")));
 }
 

@@ -89,5 +89,32 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{"national", KeyboardMode::national, "^hmd kxmhjc FhVxfhnd ", "তোমাকে", nullptr}),
     [](const ::testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
 
+TEST(IBusTypingKeysTest, AltBelongsToTheApplicationAndAltGrTypesTheThirdLevel) {
+  IBusDaemonHarness harness(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
+  ASSERT_TRUE(harness.ready()) << harness.failure().toStdString();
+  qputenv("XDG_CONFIG_HOME", harness.configHome().toUtf8());
+  platform::Defaults::testResetStandard();
+  AppSettings::setDefaultMode(KeyboardMode::probhat);
+
+  TestInputContext context(harness, "menu-app");
+  context.focusIn();
+  context.selectEngine("tolvani");
+  ASSERT_TRUE(harness.waitFor([&] {
+    return harness.events().contains("activate " + context.objectPath());
+  })) << harness.events().join('\n').toStdString();
+
+  // AltGr with a reaches probhat's third level.
+  EXPECT_EQ(typeKeys(context, "k^a"), 0);
+  harness.settle();
+  // Alt-F opens the application's File menu: the composition is committed first.
+  EXPECT_FALSE(testing::press(context, 'f', 33, IBUS_MOD1_MASK));
+  ASSERT_TRUE(harness.waitFor([&] { return !context.commits.isEmpty(); }));
+  harness.settle();
+  EXPECT_EQ(context.commits.join('|').toStdString(), "কঌ");
+  EXPECT_FALSE(testing::press(context, 'F', 33, IBUS_MOD1_MASK | IBUS_SHIFT_MASK));
+  harness.settle();
+  EXPECT_EQ(context.commits.join('|').toStdString(), "কঌ");
+}
+
 }  // namespace
 }  // namespace tolvani
