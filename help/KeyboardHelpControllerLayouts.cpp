@@ -96,6 +96,7 @@ std::optional<LayoutData> KeyboardHelpController::loadLayout(const QString& name
 
 HelpText KeyboardHelpController::buildFixedLayoutContent(const QString& layoutName) {
   HelpText text;
+  text.setCompactRows(true);
   const QString displayName = layoutName == QStringLiteral("probhat")
                                   ? QStringLiteral("প্রভাত")
                                   : QStringLiteral("জাতীয় (National)");

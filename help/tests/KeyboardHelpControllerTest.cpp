@@ -350,6 +350,27 @@ TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
   EXPECT_EQ(*std::min_element(arrowColumns.begin(), arrowColumns.end()),
             *std::max_element(arrowColumns.begin(), arrowColumns.end()));
 
+  // In the fixed layouts' tabs each row of the keyboard stands on one line, so its columns line
+  // up; only the alt line, which follows the last row, may wrap.
+  for (int i : {1, 2}) {
+    tabs->setCurrentIndex(i);
+    QTextEdit* view = tabView(tabs, i);
+    QCoreApplication::processEvents();
+    int rows = 0;
+    QStringList wrapped;
+    for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next()) {
+      if (!block.text().contains(QStringLiteral("→")) || !block.next().isValid()) continue;
+      if (!block.next().text().contains(QStringLiteral("→")) &&
+          block.previous().text().contains(QStringLiteral("─"))) {
+        continue;  // the alt line
+      }
+      ++rows;
+      if (block.layout()->lineCount() != 1) wrapped << block.text();
+    }
+    EXPECT_EQ(rows, 8) << identifiers[i];
+    EXPECT_TRUE(wrapped.isEmpty()) << identifiers[i] << ": " << wrapped.join('\n').toStdString();
+  }
+
   // Showing again, or after closing, brings back the same window with the tab the user left.
   tabs->setCurrentIndex(2);
   window->close();
