@@ -23,7 +23,7 @@ QString fromIBus(IBusText* text) {
 }  // namespace
 
 IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder)
-    : IBusDaemonHarness(Options{componentFolder, QString()}) {}
+    : IBusDaemonHarness(Options{componentFolder, QString(), false}) {}
 
 IBusDaemonHarness::IBusDaemonHarness(const Options& options) {
   if (!root_.isValid()) {
@@ -67,7 +67,11 @@ IBusDaemonHarness::IBusDaemonHarness(const Options& options) {
   }
   env.insert(QStringLiteral("TOLVANI_TEST_IBUS_EVENTS"), eventsPath_);
   daemon_.setProcessEnvironment(env);
-  daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  if (options.quiet) {
+    daemon_.setStandardErrorFile(QProcess::nullDevice());
+  } else {
+    daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  }
   // Its own process group, so that the daemon and the engine it starts end with the harness.
   daemon_.setChildProcessModifier([] { ::setpgid(0, 0); });
   // The shell leaves the daemon's process id behind before it becomes the daemon.

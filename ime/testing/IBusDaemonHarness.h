@@ -24,6 +24,8 @@ class IBusDaemonHarness {
     QString componentFolder;
     // The X display the daemon and the engines it starts use; none when empty.
     QString display;
+    // Drops what the bus, the daemon and the engines write to standard error.
+    bool quiet = false;
   };
   // `componentFolder` holds tolvani.xml.
   explicit IBusDaemonHarness(const QString& componentFolder);

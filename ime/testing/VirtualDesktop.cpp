@@ -87,6 +87,12 @@ bool TextWindow::waitForFocus(int index, int ms) {
   return true;
 }
 
+bool TextWindow::clear(int index) {
+  if (process_.write("clear\n") < 0) return false;
+  process_.waitForBytesWritten(1000);
+  return waitForText(index, QString());
+}
+
 QString TextWindow::errors() { return QString::fromUtf8(process_.readAllStandardError()); }
 
 void TextWindow::read(int ms) {
@@ -112,7 +118,7 @@ void TextWindow::read(int ms) {
   }
 }
 
-VirtualDesktop::VirtualDesktop(const QString& componentFolder) {
+VirtualDesktop::VirtualDesktop(const QString& componentFolder, bool quiet) {
   // Xvfb picks a free display itself and writes its number.
   xvfb_.setChildProcessModifier([] { ::setpgid(0, 0); });
   xvfb_.setProcessChannelMode(QProcess::SeparateChannels);
@@ -137,8 +143,8 @@ VirtualDesktop::VirtualDesktop(const QString& componentFolder) {
     return;
   }
   display_ = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
-  ibus_ =
-      std::make_unique<IBusDaemonHarness>(IBusDaemonHarness::Options{componentFolder, display_});
+  ibus_ = std::make_unique<IBusDaemonHarness>(
+      IBusDaemonHarness::Options{componentFolder, display_, quiet});
 }
 
 VirtualDesktop::~VirtualDesktop() {
@@ -241,11 +247,21 @@ bool VirtualDesktop::waitForWindow(const QString& title, int ms) {
   return false;
 }
 
-bool VirtualDesktop::screenshot(const QString& path) {
+bool VirtualDesktop::screenshot(const QString& path, const QRect& area) {
   QDir().mkpath(QFileInfo(path).absolutePath());
-  return !run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path})
-              .isNull() &&
-         QFileInfo(path).size() > 0;
+  QFile::remove(path);
+  QStringList arguments{QStringLiteral("-window"), QStringLiteral("root")};
+  if (area.isValid()) {
+    arguments << QStringLiteral("-crop")
+              << QStringLiteral("%1x%2+%3+%4")
+                     .arg(area.width())
+                     .arg(area.height())
+                     .arg(area.x())
+                     .arg(area.y())
+              << QStringLiteral("+repage");
+  }
+  arguments << path;
+  return !run(QStringLiteral("import"), arguments).isNull() && QFileInfo(path).size() > 0;
 }
 
 QString VirtualDesktop::run(const QString& program, const QStringList& arguments, int ms) {

@@ -44,6 +44,8 @@ class TextWindow {
   // Reads reports until the field holds `expected` or `ms` pass; answers whether it does.
   bool waitForText(int index, const QString& expected, int ms = 20000);
   bool waitForFocus(int index, int ms = 10000);
+  // Empties every field, as the program itself does; answers whether field `index` reports it.
+  bool clear(int index = 0);
   // Everything the program wrote to standard error.
   QString errors();
 
@@ -65,8 +67,9 @@ class TextWindow {
 
 class VirtualDesktop {
  public:
-  // `componentFolder`: the folder of tolvani.xml, empty for the installed component.
-  explicit VirtualDesktop(const QString& componentFolder);
+  // `componentFolder`: the folder of tolvani.xml, empty for the installed component. `quiet`
+  // drops what the bus, the daemon and the programs write to standard error.
+  explicit VirtualDesktop(const QString& componentFolder, bool quiet = false);
   // Ends the windows, then the daemon and its bus, then Xvfb.
   ~VirtualDesktop();
   VirtualDesktop(const VirtualDesktop&) = delete;
@@ -92,8 +95,8 @@ class VirtualDesktop {
   bool key(const QString& keys);
   // Waits until a shown window has this title; answers whether one does.
   bool waitForWindow(const QString& title, int ms = 10000);
-  // Writes the whole screen to a PNG file.
-  bool screenshot(const QString& path);
+  // Writes the screen, or this area of it, to a PNG file.
+  bool screenshot(const QString& path, const QRect& area = QRect());
   // Runs an X tool on the display; its standard output, or a null string when it failed.
   QString run(const QString& program, const QStringList& arguments, int ms = 10000);
 

@@ -34,9 +34,8 @@ int main(int argc, char** argv) {
     lines << words.join(u' ');
   } else if (::isatty(STDIN_FILENO) == 0) {
     for (std::string line; std::getline(std::cin, line);) lines << QString::fromStdString(line);
-  } else {
-    lines << QStringLiteral("ami tomake bhalobashi. kemon acho? ");
   }
+  if (lines.isEmpty()) lines << QStringLiteral("ami tomake bhalobashi. kemon acho? ");
   for (const QString& line : lines) {
     for (const QChar c : line) {
       if (c.unicode() < 0x20 || c.unicode() > 0x7e) {
@@ -46,7 +45,7 @@ int main(int argc, char** argv) {
   }
 
   // The components IBus itself reads: the installed package's.
-  VirtualDesktop desktop{QString()};
+  VirtualDesktop desktop{QString(), /*quiet=*/true};
   if (!desktop.ready()) return fail(desktop.failure());
   TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3,
                                     {QStringLiteral("--title"), QStringLiteral("tolvani-try")});
@@ -64,6 +63,10 @@ int main(int argc, char** argv) {
   if (!active) return fail(QStringLiteral("the Tolvani engine did not start"));
 
   for (const QString& line : lines) {
+    if (line.isEmpty()) {
+      std::printf("\n");
+      continue;
+    }
     QString keys = line;
     if (!keys.endsWith(u' ')) keys += u' ';
     if (!desktop.type(keys)) return fail(QStringLiteral("xdotool could not type"));
@@ -78,7 +81,7 @@ int main(int argc, char** argv) {
     std::printf("%s\n", now.toUtf8().constData());
     std::fflush(stdout);
     // An empty field for the next line.
-    if (!desktop.key(QStringLiteral("ctrl+a BackSpace")) || !window->waitForText(0, QString())) {
+    if (!window->clear()) {
       return fail(QStringLiteral("the field could not be emptied"));
     }
   }

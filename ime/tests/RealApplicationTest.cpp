@@ -54,7 +54,7 @@ TEST_P(RealApplicationTest, SentenceTypedAsKeysLandsInTheFieldAsBangla) {
   const QString shot = QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
                        QStringLiteral("/screenshots/real-application-") +
                        QString::fromLatin1(c.name) + QStringLiteral(".png");
-  EXPECT_TRUE(desktop.screenshot(shot)) << shot.toStdString();
+  EXPECT_TRUE(desktop.screenshot(shot, QRect(0, 0, 640, 360))) << shot.toStdString();
 
   ASSERT_TRUE(desktop.type(QStringLiteral("o? ")));
   EXPECT_TRUE(window->waitForText(0, u("আমি তোমাকে ভালোবাসি। কেমন আছো? ")))
@@ -67,6 +67,52 @@ INSTANTIATE_TEST_SUITE_P(Toolkits, RealApplicationTest,
                          ::testing::Values(ToolkitCase{"gtk3", TextWindow::Toolkit::Gtk3},
                                            ToolkitCase{"qt6", TextWindow::Toolkit::Qt6}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The harness itself: fields of two programs, focus by click and by Tab, and a window without a
+// field, each field keeping only what was typed while it had the focus.
+TEST(RealApplicationHarnessTest, EachFieldOfTwoProgramsHoldsWhatWasTypedInIt) {
+  VirtualDesktop desktop(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  TextWindow* gtk =
+      desktop.open(TextWindow::Toolkit::Gtk3, {QStringLiteral("--fields"), QStringLiteral("2")});
+  ASSERT_NE(gtk, nullptr) << desktop.failure().toStdString();
+  TextWindow* qt =
+      desktop.open(TextWindow::Toolkit::Qt6, {QStringLiteral("--y"), QStringLiteral("240")});
+  ASSERT_NE(qt, nullptr) << desktop.failure().toStdString();
+  TextWindow* empty =
+      desktop.open(TextWindow::Toolkit::Gtk3,
+                   {QStringLiteral("--fields"), QStringLiteral("0"), QStringLiteral("--title"),
+                    QStringLiteral("No field"), QStringLiteral("--x"), QStringLiteral("600")});
+  ASSERT_NE(empty, nullptr) << desktop.failure().toStdString();
+  EXPECT_EQ(empty->fieldCount(), 0);
+  EXPECT_TRUE(desktop.waitForWindow(QStringLiteral("No field")));
+  EXPECT_FALSE(qt->field(0).intersects(gtk->field(1)));
+
+  ASSERT_TRUE(desktop.focus(*gtk, 0));
+  ASSERT_TRUE(desktop.selectEngine("tolvani"));
+  ASSERT_TRUE(engineActive(desktop));
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
+  ASSERT_TRUE(gtk->waitForText(0, u("আমি "))) << gtk->text(0).toStdString();
+  ASSERT_TRUE(desktop.key(QStringLiteral("Tab")));
+  ASSERT_TRUE(gtk->waitForFocus(1));
+  ASSERT_TRUE(desktop.type(QStringLiteral("tumi ")));
+  EXPECT_TRUE(gtk->waitForText(1, u("তুমি "))) << gtk->text(1).toStdString();
+  ASSERT_TRUE(desktop.focus(*qt, 0));
+  ASSERT_TRUE(desktop.type(QStringLiteral("se ")));
+  EXPECT_TRUE(qt->waitForText(0, u("সে "))) << qt->text(0).toStdString();
+  // Keys over a window with no field reach no field.
+  ASSERT_FALSE(
+      desktop
+          .run(QStringLiteral("xdotool"),
+               {QStringLiteral("mousemove"), QStringLiteral("--sync"), QStringLiteral("700"),
+                QStringLiteral("20"), QStringLiteral("click"), QStringLiteral("1")})
+          .isNull());
+  ASSERT_TRUE(desktop.type(QStringLiteral("ki ")));
+  EXPECT_TRUE(gtk->clear(0));
+  EXPECT_EQ(gtk->text(0), QString());
+  EXPECT_EQ(gtk->text(1), u("তুমি "));
+  EXPECT_EQ(qt->text(0), u("সে "));
+}
 
 }  // namespace
 }  // namespace tolvani

@@ -4,6 +4,7 @@
 //   "ready"                               after the places
 //   "focus <i>"                           a field got the keyboard focus
 //   "text <i>\t<text>"                    a field's whole text, after every change
+// It reads requests from standard input, one a line: "clear" empties every field.
 // Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place).
 #include <gtk/gtk.h>
 #include <stdio.h>
@@ -28,6 +29,21 @@ static gboolean report_focus(GtkWidget* widget, GdkEvent* event, gpointer index)
   printf("focus %d\n", GPOINTER_TO_INT(index));
   fflush(stdout);
   return FALSE;
+}
+
+static gboolean read_request(GIOChannel* channel, GIOCondition condition, gpointer data) {
+  App* app = data;
+  gchar* line = NULL;
+  if ((condition & G_IO_IN) &&
+      g_io_channel_read_line(channel, &line, NULL, NULL, NULL) == G_IO_STATUS_NORMAL) {
+    if (g_strcmp0(g_strstrip(line), "clear") == 0) {
+      for (int i = 0; i < app->count; ++i) gtk_entry_set_text(GTK_ENTRY(app->fields[i]), "");
+    }
+    g_free(line);
+    return G_SOURCE_CONTINUE;
+  }
+  g_free(line);
+  return G_SOURCE_REMOVE;  // standard input ended
 }
 
 // The places are known once the window is mapped and laid out.
@@ -100,6 +116,8 @@ int main(int argc, char** argv) {
   g_signal_connect(app.window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
   g_signal_connect(app.window, "map-event", G_CALLBACK(mapped), &app);
   gtk_widget_show_all(app.window);
+  GIOChannel* requests = g_io_channel_unix_new(0);
+  g_io_add_watch(requests, G_IO_IN | G_IO_HUP | G_IO_ERR, read_request, &app);
   gtk_main();
   g_free(app.fields);
   return 0;

@@ -1,16 +1,21 @@
 // A Qt 6 window with text fields, typed into through Qt's own IBus input context, for tests that
 // drive it with X key events. It writes the same reports as gtk-text-window.c:
-//   "field <i> <x> <y> <width> <height>", "ready", "focus <i>", "text <i>\t<text>".
+//   "field <i> <x> <y> <width> <height>", "ready", "focus <i>", "text <i>\t<text>",
+// and reads the same requests from standard input ("clear").
 // Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place).
+#include <unistd.h>
 #include <QApplication>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
+
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -72,6 +77,18 @@ int main(int argc, char** argv) {
     });
     fields.push_back(field);
   }
+  auto* requests = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &window);
+  QObject::connect(requests, &QSocketNotifier::activated, [&fields, requests] {
+    char buffer[256];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n <= 0) {
+      requests->setEnabled(false);  // standard input ended
+      return;
+    }
+    if (std::string(buffer, static_cast<size_t>(n)).find("clear") != std::string::npos) {
+      for (QLineEdit* field : fields) field->clear();
+    }
+  });
   window.resize(480, window.sizeHint().height());
   window.move(x, y);
   window.show();
