@@ -133,9 +133,10 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
 
   InstallGuard guard;
   guard.armed = true;
-  const Outcome install =
-      run(QStringLiteral("apt-get"), {QStringLiteral("install"), QStringLiteral("-y"),
-                                      QStringLiteral("--no-install-recommends"), deb});
+  const Outcome install = run(
+      QStringLiteral("apt-get"),
+      {QStringLiteral("install"), QStringLiteral("-y"), QStringLiteral("-o"),
+       QStringLiteral("DPkg::Lock::Timeout=120"), QStringLiteral("--no-install-recommends"), deb});
   ASSERT_EQ(install.status, 0) << install.out.toStdString();
   ASSERT_TRUE(installed());
   EXPECT_TRUE(QFileInfo(QStringLiteral("/usr/bin/tolvani")).isExecutable());
@@ -160,7 +161,8 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
 
   const Outcome remove =
       run(QStringLiteral("apt-get"),
-          {QStringLiteral("remove"), QStringLiteral("-y"), QStringLiteral("tolvani")});
+          {QStringLiteral("remove"), QStringLiteral("-y"), QStringLiteral("-o"),
+           QStringLiteral("DPkg::Lock::Timeout=120"), QStringLiteral("tolvani")});
   ASSERT_EQ(remove.status, 0) << remove.out.toStdString();
   EXPECT_FALSE(installed());
   EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/bin/tolvani")));
