@@ -204,9 +204,16 @@ bool VirtualDesktop::focus(TextWindow& window, int field) {
             .isNull()) {
       return false;
     }
-    if (window.waitForFocus(field, 3000)) return true;
+    if (window.waitForFocus(field, 3000)) break;
+    if (attempt == 2) return false;
   }
-  return false;
+  // The toolkit's IBus module tells the daemon after the field has the focus.
+  return ibus_->waitFor([this] {
+    gchar* path = ibus_bus_current_input_context(ibus_->bus());
+    const bool focused = path != nullptr && *path != '\0';
+    g_free(path);
+    return focused;
+  });
 }
 
 bool VirtualDesktop::selectEngine(const char* engine) {
