@@ -2,6 +2,7 @@
 
 #include <ibus.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QDeadlineTimer>
@@ -32,6 +33,13 @@ void endGroup(QProcess& process, qint64 group) {
   while (::kill(static_cast<pid_t>(-group), 0) == 0 && !deadline.hasExpired()) QThread::msleep(10);
 }
 
+// A process group of its own, ended with the harness; and ended with this process too, should
+// it die before the harness could end anything.
+void ownGroup() {
+  ::setpgid(0, 0);
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+}
+
 }  // namespace
 
 TextWindow::TextWindow(Toolkit toolkit, const QStringList& arguments,
@@ -40,7 +48,7 @@ TextWindow::TextWindow(Toolkit toolkit, const QStringList& arguments,
   const QString program = QString::fromUtf8(toolkit == Toolkit::Gtk3 ? TOLVANI_GTK_TEXT_WINDOW
                                                                      : TOLVANI_QT_TEXT_WINDOW);
   process_.setProcessEnvironment(env);
-  process_.setChildProcessModifier([] { ::setpgid(0, 0); });
+  process_.setChildProcessModifier(ownGroup);
   process_.start(program, arguments);
   if (!process_.waitForStarted()) {
     failure_ = program + QStringLiteral(" did not start: ") + process_.errorString();
@@ -120,7 +128,7 @@ void TextWindow::read(int ms) {
 
 VirtualDesktop::VirtualDesktop(const QString& componentFolder, bool quiet) {
   // Xvfb picks a free display itself and writes its number.
-  xvfb_.setChildProcessModifier([] { ::setpgid(0, 0); });
+  xvfb_.setChildProcessModifier(ownGroup);
   xvfb_.setProcessChannelMode(QProcess::SeparateChannels);
   xvfb_.start(QStringLiteral("Xvfb"),
               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
