@@ -22,7 +22,10 @@ QString fromIBus(IBusText* text) {
 
 }  // namespace
 
-IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder) {
+IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder)
+    : IBusDaemonHarness(Options{componentFolder, QString(), false}) {}
+
+IBusDaemonHarness::IBusDaemonHarness(const Options& options) {
   if (!root_.isValid()) {
     failure_ = QStringLiteral("no temporary folder");
     return;
@@ -35,6 +38,7 @@ IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder) {
                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   const QString socket = root + QStringLiteral("/runtime/ibus.sock");
   const QString address = QStringLiteral("unix:path=") + socket;
+  address_ = address;
   eventsPath_ = root + QStringLiteral("/events.txt");
 
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -47,12 +51,27 @@ IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder) {
   env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
   env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
   env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
-  env.insert(QStringLiteral("IBUS_COMPONENT_PATH"), componentFolder);
+  // Without the variable the daemon reads the machine's own component folder.
+  env.remove(QStringLiteral("IBUS_COMPONENT_PATH"));
+  if (!options.componentFolder.isEmpty()) {
+    env.insert(QStringLiteral("IBUS_COMPONENT_PATH"), options.componentFolder);
+  }
   env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  if (options.display.isEmpty()) {
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  } else {
+    // The engine's own windows (the candidate panel) show on that display.
+    env.insert(QStringLiteral("DISPLAY"), options.display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+  }
   env.insert(QStringLiteral("TOLVANI_TEST_IBUS_EVENTS"), eventsPath_);
   daemon_.setProcessEnvironment(env);
-  daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  if (options.quiet) {
+    daemon_.setStandardErrorFile(QProcess::nullDevice());
+  } else {
+    daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  }
   // Its own process group, so that the daemon and the engine it starts end with the harness.
   daemon_.setChildProcessModifier([] { ::setpgid(0, 0); });
   // The shell leaves the daemon's process id behind before it becomes the daemon.

@@ -19,8 +19,17 @@ namespace tolvani::testing {
 
 class IBusDaemonHarness {
  public:
+  struct Options {
+    // The folder of tolvani.xml; empty for the components installed on the machine.
+    QString componentFolder;
+    // The X display the daemon and the engines it starts use; none when empty.
+    QString display;
+    // Drops what the bus, the daemon and the engines write to standard error.
+    bool quiet = false;
+  };
   // `componentFolder` holds tolvani.xml.
   explicit IBusDaemonHarness(const QString& componentFolder);
+  explicit IBusDaemonHarness(const Options& options);
   ~IBusDaemonHarness();
   IBusDaemonHarness(const IBusDaemonHarness&) = delete;
   IBusDaemonHarness& operator=(const IBusDaemonHarness&) = delete;
@@ -31,6 +40,10 @@ class IBusDaemonHarness {
   IBusBus* bus() const { return bus_; }
   // The XDG_CONFIG_HOME of the daemon and the programs it starts (their settings live there).
   QString configHome() const { return root_.path() + QStringLiteral("/config"); }
+  // The temporary folder holding the daemon's home, config, cache, data and runtime folders.
+  QString root() const { return root_.path(); }
+  // The daemon's D-Bus address, for IBUS_ADDRESS.
+  QString address() const { return address_; }
 
   // The engine process's lifecycle lines ("controller <path>", "activate <path>", ...).
   QStringList events() const;
@@ -49,6 +62,7 @@ class IBusDaemonHarness {
   IBusBus* bus_ = nullptr;
   QString failure_;
   QString eventsPath_;
+  QString address_;
 };
 
 // One input context of a client application.
