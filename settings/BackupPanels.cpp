@@ -207,6 +207,31 @@ std::unique_ptr<QMessageBox> makeAlertBox(const Alert& alert) {
   return box;
 }
 
+std::unique_ptr<QMessageBox> makeConfirmationBox(const Confirmation& confirmation,
+                                                 QWidget* parent) {
+  auto box = std::make_unique<QMessageBox>(parent);
+  box->setIcon(QMessageBox::Warning);
+  box->setTextFormat(Qt::PlainText);
+  box->setText(confirmation.text);
+  box->setInformativeText(confirmation.detail);
+  box->addButton(confirmation.confirmButton, QMessageBox::DestructiveRole);
+  QPushButton* cancel = box->addButton(confirmation.cancelButton, QMessageBox::RejectRole);
+  box->setDefaultButton(cancel);
+  box->setEscapeButton(cancel);
+  return box;
+}
+
+bool Dialogs::confirm(const Confirmation& confirmation, QWidget* parent) {
+  const std::unique_ptr<QMessageBox> box = makeConfirmationBox(confirmation, parent);
+  box->exec();
+  QAbstractButton* chosen = box->clickedButton();
+  return chosen != nullptr && box->buttonRole(chosen) == QMessageBox::DestructiveRole;
+}
+
+bool confirm(const Confirmation& confirmation, QWidget* parent) {
+  return dialogs().confirm(confirmation, parent);
+}
+
 void testSetDialogs(Dialogs* dialogs) { g_testDialogs = dialogs; }
 
 }  // namespace tolvani::BackupPanels

@@ -14,6 +14,7 @@
 
 class QFileDialog;
 class QMessageBox;
+class QWidget;
 
 namespace tolvani::BackupPanels {
 
@@ -42,6 +43,17 @@ struct Alert {
   bool operator==(const Alert&) const = default;
 };
 
+// A question before a change that cannot be undone: the message, the detail below it, the button
+// that goes ahead and the one that does not.
+struct Confirmation {
+  QString text;
+  QString detail;
+  QString confirmButton;
+  QString cancelButton;
+
+  bool operator==(const Confirmation&) const = default;
+};
+
 // What the commands ask of the desktop. Each call returns once the user has answered.
 class Dialogs {
  public:
@@ -53,13 +65,20 @@ class Dialogs {
   // An open dialog for one existing file (never a folder); the chosen path, or none.
   virtual std::optional<QString> chooseOpenFile(const QStringList& nameFilters) = 0;
   virtual void showAlert(const Alert& alert) = 0;
+  // A warning over `parent` (none: no window); true only when the user chose to go ahead.
+  virtual bool confirm(const Confirmation& confirmation, QWidget* parent);
 };
+
+// Asks through the dialogs in use.
+bool confirm(const Confirmation& confirmation, QWidget* parent);
 
 // The dialogs and the message box as the desktop's Dialogs shows them, set up but not shown.
 std::unique_ptr<QFileDialog> makeSaveDialog(const QString& suggestedName,
                                             const QStringList& nameFilters);
 std::unique_ptr<QFileDialog> makeOpenDialog(const QStringList& nameFilters);
 std::unique_ptr<QMessageBox> makeAlertBox(const Alert& alert);
+// Cancel is the default and the escape button: Return alone never erases anything.
+std::unique_ptr<QMessageBox> makeConfirmationBox(const Confirmation& confirmation, QWidget* parent);
 
 // Replaces the desktop's dialogs (null restores them). Requires: `dialogs` outlives its use.
 void testSetDialogs(Dialogs* dialogs);

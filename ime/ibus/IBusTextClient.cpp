@@ -32,7 +32,15 @@ void IBusTextClient::attach(IBusEngine* engine) {
   if (engine == engine_) return;
   detach();
   engine_ = engine;
-  if (engine_) g_object_ref(engine_);
+  if (!engine_) return;
+  g_object_ref(engine_);
+  // The first read asks the application to send its text from now on; asked only when the
+  // selection is needed, the application would answer too late for that first question. The
+  // capabilities may arrive after the focus, so the request does not wait for them.
+  IBusText* text = nullptr;
+  guint cursor = 0;
+  guint anchor = 0;
+  ibus_engine_get_surrounding_text(engine_, &text, &cursor, &anchor);
 }
 
 void IBusTextClient::detach() {
