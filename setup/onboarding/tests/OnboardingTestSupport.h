@@ -89,6 +89,9 @@ class ScriptedDesktop {
   bool fail(const QString& name, const QString& message, int code = 1) {
     return finish(name, SetupError::setup(code, message), {});
   }
+  bool failNewest(const QString& name, const QString& message) {
+    return finish(name, SetupError::setup(1, message), {}, true);
+  }
   QStringList waiting() const {
     QStringList names;
     for (const Pending& pending : pending_) names << pending.name;
