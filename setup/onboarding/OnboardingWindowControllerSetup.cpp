@@ -1,7 +1,7 @@
 // The setup run: probe, then add, show and select the input source as needed, in that order,
 // each through a command-mode child or a system tool; re-probing when the desktop reports a
 // change; and the entry points that decide when the window is offered.
-#include <QDesktopServices>
+#include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -57,8 +57,15 @@ void OnboardingWindowController::testSetOperations(std::optional<Operations> rep
 OnboardingWindowController* OnboardingWindowController::existing() { return instance; }
 
 OnboardingWindowController* OnboardingWindowController::ensureExisting() {
-  // Kept for the life of the process, like its window.
-  if (!instance) instance = new OnboardingWindowController();
+  // Kept for the life of the process, like its window; released as the application ends, since
+  // the web engine wants its pages gone before it shuts down.
+  if (!instance) {
+    instance = new OnboardingWindowController();
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] {
+      delete instance;
+      instance = nullptr;
+    });
+  }
   return instance;
 }
 

@@ -288,6 +288,55 @@ TEST_F(OnboardingStateTest, ShowIfNeededAfterADeferralAsksTheDesktopFirst) {
   EXPECT_EQ(OnboardingWindowController::existing(), nullptr);
 }
 
+TEST_F(OnboardingStateTest, ShowBringsTheWindowForwardAndReloadsOnlyAfterAClose) {
+  ASSERT_EQ(OnboardingWindowController::existing(), nullptr);
+  OnboardingWindowController::show();
+  OnboardingWindowController* shown = OnboardingWindowController::existing();
+  ASSERT_NE(shown, nullptr);
+  EXPECT_TRUE(shown->window()->isVisible());
+  const QString first = shown->session();
+  settle();
+  desktop_.menuVisible = true;
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+
+  // Shown again: the same page, back at the setup stage, re-probed.
+  OnboardingWindowController::showTour();
+  EXPECT_TRUE(shown->describe().startsWith("stage=tour tour=0")) << shown->describe();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  OnboardingWindowController::show();
+  EXPECT_EQ(OnboardingWindowController::existing(), shown);
+  EXPECT_EQ(shown->session(), first);
+  EXPECT_TRUE(shown->describe().startsWith("stage=setup")) << shown->describe();
+  EXPECT_EQ(desktop_.waiting().join(' '), "probe");
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+
+  // Minimised: brought back without a reload.
+  shown->window()->showMinimized();
+  settle();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));  // minimising re-probes
+  OnboardingWindowController::show();
+  EXPECT_FALSE(shown->window()->isMinimized());
+  EXPECT_EQ(shown->session(), first);
+  settle();
+  while (desktop_.answer("probe", kSelected)) {
+  }
+
+  // Closed: notifications do nothing, and the next show() reloads under a new session.
+  shown->window()->close();
+  settle();
+  desktop_.log.clear();
+  AppSettings::setUiLanguage(0);
+  AppSettings::postDidChange();
+  settle();
+  EXPECT_TRUE(shown->describe().contains("lang=en ")) << shown->describe();
+  EXPECT_TRUE(desktop_.log.isEmpty()) << desktop_.log.join(' ');
+  OnboardingWindowController::show();
+  EXPECT_NE(shown->session(), first);
+  EXPECT_TRUE(shown->describe().contains("lang=bn ")) << shown->describe();
+  settle();
+  EXPECT_EQ(desktop_.log.join(' '), "probe");
+}
+
 TEST_F(OnboardingStateTest, PanelTextsAndScreenshotsInBothLanguages) {
   const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
   QDir().mkpath(folder);
