@@ -334,6 +334,37 @@ TEST_F(OnboardingGuideTest, StaleOversizedAndForeignMessagesAndNavigationsAreRef
   errors_.clear();  // the channel script is gone from the blank page
 }
 
+TEST_F(OnboardingGuideTest, ThePageWorksOnItsOwnRecordingWhatItWouldPost) {
+  // A plain page with no channel and no theme, as in a browser.
+  QWebEnginePage plain;
+  std::optional<bool> loaded;
+  QObject::connect(&plain, &QWebEnginePage::loadFinished, [&](bool ok) { loaded = ok; });
+  plain.load(QUrl::fromLocalFile(platform::bundle::resourcePath("Setup/index.html")));
+  ASSERT_TRUE(settleUntil([&] { return loaded.has_value(); }));
+  ASSERT_TRUE(*loaded);
+  const auto run = [&](const QString& script) {
+    std::optional<QVariant> result;
+    plain.runJavaScript(script, [&](const QVariant& v) { result = v; });
+    settleUntil([&] { return result.has_value(); }, 10000);
+    return result.value_or(QVariant()).toString();
+  };
+  EXPECT_EQ(run("JSON.stringify(window.setup.posted)"), R"([{"action":"ready"}])");
+  // Nothing but "ready" goes out before a snapshot names the session.
+  EXPECT_EQ(run("document.querySelector('button[data-action=retry]').click(); "
+                "JSON.stringify(window.setup.posted)"),
+            R"([{"action":"ready"}])");
+  run("window.setup.render({lang: 'bn', stage: 'tour', tourStep: 2, phase: 'done', rows: {add: "
+      "'done', show: 'done', select: 'done'}, failedStep: '', error: '', status: 'enabled', "
+      "selected: true, busy: false, session: 'S', focusTyping: false, options: {}, shortcut: '', "
+      "shortcutTruncated: false, defaultLayout: 1, quiet: true, visible: true}); ''");
+  EXPECT_EQ(run("document.documentElement.lang + ' ' + "
+                "document.getElementById('default-layout').textContent"),
+            QString::fromUtf8("bn প্রভাত"));
+  EXPECT_EQ(run("document.querySelector('button[data-action=help]').click(); "
+                "JSON.stringify(window.setup.posted.slice(1))"),
+            R"([{"action":"help","session":"S"}])");
+}
+
 TEST_F(OnboardingGuideTest, MissingHungThrowingAndKilledGuidesGiveWayToThePanel) {
   QTemporaryDir resources;
   ASSERT_TRUE(resources.isValid());
