@@ -172,9 +172,10 @@ TEST_F(OnboardingGuideTest, GuideComesUpAndDrawsEveryStageInBothLanguages) {
       const QString tour = QStringLiteral(" tour%1 ").arg(chapter);
       ASSERT_TRUE(waitDrawn([&](const QString& d) { return d.contains(tour); })) << drawn();
       screenshot(QStringLiteral("%1-tour-%2").arg(lang).arg(chapter));
-      if (chapter == 3)
+      if (chapter == 3) {
         EXPECT_EQ(jsText("document.getElementById('shortcut').textContent"),
                   QString::fromUtf8("শুভ সকাল <b>bold</b>"));
+      }
       if (chapter < 4) clickInPage("button[data-action=tourNext]");
     }
     clickInPage("button[data-action=tourSetup]");
