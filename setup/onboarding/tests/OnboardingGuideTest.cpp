@@ -433,8 +433,16 @@ TEST_F(OnboardingGuideTest, MissingHungThrowingAndKilledGuidesGiveWayToThePanel)
   ASSERT_TRUE(settleUntil([&] { return state().endsWith("page=fallback"); })) << state();
   EXPECT_EQ(fallbackStatus(), UIStrings::setupGuideStopped());
 
-  // No page at all.
+  // A load of the page that fails: the engine's own error text.
+  controller_->loadGuide();
+  ASSERT_TRUE(settleUntil([&] { return controller_->pageReady(); }));
   QFile::remove(resources.path() + "/Setup/index.html");
+  js("location.reload()");
+  ASSERT_TRUE(settleUntil([&] { return state().endsWith("page=fallback"); })) << state();
+  EXPECT_FALSE(fallbackStatus().isEmpty());
+  EXPECT_FALSE(controller_->pageReady());
+
+  // No page at all.
   controller_->loadGuide();
   EXPECT_EQ(fallbackStatus(),
             UIStrings::setupGuideMissing() + "\n" + UIStrings::setupSettingsPath());
