@@ -117,6 +117,7 @@ void TolvaniInputController::activateServer(platform::TextClient*) {
     };
   });
   lastGoodRect_ = QRectF();
+  menuChanged();
 }
 
 void TolvaniInputController::deactivateServer(platform::TextClient* sender, PendingText pending) {
@@ -160,6 +161,8 @@ void TolvaniInputController::updateLearningSuppression() {
   const bool secure = secureEntryActive();
   if (secure == learningSuppressed_) return;
   learningSuppressed_ = secure;
+  // The privacy section shows whether secure entry is on.
+  menuChanged();
   EnginePreferences preferences = AppSettings::enginePreferences();
   preferences.learningDisabled = secure;
   if (EngineBridge* bridge = engine()) bridge->applyPreferences(preferences);
@@ -177,12 +180,15 @@ void TolvaniInputController::handleSettingsChange(const platform::Notification& 
   if (AppSettings::reloadUserDataRequested(notification)) {
     if (EngineBridge* bridge = engine()) bridge->reloadUserData();
   }
+  // The menu's titles follow the interface language, its switches the settings.
+  menuChanged();
   if (learningSuppressed_) return;
   const KeyboardMode mode = AppSettings::defaultMode();
   if (mode != currentMode_) {
     commitPendingComposition(client_);
     currentMode_ = mode;
     if (EngineBridge* bridge = engine()) bridge->setMode(mode);
+    menuChanged();
   }
   EnginePreferences preferences = AppSettings::enginePreferences();
   preferences.learningDisabled = learningSuppressed_;

@@ -15,6 +15,7 @@
 
 #include "ime/CandidatePanel.h"
 #include "ime/EngineBridge.h"
+#include "ime/InputMenu.h"
 #include "ime/ibus/KeyTable.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TextClient.h"
@@ -61,6 +62,17 @@ class TolvaniInputController {
   void apply(std::optional<EngineState> state, platform::TextClient* client);
   // The state that picking panel row `index` produces, or none.
   std::optional<EngineState> selectionState(int index);
+
+  // The input menu as it stands now: the check marks show the state of this moment.
+  InputMenu menu() const;
+  // Runs the command of the menu row `key`. `on` is the state the person chose: a layout row acts
+  // only when chosen on (choosing the current layout still commits and resets), a switch only
+  // when `on` differs from its present state; other rows ignore it. Unknown keys do nothing.
+  void activateMenuItem(const QString& key, bool on);
+  // Told, on the main thread, whenever the state the menu shows may have changed.
+  void setMenuObserver(std::function<void()> observer) { menuObserver_ = std::move(observer); }
+  // The client's input purpose may have changed (a password field gets or loses secure entry).
+  void inputPurposeChanged();
 
   // The preedit as the client shows it (never the raw Latin input).
   QString composedString() const;
@@ -152,12 +164,19 @@ class TolvaniInputController {
   // Remembers the commit just inserted for its English alternative, when it qualifies.
   void rememberCommit(const QString& raw, const QString& commit, platform::TextClient* client);
 
-  // The input menu's commands. They do nothing until the input menu and the Banglish conversion
-  // provide them.
+  // The input menu's commands and hot keys.
+  // Commits a pending composition, ends the English bypass and makes `mode` the default.
+  void switchMode(KeyboardMode mode);
   void toggleEnglishPassthrough();
+  // Phonetic, probhat, national, and round again.
   void cycleMode();
+  // `sender`: the client of the hot key; null from the menu (the controller's own client).
   void toggleSuggestions(platform::TextClient* sender);
   void convertSelectedBanglish(platform::TextClient* client);
+  // Short messages near the caret of `client` (null: the controller's own); none without one.
+  void showSuggestionStatus(bool enabled, platform::TextClient* sender);
+  void showConversionStatus(const QString& text, platform::TextClient* client);
+  void menuChanged();
 
   platform::TextClient* const client_;
   std::shared_ptr<EngineBridge> engine_;
@@ -174,6 +193,7 @@ class TolvaniInputController {
   bool setupConfirmed_;
   bool learningSuppressed_ = false;
   QRectF lastGoodRect_;
+  std::function<void()> menuObserver_;
 
   platform::NotificationCenter::Token settingsObserver_ = 0;
   // Callbacks hold this weakly; it is cleared when the controller ends.

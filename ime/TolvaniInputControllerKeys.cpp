@@ -411,12 +411,6 @@ void TolvaniInputController::postCommitCaretMoved(qsizetype count) {
   if (postCommit_) postCommit_->caret += count;
 }
 
-void TolvaniInputController::toggleEnglishPassthrough() {}
-
-void TolvaniInputController::cycleMode() {}
-
-void TolvaniInputController::toggleSuggestions(platform::TextClient*) {}
-
 void TolvaniInputController::convertSelectedBanglish(platform::TextClient* client) {
   updateLearningSuppression();
   if (learningSuppressed_ || !client) return;
@@ -425,9 +419,7 @@ void TolvaniInputController::convertSelectedBanglish(platform::TextClient* clien
   const auto toast = [](TolvaniInputController& controller, platform::TextClient* target,
                         const QString& message) {
     if (target != controller.client_) target = controller.client_;
-    if (!target) return;
-    const QRectF caret = controller.cursorRect(target);
-    controller.withPanel([&](CandidatePanel& panel) { panel.showStatus(message, caret); });
+    if (target) controller.showConversionStatus(message, target);
   };
   commitPendingComposition(client);
   recentCommit_.reset();

@@ -12,6 +12,7 @@
 
 #include "ime/CandidatePanelWindow.h"
 #include "ime/TolvaniInputController.h"
+#include "ime/ibus/IBusInputMenu.h"
 #include "ime/ibus/IBusTextClient.h"
 #include "ime/ibus/KeyTable.h"
 #include "platform/Bundle.h"
@@ -61,6 +62,8 @@ struct FrontEndState {
   // The lookup-table face that showed last: a click on a row of the table goes to its panel.
   LookupTableFace* lookupFace = nullptr;
   std::optional<Departure> departure;
+  // The focused context's menu as the engine's properties.
+  IBusInputMenu menu;
 };
 
 FrontEndState& state() {
@@ -186,6 +189,10 @@ void focusIn(IBusEngine* engine, const QString& path, const QString& clientName 
     Context context;
     context.client = std::make_unique<IBusTextClient>(path);
     context.controller = std::make_unique<TolvaniInputController>(context.client.get());
+    TolvaniInputController* controller = context.controller.get();
+    controller->setMenuObserver([path, controller] {
+      if (state().focused == path) state().menu.update(state().engine, controller->menu());
+    });
     found = state().contexts.emplace(path, std::move(context)).first;
     state().order << path;
     testEvent(QStringLiteral("controller ") + path);
@@ -194,7 +201,10 @@ void focusIn(IBusEngine* engine, const QString& path, const QString& clientName 
   if (!clientName.isEmpty()) context.client->setClientName(clientName);
   context.client->attach(engine);
   state().focused = path;
+  // Only the focused context's controller speaks for the menu; the list it had may be another's.
+  state().menu.forget();
   context.controller->activateServer(context.client.get());
+  state().menu.registerMenu(engine, context.controller->menu());
   if (!context.owed.isEmpty()) {
     context.client->insertText(std::exchange(context.owed, QString()),
                                platform::TextRange::notFound());
@@ -311,6 +321,24 @@ void engineReset(IBusEngine* engine) {
   IBUS_ENGINE_CLASS(tolvani_ibus_engine_parent_class)->reset(engine);
 }
 
+// A row of the input menu chosen in the desktop's panel.
+void enginePropertyActivate(IBusEngine* engine, const gchar* name, guint propState) {
+  Context* context = focusedContext();
+  if (!context || !name) return;
+  const QString key = QString::fromUtf8(name);
+  context->controller->activateMenuItem(key, propState == PROP_STATE_CHECKED);
+  // The controller may be gone if a window opened a nested loop; look it up again.
+  if (Context* still = focusedContext())
+    state().menu.update(engine, still->controller->menu(), key);
+}
+
+// Toolkits set a field's purpose (password, PIN) when it takes the focus or later.
+void engineSetContentType(IBusEngine* engine, guint purpose, guint hints) {
+  IBusEngineClass* parent = IBUS_ENGINE_CLASS(tolvani_ibus_engine_parent_class);
+  if (parent->set_content_type) parent->set_content_type(engine, purpose, hints);
+  if (Context* context = focusedContext()) context->controller->inputPurposeChanged();
+}
+
 void engineCandidateClicked(IBusEngine*, guint index, guint, guint) {
   if (state().lookupFace) state().lookupFace->clicked(static_cast<int>(index));
 }
@@ -323,6 +351,7 @@ void engineDestroy(IBusObject* object) {
     if (!state().focused.isEmpty()) focusOut(state().focused);
     for (auto& [path, context] : state().contexts) context.client->detach();
     state().engine = nullptr;
+    state().menu.forget();
   }
   IBUS_OBJECT_CLASS(tolvani_ibus_engine_parent_class)->destroy(object);
 }
@@ -406,6 +435,8 @@ static void tolvani_ibus_engine_class_init(TolvaniIBusEngineClass* klass) {
   engine->process_key_event = tolvani::engineProcessKeyEvent;
   engine->reset = tolvani::engineReset;
   engine->candidate_clicked = tolvani::engineCandidateClicked;
+  engine->property_activate = tolvani::enginePropertyActivate;
+  engine->set_content_type = tolvani::engineSetContentType;
   IBUS_OBJECT_CLASS(klass)->destroy = tolvani::engineDestroy;
 }
 

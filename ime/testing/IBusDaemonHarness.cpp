@@ -21,6 +21,16 @@ QString fromIBus(IBusText* text) {
   return text ? QString::fromUtf8(ibus_text_get_text(text)) : QString();
 }
 
+QString propertyRow(IBusProperty* p) {
+  static const char* const types[] = {"normal", "toggle", "radio", "menu", "separator"};
+  const unsigned type = ibus_property_get_prop_type(p);
+  return QString::fromUtf8(ibus_property_get_key(p)) + u'|' +
+         QString::fromLatin1(type < 5 ? types[type] : "unknown") + u'|' +
+         fromIBus(ibus_property_get_label(p)) + u'|' +
+         QString::fromLatin1(ibus_property_get_state(p) == PROP_STATE_CHECKED ? "on" : "off") +
+         u'|' + QString::fromLatin1(ibus_property_get_sensitive(p) ? "enabled" : "disabled");
+}
+
 }  // namespace
 
 IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder)
@@ -230,14 +240,20 @@ TestInputContext::TestInputContext(IBusDaemonHarness& harness, const char* clien
       this);
   g_signal_connect(context_, "register-properties",
                    G_CALLBACK(+[](IBusInputContext*, IBusPropList* list, TestInputContext* self) {
+                     self->menu.clear();
                      for (guint i = 0; IBusProperty* p = ibus_prop_list_get(list, i); ++i) {
                        self->properties << QString::fromUtf8(ibus_property_get_key(p));
+                       self->menu << propertyRow(p);
                      }
                    }),
                    this);
   g_signal_connect(context_, "update-property",
                    G_CALLBACK(+[](IBusInputContext*, IBusProperty* p, TestInputContext* self) {
-                     self->properties << QString::fromUtf8(ibus_property_get_key(p));
+                     const QString key = QString::fromUtf8(ibus_property_get_key(p));
+                     self->properties << key;
+                     for (QString& row : self->menu) {
+                       if (row.section(u'|', 0, 0) == key) row = propertyRow(p);
+                     }
                    }),
                    this);
 }
@@ -295,6 +311,13 @@ bool TestInputContext::sendKey(unsigned keyval, unsigned keycode, unsigned state
   if (!context_) return false;
   if (keepsText_) setSurroundingText(text, cursor, anchor);
   return ibus_input_context_process_key_event(context_, keyval, keycode, state) != FALSE;
+}
+
+void TestInputContext::activateProperty(const char* key, bool on) {
+  if (context_) {
+    ibus_input_context_property_activate(context_, key,
+                                         on ? PROP_STATE_CHECKED : PROP_STATE_UNCHECKED);
+  }
 }
 
 void TestInputContext::destroy() {

@@ -102,6 +102,10 @@ class TestInputContext {
   void keepText(const QString& text, unsigned cursor, std::optional<unsigned> anchor = {});
   // True when the input method consumed the key.
   bool sendKey(unsigned keyval, unsigned keycode, unsigned state);
+  // Chooses the input menu's row `key` as a panel does, asking for it on or off.
+  void activateProperty(const char* key, bool on = true);
+  // The input menu as the panel shows it, one row a line (see `menu`).
+  QString menuText() const { return menu.join(u'\n'); }
   void destroy();
 
   QStringList commits;
@@ -109,9 +113,13 @@ class TestInputContext {
   std::vector<QStringList> lookupTables;  // the candidates of each visible table
   QStringList auxiliaryTexts;
   QStringList properties;  // keys of registered and updated properties
-  QString text;            // the application's text, when kept
-  unsigned cursor = 0;     // its caret, in characters
-  unsigned anchor = 0;     // the selection's other end; the caret when nothing is selected
+  // The last registered properties with the later updates applied, one "key|type|label|state|
+  // sensitivity" each: type radio, toggle, normal, separator or menu; state on or off;
+  // sensitivity enabled or disabled.
+  QStringList menu;
+  QString text;         // the application's text, when kept
+  unsigned cursor = 0;  // its caret, in characters
+  unsigned anchor = 0;  // the selection's other end; the caret when nothing is selected
 
  private:
   IBusDaemonHarness& harness_;

@@ -1,0 +1,186 @@
+// The input menu and the commands behind its rows and the hot keys.
+#include <algorithm>
+#include <array>
+
+#include "ime/InputMenuWindows.h"
+#include "ime/TolvaniInputController.h"
+#include "settings/UIStrings.h"
+
+namespace tolvani {
+namespace {
+
+using Kind = InputMenuRow::Kind;
+namespace Keys = InputMenuKeys;
+
+InputMenuRow header(const QString& key, const QString& title) {
+  return {key, Kind::header, title, QString(), false, false};
+}
+
+InputMenuRow separator(int number) {
+  return {QStringLiteral("separator") + QString::number(number),
+          Kind::separator,
+          QString(),
+          QString(),
+          false,
+          true};
+}
+
+InputMenuRow row(const QString& key, Kind kind, const QString& title, const char* icon,
+                 bool on = false) {
+  return {key, kind, title, QString::fromLatin1(icon), on, true};
+}
+
+constexpr std::array<KeyboardMode, 3> kCycle = {KeyboardMode::phonetic, KeyboardMode::probhat,
+                                                KeyboardMode::national};
+
+}  // namespace
+
+InputMenu TolvaniInputController::menu() const {
+  // Icons: the icon theme's nearest kin of each row's picture.
+  InputMenu menu;
+  menu.push_back(header(Keys::kLayouts, UIStrings::menuLayouts()));
+  menu.push_back(row(Keys::kPhonetic, Kind::radio, QStringLiteral("ফোনেটিক (Phonetic)"),
+                     "preferences-desktop-font", currentMode_ == KeyboardMode::phonetic));
+  menu.push_back(row(Keys::kProbhat, Kind::radio, QStringLiteral("প্রভাত (Probhat)"),
+                     "input-keyboard", currentMode_ == KeyboardMode::probhat));
+  menu.push_back(row(Keys::kNational, Kind::radio, QStringLiteral("জাতীয় (National)"),
+                     "preferences-desktop-locale", currentMode_ == KeyboardMode::national));
+  menu.push_back(separator(1));
+  menu.push_back(header(Keys::kQuickControls, UIStrings::menuQuickControls()));
+  menu.push_back(row(Keys::kEnglishPassthrough, Kind::toggle, UIStrings::menuEnglishPassthrough(),
+                     "insert-text", isEnglishBypass_));
+  const bool suggestions = AppSettings::suggestionsEnabled();
+  menu.push_back(row(Keys::kSuggestions, Kind::toggle, UIStrings::suggestions(),
+                     suggestions ? "starred" : "non-starred", suggestions));
+  menu.push_back(separator(2));
+  menu.push_back(header(Keys::kTools, UIStrings::menuTools()));
+  menu.push_back(row(Keys::kConvertBanglish, Kind::item, UIStrings::menuConvertBanglish(),
+                     "edit-find-replace"));
+  menu.push_back(row(Keys::kKeyboardSetup, Kind::item, UIStrings::setupTitle(), "input-keyboard"));
+  menu.push_back(row(Keys::kKeyboardTour, Kind::item, UIStrings::setupTour(), "starred"));
+  menu.push_back(
+      row(Keys::kCustomKeys, Kind::item, UIStrings::customKeys(), "preferences-desktop-keyboard"));
+  menu.push_back(
+      row(Keys::kTypingStats, Kind::item, UIStrings::typingStats(), "x-office-spreadsheet"));
+  menu.push_back(
+      row(Keys::kKeyboardHelp, Kind::item, UIStrings::menuKeyboardHelp(), "help-contents"));
+  menu.push_back(row(Keys::kSettings, Kind::item, UIStrings::menuSettings(), "preferences-system"));
+  menu.push_back(row(Keys::kCheckForUpdates, Kind::item, UIStrings::checkForUpdates(),
+                     "software-update-available"));
+  menu.push_back(separator(3));
+  menu.push_back(header(Keys::kPrivacy, UIStrings::menuPrivacy()));
+  if (learningSuppressed_) {
+    InputMenuRow secure =
+        row(Keys::kSecureEntry, Kind::item,
+            QStringLiteral("Secure Keyboard Entry is active — using English"), "");
+    secure.sensitive = false;
+    menu.push_back(secure);
+  }
+  InputMenuRow offline =
+      row(Keys::kFullyOffline, Kind::item, UIStrings::menuFullyOffline(), "security-high");
+  offline.sensitive = false;
+  menu.push_back(offline);
+  return menu;
+}
+
+void TolvaniInputController::activateMenuItem(const QString& key, bool on) {
+  if (key == Keys::kPhonetic || key == Keys::kProbhat || key == Keys::kNational) {
+    // A panel also reports the row that a choice turned off.
+    if (!on) return;
+    switchMode(key == Keys::kPhonetic  ? KeyboardMode::phonetic
+               : key == Keys::kProbhat ? KeyboardMode::probhat
+                                       : KeyboardMode::national);
+  } else if (key == Keys::kEnglishPassthrough) {
+    // A panel showing an older state must not flip the switch away from what the person chose.
+    if (on != isEnglishBypass_) toggleEnglishPassthrough();
+  } else if (key == Keys::kSuggestions) {
+    if (on != AppSettings::suggestionsEnabled()) toggleSuggestions(nullptr);
+  } else if (key == Keys::kConvertBanglish) {
+    convertSelectedBanglish(client_);
+  } else if (key == Keys::kKeyboardSetup) {
+    InputMenuWindows::openKeyboardSetup();
+  } else if (key == Keys::kKeyboardTour) {
+    InputMenuWindows::openKeyboardTour();
+  } else if (key == Keys::kCustomKeys) {
+    InputMenuWindows::openCustomLayoutEditor();
+  } else if (key == Keys::kTypingStats) {
+    InputMenuWindows::openTypingStats();
+  } else if (key == Keys::kKeyboardHelp) {
+    InputMenuWindows::openKeyboardHelp();
+  } else if (key == Keys::kSettings) {
+    InputMenuWindows::openPreferences();
+  } else if (key == Keys::kCheckForUpdates) {
+    InputMenuWindows::checkForUpdates();
+  }
+}
+
+void TolvaniInputController::inputPurposeChanged() { updateLearningSuppression(); }
+
+void TolvaniInputController::menuChanged() {
+  if (menuObserver_) menuObserver_();
+}
+
+void TolvaniInputController::switchMode(KeyboardMode mode) {
+  updateLearningSuppression();
+  if (client_) {
+    commitPendingComposition(client_);
+    clearMarkedText(client_);
+  }
+  currentMode_ = mode;
+  isEnglishBypass_ = false;
+  AppSettings::setDefaultMode(mode);
+  if (EngineBridge* bridge = engine()) bridge->setMode(mode);
+  resetComposition();
+  menuChanged();
+}
+
+void TolvaniInputController::toggleEnglishPassthrough() {
+  updateLearningSuppression();
+  if (client_) {
+    commitPendingComposition(client_);
+    clearMarkedText(client_);
+  }
+  isEnglishBypass_ = !isEnglishBypass_;
+  engine();
+  resetComposition();
+  menuChanged();
+}
+
+void TolvaniInputController::cycleMode() {
+  const auto* at = std::find(kCycle.begin(), kCycle.end(), currentMode_);
+  const std::ptrdiff_t index = at == kCycle.end() ? -1 : at - kCycle.begin();
+  switchMode(kCycle[static_cast<std::size_t>(index + 1) % kCycle.size()]);
+}
+
+void TolvaniInputController::toggleSuggestions(platform::TextClient* sender) {
+  updateLearningSuppression();
+  const bool enabled = !AppSettings::suggestionsEnabled();
+  AppSettings::setSuggestionsEnabled(enabled);
+  EnginePreferences preferences = AppSettings::enginePreferences();
+  preferences.learningDisabled = learningSuppressed_;
+  EngineBridge* bridge = engine();
+  EngineState state = bridge ? bridge->applyPreferences(preferences) : emptyState();
+  AppSettings::postDidChange(false);
+  apply(std::move(state), sender ? sender : client_);
+  if (learningSuppressed_) {
+    withPanel([](CandidatePanel& panel) { panel.hide(); });
+  } else {
+    if (!enabled) withPanel([](CandidatePanel& panel) { panel.hide(); });
+    showSuggestionStatus(enabled, sender);
+  }
+  menuChanged();
+}
+
+void TolvaniInputController::showSuggestionStatus(bool enabled, platform::TextClient* sender) {
+  showConversionStatus(enabled ? UIStrings::suggestionsOn() : UIStrings::suggestionsOff(),
+                       sender ? sender : client_);
+}
+
+void TolvaniInputController::showConversionStatus(const QString& text,
+                                                  platform::TextClient* client) {
+  if (!client) return;
+  const QRectF caret = cursorRect(client);
+  withPanel([&](CandidatePanel& panel) { panel.showStatus(text, caret); });
+}
+
+}  // namespace tolvani

@@ -1,0 +1,36 @@
+// The input menu as the IBus engine's properties, which the desktop's panel shows as the input
+// method's menu. IBus asks for no menu when it opens one: the list is registered whenever a
+// context takes the focus, and the rows whose state, title or icon changed are sent again at
+// every change (the whole list when rows come or go). Thread-safety: main thread only.
+#ifndef TOLVANI_IME_IBUS_IBUSINPUTMENU_H_
+#define TOLVANI_IME_IBUS_IBUSINPUTMENU_H_
+
+#include <optional>
+
+#include "ime/InputMenu.h"
+
+typedef struct _IBusEngine IBusEngine;
+typedef struct _IBusProperty IBusProperty;
+
+namespace tolvani {
+
+class IBusInputMenu {
+ public:
+  // Registers all of `menu` on `engine`.
+  void registerMenu(IBusEngine* engine, const InputMenu& menu);
+  // Sends what changed since the menu last sent, and the row `alsoKey` whatever happened (a panel
+  // changes its own check mark when clicked); registers when nothing was sent yet.
+  void update(IBusEngine* engine, const InputMenu& menu, const QString& alsoKey = QString());
+  // The next update registers the whole list (another engine object, another context).
+  void forget() { shown_.reset(); }
+
+  // A new property for `row` (floating reference, as IBus's lists take them).
+  static IBusProperty* property(const InputMenuRow& row);
+
+ private:
+  std::optional<InputMenu> shown_;
+};
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_IME_IBUS_IBUSINPUTMENU_H_

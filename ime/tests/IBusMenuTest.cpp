@@ -1,0 +1,194 @@
+// The input menu through a private ibus-daemon into the built program, as an application's panel
+// receives it: the property list in both languages and in a password field, a layout chosen there
+// and typed in, and the hot keys.
+#include <gtest/gtest.h>
+#include <ibus.h>
+
+#include "ime/testing/IBusDaemonHarness.h"
+#include "ime/testing/IBusTestKeys.h"
+#include "platform/Defaults.h"
+#include "settings/AppSettings.h"
+
+namespace tolvani {
+namespace {
+
+using testing::IBusDaemonHarness;
+using testing::press;
+using testing::TestInputContext;
+using testing::typeKeys;
+
+QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+
+constexpr unsigned kSpaceCode = 57;
+constexpr unsigned kSCode = 31;
+constexpr unsigned kBCode = 48;
+constexpr unsigned kControlAlt = IBUS_CONTROL_MASK | IBUS_MOD1_MASK;
+
+const char* const kEnglishMenu =
+    "layouts|normal|Layouts|off|disabled\n"
+    "switchToPhonetic|radio|ফোনেটিক (Phonetic)|on|enabled\n"
+    "switchToProbhat|radio|প্রভাত (Probhat)|off|enabled\n"
+    "switchToNational|radio|জাতীয় (National)|off|enabled\n"
+    "separator1|separator||off|enabled\n"
+    "quickControls|normal|Quick Controls|off|disabled\n"
+    "toggleEnglishPassthrough|toggle|English Passthrough|off|enabled\n"
+    "toggleSuggestions|toggle|Suggestions|on|enabled\n"
+    "separator2|separator||off|enabled\n"
+    "tools|normal|Tools|off|disabled\n"
+    "convertBanglishSelection|normal|Convert Banglish Selection (Ctrl+Alt+B)|off|enabled\n"
+    "openKeyboardSetup|normal|Keyboard Setup|off|enabled\n"
+    "openKeyboardTour|normal|Keyboard Tour|off|enabled\n"
+    "openCustomLayoutEditor|normal|Custom Keys...|off|enabled\n"
+    "openTypingStats|normal|Typing Stats...|off|enabled\n"
+    "openKeyboardHelp|normal|Keyboard Help...|off|enabled\n"
+    "openPreferences|normal|Settings...|off|enabled\n"
+    "checkForUpdates|normal|Check for Updates...|off|enabled\n"
+    "separator3|separator||off|enabled\n"
+    "privacy|normal|Privacy|off|disabled\n"
+    "fullyOffline|normal|Fully Offline|off|disabled";
+
+const char* const kBanglaPasswordMenu =
+    "layouts|normal|লেআউট|off|disabled\n"
+    "switchToPhonetic|radio|ফোনেটিক (Phonetic)|on|enabled\n"
+    "switchToProbhat|radio|প্রভাত (Probhat)|off|enabled\n"
+    "switchToNational|radio|জাতীয় (National)|off|enabled\n"
+    "separator1|separator||off|enabled\n"
+    "quickControls|normal|দ্রুত নিয়ন্ত্রণ|off|disabled\n"
+    "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|off|enabled\n"
+    "toggleSuggestions|toggle|সাজেশন|on|enabled\n"
+    "separator2|separator||off|enabled\n"
+    "tools|normal|টুলস|off|disabled\n"
+    "convertBanglishSelection|normal|সিলেক্ট করা বাংলিশ বাংলায় রূপান্তর (Ctrl+Alt+B)|off|enabled\n"
+    "openKeyboardSetup|normal|কীবোর্ড সেটআপ|off|enabled\n"
+    "openKeyboardTour|normal|কীবোর্ড ঘুরে দেখুন|off|enabled\n"
+    "openCustomLayoutEditor|normal|কাস্টম কী...|off|enabled\n"
+    "openTypingStats|normal|টাইপিং পরিসংখ্যান...|off|enabled\n"
+    "openKeyboardHelp|normal|কীবোর্ড সাহায্য...|off|enabled\n"
+    "openPreferences|normal|সেটিংস...|off|enabled\n"
+    "checkForUpdates|normal|নতুন সংস্করণ আছে কি না দেখুন...|off|enabled\n"
+    "separator3|separator||off|enabled\n"
+    "privacy|normal|গোপনীয়তা|off|disabled\n"
+    "secureKeyboardEntry|normal|Secure Keyboard Entry is active — using English|off|disabled\n"
+    "fullyOffline|normal|সম্পূর্ণ অফলাইন|off|disabled";
+
+class IBusMenuTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(harness_.ready()) << harness_.failure().toStdString();
+    // The program reads its settings, from the same folder, when it builds the menu.
+    qputenv("XDG_CONFIG_HOME", harness_.configHome().toUtf8());
+    platform::Defaults::testResetStandard();
+    AppSettings::setUiLanguage(1);
+  }
+
+  void start(TestInputContext& context) {
+    context.focusIn();
+    context.selectEngine("tolvani");
+    ASSERT_TRUE(harness_.waitFor([&] {
+      return harness_.events().contains("activate " + context.objectPath()) &&
+             !context.menu.isEmpty();
+    })) << harness_.events().join('\n').toStdString();
+  }
+
+  // The menu row of `key` once it reads `row`; the row as it is otherwise.
+  std::string waitForRow(TestInputContext& context, const QString& key, const QString& row) {
+    const QString line = key + u'|' + row;
+    harness_.waitFor([&] { return context.menu.contains(line); });
+    for (const QString& r : context.menu) {
+      if (r.startsWith(key + u'|')) return r.toStdString();
+    }
+    return "none";
+  }
+
+  IBusDaemonHarness harness_{QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR)};
+};
+
+TEST_F(IBusMenuTest, PropertyListInBothLanguagesAndInAPasswordField) {
+  TestInputContext editor(harness_, "editor");
+  start(editor);
+  EXPECT_EQ(editor.menuText().toStdString(), kEnglishMenu);
+
+  // Another field takes the focus: its list, in the language chosen meanwhile.
+  AppSettings::setUiLanguage(0);
+  TestInputContext password(harness_, "login");
+  password.setContentType(IBUS_INPUT_PURPOSE_PASSWORD, 0);
+  password.focusIn();
+  ASSERT_TRUE(harness_.waitFor([&] { return password.menu.size() == 22; }))
+      << password.menuText().toStdString();
+  EXPECT_EQ(password.menuText().toStdString(), kBanglaPasswordMenu);
+
+  // The field stops being a password field while it has the focus: the row goes.
+  password.setContentType(IBUS_INPUT_PURPOSE_FREE_FORM, 0);
+  ASSERT_TRUE(harness_.waitFor([&] { return password.menu.size() == 21; }))
+      << password.menuText().toStdString();
+  EXPECT_FALSE(password.menuText().contains(u("secureKeyboardEntry")));
+}
+
+TEST_F(IBusMenuTest, ChosenLayoutTypesAndHotKeysSwitch) {
+  TestInputContext context(harness_, "editor");
+  start(context);
+
+  context.activateProperty("switchToProbhat");
+  EXPECT_EQ(waitForRow(context, u("switchToProbhat"), u("radio|প্রভাত (Probhat)|on|enabled")),
+            "switchToProbhat|radio|প্রভাত (Probhat)|on|enabled");
+  EXPECT_EQ(waitForRow(context, u("switchToPhonetic"), u("radio|ফোনেটিক (Phonetic)|off|enabled")),
+            "switchToPhonetic|radio|ফোনেটিক (Phonetic)|off|enabled");
+  EXPECT_EQ(typeKeys(context, "kf "), 0);
+  ASSERT_TRUE(harness_.waitFor([&] { return !context.commits.isEmpty(); }));
+  EXPECT_EQ(context.commits.join(QString()).toStdString(), "কত ") << "typed in probhat";
+  platform::Defaults::testResetStandard();
+  EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::probhat) << "the mode is kept";
+
+  // Control-Shift-Space cycles to national, and on to phonetic.
+  EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK | IBUS_SHIFT_MASK));
+  EXPECT_EQ(waitForRow(context, u("switchToNational"), u("radio|জাতীয় (National)|on|enabled")),
+            "switchToNational|radio|জাতীয় (National)|on|enabled");
+  EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK | IBUS_SHIFT_MASK));
+  EXPECT_EQ(waitForRow(context, u("switchToPhonetic"), u("radio|ফোনেটিক (Phonetic)|on|enabled")),
+            "switchToPhonetic|radio|ফোনেটিক (Phonetic)|on|enabled");
+
+  // Control-Space: the keys go to the application until it is pressed again.
+  EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK));
+  EXPECT_EQ(waitForRow(context, u("toggleEnglishPassthrough"),
+                       u("toggle|English Passthrough|on|enabled")),
+            "toggleEnglishPassthrough|toggle|English Passthrough|on|enabled");
+  EXPECT_EQ(typeKeys(context, "ami"), 3);
+  EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK));
+  EXPECT_EQ(waitForRow(context, u("toggleEnglishPassthrough"),
+                       u("toggle|English Passthrough|off|enabled")),
+            "toggleEnglishPassthrough|toggle|English Passthrough|off|enabled");
+  EXPECT_EQ(typeKeys(context, "ami"), 0);
+
+  // Control-Alt-S: suggestions off and on, each with its message.
+  EXPECT_TRUE(press(context, IBUS_KEY_s, kSCode, kControlAlt));
+  EXPECT_EQ(waitForRow(context, u("toggleSuggestions"), u("toggle|Suggestions|off|enabled")),
+            "toggleSuggestions|toggle|Suggestions|off|enabled");
+  EXPECT_TRUE(harness_.waitFor([&] {
+    return context.auxiliaryTexts.contains(u("Suggestions off"));
+  })) << context.auxiliaryTexts.join('|').toStdString();
+  EXPECT_TRUE(press(context, IBUS_KEY_s, kSCode, kControlAlt));
+  EXPECT_TRUE(harness_.waitFor([&] {
+    return context.auxiliaryTexts.contains(u("Suggestions on"));
+  })) << context.auxiliaryTexts.join('|').toStdString();
+  platform::Defaults::testResetStandard();
+  EXPECT_TRUE(AppSettings::suggestionsEnabled());
+
+  // Control-Alt-B with nothing selected.
+  context.keepText(u("ami"), 3);
+  EXPECT_TRUE(press(context, IBUS_KEY_b, kBCode, kControlAlt));
+  EXPECT_TRUE(harness_.waitFor([&] {
+    return context.auxiliaryTexts.contains(u("Select Banglish text first"));
+  })) << context.auxiliaryTexts.join('|').toStdString();
+
+  // The switch chosen in the panel, then asked for again in the state it already has.
+  context.activateProperty("toggleEnglishPassthrough", true);
+  EXPECT_EQ(waitForRow(context, u("toggleEnglishPassthrough"),
+                       u("toggle|English Passthrough|on|enabled")),
+            "toggleEnglishPassthrough|toggle|English Passthrough|on|enabled");
+  context.activateProperty("toggleEnglishPassthrough", true);
+  harness_.settle();
+  EXPECT_EQ(typeKeys(context, "k"), 1) << "still passing keys";
+}
+
+}  // namespace
+}  // namespace tolvani
