@@ -176,6 +176,8 @@ TEST_F(TolvaniInputControllerKeysTest, HotKeysSecureEntryAndPassthrough) {
   };
   controller_->testSetEnglishBypass(true);
   for (const Case& c : cases) EXPECT_EQ(press(c.event), c.consumed) << c.name;
+  EXPECT_FALSE(controller_->testEnglishBypass()) << "Control-Space ended the passthrough";
+  EXPECT_TRUE(press(cases[0].event));
   EXPECT_FALSE(press(letter('a'))) << "passthrough lets letters through";
   EXPECT_TRUE(press(key(KeyCodes::kSpace, " ", KeyFlags::kControl | KeyFlags::kShift)));
   EXPECT_FALSE(controller_->testEnglishBypass()) << "Control-Shift-Space ends passthrough";
