@@ -204,7 +204,8 @@ void focusIn(IBusEngine* engine, const QString& path, const QString& clientName 
   // Only the focused context's controller speaks for the menu; the list it had may be another's.
   state().menu.forget();
   context.controller->activateServer(context.client.get());
-  state().menu.registerMenu(engine, context.controller->menu());
+  // Registered by the activation already, unless the controller told nothing.
+  state().menu.update(engine, context.controller->menu());
   if (!context.owed.isEmpty()) {
     context.client->insertText(std::exchange(context.owed, QString()),
                                platform::TextRange::notFound());

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <memory>
 #include <string>
@@ -77,6 +78,8 @@ class ControllerTest : public ::testing::Test {
   void SetUp() override {
     currentScriptedEngine() = &engine_;
     testSetEngineSeam(realEngine_ ? nullptr : &scriptedSeam());
+    // Every test starts from the registered settings, whatever an earlier one stored.
+    QDir(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/tolvani")).removeRecursively();
     platform::Defaults::testResetStandard();
     AppSettings::registerDefaults();
     AppSettings::setOnboardingCompleted(true);

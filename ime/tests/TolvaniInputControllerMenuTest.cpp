@@ -86,11 +86,7 @@ class TolvaniInputControllerMenuTest : public ControllerTest {
  protected:
   void SetUp() override {
     ControllerTest::SetUp();
-    // The settings file outlives a test.
     AppSettings::setUiLanguage(1);
-    AppSettings::setSuggestionsEnabled(true);
-    AppSettings::setDefaultMode(KeyboardMode::phonetic);
-    controller_->testSetCurrentMode(KeyboardMode::phonetic);
     controller_->setMenuObserver([this] { ++menuChanges_; });
   }
   void choose(const QString& row, bool on = true) { controller_->activateMenuItem(row, on); }
