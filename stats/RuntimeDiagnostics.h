@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QString>
+#include <chrono>
 #include <array>
 #include <cstdint>
 
@@ -46,6 +47,8 @@ void record(Metric metric, double milliseconds);
 // Queues a write of the diagnostics file and returns at once. Dropped when the last write of this
 // process went ahead less than 30 s ago on the monotonic clock.
 void flush();
+// Waits until every write queued before the call has run, at most `limit`; true when they have.
+bool waitForQueue(std::chrono::milliseconds limit);
 // The header and every "diagnostics-*.json" of the user-data folder, in file-name order.
 QString report();
 
