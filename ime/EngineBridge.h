@@ -7,8 +7,8 @@
 #define TOLVANI_IME_ENGINEBRIDGE_H_
 
 #include <QString>
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>

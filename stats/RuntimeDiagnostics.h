@@ -8,8 +8,8 @@
 
 #include <QList>
 #include <QString>
-#include <chrono>
 #include <array>
+#include <chrono>
 #include <cstdint>
 
 namespace tolvani::RuntimeDiagnostics {
