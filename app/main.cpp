@@ -9,6 +9,7 @@
 #include "app/SingleInstance.h"
 #include "app/TolvaniAppDelegate.h"
 #include "ime/EngineBridge.h"
+#include "ime/TolvaniInputController.h"
 #include "ime/ibus/IBusFrontEnd.h"
 #include "platform/Bundle.h"
 #include "settings/BackupPanels.h"
@@ -95,6 +96,9 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // Typing Bangla completes setup, and the setup window, when it shows, follows.
+  TolvaniInputController::setSetupConfirmer(
+      [](const QString& committed) { return OnboardingWindowController::confirmSetup(committed); });
   // The settings side cannot reach the engine sessions; an export must hold their latest learning.
   BackupPanels::setLearnedDataSaver([] { EngineBridge::syncAllForShutdown(); });
   // The server has said why it could not start.
