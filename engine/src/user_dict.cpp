@@ -49,14 +49,20 @@ void evict_words(StringMap<UserEntry>& words) {
 // Re-keys `words` by their normalised form; entries of the same form are merged (frequencies
 // summed, the later times kept). False when every word was in normal form already.
 bool normalise_words(StringMap<UserEntry>& words) {
-  const bool normal = std::all_of(words.begin(), words.end(), [](const auto& item) {
-    return normalize_bengali(item.first) == item.first;
-  });
+  // Each word is normalised once: a large file of long words costs that much at every load.
+  std::vector<std::string> forms;
+  forms.reserve(words.size());
+  bool normal = true;
+  for (const auto& item : words) {
+    forms.push_back(normalize_bengali(item.first));
+    normal = normal && forms.back() == item.first;
+  }
   if (normal) return false;
   StringMap<UserEntry> rebuilt;
   rebuilt.reserve(words.size());
+  size_t i = 0;
   for (const auto& [word, e] : words) {
-    std::string key = normalize_bengali(word);
+    std::string key = std::move(forms[i++]);
     // Nothing can ever be typed as an empty word.
     if (key.empty()) continue;
     auto [it, inserted] = rebuilt.try_emplace(std::move(key), e);
