@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -63,19 +64,21 @@ void addTwin(Json& kept, const Json& twin) {
   }
 }
 
-// The form a stored word is keyed by: its normal form, or the word itself when it is past the
-// bound (the engine's load drops it) or cannot be normalised.
-std::string storedForm(const std::string& word) {
+// The key a word on disk is merged under: the key the engine's load gives it; the word itself
+// when it is past the bound (the load drops it unread, so this merge leaves it as it is) or cannot
+// be normalised; none when the load drops it after normalising it (an empty form, or one past the
+// bound).
+std::optional<std::string> storedForm(const std::string& word) {
   if (word.size() > word_form::kMaxWordBytes) return word;
   try {
-    return word_form::normal_form(word);
+    return word_form::stored_word(word);
   } catch (const std::exception&) {
     return word;
   }
 }
 
 Json wordsInNormalForm(Json words) {
-  std::vector<std::string> forms;
+  std::vector<std::optional<std::string>> forms;
   forms.reserve(words.size());
   bool normal = true;
   for (const auto& item : words.items()) {
@@ -86,12 +89,11 @@ Json wordsInNormalForm(Json words) {
   Json rebuilt = Json::object();
   std::size_t i = 0;
   for (auto& item : words.items()) {
-    std::string& form = forms[i++];
-    // Nothing can ever be typed as an empty word: the engine drops it.
-    if (form.empty()) continue;
-    const auto twin = rebuilt.find(form);
+    std::optional<std::string>& form = forms[i++];
+    if (!form) continue;
+    const auto twin = rebuilt.find(*form);
     if (twin == rebuilt.end())
-      rebuilt[std::move(form)] = std::move(item.value());
+      rebuilt[std::move(*form)] = std::move(item.value());
     else
       addTwin(*twin, item.value());
   }

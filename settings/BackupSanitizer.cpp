@@ -100,7 +100,7 @@ std::size_t boundOf(int maxLength) {
 }
 
 // What a key is compared by: its canonical composition, or, for the words of the dictionary, the
-// normal form the engine keys them by (which composes them too).
+// key the engine stores them under (their normal form, which composes them too).
 enum class KeyForm { composed, word };
 
 std::string composed(std::string_view text) {
@@ -127,7 +127,8 @@ struct Walked {
 // The keys of `object` in the order an import walks them: by Unicode scalar values of their
 // form, so that a backup's caps keep the same entries however its keys were composed; equal
 // forms by their bytes, so that the order is total. A key of more than `maxBytes` is left out
-// unread: it could not pass the text rule, and normalising it could take minutes.
+// unread: it could not pass the text rule, and normalising it could take minutes. So is a word
+// that the engine could not store (an empty form, or one past the bound).
 std::vector<Walked> walkOrder(const Json& object, std::size_t maxBytes, KeyForm form) {
   std::vector<Walked> order;
   order.reserve(object.size());
@@ -135,7 +136,11 @@ std::vector<Walked> walkOrder(const Json& object, std::size_t maxBytes, KeyForm 
     const std::string& key = it.key();
     if (key.size() > maxBytes) continue;
     try {
-      order.push_back({form == KeyForm::word ? word_form::normal_form(key) : composed(key), it});
+      if (form == KeyForm::composed) {
+        order.push_back({composed(key), it});
+      } else if (std::optional<std::string> stored = word_form::stored_word(key)) {
+        order.push_back({std::move(*stored), it});
+      }
     } catch (const std::exception&) {
       // a key that cannot be normalised is dropped like any other bad entry
     }
@@ -279,7 +284,7 @@ std::optional<Json> sanitizedDictionary(const Json* store) {
     const auto twin = cleanedWords.find(word.form);
     // Walked in order of their forms, so every later word is new too.
     if (twin == cleanedWords.end() && cleanedWords.size() >= kMaxWords) break;
-    if (word.form.empty() || !isValidImportedString(word.it.key(), kMaxWordLength)) continue;
+    if (!isValidImportedString(word.it.key(), kMaxWordLength)) continue;
     std::optional<Json> entry = sanitizedFrequencyEntry(*word.it);
     if (!entry) continue;
     if (twin != cleanedWords.end())
@@ -295,7 +300,7 @@ std::optional<Json> sanitizedDictionary(const Json* store) {
     for (const Walked& word : walkOrder(*tombstones, boundOf(kMaxWordLength), KeyForm::word)) {
       const auto twin = cleanedTombstones.find(word.form);
       if (twin == cleanedTombstones.end() && cleanedTombstones.size() >= kMaxTombstones) break;
-      if (word.form.empty() || !isValidImportedString(word.it.key(), kMaxWordLength)) continue;
+      if (!isValidImportedString(word.it.key(), kMaxWordLength)) continue;
       Json time;
       // The largest unsigned value hides a word for ever; no other time beyond tomorrow is real.
       if (word.it->is_number_unsigned() &&

@@ -249,7 +249,8 @@ TEST(UserDictionaryTest, LoadBringsWordsToNormalForm) {
 
 // A file whose one long word is a single character of 500,000 combining marks in the order that
 // canonical reordering must reverse (2 MB; normalising it once took minutes): the load leaves the
-// word out unread, keeps and normalises the others, and the next sync writes the file without it.
+// word out unread, and a word whose normal form is past the bound after normalising it, keeps and
+// normalises the others, and the next sync writes the file without them.
 TEST(UserDictionaryTest, LoadLeavesOutAWordOfEndlessMarks) {
   TempFolder dir;
   const fs::path path = dir / "user-dictionary.json";
@@ -261,6 +262,9 @@ TEST(UserDictionaryTest, LoadLeavesOutAWordOfEndlessMarks) {
   doc.words["\u0986\u09AE\u09BF"] = entry(3, 10);        // আমি
   doc.words["\u0995\u09C7\u09BE\u09A8"] = entry(5, 10);  // কোন, decomposed
   doc.tombstones["b" + marks] = 7;
+  std::string growing = "c";  // 1,151 bytes, whose normal form is twice as long
+  for (int i = 0; i < 575; ++i) growing += "\u0344";
+  doc.words[growing] = entry(4, 10);
   write_document(path, doc);
   ASSERT_GT(fs::file_size(path), 2'000'000u);
 

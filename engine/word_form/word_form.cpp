@@ -69,8 +69,12 @@ std::string normal_form(std::string_view text) {
   const icu::Normalizer2* nfc = nfc_instance();
   if (nfc == nullptr) throw std::runtime_error("NFC normaliser unavailable");
   UErrorCode status = U_ZERO_ERROR;
-  const icu::UnicodeString source = icu::UnicodeString::fromUTF8(
+  icu::UnicodeString source = icu::UnicodeString::fromUTF8(
       icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  // U+FEFF goes before composition: deleted after it, it could leave a letter and its vowel sign
+  // apart ("ক" "ে" U+FEFF "া"), a form that the next normalisation changes again, so that a
+  // store would keep one word under two keys.
+  source.findAndReplace(icu::UnicodeString(static_cast<UChar>(0xFEFF)), icu::UnicodeString());
   const icu::UnicodeString composed = nfc->normalize(source, status);
   if (U_FAILURE(status))
     throw std::runtime_error("NFC failed: " + std::string(u_errorName(status)));
@@ -78,10 +82,16 @@ std::string normal_form(std::string_view text) {
   composed.toUTF8String(out);
   replace_all(out, "\u09A4\u09CD\u200D", "\u09CE");
   replace_all(out, "\u00A0", " ");
-  replace_all(out, "\uFEFF", "");
   const std::string_view trimmed = trim_white_space(out);
   if (trimmed.size() != out.size()) return std::string(trimmed);
   return out;
+}
+
+std::optional<std::string> stored_word(std::string_view word) {
+  if (word.size() > kMaxWordBytes) return std::nullopt;
+  std::string form = normal_form(word);
+  if (form.empty() || form.size() > kMaxWordBytes) return std::nullopt;
+  return form;
 }
 
 }  // namespace tolvani::word_form

@@ -6,6 +6,7 @@
 #define TOLVANI_WORD_FORM_WORD_FORM_H_
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,11 +31,18 @@ inline constexpr std::size_t kMaxRawBytes = kMaxRawCharacters * kMaxBytesPerChar
 // 2,305 bytes: a trigram's context, two words and the TAB between them.
 inline constexpr std::size_t kMaxContextBytes = 2 * kMaxWordBytes + 1;
 
-// The normal form of Bangla text, under which words are shown, compared and stored: NFC; then
-// "ত্" with a zero-width joiner becomes "ৎ", no-break spaces become spaces, U+FEFF is deleted,
+// The normal form of Bangla text, under which words are shown, compared and stored: U+FEFF is
+// deleted; NFC; then "ত্" with a zero-width joiner becomes "ৎ", no-break spaces become spaces,
 // and surrounding White_Space is removed. Nukta letters stay decomposed. Ill-formed UTF-8 comes
-// out as U+FFFD. Throws std::runtime_error when ICU cannot normalise.
+// out as U+FFFD. The form of a form is itself. Throws std::runtime_error when ICU cannot
+// normalise.
 std::string normal_form(std::string_view text);
+
+// The key under which a store keeps the word `word`: its normal form; none when the word or its
+// form is longer than kMaxWordBytes (a form may be longer than its word), or the form is empty
+// (nothing can be typed as an empty word). The word's own length is checked first, so a word past
+// the bound is never normalised.
+std::optional<std::string> stored_word(std::string_view word);
 
 }  // namespace tolvani::word_form
 

@@ -15,6 +15,7 @@
 #include <deque>
 
 #include "settings/DataBackup.h"
+#include "settings/TextShortcutFile.h"
 #include "settings/TextShortcuts.h"
 #include "settings/UIStrings.h"
 #include "settings/tests/SettingsTestSupport.h"
@@ -266,6 +267,24 @@ TEST_F(BackupPanelsTest, ABackupWithAWordOfEndlessMarksImportsTheRest) {
                   "\n")
         << size;
   }
+}
+
+// A shortcut file of the largest size read whose one text is a character of 100,000 marks: that
+// shortcut is skipped unread, the others are stored.
+TEST_F(BackupPanelsTest, AShortcutFileWithATextOfEndlessMarksImportsTheRest) {
+  const std::size_t size = static_cast<std::size_t>(TextShortcutFile::maxFileBytes);
+  std::string file = "# shortcuts\nhi\tহাই\nbye,\"বিদায়\"\nlong\ta";
+  file += repeated("\u0301", (size - file.size()) / 2);
+  file += std::string(size - file.size(), '\n');  // blank lines
+  ASSERT_EQ(file.size(), static_cast<std::size_t>(TextShortcutFile::maxFileBytes));
+  EXPECT_EQ(run(BackupPanels::importTextShortcuts,
+                {writeFile("shortcuts.txt", QByteArray::fromStdString(file))})
+                .last(),
+            "info: Imported 2 shortcuts; skipped 1. [OK]");
+  const QMap<QString, QString> stored = AppSettings::textShortcuts();
+  EXPECT_EQ(stored.value("hi"), "হাই");
+  EXPECT_EQ(stored.value("bye"), "বিদায়");
+  EXPECT_FALSE(stored.contains("long"));
 }
 
 TEST_F(BackupPanelsTest, ExportedBackupAndShortcutsImportBackUnchanged) {
