@@ -36,6 +36,16 @@ std::string entryOf(const std::string& key, const std::string& value) {
   return "\"" + key + "\":" + value;
 }
 
+// n marks of one class and then n of a lower class: each of the later ones must move past all of
+// the earlier ones, twice the work of reversedMarks.
+std::string blockReversedMarks(std::size_t n) {
+  std::string out;
+  out.reserve(n * 4);
+  for (std::size_t i = 0; i < n; ++i) out += "\u0301";
+  for (std::size_t i = 0; i < n; ++i) out += "\u0316";
+  return out;
+}
+
 // {"dictionary": {"words": {"a" + marks: ..., "আমি": ...}}} with the first word as long as the
 // size allows.
 std::string oneLongWord(std::size_t bytes) {
@@ -46,9 +56,10 @@ std::string oneLongWord(std::size_t bytes) {
 
 // As many dictionary words of `wordBytes` bytes of reversed marks as the cap holds (each made
 // distinct by its first letters), and one ordinary word.
-std::string manyMarkWords(std::size_t wordBytes) {
+std::string manyMarkWords(std::size_t wordBytes, bool blocks = false) {
   std::string doc = R"({"dictionary":{"words":{"আমি":{"frequency":3})";
-  const std::string marks = reversedMarks(wordBytes / 4);
+  const std::string marks =
+      blocks ? blockReversedMarks(wordBytes / 4) : reversedMarks(wordBytes / 4);
   for (int i = 0;; ++i) {
     const std::string entry =
         "," + entryOf(std::to_string(i) + marks, R"({"frequency":1,"last_used":5})");
@@ -159,6 +170,27 @@ BENCHMARK(BM_ImportManyMarkWords)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
+// The same with the marks in two reversed blocks.
+void BM_ImportManyBlockMarkWords(benchmark::State& state) {
+  runImport(state, manyMarkWords(static_cast<std::size_t>(state.range(0)), true));
+}
+BENCHMARK(BM_ImportManyBlockMarkWords)->Arg(1'148)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Trigram contexts as long as two words and their TAB may be (2,305 bytes), each word of marks in
+// two reversed blocks, and one honest entry.
+void BM_ImportLongContexts(benchmark::State& state) {
+  const std::string marks = blockReversedMarks(1'144 / 4);
+  std::string doc = R"({"trigrams":{"triples":{"আমি\tভাত":{"খাই":2})";
+  for (int i = 0;; ++i) {
+    const std::string entry =
+        "," + entryOf(std::to_string(i) + marks + "\\t" + marks, "{" + entryOf(marks, "1") + "}");
+    if (doc.size() + entry.size() + 8 > kCap) break;
+    doc += entry;
+  }
+  runImport(state, doc + "}}}");
+}
+BENCHMARK(BM_ImportLongContexts)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 // All six stores with keys and texts of marks up to the word bound.
 void BM_ImportEveryStoreOfMarks(benchmark::State& state) {
   runImport(state, everyStoreOfMarks(static_cast<std::size_t>(state.range(0))));
@@ -262,16 +294,18 @@ void BM_EngineLoadOneLongWord640K(benchmark::State& state) {
 }
 BENCHMARK(BM_EngineLoadOneLongWord640K)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-// Many words of marks at the word bound, as a file of the engine's own might hold them.
+// Many words of marks at the word bound, as a file of the engine's own might hold them; the
+// second argument puts the marks in two reversed blocks.
 void BM_EngineLoadManyMarkWords(benchmark::State& state) {
-  std::string doc = manyMarkWords(static_cast<std::size_t>(state.range(0)));
+  std::string doc = manyMarkWords(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
   doc = doc.substr(std::string(R"({"dictionary":)").size());
   doc.pop_back();
   runEngineLoad(state, doc);
 }
 BENCHMARK(BM_EngineLoadManyMarkWords)
-    ->Arg(1'148)
-    ->Arg(1'536)
+    ->Args({1'148, 0})
+    ->Args({1'148, 1})
+    ->Args({1'536, 0})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 

@@ -94,9 +94,9 @@ QString fromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The largest key, in bytes, that can pass the text rule with `maxLength` characters.
-std::size_t boundOf(int maxLength) {
-  return static_cast<std::size_t>(maxLength) * word_form::kMaxBytesPerCharacter;
+// Keys that can pass the text rule with `maxLength` characters, by their size alone.
+auto withinBound(int maxLength) {
+  return [maxLength](std::string_view key) { return withinStoredTextBound(key, maxLength); };
 }
 
 // What a key is compared by: its canonical composition, or, for the words of the dictionary, the
@@ -126,15 +126,17 @@ struct Walked {
 
 // The keys of `object` in the order an import walks them: by Unicode scalar values of their
 // form, so that a backup's caps keep the same entries however its keys were composed; equal
-// forms by their bytes, so that the order is total. A key of more than `maxBytes` is left out
-// unread: it could not pass the text rule, and normalising it could take minutes. So is a word
-// that the engine could not store (an empty form, or one past the bound).
-std::vector<Walked> walkOrder(const Json& object, std::size_t maxBytes, KeyForm form) {
+// forms by their bytes, so that the order is total. A key that is not `readable` (longer than its
+// bound) is left out unread: it could not pass the text rule, and normalising it could take
+// minutes. So is a word that the engine could not store (an empty form, or one past the bound).
+using Readable = std::function<bool(std::string_view)>;
+
+std::vector<Walked> walkOrder(const Json& object, const Readable& readable, KeyForm form) {
   std::vector<Walked> order;
   order.reserve(object.size());
   for (auto it = object.begin(); it != object.end(); ++it) {
     const std::string& key = it.key();
-    if (key.size() > maxBytes) continue;
+    if (!readable(key)) continue;
     try {
       if (form == KeyForm::composed) {
         order.push_back({composed(key), it});
@@ -176,7 +178,7 @@ const Json* section(const Json* store, const char* name) {
 struct NestedRules {
   const char* section;
   std::function<bool(const std::string&)> validOuterKey;
-  std::size_t maxOuterBytes;
+  Readable readableOuterKey;
   int maxInnerLength;
   std::function<std::optional<Json>(const Json&)> leaf;
   std::size_t cap;
@@ -187,12 +189,12 @@ std::optional<Json> sanitizedNested(const Json* store, const NestedRules& rules)
   if (map == nullptr) return std::nullopt;
   Json cleaned = Json::object();
   std::size_t accepted = 0;
-  for (const Walked& outer : walkOrder(*map, rules.maxOuterBytes, KeyForm::composed)) {
+  for (const Walked& outer : walkOrder(*map, rules.readableOuterKey, KeyForm::composed)) {
     if (accepted >= rules.cap) break;  // nothing further could be added
     if (!outer.it->is_object() || !rules.validOuterKey(outer.it.key())) continue;
     Json inner = Json::object();
     for (const Walked& entry :
-         walkOrder(*outer.it, boundOf(rules.maxInnerLength), KeyForm::composed)) {
+         walkOrder(*outer.it, withinBound(rules.maxInnerLength), KeyForm::composed)) {
       if (accepted >= rules.cap) break;
       if (!isValidImportedString(entry.it.key(), rules.maxInnerLength)) continue;
       std::optional<Json> leaf = rules.leaf(*entry.it);
@@ -280,7 +282,7 @@ std::optional<Json> sanitizedDictionary(const Json* store) {
   // vowel sign written in two parts, say) become one entry, which a second import of the same
   // backup meets again rather than adding a twin that the engine would count in.
   Json cleanedWords = Json::object();
-  for (const Walked& word : walkOrder(*words, boundOf(kMaxWordLength), KeyForm::word)) {
+  for (const Walked& word : walkOrder(*words, withinBound(kMaxWordLength), KeyForm::word)) {
     const auto twin = cleanedWords.find(word.form);
     // Walked in order of their forms, so every later word is new too.
     if (twin == cleanedWords.end() && cleanedWords.size() >= kMaxWords) break;
@@ -297,7 +299,7 @@ std::optional<Json> sanitizedDictionary(const Json* store) {
 
   Json cleanedTombstones = Json::object();
   if (const Json* tombstones = section(store, "tombstones")) {
-    for (const Walked& word : walkOrder(*tombstones, boundOf(kMaxWordLength), KeyForm::word)) {
+    for (const Walked& word : walkOrder(*tombstones, withinBound(kMaxWordLength), KeyForm::word)) {
       const auto twin = cleanedTombstones.find(word.form);
       if (twin == cleanedTombstones.end() && cleanedTombstones.size() >= kMaxTombstones) break;
       if (!isValidImportedString(word.it.key(), kMaxWordLength)) continue;
@@ -325,7 +327,8 @@ std::optional<Json> sanitizedSelections(const Json* store) {
   const Json* selections = section(store, "selections");
   if (selections == nullptr) return std::nullopt;
   Json cleanedSelections = Json::object();
-  for (const Walked& walked : walkOrder(*selections, boundOf(kMaxRawLength), KeyForm::composed)) {
+  for (const Walked& walked :
+       walkOrder(*selections, withinBound(kMaxRawLength), KeyForm::composed)) {
     const auto& raw = walked.it;
     if (cleanedSelections.size() >= kMaxSelections) break;
     if (!isValidImportedString(raw.key(), kMaxRawLength) || !raw->is_object()) continue;
@@ -344,14 +347,14 @@ std::optional<Json> sanitizedSelections(const Json* store) {
 }
 
 std::optional<Json> sanitizedBigrams(const Json* store) {
-  return sanitizedNested(store,
-                         {"pairs", textKey(kMaxWordLength), boundOf(kMaxWordLength), kMaxWordLength,
-                          [](const Json& value) -> std::optional<Json> {
-                            std::optional<Json> entry = sanitizedFrequencyEntry(value);
-                            if (entry && !entry->contains("last_used")) (*entry)["last_used"] = 0;
-                            return entry;
-                          },
-                          kMaxPairs});
+  return sanitizedNested(
+      store, {"pairs", textKey(kMaxWordLength), withinBound(kMaxWordLength), kMaxWordLength,
+              [](const Json& value) -> std::optional<Json> {
+                std::optional<Json> entry = sanitizedFrequencyEntry(value);
+                if (entry && !entry->contains("last_used")) (*entry)["last_used"] = 0;
+                return entry;
+              },
+              kMaxPairs});
 }
 
 std::optional<Json> sanitizedTrigrams(const Json* store) {
@@ -363,19 +366,26 @@ std::optional<Json> sanitizedTrigrams(const Json* store) {
     return isValidImportedString(std::string_view(key).substr(0, tab), kMaxWordLength) &&
            isValidImportedString(std::string_view(key).substr(tab + 1), kMaxWordLength);
   };
-  return sanitizedNested(store, {"triples", validContext, word_form::kMaxContextBytes,
-                                 kMaxWordLength, count, kMaxTriples});
+  // Two words and a TAB, each word within its bound, before anything composes the key.
+  const auto readableContext = [](std::string_view key) {
+    const std::size_t tab = key.find('\t');
+    return tab != std::string_view::npos &&
+           withinStoredTextBound(key.substr(0, tab), kMaxWordLength) &&
+           withinStoredTextBound(key.substr(tab + 1), kMaxWordLength);
+  };
+  return sanitizedNested(
+      store, {"triples", validContext, readableContext, kMaxWordLength, count, kMaxTriples});
 }
 
 std::optional<Json> sanitizedRejections(const Json* store) {
-  return sanitizedNested(store, {"entries", textKey(kMaxRawLength), boundOf(kMaxRawLength),
+  return sanitizedNested(store, {"entries", textKey(kMaxRawLength), withinBound(kMaxRawLength),
                                  kMaxWordLength, count, kMaxPairs});
 }
 
 std::optional<Json> sanitizedEnglishPairs(const Json* store) {
-  return sanitizedNested(store,
-                         {"pairs", textKey(kMaxEnglishWordLength), boundOf(kMaxEnglishWordLength),
-                          kMaxEnglishWordLength, count, kMaxPairs});
+  return sanitizedNested(
+      store, {"pairs", textKey(kMaxEnglishWordLength), withinBound(kMaxEnglishWordLength),
+              kMaxEnglishWordLength, count, kMaxPairs});
 }
 
 std::map<std::string, std::string> sanitizedUserDataFiles(const Json& backup) {
