@@ -54,8 +54,9 @@ void addTwin(Json& kept, const Json& twin) {
   }
   const std::uint64_t a = storedUInt64(member(kept, "frequency"));
   const std::uint64_t b = storedUInt64(member(twin, "frequency"));
-  kept["frequency"] =
-      std::min(a > kMaxStoredFrequency - b ? kMaxStoredFrequency : a + b, kMaxStoredFrequency);
+  kept["frequency"] = a >= kMaxStoredFrequency || b >= kMaxStoredFrequency
+                          ? kMaxStoredFrequency
+                          : std::min(a + b, kMaxStoredFrequency);
   for (const char* time : {"last_used", "last_decay"}) {
     const Json* mine = member(kept, time);
     const Json* theirs = member(twin, time);

@@ -31,7 +31,8 @@ std::optional<Json> mergedStore(std::string_view storeKey, Json current, const J
 // last use, then every word that a merged tombstone hides is dropped. The current words are first
 // keyed by the engine's normal form, as the engine's load keys them (entries of one form merged
 // as it merges them: frequencies summed, the later times), so that an incoming word meets its
-// twin on disk; a word past the stored-word bound stays as it is (the engine's load drops it).
+// twin on disk; a word past the stored-word bound stays as it is, unread, and one whose form the
+// engine would not store is dropped (its load drops both).
 std::optional<Json> mergedDictionary(Json current, const Json& incoming);
 
 // One word's entry present on both sides: when the incoming side decayed later, its frequency
