@@ -8,7 +8,9 @@
 
 #include "app/SingleInstance.h"
 #include "app/TolvaniAppDelegate.h"
+#include "help/KeyboardHelpController.h"
 #include "ime/EngineBridge.h"
+#include "ime/InputMenuWindows.h"
 #include "ime/TolvaniInputController.h"
 #include "ime/ibus/IBusFrontEnd.h"
 #include "platform/Bundle.h"
@@ -96,6 +98,14 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The windows the input menu opens that live above the input method.
+  InputMenuWindows::setKeyboardHelpOpener([] {
+    KeyboardHelpController& help = KeyboardHelpController::shared();
+    help.showWindow();
+    return help.window();
+  });
+  InputMenuWindows::setKeyboardSetupOpener([] { OnboardingWindowController::show(); });
+  InputMenuWindows::setKeyboardTourOpener([] { OnboardingWindowController::showTour(); });
   // Typing Bangla completes setup, and the setup window, when it shows, follows.
   TolvaniInputController::setSetupConfirmer(
       [](const QString& committed) { return OnboardingWindowController::confirmSetup(committed); });
