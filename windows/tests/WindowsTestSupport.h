@@ -1,0 +1,77 @@
+// Helpers of the settings window tests: dialogs answered from a script, every settings-change
+// notification noted with what the store held when it came, and clicks as a user makes them.
+// Thread-safety: the test's main thread.
+#ifndef TOLVANI_WINDOWS_TESTS_WINDOWSTESTSUPPORT_H_
+#define TOLVANI_WINDOWS_TESTS_WINDOWSTESTSUPPORT_H_
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QTest>
+#include <deque>
+#include <functional>
+
+#include "platform/testing/WindowTesting.h"
+#include "settings/Dialogs.h"
+#include "settings/tests/SettingsTestSupport.h"
+
+namespace tolvani::testing {
+
+// Answers each file dialog and confirmation from a script and records every request, in order.
+class ScriptedDialogs final : public dialogs::Dialogs {
+ public:
+  std::deque<std::optional<QString>> files;
+  std::deque<bool> confirmations;
+  QStringList events;
+
+  std::optional<QString> chooseSaveFile(QWidget* parent, const QString& name,
+                                        const QStringList&) override {
+    events << "save " + name + where(parent);
+    return next(files).value_or(std::nullopt);
+  }
+  std::optional<QString> chooseOpenFile(QWidget* parent, const QStringList&) override {
+    events << "open" + where(parent);
+    return next(files).value_or(std::nullopt);
+  }
+  void showAlert(QWidget* parent, const dialogs::Alert& alert) override {
+    events << "alert " + alert.text + " [" + alert.button + "]" + where(parent);
+  }
+  bool confirm(QWidget* parent, const dialogs::Confirmation& c) override {
+    events << "confirm " + c.title + " / " + c.message + " [" + c.confirmButton + "|" +
+                  c.cancelButton + "]" + where(parent);
+    return next(confirmations).value_or(false);
+  }
+
+  // The window the boxes are asked over.
+  QWidget* expectedParent = nullptr;
+
+ private:
+  QString where(QWidget* parent) const {
+    return parent == expectedParent ? QString() : QStringLiteral(" (over another window)");
+  }
+  template <typename T>
+  std::optional<T> next(std::deque<T>& answers) {
+    if (answers.empty()) {
+      ADD_FAILURE() << "a dialog nobody answers";
+      return std::nullopt;
+    }
+    T answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+};
+
+// Clicks a check box on its indicator, a button in its middle.
+inline void click(QAbstractButton* button) {
+  ASSERT_NE(button, nullptr);
+  ASSERT_TRUE(button->isVisible()) << button->objectName().toStdString();
+  const QPoint at = qobject_cast<QCheckBox*>(button)
+                        ? QPoint(button->height() / 2, button->height() / 2)
+                        : button->rect().center();
+  QTest::mouseClick(button, Qt::LeftButton, {}, at);
+}
+
+}  // namespace tolvani::testing
+
+#endif  // TOLVANI_WINDOWS_TESTS_WINDOWSTESTSUPPORT_H_
