@@ -6,6 +6,7 @@
 #include "ime/ibus/IBusFrontEnd.h"
 #include "settings/AppSettings.h"
 #include "settings/BackupPanels.h"
+#include "settings/SettingsFileWatcher.h"
 #include "setup/InputSourceCommand.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +21,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
   tolvani::AppSettings::registerDefaults();
+  // Settings stored by another process reach the input contexts served here.
+  tolvani::SettingsFileWatcher settingsWatcher;
   // The engine answers without its shared tables until they are built: start them now, off the
   // main thread, so the first words typed already get the full candidates and predictions.
   tolvani::EngineBridge::warmSharedCaches();
