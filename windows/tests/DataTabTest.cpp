@@ -115,7 +115,7 @@ TEST_F(DataTabTest, BackupsGoThroughTheButtons) {
 
   // Cancelling the import still reads the count again; importing the backup brings the word back.
   testing::writeBytes(AppSettings::userDictionaryURL(), R"({"words":{}})");
-  dialogs_.files = {std::nullopt};
+  dialogs_.files = {QString()};
   press("importLearnedWords");
   EXPECT_EQ(takeEvents(), QStringList{"open"});
   EXPECT_EQ(count(), "0");

@@ -328,8 +328,9 @@ TEST_F(SettingsWindowTest, ScreenshotsOfEveryTabAndPage) {
           const QColor background = p.color(QPalette::Window);
           const QColor foreground = p.color(w->foregroundRole());
           // A disabled control is meant to recede.
-          if (w->isEnabled())
+          if (w->isEnabled()) {
             EXPECT_GE(testing::contrastRatio(foreground, background), 3.0) << where;
+          }
         }
         const QString path = folder + "/settings-" + name + suffix + ".png";
         EXPECT_TRUE(view.grab().save(path)) << path.toStdString();

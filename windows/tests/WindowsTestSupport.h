@@ -21,18 +21,18 @@ namespace tolvani::testing {
 // Answers each file dialog and confirmation from a script and records every request, in order.
 class ScriptedDialogs final : public dialogs::Dialogs {
  public:
-  std::deque<std::optional<QString>> files;
+  std::deque<QString> files;  // a null text answers Cancel
   std::deque<bool> confirmations;
   QStringList events;
 
   std::optional<QString> chooseSaveFile(QWidget* parent, const QString& name,
                                         const QStringList&) override {
     events << "save " + name + where(parent);
-    return next(files).value_or(std::nullopt);
+    return nextFile();
   }
   std::optional<QString> chooseOpenFile(QWidget* parent, const QStringList&) override {
     events << "open" + where(parent);
-    return next(files).value_or(std::nullopt);
+    return nextFile();
   }
   void showAlert(QWidget* parent, const dialogs::Alert& alert) override {
     events << "alert " + alert.text + " [" + alert.button + "]" + where(parent);
@@ -40,7 +40,7 @@ class ScriptedDialogs final : public dialogs::Dialogs {
   bool confirm(QWidget* parent, const dialogs::Confirmation& c) override {
     events << "confirm " + c.title + " / " + c.message + " [" + c.confirmButton + "|" +
                   c.cancelButton + "]" + where(parent);
-    return next(confirmations).value_or(false);
+    return nextConfirmation();
   }
 
   // The window the boxes are asked over.
@@ -50,14 +50,23 @@ class ScriptedDialogs final : public dialogs::Dialogs {
   QString where(QWidget* parent) const {
     return parent == expectedParent ? QString() : QStringLiteral(" (over another window)");
   }
-  template <typename T>
-  std::optional<T> next(std::deque<T>& answers) {
-    if (answers.empty()) {
-      ADD_FAILURE() << "a dialog nobody answers";
+  std::optional<QString> nextFile() {
+    if (files.empty()) {
+      ADD_FAILURE() << "a file dialog nobody answers";
       return std::nullopt;
     }
-    T answer = answers.front();
-    answers.pop_front();
+    const QString answer = files.front();
+    files.pop_front();
+    if (answer.isNull()) return std::nullopt;
+    return answer;
+  }
+  bool nextConfirmation() {
+    if (confirmations.empty()) {
+      ADD_FAILURE() << "a confirmation nobody answers";
+      return false;
+    }
+    const bool answer = confirmations.front();
+    confirmations.pop_front();
     return answer;
   }
 };
