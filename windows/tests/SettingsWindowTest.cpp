@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
@@ -309,9 +310,12 @@ TEST_F(SettingsWindowTest, ScreenshotsOfEveryTabAndPage) {
       const QString suffix =
           QString(language == 0 ? "-bangla" : "-english") + (palette == &dark ? "-dark" : "");
       auto shoot = [&](const QString& name) {
+        // Every widget in sight, not those scrolled out of it.
+        const QRect shown = view.rect();
         QApplication::processEvents();
         for (QWidget* w : view.findChildren<QWidget*>()) {
-          if (!w->isVisible()) continue;
+          if (!w->isVisible() || !shown.intersects(QRect(w->mapTo(&view, QPoint(0, 0)), w->size())))
+            continue;
           auto* label = qobject_cast<QLabel*>(w);
           auto* button = qobject_cast<QAbstractButton*>(w);
           if (!label && !button) continue;
@@ -338,6 +342,14 @@ TEST_F(SettingsWindowTest, ScreenshotsOfEveryTabAndPage) {
       for (int i = 0; i < 4; ++i) {
         view.tabs()->setCurrentIndex(i);
         shoot(tabNames[i]);
+        // The rest of a tab that scrolls.
+        for (QScrollArea* scroll : view.tabs()->currentWidget()->findChildren<QScrollArea*>()) {
+          QScrollBar* bar = scroll->verticalScrollBar();
+          if (!scroll->isVisible() || bar->maximum() == 0) continue;
+          bar->setValue(bar->maximum());
+          shoot(QString::fromLatin1(tabNames[i]) + "-end");
+          bar->setValue(0);
+        }
       }
       view.tabs()->setCurrentIndex(1);
       click(child<QPushButton>(&view, "diagnosticsLink"));
