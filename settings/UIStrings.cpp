@@ -197,6 +197,26 @@ QString menuEnglishPassthrough() { return pick(u"English Passthrough", u"ইং�
 
 // About tab
 QString facebookPage() { return pick(u"Facebook Page", u"Facebook পেজ"); }
+QString developerLabel() { return pick(u"Developer", u"ডেভেলপার"); }
+QString developedBy() { return pick(u"The Tolvani project, Dhaka", u"তোলভানি প্রকল্প, ঢাকা"); }
+QString developerWebsite() { return pick(u"tolvani.org", u"tolvani.org"); }
+QString dedication() {
+  return pick(u"For everyone who writes in Bangla.", u"বাংলায় যাঁরা লেখেন, তাঁদের সবার জন্য।");
+}
+QString engineCredit() { return pick(u"Engine: C++ • 559K+ words", u"ইঞ্জিন: C++ • ৫৫৯K+ শব্দ"); }
+QString installOnPhone() { return pick(u"Install on iPhone", u"iPhone-এ ইনস্টল করুন"); }
+QString installQrCode() {
+  return pick(u"QR code for the iPhone install page", u"iPhone install পেজের QR কোড");
+}
+QString installScanHint() {
+  return pick(
+      u"Scan with an iPhone or send the link to a friend. The same page will install from the App "
+      u"Store when the listing is live.",
+      u"iPhone দিয়ে স্ক্যান করুন বা বন্ধুকে লিংক পাঠান। App Store link প্রকাশ হলে একই পেজ থেকে ইনস্টল "
+      u"হবে।");
+}
+QString shareInstallLink() { return pick(u"Share Install Link", u"ইনস্টল লিংক শেয়ার করুন"); }
+QString openInstallPage() { return pick(u"Open Install Page", u"ইনস্টল পেজ খুলুন"); }
 
 // Typing statistics
 QString typingInsights() { return pick(u"Typing Insights", u"টাইপিং পরিসংখ্যান"); }

@@ -110,6 +110,16 @@ QString menuFullyOffline();
 
 // About tab
 QString facebookPage();
+QString developerLabel();
+QString developedBy();
+QString developerWebsite();
+QString dedication();
+QString engineCredit();
+QString installOnPhone();
+QString installQrCode();
+QString installScanHint();
+QString shareInstallLink();
+QString openInstallPage();
 
 // Typing statistics
 QString typingInsights();

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "settings/UIStrings.h"
+#include "windows/AboutTab.h"
 #include "windows/DataTab.h"
 #include "windows/GeneralTab.h"
 #include "windows/SettingsWidgets.h"
@@ -22,7 +23,7 @@ SettingsRootView::SettingsRootView(QWidget* parent) : QWidget(parent) {
   typing_->setObjectName(QStringLiteral("typing"));
   data_ = new DataTab;
   data_->setObjectName(QStringLiteral("data"));
-  about_ = new QWidget;
+  about_ = new AboutTab;
   about_->setObjectName(QStringLiteral("about"));
   tabs_->addTab(general_, QString());
   tabs_->addTab(typing_, QString());
@@ -64,6 +65,7 @@ void SettingsRootView::updateTexts() {
   general_->updateTexts();
   typing_->updateTexts();
   data_->updateTexts();
+  about_->updateTexts();
   updateIcons();
 }
 

@@ -10,6 +10,7 @@ class QTabWidget;
 
 namespace tolvani {
 
+class AboutTab;
 class DataTab;
 class GeneralTab;
 class TypingTab;
@@ -37,7 +38,7 @@ class SettingsRootView : public QWidget {
   GeneralTab* general_ = nullptr;  // owned by tabs_
   TypingTab* typing_ = nullptr;    // owned by tabs_
   DataTab* data_ = nullptr;        // owned by tabs_
-  QWidget* about_ = nullptr;       // owned by tabs_
+  AboutTab* about_ = nullptr;      // owned by tabs_
 };
 
 }  // namespace tolvani
