@@ -46,6 +46,8 @@ void PreferencesWindowController::showWindow() {
   window_->layout()->replaceWidget(rootView_, fresh);
   delete rootView_;
   rootView_ = fresh;
+  // A child added to a window already on screen stays hidden until told otherwise.
+  fresh->show();
   window_->setWindowTitle(UIStrings::appTitle());
   openWindow(window_.get());
 }

@@ -18,6 +18,7 @@
 #include "stats/DiagnosticsView.h"
 #include "windows/CorrectionPreferencesView.h"
 #include "windows/SettingsWidgets.h"
+#include "windows/TextShortcutsEditor.h"
 
 namespace tolvani {
 namespace {
@@ -77,11 +78,12 @@ TypingTab::TypingTab(QWidget* parent) : QWidget(parent) {
 
   QFormLayout* toolRows = nullptr;
   toolsSection_ = settingsui::makeSection(&toolRows);
-  // The custom-key, text-shortcut and typing-insights windows are yet to come: their buttons are
-  // in place and open nothing.
+  // The typing-insights window is yet to come: its button is in place and opens nothing.
   customKeys_ = makeLinkButton("customKeys");
   toolRows->addRow(customKeys_);
   textShortcuts_ = makeLinkButton("textShortcuts");
+  connect(textShortcuts_, &QPushButton::clicked, this,
+          [] { TextShortcutsEditorController::shared().showWindow(); });
   toolRows->addRow(textShortcuts_);
   typingInsights_ = makeLinkButton("typingInsights");
   toolRows->addRow(typingInsights_);
