@@ -15,6 +15,7 @@
 #include "settings/Dialogs.h"
 #include "settings/UIStrings.h"
 #include "windows/SettingsWidgets.h"
+#include "windows/UserDictionaryEditor.h"
 
 namespace tolvani {
 namespace {
@@ -40,8 +41,9 @@ DataTab::DataTab(QWidget* parent) : QWidget(parent) {
   // Digits of one width, so the number does not shift as it changes.
   learnedCount_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   privacyRows->addRow(learnedLabel_, learnedCount_);
-  // The user dictionary editor is yet to come: the button is in place and opens nothing.
   editDictionary_ = makeButton("editDictionary");
+  connect(editDictionary_, &QPushButton::clicked, this,
+          [] { UserDictionaryEditorController::shared().showWindow(); });
   privacyRows->addRow(editDictionary_);
   openFolder_ = makeButton("openDataFolder");
   connect(openFolder_, &QPushButton::clicked, this, [] { AppSettings::revealLocalData(); });

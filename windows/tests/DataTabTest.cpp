@@ -7,6 +7,7 @@
 
 #include <QDesktopServices>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 
 #include "settings/AppSettingsUserData.h"
 #include "settings/TextShortcuts.h"
+#include "windows/UserDictionaryEditor.h"
 #include "windows/tests/WindowsTestSupport.h"
 
 namespace tolvani {
@@ -151,6 +153,18 @@ TEST_F(DataTabTest, TheDataFolderIsMadeAndHandedToTheDesktop) {
   EXPECT_EQ(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(AppSettings::supportDirectoryURL())});
   EXPECT_TRUE(QDir(AppSettings::supportDirectoryURL()).exists());
   EXPECT_TRUE(posts_.empty());
+
+  // A word added in the dictionary editor shows in the count only when it is read again.
+  press("editDictionary");
+  UserDictionaryEditor* editor = UserDictionaryEditorController::shared().window();
+  ASSERT_TRUE(editor->isVisible());
+  testing::typeText(editor->findChild<QLineEdit*>("addWord"), "নতুন");
+  QTest::keyClick(editor->findChild<QLineEdit*>("addWord"), Qt::Key_Return);
+  editor->close();
+  EXPECT_EQ(AppSettings::learnedWordCount(), 1);
+  EXPECT_EQ(count(), "0");
+  tab_.reload();
+  EXPECT_EQ(count(), "1");
 }
 
 }  // namespace

@@ -81,6 +81,18 @@ inline void click(QAbstractButton* button) {
   QTest::mouseClick(button, Qt::LeftButton, {}, at);
 }
 
+// Types `text` into `widget` as key events carrying it, one character at a time, as an input
+// method hands Bangla to a field (QTest::keyClicks takes ASCII only).
+inline void typeText(QWidget* widget, const QString& text) {
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const qsizetype length = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+    const QString character = text.mid(i, length);
+    i += length - 1;
+    QTest::sendKeyEvent(QTest::Press, widget, Qt::Key_unknown, character, Qt::NoModifier);
+    QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, character, Qt::NoModifier);
+  }
+}
+
 }  // namespace tolvani::testing
 
 #endif  // TOLVANI_WINDOWS_TESTS_WINDOWSTESTSUPPORT_H_
