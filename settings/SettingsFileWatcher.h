@@ -1,7 +1,8 @@
 // Brings settings that another process stored to this process's input controllers: while it
 // lives, a change of the settings file made elsewhere (another copy of the program, a settings
 // window of another process) is announced here with the settings-change notification, as this
-// process's own windows announce theirs. This process's own writes are not announced again.
+// process's own windows announce theirs; a change of the custom key mappings made elsewhere is
+// announced with a user-data reload. This process's own writes are not announced again.
 // Thread-safety: made, used and destroyed on the main thread.
 #ifndef TOLVANI_SETTINGS_SETTINGSFILEWATCHER_H_
 #define TOLVANI_SETTINGS_SETTINGSFILEWATCHER_H_
@@ -15,13 +16,14 @@ class SettingsFileWatcher : public QObject {
   Q_OBJECT
 
  public:
-  // Watches the folder of the standard suite's file, made if missing.
+  // Watches the folders of the standard suite's file and of the user data, made if missing.
   explicit SettingsFileWatcher(QObject* parent = nullptr);
 
  private:
-  void folderChanged();
+  void folderChanged(const QString& folder);
 
   QFileSystemWatcher watcher_;
+  QString settingsFolder_;
 };
 
 }  // namespace tolvani

@@ -17,6 +17,7 @@
 #include "settings/UIStrings.h"
 #include "stats/DiagnosticsView.h"
 #include "windows/CorrectionPreferencesView.h"
+#include "windows/CustomLayoutEditor.h"
 #include "windows/SettingsWidgets.h"
 #include "windows/TextShortcutsEditor.h"
 
@@ -80,6 +81,8 @@ TypingTab::TypingTab(QWidget* parent) : QWidget(parent) {
   toolsSection_ = settingsui::makeSection(&toolRows);
   // The typing-insights window is yet to come: its button is in place and opens nothing.
   customKeys_ = makeLinkButton("customKeys");
+  connect(customKeys_, &QPushButton::clicked, this,
+          [] { CustomLayoutEditorController::shared().showWindow(); });
   toolRows->addRow(customKeys_);
   textShortcuts_ = makeLinkButton("textShortcuts");
   connect(textShortcuts_, &QPushButton::clicked, this,

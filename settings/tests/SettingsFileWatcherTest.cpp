@@ -6,6 +6,7 @@
 
 #include <QTest>
 
+#include "settings/CustomLayoutFile.h"
 #include "settings/tests/SettingsTestSupport.h"
 
 namespace tolvani {
@@ -32,6 +33,19 @@ TEST_F(SettingsFileWatcherTest, AnotherWritersChangeIsAnnouncedOnce) {
   QTest::qWait(100);
   EXPECT_EQ(posts_, std::vector<bool>({false, false}));
   EXPECT_EQ(AppSettings::suggestionCount(), 7);
+}
+
+// Mappings written by another process ask for a user-data reload; the learned data the engines
+// write beside them, and this process's own mappings, announce nothing here.
+TEST_F(SettingsFileWatcherTest, AnotherWritersKeyMappingsAskForAReload) {
+  SettingsFileWatcher watcher;
+  testing::writeBytes(CustomLayoutFile::path(), R"({"overrides":{"default":{"k":"x"}}})");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !posts_.empty(); }, 10'000));
+  testing::writeBytes(AppSettings::userDictionaryURL(), R"({"words":{}})");
+  ASSERT_TRUE(
+      CustomLayoutFile::update([](CustomLayoutFile::Overrides& o) { o["alt"]["y"] = "z"; }));
+  QTest::qWait(100);
+  EXPECT_EQ(posts_, std::vector<bool>{true});
 }
 
 }  // namespace

@@ -5,13 +5,20 @@
 #include <ibus.h>
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <string>
 
 #include "ime/testing/IBusDaemonHarness.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
+#include "settings/CustomLayoutFile.h"
+#include "windows/CustomLayoutEditor.h"
 #include "windows/SettingsRootView.h"
+#include "windows/tests/WindowsTestSupport.h"
 
 namespace tolvani {
 namespace {
@@ -71,6 +78,45 @@ TEST(SettingsReachTypingTest, ALayoutChosenInTheWindowTypesTheNextKeys) {
     return context.commits.join(QString()) == QStringLiteral("আমি আমআমি ");
   })) << context.commits.join('|').toStdString();
   qunsetenv("XDG_CONFIG_HOME");
+  platform::Defaults::testResetStandard();
+}
+
+// A mapping added in the custom-key editor of another process is typed by a probhat context that
+// is already active, at its next key.
+TEST(SettingsReachTypingTest, ACustomKeyAddedInTheEditorTypesAtTheNextKey) {
+  IBusDaemonHarness harness(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
+  ASSERT_TRUE(harness.ready()) << harness.failure().toStdString();
+  qputenv("XDG_CONFIG_HOME", harness.configHome().toUtf8());
+  qputenv("XDG_DATA_HOME", QDir(harness.configHome() + "/../data").absolutePath().toUtf8());
+  qunsetenv("TOLVANI_DATA_DIR");
+  platform::Defaults::testResetStandard();
+  AppSettings::setDefaultMode(KeyboardMode::probhat);
+
+  TestInputContext context(harness, "custom-keys-app");
+  context.focusIn();
+  context.selectEngine("tolvani");
+  ASSERT_TRUE(harness.waitFor([&] {
+    return harness.events().contains("activate " + context.objectPath());
+  })) << harness.events().join('\n').toStdString();
+  typeKeys(context, "k ");
+  ASSERT_TRUE(harness.waitFor([&] { return context.commits.join(QString()).endsWith(' '); }));
+  const QString before = context.commits.join(QString());
+  ASSERT_NE(before, QStringLiteral("ক্ষ "));
+
+  CustomLayoutEditor editor;
+  editor.reload();
+  editor.show();
+  testing::typeText(editor.findChild<QLineEdit*>(QStringLiteral("key")), QStringLiteral("k"));
+  testing::typeText(editor.findChild<QLineEdit*>(QStringLiteral("output")), QStringLiteral("ক্ষ"));
+  QTest::mouseClick(editor.findChild<QPushButton*>(QStringLiteral("add")), Qt::LeftButton);
+  ASSERT_TRUE(QFile::exists(CustomLayoutFile::path()));
+
+  typeKeys(context, "k ");
+  EXPECT_TRUE(harness.waitFor([&] {
+    return context.commits.join(QString()) == before + QStringLiteral("ক্ষ ");
+  })) << context.commits.join('|').toStdString();
+  qunsetenv("XDG_CONFIG_HOME");
+  qunsetenv("XDG_DATA_HOME");
   platform::Defaults::testResetStandard();
 }
 

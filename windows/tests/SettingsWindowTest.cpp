@@ -22,6 +22,7 @@
 #include "help/KeyboardHelpController.h"
 #include "stats/DiagnosticsView.h"
 #include "windows/CorrectionPreferencesView.h"
+#include "windows/CustomLayoutEditor.h"
 #include "windows/PreferencesWindowController.h"
 #include "windows/SettingsRootView.h"
 #include "windows/TextShortcutsEditor.h"
@@ -253,6 +254,10 @@ TEST_F(SettingsWindowTest, TypingTabLinksPushPagesAndToolsOpenWindows) {
   QWidget* shortcuts = TextShortcutsEditorController::shared().window();
   EXPECT_TRUE(shortcuts->isVisible());
   shortcuts->close();
+  click(child<QPushButton>(&view, "customKeys"));
+  QWidget* keys = CustomLayoutEditorController::shared().window();
+  EXPECT_TRUE(keys->isVisible());
+  keys->close();
   // The typing-insights window is yet to come: its button opens nothing.
   click(child<QPushButton>(&view, "typingInsights"));
   EXPECT_EQ(QApplication::topLevelWidgets().count(&view), 1);
