@@ -43,7 +43,8 @@ PreferencesWindowController::~PreferencesWindowController() = default;
 void PreferencesWindowController::showWindow() {
   // A fresh view: no page pushed, no tab but the first, every value read anew.
   auto* fresh = new SettingsRootView;
-  window_->layout()->replaceWidget(rootView_, fresh);
+  // The layout hands back the old item, which is ours to delete.
+  delete window_->layout()->replaceWidget(rootView_, fresh);
   delete rootView_;
   rootView_ = fresh;
   // A child added to a window already on screen stays hidden until told otherwise.

@@ -292,7 +292,8 @@ TextShortcutsEditorController::~TextShortcutsEditorController() = default;
 void TextShortcutsEditorController::showWindow() {
   // A fresh view: the list read anew, the add fields empty, the texts in the current language.
   auto* fresh = new TextShortcutsEditorView;
-  window_->layout()->replaceWidget(view_, fresh);
+  // The layout hands back the old item, which is ours to delete.
+  delete window_->layout()->replaceWidget(view_, fresh);
   delete view_;
   view_ = fresh;
   // A child added to a window already on screen stays hidden until told otherwise.
