@@ -103,9 +103,11 @@ DataTab::DataTab(QWidget* parent) : QWidget(parent) {
   reload();
 }
 
-void DataTab::reload() {
+void DataTab::reload() { showLearnedWordCount(AppSettings::learnedWordCount()); }
+
+void DataTab::showLearnedWordCount(int count) {
   // The desktop's number format, whatever the interface language.
-  learnedCount_->setText(QLocale::system().toString(AppSettings::learnedWordCount()));
+  learnedCount_->setText(QLocale::system().toString(count));
 }
 
 void DataTab::updateTexts() {

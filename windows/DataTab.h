@@ -20,6 +20,7 @@ class DataTab : public QWidget {
 
   // Reads the learned-word count again.
   void reload();
+  void showLearnedWordCount(int count);
   void updateTexts();
 
  protected:

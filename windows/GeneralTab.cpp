@@ -11,6 +11,7 @@
 
 #include "settings/AppSettings.h"
 #include "settings/UIStrings.h"
+#include "windows/SettingsCopies.h"
 #include "windows/SettingsWidgets.h"
 
 namespace tolvani {
@@ -76,18 +77,18 @@ GeneralTab::GeneralTab(QWidget* parent) : QWidget(parent) {
   connect(themePicker_, &QComboBox::currentIndexChanged, this, &GeneralTab::themeChosen);
 
   updateTexts();
-  reload();
+  reload(SettingsCopies::read());
 }
 
-void GeneralTab::reload() {
+void GeneralTab::reload(const SettingsCopies& copies) {
   const QSignalBlocker layoutBlock(layoutPicker_), countBlock(countStepper_),
       toggleBlock(suggestionsToggle_), themeBlock(themePicker_), languageBlock(languagePicker_);
-  selectData(layoutPicker_, rawValue(AppSettings::defaultMode()));
-  countStepper_->setValue(AppSettings::suggestionCount());
-  suggestionsToggle_->setChecked(AppSettings::suggestionsEnabled());
-  countStepper_->setEnabled(suggestionsToggle_->isChecked());
-  selectData(themePicker_, AppSettings::panelAppearance());
-  selectData(languagePicker_, AppSettings::uiLanguage());
+  selectData(layoutPicker_, rawValue(copies.defaultMode));
+  countStepper_->setValue(copies.suggestionCount);
+  suggestionsToggle_->setChecked(copies.suggestionsEnabled);
+  countStepper_->setEnabled(copies.suggestionsEnabled);
+  selectData(themePicker_, copies.panelAppearance);
+  selectData(languagePicker_, copies.uiLanguage);
 }
 
 void GeneralTab::updateTexts() {

@@ -14,14 +14,16 @@ class QSpinBox;
 
 namespace tolvani {
 
+struct SettingsCopies;
+
 class GeneralTab : public QWidget {
   Q_OBJECT
 
  public:
   explicit GeneralTab(QWidget* parent = nullptr);
 
-  // Fills the controls from the store; announces nothing.
-  void reload();
+  // Fills the controls from the copies; announces nothing.
+  void reload(const SettingsCopies& copies);
   void updateTexts();
 
  Q_SIGNALS:

@@ -9,6 +9,7 @@
 #include "windows/AboutTab.h"
 #include "windows/DataTab.h"
 #include "windows/GeneralTab.h"
+#include "windows/SettingsCopies.h"
 #include "windows/SettingsWidgets.h"
 #include "windows/TypingTab.h"
 
@@ -52,9 +53,10 @@ void SettingsRootView::changeEvent(QEvent* event) {
 }
 
 void SettingsRootView::reload() {
-  general_->reload();
-  typing_->reload();
-  data_->reload();
+  const SettingsCopies copies = SettingsCopies::read();
+  general_->reload(copies);
+  typing_->reload(copies);
+  data_->showLearnedWordCount(copies.learnedWordCount);
 }
 
 void SettingsRootView::updateTexts() {

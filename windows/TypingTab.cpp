@@ -18,6 +18,7 @@
 #include "stats/DiagnosticsView.h"
 #include "windows/CorrectionPreferencesView.h"
 #include "windows/CustomLayoutEditor.h"
+#include "windows/SettingsCopies.h"
 #include "windows/SettingsWidgets.h"
 #include "windows/TextShortcutsEditor.h"
 
@@ -123,7 +124,7 @@ TypingTab::TypingTab(QWidget* parent) : QWidget(parent) {
   layout->addWidget(stack_);
 
   updateTexts();
-  reload();
+  reload(SettingsCopies::read());
 }
 
 QCheckBox* TypingTab::addSwitch(const char* name, void (*store)(bool)) {
@@ -136,12 +137,12 @@ QCheckBox* TypingTab::addSwitch(const char* name, void (*store)(bool)) {
   return box;
 }
 
-void TypingTab::reload() {
+void TypingTab::reload(const SettingsCopies& copies) {
   const QSignalBlocker b1(banglaDigits_), b2(emoji_), b3(modernSpellings_), b4(spokenForms_),
       b5(predictions_), b6(autocorrect_), b7(englishPassthrough_);
-  banglaDigits_->setChecked(AppSettings::banglaDigitsEnabled());
-  autocorrect_->setChecked(AppSettings::autocorrectEnabled());
-  englishPassthrough_->setChecked(AppSettings::englishPassthroughEnabled());
+  banglaDigits_->setChecked(copies.banglaDigits);
+  autocorrect_->setChecked(copies.autocorrect);
+  englishPassthrough_->setChecked(copies.englishPassthrough);
   emoji_->setChecked(AppSettings::inlineEmojiEnabled());
   const EnginePreferences preferences = AppSettings::enginePreferences();
   modernSpellings_->setChecked(preferences.preferModernSpellings);

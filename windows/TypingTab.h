@@ -17,14 +17,17 @@ class QToolButton;
 
 namespace tolvani {
 
+struct SettingsCopies;
+
 class TypingTab : public QWidget {
   Q_OBJECT
 
  public:
   explicit TypingTab(QWidget* parent = nullptr);
 
-  // Fills the controls from the store; announces nothing.
-  void reload();
+  // Fills the controls from the copies and the switches the store reads by key; announces
+  // nothing.
+  void reload(const SettingsCopies& copies);
   void updateTexts();
 
   // The page pushed over the tab's form, or null.

@@ -288,6 +288,11 @@ TEST_F(SettingsWindowTest, EachOpeningShowsTheOneWindowWithAFreshView) {
   EXPECT_EQ(window->pos(), moved);
   EXPECT_EQ(child<QComboBox>(window, "defaultLayout")->currentText(),
             QStringLiteral("তোলভানি জাতীয়"));
+  // A layout switched elsewhere while the window is open shows at the next opening only.
+  AppSettings::setDefaultMode(KeyboardMode::probhat);
+  EXPECT_EQ(child<QComboBox>(window, "defaultLayout")->currentText(),
+            QStringLiteral("তোলভানি জাতীয়"));
+  AppSettings::setDefaultMode(KeyboardMode::national);
   // The title keeps its language until the next opening.
   QTest::keyClick(child<QComboBox>(window, "uiLanguage"), Qt::Key_Up);
   EXPECT_EQ(window->windowTitle(), "Tolvani");
