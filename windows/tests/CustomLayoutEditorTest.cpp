@@ -102,7 +102,14 @@ TEST_F(CustomLayoutEditorTest, AddReplaceRemoveAndResetRewriteTheFileWhole) {
 
   const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
   QDir().mkpath(folder);
+  testing::expectTextsFitAndStandOut(&editor_, "custom-keys");
   EXPECT_TRUE(editor_.grab().save(folder + "/custom-keys.png"));
+  const QPalette original = QApplication::palette();
+  QApplication::setPalette(testing::darkPalette());
+  QCoreApplication::processEvents();
+  testing::expectTextsFitAndStandOut(&editor_, "custom-keys-dark");
+  EXPECT_TRUE(editor_.grab().save(folder + "/custom-keys-dark.png"));
+  QApplication::setPalette(original);
 
   click(editor_.findChild<QPushButton*>("resetAll"));
   EXPECT_EQ(file(), "<missing>");

@@ -325,32 +325,8 @@ TEST_F(SettingsWindowTest, ScreenshotsOfEveryTabAndPage) {
       const QString suffix =
           QString(language == 0 ? "-bangla" : "-english") + (palette == &dark ? "-dark" : "");
       auto shoot = [&](const QString& name) {
-        // Every widget in sight, not those scrolled out of it.
-        const QRect shown = view.rect();
         QApplication::processEvents();
-        for (QWidget* w : view.findChildren<QWidget*>()) {
-          if (!w->isVisible() || !shown.intersects(QRect(w->mapTo(&view, QPoint(0, 0)), w->size())))
-            continue;
-          auto* label = qobject_cast<QLabel*>(w);
-          auto* button = qobject_cast<QAbstractButton*>(w);
-          if (!label && !button) continue;
-          const QString text = label ? label->text() : button->text();
-          if (text.isEmpty()) continue;
-          const std::string where = (name + ": " + text).toStdString();
-          if (label && label->wordWrap()) {
-            EXPECT_GE(label->height(), label->heightForWidth(label->width())) << where;
-          } else {
-            EXPECT_GE(w->width(), w->minimumSizeHint().width()) << where;
-            EXPECT_GE(w->height(), w->minimumSizeHint().height()) << where;
-          }
-          const QPalette& p = w->palette();
-          const QColor background = p.color(QPalette::Window);
-          const QColor foreground = p.color(w->foregroundRole());
-          // A disabled control is meant to recede.
-          if (w->isEnabled()) {
-            EXPECT_GE(testing::contrastRatio(foreground, background), 3.0) << where;
-          }
-        }
+        testing::expectTextsFitAndStandOut(&view, name);
         const QString path = folder + "/settings-" + name + suffix + ".png";
         EXPECT_TRUE(view.grab().save(path)) << path.toStdString();
       };

@@ -165,13 +165,16 @@ TEST_F(TextShortcutsEditorTest, AnImportReachesTheOpenListAndEachOpeningIsFresh)
 
   const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
   QDir().mkpath(folder);
+  testing::expectTextsFitAndStandOut(controller.window(), "text-shortcuts-bangla");
   EXPECT_TRUE(controller.window()->grab().save(folder + "/text-shortcuts-bangla.png"));
   AppSettings::setUiLanguage(1);
   controller.showWindow();
+  testing::expectTextsFitAndStandOut(controller.window(), "text-shortcuts-english");
   EXPECT_TRUE(controller.window()->grab().save(folder + "/text-shortcuts-english.png"));
   const QPalette original = QApplication::palette();
   QApplication::setPalette(testing::darkPalette());
   QCoreApplication::processEvents();
+  testing::expectTextsFitAndStandOut(controller.window(), "text-shortcuts-english-dark");
   EXPECT_TRUE(controller.window()->grab().save(folder + "/text-shortcuts-english-dark.png"));
   QApplication::setPalette(original);
   controller.window()->close();

@@ -136,10 +136,12 @@ TEST_F(UserDictionaryEditorTest, OneWindowKeepsItsSearchAndShowsTheFileAtEachOpe
   const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
   QDir().mkpath(folder);
   window->findChild<QLineEdit*>("search")->clear();
+  testing::expectTextsFitAndStandOut(window, "user-dictionary-english");
   EXPECT_TRUE(window->grab().save(folder + "/user-dictionary-english.png"));
   const QPalette original = QApplication::palette();
   QApplication::setPalette(testing::darkPalette());
   QCoreApplication::processEvents();
+  testing::expectTextsFitAndStandOut(window, "user-dictionary-english-dark");
   EXPECT_TRUE(window->grab().save(folder + "/user-dictionary-english-dark.png"));
   QApplication::setPalette(original);
   window->close();
@@ -150,6 +152,7 @@ TEST_F(UserDictionaryEditorTest, OneWindowKeepsItsSearchAndShowsTheFileAtEachOpe
   bangla.show();
   EXPECT_EQ(bangla.windowTitle(), QStringLiteral("ব্যবহারকারীর অভিধান"));
   EXPECT_EQ(bangla.findChild<QLabel*>("count")->text(), QStringLiteral("7 টির মধ্যে 7 টি শব্দ"));
+  testing::expectTextsFitAndStandOut(&bangla, "user-dictionary-bangla");
   EXPECT_TRUE(bangla.grab().save(folder + "/user-dictionary-bangla.png"));
 }
 

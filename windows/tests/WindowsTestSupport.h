@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QLabel>
 #include <QTest>
 #include <deque>
 #include <functional>
@@ -79,6 +80,34 @@ inline void click(QAbstractButton* button) {
                         ? QPoint(button->height() / 2, button->height() / 2)
                         : button->rect().center();
   QTest::mouseClick(button, Qt::LeftButton, {}, at);
+}
+
+// Every label and button of `root` in sight shows its whole text (a wrapped label its full height)
+// and, when enabled, stands out from the window colour behind it.
+inline void expectTextsFitAndStandOut(QWidget* root, const QString& name) {
+  const QRect shown = root->rect();
+  for (QWidget* w : root->findChildren<QWidget*>()) {
+    if (!w->isVisible() || !shown.intersects(QRect(w->mapTo(root, QPoint(0, 0)), w->size())))
+      continue;
+    auto* label = qobject_cast<QLabel*>(w);
+    auto* button = qobject_cast<QAbstractButton*>(w);
+    if (!label && !button) continue;
+    const QString text = label ? label->text() : button->text();
+    if (text.isEmpty()) continue;
+    const std::string where = (name + ": " + text).toStdString();
+    if (label && label->wordWrap()) {
+      EXPECT_GE(label->height(), label->heightForWidth(label->width())) << where;
+    } else {
+      EXPECT_GE(w->width(), w->minimumSizeHint().width()) << where;
+      EXPECT_GE(w->height(), w->minimumSizeHint().height()) << where;
+    }
+    // A disabled control is meant to recede.
+    if (w->isEnabled()) {
+      const QPalette& p = w->palette();
+      EXPECT_GE(contrastRatio(p.color(w->foregroundRole()), p.color(QPalette::Window)), 3.0)
+          << where;
+    }
+  }
 }
 
 // Types `text` into `widget` as key events carrying it, one character at a time, as an input
