@@ -36,15 +36,28 @@ endfunction()
 set(TOLVANI_CONCURRENT_TEST_WORDS "Concurrent|Race|Threads|ProcessWide")
 add_custom_target(frontend_concurrent_tests)
 
+# Tests that start a virtual X display with real GTK and Qt programs, or build and install the
+# Debian package: slow and outside the program's own code, they run in the main build only.
+if(TOLVANI_SANITIZE)
+  set(desktop_default OFF)
+else()
+  set(desktop_default ON)
+endif()
+option(TOLVANI_DESKTOP_TESTS "Build the tests that use Xvfb or install the Debian package"
+       ${desktop_default})
+
 # One test program per tests/*Test.cpp of the folder, named after the file, on a main that makes
 # the Qt application (offscreen unless QT_QPA_PLATFORM says otherwise). Each test runs as its own
-# ctest case without a display.
-#   tolvani_frontend_tests(LIBS lib... [ENVIRONMENT VAR=value...])
+# ctest case without a display. The DESKTOP ones are left out unless TOLVANI_DESKTOP_TESTS.
+#   tolvani_frontend_tests(LIBS lib... [ENVIRONMENT VAR=value...] [DESKTOP name...])
 function(tolvani_frontend_tests)
-  cmake_parse_arguments(ARG "" "" "LIBS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;ENVIRONMENT;DESKTOP" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*Test.cpp)
   foreach(test ${tests})
     get_filename_component(name ${test} NAME_WE)
+    if(name IN_LIST ARG_DESKTOP AND NOT TOLVANI_DESKTOP_TESTS)
+      continue()
+    endif()
     add_executable(${name} ${test})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} tolvani_test_main GTest::gmock)
     target_compile_definitions(${name} PRIVATE

@@ -58,19 +58,20 @@ QTextCharFormat format(const QFont& font, const QColor& color) {
 
 }  // namespace
 
-QTextCharFormat textFormat(TextStyle style, const QPalette& palette) {
+QTextCharFormat textFormat(TextStyle style, const QPalette& palette, bool compactRows) {
   const Colors c = colorsOf(palette);
+  const int mono = compactRows ? 9 : 13;
   switch (style) {
     case TextStyle::titleStyle:
       return format(systemFont(17, QFont::Bold), c.label);
     case TextStyle::sectionStyle:
       return format(systemFont(15, QFont::Bold), c.label);
     case TextStyle::mutedStyle:
-      return format(monospacedFont(13), c.tertiaryLabel);
+      return format(monospacedFont(mono), c.tertiaryLabel);
     case TextStyle::keyStyle:
-      return format(monospacedFont(13), c.blue);
+      return format(monospacedFont(mono), c.blue);
     case TextStyle::outputStyle:
-      return format(systemFont(14, QFont::Normal), c.label);
+      return format(systemFont(compactRows ? 11 : 14, QFont::Normal), c.label);
     case TextStyle::bodyStyle:
       return format(systemFont(13, QFont::Normal), c.label);
     case TextStyle::noteStyle:
@@ -83,7 +84,7 @@ QTextCharFormat textFormat(TextStyle style, const QPalette& palette) {
       return format(systemFont(16, QFont::Normal), c.tertiaryLabel);
     case TextStyle::monoStyle: {
       QTextCharFormat result;
-      result.setFont(monospacedFont(13));
+      result.setFont(monospacedFont(mono));
       return result;
     }
   }
@@ -121,7 +122,7 @@ void HelpText::writeTo(QTextDocument& document, const QPalette& palette) const {
   document.clear();
   QTextCursor cursor(&document);
   for (const TextFragment& fragment : fragments_) {
-    cursor.insertText(fragment.text, textFormat(fragment.style, palette));
+    cursor.insertText(fragment.text, textFormat(fragment.style, palette, compactRows_));
   }
 }
 

@@ -28,8 +28,8 @@ enum class TextStyle {
 };
 
 // The font and colour of a style, with colours taken from the palette the text is shown in.
-// monoStyle sets no colour.
-QTextCharFormat textFormat(TextStyle style, const QPalette& palette);
+// monoStyle sets no colour. `compactRows` sets rows' keys, arrows, separators and outputs smaller.
+QTextCharFormat textFormat(TextStyle style, const QPalette& palette, bool compactRows = false);
 
 // The text brought to exactly `length` UTF-16 code units: spaces are appended to a shorter text and
 // a longer one is cut. A cut never leaves half of a surrogate pair: the whole character goes and a
@@ -48,6 +48,9 @@ class HelpText {
   void append(const HelpText& other);
   // A section heading: "\n" + title + "\n", then a rule of `ruleLength` U+2500 and a line end.
   void header(const QString& title, int ruleLength);
+  // Rows set small enough that a row of 13 keys with their outputs fits the window's width, so
+  // that a keyboard row stands on one line and its columns line up.
+  void setCompactRows(bool compact) { compactRows_ = compact; }
 
   const std::vector<TextFragment>& fragments() const { return fragments_; }
   QString plainText() const;
@@ -56,6 +59,7 @@ class HelpText {
 
  private:
   std::vector<TextFragment> fragments_;
+  bool compactRows_ = false;
 };
 
 }  // namespace tolvani

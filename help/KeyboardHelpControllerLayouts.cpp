@@ -96,6 +96,7 @@ std::optional<LayoutData> KeyboardHelpController::loadLayout(const QString& name
 
 HelpText KeyboardHelpController::buildFixedLayoutContent(const QString& layoutName) {
   HelpText text;
+  text.setCompactRows(true);
   const QString displayName = layoutName == QStringLiteral("probhat")
                                   ? QStringLiteral("প্রভাত")
                                   : QStringLiteral("জাতীয় (National)");
@@ -111,8 +112,8 @@ HelpText KeyboardHelpController::buildFixedLayoutContent(const QString& layoutNa
   text.header(QStringLiteral("শিফট (Shift Layer)"), kRuleLength);
   renderLayer(text, shiftKeyRows(), layout->shiftLayer);
   if (!layout->altLayer.empty()) {
-    // The fixed layouts' Option layer is typed with AltGr here.
-    text.header(QStringLiteral("Alt/AltGr Layer"), kRuleLength);
+    // The fixed layouts' Option layer is typed with AltGr here; Alt belongs to the application.
+    text.header(QStringLiteral("AltGr Layer"), kRuleLength);
     HelpText line;
     for (const auto& [key, output] : layout->altLayer) appendEntry(line, key, output);
     line.append(QStringLiteral("\n"), TextStyle::monoStyle);

@@ -119,8 +119,8 @@ void TolvaniInputController::activateServer(platform::TextClient*) {
   lastGoodRect_ = QRectF();
 }
 
-void TolvaniInputController::deactivateServer(platform::TextClient* sender) {
-  commitPendingComposition(sender ? sender : client_);
+void TolvaniInputController::deactivateServer(platform::TextClient* sender, PendingText pending) {
+  commitPendingComposition(sender ? sender : client_, pending);
   postCommit_.reset();
   withPanel([](CandidatePanel& panel) { panel.hide(); });
   if (std::shared_ptr<EngineBridge> bridge = engine_) {
@@ -131,14 +131,21 @@ void TolvaniInputController::deactivateServer(platform::TextClient* sender) {
   currentState_ = emptyState();
 }
 
-void TolvaniInputController::commitComposition(platform::TextClient* sender) {
-  commitPendingComposition(sender ? sender : client_);
+void TolvaniInputController::commitComposition(platform::TextClient* sender, PendingText pending) {
+  commitPendingComposition(sender ? sender : client_, pending);
 }
 
-void TolvaniInputController::commitPendingComposition(platform::TextClient* client) {
+void TolvaniInputController::commitPendingComposition(platform::TextClient* client,
+                                                      PendingText pending) {
   updateLearningSuppression();
   if (!currentState_.preedit.empty()) {
-    if (client) {
+    if (pending == PendingText::insertedByClient) {
+      // Sending the engine's own commit now would put the text in whichever client has the focus
+      // next; the text is where it was typed, and the engine learns it as typed there.
+      const QString text = QString::fromStdString(currentState_.preedit);
+      if (EngineBridge* bridge = engine_.get()) bridge->noteCommittedWord(text);
+      recordCommit(text, false, 0);
+    } else if (client) {
       EngineBridge* bridge = engine_.get();
       apply(bridge ? bridge->send(EngineKeyKind::space, 0, 0) : emptyState(), client);
     }

@@ -36,13 +36,23 @@ class TolvaniInputController {
 
   platform::TextClient* client() const { return client_; }
 
+  // Who puts a pending composition into the client when the platform ends it.
+  enum class PendingText {
+    // The controller inserts the engine's commit.
+    insert,
+    // The client has already inserted the marked text it showed (IBus commits a preedit shown in
+    // its commit mode when the focus leaves the context, and the toolkits commit it before they
+    // reset): the engine learns that text and nothing more is sent.
+    insertedByClient,
+  };
+
   // The input method was selected for the client, or the client got the focus.
   void activateServer(platform::TextClient* sender);
   // The input method leaves the client: commits, saves learned data off the main thread, resets.
   // A null sender means the controller's own client.
-  void deactivateServer(platform::TextClient* sender);
+  void deactivateServer(platform::TextClient* sender, PendingText pending = PendingText::insert);
   // The client asks for the composition to be committed.
-  void commitComposition(platform::TextClient* sender);
+  void commitComposition(platform::TextClient* sender, PendingText pending = PendingText::insert);
   std::uint64_t recognizedEvents() const { return kRecognizedEvents; }
 
   // One key event; true when the input method consumed it.
@@ -106,7 +116,8 @@ class TolvaniInputController {
   CandidatePanel& panel();
   std::optional<int> selectedPanelIndexIfUserSelected();
 
-  void commitPendingComposition(platform::TextClient* client);
+  void commitPendingComposition(platform::TextClient* client,
+                                PendingText pending = PendingText::insert);
   void updateLearningSuppression();
   void handleSettingsChange(const platform::Notification& notification);
   bool secureEntryActive() const;
@@ -136,6 +147,8 @@ class TolvaniInputController {
   // Marks onboarding completed once committed text holds a Bangla letter; true when it is
   // completed. The setup window, once it exists, refreshes itself from the setting.
   static bool confirmSetupByCommitting(const QString& text);
+  // Counts a commit of `text` in the statistics and confirms setup with it.
+  void recordCommit(const QString& text, bool autocorrected, std::int64_t saved);
   // Remembers the commit just inserted for its English alternative, when it qualifies.
   void rememberCommit(const QString& raw, const QString& commit, platform::TextClient* client);
 

@@ -79,6 +79,14 @@ bool TolvaniInputController::confirmSetupByCommitting(const QString& text) {
   return true;
 }
 
+void TolvaniInputController::recordCommit(const QString& text, bool autocorrected,
+                                          std::int64_t saved) {
+  if (!learningSuppressed_ && containsLetter(text)) {
+    TypingStatsStore::recordCommit(autocorrected, saved);
+  }
+  if (!setupConfirmed_) setupConfirmed_ = confirmSetupByCommitting(text);
+}
+
 void TolvaniInputController::clearMarkedText(platform::TextClient* client) {
   client->setMarkedText(QString(), platform::MarkedTextStyle{}, {0, 0}, TextRange::notFound());
 }
@@ -154,20 +162,17 @@ void TolvaniInputController::apply(std::optional<EngineState> state, platform::T
     // Haptic feedback on a commit from the shown list has no counterpart on this desktop.
     const QString commit = QString::fromStdString(now.commit_text);
     const QString raw = QString::fromStdString(oldRaw);
-    if (!learningSuppressed_ && containsLetter(commit)) {
-      const bool autocorrected = (now.status_flags & kStatusAutocorrected) != 0;
-      std::int64_t saved = 0;
-      if (autocorrected) {
-        const auto difference = std::llabs(static_cast<long long>(graphemes(commit).size()) -
-                                           static_cast<long long>(graphemes(raw).size()));
-        saved = std::max<std::int64_t>(difference, 2);
-      }
-      TypingStatsStore::recordCommit(autocorrected, saved);
+    const bool autocorrected = (now.status_flags & kStatusAutocorrected) != 0;
+    std::int64_t saved = 0;
+    if (autocorrected) {
+      const auto difference = std::llabs(static_cast<long long>(graphemes(commit).size()) -
+                                         static_cast<long long>(graphemes(raw).size()));
+      saved = std::max<std::int64_t>(difference, 2);
     }
     client->insertText(commit, TextRange::notFound());
     clearMarkedText(client);
     rememberCommit(raw, commit, client);
-    if (!setupConfirmed_) setupConfirmed_ = confirmSetupByCommitting(commit);
+    recordCommit(commit, autocorrected, saved);
 
     if (commit.endsWith(kSpace) && recentCommit_ &&
         EngineBridge::isCommonEnglish(recentCommit_->raw) &&

@@ -7,9 +7,11 @@
 #include <chrono>
 #include <cmath>
 
+#include "ime/BanglishConverter.h"
 #include "ime/TolvaniInputController.h"
 #include "platform/Clock.h"
 #include "settings/TextShortcuts.h"
+#include "settings/UIStrings.h"
 #include "stats/RuntimeDiagnostics.h"
 #include "stats/TypingStatsStore.h"
 
@@ -415,6 +417,53 @@ void TolvaniInputController::cycleMode() {}
 
 void TolvaniInputController::toggleSuggestions(platform::TextClient*) {}
 
-void TolvaniInputController::convertSelectedBanglish(platform::TextClient*) {}
+void TolvaniInputController::convertSelectedBanglish(platform::TextClient* client) {
+  updateLearningSuppression();
+  if (learningSuppressed_ || !client) return;
+  // A message near the caret. The client that asked is borrowed: once it is no longer the
+  // controller's own it may be gone, so the controller's own gets the message instead.
+  const auto toast = [](TolvaniInputController& controller, platform::TextClient* target,
+                        const QString& message) {
+    if (target != controller.client_) target = controller.client_;
+    if (!target) return;
+    const QRectF caret = controller.cursorRect(target);
+    controller.withPanel([&](CandidatePanel& panel) { panel.showStatus(message, caret); });
+  };
+  commitPendingComposition(client);
+  recentCommit_.reset();
+  englishAlternative_ = false;
+
+  const TextRange range = client->selectedRange();
+  if (range.location == platform::kNotFound || range.length == platform::kNotFound) {
+    return toast(*this, client, UIStrings::convertSelectionUnavailable());
+  }
+  if (range.length <= 0) return toast(*this, client, UIStrings::convertSelectFirst());
+  if (range.length > BanglishConverter::maxSelectionLength) {
+    return toast(*this, client, UIStrings::convertSelectionTooLong());
+  }
+  const std::optional<QString> requested = selectedText(client, range);
+  if (!requested) return toast(*this, client, UIStrings::convertSelectionUnavailable());
+  if (!BanglishConverter::containsBanglish(*requested)) {
+    return toast(*this, client, UIStrings::convertNothingToConvert());
+  }
+
+  std::weak_ptr<TolvaniInputController*> weak = self_;
+  BanglishConverter::shared().convert(*requested, [weak, client, range, requested = *requested,
+                                                   toast](const std::optional<QString>& result) {
+    const std::shared_ptr<TolvaniInputController*> alive = weak.lock();
+    if (!alive || !*alive) return;
+    TolvaniInputController& controller = **alive;
+    if (!result) return toast(controller, client, UIStrings::convertEngineUnavailable());
+    // The selection may have moved, or a composition begun, while the text was converted.
+    const bool current = controller.client_ && controller.client_ == client &&
+                         controller.currentState_.preedit.empty() &&
+                         client->selectedRange() == range &&
+                         controller.selectedText(client, range) == requested;
+    if (!current) return toast(controller, client, UIStrings::convertSelectionChanged());
+    if (*result == requested) return;
+    client->insertText(*result, range);
+    controller.recentCommit_.reset();
+  });
+}
 
 }  // namespace tolvani

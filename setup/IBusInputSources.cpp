@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QSet>
 #include <QXmlStreamReader>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -36,8 +37,6 @@ constexpr char kSystemComponentFolder[] = "/usr/share/ibus/component";
 constexpr auto kDaemonWait = std::chrono::seconds(3);
 constexpr auto kDaemonPoll = std::chrono::milliseconds(50);
 constexpr auto kDaemonStartWait = std::chrono::seconds(2);
-
-std::atomic<int> preferPreload{-1};  // -1 unset, 0 false, 1 true
 
 template <class T>
 struct GObjectRef {
@@ -68,11 +67,23 @@ bool schemaInstalled(const char* id) {
   return true;
 }
 
-bool useGnomeSources() {
-  const int prefer = preferPreload.load();
-  if (prefer == 1) return false;
-  return schemaInstalled(kGnomeSourcesSchema);
+// Whether the user's session is GNOME's, which keeps its own list of input sources and writes
+// IBus's from it. Other desktops may have GNOME's schema installed but never read it.
+bool gnomeDesktop() {
+  const auto names = [](const char* variable, QChar separator) {
+    return qEnvironmentVariable(variable).split(separator, Qt::SkipEmptyParts);
+  };
+  const auto isGnome = [](const QString& name) {
+    return name.compare(QLatin1String("GNOME"), Qt::CaseInsensitive) == 0 ||
+           name.startsWith(QLatin1String("GNOME-"), Qt::CaseInsensitive);
+  };
+  QStringList desktops = names("XDG_CURRENT_DESKTOP", u':');
+  if (desktops.isEmpty()) desktops = names("XDG_SESSION_DESKTOP", u':');
+  if (desktops.isEmpty()) desktops = names("DESKTOP_SESSION", u':');
+  return std::any_of(desktops.begin(), desktops.end(), isGnome);
 }
+
+bool useGnomeSources() { return gnomeDesktop() && schemaInstalled(kGnomeSourcesSchema); }
 
 struct ComponentFile {
   QString path;
@@ -307,10 +318,6 @@ std::optional<IBusInputSources::Component> IBusInputSources::componentStarting(
   return Component{found->name, QUrl::fromLocalFile(found->path)};
 }
 
-void IBusInputSources::testSetPreferPreloadEngines(std::optional<bool> prefer) {
-  preferPreload.store(prefer ? (*prefer ? 1 : 0) : -1);
-}
-
 std::vector<InputSource> IBusInputSources::sources(const QString& bundleID, bool includeDisabled) {
   const std::optional<ComponentFile> component = findComponent(bundleID);
   if (!component || component->engines.isEmpty()) return {};
@@ -358,8 +365,9 @@ int IBusInputSources::registerBundle(const QUrl& bundleURL) {
 
 int IBusInputSources::enable(const InputSource& source) {
   if (source.identifier.isEmpty()) return -EINVAL;
-  return useGnomeSources() ? addToGnomeSources(source.identifier)
-                           : addToPreloadEngines(source.identifier);
+  // IBus's own list is what its menu offers on every desktop; GNOME Shell reads only its own.
+  if (const int status = addToPreloadEngines(source.identifier); status != 0) return status;
+  return useGnomeSources() ? addToGnomeSources(source.identifier) : 0;
 }
 
 int IBusInputSources::select(const InputSource& source) {

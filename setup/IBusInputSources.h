@@ -1,9 +1,9 @@
 // The input-source calls on IBus and GSettings. The bundle identifier is the name of an IBus
 // component; the bundle's sources are the engines of that component's file (in the folders the
 // daemon reads) that the running daemon lists; enabled ones are also in the user's input sources
-// (GNOME's org.gnome.desktop.input-sources where that schema is installed, else IBus's
-// preload-engines); the current one is the daemon's global engine; the text input menu is the
-// IBus panel's tray icon. Thread-safety: call from one thread at a time.
+// (IBus's preload-engines, and on a GNOME desktop GNOME's org.gnome.desktop.input-sources, which
+// is the list that decides there); the current one is the daemon's global engine; the text input
+// menu is the IBus panel's tray icon. Thread-safety: call from one thread at a time.
 #ifndef TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 #define TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 
@@ -37,10 +37,6 @@ class IBusInputSources final : public InputSourceSystem {
   };
   // The component in those folders whose exec starts `program`: the program's own bundle.
   static std::optional<Component> componentStarting(const QString& program);
-
-  // With true, the user's input sources are IBus's preload-engines even where GNOME's schema is
-  // installed; nullopt restores the check.
-  static void testSetPreferPreloadEngines(std::optional<bool> prefer);
 };
 
 }  // namespace tolvani

@@ -6,7 +6,6 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QEvent>
-#include <QFile>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -40,13 +39,10 @@ QPushButton* makeLink(const char* name, const QUrl& url) {
   return button;
 }
 
-// The installed icon, else the application's own.
+// The icon the package installs into the desktop's icon theme, else the application's own.
 QIcon programIcon() {
-  const QString installed = platform::bundle::resourcePath(QStringLiteral("tolvani.png"));
-  if (QFile::exists(installed)) {
-    const QIcon icon(installed);
-    if (!icon.isNull()) return icon;
-  }
+  const QIcon installed = QIcon::fromTheme(QStringLiteral("tolvani"));
+  if (!installed.isNull()) return installed;
   return QApplication::windowIcon();
 }
 

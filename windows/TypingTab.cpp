@@ -16,6 +16,7 @@
 #include "settings/AppSettings.h"
 #include "settings/UIStrings.h"
 #include "stats/DiagnosticsView.h"
+#include "stats/TypingStatsWindowController.h"
 #include "windows/CorrectionPreferencesView.h"
 #include "windows/CustomLayoutEditor.h"
 #include "windows/SettingsCopies.h"
@@ -80,7 +81,6 @@ TypingTab::TypingTab(QWidget* parent) : QWidget(parent) {
 
   QFormLayout* toolRows = nullptr;
   toolsSection_ = settingsui::makeSection(&toolRows);
-  // The typing-insights window is yet to come: its button is in place and opens nothing.
   customKeys_ = makeLinkButton("customKeys");
   connect(customKeys_, &QPushButton::clicked, this,
           [] { CustomLayoutEditorController::shared().showWindow(); });
@@ -90,6 +90,8 @@ TypingTab::TypingTab(QWidget* parent) : QWidget(parent) {
           [] { TextShortcutsEditorController::shared().showWindow(); });
   toolRows->addRow(textShortcuts_);
   typingInsights_ = makeLinkButton("typingInsights");
+  connect(typingInsights_, &QPushButton::clicked, this,
+          [] { TypingStatsWindowController::shared().showWindow(); });
   toolRows->addRow(typingInsights_);
   keyboardHelp_ = makeLinkButton("keyboardHelp");
   connect(keyboardHelp_, &QPushButton::clicked, this,

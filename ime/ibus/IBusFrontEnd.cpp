@@ -7,6 +7,8 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "ime/CandidatePanelWindow.h"
 #include "ime/TolvaniInputController.h"
@@ -33,6 +35,18 @@ class LookupTableFace;
 struct Context {
   std::unique_ptr<IBusTextClient> client;
   std::unique_ptr<TolvaniInputController> controller;
+  // A preedit that IBus dropped when the context lost the focus: it is committed here when the
+  // context has the focus again.
+  QString owed;
+};
+
+// The composition of the context that lost the focus last, until the next focus shows what IBus
+// did with its preedit.
+struct Departure {
+  QString path;
+  QString text;
+  bool committedOnFocusOut = false;  // by IBus or the toolkit, on the context's own focus-out
+  bool committedByToolkit = false;   // by the toolkit, whatever IBus did
 };
 
 struct FrontEndState {
@@ -46,6 +60,7 @@ struct FrontEndState {
   int engines = 0;
   // The lookup-table face that showed last: a click on a row of the table goes to its panel.
   LookupTableFace* lookupFace = nullptr;
+  std::optional<Departure> departure;
 };
 
 FrontEndState& state() {
@@ -132,15 +147,40 @@ void focusOut(const QString& path) {
   auto found = state().contexts.find(path);
   if (found == state().contexts.end()) return;
   Context& context = found->second;
-  context.controller->deactivateServer(context.client.get());
+  // IBus has committed the preedit into this context as it took the focus away, or has dropped
+  // it: anything sent now would reach the context that has the focus next.
+  const QString pending = context.controller->composedString();
+  if (!pending.isEmpty()) {
+    state().departure = Departure{path, pending, context.client->preeditCommittedOnFocusLoss(),
+                                  context.client->toolkitCommitsPreedit()};
+  }
+  context.controller->deactivateServer(context.client.get(),
+                                       TolvaniInputController::PendingText::insertedByClient);
   context.client->detach();
   if (state().focused == path) state().focused.clear();
   testEvent(QStringLiteral("deactivate ") + path);
 }
 
-void focusIn(IBusEngine* engine, const QString& path) {
+// The focus went on after a context with a composition lost it. A context's own focus-out hands
+// the focus to the daemon's placeholder context first, and then IBus has committed a preedit in
+// commit mode; when another context takes the focus straight away, IBus drops it, and only a
+// toolkit that commits its preedit itself still puts it in. A dropped preedit is owed to its
+// context.
+void settleDeparture(bool viaPlaceholder) {
+  std::optional<Departure> departure = std::exchange(state().departure, std::nullopt);
+  if (!departure || departure->committedByToolkit ||
+      (viaPlaceholder && departure->committedOnFocusOut)) {
+    return;
+  }
+  auto found = state().contexts.find(departure->path);
+  if (found != state().contexts.end()) found->second.owed += departure->text;
+}
+
+// `clientName` is the name the context's toolkit gave it, when the daemon tells it.
+void focusIn(IBusEngine* engine, const QString& path, const QString& clientName = QString()) {
   state().engine = engine;
   if (!state().focused.isEmpty() && state().focused != path) focusOut(state().focused);
+  settleDeparture(/*viaPlaceholder=*/false);
   auto found = state().contexts.find(path);
   if (found == state().contexts.end()) {
     Context context;
@@ -151,9 +191,14 @@ void focusIn(IBusEngine* engine, const QString& path) {
     testEvent(QStringLiteral("controller ") + path);
   }
   Context& context = found->second;
+  if (!clientName.isEmpty()) context.client->setClientName(clientName);
   context.client->attach(engine);
   state().focused = path;
   context.controller->activateServer(context.client.get());
+  if (!context.owed.isEmpty()) {
+    context.client->insertText(std::exchange(context.owed, QString()),
+                               platform::TextRange::notFound());
+  }
   testEvent(QStringLiteral("activate ") + path);
 }
 
@@ -206,8 +251,9 @@ void engineFocusInId(IBusEngine* engine, const gchar* objectPath, const gchar* c
   if (g_strcmp0(client, "fake") == 0) {
     state().engine = engine;
     if (!state().focused.isEmpty()) focusOut(state().focused);
+    settleDeparture(/*viaPlaceholder=*/true);
   } else {
-    focusIn(engine, QString::fromUtf8(objectPath));
+    focusIn(engine, QString::fromUtf8(objectPath), QString::fromUtf8(client));
   }
   releaseGoneContexts();
 }
@@ -249,11 +295,18 @@ gboolean engineProcessKeyEvent(IBusEngine*, guint keyval, guint keycode, guint m
   return context->controller->handle(event, context->client.get()) ? TRUE : FALSE;
 }
 
-// The application reset its input state (a click elsewhere, a programmatic change): the
-// composition is committed where the application now has its caret.
+// The application reset its input state (a click in the text, a programmatic change). The
+// toolkits commit the preedit they show before they reset, so the composition only ends here; the
+// daemon's copy of the preedit goes too, or a later focus change would commit it again.
 void engineReset(IBusEngine* engine) {
   if (Context* context = focusedContext()) {
-    context->controller->commitComposition(context->client.get());
+    const bool hadPreedit = !context->client->markedRange().isNotFound();
+    context->controller->commitComposition(context->client.get(),
+                                           TolvaniInputController::PendingText::insertedByClient);
+    if (hadPreedit) {
+      context->client->setMarkedText(QString(), platform::MarkedTextStyle{}, {0, 0},
+                                     platform::TextRange::notFound());
+    }
   }
   IBUS_ENGINE_CLASS(tolvani_ibus_engine_parent_class)->reset(engine);
 }

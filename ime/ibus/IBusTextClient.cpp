@@ -32,7 +32,15 @@ void IBusTextClient::attach(IBusEngine* engine) {
   if (engine == engine_) return;
   detach();
   engine_ = engine;
-  if (engine_) g_object_ref(engine_);
+  if (!engine_) return;
+  g_object_ref(engine_);
+  // The first read asks the application to send its text from now on; asked only when the
+  // selection is needed, the application would answer too late for that first question. The
+  // capabilities may arrive after the focus, so the request does not wait for them.
+  IBusText* text = nullptr;
+  guint cursor = 0;
+  guint anchor = 0;
+  ibus_engine_get_surrounding_text(engine_, &text, &cursor, &anchor);
 }
 
 void IBusTextClient::detach() {
@@ -138,6 +146,14 @@ void IBusTextClient::deleteSurrounding(TextRange range) {
   keepEdited(*s);
 }
 
+bool IBusTextClient::preeditCommittedOnFocusLoss() const {
+  return clientName_ != QLatin1String("QIBusInputContext");
+}
+
+bool IBusTextClient::toolkitCommitsPreedit() const {
+  return clientName_.startsWith(QLatin1String("gtk"));
+}
+
 void IBusTextClient::showPreedit(const QString& text, qsizetype cursor) {
   const QByteArray utf8 = text.toUtf8();
   IBusText* preedit = ibus_text_new_from_string(utf8.constData());
@@ -146,10 +162,15 @@ void IBusTextClient::showPreedit(const QString& text, qsizetype cursor) {
     ibus_text_append_attribute(preedit, IBUS_ATTR_TYPE_UNDERLINE, IBUS_ATTR_UNDERLINE_SINGLE, 0,
                                chars);
   }
-  // Dropped, not committed, when the context loses the focus: the controller commits itself.
-  ibus_engine_update_preedit_text_with_mode(engine_, preedit,
-                                            static_cast<guint>(scalarPosition(text, cursor)),
-                                            chars > 0, IBUS_ENGINE_PREEDIT_CLEAR);
+  // The preedit must reach this context when the focus leaves it or the application resets it:
+  // anything the engine sent after that would go to the context IBus attached next. In commit
+  // mode IBus (or a toolkit that says it commits itself, as GTK's does) commits it then. Qt's
+  // module commits its preedit itself before every reset and focus change without saying so, so
+  // commit mode there would insert it twice.
+  const IBusPreeditFocusMode mode =
+      preeditCommittedOnFocusLoss() ? IBUS_ENGINE_PREEDIT_COMMIT : IBUS_ENGINE_PREEDIT_CLEAR;
+  ibus_engine_update_preedit_text_with_mode(
+      engine_, preedit, static_cast<guint>(scalarPosition(text, cursor)), chars > 0, mode);
 }
 
 void IBusTextClient::setMarkedText(const QString& text, const platform::MarkedTextStyle&,

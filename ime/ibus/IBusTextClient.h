@@ -26,6 +26,15 @@ class IBusTextClient final : public platform::TextClient {
   IBusTextClient& operator=(const IBusTextClient&) = delete;
 
   const QString& objectPath() const { return objectPath_; }
+  // The name the context's toolkit gave it ("gtk3-im:gedit", "QIBusInputContext", ...). It decides
+  // who commits a pending preedit when the focus leaves the context or the application resets it.
+  void setClientName(const QString& name) { clientName_ = name; }
+  // Whether IBus or the toolkit commits the preedit into the context when the context loses the
+  // focus; Qt's module leaves it to be dropped then.
+  bool preeditCommittedOnFocusLoss() const;
+  // Whether the toolkit commits the preedit it shows itself, even when IBus dropped it because
+  // another context took the focus first (GTK's module does).
+  bool toolkitCommitsPreedit() const;
   // The engine object while the context has the focus (referenced), else none.
   void attach(IBusEngine* engine);
   void detach();
@@ -65,6 +74,7 @@ class IBusTextClient final : public platform::TextClient {
   void showPreedit(const QString& text, qsizetype cursor);
 
   const QString objectPath_;
+  QString clientName_;
   IBusEngine* engine_ = nullptr;
   QString preedit_;
   qsizetype preeditCursor_ = 0;

@@ -111,8 +111,15 @@ KeyEvent keyEventFromIBus(std::uint32_t keyval, std::uint32_t keycode, std::uint
   if (state & IBUS_LOCK_MASK) event.modifierFlags |= KeyFlags::kCapsLock;
   if (state & IBUS_SHIFT_MASK) event.modifierFlags |= KeyFlags::kShift;
   if (state & IBUS_CONTROL_MASK) event.modifierFlags |= KeyFlags::kControl;
-  if (state & (IBUS_MOD1_MASK | IBUS_MOD5_MASK)) event.modifierFlags |= KeyFlags::kOption;
-  if (state & (IBUS_SUPER_MASK | IBUS_MOD4_MASK)) event.modifierFlags |= KeyFlags::kCommand;
+  // AltGr types the fixed layouts' third level. Alt belongs to the application (its menus'
+  // accelerators), as Command does on the Mac, except beside Control, where Control-Alt keys are
+  // the input method's own hot keys.
+  const bool alt = (state & IBUS_MOD1_MASK) != 0;
+  const bool control = (state & IBUS_CONTROL_MASK) != 0;
+  if ((state & IBUS_MOD5_MASK) || (alt && control)) event.modifierFlags |= KeyFlags::kOption;
+  if ((state & (IBUS_SUPER_MASK | IBUS_MOD4_MASK)) || (alt && !control)) {
+    event.modifierFlags |= KeyFlags::kCommand;
+  }
 
   const PositionKey* position = positionKey(keycode);
   if (const FunctionKey* function = functionKey(keyval)) {

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QThread>
+#include <algorithm>
 
 #include "ime/ibus/IBusTextClient.h"
 
@@ -22,7 +23,10 @@ QString fromIBus(IBusText* text) {
 
 }  // namespace
 
-IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder) {
+IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder)
+    : IBusDaemonHarness(Options{componentFolder, QString(), false}) {}
+
+IBusDaemonHarness::IBusDaemonHarness(const Options& options) {
   if (!root_.isValid()) {
     failure_ = QStringLiteral("no temporary folder");
     return;
@@ -35,6 +39,7 @@ IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder) {
                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   const QString socket = root + QStringLiteral("/runtime/ibus.sock");
   const QString address = QStringLiteral("unix:path=") + socket;
+  address_ = address;
   eventsPath_ = root + QStringLiteral("/events.txt");
 
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -47,12 +52,27 @@ IBusDaemonHarness::IBusDaemonHarness(const QString& componentFolder) {
   env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
   env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
   env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
-  env.insert(QStringLiteral("IBUS_COMPONENT_PATH"), componentFolder);
+  // Without the variable the daemon reads the machine's own component folder.
+  env.remove(QStringLiteral("IBUS_COMPONENT_PATH"));
+  if (!options.componentFolder.isEmpty()) {
+    env.insert(QStringLiteral("IBUS_COMPONENT_PATH"), options.componentFolder);
+  }
   env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  if (options.display.isEmpty()) {
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  } else {
+    // The engine's own windows (the candidate panel) show on that display.
+    env.insert(QStringLiteral("DISPLAY"), options.display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+  }
   env.insert(QStringLiteral("TOLVANI_TEST_IBUS_EVENTS"), eventsPath_);
   daemon_.setProcessEnvironment(env);
-  daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  if (options.quiet) {
+    daemon_.setStandardErrorFile(QProcess::nullDevice());
+  } else {
+    daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  }
   // Its own process group, so that the daemon and the engine it starts end with the harness.
   daemon_.setChildProcessModifier([] { ::setpgid(0, 0); });
   // The shell leaves the daemon's process id behind before it becomes the daemon.
@@ -141,24 +161,33 @@ void IBusDaemonHarness::settle() {
   }
 }
 
-TestInputContext::TestInputContext(IBusDaemonHarness& harness, const char* clientName)
+const unsigned TestInputContext::kAllCapabilities =
+    IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_AUXILIARY_TEXT | IBUS_CAP_LOOKUP_TABLE | IBUS_CAP_FOCUS |
+    IBUS_CAP_PROPERTY | IBUS_CAP_SURROUNDING_TEXT;
+
+TestInputContext::TestInputContext(IBusDaemonHarness& harness, const char* clientName,
+                                   unsigned capabilities)
     : harness_(harness) {
   if (!harness.ready()) return;
   context_ = ibus_bus_create_input_context(harness.bus(), clientName);
   if (!context_) return;
-  ibus_input_context_set_capabilities(context_, IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_AUXILIARY_TEXT |
-                                                    IBUS_CAP_LOOKUP_TABLE | IBUS_CAP_FOCUS |
-                                                    IBUS_CAP_PROPERTY | IBUS_CAP_SURROUNDING_TEXT);
-  g_signal_connect(context_, "commit-text",
-                   G_CALLBACK(+[](IBusInputContext*, IBusText* text, TestInputContext* self) {
-                     self->commits << fromIBus(text);
-                     if (!self->keepsText_) return;
-                     const QString committed = fromIBus(text);
-                     self->text.insert(utf16Position(self->text, self->cursor), committed);
-                     self->cursor +=
-                         static_cast<unsigned>(scalarPosition(committed, committed.size()));
-                   }),
-                   this);
+  ibus_input_context_set_capabilities(context_, capabilities);
+  g_signal_connect(
+      context_, "commit-text",
+      G_CALLBACK(+[](IBusInputContext*, IBusText* text, TestInputContext* self) {
+        self->commits << fromIBus(text);
+        if (!self->keepsText_) return;
+        const QString committed = fromIBus(text);
+        // A commit replaces the selection, as a text field does.
+        const unsigned start = std::min(self->cursor, self->anchor);
+        const qsizetype from = utf16Position(self->text, start);
+        self->text.replace(from,
+                           utf16Position(self->text, std::max(self->cursor, self->anchor)) - from,
+                           committed);
+        self->cursor = start + static_cast<unsigned>(scalarPosition(committed, committed.size()));
+        self->anchor = self->cursor;
+      }),
+      this);
   g_signal_connect(
       context_, "delete-surrounding-text",
       G_CALLBACK(+[](IBusInputContext*, gint offset, guint count, TestInputContext* self) {
@@ -173,6 +202,7 @@ TestInputContext::TestInputContext(IBusDaemonHarness& harness, const char* clien
         } else if (from < self->cursor) {
           self->cursor = static_cast<unsigned>(from);
         }
+        self->anchor = self->cursor;
       }),
       this);
   g_signal_connect(context_, "update-preedit-text",
@@ -252,16 +282,18 @@ void TestInputContext::setContentType(unsigned purpose, unsigned hints) {
   if (context_) ibus_input_context_set_content_type(context_, purpose, hints);
 }
 
-void TestInputContext::keepText(const QString& keptText, unsigned caret) {
+void TestInputContext::keepText(const QString& keptText, unsigned caret,
+                                std::optional<unsigned> selectionAnchor) {
   text = keptText;
   cursor = caret;
+  anchor = selectionAnchor.value_or(caret);
   keepsText_ = true;
-  setSurroundingText(text, cursor, cursor);
+  setSurroundingText(text, cursor, anchor);
 }
 
 bool TestInputContext::sendKey(unsigned keyval, unsigned keycode, unsigned state) {
   if (!context_) return false;
-  if (keepsText_) setSurroundingText(text, cursor, cursor);
+  if (keepsText_) setSurroundingText(text, cursor, anchor);
   return ibus_input_context_process_key_event(context_, keyval, keycode, state) != FALSE;
 }
 

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
+#include <optional>
 
 typedef struct _IBusBus IBusBus;
 typedef struct _IBusInputContext IBusInputContext;
@@ -19,8 +20,17 @@ namespace tolvani::testing {
 
 class IBusDaemonHarness {
  public:
+  struct Options {
+    // The folder of tolvani.xml; empty for the components installed on the machine.
+    QString componentFolder;
+    // The X display the daemon and the engines it starts use; none when empty.
+    QString display;
+    // Drops what the bus, the daemon and the engines write to standard error.
+    bool quiet = false;
+  };
   // `componentFolder` holds tolvani.xml.
   explicit IBusDaemonHarness(const QString& componentFolder);
+  explicit IBusDaemonHarness(const Options& options);
   ~IBusDaemonHarness();
   IBusDaemonHarness(const IBusDaemonHarness&) = delete;
   IBusDaemonHarness& operator=(const IBusDaemonHarness&) = delete;
@@ -31,6 +41,10 @@ class IBusDaemonHarness {
   IBusBus* bus() const { return bus_; }
   // The XDG_CONFIG_HOME of the daemon and the programs it starts (their settings live there).
   QString configHome() const { return root_.path() + QStringLiteral("/config"); }
+  // The temporary folder holding the daemon's home, config, cache, data and runtime folders.
+  QString root() const { return root_.path(); }
+  // The daemon's D-Bus address, for IBUS_ADDRESS.
+  QString address() const { return address_; }
 
   // The engine process's lifecycle lines ("controller <path>", "activate <path>", ...).
   QStringList events() const;
@@ -49,6 +63,7 @@ class IBusDaemonHarness {
   IBusBus* bus_ = nullptr;
   QString failure_;
   QString eventsPath_;
+  QString address_;
 };
 
 // One input context of a client application.
@@ -60,7 +75,11 @@ class TestInputContext {
     bool visible = false;
   };
 
-  TestInputContext(IBusDaemonHarness& harness, const char* clientName);
+  // The capabilities of a toolkit that sends surrounding text.
+  static const unsigned kAllCapabilities;
+
+  TestInputContext(IBusDaemonHarness& harness, const char* clientName,
+                   unsigned capabilities = kAllCapabilities);
   // Destroys the context in the daemon.
   ~TestInputContext();
   TestInputContext(const TestInputContext&) = delete;
@@ -76,10 +95,11 @@ class TestInputContext {
   void setSurroundingText(const QString& text, unsigned cursor, unsigned anchor);
   void setCursorLocation(int x, int y, int w, int h);
   void setContentType(unsigned purpose, unsigned hints);
-  // From now on the context keeps the application's text, `text` with the caret at `cursor`
-  // (in characters): commits and deletions apply to it, and it goes to the input method before
-  // every key, as toolkits send it.
-  void keepText(const QString& text, unsigned cursor);
+  // From now on the context keeps the application's text, `text` with the caret at `cursor` and
+  // the selection's other end at `anchor` (in characters; the caret's place: no selection):
+  // commits replace the selection, commits and deletions apply to the text, and it goes to the
+  // input method before every key, as toolkits send it.
+  void keepText(const QString& text, unsigned cursor, std::optional<unsigned> anchor = {});
   // True when the input method consumed the key.
   bool sendKey(unsigned keyval, unsigned keycode, unsigned state);
   void destroy();
@@ -91,6 +111,7 @@ class TestInputContext {
   QStringList properties;  // keys of registered and updated properties
   QString text;            // the application's text, when kept
   unsigned cursor = 0;     // its caret, in characters
+  unsigned anchor = 0;     // the selection's other end; the caret when nothing is selected
 
  private:
   IBusDaemonHarness& harness_;

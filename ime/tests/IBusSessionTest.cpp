@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ime/testing/IBusDaemonHarness.h"
+#include "ime/testing/IBusTestKeys.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
 
@@ -15,27 +16,9 @@ namespace tolvani {
 namespace {
 
 using testing::IBusDaemonHarness;
+using testing::press;
 using testing::TestInputContext;
-
-// Presses and releases one key of the US layout; true when the program consumed it.
-bool press(TestInputContext& context, unsigned keyval, unsigned keycode) {
-  const bool consumed = context.sendKey(keyval, keycode, 0);
-  context.sendKey(keyval, keycode, IBUS_RELEASE_MASK);
-  return consumed;
-}
-
-void typeWord(TestInputContext& context, const char* letters) {
-  static const std::string rows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
-  static const unsigned starts[] = {16, 30, 44};
-  for (const char* p = letters; *p; ++p) {
-    for (int r = 0; r < 3; ++r) {
-      const std::size_t at = rows[r].find(*p);
-      if (at != std::string::npos) {
-        press(context, static_cast<unsigned char>(*p), starts[r] + static_cast<unsigned>(at));
-      }
-    }
-  }
-}
+using testing::typeKeys;
 
 TEST(IBusSessionTest, WarmWordsAndTheirPredictionPickedWhereTheWordEnded) {
   IBusDaemonHarness harness(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
@@ -63,7 +46,7 @@ TEST(IBusSessionTest, WarmWordsAndTheirPredictionPickedWhereTheWordEnded) {
   while (!predicted && !deadline.hasExpired()) {
     harness.settle();
     before = context.text;
-    typeWord(context, "ami");
+    typeKeys(context, "ami");
     harness.settle();
     ASSERT_FALSE(context.lookupTables.empty());
     rows = context.lookupTables.back();

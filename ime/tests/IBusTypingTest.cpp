@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ime/testing/IBusDaemonHarness.h"
+#include "ime/testing/IBusTestKeys.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
 
@@ -16,39 +17,9 @@ namespace {
 
 using testing::IBusDaemonHarness;
 using testing::TestInputContext;
+using testing::typeKeys;
 
 QString u(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// The evdev key code of a character of the US layout, and whether it needs Shift.
-std::pair<unsigned, bool> keyOf(char c) {
-  static const std::string rows[] = {"qwertyuiop[]", "asdfghjkl", "zxcvbnm"};
-  static const unsigned starts[] = {16, 30, 44};
-  if (c == ' ') return {57, false};
-  const bool shift = c >= 'A' && c <= 'Z';
-  const char base = shift ? static_cast<char>(c - 'A' + 'a') : c;
-  for (int r = 0; r < 3; ++r) {
-    const std::size_t at = rows[r].find(base);
-    if (at != std::string::npos) return {starts[r] + static_cast<unsigned>(at), shift};
-  }
-  return {0, false};
-}
-
-// Presses and releases each key of `keys`; "^" makes the next key an AltGr key.
-void typeKeys(TestInputContext& context, const char* keys) {
-  unsigned altGr = 0;
-  for (const char* p = keys; *p; ++p) {
-    if (*p == '^') {
-      altGr = IBUS_MOD5_MASK;
-      continue;
-    }
-    const auto [keycode, shift] = keyOf(*p);
-    const unsigned state = altGr | (shift ? IBUS_SHIFT_MASK : 0);
-    const unsigned keyval = *p == ' ' ? IBUS_KEY_space : static_cast<unsigned>(*p);
-    EXPECT_TRUE(context.sendKey(keyval, keycode, state)) << "the application also got " << *p;
-    context.sendKey(keyval, keycode, state | IBUS_RELEASE_MASK);
-    altGr = 0;
-  }
-}
 
 struct ModeCase {
   const char* name;
@@ -79,7 +50,7 @@ TEST_P(IBusTypingTest, SentenceArrivesAsBanglaCommits) {
   })) << harness.events().join('\n').toStdString();
 
   // No caret rectangle: the candidates go to the daemon's candidate list.
-  typeKeys(context, c.keys);
+  EXPECT_EQ(typeKeys(context, c.keys), 0) << "the application also got keys";
   const QString expected = u("আমি তোমাকে ভালোবাসি ");
   ASSERT_TRUE(harness.waitFor([&] { return context.commits.join(QString()) == expected; }))
       << context.commits.join('|').toStdString();
@@ -117,6 +88,33 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{"probhat", KeyboardMode::probhat, "vmi f]mak[ Bal]basi ", "তোমাকে", nullptr},
         ModeCase{"national", KeyboardMode::national, "^hmd kxmhjc FhVxfhnd ", "তোমাকে", nullptr}),
     [](const ::testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
+
+TEST(IBusTypingKeysTest, AltBelongsToTheApplicationAndAltGrTypesTheThirdLevel) {
+  IBusDaemonHarness harness(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
+  ASSERT_TRUE(harness.ready()) << harness.failure().toStdString();
+  qputenv("XDG_CONFIG_HOME", harness.configHome().toUtf8());
+  platform::Defaults::testResetStandard();
+  AppSettings::setDefaultMode(KeyboardMode::probhat);
+
+  TestInputContext context(harness, "menu-app");
+  context.focusIn();
+  context.selectEngine("tolvani");
+  ASSERT_TRUE(harness.waitFor([&] {
+    return harness.events().contains("activate " + context.objectPath());
+  })) << harness.events().join('\n').toStdString();
+
+  // AltGr with a reaches probhat's third level.
+  EXPECT_EQ(typeKeys(context, "k^a"), 0);
+  harness.settle();
+  // Alt-F opens the application's File menu: the composition is committed first.
+  EXPECT_FALSE(testing::press(context, 'f', 33, IBUS_MOD1_MASK));
+  ASSERT_TRUE(harness.waitFor([&] { return !context.commits.isEmpty(); }));
+  harness.settle();
+  EXPECT_EQ(context.commits.join('|').toStdString(), "কঌ");
+  EXPECT_FALSE(testing::press(context, 'F', 33, IBUS_MOD1_MASK | IBUS_SHIFT_MASK));
+  harness.settle();
+  EXPECT_EQ(context.commits.join('|').toStdString(), "কঌ");
+}
 
 }  // namespace
 }  // namespace tolvani

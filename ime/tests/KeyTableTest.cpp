@@ -27,6 +27,10 @@ TEST(KeyTableTest, IBusKeysBecomeKeyCodesFlagsAndCharacters) {
       {"Control-Shift-Space", ' ', 57, IBUS_CONTROL_MASK | IBUS_SHIFT_MASK, 49, kControl | kShift,
        " ", " "},
       {"Super-c is Command", 'c', 46, IBUS_SUPER_MASK | IBUS_MOD4_MASK, 8, kCommand, "c", "c"},
+      // Alt with a key is the application's: Command, not the fixed layouts' third level.
+      {"Alt-f is Command", 'f', 33, IBUS_MOD1_MASK, 3, kCommand, "f", "f"},
+      {"Alt-Shift-f is Command", 'F', 33, IBUS_MOD1_MASK | IBUS_SHIFT_MASK, 3, kCommand | kShift,
+       "F", "F"},
       {"Return", IBUS_KEY_Return, 28, 0, 36, 0, "\r", "\r"},
       {"keypad Enter", IBUS_KEY_KP_Enter, 96, 0, 76, 0, "\x03", "\x03"},
       {"Tab", IBUS_KEY_Tab, 15, 0, 48, 0, "\t", "\t"},

@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
   if (tolvani::testing::runChildRoleIfAsked(false, childExit)) return childExit;
   std::unique_ptr<QTemporaryDir> home;
   if (!tolvani::testing::isChild()) home = makePrivateHome();
+  // Qt WebEngine shares its GL context with the application's; this must precede the application.
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   if (tolvani::testing::runChildRoleIfAsked(true, childExit)) return childExit;
   return RUN_ALL_TESTS();

@@ -47,6 +47,8 @@ class InputSourceIBusTest : public ::testing::Test {
     daemon_ = std::make_unique<testing::PrivateIBusDaemon>(root_.path());
     QFile::remove(qEnvironmentVariable("XDG_CONFIG_HOME") + "/glib-2.0/settings/keyfile");
     qputenv("TOLVANI_TEST_USER_ID", "1000");
+    // A desktop other than GNOME unless a test says otherwise.
+    qputenv("XDG_CURRENT_DESKTOP", "XFCE");
 #ifdef TOLVANI_PROGRAM
     program_ = QStringLiteral(TOLVANI_PROGRAM);
     component_ = QStringLiteral(TOLVANI_PROGRAM_COMPONENT);
@@ -59,6 +61,7 @@ class InputSourceIBusTest : public ::testing::Test {
     daemon_.reset();
     InputSourceProbe::testSetExecutable(std::nullopt);
     qunsetenv("TOLVANI_TEST_USER_ID");
+    qunsetenv("XDG_CURRENT_DESKTOP");
   }
 
   void installComponent() {
@@ -97,13 +100,10 @@ TEST_F(InputSourceIBusTest, NotRegisteredThenRegisteredEnabledAndSelected) {
   EXPECT_EQ(await<Done>([](auto done) { InputSourceProbe::enable(nullptr, std::move(done)); }),
             "done");
   EXPECT_EQ(probeState(), state("enabled", 0));
-  // GNOME's list where its schema is installed (gsettings-desktop-schemas), else IBus's.
-  GSettingsSchema* gnome = g_settings_schema_source_lookup(g_settings_schema_source_get_default(),
-                                                           "org.gnome.desktop.input-sources", TRUE);
-  EXPECT_TRUE(keyFile().contains(
-      QLatin1String(gnome ? "('ibus', 'tolvani')" : "preload-engines=['tolvani']")))
+  // IBus's own list only: Xfce never reads GNOME's, whose schema is installed here too.
+  EXPECT_TRUE(keyFile().contains(QLatin1String("preload-engines=['tolvani']")))
       << keyFile().toStdString();
-  if (gnome) g_settings_schema_unref(gnome);
+  EXPECT_FALSE(keyFile().contains(QLatin1String("input-sources"))) << keyFile().toStdString();
 
   EXPECT_EQ(await<InputSourceSnapshot>(
                 [](auto done) { InputSourceSetup::select(nullptr, std::move(done)); }),
@@ -165,11 +165,15 @@ TEST_F(InputSourceIBusTest, DaemonAbsent) {
             "done");
 }
 
-TEST_F(InputSourceIBusTest, PreloadEnginesWhereGnomeHasNoSchema) {
+TEST_F(InputSourceIBusTest, GnomeDesktopGetsBothListsAndDecidesByItsOwn) {
+  GSettingsSchema* gnome = g_settings_schema_source_lookup(g_settings_schema_source_get_default(),
+                                                           "org.gnome.desktop.input-sources", TRUE);
+  if (gnome == nullptr) GTEST_SKIP() << "GNOME's input-source schema is not installed";
+  g_settings_schema_unref(gnome);
   installComponent();
   ASSERT_TRUE(daemon_->start());
   // In this process: GSettings reads the same key file the daemon's session would.
-  IBusInputSources::testSetPreferPreloadEngines(true);
+  qputenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
   systemuser::testSetId(1000);
   const std::optional<IBusInputSources::Component> component =
       IBusInputSources::componentStarting(program_);
@@ -186,9 +190,21 @@ TEST_F(InputSourceIBusTest, PreloadEnginesWhereGnomeHasNoSchema) {
   EXPECT_TRUE(InputSourceRegistration::isSelected(bundleID));
   EXPECT_TRUE(keyFile().contains(QLatin1String("preload-engines=['tolvani']")))
       << keyFile().toStdString();
-  EXPECT_FALSE(keyFile().contains(QLatin1String("input-sources")));
+  EXPECT_TRUE(keyFile().contains(QLatin1String("('ibus', 'tolvani')"))) << keyFile().toStdString();
+  // Enabling again adds nothing twice.
+  EXPECT_EQ(InputSourceRegistration::enable(bundle, bundleID), 1);
+  EXPECT_EQ(keyFile().count(QLatin1String("tolvani")), 2) << keyFile().toStdString();
 
-  IBusInputSources::testSetPreferPreloadEngines(std::nullopt);
+  // Taken out of GNOME's list in its settings, it is not enabled there, whatever IBus's holds.
+  GSettings* sources = g_settings_new("org.gnome.desktop.input-sources");
+  g_settings_reset(sources, "sources");
+  g_settings_sync();
+  g_object_unref(sources);
+  EXPECT_EQ(InputSourceRegistration::state(bundleID), InputSourceRegistration::State::notEnabled);
+  // The same lists on another desktop: IBus's decides.
+  qputenv("XDG_CURRENT_DESKTOP", "KDE");
+  EXPECT_EQ(InputSourceRegistration::state(bundleID), InputSourceRegistration::State::enabled);
+
   systemuser::testSetId(std::nullopt);
 }
 

@@ -105,9 +105,7 @@ TEST_F(AboutTabTest, VersionLineAndIconFallBack) {
   EXPECT_EQ(AboutTab::versionLine(), "v2.3");
   platform::bundle::testSetShortVersion(std::nullopt);
 
-  // No installed icon: the application's own, at 64 × 64.
-  QTemporaryDir resources;
-  platform::bundle::testSetResourcesDir(resources.path());
+  // No icon installed in the theme: the application's own, at 64 × 64.
   QPixmap own(64, 64);
   own.fill(Qt::red);
   QApplication::setWindowIcon(QIcon(own));
@@ -118,7 +116,6 @@ TEST_F(AboutTabTest, VersionLineAndIconFallBack) {
     EXPECT_EQ(shown.pixelColor(32, 32), QColor(Qt::red));
   }
   QApplication::setWindowIcon(QIcon());
-  platform::bundle::testSetResourcesDir(std::nullopt);
 }
 
 }  // namespace

@@ -1,0 +1,290 @@
+// The setup guide's script. It speaks only the setup protocol: it posts "ready" once, then
+// messages that echo the session of the last snapshot, and it draws each snapshot handed to
+// window.setup.render. Every text from the program or the user is inserted as text, never as
+// markup. Without the program's channel (a plain browser) it records what it would post in
+// window.setup.posted.
+(function () {
+  'use strict';
+
+  const TEXTS = {
+    en: {
+      brand: 'Tolvani',
+      languageSwitch: 'বাংলা',
+      setupHeading: 'Set up your Bangla keyboard',
+      setupLead: 'Tolvani joins your input sources in three steps. Nothing leaves your computer.',
+      rowAdd: 'Add Tolvani to your input sources',
+      rowAddDetail: 'IBus learns about the keyboard and lists it.',
+      rowShow: 'Show the input menu',
+      rowShowDetail: 'The IBus icon in the top bar lets you switch keyboards.',
+      rowSelect: 'Switch to Tolvani',
+      rowSelectDetail: 'Tolvani becomes the keyboard you type with.',
+      statePending: 'Waiting',
+      stateWorking: 'Working…',
+      stateDone: 'Done',
+      stateFailed: 'Needs attention',
+      phaseWorking: 'Setting up Tolvani…',
+      phaseDone: 'You’re all set. Press Super+Space to switch keyboards.',
+      phaseFailed: 'Setup could not finish. Retry, or add Tolvani in Keyboard Settings.',
+      retry: 'Retry Setup',
+      settings: 'Open Keyboard Settings',
+      tour: 'Take the Tour',
+      done: 'Done',
+      close: 'Close',
+      chapter0: 'Switch',
+      chapter1: 'Type by sound',
+      chapter2: 'Layouts',
+      chapter3: 'Shortcuts',
+      chapter4: 'Options',
+      counter: 'Chapter {n} of 5',
+      title0: 'Switch to Tolvani',
+      body0: 'Make Tolvani your keyboard, then type in the box below.',
+      selectedYes: 'Tolvani is your keyboard now.',
+      selectedNo: 'Another keyboard is selected.',
+      selectButton: 'Switch to Tolvani',
+      title1: 'Type Bangla by sound',
+      body1: 'Spell words the way they sound, in Latin letters. Tolvani writes them in Bangla and offers suggestions.',
+      title2: 'Keyboard layouts',
+      body2: 'Besides phonetic typing, Tolvani has the Probhat and National layouts. Your default layout:',
+      layouts: ['Phonetic', 'Probhat', 'National'],
+      helpButton: 'Open Keyboard Help',
+      title3: 'Text shortcuts',
+      body3: 'Type a short code and press Space to insert a longer text. Typing gm gives:',
+      noShortcut: 'No shortcut is set for gm.',
+      shortcutButton: 'Edit Text Shortcuts',
+      title4: 'Options',
+      body4: 'These are your current settings. Change them in Settings.',
+      optionDigits: 'Bangla digits',
+      optionEnglish: 'English words pass through',
+      optionSuggestions: 'Suggestions',
+      optionAutocorrect: 'Autocorrect',
+      optionEmoji: 'Emoji suggestions',
+      on: 'On',
+      off: 'Off',
+      preferencesButton: 'Open Settings',
+      tryLabel: 'Try it here',
+      tryPlaceholder: 'Type here…',
+      backToSetup: 'Setup',
+      back: 'Back',
+      next: 'Next',
+      finish: 'Finish',
+    },
+    bn: {
+      brand: 'তোলভানি',
+      languageSwitch: 'English',
+      setupHeading: 'আপনার বাংলা কীবোর্ড চালু করুন',
+      setupLead: 'তিনটি ধাপে তোলভানি আপনার ইনপুট সোর্সে যুক্ত হবে। কোনো কিছুই আপনার কম্পিউটারের বাইরে যায় না।',
+      rowAdd: 'ইনপুট সোর্সে তোলভানি যোগ করা',
+      rowAddDetail: 'IBus কীবোর্ডটি চিনে নেয় ও তালিকায় রাখে।',
+      rowShow: 'ইনপুট মেনু দেখানো',
+      rowShowDetail: 'ওপরের বারে IBus-এর আইকন থেকে কীবোর্ড বদলানো যায়।',
+      rowSelect: 'তোলভানিতে বদলানো',
+      rowSelectDetail: 'তোলভানি হবে আপনার টাইপের কীবোর্ড।',
+      statePending: 'অপেক্ষায়',
+      stateWorking: 'চলছে…',
+      stateDone: 'সম্পন্ন',
+      stateFailed: 'মনোযোগ দরকার',
+      phaseWorking: 'তোলভানি চালু করা হচ্ছে…',
+      phaseDone: 'সব তৈরি। কীবোর্ড বদলাতে Super+Space চাপুন।',
+      phaseFailed: 'সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা কীবোর্ড সেটিংসে তোলভানি যোগ করুন।',
+      retry: 'আবার চেষ্টা করুন',
+      settings: 'কীবোর্ড সেটিংস খুলুন',
+      tour: 'ঘুরে দেখুন',
+      done: 'শেষ',
+      close: 'বন্ধ করুন',
+      chapter0: 'বদলান',
+      chapter1: 'উচ্চারণে লিখুন',
+      chapter2: 'লেআউট',
+      chapter3: 'শর্টকাট',
+      chapter4: 'অপশন',
+      counter: 'অধ্যায় {n} / ৫',
+      title0: 'তোলভানিতে বদলান',
+      body0: 'তোলভানিকে আপনার কীবোর্ড করুন, তারপর নিচের ঘরে লিখুন।',
+      selectedYes: 'এখন তোলভানিই আপনার কীবোর্ড।',
+      selectedNo: 'এখন অন্য একটি কীবোর্ড বেছে নেওয়া আছে।',
+      selectButton: 'তোলভানিতে বদলান',
+      title1: 'উচ্চারণ ধরে বাংলা লিখুন',
+      body1: 'শব্দ যেমন শোনায় তেমন ইংরেজি অক্ষরে লিখুন। তোলভানি সেগুলো বাংলায় লিখবে আর পরামর্শ দেবে।',
+      title2: 'কীবোর্ড লেআউট',
+      body2: 'ফোনেটিক ছাড়াও তোলভানিতে প্রভাত ও জাতীয় লেআউট আছে। আপনার ডিফল্ট লেআউট:',
+      layouts: ['ফোনেটিক', 'প্রভাত', 'জাতীয়'],
+      helpButton: 'কীবোর্ড সহায়িকা খুলুন',
+      title3: 'টেক্সট শর্টকাট',
+      body3: 'ছোট একটি কোড লিখে স্পেস চাপলে লম্বা লেখা বসে যায়। gm লিখলে পাবেন:',
+      noShortcut: 'gm-এর কোনো শর্টকাট নেই।',
+      shortcutButton: 'টেক্সট শর্টকাট সম্পাদনা',
+      title4: 'অপশন',
+      body4: 'এগুলো আপনার বর্তমান সেটিংস। সেটিংসে গিয়ে বদলাতে পারবেন।',
+      optionDigits: 'বাংলা অঙ্ক',
+      optionEnglish: 'ইংরেজি শব্দ অপরিবর্তিত',
+      optionSuggestions: 'পরামর্শ',
+      optionAutocorrect: 'স্বয়ংক্রিয় সংশোধন',
+      optionEmoji: 'ইমোজি পরামর্শ',
+      on: 'চালু',
+      off: 'বন্ধ',
+      preferencesButton: 'সেটিংস খুলুন',
+      tryLabel: 'এখানে লিখে দেখুন',
+      tryPlaceholder: 'এখানে লিখুন…',
+      backToSetup: 'সেটআপ',
+      back: 'পেছনে',
+      next: 'পরের ধাপ',
+      finish: 'শেষ করুন',
+    },
+  };
+  const BANGLA_DIGITS = '০১২৩৪৫৬৭৮৯';
+  const STEPS = ['add', 'show', 'select'];
+  const OPTIONS = ['digits', 'english', 'suggestions', 'autocorrect', 'emoji'];
+
+  const posted = [];
+  let post = null;
+  let session = null;
+  let snapshot = null;
+
+  const $ = (selector) => document.querySelector(selector);
+  const $$ = (selector) => Array.from(document.querySelectorAll(selector));
+
+  function send(action, text) {
+    const message = { action: action };
+    if (action !== 'ready') {
+      // Nothing but "ready" goes out before the program has named the session.
+      if (session === null) return;
+      message.session = session;
+    }
+    if (text !== undefined) message.text = text;
+    posted.push(message);
+    if (post) post(JSON.stringify(message));
+  }
+
+  function words(lang) {
+    return TEXTS[lang] || TEXTS.en;
+  }
+
+  function localDigits(lang, number) {
+    const text = String(number);
+    if (lang !== 'bn') return text;
+    return text.replace(/[0-9]/g, (d) => BANGLA_DIGITS[Number(d)]);
+  }
+
+  function applyTheme() {
+    const theme = window.tolvaniTheme;
+    if (theme === 'dark' || theme === 'light') document.documentElement.dataset.theme = theme;
+  }
+
+  function drawTexts(lang) {
+    const t = words(lang);
+    document.documentElement.lang = lang === 'bn' ? 'bn' : 'en';
+    for (const element of $$('[data-text]')) {
+      const text = t[element.dataset.text];
+      if (typeof text === 'string') element.textContent = text;
+    }
+    $('#typing').placeholder = t.tryPlaceholder;
+  }
+
+  function setEnabled(action, enabled) {
+    for (const button of $$('button[data-action="' + action + '"]')) button.disabled = !enabled;
+  }
+
+  function draw(s) {
+    const lang = s.lang === 'bn' ? 'bn' : 'en';
+    const t = words(lang);
+    drawTexts(lang);
+    document.body.classList.toggle('quiet', s.quiet === true);
+    document.body.classList.toggle('paused', s.visible === false);
+
+    const tour = s.stage === 'tour';
+    $('#setup-stage').hidden = tour;
+    $('#tour-stage').hidden = !tour;
+
+    const rows = s.rows && typeof s.rows === 'object' ? s.rows : {};
+    const stateWords = {
+      pending: t.statePending,
+      working: t.stateWorking,
+      done: t.stateDone,
+      failed: t.stateFailed,
+    };
+    for (const step of STEPS) {
+      const row = $('.row[data-step="' + step + '"]');
+      const state = Object.prototype.hasOwnProperty.call(stateWords, rows[step]) ? rows[step] : 'pending';
+      row.dataset.state = state;
+      row.querySelector('.row-state').textContent = stateWords[state];
+      row.querySelector('.badge').textContent =
+        state === 'done' ? '✓' : state === 'failed' ? '!' : localDigits(lang, STEPS.indexOf(step) + 1);
+    }
+    const phaseWords = { working: t.phaseWorking, done: t.phaseDone, failed: t.phaseFailed };
+    $('#phase').textContent = phaseWords[s.phase] || '';
+    const error = $('#error');
+    error.textContent = typeof s.error === 'string' ? s.error : '';
+    error.hidden = error.textContent === '';
+
+    const busy = s.busy === true;
+    setEnabled('retry', !busy);
+    setEnabled('done', !busy);
+    setEnabled('tour', !busy && s.status === 'enabled');
+    setEnabled('select', !busy);
+
+    const chapter = Number.isInteger(s.tourStep) ? Math.min(Math.max(s.tourStep, 0), 4) : 0;
+    for (const article of $$('.chapter')) article.hidden = Number(article.dataset.chapter) !== chapter;
+    for (const button of $$('.chapters button')) {
+      if (Number(button.dataset.chapter) === chapter) button.setAttribute('aria-current', 'step');
+      else button.removeAttribute('aria-current');
+    }
+    $('#chapter-counter').textContent = t.counter.replace('{n}', localDigits(lang, chapter + 1));
+    setEnabled('tourBack', chapter > 0);
+    $('button[data-action="tourNext"]').hidden = chapter >= 4;
+    $('#tour-stage button[data-action="done"]').hidden = chapter < 4;
+
+    $('#selected-state').textContent = s.selected === true ? t.selectedYes : t.selectedNo;
+    const layout = Number.isInteger(s.defaultLayout) ? t.layouts[s.defaultLayout] : undefined;
+    $('#default-layout').textContent = layout || t.layouts[0];
+    const shortcut = typeof s.shortcut === 'string' ? s.shortcut : '';
+    $('#shortcut').textContent =
+      shortcut === '' ? t.noShortcut : shortcut + (s.shortcutTruncated === true ? '…' : '');
+    const options = s.options && typeof s.options === 'object' ? s.options : {};
+    for (const name of OPTIONS) {
+      $('li[data-option="' + name + '"] .value').textContent = options[name] === true ? t.on : t.off;
+    }
+
+    if (s.focusTyping === true) $('#typing').focus();
+  }
+
+  function render(next) {
+    if (next === null || typeof next !== 'object') throw new TypeError('render needs a snapshot');
+    if (typeof next.session === 'string') session = next.session;
+    snapshot = next;
+    draw(next);
+  }
+
+  document.addEventListener('click', (event) => {
+    const button = event.target.closest('button[data-action]');
+    if (!button || button.disabled) return;
+    const action = button.dataset.action;
+    if (action === 'tourChapter') send(action, button.dataset.chapter);
+    else send(action);
+  });
+
+  // Links never navigate: the guide stays on its one page.
+  document.addEventListener('click', (event) => {
+    if (event.target.closest('a')) event.preventDefault();
+  }, true);
+
+  window.setup = {
+    render: render,
+    applyTheme: applyTheme,
+    posted: posted,
+    get snapshot() {
+      return snapshot;
+    },
+  };
+
+  applyTheme();
+  drawTexts(document.documentElement.lang === 'bn' ? 'bn' : 'en');
+
+  if (window.qt && window.qt.webChannelTransport && typeof window.QWebChannel === 'function') {
+    new window.QWebChannel(window.qt.webChannelTransport, (channel) => {
+      const handler = channel.objects.setup;
+      post = (text) => handler.postMessage(text);
+      send('ready');
+    });
+  } else {
+    send('ready');
+  }
+})();

@@ -1,0 +1,301 @@
+#include "ime/testing/VirtualDesktop.h"
+
+#include <ibus.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QThread>
+
+#ifndef TOLVANI_GTK_TEXT_WINDOW
+#define TOLVANI_GTK_TEXT_WINDOW ""
+#endif
+#ifndef TOLVANI_QT_TEXT_WINDOW
+#define TOLVANI_QT_TEXT_WINDOW ""
+#endif
+
+namespace tolvani::testing {
+namespace {
+
+// Ends a process started in a process group of its own, and everything else in that group.
+void endGroup(QProcess& process, qint64 group) {
+  if (group <= 1) return;
+  ::kill(static_cast<pid_t>(-group), SIGTERM);
+  if (process.state() != QProcess::NotRunning && !process.waitForFinished(3000)) {
+    ::kill(static_cast<pid_t>(-group), SIGKILL);
+    process.waitForFinished(3000);
+  }
+  ::kill(static_cast<pid_t>(-group), SIGKILL);
+  const QDeadlineTimer deadline(3000);
+  while (::kill(static_cast<pid_t>(-group), 0) == 0 && !deadline.hasExpired()) QThread::msleep(10);
+}
+
+// A process group of its own, ended with the harness; and ended with this process too, should
+// it die before the harness could end anything.
+void ownGroup() {
+  ::setpgid(0, 0);
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+}
+
+}  // namespace
+
+TextWindow::TextWindow(Toolkit toolkit, const QStringList& arguments,
+                       const QProcessEnvironment& env)
+    : toolkit_(toolkit) {
+  const QString program = QString::fromUtf8(toolkit == Toolkit::Gtk3 ? TOLVANI_GTK_TEXT_WINDOW
+                                                                     : TOLVANI_QT_TEXT_WINDOW);
+  process_.setProcessEnvironment(env);
+  process_.setChildProcessModifier(ownGroup);
+  process_.start(program, arguments);
+  if (!process_.waitForStarted()) {
+    failure_ = program + QStringLiteral(" did not start: ") + process_.errorString();
+    return;
+  }
+  group_ = process_.processId();
+  const QDeadlineTimer deadline(20000);
+  while (!ready_ && !deadline.hasExpired() && process_.state() == QProcess::Running) read(100);
+  if (!ready_) failure_ = program + QStringLiteral(" showed no window: ") + errors();
+}
+
+TextWindow::~TextWindow() { endGroup(process_, group_); }
+
+QRect TextWindow::field(int index) const {
+  return index >= 0 && index < fieldCount() ? places_[static_cast<size_t>(index)] : QRect();
+}
+
+QString TextWindow::text(int index) {
+  read(0);
+  const auto found = texts_.find(index);
+  return found == texts_.end() ? QString() : found->second;
+}
+
+int TextWindow::focusedField() {
+  read(0);
+  return focused_;
+}
+
+bool TextWindow::waitForText(int index, const QString& expected, int ms) {
+  const QDeadlineTimer deadline(ms);
+  while (text(index) != expected) {
+    if (deadline.hasExpired() || process_.state() != QProcess::Running) return false;
+    read(50);
+  }
+  return true;
+}
+
+bool TextWindow::waitForFocus(int index, int ms) {
+  const QDeadlineTimer deadline(ms);
+  while (focusedField() != index) {
+    if (deadline.hasExpired() || process_.state() != QProcess::Running) return false;
+    read(50);
+  }
+  return true;
+}
+
+bool TextWindow::clear(int index) {
+  if (process_.write("clear\n") < 0) return false;
+  process_.waitForBytesWritten(1000);
+  return waitForText(index, QString());
+}
+
+QString TextWindow::errors() { return QString::fromUtf8(process_.readAllStandardError()); }
+
+void TextWindow::read(int ms) {
+  if (process_.bytesAvailable() == 0 && ms > 0) process_.waitForReadyRead(ms);
+  pending_ += process_.readAllStandardOutput();
+  qsizetype end;
+  while ((end = pending_.indexOf('\n')) >= 0) {
+    const QString line = QString::fromUtf8(pending_.left(end));
+    pending_.remove(0, end + 1);
+    if (line.startsWith(QLatin1String("text "))) {
+      const qsizetype tab = line.indexOf(u'\t');
+      if (tab < 0) continue;
+      texts_[line.mid(5, tab - 5).toInt()] = line.mid(tab + 1);
+    } else if (line.startsWith(QLatin1String("focus "))) {
+      focused_ = line.mid(6).toInt();
+    } else if (line.startsWith(QLatin1String("field "))) {
+      const QStringList parts = line.split(u' ');
+      if (parts.size() != 6) continue;
+      places_.emplace_back(parts[2].toInt(), parts[3].toInt(), parts[4].toInt(), parts[5].toInt());
+    } else if (line == QLatin1String("ready")) {
+      ready_ = true;
+    }
+  }
+}
+
+VirtualDesktop::VirtualDesktop(const QString& componentFolder, bool quiet) {
+  // Xvfb picks a free display itself and writes its number.
+  xvfb_.setChildProcessModifier(ownGroup);
+  xvfb_.setProcessChannelMode(QProcess::SeparateChannels);
+  xvfb_.start(QStringLiteral("Xvfb"),
+              {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+               QStringLiteral("0"), QStringLiteral("1024x600x24"), QStringLiteral("-nolisten"),
+               QStringLiteral("tcp"), QStringLiteral("-noreset")});
+  if (!xvfb_.waitForStarted()) {
+    failure_ = QStringLiteral("Xvfb did not start: ") + xvfb_.errorString();
+    return;
+  }
+  xvfbGroup_ = xvfb_.processId();
+  QByteArray number;
+  const QDeadlineTimer deadline(20000);
+  while (!number.contains('\n') && !deadline.hasExpired() && xvfb_.state() == QProcess::Running) {
+    xvfb_.waitForReadyRead(100);
+    number += xvfb_.readAllStandardOutput();
+  }
+  if (!number.contains('\n')) {
+    failure_ =
+        QStringLiteral("Xvfb gave no display: ") + QString::fromUtf8(xvfb_.readAllStandardError());
+    return;
+  }
+  display_ = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+  ibus_ = std::make_unique<IBusDaemonHarness>(
+      IBusDaemonHarness::Options{componentFolder, display_, quiet});
+}
+
+VirtualDesktop::~VirtualDesktop() {
+  windows_.clear();
+  ibus_.reset();
+  endGroup(xvfb_, xvfbGroup_);
+}
+
+QString VirtualDesktop::failure() const {
+  if (!failure_.isEmpty()) return failure_;
+  return ibus_ ? ibus_->failure() : QString();
+}
+
+QProcessEnvironment VirtualDesktop::programEnvironment() const {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"WAYLAND_DISPLAY", "QT_NO_GLIB", "IBUS_ENABLE_SYNC_MODE",
+                           "DBUS_SESSION_BUS_ADDRESS", "XMODIFIERS", "SESSION_MANAGER"}) {
+    env.remove(QString::fromLatin1(name));
+  }
+  const QString root = ibus_->root();
+  env.insert(QStringLiteral("DISPLAY"), display_);
+  env.insert(QStringLiteral("IBUS_ADDRESS"), ibus_->address());
+  env.insert(QStringLiteral("GTK_IM_MODULE"), QStringLiteral("ibus"));
+  env.insert(QStringLiteral("QT_IM_MODULE"), QStringLiteral("ibus"));
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+  env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
+  env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+  env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
+  env.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
+  env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
+  env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
+  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
+  return env;
+}
+
+TextWindow* VirtualDesktop::open(TextWindow::Toolkit toolkit, const QStringList& arguments) {
+  if (!ready()) return nullptr;
+  auto window = std::make_unique<TextWindow>(toolkit, arguments, programEnvironment());
+  if (!window->ready()) {
+    failure_ = window->failure();
+    return nullptr;
+  }
+  windows_.push_back(std::move(window));
+  return windows_.back().get();
+}
+
+bool VirtualDesktop::focus(TextWindow& window, int field) {
+  const QRect place = window.field(field);
+  if (place.isEmpty()) return false;
+  const QPoint middle = place.center();
+  // Without a window manager the keyboard follows the pointer; the click gives the field focus.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (run(QStringLiteral("xdotool"),
+            {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(middle.x()),
+             QString::number(middle.y()), QStringLiteral("click"), QStringLiteral("1")})
+            .isNull()) {
+      return false;
+    }
+    if (window.waitForFocus(field, 3000)) break;
+    if (attempt == 2) return false;
+  }
+  // The toolkit's IBus module tells the daemon after the field has the focus.
+  return ibus_->waitFor([this] {
+    gchar* path = ibus_bus_current_input_context(ibus_->bus());
+    const bool focused = path != nullptr && *path != '\0';
+    g_free(path);
+    return focused;
+  });
+}
+
+bool VirtualDesktop::selectEngine(const char* engine) {
+  if (!ready()) return false;
+  const auto current = [this] {
+    IBusEngineDesc* desc = ibus_bus_get_global_engine(ibus_->bus());
+    const QString name = desc ? QString::fromUtf8(ibus_engine_desc_get_name(desc)) : QString();
+    if (desc) g_object_unref(desc);
+    return name;
+  };
+  if (!ibus_bus_set_global_engine(ibus_->bus(), engine)) return false;
+  return ibus_->waitFor([&] { return current() == QString::fromUtf8(engine); });
+}
+
+bool VirtualDesktop::type(const QString& text, int delayMs) {
+  return !run(QStringLiteral("xdotool"),
+              {QStringLiteral("type"), QStringLiteral("--delay"), QString::number(delayMs), text},
+              30000)
+              .isNull();
+}
+
+bool VirtualDesktop::key(const QString& keys) {
+  return !run(QStringLiteral("xdotool"),
+              {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("25"), keys})
+              .isNull();
+}
+
+bool VirtualDesktop::waitForWindow(const QString& title, int ms) {
+  const QDeadlineTimer deadline(ms);
+  while (!deadline.hasExpired()) {
+    const QString found =
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+             QLatin1Char('^') + title + QLatin1Char('$')});
+    if (!found.trimmed().isEmpty()) return true;
+    QThread::msleep(50);
+  }
+  return false;
+}
+
+bool VirtualDesktop::screenshot(const QString& path, const QRect& area) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile::remove(path);
+  QStringList arguments{QStringLiteral("-window"), QStringLiteral("root")};
+  if (area.isValid()) {
+    arguments << QStringLiteral("-crop")
+              << QStringLiteral("%1x%2+%3+%4")
+                     .arg(area.width())
+                     .arg(area.height())
+                     .arg(area.x())
+                     .arg(area.y())
+              << QStringLiteral("+repage");
+  }
+  arguments << path;
+  return !run(QStringLiteral("import"), arguments).isNull() && QFileInfo(path).size() > 0;
+}
+
+QString VirtualDesktop::run(const QString& program, const QStringList& arguments, int ms) {
+  if (display_.isEmpty()) return QString();
+  QProcess tool;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DISPLAY"), display_);
+  tool.setProcessEnvironment(env);
+  tool.start(program, arguments);
+  if (!tool.waitForFinished(ms)) {
+    tool.kill();
+    tool.waitForFinished(1000);
+    return QString();
+  }
+  // xdotool search answers 1 when nothing matched: that is an answer, not a failure.
+  if (tool.exitStatus() != QProcess::NormalExit) return QString();
+  if (tool.exitCode() != 0 && !(arguments.value(0) == QLatin1String("search"))) return QString();
+  const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+  return out.isNull() ? QStringLiteral("") : out;
+}
+
+}  // namespace tolvani::testing

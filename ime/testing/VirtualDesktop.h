@@ -1,0 +1,116 @@
+// A virtual X display (Xvfb) with a private D-Bus session and IBus daemon, and real GTK 3 and
+// Qt 6 programs on it that type through their toolkits' own IBus modules: a test opens windows
+// with text fields, focuses a field by clicking it, types X key events (xdotool), reads back the
+// exact text of every field and takes screenshots. Xvfb, the daemon, the bus and every program
+// started are stopped when the harness ends, whatever happened. Thread-safety: the test's main
+// thread.
+#ifndef TOLVANI_IME_TESTING_VIRTUALDESKTOP_H_
+#define TOLVANI_IME_TESTING_VIRTUALDESKTOP_H_
+
+#include <QProcess>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "ime/testing/IBusDaemonHarness.h"
+
+namespace tolvani::testing {
+
+// One test program's window, as its reports on standard output tell it.
+class TextWindow {
+ public:
+  enum class Toolkit { Gtk3, Qt6 };
+
+  TextWindow(Toolkit toolkit, const QStringList& arguments, const QProcessEnvironment& env);
+  // Ends the program and its process group.
+  ~TextWindow();
+  TextWindow(const TextWindow&) = delete;
+  TextWindow& operator=(const TextWindow&) = delete;
+
+  // True once the window is shown and its fields' places are known; why not otherwise.
+  bool ready() const { return ready_; }
+  const QString& failure() const { return failure_; }
+  Toolkit toolkit() const { return toolkit_; }
+  int fieldCount() const { return static_cast<int>(places_.size()); }
+  // A field's place on the screen.
+  QRect field(int index) const;
+  // The field's whole text, as last reported.
+  QString text(int index);
+  // The field that has the keyboard focus, -1 before any.
+  int focusedField();
+  // Reads reports until the field holds `expected` or `ms` pass; answers whether it does.
+  bool waitForText(int index, const QString& expected, int ms = 20000);
+  bool waitForFocus(int index, int ms = 10000);
+  // Empties every field, as the program itself does; answers whether field `index` reports it.
+  bool clear(int index = 0);
+  // Everything the program wrote to standard error.
+  QString errors();
+
+ private:
+  friend class VirtualDesktop;
+  // Reads the reports already written, waiting up to `ms` for the first one.
+  void read(int ms);
+
+  Toolkit toolkit_;
+  QProcess process_;
+  qint64 group_ = 0;
+  bool ready_ = false;
+  QString failure_;
+  QByteArray pending_;
+  std::vector<QRect> places_;
+  std::map<int, QString> texts_;
+  int focused_ = -1;
+};
+
+class VirtualDesktop {
+ public:
+  // `componentFolder`: the folder of tolvani.xml, empty for the installed component. `quiet`
+  // drops what the bus, the daemon and the programs write to standard error.
+  explicit VirtualDesktop(const QString& componentFolder, bool quiet = false);
+  // Ends the windows, then the daemon and its bus, then Xvfb.
+  ~VirtualDesktop();
+  VirtualDesktop(const VirtualDesktop&) = delete;
+  VirtualDesktop& operator=(const VirtualDesktop&) = delete;
+
+  // True once the display and the daemon answer; why not otherwise.
+  bool ready() const { return ibus_ && ibus_->ready(); }
+  QString failure() const;
+  // ":N".
+  const QString& display() const { return display_; }
+  IBusDaemonHarness& ibus() { return *ibus_; }
+
+  // Starts a test program with these options ("--fields", "--title", "--x", "--y") and waits
+  // until its window is shown; nullptr, with the reason in failure(), when it is not.
+  TextWindow* open(TextWindow::Toolkit toolkit, const QStringList& arguments = {});
+  // Clicks the field's middle and waits until it has the keyboard focus.
+  bool focus(TextWindow& window, int field);
+  // Makes `engine` IBus's engine for every input context; answers whether the daemon reports it.
+  bool selectEngine(const char* engine);
+  // Types ASCII text as X key events, one key after another.
+  bool type(const QString& text, int delayMs = 25);
+  // Presses and releases keys given as X key names ("Tab", "BackSpace", "ctrl+a").
+  bool key(const QString& keys);
+  // Waits until a shown window has this title; answers whether one does.
+  bool waitForWindow(const QString& title, int ms = 10000);
+  // Writes the screen, or this area of it, to a PNG file.
+  bool screenshot(const QString& path, const QRect& area = QRect());
+  // Runs an X tool on the display; its standard output, or a null string when it failed.
+  QString run(const QString& program, const QStringList& arguments, int ms = 10000);
+
+ private:
+  QProcessEnvironment programEnvironment() const;
+
+  QProcess xvfb_;
+  qint64 xvfbGroup_ = 0;
+  QString display_;
+  QString failure_;
+  std::unique_ptr<IBusDaemonHarness> ibus_;
+  std::vector<std::unique_ptr<TextWindow>> windows_;
+};
+
+}  // namespace tolvani::testing
+
+#endif  // TOLVANI_IME_TESTING_VIRTUALDESKTOP_H_

@@ -1,0 +1,124 @@
+// A GTK 3 window with text fields, typed into through GTK's own input-method module, for tests
+// that drive it with X key events. Every line it writes to standard output is one report:
+//   "field <i> <x> <y> <width> <height>"  a field's place on the screen, once it is shown
+//   "ready"                               after the places
+//   "focus <i>"                           a field got the keyboard focus
+//   "text <i>\t<text>"                    a field's whole text, after every change
+// It reads requests from standard input, one a line: "clear" empties every field.
+// Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place).
+#include <gtk/gtk.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+typedef struct {
+  GtkWidget* window;
+  GtkWidget** fields;
+  int count;
+  gboolean reported;
+} App;
+
+static void report_text(GtkEditable* editable, gpointer index) {
+  printf("text %d\t%s\n", GPOINTER_TO_INT(index), gtk_entry_get_text(GTK_ENTRY(editable)));
+  fflush(stdout);
+}
+
+static gboolean report_focus(GtkWidget* widget, GdkEvent* event, gpointer index) {
+  (void)widget;
+  (void)event;
+  printf("focus %d\n", GPOINTER_TO_INT(index));
+  fflush(stdout);
+  return FALSE;
+}
+
+static gboolean read_request(GIOChannel* channel, GIOCondition condition, gpointer data) {
+  App* app = data;
+  gchar* line = NULL;
+  if ((condition & G_IO_IN) &&
+      g_io_channel_read_line(channel, &line, NULL, NULL, NULL) == G_IO_STATUS_NORMAL) {
+    if (g_strcmp0(g_strstrip(line), "clear") == 0) {
+      for (int i = 0; i < app->count; ++i) gtk_entry_set_text(GTK_ENTRY(app->fields[i]), "");
+    }
+    g_free(line);
+    return G_SOURCE_CONTINUE;
+  }
+  g_free(line);
+  return G_SOURCE_REMOVE;  // standard input ended
+}
+
+// The places are known once the window is mapped and laid out.
+static gboolean report_places(gpointer data) {
+  App* app = data;
+  if (app->reported) return G_SOURCE_REMOVE;
+  GdkWindow* window = gtk_widget_get_window(app->window);
+  if (!window || !gdk_window_is_viewable(window)) return G_SOURCE_CONTINUE;
+  for (int i = 0; i < app->count; ++i) {
+    GtkAllocation box;
+    gtk_widget_get_allocation(app->fields[i], &box);
+    int x = 0;
+    int y = 0;
+    gdk_window_get_origin(window, &x, &y);
+    int fx = 0;
+    int fy = 0;
+    gtk_widget_translate_coordinates(app->fields[i], app->window, 0, 0, &fx, &fy);
+    printf("field %d %d %d %d %d\n", i, x + fx, y + fy, box.width, box.height);
+  }
+  app->reported = TRUE;
+  printf("ready\n");
+  fflush(stdout);
+  return G_SOURCE_REMOVE;
+}
+
+static void mapped(GtkWidget* widget, GdkEvent* event, gpointer data) {
+  (void)widget;
+  (void)event;
+  g_timeout_add(50, report_places, data);
+}
+
+int main(int argc, char** argv) {
+  gtk_init(&argc, &argv);
+  App app = {0};
+  app.count = 1;
+  const char* title = "Tolvani GTK test";
+  int x = 0;
+  int y = 0;
+  for (int i = 1; i < argc; ++i) {
+    const int more = i + 1 < argc;
+    if (more && strcmp(argv[i], "--fields") == 0) {
+      app.count = atoi(argv[++i]);
+    } else if (more && strcmp(argv[i], "--title") == 0) {
+      title = argv[++i];
+    } else if (more && strcmp(argv[i], "--x") == 0) {
+      x = atoi(argv[++i]);
+    } else if (more && strcmp(argv[i], "--y") == 0) {
+      y = atoi(argv[++i]);
+    } else {
+      fprintf(stderr, "usage: %s [--fields N] [--title TEXT] [--x X] [--y Y]\n", argv[0]);
+      return 2;
+    }
+  }
+  if (app.count < 0 || app.count > 8) app.count = 1;
+  app.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(app.window), title);
+  gtk_window_set_default_size(GTK_WINDOW(app.window), 480, 0);
+  gtk_window_move(GTK_WINDOW(app.window), x, y);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
+  gtk_container_set_border_width(GTK_CONTAINER(box), 12);
+  gtk_container_add(GTK_CONTAINER(app.window), box);
+  app.fields = g_new0(GtkWidget*, app.count > 0 ? app.count : 1);
+  if (app.count == 0) gtk_box_pack_start(GTK_BOX(box), gtk_label_new("No text field"), 0, 0, 0);
+  for (int i = 0; i < app.count; ++i) {
+    app.fields[i] = gtk_entry_new();
+    gtk_box_pack_start(GTK_BOX(box), app.fields[i], FALSE, FALSE, 0);
+    g_signal_connect(app.fields[i], "changed", G_CALLBACK(report_text), GINT_TO_POINTER(i));
+    g_signal_connect(app.fields[i], "focus-in-event", G_CALLBACK(report_focus), GINT_TO_POINTER(i));
+  }
+  g_signal_connect(app.window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
+  g_signal_connect(app.window, "map-event", G_CALLBACK(mapped), &app);
+  gtk_widget_show_all(app.window);
+  GIOChannel* requests = g_io_channel_unix_new(0);
+  g_io_add_watch(requests, G_IO_IN | G_IO_HUP | G_IO_ERR, read_request, &app);
+  gtk_main();
+  g_free(app.fields);
+  return 0;
+}

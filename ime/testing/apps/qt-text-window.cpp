@@ -1,0 +1,113 @@
+// A Qt 6 window with text fields, typed into through Qt's own IBus input context, for tests that
+// drive it with X key events. It writes the same reports as gtk-text-window.c:
+//   "field <i> <x> <y> <width> <height>", "ready", "focus <i>", "text <i>\t<text>",
+// and reads the same requests from standard input ("clear").
+// Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place).
+#include <unistd.h>
+#include <QApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <QWindow>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+void report(const QString& line) {
+  std::fputs(line.toUtf8().constData(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+class FocusReporter : public QObject {
+ public:
+  FocusReporter(QObject* parent, int index) : QObject(parent), index_(index) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::FocusIn) report(QStringLiteral("focus %1").arg(index_));
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  int index_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  int count = 1;
+  QString title = QStringLiteral("Tolvani Qt test");
+  int x = 0;
+  int y = 0;
+  const QStringList args = app.arguments();
+  for (int i = 1; i < args.size(); ++i) {
+    const bool more = i + 1 < args.size();
+    if (more && args[i] == QLatin1String("--fields")) {
+      count = args[++i].toInt();
+    } else if (more && args[i] == QLatin1String("--title")) {
+      title = args[++i];
+    } else if (more && args[i] == QLatin1String("--x")) {
+      x = args[++i].toInt();
+    } else if (more && args[i] == QLatin1String("--y")) {
+      y = args[++i].toInt();
+    } else {
+      std::fprintf(stderr, "usage: qt-text-window [--fields N] [--title TEXT] [--x X] [--y Y]\n");
+      return 2;
+    }
+  }
+  if (count < 0 || count > 8) count = 1;
+  QWidget window;
+  window.setWindowTitle(title);
+  auto* layout = new QVBoxLayout(&window);
+  std::vector<QLineEdit*> fields;
+  if (count == 0) layout->addWidget(new QLabel(QStringLiteral("No text field")));
+  for (int i = 0; i < count; ++i) {
+    auto* field = new QLineEdit;
+    layout->addWidget(field);
+    field->installEventFilter(new FocusReporter(field, i));
+    QObject::connect(field, &QLineEdit::textChanged, [i](const QString& text) {
+      report(QStringLiteral("text %1\t").arg(i) + text);
+    });
+    fields.push_back(field);
+  }
+  auto* requests = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &window);
+  QObject::connect(requests, &QSocketNotifier::activated, [&fields, requests] {
+    char buffer[256];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n <= 0) {
+      requests->setEnabled(false);  // standard input ended
+      return;
+    }
+    if (std::string(buffer, static_cast<size_t>(n)).find("clear") != std::string::npos) {
+      for (QLineEdit* field : fields) field->clear();
+    }
+  });
+  window.resize(480, window.sizeHint().height());
+  window.move(x, y);
+  window.show();
+  // The places are known once the window is exposed and laid out.
+  auto* poll = new QTimer(&window);
+  QObject::connect(poll, &QTimer::timeout, [&] {
+    if (!window.windowHandle() || !window.windowHandle()->isExposed()) return;
+    poll->stop();
+    for (int i = 0; i < count; ++i) {
+      const QPoint origin = fields[i]->mapToGlobal(QPoint(0, 0));
+      report(QStringLiteral("field %1 %2 %3 %4 %5")
+                 .arg(i)
+                 .arg(origin.x())
+                 .arg(origin.y())
+                 .arg(fields[i]->width())
+                 .arg(fields[i]->height()));
+    }
+    report(QStringLiteral("ready"));
+  });
+  poll->start(50);
+  return app.exec();
+}

@@ -1,0 +1,133 @@
+// Through a private ibus-daemon: a word still being typed when the focus moves lands in the
+// application it was typed in, once, and the program learns it.
+#include <gtest/gtest.h>
+#include <ibus.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "ime/testing/IBusDaemonHarness.h"
+#include "ime/testing/IBusTestKeys.h"
+#include "platform/Defaults.h"
+#include "settings/AppSettings.h"
+
+namespace tolvani {
+namespace {
+
+using testing::IBusDaemonHarness;
+using testing::TestInputContext;
+using testing::typeKeys;
+
+QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+
+class IBusFocusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    harness_ = std::make_unique<IBusDaemonHarness>(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
+    ASSERT_TRUE(harness_->ready()) << harness_->failure().toStdString();
+    qputenv("XDG_CONFIG_HOME", harness_->configHome().toUtf8());
+    platform::Defaults::testResetStandard();
+    AppSettings::setDefaultMode(KeyboardMode::phonetic);
+  }
+  void TearDown() override { harness_.reset(); }
+
+  // Focuses `context` and waits until the program serves it.
+  void focus(TestInputContext& context) {
+    const int before = harness_->events().count("activate " + context.objectPath());
+    context.focusIn();
+    ASSERT_TRUE(harness_->waitFor([&] {
+      return harness_->events().count("activate " + context.objectPath()) > before;
+    })) << harness_->events().join('\n').toStdString();
+  }
+  // Types `keys` and waits until the preedit shows `preedit`.
+  void compose(TestInputContext& context, const char* keys, const char* preedit) {
+    EXPECT_EQ(typeKeys(context, keys), 0);
+    ASSERT_TRUE(harness_->waitFor(
+        [&] { return !context.preedits.empty() && context.preedits.back().text == u(preedit); }));
+  }
+  // Every commit the context received, joined by "|".
+  static std::string commits(const TestInputContext& context) {
+    return context.commits.join('|').toStdString();
+  }
+  // The learned frequency of `word` in the program's user dictionary on disk, 0 when absent.
+  int learnedFrequency(const QString& word) const {
+    QFile file(QDir(harness_->configHome()).filePath("../data/tolvani/user-dictionary.json"));
+    if (!file.open(QIODevice::ReadOnly)) return 0;
+    const QJsonObject words = QJsonDocument::fromJson(file.readAll()).object()["words"].toObject();
+    return words[word].toObject()["frequency"].toInt();
+  }
+
+  std::unique_ptr<IBusDaemonHarness> harness_;
+};
+
+TEST_F(IBusFocusTest, PendingWordLandsOnceWhereItWasTypedWhateverTakesTheFocus) {
+  // A plain focus-out, the application sending no text.
+  TestInputContext first(*harness_, "first-app");
+  first.focusIn();
+  first.selectEngine("tolvani");
+  ASSERT_NO_FATAL_FAILURE(focus(first));
+  ASSERT_NO_FATAL_FAILURE(compose(first, "ami bhalo", "ভালো"));
+  first.focusOut();
+  ASSERT_TRUE(harness_->waitFor([&] { return first.commits.size() == 2; })) << commits(first);
+  EXPECT_EQ(commits(first), "আমি |ভালো");
+
+  // The next application gets only what is typed in it.
+  TestInputContext second(*harness_, "second-app");
+  second.keepText(QString(), 0);
+  ASSERT_NO_FATAL_FAILURE(focus(second));
+  ASSERT_NO_FATAL_FAILURE(compose(second, "tomake", "তোমাকে"));
+  // With the application's text known, and the focus moving to a context without a focus-out of
+  // this one first: IBus drops the preedit, and the word follows when the focus comes back.
+  TestInputContext third(*harness_, "third-app");
+  ASSERT_NO_FATAL_FAILURE(focus(third));
+  EXPECT_EQ(typeKeys(third, "ki "), 0);
+  ASSERT_TRUE(harness_->waitFor([&] { return !third.commits.empty(); }));
+  harness_->settle();
+  EXPECT_EQ(commits(third), "কি ");
+  // Its application says it lost the focus only later, as toolkits do when another program
+  // takes it.
+  second.focusOut();
+  harness_->settle();
+  EXPECT_EQ(commits(second), "");
+  third.focusOut();
+  ASSERT_NO_FATAL_FAILURE(focus(second));
+  ASSERT_TRUE(harness_->waitFor([&] { return second.text == u("তোমাকে"); }))
+      << second.text.toStdString();
+  harness_->settle();
+  EXPECT_EQ(commits(second), "তোমাকে");
+  EXPECT_EQ(commits(third), "কি ");
+  EXPECT_EQ(commits(first), "আমি |ভালো");
+
+  // Each word was learned once, as the program saves at every focus change.
+  ASSERT_TRUE(harness_->waitFor([&] { return learnedFrequency(u("তোমাকে")) > 0; }));
+  EXPECT_EQ(learnedFrequency(u("ভালো")), 1);
+  EXPECT_EQ(learnedFrequency(u("তোমাকে")), 1);
+}
+
+TEST_F(IBusFocusTest, QtDropsThePreeditWhenAnotherContextTakesTheFocusAndGetsItBack) {
+  // Qt's module commits its preedit itself before it resets, so IBus must not commit it again;
+  // it drops it when another application takes the focus, and the word follows on return.
+  TestInputContext qt(*harness_, "QIBusInputContext");
+  qt.focusIn();
+  qt.selectEngine("tolvani");
+  ASSERT_NO_FATAL_FAILURE(focus(qt));
+  ASSERT_NO_FATAL_FAILURE(compose(qt, "ami bhalo", "ভালো"));
+  TestInputContext other(*harness_, "other-app");
+  ASSERT_NO_FATAL_FAILURE(focus(other));
+  harness_->settle();
+  qt.focusOut();
+  harness_->settle();
+  EXPECT_EQ(commits(qt), "আমি ");
+  EXPECT_TRUE(other.commits.empty()) << commits(other);
+
+  other.focusOut();
+  ASSERT_NO_FATAL_FAILURE(focus(qt));
+  ASSERT_TRUE(harness_->waitFor([&] { return qt.commits.size() == 2; })) << commits(qt);
+  EXPECT_EQ(commits(qt), "আমি |ভালো");
+  EXPECT_TRUE(other.commits.empty()) << commits(other);
+}
+
+}  // namespace
+}  // namespace tolvani

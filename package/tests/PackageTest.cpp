@@ -1,0 +1,176 @@
+// The Debian package as CPack builds it from this build: what it holds and declares, and, where
+// the test runs as root, installing it with apt, a fresh IBus daemon offering the installed
+// engine, and removing it again without touching a user's learned data.
+#include <gtest/gtest.h>
+#include <ibus.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "ime/testing/IBusDaemonHarness.h"
+
+namespace tolvani {
+namespace {
+
+struct Outcome {
+  int status = -1;
+  QString out;
+};
+
+Outcome run(const QString& program, const QStringList& arguments, int ms = 240000,
+            const QString& folder = QString()) {
+  QProcess process;
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  if (!folder.isEmpty()) process.setWorkingDirectory(folder);
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DEBIAN_FRONTEND"), QStringLiteral("noninteractive"));
+  process.setProcessEnvironment(env);
+  process.start(program, arguments);
+  if (!process.waitForFinished(ms)) {
+    process.kill();
+    process.waitForFinished();
+    return {-1, QString::fromUtf8(process.readAll())};
+  }
+  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+          QString::fromUtf8(process.readAll())};
+}
+
+bool installed() {
+  return run(QStringLiteral("dpkg-query"),
+             {QStringLiteral("-W"), QStringLiteral("-f=${Status}"), QStringLiteral("tolvani")})
+      .out.contains(QLatin1String("install ok installed"));
+}
+
+// Removes the package whatever ends the test, once this test has installed it.
+struct InstallGuard {
+  bool armed = false;
+  ~InstallGuard() {
+    if (armed && installed())
+      run(QStringLiteral("dpkg"), {QStringLiteral("--purge"), QStringLiteral("tolvani")});
+  }
+};
+
+TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
+  QTemporaryDir work;
+  ASSERT_TRUE(work.isValid());
+  const Outcome packed = run(
+      QStringLiteral("cpack"),
+      {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+       QStringLiteral(TOLVANI_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), work.path()},
+      600000, QStringLiteral(TOLVANI_BUILD_DIR));
+  ASSERT_EQ(packed.status, 0) << packed.out.toStdString();
+  const QStringList debs =
+      QDir(work.path()).entryList({QStringLiteral("tolvani_*.deb")}, QDir::Files);
+  ASSERT_EQ(debs.size(), 1) << packed.out.toStdString();
+  const QString deb = work.path() + QLatin1Char('/') + debs.first();
+  EXPECT_TRUE(debs.first().startsWith(QStringLiteral("tolvani_" TOLVANI_VERSION "_")))
+      << debs.first().toStdString();
+
+  const Outcome contents = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), deb});
+  ASSERT_EQ(contents.status, 0) << contents.out.toStdString();
+  for (const char* path :
+       {"./usr/bin/tolvani", "./usr/share/ibus/component/tolvani.xml",
+        "./usr/share/tolvani/layouts/probhat.json", "./usr/share/tolvani/layouts/national.json",
+        "./usr/share/applications/tolvani.desktop",
+        "./usr/share/icons/hicolor/scalable/apps/tolvani.svg", "./usr/share/doc/tolvani/copyright",
+        "/tolvani/libtolvani_engine.so"}) {
+    EXPECT_TRUE(contents.out.contains(QString::fromLatin1(path))) << path;
+  }
+  if (QFileInfo::exists(QStringLiteral(TOLVANI_SOURCE_DIR "/app/data/Setup"))) {
+    EXPECT_TRUE(contents.out.contains(QLatin1String("./usr/share/tolvani/Setup/")));
+  }
+  // Nothing outside /usr, nothing of the build tree.
+  for (const QString& line : contents.out.split(u'\n', Qt::SkipEmptyParts)) {
+    const QString path = line.section(u' ', -1);
+    EXPECT_TRUE(path == QLatin1String("./") || path.startsWith(QLatin1String("./usr/")))
+        << line.toStdString();
+  }
+
+  const Outcome info = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-I"), deb});
+  ASSERT_EQ(info.status, 0) << info.out.toStdString();
+  EXPECT_TRUE(info.out.contains(QLatin1String("Package: tolvani"))) << info.out.toStdString();
+  // Declared from the shared libraries the program links.
+  for (const char* library : {"libc6", "libqt6widgets6", "libibus-1.0-5", "libplist", "libicu"}) {
+    EXPECT_TRUE(info.out.contains(QString::fromLatin1(library))) << library << "\n"
+                                                                 << info.out.toStdString();
+  }
+  // Removing the package must not run anything that could reach a user's files.
+  EXPECT_FALSE(info.out.contains(QLatin1String("postrm"))) << info.out.toStdString();
+
+  const QString tree = work.path() + QStringLiteral("/tree");
+  ASSERT_EQ(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), deb, tree}).status, 0);
+  QFile component(tree + QStringLiteral("/usr/share/ibus/component/tolvani.xml"));
+  ASSERT_TRUE(component.open(QIODevice::ReadOnly));
+  const QString xml = QString::fromUtf8(component.readAll());
+  EXPECT_TRUE(xml.contains(QLatin1String("<exec>/usr/bin/tolvani --ibus</exec>")))
+      << xml.toStdString();
+  EXPECT_FALSE(xml.contains(QLatin1String(TOLVANI_BUILD_DIR))) << xml.toStdString();
+  const Outcome valid = run(QStringLiteral("desktop-file-validate"),
+                            {tree + QStringLiteral("/usr/share/applications/tolvani.desktop")});
+  EXPECT_EQ(valid.status, 0) << valid.out.toStdString();
+  EXPECT_TRUE(valid.out.trimmed().isEmpty()) << valid.out.toStdString();
+
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "installing the package needs root; its contents were checked";
+  }
+  if (installed()) {
+    GTEST_SKIP() << "tolvani is already installed on this machine; the test leaves it alone";
+  }
+  // A user's learned data, which removing the package must leave as it is.
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  const QString learned = home.path() + QStringLiteral("/.local/share/tolvani/user_words.json");
+  QDir().mkpath(QFileInfo(learned).absolutePath());
+  {
+    QFile file(learned);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("{\"words\":[\"\xe0\xa6\x86\xe0\xa6\xae\xe0\xa6\xbf\"]}");
+  }
+
+  InstallGuard guard;
+  guard.armed = true;
+  const Outcome install = run(
+      QStringLiteral("apt-get"),
+      {QStringLiteral("install"), QStringLiteral("-y"), QStringLiteral("-o"),
+       QStringLiteral("DPkg::Lock::Timeout=120"), QStringLiteral("--no-install-recommends"), deb});
+  ASSERT_EQ(install.status, 0) << install.out.toStdString();
+  ASSERT_TRUE(installed());
+  EXPECT_TRUE(QFileInfo(QStringLiteral("/usr/bin/tolvani")).isExecutable());
+  EXPECT_TRUE(QFileInfo::exists(QStringLiteral("/usr/share/tolvani/layouts/probhat.json")));
+  const Outcome libraries = run(QStringLiteral("ldd"), {QStringLiteral("/usr/bin/tolvani")});
+  EXPECT_FALSE(libraries.out.contains(QLatin1String("not found"))) << libraries.out.toStdString();
+  EXPECT_FALSE(libraries.out.contains(QLatin1String(TOLVANI_BUILD_DIR)))
+      << libraries.out.toStdString();
+  {
+    // A daemon that reads IBus's own component folder, as a desktop's does, offers the engine.
+    testing::IBusDaemonHarness daemon(testing::IBusDaemonHarness::Options{});
+    ASSERT_TRUE(daemon.ready()) << daemon.failure().toStdString();
+    QStringList engines;
+    GList* list = ibus_bus_list_engines(daemon.bus());
+    for (GList* item = list; item; item = item->next) {
+      engines << QString::fromUtf8(ibus_engine_desc_get_name(IBUS_ENGINE_DESC(item->data)));
+      g_object_unref(item->data);
+    }
+    g_list_free(list);
+    EXPECT_TRUE(engines.contains(QStringLiteral("tolvani"))) << engines.join(u' ').toStdString();
+  }
+
+  const Outcome remove =
+      run(QStringLiteral("apt-get"),
+          {QStringLiteral("remove"), QStringLiteral("-y"), QStringLiteral("-o"),
+           QStringLiteral("DPkg::Lock::Timeout=120"), QStringLiteral("tolvani")});
+  ASSERT_EQ(remove.status, 0) << remove.out.toStdString();
+  EXPECT_FALSE(installed());
+  EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/bin/tolvani")));
+  EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/share/ibus/component/tolvani.xml")));
+  QFile file(learned);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), QByteArray("{\"words\":[\"\xe0\xa6\x86\xe0\xa6\xae\xe0\xa6\xbf\"]}"));
+}
+
+}  // namespace
+}  // namespace tolvani

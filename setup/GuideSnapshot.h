@@ -1,0 +1,75 @@
+// What the setup window tells its guide page: the stages and steps of setup, the state the page
+// draws (one JSON object of 18 entries, built afresh on every render), and the text helpers the
+// snapshot and the commit check use. Thread-safety: pure functions and values.
+#ifndef TOLVANI_SETUP_GUIDESNAPSHOT_H_
+#define TOLVANI_SETUP_GUIDESNAPSHOT_H_
+
+#include <QJsonObject>
+#include <QString>
+#include <array>
+#include <optional>
+
+#include "setup/InputSourceRegistration.h"
+
+namespace tolvani::guide {
+
+enum class Stage { setup, tour };
+// In the order of the setup rows.
+enum class Step { add, show, select };
+inline constexpr std::array<Step, 3> kAllSteps = {Step::add, Step::show, Step::select};
+
+// "add", "show", "select".
+QString rawValue(Step step);
+std::optional<Step> stepFromRawValue(const QString& raw);
+
+// The longest "gm" expansion sent whole, in user-perceived characters.
+inline constexpr qsizetype kMaxShortcutCharacters = 256;
+
+struct State {
+  QString language = QStringLiteral("en");
+  Stage stage = Stage::setup;
+  int tourStep = 0;
+  bool busy = false;
+  std::optional<Step> running;
+  std::optional<Step> failed;
+  QString failure;
+  InputSourceRegistration::State status = InputSourceRegistration::State::notRegistered;
+  bool selected = false;
+  bool menuVisible = false;
+  QString session;
+  bool focusTyping = false;
+  // The settings the tour shows.
+  bool digits = false;
+  bool english = false;
+  bool suggestions = false;
+  bool autocorrect = false;
+  bool emoji = false;
+  QString shortcut;  // the whole expansion of "gm", empty when there is none
+  int defaultLayout = 0;
+  bool quiet = false;
+  bool visible = false;
+};
+
+bool conditionMet(const State& state, Step step);
+// `failed`; else `add` while idle with the source not enabled; else none.
+std::optional<Step> effectiveFailedStep(const State& state);
+// "working", "failed", "done" or "pending".
+QString rowState(const State& state, Step step);
+// "working", "failed" or "done".
+QString phase(const State& state);
+QJsonObject snapshot(const State& state);
+
+// The first `limit` grapheme clusters of `text`; `truncated` tells whether any were left out.
+QString firstCharacters(const QString& text, qsizetype limit, bool* truncated);
+
+}  // namespace tolvani::guide
+
+namespace tolvani {
+
+// True when a scalar of `text` is a Bangla letter: U+0985–U+09B9, U+09CE, U+09DC–U+09DF,
+// U+09F0–U+09F1 (assigned or not). Vowel signs, the virama, digits and punctuation do not count.
+bool hasBanglaLetters(const QString& text);
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_SETUP_GUIDESNAPSHOT_H_

@@ -1,0 +1,103 @@
+#include "setup/onboarding/InputSourceWatch.h"
+
+#include <ibus.h>
+
+#include <vector>
+
+namespace tolvani {
+
+namespace {
+
+constexpr char kGnomeSourcesSchema[] = "org.gnome.desktop.input-sources";
+constexpr char kIBusGeneralSchema[] = "org.freedesktop.ibus.general";
+constexpr char kInterfaceSchema[] = "org.gnome.desktop.interface";
+constexpr char kAnimationsKey[] = "enable-animations";
+
+// A GSettings object for `id`, or null where the schema is not installed (creating one for a
+// missing schema aborts the process).
+GSettings* settingsFor(const char* id, const char* key) {
+  GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+  if (source == nullptr) return nullptr;
+  GSettingsSchema* schema = g_settings_schema_source_lookup(source, id, TRUE);
+  if (schema == nullptr) return nullptr;
+  const bool hasKey = key == nullptr || g_settings_schema_has_key(schema, key);
+  g_settings_schema_unref(schema);
+  return hasKey ? g_settings_new(id) : nullptr;
+}
+
+}  // namespace
+
+struct InputSourceWatch::State {
+  std::function<void()> changed;
+  std::vector<std::pair<GObject*, gulong>> handlers;
+
+  static void onSettingChanged(GSettings*, gchar*, gpointer data) {
+    static_cast<State*>(data)->changed();
+  }
+  static void onEngineChanged(IBusBus*, gchar*, gpointer data) {
+    static_cast<State*>(data)->changed();
+  }
+  static void onConnected(IBusBus* bus, gpointer) {
+    // The daemon sends its engine changes only to clients that ask for them.
+    ibus_bus_set_watch_ibus_signal(bus, TRUE);
+  }
+
+  void watchSettings(const char* id, const char* key) {
+    GSettings* settings = settingsFor(id, key);
+    if (settings == nullptr) return;
+    // Some back ends report a change only for keys read before.
+    if (key != nullptr) g_variant_unref(g_settings_get_value(settings, key));
+    const gulong id_ = g_signal_connect(settings, "changed", G_CALLBACK(onSettingChanged), this);
+    handlers.emplace_back(G_OBJECT(settings), id_);
+  }
+
+  ~State() {
+    for (auto& [object, handler] : handlers) {
+      g_signal_handler_disconnect(object, handler);
+      g_object_unref(object);
+    }
+  }
+};
+
+InputSourceWatch::~InputSourceWatch() = default;
+
+std::unique_ptr<InputSourceWatch> InputSourceWatch::forInputSources(std::function<void()> changed) {
+  std::unique_ptr<InputSourceWatch> watch(new InputSourceWatch);
+  watch->state_ = std::make_unique<State>();
+  State& state = *watch->state_;
+  state.changed = std::move(changed);
+  state.watchSettings(kGnomeSourcesSchema, "sources");
+  state.watchSettings(kIBusGeneralSchema, "preload-engines");
+  ibus_init();
+  IBusBus* bus = ibus_bus_new_async();
+  if (bus != nullptr) {
+    g_object_ref_sink(bus);
+    state.handlers.emplace_back(
+        G_OBJECT(bus),
+        g_signal_connect(bus, "global-engine-changed", G_CALLBACK(State::onEngineChanged), &state));
+    g_object_ref(bus);
+    state.handlers.emplace_back(
+        G_OBJECT(bus), g_signal_connect(bus, "connected", G_CALLBACK(State::onConnected), &state));
+    if (ibus_bus_is_connected(bus)) State::onConnected(bus, nullptr);
+  }
+  return watch;
+}
+
+std::unique_ptr<InputSourceWatch> InputSourceWatch::forMotionSetting(
+    std::function<void()> changed) {
+  std::unique_ptr<InputSourceWatch> watch(new InputSourceWatch);
+  watch->state_ = std::make_unique<State>();
+  watch->state_->changed = std::move(changed);
+  watch->state_->watchSettings(kInterfaceSchema, kAnimationsKey);
+  return watch;
+}
+
+bool InputSourceWatch::reduceMotion() {
+  GSettings* settings = settingsFor(kInterfaceSchema, kAnimationsKey);
+  if (settings == nullptr) return false;
+  const bool animations = g_settings_get_boolean(settings, kAnimationsKey);
+  g_object_unref(settings);
+  return !animations;
+}
+
+}  // namespace tolvani

@@ -1,0 +1,190 @@
+// The first-run keyboard setup window: a guide page in a web view (or, when the page is missing,
+// does not come up, fails or stops, a native panel with a status line and three buttons), the
+// messages between the page and the program, and the setup run that registers, shows and selects
+// Tolvani's input source through command-mode children. There is one instance per process, made
+// by the first show() and kept; its window is hidden, never destroyed, when closed. Asynchronous
+// work re-checks a session token, renewed at every guide load and close, and drops stale results.
+// Thread-safety: main thread only.
+#ifndef TOLVANI_SETUP_ONBOARDING_ONBOARDINGWINDOWCONTROLLER_H_
+#define TOLVANI_SETUP_ONBOARDING_ONBOARDINGWINDOWCONTROLLER_H_
+
+#include <QColor>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/NotificationCenter.h"
+#include "setup/GuideSnapshot.h"
+#include "setup/InputSourceRegistration.h"
+#include "setup/InputSourceSnapshot.h"
+#include "setup/SetupError.h"
+
+class QLabel;
+class QPushButton;
+class QStackedLayout;
+class QWebChannel;
+class QWebEnginePage;
+class QWebEngineProfile;
+class QWebEngineView;
+class QWidget;
+
+namespace tolvani {
+
+class GuidePage;
+class GuideRequestGuard;
+class InputSourceWatch;
+class SetupMessageHandler;
+
+class OnboardingWindowController : public QObject {
+  Q_OBJECT
+
+ public:
+  using Stage = guide::Stage;
+  using Step = guide::Step;
+
+  // How long a guide load may take before the native panel replaces it.
+  static constexpr std::chrono::seconds kGuideLoadLimit{10};
+
+  // ---- Entry points for the rest of the program.
+
+  // Call before the QApplication exists: the web engine shares the application's GL context, and
+  // for the superuser only (as on CI) its sandbox, which cannot start as root, is turned off.
+  static void prepareApplication();
+
+  // Opens the setup window, or brings it forward (re-probing, not reloading) when it is open.
+  static void show();
+  // Offers the window when onboarding is not completed; after an earlier deferral only when a
+  // probe finds the source not enabled (or cannot tell).
+  static void showIfNeeded();
+  // show(), then the tour at its first chapter.
+  static void showTour();
+  // Marks onboarding completed when `committed` holds a Bangla letter. True when onboarding is
+  // (now) completed. Cheap once completed: the text is not looked at.
+  static bool confirmSetup(const QString& committed);
+  // The one instance, or null before the first show().
+  static OnboardingWindowController* existing();
+
+  // Seams the program sets: the settings window and the text-shortcut editor, opened by the
+  // tour's "preferences" and "shortcut" actions. Unset, those actions only render.
+  static void setPreferencesOpener(std::function<void()> open);
+  static void setShortcutEditorOpener(std::function<void()> open);
+
+  // The operations that reach the system, replaceable by tests. Each completes on the main thread.
+  struct Operations {
+    std::function<void(CancellationRef, SetupCompletion<InputSourceSnapshot>)> probe;
+    std::function<void(CancellationRef, SetupCompletion<Done>)> activate;
+    std::function<void(CancellationRef, SetupCompletion<Done>)> showInputMenu;
+    std::function<void(CancellationRef, SetupCompletion<InputSourceSnapshot>)> select;
+    std::function<bool()> menuVisible;
+  };
+  static Operations defaultOperations();
+  static void testSetOperations(std::optional<Operations> operations);
+  // Called with every console message of the guide page (level 0 info, 1 warning, 2 error).
+  static void testSetConsoleObserver(std::function<void(int level, const QString& message)> f);
+
+  // A window of its own, not shown. Tests make fresh ones; the program uses show().
+  OnboardingWindowController();
+  ~OnboardingWindowController() override;
+
+  QWidget* window() const { return window_.get(); }
+  QWebEngineView* webView() const { return webView_; }
+
+  // A message the page posted, as JSON text; anything that fails a check is dropped silently.
+  void receive(const QString& json);
+
+  // The stored state as one line, for tests.
+  QString describe() const;
+  QString session() const { return session_; }
+  bool pageReady() const { return pageReady_; }
+
+  // Actions of the native panel's buttons and of the page.
+  void loadGuide();
+  void retrySetup();
+  void openKeyboardSettings();
+  void refreshStatus();
+
+ private:
+  friend class GuideWindow;
+  friend class GuidePage;
+
+  static OnboardingWindowController* ensureExisting();
+  void configureWebView();
+  void applyLanguage();
+  void showFallback(const QString& message);
+  void cancelWatchdog();
+  void render(bool focusTyping);
+  guide::State state(bool focusTyping) const;
+  bool windowShownOrMinimized() const;
+  void updateColors();
+  QColor guideBackground() const;
+
+  // Window events.
+  void windowWillClose();
+  void windowStateChanged();
+
+  // Navigation rule of the web view.
+  bool allowNavigation(const QUrl& url, bool isMainFrame) const;
+  void loadFinished(bool failed, int errorCode, const QString& errorText);
+  void renderProcessTerminated();
+
+  // The setup state machine.
+  void runSetup(bool force);
+  void setUp(bool force, const QString& generation, const CancellationRef& task);
+  void runStep(std::vector<Step> steps, size_t index, const QString& generation,
+               const CancellationRef& task);
+  void verify(std::optional<Step> failing, const QString& message, const QString& generation,
+              const CancellationRef& task);
+  void finishSetup(std::optional<Step> failing, const QString& message);
+  void switchKeyboard();
+  void observeInputSources(bool on);
+  void applySnapshot(const InputSourceSnapshot& snapshot);
+  bool conditionMet(Step step) const;
+  void openWindowOf(const std::function<void()>& open);
+
+  std::unique_ptr<QWidget> window_;
+  QWebEngineProfile* profile_ = nullptr;       // owned by this object; deleted after the page
+  QWebEnginePage* page_ = nullptr;             // a GuidePage, owned by this object
+  QWebEngineView* webView_ = nullptr;          // owned by window_
+  QWebChannel* channel_ = nullptr;             // owned by this object
+  SetupMessageHandler* handler_ = nullptr;     // owned by channel_
+  GuideRequestGuard* requestGuard_ = nullptr;  // owned by this object
+  QStackedLayout* stack_ = nullptr;            // owned by window_
+  QWidget* fallback_ = nullptr;                // owned by window_
+  QLabel* fallbackTitle_ = nullptr;            // owned by window_
+  QLabel* fallbackStatus_ = nullptr;           // owned by window_
+  std::vector<QPushButton*> fallbackButtons_;  // owned by window_: retry, settings, reload
+  std::unique_ptr<InputSourceWatch> inputSourceWatch_;  // present while watching
+  std::unique_ptr<InputSourceWatch> motionWatch_;
+
+  CancellationRef setupTask_;
+  CancellationRef refreshTask_;
+  bool refreshQueued_ = false;
+  int stateEpoch_ = 0;
+  platform::Clock::TimerId loadingTask_ = 0;
+  int watchdogGeneration_ = 0;  // retires a watchdog that fired but has not reached the window
+  QString session_;
+  Stage stage_ = Stage::setup;
+  int tourStep_ = 0;
+  QString language_ = QStringLiteral("en");
+  bool languageChosenInGuide_ = false;
+  InputSourceRegistration::State status_ = InputSourceRegistration::State::notRegistered;
+  bool selected_ = false;
+  bool menuVisible_ = false;
+  std::optional<Step> running_;
+  std::optional<Step> failed_;
+  QString failure_;
+  bool pageReady_ = false;
+  std::optional<QUrl> pageURL_;
+
+  platform::NotificationCenter::Token settingsObserver_ = 0;
+};
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_SETUP_ONBOARDING_ONBOARDINGWINDOWCONTROLLER_H_

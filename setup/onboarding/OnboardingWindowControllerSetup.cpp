@@ -1,0 +1,306 @@
+// The setup run: probe, then add, show and select the input source as needed, in that order,
+// each through a command-mode child or a system tool; re-probing when the desktop reports a
+// change; and the entry points that decide when the window is offered.
+#include <QCoreApplication>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include "platform/Queues.h"
+#include "settings/AppSettings.h"
+#include "settings/UIStrings.h"
+#include "setup/GuideSnapshot.h"
+#include "setup/InputSourceProbe.h"
+#include "setup/InputSourceSetup.h"
+#include "setup/onboarding/InputSourceWatch.h"
+#include "setup/onboarding/OnboardingWindowController.h"
+
+namespace tolvani {
+
+namespace {
+
+OnboardingWindowController* instance = nullptr;
+
+std::optional<OnboardingWindowController::Operations>& testOperations() {
+  static std::optional<OnboardingWindowController::Operations> operations;
+  return operations;
+}
+
+OnboardingWindowController::Operations operations() {
+  return testOperations() ? *testOperations() : OnboardingWindowController::defaultOperations();
+}
+
+}  // namespace
+
+OnboardingWindowController::Operations OnboardingWindowController::defaultOperations() {
+  Operations ops;
+  ops.probe = [](CancellationRef cancellation, SetupCompletion<InputSourceSnapshot> done) {
+    InputSourceProbe::state(std::move(cancellation), std::move(done));
+  };
+  ops.activate = [](CancellationRef cancellation, SetupCompletion<Done> done) {
+    // IBus finds the program's component in its own folders: no bundle path is needed.
+    InputSourceSetup::activate(QUrl(), std::move(cancellation), std::move(done));
+  };
+  ops.showInputMenu = [](CancellationRef cancellation, SetupCompletion<Done> done) {
+    InputSourceSetup::showInputMenu(std::move(cancellation), std::move(done));
+  };
+  ops.select = [](CancellationRef cancellation, SetupCompletion<InputSourceSnapshot> done) {
+    InputSourceSetup::select(std::move(cancellation), std::move(done));
+  };
+  ops.menuVisible = [] { return InputMenuPreference::isVisible(); };
+  return ops;
+}
+
+void OnboardingWindowController::testSetOperations(std::optional<Operations> replacement) {
+  testOperations() = std::move(replacement);
+}
+
+OnboardingWindowController* OnboardingWindowController::existing() { return instance; }
+
+OnboardingWindowController* OnboardingWindowController::ensureExisting() {
+  // Kept for the life of the process, like its window; released as the application ends, since
+  // the web engine wants its pages gone before it shuts down.
+  if (!instance) {
+    instance = new OnboardingWindowController();
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] {
+      delete instance;
+      instance = nullptr;
+    });
+  }
+  return instance;
+}
+
+bool OnboardingWindowController::conditionMet(Step step) const {
+  switch (step) {
+    case Step::add:
+      return status_ == InputSourceRegistration::State::enabled;
+    case Step::show:
+      return menuVisible_;
+    case Step::select:
+      return selected_;
+  }
+  return false;
+}
+
+void OnboardingWindowController::applySnapshot(const InputSourceSnapshot& snapshot) {
+  status_ = snapshot.status;
+  selected_ = snapshot.selected;
+  menuVisible_ = operations().menuVisible();
+}
+
+void OnboardingWindowController::runSetup(bool force) {
+  if (setupTask_) return;
+  failed_.reset();
+  failure_.clear();
+  ++stateEpoch_;
+  auto task = std::make_shared<Cancellation>();
+  setupTask_ = task;
+  platform::mainQueue().async([self = QPointer(this), force, generation = session_, task] {
+    if (self && !task->isCancelled()) self->setUp(force, generation, task);
+  });
+  render(false);
+}
+
+void OnboardingWindowController::setUp(bool force, const QString& generation,
+                                       const CancellationRef& task) {
+  operations().probe(task, [self = QPointer(this), force, generation,
+                            task](SetupResult<InputSourceSnapshot> probed) {
+    if (!self || self->session_ != generation) return;
+    if (!probed.ok()) {
+      self->setupTask_.reset();
+      self->running_.reset();
+      self->failed_ = Step::add;
+      self->failure_ = probed.error().message;
+      self->render(false);
+      return;
+    }
+    self->applySnapshot(probed.value());
+    std::vector<Step> steps;
+    const bool nothingToDo = !force && AppSettings::onboardingCompleted() &&
+                             self->status_ == InputSourceRegistration::State::enabled;
+    if (!nothingToDo) {
+      for (Step step : guide::kAllSteps)
+        if (force || !self->conditionMet(step)) steps.push_back(step);
+    }
+    if (steps.empty()) return self->finishSetup(std::nullopt, QString());
+    self->runStep(std::move(steps), 0, generation, task);
+  });
+}
+
+void OnboardingWindowController::runStep(std::vector<Step> steps, size_t index,
+                                         const QString& generation, const CancellationRef& task) {
+  const Step step = steps[index];
+  running_ = step;
+  render(false);
+  auto next = [self = QPointer(this), steps, index, generation, task,
+               step](std::optional<SetupError> error) {
+    if (!self || self->session_ != generation) return;
+    if (error) return self->verify(step, error->message, generation, task);
+    if (index + 1 < steps.size()) return self->runStep(steps, index + 1, generation, task);
+    self->verify(std::nullopt, QString(), generation, task);
+  };
+  const Operations ops = operations();
+  auto doneStep = [next](SetupResult<Done> result) {
+    next(result.ok() ? std::nullopt : std::optional(result.error()));
+  };
+  switch (step) {
+    case Step::add:
+      return ops.activate(task, doneStep);
+    case Step::show:
+      return ops.showInputMenu(task, doneStep);
+    case Step::select:
+      return ops.select(task, [next](SetupResult<InputSourceSnapshot> result) {
+        next(result.ok() ? std::nullopt : std::optional(result.error()));
+      });
+  }
+}
+
+void OnboardingWindowController::verify(std::optional<Step> failing, const QString& message,
+                                        const QString& generation, const CancellationRef& task) {
+  operations().probe(task, [self = QPointer(this), failing, message,
+                            generation](SetupResult<InputSourceSnapshot> probed) {
+    if (!self || self->session_ != generation) return;
+    if (probed.ok()) {
+      self->applySnapshot(probed.value());
+      return self->finishSetup(failing, message);
+    }
+    std::optional<Step> step = failing;
+    QString recorded = message;
+    if (!failing) {
+      step = Step::add;
+      for (Step candidate : guide::kAllSteps) {
+        if (!self->conditionMet(candidate)) {
+          step = candidate;
+          break;
+        }
+      }
+      recorded = probed.error().message;
+    }
+    self->setupTask_.reset();
+    self->running_.reset();
+    self->failed_ = step;
+    self->failure_ = recorded;
+    self->render(false);
+  });
+}
+
+void OnboardingWindowController::finishSetup(std::optional<Step> failing, const QString& message) {
+  setupTask_.reset();
+  running_.reset();
+  failed_ = failing;
+  failure_ = message;
+  if (!failing && status_ == InputSourceRegistration::State::enabled && menuVisible_ && selected_)
+    AppSettings::setOnboardingCompleted(true);
+  render(false);
+}
+
+void OnboardingWindowController::refreshStatus() {
+  render(false);
+  if (setupTask_) return;
+  if (refreshTask_) {
+    refreshQueued_ = true;
+    return;
+  }
+  auto task = std::make_shared<Cancellation>();
+  refreshTask_ = task;
+  operations().probe(task, [self = QPointer(this), epoch = stateEpoch_,
+                            generation = session_](SetupResult<InputSourceSnapshot> probed) {
+    if (!self || self->session_ != generation) return;
+    self->refreshTask_.reset();
+    if (probed.ok() && epoch == self->stateEpoch_ && !self->setupTask_) {
+      self->applySnapshot(probed.value());
+      if (self->failed_ && self->conditionMet(*self->failed_)) {
+        if (AppSettings::onboardingCompleted()) {
+          self->failed_.reset();
+          self->failure_.clear();
+        } else {
+          self->runSetup(false);
+        }
+      }
+    }
+    if (self->refreshQueued_) {
+      self->refreshQueued_ = false;
+      self->refreshStatus();
+    } else {
+      self->render(false);
+    }
+  });
+}
+
+void OnboardingWindowController::retrySetup() { runSetup(true); }
+
+void OnboardingWindowController::switchKeyboard() {
+  ++stateEpoch_;
+  auto task = std::make_shared<Cancellation>();
+  setupTask_ = task;
+  render(false);
+  operations().select(task, [self = QPointer(this),
+                             generation = session_](SetupResult<InputSourceSnapshot> result) {
+    if (!self || self->session_ != generation) return;
+    self->setupTask_.reset();
+    if (result.ok()) {
+      self->applySnapshot(result.value());
+      if (self->failed_ == Step::select) {
+        self->failed_.reset();
+        self->failure_.clear();
+      }
+      self->render(true);
+    } else {
+      self->failed_ = Step::select;
+      self->failure_ = result.error().message;
+      self->render(false);
+    }
+  });
+}
+
+void OnboardingWindowController::openKeyboardSettings() {
+  // GNOME's Keyboard page where the desktop is GNOME, else IBus's own preferences.
+  const bool gnome = qEnvironmentVariable("XDG_CURRENT_DESKTOP")
+                         .split(QLatin1Char(':'))
+                         .contains(QLatin1String("GNOME"), Qt::CaseInsensitive);
+  const QString controlCenter =
+      QStandardPaths::findExecutable(QStringLiteral("gnome-control-center"));
+  const QString ibusSetup = QStandardPaths::findExecutable(QStringLiteral("ibus-setup"));
+  bool opened = false;
+  if (gnome && !controlCenter.isEmpty())
+    opened = QProcess::startDetached(controlCenter, {QStringLiteral("keyboard")});
+  if (!opened && !ibusSetup.isEmpty()) opened = QProcess::startDetached(ibusSetup, {});
+  if (opened) return;
+  failure_ = UIStrings::setupSettingsPath();
+  render(false);
+}
+
+void OnboardingWindowController::observeInputSources(bool on) {
+  inputSourceWatch_.reset();
+  if (!on) return;
+  inputSourceWatch_ = InputSourceWatch::forInputSources([self = QPointer(this)] {
+    if (self && self->windowShownOrMinimized()) self->refreshStatus();
+  });
+}
+
+void OnboardingWindowController::showIfNeeded() {
+  if (AppSettings::onboardingCompleted()) return;
+  if (!AppSettings::onboardingDeferred()) return show();
+  operations().probe(nullptr, [](SetupResult<InputSourceSnapshot> probed) {
+    if (AppSettings::onboardingCompleted()) return;
+    if (probed.ok() && probed.value().status == InputSourceRegistration::State::enabled) return;
+    show();
+  });
+}
+
+void OnboardingWindowController::showTour() {
+  show();
+  OnboardingWindowController* controller = ensureExisting();
+  controller->stage_ = Stage::tour;
+  controller->tourStep_ = 0;
+  controller->render(false);
+}
+
+bool OnboardingWindowController::confirmSetup(const QString& committed) {
+  if (AppSettings::onboardingCompleted()) return true;
+  if (!hasBanglaLetters(committed)) return false;
+  AppSettings::setOnboardingCompleted(true);
+  if (instance && instance->windowShownOrMinimized()) instance->refreshStatus();
+  return true;
+}
+
+}  // namespace tolvani

@@ -1,0 +1,453 @@
+// The guide page in the real web view: it comes up, draws every state the program sends without
+// a script error, speaks only the protocol (every message with the session), and each of its
+// buttons reaches its action; stale, oversized and foreign messages and navigations are refused;
+// a missing, hung, throwing or killed page gives way to the native panel.
+#include <signal.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineView>
+
+#include "help/KeyboardHelpController.h"
+#include "platform/Bundle.h"
+#include "platform/Clock.h"
+#include "settings/AppSettings.h"
+#include "settings/TextShortcuts.h"
+#include "settings/UIStrings.h"
+#include "setup/onboarding/tests/OnboardingTestSupport.h"
+
+namespace tolvani {
+namespace {
+
+using State = InputSourceRegistration::State;
+using testing::settle;
+using testing::settleUntil;
+
+const InputSourceSnapshot kNotRegistered{State::notRegistered, false};
+const InputSourceSnapshot kEnabled{State::enabled, false};
+const InputSourceSnapshot kSelected{State::enabled, true};
+
+class OnboardingGuideTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::testSetClock(&clock_);
+    OnboardingWindowController::testSetOperations(desktop_.operations());
+    OnboardingWindowController::testSetConsoleObserver([this](int level, const QString& message) {
+      if (level >= QWebEnginePage::ErrorMessageLevel) errors_ << message;
+    });
+    OnboardingWindowController::setPreferencesOpener([this] { opened_ << "preferences"; });
+    OnboardingWindowController::setShortcutEditorOpener([this] { opened_ << "shortcut"; });
+    AppSettings::setOnboardingCompleted(false);
+    AppSettings::setOnboardingDeferred(false);
+    AppSettings::setUiLanguage(1);
+    AppSettings::setBanglaDigitsEnabled(true);
+    controller_ = std::make_unique<OnboardingWindowController>();
+  }
+  void TearDown() override {
+    controller_.reset();
+    OnboardingWindowController::testSetOperations(std::nullopt);
+    OnboardingWindowController::testSetConsoleObserver(nullptr);
+    OnboardingWindowController::setPreferencesOpener(nullptr);
+    OnboardingWindowController::setShortcutEditorOpener(nullptr);
+    platform::testSetClock(nullptr);
+    platform::bundle::testSetResourcesDir(std::nullopt);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n');
+  }
+
+  void open() {
+    controller_->loadGuide();
+    controller_->window()->show();
+  }
+  bool openAndWaitReady() {
+    open();
+    return settleUntil([&] { return controller_->pageReady(); });
+  }
+  QString state() const { return controller_->describe(); }
+  QString fallbackStatus() const {
+    return controller_->window()->findChild<QLabel*>("fallbackStatus")->text();
+  }
+
+  // Runs `script` in the page and waits for its value.
+  QVariant js(const QString& script) {
+    std::optional<QVariant> result;
+    controller_->webView()->page()->runJavaScript(script, QWebEngineScript::MainWorld,
+                                                  [&](const QVariant& v) { result = v; });
+    settleUntil([&] { return result.has_value(); }, 10000);
+    return result.value_or(QVariant());
+  }
+  QString jsText(const QString& script) { return js(script).toString(); }
+  // What the page last drew, from its own elements.
+  QString drawn() {
+    return jsText(
+        "(() => { const rows = ['add','show','select'].map(s => s + '=' + "
+        "document.querySelector('.row[data-step=\"' + s + '\"]').dataset.state).join(' ');"
+        "const tour = !document.getElementById('tour-stage').hidden;"
+        "const chapter = [...document.querySelectorAll('.chapter')].findIndex(c => !c.hidden);"
+        "return document.documentElement.lang + ' ' + (tour ? 'tour' + chapter : 'setup') + ' ' + "
+        "rows + ' phase=' + document.getElementById('phase').textContent + ' error=' + "
+        "document.getElementById('error').textContent; })()");
+  }
+  // Waits until the page has drawn a snapshot for which `done` holds.
+  bool waitDrawn(const std::function<bool(const QString&)>& done) {
+    return settleUntil([&] { return done(drawn()); }, 10000);
+  }
+  void clickInPage(const QString& selector) {
+    js(QStringLiteral("document.querySelector('%1').click()").arg(selector));
+    settle(50);
+  }
+  QJsonArray posted() {
+    return QJsonDocument::fromJson(jsText("JSON.stringify(window.setup.posted)").toUtf8()).array();
+  }
+  void screenshot(const QString& name) {
+    const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
+    QDir().mkpath(folder);
+    settle(150);  // let the compositor paint the last frame
+    const QString path = folder + "/onboarding-" + name + ".png";
+    EXPECT_TRUE(controller_->window()->grab().save(path)) << path;
+  }
+
+  platform::ManualClock clock_;
+  testing::ScriptedDesktop desktop_;
+  std::unique_ptr<OnboardingWindowController> controller_;
+  QStringList errors_;
+  QStringList opened_;
+};
+
+TEST_F(OnboardingGuideTest, GuideComesUpAndDrawsEveryStageInBothLanguages) {
+  QElapsedTimer timer;
+  timer.start();
+  ASSERT_TRUE(openAndWaitReady());
+  EXPECT_LT(timer.elapsed(), 10000);
+  EXPECT_EQ(clock_.pendingTimers(), 0) << "ready retires the watchdog";
+  AppSettings::setTextShortcuts({{"gm", QString::fromUtf8("শুভ সকাল <b>bold</b>")}});
+
+  for (const char* language : {"en", "bn"}) {
+    SCOPED_TRACE(language);
+    const QString lang = QLatin1String(language);
+    if (lang == "bn") {
+      clickInPage("#language");
+      ASSERT_TRUE(waitDrawn([](const QString& d) { return d.startsWith("bn "); })) << drawn();
+      // A new run for the second pass: back to the start.
+      controller_->retrySetup();
+      settle();
+      ASSERT_TRUE(desktop_.answer("probe", kNotRegistered));
+    } else {
+      ASSERT_TRUE(desktop_.answer("probe", kNotRegistered));
+    }
+    ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("add=working"); })) << drawn();
+    screenshot(lang + "-setup-working");
+
+    // A failure whose message looks like markup is shown as the very text.
+    ASSERT_TRUE(desktop_.answer("activate"));
+    ASSERT_TRUE(desktop_.fail("showInputMenu", "<img src=x onerror=alert(1)> failed"));
+    ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+    ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("show=failed"); })) << drawn();
+    EXPECT_TRUE(drawn().endsWith("error=<img src=x onerror=alert(1)> failed")) << drawn();
+    EXPECT_EQ(jsText("String(document.querySelectorAll('img').length)"), "0");
+    screenshot(lang + "-setup-failed");
+
+    controller_->retrySetup();
+    settle();
+    desktop_.menuVisible = true;
+    ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+    ASSERT_TRUE(desktop_.answer("activate"));
+    ASSERT_TRUE(desktop_.answer("showInputMenu"));
+    ASSERT_TRUE(desktop_.answer("select", kSelected));
+    ASSERT_TRUE(desktop_.answer("probe", kSelected));
+    ASSERT_TRUE(waitDrawn([](const QString& d) {
+      return d.contains("add=done show=done select=done");
+    })) << drawn();
+    screenshot(lang + "-setup-done");
+
+    clickInPage("button[data-action=tour]");
+    for (int chapter = 0; chapter < 5; ++chapter) {
+      const QString tour = QStringLiteral(" tour%1 ").arg(chapter);
+      ASSERT_TRUE(waitDrawn([&](const QString& d) { return d.contains(tour); })) << drawn();
+      screenshot(QStringLiteral("%1-tour-%2").arg(lang).arg(chapter));
+      if (chapter == 3) {
+        EXPECT_EQ(jsText("document.getElementById('shortcut').textContent"),
+                  QString::fromUtf8("শুভ সকাল <b>bold</b>"));
+      }
+      if (chapter < 4) clickInPage("button[data-action=tourNext]");
+    }
+    clickInPage("button[data-action=tourSetup]");
+    ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains(" setup "); })) << drawn();
+  }
+
+  // Under a dark palette the guide takes the dark background.
+  QPalette dark = controller_->window()->palette();
+  dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+  dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+  controller_->window()->setPalette(dark);
+  settle(100);
+  EXPECT_EQ(jsText("getComputedStyle(document.body).backgroundColor"), "rgb(26, 29, 27)");
+  screenshot("bn-setup-done-dark");
+
+  // Every message the page sent after "ready" carried the session it was given.
+  const QJsonArray messages = posted();
+  ASSERT_GT(messages.size(), 5);
+  EXPECT_EQ(messages.first().toObject(), (QJsonObject{{"action", "ready"}}));
+  for (const QJsonValue& message : messages) {
+    if (message["action"] == "ready") continue;
+    EXPECT_EQ(message["session"].toString(), controller_->session())
+        << QJsonDocument(message.toObject()).toJson().toStdString();
+  }
+}
+
+TEST_F(OnboardingGuideTest, EachButtonReachesItsActionAndTypingStaysInTheField) {
+  ASSERT_TRUE(openAndWaitReady());
+  desktop_.menuVisible = true;
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  ASSERT_TRUE(desktop_.answer("select", kSelected));
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=done"); }));
+
+  // The page names only actions of the protocol.
+  EXPECT_EQ(jsText("[...new Set([...document.querySelectorAll('button[data-action]')]"
+                   ".map(b => b.dataset.action))].sort().join(' ')"),
+            "close done help language preferences retry select settings shortcut tour "
+            "tourBack tourChapter tourNext tourSetup");
+
+  // "settings" with neither GNOME's nor IBus's tool: the written path, as text.
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", "/nonexistent");
+  clickInPage("button[data-action=settings]");
+  qputenv("PATH", path);
+  ASSERT_TRUE(waitDrawn([](const QString& d) {
+    return d.contains(UIStrings::setupSettingsPath());
+  })) << drawn();
+
+  clickInPage("button[data-action=retry]");
+  EXPECT_TRUE(state().contains("busy=1")) << state();
+  EXPECT_EQ(desktop_.waiting().join(' '), "probe");
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(desktop_.answer("activate"));
+  ASSERT_TRUE(desktop_.answer("showInputMenu"));
+  ASSERT_TRUE(desktop_.answer("select", kSelected));
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+
+  clickInPage("button[data-action=tour]");
+  EXPECT_TRUE(state().startsWith("stage=tour tour=0")) << state();
+  clickInPage("button[data-action=tourChapter][data-chapter=\"3\"]");
+  EXPECT_TRUE(state().startsWith("stage=tour tour=3")) << state();
+  clickInPage("button[data-action=shortcut]");
+  clickInPage("button[data-action=tourBack]");
+  clickInPage("button[data-action=help]");
+  EXPECT_TRUE(KeyboardHelpController::shared().window()->isVisible());
+  KeyboardHelpController::shared().window()->close();
+  clickInPage("button[data-action=tourChapter][data-chapter=\"4\"]");
+  clickInPage("button[data-action=preferences]");
+  EXPECT_EQ(opened_.join(' '), "shortcut preferences");
+  clickInPage("button[data-action=tourChapter][data-chapter=\"0\"]");
+
+  // Switching from the tour asks the page to focus its typing field; what the user types lands
+  // there and nowhere else.
+  clickInPage("button[data-action=select]");
+  ASSERT_TRUE(desktop_.answer("select", kSelected));
+  ASSERT_TRUE(settleUntil([&] { return jsText("document.activeElement.id") == "typing"; }, 10000));
+  QWidget* input = controller_->webView()->focusProxy();
+  ASSERT_NE(input, nullptr);
+  const QString typed = QString::fromUtf8("আমি <i>x</i>");
+  for (const QChar c : typed)
+    QTest::sendKeyEvent(QTest::Click, input, Qt::Key_unknown, QString(c), Qt::NoModifier);
+  ASSERT_TRUE(settleUntil(
+      [&] { return jsText("document.getElementById('typing').value") == typed; }, 10000))
+      << jsText("document.getElementById('typing').value");
+  EXPECT_EQ(jsText("String(document.body.innerText.includes('আমি <i>'))"), "false");
+  EXPECT_EQ(jsText("String(document.querySelectorAll('i').length)"), "0");
+
+  // A real mouse click on the language switch, where the page draws it.
+  const QStringList box =
+      jsText(
+          "(() => { const r = document.getElementById('language').getBoundingClientRect();"
+          "return [r.left + r.width / 2, r.top + r.height / 2].map(Math.round).join(' '); })()")
+          .split(' ');
+  ASSERT_EQ(box.size(), 2);
+  QTest::mouseClick(input, Qt::LeftButton, Qt::NoModifier, QPoint(box[0].toInt(), box[1].toInt()));
+  ASSERT_TRUE(settleUntil([&] { return state().contains("lang=bn(chosen)"); }, 10000)) << state();
+  // A settings change does not undo a language chosen in the guide.
+  AppSettings::postDidChange();
+  settle(50);
+  EXPECT_TRUE(state().contains("lang=bn(chosen)")) << state();
+
+  clickInPage("button[data-action=tourSetup]");
+  clickInPage("button[data-action=done]");
+  EXPECT_FALSE(controller_->window()->isVisible());
+  EXPECT_FALSE(AppSettings::onboardingDeferred()) << "closed after completion";
+}
+
+TEST_F(OnboardingGuideTest, StaleOversizedAndForeignMessagesAndNavigationsAreRefused) {
+  ASSERT_TRUE(openAndWaitReady());
+  desktop_.menuVisible = true;
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=done"); }));
+  clickInPage("button[data-action=tour]");
+  ASSERT_TRUE(state().startsWith("stage=tour tour=0")) << state();
+
+  // Posts straight to the program's channel object, as a page would that forged its messages.
+  const auto post = [&](const QJsonObject& message) {
+    js(QStringLiteral("new QWebChannel(qt.webChannelTransport, c => "
+                      "c.objects.setup.postMessage(%1))")
+           .arg(QString::fromUtf8(
+               QJsonDocument(QJsonArray{QString::fromUtf8(
+                                 QJsonDocument(message).toJson(QJsonDocument::Compact))})
+                   .toJson(QJsonDocument::Compact)
+                   .mid(1)
+                   .chopped(1))));
+    settle(80);
+  };
+  const QString session = controller_->session();
+  post({{"action", "tourChapter"}, {"session", "stale"}, {"text", "2"}});
+  post({{"action", "tourChapter"}, {"text", "2"}});
+  post({{"action", "tourChapter"}, {"session", session}, {"text", QString(2048, '0') + "3"}});
+  EXPECT_TRUE(state().startsWith("stage=tour tour=0")) << state();
+  post({{"action", "tourChapter"}, {"session", session}, {"text", QString(2047, '0') + "2"}});
+  EXPECT_TRUE(state().startsWith("stage=tour tour=2")) << state();
+  post({{"action", "tourChapter"}, {"session", session}, {"text", "5"}});
+  post({{"action", "tourNext"}, {"session", session}, {"text", 7}});
+  EXPECT_TRUE(state().startsWith("stage=tour tour=3")) << state();
+  post({{"action", "ready"}});  // a second "ready" changes nothing
+  EXPECT_TRUE(controller_->pageReady());
+
+  // The page stays on its one URL: no other file, no web address, no window, no frame.
+  const QUrl page = controller_->webView()->url();
+  js("location.href = 'other.html'");
+  js("location.href = 'https://example.org/'");
+  EXPECT_EQ(jsText("String(window.open('index.html'))"), "null");
+  js("const f = document.createElement('iframe'); f.src = 'index.html'; "
+     "document.body.appendChild(f);");
+  settle(300);
+  EXPECT_EQ(controller_->webView()->url(), page);
+  EXPECT_TRUE(controller_->pageReady());
+
+  // A minimised window takes no messages but "ready"; a message after close is dropped too.
+  controller_->window()->showMinimized();
+  settle(50);
+  post({{"action", "tourBack"}, {"session", session}});
+  EXPECT_TRUE(state().startsWith("stage=tour tour=3")) << state();
+  controller_->window()->showNormal();
+  settle(50);
+  controller_->window()->close();
+  ASSERT_TRUE(
+      settleUntil([&] { return controller_->webView()->url().toString() == "about:blank"; }));
+  EXPECT_TRUE(AppSettings::onboardingCompleted());
+  errors_.clear();  // the channel script is gone from the blank page
+}
+
+TEST_F(OnboardingGuideTest, ThePageWorksOnItsOwnRecordingWhatItWouldPost) {
+  // A plain page with no channel and no theme, as in a browser.
+  QWebEnginePage plain;
+  std::optional<bool> loaded;
+  QObject::connect(&plain, &QWebEnginePage::loadFinished, [&](bool ok) { loaded = ok; });
+  plain.load(QUrl::fromLocalFile(platform::bundle::resourcePath("Setup/index.html")));
+  ASSERT_TRUE(settleUntil([&] { return loaded.has_value(); }));
+  ASSERT_TRUE(*loaded);
+  const auto run = [&](const QString& script) {
+    std::optional<QVariant> result;
+    plain.runJavaScript(script, [&](const QVariant& v) { result = v; });
+    settleUntil([&] { return result.has_value(); }, 10000);
+    return result.value_or(QVariant()).toString();
+  };
+  EXPECT_EQ(run("JSON.stringify(window.setup.posted)"), R"([{"action":"ready"}])");
+  // Nothing but "ready" goes out before a snapshot names the session.
+  EXPECT_EQ(run("document.querySelector('button[data-action=retry]').click(); "
+                "JSON.stringify(window.setup.posted)"),
+            R"([{"action":"ready"}])");
+  run("window.setup.render({lang: 'bn', stage: 'tour', tourStep: 2, phase: 'done', rows: {add: "
+      "'done', show: 'done', select: 'done'}, failedStep: '', error: '', status: 'enabled', "
+      "selected: true, busy: false, session: 'S', focusTyping: false, options: {}, shortcut: '', "
+      "shortcutTruncated: false, defaultLayout: 1, quiet: true, visible: true}); ''");
+  EXPECT_EQ(run("document.documentElement.lang + ' ' + "
+                "document.getElementById('default-layout').textContent"),
+            QString::fromUtf8("bn প্রভাত"));
+  EXPECT_EQ(run("document.querySelector('button[data-action=help]').click(); "
+                "JSON.stringify(window.setup.posted.slice(1))"),
+            R"([{"action":"help","session":"S"}])");
+}
+
+TEST_F(OnboardingGuideTest, MissingHungThrowingAndKilledGuidesGiveWayToThePanel) {
+  QTemporaryDir resources;
+  ASSERT_TRUE(resources.isValid());
+  platform::bundle::testSetResourcesDir(resources.path());
+  QDir(resources.path()).mkpath("Setup");
+  const auto writePage = [&](const QByteArray& html) {
+    QFile file(resources.path() + "/Setup/index.html");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(html);
+  };
+
+  // A page that never says "ready": the panel after 10 s on the clock.
+  writePage("<html><body>silent</body></html>");
+  open();
+  settle(300);
+  EXPECT_TRUE(state().endsWith("page=guide")) << state();
+  clock_.advance(std::chrono::milliseconds(9999));
+  settle();
+  EXPECT_TRUE(state().endsWith("page=guide")) << state();
+  clock_.advance(std::chrono::milliseconds(1));
+  settle();
+  EXPECT_TRUE(state().endsWith("page=fallback")) << state();
+  EXPECT_EQ(fallbackStatus(), UIStrings::setupGuideNotLoaded());
+  const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
+  QDir().mkpath(folder);
+  EXPECT_TRUE(controller_->window()->grab().save(folder + "/onboarding-fallback-not-loaded.png"));
+
+  // Closing during a load retires its watchdog.
+  controller_->loadGuide();
+  EXPECT_EQ(clock_.pendingTimers(), 1);
+  controller_->window()->close();
+  EXPECT_EQ(clock_.pendingTimers(), 0);
+
+  // A page whose render throws: the panel with the update-failed text.
+  writePage(
+      "<html><body><script>window.setup = { render() { throw new Error('broken'); } };"
+      "new QWebChannel(qt.webChannelTransport, c => "
+      "c.objects.setup.postMessage(JSON.stringify({action: 'ready'})));</script></body></html>");
+  open();
+  ASSERT_TRUE(settleUntil([&] { return state().endsWith("page=fallback"); })) << state();
+  EXPECT_EQ(fallbackStatus(), UIStrings::setupGuideUpdateFailed());
+  EXPECT_EQ(errors_.size(), 1) << errors_.join('\n');
+  errors_.clear();
+  // Later changes only rewrite the status line.
+  ASSERT_TRUE(desktop_.failNewest("probe", "later"));
+  EXPECT_EQ(fallbackStatus(), "later");
+
+  // A page whose content process dies.
+  writePage(
+      "<html><body><script>window.setup = { render() {} };"
+      "new QWebChannel(qt.webChannelTransport, c => "
+      "c.objects.setup.postMessage(JSON.stringify({action: 'ready'})));</script></body></html>");
+  controller_->loadGuide();
+  ASSERT_TRUE(settleUntil([&] { return controller_->pageReady(); }));
+  const qint64 renderer = controller_->webView()->page()->renderProcessPid();
+  ASSERT_GT(renderer, 0);
+  ::kill(static_cast<pid_t>(renderer), SIGKILL);
+  ASSERT_TRUE(settleUntil([&] { return state().endsWith("page=fallback"); })) << state();
+  EXPECT_EQ(fallbackStatus(), UIStrings::setupGuideStopped());
+
+  // A load of the page that fails: the engine's own error text.
+  controller_->loadGuide();
+  ASSERT_TRUE(settleUntil([&] { return controller_->pageReady(); }));
+  QFile::remove(resources.path() + "/Setup/index.html");
+  js("location.reload()");
+  ASSERT_TRUE(settleUntil([&] { return state().endsWith("page=fallback"); })) << state();
+  EXPECT_FALSE(fallbackStatus().isEmpty());
+  EXPECT_FALSE(controller_->pageReady());
+
+  // No page at all.
+  controller_->loadGuide();
+  EXPECT_EQ(fallbackStatus(),
+            UIStrings::setupGuideMissing() + "\n" + UIStrings::setupSettingsPath());
+  EXPECT_EQ(clock_.pendingTimers(), 0);
+}
+
+}  // namespace
+}  // namespace tolvani

@@ -1,0 +1,382 @@
+// The setup run, refreshes and the entry points of the setup window, on a desktop whose answers
+// the test gives in any order, with the guide page missing so that the native panel shows (no
+// web content process starts).
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "platform/Bundle.h"
+#include "platform/Clock.h"
+#include "settings/AppSettings.h"
+#include "settings/UIStrings.h"
+#include "setup/onboarding/tests/OnboardingTestSupport.h"
+
+namespace tolvani {
+namespace {
+
+using State = InputSourceRegistration::State;
+using testing::settle;
+
+const InputSourceSnapshot kNotRegistered{State::notRegistered, false};
+const InputSourceSnapshot kEnabled{State::enabled, false};
+const InputSourceSnapshot kSelected{State::enabled, true};
+
+class OnboardingStateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(resources_.isValid());
+    platform::bundle::testSetResourcesDir(resources_.path());  // no Setup folder in it
+    platform::testSetClock(&clock_);
+    OnboardingWindowController::testSetOperations(desktop_.operations());
+    AppSettings::setOnboardingCompleted(false);
+    AppSettings::setOnboardingDeferred(false);
+    AppSettings::setUiLanguage(1);
+    controller_ = std::make_unique<OnboardingWindowController>();
+  }
+  void TearDown() override {
+    controller_.reset();
+    OnboardingWindowController::testSetOperations(std::nullopt);
+    platform::testSetClock(nullptr);
+    platform::bundle::testSetResourcesDir(std::nullopt);
+  }
+
+  // As show() does for a closed window.
+  void open() {
+    controller_->loadGuide();
+    controller_->window()->show();
+    settle();
+  }
+  QString state() const { return controller_->describe(); }
+  QString fallbackStatus() const {
+    return controller_->window()->findChild<QLabel*>("fallbackStatus")->text();
+  }
+  void click(const char* button) {
+    QTest::mouseClick(controller_->window()->findChild<QPushButton*>(button), Qt::LeftButton);
+    settle();
+  }
+  // Opens the window and lets the first run find everything set up.
+  void openSetUp() {
+    open();
+    desktop_.menuVisible = true;
+    ASSERT_TRUE(desktop_.answer("probe", kSelected));
+    desktop_.log.clear();
+  }
+
+  QTemporaryDir resources_;
+  platform::ManualClock clock_;
+  testing::ScriptedDesktop desktop_;
+  std::unique_ptr<OnboardingWindowController> controller_;
+};
+
+TEST_F(OnboardingStateTest, MissingGuideShowsThePanelAndTheRunStillStarts) {
+  controller_->loadGuide();
+  // The text stays until the next render (showing the window renders at once).
+  EXPECT_EQ(fallbackStatus(),
+            UIStrings::setupGuideMissing() + "\n" + UIStrings::setupSettingsPath());
+  controller_->window()->show();
+  settle();
+  EXPECT_EQ(clock_.pendingTimers(), 0) << "no watchdog waits for a page that never loads";
+  EXPECT_EQ(desktop_.log.join(' '), "probe");
+  EXPECT_EQ(state(),
+            "stage=setup tour=0 lang=en status=notRegistered selected=0 menu=0 running=- "
+            "failed=- failure=\"\" busy=1 refresh=0 epoch=1 ready=0 page=fallback");
+
+  // The run adds, shows and selects; a run that ends with everything set completes onboarding.
+  ASSERT_TRUE(desktop_.answer("probe", kNotRegistered));
+  EXPECT_EQ(fallbackStatus(), UIStrings::setupWorking());
+  ASSERT_TRUE(desktop_.answer("activate"));
+  desktop_.menuVisible = true;
+  ASSERT_TRUE(desktop_.answer("showInputMenu"));
+  ASSERT_TRUE(desktop_.answer("select", kSelected));
+  EXPECT_FALSE(AppSettings::onboardingCompleted());
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  EXPECT_EQ(desktop_.log.join(' '), "probe activate showInputMenu select probe");
+  EXPECT_TRUE(AppSettings::onboardingCompleted());
+  EXPECT_EQ(fallbackStatus(), UIStrings::setupDoneDetail());
+  EXPECT_EQ(state(),
+            "stage=setup tour=0 lang=en status=enabled selected=1 menu=1 running=- failed=- "
+            "failure=\"\" busy=0 refresh=0 epoch=1 ready=0 page=fallback");
+
+  // The retry button forces every step again, in order; a second retry while busy does nothing.
+  desktop_.log.clear();
+  click("retryButton");
+  const QString busy = state();
+  click("retryButton");
+  EXPECT_EQ(state(), busy);
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(desktop_.answer("activate"));
+  ASSERT_TRUE(desktop_.answer("showInputMenu"));
+  ASSERT_TRUE(desktop_.answer("select", kSelected));
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  EXPECT_EQ(desktop_.log.join(' '), "probe activate showInputMenu select probe");
+  EXPECT_TRUE(desktop_.waiting().isEmpty());
+}
+
+TEST_F(OnboardingStateTest, NonForcedRunsDoOnlyWhatIsMissing) {
+  // Completed and enabled: nothing runs, nothing fails.
+  AppSettings::setOnboardingCompleted(true);
+  open();
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  EXPECT_EQ(desktop_.log.join(' '), "probe");
+  EXPECT_TRUE(state().contains("running=- failed=- failure=\"\" busy=0")) << state();
+
+  // Enabled and the menu visible but not selected: select only.
+  AppSettings::setOnboardingCompleted(false);
+  desktop_.log.clear();
+  desktop_.menuVisible = true;
+  open();
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  ASSERT_TRUE(desktop_.answer("select", kSelected));
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  EXPECT_EQ(desktop_.log.join(' '), "probe select probe");
+  EXPECT_TRUE(AppSettings::onboardingCompleted());
+}
+
+TEST_F(OnboardingStateTest, AFailedStepStopsTheRunAndKeepsItsOwnMessage) {
+  open();
+  ASSERT_TRUE(desktop_.answer("probe", kNotRegistered));
+  ASSERT_TRUE(desktop_.answer("activate"));
+  ASSERT_TRUE(desktop_.fail("showInputMenu", "menu failed"));
+  ASSERT_TRUE(desktop_.fail("probe", "probe failed"));  // the re-probe's own error is dropped
+  EXPECT_EQ(desktop_.log.join(' '), "probe activate showInputMenu probe");
+  EXPECT_TRUE(state().contains("running=- failed=show failure=\"menu failed\" busy=0")) << state();
+  EXPECT_EQ(fallbackStatus(), "menu failed");
+
+  // A failing probe at the start fails add with the probe's message.
+  click("retryButton");
+  ASSERT_TRUE(desktop_.fail("probe", "cannot tell"));
+  EXPECT_TRUE(state().contains("failed=add failure=\"cannot tell\"")) << state();
+
+  // All steps succeed but the re-probe fails: the first unmet step (by the first probe) fails.
+  click("retryButton");
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  ASSERT_TRUE(desktop_.answer("activate"));
+  ASSERT_TRUE(desktop_.answer("showInputMenu"));
+  ASSERT_TRUE(desktop_.answer("select", kSelected));
+  ASSERT_TRUE(desktop_.fail("probe", "gone"));
+  EXPECT_TRUE(state().contains("failed=show failure=\"gone\"")) << state();
+  EXPECT_FALSE(AppSettings::onboardingCompleted());
+}
+
+TEST_F(OnboardingStateTest, RefreshesCoalesceAndStaleResultsChangeNothing) {
+  openSetUp();
+  // Three refreshes while one is in flight give exactly one more.
+  controller_->refreshStatus();
+  controller_->refreshStatus();
+  controller_->refreshStatus();
+  EXPECT_TRUE(state().contains("refresh=1+queued")) << state();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  EXPECT_EQ(desktop_.log.join(' '), "probe probe");
+  EXPECT_TRUE(desktop_.waiting().isEmpty());
+
+  // A refresh started before a run and answered after it (out of order) changes nothing.
+  desktop_.log.clear();
+  controller_->refreshStatus();
+  controller_->retrySetup();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));  // the refresh's, answered first...
+  const QString afterRefresh = state();
+  EXPECT_TRUE(afterRefresh.contains("status=enabled selected=1 menu=1")) << afterRefresh;
+  ASSERT_TRUE(desktop_.answer("probe", kNotRegistered));  // ...then the run's
+  ASSERT_TRUE(desktop_.answer("activate"));
+  ASSERT_TRUE(desktop_.answer("showInputMenu"));
+  ASSERT_TRUE(desktop_.answer("select", kSelected));
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+
+  controller_->refreshStatus();
+  controller_->retrySetup();
+  settle();
+  ASSERT_EQ(desktop_.waiting().join(' '), "probe probe");
+  // This time the run's probe answers first and the refresh's stale one last.
+  ASSERT_TRUE(desktop_.answerNewest("probe", kSelected));
+  ASSERT_TRUE(desktop_.answer("activate"));
+  ASSERT_TRUE(desktop_.answer("showInputMenu"));
+  ASSERT_TRUE(desktop_.answer("select", kSelected));
+  ASSERT_TRUE(desktop_.answerNewest("probe", kSelected));
+  ASSERT_TRUE(desktop_.answer("probe", kNotRegistered));
+  EXPECT_TRUE(
+      state().contains("status=enabled selected=1 menu=1 running=- failed=- failure=\"\" "
+                       "busy=0 refresh=0"))
+      << state();
+}
+
+TEST_F(OnboardingStateTest, ReloadingOrClosingDuringAStepDropsItsResult) {
+  open();
+  ASSERT_TRUE(desktop_.answer("probe", kNotRegistered));
+  ASSERT_TRUE(desktop_.waiting().contains("activate"));
+  const QString oldSession = controller_->session();
+  controller_->loadGuide();
+  EXPECT_NE(controller_->session(), oldSession);
+  desktop_.log.clear();
+  ASSERT_TRUE(desktop_.answer("activate"));  // the old run's step
+  EXPECT_EQ(desktop_.log.join(' '), "probe") << "the new run's probe, and no step of the old";
+  EXPECT_TRUE(state().contains("status=notRegistered selected=0 menu=0 running=- failed=-"))
+      << state();
+
+  // Closing: the pending probe of the new run answers into nothing; deferral is recorded.
+  controller_->window()->close();
+  settle();
+  EXPECT_TRUE(AppSettings::onboardingDeferred());
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  EXPECT_TRUE(state().contains("status=notRegistered selected=0 menu=0 running=- failed=-"))
+      << state();
+  EXPECT_TRUE(state().contains("busy=0")) << state();
+}
+
+TEST_F(OnboardingStateTest, ARefreshThatFindsTheFailedStepMetClearsOrRunsAgain) {
+  openSetUp();
+  // A failed switch...
+  controller_->retrySetup();
+  settle();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(desktop_.answer("activate"));
+  ASSERT_TRUE(desktop_.answer("showInputMenu"));
+  ASSERT_TRUE(desktop_.fail("select", "no switch"));
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  ASSERT_TRUE(state().contains("failed=select")) << state();
+  // ...then the desktop reports the source selected: completed onboarding clears the failure.
+  controller_->refreshStatus();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  EXPECT_TRUE(state().contains("failed=- failure=\"\" busy=0")) << state();
+
+  // Not completed: the refresh starts a non-forced run instead.
+  AppSettings::setOnboardingCompleted(false);
+  controller_->retrySetup();
+  settle();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(desktop_.answer("activate"));
+  ASSERT_TRUE(desktop_.answer("showInputMenu"));
+  ASSERT_TRUE(desktop_.fail("select", "no switch"));
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  desktop_.log.clear();
+  controller_->refreshStatus();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  EXPECT_TRUE(state().contains("busy=1")) << state();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  EXPECT_EQ(desktop_.log.join(' '), "probe probe");
+  EXPECT_TRUE(AppSettings::onboardingCompleted());
+}
+
+TEST_F(OnboardingStateTest, CommittedBanglaCompletesOnboardingAndClosingDefersOtherwise) {
+  openSetUp();
+  AppSettings::setOnboardingCompleted(false);
+  EXPECT_FALSE(OnboardingWindowController::confirmSetup(QStringLiteral("hello")));
+  EXPECT_FALSE(OnboardingWindowController::confirmSetup(QString::fromUtf8("\u09BE\u09E6")));
+  EXPECT_FALSE(AppSettings::onboardingCompleted());
+  EXPECT_TRUE(OnboardingWindowController::confirmSetup(QString::fromUtf8("\u0995")));
+  EXPECT_TRUE(AppSettings::onboardingCompleted());
+  EXPECT_TRUE(OnboardingWindowController::confirmSetup(QStringLiteral("latin again")));
+
+  // Closing after completion leaves the deferral alone.
+  controller_->window()->close();
+  settle();
+  EXPECT_FALSE(AppSettings::onboardingDeferred());
+}
+
+TEST_F(OnboardingStateTest, ShowIfNeededAfterADeferralAsksTheDesktopFirst) {
+  AppSettings::setOnboardingDeferred(true);
+  OnboardingWindowController::showIfNeeded();
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  EXPECT_EQ(OnboardingWindowController::existing(), nullptr);
+  AppSettings::setOnboardingCompleted(true);
+  OnboardingWindowController::showIfNeeded();
+  EXPECT_TRUE(desktop_.waiting().isEmpty());
+  EXPECT_EQ(OnboardingWindowController::existing(), nullptr);
+}
+
+TEST_F(OnboardingStateTest, ShowBringsTheWindowForwardAndReloadsOnlyAfterAClose) {
+  ASSERT_EQ(OnboardingWindowController::existing(), nullptr);
+  OnboardingWindowController::show();
+  OnboardingWindowController* shown = OnboardingWindowController::existing();
+  ASSERT_NE(shown, nullptr);
+  EXPECT_TRUE(shown->window()->isVisible());
+  const QString first = shown->session();
+  settle();
+  desktop_.menuVisible = true;
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+
+  // Shown again: the same page, back at the setup stage, re-probed.
+  OnboardingWindowController::showTour();
+  EXPECT_TRUE(shown->describe().startsWith("stage=tour tour=0")) << shown->describe();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  OnboardingWindowController::show();
+  EXPECT_EQ(OnboardingWindowController::existing(), shown);
+  EXPECT_EQ(shown->session(), first);
+  EXPECT_TRUE(shown->describe().startsWith("stage=setup")) << shown->describe();
+  EXPECT_EQ(desktop_.waiting().join(' '), "probe");
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+
+  // Minimised: brought back without a reload.
+  shown->window()->showMinimized();
+  settle();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));  // minimising re-probes
+  OnboardingWindowController::show();
+  EXPECT_FALSE(shown->window()->isMinimized());
+  EXPECT_EQ(shown->session(), first);
+  settle();
+  while (desktop_.answer("probe", kSelected)) {
+  }
+
+  // Closed: notifications do nothing, and the next show() reloads under a new session.
+  shown->window()->close();
+  settle();
+  desktop_.log.clear();
+  AppSettings::setUiLanguage(0);
+  AppSettings::postDidChange();
+  settle();
+  EXPECT_TRUE(shown->describe().contains("lang=en ")) << shown->describe();
+  EXPECT_TRUE(desktop_.log.isEmpty()) << desktop_.log.join(' ');
+  OnboardingWindowController::show();
+  EXPECT_NE(shown->session(), first);
+  EXPECT_TRUE(shown->describe().contains("lang=bn ")) << shown->describe();
+  settle();
+  EXPECT_EQ(desktop_.log.join(' '), "probe");
+}
+
+TEST_F(OnboardingStateTest, PanelTextsAndScreenshotsInBothLanguages) {
+  const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
+  QDir().mkpath(folder);
+  for (const int language : {0, 1}) {
+    for (const bool dark : {false, true}) {
+      AppSettings::setUiLanguage(language);
+      controller_ = std::make_unique<OnboardingWindowController>();
+      if (dark) {
+        QPalette palette = controller_->window()->palette();
+        palette.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+        palette.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+        palette.setColor(QPalette::Button, QColor(0x40, 0x40, 0x40));
+        palette.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+        controller_->window()->setPalette(palette);
+      }
+      open();
+      ASSERT_TRUE(desktop_.fail("probe", "IBus did not report the keyboard's state."));
+      QWidget* window = controller_->window();
+      EXPECT_EQ(window->windowTitle(), UIStrings::setupTitle());
+      QStringList buttons;
+      for (const char* name : {"retryButton", "settingsButton", "reloadButton"}) {
+        const QPushButton* button = window->findChild<QPushButton*>(name);
+        buttons << button->text();
+        EXPECT_GE(button->width(), button->sizeHint().width()) << name;
+      }
+      EXPECT_EQ(buttons.join('|'), UIStrings::setupRetry() + "|" + UIStrings::setupOpenSettings() +
+                                       "|" + UIStrings::setupReloadGuide());
+      const QColor background = window->palette().color(QPalette::Window);
+      EXPECT_EQ(background.name(), dark ? "#1a1d1b" : "#fbf8f1");
+      const QLabel* status = window->findChild<QLabel*>("fallbackStatus");
+      EXPECT_GT(std::abs(status->palette().color(QPalette::WindowText).lightness() -
+                         background.lightness()),
+                100);
+      const QString path =
+          QStringLiteral("%1/onboarding-fallback-%2%3.png")
+              .arg(folder, language == 0 ? "bangla" : "english", dark ? "-dark" : "");
+      EXPECT_TRUE(window->grab().save(path)) << path.toStdString();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tolvani

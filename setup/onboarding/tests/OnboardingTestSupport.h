@@ -1,0 +1,144 @@
+// Helpers of the setup window's tests: a desktop whose probes and setup steps answer when the
+// test says (in any order), and turning the event loop. Thread-safety: a test's thread.
+#ifndef TOLVANI_SETUP_ONBOARDING_TESTS_ONBOARDINGTESTSUPPORT_H_
+#define TOLVANI_SETUP_ONBOARDING_TESTS_ONBOARDINGTESTSUPPORT_H_
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QStringList>
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <ostream>
+
+#include "setup/onboarding/OnboardingWindowController.h"
+
+// Lets a test's message show a text.
+inline std::ostream& operator<<(std::ostream& os, const QString& text) {
+  return os << text.toStdString();
+}
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text << '"'; }
+
+// Chromium inside Qt WebEngine frees some of its own objects with a sized delete of another type;
+// AddressSanitizer would stop every web view test there. Read by AddressSanitizer at start-up;
+// ASAN_OPTIONS still overrides it.
+extern "C" __attribute__((used, visibility("default"))) inline const char*
+__asan_default_options() {
+  return "new_delete_type_mismatch=0";
+}
+
+namespace tolvani::testing {
+
+// Before the web engine starts: as root (as on CI) it cannot start its sandbox, and software
+// rendering keeps it from looking for a GPU.
+inline const bool kWebEngineTestEnvironment = [] {
+  qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  qputenv("QT_QUICK_BACKEND", "software");
+  return true;
+}();
+
+inline void settle(int ms = 30) {
+  QDeadlineTimer limit(ms);
+  do {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  } while (!limit.hasExpired());
+}
+
+template <class F>
+bool settleUntil(F done, int ms = 20000) {
+  QDeadlineTimer limit(ms);
+  while (!done() && !limit.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  return done();
+}
+
+// Each call waits until the test answers it; the log names the calls in the order they came.
+class ScriptedDesktop {
+ public:
+  using Snapshot = InputSourceSnapshot;
+  using State = InputSourceRegistration::State;
+
+  OnboardingWindowController::Operations operations() {
+    OnboardingWindowController::Operations ops;
+    ops.probe = [this](CancellationRef, SetupCompletion<Snapshot> done) {
+      add("probe", [done](std::optional<SetupError> error, Snapshot snapshot) {
+        error ? done(*error) : done(snapshot);
+      });
+    };
+    ops.activate = [this](CancellationRef, SetupCompletion<Done> done) {
+      add("activate", [done](std::optional<SetupError> error, Snapshot) {
+        error ? done(*error) : done(Done{});
+      });
+    };
+    ops.showInputMenu = [this](CancellationRef, SetupCompletion<Done> done) {
+      add("showInputMenu", [done](std::optional<SetupError> error, Snapshot) {
+        error ? done(*error) : done(Done{});
+      });
+    };
+    ops.select = [this](CancellationRef, SetupCompletion<Snapshot> done) {
+      add("select", [done](std::optional<SetupError> error, Snapshot snapshot) {
+        error ? done(*error) : done(snapshot);
+      });
+    };
+    ops.menuVisible = [this] { return menuVisible; };
+    return ops;
+  }
+
+  // Answers the oldest waiting call of `name`; false when none waits.
+  bool answer(const QString& name, Snapshot snapshot = {}) {
+    return finish(name, std::nullopt, snapshot);
+  }
+  // Answers the newest waiting call of `name`.
+  bool answerNewest(const QString& name, Snapshot snapshot = {}) {
+    return finish(name, std::nullopt, snapshot, true);
+  }
+  bool fail(const QString& name, const QString& message, int code = 1) {
+    return finish(name, SetupError::setup(code, message), {});
+  }
+  bool failNewest(const QString& name, const QString& message) {
+    return finish(name, SetupError::setup(1, message), {}, true);
+  }
+  QStringList waiting() const {
+    QStringList names;
+    for (const Pending& pending : pending_) names << pending.name;
+    return names;
+  }
+
+  QStringList log;
+  bool menuVisible = false;
+
+ private:
+  using Finish = std::function<void(std::optional<SetupError>, Snapshot)>;
+  struct Pending {
+    QString name;
+    Finish finish;
+  };
+  void add(const char* name, Finish finish) {
+    log << QLatin1String(name);
+    pending_.push_back({QLatin1String(name), std::move(finish)});
+  }
+  bool finish(const QString& name, std::optional<SetupError> error, Snapshot snapshot,
+              bool newest = false) {
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+      if (it->name != name) continue;
+      if (newest) {
+        auto later = std::find_if(std::next(it), pending_.end(),
+                                  [&](const Pending& p) { return p.name == name; });
+        if (later != pending_.end()) continue;
+      }
+      Finish done = std::move(it->finish);
+      pending_.erase(it);
+      done(std::move(error), snapshot);
+      settle(5);
+      return true;
+    }
+    return false;
+  }
+  std::deque<Pending> pending_;
+};
+
+}  // namespace tolvani::testing
+
+#endif  // TOLVANI_SETUP_ONBOARDING_TESTS_ONBOARDINGTESTSUPPORT_H_
