@@ -1,36 +1,124 @@
-// The tolvani program: the IBus input-method server.
+// The tolvani program: the IBus input-method server, its windows, and the input-source steps of
+// command mode.
 #include <QApplication>
 #include <QStringList>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 
+#include "app/SingleInstance.h"
+#include "app/TolvaniAppDelegate.h"
 #include "ime/EngineBridge.h"
+#include "ime/TolvaniInputController.h"
 #include "ime/ibus/IBusFrontEnd.h"
-#include "settings/AppSettings.h"
+#include "platform/Bundle.h"
 #include "settings/BackupPanels.h"
 #include "settings/SettingsFileWatcher.h"
 #include "setup/InputSourceCommand.h"
+#include "setup/onboarding/OnboardingWindowController.h"
+#include "windows/PreferencesWindowController.h"
+#include "windows/TextShortcutsEditor.h"
+
+namespace {
+
+bool hasArgument(int argc, char** argv, const char* name) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], name) == 0) return true;
+  }
+  return false;
+}
+
+void printUsage() {
+  std::printf(
+      "Usage: tolvani [--setup]\n"
+      "       tolvani --enable-input-source | --select-input-source | --input-source-state\n"
+      "Tolvani, an input method for typing Bangla, served through IBus.\n\n"
+      "  --setup                 open the setup window (in the running Tolvani, if there is one)\n"
+      "  --enable-input-source   add Tolvani to the desktop's input sources, then exit\n"
+      "  --select-input-source   make Tolvani the current input source, then exit\n"
+      "  --input-source-state    print whether Tolvani is registered, enabled and selected\n"
+      "  --ibus                  serve IBus (IBus starts the program so)\n"
+      "  --help, --version       print this text, or the version, and exit\n");
+}
+
+// Qt ends the process when it cannot open the display; say why instead.
+bool hasDisplay() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    if (!qEnvironmentVariableIsEmpty(name)) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  using namespace tolvani;
   // Command mode: the input-source steps run and the process ends, with no user interface.
-  if (const std::optional<int> status = tolvani::InputSourceCommand::runIfRequested(argc, argv))
+  if (const std::optional<int> status = InputSourceCommand::runIfRequested(argc, argv)) {
     return *status;
+  }
+  if (hasArgument(argc, argv, "--help")) {
+    printUsage();
+    return 0;
+  }
+  if (hasArgument(argc, argv, "--version")) {
+    std::printf("tolvani %s\n", qPrintable(platform::bundle::shortVersion()));
+    return 0;
+  }
+  if (!hasDisplay()) {
+    std::fprintf(stderr,
+                 "tolvani: no graphical display (DISPLAY and WAYLAND_DISPLAY are not set); "
+                 "start Tolvani from a desktop session\n");
+    return 2;
+  }
   // IBus is served by Qt's GLib event loop, which this variable would turn off.
   qunsetenv("QT_NO_GLIB");
   // Qt's IBus module in our own windows must not wait for the input method: that is this
   // process, and it would never answer.
   qunsetenv("IBUS_ENABLE_SYNC_MODE");
+  OnboardingWindowController::prepareApplication();
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
-  tolvani::AppSettings::registerDefaults();
-  // Settings stored by another process reach the input contexts served here.
-  tolvani::SettingsFileWatcher settingsWatcher;
-  // The engine answers without its shared tables until they are built: start them now, off the
-  // main thread, so the first words typed already get the full candidates and predictions.
-  tolvani::EngineBridge::warmSharedCaches();
-  // The settings side cannot reach the engine sessions; an export must hold their latest learning.
-  tolvani::BackupPanels::setLearnedDataSaver([] { tolvani::EngineBridge::syncAllForShutdown(); });
-  const bool startedByDaemon = app.arguments().contains(QStringLiteral("--ibus"));
-  if (!tolvani::IBusFrontEnd::start(startedByDaemon, QCoreApplication::applicationFilePath())) {
+
+  const bool startedByDaemon = hasArgument(argc, argv, "--ibus");
+  auto delegate = std::make_unique<TolvaniAppDelegate>(TolvaniAppDelegate::Services{
+      [startedByDaemon] {
+        return IBusFrontEnd::start(startedByDaemon, QCoreApplication::applicationFilePath());
+      },
+      [] { OnboardingWindowController::show(); },
+      [] { OnboardingWindowController::showIfNeeded(); },
+  });
+  TolvaniAppDelegate* served = delegate.get();
+  // A later start of the program (the desktop entry, "tolvani --setup") reopens this one. The
+  // program IBus starts serves the input method whatever else runs.
+  const SingleInstance::Claim claim =
+      SingleInstance::claim([served] { served->applicationShouldHandleReopen(); });
+  if (claim == SingleInstance::Claim::another && !startedByDaemon) {
+    if (SingleInstance::handOver()) return 0;
+    std::fprintf(stderr, "tolvani: another Tolvani runs but did not answer\n");
     return 1;
   }
-  return app.exec();
+
+  // Typing Bangla completes setup, and the setup window, when it shows, follows.
+  TolvaniInputController::setSetupConfirmer(
+      [](const QString& committed) { return OnboardingWindowController::confirmSetup(committed); });
+  // The settings side cannot reach the engine sessions; an export must hold their latest learning.
+  BackupPanels::setLearnedDataSaver([] { EngineBridge::syncAllForShutdown(); });
+  // The setup window's tour opens these; it sits below the windows that hold them.
+  OnboardingWindowController::setPreferencesOpener(
+      [] { PreferencesWindowController::shared().showWindow(); });
+  OnboardingWindowController::setShortcutEditorOpener(
+      [] { TextShortcutsEditorController::shared().showWindow(); });
+  // Settings and key mappings stored by another process reach the input contexts served here.
+  const SettingsFileWatcher settingsWatcher;
+  // The server has said why it could not start.
+  if (!delegate->applicationDidFinishLaunching(app.arguments())) return 1;
+  const int status = app.exec();
+  // A quit that did not come through the event loop's end still saves.
+  delegate->applicationWillTerminate();
+  // The sessions and their panel windows end before the application object does; what they
+  // write on their way out is waited for, bounded.
+  IBusFrontEnd::stop();
+  EngineBridge::waitForReleasedWrites(TolvaniAppDelegate::kShutdownWaitLimit);
+  return status;
 }

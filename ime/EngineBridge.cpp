@@ -4,7 +4,9 @@
 #include <QStringView>
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -142,6 +144,22 @@ std::shared_ptr<EngineBridge> EngineBridge::create(KeyboardMode mode) {
 EngineBridge::EngineBridge(Passkey, TolvaniEngine* handle, const EngineSeam& seam)
     : seam_(seam), handle_(handle) {}
 
+namespace {
+
+// The snapshot writes of ended bridges still on the utility queue.
+struct ReleasedWrites {
+  std::mutex mu;
+  std::condition_variable done;
+  int pending = 0;  // guarded by mu
+};
+
+ReleasedWrites& releasedWrites() {
+  static ReleasedWrites writes;
+  return writes;
+}
+
+}  // namespace
+
 EngineBridge::~EngineBridge() {
   std::shared_ptr<EngineLearningSnapshot> snapshot;
   {
@@ -150,7 +168,22 @@ EngineBridge::~EngineBridge() {
     seam_.destroy(handle_);
   }
   // The session is gone; the snapshot alone carries its last learning to disk.
-  platform::utilityQueue().async([snapshot] { snapshot->write(); });
+  ReleasedWrites& writes = releasedWrites();
+  {
+    std::lock_guard lock(writes.mu);
+    ++writes.pending;
+  }
+  platform::utilityQueue().async([snapshot, &writes] {
+    snapshot->write();
+    std::lock_guard lock(writes.mu);
+    if (--writes.pending == 0) writes.done.notify_all();
+  });
+}
+
+bool EngineBridge::waitForReleasedWrites(std::chrono::milliseconds limit) {
+  ReleasedWrites& writes = releasedWrites();
+  std::unique_lock lock(writes.mu);
+  return writes.done.wait_for(lock, limit, [&] { return writes.pending == 0; });
 }
 
 std::unique_lock<std::mutex> EngineBridge::lockTimed() {

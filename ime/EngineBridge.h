@@ -7,6 +7,7 @@
 #define TOLVANI_IME_ENGINEBRIDGE_H_
 
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -68,6 +69,9 @@ class EngineBridge {
   bool sync();
   // sync() on every bridge still alive, one after another on the calling thread.
   static void syncAllForShutdown();
+  // Waits until the learning of every bridge already ended is written, at most `limit`; true
+  // when nothing is left to write.
+  static bool waitForReleasedWrites(std::chrono::milliseconds limit);
   // Builds the engine's shared tables on the utility queue; returns at once.
   static void warmSharedCaches();
   static bool isCommonEnglish(const QString& word);

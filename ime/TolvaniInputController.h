@@ -86,6 +86,10 @@ class TolvaniInputController {
   // The one empty state every reset copies.
   static const EngineState& emptyState();
 
+  // What confirms setup with committed text: the setup window's own check, which also refreshes
+  // the window when it shows. Without one, the setting alone is written.
+  static void setSetupConfirmer(std::function<bool(const QString& committed)> confirm);
+
  private:
   struct RecentCommit {
     QString raw;
@@ -145,7 +149,7 @@ class TolvaniInputController {
   void selectPostCommitItem(int index);
   bool showPostCommitPanel(const EngineState& state, platform::TextClient* client);
   // Marks onboarding completed once committed text holds a Bangla letter; true when it is
-  // completed. The setup window, once it exists, refreshes itself from the setting.
+  // completed.
   static bool confirmSetupByCommitting(const QString& text);
   // Counts a commit of `text` in the statistics and confirms setup with it.
   void recordCommit(const QString& text, bool autocorrected, std::int64_t saved);

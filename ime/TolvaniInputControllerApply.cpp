@@ -72,7 +72,21 @@ bool hasBanglaLetters(const QString& text) {
 
 }  // namespace
 
+namespace {
+
+std::function<bool(const QString&)>& setupConfirmer() {
+  static std::function<bool(const QString&)> confirm;
+  return confirm;
+}
+
+}  // namespace
+
+void TolvaniInputController::setSetupConfirmer(std::function<bool(const QString&)> confirm) {
+  setupConfirmer() = std::move(confirm);
+}
+
 bool TolvaniInputController::confirmSetupByCommitting(const QString& text) {
+  if (const auto& confirm = setupConfirmer()) return confirm(text);
   if (AppSettings::onboardingCompleted()) return true;
   if (!hasBanglaLetters(text)) return false;
   AppSettings::setOnboardingCompleted(true);

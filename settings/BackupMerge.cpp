@@ -3,12 +3,20 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "word_form.h"
 
 namespace tolvani::BackupMerge {
 
 namespace {
 
 constexpr std::uint64_t kForever = std::numeric_limits<std::uint64_t>::max();
+// The engine keeps frequencies in 32 bits and saturates its sums there.
+constexpr std::uint64_t kMaxStoredFrequency = std::numeric_limits<std::uint32_t>::max();
 
 const Json* member(const Json& object, const std::string& key) {
   if (!object.is_object()) return nullptr;
@@ -35,6 +43,62 @@ Json mergedBigramEntry(const Json& current, const Json& incoming) {
   entry["last_used"] = std::max(storedUInt64(member(current, "last_used")),
                                 storedUInt64(member(incoming, "last_used")));
   return entry;
+}
+
+// Twins of one normal form merged as the engine's load merges them.
+void addTwin(Json& kept, const Json& twin) {
+  if (!twin.is_object()) return;
+  if (!kept.is_object()) {
+    kept = twin;
+    return;
+  }
+  const std::uint64_t a = storedUInt64(member(kept, "frequency"));
+  const std::uint64_t b = storedUInt64(member(twin, "frequency"));
+  kept["frequency"] = a >= kMaxStoredFrequency || b >= kMaxStoredFrequency
+                          ? kMaxStoredFrequency
+                          : std::min(a + b, kMaxStoredFrequency);
+  for (const char* time : {"last_used", "last_decay"}) {
+    const Json* mine = member(kept, time);
+    const Json* theirs = member(twin, time);
+    if (mine != nullptr || theirs != nullptr)
+      kept[time] = std::max(storedUInt64(mine), storedUInt64(theirs));
+  }
+}
+
+// The key a word on disk is merged under: the key the engine's load gives it; the word itself
+// when it is past the bound (the load drops it unread, so this merge leaves it as it is) or cannot
+// be normalised; none when the load drops it after normalising it (an empty form, or one past the
+// bound).
+std::optional<std::string> storedForm(const std::string& word) {
+  if (word.size() > word_form::kMaxWordBytes) return word;
+  try {
+    return word_form::stored_word(word);
+  } catch (const std::exception&) {
+    return word;
+  }
+}
+
+Json wordsInNormalForm(Json words) {
+  std::vector<std::optional<std::string>> forms;
+  forms.reserve(words.size());
+  bool normal = true;
+  for (const auto& item : words.items()) {
+    forms.push_back(storedForm(item.key()));
+    normal = normal && forms.back() == item.key();
+  }
+  if (normal) return words;
+  Json rebuilt = Json::object();
+  std::size_t i = 0;
+  for (auto& item : words.items()) {
+    std::optional<std::string>& form = forms[i++];
+    if (!form) continue;
+    const auto twin = rebuilt.find(*form);
+    if (twin == rebuilt.end())
+      rebuilt[std::move(*form)] = std::move(item.value());
+    else
+      addTwin(*twin, item.value());
+  }
+  return rebuilt;
 }
 
 std::optional<Json> mergedSelections(Json current, const Json& incoming) {
@@ -103,8 +167,30 @@ std::optional<Json> mergedNested(Json current, const Json& incoming, const std::
   return current;
 }
 
+Json mergedWordEntry(Json current, const Json& incoming) {
+  Json merged = current.is_object() ? std::move(current) : Json::object();
+  const std::uint64_t currentDecay = storedUInt64(member(merged, "last_decay"));
+  const std::uint64_t incomingDecay = storedUInt64(member(incoming, "last_decay"));
+  // A later decay step already lowered the frequency: the decayed value is the true one.
+  if (incomingDecay > currentDecay) {
+    merged["frequency"] = storedUInt64(member(incoming, "frequency"));
+    merged["last_decay"] = incomingDecay;
+  } else if (incomingDecay == currentDecay) {
+    merged["frequency"] = std::max(storedUInt64(member(merged, "frequency")),
+                                   storedUInt64(member(incoming, "frequency")));
+  }
+  // A time that neither side knows stays absent (it reads as 0), so that merging the same
+  // backup again writes the same bytes.
+  const Json* currentUse = member(merged, "last_used");
+  const Json* incomingUse = member(incoming, "last_used");
+  if (currentUse != nullptr || incomingUse != nullptr)
+    merged["last_used"] = std::max(storedUInt64(currentUse), storedUInt64(incomingUse));
+  return merged;
+}
+
 std::optional<Json> mergedDictionary(Json current, const Json& incoming) {
   std::optional<Json> words = storedMap(member(current, "words"));
+  if (words) words = wordsInNormalForm(std::move(*words));
   std::optional<Json> tombstones = storedMap(member(current, "tombstones"));
   if (!words || !tombstones) return std::nullopt;
 
@@ -116,27 +202,10 @@ std::optional<Json> mergedDictionary(Json current, const Json& incoming) {
   for (const auto& [word, entry] : incomingSection(incoming, "words").items()) {
     if (!entry.is_object()) continue;
     const auto it = words->find(word);
-    if (it == words->end() || !it->is_object()) {
+    if (it == words->end() || !it->is_object())
       (*words)[word] = entry;
-      continue;
-    }
-    Json& merged = *it;
-    const std::uint64_t currentDecay = storedUInt64(member(merged, "last_decay"));
-    const std::uint64_t incomingDecay = storedUInt64(member(entry, "last_decay"));
-    // A later decay step already lowered the frequency: the decayed value is the true one.
-    if (incomingDecay > currentDecay) {
-      merged["frequency"] = storedUInt64(member(entry, "frequency"));
-      merged["last_decay"] = incomingDecay;
-    } else if (incomingDecay == currentDecay) {
-      merged["frequency"] = std::max(storedUInt64(member(merged, "frequency")),
-                                     storedUInt64(member(entry, "frequency")));
-    }
-    // A time that neither side knows stays absent (it reads as 0), so that merging the same
-    // backup again writes the same bytes.
-    const Json* currentUse = member(merged, "last_used");
-    const Json* incomingUse = member(entry, "last_used");
-    if (currentUse != nullptr || incomingUse != nullptr)
-      merged["last_used"] = std::max(storedUInt64(currentUse), storedUInt64(incomingUse));
+    else
+      *it = mergedWordEntry(std::move(*it), entry);
   }
 
   for (auto it = words->begin(); it != words->end();) {

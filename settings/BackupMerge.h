@@ -28,8 +28,17 @@ using LeafRule = std::function<Json(const Json& current, const Json& incoming)>;
 std::optional<Json> mergedStore(std::string_view storeKey, Json current, const Json& incoming);
 
 // The user dictionary: tombstones by the later time, words by their decay time, frequency and
-// last use, then every word that a merged tombstone hides is dropped.
+// last use, then every word that a merged tombstone hides is dropped. The current words are first
+// keyed by the engine's normal form, as the engine's load keys them (entries of one form merged
+// as it merges them: frequencies summed, the later times), so that an incoming word meets its
+// twin on disk; a word past the stored-word bound stays as it is, unread, and one whose form the
+// engine would not store is dropped (its load drops both).
 std::optional<Json> mergedDictionary(Json current, const Json& incoming);
+
+// One word's entry present on both sides: when the incoming side decayed later, its frequency
+// and decay time; on equal decay times the larger frequency; the later last use (left absent when
+// neither side has one). The current entry's other fields stay.
+Json mergedWordEntry(Json current, const Json& incoming);
 
 // A two-level section (outer key -> inner key -> leaf), leaves on both sides merged by `leaf`.
 // An incoming inner value that is no object is skipped.

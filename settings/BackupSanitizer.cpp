@@ -1,15 +1,21 @@
 #include "settings/BackupSanitizer.h"
 
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
 #include <QString>
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <set>
+#include <stdexcept>
 #include <vector>
 
 #include "platform/Clock.h"
+#include "settings/BackupMerge.h"
 #include "settings/StoredText.h"
+#include "word_form.h"
 
 namespace tolvani::BackupSanitizer {
 
@@ -17,8 +23,8 @@ namespace {
 
 constexpr std::int64_t kMaxCount = 1'000'000;
 constexpr std::int64_t kOneDay = 86'400;
-constexpr int kMaxWordLength = 96;
-constexpr int kMaxRawLength = 128;
+constexpr int kMaxWordLength = static_cast<int>(word_form::kMaxWordCharacters);
+constexpr int kMaxRawLength = static_cast<int>(word_form::kMaxRawCharacters);
 constexpr int kMaxEnglishWordLength = 24;
 constexpr std::size_t kMaxWords = 10'000;
 constexpr std::size_t kMaxTombstones = 10'000;
@@ -88,26 +94,63 @@ QString fromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The keys of `object` in the order an import walks them: by Unicode scalar values after
-// canonical composition, so that a backup's caps keep the same entries however its keys were
-// composed; equal compositions by their bytes, so that the order is total.
-std::vector<Json::const_iterator> walkOrder(const Json& object) {
-  struct Keyed {
-    std::string composed;  // UTF-8 byte order is scalar order
-    Json::const_iterator it;
-  };
-  std::vector<Keyed> keyed;
-  keyed.reserve(object.size());
-  for (auto it = object.begin(); it != object.end(); ++it)
-    keyed.push_back(
-        {fromUtf8(it.key()).normalized(QString::NormalizationForm_C).toStdString(), it});
-  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-    if (a.composed != b.composed) return a.composed < b.composed;
+// Keys that can pass the text rule with `maxLength` characters, by their size alone.
+auto withinBound(int maxLength) {
+  return [maxLength](std::string_view key) { return withinStoredTextBound(key, maxLength); };
+}
+
+// What a key is compared by: its canonical composition, or, for the words of the dictionary, the
+// key the engine stores them under (their normal form, which composes them too).
+enum class KeyForm { composed, word };
+
+std::string composed(std::string_view text) {
+  static const icu::Normalizer2* const nfc = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* instance = icu::Normalizer2::getNFCInstance(status);
+    return U_SUCCESS(status) ? instance : nullptr;
+  }();
+  if (nfc == nullptr) throw std::runtime_error("NFC normaliser unavailable");
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::UnicodeString source = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  const icu::UnicodeString result = nfc->normalize(source, status);
+  if (U_FAILURE(status)) throw std::runtime_error("NFC failed");
+  std::string out;
+  return result.toUTF8String(out);
+}
+
+struct Walked {
+  std::string form;  // UTF-8 byte order is scalar order
+  Json::const_iterator it;
+};
+
+// The keys of `object` in the order an import walks them: by Unicode scalar values of their
+// form, so that a backup's caps keep the same entries however its keys were composed; equal
+// forms by their bytes, so that the order is total. A key that is not `readable` (longer than its
+// bound) is left out unread: it could not pass the text rule, and normalising it could take
+// minutes. So is a word that the engine could not store (an empty form, or one past the bound).
+using Readable = std::function<bool(std::string_view)>;
+
+std::vector<Walked> walkOrder(const Json& object, const Readable& readable, KeyForm form) {
+  std::vector<Walked> order;
+  order.reserve(object.size());
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    const std::string& key = it.key();
+    if (!readable(key)) continue;
+    try {
+      if (form == KeyForm::composed) {
+        order.push_back({composed(key), it});
+      } else if (std::optional<std::string> stored = word_form::stored_word(key)) {
+        order.push_back({std::move(*stored), it});
+      }
+    } catch (const std::exception&) {
+      // a key that cannot be normalised is dropped like any other bad entry
+    }
+  }
+  std::sort(order.begin(), order.end(), [](const Walked& a, const Walked& b) {
+    if (a.form != b.form) return a.form < b.form;
     return a.it.key() < b.it.key();
   });
-  std::vector<Json::const_iterator> order;
-  order.reserve(keyed.size());
-  for (const Keyed& k : keyed) order.push_back(k.it);
   return order;
 }
 
@@ -135,6 +178,7 @@ const Json* section(const Json* store, const char* name) {
 struct NestedRules {
   const char* section;
   std::function<bool(const std::string&)> validOuterKey;
+  Readable readableOuterKey;
   int maxInnerLength;
   std::function<std::optional<Json>(const Json&)> leaf;
   std::size_t cap;
@@ -145,19 +189,20 @@ std::optional<Json> sanitizedNested(const Json* store, const NestedRules& rules)
   if (map == nullptr) return std::nullopt;
   Json cleaned = Json::object();
   std::size_t accepted = 0;
-  for (const auto& outer : walkOrder(*map)) {
+  for (const Walked& outer : walkOrder(*map, rules.readableOuterKey, KeyForm::composed)) {
     if (accepted >= rules.cap) break;  // nothing further could be added
-    if (!outer->is_object() || !rules.validOuterKey(outer.key())) continue;
+    if (!outer.it->is_object() || !rules.validOuterKey(outer.it.key())) continue;
     Json inner = Json::object();
-    for (const auto& entry : walkOrder(*outer)) {
+    for (const Walked& entry :
+         walkOrder(*outer.it, withinBound(rules.maxInnerLength), KeyForm::composed)) {
       if (accepted >= rules.cap) break;
-      if (!isValidImportedString(entry.key(), rules.maxInnerLength)) continue;
-      std::optional<Json> leaf = rules.leaf(*entry);
+      if (!isValidImportedString(entry.it.key(), rules.maxInnerLength)) continue;
+      std::optional<Json> leaf = rules.leaf(*entry.it);
       if (!leaf) continue;
-      inner[entry.key()] = std::move(*leaf);
+      inner[entry.it.key()] = std::move(*leaf);
       ++accepted;
     }
-    if (!inner.empty()) cleaned[outer.key()] = std::move(inner);
+    if (!inner.empty()) cleaned[outer.it.key()] = std::move(inner);
   }
   if (!map->empty() && accepted == 0) return std::nullopt;
   return Json::object({{rules.section, std::move(cleaned)}});
@@ -188,6 +233,8 @@ std::optional<Json> parseJson(std::string_view bytes, bool rejectDuplicateTopLev
 
 bool isValidImportedString(std::string_view text, int maxLength) {
   if (text.empty() || maxLength <= 0) return false;
+  // Before anything decodes or counts it: one character may hold any number of marks.
+  if (!withinStoredTextBound(text, maxLength)) return false;
   const QString decoded = fromUtf8(text);
   if (decoded.isEmpty() || containsUnsafeStoredText(decoded)) return false;
   return characterCount(decoded, maxLength + 1) <= maxLength;
@@ -231,28 +278,45 @@ std::optional<Json> sanitizedFrequencyEntry(const Json& entry) {
 std::optional<Json> sanitizedDictionary(const Json* store) {
   const Json* words = section(store, "words");
   if (words == nullptr) return std::nullopt;
+  // Words are keyed by the engine's normal form, as its load keys them: spellings of one word (a
+  // vowel sign written in two parts, say) become one entry, which a second import of the same
+  // backup meets again rather than adding a twin that the engine would count in.
   Json cleanedWords = Json::object();
-  for (const auto& word : walkOrder(*words)) {
-    if (cleanedWords.size() >= kMaxWords) break;
-    if (!isValidImportedString(word.key(), kMaxWordLength)) continue;
-    if (std::optional<Json> entry = sanitizedFrequencyEntry(*word))
-      cleanedWords[word.key()] = std::move(*entry);
+  for (const Walked& word : walkOrder(*words, withinBound(kMaxWordLength), KeyForm::word)) {
+    const auto twin = cleanedWords.find(word.form);
+    // Walked in order of their forms, so every later word is new too.
+    if (twin == cleanedWords.end() && cleanedWords.size() >= kMaxWords) break;
+    if (!isValidImportedString(word.it.key(), kMaxWordLength)) continue;
+    std::optional<Json> entry = sanitizedFrequencyEntry(*word.it);
+    if (!entry) continue;
+    if (twin != cleanedWords.end())
+      *twin = BackupMerge::mergedWordEntry(*twin, *entry);
+    else
+      cleanedWords[word.form] = std::move(*entry);
   }
   if (!words->empty() && cleanedWords.empty()) return std::nullopt;
   Json cleaned = Json::object({{"words", std::move(cleanedWords)}});
 
   Json cleanedTombstones = Json::object();
   if (const Json* tombstones = section(store, "tombstones")) {
-    for (const auto& word : walkOrder(*tombstones)) {
-      if (cleanedTombstones.size() >= kMaxTombstones) break;
-      if (!isValidImportedString(word.key(), kMaxWordLength)) continue;
+    for (const Walked& word : walkOrder(*tombstones, withinBound(kMaxWordLength), KeyForm::word)) {
+      const auto twin = cleanedTombstones.find(word.form);
+      if (twin == cleanedTombstones.end() && cleanedTombstones.size() >= kMaxTombstones) break;
+      if (!isValidImportedString(word.it.key(), kMaxWordLength)) continue;
+      Json time;
       // The largest unsigned value hides a word for ever; no other time beyond tomorrow is real.
-      if (word->is_number_unsigned() &&
-          word->get<std::uint64_t>() == std::numeric_limits<std::uint64_t>::max()) {
-        cleanedTombstones[word.key()] = std::numeric_limits<std::uint64_t>::max();
-      } else if (const auto time = boundedInt(&*word, 0, latestAcceptedTime())) {
-        cleanedTombstones[word.key()] = *time;
+      if (word.it->is_number_unsigned() &&
+          word.it->get<std::uint64_t>() == std::numeric_limits<std::uint64_t>::max()) {
+        time = std::numeric_limits<std::uint64_t>::max();
+      } else if (const auto bounded = boundedInt(&*word.it, 0, latestAcceptedTime())) {
+        time = *bounded;
+      } else {
+        continue;
       }
+      if (twin == cleanedTombstones.end())
+        cleanedTombstones[word.form] = std::move(time);
+      else if (BackupMerge::storedUInt64(&time) > BackupMerge::storedUInt64(&*twin))
+        *twin = std::move(time);
     }
   }
   if (!cleanedTombstones.empty()) cleaned["tombstones"] = std::move(cleanedTombstones);
@@ -263,7 +327,9 @@ std::optional<Json> sanitizedSelections(const Json* store) {
   const Json* selections = section(store, "selections");
   if (selections == nullptr) return std::nullopt;
   Json cleanedSelections = Json::object();
-  for (const auto& raw : walkOrder(*selections)) {
+  for (const Walked& walked :
+       walkOrder(*selections, withinBound(kMaxRawLength), KeyForm::composed)) {
+    const auto& raw = walked.it;
     if (cleanedSelections.size() >= kMaxSelections) break;
     if (!isValidImportedString(raw.key(), kMaxRawLength) || !raw->is_object()) continue;
     const Json* text = member(*raw, "text");
@@ -281,14 +347,14 @@ std::optional<Json> sanitizedSelections(const Json* store) {
 }
 
 std::optional<Json> sanitizedBigrams(const Json* store) {
-  return sanitizedNested(store, {"pairs", textKey(kMaxWordLength), kMaxWordLength,
-                                 [](const Json& value) -> std::optional<Json> {
-                                   std::optional<Json> entry = sanitizedFrequencyEntry(value);
-                                   if (entry && !entry->contains("last_used"))
-                                     (*entry)["last_used"] = 0;
-                                   return entry;
-                                 },
-                                 kMaxPairs});
+  return sanitizedNested(
+      store, {"pairs", textKey(kMaxWordLength), withinBound(kMaxWordLength), kMaxWordLength,
+              [](const Json& value) -> std::optional<Json> {
+                std::optional<Json> entry = sanitizedFrequencyEntry(value);
+                if (entry && !entry->contains("last_used")) (*entry)["last_used"] = 0;
+                return entry;
+              },
+              kMaxPairs});
 }
 
 std::optional<Json> sanitizedTrigrams(const Json* store) {
@@ -300,17 +366,26 @@ std::optional<Json> sanitizedTrigrams(const Json* store) {
     return isValidImportedString(std::string_view(key).substr(0, tab), kMaxWordLength) &&
            isValidImportedString(std::string_view(key).substr(tab + 1), kMaxWordLength);
   };
-  return sanitizedNested(store, {"triples", validContext, kMaxWordLength, count, kMaxTriples});
+  // Two words and a TAB, each word within its bound, before anything composes the key.
+  const auto readableContext = [](std::string_view key) {
+    const std::size_t tab = key.find('\t');
+    return tab != std::string_view::npos &&
+           withinStoredTextBound(key.substr(0, tab), kMaxWordLength) &&
+           withinStoredTextBound(key.substr(tab + 1), kMaxWordLength);
+  };
+  return sanitizedNested(
+      store, {"triples", validContext, readableContext, kMaxWordLength, count, kMaxTriples});
 }
 
 std::optional<Json> sanitizedRejections(const Json* store) {
-  return sanitizedNested(store,
-                         {"entries", textKey(kMaxRawLength), kMaxWordLength, count, kMaxPairs});
+  return sanitizedNested(store, {"entries", textKey(kMaxRawLength), withinBound(kMaxRawLength),
+                                 kMaxWordLength, count, kMaxPairs});
 }
 
 std::optional<Json> sanitizedEnglishPairs(const Json* store) {
   return sanitizedNested(
-      store, {"pairs", textKey(kMaxEnglishWordLength), kMaxEnglishWordLength, count, kMaxPairs});
+      store, {"pairs", textKey(kMaxEnglishWordLength), withinBound(kMaxEnglishWordLength),
+              kMaxEnglishWordLength, count, kMaxPairs});
 }
 
 std::map<std::string, std::string> sanitizedUserDataFiles(const Json& backup) {

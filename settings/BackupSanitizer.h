@@ -1,8 +1,9 @@
 // The cleaner of a backup's learned stores: a backup is a file the user picks, and anything may be
 // in it, so each store it carries is rebuilt from its well-formed entries alone, within fixed caps,
-// lengths (in grapheme clusters) and number ranges, and with no unsafe scalar in any text. Nothing
-// of the incoming document survives that the cleaner did not rebuild. Also the bounded JSON reader
-// that every backup and store file read by the backup goes through.
+// lengths (in grapheme clusters, and in bytes before anything is decoded) and number ranges, and
+// with no unsafe scalar in any text. Nothing of the incoming document survives that the cleaner
+// did not rebuild. Also the bounded JSON reader that every backup and store file read by the
+// backup goes through.
 // Thread-safety: stateless; every function may be called on any thread.
 #ifndef TOLVANI_SETTINGS_BACKUPSANITIZER_H_
 #define TOLVANI_SETTINGS_BACKUPSANITIZER_H_
@@ -38,7 +39,8 @@ std::optional<Json> parseJson(std::string_view bytes, bool rejectDuplicateTopLev
 std::map<std::string, std::string> sanitizedUserDataFiles(const Json& backup);
 
 // One store's value (null when the backup lacks it) cleaned into a fresh document; none when the
-// store does not survive.
+// store does not survive. The dictionary's words and tombstones are keyed by the form the engine
+// stores a word under (word_form::stored_word), spellings of one word merged into one entry.
 std::optional<Json> sanitizedDictionary(const Json* store);
 std::optional<Json> sanitizedSelections(const Json* store);
 std::optional<Json> sanitizedBigrams(const Json* store);
@@ -56,7 +58,8 @@ std::optional<Json> sanitizedFrequencyEntry(const Json& entry);
 std::optional<std::int64_t> boundedInt(const Json* value, std::int64_t min, std::int64_t max);
 
 // True when `text` (UTF-8) is not empty, has at most `maxLength` grapheme clusters and holds no
-// scalar that stored text may not hold.
+// scalar that stored text may not hold. A text of more bytes than withinStoredTextBound allows
+// for `maxLength` characters is refused before it is decoded.
 bool isValidImportedString(std::string_view text, int maxLength);
 
 }  // namespace tolvani::BackupSanitizer

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "word_form.h"
+
 namespace tolvani {
 
 bool isUnsafeInStoredText(char32_t scalar) {
@@ -55,6 +57,24 @@ qsizetype characterCount(const QString& text, qsizetype limit) {
   }
   utext_close(&utext);
   return count;
+}
+
+namespace {
+
+qsizetype storedTextBound(qsizetype maxCharacters) {
+  return maxCharacters <= 0
+             ? 0
+             : maxCharacters * static_cast<qsizetype>(word_form::kMaxBytesPerCharacter);
+}
+
+}  // namespace
+
+bool withinStoredTextBound(std::string_view utf8, qsizetype maxCharacters) {
+  return static_cast<qsizetype>(utf8.size()) <= storedTextBound(maxCharacters);
+}
+
+bool withinStoredTextBound(const QString& text, qsizetype maxCharacters) {
+  return text.size() <= storedTextBound(maxCharacters);
 }
 
 }  // namespace tolvani

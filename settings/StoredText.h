@@ -1,11 +1,13 @@
 // The rule for text that users' data may hold: control characters and the bidirectional embedding,
 // override and isolate controls never enter stored data, and a text holding one is refused whole.
-// Also the character count (extended grapheme clusters) that stored-text lengths are measured in.
+// Also the character count (extended grapheme clusters) that stored-text lengths are measured in,
+// and the bound on a text's size that comes before any count.
 // Thread-safety: every function may be called on any thread.
 #ifndef TOLVANI_SETTINGS_STOREDTEXT_H_
 #define TOLVANI_SETTINGS_STOREDTEXT_H_
 
 #include <QString>
+#include <string_view>
 
 namespace tolvani {
 
@@ -20,6 +22,15 @@ bool containsUnsafeStoredText(const QString& text);
 // The number of extended grapheme clusters in `text`, counting no further than `limit` (so the
 // result is at most `limit`; long texts cost no more than `limit` clusters).
 qsizetype characterCount(const QString& text, qsizetype limit);
+
+// Whether a text of `maxCharacters` characters at most may be this long: at most
+// word_form::kMaxBytesPerCharacter UTF-8 bytes per character, checked before anything decodes,
+// counts or normalises the text. One character may hold any number of combining marks, and
+// normalising a run of them costs the square of its length.
+bool withinStoredTextBound(std::string_view utf8, qsizetype maxCharacters);
+// The same of a decoded text, in UTF-16 units: never more than its UTF-8 bytes, so a text within
+// the byte bound is within this one.
+bool withinStoredTextBound(const QString& text, qsizetype maxCharacters);
 
 }  // namespace tolvani
 

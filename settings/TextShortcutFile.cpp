@@ -255,6 +255,8 @@ const QSet<QString>& reservedCodes() {
 }
 
 std::optional<QString> normalizedCode(const QString& code) {
+  // Before trimming and lower-casing: a code long beyond its limit is refused unread.
+  if (!withinStoredTextBound(code, maxCodeCharacters)) return std::nullopt;
   const QString normalized = lowercased(trimmed(code, isWhitespaceOrNewline));
   if (normalized.isEmpty() || normalized.size() > maxCodeCharacters) return std::nullopt;
   for (QChar ch : normalized) {
@@ -266,6 +268,8 @@ std::optional<QString> normalizedCode(const QString& code) {
 }
 
 std::optional<QString> normalizedExpansion(const QString& text) {
+  // Before trimming and counting: one character may hold any number of marks.
+  if (!withinStoredTextBound(text, maxExpansionCharacters)) return std::nullopt;
   QString normalized = trimmed(text, isWhitespaceOrNewline);
   const qsizetype characters = characterCount(normalized, maxExpansionCharacters + 1);
   if (characters < 1 || characters > maxExpansionCharacters) return std::nullopt;

@@ -47,10 +47,12 @@ MergeResult merging(const QMap<QString, QString>& imported, const QMap<QString, 
 // written. parse() reads it back unchanged.
 QByteArray exportData(const QMap<QString, QString>& shortcuts);
 
-// A code trimmed and lower-cased: 1 to 24 of "a" to "z" and "0" to "9", not reserved; else none.
+// A code trimmed and lower-cased: 1 to 24 of "a" to "z" and "0" to "9", not reserved; else none,
+// also, unread, when it is longer than any such code could be (withinStoredTextBound).
 std::optional<QString> normalizedCode(const QString& code);
 // A text trimmed at both ends: 1 to 500 characters (grapheme clusters) without an unsafe scalar;
-// else none. Inner spaces stay.
+// else none, also, unread, when it is past the stored-text bound of 500 characters (6,000 UTF-16
+// units). Inner spaces stay.
 std::optional<QString> normalizedExpansion(const QString& text);
 
 }  // namespace tolvani::TextShortcutFile

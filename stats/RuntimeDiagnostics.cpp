@@ -13,7 +13,9 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -221,6 +223,14 @@ void testReset() {
   d.queue.sync([] {});
   std::lock_guard lock(d.mu);
   d.state = State();
+}
+
+bool waitForQueue(std::chrono::milliseconds limit) {
+  // The promise outlives a wait that gave up: the queued job still sets it.
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> reached = done->get_future();
+  diagnostics().queue.async([done] { done->set_value(); });
+  return reached.wait_for(limit) == std::future_status::ready;
 }
 
 void testWaitForQueue() {

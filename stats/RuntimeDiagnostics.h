@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 #include <array>
+#include <chrono>
 #include <cstdint>
 
 namespace tolvani::RuntimeDiagnostics {
@@ -46,6 +47,8 @@ void record(Metric metric, double milliseconds);
 // Queues a write of the diagnostics file and returns at once. Dropped when the last write of this
 // process went ahead less than 30 s ago on the monotonic clock.
 void flush();
+// Waits until every write queued before the call has run, at most `limit`; true when they have.
+bool waitForQueue(std::chrono::milliseconds limit);
 // The header and every "diagnostics-*.json" of the user-data folder, in file-name order.
 QString report();
 

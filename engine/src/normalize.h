@@ -12,9 +12,9 @@ namespace tolvani::engine {
 // `text` without leading and trailing White_Space; a view into `text`.
 std::string_view normalize_phonetic_input(std::string_view text);
 
-// NFC; then "ত্" with a zero-width joiner becomes "ৎ", no-break spaces become spaces, U+FEFF is
-// deleted, and surrounding White_Space is removed. Nukta letters stay decomposed. Ill-formed
-// UTF-8 comes out as U+FFFD.
+// U+FEFF is deleted; NFC; then "ত্" with a zero-width joiner becomes "ৎ", no-break spaces become
+// spaces, and surrounding White_Space is removed. Nukta letters stay decomposed. Ill-formed UTF-8
+// comes out as U+FFFD. The form of a form is itself (word_form::normal_form).
 std::string normalize_bengali(std::string_view text);
 
 }  // namespace tolvani::engine

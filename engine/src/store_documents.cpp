@@ -6,6 +6,7 @@
 
 #include "json_reader.h"
 #include "utf8.h"
+#include "word_form.h"
 
 namespace tolvani::engine {
 
@@ -13,6 +14,13 @@ namespace {
 
 using json::Value;
 using Kind = Value::Kind;
+using word_form::kMaxContextBytes;
+using word_form::kMaxRawBytes;
+using word_form::kMaxWordBytes;
+
+// A text past its bound is read (so that a malformed entry still fails the document) and then
+// left out, as the import leaves it out: nothing reads or normalises it.
+bool kept(std::string_view text, size_t max_bytes) { return text.size() <= max_bytes; }
 
 bool fail(std::string& error, std::string message) {
   error = std::move(message);
@@ -203,9 +211,9 @@ class Writer {
 // ---- documents of one nested map of numbers: {"reset_id": .., NAME: {outer: {inner: number}}}
 
 template <typename Number, typename ReadNumber>
-bool decode_nested_numbers(std::string_view text, std::string_view name, std::string& reset_id,
-                           StringMap<StringMap<Number>>& map, ReadNumber read_number,
-                           std::string& error) {
+bool decode_nested_numbers(std::string_view text, std::string_view name, size_t max_outer_bytes,
+                           std::string& reset_id, StringMap<StringMap<Number>>& map,
+                           ReadNumber read_number, std::string& error) {
   Value root;
   if (!json::parse(text, root, error)) return false;
   json::Record top(root, {"reset_id", name});
@@ -220,11 +228,11 @@ bool decode_nested_numbers(std::string_view text, std::string_view name, std::st
     const bool ok = each_member(inner, key, error, [&](const std::string& k, const Value& v) {
       Number n{};
       if (!read_number(v, n, error)) return false;
-      numbers.insert_or_assign(k, n);
+      if (kept(k, kMaxWordBytes)) numbers.insert_or_assign(k, n);
       return true;
     });
     if (!ok) return false;
-    map.insert_or_assign(key, std::move(numbers));
+    if (kept(key, max_outer_bytes)) map.insert_or_assign(key, std::move(numbers));
     return true;
   });
 }
@@ -265,7 +273,7 @@ bool decode_document(std::string_view text, UserDictionaryDocument& out, std::st
             !field(r, "last_used", false, e.last_used, to_u64, error) ||
             !field(r, "last_decay", false, e.last_decay, to_u64, error))
           return false;
-        out.words.insert_or_assign(k, e);
+        if (kept(k, kMaxWordBytes)) out.words.insert_or_assign(k, e);
         return true;
       });
   if (!words_ok) return false;
@@ -274,7 +282,7 @@ bool decode_document(std::string_view text, UserDictionaryDocument& out, std::st
         each_member(*tombstones, "tombstones", error, [&](const std::string& k, const Value& v) {
           uint64_t t = 0;
           if (!to_u64(v, t, error)) return false;
-          out.tombstones.insert_or_assign(k, t);
+          if (kept(k, kMaxWordBytes)) out.tombstones.insert_or_assign(k, t);
           return true;
         });
     if (!ok) return false;
@@ -329,11 +337,11 @@ bool decode_document(std::string_view text, UserBigramsDocument& out, std::strin
           if (!field(r, "frequency", true, e.frequency, to_u32, error) ||
               !field(r, "last_used", true, e.last_used, to_u64, error))
             return false;
-          followers.insert_or_assign(second, e);
+          if (kept(second, kMaxWordBytes)) followers.insert_or_assign(second, e);
           return true;
         });
     if (!ok) return false;
-    out.pairs.insert_or_assign(first, std::move(followers));
+    if (kept(first, kMaxWordBytes)) out.pairs.insert_or_assign(first, std::move(followers));
     return true;
   });
 }
@@ -363,7 +371,8 @@ bool encode_document(const UserBigramsDocument& doc, std::string& out, std::stri
 // ---- user trigrams
 
 bool decode_document(std::string_view text, UserTrigramsDocument& out, std::string& error) {
-  return decode_nested_numbers(text, "triples", out.reset_id, out.triples, to_u32, error);
+  return decode_nested_numbers(text, "triples", kMaxContextBytes, out.reset_id, out.triples, to_u32,
+                               error);
 }
 
 bool encode_document(const UserTrigramsDocument& doc, std::string& out, std::string& error) {
@@ -389,7 +398,8 @@ bool decode_document(std::string_view text, SelectionMemoryDocument& out, std::s
         !field(r, "count", true, e.count, to_u32, error) ||
         !field(r, "last_used", false, e.last_used, to_u64, error))
       return false;
-    out.selections.insert_or_assign(raw, std::move(e));
+    if (kept(raw, kMaxRawBytes) && kept(e.text, kMaxWordBytes))
+      out.selections.insert_or_assign(raw, std::move(e));
     return true;
   });
 }
@@ -420,7 +430,8 @@ bool encode_document(const SelectionMemoryDocument& doc, std::string& out, std::
 // ---- rejections
 
 bool decode_document(std::string_view text, RejectionsDocument& out, std::string& error) {
-  return decode_nested_numbers(text, "entries", out.reset_id, out.entries, to_i32, error);
+  return decode_nested_numbers(text, "entries", kMaxRawBytes, out.reset_id, out.entries, to_i32,
+                               error);
 }
 
 bool encode_document(const RejectionsDocument& doc, std::string& out, std::string& error) {

@@ -82,10 +82,11 @@ struct RejectionsDocument {
 };
 
 // Reads one document. Accepts any JSON layout, ignores keys it does not know and lets the later
-// of two equal keys of a map win. Fails, with the reason in `error` and `out` unspecified, when
-// the text is not exactly one valid UTF-8 JSON value, a required key is missing, a record field
-// is named twice, a value has the wrong type (a count of 1.0, null, "7") or an integer lies
-// outside its width.
+// of two equal keys of a map win. An entry whose key or chosen text is longer than its bound in
+// word_form.h is left out, as an import leaves it out. Fails, with the reason in `error` and `out`
+// unspecified, when the text is not exactly one valid UTF-8 JSON value, a required key is missing,
+// a record field is named twice, a value has the wrong type (a count of 1.0, null, "7") or an
+// integer lies outside its width.
 [[nodiscard]] bool decode_document(std::string_view text, UserDictionaryDocument& out,
                                    std::string& error);
 [[nodiscard]] bool decode_document(std::string_view text, UserBigramsDocument& out,

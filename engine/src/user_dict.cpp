@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
-#include "normalize.h"
 #include "utf8.h"
+#include "word_form.h"
 
 namespace tolvani::engine {
 
@@ -46,20 +47,27 @@ void evict_words(StringMap<UserEntry>& words) {
   for (size_t n = 0; n < drop; ++n) words.erase(ranked[n].second);
 }
 
-// Re-keys `words` by their normalised form; entries of the same form are merged (frequencies
-// summed, the later times kept). False when every word was in normal form already.
+// Re-keys `words` by their normalised form (word_form::stored_word: a word without one is
+// dropped); entries of the same form are merged (frequencies summed, the later times kept). False
+// when every word was in normal form already.
 bool normalise_words(StringMap<UserEntry>& words) {
-  const bool normal = std::all_of(words.begin(), words.end(), [](const auto& item) {
-    return normalize_bengali(item.first) == item.first;
-  });
+  // Each word is normalised once: a large file of long words costs that much at every load.
+  std::vector<std::optional<std::string>> keys;
+  keys.reserve(words.size());
+  bool normal = true;
+  for (const auto& item : words) {
+    keys.push_back(word_form::stored_word(item.first));
+    normal = normal && keys.back() == item.first;
+  }
   if (normal) return false;
   StringMap<UserEntry> rebuilt;
   rebuilt.reserve(words.size());
+  size_t i = 0;
   for (const auto& [word, e] : words) {
-    std::string key = normalize_bengali(word);
-    // Nothing can ever be typed as an empty word.
-    if (key.empty()) continue;
-    auto [it, inserted] = rebuilt.try_emplace(std::move(key), e);
+    std::optional<std::string>& key = keys[i++];
+    // An empty form (nothing can ever be typed as an empty word) or one past the bound.
+    if (!key) continue;
+    auto [it, inserted] = rebuilt.try_emplace(std::move(*key), e);
     if (inserted) continue;
     it->second.frequency = saturating_add(it->second.frequency, e.frequency);
     it->second.last_used = std::max(it->second.last_used, e.last_used);

@@ -187,6 +187,54 @@ TEST(StoreDocumentsTest, LenientReading) {
   }
 }
 
+// Texts past their bounds (a word 1,152 bytes, a raw input 1,536, a trigram's context 2,305) are
+// left out of every store, unread beyond their length; texts at the bounds stay; and an entry under
+// a long key is still checked, so a malformed one fails the document as before.
+TEST(StoreDocumentsTest, TextsPastTheirBoundsAreLeftOut) {
+  const std::string word(1'152, 'w');
+  const std::string raw(1'536, 'r');
+  const std::string context = std::string(1'152, 'a') + "\t" + std::string(1'152, 'b');
+  const std::string context_text = std::string(1'152, 'a') + "\\t" + std::string(1'152, 'b');
+  struct Row {
+    Kind kind;
+    std::string text;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {Kind::kDictionary,
+       R"({"words":{")" + word + R"(":{"frequency":1},")" + word + R"(x":{"frequency":2},)" +
+           R"("a":{"frequency":3}},"tombstones":{")" + word + R"(":5,")" + word + R"(x":6}})",
+       "reset \"\" | a{3 u0 d0} " + word + "{1 u0 d0} | tombstones " + word + "=5"},
+      {Kind::kBigrams,
+       R"({"pairs":{")" + word + R"(x":{"b":{"frequency":1,"last_used":1}},"a":{")" + word +
+           R"(":{"frequency":1,"last_used":1},")" + word + R"(x":{"frequency":2,"last_used":2}}}})",
+       "reset \"\" | a>[" + word + "{1 u1}]"},
+      {Kind::kTrigrams,
+       R"({"triples":{")" + context_text + R"(":{"c":1},")" + context_text + R"(x":{"c":2},)" +
+           R"("a\tb":{")" + word + R"(":3,")" + word + R"(x":4}}})",
+       "reset \"\" | a\tb>[" + word + "=3] " + context + ">[c=1]"},
+      {Kind::kSelections,
+       R"({"selections":{")" + raw + R"(":{"text":")" + word + R"(","count":1},")" + raw +
+           R"(x":{"text":"t","count":2},"k":{"text":")" + word + R"(x","count":3}}})",
+       "reset \"\" | " + raw + "{" + word + " 1 u0}"},
+      {Kind::kRejections,
+       R"({"entries":{")" + raw + R"(":{"c":-1},")" + raw + R"(x":{"c":-2},"k":{")" + word +
+           R"(x":-3}}})",
+       "reset \"\" | k>[] " + raw + ">[c=-1]"},
+  };
+  for (const Row& row : rows) {
+    std::string rendered;
+    std::string error;
+    EXPECT_TRUE(decode_as(row.kind, row.text, rendered, error)) << name(row.kind) << ": " << error;
+    EXPECT_EQ(rendered, row.expected) << name(row.kind);
+  }
+  std::string rendered;
+  std::string error;
+  EXPECT_FALSE(decode_as(Kind::kDictionary, R"({"words":{")" + word + R"(x":{"frequency":"7"}}})",
+                         rendered, error));
+  EXPECT_NE(error.find("invalid type"), std::string::npos) << error;
+}
+
 template <typename Doc>
 std::string encoded(const Doc& doc) {
   std::string out;

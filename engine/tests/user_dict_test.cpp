@@ -247,6 +247,35 @@ TEST(UserDictionaryTest, LoadBringsWordsToNormalForm) {
   EXPECT_EQ(clean.find("plain")->last_used, kNow);
 }
 
+// A file whose one long word is a single character of 500,000 combining marks in the order that
+// canonical reordering must reverse (2 MB; normalising it once took minutes): the load leaves the
+// word out unread, and a word whose normal form is past the bound after normalising it, keeps and
+// normalises the others, and the next sync writes the file without them.
+TEST(UserDictionaryTest, LoadLeavesOutAWordOfEndlessMarks) {
+  TempFolder dir;
+  const fs::path path = dir / "user-dictionary.json";
+  FixedClock clock(50'000'000);
+  std::string marks;
+  for (int i = 0; i < 250'000; ++i) marks += "\u0301\u0316";  // classes 230, then 220
+  UserDictionaryDocument doc;
+  doc.words["a" + marks] = entry(9, 10);
+  doc.words["\u0986\u09AE\u09BF"] = entry(3, 10);        // আমি
+  doc.words["\u0995\u09C7\u09BE\u09A8"] = entry(5, 10);  // কোন, decomposed
+  doc.tombstones["b" + marks] = 7;
+  std::string growing = "c";  // 1,151 bytes, whose normal form is twice as long
+  for (int i = 0; i < 575; ++i) growing += "\u0344";
+  doc.words[growing] = entry(4, 10);
+  write_document(path, doc);
+  ASSERT_GT(fs::file_size(path), 2'000'000u);
+
+  const UserDictionary dict = UserDictionary::load(path);
+  EXPECT_EQ(render(dict.document()),
+            "reset \"\" | \u0986\u09AE\u09BF{3 u10 d0} \u0995\u09CB\u09A8{5 u10 d0} | tombstones ");
+  ASSERT_TRUE(dict.sync());
+  EXPECT_EQ(render(read_document<UserDictionaryDocument>(path)), render(dict.document()));
+  EXPECT_LT(fs::file_size(path), 200u);
+}
+
 // Regression: the sync merged the file's decomposed word back in beside its normal form, so the
 // file never became normal and each later load added the old count into the word again.
 TEST(UserDictionaryTest, NormalisedWordIsNotCountedAgainAtEveryLoad) {

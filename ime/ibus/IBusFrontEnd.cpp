@@ -68,13 +68,16 @@ FrontEndState& state() {
   return s;
 }
 
-// Tests outside the process read the controllers' lifecycle from this file.
-void testEvent(const QString& line) {
+}  // namespace
+
+void IBusFrontEnd::testEvent(const QString& line) {
   static const QString path = qEnvironmentVariable("TOLVANI_TEST_IBUS_EVENTS");
   if (path.isEmpty()) return;
   QFile file(path);
   if (file.open(QIODevice::Append | QIODevice::Text)) file.write((line + u'\n').toUtf8());
 }
+
+namespace {
 
 IBusText* ibusText(const QString& text) {
   const QByteArray utf8 = text.toUtf8();
@@ -158,7 +161,7 @@ void focusOut(const QString& path) {
                                        TolvaniInputController::PendingText::insertedByClient);
   context.client->detach();
   if (state().focused == path) state().focused.clear();
-  testEvent(QStringLiteral("deactivate ") + path);
+  IBusFrontEnd::testEvent(QStringLiteral("deactivate ") + path);
 }
 
 // The focus went on after a context with a composition lost it. A context's own focus-out hands
@@ -188,7 +191,7 @@ void focusIn(IBusEngine* engine, const QString& path, const QString& clientName 
     context.controller = std::make_unique<TolvaniInputController>(context.client.get());
     found = state().contexts.emplace(path, std::move(context)).first;
     state().order << path;
-    testEvent(QStringLiteral("controller ") + path);
+    IBusFrontEnd::testEvent(QStringLiteral("controller ") + path);
   }
   Context& context = found->second;
   if (!clientName.isEmpty()) context.client->setClientName(clientName);
@@ -199,7 +202,7 @@ void focusIn(IBusEngine* engine, const QString& path, const QString& clientName 
     context.client->insertText(std::exchange(context.owed, QString()),
                                platform::TextRange::notFound());
   }
-  testEvent(QStringLiteral("activate ") + path);
+  IBusFrontEnd::testEvent(QStringLiteral("activate ") + path);
 }
 
 // The context is gone: its controller ends, and with it its engine session.
@@ -209,7 +212,7 @@ void release(const QString& path) {
   if (state().focused == path) focusOut(path);
   state().contexts.erase(found);
   state().order.removeAll(path);
-  testEvent(QStringLiteral("release ") + path);
+  IBusFrontEnd::testEvent(QStringLiteral("release ") + path);
 }
 
 // The daemon tells the engine nothing when a context ends; it answers whether the context's
@@ -356,12 +359,25 @@ const QString& IBusFrontEnd::engineName() {
 
 QStringList IBusFrontEnd::contextPaths() { return state().order; }
 
+void IBusFrontEnd::stop() {
+  FrontEndState& s = state();
+  // Detached first: a controller that ends sends nothing to a context.
+  for (auto& [path, context] : s.contexts) context.client->detach();
+  s.contexts.clear();
+  s.order.clear();
+  s.focused.clear();
+  s.departure.reset();
+  s.lookupFace = nullptr;
+}
+
 bool IBusFrontEnd::start(bool startedByDaemon, const QString& executable) {
   ibus_init();
   FrontEndState& s = state();
   s.bus = ibus_bus_new();
   if (!ibus_bus_is_connected(s.bus)) {
-    platform::log::line(QStringLiteral("Could not connect to the IBus daemon"));
+    platform::log::line(QStringLiteral(
+        "Cannot reach the IBus daemon: start IBus (ibus-daemon -drx) or choose IBus with "
+        "im-config, then start Tolvani again"));
     return false;
   }
   g_signal_connect(s.bus, "disconnected", G_CALLBACK(busDisconnected), nullptr);

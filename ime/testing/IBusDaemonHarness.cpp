@@ -11,6 +11,9 @@
 #include <algorithm>
 
 #include "ime/ibus/IBusTextClient.h"
+#include "platform/Bundle.h"
+#include "platform/Defaults.h"
+#include "settings/AppSettings.h"
 
 namespace tolvani::testing {
 namespace {
@@ -37,6 +40,10 @@ IBusDaemonHarness::IBusDaemonHarness(const Options& options) {
   }
   QFile::setPermissions(root + QStringLiteral("/runtime"),
                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  // The program's first start offers its setup window: not in tests of typing.
+  platform::Defaults(root + QStringLiteral("/config/tolvani/") + platform::bundle::identifier() +
+                     QStringLiteral(".plist"))
+      .set(AppSettings::kOnboardingCompletedKey, true);
   const QString socket = root + QStringLiteral("/runtime/ibus.sock");
   const QString address = QStringLiteral("unix:path=") + socket;
   address_ = address;

@@ -16,6 +16,7 @@
 
 #include "platform/testing/WindowTesting.h"
 #include "settings/DataBackup.h"
+#include "settings/TextShortcutFile.h"
 #include "settings/TextShortcuts.h"
 #include "settings/UIStrings.h"
 #include "settings/tests/SettingsTestSupport.h"
@@ -68,6 +69,13 @@ class ScriptedDialogs final : public BackupPanels::Dialogs {
 };
 
 const QByteArray kBackup = testing::kBackup;
+
+std::string repeated(const std::string& text, std::size_t times) {
+  std::string out;
+  out.reserve(text.size() * times);
+  for (std::size_t i = 0; i < times; ++i) out += text;
+  return out;
+}
 
 class BackupPanelsTest : public testing::LearnedDataTest {
  protected:
@@ -228,6 +236,62 @@ TEST_F(BackupPanelsTest, EachImportResultHasItsAlert) {
               language == 1 ? "warning: The imported data could not be saved. [OK]"
                             : "warning: ইমপোর্ট করা ডেটা সংরক্ষণ করা যায়নি। [ঠিক আছে]");
   }
+}
+
+// A backup file whose long word is one character of marks in the order that canonical reordering
+// must reverse (normalising it once took minutes), at 640 KB and at the 2 MB limit: that word and
+// every text past its bound is dropped unread, the rest is imported. A word at the bound (1,152
+// bytes) stays; one byte more and it goes.
+TEST_F(BackupPanelsTest, ABackupWithAWordOfEndlessMarksImportsTheRest) {
+  const std::string atBound = "12" + repeated("\u0301", 575);
+  ASSERT_EQ(atBound.size(), 1'152u);
+  const std::string head = R"({"dictionary":{"words":{"a)";
+  const std::string tail =
+      R"(":{"frequency":9},")" + atBound + R"(":{"frequency":2},"3)" + atBound +
+      R"(":{"frequency":2},"আমি":{"frequency":3,"last_used":10}}},)"
+      R"("bigrams":{"pairs":{"আমি":{"ভাত":{"frequency":2,"last_used":10},"b)" +
+      repeated("\u0301\u0316", 2'000) +
+      R"(":{"frequency":1}}}},"english_pairs":{"pairs":{"good":{"morning":5,"x)" +
+      repeated("\u0301", 144) + R"(":1}}}})";
+  for (const qsizetype size : {qsizetype{640'000}, AppSettings::maxImportedUserDataBytes}) {
+    QDir(AppSettings::supportDirectoryURL()).removeRecursively();
+    const std::size_t room = static_cast<std::size_t>(size) - head.size() - tail.size();
+    std::string document = head + repeated("\u0301\u0316", room / 4) + tail;
+    document += std::string(static_cast<std::size_t>(size) - document.size(), ' ');
+    ASSERT_EQ(document.size(), static_cast<std::size_t>(size));
+    EXPECT_EQ(run(BackupPanels::importLearnedWords,
+                  {writeFile("hostile.json", QByteArray::fromStdString(document))})
+                  .last(),
+              "info: Imported 2 learned words. [OK]");
+    EXPECT_EQ(stores(),
+              R"(english-pairs.json={"pairs":{"good":{"morning":5}}})"
+              "\n"
+              R"(user-bigrams.json={"pairs":{"আমি":{"ভাত":{"frequency":2,"last_used":10}}}})"
+              "\n"
+              R"(user-dictionary.json={"tombstones":{},"words":{")" +
+                  atBound +
+                  R"(":{"frequency":2},"আমি":{"frequency":3,"last_used":10}}})"
+                  "\n")
+        << size;
+  }
+}
+
+// A shortcut file of the largest size read whose one text is a character of 100,000 marks: that
+// shortcut is skipped unread, the others are stored.
+TEST_F(BackupPanelsTest, AShortcutFileWithATextOfEndlessMarksImportsTheRest) {
+  const std::size_t size = static_cast<std::size_t>(TextShortcutFile::maxFileBytes);
+  std::string file = "# shortcuts\nhi\tহাই\nbye,\"বিদায়\"\nlong\ta";
+  file += repeated("\u0301", (size - file.size()) / 2);
+  file += std::string(size - file.size(), '\n');  // blank lines
+  ASSERT_EQ(file.size(), static_cast<std::size_t>(TextShortcutFile::maxFileBytes));
+  EXPECT_EQ(run(BackupPanels::importTextShortcuts,
+                {writeFile("shortcuts.txt", QByteArray::fromStdString(file))})
+                .last(),
+            "info: Imported 2 shortcuts; skipped 1. [OK]");
+  const QMap<QString, QString> stored = AppSettings::textShortcuts();
+  EXPECT_EQ(stored.value("hi"), "হাই");
+  EXPECT_EQ(stored.value("bye"), "বিদায়");
+  EXPECT_FALSE(stored.contains("long"));
 }
 
 TEST_F(BackupPanelsTest, ExportedBackupAndShortcutsImportBackUnchanged) {

@@ -168,6 +168,89 @@ TEST_F(BackupSanitizerTest, CapsKeepTheFirstEntriesInComposedOrder) {
   EXPECT_EQ(composed["words"].size(), 10'000u);
 }
 
+// Every text is bounded at 12 UTF-8 bytes per character of its limit before anything counts or
+// normalises it: a word of two characters may be 1,152 bytes but not 1,153, a raw input 1,536 and
+// an English word 288. The marks here have one combining class, so they are in normal form.
+TEST_F(BackupSanitizerTest, TextsPastTheirByteBoundAreDroppedUnread) {
+  const auto marked = [](const std::string& head, int marks) {
+    return head + repeat("\u0301", marks);  // two bytes each
+  };
+  const std::string w = marked("12", 575);
+  const std::string wOver = marked("123", 575);
+  const std::string r = marked("12", 767);
+  const std::string rOver = marked("123", 767);
+  const std::string e = marked("12", 143);
+  const std::string eOver = marked("123", 143);
+  ASSERT_EQ(w.size(), 1'152u);
+  ASSERT_EQ(r.size(), 1'536u);
+  ASSERT_EQ(e.size(), 288u);
+  const Row rows[] = {
+      {"dictionary",
+       R"({"words":{")" + w + R"(":{"frequency":1},")" + wOver + R"(":{"frequency":1}},)" +
+           R"("tombstones":{")" + w + R"(":5,")" + wOver + R"(":5}})",
+       R"({"tombstones":{")" + w + R"(":5},"words":{")" + w + R"(":{"frequency":1}}})"},
+      {"bigrams",
+       R"({"pairs":{"a":{")" + w + R"(":{"frequency":1},")" + wOver + R"(":{"frequency":1}},")" +
+           wOver + R"(":{"b":{"frequency":1}}}})",
+       R"({"pairs":{"a":{")" + w + R"(":{"frequency":1,"last_used":0}}}})"},
+      {"trigrams",
+       R"({"triples":{")" + w + R"(\t)" + w + R"(":{")" + w + R"(":1,")" + wOver + R"(":1},")" +
+           wOver + R"(\tb":{"c":1},"b\t)" + wOver + R"(":{"c":1}}})",
+       R"({"triples":{")" + w + R"(\t)" + w + R"(":{")" + w + R"(":1}}})"},
+      {"rejections",
+       R"({"entries":{")" + r + R"(":{")" + w + R"(":1,")" + wOver + R"(":1},")" + rOver +
+           R"(":{"x":1}}})",
+       R"({"entries":{")" + r + R"(":{")" + w + R"(":1}}})"},
+      {"selection_memory",
+       R"({"selections":{")" + r + R"(":{"text":")" + w + R"(","count":1},")" + rOver +
+           R"(":{"text":"t","count":1},"k":{"text":")" + wOver + R"(","count":1}}})",
+       R"({"selections":{")" + r + R"(":{"count":1,"text":")" + w + R"("}}})"},
+      {"english_pairs",
+       R"({"pairs":{")" + e + R"(":{")" + e + R"(":1,")" + eOver + R"(":1},")" + eOver +
+           R"(":{"b":1}}})",
+       R"({"pairs":{")" + e + R"(":{")" + e + R"(":1}}})"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(clean(row.store, row.input), row.cleaned) << row.store;
+
+  // A word within the bound whose normal form is not: U+0344 composes to two marks.
+  const std::string growing = "a" + repeat("\u0344", 575);
+  ASSERT_EQ(growing.size(), 1'151u);
+  EXPECT_EQ(clean("dictionary",
+                  R"({"words":{")" + growing + R"(":{"frequency":1},"b":{"frequency":1}}})"),
+            R"({"words":{"b":{"frequency":1}}})");
+
+  EXPECT_TRUE(BackupSanitizer::isValidImportedString(marked("a", 5), 1));   // 11 bytes
+  EXPECT_FALSE(BackupSanitizer::isValidImportedString(marked("a", 6), 1));  // 13 bytes
+  EXPECT_FALSE(BackupSanitizer::isValidImportedString(marked("a", 100'000), 96));
+}
+
+// Dictionary words and tombstones are keyed by the engine's normal form (NFC, "ত্" with a joiner
+// as "ৎ", no-break spaces as spaces, no U+FEFF, trimmed): spellings of one word become one entry
+// with the larger count and the later times, so the engine's load finds no twins to add up. The
+// other stores keep their words as spelt, as the engine does.
+TEST_F(BackupSanitizerTest, DictionaryWordsAreKeyedByTheEnginesNormalForm) {
+  const std::string decomposed = "\u0995\u09C7\u09BE\u09A8";  // কোন with ে + া
+  const std::string composed = "\u0995\u09CB\u09A8";
+  const Row rows[] = {
+      {"dictionary",
+       R"({"words":{")" + decomposed + R"(":{"frequency":5,"last_used":10},")" + composed +
+           R"(":{"frequency":3,"last_used":20},"\u00A0":{"frequency":1},)"
+           R"(" আমি\u00A0":{"frequency":2},"\uFEFFক":{"frequency":2},)"
+           R"("হঠাত্\u200D":{"frequency":2}},)"
+           R"("tombstones":{")" +
+           decomposed + R"(":9,")" + composed + R"(":7,"x":18446744073709551615,"x ":3}})",
+       R"({"tombstones":{"x":18446744073709551615,")" + composed +
+           R"(":9},"words":{"আমি":)"
+           R"({"frequency":2},"ক":{"frequency":2},")" +
+           composed + R"(":{"frequency":5,"last_used":20},"হঠাৎ":{"frequency":2}}})"},
+      {"dictionary", R"({"words":{"\u00A0":{"frequency":1}}})", "<none>"},
+      {"bigrams", R"({"pairs":{")" + decomposed + R"(":{")" + composed + R"(":{"frequency":2}}}})",
+       R"({"pairs":{")" + decomposed + R"(":{")" + composed +
+           R"(":{"frequency":2,"last_used":0}}}})"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(clean(row.store, row.input), row.cleaned) << row.input;
+}
+
 TEST_F(BackupSanitizerTest, HostileTextsAreRefusedWithoutACrash) {
   const struct {
     std::string bytes;

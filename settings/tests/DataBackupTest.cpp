@@ -10,6 +10,7 @@
 #include "persistence.h"
 #include "platform/testing/ChildProcess.h"
 #include "settings/tests/SettingsTestSupport.h"
+#include "tolvani_engine.h"
 
 namespace tolvani {
 namespace {
@@ -107,6 +108,47 @@ TEST_F(DataBackupTest, ExportThenImportLeavesEveryCountUnchanged) {
     expected.erase("reset_id");
     EXPECT_EQ(readJson(name), expected) << name;
   }
+}
+
+// "কোন" spelt with its vowel sign in two parts (ে + া), and its twin in one, imported three times,
+// each import followed by an engine session that loads and saves the stores: the word is one word
+// of count 5 every time, as for any other word, and the other stores, which the engine keeps as
+// spelt, stay as they were. Every store file is the same after each round.
+TEST_F(DataBackupTest, ADecomposedWordImportedAgainKeepsItsCount) {
+  const std::string decomposed = "\u0995\u09C7\u09BE\u09A8";
+  const std::string composed = "\u0995\u09CB\u09A8";
+  const std::string recent = std::to_string(testing::kNow - 100);
+  const std::string backup =
+      R"({"dictionary":{"words":{")" + decomposed + R"(":{"frequency":5,"last_used":)" + recent +
+      R"(},"আমি":{"frequency":3,"last_used":)" + recent +
+      R"(}},"tombstones":{"\u0986\u09AE\u09C0":)" + recent + R"(}},"bigrams":{"pairs":{")" +
+      decomposed + R"(":{"আমি":{"frequency":2,"last_used":)" + recent +
+      R"(}}}},"trigrams":{"triples":{"আমি\t)" + decomposed + R"(":{"ভাত":2}}},)" +
+      R"("english_pairs":{"pairs":{"good":{"morning":5}}}})";
+  std::string firstRound;
+  for (int round = 1; round <= 3; ++round) {
+    EXPECT_EQ(import(backup), "imported 2") << round;
+    TolvaniEngine* engine = tolvani_engine_create();
+    ASSERT_NE(engine, nullptr);
+    EXPECT_TRUE(tolvani_snapshot_write(tolvani_engine_snapshot(engine)));  // frees the snapshot
+    tolvani_engine_destroy(engine);
+
+    const Json words = readJson("user-dictionary.json")["words"];
+    EXPECT_EQ(words.size(), 2u) << round;
+    EXPECT_FALSE(words.contains(decomposed)) << round;
+    EXPECT_EQ(words[composed]["frequency"], 5) << round;
+    EXPECT_EQ(readJson("user-bigrams.json")["pairs"][decomposed]["আমি"]["frequency"], 2) << round;
+    if (round == 1)
+      firstRound = storeState();
+    else
+      EXPECT_EQ(storeState(), firstRound) << round;
+  }
+  // Twins in one backup, and a word on disk that is not in normal form, are one word too.
+  EXPECT_EQ(import(R"({"dictionary":{"words":{")" + decomposed + R"(":{"frequency":7},")" +
+                   composed + R"(":{"frequency":6}}}})"),
+            "imported 1");
+  EXPECT_EQ(readJson("user-dictionary.json")["words"][composed]["frequency"], 7);
+  EXPECT_FALSE(readJson("user-dictionary.json")["words"].contains(decomposed));
 }
 
 TEST_F(DataBackupTest, ImportCountsTheBackupsCleanedWords) {

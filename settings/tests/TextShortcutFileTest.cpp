@@ -245,6 +245,39 @@ TEST(TextShortcutFileTest, SizeAndCountLimits) {
   EXPECT_EQ(merged({{"o1", "p"}, {"a", "a"}}), "1 1 520");
 }
 
+// A code or text longer than its limit could ever allow, at 12 UTF-16 units per character (288
+// for a code, 6,000 for a text), is skipped unread: it is not trimmed, lower-cased or counted.
+// One character may hold any number of marks, and a file of 200,000 bytes holds 100,000 of them.
+TEST(TextShortcutFileTest, TextsPastTheStoredTextBoundAreSkippedUnread) {
+  const QString letter = u'a' + QString(11, QChar(0x0301));  // one character, 12 units
+  const QString atBound = letter.repeated(500);
+  ASSERT_EQ(atBound.size(), 6'000);
+  EXPECT_EQ(normalizedExpansion(atBound), atBound);
+  EXPECT_EQ(normalizedExpansion(atBound + QChar(0x0301)), std::nullopt);
+  EXPECT_EQ(normalizedExpansion(u' ' + atBound), std::nullopt);  // the bound comes before trimming
+  EXPECT_EQ(normalizedExpansion(u'a' + QString(99'000, QChar(0x0301))), std::nullopt);
+  EXPECT_EQ(normalizedCode(QString(286, u' ') + "AB"), "ab");
+  EXPECT_EQ(normalizedCode(QString(287, u' ') + "AB"), std::nullopt);
+
+  // In each file form: the text at the bound is read, the longer ones are skipped.
+  const QByteArray kept = atBound.toUtf8();
+  const QByteArray marks = QString(60'000, QChar(0x0301)).toUtf8();
+  const QByteArray files[] = {
+      "{\"ok\":\"" + kept + "\",\"long\":\"a" + marks + "\",\"pad\":\" " + kept + "\"}",
+      "ok=" + kept + "\nlong=a" + marks + "\n",
+      propertyList(records({{{"shortcut", "ok"}, {"phrase", kept.constData()}},
+                            {{"shortcut", "long"}, {"phrase", ("a" + marks).constData()}}}),
+                   false),
+  };
+  for (const QByteArray& file : files) {
+    ASSERT_LE(file.size(), maxFileBytes);
+    const ParseResult result = parse(file);
+    EXPECT_EQ(result.shortcuts.keys(), QStringList{"ok"}) << file.left(20).toStdString();
+    EXPECT_EQ(result.shortcuts.value("ok"), atBound);
+    EXPECT_EQ(result.skipped, file.startsWith('{') ? 2 : 1);
+  }
+}
+
 TEST(TextShortcutFileTest, HostileFilesAreAnsweredWithoutACrash) {
   const int deep = 60000;
   EXPECT_EQ(parsed(QByteArray(deep, '[') + QByteArray(deep, ']')), " skipped 0");

@@ -1,0 +1,65 @@
+// The application side of the tolvani program: start-up in its fixed order (defaults, the
+// engine's shared tables, SIGTERM, the input-method server, the setup window or its delayed
+// offer), the one shut-down that SIGTERM, a lost IBus connection and a normal quit all run, and
+// the reopen that a second start of the program hands over. Thread-safety: main thread only.
+#ifndef TOLVANI_APP_TOLVANIAPPDELEGATE_H_
+#define TOLVANI_APP_TOLVANIAPPDELEGATE_H_
+
+#include <QObject>
+#include <QStringList>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "platform/Clock.h"
+
+class QSocketNotifier;
+
+namespace tolvani {
+
+class TolvaniAppDelegate final : public QObject {
+ public:
+  // What start-up calls out to, so that a test can stand in for the windows and the server.
+  struct Services {
+    // Serves the input method; false when no IBus daemon answers.
+    std::function<bool()> startServer;
+    // The setup window, at once.
+    std::function<void()> showSetup;
+    // The setup window when onboarding is not completed.
+    std::function<void()> showSetupIfNeeded;
+  };
+
+  static constexpr std::chrono::milliseconds kOnboardingOfferDelay{1500};
+  // How long shut-down waits for writes already queued (the diagnostics file, the last learning
+  // of sessions that ended just before).
+  static constexpr std::chrono::milliseconds kShutdownWaitLimit{5000};
+
+  explicit TolvaniAppDelegate(Services services);
+  ~TolvaniAppDelegate() override;
+  TolvaniAppDelegate(const TolvaniAppDelegate&) = delete;
+  TolvaniAppDelegate& operator=(const TolvaniAppDelegate&) = delete;
+
+  // Start-up. `arguments` are the program's ("--setup" shows the setup window at once). Returns
+  // false when the server could not start; nothing is shown then.
+  bool applicationDidFinishLaunching(const QStringList& arguments);
+  // Saves every live session's learning and the typing statistics, waiting (bounded) for writes
+  // already queued. Runs once; later calls do nothing.
+  void applicationWillTerminate();
+  // A second start of the program: the setup window. Always true.
+  bool applicationShouldHandleReopen();
+
+  // True once the delayed onboarding offer has been scheduled and not yet run.
+  bool testOfferPending() const { return offerTimer_ != 0; }
+
+ private:
+  void installTerminationSignal();
+
+  Services services_;
+  platform::Clock::TimerId offerTimer_ = 0;
+  QSocketNotifier* sigtermNotifier_ = nullptr;  // owned by this object (Qt parent)
+  bool terminated_ = false;
+};
+
+}  // namespace tolvani
+
+#endif  // TOLVANI_APP_TOLVANIAPPDELEGATE_H_

@@ -1,0 +1,97 @@
+#include "word_form.h"
+
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <cstdint>
+#include <stdexcept>
+
+namespace tolvani::word_form {
+
+namespace {
+
+bool is_ascii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// ICU builds the normaliser on first use; a function-local static makes that first use a
+// synchronisation point every thread (and ThreadSanitizer) can see.
+const icu::Normalizer2* nfc_instance() {
+  static const icu::Normalizer2* const instance = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    return U_SUCCESS(status) ? nfc : nullptr;
+  }();
+  return instance;
+}
+
+void replace_all(std::string& s, std::string_view from, std::string_view to) {
+  for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size())) {
+    s.replace(pos, from.size(), to);
+  }
+}
+
+bool is_white_space(UChar32 c) { return u_hasBinaryProperty(c, UCHAR_WHITE_SPACE) != 0; }
+
+// `text` (well-formed UTF-8) without leading and trailing White_Space.
+std::string_view trim_white_space(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const auto length = static_cast<int32_t>(text.size());
+  int32_t begin = 0;
+  while (begin < length) {
+    int32_t next = begin;
+    UChar32 c;
+    U8_NEXT(bytes, next, length, c);
+    if (!is_white_space(c)) break;
+    begin = next;
+  }
+  int32_t end = length;
+  while (end > begin) {
+    int32_t start = end;
+    UChar32 c;
+    U8_PREV(bytes, begin, start, c);
+    if (!is_white_space(c)) break;
+    end = start;
+  }
+  return text.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin));
+}
+
+}  // namespace
+
+std::string normal_form(std::string_view text) {
+  // ASCII is already in NFC and holds none of the replaced characters.
+  if (is_ascii(text)) return std::string(trim_white_space(text));
+  const icu::Normalizer2* nfc = nfc_instance();
+  if (nfc == nullptr) throw std::runtime_error("NFC normaliser unavailable");
+  UErrorCode status = U_ZERO_ERROR;
+  icu::UnicodeString source = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  // U+FEFF goes before composition: deleted after it, it could leave a letter and its vowel sign
+  // apart ("ক" "ে" U+FEFF "া"), a form that the next normalisation changes again, so that a
+  // store would keep one word under two keys.
+  source.findAndReplace(icu::UnicodeString(static_cast<UChar>(0xFEFF)), icu::UnicodeString());
+  const icu::UnicodeString composed = nfc->normalize(source, status);
+  if (U_FAILURE(status))
+    throw std::runtime_error("NFC failed: " + std::string(u_errorName(status)));
+  std::string out;
+  composed.toUTF8String(out);
+  replace_all(out, "\u09A4\u09CD\u200D", "\u09CE");
+  replace_all(out, "\u00A0", " ");
+  const std::string_view trimmed = trim_white_space(out);
+  if (trimmed.size() != out.size()) return std::string(trimmed);
+  return out;
+}
+
+std::optional<std::string> stored_word(std::string_view word) {
+  if (word.size() > kMaxWordBytes) return std::nullopt;
+  std::string form = normal_form(word);
+  if (form.empty() || form.size() > kMaxWordBytes) return std::nullopt;
+  return form;
+}
+
+}  // namespace tolvani::word_form
