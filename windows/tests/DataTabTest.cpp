@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -99,6 +100,9 @@ TEST_F(DataTabTest, TheDesktopsConfirmationInBangla) {
   QString message;
   testing::answerModal<QMessageBox>([&](QMessageBox* box) {
     message = box->informativeText();
+    const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
+    QDir().mkpath(folder);
+    EXPECT_TRUE(box->grab().save(folder + "/reset-confirmation-bangla.png"));
     QTest::keyClick(box, Qt::Key_Escape);
   });
   press("resetLearnedData");
