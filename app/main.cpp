@@ -15,8 +15,12 @@
 #include "ime/ibus/IBusFrontEnd.h"
 #include "platform/Bundle.h"
 #include "settings/BackupPanels.h"
+#include "settings/SettingsFileWatcher.h"
 #include "setup/InputSourceCommand.h"
 #include "setup/onboarding/OnboardingWindowController.h"
+#include "windows/CustomLayoutEditor.h"
+#include "windows/PreferencesWindowController.h"
+#include "windows/TextShortcutsEditor.h"
 
 namespace {
 
@@ -104,6 +108,16 @@ int main(int argc, char** argv) {
     help.showWindow();
     return help.window();
   });
+  InputMenuWindows::setPreferencesOpener([] {
+    PreferencesWindowController& settings = PreferencesWindowController::shared();
+    settings.showWindow();
+    return settings.window();
+  });
+  InputMenuWindows::setCustomLayoutEditorOpener([] {
+    CustomLayoutEditorController& editor = CustomLayoutEditorController::shared();
+    editor.showWindow();
+    return editor.window();
+  });
   InputMenuWindows::setKeyboardSetupOpener([] { OnboardingWindowController::show(); });
   InputMenuWindows::setKeyboardTourOpener([] { OnboardingWindowController::showTour(); });
   // Typing Bangla completes setup, and the setup window, when it shows, follows.
@@ -111,6 +125,13 @@ int main(int argc, char** argv) {
       [](const QString& committed) { return OnboardingWindowController::confirmSetup(committed); });
   // The settings side cannot reach the engine sessions; an export must hold their latest learning.
   BackupPanels::setLearnedDataSaver([] { EngineBridge::syncAllForShutdown(); });
+  // The setup window's tour opens these; it sits below the windows that hold them.
+  OnboardingWindowController::setPreferencesOpener(
+      [] { PreferencesWindowController::shared().showWindow(); });
+  OnboardingWindowController::setShortcutEditorOpener(
+      [] { TextShortcutsEditorController::shared().showWindow(); });
+  // Settings and key mappings stored by another process reach the input contexts served here.
+  const SettingsFileWatcher settingsWatcher;
   // The server has said why it could not start.
   if (!delegate->applicationDidFinishLaunching(app.arguments())) return 1;
   const int status = app.exec();

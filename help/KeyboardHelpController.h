@@ -11,10 +11,11 @@
 
 #include "help/HelpText.h"
 
-class QTabWidget;
 class QWidget;
 
 namespace tolvani {
+
+class KeyboardHelpWindow;
 
 // The three layers of a layout document the help shows; a missing or malformed layer is empty.
 struct LayoutData {
@@ -35,7 +36,7 @@ class KeyboardHelpController {
   // Shows the window as it was left: nothing is rebuilt.
   void showWindow();
   // The window; owned by the controller, hidden (never destroyed) when closed.
-  QWidget* window() const { return window_.get(); }
+  QWidget* window() const;
 
   // The tabs' content. Each builds afresh and cannot fail.
   static HelpText buildPhoneticContent();
@@ -50,8 +51,7 @@ class KeyboardHelpController {
   KeyboardHelpController();
   ~KeyboardHelpController();
 
-  std::unique_ptr<QWidget> window_;
-  QTabWidget* tabView_ = nullptr;  // owned by window_
+  std::unique_ptr<KeyboardHelpWindow> window_;
 };
 
 }  // namespace tolvani

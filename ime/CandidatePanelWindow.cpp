@@ -1,5 +1,6 @@
 #include "ime/CandidatePanelWindow.h"
 
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -22,57 +23,20 @@ QFont panelFont(qreal pixels, QFont::Weight weight, const QString& family = QStr
   return f;
 }
 
-QFont banglaFont(qreal pixels, QFont::Weight fallbackWeight) {
-  static const bool hasNoto =
-      QFontDatabase::families().contains(QStringLiteral("Noto Sans Bengali"));
+QFont banglaFont(qreal pixels, QFont::Weight fallbackWeight, bool hasNoto) {
   if (hasNoto) return panelFont(pixels, QFont::Normal, QStringLiteral("Noto Sans Bengali"));
   return panelFont(pixels, fallbackWeight);
 }
 
-const QFont& headerRawFont() {
-  static const QFont f = [] {
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPixelSize(11);
-    return mono;
-  }();
-  return f;
-}
-const QFont& headerPreeditFont() {
-  static const QFont f = banglaFont(13, QFont::DemiBold);
-  return f;
-}
-const QFont& candidateFont() {
-  static const QFont f = banglaFont(18, QFont::Medium);
-  return f;
-}
-const QFont& indexFont() {
-  static const QFont f = panelFont(13, QFont::DemiBold);
-  return f;
-}
-const QFont& kindFont() {
-  static const QFont f = panelFont(10, QFont::Normal);
-  return f;
-}
-const QFont& statusFont() {
-  static const QFont f = panelFont(13, QFont::DemiBold);
-  return f;
-}
+using Colors = CandidatePanelWindow::Colors;
 
-struct Colors {
-  QColor background;
-  QColor label;
-  QColor secondary;
-  QColor tertiary;
-  QColor accent;
-};
-
-Colors colors(bool dark) {
+Colors fixedColors(bool dark) {
   if (dark) {
-    return {QColor(38, 38, 40, 242), QColor(255, 255, 255, 230), QColor(255, 255, 255, 140),
-            QColor(255, 255, 255, 77), QColor(10, 132, 255)};
+    return {QColor(38, 38, 40, 242),   QColor(255, 255, 255, 230), QColor(255, 255, 255, 140),
+            QColor(255, 255, 255, 77), QColor(10, 132, 255),       QColor(Qt::white)};
   }
   return {QColor(246, 246, 246, 245), QColor(0, 0, 0, 217), QColor(0, 0, 0, 128),
-          QColor(0, 0, 0, 66), QColor(0, 122, 255)};
+          QColor(0, 0, 0, 66),        QColor(0, 122, 255),  QColor(Qt::white)};
 }
 
 QColor withAlpha(QColor c, qreal alpha) {
@@ -102,6 +66,7 @@ CandidatePanelWindow::CandidatePanelWindow()
   setFocusPolicy(Qt::NoFocus);
   setMouseTracking(true);
   setWindowTitle(QStringLiteral("Tolvani"));
+  updateFonts();
 }
 
 CandidatePanelWindow::~CandidatePanelWindow() = default;
@@ -121,7 +86,50 @@ std::vector<ScreenArea> CandidatePanelWindow::screens() const {
 }
 
 qreal CandidatePanelWindow::statusTextWidth(const QString& message) const {
-  return QFontMetricsF(statusFont()).horizontalAdvance(message);
+  return QFontMetricsF(fonts_.status).horizontalAdvance(message);
+}
+
+bool CandidatePanelWindow::event(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::FontChange:
+    case QEvent::ApplicationFontChange:
+      updateFonts();
+      update();
+      break;
+    case QEvent::PaletteChange:
+    case QEvent::ApplicationPaletteChange:
+      update();
+      break;
+    default:
+      break;
+  }
+  return QWidget::event(event);
+}
+
+void CandidatePanelWindow::updateFonts() {
+  // The desktop's font settings may have changed the families on offer too.
+  const bool hasNoto = QFontDatabase::families().contains(QStringLiteral("Noto Sans Bengali"));
+  QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  mono.setPixelSize(11);
+  fonts_.headerRaw = mono;
+  fonts_.headerPreedit = banglaFont(13, QFont::DemiBold, hasNoto);
+  fonts_.candidate = banglaFont(18, QFont::Medium, hasNoto);
+  fonts_.index = panelFont(13, QFont::DemiBold);
+  fonts_.kind = panelFont(10, QFont::Normal);
+  fonts_.status = panelFont(13, QFont::DemiBold);
+  fonts_.escHint = panelFont(10, QFont::Medium);
+  fonts_.dragHandle = panelFont(9, QFont::Medium);
+}
+
+CandidatePanelWindow::Colors CandidatePanelWindow::colors() const {
+  Colors c = fixedColors(isDark());
+  // Following the system, the panel takes the desktop's accent; a chosen theme keeps its own.
+  if (!layout_.appearance) {
+    const QPalette palette = QGuiApplication::palette();
+    c.accent = palette.color(QPalette::Active, QPalette::Highlight);
+    c.onAccent = palette.color(QPalette::Active, QPalette::HighlightedText);
+  }
+  return c;
 }
 
 void CandidatePanelWindow::render(const CandidatePanel& panel) {
@@ -155,7 +163,7 @@ int CandidatePanelWindow::rowAt(QPointF pos) const {
 }
 
 void CandidatePanelWindow::paintRow(QPainter& p, const CandidatePanel::Row& row) const {
-  const Colors c = colors(isDark());
+  const Colors c = colors();
   const QRectF r = row.frame;
   if (row.selected) {
     p.setPen(Qt::NoPen);
@@ -168,23 +176,23 @@ void CandidatePanelWindow::paintRow(QPainter& p, const CandidatePanel::Row& row)
   }
   const qreal w = r.width();
   const qreal h = r.height();
-  const QColor text = row.selected ? QColor(Qt::white) : c.label;
-  const QColor badge = row.selected ? withAlpha(Qt::white, 0.8) : c.secondary;
-  const QColor number = row.selected ? withAlpha(Qt::white, 0.9) : c.tertiary;
+  const QColor text = row.selected ? c.onAccent : c.label;
+  const QColor badge = row.selected ? withAlpha(c.onAccent, 0.8) : c.secondary;
+  const QColor number = row.selected ? withAlpha(c.onAccent, 0.9) : c.tertiary;
 
-  p.setFont(indexFont());
+  p.setFont(fonts_.index);
   p.setPen(number);
   p.drawText(QRectF(r.x() + 4, r.y(), 20, h), Qt::AlignLeft | Qt::AlignVCenter, row.number);
 
-  p.setFont(candidateFont());
+  p.setFont(fonts_.candidate);
   p.setPen(text);
   const QRectF textRect(r.x() + 28, r.y(), w - 130, h);
   const QString shown =
-      QFontMetricsF(candidateFont())
+      QFontMetricsF(fonts_.candidate)
           .elidedText(row.item ? row.item->text : QString(), Qt::ElideRight, textRect.width());
   p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, shown);
 
-  p.setFont(kindFont());
+  p.setFont(fonts_.kind);
   p.setPen(badge);
   p.drawText(QRectF(r.x() + w - 98, r.y(), 94, h), Qt::AlignRight | Qt::AlignVCenter, row.badge);
 }
@@ -193,13 +201,13 @@ void CandidatePanelWindow::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
-  const Colors c = colors(isDark());
+  const Colors c = colors();
   p.setPen(Qt::NoPen);
   p.setBrush(c.background);
   p.drawRoundedRect(QRectF(rect()), 12, 12);
 
   if (layout_.state == CandidatePanel::State::status) {
-    p.setFont(statusFont());
+    p.setFont(fonts_.status);
     p.setPen(c.accent);
     p.drawText(layout_.rawTextFrame, Qt::AlignCenter, layout_.statusMessage);
     return;
@@ -208,13 +216,13 @@ void CandidatePanelWindow::paintEvent(QPaintEvent*) {
     const QRectF frame = layout_.rawTextFrame;
     p.save();
     p.setClipRect(frame);
-    p.setFont(headerRawFont());
+    p.setFont(fonts_.headerRaw);
     p.setPen(c.secondary);
     p.drawText(frame, Qt::AlignLeft | Qt::AlignVCenter, layout_.headerRawText);
     if (!layout_.headerPreedit.isEmpty()) {
-      const qreal x = QFontMetricsF(headerRawFont())
+      const qreal x = QFontMetricsF(fonts_.headerRaw)
                           .horizontalAdvance(layout_.headerRawText + QStringLiteral("  "));
-      p.setFont(headerPreeditFont());
+      p.setFont(fonts_.headerPreedit);
       p.setPen(c.accent);
       p.drawText(frame.adjusted(x, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
                  layout_.headerPreedit);
@@ -222,12 +230,12 @@ void CandidatePanelWindow::paintEvent(QPaintEvent*) {
     p.restore();
   }
   if (layout_.escHintVisible) {
-    p.setFont(panelFont(10, QFont::Medium));
+    p.setFont(fonts_.escHint);
     p.setPen(c.tertiary);
     p.drawText(layout_.escHintFrame, Qt::AlignRight | Qt::AlignVCenter, escHint());
   }
   if (layout_.dragHandleVisible) {
-    p.setFont(panelFont(9, QFont::Medium));
+    p.setFont(fonts_.dragHandle);
     p.setPen(c.tertiary);
     p.drawText(layout_.dragHandleFrame, Qt::AlignCenter, QString::fromUtf8("\u22EE\u22EE"));
   }

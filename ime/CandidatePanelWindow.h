@@ -4,6 +4,7 @@
 #ifndef TOLVANI_IME_CANDIDATEPANELWINDOW_H_
 #define TOLVANI_IME_CANDIDATEPANELWINDOW_H_
 
+#include <QColor>
 #include <QFont>
 #include <QPointF>
 #include <QWidget>
@@ -17,6 +18,15 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
   CandidatePanelWindow();
   ~CandidatePanelWindow() override;
 
+  struct Colors {
+    QColor background;
+    QColor label;
+    QColor secondary;
+    QColor tertiary;
+    QColor accent;
+    QColor onAccent;  // text on an accent-filled row
+  };
+
   static const QString& dragHandleToolTip();
   static const QString& escHint();
 
@@ -28,6 +38,8 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
   void hide() override;
 
  protected:
+  // Fonts are read again when the desktop's fonts change, colours when its palette does.
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
@@ -39,11 +51,17 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
   // The visible row under `pos`, or -1.
   int rowAt(QPointF pos) const;
   bool isDark() const;
+  // The colours of the current appearance; following the system, its accent is the palette's.
+  Colors colors() const;
+  void updateFonts();
   void paintRow(QPainter& painter, const CandidatePanel::Row& row) const;
 
   // Borrowed from the panel that rendered last; the panel owns this window.
   CandidatePanel* panel_ = nullptr;
   CandidatePanel::Layout layout_;
+  struct Fonts {
+    QFont headerRaw, headerPreedit, candidate, index, kind, status, escHint, dragHandle;
+  } fonts_;
   std::array<CandidatePanel::Row, CandidatePanel::kMaxRows> rows_;
   bool dragging_ = false;
   QPointF pressGlobal_;

@@ -109,6 +109,9 @@ struct Defaults::State {
   mutable bool loaded = false;          // guarded by mu
   mutable bool damaged = false;         // guarded by mu: the file read was not a dictionary
   QVariantMap registered;               // guarded by mu
+  // guarded by mu: the values this process wrote or took note of last; none before the first
+  // takeOutsideChange.
+  mutable std::optional<QVariantMap> noticed;
 
   // Reads the file again when it is not the version last read. Requires: mu held.
   void refresh() const {
@@ -181,6 +184,7 @@ struct Defaults::State {
     Fd dir(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
     stored = values;
+    if (noticed) noticed = values;
     storedIdentity = identityOfPath(nativePath);
     loaded = true;
     damaged = false;
@@ -304,6 +308,14 @@ bool Defaults::set(const QString& key, const QVariant& value) {
 
 bool Defaults::remove(const QString& key) {
   return state_->update([&](QVariantMap& values) { return values.remove(key) > 0; });
+}
+
+bool Defaults::takeOutsideChange() {
+  std::lock_guard lock(state_->mu);
+  state_->refresh();
+  const bool changed = state_->noticed && *state_->noticed != state_->stored;
+  state_->noticed = state_->stored;
+  return changed;
 }
 
 void Defaults::registerDefaults(const QVariantMap& values) {

@@ -147,6 +147,43 @@ QString confirmResetWords() {
 }
 QString confirmResetButton() { return pick(u"Reset", u"রিসেট"); }
 QString cancelButton() { return pick(u"Cancel", u"বাতিল"); }
+QString tabGeneral() { return pick(u"General", u"সাধারণ"); }
+QString tabTyping() { return pick(u"Typing", u"টাইপিং"); }
+QString tabData() { return pick(u"Data", u"ডেটা"); }
+QString tabAbout() { return pick(u"About", u"সম্পর্কে"); }
+QString back() { return pick(u"Back", u"ফিরে যান"); }
+QString layoutSection() { return pick(u"Layout", u"লেআউট"); }
+QString defaultLayout() { return pick(u"Default layout", u"ডিফল্ট লেআউট"); }
+QString interfaceLanguage() { return pick(u"Interface language", u"ভাষা (ইন্টারফেস)"); }
+QString showSuggestions() { return pick(u"Show suggestions", u"সাজেশন দেখান"); }
+QString candidatesShown() { return pick(u"Candidates shown", u"প্রার্থীর সংখ্যা"); }
+QString panelTheme() { return pick(u"Panel theme", u"প্যানেল থিম"); }
+QString inputBehavior() { return pick(u"Input behavior", u"লিখনরীতি"); }
+QString banglaDigits() { return pick(u"Bangla digits ০-৯", u"বাংলা সংখ্যা ০-৯"); }
+QString emojiSuggestions() { return pick(u"Emoji suggestions", u"ইমোজি সাজেশন"); }
+QString diagnostics() { return pick(u"Diagnostics", u"ডায়াগনস্টিকস"); }
+QString preferModernSpellings() {
+  return pick(u"Prefer modern spellings", u"আধুনিক বানান পছন্দ করুন");
+}
+QString spokenForms() { return pick(u"Spoken forms (করতেছি)", u"কথ্য রূপ (করতেছি)"); }
+QString keepWhatIType() { return pick(u"Keep what I type", u"যেমন লিখি তেমন"); }
+QString suggestStandard() { return pick(u"Suggest standard", u"প্রমিত রূপ সাজেস্ট করুন"); }
+QString nextWordPredictions() { return pick(u"Next-word predictions", u"পরের শব্দের সাজেশন"); }
+QString correctionPreferences() { return pick(u"Correction Preferences", u"সংশোধনের পছন্দ"); }
+QString toolsSection() { return pick(u"Tools", u"টুলস"); }
+QString customKeysEditor() { return pick(u"Custom Keys Editor", u"কাস্টম কী এডিটর"); }
+QString keyboardHelp() { return pick(u"Keyboard Help", u"কীবোর্ড সহায়িকা"); }
+QString learnedWords() { return pick(u"Learned words", u"শেখা শব্দ"); }
+QString correctionExplanation() {
+  return pick(
+      u"Review the words you chose and the suggestions you skipped. Forget an entry to stop using "
+      u"that preference.",
+      u"আপনার বেছে নেওয়া শব্দ ও এড়িয়ে যাওয়া সাজেশন এখানে দেখা যায়। ভুল পছন্দ ভুলে যেতে পারেন।");
+}
+QString chosenPrefix() { return pick(u"Chosen: ", u"পছন্দ: "); }
+QString skippedPrefix() { return pick(u"Skipped: ", u"এড়ানো: "); }
+QString forgetPreference() { return pick(u"Forget this preference", u"এই পছন্দ ভুলে যান"); }
+QString couldNotSaveChanges() { return pick(u"Could not save changes", u"সংরক্ষণ করা যায়নি"); }
 
 // Input menu
 QString menuKeyboardHelp() { return pick(u"Keyboard Help...", u"কীবোর্ড সাহায্য..."); }
@@ -160,6 +197,26 @@ QString menuEnglishPassthrough() { return pick(u"English Passthrough", u"ইং�
 
 // About tab
 QString facebookPage() { return pick(u"Facebook Page", u"Facebook পেজ"); }
+QString developerLabel() { return pick(u"Developer", u"ডেভেলপার"); }
+QString developedBy() { return pick(u"The Tolvani project, Dhaka", u"তোলভানি প্রকল্প, ঢাকা"); }
+QString developerWebsite() { return pick(u"tolvani.org", u"tolvani.org"); }
+QString dedication() {
+  return pick(u"For everyone who writes in Bangla.", u"বাংলায় যাঁরা লেখেন, তাঁদের সবার জন্য।");
+}
+QString engineCredit() { return pick(u"Engine: C++ • 559K+ words", u"ইঞ্জিন: C++ • ৫৫৯K+ শব্দ"); }
+QString installOnPhone() { return pick(u"Install on iPhone", u"iPhone-এ ইনস্টল করুন"); }
+QString installQrCode() {
+  return pick(u"QR code for the iPhone install page", u"iPhone install পেজের QR কোড");
+}
+QString installScanHint() {
+  return pick(
+      u"Scan with an iPhone or send the link to a friend. The same page will install from the App "
+      u"Store when the listing is live.",
+      u"iPhone দিয়ে স্ক্যান করুন বা বন্ধুকে লিংক পাঠান। App Store link প্রকাশ হলে একই পেজ থেকে ইনস্টল "
+      u"হবে।");
+}
+QString shareInstallLink() { return pick(u"Share Install Link", u"ইনস্টল লিংক শেয়ার করুন"); }
+QString openInstallPage() { return pick(u"Open Install Page", u"ইনস্টল পেজ খুলুন"); }
 
 // Typing statistics
 QString typingInsights() { return pick(u"Typing Insights", u"টাইপিং পরিসংখ্যান"); }

@@ -65,6 +65,36 @@ QString confirmResetTitle();
 QString confirmResetWords();
 QString confirmResetButton();
 QString cancelButton();
+QString tabGeneral();
+QString tabTyping();
+QString tabData();
+QString tabAbout();
+QString back();
+QString layoutSection();
+QString defaultLayout();
+QString interfaceLanguage();
+QString showSuggestions();
+QString candidatesShown();
+QString panelTheme();
+QString inputBehavior();
+QString banglaDigits();
+QString emojiSuggestions();
+QString diagnostics();
+QString preferModernSpellings();
+QString spokenForms();
+QString keepWhatIType();
+QString suggestStandard();
+QString nextWordPredictions();
+QString correctionPreferences();
+QString toolsSection();
+QString customKeysEditor();
+QString keyboardHelp();
+QString learnedWords();
+QString correctionExplanation();
+QString chosenPrefix();
+QString skippedPrefix();
+QString forgetPreference();
+QString couldNotSaveChanges();
 
 // Input menu
 QString menuKeyboardHelp();
@@ -80,6 +110,16 @@ QString menuFullyOffline();
 
 // About tab
 QString facebookPage();
+QString developerLabel();
+QString developedBy();
+QString developerWebsite();
+QString dedication();
+QString engineCredit();
+QString installOnPhone();
+QString installQrCode();
+QString installScanHint();
+QString shareInstallLink();
+QString openInstallPage();
 
 // Typing statistics
 QString typingInsights();

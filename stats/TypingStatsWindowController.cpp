@@ -13,7 +13,7 @@
 #include <QVBoxLayout>
 #include <memory>
 
-#include "settings/BackupPanels.h"
+#include "settings/Dialogs.h"
 #include "settings/UIStrings.h"
 #include "stats/TypingStatsStore.h"
 
@@ -21,13 +21,6 @@ namespace tolvani {
 namespace {
 
 constexpr QSize kMinimumContentSize{380, 340};
-
-// Shows `window`, raised above the others and active: how every window of the program opens.
-void bringToFront(QWidget& window) {
-  window.show();
-  window.raise();
-  window.activateWindow();
-}
 
 QString fromIcu(const icu::UnicodeString& text) {
   return QString(reinterpret_cast<const QChar*>(text.getBuffer()), text.length());
@@ -138,7 +131,7 @@ void TypingStatsWindowController::fitSize() {
 void TypingStatsWindowController::showWindow() {
   reload();
   fitSize();
-  bringToFront(*this);
+  openWindow(this);
 }
 
 void TypingStatsWindowController::reload() {
@@ -153,10 +146,10 @@ void TypingStatsWindowController::reload() {
 }
 
 void TypingStatsWindowController::resetStats() {
-  const BackupPanels::Confirmation question{
-      UIStrings::confirmResetTitle(), UIStrings::confirmResetStats(),
-      UIStrings::confirmResetButton(), UIStrings::cancelButton()};
-  if (!BackupPanels::confirm(question, this)) return;
+  const dialogs::Confirmation question{UIStrings::confirmResetTitle(),
+                                       UIStrings::confirmResetStats(),
+                                       UIStrings::confirmResetButton(), UIStrings::cancelButton()};
+  if (!dialogs::current().confirm(this, question)) return;
   TypingStatsStore::reset();
   reload();
 }

@@ -3,6 +3,7 @@
 // window itself under the offscreen platform, with screenshots of every tab.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDir>
@@ -18,10 +19,12 @@
 #include <QVector>
 #include <QtTest/QTest>
 #include <algorithm>
+#include <map>
 #include <ostream>
 
 #include "help/KeyboardHelpController.h"
 #include "platform/Bundle.h"
+#include "platform/testing/WindowTesting.h"
 
 namespace tolvani {
 
@@ -392,6 +395,63 @@ TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
     EXPECT_TRUE(window->grab().save(path + "-end.png")) << path.toStdString();
     scroller->setValue(0);
   }
+}
+
+// Every colour the text is drawn in, with the number of characters drawn in it.
+std::map<QRgb, int> textColors(QTextEdit* view) {
+  std::map<QRgb, int> colors;
+  for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next()) {
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+      const QTextCharFormat format = it.fragment().charFormat();
+      if (format.hasProperty(QTextFormat::ForegroundBrush))
+        colors[format.foreground().color().rgba()] += it.fragment().length();
+    }
+  }
+  return colors;
+}
+
+// Under a dark palette the text is drawn light on the dark background, and back again.
+TEST(KeyboardHelpControllerTest, TextFollowsThePalette) {
+  KeyboardHelpController& controller = KeyboardHelpController::shared();
+  controller.showWindow();
+  QWidget* window = controller.window();
+  auto* tabs = window->findChild<QTabWidget*>();
+  ASSERT_NE(tabs, nullptr);
+  const QPalette original = QApplication::palette();
+  const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
+  QDir().mkpath(folder);
+  const QPalette dark = testing::darkPalette();
+  for (const QPalette* palettePointer : {&dark, &original}) {
+    const QPalette& palette = *palettePointer;
+    QApplication::setPalette(palette);
+    QCoreApplication::processEvents();
+    for (int i = 0; i < tabs->count(); ++i) {
+      QTextEdit* view = tabView(tabs, i);
+      const QColor base = view->palette().color(QPalette::Base);
+      EXPECT_EQ(base, palette.color(QPalette::Base));
+      const std::map<QRgb, int> colors = textColors(view);
+      // The body text is in the palette's own text colour; everything opaque stands out.
+      EXPECT_GT(colors.count(palette.color(QPalette::Text).rgba()), 0u) << i;
+      for (const auto& [rgba, count] : colors) {
+        const QColor color = QColor::fromRgba(rgba);
+        if (color.alpha() == 255)
+          EXPECT_GE(testing::contrastRatio(color, base), 3.0)
+              << i << " " << color.name().toStdString();
+        else
+          EXPECT_GE(testing::contrastRatio(color, base), 1.5)
+              << i << " " << color.name().toStdString();
+      }
+      EXPECT_GE(testing::contrastRatio(palette.color(QPalette::Text), base), 7.0);
+    }
+    if (palettePointer == &original) break;
+    for (int i = 0; i < tabs->count(); ++i) {
+      tabs->setCurrentIndex(i);
+      const QString path =
+          folder + "/keyboard-help-" + tabView(tabs, i)->objectName() + "-dark.png";
+      EXPECT_TRUE(window->grab().save(path)) << path.toStdString();
+    }
+  }
+  tabs->setCurrentIndex(0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
@@ -376,6 +377,47 @@ TEST_F(CandidatePanelTest, WindowPicksDragsAndDraws) {
   }
   panel.hide();
   EXPECT_FALSE(window->isVisible());
+}
+
+// Following the system, the selected row takes the desktop's highlight colour and the panel's
+// texts are measured in the desktop's fonts as they change; a chosen theme keeps its own accent.
+TEST_F(CandidatePanelTest, WindowFollowsTheDesktopsAccentAndFonts) {
+  auto owned = std::make_unique<CandidatePanelWindow>();
+  CandidatePanelWindow* window = owned.get();
+  CandidatePanel panel(std::move(owned), nullptr);
+  const QPalette originalPalette = QApplication::palette();
+  const QFont originalFont = QApplication::font();
+  QPalette accented = originalPalette;
+  accented.setColor(QPalette::Highlight, QColor(0xc0, 0x1c, 0x28));
+  QApplication::setPalette(accented);
+  auto selectedRowColor = [&] {
+    panel.show("ami", kAmi, kCaret);
+    return window->grab().toImage().pixelColor(QPoint(window->width() / 2, 26 + 3)).name();
+  };
+  AppSettings::setPanelAppearance(0);
+  EXPECT_EQ(selectedRowColor(), "#c01c28");
+  AppSettings::setPanelAppearance(2);
+  EXPECT_EQ(selectedRowColor(), "#007aff");
+  AppSettings::setPanelAppearance(0);
+
+  const qreal before = window->statusTextWidth(QStringLiteral("Suggestions on"));
+  QFont larger = originalFont;
+  larger.setPixelSize(30);
+  QApplication::setFont(larger);
+  QCoreApplication::processEvents();
+  const qreal after = window->statusTextWidth(QStringLiteral("Suggestions on"));
+  // Sizes stay the panel's own; the family follows the desktop's.
+  QFont serif = originalFont;
+  serif.setFamily(QStringLiteral("DejaVu Serif"));
+  QApplication::setFont(serif);
+  QCoreApplication::processEvents();
+  const qreal serifWidth = window->statusTextWidth(QStringLiteral("Suggestions on"));
+  QApplication::setFont(originalFont);
+  QApplication::setPalette(originalPalette);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(after, before);
+  EXPECT_NE(serifWidth, before);
+  panel.hide();
 }
 
 }  // namespace

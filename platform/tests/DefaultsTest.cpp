@@ -155,6 +155,25 @@ TEST_F(DefaultsTest, AnotherProcessesWritesAreSeenByTheNextRead) {
   }
 }
 
+// Only new values written elsewhere are a change, each answered once; this suite's own writes and
+// a rewrite with the same values are none.
+TEST_F(DefaultsTest, AnotherProcessesChangeIsTakenOnce) {
+  Defaults d(path_);
+  ASSERT_TRUE(d.set(u"mine"_s, qint64{1}));
+  QStringList answers;
+  auto take = [&] { answers << (d.takeOutsideChange() ? u"changed"_s : u"same"_s); };
+  take();  // the first only takes note
+  ASSERT_TRUE(d.set(u"mine"_s, qint64{2}));
+  take();
+  for (qint64 value : {10, 10}) {
+    ASSERT_EQ(testing::runChild(u"setTheirsPrintMine"_s, {path_, QString::number(value)}).exitCode,
+              0);
+    take();
+    take();
+  }
+  EXPECT_EQ(answers, QStringList({"same", "same", "changed", "same", "same", "same"}));
+}
+
 TEST_F(DefaultsTest, ConcurrentWritersInThreadsAndProcessesLoseNoKey) {
   constexpr int kThreads = 4;
   constexpr int kKeysEach = 25;

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <deque>
 
+#include "platform/testing/WindowTesting.h"
 #include "settings/DataBackup.h"
 #include "settings/TextShortcutFile.h"
 #include "settings/TextShortcuts.h"
@@ -36,18 +37,23 @@ class ScriptedDialogs final : public BackupPanels::Dialogs {
   QStringList events;
   std::vector<Alert> alerts;
 
-  std::optional<QString> chooseSaveFile(const QString& name, const QStringList& filters) override {
+  std::optional<QString> chooseSaveFile(QWidget*, const QString& name,
+                                        const QStringList& filters) override {
     events << "save " + name + " " + filters.join('|');
     return next();
   }
-  std::optional<QString> chooseOpenFile(const QStringList& filters) override {
+  std::optional<QString> chooseOpenFile(QWidget*, const QStringList& filters) override {
     events << "open " + filters.join('|');
     return next();
   }
-  void showAlert(const Alert& alert) override {
+  void showAlert(QWidget*, const Alert& alert) override {
     alerts.push_back(alert);
     events << QString(alert.style == AlertStyle::warning ? "warning: " : "info: ") + alert.text +
                   " [" + alert.button + "]";
+  }
+  bool confirm(QWidget*, const dialogs::Confirmation&) override {
+    ADD_FAILURE() << "no backup command asks for a confirmation";
+    return false;
   }
 
  private:
@@ -99,10 +105,11 @@ class BackupPanelsTest : public testing::LearnedDataTest {
     return testing::folderState(AppSettings::supportDirectoryURL(), {QStringLiteral("*.json")});
   }
   // Runs `command` with the dialogs answered by `answers`; the events it caused.
-  QStringList run(void (*command)(), std::initializer_list<std::optional<QString>> answers) {
+  QStringList run(void (*command)(QWidget*),
+                  std::initializer_list<std::optional<QString>> answers) {
     dialogs_.events.clear();
     dialogs_.answers.assign(answers);
-    command();
+    command(nullptr);
     return dialogs_.events;
   }
 
@@ -117,7 +124,7 @@ TEST_F(BackupPanelsTest, CancellingAPanelDoesNothingElse) {
   const QMap<QString, QString> shortcutsBefore = AppSettings::textShortcuts();
   const std::vector<bool> postsBefore = posts_;
   const struct {
-    void (*command)();
+    void (*command)(QWidget*);
     QStringList events;
   } rows[] = {
       {BackupPanels::exportLearnedWords, {"learned data saved", "save tolvani-backup.json *.json"}},
@@ -148,7 +155,7 @@ TEST_F(BackupPanelsTest, FilesOverTheLimitAreRefusedBeforeTheyAreRead) {
   ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 36));  // sparse
   huge.close();
   const struct {
-    void (*command)();
+    void (*command)(QWidget*);
     QString path;
     QString alert;
   } rows[] = {
@@ -182,7 +189,7 @@ TEST_F(BackupPanelsTest, EachImportResultHasItsAlert) {
   const QString noStores = writeFile("empty.json", R"({"version": 2})");
   const struct {
     int language;
-    void (*command)();
+    void (*command)(QWidget*);
     QString path;
     QString alert;
   } rows[] = {
@@ -322,17 +329,7 @@ TEST_F(BackupPanelsTest, ExportedBackupAndShortcutsImportBackUnchanged) {
             QStringList({"mine.json", "seed.json", "shortcuts.json"}));
 }
 
-// Answers the next modal widget of type T once it is up.
-template <typename T>
-void answerModal(std::function<void(T*)> answer) {
-  QTimer::singleShot(0, [answer] {
-    if (T* widget = qobject_cast<T*>(QApplication::activeModalWidget())) {
-      answer(widget);
-    } else {
-      answerModal<T>(answer);
-    }
-  });
-}
+using testing::answerModal;
 
 TEST_F(BackupPanelsTest, TheDesktopsDialogsAndAlert) {
   BackupPanels::testSetDialogs(nullptr);
@@ -379,7 +376,7 @@ TEST_F(BackupPanelsTest, AlertScreenshotsInBothLanguages) {
     EXPECT_EQ(run(BackupPanels::importTextShortcuts, {file("mixed.txt")}).value(1),
               language == 0 ? "info: 3 টি শর্টকাট আনা হয়েছে; 2 টি বাদ গেছে। [ঠিক আছে]"
                             : "info: Imported 3 shortcuts; skipped 2. [OK]");
-    const auto box = BackupPanels::makeAlertBox(dialogs_.alerts.back());
+    const auto box = dialogs::makeAlertBox(nullptr, dialogs_.alerts.back());
     box->show();
     QApplication::processEvents();
     for (QLabel* label : box->findChildren<QLabel*>()) {

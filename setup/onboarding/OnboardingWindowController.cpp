@@ -29,6 +29,7 @@
 #include "platform/Bundle.h"
 #include "platform/Queues.h"
 #include "settings/AppSettings.h"
+#include "settings/Dialogs.h"
 #include "settings/UIStrings.h"
 #include "setup/onboarding/InputSourceWatch.h"
 
@@ -423,9 +424,7 @@ void OnboardingWindowController::show() {
   }
   QWidget* window = controller->window_.get();
   if (window->isMinimized()) window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-  window->show();
-  window->raise();
-  window->activateWindow();
+  openWindow(window);
   controller->render(false);
 }
 

@@ -106,12 +106,7 @@ void OnboardingWindowController::receive(const QString& json) {
     }
   } else if (action == QLatin1String("help")) {
     if (tour && tourStep_ == 2) {
-      openWindowOf([] {
-        KeyboardHelpController& help = KeyboardHelpController::shared();
-        help.showWindow();
-        help.window()->raise();
-        help.window()->activateWindow();
-      });
+      openWindowOf([] { KeyboardHelpController::shared().showWindow(); });
       render(false);
     }
   } else if (action == QLatin1String("shortcut")) {

@@ -1,0 +1,98 @@
+// Helpers of the window tests: answering a modal box the code under test is about to run, a dark
+// palette, and the contrast of two colours. Thread-safety: the test's main thread.
+#ifndef TOLVANI_PLATFORM_TESTING_WINDOWTESTING_H_
+#define TOLVANI_PLATFORM_TESTING_WINDOWTESTING_H_
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QColor>
+#include <QDeadlineTimer>
+#include <QPalette>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+namespace tolvani::testing {
+
+// A queued check, repeated until a modal widget of type T is up. A box that never comes fails the
+// test within the time limit, and whatever other modal widget is up then is closed, so the test
+// ends instead of waiting on it.
+template <typename T>
+void answerModalBefore(std::function<void(T*)> answer, QDeadlineTimer deadline) {
+  QTimer::singleShot(5, [answer = std::move(answer), deadline]() mutable {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (T* widget = qobject_cast<T*>(modal)) {
+      answer(widget);
+      return;
+    }
+    if (deadline.hasExpired()) {
+      ADD_FAILURE() << "no " << T::staticMetaObject.className() << " came up to be answered";
+      if (modal) modal->close();
+      return;
+    }
+    answerModalBefore<T>(std::move(answer), deadline);
+  });
+}
+
+// Calls `answer` with the next modal widget of type T once it is up, within `timeoutMs`.
+template <typename T>
+void answerModal(std::function<void(T*)> answer, int timeoutMs = 10'000) {
+  answerModalBefore<T>(std::move(answer), QDeadlineTimer(timeoutMs));
+}
+
+// A dark palette as a desktop's dark theme gives it: light text on dark backgrounds.
+inline QPalette darkPalette() {
+  QPalette p;
+  const QColor window(0x2b, 0x2b, 0x2b), base(0x1e, 0x1e, 0x1e), text(0xee, 0xee, 0xee);
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    p.setColor(group, QPalette::Window, window);
+    p.setColor(group, QPalette::WindowText, text);
+    p.setColor(group, QPalette::Base, base);
+    p.setColor(group, QPalette::AlternateBase, window);
+    p.setColor(group, QPalette::Text, text);
+    p.setColor(group, QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+    p.setColor(group, QPalette::ButtonText, text);
+    p.setColor(group, QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+    p.setColor(group, QPalette::HighlightedText, Qt::white);
+    p.setColor(group, QPalette::PlaceholderText, QColor(0xa0, 0xa0, 0xa0));
+    p.setColor(group, QPalette::ToolTipBase, window);
+    p.setColor(group, QPalette::ToolTipText, text);
+    p.setColor(group, QPalette::Link, QColor(0x78, 0xb4, 0xff));
+    p.setColor(group, QPalette::Light, QColor(0x50, 0x50, 0x50));
+    p.setColor(group, QPalette::Midlight, QColor(0x44, 0x44, 0x44));
+    p.setColor(group, QPalette::Mid, QColor(0x30, 0x30, 0x30));
+    p.setColor(group, QPalette::Dark, QColor(0x18, 0x18, 0x18));
+    p.setColor(group, QPalette::Shadow, Qt::black);
+  }
+  p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+  p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+  p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+  p.setColor(QPalette::Disabled, QPalette::Window, window);
+  p.setColor(QPalette::Disabled, QPalette::Base, base);
+  p.setColor(QPalette::Disabled, QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+  return p;
+}
+
+// The contrast ratio of two colours (1 to 21), a translucent foreground blended over the
+// background first.
+inline double contrastRatio(QColor foreground, const QColor& background) {
+  const double a = foreground.alphaF();
+  foreground = QColor::fromRgbF(foreground.redF() * a + background.redF() * (1 - a),
+                                foreground.greenF() * a + background.greenF() * (1 - a),
+                                foreground.blueF() * a + background.blueF() * (1 - a));
+  auto luminance = [](const QColor& c) {
+    auto channel = [](double v) {
+      return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+  };
+  const double l1 = luminance(foreground), l2 = luminance(background);
+  return (std::max(l1, l2) + 0.05) / (std::min(l1, l2) + 0.05);
+}
+
+}  // namespace tolvani::testing
+
+#endif  // TOLVANI_PLATFORM_TESTING_WINDOWTESTING_H_

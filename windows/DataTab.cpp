@@ -1,0 +1,168 @@
+#include "windows/DataTab.h"
+
+#include <QEvent>
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "settings/AppSettingsUserData.h"
+#include "settings/BackupPanels.h"
+#include "settings/Dialogs.h"
+#include "settings/UIStrings.h"
+#include "windows/SettingsWidgets.h"
+#include "windows/UserDictionaryEditor.h"
+
+namespace tolvani {
+namespace {
+
+QPushButton* makeButton(const char* name) {
+  auto* button = new QPushButton;
+  button->setObjectName(QString::fromLatin1(name));
+  button->setFlat(true);
+  button->setStyleSheet(QStringLiteral("text-align: left; padding: 4px;"));
+  return button;
+}
+
+}  // namespace
+
+DataTab::DataTab(QWidget* parent) : QWidget(parent) {
+  QFormLayout* privacyRows = nullptr;
+  privacySection_ = settingsui::makeSection(&privacyRows);
+  learnedLabel_ = new QLabel;
+  learnedCount_ = new QLabel;
+  learnedCount_->setObjectName(QStringLiteral("learnedWordCount"));
+  learnedCount_->setForegroundRole(QPalette::PlaceholderText);
+  learnedCount_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  // Digits of one width, so the number does not shift as it changes.
+  learnedCount_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  privacyRows->addRow(learnedLabel_, learnedCount_);
+  editDictionary_ = makeButton("editDictionary");
+  connect(editDictionary_, &QPushButton::clicked, this,
+          [] { UserDictionaryEditorController::shared().showWindow(); });
+  privacyRows->addRow(editDictionary_);
+  openFolder_ = makeButton("openDataFolder");
+  connect(openFolder_, &QPushButton::clicked, this, [] { AppSettings::revealLocalData(); });
+  privacyRows->addRow(openFolder_);
+  reset_ = makeButton("resetLearnedData");
+  connect(reset_, &QPushButton::clicked, this, &DataTab::confirmReset);
+  privacyRows->addRow(reset_);
+
+  QFormLayout* backupRows = nullptr;
+  backupSection_ = settingsui::makeSection(&backupRows);
+  exportWords_ = makeButton("exportLearnedWords");
+  connect(exportWords_, &QPushButton::clicked, this,
+          [this] { BackupPanels::exportLearnedWords(window()); });
+  backupRows->addRow(exportWords_);
+  importWords_ = makeButton("importLearnedWords");
+  connect(importWords_, &QPushButton::clicked, this, [this] {
+    BackupPanels::importLearnedWords(window());
+    // Whatever came of it, a cancelled dialog included.
+    reload();
+  });
+  backupRows->addRow(importWords_);
+  exportShortcuts_ = makeButton("exportTextShortcuts");
+  connect(exportShortcuts_, &QPushButton::clicked, this,
+          [this] { BackupPanels::exportTextShortcuts(window()); });
+  backupRows->addRow(exportShortcuts_);
+  importShortcuts_ = makeButton("importTextShortcuts");
+  connect(importShortcuts_, &QPushButton::clicked, this,
+          [this] { BackupPanels::importTextShortcuts(window()); });
+  backupRows->addRow(importShortcuts_);
+  backupFooter_ = settingsui::makeSecondaryLabel();
+  backupRows->addRow(backupFooter_);
+
+  auto* offline = new QGroupBox;
+  auto* offlineRows = new QVBoxLayout(offline);
+  auto* badgeRow = new QHBoxLayout;
+  badgeIcon_ = new QLabel;
+  badge_ = new QLabel;
+  badge_->setObjectName(QStringLiteral("offlineBadge"));
+  badgeRow->addWidget(badgeIcon_);
+  badgeRow->addWidget(badge_, 1);
+  offlineRows->addLayout(badgeRow);
+  footnote_ = settingsui::makeSecondaryLabel();
+  footnote_->setObjectName(QStringLiteral("footnote"));
+  offlineRows->addWidget(footnote_);
+
+  auto* content = new QWidget;
+  auto* column = new QVBoxLayout(content);
+  column->addWidget(privacySection_);
+  column->addWidget(backupSection_);
+  column->addWidget(offline);
+  column->addStretch(1);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(settingsui::makeScrollPage(content));
+
+  updateTexts();
+  reload();
+}
+
+void DataTab::reload() { showLearnedWordCount(AppSettings::learnedWordCount()); }
+
+void DataTab::showLearnedWordCount(int count) {
+  // The desktop's number format, whatever the interface language.
+  learnedCount_->setText(QLocale::system().toString(count));
+}
+
+void DataTab::updateTexts() {
+  privacySection_->setTitle(settingsui::plain(UIStrings::privacySection()));
+  learnedLabel_->setText(UIStrings::learnedWords());
+  editDictionary_->setText(settingsui::plain(UIStrings::editDictionary()));
+  openFolder_->setText(settingsui::plain(UIStrings::openDataFolder()));
+  reset_->setText(settingsui::plain(UIStrings::resetLearnedWords()));
+  backupSection_->setTitle(settingsui::plain(UIStrings::backupSection()));
+  exportWords_->setText(settingsui::plain(UIStrings::exportLearnedWords()));
+  importWords_->setText(settingsui::plain(UIStrings::importLearnedWords()));
+  exportShortcuts_->setText(settingsui::plain(UIStrings::exportTextShortcuts()));
+  importShortcuts_->setText(settingsui::plain(UIStrings::importTextShortcuts()));
+  backupFooter_->setText(UIStrings::backupDescription());
+  badge_->setText(UIStrings::offlineBadge());
+  footnote_->setText(UIStrings::footnote());
+  updateColors();
+}
+
+void DataTab::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange) updateColors();
+}
+
+void DataTab::updateColors() {
+  const QPalette& current = palette();
+  const QColor ink = current.color(QPalette::ButtonText);
+  const QColor red = settingsui::destructiveColor(current);
+  const QColor green = settingsui::reassuringColor(current);
+  using settingsui::symbolIcon;
+  editDictionary_->setIcon(
+      symbolIcon(QStringLiteral("accessories-dictionary"), QStringLiteral("A"), ink));
+  openFolder_->setIcon(symbolIcon(QStringLiteral("folder"), QStringLiteral("▭"), ink));
+  reset_->setIcon(symbolIcon(QStringLiteral("user-trash"), QStringLiteral("✕"), red));
+  settingsui::setTextColor(reset_, red);
+  exportWords_->setIcon(symbolIcon(QStringLiteral("document-export"), QStringLiteral("↑"), ink));
+  importWords_->setIcon(symbolIcon(QStringLiteral("document-import"), QStringLiteral("↓"), ink));
+  exportShortcuts_->setIcon(
+      symbolIcon(QStringLiteral("document-export"), QStringLiteral("⇡"), ink));
+  importShortcuts_->setIcon(
+      symbolIcon(QStringLiteral("document-import"), QStringLiteral("⇣"), ink));
+  const int size = badge_->fontMetrics().height();
+  badgeIcon_->setPixmap(
+      symbolIcon(QStringLiteral("security-high"), QStringLiteral("✓"), green).pixmap(size, size));
+  settingsui::setTextColor(badge_, green);
+}
+
+void DataTab::confirmReset() {
+  const bool confirmed = dialogs::current().confirm(
+      window(), {UIStrings::confirmResetTitle(), UIStrings::confirmResetWords(),
+                 UIStrings::confirmResetButton(), UIStrings::cancelButton()});
+  if (!confirmed) return;
+  // A failure is logged by the store; the count shows what the dictionary still holds.
+  (void)AppSettings::resetLearnedWords();
+  reload();
+}
+
+}  // namespace tolvani

@@ -1,0 +1,212 @@
+#include "windows/UserDictionaryEditor.h"
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "settings/Dialogs.h"
+#include "settings/UIStrings.h"
+#include "windows/SettingsWidgets.h"
+
+namespace tolvani {
+namespace {
+
+QString searchForm(const QString& text) {
+  return text.toLower().normalized(QString::NormalizationForm_D);
+}
+
+}  // namespace
+
+void UserDictionaryModel::load() {
+  UserDataResult<std::vector<UserWordEntry>> loaded = AppSettings::loadUserDictionaryEntries();
+  beginResetModel();
+  entries_ = loaded.value ? std::move(*loaded.value) : std::vector<UserWordEntry>{};
+  endResetModel();
+}
+
+int UserDictionaryModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(entries_.size());
+}
+
+int UserDictionaryModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : columnCount_;
+}
+
+QVariant UserDictionaryModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const UserWordEntry& entry = entries_[static_cast<size_t>(index.row())];
+  const bool word = index.column() == wordColumn;
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+      return word ? entry.word : QString::number(entry.frequency);
+    case Qt::EditRole:
+      return word ? QVariant(entry.word) : QVariant(qint64{entry.frequency});
+    case Qt::TextAlignmentRole:
+      return word ? QVariant() : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    case Qt::ForegroundRole:
+      return word ? QVariant() : QVariant(QPalette().brush(QPalette::PlaceholderText));
+    case Qt::FontRole:
+      // Digits of one width keep the counts in a column.
+      return word ? QVariant() : QVariant(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    default:
+      return {};
+  }
+}
+
+QVariant UserDictionaryModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal) return {};
+  if (role == Qt::DisplayRole)
+    return section == wordColumn ? UIStrings::wordColumn() : UIStrings::usesColumn();
+  // A first click on "Uses" shows the most used first.
+  if (role == Qt::InitialSortOrderRole)
+    return section == wordColumn ? Qt::AscendingOrder : Qt::DescendingOrder;
+  return {};
+}
+
+void UserDictionaryFilter::setSearch(const QString& search) {
+  search_ = searchForm(search);
+  invalidateFilter();
+}
+
+bool UserDictionaryFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
+  if (search_.isEmpty()) return true;
+  const QString word = sourceModel()
+                           ->index(sourceRow, UserDictionaryModel::wordColumn, sourceParent)
+                           .data()
+                           .toString();
+  return searchForm(word).contains(search_);
+}
+
+bool UserDictionaryFilter::lessThan(const QModelIndex& left, const QModelIndex& right) const {
+  if (left.column() == UserDictionaryModel::usesColumn)
+    return left.data(Qt::EditRole).toLongLong() < right.data(Qt::EditRole).toLongLong();
+  return left.data().toString().normalized(QString::NormalizationForm_C) <
+         right.data().toString().normalized(QString::NormalizationForm_C);
+}
+
+UserDictionaryEditor::UserDictionaryEditor(QWidget* parent) : QWidget(parent) {
+  filter_.setSourceModel(&model_);
+
+  search_ = new QLineEdit;
+  search_->setObjectName(QStringLiteral("search"));
+  search_->setClearButtonEnabled(true);
+  table_ = new QTableView;
+  table_->setObjectName(QStringLiteral("words"));
+  table_->setModel(&filter_);
+  table_->setAlternatingRowColors(true);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setTextElideMode(Qt::ElideRight);
+  table_->verticalHeader()->hide();
+  table_->setSortingEnabled(true);
+  table_->sortByColumn(UserDictionaryModel::usesColumn, Qt::DescendingOrder);
+  table_->setColumnWidth(UserDictionaryModel::wordColumn, 280);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  addField_ = new QLineEdit;
+  addField_->setObjectName(QStringLiteral("addWord"));
+  addField_->setMinimumWidth(200);
+  add_ = new QPushButton;
+  add_->setObjectName(QStringLiteral("add"));
+  count_ = settingsui::makeSecondaryLabel();
+  count_->setObjectName(QStringLiteral("count"));
+  count_->setWordWrap(false);
+  remove_ = new QPushButton;
+  remove_->setObjectName(QStringLiteral("removeSelected"));
+
+  auto* addRow = new QHBoxLayout;
+  addRow->setSpacing(8);
+  addRow->addWidget(addField_, 1);
+  addRow->addWidget(add_);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(count_, 1);
+  bottom->addWidget(remove_);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(12, 12, 12, 12);
+  layout->setSpacing(8);
+  layout->addWidget(search_);
+  layout->addWidget(table_, 1);
+  layout->addLayout(addRow);
+  layout->addLayout(bottom);
+
+  connect(search_, &QLineEdit::textChanged, &filter_, &UserDictionaryFilter::setSearch);
+  connect(search_, &QLineEdit::textChanged, this, &UserDictionaryEditor::updateCount);
+  connect(addField_, &QLineEdit::returnPressed, this, &UserDictionaryEditor::addWord);
+  connect(add_, &QPushButton::clicked, this, &UserDictionaryEditor::addWord);
+  connect(remove_, &QPushButton::clicked, this, &UserDictionaryEditor::removeSelected);
+
+  setWindowFlags(Qt::Window);
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  // The texts are read once, when the window is built.
+  setWindowTitle(UIStrings::userDictionary());
+  search_->setPlaceholderText(UIStrings::searchWords());
+  addField_->setPlaceholderText(UIStrings::addWordPlaceholder());
+  add_->setText(settingsui::plain(UIStrings::addButton()));
+  remove_->setText(settingsui::plain(UIStrings::removeSelected()));
+  resize(480, 520);
+  setMinimumSize(360, 300);
+  updateCount();
+}
+
+void UserDictionaryEditor::reload() {
+  model_.load();
+  updateCount();
+}
+
+void UserDictionaryEditor::addWord() {
+  const QString word = addField_->text().trimmed();
+  if (word.isEmpty()) return;
+  // A failure is the store's to log; the table shows what the file holds after it.
+  (void)AppSettings::addUserWord(word);
+  addField_->clear();
+  reload();
+}
+
+void UserDictionaryEditor::removeSelected() {
+  QModelIndexList rows = table_->selectionModel()->selectedRows(UserDictionaryModel::wordColumn);
+  if (rows.isEmpty()) return;
+  std::sort(rows.begin(), rows.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  // Words first: each removal rewrites the rows under the others.
+  QStringList words;
+  for (const QModelIndex& index : rows) words << index.data().toString();
+  for (const QString& word : words) (void)AppSettings::removeUserWord(word);
+  reload();
+}
+
+void UserDictionaryEditor::updateCount() {
+  count_->setText(UIStrings::wordCount(filter_.rowCount(), model_.rowCount()));
+}
+
+UserDictionaryEditorController& UserDictionaryEditorController::shared() {
+  // Never released: destroying widgets after the application object at exit would crash.
+  static UserDictionaryEditorController* const instance = new UserDictionaryEditorController();
+  return *instance;
+}
+
+UserDictionaryEditorController::UserDictionaryEditorController()
+    : window_(std::make_unique<UserDictionaryEditor>()) {
+  window_->setObjectName(QStringLiteral("userDictionaryWindow"));
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame = window_->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window_->move(frame.topLeft());
+  }
+}
+
+UserDictionaryEditorController::~UserDictionaryEditorController() = default;
+
+void UserDictionaryEditorController::showWindow() {
+  window_->reload();
+  openWindow(window_.get());
+}
+
+}  // namespace tolvani
