@@ -144,7 +144,7 @@ TEST_P(FocusMoveTest, PendingWordLandsOnceInTheApplicationItWasTypedIn) {
     const QString shot = QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
                          QStringLiteral("/screenshots/focus-move-pending-") +
                          QString::fromLatin1(GetParam().name) + QStringLiteral(".png");
-    EXPECT_TRUE(desktop_->screenshot(shot, QRect(0, 0, 800, 480))) << shot.toStdString();
+    EXPECT_TRUE(desktop_->screenshot(shot, QRect(0, 0, 1024, 480))) << shot.toStdString();
     ASSERT_TRUE(focus(*a_, kOther));
     ASSERT_TRUE(desktop_->type(QStringLiteral("kemon ")));
     EXPECT_TRUE(a_->waitForText(kOther, u("কেমন "))) << a_->text(kOther).toStdString();
