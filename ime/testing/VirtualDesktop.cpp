@@ -77,6 +77,21 @@ int TextWindow::focusedField() {
   return focused_;
 }
 
+QString TextWindow::preedit(int index) {
+  read(0);
+  const auto found = preedits_.find(index);
+  return found == preedits_.end() ? QString() : found->second;
+}
+
+bool TextWindow::waitForPreedit(int index, const QString& expected, int ms) {
+  const QDeadlineTimer deadline(ms);
+  while (preedit(index) != expected) {
+    if (deadline.hasExpired() || process_.state() != QProcess::Running) return false;
+    read(50);
+  }
+  return true;
+}
+
 bool TextWindow::waitForText(int index, const QString& expected, int ms) {
   const QDeadlineTimer deadline(ms);
   while (text(index) != expected) {
@@ -110,12 +125,19 @@ void TextWindow::read(int ms) {
   while ((end = pending_.indexOf('\n')) >= 0) {
     const QString line = QString::fromUtf8(pending_.left(end));
     pending_.remove(0, end + 1);
-    if (line.startsWith(QLatin1String("text "))) {
+    if (line.startsWith(QLatin1String("text ")) || line.startsWith(QLatin1String("preedit "))) {
+      const qsizetype space = line.indexOf(u' ');
       const qsizetype tab = line.indexOf(u'\t');
       if (tab < 0) continue;
-      texts_[line.mid(5, tab - 5).toInt()] = line.mid(tab + 1);
+      auto& into = line.startsWith(u't') ? texts_ : preedits_;
+      into[line.mid(space + 1, tab - space - 1).toInt()] = line.mid(tab + 1);
     } else if (line.startsWith(QLatin1String("focus "))) {
       focused_ = line.mid(6).toInt();
+    } else if (line.startsWith(QLatin1String("blur "))) {
+      // The next field's focus may be reported before the last one's loss.
+      if (line.mid(5).toInt() == focused_) focused_ = -1;
+    } else if (line.startsWith(QLatin1String("window "))) {
+      windowId_ = line.mid(7);
     } else if (line.startsWith(QLatin1String("field "))) {
       const QStringList parts = line.split(u' ');
       if (parts.size() != 6) continue;
@@ -203,15 +225,13 @@ TextWindow* VirtualDesktop::open(TextWindow::Toolkit toolkit, const QStringList&
 bool VirtualDesktop::focus(TextWindow& window, int field) {
   const QRect place = window.field(field);
   if (place.isEmpty()) return false;
-  const QPoint middle = place.center();
-  // Without a window manager the keyboard follows the pointer; the click gives the field focus.
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (run(QStringLiteral("xdotool"),
-            {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(middle.x()),
-             QString::number(middle.y()), QStringLiteral("click"), QStringLiteral("1")})
-            .isNull()) {
-      return false;
-    }
+  if (!focusWindow(window)) return false;
+  // The window gives its focus field the focus back; when that is the one, a person clicks no
+  // more (a second click in the same place could make a double click, selecting a word).
+  const QDeadlineTimer settled(2000);
+  while (window.focusedField() < 0 && !settled.hasExpired()) window.read(50);
+  for (int attempt = 0; attempt < 3 && window.focusedField() != field; ++attempt) {
+    if (!click(place.center())) return false;
     if (window.waitForFocus(field, 3000)) break;
     if (attempt == 2) return false;
   }
@@ -222,6 +242,20 @@ bool VirtualDesktop::focus(TextWindow& window, int field) {
     g_free(path);
     return focused;
   });
+}
+
+bool VirtualDesktop::focusWindow(const TextWindow& window) {
+  if (window.windowId().isEmpty()) return false;
+  return !run(QStringLiteral("xdotool"),
+              {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window.windowId()})
+              .isNull();
+}
+
+bool VirtualDesktop::click(const QPoint& point) {
+  return !run(QStringLiteral("xdotool"),
+              {QStringLiteral("mousemove"), QString::number(point.x()), QString::number(point.y()),
+               QStringLiteral("click"), QStringLiteral("1")})
+              .isNull();
 }
 
 bool VirtualDesktop::selectEngine(const char* engine) {

@@ -1,9 +1,9 @@
 // A virtual X display (Xvfb) with a private D-Bus session and IBus daemon, and real GTK 3 and
 // Qt 6 programs on it that type through their toolkits' own IBus modules: a test opens windows
-// with text fields, focuses a field by clicking it, types X key events (xdotool), reads back the
-// exact text of every field and takes screenshots. Xvfb, the daemon, the bus and every program
-// started are stopped when the harness ends, whatever happened. Thread-safety: the test's main
-// thread.
+// with text fields, focuses a window and a field of it by clicking it, types X key events
+// (xdotool), reads back the exact text and composition of every field and takes screenshots. Xvfb,
+// the daemon, the bus and every program started are stopped when the harness ends, whatever
+// happened. Thread-safety: the test's main thread.
 #ifndef TOLVANI_IME_TESTING_VIRTUALDESKTOP_H_
 #define TOLVANI_IME_TESTING_VIRTUALDESKTOP_H_
 
@@ -39,10 +39,15 @@ class TextWindow {
   QRect field(int index) const;
   // The field's whole text, as last reported.
   QString text(int index);
-  // The field that has the keyboard focus, -1 before any.
+  // The window's X id.
+  const QString& windowId() const { return windowId_; }
+  // The field that has the keyboard focus, -1 when none has.
   int focusedField();
+  // The composition the field shows, as last reported.
+  QString preedit(int index);
   // Reads reports until the field holds `expected` or `ms` pass; answers whether it does.
   bool waitForText(int index, const QString& expected, int ms = 20000);
+  bool waitForPreedit(int index, const QString& expected, int ms = 20000);
   bool waitForFocus(int index, int ms = 10000);
   // Empties every field, as the program itself does; answers whether field `index` reports it.
   bool clear(int index = 0);
@@ -61,7 +66,9 @@ class TextWindow {
   QString failure_;
   QByteArray pending_;
   std::vector<QRect> places_;
+  QString windowId_;
   std::map<int, QString> texts_;
+  std::map<int, QString> preedits_;
   int focused_ = -1;
 };
 
@@ -85,8 +92,13 @@ class VirtualDesktop {
   // Starts a test program with these options ("--fields", "--title", "--x", "--y") and waits
   // until its window is shown; nullptr, with the reason in failure(), when it is not.
   TextWindow* open(TextWindow::Toolkit toolkit, const QStringList& arguments = {});
-  // Clicks the field's middle and waits until it has the keyboard focus.
+  // Gives the window the X focus, clicks the field's middle and waits until the field has the
+  // keyboard focus. Without a window manager a click alone moves no X focus between windows.
   bool focus(TextWindow& window, int field);
+  // Gives the window the X focus, as a window manager does when a window is chosen.
+  bool focusWindow(const TextWindow& window);
+  // Clicks the first button at this point of the screen.
+  bool click(const QPoint& point);
   // Makes `engine` IBus's engine for every input context; answers whether the daemon reports it.
   bool selectEngine(const char* engine);
   // Types ASCII text as X key events, one key after another.

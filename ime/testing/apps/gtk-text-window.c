@@ -1,11 +1,15 @@
 // A GTK 3 window with text fields, typed into through GTK's own input-method module, for tests
 // that drive it with X key events. Every line it writes to standard output is one report:
 //   "field <i> <x> <y> <width> <height>"  a field's place on the screen, once it is shown
-//   "ready"                               after the places
+//   "window <id>"                         the window's X id, after the places
+//   "ready"                               after the id
 //   "focus <i>"                           a field got the keyboard focus
+//   "blur <i>"                            a field lost it
 //   "text <i>\t<text>"                    a field's whole text, after every change
+//   "preedit <i>\t<text>"                 the composition the field shows, after every change
 // It reads requests from standard input, one a line: "clear" empties every field.
 // Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place).
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -29,6 +33,20 @@ static gboolean report_focus(GtkWidget* widget, GdkEvent* event, gpointer index)
   printf("focus %d\n", GPOINTER_TO_INT(index));
   fflush(stdout);
   return FALSE;
+}
+
+static gboolean report_blur(GtkWidget* widget, GdkEvent* event, gpointer index) {
+  (void)widget;
+  (void)event;
+  printf("blur %d\n", GPOINTER_TO_INT(index));
+  fflush(stdout);
+  return FALSE;
+}
+
+static void report_preedit(GtkEntry* entry, gchar* preedit, gpointer index) {
+  (void)entry;
+  printf("preedit %d\t%s\n", GPOINTER_TO_INT(index), preedit);
+  fflush(stdout);
 }
 
 static gboolean read_request(GIOChannel* channel, GIOCondition condition, gpointer data) {
@@ -64,7 +82,7 @@ static gboolean report_places(gpointer data) {
     printf("field %d %d %d %d %d\n", i, x + fx, y + fy, box.width, box.height);
   }
   app->reported = TRUE;
-  printf("ready\n");
+  printf("window %lu\nready\n", (unsigned long)gdk_x11_window_get_xid(window));
   fflush(stdout);
   return G_SOURCE_REMOVE;
 }
@@ -112,6 +130,9 @@ int main(int argc, char** argv) {
     gtk_box_pack_start(GTK_BOX(box), app.fields[i], FALSE, FALSE, 0);
     g_signal_connect(app.fields[i], "changed", G_CALLBACK(report_text), GINT_TO_POINTER(i));
     g_signal_connect(app.fields[i], "focus-in-event", G_CALLBACK(report_focus), GINT_TO_POINTER(i));
+    g_signal_connect(app.fields[i], "focus-out-event", G_CALLBACK(report_blur), GINT_TO_POINTER(i));
+    g_signal_connect(app.fields[i], "preedit-changed", G_CALLBACK(report_preedit),
+                     GINT_TO_POINTER(i));
   }
   g_signal_connect(app.window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
   g_signal_connect(app.window, "map-event", G_CALLBACK(mapped), &app);

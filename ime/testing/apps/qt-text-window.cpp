@@ -1,11 +1,13 @@
 // A Qt 6 window with text fields, typed into through Qt's own IBus input context, for tests that
 // drive it with X key events. It writes the same reports as gtk-text-window.c:
-//   "field <i> <x> <y> <width> <height>", "ready", "focus <i>", "text <i>\t<text>",
+//   "field <i> <x> <y> <width> <height>", "window <id>", "ready", "focus <i>", "blur <i>",
+//   "text <i>\t<text>", "preedit <i>\t<text>",
 // and reads the same requests from standard input ("clear").
 // Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place).
 #include <unistd.h>
 #include <QApplication>
 #include <QEvent>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSocketNotifier>
@@ -31,11 +33,21 @@ class FocusReporter : public QObject {
   FocusReporter(QObject* parent, int index) : QObject(parent), index_(index) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::FocusIn) report(QStringLiteral("focus %1").arg(index_));
+    if (event->type() == QEvent::FocusOut) report(QStringLiteral("blur %1").arg(index_));
+    // Every input-method event sets the composition the field shows, empty when there is none.
+    if (event->type() == QEvent::InputMethod) {
+      const QString preedit = static_cast<QInputMethodEvent*>(event)->preeditString();
+      if (preedit != shown_) {
+        shown_ = preedit;
+        report(QStringLiteral("preedit %1\t").arg(index_) + preedit);
+      }
+    }
     return QObject::eventFilter(watched, event);
   }
 
  private:
   int index_;
+  QString shown_;
 };
 
 }  // namespace
@@ -106,6 +118,7 @@ int main(int argc, char** argv) {
                  .arg(fields[i]->width())
                  .arg(fields[i]->height()));
     }
+    report(QStringLiteral("window %1").arg(window.winId()));
     report(QStringLiteral("ready"));
   });
   poll->start(50);
