@@ -2,13 +2,11 @@
 
 #include <QComboBox>
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -211,11 +209,7 @@ CustomLayoutEditorController& CustomLayoutEditorController::shared() {
 CustomLayoutEditorController::CustomLayoutEditorController()
     : window_(std::make_unique<CustomLayoutEditor>()) {
   window_->setObjectName(QStringLiteral("customLayoutWindow"));
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = window_->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window_->move(frame.topLeft());
-  }
+  centerOnScreen(window_.get());
 }
 
 CustomLayoutEditorController::~CustomLayoutEditorController() = default;

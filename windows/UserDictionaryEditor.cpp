@@ -1,13 +1,11 @@
 #include "windows/UserDictionaryEditor.h"
 
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -195,11 +193,7 @@ UserDictionaryEditorController& UserDictionaryEditorController::shared() {
 UserDictionaryEditorController::UserDictionaryEditorController()
     : window_(std::make_unique<UserDictionaryEditor>()) {
   window_->setObjectName(QStringLiteral("userDictionaryWindow"));
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = window_->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window_->move(frame.topLeft());
-  }
+  centerOnScreen(window_.get());
 }
 
 UserDictionaryEditorController::~UserDictionaryEditorController() = default;
