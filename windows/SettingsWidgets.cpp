@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScrollArea>
 
 namespace tolvani::settingsui {
@@ -64,6 +65,14 @@ QScrollArea* makeScrollPage(QWidget* content) {
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   return scroll;
+}
+
+QPushButton* makeLinkButton(const char* name) {
+  auto* button = new QPushButton;
+  button->setObjectName(QString::fromLatin1(name));
+  button->setFlat(true);
+  button->setStyleSheet(QStringLiteral("text-align: left; padding: 4px;"));
+  return button;
 }
 
 QColor destructiveColor(const QPalette& palette) {

@@ -1,7 +1,7 @@
 // The pieces every settings tab is built from: a section box with a title, a form layout and an
-// optional footer; secondary text; icons from the desktop's theme with a drawn fallback; the
-// colours of destructive and reassuring labels, computed from the palette. Thread-safety: main
-// thread only.
+// optional footer; secondary text; flat buttons as form rows; icons from the desktop's theme with a
+// drawn fallback; the colours of destructive and reassuring labels, computed from the palette.
+// Thread-safety: main thread only.
 #ifndef TOLVANI_WINDOWS_SETTINGSWIDGETS_H_
 #define TOLVANI_WINDOWS_SETTINGSWIDGETS_H_
 
@@ -14,6 +14,7 @@
 class QFormLayout;
 class QGroupBox;
 class QLabel;
+class QPushButton;
 
 class QWidget;
 
@@ -33,6 +34,8 @@ QGroupBox* makeSection(QFormLayout** rows);
 QLabel* makeSecondaryLabel();
 // Puts `content` in a frameless vertical scroll area, as a grouped form scrolls.
 QScrollArea* makeScrollPage(QWidget* content);
+// A flat button named `name`, its title (and icon) at its left, that stands in a form as a row.
+QPushButton* makeLinkButton(const char* name);
 
 // Red for destructive buttons, green for the offline badge, each readable on the palette's
 // window colour.
