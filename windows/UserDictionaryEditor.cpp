@@ -2,7 +2,6 @@
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -96,19 +95,10 @@ UserDictionaryEditor::UserDictionaryEditor(QWidget* parent) : QWidget(parent) {
   search_ = new QLineEdit;
   search_->setObjectName(QStringLiteral("search"));
   search_->setClearButtonEnabled(true);
-  table_ = new QTableView;
-  table_->setObjectName(QStringLiteral("words"));
-  table_->setModel(&filter_);
-  table_->setAlternatingRowColors(true);
-  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table_->setTextElideMode(Qt::ElideRight);
-  table_->verticalHeader()->hide();
+  table_ = settingsui::makeListTable("words", &filter_);
   table_->setSortingEnabled(true);
   table_->sortByColumn(UserDictionaryModel::usesColumn, Qt::DescendingOrder);
   table_->setColumnWidth(UserDictionaryModel::wordColumn, 280);
-  table_->horizontalHeader()->setStretchLastSection(true);
   addField_ = new QLineEdit;
   addField_->setObjectName(QStringLiteral("addWord"));
   addField_->setMinimumWidth(200);
