@@ -2,8 +2,10 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 
@@ -13,6 +15,14 @@ void openWindow(QWidget* window) {
   window->show();
   window->raise();
   window->activateWindow();
+}
+
+void centerOnScreen(QWidget* window) {
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+  }
 }
 
 namespace dialogs {

@@ -2,8 +2,8 @@
 // confirmations (a destructive button and a cancel button), and the save and open file dialogs,
 // each modal over the window that asks. The calls go through one seam that tests answer, and the
 // real boxes are built here too, so that every window's boxes look alike. Also the one way every
-// opener brings a window to the front. Thread-safety: main thread only; every call is modal, so
-// none of them can overlap another.
+// opener brings a window to the front, and where a new window first stands. Thread-safety: main
+// thread only; every call is modal, so none of them can overlap another.
 #ifndef TOLVANI_SETTINGS_DIALOGS_H_
 #define TOLVANI_SETTINGS_DIALOGS_H_
 
@@ -22,6 +22,9 @@ namespace tolvani {
 // other applications' typing, so without the last step a reopened window would stay behind the
 // application the user typed in. Requires: `window` is a top-level widget.
 void openWindow(QWidget* window);
+// Moves `window` to the middle of the primary screen's free area (where there is a screen).
+// Requires: `window` is a top-level widget at its final size.
+void centerOnScreen(QWidget* window);
 
 namespace dialogs {
 

@@ -6,10 +6,8 @@
 #include <unicode/unistr.h>
 
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 #include <memory>
 
@@ -110,9 +108,7 @@ TypingStatsWindowController::TypingStatsWindowController(QWidget* parent) : QWid
 
   updateTexts();
   fitSize();
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
+  centerOnScreen(this);
 }
 
 TypingStatsWindowController& TypingStatsWindowController::shared() {

@@ -29,10 +29,7 @@ constexpr int kCodeSide = 118;
 constexpr int kCardPadding = 10;
 
 QPushButton* makeLink(const char* name, const QUrl& url) {
-  auto* button = new QPushButton;
-  button->setObjectName(QString::fromLatin1(name));
-  button->setFlat(true);
-  button->setStyleSheet(QStringLiteral("text-align: left; padding: 4px;"));
+  QPushButton* button = settingsui::makeLinkButton(name);
   button->setToolTip(url.toDisplayString());
   QObject::connect(button, &QPushButton::clicked, button,
                    [url] { QDesktopServices::openUrl(url); });

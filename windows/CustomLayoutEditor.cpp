@@ -2,13 +2,10 @@
 
 #include <QComboBox>
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -16,6 +13,7 @@
 #include "settings/AppSettings.h"
 #include "settings/CustomLayoutFile.h"
 #include "settings/Dialogs.h"
+#include "windows/SettingsWidgets.h"
 
 namespace tolvani {
 namespace {
@@ -99,18 +97,9 @@ CustomLayoutEditor::CustomLayoutEditor(QWidget* parent) : QWidget(parent) {
                      "are applied on top of the default layout."));
   note->setWordWrap(true);
   note->setForegroundRole(QPalette::PlaceholderText);
-  table_ = new QTableView;
-  table_->setObjectName(QStringLiteral("mappings"));
-  table_->setModel(&shown_);
-  table_->setAlternatingRowColors(true);
-  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table_->setTextElideMode(Qt::ElideRight);
-  table_->verticalHeader()->hide();
+  table_ = settingsui::makeListTable("mappings", &shown_);
   table_->setColumnWidth(CustomLayoutModel::keyColumn, 80);
   table_->setColumnWidth(CustomLayoutModel::layerColumn, 100);
-  table_->horizontalHeader()->setStretchLastSection(true);
 
   keyField_ = new QLineEdit;
   keyField_->setObjectName(QStringLiteral("key"));
@@ -211,11 +200,7 @@ CustomLayoutEditorController& CustomLayoutEditorController::shared() {
 CustomLayoutEditorController::CustomLayoutEditorController()
     : window_(std::make_unique<CustomLayoutEditor>()) {
   window_->setObjectName(QStringLiteral("customLayoutWindow"));
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = window_->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window_->move(frame.topLeft());
-  }
+  centerOnScreen(window_.get());
 }
 
 CustomLayoutEditorController::~CustomLayoutEditorController() = default;

@@ -18,17 +18,6 @@
 #include "windows/UserDictionaryEditor.h"
 
 namespace tolvani {
-namespace {
-
-QPushButton* makeButton(const char* name) {
-  auto* button = new QPushButton;
-  button->setObjectName(QString::fromLatin1(name));
-  button->setFlat(true);
-  button->setStyleSheet(QStringLiteral("text-align: left; padding: 4px;"));
-  return button;
-}
-
-}  // namespace
 
 DataTab::DataTab(QWidget* parent) : QWidget(parent) {
   QFormLayout* privacyRows = nullptr;
@@ -41,35 +30,35 @@ DataTab::DataTab(QWidget* parent) : QWidget(parent) {
   // Digits of one width, so the number does not shift as it changes.
   learnedCount_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   privacyRows->addRow(learnedLabel_, learnedCount_);
-  editDictionary_ = makeButton("editDictionary");
+  editDictionary_ = settingsui::makeLinkButton("editDictionary");
   connect(editDictionary_, &QPushButton::clicked, this,
           [] { UserDictionaryEditorController::shared().showWindow(); });
   privacyRows->addRow(editDictionary_);
-  openFolder_ = makeButton("openDataFolder");
+  openFolder_ = settingsui::makeLinkButton("openDataFolder");
   connect(openFolder_, &QPushButton::clicked, this, [] { AppSettings::revealLocalData(); });
   privacyRows->addRow(openFolder_);
-  reset_ = makeButton("resetLearnedData");
+  reset_ = settingsui::makeLinkButton("resetLearnedData");
   connect(reset_, &QPushButton::clicked, this, &DataTab::confirmReset);
   privacyRows->addRow(reset_);
 
   QFormLayout* backupRows = nullptr;
   backupSection_ = settingsui::makeSection(&backupRows);
-  exportWords_ = makeButton("exportLearnedWords");
+  exportWords_ = settingsui::makeLinkButton("exportLearnedWords");
   connect(exportWords_, &QPushButton::clicked, this,
           [this] { BackupPanels::exportLearnedWords(window()); });
   backupRows->addRow(exportWords_);
-  importWords_ = makeButton("importLearnedWords");
+  importWords_ = settingsui::makeLinkButton("importLearnedWords");
   connect(importWords_, &QPushButton::clicked, this, [this] {
     BackupPanels::importLearnedWords(window());
     // Whatever came of it, a cancelled dialog included.
     reload();
   });
   backupRows->addRow(importWords_);
-  exportShortcuts_ = makeButton("exportTextShortcuts");
+  exportShortcuts_ = settingsui::makeLinkButton("exportTextShortcuts");
   connect(exportShortcuts_, &QPushButton::clicked, this,
           [this] { BackupPanels::exportTextShortcuts(window()); });
   backupRows->addRow(exportShortcuts_);
-  importShortcuts_ = makeButton("importTextShortcuts");
+  importShortcuts_ = settingsui::makeLinkButton("importTextShortcuts");
   connect(importShortcuts_, &QPushButton::clicked, this,
           [this] { BackupPanels::importTextShortcuts(window()); });
   backupRows->addRow(importShortcuts_);

@@ -2,10 +2,13 @@
 
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScrollArea>
+#include <QTableView>
 
 namespace tolvani::settingsui {
 namespace {
@@ -64,6 +67,28 @@ QScrollArea* makeScrollPage(QWidget* content) {
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   return scroll;
+}
+
+QPushButton* makeLinkButton(const char* name) {
+  auto* button = new QPushButton;
+  button->setObjectName(QString::fromLatin1(name));
+  button->setFlat(true);
+  button->setStyleSheet(QStringLiteral("text-align: left; padding: 4px;"));
+  return button;
+}
+
+QTableView* makeListTable(const char* name, QAbstractItemModel* model) {
+  auto* table = new QTableView;
+  table->setObjectName(QString::fromLatin1(name));
+  table->setModel(model);
+  table->setAlternatingRowColors(true);
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->setTextElideMode(Qt::ElideRight);
+  table->verticalHeader()->hide();
+  table->horizontalHeader()->setStretchLastSection(true);
+  return table;
 }
 
 QColor destructiveColor(const QPalette& palette) {

@@ -1,7 +1,7 @@
 // The pieces every settings tab is built from: a section box with a title, a form layout and an
-// optional footer; secondary text; icons from the desktop's theme with a drawn fallback; the
-// colours of destructive and reassuring labels, computed from the palette. Thread-safety: main
-// thread only.
+// optional footer; secondary text; flat buttons as form rows; read-only list tables; icons from the
+// desktop's theme with a drawn fallback; the colours of destructive and reassuring labels, computed
+// from the palette. Thread-safety: main thread only.
 #ifndef TOLVANI_WINDOWS_SETTINGSWIDGETS_H_
 #define TOLVANI_WINDOWS_SETTINGSWIDGETS_H_
 
@@ -11,9 +11,12 @@
 #include <QScrollArea>
 #include <QString>
 
+class QAbstractItemModel;
 class QFormLayout;
 class QGroupBox;
 class QLabel;
+class QPushButton;
+class QTableView;
 
 class QWidget;
 
@@ -33,6 +36,11 @@ QGroupBox* makeSection(QFormLayout** rows);
 QLabel* makeSecondaryLabel();
 // Puts `content` in a frameless vertical scroll area, as a grouped form scrolls.
 QScrollArea* makeScrollPage(QWidget* content);
+// A flat button named `name`, its title (and icon) at its left, that stands in a form as a row.
+QPushButton* makeLinkButton(const char* name);
+// A table named `name` showing `model` as a list: whole rows selected, several at once, nothing
+// edited in place, long texts elided, no row numbers, the last column taking the rest of the width.
+QTableView* makeListTable(const char* name, QAbstractItemModel* model);
 
 // Red for destructive buttons, green for the offline badge, each readable on the palette's
 // window colour.

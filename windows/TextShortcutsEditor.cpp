@@ -1,12 +1,10 @@
 #include "windows/TextShortcutsEditor.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -19,6 +17,7 @@
 #include "settings/TextShortcuts.h"
 #include "settings/UIStrings.h"
 #include "windows/SettingsWidgets.h"
+#include "windows/ViewWindow.h"
 
 namespace tolvani {
 namespace {
@@ -270,21 +269,8 @@ TextShortcutsEditorController& TextShortcutsEditorController::shared() {
 TextShortcutsEditorController::TextShortcutsEditorController()
     : window_(std::make_unique<QWidget>()) {
   window_->setObjectName(QStringLiteral("textShortcutsWindow"));
-  window_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-  window_->setAttribute(Qt::WA_DeleteOnClose, false);
-  auto* layout = new QVBoxLayout(window_.get());
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
   view_ = new TextShortcutsEditorView;
-  layout->addWidget(view_);
-  window_->setWindowTitle(UIStrings::textShortcuts());
-  layout->activate();
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = window_->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window_->move(frame.topLeft());
-  }
+  setUpViewWindow(window_.get(), view_, UIStrings::textShortcuts());
 }
 
 TextShortcutsEditorController::~TextShortcutsEditorController() = default;
@@ -292,12 +278,8 @@ TextShortcutsEditorController::~TextShortcutsEditorController() = default;
 void TextShortcutsEditorController::showWindow() {
   // A fresh view: the list read anew, the add fields empty, the texts in the current language.
   auto* fresh = new TextShortcutsEditorView;
-  // The layout hands back the old item, which is ours to delete.
-  delete window_->layout()->replaceWidget(view_, fresh);
-  delete view_;
+  replaceView(window_.get(), view_, fresh);
   view_ = fresh;
-  // A child added to a window already on screen stays hidden until told otherwise.
-  fresh->show();
   window_->setWindowTitle(UIStrings::textShortcuts());
   openWindow(window_.get());
 }

@@ -32,15 +32,6 @@ void storeEmoji(bool on) { storeKey(AppSettings::kInlineEmojiEnabledKey, on); }
 void storeModernSpellings(bool on) { storeKey(AppSettings::kPreferModernSpellingsKey, on); }
 void storePredictions(bool on) { storeKey(AppSettings::predictiveTextKey(), on); }
 
-// A button that opens a window or a page: its title beside its icon, flat like a form row.
-QPushButton* makeLinkButton(const char* name) {
-  auto* button = new QPushButton;
-  button->setObjectName(QString::fromLatin1(name));
-  button->setFlat(true);
-  button->setStyleSheet(QStringLiteral("text-align: left; padding: 4px;"));
-  return button;
-}
-
 }  // namespace
 
 TypingTab::TypingTab(QWidget* parent) : QWidget(parent) {
@@ -51,7 +42,7 @@ TypingTab::TypingTab(QWidget* parent) : QWidget(parent) {
   addRow(banglaDigits_);
   emoji_ = addSwitch("inlineEmoji", storeEmoji);
   addRow(emoji_);
-  diagnosticsLink_ = makeLinkButton("diagnosticsLink");
+  diagnosticsLink_ = settingsui::makeLinkButton("diagnosticsLink");
   connect(diagnosticsLink_, &QPushButton::clicked, this, [this] { push(new DiagnosticsView); });
   addRow(diagnosticsLink_);
   modernSpellings_ = addSwitch("modernSpellings", storeModernSpellings);
@@ -70,7 +61,7 @@ TypingTab::TypingTab(QWidget* parent) : QWidget(parent) {
   });
   predictions_ = addSwitch("predictiveText", storePredictions);
   addRow(predictions_);
-  correctionsLink_ = makeLinkButton("correctionsLink");
+  correctionsLink_ = settingsui::makeLinkButton("correctionsLink");
   connect(correctionsLink_, &QPushButton::clicked, this,
           [this] { push(new CorrectionPreferencesView); });
   addRow(correctionsLink_);
@@ -81,19 +72,19 @@ TypingTab::TypingTab(QWidget* parent) : QWidget(parent) {
 
   QFormLayout* toolRows = nullptr;
   toolsSection_ = settingsui::makeSection(&toolRows);
-  customKeys_ = makeLinkButton("customKeys");
+  customKeys_ = settingsui::makeLinkButton("customKeys");
   connect(customKeys_, &QPushButton::clicked, this,
           [] { CustomLayoutEditorController::shared().showWindow(); });
   toolRows->addRow(customKeys_);
-  textShortcuts_ = makeLinkButton("textShortcuts");
+  textShortcuts_ = settingsui::makeLinkButton("textShortcuts");
   connect(textShortcuts_, &QPushButton::clicked, this,
           [] { TextShortcutsEditorController::shared().showWindow(); });
   toolRows->addRow(textShortcuts_);
-  typingInsights_ = makeLinkButton("typingInsights");
+  typingInsights_ = settingsui::makeLinkButton("typingInsights");
   connect(typingInsights_, &QPushButton::clicked, this,
           [] { TypingStatsWindowController::shared().showWindow(); });
   toolRows->addRow(typingInsights_);
-  keyboardHelp_ = makeLinkButton("keyboardHelp");
+  keyboardHelp_ = settingsui::makeLinkButton("keyboardHelp");
   connect(keyboardHelp_, &QPushButton::clicked, this,
           [] { KeyboardHelpController::shared().showWindow(); });
   toolRows->addRow(keyboardHelp_);

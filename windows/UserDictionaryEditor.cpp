@@ -1,13 +1,10 @@
 #include "windows/UserDictionaryEditor.h"
 
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -98,19 +95,10 @@ UserDictionaryEditor::UserDictionaryEditor(QWidget* parent) : QWidget(parent) {
   search_ = new QLineEdit;
   search_->setObjectName(QStringLiteral("search"));
   search_->setClearButtonEnabled(true);
-  table_ = new QTableView;
-  table_->setObjectName(QStringLiteral("words"));
-  table_->setModel(&filter_);
-  table_->setAlternatingRowColors(true);
-  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table_->setTextElideMode(Qt::ElideRight);
-  table_->verticalHeader()->hide();
+  table_ = settingsui::makeListTable("words", &filter_);
   table_->setSortingEnabled(true);
   table_->sortByColumn(UserDictionaryModel::usesColumn, Qt::DescendingOrder);
   table_->setColumnWidth(UserDictionaryModel::wordColumn, 280);
-  table_->horizontalHeader()->setStretchLastSection(true);
   addField_ = new QLineEdit;
   addField_->setObjectName(QStringLiteral("addWord"));
   addField_->setMinimumWidth(200);
@@ -195,11 +183,7 @@ UserDictionaryEditorController& UserDictionaryEditorController::shared() {
 UserDictionaryEditorController::UserDictionaryEditorController()
     : window_(std::make_unique<UserDictionaryEditor>()) {
   window_->setObjectName(QStringLiteral("userDictionaryWindow"));
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = window_->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window_->move(frame.topLeft());
-  }
+  centerOnScreen(window_.get());
 }
 
 UserDictionaryEditorController::~UserDictionaryEditorController() = default;

@@ -7,48 +7,24 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
-#include "ime/testing/IBusDaemonHarness.h"
-#include "platform/Defaults.h"
+#include "ime/testing/IBusTestKeys.h"
+#include "ime/tests/ImeTestSupport.h"
 #include "settings/AppSettings.h"
 
 namespace tolvani {
 namespace {
 
-using testing::IBusDaemonHarness;
 using testing::TestInputContext;
-
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+using testing::u;
 
 constexpr unsigned kKeycodeB = 48;
 
 // Control-Alt-B pressed and released; true when the program consumed it.
 bool pressConvert(TestInputContext& context) {
-  const unsigned state = IBUS_CONTROL_MASK | IBUS_MOD1_MASK;
-  const bool consumed = context.sendKey(IBUS_KEY_b, kKeycodeB, state);
-  context.sendKey(IBUS_KEY_b, kKeycodeB, state | IBUS_RELEASE_MASK);
-  return consumed;
+  return testing::press(context, IBUS_KEY_b, kKeycodeB, IBUS_CONTROL_MASK | IBUS_MOD1_MASK);
 }
 
-class IBusBanglishTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(harness_.ready()) << harness_.failure().toStdString();
-    // The program reads its settings when it first serves a context.
-    qputenv("XDG_CONFIG_HOME", harness_.configHome().toUtf8());
-    platform::Defaults::testResetStandard();
-    AppSettings::setUiLanguage(1);
-  }
-
-  void start(TestInputContext& context) {
-    context.focusIn();
-    context.selectEngine("tolvani");
-    ASSERT_TRUE(harness_.waitFor([&] {
-      return harness_.events().contains("activate " + context.objectPath());
-    })) << harness_.events().join('\n').toStdString();
-  }
-
-  IBusDaemonHarness harness_{QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR)};
-};
+class IBusBanglishTest : public testing::IBusProgramTest {};
 
 TEST_F(IBusBanglishTest, SelectionWithAnAnchorIsReplacedBySpacesAndFullStopKept) {
   TestInputContext context(harness_, "editor");

@@ -4,20 +4,17 @@
 #include <gtest/gtest.h>
 #include <ibus.h>
 
-#include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
-#include "platform/Defaults.h"
+#include "ime/tests/ImeTestSupport.h"
 #include "settings/AppSettings.h"
 
 namespace tolvani {
 namespace {
 
-using testing::IBusDaemonHarness;
 using testing::press;
 using testing::TestInputContext;
 using testing::typeKeys;
-
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+using testing::u;
 
 constexpr unsigned kSpaceCode = 57;
 constexpr unsigned kSCode = 31;
@@ -71,23 +68,12 @@ const char* const kBanglaPasswordMenu =
     "secureKeyboardEntry|normal|Secure Keyboard Entry is active — using English|off|disabled\n"
     "fullyOffline|normal|সম্পূর্ণ অফলাইন|off|disabled";
 
-class IBusMenuTest : public ::testing::Test {
+// The program reads its settings, from the daemon's folder, when it builds the menu.
+class IBusMenuTest : public testing::IBusProgramTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(harness_.ready()) << harness_.failure().toStdString();
-    // The program reads its settings, from the same folder, when it builds the menu.
-    qputenv("XDG_CONFIG_HOME", harness_.configHome().toUtf8());
-    platform::Defaults::testResetStandard();
-    AppSettings::setUiLanguage(1);
-  }
-
+  // Returns once the context's menu has come too.
   void start(TestInputContext& context) {
-    context.focusIn();
-    context.selectEngine("tolvani");
-    ASSERT_TRUE(harness_.waitFor([&] {
-      return harness_.events().contains("activate " + context.objectPath()) &&
-             !context.menu.isEmpty();
-    })) << harness_.events().join('\n').toStdString();
+    IBusProgramTest::start(context, [&] { return !context.menu.isEmpty(); });
   }
 
   // The menu row of `key` once it reads `row`; the row as it is otherwise.
@@ -99,8 +85,6 @@ class IBusMenuTest : public ::testing::Test {
     }
     return "none";
   }
-
-  IBusDaemonHarness harness_{QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR)};
 };
 
 TEST_F(IBusMenuTest, PropertyListInBothLanguagesAndInAPasswordField) {

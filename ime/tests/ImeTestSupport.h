@@ -1,6 +1,8 @@
 // What the input controller's tests share: key events, a panel face on one screen, and a fixture
 // that puts the scripted engine (or the real one) behind a controller on a recording client, with
-// settings, statistics and diagnostics in fresh folders. Thread-safety: the test's thread.
+// settings, statistics and diagnostics in fresh folders. For the tests that go through a private
+// ibus-daemon, a fixture that starts the built program behind it. Thread-safety: the test's
+// thread.
 #ifndef TOLVANI_IME_TESTS_IMETESTSUPPORT_H_
 #define TOLVANI_IME_TESTS_IMETESTSUPPORT_H_
 
@@ -8,6 +10,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,6 +20,10 @@
 #include "platform/testing/RecordingTextClient.h"
 #include "stats/RuntimeDiagnostics.h"
 #include "stats/TypingStatsStore.h"
+#ifdef TOLVANI_IBUS_COMPONENT_DIR
+#include "ime/testing/IBusDaemonHarness.h"
+#include "settings/AppSettings.h"
+#endif
 
 namespace tolvani::testing {
 
@@ -118,6 +125,34 @@ class ControllerTest : public ::testing::Test {
   RecordingTextClient client_{u("x ")};
   std::unique_ptr<TolvaniInputController> controller_;
 };
+
+// Only the programs built to go through a daemon know where the program's component is.
+#ifdef TOLVANI_IBUS_COMPONENT_DIR
+// The built program behind a private ibus-daemon, its settings in the daemon's folder, the
+// interface in Bangla.
+class IBusProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(harness_.ready()) << harness_.failure().toStdString();
+    // The program reads its settings from the same folder.
+    qputenv("XDG_CONFIG_HOME", harness_.configHome().toUtf8());
+    platform::Defaults::testResetStandard();
+    AppSettings::setUiLanguage(1);
+  }
+
+  // Gives `context` the focus and the program; returns once the program has activated it and
+  // `ready` (when given) holds.
+  void start(TestInputContext& context, const std::function<bool()>& ready = {}) {
+    context.focusIn();
+    context.selectEngine("tolvani");
+    ASSERT_TRUE(harness_.waitFor([&] {
+      return harness_.events().contains("activate " + context.objectPath()) && (!ready || ready());
+    })) << harness_.events().join('\n').toStdString();
+  }
+
+  IBusDaemonHarness harness_{QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR)};
+};
+#endif
 
 }  // namespace tolvani::testing
 

@@ -16,22 +16,14 @@
 #include <QTest>
 
 #include "platform/Bundle.h"
+#include "platform/testing/UrlCatcher.h"
 #include "windows/tests/WindowsTestSupport.h"
 
 namespace tolvani {
 namespace {
 
 using testing::click;
-
-class UrlCatcher : public QObject {
-  Q_OBJECT
-
- public:
-  QList<QUrl> urls;
-
- public Q_SLOTS:
-  void open(const QUrl& url) { urls << url; }
-};
+using testing::UrlCatcher;
 
 class AboutTabTest : public testing::SettingsSuiteTest {
  protected:
@@ -120,5 +112,3 @@ TEST_F(AboutTabTest, VersionLineAndIconFallBack) {
 
 }  // namespace
 }  // namespace tolvani
-
-#include "AboutTabTest.moc"

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include "platform/testing/UrlCatcher.h"
 #include "settings/AppSettingsUserData.h"
 #include "settings/TextShortcuts.h"
 #include "windows/UserDictionaryEditor.h"
@@ -24,17 +25,7 @@ namespace tolvani {
 namespace {
 
 using testing::click;
-
-// Takes the URLs the tab asks the desktop to open.
-class UrlCatcher : public QObject {
-  Q_OBJECT
-
- public:
-  QList<QUrl> urls;
-
- public Q_SLOTS:
-  void open(const QUrl& url) { urls << url; }
-};
+using testing::UrlCatcher;
 
 class DataTabTest : public testing::LearnedDataTest {
  protected:
@@ -173,5 +164,3 @@ TEST_F(DataTabTest, TheDataFolderIsMadeAndHandedToTheDesktop) {
 
 }  // namespace
 }  // namespace tolvani
-
-#include "DataTabTest.moc"
