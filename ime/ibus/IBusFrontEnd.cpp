@@ -310,14 +310,22 @@ gboolean engineProcessKeyEvent(IBusEngine*, guint keyval, guint keycode, guint m
 }
 
 // The application reset its input state (a click in the text, a programmatic change). The
-// toolkits commit the preedit they show before they reset, so the composition only ends here; the
-// daemon's copy of the preedit goes too, or a later focus change would commit it again.
+// toolkits commit the preedit they show before they reset (GTK's in commit mode, Qt's always), so
+// the composition only ends here; the daemon's copy of the preedit goes too, or a later focus
+// change would commit it again. A context whose toolkit is not known yet shows its preedit in
+// clear mode: the text it reported just before tells whether it put the word in itself, and if
+// not, the word is committed here, where the application now has its caret.
 void engineReset(IBusEngine* engine) {
   if (Context* context = focusedContext()) {
     const bool hadPreedit = !context->client->markedRange().isNotFound();
-    context->controller->commitComposition(context->client.get(),
-                                           TolvaniInputController::PendingText::insertedByClient);
-    if (hadPreedit) {
+    const bool insertedByClient =
+        context->client->clientNameKnown() ||
+        context->client->textBeforeCaretEndsWith(context->controller->composedString());
+    context->controller->commitComposition(
+        context->client.get(), insertedByClient
+                                   ? TolvaniInputController::PendingText::insertedByClient
+                                   : TolvaniInputController::PendingText::insert);
+    if (hadPreedit && insertedByClient) {
       context->client->setMarkedText(QString(), platform::MarkedTextStyle{}, {0, 0},
                                      platform::TextRange::notFound());
     }

@@ -147,7 +147,12 @@ void IBusTextClient::deleteSurrounding(TextRange range) {
 }
 
 bool IBusTextClient::preeditCommittedOnFocusLoss() const {
-  return clientName_ != QLatin1String("QIBusInputContext");
+  return clientNameKnown() && clientName_ != QLatin1String("QIBusInputContext");
+}
+
+bool IBusTextClient::textBeforeCaretEndsWith(const QString& text) const {
+  const std::optional<Surrounding> s = reported();
+  return s && !text.isEmpty() && s->text.left(s->cursor).endsWith(text);
 }
 
 bool IBusTextClient::toolkitCommitsPreedit() const {

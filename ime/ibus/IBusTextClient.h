@@ -29,9 +29,15 @@ class IBusTextClient final : public platform::TextClient {
   // The name the context's toolkit gave it ("gtk3-im:gedit", "QIBusInputContext", ...). It decides
   // who commits a pending preedit when the focus leaves the context or the application resets it.
   void setClientName(const QString& name) { clientName_ = name; }
+  // Whether the daemon has told the context's name yet: it does not with the first focus of a
+  // new engine object.
+  bool clientNameKnown() const { return !clientName_.isEmpty(); }
   // Whether IBus or the toolkit commits the preedit into the context when the context loses the
-  // focus; Qt's module leaves it to be dropped then.
+  // focus; Qt's module leaves it to be dropped then. Until the name is known, neither is assumed:
+  // Qt's module would insert a preedit IBus commits a second time.
   bool preeditCommittedOnFocusLoss() const;
+  // Whether the text the context last reported ends, at its caret, with `text`.
+  bool textBeforeCaretEndsWith(const QString& text) const;
   // Whether the toolkit commits the preedit it shows itself, even when IBus dropped it because
   // another context took the focus first (GTK's module does).
   bool toolkitCommitsPreedit() const;

@@ -63,11 +63,20 @@ class IBusFocusTest : public ::testing::Test {
 };
 
 TEST_F(IBusFocusTest, PendingWordLandsOnceWhereItWasTypedWhateverTakesTheFocus) {
+  // The context that has the focus when the engine is chosen is not named by the daemon: its word
+  // is committed only when it has the focus again.
+  TestInputContext unnamed(*harness_, "QIBusInputContext");
+  unnamed.focusIn();
+  unnamed.selectEngine("tolvani");
+  ASSERT_NO_FATAL_FAILURE(focus(unnamed));
+  ASSERT_NO_FATAL_FAILURE(compose(unnamed, "ami", "আমি"));
+  unnamed.focusOut();
+
   // A plain focus-out, the application sending no text.
   TestInputContext first(*harness_, "first-app");
-  first.focusIn();
-  first.selectEngine("tolvani");
   ASSERT_NO_FATAL_FAILURE(focus(first));
+  harness_->settle();
+  EXPECT_EQ(commits(unnamed), "");
   ASSERT_NO_FATAL_FAILURE(compose(first, "ami bhalo", "ভালো"));
   first.focusOut();
   ASSERT_TRUE(harness_->waitFor([&] { return first.commits.size() == 2; })) << commits(first);
@@ -99,6 +108,11 @@ TEST_F(IBusFocusTest, PendingWordLandsOnceWhereItWasTypedWhateverTakesTheFocus) 
   EXPECT_EQ(commits(second), "তোমাকে");
   EXPECT_EQ(commits(third), "কি ");
   EXPECT_EQ(commits(first), "আমি |ভালো");
+  second.focusOut();
+  ASSERT_NO_FATAL_FAILURE(focus(unnamed));
+  ASSERT_TRUE(harness_->waitFor([&] { return !unnamed.commits.isEmpty(); }));
+  harness_->settle();
+  EXPECT_EQ(commits(unnamed), "আমি");
 
   // Each word was learned once, as the program saves at every focus change.
   ASSERT_TRUE(harness_->waitFor([&] { return learnedFrequency(u("তোমাকে")) > 0; }));

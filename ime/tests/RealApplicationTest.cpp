@@ -92,10 +92,13 @@ class FocusMoveTest : public ::testing::TestWithParam<ToolkitCase> {
     ASSERT_NE(none_, nullptr) << desktop_->failure().toStdString();
     ASSERT_EQ(a_->fieldCount(), 2);
     ASSERT_FALSE(b_->field(0).intersects(a_->field(1)));
-    // Chosen before a field has the focus: when it is chosen with a Qt field focused, a reset or
-    // a click into the other field of that window puts the pending word in twice.
+    // Qt's program: chosen while its field has the focus, as a person does, so that the daemon
+    // does not name the toolkit of that context (Qt's module puts the word in itself when it
+    // resets, and IBus must not do it again). GTK's: chosen first, so that its field is named; an
+    // unnamed context's word follows when it has the focus again (IBusFocusTest).
+    if (c.toolkit == TextWindow::Toolkit::Qt6) ASSERT_TRUE(focus(*a_, kTyped));
     ASSERT_TRUE(desktop_->selectEngine("tolvani"));
-    ASSERT_TRUE(focus(*a_, kTyped));
+    if (c.toolkit != TextWindow::Toolkit::Qt6) ASSERT_TRUE(focus(*a_, kTyped));
     ASSERT_TRUE(engineActive(*desktop_)) << events();
   }
   void TearDown() override { desktop_.reset(); }
