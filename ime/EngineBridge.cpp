@@ -154,7 +154,8 @@ struct ReleasedWrites {
 };
 
 ReleasedWrites& releasedWrites() {
-  static ReleasedWrites writes;
+  // Never destroyed: a write may still finish on a utility thread while the process exits.
+  static ReleasedWrites& writes = *new ReleasedWrites;
   return writes;
 }
 
