@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "ime/CandidatePanelWindow.h"
 #include "ime/TolvaniInputController.h"
@@ -97,36 +98,47 @@ class LookupTableFace final : public CandidatePanelFace {
     if (!engine) return;
     panel_ = const_cast<CandidatePanel*>(&panel);
     state().lookupFace = this;
+    forgetShownUnless(engine);
     const CandidatePanel::Layout& layout = panel.layout();
     if (layout.state == CandidatePanel::State::status) {
-      ibus_engine_hide_lookup_table(engine);
-      ibus_engine_update_auxiliary_text(engine, ibusText(layout.statusMessage), TRUE);
+      hideTable(engine);
+      showAuxiliary(engine, layout.statusMessage);
       return;
     }
-    IBusLookupTable* table =
-        ibus_lookup_table_new(CandidatePanel::kMaxRows, 0, /*cursor_visible=*/TRUE, /*round=*/TRUE);
+    Table table;
     for (const CandidatePanel::Row& row : panel.rows()) {
       if (!row.visible || !row.item) continue;
       QString text = row.item->text;
       if (!row.badge.isEmpty()) text += QStringLiteral("  ") + row.badge;
-      ibus_lookup_table_append_candidate(table, ibusText(text));
-      ibus_lookup_table_append_label(table, ibusText(row.number));
+      table.rows.emplace_back(text, row.number);
     }
-    ibus_lookup_table_set_cursor_pos(table, static_cast<guint>(panel.selectedIndex()));
-    ibus_engine_update_lookup_table(engine, table, panel.itemCount() > 0);
+    table.cursor = panel.selectedIndex();
+    table.visible = panel.itemCount() > 0;
+    if (table != shownTable_) {
+      IBusLookupTable* lookup = ibus_lookup_table_new(CandidatePanel::kMaxRows, 0,
+                                                      /*cursor_visible=*/TRUE, /*round=*/TRUE);
+      for (const auto& [text, label] : table.rows) {
+        ibus_lookup_table_append_candidate(lookup, ibusText(text));
+        ibus_lookup_table_append_label(lookup, ibusText(label));
+      }
+      ibus_lookup_table_set_cursor_pos(lookup, static_cast<guint>(table.cursor));
+      ibus_engine_update_lookup_table(engine, lookup, table.visible ? TRUE : FALSE);
+      shownTable_ = std::move(table);
+    }
     if (layout.headerVisible && !layout.headerRawText.isEmpty()) {
       QString header = layout.headerRawText;
       if (!layout.headerPreedit.isEmpty()) header += QStringLiteral("  ") + layout.headerPreedit;
-      ibus_engine_update_auxiliary_text(engine, ibusText(header), TRUE);
+      showAuxiliary(engine, header);
     } else {
-      ibus_engine_hide_auxiliary_text(engine);
+      hideAuxiliary(engine);
     }
   }
 
   void hide() override {
     if (IBusEngine* engine = state().engine) {
-      ibus_engine_hide_lookup_table(engine);
-      ibus_engine_hide_auxiliary_text(engine);
+      forgetShownUnless(engine);
+      hideTable(engine);
+      hideAuxiliary(engine);
     }
   }
 
@@ -135,7 +147,50 @@ class LookupTableFace final : public CandidatePanelFace {
   }
 
  private:
+  // What the daemon shows for the context, as this face last sent it: nothing unchanged is sent
+  // again, as each message is a round through the daemon while the application waits for the
+  // key's preedit.
+  struct Table {
+    std::vector<std::pair<QString, QString>> rows;  // text, label
+    int cursor = 0;
+    bool visible = false;
+    bool operator==(const Table&) const = default;
+  };
+
+  struct Auxiliary {
+    QString text;
+    bool visible = false;
+    bool operator==(const Auxiliary&) const = default;
+  };
+
+  // The daemon's view of another engine object is unknown.
+  void forgetShownUnless(IBusEngine* engine) {
+    const char* path = ibus_service_get_object_path(IBUS_SERVICE(engine));
+    if (path && shownBy_ == path) return;
+    shownBy_ = path ? path : "";
+    shownTable_.reset();
+    shownAuxiliary_.reset();
+  }
+  void hideTable(IBusEngine* engine) {
+    if (shownTable_ && !shownTable_->visible) return;
+    ibus_engine_hide_lookup_table(engine);
+    shownTable_ = Table{};
+  }
+  void showAuxiliary(IBusEngine* engine, const QString& text) {
+    if (shownAuxiliary_ == Auxiliary{text, true}) return;
+    ibus_engine_update_auxiliary_text(engine, ibusText(text), TRUE);
+    shownAuxiliary_ = Auxiliary{text, true};
+  }
+  void hideAuxiliary(IBusEngine* engine) {
+    if (shownAuxiliary_ && !shownAuxiliary_->visible) return;
+    ibus_engine_hide_auxiliary_text(engine);
+    shownAuxiliary_ = Auxiliary{};
+  }
+
   CandidatePanel* panel_ = nullptr;  // the panel that owns this face
+  QByteArray shownBy_;  // the object path of the engine object the daemon showed them for
+  std::optional<Table> shownTable_;
+  std::optional<Auxiliary> shownAuxiliary_;
 };
 
 Context* focusedContext() {
