@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
   // The engine answers without its shared tables until they are built: start them now, off the
   // main thread, so the first words typed already get the full candidates and predictions.
   tolvani::EngineBridge::warmSharedCaches();
+  // The first focus follows the start at once: its session is made meanwhile.
+  tolvani::EngineBridge::prepareSession();
   // The settings side cannot reach the engine sessions; an export must hold their latest learning.
   tolvani::BackupPanels::setLearnedDataSaver([] { tolvani::EngineBridge::syncAllForShutdown(); });
   const bool startedByDaemon = app.arguments().contains(QStringLiteral("--ibus"));
