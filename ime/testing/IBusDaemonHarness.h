@@ -108,6 +108,9 @@ class TestInputContext {
   std::vector<Preedit> preedits;
   std::vector<QStringList> lookupTables;  // the candidates of each visible table
   QStringList auxiliaryTexts;
+  // What the input method sent, in the order it arrived: "preedit", "commit", "table",
+  // "hide table", "auxiliary", "hide auxiliary".
+  QStringList arrivals;
   QStringList properties;  // keys of registered and updated properties
   QString text;            // the application's text, when kept
   unsigned cursor = 0;     // its caret, in characters
