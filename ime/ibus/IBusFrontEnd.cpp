@@ -392,6 +392,20 @@ IBusEngine* createEngine(IBusFactory* factory, const gchar* name, gpointer) {
                                   "has-focus-id", TRUE, nullptr));
 }
 
+// The types of a preedit and a candidate list, and their D-Bus form, are set up before the
+// first key rather than on it.
+void warmMessageTypes() {
+  IBusText* text = ibus_text_new_from_static_string("a");
+  ibus_text_append_attribute(text, IBUS_ATTR_TYPE_UNDERLINE, IBUS_ATTR_UNDERLINE_SINGLE, 0, 1);
+  IBusLookupTable* table = ibus_lookup_table_new(CandidatePanel::kMaxRows, 0, TRUE, TRUE);
+  ibus_lookup_table_append_candidate(table, ibus_text_new_from_static_string("a"));
+  for (IBusSerializable* object : {IBUS_SERIALIZABLE(text), IBUS_SERIALIZABLE(table)}) {
+    g_object_ref_sink(object);
+    g_variant_unref(g_variant_ref_sink(ibus_serializable_serialize(object)));
+    g_object_unref(object);
+  }
+}
+
 void busDisconnected(IBusBus*, gpointer) {
   platform::log::line(QStringLiteral("The IBus daemon went away; quitting"));
   QCoreApplication::quit();
@@ -413,6 +427,7 @@ QStringList IBusFrontEnd::contextPaths() { return state().order; }
 
 bool IBusFrontEnd::start(bool startedByDaemon, const QString& executable) {
   ibus_init();
+  warmMessageTypes();
   FrontEndState& s = state();
   s.bus = ibus_bus_new();
   if (!ibus_bus_is_connected(s.bus)) {
