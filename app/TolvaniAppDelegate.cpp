@@ -43,6 +43,8 @@ bool TolvaniAppDelegate::applicationDidFinishLaunching(const QStringList& argume
   // The engine answers without its shared tables until they are built: start them now, off the
   // main thread, so the first words typed already get the full candidates and predictions.
   EngineBridge::warmSharedCaches();
+  // The first focus follows the start at once: its session is made meanwhile.
+  EngineBridge::prepareSession();
   installTerminationSignal();
   // A normal quit, SIGTERM and a lost IBus connection all end the event loop: one shut-down.
   if (QCoreApplication* app = QCoreApplication::instance()) {

@@ -2,15 +2,18 @@
 // (or commit), through a private ibus-daemon and the built tolvani program, over 1,000 keys of
 // natural phonetic text; beside it, the engine's own time for the same keys in this process.
 //
-//   ibus_key_latency [KEYS]     KEYS keys (default 1,000) after 100 keys of warm-up
+//   ibus_key_latency [KEYS [RUNS]]   KEYS keys (default 1,000; 0 for none) after 100 keys of
+//                                    warm-up; RUNS fresh daemons for the first key (default 7)
 //
 // Keys go back to back, and once more 20 ms apart as a fast typist's do (there every process
 // wakes from sleep for each key, which on a shared machine costs more than the work). Each is
 // typed with a caret rectangle (the program shows its own panel window) and without one (the
-// daemon's candidate list). Prints the median and the 99th percentile, in milliseconds. For
-// comparison the same keys go to an engine that does no work (its preedit is the keys typed),
-// once in a process that runs a plain GLib main loop and once in one that runs Qt's event loop as
-// the tolvani program does; this program is that engine when started with "--engine glib" or
+// daemon's candidate list). Prints the median and the 99th percentile, in milliseconds. Then the
+// first key after the engine is selected, in fresh daemons: sent as soon as the selection has
+// returned, and once more after a person's pause (the median and the slowest run). For comparison
+// the same keys go to an engine that does no work (its preedit is the keys typed), once in a
+// process that runs a plain GLib main loop and once in one that runs Qt's event loop as the tolvani
+// program does; this program is that engine when started with "--engine glib" or
 // "--engine qt".
 //
 // TOLVANI_BENCH_COMPONENT_DIR names another folder of the tolvani component (an installed
@@ -62,6 +65,8 @@ unsigned evdev(char c) {
 // A fast typist's pause between keys. Back to back, the work the program does after answering a
 // key (painting its candidate panel) overlaps the next key.
 constexpr std::chrono::milliseconds kTypingGap(20);
+// A person's pause between choosing the input method and typing.
+constexpr std::chrono::milliseconds kFirstKeyPause(300);
 
 double percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
@@ -174,6 +179,7 @@ struct BenchContext {
   std::optional<Clock::time_point> received;  // the first preedit or commit since the key
   QString committed;
   bool answered = false;
+  bool handled = false;  // the key's answer
 };
 
 void onPreedit(IBusInputContext*, IBusText*, guint, gboolean, BenchContext* bench) {
@@ -186,8 +192,10 @@ void onCommit(IBusInputContext*, IBusText* text, BenchContext* bench) {
 }
 
 void onAnswer(GObject* object, GAsyncResult* result, gpointer data) {
-  ibus_input_context_process_key_event_async_finish(IBUS_INPUT_CONTEXT(object), result, nullptr);
-  static_cast<BenchContext*>(data)->answered = true;
+  BenchContext* bench = static_cast<BenchContext*>(data);
+  bench->handled = ibus_input_context_process_key_event_async_finish(IBUS_INPUT_CONTEXT(object),
+                                                                     result, nullptr) != FALSE;
+  bench->answered = true;
 }
 
 // Sends one key and serves the main context until its answer is in; false after 2 s.
@@ -260,6 +268,69 @@ std::optional<Figures> typeThroughDaemon(const QString& componentFolder, const c
   return figures;
 }
 
+// The first key after the engine is selected: a fresh daemon starts the program, the context
+// selects the engine, and keys go `pause` after the selection has returned; the daemon passes them
+// back until the program has taken the context. Milliseconds from the first key the program takes
+// to its preedit.
+std::optional<double> firstKey(const QString& componentFolder, const char* engineName,
+                               std::chrono::milliseconds pause) {
+  IBusDaemonHarness harness(componentFolder);
+  if (!harness.ready()) return std::nullopt;
+  BenchContext bench;
+  bench.context = ibus_bus_create_input_context(harness.bus(), "bench");
+  if (!bench.context) return std::nullopt;
+  ibus_input_context_set_capabilities(
+      bench.context, IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_AUXILIARY_TEXT | IBUS_CAP_LOOKUP_TABLE |
+                         IBUS_CAP_FOCUS | IBUS_CAP_PROPERTY | IBUS_CAP_SURROUNDING_TEXT);
+  g_signal_connect(bench.context, "update-preedit-text", G_CALLBACK(onPreedit), &bench);
+  g_signal_connect(bench.context, "commit-text", G_CALLBACK(onCommit), &bench);
+  ibus_input_context_focus_in(bench.context);
+  ibus_input_context_set_surrounding_text(bench.context, ibus_text_new_from_static_string(""), 0,
+                                          0);
+  ibus_input_context_set_cursor_location(bench.context, 100, 200, 1, 18);
+  // The daemon's own first key, which does not reach an engine, goes before the selection.
+  sendKey(bench, IBUS_KEY_a, evdev('a'));
+  ibus_input_context_set_engine(bench.context, engineName);
+  const auto until = Clock::now() + pause;
+  while (Clock::now() < until) {
+    g_main_context_iteration(nullptr, FALSE);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::optional<double> ms;
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (!ms && Clock::now() < deadline) {
+    const auto start = Clock::now();
+    if (!sendKey(bench, IBUS_KEY_a, evdev('a'))) break;
+    if (bench.handled && bench.received) {
+      ms = std::chrono::duration<double, std::milli>(*bench.received - start).count();
+    }
+  }
+  ibus_proxy_destroy(IBUS_PROXY(bench.context));
+  g_object_unref(bench.context);
+  harness.settle();
+  return ms;
+}
+
+void reportFirstKeys(const char* what, const QString& componentFolder, const char* engineName,
+                     std::chrono::milliseconds pause, int runs) {
+  std::vector<double> times;
+  int missed = 0;
+  for (int i = 0; i < runs; ++i) {
+    if (const std::optional<double> ms = firstKey(componentFolder, engineName, pause)) {
+      times.push_back(*ms);
+    } else {
+      ++missed;
+    }
+  }
+  if (times.empty()) {
+    std::printf("%-50s no preedit in %d runs\n", what, runs);
+    return;
+  }
+  std::printf("%-50s median %.3f ms, max %.3f ms (%zu runs, %d without a preedit)\n", what,
+              percentile(times, 0.5), *std::max_element(times.begin(), times.end()), times.size(),
+              missed);
+}
+
 void report(const char* what, const std::vector<double>& times) {
   std::printf("%-50s median %.3f ms, p99 %.3f ms (%zu keys)\n", what, percentile(times, 0.5),
               percentile(times, 0.99), times.size());
@@ -273,6 +344,7 @@ int main(int argc, char** argv) {
   }
   QCoreApplication app(argc, argv);
   const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000;
+  const int firstKeyRuns = argc > 2 ? std::atoi(argv[2]) : 7;
   const std::size_t warmUp = 100;
   const std::string text = keys(warmUp + count);
 
@@ -287,9 +359,12 @@ int main(int argc, char** argv) {
   if (components.isEmpty()) components = QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR);
   std::printf("keys %zu after %zu of warm-up (keys that change no preedit are left out)\n", count,
               warmUp);
-  report("engine alone, same keys:",
-         std::vector<double>(engine.begin() + static_cast<long>(warmUp), engine.end()));
+  if (count > 0) {
+    report("engine alone, same keys:",
+           std::vector<double>(engine.begin() + static_cast<long>(warmUp), engine.end()));
+  }
   for (const std::chrono::milliseconds gap : {std::chrono::milliseconds(0), kTypingGap}) {
+    if (count == 0) break;
     const char* spacing = gap.count() == 0 ? "back to back" : "20 ms apart";
     const std::optional<Figures> tolvani =
         typeThroughDaemon(components, "tolvani", text, warmUp, gap);
@@ -314,6 +389,15 @@ int main(int argc, char** argv) {
                  .c_str(),
              noWork->times);
     }
+  }
+  QTemporaryDir noWorkFolder;
+  if (!writeNoWorkComponent(noWorkFolder.path(), "qt")) return 1;
+  for (const std::chrono::milliseconds pause : {std::chrono::milliseconds(0), kFirstKeyPause}) {
+    const char* when = pause.count() == 0 ? "as the engine is selected" : "300 ms after selection";
+    reportFirstKeys((std::string("tolvani, first key ") + when + ":").c_str(), components,
+                    "tolvani", pause, firstKeyRuns);
+    reportFirstKeys((std::string("no-work engine, Qt loop, first key ") + when + ":").c_str(),
+                    noWorkFolder.path(), "nowork", pause, firstKeyRuns);
   }
   return 0;
 }

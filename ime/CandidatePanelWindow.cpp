@@ -67,6 +67,10 @@ CandidatePanelWindow::CandidatePanelWindow()
   setMouseTracking(true);
   setWindowTitle(QStringLiteral("Tolvani"));
   updateFonts();
+  paintTimer_.setSingleShot(true);
+  paintTimer_.setTimerType(Qt::PreciseTimer);
+  paintTimer_.setInterval(kPaintDelayMs);
+  connect(&paintTimer_, &QTimer::timeout, this, [this] { setUpdatesEnabled(true); });
 }
 
 CandidatePanelWindow::~CandidatePanelWindow() = default;
@@ -137,13 +141,21 @@ void CandidatePanelWindow::render(const CandidatePanel& panel) {
   panel_ = const_cast<CandidatePanel*>(&panel);
   layout_ = panel.layout();
   rows_ = panel.rows();
+  if (!isVisible()) {
+    setGeometry(layout_.frame.toAlignedRect());
+    QWidget::show();
+    return;
+  }
+  // Neither the new size nor the new rows paint until the keys pause.
+  setUpdatesEnabled(false);
   if (!dragging_) setGeometry(layout_.frame.toAlignedRect());
-  update();
-  if (!isVisible()) QWidget::show();
+  paintTimer_.start();
 }
 
 void CandidatePanelWindow::hide() {
   Q_ASSERT(platform::isMainThread());
+  paintTimer_.stop();
+  setUpdatesEnabled(true);
   dragging_ = false;
   hoveredRow_ = -1;
   QWidget::hide();

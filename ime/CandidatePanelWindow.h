@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QFont>
 #include <QPointF>
+#include <QTimer>
 #include <QWidget>
 
 #include "ime/CandidatePanel.h"
@@ -29,6 +30,8 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
 
   static const QString& dragHandleToolTip();
   static const QString& escHint();
+  // How long the keys must pause before a shown panel paints what they changed.
+  static constexpr int kPaintDelayMs = 4;
 
   // False on Wayland, where the compositor places our windows where it likes.
   bool placesWindows() const override;
@@ -63,6 +66,9 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
     QFont headerRaw, headerPreedit, candidate, index, kind, status, escHint, dragHandle;
   } fonts_;
   std::array<CandidatePanel::Row, CandidatePanel::kMaxRows> rows_;
+  // A shown panel is painted once the keys pause, so that a key that follows closely does not
+  // wait for the paint of the one before.
+  QTimer paintTimer_;
   bool dragging_ = false;
   QPointF pressGlobal_;
   QPoint startPos_;

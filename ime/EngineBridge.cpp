@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <future>
 #include <mutex>
 #include <string_view>
 #include <utility>
@@ -91,6 +92,45 @@ void registerBridge(const std::shared_ptr<EngineBridge>& bridge) {
   r.bridges.push_back(bridge);
 }
 
+// How long a prepared session stays fresh enough to be taken.
+constexpr std::chrono::seconds kPreparedSessionLifetime{10};
+
+struct PreparedSession {
+  std::mutex mu;
+  // All guarded by mu.
+  std::future<TolvaniEngine*> handle;
+  const EngineSeam* seam = nullptr;
+  std::chrono::nanoseconds startedAt{0};
+};
+
+PreparedSession& preparedSession() {
+  // Never destroyed: the thread making the session may still run while the process exits.
+  static PreparedSession* const prepared = new PreparedSession;
+  return *prepared;
+}
+
+// The prepared session when `seam` made it and it is fresh, else null (a stale one is ended).
+TolvaniEngine* takePreparedSession(const EngineSeam& seam) {
+  PreparedSession& prepared = preparedSession();
+  std::future<TolvaniEngine*> handle;
+  const EngineSeam* madeBy = nullptr;
+  std::chrono::nanoseconds startedAt{0};
+  {
+    std::lock_guard lock(prepared.mu);
+    if (!prepared.handle.valid()) return nullptr;
+    handle = std::move(prepared.handle);
+    madeBy = std::exchange(prepared.seam, nullptr);
+    startedAt = prepared.startedAt;
+  }
+  TolvaniEngine* session = handle.get();
+  if (session &&
+      (madeBy != &seam || platform::clock().uptime() - startedAt > kPreparedSessionLifetime)) {
+    madeBy->destroy(session);
+    return nullptr;
+  }
+  return session;
+}
+
 double millisecondsSince(std::chrono::nanoseconds start) {
   return std::chrono::duration<double, std::milli>(platform::clock().uptime() - start).count();
 }
@@ -128,7 +168,8 @@ EngineState decodeResult(CResult result, const EngineSeam& seam) {
 std::shared_ptr<EngineBridge> EngineBridge::create(KeyboardMode mode) {
   configureProcessOnce();
   const EngineSeam& seam = engineSeam();
-  TolvaniEngine* handle = seam.create();
+  TolvaniEngine* handle = takePreparedSession(seam);
+  if (handle == nullptr) handle = seam.create();
   if (handle == nullptr) {
     platform::log::line(QStringLiteral(
         "CRITICAL: could not create the engine session; keys pass through to the application"));
@@ -286,6 +327,29 @@ void EngineBridge::warmSharedCaches() {
   configureProcessOnce();
   const EngineSeam& seam = engineSeam();
   platform::utilityQueue().async([&seam] { seam.warmCaches(); });
+}
+
+void EngineBridge::prepareSession() {
+  configureProcessOnce();
+  const EngineSeam& seam = engineSeam();
+  PreparedSession& prepared = preparedSession();
+  std::lock_guard lock(prepared.mu);
+  if (prepared.handle.valid()) return;
+  prepared.seam = &seam;
+  prepared.startedAt = platform::clock().uptime();
+  prepared.handle = std::async(std::launch::async, [&seam] {
+    TolvaniEngine* session = seam.create();
+    // A word typed ahead of the first key: the code and tables a key needs are in memory when it
+    // comes. The mode set when the session is taken clears what it composed.
+    if (session) {
+      for (const char32_t c : std::u32string_view(U"ami")) {
+        const CResult result = seam.handleKeyEvent(session, CKeyEvent{TOLVANI_KEY_TEXT, 0, 0, c});
+        seam.freeResult(result.ptr, result.len);
+      }
+      seam.reset(session);
+    }
+    return session;
+  });
 }
 
 bool EngineBridge::isCommonEnglish(const QString& word) {

@@ -74,6 +74,11 @@ class EngineBridge {
   static bool waitForReleasedWrites(std::chrono::milliseconds limit);
   // Builds the engine's shared tables on the utility queue; returns at once.
   static void warmSharedCaches();
+  // Starts making, on a thread of its own, the session that the next create() takes, so that
+  // the first focus does not wait for the learned stores to load; returns at once. A session
+  // made too long before it is taken may have missed changes to the learned data: it is dropped
+  // unused, and create() makes a new one.
+  static void prepareSession();
   static bool isCommonEnglish(const QString& word);
 
   // How many bridges are alive.

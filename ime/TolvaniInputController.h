@@ -194,6 +194,8 @@ class TolvaniInputController {
   bool englishAlternative_ = false;
   std::optional<PostCommit> postCommit_;
   bool hasActivatedBefore_ = false;
+  // The key being handled counts in the typing statistics once it has been answered.
+  bool keystrokeToRecord_ = false;
   bool setupConfirmed_;
   bool learningSuppressed_ = false;
   QRectF lastGoodRect_;

@@ -23,9 +23,10 @@ constexpr std::uint32_t kStatusAutocorrected = 1u << 3;
 
 const QString kSpace = QStringLiteral(" ");
 
-std::vector<QString> candidateTexts(const EngineState& state) {
-  std::vector<QString> texts;
-  for (const EngineCandidate& c : state.candidates) texts.push_back(QString::fromStdString(c.text));
+std::vector<std::string> candidateTexts(const EngineState& state) {
+  std::vector<std::string> texts;
+  texts.reserve(state.candidates.size());
+  for (const EngineCandidate& c : state.candidates) texts.push_back(c.text);
   return texts;
 }
 
@@ -155,7 +156,7 @@ void TolvaniInputController::apply(std::optional<EngineState> state, platform::T
   if (!state) return;
   const std::string oldPreedit = currentState_.preedit;
   const std::string oldRaw = currentState_.raw_text;
-  const std::vector<QString> oldCandidates = candidateTexts(currentState_);
+  const std::vector<std::string> oldCandidates = candidateTexts(currentState_);
   currentState_ = std::move(*state);
   const EngineState& now = currentState_;
   if (!client) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 #include "ime/BanglishConverter.h"
 #include "ime/TolvaniInputController.h"
@@ -132,7 +133,10 @@ EngineState TolvaniInputController::sendOrEmpty(EngineKeyKind kind, std::uint16_
 
 bool TolvaniInputController::handle(const KeyEvent& event, platform::TextClient* client) {
   const KeyTimer timer;
-  return handleKey(event, client);
+  const bool handled = handleKey(event, client);
+  // Counted after the key's preedit has gone, which the count would otherwise delay.
+  if (std::exchange(keystrokeToRecord_, false)) TypingStatsStore::recordKeystroke();
+  return handled;
 }
 
 bool TolvaniInputController::handleKey(const KeyEvent& event, platform::TextClient* client) {
@@ -199,7 +203,7 @@ bool TolvaniInputController::handleKey(const KeyEvent& event, platform::TextClie
     }
   }
 
-  TypingStatsStore::recordKeystroke();
+  keystrokeToRecord_ = true;
 
   const bool active = isActive(currentState_);
   if (!active) {

@@ -9,6 +9,7 @@
 #include <QSaveFile>
 #include <QTimeZone>
 #include <QVariant>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -138,6 +139,12 @@ void saveOnQueue(Store& s) {
 
 double now() { return platform::clock().wallSeconds(); }
 
+// Keystrokes counted on the typing thread and not yet added on the queue.
+std::atomic<std::int64_t>& pendingKeystrokes() {
+  static std::atomic<std::int64_t> count{0};
+  return count;
+}
+
 void enqueue(void (*change)(Store&)) {
   store().queue.async([change] { change(store()); });
 }
@@ -187,11 +194,15 @@ std::optional<TypingStats> TypingStats::fromJson(const QByteArray& json) {
 namespace TypingStatsStore {
 
 void recordKeystroke() {
+  // One queued change adds every keystroke counted until it runs, so that a key typed while one
+  // is on its way does not wake the queue's thread again.
+  if (pendingKeystrokes().fetch_add(1, std::memory_order_relaxed) != 0) return;
   enqueue([](Store& s) {
+    const std::int64_t count = pendingKeystrokes().exchange(0);
     TypingStats& stats = loadOnQueue(s);
     const double t = now();
     s.lastSessionActivity = t;
-    stats.totalKeystrokes = saturatingAdd(stats.totalKeystrokes, 1);
+    stats.totalKeystrokes = saturatingAdd(stats.totalKeystrokes, count);
     stats.lastUsed = dateFromUnixSeconds(t);
     if (!stats.firstUsed) stats.firstUsed = stats.lastUsed;
     saveOnQueue(s);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "ime/CandidatePanelWindow.h"
 #include "ime/TolvaniInputController.h"
@@ -103,36 +104,47 @@ class LookupTableFace final : public CandidatePanelFace {
     if (!engine) return;
     panel_ = const_cast<CandidatePanel*>(&panel);
     state().lookupFace = this;
+    forgetShownUnless(engine);
     const CandidatePanel::Layout& layout = panel.layout();
     if (layout.state == CandidatePanel::State::status) {
-      ibus_engine_hide_lookup_table(engine);
-      ibus_engine_update_auxiliary_text(engine, ibusText(layout.statusMessage), TRUE);
+      hideTable(engine);
+      showAuxiliary(engine, layout.statusMessage);
       return;
     }
-    IBusLookupTable* table =
-        ibus_lookup_table_new(CandidatePanel::kMaxRows, 0, /*cursor_visible=*/TRUE, /*round=*/TRUE);
+    Table table;
     for (const CandidatePanel::Row& row : panel.rows()) {
       if (!row.visible || !row.item) continue;
       QString text = row.item->text;
       if (!row.badge.isEmpty()) text += QStringLiteral("  ") + row.badge;
-      ibus_lookup_table_append_candidate(table, ibusText(text));
-      ibus_lookup_table_append_label(table, ibusText(row.number));
+      table.rows.emplace_back(text, row.number);
     }
-    ibus_lookup_table_set_cursor_pos(table, static_cast<guint>(panel.selectedIndex()));
-    ibus_engine_update_lookup_table(engine, table, panel.itemCount() > 0);
+    table.cursor = panel.selectedIndex();
+    table.visible = panel.itemCount() > 0;
+    if (table != shownTable_) {
+      IBusLookupTable* lookup = ibus_lookup_table_new(CandidatePanel::kMaxRows, 0,
+                                                      /*cursor_visible=*/TRUE, /*round=*/TRUE);
+      for (const auto& [text, label] : table.rows) {
+        ibus_lookup_table_append_candidate(lookup, ibusText(text));
+        ibus_lookup_table_append_label(lookup, ibusText(label));
+      }
+      ibus_lookup_table_set_cursor_pos(lookup, static_cast<guint>(table.cursor));
+      ibus_engine_update_lookup_table(engine, lookup, table.visible ? TRUE : FALSE);
+      shownTable_ = std::move(table);
+    }
     if (layout.headerVisible && !layout.headerRawText.isEmpty()) {
       QString header = layout.headerRawText;
       if (!layout.headerPreedit.isEmpty()) header += QStringLiteral("  ") + layout.headerPreedit;
-      ibus_engine_update_auxiliary_text(engine, ibusText(header), TRUE);
+      showAuxiliary(engine, header);
     } else {
-      ibus_engine_hide_auxiliary_text(engine);
+      hideAuxiliary(engine);
     }
   }
 
   void hide() override {
     if (IBusEngine* engine = state().engine) {
-      ibus_engine_hide_lookup_table(engine);
-      ibus_engine_hide_auxiliary_text(engine);
+      forgetShownUnless(engine);
+      hideTable(engine);
+      hideAuxiliary(engine);
     }
   }
 
@@ -141,7 +153,50 @@ class LookupTableFace final : public CandidatePanelFace {
   }
 
  private:
+  // What the daemon shows for the context, as this face last sent it: nothing unchanged is sent
+  // again, as each message is a round through the daemon while the application waits for the
+  // key's preedit.
+  struct Table {
+    std::vector<std::pair<QString, QString>> rows;  // text, label
+    int cursor = 0;
+    bool visible = false;
+    bool operator==(const Table&) const = default;
+  };
+
+  struct Auxiliary {
+    QString text;
+    bool visible = false;
+    bool operator==(const Auxiliary&) const = default;
+  };
+
+  // The daemon's view of another engine object is unknown.
+  void forgetShownUnless(IBusEngine* engine) {
+    const char* path = ibus_service_get_object_path(IBUS_SERVICE(engine));
+    if (path && shownBy_ == path) return;
+    shownBy_ = path ? path : "";
+    shownTable_.reset();
+    shownAuxiliary_.reset();
+  }
+  void hideTable(IBusEngine* engine) {
+    if (shownTable_ && !shownTable_->visible) return;
+    ibus_engine_hide_lookup_table(engine);
+    shownTable_ = Table{};
+  }
+  void showAuxiliary(IBusEngine* engine, const QString& text) {
+    if (shownAuxiliary_ == Auxiliary{text, true}) return;
+    ibus_engine_update_auxiliary_text(engine, ibusText(text), TRUE);
+    shownAuxiliary_ = Auxiliary{text, true};
+  }
+  void hideAuxiliary(IBusEngine* engine) {
+    if (shownAuxiliary_ && !shownAuxiliary_->visible) return;
+    ibus_engine_hide_auxiliary_text(engine);
+    shownAuxiliary_ = Auxiliary{};
+  }
+
   CandidatePanel* panel_ = nullptr;  // the panel that owns this face
+  QByteArray shownBy_;  // the object path of the engine object the daemon showed them for
+  std::optional<Table> shownTable_;
+  std::optional<Auxiliary> shownAuxiliary_;
 };
 
 Context* focusedContext() {
@@ -378,6 +433,20 @@ IBusEngine* createEngine(IBusFactory* factory, const gchar* name, gpointer) {
                                   "has-focus-id", TRUE, nullptr));
 }
 
+// The types of a preedit and a candidate list, and their D-Bus form, are set up before the
+// first key rather than on it.
+void warmMessageTypes() {
+  IBusText* text = ibus_text_new_from_static_string("a");
+  ibus_text_append_attribute(text, IBUS_ATTR_TYPE_UNDERLINE, IBUS_ATTR_UNDERLINE_SINGLE, 0, 1);
+  IBusLookupTable* table = ibus_lookup_table_new(CandidatePanel::kMaxRows, 0, TRUE, TRUE);
+  ibus_lookup_table_append_candidate(table, ibus_text_new_from_static_string("a"));
+  for (IBusSerializable* object : {IBUS_SERIALIZABLE(text), IBUS_SERIALIZABLE(table)}) {
+    g_object_ref_sink(object);
+    g_variant_unref(g_variant_ref_sink(ibus_serializable_serialize(object)));
+    g_object_unref(object);
+  }
+}
+
 void busDisconnected(IBusBus*, gpointer) {
   platform::log::line(QStringLiteral("The IBus daemon went away; quitting"));
   QCoreApplication::quit();
@@ -410,6 +479,7 @@ void IBusFrontEnd::stop() {
 
 bool IBusFrontEnd::start(bool startedByDaemon, const QString& executable) {
   ibus_init();
+  warmMessageTypes();
   FrontEndState& s = state();
   s.bus = ibus_bus_new();
   if (!ibus_bus_is_connected(s.bus)) {

@@ -36,21 +36,41 @@ void IBusTextClient::attach(IBusEngine* engine) {
   g_object_ref(engine_);
   // The first read asks the application to send its text from now on; asked only when the
   // selection is needed, the application would answer too late for that first question. The
-  // capabilities may arrive after the focus, so the request does not wait for them.
+  // capabilities may arrive after the focus, so the request does not wait for them. Later reads
+  // take the copy kept here, as each read would ask again over D-Bus.
   IBusText* text = nullptr;
   guint cursor = 0;
   guint anchor = 0;
   ibus_engine_get_surrounding_text(engine_, &text, &cursor, &anchor);
+  keepKnown(text, cursor, anchor);
+  // IBus keeps what the context sends before this handler runs.
+  sentHandler_ = g_signal_connect_after(
+      engine_, "set-surrounding-text",
+      G_CALLBACK(+[](IBusEngine*, IBusText* text, guint cursor, guint anchor, gpointer self) {
+        static_cast<IBusTextClient*>(self)->keepKnown(text, cursor, anchor);
+      }),
+      this);
+}
+
+void IBusTextClient::keepKnown(IBusText* text, unsigned cursor, unsigned anchor) const {
+  Surrounding s;
+  if (text) s.text = QString::fromUtf8(ibus_text_get_text(text));
+  s.cursor = utf16Position(s.text, cursor);
+  s.anchor = utf16Position(s.text, anchor);
+  known_ = s;
 }
 
 void IBusTextClient::detach() {
   if (!engine_) return;
+  g_signal_handler_disconnect(engine_, sentHandler_);
+  sentHandler_ = 0;
   g_object_unref(engine_);
   engine_ = nullptr;
   preedit_.clear();
   preeditCursor_ = 0;
   edited_.reset();
   editedFrom_.reset();
+  known_.reset();
 }
 
 bool IBusTextClient::respondsTo(Call call) const {
@@ -60,15 +80,14 @@ bool IBusTextClient::respondsTo(Call call) const {
 
 std::optional<IBusTextClient::Surrounding> IBusTextClient::reported() const {
   if (!respondsTo(Call::selectedRange)) return std::nullopt;
-  IBusText* text = nullptr;
-  guint cursor = 0;
-  guint anchor = 0;
-  ibus_engine_get_surrounding_text(engine_, &text, &cursor, &anchor);
-  Surrounding s;
-  if (text) s.text = QString::fromUtf8(ibus_text_get_text(text));
-  s.cursor = utf16Position(s.text, cursor);
-  s.anchor = utf16Position(s.text, anchor);
-  return s;
+  if (!known_) {
+    IBusText* text = nullptr;
+    guint cursor = 0;
+    guint anchor = 0;
+    ibus_engine_get_surrounding_text(engine_, &text, &cursor, &anchor);
+    keepKnown(text, cursor, anchor);
+  }
+  return known_;
 }
 
 std::optional<IBusTextClient::Surrounding> IBusTextClient::surrounding() const {
@@ -136,6 +155,8 @@ void IBusTextClient::deleteSurrounding(TextRange range) {
   const qsizetype count = scalarPosition(s->text, end) - scalarPosition(s->text, start);
   if (count <= 0) return;
   ibus_engine_delete_surrounding_text(engine_, static_cast<gint>(offset), count);
+  // IBus has cut its copy its own way: read it again.
+  known_.reset();
   // The context moves the caret and the anchor with the text after them.
   const auto shifted = [&](qsizetype at) {
     return at >= end ? at - (end - start) : std::min(at, start);

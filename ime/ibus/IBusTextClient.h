@@ -15,6 +15,7 @@
 #include "platform/TextClient.h"
 
 typedef struct _IBusEngine IBusEngine;
+typedef struct _IBusText IBusText;
 
 namespace tolvani {
 
@@ -78,6 +79,8 @@ class IBusTextClient final : public platform::TextClient {
   // Deletes `range` of the surrounding text (outside the preedit) through the context.
   void deleteSurrounding(platform::TextRange range);
   void showPreedit(const QString& text, qsizetype cursor);
+  // Keeps IBus's copy of the context's text, as the context sent it; positions in characters.
+  void keepKnown(IBusText* text, unsigned cursor, unsigned anchor) const;
 
   const QString objectPath_;
   QString clientName_;
@@ -88,6 +91,10 @@ class IBusTextClient final : public platform::TextClient {
   // context reports anything else.
   mutable std::optional<Surrounding> edited_;
   mutable std::optional<Surrounding> editedFrom_;
+  // IBus's copy of the context's text, as last read or sent. Every read of IBus's copy also asks
+  // the application, over D-Bus, to keep sending its text; once per focus is enough.
+  mutable std::optional<Surrounding> known_;
+  unsigned long sentHandler_ = 0;  // of the engine's "set-surrounding-text"
 };
 
 // UTF-16 position of scalar position `chars` in `text`, clamped to its end; and back.

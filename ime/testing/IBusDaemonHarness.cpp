@@ -193,6 +193,7 @@ TestInputContext::TestInputContext(IBusDaemonHarness& harness, const char* clien
       context_, "commit-text",
       G_CALLBACK(+[](IBusInputContext*, IBusText* text, TestInputContext* self) {
         self->commits << fromIBus(text);
+        self->arrivals << QStringLiteral("commit");
         if (!self->keepsText_) return;
         const QString committed = fromIBus(text);
         // A commit replaces the selection, as a text field does.
@@ -226,11 +227,13 @@ TestInputContext::TestInputContext(IBusDaemonHarness& harness, const char* clien
                    G_CALLBACK(+[](IBusInputContext*, IBusText* text, guint cursor, gboolean visible,
                                   TestInputContext* self) {
                      self->preedits.push_back({fromIBus(text), cursor, visible != FALSE});
+                     self->arrivals << QStringLiteral("preedit");
                    }),
                    this);
   g_signal_connect(context_, "update-lookup-table",
                    G_CALLBACK(+[](IBusInputContext*, IBusLookupTable* table, gboolean visible,
                                   TestInputContext* self) {
+                     self->arrivals << QStringLiteral("table");
                      if (!visible) return;
                      QStringList rows;
                      for (guint i = 0; i < ibus_lookup_table_get_number_of_candidates(table); ++i) {
@@ -243,8 +246,19 @@ TestInputContext::TestInputContext(IBusDaemonHarness& harness, const char* clien
       context_, "update-auxiliary-text",
       G_CALLBACK(+[](IBusInputContext*, IBusText* text, gboolean visible, TestInputContext* self) {
         if (visible) self->auxiliaryTexts << fromIBus(text);
+        self->arrivals << QStringLiteral("auxiliary");
       }),
       this);
+  g_signal_connect(context_, "hide-lookup-table",
+                   G_CALLBACK(+[](IBusInputContext*, TestInputContext* self) {
+                     self->arrivals << QStringLiteral("hide table");
+                   }),
+                   this);
+  g_signal_connect(context_, "hide-auxiliary-text",
+                   G_CALLBACK(+[](IBusInputContext*, TestInputContext* self) {
+                     self->arrivals << QStringLiteral("hide auxiliary");
+                   }),
+                   this);
   g_signal_connect(context_, "register-properties",
                    G_CALLBACK(+[](IBusInputContext*, IBusPropList* list, TestInputContext* self) {
                      self->menu.clear();

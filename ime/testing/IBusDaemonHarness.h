@@ -112,6 +112,9 @@ class TestInputContext {
   std::vector<Preedit> preedits;
   std::vector<QStringList> lookupTables;  // the candidates of each visible table
   QStringList auxiliaryTexts;
+  // What the input method sent, in the order it arrived: "preedit", "commit", "table",
+  // "hide table", "auxiliary", "hide auxiliary".
+  QStringList arrivals;
   QStringList properties;  // keys of registered and updated properties
   // The last registered properties with the later updates applied, one "key|type|label|state|
   // sensitivity" each: type radio, toggle, normal, separator or menu; state on or off;

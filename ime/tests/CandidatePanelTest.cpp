@@ -420,5 +420,49 @@ TEST_F(CandidatePanelTest, WindowFollowsTheDesktopsAccentAndFonts) {
   panel.hide();
 }
 
+// Keys in quick succession change a shown panel without painting it, so that no key waits for
+// the paint of the one before; once they pause it paints once, at its new size, the last rows.
+TEST_F(CandidatePanelTest, AShownWindowPaintsOnceTheKeysPause) {
+  auto owned = std::make_unique<CandidatePanelWindow>();
+  CandidatePanelWindow* window = owned.get();
+  CandidatePanel panel(std::move(owned), nullptr);
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint) ++paints;
+      return false;
+    }
+  } counter;
+  window->installEventFilter(&counter);
+  panel.show("a", {{1, u("আ"), "exact", true}}, kCaret);
+  ASSERT_TRUE(window->isVisible());
+  QTest::qWait(CandidatePanelWindow::kPaintDelayMs * 10);
+  ASSERT_GT(counter.paints, 0) << "a panel that shows paints at once";
+
+  counter.paints = 0;
+  for (const char* raw : {"am", "ami"}) {
+    panel.show(raw, kAmi, kCaret);
+    QCoreApplication::processEvents();
+  }
+  panel.show("amit", {{1, u("অমিত"), "exact", true}}, kCaret);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(counter.paints, 0);
+  EXPECT_EQ(window->geometry(), QRect(200, 322, 370, 26 + 34 + 10));
+  QTest::qWait(CandidatePanelWindow::kPaintDelayMs * 10);
+  EXPECT_EQ(counter.paints, 1);
+  EXPECT_EQ(window->grab().toImage().size(), QSize(370, 26 + 34 + 10));
+
+  // A hidden panel paints nothing more, and shows at once again.
+  panel.show("ami", kAmi, kCaret);
+  panel.hide();
+  counter.paints = 0;
+  QTest::qWait(CandidatePanelWindow::kPaintDelayMs * 10);
+  EXPECT_EQ(counter.paints, 0);
+  panel.show("ami", kAmi, kCaret);
+  QTest::qWait(CandidatePanelWindow::kPaintDelayMs * 10);
+  EXPECT_GT(counter.paints, 0);
+  window->removeEventFilter(&counter);
+}
+
 }  // namespace
 }  // namespace tolvani

@@ -313,6 +313,45 @@ TEST_F(EngineBridgeTest, CreationConfiguresTheSessionEveryCallReachesItAndFailur
   EXPECT_EQ(fake_.takeCalls(), (std::vector<std::string>{"create"}));
 }
 
+// The session made ahead of the first focus: the next creation takes it, with the word typed
+// into it to warm it cleared by its mode; one made too long before is ended unused and a new one
+// made; a creation with none prepared makes its own.
+TEST_F(EngineBridgeTest, APreparedSessionServesTheNextCreationAndAStaleOneIsEndedUnused) {
+  const EnginePreferences preferences = AppSettings::enginePreferences();
+  const std::string config = "config " + std::to_string(preferences.suggestionCount) + " " +
+                             std::to_string(preferences.flags());
+  const std::vector<std::string> prepared{"create", "key", "key", "key", "reset"};
+
+  EngineBridge::prepareSession();
+  std::shared_ptr<EngineBridge> bridge = EngineBridge::create(KeyboardMode::probhat);
+  ASSERT_TRUE(bridge);
+  std::vector<std::string> expected = prepared;
+  expected.insert(expected.end(), {config, "mode 1"});
+  EXPECT_EQ(fake_.takeCalls(), expected);
+  {
+    std::lock_guard lock(fake_.mu);
+    ASSERT_EQ(fake_.events.size(), 3u);
+    EXPECT_EQ(fake_.events[0].codepoint, U'a');
+    EXPECT_EQ(fake_.events[2].codepoint, U'i');
+    EXPECT_EQ(fake_.events[2].kind, static_cast<uint32_t>(TOLVANI_KEY_TEXT));
+  }
+  release(bridge);
+  fake_.takeCalls();
+
+  std::shared_ptr<EngineBridge> own = EngineBridge::create(KeyboardMode::phonetic);
+  EXPECT_EQ(fake_.takeCalls(), (std::vector<std::string>{"create", config, "mode 0"}));
+  release(own);
+  fake_.takeCalls();
+
+  EngineBridge::prepareSession();
+  clock_.advance(std::chrono::seconds(11));
+  std::shared_ptr<EngineBridge> fresh = EngineBridge::create(KeyboardMode::phonetic);
+  expected = prepared;
+  expected.insert(expected.end(), {"destroy", "create", config, "mode 0"});
+  EXPECT_EQ(fake_.takeCalls(), expected);
+  release(fresh);
+}
+
 TEST_F(EngineBridgeTest, ASnapshotIsWrittenOnceAndFreedOnlyWhenNeverWritten) {
   {
     EngineLearningSnapshot snapshot(reinterpret_cast<TolvaniSnapshot*>(0x10), kFakeSeam);

@@ -116,5 +116,55 @@ TEST(IBusTypingKeysTest, AltBelongsToTheApplicationAndAltGrTypesTheThirdLevel) {
   EXPECT_EQ(context.commits.join('|').toStdString(), "কঌ");
 }
 
+// The daemon's candidate list, key by key: the key's preedit arrives before anything else the key
+// changes, and nothing unchanged is sent again (the application waits on each message).
+TEST(IBusListTest, EachKeysPreeditComesFirstAndOnlyWhatChangedFollows) {
+  IBusDaemonHarness harness(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
+  ASSERT_TRUE(harness.ready()) << harness.failure().toStdString();
+  qputenv("XDG_CONFIG_HOME", harness.configHome().toUtf8());
+  platform::Defaults::testResetStandard();
+  AppSettings::setDefaultMode(KeyboardMode::phonetic);
+
+  TestInputContext context(harness, "list-app");
+  context.focusIn();
+  context.selectEngine("tolvani");
+  ASSERT_TRUE(harness.waitFor([&] {
+    return harness.events().contains("activate " + context.objectPath());
+  })) << harness.events().join('\n').toStdString();
+  harness.settle();
+
+  for (const char key : std::string("tomake")) {
+    context.arrivals.clear();
+    ASSERT_EQ(typeKeys(context, std::string(1, key).c_str()), 0);
+    harness.settle();
+    const std::string seen = context.arrivals.join(',').toStdString();
+    ASSERT_FALSE(context.arrivals.isEmpty()) << key;
+    EXPECT_EQ(context.arrivals.front(), "preedit") << key << ": " << seen;
+    EXPECT_LE(context.arrivals.count("table"), 1) << key << ": " << seen;
+    EXPECT_LE(context.arrivals.count("auxiliary") + context.arrivals.count("hide auxiliary"), 1)
+        << key << ": " << seen;
+  }
+  ASSERT_FALSE(context.lookupTables.empty());
+  const QStringList rows = context.lookupTables.back();
+  ASSERT_GE(rows.size(), 2);
+
+  // Down moves the selection: the list goes again, its header and the preedit do not.
+  context.arrivals.clear();
+  EXPECT_TRUE(testing::press(context, IBUS_KEY_Down, 108));
+  harness.settle();
+  EXPECT_EQ(context.arrivals.join(',').toStdString(), "table");
+  EXPECT_EQ(context.lookupTables.back(), rows);
+
+  // Space commits: the list and its header hide once each.
+  context.arrivals.clear();
+  EXPECT_EQ(typeKeys(context, " "), 0);
+  harness.settle();
+  EXPECT_EQ(context.arrivals.count("hide table") + context.arrivals.count("table"), 1)
+      << context.arrivals.join(',').toStdString();
+  EXPECT_LE(context.arrivals.count("hide auxiliary"), 1)
+      << context.arrivals.join(',').toStdString();
+  EXPECT_EQ(context.commits.join(QString()).size() > 0, true);
+}
+
 }  // namespace
 }  // namespace tolvani

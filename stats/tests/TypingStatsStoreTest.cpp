@@ -8,6 +8,7 @@
 #include <QProcessEnvironment>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 #include "platform/testing/ChildProcess.h"
 #include "stats/tests/StatsTestSupport.h"
@@ -124,6 +125,20 @@ TEST_F(TypingStatsStoreTest, TwentyRecordsWithinFiveSecondsCauseOneWriteAndReset
   EXPECT_EQ(settled(), "0 0 0 0 0 0");
   EXPECT_EQ(written(), "none") << "the flush pending at the reset wrote nothing";
   TypingStatsStore::reset();  // no file: silent
+}
+
+// Keystrokes counted while the queue is busy or from two threads at once are added in batches;
+// none is lost or counted twice.
+TEST_F(TypingStatsStoreTest, KeystrokesFromTwoThreadsAreAllCountedOnce) {
+  const auto type = [] {
+    for (int i = 0; i < 5000; ++i) TypingStatsStore::recordKeystroke();
+  };
+  std::thread other(type);
+  type();
+  other.join();
+  EXPECT_EQ(settled(), "10000 0 0 0 0 0 first last");
+  TypingStatsStore::recordKeystroke();
+  EXPECT_EQ(settled(), "10001 0 0 0 0 0 first last");
 }
 
 TEST_F(TypingStatsStoreTest, ASessionStartsAfter1800SecondsWithoutActivity) {
