@@ -1,14 +1,13 @@
 #include "help/KeyboardHelpWindow.h"
 
 #include <QEvent>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
 #include "help/KeyboardHelpController.h"
+#include "settings/Dialogs.h"
 
 namespace tolvani {
 namespace {
@@ -64,11 +63,7 @@ KeyboardHelpWindow::KeyboardHelpWindow(QWidget* parent) : QWidget(parent) {
   layout->setContentsMargins(8, 8, 8, 8);
   layout->addWidget(tabView_);
 
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
-  }
+  centerOnScreen(this);
 }
 
 void KeyboardHelpWindow::changeEvent(QEvent* event) {

@@ -12,7 +12,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QStackedLayout>
 #include <QUuid>
 #include <QVBoxLayout>
@@ -139,8 +138,7 @@ OnboardingWindowController::OnboardingWindowController()
   window_->resize(960, 700);
   window_->setMinimumSize(820, 660);
   window_->setAutoFillBackground(true);
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    window_->move(screen->availableGeometry().center() - window_->rect().center());
+  centerOnScreen(window_.get());
   configureWebView();
   applyLanguage();
   updateColors();
