@@ -36,6 +36,7 @@ TolvaniAppDelegate::TolvaniAppDelegate(Services services) : services_(std::move(
 
 TolvaniAppDelegate::~TolvaniAppDelegate() {
   if (offerTimer_ != 0) platform::clock().cancel(offerTimer_);
+  EngineBridge::discardPreparedSession();
 }
 
 bool TolvaniAppDelegate::applicationDidFinishLaunching(const QStringList& arguments) {
@@ -75,6 +76,7 @@ void TolvaniAppDelegate::applicationWillTerminate() {
     platform::clock().cancel(offerTimer_);
     offerTimer_ = 0;
   }
+  EngineBridge::discardPreparedSession();
   EngineBridge::syncAllForShutdown();
   TypingStatsStore::flush();
   // Writes queued before now would otherwise be cut off by the process's end.

@@ -109,26 +109,37 @@ PreparedSession& preparedSession() {
   return *prepared;
 }
 
-// The prepared session when `seam` made it and it is fresh, else null (a stale one is ended).
-TolvaniEngine* takePreparedSession(const EngineSeam& seam) {
-  PreparedSession& prepared = preparedSession();
-  std::future<TolvaniEngine*> handle;
+struct TakenSession {
+  TolvaniEngine* session = nullptr;
   const EngineSeam* madeBy = nullptr;
   std::chrono::nanoseconds startedAt{0};
+};
+
+// The prepared session, once its thread has made it; empty when none is being prepared.
+TakenSession takeFinishedPreparedSession() {
+  PreparedSession& prepared = preparedSession();
+  std::future<TolvaniEngine*> handle;
+  TakenSession taken;
   {
     std::lock_guard lock(prepared.mu);
-    if (!prepared.handle.valid()) return nullptr;
+    if (!prepared.handle.valid()) return {};
     handle = std::move(prepared.handle);
-    madeBy = std::exchange(prepared.seam, nullptr);
-    startedAt = prepared.startedAt;
+    taken.madeBy = std::exchange(prepared.seam, nullptr);
+    taken.startedAt = prepared.startedAt;
   }
-  TolvaniEngine* session = handle.get();
-  if (session &&
-      (madeBy != &seam || platform::clock().uptime() - startedAt > kPreparedSessionLifetime)) {
-    madeBy->destroy(session);
+  taken.session = handle.get();
+  return taken;
+}
+
+// The prepared session when `seam` made it and it is fresh, else null (a stale one is ended).
+TolvaniEngine* takePreparedSession(const EngineSeam& seam) {
+  const TakenSession taken = takeFinishedPreparedSession();
+  if (taken.session && (taken.madeBy != &seam ||
+                        platform::clock().uptime() - taken.startedAt > kPreparedSessionLifetime)) {
+    taken.madeBy->destroy(taken.session);
     return nullptr;
   }
-  return session;
+  return taken.session;
 }
 
 double millisecondsSince(std::chrono::nanoseconds start) {
@@ -350,6 +361,11 @@ void EngineBridge::prepareSession() {
     }
     return session;
   });
+}
+
+void EngineBridge::discardPreparedSession() {
+  const TakenSession taken = takeFinishedPreparedSession();
+  if (taken.session) taken.madeBy->destroy(taken.session);
 }
 
 bool EngineBridge::isCommonEnglish(const QString& word) {

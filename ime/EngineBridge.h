@@ -79,6 +79,9 @@ class EngineBridge {
   // made too long before it is taken may have missed changes to the learned data: it is dropped
   // unused, and create() makes a new one.
   static void prepareSession();
+  // Waits for a session still being prepared and ends it unused: nothing of the engine may run on
+  // that thread while the process exits.
+  static void discardPreparedSession();
   static bool isCommonEnglish(const QString& word);
 
   // How many bridges are alive.

@@ -226,8 +226,9 @@ std::vector<Segment> segment_key(std::string_view key) {
 }
 
 const WordSource& lexicon_words() {
-  static const LexiconWords words;
-  return words;
+  // Never destroyed: a session made on another thread may still search while the process exits.
+  static const LexiconWords* const words = new LexiconWords;
+  return *words;
 }
 
 bool cached_prefix_check(std::string_view text, PrefixCache& cache, const WordSource& words) {
