@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/SingleInstance.h"
+#include "app/TestWindowReport.h"
 #include "app/TolvaniAppDelegate.h"
 #include "help/KeyboardHelpController.h"
 #include "ime/EngineBridge.h"
@@ -17,6 +18,7 @@
 #include "settings/BackupPanels.h"
 #include "settings/SettingsFileWatcher.h"
 #include "setup/InputSourceCommand.h"
+#include "setup/InputSourceSetup.h"
 #include "setup/onboarding/OnboardingWindowController.h"
 #include "windows/CustomLayoutEditor.h"
 #include "windows/PreferencesWindowController.h"
@@ -82,6 +84,7 @@ int main(int argc, char** argv) {
   OnboardingWindowController::prepareApplication();
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
+  TestWindowReport::startIfRequested();
 
   const bool startedByDaemon = hasArgument(argc, argv, "--ibus");
   auto delegate = std::make_unique<TolvaniAppDelegate>(TolvaniAppDelegate::Services{
@@ -132,6 +135,7 @@ int main(int argc, char** argv) {
       [] { TextShortcutsEditorController::shared().showWindow(); });
   // Settings and key mappings stored by another process reach the input contexts served here.
   const SettingsFileWatcher settingsWatcher;
+  InputSourceSetup::setServesIBus(true);
   // The server has said why it could not start.
   if (!delegate->applicationDidFinishLaunching(app.arguments())) return 1;
   const int status = app.exec();

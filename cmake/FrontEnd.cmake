@@ -48,10 +48,12 @@ option(TOLVANI_DESKTOP_TESTS "Build the tests that use Xvfb or install the Debia
 
 # One test program per tests/*Test.cpp of the folder, named after the file, on a main that makes
 # the Qt application (offscreen unless QT_QPA_PLATFORM says otherwise). Each test runs as its own
-# ctest case without a display. The DESKTOP ones are left out unless TOLVANI_DESKTOP_TESTS.
-#   tolvani_frontend_tests(LIBS lib... [ENVIRONMENT VAR=value...] [DESKTOP name...])
+# ctest case without a display. The DESKTOP ones are left out unless TOLVANI_DESKTOP_TESTS; with
+# LOCK, no two of them run at once (they share the machine's installed package), each with up to
+# 15 minutes.
+#   tolvani_frontend_tests(LIBS lib... [ENVIRONMENT VAR=value...] [DESKTOP name...] [LOCK name])
 function(tolvani_frontend_tests)
-  cmake_parse_arguments(ARG "" "" "LIBS;ENVIRONMENT;DESKTOP" ${ARGN})
+  cmake_parse_arguments(ARG "" "LOCK" "LIBS;ENVIRONMENT;DESKTOP" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*Test.cpp)
   foreach(test ${tests})
     get_filename_component(name ${test} NAME_WE)
@@ -70,7 +72,11 @@ function(tolvani_frontend_tests)
     if(concurrent)
       add_dependencies(frontend_concurrent_tests ${name})
     endif()
+    set(limits TIMEOUT 300)
+    if(ARG_LOCK AND name IN_LIST ARG_DESKTOP)
+      set(limits TIMEOUT 900 RESOURCE_LOCK ${ARG_LOCK})
+    endif()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-      PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+      PROPERTIES ${limits} ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
   endforeach()
 endfunction()

@@ -39,6 +39,10 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
   qreal statusTextWidth(const QString& message) const override;
   void render(const CandidatePanel& panel) override;
   void hide() override;
+  // The rows as last rendered, for tests that read the panel from outside the process.
+  const std::array<CandidatePanel::Row, CandidatePanel::kMaxRows>& shownRows() const {
+    return rows_;
+  }
 
  protected:
   // Fonts are read again when the desktop's fonts change, colours when its palette does.

@@ -44,6 +44,11 @@ class InputSourceSetup {
   static void run(const SystemTool& tool, CancellationRef cancellation,
                   SetupCompletion<Done> completion);
 
+  // Set by the program that serves IBus: it is one of the daemon's engines, and restarting the
+  // daemon would end it and the setup window it shows half-way. IBus's panel and GNOME Shell
+  // follow the settings the steps change, so the menu is then left to them.
+  static void setServesIBus(bool serves);
+
   // Tools to run instead of IBus's; nullopt restores them.
   static void testSetTools(std::optional<SystemTools> tools);
 };

@@ -51,9 +51,10 @@ IBusDaemonHarness::IBusDaemonHarness(const Options& options) {
   QFile::setPermissions(root + QStringLiteral("/runtime"),
                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   // The program's first start offers its setup window: not in tests of typing.
-  platform::Defaults(root + QStringLiteral("/config/tolvani/") + platform::bundle::identifier() +
-                     QStringLiteral(".plist"))
-      .set(AppSettings::kOnboardingCompletedKey, true);
+  if (!options.firstStart)
+    platform::Defaults(root + QStringLiteral("/config/tolvani/") + platform::bundle::identifier() +
+                       QStringLiteral(".plist"))
+        .set(AppSettings::kOnboardingCompletedKey, true);
   const QString socket = root + QStringLiteral("/runtime/ibus.sock");
   const QString address = QStringLiteral("unix:path=") + socket;
   address_ = address;
@@ -84,6 +85,10 @@ IBusDaemonHarness::IBusDaemonHarness(const Options& options) {
     env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
   }
   env.insert(QStringLiteral("TOLVANI_TEST_IBUS_EVENTS"), eventsPath_);
+  for (const QString& variable : options.environment) {
+    const qsizetype equals = variable.indexOf(u'=');
+    if (equals > 0) env.insert(variable.left(equals), variable.mid(equals + 1));
+  }
   daemon_.setProcessEnvironment(env);
   if (options.quiet) {
     daemon_.setStandardErrorFile(QProcess::nullDevice());

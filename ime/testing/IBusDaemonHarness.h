@@ -27,6 +27,11 @@ class IBusDaemonHarness {
     QString display;
     // Drops what the bus, the daemon and the engines write to standard error.
     bool quiet = false;
+    // The program starts as on a new machine, offering its setup window; tests of typing start
+    // with the setup done.
+    bool firstStart = false;
+    // More variables ("NAME=value") for the daemon and the programs it starts.
+    QStringList environment{};
   };
   // `componentFolder` holds tolvani.xml.
   explicit IBusDaemonHarness(const QString& componentFolder);

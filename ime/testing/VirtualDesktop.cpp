@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QThread>
 
+// Last: its macros (None, Bool, Status) would clash with Qt's names.
+#include <X11/Xlib.h>
+
 #ifndef TOLVANI_GTK_TEXT_WINDOW
 #define TOLVANI_GTK_TEXT_WINDOW ""
 #endif
@@ -148,14 +151,18 @@ void TextWindow::read(int ms) {
   }
 }
 
-VirtualDesktop::VirtualDesktop(const QString& componentFolder, bool quiet) {
+VirtualDesktop::VirtualDesktop(const QString& componentFolder, bool quiet)
+    : VirtualDesktop(IBusDaemonHarness::Options{componentFolder, QString(), quiet}) {}
+
+VirtualDesktop::VirtualDesktop(const IBusDaemonHarness::Options& options, QSize screen) {
   // Xvfb picks a free display itself and writes its number.
   xvfb_.setChildProcessModifier(ownGroup);
   xvfb_.setProcessChannelMode(QProcess::SeparateChannels);
-  xvfb_.start(QStringLiteral("Xvfb"),
-              {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-               QStringLiteral("0"), QStringLiteral("1024x600x24"), QStringLiteral("-nolisten"),
-               QStringLiteral("tcp"), QStringLiteral("-noreset")});
+  xvfb_.start(
+      QStringLiteral("Xvfb"),
+      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+       QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
+       QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")});
   if (!xvfb_.waitForStarted()) {
     failure_ = QStringLiteral("Xvfb did not start: ") + xvfb_.errorString();
     return;
@@ -173,8 +180,9 @@ VirtualDesktop::VirtualDesktop(const QString& componentFolder, bool quiet) {
     return;
   }
   display_ = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
-  ibus_ = std::make_unique<IBusDaemonHarness>(
-      IBusDaemonHarness::Options{componentFolder, display_, quiet});
+  IBusDaemonHarness::Options daemon = options;
+  daemon.display = display_;
+  ibus_ = std::make_unique<IBusDaemonHarness>(daemon);
 }
 
 VirtualDesktop::~VirtualDesktop() {
@@ -281,6 +289,27 @@ bool VirtualDesktop::key(const QString& keys) {
   return !run(QStringLiteral("xdotool"),
               {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("25"), keys})
               .isNull();
+}
+
+bool VirtualDesktop::closeWindow(const QString& windowId) {
+  bool number = false;
+  const ulong window = windowId.toULong(&number);
+  if (!number || display_.isEmpty()) return false;
+  Display* x = XOpenDisplay(display_.toLatin1().constData());
+  if (!x) return false;
+  const Atom protocols = XInternAtom(x, "WM_PROTOCOLS", False);
+  const Atom remove = XInternAtom(x, "WM_DELETE_WINDOW", False);
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = protocols;
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(remove);
+  event.xclient.data.l[1] = CurrentTime;
+  const bool sent = XSendEvent(x, window, False, NoEventMask, &event) != 0;
+  XSync(x, False);
+  XCloseDisplay(x);
+  return sent;
 }
 
 bool VirtualDesktop::waitForWindow(const QString& title, int ms) {

@@ -9,6 +9,7 @@
 
 #include <QProcess>
 #include <QRect>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <map>
@@ -77,6 +78,9 @@ class VirtualDesktop {
   // `componentFolder`: the folder of tolvani.xml, empty for the installed component. `quiet`
   // drops what the bus, the daemon and the programs write to standard error.
   explicit VirtualDesktop(const QString& componentFolder, bool quiet = false);
+  // The daemon as `options` say; their display is the virtual one, of `screen`'s size.
+  explicit VirtualDesktop(const IBusDaemonHarness::Options& options,
+                          QSize screen = QSize(1024, 600));
   // Ends the windows, then the daemon and its bus, then Xvfb.
   ~VirtualDesktop();
   VirtualDesktop(const VirtualDesktop&) = delete;
@@ -105,6 +109,9 @@ class VirtualDesktop {
   bool type(const QString& text, int delayMs = 25);
   // Presses and releases keys given as X key names ("Tab", "BackSpace", "ctrl+a").
   bool key(const QString& keys);
+  // Asks the window with this X id to close, as a window manager's close button does
+  // (WM_DELETE_WINDOW).
+  bool closeWindow(const QString& windowId);
   // Waits until a shown window has this title; answers whether one does.
   bool waitForWindow(const QString& title, int ms = 10000);
   // Writes the screen, or this area of it, to a PNG file.

@@ -1,0 +1,130 @@
+#include "app/TestWindowReport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QSaveFile>
+#include <QTabBar>
+#include <QTableWidget>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <map>
+
+#include "ime/CandidatePanelWindow.h"
+
+namespace tolvani::TestWindowReport {
+namespace {
+
+// The page's shown buttons, in its own coordinates; answered after the next report is written.
+constexpr char kButtonsScript[] =
+    "[...document.querySelectorAll('button[data-action], #chapter-counter, #phase')].filter(b =>"
+    " b.offsetParent !== null && !b.disabled).map(b => { const r = b.getBoundingClientRect();"
+    " return [b.dataset.action || '#' + b.id, b.dataset.chapter || '', b.textContent.trim(),"
+    " Math.round(r.x), Math.round(r.y), Math.round(r.width), Math.round(r.height)]"
+    ".join('\\t'); }).join('\\n')";
+
+std::map<QWebEngineView*, QString>& pageButtons() {
+  static std::map<QWebEngineView*, QString> buttons;
+  return buttons;
+}
+
+QString clean(QString text) {
+  return text.replace(u'\t', u' ').replace(u'\n', u' ').replace(u'&', QString());
+}
+
+QString place(const QRect& r) {
+  return QStringLiteral("%1 %2 %3 %4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+QString globalRect(const QWidget* widget, const QRect& local) {
+  return place(QRect(widget->mapToGlobal(local.topLeft()), local.size()));
+}
+
+void describe(QWidget* widget, QStringList& lines) {
+  QString text;
+  QString state;
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+    text = button->text();
+    if (button->isCheckable()) state = button->isChecked() ? QStringLiteral("on") : "off";
+  } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+    text = label->text();
+  } else if (auto* field = qobject_cast<QLineEdit*>(widget)) {
+    text = field->text();
+  } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+    text = combo->currentText();
+  }
+  if (!widget->isEnabled()) state += QStringLiteral(" disabled");
+  lines << QStringLiteral("widget\t%1\t%2\t%3\t%4\t%5")
+               .arg(QString::fromLatin1(widget->metaObject()->className()), widget->objectName(),
+                    clean(text), globalRect(widget, widget->rect()), state.trimmed());
+  if (auto* tabs = qobject_cast<QTabBar*>(widget)) {
+    for (int i = 0; i < tabs->count(); ++i) {
+      lines << QStringLiteral("tab\t%1\t%2")
+                   .arg(clean(tabs->tabText(i)), globalRect(tabs, tabs->tabRect(i)));
+    }
+  } else if (auto* table = qobject_cast<QTableWidget*>(widget)) {
+    for (int row = 0; row < table->rowCount(); ++row) {
+      QStringList cells;
+      for (int column = 0; column < table->columnCount(); ++column) {
+        const QTableWidgetItem* item = table->item(row, column);
+        cells << clean(item ? item->text() : QString());
+      }
+      lines << QStringLiteral("row\t%1\t%2").arg(table->objectName(), cells.join(u'|'));
+    }
+  } else if (auto* panel = dynamic_cast<CandidatePanelWindow*>(widget)) {
+    for (const CandidatePanel::Row& row : panel->shownRows()) {
+      if (!row.visible || !row.item) continue;
+      lines << QStringLiteral("candidate\t%1\t%2\t%3")
+                   .arg(clean(row.item->text), row.item->kind,
+                        globalRect(panel, row.frame.toAlignedRect()));
+    }
+  } else if (auto* view = qobject_cast<QWebEngineView*>(widget)) {
+    for (const QString& button : pageButtons()[view].split(u'\n', Qt::SkipEmptyParts)) {
+      QStringList parts = button.split(u'\t');
+      if (parts.size() != 7) continue;
+      const QRect r(parts[3].toInt(), parts[4].toInt(), parts[5].toInt(), parts[6].toInt());
+      lines << QStringLiteral("page\t%1\t%2\t%3\t%4")
+                   .arg(parts[0], parts[1], clean(parts[2]), globalRect(view, r));
+    }
+    QPointer<QWebEngineView> alive(view);
+    view->page()->runJavaScript(QString::fromLatin1(kButtonsScript), [alive](const QVariant& v) {
+      if (alive) pageButtons()[alive.data()] = v.toString();
+    });
+  }
+}
+
+void report(const QString& path) {
+  QStringList lines;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (!window->isVisible()) continue;
+    lines << QStringLiteral("window\t%1\t%2\t%3\t%4\t%5")
+                 .arg(QString::fromLatin1(window->metaObject()->className()), window->objectName(),
+                      clean(window->windowTitle()), QString::number(window->winId()),
+                      place(window->frameGeometry()));
+    describe(window, lines);
+    for (QWidget* child : window->findChildren<QWidget*>()) {
+      if (child->isVisibleTo(window) && child->isWindow() == false) describe(child, lines);
+    }
+  }
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return;
+  file.write(lines.join(u'\n').toUtf8() + '\n');
+  file.commit();
+}
+
+}  // namespace
+
+void startIfRequested() {
+  const QString path = qEnvironmentVariable("TOLVANI_TEST_WINDOWS");
+  if (path.isEmpty()) return;
+  auto* timer = new QTimer(qApp);
+  timer->setInterval(200);
+  QObject::connect(timer, &QTimer::timeout, [path] { report(path); });
+  timer->start();
+}
+
+}  // namespace tolvani::TestWindowReport
