@@ -73,8 +73,13 @@ void giveToTestUser(const QString& path) {
   QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                   QDirIterator::Subdirectories);
   while (it.hasNext()) give(it.next());
-  // The folders above: the test user passes through them as "others" (root's private temporary
-  // folder of a test program among them). Sticky and other bits stay as they are.
+  letTestUserReach(path);
+}
+
+void letTestUserReach(const QString& path) {
+  if (!runsAsOtherUser()) return;
+  // The test user passes through the folders above as "others" (root's private temporary folder
+  // of a test program or root's home among them). Sticky and other bits stay as they are.
   QString folder = QFileInfo(path).absolutePath();
   for (;;) {
     const QByteArray name = QFile::encodeName(folder);

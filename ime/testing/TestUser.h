@@ -30,6 +30,9 @@ QStringList asTestUser(const QStringList& command);
 // Hands the tree at `path` to the test user and lets it reach the tree through every folder
 // above it (traversal only, nothing listed or written). Nothing when not root.
 void giveToTestUser(const QString& path);
+// Lets the test user reach `path` (a program or data of the build tree, say): every folder above
+// it becomes traversable (nothing listed or written). Nothing when not root.
+void letTestUserReach(const QString& path);
 // Starts `program` with `arguments` as the test user, with the process's environment and
 // channels as set on it.
 void startAsTestUser(QProcess& process, const QString& program, const QStringList& arguments);

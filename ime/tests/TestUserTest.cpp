@@ -88,6 +88,26 @@ TEST(TestUserTest, ChildRunsAsTheTestUserAndWritesOnlyIntoItsTree) {
   // Made by the child, owned by the test user.
   EXPECT_EQ(QFileInfo(deepFile).ownerId(), user.uid);
   QFile::setPermissions(neighbour, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+  // A program of root's in a private folder: reachable when let, yet the folder stays unlisted.
+  QTemporaryDir programs;
+  ASSERT_TRUE(programs.isValid());
+  const QString script = programs.path() + QStringLiteral("/inner/tool.sh");
+  ASSERT_TRUE(QDir().mkpath(programs.path() + QStringLiteral("/inner")));
+  QFile tool(script);
+  ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+  tool.write("#!/bin/sh\necho reached\n");
+  tool.close();
+  ASSERT_TRUE(tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                  QFile::ReadOther | QFile::ExeOther));
+  if (runsAsOtherUser()) {
+    EXPECT_NE(runAsTestUser(script, {}).output, QStringLiteral("reached"));
+  }
+  letTestUserReach(script);
+  EXPECT_EQ(runAsTestUser(script, {}).output, QStringLiteral("reached"));
+  if (runsAsOtherUser()) {
+    EXPECT_NE(runAsTestUser(QStringLiteral("ls"), {programs.path()}).exitCode, 0);
+  }
 }
 
 }  // namespace

@@ -9,10 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QWebEnginePage>
@@ -24,6 +26,7 @@
 #include <optional>
 
 #include "ime/testing/TestUser.h"
+#include "platform/Bundle.h"
 #include "platform/testing/ChildProcess.h"
 #include "settings/AppSettings.h"
 #include "setup/InputSourceProbe.h"
@@ -150,6 +153,19 @@ TEST(OnboardingIBusTest, OneRunFromNotRegisteredToOnboardingCompleted) {
     ASSERT_EQ(::chown(components.constData(), 0, 0), 0);
   }
   ASSERT_EQ(::chmod(components.constData(), 0755), 0);
+
+  // The build tree's programs and guide page, wherever the tree lies.
+  const QString guide = platform::bundle::resourcePath(QStringLiteral("Setup/index.html"));
+  const QString self = QCoreApplication::applicationFilePath();
+  for (const QString& path : {self, program, guide}) testing::letTestUserReach(path);
+  QProcess reach;
+  testing::startAsTestUser(reach, QStringLiteral("sh"),
+                           {QStringLiteral("-c"),
+                            QStringLiteral("test -x \"$1\" && test -x "
+                                           "\"$2\" && test -r \"$3\""),
+                            QStringLiteral("sh"), self, program, guide});
+  ASSERT_TRUE(reach.waitForFinished(10000) && reach.exitCode() == 0)
+      << "the test user cannot run the build tree's programs or read its guide page";
 
   ASSERT_TRUE(daemon.start(asUser));
   // Installed while the daemon runs, as a package is: the daemon does not know it yet.
