@@ -6,6 +6,8 @@
 // no user id faked; installing the component file stays root's, as a package's is.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <ibus.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +27,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "ime/testing/IBusTestKeys.h"
 #include "ime/testing/TestUser.h"
 #include "platform/Bundle.h"
 #include "platform/testing/ChildProcess.h"
@@ -41,6 +44,68 @@ using testing::settleUntil;
 void report(const QString& line) {
   std::printf("%s\n", line.toUtf8().constData());
   std::fflush(stdout);
+}
+
+// The program's processes that serve this test's daemon, each as "pid ruid/euid".
+QStringList engineProcesses(const QString& program) {
+  const QByteArray address = "IBUS_ADDRESS=" + qgetenv("IBUS_ADDRESS");
+  QStringList ids;
+  for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+    if (!cmdline.open(QIODevice::ReadOnly) || !environ.open(QIODevice::ReadOnly)) continue;
+    const QList<QByteArray> argv = cmdline.readAll().split('\0');
+    if (argv.size() < 2 || argv[0] != QFile::encodeName(program) || argv[1] != "--ibus") continue;
+    if (!environ.readAll().split('\0').contains(address)) continue;
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) continue;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+      if (line.startsWith("Uid:")) {
+        const QList<QByteArray> uids = line.simplified().split(' ');
+        ids << pid + u' ' + QString::fromLatin1(uids.value(1) + '/' + uids.value(2));
+      }
+    }
+  }
+  return ids;
+}
+
+// Types `keys` into a new input context of the daemon at IBUS_ADDRESS, focused, with the engine
+// it takes; returns what the input method committed.
+QStringList typeThroughDaemon(const char* keys) {
+  ibus_init();
+  IBusBus* bus = ibus_bus_new();
+  QStringList commits;
+  if (!ibus_bus_is_connected(bus)) {
+    g_object_unref(bus);
+    return commits;
+  }
+  IBusInputContext* context = ibus_bus_create_input_context(bus, "editor");
+  if (context != nullptr) {
+    ibus_input_context_set_capabilities(context, IBUS_CAP_FOCUS | IBUS_CAP_PREEDIT_TEXT);
+    g_signal_connect(context, "commit-text",
+                     G_CALLBACK(+[](IBusInputContext*, IBusText* text, QStringList* out) {
+                       out->append(QString::fromUtf8(ibus_text_get_text(text)));
+                     }),
+                     &commits);
+    ibus_input_context_focus_in(context);
+    // The global engine the setup chose, started on the first focus.
+    settleUntil([&] {
+      IBusEngineDesc* engine = ibus_input_context_get_engine(context);
+      return engine != nullptr && g_strcmp0(ibus_engine_desc_get_name(engine), "tolvani") == 0;
+    });
+    for (const char* key = keys; *key; ++key) {
+      const auto [keycode, shift] = testing::usKey(*key);
+      const unsigned keyval = *key == ' ' ? IBUS_KEY_space : static_cast<unsigned char>(*key);
+      const unsigned state = shift ? IBUS_SHIFT_MASK : 0;
+      ibus_input_context_process_key_event(context, keyval, keycode, state);
+      ibus_input_context_process_key_event(context, keyval, keycode, state | IBUS_RELEASE_MASK);
+    }
+    settleUntil([&] { return !commits.isEmpty(); }, 10000);
+    ibus_proxy_destroy(IBUS_PROXY(context));
+    g_object_unref(context);
+  }
+  g_object_unref(bus);
+  return commits;
 }
 
 // The user's side, in a process of its own: the setup window with its guide page and its run,
@@ -95,6 +160,12 @@ TOLVANI_CHILD_ROLE(onboardingUserSide) {
   js(QStringLiteral("document.getElementById('language').click()"));
   settleUntil([&] { return !drawn().startsWith(firstLanguage + u' '); }, 10000);
   shoot(js(QStringLiteral("document.documentElement.lang")) + QStringLiteral("-completed"));
+
+  // Typing in an application: the daemon starts the program as the user, and Bangla comes back.
+  const QStringList commits = typeThroughDaemon("ami ");
+  report(QStringLiteral("commits ") + commits.join(u'|'));
+  for (const QString& engine : engineProcesses(arguments.value(0)))
+    report(QStringLiteral("engine ") + engine);
 
   // Removing Tolvani from IBus's own list, which every desktop but GNOME reads, reaches the open
   // window as a change.
@@ -178,6 +249,23 @@ TEST(OnboardingIBusTest, OneRunFromNotRegisteredToOnboardingCompleted) {
       testing::runChild(QStringLiteral("onboardingUserSide"), {program, screenshots}, {}, asUser);
   daemon.stop();
   const QStringList lines = QString::fromUtf8(run.standardOutput).split(u'\n', Qt::SkipEmptyParts);
+  // The program ends with its daemon; one that does not is stopped before its folders go.
+  for (const QString& engine : linesStarting(lines, QStringLiteral("engine "))) {
+    const pid_t pid = engine.section(u' ', 0, 0).toInt();
+    if (pid <= 1) continue;
+    // Gone, or a zombie whose reaper is not this process.
+    const auto alive = [pid] {
+      QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+      if (!stat.open(QIODevice::ReadOnly)) return false;
+      const QByteArray fields = stat.readAll();
+      return fields.mid(fields.lastIndexOf(')') + 2, 1) != "Z";
+    };
+    settleUntil([&] { return !alive(); }, 5000);
+    if (alive()) {
+      ::kill(pid, SIGKILL);
+      ADD_FAILURE() << "the program outlived its daemon";
+    }
+  }
   ASSERT_EQ(run.exitCode, 0) << run.standardOutput.toStdString() << run.standardError.toStdString();
   ASSERT_TRUE(lines.contains(QStringLiteral("end"))) << run.standardError.toStdString();
 
@@ -230,6 +318,13 @@ TEST(OnboardingIBusTest, OneRunFromNotRegisteredToOnboardingCompleted) {
     EXPECT_TRUE(drawn[i].contains(QStringLiteral("add=done show=done select=done"))) << drawn[i];
   EXPECT_NE(drawn[0].section(u' ', 0, 0), drawn[1].section(u' ', 0, 0));
   EXPECT_TRUE(drawn[2].contains(QStringLiteral("add=failed show=done select=pending"))) << drawn[2];
+
+  // Typing went through the program the daemon started, running as the user.
+  EXPECT_EQ(linesStarting(lines, QStringLiteral("commits ")),
+            QStringList{QString::fromUtf8("আমি ")});
+  const QStringList engines = linesStarting(lines, QStringLiteral("engine "));
+  ASSERT_EQ(engines.size(), 1) << engines.join(u'\n');
+  EXPECT_EQ(engines[0].section(u' ', 1), QStringLiteral("%1/%1").arg(user.uid));
 
   // The user's files are the user's: each made by the user's side, none by root.
   QStringList notTheUsers;
