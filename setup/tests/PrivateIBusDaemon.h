@@ -124,6 +124,7 @@ class PrivateIBusDaemon {
       qputenv(name, QFile::encodeName(value));
   }
 
+ private:
   const QString root_;
   QProcess process_;
   pid_t pid_ = 0;

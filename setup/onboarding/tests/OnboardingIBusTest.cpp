@@ -1,9 +1,10 @@
 // One setup run from a freshly installed, unregistered Tolvani to completed onboarding, against a
 // private ibus-daemon with the built program as the command-mode child and IBus's own tools; then
-// a change of the user's input sources reaching the open window. Everything of the user's (the
-// daemon and its session bus, the setup window's process, its children, the GSettings key file
-// and the XDG folders) runs as an ordinary user: the test user when the test runs as root, with
-// no user id faked; installing the component file stays root's, as a package's is.
+// typing through the program the daemon starts, and a change of the user's input sources reaching
+// the open window. Everything of the user's (the daemon and its session bus, the setup window's
+// process, its children, the program serving IBus, the GSettings key file and the XDG folders)
+// runs as an ordinary user: the test user when the test runs as root, with no user id faked;
+// installing the component file stays root's, as a package's is.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <ibus.h>
