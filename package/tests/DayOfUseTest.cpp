@@ -25,6 +25,7 @@
 #include <memory>
 #include <optional>
 
+#include "ime/testing/TestUser.h"
 #include "ime/testing/VirtualDesktop.h"
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
@@ -37,23 +38,6 @@ using testing::TextWindow;
 using testing::VirtualDesktop;
 
 QString u(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// PROVISIONAL until TestUser lands.
-void giveToTestUser(const QString& path) {
-  QProcess::execute(QStringLiteral("chown"),
-                    {QStringLiteral("-R"), QStringLiteral("nobody:nogroup"), path});
-  QString folder = QFileInfo(path).absolutePath();
-  while (folder != QLatin1String("/")) {
-    QProcess::execute(QStringLiteral("chmod"), {QStringLiteral("o+x"), folder});
-    folder = QFileInfo(folder).absolutePath();
-  }
-}
-void startAsTestUser(QProcess& process, const QString& program, const QStringList& arguments) {
-  process.start(QStringLiteral("setpriv"),
-                QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                            QStringLiteral("--clear-groups"), QStringLiteral("--")}
-                    << program << arguments);
-}
 
 // What the child of the user's side is told by the test that starts it.
 constexpr char kUserSideVariable[] = "TOLVANI_DAY_FOLDER";
@@ -731,12 +715,12 @@ TEST(DayOfUseTest, OneDayFromInstallingThePackageToRemovingIt) {
   // The user's folders and the screenshots folder are the user's.
   const QString home = work.path() + QStringLiteral("/user");
   ASSERT_TRUE(QDir().mkpath(home));
-  giveToTestUser(home);
+  testing::giveToTestUser(home);
   const QString shots = QStringLiteral(TOLVANI_TEST_BINARY_DIR "/screenshots");
   ASSERT_TRUE(QDir().mkpath(shots));
   for (const QString& old : QDir(shots).entryList({QStringLiteral("day-*.png")}, QDir::Files))
     QFile::remove(shots + QLatin1Char('/') + old);
-  giveToTestUser(shots);
+  testing::giveToTestUser(shots);
 
   QProcess day;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -746,8 +730,8 @@ TEST(DayOfUseTest, OneDayFromInstallingThePackageToRemovingIt) {
   env.remove(QStringLiteral("QT_QPA_PLATFORM"));
   day.setProcessEnvironment(env);
   day.setProcessChannelMode(QProcess::MergedChannels);
-  startAsTestUser(day, QCoreApplication::applicationFilePath(),
-                  {QStringLiteral("--gtest_filter=DayOfUse.*")});
+  testing::startAsTestUser(day, QCoreApplication::applicationFilePath(),
+                           {QStringLiteral("--gtest_filter=DayOfUse.*")});
   ASSERT_TRUE(day.waitForStarted()) << day.errorString().toStdString();
   QByteArray output;
   const QDeadlineTimer deadline(900000);
