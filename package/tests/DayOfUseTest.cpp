@@ -52,6 +52,7 @@ const char* const kUserSteps[] = {
     "Step05_ProbhatFromTheInputMenu",
     "Step06_SuggestionsTurnedOffInTheSettingsWindow",
     "Step07_StatisticsWindowShowsTheDaysCounts",
+    "Step08_SigtermAndRestartLoseNothingLearned",
 };
 
 template <class F>
@@ -347,6 +348,7 @@ class DayOfUse : public ::testing::Test {
   void probhat();
   void suggestionsOff();
   void statistics();
+  void restart();
 
  protected:
   static inline QString folder_;
@@ -601,6 +603,60 @@ void DayOfUse::statistics() {
   EXPECT_TRUE(report_->waitForNone(WindowReport::named(QStringLiteral("words"))));
 }
 
+void DayOfUse::restart() {
+  // The program IBus started for this user: the one whose windows report to this day's file.
+  const auto program = [] {
+    const QByteArray mark = "TOLVANI_TEST_WINDOWS=" + report_->path().toUtf8();
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+      QFile command(QStringLiteral("/proc/%1/cmdline").arg(pid));
+      if (!command.open(QIODevice::ReadOnly) ||
+          !command.readAll().startsWith("/usr/bin/tolvani\0--ibus"))
+        continue;
+      QFile environment(QStringLiteral("/proc/%1/environ").arg(pid));
+      if (environment.open(QIODevice::ReadOnly) && environment.readAll().split('\0').contains(mark))
+        return pid.toInt();
+    }
+    return 0;
+  };
+  const int pid = program();
+  ASSERT_GT(pid, 0);
+  // What the day taught it: a word chosen from the panel, offered as the user's own before a
+  // restart.
+  const QString learned = u("কেন");
+  ASSERT_TRUE(focusGtk());
+  ASSERT_TRUE(desktop_->type(QStringLiteral("ke")));
+  QStringList rows = waitForRows(QStringLiteral("user"));
+  EXPECT_TRUE(rows.contains(learned + QStringLiteral("/user"))) << rows.join(u' ').toStdString();
+  ASSERT_TRUE(desktop_->key(QStringLiteral("BackSpace")));
+  ASSERT_TRUE(desktop_->key(QStringLiteral("BackSpace")));
+  ASSERT_TRUE(gtk_->waitForPreedit(0, QString()));
+
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  ASSERT_TRUE(waitUntil([pid] { return ::kill(pid, 0) != 0; })) << "the program did not end";
+  // Saved on the way out.
+  ASSERT_TRUE(waitUntil([&] {
+    QDirIterator it(dataHome() + QStringLiteral("/tolvani"), QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+      QFile file(it.next());
+      if (file.open(QIODevice::ReadOnly) && QString::fromUtf8(file.readAll()).contains(learned))
+        return true;
+    }
+    return false;
+  })) << "the learned word is in no file of "
+      << dataHome().toStdString();
+
+  // Chosen again, the input method starts anew, with what it learned.
+  ASSERT_TRUE(desktop_->selectEngine("xkb:us::eng"));
+  ASSERT_TRUE(desktop_->selectEngine("tolvani"));
+  ASSERT_TRUE(waitUntil([&] { return program() != 0 && program() != pid; }, 60000));
+  ASSERT_TRUE(desktop_->type(QStringLiteral("ke")));
+  rows = waitForRows(QStringLiteral("user"));
+  EXPECT_TRUE(rows.contains(learned + QStringLiteral("/user"))) << rows.join(u' ').toStdString();
+  shot(QStringLiteral("08-learned-after-restart"));
+  ASSERT_NO_FATAL_FAILURE(typeInGtk(QStringLiteral("mon "), typed_ += u("কেমন ")));
+}
+
 // One test of the day's user's side per step.
 class DayStep : public DayOfUse {
  public:
@@ -616,7 +672,7 @@ const bool kStepsRegistered = [] {
   void (DayOfUse::*const steps[])() = {&DayOfUse::firstStart,    &DayOfUse::setup,
                                        &DayOfUse::predictionsOn, &DayOfUse::paragraph,
                                        &DayOfUse::probhat,       &DayOfUse::suggestionsOff,
-                                       &DayOfUse::statistics};
+                                       &DayOfUse::statistics,    &DayOfUse::restart};
   static_assert(std::size(steps) == std::size(kUserSteps));
   for (size_t i = 0; i < std::size(steps); ++i) {
     const auto step = steps[i];
@@ -759,7 +815,7 @@ TEST(DayOfUseTest, OneDayFromInstallingThePackageToRemovingIt) {
 
   const std::map<QString, QByteArray> before = contents(home + QStringLiteral("/data"));
   {
-    SCOPED_TRACE("Step08_PackageRemovedWithTheUsersDataLeftInPlace");
+    SCOPED_TRACE("Step09_PackageRemovedWithTheUsersDataLeftInPlace");
     EXPECT_FALSE(before.empty()) << "the day left no data behind";
     const Outcome remove =
         run(QStringLiteral("apt-get"),
