@@ -1,6 +1,7 @@
 #include "app/TestWindowReport.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -8,7 +9,6 @@
 #include <QPointer>
 #include <QSaveFile>
 #include <QTabBar>
-#include <QTableWidget>
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -66,14 +66,13 @@ void describe(QWidget* widget, QStringList& lines) {
       lines << QStringLiteral("tab\t%1\t%2")
                    .arg(clean(tabs->tabText(i)), globalRect(tabs, tabs->tabRect(i)));
     }
-  } else if (auto* table = qobject_cast<QTableWidget*>(widget)) {
-    for (int row = 0; row < table->rowCount(); ++row) {
+  } else if (auto* view = qobject_cast<QAbstractItemView*>(widget); view && view->model()) {
+    const QAbstractItemModel* model = view->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
       QStringList cells;
-      for (int column = 0; column < table->columnCount(); ++column) {
-        const QTableWidgetItem* item = table->item(row, column);
-        cells << clean(item ? item->text() : QString());
-      }
-      lines << QStringLiteral("row\t%1\t%2").arg(table->objectName(), cells.join(u'|'));
+      for (int column = 0; column < model->columnCount(); ++column)
+        cells << clean(model->index(row, column).data().toString());
+      lines << QStringLiteral("row\t%1\t%2").arg(view->objectName(), cells.join(u'|'));
     }
   } else if (auto* panel = dynamic_cast<CandidatePanelWindow*>(widget)) {
     for (const CandidatePanel::Row& row : panel->shownRows()) {

@@ -51,8 +51,9 @@ const char* const kUserSteps[] = {
     "Step04_PhoneticParagraphLandsInTheFields",
     "Step05_ProbhatFromTheInputMenu",
     "Step06_SuggestionsTurnedOffInTheSettingsWindow",
-    "Step07_StatisticsWindowShowsTheDaysCounts",
-    "Step08_SigtermAndRestartLoseNothingLearned",
+    "Step07_CustomKeyAddedInItsEditorAndTyped",
+    "Step08_StatisticsWindowShowsTheDaysCounts",
+    "Step09_SigtermAndRestartLoseNothingLearned",
 };
 
 template <class F>
@@ -347,6 +348,7 @@ class DayOfUse : public ::testing::Test {
   void paragraph();
   void probhat();
   void suggestionsOff();
+  void customKey();
   void statistics();
   void restart();
 
@@ -569,6 +571,43 @@ void DayOfUse::suggestionsOff() {
   ASSERT_TRUE(waitUntil([] { return panel_->state(QStringLiteral("toggleSuggestions")) == "on"; }));
 }
 
+void DayOfUse::customKey() {
+  ASSERT_TRUE(focusGtk());
+  panel_->choose(QStringLiteral("openCustomLayoutEditor"));
+  const std::optional<Widget> window =
+      report_->waitFor(WindowReport::window(QStringLiteral("customLayoutWindow")));
+  ASSERT_TRUE(window) << report_->text().toStdString();
+  // The window takes the keyboard, as a click on it gives it with a window manager.
+  ASSERT_TRUE(
+      !desktop_
+           ->run(QStringLiteral("xdotool"),
+                 {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window->fields.value(3)})
+           .isNull());
+  // Probhat's q (দ) becomes ক্ষ.
+  ASSERT_TRUE(click(report_->waitFor(WindowReport::named(QStringLiteral("key")))));
+  ASSERT_TRUE(desktop_->type(QStringLiteral("q")));
+  ASSERT_TRUE(click(report_->waitFor(WindowReport::named(QStringLiteral("output")))));
+  ASSERT_TRUE(desktop_->type(u("ক্ষ")));
+  ASSERT_TRUE(report_->waitFor([](const Widget& w) {
+    return WindowReport::named(QStringLiteral("output"))(w) && w.fields.value(2) == u("ক্ষ");
+  })) << report_->text().toStdString();
+  ASSERT_TRUE(click(report_->waitFor(WindowReport::named(QStringLiteral("add")))));
+  // The table shows the mapping.
+  ASSERT_TRUE(report_->waitFor([](const Widget& w) {
+    return w.kind == QLatin1String("row") && w.fields.value(0) == QLatin1String("mappings") &&
+           w.fields.value(1) == u("q|default|ক্ষ");
+  })) << report_->text().toStdString();
+  shot(QStringLiteral("07-custom-key-editor"));
+  ASSERT_TRUE(close(QStringLiteral("customLayoutWindow"))) << report_->text().toStdString();
+
+  ASSERT_TRUE(focusGtk());
+  panel_->choose(QStringLiteral("switchToProbhat"));
+  ASSERT_TRUE(waitUntil([] { return panel_->state(QStringLiteral("switchToProbhat")) == "on"; }));
+  ASSERT_NO_FATAL_FAILURE(typeInGtk(QStringLiteral("q "), typed_ += u("ক্ষ ")));
+  panel_->choose(QStringLiteral("switchToPhonetic"));
+  ASSERT_TRUE(waitUntil([] { return panel_->state(QStringLiteral("switchToPhonetic")) == "on"; }));
+}
+
 void DayOfUse::statistics() {
   ASSERT_TRUE(focusGtk());
   panel_->choose(QStringLiteral("openTypingStats"));
@@ -588,7 +627,7 @@ void DayOfUse::statistics() {
   EXPECT_GE(number(QStringLiteral("words")), 8) << report_->text().toStdString();
   EXPECT_EQ(number(QStringLiteral("selections")), 4) << report_->text().toStdString();
   EXPECT_EQ(number(QStringLiteral("sessions")), 1) << report_->text().toStdString();
-  shot(QStringLiteral("07-statistics"));
+  shot(QStringLiteral("08-statistics"));
   const std::optional<Widget> words =
       report_->waitFor(WindowReport::named(QStringLiteral("words")));
   ASSERT_TRUE(words);
@@ -653,7 +692,7 @@ void DayOfUse::restart() {
   ASSERT_TRUE(desktop_->type(QStringLiteral("ke")));
   rows = waitForRows(QStringLiteral("user"));
   EXPECT_TRUE(rows.contains(learned + QStringLiteral("/user"))) << rows.join(u' ').toStdString();
-  shot(QStringLiteral("08-learned-after-restart"));
+  shot(QStringLiteral("09-learned-after-restart"));
   ASSERT_NO_FATAL_FAILURE(typeInGtk(QStringLiteral("mon "), typed_ += u("কেমন ")));
 }
 
@@ -669,10 +708,10 @@ class DayStep : public DayOfUse {
 
 const bool kStepsRegistered = [] {
   if (!qEnvironmentVariableIsSet(kUserSideVariable)) return false;
-  void (DayOfUse::*const steps[])() = {&DayOfUse::firstStart,    &DayOfUse::setup,
-                                       &DayOfUse::predictionsOn, &DayOfUse::paragraph,
-                                       &DayOfUse::probhat,       &DayOfUse::suggestionsOff,
-                                       &DayOfUse::statistics,    &DayOfUse::restart};
+  void (DayOfUse::*const steps[])() = {
+      &DayOfUse::firstStart, &DayOfUse::setup,      &DayOfUse::predictionsOn,
+      &DayOfUse::paragraph,  &DayOfUse::probhat,    &DayOfUse::suggestionsOff,
+      &DayOfUse::customKey,  &DayOfUse::statistics, &DayOfUse::restart};
   static_assert(std::size(steps) == std::size(kUserSteps));
   for (size_t i = 0; i < std::size(steps); ++i) {
     const auto step = steps[i];
@@ -815,7 +854,7 @@ TEST(DayOfUseTest, OneDayFromInstallingThePackageToRemovingIt) {
 
   const std::map<QString, QByteArray> before = contents(home + QStringLiteral("/data"));
   {
-    SCOPED_TRACE("Step09_PackageRemovedWithTheUsersDataLeftInPlace");
+    SCOPED_TRACE("Step10_PackageRemovedWithTheUsersDataLeftInPlace");
     EXPECT_FALSE(before.empty()) << "the day left no data behind";
     const Outcome remove =
         run(QStringLiteral("apt-get"),
