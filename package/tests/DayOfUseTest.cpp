@@ -30,6 +30,7 @@
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
+#include "settings/UIStrings.h"
 
 namespace tolvani {
 namespace {
@@ -52,8 +53,9 @@ const char* const kUserSteps[] = {
     "Step05_ProbhatFromTheInputMenu",
     "Step06_SuggestionsTurnedOffInTheSettingsWindow",
     "Step07_CustomKeyAddedInItsEditorAndTyped",
-    "Step08_StatisticsWindowShowsTheDaysCounts",
-    "Step09_SigtermAndRestartLoseNothingLearned",
+    "Step08_BackupExportedDataResetAndBackupImported",
+    "Step09_StatisticsWindowShowsTheDaysCounts",
+    "Step10_SigtermAndRestartLoseNothingLearned",
 };
 
 template <class F>
@@ -293,6 +295,81 @@ class DayOfUse : public ::testing::Test {
                       {QStringLiteral("windowfocus"), QStringLiteral("--sync"), id})
                 .isNull();
   }
+  // Chooses the input menu's row `key` until `done` holds: a row chosen just as the field takes
+  // the focus may reach the daemon before the field's context does, and a person clicks again.
+  static bool choose(const QString& key, const std::function<bool()>& done, bool on = true) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      panel_->choose(key, on);
+      if (waitUntil(done, 4000)) return true;
+    }
+    return false;
+  }
+  static std::function<bool()> shows(const QString& key, const QString& state) {
+    return [key, state] { return panel_->state(key) == state; };
+  }
+  static std::function<bool()> opens(const QString& window) {
+    return [window] { return report_->waitFor(WindowReport::window(window), 0).has_value(); };
+  }
+  // The window of this class the program shows, once it shows one.
+  static std::optional<Widget> windowOfClass(const QString& className, int ms = 30000) {
+    return report_->waitFor(
+        [&](const Widget& w) {
+          return w.kind == QLatin1String("window") && w.fields.value(0) == className;
+        },
+        ms);
+  }
+  // Gives the X focus to a window of the program, as a click on it does with a window manager.
+  bool focusWindow(const Widget& window) {
+    return !desktop_
+                ->run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"),
+                                                  QStringLiteral("--sync"), window.fields.value(3)})
+                .isNull();
+  }
+  // Answers the message box the program shows with its button `text`, or its only button.
+  bool answerBox(const QString& text = QString()) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      const std::optional<Widget> box = windowOfClass(QStringLiteral("QMessageBox"));
+      if (!box) return false;
+      const std::optional<Widget> button = report_->waitFor(
+          [&](const Widget& w) {
+            return w.kind == QLatin1String("widget") &&
+                   w.fields.value(0) == QLatin1String("QPushButton") &&
+                   box->place.contains(w.place.center()) &&
+                   (text.isEmpty() || w.fields.value(2) == text);
+          },
+          5000);
+      // A box just shown may still move to its place over its window: look again.
+      if (!button) {
+        std::printf("no button in the box:\n%s\n", qPrintable(report_->text()));
+        continue;
+      }
+      click(button);
+      if (report_->waitForNone(
+              [&](const Widget& w) {
+                return w.kind == QLatin1String("window") &&
+                       w.fields.value(3) == box->fields.value(3);
+              },
+              5000))
+        return true;
+    }
+    return false;
+  }
+  // Names `path` in the file dialog the program shows and accepts it with Return.
+  bool chooseFile(const QString& path) {
+    const std::optional<Widget> dialog = windowOfClass(QStringLiteral("QFileDialog"));
+    if (!dialog || !focusWindow(*dialog)) return false;
+    if (!click(report_->waitFor(WindowReport::named(QStringLiteral("fileNameEdit"))))) return false;
+    if (!desktop_->key(QStringLiteral("ctrl+a")) || !desktop_->type(path)) return false;
+    if (!report_->waitFor([&](const Widget& w) {
+          return WindowReport::named(QStringLiteral("fileNameEdit"))(w) &&
+                 w.fields.value(2) == path;
+        }))
+      return false;
+    if (!desktop_->key(QStringLiteral("Return"))) return false;
+    return report_->waitForNone([&](const Widget& w) {
+      return w.kind == QLatin1String("window") && w.fields.value(3) == dialog->fields.value(3);
+    });
+  }
   // Closes the program's window of this object name as a person does, with its close button.
   bool close(const QString& name) {
     const std::optional<Widget> window = report_->waitFor(WindowReport::window(name), 5000);
@@ -326,8 +403,9 @@ class DayOfUse : public ::testing::Test {
     QStringList rows;
     waitUntil([&] {
       rows = report_->candidates();
-      return std::any_of(rows.begin(), rows.end(),
-                         [&](const QString& r) { return r.endsWith(u'/' + kind); });
+      return std::any_of(rows.begin(), rows.end(), [&](const QString& r) {
+        return kind.isEmpty() || r.endsWith(u'/' + kind);
+      });
     });
     return rows;
   }
@@ -349,6 +427,7 @@ class DayOfUse : public ::testing::Test {
   void probhat();
   void suggestionsOff();
   void customKey();
+  void backup();
   void statistics();
   void restart();
 
@@ -458,8 +537,7 @@ void DayOfUse::predictionsOn() {
   ASSERT_TRUE(focusGtk());
   ASSERT_TRUE(waitUntil([] { return panel_->has(QStringLiteral("openPreferences")); }))
       << "the panel shows no menu";
-  panel_->choose(QStringLiteral("openPreferences"));
-  ASSERT_TRUE(report_->waitFor(WindowReport::window(QStringLiteral("settingsWindow"))))
+  ASSERT_TRUE(choose(QStringLiteral("openPreferences"), opens(QStringLiteral("settingsWindow"))))
       << report_->text().toStdString();
   // The typing tab, the second.
   ASSERT_TRUE(clickTab(1)) << report_->text().toStdString();
@@ -535,18 +613,17 @@ void DayOfUse::probhat() {
   ASSERT_TRUE(focusGtk());
   ASSERT_TRUE(waitUntil([] { return panel_->state(QStringLiteral("switchToPhonetic")) == "on"; }))
       << "the panel shows no menu";
-  panel_->choose(QStringLiteral("switchToProbhat"));
-  ASSERT_TRUE(waitUntil([] { return panel_->state(QStringLiteral("switchToProbhat")) == "on"; }));
+  ASSERT_TRUE(choose(QStringLiteral("switchToProbhat"),
+                     shows(QStringLiteral("switchToProbhat"), QStringLiteral("on"))));
   EXPECT_EQ(panel_->state(QStringLiteral("switchToPhonetic")), "off");
   ASSERT_NO_FATAL_FAILURE(typeInGtk(QStringLiteral("vmi kmn vsi. "), typed_ += u("আমি কমন আসি। ")));
-  panel_->choose(QStringLiteral("switchToPhonetic"));
-  ASSERT_TRUE(waitUntil([] { return panel_->state(QStringLiteral("switchToPhonetic")) == "on"; }));
+  ASSERT_TRUE(choose(QStringLiteral("switchToPhonetic"),
+                     shows(QStringLiteral("switchToPhonetic"), QStringLiteral("on"))));
 }
 
 void DayOfUse::suggestionsOff() {
   ASSERT_TRUE(focusGtk());
-  panel_->choose(QStringLiteral("openPreferences"));
-  ASSERT_TRUE(report_->waitFor(WindowReport::window(QStringLiteral("settingsWindow"))))
+  ASSERT_TRUE(choose(QStringLiteral("openPreferences"), opens(QStringLiteral("settingsWindow"))))
       << report_->text().toStdString();
   // The general tab, the first.
   ASSERT_TRUE(clickTab(0)) << report_->text().toStdString();
@@ -567,13 +644,15 @@ void DayOfUse::suggestionsOff() {
   shot(QStringLiteral("06-no-panel"));
   ASSERT_NO_FATAL_FAILURE(typeInGtk(QStringLiteral("n "), typed_ += u("কেমন ")));
   // Back on, from the input menu this time.
-  panel_->choose(QStringLiteral("toggleSuggestions"));
-  ASSERT_TRUE(waitUntil([] { return panel_->state(QStringLiteral("toggleSuggestions")) == "on"; }));
+  ASSERT_TRUE(choose(QStringLiteral("toggleSuggestions"),
+                     shows(QStringLiteral("toggleSuggestions"), QStringLiteral("on"))));
 }
 
 void DayOfUse::customKey() {
   ASSERT_TRUE(focusGtk());
-  panel_->choose(QStringLiteral("openCustomLayoutEditor"));
+  ASSERT_TRUE(
+      choose(QStringLiteral("openCustomLayoutEditor"), opens(QStringLiteral("customLayoutWindow"))))
+      << report_->text().toStdString();
   const std::optional<Widget> window =
       report_->waitFor(WindowReport::window(QStringLiteral("customLayoutWindow")));
   ASSERT_TRUE(window) << report_->text().toStdString();
@@ -601,16 +680,59 @@ void DayOfUse::customKey() {
   ASSERT_TRUE(close(QStringLiteral("customLayoutWindow"))) << report_->text().toStdString();
 
   ASSERT_TRUE(focusGtk());
-  panel_->choose(QStringLiteral("switchToProbhat"));
-  ASSERT_TRUE(waitUntil([] { return panel_->state(QStringLiteral("switchToProbhat")) == "on"; }));
+  ASSERT_TRUE(choose(QStringLiteral("switchToProbhat"),
+                     shows(QStringLiteral("switchToProbhat"), QStringLiteral("on"))));
   ASSERT_NO_FATAL_FAILURE(typeInGtk(QStringLiteral("q "), typed_ += u("ক্ষ ")));
-  panel_->choose(QStringLiteral("switchToPhonetic"));
-  ASSERT_TRUE(waitUntil([] { return panel_->state(QStringLiteral("switchToPhonetic")) == "on"; }));
+  ASSERT_TRUE(choose(QStringLiteral("switchToPhonetic"),
+                     shows(QStringLiteral("switchToPhonetic"), QStringLiteral("on"))));
+}
+
+void DayOfUse::backup() {
+  const QString learned = u("কেন");
+  const QString file = folder_ + QStringLiteral("/learned-words-backup.json");
+  const auto offered = [&] {
+    EXPECT_TRUE(focusGtk());
+    EXPECT_TRUE(desktop_->type(QStringLiteral("ke")));
+    const QStringList rows = waitForRows(QString());
+    EXPECT_TRUE(desktop_->key(QStringLiteral("BackSpace")));
+    EXPECT_TRUE(desktop_->key(QStringLiteral("BackSpace")));
+    EXPECT_TRUE(gtk_->waitForPreedit(0, QString()));
+    return rows.contains(learned + QStringLiteral("/user"));
+  };
+  const auto openData = [this] {
+    EXPECT_TRUE(focusGtk());
+    // The data tab, the third.
+    return choose(QStringLiteral("openPreferences"), opens(QStringLiteral("settingsWindow"))) &&
+           clickTab(2) &&
+           report_->waitFor(WindowReport::named(QStringLiteral("exportLearnedWords"))).has_value();
+  };
+  ASSERT_TRUE(offered()) << "the learned word is not offered before the backup";
+
+  ASSERT_TRUE(openData()) << report_->text().toStdString();
+  ASSERT_TRUE(click(report_->waitFor(WindowReport::named(QStringLiteral("exportLearnedWords")))));
+  ASSERT_TRUE(chooseFile(file)) << report_->text().toStdString();
+  ASSERT_TRUE(answerBox()) << report_->text().toStdString();
+  ASSERT_TRUE(QFileInfo(file).size() > 0);
+
+  ASSERT_TRUE(click(report_->waitFor(WindowReport::named(QStringLiteral("resetLearnedData")))));
+  ASSERT_TRUE(answerBox(UIStrings::confirmResetButton())) << report_->text().toStdString();
+  ASSERT_TRUE(close(QStringLiteral("settingsWindow")));
+  EXPECT_FALSE(offered()) << "the learned word is still offered after the reset";
+
+  ASSERT_TRUE(openData()) << report_->text().toStdString();
+  ASSERT_TRUE(click(report_->waitFor(WindowReport::named(QStringLiteral("importLearnedWords")))));
+  ASSERT_TRUE(chooseFile(file)) << report_->text().toStdString();
+  shot(QStringLiteral("08-imported"));
+  ASSERT_TRUE(answerBox()) << report_->text().toStdString();
+  ASSERT_TRUE(close(QStringLiteral("settingsWindow")));
+  EXPECT_TRUE(offered()) << "the learned word is not offered after the import";
 }
 
 void DayOfUse::statistics() {
   ASSERT_TRUE(focusGtk());
-  panel_->choose(QStringLiteral("openTypingStats"));
+  ASSERT_TRUE(choose(QStringLiteral("openTypingStats"), [] {
+    return report_->waitFor(WindowReport::named(QStringLiteral("words")), 0).has_value();
+  })) << report_->text().toStdString();
   const auto number = [](const QString& name) {
     const std::optional<Widget> label = report_->waitFor(WindowReport::named(name));
     QString digits;
@@ -627,7 +749,7 @@ void DayOfUse::statistics() {
   EXPECT_GE(number(QStringLiteral("words")), 8) << report_->text().toStdString();
   EXPECT_EQ(number(QStringLiteral("selections")), 4) << report_->text().toStdString();
   EXPECT_EQ(number(QStringLiteral("sessions")), 1) << report_->text().toStdString();
-  shot(QStringLiteral("08-statistics"));
+  shot(QStringLiteral("09-statistics"));
   const std::optional<Widget> words =
       report_->waitFor(WindowReport::named(QStringLiteral("words")));
   ASSERT_TRUE(words);
@@ -692,7 +814,7 @@ void DayOfUse::restart() {
   ASSERT_TRUE(desktop_->type(QStringLiteral("ke")));
   rows = waitForRows(QStringLiteral("user"));
   EXPECT_TRUE(rows.contains(learned + QStringLiteral("/user"))) << rows.join(u' ').toStdString();
-  shot(QStringLiteral("09-learned-after-restart"));
+  shot(QStringLiteral("10-learned-after-restart"));
   ASSERT_NO_FATAL_FAILURE(typeInGtk(QStringLiteral("mon "), typed_ += u("কেমন ")));
 }
 
@@ -708,10 +830,11 @@ class DayStep : public DayOfUse {
 
 const bool kStepsRegistered = [] {
   if (!qEnvironmentVariableIsSet(kUserSideVariable)) return false;
-  void (DayOfUse::*const steps[])() = {
-      &DayOfUse::firstStart, &DayOfUse::setup,      &DayOfUse::predictionsOn,
-      &DayOfUse::paragraph,  &DayOfUse::probhat,    &DayOfUse::suggestionsOff,
-      &DayOfUse::customKey,  &DayOfUse::statistics, &DayOfUse::restart};
+  void (DayOfUse::*const steps[])() = {&DayOfUse::firstStart,    &DayOfUse::setup,
+                                       &DayOfUse::predictionsOn, &DayOfUse::paragraph,
+                                       &DayOfUse::probhat,       &DayOfUse::suggestionsOff,
+                                       &DayOfUse::customKey,     &DayOfUse::backup,
+                                       &DayOfUse::statistics,    &DayOfUse::restart};
   static_assert(std::size(steps) == std::size(kUserSteps));
   for (size_t i = 0; i < std::size(steps); ++i) {
     const auto step = steps[i];
@@ -854,7 +977,7 @@ TEST(DayOfUseTest, OneDayFromInstallingThePackageToRemovingIt) {
 
   const std::map<QString, QByteArray> before = contents(home + QStringLiteral("/data"));
   {
-    SCOPED_TRACE("Step10_PackageRemovedWithTheUsersDataLeftInPlace");
+    SCOPED_TRACE("Step11_PackageRemovedWithTheUsersDataLeftInPlace");
     EXPECT_FALSE(before.empty()) << "the day left no data behind";
     const Outcome remove =
         run(QStringLiteral("apt-get"),
