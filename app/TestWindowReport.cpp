@@ -4,6 +4,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -97,7 +98,7 @@ void describe(QWidget* widget, QStringList& lines) {
 }
 
 void report(const QString& path) {
-  QStringList lines;
+  QStringList lines{QStringLiteral("time\t%1").arg(QDateTime::currentMSecsSinceEpoch())};
   for (QWidget* window : QApplication::topLevelWidgets()) {
     if (!window->isVisible()) continue;
     lines << QStringLiteral("window\t%1\t%2\t%3\t%4\t%5")

@@ -166,6 +166,25 @@ TEST_F(InputSourceSetupTest, ShowInputMenuOnlyWhenHidden) {
   EXPECT_EQ(log(), QStringList());
 }
 
+// The program that serves IBus runs the setup inside the daemon: a restart would end it, so the
+// steps change the settings and leave the menu to the desktop, which follows them.
+TEST_F(InputSourceSetupTest, ProgramServingIBusNeverRestartsTheDaemon) {
+  InputSourceSetup::setServesIBus(true);
+  const QUrl bundle = QUrl::fromLocalFile(dir_.filePath("tolvani.xml"));
+  EXPECT_EQ(
+      await<Done>([&](auto done) { InputSourceSetup::activate(bundle, nullptr, std::move(done)); }),
+      "done");
+  EXPECT_EQ(log(), QStringList({"write-cache", "--enable-input-source"}));
+  clearLog();
+  desktop.menuVisible = false;
+  EXPECT_EQ(
+      await<Done>([](auto done) { InputSourceSetup::showInputMenu(nullptr, std::move(done)); }),
+      "done");
+  EXPECT_EQ(log(), QStringList());
+  EXPECT_EQ(desktop.menuVisible, true);
+  InputSourceSetup::setServesIBus(false);
+}
+
 TEST_F(InputSourceSetupTest, SelectChecksTheStateUpToThreeTimes) {
   // The state probe reports the source selected from its SELECTED_AT-th run on.
   setOwnExecutable(
