@@ -686,11 +686,20 @@ void DayOfUse::customKey() {
   // Probhat's q (দ) becomes ক্ষ.
   ASSERT_TRUE(click(report_->waitFor(WindowReport::named(QStringLiteral("key")))));
   ASSERT_TRUE(desktop_->type(QStringLiteral("q")));
-  ASSERT_TRUE(click(report_->waitFor(WindowReport::named(QStringLiteral("output")))));
-  ASSERT_TRUE(desktop_->type(u("ক্ষ")));
-  ASSERT_TRUE(report_->waitFor([](const Widget& w) {
+  // Letters outside the keyboard's map are typed by remapping a spare key for each; on a busy
+  // machine the toolkit may read the map late and drop one, so the field is checked and the
+  // letters typed again, slower, as a person corrects a typo.
+  const auto outputShows = [](const Widget& w) {
     return WindowReport::named(QStringLiteral("output"))(w) && w.fields.value(2) == u("ক্ষ");
-  })) << report_->text().toStdString();
+  };
+  bool typed = false;
+  for (int attempt = 0; attempt < 4 && !typed; ++attempt) {
+    ASSERT_TRUE(click(report_->waitFor(WindowReport::named(QStringLiteral("output")))));
+    ASSERT_TRUE(desktop_->key(QStringLiteral("ctrl+a")));
+    ASSERT_TRUE(desktop_->type(u("ক্ষ"), 100 * (attempt + 1)));
+    typed = report_->waitFor(outputShows, 3000).has_value();
+  }
+  ASSERT_TRUE(typed) << report_->text().toStdString();
   ASSERT_TRUE(click(report_->waitFor(WindowReport::named(QStringLiteral("add")))));
   // The table shows the mapping.
   ASSERT_TRUE(report_->waitFor([](const Widget& w) {
