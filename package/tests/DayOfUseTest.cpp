@@ -419,11 +419,13 @@ class DayOfUse : public ::testing::Test {
   // The GTK field, focused, with its text as the day left it.
   bool focusGtk() { return desktop_->focus(*gtk_, 0); }
 
-  // The rows the panel shows once it shows some of this kind.
-  QStringList waitForRows(const QString& kind) {
+  // The rows the panel shows once it shows some of this kind; with `composed`, once its first
+  // row is that composition, so that no rows of a word still being typed are read.
+  QStringList waitForRows(const QString& kind, const QString& composed = QString()) {
     QStringList rows;
     waitUntil([&] {
       rows = report_->candidates();
+      if (!composed.isEmpty() && !rows.value(0).startsWith(composed + u'/')) return false;
       return std::any_of(rows.begin(), rows.end(), [&](const QString& r) {
         return kind.isEmpty() || r.endsWith(u'/' + kind);
       });
@@ -584,7 +586,8 @@ void DayOfUse::paragraph() {
   ASSERT_TRUE(gtk_->waitForText(0, typed_)) << gtk_->text(0).toStdString();
   // A selection: a Bangla candidate of a word other than the first, by its number.
   ASSERT_TRUE(desktop_->type(QStringLiteral("kemon")));
-  const QStringList candidates = waitForRows(QStringLiteral("phonetic"));
+  ASSERT_TRUE(gtk_->waitForPreedit(0, u("কেমন"))) << gtk_->preedit(0).toStdString();
+  const QStringList candidates = waitForRows(QStringLiteral("phonetic"), u("কেমন"));
   std::printf("candidates of kemon: %s\n", qPrintable(candidates.join(u' ')));
   qsizetype chosen = -1;
   for (qsizetype i = 1; i < candidates.size() && chosen < 0; ++i) {
@@ -617,7 +620,8 @@ void DayOfUse::paragraph() {
   // A text shortcut, and an emoji from its row.
   ASSERT_NO_FATAL_FAILURE(typeInGtk(QStringLiteral("ty "), typed_ += u("ধন্যবাদ ")));
   ASSERT_TRUE(desktop_->type(QStringLiteral("cha")));
-  const QStringList rows = waitForRows(QStringLiteral("emoji"));
+  ASSERT_TRUE(gtk_->waitForPreedit(0, u("চা"))) << gtk_->preedit(0).toStdString();
+  const QStringList rows = waitForRows(QStringLiteral("emoji"), u("চা"));
   const qsizetype emoji = rows.indexOf(u("☕/emoji"));
   ASSERT_GE(emoji, 0) << rows.join(u' ').toStdString();
   shot(QStringLiteral("04-emoji"));
@@ -723,7 +727,8 @@ void DayOfUse::backup() {
   const auto offered = [&] {
     EXPECT_TRUE(focusGtk());
     EXPECT_TRUE(desktop_->type(QStringLiteral("ke")));
-    const QStringList rows = waitForRows(QString());
+    EXPECT_TRUE(gtk_->waitForPreedit(0, u("কে"))) << gtk_->preedit(0).toStdString();
+    const QStringList rows = waitForRows(QString(), u("কে"));
     EXPECT_TRUE(desktop_->key(QStringLiteral("BackSpace")));
     EXPECT_TRUE(desktop_->key(QStringLiteral("BackSpace")));
     EXPECT_TRUE(gtk_->waitForPreedit(0, QString()));
@@ -816,7 +821,8 @@ void DayOfUse::restart() {
   const QString learned = u("কেন");
   ASSERT_TRUE(focusGtk());
   ASSERT_TRUE(desktop_->type(QStringLiteral("ke")));
-  QStringList rows = waitForRows(QStringLiteral("user"));
+  ASSERT_TRUE(gtk_->waitForPreedit(0, u("কে"))) << gtk_->preedit(0).toStdString();
+  QStringList rows = waitForRows(QStringLiteral("user"), u("কে"));
   EXPECT_TRUE(rows.contains(learned + QStringLiteral("/user"))) << rows.join(u' ').toStdString();
   ASSERT_TRUE(desktop_->key(QStringLiteral("BackSpace")));
   ASSERT_TRUE(desktop_->key(QStringLiteral("BackSpace")));
@@ -842,7 +848,8 @@ void DayOfUse::restart() {
   ASSERT_TRUE(desktop_->selectEngine("tolvani"));
   ASSERT_TRUE(waitUntil([&] { return program() != 0 && program() != pid; }, 60000));
   ASSERT_TRUE(desktop_->type(QStringLiteral("ke")));
-  rows = waitForRows(QStringLiteral("user"));
+  ASSERT_TRUE(gtk_->waitForPreedit(0, u("কে"))) << gtk_->preedit(0).toStdString();
+  rows = waitForRows(QStringLiteral("user"), u("কে"));
   EXPECT_TRUE(rows.contains(learned + QStringLiteral("/user"))) << rows.join(u' ').toStdString();
   shot(QStringLiteral("10-learned-after-restart"));
   ASSERT_NO_FATAL_FAILURE(typeInGtk(QStringLiteral("mon "), typed_ += u("কেমন ")));
