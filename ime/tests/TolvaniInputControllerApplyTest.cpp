@@ -1,3 +1,7 @@
+#include <QApplication>
+#include <QTest>
+
+#include "ime/CandidatePanelWindow.h"
 #include "ime/tests/ImeTestSupport.h"
 
 namespace tolvani {
@@ -213,6 +217,30 @@ TEST_F(TolvaniInputControllerApplyTest, CaretRectangleAndItsFallbacks) {
   third->apply(composing("a", "\u0995"), &none);
   ASSERT_NE(third->testPanel()->activeFace(), nullptr);
   EXPECT_FALSE(third->testPanel()->activeFace()->placesWindows());
+}
+
+// The person clicks a row of the real panel window beside the caret: that candidate is committed
+// in the client, and the panel goes.
+TEST_F(TolvaniInputControllerApplyTest, AClickOnARowOfThePanelWindowCommitsItsCandidate) {
+  CandidatePanel::setFaceFactory([] {
+    return std::make_pair<std::unique_ptr<CandidatePanelFace>, std::unique_ptr<CandidatePanelFace>>(
+        std::make_unique<CandidatePanelWindow>(), std::make_unique<ScreenFace>(false));
+  });
+  RecordingTextClient client{u("x ")};
+  auto controller = makeController(client);
+  for (const char c : std::string("aba")) ASSERT_TRUE(controller->handle(letter(c), &client));
+  ASSERT_EQ(panelRows(*controller), "কখক/exact|কখকি/prefix");
+  QWidget* window = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (dynamic_cast<CandidatePanelWindow*>(w) && w->isVisible()) window = w;
+  }
+  ASSERT_NE(window, nullptr);
+  // The second row, below the header line of the raw text.
+  QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(100, 26 + 34 + 17));
+  EXPECT_EQ(client.document(), u("x কখকি"));
+  EXPECT_TRUE(client.marked().isNotFound());
+  EXPECT_EQ(TypingStatsStore::load().totalCandidateSelections, 1);
+  EXPECT_FALSE(window->isVisible());
 }
 
 }  // namespace
