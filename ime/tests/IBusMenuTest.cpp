@@ -261,9 +261,18 @@ TEST_F(IBusMenuTest, RowsActAsTheirKeysDoInBothLanguages) {
   context.activateProperty("switchToProbhat");
   EXPECT_EQ(waitForRow(context, u("switchToProbhat"), u("radio|প্রভাত (Probhat)|on|enabled")),
             "switchToProbhat|radio|প্রভাত (Probhat)|on|enabled");
+  EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK | IBUS_SHIFT_MASK));
+  EXPECT_EQ(waitForRow(context, u("switchToNational"), u("radio|জাতীয় (National)|on|enabled")),
+            "switchToNational|radio|জাতীয় (National)|on|enabled");
   EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK));
   EXPECT_EQ(waitForRow(context, u("toggleEnglishPassthrough"), u("toggle|ইংরেজি পাসথ্রু|on|enabled")),
             "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|on|enabled");
+  EXPECT_EQ(typeKeys(context, "jk"), 2) << "keys pass to the application";
+  context.activateProperty("toggleEnglishPassthrough", false);
+  EXPECT_EQ(
+      waitForRow(context, u("toggleEnglishPassthrough"), u("toggle|ইংরেজি পাসথ্রু|off|enabled")),
+      "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|off|enabled");
+  EXPECT_EQ(typeKeys(context, "jk "), 0) << "typed in national again";
 }
 
 }  // namespace

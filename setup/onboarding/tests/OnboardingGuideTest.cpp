@@ -335,6 +335,11 @@ TEST_F(OnboardingGuideTest, EveryButtonUnderItsTextInBothLanguages) {
 
     clickInPage("button[data-action=tour]");
     EXPECT_TRUE(state().startsWith("stage=tour tour=0")) << state();
+    for (const int chapter : {1, 2, 3, 4, 0}) {
+      clickInPage(
+          QStringLiteral("button[data-action=tourChapter][data-chapter=\"%1\"]").arg(chapter));
+      EXPECT_TRUE(state().startsWith(QStringLiteral("stage=tour tour=%1").arg(chapter))) << state();
+    }
     clickInPage("button[data-action=select]");
     ASSERT_TRUE(desktop_.answer("select", kSelected));
     ASSERT_TRUE(settleUntil([&] { return jsText("document.activeElement.id") == "typing"; }));
