@@ -320,6 +320,13 @@ TEST_F(OnboardingGuideTest, EveryButtonUnderItsTextInBothLanguages) {
                      ".filter(b => b.dataset.action !== 'tourChapter')"
                      ".map(b => b.dataset.action + '=' + b.textContent).join('|')"),
               QString::fromUtf8(c.labels));
+    // The language switch turns the page to the other language and back.
+    const QString first = c.uiLanguage == 0 ? "bn " : "en ";
+    const QString other = c.uiLanguage == 0 ? "en " : "bn ";
+    clickInPage("#language");
+    ASSERT_TRUE(waitDrawn([&](const QString& d) { return d.startsWith(other); })) << drawn();
+    clickInPage("#language");
+    ASSERT_TRUE(waitDrawn([&](const QString& d) { return d.startsWith(first); })) << drawn();
 
     // "Done" while a run is busy leaves the window open.
     clickInPage("button[data-action=retry]");
