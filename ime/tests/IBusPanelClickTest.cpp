@@ -20,11 +20,13 @@ class TestPanel {
  public:
   explicit TestPanel(IBusBus* bus) : bus_(bus) {
     service_ = ibus_panel_service_new(ibus_bus_get_connection(bus));
+    g_object_ref_sink(service_);
     owned_ = ibus_bus_request_name(bus, IBUS_SERVICE_PANEL, 0) != 0;
   }
   ~TestPanel() {
     if (owned_) ibus_bus_release_name(bus_, IBUS_SERVICE_PANEL);
-    if (service_) ibus_object_destroy(IBUS_OBJECT(service_));
+    ibus_object_destroy(IBUS_OBJECT(service_));
+    g_object_unref(service_);
   }
   TestPanel(const TestPanel&) = delete;
   TestPanel& operator=(const TestPanel&) = delete;
@@ -34,7 +36,7 @@ class TestPanel {
 
  private:
   IBusBus* bus_;
-  IBusPanelService* service_ = nullptr;
+  IBusPanelService* service_;
   bool owned_ = false;
 };
 
@@ -46,9 +48,8 @@ TEST_F(IBusPanelClickTest, ClickedCandidateIsCommitted) {
   TestInputContext context(harness_, "editor");
   start(context);
   EXPECT_EQ(typeKeys(context, "ami"), 0);
-  ASSERT_TRUE(harness_.waitFor([&] {
-    return !context.lookupTables.empty() && context.lookupTables.back().size() >= 2;
-  }));
+  ASSERT_TRUE(harness_.waitFor(
+      [&] { return !context.lookupTables.empty() && context.lookupTables.back().size() >= 2; }));
   harness_.settle();
   const QStringList rows = context.lookupTables.back();
   panel.click(1);
