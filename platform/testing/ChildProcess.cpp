@@ -36,7 +36,7 @@ struct Child::State {
 };
 
 Child::Child(const QString& role, const QStringList& arguments,
-             const QProcessEnvironment& environment)
+             const QProcessEnvironment& environment, const QStringList& launcher)
     : state_(std::make_unique<State>()) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(environment);
@@ -44,7 +44,11 @@ Child::Child(const QString& role, const QStringList& arguments,
   // Arguments travel in the environment so that gtest never sees them; U+001F cannot be typed.
   env.insert(QString::fromLatin1(kArgumentsVariable), arguments.join(QChar(0x1F)));
   state_->process.setProcessEnvironment(env);
-  state_->process.start(QCoreApplication::applicationFilePath(), {});
+  const QString program = QCoreApplication::applicationFilePath();
+  if (launcher.isEmpty())
+    state_->process.start(program, {});
+  else
+    state_->process.start(launcher.first(), launcher.mid(1) + QStringList{program});
 }
 
 Child::~Child() {
@@ -67,8 +71,8 @@ ChildResult Child::wait() {
 }
 
 ChildResult runChild(const QString& role, const QStringList& arguments,
-                     const QProcessEnvironment& environment) {
-  Child child(role, arguments, environment);
+                     const QProcessEnvironment& environment, const QStringList& launcher) {
+  Child child(role, arguments, environment, launcher);
   return child.wait();
 }
 

@@ -39,15 +39,16 @@ struct ChildResult {
 };
 
 // Runs `role` in a new process of this program with the current environment plus `environment`,
-// and waits for it (at most two minutes).
+// and waits for it (at most two minutes). A `launcher` is a command the program runs through
+// (the program's path appended), such as one that changes the user.
 ChildResult runChild(const QString& role, const QStringList& arguments = {},
-                     const QProcessEnvironment& environment = {});
+                     const QProcessEnvironment& environment = {}, const QStringList& launcher = {});
 
 // A started child, for tests that run it alongside the parent.
 class Child {
  public:
   Child(const QString& role, const QStringList& arguments = {},
-        const QProcessEnvironment& environment = {});
+        const QProcessEnvironment& environment = {}, const QStringList& launcher = {});
   ~Child();
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;

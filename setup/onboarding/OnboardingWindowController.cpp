@@ -168,6 +168,10 @@ OnboardingWindowController::~OnboardingWindowController() {
   motionWatch_.reset();
   if (setupTask_) setupTask_->cancel();
   if (refreshTask_) refreshTask_->cancel();
+  // The page answers its pending scripts and may report its load as it goes, after the window:
+  // nothing of it must reach the widgets gone with the window.
+  pageReady_ = false;
+  if (page_) page_->disconnect(this);
   // The view goes with the window; the page must go before its profile.
   window_.reset();
   delete page_;

@@ -55,8 +55,9 @@ class PrivateIBusDaemon {
   QString componentFolder() const { return root_ + "/components"; }
   QString socketPath() const { return root_ + "/runtime/ibus.sock"; }
 
-  // Starts the daemon and waits until it accepts connections.
-  bool start() {
+  // Starts the daemon and waits until it accepts connections. A `launcher` is a command the
+  // daemon's session runs through (the command appended), such as one that changes the user.
+  bool start(const QStringList& launcher = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", root_ + "/home");
     process_.setProcessEnvironment(env);
@@ -64,11 +65,17 @@ class PrivateIBusDaemon {
     process_.setStandardOutputFile(QProcess::nullDevice());
     const QString pidFile = root_ + "/daemon.pid";
     QFile::remove(pidFile);
-    process_.start(QStringLiteral("dbus-run-session"),
-                   {"--", "sh", "-c",
-                    "echo $$ > \"$0\"; exec ibus-daemon --panel=disable --emoji-extension=disable "
-                    "--config=disable --cache=auto --address=unix:path=\"$1\"",
-                    pidFile, socketPath()});
+    const QStringList command =
+        launcher + QStringList{"dbus-run-session",
+                               "--",
+                               "sh",
+                               "-c",
+                               "echo $$ > \"$0\"; exec ibus-daemon --panel=disable "
+                               "--emoji-extension=disable --config=disable --cache=auto "
+                               "--address=unix:path=\"$1\"",
+                               pidFile,
+                               socketPath()};
+    process_.start(command.first(), command.mid(1));
     if (!process_.waitForStarted()) return false;
     QDeadlineTimer limit(20000);
     while (!limit.hasExpired() && process_.state() == QProcess::Running) {
@@ -106,7 +113,8 @@ class PrivateIBusDaemon {
     pid_ = 0;
   }
 
- private:
+  // Sets (or, with a null value, removes) a variable of this process until the object is
+  // destroyed; the daemon started later inherits it.
   void setVariable(const char* name, const QString& value) {
     if (!saved_.count(name))
       saved_[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
@@ -116,6 +124,7 @@ class PrivateIBusDaemon {
       qputenv(name, QFile::encodeName(value));
   }
 
+ private:
   const QString root_;
   QProcess process_;
   pid_t pid_ = 0;

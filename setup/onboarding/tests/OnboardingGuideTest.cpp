@@ -384,6 +384,18 @@ TEST_F(OnboardingGuideTest, EveryButtonUnderItsTextInBothLanguages) {
   }
 }
 
+// The page answers its pending calls while it goes: the window's closing render, or the one an
+// application quitting right after a state change leaves, touched the destroyed window.
+TEST_F(OnboardingGuideTest, ControllerGoesWithRendersStillPending) {
+  ASSERT_TRUE(openAndWaitReady());
+  ASSERT_TRUE(desktop_.answer("probe", kNotRegistered));
+  for (int i = 0; i < 3; ++i) controller_->refreshStatus();
+  controller_.reset();
+  settle(100);
+  controller_ = std::make_unique<OnboardingWindowController>();
+  EXPECT_TRUE(openAndWaitReady()) << state();
+}
+
 TEST_F(OnboardingGuideTest, StaleOversizedAndForeignMessagesAndNavigationsAreRefused) {
   ASSERT_TRUE(openAndWaitReady());
   desktop_.menuVisible = true;
