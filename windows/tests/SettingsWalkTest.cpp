@@ -458,11 +458,21 @@ TEST_P(SettingsWalkTest, DataTabEveryButtonThroughTheDesktopsBoxes) {
   EXPECT_EQ(said, UIStrings::savedFile("shortcuts.json"));
   EXPECT_EQ(testing::readBytes(shortcutsFile), AppSettings::exportTextShortcuts().toStdString());
   AppSettings::setTextShortcuts({});
+  // The text shortcuts editor, open meanwhile, shows what the import brings.
+  auto* tabs = view.findChild<QTabWidget*>(QStringLiteral("tabs"));
+  openTab(tabs, t("Typing", "টাইপিং"));
+  press(&view, t("Text Shortcuts", "টেক্সট শর্টকাট"));
+  auto* editorList = TextShortcutsEditorController::shared().view()->findChild<QTableView*>(
+      QStringLiteral("shortcuts"));
+  EXPECT_EQ(rows(editorList), "");
+  openTab(tabs, t("Data", "ডেটা"));
   answerFileDialog(shortcutsFile);
   answerBox(t("OK", "ঠিক আছে"), &said);
   press(&view, t("Import Text Shortcuts…", "টেক্সট শর্টকাট ইমপোর্ট…"));
   EXPECT_EQ(said, UIStrings::shortcutsImported(1, 0));
   EXPECT_EQ(AppSettings::textShortcuts(), (QMap<QString, QString>{{"brb", "be right back"}}));
+  EXPECT_EQ(rows(editorList), "brb=be right back");
+  TextShortcutsEditorController::shared().window()->close();
   EXPECT_EQ(takePosts(), std::vector<bool>{false});
   EXPECT_EQ(count->text(), "2");
 }
