@@ -159,9 +159,8 @@ class SettingsWalkTest : public testing::LearnedDataTest,
   }
   std::vector<bool> takePosts() { return std::exchange(posts_, {}); }
 
-  // Answers the next file dialog as a user does: `path` pasted into its name field, then the
-  // accepting button pressed.
-  // `proposed` receives the name the dialog offered.
+  // Answers the next file dialog as a user does: `path` pasted into its name field, then its
+  // "Save" or "Open" button pressed. `proposed` receives the name the dialog offered.
   static void answerFileDialog(const QString& path, QString* proposed = nullptr) {
     testing::answerModal<QFileDialog>([path, proposed](QFileDialog* dialog) {
       auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
@@ -176,7 +175,6 @@ class SettingsWalkTest : public testing::LearnedDataTest,
       QGuiApplication::clipboard()->setText(path);
       name->selectAll();
       QTest::keySequence(name, QKeySequence::Paste);
-      // The dialog's accepting button ("Save" or "Open"): its name field takes Return itself.
       QPushButton* accept = nullptr;
       if (auto* box = dialog->findChild<QDialogButtonBox*>())
         for (QAbstractButton* b : box->buttons())
