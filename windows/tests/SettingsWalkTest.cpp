@@ -253,6 +253,7 @@ TEST_P(SettingsWalkTest, GeneralTabEveryControl) {
   EXPECT_EQ(takePosts(), std::vector<bool>{false});
   auto* suggestions =
       qobject_cast<QCheckBox*>(button(&view, t("Show suggestions", "সাজেশন দেখান")));
+  ASSERT_NE(suggestions, nullptr);
   click(suggestions);
   EXPECT_FALSE(AppSettings::suggestionsEnabled());
   EXPECT_FALSE(count->isEnabled());
