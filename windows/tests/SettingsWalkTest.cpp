@@ -534,6 +534,26 @@ TEST_P(SettingsWalkTest, TextShortcutsEditorEveryButton) {
   EXPECT_EQ(AppSettings::textShortcuts().value("omw"), QStringLiteral("আসছি"));
   EXPECT_EQ(key->text(), "");
 
+  // A row's expansion edited in place is stored at each keystroke, wherever the cursor is.
+  const QModelIndex gm = table->model()->index(1, 1);
+  ASSERT_EQ(table->model()->index(1, 0).data().toString(), "gm");
+  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(gm).center());
+  QTest::keyClick(table, Qt::Key_F2);
+  QLineEdit* cell = nullptr;
+  for (QLineEdit* e : table->viewport()->findChildren<QLineEdit*>())
+    if (e->isVisible()) cell = e;
+  ASSERT_NE(cell, nullptr);
+  cell->selectAll();
+  QTest::keyClicks(cell, "morning");
+  EXPECT_EQ(AppSettings::textShortcuts().value("gm"), "morning");
+  QTest::keyClick(cell, Qt::Key_Home);
+  QTest::keyClicks(cell, "good ");
+  EXPECT_EQ(AppSettings::textShortcuts().value("gm"), "good morning");
+  // A settings change made elsewhere reloads the list mid-edit: nothing typed is lost.
+  AppSettings::postDidChange(false);
+  EXPECT_EQ(table->model()->index(1, 1).data().toString(), "good morning");
+  takePosts();
+
   // Delete: the selected rows go from the list and the store.
   selectRow(table, "brb");
   selectRow(table, "omw", true);
