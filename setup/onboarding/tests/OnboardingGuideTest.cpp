@@ -158,11 +158,7 @@ TEST_F(OnboardingGuideTest, GuideComesUpAndDrawsEveryStageInBothLanguages) {
     controller_->retrySetup();
     settle();
     desktop_.menuVisible = true;
-    ASSERT_TRUE(desktop_.answer("probe", kEnabled));
-    ASSERT_TRUE(desktop_.answer("activate"));
-    ASSERT_TRUE(desktop_.answer("showInputMenu"));
-    ASSERT_TRUE(desktop_.answer("select", kSelected));
-    ASSERT_TRUE(desktop_.answer("probe", kSelected));
+    ASSERT_TRUE(desktop_.answerRun(kEnabled));
     ASSERT_TRUE(waitDrawn([](const QString& d) {
       return d.contains("add=done show=done select=done");
     })) << drawn();
@@ -229,11 +225,7 @@ TEST_F(OnboardingGuideTest, EachButtonReachesItsActionAndTypingStaysInTheField) 
   clickInPage("button[data-action=retry]");
   EXPECT_TRUE(state().contains("busy=1")) << state();
   EXPECT_EQ(desktop_.waiting().join(' '), "probe");
-  ASSERT_TRUE(desktop_.answer("probe", kSelected));
-  ASSERT_TRUE(desktop_.answer("activate"));
-  ASSERT_TRUE(desktop_.answer("showInputMenu"));
-  ASSERT_TRUE(desktop_.answer("select", kSelected));
-  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(desktop_.answerRun(kSelected));
 
   clickInPage("button[data-action=tour]");
   EXPECT_TRUE(state().startsWith("stage=tour tour=0")) << state();
@@ -333,11 +325,7 @@ TEST_F(OnboardingGuideTest, EveryButtonUnderItsTextInBothLanguages) {
     EXPECT_TRUE(state().contains("busy=1")) << state();
     clickInPage("#setup-stage button[data-action=done]");
     EXPECT_TRUE(controller_->window()->isVisible());
-    ASSERT_TRUE(desktop_.answer("probe", kSelected));
-    ASSERT_TRUE(desktop_.answer("activate"));
-    ASSERT_TRUE(desktop_.answer("showInputMenu"));
-    ASSERT_TRUE(desktop_.answer("select", kSelected));
-    ASSERT_TRUE(desktop_.answer("probe", kSelected));
+    ASSERT_TRUE(desktop_.answerRun(kSelected));
     ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("phase="); })) << drawn();
 
     clickInPage("button[data-action=tour]");

@@ -108,11 +108,7 @@ TEST_F(OnboardingStateTest, MissingGuideShowsThePanelAndTheRunStillStarts) {
   const QString busy = state();
   click("retryButton");
   EXPECT_EQ(state(), busy);
-  ASSERT_TRUE(desktop_.answer("probe", kSelected));
-  ASSERT_TRUE(desktop_.answer("activate"));
-  ASSERT_TRUE(desktop_.answer("showInputMenu"));
-  ASSERT_TRUE(desktop_.answer("select", kSelected));
-  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(desktop_.answerRun(kSelected));
   EXPECT_EQ(desktop_.log.join(' '), "probe activate showInputMenu select probe");
   EXPECT_TRUE(desktop_.waiting().isEmpty());
 }
@@ -422,11 +418,7 @@ TEST_F(OnboardingStateTest, PanelButtonsDoTheirWorkInBothLanguages) {
 
     click("retryButton");
     EXPECT_TRUE(state().contains("busy=1")) << state();
-    ASSERT_TRUE(desktop_.answer("probe", kSelected));
-    ASSERT_TRUE(desktop_.answer("activate"));
-    ASSERT_TRUE(desktop_.answer("showInputMenu"));
-    ASSERT_TRUE(desktop_.answer("select", kSelected));
-    ASSERT_TRUE(desktop_.answer("probe", kSelected));
+    ASSERT_TRUE(desktop_.answerRun(kSelected));
     EXPECT_EQ(desktop_.log.join(' '), "probe activate showInputMenu select probe");
     EXPECT_EQ(fallbackStatus(), UIStrings::setupDoneDetail());
 
