@@ -239,12 +239,14 @@ void settleDeparture(bool viaPlaceholder) {
   if (found != state().contexts.end()) found->second.owed += departure->text;
 }
 
-// The focused context's menu goes once the keys already waiting are answered: the properties are
-// a large message, which the daemon passes on to the application too.
+// The focused context's menu goes once the keys pause: the properties are a large message, which
+// the daemon passes on to the application too, and a key typed meanwhile would wait behind it.
+constexpr guint kMenuDelayMs = 4;
+
 void sendMenuSoon() {
-  if (state().menuSource != 0) return;
-  state().menuSource = g_idle_add_full(
-      G_PRIORITY_DEFAULT_IDLE,
+  if (state().menuSource != 0) g_source_remove(state().menuSource);
+  state().menuSource = g_timeout_add(
+      kMenuDelayMs,
       [](gpointer) -> gboolean {
         state().menuSource = 0;
         if (Context* context = focusedContext()) {
@@ -252,7 +254,12 @@ void sendMenuSoon() {
         }
         return G_SOURCE_REMOVE;
       },
-      nullptr, nullptr);
+      nullptr);
+}
+
+// A key puts off the menu that is due.
+void holdMenu() {
+  if (state().menuSource != 0) sendMenuSoon();
 }
 
 // `clientName` is the name the context's toolkit gave it, when the daemon tells it.
@@ -378,6 +385,7 @@ gboolean engineProcessKeyEvent(IBusEngine*, guint keyval, guint keycode, guint m
   if (!context) return FALSE;
   const KeyEvent event = keyEventFromIBus(keyval, keycode, modifiers);
   if (!event.keyDown) return FALSE;
+  holdMenu();
   return context->controller->handle(event, context->client.get()) ? TRUE : FALSE;
 }
 
