@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QPalette>
 #include <QScreen>
+#include <future>
 
 #include "platform/Queues.h"
 
@@ -44,7 +45,25 @@ QColor withAlpha(QColor c, qreal alpha) {
   return c;
 }
 
+std::future<void>& fontsAhead() {
+  static std::future<void> reading;
+  return reading;
+}
+
 }  // namespace
+
+void CandidatePanelWindow::readFontsAhead() {
+  Q_ASSERT(platform::isMainThread());
+  std::future<void>& reading = fontsAhead();
+  if (reading.valid()) return;
+  // The font database is safe to read from any thread; filling it takes milliseconds.
+  reading = std::async(std::launch::async, [] { QFontDatabase::families(); });
+}
+
+void CandidatePanelWindow::waitForFontsAhead() {
+  Q_ASSERT(platform::isMainThread());
+  if (fontsAhead().valid()) fontsAhead().wait();
+}
 
 const QString& CandidatePanelWindow::dragHandleToolTip() {
   static const QString text = QString::fromUtf8("Drag to move \u00B7 Double-click to reset");

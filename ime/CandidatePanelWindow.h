@@ -32,6 +32,11 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
   static const QString& escHint();
   // How long the keys must pause before a shown panel paints what they changed.
   static constexpr int kPaintDelayMs = 4;
+  // Reads the desktop's font list on a thread of its own, so that the first panel, made when the
+  // first field takes the focus, does not wait for it; and waits for that reading, which must end
+  // before the application does. Called on the main thread, with a QGuiApplication.
+  static void readFontsAhead();
+  static void waitForFontsAhead();
 
   // False on Wayland, where the compositor places our windows where it likes.
   bool placesWindows() const override;

@@ -103,6 +103,8 @@ struct Defaults::State {
   QByteArray nativePath;  // fixed at construction
   QByteArray lockPath;    // fixed at construction
 
+  // Held by this process's writer for a whole read-modify-write of the file, before mu.
+  mutable std::mutex writeMu;
   mutable std::mutex mu;
   mutable QVariantMap stored;           // guarded by mu: the file's content as last read
   mutable FileIdentity storedIdentity;  // guarded by mu
@@ -147,7 +149,9 @@ struct Defaults::State {
     stored = std::move(*values);
   }
 
-  // Writes `values` in place of the file. Requires: mu held.
+  // Writes `values` in place of the file. Requires: writeMu held, mu not held. The file is
+  // written and synced without mu, so that readers (the keys on the main thread) do not wait for
+  // the disk; they see the values before the change until the file is replaced.
   bool write(const QVariantMap& values) const {
     const std::optional<QByteArray> bytes = propertylist::toBinary(values);
     if (!bytes) {
@@ -178,16 +182,19 @@ struct Defaults::State {
     if (!writeAll(temp.get(), *bytes)) return fail("write");
     if (::fsync(temp.get()) != 0) return fail("sync");
     if (::close(temp.release()) != 0) return fail("close");
-    if (damaged && !preserveDamaged()) return fail("keep a copy of");
-    if (::rename(tempPath.constData(), nativePath.constData()) != 0) return fail("replace");
+    {
+      std::lock_guard lock(mu);
+      if (damaged && !preserveDamaged()) return fail("keep a copy of");
+      if (::rename(tempPath.constData(), nativePath.constData()) != 0) return fail("replace");
+      stored = values;
+      if (noticed) noticed = values;
+      storedIdentity = identityOfPath(nativePath);
+      loaded = true;
+      damaged = false;
+    }
     // The rename itself lives in the folder's entries.
     Fd dir(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
-    stored = values;
-    if (noticed) noticed = values;
-    storedIdentity = identityOfPath(nativePath);
-    loaded = true;
-    damaged = false;
     return true;
   }
 
@@ -211,10 +218,10 @@ struct Defaults::State {
   }
 
   // Runs a read-modify-write of the file under its lock file, which keeps out other processes'
-  // writers; mu keeps out this process's threads.
+  // writers; writeMu keeps out this process's other writers.
   template <typename Change>
   bool update(Change change) {
-    std::lock_guard lock(mu);
+    std::lock_guard writing(writeMu);
     const QString folder = QFileInfo(filePath).absolutePath();
     QDir().mkpath(folder);
     Fd lockFile(::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
@@ -222,8 +229,12 @@ struct Defaults::State {
       while (::flock(lockFile.get(), LOCK_EX) != 0 && errno == EINTR) {
       }
     }
-    refresh();
-    QVariantMap values = stored;
+    QVariantMap values;
+    {
+      std::lock_guard lock(mu);
+      refresh();
+      values = stored;
+    }
     if (!change(values)) return true;
     return write(values);
   }

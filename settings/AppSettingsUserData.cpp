@@ -1,5 +1,9 @@
 #include "settings/AppSettingsUserData.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -287,7 +291,29 @@ QStringList learnedDataURLs() {
 void revealLocalData() {
   const QString folder = supportDirectoryURL();
   (void)fileSystem().create_directories(nativePath(folder));
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(folder).absolutePath()));
+  revealInFileViewer(folder, QDBusConnection::sessionBus());
+}
+
+void revealInFileViewer(const QString& folder, const QDBusConnection& bus) {
+  const QUrl url = QUrl::fromLocalFile(QDir(folder).absolutePath());
+  static const QString kService = QStringLiteral("org.freedesktop.FileManager1");
+  QDBusConnectionInterface* names = bus.isConnected() ? bus.interface() : nullptr;
+  if (!names || (!names->isServiceRegistered(kService).value() &&
+                 !names->activatableServiceNames().value().contains(kService))) {
+    QDesktopServices::openUrl(url);
+    return;
+  }
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(kService, QStringLiteral("/org/freedesktop/FileManager1"),
+                                     kService, QStringLiteral("ShowItems"));
+  call << QStringList{url.toString()} << QString();
+  // Asynchronous: a file manager being started on request must not stall the window.
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
+  QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                   [url](QDBusPendingCallWatcher* done) {
+                     if (done->isError()) QDesktopServices::openUrl(url);
+                     done->deleteLater();
+                   });
 }
 
 UserDataStatus withStoreLock(const QString& store, const std::function<UserDataStatus()>& body) {

@@ -14,6 +14,8 @@
 #include <optional>
 #include <vector>
 
+class QDBusConnection;
+
 namespace tolvani {
 
 namespace store_io {
@@ -80,8 +82,12 @@ QString englishPairsURL();     // "english-pairs.json"
 // The six store files, in the order above.
 QStringList learnedDataURLs();
 
-// Creates the user-data folder (a failure is ignored) and opens it in the desktop's file viewer.
+// Creates the user-data folder (a failure is ignored) and shows it, selected, in the desktop's
+// file viewer.
 void revealLocalData();
+// Asks the file manager on `bus` (the freedesktop FileManager1 service) to show `folder` selected
+// in its parent; a desktop without one, or one that refuses, opens the folder itself instead.
+void revealInFileViewer(const QString& folder, const QDBusConnection& bus);
 
 // Runs `body` while holding the exclusive flock of the sibling lock file of `store` (its path
 // with the extension replaced by "lock", created 0600 on first use). Returns what `body` returns,

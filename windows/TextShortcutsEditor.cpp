@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -30,6 +31,31 @@ bool byTrigger(const ShortcutEntry& a, const ShortcutEntry& b) {
 bool hasSpace(const QString& text) {
   return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); });
 }
+
+// Stores an expansion at each keystroke, as the rest of the editor stores every change at once:
+// a list reloaded by a settings change, or a window closed, while a row is being edited would
+// otherwise drop what was typed into it.
+class ExpansionDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* field = qobject_cast<QLineEdit*>(editor)) {
+      auto* self = const_cast<ExpansionDelegate*>(this);
+      connect(field, &QLineEdit::textEdited, self,
+              [self, field] { Q_EMIT self->commitData(field); });
+    }
+    return editor;
+  }
+  void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+    // The field's own keystroke coming back: setting it again would move the cursor to the end.
+    auto* field = qobject_cast<QLineEdit*>(editor);
+    if (field && field->text() == index.data(Qt::EditRole).toString()) return;
+    QStyledItemDelegate::setEditorData(editor, index);
+  }
+};
 
 }  // namespace
 
@@ -132,6 +158,8 @@ TextShortcutsEditorView::TextShortcutsEditorView(QWidget* parent) : QWidget(pare
   table_->sortByColumn(TextShortcutsModel::triggerColumn, Qt::AscendingOrder);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  table_->setItemDelegateForColumn(TextShortcutsModel::expansionColumn,
+                                   new ExpansionDelegate(table_));
   table_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                           QAbstractItemView::AnyKeyPressed);
   table_->verticalHeader()->hide();

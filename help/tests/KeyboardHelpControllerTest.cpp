@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScrollBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -452,6 +453,29 @@ TEST(KeyboardHelpControllerTest, TextFollowsThePalette) {
     }
   }
   tabs->setCurrentIndex(0);
+}
+
+// What a person does in the window: a click on a tab's label shows that tab, and Control+A then
+// Control+C copy the whole text shown.
+TEST(KeyboardHelpControllerTest, TabsAreChosenByClickAndTheirTextCopiedByKeys) {
+  KeyboardHelpController& controller = KeyboardHelpController::shared();
+  controller.showWindow();
+  QWidget* window = controller.window();
+  auto* tabs = window->findChild<QTabWidget*>();
+  ASSERT_NE(tabs, nullptr);
+  QTabBar* bar = tabs->tabBar();
+  for (int i : {3, 1, 2, 0}) {
+    SCOPED_TRACE(i);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
+    EXPECT_EQ(tabs->currentIndex(), i);
+    QTextEdit* view = tabView(tabs, i);
+    ASSERT_TRUE(view->isVisible());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), view->document()->toPlainText());
+  }
 }
 
 }  // namespace

@@ -65,6 +65,8 @@ struct FrontEndState {
   std::optional<Departure> departure;
   // The focused context's menu as the engine's properties.
   IBusInputMenu menu;
+  // The idle source that sends the focused context's menu, while one is due.
+  guint menuSource = 0;
 };
 
 FrontEndState& state() {
@@ -237,6 +239,29 @@ void settleDeparture(bool viaPlaceholder) {
   if (found != state().contexts.end()) found->second.owed += departure->text;
 }
 
+// The focused context's menu goes once the keys pause: the properties are a large message, which
+// the daemon passes on to the application too, and a key typed meanwhile would wait behind it.
+constexpr guint kMenuDelayMs = 4;
+
+void sendMenuSoon() {
+  if (state().menuSource != 0) g_source_remove(state().menuSource);
+  state().menuSource = g_timeout_add(
+      kMenuDelayMs,
+      [](gpointer) -> gboolean {
+        state().menuSource = 0;
+        if (Context* context = focusedContext()) {
+          state().menu.update(state().engine, context->controller->menu());
+        }
+        return G_SOURCE_REMOVE;
+      },
+      nullptr);
+}
+
+// A key puts off the menu that is due.
+void holdMenu() {
+  if (state().menuSource != 0) sendMenuSoon();
+}
+
 // `clientName` is the name the context's toolkit gave it, when the daemon tells it.
 void focusIn(IBusEngine* engine, const QString& path, const QString& clientName = QString()) {
   state().engine = engine;
@@ -248,8 +273,8 @@ void focusIn(IBusEngine* engine, const QString& path, const QString& clientName 
     context.client = std::make_unique<IBusTextClient>(path);
     context.controller = std::make_unique<TolvaniInputController>(context.client.get());
     TolvaniInputController* controller = context.controller.get();
-    controller->setMenuObserver([path, controller] {
-      if (state().focused == path) state().menu.update(state().engine, controller->menu());
+    controller->setMenuObserver([path] {
+      if (state().focused == path) sendMenuSoon();
     });
     found = state().contexts.emplace(path, std::move(context)).first;
     state().order << path;
@@ -262,8 +287,7 @@ void focusIn(IBusEngine* engine, const QString& path, const QString& clientName 
   // Only the focused context's controller speaks for the menu; the list it had may be another's.
   state().menu.forget();
   context.controller->activateServer(context.client.get());
-  // Registered by the activation already, unless the controller told nothing.
-  state().menu.update(engine, context.controller->menu());
+  sendMenuSoon();
   if (!context.owed.isEmpty()) {
     context.client->insertText(std::exchange(context.owed, QString()),
                                platform::TextRange::notFound());
@@ -361,6 +385,7 @@ gboolean engineProcessKeyEvent(IBusEngine*, guint keyval, guint keycode, guint m
   if (!context) return FALSE;
   const KeyEvent event = keyEventFromIBus(keyval, keycode, modifiers);
   if (!event.keyDown) return FALSE;
+  holdMenu();
   return context->controller->handle(event, context->client.get()) ? TRUE : FALSE;
 }
 
@@ -452,6 +477,50 @@ void busDisconnected(IBusBus*, gpointer) {
   QCoreApplication::quit();
 }
 
+// Connects to the daemon and takes the bus name or registers the component.
+bool serve(bool startedByDaemon, const QString& executable) {
+  ibus_init();
+  warmMessageTypes();
+  FrontEndState& s = state();
+  s.bus = ibus_bus_new();
+  if (!ibus_bus_is_connected(s.bus)) {
+    platform::log::line(QStringLiteral(
+        "Cannot reach the IBus daemon: start IBus (ibus-daemon -drx) or choose IBus with "
+        "im-config, then start Tolvani again"));
+    return false;
+  }
+  g_signal_connect(s.bus, "disconnected", G_CALLBACK(busDisconnected), nullptr);
+
+  CandidatePanel::setFaceFactory([] {
+    return std::pair<std::unique_ptr<CandidatePanelFace>, std::unique_ptr<CandidatePanelFace>>(
+        std::make_unique<CandidatePanelWindow>(), std::make_unique<LookupTableFace>());
+  });
+
+  s.factory = ibus_factory_new(ibus_bus_get_connection(s.bus));
+  g_signal_connect(s.factory, "create-engine", G_CALLBACK(createEngine), nullptr);
+  const QByteArray bus = IBusFrontEnd::busName().toUtf8();
+  if (startedByDaemon) {
+    if (ibus_bus_request_name(s.bus, bus.constData(), 0) == 0) {
+      platform::log::line(QStringLiteral("Could not take the IBus name ") +
+                          IBusFrontEnd::busName());
+      return false;
+    }
+    return true;
+  }
+  const QByteArray version = platform::bundle::shortVersion().toUtf8();
+  const QByteArray exec = (executable + QStringLiteral(" --ibus")).toUtf8();
+  const QByteArray engine = IBusFrontEnd::engineName().toUtf8();
+  IBusComponent* component =
+      ibus_component_new(bus.constData(), "Bangla input method", version.constData(), "", "Tolvani",
+                         "", exec.constData(), "tolvani");
+  ibus_component_add_engine(component, ibus_engine_desc_new(engine.constData(), "Tolvani", "Bangla",
+                                                            "bn", "", "Tolvani", "", "us"));
+  const bool registered = ibus_bus_register_component(s.bus, component);
+  g_object_unref(component);
+  if (!registered) platform::log::line(QStringLiteral("Could not register with IBus"));
+  return registered;
+}
+
 }  // namespace
 
 const QString& IBusFrontEnd::busName() {
@@ -475,48 +544,17 @@ void IBusFrontEnd::stop() {
   s.focused.clear();
   s.departure.reset();
   s.lookupFace = nullptr;
+  if (s.menuSource != 0) g_source_remove(std::exchange(s.menuSource, 0u));
+  CandidatePanelWindow::waitForFontsAhead();
 }
 
 bool IBusFrontEnd::start(bool startedByDaemon, const QString& executable) {
-  ibus_init();
-  warmMessageTypes();
-  FrontEndState& s = state();
-  s.bus = ibus_bus_new();
-  if (!ibus_bus_is_connected(s.bus)) {
-    platform::log::line(QStringLiteral(
-        "Cannot reach the IBus daemon: start IBus (ibus-daemon -drx) or choose IBus with "
-        "im-config, then start Tolvani again"));
-    return false;
-  }
-  g_signal_connect(s.bus, "disconnected", G_CALLBACK(busDisconnected), nullptr);
-
-  CandidatePanel::setFaceFactory([] {
-    return std::pair<std::unique_ptr<CandidatePanelFace>, std::unique_ptr<CandidatePanelFace>>(
-        std::make_unique<CandidatePanelWindow>(), std::make_unique<LookupTableFace>());
-  });
-
-  s.factory = ibus_factory_new(ibus_bus_get_connection(s.bus));
-  g_signal_connect(s.factory, "create-engine", G_CALLBACK(createEngine), nullptr);
-  const QByteArray bus = busName().toUtf8();
-  if (startedByDaemon) {
-    if (ibus_bus_request_name(s.bus, bus.constData(), 0) == 0) {
-      platform::log::line(QStringLiteral("Could not take the IBus name ") + busName());
-      return false;
-    }
-    return true;
-  }
-  const QByteArray version = platform::bundle::shortVersion().toUtf8();
-  const QByteArray exec = (executable + QStringLiteral(" --ibus")).toUtf8();
-  const QByteArray engine = engineName().toUtf8();
-  IBusComponent* component =
-      ibus_component_new(bus.constData(), "Bangla input method", version.constData(), "", "Tolvani",
-                         "", exec.constData(), "tolvani");
-  ibus_component_add_engine(component, ibus_engine_desc_new(engine.constData(), "Tolvani", "Bangla",
-                                                            "bn", "", "Tolvani", "", "us"));
-  const bool registered = ibus_bus_register_component(s.bus, component);
-  g_object_unref(component);
-  if (!registered) platform::log::line(QStringLiteral("Could not register with IBus"));
-  return registered;
+  // The first focus makes a panel window, which reads the fonts.
+  CandidatePanelWindow::readFontsAhead();
+  const bool started = serve(startedByDaemon, executable);
+  // The reading ends before the application does.
+  if (!started) CandidatePanelWindow::waitForFontsAhead();
+  return started;
 }
 
 }  // namespace tolvani

@@ -154,44 +154,61 @@ TEST_F(BanglishConverterTest, RefusalsAreToldNearTheCaretInTheInterfaceLanguage)
     TextRange range;
     std::function<void()> knob;
     QString toast;
+    QString bangla;
   };
   const QString digits = QString(20000, QLatin1Char('7'));
   const Case cases[] = {
-      {"empty selection", u("ami"), {1, 0}, {}, u("Select Banglish text first")},
+      {"empty selection",
+       u("ami"),
+       {1, 0},
+       {},
+       u("Select Banglish text first"),
+       u("আগে বাংলিশ লেখা সিলেক্ট করুন")},
       {"20,001 units",
        QString(20001, QLatin1Char('a')),
        {0, 20001},
        {},
-       u("The selection is too long")},
-      {"20,000 units are read", digits, {0, 20000}, {}, u("No Banglish in the selection")},
-      {"no letters", u("১২৩, ৪৫"), {0, 7}, {}, u("No Banglish in the selection")},
+       u("The selection is too long"),
+       u("সিলেকশনটি অনেক বড়")},
+      {"20,000 units are read",
+       digits,
+       {0, 20000},
+       {},
+       u("No Banglish in the selection"),
+       u("সিলেকশনে বাংলিশ নেই")},
+      {"no letters",
+       u("১২৩, ৪৫"),
+       {0, 7},
+       {},
+       u("No Banglish in the selection"),
+       u("সিলেকশনে বাংলিশ নেই")},
       {"selection unknown",
        u("ami"),
        {0, 3},
        [this] { client_.knobs().selectionUnknown = true; },
-       u("Can't read the selection in this app")},
+       u("Can't read the selection in this app"),
+       u("এই অ্যাপের সিলেকশন পড়া যায়নি")},
       {"no selection call",
        u("ami"),
        {0, 3},
        [this] { client_.knobs().lacksSelectedRange = true; },
-       u("Can't read the selection in this app")},
+       u("Can't read the selection in this app"),
+       u("এই অ্যাপের সিলেকশন পড়া যায়নি")},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    client_.knobs() = {};
-    if (c.knob) c.knob();
-    selectAndConvert(c.text, c.range);
-    finishConversions();
-    EXPECT_EQ(toasts_, QStringList{c.toast});
-    EXPECT_TRUE(client_.insertions().isEmpty());
-    EXPECT_EQ(client_.document(), c.text);
+  for (const int language : {1, 0}) {
+    AppSettings::setUiLanguage(language);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (language == 0 ? " (Bangla)" : ""));
+      client_.knobs() = {};
+      if (c.knob) c.knob();
+      selectAndConvert(c.text, c.range);
+      finishConversions();
+      EXPECT_EQ(toasts_, QStringList{language == 0 ? c.bangla : c.toast});
+      EXPECT_TRUE(client_.insertions().isEmpty());
+      EXPECT_EQ(client_.document(), c.text);
+    }
   }
   client_.knobs() = {};
-
-  // In Bangla.
-  AppSettings::setUiLanguage(0);
-  selectAndConvert(u("ami"), {3, 0});
-  EXPECT_EQ(toasts_, QStringList{u("আগে বাংলিশ লেখা সিলেক্ট করুন")});
 
   // In a password field nothing at all happens.
   client_.setInputPurpose(platform::InputPurpose::password);
@@ -228,6 +245,14 @@ TEST_F(BanglishConverterTest, KeyOrSelectionChangeBeforeTheResultLeavesTheTextAl
   EXPECT_EQ(toasts_, QStringList{u("Selection changed, try again")});
   EXPECT_EQ(client_.document(), u("abc tumi"));
 
+  // In Bangla.
+  AppSettings::setUiLanguage(0);
+  selectAndConvert(u("ami tumi"), {0, 8});
+  client_.userSelect({4, 4});
+  finishConversions();
+  EXPECT_EQ(toasts_, QStringList{u("সিলেকশন বদলে গেছে, আবার চেষ্টা করুন")});
+  EXPECT_EQ(client_.document(), u("ami tumi"));
+
   // The controller ended before the result: nothing happens at all.
   selectAndConvert(u("ami tumi"), {0, 8});
   controller_.reset();
@@ -248,9 +273,12 @@ TEST_F(BanglishConverterTest, AnEngineThatCannotStartIsToldOnceAndNotRetried) {
   BanglishConverter::shared().testReset();
   g_creations = 0;
   for (int i = 0; i < 2; ++i) {
+    // The second time in Bangla.
+    AppSettings::setUiLanguage(i == 0 ? 1 : 0);
     selectAndConvert(u("ami"), {0, 3});
     finishConversions();
-    EXPECT_EQ(toasts_, QStringList{u("Could not start the engine")});
+    EXPECT_EQ(toasts_,
+              QStringList{i == 0 ? u("Could not start the engine") : u("ইঞ্জিন চালু করা যায়নি")});
     EXPECT_EQ(client_.document(), u("ami"));
   }
   EXPECT_EQ(convert("ami"), std::nullopt);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <ibus.h>
 
+#include <QDeadlineTimer>
+
 #include "ime/testing/IBusTestKeys.h"
 #include "ime/tests/ImeTestSupport.h"
 #include "settings/AppSettings.h"
@@ -172,6 +174,105 @@ TEST_F(IBusMenuTest, ChosenLayoutTypesAndHotKeysSwitch) {
   context.activateProperty("toggleEnglishPassthrough", true);
   harness_.settle();
   EXPECT_EQ(typeKeys(context, "k"), 1) << "still passing keys";
+}
+
+// The rows that the hot keys also reach, chosen in the panel: the other layouts, suggestions off
+// and on with their message and their effect on the next word, and the conversion of a selection;
+// then in Bangla, switched while the program runs, with the Bangla messages.
+TEST_F(IBusMenuTest, RowsActAsTheirKeysDoInBothLanguages) {
+  TestInputContext context(harness_, "editor");
+  context.keepText(QString(), 0);
+  start(context);
+
+  context.activateProperty("switchToNational");
+  EXPECT_EQ(waitForRow(context, u("switchToNational"), u("radio|জাতীয় (National)|on|enabled")),
+            "switchToNational|radio|জাতীয় (National)|on|enabled");
+  EXPECT_EQ(typeKeys(context, "jk "), 0);
+  ASSERT_TRUE(harness_.waitFor([&] { return context.text == u("কত "); }))
+      << context.text.toStdString() << " typed in national";
+  context.activateProperty("switchToPhonetic");
+  EXPECT_EQ(waitForRow(context, u("switchToPhonetic"), u("radio|ফোনেটিক (Phonetic)|on|enabled")),
+            "switchToPhonetic|radio|ফোনেটিক (Phonetic)|on|enabled");
+  platform::Defaults::testResetStandard();
+  EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::phonetic);
+
+  // Suggestions off: the message, the stored switch, and the next word shows no list.
+  context.activateProperty("toggleSuggestions", false);
+  EXPECT_EQ(waitForRow(context, u("toggleSuggestions"), u("toggle|Suggestions|off|enabled")),
+            "toggleSuggestions|toggle|Suggestions|off|enabled");
+  EXPECT_TRUE(harness_.waitFor([&] {
+    return context.auxiliaryTexts.contains(u("Suggestions off"));
+  })) << context.auxiliaryTexts.join('|').toStdString();
+  platform::Defaults::testResetStandard();
+  EXPECT_FALSE(AppSettings::suggestionsEnabled());
+  const std::size_t tables = context.lookupTables.size();
+  EXPECT_EQ(typeKeys(context, "ami"), 0);
+  ASSERT_TRUE(harness_.waitFor(
+      [&] { return !context.preedits.empty() && context.preedits.back().text == u("আমি"); }));
+  harness_.settle();
+  EXPECT_EQ(context.lookupTables.size(), tables) << "no list while suggestions are off";
+  EXPECT_EQ(typeKeys(context, " "), 0);
+  context.activateProperty("toggleSuggestions", true);
+  EXPECT_TRUE(harness_.waitFor([&] {
+    return context.auxiliaryTexts.contains(u("Suggestions on"));
+  })) << context.auxiliaryTexts.join('|').toStdString();
+  EXPECT_EQ(typeKeys(context, "ami"), 0);
+  EXPECT_TRUE(harness_.waitFor([&] { return context.lookupTables.size() > tables; }))
+      << "the list is back";
+  EXPECT_EQ(typeKeys(context, " "), 0);
+
+  // The conversion row converts the application's selection, as Control-Alt-B does. The program
+  // reads the application's text only once it has asked for it: the row is chosen again until the
+  // conversion arrives.
+  const QString before = u("ok bhalo");
+  const QDeadlineTimer deadline(20000);
+  while (context.text != u("ok ভালো") && !deadline.hasExpired()) {
+    context.keepText(before, 8, 3);
+    const qsizetype commits = context.commits.size();
+    const qsizetype toasts = context.auxiliaryTexts.size();
+    context.activateProperty("convertBanglishSelection");
+    ASSERT_TRUE(harness_.waitFor([&] {
+      return context.commits.size() > commits || context.auxiliaryTexts.size() > toasts;
+    })) << "neither a conversion nor a message arrived";
+    harness_.settle();
+  }
+  EXPECT_EQ(context.text.toStdString(), "ok ভালো");
+
+  // Bangla, chosen while the program runs: the rows' titles change and the messages are Bangla.
+  AppSettings::setUiLanguage(0);
+  EXPECT_EQ(waitForRow(context, u("toggleSuggestions"), u("toggle|সাজেশন|on|enabled")),
+            "toggleSuggestions|toggle|সাজেশন|on|enabled");
+  context.activateProperty("toggleSuggestions", false);
+  EXPECT_TRUE(harness_.waitFor([&] { return context.auxiliaryTexts.contains(u("সাজেশন বন্ধ")); }))
+      << context.auxiliaryTexts.join('|').toStdString();
+  EXPECT_TRUE(press(context, IBUS_KEY_s, kSCode, kControlAlt));
+  EXPECT_TRUE(harness_.waitFor([&] { return context.auxiliaryTexts.contains(u("সাজেশন চালু")); }))
+      << context.auxiliaryTexts.join('|').toStdString();
+  context.keepText(u("১২৩"), 0, 3);
+  context.activateProperty("convertBanglishSelection");
+  EXPECT_TRUE(harness_.waitFor([&] {
+    return context.auxiliaryTexts.contains(u("সিলেকশনে বাংলিশ নেই"));
+  })) << context.auxiliaryTexts.join('|').toStdString();
+  context.keepText(u("১২৩"), 3);
+  EXPECT_TRUE(press(context, IBUS_KEY_b, kBCode, kControlAlt));
+  EXPECT_TRUE(harness_.waitFor([&] {
+    return context.auxiliaryTexts.contains(u("আগে বাংলিশ লেখা সিলেক্ট করুন"));
+  })) << context.auxiliaryTexts.join('|').toStdString();
+  context.activateProperty("switchToProbhat");
+  EXPECT_EQ(waitForRow(context, u("switchToProbhat"), u("radio|প্রভাত (Probhat)|on|enabled")),
+            "switchToProbhat|radio|প্রভাত (Probhat)|on|enabled");
+  EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK | IBUS_SHIFT_MASK));
+  EXPECT_EQ(waitForRow(context, u("switchToNational"), u("radio|জাতীয় (National)|on|enabled")),
+            "switchToNational|radio|জাতীয় (National)|on|enabled");
+  EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK));
+  EXPECT_EQ(waitForRow(context, u("toggleEnglishPassthrough"), u("toggle|ইংরেজি পাসথ্রু|on|enabled")),
+            "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|on|enabled");
+  EXPECT_EQ(typeKeys(context, "jk"), 2) << "keys pass to the application";
+  context.activateProperty("toggleEnglishPassthrough", false);
+  EXPECT_EQ(
+      waitForRow(context, u("toggleEnglishPassthrough"), u("toggle|ইংরেজি পাসথ্রু|off|enabled")),
+      "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|off|enabled");
+  EXPECT_EQ(typeKeys(context, "jk "), 0) << "typed in national again";
 }
 
 }  // namespace

@@ -1,3 +1,7 @@
+#include <QApplication>
+#include <QTest>
+
+#include "ime/CandidatePanelWindow.h"
 #include "ime/tests/ImeTestSupport.h"
 
 namespace tolvani {
@@ -213,6 +217,46 @@ TEST_F(TolvaniInputControllerApplyTest, CaretRectangleAndItsFallbacks) {
   third->apply(composing("a", "\u0995"), &none);
   ASSERT_NE(third->testPanel()->activeFace(), nullptr);
   EXPECT_FALSE(third->testPanel()->activeFace()->placesWindows());
+}
+
+// The person clicks rows of the real panel window beside the caret: a candidate while composing,
+// then a prediction after the commit; each lands in the client and the panel goes.
+TEST_F(TolvaniInputControllerApplyTest, ClicksOnRowsOfThePanelWindowCommitTheirText) {
+  CandidatePanel::setFaceFactory([] {
+    return std::make_pair<std::unique_ptr<CandidatePanelFace>, std::unique_ptr<CandidatePanelFace>>(
+        std::make_unique<CandidatePanelWindow>(), std::make_unique<ScreenFace>(false));
+  });
+  engine_.onKey = [](const CKeyEvent& e, const std::string&, EngineState answer) {
+    if (e.kind == 1) answer.predictions = {"\u09A4\u09C1\u09AE\u09BF", "\u09B8\u09C7"};
+    return answer;
+  };
+  RecordingTextClient client{u("x ")};
+  auto controller = makeController(client);
+  const auto clickRow = [&](int row) {
+    QWidget* window = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (dynamic_cast<CandidatePanelWindow*>(w) && w->isVisible()) window = w;
+    }
+    ASSERT_NE(window, nullptr);
+    const QRectF frame = controller->testPanel()->rows()[row].frame;
+    ASSERT_FALSE(frame.isEmpty());
+    QTest::mouseClick(window, Qt::LeftButton, {}, frame.center().toPoint());
+    EXPECT_FALSE(window->isVisible());
+  };
+
+  for (const char c : std::string("aba")) ASSERT_TRUE(controller->handle(letter(c), &client));
+  ASSERT_EQ(panelRows(*controller), "কখক/exact|কখকি/prefix");
+  clickRow(1);
+  EXPECT_EQ(client.document(), u("x কখকি"));
+  EXPECT_TRUE(client.marked().isNotFound());
+  EXPECT_EQ(TypingStatsStore::load().totalCandidateSelections, 1);
+
+  ASSERT_TRUE(controller->handle(letter('a'), &client));
+  ASSERT_TRUE(controller->handle(kSpace, &client));
+  ASSERT_EQ(panelRows(*controller), "তুমি/prediction|সে/prediction");
+  clickRow(1);
+  EXPECT_EQ(client.document(), u("x কখকিক সে "));
+  EXPECT_EQ(TypingStatsStore::load().totalCandidateSelections, 2);
 }
 
 }  // namespace

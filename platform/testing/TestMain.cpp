@@ -1,7 +1,7 @@
 // The main of the front end's test programs: the Qt application exists before any test, as it
 // does in the program, so the main queue and widgets work. Each test program gets its own home
-// and XDG folders in a temporary folder, so that tests never touch the user's settings and
-// programs running side by side never share files; children started in a role (ChildProcess.h)
+// and XDG folders in a temporary folder and no session bus, so that tests never touch the user's
+// settings or desktop services and programs running side by side never share files; children started in a role (ChildProcess.h)
 // inherit them and run their role instead of the tests.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -31,6 +31,8 @@ std::unique_ptr<QTemporaryDir> makePrivateHome() {
     qputenv(variable, QFile::encodeName(folder));
   }
   ::chmod(QFile::encodeName(root + QStringLiteral("/runtime")).constData(), 0700);
+  // Tests that need a session bus start their own.
+  qunsetenv("DBUS_SESSION_BUS_ADDRESS");
   return home;
 }
 

@@ -1,7 +1,11 @@
 #include "platform/Defaults.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <csignal>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -18,6 +23,7 @@
 #include "platform/testing/ChildProcess.h"
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace tolvani::platform {
 namespace {
@@ -196,6 +202,39 @@ TEST_F(DefaultsTest, ConcurrentWritersInThreadsAndProcessesLoseNoKey) {
   const QVariantMap onDisk = propertylist::parseDictionary(readFile(path_)).value_or(QVariantMap{});
   EXPECT_EQ(onDisk.size(), kThreads * kKeysEach + kKeysEach);
   for (int k = 0; k < kKeysEach; ++k) EXPECT_EQ(d.integer(u"child-%1"_s.arg(k)), k) << k;
+}
+
+TEST_F(DefaultsTest, ReadsGoOnWhileAWriteWaitsAndSeeItsValueOnceItIsDone) {
+  Defaults d(path_);
+  ASSERT_TRUE(d.set(u"k"_s, qint64{1}));
+  // Another writer holds the file's lock, so this process's write waits in the middle of its
+  // read-modify-write; the main thread's reads must not wait with it.
+  const int held = ::open(QFile::encodeName(path_ + u".lock"_s).constData(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  std::thread writer([&] { d.set(u"k"_s, qint64{2}); });
+  // The kernel lists the writer's request as blocked ("->") on the lock file's inode.
+  struct stat lockFile {};
+  ASSERT_EQ(::fstat(held, &lockFile), 0);
+  const QByteArray inode = ':' + QByteArray::number(static_cast<qulonglong>(lockFile.st_ino)) + ' ';
+  const auto writerWaits = [&] {
+    for (const QByteArray& line : readFile(u"/proc/locks"_s).split('\n')) {
+      if (line.contains("-> FLOCK") && line.contains(inode)) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 1000 && !writerWaits(); ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(writerWaits());
+  std::future<std::optional<qint64>> read =
+      std::async(std::launch::async, [&] { return d.integer(u"k"_s); });
+  const bool answered = read.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  ::flock(held, LOCK_UN);
+  ::close(held);
+  writer.join();
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(read.get(), 1);
+  EXPECT_EQ(d.integer(u"k"_s), 2);
+  EXPECT_EQ(Defaults(path_).integer(u"k"_s), 2);
 }
 
 TEST_F(DefaultsTest, AFailedWriteKeepsTheOldValueAndLeavesNoTemporaryFile) {

@@ -113,6 +113,23 @@ TEST_F(DiagnosticsViewTest, SharingAndCopyingHandOverExactlyTheTextShown) {
   EXPECT_EQ(QGuiApplication::clipboard()->text(), view.report());
 }
 
+// In Bangla the bar's buttons do the same under their Bangla texts: "হালনাগাদ" reads the files
+// again and "শেয়ার" hands over the text shown.
+TEST_F(DiagnosticsViewTest, BanglaButtonsRefreshAndShare) {
+  AppSettings::setUiLanguage(0);
+  DiagnosticsView view;
+  showAndSettle(view);
+  ASSERT_EQ(button(view, "refresh")->text(), QString::fromUtf8("হালনাগাদ"));
+  ASSERT_EQ(button(view, "share")->text(), QString::fromUtf8("শেয়ার"));
+  writeFile("diagnostics-a.json", "{}");
+  EXPECT_FALSE(text(view)->toPlainText().contains("{}"));
+  QTest::mouseClick(button(view, "refresh"), Qt::LeftButton);
+  EXPECT_TRUE(text(view)->toPlainText().startsWith(kReportHeader + "{}"));
+  QGuiApplication::clipboard()->clear();
+  QTest::mouseClick(button(view, "share"), Qt::LeftButton);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), text(view)->toPlainText());
+}
+
 TEST_F(DiagnosticsViewTest, TextsAndScreenshotsInBothLanguages) {
   RuntimeDiagnostics::record(Metric::keyHandling, 1.25);
   RuntimeDiagnostics::record(Metric::persistence, 12);

@@ -186,6 +186,29 @@ TEST_F(TypingStatsWindowTest, ResetAsksAndErasesOnlyWhenConfirmed) {
   EXPECT_EQ(TypingStatsStore::load(), TypingStats());
 }
 
+// In Bangla the same clicks on the Bangla buttons: "বাতিল" keeps the counts, "রিসেট" erases them
+// and the window shows zeros and "এখনো নয়".
+TEST_F(TypingStatsWindowTest, ResetInBanglaUnderItsBanglaButtons) {
+  AppSettings::setUiLanguage(0);
+  writeKnownStats();
+  TypingStatsWindowController window;
+  window.showWindow();
+  ASSERT_EQ(resetButton(window)->text(), u("পরিসংখ্যান রিসেট করুন"));
+  const QString shown = values(window);
+  for (const char* answer : {"বাতিল", "রিসেট"}) {
+    SCOPED_TRACE(answer);
+    answerBox([answer](QMessageBox& box) {
+      QAbstractButton* button = buttonNamed(box, u(answer));
+      ASSERT_NE(button, nullptr);
+      QTest::mouseClick(button, Qt::LeftButton);
+    });
+    QTest::mouseClick(resetButton(window), Qt::LeftButton);
+    if (QString(answer) == u("বাতিল")) EXPECT_EQ(values(window), shown);
+  }
+  EXPECT_EQ(values(window), u("0 | 0 | 0 | 0 | 0 | 0 | এখনো নয়"));
+  EXPECT_FALSE(QFile::exists(filePath("typing-stats.json")));
+}
+
 QPalette darkPalette() {
   QPalette dark;
   dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));

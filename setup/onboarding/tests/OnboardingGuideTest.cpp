@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebEnginePage>
@@ -157,11 +158,7 @@ TEST_F(OnboardingGuideTest, GuideComesUpAndDrawsEveryStageInBothLanguages) {
     controller_->retrySetup();
     settle();
     desktop_.menuVisible = true;
-    ASSERT_TRUE(desktop_.answer("probe", kEnabled));
-    ASSERT_TRUE(desktop_.answer("activate"));
-    ASSERT_TRUE(desktop_.answer("showInputMenu"));
-    ASSERT_TRUE(desktop_.answer("select", kSelected));
-    ASSERT_TRUE(desktop_.answer("probe", kSelected));
+    ASSERT_TRUE(desktop_.answerRun(kEnabled));
     ASSERT_TRUE(waitDrawn([](const QString& d) {
       return d.contains("add=done show=done select=done");
     })) << drawn();
@@ -228,11 +225,7 @@ TEST_F(OnboardingGuideTest, EachButtonReachesItsActionAndTypingStaysInTheField) 
   clickInPage("button[data-action=retry]");
   EXPECT_TRUE(state().contains("busy=1")) << state();
   EXPECT_EQ(desktop_.waiting().join(' '), "probe");
-  ASSERT_TRUE(desktop_.answer("probe", kSelected));
-  ASSERT_TRUE(desktop_.answer("activate"));
-  ASSERT_TRUE(desktop_.answer("showInputMenu"));
-  ASSERT_TRUE(desktop_.answer("select", kSelected));
-  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(desktop_.answerRun(kSelected));
 
   clickInPage("button[data-action=tour]");
   EXPECT_TRUE(state().startsWith("stage=tour tour=0")) << state();
@@ -282,6 +275,101 @@ TEST_F(OnboardingGuideTest, EachButtonReachesItsActionAndTypingStaysInTheField) 
   clickInPage("button[data-action=done]");
   EXPECT_FALSE(controller_->window()->isVisible());
   EXPECT_FALSE(AppSettings::onboardingDeferred()) << "closed after completion";
+}
+
+// Every button of the page under its own text in each language, each doing its action: the
+// setup stage's, the tour's, "Finish" and the footer's "Close" (which defers onboarding when it
+// is not complete).
+TEST_F(OnboardingGuideTest, EveryButtonUnderItsTextInBothLanguages) {
+  struct Case {
+    int uiLanguage;
+    const char* labels;
+  };
+  const Case cases[] = {
+      {1,
+       "language=বাংলা|retry=Retry Setup|settings=Open Keyboard Settings|done=Done|tour=Take the "
+       "Tour|select=Switch to Tolvani|help=Open Keyboard Help|shortcut=Edit Text Shortcuts|"
+       "preferences=Open Settings|tourSetup=Setup|tourBack=Back|tourNext=Next|done=Finish|"
+       "close=Close"},
+      {0,
+       "language=English|retry=আবার চেষ্টা করুন|settings=কীবোর্ড সেটিংস খুলুন|done=শেষ|tour=ঘুরে "
+       "দেখুন|select=তোলভানিতে বদলান|help=কীবোর্ড সহায়িকা খুলুন|shortcut=টেক্সট শর্টকাট "
+       "সম্পাদনা|preferences=সেটিংস খুলুন|tourSetup=সেটআপ|tourBack=পেছনে|tourNext=পরের ধাপ|"
+       "done=শেষ করুন|close=বন্ধ করুন"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.uiLanguage);
+    AppSettings::setUiLanguage(c.uiLanguage);
+    AppSettings::setOnboardingCompleted(false);
+    AppSettings::setOnboardingDeferred(false);
+    opened_.clear();
+    controller_ = std::make_unique<OnboardingWindowController>();
+    ASSERT_TRUE(openAndWaitReady());
+    desktop_.menuVisible = true;
+    ASSERT_TRUE(desktop_.answer("probe", kSelected));
+    ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=done"); })) << drawn();
+    EXPECT_EQ(jsText("[...document.querySelectorAll('button[data-action]')]"
+                     ".filter(b => b.dataset.action !== 'tourChapter')"
+                     ".map(b => b.dataset.action + '=' + b.textContent).join('|')"),
+              QString::fromUtf8(c.labels));
+    // The language switch turns the page to the other language and back.
+    const QString first = c.uiLanguage == 0 ? "bn " : "en ";
+    const QString other = c.uiLanguage == 0 ? "en " : "bn ";
+    clickInPage("#language");
+    ASSERT_TRUE(waitDrawn([&](const QString& d) { return d.startsWith(other); })) << drawn();
+    clickInPage("#language");
+    ASSERT_TRUE(waitDrawn([&](const QString& d) { return d.startsWith(first); })) << drawn();
+
+    // "Done" while a run is busy leaves the window open.
+    clickInPage("button[data-action=retry]");
+    EXPECT_TRUE(state().contains("busy=1")) << state();
+    clickInPage("#setup-stage button[data-action=done]");
+    EXPECT_TRUE(controller_->window()->isVisible());
+    ASSERT_TRUE(desktop_.answerRun(kSelected));
+    ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("phase="); })) << drawn();
+
+    clickInPage("button[data-action=tour]");
+    EXPECT_TRUE(state().startsWith("stage=tour tour=0")) << state();
+    for (const int chapter : {1, 2, 3, 4, 0}) {
+      clickInPage(
+          QStringLiteral("button[data-action=tourChapter][data-chapter=\"%1\"]").arg(chapter));
+      EXPECT_TRUE(state().startsWith(QStringLiteral("stage=tour tour=%1").arg(chapter))) << state();
+    }
+    clickInPage("button[data-action=select]");
+    ASSERT_TRUE(desktop_.answer("select", kSelected));
+    ASSERT_TRUE(settleUntil([&] { return jsText("document.activeElement.id") == "typing"; }));
+    clickInPage("button[data-action=tourNext]");
+    EXPECT_TRUE(state().startsWith("stage=tour tour=1")) << state();
+    clickInPage("button[data-action=tourNext]");
+    clickInPage("button[data-action=help]");
+    EXPECT_TRUE(KeyboardHelpController::shared().window()->isVisible());
+    KeyboardHelpController::shared().window()->close();
+    clickInPage("button[data-action=tourNext]");
+    clickInPage("button[data-action=shortcut]");
+    clickInPage("button[data-action=tourBack]");
+    EXPECT_TRUE(state().startsWith("stage=tour tour=2")) << state();
+    clickInPage("button[data-action=tourChapter][data-chapter=\"4\"]");
+    clickInPage("button[data-action=preferences]");
+    EXPECT_EQ(opened_.join(' '), "shortcut preferences");
+    clickInPage("button[data-action=tourSetup]");
+    EXPECT_TRUE(state().startsWith("stage=setup")) << state();
+    clickInPage("button[data-action=tour]");
+    clickInPage("button[data-action=tourChapter][data-chapter=\"4\"]");
+    clickInPage("#tour-stage button[data-action=done]");
+    EXPECT_FALSE(controller_->window()->isVisible()) << "Finish closes the window";
+    EXPECT_TRUE(AppSettings::onboardingCompleted());
+    EXPECT_FALSE(AppSettings::onboardingDeferred());
+
+    // Opened again before setup is complete, the footer's "Close" closes it and defers setup.
+    AppSettings::setOnboardingCompleted(false);
+    ASSERT_TRUE(openAndWaitReady());
+    clickInPage("footer button[data-action=close]");
+    EXPECT_FALSE(controller_->window()->isVisible());
+    EXPECT_TRUE(AppSettings::onboardingDeferred());
+    while (desktop_.answer("probe", kSelected)) {
+    }
+    errors_.clear();  // the channel script is gone from the blank page
+  }
 }
 
 // The page answers its pending calls while it goes: the window's closing render, or the one an
@@ -412,8 +500,12 @@ TEST_F(OnboardingGuideTest, MissingHungThrowingAndKilledGuidesGiveWayToThePanel)
   QDir().mkpath(folder);
   EXPECT_TRUE(controller_->window()->grab().save(folder + "/onboarding-fallback-not-loaded.png"));
 
-  // Closing during a load retires its watchdog.
-  controller_->loadGuide();
+  // The panel's "Reload Guide" brings the guide back with a new watchdog; closing during that
+  // load retires it.
+  const QString hung = controller_->session();
+  QTest::mouseClick(controller_->window()->findChild<QPushButton*>("reloadButton"), Qt::LeftButton);
+  EXPECT_TRUE(state().endsWith("page=guide")) << state();
+  EXPECT_NE(controller_->session(), hung);
   EXPECT_EQ(clock_.pendingTimers(), 1);
   controller_->window()->close();
   EXPECT_EQ(clock_.pendingTimers(), 0);

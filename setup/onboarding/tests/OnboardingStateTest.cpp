@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -107,11 +108,7 @@ TEST_F(OnboardingStateTest, MissingGuideShowsThePanelAndTheRunStillStarts) {
   const QString busy = state();
   click("retryButton");
   EXPECT_EQ(state(), busy);
-  ASSERT_TRUE(desktop_.answer("probe", kSelected));
-  ASSERT_TRUE(desktop_.answer("activate"));
-  ASSERT_TRUE(desktop_.answer("showInputMenu"));
-  ASSERT_TRUE(desktop_.answer("select", kSelected));
-  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(desktop_.answerRun(kSelected));
   EXPECT_EQ(desktop_.log.join(' '), "probe activate showInputMenu select probe");
   EXPECT_TRUE(desktop_.waiting().isEmpty());
 }
@@ -375,6 +372,88 @@ TEST_F(OnboardingStateTest, PanelTextsAndScreenshotsInBothLanguages) {
               .arg(folder, language == 0 ? "bangla" : "english", dark ? "-dark" : "");
       EXPECT_TRUE(window->grab().save(path)) << path.toStdString();
     }
+  }
+}
+
+// The panel's three buttons in both languages, each clicked under its own text: retry runs every
+// step again; "Open Keyboard Settings" starts GNOME's Keyboard page on GNOME and IBus's
+// preferences elsewhere, and writes the path where neither is installed; "Reload Guide" loads the
+// guide again under a new session.
+TEST_F(OnboardingStateTest, PanelButtonsDoTheirWorkInBothLanguages) {
+  QTemporaryDir bin;
+  ASSERT_TRUE(bin.isValid());
+  const QString started = bin.path() + "/started.txt";
+  for (const char* tool : {"gnome-control-center", "ibus-setup"}) {
+    QFile script(bin.path() + "/" + tool);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\necho \"${0##*/} $*\" >> '" + started.toUtf8() + "'\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  const auto startedTools = [&] {
+    QFile file(started);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+  };
+  const QByteArray path = qgetenv("PATH");
+  const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+
+  struct Case {
+    int language;
+    const char* retry;
+    const char* settings;
+    const char* reload;
+  };
+  for (const Case& c : {Case{1, "Retry Setup", "Open Keyboard Settings", "Reload Guide"},
+                        Case{0, "আবার চেষ্টা করুন", "কীবোর্ড সেটিংস খুলুন", "গাইড আবার খুলুন"}}) {
+    SCOPED_TRACE(c.language);
+    AppSettings::setUiLanguage(c.language);
+    controller_ = std::make_unique<OnboardingWindowController>();
+    ASSERT_NO_FATAL_FAILURE(openSetUp());
+    const auto button = [&](const char* name) {
+      return controller_->window()->findChild<QPushButton*>(name);
+    };
+    EXPECT_EQ(button("retryButton")->text(), QString::fromUtf8(c.retry));
+    EXPECT_EQ(button("settingsButton")->text(), QString::fromUtf8(c.settings));
+    EXPECT_EQ(button("reloadButton")->text(), QString::fromUtf8(c.reload));
+
+    click("retryButton");
+    EXPECT_TRUE(state().contains("busy=1")) << state();
+    ASSERT_TRUE(desktop_.answerRun(kSelected));
+    EXPECT_EQ(desktop_.log.join(' '), "probe activate showInputMenu select probe");
+    EXPECT_EQ(fallbackStatus(), UIStrings::setupDoneDetail());
+
+    QFile::remove(started);
+    qputenv("PATH", bin.path().toUtf8());
+    qputenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
+    click("settingsButton");
+    ASSERT_TRUE(testing::settleUntil([&] { return !startedTools().isEmpty(); }, 10000));
+    EXPECT_EQ(startedTools(), "gnome-control-center keyboard");
+    QFile::remove(started);
+    qputenv("XDG_CURRENT_DESKTOP", "KDE");
+    click("settingsButton");
+    ASSERT_TRUE(testing::settleUntil([&] { return !startedTools().isEmpty(); }, 10000));
+    EXPECT_EQ(startedTools(), "ibus-setup");
+    EXPECT_EQ(fallbackStatus(), UIStrings::setupDoneDetail()) << "nothing to report";
+    qputenv("PATH", "/nonexistent");
+    click("settingsButton");
+    EXPECT_EQ(fallbackStatus(), UIStrings::setupSettingsPath());
+    qputenv("PATH", path);
+
+    const QString session = controller_->session();
+    desktop_.log.clear();
+    click("reloadButton");
+    EXPECT_NE(controller_->session(), session);
+    EXPECT_EQ(desktop_.log.join(' '), "probe") << "the run starts again";
+    EXPECT_EQ(fallbackStatus(),
+              UIStrings::setupGuideMissing() + "\n" + UIStrings::setupSettingsPath());
+    EXPECT_TRUE(fallbackStatus().startsWith(c.language == 0 ? QString::fromUtf8("সেটআপ গাইডটি")
+                                                            : QString("The setup guide")));
+    ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  }
+  if (desktop.isNull()) {
+    qunsetenv("XDG_CURRENT_DESKTOP");
+  } else {
+    qputenv("XDG_CURRENT_DESKTOP", desktop);
   }
 }
 

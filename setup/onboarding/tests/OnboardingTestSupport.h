@@ -94,6 +94,14 @@ class ScriptedDesktop {
   bool answerNewest(const QString& name, Snapshot snapshot = {}) {
     return finish(name, std::nullopt, snapshot, true);
   }
+  // Answers a whole run of the steps in order: the first probe with `first`, the last one with
+  // Tolvani selected.
+  bool answerRun(Snapshot first) {
+    const Snapshot selected{InputSourceRegistration::State::enabled, true};
+    return answer(QStringLiteral("probe"), first) && answer(QStringLiteral("activate")) &&
+           answer(QStringLiteral("showInputMenu")) && answer(QStringLiteral("select"), selected) &&
+           answer(QStringLiteral("probe"), selected);
+  }
   bool fail(const QString& name, const QString& message, int code = 1) {
     return finish(name, SetupError::setup(code, message), {});
   }
