@@ -89,6 +89,7 @@ IBusDaemonHarness::IBusDaemonHarness(const Options& options) {
     const qsizetype equals = variable.indexOf(u'=');
     if (equals > 0) env.insert(variable.left(equals), variable.mid(equals + 1));
   }
+  configHome_ = env.value(QStringLiteral("XDG_CONFIG_HOME"));
   daemon_.setProcessEnvironment(env);
   if (options.quiet) {
     daemon_.setStandardErrorFile(QProcess::nullDevice());

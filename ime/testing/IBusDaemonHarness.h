@@ -45,7 +45,7 @@ class IBusDaemonHarness {
   const QString& failure() const { return failure_; }
   IBusBus* bus() const { return bus_; }
   // The XDG_CONFIG_HOME of the daemon and the programs it starts (their settings live there).
-  QString configHome() const { return root_.path() + QStringLiteral("/config"); }
+  QString configHome() const { return configHome_; }
   // The temporary folder holding the daemon's home, config, cache, data and runtime folders.
   QString root() const { return root_.path(); }
   // The daemon's D-Bus address, for IBUS_ADDRESS.
@@ -69,6 +69,7 @@ class IBusDaemonHarness {
   QString failure_;
   QString eventsPath_;
   QString address_;
+  QString configHome_;
 };
 
 // One input context of a client application.

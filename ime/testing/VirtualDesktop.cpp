@@ -212,7 +212,9 @@ QProcessEnvironment VirtualDesktop::programEnvironment() const {
   env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
   env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
   env.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
-  env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
+  // Qt's IBus module finds the daemon by the address file the daemon writes in this folder, not
+  // by IBUS_ADDRESS.
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), ibus_->configHome());
   env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
   env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
   env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
