@@ -1,8 +1,8 @@
 // The main of the front end's test programs: the Qt application exists before any test, as it
 // does in the program, so the main queue and widgets work. Each test program gets its own home
 // and XDG folders in a temporary folder and no session bus, so that tests never touch the user's
-// settings or desktop services and programs running side by side never share files; children started in a role (ChildProcess.h)
-// inherit them and run their role instead of the tests.
+// settings or desktop services and programs running side by side never share files; children
+// started in a role (ChildProcess.h) inherit them and run their role instead of the tests.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
