@@ -28,6 +28,7 @@
 
 #include "ime/testing/TestUser.h"
 #include "ime/testing/VirtualDesktop.h"
+#include "package/tests/PackageTestSupport.h"
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
@@ -911,43 +912,10 @@ const bool kStepsRegistered = [] {
 // ---------------------------------------------------------------------------------------------
 // The machine's side, as root: the package in, the user's day, the package out.
 
-struct Outcome {
-  int status = -1;
-  QString out;
-};
-
-Outcome run(const QString& program, const QStringList& arguments, int ms = 240000,
-            const QString& folder = QString()) {
-  QProcess process;
-  process.setProcessChannelMode(QProcess::MergedChannels);
-  if (!folder.isEmpty()) process.setWorkingDirectory(folder);
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DEBIAN_FRONTEND"), QStringLiteral("noninteractive"));
-  process.setProcessEnvironment(env);
-  process.start(program, arguments);
-  if (!process.waitForFinished(ms)) {
-    process.kill();
-    process.waitForFinished();
-    return {-1, QString::fromUtf8(process.readAll())};
-  }
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          QString::fromUtf8(process.readAll())};
-}
-
-bool installed() {
-  return run(QStringLiteral("dpkg-query"),
-             {QStringLiteral("-W"), QStringLiteral("-f=${Status}"), QStringLiteral("tolvani")})
-      .out.contains(QLatin1String("install ok installed"));
-}
-
-// Removes the package whatever ends the test, once this test has installed it.
-struct InstallGuard {
-  bool armed = false;
-  ~InstallGuard() {
-    if (armed && installed())
-      run(QStringLiteral("dpkg"), {QStringLiteral("--purge"), QStringLiteral("tolvani")});
-  }
-};
+using testing::apt;
+using testing::installed;
+using testing::InstallGuard;
+using testing::Outcome;
 
 // Every file under `folder` with a digest of its bytes.
 std::map<QString, QByteArray> contents(const QString& folder) {
@@ -975,21 +943,11 @@ TEST(DayOfUseTest, OneDayFromInstallingThePackageToRemovingIt) {
   InstallGuard guard;
   {
     SCOPED_TRACE("Step00_PackageBuiltAndInstalled");
-    const Outcome packed = run(
-        QStringLiteral("cpack"),
-        {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
-         QStringLiteral(TOLVANI_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), work.path()},
-        600000, QStringLiteral(TOLVANI_BUILD_DIR));
-    ASSERT_EQ(packed.status, 0) << packed.out.toStdString();
-    const QStringList debs =
-        QDir(work.path()).entryList({QStringLiteral("tolvani_*.deb")}, QDir::Files);
-    ASSERT_EQ(debs.size(), 1) << packed.out.toStdString();
+    QString log;
+    const QString deb = testing::buildPackage(work.path(), &log);
+    ASSERT_FALSE(deb.isEmpty()) << log.toStdString();
     guard.armed = true;
-    const Outcome install =
-        run(QStringLiteral("apt-get"),
-            {QStringLiteral("install"), QStringLiteral("-y"), QStringLiteral("-o"),
-             QStringLiteral("DPkg::Lock::Timeout=120"), QStringLiteral("--no-install-recommends"),
-             work.path() + QLatin1Char('/') + debs.first()});
+    const Outcome install = apt(QStringLiteral("install"), deb);
     ASSERT_EQ(install.status, 0) << install.out.toStdString();
     ASSERT_TRUE(installed());
   }
@@ -1044,10 +1002,7 @@ TEST(DayOfUseTest, OneDayFromInstallingThePackageToRemovingIt) {
   {
     SCOPED_TRACE("Step12_PackageRemovedWithTheUsersDataLeftInPlace");
     EXPECT_FALSE(before.empty()) << "the day left no data behind";
-    const Outcome remove =
-        run(QStringLiteral("apt-get"),
-            {QStringLiteral("remove"), QStringLiteral("-y"), QStringLiteral("-o"),
-             QStringLiteral("DPkg::Lock::Timeout=120"), QStringLiteral("tolvani")});
+    const Outcome remove = apt(QStringLiteral("remove"), QStringLiteral("tolvani"));
     ASSERT_EQ(remove.status, 0) << remove.out.toStdString();
     EXPECT_FALSE(installed());
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/bin/tolvani")));

@@ -12,63 +12,25 @@
 #include <QTemporaryDir>
 
 #include "ime/testing/IBusDaemonHarness.h"
+#include "package/tests/PackageTestSupport.h"
 
 namespace tolvani {
 namespace {
 
-struct Outcome {
-  int status = -1;
-  QString out;
-};
-
-Outcome run(const QString& program, const QStringList& arguments, int ms = 240000,
-            const QString& folder = QString()) {
-  QProcess process;
-  process.setProcessChannelMode(QProcess::MergedChannels);
-  if (!folder.isEmpty()) process.setWorkingDirectory(folder);
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DEBIAN_FRONTEND"), QStringLiteral("noninteractive"));
-  process.setProcessEnvironment(env);
-  process.start(program, arguments);
-  if (!process.waitForFinished(ms)) {
-    process.kill();
-    process.waitForFinished();
-    return {-1, QString::fromUtf8(process.readAll())};
-  }
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          QString::fromUtf8(process.readAll())};
-}
-
-bool installed() {
-  return run(QStringLiteral("dpkg-query"),
-             {QStringLiteral("-W"), QStringLiteral("-f=${Status}"), QStringLiteral("tolvani")})
-      .out.contains(QLatin1String("install ok installed"));
-}
-
-// Removes the package whatever ends the test, once this test has installed it.
-struct InstallGuard {
-  bool armed = false;
-  ~InstallGuard() {
-    if (armed && installed())
-      run(QStringLiteral("dpkg"), {QStringLiteral("--purge"), QStringLiteral("tolvani")});
-  }
-};
+using testing::apt;
+using testing::installed;
+using testing::InstallGuard;
+using testing::Outcome;
+using testing::run;
 
 TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
   QTemporaryDir work;
   ASSERT_TRUE(work.isValid());
-  const Outcome packed = run(
-      QStringLiteral("cpack"),
-      {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
-       QStringLiteral(TOLVANI_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), work.path()},
-      600000, QStringLiteral(TOLVANI_BUILD_DIR));
-  ASSERT_EQ(packed.status, 0) << packed.out.toStdString();
-  const QStringList debs =
-      QDir(work.path()).entryList({QStringLiteral("tolvani_*.deb")}, QDir::Files);
-  ASSERT_EQ(debs.size(), 1) << packed.out.toStdString();
-  const QString deb = work.path() + QLatin1Char('/') + debs.first();
-  EXPECT_TRUE(debs.first().startsWith(QStringLiteral("tolvani_" TOLVANI_VERSION "_")))
-      << debs.first().toStdString();
+  QString log;
+  const QString deb = testing::buildPackage(work.path(), &log);
+  ASSERT_FALSE(deb.isEmpty()) << log.toStdString();
+  EXPECT_TRUE(QFileInfo(deb).fileName().startsWith(QStringLiteral("tolvani_" TOLVANI_VERSION "_")))
+      << deb.toStdString();
 
   const Outcome contents = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), deb});
   ASSERT_EQ(contents.status, 0) << contents.out.toStdString();
@@ -133,10 +95,7 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
 
   InstallGuard guard;
   guard.armed = true;
-  const Outcome install = run(
-      QStringLiteral("apt-get"),
-      {QStringLiteral("install"), QStringLiteral("-y"), QStringLiteral("-o"),
-       QStringLiteral("DPkg::Lock::Timeout=120"), QStringLiteral("--no-install-recommends"), deb});
+  const Outcome install = apt(QStringLiteral("install"), deb);
   ASSERT_EQ(install.status, 0) << install.out.toStdString();
   ASSERT_TRUE(installed());
   EXPECT_TRUE(QFileInfo(QStringLiteral("/usr/bin/tolvani")).isExecutable());
@@ -159,10 +118,7 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
     EXPECT_TRUE(engines.contains(QStringLiteral("tolvani"))) << engines.join(u' ').toStdString();
   }
 
-  const Outcome remove =
-      run(QStringLiteral("apt-get"),
-          {QStringLiteral("remove"), QStringLiteral("-y"), QStringLiteral("-o"),
-           QStringLiteral("DPkg::Lock::Timeout=120"), QStringLiteral("tolvani")});
+  const Outcome remove = apt(QStringLiteral("remove"), QStringLiteral("tolvani"));
   ASSERT_EQ(remove.status, 0) << remove.out.toStdString();
   EXPECT_FALSE(installed());
   EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/bin/tolvani")));
