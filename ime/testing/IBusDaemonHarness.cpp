@@ -50,11 +50,6 @@ IBusDaemonHarness::IBusDaemonHarness(const Options& options) {
   }
   QFile::setPermissions(root + QStringLiteral("/runtime"),
                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  // The program's first start offers its setup window: not in tests of typing.
-  if (!options.firstStart)
-    platform::Defaults(root + QStringLiteral("/config/tolvani/") + platform::bundle::identifier() +
-                       QStringLiteral(".plist"))
-        .set(AppSettings::kOnboardingCompletedKey, true);
   const QString socket = root + QStringLiteral("/runtime/ibus.sock");
   const QString address = QStringLiteral("unix:path=") + socket;
   address_ = address;
@@ -90,6 +85,11 @@ IBusDaemonHarness::IBusDaemonHarness(const Options& options) {
     if (equals > 0) env.insert(variable.left(equals), variable.mid(equals + 1));
   }
   configHome_ = env.value(QStringLiteral("XDG_CONFIG_HOME"));
+  // The program's first start offers its setup window: not in tests of typing.
+  if (!options.firstStart)
+    platform::Defaults(configHome_ + QStringLiteral("/tolvani/") + platform::bundle::identifier() +
+                       QStringLiteral(".plist"))
+        .set(AppSettings::kOnboardingCompletedKey, true);
   daemon_.setProcessEnvironment(env);
   if (options.quiet) {
     daemon_.setStandardErrorFile(QProcess::nullDevice());
