@@ -212,6 +212,25 @@ bool sendKey(BenchContext& bench, unsigned keyval, unsigned keycode) {
 
 // Types `text` into a new context of a private daemon that knows `componentFolder`, with
 // `engineName` selected; the first `warmUp` keys are not timed.
+// A focused context of a client that takes preedits, with `bench` recording what arrives.
+bool openContext(IBusDaemonHarness& harness, BenchContext& bench) {
+  bench.context = ibus_bus_create_input_context(harness.bus(), "bench");
+  if (!bench.context) return false;
+  ibus_input_context_set_capabilities(
+      bench.context, IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_AUXILIARY_TEXT | IBUS_CAP_LOOKUP_TABLE |
+                         IBUS_CAP_FOCUS | IBUS_CAP_PROPERTY | IBUS_CAP_SURROUNDING_TEXT);
+  g_signal_connect(bench.context, "update-preedit-text", G_CALLBACK(onPreedit), &bench);
+  g_signal_connect(bench.context, "commit-text", G_CALLBACK(onCommit), &bench);
+  ibus_input_context_focus_in(bench.context);
+  return true;
+}
+
+void closeContext(IBusDaemonHarness& harness, BenchContext& bench) {
+  ibus_proxy_destroy(IBUS_PROXY(bench.context));
+  g_object_unref(bench.context);
+  harness.settle();
+}
+
 std::optional<Figures> typeThroughDaemon(const QString& componentFolder, const char* engineName,
                                          const std::string& text, std::size_t warmUp,
                                          std::chrono::milliseconds gap, bool caret = true) {
@@ -221,14 +240,7 @@ std::optional<Figures> typeThroughDaemon(const QString& componentFolder, const c
     return std::nullopt;
   }
   BenchContext bench;
-  bench.context = ibus_bus_create_input_context(harness.bus(), "bench");
-  if (!bench.context) return std::nullopt;
-  ibus_input_context_set_capabilities(
-      bench.context, IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_AUXILIARY_TEXT | IBUS_CAP_LOOKUP_TABLE |
-                         IBUS_CAP_FOCUS | IBUS_CAP_PROPERTY | IBUS_CAP_SURROUNDING_TEXT);
-  g_signal_connect(bench.context, "update-preedit-text", G_CALLBACK(onPreedit), &bench);
-  g_signal_connect(bench.context, "commit-text", G_CALLBACK(onCommit), &bench);
-  ibus_input_context_focus_in(bench.context);
+  if (!openContext(harness, bench)) return std::nullopt;
   ibus_input_context_set_engine(bench.context, engineName);
   ibus_input_context_set_surrounding_text(bench.context, ibus_text_new_from_static_string(""), 0,
                                           0);
@@ -262,9 +274,7 @@ std::optional<Figures> typeThroughDaemon(const QString& componentFolder, const c
     if (i >= warmUp) figures.times.push_back(ms);
   }
   figures.commits = bench.committed.left(40);
-  ibus_proxy_destroy(IBUS_PROXY(bench.context));
-  g_object_unref(bench.context);
-  harness.settle();
+  closeContext(harness, bench);
   return figures;
 }
 
@@ -277,14 +287,7 @@ std::optional<double> firstKey(const QString& componentFolder, const char* engin
   IBusDaemonHarness harness(componentFolder);
   if (!harness.ready()) return std::nullopt;
   BenchContext bench;
-  bench.context = ibus_bus_create_input_context(harness.bus(), "bench");
-  if (!bench.context) return std::nullopt;
-  ibus_input_context_set_capabilities(
-      bench.context, IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_AUXILIARY_TEXT | IBUS_CAP_LOOKUP_TABLE |
-                         IBUS_CAP_FOCUS | IBUS_CAP_PROPERTY | IBUS_CAP_SURROUNDING_TEXT);
-  g_signal_connect(bench.context, "update-preedit-text", G_CALLBACK(onPreedit), &bench);
-  g_signal_connect(bench.context, "commit-text", G_CALLBACK(onCommit), &bench);
-  ibus_input_context_focus_in(bench.context);
+  if (!openContext(harness, bench)) return std::nullopt;
   ibus_input_context_set_surrounding_text(bench.context, ibus_text_new_from_static_string(""), 0,
                                           0);
   ibus_input_context_set_cursor_location(bench.context, 100, 200, 1, 18);
@@ -305,9 +308,7 @@ std::optional<double> firstKey(const QString& componentFolder, const char* engin
       ms = std::chrono::duration<double, std::milli>(*bench.received - start).count();
     }
   }
-  ibus_proxy_destroy(IBUS_PROXY(bench.context));
-  g_object_unref(bench.context);
-  harness.settle();
+  closeContext(harness, bench);
   return ms;
 }
 
