@@ -17,6 +17,12 @@ namespace {
 
 constexpr int kMaxDepth = 64;
 
+// Text as writing it gives it back: a lone surrogate becomes what UTF-8 makes of it, so that a
+// value or key read and written again stays the same.
+QString asWritten(const QString& text) {
+  return text.isValidUtf16() ? text : QString::fromUtf8(text.toUtf8());
+}
+
 struct PlistDeleter {
   void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
 };
@@ -166,13 +172,8 @@ class BinaryReader {
         for (uint64_t i = 0; i < *n; ++i)
           text[static_cast<qsizetype>(i)] =
               QChar(static_cast<char16_t>(bigEndian(data_ + at + 2 * i, 2)));
-        // A lone surrogate reads as the text that writing it would give, so that a value read
-        // and written again stays the same.
-        if (!text.isValidUtf16()) {
-          if (!isKey && options_.markUnreadable) return unreadable();
-          text = QString::fromUtf8(text.toUtf8());
-        }
-        return QVariant(text);
+        if (!text.isValidUtf16() && !isKey && options_.markUnreadable) return unreadable();
+        return QVariant(asWritten(text));
       }
       case 0x8: {
         if (!inObjects(at, info + 1u)) return fail();
@@ -310,7 +311,7 @@ class XmlReader {
         if (!key || !nextElement()) return fail();
         std::optional<QVariant> value = element(depth + 1);
         if (failed_) return std::nullopt;
-        if (value) map.insert(*key, std::move(*value));
+        if (value) map.insert(asWritten(*key), std::move(*value));
       }
       if (xml_.hasError()) return fail();
       return QVariant(map);
@@ -337,7 +338,10 @@ class XmlReader {
     const QString kind = name.toString();
     std::optional<QString> content = text();
     if (!content || !known || kind == QLatin1String("key")) return fail();
-    if (kind == QLatin1String("string")) return QVariant(*content);
+    if (kind == QLatin1String("string")) {
+      if (!content->isValidUtf16() && options_.markUnreadable) return unreadable();
+      return QVariant(asWritten(*content));
+    }
     if (kind == QLatin1String("integer")) {
       const QString digits = content->trimmed();
       bool ok = false;

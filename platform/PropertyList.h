@@ -26,8 +26,8 @@ struct ReadOptions {
 
 // The value held by `bytes`, or none when they are not a whole, well-formed property list (a
 // damaged file never reads in part). Dates, identifiers, sets and other values without a
-// counterpart are left out of their dictionary or array; a string's lone surrogates read as
-// writing them would store them, a binary ASCII string's other bytes as Latin-1. XML that
+// counterpart are left out of their dictionary or array; a string's or a key's lone surrogates read
+// as writing them would store them, a binary ASCII string's other bytes as Latin-1. XML that
 // declares entities is refused.
 std::optional<QVariant> parse(const QByteArray& bytes, const ReadOptions& options = {});
 // parse(), when the top value is a dictionary.

@@ -118,6 +118,19 @@ TEST(PropertyListTest, OptionsMarkWhatIsLeftOutAndBoundWhatIsBuilt) {
                                 markAll),
             QVariant(QVariantList{QVariant(), QVariant(), QStringLiteral("s")}));
 
+  // XML in UTF-7 can spell lone surrogates (+2AA- is U+D800), in keys and strings alike: they
+  // read as writing stores them, so that the file written back reads the same.
+  const QByteArray utf7 =
+      "<?xml version=\"1.0\" encoding=\"UTF-7\"?><plist><dict><key>k+2AA-</key>"
+      "<string>+2AA-x</string></dict></plist>";
+  const QVariantMap repaired{{QStringLiteral("k?"), QStringLiteral("?x")}};
+  EXPECT_EQ(propertylist::parse(utf7), QVariant(repaired));
+  const std::optional<QByteArray> written = propertylist::toBinary(repaired);
+  ASSERT_TRUE(written);
+  EXPECT_EQ(propertylist::parseDictionary(*written), repaired);
+  EXPECT_EQ(propertylist::parse(utf7, markAll),
+            QVariant(QVariantMap{{QStringLiteral("k?"), QVariant()}}));
+
   // Two keys and two values, "ab" shared by both values: 12 bytes once read.
   const QByteArray shared = bplist({"\xd2\x01\x02\x03\x03", "Qa", "Qb", "Rab"});
   EXPECT_TRUE(propertylist::parse(shared, {.maxContentBytes = 12}));
