@@ -27,6 +27,7 @@ namespace {
 constexpr double kReferenceDateUnixSeconds = 978307200.0;
 constexpr double kSessionGapSeconds = 1800.0;
 constexpr std::chrono::seconds kFlushDelay{5};
+constexpr std::chrono::milliseconds kKeystrokeBatchDelay{500};
 
 const QString kTotalKeystrokes = QStringLiteral("totalKeystrokes");
 const QString kTotalWordsCommitted = QStringLiteral("totalWordsCommitted");
@@ -130,23 +131,83 @@ void flushOnQueue(Store& s) {
   file.commit();
 }
 
-void saveOnQueue(Store& s) {
+// `flushDelay`: how long after now the change is written, when no write is pending yet.
+void saveOnQueue(Store& s, std::chrono::nanoseconds flushDelay = kFlushDelay) {
   s.dirty = true;
   if (s.flushScheduled) return;  // the pending flush writes the newest statistics
   s.flushScheduled = true;
-  s.queue.asyncAfter(kFlushDelay, [] { flushOnQueue(store()); });
+  s.queue.asyncAfter(flushDelay, [] { flushOnQueue(store()); });
 }
 
 double now() { return platform::clock().wallSeconds(); }
 
-// Keystrokes counted on the typing thread and not yet added on the queue.
-std::atomic<std::int64_t>& pendingKeystrokes() {
-  static std::atomic<std::int64_t> count{0};
-  return count;
+// Keystrokes counted on the typing threads and not yet added on the queue. A queued change per
+// key would wake the queue's thread at every key, which costs the next key more than the count
+// itself; so they are added in one change once typing has gone on for `kKeystrokeBatchDelay`, or
+// at once by the next other operation, made after them on the same thread, so that each
+// operation still sees every keystroke counted before it.
+struct PendingKeystrokes {
+  std::atomic<std::int64_t> count{0};
+  std::atomic<double> firstWallSeconds{0};  // of the first one of the batch
+  std::atomic<double> lastWallSeconds{0};   // of the latest one
+  std::atomic<std::int64_t> firstUptimeNs{0};
+};
+
+PendingKeystrokes& pendingKeystrokes() {
+  static PendingKeystrokes pending;
+  return pending;
 }
 
-void enqueue(void (*change)(Store&)) {
-  store().queue.async([change] { change(store()); });
+struct KeystrokeBatch {
+  std::int64_t count = 0;
+  double firstWallSeconds = 0;
+  double lastWallSeconds = 0;
+  std::chrono::nanoseconds firstUptime{0};
+};
+
+KeystrokeBatch takePendingKeystrokes() {
+  PendingKeystrokes& pending = pendingKeystrokes();
+  KeystrokeBatch batch;
+  // The times are read before the count is taken: a keystroke whose time is newer than its count
+  // goes with the next batch, which its own count schedules.
+  batch.firstWallSeconds = pending.firstWallSeconds.load();
+  batch.lastWallSeconds = pending.lastWallSeconds.load();
+  batch.firstUptime = std::chrono::nanoseconds(pending.firstUptimeNs.load());
+  batch.count = pending.count.exchange(0);
+  return batch;
+}
+
+// As each keystroke of the batch added alone, in turn: the statistics are written 5 s after the
+// first of them.
+void addKeystrokesOnQueue(Store& s, const KeystrokeBatch& batch) {
+  if (batch.count == 0) return;
+  TypingStats& stats = loadOnQueue(s);
+  const double t = batch.lastWallSeconds;
+  s.lastSessionActivity = t;
+  stats.totalKeystrokes = saturatingAdd(stats.totalKeystrokes, batch.count);
+  stats.lastUsed = dateFromUnixSeconds(t);
+  if (!stats.firstUsed) stats.firstUsed = dateFromUnixSeconds(batch.firstWallSeconds);
+  const std::chrono::nanoseconds waited = platform::clock().uptime() - batch.firstUptime;
+  saveOnQueue(
+      s, std::max(std::chrono::nanoseconds(0), std::chrono::nanoseconds(kFlushDelay) - waited));
+}
+
+// Runs `change` on the queue after the keystrokes counted before it.
+template <typename F>
+void enqueue(F change) {
+  store().queue.async([batch = takePendingKeystrokes(), change = std::move(change)] {
+    addKeystrokesOnQueue(store(), batch);
+    change(store());
+  });
+}
+
+template <typename F>
+void runOnQueue(F work) {
+  const KeystrokeBatch batch = takePendingKeystrokes();
+  store().queue.sync([&] {
+    addKeystrokesOnQueue(store(), batch);
+    work(store());
+  });
 }
 
 }  // namespace
@@ -194,24 +255,18 @@ std::optional<TypingStats> TypingStats::fromJson(const QByteArray& json) {
 namespace TypingStatsStore {
 
 void recordKeystroke() {
-  // One queued change adds every keystroke counted until it runs, so that a key typed while one
-  // is on its way does not wake the queue's thread again.
-  if (pendingKeystrokes().fetch_add(1, std::memory_order_relaxed) != 0) return;
-  enqueue([](Store& s) {
-    const std::int64_t count = pendingKeystrokes().exchange(0);
-    TypingStats& stats = loadOnQueue(s);
-    const double t = now();
-    s.lastSessionActivity = t;
-    stats.totalKeystrokes = saturatingAdd(stats.totalKeystrokes, count);
-    stats.lastUsed = dateFromUnixSeconds(t);
-    if (!stats.firstUsed) stats.firstUsed = stats.lastUsed;
-    saveOnQueue(s);
-  });
+  PendingKeystrokes& pending = pendingKeystrokes();
+  const double t = now();
+  pending.lastWallSeconds.store(t);
+  if (pending.count.fetch_add(1) != 0) return;
+  pending.firstWallSeconds.store(t);
+  pending.firstUptimeNs.store(platform::clock().uptime().count());
+  store().queue.asyncAfter(kKeystrokeBatchDelay,
+                           [] { addKeystrokesOnQueue(store(), takePendingKeystrokes()); });
 }
 
 void recordCommit(bool wasAutocorrect, std::int64_t keystrokesSaved) {
-  store().queue.async([wasAutocorrect, keystrokesSaved] {
-    Store& s = store();
+  enqueue([wasAutocorrect, keystrokesSaved](Store& s) {
     TypingStats& stats = loadOnQueue(s);
     stats.totalWordsCommitted = saturatingAdd(stats.totalWordsCommitted, 1);
     if (wasAutocorrect) {
@@ -247,17 +302,16 @@ void recordSession() {
 
 TypingStats load() {
   TypingStats result;
-  store().queue.sync([&result] { result = loadOnQueue(store()); });
+  runOnQueue([&result](Store& s) { result = loadOnQueue(s); });
   return result;
 }
 
 void flush() {
-  store().queue.sync([] { flushOnQueue(store()); });
+  runOnQueue([](Store& s) { flushOnQueue(s); });
 }
 
 void reset() {
-  store().queue.sync([] {
-    Store& s = store();
+  runOnQueue([](Store& s) {
     s.cached = TypingStats();
     s.dirty = false;
     QFile::remove(pathOnQueue(s));
@@ -271,6 +325,7 @@ QString statsPath() {
 }
 
 void testReset() {
+  takePendingKeystrokes();
   store().queue.sync([] {
     Store& s = store();
     s.path.reset();

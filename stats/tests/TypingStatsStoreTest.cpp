@@ -95,6 +95,32 @@ TEST_F(TypingStatsStoreTest, KeystrokesMoveLastUseAndKeepFirstUse) {
   EXPECT_EQ(TypingStatsStore::load(), stats) << "read back as written";
 }
 
+// Keystrokes with nothing else after them still reach the file 5 s after the first, with the
+// time of the first and of the last; a commit and a session made after keystrokes count after
+// them, whether or not the keystrokes have been added yet.
+TEST_F(TypingStatsStoreTest, KeystrokesAloneAreWrittenFiveSecondsAfterTheFirstWithTheirOwnTimes) {
+  for (int i = 0; i < 3; ++i) {
+    TypingStatsStore::recordKeystroke();
+    clock_.advance(100ms);
+  }
+  clock_.advance(4699ms);
+  EXPECT_EQ(written(), "none") << "nothing before 5 s";
+  clock_.advance(1ms);
+  EXPECT_EQ(written(), "3 0 0 0 0 0 first last");
+  EXPECT_EQ(onDisk()["firstUsed"].toDouble(), 1'700'000'000.0 - 978'307'200.0);
+  EXPECT_DOUBLE_EQ(onDisk()["lastUsed"].toDouble(), 1'700'000'000.2 - 978'307'200.0);
+
+  newProcess();
+  TypingStatsStore::recordSession();
+  clock_.advance(1800s);
+  TypingStatsStore::recordKeystroke();  // refreshes the activity before the session below
+  TypingStatsStore::recordCommit(false, 0);
+  TypingStatsStore::recordSession();
+  EXPECT_EQ(settled(), "1 1 0 0 0 1 first last") << "the keystroke came before the activation";
+  clock_.advance(1h);
+  EXPECT_EQ(settled(), "1 1 0 0 0 1 first last") << "its delayed addition found nothing left";
+}
+
 TEST_F(TypingStatsStoreTest, TwentyRecordsWithinFiveSecondsCauseOneWriteAndResetCancelsOne) {
   TypingStatsStore::flush();
   EXPECT_EQ(written(), "none") << "nothing dirty, nothing written";
