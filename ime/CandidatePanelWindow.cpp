@@ -4,6 +4,7 @@
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -129,19 +130,44 @@ bool CandidatePanelWindow::event(QEvent* event) {
   return QWidget::event(event);
 }
 
-void CandidatePanelWindow::updateFonts() {
+CandidatePanelWindow::Fonts CandidatePanelWindow::currentFonts() {
   // The desktop's font settings may have changed the families on offer too.
   const bool hasNoto = QFontDatabase::families().contains(QStringLiteral("Noto Sans Bengali"));
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   mono.setPixelSize(11);
-  fonts_.headerRaw = mono;
-  fonts_.headerPreedit = banglaFont(13, QFont::DemiBold, hasNoto);
-  fonts_.candidate = banglaFont(18, QFont::Medium, hasNoto);
-  fonts_.index = panelFont(13, QFont::DemiBold);
-  fonts_.kind = panelFont(10, QFont::Normal);
-  fonts_.status = panelFont(13, QFont::DemiBold);
-  fonts_.escHint = panelFont(10, QFont::Medium);
-  fonts_.dragHandle = panelFont(9, QFont::Medium);
+  return {mono,
+          banglaFont(13, QFont::DemiBold, hasNoto),
+          banglaFont(18, QFont::Medium, hasNoto),
+          panelFont(13, QFont::DemiBold),
+          panelFont(10, QFont::Normal),
+          panelFont(13, QFont::DemiBold),
+          panelFont(10, QFont::Medium),
+          panelFont(9, QFont::Medium)};
+}
+
+void CandidatePanelWindow::updateFonts() { fonts_ = currentFonts(); }
+
+void CandidatePanelWindow::warmUp() {
+  Q_ASSERT(platform::isMainThread());
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return;
+  waitForFontsAhead();
+  const Fonts fonts = currentFonts();
+  QImage image(360, 200, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  p.setPen(Qt::NoPen);
+  p.setBrush(Qt::white);
+  p.drawRoundedRect(QRectF(image.rect()), 12, 12);
+  p.setPen(Qt::black);
+  const QString sample = QString::fromUtf8("আমি তোমাকে ভালোবাসি ami 1 \u09E7 \u22EE ") + escHint();
+  for (const QFont* font : {&fonts.headerRaw, &fonts.headerPreedit, &fonts.candidate, &fonts.index,
+                            &fonts.kind, &fonts.status, &fonts.escHint, &fonts.dragHandle}) {
+    p.setFont(*font);
+    p.drawText(QRectF(image.rect()), Qt::AlignLeft | Qt::AlignVCenter,
+               QFontMetricsF(*font).elidedText(sample, Qt::ElideRight, 300));
+  }
 }
 
 CandidatePanelWindow::Colors CandidatePanelWindow::colors() const {

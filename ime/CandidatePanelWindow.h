@@ -37,6 +37,10 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
   // before the application does. Called on the main thread, with a QGuiApplication.
   static void readFontsAhead();
   static void waitForFontsAhead();
+  // Draws text in each of the panel's fonts, and its background, into an image: the first panel's
+  // paint then finds the fonts loaded and shaped and the painter ready, where otherwise the first
+  // key's preedit would wait behind that work. Called on the main thread once serving has begun.
+  static void warmUp();
 
   // False on Wayland, where the compositor places our windows where it likes.
   bool placesWindows() const override;
@@ -74,6 +78,7 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
   struct Fonts {
     QFont headerRaw, headerPreedit, candidate, index, kind, status, escHint, dragHandle;
   } fonts_;
+  static Fonts currentFonts();
   std::array<CandidatePanel::Row, CandidatePanel::kMaxRows> rows_;
   // A shown panel is painted once the keys pause, so that a key that follows closely does not
   // wait for the paint of the one before.

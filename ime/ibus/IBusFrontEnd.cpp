@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QTimer>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -554,6 +555,10 @@ bool IBusFrontEnd::start(bool startedByDaemon, const QString& executable) {
   const bool started = serve(startedByDaemon, executable);
   // The reading ends before the application does.
   if (!started) CandidatePanelWindow::waitForFontsAhead();
+  // Well before the daemon has made an engine and focused a context, on the first turn of the
+  // event loop.
+  if (started)
+    QTimer::singleShot(0, QCoreApplication::instance(), [] { CandidatePanelWindow::warmUp(); });
   return started;
 }
 

@@ -464,5 +464,24 @@ TEST_F(CandidatePanelTest, AShownWindowPaintsOnceTheKeysPause) {
   window->removeEventFilter(&counter);
 }
 
+// The warm-up at start-up draws off screen only: no window appears, and a panel draws the same
+// after it as before.
+TEST_F(CandidatePanelTest, WarmUpShowsNothingAndChangesNoPanelsDrawing) {
+  const auto drawn = [this] {
+    auto owned = std::make_unique<CandidatePanelWindow>();
+    CandidatePanelWindow* window = owned.get();
+    CandidatePanel panel(std::move(owned), nullptr);
+    panel.show("ami", kAmi, kCaret);
+    QTest::qWait(CandidatePanelWindow::kPaintDelayMs * 10);
+    return window->grab().toImage();
+  };
+  const QImage before = drawn();
+  const QList<QWidget*> windows = QApplication::topLevelWidgets();
+  CandidatePanelWindow::warmUp();
+  EXPECT_EQ(QApplication::topLevelWidgets(), windows);
+  for (QWidget* widget : QApplication::topLevelWidgets()) EXPECT_FALSE(widget->isVisible());
+  EXPECT_EQ(drawn(), before);
+}
+
 }  // namespace
 }  // namespace tolvani
