@@ -24,18 +24,22 @@ InputSourceSetup::SystemTools tools() {
   return testTools ? *testTools : InputSourceSetup::defaultTools();
 }
 
-// Hands `error` to `completion` in a later turn of the main queue, as every other answer comes.
+// Hands `answer` (an error, or the result) to `completion` in a later turn of the main queue, as
+// every other answer comes.
+template <class T, class Answer>
+void answerLater(SetupCompletion<T> completion, Answer answer) {
+  platform::mainQueue().async(
+      [completion = std::move(completion), answer = std::move(answer)] { completion(answer); });
+}
+
 template <class T>
 void failLater(SetupCompletion<T> completion, SetupError error) {
-  platform::mainQueue().async(
-      [completion = std::move(completion), error = std::move(error)] { completion(error); });
+  answerLater(std::move(completion), std::move(error));
 }
 
 void refreshInputMenu(CancellationRef cancellation, SetupCompletion<Done> completion) {
   if (isCancelled(cancellation)) return failLater(std::move(completion), SetupError::cancelled());
-  if (servesIBus)
-    return platform::mainQueue().async(
-        [completion = std::move(completion)] { completion(Done{}); });
+  if (servesIBus) return answerLater(std::move(completion), Done{});
   InputSourceSetup::run(tools().refreshInputMenu, std::move(cancellation), std::move(completion));
 }
 

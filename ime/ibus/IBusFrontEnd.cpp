@@ -552,14 +552,15 @@ void IBusFrontEnd::stop() {
 bool IBusFrontEnd::start(bool startedByDaemon, const QString& executable) {
   // The first focus makes a panel window, which reads the fonts.
   CandidatePanelWindow::readFontsAhead();
-  const bool started = serve(startedByDaemon, executable);
-  // The reading ends before the application does.
-  if (!started) CandidatePanelWindow::waitForFontsAhead();
+  if (!serve(startedByDaemon, executable)) {
+    // The reading ends before the application does.
+    CandidatePanelWindow::waitForFontsAhead();
+    return false;
+  }
   // Well before the daemon has made an engine and focused a context, on the first turn of the
   // event loop.
-  if (started)
-    QTimer::singleShot(0, QCoreApplication::instance(), [] { CandidatePanelWindow::warmUp(); });
-  return started;
+  QTimer::singleShot(0, QCoreApplication::instance(), [] { CandidatePanelWindow::warmUp(); });
+  return true;
 }
 
 }  // namespace tolvani

@@ -167,13 +167,17 @@ QStringList IBusDaemonHarness::events() const {
   return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
 
-bool IBusDaemonHarness::waitFor(const std::function<bool()>& done) {
-  const QDeadlineTimer deadline(kDeadlineMs);
+bool waitUntil(const std::function<bool()>& done, int ms) {
+  const QDeadlineTimer deadline(ms);
   while (!done()) {
     if (deadline.hasExpired()) return false;
     if (!g_main_context_iteration(nullptr, FALSE)) QThread::msleep(5);
   }
   return true;
+}
+
+bool IBusDaemonHarness::waitFor(const std::function<bool()>& done) {
+  return waitUntil(done, kDeadlineMs);
 }
 
 void IBusDaemonHarness::settle() {

@@ -18,6 +18,9 @@ typedef struct _IBusInputContext IBusInputContext;
 
 namespace tolvani::testing {
 
+// Serves this thread's main context until `done` holds or `ms` pass; answers `done`.
+bool waitUntil(const std::function<bool()>& done, int ms);
+
 class IBusDaemonHarness {
  public:
   struct Options {

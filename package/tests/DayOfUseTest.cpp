@@ -61,14 +61,11 @@ const char* const kUserSteps[] = {
     "Step11_SigtermAndRestartLoseNothingLearned",
 };
 
-template <class F>
-bool waitUntil(F done, int ms = 30000) {
-  const QDeadlineTimer deadline(ms);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    if (!g_main_context_iteration(nullptr, FALSE)) QThread::msleep(20);
-  }
-  return true;
+// What a step waits for, unless it says otherwise.
+constexpr int kStepWaitMs = 30000;
+
+bool waitUntil(const std::function<bool()>& done, int ms = kStepWaitMs) {
+  return testing::waitUntil(done, ms);
 }
 
 // ---------------------------------------------------------------------------------------------
