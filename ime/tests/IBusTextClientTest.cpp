@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <ibus.h>
+#include <sys/socket.h>
+
+#include <QStringList>
 
 namespace tolvani {
 namespace {
@@ -98,6 +101,97 @@ TEST(IBusTextClientTest, OwnEditsShowUntilTheContextReportsItsText) {
   client.detach();
   client.attach(engine.get());
   EXPECT_EQ(read(), "hi the 😀 ok|9,3");
+}
+
+// An engine object served on one end of a private D-Bus connection; the other end lists the
+// messages it sends, as the daemon would receive them.
+class PeerEngine {
+ public:
+  PeerEngine() {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
+    gchar* guid = g_dbus_generate_guid();
+    GIOStream* engineStream = stream(fds[0]);
+    GIOStream* daemonStream = stream(fds[1]);
+    g_dbus_connection_new(
+        engineStream, guid, G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_SERVER, nullptr, nullptr,
+        +[](GObject*, GAsyncResult* result, gpointer self) {
+          static_cast<PeerEngine*>(self)->engineSide_ =
+              g_dbus_connection_new_finish(result, nullptr);
+        },
+        this);
+    daemonSide_ = g_dbus_connection_new_sync(daemonStream, nullptr,
+                                             G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, nullptr,
+                                             nullptr, nullptr);
+    g_free(guid);
+    g_object_unref(engineStream);
+    g_object_unref(daemonStream);
+    while (!engineSide_ && daemonSide_) g_main_context_iteration(nullptr, TRUE);
+    if (!engineSide_ || !daemonSide_) return;
+    g_dbus_connection_signal_subscribe(
+        daemonSide_, nullptr, nullptr, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        +[](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* member,
+            GVariant*,
+            gpointer self) { static_cast<PeerEngine*>(self)->sent << QString::fromUtf8(member); },
+        this, nullptr);
+    engine_ = ibus_engine_new("test", "/org/freedesktop/IBus/Engine/Peer", engineSide_);
+    engine_->client_capabilities = IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_SURROUNDING_TEXT;
+  }
+  ~PeerEngine() {
+    if (engine_) ibus_object_destroy(IBUS_OBJECT(engine_));
+    for (GDBusConnection* c : {engineSide_, daemonSide_}) {
+      if (!c) continue;
+      g_dbus_connection_close_sync(c, nullptr, nullptr);
+      g_object_unref(c);
+    }
+  }
+  IBusEngine* get() const { return engine_; }
+  // What arrived since the last call, once the engine side has written everything.
+  QStringList take() {
+    g_dbus_connection_flush_sync(engineSide_, nullptr, nullptr);
+    // One round trip on the receiving side puts every signal before it in the main context.
+    GVariant* reply = g_dbus_connection_call_sync(
+        engineSide_, nullptr, "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
+        G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
+    if (reply) g_variant_unref(reply);
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    return std::exchange(sent, {});
+  }
+  QStringList sent;
+
+ private:
+  static GIOStream* stream(int fd) {
+    GSocket* socket = g_socket_new_from_fd(fd, nullptr);
+    GIOStream* s = G_IO_STREAM(g_socket_connection_factory_create_connection(socket));
+    g_object_unref(socket);
+    return s;
+  }
+  GDBusConnection* engineSide_ = nullptr;
+  GDBusConnection* daemonSide_ = nullptr;
+  IBusEngine* engine_ = nullptr;
+};
+
+// Each change of the preedit goes out once; clearing a preedit that a commit has already cleared
+// sends nothing, as the word typed before it was committed with the key.
+TEST(IBusTextClientTest, APreeditGoesOutOnlyWhenItChanges) {
+  PeerEngine peer;
+  ASSERT_NE(peer.get(), nullptr);
+  IBusTextClient client(QStringLiteral("/org/freedesktop/IBus/InputContext_2"));
+  client.attach(peer.get());
+  peer.take();
+
+  client.setMarkedText(QString::fromUtf8("আমি"), {}, {3, 0}, platform::TextRange::notFound());
+  EXPECT_EQ(peer.take().join(',').toStdString(), "UpdatePreeditText");
+  client.insertText(QString::fromUtf8("আমি "), platform::TextRange::notFound());
+  client.setMarkedText(QString(), {}, {0, 0}, platform::TextRange::notFound());
+  EXPECT_EQ(peer.take().join(',').toStdString(), "UpdatePreeditText,CommitText");
+  // With a preedit shown, an empty one clears it.
+  client.setMarkedText(QStringLiteral("t"), {}, {1, 0}, platform::TextRange::notFound());
+  client.setMarkedText(QString(), {}, {0, 0}, platform::TextRange::notFound());
+  EXPECT_EQ(peer.take().join(',').toStdString(), "UpdatePreeditText,UpdatePreeditText");
+  EXPECT_TRUE(client.markedRange().isNotFound());
+  client.detach();
 }
 
 }  // namespace
