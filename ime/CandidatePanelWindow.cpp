@@ -90,7 +90,14 @@ CandidatePanelWindow::CandidatePanelWindow()
   paintTimer_.setSingleShot(true);
   paintTimer_.setTimerType(Qt::PreciseTimer);
   paintTimer_.setInterval(kPaintDelayMs);
-  connect(&paintTimer_, &QTimer::timeout, this, [this] { setUpdatesEnabled(true); });
+  connect(&paintTimer_, &QTimer::timeout, this, [this] {
+    if (isVisible()) {
+      setUpdatesEnabled(true);
+      return;
+    }
+    setGeometry(layout_.frame.toAlignedRect());
+    QWidget::show();
+  });
 }
 
 CandidatePanelWindow::~CandidatePanelWindow() = default;
@@ -186,9 +193,9 @@ void CandidatePanelWindow::render(const CandidatePanel& panel) {
   panel_ = const_cast<CandidatePanel*>(&panel);
   layout_ = panel.layout();
   rows_ = panel.rows();
+  // Showing a window paints it at once: the first key of each word would wait for that.
   if (!isVisible()) {
-    setGeometry(layout_.frame.toAlignedRect());
-    QWidget::show();
+    paintTimer_.start();
     return;
   }
   // Neither the new size nor the new rows paint until the keys pause.

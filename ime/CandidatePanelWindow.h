@@ -30,7 +30,7 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
 
   static const QString& dragHandleToolTip();
   static const QString& escHint();
-  // How long the keys must pause before a shown panel paints what they changed.
+  // How long the keys must pause before the panel appears, or paints what they changed.
   static constexpr int kPaintDelayMs = 4;
   // Reads the desktop's font list on a thread of its own, so that the first panel, made when the
   // first field takes the focus, does not wait for it; and waits for that reading, which must end
@@ -80,8 +80,8 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
   } fonts_;
   static Fonts currentFonts();
   std::array<CandidatePanel::Row, CandidatePanel::kMaxRows> rows_;
-  // A shown panel is painted once the keys pause, so that a key that follows closely does not
-  // wait for the paint of the one before.
+  // The panel appears, and a shown one is painted, once the keys pause, so that a key that
+  // follows closely does not wait for the window work of the one before.
   QTimer paintTimer_;
   bool dragging_ = false;
   QPointF pressGlobal_;

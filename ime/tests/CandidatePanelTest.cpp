@@ -330,7 +330,7 @@ TEST_F(CandidatePanelTest, WindowPicksDragsAndDraws) {
   panel.onCandidateSelected = [&](int row) { picked.push_back(row); };
   EXPECT_TRUE(window->placesWindows());
   panel.show("ami", kAmi, kCaret);
-  ASSERT_TRUE(window->isVisible());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->isVisible(); }));
   EXPECT_FALSE(window->isActiveWindow());
   EXPECT_EQ(window->geometry(), QRect(200, 322, 370, 206));
 
@@ -422,7 +422,7 @@ TEST_F(CandidatePanelTest, WindowFollowsTheDesktopsAccentAndFonts) {
 
 // Keys in quick succession change a shown panel without painting it, so that no key waits for
 // the paint of the one before; once they pause it paints once, at its new size, the last rows.
-TEST_F(CandidatePanelTest, AShownWindowPaintsOnceTheKeysPause) {
+TEST_F(CandidatePanelTest, TheWindowAppearsAndPaintsOnceTheKeysPause) {
   auto owned = std::make_unique<CandidatePanelWindow>();
   CandidatePanelWindow* window = owned.get();
   CandidatePanel panel(std::move(owned), nullptr);
@@ -434,10 +434,17 @@ TEST_F(CandidatePanelTest, AShownWindowPaintsOnceTheKeysPause) {
     }
   } counter;
   window->installEventFilter(&counter);
-  panel.show("a", {{1, u("আ"), "exact", true}}, kCaret);
-  ASSERT_TRUE(window->isVisible());
+  // Keys in quick succession: the panel appears only when they pause, once, with the last rows.
+  for (const char* raw : {"a", "am"}) {
+    panel.show(raw, {{1, u("আ"), "exact", true}}, kCaret);
+    QCoreApplication::processEvents();
+  }
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(counter.paints, 0);
   QTest::qWait(CandidatePanelWindow::kPaintDelayMs * 10);
-  ASSERT_GT(counter.paints, 0) << "a panel that shows paints at once";
+  ASSERT_TRUE(window->isVisible());
+  EXPECT_EQ(window->geometry(), QRect(200, 322, 370, 26 + 34 + 10));
+  ASSERT_GT(counter.paints, 0);
 
   counter.paints = 0;
   for (const char* raw : {"am", "ami"}) {
@@ -452,14 +459,21 @@ TEST_F(CandidatePanelTest, AShownWindowPaintsOnceTheKeysPause) {
   EXPECT_EQ(counter.paints, 1);
   EXPECT_EQ(window->grab().toImage().size(), QSize(370, 26 + 34 + 10));
 
-  // A hidden panel paints nothing more, and shows at once again.
+  // A panel hidden before it appears or paints stays hidden and paints nothing more; shown
+  // again, it appears once the keys pause.
   panel.show("ami", kAmi, kCaret);
   panel.hide();
   counter.paints = 0;
   QTest::qWait(CandidatePanelWindow::kPaintDelayMs * 10);
   EXPECT_EQ(counter.paints, 0);
   panel.show("ami", kAmi, kCaret);
+  panel.hide();
   QTest::qWait(CandidatePanelWindow::kPaintDelayMs * 10);
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(counter.paints, 0);
+  panel.show("ami", kAmi, kCaret);
+  QTest::qWait(CandidatePanelWindow::kPaintDelayMs * 10);
+  EXPECT_TRUE(window->isVisible());
   EXPECT_GT(counter.paints, 0);
   window->removeEventFilter(&counter);
 }

@@ -234,9 +234,12 @@ TEST_F(TolvaniInputControllerApplyTest, ClicksOnRowsOfThePanelWindowCommitTheirT
   auto controller = makeController(client);
   const auto clickRow = [&](int row) {
     QWidget* window = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      if (dynamic_cast<CandidatePanelWindow*>(w) && w->isVisible()) window = w;
-    }
+    QTest::qWaitFor([&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (dynamic_cast<CandidatePanelWindow*>(w) && w->isVisible()) window = w;
+      }
+      return window != nullptr;
+    });
     ASSERT_NE(window, nullptr);
     const QRectF frame = controller->testPanel()->rows()[row].frame;
     ASSERT_FALSE(frame.isEmpty());
