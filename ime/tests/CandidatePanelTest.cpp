@@ -420,8 +420,9 @@ TEST_F(CandidatePanelTest, WindowFollowsTheDesktopsAccentAndFonts) {
   panel.hide();
 }
 
-// Keys in quick succession change a shown panel without painting it, so that no key waits for
-// the paint of the one before; once they pause it paints once, at its new size, the last rows.
+// Keys in quick succession neither show a hidden panel nor paint a shown one, so that no key
+// waits for the window work of the one before; once they pause, the panel appears or paints
+// once, at its new size, with the last rows.
 TEST_F(CandidatePanelTest, TheWindowAppearsAndPaintsOnceTheKeysPause) {
   auto owned = std::make_unique<CandidatePanelWindow>();
   CandidatePanelWindow* window = owned.get();
