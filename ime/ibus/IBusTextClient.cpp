@@ -203,7 +203,8 @@ void IBusTextClient::setMarkedText(const QString& text, const platform::MarkedTe
                                    TextRange selection, TextRange replacement) {
   if (!engine_) return;
   if (!replacement.isNotFound() && replacement != markedRange()) deleteSurrounding(replacement);
-  // A commit has already cleared the preedit; clearing it again would cost another message.
+  // Nothing is shown (a commit clears the preedit before the controller clears it again): an
+  // empty one would only cost another message.
   if (text.isEmpty() && preedit_.isEmpty()) return;
   preedit_ = text;
   preeditCursor_ = std::clamp<qsizetype>(selection.location, 0, text.size());
