@@ -180,6 +180,11 @@ bool IBusDaemonHarness::waitFor(const std::function<bool()>& done) {
   return waitUntil(done, kDeadlineMs);
 }
 
+void IBusDaemonHarness::settleAfterPause() {
+  waitUntil([] { return false; }, 100);
+  settle();
+}
+
 void IBusDaemonHarness::settle() {
   if (!bus_) return;
   // A round trip to the daemon: every signal sent before its answer has arrived with it.

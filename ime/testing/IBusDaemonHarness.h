@@ -60,6 +60,9 @@ class IBusDaemonHarness {
   bool waitFor(const std::function<bool()>& done);
   // Serves the main context for the replies and signals already on their way.
   void settle();
+  // Serves the main context through a person's pause after the last key, long enough for the
+  // program's candidate list, which waits for such a pause, to arrive; then settles.
+  void settleAfterPause();
 
  private:
   QTemporaryDir root_;

@@ -49,8 +49,13 @@ TEST_P(IBusTypingTest, SentenceArrivesAsBanglaCommits) {
     return harness.events().contains("activate " + context.objectPath());
   })) << harness.events().join('\n').toStdString();
 
-  // No caret rectangle: the candidates go to the daemon's candidate list.
-  EXPECT_EQ(typeKeys(context, c.keys), 0) << "the application also got keys";
+  // No caret rectangle: the candidates go to the daemon's candidate list, which shows in the
+  // pause after a word's letters.
+  for (const QString& word : QString::fromLatin1(c.keys).split(u' ', Qt::SkipEmptyParts)) {
+    EXPECT_EQ(typeKeys(context, word.toLatin1().constData()), 0) << "the application got keys";
+    harness.settleAfterPause();
+    EXPECT_EQ(typeKeys(context, " "), 0);
+  }
   const QString expected = u("আমি তোমাকে ভালোবাসি ");
   ASSERT_TRUE(harness.waitFor([&] { return context.commits.join(QString()) == expected; }))
       << context.commits.join('|').toStdString();
@@ -136,7 +141,7 @@ TEST(IBusListTest, EachKeysPreeditComesFirstAndOnlyWhatChangedFollows) {
   for (const char key : std::string("tomake")) {
     context.arrivals.clear();
     ASSERT_EQ(typeKeys(context, std::string(1, key).c_str()), 0);
-    harness.settle();
+    harness.settleAfterPause();
     const std::string seen = context.arrivals.join(',').toStdString();
     ASSERT_FALSE(context.arrivals.isEmpty()) << key;
     EXPECT_EQ(context.arrivals.front(), "preedit") << key << ": " << seen;
@@ -151,7 +156,7 @@ TEST(IBusListTest, EachKeysPreeditComesFirstAndOnlyWhatChangedFollows) {
   // Down moves the selection: the list goes again, its header and the preedit do not.
   context.arrivals.clear();
   EXPECT_TRUE(testing::press(context, IBUS_KEY_Down, 108));
-  harness.settle();
+  harness.settleAfterPause();
   EXPECT_EQ(context.arrivals.join(',').toStdString(), "table");
   EXPECT_EQ(context.lookupTables.back(), rows);
 
@@ -164,6 +169,19 @@ TEST(IBusListTest, EachKeysPreeditComesFirstAndOnlyWhatChangedFollows) {
   EXPECT_LE(context.arrivals.count("hide auxiliary"), 1)
       << context.arrivals.join(',').toStdString();
   EXPECT_EQ(context.commits.join(QString()).size() > 0, true);
+
+  // Keys in quick succession send only their preedits; the list and its header follow once, in
+  // the pause after them.
+  harness.settleAfterPause();
+  context.arrivals.clear();
+  ASSERT_EQ(typeKeys(context, "bhalo"), 0);
+  harness.settle();
+  EXPECT_EQ(context.arrivals.count("table") + context.arrivals.count("auxiliary"), 0)
+      << context.arrivals.join(',').toStdString();
+  harness.settleAfterPause();
+  EXPECT_EQ(context.arrivals.count("preedit"), 5) << context.arrivals.join(',').toStdString();
+  EXPECT_EQ(context.arrivals.count("table"), 1) << context.arrivals.join(',').toStdString();
+  EXPECT_EQ(context.arrivals.count("auxiliary"), 1) << context.arrivals.join(',').toStdString();
 }
 
 }  // namespace
