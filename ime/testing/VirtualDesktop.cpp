@@ -235,6 +235,7 @@ TextWindow* VirtualDesktop::open(TextWindow::Toolkit toolkit, const QStringList&
 bool VirtualDesktop::focus(TextWindow& window, int field) {
   const QRect place = window.field(field);
   if (place.isEmpty()) return false;
+  const QString before = focusedContext();
   if (!focusWindow(window)) return false;
   // The window gives its focus field the focus back; when that is the one, a person clicks no
   // more (a second click in the same place could make a double click, selecting a word).
@@ -245,13 +246,32 @@ bool VirtualDesktop::focus(TextWindow& window, int field) {
     if (window.waitForFocus(field, 3000)) break;
     if (attempt == 2) return false;
   }
-  // The toolkit's IBus module tells the daemon after the field has the focus.
-  return ibus_->waitFor([this] {
-    gchar* path = ibus_bus_current_input_context(ibus_->bus());
-    const bool focused = path != nullptr && *path != '\0';
-    g_free(path);
-    return focused;
-  });
+  // The toolkit's IBus module tells the daemon after the field has the focus, and until then the
+  // daemon sends menu choices and keys to the context focused before.
+  const auto known = window.contexts_.find(field);
+  if (known != window.contexts_.end()) {
+    const QString path = known->second;
+    return ibus_->waitFor([&] { return focusedContext() == path; });
+  }
+  // A field focused the first time: its context is the one the focus moves to. When nothing
+  // moves (the daemon already had it, or a Qt program's fields share one context), the wait ends.
+  waitUntil(
+      [&] {
+        const QString now = focusedContext();
+        return !now.isEmpty() && now != before;
+      },
+      1500);
+  const QString now = focusedContext();
+  if (now.isEmpty()) return false;
+  window.contexts_[field] = now;
+  return true;
+}
+
+QString VirtualDesktop::focusedContext() const {
+  gchar* path = ibus_bus_current_input_context(ibus_->bus());
+  const QString context = QString::fromUtf8(path ? path : "");
+  g_free(path);
+  return context;
 }
 
 bool VirtualDesktop::focusWindow(const TextWindow& window) {

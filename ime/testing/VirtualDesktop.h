@@ -71,6 +71,8 @@ class TextWindow {
   std::map<int, QString> texts_;
   std::map<int, QString> preedits_;
   int focused_ = -1;
+  // The daemon's input context of each field focused so far.
+  std::map<int, QString> contexts_;
 };
 
 class VirtualDesktop {
@@ -121,6 +123,8 @@ class VirtualDesktop {
 
  private:
   QProcessEnvironment programEnvironment() const;
+  // The path of the input context the daemon has focused, empty when none.
+  QString focusedContext() const;
 
   QProcess xvfb_;
   qint64 xvfbGroup_ = 0;

@@ -96,9 +96,13 @@ class FocusMoveTest : public ::testing::TestWithParam<ToolkitCase> {
     // does not name the toolkit of that context (Qt's module puts the word in itself when it
     // resets, and IBus must not do it again). GTK's: chosen first, so that its field is named; an
     // unnamed context's word follows when it has the focus again (IBusFocusTest).
-    if (c.toolkit == TextWindow::Toolkit::Qt6) ASSERT_TRUE(focus(*a_, kTyped));
+    if (c.toolkit == TextWindow::Toolkit::Qt6) {
+      ASSERT_TRUE(focus(*a_, kTyped));
+    }
     ASSERT_TRUE(desktop_->selectEngine("tolvani"));
-    if (c.toolkit != TextWindow::Toolkit::Qt6) ASSERT_TRUE(focus(*a_, kTyped));
+    if (c.toolkit != TextWindow::Toolkit::Qt6) {
+      ASSERT_TRUE(focus(*a_, kTyped));
+    }
     ASSERT_TRUE(engineActive(*desktop_)) << events();
   }
   void TearDown() override { desktop_.reset(); }

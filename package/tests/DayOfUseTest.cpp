@@ -608,11 +608,13 @@ void DayOfUse::paragraph() {
     return w.kind == QLatin1String("candidate") && w.fields.value(1) == "english";
   });
   ASSERT_TRUE(english) << report_->text().toStdString();
-  // Written in Bangla first.
-  const QString bangla = gtk_->text(0);
-  EXPECT_TRUE(bangla.startsWith(typed_) && bangla.size() > typed_.size() + 1 &&
-              bangla[typed_.size()].unicode() >= 0x0980 && bangla.endsWith(u' '))
-      << bangla.toStdString();
+  // Written in Bangla first; the field may hear of it after the panel's report.
+  QString bangla;
+  EXPECT_TRUE(waitUntil([&] {
+    bangla = gtk_->text(0);
+    return bangla.startsWith(typed_) && bangla.size() > typed_.size() + 1 &&
+           bangla[typed_.size()].unicode() >= 0x0980 && bangla.endsWith(u' ');
+  })) << bangla.toStdString();
   shot(QStringLiteral("04-english"));
   ASSERT_TRUE(click(english));
   typed_ += u("and ");
