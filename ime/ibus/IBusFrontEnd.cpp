@@ -95,6 +95,14 @@ IBusText* ibusText(const QString& text) {
 // its cursor, the header and status messages as auxiliary text.
 class LookupTableFace final : public CandidatePanelFace {
  public:
+  LookupTableFace() {
+    sendTimer_.setSingleShot(true);
+    sendTimer_.setTimerType(Qt::PreciseTimer);
+    sendTimer_.setInterval(CandidatePanelWindow::kPaintDelayMs);
+    QObject::connect(&sendTimer_, &QTimer::timeout, &sendTimer_, [this] {
+      if (panel_) send(*panel_);
+    });
+  }
   ~LookupTableFace() override {
     if (state().lookupFace == this) state().lookupFace = nullptr;
   }
@@ -102,10 +110,31 @@ class LookupTableFace final : public CandidatePanelFace {
   std::vector<ScreenArea> screens() const override { return {}; }
   qreal statusTextWidth(const QString& message) const override { return 7.0 * message.size(); }
 
+  // The list and its header go to the daemon once the keys pause, as the panel window appears and
+  // paints then: each key's list and header would otherwise follow its preedit through the daemon
+  // and hold back the next key.
   void render(const CandidatePanel& panel) override {
+    panel_ = const_cast<CandidatePanel*>(&panel);
+    sendTimer_.start();
+  }
+
+  void hide() override {
+    sendTimer_.stop();
+    if (IBusEngine* engine = state().engine) {
+      forgetShownUnless(engine);
+      hideTable(engine);
+      hideAuxiliary(engine);
+    }
+  }
+
+  void clicked(int row) {
+    if (panel_) panel_->rowClicked(row);
+  }
+
+ private:
+  void send(const CandidatePanel& panel) {
     IBusEngine* engine = state().engine;
     if (!engine) return;
-    panel_ = const_cast<CandidatePanel*>(&panel);
     state().lookupFace = this;
     forgetShownUnless(engine);
     const CandidatePanel::Layout& layout = panel.layout();
@@ -143,19 +172,6 @@ class LookupTableFace final : public CandidatePanelFace {
     }
   }
 
-  void hide() override {
-    if (IBusEngine* engine = state().engine) {
-      forgetShownUnless(engine);
-      hideTable(engine);
-      hideAuxiliary(engine);
-    }
-  }
-
-  void clicked(int row) {
-    if (panel_) panel_->rowClicked(row);
-  }
-
- private:
   // What the daemon shows for the context, as this face last sent it: nothing unchanged is sent
   // again, as each message is a round through the daemon while the application waits for the
   // key's preedit.
@@ -197,6 +213,7 @@ class LookupTableFace final : public CandidatePanelFace {
   }
 
   CandidatePanel* panel_ = nullptr;  // the panel that owns this face
+  QTimer sendTimer_;
   QByteArray shownBy_;  // the object path of the engine object the daemon showed them for
   std::optional<Table> shownTable_;
   std::optional<Auxiliary> shownAuxiliary_;

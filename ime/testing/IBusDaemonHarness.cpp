@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QThread>
 #include <algorithm>
+#include <memory>
 
 #include "ime/ibus/IBusTextClient.h"
 #include "platform/Bundle.h"
@@ -180,6 +181,11 @@ bool IBusDaemonHarness::waitFor(const std::function<bool()>& done) {
   return waitUntil(done, kDeadlineMs);
 }
 
+void IBusDaemonHarness::settleAfterPause() {
+  waitUntil([] { return false; }, 100);
+  settle();
+}
+
 void IBusDaemonHarness::settle() {
   if (!bus_) return;
   // A round trip to the daemon: every signal sent before its answer has arrived with it.
@@ -342,6 +348,29 @@ bool TestInputContext::sendKey(unsigned keyval, unsigned keycode, unsigned state
   if (!context_) return false;
   if (keepsText_) setSurroundingText(text, cursor, anchor);
   return ibus_input_context_process_key_event(context_, keyval, keycode, state) != FALSE;
+}
+
+bool TestInputContext::sendKeysAtOnce(const std::vector<std::pair<unsigned, unsigned>>& keys) {
+  if (!context_) return false;
+  if (keepsText_) setSurroundingText(text, cursor, anchor);
+  // Answers may come after a timed-out wait: the count outlives it.
+  auto pending = std::make_shared<int>(0);
+  for (const auto& [keyval, keycode] : keys) {
+    for (const unsigned state : {0u, unsigned{IBUS_RELEASE_MASK}}) {
+      ++*pending;
+      ibus_input_context_process_key_event_async(
+          context_, keyval, keycode, state, -1, nullptr,
+          +[](GObject* object, GAsyncResult* result, gpointer data) {
+            ibus_input_context_process_key_event_async_finish(IBUS_INPUT_CONTEXT(object), result,
+                                                              nullptr);
+            auto* left = static_cast<std::shared_ptr<int>*>(data);
+            --**left;
+            delete left;
+          },
+          new std::shared_ptr<int>(pending));
+    }
+  }
+  return waitUntil([&] { return *pending == 0; }, kDeadlineMs);
 }
 
 void TestInputContext::activateProperty(const char* key, bool on) {

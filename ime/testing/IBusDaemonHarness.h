@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 typedef struct _IBusBus IBusBus;
 typedef struct _IBusInputContext IBusInputContext;
@@ -60,6 +62,9 @@ class IBusDaemonHarness {
   bool waitFor(const std::function<bool()>& done);
   // Serves the main context for the replies and signals already on their way.
   void settle();
+  // Serves the main context through a person's pause after the last key, long enough for the
+  // program's candidate list, which waits for such a pause, to arrive; then settles.
+  void settleAfterPause();
 
  private:
   QTemporaryDir root_;
@@ -111,6 +116,9 @@ class TestInputContext {
   void keepText(const QString& text, unsigned cursor, std::optional<unsigned> anchor = {});
   // True when the input method consumed the key.
   bool sendKey(unsigned keyval, unsigned keycode, unsigned state);
+  // Presses and releases each key (keyval, keycode) without waiting for the answers in between,
+  // as an application does when keys come faster than they are answered; true once all are in.
+  bool sendKeysAtOnce(const std::vector<std::pair<unsigned, unsigned>>& keys);
   // Chooses the input menu's row `key` as a panel does, asking for it on or off.
   void activateProperty(const char* key, bool on = true);
   // The input menu as the panel shows it, one row a line (see `menu`).

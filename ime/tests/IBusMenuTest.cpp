@@ -209,7 +209,8 @@ TEST_F(IBusMenuTest, RowsActAsTheirKeysDoInBothLanguages) {
   EXPECT_EQ(typeKeys(context, "ami"), 0);
   ASSERT_TRUE(harness_.waitFor(
       [&] { return !context.preedits.empty() && context.preedits.back().text == u("আমি"); }));
-  harness_.settle();
+  // A list would come in the pause after the keys.
+  harness_.settleAfterPause();
   EXPECT_EQ(context.lookupTables.size(), tables) << "no list while suggestions are off";
   EXPECT_EQ(typeKeys(context, " "), 0);
   context.activateProperty("toggleSuggestions", true);

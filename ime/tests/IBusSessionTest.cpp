@@ -47,13 +47,13 @@ TEST(IBusSessionTest, WarmWordsAndTheirPredictionPickedWhereTheWordEnded) {
     harness.settle();
     before = context.text;
     typeKeys(context, "ami");
-    harness.settle();
+    harness.settleAfterPause();
     ASSERT_FALSE(context.lookupTables.empty());
     rows = context.lookupTables.back();
     const std::size_t tables = context.lookupTables.size();
     // Space commits the word and offers what may follow.
     press(context, IBUS_KEY_space, 57);
-    harness.settle();
+    harness.settleAfterPause();
     ASSERT_EQ(context.text.toStdString(), before.toStdString() + "আমি ");
     predicted = context.lookupTables.size() > tables;
     if (!predicted) QThread::msleep(50);

@@ -49,8 +49,13 @@ TEST_P(IBusTypingTest, SentenceArrivesAsBanglaCommits) {
     return harness.events().contains("activate " + context.objectPath());
   })) << harness.events().join('\n').toStdString();
 
-  // No caret rectangle: the candidates go to the daemon's candidate list.
-  EXPECT_EQ(typeKeys(context, c.keys), 0) << "the application also got keys";
+  // No caret rectangle: the candidates go to the daemon's candidate list, which shows in the
+  // pause after a word's letters.
+  for (const QString& word : QString::fromLatin1(c.keys).split(u' ', Qt::SkipEmptyParts)) {
+    EXPECT_EQ(typeKeys(context, word.toLatin1().constData()), 0) << "the application got keys";
+    harness.settleAfterPause();
+    EXPECT_EQ(typeKeys(context, " "), 0);
+  }
   const QString expected = u("আমি তোমাকে ভালোবাসি ");
   ASSERT_TRUE(harness.waitFor([&] { return context.commits.join(QString()) == expected; }))
       << context.commits.join('|').toStdString();
@@ -136,7 +141,7 @@ TEST(IBusListTest, EachKeysPreeditComesFirstAndOnlyWhatChangedFollows) {
   for (const char key : std::string("tomake")) {
     context.arrivals.clear();
     ASSERT_EQ(typeKeys(context, std::string(1, key).c_str()), 0);
-    harness.settle();
+    harness.settleAfterPause();
     const std::string seen = context.arrivals.join(',').toStdString();
     ASSERT_FALSE(context.arrivals.isEmpty()) << key;
     EXPECT_EQ(context.arrivals.front(), "preedit") << key << ": " << seen;
@@ -151,19 +156,36 @@ TEST(IBusListTest, EachKeysPreeditComesFirstAndOnlyWhatChangedFollows) {
   // Down moves the selection: the list goes again, its header and the preedit do not.
   context.arrivals.clear();
   EXPECT_TRUE(testing::press(context, IBUS_KEY_Down, 108));
-  harness.settle();
+  harness.settleAfterPause();
   EXPECT_EQ(context.arrivals.join(',').toStdString(), "table");
   EXPECT_EQ(context.lookupTables.back(), rows);
 
-  // Space commits: the list and its header hide once each.
+  // Space commits: the list and its header hide once each, and what may follow the word shows
+  // in the pause after it.
   context.arrivals.clear();
   EXPECT_EQ(typeKeys(context, " "), 0);
-  harness.settle();
-  EXPECT_EQ(context.arrivals.count("hide table") + context.arrivals.count("table"), 1)
-      << context.arrivals.join(',').toStdString();
+  harness.settleAfterPause();
+  EXPECT_LE(context.arrivals.count("hide table"), 1) << context.arrivals.join(',').toStdString();
+  EXPECT_LE(context.arrivals.count("table"), 1) << context.arrivals.join(',').toStdString();
   EXPECT_LE(context.arrivals.count("hide auxiliary"), 1)
       << context.arrivals.join(',').toStdString();
   EXPECT_EQ(context.commits.join(QString()).size() > 0, true);
+
+  // Keys faster than a person's send their preedits, and the list and its header follow in the
+  // pause after them: a list for the word, not one for each key, after its last preedit.
+  harness.settleAfterPause();
+  context.arrivals.clear();
+  std::vector<std::pair<unsigned, unsigned>> keys;
+  for (const char c : std::string("bhalo")) keys.emplace_back(c, testing::usKey(c).first);
+  ASSERT_TRUE(context.sendKeysAtOnce(keys));
+  harness.settleAfterPause();
+  const std::string seen = context.arrivals.join(',').toStdString();
+  EXPECT_EQ(context.arrivals.count("preedit"), 5) << seen;
+  EXPECT_LT(context.arrivals.count("table"), 3) << seen;
+  EXPECT_EQ(context.arrivals.mid(context.arrivals.lastIndexOf("preedit") + 1).join(','),
+            QStringLiteral("table,auxiliary"))
+      << seen;
+  EXPECT_EQ(context.lookupTables.back().value(0), u("ভালো")) << seen;
 }
 
 }  // namespace
