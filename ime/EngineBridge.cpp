@@ -176,7 +176,7 @@ EngineState decodeResult(CResult result, const EngineSeam& seam) {
   return std::move(*state);
 }
 
-std::shared_ptr<EngineBridge> EngineBridge::create(KeyboardMode mode) {
+std::shared_ptr<EngineBridge> EngineBridge::create(KeyboardMode mode, bool rankingDeferred) {
   configureProcessOnce();
   const EngineSeam& seam = engineSeam();
   TolvaniEngine* handle = takePreparedSession(seam);
@@ -187,6 +187,7 @@ std::shared_ptr<EngineBridge> EngineBridge::create(KeyboardMode mode) {
     return nullptr;
   }
   auto bridge = std::make_shared<EngineBridge>(Passkey(), handle, seam);
+  bridge->rankingDeferred_ = rankingDeferred;
   bridge->applyPreferences(AppSettings::enginePreferences());
   bridge->setMode(mode);
   registerBridge(bridge);
@@ -257,6 +258,13 @@ EngineState EngineBridge::send(EngineKeyKind kind, std::uint16_t keyCode, std::u
   return decodeResult(seam_.handleKeyEvent(handle_, event), seam_);
 }
 
+std::optional<EngineState> EngineBridge::rank() {
+  auto lock = lockTimed();
+  const CResult result = seam_.rank(handle_);
+  if (result.ptr == nullptr) return std::nullopt;
+  return decodeResult(result, seam_);
+}
+
 EngineState EngineBridge::selectCandidate(const QString& raw, const QString& text) {
   const QByteArray rawBytes = raw.toUtf8();
   const QByteArray textBytes = text.toUtf8();
@@ -289,7 +297,8 @@ EngineState EngineBridge::reloadUserData() {
 }
 
 EngineState EngineBridge::applyPreferences(const EnginePreferences& preferences) {
-  const std::uint32_t flags = preferences.flags();
+  const std::uint32_t flags =
+      preferences.flags() | (rankingDeferred_ ? std::uint32_t{TOLVANI_FLAG_DEFER_RANKING} : 0u);
   auto lock = lockTimed();
   return decodeResult(seam_.updateConfig(handle_, preferences.suggestionCount, flags), seam_);
 }

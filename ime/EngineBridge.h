@@ -44,8 +44,10 @@ EngineState decodeResult(CResult result, const EngineSeam& seam = engineSeam());
 class EngineBridge {
  public:
   // A new session in `mode` with the current engine preferences, registered for shut-down
-  // saves; null (and one critical log line) when the engine cannot make a session.
-  static std::shared_ptr<EngineBridge> create(KeyboardMode mode);
+  // saves; null (and one critical log line) when the engine cannot make a session. With
+  // `rankingDeferred` a key that leaves a composition answers with its preedit alone (status
+  // kStatusRankingPending), and rank() gives its candidates.
+  static std::shared_ptr<EngineBridge> create(KeyboardMode mode, bool rankingDeferred = false);
 
   // Snapshots the session, ends it, and writes the snapshot on the utility queue.
   ~EngineBridge();
@@ -55,6 +57,8 @@ class EngineBridge {
   // One key event; the code point is the first Unicode scalar of `text`, 0 when it is empty.
   EngineState send(EngineKeyKind kind, std::uint16_t keyCode, std::uint32_t modifiers,
                    const QString& text = QString());
+  // The composition with the candidates the last key left pending; none when none are.
+  std::optional<EngineState> rank();
   EngineState selectCandidate(const QString& raw, const QString& text);
   EngineState noteCommittedWord(const QString& word);
   void seedPredictionContext(const QString& word);
@@ -102,7 +106,8 @@ class EngineBridge {
 
   // Fixed at construction.
   const EngineSeam& seam_;
-  TolvaniEngine* const handle_;  // never null; used only under lock_
+  TolvaniEngine* const handle_;   // never null; used only under lock_
+  bool rankingDeferred_ = false;  // set before the first call on handle_
 
   std::mutex persistenceLock_;  // serialises sync(); taken before lock_
   std::mutex lock_;             // guards every call on handle_

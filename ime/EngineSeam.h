@@ -19,6 +19,7 @@ struct EngineSeam {
   void (*reset)(TolvaniEngine*) = tolvani_engine_reset;
   void (*setMode)(TolvaniEngine*, uint32_t) = tolvani_engine_set_mode;
   CResult (*updateConfig)(TolvaniEngine*, uint32_t, uint32_t) = tolvani_engine_update_config;
+  CResult (*rank)(TolvaniEngine*) = tolvani_engine_rank;
   CResult (*selectMatching)(TolvaniEngine*, const char*,
                             const char*) = tolvani_engine_select_matching;
   CResult (*noteCommittedWord)(TolvaniEngine*, const char*) = tolvani_engine_note_committed_word;

@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "ime/CandidatePanelWindow.h"
 #include "platform/Queues.h"
 #include "stats/RuntimeDiagnostics.h"
 #include "stats/TypingStatsStore.h"
@@ -19,6 +20,9 @@ TolvaniInputController::TolvaniInputController(platform::TextClient* client)
       currentMode_(AppSettings::defaultMode()),
       setupConfirmed_(AppSettings::onboardingCompleted()),
       self_(std::make_shared<TolvaniInputController*>(this)) {
+  rankingTimer_.setSingleShot(true);
+  rankingTimer_.setInterval(CandidatePanelWindow::kPaintDelayMs);
+  QObject::connect(&rankingTimer_, &QTimer::timeout, [this] { applyRanking(); });
   std::weak_ptr<TolvaniInputController*> weak = self_;
   settingsObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
       AppSettings::didChangeNotification(), [weak](const platform::Notification& notification) {
@@ -45,7 +49,7 @@ TolvaniInputController::~TolvaniInputController() {
 EngineBridge* TolvaniInputController::engine() {
   if (!engineTried_) {
     engineTried_ = true;
-    engine_ = EngineBridge::create(AppSettings::defaultMode());
+    engine_ = EngineBridge::create(AppSettings::defaultMode(), rankingDeferred_);
   }
   return engine_.get();
 }
@@ -68,6 +72,8 @@ bool TolvaniInputController::secureEntryActive() const {
 }
 
 void TolvaniInputController::resetComposition() {
+  rankingTimer_.stop();
+  shownBeforeRanking_.reset();
   if (EngineBridge* bridge = engine_.get()) bridge->reset();
   currentState_ = emptyState();
   // The rows go with the panel: a later Tab or Return must not pick a row nobody saw.

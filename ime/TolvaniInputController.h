@@ -7,6 +7,7 @@
 
 #include <QRectF>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,6 +37,10 @@ class TolvaniInputController {
   TolvaniInputController& operator=(const TolvaniInputController&) = delete;
 
   platform::TextClient* client() const { return client_; }
+
+  // A key's candidates come once the keys pause, so that no preedit waits for a ranking and
+  // keys typed in a burst rank only their last composition. Set before the first key.
+  void setRankingDeferred(bool on) { rankingDeferred_ = on; }
 
   // Who puts a pending composition into the client when the platform ends it.
   enum class PendingText {
@@ -138,6 +143,9 @@ class TolvaniInputController {
   void handleSettingsChange(const platform::Notification& notification);
   bool secureEntryActive() const;
   void resetComposition();
+  // Shows the candidates the last key left pending now, rather than once the keys pause.
+  void settleRanking();
+  void applyRanking();
   void clearMarkedText(platform::TextClient* client);
   // The caret rectangle; a null rectangle when no valid one is known (the panel then goes where
   // the framework puts it).
@@ -199,6 +207,10 @@ class TolvaniInputController {
   bool setupConfirmed_;
   bool learningSuppressed_ = false;
   QRectF lastGoodRect_;
+  bool rankingDeferred_ = false;
+  QTimer rankingTimer_;
+  // What the panel showed (raw text, rows) when the key that left its ranking pending came.
+  std::optional<std::pair<std::string, std::vector<std::string>>> shownBeforeRanking_;
   std::function<void()> menuObserver_;
 
   platform::NotificationCenter::Token settingsObserver_ = 0;

@@ -11,6 +11,7 @@
 #include "ime/EmojiSearch.h"
 #include "ime/TolvaniInputController.h"
 #include "stats/TypingStatsStore.h"
+#include "tolvani_record_format.h"
 
 namespace tolvani {
 namespace {
@@ -20,6 +21,7 @@ using platform::TextRange;
 constexpr qsizetype kMaxRememberedRaw = 128;
 constexpr std::uint32_t kStatusCommitted = 1u << 1;
 constexpr std::uint32_t kStatusAutocorrected = 1u << 3;
+constexpr std::uint32_t kStatusRankingPending = TOLVANI_STATUS_RANKING_PENDING;
 
 const QString kSpace = QStringLiteral(" ");
 
@@ -156,11 +158,23 @@ void TolvaniInputController::apply(std::optional<EngineState> state, platform::T
   if (!state) return;
   const std::string oldPreedit = currentState_.preedit;
   const std::string oldRaw = currentState_.raw_text;
-  const std::vector<std::string> oldCandidates = candidateTexts(currentState_);
+  // The panel still shows what it showed before a key whose ranking came later.
+  auto [shownRaw, shownRows] = shownBeforeRanking_
+                                   ? std::move(*shownBeforeRanking_)
+                                   : std::pair(oldRaw, candidateTexts(currentState_));
+  shownBeforeRanking_.reset();
   currentState_ = std::move(*state);
   const EngineState& now = currentState_;
+  const bool rankingLater = rankingDeferred_ && (now.status_flags & kStatusRankingPending) != 0;
+  if (rankingLater) {
+    shownBeforeRanking_.emplace(std::move(shownRaw), std::move(shownRows));
+    rankingTimer_.start();
+  } else {
+    rankingTimer_.stop();
+  }
   if (!client) {
-    if (now.candidates.empty()) withPanel([](CandidatePanel& panel) { panel.hide(); });
+    if (now.candidates.empty() && !rankingLater)
+      withPanel([](CandidatePanel& panel) { panel.hide(); });
     return;
   }
   const QString preedit = QString::fromStdString(now.preedit);
@@ -173,6 +187,7 @@ void TolvaniInputController::apply(std::optional<EngineState> state, platform::T
       clearMarkedText(client);
     }
     englishAlternative_ = false;
+    if (rankingLater) return;
   } else {
     // Haptic feedback on a commit from the shown list has no counterpart on this desktop.
     const QString commit = QString::fromStdString(now.commit_text);
@@ -203,7 +218,7 @@ void TolvaniInputController::apply(std::optional<EngineState> state, platform::T
     if (showPostCommitPanel(now, client)) return;
   }
 
-  if (candidateTexts(now) == oldCandidates && now.raw_text == oldRaw) return;
+  if (candidateTexts(now) == shownRows && now.raw_text == shownRaw) return;
   if (now.candidates.empty()) {
     withPanel([](CandidatePanel& panel) { panel.hide(); });
     return;
@@ -221,6 +236,20 @@ void TolvaniInputController::apply(std::optional<EngineState> state, platform::T
   }
   const QRectF caret = cursorRect(client);
   withPanel([&](CandidatePanel& panel) { panel.show(raw, rows, caret); });
+}
+
+void TolvaniInputController::settleRanking() {
+  if (!rankingTimer_.isActive()) return;
+  rankingTimer_.stop();
+  applyRanking();
+}
+
+void TolvaniInputController::applyRanking() {
+  EngineBridge* bridge = engine_.get();
+  std::optional<EngineState> ranked = bridge ? bridge->rank() : std::nullopt;
+  // Nothing pending: a call since the key has already brought the list.
+  if (!ranked) return;
+  apply(std::move(ranked), client_);
 }
 
 void TolvaniInputController::rememberCommit(const QString& raw, const QString& commit,

@@ -78,6 +78,16 @@ std::optional<int> wholeNumberValue(const QString& text) {
 }
 
 // Control characters, DEL and the private-use characters that function keys type.
+// A letter typed without Control or Command only adds to the composition, and Space commits it
+// as it would with the rows shown (a row the person chose has come with them): neither reads the
+// rows.
+bool readsNoRows(const KeyEvent& event) {
+  if ((event.modifierFlags & kCommandOrControl) != 0) return false;
+  if (event.keyCode == Codes::kSpace) return true;
+  const QString& text = event.characters;
+  return text.size() == 1 && text.front().isLetter();
+}
+
 bool hasControlOrFunctionCharacter(const QString& text) {
   for (const char32_t c : text.toUcs4()) {
     if (c < 0x20 || c == 0x7F || (c >= 0xF700 && c <= 0xF8FF)) return true;
@@ -133,6 +143,9 @@ EngineState TolvaniInputController::sendOrEmpty(EngineKeyKind kind, std::uint16_
 
 bool TolvaniInputController::handle(const KeyEvent& event, platform::TextClient* client) {
   const KeyTimer timer;
+  // What other keys do may depend on the rows of the key before; keys typed in a burst rank
+  // nothing until it ends.
+  if (!readsNoRows(event)) settleRanking();
   const bool handled = handleKey(event, client);
   // Counted after the key's preedit has gone, which the count would otherwise delay.
   if (std::exchange(keystrokeToRecord_, false)) TypingStatsStore::recordKeystroke();

@@ -124,6 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 14:
         tolvani_is_common_english(in.string(a));
         (void)tolvani_persistence_failures();
+        // The candidates a key left pending (config bit 7), if any.
+        check(tolvani_engine_rank(engine), true);
         break;
       case 15:
         // A fresh session while snapshots of the old one are still alive.
@@ -134,6 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   check(tolvani_engine_handle_key_event(nullptr, CKeyEvent{0, 0, 0, 'a'}), false);
+  if (tolvani_engine_rank(nullptr).ptr != nullptr) std::abort();
   for (TolvaniSnapshot* s : snapshots) tolvani_snapshot_write(s);
   tolvani_engine_destroy(engine);
   return 0;

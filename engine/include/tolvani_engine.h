@@ -49,7 +49,10 @@ enum {
 /* Bits of CKeyEvent.modifiers; other bits are ignored. */
 enum { TOLVANI_MODIFIER_SHIFT = 1u << 0, TOLVANI_MODIFIER_OPTION = 1u << 1 };
 
-/* Bits of the flag word of tolvani_engine_update_config; bits 7 to 31 are ignored. */
+/* Bits of the flag word of tolvani_engine_update_config; bits 8 to 31 are ignored.
+ * DEFER_RANKING: a key that leaves a composition returns its preedit at once, with no candidates
+ * and status bit TOLVANI_STATUS_RANKING_PENDING. tolvani_engine_rank ranks them later; every call
+ * that reads them ranks them first, and a key that only edits the composition replaces them. */
 enum {
   TOLVANI_FLAG_AUTOCORRECT = 1u << 0,
   TOLVANI_FLAG_BANGLA_DIGITS = 1u << 1,
@@ -57,7 +60,8 @@ enum {
   TOLVANI_FLAG_SUGGESTIONS_DISABLED = 1u << 3,
   TOLVANI_FLAG_LEARNING_DISABLED = 1u << 4,
   TOLVANI_FLAG_PREFER_MODERN_SPELLINGS = 1u << 5,
-  TOLVANI_FLAG_OFFER_SPOKEN_STANDARD = 1u << 6
+  TOLVANI_FLAG_OFFER_SPOKEN_STANDARD = 1u << 6,
+  TOLVANI_FLAG_DEFER_RANKING = 1u << 7
 };
 
 /* One key event, passed by value. Frozen field order.
@@ -106,6 +110,11 @@ TOLVANI_EXPORT void tolvani_engine_set_mode(TolvaniEngine* engine, uint32_t mode
  * current composition recomputed under them. */
 TOLVANI_EXPORT CResult tolvani_engine_update_config(TolvaniEngine* engine,
                                                     uint32_t suggestion_count, uint32_t flags);
+
+/* Ranks the candidates a key left pending and returns the whole composition, as the key would
+ * have returned it without TOLVANI_FLAG_DEFER_RANKING. Nothing pending or a null handle: the null
+ * result. */
+TOLVANI_EXPORT CResult tolvani_engine_rank(TolvaniEngine* engine);
 
 /* Selects the first candidate whose text is `candidate`, if `raw` is the session's raw input.
  * Null handle or an absent string: the null result. */

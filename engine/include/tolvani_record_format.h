@@ -12,13 +12,15 @@
 #ifndef TOLVANI_RECORD_FORMAT_H_
 #define TOLVANI_RECORD_FORMAT_H_
 
-/* Status flag bits. Bits 5 to 31 are always 0. */
+/* Status flag bits. Bits 6 to 31 are always 0. */
 enum {
   TOLVANI_STATUS_SHOW_CANDIDATES = 1u << 0,
   TOLVANI_STATUS_COMMITTED = 1u << 1,
   TOLVANI_STATUS_CANCELLED = 1u << 2,
   TOLVANI_STATUS_AUTOCORRECTED = 1u << 3,
-  TOLVANI_STATUS_REREAD = 1u << 4
+  TOLVANI_STATUS_REREAD = 1u << 4,
+  /* The composition's candidates are not ranked yet (see TOLVANI_FLAG_DEFER_RANKING). */
+  TOLVANI_STATUS_RANKING_PENDING = 1u << 5
 };
 
 /* Candidate kind codes. A reader treats any code of 7 or more as exact (0). */

@@ -73,11 +73,13 @@ CResult to_result(const CompositionState& state) {
 }
 
 // A session call returning a record: the empty record on a null handle, the null result on an
-// internal failure.
+// internal failure. Candidates a key left pending are ranked first, unless the call is a key
+// (which ranks them only when it reads them).
 template <typename Op>
-CResult session_call(const char* what, TolvaniEngine* engine, Op&& op) {
+CResult session_call(const char* what, TolvaniEngine* engine, Op&& op, bool key = false) {
   return guarded(what, kNullResult, [&] {
     if (engine == nullptr) return to_result(CompositionState{});
+    if (!key) engine->session.rank_pending();
     return to_result(op(engine->session));
   });
 }
@@ -113,14 +115,17 @@ void tolvani_engine_destroy(TolvaniEngine* engine) {
 }
 
 CResult tolvani_engine_handle_key_event(TolvaniEngine* engine, CKeyEvent event) {
-  return session_call("tolvani_engine_handle_key_event", engine, [&](EngineSession& s) {
-    tolvani::engine::KeyEvent key;
-    key.key_code = event.key_code;
-    key.modifiers = event.modifiers;
-    key.codepoint = event.codepoint;
-    key.kind = tolvani::engine::narrow_key_kind(event.kind);
-    return s.handle_key_event(key);
-  });
+  return session_call(
+      "tolvani_engine_handle_key_event", engine,
+      [&](EngineSession& s) {
+        tolvani::engine::KeyEvent key;
+        key.key_code = event.key_code;
+        key.modifiers = event.modifiers;
+        key.codepoint = event.codepoint;
+        key.kind = tolvani::engine::narrow_key_kind(event.kind);
+        return s.handle_key_event(key);
+      },
+      /*key=*/true);
 }
 
 void tolvani_engine_free_result(uint8_t* ptr, uint32_t len) {
@@ -146,6 +151,14 @@ CResult tolvani_engine_update_config(TolvaniEngine* engine, uint32_t suggestion_
                       [&](EngineSession& s) { return s.update_config(suggestion_count, flags); });
 }
 
+CResult tolvani_engine_rank(TolvaniEngine* engine) {
+  return guarded("tolvani_engine_rank", tolvani::engine::kNullResult, [&] {
+    if (engine == nullptr) return tolvani::engine::kNullResult;
+    const auto state = engine->session.rank();
+    return state ? tolvani::engine::to_result(*state) : tolvani::engine::kNullResult;
+  });
+}
+
 CResult tolvani_engine_select_matching(TolvaniEngine* engine, const char* raw,
                                        const char* candidate) {
   return guarded("tolvani_engine_select_matching", tolvani::engine::kNullResult, [&] {
@@ -153,6 +166,7 @@ CResult tolvani_engine_select_matching(TolvaniEngine* engine, const char* raw,
     const auto raw_text = decode_str(raw);
     const auto candidate_text = decode_str(candidate);
     if (!raw_text || !candidate_text) return tolvani::engine::kNullResult;
+    engine->session.rank_pending();
     return tolvani::engine::to_result(
         engine->session.select_candidate_matching(*raw_text, *candidate_text));
   });

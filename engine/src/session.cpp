@@ -131,6 +131,20 @@ EngineSession::EngineSession() : stores_(LearnedStores::load_all()) {
 // Key dispatch
 
 CompositionState EngineSession::handle_key_event(const KeyEvent& event) {
+  // A pending list is ranked only for a key that reads it: not for one that only edits the
+  // composition (it is ranked afresh), nor for a commit with no autocorrection to look for.
+  const bool edits =
+      event.kind == KeyKind::kBackspace ||
+      (event.kind == KeyKind::kText && event.codepoint != 0 && utf8::is_scalar(event.codepoint) &&
+       (layout_output(event.codepoint, event.modifiers).second ||
+        !is_passthrough_char(event.codepoint)));
+  const bool commits = event.kind == KeyKind::kSpace || event.kind == KeyKind::kEnter;
+  if (!edits && !(commits && !autocorrection_due())) rank_pending();
+  struct InKeyEvent {
+    bool& flag;
+    explicit InKeyEvent(bool& f) : flag(f) { flag = true; }
+    ~InKeyEvent() { flag = false; }
+  } in_key(in_key_event_);
   resolve_spelling_offer();
   switch (event.kind) {
     case KeyKind::kText:
@@ -332,7 +346,7 @@ CompositionState EngineSession::state_with_preview(std::string preedit,
   state.preedit = std::move(preedit);
   state.raw_text = raw_;
   state.candidates = candidates_;
-  state.status_flags = status_flags;
+  state.status_flags = status_flags | (ranking_pending_ ? kStatusRankingPending : 0);
   return state;
 }
 
@@ -345,6 +359,8 @@ void EngineSession::clear_composition() {
   keystroke_starts_.clear();
   rendered_.clear();
   candidates_.clear();
+  ranking_pending_ = false;
+  pending_preedit_.clear();
 }
 
 void EngineSession::empty_prediction_context() {
@@ -385,6 +401,7 @@ CompositionState EngineSession::update_config(uint32_t suggestion_count, uint32_
   config_.learning_enabled = (flags & TOLVANI_FLAG_LEARNING_DISABLED) == 0;
   config_.prefer_modern_spellings = (flags & TOLVANI_FLAG_PREFER_MODERN_SPELLINGS) != 0;
   config_.offer_spoken_standard = (flags & TOLVANI_FLAG_OFFER_SPOKEN_STANDARD) != 0;
+  config_.defer_ranking = (flags & TOLVANI_FLAG_DEFER_RANKING) != 0;
   if (!config_.learning_enabled) empty_prediction_context();
   forget_readings();
   return recompute();

@@ -42,6 +42,7 @@ struct SessionConfig {
   bool learning_enabled = true;
   bool prefer_modern_spellings = false;
   bool offer_spoken_standard = false;
+  bool defer_ranking = false;
 };
 
 // A standard spelling offered for a word just committed, until the next key resolves it.
@@ -120,8 +121,15 @@ class EngineSession {
   void note_committed_token(std::string_view token, bool explicit_choice);
   void note_external_commit(std::string_view text);
 
-  // Candidates for the current raw buffer.
+  // Candidates for the current raw buffer. During a key with ranking deferred, only the preedit:
+  // the candidates wait for rank().
   CompositionState recompute();
+  // Ranks the candidates a key left pending; none when nothing is pending.
+  std::optional<CompositionState> rank();
+  // What every call that may read the candidates does first.
+  void rank_pending() {
+    if (ranking_pending_) rank();
+  }
   // The fallbacks of the ranking when the lexicon offers nothing for the rendered text: forms of
   // a known stem with a suffix, and the nearest lexicon words.
   std::vector<Candidate> known_stem_forms() const;
@@ -160,6 +168,8 @@ class EngineSession {
   void learn_token(std::string_view token, bool add_when_known, bool explicit_choice);
   // The autocorrection of the composed word at a commit, if one is due.
   std::optional<std::string> commit_autocorrection() const;
+  // Whether a commit now would look for an autocorrection (the one use of the list a commit has).
+  bool autocorrection_due() const;
 
   // The learned stores, as the commit and ranking paths use them.
   const UserDictionary& user_dictionary() const { return stores_.user_dictionary; }
@@ -186,12 +196,17 @@ class EngineSession {
   std::vector<std::string> learned_triple_followers(std::string_view key) const;
   std::vector<std::string> learned_pair_followers(std::string_view word) const;
   void empty_prediction_context();
+  // The candidates of the composition whose preedit is `preedit`, and its state.
+  CompositionState ranked_state(const std::string& preedit);
 
   KeyboardMode mode_ = KeyboardMode::kPhonetic;
   std::string raw_;
   std::vector<size_t> keystroke_starts_;  // fixed layouts: raw length before each keystroke
   std::string rendered_;
   std::vector<Candidate> candidates_;
+  bool in_key_event_ = false;
+  bool ranking_pending_ = false;
+  std::string pending_preedit_;
   std::string last_word_;
   std::string previous_word_;
   std::optional<SpellingOffer> pending_offer_;

@@ -99,13 +99,15 @@ CompositionState EngineSession::commit_with_suffix_with_options(std::string_view
   return state;
 }
 
+bool EngineSession::autocorrection_due() const {
+  return config_.autocorrect && mode_ == KeyboardMode::kPhonetic &&
+         !phonetic::has_explicit_case(raw_) && utf8::scalar_count(rendered_) >= 3 &&
+         !lexicon_contains_with_cache_policy(rendered_, blocking_caches_) &&
+         !stores_.user_dictionary.contains(rendered_);
+}
+
 std::optional<std::string> EngineSession::commit_autocorrection() const {
-  if (!config_.autocorrect || mode_ != KeyboardMode::kPhonetic ||
-      phonetic::has_explicit_case(raw_) || utf8::scalar_count(rendered_) < 3 ||
-      lexicon_contains_with_cache_policy(rendered_, blocking_caches_) ||
-      stores_.user_dictionary.contains(rendered_)) {
-    return std::nullopt;
-  }
+  if (!autocorrection_due()) return std::nullopt;
   const std::string folded = cosmetic_fold(rendered_);
   std::vector<Candidate> fresh;
   const std::vector<Candidate>* pool = &candidates_;

@@ -55,6 +55,25 @@ int32_t context_bonus(uint64_t n, float scale, int32_t cap) {
 CompositionState EngineSession::recompute() {
   rendered_ = mode_ == KeyboardMode::kPhonetic ? render_phonetic(raw_) : normalize_bengali(raw_);
   const std::string preedit = display_preedit();
+  // The preedit goes to the application first; the ranking, the bulk of a key's work, can follow.
+  if (in_key_event_ && config_.defer_ranking && !raw_.empty()) {
+    candidates_.clear();
+    ranking_pending_ = true;
+    pending_preedit_ = preedit;
+    return state_with_preview(preedit, kStatusRankingPending);
+  }
+  return ranked_state(preedit);
+}
+
+std::optional<CompositionState> EngineSession::rank() {
+  if (!ranking_pending_) return std::nullopt;
+  const std::string preedit = std::move(pending_preedit_);
+  return ranked_state(preedit);
+}
+
+CompositionState EngineSession::ranked_state(const std::string& preedit) {
+  ranking_pending_ = false;
+  pending_preedit_.clear();
   const bool phonetic = mode_ == KeyboardMode::kPhonetic;
   const size_t raw_chars = utf8::scalar_count(raw_);
   const size_t count = config_.suggestion_count;

@@ -57,6 +57,7 @@ inline constexpr uint32_t kStatusCommitted = TOLVANI_STATUS_COMMITTED;
 inline constexpr uint32_t kStatusCancelled = TOLVANI_STATUS_CANCELLED;
 inline constexpr uint32_t kStatusAutocorrected = TOLVANI_STATUS_AUTOCORRECTED;
 inline constexpr uint32_t kStatusReread = TOLVANI_STATUS_REREAD;
+inline constexpr uint32_t kStatusRankingPending = TOLVANI_STATUS_RANKING_PENDING;
 
 struct CompositionState {
   std::string preedit;

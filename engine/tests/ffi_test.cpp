@@ -124,6 +124,82 @@ TEST(FfiTest, UpdateConfigReturnsRecomputedComposition) {
   EXPECT_EQ(show(engine.config(99, 0xFFFFFFFF)), "raw=ab pre=আব commit= status=1");
 }
 
+// A session that leaves its ranking for later answers every call exactly as one that ranks at
+// once: the preedit comes first, and the list comes from rank() or from whatever call reads it.
+TEST(FfiTest, DeferredRankingChangesOnlyWhenTheCandidatesCome) {
+  const uint32_t flags =
+      TOLVANI_FLAG_AUTOCORRECT | TOLVANI_FLAG_BANGLA_DIGITS | TOLVANI_FLAG_ENGLISH_PASSTHROUGH;
+  EXPECT_EQ(tolvani_engine_rank(nullptr).ptr, nullptr);
+
+  // Words, a list opened with the down arrow, a Tab, backspaces down to nothing, a cancelled word.
+  std::vector<CKeyEvent> keys;
+  for (char32_t c : std::u32string_view(U"ami tomake bhalobashi, kemon acho? bhalo")) {
+    const uint32_t kind = c == U' ' ? TOLVANI_KEY_SPACE : TOLVANI_KEY_TEXT;
+    keys.push_back({kind, 0, 0, static_cast<uint32_t>(c)});
+    if (c == U'a' || c == U'i') keys.push_back({TOLVANI_KEY_DOWN_ARROW, 0, 0, 0});
+  }
+  for (auto [kind, c] : std::vector<std::pair<uint32_t, char32_t>>{{TOLVANI_KEY_TAB, 0},
+                                                                   {TOLVANI_KEY_TEXT, U'b'},
+                                                                   {TOLVANI_KEY_TEXT, U'o'},
+                                                                   {TOLVANI_KEY_BACKSPACE, 0},
+                                                                   {TOLVANI_KEY_BACKSPACE, 0},
+                                                                   {TOLVANI_KEY_TEXT, U'n'},
+                                                                   {TOLVANI_KEY_TEXT, U'a'},
+                                                                   {TOLVANI_KEY_ESCAPE, 0}}) {
+    keys.push_back({kind, 0, 0, static_cast<uint32_t>(c)});
+  }
+
+  for (const bool rank_each : {true, false}) {
+    SCOPED_TRACE(rank_each ? "ranked after each key" : "ranked by the next call");
+    EngineClient deferred;
+    EngineClient direct;
+    deferred.config(5, flags | TOLVANI_FLAG_DEFER_RANKING);
+    direct.config(5, flags);
+    EXPECT_EQ(tolvani_engine_rank(deferred.get()).ptr, nullptr) << "nothing typed yet";
+    int pending = 0;
+    for (size_t i = 0; i < keys.size(); ++i) {
+      const std::vector<uint8_t> want =
+          bytes_of(tolvani_engine_handle_key_event(direct.get(), keys[i]));
+      const std::vector<uint8_t> got =
+          bytes_of(tolvani_engine_handle_key_event(deferred.get(), keys[i]));
+      const auto now = decode_engine_state(got.data(), got.size());
+      const auto expected = decode_engine_state(want.data(), want.size());
+      ASSERT_TRUE(now && expected) << "key " << i;
+      if ((now->status_flags & TOLVANI_STATUS_RANKING_PENDING) == 0) {
+        EXPECT_EQ(got, want) << "key " << i << ": " << show(now) << " / " << show(expected);
+        continue;
+      }
+      ++pending;
+      EXPECT_EQ(now->status_flags, TOLVANI_STATUS_RANKING_PENDING) << "key " << i;
+      EXPECT_EQ(now->preedit, expected->preedit) << "key " << i;
+      EXPECT_EQ(now->raw_text, expected->raw_text) << "key " << i;
+      EXPECT_TRUE(now->candidates.empty()) << "key " << i;
+      if (rank_each) {
+        EXPECT_EQ(bytes_of(tolvani_engine_rank(deferred.get())), want) << "key " << i;
+        EXPECT_EQ(tolvani_engine_rank(deferred.get()).ptr, nullptr) << "ranked twice, key " << i;
+      }
+    }
+    EXPECT_GT(pending, 20);
+
+    // A pick by text and a new preference each find the list ranked; a reset drops it.
+    for (char32_t c : std::u32string_view(U"bhalo")) {
+      deferred.text(c);
+      direct.text(c);
+    }
+    EXPECT_EQ(bytes_of(tolvani_engine_select_matching(deferred.get(), "bhalo", "ভালো")),
+              bytes_of(tolvani_engine_select_matching(direct.get(), "bhalo", "ভালো")));
+    deferred.text(U'k');
+    direct.text(U'k');
+    EXPECT_EQ(bytes_of(tolvani_engine_update_config(deferred.get(), 3, flags)),
+              bytes_of(tolvani_engine_update_config(direct.get(), 3, flags)));
+    EXPECT_EQ(tolvani_engine_rank(deferred.get()).ptr, nullptr);
+    deferred.config(3, flags | TOLVANI_FLAG_DEFER_RANKING);
+    deferred.text(U'i');
+    tolvani_engine_reset(deferred.get());
+    EXPECT_EQ(tolvani_engine_rank(deferred.get()).ptr, nullptr) << "a reset drops the pending list";
+  }
+}
+
 TEST(FfiTest, SnapshotsOutliveTheirSession) {
   TolvaniSnapshot* written;
   TolvaniSnapshot* freed;

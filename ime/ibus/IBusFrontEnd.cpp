@@ -291,6 +291,9 @@ void focusIn(IBusEngine* engine, const QString& path, const QString& clientName 
     context.client = std::make_unique<IBusTextClient>(path);
     context.controller = std::make_unique<TolvaniInputController>(context.client.get());
     TolvaniInputController* controller = context.controller.get();
+    // The rows wait for a pause in the keys: any work before a key is answered, and any while
+    // the next one comes, delays a preedit in the application.
+    controller->setRankingDeferred(true);
     controller->setMenuObserver([path] {
       if (state().focused == path) sendMenuSoon();
     });

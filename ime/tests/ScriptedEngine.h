@@ -147,6 +147,8 @@ inline const EngineSeam& scriptedSeam() {
     s.updateConfig = [](TolvaniEngine*, uint32_t, uint32_t) {
       return resultOf(ScriptedEngine::composing(currentScriptedEngine()->raw));
     };
+    // The script ranks with each key; nothing is ever pending.
+    s.rank = [](TolvaniEngine*) { return CResult{nullptr, 0}; };
     s.selectMatching = [](TolvaniEngine*, const char* raw, const char* text) {
       currentScriptedEngine()->calls.push_back(std::string("select ") + raw + " " + text);
       currentScriptedEngine()->raw.clear();

@@ -1,3 +1,5 @@
+#include <QTest>
+
 #include "ime/tests/ImeTestSupport.h"
 #include "settings/TextShortcuts.h"
 
@@ -286,6 +288,47 @@ TEST_F(TolvaniInputControllerRealEngineTest, PhoneticWordsCommitWithTheirSpaces)
   ASSERT_EQ(rows(), "and/english");
   controller_->testPanel()->rowClicked(0);
   EXPECT_TRUE(client_.document().endsWith(u("ক and "))) << client_.document().toStdString();
+}
+
+// Keys faster than the rows: a controller whose rows come after each key's answer shows every
+// preedit at once, the rows of the last key once the loop runs, and a digit typed before they came
+// picks what it would have picked from rows that came with the key.
+TEST_F(TolvaniInputControllerRealEngineTest, RowsThatComeLaterChangeNothingAKeyDoes) {
+  RecordingTextClient laterClient{u("x ")};
+  auto later = std::make_unique<TolvaniInputController>(&laterClient);
+  later->setRankingDeferred(true);
+  later->activateServer(&laterClient);
+  auto both = [&](const KeyEvent& event) {
+    EXPECT_EQ(later->handle(event, &laterClient), press(event)) << event.characters.toStdString();
+  };
+  auto word = [&](const char* text) {
+    for (const char* c = text; *c; ++c) both(*c == ' ' ? kSpace : letter(*c));
+  };
+  auto rowsCome = [&] {
+    return QTest::qWaitFor([&] { return panelRows(*later) == rows(); }, 2000);
+  };
+
+  word("bhal");
+  EXPECT_TRUE(rowsCome()) << panelRows(*later) << " / " << rows();
+  both(letter('o'));
+  EXPECT_EQ(laterClient.markedText(), u("ভালো"));
+  EXPECT_NE(panelRows(*later), rows()) << "the rows of the new key before the loop ran";
+  // Row 2 and a word ended by Space, typed before the rows came.
+  both(key(KeyCodes::kUnknown, "2"));
+  EXPECT_EQ(laterClient.document(), client_.document());
+  word("kmon");
+  both(kDelete);
+  word("on ");
+  EXPECT_EQ(laterClient.document(), client_.document());
+  EXPECT_EQ(laterClient.markedText(), client_.markedText());
+
+  // A word left mid-way loses its pending rows with it.
+  word("amra");
+  later->commitComposition(&laterClient);
+  controller_->commitComposition(&client_);
+  EXPECT_EQ(laterClient.document(), client_.document());
+  EXPECT_TRUE(rowsCome()) << panelRows(*later) << " / " << rows();
+  EXPECT_TRUE(client_.document().endsWith(u("আমরা"))) << client_.document().toStdString();
 }
 
 }  // namespace
