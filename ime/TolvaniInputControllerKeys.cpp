@@ -77,7 +77,6 @@ std::optional<int> wholeNumberValue(const QString& text) {
   return static_cast<int>(value);
 }
 
-// Control characters, DEL and the private-use characters that function keys type.
 // A letter typed without Control or Command only adds to the composition, and Space commits it
 // as it would with the rows shown (a row the person chose has come with them): neither reads the
 // rows.
@@ -88,6 +87,7 @@ bool readsNoRows(const KeyEvent& event) {
   return text.size() == 1 && text.front().isLetter();
 }
 
+// Control characters, DEL and the private-use characters that function keys type.
 bool hasControlOrFunctionCharacter(const QString& text) {
   for (const char32_t c : text.toUcs4()) {
     if (c < 0x20 || c == 0x7F || (c >= 0xF700 && c <= 0xF8FF)) return true;
