@@ -130,16 +130,27 @@ EngineSession::EngineSession() : stores_(LearnedStores::load_all()) {
 // ---------------------------------------------------------------------------------------------
 // Key dispatch
 
+bool EngineSession::key_reads_candidates(const KeyEvent& event) const {
+  switch (event.kind) {
+    case KeyKind::kBackspace:
+      return false;  // the composition is ranked afresh
+    case KeyKind::kText: {
+      const char32_t c = event.codepoint;
+      if (c == 0 || !utf8::is_scalar(c)) return true;
+      // A key that joins the composition ranks it afresh; punctuation may commit it.
+      return !layout_output(c, event.modifiers).second && is_passthrough_char(c);
+    }
+    case KeyKind::kSpace:
+    case KeyKind::kEnter:
+      // A commit reads the list only to look for an autocorrection.
+      return autocorrection_due();
+    default:
+      return true;
+  }
+}
+
 CompositionState EngineSession::handle_key_event(const KeyEvent& event) {
-  // A pending list is ranked only for a key that reads it: not for one that only edits the
-  // composition (it is ranked afresh), nor for a commit with no autocorrection to look for.
-  const bool edits =
-      event.kind == KeyKind::kBackspace ||
-      (event.kind == KeyKind::kText && event.codepoint != 0 && utf8::is_scalar(event.codepoint) &&
-       (layout_output(event.codepoint, event.modifiers).second ||
-        !is_passthrough_char(event.codepoint)));
-  const bool commits = event.kind == KeyKind::kSpace || event.kind == KeyKind::kEnter;
-  if (!edits && !(commits && !autocorrection_due())) rank_pending();
+  if (ranking_pending_ && key_reads_candidates(event)) rank();
   struct InKeyEvent {
     bool& flag;
     explicit InKeyEvent(bool& f) : flag(f) { flag = true; }

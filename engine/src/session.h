@@ -130,6 +130,9 @@ class EngineSession {
   void rank_pending() {
     if (ranking_pending_) rank();
   }
+  // Whether `event` reads the candidates the key before left: a key that only edits the
+  // composition does not, nor a commit with no autocorrection to look for.
+  bool key_reads_candidates(const KeyEvent& event) const;
   // The fallbacks of the ranking when the lexicon offers nothing for the rendered text: forms of
   // a known stem with a suffix, and the nearest lexicon words.
   std::vector<Candidate> known_stem_forms() const;
