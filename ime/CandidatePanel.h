@@ -50,6 +50,9 @@ class CandidatePanelFace {
   virtual qreal statusTextWidth(const QString& message) const = 0;
   virtual void render(const CandidatePanel& panel) = 0;
   virtual void hide() = 0;
+  // The rows rendered last are about to be replaced: what waits for the keys to pause before it
+  // appears waits again.
+  virtual void postpone() {}
 };
 
 class CandidatePanel {
@@ -113,6 +116,10 @@ class CandidatePanel {
   void show(const QString& rawText, const std::vector<CandidateItem>& candidates, QRectF near);
   void showStatus(const QString& message, QRectF near);
   void hide();
+  // New rows are on their way: the face shows the ones it has only once the keys pause again.
+  void postpone() {
+    if (activeFace_) activeFace_->postpone();
+  }
   void selectNext();
   void selectPrevious();
 

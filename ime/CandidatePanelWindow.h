@@ -48,6 +48,9 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
   qreal statusTextWidth(const QString& message) const override;
   void render(const CandidatePanel& panel) override;
   void hide() override;
+  void postpone() override {
+    if (paintTimer_.isActive()) paintTimer_.start();
+  }
   // The rows as last rendered, for tests that read the panel from outside the process.
   const std::array<CandidatePanel::Row, CandidatePanel::kMaxRows>& shownRows() const {
     return rows_;

@@ -73,7 +73,6 @@ bool TolvaniInputController::secureEntryActive() const {
 
 void TolvaniInputController::resetComposition() {
   rankingTimer_.stop();
-  shownBeforeRanking_.reset();
   if (EngineBridge* bridge = engine_.get()) bridge->reset();
   currentState_ = emptyState();
   // The rows go with the panel: a later Tab or Return must not pick a row nobody saw.

@@ -143,6 +143,8 @@ class TolvaniInputController {
   void handleSettingsChange(const platform::Notification& notification);
   bool secureEntryActive() const;
   void resetComposition();
+  // Whether `state` came from a key whose candidates are ranked once the keys pause.
+  bool rankingPending(const EngineState& state) const;
   // Shows the candidates the last key left pending now, rather than once the keys pause.
   void settleRanking();
   void applyRanking();
@@ -209,8 +211,6 @@ class TolvaniInputController {
   QRectF lastGoodRect_;
   bool rankingDeferred_ = false;
   QTimer rankingTimer_;
-  // What the panel showed (raw text, rows) when the key that left its ranking pending came.
-  std::optional<std::pair<std::string, std::vector<std::string>>> shownBeforeRanking_;
   std::function<void()> menuObserver_;
 
   platform::NotificationCenter::Token settingsObserver_ = 0;

@@ -158,17 +158,15 @@ void TolvaniInputController::apply(std::optional<EngineState> state, platform::T
   if (!state) return;
   const std::string oldPreedit = currentState_.preedit;
   const std::string oldRaw = currentState_.raw_text;
-  // The panel still shows what it showed before a key whose ranking came later.
-  auto [shownRaw, shownRows] = shownBeforeRanking_
-                                   ? std::move(*shownBeforeRanking_)
-                                   : std::pair(oldRaw, candidateTexts(currentState_));
-  shownBeforeRanking_.reset();
+  const std::vector<std::string> oldCandidates = candidateTexts(currentState_);
+  // After a state whose ranking came later, the panel still shows older rows than that state's.
+  const bool panelBehind = rankingPending(currentState_);
   currentState_ = std::move(*state);
   const EngineState& now = currentState_;
-  const bool rankingLater = rankingDeferred_ && (now.status_flags & kStatusRankingPending) != 0;
+  const bool rankingLater = rankingPending(now);
   if (rankingLater) {
-    shownBeforeRanking_.emplace(std::move(shownRaw), std::move(shownRows));
     rankingTimer_.start();
+    if (panel_) panel_->postpone();
   } else {
     rankingTimer_.stop();
   }
@@ -218,7 +216,7 @@ void TolvaniInputController::apply(std::optional<EngineState> state, platform::T
     if (showPostCommitPanel(now, client)) return;
   }
 
-  if (candidateTexts(now) == shownRows && now.raw_text == shownRaw) return;
+  if (!panelBehind && candidateTexts(now) == oldCandidates && now.raw_text == oldRaw) return;
   if (now.candidates.empty()) {
     withPanel([](CandidatePanel& panel) { panel.hide(); });
     return;
@@ -236,6 +234,10 @@ void TolvaniInputController::apply(std::optional<EngineState> state, platform::T
   }
   const QRectF caret = cursorRect(client);
   withPanel([&](CandidatePanel& panel) { panel.show(raw, rows, caret); });
+}
+
+bool TolvaniInputController::rankingPending(const EngineState& state) const {
+  return rankingDeferred_ && (state.status_flags & kStatusRankingPending) != 0;
 }
 
 void TolvaniInputController::settleRanking() {

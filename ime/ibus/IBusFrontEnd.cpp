@@ -118,6 +118,10 @@ class LookupTableFace final : public CandidatePanelFace {
     sendTimer_.start();
   }
 
+  void postpone() override {
+    if (sendTimer_.isActive()) sendTimer_.start();
+  }
+
   void hide() override {
     sendTimer_.stop();
     if (IBusEngine* engine = state().engine) {
