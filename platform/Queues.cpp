@@ -1,6 +1,7 @@
 #include "platform/Queues.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -31,6 +32,15 @@ void nameThisThread(const QString& label) {
   QByteArray name = label.toUtf8();
   if (name.size() > 15) name = name.right(15);
   pthread_setname_np(pthread_self(), name.constData());
+}
+
+// Work of background priority must not delay a key. Woken by the key's thread (a statistic, a
+// save), a normal thread takes the processor from it at once, before the key is answered; a batch
+// thread waits for the scheduler's turn, and nice 10 gives it a smaller share of a busy machine.
+void lowerThisThread() {
+  sched_param param{};
+  (void)pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
+  (void)setpriority(PRIO_PROCESS, 0, 10);  // 0: the calling thread, on Linux
 }
 
 // Work is handed over under a std::mutex rather than only through Qt's event queue, so that
@@ -107,7 +117,8 @@ void MainQueue::postEarly() {
 // A fixed set of worker threads that take work in the order given.
 class ConcurrentQueue final : public Queue {
  public:
-  ConcurrentQueue(QString label, int threads) : label_(std::move(label)), threads_(threads) {}
+  ConcurrentQueue(QString label, int threads, bool background)
+      : label_(std::move(label)), threads_(threads), background_(background) {}
   ~ConcurrentQueue() override {
     {
       std::lock_guard lock(mu_);
@@ -130,6 +141,7 @@ class ConcurrentQueue final : public Queue {
  private:
   void run() {
     nameThisThread(label_);
+    if (background_) lowerThisThread();
     std::unique_lock lock(mu_);
     for (;;) {
       if (pending_.empty()) {
@@ -151,6 +163,7 @@ class ConcurrentQueue final : public Queue {
 
   const QString label_;
   const int threads_;
+  const bool background_;
   std::mutex mu_;
   std::condition_variable wake_;
   std::deque<std::function<void()>> pending_;  // guarded by mu_
@@ -166,12 +179,14 @@ int poolSize() { return std::max(2, static_cast<int>(std::thread::hardware_concu
 Queue& mainQueue() { return theMainQueue(); }
 
 Queue& utilityQueue() {
-  static ConcurrentQueue queue(QStringLiteral("com.tolvani.utility"), poolSize());
+  static ConcurrentQueue queue(QStringLiteral("com.tolvani.utility"), poolSize(),
+                               /*background=*/true);
   return queue;
 }
 
 Queue& userInitiatedQueue() {
-  static ConcurrentQueue queue(QStringLiteral("com.tolvani.user-initiated"), poolSize());
+  static ConcurrentQueue queue(QStringLiteral("com.tolvani.user-initiated"), poolSize(),
+                               /*background=*/false);
   return queue;
 }
 
@@ -202,7 +217,7 @@ SerialQueue::SerialQueue(QString label, Priority priority) : state_(std::make_un
   std::unique_lock lock(s->mu);
   s->worker = std::thread([s] {
     nameThisThread(s->label);
-    if (s->priority == Priority::utility) setpriority(PRIO_PROCESS, 0, 10);
+    if (s->priority == Priority::utility) lowerThisThread();
     std::unique_lock lock(s->mu);
     for (;;) {
       if (s->pending.empty()) {

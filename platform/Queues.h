@@ -24,7 +24,8 @@ class Queue {
 // The main thread's event loop. Work posted before a QCoreApplication exists runs once its event
 // loop turns.
 Queue& mainQueue();
-// Concurrent queues of background priority.
+// Concurrent queues. The utility queue's threads run as background work (they never take the
+// processor from the thread that woke them); the user-initiated queue's at normal priority.
 Queue& utilityQueue();
 Queue& userInitiatedQueue();
 

@@ -1,11 +1,16 @@
 #include "platform/Queues.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
 
 #include <QCoreApplication>
 #include <QStringList>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <future>
 #include <latch>
 #include <set>
 #include <thread>
@@ -69,6 +74,37 @@ TEST(QueuesTest, ConcurrentQueuesRunEveryItemFromManyThreads) {
     });
   for (std::thread& poster : posters) poster.join();
   allRan.wait();
+}
+
+// Background work must never take the processor from the thread that woke it (a key's): utility
+// work runs in the batch class at nice 10, user-initiated work as the main thread does.
+TEST(QueuesTest, UtilityWorkRunsInTheBackgroundClassAndUserInitiatedWorkDoesNot) {
+  using Class = std::pair<int, int>;  // the scheduling policy, the nice value
+  auto classOf = [](auto post) {
+    std::promise<Class> seen;
+    post([&] {
+      errno = 0;
+      const int nice = getpriority(PRIO_PROCESS, 0);
+      seen.set_value({sched_getscheduler(0), errno == 0 ? nice : -1});
+    });
+    return seen.get_future().get();
+  };
+  int allowed = -1;
+  std::thread([&] {
+    sched_param param{};
+    allowed = pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
+  }).join();
+  if (allowed != 0) GTEST_SKIP() << "this kernel refuses the batch class";
+  const Class background{SCHED_BATCH, 10};
+  const Class normal{SCHED_OTHER, 0};
+  ASSERT_EQ(classOf([](auto work) { std::thread(work).join(); }), normal);
+  EXPECT_EQ(classOf([](auto work) { utilityQueue().async(work); }), background);
+  EXPECT_EQ(classOf([](auto work) { userInitiatedQueue().async(work); }), normal);
+  SerialQueue utility(QStringLiteral("com.tolvani.test.utility"), SerialQueue::Priority::utility);
+  EXPECT_EQ(classOf([&](auto work) { utility.async(work); }), background);
+  SerialQueue initiated(QStringLiteral("com.tolvani.test.initiated"),
+                        SerialQueue::Priority::userInitiated);
+  EXPECT_EQ(classOf([&](auto work) { initiated.async(work); }), normal);
 }
 
 TEST(QueuesTest, AsyncAfterWaitsForTheClock) {
