@@ -95,13 +95,16 @@ TEST(QueuesTest, UtilityWorkRunsInTheBackgroundClassAndUserInitiatedWorkDoesNot)
     allowed = pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
   }).join();
   if (allowed != 0) GTEST_SKIP() << "this kernel refuses the batch class";
-  const Class background{SCHED_BATCH, 10};
-  const Class normal{SCHED_OTHER, 0};
-  ASSERT_EQ(classOf([](auto work) { std::thread(work).join(); }), normal);
-  EXPECT_EQ(classOf([](auto work) { utilityQueue().async(work); }), background);
+  // Relative to a plain thread's class, which is the test runner's.
+  const Class normal = classOf([](auto work) { std::thread(work).join(); });
+  auto expectBackground = [](const Class& seen, const char* queue) {
+    EXPECT_EQ(seen.first, SCHED_BATCH) << queue;
+    EXPECT_GE(seen.second, 10) << queue;
+  };
+  expectBackground(classOf([](auto work) { utilityQueue().async(work); }), "utility");
   EXPECT_EQ(classOf([](auto work) { userInitiatedQueue().async(work); }), normal);
   SerialQueue utility(QStringLiteral("com.tolvani.test.utility"), SerialQueue::Priority::utility);
-  EXPECT_EQ(classOf([&](auto work) { utility.async(work); }), background);
+  expectBackground(classOf([&](auto work) { utility.async(work); }), "serial utility");
   SerialQueue initiated(QStringLiteral("com.tolvani.test.initiated"),
                         SerialQueue::Priority::userInitiated);
   EXPECT_EQ(classOf([&](auto work) { initiated.async(work); }), normal);
