@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <future>
 #include <latch>
+#include <memory>
 #include <set>
 #include <thread>
 #include <vector>
@@ -81,13 +82,15 @@ TEST(QueuesTest, ConcurrentQueuesRunEveryItemFromManyThreads) {
 TEST(QueuesTest, UtilityWorkRunsInTheBackgroundClassAndUserInitiatedWorkDoesNot) {
   using Class = std::pair<int, int>;  // the scheduling policy, the nice value
   auto classOf = [](auto post) {
-    std::promise<Class> seen;
-    post([&] {
+    // Shared, so that the promise outlives a set_value still returning on the other thread.
+    auto seen = std::make_shared<std::promise<Class>>();
+    std::future<Class> result = seen->get_future();
+    post([seen] {
       errno = 0;
       const int nice = getpriority(PRIO_PROCESS, 0);
-      seen.set_value({sched_getscheduler(0), errno == 0 ? nice : -1});
+      seen->set_value({sched_getscheduler(0), errno == 0 ? nice : -1});
     });
-    return seen.get_future().get();
+    return result.get();
   };
   int allowed = -1;
   std::thread([&] {
