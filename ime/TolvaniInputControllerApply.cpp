@@ -19,8 +19,8 @@ namespace {
 using platform::TextRange;
 
 constexpr qsizetype kMaxRememberedRaw = 128;
-constexpr std::uint32_t kStatusCommitted = 1u << 1;
-constexpr std::uint32_t kStatusAutocorrected = 1u << 3;
+constexpr std::uint32_t kStatusCommitted = TOLVANI_STATUS_COMMITTED;
+constexpr std::uint32_t kStatusAutocorrected = TOLVANI_STATUS_AUTOCORRECTED;
 constexpr std::uint32_t kStatusRankingPending = TOLVANI_STATUS_RANKING_PENDING;
 
 const QString kSpace = QStringLiteral(" ");
