@@ -47,7 +47,9 @@ class IBusMenuWindowsTest : public ::testing::TestWithParam<LanguageCase> {
     opened_ = bin_.path() + QStringLiteral("/opened.txt");
     QFile browser(bin_.path() + QStringLiteral("/xdg-open"));
     ASSERT_TRUE(browser.open(QIODevice::WriteOnly));
-    browser.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + opened_.toUtf8() + "'\n");
+    // Written aside and renamed, so that the test never reads the file half written.
+    browser.write("#!/bin/sh\nprintf '%s\\n' \"$*\" > '" + opened_.toUtf8() + ".part' && mv '" +
+                  opened_.toUtf8() + ".part' '" + opened_.toUtf8() + "'\n");
     browser.close();
     browser.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     // The program started by the daemon takes the test's environment.
