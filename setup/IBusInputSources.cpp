@@ -21,6 +21,8 @@
 #include <thread>
 #include <utility>
 
+#include "setup/SessionKeymap.h"
+
 namespace tolvani {
 
 namespace {
@@ -178,49 +180,6 @@ QSet<QString> userSources() {
   return QSet<QString>(names.begin(), names.end());
 }
 
-int addToGnomeSources(const QString& name) {
-  GObjectRef<GSettings> settings(g_settings_new(kGnomeSourcesSchema));
-  GVariant* old = g_settings_get_value(settings.ptr, kGnomeSourcesKey);
-  GVariantBuilder builder;
-  g_variant_builder_init(&builder, G_VARIANT_TYPE("a(ss)"));
-  GVariantIter iter;
-  g_variant_iter_init(&iter, old);
-  const gchar* type = nullptr;
-  const gchar* id = nullptr;
-  const QByteArray wanted = name.toUtf8();
-  bool present = false;
-  while (g_variant_iter_next(&iter, "(&s&s)", &type, &id)) {
-    if (g_strcmp0(type, "ibus") == 0 && wanted == id) present = true;
-    g_variant_builder_add(&builder, "(ss)", type, id);
-  }
-  if (!present) g_variant_builder_add(&builder, "(ss)", "ibus", wanted.constData());
-  GVariant* updated = g_variant_builder_end(&builder);
-  g_variant_unref(old);
-  if (present) {
-    g_variant_unref(g_variant_ref_sink(updated));
-    return 0;
-  }
-  const bool written = g_settings_set_value(settings.ptr, kGnomeSourcesKey, updated);
-  g_settings_sync();
-  return written ? 0 : -EACCES;
-}
-
-int addToPreloadEngines(const QString& name) {
-  if (!schemaInstalled(kIBusGeneralSchema)) return -ENOENT;
-  QStringList names = preloadEngines();
-  if (names.contains(name)) return 0;
-  names.append(name);
-  std::vector<QByteArray> bytes;
-  for (const QString& n : names) bytes.push_back(n.toUtf8());
-  std::vector<const gchar*> strv;
-  for (const QByteArray& b : bytes) strv.push_back(b.constData());
-  strv.push_back(nullptr);
-  GObjectRef<GSettings> settings(g_settings_new(kIBusGeneralSchema));
-  const bool written = g_settings_set_strv(settings.ptr, kPreloadEnginesKey, strv.data());
-  g_settings_sync();
-  return written ? 0 : -EACCES;
-}
-
 void initIBus() {
   static std::once_flag once;
   std::call_once(once, [] { ibus_init(); });
@@ -266,6 +225,92 @@ bool listsAll(IBusBus* bus, const QStringList& wanted) {
   for (const QString& name : wanted)
     if (!listed.contains(name)) return false;
   return true;
+}
+
+// IBus's keyboard engines for `layouts`, by the names the daemon gives them ("xkb:us::eng": its
+// simple engine's, whose last part is a language code only IBus knows). A layout whose variant
+// IBus has no engine for falls back to the layout's own; one IBus does not know at all is left
+// out, since a name the daemon does not offer would switch to nothing.
+QStringList keyboardEngines(const std::vector<sessionkeymap::Layout>& layouts) {
+  GObjectRef<IBusBus> bus = connectBus();
+  if (!bus) return {};
+  std::vector<std::pair<sessionkeymap::Layout, QString>> offered;
+  GList* engines = ibus_bus_list_engines(bus.ptr);
+  for (GList* it = engines; it; it = it->next) {
+    auto* desc = IBUS_ENGINE_DESC(it->data);
+    const QString name = QString::fromUtf8(ibus_engine_desc_get_name(desc));
+    if (name.startsWith(QLatin1String("xkb:"))) {
+      offered.push_back({{QString::fromUtf8(ibus_engine_desc_get_layout(desc)),
+                          QString::fromUtf8(ibus_engine_desc_get_layout_variant(desc))},
+                         name});
+    }
+    g_object_unref(desc);
+  }
+  g_list_free(engines);
+  const auto find = [&](const sessionkeymap::Layout& wanted) -> QString {
+    for (const auto& [layout, name] : offered)
+      if (layout == wanted) return name;
+    return {};
+  };
+  QStringList names;
+  for (const sessionkeymap::Layout& layout : layouts) {
+    QString name = find(layout);
+    if (name.isEmpty() && !layout.variant.isEmpty()) name = find({layout.layout, QString()});
+    if (!name.isEmpty() && !names.contains(name)) names.append(name);
+  }
+  return names;
+}
+
+// An empty list stands for the keymap the session types with; the first entry added must keep
+// it, or the person is left with Tolvani alone and nothing to switch back to.
+int addToGnomeSources(const QString& name) {
+  GObjectRef<GSettings> settings(g_settings_new(kGnomeSourcesSchema));
+  GVariant* old = g_settings_get_value(settings.ptr, kGnomeSourcesKey);
+  GVariantBuilder builder;
+  g_variant_builder_init(&builder, G_VARIANT_TYPE("a(ss)"));
+  if (g_variant_n_children(old) == 0) {
+    for (const sessionkeymap::Layout& layout : sessionkeymap::current()) {
+      const QByteArray id = sessionkeymap::gnomeName(layout).toUtf8();
+      g_variant_builder_add(&builder, "(ss)", "xkb", id.constData());
+    }
+  }
+  GVariantIter iter;
+  g_variant_iter_init(&iter, old);
+  const gchar* type = nullptr;
+  const gchar* id = nullptr;
+  const QByteArray wanted = name.toUtf8();
+  bool present = false;
+  while (g_variant_iter_next(&iter, "(&s&s)", &type, &id)) {
+    if (g_strcmp0(type, "ibus") == 0 && wanted == id) present = true;
+    g_variant_builder_add(&builder, "(ss)", type, id);
+  }
+  if (!present) g_variant_builder_add(&builder, "(ss)", "ibus", wanted.constData());
+  GVariant* updated = g_variant_builder_end(&builder);
+  g_variant_unref(old);
+  if (present) {
+    g_variant_unref(g_variant_ref_sink(updated));
+    return 0;
+  }
+  const bool written = g_settings_set_value(settings.ptr, kGnomeSourcesKey, updated);
+  g_settings_sync();
+  return written ? 0 : -EACCES;
+}
+
+int addToPreloadEngines(const QString& name) {
+  if (!schemaInstalled(kIBusGeneralSchema)) return -ENOENT;
+  QStringList names = preloadEngines();
+  if (names.contains(name)) return 0;
+  if (names.isEmpty()) names = keyboardEngines(sessionkeymap::current());
+  names.append(name);
+  std::vector<QByteArray> bytes;
+  for (const QString& n : names) bytes.push_back(n.toUtf8());
+  std::vector<const gchar*> strv;
+  for (const QByteArray& b : bytes) strv.push_back(b.constData());
+  strv.push_back(nullptr);
+  GObjectRef<GSettings> settings(g_settings_new(kIBusGeneralSchema));
+  const bool written = g_settings_set_strv(settings.ptr, kPreloadEnginesKey, strv.data());
+  g_settings_sync();
+  return written ? 0 : -EACCES;
 }
 
 // Lets the connection notice that the daemon hung up.

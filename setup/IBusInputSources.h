@@ -2,8 +2,10 @@
 // component; the bundle's sources are the engines of that component's file (in the folders the
 // daemon reads) that the running daemon lists; enabled ones are also in the user's input sources
 // (IBus's preload-engines, and on a GNOME desktop GNOME's org.gnome.desktop.input-sources, which
-// is the list that decides there); the current one is the daemon's global engine; the text input
-// menu is the IBus panel's tray icon. Thread-safety: call from one thread at a time.
+// is the list that decides there); enabling into an empty list first adds the keyboard layouts
+// the session types with, so that the person keeps them beside Tolvani; the current one is the
+// daemon's global engine; the text input menu is the IBus panel's tray icon. Thread-safety: call
+// from one thread at a time.
 #ifndef TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 #define TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 

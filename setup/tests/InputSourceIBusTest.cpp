@@ -12,6 +12,7 @@
 #include "setup/InputSourceProbe.h"
 #include "setup/InputSourceRegistration.h"
 #include "setup/InputSourceSetup.h"
+#include "setup/SessionKeymap.h"
 #include "setup/SystemUser.h"
 #include "setup/tests/PrivateIBusDaemon.h"
 #include "setup/tests/SetupTestSupport.h"
@@ -66,6 +67,18 @@ class InputSourceIBusTest : public ::testing::Test {
 
   void installComponent() {
     ASSERT_TRUE(QFile::copy(component_, daemon_->componentFolder() + "/tolvani.xml"));
+    // IBus's own keyboard engines, which an empty list of input sources gets first.
+    QFile::copy(QStringLiteral("/usr/share/ibus/component/simple.xml"),
+                daemon_->componentFolder() + "/simple.xml");
+  }
+  // The key file's lists after enabling from empty ones: the session's keymap (here, with no
+  // display, the system's keyboard configuration), then Tolvani.
+  static QString enabledFromEmpty(bool gnome) {
+    const sessionkeymap::Layout layout = sessionkeymap::current().front();
+    if (gnome)
+      return QStringLiteral("sources=[('xkb', '%1'), ('ibus', 'tolvani')]\n")
+          .arg(sessionkeymap::gnomeName(layout));
+    return QStringLiteral("preload-engines=['xkb:%1:%2:").arg(layout.layout, layout.variant);
   }
   QString keyFile() const {
     QFile file(qEnvironmentVariable("XDG_CONFIG_HOME") + "/glib-2.0/settings/keyfile");
@@ -101,8 +114,8 @@ TEST_F(InputSourceIBusTest, NotRegisteredThenRegisteredEnabledAndSelected) {
             "done");
   EXPECT_EQ(probeState(), state("enabled", 0));
   // IBus's own list only: Xfce never reads GNOME's, whose schema is installed here too.
-  EXPECT_TRUE(keyFile().contains(QLatin1String("preload-engines=['tolvani']")))
-      << keyFile().toStdString();
+  EXPECT_TRUE(keyFile().contains(enabledFromEmpty(false))) << keyFile().toStdString();
+  EXPECT_TRUE(keyFile().contains(QLatin1String("', 'tolvani']\n"))) << keyFile().toStdString();
   EXPECT_FALSE(keyFile().contains(QLatin1String("input-sources"))) << keyFile().toStdString();
 
   EXPECT_EQ(await<InputSourceSnapshot>(
@@ -188,9 +201,8 @@ TEST_F(InputSourceIBusTest, GnomeDesktopGetsBothListsAndDecidesByItsOwn) {
   EXPECT_FALSE(InputSourceRegistration::isSelected(bundleID));
   InputSourceRegistration::select(bundleID);
   EXPECT_TRUE(InputSourceRegistration::isSelected(bundleID));
-  EXPECT_TRUE(keyFile().contains(QLatin1String("preload-engines=['tolvani']")))
-      << keyFile().toStdString();
-  EXPECT_TRUE(keyFile().contains(QLatin1String("('ibus', 'tolvani')"))) << keyFile().toStdString();
+  EXPECT_TRUE(keyFile().contains(enabledFromEmpty(false))) << keyFile().toStdString();
+  EXPECT_TRUE(keyFile().contains(enabledFromEmpty(true))) << keyFile().toStdString();
   // Enabling again adds nothing twice.
   EXPECT_EQ(InputSourceRegistration::enable(bundle, bundleID), 1);
   EXPECT_EQ(keyFile().count(QLatin1String("tolvani")), 2) << keyFile().toStdString();

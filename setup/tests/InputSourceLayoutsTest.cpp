@@ -1,0 +1,233 @@
+// Enabling keeps the keyboard the person types with. The program's command mode, run as the
+// desktop user (the unprivileged test user when the test runs as root), adds Tolvani after the
+// layouts already in GNOME's and IBus's lists, and to an empty list first the layouts of the
+// session's X keymap, by the names GNOME and the daemon give them. Real GSettings (the key-file
+// backend), a private daemon that offers IBus's own keyboard engines beside Tolvani, and an Xvfb
+// display whose keymap setxkbmap sets.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+
+#include "ime/testing/TestUser.h"
+#include "setup/SessionKeymap.h"
+#include "setup/tests/PrivateIBusDaemon.h"
+#include "setup/tests/SetupTestSupport.h"
+
+namespace tolvani {
+namespace {
+
+using sessionkeymap::Layout;
+
+constexpr char kIBusKeyboardEngines[] = "/usr/share/ibus/component/simple.xml";
+
+TEST(SessionKeymapTest, RulesNamesGiveEachLayoutWithItsVariant) {
+  using sessionkeymap::fromRulesNames;
+  const QByteArray one("evdev\0pc105\0us\0\0\0", 15);
+  EXPECT_EQ(fromRulesNames(one), (std::vector<Layout>{{"us", ""}}));
+  const QByteArray two("evdev\0pc105\0de,ru\0nodeadkeys,phonetic\0grp:alt_shift_toggle\0", 58);
+  EXPECT_EQ(fromRulesNames(two), (std::vector<Layout>{{"de", "nodeadkeys"}, {"ru", "phonetic"}}));
+  // Fewer variants than layouts; a layout named twice counts once.
+  const QByteArray uneven("evdev\0pc105\0us,fr,us\0\0\0", 24);
+  EXPECT_EQ(fromRulesNames(uneven), (std::vector<Layout>{{"us", ""}, {"fr", ""}}));
+  EXPECT_TRUE(fromRulesNames(QByteArray()).empty());
+  EXPECT_TRUE(fromRulesNames(QByteArray("evdev\0pc105\0\0\0\0", 15)).empty());
+}
+
+TEST(SessionKeymapTest, KeyboardFileStandsInWithoutADisplay) {
+  QTemporaryFile file;
+  ASSERT_TRUE(file.open());
+  file.write(
+      "# KEYBOARD CONFIGURATION FILE\n"
+      "XKBMODEL=\"pc105\"\n"
+      "XKBLAYOUT=\"us,bd\"\n"
+      "XKBVARIANT=',probhat'\n"
+      "XKBOPTIONS=\"grp:alt_shift_toggle\"\n"
+      "BACKSPACE=\"guess\"\n");
+  file.close();
+  EXPECT_EQ(sessionkeymap::fromKeyboardFile(file.fileName()),
+            (std::vector<Layout>{{"us", ""}, {"bd", "probhat"}}));
+  ASSERT_TRUE(file.open());
+  file.resize(0);
+  file.write("export XKBLAYOUT=fr\n#XKBVARIANT=\"bepo\"\n");
+  file.close();
+  EXPECT_EQ(sessionkeymap::fromKeyboardFile(file.fileName()), (std::vector<Layout>{{"fr", ""}}));
+  EXPECT_TRUE(sessionkeymap::fromKeyboardFile(file.fileName() + ".missing").empty());
+  EXPECT_EQ(sessionkeymap::gnomeName({"de", "nodeadkeys"}), "de+nodeadkeys");
+  EXPECT_EQ(sessionkeymap::gnomeName({"us", ""}), "us");
+}
+
+// One case: the lists before, the keymap of the display, the desktop; the lists after.
+struct Case {
+  const char* name;
+  const char* desktop;
+  const char* layouts;  // setxkbmap's -layout and -variant
+  const char* variants;
+  const char* gnomeBefore;  // GVariant text of the value, empty for none
+  const char* ibusBefore;
+  const char* gnomeAfter;  // empty: GNOME's list is not written
+  const char* ibusAfter;
+};
+
+const Case kCases[] = {
+    {"empty lists elsewhere", "XFCE", "de", "nodeadkeys", "", "", "",
+     "['xkb:de:nodeadkeys:deu', 'tolvani']"},
+    {"empty lists on GNOME, two layouts in the keymap", "ubuntu:GNOME", "us,ru", ",phonetic", "",
+     "", "[('xkb', 'us'), ('xkb', 'ru+phonetic'), ('ibus', 'tolvani')]",
+     "['xkb:us::eng', 'xkb:ru:phonetic:rus', 'tolvani']"},
+    {"one layout on GNOME", "GNOME", "de", "", "[('xkb', 'fr')]", "['xkb:fr::fra']",
+     "[('xkb', 'fr'), ('ibus', 'tolvani')]", "['xkb:fr::fra', 'tolvani']"},
+    {"two layouts elsewhere", "KDE", "de", "", "", "['xkb:fr::fra', 'xkb:us:dvorak:eng']", "",
+     "['xkb:fr::fra', 'xkb:us:dvorak:eng', 'tolvani']"},
+    {"two layouts on GNOME, IBus's list empty", "GNOME", "de", "",
+     "[('xkb', 'fr'), ('xkb', 'us+dvorak')]", "",
+     "[('xkb', 'fr'), ('xkb', 'us+dvorak'), ('ibus', 'tolvani')]", "['xkb:de::deu', 'tolvani']"},
+    // GNOME's schema beside another desktop is never read there, so never written.
+    {"GNOME's list on another desktop", "MATE", "us", "", "[('xkb', 'fr')]", "", "[('xkb', 'fr')]",
+     "['xkb:us::eng', 'tolvani']"},
+};
+
+class InputSourceLayoutsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifdef TOLVANI_PROGRAM
+    program_ = QStringLiteral(TOLVANI_PROGRAM);
+    component_ = QStringLiteral(TOLVANI_PROGRAM_COMPONENT);
+#endif
+    if (!QFileInfo::exists(program_) || !QFileInfo::exists(component_))
+      GTEST_SKIP() << "the build has no program or no component file";
+    if (!QFileInfo::exists(QString::fromLatin1(kIBusKeyboardEngines)))
+      GTEST_SKIP() << "IBus's keyboard engines are not installed";
+    ASSERT_TRUE(tree_.isValid());
+    root_ = tree_.path();
+    daemon_ = std::make_unique<testing::PrivateIBusDaemon>(root_);
+    daemon_->setVariable("XDG_CONFIG_HOME", root_ + "/config");
+    daemon_->setVariable("TOLVANI_TEST_USER_ID", QString());
+    for (const QString& file : {component_, QString::fromLatin1(kIBusKeyboardEngines)}) {
+      const QString copy = daemon_->componentFolder() + u'/' + QFileInfo(file).fileName();
+      ASSERT_TRUE(QFile::copy(file, copy));
+      QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    }
+    testing::giveToTestUser(root_);
+    testing::letTestUserReach(program_);
+    ASSERT_TRUE(daemon_->start(testing::asTestUser({})));
+    startDisplay();
+  }
+  void TearDown() override {
+    daemon_.reset();
+    if (xvfb_.state() != QProcess::NotRunning) {
+      xvfb_.terminate();
+      if (!xvfb_.waitForFinished(5000)) xvfb_.kill();
+      xvfb_.waitForFinished();
+    }
+  }
+
+  // Kept from reset, which would give the root window back its first keymap's names.
+  void startDisplay() {
+    xvfb_.start(QStringLiteral("Xvfb"),
+                {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                 QStringLiteral("tcp"), QStringLiteral("-noreset"), QStringLiteral("-screen"),
+                 QStringLiteral("0"), QStringLiteral("320x240x24")});
+    ASSERT_TRUE(xvfb_.waitForStarted());
+    QByteArray number;
+    while (!number.contains('\n') && xvfb_.waitForReadyRead(10000))
+      number += xvfb_.readAllStandardOutput();
+    ASSERT_TRUE(number.contains('\n')) << xvfb_.readAllStandardError().toStdString();
+    display_ = u':' + QString::fromLatin1(number.trimmed());
+  }
+
+  // Runs `command` as the test user in the session's environment on `desktop`.
+  QString runAsUser(const QStringList& command, const char* desktop, int* status) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display_);
+    env.insert("XDG_CURRENT_DESKTOP", QString::fromLatin1(desktop));
+    env.insert("HOME", root_ + "/home");
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    testing::startAsTestUser(process, command.first(), command.mid(1));
+    if (!process.waitForFinished(60000)) process.kill();
+    process.waitForFinished();
+    *status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromUtf8(process.readAll());
+  }
+
+  QString keyFilePath() const { return root_ + "/config/glib-2.0/settings/keyfile"; }
+
+  // The key file holding the lists before enabling, as GSettings writes it.
+  void writeLists(const Case& c) {
+    QString text;
+    if (*c.gnomeBefore)
+      text +=
+          QStringLiteral("[org/gnome/desktop/input-sources]\nsources=%1\n\n").arg(c.gnomeBefore);
+    if (*c.ibusBefore)
+      text += QStringLiteral("[desktop/ibus/general]\npreload-engines=%1\n").arg(c.ibusBefore);
+    QDir().mkpath(QFileInfo(keyFilePath()).absolutePath());
+    QFile file(keyFilePath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text.toUtf8());
+    file.close();
+    testing::giveToTestUser(root_ + "/config");
+  }
+
+  // The value of `key` in the key file's group, empty when it is not there.
+  QString listIn(const QString& group, const QString& key) const {
+    QFile file(keyFilePath());
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QString text = QString::fromUtf8(file.readAll());
+    const QRegularExpression pattern(
+        QStringLiteral(R"(\[%1\]\n(?:[^\[\n][^\n]*\n|\n)*?%2=([^\n]*))")
+            .arg(QRegularExpression::escape(group), QRegularExpression::escape(key)));
+    return pattern.match(text).captured(1);
+  }
+
+  QTemporaryDir tree_{QDir::tempPath() + QStringLiteral("/tolvani-layouts-XXXXXX")};
+  QString root_;
+  QString program_;
+  QString component_;
+  std::unique_ptr<testing::PrivateIBusDaemon> daemon_;
+  QProcess xvfb_;
+  QString display_;
+};
+
+TEST_F(InputSourceLayoutsTest, EnablingKeepsTheKeyboardTheSessionTypesWith) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    writeLists(c);
+    // The keymap as a session sets it; the server keeps its names on the root window.
+    int status = -1;
+    QStringList keymap{QStringLiteral("setxkbmap"), QStringLiteral("-display"), display_,
+                       QStringLiteral("-layout"), QString::fromLatin1(c.layouts)};
+    if (*c.variants) keymap << QStringLiteral("-variant") << QString::fromLatin1(c.variants);
+    const QString set = runAsUser(keymap, c.desktop, &status);
+    ASSERT_EQ(status, 0) << set.toStdString();
+
+    const QString out =
+        runAsUser({program_, QStringLiteral("--enable-input-source")}, c.desktop, &status);
+    EXPECT_EQ(status, 0) << out.toStdString();
+    EXPECT_EQ(listIn("desktop/ibus/general", "preload-engines"), QString::fromLatin1(c.ibusAfter));
+    EXPECT_EQ(listIn("org/gnome/desktop/input-sources", "sources"),
+              QString::fromLatin1(*c.gnomeAfter ? c.gnomeAfter : c.gnomeBefore));
+
+    // Enabled again, nothing is added twice and nothing moves.
+    const QString ibus = listIn("desktop/ibus/general", "preload-engines");
+    const QString gnome = listIn("org/gnome/desktop/input-sources", "sources");
+    runAsUser({program_, QStringLiteral("--enable-input-source")}, c.desktop, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(listIn("desktop/ibus/general", "preload-engines"), ibus);
+    EXPECT_EQ(listIn("org/gnome/desktop/input-sources", "sources"), gnome);
+  }
+  // The child ran as the test user, not as root with an id faked.
+  if (testing::runsAsOtherUser()) {
+    EXPECT_EQ(QFileInfo(keyFilePath()).ownerId(), testing::testUser().uid);
+  }
+}
+
+}  // namespace
+}  // namespace tolvani
