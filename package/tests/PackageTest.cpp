@@ -8,7 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "ime/testing/IBusDaemonHarness.h"
@@ -39,7 +41,9 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
         "./usr/share/tolvani/layouts/probhat.json", "./usr/share/tolvani/layouts/national.json",
         "./usr/share/applications/tolvani.desktop",
         "./usr/share/icons/hicolor/scalable/apps/tolvani.svg", "./usr/share/doc/tolvani/copyright",
-        "/tolvani/libtolvani_engine.so"}) {
+        "/tolvani/libtolvani_engine.so", "./usr/share/doc/tolvani/changelog.gz",
+        "./usr/share/man/man1/tolvani.1.gz",
+        "./usr/share/metainfo/org.tolvani.tolvani.metainfo.xml"}) {
     EXPECT_TRUE(contents.out.contains(QString::fromLatin1(path))) << path;
   }
   if (QFileInfo::exists(QStringLiteral(TOLVANI_SOURCE_DIR "/app/data/Setup"))) {
@@ -76,6 +80,72 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
   EXPECT_EQ(valid.status, 0) << valid.out.toStdString();
   EXPECT_TRUE(valid.out.trimmed().isEmpty()) << valid.out.toStdString();
 
+  // What IBus Preferences and GNOME's input-source settings show and open for the engine.
+  EXPECT_TRUE(xml.contains(QLatin1String("<setup>/usr/bin/tolvani --setup</setup>")))
+      << xml.toStdString();
+  EXPECT_TRUE(xml.contains(QLatin1String("<homepage>https://tolvani.org/</homepage>")));
+  EXPECT_FALSE(xml.contains(QLatin1String("<license></license>"))) << xml.toStdString();
+  // A text domain only with translations to look up in it.
+  EXPECT_EQ(xml.contains(QLatin1String("<textdomain>")),
+            contents.out.contains(QLatin1String("/LC_MESSAGES/tolvani.mo")))
+      << xml.toStdString();
+
+  // The metadata a software centre reads, checked by AppStream's own validator (offline).
+  const Outcome metainfo =
+      run(QStringLiteral("appstreamcli"),
+          {QStringLiteral("validate"), QStringLiteral("--no-net"), QStringLiteral("--pedantic"),
+           tree + QStringLiteral("/usr/share/metainfo/org.tolvani.tolvani.metainfo.xml")});
+  EXPECT_EQ(metainfo.status, 0) << metainfo.out.toStdString();
+  {
+    QFile file(tree + QStringLiteral("/usr/share/metainfo/org.tolvani.tolvani.metainfo.xml"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("<component type=\"inputmethod\">"));
+  }
+
+  // The icon is outlines, not text in a font that may be missing; its sizes are what they say.
+  {
+    QFile svg(tree + QStringLiteral("/usr/share/icons/hicolor/scalable/apps/tolvani.svg"));
+    ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
+    const QByteArray drawing = svg.readAll();
+    EXPECT_FALSE(drawing.contains("<text")) << drawing.toStdString();
+    EXPECT_TRUE(drawing.contains("<path"));
+  }
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    const QImage icon(tree +
+                      QStringLiteral("/usr/share/icons/hicolor/%1x%1/apps/tolvani.png").arg(size));
+    EXPECT_EQ(icon.size(), QSize(size, size)) << size;
+  }
+
+  // The manual page names every option that --help prints.
+  const Outcome usage =
+      run(QStringLiteral(TOLVANI_BUILD_DIR "/app/tolvani"), {QStringLiteral("--help")});
+  ASSERT_EQ(usage.status, 0) << usage.out.toStdString();
+  const Outcome manual =
+      run(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("gzip -dc \"$0\""),
+                                 tree + QStringLiteral("/usr/share/man/man1/tolvani.1.gz")});
+  ASSERT_EQ(manual.status, 0) << manual.out.toStdString();
+  static const QRegularExpression option(QStringLiteral("--[a-z][a-z-]*"));
+  QStringList options;
+  for (auto it = option.globalMatch(usage.out); it.hasNext();) options << it.next().captured();
+  options.removeDuplicates();
+  EXPECT_GE(options.size(), 7) << usage.out.toStdString();
+  for (const QString& name : options) {
+    // Set in bold, each hyphen escaped as roff wants it.
+    QString roff = name;
+    roff.replace(u'-', QLatin1String("\\-"));
+    const QRegularExpression bold(
+        QStringLiteral("^\\.BR? (.* )?%1( |$)").arg(QRegularExpression::escape(roff)),
+        QRegularExpression::MultilineOption);
+    EXPECT_TRUE(manual.out.contains(bold)) << name.toStdString();
+  }
+
+  // Debian's own checks of a package: no errors.
+  const Outcome lint = run(QStringLiteral("lintian"), {deb});
+  EXPECT_FALSE(lint.out.contains(
+      QRegularExpression(QStringLiteral("^E: "), QRegularExpression::MultilineOption)))
+      << lint.out.toStdString();
+  EXPECT_NE(lint.status, -1) << lint.out.toStdString();
+
   if (::geteuid() != 0) {
     GTEST_SKIP() << "installing the package needs root; its contents were checked";
   }
@@ -109,13 +179,19 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
     testing::IBusDaemonHarness daemon(testing::IBusDaemonHarness::Options{});
     ASSERT_TRUE(daemon.ready()) << daemon.failure().toStdString();
     QStringList engines;
+    QString setup;
     GList* list = ibus_bus_list_engines(daemon.bus());
     for (GList* item = list; item; item = item->next) {
-      engines << QString::fromUtf8(ibus_engine_desc_get_name(IBUS_ENGINE_DESC(item->data)));
+      auto* desc = IBUS_ENGINE_DESC(item->data);
+      engines << QString::fromUtf8(ibus_engine_desc_get_name(desc));
+      if (engines.last() == QLatin1String("tolvani"))
+        setup = QString::fromUtf8(ibus_engine_desc_get_setup(desc));
       g_object_unref(item->data);
     }
     g_list_free(list);
     EXPECT_TRUE(engines.contains(QStringLiteral("tolvani"))) << engines.join(u' ').toStdString();
+    // The command IBus Preferences runs for the engine's preferences.
+    EXPECT_EQ(setup, QStringLiteral("/usr/bin/tolvani --setup"));
   }
 
   const Outcome remove = apt(QStringLiteral("remove"), QStringLiteral("tolvani"));
