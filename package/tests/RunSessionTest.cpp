@@ -76,8 +76,8 @@ class RunSessionTest : public ::testing::Test {
     return sleeper;
   }
 
-  // find_session for the test user from process `pid`, with `own` as the environment sudo let
-  // through (beside PATH).
+  // find_session for the test user from process `pid`, as scripts/run calls it (with its shell
+  // options), with `own` as the environment sudo let through (beside PATH).
   Found find(qint64 pid, const QStringList& own = {}) {
     QProcess finder;
     QProcessEnvironment env;
@@ -85,14 +85,14 @@ class RunSessionTest : public ::testing::Test {
     for (const QString& variable : own)
       env.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
     finder.setProcessEnvironment(env);
-    finder.start(
-        QStringLiteral("bash"),
-        {QStringLiteral("-c"),
-         QStringLiteral(". \"$0\"; session_runtime_base=$1; find_session \"$2\" \"$3\"; s=$?; "
-                        "for v in \"${session_env[@]}\"; do echo \"env $v\"; done; "
-                        "printf 'problem %s\\n' \"$session_problem\"; exit $s"),
-         QStringLiteral(TOLVANI_SOURCE_DIR "/scripts/session.sh"), root_ + "/runtime", user_.name,
-         QString::number(pid)});
+    finder.start(QStringLiteral("bash"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("set -euo pipefail; . \"$0\"; session_runtime_base=$1; s=0; "
+                                 "find_session \"$2\" \"$3\" || s=$?; "
+                                 "for v in \"${session_env[@]}\"; do echo \"env $v\"; done; "
+                                 "printf 'problem %s\\n' \"$session_problem\"; exit $s"),
+                  QStringLiteral(TOLVANI_SOURCE_DIR "/scripts/session.sh"), root_ + "/runtime",
+                  user_.name, QString::number(pid)});
     Found found;
     if (!finder.waitForFinished(60000)) {
       finder.kill();
