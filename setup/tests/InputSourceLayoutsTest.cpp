@@ -109,11 +109,11 @@ class InputSourceLayoutsTest : public ::testing::Test {
     daemon_ = std::make_unique<testing::PrivateIBusDaemon>(root_);
     daemon_->setVariable("XDG_CONFIG_HOME", root_ + "/config");
     daemon_->setVariable("TOLVANI_TEST_USER_ID", QString());
-    for (const QString& file : {component_, QString::fromLatin1(kIBusKeyboardEngines)}) {
-      const QString copy = daemon_->componentFolder() + u'/' + QFileInfo(file).fileName();
-      ASSERT_TRUE(QFile::copy(file, copy));
-      QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-    }
+    const QString copy = daemon_->componentFolder() + QStringLiteral("/tolvani.xml");
+    ASSERT_TRUE(QFile::copy(component_, copy));
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    // Every layout the cases name, with all their variants.
+    ASSERT_TRUE(daemon_->offerKeyboardEngines({"us", "de", "fr", "ru"}));
     testing::giveToTestUser(root_);
     testing::letTestUserReach(program_);
     ASSERT_TRUE(daemon_->start(testing::asTestUser({})));

@@ -55,6 +55,37 @@ class PrivateIBusDaemon {
   QString componentFolder() const { return root_ + "/components"; }
   QString socketPath() const { return root_ + "/runtime/ibus.sock"; }
 
+  // Offers IBus's own keyboard engines for `layouts` (XKB names) beside the test's components:
+  // those of the simple engine's component, the one a desktop's daemon reads, and no others, so
+  // that the daemon has few to load. False when IBus's component is not installed.
+  bool offerKeyboardEngines(const QStringList& layouts) {
+    QFile simple(QStringLiteral("/usr/share/ibus/component/simple.xml"));
+    if (!simple.open(QIODevice::ReadOnly)) return false;
+    const QString text = QString::fromUtf8(simple.readAll());
+    const qsizetype first = text.indexOf(QLatin1String("<engine>"));
+    const qsizetype end = text.lastIndexOf(QLatin1String("</engines>"));
+    if (first < 0 || end < first) return false;
+    QString kept = text.left(first);
+    for (qsizetype at = first; at >= 0 && at < end;) {
+      const qsizetype close = text.indexOf(QLatin1String("</engine>"), at);
+      if (close < 0) break;
+      const QString engine = text.mid(at, close + 9 - at);
+      for (const QString& layout : layouts) {
+        if (engine.contains(QStringLiteral("<layout>%1</layout>").arg(layout))) {
+          kept += engine + u'\n';
+          break;
+        }
+      }
+      at = text.indexOf(QLatin1String("<engine>"), close);
+    }
+    kept += text.mid(end);
+    QFile copy(componentFolder() + QStringLiteral("/simple.xml"));
+    if (!copy.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    copy.write(kept.toUtf8());
+    copy.close();
+    return copy.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+  }
+
   // Starts the daemon and waits until it accepts connections. A `launcher` is a command the
   // daemon's session runs through (the command appended), such as one that changes the user.
   bool start(const QStringList& launcher = {}) {
