@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "settings/Dialogs.h"
+#include "settings/SecondaryText.h"
 #include "settings/UIStrings.h"
 #include "stats/TypingStatsStore.h"
 
@@ -76,7 +77,7 @@ TypingStatsWindowController::TypingStatsWindowController(QWidget* parent) : QWid
   subtitle_ = new QLabel;
   subtitle_->setObjectName(QStringLiteral("subtitle"));
   subtitle_->setFont(sizedFont(subtitle_->font(), 12, QFont::Normal));
-  subtitle_->setForegroundRole(QPalette::PlaceholderText);
+  secondarytext::follow(subtitle_);
 
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(16);
@@ -87,7 +88,7 @@ TypingStatsWindowController::TypingStatsWindowController(QWidget* parent) : QWid
   for (int row = 0; row < 7; ++row) {
     rowTitles_[row] = new QLabel;
     rowTitles_[row]->setFont(sizedFont(rowTitles_[row]->font(), 13, QFont::Medium));
-    rowTitles_[row]->setForegroundRole(QPalette::PlaceholderText);
+    secondarytext::follow(rowTitles_[row]);
     grid->addWidget(rowTitles_[row], row, 0);
     grid->addWidget(values[row], row, 1);
   }

@@ -18,6 +18,7 @@
 
 #include "platform/Bundle.h"
 #include "settings/AppSettings.h"
+#include "settings/SecondaryText.h"
 #include "settings/UIStrings.h"
 #include "windows/SettingsWidgets.h"
 
@@ -124,7 +125,7 @@ AboutTab::AboutTab(QWidget* parent) : QWidget(parent) {
   title_->setFont(titleFont);
   version_ = new QLabel;
   version_->setObjectName(QStringLiteral("version"));
-  version_->setForegroundRole(QPalette::PlaceholderText);
+  secondarytext::follow(version_);
   subtitle_ = settingsui::makeSecondaryLabel();
   names->addWidget(title_);
   names->addWidget(version_);
@@ -143,7 +144,7 @@ AboutTab::AboutTab(QWidget* parent) : QWidget(parent) {
   QGroupBox* creditBox = settingsui::makeSection(&creditRows);
   developerLabel_ = new QLabel;
   developer_ = new QLabel;
-  developer_->setForegroundRole(QPalette::PlaceholderText);
+  secondarytext::follow(developer_);
   developer_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   creditRows->addRow(developerLabel_, developer_);
   website_ = makeLink("developerWebsite", developerWebsiteURL());

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "settings/Dialogs.h"
+#include "settings/SecondaryText.h"
 #include "settings/UIStrings.h"
 #include "windows/SettingsWidgets.h"
 
@@ -48,9 +49,6 @@ QVariant CorrectionPreferencesModel::data(const QModelIndex& index, int role) co
     QFont font;
     font.setBold(true);
     return font;
-  }
-  if (role == Qt::ForegroundRole && index.column() == skippedColumn) {
-    return QPalette().brush(QPalette::PlaceholderText);
   }
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
   switch (index.column()) {
@@ -107,6 +105,8 @@ CorrectionPreferencesView::CorrectionPreferencesView(QWidget* parent) : QWidget(
   table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   table_->setColumnWidth(CorrectionPreferencesModel::inputColumn, 150);
   table_->setColumnWidth(CorrectionPreferencesModel::chosenColumn, 150);
+  table_->setItemDelegateForColumn(CorrectionPreferencesModel::skippedColumn,
+                                   new secondarytext::Delegate(table_));
   forget_ = new QPushButton;
   forget_->setObjectName(QStringLiteral("forget"));
 

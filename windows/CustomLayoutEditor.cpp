@@ -13,6 +13,7 @@
 #include "settings/AppSettings.h"
 #include "settings/CustomLayoutFile.h"
 #include "settings/Dialogs.h"
+#include "settings/SecondaryText.h"
 #include "windows/SettingsWidgets.h"
 
 namespace tolvani {
@@ -57,8 +58,6 @@ QVariant CustomLayoutModel::data(const QModelIndex& index, int role) const {
   if (role == kLayerRole) return mapping.layer;
   if (role == Qt::FontRole && index.column() == keyColumn)
     return QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  if (role == Qt::ForegroundRole && index.column() == layerColumn)
-    return QPalette().brush(QPalette::PlaceholderText);
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
   switch (index.column()) {
     case keyColumn:
@@ -96,14 +95,17 @@ CustomLayoutEditor::CustomLayoutEditor(QWidget* parent) : QWidget(parent) {
       QStringLiteral("Override key mappings for fixed layouts (Probhat/National). These overrides "
                      "are applied on top of the default layout."));
   note->setWordWrap(true);
-  note->setForegroundRole(QPalette::PlaceholderText);
+  secondarytext::follow(note);
   table_ = settingsui::makeListTable("mappings", &shown_);
   table_->setColumnWidth(CustomLayoutModel::keyColumn, 80);
   table_->setColumnWidth(CustomLayoutModel::layerColumn, 100);
+  table_->setItemDelegateForColumn(CustomLayoutModel::layerColumn,
+                                   new secondarytext::Delegate(table_));
 
   keyField_ = new QLineEdit;
   keyField_->setObjectName(QStringLiteral("key"));
   keyField_->setPlaceholderText(QStringLiteral("Key (e.g. a)"));
+  secondarytext::follow(keyField_);
   keyField_->setFixedWidth(80);
   layer_ = new QComboBox;
   layer_->setObjectName(QStringLiteral("layer"));
@@ -112,6 +114,7 @@ CustomLayoutEditor::CustomLayoutEditor(QWidget* parent) : QWidget(parent) {
   outputField_ = new QLineEdit;
   outputField_->setObjectName(QStringLiteral("output"));
   outputField_->setPlaceholderText(QStringLiteral("Output (e.g. ক)"));
+  secondarytext::follow(outputField_);
   outputField_->setMinimumWidth(100);
   QPushButton* add = makeButton("add", "Add");
   QPushButton* remove = makeButton("removeSelected", "Remove Selected");

@@ -13,6 +13,7 @@
 #include "settings/AppSettingsUserData.h"
 #include "settings/BackupPanels.h"
 #include "settings/Dialogs.h"
+#include "settings/SecondaryText.h"
 #include "settings/UIStrings.h"
 #include "windows/SettingsWidgets.h"
 #include "windows/UserDictionaryEditor.h"
@@ -25,7 +26,7 @@ DataTab::DataTab(QWidget* parent) : QWidget(parent) {
   learnedLabel_ = new QLabel;
   learnedCount_ = new QLabel;
   learnedCount_->setObjectName(QStringLiteral("learnedWordCount"));
-  learnedCount_->setForegroundRole(QPalette::PlaceholderText);
+  secondarytext::follow(learnedCount_);
   learnedCount_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   // Digits of one width, so the number does not shift as it changes.
   learnedCount_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));

@@ -10,6 +10,8 @@
 #include <QScrollArea>
 #include <QTableView>
 
+#include "settings/SecondaryText.h"
+
 namespace tolvani::settingsui {
 namespace {
 
@@ -53,7 +55,7 @@ QLabel* makeSecondaryLabel() {
   auto* label = new QLabel;
   label->setWordWrap(true);
   label->setTextFormat(Qt::PlainText);
-  label->setForegroundRole(QPalette::PlaceholderText);
+  secondarytext::follow(label);
   QFont font = label->font();
   font.setPointSizeF(font.pointSizeF() * 0.92);
   label->setFont(font);

@@ -15,6 +15,7 @@
 #include "settings/AppSettings.h"
 #include "settings/BackupPanels.h"
 #include "settings/Dialogs.h"
+#include "settings/SecondaryText.h"
 #include "settings/TextShortcuts.h"
 #include "settings/UIStrings.h"
 #include "windows/SettingsWidgets.h"
@@ -170,8 +171,10 @@ TextShortcutsEditorView::TextShortcutsEditorView(QWidget* parent) : QWidget(pare
   newKey_ = new QLineEdit;
   newKey_->setObjectName(QStringLiteral("newKey"));
   newKey_->setFixedWidth(150);
+  secondarytext::follow(newKey_);
   newExpansion_ = new QLineEdit;
   newExpansion_->setObjectName(QStringLiteral("newExpansion"));
+  secondarytext::follow(newExpansion_);
   add_ = new QPushButton;
   add_->setObjectName(QStringLiteral("add"));
   add_->setAutoDefault(false);

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "settings/Dialogs.h"
+#include "settings/SecondaryText.h"
 #include "settings/UIStrings.h"
 #include "windows/SettingsWidgets.h"
 
@@ -48,8 +49,6 @@ QVariant UserDictionaryModel::data(const QModelIndex& index, int role) const {
       return word ? QVariant(entry.word) : QVariant(qint64{entry.frequency});
     case Qt::TextAlignmentRole:
       return word ? QVariant() : QVariant(Qt::AlignRight | Qt::AlignVCenter);
-    case Qt::ForegroundRole:
-      return word ? QVariant() : QVariant(QPalette().brush(QPalette::PlaceholderText));
     case Qt::FontRole:
       // Digits of one width keep the counts in a column.
       return word ? QVariant() : QVariant(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -99,9 +98,13 @@ UserDictionaryEditor::UserDictionaryEditor(QWidget* parent) : QWidget(parent) {
   table_->setSortingEnabled(true);
   table_->sortByColumn(UserDictionaryModel::usesColumn, Qt::DescendingOrder);
   table_->setColumnWidth(UserDictionaryModel::wordColumn, 280);
+  table_->setItemDelegateForColumn(UserDictionaryModel::usesColumn,
+                                   new secondarytext::Delegate(table_));
   addField_ = new QLineEdit;
   addField_->setObjectName(QStringLiteral("addWord"));
   addField_->setMinimumWidth(200);
+  secondarytext::follow(search_);
+  secondarytext::follow(addField_);
   add_ = new QPushButton;
   add_->setObjectName(QStringLiteral("add"));
   count_ = settingsui::makeSecondaryLabel();

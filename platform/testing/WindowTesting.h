@@ -1,5 +1,6 @@
 // Helpers of the window tests: answering a modal box the code under test is about to run, a dark
-// palette, and the contrast of two colours. Thread-safety: the test's main thread.
+// palette from a real desktop, and the contrast of two colours. Thread-safety: the test's main
+// thread.
 #ifndef TOLVANI_PLATFORM_TESTING_WINDOWTESTING_H_
 #define TOLVANI_PLATFORM_TESTING_WINDOWTESTING_H_
 
@@ -14,6 +15,8 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+
+#include "platform/testing/DesktopPalettes.h"
 
 namespace tolvani::testing {
 
@@ -43,38 +46,9 @@ void answerModal(std::function<void(T*)> answer, int timeoutMs = 10'000) {
   answerModalBefore<T>(std::move(answer), QDeadlineTimer(timeoutMs));
 }
 
-// A dark palette as a desktop's dark theme gives it: light text on dark backgrounds.
-inline QPalette darkPalette() {
-  QPalette p;
-  const QColor window(0x2b, 0x2b, 0x2b), base(0x1e, 0x1e, 0x1e), text(0xee, 0xee, 0xee);
-  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-    p.setColor(group, QPalette::Window, window);
-    p.setColor(group, QPalette::WindowText, text);
-    p.setColor(group, QPalette::Base, base);
-    p.setColor(group, QPalette::AlternateBase, window);
-    p.setColor(group, QPalette::Text, text);
-    p.setColor(group, QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
-    p.setColor(group, QPalette::ButtonText, text);
-    p.setColor(group, QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
-    p.setColor(group, QPalette::HighlightedText, Qt::white);
-    p.setColor(group, QPalette::PlaceholderText, QColor(0xa0, 0xa0, 0xa0));
-    p.setColor(group, QPalette::ToolTipBase, window);
-    p.setColor(group, QPalette::ToolTipText, text);
-    p.setColor(group, QPalette::Link, QColor(0x78, 0xb4, 0xff));
-    p.setColor(group, QPalette::Light, QColor(0x50, 0x50, 0x50));
-    p.setColor(group, QPalette::Midlight, QColor(0x44, 0x44, 0x44));
-    p.setColor(group, QPalette::Mid, QColor(0x30, 0x30, 0x30));
-    p.setColor(group, QPalette::Dark, QColor(0x18, 0x18, 0x18));
-    p.setColor(group, QPalette::Shadow, Qt::black);
-  }
-  p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
-  p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
-  p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
-  p.setColor(QPalette::Disabled, QPalette::Window, window);
-  p.setColor(QPalette::Disabled, QPalette::Base, base);
-  p.setColor(QPalette::Disabled, QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
-  return p;
-}
+// A dark palette as a real desktop gives it: KDE's Breeze Dark as the KDE platform theme maps it
+// for a Qt 6 program, which leaves PlaceholderText at Qt's light default.
+inline QPalette darkPalette() { return breezeDarkPalette(); }
 
 // The contrast ratio of two colours (1 to 21), a translucent foreground blended over the
 // background first.

@@ -20,6 +20,7 @@
 #include <functional>
 #include <ostream>
 
+#include "platform/testing/WindowTesting.h"
 #include "settings/AppSettings.h"
 #include "stats/TypingStatsStore.h"
 #include "stats/tests/StatsTestSupport.h"
@@ -203,23 +204,12 @@ TEST_F(TypingStatsWindowTest, ResetInBanglaUnderItsBanglaButtons) {
       QTest::mouseClick(button, Qt::LeftButton);
     });
     QTest::mouseClick(resetButton(window), Qt::LeftButton);
-    if (QString(answer) == u("বাতিল")) EXPECT_EQ(values(window), shown);
+    if (QString(answer) == u("বাতিল")) {
+      EXPECT_EQ(values(window), shown);
+    }
   }
   EXPECT_EQ(values(window), u("0 | 0 | 0 | 0 | 0 | 0 | এখনো নয়"));
   EXPECT_FALSE(QFile::exists(filePath("typing-stats.json")));
-}
-
-QPalette darkPalette() {
-  QPalette dark;
-  dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-  dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-  dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-  dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-  dark.setColor(QPalette::Button, QColor(0x3c, 0x3c, 0x3c));
-  dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
-  dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0x9a));
-  dark.setColor(QPalette::Highlight, QColor(0x3d, 0x6e, 0xb4));
-  return dark;
 }
 
 TEST_F(TypingStatsWindowTest, TextsAndScreenshotsInBothLanguagesAndDark) {
@@ -251,7 +241,7 @@ TEST_F(TypingStatsWindowTest, TextsAndScreenshotsInBothLanguagesAndDark) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     AppSettings::setUiLanguage(c.language);
-    QApplication::setPalette(c.dark ? darkPalette() : light);
+    QApplication::setPalette(c.dark ? testing::darkPalette() : light);
     TypingStatsWindowController window;
     window.showWindow();
     QStringList texts{window.windowTitle()};
