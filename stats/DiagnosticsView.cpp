@@ -92,6 +92,11 @@ void DiagnosticsView::showEvent(QShowEvent* event) {
   refresh();
 }
 
+void DiagnosticsView::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::LanguageChange) updateTexts();
+}
+
 void DiagnosticsView::setReport(const QString& report) {
   report_ = report;
   // Keeps the reader's place when nothing changed, as a refresh that finds the same text should.

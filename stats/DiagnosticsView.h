@@ -38,6 +38,8 @@ class DiagnosticsView : public QWidget {
   // Each appearance asks for a new diagnostics file, then reads the report. The file is written
   // on the diagnostics queue, so the text read here may still be the previous one.
   void showEvent(QShowEvent* event) override;
+  // A change of the interface language (QEvent::LanguageChange) sets every text again.
+  void changeEvent(QEvent* event) override;
 
  private:
   void setReport(const QString& report);

@@ -141,6 +141,11 @@ void CorrectionPreferencesView::showEvent(QShowEvent* event) {
   reload();
 }
 
+void CorrectionPreferencesView::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::LanguageChange) updateTexts();
+}
+
 void CorrectionPreferencesView::reload() {
   model_.setPreferences(AppSettings::correctionPreferences());
 }

@@ -74,6 +74,8 @@ class CorrectionPreferencesView : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // A change of the interface language (QEvent::LanguageChange) sets every text again.
+  void changeEvent(QEvent* event) override;
 
  private:
   void reload();

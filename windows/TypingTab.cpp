@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -164,6 +165,11 @@ void TypingTab::updateTexts() {
   tip_->setText(UIStrings::shortcutTip());
   back_->setText(settingsui::plain(UIStrings::back()));
   updateIcons();
+  // The page open over the form switches with it, so that nothing stays in the old language.
+  if (page_) {
+    QEvent change(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(page_, &change);
+  }
 }
 
 void TypingTab::changeEvent(QEvent* event) {

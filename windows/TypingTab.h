@@ -28,6 +28,7 @@ class TypingTab : public QWidget {
   // Fills the controls from the copies and the switches the store reads by key; announces
   // nothing.
   void reload(const SettingsCopies& copies);
+  // Also tells the page pushed over the form, if any, that the interface language changed.
   void updateTexts();
 
   // The page pushed over the tab's form, or null.

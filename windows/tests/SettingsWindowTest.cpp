@@ -15,7 +15,9 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 #include <QToolButton>
 
@@ -189,6 +191,99 @@ TEST_F(SettingsWindowTest, InterfaceLanguageSwitchesEveryTextAtOnce) {
   QTest::keyClick(language, Qt::Key_Down);
   EXPECT_EQ(takeNotes().size(), 1);
   EXPECT_EQ(visibleTexts(&view), english);
+}
+
+// Clicks the tab that reads `text`.
+void clickTab(QTabWidget* tabs, const QString& text) {
+  QTabBar* bar = tabs->tabBar();
+  for (int i = 0; i < bar->count(); ++i) {
+    if (bar->tabText(i) != text) continue;
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
+    ASSERT_EQ(tabs->currentIndex(), i) << text.toStdString();
+    return;
+  }
+  FAIL() << "no tab reads " << text.toStdString();
+}
+
+// Opens `combo`'s list with a click, then clicks the option that reads `text` in it.
+void chooseByClicks(QComboBox* combo, const QString& text) {
+  const int row = combo->findText(text);
+  ASSERT_GE(row, 0) << text.toStdString();
+  QTest::mouseClick(combo, Qt::LeftButton, {}, combo->rect().center());
+  QAbstractItemView* list = combo->view();
+  ASSERT_TRUE(QTest::qWaitFor([list] { return list->isVisible(); }, 5000));
+  const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
+  QTest::mouseMove(list->viewport(), at);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+  ASSERT_TRUE(QTest::qWaitFor([list] { return !list->isVisible(); }, 5000));
+  EXPECT_EQ(combo->currentText(), text);
+}
+
+// What the page pushed in the Typing tab shows, its back button first: labels, buttons and the
+// cells of its list, in order.
+QString pageTexts(TypingTab* typing) {
+  QWidget* page = typing->pushedPage();
+  if (!page) return "<no page>";
+  QStringList texts{typing->findChild<QToolButton*>("back")->text()};
+  for (QWidget* w : page->findChildren<QWidget*>()) {
+    if (!w->isVisible()) continue;
+    if (auto* label = qobject_cast<QLabel*>(w)) texts << label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) texts << button->text();
+    if (auto* table = qobject_cast<QTableView*>(w)) {
+      for (int r = 0; r < table->model()->rowCount(); ++r)
+        for (int c = 0; c < table->model()->columnCount(); ++c)
+          texts << table->model()->index(r, c).data().toString();
+    }
+  }
+  texts.removeAll(QString());
+  return texts.join(" | ");
+}
+
+// A page open in the Typing tab switches language with the rest of the window: in the Bangla
+// interface, a user who opened Correction Preferences, chose English in the General tab and came
+// back found the page's title, explanation and button still in Bangla beside an English "Back".
+TEST_F(SettingsWindowTest, AnOpenPageSwitchesLanguageWithTheWindow) {
+  testing::writeBytes(AppSettings::selectionMemoryURL(),
+                      R"({"selections":{"ami":{"text":"আমি","count":2}}})");
+  testing::writeBytes(AppSettings::userRejectionsURL(), R"({"entries":{"ami":{"আমী":1}}})");
+  AppSettings::setUiLanguage(0);
+  PreferencesWindowController& controller = PreferencesWindowController::shared();
+  controller.showWindow();
+  QWidget* window = controller.window();
+  QTabWidget* tabs = controller.rootView()->tabs();
+  auto* typing = child<TypingTab>(window, "typing");
+  const struct {
+    const char* link;
+    const char* bangla;
+    const char* english;
+  } pages[] = {
+      {"correctionsLink",
+       "ফিরে যান | সংশোধনের পছন্দ | আপনার বেছে নেওয়া শব্দ ও এড়িয়ে যাওয়া সাজেশন এখানে দেখা যায়। "
+       "ভুল পছন্দ ভুলে যেতে পারেন। | ami | পছন্দ: আমি | এড়ানো: আমী | এই পছন্দ ভুলে যান",
+       "Back | Correction Preferences | Review the words you chose and the suggestions you "
+       "skipped. Forget an entry to stop using that preference. | ami | Chosen: আমি | Skipped: "
+       "আমী | Forget this preference"},
+      {"diagnosticsLink", "ফিরে যান | ডায়াগনস্টিকস | হালনাগাদ | শেয়ার",
+       "Back | Diagnostics | Refresh | Share"},
+  };
+  for (const auto& page : pages) {
+    SCOPED_TRACE(page.link);
+    clickTab(tabs, QStringLiteral("টাইপিং"));
+    click(child<QPushButton>(window, page.link));
+    EXPECT_EQ(pageTexts(typing), QString::fromUtf8(page.bangla));
+    clickTab(tabs, QStringLiteral("সাধারণ"));
+    chooseByClicks(child<QComboBox>(window, "uiLanguage"), QStringLiteral("🇬🇧 English"));
+    clickTab(tabs, QStringLiteral("Typing"));
+    EXPECT_EQ(pageTexts(typing), QString::fromUtf8(page.english));
+    // And back again.
+    clickTab(tabs, QStringLiteral("General"));
+    chooseByClicks(child<QComboBox>(window, "uiLanguage"), QStringLiteral("🇧🇩 বাংলা"));
+    clickTab(tabs, QStringLiteral("টাইপিং"));
+    EXPECT_EQ(pageTexts(typing), QString::fromUtf8(page.bangla));
+    click(child<QToolButton>(window, "back"));
+  }
+  EXPECT_EQ(takeNotes().size(), 4);
+  window->close();
 }
 
 TEST_F(SettingsWindowTest, TypingTabSwitchesStoreThenAnnounceOnce) {
