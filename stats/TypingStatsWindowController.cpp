@@ -8,7 +8,9 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextLayout>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <memory>
 
 #include "settings/Dialogs.h"
@@ -30,6 +32,16 @@ QFont sizedFont(const QFont& base, qreal points, QFont::Weight weight) {
   font.setPointSizeF(points);
   font.setWeight(weight);
   return font;
+}
+
+// The ascent of the first line `label` draws. A line that holds Bangla takes the Bangla font's
+// ascent, taller than the label's own font's.
+qreal lineAscent(const QLabel* label) {
+  QTextLayout layout(label->text(), label->font());
+  layout.beginLayout();
+  const QTextLine line = layout.createLine();
+  layout.endLayout();
+  return line.isValid() ? line.ascent() : QFontMetricsF(label->font()).ascent();
 }
 
 QLabel* makeValueLabel(const char* name) {
@@ -121,6 +133,7 @@ TypingStatsWindowController& TypingStatsWindowController::shared() {
 void TypingStatsWindowController::fitSize() {
   // The fonts are final only once the style has polished the labels.
   ensurePolished();
+  alignRows();
   layout()->activate();
   setFixedSize(layout()->sizeHint().expandedTo(kMinimumContentSize));
 }
@@ -140,6 +153,23 @@ void TypingStatsWindowController::reload() {
   savedLabel_->setText(formatNumber(stats.keystrokesSavedByAutocorrect));
   sessionsLabel_->setText(formatNumber(stats.sessionCount));
   sinceLabel_->setText(stats.firstUsed ? formatDate(*stats.firstUsed) : UIStrings::notYet());
+  alignRows();
+}
+
+void TypingStatsWindowController::alignRows() {
+  QLabel* const values[] = {keystrokesLabel_, wordsLabel_,    autocorrectLabel_, selectionsLabel_,
+                            savedLabel_,      sessionsLabel_, sinceLabel_};
+  for (int row = 0; row < 7; ++row) {
+    // Both from the top of the row, the one with the shorter ascent lowered to the other's
+    // baseline; centred, a Bangla title stood higher than the digits beside it.
+    QLabel* const pair[] = {rowTitles_[row], values[row]};
+    const qreal ascents[] = {lineAscent(pair[0]), lineAscent(pair[1])};
+    const qreal baseline = std::max(ascents[0], ascents[1]);
+    for (int i = 0; i < 2; ++i) {
+      pair[i]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      pair[i]->setContentsMargins(0, qRound(baseline - ascents[i]), 0, 0);
+    }
+  }
 }
 
 void TypingStatsWindowController::resetStats() {

@@ -41,6 +41,8 @@ class TypingStatsWindowController : public QWidget {
 
  private:
   void updateTexts();
+  // Puts each row's title and value on one baseline, for the texts they hold now.
+  void alignRows();
   // A small window of fixed size that fits its texts and values in either language.
   void fitSize();
 

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -20,6 +21,7 @@
 #include <functional>
 #include <ostream>
 
+#include "platform/testing/RenderedText.h"
 #include "platform/testing/WindowTesting.h"
 #include "settings/AppSettings.h"
 #include "stats/TypingStatsStore.h"
@@ -210,6 +212,44 @@ TEST_F(TypingStatsWindowTest, ResetInBanglaUnderItsBanglaButtons) {
   }
   EXPECT_EQ(values(window), u("0 | 0 | 0 | 0 | 0 | 0 | এখনো নয়"));
   EXPECT_FALSE(QFile::exists(filePath("typing-stats.json")));
+}
+
+// Each row's title stands on the baseline of its value, as measured in the rendered window: in
+// Bangla the titles sat about 5 px above their numbers, each label centring a line of its own
+// depth, and Bangla brings a deeper line than digits.
+TEST_F(TypingStatsWindowTest, RowTitlesStandOnTheBaselineOfTheirValues) {
+  for (bool used : {true, false}) {  // a date, or "not yet" in the interface language
+    for (int language : {0, 1}) {
+      SCOPED_TRACE(std::string(used ? "used " : "never used ") + (language ? "english" : "bangla"));
+      if (used) {
+        writeKnownStats();
+      } else {
+        TypingStatsStore::reset();
+      }
+      AppSettings::setUiLanguage(language);
+      TypingStatsWindowController window;
+      window.showWindow();
+      const QImage shot = window.grab().toImage();
+      auto* grid = window.findChild<QGridLayout*>();
+      ASSERT_NE(grid, nullptr);
+      ASSERT_EQ(grid->rowCount(), 7);
+      for (int row = 0; row < grid->rowCount(); ++row) {
+        auto* title = qobject_cast<QLabel*>(grid->itemAtPosition(row, 0)->widget());
+        auto* value = qobject_cast<QLabel*>(grid->itemAtPosition(row, 1)->widget());
+        ASSERT_TRUE(title && value);
+        const std::optional<int> titleBaseline = testing::renderedBaseline(&window, shot, title);
+        const std::optional<int> valueBaseline = testing::renderedBaseline(&window, shot, value);
+        ASSERT_TRUE(titleBaseline && valueBaseline) << row;
+        EXPECT_LE(std::abs(*titleBaseline - *valueBaseline), 1)
+            << title->text().toStdString() << " at " << *titleBaseline << ", "
+            << value->text().toStdString() << " at " << *valueBaseline;
+      }
+      const QString name = QString("typing-stats-baselines-") + (used ? "used-" : "never-") +
+                           (language ? "english" : "bangla");
+      EXPECT_TRUE(
+          shot.save(QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots/" + name + ".png"));
+    }
+  }
 }
 
 TEST_F(TypingStatsWindowTest, TextsAndScreenshotsInBothLanguagesAndDark) {
