@@ -114,69 +114,91 @@ void MainQueue::postEarly() {
   for (int i = 0; i < count; ++i) postRunOne();
 }
 
-// A fixed set of worker threads that take work in the order given.
-class ConcurrentQueue final : public Queue {
- public:
-  ConcurrentQueue(QString label, int threads, bool background)
-      : label_(std::move(label)), threads_(threads), background_(background) {}
-  ~ConcurrentQueue() override {
-    {
-      std::lock_guard lock(mu_);
-      stopping_ = true;
-    }
-    wake_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
-  }
-
-  void async(std::function<void()> work) override {
-    {
-      std::lock_guard lock(mu_);
-      pending_.push_back(std::move(work));
-      if (static_cast<int>(workers_.size()) < threads_ && idle_ == 0)
-        workers_.emplace_back([this] { run(); });
-    }
-    wake_.notify_one();
-  }
-
- private:
-  void run() {
-    nameThisThread(label_);
-    if (background_) lowerThisThread();
-    std::unique_lock lock(mu_);
-    for (;;) {
-      if (pending_.empty()) {
-        if (stopping_) return;
-        ++idle_;
-        wake_.wait(lock);
-        --idle_;
-        continue;
-      }
-      std::function<void()> work = std::move(pending_.front());
-      pending_.pop_front();
-      lock.unlock();
-      work();
-      // The work's captures may end objects that queue more work: release them unlocked.
-      work = nullptr;
-      lock.lock();
-    }
-  }
-
-  const QString label_;
-  const int threads_;
-  const bool background_;
-  std::mutex mu_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> pending_;  // guarded by mu_
-  std::vector<std::thread> workers_;           // guarded by mu_
-  int idle_ = 0;                               // guarded by mu_
-  bool stopping_ = false;                      // guarded by mu_
-};
-
 int poolSize() { return std::max(2, static_cast<int>(std::thread::hardware_concurrency())); }
 
 }  // namespace
 
 Queue& mainQueue() { return theMainQueue(); }
+
+struct ConcurrentQueue::State {
+  QString label;    // fixed at construction
+  int threads;      // fixed at construction
+  bool background;  // fixed at construction
+  std::mutex mu;
+  std::condition_variable wake;
+  std::deque<std::function<void()>> pending;  // guarded by mu
+  // Started and not yet joined; a worker that has returned stays here until the destructor
+  // joins it.
+  std::vector<std::thread> workers;  // guarded by mu
+  int running = 0;                   // guarded by mu; workers that have not returned
+  int idle = 0;                      // guarded by mu
+  bool stopping = false;             // guarded by mu
+
+  void run();
+};
+
+void ConcurrentQueue::State::run() {
+  nameThisThread(label);
+  if (background) lowerThisThread();
+  std::unique_lock lock(mu);
+  for (;;) {
+    if (pending.empty()) {
+      if (stopping) {
+        --running;
+        return;
+      }
+      ++idle;
+      wake.wait(lock);
+      --idle;
+      continue;
+    }
+    std::function<void()> work = std::move(pending.front());
+    pending.pop_front();
+    lock.unlock();
+    work();
+    // The work's captures may end objects that queue more work: release them unlocked.
+    work = nullptr;
+    lock.lock();
+  }
+}
+
+ConcurrentQueue::ConcurrentQueue(QString label, int threads, bool background)
+    : state_(std::make_unique<State>()) {
+  state_->label = std::move(label);
+  state_->threads = threads;
+  state_->background = background;
+}
+
+ConcurrentQueue::~ConcurrentQueue() {
+  State& s = *state_;
+  std::unique_lock lock(s.mu);
+  s.stopping = true;
+  s.wake.notify_all();
+  // Work still running may queue more and start workers meanwhile (at exit too, when this is a
+  // process-wide queue): join until none is left. A worker returns only once nothing is pending
+  // and, under the same lock, async starts one for anything queued after that.
+  while (!s.workers.empty()) {
+    std::vector<std::thread> ending = std::move(s.workers);
+    s.workers.clear();
+    lock.unlock();
+    for (std::thread& worker : ending) worker.join();
+    lock.lock();
+  }
+}
+
+void ConcurrentQueue::async(std::function<void()> work) {
+  State& s = *state_;
+  {
+    std::lock_guard lock(s.mu);
+    s.pending.push_back(std::move(work));
+    // While stopping too: the destructor joins every worker started before it returns.
+    if (s.running < s.threads && s.idle == 0) {
+      s.workers.emplace_back([&s] { s.run(); });
+      ++s.running;
+    }
+  }
+  s.wake.notify_one();
+}
 
 Queue& utilityQueue() {
   static ConcurrentQueue queue(QStringLiteral("com.tolvani.utility"), poolSize(),

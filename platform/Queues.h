@@ -33,6 +33,25 @@ Queue& userInitiatedQueue();
 // process's first thread when there is none yet).
 bool isMainThread();
 
+// Up to a fixed number of worker threads, started as work comes, that take work in the order
+// given. The process's utility and user-initiated queues are two of these.
+class ConcurrentQueue final : public Queue {
+ public:
+  // `label` names the threads; `background` makes them background work, as the utility queue's.
+  ConcurrentQueue(QString label, int threads, bool background);
+  // Runs what was already queued and what that work queues meanwhile, then stops. Requires: not
+  // called from this queue's own work.
+  ~ConcurrentQueue() override;
+  ConcurrentQueue(const ConcurrentQueue&) = delete;
+  ConcurrentQueue& operator=(const ConcurrentQueue&) = delete;
+
+  void async(std::function<void()> work) override;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
 // One worker thread that runs its work in the order given.
 class SerialQueue final : public Queue {
  public:

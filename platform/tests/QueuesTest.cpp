@@ -77,6 +77,62 @@ TEST(QueuesTest, ConcurrentQueuesRunEveryItemFromManyThreads) {
   allRan.wait();
 }
 
+// The destructor walked its workers unguarded while work it was waiting for started more, and a
+// worker started after that walk ended the process (std::terminate): work queued by running work
+// is run, on workers the destructor joins.
+TEST(QueuesTest, ConcurrentQueueDestroyedWhileItsWorkQueuesMoreRunsAllOfIt) {
+  std::atomic<int> ran{0};
+  std::atomic<bool> destroying{false};
+  auto queue = std::make_unique<ConcurrentQueue>(QStringLiteral("com.tolvani.test.ending"), 8,
+                                                 /*background=*/false);
+  queue->async([&, q = queue.get()] {
+    while (!destroying) std::this_thread::yield();
+    // By now the destructor waits for this worker.
+    std::this_thread::sleep_for(50ms);
+    for (int i = 0; i < 16; ++i)
+      q->async([&] {
+        std::this_thread::sleep_for(1ms);
+        ++ran;
+      });
+    ++ran;
+  });
+  destroying = true;
+  queue.reset();
+  EXPECT_EQ(ran, 17);
+}
+
+// The exit handlers end the process-wide queues while their work still queues more, as when a
+// toolkit ends the process on a lost display: all of it runs and the process ends normally.
+TEST(QueuesTest, ProcessWideQueuesEndedAtExitRunWhatTheirWorkStillQueues) {
+  const testing::ChildResult child = testing::runChild(QStringLiteral("exitWhileWorkQueuesMore"));
+  EXPECT_EQ(child.exitCode, 0) << child.standardError.toStdString();
+  EXPECT_EQ(child.standardOutput, "ran 17\n");
+}
+
+TOLVANI_CHILD_ROLE_WITHOUT_APPLICATION(exitWhileWorkQueuesMore) {
+  // Made before the queue, so ended after it: says what ran once the queue has stopped.
+  static struct Report {
+    std::atomic<int> ran{0};
+    ~Report() {
+      std::printf("ran %d\n", ran.load());
+      std::fflush(stdout);
+    }
+  } report;
+  static std::atomic<bool> exiting{false};
+  utilityQueue().async([] {
+    while (!exiting) std::this_thread::yield();
+    std::this_thread::sleep_for(50ms);
+    for (int i = 0; i < 16; ++i)
+      utilityQueue().async([] {
+        std::this_thread::sleep_for(1ms);
+        ++report.ran;
+      });
+    ++report.ran;
+  });
+  exiting = true;
+  std::exit(0);
+}
+
 // Background work must never take the processor from the thread that woke it (a key's): utility
 // work runs in the batch class at nice 10, user-initiated work as the main thread does.
 TEST(QueuesTest, UtilityWorkRunsInTheBackgroundClassAndUserInitiatedWorkDoesNot) {
