@@ -29,8 +29,10 @@ struct NotificationCenter::State {
 };
 
 NotificationCenter& NotificationCenter::defaultCenter() {
-  static NotificationCenter center;
-  return center;
+  // Never destroyed: observers made before the centre's first use (the input controllers of the
+  // front end's session table) are removed by exit handlers that run after a static centre's.
+  static NotificationCenter* const center = new NotificationCenter();
+  return *center;
 }
 
 NotificationCenter::NotificationCenter() : state_(std::make_shared<State>()) {}

@@ -25,7 +25,7 @@ class NotificationCenter {
   using Observer = std::function<void(const Notification&)>;
   using Token = std::uint64_t;
 
-  // The process's centre.
+  // The process's centre; it lasts through the process's exit handlers.
   static NotificationCenter& defaultCenter();
 
   NotificationCenter();

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QStringList>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/testing/ChildProcess.h"
 
 namespace tolvani::platform {
 namespace {
@@ -53,6 +57,29 @@ TEST(NotificationCenterTest, UserInfoArrivesAsPostedAndAPostInsideAnObserverReac
   center.post(QStringLiteral("n"), QVariantMap{});
   center.post(QStringLiteral("n"), QVariantMap{{QStringLiteral("d"), qint64{0}}});
   EXPECT_EQ(calls.join(' '), QStringLiteral("a:none b:none a:{} b:{} a:0 a:1 b:1 b:0"));
+}
+
+// The program crashed at exit in removeObserver: the table of input controllers was made before
+// the default centre was first used, so the exit handlers ended the centre first and the
+// controllers then removed their observers from it.
+TEST(NotificationCenterTest, DefaultCenterOutlivesObjectsMadeBeforeItsFirstUse) {
+  const testing::ChildResult child = testing::runChild(QStringLiteral("removeObserverAtExit"));
+  EXPECT_EQ(child.exitCode, 0) << child.standardError.toStdString();
+  EXPECT_EQ(child.standardOutput, "removed\n");
+}
+
+TOLVANI_CHILD_ROLE_WITHOUT_APPLICATION(removeObserverAtExit) {
+  static struct Holder {
+    NotificationCenter::Token token = 0;
+    ~Holder() {
+      NotificationCenter::defaultCenter().removeObserver(token);
+      std::printf("removed\n");
+      std::fflush(stdout);
+    }
+  } holder;
+  holder.token = NotificationCenter::defaultCenter().addObserver(QStringLiteral("n"),
+                                                                 [](const Notification&) {});
+  std::exit(0);
 }
 
 }  // namespace
