@@ -1,12 +1,16 @@
 #include "app/TolvaniAppDelegate.h"
 
 #include <fcntl.h>
+#include <glib.h>
 #include <signal.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QSocketNotifier>
 #include <cerrno>
+#include <utility>
 
 #include "ime/EngineBridge.h"
 #include "ime/ibus/IBusFrontEnd.h"
@@ -30,11 +34,68 @@ void onTerminationSignal(int) {
   errno = saved;
 }
 
+// Qt's X11 plugin ends the process with exit(1) when it finds its display connection broken, as
+// it is once the X server ends with the desktop session. This source looks at the connection at
+// a higher priority than the plugin's source, so in the turn of the loop that would run the
+// plugin's it runs instead and quits every loop: the shut-down that follows the loop saves, as on
+// SIGTERM. It stays attached and ready for the process's life, so no later turn reaches the
+// plugin's source either.
+struct DisplayWatch {
+  GSource source;
+  xcb_connection_t* connection;
+};
+
+gboolean displayBroken(GSource* source) {
+  return xcb_connection_has_error(reinterpret_cast<DisplayWatch*>(source)->connection) != 0;
+}
+
+gboolean displayBrokenBeforePoll(GSource* source, gint* timeout) {
+  *timeout = -1;
+  return displayBroken(source);
+}
+
+gboolean quitOnBrokenDisplay(GSource*, GSourceFunc, gpointer) {
+  static bool said = false;
+  if (!std::exchange(said, true))
+    platform::log::line(QStringLiteral("The X display went away; quitting"));
+  QCoreApplication::exit(0);
+  return G_SOURCE_CONTINUE;
+}
+
+GSourceFuncs displayWatchFunctions = {
+    displayBrokenBeforePoll, displayBroken, quitOnBrokenDisplay, nullptr, nullptr, nullptr};
+
+void watchDisplay() {
+  static bool watching = false;
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  if (watching || !x11 || !x11->connection()) return;
+  watching = true;
+  GSource* source = g_source_new(&displayWatchFunctions, sizeof(DisplayWatch));
+  reinterpret_cast<DisplayWatch*>(source)->connection = x11->connection();
+  g_source_set_priority(source, G_PRIORITY_HIGH);
+  // The main thread's loop turns the default context.
+  g_source_attach(source, g_main_context_default());
+  g_source_unref(source);
+}
+
+// exit() called while the loop runs skips the shut-down after it: the X11 plugin's exit(1) when
+// the display broke between the watch's look and the plugin's, Xlib's on an I/O error. The main
+// thread's thread_local objects end before any static one, so the services the shut-down needs
+// are still there.
+struct ShutDownOnExit {
+  TolvaniAppDelegate* delegate = nullptr;
+  ~ShutDownOnExit() {
+    if (delegate) delegate->applicationWillTerminate();
+  }
+};
+thread_local ShutDownOnExit shutDownOnExit;
+
 }  // namespace
 
 TolvaniAppDelegate::TolvaniAppDelegate(Services services) : services_(std::move(services)) {}
 
 TolvaniAppDelegate::~TolvaniAppDelegate() {
+  if (shutDownOnExit.delegate == this) shutDownOnExit.delegate = nullptr;
   if (offerTimer_ != 0) platform::clock().cancel(offerTimer_);
   EngineBridge::discardPreparedSession();
 }
@@ -47,10 +108,13 @@ bool TolvaniAppDelegate::applicationDidFinishLaunching(const QStringList& argume
   // The first focus follows the start at once: its session is made meanwhile.
   EngineBridge::prepareSession();
   installTerminationSignal();
-  // A normal quit, SIGTERM and a lost IBus connection all end the event loop: one shut-down.
+  // A normal quit, SIGTERM, a lost IBus connection and a lost display all end the event loop:
+  // one shut-down.
   if (QCoreApplication* app = QCoreApplication::instance()) {
     connect(app, &QCoreApplication::aboutToQuit, this, [this] { applicationWillTerminate(); });
   }
+  watchDisplay();
+  shutDownOnExit.delegate = this;
   // Nothing to do when the last window closes: the program keeps serving the input method with no
   // window at all (the application does not quit on its last window).
   if (!services_.startServer || !services_.startServer()) return false;

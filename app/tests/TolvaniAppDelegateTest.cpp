@@ -5,11 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QString>
+#include <QTimer>
+#include <cstdlib>
+#include <optional>
 
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
+#include "platform/testing/ChildProcess.h"
 #include "settings/AppSettings.h"
+#include "stats/TypingStatsStore.h"
 
 namespace tolvani {
 namespace {
@@ -91,6 +97,28 @@ TEST_F(TolvaniAppDelegateTest, NoServerShowsNothing) {
   EXPECT_FALSE(delegate->applicationDidFinishLaunching({"tolvani", "--setup"}));
   advance(milliseconds(5000));
   EXPECT_EQ(shown_, "");
+}
+
+// exit() called while the event loop runs (Qt's X11 plugin's on a display that broke, Xlib's on an
+// I/O error) skipped the shut-down after the loop: the statistics were never written.
+TEST_F(TolvaniAppDelegateTest, ExitCalledInsideTheEventLoopStillFlushesTheStatistics) {
+  QFile::remove(TypingStatsStore::statsPath());
+  const testing::ChildResult child = testing::runChild(QStringLiteral("exitInsideTheLoop"));
+  EXPECT_EQ(child.exitCode, 3) << child.standardError.toStdString();
+  QFile file(TypingStatsStore::statsPath());
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const std::optional<TypingStats> stats = TypingStats::fromJson(file.readAll());
+  ASSERT_TRUE(stats);
+  EXPECT_EQ(stats->totalKeystrokes, 1);
+}
+
+TOLVANI_CHILD_ROLE(exitInsideTheLoop) {
+  AppSettings::setOnboardingCompleted(true);
+  TolvaniAppDelegate delegate({[] { return true; }, {}, {}});
+  delegate.applicationDidFinishLaunching({"tolvani"});
+  TypingStatsStore::recordKeystroke();
+  QTimer::singleShot(0, [] { std::exit(3); });
+  return QCoreApplication::exec();
 }
 
 }  // namespace
