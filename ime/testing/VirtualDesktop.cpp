@@ -191,6 +191,11 @@ VirtualDesktop::~VirtualDesktop() {
   endGroup(xvfb_, xvfbGroup_);
 }
 
+void VirtualDesktop::endDisplay() {
+  endGroup(xvfb_, xvfbGroup_);
+  xvfbGroup_ = 0;
+}
+
 QString VirtualDesktop::failure() const {
   if (!failure_.isEmpty()) return failure_;
   return ibus_ ? ibus_->failure() : QString();

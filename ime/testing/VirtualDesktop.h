@@ -120,6 +120,8 @@ class VirtualDesktop {
   bool screenshot(const QString& path, const QRect& area = QRect());
   // Runs an X tool on the display; its standard output, or a null string when it failed.
   QString run(const QString& program, const QStringList& arguments, int ms = 10000);
+  // Ends the X server now, as the end of a desktop session does; the daemon stays.
+  void endDisplay();
 
  private:
   QProcessEnvironment programEnvironment() const;
