@@ -1,12 +1,16 @@
 #include "phonetic.h"
 
 #include <gtest/gtest.h>
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "engine_client.h"
 #include "normalize.h"
+#include "utf8.h"
 
 namespace tolvani::engine::phonetic {
 namespace {
@@ -228,6 +232,50 @@ TEST(NormalizeTest, BengaliNormalisation) {
   }
   EXPECT_EQ(normalize_bengali("\xFF"), "\uFFFD");
   EXPECT_EQ(normalize_phonetic_input("\t ami \u2028"), "ami");
+}
+
+// Long runs of combining marks are put in order before ICU sees them; the result must be ICU's
+// own NFC of the text, whatever the marks, their order, and characters that decompose into marks
+// or compose with them.
+TEST(NormalizeTest, LongRunsOfMarksComposeAsICUDoes) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+  ASSERT_TRUE(U_SUCCESS(status));
+  const auto icu_nfc = [&](const std::string& text) {
+    UErrorCode s = U_ZERO_ERROR;
+    std::string out;
+    nfc->normalize(icu::UnicodeString::fromUTF8(text), s).toUTF8String(out);
+    EXPECT_TRUE(U_SUCCESS(s));
+    return out;
+  };
+  const std::vector<char32_t> pieces = {
+      U'\u0301', U'\u0316', U'\u0327', U'\u0334', U'\u0308',     U'\u05B0',
+      U'\u05B9', U'\u09CD', U'\u09BC', U'\u0F71', U'\u0F72',
+      U'\u0344',                        // decomposes to two marks of class 230
+      U'\u0F73',                        // class 0, decomposes to marks of classes 129 and 130
+      U'\u1E09',                        // c with cedilla and acute: a letter and two marks
+      U'\u09C7', U'\u09BE', U'\u09D7',  // e-kar composes with aa-kar and the au length mark
+      U'e',      U'\u0995', U'\uAC00', U'\u1161', U'\U0001D165', U'\U0001D16D'};
+  std::mt19937 random(7);
+  for (int round = 0; round < 200; ++round) {
+    std::string text = round % 2 == 0 ? "\u0995" : "e";
+    const size_t length = 20 + random() % 300;
+    // Mostly marks, so that runs grow long; now and then a letter or a composing sign.
+    for (size_t i = 0; i < length; ++i) {
+      const bool mark = random() % 16 != 0;
+      const size_t index = mark ? random() % 13 : 13 + random() % (pieces.size() - 13);
+      utf8::append(text, pieces[index]);
+    }
+    const std::string form = normalize_bengali(text);
+    ASSERT_EQ(form, icu_nfc(text)) << "round " << round;
+    ASSERT_EQ(normalize_bengali(form), form) << "round " << round;
+  }
+  // One run of 3,000 marks in falling class order, as composed by ICU.
+  std::string falling = "\u0995";
+  for (char32_t mark : {U'\u0301', U'\u0316', U'\u0327', U'\u0334'}) {
+    for (int i = 0; i < 750; ++i) utf8::append(falling, mark);
+  }
+  EXPECT_EQ(normalize_bengali(falling), icu_nfc(falling));
 }
 
 TEST(PhoneticSessionTest, TypingRendersThroughTheGrammar) {

@@ -5,8 +5,10 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
+#include <vector>
 
 namespace tolvani::word_form {
 
@@ -34,6 +36,74 @@ void replace_all(std::string& s, std::string_view from, std::string_view to) {
   for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size())) {
     s.replace(pos, from.size(), to);
   }
+}
+
+const icu::Normalizer2* nfd_instance() {
+  static const icu::Normalizer2* const instance = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+    return U_SUCCESS(status) ? nfd : nullptr;
+  }();
+  return instance;
+}
+
+// ICU puts combining marks in canonical order by moving each one back past every mark of a
+// higher class before it: quadratic in a run of marks. 2,000 marks of two classes in the worst
+// order take 2 ms, and a key normalises its whole composition, so such a run could stall typing
+// for as long as the buffer holds. A run longer than this is ordered here first.
+constexpr int32_t kShortMarkRun = 16;
+
+// Whether `text` holds more than kShortMarkRun characters in a row that decompose to a combining
+// mark first (or are one).
+bool has_long_mark_run(const icu::UnicodeString& text, const icu::Normalizer2& nfd) {
+  int32_t run = 0;
+  for (int32_t i = 0; i < text.length();) {
+    const UChar32 c = text.char32At(i);
+    i += U16_LENGTH(c);
+    run = nfd.hasBoundaryBefore(c) ? 0 : run + 1;
+    if (run > kShortMarkRun) return true;
+  }
+  return false;
+}
+
+// The canonical decomposition of `text` in n log n: every character decomposed, then every run of
+// combining marks sorted stably by combining class, which is what canonical ordering is. Being
+// canonically equivalent to `text`, it has the same NFC, and ICU finds its marks in order.
+icu::UnicodeString canonically_ordered(const icu::UnicodeString& text,
+                                       const icu::Normalizer2& nfd) {
+  struct Point {
+    UChar32 c;
+    uint8_t combining_class;
+  };
+  std::vector<Point> points;
+  points.reserve(static_cast<size_t>(text.length()));
+  const auto add = [&](UChar32 c) { points.push_back({c, nfd.getCombiningClass(c)}); };
+  icu::UnicodeString decomposed;
+  for (int32_t i = 0; i < text.length();) {
+    const UChar32 c = text.char32At(i);
+    i += U16_LENGTH(c);
+    if (!nfd.getDecomposition(c, decomposed)) {
+      add(c);
+      continue;
+    }
+    for (int32_t j = 0; j < decomposed.length();) {
+      const UChar32 d = decomposed.char32At(j);
+      j += U16_LENGTH(d);
+      add(d);
+    }
+  }
+  const auto starter = [](const Point& p) { return p.combining_class == 0; };
+  for (auto run = points.begin(); run != points.end();) {
+    run = std::find_if_not(run, points.end(), starter);
+    const auto end = std::find_if(run, points.end(), starter);
+    std::stable_sort(run, end, [](const Point& a, const Point& b) {
+      return a.combining_class < b.combining_class;
+    });
+    run = end;
+  }
+  icu::UnicodeString out;
+  for (const Point& p : points) out.append(p.c);
+  return out;
 }
 
 bool is_white_space(UChar32 c) { return u_hasBinaryProperty(c, UCHAR_WHITE_SPACE) != 0; }
@@ -75,6 +145,9 @@ std::string normal_form(std::string_view text) {
   // apart ("ক" "ে" U+FEFF "া"), a form that the next normalisation changes again, so that a
   // store would keep one word under two keys.
   source.findAndReplace(icu::UnicodeString(static_cast<UChar>(0xFEFF)), icu::UnicodeString());
+  const icu::Normalizer2* nfd = nfd_instance();
+  if (nfd == nullptr) throw std::runtime_error("NFD normaliser unavailable");
+  if (has_long_mark_run(source, *nfd)) source = canonically_ordered(source, *nfd);
   const icu::UnicodeString composed = nfc->normalize(source, status);
   if (U_FAILURE(status))
     throw std::runtime_error("NFC failed: " + std::string(u_errorName(status)));

@@ -35,8 +35,8 @@ inline constexpr std::size_t kMaxContextBytes = 2 * kMaxWordBytes + 1;
 // The normal form of Bangla text, under which words are shown, compared and stored: U+FEFF is
 // deleted; NFC; then "ত্" with a zero-width joiner becomes "ৎ", no-break spaces become spaces,
 // and surrounding White_Space is removed. Nukta letters stay decomposed. Ill-formed UTF-8 comes
-// out as U+FFFD. The form of a form is itself. Throws std::runtime_error when ICU cannot
-// normalise.
+// out as U+FFFD. The form of a form is itself. A long run of combining marks costs n log n (ICU
+// alone orders one in quadratic time). Throws std::runtime_error when ICU cannot normalise.
 std::string normal_form(std::string_view text);
 
 // The key under which a store keeps the word `word`: its normal form; none when the word or its
