@@ -153,6 +153,17 @@ std::optional<std::string> read_small_file(const std::filesystem::path& path) {
   return bytes;
 }
 
+// Removes the outputs longer than kMaxOverrideScalars; returns how many there were.
+size_t drop_long_outputs(Layers& layers) {
+  size_t dropped = 0;
+  for (auto& [name, layer] : layers) {
+    dropped += std::erase_if(layer, [](const auto& entry) {
+      return utf8::scalar_count(entry.second) > kMaxOverrideScalars;
+    });
+  }
+  return dropped;
+}
+
 // The overrides the file holds now; empty for any failure.
 Layers load_custom_overrides() {
   try {
@@ -161,7 +172,14 @@ Layers load_custom_overrides() {
     if (!bytes || !utf8::is_valid(*bytes)) return {};
     std::string error;
     std::optional<Layers> overrides = parse_custom_overrides(*bytes, error);
-    return overrides ? std::move(*overrides) : Layers{};
+    if (!overrides) return {};
+    if (const size_t dropped = drop_long_outputs(*overrides)) {
+      std::fprintf(stderr,
+                   "[Tolvani] %s: %zu output%s longer than %zu characters ignored; those keys type "
+                   "the layout's own output\n",
+                   kCustomLayoutFile, dropped, dropped == 1 ? "" : "s", kMaxOverrideScalars);
+    }
+    return std::move(*overrides);
   } catch (const std::exception&) {
     // Out of memory on a hostile file must not stop a session from starting.
     return {};

@@ -32,6 +32,13 @@ struct Layout {
 // Largest "custom-layout.json" that is read; a larger file counts as no overrides.
 inline constexpr size_t kMaxCustomLayoutBytes = size_t{1} << 20;
 
+// Longest override output a key types, in Unicode scalar values (so at most 256 bytes). The
+// composition takes no key once it holds 4,096 bytes, and each key normalises all of it: an
+// override of any length would carry it as far past that as the file allows. A longer output in
+// the file is left out when the file is read, and its key types the layout's own output; the
+// file's other overrides apply as usual. The custom key editor refuses to store a longer one.
+inline constexpr size_t kMaxOverrideScalars = 64;
+
 // Reads a layout document: an object whose "layers" field (required, once) maps layer names to
 // objects of string outputs. Any value of another type fails the whole document (nothing, with
 // `error` set). A repeated key within a map keeps the last value.
@@ -63,7 +70,8 @@ std::string map_char(char32_t c, bool shift, bool alt);           // probhat
 std::string map_char_national(char32_t c, bool shift, bool alt);  // national
 
 // Re-reads "custom-layout.json" from the user-data folder and replaces the overrides of every
-// session with it. A missing, unreadable, oversized or malformed file means no overrides.
+// session with it. A missing, unreadable, oversized or malformed file means no overrides; outputs
+// longer than kMaxOverrideScalars are left out, with one line on stderr.
 void reload_custom_overrides();
 
 }  // namespace tolvani::engine::probhat

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "engine_client.h"
+#include "session.h"
 #include "utf8.h"
 
 namespace tolvani::engine::probhat {
@@ -534,6 +535,80 @@ TEST_F(ProbhatTest, HostileFilesMeanNoOverridesAndTypingGoesOn) {
     EXPECT_EQ(typed->raw_text, "\u0986\u09AE\u09BF") << row.what;
   }
   std::filesystem::remove_all(file());
+}
+
+// An output past the bound, as long as the file allows or one character past it, is left out: its
+// key types the layout's own output, the file's other overrides still apply, and a key at the
+// bound, typed until the composition is full, leaves it within one output of the cap.
+TEST_F(ProbhatTest, OverlongOutputsAreLeftOutAndTheCapHolds) {
+  // Combining marks of falling classes, the order that canonical reordering works hardest on.
+  const auto marks = [](size_t count) {
+    std::string out;
+    const char32_t falling[] = {U'\u0301', U'\u0316', U'\u0327', U'\u0334'};
+    for (size_t i = 0; i < count; ++i) utf8::append(out, falling[i * 4 / count]);
+    return out;
+  };
+  const std::string at_bound = marks(kMaxOverrideScalars);
+  const std::string past_bound = "\u0995" + marks(kMaxOverrideScalars);
+  const std::string huge = "\u0995" + marks(200000);
+  write(R"({"overrides": {"default": {"k": ")" + huge + R"(", "j": ")" + at_bound + R"(", "g": ")" +
+        past_bound + R"(", "x": ")" + kKsa + R"("}, "shift": {"J": ")" + past_bound + R"("}}})");
+  ASSERT_GT(std::filesystem::file_size(file()), 400000u);
+
+  // Read as the session starts and again at a reload, each time saying so in one line.
+  ::testing::internal::CaptureStderr();
+  EngineClient client;
+  reload(client);
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  const std::string line =
+      "[Tolvani] custom-layout.json: 3 outputs longer than 64 characters ignored; those keys type "
+      "the layout's own output\n";
+  EXPECT_EQ(said, line + line);
+
+  for (uint32_t mode : {1u, 2u}) {
+    EXPECT_EQ(one_key(client, mode, U'k', 0), mode == 1 ? "\u0995" : "\u09A4") << mode;
+    EXPECT_EQ(one_key(client, mode, U'g', 0), mode == 1 ? "\u0997" : "\u09CD") << mode;
+    EXPECT_EQ(one_key(client, mode, U'J', 0), mode == 1 ? "\u099D" : "\u0996") << mode;
+    EXPECT_EQ(one_key(client, mode, U'x', 0), kKsa) << mode;
+    EXPECT_EQ(one_key(client, mode, U'j', 0), at_bound) << mode;
+  }
+
+  // Typed until the buffer refuses keys: the last one accepted began below the cap.
+  client.set_mode(1);
+  std::optional<EngineState> state;
+  size_t keys = 0;
+  for (; keys < 100; ++keys) {
+    const size_t before = state ? state->raw_text.size() : 0;
+    state = client.text(U'j');
+    ASSERT_TRUE(state) << keys;
+    if (state->raw_text.size() == before) break;
+  }
+  const size_t full = state->raw_text.size();
+  EXPECT_GE(full, kRawBufferCap);
+  EXPECT_LT(full, kRawBufferCap + at_bound.size());
+  EXPECT_EQ(full % at_bound.size(), 0u);
+  // Further keys, the long ones too, change nothing and answer with the composition shown.
+  for (char32_t c : {U'j', U'k', U'g', U'x'}) {
+    const auto again = client.text(c);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->raw_text, state->raw_text);
+    EXPECT_EQ(again->preedit, state->preedit);
+    EXPECT_EQ(again->commit_text, "");
+  }
+  // The marks are shown in canonical order, and one backspace takes one key's output.
+  std::string ordered;
+  const size_t each = full / at_bound.size() * kMaxOverrideScalars / 4;
+  for (char32_t mark : {U'\u0334', U'\u0327', U'\u0316', U'\u0301'}) {
+    for (size_t i = 0; i < each; ++i) utf8::append(ordered, mark);
+  }
+  EXPECT_EQ(state->preedit, ordered);
+  const auto erased = client.key(TOLVANI_KEY_BACKSPACE, 0);
+  ASSERT_TRUE(erased);
+  EXPECT_EQ(erased->raw_text.size(), full - at_bound.size());
+  const auto committed = client.key(TOLVANI_KEY_SPACE, ' ');
+  ASSERT_TRUE(committed);
+  EXPECT_EQ(committed->raw_text, "");
+  EXPECT_FALSE(committed->commit_text.empty());
 }
 
 // ---------------------------------------------------------------------------------------------
