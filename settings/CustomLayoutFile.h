@@ -19,6 +19,9 @@ using Overrides = std::map<QString, std::map<QString, QString>>;
 
 // The engine reads no larger file, so a larger one holds no overrides for it either.
 inline constexpr qint64 kMaxBytes = qint64{1} << 20;
+// The longest output, in characters (Unicode scalar values), that the engine types: it leaves a
+// longer one in the file out, and its key types the layout's own output.
+inline constexpr qsizetype kMaxOutputCharacters = 64;
 
 // The file's path in the user-data folder.
 QString path();

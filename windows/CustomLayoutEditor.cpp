@@ -14,6 +14,7 @@
 #include "settings/CustomLayoutFile.h"
 #include "settings/Dialogs.h"
 #include "settings/SecondaryText.h"
+#include "settings/UIStrings.h"
 #include "windows/SettingsWidgets.h"
 
 namespace tolvani {
@@ -159,6 +160,13 @@ void CustomLayoutEditor::addMapping() {
   const QString layer =
       layer_->currentIndex() >= 0 ? layer_->currentText() : QStringLiteral("default");
   if (key.isEmpty() || output.isEmpty()) return;
+  // The engine would not type it; the fields keep the text, to be shortened.
+  if (output.toUcs4().size() > CustomLayoutFile::kMaxOutputCharacters) {
+    dialogs::current().showAlert(
+        this, {UIStrings::customKeyOutputTooLong(CustomLayoutFile::kMaxOutputCharacters),
+               dialogs::AlertStyle::warning, UIStrings::okButton()});
+    return;
+  }
   // A failed write is logged by the file; the table shows what the file holds after it.
   (void)CustomLayoutFile::update(
       [&](CustomLayoutFile::Overrides& overrides) { overrides[layer][key] = output; });

@@ -1,7 +1,8 @@
 // The custom key mappings editor: the overrides of custom-layout.json in a table, with adding one,
 // removing the selected ones and deleting them all. Every change rewrites the file from a fresh
 // read and announces a user-data reload, so that the engines type the new mappings. Its texts are
-// English only. One window per process, built once. Thread-safety: main thread only.
+// English only, but for the refusal of an output too long to type, which follows the interface
+// language. One window per process, built once. Thread-safety: main thread only.
 #ifndef TOLVANI_WINDOWS_CUSTOMLAYOUTEDITOR_H_
 #define TOLVANI_WINDOWS_CUSTOMLAYOUTEDITOR_H_
 

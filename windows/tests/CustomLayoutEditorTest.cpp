@@ -1,6 +1,6 @@
 // The custom key mappings editor driven by keys and clicks, with custom-layout.json compared whole
 // after each change: adding, replacing, the same key in two layers, removing the selected rows,
-// deleting everything, a damaged file, and a screenshot.
+// deleting everything, a damaged file, outputs too long to type, and screenshots.
 #include "windows/CustomLayoutEditor.h"
 
 #include <gtest/gtest.h>
@@ -8,12 +8,15 @@
 #include <QAbstractItemModelTester>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
 
 #include "settings/CustomLayoutFile.h"
+#include "settings/UIStrings.h"
 #include "windows/tests/WindowsTestSupport.h"
 
 namespace tolvani {
@@ -140,6 +143,70 @@ TEST_F(CustomLayoutEditorTest, ADamagedFileShowsEmptyAndIsKeptAsideByTheNextAdd)
   click(window->findChild<QPushButton*>("removeSelected"));
   EXPECT_EQ(file(), "{\n  \"overrides\": {\n    \"mine\": {}\n  }\n}\n");
   window->close();
+}
+
+// An output longer than the engine types is refused with a message in the interface language, and
+// nothing is written; one at the limit, counted in characters, not UTF-16 units, is stored. A file
+// already holding a longer one, written by hand, stays readable and keeps it through later changes.
+TEST_F(CustomLayoutEditorTest, AnOutputTooLongToTypeIsRefusedWithAMessage) {
+  testing::ScriptedDialogs dialogs;
+  dialogs.expectedParent = &editor_;
+  dialogs::testSetDialogs(&dialogs);
+  const QString handWritten = QStringLiteral("\u0995") + QString(200, QChar(0x0301));
+  testing::writeBytes(
+      CustomLayoutFile::path(),
+      (R"({"overrides":{"default":{"k":")" + handWritten + R"(","j":"ক্ষ"}}})").toStdString());
+  editor_.reload();
+  EXPECT_EQ(rows(), "default:j=ক্ষ default:k=" + handWritten);
+  const std::string before = file();
+
+  const QString limit(CustomLayoutFile::kMaxOutputCharacters, QChar(0x09BE));
+  const QString tooLong = limit + QStringLiteral("\u09BE");
+  auto* keyField = editor_.findChild<QLineEdit*>("key");
+  auto* outputField = editor_.findChild<QLineEdit*>("output");
+  for (int language : {1, 0}) {
+    AppSettings::setUiLanguage(language);
+    add("a", 0, tooLong);
+    ASSERT_EQ(dialogs.events.size(), language == 1 ? 1 : 2);
+    EXPECT_EQ(dialogs.events.last(),
+              language == 1
+                  ? "alert The output is too long. A key can type at most 64 characters. [OK]"
+                  : "alert আউটপুটটি অনেক লম্বা। একটি কী সর্বোচ্চ 64 টি অক্ষর টাইপ করতে পারে। [ঠিক আছে]");
+    EXPECT_EQ(file(), before);
+    EXPECT_TRUE(posts_.empty());
+    // The fields keep the text, to be shortened.
+    EXPECT_EQ(keyField->text(), "a");
+    EXPECT_EQ(outputField->text(), tooLong);
+
+    const auto box = dialogs::makeAlertBox(
+        &editor_, {UIStrings::customKeyOutputTooLong(CustomLayoutFile::kMaxOutputCharacters),
+                   dialogs::AlertStyle::warning, UIStrings::okButton()});
+    box->show();
+    QApplication::processEvents();
+    for (QLabel* label : box->findChildren<QLabel*>()) {
+      EXPECT_GE(label->width(), label->minimumSizeHint().width()) << label->text().toStdString();
+      EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+    }
+    const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
+    QDir().mkpath(folder);
+    EXPECT_TRUE(box->grab().save(folder + (language == 0 ? "/custom-keys-too-long-bangla.png"
+                                                         : "/custom-keys-too-long-english.png")));
+  }
+
+  // At the limit it is stored; characters beyond the first plane count once each.
+  add("a", 0, limit);
+  const QString emoji = QString::fromUcs4(std::u32string(64, U'\U0001F600').data(), 64);
+  add("b", 0, emoji);
+  EXPECT_EQ(dialogs.events.size(), 2);
+  EXPECT_EQ(posts_, std::vector<bool>(2, true));
+  EXPECT_EQ(rows(), "default:a=" + limit + " default:b=" + emoji +
+                        " default:j=ক্ষ default:k=" + handWritten);
+  const std::optional<CustomLayoutFile::Overrides> stored =
+      CustomLayoutFile::parse(QByteArray::fromStdString(file()));
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->at("default").at("k"), handWritten);
+  EXPECT_EQ(stored->at("default").size(), 4u);
+  dialogs::testSetDialogs(nullptr);
 }
 
 }  // namespace
