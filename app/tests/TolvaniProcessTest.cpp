@@ -108,6 +108,37 @@ TEST(TolvaniProcessTest, WithoutADisplayOrIBusItSaysWhyAndNeverAborts) {
       << unreachable.err.toStdString();
 }
 
+// IBus starts the program for the first context that chooses it. A second "tolvani --ibus" while
+// that one serves finds the IBus name taken, says so in one line and leaves; the first goes on.
+TEST(TolvaniProcessTest, ASecondEngineProcessSaysWhyAndLeaves) {
+  IBusDaemonHarness harness(
+      IBusDaemonHarness::Options{QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR), QString(), true});
+  ASSERT_TRUE(harness.ready()) << harness.failure().toStdString();
+  TestInputContext context(harness, "editor");
+  context.focusIn();
+  context.selectEngine("tolvani");
+  ASSERT_TRUE(harness.waitFor([&] {
+    return harness.events().contains("activate " + context.objectPath());
+  })) << harness.events().join('\n').toStdString();
+
+  QProcessEnvironment env = withoutDesktop();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("IBUS_ADDRESS", harness.address());
+  env.insert("ASAN_OPTIONS",
+             env.value("ASAN_OPTIONS") + ":detect_leaks=0:new_delete_type_mismatch=0");
+  const Outcome second = run({"--ibus"}, env);
+  EXPECT_EQ(second.status, 1) << second.err.toStdString();
+  EXPECT_FALSE(second.crashed);
+  EXPECT_EQ(second.err,
+            "[Tolvani] Another Tolvani already serves IBus (it holds "
+            "org.freedesktop.IBus.Tolvani); this one exits\n");
+
+  EXPECT_EQ(typeKeys(context, "ami "), 0);
+  ASSERT_TRUE(harness.waitFor([&] { return !context.commits.isEmpty(); }));
+  EXPECT_EQ(context.commits, QStringList{QString::fromUtf8("আমি ")});
+  EXPECT_EQ(harness.events().filter("controller ").size(), 1);
+}
+
 class TolvaniServingTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -525,12 +525,21 @@ bool serve(bool startedByDaemon, const QString& executable) {
   g_signal_connect(s.factory, "create-engine", G_CALLBACK(createEngine), nullptr);
   const QByteArray bus = IBusFrontEnd::busName().toUtf8();
   if (startedByDaemon) {
-    if (ibus_bus_request_name(s.bus, bus.constData(), 0) == 0) {
-      platform::log::line(QStringLiteral("Could not take the IBus name ") +
-                          IBusFrontEnd::busName());
-      return false;
+    // Never in the queue for the name: a process waiting there serves nothing and waits forever.
+    switch (ibus_bus_request_name(s.bus, bus.constData(), IBUS_BUS_NAME_FLAG_DO_NOT_QUEUE)) {
+      case IBUS_BUS_REQUEST_NAME_REPLY_PRIMARY_OWNER:
+      case IBUS_BUS_REQUEST_NAME_REPLY_ALREADY_OWNER:
+        return true;
+      case IBUS_BUS_REQUEST_NAME_REPLY_IN_QUEUE:
+      case IBUS_BUS_REQUEST_NAME_REPLY_EXISTS:
+        platform::log::line(QStringLiteral("Another Tolvani already serves IBus (it holds ") +
+                            IBusFrontEnd::busName() + QStringLiteral("); this one exits"));
+        return false;
+      default:
+        platform::log::line(QStringLiteral("Could not take the IBus name ") +
+                            IBusFrontEnd::busName());
+        return false;
     }
-    return true;
   }
   const QByteArray version = platform::bundle::shortVersion().toUtf8();
   const QByteArray exec = (executable + QStringLiteral(" --ibus")).toUtf8();
