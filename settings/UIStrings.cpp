@@ -56,15 +56,6 @@ QString shortcutsImported(qint64 added, qint64 skipped) {
   return text + QStringLiteral(".");
 }
 
-QString customKeyOutputTooLong(qint64 limit) {
-  if (AppSettings::isBanglaUI()) {
-    return QStringLiteral("আউটপুটটি অনেক লম্বা। একটি কী সর্বোচ্চ ") + QString::number(limit) +
-           QStringLiteral(" টি অক্ষর টাইপ করতে পারে।");
-  }
-  return QStringLiteral("The output is too long. A key can type at most ") +
-         QString::number(limit) + QStringLiteral(" characters.");
-}
-
 // Title and setup window
 QString appTitle() { return pick(u"Tolvani", u"তোলভানি"); }
 QString subtitle() {

@@ -18,8 +18,6 @@ QString savedFile(const QString& name);
 QString learnedWordsImported(qint64 count);
 // The skipped part appears only when `skipped` is 1 or more.
 QString shortcutsImported(qint64 added, qint64 skipped);
-// The custom key editor's refusal of an output longer than `limit` characters.
-QString customKeyOutputTooLong(qint64 limit);
 
 // Title and setup window
 QString appTitle();

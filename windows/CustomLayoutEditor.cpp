@@ -20,6 +20,12 @@
 namespace tolvani {
 namespace {
 
+// Like the rest of this window, in English whatever the interface language.
+QString outputTooLongMessage() {
+  return QStringLiteral("The output is too long. A key can type at most ") +
+         QString::number(CustomLayoutFile::kMaxOutputCharacters) + QStringLiteral(" characters.");
+}
+
 QPushButton* makeButton(const char* name, const char* text) {
   auto* button = new QPushButton(QString::fromLatin1(text));
   button->setObjectName(QString::fromLatin1(name));
@@ -163,8 +169,7 @@ void CustomLayoutEditor::addMapping() {
   // The engine would not type it; the fields keep the text, to be shortened.
   if (output.toUcs4().size() > CustomLayoutFile::kMaxOutputCharacters) {
     dialogs::current().showAlert(
-        this, {UIStrings::customKeyOutputTooLong(CustomLayoutFile::kMaxOutputCharacters),
-               dialogs::AlertStyle::warning, UIStrings::okButton()});
+        this, {outputTooLongMessage(), dialogs::AlertStyle::warning, QStringLiteral("OK")});
     return;
   }
   // A failed write is logged by the file; the table shows what the file holds after it.

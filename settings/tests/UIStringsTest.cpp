@@ -96,9 +96,6 @@ TEST_F(UIStringsTest, FormattersPutNumbersInEachLanguagesOrder) {
        u"1 টি শর্টকাট আনা হয়েছে; 1 টি বাদ গেছে।"},
       {[] { return UIStrings::shortcutsImported(0, 12); }, u"Imported 0 shortcuts; skipped 12.",
        u"0 টি শর্টকাট আনা হয়েছে; 12 টি বাদ গেছে।"},
-      {[] { return UIStrings::customKeyOutputTooLong(64); },
-       u"The output is too long. A key can type at most 64 characters.",
-       u"আউটপুটটি অনেক লম্বা। একটি কী সর্বোচ্চ 64 টি অক্ষর টাইপ করতে পারে।"},
   };
   for (bool bangla : {false, true}) {
     setLanguage(bangla ? 0 : 1);
