@@ -7,31 +7,15 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QSaveFile>
 #include <QTabBar>
 #include <QTimer>
-#include <QWebEnginePage>
-#include <QWebEngineView>
-#include <map>
 
 #include "ime/CandidatePanelWindow.h"
+#include "setup/SetupWindow.h"
 
 namespace tolvani::TestWindowReport {
 namespace {
-
-// The page's shown buttons, in its own coordinates; answered after the next report is written.
-constexpr char kButtonsScript[] =
-    "[...document.querySelectorAll('button[data-action], #chapter-counter, #phase')].filter(b =>"
-    " b.offsetParent !== null && !b.disabled).map(b => { const r = b.getBoundingClientRect();"
-    " return [b.dataset.action || '#' + b.id, b.dataset.chapter || '', b.textContent.trim(),"
-    " Math.round(r.x), Math.round(r.y), Math.round(r.width), Math.round(r.height)]"
-    ".join('\\t'); }).join('\\n')";
-
-std::map<QWebEngineView*, QString>& pageButtons() {
-  static std::map<QWebEngineView*, QString> buttons;
-  return buttons;
-}
 
 QString clean(QString text) {
   return text.replace(u'\t', u' ').replace(u'\n', u' ').replace(u'&', QString());
@@ -82,18 +66,16 @@ void describe(QWidget* widget, QStringList& lines) {
                    .arg(clean(row.item->text), row.item->kind,
                         globalRect(panel, row.frame.toAlignedRect()));
     }
-  } else if (auto* view = qobject_cast<QWebEngineView*>(widget)) {
-    for (const QString& button : pageButtons()[view].split(u'\n', Qt::SkipEmptyParts)) {
+  } else if (widget->inherits("QWebEngineView")) {
+    // The guide page's buttons, as the page last told; the module that shows the page asks it.
+    const QString buttons = SetupWindow::testPageButtons(widget);
+    for (const QString& button : buttons.split(u'\n', Qt::SkipEmptyParts)) {
       QStringList parts = button.split(u'\t');
       if (parts.size() != 7) continue;
       const QRect r(parts[3].toInt(), parts[4].toInt(), parts[5].toInt(), parts[6].toInt());
       lines << QStringLiteral("page\t%1\t%2\t%3\t%4")
-                   .arg(parts[0], parts[1], clean(parts[2]), globalRect(view, r));
+                   .arg(parts[0], parts[1], clean(parts[2]), globalRect(widget, r));
     }
-    QPointer<QWebEngineView> alive(view);
-    view->page()->runJavaScript(QString::fromLatin1(kButtonsScript), [alive](const QVariant& v) {
-      if (alive) pageButtons()[alive.data()] = v.toString();
-    });
   }
 }
 

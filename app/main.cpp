@@ -19,7 +19,7 @@
 #include "settings/SettingsFileWatcher.h"
 #include "setup/InputSourceCommand.h"
 #include "setup/InputSourceSetup.h"
-#include "setup/onboarding/OnboardingWindowController.h"
+#include "setup/SetupWindow.h"
 #include "windows/CustomLayoutEditor.h"
 #include "windows/PreferencesWindowController.h"
 #include "windows/TextShortcutsEditor.h"
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   // Qt's IBus module in our own windows must not wait for the input method: that is this
   // process, and it would never answer.
   qunsetenv("IBUS_ENABLE_SYNC_MODE");
-  OnboardingWindowController::prepareApplication();
+  SetupWindow::prepareApplication();
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
   TestWindowReport::startIfRequested();
@@ -91,8 +91,8 @@ int main(int argc, char** argv) {
       [startedByDaemon] {
         return IBusFrontEnd::start(startedByDaemon, QCoreApplication::applicationFilePath());
       },
-      [] { OnboardingWindowController::show(); },
-      [] { OnboardingWindowController::showIfNeeded(); },
+      [] { SetupWindow::show(); },
+      [] { SetupWindow::showIfNeeded(); },
   });
   TolvaniAppDelegate* served = delegate.get();
   // A later start of the program (the desktop entry, "tolvani --setup") reopens this one. The
@@ -121,17 +121,16 @@ int main(int argc, char** argv) {
     editor.showWindow();
     return editor.window();
   });
-  InputMenuWindows::setKeyboardSetupOpener([] { OnboardingWindowController::show(); });
-  InputMenuWindows::setKeyboardTourOpener([] { OnboardingWindowController::showTour(); });
+  InputMenuWindows::setKeyboardSetupOpener([] { SetupWindow::show(); });
+  InputMenuWindows::setKeyboardTourOpener([] { SetupWindow::showTour(); });
   // Typing Bangla completes setup, and the setup window, when it shows, follows.
   TolvaniInputController::setSetupConfirmer(
-      [](const QString& committed) { return OnboardingWindowController::confirmSetup(committed); });
+      [](const QString& committed) { return SetupWindow::confirmSetup(committed); });
   // The settings side cannot reach the engine sessions; an export must hold their latest learning.
   BackupPanels::setLearnedDataSaver([] { EngineBridge::syncAllForShutdown(); });
   // The setup window's tour opens these; it sits below the windows that hold them.
-  OnboardingWindowController::setPreferencesOpener(
-      [] { PreferencesWindowController::shared().showWindow(); });
-  OnboardingWindowController::setShortcutEditorOpener(
+  SetupWindow::setPreferencesOpener([] { PreferencesWindowController::shared().showWindow(); });
+  SetupWindow::setShortcutEditorOpener(
       [] { TextShortcutsEditorController::shared().showWindow(); });
   // Settings and key mappings stored by another process reach the input contexts served here.
   const SettingsFileWatcher settingsWatcher;

@@ -41,8 +41,8 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
         "./usr/share/tolvani/layouts/probhat.json", "./usr/share/tolvani/layouts/national.json",
         "./usr/share/applications/tolvani.desktop",
         "./usr/share/icons/hicolor/scalable/apps/tolvani.svg", "./usr/share/doc/tolvani/copyright",
-        "/tolvani/libtolvani_engine.so", "./usr/share/doc/tolvani/changelog.gz",
-        "./usr/share/man/man1/tolvani.1.gz",
+        "/tolvani/libtolvani_engine.so", "/tolvani/libtolvani_setup_window.so",
+        "./usr/share/doc/tolvani/changelog.gz", "./usr/share/man/man1/tolvani.1.gz",
         "./usr/share/metainfo/org.tolvani.tolvani.metainfo.xml"}) {
     EXPECT_TRUE(contents.out.contains(QString::fromLatin1(path))) << path;
   }
@@ -59,8 +59,9 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
   const Outcome info = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-I"), deb});
   ASSERT_EQ(info.status, 0) << info.out.toStdString();
   EXPECT_TRUE(info.out.contains(QLatin1String("Package: tolvani"))) << info.out.toStdString();
-  // Declared from the shared libraries the program links.
-  for (const char* library : {"libc6", "libqt6widgets6", "libibus-1.0-5", "libplist", "libicu"}) {
+  // Declared from the shared libraries the program and its setup window's module link.
+  for (const char* library : {"libc6", "libqt6widgets6", "libibus-1.0-5", "libplist", "libicu",
+                              "libqt6webenginewidgets6"}) {
     EXPECT_TRUE(info.out.contains(QString::fromLatin1(library))) << library << "\n"
                                                                  << info.out.toStdString();
   }

@@ -3,8 +3,6 @@
 // ...Setup.cpp.
 #include "setup/onboarding/OnboardingWindowController.h"
 
-#include <unistd.h>
-
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -121,12 +119,6 @@ class GuideWindow : public QWidget {
  private:
   QPointer<OnboardingWindowController> owner_;
 };
-
-void OnboardingWindowController::prepareApplication() {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-}
 
 void OnboardingWindowController::testSetConsoleObserver(
     std::function<void(int level, const QString& message)> f) {

@@ -53,10 +53,6 @@ class OnboardingWindowController : public QObject {
 
   // ---- Entry points for the rest of the program.
 
-  // Call before the QApplication exists: the web engine shares the application's GL context, and
-  // for the superuser only (as on CI) its sandbox, which cannot start as root, is turned off.
-  static void prepareApplication();
-
   // Opens the setup window, or brings it forward (re-probing, not reloading) when it is open.
   static void show();
   // Offers the window when onboarding is not completed; after an earlier deferral only when a

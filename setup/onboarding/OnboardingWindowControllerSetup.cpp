@@ -11,6 +11,7 @@
 #include "setup/GuideSnapshot.h"
 #include "setup/InputSourceProbe.h"
 #include "setup/InputSourceSetup.h"
+#include "setup/SetupWindow.h"
 #include "setup/onboarding/InputSourceWatch.h"
 #include "setup/onboarding/OnboardingWindowController.h"
 
@@ -278,13 +279,7 @@ void OnboardingWindowController::observeInputSources(bool on) {
 }
 
 void OnboardingWindowController::showIfNeeded() {
-  if (AppSettings::onboardingCompleted()) return;
-  if (!AppSettings::onboardingDeferred()) return show();
-  operations().probe(nullptr, [](SetupResult<InputSourceSnapshot> probed) {
-    if (AppSettings::onboardingCompleted()) return;
-    if (probed.ok() && probed.value().status == InputSourceRegistration::State::enabled) return;
-    show();
-  });
+  SetupWindow::offerIfNeeded(operations().probe, [] { show(); });
 }
 
 void OnboardingWindowController::showTour() {
@@ -296,11 +291,9 @@ void OnboardingWindowController::showTour() {
 }
 
 bool OnboardingWindowController::confirmSetup(const QString& committed) {
-  if (AppSettings::onboardingCompleted()) return true;
-  if (!hasBanglaLetters(committed)) return false;
-  AppSettings::setOnboardingCompleted(true);
-  if (instance && instance->windowShownOrMinimized()) instance->refreshStatus();
-  return true;
+  return SetupWindow::confirmByCommitting(committed, [] {
+    if (instance && instance->windowShownOrMinimized()) instance->refreshStatus();
+  });
 }
 
 }  // namespace tolvani
