@@ -1,0 +1,153 @@
+// The process that serves IBus carries the setup window's web engine only once the window opens:
+// the built program, started by a private ibus-daemon, types through a test client with no Qt
+// WebEngine, Qt Quick or QML library mapped (and, on an X display, no graphics driver), and maps
+// them, with the window's module, when the input menu opens the window, whose guide page then
+// comes up in that same process.
+#include <gtest/gtest.h>
+#include <ibus.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <memory>
+
+#include "ime/testing/IBusDaemonHarness.h"
+#include "ime/testing/IBusTestKeys.h"
+#include "ime/testing/ProcessMemory.h"
+#ifdef TOLVANI_VIRTUAL_DESKTOP
+#include "ime/testing/VirtualDesktop.h"
+#endif
+
+namespace tolvani {
+namespace {
+
+using testing::IBusDaemonHarness;
+using testing::TestInputContext;
+using testing::typeKeys;
+
+// The libraries the setup window brings; none belongs in a process that only types.
+const QStringList kWindowLibraries = {QStringLiteral("libQt6WebEngine"),
+                                      QStringLiteral("libQt6Quick"), QStringLiteral("libQt6Qml"),
+                                      QStringLiteral("libtolvani_setup_window")};
+// The GL driver the web engine's shared context loads (Mesa's, as on this machine), beside the
+// small dispatch libraries every Qt GUI program maps.
+const QStringList kGraphicsDrivers = {QStringLiteral("libGLX_mesa"), QStringLiteral("libLLVM"),
+                                      QStringLiteral("swrast_dri"), QStringLiteral("libgallium")};
+
+// 100 keys of phonetic text, ending on a space.
+const char* const kWords[] = {"ami ",  "tomake ", "bhalobashi ", "amar ",  "nam ",       "rahim ",
+                              "ajke ", "hawa ",   "khub ",       "bhalo ", "tumi ",      "kemon ",
+                              "acho ", "ami ",    "bhat ",       "khete ", "bhalobashi "};
+
+QString readFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Whether the program's window report shows the setup window with its guide page's buttons.
+bool guideShown(const QString& report) {
+  bool window = false;
+  bool page = false;
+  for (const QString& line : report.split(u'\n')) {
+    const QStringList fields = line.split(u'\t');
+    if (fields.value(0) == QLatin1String("window") &&
+        (fields.value(3) == QLatin1String("Keyboard Setup") ||
+         fields.value(3) == QString::fromUtf8("কীবোর্ড সেটআপ")))
+      window = true;
+    if (fields.value(0) == QLatin1String("page")) page = true;
+  }
+  return window && page;
+}
+
+class SetupWindowModuleTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(reports_.isValid()); }
+
+  IBusDaemonHarness::Options options() const {
+    IBusDaemonHarness::Options options;
+    options.componentFolder = QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR);
+    options.quiet = true;
+    options.environment = {
+        QStringLiteral("TOLVANI_TEST_WINDOWS=") + report(),
+        // Under the sanitizers: Qt WebEngine's own sized deletes of another type, and its leaks.
+        QStringLiteral("ASAN_OPTIONS=") + qEnvironmentVariable("ASAN_OPTIONS") +
+            QStringLiteral(":detect_leaks=0:new_delete_type_mismatch=0")};
+    return options;
+  }
+  QString report() const { return reports_.path() + QStringLiteral("/windows.txt"); }
+
+  // Types 100 keys through `harness`'s daemon into the program, checks what it maps (also none of
+  // `absentToo`), opens the setup window from the input menu and checks what it maps then.
+  void typeThenOpenTheWindow(IBusDaemonHarness& harness, const QStringList& absentToo) {
+    TestInputContext context(harness, "editor");
+    context.focusIn();
+    context.setCursorLocation(100, 200, 1, 18);
+    context.selectEngine("tolvani");
+    ASSERT_TRUE(harness.waitFor([&] {
+      return harness.events().contains("activate " + context.objectPath());
+    })) << harness.events().join('\n').toStdString();
+    int keys = 0;
+    for (const char* word : kWords) {
+      EXPECT_EQ(typeKeys(context, word), 0) << word;
+      keys += static_cast<int>(std::strlen(word));
+    }
+    ASSERT_EQ(keys, 100);
+    ASSERT_TRUE(harness.waitFor([&] {
+      return context.commits.size() == static_cast<qsizetype>(std::size(kWords));
+    })) << context.commits.join('|').toStdString();
+
+    const qint64 pid = testing::servingProcess(harness);
+    ASSERT_GT(pid, 0) << "no tolvani --ibus serves the daemon";
+    EXPECT_EQ(testing::mappedLibraries(pid, kWindowLibraries + absentToo).join(u' ').toStdString(),
+              "");
+    std::printf("resident after %d keys: %ld KiB\n", keys, testing::residentKiB(pid));
+
+    context.activateProperty("openKeyboardSetup");
+    harness.settle();
+    ASSERT_TRUE(harness.waitFor([&] { return guideShown(readFile(report())); }))
+        << readFile(report()).toStdString();
+    // The window, its web view and its page are the serving process's own.
+    EXPECT_EQ(testing::servingProcess(harness), pid);
+    const QStringList mapped = testing::mappedLibraries(pid, kWindowLibraries);
+    for (const char* library : {"libtolvani_setup_window.so", "libQt6WebEngineCore.so",
+                                "libQt6WebEngineWidgets.so", "libQt6Quick.so", "libQt6Qml.so"}) {
+      EXPECT_TRUE(std::any_of(mapped.begin(), mapped.end(),
+                              [&](const QString& name) { return name.startsWith(library); }))
+          << library << " not mapped: " << mapped.join(u' ').toStdString();
+    }
+    std::printf("resident with the setup window open: %ld KiB\n", testing::residentKiB(pid));
+
+    // Typing goes on with the window open.
+    context.commits.clear();
+    EXPECT_EQ(typeKeys(context, "ami "), 0);
+    EXPECT_TRUE(harness.waitFor([&] { return context.commits.size() == 1; }));
+    EXPECT_EQ(context.commits.value(0).toStdString(), "\u0986\u09AE\u09BF ");
+  }
+
+  QTemporaryDir reports_;
+};
+
+TEST_F(SetupWindowModuleTest, TypingProcessMapsNoWebEngineUntilTheSetupWindowOpens) {
+  IBusDaemonHarness::Options offscreen = options();
+  // No GPU to look for without a display.
+  offscreen.environment << QStringLiteral("QT_QUICK_BACKEND=software");
+  IBusDaemonHarness harness(offscreen);
+  ASSERT_TRUE(harness.ready()) << harness.failure().toStdString();
+  typeThenOpenTheWindow(harness, {});
+}
+
+#ifdef TOLVANI_VIRTUAL_DESKTOP
+// On an X display the web engine's shared GL context loads the graphics driver; the typing
+// process goes without it, and the guide page is drawn with GL once the window opens.
+TEST_F(SetupWindowModuleTest, OnAnXDisplayTypingProcessLoadsNoGraphicsDriverUntilTheWindowOpens) {
+  testing::VirtualDesktop desktop(options(), QSize(1280, 800));
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  typeThenOpenTheWindow(desktop.ibus(), kGraphicsDrivers);
+}
+#endif
+
+}  // namespace
+}  // namespace tolvani
