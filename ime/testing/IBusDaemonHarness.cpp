@@ -101,12 +101,13 @@ IBusDaemonHarness::IBusDaemonHarness(const Options& options) {
   daemon_.setChildProcessModifier([] { ::setpgid(0, 0); });
   // The shell leaves the daemon's process id behind before it becomes the daemon.
   const QString pidFile = root + QStringLiteral("/ibus-daemon.pid");
+  const QString sessionFile = root + QStringLiteral("/session-bus");
   daemon_.start(QStringLiteral("dbus-run-session"),
                 {QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"),
-                 QStringLiteral("echo $$ > \"$0\"; exec ibus-daemon --panel=disable "
-                                "--emoji-extension=disable --config=disable --cache=none "
-                                "--address=\"$1\""),
-                 pidFile, address});
+                 QStringLiteral("echo \"$DBUS_SESSION_BUS_ADDRESS\" > \"$2\"; echo $$ > \"$0\"; "
+                                "exec ibus-daemon --panel=disable --emoji-extension=disable "
+                                "--config=disable --cache=none --address=\"$1\""),
+                 pidFile, address, sessionFile});
   if (!daemon_.waitForStarted()) {
     failure_ = QStringLiteral("dbus-run-session did not start: ") + daemon_.errorString();
     return;
@@ -122,6 +123,9 @@ IBusDaemonHarness::IBusDaemonHarness(const Options& options) {
       if (file.open(QIODevice::ReadOnly)) ibusDaemon_ = file.readAll().trimmed().toLongLong();
     }
     if (ibusDaemon_ != 0 && QFile::exists(socket)) {
+      QFile session(sessionFile);
+      if (session.open(QIODevice::ReadOnly))
+        sessionBus_ = QString::fromUtf8(session.readAll()).trimmed();
       IBusBus* bus = ibus_bus_new();
       if (ibus_bus_is_connected(bus)) {
         bus_ = bus;

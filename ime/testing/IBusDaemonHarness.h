@@ -55,6 +55,8 @@ class IBusDaemonHarness {
   QString root() const { return root_.path(); }
   // The daemon's D-Bus address, for IBUS_ADDRESS.
   QString address() const { return address_; }
+  // The address of the private session bus the daemon runs in.
+  QString sessionBusAddress() const { return sessionBus_; }
 
   // The engine process's lifecycle lines ("controller <path>", "activate <path>", ...).
   QStringList events() const;
@@ -77,6 +79,7 @@ class IBusDaemonHarness {
   QString failure_;
   QString eventsPath_;
   QString address_;
+  QString sessionBus_;
   QString configHome_;
 };
 

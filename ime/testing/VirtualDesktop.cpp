@@ -16,6 +16,9 @@
 #ifndef TOLVANI_GTK_TEXT_WINDOW
 #define TOLVANI_GTK_TEXT_WINDOW ""
 #endif
+#ifndef TOLVANI_GTK4_TEXT_WINDOW
+#define TOLVANI_GTK4_TEXT_WINDOW ""
+#endif
 #ifndef TOLVANI_QT_TEXT_WINDOW
 #define TOLVANI_QT_TEXT_WINDOW ""
 #endif
@@ -43,13 +46,29 @@ void ownGroup() {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 }
 
+// A text as the programs report it: line breaks written "\n", backslashes "\\".
+QString unescaped(const QString& reported) {
+  QString text;
+  text.reserve(reported.size());
+  for (qsizetype i = 0; i < reported.size(); ++i) {
+    if (reported[i] == u'\\' && i + 1 < reported.size()) {
+      ++i;
+      text += reported[i] == u'n' ? QChar(u'\n') : reported[i];
+    } else {
+      text += reported[i];
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 TextWindow::TextWindow(Toolkit toolkit, const QStringList& arguments,
                        const QProcessEnvironment& env)
     : toolkit_(toolkit) {
-  const QString program = QString::fromUtf8(toolkit == Toolkit::Gtk3 ? TOLVANI_GTK_TEXT_WINDOW
-                                                                     : TOLVANI_QT_TEXT_WINDOW);
+  const QString program = QString::fromUtf8(toolkit == Toolkit::Gtk3   ? TOLVANI_GTK_TEXT_WINDOW
+                                            : toolkit == Toolkit::Gtk4 ? TOLVANI_GTK4_TEXT_WINDOW
+                                                                       : TOLVANI_QT_TEXT_WINDOW);
   process_.setProcessEnvironment(env);
   process_.setChildProcessModifier(ownGroup);
   process_.start(program, arguments);
@@ -119,6 +138,20 @@ bool TextWindow::clear(int index) {
   return waitForText(index, QString());
 }
 
+QPoint TextWindow::characterPoint(int field, int index) {
+  points_.erase({field, index});
+  if (process_.write(QStringLiteral("where %1 %2\n").arg(field).arg(index).toLatin1()) < 0) {
+    return QPoint();
+  }
+  process_.waitForBytesWritten(1000);
+  const QDeadlineTimer deadline(5000);
+  while (!points_.count({field, index})) {
+    if (deadline.hasExpired() || process_.state() != QProcess::Running) return QPoint();
+    read(50);
+  }
+  return points_[{field, index}];
+}
+
 QString TextWindow::errors() { return QString::fromUtf8(process_.readAllStandardError()); }
 
 void TextWindow::read(int ms) {
@@ -133,12 +166,16 @@ void TextWindow::read(int ms) {
       const qsizetype tab = line.indexOf(u'\t');
       if (tab < 0) continue;
       auto& into = line.startsWith(u't') ? texts_ : preedits_;
-      into[line.mid(space + 1, tab - space - 1).toInt()] = line.mid(tab + 1);
+      into[line.mid(space + 1, tab - space - 1).toInt()] = unescaped(line.mid(tab + 1));
     } else if (line.startsWith(QLatin1String("focus "))) {
       focused_ = line.mid(6).toInt();
     } else if (line.startsWith(QLatin1String("blur "))) {
       // The next field's focus may be reported before the last one's loss.
       if (line.mid(5).toInt() == focused_) focused_ = -1;
+    } else if (line.startsWith(QLatin1String("at "))) {
+      const QStringList parts = line.split(u' ');
+      if (parts.size() != 5) continue;
+      points_[{parts[1].toInt(), parts[2].toInt()}] = QPoint(parts[3].toInt(), parts[4].toInt());
     } else if (line.startsWith(QLatin1String("window "))) {
       windowId_ = line.mid(7);
     } else if (line.startsWith(QLatin1String("field "))) {
@@ -215,6 +252,9 @@ QProcessEnvironment VirtualDesktop::programEnvironment() const {
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
   env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
   env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+  // GTK 4: no accessibility bus, and drawing without OpenGL, which Xvfb has only in software.
+  env.insert(QStringLiteral("GTK_A11Y"), QStringLiteral("none"));
+  env.insert(QStringLiteral("GSK_RENDERER"), QStringLiteral("cairo"));
   env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
   env.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
   // Qt's IBus module finds the daemon by the address file the daemon writes in this folder, not
@@ -228,7 +268,13 @@ QProcessEnvironment VirtualDesktop::programEnvironment() const {
 
 TextWindow* VirtualDesktop::open(TextWindow::Toolkit toolkit, const QStringList& arguments) {
   if (!ready()) return nullptr;
-  auto window = std::make_unique<TextWindow>(toolkit, arguments, programEnvironment());
+  QProcessEnvironment env = programEnvironment();
+  // GTK 4's IBus module hands keys to IBus only once it has seen the daemon on the session bus:
+  // the daemon's own private one.
+  if (toolkit == TextWindow::Toolkit::Gtk4) {
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), ibus_->sessionBusAddress());
+  }
+  auto window = std::make_unique<TextWindow>(toolkit, arguments, env);
   if (!window->ready()) {
     failure_ = window->failure();
     return nullptr;
@@ -293,6 +339,18 @@ bool VirtualDesktop::click(const QPoint& point) {
               .isNull();
 }
 
+bool VirtualDesktop::drag(const QPoint& from, const QPoint& to) {
+  // A move on the way: a press and a release alone make a click.
+  const QPoint between = (from + to) / 2;
+  return !run(QStringLiteral("xdotool"),
+              {QStringLiteral("mousemove"), QString::number(from.x()), QString::number(from.y()),
+               QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove"),
+               QString::number(between.x()), QString::number(between.y()),
+               QStringLiteral("mousemove"), QString::number(to.x()), QString::number(to.y()),
+               QStringLiteral("mouseup"), QStringLiteral("1")})
+              .isNull();
+}
+
 bool VirtualDesktop::selectEngine(const char* engine) {
   if (!ready()) return false;
   const auto current = [this] {
@@ -314,7 +372,8 @@ bool VirtualDesktop::type(const QString& text, int delayMs) {
 
 bool VirtualDesktop::key(const QString& keys) {
   return !run(QStringLiteral("xdotool"),
-              {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("25"), keys})
+              QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("25")} +
+                  keys.split(u' ', Qt::SkipEmptyParts))
               .isNull();
 }
 

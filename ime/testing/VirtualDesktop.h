@@ -1,5 +1,5 @@
-// A virtual X display (Xvfb) with a private D-Bus session and IBus daemon, and real GTK 3 and
-// Qt 6 programs on it that type through their toolkits' own IBus modules: a test opens windows
+// A virtual X display (Xvfb) with a private D-Bus session and IBus daemon, and real GTK 3, GTK 4
+// and Qt 6 programs on it that type through their toolkits' own IBus modules: a test opens windows
 // with text fields, focuses a window and a field of it by clicking it, types X key events
 // (xdotool), reads back the exact text and composition of every field and takes screenshots. Xvfb,
 // the daemon, the bus and every program started are stopped when the harness ends, whatever
@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "ime/testing/IBusDaemonHarness.h"
@@ -23,7 +24,7 @@ namespace tolvani::testing {
 // One test program's window, as its reports on standard output tell it.
 class TextWindow {
  public:
-  enum class Toolkit { Gtk3, Qt6 };
+  enum class Toolkit { Gtk3, Gtk4, Qt6 };
 
   TextWindow(Toolkit toolkit, const QStringList& arguments, const QProcessEnvironment& env);
   // Ends the program and its process group.
@@ -52,6 +53,9 @@ class TextWindow {
   bool waitForFocus(int index, int ms = 10000);
   // Empties every field, as the program itself does; answers whether field `index` reports it.
   bool clear(int index = 0);
+  // The screen point at the left edge of the field's character `index`, halfway down its line; a
+  // null point when the program does not tell (only GTK 3 text views do).
+  QPoint characterPoint(int field, int index);
   // Everything the program wrote to standard error.
   QString errors();
 
@@ -70,6 +74,7 @@ class TextWindow {
   QString windowId_;
   std::map<int, QString> texts_;
   std::map<int, QString> preedits_;
+  std::map<std::pair<int, int>, QPoint> points_;
   int focused_ = -1;
   // The daemon's input context of each field focused so far.
   std::map<int, QString> contexts_;
@@ -95,8 +100,9 @@ class VirtualDesktop {
   const QString& display() const { return display_; }
   IBusDaemonHarness& ibus() { return *ibus_; }
 
-  // Starts a test program with these options ("--fields", "--title", "--x", "--y") and waits
-  // until its window is shown; nullptr, with the reason in failure(), when it is not.
+  // Starts a test program with these options ("--fields", "--title", "--x", "--y" (not GTK 4),
+  // "--multiline") and waits until its window is shown; nullptr, with the reason in failure(),
+  // when it is not.
   TextWindow* open(TextWindow::Toolkit toolkit, const QStringList& arguments = {});
   // Gives the window the X focus, clicks the field's middle and waits until the field has the
   // keyboard focus. Without a window manager a click alone moves no X focus between windows.
@@ -105,11 +111,15 @@ class VirtualDesktop {
   bool focusWindow(const TextWindow& window);
   // Clicks the first button at this point of the screen.
   bool click(const QPoint& point);
+  // Presses the first button at `from`, moves to `to` and releases it there, as a person selects
+  // text with the mouse.
+  bool drag(const QPoint& from, const QPoint& to);
   // Makes `engine` IBus's engine for every input context; answers whether the daemon reports it.
   bool selectEngine(const char* engine);
   // Types ASCII text as X key events, one key after another.
   bool type(const QString& text, int delayMs = 25);
-  // Presses and releases keys given as X key names ("Tab", "BackSpace", "ctrl+a").
+  // Presses and releases keys given as X key names ("Tab", "BackSpace", "ctrl+a"), one after
+  // another when separated by spaces.
   bool key(const QString& keys);
   // Asks the window with this X id to close, as a window manager's close button does
   // (WM_DELETE_WINDOW).

@@ -7,8 +7,13 @@
 //   "blur <i>"                            a field lost it
 //   "text <i>\t<text>"                    a field's whole text, after every change
 //   "preedit <i>\t<text>"                 the composition the field shows, after every change
-// It reads requests from standard input, one a line: "clear" empties every field.
-// Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place).
+//   "at <i> <index> <x> <y>"              answers "where": the screen point at the left edge of
+//                                         the field's character <index>, halfway down its line
+// In the texts a line break is written "\n" and a backslash "\\".
+// It reads requests from standard input, one a line: "clear" empties every field; "where <i>
+// <index>" asks for a character's place (text views only).
+// Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place),
+// --multiline (text views, as in an editor, instead of one-line entries).
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <stdio.h>
@@ -19,12 +24,39 @@ typedef struct {
   GtkWidget* window;
   GtkWidget** fields;
   int count;
+  gboolean multiline;
   gboolean reported;
 } App;
 
-static void report_text(GtkEditable* editable, gpointer index) {
-  printf("text %d\t%s\n", GPOINTER_TO_INT(index), gtk_entry_get_text(GTK_ENTRY(editable)));
+// One report line; line breaks and backslashes in `text` escaped.
+static void report(const char* head, int index, const char* text) {
+  GString* line = g_string_new(NULL);
+  g_string_printf(line, "%s %d\t", head, index);
+  for (const char* c = text ? text : ""; *c; ++c) {
+    if (*c == '\n') {
+      g_string_append(line, "\\n");
+    } else if (*c == '\\') {
+      g_string_append(line, "\\\\");
+    } else {
+      g_string_append_c(line, *c);
+    }
+  }
+  printf("%s\n", line->str);
   fflush(stdout);
+  g_string_free(line, TRUE);
+}
+
+static void report_text(GtkEditable* editable, gpointer index) {
+  report("text", GPOINTER_TO_INT(index), gtk_entry_get_text(GTK_ENTRY(editable)));
+}
+
+static void report_buffer(GtkTextBuffer* buffer, gpointer index) {
+  GtkTextIter start;
+  GtkTextIter end;
+  gtk_text_buffer_get_bounds(buffer, &start, &end);
+  gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+  report("text", GPOINTER_TO_INT(index), text);
+  g_free(text);
 }
 
 static gboolean report_focus(GtkWidget* widget, GdkEvent* event, gpointer index) {
@@ -43,9 +75,30 @@ static gboolean report_blur(GtkWidget* widget, GdkEvent* event, gpointer index) 
   return FALSE;
 }
 
-static void report_preedit(GtkEntry* entry, gchar* preedit, gpointer index) {
-  (void)entry;
-  printf("preedit %d\t%s\n", GPOINTER_TO_INT(index), preedit);
+// Entries and text views send the same signal.
+static void report_preedit(GtkWidget* field, gchar* preedit, gpointer index) {
+  (void)field;
+  report("preedit", GPOINTER_TO_INT(index), preedit);
+}
+
+static void report_where(App* app, int field, int index) {
+  if (!app->multiline || field < 0 || field >= app->count) return;
+  GtkTextView* view = GTK_TEXT_VIEW(app->fields[field]);
+  GtkTextIter iter;
+  gtk_text_buffer_get_iter_at_offset(gtk_text_view_get_buffer(view), &iter, index);
+  GdkRectangle at;
+  gtk_text_view_get_iter_location(view, &iter, &at);
+  int wx = 0;
+  int wy = 0;
+  gtk_text_view_buffer_to_window_coords(view, GTK_TEXT_WINDOW_WIDGET, at.x, at.y + at.height / 2,
+                                        &wx, &wy);
+  int fx = 0;
+  int fy = 0;
+  gtk_widget_translate_coordinates(app->fields[field], app->window, wx, wy, &fx, &fy);
+  int x = 0;
+  int y = 0;
+  gdk_window_get_origin(gtk_widget_get_window(app->window), &x, &y);
+  printf("at %d %d %d %d\n", field, index, x + fx, y + fy);
   fflush(stdout);
 }
 
@@ -54,8 +107,17 @@ static gboolean read_request(GIOChannel* channel, GIOCondition condition, gpoint
   gchar* line = NULL;
   if ((condition & G_IO_IN) &&
       g_io_channel_read_line(channel, &line, NULL, NULL, NULL) == G_IO_STATUS_NORMAL) {
+    int field = 0;
+    int index = 0;
+    if (sscanf(line, "where %d %d", &field, &index) == 2) report_where(app, field, index);
     if (g_strcmp0(g_strstrip(line), "clear") == 0) {
-      for (int i = 0; i < app->count; ++i) gtk_entry_set_text(GTK_ENTRY(app->fields[i]), "");
+      for (int i = 0; i < app->count; ++i) {
+        if (app->multiline) {
+          gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(app->fields[i])), "", -1);
+        } else {
+          gtk_entry_set_text(GTK_ENTRY(app->fields[i]), "");
+        }
+      }
     }
     g_free(line);
     return G_SOURCE_CONTINUE;
@@ -110,8 +172,11 @@ int main(int argc, char** argv) {
       x = atoi(argv[++i]);
     } else if (more && strcmp(argv[i], "--y") == 0) {
       y = atoi(argv[++i]);
+    } else if (strcmp(argv[i], "--multiline") == 0) {
+      app.multiline = TRUE;
     } else {
-      fprintf(stderr, "usage: %s [--fields N] [--title TEXT] [--x X] [--y Y]\n", argv[0]);
+      fprintf(stderr, "usage: %s [--fields N] [--title TEXT] [--x X] [--y Y] [--multiline]\n",
+              argv[0]);
       return 2;
     }
   }
@@ -126,9 +191,16 @@ int main(int argc, char** argv) {
   app.fields = g_new0(GtkWidget*, app.count > 0 ? app.count : 1);
   if (app.count == 0) gtk_box_pack_start(GTK_BOX(box), gtk_label_new("No text field"), 0, 0, 0);
   for (int i = 0; i < app.count; ++i) {
-    app.fields[i] = gtk_entry_new();
+    if (app.multiline) {
+      app.fields[i] = gtk_text_view_new();
+      gtk_widget_set_size_request(app.fields[i], -1, 64);
+      g_signal_connect(gtk_text_view_get_buffer(GTK_TEXT_VIEW(app.fields[i])), "changed",
+                       G_CALLBACK(report_buffer), GINT_TO_POINTER(i));
+    } else {
+      app.fields[i] = gtk_entry_new();
+      g_signal_connect(app.fields[i], "changed", G_CALLBACK(report_text), GINT_TO_POINTER(i));
+    }
     gtk_box_pack_start(GTK_BOX(box), app.fields[i], FALSE, FALSE, 0);
-    g_signal_connect(app.fields[i], "changed", G_CALLBACK(report_text), GINT_TO_POINTER(i));
     g_signal_connect(app.fields[i], "focus-in-event", G_CALLBACK(report_focus), GINT_TO_POINTER(i));
     g_signal_connect(app.fields[i], "focus-out-event", G_CALLBACK(report_blur), GINT_TO_POINTER(i));
     g_signal_connect(app.fields[i], "preedit-changed", G_CALLBACK(report_preedit),

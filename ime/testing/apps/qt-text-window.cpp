@@ -1,9 +1,10 @@
 // A Qt 6 window with text fields, typed into through Qt's own IBus input context, for tests that
 // drive it with X key events. It writes the same reports as gtk-text-window.c:
 //   "field <i> <x> <y> <width> <height>", "window <id>", "ready", "focus <i>", "blur <i>",
-//   "text <i>\t<text>", "preedit <i>\t<text>",
+//   "text <i>\t<text>", "preedit <i>\t<text>" (a line break written "\n", a backslash "\\"),
 // and reads the same requests from standard input ("clear").
-// Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place).
+// Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place),
+// --multiline (text edits, as in an editor, instead of one-line edits).
 #include <unistd.h>
 #include <QApplication>
 #include <QEvent>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSocketNotifier>
+#include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -21,6 +23,11 @@
 #include <vector>
 
 namespace {
+
+// Line breaks and backslashes escaped, so that a text is one report line.
+QString escaped(QString text) {
+  return text.replace(u'\\', QStringLiteral("\\\\")).replace(u'\n', QStringLiteral("\\n"));
+}
 
 void report(const QString& line) {
   std::fputs(line.toUtf8().constData(), stdout);
@@ -39,7 +46,7 @@ class FocusReporter : public QObject {
       const QString preedit = static_cast<QInputMethodEvent*>(event)->preeditString();
       if (preedit != shown_) {
         shown_ = preedit;
-        report(QStringLiteral("preedit %1\t").arg(index_) + preedit);
+        report(QStringLiteral("preedit %1\t").arg(index_) + escaped(preedit));
       }
     }
     return QObject::eventFilter(watched, event);
@@ -58,6 +65,7 @@ int main(int argc, char** argv) {
   QString title = QStringLiteral("Tolvani Qt test");
   int x = 0;
   int y = 0;
+  bool multiline = false;
   const QStringList args = app.arguments();
   for (int i = 1; i < args.size(); ++i) {
     const bool more = i + 1 < args.size();
@@ -69,8 +77,12 @@ int main(int argc, char** argv) {
       x = args[++i].toInt();
     } else if (more && args[i] == QLatin1String("--y")) {
       y = args[++i].toInt();
+    } else if (args[i] == QLatin1String("--multiline")) {
+      multiline = true;
     } else {
-      std::fprintf(stderr, "usage: qt-text-window [--fields N] [--title TEXT] [--x X] [--y Y]\n");
+      std::fprintf(stderr,
+                   "usage: qt-text-window [--fields N] [--title TEXT] [--x X] [--y Y] "
+                   "[--multiline]\n");
       return 2;
     }
   }
@@ -78,15 +90,27 @@ int main(int argc, char** argv) {
   QWidget window;
   window.setWindowTitle(title);
   auto* layout = new QVBoxLayout(&window);
-  std::vector<QLineEdit*> fields;
+  std::vector<QWidget*> fields;
   if (count == 0) layout->addWidget(new QLabel(QStringLiteral("No text field")));
   for (int i = 0; i < count; ++i) {
-    auto* field = new QLineEdit;
+    QWidget* field = nullptr;
+    if (multiline) {
+      auto* edit = new QTextEdit;
+      edit->setAcceptRichText(false);
+      edit->setFixedHeight(64);
+      QObject::connect(edit, &QTextEdit::textChanged, [i, edit] {
+        report(QStringLiteral("text %1\t").arg(i) + escaped(edit->toPlainText()));
+      });
+      field = edit;
+    } else {
+      auto* edit = new QLineEdit;
+      QObject::connect(edit, &QLineEdit::textChanged, [i](const QString& text) {
+        report(QStringLiteral("text %1\t").arg(i) + escaped(text));
+      });
+      field = edit;
+    }
     layout->addWidget(field);
     field->installEventFilter(new FocusReporter(field, i));
-    QObject::connect(field, &QLineEdit::textChanged, [i](const QString& text) {
-      report(QStringLiteral("text %1\t").arg(i) + text);
-    });
     fields.push_back(field);
   }
   auto* requests = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &window);
@@ -98,7 +122,10 @@ int main(int argc, char** argv) {
       return;
     }
     if (std::string(buffer, static_cast<size_t>(n)).find("clear") != std::string::npos) {
-      for (QLineEdit* field : fields) field->clear();
+      for (QWidget* field : fields) {
+        if (auto* line = qobject_cast<QLineEdit*>(field)) line->clear();
+        if (auto* text = qobject_cast<QTextEdit*>(field)) text->clear();
+      }
     }
   });
   window.resize(480, window.sizeHint().height());
