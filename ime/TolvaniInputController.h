@@ -187,6 +187,9 @@ class TolvaniInputController {
   // `sender`: the client of the hot key; null from the menu (the controller's own client).
   void toggleSuggestions(platform::TextClient* sender);
   void convertSelectedBanglish(platform::TextClient* client);
+  // The menu's conversion: it comes without a key press, before which some applications tell
+  // their selection, so the client asks for it first.
+  void convertSelectedBanglishFromMenu();
   // Short messages near the caret of `client` (null: the controller's own); none without one.
   void showSuggestionStatus(bool enabled, platform::TextClient* sender);
   void showConversionStatus(const QString& text, platform::TextClient* client);

@@ -428,6 +428,24 @@ void TolvaniInputController::postCommitCaretMoved(qsizetype count) {
   if (postCommit_) postCommit_->caret += count;
 }
 
+void TolvaniInputController::convertSelectedBanglishFromMenu() {
+  updateLearningSuppression();
+  if (learningSuppressed_ || !client_) return;
+  // A composition goes in first, so that the application tells the text with it.
+  commitPendingComposition(client_);
+  std::weak_ptr<TolvaniInputController*> weak = self_;
+  client_->refreshSelection([weak](bool current) {
+    const std::shared_ptr<TolvaniInputController*> alive = weak.lock();
+    if (!alive || !*alive) return;
+    TolvaniInputController& controller = **alive;
+    if (current) return controller.convertSelectedBanglish(controller.client_);
+    controller.updateLearningSuppression();
+    if (!controller.learningSuppressed_) {
+      controller.showConversionStatus(UIStrings::convertSelectionUnavailable(), controller.client_);
+    }
+  });
+}
+
 void TolvaniInputController::convertSelectedBanglish(platform::TextClient* client) {
   updateLearningSuppression();
   if (learningSuppressed_ || !client) return;

@@ -96,7 +96,7 @@ void TolvaniInputController::activateMenuItem(const QString& key, bool on) {
   } else if (key == Keys::kSuggestions) {
     if (on != AppSettings::suggestionsEnabled()) toggleSuggestions(nullptr);
   } else if (key == Keys::kConvertBanglish) {
-    convertSelectedBanglish(client_);
+    convertSelectedBanglishFromMenu();
   } else if (key == Keys::kKeyboardSetup) {
     InputMenuWindows::openKeyboardSetup();
   } else if (key == Keys::kKeyboardTour) {

@@ -8,6 +8,7 @@
 #include <QRectF>
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -65,6 +66,14 @@ class TextClient {
                              TextRange replacement) = 0;
   // Commits `text` in place of `replacement` (notFound: the marked text, else the selection).
   virtual void insertText(const QString& text, TextRange replacement) = 0;
+
+  // Asks the application for its selection as it is now, for a request that comes without a key
+  // press (some applications tell their selection only with keys). `done` runs once, later or at
+  // once, on the main thread: with true when selectedRange() then answers the application's
+  // present selection, false when that cannot be known. It does not run when the client loses
+  // the focus or another request comes first. A client that always knows its selection calls it
+  // at once.
+  virtual void refreshSelection(std::function<void(bool current)> done) { done(true); }
 
   // The screen rectangle of the first line of `range`, or none when the client cannot tell.
   virtual std::optional<QRectF> firstRectForCharacterRange(TextRange range,

@@ -3,6 +3,7 @@
 #include <ibus.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace tolvani {
 
@@ -23,6 +24,14 @@ qsizetype scalarPosition(const QString& text, qsizetype utf16) {
   }
   return n;
 }
+
+namespace {
+
+// How long a refresh of the selection waits for the context to send its text. A context whose
+// text did not change sends nothing: IBus passes on only a change.
+constexpr guint kRefreshWaitMs = 500;
+
+}  // namespace
 
 IBusTextClient::IBusTextClient(QString objectPath) : objectPath_(std::move(objectPath)) {}
 
@@ -46,18 +55,89 @@ void IBusTextClient::attach(IBusEngine* engine) {
   // IBus keeps what the context sends before this handler runs.
   sentHandler_ = g_signal_connect_after(
       engine_, "set-surrounding-text",
-      G_CALLBACK(+[](IBusEngine*, IBusText* text, guint cursor, guint anchor, gpointer self) {
-        static_cast<IBusTextClient*>(self)->keepKnown(text, cursor, anchor);
+      G_CALLBACK(+[](IBusEngine*, IBusText* text, guint cursor, guint anchor, gpointer data) {
+        auto* self = static_cast<IBusTextClient*>(data);
+        self->keepKnown(text, cursor, anchor);
+        if (self->refreshDone_) self->finishRefresh(true);
       }),
       this);
 }
 
 void IBusTextClient::keepKnown(IBusText* text, unsigned cursor, unsigned anchor) const {
+  Sent sent;
+  if (text) sent.text = QString::fromUtf8(ibus_text_get_text(text));
+  sent.cursor = cursor;
+  sent.anchor = anchor;
+  known_ = sent;
+}
+
+IBusTextClient::Toolkit IBusTextClient::toolkit() const {
+  if (clientName_ == QLatin1String("QIBusInputContext")) return Toolkit::qt;
+  if (clientName_.startsWith(QLatin1String("gtk3-im"))) return Toolkit::gtk3;
+  if (clientName_.startsWith(QLatin1String("gtk4-im"))) return Toolkit::gtk4;
+  if (!clientName_.isEmpty()) return Toolkit::other;
+  // IBus's GTK modules ask for keys to be answered in order; Qt's does not.
+  if (engine_ && (engine_->client_capabilities & IBUS_CAP_SYNC_PROCESS_KEY) != 0) {
+    return Toolkit::gtkUnnamed;
+  }
+  return Toolkit::unnamed;
+}
+
+namespace {
+
+// The UTF-16 position of `position`, counted in UTF-16 units or else in characters; none when
+// `text` has no such position (past its end, or, in UTF-16 units, inside a character).
+std::optional<qsizetype> toUtf16(const QString& text, unsigned position, bool utf16Units) {
+  const qsizetype at = position;
+  if (utf16Units) {
+    if (at > text.size()) return std::nullopt;
+    if (at > 0 && at < text.size() && text[at].isLowSurrogate() && text[at - 1].isHighSurrogate()) {
+      return std::nullopt;
+    }
+    return at;
+  }
+  if (at > scalarPosition(text, text.size())) return std::nullopt;
+  return utf16Position(text, at);
+}
+
+}  // namespace
+
+IBusTextClient::Surrounding IBusTextClient::read(const Sent& sent) const {
+  // Qt's module sends UTF-16 positions (from QInputMethodQueryEvent), GTK's and the rest count
+  // characters, as IBus does. For a context whose toolkit is not known, the two readings agree
+  // before the first character outside the Basic Multilingual Plane, and where only one of them
+  // finds both positions in the text, that one holds; elsewhere the selection cannot be told.
+  const Toolkit kit = toolkit();
+  Unit unit = kit == Toolkit::qt ? Unit::utf16 : Unit::scalars;
+  bool unitKnown = kit != Toolkit::unnamed;
+  if (!unitKnown) {
+    const auto agree = [&](unsigned at) {
+      return toUtf16(sent.text, at, false) == toUtf16(sent.text, at, true);
+    };
+    const auto found = [&](bool utf16Units) {
+      return toUtf16(sent.text, sent.cursor, utf16Units) &&
+             toUtf16(sent.text, sent.anchor, utf16Units);
+    };
+    if (agree(sent.cursor) && agree(sent.anchor)) {
+      unitKnown = true;
+    } else if (found(true) != found(false)) {
+      unit = found(true) ? Unit::utf16 : Unit::scalars;
+      unitKnown = true;
+    }
+  }
+  const bool utf16 = unit == Unit::utf16;
+  const std::optional<qsizetype> cursor = toUtf16(sent.text, sent.cursor, utf16);
+  const std::optional<qsizetype> anchor = toUtf16(sent.text, sent.anchor, utf16);
   Surrounding s;
-  if (text) s.text = QString::fromUtf8(ibus_text_get_text(text));
-  s.cursor = utf16Position(s.text, cursor);
-  s.anchor = utf16Position(s.text, anchor);
-  known_ = s;
+  s.text = sent.text;
+  s.unit = unit;
+  s.cursor = cursor ? *cursor : utf16Position(s.text, sent.cursor);
+  // Through IBus's GTK 4 module a GTK 4 text view reports the selection's anchor as its caret and
+  // an anchor reckoned from that, mirrored or lost: only a caret without a selection holds.
+  const bool trusted = kit != Toolkit::gtk4 && kit != Toolkit::gtkUnnamed;
+  s.selectionKnown = cursor && (sent.cursor == sent.anchor || (anchor && unitKnown && trusted));
+  s.anchor = s.selectionKnown && anchor ? *anchor : s.cursor;
+  return s;
 }
 
 void IBusTextClient::detach() {
@@ -66,6 +146,7 @@ void IBusTextClient::detach() {
   sentHandler_ = 0;
   g_object_unref(engine_);
   engine_ = nullptr;
+  finishRefresh(std::nullopt);
   preedit_.clear();
   preeditCursor_ = 0;
   edited_.reset();
@@ -87,7 +168,7 @@ std::optional<IBusTextClient::Surrounding> IBusTextClient::reported() const {
     ibus_engine_get_surrounding_text(engine_, &text, &cursor, &anchor);
     keepKnown(text, cursor, anchor);
   }
-  return known_;
+  return read(*known_);
 }
 
 std::optional<IBusTextClient::Surrounding> IBusTextClient::surrounding() const {
@@ -124,6 +205,7 @@ TextRange IBusTextClient::selectedRange() const {
   const std::optional<Surrounding> s = surrounding();
   if (!s) return {platform::kNotFound, 0};
   if (!preedit_.isEmpty()) return {s->cursor + preeditCursor_, 0};
+  if (!s->selectionKnown) return {platform::kNotFound, 0};
   return {std::min(s->cursor, s->anchor), std::abs(s->cursor - s->anchor)};
 }
 
@@ -151,8 +233,12 @@ void IBusTextClient::deleteSurrounding(TextRange range) {
     start = std::max(s->cursor, start - preedit_.size());
   start = std::min(start, s->text.size());
   const qsizetype end = std::min(start + range.length, s->text.size());
-  const qsizetype offset = scalarPosition(s->text, start) - scalarPosition(s->text, s->cursor);
-  const qsizetype count = scalarPosition(s->text, end) - scalarPosition(s->text, start);
+  // In the unit the context counts in.
+  const auto position = [&](qsizetype utf16) {
+    return s->unit == Unit::utf16 ? utf16 : scalarPosition(s->text, utf16);
+  };
+  const qsizetype offset = position(start) - position(s->cursor);
+  const qsizetype count = position(end) - position(start);
   if (count <= 0) return;
   ibus_engine_delete_surrounding_text(engine_, static_cast<gint>(offset), count);
   // IBus has cut its copy its own way: read it again.
@@ -214,7 +300,11 @@ void IBusTextClient::setMarkedText(const QString& text, const platform::MarkedTe
 void IBusTextClient::insertText(const QString& text, TextRange replacement) {
   if (!engine_) return;
   const bool hadPreedit = !preedit_.isEmpty();
-  if (!replacement.isNotFound()) deleteSurrounding(replacement);
+  // The toolkits replace their selection with the commit. A deletion of it first would take the
+  // selection and then as much again (Qt), come after the commit (GTK 4), or not come at all
+  // (Chromium).
+  const bool selection = !hadPreedit && replacement.length > 0 && replacement == selectedRange();
+  if (!replacement.isNotFound() && !selection) deleteSurrounding(replacement);
   if (hadPreedit) {
     preedit_.clear();
     preeditCursor_ = 0;
@@ -229,6 +319,47 @@ void IBusTextClient::insertText(const QString& text, TextRange replacement) {
     s->cursor = s->anchor = start + text.size();
     keepEdited(*s);
   }
+}
+
+void IBusTextClient::refreshSelection(std::function<void(bool current)> done) {
+  // A client that cannot tell its selection says so through selectedRange().
+  if (!respondsTo(Call::selectedRange)) return done(true);
+  finishRefresh(std::nullopt);
+  // GTK's modules read the application's text only before keys, after commits and when a preedit
+  // appears. An empty preedit, shown and hidden, makes GTK 3's read it now; in a GTK 4 text view a
+  // preedit appearing deletes the selection, so a GTK view of unknown version cannot be asked.
+  const Toolkit kit = toolkit();
+  if (kit == Toolkit::gtk4 || kit == Toolkit::gtkUnnamed) return done(false);
+  refreshDone_ = std::move(done);
+  // Qt's module, and the others that keep the engine's copy of their text up to date, send it
+  // when IBus asks for it.
+  IBusText* text = nullptr;
+  guint cursor = 0;
+  guint anchor = 0;
+  ibus_engine_get_surrounding_text(engine_, &text, &cursor, &anchor);
+  if (kit == Toolkit::gtk3 && preedit_.isEmpty()) {
+    ibus_engine_show_preedit_text(engine_);
+    ibus_engine_hide_preedit_text(engine_);
+  }
+  // Nothing sent in time: the context's text is the one it sent last, since it answers.
+  refreshTimeout_ = g_timeout_add(
+      kRefreshWaitMs,
+      [](gpointer data) -> gboolean {
+        auto* self = static_cast<IBusTextClient*>(data);
+        self->refreshTimeout_ = 0;
+        self->finishRefresh(true);
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+void IBusTextClient::finishRefresh(std::optional<bool> current) {
+  if (refreshTimeout_ != 0) {
+    g_source_remove(refreshTimeout_);
+    refreshTimeout_ = 0;
+  }
+  std::function<void(bool)> done = std::exchange(refreshDone_, nullptr);
+  if (done && current) done(*current);
 }
 
 std::optional<QRectF> IBusTextClient::firstRectForCharacterRange(TextRange range,

@@ -1,15 +1,17 @@
 // The text client of one IBus input context. The daemon shares one engine object among the
 // contexts and moves it with the focus, so the client talks to the engine only while its context
-// is focused. Marked text is the preedit (underlined, with its caret); insertion is a commit, a
-// replacement range first deletes surrounding text; the document is the surrounding text the
-// context reports, with the preedit at the caret, in UTF-16 positions converted from IBus's
-// character positions. The context reports its text only some time after it applied our commits
-// and deletions, so until it sends new text they are applied to a local copy of the last one.
-// Thread-safety: main thread only.
+// is focused. Marked text is the preedit (underlined, with its caret); insertion is a commit, and
+// a replacement range other than the selection first deletes surrounding text (the toolkits
+// replace their selection with a commit themselves); the document is the surrounding text the
+// context reports, with the preedit at the caret, in UTF-16 positions converted from the positions
+// the context's toolkit sends (characters, as IBus counts, or Qt's UTF-16 units). The context
+// reports its text only some time after it applied our commits and deletions, so until it sends
+// new text they are applied to a local copy of the last one. Thread-safety: main thread only.
 #ifndef TOLVANI_IME_IBUS_IBUSTEXTCLIENT_H_
 #define TOLVANI_IME_IBUS_IBUSTEXTCLIENT_H_
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 #include "platform/TextClient.h"
@@ -56,18 +58,35 @@ class IBusTextClient final : public platform::TextClient {
   void setMarkedText(const QString& text, const platform::MarkedTextStyle& style,
                      platform::TextRange selection, platform::TextRange replacement) override;
   void insertText(const QString& text, platform::TextRange replacement) override;
+  void refreshSelection(std::function<void(bool current)> done) override;
   std::optional<QRectF> firstRectForCharacterRange(
       platform::TextRange range, platform::TextRange* actualRange = nullptr) override;
   std::optional<QRectF> lineHeightRectangle(qsizetype index) override;
   platform::InputPurpose inputPurpose() const override;
 
  private:
+  // Who sends the context's text, as far as the daemon told: its name, or for a context whose
+  // name is not known yet, its capabilities.
+  enum class Toolkit { qt, gtk3, gtk4, gtkUnnamed, other, unnamed };
+  enum class Unit { scalars, utf16 };
+  // The text around the caret as the context sent it: positions in the toolkit's unit.
+  struct Sent {
+    QString text;
+    unsigned cursor = 0;
+    unsigned anchor = 0;
+  };
   struct Surrounding {
     QString text;
     qsizetype cursor = 0;  // UTF-16
-    qsizetype anchor = 0;  // UTF-16
+    qsizetype anchor = 0;  // UTF-16; the caret when the selection is not known
+    // False when the positions do not tell the selection: the anchor lies outside the text (the
+    // selection goes beyond it), the unit is unclear, or the toolkit is known to send a wrong one.
+    bool selectionKnown = true;
+    Unit unit = Unit::scalars;  // of the context's positions, for deletions
     bool operator==(const Surrounding&) const = default;
   };
+  Toolkit toolkit() const;
+  Surrounding read(const Sent& sent) const;
   // The text around the caret as the context last sent it, when it sends it.
   std::optional<Surrounding> reported() const;
   // The text around the caret now: the reported text, with our own edits since it was sent.
@@ -79,8 +98,10 @@ class IBusTextClient final : public platform::TextClient {
   // Deletes `range` of the surrounding text (outside the preedit) through the context.
   void deleteSurrounding(platform::TextRange range);
   void showPreedit(const QString& text, qsizetype cursor);
-  // Keeps IBus's copy of the context's text, as the context sent it; positions in characters.
+  // Keeps IBus's copy of the context's text, as the context sent it.
   void keepKnown(IBusText* text, unsigned cursor, unsigned anchor) const;
+  // Ends a refresh of the selection: runs its callback, unless `current` is none (the focus left).
+  void finishRefresh(std::optional<bool> current);
 
   const QString objectPath_;
   QString clientName_;
@@ -93,8 +114,12 @@ class IBusTextClient final : public platform::TextClient {
   mutable std::optional<Surrounding> editedFrom_;
   // IBus's copy of the context's text, as last read or sent. Every read of IBus's copy also asks
   // the application, over D-Bus, to keep sending its text; once per focus is enough.
-  mutable std::optional<Surrounding> known_;
+  mutable std::optional<Sent> known_;
   unsigned long sentHandler_ = 0;  // of the engine's "set-surrounding-text"
+  // A refresh of the selection waiting for the context's answer, and its time limit (a GLib
+  // source).
+  std::function<void(bool)> refreshDone_;
+  unsigned refreshTimeout_ = 0;
 };
 
 // UTF-16 position of scalar position `chars` in `text`, clamped to its end; and back.

@@ -261,6 +261,44 @@ TEST_F(BanglishConverterTest, KeyOrSelectionChangeBeforeTheResultLeavesTheTextAl
   EXPECT_EQ(client_.document(), u("ami tumi"));
 }
 
+// The menu's row comes without a key press, before which some applications tell their selection.
+// It converted the selection they told with the last key; it converts the present one, and where
+// that cannot be known it says so and changes nothing.
+TEST_F(BanglishConverterTest, MenuRowConvertsThePresentSelectionOrSaysItCannotReadIt) {
+  const auto choose = [&] {
+    client_.clearLog();
+    toasts_.clear();
+    controller_->activateMenuItem(InputMenuKeys::kConvertBanglish, true);
+    finishConversions();
+  };
+  client_.userEdit({0, client_.document().size()}, u("hello ami tomake world"));
+  client_.userSelect({7, 3});                        // "mi ", with the mouse
+  client_.knobs().toldSelection = TextRange{17, 5};  // "world", with the last key
+  choose();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !client_.insertions().isEmpty(); }, 20000));
+  EXPECT_EQ(client_.document(), u("hello aমি tomake world"));
+  EXPECT_EQ(client_.log().value(0), QStringLiteral("refreshSelection"));
+  EXPECT_TRUE(toasts_.isEmpty()) << toasts_.join('|').toStdString();
+
+  client_.userSelect({10, 6});
+  client_.knobs().toldSelection = TextRange{0, 5};
+  client_.knobs().refreshUnknown = true;
+  choose();
+  EXPECT_EQ(toasts_, QStringList{u("Can't read the selection in this app")});
+  EXPECT_TRUE(client_.insertions().isEmpty());
+  EXPECT_EQ(client_.document(), u("hello aমি tomake world"));
+
+  // A word being typed goes in before the application is asked.
+  client_.knobs() = {};
+  client_.userSelect({client_.document().size(), 0});
+  type("ami");
+  choose();
+  EXPECT_EQ(client_.insertions(), QStringList{u("আমি")});
+  EXPECT_LT(client_.log().indexOf(QStringLiteral("insertText(\"আমি\", {nf})")),
+            client_.log().indexOf(QStringLiteral("refreshSelection")));
+  EXPECT_EQ(toasts_, QStringList{u("Select Banglish text first")});
+}
+
 std::atomic<int> g_creations{0};
 
 TEST_F(BanglishConverterTest, AnEngineThatCannotStartIsToldOnceAndNotRetried) {

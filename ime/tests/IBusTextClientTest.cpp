@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <QStringList>
+#include <vector>
 
 namespace tolvani {
 namespace {
@@ -131,8 +132,17 @@ class PeerEngine {
     g_dbus_connection_signal_subscribe(
         daemonSide_, nullptr, nullptr, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
         +[](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* member,
-            GVariant*,
-            gpointer self) { static_cast<PeerEngine*>(self)->sent << QString::fromUtf8(member); },
+            GVariant* parameters, gpointer self) {
+          QString line = QString::fromUtf8(member);
+          // A deletion with its offset and length.
+          if (line == QLatin1String("DeleteSurroundingText")) {
+            gint offset = 0;
+            guint count = 0;
+            g_variant_get(parameters, "(iu)", &offset, &count);
+            line += QStringLiteral("(%1,%2)").arg(offset).arg(count);
+          }
+          static_cast<PeerEngine*>(self)->sent << line;
+        },
         this, nullptr);
     engine_ = ibus_engine_new("test", "/org/freedesktop/IBus/Engine/Peer", engineSide_);
     engine_->client_capabilities = IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_SURROUNDING_TEXT;
@@ -192,6 +202,157 @@ TEST(IBusTextClientTest, APreeditGoesOutOnlyWhenItChanges) {
   EXPECT_EQ(peer.take().join(',').toStdString(), "UpdatePreeditText,UpdatePreeditText");
   EXPECT_TRUE(client.markedRange().isNotFound());
   client.detach();
+}
+
+QString describe(platform::TextRange range) {
+  if (range.isNotFound()) return QStringLiteral("{nf}");
+  return QStringLiteral("{%1,%2}").arg(range.location).arg(range.length);
+}
+
+void report(IBusEngine* engine, const QString& text, unsigned cursor, unsigned anchor) {
+  const QByteArray utf8 = text.toUtf8();
+  g_signal_emit_by_name(engine, "set-surrounding-text", ibus_text_new_from_string(utf8.constData()),
+                        cursor, anchor);
+}
+
+constexpr unsigned kQtCapabilities =
+    IBUS_CAP_PREEDIT_TEXT | IBUS_CAP_FOCUS | IBUS_CAP_SURROUNDING_TEXT;
+constexpr unsigned kGtkCapabilities = kQtCapabilities | IBUS_CAP_SYNC_PROCESS_KEY;
+
+// Each toolkit sends its positions its own way: Qt's module in UTF-16 units, GTK's and the rest
+// in characters; a Qt text edit sends only the caret's paragraph, with the anchor outside it when
+// the selection goes on; through IBus's GTK 4 module a text view's selection comes mirrored or
+// lost. The selection read is the application's, or none.
+TEST(IBusTextClientTest, SelectionIsReadAsItsToolkitSendsItOrNotAtAll) {
+  struct Case {
+    const char* name;
+    const char* client;  // "" when the daemon has not named it
+    unsigned capabilities;
+    const char* text;
+    unsigned cursor;
+    unsigned anchor;
+    const char* selection;  // in UTF-16 units
+  };
+  const Case cases[] = {
+      {"Qt, after an emoji", "QIBusInputContext", kQtCapabilities, "😀 ami tomake", 13, 3, "{3,10}"},
+      {"GTK 3, after an emoji", "gtk3-im:gedit", kGtkCapabilities, "😀 ami tomake", 2, 12, "{3,10}"},
+      {"GTK 3, both sides", "gtk3-im:gedit", kGtkCapabilities, "hello friend ami tomake world", 23,
+       13, "{13,10}"},
+      {"unnamed, past the last character: UTF-16", "", kQtCapabilities, "😀 ami tomake", 3, 13,
+       "{3,10}"},
+      {"unnamed, inside the emoji in UTF-16: characters", "", kQtCapabilities, "hi the 😀 ok", 11, 8,
+       "{9,3}"},
+      {"unnamed, before any emoji", "", kQtCapabilities, "ami 😀", 3, 0, "{0,3}"},
+      {"unnamed, either way", "", kQtCapabilities, "😀 ami tomake world", 3, 13, "{nf}"},
+      {"unnamed, a caret either way", "", kQtCapabilities, "😀 ami", 4, 4, "{5,0}"},
+      {"Qt text edit, anchor before the paragraph", "QIBusInputContext", kQtCapabilities,
+       "tomake end", 6, 4294967292u, "{nf}"},
+      {"Qt text edit, anchor after it", "QIBusInputContext", kQtCapabilities, "first ami", 6, 16,
+       "{nf}"},
+      {"GTK 4, a selection", "gtk4-im:(9)", kGtkCapabilities, "hello friend ami tomake world", 13,
+       3, "{nf}"},
+      {"GTK 4, a caret", "gtk4-im:(9)", kGtkCapabilities, "hello friend ami tomake world", 23, 23,
+       "{23,0}"},
+      {"unnamed GTK, a selection", "", kGtkCapabilities, "hello friend ami tomake world", 23, 13,
+       "{nf}"},
+  };
+  ReportingEngine engine;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    engine.get()->client_capabilities = c.capabilities;
+    IBusTextClient client(QStringLiteral("/org/freedesktop/IBus/InputContext_7"));
+    if (*c.client) client.setClientName(QString::fromUtf8(c.client));
+    client.attach(engine.get());
+    report(engine.get(), QString::fromUtf8(c.text), c.cursor, c.anchor);
+    EXPECT_EQ(describe(client.selectedRange()).toStdString(), c.selection);
+    client.detach();
+  }
+}
+
+// A commit replaces the selection in every toolkit: the selection is replaced by the commit
+// alone, since a deletion first would be applied once more (Qt), after the commit (GTK 4), or not
+// at all (Chromium). Another range is deleted first, counted as the toolkit counts.
+TEST(IBusTextClientTest, TheSelectionIsReplacedByTheCommitAloneAndOtherRangesDeletedFirst) {
+  PeerEngine peer;
+  ASSERT_NE(peer.get(), nullptr);
+  for (const char* name : {"QIBusInputContext", "gtk3-im:gedit"}) {
+    SCOPED_TRACE(name);
+    const bool qt = name[0] == 'Q';
+    peer.get()->client_capabilities = qt ? kQtCapabilities : kGtkCapabilities;
+    IBusTextClient client(QStringLiteral("/org/freedesktop/IBus/InputContext_3"));
+    client.setClientName(QString::fromUtf8(name));
+    client.attach(peer.get());
+    report(peer.get(), QStringLiteral("hello friend ami tomake world"), 23, 13);
+    peer.take();
+    client.insertText(QString::fromUtf8("আমি তোমাকে"), {13, 10});
+    EXPECT_EQ(peer.take().join(',').toStdString(), "CommitText");
+    EXPECT_EQ(client.stringFromRange({0, 100}), QString::fromUtf8("hello friend আমি তোমাকে world"));
+    EXPECT_EQ(describe(client.selectedRange()).toStdString(), "{23,0}");
+
+    // "😀 the", before the caret: six UTF-16 units, five characters.
+    const QString text = QString::fromUtf8("😀 the ok");
+    report(peer.get(), text, qt ? 6 : 5, qt ? 6 : 5);
+    peer.take();
+    client.insertText(QStringLiteral("X"), {0, 6});
+    EXPECT_EQ(peer.take().join(',').toStdString(),
+              qt ? "DeleteSurroundingText(-6,6),RequireSurroundingText,CommitText"
+                 : "DeleteSurroundingText(-5,5),RequireSurroundingText,CommitText");
+    EXPECT_EQ(client.stringFromRange({0, 100}), QStringLiteral("X ok"));
+    client.detach();
+  }
+}
+
+// The menu's conversion comes without a key press: the client asks the context for its text and
+// answers once it came, or once the context, which answers every request, sent nothing (its text
+// did not change). GTK 3's module is made to read it by a preedit shown and hidden; a GTK 4 view
+// would delete its selection for one, so it is not asked, and its selection cannot be known.
+TEST(IBusTextClientTest, ARefreshOfTheSelectionWaitsForTheContextsAnswer) {
+  PeerEngine peer;
+  ASSERT_NE(peer.get(), nullptr);
+  std::vector<bool> answers;
+  const auto ask = [&](IBusTextClient& client) {
+    client.refreshSelection([&](bool current) { answers.push_back(current); });
+  };
+  const auto serve = [](int ms) {
+    const gint64 end = g_get_monotonic_time() + ms * 1000;
+    while (g_get_monotonic_time() < end) g_main_context_iteration(nullptr, FALSE);
+  };
+
+  peer.get()->client_capabilities = kGtkCapabilities;
+  {
+    IBusTextClient client(QStringLiteral("/org/freedesktop/IBus/InputContext_4"));
+    client.setClientName(QStringLiteral("gtk3-im:gedit"));
+    client.attach(peer.get());
+    peer.take();
+    ask(client);
+    EXPECT_EQ(peer.take().join(',').toStdString(),
+              "RequireSurroundingText,ShowPreeditText,HidePreeditText");
+    EXPECT_TRUE(answers.empty());
+    report(peer.get(), QStringLiteral("hello ami tomake world"), 10, 7);
+    EXPECT_EQ(answers, std::vector<bool>{true});
+    EXPECT_EQ(describe(client.selectedRange()).toStdString(), "{7,3}");
+    // Nothing changed: nothing comes, and the text last sent holds.
+    answers.clear();
+    ask(client);
+    serve(800);
+    EXPECT_EQ(answers, std::vector<bool>{true});
+    // The focus left before the answer: nobody is answered.
+    answers.clear();
+    ask(client);
+    client.detach();
+    serve(800);
+    EXPECT_TRUE(answers.empty());
+  }
+  {
+    IBusTextClient client(QStringLiteral("/org/freedesktop/IBus/InputContext_5"));
+    client.setClientName(QStringLiteral("gtk4-im:(9)"));
+    client.attach(peer.get());
+    peer.take();
+    ask(client);
+    EXPECT_EQ(answers, std::vector<bool>{false});
+    EXPECT_EQ(peer.take().join(',').toStdString(), "");
+    client.detach();
+  }
 }
 
 }  // namespace

@@ -103,6 +103,7 @@ TextRange RecordingTextClient::markedRange() const {
 TextRange RecordingTextClient::selectedRange() const {
   log_ << QStringLiteral("selectedRange");
   if (knobs_.lacksSelectedRange || knobs_.selectionUnknown) return {kNotFound, 0};
+  if (knobs_.toldSelection) return *knobs_.toldSelection;
   return selection_;
 }
 
@@ -151,11 +152,20 @@ void RecordingTextClient::setMarkedText(const QString& text, const MarkedTextSty
 
 void RecordingTextClient::insertText(const QString& text, TextRange replacement) {
   log_ << QStringLiteral("insertText(%1, %2)").arg(quoted(text), describe(replacement));
+  // Applications tell their text again after a commit.
+  knobs_.toldSelection.reset();
   const TextRange target = targetRange(replacement);
   replace(target, text);
   marked_ = {kNotFound, 0};
   markedSelection_ = {kNotFound, 0};
   selection_ = {target.location + text.size(), 0};
+}
+
+void RecordingTextClient::refreshSelection(std::function<void(bool current)> done) {
+  log_ << QStringLiteral("refreshSelection");
+  if (knobs_.refreshUnknown) return done(false);
+  knobs_.toldSelection.reset();
+  done(true);
 }
 
 std::optional<QRectF> RecordingTextClient::firstRectForCharacterRange(TextRange range,

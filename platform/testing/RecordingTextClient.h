@@ -32,6 +32,12 @@ class RecordingTextClient final : public TextClient {
     bool noCaretRect = false;
     // The line-height rectangle, when the call exists.
     QRectF lineHeightRect{100, 200, 1, 18};
+    // The selection selectedRange() answers until the client is asked for its present one, as an
+    // application that tells its selection only with keys does after a selection made with the
+    // mouse.
+    std::optional<TextRange> toldSelection;
+    // refreshSelection() answers that the present selection cannot be known.
+    bool refreshUnknown = false;
   };
 
   // The rectangle of position i is (origin.x + 8 i, origin.y, 8 × length or 1, 18).
@@ -70,6 +76,7 @@ class RecordingTextClient final : public TextClient {
   void setMarkedText(const QString& text, const MarkedTextStyle& style, TextRange selection,
                      TextRange replacement) override;
   void insertText(const QString& text, TextRange replacement) override;
+  void refreshSelection(std::function<void(bool current)> done) override;
   std::optional<QRectF> firstRectForCharacterRange(TextRange range,
                                                    TextRange* actualRange = nullptr) override;
   std::optional<QRectF> lineHeightRectangle(qsizetype index) override;
