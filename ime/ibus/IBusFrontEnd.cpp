@@ -223,6 +223,28 @@ class LookupTableFace final : public CandidatePanelFace {
   std::optional<Auxiliary> shownAuxiliary_;
 };
 
+// For the tests, which read the events: each status message a face shows, as "status <text>".
+class TestStatusFace final : public CandidatePanelFace {
+ public:
+  explicit TestStatusFace(std::unique_ptr<CandidatePanelFace> face) : face_(std::move(face)) {}
+  bool placesWindows() const override { return face_->placesWindows(); }
+  std::vector<ScreenArea> screens() const override { return face_->screens(); }
+  qreal statusTextWidth(const QString& message) const override {
+    return face_->statusTextWidth(message);
+  }
+  void render(const CandidatePanel& panel) override {
+    if (panel.layout().state == CandidatePanel::State::status) {
+      IBusFrontEnd::testEvent(QStringLiteral("status ") + panel.layout().statusMessage);
+    }
+    face_->render(panel);
+  }
+  void hide() override { face_->hide(); }
+  void postpone() override { face_->postpone(); }
+
+ private:
+  std::unique_ptr<CandidatePanelFace> face_;
+};
+
 Context* focusedContext() {
   auto found = state().contexts.find(state().focused);
   return found == state().contexts.end() ? nullptr : &found->second;
@@ -517,8 +539,13 @@ bool serve(bool startedByDaemon, const QString& executable) {
   g_signal_connect(s.bus, "disconnected", G_CALLBACK(busDisconnected), nullptr);
 
   CandidatePanel::setFaceFactory([] {
-    return std::pair<std::unique_ptr<CandidatePanelFace>, std::unique_ptr<CandidatePanelFace>>(
-        std::make_unique<CandidatePanelWindow>(), std::make_unique<LookupTableFace>());
+    std::unique_ptr<CandidatePanelFace> window = std::make_unique<CandidatePanelWindow>();
+    std::unique_ptr<CandidatePanelFace> fallback = std::make_unique<LookupTableFace>();
+    if (!qEnvironmentVariableIsEmpty("TOLVANI_TEST_IBUS_EVENTS")) {
+      window = std::make_unique<TestStatusFace>(std::move(window));
+      fallback = std::make_unique<TestStatusFace>(std::move(fallback));
+    }
+    return std::pair(std::move(window), std::move(fallback));
   });
 
   s.factory = ibus_factory_new(ibus_bus_get_connection(s.bus));

@@ -1,6 +1,8 @@
-// Bangla typed into real applications: a GTK 3 and a Qt 6 text field on a virtual X display, each
-// using its toolkit's own IBus module, receive X key events and hold the converted text.
+// Bangla typed into real applications: GTK 3, GTK 4 and Qt 6 text fields on a virtual X display,
+// each using its toolkit's own IBus module, receive X key events and hold the converted text; a
+// Banglish selection in them is replaced by Bangla, and nothing else is.
 #include <gtest/gtest.h>
+#include <ibus.h>
 
 #include <QDir>
 #include <memory>
@@ -213,6 +215,209 @@ INSTANTIATE_TEST_SUITE_P(Toolkits, FocusMoveTest,
                          ::testing::Values(ToolkitCase{"gtk3", TextWindow::Toolkit::Gtk3},
                                            ToolkitCase{"qt6", TextWindow::Toolkit::Qt6}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The desktop's panel, as the test plays it: holding the panel's bus name, it chooses rows of the
+// input menu for the focused context.
+class MenuPanel {
+ public:
+  explicit MenuPanel(IBusBus* bus) : bus_(bus) {
+    service_ = ibus_panel_service_new(ibus_bus_get_connection(bus));
+    g_object_ref_sink(service_);
+    owned_ = ibus_bus_request_name(bus, IBUS_SERVICE_PANEL, 0) != 0;
+  }
+  ~MenuPanel() {
+    if (owned_) ibus_bus_release_name(bus_, IBUS_SERVICE_PANEL);
+    ibus_object_destroy(IBUS_OBJECT(service_));
+    g_object_unref(service_);
+  }
+  MenuPanel(const MenuPanel&) = delete;
+  MenuPanel& operator=(const MenuPanel&) = delete;
+
+  bool owned() const { return owned_; }
+  void choose(const char* key) { ibus_panel_service_property_activate(service_, key, 1); }
+
+ private:
+  IBusBus* bus_;
+  IBusPanelService* service_;
+  bool owned_ = false;
+};
+
+// The status messages the program has shown near the caret, oldest first.
+QStringList statuses(VirtualDesktop& desktop) {
+  QStringList shown;
+  for (const QString& line : desktop.ibus().events()) {
+    if (line.startsWith(QLatin1String("status "))) shown << line.mid(7);
+  }
+  return shown;
+}
+
+// A desktop with one field of one program, focused after Tolvani was chosen (so that the daemon
+// names the field's toolkit), whose tables are loaded.
+class OneFieldDesktop {
+ public:
+  void start(TextWindow::Toolkit toolkit, bool multiline) {
+    ASSERT_TRUE(desktop_.ready()) << desktop_.failure().toStdString();
+    panel_ = std::make_unique<MenuPanel>(desktop_.ibus().bus());
+    ASSERT_TRUE(panel_->owned());
+    QStringList arguments{QStringLiteral("--title"), QStringLiteral("Selection")};
+    if (multiline) arguments << QStringLiteral("--multiline");
+    window_ = desktop_.open(toolkit, arguments);
+    ASSERT_NE(window_, nullptr) << desktop_.failure().toStdString();
+    ASSERT_TRUE(desktop_.selectEngine("tolvani"));
+    ASSERT_TRUE(desktop_.focus(*window_, 0)) << window_->errors().toStdString();
+    ASSERT_TRUE(engineActive(desktop_)) << desktop_.ibus().events().join('\n').toStdString();
+    ASSERT_TRUE(desktop_.type(QStringLiteral("ami ")));
+    ASSERT_TRUE(window_->waitForText(0, u("আমি "))) << window_->text(0).toStdString();
+    ASSERT_TRUE(window_->clear(0));
+  }
+  VirtualDesktop& desktop() { return desktop_; }
+  TextWindow& window() { return *window_; }
+  MenuPanel& panel() { return *panel_; }
+  // Types text into the empty field as keys, "⏎" as the Return key, with English passthrough on,
+  // until the field holds it. A GTK 4 program puts keys that IBus passed back in after keys that
+  // came meanwhile, so a key can land out of its place there: then the field is emptied and
+  // the text typed again, more slowly.
+  bool typeBanglish(const QString& text) {
+    const QString expected = QString(text).replace(u'⏎', u'\n');
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+      if (!window_->clear(0) || !type(text, 25 * attempt)) return false;
+      if (window_->waitForText(0, expected, 2000)) return true;
+    }
+    ADD_FAILURE() << "typed: " << window_->text(0).toStdString();
+    return false;
+  }
+
+ private:
+  bool type(const QString& text, int delayMs) {
+    const QStringList lines = text.split(u'⏎');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+      if (i > 0 && !desktop_.key(QStringLiteral("Return"))) return false;
+      if (!lines[i].isEmpty() && !desktop_.type(lines[i], delayMs)) return false;
+    }
+    return true;
+  }
+
+  VirtualDesktop desktop_{QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR)};
+  std::unique_ptr<MenuPanel> panel_;
+  TextWindow* window_ = nullptr;
+};
+
+struct SelectionFieldCase {
+  const char* name;
+  TextWindow::Toolkit toolkit;
+  bool multiline;
+  // Whether the field's toolkit tells its selection as it is; GTK 4's, through IBus, does not.
+  bool tellsSelection;
+  // What a selection across two paragraphs gives: the message (in the interface language, Bangla
+  // at first), or null where there are no paragraphs.
+  const char* acrossParagraphs;
+};
+void PrintTo(const SelectionFieldCase& c, std::ostream* os) { *os << c.name; }
+
+class BanglishSelectionTest : public ::testing::TestWithParam<SelectionFieldCase> {};
+
+// Control-Alt-B replaced the selection with its Bangla and then removed as many characters again,
+// or the text before it, or converted text the person never selected: each field's whole text
+// shows that only the selection changed, or, where the toolkit does not tell the selection as it
+// is, that nothing did.
+TEST_P(BanglishSelectionTest, OnlyTheSelectionIsReplaced) {
+  const SelectionFieldCase& field = GetParam();
+  OneFieldDesktop session;
+  ASSERT_NO_FATAL_FAILURE(session.start(field.toolkit, field.multiline));
+  VirtualDesktop& desktop = session.desktop();
+  TextWindow& window = session.window();
+  const QString left = QStringLiteral("Left ");
+  const QString right = QStringLiteral("Right ");
+  const QString shiftLeft = QStringLiteral("shift+Left ");
+  const QString shiftRight = QStringLiteral("shift+Right ");
+  struct Case {
+    const char* name;
+    const char* typed;
+    QString keys;  // from the end of the typed text
+    const char* converted;
+    bool multilineOnly = false;
+  };
+  const Case cases[] = {
+      {"caret after, text on both sides", "hello friend ami tomake world",
+       left.repeated(16) + shiftRight.repeated(3), "hello friend আমি tomake world"},
+      {"caret before, text on both sides", "hello friend ami tomake world",
+       left.repeated(6) + shiftLeft.repeated(10), "hello friend আমি তোমাকে world"},
+      {"caret before, at the start", "ami hello world and more",
+       QStringLiteral("Home ") + right.repeated(3) + shiftLeft.repeated(3),
+       "আমি hello world and more"},
+      {"caret at the end, not the text's", "hello ami tomake bhalobashi world",
+       QStringLiteral("Home ") + right.repeated(6) + shiftRight.repeated(21),
+       "hello আমি তোমাকে ভালোবাসি world"},
+      {"an emoji before", "😀 ami tomake", left.repeated(10) + shiftRight.repeated(10),
+       "😀 আমি তোমাকে"},
+      {"two paragraphs", "first ami⏎tomake end",
+       QStringLiteral("ctrl+Home ") + right.repeated(6) + shiftRight.repeated(10), nullptr, true},
+  };
+  ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+space")));  // English passthrough: Banglish
+  for (const Case& c : cases) {
+    if (c.multilineOnly && !field.multiline) continue;
+    SCOPED_TRACE(c.name);
+    const QString typed = u(c.typed).replace(u'⏎', u'\n');
+    ASSERT_TRUE(session.typeBanglish(u(c.typed)));
+    ASSERT_TRUE(desktop.key(c.keys.trimmed()));
+    const qsizetype told = statuses(desktop).size();
+    ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+alt+b")));
+    if (c.converted && field.tellsSelection) {
+      EXPECT_TRUE(window.waitForText(0, u(c.converted))) << window.text(0).toStdString();
+      EXPECT_EQ(statuses(desktop).mid(told).join(u'|').toStdString(), "")
+          << "a conversion says nothing";
+      continue;
+    }
+    // A refusal is told at once; a conversion would have been on its way before it.
+    EXPECT_TRUE(desktop.ibus().waitFor([&] { return statuses(desktop).size() > told; }));
+    if (c.converted == nullptr && field.acrossParagraphs) {
+      EXPECT_EQ(statuses(desktop).mid(told).join(u'|').toStdString(), field.acrossParagraphs);
+    }
+    desktop.ibus().settle();
+    EXPECT_EQ(window.text(0).toStdString(), typed.toStdString());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, BanglishSelectionTest,
+    ::testing::Values(
+        SelectionFieldCase{"qt6_line", TextWindow::Toolkit::Qt6, false, true, nullptr},
+        // "Can't read the selection in this app"
+        SelectionFieldCase{"qt6_text", TextWindow::Toolkit::Qt6, true, true,
+                           "এই অ্যাপের সিলেকশন পড়া যায়নি"},
+        // GTK 3 tells only the caret's paragraph, and no selection beyond it: "Select Banglish
+        // text first".
+        SelectionFieldCase{"gtk3_view", TextWindow::Toolkit::Gtk3, true, true,
+                           "আগে বাংলিশ লেখা সিলেক্ট করুন"},
+        SelectionFieldCase{"gtk4_view", TextWindow::Toolkit::Gtk4, true, false, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// GTK 3 tells its selection only with key presses, and the menu comes without one: the row
+// converted the selection of the last key, somewhere else in the text. It converts the selection
+// the person made with the mouse, also when no key was pressed since the last conversion.
+TEST(BanglishSelectionMenuTest, RowConvertsTheSelectionMadeWithTheMouse) {
+  OneFieldDesktop session;
+  ASSERT_NO_FATAL_FAILURE(session.start(TextWindow::Toolkit::Gtk3, /*multiline=*/true));
+  VirtualDesktop& desktop = session.desktop();
+  TextWindow& window = session.window();
+  ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+space")));
+  ASSERT_TRUE(session.typeBanglish(QStringLiteral("hello ami tomake world")));
+  ASSERT_TRUE(desktop.key(QStringLiteral("shift+Left ").repeated(5).trimmed()));
+  // From inside the first character to inside the last: the nearest edges.
+  const auto select = [&](int from, int to) {
+    const QPoint start = window.characterPoint(0, from);
+    const QPoint end = window.characterPoint(0, to);
+    return !start.isNull() && !end.isNull() &&
+           desktop.drag(start + QPoint(1, 0), end + QPoint(1, 0));
+  };
+  ASSERT_TRUE(select(7, 10));  // "mi "
+  session.panel().choose("convertBanglishSelection");
+  EXPECT_TRUE(window.waitForText(0, u("hello aমি tomake world"))) << window.text(0).toStdString();
+  ASSERT_TRUE(select(10, 16));  // "tomake", in characters
+  session.panel().choose("convertBanglishSelection");
+  EXPECT_TRUE(window.waitForText(0, u("hello aমি তোমাকে world"))) << window.text(0).toStdString();
+  EXPECT_EQ(statuses(desktop).join(u'|').toStdString(), "");
+}
 
 // The harness itself: fields of two programs, focus by click and by Tab, and a window without a
 // field, each field keeping only what was typed while it had the focus.
