@@ -36,20 +36,12 @@
 
 #include "ime/testing/IBusDaemonHarness.h"
 #include "tolvani_engine.h"
+#include "typed_keys.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using tolvani::testing::IBusDaemonHarness;
-
-const char* const kText[] = {
-    "ami tomake bhalobashi ",       "amar nam rahim ",
-    "ajke abohawa khub bhalo ",     "tumi kemon acho ",
-    "ami bhat khete bhalobashi ",   "amra bangla bhashay kotha boli ",
-    "se protidin school e jay ",    "bristi porche tai ami bari theke berhoini ",
-    "amar ekta boi dorkar ",        "kal amader porikkha ache ",
-    "ei shohorer rasta onek boro ", "tader bari nodir dhare ",
-};
 
 // Evdev key codes of the US layout's letters and the space bar.
 unsigned evdev(char c) {
@@ -76,12 +68,7 @@ double percentile(std::vector<double> v, double p) {
   return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
-std::string keys(std::size_t count) {
-  std::string out;
-  for (std::size_t i = 0; out.size() < count; ++i) out += kText[i % std::size(kText)];
-  out.resize(count);
-  return out;
-}
+std::string keys(std::size_t count) { return tolvani::bench::typedKeys(count); }
 
 // Milliseconds per key through the C interface, with the same keys.
 std::vector<double> engineTimes(const std::string& text) {

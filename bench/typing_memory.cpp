@@ -25,27 +25,14 @@
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
 #include "ime/testing/ProcessMemory.h"
+#include "typed_keys.h"
 
 namespace {
 
 using tolvani::testing::IBusDaemonHarness;
 using tolvani::testing::TestInputContext;
 
-const char* const kText[] = {
-    "ami tomake bhalobashi ",       "amar nam rahim ",
-    "ajke abohawa khub bhalo ",     "tumi kemon acho ",
-    "ami bhat khete bhalobashi ",   "amra bangla bhashay kotha boli ",
-    "se protidin school e jay ",    "bristi porche tai ami bari theke berhoini ",
-    "amar ekta boi dorkar ",        "kal amader porikkha ache ",
-    "ei shohorer rasta onek boro ", "tader bari nodir dhare ",
-};
-
-std::string keys(std::size_t count) {
-  std::string out;
-  for (std::size_t i = 0; out.size() < count; ++i) out += kText[i % std::size(kText)];
-  out.resize(count);
-  return out;
-}
+std::string keys(std::size_t count) { return tolvani::bench::typedKeys(count); }
 
 // The group a mapped file's resident pages are counted under.
 const char* groupOf(const QString& path) {

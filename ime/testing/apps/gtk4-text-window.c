@@ -12,6 +12,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "gtk-report.h"
+
 typedef struct {
   GtkWidget* window;
   GtkWidget** fields;
@@ -20,24 +22,6 @@ typedef struct {
   gboolean reported;
   gboolean done;
 } App;
-
-// One report line; line breaks and backslashes in `text` escaped.
-static void report(const char* head, int index, const char* text) {
-  GString* line = g_string_new(NULL);
-  g_string_printf(line, "%s %d\t", head, index);
-  for (const char* c = text ? text : ""; *c; ++c) {
-    if (*c == '\n') {
-      g_string_append(line, "\\n");
-    } else if (*c == '\\') {
-      g_string_append(line, "\\\\");
-    } else {
-      g_string_append_c(line, *c);
-    }
-  }
-  printf("%s\n", line->str);
-  fflush(stdout);
-  g_string_free(line, TRUE);
-}
 
 static void report_text(GtkEditable* editable, gpointer index) {
   report("text", GPOINTER_TO_INT(index), gtk_editable_get_text(editable));
