@@ -78,20 +78,47 @@ std::uint64_t readU64(const Json& object, const std::string& key) {
 
 QString newResetId() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
 
-// Parses a store document. A key named twice at the top level makes it unusable here: keeping
-// either value would silently drop the other map.
+// The library's own DOM builder, stopped at a key named twice at the top level: keeping either
+// value would silently drop the other map. (A parser callback would see the keys too, but it
+// walks the whole parent object at the end of each member object: quadratic in the entries.)
+class TopLevelKeysOnce : public nlohmann::detail::json_sax_dom_parser<Json> {
+  using Dom = nlohmann::detail::json_sax_dom_parser<Json>;
+
+ public:
+  explicit TopLevelKeysOnce(Json& root) : Dom(root, /*allow_exceptions_=*/false) {}
+
+  bool start_object(std::size_t elements) {
+    ++depth_;
+    return Dom::start_object(elements);
+  }
+  bool end_object() {
+    --depth_;
+    return Dom::end_object();
+  }
+  bool start_array(std::size_t elements) {
+    ++depth_;
+    return Dom::start_array(elements);
+  }
+  bool end_array() {
+    --depth_;
+    return Dom::end_array();
+  }
+  bool key(Json::string_t& name) {
+    if (depth_ == 1 && !topLevelKeys_.insert(name).second) return false;
+    return Dom::key(name);
+  }
+
+ private:
+  int depth_ = 0;
+  std::set<std::string> topLevelKeys_;
+};
+
+// Parses a store document; none when it is no JSON or names a top-level key twice.
 std::optional<Json> parseDocument(const std::string& bytes) {
-  bool duplicateTopLevelKey = false;
-  std::set<std::string> topLevelKeys;
-  const Json::parser_callback_t noteKeys = [&](int depth, Json::parse_event_t event, Json& parsed) {
-    if (event == Json::parse_event_t::key && depth == 1 &&
-        !topLevelKeys.insert(parsed.get<std::string>()).second)
-      duplicateTopLevelKey = true;
-    return true;
-  };
   try {
-    Json root = Json::parse(bytes, noteKeys, /*allow_exceptions=*/false);
-    if (root.is_discarded() || duplicateTopLevelKey) return std::nullopt;
+    Json root;
+    TopLevelKeysOnce builder(root);
+    if (!Json::sax_parse(bytes, &builder) || root.is_discarded()) return std::nullopt;
     return root;
   } catch (const std::exception&) {
     return std::nullopt;
