@@ -241,6 +241,44 @@ TEST_F(UserDataTest, ListingReadsWhatAddWrites) {
   }
 }
 
+// Only a key named twice at the top level makes a store unusable (either value would drop the
+// other map); deeper down the later value counts, as the engine reads it. A dictionary as large as
+// an imported one reads whole.
+TEST_F(UserDataTest, KeysNamedTwiceCountOnlyAtTheTopLevel) {
+  std::string many = R"({"words":{)";
+  for (int i = 0; i < 20'000; ++i)
+    many += (i ? ",\"w" : "\"w") + std::to_string(i) + R"(":{"frequency":)" +
+            std::to_string(i % 7 + 1) + "}";
+  many += "}";
+  const struct {
+    std::string bytes;
+    int count;
+    std::vector<UserWordEntry> sample;  // the entries of a small dictionary
+  } cases[] = {
+      {R"({"words":{"a":{"frequency":1},"a":{"frequency":5}}})", 1, {{"a", 5}}},
+      {R"({"words":{"a":{"frequency":1,"frequency":2}}})", 1, {{"a", 2}}},
+      {R"({"words":{"words":{"frequency":1}},"tombstones":{"words":1}})", 1, {{"words", 1}}},
+      {R"({"x":[{"words":1},{"words":2}],"words":{"a":{"frequency":3}}})", 1, {{"a", 3}}},
+      {R"({"tombstones":{},"words":{"a":{"frequency":1}},"tombstones":{}})", 0, {}},
+      {many + "}", 20'000, {}},
+      {many + R"(,"tombstones":{},"words":{}})", 0, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes.substr(0, 80));
+    writeBytes(dictionary(), c.bytes);
+    EXPECT_EQ(AppSettings::learnedWordCount(), c.count);
+    if (!c.sample.empty()) {
+      EXPECT_EQ(AppSettings::loadUserDictionaryEntries().value, c.sample);
+    }
+    EXPECT_EQ(AppSettings::addUserWord(QStringLiteral("নতুন")), c.count > 0);
+    if (c.count == 0) {
+      EXPECT_EQ(readBytes(dictionary()), c.bytes);  // never overwritten
+    } else {
+      EXPECT_EQ(AppSettings::learnedWordCount(), c.count + 1);
+    }
+  }
+}
+
 TEST_F(UserDataTest, CorrectionPreferencesAndForgetting) {
   EXPECT_TRUE(AppSettings::correctionPreferences().empty());
 
