@@ -17,6 +17,7 @@
 #include "settings/UIStrings.h"
 #include "windows/SettingsWidgets.h"
 #include "windows/UserDictionaryEditor.h"
+#include "windows/UserDictionaryWork.h"
 
 namespace tolvani {
 
@@ -93,7 +94,9 @@ DataTab::DataTab(QWidget* parent) : QWidget(parent) {
   reload();
 }
 
-void DataTab::reload() { showLearnedWordCount(AppSettings::learnedWordCount()); }
+void DataTab::reload() {
+  UserDictionaryWork::countWords(this, [this](int count) { showLearnedWordCount(count); });
+}
 
 void DataTab::showLearnedWordCount(int count) {
   // The desktop's number format, whatever the interface language.

@@ -18,15 +18,15 @@ class DataTab : public QWidget {
  public:
   explicit DataTab(QWidget* parent = nullptr);
 
-  // Reads the learned-word count again.
+  // Reads the learned-word count again, off the main thread; the count shows when it is read.
   void reload();
-  void showLearnedWordCount(int count);
   void updateTexts();
 
  protected:
   void changeEvent(QEvent* event) override;
 
  private:
+  void showLearnedWordCount(int count);
   void confirmReset();
   void updateColors();
 

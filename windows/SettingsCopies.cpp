@@ -1,7 +1,5 @@
 #include "windows/SettingsCopies.h"
 
-#include "settings/AppSettingsUserData.h"
-
 namespace tolvani {
 
 SettingsCopies SettingsCopies::read() {
@@ -14,7 +12,6 @@ SettingsCopies SettingsCopies::read() {
   copies.englishPassthrough = AppSettings::englishPassthroughEnabled();
   copies.panelAppearance = AppSettings::panelAppearance();
   copies.uiLanguage = AppSettings::uiLanguage();
-  copies.learnedWordCount = AppSettings::learnedWordCount();
   return copies;
 }
 

@@ -1,6 +1,7 @@
 // The settings window's copies of the stored settings its controls edit, read from the store in
-// one pass each time the window's content comes on screen. Thread-safety: a value; read() on the
-// main thread.
+// one pass each time the window's content comes on screen. The learned-word count is not among
+// them: the Data tab reads it off the main thread. Thread-safety: a value; read() on the main
+// thread.
 #ifndef TOLVANI_WINDOWS_SETTINGSCOPIES_H_
 #define TOLVANI_WINDOWS_SETTINGSCOPIES_H_
 
@@ -17,7 +18,6 @@ struct SettingsCopies {
   bool englishPassthrough = true;
   int panelAppearance = 0;
   int uiLanguage = 0;
-  int learnedWordCount = 0;
 
   // Reads each in the order above, as the store's readers give them.
   static SettingsCopies read();

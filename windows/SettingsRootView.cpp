@@ -56,7 +56,7 @@ void SettingsRootView::reload() {
   const SettingsCopies copies = SettingsCopies::read();
   general_->reload(copies);
   typing_->reload(copies);
-  data_->showLearnedWordCount(copies.learnedWordCount);
+  data_->reload();
 }
 
 void SettingsRootView::updateTexts() {

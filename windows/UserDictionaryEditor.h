@@ -1,6 +1,7 @@
 // The user dictionary editor: the learned words with their use counts in a table the user
 // searches and sorts, adding a word and removing the selected ones. Every edit goes through the
-// dictionary's own store calls, which announce it; the table then shows what the file holds. One
+// dictionary's own store calls, which announce it; the table then shows what the file holds. The
+// file is read and written off the main thread, and the table follows when that is done. One
 // window per process, built once, whose search and sort survive closing. Thread-safety: main
 // thread only.
 #ifndef TOLVANI_WINDOWS_USERDICTIONARYEDITOR_H_
@@ -30,8 +31,9 @@ class UserDictionaryModel : public QAbstractTableModel {
 
   using QAbstractTableModel::QAbstractTableModel;
 
-  // Reads the dictionary afresh; an unreadable one is empty.
-  void load();
+  // Shows these words, as read from the dictionary.
+  void setEntries(std::vector<UserWordEntry> entries);
+  const UserWordEntry& entry(int row) const { return entries_[static_cast<size_t>(row)]; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -43,7 +45,8 @@ class UserDictionaryModel : public QAbstractTableModel {
 };
 
 // Rows whose lower-cased word holds the lower-cased search, canonically equivalent forms alike;
-// words sort by their composed text, counts by number.
+// words sort by their composed text, counts by number. Requires: its source model is a
+// UserDictionaryModel.
 class UserDictionaryFilter : public QSortFilterProxyModel {
   Q_OBJECT
 
@@ -65,12 +68,14 @@ class UserDictionaryEditor : public QWidget {
  public:
   explicit UserDictionaryEditor(QWidget* parent = nullptr);
 
-  // Reads the dictionary again, keeping the search and the sort.
+  // Reads the dictionary again, keeping the search and the sort; the table follows once it is
+  // read.
   void reload();
 
  private:
   void addWord();
   void removeSelected();
+  void showEntries(std::vector<UserWordEntry> entries);
   void updateCount();
 
   UserDictionaryModel model_;
@@ -90,7 +95,7 @@ class UserDictionaryEditorController {
   UserDictionaryEditorController(const UserDictionaryEditorController&) = delete;
   UserDictionaryEditorController& operator=(const UserDictionaryEditorController&) = delete;
 
-  // Reads the dictionary again, then shows the window.
+  // Shows the window and reads the dictionary again.
   void showWindow();
   UserDictionaryEditor* window() const { return window_.get(); }
 

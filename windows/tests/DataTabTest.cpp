@@ -19,6 +19,7 @@
 #include "settings/AppSettingsUserData.h"
 #include "settings/TextShortcuts.h"
 #include "windows/UserDictionaryEditor.h"
+#include "windows/UserDictionaryWork.h"
 #include "windows/tests/WindowsTestSupport.h"
 
 namespace tolvani {
@@ -44,7 +45,11 @@ class DataTabTest : public testing::LearnedDataTest {
     LearnedDataTest::TearDown();
   }
 
-  QString count() const { return tab_.findChild<QLabel*>("learnedWordCount")->text(); }
+  // The count as shown once the reads asked for so far have come back.
+  QString count() const {
+    UserDictionaryWork::testWaitUntilDone();
+    return tab_.findChild<QLabel*>("learnedWordCount")->text();
+  }
   void press(const char* name) { click(tab_.findChild<QPushButton*>(name)); }
   QStringList takeEvents() { return std::exchange(dialogs_.events, {}); }
   static std::string stores() {
@@ -155,6 +160,7 @@ TEST_F(DataTabTest, TheDataFolderIsMadeAndHandedToTheDesktop) {
   ASSERT_TRUE(editor->isVisible());
   testing::typeText(editor->findChild<QLineEdit*>("addWord"), "নতুন");
   QTest::keyClick(editor->findChild<QLineEdit*>("addWord"), Qt::Key_Return);
+  UserDictionaryWork::testWaitUntilDone();
   editor->close();
   EXPECT_EQ(AppSettings::learnedWordCount(), 1);
   EXPECT_EQ(count(), "0");

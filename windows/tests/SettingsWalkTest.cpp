@@ -42,6 +42,7 @@
 #include "windows/TextShortcutsEditor.h"
 #include "windows/TypingTab.h"
 #include "windows/UserDictionaryEditor.h"
+#include "windows/UserDictionaryWork.h"
 #include "windows/tests/WindowsTestSupport.h"
 
 namespace tolvani {
@@ -396,6 +397,7 @@ TEST_P(SettingsWalkTest, DataTabEveryButtonThroughTheDesktopsBoxes) {
                       t("Backup", "ব্যাকআপ"), t("Fully Offline", "সম্পূর্ণ অফলাইন"),
                       UIStrings::backupDescription(), UIStrings::footnote()});
   auto* count = view.findChild<QLabel*>(QStringLiteral("learnedWordCount"));
+  UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(count->text(), "2");
 
   // Edit Dictionary: the editor's one window.
@@ -437,6 +439,7 @@ TEST_P(SettingsWalkTest, DataTabEveryButtonThroughTheDesktopsBoxes) {
   press(&view, t("Reset Learned Data", "শেখা ডেটা মুছুন"));
   EXPECT_EQ(said, question);
   EXPECT_EQ(AppSettings::learnedWordCount(), 0);
+  UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(count->text(), "0");
   EXPECT_EQ(takePosts(), std::vector<bool>{true});
 
@@ -445,6 +448,7 @@ TEST_P(SettingsWalkTest, DataTabEveryButtonThroughTheDesktopsBoxes) {
   answerBox(t("OK", "ঠিক আছে"), &said);
   press(&view, t("Import Learned Words…", "শেখা শব্দ ইমপোর্ট…"));
   EXPECT_EQ(said, UIStrings::learnedWordsImported(2));
+  UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(count->text(), "2");
   EXPECT_EQ(takePosts(), std::vector<bool>{true});
 
@@ -602,6 +606,7 @@ TEST_P(SettingsWalkTest, UserDictionaryEditorEveryControl) {
                         t("Add a word...", "একটি শব্দ যোগ করুন...")});
   auto* table = editor.findChild<QTableView*>(QStringLiteral("words"));
   auto* countLine = editor.findChild<QLabel*>(QStringLiteral("count"));
+  UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(countLine->text(), t("2 of 2 words", "2 টির মধ্যে 2 টি শব্দ"));
 
   // Add by the button and by Return.
@@ -610,6 +615,7 @@ TEST_P(SettingsWalkTest, UserDictionaryEditorEveryControl) {
   press(&editor, t("Add", "যোগ"));
   testing::typeText(field, QStringLiteral("ভাত"));
   QTest::keyClick(field, Qt::Key_Return);
+  UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(rows(table), "আমি=3 ভাত=2 নতুন=1");
   EXPECT_EQ(takePosts(), std::vector<bool>({true, true}));
 
@@ -619,6 +625,7 @@ TEST_P(SettingsWalkTest, UserDictionaryEditorEveryControl) {
   EXPECT_EQ(countLine->text(), t("1 of 3 words", "3 টির মধ্যে 1 টি শব্দ"));
   selectRow(table, QStringLiteral("নতুন"));
   press(&editor, t("Remove Selected", "নির্বাচিত মুছুন"));
+  UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(takePosts(), std::vector<bool>{true});
   EXPECT_EQ(AppSettings::learnedWordCount(), 2);
   EXPECT_EQ(countLine->text(), t("0 of 2 words", "2 টির মধ্যে 0 টি শব্দ"));

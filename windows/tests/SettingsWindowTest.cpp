@@ -30,6 +30,7 @@
 #include "windows/SettingsRootView.h"
 #include "windows/TextShortcutsEditor.h"
 #include "windows/TypingTab.h"
+#include "windows/UserDictionaryWork.h"
 #include "windows/tests/WindowsTestSupport.h"
 
 namespace tolvani {
@@ -419,6 +420,8 @@ TEST_F(SettingsWindowTest, ScreenshotsOfEveryTabAndPage) {
       AppSettings::setUiLanguage(language);
       SettingsRootView view;
       view.show();
+      // The learned-word count in the pictures.
+      UserDictionaryWork::testWaitUntilDone();
       const QString suffix =
           QString(language == 0 ? "-bangla" : "-english") + (palette == &dark ? "-dark" : "");
       auto shoot = [&](const QString& name) {

@@ -14,6 +14,7 @@
 #include <QTableView>
 #include <QTest>
 
+#include "windows/UserDictionaryWork.h"
 #include "windows/tests/WindowsTestSupport.h"
 
 namespace tolvani {
@@ -32,8 +33,10 @@ class UserDictionaryEditorTest : public testing::LearnedDataTest {
                         "\"ab\":{\"frequency\":2},\"ভাত\":{\"frequency\":5}}}");
   }
 
-  // The rows as shown: "word:uses", in screen order.
+  // The rows as shown once the reads and edits asked for so far have come back: "word:uses", in
+  // screen order.
   static QString rows(QTableView* table) {
+    UserDictionaryWork::testWaitUntilDone();
     QStringList out;
     const QAbstractItemModel* m = table->model();
     for (int r = 0; r < m->rowCount(); ++r)
@@ -61,6 +64,7 @@ TEST_F(UserDictionaryEditorTest, SearchRemoveAddAndSort) {
   QAbstractItemModelTester tester(table->model());
   auto* search = editor.findChild<QLineEdit*>("search");
   auto* count = editor.findChild<QLabel*>("count");
+  UserDictionaryWork::testWaitUntilDone();
   const QString all = "আমি:9 Hello:7 ভাত:5 \u09A1\u09BC:4 ab:2 a b:1";
   EXPECT_EQ(rows(table), all);
   EXPECT_EQ(count->text(), "6 of 6 words");
@@ -84,6 +88,7 @@ TEST_F(UserDictionaryEditorTest, SearchRemoveAddAndSort) {
   select(table, "ab", false);
   select(table, "a b", true);
   click(editor.findChild<QPushButton*>("removeSelected"));
+  UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(posts_, std::vector<bool>({true, true}));
   EXPECT_EQ(rows(table), "");
   EXPECT_EQ(search->text(), "a");
@@ -94,6 +99,7 @@ TEST_F(UserDictionaryEditorTest, SearchRemoveAddAndSort) {
   testing::typeText(addField, "  নতুন ");
   QTest::keyClick(addField, Qt::Key_Return);
   EXPECT_EQ(addField->text(), "");
+  UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(count->text(), "0 of 5 words");
   QTest::keyClicks(addField, "   ");
   click(editor.findChild<QPushButton*>("add"));
@@ -150,6 +156,7 @@ TEST_F(UserDictionaryEditorTest, OneWindowKeepsItsSearchAndShowsTheFileAtEachOpe
   UserDictionaryEditor bangla;
   bangla.reload();
   bangla.show();
+  UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(bangla.windowTitle(), QStringLiteral("ব্যবহারকারীর অভিধান"));
   EXPECT_EQ(bangla.findChild<QLabel*>("count")->text(), QStringLiteral("7 টির মধ্যে 7 টি শব্দ"));
   testing::expectTextsFitAndStandOut(&bangla, "user-dictionary-bangla");

@@ -1,0 +1,89 @@
+#include "windows/UserDictionaryWork.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QPointer>
+#include <utility>
+
+#include "platform/NotificationCenter.h"
+#include "platform/Queues.h"
+
+namespace tolvani::UserDictionaryWork {
+namespace {
+
+struct Worker {
+  Worker() {
+    // The end of the process stops the worker after the work already asked for, whose answers
+    // and notifications go through these: made before the worker, they are destroyed after it.
+    (void)platform::mainQueue();
+    (void)platform::NotificationCenter::defaultCenter();
+  }
+  // Background work: a key typed meanwhile keeps the processor.
+  platform::SerialQueue queue{QStringLiteral("com.tolvani.user-dictionary"),
+                              platform::SerialQueue::Priority::utility};
+};
+
+platform::SerialQueue& worker() {
+  static Worker instance;
+  return instance.queue;
+}
+
+template <typename Result>
+void run(const QObject* receiver, std::function<Result()> work, std::function<void(Result)> done) {
+  // Checked on the main thread only, where the receiver lives and dies.
+  QPointer<const QObject> alive(receiver);
+  worker().async([alive, work = std::move(work), done = std::move(done)] {
+    Result result = work();
+    platform::mainQueue().async([alive, done, result = std::move(result)]() mutable {
+      if (alive) done(std::move(result));
+    });
+  });
+}
+
+Entries entries() {
+  UserDataResult<Entries> loaded = AppSettings::loadUserDictionaryEntries();
+  return loaded.value ? std::move(*loaded.value) : Entries{};
+}
+
+}  // namespace
+
+void countWords(const QObject* receiver, std::function<void(int)> done) {
+  run<int>(
+      receiver, [] { return AppSettings::learnedWordCount(); }, std::move(done));
+}
+
+void loadEntries(const QObject* receiver, std::function<void(Entries)> done) {
+  run<Entries>(receiver, entries, std::move(done));
+}
+
+void addWord(const QString& word, const QObject* receiver, std::function<void(Entries)> done) {
+  run<Entries>(
+      receiver,
+      [word] {
+        // A failure is the store's to log; the list shows what the file holds after it.
+        (void)AppSettings::addUserWord(word);
+        return entries();
+      },
+      std::move(done));
+}
+
+void removeWords(const QStringList& words, const QObject* receiver,
+                 std::function<void(Entries)> done) {
+  run<Entries>(
+      receiver,
+      [words] {
+        for (const QString& word : words) (void)AppSettings::removeUserWord(word);
+        return entries();
+      },
+      std::move(done));
+}
+
+void testWaitUntilDone() {
+  worker().sync([] {});
+  // The main queue keeps its order: the answers already posted run before this.
+  bool handedOver = false;
+  platform::mainQueue().async([&handedOver] { handedOver = true; });
+  while (!handedOver) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+}  // namespace tolvani::UserDictionaryWork
