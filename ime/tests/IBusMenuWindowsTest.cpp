@@ -1,13 +1,19 @@
 // The input menu's window rows chosen through a private ibus-daemon, as a desktop's panel chooses
 // them, in the built program on a virtual X display: each row brings up its window with its title
 // in the interface language, and the update row hands the update page to the desktop's browser.
+// The settings window opens over a dictionary as full as the engine lets it grow while the
+// application goes on typing.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QTemporaryDir>
 #include <ostream>
+#include <string>
 
+#include "ime/testing/IBusTestKeys.h"
 #include "ime/testing/VirtualDesktop.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
@@ -15,6 +21,7 @@
 namespace tolvani {
 namespace {
 
+using testing::IBusDaemonHarness;
 using testing::TestInputContext;
 using testing::VirtualDesktop;
 
@@ -112,6 +119,108 @@ TEST_P(IBusMenuWindowsTest, EachWindowRowBringsUpItsWindowAndUpdatesOpenTheBrows
   ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
   EXPECT_EQ(QString::fromUtf8(opened.readAll()).trimmed().toStdString(),
             AppSettings::updateCheckURL().toString().toStdString());
+}
+
+// 10,000 learned words (the engine's own cap), as the engine writes them, all used lately: the
+// engine drops words unused for a month.
+std::string fullDictionary() {
+  static const char* const kLetters[] = {"ক", "খ", "গ", "ঘ", "চ", "ছ", "জ", "ঝ", "ট", "ঠ",
+                                         "ড", "ঢ", "থ", "ধ", "ফ", "ষ", "শ", "ঞ", "ঙ", "ৎ"};
+  const qint64 now = QDateTime::currentSecsSinceEpoch();
+  std::string doc = R"({"reset_id":"4B1C6E7A-2F0D-4E8B-9C1A-3D5E7F9A1B2C","tombstones":{},)"
+                    R"("words":{)";
+  for (int i = 0; i < 10'000; ++i) {
+    std::string word;
+    for (int n = i + 1; n > 0; n /= 20) word += kLetters[n % 20];
+    doc += (i ? ",\"" : "\"") + word + R"(ো":{"frequency":)" + std::to_string(1 + i % 97) +
+           R"(,"last_decay":0,"last_used":)" + std::to_string(now - i) + "}";
+  }
+  return doc + "}}";
+}
+
+// The line of the program's window report (TOLVANI_TEST_WINDOWS) that starts with these fields.
+QStringList reportLine(const QString& report, const QStringList& start) {
+  QFile file(report);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+    const QStringList fields = line.split(u'\t');
+    if (fields.mid(0, start.size()) == start) return fields;
+  }
+  return {};
+}
+
+QPoint middle(const QString& place) {
+  const QStringList n = place.split(u' ');
+  if (n.size() != 4) return {};
+  return QRect(n[0].toInt(), n[1].toInt(), n[2].toInt(), n[3].toInt()).center();
+}
+
+// The settings window chosen in the menu, and chosen again, while the application sends keys
+// right behind each choice: every key is answered and composed, and the Data tab shows the 10,000
+// words each time.
+TEST(IBusMenuFullDictionaryTest, SettingsOpenWhileKeysGoOnBeingAnswered) {
+  QTemporaryDir data;
+  ASSERT_TRUE(data.isValid());
+  {
+    QFile dictionary(data.filePath(QStringLiteral("user-dictionary.json")));
+    ASSERT_TRUE(dictionary.open(QIODevice::WriteOnly));
+    dictionary.write(QByteArray::fromStdString(fullDictionary()));
+  }
+  const QString report = data.filePath(QStringLiteral("windows.txt"));
+  VirtualDesktop desktop(
+      IBusDaemonHarness::Options{QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR),
+                                 {},
+                                 /*quiet=*/true,
+                                 /*firstStart=*/false,
+                                 {QStringLiteral("TOLVANI_DATA_DIR=") + data.path(),
+                                  QStringLiteral("TOLVANI_TEST_WINDOWS=") + report}});
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  qputenv("XDG_CONFIG_HOME", desktop.ibus().configHome().toUtf8());
+  platform::Defaults::testResetStandard();
+  AppSettings::setUiLanguage(1);
+
+  TestInputContext context(desktop.ibus(), "editor");
+  context.keepText(QString(), 0);
+  context.focusIn();
+  context.selectEngine("tolvani");
+  ASSERT_TRUE(desktop.ibus().waitFor([&] {
+    return desktop.ibus().events().contains("activate " + context.objectPath()) &&
+           !context.menu.isEmpty();
+  })) << desktop.ibus().events().join('\n').toStdString();
+
+  // The program formats the count in the desktop's number format, as this process does.
+  const QString count = QLocale::system().toString(10'000);
+  // Keys that only compose: a committed word would be learned, and at the cap the engine would
+  // make room in the file.
+  const struct {
+    const char* keys;
+    const char* composition;
+  } openings[] = {{"ami", "আমি"}, {"tomake", "আমিতমাকে"}};
+  for (const auto& opening : openings) {
+    SCOPED_TRACE(opening.keys);
+    context.activateProperty("openPreferences");
+    EXPECT_EQ(testing::typeKeys(context, opening.keys), 0) << "keys left unanswered";
+    EXPECT_TRUE(desktop.ibus().waitFor([&] {
+      return !context.preedits.empty() && context.preedits.back().text == u(opening.composition);
+    })) << (context.preedits.empty() ? "none" : context.preedits.back().text.toStdString());
+    ASSERT_TRUE(desktop.waitForWindow(QStringLiteral("Tolvani"), 20000));
+    // A fresh view each time, on its first tab: the Data tab shows the count.
+    QStringList tab;
+    ASSERT_TRUE(desktop.ibus().waitFor([&] {
+      tab = reportLine(report, {QStringLiteral("tab"), QStringLiteral("Data")});
+      return !tab.isEmpty();
+    })) << report.toStdString();
+    ASSERT_TRUE(desktop.click(middle(tab.value(2))));
+    QStringList shown;
+    EXPECT_TRUE(desktop.ibus().waitFor([&] {
+      shown = reportLine(report, {QStringLiteral("widget"), QStringLiteral("QLabel"),
+                                  QStringLiteral("learnedWordCount")});
+      return shown.value(3) == count;
+    })) << shown.join(u'|').toStdString();
+    EXPECT_TRUE(
+        desktop.screenshot(QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
+                           QStringLiteral("/screenshots/menu-settings-full-dictionary.png")));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
