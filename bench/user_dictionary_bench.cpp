@@ -13,7 +13,7 @@
 // BM_KeyAnswerWhileSettingsOpen does the same through the built program behind a private
 // ibus-daemon: the settings row of the input menu is chosen, and for the next second an
 // application sends a key every 5 ms and times each answer; with the second argument 0 the row is
-// not chosen, for comparison.
+// not chosen, for comparison. Its "Time" is the slowest answer of each second.
 #include <benchmark/benchmark.h>
 #include <glib.h>
 
@@ -54,10 +54,14 @@ namespace {
 using namespace tolvani;
 using Clock = std::chrono::steady_clock;
 
-// A learned word as the engine writes it: Bangla letters, its count and times.
+// `words` learned words as the engine writes them, all used lately (the engine drops words unused
+// for a month).
 std::string dictionaryDocument(int words, const std::string& prefix = "") {
   static const char* const kLetters[] = {"ক", "খ", "গ", "ত", "দ", "ন", "প", "ব", "ম", "র",
                                          "ল", "স", "হ", "া", "ি", "ে", "ো", "ু",  "ং", "য়"};
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
   std::string doc = R"({"reset_id":"4B1C6E7A-2F0D-4E8B-9C1A-3D5E7F9A1B2C","tombstones":{},)"
                     R"("words":{)";
   for (int i = 0; i < words; ++i) {
@@ -65,7 +69,7 @@ std::string dictionaryDocument(int words, const std::string& prefix = "") {
     for (int n = i + 1; n > 0; n /= 20) word += kLetters[n % 20];
     word += "ন";
     doc += (i ? ",\"" : "\"") + word + R"(":{"frequency":)" + std::to_string(1 + i % 97) +
-           R"(,"last_decay":1760000000,"last_used":)" + std::to_string(1760000000 + i) + "}";
+           R"(,"last_decay":0,"last_used":)" + std::to_string(now - i) + "}";
   }
   return doc + "}}";
 }
@@ -410,17 +414,16 @@ void BM_KeyAnswerWhileSettingsOpen(benchmark::State& state) {
   state.counters["median_answer_ms"] = answers[answers.size() / 2];
   state.counters["worst_answer_ms"] = worst;
 }
+// Only as many words as the engine keeps: it trims a larger file when it next saves.
 BENCHMARK(BM_KeyAnswerWhileSettingsOpen)
     ->ArgNames({"words", "open"})
     ->Args({0, 0})
     ->Args({0, 1})
     ->Args({10'000, 0})
     ->Args({10'000, 1})
-    ->Args({20'000, 1})
-    ->Args({50'000, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
-    ->Iterations(5);
+    ->Iterations(10);
 
 }  // namespace
 
