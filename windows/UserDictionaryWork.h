@@ -21,9 +21,12 @@ namespace tolvani::UserDictionaryWork {
 // dictionary.
 using Entries = std::vector<UserWordEntry>;
 
-// AppSettings::learnedWordCount(), handed to `done` on `receiver`'s behalf.
+// Each call below hands its answer to `done` on the main thread, unless `receiver` has been
+// destroyed by then; the work itself is done either way. `done` may use the receiver.
+
+// AppSettings::learnedWordCount().
 void countWords(const QObject* receiver, std::function<void(int)> done);
-// AppSettings::loadUserDictionaryEntries(), handed to `done` on `receiver`'s behalf.
+// AppSettings::loadUserDictionaryEntries().
 void loadEntries(const QObject* receiver, std::function<void(Entries)> done);
 // AppSettings::addUserWord(word), then the entries as loadEntries hands them.
 void addWord(const QString& word, const QObject* receiver, std::function<void(Entries)> done);

@@ -83,7 +83,7 @@ T* child(QWidget* parent, const char* name) {
 
 QStringList times(int n, const QString& note) { return QStringList(n, note); }
 
-TEST_F(UserDictionaryWorkTest, TheWindowsLeaveTheDictionaryToTheWorkerThreads) {
+TEST_F(UserDictionaryWorkTest, TheWindowsLeaveTheDictionaryToTheWorker) {
   PreferencesWindowController& settings = PreferencesWindowController::shared();
   // The content made with the window, the first time.
   UserDictionaryWork::testWaitUntilDone();
