@@ -24,6 +24,7 @@
 #include "windows/SettingsRootView.h"
 #include "windows/TextShortcutsEditor.h"
 #include "windows/UserDictionaryEditor.h"
+#include "windows/UserDictionaryWork.h"
 #include "windows/tests/WindowsTestSupport.h"
 
 namespace tolvani {
@@ -85,6 +86,7 @@ TEST_F(DarkDesktopTest, EveryWindowReadsFromItsPixelsUnderEachPaletteInBothLangu
 
       SettingsRootView settings;
       settings.show();
+      UserDictionaryWork::testWaitUntilDone();  // the learned-word count
       const char* tabNames[] = {"general", "typing", "data", "about"};
       for (int i = 0; i < 4; ++i) {
         settings.tabs()->setCurrentIndex(i);
@@ -112,6 +114,7 @@ TEST_F(DarkDesktopTest, EveryWindowReadsFromItsPixelsUnderEachPaletteInBothLangu
       UserDictionaryEditor dictionary;
       dictionary.reload();
       dictionary.show();
+      UserDictionaryWork::testWaitUntilDone();  // the rows
       check(&dictionary, "user-dictionary" + suffix, keep);
 
       TypingStatsWindowController stats;
@@ -148,6 +151,7 @@ TEST_F(DarkDesktopTest, OpenWindowsFollowASwitchToDarkAndBack) {
   UserDictionaryEditor dictionary;
   dictionary.reload();
   dictionary.show();
+  UserDictionaryWork::testWaitUntilDone();  // the count and the rows
   TypingStatsWindowController stats;
   stats.showWindow();
   for (const testing::NamedPalette& palette :
