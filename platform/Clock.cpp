@@ -1,10 +1,13 @@
 #include "platform/Clock.h"
 
 #include <pthread.h>
+#include <sys/timerfd.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <QTimeZone>
 #include <atomic>
-#include <condition_variable>
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -49,37 +52,43 @@ class TimerTable {
   std::unordered_map<Clock::TimerId, std::chrono::nanoseconds> where_;
 };
 
-std::chrono::nanoseconds steadyNow() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::steady_clock::now().time_since_epoch());
+// The boot clock, unlike steady_clock (CLOCK_MONOTONIC), goes on while the system is suspended,
+// so a deadline passed during a suspend is reached at the resume, not that long after it.
+std::chrono::nanoseconds bootNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_BOOTTIME, &now);
+  return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
 }
 
 class SystemClock final : public Clock {
  public:
+  SystemClock() : timer_(::timerfd_create(CLOCK_BOOTTIME, TFD_CLOEXEC)) {}
+
   ~SystemClock() override {
     {
       std::lock_guard lock(mu_);
       stopping_ = true;
+      arm(std::chrono::nanoseconds(1));  // long past: wakes the thread at once
     }
-    changed_.notify_all();
     if (thread_.joinable()) thread_.join();
+    if (timer_ >= 0) ::close(timer_);
   }
 
   double wallSeconds() const override {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
         .count();
   }
-  std::chrono::nanoseconds uptime() const override { return steadyNow(); }
+  std::chrono::nanoseconds uptime() const override { return bootNow(); }
   QByteArray timeZoneId() const override { return QTimeZone::systemTimeZoneId(); }
 
   TimerId schedule(std::chrono::nanoseconds delay, std::function<void()> fn) override {
-    TimerId id;
-    {
-      std::lock_guard lock(mu_);
-      id = timers_.add(steadyNow() + std::max(delay, std::chrono::nanoseconds(0)), std::move(fn));
-      if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-    }
-    changed_.notify_all();
+    std::lock_guard lock(mu_);
+    const std::chrono::nanoseconds deadline =
+        bootNow() + std::max(delay, std::chrono::nanoseconds(0));
+    const bool first = timers_.empty() || deadline < timers_.firstDeadline();
+    const TimerId id = timers_.add(deadline, std::move(fn));
+    if (first) arm(deadline);
+    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
     return id;
   }
 
@@ -89,30 +98,39 @@ class SystemClock final : public Clock {
   }
 
  private:
+  // Sets the timer file to expire at `deadline` on the boot clock (0 disarms it). A read blocked
+  // on it returns once the new setting expires. Requires: mu_ held.
+  void arm(std::chrono::nanoseconds deadline) {
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(deadline.count() / 1'000'000'000);
+    when.it_value.tv_nsec = static_cast<long>(deadline.count() % 1'000'000'000);
+    ::timerfd_settime(timer_, TFD_TIMER_ABSTIME, &when, nullptr);
+  }
+
   void run() {
     pthread_setname_np(pthread_self(), "tolvani-timers");
     std::unique_lock lock(mu_);
     while (!stopping_) {
-      if (timers_.empty()) {
-        changed_.wait(lock);
+      if (!timers_.empty() && bootNow() >= timers_.firstDeadline()) {
+        std::function<void()> fn = timers_.takeFirst();
+        lock.unlock();
+        fn();
+        lock.lock();
         continue;
       }
-      const std::chrono::nanoseconds deadline = timers_.firstDeadline();
-      if (steadyNow() < deadline) {
-        changed_.wait_until(
-            lock, std::chrono::steady_clock::time_point(
-                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(deadline)));
-        continue;
-      }
-      std::function<void()> fn = timers_.takeFirst();
+      arm(timers_.empty() ? std::chrono::nanoseconds(0) : timers_.firstDeadline());
       lock.unlock();
-      fn();
+      std::uint64_t expirations = 0;
+      // An interrupted or early wake only means looking again; a timer file that could not be
+      // made is polled instead.
+      if (::read(timer_, &expirations, sizeof expirations) < 0 && errno != EINTR)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
       lock.lock();
     }
   }
 
+  const int timer_;  // fixed at construction: a timer file on the boot clock
   std::mutex mu_;
-  std::condition_variable changed_;
   TimerTable timers_;      // guarded by mu_
   bool stopping_ = false;  // guarded by mu_
   std::thread thread_;     // started under mu_ on the first timer

@@ -1,6 +1,7 @@
-// The one clock of the front end: wall time, monotonic uptime, the time zone, and timers that run
-// a function after a delay measured on this clock. Tests install a ManualClock and advance it
-// instead of sleeping. Thread-safety: safe for concurrent use.
+// The one clock of the front end: wall time, uptime, the time zone, and timers that run a
+// function after a delay measured on this clock. Uptime and timers go on while the system is
+// suspended, so a time limit passed during a suspend is over at the resume. Tests install a
+// ManualClock and advance it instead of sleeping. Thread-safety: safe for concurrent use.
 #ifndef TOLVANI_PLATFORM_CLOCK_H_
 #define TOLVANI_PLATFORM_CLOCK_H_
 
@@ -20,7 +21,8 @@ class Clock {
 
   // Seconds since the Unix epoch, with fractions.
   virtual double wallSeconds() const = 0;
-  // Monotonic time since an arbitrary start; never goes back.
+  // Time since an arbitrary start, counting time spent suspended (the boot clock); never goes
+  // back.
   virtual std::chrono::nanoseconds uptime() const = 0;
   // The IANA identifier of the local time zone ("Asia/Dhaka").
   virtual QByteArray timeZoneId() const = 0;

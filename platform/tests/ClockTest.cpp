@@ -1,11 +1,16 @@
 #include "platform/Clock.h"
 
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <QStringList>
 #include <condition_variable>
+#include <cstdio>
+#include <future>
 #include <mutex>
 #include <thread>
+
+#include "platform/testing/ChildProcess.h"
 
 using namespace std::chrono_literals;
 
@@ -72,6 +77,39 @@ TEST(ClockTest, SystemTimersFromSeveralThreadsRunOnceAndCancelledOnesNever) {
   std::unique_lock lock(mu);
   cv.wait(lock, [&] { return runs.size() == 2; });
   EXPECT_EQ(runs.join(' '), QStringLiteral("first second"));
+}
+
+std::chrono::nanoseconds now(clockid_t id) {
+  timespec t{};
+  clock_gettime(id, &t);
+  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
+// Run in a time namespace whose boot clock is a day ahead of its monotonic one, as after a day
+// of suspend: what uptime reads, and whether a 20 ms timer runs within a few seconds.
+TOLVANI_CHILD_ROLE(clockAfterADayAsleep) {
+  const std::chrono::nanoseconds before = now(CLOCK_BOOTTIME);
+  const std::chrono::nanoseconds uptime = clock().uptime();
+  const std::chrono::nanoseconds after = now(CLOCK_BOOTTIME);
+  const bool slept = before - now(CLOCK_MONOTONIC) > 23h;
+  auto fired = std::make_shared<std::promise<void>>();
+  clock().schedule(20ms, [fired] { fired->set_value(); });
+  const bool ran = fired->get_future().wait_for(5s) == std::future_status::ready;
+  std::printf("%s uptime=%s timer=%s\n", slept ? "asleep" : "awake",
+              before <= uptime && uptime <= after ? "boot" : "other", ran ? "ran" : "waits");
+  std::fflush(stdout);
+  std::_Exit(0);  // a clock blind to the namespace's day would keep its timer thread waiting
+}
+
+// Time limits (a child's 8 s, the guide's 10 s) must be over when the machine wakes after them,
+// so the system clock counts suspended time.
+TEST(ClockTest, SystemClockCountsTimeTheSystemSpentSuspended) {
+  const testing::ChildResult child =
+      testing::runChild("clockAfterADayAsleep", {}, {},
+                        {"unshare", "--time", "--boottime", "86400", "--monotonic", "0"});
+  if (child.exitCode != 0 && child.standardOutput.isEmpty())
+    GTEST_SKIP() << "no time namespace here: " << child.standardError.toStdString();
+  EXPECT_EQ(child.standardOutput.trimmed().toStdString(), "asleep uptime=boot timer=ran");
 }
 
 }  // namespace
