@@ -2,6 +2,8 @@
 find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets DBus Test Concurrent)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(IBUS REQUIRED IMPORTED_TARGET ibus-1.0)
+# GPowerProfileMonitor came with GLib 2.70.
+pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0>=2.70)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 find_package(GTest REQUIRED)
 include(GoogleTest)

@@ -24,6 +24,7 @@
 #include <QWebEngineView>
 
 #include "platform/Bundle.h"
+#include "platform/PowerState.h"
 #include "platform/Queues.h"
 #include "settings/AppSettings.h"
 #include "settings/Dialogs.h"
@@ -142,6 +143,13 @@ OnboardingWindowController::OnboardingWindowController()
   motionWatch_ = InputSourceWatch::forMotionSetting([self = QPointer(this)] {
     if (self && self->windowShownOrMinimized()) self->render(false);
   });
+  // Made here, on the main thread, the power state posts its changes there.
+  platform::powerState();
+  powerObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
+      platform::powerStateDidChangeNotification(),
+      [self = QPointer(this)](const platform::Notification&) {
+        if (self && self->windowShownOrMinimized()) self->render(false);
+      });
   settingsObserver_ = platform::NotificationCenter::defaultCenter().addObserver(
       AppSettings::didChangeNotification(), [self = QPointer(this)](const platform::Notification&) {
         // Posted on any thread; the window is touched on the main thread only.
@@ -155,6 +163,7 @@ OnboardingWindowController::OnboardingWindowController()
 
 OnboardingWindowController::~OnboardingWindowController() {
   platform::NotificationCenter::defaultCenter().removeObserver(settingsObserver_);
+  platform::NotificationCenter::defaultCenter().removeObserver(powerObserver_);
   cancelWatchdog();
   inputSourceWatch_.reset();
   motionWatch_.reset();

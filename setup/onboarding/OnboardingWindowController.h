@@ -179,6 +179,7 @@ class OnboardingWindowController : public QObject {
   std::optional<QUrl> pageURL_;
 
   platform::NotificationCenter::Token settingsObserver_ = 0;
+  platform::NotificationCenter::Token powerObserver_ = 0;
 };
 
 }  // namespace tolvani

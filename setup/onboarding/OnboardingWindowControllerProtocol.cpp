@@ -9,6 +9,7 @@
 #include <QWebEngineView>
 
 #include "help/KeyboardHelpController.h"
+#include "platform/PowerState.h"
 #include "settings/AppSettings.h"
 #include "settings/TextShortcuts.h"
 #include "settings/UIStrings.h"
@@ -148,7 +149,7 @@ guide::State OnboardingWindowController::state(bool focusTyping) const {
   state.emoji = AppSettings::inlineEmojiEnabled();
   state.shortcut = AppSettings::shortcutExpansion(QStringLiteral("gm"), false).value_or(QString());
   state.defaultLayout = rawValue(AppSettings::defaultMode());
-  state.quiet = InputSourceWatch::reduceMotion();
+  state.quiet = InputSourceWatch::reduceMotion() || platform::powerState().lowPowerModeEnabled();
   state.visible = window_->isVisible() && !window_->isMinimized() &&
                   QGuiApplication::applicationState() == Qt::ApplicationActive;
   return state;

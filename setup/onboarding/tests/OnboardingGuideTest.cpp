@@ -20,6 +20,8 @@
 #include "help/KeyboardHelpController.h"
 #include "platform/Bundle.h"
 #include "platform/Clock.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PowerState.h"
 #include "settings/AppSettings.h"
 #include "settings/TextShortcuts.h"
 #include "settings/UIStrings.h"
@@ -36,10 +38,21 @@ const InputSourceSnapshot kNotRegistered{State::notRegistered, false};
 const InputSourceSnapshot kEnabled{State::enabled, false};
 const InputSourceSnapshot kSelected{State::enabled, true};
 
+class FakePowerState : public platform::PowerState {
+ public:
+  bool lowPowerModeEnabled() const override { return on; }
+  void set(bool value) {
+    on = value;
+    platform::NotificationCenter::defaultCenter().post(platform::powerStateDidChangeNotification());
+  }
+  bool on = false;
+};
+
 class OnboardingGuideTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::testSetClock(&clock_);
+    platform::testSetPowerState(&power_);
     OnboardingWindowController::testSetOperations(desktop_.operations());
     OnboardingWindowController::testSetConsoleObserver([this](int level, const QString& message) {
       if (level >= QWebEnginePage::ErrorMessageLevel) errors_ << message;
@@ -59,6 +72,7 @@ class OnboardingGuideTest : public ::testing::Test {
     OnboardingWindowController::setPreferencesOpener(nullptr);
     OnboardingWindowController::setShortcutEditorOpener(nullptr);
     platform::testSetClock(nullptr);
+    platform::testSetPowerState(nullptr);
     platform::bundle::testSetResourcesDir(std::nullopt);
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n');
   }
@@ -116,6 +130,7 @@ class OnboardingGuideTest : public ::testing::Test {
   }
 
   platform::ManualClock clock_;
+  FakePowerState power_;
   testing::ScriptedDesktop desktop_;
   std::unique_ptr<OnboardingWindowController> controller_;
   QStringList errors_;
@@ -440,6 +455,22 @@ TEST_F(OnboardingGuideTest, StaleOversizedAndForeignMessagesAndNavigationsAreRef
       settleUntil([&] { return controller_->webView()->url().toString() == "about:blank"; }));
   EXPECT_TRUE(AppSettings::onboardingCompleted());
   errors_.clear();  // the channel script is gone from the blank page
+}
+
+// The system's power-saving mode quiets the guide as reduced motion does, and switching it on or
+// off redraws the open page.
+TEST_F(OnboardingGuideTest, LowPowerModeQuietsThePageAndItsChangesReachIt) {
+  ASSERT_TRUE(openAndWaitReady());
+  const auto quiet = [&] {
+    return jsText(
+        "String(window.setup.snapshot.quiet) + ' ' + "
+        "document.body.classList.contains('quiet')");
+  };
+  ASSERT_TRUE(settleUntil([&] { return quiet() == "false false"; }, 10000)) << quiet();
+  power_.set(true);
+  EXPECT_TRUE(settleUntil([&] { return quiet() == "true true"; }, 10000)) << quiet();
+  power_.set(false);
+  EXPECT_TRUE(settleUntil([&] { return quiet() == "false false"; }, 10000)) << quiet();
 }
 
 TEST_F(OnboardingGuideTest, ThePageWorksOnItsOwnRecordingWhatItWouldPost) {
