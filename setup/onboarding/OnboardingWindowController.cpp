@@ -71,8 +71,10 @@ class GuidePage : public QWebEnginePage {
       : QWebEnginePage(profile), owner_(owner) {}
 
  protected:
-  bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
-    return owner_ && owner_->allowNavigation(url, isMainFrame);
+  bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
+    // Only load() makes a typed navigation: a reload, a step in the history or a script's
+    // navigation is never the program's.
+    return owner_ && owner_->allowNavigation(url, type == NavigationTypeTyped, isMainFrame);
   }
   QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
   void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
@@ -224,6 +226,8 @@ void OnboardingWindowController::configureWebView() {
   webView_ = new QWebEngineView(window_.get());
   webView_->setObjectName(QStringLiteral("guideView"));
   webView_->setPage(page_);
+  // The guide is an application window, not a browser: no Back, Reload or View Source.
+  webView_->setContextMenuPolicy(Qt::NoContextMenu);
 
   fallback_ = new QWidget(window_.get());
   fallback_->setObjectName(QStringLiteral("fallback"));
@@ -372,8 +376,11 @@ void OnboardingWindowController::showFallback(const QString& message) {
   fallbackStatus_->setText(message);
 }
 
-bool OnboardingWindowController::allowNavigation(const QUrl& url, bool isMainFrame) const {
-  if (!isMainFrame) return false;
+bool OnboardingWindowController::allowNavigation(const QUrl& url, bool byProgram,
+                                                 bool isMainFrame) const {
+  // A guide loaded again behind the program's back would say "ready" to no avail and, with no
+  // session, stay dead: only loadGuide() and closing load a page.
+  if (!isMainFrame || !byProgram) return false;
   if (pageURL_) return url.adjusted(QUrl::NormalizePathSegments) == *pageURL_;
   return url.toString() == QLatin1String("about:blank");
 }

@@ -124,8 +124,8 @@ class OnboardingWindowController : public QObject {
   void windowWillClose();
   void windowStateChanged();
 
-  // Navigation rule of the web view.
-  bool allowNavigation(const QUrl& url, bool isMainFrame) const;
+  // Navigation rule of the web view: `byProgram` when the program's own load() asked for it.
+  bool allowNavigation(const QUrl& url, bool byProgram, bool isMainFrame) const;
   void loadFinished(bool failed, int errorCode, const QString& errorText);
   void renderProcessTerminated();
 
