@@ -491,6 +491,97 @@ TEST_F(OnboardingGuideTest, NoContextMenuAndNoReloadBehindTheProgramsBack) {
   errors_.clear();  // the channel script is gone from the blank page
 }
 
+// Each action sent straight to the program in the states where the program refuses it. The page
+// disables its buttons in most of them, so clicking the page never reaches these checks.
+TEST_F(OnboardingGuideTest, ActionsTheProgramRefusesChangeNothingWhateverThePageSends) {
+  ASSERT_TRUE(openAndWaitReady());
+  js("(() => { const render = window.setup.render; window.renders = 0;"
+     "window.setup.render = s => { ++window.renders; render(s); }; })()");
+  const auto message = [&](const char* action, const char* text = nullptr) {
+    QJsonObject m{{"action", action}, {"session", controller_->session()}};
+    if (text) m["text"] = text;
+    return m;
+  };
+  const auto send = [&](const QJsonObject& m) {
+    controller_->receive(QString::fromUtf8(QJsonDocument(m).toJson(QJsonDocument::Compact)));
+  };
+  // Everything a refused action could have touched: the state, the desktop, other windows, this
+  // window and the page's renders.
+  const auto picture = [&] {
+    settle(30);
+    return QStringList{state(),
+                       desktop_.log.join(' '),
+                       opened_.join(' '),
+                       KeyboardHelpController::shared().window()->isVisible() ? "help" : "-",
+                       controller_->window()->isVisible() ? "open" : "closed",
+                       jsText("String(window.renders)")}
+        .join(" | ");
+  };
+  const auto expectRefused = [&](const char* when, const std::vector<QJsonObject>& messages) {
+    for (const QJsonObject& m : messages) {
+      const QString before = picture();
+      send(m);
+      EXPECT_EQ(picture(), before) << when << ": " << QJsonDocument(m).toJson().toStdString();
+    }
+  };
+
+  expectRefused("ready again", {{{"action", "ready"}}});
+  ASSERT_TRUE(desktop_.fail("probe", "no state"));
+  expectRefused("setup stage, idle, not enabled", {message("tour")});
+  expectRefused("setup stage", {message("tourSetup"), message("tourNext"), message("tourBack"),
+                                message("tourChapter", "2"), message("preferences"),
+                                message("help"), message("shortcut"), message("select")});
+  expectRefused(
+      "stale or no session, or too long a text",
+      {QJsonObject{{"action", "retry"}, {"session", "stale"}}, QJsonObject{{"action", "retry"}},
+       message("retry", QString(2049, 'x').toUtf8().constData())});
+  controller_->retrySetup();
+  settle();
+  desktop_.menuVisible = true;
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  expectRefused("setup stage, enabled, busy", {message("tour"), message("done")});
+  ASSERT_TRUE(desktop_.answer("activate") && desktop_.answer("showInputMenu") &&
+              desktop_.answer("select", kSelected) && desktop_.answer("probe", kSelected));
+
+  send(message("tour"));
+  ASSERT_TRUE(state().startsWith("stage=tour tour=0")) << state();
+  expectRefused("tour, chapter 0",
+                {message("retry"), message("tourBack"), message("help"), message("shortcut")});
+  send(message("tourChapter", "1"));
+  expectRefused("tour, chapter 1", {message("select"), message("help")});
+  send(message("tourChapter", "3"));
+  expectRefused("tour, chapter 3", {message("help"), message("tourChapter", "5")});
+  send(message("tourChapter", "4"));
+  expectRefused("tour, chapter 4", {message("tourNext")});
+  send(message("tourChapter", "0"));
+  controller_->retrySetup();
+  settle();
+  expectRefused("tour, chapter 0, busy", {message("select"), message("done")});
+  ASSERT_TRUE(desktop_.answerRun(kSelected));
+  controller_->window()->showMinimized();
+  settle(50);
+  expectRefused("minimised", {message("tourNext"), message("close")});
+  controller_->window()->showNormal();
+  settle(50);
+  while (desktop_.answer("probe", kSelected)) {
+  }
+
+  // A switch answered after a refresh began: the refresh's older probe is not applied.
+  desktop_.log.clear();
+  controller_->refreshStatus();
+  send(message("select"));
+  ASSERT_TRUE(desktop_.answer("select", kSelected));
+  ASSERT_TRUE(desktop_.answer("probe", {State::notEnabled, false}));
+  EXPECT_EQ(desktop_.log.join(' '), "probe select");
+  EXPECT_TRUE(state().contains("status=enabled selected=1")) << state();
+  // A switch answered after the window closed leaves no failure behind.
+  send(message("select"));
+  controller_->window()->close();
+  ASSERT_TRUE(desktop_.fail("select", "late"));
+  EXPECT_TRUE(state().contains("failed=- failure=\"\" busy=0")) << state();
+  errors_.clear();  // the channel script is gone from the blank page
+}
+
 // The system's power-saving mode quiets the guide as reduced motion does, and switching it on or
 // off redraws the open page.
 TEST_F(OnboardingGuideTest, LowPowerModeQuietsThePageAndItsChangesReachIt) {

@@ -258,6 +258,60 @@ TEST_F(OnboardingStateTest, ARefreshThatFindsTheFailedStepMetClearsOrRunsAgain) 
   EXPECT_TRUE(AppSettings::onboardingCompleted());
 }
 
+// Each check of the run in the one situation where it decides: a late answer for an earlier
+// session, a run that ends with the input menu still hidden, a reload after everything was set, a
+// close after a failure.
+TEST_F(OnboardingStateTest, LateAnswersReloadsAndClosesLeaveNoStaleState) {
+  struct Case {
+    const char* name;
+    std::function<void()> run;
+    const char* expected;  // part of describe()
+    bool completed;
+  };
+  const Case cases[] = {
+      {"the re-probe of a run answered after a reload",
+       [&] {
+         open();
+         desktop_.menuVisible = true;
+         ASSERT_TRUE(desktop_.answer("probe", kNotRegistered) && desktop_.answer("activate") &&
+                     desktop_.answer("select", kSelected));
+         controller_->loadGuide();
+         ASSERT_TRUE(desktop_.answer("probe", kSelected));  // the old run's, asked first
+       },
+       "status=notRegistered selected=0 menu=1 running=- failed=- failure=\"\" busy=1", false},
+      {"a run that ends with the input menu still hidden",
+       [&] {
+         open();
+         ASSERT_TRUE(desktop_.answer("probe", kSelected) && desktop_.answer("showInputMenu") &&
+                     desktop_.answer("probe", kSelected));
+       },
+       "status=enabled selected=1 menu=0 running=- failed=- failure=\"\" busy=0", false},
+      {"a reload after everything was set",
+       [&] {
+         openSetUp();
+         controller_->loadGuide();
+       },
+       "status=notRegistered selected=0 menu=1 running=- failed=- failure=\"\" busy=1", true},
+      {"a close after a failure",
+       [&] {
+         open();
+         ASSERT_TRUE(desktop_.fail("probe", "no state"));
+         controller_->window()->close();
+         settle();
+       },
+       "running=- failed=- failure=\"\" busy=0", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AppSettings::setOnboardingCompleted(false);
+    desktop_ = testing::ScriptedDesktop();
+    controller_ = std::make_unique<OnboardingWindowController>();
+    c.run();
+    EXPECT_TRUE(state().contains(c.expected)) << state();
+    EXPECT_EQ(AppSettings::onboardingCompleted(), c.completed);
+  }
+}
+
 TEST_F(OnboardingStateTest, CommittedBanglaCompletesOnboardingAndClosingDefersOtherwise) {
   openSetUp();
   AppSettings::setOnboardingCompleted(false);
