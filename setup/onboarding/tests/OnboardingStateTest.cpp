@@ -258,9 +258,9 @@ TEST_F(OnboardingStateTest, ARefreshThatFindsTheFailedStepMetClearsOrRunsAgain) 
   EXPECT_TRUE(AppSettings::onboardingCompleted());
 }
 
-// Each check of the run in the one situation where it decides: a late answer for an earlier
-// session, a run that ends with the input menu still hidden, a reload after everything was set, a
-// close after a failure.
+// Each check of the run in the one situation where it decides: late answers for an earlier
+// session, runs that end with a step unmet or failed, a reload after everything was set, a close
+// after a failure.
 TEST_F(OnboardingStateTest, LateAnswersReloadsAndClosesLeaveNoStaleState) {
   struct Case {
     const char* name;
@@ -286,6 +286,32 @@ TEST_F(OnboardingStateTest, LateAnswersReloadsAndClosesLeaveNoStaleState) {
                      desktop_.answer("probe", kSelected));
        },
        "status=enabled selected=1 menu=0 running=- failed=- failure=\"\" busy=0", false},
+      {"a run whose re-probe finds the source not selected",
+       [&] {
+         desktop_.menuVisible = true;
+         open();
+         ASSERT_TRUE(desktop_.answer("probe", kEnabled) && desktop_.answer("select", kSelected) &&
+                     desktop_.answer("probe", kEnabled));
+       },
+       "status=enabled selected=0 menu=1 running=- failed=- failure=\"\" busy=0", false},
+      {"a step that failed though the re-probe finds everything set",
+       [&] {
+         desktop_.menuVisible = true;
+         open();
+         ASSERT_TRUE(desktop_.answer("probe", kEnabled) && desktop_.fail("select", "no switch") &&
+                     desktop_.answer("probe", kSelected));
+       },
+       "status=enabled selected=1 menu=1 running=- failed=select failure=\"no switch\" busy=0",
+       false},
+      {"a refresh answered after a close",
+       [&] {
+         openSetUp();
+         controller_->refreshStatus();
+         controller_->window()->close();
+         settle();
+         ASSERT_TRUE(desktop_.answer("probe", kNotRegistered));
+       },
+       "status=enabled selected=1 menu=1", true},
       {"a reload after everything was set",
        [&] {
          openSetUp();
