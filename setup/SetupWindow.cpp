@@ -10,6 +10,7 @@
 #include <QSurfaceFormat>
 
 #include "platform/Log.h"
+#include "platform/PowerState.h"
 #include "settings/AppSettings.h"
 #include "setup/GuideSnapshot.h"
 #include "setup/InputSourceProbe.h"
@@ -71,6 +72,10 @@ const SetupWindowModule* load() {
   State& s = state();
   if (s.module) return s.module;
   shareGraphicsContexts();
+  // The window reads the power state, which the module takes from the program as it takes all it
+  // uses of platform: the program must hold it. Made here, on the main thread, it posts its
+  // changes there.
+  platform::powerState();
   const QString path = modulePath();
   QLibrary library(path);
   // Every symbol at once: one the program lacks fails the load here instead of ending the
