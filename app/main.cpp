@@ -33,8 +33,9 @@ bool hasArgument(int argc, char** argv, const char* name) {
   return false;
 }
 
-void printUsage() {
-  std::printf(
+void printUsage(std::FILE* to) {
+  std::fprintf(
+      to,
       "Usage: tolvani [--setup]\n"
       "       tolvani --enable-input-source | --select-input-source | --input-source-state\n"
       "Tolvani, an input method for typing Bangla, served through IBus.\n\n"
@@ -44,6 +45,26 @@ void printUsage() {
       "  --input-source-state    print whether Tolvani is registered, enabled and selected\n"
       "  --ibus                  serve IBus (IBus starts the program so)\n"
       "  --help, --version       print this text, or the version, and exit\n");
+}
+
+// Anything else is refused before the program touches the display, IBus or the user's folders.
+bool knownArguments(int argc, char** argv) {
+  static constexpr const char* kKnown[] = {"--setup",
+                                           "--enable-input-source",
+                                           "--select-input-source",
+                                           "--input-source-state",
+                                           "--ibus",
+                                           "--help",
+                                           "--version"};
+  for (int i = 1; i < argc; ++i) {
+    bool known = false;
+    for (const char* name : kKnown) known = known || std::strcmp(argv[i], name) == 0;
+    if (!known) {
+      std::fprintf(stderr, "tolvani: unknown argument %s\n", argv[i]);
+      return false;
+    }
+  }
+  return true;
 }
 
 // Qt ends the process when it cannot open the display; say why instead.
@@ -58,12 +79,16 @@ bool hasDisplay() {
 
 int main(int argc, char** argv) {
   using namespace tolvani;
+  if (!knownArguments(argc, argv)) {
+    printUsage(stderr);
+    return 2;
+  }
   // Command mode: the input-source steps run and the process ends, with no user interface.
   if (const std::optional<int> status = InputSourceCommand::runIfRequested(argc, argv)) {
     return *status;
   }
   if (hasArgument(argc, argv, "--help")) {
-    printUsage();
+    printUsage(stdout);
     return 0;
   }
   if (hasArgument(argc, argv, "--version")) {

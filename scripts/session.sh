@@ -20,9 +20,11 @@ session_runtime_base=/run/user
 session_env=()
 session_problem=
 
-# The display, the desktop and the folders a program of the session reads.
+# The display, the desktop, the folders a program of the session reads, and the input-method
+# variables that connect its programs to IBus.
 session_names=(DISPLAY WAYLAND_DISPLAY XAUTHORITY XDG_CURRENT_DESKTOP XDG_SESSION_DESKTOP
-  DESKTOP_SESSION XDG_SESSION_TYPE XDG_RUNTIME_DIR XDG_DATA_DIRS)
+  DESKTOP_SESSION XDG_SESSION_TYPE XDG_RUNTIME_DIR XDG_DATA_DIRS GTK_IM_MODULE QT_IM_MODULE
+  XMODIFIERS)
 
 session_as_user() {
   local user=$1
@@ -132,4 +134,23 @@ find_session() {
   done
   session_problem="the display ${display:-$wayland} is set, but no session bus of $user that answers was found"
   return 2
+}
+
+# Whether the session found by find_session needs `im-config -n ibus` (and a new login) before its
+# programs reach IBus: GNOME connects them by itself; elsewhere the session must set all three
+# input-method variables to IBus.
+session_lacks_ibus_variables() {
+  local entry desktop=
+  local -A have=()
+  for entry in "${session_env[@]}"; do
+    case $entry in
+      XDG_CURRENT_DESKTOP=*) desktop=${entry#*=} ;;
+      GTK_IM_MODULE=ibus | QT_IM_MODULE=ibus | XMODIFIERS=@im=ibus) have[${entry%%=*}]=1 ;;
+    esac
+  done
+  case ":${desktop^^}:" in
+    *:GNOME:* | *:GNOME-CLASSIC:*) return 1 ;;
+  esac
+  [ -z "${have[GTK_IM_MODULE]:-}" ] || [ -z "${have[QT_IM_MODULE]:-}" ] ||
+    [ -z "${have[XMODIFIERS]:-}" ]
 }

@@ -108,6 +108,35 @@ TEST(TolvaniProcessTest, WithoutADisplayOrIBusItSaysWhyAndNeverAborts) {
       << unreachable.err.toStdString();
 }
 
+// An unknown argument reached the display check (status 2 without one, 1 with one) and, on the
+// way, made the user's folders: it is refused first, with the usage, and touches nothing.
+TEST(TolvaniProcessTest, AnUnknownArgumentIsRefusedBeforeAnythingElse) {
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  for (const bool display : {false, true}) {
+    QProcessEnvironment env = withoutDesktop();
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR",
+                             "XDG_CACHE_HOME", "TOLVANI_DATA_DIR"}) {
+      env.remove(QString::fromLatin1(name));
+    }
+    env.insert("HOME", home.path());
+    if (display) env.insert("QT_QPA_PLATFORM", "offscreen");
+    for (const QStringList& arguments :
+         {QStringList{"--bogus"}, QStringList{"--setup", "extra"}, QStringList{"-h"},
+          QStringList{"--input-source-state", "--enable"}}) {
+      const Outcome refused = run(arguments, env);
+      const std::string row = arguments.join(' ').toStdString();
+      EXPECT_EQ(refused.status, 2) << row;
+      EXPECT_FALSE(refused.crashed) << row;
+      EXPECT_TRUE(refused.out.isEmpty()) << row << ": " << refused.out.toStdString();
+      EXPECT_TRUE(refused.err.startsWith("tolvani: unknown argument ")) << row;
+      EXPECT_TRUE(refused.err.contains("Usage: tolvani")) << row;
+    }
+  }
+  EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList{});
+}
+
 // IBus starts the program for the first context that chooses it. A second "tolvani --ibus" while
 // that one serves finds the IBus name taken, says so in one line and leaves; the first goes on.
 TEST(TolvaniProcessTest, ASecondEngineProcessSaysWhyAndLeaves) {

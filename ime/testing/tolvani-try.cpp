@@ -32,6 +32,10 @@ int main(int argc, char** argv) {
   const QStringList words = app.arguments().mid(1);
   if (!words.isEmpty()) {
     lines << words.join(u' ');
+    if (lines.first().trimmed().isEmpty()) {
+      std::fprintf(stderr, "tolvani-try: nothing to type: the text is empty\n");
+      return 2;
+    }
   } else if (::isatty(STDIN_FILENO) == 0) {
     for (std::string line; std::getline(std::cin, line);) lines << QString::fromStdString(line);
   }

@@ -25,6 +25,8 @@ struct Found {
   int status = -1;
   QStringList env;
   QString problem;
+  // The session needs `im-config -n ibus` before its programs reach IBus.
+  bool lacksIBusVariables = false;
 };
 
 class RunSessionTest : public ::testing::Test {
@@ -90,7 +92,9 @@ class RunSessionTest : public ::testing::Test {
                   QStringLiteral("set -euo pipefail; . \"$0\"; session_runtime_base=$1; s=0; "
                                  "find_session \"$2\" \"$3\" || s=$?; "
                                  "for v in \"${session_env[@]}\"; do echo \"env $v\"; done; "
-                                 "printf 'problem %s\\n' \"$session_problem\"; exit $s"),
+                                 "printf 'problem %s\\n' \"$session_problem\"; "
+                                 "if [ $s -eq 0 ] && session_lacks_ibus_variables; then "
+                                 "echo lacks; fi; exit $s"),
                   QStringLiteral(TOLVANI_SOURCE_DIR "/scripts/session.sh"), root_ + "/runtime",
                   user_.name, QString::number(pid)});
     Found found;
@@ -104,6 +108,7 @@ class RunSessionTest : public ::testing::Test {
          QString::fromUtf8(finder.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)) {
       if (line.startsWith(QLatin1String("env "))) found.env << line.mid(4);
       if (line.startsWith(QLatin1String("problem "))) found.problem = line.mid(8);
+      if (line == QLatin1String("lacks")) found.lacksIBusVariables = true;
     }
     return found;
   }
@@ -143,6 +148,83 @@ TEST_F(RunSessionTest, BusAwayFromTheRuntimeFolderIsFoundThroughTheStartingShell
   found = find(wayland);
   EXPECT_EQ(found.status, 0) << found.problem.toStdString();
   EXPECT_TRUE(found.env.contains("WAYLAND_DISPLAY=wayland-tolvani-test"));
+}
+
+// Xfce, MATE and the like connect programs to IBus only through the session's input-method
+// variables; the success message must say how to set them, and GNOME needs none.
+TEST_F(RunSessionTest, ASessionWithoutTheInputMethodVariablesIsTold) {
+  const QString bus = startBus(root_ + "/elsewhere/bus");
+  const QString display = QStringLiteral("DISPLAY=") + kDisplay;
+  const QStringList ibus{"GTK_IM_MODULE=ibus", "QT_IM_MODULE=ibus", "XMODIFIERS=@im=ibus"};
+  struct Row {
+    QString desktop;
+    QStringList variables;
+    bool lacks;
+  };
+  const Row rows[] = {
+      {"XFCE", {}, true},
+      {"XFCE", ibus, false},
+      {"MATE", {"GTK_IM_MODULE=ibus", "QT_IM_MODULE=ibus"}, true},
+      {"KDE", {"GTK_IM_MODULE=ibus", "QT_IM_MODULE=fcitx", "XMODIFIERS=@im=ibus"}, true},
+      {"GNOME", {}, false},
+      {"ubuntu:GNOME", {}, false},
+      {"", {}, true},
+  };
+  for (const Row& row : rows) {
+    QStringList shell{display, "DBUS_SESSION_BUS_ADDRESS=" + bus};
+    if (!row.desktop.isEmpty()) shell << "XDG_CURRENT_DESKTOP=" + row.desktop;
+    const qint64 typed = startShell(shell + row.variables);
+    ASSERT_GT(typed, 0);
+    const Found found = find(typed);
+    const std::string name = (row.desktop + u' ' + row.variables.join(u' ')).toStdString();
+    EXPECT_EQ(found.status, 0) << name << ": " << found.problem.toStdString();
+    EXPECT_EQ(found.lacksIBusVariables, row.lacks) << name;
+  }
+}
+
+// The text the no-desktop try would type is refused before anything is installed or built.
+TEST(RunScriptTest, BadTextIsRefusedBeforeSetup) {
+  QTemporaryDir tree;
+  ASSERT_TRUE(tree.isValid());
+  ASSERT_TRUE(QDir().mkpath(tree.path() + "/scripts"));
+  ASSERT_TRUE(QFile::copy(TOLVANI_SOURCE_DIR "/scripts/run", tree.path() + "/scripts/run"));
+  // A setup that leaves a mark: the refusal must come first.
+  const QString setup = tree.path() + "/scripts/setup";
+  {
+    QFile file(setup);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\ntouch \"$(dirname \"$0\")/setup-ran\"\nexit 1\n");
+  }
+  ASSERT_TRUE(QFile::setPermissions(setup, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+  struct Row {
+    QStringList arguments;
+    QByteArray input;
+    QString said;
+  };
+  const Row rows[] = {
+      {{"ami \u09AD\u09BE\u09B2\u09CB achi"}, {}, "only printable ASCII is typed as keys"},
+      {{""}, {}, "nothing to type"},
+      {{" ", " "}, {}, "nothing to type"},
+      {{"ami\ttumi"}, {}, "only printable ASCII is typed as keys"},
+      {{}, "ami\nkemon \xe0\xa6\x86\xe0\xa6\x9b\n", "only printable ASCII is typed as keys"},
+  };
+  for (const Row& row : rows) {
+    QProcess run;
+    run.start(tree.path() + "/scripts/run", row.arguments);
+    run.write(row.input);
+    run.closeWriteChannel();
+    ASSERT_TRUE(run.waitForFinished(60000));
+    const QString err = QString::fromUtf8(run.readAllStandardError());
+    const std::string name = row.arguments.join(u'|').toStdString();
+    EXPECT_EQ(run.exitCode(), 2) << name << ": " << err.toStdString();
+    EXPECT_TRUE(err.startsWith("run: " + row.said)) << name << ": " << err.toStdString();
+    EXPECT_FALSE(QFile::exists(tree.path() + "/scripts/setup-ran")) << name;
+  }
+  // Good text reaches the setup.
+  QProcess run;
+  run.start(tree.path() + "/scripts/run", {"ami tomake bhalobashi. kemon acho? "});
+  ASSERT_TRUE(run.waitForFinished(60000));
+  EXPECT_TRUE(QFile::exists(tree.path() + "/scripts/setup-ran"));
 }
 
 TEST_F(RunSessionTest, DisplayWithoutABusIsSaidAndNoDisplayIsNoDesktop) {
