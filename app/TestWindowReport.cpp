@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "ime/CandidatePanelWindow.h"
+#include "platform/PrivateFiles.h"
 #include "setup/SetupWindow.h"
 
 namespace tolvani::TestWindowReport {
@@ -93,7 +94,7 @@ void report(const QString& path) {
     }
   }
   QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return;
+  if (!file.open(QIODevice::WriteOnly) || !platform::privatefiles::makePrivate(file)) return;
   file.write(lines.join(u'\n').toUtf8() + '\n');
   file.commit();
 }

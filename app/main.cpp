@@ -1,6 +1,7 @@
 // The tolvani program: the IBus input-method server, its windows, and the input-source steps of
 // command mode.
 #include <QApplication>
+#include <QFileInfo>
 #include <QStringList>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,9 @@
 #include "ime/TolvaniInputController.h"
 #include "ime/ibus/IBusFrontEnd.h"
 #include "platform/Bundle.h"
+#include "platform/PrivateFiles.h"
+#include "settings/AppSettings.h"
+#include "settings/AppSettingsUserData.h"
 #include "settings/BackupPanels.h"
 #include "settings/SettingsFileWatcher.h"
 #include "setup/InputSourceCommand.h"
@@ -109,6 +113,9 @@ int main(int argc, char** argv) {
   SetupWindow::prepareApplication();
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
+  // Earlier versions left the learned words and the settings readable by every local account.
+  platform::privatefiles::tighten(AppSettings::supportDirectoryURL());
+  platform::privatefiles::tighten(QFileInfo(AppSettings::suite().filePath()).absolutePath());
   TestWindowReport::startIfRequested();
 
   const bool startedByDaemon = hasArgument(argc, argv, "--ibus");

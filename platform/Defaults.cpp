@@ -17,6 +17,7 @@
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
+#include "platform/PrivateFiles.h"
 #include "platform/PropertyList.h"
 
 namespace tolvani::platform {
@@ -159,7 +160,7 @@ struct Defaults::State {
       return false;
     }
     const QString folder = QFileInfo(filePath).absolutePath();
-    if (!QDir().mkpath(folder)) {
+    if (!privatefiles::makeFolder(folder)) {
       log::line(QStringLiteral("cannot create the folder ") + folder);
       return false;
     }
@@ -206,6 +207,7 @@ struct Defaults::State {
       QByteArray copy = nativePath + ".corrupt-" + QByteArray::number(seconds);
       if (attempt > 0) copy += "-" + QByteArray::number(attempt);
       if (::link(nativePath.constData(), copy.constData()) == 0) {
+        privatefiles::makePrivate(QFile::decodeName(copy));
         log::line(QStringLiteral("preserved the unreadable settings file at ") +
                   QFile::decodeName(copy));
         return true;
@@ -223,7 +225,7 @@ struct Defaults::State {
   bool update(Change change) {
     std::lock_guard writing(writeMu);
     const QString folder = QFileInfo(filePath).absolutePath();
-    QDir().mkpath(folder);
+    privatefiles::makeFolder(folder);
     Fd lockFile(::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (lockFile.get() >= 0) {
       while (::flock(lockFile.get(), LOCK_EX) != 0 && errno == EINTR) {

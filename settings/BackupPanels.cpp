@@ -6,6 +6,7 @@
 #include <QSaveFile>
 
 #include "platform/Log.h"
+#include "platform/PrivateFiles.h"
 #include "settings/AppSettings.h"
 #include "settings/DataBackup.h"
 #include "settings/TextShortcutFile.h"
@@ -41,7 +42,9 @@ void save(QWidget* parent, const QByteArray& data, const QString& suggestedName)
       dialogs().chooseSaveFile(parent, suggestedName, {kJsonFilter});
   if (!path || path->isEmpty()) return;
   QSaveFile file(*path);
-  bool written = file.open(QIODevice::WriteOnly);
+  // A backup holds the words the person typed: theirs alone, even where it replaces a file
+  // that others could read.
+  bool written = file.open(QIODevice::WriteOnly) && platform::privatefiles::makePrivate(file);
   written = written && file.write(data) == data.size();
   written = written && file.commit();
   if (!written) {

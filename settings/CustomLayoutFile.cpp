@@ -9,6 +9,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "platform/PrivateFiles.h"
 #include "settings/AppSettingsUserData.h"
 #include "settings/StoreFilesInternal.h"
 
@@ -23,7 +24,8 @@ bool keepAside(const QString& file) {
     QString copy = file + QStringLiteral(".corrupt-") + QString::number(seconds);
     if (attempt > 0) copy += QStringLiteral("-") + QString::number(attempt);
     if (QFile::exists(copy)) continue;
-    if (!QFile::copy(file, copy)) return false;
+    // The copy takes the mode of the file, perhaps one that others could read.
+    if (!QFile::copy(file, copy) || !platform::privatefiles::makePrivate(copy)) return false;
     platform::log::line(QStringLiteral("kept the unreadable custom-layout.json as ") +
                         QFileInfo(copy).fileName());
     return true;

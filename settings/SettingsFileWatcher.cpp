@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "platform/PrivateFiles.h"
 #include "settings/AppSettings.h"
 #include "settings/AppSettingsUserData.h"
 #include "settings/CustomLayoutFile.h"
@@ -13,11 +14,11 @@ SettingsFileWatcher::SettingsFileWatcher(QObject* parent) : QObject(parent) {
   // Every writer replaces the file by a rename, which only the folder's watch sees.
   const QString folder = QFileInfo(AppSettings::suite().filePath()).absolutePath();
   settingsFolder_ = QDir(folder).absolutePath();
-  QDir().mkpath(folder);
+  platform::privatefiles::makeFolder(folder);
   watcher_.addPath(folder);
   (void)AppSettings::suite().takeOutsideChange();  // what is stored now is no change
   const QString data = AppSettings::supportDirectoryURL();
-  QDir().mkpath(data);
+  platform::privatefiles::makeFolder(data);
   watcher_.addPath(data);
   (void)CustomLayoutFile::takeOutsideChange();
   connect(&watcher_, &QFileSystemWatcher::directoryChanged, this,

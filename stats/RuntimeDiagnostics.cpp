@@ -23,6 +23,7 @@
 #include "platform/Bundle.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "platform/PrivateFiles.h"
 #include "platform/Queues.h"
 #include "settings/AppSettings.h"
 #include "settings/AppSettingsUserData.h"
@@ -140,7 +141,7 @@ void writeDocument() {
   }
 
   const QString folder = AppSettings::supportDirectoryURL();
-  if (!QDir().mkpath(folder)) {
+  if (!platform::privatefiles::makeFolder(folder)) {
     logFailure(QStringLiteral("cannot create the folder ") + folder);
     return;
   }
@@ -148,7 +149,8 @@ void writeDocument() {
   const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Indented);
   // Atomic, so that report() and a crash mid-write see the old or the new document, never a mix.
   QSaveFile file(folder + QLatin1Char('/') + fileName());
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+  if (!file.open(QIODevice::WriteOnly) || !platform::privatefiles::makePrivate(file) ||
+      file.write(bytes) != bytes.size() || !file.commit()) {
     logFailure(file.errorString());
   }
 }

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/Clock.h"
+#include "platform/PrivateFiles.h"
 #include "platform/Queues.h"
 #include "settings/AppSettingsUserData.h"
 
@@ -114,13 +115,13 @@ void flushOnQueue(Store& s) {
   if (!s.dirty || !s.cached) return;
   s.dirty = false;
   const QString& path = pathOnQueue(s);
-  QDir().mkpath(QFileInfo(path).path());
+  platform::privatefiles::makeFolder(QFileInfo(path).path());
   const QByteArray bytes = s.cached->toJson();
   // Written to a temporary file and renamed over the old one: a crash or a full disk mid-write
   // leaves the previous statistics, where a plain overwrite would leave a truncated file that
   // reads back as all zeros. A failed write is not retried until the next change or flush().
   QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return;
+  if (!file.open(QIODevice::WriteOnly) || !platform::privatefiles::makePrivate(file)) return;
   const qsizetype half = bytes.size() / 2;
   if (file.write(bytes.constData(), half) != half) return;
   if (s.midWriteHook) {

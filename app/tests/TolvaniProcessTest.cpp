@@ -1,13 +1,16 @@
 // The built program as a process: what it says without a display or an IBus daemon, SIGTERM and a
-// restart of IBus saving what it learned, and a second start handing its request to the first.
+// restart of IBus saving what it learned, a second start handing its request to the first, and
+// what a session keeps being the user's alone.
 #include <gtest/gtest.h>
 #include <ibus.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,8 +21,12 @@
 #include "app/SingleInstance.h"
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
+#include "ime/testing/TestUser.h"
 #include "platform/Defaults.h"
+#include "platform/Paths.h"
 #include "settings/AppSettings.h"
+#include "settings/AppSettingsUserData.h"
+#include "settings/BackupPanels.h"
 
 namespace tolvani {
 namespace {
@@ -302,6 +309,152 @@ TEST_F(TolvaniServingTest, SecondStartHandsItsRequestToTheFirstAndExits) {
   QDBusConnection::disconnectFromBus("tolvani-test-session");
   bus.kill();
   bus.waitForFinished();
+}
+
+// Sets the process's umask for the life of the object; the programs it starts inherit it.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : saved_(::umask(mask)) {}
+  ~ScopedUmask() { ::umask(saved_); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+ private:
+  mode_t saved_;
+};
+
+// The permission bits in octal ("0600"), "missing" for no such entry.
+std::string modeOf(const QString& path) {
+  struct stat st {};
+  if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return "missing";
+  return QStringLiteral("%1").arg(st.st_mode & 07777, 4, 8, QLatin1Char('0')).toStdString();
+}
+
+// Whether another account (the test user, when this test runs as root) could run `command` on
+// `path`; none when there is no other account to try with.
+std::optional<bool> otherAccountCan(const QString& command, const QString& path) {
+  if (!testing::runsAsOtherUser()) return std::nullopt;
+  const QStringList line = testing::asTestUser({command, path});
+  QProcess process;
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  process.start(line.first(), line.mid(1));
+  if (!process.waitForFinished(20000)) return true;
+  return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// `folder` and everything in it are the user's alone (folders 0700, files 0600), and another
+// account can neither list it nor read a file in it, not even once the folder lets all pass.
+void expectPrivate(const QString& folder) {
+  EXPECT_EQ(modeOf(folder), "0700") << folder.toStdString();
+  QStringList files;
+  QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString entry = it.next();
+    const bool isFolder = QFileInfo(entry).isDir();
+    EXPECT_EQ(modeOf(entry), isFolder ? "0700" : "0600") << entry.toStdString();
+    if (!isFolder) files << entry;
+  }
+  if (!testing::runsAsOtherUser()) return;
+  testing::letTestUserReach(folder);
+  EXPECT_EQ(otherAccountCan("ls", folder), false)
+      << "another account lists " << folder.toStdString();
+  const QByteArray native = QFile::encodeName(folder);
+  ASSERT_EQ(::chmod(native.constData(), 0711), 0);
+  for (const QString& file : files)
+    EXPECT_EQ(otherAccountCan("cat", file), false)
+        << "another account reads " << file.toStdString();
+  ASSERT_EQ(::chmod(native.constData(), 0700), 0);
+}
+
+// Names the export dialog's file and takes the alert.
+class ExportDialogs final : public BackupPanels::Dialogs {
+ public:
+  QStringList paths;
+  QStringList alerts;
+  std::optional<QString> chooseSaveFile(QWidget*, const QString&, const QStringList&) override {
+    if (paths.isEmpty()) return std::nullopt;
+    return paths.takeFirst();
+  }
+  std::optional<QString> chooseOpenFile(QWidget*, const QStringList&) override {
+    return std::nullopt;
+  }
+  void showAlert(QWidget*, const BackupPanels::Alert& alert) override { alerts << alert.text; }
+  bool confirm(QWidget*, const dialogs::Confirmation&) override { return false; }
+};
+
+// Under the usual umask, a session's learned words, statistics, diagnostics, settings and their
+// locks, the test's record of its events and the backups exported afterwards are the user's alone;
+// the folders and files an earlier version left readable by all are closed when it starts again.
+TEST_F(TolvaniServingTest, WhatASessionKeepsIsTheUsersAlone) {
+  const ScopedUmask usual(022);
+  const QString data = AppSettings::supportDirectoryURL();
+  const QString config = QFileInfo(AppSettings::suite().filePath()).absolutePath();
+  ASSERT_FALSE(QFileInfo::exists(data));
+  const auto session = [&](int frequency) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    TestInputContext context(*harness_, "editor");
+    ASSERT_NO_FATAL_FAILURE(typeIn(context, "ami tomake "));
+    ::kill(static_cast<pid_t>(program_.processId()), SIGTERM);
+    ASSERT_TRUE(program_.waitForFinished(20000));
+    EXPECT_EQ(program_.exitCode(), 0);
+    EXPECT_EQ(learnedFrequency(dataHome(), QString::fromUtf8("তোমাকে")), frequency);
+  };
+  // The first session makes the data folder.
+  ASSERT_NO_FATAL_FAILURE(session(1));
+  ASSERT_NO_FATAL_FAILURE(expectPrivate(data));
+
+  // As an earlier version left them: a file the session never rewrites, and the settings.
+  QFile kept(data + "/custom-layout.json");
+  ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
+  kept.write(R"({"keys":{}})");
+  kept.close();
+  for (const auto& [path, mode] :
+       {std::pair{data, 0755}, std::pair{config, 0755}, std::pair{kept.fileName(), 0644},
+        std::pair{AppSettings::suite().filePath(), 0644}}) {
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode)), 0)
+        << path.toStdString();
+  }
+  ASSERT_NO_FATAL_FAILURE(session(2));
+
+  // Exported into a folder others may read, one of them over a file others could read.
+  QTemporaryDir exports;
+  ASSERT_EQ(::chmod(QFile::encodeName(exports.path()).constData(), 0755), 0);
+  const QString backup = exports.filePath("tolvani-backup.json");
+  QFile earlier(backup);
+  ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+  earlier.close();
+  ASSERT_EQ(modeOf(backup), "0644");
+  ExportDialogs dialogs;
+  dialogs.paths = {backup, exports.filePath("shortcuts.json")};
+  BackupPanels::testSetDialogs(&dialogs);
+  BackupPanels::exportLearnedWords(nullptr);
+  BackupPanels::exportTextShortcuts(nullptr);
+  BackupPanels::testSetDialogs(nullptr);
+  ASSERT_EQ(dialogs.alerts.size(), 2);
+  QFile exported(backup);
+  ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(exported.readAll().contains("তোমাকে"));
+
+  QStringList names = QDir(data).entryList(QDir::Files) + QDir(config).entryList(QDir::Files);
+  names.sort();
+  for (const char* name : {"user-dictionary.json", "user-dictionary.lock", "typing-stats.json",
+                           "custom-layout.json", "com.tolvani.inputmethod.TolvaniIME.plist",
+                           "com.tolvani.inputmethod.TolvaniIME.plist.lock"}) {
+    EXPECT_TRUE(names.contains(name))
+        << name << " is missing; there are " << names.join(' ').toStdString();
+  }
+  EXPECT_FALSE(names.filter("diagnostics-").isEmpty()) << names.join(' ').toStdString();
+  ASSERT_NO_FATAL_FAILURE(expectPrivate(data));
+  ASSERT_NO_FATAL_FAILURE(expectPrivate(config));
+  EXPECT_EQ(modeOf(events_.path() + "/events.txt"), "0600");
+  for (const QString& file : {backup, exports.filePath("shortcuts.json")}) {
+    EXPECT_EQ(modeOf(file), "0600") << file.toStdString();
+    if (testing::runsAsOtherUser()) {
+      testing::letTestUserReach(file);
+      EXPECT_EQ(otherAccountCan("cat", file), false) << file.toStdString();
+    }
+  }
 }
 
 }  // namespace

@@ -276,6 +276,10 @@ std::optional<StoreError> set_aside_corrupt_store(const std::filesystem::path& p
     IoStatus status = fs.rename_no_replace(path, corrupt);
     if (status.error == EEXIST && attempt < 64) continue;
     if (!status.ok()) return StoreError{StoreError::Kind::kIo, status.message()};
+    // The rename keeps the mode the store had, perhaps from a version that left it open to all.
+    if (const IoStatus restricted = fs.restrict_to_owner(corrupt); !restricted.ok())
+      write_diagnostic("[Tolvani] cannot make the preserved corrupt store private: " +
+                       restricted.message());
     status = sync_store_directory(path);
     if (!status.ok()) return StoreError{StoreError::Kind::kIo, status.message()};
     write_diagnostic("[Tolvani] preserved corrupt store at " + corrupt.string() + ": " +

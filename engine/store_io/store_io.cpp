@@ -27,6 +27,36 @@ int flush(int fd) {
   return ::fsync(fd) == 0 ? 0 : errno;
 }
 
+// Every folder and file of this layer is its owner's alone, whatever the umask.
+constexpr mode_t kPrivateFolderMode = 0700;
+constexpr mode_t kPrivateFileMode = 0600;
+
+// Takes the permissions of an open file of this process's user to kPrivateFileMode: the umask
+// may have left others' bits, or taken the owner's own.
+int make_owner_only(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return errno;
+  if ((st.st_mode & 07777) == kPrivateFileMode || st.st_uid != ::geteuid()) return 0;
+  return ::fchmod(fd, kPrivateFileMode) == 0 ? 0 : errno;
+}
+
+// Creates `dir` after its missing parents, each kPrivateFolderMode.
+int make_private_folders(const std::filesystem::path& dir) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (errno != ENOENT) return errno;
+  const std::filesystem::path parent = dir.parent_path();
+  if (!parent.empty() && parent != dir) {
+    if (const int error = make_private_folders(parent); error != 0) return error;
+  }
+  if (::mkdir(dir.c_str(), kPrivateFolderMode) != 0) {
+    // Another process may have made it in the meantime.
+    const int error = errno;
+    return error == EEXIST && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 0 : error;
+  }
+  return ::chmod(dir.c_str(), kPrivateFolderMode) == 0 ? 0 : errno;
+}
+
 bool all_digits(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -87,19 +117,23 @@ IoStatus PosixStoreFileSystem::read_file(const std::filesystem::path& path, std:
 }
 
 IoStatus PosixStoreFileSystem::create_directories(const std::filesystem::path& dir) {
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  return {ec ? (ec.value() != 0 ? ec.value() : EIO) : 0};
+  if (dir.empty()) return {ENOENT};
+  return {make_private_folders(dir)};
 }
 
 IoStatus PosixStoreFileSystem::open_lock_file(const std::filesystem::path& path, int& fd) {
-  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  return {fd < 0 ? errno : 0};
+  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, kPrivateFileMode);
+  if (fd < 0) return {errno};
+  // Only the lock's existence could be read; an earlier version's lock file is tightened too.
+  (void)make_owner_only(fd);
+  return {};
 }
 
 IoStatus PosixStoreFileSystem::open_private_lock_file(const std::filesystem::path& path, int& fd) {
-  fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  return {fd < 0 ? errno : 0};
+  fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kPrivateFileMode);
+  if (fd < 0) return {errno};
+  (void)make_owner_only(fd);
+  return {};
 }
 
 IoStatus PosixStoreFileSystem::lock_exclusive(int fd) {
@@ -110,8 +144,16 @@ IoStatus PosixStoreFileSystem::lock_exclusive(int fd) {
 }
 
 IoStatus PosixStoreFileSystem::create_new_file(const std::filesystem::path& path, int& fd) {
-  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  return {fd < 0 ? errno : 0};
+  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
+  if (fd < 0) return {errno};
+  // What is written here becomes a store by rename: it must never be open to others.
+  if (const int error = make_owner_only(fd); error != 0) {
+    ::close(fd);
+    fd = -1;
+    (void)::unlink(path.c_str());
+    return {error};
+  }
+  return {};
 }
 
 IoStatus PosixStoreFileSystem::write_all(int fd, std::string_view bytes) {
@@ -156,6 +198,11 @@ IoStatus PosixStoreFileSystem::sync_directory(const std::filesystem::path& dir) 
 
 IoStatus PosixStoreFileSystem::remove(const std::filesystem::path& path) {
   return {::unlink(path.c_str()) == 0 ? 0 : errno};
+}
+
+IoStatus PosixStoreFileSystem::restrict_to_owner(const std::filesystem::path& path) {
+  return {::fchmodat(AT_FDCWD, path.c_str(), kPrivateFileMode, AT_SYMLINK_NOFOLLOW) == 0 ? 0
+                                                                                         : errno};
 }
 
 IoStatus PosixStoreFileSystem::list_directory(const std::filesystem::path& dir,

@@ -36,16 +36,17 @@ class StoreFileSystem {
 
   // The whole file into `out`; ENOENT when it does not exist.
   virtual IoStatus read_file(const std::filesystem::path& path, std::string& out) = 0;
-  // Creates `dir` and its missing parents (0777 before umask).
+  // Creates `dir` and its missing parents, each one the owner's alone (0700, whatever the umask);
+  // folders that exist keep their permissions.
   virtual IoStatus create_directories(const std::filesystem::path& dir) = 0;
-  // Opens `path` write-only, creating it (0666 before umask) but never truncating it.
+  // Opens `path` write-only, creating it but never truncating it. The file is the owner's alone
+  // (0600, whatever the umask), as every file of this layer is: what a person typed is theirs.
   virtual IoStatus open_lock_file(const std::filesystem::path& path, int& fd) = 0;
-  // Opens `path` for reading and writing, creating it with permissions 0600 but never truncating
-  // it: the settings side's lock files.
+  // As open_lock_file, for reading and writing: the settings side's lock files.
   virtual IoStatus open_private_lock_file(const std::filesystem::path& path, int& fd) = 0;
   // An exclusive flock on `fd`, waiting as long as it takes.
   virtual IoStatus lock_exclusive(int fd) = 0;
-  // Creates `path` write-only (0666 before umask); fails when the name exists.
+  // Creates `path` write-only, the owner's alone (0600); fails when the name exists.
   virtual IoStatus create_new_file(const std::filesystem::path& path, int& fd) = 0;
   virtual IoStatus write_all(int fd, std::string_view bytes) = 0;
   // Flushes the file's data and metadata to stable storage.
@@ -58,6 +59,8 @@ class StoreFileSystem {
   // Makes the entry changes of folder `dir` durable.
   virtual IoStatus sync_directory(const std::filesystem::path& dir) = 0;
   virtual IoStatus remove(const std::filesystem::path& path) = 0;
+  // Leaves the file at `path` to its owner alone (0600); a symbolic link is refused, not followed.
+  virtual IoStatus restrict_to_owner(const std::filesystem::path& path) = 0;
   // The entries of `dir` (without "." and ".."), leaving out those that cannot be examined.
   virtual IoStatus list_directory(const std::filesystem::path& dir,
                                   std::vector<DirectoryEntry>& out) = 0;
@@ -81,6 +84,7 @@ class PosixStoreFileSystem : public StoreFileSystem {
                              const std::filesystem::path& to) override;
   IoStatus sync_directory(const std::filesystem::path& dir) override;
   IoStatus remove(const std::filesystem::path& path) override;
+  IoStatus restrict_to_owner(const std::filesystem::path& path) override;
   IoStatus list_directory(const std::filesystem::path& dir,
                           std::vector<DirectoryEntry>& out) override;
   void close(int fd) override;
@@ -123,8 +127,7 @@ IoStatus write_store_atomically(StoreFileSystem& fs, const std::filesystem::path
 // thread's StoreLock, the engine's worker); it does not serialise the calls of one thread.
 class StoreLock {
  public:
-  // How the lock file is opened when it is created: by the engine (write-only, 0666 before
-  // umask) or by the settings side (read-write, 0600).
+  // How the lock file is opened: by the engine (write-only) or by the settings side (read-write).
   enum class Access { kEngine, kPrivate };
   // Which step of acquire() failed.
   enum class Step { kNone, kOpen, kLock };

@@ -271,6 +271,9 @@ class ForwardingFileSystem : public StoreFileSystem {
   }
   IoStatus sync_directory(const fs::path& dir) override { return base().sync_directory(dir); }
   IoStatus remove(const fs::path& path) override { return base().remove(path); }
+  IoStatus restrict_to_owner(const fs::path& path) override {
+    return base().restrict_to_owner(path);
+  }
   IoStatus list_directory(const fs::path& dir, std::vector<DirectoryEntry>& out) override {
     return base().list_directory(dir, out);
   }

@@ -19,6 +19,7 @@
 #include "ime/ibus/KeyTable.h"
 #include "platform/Bundle.h"
 #include "platform/Log.h"
+#include "platform/PrivateFiles.h"
 
 typedef struct {
   IBusEngine parent;
@@ -81,7 +82,8 @@ void IBusFrontEnd::testEvent(const QString& line) {
   static const QString path = qEnvironmentVariable("TOLVANI_TEST_IBUS_EVENTS");
   if (path.isEmpty()) return;
   QFile file(path);
-  if (file.open(QIODevice::Append | QIODevice::Text)) file.write((line + u'\n').toUtf8());
+  if (file.open(QIODevice::Append | QIODevice::Text) && platform::privatefiles::makePrivate(file))
+    file.write((line + u'\n').toUtf8());
 }
 
 namespace {

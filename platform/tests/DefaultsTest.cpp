@@ -122,6 +122,8 @@ TEST_F(DefaultsTest, ABadFileReadsAsEmptyStaysUntilTheNextChangeAndIsThenKeptAsi
     SCOPED_TRACE(bytes.toHex().left(40).toStdString());
     const QString path = dir_.path() + u"/%1/settings.plist"_s.arg(row++);
     writeFile(path, bytes);
+    // Left readable by all by an earlier version: the copy kept is private all the same.
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
     log::Capture capture;
     Defaults d(path);
     d.registerDefaults({{u"k"_s, qint64{5}}});
@@ -133,6 +135,9 @@ TEST_F(DefaultsTest, ABadFileReadsAsEmptyStaysUntilTheNextChangeAndIsThenKeptAsi
     EXPECT_EQ(Defaults(path).object(u"k"_s), std::nullopt);
     const QString kept = path + u".corrupt-1700000000"_s;
     EXPECT_EQ(readFile(kept), bytes);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(kept).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(capture.lines(),
               QStringList({u"[Tolvani] the settings file is not a property list dictionary, "
                            "read as empty: "_s +

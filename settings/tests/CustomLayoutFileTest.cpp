@@ -4,6 +4,7 @@
 #include "settings/CustomLayoutFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "settings/tests/SettingsTestSupport.h"
 
@@ -55,13 +56,18 @@ TEST_F(CustomLayoutFileTest, WritesSortedPrettyJsonAndKeepsADamagedFileAside) {
             "{\n  \"overrides\": {\n    \"default\": {\n      \"a\": \"\\\"\",\n"
             "      \"k\": \"ক্ষ\"\n    },\n    \"shift\": {\n      \"K\": \"খ\"\n    }\n  }\n}\n");
 
+  // Damaged, and left readable by all by an earlier version: the copy kept aside is private.
   write(R"({"overrides":{"default":{"k":7}}})");
+  ASSERT_EQ(::chmod(QFile::encodeName(CustomLayoutFile::path()).constData(), 0644), 0);
   EXPECT_TRUE(CustomLayoutFile::read().damaged);
   EXPECT_TRUE(CustomLayoutFile::read().overrides.empty());
   ASSERT_TRUE(CustomLayoutFile::update([](Overrides& o) { o["alt"]["x"] = "y"; }));
   EXPECT_EQ(file(), "{\n  \"overrides\": {\n    \"alt\": {\n      \"x\": \"y\"\n    }\n  }\n}\n");
   const QString kept = CustomLayoutFile::path() + ".corrupt-1700000000";
   EXPECT_EQ(testing::readBytes(kept), R"({"overrides":{"default":{"k":7}}})");
+  struct stat st {};
+  ASSERT_EQ(::stat(QFile::encodeName(kept).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(log_.lines().last(),
             "[Tolvani] kept the unreadable custom-layout.json as "
             "custom-layout.json.corrupt-1700000000");
