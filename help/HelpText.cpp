@@ -6,6 +6,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include "settings/SecondaryText.h"
+
 namespace tolvani {
 namespace {
 
@@ -39,14 +41,21 @@ QColor withAlpha(QColor color, double alpha) {
 }
 
 struct Colors {
-  QColor label, secondaryLabel, tertiaryLabel, blue;
+  QColor label, secondaryLabel, tertiaryLabel, rule, blue;
 };
 
-Colors colorsOf(const QPalette& palette) {
+Colors colorsOf(const QPalette& palette, bool compactRows) {
   const bool dark = isDark(palette);
   const QColor label = palette.color(QPalette::Active, QPalette::Text);
-  return {label, withAlpha(label, dark ? 0.55 : 0.5), withAlpha(label, dark ? 0.25 : 0.26),
-          dark ? QColor(0x0A, 0x84, 0xFF) : QColor(0x00, 0x7A, 0xFF)};
+  const QColor base = palette.color(QPalette::Active, QPalette::Base);
+  // The keys' thin monospaced strokes come out lighter on screen than their colour, the more so in
+  // the compact rows' small size: the colour stands out more than the screen needs to.
+  const double keys = compactRows ? 14.0 : 6.5;
+  // Examples are dimmer than notes, both readable on the page.
+  return {label, secondarytext::color(label, base), secondarytext::color(label, base, 0.45),
+          withAlpha(label, dark ? 0.25 : 0.26),
+          secondarytext::raised(dark ? QColor(0x0A, 0x84, 0xFF) : QColor(0x00, 0x7A, 0xFF), base,
+                                keys)};
 }
 
 QTextCharFormat format(const QFont& font, const QColor& color) {
@@ -59,7 +68,7 @@ QTextCharFormat format(const QFont& font, const QColor& color) {
 }  // namespace
 
 QTextCharFormat textFormat(TextStyle style, const QPalette& palette, bool compactRows) {
-  const Colors c = colorsOf(palette);
+  const Colors c = colorsOf(palette, compactRows);
   const int mono = compactRows ? 9 : 13;
   switch (style) {
     case TextStyle::titleStyle:
@@ -67,7 +76,7 @@ QTextCharFormat textFormat(TextStyle style, const QPalette& palette, bool compac
     case TextStyle::sectionStyle:
       return format(systemFont(15, QFont::Bold), c.label);
     case TextStyle::mutedStyle:
-      return format(monospacedFont(mono), c.tertiaryLabel);
+      return format(monospacedFont(mono), c.rule);
     case TextStyle::keyStyle:
       return format(monospacedFont(mono), c.blue);
     case TextStyle::outputStyle:

@@ -40,6 +40,7 @@ DataTab::DataTab(QWidget* parent) : QWidget(parent) {
   connect(openFolder_, &QPushButton::clicked, this, [] { AppSettings::revealLocalData(); });
   privacyRows->addRow(openFolder_);
   reset_ = settingsui::makeLinkButton("resetLearnedData");
+  secondarytext::followColor(reset_, settingsui::destructiveColor);
   connect(reset_, &QPushButton::clicked, this, &DataTab::confirmReset);
   privacyRows->addRow(reset_);
 
@@ -73,6 +74,7 @@ DataTab::DataTab(QWidget* parent) : QWidget(parent) {
   badgeIcon_ = new QLabel;
   badge_ = new QLabel;
   badge_->setObjectName(QStringLiteral("offlineBadge"));
+  secondarytext::followColor(badge_, settingsui::reassuringColor);
   badgeRow->addWidget(badgeIcon_);
   badgeRow->addWidget(badge_, 1);
   offlineRows->addLayout(badgeRow);
@@ -135,7 +137,6 @@ void DataTab::updateColors() {
       symbolIcon(QStringLiteral("accessories-dictionary"), QStringLiteral("A"), ink));
   openFolder_->setIcon(symbolIcon(QStringLiteral("folder"), QStringLiteral("▭"), ink));
   reset_->setIcon(symbolIcon(QStringLiteral("user-trash"), QStringLiteral("✕"), red));
-  settingsui::setTextColor(reset_, red);
   exportWords_->setIcon(symbolIcon(QStringLiteral("document-export"), QStringLiteral("↑"), ink));
   importWords_->setIcon(symbolIcon(QStringLiteral("document-import"), QStringLiteral("↓"), ink));
   exportShortcuts_->setIcon(
@@ -145,7 +146,6 @@ void DataTab::updateColors() {
   const int size = badge_->fontMetrics().height();
   badgeIcon_->setPixmap(
       symbolIcon(QStringLiteral("security-high"), QStringLiteral("✓"), green).pixmap(size, size));
-  settingsui::setTextColor(badge_, green);
 }
 
 void DataTab::confirmReset() {

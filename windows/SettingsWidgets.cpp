@@ -101,12 +101,4 @@ QColor reassuringColor(const QPalette& palette) {
   return isDark(palette) ? QColor(0x57, 0xe3, 0x89) : QColor(0x1a, 0x7f, 0x45);
 }
 
-void setTextColor(QWidget* widget, const QColor& color) {
-  QPalette palette = widget->palette();
-  for (QPalette::ColorRole role : {QPalette::ButtonText, QPalette::WindowText, QPalette::Text})
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
-      palette.setColor(group, role, color);
-  widget->setPalette(palette);
-}
-
 }  // namespace tolvani::settingsui

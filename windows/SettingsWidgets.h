@@ -42,12 +42,10 @@ QPushButton* makeLinkButton(const char* name);
 // edited in place, long texts elided, no row numbers, the last column taking the rest of the width.
 QTableView* makeListTable(const char* name, QAbstractItemModel* model);
 
-// Red for destructive buttons, green for the offline badge, each readable on the palette's
-// window colour.
+// Red for destructive buttons, green for the offline badge, for a light or a dark palette; a text
+// takes them through secondarytext::followColor, which raises them on the surface behind it.
 QColor destructiveColor(const QPalette& palette);
 QColor reassuringColor(const QPalette& palette);
-// Sets `widget`'s text roles to `color`.
-void setTextColor(QWidget* widget, const QColor& color);
 
 }  // namespace tolvani::settingsui
 

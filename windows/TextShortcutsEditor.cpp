@@ -236,9 +236,11 @@ TextShortcutsEditorView::TextShortcutsEditorView(QWidget* parent) : QWidget(pare
         }
       });
 
-  setFixedSize(540, 500);
   updateTexts();
   updateButtons();
+  // Wider where the desktop's font needs it: under GNOME's larger default font the row of four
+  // buttons does not fit in 540.
+  setFixedSize(QSize(540, 500).expandedTo(minimumSizeHint()));
 }
 
 TextShortcutsEditorView::~TextShortcutsEditorView() {

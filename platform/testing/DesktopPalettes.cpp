@@ -363,7 +363,7 @@ std::optional<QPalette> kdeColorSchemePalette(const QString& colorsFile, const Q
 }
 
 QPalette breezeDarkPalette() {
-  const QString path = QStringLiteral("/usr/share/color-schemes/BreezeDark.colors");
+  const QString& path = kBreezeDarkColors;
   const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
   const std::optional<QPalette> palette = kdeColorSchemePalette(path, fusion->standardPalette());
   if (!palette) {

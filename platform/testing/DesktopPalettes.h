@@ -21,8 +21,12 @@ namespace tolvani::testing {
 // so this reproduces the mapping instead of loading the theme. Null when the file cannot be read.
 std::optional<QPalette> kdeColorSchemePalette(const QString& colorsFile, const QPalette& start);
 
-// Breeze Dark, from the scheme the kde-style-breeze package installs, starting from Qt's own light
-// palette. Adds a failure when the file is missing (scripts/setup installs it).
+// The Breeze Dark colour scheme the kde-style-breeze package installs.
+inline const QString kBreezeDarkColors =
+    QStringLiteral("/usr/share/color-schemes/BreezeDark.colors");
+
+// Breeze Dark, from kBreezeDarkColors, starting from Qt's own light palette. Adds a failure when
+// the file is missing (scripts/setup installs it).
 QPalette breezeDarkPalette();
 
 // Qt 6.4's Fusion palette as it is under a dark desktop (a platform theme that reports a dark

@@ -18,22 +18,21 @@ class QWidget;
 namespace tolvani::testing {
 
 struct RenderedText {
-  QString where;            // the widget and the text, for failure messages
-  QRect area;               // in the root's coordinates
-  QColor background;        // the commonest colour of the area
-  QColor ink;               // the area's colour of highest contrast with the background
-  double contrast = 1;      // of the ink on the background
-  double bodyContrast = 1;  // of the palette's body text colour for that place on the background
+  QString where;        // the widget and the text, for failure messages
+  QRect area;           // in the root's coordinates
+  QColor background;    // the commonest colour of the area
+  QColor ink;           // the area's colour of highest contrast with the background
+  double contrast = 1;  // of the ink on the background
 };
 
 // Every text of `root` in sight in `shot`, a grab of `root`: labels, buttons, check boxes,
 // section titles, tab titles, combo boxes, column headings, table cells, line edits (their text,
-// or their placeholder when empty) and text views.
+// or their placeholder when empty), and each run of a text view's text in one format and line.
 std::vector<RenderedText> renderedTexts(QWidget* root, const QImage& shot);
 
-// Grabs `root` and expects every text in sight readable: at least 4.5:1 where it is drawn as
-// body text, at least 3:1 where it is drawn visibly dimmer than the body colour (secondary text,
-// placeholders, coloured text). `name` goes into the failure messages.
+// Expects every text of `root` in sight in `shot` readable: at least 4.5:1 on what is behind it,
+// secondary text, placeholders and coloured text as much as body text. `name` goes into the
+// failure messages.
 void expectReadableTexts(QWidget* root, const QImage& shot, const QString& name);
 
 // Where the baseline of `label`'s first line lies in `shot` (a grab of `root`), in the root's
