@@ -13,6 +13,7 @@
 #include <future>
 
 #include "platform/Queues.h"
+#include "settings/SecondaryText.h"
 
 namespace tolvani {
 namespace {
@@ -34,16 +35,36 @@ using Colors = CandidatePanelWindow::Colors;
 
 Colors fixedColors(bool dark) {
   if (dark) {
-    return {QColor(38, 38, 40, 242),   QColor(255, 255, 255, 230), QColor(255, 255, 255, 140),
-            QColor(255, 255, 255, 77), QColor(10, 132, 255),       QColor(Qt::white)};
+    const QColor accent(10, 132, 255);
+    return {QColor(38, 38, 40, 242),
+            QColor(255, 255, 255, 230),
+            QColor(255, 255, 255, 140),
+            QColor(255, 255, 255, 77),
+            accent,
+            accent,
+            QColor(Qt::white)};
   }
-  return {QColor(246, 246, 246, 245), QColor(0, 0, 0, 217), QColor(0, 0, 0, 128),
-          QColor(0, 0, 0, 66),        QColor(0, 122, 255),  QColor(Qt::white)};
+  const QColor accent(0, 122, 255);
+  return {QColor(246, 246, 246, 245),
+          QColor(0, 0, 0, 217),
+          QColor(0, 0, 0, 128),
+          QColor(0, 0, 0, 66),
+          accent,
+          accent,
+          QColor(Qt::white)};
 }
 
 QColor withAlpha(QColor c, qreal alpha) {
   c.setAlphaF(alpha);
   return c;
+}
+
+// `ink` as it shows over `behind`.
+QColor opaque(const QColor& ink, const QColor& behind) {
+  const qreal a = ink.alphaF();
+  return QColor::fromRgbF(ink.redF() * a + behind.redF() * (1 - a),
+                          ink.greenF() * a + behind.greenF() * (1 - a),
+                          ink.blueF() * a + behind.blueF() * (1 - a));
 }
 
 std::future<void>& fontsAhead() {
@@ -185,6 +206,16 @@ CandidatePanelWindow::Colors CandidatePanelWindow::colors() const {
     c.accent = palette.color(QPalette::Active, QPalette::Highlight);
     c.onAccent = palette.color(QPalette::Active, QPalette::HighlightedText);
   }
+  // The dimmed texts, the accent's own texts (status, the header's preedit) and the selected
+  // row's texts are raised to what body text needs on the surface each is drawn on. The panel's
+  // small sizes (9 and 10 pixels) never show their strokes at full colour, hence the margin.
+  using secondarytext::raised;
+  constexpr double kSmallText = secondarytext::kReadable + 1.5;
+  const QColor surface = opaque(c.background, isDark() ? Qt::black : Qt::white);
+  c.secondary = raised(opaque(c.secondary, surface), surface, kSmallText);
+  c.tertiary = raised(opaque(c.tertiary, surface), surface, kSmallText);
+  c.accentText = raised(c.accent, surface, kSmallText);
+  c.accent = raised(c.accent, c.onAccent, kSmallText);
   return c;
 }
 
@@ -241,8 +272,8 @@ void CandidatePanelWindow::paintRow(QPainter& p, const CandidatePanel::Row& row)
   const qreal w = r.width();
   const qreal h = r.height();
   const QColor text = row.selected ? c.onAccent : c.label;
-  const QColor badge = row.selected ? withAlpha(c.onAccent, 0.8) : c.secondary;
-  const QColor number = row.selected ? withAlpha(c.onAccent, 0.9) : c.tertiary;
+  const QColor badge = row.selected ? c.onAccent : c.secondary;
+  const QColor number = row.selected ? c.onAccent : c.tertiary;
 
   p.setFont(fonts_.index);
   p.setPen(number);
@@ -272,7 +303,7 @@ void CandidatePanelWindow::paintEvent(QPaintEvent*) {
 
   if (layout_.state == CandidatePanel::State::status) {
     p.setFont(fonts_.status);
-    p.setPen(c.accent);
+    p.setPen(c.accentText);
     p.drawText(layout_.rawTextFrame, Qt::AlignCenter, layout_.statusMessage);
     return;
   }
@@ -287,7 +318,7 @@ void CandidatePanelWindow::paintEvent(QPaintEvent*) {
       const qreal x = QFontMetricsF(fonts_.headerRaw)
                           .horizontalAdvance(layout_.headerRawText + QStringLiteral("  "));
       p.setFont(fonts_.headerPreedit);
-      p.setPen(c.accent);
+      p.setPen(c.accentText);
       p.drawText(frame.adjusted(x, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
                  layout_.headerPreedit);
     }

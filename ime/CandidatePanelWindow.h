@@ -24,8 +24,9 @@ class CandidatePanelWindow final : public QWidget, public CandidatePanelFace {
     QColor label;
     QColor secondary;
     QColor tertiary;
-    QColor accent;
-    QColor onAccent;  // text on an accent-filled row
+    QColor accent;      // the selected row's fill
+    QColor accentText;  // accent-coloured text on the panel's background
+    QColor onAccent;    // text on an accent-filled row
   };
 
   static const QString& dragHandleToolTip();

@@ -9,11 +9,14 @@
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTest>
+#include <map>
+#include <tuple>
 
 #include "ime/CandidatePanelWindow.h"
 #include "platform/Clock.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
+#include "settings/SecondaryText.h"
 #include "settings/UIStrings.h"
 
 namespace tolvani {
@@ -379,6 +382,81 @@ TEST_F(CandidatePanelTest, WindowPicksDragsAndDraws) {
   EXPECT_FALSE(window->isVisible());
 }
 
+// The ink of highest contrast in `area` of `shot` against the area's commonest colour, and that
+// contrast.
+std::pair<QColor, double> inkIn(const QImage& shot, const QRect& area) {
+  std::map<QRgb, int> counts;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x) ++counts[shot.pixel(x, y)];
+  QRgb background = 0;
+  int most = 0;
+  for (const auto& [rgb, count] : counts) {
+    if (count > most) std::tie(background, most) = std::tie(rgb, count);
+  }
+  std::pair<QColor, double> best{QColor(background), 1};
+  for (const auto& [rgb, count] : counts) {
+    const double c = secondarytext::contrast(QColor(rgb), QColor(background));
+    if (c > best.second) best = {QColor(rgb), c};
+  }
+  return best;
+}
+
+// Every text of the panel reads at 4.5:1 on what it is drawn on, measured from its pixels: the
+// dimmed numbers, kinds and hints, the accent's texts, and the selected row's texts on the
+// desktop's highlight, even one as light as Breeze's (#3daee9 under white, 2.6:1).
+TEST_F(CandidatePanelTest, EveryTextOfThePanelIsReadable) {
+  auto owned = std::make_unique<CandidatePanelWindow>();
+  CandidatePanelWindow* window = owned.get();
+  CandidatePanel panel(std::move(owned), nullptr);
+  const QPalette original = QApplication::palette();
+  QPalette breeze = original;
+  breeze.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
+  breeze.setColor(QPalette::HighlightedText, Qt::white);
+  QApplication::setPalette(breeze);
+  const std::vector<CandidateItem> rows = {{1, u("আমি"), "exact", true},
+                                           {2, u("আমার"), "user", true},
+                                           {3, u("আমাকে"), "phonetic", true},
+                                           {4, u("আমরা"), "autocorrect", true}};
+  AppSettings::setEnglishPassthroughEnabled(true);
+  AppSettings::setUiLanguage(1);
+  for (const auto& [appearance, name] :
+       {std::pair{0, "system"}, std::pair{1, "dark"}, std::pair{2, "light"}}) {
+    AppSettings::setPanelAppearance(appearance);
+    panel.show("ami", rows, kCaret);
+    const QImage shot = window->grab().toImage();
+    const CandidatePanel::Layout layout = panel.layout();
+    std::vector<std::pair<std::string, QRect>> texts = {
+        {"raw text", layout.rawTextFrame.toAlignedRect()},
+        {"Esc hint", layout.escHintFrame.toAlignedRect()}};
+    for (const CandidatePanel::Row& row : panel.rows()) {
+      if (!row.visible) continue;
+      const QRectF r = row.frame;
+      const std::string which =
+          std::string(row.selected ? "selected " : "") + "row " + row.number.toStdString() + " ";
+      // Clear of the row's rounded corners, where the panel's background shows.
+      texts.emplace_back(which + "number",
+                         QRectF(r.x() + 4, r.y() + 8, 20, r.height() - 16).toAlignedRect());
+      if (!row.badge.isEmpty()) {
+        texts.emplace_back(which + "kind",
+                           QRectF(r.right() - 98, r.y() + 8, 94, r.height() - 16).toAlignedRect());
+      }
+    }
+    for (const auto& [what, area] : texts) {
+      const auto [ink, contrast] = inkIn(shot, area.intersected(shot.rect()));
+      EXPECT_GE(contrast, secondarytext::kReadable)
+          << name << ": " << what << " " << ink.name().toStdString();
+    }
+    panel.showStatus(UIStrings::suggestionsOn(), kCaret);
+    const QImage status = window->grab().toImage();
+    const auto [ink, contrast] = inkIn(status, panel.layout().rawTextFrame.toAlignedRect());
+    EXPECT_GE(contrast, secondarytext::kReadable)
+        << name << ": status " << ink.name().toStdString();
+  }
+  QApplication::setPalette(original);
+  AppSettings::setPanelAppearance(0);
+  panel.hide();
+}
+
 // Following the system, the selected row takes the desktop's highlight colour and the panel's
 // texts are measured in the desktop's fonts as they change; a chosen theme keeps its own accent.
 TEST_F(CandidatePanelTest, WindowFollowsTheDesktopsAccentAndFonts) {
@@ -396,8 +474,9 @@ TEST_F(CandidatePanelTest, WindowFollowsTheDesktopsAccentAndFonts) {
   };
   AppSettings::setPanelAppearance(0);
   EXPECT_EQ(selectedRowColor(), "#c01c28");
+  // The theme's own blue, deepened until the row's small white texts read on it.
   AppSettings::setPanelAppearance(2);
-  EXPECT_EQ(selectedRowColor(), "#007aff");
+  EXPECT_EQ(selectedRowColor(), "#005cbf");
   AppSettings::setPanelAppearance(0);
 
   const qreal before = window->statusTextWidth(QStringLiteral("Suggestions on"));
