@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/BoundedFile.h"
 #include "platform/Bundle.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -125,18 +126,27 @@ struct Defaults::State {
     stored.clear();
     damaged = false;
     if (!now.exists) return;
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
-      log::line(QStringLiteral("cannot read the settings file ") + filePath + QStringLiteral(": ") +
-                file.errorString());
-      return;
+    QByteArray bytes;
+    int error = 0;
+    // Opening a FIFO without O_NONBLOCK would wait for a writer for ever, and a device such as
+    // /dev/zero reports no size and never ends.
+    switch (files::readBounded(nativePath, propertylist::kMaxBytes, bytes, error)) {
+      case files::BoundedRead::kFailed:
+        log::line(QStringLiteral("cannot read the settings file ") + filePath +
+                  QStringLiteral(": ") + systemError(error));
+        return;
+      case files::BoundedRead::kNotRegularFile:
+        log::line(QStringLiteral("the settings file is not a regular file, read as empty: ") +
+                  filePath);
+        damaged = true;
+        return;
+      case files::BoundedRead::kTooLarge:
+        log::line(QStringLiteral("the settings file is too large, read as empty: ") + filePath);
+        damaged = true;
+        return;
+      case files::BoundedRead::kRead:
+        break;
     }
-    if (file.size() > propertylist::kMaxBytes) {
-      log::line(QStringLiteral("the settings file is too large, read as empty: ") + filePath);
-      damaged = true;
-      return;
-    }
-    const QByteArray bytes = file.readAll();
     if (bytes.isEmpty()) return;
     std::optional<QVariantMap> values = propertylist::parseDictionary(bytes);
     if (!values) {

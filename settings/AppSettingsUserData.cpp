@@ -147,6 +147,8 @@ UserDataStatus readForUpdate(StoreUpdate& update, const char* mapKey) {
     update.root = Json::object({{mapKey, Json::object()}});
     return {};
   }
+  // A FIFO, a device or a file past the store's bound: damaged, as an unparsable file is.
+  if (read.damaged()) return UserDataStatus::corruptFile(update.path);
   if (!read.ok()) return fromIo(read);
   update.existed = true;
   std::optional<Json> root = parseDocument(update.originalBytes);
@@ -407,7 +409,7 @@ UserDataResult<std::vector<UserWordEntry>> loadUserDictionaryEntries() {
   const QString path = userDictionaryURL();
   std::string bytes;
   if (const store_io::IoStatus read = fileSystem().read_file(nativePath(path), bytes); !read.ok())
-    return {std::nullopt, fromIo(read)};
+    return {std::nullopt, read.damaged() ? UserDataStatus::corruptFile(path) : fromIo(read)};
   std::optional<Json> root = parseDocument(bytes);
   if (!root || !root->is_object()) return {std::nullopt, UserDataStatus::corruptFile(path)};
   const auto words = root->find("words");

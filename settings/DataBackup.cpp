@@ -17,6 +17,7 @@
 #include "settings/StoreFilesInternal.h"
 #include "settings/TextShortcutFile.h"
 #include "settings/TextShortcuts.h"
+#include "store_bounds.h"
 #include "store_io.h"
 
 namespace tolvani {
@@ -24,6 +25,10 @@ namespace tolvani {
 namespace {
 
 using Json = nlohmann::json;
+
+// The store files' bounds leave room for one import; a larger one could push a store past them.
+static_assert(static_cast<std::size_t>(AppSettings::maxImportedUserDataBytes) <=
+              store_io::bounds::kImportedBytes);
 
 using storefiles::fileSystem;
 using storefiles::fromIo;
@@ -53,6 +58,8 @@ UserDataStatus mergeTarget(Target& target) {
         BackupSanitizer::parseJson(target.savedBytes, /*rejectDuplicateTopLevelKeys=*/true);
     if (!parsed || !parsed->is_object()) return UserDataStatus::corruptFile(target.url);
     current = std::move(*parsed);
+  } else if (read.damaged()) {
+    return UserDataStatus::corruptFile(target.url);
   } else if (read.error != ENOENT) {
     return fromIo(read);
   } else {

@@ -20,6 +20,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/BoundedFile.h"
 #include "platform/Bundle.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -33,6 +34,8 @@ namespace tolvani::RuntimeDiagnostics {
 namespace {
 
 constexpr std::chrono::seconds kFlushInterval{30};
+// A document of eleven summaries and a few counters is some 3 KB.
+constexpr qsizetype kMaxReportedFileBytes = 256 * 1024;
 
 const char* const kMetricNames[kMetricCount] = {
     "keyHandling",    "keyPressDelivery", "firstPressDelivery", "keyReleaseDelivery",
@@ -147,8 +150,11 @@ void writeDocument() {
   }
   // QJsonObject keeps its keys sorted, so the document comes out with sorted keys.
   const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Indented);
+  const QString path = folder + QLatin1Char('/') + fileName();
+  // The write would follow a link to a device or stop at a FIFO.
+  if (platform::files::isSpecialFile(path) && !platform::files::setAside(path)) return;
   // Atomic, so that report() and a crash mid-write see the old or the new document, never a mix.
-  QSaveFile file(folder + QLatin1Char('/') + fileName());
+  QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly) || !platform::privatefiles::makePrivate(file) ||
       file.write(bytes) != bytes.size() || !file.commit()) {
     logFailure(file.errorString());
@@ -198,10 +204,13 @@ QString report() {
   std::sort(names.begin(), names.end());
   QStringList texts;
   for (const QString& name : names) {
-    QFile file(folder.filePath(name));
-    if (!file.open(QIODevice::ReadOnly)) continue;
+    QByteArray bytes;
+    int error = 0;
+    if (platform::files::readBounded(folder.filePath(name), kMaxReportedFileBytes, bytes, error) !=
+        platform::files::BoundedRead::kRead)
+      continue;
     QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder.decode(file.readAll());
+    const QString text = decoder.decode(bytes);
     if (decoder.hasError()) continue;
     texts.append(text);
   }

@@ -15,6 +15,7 @@
 #include <limits>
 #include <utility>
 
+#include "platform/BoundedFile.h"
 #include "platform/Clock.h"
 #include "platform/PrivateFiles.h"
 #include "platform/Queues.h"
@@ -29,6 +30,8 @@ constexpr double kReferenceDateUnixSeconds = 978307200.0;
 constexpr double kSessionGapSeconds = 1800.0;
 constexpr std::chrono::seconds kFlushDelay{5};
 constexpr std::chrono::milliseconds kKeystrokeBatchDelay{500};
+// Eight numbers and two dates take some 300 bytes.
+constexpr qsizetype kMaxFileBytes = 64 * 1024;
 
 const QString kTotalKeystrokes = QStringLiteral("totalKeystrokes");
 const QString kTotalWordsCommitted = QStringLiteral("totalWordsCommitted");
@@ -102,9 +105,21 @@ const QString& pathOnQueue(Store& s) {
 
 TypingStats& loadOnQueue(Store& s) {
   if (!s.cached) {
-    QFile file(pathOnQueue(s));
     std::optional<TypingStats> read;
-    if (file.open(QIODevice::ReadOnly)) read = TypingStats::fromJson(file.readAll());
+    QByteArray bytes;
+    int error = 0;
+    switch (platform::files::readBounded(pathOnQueue(s), kMaxFileBytes, bytes, error)) {
+      case platform::files::BoundedRead::kRead:
+        read = TypingStats::fromJson(bytes);
+        break;
+      case platform::files::BoundedRead::kNotRegularFile:
+      case platform::files::BoundedRead::kTooLarge:
+        // Kept, and out of the way of the next write, which would follow a link to a device.
+        (void)platform::files::setAside(pathOnQueue(s));
+        break;
+      case platform::files::BoundedRead::kFailed:
+        break;
+    }
     s.cached = read.value_or(TypingStats());
   }
   return *s.cached;

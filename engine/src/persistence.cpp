@@ -262,6 +262,9 @@ std::variant<NoDocument, std::string, StoreError> read_store_bytes(
   std::string bytes;
   const IoStatus status = store_file_system().read_file(path, bytes);
   if (status.error == ENOENT) return NoDocument{};
+  // A FIFO, a device or a file past the store's bound can never be read as a store: it is kept
+  // aside as an undecodable one is, and the store starts empty.
+  if (status.damaged()) return StoreError{StoreError::Kind::kInvalidData, status.message()};
   if (!status.ok()) return StoreError{StoreError::Kind::kIo, status.message()};
   return bytes;
 }

@@ -83,7 +83,7 @@ template <typename Doc>
 using StoreRead = std::variant<NoDocument, Doc, StoreError>;
 
 // The raw bytes of a store file: no document when it does not exist, else the bytes or the read
-// error.
+// error. A name that is not a regular file, or a file past its store's bound, is invalid data.
 std::variant<NoDocument, std::string, StoreError> read_store_bytes(
     const std::filesystem::path& path);
 

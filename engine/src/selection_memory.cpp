@@ -6,11 +6,15 @@
 #include <utility>
 #include <vector>
 
+#include "store_bounds.h"
 #include "utf8.h"
 
 namespace tolvani::engine {
 
 namespace {
+
+// A store file larger than its bound is set aside unread, so the cap must not outgrow it.
+static_assert(kSelectionEvictAt - 1 <= store_io::bounds::kSelections);
 
 const StoreSyncRules kRules{
     .fail_without_folder = true,

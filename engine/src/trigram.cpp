@@ -4,6 +4,7 @@
 #include <limits>
 #include <utility>
 
+#include "store_bounds.h"
 #include "store_eviction.h"
 #include "utf8.h"
 
@@ -12,6 +13,9 @@ namespace tolvani::engine {
 namespace {
 
 // A folder that cannot be made is reported by the lock file's open instead.
+// A store file larger than its bound is set aside unread, so the cap must not outgrow it.
+static_assert(kUserTrigramEvictAt - 1 <= store_io::bounds::kTrigramTriples);
+
 const StoreSyncRules kRules{
     .fail_without_folder = false,
     .folder_failure_line = nullptr,

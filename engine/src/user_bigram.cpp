@@ -5,12 +5,16 @@
 #include <string>
 #include <utility>
 
+#include "store_bounds.h"
 #include "store_eviction.h"
 #include "utf8.h"
 
 namespace tolvani::engine {
 
 namespace {
+
+// A store file larger than its bound is set aside unread, so the cap must not outgrow it.
+static_assert(kUserBigramEvictAt - 1 <= store_io::bounds::kBigramPairs);
 
 const StoreSyncRules kRules{
     .fail_without_folder = true,

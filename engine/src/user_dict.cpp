@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "store_bounds.h"
 #include "utf8.h"
 #include "word_form.h"
 
@@ -17,6 +18,10 @@ namespace {
 constexpr uint64_t kIdleSeconds = 2'592'000;        // 30 days
 constexpr uint64_t kTombstoneLifetime = 7'776'000;  // 90 days
 constexpr uint32_t kMaxFrequency = std::numeric_limits<uint32_t>::max();
+
+// A store file larger than its bound is set aside unread, so the caps must not outgrow it.
+static_assert(kUserDictionaryCap <= store_io::bounds::kDictionaryWords);
+static_assert(kTombstoneCap <= store_io::bounds::kDictionaryTombstones);
 
 const StoreSyncRules kRules{
     .fail_without_folder = true,
@@ -45,6 +50,21 @@ void evict_words(StringMap<UserEntry>& words) {
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   const size_t drop = words.size() - kUserDictionaryKept;
   for (size_t n = 0; n < drop; ++n) words.erase(ranked[n].second);
+}
+
+// Keeps the kTombstonesKept newest tombstones (those for ever first); of equal times, the words
+// first in byte order.
+void evict_tombstones(StringMap<uint64_t>& tombstones) {
+  if (tombstones.size() <= kTombstoneCap) return;
+  using It = StringMap<uint64_t>::iterator;
+  std::vector<It> ranked;
+  ranked.reserve(tombstones.size());
+  for (It it = tombstones.begin(); it != tombstones.end(); ++it) ranked.push_back(it);
+  const auto newer = [](It a, It b) {
+    return a->second != b->second ? a->second > b->second : a->first < b->first;
+  };
+  std::nth_element(ranked.begin(), ranked.begin() + kTombstonesKept, ranked.end(), newer);
+  for (auto it = ranked.begin() + kTombstonesKept; it != ranked.end(); ++it) tombstones.erase(*it);
 }
 
 // Re-keys `words` by their normalised form (word_form::stored_word: a word without one is
@@ -112,6 +132,7 @@ void prune(UserDictionaryDocument& doc, uint64_t now) {
     return item.second != kTombstoneForever &&
            saturating_sub(now, item.second) > kTombstoneLifetime;
   });
+  evict_tombstones(doc.tombstones);
 }
 
 }  // namespace

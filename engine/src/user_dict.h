@@ -24,6 +24,9 @@ namespace tolvani::engine {
 // An add that leaves more words than the cap evicts down to the number kept.
 inline constexpr size_t kUserDictionaryCap = 10'000;
 inline constexpr size_t kUserDictionaryKept = 9'000;
+// A write that would leave more tombstones than the cap keeps the newest, down to the number kept.
+inline constexpr size_t kTombstoneCap = 10'000;
+inline constexpr size_t kTombstonesKept = 9'000;
 // The largest ranking bonus a learned word gets.
 inline constexpr uint32_t kMaxUserBoost = 2'000;
 // Adds between two background save requests.

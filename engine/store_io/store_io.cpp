@@ -1,5 +1,7 @@
 #include "store_io.h"
 
+#include "store_bounds.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -89,30 +91,47 @@ void sweep_abandoned_temporaries(StoreFileSystem& fs, const std::filesystem::pat
 }  // namespace
 
 std::string IoStatus::message() const {
+  if (error == kNotRegularFile) return "not a regular file";
+  if (error == kFileTooLarge) return "larger than its store can grow";
   return std::generic_category().message(error) + " (os error " + std::to_string(error) + ")";
 }
 
 // ---- the real file system
 
 IoStatus PosixStoreFileSystem::read_file(const std::filesystem::path& path, std::string& out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {errno};
   out.clear();
+  // Without O_NONBLOCK, opening a FIFO waits for a writer for ever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return {errno == ENXIO ? kNotRegularFile : errno};
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
-  char buf[1 << 16];
+  if (::fstat(fd, &st) != 0) return {errno};
+  // A folder is no damaged store: it answers as reading it would.
+  if (S_ISDIR(st.st_mode)) return {EISDIR};
+  if (!S_ISREG(st.st_mode)) return {kNotRegularFile};
+  const size_t bound = bounds::max_store_file_bytes(path.filename().native());
+  if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > bound) return {kFileTooLarge};
+  // The file may grow while it is read: one byte past the bound tells.
+  std::string bytes(std::min(static_cast<size_t>(st.st_size), bound) + 1, '\0');
+  size_t filled = 0;
   for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (filled == bytes.size()) {
+      if (bytes.size() > bound) return {kFileTooLarge};
+      bytes.resize(std::min(bytes.size() * 2, bound + 1));
+    }
+    const ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
     if (n < 0) {
       if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      return {error};
+      return {errno};
     }
     if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
+    filled += static_cast<size_t>(n);
   }
-  ::close(fd);
+  bytes.resize(filled);
+  out = std::move(bytes);
   return {};
 }
 

@@ -7,6 +7,7 @@
 #ifndef TOLVANI_STORE_IO_STORE_IO_H_
 #define TOLVANI_STORE_IO_STORE_IO_H_
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -14,11 +15,18 @@
 
 namespace tolvani::store_io {
 
+// What read_file answers for a name that is neither a regular file nor a folder (a FIFO, a
+// device, a socket, or a link to one), and for a file larger than its store can grow.
+inline constexpr int kNotRegularFile = ENODEV;
+inline constexpr int kFileTooLarge = EFBIG;
+
 // Outcome of one file operation: 0 or the errno value.
 struct [[nodiscard]] IoStatus {
   int error = 0;
 
   bool ok() const { return error == 0; }
+  // A file that is there but can never be a store: kept aside as a damaged one is.
+  bool damaged() const { return error == kNotRegularFile || error == kFileTooLarge; }
   // The system's description of the failure.
   std::string message() const;
 };
@@ -34,7 +42,10 @@ class StoreFileSystem {
  public:
   virtual ~StoreFileSystem() = default;
 
-  // The whole file into `out`; ENOENT when it does not exist.
+  // The whole file into `out`; ENOENT when it does not exist. Only a regular file is read, and only
+  // up to the bound of its store (bounds::max_store_file_bytes of its name): anything else fails
+  // at once (a folder with EISDIR, else kNotRegularFile or kFileTooLarge), never waiting on a
+  // FIFO or a device.
   virtual IoStatus read_file(const std::filesystem::path& path, std::string& out) = 0;
   // Creates `dir` and its missing parents, each one the owner's alone (0700, whatever the umask);
   // folders that exist keep their permissions.

@@ -8,10 +8,12 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <functional>
@@ -23,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "store_bounds.h"
 #include "store_test_util.h"
 #include "tolvani_engine.h"
 
@@ -201,6 +204,26 @@ class HoldUntilExitFileSystem final : public ForwardingFileSystem {
   std::exit(0);
 }
 
+// A host's first minutes: a session, one key, a word committed and a snapshot written, each step
+// announced on fd 3.
+void child_first_key() {
+  auto drop = [](CResult r) { tolvani_engine_free_result(r.ptr, r.len); };
+  auto announce = [](std::string_view line) {
+    const std::string text = std::string(line) + "\n";
+    ASSERT_EQ(::write(3, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  };
+  TolvaniEngine* engine = tolvani_engine_create();
+  ASSERT_NE(engine, nullptr);
+  drop(tolvani_engine_handle_key_event(engine, CKeyEvent{TOLVANI_KEY_TEXT, 0, 0, 'a'}));
+  announce("answered");
+  for (char c : std::string_view("mi"))
+    drop(tolvani_engine_handle_key_event(engine, CKeyEvent{TOLVANI_KEY_TEXT, 0, 0, uint32_t(c)}));
+  drop(tolvani_engine_handle_key_event(engine, CKeyEvent{TOLVANI_KEY_SPACE, 0, 0, ' '}));
+  TolvaniSnapshot* snapshot = tolvani_engine_snapshot(engine);
+  announce(tolvani_snapshot_write(snapshot) ? "written" : "not written");
+  tolvani_engine_destroy(engine);
+}
+
 constexpr char kChildTest[] = "PersistenceChildProcess.Role";
 
 // Runs only inside a child process that a test below starts.
@@ -212,6 +235,8 @@ TEST(PersistenceChildProcess, Role) {
     child_write_loop();
   } else if (r == "merge-changes") {
     child_merge_changes();
+  } else if (r == "first-key") {
+    child_first_key();
   } else if (r == "exit-with-queued-save") {
     child_exit_with_queued_save();
   } else {
@@ -232,6 +257,125 @@ TEST(PersistenceExitTest, SaveQueuedBeforeExitIsWritten) {
   ASSERT_EQ(document.selections.count("ami"), 1u) << "the queued save was lost";
   EXPECT_EQ(document.selections.at("ami").count, 10u);
   EXPECT_TRUE(names_with(dir.path(), ".tmp.").empty());
+}
+
+// The line of `fd` read within `limit`, or "" when none came.
+std::string line_within(int fd, std::chrono::milliseconds limit) {
+  std::string line;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (line.empty() || line.back() != '\n') {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
+    char c = 0;
+    const ssize_t got = ::read(fd, &c, 1);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return "";
+    line.push_back(c);
+  }
+  line.pop_back();
+  return line;
+}
+
+// Each store file replaced, before the session starts, by what no store can be read from: a FIFO
+// (opening it would wait for a writer for ever), a link to /dev/zero (reading it never ends) and a
+// file one byte past what the store can grow to. The first key is answered, the thing is set
+// aside untouched, a fresh store is written in its place, and the sane files of the other stores
+// lose nothing.
+TEST(PersistenceExitTest, StoreThatIsNoPlainFileOfASaneSizeIsSetAsideAndTheFirstKeyAnswered) {
+  struct StoreFile {
+    const char* name;
+    const char* sane;  // a document of the store holding one entry
+  };
+  const StoreFile stores[] = {
+      {"user-dictionary.json", R"({"words":{"kept":{"frequency":9}}})"},
+      {"user-bigrams.json", R"({"pairs":{"kept":{"pair":{"frequency":9,"last_used":1}}}})"},
+      {"user-trigrams.json", R"({"triples":{"kept\tkept":{"triple":9}}})"},
+      {"selection-memory.json", R"({"selections":{"kept":{"text":"k","count":9}}})"},
+      {"rejections.json", R"({"entries":{"kept":{"rejected":-100}}})"},
+  };
+  enum class Shape { kFifo, kLinkToZero, kOversized };
+  const std::pair<Shape, const char*> shapes[] = {{Shape::kFifo, "FIFO"},
+                                                  {Shape::kLinkToZero, "link to /dev/zero"},
+                                                  {Shape::kOversized, "oversized file"}};
+  for (const auto& [shape, shape_name] : shapes) {
+    for (const StoreFile& damaged : stores) {
+      const std::string what = std::string(damaged.name) + " as a " + shape_name;
+      TempFolder dir;
+      for (const StoreFile& store : stores)
+        if (&store != &damaged) write_file(dir / store.name, store.sane);
+      const fs::path path = dir / damaged.name;
+      std::string oversized;
+      switch (shape) {
+        case Shape::kFifo:
+          ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << what;
+          break;
+        case Shape::kLinkToZero:
+          fs::create_symlink("/dev/zero", path);
+          break;
+        case Shape::kOversized:
+          // A valid document, padded with white space to one byte past the bound.
+          oversized = damaged.sane;
+          oversized.resize(store_io::bounds::max_store_file_bytes(damaged.name) + 1, ' ');
+          write_file(path, oversized);
+          break;
+      }
+
+      Child child(kChildTest, "first-key", {"TOLVANI_DATA_DIR=" + dir.path().string()});
+      ASSERT_GT(child.pid(), 0);
+      // Generous bounds: they only tell an answer from a hang.
+      EXPECT_EQ(line_within(child.from_child(), std::chrono::seconds(10)), "answered") << what;
+      EXPECT_EQ(line_within(child.from_child(), std::chrono::seconds(10)), "written") << what;
+      ::kill(child.pid(), SIGKILL);  // a child that hangs is ended; one that finished is reaped
+      (void)child.wait();
+
+      const auto aside = names_with(dir.path(), ".corrupt.");
+      ASSERT_EQ(aside.size(), 1u) << what;
+      const std::string stem = fs::path(damaged.name).stem().string();
+      EXPECT_EQ(aside[0].rfind(stem + ".corrupt.", 0), 0u) << what << ": " << aside[0];
+      const fs::path kept = dir / aside[0];
+      switch (shape) {
+        case Shape::kFifo:
+          EXPECT_TRUE(fs::is_fifo(fs::symlink_status(kept))) << what;
+          break;
+        case Shape::kLinkToZero:
+          EXPECT_EQ(fs::read_symlink(kept), "/dev/zero") << what;
+          break;
+        case Shape::kOversized:
+          EXPECT_EQ(read_file(kept), oversized) << what;
+          break;
+      }
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path))) << what;
+      for (const StoreFile& store : stores) {
+        const auto bytes = read_file(dir / store.name);
+        ASSERT_TRUE(bytes) << what << ", " << store.name;
+        if (&store == &damaged) {
+          EXPECT_EQ(bytes->find("kept"), std::string::npos) << what;
+        } else {
+          EXPECT_NE(bytes->find("kept"), std::string::npos)
+              << what << ": " << store.name << " lost "
+              << "its entry: " << *bytes;
+        }
+      }
+    }
+  }
+}
+
+// A store file of exactly its bound is a store like any other: read, and kept where it is.
+TEST(PersistenceTest, StoreFileAtItsBoundIsRead) {
+  TempFolder dir;
+  const fs::path path = dir / "user-dictionary.json";
+  std::string bytes = R"({"words":{"kept":{"frequency":9}}})";
+  bytes.resize(store_io::bounds::kUserDictionaryFileBytes, ' ');
+  write_file(path, bytes);
+  UserDictionary dict = UserDictionary::load(path);
+  EXPECT_TRUE(dict.contains("kept"));
+  dict.add("new");
+  EXPECT_TRUE(dict.sync());
+  EXPECT_TRUE(names_with(dir.path(), ".corrupt.").empty());
+  const auto words = read_document<UserDictionaryDocument>(path).words;
+  EXPECT_TRUE(words.contains("kept") && words.contains("new"));
 }
 
 TEST(PersistenceCrashTest, KilledWriterLeavesOldOrNewDocument) {

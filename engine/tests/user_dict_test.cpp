@@ -295,6 +295,49 @@ TEST(UserDictionaryTest, NormalisedWordIsNotCountedAgainAtEveryLoad) {
   }
 }
 
+// Deleted words leave tombstones that outlive them for 90 days: without a cap, a file of deletions
+// grows without end, and every later start reads it all before its first key.
+TEST(UserDictionaryTest, SyncKeepsTheNineThousandNewestTombstones) {
+  TempFolder dir;
+  constexpr uint64_t kNow = 1'000'000'000;
+  FixedClock clock(kNow);
+  const fs::path path = dir / "user-dictionary.json";
+  UserDictionaryDocument file;
+  for (uint64_t i = 0; i < 12'000; ++i) file.tombstones["t" + std::to_string(i)] = kNow - i;
+  file.tombstones["gone for ever"] = kTombstoneForever;
+  // Hidden by a tombstone among the newest, and by one among the oldest.
+  file.words["t5"] = entry(3, kNow - 20'000);
+  file.words["t11000"] = entry(3, kNow - 20'000);
+  std::string bytes;
+  std::string error;
+  ASSERT_TRUE(encode_document(file, bytes, error)) << error;
+  write_file(path, bytes);
+
+  UserDictionary dict = UserDictionary::load(path);
+  dict.add("new");
+  ASSERT_TRUE(dict.sync());
+  const auto written = read_document<UserDictionaryDocument>(path);
+  EXPECT_EQ(written.tombstones.size(), kTombstonesKept);
+  EXPECT_EQ(written.tombstones.count("gone for ever"), 1u);
+  EXPECT_EQ(written.tombstones.count("t0"), 1u);
+  EXPECT_EQ(written.tombstones.count("t8998"), 1u);
+  EXPECT_EQ(written.tombstones.count("t8999"), 0u);
+  EXPECT_EQ(written.tombstones.count("t11999"), 0u);
+  // The merge hides before the cap drops: a word hidden by an old tombstone stays gone.
+  EXPECT_EQ(written.words.size(), 1u);
+  EXPECT_TRUE(written.words.contains("new"));
+
+  // At the cap nothing goes.
+  UserDictionaryDocument at_cap;
+  for (uint64_t i = 0; i < kTombstoneCap; ++i) at_cap.tombstones["t" + std::to_string(i)] = kNow;
+  ASSERT_TRUE(encode_document(at_cap, bytes, error)) << error;
+  write_file(path, bytes);
+  UserDictionary again = UserDictionary::load(path);
+  again.add("new");
+  ASSERT_TRUE(again.sync());
+  EXPECT_EQ(read_document<UserDictionaryDocument>(path).tombstones.size(), kTombstoneCap);
+}
+
 TEST(UserDictionaryTest, SyncMergesTheFileWord) {
   constexpr uint64_t kNow = 1'000'000'000;
   FixedClock clock(kNow);

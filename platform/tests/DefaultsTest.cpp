@@ -13,7 +13,10 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <future>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -148,6 +151,84 @@ TEST_F(DefaultsTest, ABadFileReadsAsEmptyStaysUntilTheNextChangeAndIsThenKeptAsi
   writeFile(path_, QByteArray());
   ASSERT_TRUE(Defaults(path_).set(u"k"_s, qint64{1}));
   EXPECT_EQ(filesBeside().size(), 2);
+  testSetClock(nullptr);
+}
+
+// Runs `body` on a thread of its own; a body still running after ten seconds hangs, and a hang
+// ends the test program, since the thread cannot be stopped.
+template <typename Body>
+void withinTenSeconds(Body body) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  std::thread([body, done] {
+    body();
+    done->set_value();
+  }).detach();
+  if (finished.wait_for(10s) != std::future_status::ready) {
+    std::fprintf(stderr, "no answer within ten seconds\n");
+    std::_Exit(1);
+  }
+}
+
+// A FIFO would stop the first read (at the program's start) for ever, a link to /dev/zero would
+// be read until memory runs out, and an oversized file is no settings file: each reads as empty
+// at once and is kept aside by the next change, which puts a settings file in its place.
+TEST_F(DefaultsTest, AFileThatIsNoPlainFileOfASaneSizeReadsAsEmptyAtOnceAndIsKeptAside) {
+  ManualClock clock;
+  testSetClock(&clock);
+  enum class Shape { kFifo, kLinkToZero, kOversized };
+  const std::pair<Shape, QString> shapes[] = {{Shape::kFifo, u"fifo"_s},
+                                              {Shape::kLinkToZero, u"zero"_s},
+                                              {Shape::kOversized, u"oversized"_s}};
+  for (const auto& [shape, name] : shapes) {
+    SCOPED_TRACE(name.toStdString());
+    const QString path = dir_.path() + u"/%1/settings.plist"_s.arg(name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    const QByteArray native = QFile::encodeName(path);
+    QString line = u"[Tolvani] the settings file is not a regular file, read as empty: "_s + path;
+    switch (shape) {
+      case Shape::kFifo:
+        ASSERT_EQ(::mkfifo(native.constData(), 0600), 0);
+        break;
+      case Shape::kLinkToZero:
+        ASSERT_EQ(::symlink("/dev/zero", native.constData()), 0);
+        break;
+      case Shape::kOversized:
+        ASSERT_EQ(::truncate(native.constData(), 0), -1);  // not there yet
+        writeFile(path, *propertylist::toBinary({{u"k"_s, qint64{3}}}));
+        ASSERT_EQ(::truncate(native.constData(), propertylist::kMaxBytes + 1), 0);
+        line = u"[Tolvani] the settings file is too large, read as empty: "_s + path;
+        break;
+    }
+    log::Capture capture;
+    withinTenSeconds([&path] {
+      Defaults d(path);
+      d.registerDefaults({{u"k"_s, qint64{5}}});
+      EXPECT_EQ(d.integer(u"k"_s), 5);
+      EXPECT_TRUE(d.set(u"other"_s, true));
+    });
+    const QString kept = path + u".corrupt-1700000000"_s;
+    EXPECT_EQ(
+        capture.lines(),
+        QStringList({line, u"[Tolvani] preserved the unreadable settings file at "_s + kept}));
+    QFileInfo keptInfo(kept);
+    switch (shape) {
+      case Shape::kFifo: {
+        struct stat st {};
+        ASSERT_EQ(::lstat(QFile::encodeName(kept).constData(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode));
+        break;
+      }
+      case Shape::kLinkToZero:
+        EXPECT_EQ(keptInfo.symLinkTarget(), u"/dev/zero"_s);
+        break;
+      case Shape::kOversized:
+        EXPECT_EQ(keptInfo.size(), propertylist::kMaxBytes + 1);
+        break;
+    }
+    EXPECT_TRUE(QFileInfo(path).isFile() && !QFileInfo(path).isSymLink());
+    withinTenSeconds([&path] { EXPECT_EQ(Defaults(path).boolean(u"other"_s), true); });
+  }
   testSetClock(nullptr);
 }
 
