@@ -20,6 +20,9 @@ namespace {
 // Display names no real display has, so that no other program of the user matches them.
 constexpr char kDisplay[] = ":4242";
 constexpr char kOtherDisplay[] = ":4243";
+// One of its own for the test of the input-method variables, whose many shells run beside the
+// others' (ctest -j) and would lend them their buses.
+constexpr char kVariablesDisplay[] = ":4244";
 
 struct Found {
   int status = -1;
@@ -154,7 +157,7 @@ TEST_F(RunSessionTest, BusAwayFromTheRuntimeFolderIsFoundThroughTheStartingShell
 // variables; the success message must say how to set them, and GNOME needs none.
 TEST_F(RunSessionTest, ASessionWithoutTheInputMethodVariablesIsTold) {
   const QString bus = startBus(root_ + "/elsewhere/bus");
-  const QString display = QStringLiteral("DISPLAY=") + kDisplay;
+  const QString display = QStringLiteral("DISPLAY=") + kVariablesDisplay;
   const QStringList ibus{"GTK_IM_MODULE=ibus", "QT_IM_MODULE=ibus", "XMODIFIERS=@im=ibus"};
   struct Row {
     QString desktop;
