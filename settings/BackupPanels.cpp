@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSaveFile>
+#include <QWidget>
 
 #include "platform/Log.h"
 #include "settings/AppSettings.h"
@@ -99,12 +101,9 @@ void exportLearnedWords(QWidget* parent) {
   save(parent, *data, QStringLiteral("tolvani-backup.json"));
 }
 
-void importLearnedWords(QWidget* parent) {
-  const std::optional<QByteArray> data =
-      readChosenFile(parent, {kJsonFilter}, AppSettings::maxImportedUserDataBytes,
-                     UIStrings::learnedDataTooLarge());
-  if (!data) return;
-  const LearnedDataImportResult result = AppSettings::importUserData(*data);
+namespace {
+
+void reportLearnedDataImport(QWidget* parent, const LearnedDataImportResult& result) {
   switch (result.kind) {
     case LearnedDataImportResult::Kind::imported:
       alert(parent, UIStrings::learnedWordsImported(result.words), AlertStyle::informational);
@@ -123,6 +122,25 @@ void importLearnedWords(QWidget* parent) {
       return;
   }
 }
+
+}  // namespace
+
+bool importLearnedWords(QWidget* parent, const LearnedDataImporter& import) {
+  std::optional<QByteArray> data =
+      readChosenFile(parent, {kJsonFilter}, AppSettings::maxImportedUserDataBytes,
+                     UIStrings::learnedDataTooLarge());
+  if (!data) return false;
+  if (!import) {
+    reportLearnedDataImport(parent, AppSettings::importUserData(*data));
+    return true;
+  }
+  // The outcome is told even when the asking window went meanwhile.
+  import(std::move(*data), [asking = QPointer<QWidget>(parent)](
+                               const LearnedDataImportResult& result) {
+    reportLearnedDataImport(asking, result);
+});
+return true;
+}  // namespace tolvani::BackupPanels
 
 void exportTextShortcuts(QWidget* parent) {
   save(parent, AppSettings::exportTextShortcuts(), QStringLiteral("Tolvani Shortcuts.json"));
