@@ -192,8 +192,9 @@ class SettingsWindowDataTest : public testing::LearnedDataTest {
       mine += (i ? ",\"mine" : "\"mine") + std::to_string(i) + R"(":{"frequency":50,"last_used":)" +
               std::to_string(testing::kNow - 100) + "}";
     testing::writeBytes(AppSettings::userDictionaryURL(), mine + "}}");
-    // Each lock taken waits while the gate is shut.
-    locks_.afterLock = [this] { gate_.wait(); };
+    // Each lock taken waits while the gate is shut: on the main thread, 10 s at most, so that
+    // the test fails instead of hanging.
+    locks_.afterLock = [this] { gate_.wait_for(std::chrono::seconds(10)); };
     AppSettings::testSetStoreFileSystem(&locks_);
     openData();
     UserDictionaryWork::testWaitUntilDone();
