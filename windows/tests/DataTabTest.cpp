@@ -178,6 +178,32 @@ TEST_F(DataTabTest, TheDataFolderIsMadeAndHandedToTheDesktop) {
 
 using Json = nlohmann::json;
 
+// The scripted answers, each alert noted with the count that the settings window shows behind it.
+class CountBehindAlerts final : public dialogs::Dialogs {
+ public:
+  explicit CountBehindAlerts(testing::ScriptedDialogs& answers) : answers_(answers) {}
+  std::optional<QString> chooseSaveFile(QWidget* parent, const QString& name,
+                                        const QStringList& filters) override {
+    return answers_.chooseSaveFile(parent, name, filters);
+  }
+  std::optional<QString> chooseOpenFile(QWidget* parent, const QStringList& filters) override {
+    return answers_.chooseOpenFile(parent, filters);
+  }
+  void showAlert(QWidget* parent, const dialogs::Alert& alert) override {
+    answers_.showAlert(parent, alert);
+    answers_.events.last() += " over " + PreferencesWindowController::shared()
+                                             .window()
+                                             ->findChild<QLabel*>("learnedWordCount")
+                                             ->text();
+  }
+  bool confirm(QWidget* parent, const dialogs::Confirmation& confirmation) override {
+    return answers_.confirm(parent, confirmation);
+  }
+
+ private:
+  testing::ScriptedDialogs& answers_;
+};
+
 // The settings window as the user meets it, over a dictionary of 30 words used often and lately,
 // with every store lock able to be held shut.
 class SettingsWindowDataTest : public testing::LearnedDataTest {
@@ -185,7 +211,7 @@ class SettingsWindowDataTest : public testing::LearnedDataTest {
   void SetUp() override {
     LearnedDataTest::SetUp();
     AppSettings::setUiLanguage(1);
-    dialogs::testSetDialogs(&dialogs_);
+    dialogs::testSetDialogs(&countBehindAlerts_);
     ASSERT_TRUE(files_.isValid());
     std::string mine = R"({"words":{)";
     for (int i = 0; i < 30; ++i)
@@ -253,6 +279,7 @@ class SettingsWindowDataTest : public testing::LearnedDataTest {
   static Json words() { return testing::readJson(AppSettings::userDictionaryURL())["words"]; }
 
   testing::ScriptedDialogs dialogs_;
+  CountBehindAlerts countBehindAlerts_{dialogs_};
   testing::FaultFileSystem locks_;
   std::promise<void> opener_;
   std::shared_future<void> gate_ = [] {
@@ -290,7 +317,8 @@ TEST_F(SettingsWindowDataTest, ALargeImportKeepsTypingAndTellsWhatWasKept) {
   openGate();
   UserDictionaryWork::testWaitUntilDone();
   // The engine keeps 9,000 words: the 30 used most and 8,970 of the backup's.
-  EXPECT_EQ(takeEvents(), QStringList{"alert Imported 8970 learned words. [OK]"});
+  EXPECT_EQ(takeEvents(),
+            QStringList{"alert Imported 8970 learned words. [OK] over " + number(9'000)});
   EXPECT_EQ(tab(), number(9'000) + " on on on");
   const Json kept = words();
   EXPECT_EQ(kept.size(), 9'000u);
@@ -303,7 +331,9 @@ TEST_F(SettingsWindowDataTest, ALargeImportKeepsTypingAndTellsWhatWasKept) {
   dialogs_.files = {backup};
   click(button("importLearnedWords"));
   UserDictionaryWork::testWaitUntilDone();
-  EXPECT_EQ(takeEvents(), QStringList({"open", "alert 8970 টি শেখা শব্দ ইমপোর্ট হয়েছে। [ঠিক আছে]"}));
+  EXPECT_EQ(takeEvents(),
+            QStringList(
+                {"open", "alert 8970 টি শেখা শব্দ ইমপোর্ট হয়েছে। [ঠিক আছে] over " + number(9'000)}));
   EXPECT_EQ(tab(), number(9'000) + " on on on");
   EXPECT_EQ(words(), kept);
   EXPECT_EQ(posts_, std::vector<bool>({true, true}));
