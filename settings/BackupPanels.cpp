@@ -125,22 +125,22 @@ void reportLearnedDataImport(QWidget* parent, const LearnedDataImportResult& res
 
 }  // namespace
 
-bool importLearnedWords(QWidget* parent, const LearnedDataImporter& import) {
+bool importLearnedWords(QWidget* parent, const LearnedDataImporter& importer) {
   std::optional<QByteArray> data =
       readChosenFile(parent, {kJsonFilter}, AppSettings::maxImportedUserDataBytes,
                      UIStrings::learnedDataTooLarge());
   if (!data) return false;
-  if (!import) {
+  if (!importer) {
     reportLearnedDataImport(parent, AppSettings::importUserData(*data));
     return true;
   }
   // The outcome is told even when the asking window went meanwhile.
-  import(std::move(*data), [asking = QPointer<QWidget>(parent)](
-                               const LearnedDataImportResult& result) {
+  QPointer<QWidget> asking(parent);
+  importer(std::move(*data), [asking](const LearnedDataImportResult& result) {
     reportLearnedDataImport(asking, result);
-});
-return true;
-}  // namespace tolvani::BackupPanels
+  });
+  return true;
+}
 
 void exportTextShortcuts(QWidget* parent) {
   save(parent, AppSettings::exportTextShortcuts(), QStringLiteral("Tolvani Shortcuts.json"));

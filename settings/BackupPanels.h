@@ -26,11 +26,11 @@ void exportLearnedWords(QWidget* parent = nullptr);
 using LearnedDataImporter =
     std::function<void(QByteArray backup, std::function<void(LearnedDataImportResult)> done)>;
 
-// Asks for a backup and has `import` merge it into the learned stores (without one, the merge
+// Asks for a backup and has `importer` merge it into the learned stores (without one, the merge
 // runs at once on this thread); the outcome's alert comes when the importer answers, over
 // `parent` while it exists, else over no window. False when
 // nothing was handed to the importer: the dialog was cancelled or the file refused.
-bool importLearnedWords(QWidget* parent = nullptr, const LearnedDataImporter& import = {});
+bool importLearnedWords(QWidget* parent = nullptr, const LearnedDataImporter& importer = {});
 // Asks where to save the text shortcuts as a JSON file.
 void exportTextShortcuts(QWidget* parent = nullptr);
 // Asks for a text-shortcut file and adds what it holds to the stored list.
