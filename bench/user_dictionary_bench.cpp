@@ -10,6 +10,10 @@
 // thread hands the main loop a GLib source every millisecond, as the IBus connection hands it a
 // key, and times how long each takes to run.
 //
+// BM_ImportBackup imports a hostile backup of the largest size accepted through the Data tab's
+// button, the file dialog answered with it, over 10,000 and 50,000 words; "Time" is until the
+// alert reports the outcome. BM_ResetLearnedData resets them through the tab's button.
+//
 // BM_KeyAnswerWhileSettingsOpen does the same through the built program behind a private
 // ibus-daemon: the settings row of the input menu is chosen, and for the next second an
 // application sends a key every 5 ms and times each answer; with the second argument 0 the row is
@@ -24,6 +28,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -44,7 +49,10 @@
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
 #include "settings/AppSettingsUserData.h"
+#include "settings/DataBackup.h"
+#include "settings/Dialogs.h"
 #include "settings/UIStrings.h"
+#include "windows/DataTab.h"
 #include "windows/PreferencesWindowController.h"
 #include "windows/SettingsRootView.h"
 #include "windows/UserDictionaryEditor.h"
@@ -347,6 +355,107 @@ BENCHMARK(BM_AddAndRemoveWord)
     ->Args({50'000, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// Backups of the largest size accepted, as hostile as the cleaner lets through: dictionary words,
+// or tombstones, each a long shared run of combining marks in the reverse of their canonical
+// order with a number at its end, so that every word needs its marks sorted and every comparison
+// of two words walks the whole run.
+std::string hostileBackup(bool tombstones) {
+  std::string marks;
+  for (int i = 0; i < 280; ++i) marks += "\u0301\u0316";  // classes 230, then 220
+  // A dictionary with no words section is no dictionary.
+  std::string doc = R"({"dictionary":{"words":{"আমি":{"frequency":3})";
+  if (tombstones) doc += R"(},"tombstones":{"তুমি":5)";
+  const auto cap = static_cast<std::size_t>(AppSettings::maxImportedUserDataBytes);
+  for (int i = 0;; ++i) {
+    const std::string entry = ",\"ক" + marks + std::to_string(i) +
+                              "\":" + (tombstones ? std::string("5") : R"({"frequency":1})");
+    if (doc.size() + entry.size() + 4 > cap) break;
+    doc += entry;
+  }
+  return doc + "}}}";
+}
+
+// The file dialog answered with one file; each alert's text noted.
+class AnsweringDialogs final : public dialogs::Dialogs {
+ public:
+  explicit AnsweringDialogs(QString file) : file_(std::move(file)) {}
+  std::optional<QString> chooseSaveFile(QWidget*, const QString&, const QStringList&) override {
+    return std::nullopt;
+  }
+  std::optional<QString> chooseOpenFile(QWidget*, const QStringList&) override { return file_; }
+  void showAlert(QWidget*, const dialogs::Alert& alert) override { alerts << alert.text; }
+  bool confirm(QWidget*, const dialogs::Confirmation&) override { return true; }
+
+  QStringList alerts;
+
+ private:
+  QString file_;
+};
+
+void BM_ImportBackup(benchmark::State& state) {
+  const int words = static_cast<int>(state.range(0));
+  const Folders folders(words);
+  const QString backup = folders.config.filePath(QStringLiteral("backup.json"));
+  std::ofstream(backup.toStdString(), std::ios::binary) << hostileBackup(state.range(1) == 1);
+  AnsweringDialogs answers(backup);
+  dialogs::testSetDialogs(&answers);
+  PreferencesWindowController& controller = PreferencesWindowController::shared();
+  controller.showWindow();
+  controller.rootView()->tabs()->setCurrentIndex(2);
+  auto* button = child<QPushButton>(controller.window(), "importLearnedWords");
+  timeWindowAction(
+      state,
+      [&] {
+        writeDictionary(dictionaryDocument(words));
+        answers.alerts.clear();
+      },
+      [&] { button->click(); }, [&] { return !answers.alerts.isEmpty(); });
+  controller.window()->close();
+  dialogs::testSetDialogs(nullptr);
+  if (!answers.alerts.value(0).startsWith(QStringLiteral("Imported")))
+    state.SkipWithError(answers.alerts.value(0).toStdString().c_str());
+}
+BENCHMARK(BM_ImportBackup)
+    ->ArgNames({"words", "tombstones"})
+    ->Args({10'000, 0})
+    ->Args({10'000, 1})
+    ->Args({50'000, 0})
+    ->Args({50'000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+// Resets the learned data through the Data tab's button and its confirmation, until the count
+// shows 0.
+void BM_ResetLearnedData(benchmark::State& state) {
+  const int words = static_cast<int>(state.range(0));
+  const Folders folders(words);
+  AnsweringDialogs answers({});
+  dialogs::testSetDialogs(&answers);
+  PreferencesWindowController& controller = PreferencesWindowController::shared();
+  controller.showWindow();
+  controller.rootView()->tabs()->setCurrentIndex(2);
+  QWidget* window = controller.window();
+  auto* count = child<QLabel>(window, "learnedWordCount");
+  timeWindowAction(
+      state,
+      [&] {
+        writeDictionary(dictionaryDocument(words));
+        controller.rootView()->findChild<DataTab*>()->reload();
+        serveUntil([&] { return count->text() == countShown(words); });
+      },
+      [&] { child<QPushButton>(window, "resetLearnedData")->click(); },
+      [&] { return count->text() == countShown(0); });
+  window->close();
+  dialogs::testSetDialogs(nullptr);
+}
+BENCHMARK(BM_ResetLearnedData)
+    ->Arg(10'000)
+    ->Arg(50'000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 // Milliseconds from sending a key to its answer, through the daemon and the program.
 double answerTime(testing::TestInputContext& context, unsigned keyval, unsigned keycode) {

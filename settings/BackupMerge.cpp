@@ -17,6 +17,10 @@ namespace {
 constexpr std::uint64_t kForever = std::numeric_limits<std::uint64_t>::max();
 // The engine keeps frequencies in 32 bits and saturates its sums there.
 constexpr std::uint64_t kMaxStoredFrequency = std::numeric_limits<std::uint32_t>::max();
+// The engine's bounds on its dictionary (engine/src/user_dict.h): they must stay the same.
+constexpr std::uint64_t kIdleSeconds = 2'592'000;  // 30 days
+constexpr std::size_t kWordCap = 10'000;
+constexpr std::size_t kWordsKept = 9'000;
 
 const Json* member(const Json& object, const std::string& key) {
   if (!object.is_object()) return nullptr;
@@ -225,6 +229,36 @@ std::optional<Json> mergedDictionary(Json current, const Json& incoming) {
   current["words"] = std::move(*words);
   current["tombstones"] = std::move(*tombstones);
   return current;
+}
+
+void dropWordsTheEngineDrops(Json& dictionary, std::uint64_t now) {
+  if (!dictionary.is_object()) return;
+  const auto found = dictionary.find("words");
+  if (found == dictionary.end() || !found->is_object()) return;
+  Json& words = *found;
+  const auto lastUse = [now](const Json& entry) {
+    const std::uint64_t used = storedUInt64(member(entry, "last_used"));
+    return used == 0 ? now : used;
+  };
+  const auto frequency = [](const Json& entry) {
+    return std::min(storedUInt64(member(entry, "frequency")), kMaxStoredFrequency);
+  };
+  for (auto it = words.begin(); it != words.end();) {
+    const std::uint64_t active = std::max(lastUse(*it), storedUInt64(member(*it, "last_decay")));
+    if (frequency(*it) < 3 && now > active && now - active > kIdleSeconds)
+      it = words.erase(it);
+    else
+      ++it;
+  }
+  if (words.size() <= kWordCap) return;
+  std::vector<std::pair<std::uint64_t, std::string>> ranked;
+  ranked.reserve(words.size());
+  for (const auto& [word, entry] : words.items())
+    ranked.emplace_back(lastUse(entry) / 3'600 + 100 * frequency(entry), word);
+  // Objects iterate in byte order, which the stable sort keeps among equal ranks.
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (std::size_t i = 0; i < ranked.size() - kWordsKept; ++i) words.erase(ranked[i].second);
 }
 
 std::optional<Json> mergedStore(std::string_view storeKey, Json current, const Json& incoming) {

@@ -35,6 +35,13 @@ std::optional<Json> mergedStore(std::string_view storeKey, Json current, const J
 // engine would not store is dropped (its load drops both).
 std::optional<Json> mergedDictionary(Json current, const Json& incoming);
 
+// Drops from `dictionary`, a merged dictionary document, the words that the engine drops when it
+// next saves the file, so that an import writes what stays and can say what it kept: a word used
+// fewer than 3 times and idle for more than 30 days, then, past 10,000 words, all but the 9,000
+// of highest last use / 3,600 + 100 × frequency (ties: the later word in byte order stays). A
+// word without a last use counts as used at `now` (Unix seconds), as the engine's load dates it.
+void dropWordsTheEngineDrops(Json& dictionary, std::uint64_t now);
+
 // One word's entry present on both sides: when the incoming side decayed later, its frequency
 // and decay time; on equal decay times the larger frequency; the later last use (left absent when
 // neither side has one). The current entry's other fields stay.

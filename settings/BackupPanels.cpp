@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSaveFile>
+#include <QWidget>
 
 #include "platform/Log.h"
 #include "platform/PrivateFiles.h"
@@ -102,12 +104,9 @@ void exportLearnedWords(QWidget* parent) {
   save(parent, *data, QStringLiteral("tolvani-backup.json"));
 }
 
-void importLearnedWords(QWidget* parent) {
-  const std::optional<QByteArray> data =
-      readChosenFile(parent, {kJsonFilter}, AppSettings::maxImportedUserDataBytes,
-                     UIStrings::learnedDataTooLarge());
-  if (!data) return;
-  const LearnedDataImportResult result = AppSettings::importUserData(*data);
+namespace {
+
+void reportLearnedDataImport(QWidget* parent, const LearnedDataImportResult& result) {
   switch (result.kind) {
     case LearnedDataImportResult::Kind::imported:
       alert(parent, UIStrings::learnedWordsImported(result.words), AlertStyle::informational);
@@ -125,6 +124,25 @@ void importLearnedWords(QWidget* parent) {
             AlertStyle::warning);
       return;
   }
+}
+
+}  // namespace
+
+bool importLearnedWords(QWidget* parent, const LearnedDataImporter& importer) {
+  std::optional<QByteArray> data =
+      readChosenFile(parent, {kJsonFilter}, AppSettings::maxImportedUserDataBytes,
+                     UIStrings::learnedDataTooLarge());
+  if (!data) return false;
+  if (!importer) {
+    reportLearnedDataImport(parent, AppSettings::importUserData(*data));
+    return true;
+  }
+  // The outcome is told even when the asking window went meanwhile.
+  QPointer<QWidget> asking(parent);
+  importer(std::move(*data), [asking](const LearnedDataImportResult& result) {
+    reportLearnedDataImport(asking, result);
+  });
+  return true;
 }
 
 void exportTextShortcuts(QWidget* parent) {

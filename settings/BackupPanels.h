@@ -1,13 +1,16 @@
 // The file panels of the settings window's backup buttons and of the text-shortcut editor: export
 // and import of the learned-data backup and of text-shortcut files through the desktop's save and
 // open dialogs, each outcome reported in a modal alert with one button, all through the dialog
-// seam of settings/Dialogs.h. Thread-safety: main thread only; every command is modal, so none of
-// them can overlap another.
+// seam of settings/Dialogs.h. Thread-safety: main thread only. Every command is modal, except
+// that the learned-data import may leave the merge to a worker; its caller keeps a second
+// learned-data command from starting until the merge has answered.
 #ifndef TOLVANI_SETTINGS_BACKUPPANELS_H_
 #define TOLVANI_SETTINGS_BACKUPPANELS_H_
 
+#include <QByteArray>
 #include <functional>
 
+#include "settings/DataBackup.h"
 #include "settings/Dialogs.h"
 
 class QWidget;
@@ -18,8 +21,16 @@ namespace tolvani::BackupPanels {
 
 // Saves the learned data with every store fresh first, then asks where to save it.
 void exportLearnedWords(QWidget* parent = nullptr);
-// Asks for a backup and merges it into the learned stores.
-void importLearnedWords(QWidget* parent = nullptr);
+// Merges a backup's bytes into the learned stores (AppSettings::importUserData) and hands the
+// result to `done` on the main thread, at once or later.
+using LearnedDataImporter =
+    std::function<void(QByteArray backup, std::function<void(LearnedDataImportResult)> done)>;
+
+// Asks for a backup and has `importer` merge it into the learned stores (without one, the merge
+// runs at once on this thread); the outcome's alert comes when the importer answers, over
+// `parent` while it exists, else over no window. False when
+// nothing was handed to the importer: the dialog was cancelled or the file refused.
+bool importLearnedWords(QWidget* parent = nullptr, const LearnedDataImporter& importer = {});
 // Asks where to save the text shortcuts as a JSON file.
 void exportTextShortcuts(QWidget* parent = nullptr);
 // Asks for a text-shortcut file and adds what it holds to the stored list.

@@ -43,7 +43,19 @@ struct Target {
   bool existed = false;    // the file was there before the import
   std::string savedBytes;  // its content then
   std::string mergedBytes;
+  int keptWords = 0;  // the dictionary: the incoming words that the merged store holds
 };
+
+// The incoming words that the merged dictionary holds.
+int keptWords(const Json& incoming, const Json& merged) {
+  const auto in = incoming.find("words");
+  const auto kept = merged.find("words");
+  if (in == incoming.end() || !in->is_object() || kept == merged.end() || !kept->is_object())
+    return 0;
+  int n = 0;
+  for (const auto& [word, entry] : in->items()) n += kept->contains(word) ? 1 : 0;
+  return n;  // at most the cleaner's cap
+}
 
 // Reads the target's file and merges the cleaned store into it, in memory.
 UserDataStatus mergeTarget(Target& target) {
@@ -67,6 +79,11 @@ UserDataStatus mergeTarget(Target& target) {
   }
   std::optional<Json> merged = BackupMerge::mergedStore(target.key, std::move(current), *incoming);
   if (!merged) return UserDataStatus::corruptFile(target.url);
+  if (target.key == "dictionary") {
+    const double now = std::floor(platform::clock().wallSeconds());
+    BackupMerge::dropWordsTheEngineDrops(*merged, now > 0 ? static_cast<std::uint64_t>(now) : 0);
+    target.keptWords = keptWords(*incoming, *merged);
+  }
   try {
     target.mergedBytes = merged->dump();
     return {};
@@ -97,16 +114,6 @@ UserDataStatus mergeAndWrite(std::vector<Target>& targets, bool& storesUnchanged
     return written;
   }
   return {};
-}
-
-int wordCount(const std::map<std::string, std::string>& cleaned) {
-  const auto it = cleaned.find("dictionary");
-  if (it == cleaned.end()) return 0;
-  const std::optional<Json> dictionary = BackupSanitizer::parseJson(it->second);
-  if (!dictionary || !dictionary->is_object()) return 0;
-  const auto words = dictionary->find("words");
-  if (words == dictionary->end() || !words->is_object()) return 0;
-  return static_cast<int>(words->size());  // at most the cleaner's cap
 }
 
 LearnedDataImportResult result(LearnedDataImportResult::Kind kind, int words = 0,
@@ -191,7 +198,9 @@ LearnedDataImportResult importUserData(const QByteArray& data) {
     platform::log::line(QStringLiteral("learned data import failed: ") + status.description());
     return result(Kind::failed, 0, storesUnchanged);
   }
-  return result(Kind::imported, wordCount(cleaned));
+  int kept = 0;
+  for (const Target& target : targets) kept += target.keptWords;
+  return result(Kind::imported, kept);
 }
 
 std::optional<std::pair<int, int>> importTextShortcuts(const QByteArray& data) {

@@ -24,7 +24,9 @@ struct LearnedDataImportResult {
     failed,    // reading, merging or writing the stores failed
   };
   Kind kind = Kind::invalid;
-  // imported: the words of the backup's cleaned dictionary (0 without one).
+  // imported: the words of the backup's cleaned dictionary that the dictionary holds after the
+  // import (0 without one): a word the merge hid under a tombstone, or one the engine's bounds
+  // drop, is not counted.
   int words = 0;
   // failed: false when a store written before the failure could not be put back, so the stores
   // are NOT as they were; the user must not be told that nothing changed.
@@ -52,7 +54,8 @@ std::vector<UserDataFile> userDataFiles();
 // is read as it stands (whole, as atomic writes leave it). None when it cannot be written.
 std::optional<QByteArray> exportUserData();
 
-// Cleans every store of `data`, merges each into its file and writes them all, holding the locks
+// Cleans every store of `data`, merges each into its file (the dictionary kept within the engine's
+// bounds, see BackupMerge::dropWordsTheEngineDrops) and writes them all, holding the locks
 // of all those stores (in ascending path order) from the first read to the last write. A failed
 // write puts back the stores already written, latest first. Posts the settings-change
 // notification with a user-data reload once the stores were reached, whatever came of it.

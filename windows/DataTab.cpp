@@ -1,5 +1,6 @@
 #include "windows/DataTab.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QFormLayout>
@@ -9,6 +10,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <vector>
 
 #include "settings/AppSettingsUserData.h"
 #include "settings/BackupPanels.h"
@@ -20,6 +22,20 @@
 #include "windows/UserDictionaryWork.h"
 
 namespace tolvani {
+
+namespace {
+
+// Every Data tab, in creation order: each opening of the settings window makes its own, and the
+// outcome of the work started in one is shown in all.
+std::vector<DataTab*>& liveTabs() {
+  static std::vector<DataTab*> tabs;
+  return tabs;
+}
+
+// Imports and resets started and not yet answered.
+int g_learnedDataWork = 0;
+
+}  // namespace
 
 DataTab::DataTab(QWidget* parent) : QWidget(parent) {
   QFormLayout* privacyRows = nullptr;
@@ -51,11 +67,7 @@ DataTab::DataTab(QWidget* parent) : QWidget(parent) {
           [this] { BackupPanels::exportLearnedWords(window()); });
   backupRows->addRow(exportWords_);
   importWords_ = settingsui::makeLinkButton("importLearnedWords");
-  connect(importWords_, &QPushButton::clicked, this, [this] {
-    BackupPanels::importLearnedWords(window());
-    // Whatever came of it, a cancelled dialog included.
-    reload();
-  });
+  connect(importWords_, &QPushButton::clicked, this, &DataTab::importBackup);
   backupRows->addRow(importWords_);
   exportShortcuts_ = settingsui::makeLinkButton("exportTextShortcuts");
   connect(exportShortcuts_, &QPushButton::clicked, this,
@@ -93,6 +105,8 @@ DataTab::DataTab(QWidget* parent) : QWidget(parent) {
   layout->addWidget(settingsui::makeScrollPage(content));
 
   updateTexts();
+  liveTabs().push_back(this);
+  updateLearnedDataButtons();
   reload();
 }
 
@@ -153,9 +167,45 @@ void DataTab::confirmReset() {
       window(), {UIStrings::confirmResetTitle(), UIStrings::confirmResetWords(),
                  UIStrings::confirmResetButton(), UIStrings::cancelButton()});
   if (!confirmed) return;
-  // A failure is logged by the store; the count shows what the dictionary still holds.
-  (void)AppSettings::resetLearnedWords();
-  reload();
+  startLearnedDataWork();
+  UserDictionaryWork::resetLearnedData(qApp, [](int count) { endLearnedDataWork(count); });
+}
+
+void DataTab::importBackup() {
+  const bool started = BackupPanels::importLearnedWords(
+      window(), [](QByteArray backup, std::function<void(LearnedDataImportResult)> report) {
+        startLearnedDataWork();
+        UserDictionaryWork::importBackup(
+            std::move(backup), qApp,
+            [report = std::move(report)](LearnedDataImportResult result, int count) {
+              // The count first, so that the alert does not stand over the old one.
+              endLearnedDataWork(count);
+              report(result);
+            });
+      });
+  // A cancelled dialog or a refused file reads the count again too.
+  if (!started) reload();
+}
+
+DataTab::~DataTab() { std::erase(liveTabs(), this); }
+
+void DataTab::startLearnedDataWork() {
+  ++g_learnedDataWork;
+  for (DataTab* tab : liveTabs()) tab->updateLearnedDataButtons();
+}
+
+void DataTab::endLearnedDataWork(int count) {
+  --g_learnedDataWork;
+  for (DataTab* tab : liveTabs()) {
+    tab->showLearnedWordCount(count);
+    tab->updateLearnedDataButtons();
+  }
+}
+
+void DataTab::updateLearnedDataButtons() {
+  // One import or reset at a time, and no export of stores halfway through one.
+  for (QPushButton* button : {reset_, exportWords_, importWords_})
+    button->setEnabled(g_learnedDataWork == 0);
 }
 
 }  // namespace tolvani

@@ -1,6 +1,8 @@
 // The settings window's Data tab: how many words were learned, the user dictionary, the data
 // folder, resetting the learned data after a confirmation, the four backup buttons, and the note
-// that nothing leaves the computer. Thread-safety: main thread only.
+// that nothing leaves the computer. The reset and the backup import run on the dictionary's
+// worker (windows/UserDictionaryWork.h); meanwhile the buttons of the learned-data reset, export
+// and import are disabled. Thread-safety: main thread only.
 #ifndef TOLVANI_WINDOWS_DATATAB_H_
 #define TOLVANI_WINDOWS_DATATAB_H_
 
@@ -17,6 +19,7 @@ class DataTab : public QWidget {
 
  public:
   explicit DataTab(QWidget* parent = nullptr);
+  ~DataTab() override;
 
   // Reads the learned-word count again, off the main thread; the count shows when it is read.
   void reload();
@@ -28,6 +31,14 @@ class DataTab : public QWidget {
  private:
   void showLearnedWordCount(int count);
   void confirmReset();
+  // The backup chosen in the file dialog is merged off the main thread; the count and the alert
+  // come when the merge is done, the alert over the asking window while it exists.
+  void importBackup();
+  // Around an import or a reset: every Data tab's buttons for them disabled meanwhile, and its
+  // count set to `count` at the end.
+  static void startLearnedDataWork();
+  static void endLearnedDataWork(int count);
+  void updateLearnedDataButtons();
   void updateColors();
 
   QGroupBox* privacySection_ = nullptr;

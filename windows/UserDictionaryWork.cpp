@@ -78,6 +78,29 @@ void removeWords(const QStringList& words, const QObject* receiver,
       std::move(done));
 }
 
+void importBackup(QByteArray backup, const QObject* receiver,
+                  std::function<void(LearnedDataImportResult, int)> done) {
+  using Outcome = std::pair<LearnedDataImportResult, int>;
+  run<Outcome>(
+      receiver,
+      [backup = std::move(backup)] {
+        const LearnedDataImportResult result = AppSettings::importUserData(backup);
+        return Outcome{result, AppSettings::learnedWordCount()};
+      },
+      [done = std::move(done)](Outcome outcome) { done(outcome.first, outcome.second); });
+}
+
+void resetLearnedData(const QObject* receiver, std::function<void(int)> done) {
+  run<int>(
+      receiver,
+      [] {
+        // A failure is the store's to log; the count shows what the dictionary still holds.
+        (void)AppSettings::resetLearnedWords();
+        return AppSettings::learnedWordCount();
+      },
+      std::move(done));
+}
+
 void testWaitUntilDone() {
   worker().sync([] {});
   // The main queue keeps its order: the answers already posted run before this.

@@ -1,17 +1,20 @@
-// The windows' reads and edits of the user dictionary, done off the main thread: the dictionary
-// can hold tens of thousands of words, and the main thread answers every key typed in any
-// application. The work runs on one worker thread in the order it was asked for, so a read asked
-// after an edit sees the edit; each answer comes back on the main thread, and only while its
-// receiver still exists. Thread-safety: main thread only.
+// The windows' reads and edits of the user dictionary, and the backup imports and resets of all
+// the learned data, done off the main thread: the dictionary can hold tens of thousands of words,
+// a store lock may be held by an engine or another process, and the main thread answers every key
+// typed in any application. The work runs on one worker thread in the order it was asked for, so a
+// read asked after an edit sees the edit; each answer comes back on the main thread, and only while
+// its receiver still exists. Thread-safety: main thread only.
 #ifndef TOLVANI_WINDOWS_USERDICTIONARYWORK_H_
 #define TOLVANI_WINDOWS_USERDICTIONARYWORK_H_
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <vector>
 
 #include "settings/AppSettingsUserData.h"
+#include "settings/DataBackup.h"
 
 class QObject;
 
@@ -34,6 +37,12 @@ void addWord(const QString& word, const QObject* receiver, std::function<void(En
 // them.
 void removeWords(const QStringList& words, const QObject* receiver,
                  std::function<void(Entries)> done);
+
+// AppSettings::importUserData(backup), then the dictionary's word count.
+void importBackup(QByteArray backup, const QObject* receiver,
+                  std::function<void(LearnedDataImportResult, int words)> done);
+// AppSettings::resetLearnedWords(), then the dictionary's word count.
+void resetLearnedData(const QObject* receiver, std::function<void(int words)> done);
 
 // Returns once the work asked for so far has run and its answers have been handed over.
 void testWaitUntilDone();

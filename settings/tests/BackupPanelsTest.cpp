@@ -70,6 +70,9 @@ class ScriptedDialogs final : public BackupPanels::Dialogs {
 
 const QByteArray kBackup = testing::kBackup;
 
+// The import as a command of its own, merging at once.
+void importLearnedWords(QWidget* parent) { (void)BackupPanels::importLearnedWords(parent); }
+
 std::string repeated(const std::string& text, std::size_t times) {
   std::string out;
   out.reserve(text.size() * times);
@@ -118,7 +121,7 @@ class BackupPanelsTest : public testing::LearnedDataTest {
 };
 
 TEST_F(BackupPanelsTest, CancellingAPanelDoesNothingElse) {
-  ASSERT_EQ(run(BackupPanels::importLearnedWords, {writeFile("seed.json", kBackup)}).last(),
+  ASSERT_EQ(run(importLearnedWords, {writeFile("seed.json", kBackup)}).last(),
             "info: Imported 1 learned word. [OK]");
   const std::string storesBefore = stores();
   const QMap<QString, QString> shortcutsBefore = AppSettings::textShortcuts();
@@ -128,7 +131,7 @@ TEST_F(BackupPanelsTest, CancellingAPanelDoesNothingElse) {
     QStringList events;
   } rows[] = {
       {BackupPanels::exportLearnedWords, {"learned data saved", "save tolvani-backup.json *.json"}},
-      {BackupPanels::importLearnedWords, {"open *.json"}},
+      {importLearnedWords, {"open *.json"}},
       {BackupPanels::exportTextShortcuts, {"save Tolvani Shortcuts.json *.json"}},
       {BackupPanels::importTextShortcuts, {"open " + kShortcutFilters}},
   };
@@ -159,13 +162,13 @@ TEST_F(BackupPanelsTest, FilesOverTheLimitAreRefusedBeforeTheyAreRead) {
     QString path;
     QString alert;
   } rows[] = {
-      {BackupPanels::importLearnedWords, writeFile("2000001.json", padded(kBackup, 2000001, ' ')),
+      {importLearnedWords, writeFile("2000001.json", padded(kBackup, 2000001, ' ')),
        learnedTooLarge},
-      {BackupPanels::importLearnedWords, huge.fileName(), learnedTooLarge},
+      {importLearnedWords, huge.fileName(), learnedTooLarge},
       {BackupPanels::importTextShortcuts, writeFile("200001.txt", padded("a=b\n", 200001, '#')),
        shortcutsTooLarge},
       {BackupPanels::importTextShortcuts, huge.fileName(), shortcutsTooLarge},
-      {BackupPanels::importLearnedWords, writeFile("2000000.json", padded(kBackup, 2000000, ' ')),
+      {importLearnedWords, writeFile("2000000.json", padded(kBackup, 2000000, ' ')),
        "info: Imported 1 learned word. [OK]"},
       {BackupPanels::importTextShortcuts, writeFile("200000.txt", padded("a=b\n", 200000, '#')),
        "info: Imported 1 shortcut. [OK]"},
@@ -196,17 +199,15 @@ TEST_F(BackupPanelsTest, EachImportResultHasItsAlert) {
       {1, BackupPanels::importTextShortcuts, comments,
        "warning: No usable shortcuts were found in the file. [OK]"},
       {1, BackupPanels::importTextShortcuts, one, "info: Imported 1 shortcut. [OK]"},
-      {1, BackupPanels::importLearnedWords, notJson,
+      {1, importLearnedWords, notJson,
        "warning: This is not an Tolvani backup, or it has no usable data. [OK]"},
-      {0, BackupPanels::importLearnedWords, noStores,
+      {0, importLearnedWords, noStores,
        "warning: এটি তোলভানির ব্যাকআপ ফাইল নয়, অথবা এতে ব্যবহারযোগ্য ডেটা নেই। [ঠিক আছে]"},
-      {1, BackupPanels::importLearnedWords, files_.path(),
-       "warning: The file could not be opened. [OK]"},
-      {1, BackupPanels::importLearnedWords, file("gone.json"),
-       "warning: The file could not be opened. [OK]"},
+      {1, importLearnedWords, files_.path(), "warning: The file could not be opened. [OK]"},
+      {1, importLearnedWords, file("gone.json"), "warning: The file could not be opened. [OK]"},
       {1, BackupPanels::importTextShortcuts, "/dev/zero",
        "warning: The file could not be opened. [OK]"},
-      {1, BackupPanels::importLearnedWords, writeFile("backup.json", kBackup),
+      {1, importLearnedWords, writeFile("backup.json", kBackup),
        "info: Imported 1 learned word. [OK]"},
   };
   for (const auto& row : rows) {
@@ -219,7 +220,7 @@ TEST_F(BackupPanelsTest, EachImportResultHasItsAlert) {
 
   // A store on disk that cannot be merged fails the import before anything is written.
   testing::writeBytes(AppSettings::userDictionaryURL(), "{");
-  EXPECT_EQ(run(BackupPanels::importLearnedWords, {file("backup.json")}).last(),
+  EXPECT_EQ(run(importLearnedWords, {file("backup.json")}).last(),
             "warning: The imported data could not be saved. Your existing data was not changed. "
             "[OK]");
 
@@ -232,7 +233,7 @@ TEST_F(BackupPanelsTest, EachImportResultHasItsAlert) {
     testing::writeBytes(AppSettings::userRejectionsURL(), R"({"entries":{"x":{"y":2}}})");
     // Rejections are replaced and then cannot be put back when selection memory fails.
     faults.failRenameTo = {{"selection-memory.json", 0}, {"rejections.json", 1}};
-    EXPECT_EQ(run(BackupPanels::importLearnedWords, {file("backup.json")}).last(),
+    EXPECT_EQ(run(importLearnedWords, {file("backup.json")}).last(),
               language == 1 ? "warning: The imported data could not be saved. [OK]"
                             : "warning: ইমপোর্ট করা ডেটা সংরক্ষণ করা যায়নি। [ঠিক আছে]");
   }
@@ -259,10 +260,10 @@ TEST_F(BackupPanelsTest, ABackupWithAWordOfEndlessMarksImportsTheRest) {
     std::string document = head + repeated("\u0301\u0316", room / 4) + tail;
     document += std::string(static_cast<std::size_t>(size) - document.size(), ' ');
     ASSERT_EQ(document.size(), static_cast<std::size_t>(size));
-    EXPECT_EQ(run(BackupPanels::importLearnedWords,
-                  {writeFile("hostile.json", QByteArray::fromStdString(document))})
-                  .last(),
-              "info: Imported 2 learned words. [OK]");
+    EXPECT_EQ(
+        run(importLearnedWords, {writeFile("hostile.json", QByteArray::fromStdString(document))})
+            .last(),
+        "info: Imported 2 learned words. [OK]");
     EXPECT_EQ(stores(),
               R"(english-pairs.json={"pairs":{"good":{"morning":5}}})"
               "\n"
@@ -295,7 +296,7 @@ TEST_F(BackupPanelsTest, AShortcutFileWithATextOfEndlessMarksImportsTheRest) {
 }
 
 TEST_F(BackupPanelsTest, ExportedBackupAndShortcutsImportBackUnchanged) {
-  ASSERT_EQ(run(BackupPanels::importLearnedWords, {writeFile("seed.json", kBackup)}).last(),
+  ASSERT_EQ(run(importLearnedWords, {writeFile("seed.json", kBackup)}).last(),
             "info: Imported 1 learned word. [OK]");
   const std::string before = stores();
   ASSERT_NE(before.find("user-trigrams.json"), std::string::npos);
@@ -304,7 +305,7 @@ TEST_F(BackupPanelsTest, ExportedBackupAndShortcutsImportBackUnchanged) {
             QStringList({"learned data saved", "save tolvani-backup.json *.json",
                          "info: Saved to “mine.json”. [OK]"}));
   EXPECT_EQ(testing::readBytes(file("mine.json")), AppSettings::exportUserData()->toStdString());
-  EXPECT_EQ(run(BackupPanels::importLearnedWords, {file("mine.json")}),
+  EXPECT_EQ(run(importLearnedWords, {file("mine.json")}),
             QStringList({"open *.json", "info: Imported 1 learned word. [OK]"}));
   EXPECT_EQ(stores(), before);
 

@@ -438,8 +438,8 @@ TEST_P(SettingsWalkTest, DataTabEveryButtonThroughTheDesktopsBoxes) {
   answerBox(t("Reset", "রিসেট"), &said);
   press(&view, t("Reset Learned Data", "শেখা ডেটা মুছুন"));
   EXPECT_EQ(said, question);
-  EXPECT_EQ(AppSettings::learnedWordCount(), 0);
   UserDictionaryWork::testWaitUntilDone();
+  EXPECT_EQ(AppSettings::learnedWordCount(), 0);
   EXPECT_EQ(count->text(), "0");
   EXPECT_EQ(takePosts(), std::vector<bool>{true});
 
@@ -447,8 +447,8 @@ TEST_P(SettingsWalkTest, DataTabEveryButtonThroughTheDesktopsBoxes) {
   answerFileDialog(backup);
   answerBox(t("OK", "ঠিক আছে"), &said);
   press(&view, t("Import Learned Words…", "শেখা শব্দ ইমপোর্ট…"));
-  EXPECT_EQ(said, UIStrings::learnedWordsImported(2));
   UserDictionaryWork::testWaitUntilDone();
+  EXPECT_EQ(said, UIStrings::learnedWordsImported(2));
   EXPECT_EQ(count->text(), "2");
   EXPECT_EQ(takePosts(), std::vector<bool>{true});
 

@@ -1,6 +1,7 @@
 // The windows' reads and edits of the user dictionary, over a real dictionary file behind a file
 // layer that notes which thread touches it: the settings window and the dictionary editor leave
-// every read and write of it to the worker thread, the settings window reads it once when its
+// every read and write of it to the worker thread, so do a backup import and a reset of the
+// learned data from the settings window, the settings window reads it once when its
 // content is made and once when that comes on screen, answers keep the order of the requests, and
 // an answer whose window went meanwhile is dropped.
 #include "windows/UserDictionaryWork.h"
@@ -11,7 +12,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <mutex>
 
@@ -128,6 +131,37 @@ TEST_F(UserDictionaryWorkTest, TheWindowsLeaveTheDictionaryToTheWorker) {
   EXPECT_EQ(child<QLabel>(window, "learnedWordCount")->text(), "0");
   EXPECT_EQ(files_.take(), times(2, "read worker"));
   window->close();
+}
+
+TEST_F(UserDictionaryWorkTest, AnImportAndAResetLeaveTheStoresToTheWorker) {
+  testing::ScriptedDialogs dialogs;
+  dialogs::testSetDialogs(&dialogs);
+  QTemporaryDir folder;
+  const QString backup = folder.filePath("backup.json");
+  testing::writeBytes(backup, R"({"dictionary":{"words":{"নতুন":{"frequency":4}}}})");
+  PreferencesWindowController& settings = PreferencesWindowController::shared();
+  settings.showWindow();
+  settings.rootView()->tabs()->setCurrentIndex(2);
+  QWidget* window = settings.window();
+  UserDictionaryWork::testWaitUntilDone();
+  files_.take();
+
+  dialogs.files = {backup};
+  click(child<QPushButton>(window, "importLearnedWords"));
+  UserDictionaryWork::testWaitUntilDone();
+  EXPECT_EQ(child<QLabel>(window, "learnedWordCount")->text(), "3");
+  // The merge's read under the lock, its replacement, and the count read again.
+  EXPECT_EQ(files_.take(), QStringList({"read worker", "replace worker", "read worker"}));
+
+  dialogs.confirmations = {true};
+  click(child<QPushButton>(window, "resetLearnedData"));
+  UserDictionaryWork::testWaitUntilDone();
+  EXPECT_EQ(child<QLabel>(window, "learnedWordCount")->text(), "0");
+  EXPECT_EQ(files_.take(), QStringList({"replace worker", "read worker"}));
+  EXPECT_EQ(dialogs.events.size(), 3);  // the open dialog, the alert and the confirmation
+  EXPECT_EQ(posts_, std::vector<bool>({true, true}));
+  window->close();
+  dialogs::testSetDialogs(nullptr);
 }
 
 TEST_F(UserDictionaryWorkTest, AnOpeningReadsTheCountAtCreationAndWhenShownOnly) {
