@@ -48,7 +48,8 @@ let session = null;
 let post = null;
 window.setup = { render(snapshot) { session = snapshot.session; } };
 window.hasSession = () => session !== null;
-window.send = (action) => post(JSON.stringify({ action: action, session: session }));
+window.send = (action, text) =>
+  post(JSON.stringify({ action: action, session: session, text: text }));
 window.loadScript = (src) => {
   ++window.pending;
   const script = document.createElement('script');
@@ -194,8 +195,8 @@ TEST_F(OnboardingBoundaryTest, ThePageReadsOnlyTheFilesOfTheGuidesFolder) {
                     "readFile('../Setup-evil/secret.txt'); readFile('%2');")
          .arg(fileUrl("outside.js"), fileUrl("Setup-evil/secret.txt")));
   ASSERT_TRUE(settled());
-  EXPECT_EQ(ran(), "own.js");
-  EXPECT_EQ(jsText("window.read.join('|')"), "notes of the guide");
+  EXPECT_EQ(ran(), QStringLiteral("own.js"));
+  EXPECT_EQ(jsText("window.read.join('|')"), QStringLiteral("notes of the guide"));
   EXPECT_EQ(jsText("window.failed.sort().join(' ')"),
             QStringList({"../Setup-evil/evil.js", "../Setup-evil/secret.txt", "../outside.js",
                          "../secret.txt", fileUrl("Setup-evil/secret.txt"), fileUrl("outside.js")})
@@ -212,10 +213,10 @@ TEST_F(OnboardingBoundaryTest, FramesInThePageLoadNothing) {
      "document.body.appendChild(sent); sent.contentWindow.location.href = 'elsewhere.html';");
   click("framed");
   settleUntil([&] { return !ran().isEmpty(); }, kLeakWait);
-  EXPECT_EQ(ran(), "");
+  EXPECT_EQ(ran(), QString());
   EXPECT_EQ(jsText("[...document.querySelectorAll('iframe')].map(f => f.id + '=' + "
                    "f.contentWindow.location.href).join(' ')"),
-            "named=about:blank made=about:blank sent=about:blank");
+            QStringLiteral("named=about:blank made=about:blank sent=about:blank"));
   EXPECT_EQ(controller_->webView()->url().toLocalFile(), root_ + "/Setup/index.html");
 }
 
@@ -228,8 +229,8 @@ TEST_F(OnboardingBoundaryTest, ThePageOpensNoWindow) {
   click("blank");
   click("blank", Qt::MiddleButton);
   settleUntil([&] { return !ran().isEmpty(); }, kLeakWait);
-  EXPECT_EQ(ran(), "");
-  EXPECT_EQ(jsText("String(!window.popup || window.popup.closed)"), "true");
+  EXPECT_EQ(ran(), QString());
+  EXPECT_EQ(jsText("String(!window.popup || window.popup.closed)"), QStringLiteral("true"));
   EXPECT_EQ(QApplication::topLevelWidgets(), before);
   EXPECT_EQ(controller_->webView()->url().toLocalFile(), root_ + "/Setup/index.html");
 }
@@ -237,42 +238,53 @@ TEST_F(OnboardingBoundaryTest, ThePageOpensNoWindow) {
 TEST_F(OnboardingBoundaryTest, TheViewShowsOnlyTheGuideWhateverItIsAskedToLoad) {
   ASSERT_TRUE(openHostile());
   const QUrl guide = controller_->webView()->url();
-  // A page of the guide's own folder, a file beside it and markup, each loaded as the program
-  // loads the guide; and the page sending itself elsewhere.
-  controller_->webView()->load(QUrl(fileUrl("Setup/elsewhere.html")));
-  controller_->webView()->setUrl(QUrl(fileUrl("secret.txt")));
-  controller_->webView()->setHtml("<script>window.elsewhere = true;</script>");
+  QWebEngineView* view = controller_->webView();
+  const auto stillTheGuide = [&] {
+    settleUntil(
+        [&] { return view->url() != guide || jsText("String(window.sameDocument)") != "true"; },
+        kLeakWait);
+    return view->url() == guide &&
+           jsText("String(window.sameDocument) + ' ' + String(window.elsewhere)") ==
+               "true undefined";
+  };
+  // A page of the guide's own folder, loaded as the program loads the guide: only the guide's
+  // address may be loaded so.
+  view->load(QUrl(fileUrl("Setup/elsewhere.html")));
+  EXPECT_TRUE(stillTheGuide()) << view->url().toString();
+  // The page sending itself there; a file beside the folder; markup.
   js("location.href = 'elsewhere.html'");
-  settleUntil(
-      [&] {
-        return controller_->webView()->url() != guide ||
-               jsText("String(window.sameDocument)") != "true";
-      },
-      kLeakWait);
-  EXPECT_EQ(controller_->webView()->url(), guide);
-  EXPECT_EQ(jsText("String(window.sameDocument) + ' ' + String(window.elsewhere)"),
-            "true undefined");
+  EXPECT_TRUE(stillTheGuide()) << view->url().toString();
+  view->load(QUrl(fileUrl("secret.txt")));
+  EXPECT_TRUE(stillTheGuide()) << view->url().toString();
+  view->setHtml("<script>window.elsewhere = true;</script>");
+  EXPECT_TRUE(stillTheGuide()) << view->url().toString();
+  // And the guide still acts on its messages.
+  js("send('language')");
+  EXPECT_TRUE(settleUntil([&] { return state().contains("lang=bn(chosen)"); })) << state();
   EXPECT_TRUE(controller_->pageReady());
   EXPECT_TRUE(state().endsWith("page=guide")) << state();
 }
 
 TEST_F(OnboardingBoundaryTest, MessagesFromAnotherAddressDoNothing) {
   ASSERT_TRUE(openHostile());
+  desktop_.menuVisible = true;
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
   const QUrl guide = controller_->webView()->url();
   // From the guide's address, the page's messages are obeyed.
-  js("send('language')");
-  ASSERT_TRUE(settleUntil([&] { return state().contains("lang=bn(chosen)"); })) << state();
+  js("send('tour')");
+  ASSERT_TRUE(settleUntil([&] { return state().startsWith("stage=tour tour=0"); })) << state();
 
-  // The same page at another address asks for the other language and to close the window.
+  // The same page at another address asks for a chapter and to close the window.
   js("history.replaceState(null, '', '?elsewhere')");
   ASSERT_TRUE(settleUntil([&] { return controller_->webView()->url() != guide; }))
       << controller_->webView()->url().toString();
-  js("send('language'); send('close')");
+  js("send('tourChapter', '2'); send('close')");
   // Back at the guide's address, a message is obeyed again: the program has seen the others.
   js("history.replaceState(null, '', 'index.html')");
-  ASSERT_TRUE(settleUntil([&] { return controller_->webView()->url() == guide; }));
-  js("send('language')");
-  EXPECT_TRUE(settleUntil([&] { return state().contains("lang=en(chosen)"); })) << state();
+  settleUntil([&] { return controller_->webView()->url() == guide; }, 10000);
+  js("send('tourChapter', '3')");
+  EXPECT_TRUE(settleUntil([&] { return state().startsWith("stage=tour tour=3"); }, 10000))
+      << state();
   EXPECT_TRUE(controller_->window()->isVisible());
   EXPECT_FALSE(AppSettings::onboardingDeferred());
 }
@@ -295,7 +307,7 @@ TEST_F(OnboardingBoundaryTest, ARefreshWhileSetupWorksLeavesTheRowsToTheRun) {
   while (desktop_.answer("probe", kSelected)) {
   }
   settle(100);
-  EXPECT_EQ(rows(), "add=working show=pending select=pending");
+  EXPECT_EQ(rows(), QStringLiteral("add=working show=pending select=pending"));
   EXPECT_TRUE(state().contains("status=notRegistered selected=0")) << state();
   EXPECT_EQ(desktop_.waiting().join(' '), "activate");
 
