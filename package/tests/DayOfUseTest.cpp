@@ -779,6 +779,15 @@ void DayOfUse::backup() {
 
   ASSERT_TRUE(click(report_->waitFor(WindowReport::named(QStringLiteral("resetLearnedData")))));
   ASSERT_TRUE(answerBox(UIStrings::confirmResetButton())) << report_->text().toStdString();
+  // The reset runs beside the window: done when the count says so and the button is back.
+  ASSERT_TRUE(report_->waitFor([](const Widget& w) {
+    return WindowReport::named(QStringLiteral("learnedWordCount"))(w) &&
+           w.fields.value(2) == QLatin1String("0");
+  })) << report_->text().toStdString();
+  ASSERT_TRUE(report_->waitFor([](const Widget& w) {
+    return WindowReport::named(QStringLiteral("resetLearnedData"))(w) &&
+           !w.fields.value(4).contains(QLatin1String("disabled"));
+  })) << report_->text().toStdString();
   ASSERT_TRUE(close(QStringLiteral("settingsWindow")));
   EXPECT_FALSE(offered()) << "the learned word is still offered after the reset";
 
