@@ -189,24 +189,26 @@ TEST_F(SetupWindowModuleTest, ClosingTheSetupWindowEndsTheWebEngineHelpersAndItO
   context.focusIn();
   context.selectEngine("tolvani");
   ASSERT_TRUE(harness.waitFor([&] { return !context.menu.isEmpty(); }));
-  for (int round = 1; round <= 3; ++round) {
+  // Three closes, and after each the window opened again; the last one is left open.
+  for (int round = 1; round <= 4; ++round) {
     SCOPED_TRACE(round);
+    // Each page comes up drawn in the interface's language (Bangla, as on a new machine), whatever
+    // the page before it was switched to: its switch offers English.
     ShownGuide shown;
     ASSERT_TRUE(harness.waitFor([&] {
       shown = shownGuide(readFile(report()), QStringLiteral("language"));
-      return !shown.window.isEmpty() && !shown.button.isEmpty();
+      return !shown.window.isEmpty() && !shown.button.isEmpty() &&
+             shown.buttonText == QLatin1String("English");
     })) << readFile(report()).toStdString();
     // The page answers: its language switch goes to the program and comes back re-rendered.
-    const QString before = shown.buttonText;
     ASSERT_TRUE(desktop.click(shown.button.center()));
     EXPECT_TRUE(harness.waitFor([&] {
-      const ShownGuide now = shownGuide(readFile(report()), QStringLiteral("language"));
-      return !now.buttonText.isEmpty() && now.buttonText != before;
-    })) << before.toStdString()
-        << "\n"
-        << readFile(report()).toStdString();
+      return shownGuide(readFile(report()), QStringLiteral("language")).buttonText ==
+             QString::fromUtf8("বাংলা");
+    })) << readFile(report()).toStdString();
     EXPECT_FALSE(testing::descendants(pid, helper).isEmpty())
         << "the guide shows with no web engine helper";
+    if (round == 4) break;
 
     ASSERT_TRUE(desktop.closeWindow(shown.window));
     EXPECT_TRUE(harness.waitFor([&] {
@@ -224,12 +226,6 @@ TEST_F(SetupWindowModuleTest, ClosingTheSetupWindowEndsTheWebEngineHelpersAndItO
         << readFile(report()).toStdString();
     // The same process throughout: nothing crashed.
     ASSERT_EQ(testing::servingProcess(harness), pid);
-    // A new page starts in the interface's language again.
-    EXPECT_TRUE(harness.waitFor([&] {
-      return shownGuide(readFile(report()), QStringLiteral("language")).buttonText == before;
-    })) << before.toStdString()
-        << "\n"
-        << readFile(report()).toStdString();
   }
 }
 #endif
