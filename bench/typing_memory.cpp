@@ -1,17 +1,23 @@
 // Resident memory of the process that serves IBus: the built tolvani program, started by a private
-// ibus-daemon, after KEYS keys of phonetic text typed through a test client, and once more after
-// its input menu opened the setup window and the guide page came up. Each figure is split by what
-// holds it: the program and its engine, Qt, the web engine with Qt Quick and QML, graphics
-// drivers, other libraries, and memory that maps no file (heaps, stacks).
+// ibus-daemon, after KEYS keys of phonetic text typed through a test client, once more after its
+// input menu opened the setup window and the guide page came up, after the window was closed as a
+// window manager closes it, and after CYCLES more openings and closings. Each figure is split by
+// what holds it: the program and its engine, Qt, the web engine with Qt Quick and QML, graphics
+// drivers, other libraries, and memory that maps no file (heaps, stacks); the program's web engine
+// helper processes are counted with their proportional share (PSS).
 //
-//   typing_memory [KEYS]   KEYS keys before the first figure (default 100)
+//   typing_memory [KEYS [CYCLES]]   KEYS keys before the first figure (default 100), CYCLES
+//                                   openings and closings after the first (default 5)
 //
-// The program draws offscreen unless DISPLAY names an X display, where it shows its windows as on
-// a desktop. TOLVANI_BENCH_COMPONENT_DIR names another folder of the tolvani component (an
-// installed program).
+// The program shows its windows on the X display DISPLAY names or, when it names none, on a
+// virtual one of its own (Xvfb); built without the desktop tests and with no DISPLAY it draws
+// offscreen, where no window can be closed from outside, and stops once the window is open.
+// TOLVANI_BENCH_COMPONENT_DIR names another folder of the tolvani component (an installed
+// program).
 #include <ibus.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -19,13 +25,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
 #include "ime/testing/ProcessMemory.h"
+#ifdef TOLVANI_VIRTUAL_DESKTOP
+#include "ime/testing/VirtualDesktop.h"
+#endif
 #include "typed_keys.h"
+
+// Last: its macros (Bool, Status) clash with Qt's headers.
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -55,20 +68,68 @@ const char* groupOf(const QString& path) {
   return "other libraries and files";
 }
 
+const QString kHelper = QStringLiteral("QtWebEngineProcess");
+
+// Proportional set size of process `pid` in KiB; 0 when it cannot be read.
+long pssKiB(qint64 pid) {
+  QFile file(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+  if (!file.open(QIODevice::ReadOnly)) return 0;
+  for (const QByteArray& line : file.readAll().split('\n')) {
+    if (line.startsWith("Pss:")) return line.mid(4).trimmed().split(' ').value(0).toLong();
+  }
+  return 0;
+}
+
 void report(const char* when, qint64 pid) {
   std::map<std::string, long> groups;
   for (const auto& [path, kib] : tolvani::testing::residentKiBByFile(pid))
     groups[groupOf(path)] += kib;
-  std::printf("%s: resident %.1f MB\n", when, tolvani::testing::residentKiB(pid) / 1024.0);
+  std::printf("%s: resident %.1f MB (PSS %.1f MB)\n", when,
+              tolvani::testing::residentKiB(pid) / 1024.0, pssKiB(pid) / 1024.0);
   for (const auto& [group, kib] : groups)
     std::printf("  %-32s %7.1f MB\n", group.c_str(), kib / 1024.0);
+  long helpersPss = 0;
+  const QStringList helpers = tolvani::testing::descendants(pid, kHelper);
+  for (const QString& helper : helpers)
+    helpersPss += pssKiB(helper.section(u' ', 0, 0).toLongLong());
+  std::printf("  %lld web engine helper processes, PSS %.1f MB together\n",
+              static_cast<long long>(helpers.size()), helpersPss / 1024.0);
   std::fflush(stdout);
 }
 
-bool guideShown(const QString& report) {
-  QFile file(report);
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  return file.readAll().contains("\npage\t");
+QByteArray readAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool guideShown(const QString& report) { return readAll(report).contains("\npage\t"); }
+
+// The X id of the shown setup window, as the program reports it; 0 when none is shown.
+unsigned long setupWindow(const QString& report) {
+  for (const QByteArray& line : readAll(report).split('\n')) {
+    const QList<QByteArray> fields = line.split('\t');
+    if (fields.value(0) == "window" &&
+        (fields.value(3) == "Keyboard Setup" || fields.value(3) == "কীবোর্ড সেটআপ"))
+      return fields.value(4).toULong();
+  }
+  return 0;
+}
+
+// Asks window `id` to close, as a window manager's close button does.
+bool closeWindow(const QString& display, unsigned long id) {
+  Display* x = XOpenDisplay(display.toLatin1().constData());
+  if (!x) return false;
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = id;
+  event.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  const bool sent = XSendEvent(x, id, False, NoEventMask, &event) != 0;
+  XSync(x, False);
+  XCloseDisplay(x);
+  return sent;
 }
 
 }  // namespace
@@ -76,6 +137,7 @@ bool guideShown(const QString& report) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
+  const int cycles = argc > 2 ? std::atoi(argv[2]) : 5;
   QString components = qEnvironmentVariable("TOLVANI_BENCH_COMPONENT_DIR");
   if (components.isEmpty()) components = QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR);
 
@@ -83,14 +145,34 @@ int main(int argc, char** argv) {
   const QString windows = folder.path() + QStringLiteral("/windows.txt");
   IBusDaemonHarness::Options options;
   options.componentFolder = components;
-  options.display = qEnvironmentVariable("DISPLAY");
   options.quiet = true;
   options.environment = {QStringLiteral("TOLVANI_TEST_WINDOWS=") + windows};
-  IBusDaemonHarness harness(options);
+  QString display = qEnvironmentVariable("DISPLAY");
+  std::unique_ptr<IBusDaemonHarness> own;
+#ifdef TOLVANI_VIRTUAL_DESKTOP
+  std::unique_ptr<tolvani::testing::VirtualDesktop> desktop;
+  if (display.isEmpty()) {
+    desktop = std::make_unique<tolvani::testing::VirtualDesktop>(options, QSize(1280, 800));
+    if (!desktop->ready()) {
+      std::fprintf(stderr, "no virtual display: %s\n", qPrintable(desktop->failure()));
+      return 1;
+    }
+    display = desktop->display();
+  }
+  IBusDaemonHarness& harness = desktop ? desktop->ibus() : *(own = [&] {
+    options.display = display;
+    return std::make_unique<IBusDaemonHarness>(options);
+  }());
+#else
+  options.display = display;
+  own = std::make_unique<IBusDaemonHarness>(options);
+  IBusDaemonHarness& harness = *own;
+#endif
   if (!harness.ready()) {
     std::fprintf(stderr, "no daemon: %s\n", qPrintable(harness.failure()));
     return 1;
   }
+  std::printf("display: %s\n", display.isEmpty() ? "none (offscreen)" : qPrintable(display));
   TestInputContext context(harness, "bench");
   context.focusIn();
   context.setCursorLocation(100, 200, 1, 18);
@@ -127,5 +209,44 @@ int main(int argc, char** argv) {
   }
   harness.settleAfterPause();
   report("with the setup window open", pid);
+  if (display.isEmpty()) {
+    std::printf("no X display: the window cannot be closed from outside\n");
+    return 0;
+  }
+
+  // Closes the window and waits for its helpers to go (up to 30 s), and at least 5 s; false when
+  // the window was not closed.
+  const auto closeAndWait = [&]() -> bool {
+    const unsigned long id = setupWindow(windows);
+    if (id == 0 || !closeWindow(display, id) ||
+        !harness.waitFor([&] { return setupWindow(windows) == 0; })) {
+      std::fprintf(stderr, "the setup window did not close\n");
+      return false;
+    }
+    QElapsedTimer gone;
+    gone.start();
+    if (tolvani::testing::waitUntil(
+            [&] { return tolvani::testing::descendants(pid, kHelper).isEmpty(); }, 30000))
+      std::printf("(helpers gone %lld ms after the close)\n",
+                  static_cast<long long>(gone.elapsed()));
+    else
+      std::printf("(helpers still running 30 s after the close)\n");
+    // The figures 5 s after the close.
+    tolvani::testing::waitUntil([] { return false; },
+                                std::max(0, 5000 - static_cast<int>(gone.elapsed())));
+    harness.settle();
+    return true;
+  };
+  if (!closeAndWait()) return 1;
+  report("after closing the setup window", pid);
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    context.activateProperty("openKeyboardSetup");
+    if (!harness.waitFor([&] { return setupWindow(windows) != 0 && guideShown(windows); })) {
+      std::fprintf(stderr, "the setup window's guide page did not come up again\n");
+      return 1;
+    }
+    if (!closeAndWait()) return 1;
+  }
+  report(("after " + std::to_string(cycles) + " more openings and closings").c_str(), pid);
   return 0;
 }

@@ -105,6 +105,15 @@ const SetupWindowModule* load() {
 void prepareApplication() {
   if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  // A sandboxed engine starts its pages' processes from zygotes, helpers that live as long as the
+  // engine does, which is as long as this process. Without the sandbox it starts them directly, and
+  // they end with the setup window's page.
+  const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+  const QList<QByteArray> switches = flags.simplified().split(' ');
+  const bool unsandboxed =
+      qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX") || switches.contains("--no-sandbox");
+  if (unsandboxed && !switches.contains("--no-zygote"))
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-zygote").trimmed());
 }
 
 void show() {

@@ -17,7 +17,7 @@ class QWidget;
 namespace tolvani::SetupWindow {
 
 // Call before the web engine can start: for the superuser only (as on CI) its sandbox, which
-// cannot start as root, is turned off.
+// cannot start as root, is turned off; an engine without its sandbox starts no zygote helpers.
 void prepareApplication();
 
 // OnboardingWindowController's entry points (show() opens the window or brings it forward,

@@ -7,6 +7,7 @@
 #include <ibus.h>
 
 #include <QFile>
+#include <QRect>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -146,6 +147,86 @@ TEST_F(SetupWindowModuleTest, OnAnXDisplayTypingProcessLoadsNoGraphicsDriverUnti
   testing::VirtualDesktop desktop(options(), QSize(1280, 800));
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
   typeThenOpenTheWindow(desktop.ibus(), kGraphicsDrivers);
+}
+
+// The setup window's X id and where its guide page shows the button of `action`, as reported.
+struct ShownGuide {
+  QString window;
+  QString buttonText;
+  QRect button;
+};
+ShownGuide shownGuide(const QString& report, const QString& action) {
+  ShownGuide shown;
+  bool inGuide = false;
+  for (const QString& line : report.split(u'\n')) {
+    const QStringList fields = line.split(u'\t');
+    if (fields.value(0) == QLatin1String("window")) {
+      inGuide = fields.value(3) == QLatin1String("Keyboard Setup") ||
+                fields.value(3) == QString::fromUtf8("কীবোর্ড সেটআপ");
+      if (inGuide) shown.window = fields.value(4);
+    } else if (inGuide && fields.value(0) == QLatin1String("page") && fields.value(1) == action) {
+      const QStringList n = fields.value(4).split(u' ');
+      shown.buttonText = fields.value(3);
+      if (n.size() == 4)
+        shown.button = QRect(n[0].toInt(), n[1].toInt(), n[2].toInt(), n[3].toInt());
+    }
+  }
+  return shown;
+}
+
+// Closing the setup window ends its web engine's helper processes, and the window opens again as
+// it did the first time: its guide page comes up and answers its buttons, close after close.
+TEST_F(SetupWindowModuleTest, ClosingTheSetupWindowEndsTheWebEngineHelpersAndItOpensAgain) {
+  testing::VirtualDesktop desktop(options(), QSize(1280, 800));
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  IBusDaemonHarness& harness = desktop.ibus();
+  typeThenOpenTheWindow(harness, kGraphicsDrivers);
+  if (HasFatalFailure()) return;
+  const qint64 pid = testing::servingProcess(harness);
+  const QString helper = QStringLiteral("QtWebEngineProcess");
+
+  TestInputContext context(harness, "menu");
+  context.focusIn();
+  context.selectEngine("tolvani");
+  ASSERT_TRUE(harness.waitFor([&] { return !context.menu.isEmpty(); }));
+  // Three closes, and after each the window opened again; the last one is left open.
+  for (int round = 1; round <= 4; ++round) {
+    SCOPED_TRACE(round);
+    // Each page comes up drawn in the interface's language (Bangla, as on a new machine), whatever
+    // the page before it was switched to: its switch offers English.
+    ShownGuide shown;
+    ASSERT_TRUE(harness.waitFor([&] {
+      shown = shownGuide(readFile(report()), QStringLiteral("language"));
+      return !shown.window.isEmpty() && !shown.button.isEmpty() &&
+             shown.buttonText == QLatin1String("English");
+    })) << readFile(report()).toStdString();
+    // The page answers: its language switch goes to the program and comes back re-rendered.
+    ASSERT_TRUE(desktop.click(shown.button.center()));
+    EXPECT_TRUE(harness.waitFor([&] {
+      return shownGuide(readFile(report()), QStringLiteral("language")).buttonText ==
+             QString::fromUtf8("বাংলা");
+    })) << readFile(report()).toStdString();
+    EXPECT_FALSE(testing::descendants(pid, helper).isEmpty())
+        << "the guide shows with no web engine helper";
+    if (round == 4) break;
+
+    ASSERT_TRUE(desktop.closeWindow(shown.window));
+    EXPECT_TRUE(harness.waitFor([&] {
+      return shownGuide(readFile(report()), {}).window.isEmpty();
+    })) << readFile(report()).toStdString();
+    // A generous bound: the helpers end within moments.
+    EXPECT_TRUE(
+        testing::waitUntil([&] { return testing::descendants(pid, helper).isEmpty(); }, 30000))
+        << testing::descendants(pid, helper).join(u'\n').toStdString();
+    std::printf("resident after closing the setup window (%d): %ld KiB\n", round,
+                testing::residentKiB(pid));
+
+    context.activateProperty("openKeyboardSetup");
+    ASSERT_TRUE(harness.waitFor([&] { return guideShown(readFile(report())); }))
+        << readFile(report()).toStdString();
+    // The same process throughout: nothing crashed.
+    ASSERT_EQ(testing::servingProcess(harness), pid);
+  }
 }
 #endif
 

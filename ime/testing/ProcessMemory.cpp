@@ -90,4 +90,43 @@ std::map<QString, long> residentKiBByFile(qint64 pid) {
   return resident;
 }
 
+QStringList descendants(qint64 pid, const QString& program) {
+  // Each process's parent and command name, from /proc/PID/stat: the name is in parentheses (it
+  // may hold spaces and parentheses itself) and cut to 15 bytes; the parent is the second field
+  // after it. The command line would not do: a program may rewrite it, as Chromium's helpers do.
+  struct Process {
+    qint64 parent;
+    QByteArray name;
+  };
+  std::map<qint64, Process> processes;
+  for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+    bool numeric = false;
+    const qint64 process = entry.toLongLong(&numeric);
+    if (!numeric) continue;
+    const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(process));
+    const qsizetype open = stat.indexOf('(');
+    const qsizetype close = stat.lastIndexOf(')');
+    if (open < 0 || close < open) continue;
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    if (fields.size() > 1)
+      processes[process] = {fields[1].toLongLong(), stat.mid(open + 1, close - open - 1)};
+  }
+  const QByteArray name = QFile::encodeName(program).left(15);
+  QStringList found;
+  for (const auto& [process, entry] : processes) {
+    if (entry.name != name) continue;
+    bool below = false;
+    for (qint64 up = entry.parent, hops = 0; up > 0 && hops < 64 && !below; ++hops) {
+      below = up == pid;
+      const auto next = processes.find(up);
+      up = next == processes.end() ? 0 : next->second.parent;
+    }
+    if (!below) continue;
+    QByteArray command = readAll(QStringLiteral("/proc/%1/cmdline").arg(process));
+    found << QString::number(process) + u' ' +
+                 QString::fromLocal8Bit(command.replace('\0', ' ').trimmed());
+  }
+  return found;
+}
+
 }  // namespace tolvani::testing

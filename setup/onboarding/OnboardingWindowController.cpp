@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QUuid>
 #include <QVBoxLayout>
 #include <QWebChannel>
@@ -22,6 +23,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
+
+#include <malloc.h>
 
 #include "platform/Bundle.h"
 #include "platform/PowerState.h"
@@ -69,6 +72,8 @@ class GuidePage : public QWebEnginePage {
  public:
   GuidePage(QWebEngineProfile* profile, OnboardingWindowController* owner)
       : QWebEnginePage(profile), owner_(owner) {}
+  // A page on its way out refuses every navigation.
+  void detach() { owner_ = nullptr; }
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
@@ -94,6 +99,8 @@ class SetupMessageHandler : public QObject {
 
  public:
   explicit SetupMessageHandler(OnboardingWindowController* owner) : owner_(owner) {}
+  // A page on its way out may still post; nobody hears it.
+  void detach() { owner_ = nullptr; }
 
   Q_INVOKABLE void postMessage(const QString& json) {
     if (owner_) owner_->receive(json);
@@ -174,20 +181,18 @@ OnboardingWindowController::~OnboardingWindowController() {
   // The page answers its pending scripts and may report its load as it goes, after the window:
   // nothing of it must reach the widgets gone with the window.
   pageReady_ = false;
-  if (page_) page_->disconnect(this);
-  // The view goes with the window; the page must go before its profile.
+  releaseWebView();
+  endReleasedWebViews();
   window_.reset();
-  delete page_;
-  delete profile_;
 }
 
-void OnboardingWindowController::configureWebView() {
+void OnboardingWindowController::makeWebView() {
+  if (page_) return;
   // No storage name: an off-the-record profile, which writes nothing to the user's folders.
   profile_ = new QWebEngineProfile();
   profile_->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
   profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
   profile_->setSpellCheckEnabled(false);
-  requestGuard_ = new GuideRequestGuard(this);
   profile_->setUrlRequestInterceptor(requestGuard_);
 
   page_ = new GuidePage(profile_, this);
@@ -210,7 +215,7 @@ void OnboardingWindowController::configureWebView() {
     script.setRunsOnSubFrames(false);
     page_->scripts().insert(script);
   }
-  channel_ = new QWebChannel(this);
+  channel_ = new QWebChannel();
   handler_ = new SetupMessageHandler(this);
   handler_->setParent(channel_);
   channel_->registerObject(QStringLiteral("setup"), handler_);
@@ -223,11 +228,22 @@ void OnboardingWindowController::configureWebView() {
   connect(page_, &QWebEnginePage::renderProcessTerminated, this,
           [this] { renderProcessTerminated(); });
 
-  webView_ = new QWebEngineView(window_.get());
+  webView_ = new QWebEngineView(guideHolder_);
   webView_->setObjectName(QStringLiteral("guideView"));
   webView_->setPage(page_);
   // The guide is an application window, not a browser: no Back, Reload or View Source.
   webView_->setContextMenuPolicy(Qt::NoContextMenu);
+  guideHolder_->layout()->addWidget(webView_);
+  updateColors();
+}
+
+void OnboardingWindowController::configureWebView() {
+  requestGuard_ = new GuideRequestGuard(this);
+  guideHolder_ = new QWidget(window_.get());
+  guideHolder_->setObjectName(QStringLiteral("guide"));
+  auto* holderLayout = new QVBoxLayout(guideHolder_);
+  holderLayout->setContentsMargins(0, 0, 0, 0);
+  makeWebView();
 
   fallback_ = new QWidget(window_.get());
   fallback_->setObjectName(QStringLiteral("fallback"));
@@ -264,9 +280,39 @@ void OnboardingWindowController::configureWebView() {
   column->addStretch(1);
 
   stack_ = new QStackedLayout(window_.get());
-  stack_->addWidget(webView_);
+  stack_->addWidget(guideHolder_);
   stack_->addWidget(fallback_);
-  stack_->setCurrentWidget(webView_);
+  stack_->setCurrentWidget(guideHolder_);
+}
+
+void OnboardingWindowController::releaseWebView() {
+  if (!page_) return;
+  page_->disconnect(this);
+  static_cast<GuidePage*>(page_)->detach();
+  handler_->detach();
+  page_->triggerAction(QWebEnginePage::Stop);
+  webView_->hide();
+  released_.push_back({webView_, page_, channel_, profile_});
+  webView_ = nullptr;
+  page_ = nullptr;
+  channel_ = nullptr;
+  handler_ = nullptr;
+  profile_ = nullptr;
+  QTimer::singleShot(0, this, &OnboardingWindowController::endReleasedWebViews);
+}
+
+void OnboardingWindowController::endReleasedWebViews() {
+  std::vector<WebView> ending;
+  ending.swap(released_);
+  for (WebView& web : ending) {
+    delete web.view.data();
+    // With the last page of a profile go its helper processes.
+    delete web.page;
+    delete web.channel;
+    delete web.profile;
+  }
+  // The engine's pages leave much of the heap free; give it back to the system.
+  if (!ending.empty()) ::malloc_trim(0);
 }
 
 void OnboardingWindowController::applyLanguage() {
@@ -294,6 +340,7 @@ void OnboardingWindowController::updateColors() {
     palette.setColor(QPalette::Window, background);
     window_->setPalette(palette);
   }
+  if (!page_) return;
   page_->setBackgroundColor(background);
   const bool dark = background.lightness() < 128;
   const QString theme = dark ? QStringLiteral("dark") : QStringLiteral("light");
@@ -333,7 +380,7 @@ void OnboardingWindowController::loadGuide() {
   languageChosenInGuide_ = false;
   applyLanguage();
   observeInputSources(true);
-  stack_->setCurrentWidget(webView_);
+  stack_->setCurrentWidget(guideHolder_);
   runSetup(false);
 
   const QString resources = platform::bundle::resourcesDir();
@@ -346,6 +393,7 @@ void OnboardingWindowController::loadGuide() {
                  UIStrings::setupSettingsPath());
     return;
   }
+  makeWebView();
   pageURL_ = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
   requestGuard_->setFolder(QFileInfo(folder).absoluteFilePath());
   page_->load(*pageURL_);
@@ -371,7 +419,7 @@ void OnboardingWindowController::showFallback(const QString& message) {
   pageReady_ = false;
   // The load this replaces is over, so its watchdog has nothing left to report.
   cancelWatchdog();
-  page_->triggerAction(QWebEnginePage::Stop);
+  if (page_) page_->triggerAction(QWebEnginePage::Stop);
   stack_->setCurrentWidget(fallback_);
   fallbackStatus_->setText(message);
 }
@@ -419,8 +467,8 @@ void OnboardingWindowController::windowWillClose() {
   pageReady_ = false;
   pageURL_.reset();
   requestGuard_->setFolder(QString());
-  page_->triggerAction(QWebEnginePage::Stop);
-  page_->load(QUrl(QStringLiteral("about:blank")));
+  // The web engine's helper processes stay as long as a page does.
+  releaseWebView();
 }
 
 void OnboardingWindowController::show() {

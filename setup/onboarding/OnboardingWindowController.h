@@ -2,9 +2,10 @@
 // does not come up, fails or stops, a native panel with a status line and three buttons), the
 // messages between the page and the program, and the setup run that registers, shows and selects
 // Tolvani's input source through command-mode children. There is one instance per process, made
-// by the first show() and kept; its window is hidden, never destroyed, when closed. Asynchronous
-// work re-checks a session token, renewed at every guide load and close, and drops stale results.
-// Thread-safety: main thread only.
+// by the first show() and kept; its window is hidden, never destroyed, when closed. The web view,
+// its page, channel and profile go with each close, and with them the web engine's helper
+// processes; the next guide load makes new ones. Asynchronous work re-checks a session token,
+// renewed at every guide load and close, and drops stale results. Thread-safety: main thread only.
 #ifndef TOLVANI_SETUP_ONBOARDING_ONBOARDINGWINDOWCONTROLLER_H_
 #define TOLVANI_SETUP_ONBOARDING_ONBOARDINGWINDOWCONTROLLER_H_
 
@@ -89,6 +90,7 @@ class OnboardingWindowController : public QObject {
   ~OnboardingWindowController() override;
 
   QWidget* window() const { return window_.get(); }
+  // The guide's web view; null from a close until the next guide load.
   QWebEngineView* webView() const { return webView_; }
 
   // A message the page posted, as JSON text; anything that fails a check is dropped silently.
@@ -111,6 +113,12 @@ class OnboardingWindowController : public QObject {
 
   static OnboardingWindowController* ensureExisting();
   void configureWebView();
+  // Makes the web view, its page, channel and profile when there are none.
+  void makeWebView();
+  // Takes them out of the window and ends them in a later turn of the event loop (a close may
+  // come from inside one of the page's own messages).
+  void releaseWebView();
+  void endReleasedWebViews();
   void applyLanguage();
   void showFallback(const QString& message);
   void cancelWatchdog();
@@ -143,14 +151,24 @@ class OnboardingWindowController : public QObject {
   bool conditionMet(Step step) const;
   void openWindowOf(const std::function<void()>& open);
 
+  // A web view with what it uses, as made together and ended together.
+  struct WebView {
+    QPointer<QWebEngineView> view;  // owned by the window while shown
+    QWebEnginePage* page;           // a GuidePage; deleted before its profile
+    QWebChannel* channel;
+    QWebEngineProfile* profile;
+  };
+
   std::unique_ptr<QWidget> window_;
   QWebEngineProfile* profile_ = nullptr;       // owned by this object; deleted after the page
   QWebEnginePage* page_ = nullptr;             // a GuidePage, owned by this object
-  QWebEngineView* webView_ = nullptr;          // owned by window_
+  QWebEngineView* webView_ = nullptr;          // owned by guideHolder_
   QWebChannel* channel_ = nullptr;             // owned by this object
   SetupMessageHandler* handler_ = nullptr;     // owned by channel_
   GuideRequestGuard* requestGuard_ = nullptr;  // owned by this object
+  std::vector<WebView> released_;              // taken out of the window, not yet ended
   QStackedLayout* stack_ = nullptr;            // owned by window_
+  QWidget* guideHolder_ = nullptr;             // owned by window_; holds the web view
   QWidget* fallback_ = nullptr;                // owned by window_
   QLabel* fallbackTitle_ = nullptr;            // owned by window_
   QLabel* fallbackStatus_ = nullptr;           // owned by window_

@@ -46,6 +46,7 @@ void OnboardingWindowController::setShortcutEditorOpener(std::function<void()> o
 void OnboardingWindowController::receive(const QString& json) {
   // Sub-frames never load (the navigation rule refuses them), so every message comes from the
   // main frame; it must still be showing the guide page.
+  if (!page_) return;
   const QUrl current = page_->url();
   const bool currentAbsent = current.isEmpty();
   if (currentAbsent != !pageURL_.has_value()) return;
@@ -182,7 +183,7 @@ void OnboardingWindowController::render(bool focusTyping) {
                              result.typeId() == QMetaType::Bool && result.toBool();
                          if (rendered || !self->pageReady_) return;
                          self->pageReady_ = false;
-                         self->page_->triggerAction(QWebEnginePage::Stop);
+                         if (self->page_) self->page_->triggerAction(QWebEnginePage::Stop);
                          self->stack_->setCurrentWidget(self->fallback_);
                          self->fallbackStatus_->setText(UIStrings::setupGuideUpdateFailed());
                        });

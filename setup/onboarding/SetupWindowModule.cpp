@@ -29,6 +29,11 @@ QString testPageButtons(QWidget* widget) {
   static std::map<QWebEngineView*, QString> buttons;
   auto* view = qobject_cast<QWebEngineView*>(widget);
   if (!view) return {};
+  // A view made later may take a closed one's address: it starts with no buttons.
+  if (buttons.find(view) == buttons.end()) {
+    buttons[view] = QString();
+    QObject::connect(view, &QObject::destroyed, [view] { buttons.erase(view); });
+  }
   QPointer<QWebEngineView> alive(view);
   view->page()->runJavaScript(QString::fromLatin1(kButtonsScript), [alive](const QVariant& v) {
     if (alive) buttons[alive.data()] = v.toString();
