@@ -182,6 +182,9 @@ void TolvaniAppDelegate::applicationWillTerminate() {
   if (!RuntimeDiagnostics::waitForQueue(left())) {
     platform::log::line(QStringLiteral("Shut down before the diagnostics were written"));
   }
+  if (services_.waitForWindowWork && !services_.waitForWindowWork(left())) {
+    platform::log::line(QStringLiteral("Shut down before the learned-words edits were written"));
+  }
 }
 
 bool TolvaniAppDelegate::applicationShouldHandleReopen() {

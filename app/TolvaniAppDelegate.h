@@ -28,6 +28,9 @@ class TolvaniAppDelegate final : public QObject {
     std::function<void()> showSetup;
     // The setup window when onboarding is not completed.
     std::function<void()> showSetupIfNeeded;
+    // At the end: waits, up to the limit, for the edits the windows have queued; false when some
+    // were left.
+    std::function<bool(std::chrono::milliseconds)> waitForWindowWork;
   };
 
   static constexpr std::chrono::milliseconds kOnboardingOfferDelay{1500};

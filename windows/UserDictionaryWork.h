@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -34,6 +35,10 @@ void addWord(const QString& word, const QObject* receiver, std::function<void(En
 // them.
 void removeWords(const QStringList& words, const QObject* receiver,
                  std::function<void(Entries)> done);
+
+// For the end of the process: waits, up to `limit`, until the work asked for so far has run (its
+// answers are not handed over). True when it has.
+bool waitForQueuedWork(std::chrono::milliseconds limit);
 
 // Returns once the work asked for so far has run and its answers have been handed over.
 void testWaitUntilDone();

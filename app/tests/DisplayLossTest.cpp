@@ -59,9 +59,6 @@ class DisplayLossTest : public testing::DaemonStartedProgram<::testing::TestWith
   void endDisplayExpectingACleanEnd() {
     desktop_->endDisplay(std::get<0>(GetParam()));
     expectACleanEndWithEverythingSaved();
-    // Nothing met the dead connection on the way out: no window was ended on it.
-    EXPECT_FALSE(errors().contains(QLatin1String("X11 connection broke")))
-        << errors().toStdString();
   }
 };
 
