@@ -35,7 +35,8 @@ void onTerminationSignal(int) {
   errno = saved;
 }
 
-// The delegate whose shut-down the ends that come from outside the event loop run; main thread.
+// The serving delegate: the ends that come from outside the event loop run its shut-down. Main
+// thread only.
 TolvaniAppDelegate* serving = nullptr;
 // Qt's connection to the X server, once watched.
 xcb_connection_t* display = nullptr;
