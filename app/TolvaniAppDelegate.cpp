@@ -23,7 +23,8 @@
 namespace tolvani {
 namespace {
 
-// The pipe that carries SIGTERM from the signal handler to the main thread's event loop.
+// The pipe that carries the termination signals from their handler to the main thread's event
+// loop.
 int terminationPipe[2] = {-1, -1};
 
 void onTerminationSignal(int) {
@@ -34,12 +35,33 @@ void onTerminationSignal(int) {
   errno = saved;
 }
 
+// The serving delegate: the ends that come from outside the event loop run its shut-down. Main
+// thread only.
+TolvaniAppDelegate* serving = nullptr;
+// Qt's connection to the X server, once watched.
+xcb_connection_t* display = nullptr;
+
+bool displayLost() { return display && xcb_connection_has_error(display) != 0; }
+
+// With the X server gone, no window can end cleanly: ending one talks to the server (a view drawn
+// with GL makes its context current), and Xlib answers a dead connection with exit(1) from inside
+// that destructor, after which the exit handlers end the rest of the windows on a half-ended Qt.
+// So the learning and the statistics are saved and the process leaves at once, ending nothing.
+// Main thread only.
+[[noreturn]] void leaveWithoutTheDisplay() {
+  static bool said = false;
+  if (!std::exchange(said, true))
+    platform::log::line(QStringLiteral("The X display went away; quitting"));
+  if (serving) serving->applicationWillTerminate();
+  // Sessions that ended during a shut-down already under way still write their last learning.
+  EngineBridge::waitForReleasedWrites(TolvaniAppDelegate::kShutdownWaitLimit);
+  ::_exit(0);
+}
+
 // Qt's X11 plugin ends the process with exit(1) when it finds its display connection broken, as
 // it is once the X server ends with the desktop session. This source looks at the connection at
 // a higher priority than the plugin's source, so in the turn of the loop that would run the
-// plugin's it runs instead and quits every loop: the shut-down that follows the loop saves, as on
-// SIGTERM. It stays attached and ready for the process's life, so no later turn reaches the
-// plugin's source either.
+// plugin's it runs instead and leaves.
 struct DisplayWatch {
   GSource source;
   xcb_connection_t* connection;
@@ -54,38 +76,38 @@ gboolean displayBrokenBeforePoll(GSource* source, gint* timeout) {
   return displayBroken(source);
 }
 
-gboolean quitOnBrokenDisplay(GSource*, GSourceFunc, gpointer) {
-  static bool said = false;
-  if (!std::exchange(said, true))
-    platform::log::line(QStringLiteral("The X display went away; quitting"));
-  QCoreApplication::exit(0);
-  return G_SOURCE_CONTINUE;
-}
+gboolean leaveOnBrokenDisplay(GSource*, GSourceFunc, gpointer) { leaveWithoutTheDisplay(); }
 
 GSourceFuncs displayWatchFunctions = {
-    displayBrokenBeforePoll, displayBroken, quitOnBrokenDisplay, nullptr, nullptr, nullptr};
+    displayBrokenBeforePoll, displayBroken, leaveOnBrokenDisplay, nullptr, nullptr, nullptr};
 
 void watchDisplay() {
   static bool watching = false;
   auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  if (watching || !x11 || !x11->connection()) return;
-  watching = true;
+  if (!x11 || !x11->connection()) return;
+  display = x11->connection();
+  if (std::exchange(watching, true)) return;
   GSource* source = g_source_new(&displayWatchFunctions, sizeof(DisplayWatch));
-  reinterpret_cast<DisplayWatch*>(source)->connection = x11->connection();
+  reinterpret_cast<DisplayWatch*>(source)->connection = display;
   g_source_set_priority(source, G_PRIORITY_HIGH);
   // The main thread's loop turns the default context.
   g_source_attach(source, g_main_context_default());
   g_source_unref(source);
 }
 
-// exit() called while the loop runs skips the shut-down after it: the X11 plugin's exit(1) when
-// the display broke between the watch's look and the plugin's, Xlib's on an I/O error. The main
-// thread's thread_local objects end before any static one, so the services the shut-down needs
-// are still there.
+// exit() called while the loop runs skips the shut-down after it; called during the shut-down,
+// it ends the windows from the exit handlers. Qt's X11 plugin calls it when the display broke
+// between the watch's look and its own; Xlib, through the plugin's I/O error handler, from inside
+// any call that meets the dead connection, such as a GL view's end after a SIGTERM that came with
+// the end of the session. The main thread's thread_local objects end before any static one, so
+// the services the shut-down needs are still there; with the display lost, the process then
+// leaves as the watch does.
 struct ShutDownOnExit {
-  TolvaniAppDelegate* delegate = nullptr;
+  bool armed = false;
   ~ShutDownOnExit() {
-    if (delegate) delegate->applicationWillTerminate();
+    if (!armed) return;
+    if (displayLost()) leaveWithoutTheDisplay();
+    if (serving) serving->applicationWillTerminate();
   }
 };
 thread_local ShutDownOnExit shutDownOnExit;
@@ -95,7 +117,11 @@ thread_local ShutDownOnExit shutDownOnExit;
 TolvaniAppDelegate::TolvaniAppDelegate(Services services) : services_(std::move(services)) {}
 
 TolvaniAppDelegate::~TolvaniAppDelegate() {
-  if (shutDownOnExit.delegate == this) shutDownOnExit.delegate = nullptr;
+  if (serving == this) {
+    serving = nullptr;
+    // The application may close its connection after this.
+    display = nullptr;
+  }
   if (offerTimer_ != 0) platform::clock().cancel(offerTimer_);
   EngineBridge::discardPreparedSession();
 }
@@ -108,13 +134,14 @@ bool TolvaniAppDelegate::applicationDidFinishLaunching(const QStringList& argume
   // The first focus follows the start at once: its session is made meanwhile.
   EngineBridge::prepareSession();
   installTerminationSignal();
-  // A normal quit, SIGTERM, a lost IBus connection and a lost display all end the event loop:
-  // one shut-down.
+  // A normal quit, the termination signals and a lost IBus connection all end the event loop: one
+  // shut-down. A lost display runs the same saves, then leaves at once.
   if (QCoreApplication* app = QCoreApplication::instance()) {
     connect(app, &QCoreApplication::aboutToQuit, this, [this] { applicationWillTerminate(); });
   }
   watchDisplay();
-  shutDownOnExit.delegate = this;
+  serving = this;
+  shutDownOnExit.armed = true;
   // Nothing to do when the last window closes: the program keeps serving the input method with no
   // window at all (the application does not quit on its last window).
   if (!services_.startServer || !services_.startServer()) return false;
@@ -156,6 +183,9 @@ void TolvaniAppDelegate::applicationWillTerminate() {
   if (!RuntimeDiagnostics::waitForQueue(left())) {
     platform::log::line(QStringLiteral("Shut down before the diagnostics were written"));
   }
+  if (services_.waitForWindowWork && !services_.waitForWindowWork(left())) {
+    platform::log::line(QStringLiteral("Shut down before the learned-words edits were written"));
+  }
 }
 
 bool TolvaniAppDelegate::applicationShouldHandleReopen() {
@@ -166,12 +196,12 @@ bool TolvaniAppDelegate::applicationShouldHandleReopen() {
 
 void TolvaniAppDelegate::installTerminationSignal() {
   if (terminationPipe[0] < 0 && ::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    platform::log::line(QStringLiteral("Could not watch for SIGTERM: ") +
+    platform::log::line(QStringLiteral("Could not watch for the termination signals: ") +
                         QString::fromLocal8Bit(strerror(errno)));
     return;
   }
-  sigtermNotifier_ = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, this);
-  connect(sigtermNotifier_, &QSocketNotifier::activated, this, [] {
+  terminationNotifier_ = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, this);
+  connect(terminationNotifier_, &QSocketNotifier::activated, this, [] {
     char bytes[16];
     while (::read(terminationPipe[0], bytes, sizeof bytes) > 0) {
     }
@@ -182,7 +212,9 @@ void TolvaniAppDelegate::installTerminationSignal() {
   action.sa_handler = onTerminationSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGTERM, &action, nullptr);
+  // A logout sends SIGTERM and then SIGHUP, a closed terminal SIGHUP, Control+C SIGINT: each ends
+  // the program as SIGTERM does, and one that comes during the shut-down leaves it to finish.
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(signal, &action, nullptr);
 }
 
 }  // namespace tolvani

@@ -1,8 +1,8 @@
 // The application side of the tolvani program: start-up in its fixed order (defaults, the
-// engine's shared tables, SIGTERM, the input-method server, the setup window or its delayed
-// offer), the one shut-down that SIGTERM, a lost IBus connection, a lost X display and a normal
-// quit all run (and exit() called while the event loop runs), and the reopen that a second start
-// of the program hands over. Thread-safety: main thread only.
+// engine's shared tables, the termination signals, the input-method server, the setup window or
+// its delayed offer), the one shut-down that SIGTERM, SIGHUP, SIGINT, a lost IBus connection, a
+// lost X display and a normal quit all run (and exit() called while the event loop runs), and the
+// reopen that a second start of the program hands over. Thread-safety: main thread only.
 #ifndef TOLVANI_APP_TOLVANIAPPDELEGATE_H_
 #define TOLVANI_APP_TOLVANIAPPDELEGATE_H_
 
@@ -28,6 +28,9 @@ class TolvaniAppDelegate final : public QObject {
     std::function<void()> showSetup;
     // The setup window when onboarding is not completed.
     std::function<void()> showSetupIfNeeded;
+    // At the end: waits, up to the limit, for the edits the windows have queued; false when some
+    // were left.
+    std::function<bool(std::chrono::milliseconds)> waitForWindowWork;
   };
 
   static constexpr std::chrono::milliseconds kOnboardingOfferDelay{1500};
@@ -57,7 +60,7 @@ class TolvaniAppDelegate final : public QObject {
 
   Services services_;
   platform::Clock::TimerId offerTimer_ = 0;
-  QSocketNotifier* sigtermNotifier_ = nullptr;  // owned by this object (Qt parent)
+  QSocketNotifier* terminationNotifier_ = nullptr;  // owned by this object (Qt parent)
   bool terminated_ = false;
 };
 

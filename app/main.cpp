@@ -27,6 +27,7 @@
 #include "windows/CustomLayoutEditor.h"
 #include "windows/PreferencesWindowController.h"
 #include "windows/TextShortcutsEditor.h"
+#include "windows/UserDictionaryWork.h"
 
 namespace {
 
@@ -125,6 +126,8 @@ int main(int argc, char** argv) {
       },
       [] { SetupWindow::show(); },
       [] { SetupWindow::showIfNeeded(); },
+      // The display's loss ends the process without its static objects, the worker among them.
+      [](std::chrono::milliseconds limit) { return UserDictionaryWork::waitForQueuedWork(limit); },
   });
   TolvaniAppDelegate* served = delegate.get();
   // A later start of the program (the desktop entry, "tolvani --setup") reopens this one. The

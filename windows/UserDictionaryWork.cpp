@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QObject>
 #include <QPointer>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <utility>
 
 #include "platform/NotificationCenter.h"
@@ -23,8 +26,12 @@ struct Worker {
                               platform::SerialQueue::Priority::utility};
 };
 
+// Main thread only.
+bool workerStarted = false;
+
 platform::SerialQueue& worker() {
   static Worker instance;
+  workerStarted = true;
   return instance.queue;
 }
 
@@ -99,6 +106,24 @@ void resetLearnedData(const QObject* receiver, std::function<void(int)> done) {
         return AppSettings::learnedWordCount();
       },
       std::move(done));
+}
+
+bool waitForQueuedWork(std::chrono::milliseconds limit) {
+  if (!workerStarted) return true;
+  // Shared with the marker, which may run after a wait that gave up.
+  struct Marker {
+    std::mutex mu;
+    std::condition_variable reached;
+    bool done = false;  // guarded by mu
+  };
+  auto marker = std::make_shared<Marker>();
+  worker().async([marker] {
+    std::lock_guard lock(marker->mu);
+    marker->done = true;
+    marker->reached.notify_all();
+  });
+  std::unique_lock lock(marker->mu);
+  return marker->reached.wait_for(lock, limit, [&] { return marker->done; });
 }
 
 void testWaitUntilDone() {

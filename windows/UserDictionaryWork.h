@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -43,6 +44,10 @@ void importBackup(QByteArray backup, const QObject* receiver,
                   std::function<void(LearnedDataImportResult, int words)> done);
 // AppSettings::resetLearnedWords(), then the dictionary's word count.
 void resetLearnedData(const QObject* receiver, std::function<void(int words)> done);
+
+// For the end of the process: waits, up to `limit`, until the work asked for so far has run (its
+// answers are not handed over). True when it has.
+bool waitForQueuedWork(std::chrono::milliseconds limit);
 
 // Returns once the work asked for so far has run and its answers have been handed over.
 void testWaitUntilDone();

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QList>
 #include <QString>
 #include <QTimer>
 #include <cstdlib>
@@ -32,9 +33,13 @@ class TolvaniAppDelegateTest : public ::testing::Test {
 
   // A delegate whose windows write what they were asked to show into `shown_`.
   std::unique_ptr<TolvaniAppDelegate> make(bool serverStarts = true) {
-    return std::make_unique<TolvaniAppDelegate>(TolvaniAppDelegate::Services{
-        [serverStarts] { return serverStarts; }, [this] { shown_ += "setup;"; },
-        [this] { shown_ += "offer;"; }});
+    return std::make_unique<TolvaniAppDelegate>(
+        TolvaniAppDelegate::Services{[serverStarts] { return serverStarts; },
+                                     [this] { shown_ += "setup;"; }, [this] { shown_ += "offer;"; },
+                                     [this](milliseconds limit) {
+                                       waits_ << limit;
+                                       return true;
+                                     }});
   }
   // Moves the test clock and runs what it handed to the main queue.
   void advance(milliseconds by) {
@@ -44,6 +49,7 @@ class TolvaniAppDelegateTest : public ::testing::Test {
 
   platform::ManualClock clock_;
   QString shown_;
+  QList<milliseconds> waits_;  // the windows' work waited for, with each wait's limit
 };
 
 TEST_F(TolvaniAppDelegateTest, OfferFollowsAfterADelayOnlyWhileOnboardingIsNotCompleted) {
@@ -91,6 +97,20 @@ TEST_F(TolvaniAppDelegateTest, SetupArgumentShowsTheWindowAtOnceAndNoOfferFollow
   }
 }
 
+// The display's loss ends the process without its static objects, whose ends would run the
+// windows' queued edits: the shut-down waits for them, once.
+TEST_F(TolvaniAppDelegateTest, TheShutDownWaitsForTheWindowsWorkOnce) {
+  AppSettings::setOnboardingCompleted(true);
+  auto delegate = make();
+  ASSERT_TRUE(delegate->applicationDidFinishLaunching({"tolvani"}));
+  EXPECT_TRUE(waits_.isEmpty());
+  delegate->applicationWillTerminate();
+  delegate->applicationWillTerminate();
+  ASSERT_EQ(waits_.size(), 1);
+  EXPECT_GT(waits_[0], milliseconds(0));
+  EXPECT_LE(waits_[0], TolvaniAppDelegate::kShutdownWaitLimit);
+}
+
 TEST_F(TolvaniAppDelegateTest, NoServerShowsNothing) {
   AppSettings::setOnboardingCompleted(false);
   auto delegate = make(/*serverStarts=*/false);
@@ -114,7 +134,7 @@ TEST_F(TolvaniAppDelegateTest, ExitCalledInsideTheEventLoopStillFlushesTheStatis
 
 TOLVANI_CHILD_ROLE(exitInsideTheLoop) {
   AppSettings::setOnboardingCompleted(true);
-  TolvaniAppDelegate delegate({[] { return true; }, {}, {}});
+  TolvaniAppDelegate delegate({[] { return true; }, {}, {}, {}});
   delegate.applicationDidFinishLaunching({"tolvani"});
   TypingStatsStore::recordKeystroke();
   QTimer::singleShot(0, [] { std::exit(3); });

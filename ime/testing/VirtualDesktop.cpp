@@ -228,9 +228,14 @@ VirtualDesktop::~VirtualDesktop() {
   endGroup(xvfb_, xvfbGroup_);
 }
 
-void VirtualDesktop::endDisplay() {
+void VirtualDesktop::endDisplay(bool killed) {
+  if (killed && xvfbGroup_ > 1) ::kill(static_cast<pid_t>(-xvfbGroup_), SIGKILL);
   endGroup(xvfb_, xvfbGroup_);
   xvfbGroup_ = 0;
+}
+
+void VirtualDesktop::freezeDisplay() {
+  if (xvfbGroup_ > 1) ::kill(static_cast<pid_t>(-xvfbGroup_), SIGSTOP);
 }
 
 QString VirtualDesktop::failure() const {

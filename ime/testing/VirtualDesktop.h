@@ -130,8 +130,11 @@ class VirtualDesktop {
   bool screenshot(const QString& path, const QRect& area = QRect());
   // Runs an X tool on the display; its standard output, or a null string when it failed.
   QString run(const QString& program, const QStringList& arguments, int ms = 10000);
-  // Ends the X server now, as the end of a desktop session does; the daemon stays.
-  void endDisplay();
+  // Ends the X server now, as the end of a desktop session does (SIGTERM), or as a crash does
+  // (`killed`: SIGKILL, so the server says nothing to its clients); the daemon stays.
+  void endDisplay(bool killed = false);
+  // Stops the X server (SIGSTOP) until it ends: its clients wait for every answer.
+  void freezeDisplay();
 
  private:
   QProcessEnvironment programEnvironment() const;

@@ -1,9 +1,10 @@
 // The windows' reads and edits of the user dictionary, over a real dictionary file behind a file
 // layer that notes which thread touches it: the settings window and the dictionary editor leave
 // every read and write of it to the worker thread, so do a backup import and a reset of the
-// learned data from the settings window, the settings window reads it once when its
-// content is made and once when that comes on screen, answers keep the order of the requests, and
-// an answer whose window went meanwhile is dropped.
+// learned data from the settings window, the settings window reads it once when its content is
+// made and once when that comes on screen, answers keep the order of the requests, an answer
+// whose window went meanwhile is dropped, and the end of the process waits for the edits asked
+// for, within its bound.
 #include "windows/UserDictionaryWork.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <condition_variable>
 #include <mutex>
 
 #include "platform/Queues.h"
@@ -39,8 +41,18 @@ class WatchedFileSystem final : public store_io::PosixStoreFileSystem {
   }
   store_io::IoStatus rename(const std::filesystem::path& from,
                             const std::filesystem::path& to) override {
+    {
+      std::unique_lock lock(mu_);
+      released_.wait(lock, [&] { return !held_; });
+    }
     note("replace", to);
     return PosixStoreFileSystem::rename(from, to);
+  }
+  // While held, a replacement waits.
+  void holdReplacements(bool held) {
+    std::lock_guard lock(mu_);
+    held_ = held;
+    released_.notify_all();
   }
   QStringList take() {
     std::lock_guard lock(mu_);
@@ -56,7 +68,9 @@ class WatchedFileSystem final : public store_io::PosixStoreFileSystem {
   }
 
   std::mutex mu_;
+  std::condition_variable released_;
   QStringList notes_;  // guarded by mu_
+  bool held_ = false;  // guarded by mu_
 };
 
 class UserDictionaryWorkTest : public testing::LearnedDataTest {
@@ -225,6 +239,21 @@ TEST_F(UserDictionaryWorkTest, AnAnswerForAReceiverGoneMeanwhileIsDropped) {
   tab->show();
   tab.reset();
   UserDictionaryWork::testWaitUntilDone();
+}
+
+// The end of the process waits for the edits asked for, within its bound: a display's loss ends
+// it without the worker's own end, which would run them.
+TEST_F(UserDictionaryWorkTest, TheEndWaitsForTheEditsAskedForWithinItsBound) {
+  QObject receiver;
+  files_.holdReplacements(true);
+  UserDictionaryWork::addWord(QStringLiteral("নতুন"), &receiver,
+                              [](const UserDictionaryWork::Entries&) {});
+  EXPECT_FALSE(UserDictionaryWork::waitForQueuedWork(std::chrono::milliseconds(100)));
+  EXPECT_EQ(testing::readBytes(AppSettings::userDictionaryURL()).find("নতুন"), std::string::npos);
+  files_.holdReplacements(false);
+  EXPECT_TRUE(UserDictionaryWork::waitForQueuedWork(std::chrono::seconds(20)));
+  // Read at once, with no turn of the event loop: the edit is on disk.
+  EXPECT_NE(testing::readBytes(AppSettings::userDictionaryURL()).find("নতুন"), std::string::npos);
 }
 
 }  // namespace
