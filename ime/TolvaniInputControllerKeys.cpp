@@ -461,7 +461,8 @@ void TolvaniInputController::convertSelectedBanglish(platform::TextClient* clien
   englishAlternative_ = false;
 
   const TextRange range = client->selectedRange();
-  if (range.location == platform::kNotFound || range.length == platform::kNotFound) {
+  if (range.location == platform::kNotFound || range.length == platform::kNotFound ||
+      !client->tellsSelection()) {
     return toast(*this, client, UIStrings::convertSelectionUnavailable());
   }
   if (range.length <= 0) return toast(*this, client, UIStrings::convertSelectFirst());

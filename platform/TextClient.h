@@ -52,6 +52,9 @@ class TextClient {
   virtual TextRange markedRange() const = 0;
   // The selection; location kNotFound when the client cannot tell (or lacks the call).
   virtual TextRange selectedRange() const = 0;
+  // Whether selectedRange() tells a selection from a caret. An application that reports its
+  // selection as a caret, or as another selection, tells the caret only.
+  virtual bool tellsSelection() const { return true; }
   // The text of `range`, or none. `actualRange`, when given, receives the range the text really
   // covers (the client may clip or move it).
   virtual std::optional<QString> stringFromRange(TextRange range,

@@ -58,6 +58,7 @@ void IBusTextClient::attach(IBusEngine* engine) {
       G_CALLBACK(+[](IBusEngine*, IBusText* text, guint cursor, guint anchor, gpointer data) {
         auto* self = static_cast<IBusTextClient*>(data);
         self->keepKnown(text, cursor, anchor);
+        self->dropEditedUnlessPending();
         if (self->refreshDone_) self->finishRefresh(true);
       }),
       this);
@@ -180,6 +181,16 @@ std::optional<IBusTextClient::Surrounding> IBusTextClient::surrounding() const {
   return s;
 }
 
+void IBusTextClient::dropEditedUnlessPending() const {
+  // Any other text means the context has applied our edits, or more; what it sends after that,
+  // even the text it had before them (an undo, the same text typed again, another paragraph
+  // alike), is its own.
+  if (edited_ && reported() != editedFrom_) {
+    edited_.reset();
+    editedFrom_.reset();
+  }
+}
+
 void IBusTextClient::keepEdited(const Surrounding& edited) {
   edited_ = edited;
   // Read after the edit: IBus adjusts its copy for a deletion itself, not for a commit.
@@ -207,6 +218,11 @@ TextRange IBusTextClient::selectedRange() const {
   if (!preedit_.isEmpty()) return {s->cursor + preeditCursor_, 0};
   if (!s->selectionKnown) return {platform::kNotFound, 0};
   return {std::min(s->cursor, s->anchor), std::abs(s->cursor - s->anchor)};
+}
+
+bool IBusTextClient::tellsSelection() const {
+  const Toolkit kit = toolkit();
+  return kit != Toolkit::gtk4 && kit != Toolkit::gtkUnnamed;
 }
 
 std::optional<QString> IBusTextClient::stringFromRange(TextRange range,
@@ -328,8 +344,7 @@ void IBusTextClient::refreshSelection(std::function<void(bool current)> done) {
   // GTK's modules read the application's text only before keys, after commits and when a preedit
   // appears. An empty preedit, shown and hidden, makes GTK 3's read it now; in a GTK 4 text view a
   // preedit appearing deletes the selection, so a GTK view of unknown version cannot be asked.
-  const Toolkit kit = toolkit();
-  if (kit == Toolkit::gtk4 || kit == Toolkit::gtkUnnamed) return done(false);
+  if (!tellsSelection()) return done(false);
   refreshDone_ = std::move(done);
   // Qt's module, and the others that keep the engine's copy of their text up to date, send it
   // when IBus asks for it.
@@ -337,7 +352,7 @@ void IBusTextClient::refreshSelection(std::function<void(bool current)> done) {
   guint cursor = 0;
   guint anchor = 0;
   ibus_engine_get_surrounding_text(engine_, &text, &cursor, &anchor);
-  if (kit == Toolkit::gtk3 && preedit_.isEmpty()) {
+  if (toolkit() == Toolkit::gtk3 && preedit_.isEmpty()) {
     ibus_engine_show_preedit_text(engine_);
     ibus_engine_hide_preedit_text(engine_);
   }

@@ -52,6 +52,8 @@ class IBusTextClient final : public platform::TextClient {
   bool respondsTo(Call call) const override;
   platform::TextRange markedRange() const override;
   platform::TextRange selectedRange() const override;
+  // Not through IBus's GTK 4 module, nor in a GTK context that may be one.
+  bool tellsSelection() const override;
   std::optional<QString> stringFromRange(platform::TextRange range,
                                          platform::TextRange* actualRange = nullptr) const override;
   std::optional<QString> attributedSubstring(platform::TextRange range) const override;
@@ -93,6 +95,9 @@ class IBusTextClient final : public platform::TextClient {
   std::optional<Surrounding> surrounding() const;
   // `edited` is the text after an edit of ours; it stands until the context reports new text.
   void keepEdited(const Surrounding& edited);
+  // Called with each text the context sends: the edits are dropped once it sends a text other
+  // than the one they were made on.
+  void dropEditedUnlessPending() const;
   // The document as the controller sees it: the surrounding text with the preedit at the caret.
   std::optional<QString> document() const;
   // Deletes `range` of the surrounding text (outside the preedit) through the context.

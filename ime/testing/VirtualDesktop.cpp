@@ -132,6 +132,24 @@ bool TextWindow::waitForFocus(int index, int ms) {
   return true;
 }
 
+bool TextWindow::waitForSelection(int index, int start, int end, int ms) {
+  const QDeadlineTimer deadline(ms);
+  while (true) {
+    read(0);
+    const auto found = selections_.find(index);
+    if (found != selections_.end() && found->second == std::make_pair(start, end)) return true;
+    if (deadline.hasExpired() || process_.state() != QProcess::Running) return false;
+    read(50);
+  }
+}
+
+QString TextWindow::selection(int index) {
+  read(0);
+  const auto found = selections_.find(index);
+  if (found == selections_.end()) return QStringLiteral("none");
+  return QStringLiteral("%1,%2").arg(found->second.first).arg(found->second.second);
+}
+
 bool TextWindow::clear(int index) {
   if (process_.write("clear\n") < 0) return false;
   process_.waitForBytesWritten(1000);
@@ -172,6 +190,10 @@ void TextWindow::read(int ms) {
     } else if (line.startsWith(QLatin1String("blur "))) {
       // The next field's focus may be reported before the last one's loss.
       if (line.mid(5).toInt() == focused_) focused_ = -1;
+    } else if (line.startsWith(QLatin1String("selection "))) {
+      const QStringList parts = line.split(u' ');
+      if (parts.size() != 4) continue;
+      selections_[parts[1].toInt()] = {parts[2].toInt(), parts[3].toInt()};
     } else if (line.startsWith(QLatin1String("at "))) {
       const QStringList parts = line.split(u' ');
       if (parts.size() != 5) continue;

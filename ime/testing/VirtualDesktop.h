@@ -51,10 +51,17 @@ class TextWindow {
   bool waitForText(int index, const QString& expected, int ms = 20000);
   bool waitForPreedit(int index, const QString& expected, int ms = 20000);
   bool waitForFocus(int index, int ms = 10000);
+  // Reads reports until the field's selection runs from `start` to `end` (the caret when they are
+  // equal; GTK counts characters, Qt UTF-16 units), or `ms` pass; answers whether it does. GTK 4
+  // programs do not tell.
+  bool waitForSelection(int index, int start, int end, int ms = 10000);
+  // The field's selection as last reported, "<start>,<end>", or "none".
+  QString selection(int index);
   // Empties every field, as the program itself does; answers whether field `index` reports it.
   bool clear(int index = 0);
   // The screen point at the left edge of the field's character `index`, halfway down its line; a
-  // null point when the program does not tell (only GTK 3 text views do).
+  // null point when the program does not tell (GTK 3 text views and Qt 6 fields do; GTK counts
+  // characters, Qt UTF-16 units).
   QPoint characterPoint(int field, int index);
   // Everything the program wrote to standard error.
   QString errors();
@@ -74,6 +81,7 @@ class TextWindow {
   QString windowId_;
   std::map<int, QString> texts_;
   std::map<int, QString> preedits_;
+  std::map<int, std::pair<int, int>> selections_;
   std::map<std::pair<int, int>, QPoint> points_;
   int focused_ = -1;
   // The daemon's input context of each field focused so far.

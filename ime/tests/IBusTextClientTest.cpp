@@ -104,6 +104,38 @@ TEST(IBusTextClientTest, OwnEditsShowUntilTheContextReportsItsText) {
   EXPECT_EQ(read(), "hi the 😀 ok|9,3");
 }
 
+// Once the context has told the text an edit made, what it tells is its own, even the very text
+// and selection it had before the edit (an undo, the same text typed and selected again, the same
+// line in another paragraph): read as it was the first time, not as the edit left it.
+TEST(IBusTextClientTest, AfterAnEditTheTextItWasMadeOnIsReadAsTheContextTellsIt) {
+  ReportingEngine engine;
+  IBusTextClient client(QStringLiteral("/org/freedesktop/IBus/InputContext_8"));
+  client.setClientName(QStringLiteral("gtk3-im:gedit"));
+  client.attach(engine.get());
+  const auto read = [&] {
+    const platform::TextRange selection = client.selectedRange();
+    return (client.stringFromRange({0, 100}).value_or(QStringLiteral("<none>")) + u'|' +
+            QString::number(selection.location) + u',' + QString::number(selection.length))
+        .toStdString();
+  };
+
+  // A selection converted; the context tells the result, then, undone, the text before it.
+  engine.report(QStringLiteral("hello ami tomake world"), 9, 6);
+  client.insertText(QString::fromUtf8("আমি"), {6, 3});
+  EXPECT_EQ(read(), "hello আমি tomake world|9,0");
+  engine.report(QString::fromUtf8("hello আমি tomake world"), 9, 9);
+  engine.report(QStringLiteral("hello ami tomake world"), 9, 6);
+  EXPECT_EQ(read(), "hello ami tomake world|6,3");
+  // Converted again, and the same text typed and the same words selected again.
+  client.insertText(QString::fromUtf8("আমি"), {6, 3});
+  engine.report(QString::fromUtf8("hello আমি tomake world"), 9, 9);
+  engine.report(QString(), 0, 0);
+  engine.report(QStringLiteral("hello ami tomake world"), 22, 22);
+  engine.report(QStringLiteral("hello ami tomake world"), 9, 6);
+  EXPECT_EQ(read(), "hello ami tomake world|6,3");
+  client.detach();
+}
+
 // An engine object served on one end of a private D-Bus connection; the other end lists the
 // messages it sends, as the daemon would receive them.
 class PeerEngine {

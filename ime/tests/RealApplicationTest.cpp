@@ -302,6 +302,9 @@ class OneFieldDesktop {
   TextWindow* window_ = nullptr;
 };
 
+// "Can't read the selection in this app", in the interface language (Bangla at first).
+constexpr const char* kUnreadable = "এই অ্যাপের সিলেকশন পড়া যায়নি";
+
 struct SelectionFieldCase {
   const char* name;
   TextWindow::Toolkit toolkit;
@@ -373,6 +376,14 @@ TEST_P(BanglishSelectionTest, OnlyTheSelectionIsReplaced) {
     if (c.converted == nullptr && field.acrossParagraphs) {
       EXPECT_EQ(statuses(desktop).mid(told).join(u'|').toStdString(), field.acrossParagraphs);
     }
+    if (!field.tellsSelection) {
+      // The key and the menu row give the same reason: the selection cannot be read here, not
+      // that there is none.
+      session.panel().choose("convertBanglishSelection");
+      EXPECT_TRUE(desktop.ibus().waitFor([&] { return statuses(desktop).size() > told + 1; }));
+      EXPECT_EQ(statuses(desktop).mid(told).join(u'|').toStdString(),
+                std::string(kUnreadable) + "|" + kUnreadable);
+    }
     desktop.ibus().settle();
     EXPECT_EQ(window.text(0).toStdString(), typed.toStdString());
   }
@@ -392,6 +403,135 @@ INSTANTIATE_TEST_SUITE_P(
         SelectionFieldCase{"gtk4_view", TextWindow::Toolkit::Gtk4, true, false, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Selects from the edge before character `from` to the edge before `to` (GTK counts characters,
+// Qt UTF-16 units) with a mouse drag, from inside the first character to inside the last: the
+// nearest edges. Answers once the program tells that selection: a menu row chosen sooner could
+// reach Tolvani before the program has told it, which no person is quick enough to do.
+bool dragSelect(VirtualDesktop& desktop, TextWindow& window, int from, int to) {
+  const QPoint start = window.characterPoint(0, from);
+  const QPoint end = window.characterPoint(0, to);
+  return !start.isNull() && !end.isNull() &&
+         desktop.drag(start + QPoint(1, 0), end + QPoint(1, 0)) &&
+         window.waitForSelection(0, from, to);
+}
+
+enum class Ask { key, menu };
+
+void askToConvert(OneFieldDesktop& session, Ask ask) {
+  if (ask == Ask::menu) {
+    // A person takes a while to open the menu and pick the row: by then the program's reports of
+    // the selection made have reached Tolvani. The key comes after them on the program's own
+    // line to the daemon; the row comes on the panel's.
+    session.desktop().ibus().settleAfterPause();
+    session.panel().choose("convertBanglishSelection");
+  } else {
+    ASSERT_TRUE(session.desktop().key(QStringLiteral("ctrl+alt+b")));
+  }
+}
+
+const char* name(Ask ask) { return ask == Ask::key ? "by the key" : "by the menu"; }
+
+struct RepeatFieldCase {
+  const char* name;
+  TextWindow::Toolkit toolkit;
+  bool multiline;
+};
+void PrintTo(const RepeatFieldCase& c, std::ostream* os) { *os << c.name; }
+
+// A field that holds the text and the selection it held before an earlier conversion was taken
+// for the field as that conversion left it (the caret after the Bangla, nothing selected): "Select
+// Banglish text first", and nothing converted. The selection the field tells now is the one
+// converted, by the key and by the menu.
+class RepeatedConversion : public ::testing::TestWithParam<RepeatFieldCase> {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(session_.start(GetParam().toolkit, GetParam().multiline));
+    ASSERT_TRUE(session_.desktop().key(QStringLiteral("ctrl+space")));  // English passthrough
+  }
+  // Asks for a conversion and waits for the field to hold `expected`; nothing may be said.
+  void convertTo(Ask ask, const char* expected) {
+    SCOPED_TRACE(name(ask));
+    const qsizetype told = statuses(session_.desktop()).size();
+    ASSERT_NO_FATAL_FAILURE(askToConvert(session_, ask));
+    EXPECT_TRUE(session_.window().waitForText(0, u(expected)))
+        << session_.window().text(0).toStdString()
+        << " | said: " << statuses(session_.desktop()).mid(told).join(u'|').toStdString();
+    EXPECT_EQ(statuses(session_.desktop()).mid(told).join(u'|').toStdString(), "");
+  }
+  OneFieldDesktop session_;
+};
+
+// Qt's undo puts back the text the conversion replaced, and in a one-line edit the selection too;
+// in a text edit the same selection is made again with keys.
+class UndoneConversionTest : public RepeatedConversion {};
+TEST_P(UndoneConversionTest, IsDoneAgain) {
+  VirtualDesktop& desktop = session_.desktop();
+  ASSERT_TRUE(session_.typeBanglish(QStringLiteral("hello ami tomake world")));
+  ASSERT_TRUE(desktop.key(QStringLiteral("Home ") + QStringLiteral("Right ").repeated(6) +
+                          QStringLiteral("shift+Right ").repeated(10).trimmed()));
+  for (const Ask ask : {Ask::key, Ask::key, Ask::menu}) {
+    ASSERT_NO_FATAL_FAILURE(convertTo(ask, "hello আমি তোমাকে world"));
+    ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+z")));
+    ASSERT_TRUE(session_.window().waitForText(0, u("hello ami tomake world")))
+        << session_.window().text(0).toStdString();
+    if (GetParam().multiline) {
+      ASSERT_TRUE(desktop.key(QStringLiteral("Left ").repeated(10) +
+                              QStringLiteral("shift+Right ").repeated(10).trimmed()));
+    }
+    // The field as it was before the conversion, "ami tomake" selected.
+    ASSERT_TRUE(session_.window().waitForSelection(0, 6, 16))
+        << session_.window().selection(0).toStdString();
+  }
+}
+
+// The same words in the next paragraph: the paragraph a toolkit tells holds the same text, with
+// the selection at the same place in it.
+class RepeatedPhraseTest : public RepeatedConversion {};
+TEST_P(RepeatedPhraseTest, InTheNextParagraphIsConverted) {
+  VirtualDesktop& desktop = session_.desktop();
+  for (const Ask ask : {Ask::key, Ask::menu}) {
+    ASSERT_TRUE(session_.typeBanglish(u("hello ami tomake world⏎hello ami tomake world")));
+    ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+Home ") + QStringLiteral("Right ").repeated(6) +
+                            QStringLiteral("shift+Right ").repeated(10).trimmed()));
+    ASSERT_TRUE(session_.window().waitForSelection(0, 6, 16));
+    ASSERT_NO_FATAL_FAILURE(convertTo(Ask::key, "hello আমি তোমাকে world\nhello ami tomake world"));
+    // "ami tomake" of the second paragraph, which starts at 23; a click at its end first, so
+    // that the press does not add up with the last drag's to a double click.
+    const QPoint end = session_.window().characterPoint(0, 45);
+    ASSERT_FALSE(end.isNull());
+    ASSERT_TRUE(desktop.click(end));
+    ASSERT_TRUE(dragSelect(desktop, session_.window(), 29, 39));
+    ASSERT_NO_FATAL_FAILURE(convertTo(ask, "hello আমি তোমাকে world\nhello আমি তোমাকে world"));
+  }
+}
+
+// The field emptied and the same text typed and selected again, three times.
+class RepeatedSelectionTest : public RepeatedConversion {};
+TEST_P(RepeatedSelectionTest, MadeAgainIsConverted) {
+  for (const Ask ask : {Ask::key, Ask::key, Ask::menu}) {
+    ASSERT_TRUE(session_.typeBanglish(QStringLiteral("hello ami tomake world")));
+    // A click at the end first: a press where the last drag began would add up with it to a
+    // double or triple click, which selects a word or the line.
+    const QPoint end = session_.window().characterPoint(0, 22);
+    ASSERT_FALSE(end.isNull());
+    ASSERT_TRUE(session_.desktop().click(end));
+    ASSERT_TRUE(dragSelect(session_.desktop(), session_.window(), 6, 9));
+    ASSERT_NO_FATAL_FAILURE(convertTo(ask, "hello আমি tomake world"));
+  }
+}
+
+const RepeatFieldCase kQtLine{"qt6_line", TextWindow::Toolkit::Qt6, false};
+const RepeatFieldCase kQtText{"qt6_text", TextWindow::Toolkit::Qt6, true};
+const RepeatFieldCase kGtkView{"gtk3_view", TextWindow::Toolkit::Gtk3, true};
+const auto kFieldName = [](const auto& info) { return std::string(info.param.name); };
+// GTK 3's fields undo nothing.
+INSTANTIATE_TEST_SUITE_P(Fields, UndoneConversionTest, ::testing::Values(kQtLine, kQtText),
+                         kFieldName);
+INSTANTIATE_TEST_SUITE_P(Fields, RepeatedPhraseTest, ::testing::Values(kQtText, kGtkView),
+                         kFieldName);
+INSTANTIATE_TEST_SUITE_P(Fields, RepeatedSelectionTest,
+                         ::testing::Values(kQtLine, kQtText, kGtkView), kFieldName);
+
 // GTK 3 tells its selection only with key presses, and the menu comes without one: the row
 // converted the selection of the last key, somewhere else in the text. It converts the selection
 // the person made with the mouse, also when no key was pressed since the last conversion.
@@ -403,17 +543,10 @@ TEST(BanglishSelectionMenuTest, RowConvertsTheSelectionMadeWithTheMouse) {
   ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+space")));
   ASSERT_TRUE(session.typeBanglish(QStringLiteral("hello ami tomake world")));
   ASSERT_TRUE(desktop.key(QStringLiteral("shift+Left ").repeated(5).trimmed()));
-  // From inside the first character to inside the last: the nearest edges.
-  const auto select = [&](int from, int to) {
-    const QPoint start = window.characterPoint(0, from);
-    const QPoint end = window.characterPoint(0, to);
-    return !start.isNull() && !end.isNull() &&
-           desktop.drag(start + QPoint(1, 0), end + QPoint(1, 0));
-  };
-  ASSERT_TRUE(select(7, 10));  // "mi "
+  ASSERT_TRUE(dragSelect(desktop, window, 7, 10));  // "mi "
   session.panel().choose("convertBanglishSelection");
   EXPECT_TRUE(window.waitForText(0, u("hello aমি tomake world"))) << window.text(0).toStdString();
-  ASSERT_TRUE(select(10, 16));  // "tomake", in characters
+  ASSERT_TRUE(dragSelect(desktop, window, 10, 16));  // "tomake", in characters
   session.panel().choose("convertBanglishSelection");
   EXPECT_TRUE(window.waitForText(0, u("hello aমি তোমাকে world"))) << window.text(0).toStdString();
   EXPECT_EQ(statuses(desktop).join(u'|').toStdString(), "");

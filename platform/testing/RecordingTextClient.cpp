@@ -104,6 +104,7 @@ TextRange RecordingTextClient::selectedRange() const {
   log_ << QStringLiteral("selectedRange");
   if (knobs_.lacksSelectedRange || knobs_.selectionUnknown) return {kNotFound, 0};
   if (knobs_.toldSelection) return *knobs_.toldSelection;
+  if (knobs_.selectionAsCaret) return {selection_.end(), 0};
   return selection_;
 }
 

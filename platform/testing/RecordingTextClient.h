@@ -38,6 +38,8 @@ class RecordingTextClient final : public TextClient {
     std::optional<TextRange> toldSelection;
     // refreshSelection() answers that the present selection cannot be known.
     bool refreshUnknown = false;
+    // The client reports a selection as the caret at its end, and says it tells no selection.
+    bool selectionAsCaret = false;
   };
 
   // The rectangle of position i is (origin.x + 8 i, origin.y, 8 × length or 1, 18).
@@ -70,6 +72,7 @@ class RecordingTextClient final : public TextClient {
   bool respondsTo(Call call) const override;
   TextRange markedRange() const override;
   TextRange selectedRange() const override;
+  bool tellsSelection() const override { return !knobs_.selectionAsCaret; }
   std::optional<QString> stringFromRange(TextRange range,
                                          TextRange* actualRange = nullptr) const override;
   std::optional<QString> attributedSubstring(TextRange range) const override;

@@ -7,6 +7,8 @@
 //   "blur <i>"                            a field lost it
 //   "text <i>\t<text>"                    a field's whole text, after every change
 //   "preedit <i>\t<text>"                 the composition the field shows, after every change
+//   "selection <i> <start> <end>"         the selection (or the caret, start = end), in
+//                                         characters, after every change
 //   "at <i> <index> <x> <y>"              answers "where": the screen point at the left edge of
 //                                         the field's character <index>, halfway down its line
 // In the texts a line break is written "\n" and a backslash "\\".
@@ -23,12 +25,53 @@
 #include "gtk-report.h"
 
 typedef struct {
+  int start;
+  int end;
+} Shown;
+
+typedef struct {
   GtkWidget* window;
   GtkWidget** fields;
   int count;
   gboolean multiline;
   gboolean reported;
+  Shown* selections;
 } App;
+
+static App* the_app;
+
+static void report_selection(int index, int start, int end) {
+  Shown* shown = &the_app->selections[index];
+  if (shown->start == start && shown->end == end) return;
+  shown->start = start;
+  shown->end = end;
+  printf("selection %d %d %d\n", index, start, end);
+  fflush(stdout);
+}
+
+static void buffer_mark_set(GtkTextBuffer* buffer, GtkTextIter* iter, GtkTextMark* mark,
+                            gpointer index) {
+  (void)iter;
+  if (mark != gtk_text_buffer_get_insert(buffer) &&
+      mark != gtk_text_buffer_get_selection_bound(buffer)) {
+    return;
+  }
+  GtkTextIter start;
+  GtkTextIter end;
+  gtk_text_buffer_get_selection_bounds(buffer, &start, &end);
+  report_selection(GPOINTER_TO_INT(index), gtk_text_iter_get_offset(&start),
+                   gtk_text_iter_get_offset(&end));
+}
+
+static void entry_selection(GObject* entry, GParamSpec* spec, gpointer index) {
+  (void)spec;
+  int start = 0;
+  int end = 0;
+  if (!gtk_editable_get_selection_bounds(GTK_EDITABLE(entry), &start, &end)) {
+    start = end = gtk_editable_get_position(GTK_EDITABLE(entry));
+  }
+  report_selection(GPOINTER_TO_INT(index), start, end);
+}
 
 static void report_text(GtkEditable* editable, gpointer index) {
   report("text", GPOINTER_TO_INT(index), gtk_entry_get_text(GTK_ENTRY(editable)));
@@ -173,6 +216,9 @@ int main(int argc, char** argv) {
   gtk_container_set_border_width(GTK_CONTAINER(box), 12);
   gtk_container_add(GTK_CONTAINER(app.window), box);
   app.fields = g_new0(GtkWidget*, app.count > 0 ? app.count : 1);
+  app.selections = g_new0(Shown, app.count > 0 ? app.count : 1);
+  for (int i = 0; i < app.count; ++i) app.selections[i].start = app.selections[i].end = -1;
+  the_app = &app;
   if (app.count == 0) gtk_box_pack_start(GTK_BOX(box), gtk_label_new("No text field"), 0, 0, 0);
   for (int i = 0; i < app.count; ++i) {
     if (app.multiline) {
@@ -180,9 +226,15 @@ int main(int argc, char** argv) {
       gtk_widget_set_size_request(app.fields[i], -1, 64);
       g_signal_connect(gtk_text_view_get_buffer(GTK_TEXT_VIEW(app.fields[i])), "changed",
                        G_CALLBACK(report_buffer), GINT_TO_POINTER(i));
+      g_signal_connect(gtk_text_view_get_buffer(GTK_TEXT_VIEW(app.fields[i])), "mark-set",
+                       G_CALLBACK(buffer_mark_set), GINT_TO_POINTER(i));
     } else {
       app.fields[i] = gtk_entry_new();
       g_signal_connect(app.fields[i], "changed", G_CALLBACK(report_text), GINT_TO_POINTER(i));
+      g_signal_connect(app.fields[i], "notify::cursor-position", G_CALLBACK(entry_selection),
+                       GINT_TO_POINTER(i));
+      g_signal_connect(app.fields[i], "notify::selection-bound", G_CALLBACK(entry_selection),
+                       GINT_TO_POINTER(i));
     }
     gtk_box_pack_start(GTK_BOX(box), app.fields[i], FALSE, FALSE, 0);
     g_signal_connect(app.fields[i], "focus-in-event", G_CALLBACK(report_focus), GINT_TO_POINTER(i));
@@ -197,5 +249,6 @@ int main(int argc, char** argv) {
   g_io_add_watch(requests, G_IO_IN | G_IO_HUP | G_IO_ERR, read_request, &app);
   gtk_main();
   g_free(app.fields);
+  g_free(app.selections);
   return 0;
 }

@@ -2,7 +2,10 @@
 // drive it with X key events. It writes the same reports as gtk-text-window.c:
 //   "field <i> <x> <y> <width> <height>", "window <id>", "ready", "focus <i>", "blur <i>",
 //   "text <i>\t<text>", "preedit <i>\t<text>" (a line break written "\n", a backslash "\\"),
-// and reads the same requests from standard input ("clear").
+//   "selection <i> <start> <end>" (after every change of the selection or the caret),
+// "at <i> <index> <x> <y>" (a point of the field nearer the edge before its character <index>,
+// counted in UTF-16 units, than any other: where a click puts the caret there), and reads the
+// same requests from standard input ("clear", "where <i> <index>").
 // Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place),
 // --multiline (text edits, as in an editor, instead of one-line edits).
 #include <unistd.h>
@@ -12,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSocketNotifier>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -19,7 +23,10 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -56,6 +63,37 @@ class FocusReporter : public QObject {
   int index_;
   QString shown_;
 };
+
+// The middle of the run of points on the field's line where a click puts the caret at `index`:
+// a click there, or a pixel beside it, lands there whatever the widths of the characters.
+void reportWhere(QWidget* field, int i, int index) {
+  QWidget* surface = field;
+  std::function<int(QPoint)> caretAt;
+  int y = field->height() / 2;
+  if (auto* line = qobject_cast<QLineEdit*>(field)) {
+    if (index < 0 || index > line->text().size()) return;
+    caretAt = [line](QPoint p) { return line->cursorPositionAt(p); };
+  } else if (auto* edit = qobject_cast<QTextEdit*>(field)) {
+    if (index < 0 || index > edit->document()->characterCount() - 1) return;
+    surface = edit->viewport();
+    QTextCursor at(edit->document());
+    at.setPosition(index);
+    y = edit->cursorRect(at).center().y();
+    caretAt = [edit](QPoint p) { return edit->cursorForPosition(p).position(); };
+  } else {
+    return;
+  }
+  int first = -1;
+  int last = -1;
+  for (int x = 0; x < surface->width(); ++x) {
+    if (caretAt(QPoint(x, y)) != index) continue;
+    if (first < 0) first = x;
+    last = x;
+  }
+  if (first < 0) return;
+  const QPoint global = surface->mapToGlobal(QPoint((first + last) / 2, y));
+  report(QStringLiteral("at %1 %2 %3 %4").arg(i).arg(index).arg(global.x()).arg(global.y()));
+}
 
 }  // namespace
 
@@ -94,8 +132,21 @@ int main(int argc, char** argv) {
   if (count == 0) layout->addWidget(new QLabel(QStringLiteral("No text field")));
   for (int i = 0; i < count; ++i) {
     QWidget* field = nullptr;
+    // The selection, or the caret, each time it changes.
+    auto shown = std::make_shared<std::pair<int, int>>(-1, -1);
+    const auto reportSelection = [i, shown](int start, int end) {
+      if (*shown == std::make_pair(start, end)) return;
+      *shown = {start, end};
+      report(QStringLiteral("selection %1 %2 %3").arg(i).arg(start).arg(end));
+    };
     if (multiline) {
       auto* edit = new QTextEdit;
+      const auto selection = [edit, reportSelection] {
+        const QTextCursor cursor = edit->textCursor();
+        reportSelection(cursor.selectionStart(), cursor.selectionEnd());
+      };
+      QObject::connect(edit, &QTextEdit::cursorPositionChanged, selection);
+      QObject::connect(edit, &QTextEdit::selectionChanged, selection);
       edit->setAcceptRichText(false);
       edit->setFixedHeight(64);
       QObject::connect(edit, &QTextEdit::textChanged, [i, edit] {
@@ -104,6 +155,18 @@ int main(int argc, char** argv) {
       field = edit;
     } else {
       auto* edit = new QLineEdit;
+      const auto selection = [edit, reportSelection] {
+        if (edit->hasSelectedText()) {
+          reportSelection(edit->selectionStart(), edit->selectionEnd());
+        } else {
+          reportSelection(edit->cursorPosition(), edit->cursorPosition());
+        }
+      };
+      QObject::connect(edit, &QLineEdit::cursorPositionChanged, selection);
+      QObject::connect(edit, &QLineEdit::selectionChanged, selection);
+      // An undo puts the selection back without telling; once it has ended, it is read again.
+      QObject::connect(edit, &QLineEdit::textChanged, edit,
+                       [edit, selection] { QTimer::singleShot(0, edit, selection); });
       QObject::connect(edit, &QLineEdit::textChanged, [i](const QString& text) {
         report(QStringLiteral("text %1\t").arg(i) + escaped(text));
       });
@@ -120,6 +183,15 @@ int main(int argc, char** argv) {
     if (n <= 0) {
       requests->setEnabled(false);  // standard input ended
       return;
+    }
+    const QStringList lines = QString::fromUtf8(buffer, n).split(u'\n', Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+      const QStringList words = line.split(u' ');
+      if (words.size() == 3 && words[0] == QLatin1String("where")) {
+        const int i = words[1].toInt();
+        if (i >= 0 && i < static_cast<int>(fields.size()))
+          reportWhere(fields[i], i, words[2].toInt());
+      }
     }
     if (std::string(buffer, static_cast<size_t>(n)).find("clear") != std::string::npos) {
       for (QWidget* field : fields) {
