@@ -1,0 +1,240 @@
+// The program as the IBus daemon starts it, over a store that no store can be read from, placed
+// before it starts: the settings file, the user dictionary or the typing statistics as a FIFO
+// (opening it for reading waits for a writer for ever), as a link to /dev/zero (reading it never
+// ends) or, for the dictionary, as a valid document past the size the store can grow to. The first
+// key is answered, the thing is kept aside under a new name as it was, typing learns into a fresh
+// plain file, and SIGTERM ends the program with status 0 and everything saved.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+
+#include "ime/testing/IBusDaemonHarness.h"
+#include "ime/testing/IBusTestKeys.h"
+#include "platform/Bundle.h"
+#include "platform/Defaults.h"
+#include "settings/AppSettings.h"
+#include "store_bounds.h"
+
+namespace tolvani {
+namespace {
+
+using testing::IBusDaemonHarness;
+using testing::TestInputContext;
+
+enum class Store { kSettings, kUserDictionary, kTypingStats };
+enum class Shape { kFifo, kLinkToZero, kOversized };
+
+struct Case {
+  const char* name;
+  Store store;
+  Shape shape;
+};
+
+std::string caseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+struct stat lstatOf(const QString& path) {
+  struct stat st {};
+  if (::lstat(QFile::encodeName(path).constData(), &st) != 0) st.st_mode = 0;
+  return st;
+}
+
+// The file's bytes; none when it is no regular file (the test must not wait on a FIFO either).
+QByteArray readBytes(const QString& path) {
+  if (!S_ISREG(lstatOf(path).st_mode)) return {};
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QJsonObject readJson(const QString& path) {
+  return QJsonDocument::fromJson(readBytes(path)).object();
+}
+
+class UnreadableStoreTest : public ::testing::TestWithParam<Case> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.isValid());
+    // The daemon starts the built program through a script that leaves its process id, its exit
+    // status (128 and the signal's number for a crash) and its standard error behind.
+    const QString script = folder_.filePath(QStringLiteral("tolvani"));
+    QFile wrapper(script);
+    ASSERT_TRUE(wrapper.open(QIODevice::WriteOnly));
+    wrapper.write("#!/bin/sh\n'" TOLVANI_PROGRAM "' \"$@\" 2> '" + inFolder("stderr") +
+                  "' &\necho $! > '" + inFolder("pid") + "'\nwait $!\necho $? > '" +
+                  inFolder("status") + "'\n");
+    wrapper.close();
+    wrapper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QString component =
+        QString::fromUtf8(readBytes(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR "/tolvani.xml")));
+    ASSERT_TRUE(component.contains(QStringLiteral(TOLVANI_PROGRAM " --ibus")));
+    component.replace(QStringLiteral(TOLVANI_PROGRAM " --ibus"),
+                      script + QStringLiteral(" --ibus"));
+    QDir(folder_.path()).mkdir(QStringLiteral("component"));
+    QFile xml(folder_.filePath(QStringLiteral("component/tolvani.xml")));
+    ASSERT_TRUE(xml.open(QIODevice::WriteOnly));
+    xml.write(component.toUtf8());
+    xml.close();
+
+    harness_ = std::make_unique<IBusDaemonHarness>(IBusDaemonHarness::Options{
+        folder_.filePath(QStringLiteral("component")),
+        QString(),
+        /*quiet=*/true,
+        /*firstStart=*/false,
+        // With the settings unread the program offers its setup window, which may show.
+        {QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX=1"),
+         QStringLiteral("QT_QUICK_BACKEND=software"),
+         QStringLiteral("ASAN_OPTIONS=detect_leaks=0:new_delete_type_mismatch=0")}});
+    ASSERT_TRUE(harness_->ready()) << harness_->failure().toStdString();
+    data_ = harness_->root() + QStringLiteral("/data/tolvani");
+    config_ = harness_->configHome() + QStringLiteral("/tolvani");
+    ASSERT_TRUE(QDir().mkpath(data_));
+  }
+  void TearDown() override { harness_.reset(); }
+
+  QByteArray inFolder(const char* name) const {
+    return QFile::encodeName(folder_.filePath(QString::fromLatin1(name)));
+  }
+  QString pathOf(Store store) const {
+    switch (store) {
+      case Store::kSettings:
+        return config_ + QLatin1Char('/') + platform::bundle::identifier() +
+               QStringLiteral(".plist");
+      case Store::kUserDictionary:
+        return data_ + QStringLiteral("/user-dictionary.json");
+      case Store::kTypingStats:
+        return data_ + QStringLiteral("/typing-stats.json");
+    }
+    return {};
+  }
+  // What the program wrote to standard error, for the failure messages.
+  std::string errors() const {
+    return readBytes(QFile::decodeName(inFolder("stderr"))).toStdString();
+  }
+
+  QTemporaryDir folder_;
+  std::unique_ptr<IBusDaemonHarness> harness_;
+  QString data_;
+  QString config_;
+};
+
+TEST_P(UnreadableStoreTest, TheFirstKeyIsAnsweredTheFileKeptAsideAndSigtermSavesAll) {
+  const Case& c = GetParam();
+  const QString path = pathOf(c.store);
+  const QByteArray native = QFile::encodeName(path);
+  QByteArray oversized;
+  // The harness's settings, which record the setup as done, make way for the thing.
+  if (c.store == Store::kSettings) {
+    ASSERT_TRUE(QFile::remove(path));
+  }
+  switch (c.shape) {
+    case Shape::kFifo:
+      ASSERT_EQ(::mkfifo(native.constData(), 0600), 0);
+      break;
+    case Shape::kLinkToZero:
+      ASSERT_EQ(::symlink("/dev/zero", native.constData()), 0);
+      break;
+    case Shape::kOversized: {
+      // A document the store would load, padded with white space to one byte past its bound.
+      oversized = R"({"words":{"কেপ্ট":{"frequency":9,"last_used":1}}})";
+      oversized.append(
+          static_cast<qsizetype>(store_io::bounds::kUserDictionaryFileBytes) + 1 - oversized.size(),
+          ' ');
+      QFile file(path);
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      ASSERT_EQ(file.write(oversized), oversized.size());
+      break;
+    }
+  }
+  const struct stat zeroBefore = lstatOf(QStringLiteral("/dev/zero"));
+
+  TestInputContext context(*harness_, "editor");
+  context.focusIn();
+  context.selectEngine("tolvani");
+  ASSERT_TRUE(harness_->waitFor([&] {
+    return harness_->events().contains("activate " + context.objectPath());
+  })) << harness_->events().join('\n').toStdString()
+      << "\n"
+      << errors();
+
+  // A generous bound: it tells an answer from a hang, not a fast answer from a slow one.
+  QElapsedTimer firstKey;
+  firstKey.start();
+  EXPECT_TRUE(testing::press(context, 'a', testing::usKey('a').first));
+  ASSERT_TRUE(harness_->waitFor([&] { return !context.preedits.empty(); })) << errors();
+  EXPECT_LT(firstKey.elapsed(), 10000);
+  EXPECT_EQ(testing::typeKeys(context, "mi tomake "), 0);
+  ASSERT_TRUE(harness_->waitFor([&] { return context.commits.size() == 2; }))
+      << context.commits.join('|').toStdString() << "\n"
+      << errors();
+
+  const qint64 pid = readBytes(QFile::decodeName(inFolder("pid"))).trimmed().toLongLong();
+  ASSERT_GT(pid, 1);
+  ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGTERM), 0);
+  const QString status = QFile::decodeName(inFolder("status"));
+  ASSERT_TRUE(harness_->waitFor([&] { return readBytes(status).endsWith('\n'); }))
+      << "the program did not end\n"
+      << errors();
+  EXPECT_EQ(readBytes(status).toStdString(), "0\n") << errors();
+
+  // What was learned and counted is in plain files of the names the stores are read from.
+  const QString dictionary = pathOf(Store::kUserDictionary);
+  EXPECT_TRUE(S_ISREG(lstatOf(dictionary).st_mode));
+  const QJsonObject words = readJson(dictionary)["words"].toObject();
+  EXPECT_EQ(words[QString::fromUtf8("তোমাকে")].toObject()["frequency"].toInt(), 1)
+      << QJsonDocument(words).toJson().toStdString();
+  EXPECT_TRUE(S_ISREG(lstatOf(pathOf(Store::kTypingStats)).st_mode));
+  EXPECT_GT(readJson(pathOf(Store::kTypingStats))["totalKeystrokes"].toInt(), 0);
+  EXPECT_TRUE(S_ISREG(lstatOf(pathOf(Store::kSettings)).st_mode));
+  platform::Defaults settings(pathOf(Store::kSettings));
+  EXPECT_EQ(settings.boolean(AppSettings::kOnboardingCompletedKey), true);
+
+  // The thing itself, not a copy of what it reads as, under its new name beside the store.
+  const QFileInfo info(path);
+  const QString prefix = c.store == Store::kUserDictionary ? info.completeBaseName() + ".corrupt."
+                                                           : info.fileName() + ".corrupt-";
+  const QStringList aside =
+      QDir(info.absolutePath())
+          .entryList({prefix + QLatin1Char('*')}, QDir::AllEntries | QDir::System | QDir::Hidden);
+  ASSERT_EQ(aside.size(), 1) << aside.join(' ').toStdString() << "\n" << errors();
+  const QString kept = info.absolutePath() + QLatin1Char('/') + aside.first();
+  switch (c.shape) {
+    case Shape::kFifo:
+      EXPECT_TRUE(S_ISFIFO(lstatOf(kept).st_mode));
+      break;
+    case Shape::kLinkToZero:
+      EXPECT_EQ(QFile::symLinkTarget(kept), QStringLiteral("/dev/zero"));
+      break;
+    case Shape::kOversized:
+      EXPECT_TRUE(readBytes(kept) == oversized);
+      break;
+  }
+  const struct stat zeroAfter = lstatOf(QStringLiteral("/dev/zero"));
+  EXPECT_TRUE(S_ISCHR(zeroAfter.st_mode));
+  EXPECT_EQ(zeroAfter.st_ino, zeroBefore.st_ino);
+  EXPECT_EQ(zeroAfter.st_rdev, zeroBefore.st_rdev);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, UnreadableStoreTest,
+    ::testing::Values(Case{"SettingsFifo", Store::kSettings, Shape::kFifo},
+                      Case{"SettingsLinkToZero", Store::kSettings, Shape::kLinkToZero},
+                      Case{"DictionaryFifo", Store::kUserDictionary, Shape::kFifo},
+                      Case{"DictionaryLinkToZero", Store::kUserDictionary, Shape::kLinkToZero},
+                      Case{"DictionaryOversized", Store::kUserDictionary, Shape::kOversized},
+                      Case{"TypingStatsFifo", Store::kTypingStats, Shape::kFifo},
+                      Case{"TypingStatsLinkToZero", Store::kTypingStats, Shape::kLinkToZero}),
+    caseName);
+
+}  // namespace
+}  // namespace tolvani
