@@ -17,6 +17,12 @@
 // tolvani program does; this program is that engine when started with "--engine glib" or
 // "--engine qt".
 //
+// Last, the first keys over the largest user dictionary the store can grow to (10,000 words and
+// 10,000 tombstones at the length bound, some 23.6 MB), which every new session reads: the first
+// key of the program's first session, as the engine is selected and after a person's pause: from
+// the first key the program takes to its preedit, from the selection to that preedit, and how many
+// keys the daemon passed back to the application before it.
+//
 // TOLVANI_BENCH_COMPONENT_DIR names another folder of the tolvani component (an installed
 // program, or one started under a profiler).
 #include <ibus.h>
@@ -35,6 +41,7 @@
 #include <vector>
 
 #include "ime/testing/IBusDaemonHarness.h"
+#include "largest_dictionary.h"
 #include "tolvani_engine.h"
 #include "typed_keys.h"
 
@@ -278,12 +285,38 @@ std::optional<Figures> typeThroughDaemon(const QString& componentFolder, const c
   return figures;
 }
 
+// The first key the engine takes: milliseconds from that key to its preedit and from the engine's
+// selection to that preedit, and how many keys the daemon passed back to the application before.
+struct TakenKey {
+  double ms = 0;
+  double sinceSelection = 0;
+  int passed = 0;
+};
+
+// Sends keys until the engine takes one and answers it with a preedit; none within 10 s.
+std::optional<TakenKey> firstTakenKey(BenchContext& bench, Clock::time_point selected) {
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  TakenKey taken;
+  while (Clock::now() < deadline) {
+    const auto start = Clock::now();
+    if (!sendKey(bench, IBUS_KEY_a, evdev('a'))) return std::nullopt;
+    if (bench.handled && bench.received) {
+      taken.ms = std::chrono::duration<double, std::milli>(*bench.received - start).count();
+      taken.sinceSelection =
+          std::chrono::duration<double, std::milli>(*bench.received - selected).count();
+      return taken;
+    }
+    ++taken.passed;
+  }
+  return std::nullopt;
+}
+
 // The first key after the engine is selected: a fresh daemon starts the program, the context
 // selects the engine, and keys go `pause` after the selection has returned; the daemon passes them
 // back until the program has taken the context. Milliseconds from the first key the program takes
 // to its preedit.
-std::optional<double> firstKey(const QString& componentFolder, const char* engineName,
-                               std::chrono::milliseconds pause) {
+std::optional<TakenKey> firstKey(const QString& componentFolder, const char* engineName,
+                                 std::chrono::milliseconds pause) {
   IBusDaemonHarness harness(componentFolder);
   if (!harness.ready()) return std::nullopt;
   BenchContext bench;
@@ -293,23 +326,16 @@ std::optional<double> firstKey(const QString& componentFolder, const char* engin
   ibus_input_context_set_cursor_location(bench.context, 100, 200, 1, 18);
   // The daemon's own first key, which does not reach an engine, goes before the selection.
   sendKey(bench, IBUS_KEY_a, evdev('a'));
+  const auto selected = Clock::now();
   ibus_input_context_set_engine(bench.context, engineName);
   const auto until = Clock::now() + pause;
   while (Clock::now() < until) {
     g_main_context_iteration(nullptr, FALSE);
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  std::optional<double> ms;
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (!ms && Clock::now() < deadline) {
-    const auto start = Clock::now();
-    if (!sendKey(bench, IBUS_KEY_a, evdev('a'))) break;
-    if (bench.handled && bench.received) {
-      ms = std::chrono::duration<double, std::milli>(*bench.received - start).count();
-    }
-  }
+  const std::optional<TakenKey> taken = firstTakenKey(bench, selected);
   closeContext(harness, bench);
-  return ms;
+  return taken;
 }
 
 void reportFirstKeys(const char* what, const QString& componentFolder, const char* engineName,
@@ -317,8 +343,8 @@ void reportFirstKeys(const char* what, const QString& componentFolder, const cha
   std::vector<double> times;
   int missed = 0;
   for (int i = 0; i < runs; ++i) {
-    if (const std::optional<double> ms = firstKey(componentFolder, engineName, pause)) {
-      times.push_back(*ms);
+    if (const std::optional<TakenKey> taken = firstKey(componentFolder, engineName, pause)) {
+      times.push_back(taken->ms);
     } else {
       ++missed;
     }
@@ -330,6 +356,29 @@ void reportFirstKeys(const char* what, const QString& componentFolder, const cha
   std::printf("%-50s median %.3f ms, max %.3f ms (%zu runs, %d without a preedit)\n", what,
               percentile(times, 0.5), *std::max_element(times.begin(), times.end()), times.size(),
               missed);
+}
+
+void reportTaken(const char* what, const std::vector<TakenKey>& taken, int runs) {
+  if (taken.empty()) {
+    std::printf("%s no preedit in %d runs\n", what, runs);
+    return;
+  }
+  std::vector<double> ms;
+  std::vector<double> since;
+  std::vector<double> passed;
+  for (const TakenKey& t : taken) {
+    ms.push_back(t.ms);
+    since.push_back(t.sinceSelection);
+    passed.push_back(t.passed);
+  }
+  const auto max = [](const std::vector<double>& v) {
+    return *std::max_element(v.begin(), v.end());
+  };
+  std::printf(
+      "%s (%zu runs of %d)\n    key to preedit: median %.1f ms, max %.1f ms; selection to "
+      "preedit: median %.1f ms, max %.1f ms; keys passed back: median %.0f, max %.0f\n",
+      what, taken.size(), runs, percentile(ms, 0.5), max(ms), percentile(since, 0.5), max(since),
+      percentile(passed, 0.5), max(passed));
 }
 
 void report(const char* what, const std::vector<double>& times) {
@@ -412,6 +461,32 @@ int main(int argc, char** argv) {
                     "tolvani", pause, firstKeyRuns);
     reportFirstKeys((std::string("no-work engine, Qt loop, first key ") + when + ":").c_str(),
                     qtFolder.path(), "nowork", pause, firstKeyRuns);
+  }
+  // Each run starts from the same file: the program writes the dictionary back as it ends.
+  QTemporaryDir largest;
+  qputenv("TOLVANI_DATA_DIR", largest.path().toUtf8());
+  const std::string dictionary = tolvani::bench::userDictionary(tolvani::bench::kLargestWords,
+                                                                tolvani::bench::kLargestTombstones,
+                                                                tolvani::bench::kLargestWordBytes);
+  const auto placeDictionary = [&] {
+    QFile file(largest.filePath(QStringLiteral("user-dictionary.json")));
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(dictionary.data(), static_cast<qint64>(dictionary.size())) ==
+               static_cast<qint64>(dictionary.size());
+  };
+  std::printf("over the largest user dictionary (%.1f MB):\n",
+              static_cast<double>(dictionary.size()) / 1e6);
+  for (const std::chrono::milliseconds pause : {std::chrono::milliseconds(0), kFirstKeyPause}) {
+    std::vector<TakenKey> taken;
+    for (int i = 0; i < firstKeyRuns; ++i) {
+      if (!placeDictionary()) return 1;
+      if (const std::optional<TakenKey> t = firstKey(components, "tolvani", pause)) {
+        taken.push_back(*t);
+      }
+    }
+    reportTaken(pause.count() == 0 ? "  tolvani, first key as the engine is selected"
+                                   : "  tolvani, first key 300 ms after selection",
+                taken, firstKeyRuns);
   }
   return 0;
 }

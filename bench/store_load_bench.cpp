@@ -7,11 +7,11 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "largest_dictionary.h"
 #include "store_bounds.h"
 #include "tolvani_engine.h"
 
@@ -19,40 +19,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string word(int i, const std::string& prefix, size_t at_least_bytes) {
-  static const char* const kLetters[] = {"ক", "খ", "গ", "ত", "দ", "ন", "প", "ব", "ম", "র",
-                                         "ল", "স", "হ", "া", "ি", "ে", "ো", "ু",  "ং", "য়"};
-  std::string w = prefix;
-  for (int n = i + 1; n > 0; n /= 20) w += kLetters[n % 20];
-  w += "ন";
-  while (w.size() + 3 <= at_least_bytes) w += "ক";
-  return w;
-}
-
-std::string dictionary(int words, int tombstones, size_t word_bytes) {
-  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                       std::chrono::system_clock::now().time_since_epoch())
-                       .count();
-  std::string doc = R"({"reset_id":"","words":{)";
-  for (int i = 0; i < words; ++i) {
-    doc += (i ? ",\"" : "\"") + word(i, "", word_bytes) + R"(":{"frequency":)" +
-           std::to_string(1 + i % 97) + R"(,"last_used":)" + std::to_string(now - i) + "}";
-  }
-  doc += R"(},"tombstones":{)";
-  for (int i = 0; i < tombstones; ++i)
-    doc += (i ? ",\"" : "\"") + word(i, "মুছ", word_bytes) + "\":" + std::to_string(now - i);
-  return doc + "}}";
-}
-
 // args: words, tombstones, bytes of each word.
 void BM_CreateAndFirstKey(benchmark::State& state) {
   const fs::path dir =
       fs::temp_directory_path() / ("tolvani-store-load-" + std::to_string(getpid()));
   fs::create_directories(dir);
   {
-    std::ofstream(dir / "user-dictionary.json", std::ios::binary)
-        << dictionary(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                      static_cast<size_t>(state.range(2)));
+    std::ofstream(dir / "user-dictionary.json", std::ios::binary) << tolvani::bench::userDictionary(
+        static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+        static_cast<size_t>(state.range(2)));
   }
   state.counters["file_mb"] =
       static_cast<double>(fs::file_size(dir / "user-dictionary.json")) / 1e6;

@@ -132,6 +132,9 @@ void flushOnQueue(Store& s) {
   const QString& path = pathOnQueue(s);
   platform::privatefiles::makeFolder(QFileInfo(path).path());
   const QByteArray bytes = s.cached->toJson();
+  // What was read may since have been replaced by a FIFO, where the write would stop, or by a link
+  // to a device, which it would follow and replace.
+  if (platform::files::isSpecialFile(path) && !platform::files::setAside(path)) return;
   // Written to a temporary file and renamed over the old one: a crash or a full disk mid-write
   // leaves the previous statistics, where a plain overwrite would leave a truncated file that
   // reads back as all zeros. A failed write is not retried until the next change or flush().

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/testing/ChildProcess.h"
+#include "platform/testing/ReturnsWithin.h"
 #include "settings/tests/SettingsTestSupport.h"
 
 namespace tolvani {
@@ -17,9 +18,13 @@ namespace {
 
 using Json = nlohmann::json;
 
+using testing::describe;
 using testing::FaultFileSystem;
+using testing::keptAsPlaced;
+using testing::placeUnreadable;
 using testing::readBytes;
 using testing::readJson;
+using testing::Unreadable;
 using testing::writeBytes;
 
 // The engine of another process, one command a line: "load", "add WORD", "learn" (one change in
@@ -214,6 +219,50 @@ TEST_F(UserDataTest, UndecodableStoreIsNeverOverwritten) {
   EXPECT_EQ(posts_, std::vector<bool>{true});
   ASSERT_EQ(log.lines().size(), 1);
   EXPECT_TRUE(log.lines()[0].startsWith("[Tolvani] Could not forget correction: "));
+}
+
+// The dictionary's file as what no store can be read from: each edit, the count and the editor's
+// list answer at once that the file is not in the correct format, and the thing is left as it is.
+TEST_F(UserDataTest, ADictionaryThatIsNoPlainFileOfASaneSizeIsRefusedAtOnceAndKept) {
+  const std::string document = R"({"words":{"kept":{"frequency":9,"last_used":1}}})";
+  for (const Unreadable shape :
+       {Unreadable::kFifo, Unreadable::kLinkToZero, Unreadable::kOversized}) {
+    SCOPED_TRACE(describe(shape));
+    const std::string oversized = placeUnreadable(dictionary(), shape, document);
+    posts_.clear();
+    platform::log::Capture log;
+    bool added = true;
+    bool removed = true;
+    int count = -1;
+    UserDataResult<std::vector<UserWordEntry>> listed;
+    // A generous bound: it tells an answer from a wait on the FIFO or on /dev/zero's end.
+    EXPECT_TRUE(testing::returnsWithin(std::chrono::seconds(10), {dictionary()}, [&] {
+      added = AppSettings::addUserWord(QStringLiteral("w"));
+      removed = AppSettings::removeUserWord(QStringLiteral("kept"));
+      count = AppSettings::learnedWordCount();
+      listed = AppSettings::loadUserDictionaryEntries();
+    }));
+    EXPECT_FALSE(added);
+    EXPECT_FALSE(removed);
+    EXPECT_EQ(count, 0);
+    EXPECT_FALSE(listed.value);
+    EXPECT_TRUE(listed.status.isCorruptFile()) << listed.status.description().toStdString();
+    EXPECT_TRUE(posts_.empty());
+    ASSERT_EQ(log.lines().size(), 2);
+    for (const QString& line : log.lines())
+      EXPECT_EQ(
+          line,
+          "[Tolvani] failed to edit user dictionary: The file \u201Cuser-dictionary.json\u201D "
+          "couldn\u2019t be opened because it isn\u2019t in the correct format.");
+    EXPECT_TRUE(keptAsPlaced(dictionary(), shape, oversized));
+    // No copy set aside, no temporary left: the settings side leaves the thing to the engine.
+    QStringList names = QDir(AppSettings::supportDirectoryURL())
+                            .entryList({QStringLiteral("user-dictionary*")},
+                                       QDir::AllEntries | QDir::System | QDir::Hidden);
+    names.removeAll(QStringLiteral("user-dictionary.lock"));
+    EXPECT_EQ(names, QStringList{"user-dictionary.json"});
+    ASSERT_TRUE(QFile::remove(dictionary()));
+  }
 }
 
 TEST_F(UserDataTest, ListingReadsWhatAddWrites) {

@@ -10,6 +10,7 @@
 
 #include "persistence.h"
 #include "platform/testing/ChildProcess.h"
+#include "platform/testing/ReturnsWithin.h"
 #include "settings/tests/SettingsTestSupport.h"
 #include "tolvani_engine.h"
 
@@ -19,9 +20,13 @@ namespace {
 using Json = nlohmann::json;
 using Kind = LearnedDataImportResult::Kind;
 
+using testing::describe;
 using testing::FaultFileSystem;
 using testing::kBackup;
+using testing::keptAsPlaced;
+using testing::placeUnreadable;
 using testing::readBytes;
+using testing::Unreadable;
 using testing::writeBytes;
 
 QString store(const char* name) {
@@ -356,6 +361,36 @@ TEST_F(DataBackupTest, ACorruptStoreFailsTheImportWithNothingWritten) {
         << bytes;
   }
   EXPECT_EQ(posts_, std::vector<bool>(std::size(corrupt), true));
+}
+
+// A store's file as what no store can be read from: the import answers at once that it is not in
+// the correct format, writes nothing, and leaves the thing as it is.
+TEST_F(DataBackupTest, AStoreThatIsNoPlainFileOfASaneSizeFailsTheImportAtOnceWithNothingWritten) {
+  const std::pair<const char*, std::string> stores[] = {
+      {"user-dictionary.json", R"({"words":{"kept":{"frequency":9}}})"},
+      {"user-bigrams.json", R"({"pairs":{"kept":{"pair":{"frequency":9,"last_used":1}}}})"}};
+  for (const auto& [name, document] : stores) {
+    for (const Unreadable shape :
+         {Unreadable::kFifo, Unreadable::kLinkToZero, Unreadable::kOversized}) {
+      SCOPED_TRACE(std::string(name) + " as " + describe(shape));
+      writeBytes(store("english-pairs.json"), R"({"pairs":{"good":{"night":1}}})");
+      const std::string oversized = placeUnreadable(store(name), shape, document);
+      // Only the regular files are read: the test must not wait on the thing either.
+      const std::string before = storeState();
+      std::string result;
+      EXPECT_TRUE(testing::returnsWithin(std::chrono::seconds(10), {store(name)},
+                                         [&] { result = import(kBackup); }));
+      EXPECT_EQ(result, "failed");
+      EXPECT_EQ(storeState(), before);
+      EXPECT_TRUE(keptAsPlaced(store(name), shape, oversized));
+      EXPECT_EQ(log_.lines().last(),
+                QStringLiteral("[Tolvani] learned data import failed: The file "
+                               "\u201C%1\u201D couldn\u2019t be opened "
+                               "because it isn\u2019t in the correct format.")
+                    .arg(QLatin1String(name)));
+      ASSERT_TRUE(QFile::remove(store(name)));
+    }
+  }
 }
 
 // Holds the lock of the store given in the environment until its standard input gives a line,

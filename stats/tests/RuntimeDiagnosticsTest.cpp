@@ -1,6 +1,7 @@
 #include "stats/RuntimeDiagnostics.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "platform/Log.h"
+#include "platform/testing/ReturnsWithin.h"
 #include "settings/AppSettings.h"
 #include "stats/tests/StatsTestSupport.h"
 
@@ -160,6 +162,56 @@ TEST_F(RuntimeDiagnosticsTest, ReportShowsOnlyReadableDiagnosticsDocumentsInName
   ASSERT_TRUE(QDir(dir_.path()).mkdir("diagnostics-folder.json"));
   EXPECT_EQ(RuntimeDiagnostics::report(),
             kReportHeader + QString::fromUtf8("{\"a\": \"\xe0\xa6\x95\"}") + "\n\n{\"b\": 2}");
+}
+
+// The file as a FIFO (opening it for reading waits for a writer) or as a link to one, which
+// stands for a link to a device (a write would follow it and replace the device): the report reads
+// neither and answers at once, and the flush keeps the thing aside as it is under a new name and
+// writes a fresh plain file.
+TEST_F(RuntimeDiagnosticsTest, AFileThatIsNoPlainFileIsKeptAsideAndAFreshOneWritten) {
+  QTemporaryDir elsewhere;
+  const QString fifo = elsewhere.filePath(QStringLiteral("fifo"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QByteArray native = QFile::encodeName(filePath());
+  for (const bool link : {false, true}) {
+    SCOPED_TRACE(link ? "a link to a FIFO" : "a FIFO");
+    for (const QString& name :
+         QDir(dir_.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+      ASSERT_TRUE(QFile::remove(DataFolderTest::filePath(name)));
+    if (link) {
+      ASSERT_TRUE(QFile::link(fifo, filePath()));
+    } else {
+      ASSERT_EQ(::mkfifo(native.constData(), 0600), 0);
+    }
+    QString report;
+    QJsonObject document;
+    clock_.advance(31s);  // past the last round's flush
+    // A generous bound: it tells an answer from a wait on the FIFO.
+    EXPECT_TRUE(testing::returnsWithin(std::chrono::seconds(10), {filePath(), fifo}, [&] {
+      report = RuntimeDiagnostics::report();
+      document = flushAndRead();
+    }));
+    EXPECT_EQ(report, kReportHeader + testing::kReportPlaceholder);
+    EXPECT_EQ(document["bundle"].toString(), RuntimeDiagnostics::role());
+
+    struct stat st {};
+    ASSERT_EQ(::lstat(native.constData(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    const QStringList aside =
+        QDir(dir_.path())
+            .entryList({RuntimeDiagnostics::fileName() + QStringLiteral(".corrupt-*")},
+                       QDir::AllEntries | QDir::System);
+    ASSERT_EQ(aside.size(), 1) << aside.join(' ').toStdString();
+    const QString kept = DataFolderTest::filePath(aside.first());
+    ASSERT_EQ(::lstat(QFile::encodeName(kept).constData(), &st), 0);
+    if (link) {
+      EXPECT_EQ(QFile::symLinkTarget(kept), fifo);
+    } else {
+      EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    }
+    ASSERT_EQ(::lstat(QFile::encodeName(fifo).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  }
 }
 
 }  // namespace

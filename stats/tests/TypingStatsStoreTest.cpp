@@ -1,16 +1,20 @@
 #include "stats/TypingStatsStore.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
 #include <thread>
 
 #include "platform/testing/ChildProcess.h"
+#include "platform/testing/ReturnsWithin.h"
 #include "stats/tests/StatsTestSupport.h"
 
 using namespace std::chrono_literals;
@@ -225,6 +229,66 @@ TEST_F(TypingStatsStoreTest, AFileThatDoesNotDecodeReadsAsZerosAndIsRewrittenWho
   extra.insert("comment", "kept by hand");
   writeFile(kStatsFile, QJsonDocument(extra).toJson());
   EXPECT_EQ(render(TypingStatsStore::load()), "40 9 1 2 3 4");
+}
+
+// The file as a FIFO (opening it for reading waits for a writer) or as a link to one, which
+// stands for a link to a device (a write would follow it and replace the device): read as zeros at
+// once, kept aside as it is under a new name, and the next write makes a fresh plain file. So too
+// when the thing takes the file's place after it was read, before the write.
+TEST_F(TypingStatsStoreTest, AFileThatIsNoPlainFileIsKeptAsideAndAFreshOneWritten) {
+  QTemporaryDir elsewhere;
+  const QString fifo = elsewhere.filePath(QStringLiteral("fifo"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QString path = filePath(kStatsFile);
+  const QByteArray native = QFile::encodeName(path);
+  for (const bool afterTheRead : {false, true}) {
+    for (const bool link : {false, true}) {
+      SCOPED_TRACE(std::string(link ? "a link to a FIFO" : "a FIFO") +
+                   (afterTheRead ? ", after the read" : ""));
+      TypingStatsStore::testReset();
+      for (const QString& name :
+           QDir(dir_.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        ASSERT_TRUE(QFile::remove(filePath(name)));
+      if (afterTheRead) {
+        writeFile(kStatsFile, R"({"totalKeystrokes": 40, "totalWordsCommitted": 9,
+            "totalAutocorrections": 1, "totalCandidateSelections": 2,
+            "keystrokesSavedByAutocorrect": 3, "sessionCount": 4})");
+        EXPECT_EQ(settled(), "40 9 1 2 3 4");
+        ASSERT_TRUE(QFile::remove(path));
+      }
+      if (link) {
+        ASSERT_TRUE(QFile::link(fifo, path));
+      } else {
+        ASSERT_EQ(::mkfifo(native.constData(), 0600), 0);
+      }
+      std::string read;
+      // A generous bound: it tells an answer from a wait on the FIFO.
+      EXPECT_TRUE(testing::returnsWithin(std::chrono::seconds(10), {path, fifo}, [&] {
+        read = settled();
+        TypingStatsStore::recordKeystroke();
+        TypingStatsStore::flush();
+      }));
+      EXPECT_EQ(read, afterTheRead ? "40 9 1 2 3 4" : "0 0 0 0 0 0");
+
+      struct stat st {};
+      ASSERT_EQ(::lstat(native.constData(), &st), 0);
+      ASSERT_TRUE(S_ISREG(st.st_mode));
+      EXPECT_EQ(onDisk()["totalKeystrokes"].toInteger(), afterTheRead ? 41 : 1);
+      const QStringList aside = QDir(dir_.path())
+                                    .entryList({kStatsFile + QStringLiteral(".corrupt-*")},
+                                               QDir::AllEntries | QDir::System);
+      ASSERT_EQ(aside.size(), 1) << aside.join(' ').toStdString();
+      const QByteArray kept = QFile::encodeName(filePath(aside.first()));
+      ASSERT_EQ(::lstat(kept.constData(), &st), 0);
+      if (link) {
+        EXPECT_EQ(QFile::symLinkTarget(filePath(aside.first())), fifo);
+      } else {
+        EXPECT_TRUE(S_ISFIFO(st.st_mode));
+      }
+      ASSERT_EQ(::lstat(QFile::encodeName(fifo).constData(), &st), 0);
+      EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    }
+  }
 }
 
 TEST_F(TypingStatsStoreTest, CountsSaturateInsteadOfWrapping) {
