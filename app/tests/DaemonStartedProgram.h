@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
+#include "app/tests/ProgramWrapper.h"
 #include "ime/testing/IBusTestKeys.h"
 #include "ime/testing/VirtualDesktop.h"
 #include "platform/Defaults.h"
@@ -39,31 +40,13 @@ class DaemonStartedProgram : public Base {
  protected:
   void SetUp() override {
     ASSERT_TRUE(folder_.isValid());
-    // The inner shell writes its own id and becomes the program, so the id is the program's.
-    const QString script = folder_.filePath(QStringLiteral("tolvani"));
-    QFile wrapper(script);
-    ASSERT_TRUE(wrapper.open(QIODevice::WriteOnly));
-    wrapper.write("#!/bin/sh\nsh -c 'echo $$ > \"$0\"; exec \"$@\"' '" +
-                  folder_.filePath(QStringLiteral("pid")).toUtf8() +
-                  "' '" TOLVANI_PROGRAM "' \"$@\" 2> '" +
-                  folder_.filePath(QStringLiteral("stderr")).toUtf8() + "'\necho $? > '" +
-                  folder_.filePath(QStringLiteral("status")).toUtf8() + "'\n");
-    wrapper.close();
-    wrapper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QString component = readAll(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR "/tolvani.xml"));
-    ASSERT_TRUE(component.contains(QStringLiteral(TOLVANI_PROGRAM " --ibus")));
-    component.replace(QStringLiteral(TOLVANI_PROGRAM " --ibus"),
-                      script + QStringLiteral(" --ibus"));
-    QDir(folder_.path()).mkdir(QStringLiteral("component"));
-    QFile xml(folder_.filePath(QStringLiteral("component/tolvani.xml")));
-    ASSERT_TRUE(xml.open(QIODevice::WriteOnly));
-    xml.write(component.toUtf8());
-    xml.close();
+    const QString components = componentStartingThroughWrapper(folder_.path());
+    ASSERT_FALSE(components.isEmpty());
 
     // No QT_QUICK_BACKEND=software: the setup window's web view draws with GL, as it does when a
     // desktop session's daemon starts the program, and its end talks to the X server.
     desktop_ = std::make_unique<VirtualDesktop>(IBusDaemonHarness::Options{
-        folder_.filePath(QStringLiteral("component")),
+        components,
         QString(),
         /*quiet=*/true,
         /*firstStart=*/false,

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "app/tests/ProgramWrapper.h"
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
 #include "platform/Bundle.h"
@@ -29,6 +30,7 @@
 namespace tolvani {
 namespace {
 
+using testing::componentStartingThroughWrapper;
 using testing::IBusDaemonHarness;
 using testing::TestInputContext;
 
@@ -65,29 +67,11 @@ class UnreadableStoreTest : public ::testing::TestWithParam<Case> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(folder_.isValid());
-    // The daemon starts the built program through a script that leaves its process id, its exit
-    // status (128 and the signal's number for a crash) and its standard error behind.
-    const QString script = folder_.filePath(QStringLiteral("tolvani"));
-    QFile wrapper(script);
-    ASSERT_TRUE(wrapper.open(QIODevice::WriteOnly));
-    wrapper.write("#!/bin/sh\n'" TOLVANI_PROGRAM "' \"$@\" 2> '" + inFolder("stderr") +
-                  "' &\necho $! > '" + inFolder("pid") + "'\nwait $!\necho $? > '" +
-                  inFolder("status") + "'\n");
-    wrapper.close();
-    wrapper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QString component =
-        QString::fromUtf8(readBytes(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR "/tolvani.xml")));
-    ASSERT_TRUE(component.contains(QStringLiteral(TOLVANI_PROGRAM " --ibus")));
-    component.replace(QStringLiteral(TOLVANI_PROGRAM " --ibus"),
-                      script + QStringLiteral(" --ibus"));
-    QDir(folder_.path()).mkdir(QStringLiteral("component"));
-    QFile xml(folder_.filePath(QStringLiteral("component/tolvani.xml")));
-    ASSERT_TRUE(xml.open(QIODevice::WriteOnly));
-    xml.write(component.toUtf8());
-    xml.close();
+    const QString components = componentStartingThroughWrapper(folder_.path());
+    ASSERT_FALSE(components.isEmpty());
 
     harness_ = std::make_unique<IBusDaemonHarness>(IBusDaemonHarness::Options{
-        folder_.filePath(QStringLiteral("component")),
+        components,
         QString(),
         /*quiet=*/true,
         /*firstStart=*/false,

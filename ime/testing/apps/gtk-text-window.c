@@ -63,8 +63,8 @@ static void buffer_mark_set(GtkTextBuffer* buffer, GtkTextIter* iter, GtkTextMar
                    gtk_text_iter_get_offset(&end));
 }
 
-static void entry_selection(GObject* entry, GParamSpec* spec, gpointer index) {
-  (void)spec;
+static void entry_selection(GObject* entry, GParamSpec* property, gpointer index) {
+  (void)property;
   int start = 0;
   int end = 0;
   if (!gtk_editable_get_selection_bounds(GTK_EDITABLE(entry), &start, &end)) {
