@@ -2,8 +2,9 @@
 // key through the C interface, with the dictionary's file as the engine keeps it at its caps
 // (10,000 words and 10,000 tombstones of common length), as large as its bound lets it be (every
 // word and tombstone at the length bound), and past the bound (1.4 million tombstones, set aside
-// unread), with none for comparison. The front end makes this session while the program starts;
-// a key that comes sooner waits for it.
+// unread), with none for comparison. A host that blocks (as this one does) waits this long; the
+// front end's sessions read their stores beside their first keys, and only a key that learns
+// before the read is done waits for the rest of it.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 

@@ -87,7 +87,10 @@ typedef struct CResult {
 typedef struct TolvaniEngine TolvaniEngine;
 typedef struct TolvaniSnapshot TolvaniSnapshot;
 
-/* A new session, owned by the caller until tolvani_engine_destroy. Null on failure. */
+/* A new session, owned by the caller until tolvani_engine_destroy. Null on failure. With
+ * TOLVANI_NONBLOCKING_CACHES=1 in the environment it returns before its learned stores are read:
+ * keys are answered without them until they are in, and a call that learns, reloads or snapshots
+ * waits for them. */
 TOLVANI_EXPORT TolvaniEngine* tolvani_engine_create(void);
 
 /* Frees the session. Queued background store writes are not waited for. Null: no effect. */

@@ -45,6 +45,16 @@ struct Member {
 // false and sets `error` to the parser's message.
 [[nodiscard]] bool parse(std::string_view text, Value& out, std::string& error);
 
+// The two readers `parse` combines. The fast one reads the common documents (integers, strings,
+// containers) and says no to everything else, which the general one then decides; a document the
+// fast one reads, the general one reads to an equal value.
+[[nodiscard]] bool parse_fast(std::string_view text, Value& out);
+[[nodiscard]] bool parse_general(std::string_view text, Value& out, std::string& error);
+
+// Same kind and same content, members in the same order.
+bool operator==(const Value& a, const Value& b);
+bool operator==(const Member& a, const Member& b);
+
 // How a value is described in a type error: "string \"x\"", "integer `5`", "map", ...
 std::string describe(const Value& v);
 

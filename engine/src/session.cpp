@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <system_error>
 #include <utility>
 
 #include "bigram.h"
@@ -120,11 +121,44 @@ size_t digit_run_start(std::string_view text, size_t pos) {
   return pos;
 }
 
-EngineSession::EngineSession() : stores_(LearnedStores::load_all()) {
-  // Words unused for a month fade; the pass saves in the background when it changed anything.
-  stores_.user_dictionary.decay();
+EngineSession::EngineSession() : blocking_caches_(blocking_from_environment()) {
+  if (blocking_caches_) {
+    stores_ = LearnedStores::load_all();
+    // Words unused for a month fade; the pass saves in the background when it changed anything.
+    stores_.user_dictionary.decay();
+  } else {
+    auto loaded = std::make_shared<std::atomic<bool>>(false);
+    stores_loaded_ = loaded;
+    try {
+      // The folder is named here: the environment is not read beside the host's thread.
+      loading_stores_ = std::async(std::launch::async, [loaded, folder = user_data_directory()] {
+        struct Done {
+          std::atomic<bool>& flag;
+          ~Done() { flag.store(true, std::memory_order_release); }
+        } done{*loaded};
+        return LearnedStores::load_all(folder);
+      });
+    } catch (const std::system_error&) {
+      // No thread to spare: the load happens here, as it does for a blocking host.
+      stores_ = LearnedStores::load_all();
+      stores_.user_dictionary.decay();
+    }
+  }
   probhat::reload_custom_overrides();
-  blocking_caches_ = blocking_from_environment();
+}
+
+void EngineSession::adopt_loaded_stores(bool wait) const {
+  if (!wait && !stores_loaded_->load(std::memory_order_acquire)) return;
+  try {
+    stores_ = loading_stores_.get();
+  } catch (const std::exception& e) {
+    // Nothing was read (the load never fails on a file): the stores stay empty, and a later save
+    // merges what is on disk, so nothing is lost.
+    write_diagnostic(std::string("[Tolvani] cannot load the learned stores: ") + e.what());
+  }
+  stores_.user_dictionary.decay();
+  // What was read and ranked without the stores is read again with them.
+  forget_readings();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -150,6 +184,7 @@ bool EngineSession::key_reads_candidates(const KeyEvent& event) const {
 }
 
 CompositionState EngineSession::handle_key_event(const KeyEvent& event) {
+  take_loaded_stores();
   if (ranking_pending_ && key_reads_candidates(event)) rank();
   struct InKeyEvent {
     bool& flag;
@@ -386,8 +421,8 @@ void EngineSession::reset() {
 
 CompositionState EngineSession::reload_user_data() {
   // Each store writes its own pending changes first and is re-read only if that succeeded, so a
-  // failed write never discards a change.
-  (void)stores_.reload();  // a store whose sync failed keeps its changes and counts the failure
+  // failed write never discards a change (the store keeps it and counts the failure).
+  (void)stores_to_change().reload();
   probhat::reload_custom_overrides();
   forget_readings();
   return recompute();
@@ -485,6 +520,10 @@ void EngineSession::resolve_spelling_offer() {
   }
 }
 
-LearningSnapshot EngineSession::learning_snapshot() const { return stores_.snapshot(); }
+LearningSnapshot EngineSession::learning_snapshot() const {
+  // A snapshot is written over the files: it must hold what they hold.
+  if (loading_stores_.valid()) adopt_loaded_stores(/*wait=*/true);
+  return stores_.snapshot();
+}
 
 }  // namespace tolvani::engine

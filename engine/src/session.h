@@ -5,8 +5,11 @@
 #ifndef TOLVANI_ENGINE_SESSION_H_
 #define TOLVANI_ENGINE_SESSION_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,7 +69,8 @@ size_t digit_run_start(std::string_view text, size_t pos);
 
 class EngineSession {
  public:
-  // Loads the learned stores and the custom keys; reads TOLVANI_NONBLOCKING_CACHES.
+  // Loads the custom keys and the learned stores (beside the first keys when
+  // TOLVANI_NONBLOCKING_CACHES is "1"; see stores_).
   EngineSession();
 
   EngineSession(const EngineSession&) = delete;
@@ -174,8 +178,21 @@ class EngineSession {
   // Whether a commit now would look for an autocorrection (the one use of the list a commit has).
   bool autocorrection_due() const;
 
-  // The learned stores, as the commit and ranking paths use them.
-  const UserDictionary& user_dictionary() const { return stores_.user_dictionary; }
+  // The learned stores, as the commit and ranking paths read them: while they load, empty ones.
+  // They are taken in only between calls (or by stores_to_change), never under a lookup.
+  const LearnedStores& stores() const { return stores_; }
+  // The learned stores, to change or save: waits for their load.
+  LearnedStores& stores_to_change() {
+    if (loading_stores_.valid()) adopt_loaded_stores(/*wait=*/true);
+    return stores_;
+  }
+  // Takes the loaded stores in: once they are loaded, or after waiting for them.
+  void adopt_loaded_stores(bool wait) const;
+  // At the start of each key and ranking: the stores, if their load is done.
+  void take_loaded_stores() {
+    if (loading_stores_.valid()) adopt_loaded_stores(/*wait=*/false);
+  }
+  const UserDictionary& user_dictionary() const { return stores().user_dictionary; }
   void learn_word(std::string_view word);
   void learn_pair(std::string_view first, std::string_view second);
   void learn_triple(std::string_view first, std::string_view second, std::string_view third);
@@ -215,7 +232,12 @@ class EngineSession {
   std::optional<SpellingOffer> pending_offer_;
   SessionConfig config_;
   bool blocking_caches_ = true;
-  LearnedStores stores_;
+  // Where lookups may skip what is not ready (blocking_caches_ false), the stores load beside the
+  // first keys, so that no key waits on a large dictionary: until they come the session reads
+  // empty ones, and whatever would change or save them waits for them.
+  mutable LearnedStores stores_;
+  mutable std::future<LearnedStores> loading_stores_;
+  std::shared_ptr<const std::atomic<bool>> stores_loaded_;
 
   // Renderings and word readings of short pieces of the buffer, so that a key typed at the end of
   // a long buffer does not read every earlier word again. Emptied whenever what they depend on

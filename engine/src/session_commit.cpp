@@ -103,7 +103,7 @@ bool EngineSession::autocorrection_due() const {
   return config_.autocorrect && mode_ == KeyboardMode::kPhonetic &&
          !phonetic::has_explicit_case(raw_) && utf8::scalar_count(rendered_) >= 3 &&
          !lexicon_contains_with_cache_policy(rendered_, blocking_caches_) &&
-         !stores_.user_dictionary.contains(rendered_);
+         !stores().user_dictionary.contains(rendered_);
 }
 
 std::optional<std::string> EngineSession::commit_autocorrection() const {
@@ -233,7 +233,7 @@ std::optional<std::string> EngineSession::reading_for_word_uncached(std::string_
   }
   if (!d) return d;
   const bool rendering_known =
-      frequency_for(rendering) > 0 || stores_.user_dictionary.contains(rendering);
+      frequency_for(rendering) > 0 || stores().user_dictionary.contains(rendering);
   if (!rendering_known) return d;
   return std::nullopt;
 }
@@ -271,7 +271,7 @@ std::optional<std::string> EngineSession::dictionary_commit_for(std::string_view
   if (best->first == rendering) return std::nullopt;
   if (rejection_penalty(k, best->first) >= 200) return std::nullopt;
   uint32_t base = frequency_for(rendering);
-  if (stores_.user_dictionary.contains(rendering) && base < 50) base = 50;
+  if (stores().user_dictionary.contains(rendering) && base < 50) base = 50;
   if (base > 0 && static_cast<uint64_t>(std::max(best->second, 0)) < saturating_times(base, 3)) {
     return std::nullopt;
   }
@@ -379,7 +379,7 @@ void EngineSession::learn_token(std::string_view token, bool add_when_known, boo
     return;
   }
   const bool known = lexicon_contains_with_cache_policy(token, blocking_caches_) ||
-                     stores_.user_dictionary.contains(token);
+                     stores().user_dictionary.contains(token);
   if (known && !last_word_.empty()) {
     learn_pair(last_word_, token);
     if (!previous_word_.empty()) learn_triple(previous_word_, last_word_, token);
@@ -397,37 +397,37 @@ void EngineSession::learn_token(std::string_view token, bool add_when_known, boo
 
 void EngineSession::learn_word(std::string_view word) {
   forget_readings();
-  stores_.user_dictionary.add(word);
+  stores_to_change().user_dictionary.add(word);
 }
 
 void EngineSession::learn_pair(std::string_view first, std::string_view second) {
-  stores_.bigrams.record(first, second);
+  stores_to_change().bigrams.record(first, second);
 }
 
 void EngineSession::learn_triple(std::string_view first, std::string_view second,
                                  std::string_view third) {
-  stores_.trigrams.record(first, second, third);
+  stores_to_change().trigrams.record(first, second, third);
 }
 
 void EngineSession::learn_rejection(std::string_view raw_key, std::string_view text) {
   forget_readings();
-  stores_.rejections.record_rejection(raw_key, text);
+  stores_to_change().rejections.record_rejection(raw_key, text);
 }
 
 void EngineSession::learn_selection(std::string_view raw, std::string_view text) {
   forget_readings();
-  stores_.selections.remember(raw, text);
+  stores_to_change().selections.remember(raw, text);
 }
 
 std::optional<std::pair<std::string, uint32_t>> EngineSession::remembered_selection(
     std::string_view raw) const {
-  const SelectionEntry* entry = stores_.selections.get(raw);
+  const SelectionEntry* entry = stores().selections.get(raw);
   if (entry == nullptr) return std::nullopt;
   return std::make_pair(entry->text, entry->count);
 }
 
 int32_t EngineSession::rejection_penalty(std::string_view raw_key, std::string_view text) const {
-  return stores_.rejections.penalty_for(raw_key, text);
+  return stores().rejections.penalty_for(raw_key, text);
 }
 
 std::optional<std::string> EngineSession::spelling_offer_for(std::string_view committed) const {
@@ -440,23 +440,23 @@ std::optional<std::string> EngineSession::spelling_offer_for(std::string_view co
 
 std::vector<Candidate> EngineSession::fresh_suggestions() const {
   return suggest::suggestions_for(static_cast<uint8_t>(KeyboardMode::kPhonetic), raw_, rendered_,
-                                  stores_.user_dictionary, config_.suggestion_count, true);
+                                  stores().user_dictionary, config_.suggestion_count, true);
 }
 
 std::vector<Candidate> EngineSession::lexicon_suggestions() const {
   return suggest::suggestions_for(static_cast<uint8_t>(mode_), raw_, rendered_,
-                                  stores_.user_dictionary, config_.suggestion_count,
+                                  stores().user_dictionary, config_.suggestion_count,
                                   config_.autocorrect);
 }
 
 std::vector<Candidate> EngineSession::fuzzy_suggestions() const {
-  return phonetic_suggest::fuzzy_phonetic_lookup(raw_, stores_.user_dictionary,
+  return phonetic_suggest::fuzzy_phonetic_lookup(raw_, stores().user_dictionary,
                                                  config_.suggestion_count);
 }
 
 std::optional<uint64_t> EngineSession::learned_pair_frequency(std::string_view first,
                                                               std::string_view second) const {
-  const BigramEntry* entry = stores_.bigrams.find(first, second);
+  const BigramEntry* entry = stores().bigrams.find(first, second);
   if (entry == nullptr) return std::nullopt;
   return entry->frequency;
 }
@@ -464,7 +464,7 @@ std::optional<uint64_t> EngineSession::learned_pair_frequency(std::string_view f
 std::optional<uint64_t> EngineSession::learned_triple_count(std::string_view first,
                                                             std::string_view second,
                                                             std::string_view follower) const {
-  const uint32_t n = stores_.trigrams.count(first, second, follower);
+  const uint32_t n = stores().trigrams.count(first, second, follower);
   if (n == 0) return std::nullopt;
   return n;
 }
@@ -478,8 +478,8 @@ std::optional<uint64_t> EngineSession::seed_pair_count(std::string_view first,
 
 std::vector<std::string> EngineSession::learned_triple_followers(std::string_view key) const {
   std::vector<std::pair<std::string_view, uint32_t>> found;
-  if (const auto it = stores_.trigrams.triples().find(key);
-      it != stores_.trigrams.triples().end()) {
+  if (const auto it = stores().trigrams.triples().find(key);
+      it != stores().trigrams.triples().end()) {
     for (const auto& [follower, count] : it->second) found.emplace_back(follower, count);
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
@@ -492,7 +492,7 @@ std::vector<std::string> EngineSession::learned_triple_followers(std::string_vie
 
 std::vector<std::string> EngineSession::learned_pair_followers(std::string_view word) const {
   std::vector<std::pair<std::string_view, BigramEntry>> found;
-  if (const auto it = stores_.bigrams.pairs().find(word); it != stores_.bigrams.pairs().end()) {
+  if (const auto it = stores().bigrams.pairs().find(word); it != stores().bigrams.pairs().end()) {
     for (const auto& [follower, entry] : it->second) found.emplace_back(follower, entry);
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {

@@ -67,6 +67,7 @@ CompositionState EngineSession::recompute() {
 
 std::optional<CompositionState> EngineSession::rank() {
   if (!ranking_pending_) return std::nullopt;
+  take_loaded_stores();
   const std::string preedit = std::move(pending_preedit_);
   return ranked_state(preedit);
 }
@@ -119,7 +120,7 @@ CompositionState EngineSession::ranked_state(const std::string& preedit) {
   }
 
   const bool known = lexicon_contains_with_cache_policy(rendered_, blocking_caches_) ||
-                     stores_.user_dictionary.contains(rendered_);
+                     stores().user_dictionary.contains(rendered_);
 
   // Nothing from the lexicon for a Bangla buffer (or one with digits or marks): a known stem with
   // a suffix, else the nearest words.
@@ -209,14 +210,14 @@ std::vector<Candidate> EngineSession::known_stem_forms() const {
       const std::string_view stem =
           std::string_view(rendered_).substr(0, rendered_.size() - suffix.size());
       if (utf8::scalar_count(stem) < 2) continue;
-      if (!lexicon_map().contains(stem) && !stores_.user_dictionary.contains(stem)) continue;
+      if (!lexicon_map().contains(stem) && !stores().user_dictionary.contains(stem)) continue;
       std::string form = join_stem_and_suffix(stem, suffix);
       const bool seen = std::any_of(forms.begin(), forms.end(),
                                     [&](const Candidate& c) { return c.text == form; });
       if (seen) continue;
       forms.push_back(
           {std::move(form),
-           saturating_add(static_cast<int32_t>(stores_.user_dictionary.boost_for(stem)), 1800),
+           saturating_add(static_cast<int32_t>(stores().user_dictionary.boost_for(stem)), 1800),
            CandidateKind::kExact});
     }
   }
@@ -240,9 +241,9 @@ std::vector<Candidate> EngineSession::near_misses() const {
     const bool listed = std::any_of(found.begin(), found.end(),
                                     [&](const Candidate& c) { return c.text == e.bangla; });
     if (listed) continue;
-    const bool user = stores_.user_dictionary.contains(e.bangla);
-    const int64_t score =
-        int64_t{e.frequency} - 100 * int64_t{d} + stores_.user_dictionary.boost_for(e.bangla) + 500;
+    const bool user = stores().user_dictionary.contains(e.bangla);
+    const int64_t score = int64_t{e.frequency} - 100 * int64_t{d} +
+                          stores().user_dictionary.boost_for(e.bangla) + 500;
     found.push_back({std::string(e.bangla), saturating_add(0, score),
                      user ? CandidateKind::kUser : CandidateKind::kPrefix});
   }

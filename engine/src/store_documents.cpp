@@ -90,12 +90,14 @@ bool field(const json::Record& record, std::string_view name, bool required, T& 
 
 // Calls `read(key, value)` for each member of the map object `v`, in document order, so that the
 // later of two equal keys is stored last and wins.
-template <typename Read>
-bool each_member(const Value& v, std::string_view where, std::string& error, Read read) {
+// A map the caller owns (a `Value`, not a const one) gives `read` its keys to move from once it
+// has read the entry.
+template <typename V, typename Read>
+bool each_member(V& v, std::string_view where, std::string& error, Read read) {
   if (!v.is_object())
     return fail(error, "invalid type: " + json::describe(v) + ", expected a map for `" +
                            std::string(where) + "`");
-  for (const json::Member& m : v.members) {
+  for (auto& m : v.members) {
     if (!read(m.key, m.value)) {
       error += " in `" + std::string(where) + "` entry \"" + m.key + "\"";
       return false;
@@ -106,6 +108,15 @@ bool each_member(const Value& v, std::string_view where, std::string& error, Rea
 
 bool read_reset_id(const json::Record& top, std::string& out, std::string& error) {
   return field(top, "reset_id", false, out, to_string, error);
+}
+
+// The member `name` of the object `root`, which a Record has read (so it is named once), for a
+// reader that moves out of it; null when absent.
+Value* owned_member(Value& root, std::string_view name) {
+  for (json::Member& m : root.members) {
+    if (m.key == name) return &m.value;
+  }
+  return nullptr;
 }
 
 const Value* required_map(const json::Record& top, std::string_view name, std::string& error) {
@@ -262,27 +273,29 @@ bool decode_document(std::string_view text, UserDictionaryDocument& out, std::st
   if (!top.ok()) return fail(error, top.error());
   out = {};
   if (!read_reset_id(top, out.reset_id, error)) return false;
-  const Value* words = required_map(top, "words", error);
-  if (words == nullptr) return false;
-  const bool words_ok =
-      each_member(*words, "words", error, [&](const std::string& k, const Value& v) {
-        json::Record r(v, {"frequency", "last_used", "last_decay"});
-        if (!r.ok()) return fail(error, r.error());
-        UserEntry e;
-        if (!field(r, "frequency", true, e.frequency, to_u32, error) ||
-            !field(r, "last_used", false, e.last_used, to_u64, error) ||
-            !field(r, "last_decay", false, e.last_decay, to_u64, error))
-          return false;
-        if (kept(k, kMaxWordBytes)) out.words.insert_or_assign(k, e);
-        return true;
-      });
+  if (required_map(top, "words", error) == nullptr) return false;
+  // The largest store: its words are moved out of the document rather than copied.
+  Value& words = *owned_member(root, "words");
+  if (words.is_object()) out.words.reserve(words.members.size());
+  const bool words_ok = each_member(words, "words", error, [&](std::string& k, const Value& v) {
+    json::Record r(v, {"frequency", "last_used", "last_decay"});
+    if (!r.ok()) return fail(error, r.error());
+    UserEntry e;
+    if (!field(r, "frequency", true, e.frequency, to_u32, error) ||
+        !field(r, "last_used", false, e.last_used, to_u64, error) ||
+        !field(r, "last_decay", false, e.last_decay, to_u64, error))
+      return false;
+    if (kept(k, kMaxWordBytes)) out.words.insert_or_assign(std::move(k), e);
+    return true;
+  });
   if (!words_ok) return false;
-  if (const Value* tombstones = top.get("tombstones")) {
+  if (Value* tombstones = owned_member(root, "tombstones")) {
+    if (tombstones->is_object()) out.tombstones.reserve(tombstones->members.size());
     const bool ok =
-        each_member(*tombstones, "tombstones", error, [&](const std::string& k, const Value& v) {
+        each_member(*tombstones, "tombstones", error, [&](std::string& k, const Value& v) {
           uint64_t t = 0;
           if (!to_u64(v, t, error)) return false;
-          if (kept(k, kMaxWordBytes)) out.tombstones.insert_or_assign(k, t);
+          if (kept(k, kMaxWordBytes)) out.tombstones.insert_or_assign(std::move(k), t);
           return true;
         });
     if (!ok) return false;

@@ -71,30 +71,25 @@ void evict_tombstones(StringMap<uint64_t>& tombstones) {
 // dropped); entries of the same form are merged (frequencies summed, the later times kept). False
 // when every word was in normal form already.
 bool normalise_words(StringMap<UserEntry>& words) {
-  // Each word is normalised once: a large file of long words costs that much at every load.
-  std::vector<std::optional<std::string>> keys;
-  keys.reserve(words.size());
-  bool normal = true;
+  // Nearly every word read is normal already, which is told without copying it; each of the
+  // others is normalised once (a large file of long words costs that much at every load).
+  std::vector<std::pair<std::string, std::optional<std::string>>> renamed;
   for (const auto& item : words) {
-    keys.push_back(word_form::stored_word(item.first));
-    normal = normal && keys.back() == item.first;
+    if (word_form::is_stored_word(item.first)) continue;
+    renamed.emplace_back(item.first, word_form::stored_word(item.first));
   }
-  if (normal) return false;
-  StringMap<UserEntry> rebuilt;
-  rebuilt.reserve(words.size());
-  size_t i = 0;
-  for (const auto& [word, e] : words) {
-    std::optional<std::string>& key = keys[i++];
+  for (auto& [word, form] : renamed) {
+    const UserEntry e = words.extract(word).mapped();
     // An empty form (nothing can ever be typed as an empty word) or one past the bound.
-    if (!key) continue;
-    auto [it, inserted] = rebuilt.try_emplace(std::move(*key), e);
+    if (!form) continue;
+    // A form is normal, so no word still to be renamed is one.
+    auto [it, inserted] = words.try_emplace(std::move(*form), e);
     if (inserted) continue;
     it->second.frequency = saturating_add(it->second.frequency, e.frequency);
     it->second.last_used = std::max(it->second.last_used, e.last_used);
     it->second.last_decay = std::max(it->second.last_decay, e.last_decay);
   }
-  words = std::move(rebuilt);
-  return true;
+  return !renamed.empty();
 }
 
 // The file's content merged into the working copy of a sync. The file's words are brought to
@@ -164,7 +159,10 @@ uint64_t filter_hash(std::string_view word) {
     h ^= h >> 29;
   };
   if (word.size() >= 8) {
-    for (size_t i = 0; i + 8 <= word.size(); i += 8) mix(load(i));
+    // The first 64 bytes, the length and the last 8 tell real words apart; a longer word is
+    // hashed as fast, and one that matches another there only costs a look in the map.
+    const size_t head = std::min<size_t>(word.size(), 64);
+    for (size_t i = 0; i + 8 <= head; i += 8) mix(load(i));
     mix(load(word.size() - 8));  // the last bytes, overlapping the chunks before
   } else {
     uint64_t tail = 0;

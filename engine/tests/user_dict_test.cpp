@@ -6,11 +6,14 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "store_test_util.h"
+#include "word_form.h"
 
 namespace tolvani::engine {
 namespace {
@@ -274,6 +277,54 @@ TEST(UserDictionaryTest, LoadLeavesOutAWordOfEndlessMarks) {
   ASSERT_TRUE(dict.sync());
   EXPECT_EQ(render(read_document<UserDictionaryDocument>(path)), render(dict.document()));
   EXPECT_LT(fs::file_size(path), 200u);
+}
+
+// A load tells most words normal at a glance and normalises the rest: either way a word is kept
+// as its own form exactly when normalising gives it back. Words the glance turns away although
+// they are normal (a joiner elsewhere than after ত্, a long run of marks in order) load clean.
+TEST(UserDictionaryTest, WordsAreNormalExactlyWhenNormalisingGivesThemBack) {
+  std::string ordered_marks = "a";
+  for (int i = 0; i < 20; ++i) ordered_marks += "\u0316";  // one class: in order
+  std::string unordered_marks = "a";
+  for (int i = 0; i < 20; ++i) unordered_marks += "\u0301\u0316";  // 230 before 220
+  const std::vector<std::pair<std::string, bool>> words = {
+      {"\u0986\u09AE\u09BF", true},        // আমি
+      {"\u0995\u09CB", true},              // কো
+      {"\u0995\u09C7\u09BE", false},       // কো, decomposed
+      {"\u09AF\u09BC", true},              // য় stays decomposed
+      {"\u09DF", false},                   // and its precomposed form does not
+      {"\u0995\u09CD\u200D\u09B7", true},  // a joiner in a conjunct
+      {"\u09A4\u09CD\u200D", false},       // becomes ৎ
+      {"\u0995\uFEFF\u09BE", false},
+      {"a\u00A0b", false},
+      {" \u0986\u09AE\u09BF", false},
+      {"\u0986\u09AE\u09BF\u3000", false},
+      {"plain", true},
+      {"two words", true},
+      {"plain ", false},
+      {"", false},
+      {"\xFF\xFE", false},
+      {ordered_marks, true},
+      {unordered_marks, false},
+      {std::string(word_form::kMaxWordBytes, 'a'), true},
+      {std::string(word_form::kMaxWordBytes + 1, 'a'), false},
+  };
+  for (const auto& [word, normal] : words) {
+    const std::optional<std::string> form = word_form::stored_word(word);
+    EXPECT_EQ(form && *form == word, normal) << word;
+    EXPECT_EQ(word_form::is_stored_word(word), normal) << word;
+  }
+
+  TempFolder dir;
+  const fs::path path = dir / "user-dictionary.json";
+  FixedClock clock(50'000'000);
+  UserDictionaryDocument doc;
+  doc.words["\u0995\u09CD\u200D\u09B7"] = entry(2, 10);
+  doc.words[ordered_marks] = entry(3, 10);
+  write_document(path, doc);
+  const UserDictionary clean = UserDictionary::load(path);
+  EXPECT_FALSE(clean.has_unsaved_changes());
+  EXPECT_EQ(clean.words().size(), 2u);
 }
 
 // Regression: the sync merged the file's decomposed word back in beside its normal form, so the

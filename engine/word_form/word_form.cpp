@@ -6,6 +6,7 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
@@ -131,13 +132,66 @@ std::string_view trim_white_space(std::string_view text) {
   return text.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin));
 }
 
+// nfd.hasBoundaryBefore(c), from a table below U+0A00 (Latin to Bangla), which is where nearly
+// every character of a learned word is.
+bool has_boundary_before(UChar32 c, const icu::Normalizer2& nfd) {
+  constexpr UChar32 kTabled = 0x0A00;
+  static const std::bitset<kTabled> table = [&nfd] {
+    std::bitset<kTabled> bits;
+    for (UChar32 k = 0; k < kTabled; ++k) bits[static_cast<size_t>(k)] = nfd.hasBoundaryBefore(k);
+    return bits;
+  }();
+  return c < kTabled ? table[static_cast<size_t>(c)] : nfd.hasBoundaryBefore(c);
+}
+
+// Whether `text` (well-formed UTF-8) is surely its own normal form, told without converting it:
+// in NFC, with none of the characters replaced or deleted, no White_Space at either end, and no
+// run of marks long enough to need ordering first (ICU's check would be as slow as its ordering).
+// False when that cannot be told at a glance; the caller then normalises. Every learned word is
+// looked at so at each load, and nearly all are normal already.
+bool is_normal_form(std::string_view text, const icu::Normalizer2& nfc,
+                    const icu::Normalizer2& nfd) {
+  if (text.find("\uFEFF") != std::string_view::npos ||
+      text.find("\u00A0") != std::string_view::npos ||
+      text.find("\u200D") != std::string_view::npos ||  // the joiner of "\u09A4\u09CD\u200D"
+      trim_white_space(text).size() != text.size()) {
+    return false;
+  }
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const auto length = static_cast<int32_t>(text.size());
+  int32_t run = 0;
+  for (int32_t i = 0; i < length;) {
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0) return false;  // ill-formed: the conversion decides
+    run = has_boundary_before(c, nfd) ? 0 : run + 1;
+    if (run > kShortMarkRun) return false;
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  const bool normal = nfc.isNormalizedUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())), status);
+  return U_SUCCESS(status) && normal;
+}
+
+// Whether normal_form(text) is `text`, when this can be told at a glance; false may mean either.
+bool is_own_normal_form(std::string_view text) {
+  // ASCII is already in NFC and holds none of the replaced characters.
+  if (is_ascii(text)) return trim_white_space(text).size() == text.size();
+  const icu::Normalizer2* nfc = nfc_instance();
+  if (nfc == nullptr) throw std::runtime_error("NFC normaliser unavailable");
+  const icu::Normalizer2* nfd = nfd_instance();
+  if (nfd == nullptr) throw std::runtime_error("NFD normaliser unavailable");
+  return is_normal_form(text, *nfc, *nfd);
+}
+
 }  // namespace
 
 std::string normal_form(std::string_view text) {
   // ASCII is already in NFC and holds none of the replaced characters.
   if (is_ascii(text)) return std::string(trim_white_space(text));
+  if (is_own_normal_form(text)) return std::string(text);
   const icu::Normalizer2* nfc = nfc_instance();
-  if (nfc == nullptr) throw std::runtime_error("NFC normaliser unavailable");
+  const icu::Normalizer2* nfd = nfd_instance();
   UErrorCode status = U_ZERO_ERROR;
   icu::UnicodeString source = icu::UnicodeString::fromUTF8(
       icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
@@ -145,8 +199,6 @@ std::string normal_form(std::string_view text) {
   // apart ("ক" "ে" U+FEFF "া"), a form that the next normalisation changes again, so that a
   // store would keep one word under two keys.
   source.findAndReplace(icu::UnicodeString(static_cast<UChar>(0xFEFF)), icu::UnicodeString());
-  const icu::Normalizer2* nfd = nfd_instance();
-  if (nfd == nullptr) throw std::runtime_error("NFD normaliser unavailable");
   if (has_long_mark_run(source, *nfd)) source = canonically_ordered(source, *nfd);
   const icu::UnicodeString composed = nfc->normalize(source, status);
   if (U_FAILURE(status))
@@ -165,6 +217,15 @@ std::optional<std::string> stored_word(std::string_view word) {
   std::string form = normal_form(word);
   if (form.empty() || form.size() > kMaxWordBytes) return std::nullopt;
   return form;
+}
+
+bool is_stored_word(std::string_view word) {
+  if (word.empty() || word.size() > kMaxWordBytes) return false;
+  if (is_own_normal_form(word)) return true;
+  // The quick look also turns away some words that are their form (a joiner elsewhere than after
+  // "\u09A4\u09CD", a long ordered run of marks): those are normalised to tell.
+  const std::optional<std::string> form = stored_word(word);
+  return form && *form == word;
 }
 
 }  // namespace tolvani::word_form

@@ -45,6 +45,10 @@ std::string normal_form(std::string_view text);
 // the bound is never normalised.
 std::optional<std::string> stored_word(std::string_view word);
 
+// Whether stored_word(word) is `word` itself, told without copying it (nearly every word a store
+// reads is). Throws as normal_form does.
+bool is_stored_word(std::string_view word);
+
 }  // namespace tolvani::word_form
 
 #endif  // TOLVANI_WORD_FORM_WORD_FORM_H_
