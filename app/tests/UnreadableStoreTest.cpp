@@ -3,12 +3,14 @@
 // (opening it for reading waits for a writer for ever), as a link to /dev/zero (reading it never
 // ends) or, for the dictionary, as a valid document past the size the store can grow to. The first
 // key is answered, the thing is kept aside under a new name as it was, typing learns into a fresh
-// plain file, and SIGTERM ends the program with status 0 and everything saved.
+// plain file, and SIGTERM ends the program with status 0 and everything saved. And the largest
+// dictionary that can be, read beside the first keys.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -26,6 +28,7 @@
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
 #include "store_bounds.h"
+#include "word_form.h"
 
 namespace tolvani {
 namespace {
@@ -63,7 +66,8 @@ QJsonObject readJson(const QString& path) {
   return QJsonDocument::fromJson(readBytes(path)).object();
 }
 
-class UnreadableStoreTest : public ::testing::TestWithParam<Case> {
+// The program as the daemon starts it, with its folders in a private root.
+class ProgramOverStores : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(folder_.isValid());
@@ -106,11 +110,35 @@ class UnreadableStoreTest : public ::testing::TestWithParam<Case> {
     return readBytes(QFile::decodeName(inFolder("stderr"))).toStdString();
   }
 
+  // A context with the engine selected and active.
+  void activate(TestInputContext& context) {
+    context.focusIn();
+    context.selectEngine("tolvani");
+    ASSERT_TRUE(harness_->waitFor([&] {
+      return harness_->events().contains("activate " + context.objectPath());
+    })) << harness_->events().join('\n').toStdString()
+        << "\n"
+        << errors();
+  }
+  // SIGTERM, and the status the program ended with.
+  void terminate() {
+    const qint64 pid = readBytes(QFile::decodeName(inFolder("pid"))).trimmed().toLongLong();
+    ASSERT_GT(pid, 1);
+    ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGTERM), 0);
+    const QString status = QFile::decodeName(inFolder("status"));
+    ASSERT_TRUE(harness_->waitFor([&] { return readBytes(status).endsWith('\n'); }))
+        << "the program did not end\n"
+        << errors();
+    EXPECT_EQ(readBytes(status).toStdString(), "0\n") << errors();
+  }
+
   QTemporaryDir folder_;
   std::unique_ptr<IBusDaemonHarness> harness_;
   QString data_;
   QString config_;
 };
+
+class UnreadableStoreTest : public ProgramOverStores, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(UnreadableStoreTest, TheFirstKeyIsAnsweredTheFileKeptAsideAndSigtermSavesAll) {
   const Case& c = GetParam();
@@ -143,13 +171,7 @@ TEST_P(UnreadableStoreTest, TheFirstKeyIsAnsweredTheFileKeptAsideAndSigtermSaves
   const struct stat zeroBefore = lstatOf(QStringLiteral("/dev/zero"));
 
   TestInputContext context(*harness_, "editor");
-  context.focusIn();
-  context.selectEngine("tolvani");
-  ASSERT_TRUE(harness_->waitFor([&] {
-    return harness_->events().contains("activate " + context.objectPath());
-  })) << harness_->events().join('\n').toStdString()
-      << "\n"
-      << errors();
+  ASSERT_NO_FATAL_FAILURE(activate(context));
 
   // A generous bound: it tells an answer from a hang, not a fast answer from a slow one.
   QElapsedTimer firstKey;
@@ -162,14 +184,7 @@ TEST_P(UnreadableStoreTest, TheFirstKeyIsAnsweredTheFileKeptAsideAndSigtermSaves
       << context.commits.join('|').toStdString() << "\n"
       << errors();
 
-  const qint64 pid = readBytes(QFile::decodeName(inFolder("pid"))).trimmed().toLongLong();
-  ASSERT_GT(pid, 1);
-  ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGTERM), 0);
-  const QString status = QFile::decodeName(inFolder("status"));
-  ASSERT_TRUE(harness_->waitFor([&] { return readBytes(status).endsWith('\n'); }))
-      << "the program did not end\n"
-      << errors();
-  EXPECT_EQ(readBytes(status).toStdString(), "0\n") << errors();
+  ASSERT_NO_FATAL_FAILURE(terminate());
 
   // What was learned and counted is in plain files of the names the stores are read from.
   const QString dictionary = pathOf(Store::kUserDictionary);
@@ -219,6 +234,62 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"TypingStatsFifo", Store::kTypingStats, Shape::kFifo},
                       Case{"TypingStatsLinkToZero", Store::kTypingStats, Shape::kLinkToZero}),
     caseName);
+
+// The largest dictionary a person's typing can leave (words and tombstones at the length bound,
+// some 23 MB), which the program reads beside its first keys: words typed the moment the engine
+// is selected are learned, and at SIGTERM the file holds every word and tombstone it held before.
+TEST_F(ProgramOverStores, WordsTypedAsTheLargestDictionaryIsReadAreLearnedBesideAllOfIt) {
+  // Under the cap, so that the two words learned evict nothing.
+  constexpr int kWords = 9'990;
+  constexpr int kTombstones = 10'000;
+  static const char* const kLetters[] = {"ক", "খ", "গ", "ঘ", "চ", "ছ", "জ", "ঝ", "ট", "ঠ",
+                                         "ড", "ঢ", "থ", "দ", "ধ", "ন", "প", "ফ", "ব", "ভ"};
+  const auto word = [](int i, const char* first) {
+    QByteArray w(first);
+    for (int n = i + 1; n > 0; n /= 20) w += kLetters[n % 20];
+    w += "ম";
+    while (w.size() + 3 <= static_cast<qsizetype>(word_form::kMaxWordBytes)) w += "ল";
+    return w;
+  };
+  const qint64 now = QDateTime::currentSecsSinceEpoch();
+  QByteArray doc = R"({"reset_id":"","words":{)";
+  for (int i = 0; i < kWords; ++i) {
+    doc += (i ? ",\"" : "\"") + word(i, "স") + R"(":{"frequency":7,"last_used":)" +
+           QByteArray::number(now - i) + "}";
+  }
+  doc += R"(},"tombstones":{)";
+  for (int i = 0; i < kTombstones; ++i) {
+    doc += (i ? ",\"" : "\"") + word(i, "হ") + "\":" + QByteArray::number(now - i);
+  }
+  doc += "}}";
+  const QString dictionary = data_ + QStringLiteral("/user-dictionary.json");
+  {
+    QFile file(dictionary);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(doc), doc.size());
+  }
+  ASSERT_GT(doc.size(), 20'000'000);
+
+  TestInputContext context(*harness_, "editor");
+  ASSERT_NO_FATAL_FAILURE(activate(context));
+  EXPECT_EQ(testing::typeKeys(context, "ami tomake "), 0);
+  ASSERT_TRUE(harness_->waitFor([&] { return context.commits.size() == 2; }))
+      << context.commits.join('|').toStdString() << "\n"
+      << errors();
+  ASSERT_NO_FATAL_FAILURE(terminate());
+
+  const QJsonObject written = readJson(dictionary);
+  const QJsonObject words = written["words"].toObject();
+  const QJsonObject tombstones = written["tombstones"].toObject();
+  EXPECT_EQ(words.size(), kWords + 2);
+  EXPECT_EQ(tombstones.size(), kTombstones);
+  EXPECT_EQ(words[QString::fromUtf8("তোমাকে")].toObject()["frequency"].toInt(), 1);
+  EXPECT_EQ(words[QString::fromUtf8("আমি")].toObject()["frequency"].toInt(), 1);
+  for (const int i : {0, 4'321, kWords - 1}) {
+    EXPECT_EQ(words[QString::fromUtf8(word(i, "স"))].toObject()["frequency"].toInt(), 7) << i;
+  }
+  EXPECT_TRUE(tombstones.contains(QString::fromUtf8(word(kTombstones - 1, "হ"))));
+}
 
 }  // namespace
 }  // namespace tolvani

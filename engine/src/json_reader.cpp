@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "utf8.h"
+
 namespace tolvani::engine::json {
 
 namespace {
@@ -149,27 +151,21 @@ class FastReader {
     }
   }
 
-  bool object(Value& out, size_t depth) {
-    if (depth >= kMaxDepth) return false;
-    out.kind = Value::Kind::kObject;
+  // The elements of an object or an array, from its opening bracket to `close`; `element` reads
+  // each one.
+  template <typename Element>
+  bool elements(char close, Element element) {
     ++p_;
     skip_white_space();
-    if (p_ != end_ && *p_ == '}') {
+    if (p_ != end_ && *p_ == close) {
       ++p_;
       return true;
     }
     while (true) {
-      if (p_ == end_ || *p_ != '"') return false;
-      Member& member = out.members.emplace_back();
-      if (!string(member.key)) return false;
-      skip_white_space();
-      if (p_ == end_ || *p_ != ':') return false;
-      ++p_;
-      skip_white_space();
-      if (!value(member.value, depth + 1)) return false;
+      if (!element()) return false;
       skip_white_space();
       if (p_ == end_) return false;
-      if (*p_ == '}') {
+      if (*p_ == close) {
         ++p_;
         return true;
       }
@@ -179,27 +175,25 @@ class FastReader {
     }
   }
 
+  bool object(Value& out, size_t depth) {
+    if (depth >= kMaxDepth) return false;
+    out.kind = Value::Kind::kObject;
+    return elements('}', [&] {
+      if (p_ == end_ || *p_ != '"') return false;
+      Member& member = out.members.emplace_back();
+      if (!string(member.key)) return false;
+      skip_white_space();
+      if (p_ == end_ || *p_ != ':') return false;
+      ++p_;
+      skip_white_space();
+      return value(member.value, depth + 1);
+    });
+  }
+
   bool array(Value& out, size_t depth) {
     if (depth >= kMaxDepth) return false;
     out.kind = Value::Kind::kArray;
-    ++p_;
-    skip_white_space();
-    if (p_ != end_ && *p_ == ']') {
-      ++p_;
-      return true;
-    }
-    while (true) {
-      if (!value(out.items.emplace_back(), depth + 1)) return false;
-      skip_white_space();
-      if (p_ == end_) return false;
-      if (*p_ == ']') {
-        ++p_;
-        return true;
-      }
-      if (*p_ != ',') return false;
-      ++p_;
-      skip_white_space();
-    }
+    return elements(']', [&] { return value(out.items.emplace_back(), depth + 1); });
   }
 
   // A string from its opening quote: well-formed UTF-8 (as Unicode defines it), no control
@@ -241,33 +235,10 @@ class FastReader {
         continue;
       }
       if (b0 < 0x20) return false;
-      if (b0 < 0x80) {
-        ++p_;
-        continue;
-      }
-      size_t extra = 0;
-      unsigned char lo = 0x80, hi = 0xBF;
-      if (b0 >= 0xC2 && b0 <= 0xDF) {
-        extra = 1;
-      } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        extra = 2;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
-      } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        extra = 3;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-      } else {
-        return false;
-      }
-      if (static_cast<size_t>(end_ - p_) <= extra) return false;
-      const auto b1 = static_cast<unsigned char>(p_[1]);
-      if (b1 < lo || b1 > hi) return false;
-      for (size_t k = 2; k <= extra; ++k) {
-        const auto b = static_cast<unsigned char>(p_[k]);
-        if (b < 0x80 || b > 0xBF) return false;
-      }
-      p_ += extra + 1;
+      const size_t length =
+          utf8::sequence_length(std::string_view(p_, static_cast<size_t>(end_ - p_)), 0);
+      if (length == 0) return false;
+      p_ += length;
     }
   }
 
@@ -317,17 +288,8 @@ class FastReader {
         return false;
       }
     }
-    if (code >= 0xD800 && code <= 0xDFFF) return false;
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    if (!utf8::is_scalar(code)) return false;  // a surrogate: the general reader pairs them
+    utf8::append(out, code);
     return true;
   }
 

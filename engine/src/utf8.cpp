@@ -24,7 +24,6 @@ void append(std::string& out, char32_t cp) {
 
 namespace {
 
-// Length of the well-formed sequence at `pos`, or 0 when the bytes there are ill-formed.
 size_t sequence_length(std::string_view text, size_t pos, char32_t* cp) {
   const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char b0 = byte(pos);
@@ -59,6 +58,11 @@ size_t sequence_length(std::string_view text, size_t pos, char32_t* cp) {
 }
 
 }  // namespace
+
+size_t sequence_length(std::string_view text, size_t pos) {
+  char32_t cp;
+  return sequence_length(text, pos, &cp);
+}
 
 bool is_valid(std::string_view bytes) {
   char32_t cp;

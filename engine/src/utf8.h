@@ -21,6 +21,10 @@ void append(std::string& out, char32_t cp);
 // Whether `bytes` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool is_valid(std::string_view bytes);
 
+// Length of the well-formed sequence at byte `pos`, or 0 when the bytes there are ill-formed.
+// Requires: pos < text.size().
+size_t sequence_length(std::string_view text, size_t pos);
+
 // Decodes the scalar starting at byte `pos` and advances `pos` past it. Ill-formed bytes decode as
 // one U+FFFD each. Requires: pos < text.size().
 char32_t decode_next(std::string_view text, size_t& pos);
