@@ -24,12 +24,17 @@
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
 #include "platform/testing/ChildProcess.h"
+#include "platform/testing/UnreadableFile.h"
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace tolvani::platform {
 namespace {
+
+using tolvani::testing::keptAsPlaced;
+using tolvani::testing::placeUnreadable;
+using tolvani::testing::Unreadable;
 
 QByteArray readFile(const QString& path) {
   QFile file(path);
@@ -176,29 +181,22 @@ void withinTenSeconds(Body body) {
 TEST_F(DefaultsTest, AFileThatIsNoPlainFileOfASaneSizeReadsAsEmptyAtOnceAndIsKeptAside) {
   ManualClock clock;
   testSetClock(&clock);
-  enum class Shape { kFifo, kLinkToZero, kOversized };
-  const std::pair<Shape, QString> shapes[] = {{Shape::kFifo, u"fifo"_s},
-                                              {Shape::kLinkToZero, u"zero"_s},
-                                              {Shape::kOversized, u"oversized"_s}};
+  const std::pair<Unreadable, QString> shapes[] = {{Unreadable::kFifo, u"fifo"_s},
+                                                   {Unreadable::kLinkToZero, u"zero"_s},
+                                                   {Unreadable::kOversized, u"oversized"_s}};
   for (const auto& [shape, name] : shapes) {
     SCOPED_TRACE(name.toStdString());
     const QString path = dir_.path() + u"/%1/settings.plist"_s.arg(name);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    const QByteArray native = QFile::encodeName(path);
     QString line = u"[Tolvani] the settings file is not a regular file, read as empty: "_s + path;
-    switch (shape) {
-      case Shape::kFifo:
-        ASSERT_EQ(::mkfifo(native.constData(), 0600), 0);
-        break;
-      case Shape::kLinkToZero:
-        ASSERT_EQ(::symlink("/dev/zero", native.constData()), 0);
-        break;
-      case Shape::kOversized:
-        ASSERT_EQ(::truncate(native.constData(), 0), -1);  // not there yet
-        writeFile(path, *propertylist::toBinary({{u"k"_s, qint64{3}}}));
-        ASSERT_EQ(::truncate(native.constData(), propertylist::kMaxBytes + 1), 0);
-        line = u"[Tolvani] the settings file is too large, read as empty: "_s + path;
-        break;
+    ASSERT_FALSE(QFileInfo::exists(path));
+    if (shape == Unreadable::kOversized) {
+      // A valid settings file, made sparse past the bound: 32 MB need not be written.
+      QDir().mkpath(QFileInfo(path).absolutePath());
+      writeFile(path, *propertylist::toBinary({{u"k"_s, qint64{3}}}));
+      ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), propertylist::kMaxBytes + 1), 0);
+      line = u"[Tolvani] the settings file is too large, read as empty: "_s + path;
+    } else {
+      placeUnreadable(path, shape, {}, 0);
     }
     log::Capture capture;
     withinTenSeconds([&path] {
@@ -211,20 +209,10 @@ TEST_F(DefaultsTest, AFileThatIsNoPlainFileOfASaneSizeReadsAsEmptyAtOnceAndIsKep
     EXPECT_EQ(
         capture.lines(),
         QStringList({line, u"[Tolvani] preserved the unreadable settings file at "_s + kept}));
-    QFileInfo keptInfo(kept);
-    switch (shape) {
-      case Shape::kFifo: {
-        struct stat st {};
-        ASSERT_EQ(::lstat(QFile::encodeName(kept).constData(), &st), 0);
-        EXPECT_TRUE(S_ISFIFO(st.st_mode));
-        break;
-      }
-      case Shape::kLinkToZero:
-        EXPECT_EQ(keptInfo.symLinkTarget(), u"/dev/zero"_s);
-        break;
-      case Shape::kOversized:
-        EXPECT_EQ(keptInfo.size(), propertylist::kMaxBytes + 1);
-        break;
+    if (shape == Unreadable::kOversized) {
+      EXPECT_EQ(QFileInfo(kept).size(), propertylist::kMaxBytes + 1);
+    } else {
+      EXPECT_TRUE(keptAsPlaced(kept, shape, {}));
     }
     EXPECT_TRUE(QFileInfo(path).isFile() && !QFileInfo(path).isSymLink());
     withinTenSeconds([&path] { EXPECT_EQ(Defaults(path).boolean(u"other"_s), true); });

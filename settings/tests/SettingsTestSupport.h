@@ -32,6 +32,7 @@
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
+#include "platform/testing/UnreadableFile.h"
 #include "settings/AppSettings.h"
 #include "settings/AppSettingsUserData.h"
 #include "store_bounds.h"
@@ -125,61 +126,12 @@ inline void writeBytes(const QString& path, const std::string& bytes) {
   file.write(bytes.data(), static_cast<qint64>(bytes.size()));
 }
 
-// What a store's name may hold that no store can be read from: a FIFO (opening it for reading
-// waits for a writer), a link to /dev/zero (reading it never ends) and a valid document one byte
-// past the size its store can grow to.
-enum class Unreadable { kFifo, kLinkToZero, kOversized };
-
-inline const char* describe(Unreadable shape) {
-  switch (shape) {
-    case Unreadable::kFifo:
-      return "a FIFO";
-    case Unreadable::kLinkToZero:
-      return "a link to /dev/zero";
-    case Unreadable::kOversized:
-      return "an oversized file";
-  }
-  return "?";
-}
-
-// Puts `shape` at `path`, the file of a store whose documents may hold `document`; answers the
-// bytes of an oversized file, which `keptAsPlaced` compares.
+// A store's name holding what no store can be read from (see UnreadableFile.h); an oversized one
+// is `document` padded past the size its store can grow to.
 inline std::string placeUnreadable(const QString& path, Unreadable shape,
                                    const std::string& document) {
-  const QByteArray native = QFile::encodeName(path);
-  QDir().mkpath(QFileInfo(path).path());
-  QFile::remove(path);
-  switch (shape) {
-    case Unreadable::kFifo:
-      EXPECT_EQ(::mkfifo(native.constData(), 0600), 0);
-      return {};
-    case Unreadable::kLinkToZero:
-      EXPECT_EQ(::symlink("/dev/zero", native.constData()), 0);
-      return {};
-    case Unreadable::kOversized: {
-      std::string bytes = document;
-      const std::string name = QFileInfo(path).fileName().toStdString();
-      bytes.resize(store_io::bounds::max_store_file_bytes(name) + 1, ' ');
-      writeBytes(path, bytes);
-      return bytes;
-    }
-  }
-  return {};
-}
-
-// Whether `path` is still what placeUnreadable put there (`oversized`: the bytes it answered).
-inline bool keptAsPlaced(const QString& path, Unreadable shape, const std::string& oversized) {
-  struct stat st {};
-  if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return false;
-  switch (shape) {
-    case Unreadable::kFifo:
-      return S_ISFIFO(st.st_mode);
-    case Unreadable::kLinkToZero:
-      return S_ISLNK(st.st_mode) && QFile::symLinkTarget(path) == QStringLiteral("/dev/zero");
-    case Unreadable::kOversized:
-      return S_ISREG(st.st_mode) && readBytes(path) == oversized;
-  }
-  return false;
+  const std::string name = QFileInfo(path).fileName().toStdString();
+  return placeUnreadable(path, shape, document, store_io::bounds::max_store_file_bytes(name));
 }
 
 // The real file layer, failing the operations a test arms and recording the replaces and removes.

@@ -80,7 +80,7 @@ window.elsewhere = true;
 try { (window.opener || window.parent).ran.push(window.opener ? 'window' : 'frame'); } catch (e) {}
 </script></body></html>)html";
 
-class OnboardingBoundaryTest : public ::testing::Test {
+class OnboardingBoundaryTest : public testing::ControllerTest {
  protected:
   void SetUp() override {
     // A copy of the built guide, with a sibling folder whose name starts with the guide's.
@@ -101,19 +101,7 @@ class OnboardingBoundaryTest : public ::testing::Test {
     write("Setup-evil/evil.js", "window.ran.push('Setup-evil/evil.js');");
     write("Setup-evil/secret.txt", "secret of the sibling");
     platform::bundle::testSetResourcesDir(root_);
-
-    platform::testSetClock(&clock_);
-    OnboardingWindowController::testSetOperations(desktop_.operations());
-    AppSettings::setOnboardingCompleted(false);
-    AppSettings::setOnboardingDeferred(false);
-    AppSettings::setUiLanguage(1);
-    controller_ = std::make_unique<OnboardingWindowController>();
-  }
-  void TearDown() override {
-    controller_.reset();
-    OnboardingWindowController::testSetOperations(std::nullopt);
-    platform::testSetClock(nullptr);
-    platform::bundle::testSetResourcesDir(std::nullopt);
+    makeController();
   }
 
   static QByteArray readAll(const QString& path) {
@@ -180,9 +168,6 @@ class OnboardingBoundaryTest : public ::testing::Test {
 
   QTemporaryDir resources_;
   QString root_;
-  platform::ManualClock clock_;
-  testing::ScriptedDesktop desktop_;
-  std::unique_ptr<OnboardingWindowController> controller_;
 };
 
 TEST_F(OnboardingBoundaryTest, ThePageReadsOnlyTheFilesOfTheGuidesFolder) {

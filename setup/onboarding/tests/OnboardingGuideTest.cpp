@@ -52,32 +52,24 @@ class FakePowerState : public platform::PowerState {
   bool on = false;
 };
 
-class OnboardingGuideTest : public ::testing::Test {
+class OnboardingGuideTest : public testing::ControllerTest {
  protected:
   void SetUp() override {
-    platform::testSetClock(&clock_);
     platform::testSetPowerState(&power_);
-    OnboardingWindowController::testSetOperations(desktop_.operations());
     OnboardingWindowController::testSetConsoleObserver([this](int level, const QString& message) {
       if (level >= QWebEnginePage::ErrorMessageLevel) errors_ << message;
     });
     OnboardingWindowController::setPreferencesOpener([this] { opened_ << "preferences"; });
     OnboardingWindowController::setShortcutEditorOpener([this] { opened_ << "shortcut"; });
-    AppSettings::setOnboardingCompleted(false);
-    AppSettings::setOnboardingDeferred(false);
-    AppSettings::setUiLanguage(1);
     AppSettings::setBanglaDigitsEnabled(true);
-    controller_ = std::make_unique<OnboardingWindowController>();
+    makeController();
   }
   void TearDown() override {
-    controller_.reset();
-    OnboardingWindowController::testSetOperations(std::nullopt);
+    ControllerTest::TearDown();
     OnboardingWindowController::testSetConsoleObserver(nullptr);
     OnboardingWindowController::setPreferencesOpener(nullptr);
     OnboardingWindowController::setShortcutEditorOpener(nullptr);
-    platform::testSetClock(nullptr);
     platform::testSetPowerState(nullptr);
-    platform::bundle::testSetResourcesDir(std::nullopt);
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join('\n');
   }
 
@@ -133,10 +125,7 @@ class OnboardingGuideTest : public ::testing::Test {
     EXPECT_TRUE(controller_->window()->grab().save(path)) << path;
   }
 
-  platform::ManualClock clock_;
   FakePowerState power_;
-  testing::ScriptedDesktop desktop_;
-  std::unique_ptr<OnboardingWindowController> controller_;
   QStringList errors_;
   QStringList opened_;
 };

@@ -26,23 +26,12 @@ const InputSourceSnapshot kNotRegistered{State::notRegistered, false};
 const InputSourceSnapshot kEnabled{State::enabled, false};
 const InputSourceSnapshot kSelected{State::enabled, true};
 
-class OnboardingStateTest : public ::testing::Test {
+class OnboardingStateTest : public testing::ControllerTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(resources_.isValid());
     platform::bundle::testSetResourcesDir(resources_.path());  // no Setup folder in it
-    platform::testSetClock(&clock_);
-    OnboardingWindowController::testSetOperations(desktop_.operations());
-    AppSettings::setOnboardingCompleted(false);
-    AppSettings::setOnboardingDeferred(false);
-    AppSettings::setUiLanguage(1);
-    controller_ = std::make_unique<OnboardingWindowController>();
-  }
-  void TearDown() override {
-    controller_.reset();
-    OnboardingWindowController::testSetOperations(std::nullopt);
-    platform::testSetClock(nullptr);
-    platform::bundle::testSetResourcesDir(std::nullopt);
+    makeController();
   }
 
   // As show() does for a closed window.
@@ -68,9 +57,6 @@ class OnboardingStateTest : public ::testing::Test {
   }
 
   QTemporaryDir resources_;
-  platform::ManualClock clock_;
-  testing::ScriptedDesktop desktop_;
-  std::unique_ptr<OnboardingWindowController> controller_;
 };
 
 TEST_F(OnboardingStateTest, MissingGuideShowsThePanelAndTheRunStillStarts) {

@@ -1,5 +1,6 @@
 // Helpers of the setup window's tests: a desktop whose probes and setup steps answer when the
-// test says (in any order), and turning the event loop. Thread-safety: a test's thread.
+// test says (in any order), turning the event loop, and a fixture with the window's controller.
+// Thread-safety: a test's thread.
 #ifndef TOLVANI_SETUP_ONBOARDING_TESTS_ONBOARDINGTESTSUPPORT_H_
 #define TOLVANI_SETUP_ONBOARDING_TESTS_ONBOARDINGTESTSUPPORT_H_
 
@@ -11,9 +12,13 @@
 #include <algorithm>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 
+#include "platform/Bundle.h"
+#include "platform/Clock.h"
+#include "settings/AppSettings.h"
 #include "setup/onboarding/OnboardingWindowController.h"
 
 // Lets a test's message show a text.
@@ -145,6 +150,31 @@ class ScriptedDesktop {
     return false;
   }
   std::deque<Pending> pending_;
+};
+
+// The window's controller over a scripted desktop and a manual clock, with onboarding neither done
+// nor put off and the interface in Bangla. A test sets what else it needs before makeController();
+// TearDown ends the controller and takes back what this set, and the bundle's resources folder.
+class ControllerTest : public ::testing::Test {
+ protected:
+  void makeController() {
+    platform::testSetClock(&clock_);
+    OnboardingWindowController::testSetOperations(desktop_.operations());
+    AppSettings::setOnboardingCompleted(false);
+    AppSettings::setOnboardingDeferred(false);
+    AppSettings::setUiLanguage(1);
+    controller_ = std::make_unique<OnboardingWindowController>();
+  }
+  void TearDown() override {
+    controller_.reset();
+    OnboardingWindowController::testSetOperations(std::nullopt);
+    platform::testSetClock(nullptr);
+    platform::bundle::testSetResourcesDir(std::nullopt);
+  }
+
+  platform::ManualClock clock_;
+  ScriptedDesktop desktop_;
+  std::unique_ptr<OnboardingWindowController> controller_;
 };
 
 }  // namespace tolvani::testing
