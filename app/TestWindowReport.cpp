@@ -80,8 +80,8 @@ void describe(QWidget* widget, QStringList& lines) {
   }
 }
 
-void report(const QString& path) {
-  QStringList lines{QStringLiteral("time\t%1").arg(QDateTime::currentMSecsSinceEpoch())};
+QStringList shownWindows() {
+  QStringList lines;
   for (QWidget* window : QApplication::topLevelWidgets()) {
     if (!window->isVisible()) continue;
     lines << QStringLiteral("window\t%1\t%2\t%3\t%4\t%5")
@@ -93,21 +93,38 @@ void report(const QString& path) {
       if (child->isVisibleTo(window) && child->isWindow() == false) describe(child, lines);
     }
   }
+  return lines;
+}
+
+void report(const QString& path) {
+  QStringList lines{QStringLiteral("time\t%1").arg(QDateTime::currentMSecsSinceEpoch())};
+  lines << shownWindows();
+  // The setup window's, from its own process.
+  const QString window = SetupWindow::testReport();
+  if (!window.isEmpty()) lines << window;
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly) || !platform::privatefiles::makePrivate(file)) return;
   file.write(lines.join(u'\n').toUtf8() + '\n');
   file.commit();
 }
 
+void every200ms(std::function<void()> work) {
+  auto* timer = new QTimer(qApp);
+  timer->setInterval(200);
+  QObject::connect(timer, &QTimer::timeout, std::move(work));
+  timer->start();
+}
+
 }  // namespace
 
 void startIfRequested() {
   const QString path = qEnvironmentVariable("TOLVANI_TEST_WINDOWS");
-  if (path.isEmpty()) return;
-  auto* timer = new QTimer(qApp);
-  timer->setInterval(200);
-  QObject::connect(timer, &QTimer::timeout, [path] { report(path); });
-  timer->start();
+  if (!path.isEmpty()) every200ms([path] { report(path); });
+}
+
+void forwardIfRequested(std::function<void(const QString& lines)> send) {
+  if (qEnvironmentVariableIsEmpty("TOLVANI_TEST_WINDOWS")) return;
+  every200ms([send = std::move(send)] { send(shownWindows().join(u'\n')); });
 }
 
 }  // namespace tolvani::TestWindowReport

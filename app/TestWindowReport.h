@@ -6,10 +6,16 @@
 #ifndef TOLVANI_APP_TESTWINDOWREPORT_H_
 #define TOLVANI_APP_TESTWINDOWREPORT_H_
 
+#include <QString>
+#include <functional>
+
 namespace tolvani::TestWindowReport {
 
-// Starts the reports when the variable is set; does nothing otherwise.
+// Starts the reports when the variable is set; does nothing otherwise. The setup window's process
+// reports its windows to the program (SetupWindow::testReport()), which writes them with its own.
 void startIfRequested();
+// In the setup window's process: hands `send` this process's report instead of writing it.
+void forwardIfRequested(std::function<void(const QString& lines)> send);
 
 }  // namespace tolvani::TestWindowReport
 

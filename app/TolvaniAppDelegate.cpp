@@ -1,10 +1,8 @@
 #include "app/TolvaniAppDelegate.h"
 
 #include <fcntl.h>
-#include <glib.h>
 #include <signal.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -12,6 +10,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "app/DisplayWatch.h"
 #include "ime/EngineBridge.h"
 #include "ime/ibus/IBusFrontEnd.h"
 #include "platform/Log.h"
@@ -38,11 +37,6 @@ void onTerminationSignal(int) {
 // The serving delegate: the ends that come from outside the event loop run its shut-down. Main
 // thread only.
 TolvaniAppDelegate* serving = nullptr;
-// Qt's connection to the X server, once watched.
-xcb_connection_t* display = nullptr;
-
-bool displayLost() { return display && xcb_connection_has_error(display) != 0; }
-
 // With the X server gone, no window can end cleanly: ending one talks to the server (a view drawn
 // with GL makes its context current), and Xlib answers a dead connection with exit(1) from inside
 // that destructor, after which the exit handlers end the rest of the windows on a half-ended Qt.
@@ -58,43 +52,6 @@ bool displayLost() { return display && xcb_connection_has_error(display) != 0; }
   ::_exit(0);
 }
 
-// Qt's X11 plugin ends the process with exit(1) when it finds its display connection broken, as
-// it is once the X server ends with the desktop session. This source looks at the connection at
-// a higher priority than the plugin's source, so in the turn of the loop that would run the
-// plugin's it runs instead and leaves.
-struct DisplayWatch {
-  GSource source;
-  xcb_connection_t* connection;
-};
-
-gboolean displayBroken(GSource* source) {
-  return xcb_connection_has_error(reinterpret_cast<DisplayWatch*>(source)->connection) != 0;
-}
-
-gboolean displayBrokenBeforePoll(GSource* source, gint* timeout) {
-  *timeout = -1;
-  return displayBroken(source);
-}
-
-gboolean leaveOnBrokenDisplay(GSource*, GSourceFunc, gpointer) { leaveWithoutTheDisplay(); }
-
-GSourceFuncs displayWatchFunctions = {
-    displayBrokenBeforePoll, displayBroken, leaveOnBrokenDisplay, nullptr, nullptr, nullptr};
-
-void watchDisplay() {
-  static bool watching = false;
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  if (!x11 || !x11->connection()) return;
-  display = x11->connection();
-  if (std::exchange(watching, true)) return;
-  GSource* source = g_source_new(&displayWatchFunctions, sizeof(DisplayWatch));
-  reinterpret_cast<DisplayWatch*>(source)->connection = display;
-  g_source_set_priority(source, G_PRIORITY_HIGH);
-  // The main thread's loop turns the default context.
-  g_source_attach(source, g_main_context_default());
-  g_source_unref(source);
-}
-
 // exit() called while the loop runs skips the shut-down after it; called during the shut-down,
 // it ends the windows from the exit handlers. Qt's X11 plugin calls it when the display broke
 // between the watch's look and its own; Xlib, through the plugin's I/O error handler, from inside
@@ -106,7 +63,7 @@ struct ShutDownOnExit {
   bool armed = false;
   ~ShutDownOnExit() {
     if (!armed) return;
-    if (displayLost()) leaveWithoutTheDisplay();
+    if (DisplayWatch::lost()) leaveWithoutTheDisplay();
     if (serving) serving->applicationWillTerminate();
   }
 };
@@ -120,7 +77,7 @@ TolvaniAppDelegate::~TolvaniAppDelegate() {
   if (serving == this) {
     serving = nullptr;
     // The application may close its connection after this.
-    display = nullptr;
+    DisplayWatch::forget();
   }
   if (offerTimer_ != 0) platform::clock().cancel(offerTimer_);
   EngineBridge::discardPreparedSession();
@@ -139,7 +96,7 @@ bool TolvaniAppDelegate::applicationDidFinishLaunching(const QStringList& argume
   if (QCoreApplication* app = QCoreApplication::instance()) {
     connect(app, &QCoreApplication::aboutToQuit, this, [this] { applicationWillTerminate(); });
   }
-  watchDisplay();
+  DisplayWatch::start(&leaveWithoutTheDisplay);
   serving = this;
   shutDownOnExit.armed = true;
   // Nothing to do when the last window closes: the program keeps serving the input method with no

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/SetupWindowProcess.h"
 #include "app/SingleInstance.h"
 #include "app/TestWindowReport.h"
 #include "app/TolvaniAppDelegate.h"
@@ -55,6 +56,7 @@ void printUsage(std::FILE* to) {
 // Anything else is refused before the program touches the display, IBus or the user's folders.
 bool knownArguments(int argc, char** argv) {
   static constexpr const char* kKnown[] = {"--setup",
+                                           "--setup-window",
                                            "--enable-input-source",
                                            "--select-input-source",
                                            "--input-source-state",
@@ -111,7 +113,8 @@ int main(int argc, char** argv) {
   // Qt's IBus module in our own windows must not wait for the input method: that is this
   // process, and it would never answer.
   qunsetenv("IBUS_ENABLE_SYNC_MODE");
-  SetupWindow::prepareApplication();
+  // The setup window's own process, which this one starts (setup/SetupWindow.h).
+  if (hasArgument(argc, argv, "--setup-window")) return SetupWindowProcess::run(argc, argv);
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
   // Earlier versions left the learned words and the settings readable by every local account.
@@ -167,6 +170,7 @@ int main(int argc, char** argv) {
   SetupWindow::setPreferencesOpener([] { PreferencesWindowController::shared().showWindow(); });
   SetupWindow::setShortcutEditorOpener(
       [] { TextShortcutsEditorController::shared().showWindow(); });
+  SetupWindow::setHelpOpener([] { KeyboardHelpController::shared().showWindow(); });
   // Settings and key mappings stored by another process reach the input contexts served here.
   const SettingsFileWatcher settingsWatcher;
   InputSourceSetup::setServesIBus(true);
@@ -175,6 +179,8 @@ int main(int argc, char** argv) {
   const int status = app.exec();
   // A quit that did not come through the event loop's end still saves.
   delegate->applicationWillTerminate();
+  // The setup window's process ends as the program does; it may save a setting on its way.
+  SetupWindow::endProcess(TolvaniAppDelegate::kShutdownWaitLimit);
   // The sessions and their panel windows end before the application object does; what they
   // write on their way out is waited for, bounded.
   IBusFrontEnd::stop();

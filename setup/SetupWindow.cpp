@@ -6,8 +6,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
-#include <QOpenGLContext>
-#include <QSurfaceFormat>
+#include <QPointer>
+#include <QProcess>
+#include <algorithm>
+#include <vector>
 
 #include "platform/Log.h"
 #include "platform/PowerState.h"
@@ -15,12 +17,6 @@
 #include "setup/GuideSnapshot.h"
 #include "setup/InputSourceProbe.h"
 #include "setup/SetupWindowModule.h"
-
-// QtGui's own, exported in its Qt 6 ABI but declared in no public header; Qt WebEngine declares
-// and calls it in the same way when it starts after the application exists.
-QT_BEGIN_NAMESPACE
-Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
-QT_END_NAMESPACE
 
 #ifndef TOLVANI_SETUP_WINDOW_BUILD
 #define TOLVANI_SETUP_WINDOW_BUILD ""
@@ -36,10 +32,22 @@ namespace tolvani::SetupWindow {
 
 namespace {
 
+// A line the window's process sends is far shorter (its longest is a test report); a longer one is
+// dropped.
+constexpr qint64 kLineLimit = 8 << 20;
+
 struct State {
-  const SetupWindowModule* module = nullptr;  // set once loaded, never unloaded
+  // In the window's process: the module, set once loaded, never unloaded.
+  const SetupWindowModule* module = nullptr;
+  // In the program: the openers the tour asks for, the window's process while it holds the window,
+  // every window process not yet ended (one that closed its window may still be on its way out
+  // while the next one starts), and the holding process's last report.
   std::function<void()> preferencesOpener;
   std::function<void()> shortcutEditorOpener;
+  std::function<void()> helpOpener;
+  QPointer<QProcess> holding;
+  std::vector<QPointer<QProcess>> running;
+  QString report;
 };
 
 State& state() {
@@ -47,31 +55,82 @@ State& state() {
   return instance;
 }
 
-void deleteShareContext() {
-  delete QOpenGLContext::globalShareContext();
-  qt_gl_set_global_share_context(nullptr);
+void call(const std::function<void()>& open) {
+  if (open) open();
 }
 
-// Qt WebEngine renders into contexts that share one application-wide GL context. An application
-// that sets Qt::AA_ShareOpenGLContexts before it starts makes that context at once, which loads the
-// graphics driver into a process that may only ever type; made here, before the web engine loads,
-// it comes with the window. No context exists before it: the program's other windows draw
-// without GL.
-void shareGraphicsContexts() {
-  if (QOpenGLContext::globalShareContext()) return;
-  auto* context = new QOpenGLContext;
-  context->setFormat(QSurfaceFormat::defaultFormat());
-  context->create();
-  qt_gl_set_global_share_context(context);
-  qAddPostRoutine(deleteShareContext);
-  // Widgets that draw with GL look for the attribute.
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+void answered(QProcess* process, QByteArray line) {
+  State& s = state();
+  if (line.endsWith('\n')) line.chop(1);
+  const bool holds = process == s.holding;
+  if (line == answer::kPreferences) {
+    call(s.preferencesOpener);
+  } else if (line == answer::kShortcutEditor) {
+    call(s.shortcutEditorOpener);
+  } else if (line == answer::kHelp) {
+    call(s.helpOpener);
+  } else if (line == answer::kClosed) {
+    // The next show starts a new process; this one ends, and its engine with it.
+    if (holds) {
+      s.holding = nullptr;
+      s.report.clear();
+    }
+  } else if (line.startsWith(answer::kReport)) {
+    if (holds)
+      s.report = QString::fromUtf8(QByteArray::fromBase64(line.mid(qstrlen(answer::kReport))));
+  }
 }
 
-const SetupWindowModule* load() {
+QProcess* startProcess() {
+  State& s = state();
+  auto* process = new QProcess(qApp);
+  process->setProgram(QCoreApplication::applicationFilePath());
+  process->setArguments({QStringLiteral("--setup-window")});
+  // Its log lines join the program's own.
+  process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  QObject::connect(process, &QProcess::readyReadStandardOutput, process, [process] {
+    while (process->canReadLine()) answered(process, process->readLine());
+    if (process->bytesAvailable() > kLineLimit) process->readAll();
+  });
+  QObject::connect(process, &QProcess::finished, process,
+                   [process](int code, QProcess::ExitStatus status) {
+                     State& s = state();
+                     if (s.holding == process) {
+                       s.holding = nullptr;
+                       s.report.clear();
+                     }
+                     if (status != QProcess::NormalExit || code != 0)
+                       platform::log::line(
+                           QStringLiteral("The setup window's process ended with %1 %2")
+                               .arg(status == QProcess::NormalExit ? QStringLiteral("status")
+                                                                   : QStringLiteral("a crash"))
+                               .arg(code));
+                     process->deleteLater();
+                   });
+  QObject::connect(process, &QProcess::errorOccurred, process,
+                   [process](QProcess::ProcessError error) {
+                     if (error != QProcess::FailedToStart) return;
+                     platform::log::line(QStringLiteral("cannot start the setup window: ") +
+                                         process->errorString());
+                     if (state().holding == process) state().holding = nullptr;
+                     process->deleteLater();
+                   });
+  std::erase_if(s.running, [](const QPointer<QProcess>& p) { return p.isNull(); });
+  s.running.emplace_back(process);
+  process->start();
+  return process;
+}
+
+// Asks the window's process, started when none holds the window.
+void ask(const char* request) {
+  State& s = state();
+  if (!s.holding) s.holding = startProcess();
+  if (s.holding) s.holding->write(QByteArray(request) + '\n');
+}
+
+const SetupWindowModule* load(const Openers& openers) {
   State& s = state();
   if (s.module) return s.module;
-  shareGraphicsContexts();
   // The window reads the power state, which the module takes from the program as it takes all it
   // uses of platform: the program must hold it. Made here, on the main thread, it posts its
   // changes there.
@@ -95,30 +154,14 @@ const SetupWindowModule* load() {
         QStringLiteral("cannot load the setup window: %1 is not this build's").arg(path));
     return nullptr;
   }
-  module->setOpeners(s.preferencesOpener, s.shortcutEditorOpener);
+  module->setOpeners(openers.preferences, openers.shortcutEditor, openers.help, openers.closed);
   s.module = module;
   return module;
 }
 
 }  // namespace
 
-void prepareApplication() {
-  if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-  // A sandboxed engine starts its pages' processes from zygotes, helpers that live as long as the
-  // engine does, which is as long as this process. Without the sandbox it starts them directly, and
-  // they end with the setup window's page.
-  const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-  const QList<QByteArray> switches = flags.simplified().split(' ');
-  const bool unsandboxed =
-      qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX") || switches.contains("--no-sandbox");
-  if (unsandboxed && !switches.contains("--no-zygote"))
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-zygote").trimmed());
-}
-
-void show() {
-  if (const SetupWindowModule* module = load()) module->show();
-}
+void show() { ask(request::kShow); }
 
 void showIfNeeded() {
   offerIfNeeded(
@@ -128,29 +171,81 @@ void showIfNeeded() {
       [] { show(); });
 }
 
-void showTour() {
-  if (const SetupWindowModule* module = load()) module->showTour();
-}
+void showTour() { ask(request::kTour); }
 
 bool confirmSetup(const QString& committed) {
-  if (const SetupWindowModule* module = state().module) return module->confirmSetup(committed);
-  // No window has been shown, so none follows the completion.
-  return confirmByCommitting(committed, {});
+  // A window that shows follows the completion.
+  return confirmByCommitting(committed, [] {
+    if (state().holding) ask(request::kRefresh);
+  });
 }
 
 void setPreferencesOpener(std::function<void()> open) {
-  State& s = state();
-  s.preferencesOpener = std::move(open);
-  if (s.module) s.module->setOpeners(s.preferencesOpener, s.shortcutEditorOpener);
+  state().preferencesOpener = std::move(open);
 }
 
 void setShortcutEditorOpener(std::function<void()> open) {
-  State& s = state();
-  s.shortcutEditorOpener = std::move(open);
-  if (s.module) s.module->setOpeners(s.preferencesOpener, s.shortcutEditorOpener);
+  state().shortcutEditorOpener = std::move(open);
 }
 
-bool isLoaded() { return state().module != nullptr; }
+void setHelpOpener(std::function<void()> open) { state().helpOpener = std::move(open); }
+
+qint64 processId() {
+  const QPointer<QProcess>& holding = state().holding;
+  return holding ? holding->processId() : 0;
+}
+
+QString testReport() { return state().report; }
+
+void endProcess(std::chrono::milliseconds limit) {
+  State& s = state();
+  s.holding = nullptr;
+  s.report.clear();
+  std::vector<QPointer<QProcess>> running;
+  running.swap(s.running);
+  for (const QPointer<QProcess>& process : running) {
+    if (process) process->closeWriteChannel();
+  }
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (const QPointer<QProcess>& process : running) {
+    if (!process) continue;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (process->state() != QProcess::NotRunning &&
+        !process->waitForFinished(static_cast<int>(std::max<qint64>(left.count(), 1)))) {
+      platform::log::line(QStringLiteral("The setup window's process did not end; killed"));
+      process->kill();
+      process->waitForFinished(1000);
+    }
+    delete process.data();
+  }
+}
+
+void prepareApplication() {
+  if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  // A sandboxed engine starts its pages' processes from zygotes, helpers that live as long as the
+  // engine does, which is as long as the window's process. Without the sandbox it starts them
+  // directly, and they end with the setup window's page.
+  const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+  const QList<QByteArray> switches = flags.simplified().split(' ');
+  const bool unsandboxed =
+      qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX") || switches.contains("--no-sandbox");
+  if (unsandboxed && !switches.contains("--no-zygote"))
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-zygote").trimmed());
+}
+
+bool showHere(const QByteArray& request, const Openers& openers) {
+  const SetupWindowModule* module = load(openers);
+  if (!module) return false;
+  if (request == request::kShow)
+    module->show();
+  else if (request == request::kTour)
+    module->showTour();
+  else if (request == request::kRefresh)
+    module->refresh();
+  return true;
+}
 
 QString modulePath() {
   static const QString path = [] {

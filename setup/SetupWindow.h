@@ -1,12 +1,16 @@
 // The setup window as the rest of the program reaches it. The window's code, and Qt WebEngine with
-// it, lives in a module (setup/onboarding/, setup/SetupWindowModule.h) that is loaded when the
-// window is first shown, so that the process serving IBus maps no web engine while nobody looks at
-// the guide. What needs no window is decided here without loading it: whether to offer the window
-// at start, and whether a commit completes setup. Thread-safety: main thread only.
+// it, lives in a module (setup/onboarding/, setup/SetupWindowModule.h) that only the window's own
+// process loads: "tolvani --setup-window", started when the window opens and ending when it
+// closes. The engine's sandbox starts helper processes (zygotes) that live as long as the engine,
+// so the engine must live no longer than the window; the process serving IBus never maps it. What
+// needs no window is decided here without it: whether to offer the window at start, and whether a
+// commit completes setup. Thread-safety: main thread only.
 #ifndef TOLVANI_SETUP_SETUPWINDOW_H_
 #define TOLVANI_SETUP_SETUPWINDOW_H_
 
+#include <QByteArray>
 #include <QString>
+#include <chrono>
 #include <functional>
 
 #include "setup/InputSourceSnapshot.h"
@@ -16,31 +20,66 @@ class QWidget;
 
 namespace tolvani::SetupWindow {
 
-// Call before the web engine can start: for the superuser only (as on CI) its sandbox, which
-// cannot start as root, is turned off; an engine without its sandbox starts no zygote helpers.
-void prepareApplication();
+// ---- In the program.
 
 // OnboardingWindowController's entry points (show() opens the window or brings it forward,
 // showIfNeeded() offers it when onboarding is not completed, showTour() opens its tour, and
 // confirmSetup() completes onboarding on a commit holding a Bangla letter). show() and showTour()
-// load the module when it is not loaded yet; when it cannot be loaded they log why and show
-// nothing. showIfNeeded() loads it only to show the window, confirmSetup() never.
+// start the window's process when none holds the window; when it cannot start, or cannot show the
+// window, the failure is logged and nothing shows. confirmSetup() starts nothing.
 void show();
 void showIfNeeded();
 void showTour();
 bool confirmSetup(const QString& committed);
 
-// The settings window and the text-shortcut editor, which the tour opens; kept until the module
-// is loaded and handed to it then.
+// The settings window, the text-shortcut editor and the keyboard help, which the tour opens in the
+// program (they outlive the setup window).
 void setPreferencesOpener(std::function<void()> open);
 void setShortcutEditorOpener(std::function<void()> open);
+void setHelpOpener(std::function<void()> open);
 
-// True once the module is loaded.
-bool isLoaded();
+// The window's process while it holds the window (0 when none does).
+qint64 processId();
+// For TestWindowReport: the lines the window's process last reported of its shown windows, while
+// it holds the window; empty otherwise.
+QString testReport();
+// At the program's end: a window's process is told to end (as when the program is gone), waited
+// for up to `limit`, then killed.
+void endProcess(std::chrono::milliseconds limit);
+
+// ---- In the window's process (app/SetupWindowProcess.h).
+
+// Call before the application object: for the superuser only (as on CI) the engine's sandbox,
+// which cannot start as root, is turned off; an engine without its sandbox starts no zygotes.
+void prepareApplication();
+
+// What the window's process and the program say to each other, a line each. The program asks:
+namespace request {
+inline constexpr char kShow[] = "show";
+inline constexpr char kTour[] = "tour";
+inline constexpr char kRefresh[] = "refresh";  // onboarding was completed by typing
+}  // namespace request
+// The window's process answers (a report line is followed by its lines, base64-coded):
+namespace answer {
+inline constexpr char kPreferences[] = "preferences";
+inline constexpr char kShortcutEditor[] = "shortcuts";
+inline constexpr char kHelp[] = "help";
+inline constexpr char kClosed[] = "closed";
+inline constexpr char kReport[] = "report ";
+}  // namespace answer
+
+// Loads the module (once) and does as asked: show, tour or refresh; false when the module cannot
+// be loaded (logged). The openers and the close observer are handed to the module as it loads.
+struct Openers {
+  std::function<void()> preferences;
+  std::function<void()> shortcutEditor;
+  std::function<void()> help;
+  std::function<void()> closed;
+};
+bool showHere(const QByteArray& request, const Openers& openers);
 // Where the module is looked for: installed beside the engine's library when the program runs
 // installed, else in the build tree.
 QString modulePath();
-
 // For TestWindowReport: the guide page's buttons in a web view of the window (see
 // SetupWindowModule::testPageButtons); empty while the module is not loaded.
 QString testPageButtons(QWidget* view);

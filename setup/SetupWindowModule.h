@@ -18,11 +18,13 @@ struct SetupWindowModule {
   // sizeof(SetupWindowModule) and the project's version, as the module was built.
   std::size_t size;
   const char* build;
-  // OnboardingWindowController's entry points of the same names.
+  // OnboardingWindowController's entry points: show(), showTour(), refreshShown(), and its
+  // openers and close observer, set together.
   void (*show)();
   void (*showTour)();
-  bool (*confirmSetup)(const QString& committed);
-  void (*setOpeners)(std::function<void()> preferences, std::function<void()> shortcutEditor);
+  void (*refresh)();
+  void (*setOpeners)(std::function<void()> preferences, std::function<void()> shortcutEditor,
+                     std::function<void()> help, std::function<void()> closed);
   // The guide page's shown buttons in `view` (a web view of the window), as TestWindowReport
   // writes them: one "action \t chapter \t text \t x \t y \t width \t height" line each, in the
   // page's coordinates, as last asked; asks again.

@@ -18,6 +18,7 @@
 
 #include "app/tests/ProgramWrapper.h"
 #include "ime/testing/IBusTestKeys.h"
+#include "ime/testing/ProcessMemory.h"
 #include "ime/testing/VirtualDesktop.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
@@ -88,6 +89,11 @@ class DaemonStartedProgram : public Base {
     desktop_->ibus().settle();
     ASSERT_TRUE(desktop_->waitForWindow(QStringLiteral("Keyboard Setup"), 20000));
     ASSERT_TRUE(reported(QStringLiteral("page\t"))) << readAll(report()).toStdString();
+    for (const QString& line : descendants(programId(), QStringLiteral("tolvani"))) {
+      if (line.contains(QLatin1String("--setup-window")))
+        windowProcess_ = line.section(u' ', 0, 0).toLongLong();
+    }
+    ASSERT_GT(windowProcess_, 0) << "the setup window shows in no process of its own";
   }
 
   // The program's process id, once the daemon has started it; 0 before.
@@ -110,11 +116,17 @@ class DaemonStartedProgram : public Base {
         << QJsonDocument(words).toJson().toStdString();
     const QJsonObject stats = readJson(data + QStringLiteral("typing-stats.json"));
     EXPECT_GT(stats["totalKeystrokes"].toInt(), 0) << QJsonDocument(stats).toJson().toStdString();
+    // The setup window's process ends with the program, and not by a crash, which the program
+    // would have logged had it outlived it.
+    if (windowProcess_ != 0)
+      EXPECT_TRUE(waitUntil([&] { return !isRunning(windowProcess_); }, 10000));
+    EXPECT_FALSE(errors().contains(QLatin1String("setup window's process"))) << errors().toStdString();
   }
   QString errors() const { return readAll(folder_.filePath(QStringLiteral("stderr"))); }
 
   QTemporaryDir folder_;
   std::unique_ptr<VirtualDesktop> desktop_;
+  qint64 windowProcess_ = 0;  // the setup window's, once opened
 };
 
 }  // namespace tolvani::testing

@@ -1,23 +1,30 @@
-// The process that serves IBus carries the setup window's web engine only once the window opens:
-// the built program, started by a private ibus-daemon, types through a test client with no Qt
-// WebEngine, Qt Quick or QML library mapped (and, on an X display, no graphics driver), and maps
-// them, with the window's module, when the input menu opens the window, whose guide page then
-// comes up in that same process.
+// The process that serves IBus never carries the setup window's web engine: the built program,
+// started by a private ibus-daemon, types through a test client with no Qt WebEngine, Qt Quick or
+// QML library mapped (and, on an X display, no graphics driver), before and after the input menu
+// opens the window, whose guide page comes up in the window's own process, which maps them with the
+// window's module and ends, its engine's helpers with it, when the window closes.
 #include <gtest/gtest.h>
 #include <ibus.h>
+#include <sys/stat.h>
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QRect>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <memory>
 
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
 #include "ime/testing/ProcessMemory.h"
+#include "ime/testing/TestUser.h"
 #ifdef TOLVANI_VIRTUAL_DESKTOP
 #include "ime/testing/VirtualDesktop.h"
 #endif
@@ -42,6 +49,14 @@ const QStringList kGraphicsDrivers = {QStringLiteral("libGLX_mesa"), QStringLite
 const char* const kWords[] = {"ami ",  "tomake ", "bhalobashi ", "amar ",  "nam ",       "rahim ",
                               "ajke ", "hawa ",   "khub ",       "bhalo ", "tumi ",      "kemon ",
                               "acho ", "ami ",    "bhat ",       "khete ", "bhalobashi "};
+
+// The setup window's process that `pid` started ("tolvani --setup-window"), or 0.
+qint64 windowProcess(qint64 pid) {
+  for (const QString& line : testing::descendants(pid, QStringLiteral("tolvani"))) {
+    if (line.contains(QLatin1String("--setup-window"))) return line.section(u' ', 0, 0).toLongLong();
+  }
+  return 0;
+}
 
 QString readFile(const QString& path) {
   QFile file(path);
@@ -110,16 +125,23 @@ class SetupWindowModuleTest : public ::testing::Test {
     harness.settle();
     ASSERT_TRUE(harness.waitFor([&] { return guideShown(readFile(report())); }))
         << readFile(report()).toStdString();
-    // The window, its web view and its page are the serving process's own.
+    // The window, its web view and its page are its own process's, which the serving process
+    // started; the serving process maps none of it.
     EXPECT_EQ(testing::servingProcess(harness), pid);
-    const QStringList mapped = testing::mappedLibraries(pid, kWindowLibraries);
+    EXPECT_EQ(testing::mappedLibraries(pid, kWindowLibraries + absentToo).join(u' ').toStdString(),
+              "");
+    const qint64 window = windowProcess(pid);
+    ASSERT_GT(window, 0) << testing::descendants(pid, QStringLiteral("tolvani")).join(u'\n')
+                                .toStdString();
+    const QStringList mapped = testing::mappedLibraries(window, kWindowLibraries);
     for (const char* library : {"libtolvani_setup_window.so", "libQt6WebEngineCore.so",
                                 "libQt6WebEngineWidgets.so", "libQt6Quick.so", "libQt6Qml.so"}) {
       EXPECT_TRUE(std::any_of(mapped.begin(), mapped.end(),
                               [&](const QString& name) { return name.startsWith(library); }))
           << library << " not mapped: " << mapped.join(u' ').toStdString();
     }
-    std::printf("resident with the setup window open: %ld KiB\n", testing::residentKiB(pid));
+    std::printf("resident with the setup window open: %ld KiB, and its process %ld KiB\n",
+                testing::residentKiB(pid), testing::residentKiB(window));
 
     // Typing goes on with the window open.
     context.commits.clear();
@@ -131,7 +153,7 @@ class SetupWindowModuleTest : public ::testing::Test {
   QTemporaryDir reports_;
 };
 
-TEST_F(SetupWindowModuleTest, TypingProcessMapsNoWebEngineUntilTheSetupWindowOpens) {
+TEST_F(SetupWindowModuleTest, TypingProcessNeverMapsTheWebEngine) {
   IBusDaemonHarness::Options offscreen = options();
   // No GPU to look for without a display.
   offscreen.environment << QStringLiteral("QT_QUICK_BACKEND=software");
@@ -142,20 +164,22 @@ TEST_F(SetupWindowModuleTest, TypingProcessMapsNoWebEngineUntilTheSetupWindowOpe
 
 #ifdef TOLVANI_VIRTUAL_DESKTOP
 // On an X display the web engine's shared GL context loads the graphics driver; the typing
-// process goes without it, and the guide page is drawn with GL once the window opens.
-TEST_F(SetupWindowModuleTest, OnAnXDisplayTypingProcessLoadsNoGraphicsDriverUntilTheWindowOpens) {
+// process goes without it, and the window's process draws the guide page with GL.
+TEST_F(SetupWindowModuleTest, OnAnXDisplayTypingProcessNeverLoadsTheGraphicsDriver) {
   testing::VirtualDesktop desktop(options(), QSize(1280, 800));
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
   typeThenOpenTheWindow(desktop.ibus(), kGraphicsDrivers);
 }
 
-// The setup window's X id and where its guide page shows the button of `action`, as reported.
+// The setup window's X id and where its guide page shows the button of `action` (of `chapter`,
+// when given), as reported.
 struct ShownGuide {
   QString window;
   QString buttonText;
   QRect button;
 };
-ShownGuide shownGuide(const QString& report, const QString& action) {
+ShownGuide shownGuide(const QString& report, const QString& action,
+                      const QString& chapter = QString()) {
   ShownGuide shown;
   bool inGuide = false;
   for (const QString& line : report.split(u'\n')) {
@@ -164,7 +188,8 @@ ShownGuide shownGuide(const QString& report, const QString& action) {
       inGuide = fields.value(3) == QLatin1String("Keyboard Setup") ||
                 fields.value(3) == QString::fromUtf8("কীবোর্ড সেটআপ");
       if (inGuide) shown.window = fields.value(4);
-    } else if (inGuide && fields.value(0) == QLatin1String("page") && fields.value(1) == action) {
+    } else if (inGuide && fields.value(0) == QLatin1String("page") && fields.value(1) == action &&
+               (chapter.isEmpty() || fields.value(2) == chapter)) {
       const QStringList n = fields.value(4).split(u' ');
       shown.buttonText = fields.value(3);
       if (n.size() == 4)
@@ -209,14 +234,14 @@ TEST_F(SetupWindowModuleTest, ClosingTheSetupWindowEndsTheWebEngineHelpersAndItO
     EXPECT_FALSE(testing::descendants(pid, helper).isEmpty())
         << "the guide shows with no web engine helper";
     if (round == 4) break;
-
     ASSERT_TRUE(desktop.closeWindow(shown.window));
     EXPECT_TRUE(harness.waitFor([&] {
       return shownGuide(readFile(report()), {}).window.isEmpty();
     })) << readFile(report()).toStdString();
-    // A generous bound: the helpers end within moments.
-    EXPECT_TRUE(
-        testing::waitUntil([&] { return testing::descendants(pid, helper).isEmpty(); }, 30000))
+    // A generous bound: the window's process and the helpers end within moments.
+    EXPECT_TRUE(testing::waitUntil(
+        [&] { return windowProcess(pid) == 0 && testing::descendants(pid, helper).isEmpty(); },
+        30000))
         << testing::descendants(pid, helper).join(u'\n').toStdString();
     std::printf("resident after closing the setup window (%d): %ld KiB\n", round,
                 testing::residentKiB(pid));
@@ -227,6 +252,120 @@ TEST_F(SetupWindowModuleTest, ClosingTheSetupWindowEndsTheWebEngineHelpersAndItO
     // The same process throughout: nothing crashed.
     ASSERT_EQ(testing::servingProcess(harness), pid);
   }
+
+  // The tour opens the keyboard help in the serving process, where it outlives the setup window.
+  context.activateProperty("openKeyboardTour");
+  ShownGuide chapter;
+  ASSERT_TRUE(harness.waitFor([&] {
+    chapter = shownGuide(readFile(report()), QStringLiteral("tourChapter"), QStringLiteral("2"));
+    return !chapter.button.isEmpty();
+  })) << readFile(report()).toStdString();
+  ASSERT_TRUE(desktop.click(chapter.button.center()));
+  ShownGuide help;
+  ASSERT_TRUE(harness.waitFor([&] {
+    help = shownGuide(readFile(report()), QStringLiteral("help"));
+    return !help.button.isEmpty();
+  })) << readFile(report()).toStdString();
+  ASSERT_TRUE(desktop.click(help.button.center()));
+  const auto helpShown = [&] {
+    return readFile(report()).contains(QString::fromUtf8("\tকীবোর্ড লে-আউট সাহায্য\t"));
+  };
+  ASSERT_TRUE(harness.waitFor(helpShown)) << readFile(report()).toStdString();
+  ASSERT_TRUE(desktop.closeWindow(help.window));
+  EXPECT_TRUE(testing::waitUntil(
+      [&] { return windowProcess(pid) == 0 && testing::descendants(pid, helper).isEmpty(); },
+      30000));
+  EXPECT_TRUE(harness.waitFor([&] {
+    return shownGuide(readFile(report()), {}).window.isEmpty();
+  })) << readFile(report()).toStdString();
+  EXPECT_TRUE(helpShown()) << readFile(report()).toStdString();
+  EXPECT_EQ(testing::servingProcess(harness), pid);
+}
+
+// With the web engine's sandbox on, as for every user but the superuser, the engine starts zygote
+// helpers that live as long as it does. The window's process, run as an ordinary user and told
+// what to do as the program tells it, shows the guide, ends when the window closes with what it
+// stored on disk, and takes every helper with it.
+TEST_F(SetupWindowModuleTest, SandboxedEngineHelpersEndWithTheWindowsProcess) {
+  testing::VirtualDesktop desktop(options(), QSize(1280, 800));
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  const QString runtime = home.path() + QStringLiteral("/runtime");
+  ASSERT_TRUE(QDir().mkpath(runtime));
+  ASSERT_EQ(::chmod(QFile::encodeName(runtime).constData(), 0700), 0);
+  testing::giveToTestUser(home.path());
+  testing::letTestUserReach(QStringLiteral(TOLVANI_PROGRAM));
+
+  QProcessEnvironment environment;
+  const QStringList variables = {
+      QStringLiteral("PATH=/usr/bin:/bin"),
+      QStringLiteral("LANG=C.UTF-8"),
+      QStringLiteral("DISPLAY=") + desktop.display(),
+      QStringLiteral("QT_QPA_PLATFORM=xcb"),
+      QStringLiteral("HOME=") + home.path(),
+      QStringLiteral("XDG_RUNTIME_DIR=") + runtime,
+      QStringLiteral("XDG_CONFIG_HOME=") + home.path() + QStringLiteral("/config"),
+      QStringLiteral("XDG_DATA_HOME=") + home.path() + QStringLiteral("/data"),
+      QStringLiteral("XDG_CACHE_HOME=") + home.path() + QStringLiteral("/cache"),
+      QStringLiteral("GSETTINGS_BACKEND=memory"),
+      QStringLiteral("TOLVANI_TEST_WINDOWS=forwarded"),
+      QStringLiteral("ASAN_OPTIONS=") + qEnvironmentVariable("ASAN_OPTIONS") +
+          QStringLiteral(":detect_leaks=0:new_delete_type_mismatch=0")};
+  for (const QString& variable : variables)
+    environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+  QProcess window;
+  window.setProcessEnvironment(environment);
+  testing::startAsTestUser(window, QStringLiteral(TOLVANI_PROGRAM),
+                           {QStringLiteral("--setup-window")});
+  ASSERT_TRUE(window.waitForStarted()) << window.errorString().toStdString();
+  window.write("show\n");
+
+  QString report;
+  QStringList answers;
+  QByteArray pending;
+  const auto until = [&](const std::function<bool()>& condition) {
+    QDeadlineTimer deadline(60000);
+    while (!condition()) {
+      if (deadline.hasExpired()) return false;
+      window.waitForReadyRead(100);
+      pending += window.readAllStandardOutput();
+      for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+        const QByteArray line = pending.left(end);
+        pending.remove(0, end + 1);
+        if (line.startsWith("report "))
+          report = QString::fromUtf8(QByteArray::fromBase64(line.mid(7)));
+        else
+          answers << QString::fromUtf8(line);
+      }
+    }
+    return true;
+  };
+  ASSERT_TRUE(until([&] { return guideShown(report); }))
+      << report.toStdString() << window.readAllStandardError().toStdString();
+  const QStringList helpers =
+      testing::descendants(window.processId(), QStringLiteral("QtWebEngineProcess"));
+  // The sandbox is on: the engine forked its page's process from a zygote.
+  EXPECT_FALSE(helpers.filter(QStringLiteral("--type=zygote")).isEmpty()) << helpers.join(u'\n')
+                                                                                 .toStdString();
+
+  ASSERT_TRUE(desktop.closeWindow(shownGuide(report, {}).window));
+  ASSERT_TRUE(until([&] { return answers.contains(QStringLiteral("closed")); }))
+      << answers.join(u' ').toStdString();
+  ASSERT_TRUE(window.waitForFinished(30000));
+  EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(window.exitCode(), 0) << window.readAllStandardError().toStdString();
+  // The helpers go once their engine has (the bound is generous; it takes moments).
+  for (const QString& helper : helpers) {
+    const qint64 pid = helper.section(u' ', 0, 0).toLongLong();
+    EXPECT_TRUE(testing::waitUntil([&] { return !testing::isRunning(pid); }, 5000)) << helper.toStdString();
+  }
+  // A window closed before setup completed is offered again later: that much was stored.
+  QDirIterator files(home.path(), {QStringLiteral("*.plist")}, QDir::Files,
+                     QDirIterator::Subdirectories);
+  QByteArray stored;
+  while (files.hasNext()) stored += readFile(files.next()).toUtf8();
+  EXPECT_TRUE(stored.contains("onboardingDeferred")) << stored.toStdString();
 }
 #endif
 

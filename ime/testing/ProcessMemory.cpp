@@ -90,6 +90,12 @@ std::map<QString, long> residentKiBByFile(qint64 pid) {
   return resident;
 }
 
+bool isRunning(qint64 pid) {
+  const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
+  const qsizetype close = stat.lastIndexOf(')');
+  return close > 0 && stat.mid(close + 2, 1) != "Z";
+}
+
 QStringList descendants(qint64 pid, const QString& program) {
   // Each process's parent and command name, from /proc/PID/stat: the name is in parentheses (it
   // may hold spaces and parentheses itself) and cut to 15 bytes; the parent is the second field

@@ -31,6 +31,10 @@ long residentKiB(qint64 pid);
 // that maps no file (heaps, stacks); empty when it cannot be read.
 std::map<QString, long> residentKiBByFile(qint64 pid);
 
+// Whether process `pid` runs: it exists and has not ended (a zombie, which only its parent has not
+// yet heard of, has ended).
+bool isRunning(qint64 pid);
+
 // The processes descended from process `pid` (its children, theirs, and so on) whose program file
 // is named `program`, each as "PID command line"; empty when there are none.
 QStringList descendants(qint64 pid, const QString& program);

@@ -43,6 +43,11 @@ std::function<void(int, const QString&)>& consoleObserver() {
   return observer;
 }
 
+std::function<void()>& closedObserver() {
+  static std::function<void()> observer;
+  return observer;
+}
+
 // Chromium's code for a load given up because another replaced it or the page refused it.
 constexpr int kLoadAborted = -3;
 
@@ -469,6 +474,11 @@ void OnboardingWindowController::windowWillClose() {
   requestGuard_->setFolder(QString());
   // The web engine's helper processes stay as long as a page does.
   releaseWebView();
+  if (closedObserver()) closedObserver()();
+}
+
+void OnboardingWindowController::setClosedObserver(std::function<void()> closed) {
+  closedObserver() = std::move(closed);
 }
 
 void OnboardingWindowController::show() {

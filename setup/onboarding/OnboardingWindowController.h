@@ -71,6 +71,12 @@ class OnboardingWindowController : public QObject {
   // tour's "preferences" and "shortcut" actions. Unset, those actions only render.
   static void setPreferencesOpener(std::function<void()> open);
   static void setShortcutEditorOpener(std::function<void()> open);
+  // The keyboard help, opened by the tour's "help" action; unset, it opens in this process.
+  static void setHelpOpener(std::function<void()> open);
+  // Called after the window closed and gave up its web view.
+  static void setClosedObserver(std::function<void()> closed);
+  // The window's status probed again when it shows (after onboarding completed elsewhere, say).
+  static void refreshShown();
 
   // The operations that reach the system, replaceable by tests. Each completes on the main thread.
   struct Operations {

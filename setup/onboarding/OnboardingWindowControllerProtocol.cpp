@@ -29,6 +29,10 @@ std::function<void()>& shortcutEditorOpener() {
   static std::function<void()> open;
   return open;
 }
+std::function<void()>& helpOpener() {
+  static std::function<void()> open;
+  return open;
+}
 
 QString optionalStep(const std::optional<guide::Step>& step) {
   return step ? guide::rawValue(*step) : QStringLiteral("-");
@@ -41,6 +45,9 @@ void OnboardingWindowController::setPreferencesOpener(std::function<void()> open
 }
 void OnboardingWindowController::setShortcutEditorOpener(std::function<void()> open) {
   shortcutEditorOpener() = std::move(open);
+}
+void OnboardingWindowController::setHelpOpener(std::function<void()> open) {
+  helpOpener() = std::move(open);
 }
 
 void OnboardingWindowController::receive(const QString& json) {
@@ -108,7 +115,10 @@ void OnboardingWindowController::receive(const QString& json) {
     }
   } else if (action == QLatin1String("help")) {
     if (tour && tourStep_ == 2) {
-      openWindowOf([] { KeyboardHelpController::shared().showWindow(); });
+      if (helpOpener())
+        openWindowOf(helpOpener());
+      else
+        openWindowOf([] { KeyboardHelpController::shared().showWindow(); });
       render(false);
     }
   } else if (action == QLatin1String("shortcut")) {

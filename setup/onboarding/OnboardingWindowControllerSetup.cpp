@@ -291,9 +291,11 @@ void OnboardingWindowController::showTour() {
 }
 
 bool OnboardingWindowController::confirmSetup(const QString& committed) {
-  return SetupWindow::confirmByCommitting(committed, [] {
-    if (instance && instance->windowShownOrMinimized()) instance->refreshStatus();
-  });
+  return SetupWindow::confirmByCommitting(committed, [] { refreshShown(); });
+}
+
+void OnboardingWindowController::refreshShown() {
+  if (instance && instance->windowShownOrMinimized()) instance->refreshStatus();
 }
 
 }  // namespace tolvani

@@ -41,9 +41,12 @@ QString testPageButtons(QWidget* widget) {
   return buttons[view];
 }
 
-void setOpeners(std::function<void()> preferences, std::function<void()> shortcutEditor) {
+void setOpeners(std::function<void()> preferences, std::function<void()> shortcutEditor,
+                std::function<void()> help, std::function<void()> closed) {
   OnboardingWindowController::setPreferencesOpener(std::move(preferences));
   OnboardingWindowController::setShortcutEditorOpener(std::move(shortcutEditor));
+  OnboardingWindowController::setHelpOpener(std::move(help));
+  OnboardingWindowController::setClosedObserver(std::move(closed));
 }
 
 }  // namespace
@@ -54,7 +57,7 @@ extern "C" Q_DECL_EXPORT const tolvani::SetupWindowModule* tolvani_setup_window_
   // Qt WebEngine loaded after the application exists skips its own start routine, which picks the
   // scene graph's graphics API for the web views; pick it the same way before the first one. (The
   // shared GL context it also needs was asked for before the application; see
-  // SetupWindow::prepareApplication.)
+  // app/SetupWindowProcess.cpp.)
   static const bool graphicsChosen = [] {
     const QSGRendererInterface::GraphicsApi api = QQuickWindow::graphicsApi();
     if (api != QSGRendererInterface::OpenGL && api != QSGRendererInterface::Vulkan)
@@ -67,7 +70,7 @@ extern "C" Q_DECL_EXPORT const tolvani::SetupWindowModule* tolvani_setup_window_
       TOLVANI_SETUP_WINDOW_BUILD,
       &OnboardingWindowController::show,
       &OnboardingWindowController::showTour,
-      &OnboardingWindowController::confirmSetup,
+      &OnboardingWindowController::refreshShown,
       &tolvani::setOpeners,
       &tolvani::testPageButtons,
   };
