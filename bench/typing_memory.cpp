@@ -3,8 +3,9 @@
 // input menu opened the setup window and the guide page came up, after the window was closed as a
 // window manager closes it, and after CYCLES more openings and closings. Each figure is split by
 // what holds it: the program and its engine, Qt, the web engine with Qt Quick and QML, graphics
-// drivers, other libraries, and memory that maps no file (heaps, stacks); the program's web engine
-// helper processes are counted with their proportional share (PSS).
+// drivers, other libraries, and memory that maps no file (heaps, stacks); the setup window's own
+// process, and the web engine helper processes it starts, are counted apart (the helpers with
+// their proportional share, PSS).
 //
 //   typing_memory [KEYS [CYCLES]]   KEYS keys before the first figure (default 100), CYCLES
 //                                   openings and closings after the first (default 5)
@@ -88,6 +89,11 @@ void report(const char* when, qint64 pid) {
               tolvani::testing::residentKiB(pid) / 1024.0, pssKiB(pid) / 1024.0);
   for (const auto& [group, kib] : groups)
     std::printf("  %-32s %7.1f MB\n", group.c_str(), kib / 1024.0);
+  for (const QString& window : tolvani::testing::descendants(pid, QStringLiteral("tolvani"))) {
+    const qint64 id = window.section(u' ', 0, 0).toLongLong();
+    std::printf("  the setup window's process: resident %.1f MB (PSS %.1f MB)\n",
+                tolvani::testing::residentKiB(id) / 1024.0, pssKiB(id) / 1024.0);
+  }
   long helpersPss = 0;
   const QStringList helpers = tolvani::testing::descendants(pid, kHelper);
   for (const QString& helper : helpers)
@@ -226,7 +232,11 @@ int main(int argc, char** argv) {
     QElapsedTimer gone;
     gone.start();
     if (tolvani::testing::waitUntil(
-            [&] { return tolvani::testing::descendants(pid, kHelper).isEmpty(); }, 30000))
+            [&] {
+              return tolvani::testing::descendants(pid, kHelper).isEmpty() &&
+                     tolvani::testing::descendants(pid, QStringLiteral("tolvani")).isEmpty();
+            },
+            30000))
       std::printf("(helpers gone %lld ms after the close)\n",
                   static_cast<long long>(gone.elapsed()));
     else
