@@ -71,9 +71,8 @@ int run(int argc, char** argv) {
   const SettingsFileWatcher settingsWatcher;
   DisplayWatch::start(&leaveWithoutTheDisplay);
   leaveOnLostDisplay.armed = true;
-  TestWindowReport::forwardIfRequested([](const QString& lines) {
-    tell(SetupWindow::answer::kReport + lines.toUtf8().toBase64());
-  });
+  TestWindowReport::forwardIfRequested(
+      [](const QString& lines) { tell(SetupWindow::answer::kReport + lines.toUtf8().toBase64()); });
 
   const SetupWindow::Openers openers{
       [] { tell(SetupWindow::answer::kPreferences); },
@@ -83,7 +82,7 @@ int run(int argc, char** argv) {
         tell(SetupWindow::answer::kClosed);
         // After the page ends (a turn of the loop later), and the engine's helpers with the
         // process.
-        QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
       },
   };
   int status = 0;
@@ -114,13 +113,13 @@ int run(int argc, char** argv) {
     }
     if (pending.size() > kRequestLimit) pending.clear();
     if (ended) {
-      // The program is gone, or the window cannot show: so is the window.
+      // The program is gone, or the window cannot show: so is the window. Not closed as a person
+      // closes it (quit() would): that would put off the offer of setup at the next start.
       input.setEnabled(false);
-      QCoreApplication::quit();
+      QCoreApplication::exit(status);
     }
   });
-  const int ran = app.exec();
-  return status != 0 ? status : ran;
+  return app.exec();
 }
 
 }  // namespace tolvani::SetupWindowProcess

@@ -92,21 +92,20 @@ QProcess* startProcess() {
     while (process->canReadLine()) answered(process, process->readLine());
     if (process->bytesAvailable() > kLineLimit) process->readAll();
   });
-  QObject::connect(process, &QProcess::finished, process,
-                   [process](int code, QProcess::ExitStatus status) {
-                     State& s = state();
-                     if (s.holding == process) {
-                       s.holding = nullptr;
-                       s.report.clear();
-                     }
-                     if (status != QProcess::NormalExit || code != 0)
-                       platform::log::line(
-                           QStringLiteral("The setup window's process ended with %1 %2")
-                               .arg(status == QProcess::NormalExit ? QStringLiteral("status")
-                                                                   : QStringLiteral("a crash"))
-                               .arg(code));
-                     process->deleteLater();
-                   });
+  QObject::connect(
+      process, &QProcess::finished, process, [process](int code, QProcess::ExitStatus status) {
+        State& s = state();
+        if (s.holding == process) {
+          s.holding = nullptr;
+          s.report.clear();
+        }
+        if (status != QProcess::NormalExit || code != 0)
+          platform::log::line(QStringLiteral("The setup window's process ended with %1 %2")
+                                  .arg(status == QProcess::NormalExit ? QStringLiteral("status")
+                                                                      : QStringLiteral("a crash"))
+                                  .arg(code));
+        process->deleteLater();
+      });
   QObject::connect(process, &QProcess::errorOccurred, process,
                    [process](QProcess::ProcessError error) {
                      if (error != QProcess::FailedToStart) return;
@@ -124,7 +123,10 @@ QProcess* startProcess() {
 // Asks the window's process, started when none holds the window.
 void ask(const char* request) {
   State& s = state();
-  if (!s.holding) s.holding = startProcess();
+  if (!s.holding) {
+    QProcess* process = startProcess();
+    if (process->state() != QProcess::NotRunning) s.holding = process;
+  }
   if (s.holding) s.holding->write(QByteArray(request) + '\n');
 }
 

@@ -120,7 +120,8 @@ class DaemonStartedProgram : public Base {
     // would have logged had it outlived it.
     if (windowProcess_ != 0)
       EXPECT_TRUE(waitUntil([&] { return !isRunning(windowProcess_); }, 10000));
-    EXPECT_FALSE(errors().contains(QLatin1String("setup window's process"))) << errors().toStdString();
+    EXPECT_FALSE(errors().contains(QLatin1String("setup window's process")))
+        << errors().toStdString();
   }
   QString errors() const { return readAll(folder_.filePath(QStringLiteral("stderr"))); }
 

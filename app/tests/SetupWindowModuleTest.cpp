@@ -53,7 +53,8 @@ const char* const kWords[] = {"ami ",  "tomake ", "bhalobashi ", "amar ",  "nam 
 // The setup window's process that `pid` started ("tolvani --setup-window"), or 0.
 qint64 windowProcess(qint64 pid) {
   for (const QString& line : testing::descendants(pid, QStringLiteral("tolvani"))) {
-    if (line.contains(QLatin1String("--setup-window"))) return line.section(u' ', 0, 0).toLongLong();
+    if (line.contains(QLatin1String("--setup-window")))
+      return line.section(u' ', 0, 0).toLongLong();
   }
   return 0;
 }
@@ -131,8 +132,8 @@ class SetupWindowModuleTest : public ::testing::Test {
     EXPECT_EQ(testing::mappedLibraries(pid, kWindowLibraries + absentToo).join(u' ').toStdString(),
               "");
     const qint64 window = windowProcess(pid);
-    ASSERT_GT(window, 0) << testing::descendants(pid, QStringLiteral("tolvani")).join(u'\n')
-                                .toStdString();
+    ASSERT_GT(window, 0)
+        << testing::descendants(pid, QStringLiteral("tolvani")).join(u'\n').toStdString();
     const QStringList mapped = testing::mappedLibraries(window, kWindowLibraries);
     for (const char* library : {"libtolvani_setup_window.so", "libQt6WebEngineCore.so",
                                 "libQt6WebEngineWidgets.so", "libQt6Quick.so", "libQt6Qml.so"}) {
@@ -275,9 +276,8 @@ TEST_F(SetupWindowModuleTest, ClosingTheSetupWindowEndsTheWebEngineHelpersAndItO
   EXPECT_TRUE(testing::waitUntil(
       [&] { return windowProcess(pid) == 0 && testing::descendants(pid, helper).isEmpty(); },
       30000));
-  EXPECT_TRUE(harness.waitFor([&] {
-    return shownGuide(readFile(report()), {}).window.isEmpty();
-  })) << readFile(report()).toStdString();
+  EXPECT_TRUE(harness.waitFor([&] { return shownGuide(readFile(report()), {}).window.isEmpty(); }))
+      << readFile(report()).toStdString();
   EXPECT_TRUE(helpShown()) << readFile(report()).toStdString();
   EXPECT_EQ(testing::servingProcess(harness), pid);
 }
@@ -346,8 +346,8 @@ TEST_F(SetupWindowModuleTest, SandboxedEngineHelpersEndWithTheWindowsProcess) {
   const QStringList helpers =
       testing::descendants(window.processId(), QStringLiteral("QtWebEngineProcess"));
   // The sandbox is on: the engine forked its page's process from a zygote.
-  EXPECT_FALSE(helpers.filter(QStringLiteral("--type=zygote")).isEmpty()) << helpers.join(u'\n')
-                                                                                 .toStdString();
+  EXPECT_FALSE(helpers.filter(QStringLiteral("--type=zygote")).isEmpty())
+      << helpers.join(u'\n').toStdString();
 
   ASSERT_TRUE(desktop.closeWindow(shownGuide(report, {}).window));
   ASSERT_TRUE(until([&] { return answers.contains(QStringLiteral("closed")); }))
@@ -358,7 +358,8 @@ TEST_F(SetupWindowModuleTest, SandboxedEngineHelpersEndWithTheWindowsProcess) {
   // The helpers go once their engine has (the bound is generous; it takes moments).
   for (const QString& helper : helpers) {
     const qint64 pid = helper.section(u' ', 0, 0).toLongLong();
-    EXPECT_TRUE(testing::waitUntil([&] { return !testing::isRunning(pid); }, 5000)) << helper.toStdString();
+    EXPECT_TRUE(testing::waitUntil([&] { return !testing::isRunning(pid); }, 5000))
+        << helper.toStdString();
   }
   // A window closed before setup completed is offered again later: that much was stored.
   QDirIterator files(home.path(), {QStringLiteral("*.plist")}, QDir::Files,
