@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "app/DisplayWatch.h"
+#include "app/TerminationSignals.h"
 #include "app/TestWindowReport.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsFileWatcher.h"
@@ -69,6 +70,8 @@ int run(int argc, char** argv) {
   InputSourceSetup::setServesIBus(true);
   // Settings the program stores reach the window as they change.
   const SettingsFileWatcher settingsWatcher;
+  // A logout signals this process too: it ends as when the program ends, the window left as it is.
+  TerminationSignals::endEventLoopOnThem(&app);
   DisplayWatch::start(&leaveWithoutTheDisplay);
   leaveOnLostDisplay.armed = true;
   TestWindowReport::forwardIfRequested(

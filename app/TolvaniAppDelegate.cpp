@@ -1,16 +1,13 @@
 #include "app/TolvaniAppDelegate.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QSocketNotifier>
-#include <cerrno>
 #include <utility>
 
 #include "app/DisplayWatch.h"
+#include "app/TerminationSignals.h"
 #include "ime/EngineBridge.h"
 #include "ime/ibus/IBusFrontEnd.h"
 #include "platform/Log.h"
@@ -21,18 +18,6 @@
 
 namespace tolvani {
 namespace {
-
-// The pipe that carries the termination signals from their handler to the main thread's event
-// loop.
-int terminationPipe[2] = {-1, -1};
-
-void onTerminationSignal(int) {
-  const int saved = errno;
-  const char byte = 1;
-  // Only async-signal-safe calls here; a full pipe already holds a wake-up.
-  [[maybe_unused]] const ssize_t written = ::write(terminationPipe[1], &byte, 1);
-  errno = saved;
-}
 
 // The serving delegate: the ends that come from outside the event loop run its shut-down. Main
 // thread only.
@@ -90,7 +75,7 @@ bool TolvaniAppDelegate::applicationDidFinishLaunching(const QStringList& argume
   EngineBridge::warmSharedCaches();
   // The first focus follows the start at once: its session is made meanwhile.
   EngineBridge::prepareSession();
-  installTerminationSignal();
+  TerminationSignals::endEventLoopOnThem(this);
   // A normal quit, the termination signals and a lost IBus connection all end the event loop: one
   // shut-down. A lost display runs the same saves, then leaves at once.
   if (QCoreApplication* app = QCoreApplication::instance()) {
@@ -149,29 +134,6 @@ bool TolvaniAppDelegate::applicationShouldHandleReopen() {
   IBusFrontEnd::testEvent(QStringLiteral("reopen"));
   if (services_.showSetup) services_.showSetup();
   return true;
-}
-
-void TolvaniAppDelegate::installTerminationSignal() {
-  if (terminationPipe[0] < 0 && ::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    platform::log::line(QStringLiteral("Could not watch for the termination signals: ") +
-                        QString::fromLocal8Bit(strerror(errno)));
-    return;
-  }
-  terminationNotifier_ = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, this);
-  connect(terminationNotifier_, &QSocketNotifier::activated, this, [] {
-    char bytes[16];
-    while (::read(terminationPipe[0], bytes, sizeof bytes) > 0) {
-    }
-    // The shut-down runs on the way out of the event loop; main then returns 0.
-    QCoreApplication::exit(0);
-  });
-  struct sigaction action = {};
-  action.sa_handler = onTerminationSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  // A logout sends SIGTERM and then SIGHUP, a closed terminal SIGHUP, Control+C SIGINT: each ends
-  // the program as SIGTERM does, and one that comes during the shut-down leaves it to finish.
-  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(signal, &action, nullptr);
 }
 
 }  // namespace tolvani

@@ -14,8 +14,6 @@
 
 #include "platform/Clock.h"
 
-class QSocketNotifier;
-
 namespace tolvani {
 
 class TolvaniAppDelegate final : public QObject {
@@ -56,11 +54,8 @@ class TolvaniAppDelegate final : public QObject {
   bool testOfferPending() const { return offerTimer_ != 0; }
 
  private:
-  void installTerminationSignal();
-
   Services services_;
   platform::Clock::TimerId offerTimer_ = 0;
-  QSocketNotifier* terminationNotifier_ = nullptr;  // owned by this object (Qt parent)
   bool terminated_ = false;
 };
 

@@ -5,6 +5,7 @@
 // window's module and ends, its engine's helpers with it, when the window closes.
 #include <gtest/gtest.h>
 #include <ibus.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <QDeadlineTimer>
@@ -284,8 +285,8 @@ TEST_F(SetupWindowModuleTest, ClosingTheSetupWindowEndsTheWebEngineHelpersAndItO
 
 // With the web engine's sandbox on, as for every user but the superuser, the engine starts zygote
 // helpers that live as long as it does. The window's process, run as an ordinary user and told
-// what to do as the program tells it, shows the guide, ends when the window closes with what it
-// stored on disk, and takes every helper with it.
+// what to do as the program tells it, shows the guide, ends when the window closes (with what it
+// stored on disk) or when a logout signals it, and takes every helper with it.
 TEST_F(SetupWindowModuleTest, SandboxedEngineHelpersEndWithTheWindowsProcess) {
   testing::VirtualDesktop desktop(options(), QSize(1280, 800));
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
@@ -314,59 +315,73 @@ TEST_F(SetupWindowModuleTest, SandboxedEngineHelpersEndWithTheWindowsProcess) {
           QStringLiteral(":detect_leaks=0:new_delete_type_mismatch=0")};
   for (const QString& variable : variables)
     environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
-  QProcess window;
-  window.setProcessEnvironment(environment);
-  testing::startAsTestUser(window, QStringLiteral(TOLVANI_PROGRAM),
-                           {QStringLiteral("--setup-window")});
-  ASSERT_TRUE(window.waitForStarted()) << window.errorString().toStdString();
-  window.write("show\n");
-
-  QString report;
-  QStringList answers;
-  QByteArray pending;
-  const auto until = [&](const std::function<bool()>& condition) {
-    QDeadlineTimer deadline(60000);
-    while (!condition()) {
-      if (deadline.hasExpired()) return false;
-      window.waitForReadyRead(100);
-      pending += window.readAllStandardOutput();
-      for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
-        const QByteArray line = pending.left(end);
-        pending.remove(0, end + 1);
-        if (line.startsWith("report "))
-          report = QString::fromUtf8(QByteArray::fromBase64(line.mid(7)));
-        else
-          answers << QString::fromUtf8(line);
-      }
-    }
-    return true;
+  const auto stored = [&] {
+    QDirIterator files(home.path(), {QStringLiteral("*.plist")}, QDir::Files,
+                       QDirIterator::Subdirectories);
+    QByteArray settings;
+    while (files.hasNext()) settings += readFile(files.next()).toUtf8();
+    return settings;
   };
-  ASSERT_TRUE(until([&] { return guideShown(report); }))
-      << report.toStdString() << window.readAllStandardError().toStdString();
-  const QStringList helpers =
-      testing::descendants(window.processId(), QStringLiteral("QtWebEngineProcess"));
-  // The sandbox is on: the engine forked its page's process from a zygote.
-  EXPECT_FALSE(helpers.filter(QStringLiteral("--type=zygote")).isEmpty())
-      << helpers.join(u'\n').toStdString();
+  // A logout's SIGTERM then SIGHUP first, then the window closed as a person closes it.
+  for (const bool closed : {false, true}) {
+    SCOPED_TRACE(closed ? "closed" : "logout");
+    QProcess window;
+    window.setProcessEnvironment(environment);
+    testing::startAsTestUser(window, QStringLiteral(TOLVANI_PROGRAM),
+                             {QStringLiteral("--setup-window")});
+    ASSERT_TRUE(window.waitForStarted()) << window.errorString().toStdString();
+    window.write("show\n");
 
-  ASSERT_TRUE(desktop.closeWindow(shownGuide(report, {}).window));
-  ASSERT_TRUE(until([&] { return answers.contains(QStringLiteral("closed")); }))
-      << answers.join(u' ').toStdString();
-  ASSERT_TRUE(window.waitForFinished(30000));
-  EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(window.exitCode(), 0) << window.readAllStandardError().toStdString();
-  // The helpers go once their engine has (the bound is generous; it takes moments).
-  for (const QString& helper : helpers) {
-    const qint64 pid = helper.section(u' ', 0, 0).toLongLong();
-    EXPECT_TRUE(testing::waitUntil([&] { return !testing::isRunning(pid); }, 5000))
-        << helper.toStdString();
+    QString report;
+    QStringList answers;
+    QByteArray pending;
+    const auto until = [&](const std::function<bool()>& condition) {
+      QDeadlineTimer deadline(60000);
+      while (!condition()) {
+        if (deadline.hasExpired()) return false;
+        window.waitForReadyRead(100);
+        pending += window.readAllStandardOutput();
+        for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+          const QByteArray line = pending.left(end);
+          pending.remove(0, end + 1);
+          if (line.startsWith("report "))
+            report = QString::fromUtf8(QByteArray::fromBase64(line.mid(7)));
+          else
+            answers << QString::fromUtf8(line);
+        }
+      }
+      return true;
+    };
+    ASSERT_TRUE(until([&] { return guideShown(report); }))
+        << report.toStdString() << window.readAllStandardError().toStdString();
+    const QStringList helpers =
+        testing::descendants(window.processId(), QStringLiteral("QtWebEngineProcess"));
+    // The sandbox is on: the engine forked its page's process from a zygote.
+    EXPECT_FALSE(helpers.filter(QStringLiteral("--type=zygote")).isEmpty())
+        << helpers.join(u'\n').toStdString();
+
+    if (closed) {
+      ASSERT_TRUE(desktop.closeWindow(shownGuide(report, {}).window));
+      ASSERT_TRUE(until([&] { return answers.contains(QStringLiteral("closed")); }))
+          << answers.join(u' ').toStdString();
+    } else {
+      const auto pid = static_cast<pid_t>(window.processId());
+      ASSERT_EQ(::kill(pid, SIGTERM), 0);
+      ASSERT_EQ(::kill(pid, SIGHUP), 0);
+    }
+    ASSERT_TRUE(window.waitForFinished(30000));
+    EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(window.exitCode(), 0) << window.readAllStandardError().toStdString();
+    // The helpers go once their engine has (the bound is generous; it takes moments).
+    for (const QString& helper : helpers) {
+      const qint64 pid = helper.section(u' ', 0, 0).toLongLong();
+      EXPECT_TRUE(testing::waitUntil([&] { return !testing::isRunning(pid); }, 5000))
+          << helper.toStdString();
+    }
+    // A window a person closed before setup completed is offered again only if setup still
+    // lacks something; one a logout ended is offered as before.
+    EXPECT_EQ(stored().contains("onboardingDeferred"), closed) << stored().toStdString();
   }
-  // A window closed before setup completed is offered again later: that much was stored.
-  QDirIterator files(home.path(), {QStringLiteral("*.plist")}, QDir::Files,
-                     QDirIterator::Subdirectories);
-  QByteArray stored;
-  while (files.hasNext()) stored += readFile(files.next()).toUtf8();
-  EXPECT_TRUE(stored.contains("onboardingDeferred")) << stored.toStdString();
 }
 #endif
 
