@@ -238,6 +238,9 @@ void prepareApplication() {
 }
 
 bool showHere(const QByteArray& request, const Openers& openers) {
+  // Anything else is no request of the program's: nothing is loaded for it.
+  if (request != request::kShow && request != request::kTour && request != request::kRefresh)
+    return true;
   const SetupWindowModule* module = load(openers);
   if (!module) return false;
   if (request == request::kShow)

@@ -1,10 +1,13 @@
 // The built program as a process: what it says without a display or an IBus daemon, SIGTERM and a
 // restart of IBus saving what it learned, a second start handing its request to the first, and
 // what a session keeps being the user's alone.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <ibus.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -142,6 +145,50 @@ TEST(TolvaniProcessTest, AnUnknownArgumentIsRefusedBeforeAnythingElse) {
   }
   EXPECT_EQ(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
             QStringList{});
+}
+
+// The setup window's process is the program's own: started from a terminal it says what to run
+// instead; with no display it says why; its input closed before any request (the program ended),
+// it ends with status 0, having shown nothing.
+TEST(TolvaniProcessTest, TheSetupWindowsProcessRefusesATerminalAndEndsWithItsInput) {
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  QProcessEnvironment env = withoutDesktop();
+  env.insert("HOME", home.path());
+  env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+  env.insert("XDG_DATA_HOME", home.path() + "/data");
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(::grantpt(terminal), 0);
+  ASSERT_EQ(::unlockpt(terminal), 0);
+  QProcess typed;
+  typed.setProcessEnvironment(env);
+  typed.setStandardInputFile(QString::fromLocal8Bit(::ptsname(terminal)));
+  typed.start(QStringLiteral(TOLVANI_PROGRAM), {QStringLiteral("--setup-window")});
+  ASSERT_TRUE(typed.waitForFinished(30000));
+  ::close(terminal);
+  EXPECT_EQ(typed.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(typed.exitCode(), 2);
+  EXPECT_TRUE(QString::fromUtf8(typed.readAllStandardError()).contains("run tolvani --setup"));
+
+  const Outcome noDisplay = run({"--setup-window"}, withoutDesktop());
+  EXPECT_EQ(noDisplay.status, 2) << noDisplay.err.toStdString();
+  EXPECT_TRUE(noDisplay.err.contains("no graphical display")) << noDisplay.err.toStdString();
+
+  for (const QByteArray& requests : {QByteArray(), QByteArray("no such request\n")}) {
+    QProcess orphaned;
+    orphaned.setProcessEnvironment(env);
+    orphaned.start(QStringLiteral(TOLVANI_PROGRAM), {QStringLiteral("--setup-window")});
+    ASSERT_TRUE(orphaned.waitForStarted());
+    orphaned.write(requests);
+    orphaned.closeWriteChannel();
+    ASSERT_TRUE(orphaned.waitForFinished(30000));
+    EXPECT_EQ(orphaned.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(orphaned.exitCode(), 0) << orphaned.readAllStandardError().toStdString();
+    EXPECT_EQ(orphaned.readAllStandardOutput().toStdString(), "");
+  }
 }
 
 // IBus starts the program for the first context that chooses it. A second "tolvani --ibus" while
