@@ -83,8 +83,8 @@ int run(int argc, char** argv) {
       [] { tell(SetupWindow::answer::kHelp); },
       [] {
         tell(SetupWindow::answer::kClosed);
-        // After the page ends (a turn of the loop later), and the engine's helpers with the
-        // process.
+        // Ends the process once the page has gone (a turn of the loop later); the engine's
+        // helpers go with it.
         QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
       },
   };

@@ -192,11 +192,6 @@ void setShortcutEditorOpener(std::function<void()> open) {
 
 void setHelpOpener(std::function<void()> open) { state().helpOpener = std::move(open); }
 
-qint64 processId() {
-  const QPointer<QProcess>& holding = state().holding;
-  return holding ? holding->processId() : 0;
-}
-
 QString testReport() { return state().report; }
 
 void endProcess(std::chrono::milliseconds limit) {

@@ -38,8 +38,6 @@ void setPreferencesOpener(std::function<void()> open);
 void setShortcutEditorOpener(std::function<void()> open);
 void setHelpOpener(std::function<void()> open);
 
-// The window's process while it holds the window (0 when none does).
-qint64 processId();
 // For TestWindowReport: the lines the window's process last reported of its shown windows, while
 // it holds the window; empty otherwise.
 QString testReport();
@@ -59,7 +57,7 @@ inline constexpr char kShow[] = "show";
 inline constexpr char kTour[] = "tour";
 inline constexpr char kRefresh[] = "refresh";  // onboarding was completed by typing
 }  // namespace request
-// The window's process answers (a report line is followed by its lines, base64-coded):
+// The window's process answers ("report " is followed by its report's lines, base64-coded):
 namespace answer {
 inline constexpr char kPreferences[] = "preferences";
 inline constexpr char kShortcutEditor[] = "shortcuts";
