@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <utility>
 
 #include "app/DisplayWatch.h"

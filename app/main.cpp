@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
   const int status = app.exec();
   // A quit that did not come through the event loop's end still saves.
   delegate->applicationWillTerminate();
-  // The setup window's process ends as the program does; it may save a setting on its way.
+  // The setup window's process ends with the program: its input is closed, and it is waited for.
   SetupWindow::endProcess(TolvaniAppDelegate::kShutdownWaitLimit);
   // The sessions and their panel windows end before the application object does; what they
   // write on their way out is waited for, bounded.

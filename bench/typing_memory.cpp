@@ -89,11 +89,9 @@ void report(const char* when, qint64 pid) {
               tolvani::testing::residentKiB(pid) / 1024.0, pssKiB(pid) / 1024.0);
   for (const auto& [group, kib] : groups)
     std::printf("  %-32s %7.1f MB\n", group.c_str(), kib / 1024.0);
-  for (const QString& window : tolvani::testing::descendants(pid, QStringLiteral("tolvani"))) {
-    const qint64 id = window.section(u' ', 0, 0).toLongLong();
+  if (const qint64 window = tolvani::testing::setupWindowProcess(pid))
     std::printf("  the setup window's process: resident %.1f MB (PSS %.1f MB)\n",
-                tolvani::testing::residentKiB(id) / 1024.0, pssKiB(id) / 1024.0);
-  }
+                tolvani::testing::residentKiB(window) / 1024.0, pssKiB(window) / 1024.0);
   long helpersPss = 0;
   const QStringList helpers = tolvani::testing::descendants(pid, kHelper);
   for (const QString& helper : helpers)
@@ -234,7 +232,7 @@ int main(int argc, char** argv) {
     if (tolvani::testing::waitUntil(
             [&] {
               return tolvani::testing::descendants(pid, kHelper).isEmpty() &&
-                     tolvani::testing::descendants(pid, QStringLiteral("tolvani")).isEmpty();
+                     tolvani::testing::setupWindowProcess(pid) == 0;
             },
             30000))
       std::printf("(helpers gone %lld ms after the close)\n",

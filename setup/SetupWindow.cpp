@@ -59,10 +59,17 @@ void call(const std::function<void()>& open) {
   if (open) open();
 }
 
+// `process` no longer holds the window: the next show starts a new one.
+void letGo(const QProcess* process) {
+  State& s = state();
+  if (s.holding != process) return;
+  s.holding = nullptr;
+  s.report.clear();
+}
+
 void answered(QProcess* process, QByteArray line) {
   State& s = state();
   if (line.endsWith('\n')) line.chop(1);
-  const bool holds = process == s.holding;
   if (line == answer::kPreferences) {
     call(s.preferencesOpener);
   } else if (line == answer::kShortcutEditor) {
@@ -70,13 +77,10 @@ void answered(QProcess* process, QByteArray line) {
   } else if (line == answer::kHelp) {
     call(s.helpOpener);
   } else if (line == answer::kClosed) {
-    // The next show starts a new process; this one ends, and its engine with it.
-    if (holds) {
-      s.holding = nullptr;
-      s.report.clear();
-    }
+    // This one ends, and its engine with it.
+    letGo(process);
   } else if (line.startsWith(answer::kReport)) {
-    if (holds)
+    if (process == s.holding)
       s.report = QString::fromUtf8(QByteArray::fromBase64(line.mid(qstrlen(answer::kReport))));
   }
 }
@@ -92,26 +96,24 @@ QProcess* startProcess() {
     while (process->canReadLine()) answered(process, process->readLine());
     if (process->bytesAvailable() > kLineLimit) process->readAll();
   });
-  QObject::connect(
-      process, &QProcess::finished, process, [process](int code, QProcess::ExitStatus status) {
-        State& s = state();
-        if (s.holding == process) {
-          s.holding = nullptr;
-          s.report.clear();
-        }
-        if (status != QProcess::NormalExit || code != 0)
-          platform::log::line(QStringLiteral("The setup window's process ended with %1 %2")
-                                  .arg(status == QProcess::NormalExit ? QStringLiteral("status")
-                                                                      : QStringLiteral("a crash"))
-                                  .arg(code));
-        process->deleteLater();
-      });
+  QObject::connect(process, &QProcess::finished, process,
+                   [process](int code, QProcess::ExitStatus status) {
+                     letGo(process);
+                     // For a crash, Qt gives the signal's number as the code.
+                     if (status != QProcess::NormalExit || code != 0)
+                       platform::log::line(
+                           (status == QProcess::NormalExit
+                                ? QStringLiteral("The setup window's process ended with status %1")
+                                : QStringLiteral("The setup window's process ended by signal %1"))
+                               .arg(code));
+                     process->deleteLater();
+                   });
   QObject::connect(process, &QProcess::errorOccurred, process,
                    [process](QProcess::ProcessError error) {
                      if (error != QProcess::FailedToStart) return;
                      platform::log::line(QStringLiteral("cannot start the setup window: ") +
                                          process->errorString());
-                     if (state().holding == process) state().holding = nullptr;
+                     letGo(process);
                      process->deleteLater();
                    });
   std::erase_if(s.running, [](const QPointer<QProcess>& p) { return p.isNull(); });

@@ -66,14 +66,15 @@ inline constexpr char kClosed[] = "closed";
 inline constexpr char kReport[] = "report ";
 }  // namespace answer
 
-// Loads the module (once) and does as asked: show, tour or refresh; false when the module cannot
-// be loaded (logged). The openers and the close observer are handed to the module as it loads.
+// What the window's tour opens and what follows its close, handed to the module as it loads.
 struct Openers {
   std::function<void()> preferences;
   std::function<void()> shortcutEditor;
   std::function<void()> help;
   std::function<void()> closed;
 };
+// Loads the module (once) and does as asked: show, tour or refresh; false when the module cannot
+// be loaded (logged). Any other line loads nothing and is answered with true.
 bool showHere(const QByteArray& request, const Openers& openers);
 // Where the module is looked for: installed beside the engine's library when the program runs
 // installed, else in the build tree.

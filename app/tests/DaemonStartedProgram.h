@@ -89,10 +89,7 @@ class DaemonStartedProgram : public Base {
     desktop_->ibus().settle();
     ASSERT_TRUE(desktop_->waitForWindow(QStringLiteral("Keyboard Setup"), 20000));
     ASSERT_TRUE(reported(QStringLiteral("page\t"))) << readAll(report()).toStdString();
-    for (const QString& line : descendants(programId(), QStringLiteral("tolvani"))) {
-      if (line.contains(QLatin1String("--setup-window")))
-        windowProcess_ = line.section(u' ', 0, 0).toLongLong();
-    }
+    windowProcess_ = setupWindowProcess(programId());
     ASSERT_GT(windowProcess_, 0) << "the setup window shows in no process of its own";
   }
 

@@ -51,15 +51,6 @@ const char* const kWords[] = {"ami ",  "tomake ", "bhalobashi ", "amar ",  "nam 
                               "ajke ", "hawa ",   "khub ",       "bhalo ", "tumi ",      "kemon ",
                               "acho ", "ami ",    "bhat ",       "khete ", "bhalobashi "};
 
-// The setup window's process that `pid` started ("tolvani --setup-window"), or 0.
-qint64 windowProcess(qint64 pid) {
-  for (const QString& line : testing::descendants(pid, QStringLiteral("tolvani"))) {
-    if (line.contains(QLatin1String("--setup-window")))
-      return line.section(u' ', 0, 0).toLongLong();
-  }
-  return 0;
-}
-
 QString readFile(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -132,7 +123,7 @@ class SetupWindowModuleTest : public ::testing::Test {
     EXPECT_EQ(testing::servingProcess(harness), pid);
     EXPECT_EQ(testing::mappedLibraries(pid, kWindowLibraries + absentToo).join(u' ').toStdString(),
               "");
-    const qint64 window = windowProcess(pid);
+    const qint64 window = testing::setupWindowProcess(pid);
     ASSERT_GT(window, 0)
         << testing::descendants(pid, QStringLiteral("tolvani")).join(u'\n').toStdString();
     const QStringList mapped = testing::mappedLibraries(window, kWindowLibraries);
@@ -242,7 +233,10 @@ TEST_F(SetupWindowModuleTest, ClosingTheSetupWindowEndsTheWebEngineHelpersAndItO
     })) << readFile(report()).toStdString();
     // A generous bound: the window's process and the helpers end within moments.
     EXPECT_TRUE(testing::waitUntil(
-        [&] { return windowProcess(pid) == 0 && testing::descendants(pid, helper).isEmpty(); },
+        [&] {
+          return testing::setupWindowProcess(pid) == 0 &&
+                 testing::descendants(pid, helper).isEmpty();
+        },
         30000))
         << testing::descendants(pid, helper).join(u'\n').toStdString();
     std::printf("resident after closing the setup window (%d): %ld KiB\n", round,
@@ -275,7 +269,9 @@ TEST_F(SetupWindowModuleTest, ClosingTheSetupWindowEndsTheWebEngineHelpersAndItO
   ASSERT_TRUE(harness.waitFor(helpShown)) << readFile(report()).toStdString();
   ASSERT_TRUE(desktop.closeWindow(help.window));
   EXPECT_TRUE(testing::waitUntil(
-      [&] { return windowProcess(pid) == 0 && testing::descendants(pid, helper).isEmpty(); },
+      [&] {
+        return testing::setupWindowProcess(pid) == 0 && testing::descendants(pid, helper).isEmpty();
+      },
       30000));
   EXPECT_TRUE(harness.waitFor([&] { return shownGuide(readFile(report()), {}).window.isEmpty(); }))
       << readFile(report()).toStdString();

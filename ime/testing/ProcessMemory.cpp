@@ -135,4 +135,12 @@ QStringList descendants(qint64 pid, const QString& program) {
   return found;
 }
 
+qint64 setupWindowProcess(qint64 pid) {
+  for (const QString& line : descendants(pid, QStringLiteral("tolvani"))) {
+    if (line.contains(QLatin1String("--setup-window")))
+      return line.section(u' ', 0, 0).toLongLong();
+  }
+  return 0;
+}
+
 }  // namespace tolvani::testing

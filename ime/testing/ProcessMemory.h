@@ -31,6 +31,9 @@ long residentKiB(qint64 pid);
 // that maps no file (heaps, stacks); empty when it cannot be read.
 std::map<QString, long> residentKiBByFile(qint64 pid);
 
+// The setup window's process that the program `pid` started ("tolvani --setup-window"), or 0.
+qint64 setupWindowProcess(qint64 pid);
+
 // Whether process `pid` runs: it exists and has not ended (a zombie, which only its parent has not
 // yet heard of, has ended).
 bool isRunning(qint64 pid);
