@@ -59,6 +59,9 @@ struct FrontEndState {
   std::map<QString, Context> contexts;
   QStringList order;
   QString focused;
+  // The daemon's placeholder context, which holds the engine while no application has the focus.
+  // It is the daemon's first context; a focus that names it says so again.
+  QString placeholder = QStringLiteral("/org/freedesktop/IBus/InputContext_1");
   // The engine object the daemon uses now; it owns it.
   IBusEngine* engine = nullptr;
   int engines = 0;
@@ -303,6 +306,9 @@ void sendMenuSoon() {
       nullptr);
 }
 
+// How long the focus waits for the daemon to say which context has it.
+constexpr gint kFocusQueryTimeoutMs = 2000;
+
 // A key puts off the menu that is due.
 void holdMenu() {
   if (state().menuSource != 0) sendMenuSoon();
@@ -388,12 +394,18 @@ void releaseGoneContexts() {
   }
 }
 
+// The daemon's own context holds the engine while no application has the focus: no controller
+// serves it.
+void focusPlaceholder(IBusEngine* engine) {
+  state().engine = engine;
+  if (!state().focused.isEmpty()) focusOut(state().focused);
+  settleDeparture(/*viaPlaceholder=*/true);
+}
+
 void engineFocusInId(IBusEngine* engine, const gchar* objectPath, const gchar* client) {
-  // The daemon's own context holds the engine while no application has the focus.
   if (g_strcmp0(client, "fake") == 0) {
-    state().engine = engine;
-    if (!state().focused.isEmpty()) focusOut(state().focused);
-    settleDeparture(/*viaPlaceholder=*/true);
+    state().placeholder = QString::fromUtf8(objectPath);
+    focusPlaceholder(engine);
   } else {
     focusIn(engine, QString::fromUtf8(objectPath), QString::fromUtf8(client));
   }
@@ -404,25 +416,35 @@ void engineFocusOutId(IBusEngine*, const gchar* objectPath) {
   focusOutAndCheck(QString::fromUtf8(objectPath));
 }
 
-// A context that selects the engine gets it focused without its path: ask the daemon which
-// context has the focus.
+// The first engine object after the daemon starts is focused without the context's path (the
+// daemon learns only later that the engine takes it). The daemon is asked which context has the
+// focus, and answers before the next key is handled: the keys it sent after the focus wait in the
+// connection meanwhile, and each finds its context. Asked asynchronously, keys typed through the
+// switch were answered "not handled" until the answer came, and the application took the letters.
 void engineFocusIn(IBusEngine* engine) {
   if (!state().bus) return;
-  g_object_ref(engine);
-  ibus_bus_current_input_context_async(
-      state().bus, -1, nullptr,
-      [](GObject* source, GAsyncResult* result, gpointer data) {
-        IBusEngine* engine = static_cast<IBusEngine*>(data);
-        gchar* path =
-            ibus_bus_current_input_context_async_finish(IBUS_BUS(source), result, nullptr);
-        if (path && *path && !IBUS_OBJECT_DESTROYED(engine)) {
-          focusIn(engine, QString::fromUtf8(path));
-          releaseGoneContexts();
-        }
-        g_free(path);
-        g_object_unref(engine);
-      },
-      engine);
+  GError* error = nullptr;
+  GVariant* reply = g_dbus_connection_call_sync(
+      ibus_bus_get_connection(state().bus), IBUS_SERVICE_IBUS, IBUS_PATH_IBUS, IBUS_INTERFACE_IBUS,
+      "CurrentInputContext", nullptr, G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE,
+      kFocusQueryTimeoutMs, nullptr, &error);
+  if (!reply) {
+    platform::log::line(
+        QStringLiteral("The IBus daemon did not say which context has the focus: ") +
+        QString::fromUtf8(error ? error->message : "no answer"));
+    g_clear_error(&error);
+    return;
+  }
+  const gchar* path = nullptr;
+  g_variant_get(reply, "(&o)", &path);
+  const QString context = QString::fromUtf8(path);
+  g_variant_unref(reply);
+  IBusFrontEnd::testEvent(QStringLiteral("focus without path ") + context);
+  if (context == state().placeholder)
+    focusPlaceholder(engine);
+  else
+    focusIn(engine, context);
+  releaseGoneContexts();
 }
 
 void engineFocusOut(IBusEngine*) {
@@ -431,8 +453,11 @@ void engineFocusOut(IBusEngine*) {
 
 gboolean engineProcessKeyEvent(IBusEngine*, guint keyval, guint keycode, guint modifiers) {
   Context* context = focusedContext();
-  if (!context) return FALSE;
   const KeyEvent event = keyEventFromIBus(keyval, keycode, modifiers);
+  if (!context) {
+    if (event.keyDown) IBusFrontEnd::testEvent(QStringLiteral("key without a context"));
+    return FALSE;
+  }
   if (!event.keyDown) return FALSE;
   holdMenu();
   return context->controller->handle(event, context->client.get()) ? TRUE : FALSE;

@@ -377,6 +377,21 @@ bool TestInputContext::sendKeysAtOnce(const std::vector<std::pair<unsigned, unsi
   return waitUntil([&] { return *pending == 0; }, kDeadlineMs);
 }
 
+void TestInputContext::sendKeyWithoutWaiting(unsigned keyval, unsigned keycode, unsigned state,
+                                             std::function<void(bool consumed)> answered) {
+  if (!context_) return;
+  using Answer = std::function<void(bool)>;
+  ibus_input_context_process_key_event_async(
+      context_, keyval, keycode, state, -1, nullptr,
+      +[](GObject* object, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<Answer> answer(static_cast<Answer*>(data));
+        const gboolean consumed = ibus_input_context_process_key_event_async_finish(
+            IBUS_INPUT_CONTEXT(object), result, nullptr);
+        (*answer)(consumed != FALSE);
+      },
+      new Answer(std::move(answered)));
+}
+
 void TestInputContext::activateProperty(const char* key, bool on) {
   if (context_) {
     ibus_input_context_property_activate(context_, key,

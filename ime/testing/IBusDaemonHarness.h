@@ -122,6 +122,10 @@ class TestInputContext {
   // Presses and releases each key (keyval, keycode) without waiting for the answers in between,
   // as an application does when keys come faster than they are answered; true once all are in.
   bool sendKeysAtOnce(const std::vector<std::pair<unsigned, unsigned>>& keys);
+  // Sends one key event and returns at once; `answered` gets whether the input method consumed it
+  // when the answer comes.
+  void sendKeyWithoutWaiting(unsigned keyval, unsigned keycode, unsigned state,
+                             std::function<void(bool consumed)> answered);
   // Chooses the input menu's row `key` as a panel does, asking for it on or off.
   void activateProperty(const char* key, bool on = true);
   // The input menu as the panel shows it, one row a line (see `menu`).

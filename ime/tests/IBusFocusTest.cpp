@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <ibus.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
@@ -141,6 +145,78 @@ TEST_F(IBusFocusTest, QtDropsThePreeditWhenAnotherContextTakesTheFocusAndGetsItB
   ASSERT_TRUE(harness_->waitFor([&] { return qt.commits.size() == 2; })) << commits(qt);
   EXPECT_EQ(commits(qt), "আমি |ভালো");
   EXPECT_TRUE(other.commits.empty()) << commits(other);
+}
+
+// The first engine object a fresh daemon makes is focused without the context's path, and the
+// program asked the daemon for it while keys kept coming: keys that reached it before the answer
+// were answered "not handled", and the application inserted the Latin letters.
+TEST_F(IBusFocusTest, KeysTypedThroughTheFirstSwitchOfADaemonAreAllTaken) {
+  TestInputContext app(*harness_, "gtk3-app");
+  app.focusIn();
+  harness_->settle();
+
+  // A key every millisecond, and as fast as they go while the program starts serving, from
+  // before the switch until well after the program has the focus.
+  std::vector<int> answers;  // per press: -1 until answered, then 1 when taken
+  bool switched = false;
+  ibus_bus_set_global_engine_async(
+      harness_->bus(), "tolvani", -1, nullptr,
+      +[](GObject* bus, GAsyncResult* result, gpointer done) {
+        *static_cast<bool*>(done) =
+            ibus_bus_set_global_engine_async_finish(IBUS_BUS(bus), result, nullptr) != FALSE;
+      },
+      &switched);
+  const char* const keys = "ami tomake bhalobashi ";
+  int afterFocus = -1;
+  QDeadlineTimer burst(QDeadlineTimer::Forever);
+  for (int i = 0; afterFocus < 0 || i < afterFocus + 400; ++i) {
+    ASSERT_LT(i, 100000) << "the program never had the focus";
+    const char key = keys[i % std::strlen(keys)];
+    const unsigned keyval = key == ' ' ? IBUS_KEY_space : static_cast<unsigned char>(key);
+    const unsigned keycode = testing::usKey(key).first;
+    const std::size_t at = answers.size();
+    answers.push_back(-1);
+    app.sendKeyWithoutWaiting(keyval, keycode, 0,
+                              [&answers, at](bool taken) { answers[at] = taken ? 1 : 0; });
+    app.sendKeyWithoutWaiting(keyval, keycode, IBUS_RELEASE_MASK, [](bool) {});
+    if (!burst.isForever() && !burst.hasExpired()) {
+      g_main_context_iteration(nullptr, FALSE);
+      continue;
+    }
+    testing::waitUntil([] { return false; }, 1);
+    if (burst.isForever()) {
+      gchar* owner = ibus_bus_get_name_owner(harness_->bus(), "org.freedesktop.IBus.Tolvani");
+      if (owner && *owner) burst.setRemainingTime(300);
+      g_free(owner);
+    } else if (afterFocus < 0 && !harness_->events().filter(QStringLiteral("activate ")).empty()) {
+      afterFocus = i;
+    }
+  }
+  ASSERT_TRUE(harness_->waitFor(
+      [&] { return switched && std::count(answers.begin(), answers.end(), -1) == 0; }));
+
+  const QStringList events = harness_->events();
+  EXPECT_TRUE(events.contains("focus without path " + app.objectPath()))
+      << events.join('\n').toStdString();
+  EXPECT_EQ(events.filter(QStringLiteral("key without a context")).size(), 0)
+      << events.join('\n').toStdString();
+  // Once one key was taken, every later one was.
+  const auto firstTaken = std::find(answers.begin(), answers.end(), 1);
+  ASSERT_NE(firstTaken, answers.end());
+  EXPECT_EQ(std::count(firstTaken, answers.end(), 0), 0)
+      << "of " << answers.end() - firstTaken << " keys since the first one taken";
+}
+
+// Chosen while no application has the focus, the first engine object is focused on the daemon's
+// placeholder context, without its path: no controller serves it, as when the path is named.
+TEST_F(IBusFocusTest, ThePlaceholderContextGetsNoControllerOnTheFirstSwitch) {
+  ASSERT_TRUE(ibus_bus_set_global_engine(harness_->bus(), "tolvani"));
+  ASSERT_TRUE(harness_->waitFor(
+      [&] { return !harness_->events().filter(QStringLiteral("focus without path ")).empty(); }));
+  TestInputContext app(*harness_, "gtk3-app");
+  ASSERT_NO_FATAL_FAILURE(focus(app));
+  EXPECT_EQ(harness_->events().filter(QStringLiteral("controller ")).join('|').toStdString(),
+            ("controller " + app.objectPath()).toStdString());
 }
 
 }  // namespace
