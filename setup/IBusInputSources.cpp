@@ -21,6 +21,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/Desktop.h"
 #include "setup/SessionKeymap.h"
 
 namespace tolvani {
@@ -69,29 +70,24 @@ bool schemaInstalled(const char* id) {
   return true;
 }
 
-// Whether the user's session is GNOME's, which keeps its own list of input sources and writes
-// IBus's from it. Other desktops may have GNOME's schema installed but never read it.
-bool gnomeDesktop() {
-  const auto names = [](const char* variable, QChar separator) {
-    return qEnvironmentVariable(variable).split(separator, Qt::SkipEmptyParts);
-  };
-  const auto isGnome = [](const QString& name) {
-    return name.compare(QLatin1String("GNOME"), Qt::CaseInsensitive) == 0 ||
-           name.startsWith(QLatin1String("GNOME-"), Qt::CaseInsensitive);
-  };
-  QStringList desktops = names("XDG_CURRENT_DESKTOP", u':');
-  if (desktops.isEmpty()) desktops = names("XDG_SESSION_DESKTOP", u':');
-  if (desktops.isEmpty()) desktops = names("DESKTOP_SESSION", u':');
-  return std::any_of(desktops.begin(), desktops.end(), isGnome);
+// GNOME keeps its own list of input sources and writes IBus's from it. Other desktops may have
+// GNOME's schema installed but never read it.
+bool useGnomeSources() {
+  return platform::desktop::isGnome() && schemaInstalled(kGnomeSourcesSchema);
 }
 
-bool useGnomeSources() { return gnomeDesktop() && schemaInstalled(kGnomeSourcesSchema); }
+// An engine IBus offers, with the keyboard layout it types with.
+struct OfferedEngine {
+  QString name;
+  sessionkeymap::Layout layout;
+};
 
 struct ComponentFile {
   QString path;
   QString name;
   QString exec;
   QStringList engines;
+  std::vector<OfferedEngine> offered;
 };
 
 // The component described by the file at `path`, read without running anything it names.
@@ -100,7 +96,7 @@ std::optional<ComponentFile> readComponent(const QString& path) {
   if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
   QXmlStreamReader xml(&file);
   if (!xml.readNextStartElement() || xml.name() != QLatin1String("component")) return std::nullopt;
-  ComponentFile component{path, {}, {}, {}};
+  ComponentFile component{path, {}, {}, {}, {}};
   while (xml.readNextStartElement()) {
     if (xml.name() == QLatin1String("name")) {
       component.name = xml.readElementText().trimmed();
@@ -112,12 +108,20 @@ std::optional<ComponentFile> readComponent(const QString& path) {
           xml.skipCurrentElement();
           continue;
         }
+        OfferedEngine engine;
         while (xml.readNextStartElement()) {
           if (xml.name() == QLatin1String("name"))
-            component.engines.append(xml.readElementText().trimmed());
+            engine.name = xml.readElementText().trimmed();
+          else if (xml.name() == QLatin1String("layout"))
+            engine.layout.layout = xml.readElementText().trimmed();
+          else if (xml.name() == QLatin1String("layout_variant"))
+            engine.layout.variant = xml.readElementText().trimmed();
           else
             xml.skipCurrentElement();
         }
+        if (engine.name.isEmpty()) continue;
+        component.engines.append(engine.name);
+        component.offered.push_back(std::move(engine));
       }
     } else {
       xml.skipCurrentElement();
@@ -139,6 +143,17 @@ std::optional<ComponentFile> findComponent(F matches) {
     }
   }
   return std::nullopt;
+}
+
+// The engines of every component in the daemon's folders: what a daemon started now would offer
+// (its registry cache is built from these files).
+std::vector<OfferedEngine> componentEngines() {
+  std::vector<OfferedEngine> engines;
+  findComponent([&](const ComponentFile& c) {
+    engines.insert(engines.end(), c.offered.begin(), c.offered.end());
+    return false;
+  });
+  return engines;
 }
 
 std::optional<ComponentFile> findComponent(const QString& bundleID) {
@@ -208,23 +223,32 @@ GObjectRef<IBusBus> connectBus() {
   return bus;
 }
 
-QStringList listedEngines(IBusBus* bus) {
-  QStringList names;
+std::vector<OfferedEngine> listedEngines(IBusBus* bus) {
+  std::vector<OfferedEngine> listed;
   GList* engines = ibus_bus_list_engines(bus);
   for (GList* it = engines; it; it = it->next) {
     auto* desc = IBUS_ENGINE_DESC(it->data);
-    names.append(QString::fromUtf8(ibus_engine_desc_get_name(desc)));
+    listed.push_back({QString::fromUtf8(ibus_engine_desc_get_name(desc)),
+                      {QString::fromUtf8(ibus_engine_desc_get_layout(desc)),
+                       QString::fromUtf8(ibus_engine_desc_get_layout_variant(desc))}});
     g_object_unref(desc);
   }
   g_list_free(engines);
-  return names;
+  return listed;
+}
+
+// The engines IBus offers: the running daemon's, else those it will read when it starts.
+std::vector<OfferedEngine> offeredEngines() {
+  if (GObjectRef<IBusBus> bus = connectBus()) return listedEngines(bus.ptr);
+  return componentEngines();
 }
 
 bool listsAll(IBusBus* bus, const QStringList& wanted) {
-  const QStringList listed = listedEngines(bus);
-  for (const QString& name : wanted)
-    if (!listed.contains(name)) return false;
-  return true;
+  const std::vector<OfferedEngine> listed = listedEngines(bus);
+  return std::all_of(wanted.begin(), wanted.end(), [&](const QString& name) {
+    return std::any_of(listed.begin(), listed.end(),
+                       [&](const OfferedEngine& e) { return e.name == name; });
+  });
 }
 
 // IBus's keyboard engines for `layouts`, by the names the daemon gives them ("xkb:us::eng": its
@@ -232,24 +256,11 @@ bool listsAll(IBusBus* bus, const QStringList& wanted) {
 // IBus has no engine for falls back to the layout's own; one IBus does not know at all is left
 // out, since a name the daemon does not offer would switch to nothing.
 QStringList keyboardEngines(const std::vector<sessionkeymap::Layout>& layouts) {
-  GObjectRef<IBusBus> bus = connectBus();
-  if (!bus) return {};
-  std::vector<std::pair<sessionkeymap::Layout, QString>> offered;
-  GList* engines = ibus_bus_list_engines(bus.ptr);
-  for (GList* it = engines; it; it = it->next) {
-    auto* desc = IBUS_ENGINE_DESC(it->data);
-    const QString name = QString::fromUtf8(ibus_engine_desc_get_name(desc));
-    if (name.startsWith(QLatin1String("xkb:"))) {
-      offered.push_back({{QString::fromUtf8(ibus_engine_desc_get_layout(desc)),
-                          QString::fromUtf8(ibus_engine_desc_get_layout_variant(desc))},
-                         name});
-    }
-    g_object_unref(desc);
-  }
-  g_list_free(engines);
+  const std::vector<OfferedEngine> offered = offeredEngines();
   const auto find = [&](const sessionkeymap::Layout& wanted) -> QString {
-    for (const auto& [layout, name] : offered)
-      if (layout == wanted) return name;
+    for (const OfferedEngine& engine : offered)
+      if (engine.name.startsWith(QLatin1String("xkb:")) && engine.layout == wanted)
+        return engine.name;
     return {};
   };
   QStringList names;
@@ -366,14 +377,12 @@ std::optional<IBusInputSources::Component> IBusInputSources::componentStarting(
 std::vector<InputSource> IBusInputSources::sources(const QString& bundleID, bool includeDisabled) {
   const std::optional<ComponentFile> component = findComponent(bundleID);
   if (!component || component->engines.isEmpty()) return {};
-  GObjectRef<IBusBus> bus = connectBus();
-  if (!bus) return {};
   const QSet<QString> enabled = includeDisabled ? QSet<QString>() : userSources();
   std::vector<InputSource> result;
-  for (const QString& name : listedEngines(bus.ptr)) {
-    if (!component->engines.contains(name)) continue;
-    if (!includeDisabled && !enabled.contains(name)) continue;
-    result.push_back({name, true});
+  for (const OfferedEngine& engine : offeredEngines()) {
+    if (!component->engines.contains(engine.name)) continue;
+    if (!includeDisabled && !enabled.contains(engine.name)) continue;
+    result.push_back({engine.name, true});
   }
   return result;
 }
@@ -387,7 +396,8 @@ int IBusInputSources::registerBundle(const QUrl& bundleURL) {
   if (const int status = rebuildRegistryCache(); status != 0) return status;
 
   GObjectRef<IBusBus> bus = connectBus();
-  if (!bus) return -ECONNREFUSED;
+  // A session whose daemon is not running yet: the daemon reads the cache when it starts.
+  if (!bus) return 0;
   if (listsAll(bus.ptr, component->engines)) return 0;
   if (!ibus_bus_exit(bus.ptr, TRUE)) return -EIO;
 
@@ -407,6 +417,8 @@ int IBusInputSources::registerBundle(const QUrl& bundleURL) {
   // A daemon still starting is not an error here: the caller looks for the sources next.
   return 0;
 }
+
+bool IBusInputSources::running() { return static_cast<bool>(connectBus()); }
 
 int IBusInputSources::enable(const InputSource& source) {
   if (source.identifier.isEmpty()) return -EINVAL;

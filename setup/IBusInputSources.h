@@ -1,11 +1,12 @@
 // The input-source calls on IBus and GSettings. The bundle identifier is the name of an IBus
 // component; the bundle's sources are the engines of that component's file (in the folders the
-// daemon reads) that the running daemon lists; enabled ones are also in the user's input sources
-// (IBus's preload-engines, and on a GNOME desktop GNOME's org.gnome.desktop.input-sources, which
-// is the list that decides there); enabling into an empty list first adds the keyboard layouts
-// the session types with, so that the person keeps them beside Tolvani; the current one is the
-// daemon's global engine; the text input menu is the IBus panel's tray icon. Thread-safety: call
-// from one thread at a time.
+// daemon reads) that the running daemon lists, or all of them while no daemon runs (the session
+// has not started IBus yet: the daemon will read them when it does); enabled ones are also in the
+// user's input sources (IBus's preload-engines, and on a GNOME desktop GNOME's
+// org.gnome.desktop.input-sources, which is the list that decides there); enabling into an empty
+// list first adds the keyboard layouts the session types with, so that the person keeps them beside
+// Tolvani; the current one is the daemon's global engine; the text input menu is the IBus panel's
+// tray icon. Thread-safety: call from one thread at a time.
 #ifndef TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 #define TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 
@@ -22,11 +23,14 @@ class IBusInputSources final : public InputSourceSystem {
  public:
   std::vector<InputSource> sources(const QString& bundleID, bool includeDisabled) override;
   // Rebuilds the user's registry cache and, when the daemon does not yet list every engine of
-  // the component file at `bundleURL`, restarts it and waits a little for it to come back.
+  // the component file at `bundleURL`, restarts it and waits a little for it to come back. With no
+  // daemon running, the cache is all there is to do.
   int registerBundle(const QUrl& bundleURL) override;
   int enable(const InputSource& source) override;
   int select(const InputSource& source) override;
   std::optional<InputSource> current() override;
+  // Whether a daemon answers.
+  bool running() override;
   std::optional<bool> inputMenuVisible() override;
   bool setInputMenuVisible() override;
 

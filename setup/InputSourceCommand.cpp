@@ -12,8 +12,10 @@
 #include "setup/IBusInputSources.h"
 #include "setup/InputSourceRegistration.h"
 #include "setup/InputSourceSnapshot.h"
+#include "setup/InputSourceSystem.h"
 #include "setup/SetupError.h"
 #include "setup/SetupMessages.h"
+#include "setup/SystemUser.h"
 
 namespace tolvani {
 
@@ -90,7 +92,11 @@ std::optional<int> InputSourceCommand::run(const QStringList& arguments, const Q
       writeLine(out,
                 QStringLiteral("tolvani: registered and enabled %1 input source(s)").arg(count));
     }
-    if (select) {
+    if (select && !systemuser::isSuperuser() && !inputSourceSystem().running() &&
+        InputSourceRegistration::state(id) == InputSourceRegistration::State::enabled) {
+      // Nothing switches before the session starts IBus; Tolvani is in its list for then.
+      writeLine(out, QStringLiteral("tolvani: ") + setupmessages::startIBusToSwitch());
+    } else if (select) {
       const RetryRule rule{QString::fromUtf16(kInputSourceDomain), {6}};
       withRetries<Done>(rule, [&] {
         InputSourceRegistration::select(id);

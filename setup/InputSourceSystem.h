@@ -31,6 +31,9 @@ class InputSourceSystem {
   virtual int select(const InputSource& source) = 0;
   // The current keyboard input source, if any.
   virtual std::optional<InputSource> current() = 0;
+  // Whether the desktop's input-method service runs now. Without it, registering and enabling
+  // are done for when it starts, and nothing can be selected.
+  virtual bool running() { return true; }
 
   // The text input menu's visibility preference: absent when unset or unreadable.
   virtual std::optional<bool> inputMenuVisible() = 0;

@@ -1,11 +1,41 @@
 // The English sentences of the setup errors, in one place so that every raiser uses the same
-// words. Thread-safety: pure functions.
+// words. A status is said in words, and the settings window named is one the session's desktop
+// has: GNOME's Keyboard Settings, elsewhere IBus Preferences. Thread-safety: safe for concurrent
+// use (they read the environment).
 #ifndef TOLVANI_SETUP_SETUPMESSAGES_H_
 #define TOLVANI_SETUP_SETUPMESSAGES_H_
 
 #include <QString>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Desktop.h"
 
 namespace tolvani::setupmessages {
+
+// The window where a person adds or checks input methods on this desktop.
+inline QString settingsWindow() {
+  return platform::desktop::isGnome() ? QStringLiteral("Keyboard Settings")
+                                      : QStringLiteral("IBus Preferences");
+}
+
+// A status of the input-source calls (0, or a negated errno) in a person's words.
+inline QString statusInWords(int status) {
+  switch (-status) {
+    case ECONNREFUSED:
+      return QStringLiteral("IBus is not running");
+    case EACCES:
+      return QStringLiteral("the setting could not be saved");
+    case ENOENT:
+      return QStringLiteral("a file it needs is missing");
+    case EIO:
+      return QStringLiteral("IBus refused");
+    default:
+      break;
+  }
+  if (status < 0) return QString::fromLocal8Bit(std::strerror(-status)).toLower();
+  return QStringLiteral("error %1").arg(status);
+}
 
 inline QString bundleIdentifierMissing() {
   return QStringLiteral("The keyboard's bundle identifier is missing.");
@@ -17,25 +47,26 @@ inline QString enableAsSuperuser() {
   return QStringLiteral("Run keyboard setup as your desktop user, without sudo.");
 }
 inline QString couldNotRegister(int status) {
-  return QStringLiteral(
-             "IBus could not register the keyboard (%1). Open Keyboard Settings to add "
-             "Tolvani.")
-      .arg(status);
+  return QStringLiteral("IBus could not register the keyboard (%1). Open %2 to add Tolvani.")
+      .arg(statusInWords(status), settingsWindow());
 }
 inline QString notDiscovered() {
+  if (platform::desktop::isGnome())
+    return QString::fromUtf8(
+        "IBus has not discovered Tolvani yet. Retry setup, or open Settings \u2192 Keyboard "
+        "\u2192 Input Sources \u2192 + \u2192 Bangla.");
   return QString::fromUtf8(
-      "IBus has not discovered Tolvani yet. Retry setup, or open Settings \u2192 Keyboard \u2192 "
-      "Input Sources \u2192 + \u2192 Bangla.");
+      "IBus has not discovered Tolvani yet. Retry setup, or open IBus Preferences \u2192 Input "
+      "Method \u2192 Add \u2192 Bangla.");
 }
 inline QString couldNotAdd(int status) {
-  return QStringLiteral(
-             "IBus could not add the keyboard (%1). Open Keyboard Settings to add "
-             "Tolvani.")
-      .arg(status);
+  return QStringLiteral("IBus could not add the keyboard (%1). Open %2 to add Tolvani.")
+      .arg(statusInWords(status), settingsWindow());
 }
 inline QString addNotConfirmed() {
   return QStringLiteral(
-      "IBus did not confirm the added keyboard. Retry setup or add Tolvani in Keyboard Settings.");
+             "IBus did not confirm the added keyboard. Retry setup or add Tolvani in %1.")
+      .arg(settingsWindow());
 }
 inline QString selectAsSuperuser() {
   return QStringLiteral("Choose the keyboard from your desktop, without sudo.");
@@ -48,7 +79,7 @@ inline QString noSelectableSource() {
 }
 inline QString couldNotSwitch(int status) {
   return QStringLiteral("IBus could not switch keyboards (%1). Choose Tolvani from the input menu.")
-      .arg(status);
+      .arg(statusInWords(status));
 }
 inline QString switchNotConfirmed() {
   return QStringLiteral("IBus did not confirm the switch. Choose Tolvani from the input menu.");
@@ -65,20 +96,31 @@ inline QString openInstalledApp() {
   return QStringLiteral("Open the installed Tolvani app to complete keyboard setup.");
 }
 inline QString childTimedOut() {
-  return QStringLiteral(
-      "IBus took too long to refresh keyboard setup. Retry or open Keyboard Settings.");
+  return QStringLiteral("IBus took too long to refresh keyboard setup. Retry or open %1.")
+      .arg(settingsWindow());
 }
 inline QString couldNotRefresh() {
-  return QStringLiteral(
-      "IBus could not refresh keyboard setup. Open Keyboard Settings to check Tolvani.");
+  return QStringLiteral("IBus could not refresh keyboard setup. Open %1 to check Tolvani.")
+      .arg(settingsWindow());
 }
 inline QString couldNotUpdate() {
-  return QStringLiteral(
-      "IBus could not update keyboard setup. Open Keyboard Settings to check Tolvani.");
+  return QStringLiteral("IBus could not update keyboard setup. Open %1 to check Tolvani.")
+      .arg(settingsWindow());
 }
 inline QString stateNotReported() {
+  return QStringLiteral("IBus did not report the keyboard's state. Retry or open %1.")
+      .arg(settingsWindow());
+}
+// What is left when the session runs no IBus daemon yet: Tolvani is in IBus's list, and the
+// daemon takes it from there once the session starts it.
+inline QString startIBusToSwitch() {
+  if (platform::desktop::isGnome())
+    return QStringLiteral(
+        "IBus is not running in this session yet. Log out and in again; then Super+Space "
+        "switches to Tolvani.");
   return QStringLiteral(
-      "IBus did not report the keyboard's state. Retry or open Keyboard Settings.");
+      "IBus is not running in this session yet. Choose it once with \"im-config -n ibus\", then "
+      "log out and in again; then Super+Space switches to Tolvani.");
 }
 inline QString activateAsSuperuser() {
   return QStringLiteral("Open keyboard setup from your desktop, without sudo.");

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "platform/Desktop.h"
 #include "platform/Queues.h"
 #include "settings/AppSettings.h"
 #include "settings/UIStrings.h"
@@ -255,9 +256,7 @@ void OnboardingWindowController::switchKeyboard() {
 
 void OnboardingWindowController::openKeyboardSettings() {
   // GNOME's Keyboard page where the desktop is GNOME, else IBus's own preferences.
-  const bool gnome = qEnvironmentVariable("XDG_CURRENT_DESKTOP")
-                         .split(QLatin1Char(':'))
-                         .contains(QLatin1String("GNOME"), Qt::CaseInsensitive);
+  const bool gnome = platform::desktop::isGnome();
   const QString controlCenter =
       QStandardPaths::findExecutable(QStringLiteral("gnome-control-center"));
   const QString ibusSetup = QStandardPaths::findExecutable(QStringLiteral("ibus-setup"));

@@ -62,10 +62,14 @@ Printed runCommand(const QStringList& flags, std::optional<QString> bundleID = k
 
 class InputSourceCommandTest : public ::testing::Test {
  protected:
-  InputSourceCommandTest() { systemuser::testSetId(1000); }
+  InputSourceCommandTest() {
+    systemuser::testSetId(1000);
+    qputenv("XDG_CURRENT_DESKTOP", "XFCE");
+  }
   ~InputSourceCommandTest() override {
     platform::testSetClock(nullptr);
     systemuser::testSetId(std::nullopt);
+    qunsetenv("XDG_CURRENT_DESKTOP");
   }
 
   // Runs the command on another thread while this one moves the test clock over each pause;
@@ -150,7 +154,7 @@ TEST_F(InputSourceCommandTest, FailingEnableIsTriedTenTimesWithNinePauses) {
   EXPECT_EQ(printed.out, QString());
   EXPECT_EQ(printed.err,
             QString::fromUtf8("tolvani: IBus has not discovered Tolvani yet. Retry setup, or open "
-                              "Settings → Keyboard → Input Sources → + → Bangla.\n"));
+                              "IBus Preferences → Input Method → Add → Bangla.\n"));
   EXPECT_TRUE(desktop.calls.filter(QStringLiteral("select")).isEmpty()) << "later steps do not run";
 }
 
@@ -168,16 +172,16 @@ TEST_F(InputSourceCommandTest, OnlyRetryableErrorsAreRetried) {
        "tolvani: Run keyboard setup as your desktop user, without sudo.\n"},
       {"register status", [](FakeInputSourceSystem& d) { d.registerStatus = -111; },
        QStringLiteral("--enable-input-source"), 1,
-       "tolvani: IBus could not register the keyboard (-111). Open Keyboard Settings to add "
-       "Tolvani.\n"},
+       "tolvani: IBus could not register the keyboard (IBus is not running). Open IBus "
+       "Preferences to add Tolvani.\n"},
       {"not confirmed",
        [](FakeInputSourceSystem& d) {
          d.installed = {{QStringLiteral("tolvani"), true}};
          d.enableTakesEffect = false;
        },
        QStringLiteral("--enable-input-source"), 10,
-       "tolvani: IBus did not confirm the added keyboard. Retry setup or add Tolvani in Keyboard "
-       "Settings.\n"},
+       "tolvani: IBus did not confirm the added keyboard. Retry setup or add Tolvani in IBus "
+       "Preferences.\n"},
       {"select not enabled",
        [](FakeInputSourceSystem& d) {
          d.installed = {{QStringLiteral("tolvani"), true}};

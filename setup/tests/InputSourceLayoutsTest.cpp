@@ -229,5 +229,40 @@ TEST_F(InputSourceLayoutsTest, EnablingKeepsTheKeyboardTheSessionTypesWith) {
   }
 }
 
+// Xfce straight after IBus is installed: the session bus runs, IBus does not yet. The first
+// command used to end in "could not register the keyboard (-111)", with Tolvani in no list.
+TEST_F(InputSourceLayoutsTest, WithoutARunningDaemonTolvaniIsListedForItsStartAndWhatIsLeftSaid) {
+  daemon_->stop();
+  const Case& xfce = kCases[0];
+  writeLists(xfce);
+  int status = -1;
+  runAsUser({QStringLiteral("setxkbmap"), QStringLiteral("-display"), display_,
+             QStringLiteral("-layout"), QString::fromLatin1(xfce.layouts),
+             QStringLiteral("-variant"), QString::fromLatin1(xfce.variants)},
+            xfce.desktop, &status);
+  ASSERT_EQ(status, 0);
+
+  const QString out =
+      runAsUser({QStringLiteral("dbus-run-session"), QStringLiteral("--"), program_,
+                 QStringLiteral("--enable-input-source"), QStringLiteral("--select-input-source")},
+                xfce.desktop, &status);
+  EXPECT_EQ(status, 0) << out.toStdString();
+  EXPECT_EQ(listIn("desktop/ibus/general", "preload-engines"), QString::fromLatin1(xfce.ibusAfter));
+  EXPECT_TRUE(out.contains(QLatin1String("im-config -n ibus"))) << out.toStdString();
+  EXPECT_TRUE(out.contains(QLatin1String("Super+Space switches to Tolvani"))) << out.toStdString();
+  EXPECT_FALSE(out.contains(QRegularExpression(QStringLiteral("\\(-?[0-9]+\\)"))))
+      << out.toStdString();
+
+  // After the next login the session's daemon offers it, and it switches.
+  QFile::remove(daemon_->socketPath());
+  ASSERT_TRUE(daemon_->start(testing::asTestUser({})));
+  const QString switched = runAsUser(
+      {program_, QStringLiteral("--select-input-source"), QStringLiteral("--input-source-state")},
+      xfce.desktop, &status);
+  EXPECT_EQ(status, 0) << switched.toStdString();
+  EXPECT_TRUE(switched.contains(QLatin1String("tolvani-state status=enabled selected=1")))
+      << switched.toStdString();
+}
+
 }  // namespace
 }  // namespace tolvani

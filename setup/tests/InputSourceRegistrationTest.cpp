@@ -28,8 +28,15 @@ QString thrown(F&& call) {
 
 class InputSourceRegistrationTest : public ::testing::Test {
  protected:
-  InputSourceRegistrationTest() { systemuser::testSetId(1000); }
-  ~InputSourceRegistrationTest() override { systemuser::testSetId(std::nullopt); }
+  // GNOME unless a test says otherwise: the messages name the desktop's settings window.
+  InputSourceRegistrationTest() {
+    systemuser::testSetId(1000);
+    qputenv("XDG_CURRENT_DESKTOP", "GNOME");
+  }
+  ~InputSourceRegistrationTest() override {
+    systemuser::testSetId(std::nullopt);
+    qunsetenv("XDG_CURRENT_DESKTOP");
+  }
 
   void install(std::initializer_list<const char*> ids) {
     for (const char* id : ids) desktop.installed.push_back({QString::fromUtf8(id), true});
@@ -85,8 +92,8 @@ TEST_F(InputSourceRegistrationTest, EnableChecksStopAtTheFirstFailure) {
 
   desktop.registerStatus = -111;
   EXPECT_EQ(thrown([] { InputSourceRegistration::enable(kBundleURL, kBundle); }),
-            "Tolvani.InputSource -111 IBus could not register the keyboard (-111). Open Keyboard "
-            "Settings to add Tolvani.");
+            "Tolvani.InputSource -111 IBus could not register the keyboard (IBus is not running). "
+            "Open Keyboard Settings to add Tolvani.");
   desktop.registerStatus = 0;
 
   EXPECT_EQ(thrown([] { InputSourceRegistration::enable(kBundleURL, kBundle); }),
@@ -97,11 +104,17 @@ TEST_F(InputSourceRegistrationTest, EnableChecksStopAtTheFirstFailure) {
   desktop.enableStatus.insert(QStringLiteral("two"), -13);
   desktop.calls.clear();
   EXPECT_EQ(thrown([] { InputSourceRegistration::enable(kBundleURL, kBundle); }),
-            "Tolvani.InputSource -13 IBus could not add the keyboard (-13). Open Keyboard Settings "
-            "to add Tolvani.");
+            "Tolvani.InputSource -13 IBus could not add the keyboard (the setting could not be "
+            "saved). Open Keyboard Settings to add Tolvani.");
   EXPECT_EQ(desktop.calls.filter(QStringLiteral("enable ")),
             QStringList({"enable one", "enable two"}));
   EXPECT_EQ(desktop.enabled, QSet<QString>({"one"})) << "a failing step leaves what it did";
+  // Elsewhere the window that has IBus's list is IBus's own.
+  qputenv("XDG_CURRENT_DESKTOP", "XFCE");
+  EXPECT_EQ(thrown([] { InputSourceRegistration::enable(kBundleURL, kBundle); }),
+            "Tolvani.InputSource -13 IBus could not add the keyboard (the setting could not be "
+            "saved). Open IBus Preferences to add Tolvani.");
+  qputenv("XDG_CURRENT_DESKTOP", "GNOME");
 
   desktop.enableStatus.clear();
   desktop.enableTakesEffect = false;
@@ -139,8 +152,8 @@ TEST_F(InputSourceRegistrationTest, SelectChecksStopAtTheFirstFailure) {
   desktop.installed[1].selectCapable = true;
   desktop.selectStatus = -5;
   EXPECT_EQ(thrown([] { InputSourceRegistration::select(kBundle); }),
-            "Tolvani.InputSource -5 IBus could not switch keyboards (-5). Choose Tolvani from the "
-            "input menu.");
+            "Tolvani.InputSource -5 IBus could not switch keyboards (IBus refused). Choose Tolvani "
+            "from the input menu.");
 
   desktop.selectStatus = 0;
   desktop.selectTakesEffect = false;

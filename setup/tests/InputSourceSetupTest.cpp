@@ -33,12 +33,15 @@ class InputSourceSetupTest : public ::testing::Test {
          {QStringLiteral("restart")},
          {0, 1}}});
     qputenv("LOG", QFile::encodeName(dir_.filePath("log")));
+    // The messages name GNOME's settings window.
+    qputenv("XDG_CURRENT_DESKTOP", "GNOME");
   }
   ~InputSourceSetupTest() override {
     InputSourceProbe::testSetExecutable(std::nullopt);
     InputSourceSetup::testSetTools(std::nullopt);
     systemuser::testSetId(std::nullopt);
-    for (const char* variable : {"LOG", "WRITE_CACHE", "RESTART"}) qunsetenv(variable);
+    for (const char* variable : {"LOG", "WRITE_CACHE", "RESTART", "XDG_CURRENT_DESKTOP"})
+      qunsetenv(variable);
   }
 
   QString script(const QString& name, const QString& body) {
