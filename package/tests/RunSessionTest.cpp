@@ -8,7 +8,6 @@
 #include <signal.h>
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -183,51 +182,6 @@ TEST_F(RunSessionTest, ASessionWithoutTheInputMethodVariablesIsTold) {
     EXPECT_EQ(found.status, 0) << name << ": " << found.problem.toStdString();
     EXPECT_EQ(found.lacksIBusVariables, row.lacks) << name;
   }
-}
-
-// The text the no-desktop try would type is refused before anything is installed or built.
-TEST(RunScriptTest, BadTextIsRefusedBeforeSetup) {
-  QTemporaryDir tree;
-  ASSERT_TRUE(tree.isValid());
-  ASSERT_TRUE(QDir().mkpath(tree.path() + "/scripts"));
-  ASSERT_TRUE(QFile::copy(TOLVANI_SOURCE_DIR "/scripts/run", tree.path() + "/scripts/run"));
-  // A setup that leaves a mark: the refusal must come first.
-  const QString setup = tree.path() + "/scripts/setup";
-  {
-    QFile file(setup);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\ntouch \"$(dirname \"$0\")/setup-ran\"\nexit 1\n");
-  }
-  ASSERT_TRUE(QFile::setPermissions(setup, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-  struct Row {
-    QStringList arguments;
-    QByteArray input;
-    QString said;
-  };
-  const Row rows[] = {
-      {{"ami \u09AD\u09BE\u09B2\u09CB achi"}, {}, "only printable ASCII is typed as keys"},
-      {{""}, {}, "nothing to type"},
-      {{" ", " "}, {}, "nothing to type"},
-      {{"ami\ttumi"}, {}, "only printable ASCII is typed as keys"},
-      {{}, "ami\nkemon \xe0\xa6\x86\xe0\xa6\x9b\n", "only printable ASCII is typed as keys"},
-  };
-  for (const Row& row : rows) {
-    QProcess run;
-    run.start(tree.path() + "/scripts/run", row.arguments);
-    run.write(row.input);
-    run.closeWriteChannel();
-    ASSERT_TRUE(run.waitForFinished(60000));
-    const QString err = QString::fromUtf8(run.readAllStandardError());
-    const std::string name = row.arguments.join(u'|').toStdString();
-    EXPECT_EQ(run.exitCode(), 2) << name << ": " << err.toStdString();
-    EXPECT_TRUE(err.startsWith("run: " + row.said)) << name << ": " << err.toStdString();
-    EXPECT_FALSE(QFile::exists(tree.path() + "/scripts/setup-ran")) << name;
-  }
-  // Good text reaches the setup.
-  QProcess run;
-  run.start(tree.path() + "/scripts/run", {"ami tomake bhalobashi. kemon acho? "});
-  ASSERT_TRUE(run.waitForFinished(60000));
-  EXPECT_TRUE(QFile::exists(tree.path() + "/scripts/setup-ran"));
 }
 
 TEST_F(RunSessionTest, DisplayWithoutABusIsSaidAndNoDisplayIsNoDesktop) {
