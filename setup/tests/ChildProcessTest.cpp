@@ -25,7 +25,12 @@ QString describe(const Result& result) {
 
 class ChildProcessTest : public ::testing::Test {
  protected:
-  ~ChildProcessTest() override { platform::testSetClock(nullptr); }
+  // The messages name GNOME's settings window.
+  ChildProcessTest() { qputenv("XDG_CURRENT_DESKTOP", "GNOME"); }
+  ~ChildProcessTest() override {
+    platform::testSetClock(nullptr);
+    qunsetenv("XDG_CURRENT_DESKTOP");
+  }
 
   QString script(const QString& name, const QString& body) {
     return testing::writeScript(dir_.filePath(name), body);
