@@ -10,6 +10,12 @@
 // thread hands the main loop a GLib source every millisecond, as the IBus connection hands it a
 // key, and times how long each takes to run.
 //
+// Beside the editor's additions and removals, over as many words as the engine keeps, run the
+// engine sessions of four input contexts, as in the program, which save and read the dictionary
+// again after each edit; the keys go to one of them (and are timed for a while after the edit
+// shows). BM_RemoveWordFromLargestDictionary removes a word from the largest dictionary the store
+// accepts: 9,900 words and 10,000 tombstones, each about 1,140 bytes long.
+//
 // BM_ImportBackup imports a hostile backup of the largest size accepted through the Data tab's
 // button, the file dialog answered with it, over 10,000 and 50,000 words; "Time" is until the
 // alert reports the outcome. BM_ResetLearnedData resets them through the tab's button.
@@ -38,20 +44,26 @@
 #include <condition_variable>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "ime/TolvaniInputController.h"
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
+#include "largest_dictionary.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
 #include "settings/AppSettingsUserData.h"
 #include "settings/DataBackup.h"
 #include "settings/Dialogs.h"
 #include "settings/UIStrings.h"
+#include "store_bounds.h"
 #include "windows/DataTab.h"
 #include "windows/PreferencesWindowController.h"
 #include "windows/SettingsRootView.h"
@@ -104,9 +116,11 @@ bool serveUntil(const std::function<bool()>& done) {
 // millisecond, as the IBus connection attaches one for each message it receives.
 class KeyWaitMeter {
  public:
-  void start() {
+  // `key`, when given, is what each source does on the main thread, as a key's answer does.
+  void start(std::function<void()> key = {}) {
     worst_ = 0;
     stop_ = false;
+    key_ = std::move(key);
     thread_ = std::thread([this] { run(); });
   }
   // The longest wait since start(), in milliseconds.
@@ -125,6 +139,7 @@ class KeyWaitMeter {
   };
   static gboolean answer(gpointer data) {
     auto* ping = static_cast<Ping*>(data);
+    if (ping->meter->key_) ping->meter->key_();
     const double waited =
         std::chrono::duration<double, std::milli>(Clock::now() - ping->sent).count();
     KeyWaitMeter* meter = ping->meter;
@@ -157,6 +172,7 @@ class KeyWaitMeter {
   }
 
   std::thread thread_;
+  std::function<void()> key_;  // used on the main thread only
   std::atomic<bool> stop_{false};
   std::mutex mu_;
   std::condition_variable answered_;
@@ -188,14 +204,15 @@ void timeWindowAction(benchmark::State& state, const std::function<void()>& prep
   state.counters["worst_key_wait_ms"] = worstWait;
 }
 
-// Each benchmark's own folders and dictionary of `words` words.
+// Each benchmark's own folders and dictionary: of `words` words, or the document `dictionary`.
 struct Folders {
-  explicit Folders(int words) {
+  explicit Folders(int words) : Folders(dictionaryDocument(words)) {}
+  explicit Folders(const std::string& dictionary) {
     qputenv("TOLVANI_DATA_DIR", data.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
     platform::Defaults::testResetStandard();
     AppSettings::setUiLanguage(1);
-    writeDictionary(dictionaryDocument(words));
+    writeDictionary(dictionary);
   }
   QTemporaryDir data;
   QTemporaryDir config;
@@ -288,12 +305,70 @@ BENCHMARK(BM_OpenDictionaryEditor)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// Adds a word through the field and Return, then removes it again by its row and the button; each
-// until the count line shows it.
-void BM_AddAndRemoveWord(benchmark::State& state) {
-  const int words = static_cast<int>(state.range(0));
-  const bool adding = state.range(1) == 1;
-  const Folders folders(words);
+// What the program that serves IBus holds beside its windows: the controllers of the input
+// contexts that had the focus (one for each application), each with its engine session, which
+// follow the windows' edits of the learned data as the program's do. Keys go to the first.
+class InputContexts {
+ public:
+  explicit InputContexts(int count) {
+    for (int i = 0; i < count; ++i) {
+      controllers_.push_back(std::make_unique<TolvaniInputController>(nullptr));
+      controllers_.back()->activateServer(nullptr);
+    }
+    // The sessions' stores are in before anything is timed, with the word the first learns later.
+    typeWord();
+    for (const auto& controller : controllers_) (void)controller->testEngine()->sync();
+  }
+  ~InputContexts() {
+    controllers_.clear();
+    // What they learned is written before the folders go.
+    (void)EngineBridge::waitForReleasedWrites(std::chrono::seconds(30));
+  }
+  // A key the first session answers, changing nothing.
+  void key() {
+    constexpr std::uint16_t kEscapeCode = 53;
+    (void)first().send(EngineKeyKind::escape, kEscapeCode, 0);
+  }
+  // Types a word and a space: the first session learns one more use of it, and has that to save.
+  void typeWord() {
+    for (const char* letter : {"a", "m", "i"})
+      (void)first().send(EngineKeyKind::text, 0, 0, QString::fromLatin1(letter));
+    constexpr std::uint16_t kSpaceCode = 49;
+    (void)first().send(EngineKeyKind::space, kSpaceCode, 0);
+  }
+
+ private:
+  EngineBridge& first() { return *controllers_.front()->testEngine(); }
+
+  std::vector<std::unique_ptr<TolvaniInputController>> controllers_;
+};
+
+constexpr int kInputContexts = 4;
+
+// Adds a word through the field and Return, or removes it again by its row and the button, over
+// the dictionary `document` of `words` words; each until the count line shows it. Over as many
+// words as the engine keeps, the keys meanwhile go to an input context's engine session, and after
+// the action they are timed for kAfterEdit more (untimed itself), while the sessions take the
+// edit in. A larger file (an import, a hand edit) the engine would cut down at its first save, so
+// there the window runs alone.
+constexpr auto kAfterEdit = std::chrono::milliseconds(1'500);
+
+void addOrRemoveWord(benchmark::State& state, int words, bool adding, std::string document) {
+  const Folders folders(document);
+  std::optional<InputContexts> contexts;
+  if (words <= static_cast<int>(store_io::bounds::kDictionaryWords)) {
+    contexts.emplace(kInputContexts);
+    // The sessions have written the file in their own form, a few words of the same normal form
+    // merged: the editor shows the words it holds now.
+    std::ifstream file(AppSettings::userDictionaryURL().toStdString(), std::ios::binary);
+    document.assign(std::istreambuf_iterator<char>(file), {});
+    const int written = AppSettings::learnedWordCount();
+    if (written < words * 99 / 100) {
+      state.SkipWithError("the sessions dropped words");
+      return;
+    }
+    words = written;
+  }
   UserDictionaryEditorController& controller = UserDictionaryEditorController::shared();
   controller.showWindow();
   QWidget* editor = controller.window();
@@ -308,6 +383,7 @@ void BM_AddAndRemoveWord(benchmark::State& state) {
   double totalWait = 0;
   for (auto _ : state) {
     state.PauseTiming();
+    if (contexts) contexts->typeWord();
     if (!adding) {
       // The word to remove, added and selected outside the time.
       field->setText(word);
@@ -315,7 +391,8 @@ void BM_AddAndRemoveWord(benchmark::State& state) {
       serveUntil([&] { return editorShows(1, words + 1); });
       table->selectRow(0);
     }
-    meter.start();
+    meter.start(contexts ? std::function<void()>([&contexts] { contexts->key(); })
+                         : std::function<void()>());
     state.ResumeTiming();
     if (adding) {
       field->setText(word);
@@ -326,13 +403,17 @@ void BM_AddAndRemoveWord(benchmark::State& state) {
     if (!serveUntil([&] { return editorShows(adding ? 1 : 0, adding ? words + 1 : words); }))
       state.SkipWithError("the editor never showed the change");
     state.PauseTiming();
+    if (contexts) {
+      const auto settled = Clock::now() + kAfterEdit;
+      serveUntil([&] { return Clock::now() >= settled; });
+    }
     const double waited = meter.stop();
     worstWait = std::max(worstWait, waited);
     totalWait += waited;
     if (adding) {
       // Back to the file's words outside the time.
       (void)AppSettings::removeUserWord(word);
-      writeDictionary(dictionaryDocument(words));
+      writeDictionary(document);
       controller.showWindow();
       serveUntil([&] { return editorShows(0, words); });
     }
@@ -342,6 +423,11 @@ void BM_AddAndRemoveWord(benchmark::State& state) {
   state.counters["worst_key_wait_ms"] = worstWait;
   search->clear();
   editor->close();
+}
+
+void BM_AddAndRemoveWord(benchmark::State& state) {
+  const int words = static_cast<int>(state.range(0));
+  addOrRemoveWord(state, words, state.range(1) == 1, dictionaryDocument(words));
 }
 BENCHMARK(BM_AddAndRemoveWord)
     ->ArgNames({"words", "add"})
@@ -355,6 +441,26 @@ BENCHMARK(BM_AddAndRemoveWord)
     ->Args({50'000, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// The largest dictionary the store accepts: a hundred words short of the engine's cap, so that the
+// word added evicts none, as many tombstones as it keeps, every word near the longest it stores.
+constexpr int kLargestCaseWords = 9'900;
+constexpr std::size_t kLargestCaseWordBytes = 1'140;
+
+void BM_RemoveWordFromLargestDictionary(benchmark::State& state) {
+  const std::string document =
+      bench::userDictionary(kLargestCaseWords, bench::kLargestTombstones, kLargestCaseWordBytes);
+  if (document.size() > store_io::bounds::kUserDictionaryFileBytes) {
+    state.SkipWithError("larger than the store accepts");
+    return;
+  }
+  addOrRemoveWord(state, kLargestCaseWords, /*adding=*/false, document);
+  state.counters["file_mb"] = static_cast<double>(document.size()) / 1e6;
+}
+BENCHMARK(BM_RemoveWordFromLargestDictionary)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
 
 // Backups of the largest size accepted, as hostile as the cleaner lets through: dictionary words,
 // or tombstones, each a long shared run of combining marks in the reverse of their canonical

@@ -15,18 +15,12 @@
 #include "windows/UserDictionaryWork.h"
 
 namespace tolvani {
-namespace {
 
-QString searchForm(const QString& text) {
-  return text.toLower().normalized(QString::NormalizationForm_D);
-}
-
-}  // namespace
-
-void UserDictionaryModel::setEntries(std::vector<UserWordEntry> entries) {
+UserDictionaryWork::Entries UserDictionaryModel::setEntries(UserDictionaryWork::Entries entries) {
   beginResetModel();
-  entries_ = std::move(entries);
+  entries_.swap(entries);
   endResetModel();
+  return entries;
 }
 
 int UserDictionaryModel::rowCount(const QModelIndex& parent) const {
@@ -68,28 +62,24 @@ QVariant UserDictionaryModel::headerData(int section, Qt::Orientation orientatio
 }
 
 void UserDictionaryFilter::setSearch(const QString& search) {
-  search_ = searchForm(search);
+  search_ = UserDictionaryWork::searchForm(search);
   invalidateFilter();
 }
 
-bool UserDictionaryFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
+// Both straight from the rows, not through data(), and on forms made off the main thread: a
+// filter or a sort of tens of thousands of words runs on the thread that answers keys.
+bool UserDictionaryFilter::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
   if (search_.isEmpty()) return true;
-  const QString word = sourceModel()
-                           ->index(sourceRow, UserDictionaryModel::wordColumn, sourceParent)
-                           .data()
-                           .toString();
-  return searchForm(word).contains(search_);
+  const auto* words = static_cast<const UserDictionaryModel*>(sourceModel());
+  return words->entry(sourceRow).searchForm.contains(search_);
 }
 
 bool UserDictionaryFilter::lessThan(const QModelIndex& left, const QModelIndex& right) const {
-  // Straight from the rows, not through data(): a sort of tens of thousands of words makes
-  // hundreds of thousands of comparisons, on the thread that answers keys.
   const auto* words = static_cast<const UserDictionaryModel*>(sourceModel());
-  const UserWordEntry& a = words->entry(left.row());
-  const UserWordEntry& b = words->entry(right.row());
+  const UserDictionaryWork::ListedWord& a = words->entry(left.row());
+  const UserDictionaryWork::ListedWord& b = words->entry(right.row());
   if (left.column() == UserDictionaryModel::usesColumn) return a.frequency < b.frequency;
-  return a.word.normalized(QString::NormalizationForm_C) <
-         b.word.normalized(QString::NormalizationForm_C);
+  return a.sortForm < b.sortForm;
 }
 
 UserDictionaryEditor::UserDictionaryEditor(QWidget* parent) : QWidget(parent) {
@@ -153,11 +143,11 @@ UserDictionaryEditor::UserDictionaryEditor(QWidget* parent) : QWidget(parent) {
 
 void UserDictionaryEditor::reload() {
   UserDictionaryWork::loadEntries(
-      this, [this](std::vector<UserWordEntry> entries) { showEntries(std::move(entries)); });
+      this, [this](UserDictionaryWork::Entries entries) { showEntries(std::move(entries)); });
 }
 
-void UserDictionaryEditor::showEntries(std::vector<UserWordEntry> entries) {
-  model_.setEntries(std::move(entries));
+void UserDictionaryEditor::showEntries(UserDictionaryWork::Entries entries) {
+  UserDictionaryWork::release(model_.setEntries(std::move(entries)));
   updateCount();
 }
 
@@ -165,7 +155,7 @@ void UserDictionaryEditor::addWord() {
   const QString word = addField_->text().trimmed();
   if (word.isEmpty()) return;
   UserDictionaryWork::addWord(
-      word, this, [this](std::vector<UserWordEntry> entries) { showEntries(std::move(entries)); });
+      word, this, [this](UserDictionaryWork::Entries entries) { showEntries(std::move(entries)); });
   addField_->clear();
 }
 
@@ -177,8 +167,9 @@ void UserDictionaryEditor::removeSelected() {
   // Words first: each removal rewrites the rows under the others.
   QStringList words;
   for (const QModelIndex& index : rows) words << index.data().toString();
-  UserDictionaryWork::removeWords(
-      words, this, [this](std::vector<UserWordEntry> entries) { showEntries(std::move(entries)); });
+  UserDictionaryWork::removeWords(words, this, [this](UserDictionaryWork::Entries entries) {
+    showEntries(std::move(entries));
+  });
 }
 
 void UserDictionaryEditor::updateCount() {

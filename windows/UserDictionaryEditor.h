@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "settings/AppSettingsUserData.h"
+#include "windows/UserDictionaryWork.h"
 
 class QLabel;
 class QLineEdit;
@@ -31,9 +32,11 @@ class UserDictionaryModel : public QAbstractTableModel {
 
   using QAbstractTableModel::QAbstractTableModel;
 
-  // Shows these words, as read from the dictionary.
-  void setEntries(std::vector<UserWordEntry> entries);
-  const UserWordEntry& entry(int row) const { return entries_[static_cast<size_t>(row)]; }
+  // Shows these words, as read from the dictionary; returns the ones shown before.
+  UserDictionaryWork::Entries setEntries(UserDictionaryWork::Entries entries);
+  const UserDictionaryWork::ListedWord& entry(int row) const {
+    return entries_[static_cast<size_t>(row)];
+  }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -41,7 +44,7 @@ class UserDictionaryModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
-  std::vector<UserWordEntry> entries_;
+  UserDictionaryWork::Entries entries_;
 };
 
 // Rows whose lower-cased word holds the lower-cased search, canonically equivalent forms alike;
@@ -75,7 +78,7 @@ class UserDictionaryEditor : public QWidget {
  private:
   void addWord();
   void removeSelected();
-  void showEntries(std::vector<UserWordEntry> entries);
+  void showEntries(UserDictionaryWork::Entries entries);
   void updateCount();
 
   UserDictionaryModel model_;

@@ -48,11 +48,30 @@ void run(const QObject* receiver, std::function<Result()> work, std::function<vo
 }
 
 Entries entries() {
-  UserDataResult<Entries> loaded = AppSettings::loadUserDictionaryEntries();
-  return loaded.value ? std::move(*loaded.value) : Entries{};
+  UserDataResult<std::vector<UserWordEntry>> loaded = AppSettings::loadUserDictionaryEntries();
+  Entries listed;
+  if (!loaded.value) return listed;
+  listed.reserve(loaded.value->size());
+  for (UserWordEntry& entry : *loaded.value) {
+    QString search = searchForm(entry.word);
+    QString sort = entry.word.normalized(QString::NormalizationForm_C);
+    listed.push_back({std::move(entry), std::move(search), std::move(sort)});
+  }
+  return listed;
 }
 
 }  // namespace
+
+QString searchForm(const QString& text) {
+  return text.toLower().normalized(QString::NormalizationForm_D);
+}
+
+void release(Entries entries) {
+  worker().async([entries = std::move(entries)]() mutable {
+    // Freed here, not where the queue destroys the work, which it does holding its lock.
+    Entries gone = std::move(entries);
+  });
+}
 
 void countWords(const QObject* receiver, std::function<void(int)> done) {
   run<int>(

@@ -3,7 +3,7 @@
 // a store lock may be held by an engine or another process, and the main thread answers every key
 // typed in any application. The work runs on one worker thread in the order it was asked for, so a
 // read asked after an edit sees the edit; each answer comes back on the main thread, and only while
-// its receiver still exists. Thread-safety: main thread only.
+// its receiver still exists. Thread-safety: main thread only, but for searchForm (any thread).
 #ifndef TOLVANI_WINDOWS_USERDICTIONARYWORK_H_
 #define TOLVANI_WINDOWS_USERDICTIONARYWORK_H_
 
@@ -21,9 +21,20 @@ class QObject;
 
 namespace tolvani::UserDictionaryWork {
 
+// A word as the editor lists it, with the forms its search and its sort compare. They are made
+// here, off the main thread: for the largest dictionary that takes longer than a key may wait.
+struct ListedWord : UserWordEntry {
+  QString searchForm;  // searchForm(word)
+  QString sortForm;    // composed
+};
+
 // The dictionary's words as the editor lists them: empty when the file is missing or is not a
 // dictionary.
-using Entries = std::vector<UserWordEntry>;
+using Entries = std::vector<ListedWord>;
+
+// The form in which the editor's search compares texts: lower case and decomposed, so that a
+// word stored with ড় (U+09DC) is found by ড + nukta and the other way round.
+QString searchForm(const QString& text);
 
 // Each call below hands its answer to `done` on the main thread, unless `receiver` has been
 // destroyed by then; the work itself is done either way. `done` may use the receiver.
@@ -44,6 +55,10 @@ void importBackup(QByteArray backup, const QObject* receiver,
                   std::function<void(LearnedDataImportResult, int words)> done);
 // AppSettings::resetLearnedWords(), then the dictionary's word count.
 void resetLearnedData(const QObject* receiver, std::function<void(int words)> done);
+
+// Frees `entries` on the worker: freeing tens of thousands of long words takes the main thread
+// longer than a key may wait.
+void release(Entries entries);
 
 // For the end of the process: waits, up to `limit`, until the work asked for so far has run (its
 // answers are not handed over). True when it has.

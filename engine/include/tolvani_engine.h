@@ -89,8 +89,8 @@ typedef struct TolvaniSnapshot TolvaniSnapshot;
 
 /* A new session, owned by the caller until tolvani_engine_destroy. Null on failure. With
  * TOLVANI_NONBLOCKING_CACHES=1 in the environment it returns before its learned stores are read:
- * keys are answered without them until they are in, and a call that learns, reloads or snapshots
- * waits for them. */
+ * keys are answered without them until they are in, and a call that learns (or decides what to
+ * learn) or snapshots waits for them. */
 TOLVANI_EXPORT TolvaniEngine* tolvani_engine_create(void);
 
 /* Frees the session. Queued background store writes are not waited for. Null: no effect. */
@@ -136,7 +136,10 @@ TOLVANI_EXPORT CResult tolvani_engine_seed_prediction_context(TolvaniEngine* eng
 /* Accepts the pending spelling offer. */
 TOLVANI_EXPORT CResult tolvani_engine_accept_spelling_offer(TolvaniEngine* engine);
 
-/* Saves pending learning, re-reads the learned stores and custom keys, returns the composition. */
+/* Saves pending learning, re-reads the learned stores and custom keys, returns the composition.
+ * With TOLVANI_NONBLOCKING_CACHES=1 the stores are saved and re-read on another thread: keys are
+ * answered with the stores as they were until the new ones are in, what they learn meanwhile is
+ * learned into the new ones, and a snapshot waits for them. */
 TOLVANI_EXPORT CResult tolvani_engine_reload_user_data(TolvaniEngine* engine);
 
 /* Builds the shared read-only tables now, so that the first keystrokes need not. Any thread. */

@@ -16,6 +16,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace tolvani::engine {
 
@@ -160,16 +161,6 @@ class Worker {
 #endif
   }
 
-  // A save must not delay the key that asked for it. Woken by that key, a normal thread takes
-  // the processor from it at once and serialises the store before the key is answered; a batch
-  // thread waits for the scheduler's turn. Failing to change class costs only that delay.
-  static void run_in_background() {
-#if defined(__linux__)
-    sched_param param{};
-    (void)pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
-#endif
-  }
-
   std::mutex start_mu_;  // serialises starting the thread
   std::atomic<bool> started_{false};
 
@@ -188,13 +179,26 @@ Worker& worker() {
 }
 
 template <typename Store>
-bool sync_and_reload(Store& store) {
-  if (!store.sync()) return false;
-  store = Store::load(store.path());
+bool sync_and_load(Store& lent, std::optional<Store>& loaded) {
+  // Asked first, so that a copy with nothing to save never copies its document.
+  if (lent.has_unsaved_changes() && !lent.sync()) return false;
+  loaded = Store::load(lent.path());
   return true;
 }
 
+template <typename Store>
+void replace_if_loaded(Store& store, std::optional<Store>& loaded) {
+  if (loaded) std::swap(store, *loaded);
+}
+
 }  // namespace
+
+void run_in_background() {
+#if defined(__linux__)
+  sched_param param{};
+  (void)pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
+#endif
+}
 
 // ---- clock, failures, diagnostics
 
@@ -413,12 +417,35 @@ LearningSnapshot LearnedStores::snapshot() const {
 }
 
 bool LearnedStores::reload() {
-  bool ok = sync_and_reload(user_dictionary);
-  ok = sync_and_reload(bigrams) && ok;
-  ok = sync_and_reload(trigrams) && ok;
-  ok = sync_and_reload(rejections) && ok;
-  ok = sync_and_reload(selections) && ok;
+  StoresReload reload(*this);
+  const bool ok = reload.run();
+  reload.apply_to(*this);
   return ok;
+}
+
+StoresReload::StoresReload(const LearnedStores& stores)
+    : user_dictionary_(stores.user_dictionary),
+      bigrams_(stores.bigrams),
+      trigrams_(stores.trigrams),
+      rejections_(stores.rejections),
+      selections_(stores.selections) {}
+
+bool StoresReload::run() {
+  // Every store is reloaded, also after an earlier one failed.
+  bool ok = sync_and_load(user_dictionary_.lent, user_dictionary_.loaded);
+  ok = sync_and_load(bigrams_.lent, bigrams_.loaded) && ok;
+  ok = sync_and_load(trigrams_.lent, trigrams_.loaded) && ok;
+  ok = sync_and_load(rejections_.lent, rejections_.loaded) && ok;
+  ok = sync_and_load(selections_.lent, selections_.loaded) && ok;
+  return ok;
+}
+
+void StoresReload::apply_to(LearnedStores& stores) {
+  replace_if_loaded(stores.user_dictionary, user_dictionary_.loaded);
+  replace_if_loaded(stores.bigrams, bigrams_.loaded);
+  replace_if_loaded(stores.trigrams, trigrams_.loaded);
+  replace_if_loaded(stores.rejections, rejections_.loaded);
+  replace_if_loaded(stores.selections, selections_.loaded);
 }
 
 }  // namespace tolvani::engine

@@ -7,6 +7,7 @@
 #define TOLVANI_ENGINE_PERSISTENCE_H_
 
 #include <filesystem>
+#include <optional>
 
 #include "persistence_core.h"
 #include "rejections.h"
@@ -52,6 +53,37 @@ struct LearnedStores {
   // load of its file; a store whose sync failed keeps its unsaved changes. True when all five
   // syncs succeeded.
   bool reload();
+};
+
+// LearnedStores::reload done on another thread: made on the stores' thread from copies lent for
+// saving (no document is copied there), run on any thread, and put into the stores back on
+// theirs. Requires: the stores do not change from its making until its run has ended, since the
+// lent copies read their documents only when they save them.
+class StoresReload {
+ public:
+  explicit StoresReload(const LearnedStores& stores);
+
+  // For each store in snapshot order: sync its copy and, only when that succeeded, load its file.
+  // True when all five syncs succeeded.
+  bool run();
+  // Replaces each store of `stores` whose file was loaded; one whose sync failed stays as it is,
+  // with its unsaved changes. The stores replaced stay in this object, to be freed where that
+  // delays no one.
+  void apply_to(LearnedStores& stores);
+
+ private:
+  template <typename Store>
+  struct Slot {
+    explicit Slot(const Store& store) : lent(store, LendForSave{}) {}
+    Store lent;
+    std::optional<Store> loaded;
+  };
+
+  Slot<UserDictionary> user_dictionary_;
+  Slot<UserBigrams> bigrams_;
+  Slot<UserTrigrams> trigrams_;
+  Slot<RejectionMap> rejections_;
+  Slot<SelectionMemory> selections_;
 };
 
 }  // namespace tolvani::engine

@@ -410,6 +410,12 @@ class LearnedStore {
 
 // ---- The persistence worker
 
+// Puts the calling thread in the background scheduling class. Work done for a key (a save, a
+// reload of the stores) must not delay that key or the next: woken by it, a normal thread takes
+// the processor from the key's thread at once, a batch thread waits for the scheduler's turn.
+// Failing to change class costs only that delay.
+void run_in_background();
+
 inline constexpr char kPersistenceThreadName[] = "tolvani-persistence";
 inline constexpr size_t kPersistenceQueueCap = 16;
 // Recorded changes between two background save requests of the bigrams, trigrams, selections

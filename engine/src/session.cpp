@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "bigram.h"
@@ -45,6 +46,19 @@ std::pair<std::string_view, std::string_view> split_last_word(std::string_view t
     start = prev;
   }
   return {utf8::trim_white_space(text.substr(0, start)), text.substr(start)};
+}
+
+// Frees `garbage` on a thread of its own (here, when none can be had): the stores a reload
+// replaces hold tens of thousands of words, whose freeing would delay the key that took it in.
+template <typename T>
+void release_beside_keys(T garbage) {
+  try {
+    std::thread([garbage = std::move(garbage)]() mutable {
+      run_in_background();
+      T gone = std::move(garbage);
+    }).detach();
+  } catch (const std::system_error&) {
+  }
 }
 
 }  // namespace
@@ -122,35 +136,32 @@ size_t digit_run_start(std::string_view text, size_t pos) {
 }
 
 EngineSession::EngineSession() : blocking_caches_(blocking_from_environment()) {
-  if (blocking_caches_) {
-    stores_ = LearnedStores::load_all();
+  // The folder is named here: the environment is not read beside the host's thread.
+  const auto load = [folder = user_data_directory()] { return LearnedStores::load_all(folder); };
+  if (blocking_caches_ || !loading_stores_.start(load)) {
+    // A blocking host, or no thread to spare: the load happens here.
+    stores_ = load();
     // Words unused for a month fade; the pass saves in the background when it changed anything.
     stores_.user_dictionary.decay();
-  } else {
-    auto loaded = std::make_shared<std::atomic<bool>>(false);
-    stores_loaded_ = loaded;
-    try {
-      // The folder is named here: the environment is not read beside the host's thread.
-      loading_stores_ = std::async(std::launch::async, [loaded, folder = user_data_directory()] {
-        struct Done {
-          std::atomic<bool>& flag;
-          ~Done() { flag.store(true, std::memory_order_release); }
-        } done{*loaded};
-        return LearnedStores::load_all(folder);
-      });
-    } catch (const std::system_error&) {
-      // No thread to spare: the load happens here, as it does for a blocking host.
-      stores_ = LearnedStores::load_all();
-      stores_.user_dictionary.decay();
-    }
   }
   probhat::reload_custom_overrides();
 }
 
-void EngineSession::adopt_loaded_stores(bool wait) const {
-  if (!wait && !stores_loaded_->load(std::memory_order_acquire)) return;
+void EngineSession::take_loaded_stores(StoresWait wait) {
+  if (loading_stores_.running() && (wait != StoresWait::kNone || loading_stores_.done()))
+    take_first_load();
+  if (reloading_stores_.running() && wait != StoresWait::kFirstLoad &&
+      (wait == StoresWait::kAll || reloading_stores_.done()))
+    take_reload();
+  if (reload_again_ && !loading_stores_.running() && !reloading_stores_.running()) {
+    reload_again_ = false;
+    start_reload();
+  }
+}
+
+void EngineSession::take_first_load() {
   try {
-    stores_ = loading_stores_.get();
+    stores_ = loading_stores_.take();
   } catch (const std::exception& e) {
     // Nothing was read (the load never fails on a file): the stores stay empty, and a later save
     // merges what is on disk, so nothing is lost.
@@ -159,6 +170,38 @@ void EngineSession::adopt_loaded_stores(bool wait) const {
   stores_.user_dictionary.decay();
   // What was read and ranked without the stores is read again with them.
   forget_readings();
+}
+
+void EngineSession::take_reload() {
+  try {
+    StoresReload reload = reloading_stores_.take();
+    reload.apply_to(stores_);
+    release_beside_keys(std::move(reload));
+  } catch (const std::exception& e) {
+    // The stores stay as they were, unsaved changes and all.
+    write_diagnostic(std::string("[Tolvani] cannot reload the learned stores: ") + e.what());
+  }
+  for (auto& change : std::exchange(changes_while_reloading_, {})) change(stores_);
+  forget_readings();
+}
+
+void EngineSession::start_reload() {
+  // A sync that fails has counted itself and said why; its store stays as it is.
+  if (reloading_stores_.start([reload = StoresReload(stores_)]() mutable {
+        (void)reload.run();
+        return std::move(reload);
+      }))
+    return;
+  (void)stores_.reload();
+}
+
+void EngineSession::change_stores(std::function<void(LearnedStores&)> change) {
+  take_loaded_stores(StoresWait::kFirstLoad);
+  if (reloading_stores_.running()) {
+    changes_while_reloading_.push_back(std::move(change));
+    return;
+  }
+  change(stores_);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -420,9 +463,20 @@ void EngineSession::reset() {
 }
 
 CompositionState EngineSession::reload_user_data() {
-  // Each store writes its own pending changes first and is re-read only if that succeeded, so a
-  // failed write never discards a change (the store keeps it and counts the failure).
-  (void)stores_to_change().reload();
+  if (blocking_caches_) {
+    // Each store writes its own pending changes first and is re-read only if that succeeded, so a
+    // failed write never discards a change (the store keeps it and counts the failure).
+    (void)stores_.reload();
+  } else {
+    // Beside the keys: saving and reading the largest dictionary takes far longer than a key may.
+    take_loaded_stores();
+    if (loading_stores_.running() || reloading_stores_.running()) {
+      // What is being read may be older than the change this call follows.
+      reload_again_ = true;
+    } else {
+      start_reload();
+    }
+  }
   probhat::reload_custom_overrides();
   forget_readings();
   return recompute();
@@ -520,9 +574,10 @@ void EngineSession::resolve_spelling_offer() {
   }
 }
 
-LearningSnapshot EngineSession::learning_snapshot() const {
-  // A snapshot is written over the files: it must hold what they hold.
-  if (loading_stores_.valid()) adopt_loaded_stores(/*wait=*/true);
+LearningSnapshot EngineSession::learning_snapshot() {
+  // A snapshot is written over the files: it must hold what they hold, and what was learned while
+  // they were read.
+  take_loaded_stores(StoresWait::kAll);
   return stores_.snapshot();
 }
 

@@ -8,11 +8,13 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -67,6 +69,41 @@ int32_t context_bonus(uint64_t n, float scale, int32_t cap);
 // Start of the run of ASCII digits that ends at byte `pos` (`pos` itself when none precedes it).
 size_t digit_run_start(std::string_view text, size_t pos);
 
+// Work that a session has done on a thread of its own, beside its keys, and takes in between
+// calls: asking whether it is done never waits. Thread-safety: serialised by its session.
+template <typename T>
+class BesideKeys {
+ public:
+  // Starts `work` on a thread of its own; false, with nothing started, when none can be had.
+  template <typename Work>
+  bool start(Work work) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    try {
+      result_ = std::async(std::launch::async, [done, work = std::move(work)]() mutable {
+        run_in_background();
+        struct Done {
+          std::atomic<bool>& flag;
+          ~Done() { flag.store(true, std::memory_order_release); }
+        } mark{*done};
+        return work();
+      });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    done_ = std::move(done);
+    return true;
+  }
+  // Started and not taken yet.
+  bool running() const { return result_.valid(); }
+  bool done() const { return running() && done_->load(std::memory_order_acquire); }
+  // The work's result, after waiting for it; rethrows what the work threw. Requires: running().
+  T take() { return result_.get(); }
+
+ private:
+  std::future<T> result_;
+  std::shared_ptr<const std::atomic<bool>> done_;
+};
+
 class EngineSession {
  public:
   // Loads the custom keys and the learned stores (beside the first keys when
@@ -97,6 +134,8 @@ class EngineSession {
   CompositionState state_with_preview(std::string preedit, uint32_t status_flags) const;
 
   void reset();
+  // Saves what the session learned and reads the learned stores and custom keys again (the stores
+  // beside the keys when they loaded so; see stores_).
   CompositionState reload_user_data();
   // Mode 1 probhat, 2 national, anything else phonetic; resets and empties the context.
   void set_mode(uint32_t mode);
@@ -152,8 +191,9 @@ class EngineSession {
   CompositionState accept_spelling_offer();
   void resolve_spelling_offer();
 
-  // A copy of the learned stores, for writing on another thread.
-  LearningSnapshot learning_snapshot() const;
+  // A copy of the learned stores, for writing on another thread: waits for a load or reload
+  // beside the keys.
+  LearningSnapshot learning_snapshot();
 
   KeyboardMode mode() const { return mode_; }
   const std::string& raw_buffer() const { return raw_; }
@@ -178,20 +218,29 @@ class EngineSession {
   // Whether a commit now would look for an autocorrection (the one use of the list a commit has).
   bool autocorrection_due() const;
 
-  // The learned stores, as the commit and ranking paths read them: while they load, empty ones.
-  // They are taken in only between calls (or by stores_to_change), never under a lookup.
+  // The learned stores, as the ranking reads them: while they first load, empty ones; while they
+  // reload, the ones the session had. They are taken in only between calls (or by
+  // stores_for_learning and change_stores), never under a lookup.
   const LearnedStores& stores() const { return stores_; }
-  // The learned stores, to change or save: waits for their load.
-  LearnedStores& stores_to_change() {
-    if (loading_stores_.valid()) adopt_loaded_stores(/*wait=*/true);
+  // The learned stores, for a decision about what to learn or what a commit that learns inserts:
+  // waits for their first load, as learning does.
+  const LearnedStores& stores_for_learning() {
+    take_loaded_stores(StoresWait::kFirstLoad);
     return stores_;
   }
-  // Takes the loaded stores in: once they are loaded, or after waiting for them.
-  void adopt_loaded_stores(bool wait) const;
-  // At the start of each key and ranking: the stores, if their load is done.
-  void take_loaded_stores() {
-    if (loading_stores_.valid()) adopt_loaded_stores(/*wait=*/false);
-  }
+  // Makes `change` to the learned stores once they have first loaded (waiting for that); while
+  // they reload, to the reloaded ones when they are taken in.
+  void change_stores(std::function<void(LearnedStores&)> change);
+  // What take_loaded_stores waits for: nothing (at the start of each key and ranking), the first
+  // load, or that and a reload.
+  enum class StoresWait : uint8_t { kNone, kFirstLoad, kAll };
+  // Takes in the stores loaded or reloaded beside the keys once they are done, or after waiting as
+  // `wait` says; then starts a reload asked for meanwhile.
+  void take_loaded_stores(StoresWait wait = StoresWait::kNone);
+  void take_first_load();
+  void take_reload();
+  // Saves and reads the stores again on a thread of their own (here, when none can be had).
+  void start_reload();
   const UserDictionary& user_dictionary() const { return stores().user_dictionary; }
   void learn_word(std::string_view word);
   void learn_pair(std::string_view first, std::string_view second);
@@ -233,11 +282,17 @@ class EngineSession {
   SessionConfig config_;
   bool blocking_caches_ = true;
   // Where lookups may skip what is not ready (blocking_caches_ false), the stores load beside the
-  // first keys, so that no key waits on a large dictionary: until they come the session reads
-  // empty ones, and whatever would change or save them waits for them.
-  mutable LearnedStores stores_;
-  mutable std::future<LearnedStores> loading_stores_;
-  std::shared_ptr<const std::atomic<bool>> stores_loaded_;
+  // first keys, and reload beside the keys when another writer changed their files, so that no
+  // key waits on a large dictionary. Until they first come the session reads empty ones, and
+  // whatever would change or save them waits for them. While they reload it reads the stores it
+  // had, which must not change (the reload saves them as they are when it runs): what keys learn
+  // meanwhile waits in changes_while_reloading_, in order, and is learned into the reloaded ones.
+  LearnedStores stores_;
+  BesideKeys<LearnedStores> loading_stores_;
+  BesideKeys<StoresReload> reloading_stores_;
+  std::vector<std::function<void(LearnedStores&)>> changes_while_reloading_;
+  // A reload was asked for while the files were being read, perhaps before the change it follows.
+  bool reload_again_ = false;
 
   // Renderings and word readings of short pieces of the buffer, so that a key typed at the end of
   // a long buffer does not read every earlier word again. Emptied whenever what they depend on

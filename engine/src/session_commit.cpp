@@ -64,6 +64,9 @@ uint64_t saturating_times(uint32_t value, uint32_t factor) {
 
 CompositionState EngineSession::commit_with_suffix_with_options(std::string_view suffix,
                                                                 bool predictions) {
+  // What is committed is learned, so it is chosen as the user's stores choose it (their words,
+  // remembered choices and passed-over candidates), once they are in.
+  if (config_.learning_enabled && !raw_.empty()) (void)stores_for_learning();
   std::string text;
   uint32_t extra = 0;
   if (std::optional<Reading> reading = space_reading()) {
@@ -378,14 +381,17 @@ void EngineSession::learn_token(std::string_view token, bool add_when_known, boo
     empty_prediction_context();
     return;
   }
-  const bool known = lexicon_contains_with_cache_policy(token, blocking_caches_) ||
-                     stores().user_dictionary.contains(token);
-  if (known && !last_word_.empty()) {
+  const bool in_lexicon = lexicon_contains_with_cache_policy(token, blocking_caches_);
+  // Asked only where the answer decides what is learned, since the user's words may still load.
+  const auto known = [&] {
+    return in_lexicon || stores_for_learning().user_dictionary.contains(token);
+  };
+  if (!last_word_.empty() && known()) {
     learn_pair(last_word_, token);
     if (!previous_word_.empty()) learn_triple(previous_word_, last_word_, token);
   }
   // Latin tokens are never learned as words; text the host inserted is learned when known.
-  if (add_when_known ? known : (has_non_ascii(token) && (explicit_choice || known))) {
+  if (add_when_known ? known() : (has_non_ascii(token) && (explicit_choice || known()))) {
     learn_word(token);
   }
   previous_word_ = std::move(last_word_);
@@ -397,26 +403,34 @@ void EngineSession::learn_token(std::string_view token, bool add_when_known, boo
 
 void EngineSession::learn_word(std::string_view word) {
   forget_readings();
-  stores_to_change().user_dictionary.add(word);
+  change_stores([word = std::string(word)](LearnedStores& s) { s.user_dictionary.add(word); });
 }
 
 void EngineSession::learn_pair(std::string_view first, std::string_view second) {
-  stores_to_change().bigrams.record(first, second);
+  change_stores([first = std::string(first), second = std::string(second)](LearnedStores& s) {
+    s.bigrams.record(first, second);
+  });
 }
 
 void EngineSession::learn_triple(std::string_view first, std::string_view second,
                                  std::string_view third) {
-  stores_to_change().trigrams.record(first, second, third);
+  change_stores(
+      [first = std::string(first), second = std::string(second),
+       third = std::string(third)](LearnedStores& s) { s.trigrams.record(first, second, third); });
 }
 
 void EngineSession::learn_rejection(std::string_view raw_key, std::string_view text) {
   forget_readings();
-  stores_to_change().rejections.record_rejection(raw_key, text);
+  change_stores([raw_key = std::string(raw_key), text = std::string(text)](LearnedStores& s) {
+    s.rejections.record_rejection(raw_key, text);
+  });
 }
 
 void EngineSession::learn_selection(std::string_view raw, std::string_view text) {
   forget_readings();
-  stores_to_change().selections.remember(raw, text);
+  change_stores([raw = std::string(raw), text = std::string(text)](LearnedStores& s) {
+    s.selections.remember(raw, text);
+  });
 }
 
 std::optional<std::pair<std::string, uint32_t>> EngineSession::remembered_selection(

@@ -1,13 +1,16 @@
 // A host whose lookups may skip what is not built yet (TOLVANI_NONBLOCKING_CACHES=1, the front
 // end) gets its learned stores read beside its first keys: a session and its keys never wait for
 // them, whatever is learned meanwhile waits and is kept, and once they are in, their words rank as
-// ever. The reads are held by a file system that lets them go only when told.
+// ever. A reload after another writer's change is read beside the keys too. The reads are held by
+// a file system that lets them go only when told.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <mutex>
+#include <string_view>
 
 #include "engine_client.h"
 #include "store_test_util.h"
@@ -19,6 +22,7 @@ namespace {
 using namespace store_test;
 using namespace std::chrono_literals;
 using tolvani::testing::EngineClient;
+using tolvani::testing::take;
 
 // Holds every store read until let go.
 class HeldReads final : public ForwardingFileSystem {
@@ -36,6 +40,12 @@ class HeldReads final : public ForwardingFileSystem {
     std::lock_guard lock(mu_);
     open_ = true;
     changed_.notify_all();
+  }
+  // Holds the reads that come from now on.
+  void hold() {
+    std::lock_guard lock(mu_);
+    open_ = false;
+    reading_ = 0;
   }
   bool reading() {
     std::unique_lock lock(mu_);
@@ -60,15 +70,19 @@ class ConcurrentStoreLoadTest : public ::testing::Test {
   }
   void TearDown() override { held_.let_go(); }
 
-  // A session made on another thread, so that one that waited for the stores fails the test
+  // Runs `call` on another thread, so that one that waits for the held reads fails the test
   // instead of hanging it.
-  std::unique_ptr<EngineClient> session() {
-    auto made = std::async(std::launch::async, [] { return std::make_unique<EngineClient>(); });
-    if (made.wait_for(10s) != std::future_status::ready) {
-      ADD_FAILURE() << "the session waited for its learned stores";
+  template <typename Call>
+  auto without_waiting(Call call, std::string_view what) {
+    auto done = std::async(std::launch::async, std::move(call));
+    if (done.wait_for(10s) != std::future_status::ready) {
+      ADD_FAILURE() << what << " waited for the learned stores";
       held_.let_go();
     }
-    return made.get();
+    return done.get();
+  }
+  std::unique_ptr<EngineClient> session() {
+    return without_waiting([] { return std::make_unique<EngineClient>(); }, "the session");
   }
 
   static std::optional<uint8_t> kind_of(const std::optional<EngineState>& s, std::string_view w) {
@@ -124,6 +138,82 @@ TEST_F(ConcurrentStoreLoadTest, WhatIsLearnedWhileTheStoresAreReadWaitsForThemAn
   const auto written = read_document<UserDictionaryDocument>(dir_ / "user-dictionary.json");
   ASSERT_TRUE(written.words.contains("দীন"));
   EXPECT_EQ(written.words.at("দীন").frequency, 6u);  // the five read and the one learned
+}
+
+// A word the user had learned, typed while the stores were read, went uncounted: the commit asked
+// the stores, still empty, whether the word was known before learning waited for them, and
+// dropped its use and its pair with the word before. Typed with Space, the empty stores also
+// chose what was committed.
+TEST_F(ConcurrentStoreLoadTest, AKnownWordCommittedWhileTheStoresAreReadIsCountedWithItsPair) {
+  // "abhin" renders আভিন; with none of the user's words, the lexicon's এভিন is its reading.
+  const struct {
+    const char* how;
+    std::function<void(EngineClient&)> commit;
+  } kCommits[] = {
+      {"typed", [](EngineClient& e) { e.type(U"abhin "); }},
+      {"inserted by the host",
+       [](EngineClient& e) { take(tolvani_engine_note_committed_word(e.get(), "আভিন")); }},
+  };
+  for (const auto& row : kCommits) {
+    SCOPED_TRACE(row.how);
+    UserDictionaryDocument doc;
+    doc.words["আভিন"] = UserEntry{.last_used = now_secs(), .last_decay = 0, .frequency = 40};
+    write_document(dir_ / "user-dictionary.json", doc);
+    fs::remove(dir_ / "user-bigrams.json");
+    held_.hold();
+    std::unique_ptr<EngineClient> engine = session();
+    ASSERT_TRUE(held_.reading());
+    take(tolvani_engine_seed_prediction_context(engine->get(), "আমি "));
+    auto committed = std::async(std::launch::async, [&] { row.commit(*engine); });
+    // Made while the stores are read (a commit that learns waits for them).
+    (void)committed.wait_for(300ms);
+    held_.let_go();
+    committed.get();
+
+    ASSERT_TRUE(tolvani_snapshot_write(tolvani_engine_snapshot(engine->get())));
+    const auto words = read_document<UserDictionaryDocument>(dir_ / "user-dictionary.json").words;
+    const auto pairs = read_document<UserBigramsDocument>(dir_ / "user-bigrams.json").pairs;
+    EXPECT_EQ(words.contains("আভিন") ? words.at("আভিন").frequency : 0u, 41u);
+    EXPECT_TRUE(pairs.contains("আমি") && pairs.at("আমি").contains("আভিন"));
+  }
+}
+
+// A reload after another writer's change (the dictionary window removing a word) saved and read
+// the stores on the host's thread, so the host's next key waited for the largest dictionary to
+// be written and parsed twice. The reload runs beside the keys; what they learn meanwhile waits
+// for it without holding them, and both changes are kept.
+TEST_F(ConcurrentStoreLoadTest, AReloadRunsBesideTheKeysAndKeepsWhatTheyLearnMeanwhile) {
+  std::unique_ptr<EngineClient> engine = session();
+  held_.let_go();
+  tolvani_snapshot_free(tolvani_engine_snapshot(engine->get()));  // the stores are in
+  ASSERT_EQ(kind_of(engine->type(U"din"), "দীন"), TOLVANI_KIND_USER);
+  engine->key(TOLVANI_KEY_ESCAPE, 0);
+  UserDictionaryDocument removed;
+  removed.tombstones["দীন"] = now_secs();
+  write_document(dir_ / "user-dictionary.json", removed);
+
+  held_.hold();
+  without_waiting([&] { take(tolvani_engine_reload_user_data(engine->get())); }, "the reload");
+  ASSERT_TRUE(held_.reading());
+  without_waiting([&] { engine->type(U"ami "); }, "a commit during the reload");
+  EXPECT_EQ(engine->committed(), "আমি ");
+
+  held_.let_go();
+  // The reloaded stores come in at a key once they are read.
+  std::optional<uint8_t> kind = TOLVANI_KIND_USER;
+  for (const auto deadline = std::chrono::steady_clock::now() + 10s;
+       kind == TOLVANI_KIND_USER && std::chrono::steady_clock::now() < deadline;) {
+    engine->key(TOLVANI_KEY_ESCAPE, 0);
+    kind = kind_of(engine->type(U"din"), "দীন");
+  }
+  EXPECT_NE(kind, TOLVANI_KIND_USER);
+  engine->key(TOLVANI_KEY_ESCAPE, 0);
+
+  ASSERT_TRUE(tolvani_snapshot_write(tolvani_engine_snapshot(engine->get())));
+  const auto written = read_document<UserDictionaryDocument>(dir_ / "user-dictionary.json");
+  EXPECT_FALSE(written.words.contains("দীন"));
+  EXPECT_TRUE(written.tombstones.contains("দীন"));
+  EXPECT_EQ(written.words.contains("আমি") ? written.words.at("আমি").frequency : 0u, 1u);
 }
 
 // A session ended before its stores are read leaves their files as they were.
