@@ -86,8 +86,13 @@ struct ComponentFile {
   QString path;
   QString name;
   QString exec;
-  QStringList engines;
-  std::vector<OfferedEngine> offered;
+  std::vector<OfferedEngine> engines;
+
+  QStringList engineNames() const {
+    QStringList names;
+    for (const OfferedEngine& engine : engines) names.append(engine.name);
+    return names;
+  }
 };
 
 // The component described by the file at `path`, read without running anything it names.
@@ -96,7 +101,7 @@ std::optional<ComponentFile> readComponent(const QString& path) {
   if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
   QXmlStreamReader xml(&file);
   if (!xml.readNextStartElement() || xml.name() != QLatin1String("component")) return std::nullopt;
-  ComponentFile component{path, {}, {}, {}, {}};
+  ComponentFile component{path, {}, {}, {}};
   while (xml.readNextStartElement()) {
     if (xml.name() == QLatin1String("name")) {
       component.name = xml.readElementText().trimmed();
@@ -119,9 +124,7 @@ std::optional<ComponentFile> readComponent(const QString& path) {
           else
             xml.skipCurrentElement();
         }
-        if (engine.name.isEmpty()) continue;
-        component.engines.append(engine.name);
-        component.offered.push_back(std::move(engine));
+        if (!engine.name.isEmpty()) component.engines.push_back(std::move(engine));
       }
     } else {
       xml.skipCurrentElement();
@@ -150,7 +153,7 @@ std::optional<ComponentFile> findComponent(F matches) {
 std::vector<OfferedEngine> componentEngines() {
   std::vector<OfferedEngine> engines;
   findComponent([&](const ComponentFile& c) {
-    engines.insert(engines.end(), c.offered.begin(), c.offered.end());
+    engines.insert(engines.end(), c.engines.begin(), c.engines.end());
     return false;
   });
   return engines;
@@ -376,11 +379,12 @@ std::optional<IBusInputSources::Component> IBusInputSources::componentStarting(
 
 std::vector<InputSource> IBusInputSources::sources(const QString& bundleID, bool includeDisabled) {
   const std::optional<ComponentFile> component = findComponent(bundleID);
-  if (!component || component->engines.isEmpty()) return {};
+  if (!component || component->engines.empty()) return {};
+  const QStringList own = component->engineNames();
   const QSet<QString> enabled = includeDisabled ? QSet<QString>() : userSources();
   std::vector<InputSource> result;
   for (const OfferedEngine& engine : offeredEngines()) {
-    if (!component->engines.contains(engine.name)) continue;
+    if (!own.contains(engine.name)) continue;
     if (!includeDisabled && !enabled.contains(engine.name)) continue;
     result.push_back({engine.name, true});
   }
@@ -398,7 +402,8 @@ int IBusInputSources::registerBundle(const QUrl& bundleURL) {
   GObjectRef<IBusBus> bus = connectBus();
   // A session whose daemon is not running yet: the daemon reads the cache when it starts.
   if (!bus) return 0;
-  if (listsAll(bus.ptr, component->engines)) return 0;
+  const QStringList names = component->engineNames();
+  if (listsAll(bus.ptr, names)) return 0;
   if (!ibus_bus_exit(bus.ptr, TRUE)) return -EIO;
 
   const auto deadline = std::chrono::steady_clock::now() + kDaemonWait;
@@ -410,8 +415,7 @@ int IBusInputSources::registerBundle(const QUrl& bundleURL) {
   }
   bus = GObjectRef<IBusBus>();
   while (std::chrono::steady_clock::now() < deadline) {
-    if (GObjectRef<IBusBus> fresh = tryConnect(); fresh && listsAll(fresh.ptr, component->engines))
-      break;
+    if (GObjectRef<IBusBus> fresh = tryConnect(); fresh && listsAll(fresh.ptr, names)) break;
     std::this_thread::sleep_for(kDaemonPoll);
   }
   // A daemon still starting is not an error here: the caller looks for the sources next.

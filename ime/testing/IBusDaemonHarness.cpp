@@ -362,16 +362,7 @@ bool TestInputContext::sendKeysAtOnce(const std::vector<std::pair<unsigned, unsi
   for (const auto& [keyval, keycode] : keys) {
     for (const unsigned state : {0u, unsigned{IBUS_RELEASE_MASK}}) {
       ++*pending;
-      ibus_input_context_process_key_event_async(
-          context_, keyval, keycode, state, -1, nullptr,
-          +[](GObject* object, GAsyncResult* result, gpointer data) {
-            ibus_input_context_process_key_event_async_finish(IBUS_INPUT_CONTEXT(object), result,
-                                                              nullptr);
-            auto* left = static_cast<std::shared_ptr<int>*>(data);
-            --**left;
-            delete left;
-          },
-          new std::shared_ptr<int>(pending));
+      sendKeyWithoutWaiting(keyval, keycode, state, [pending](bool) { --*pending; });
     }
   }
   return waitUntil([&] { return *pending == 0; }, kDeadlineMs);
