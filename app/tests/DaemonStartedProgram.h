@@ -115,8 +115,9 @@ class DaemonStartedProgram : public Base {
     EXPECT_GT(stats["totalKeystrokes"].toInt(), 0) << QJsonDocument(stats).toJson().toStdString();
     // The setup window's process ends with the program, and not by a crash, which the program
     // would have logged had it outlived it.
-    if (windowProcess_ != 0)
+    if (windowProcess_ != 0) {
       EXPECT_TRUE(waitUntil([&] { return !isRunning(windowProcess_); }, 10000));
+    }
     EXPECT_FALSE(errors().contains(QLatin1String("setup window's process")))
         << errors().toStdString();
   }

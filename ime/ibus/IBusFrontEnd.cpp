@@ -53,6 +53,20 @@ struct Departure {
   bool committedByToolkit = false;   // by the toolkit, whatever IBus did
 };
 
+// A key or a reset that came while the daemon had not yet said which context has the focus.
+struct HeldEvent {
+  bool reset = false;
+  guint keyval = 0;
+  guint keycode = 0;
+  guint modifiers = 0;
+};
+
+struct FocusQuery {
+  quint64 id = 0;
+  IBusEngine* engine = nullptr;  // borrowed: the query ends when the daemon destroys it
+  std::vector<HeldEvent> held;
+};
+
 struct FrontEndState {
   IBusBus* bus = nullptr;
   IBusFactory* factory = nullptr;
@@ -72,6 +86,9 @@ struct FrontEndState {
   IBusInputMenu menu;
   // The idle source that sends the focused context's menu, while one is due.
   guint menuSource = 0;
+  // The daemon has not yet said which context a focus without a path went to.
+  std::optional<FocusQuery> focusQuery;
+  quint64 focusQueries = 0;
 };
 
 FrontEndState& state() {
@@ -306,9 +323,6 @@ void sendMenuSoon() {
       nullptr);
 }
 
-// How long the focus waits for the daemon to say which context has it.
-constexpr gint kFocusQueryTimeoutMs = 2000;
-
 // A key puts off the menu that is due.
 void holdMenu() {
   if (state().menuSource != 0) sendMenuSoon();
@@ -402,7 +416,19 @@ void focusPlaceholder(IBusEngine* engine) {
   settleDeparture(/*viaPlaceholder=*/true);
 }
 
+// Another focus came before the daemon's answer: the answer may name the context that has the
+// focus now, not the one the held keys were typed in, and the engine no longer reaches that one.
+void abandonFocusQuery() {
+  std::optional<FocusQuery> query = std::exchange(state().focusQuery, std::nullopt);
+  if (query && !query->held.empty()) {
+    platform::log::line(QStringLiteral("The focus moved before the IBus daemon said which context "
+                                       "had it; %1 key events typed there are dropped")
+                            .arg(query->held.size()));
+  }
+}
+
 void engineFocusInId(IBusEngine* engine, const gchar* objectPath, const gchar* client) {
+  abandonFocusQuery();
   if (g_strcmp0(client, "fake") == 0) {
     state().placeholder = QString::fromUtf8(objectPath);
     focusPlaceholder(engine);
@@ -416,51 +442,16 @@ void engineFocusOutId(IBusEngine*, const gchar* objectPath) {
   focusOutAndCheck(QString::fromUtf8(objectPath));
 }
 
-// The first engine object after the daemon starts is focused without the context's path (the
-// daemon learns only later that the engine takes it). The daemon is asked which context has the
-// focus, and answers before the next key is handled: the keys it sent after the focus wait in the
-// connection meanwhile, and each finds its context. Asked asynchronously, keys typed through the
-// switch were answered "not handled" until the answer came, and the application took the letters.
-void engineFocusIn(IBusEngine* engine) {
-  if (!state().bus) return;
-  GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_sync(
-      ibus_bus_get_connection(state().bus), IBUS_SERVICE_IBUS, IBUS_PATH_IBUS, IBUS_INTERFACE_IBUS,
-      "CurrentInputContext", nullptr, G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE,
-      kFocusQueryTimeoutMs, nullptr, &error);
-  if (!reply) {
-    platform::log::line(
-        QStringLiteral("The IBus daemon did not say which context has the focus: ") +
-        QString::fromUtf8(error ? error->message : "no answer"));
-    g_clear_error(&error);
-    return;
-  }
-  const gchar* path = nullptr;
-  g_variant_get(reply, "(&o)", &path);
-  const QString context = QString::fromUtf8(path);
-  g_variant_unref(reply);
-  IBusFrontEnd::testEvent(QStringLiteral("focus without path ") + context);
-  if (context == state().placeholder)
-    focusPlaceholder(engine);
-  else
-    focusIn(engine, context);
-  releaseGoneContexts();
-}
-
-void engineFocusOut(IBusEngine*) {
-  if (!state().focused.isEmpty()) focusOutAndCheck(state().focused);
-}
-
-gboolean engineProcessKeyEvent(IBusEngine*, guint keyval, guint keycode, guint modifiers) {
+bool handleKey(guint keyval, guint keycode, guint modifiers) {
   Context* context = focusedContext();
   const KeyEvent event = keyEventFromIBus(keyval, keycode, modifiers);
   if (!context) {
     if (event.keyDown) IBusFrontEnd::testEvent(QStringLiteral("key without a context"));
-    return FALSE;
+    return false;
   }
-  if (!event.keyDown) return FALSE;
+  if (!event.keyDown) return false;
   holdMenu();
-  return context->controller->handle(event, context->client.get()) ? TRUE : FALSE;
+  return context->controller->handle(event, context->client.get());
 }
 
 // The application reset its input state (a click in the text, a programmatic change). The
@@ -469,21 +460,98 @@ gboolean engineProcessKeyEvent(IBusEngine*, guint keyval, guint keycode, guint m
 // change would commit it again. A context whose toolkit is not known yet shows its preedit in
 // clear mode: the text it reported just before tells whether it put the word in itself, and if
 // not, the word is committed here, where the application now has its caret.
-void engineReset(IBusEngine* engine) {
-  if (Context* context = focusedContext()) {
-    const bool hadPreedit = !context->client->markedRange().isNotFound();
-    const bool insertedByClient =
-        context->client->clientNameKnown() ||
-        context->client->textBeforeCaretEndsWith(context->controller->composedString());
-    context->controller->commitComposition(
-        context->client.get(), insertedByClient
-                                   ? TolvaniInputController::PendingText::insertedByClient
-                                   : TolvaniInputController::PendingText::insert);
-    if (hadPreedit && insertedByClient) {
-      context->client->setMarkedText(QString(), platform::MarkedTextStyle{}, {0, 0},
-                                     platform::TextRange::notFound());
+void resetFocused() {
+  Context* context = focusedContext();
+  if (!context) return;
+  const bool hadPreedit = !context->client->markedRange().isNotFound();
+  const bool insertedByClient =
+      context->client->clientNameKnown() ||
+      context->client->textBeforeCaretEndsWith(context->controller->composedString());
+  context->controller->commitComposition(context->client.get(),
+                                         insertedByClient
+                                             ? TolvaniInputController::PendingText::insertedByClient
+                                             : TolvaniInputController::PendingText::insert);
+  if (hadPreedit && insertedByClient) {
+    context->client->setMarkedText(QString(), platform::MarkedTextStyle{}, {0, 0},
+                                   platform::TextRange::notFound());
+  }
+}
+
+void focusQueryAnswered(quint64 id, const QString& context, const QString& error) {
+  if (!state().focusQuery || state().focusQuery->id != id) return;
+  FocusQuery query = std::move(*std::exchange(state().focusQuery, std::nullopt));
+  IBusEngine* engine = query.engine;
+  if (context.isEmpty()) {
+    platform::log::line(
+        QStringLiteral("The IBus daemon did not say which context has the focus: ") + error);
+  } else {
+    IBusFrontEnd::testEvent(QStringLiteral("focus without path ") + context);
+    if (context == state().placeholder)
+      focusPlaceholder(engine);
+    else
+      focusIn(engine, context);
+  }
+  // In the order they came; what no controller takes goes back to the application as typed.
+  for (const HeldEvent& event : query.held) {
+    if (event.reset) {
+      resetFocused();
+    } else if (!handleKey(event.keyval, event.keycode, event.modifiers)) {
+      ibus_engine_forward_key_event(engine, event.keyval, event.keycode, event.modifiers);
     }
   }
+  if (!context.isEmpty()) releaseGoneContexts();
+}
+
+// The first engine object after the daemon starts is focused without the context's path (the
+// daemon learns only later that the engine takes it), and the daemon is asked which context has
+// the focus. The keys that come before its answer, which a busy machine can hold back for seconds,
+// are taken and held, and go to that context, in order, once the answer comes.
+void engineFocusIn(IBusEngine* engine) {
+  if (!state().bus) return;
+  abandonFocusQuery();
+  const quint64 id = ++state().focusQueries;
+  state().focusQuery = FocusQuery{id, engine, {}};
+  g_dbus_connection_call(
+      ibus_bus_get_connection(state().bus), IBUS_SERVICE_IBUS, IBUS_PATH_IBUS, IBUS_INTERFACE_IBUS,
+      "CurrentInputContext", nullptr, G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, G_MAXINT,
+      nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        const auto id = static_cast<quint64>(reinterpret_cast<quintptr>(data));
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+        if (!reply) {
+          focusQueryAnswered(id, QString(),
+                             QString::fromUtf8(error ? error->message : "no answer"));
+          g_clear_error(&error);
+          return;
+        }
+        const gchar* path = nullptr;
+        g_variant_get(reply, "(&o)", &path);
+        const QString context = QString::fromUtf8(path);
+        g_variant_unref(reply);
+        focusQueryAnswered(id, context, QString());
+      },
+      reinterpret_cast<gpointer>(static_cast<quintptr>(id)));
+}
+
+void engineFocusOut(IBusEngine*) {
+  abandonFocusQuery();
+  if (!state().focused.isEmpty()) focusOutAndCheck(state().focused);
+}
+
+gboolean engineProcessKeyEvent(IBusEngine* engine, guint keyval, guint keycode, guint modifiers) {
+  if (state().focusQuery && state().focusQuery->engine == engine) {
+    state().focusQuery->held.push_back(HeldEvent{false, keyval, keycode, modifiers});
+    return TRUE;
+  }
+  return handleKey(keyval, keycode, modifiers) ? TRUE : FALSE;
+}
+
+void engineReset(IBusEngine* engine) {
+  if (state().focusQuery && state().focusQuery->engine == engine)
+    state().focusQuery->held.push_back(HeldEvent{true});
+  else
+    resetFocused();
   IBUS_ENGINE_CLASS(tolvani_ibus_engine_parent_class)->reset(engine);
 }
 
@@ -511,6 +579,7 @@ void engineCandidateClicked(IBusEngine*, guint index, guint, guint) {
 
 void engineDestroy(IBusObject* object) {
   IBusEngine* engine = IBUS_ENGINE(object);
+  if (state().focusQuery && state().focusQuery->engine == engine) abandonFocusQuery();
   if (state().engine == engine) {
     // The daemon replaces the engine object when a context selects the engine again; the
     // contexts and their controllers stay, and take the next object at their next focus.
@@ -631,6 +700,7 @@ void IBusFrontEnd::stop() {
   s.order.clear();
   s.focused.clear();
   s.departure.reset();
+  s.focusQuery.reset();
   s.lookupFace = nullptr;
   if (s.menuSource != 0) g_source_remove(std::exchange(s.menuSource, 0u));
   CandidatePanelWindow::waitForFontsAhead();

@@ -243,6 +243,12 @@ TestInputContext::TestInputContext(IBusDaemonHarness& harness, const char* clien
         self->anchor = self->cursor;
       }),
       this);
+  g_signal_connect(
+      context_, "forward-key-event",
+      G_CALLBACK(+[](IBusInputContext*, guint keyval, guint, guint state, TestInputContext* self) {
+        if ((state & IBUS_RELEASE_MASK) == 0) self->forwardedKeys.push_back(keyval);
+      }),
+      this);
   g_signal_connect(context_, "update-preedit-text",
                    G_CALLBACK(+[](IBusInputContext*, IBusText* text, guint cursor, gboolean visible,
                                   TestInputContext* self) {

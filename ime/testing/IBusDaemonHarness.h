@@ -139,6 +139,8 @@ class TestInputContext {
   // What the input method sent, in the order it arrived: "preedit", "commit", "table",
   // "hide table", "auxiliary", "hide auxiliary".
   QStringList arrivals;
+  // The keyvals of the presses the input method handed back to the application.
+  std::vector<unsigned> forwardedKeys;
   QStringList properties;  // keys of registered and updated properties
   // The last registered properties with the later updates applied, one "key|type|label|state|
   // sensitivity" each: type radio, toggle, normal, separator or menu; state on or off;

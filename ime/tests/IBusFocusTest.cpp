@@ -12,6 +12,17 @@
 #include <cstring>
 #include <vector>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
 #include "platform/Defaults.h"
@@ -25,6 +36,150 @@ using testing::TestInputContext;
 using testing::typeKeys;
 
 QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// Carries the program's connections to the daemon, and holds both ways for `hold` from the
+// program's question which context has the focus, as a daemon that a busy machine stops for a
+// while. Thread-safety: its own thread relays; the test's reads `held`.
+class SlowDaemonRelay {
+ public:
+  SlowDaemonRelay(const QString& listenPath, std::chrono::milliseconds hold) : hold_(hold) {
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un address = socketAddress(listenPath);
+    if (::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 8) != 0) {
+      ::close(std::exchange(listener_, -1));
+    }
+  }
+  ~SlowDaemonRelay() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    for (Link& link : links_) {
+      ::close(link.program);
+      ::close(link.daemon);
+    }
+    if (listener_ >= 0) ::close(listener_);
+  }
+  bool listening() const { return listener_ >= 0; }
+  // Relays to the daemon at `daemonPath` from now on.
+  void start(const QString& daemonPath) {
+    daemon_ = socketAddress(daemonPath);
+    thread_ = std::thread([this] { run(); });
+  }
+  bool held() const { return held_; }
+
+ private:
+  struct Link {
+    int program = -1;
+    int daemon = -1;
+    std::string seen;      // the end of what the program sent, for a question split in two reads
+    std::string toDaemon;  // what the program sent while held
+  };
+  static sockaddr_un socketAddress(const QString& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray bytes = QFile::encodeName(path);
+    std::memcpy(address.sun_path, bytes.constData(),
+                std::min<std::size_t>(bytes.size(), sizeof address.sun_path - 1));
+    return address;
+  }
+  static bool writeAll(int to, const std::string& bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+      const ssize_t wrote = ::write(to, bytes.data() + sent, bytes.size() - sent);
+      if (wrote <= 0) return false;
+      sent += static_cast<std::size_t>(wrote);
+    }
+    return true;
+  }
+  static std::optional<std::string> readSome(int from) {
+    char buffer[65536];
+    const ssize_t got = ::read(from, buffer, sizeof buffer);
+    if (got <= 0) return std::nullopt;
+    return std::string(buffer, static_cast<std::size_t>(got));
+  }
+  void run() {
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> holdUntil;
+    while (!stop_) {
+      const bool holding = holdUntil && Clock::now() < *holdUntil;
+      std::vector<pollfd> fds{{listener_, POLLIN, 0}};
+      for (Link& link : links_) {
+        if (!holding && !link.toDaemon.empty()) {
+          writeAll(link.daemon, link.toDaemon);
+          link.toDaemon.clear();
+        }
+        fds.push_back({holding ? -1 : link.program, POLLIN, 0});
+        fds.push_back({holding ? -1 : link.daemon, POLLIN, 0});
+      }
+      if (::poll(fds.data(), fds.size(), 20) < 0) return;
+      if (fds[0].revents & POLLIN) {
+        Link link;
+        link.program = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        link.daemon = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::connect(link.daemon, reinterpret_cast<const sockaddr*>(&daemon_), sizeof daemon_);
+        links_.push_back(std::move(link));
+        continue;
+      }
+      for (std::size_t i = 0; i < links_.size(); ++i) {
+        Link& link = links_[i];
+        bool open = true;
+        if (fds[1 + 2 * i].revents) {
+          const std::optional<std::string> bytes = readSome(link.program);
+          open = bytes.has_value();
+          if (open) {
+            link.seen =
+                link.seen.substr(link.seen.size() > 64 ? link.seen.size() - 64 : 0) + *bytes;
+            if (!held_ && link.seen.find("CurrentInputContext") != std::string::npos) {
+              holdUntil = Clock::now() + hold_;
+              held_ = true;
+            }
+            if (held_ && Clock::now() < *holdUntil)
+              link.toDaemon += *bytes;
+            else
+              open = writeAll(link.daemon, *bytes);
+          }
+        }
+        if (open && fds[2 + 2 * i].revents) {
+          const std::optional<std::string> bytes = readSome(link.daemon);
+          open = bytes && writeAll(link.program, *bytes);
+        }
+        if (!open) {
+          ::shutdown(link.program, SHUT_RDWR);
+          ::shutdown(link.daemon, SHUT_RDWR);
+        }
+      }
+    }
+  }
+
+  const std::chrono::milliseconds hold_;
+  int listener_ = -1;
+  sockaddr_un daemon_{};
+  std::vector<Link> links_;  // the relay thread's
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> held_{false};
+};
+
+// A component folder whose program reaches the daemon through `relaySocket`; empty on failure.
+QString componentThroughRelay(const QString& folder, const QString& relaySocket) {
+  QFile built(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR "/tolvani.xml"));
+  if (!built.open(QIODevice::ReadOnly)) return {};
+  QString component = QString::fromUtf8(built.readAll());
+  const qsizetype from = component.indexOf(QStringLiteral("<exec>")) + 6;
+  const qsizetype to = component.indexOf(QStringLiteral(" --ibus</exec>"));
+  if (from < 6 || to < from) return {};
+  const QString program = component.mid(from, to - from);
+  const QString script = folder + QStringLiteral("/tolvani");
+  QFile wrapper(script);
+  if (!wrapper.open(QIODevice::WriteOnly)) return {};
+  wrapper.write("#!/bin/sh\nIBUS_ADDRESS='unix:path=" + QFile::encodeName(relaySocket) +
+                "' exec '" + QFile::encodeName(program) + "' \"$@\"\n");
+  wrapper.close();
+  wrapper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  component.replace(from, to - from, script);
+  QFile xml(folder + QStringLiteral("/tolvani.xml"));
+  if (!xml.open(QIODevice::WriteOnly) || xml.write(component.toUtf8()) < 0) return {};
+  return folder;
+}
 
 class IBusFocusTest : public ::testing::Test {
  protected:
@@ -217,6 +372,58 @@ TEST_F(IBusFocusTest, ThePlaceholderContextGetsNoControllerOnTheFirstSwitch) {
   ASSERT_NO_FATAL_FAILURE(focus(app));
   EXPECT_EQ(harness_->events().filter(QStringLiteral("controller ")).join('|').toStdString(),
             ("controller " + app.objectPath()).toStdString());
+}
+
+// A daemon late to say which context has the focus (a login's busy machine) held every key
+// typed meanwhile without a context: they were answered "not handled", and the application
+// inserted them in Latin letters.
+TEST_F(IBusFocusTest, KeysTypedWhileTheDaemonIsLateToNameTheFocusAreTakenInOrder) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const QString relaySocket = folder.filePath(QStringLiteral("relay.sock"));
+  SlowDaemonRelay relay(relaySocket, std::chrono::seconds(3));
+  ASSERT_TRUE(relay.listening());
+  const QString components = componentThroughRelay(folder.path(), relaySocket);
+  ASSERT_FALSE(components.isEmpty());
+  harness_.reset();
+  IBusDaemonHarness::Options options;
+  options.componentFolder = components;
+  harness_ = std::make_unique<IBusDaemonHarness>(options);
+  ASSERT_TRUE(harness_->ready()) << harness_->failure().toStdString();
+  qputenv("XDG_CONFIG_HOME", harness_->configHome().toUtf8());
+  relay.start(harness_->address().mid(QStringLiteral("unix:path=").size()));
+
+  TestInputContext app(*harness_, "gtk3-app");
+  app.focusIn();
+  harness_->settle();
+  ASSERT_TRUE(ibus_bus_set_global_engine(harness_->bus(), "tolvani"));
+  ASSERT_TRUE(harness_->waitFor([&] { return relay.held(); }));
+  // Typed while the answer is held: the daemon passes each key on at once.
+  const char* const keys = "ami tomake bhalobashi ";
+  std::vector<int> answers(std::strlen(keys), -1);
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    const unsigned keyval = keys[i] == ' ' ? IBUS_KEY_space : static_cast<unsigned char>(keys[i]);
+    const unsigned keycode = testing::usKey(keys[i]).first;
+    app.sendKeyWithoutWaiting(keyval, keycode, 0,
+                              [&answers, i](bool taken) { answers[i] = taken ? 1 : 0; });
+    app.sendKeyWithoutWaiting(keyval, keycode, IBUS_RELEASE_MASK, [](bool) {});
+  }
+  ASSERT_TRUE(harness_->waitFor([&] {
+    return std::count(answers.begin(), answers.end(), -1) == 0 && app.commits.size() == 3;
+  })) << commits(app);
+
+  const QStringList events = harness_->events();
+  EXPECT_TRUE(events.contains("focus without path " + app.objectPath()))
+      << events.join('\n').toStdString();
+  EXPECT_EQ(std::count(answers.begin(), answers.end(), 1), std::ssize(answers));
+  EXPECT_EQ(events.filter(QStringLiteral("key without a context")).size(), 0);
+  EXPECT_TRUE(app.forwardedKeys.empty());
+  EXPECT_EQ(commits(app), "আমি |তোমাকে |ভালোবাসি ");
+
+  // The next keys, after the answer, go straight on.
+  EXPECT_EQ(typeKeys(app, "kemon "), 0);
+  ASSERT_TRUE(harness_->waitFor([&] { return app.commits.size() == 4; })) << commits(app);
+  EXPECT_EQ(app.commits.back(), u("কেমন "));
 }
 
 }  // namespace
