@@ -309,24 +309,37 @@ TEST_F(OnboardingGuideTest, EachButtonReachesItsActionAndTypingStaysInTheField) 
 // is not complete).
 TEST_F(OnboardingGuideTest, EveryButtonUnderItsTextInBothLanguages) {
   struct Case {
+    const char* desktop;
     int uiLanguage;
     const char* labels;
   };
+  // Outside GNOME the settings button names the window it opens, IBus Preferences (on Xfce it
+  // read "Open Keyboard Settings").
   const Case cases[] = {
-      {1,
+      {"GNOME", 1,
        "language=বাংলা|retry=Retry Setup|settings=Open Keyboard Settings|done=Done|tour=Take the "
        "Tour|select=Switch to Tolvani|help=Open Keyboard Help|shortcut=Edit Text Shortcuts|"
        "preferences=Open Settings|tourSetup=Setup|tourBack=Back|tourNext=Next|done=Finish|"
        "close=Close"},
-      {0,
+      {"GNOME", 0,
        "language=English|retry=আবার চেষ্টা করুন|settings=কীবোর্ড সেটিংস খুলুন|done=শেষ|tour=ঘুরে "
        "দেখুন|select=তোলভানিতে বদলান|help=কীবোর্ড সহায়িকা খুলুন|shortcut=টেক্সট শর্টকাট "
        "সম্পাদনা|preferences=সেটিংস খুলুন|tourSetup=সেটআপ|tourBack=পেছনে|tourNext=পরের ধাপ|"
        "done=শেষ করুন|close=বন্ধ করুন"},
+      {"XFCE", 1,
+       "language=বাংলা|retry=Retry Setup|settings=Open IBus Preferences|done=Done|tour=Take the "
+       "Tour|select=Switch to Tolvani|help=Open Keyboard Help|shortcut=Edit Text Shortcuts|"
+       "preferences=Open Settings|tourSetup=Setup|tourBack=Back|tourNext=Next|done=Finish|"
+       "close=Close"},
+      {"XFCE", 0,
+       "language=English|retry=আবার চেষ্টা করুন|settings=IBus Preferences খুলুন|done=শেষ|tour=ঘুরে "
+       "দেখুন|select=তোলভানিতে বদলান|help=কীবোর্ড সহায়িকা খুলুন|shortcut=টেক্সট শর্টকাট "
+       "সম্পাদনা|preferences=সেটিংস খুলুন|tourSetup=সেটআপ|tourBack=পেছনে|tourNext=পরের ধাপ|"
+       "done=শেষ করুন|close=বন্ধ করুন"},
   };
-  const DesktopPin gnome("GNOME");
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.uiLanguage);
+    SCOPED_TRACE(std::string(c.desktop) + " " + std::to_string(c.uiLanguage));
+    const DesktopPin desktop(c.desktop);
     AppSettings::setUiLanguage(c.uiLanguage);
     AppSettings::setOnboardingCompleted(false);
     AppSettings::setOnboardingDeferred(false);
@@ -399,22 +412,19 @@ TEST_F(OnboardingGuideTest, EveryButtonUnderItsTextInBothLanguages) {
   }
 }
 
-// On Xfce the button read "Open Keyboard Settings" and opened IBus Preferences, and the texts
-// sent people to Keyboard Settings, a window that desktop does not have.
-TEST_F(OnboardingGuideTest, OutsideGnomeTheWindowNamesIBusPreferencesInBothLanguages) {
+// On Xfce the window's texts sent people to Keyboard Settings, a window that desktop does not
+// have; its native panel's button read "Open Keyboard Settings" and opened IBus Preferences.
+TEST_F(OnboardingGuideTest, OutsideGnomeTheTextsNameIBusPreferencesInBothLanguages) {
   const DesktopPin xfce("XFCE");
   struct Case {
     int uiLanguage;
-    const char* button;
     const char* failed;
     const char* panel;
   };
   const Case cases[] = {
-      {1, "Open IBus Preferences",
-       "Setup could not finish. Retry, or add Tolvani in IBus Preferences.",
+      {1, "Setup could not finish. Retry, or add Tolvani in IBus Preferences.",
        "Open IBus Preferences"},
-      {0, "IBus Preferences খুলুন",
-       "সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা IBus Preferences-এ তোলভানি যোগ করুন।",
+      {0, "সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা IBus Preferences-এ তোলভানি যোগ করুন।",
        "IBus Preferences খুলুন"},
   };
   for (const Case& c : cases) {
@@ -424,8 +434,6 @@ TEST_F(OnboardingGuideTest, OutsideGnomeTheWindowNamesIBusPreferencesInBothLangu
     ASSERT_TRUE(openAndWaitReady());
     ASSERT_TRUE(desktop_.fail("probe", "x"));
     ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("error=x"); })) << drawn();
-    EXPECT_EQ(jsText("document.querySelector('button[data-action=settings]').textContent"),
-              QString::fromUtf8(c.button));
     EXPECT_EQ(jsText("document.getElementById('phase').textContent"), QString::fromUtf8(c.failed));
     EXPECT_EQ(jsText("String(document.body.innerText.includes('Keyboard Settings') || "
                      "document.body.innerText.includes('কীবোর্ড সেটিংস'))"),
