@@ -85,7 +85,15 @@ bool TolvaniAppDelegate::applicationDidFinishLaunching(const QStringList& argume
   shutDownOnExit.armed = true;
   // Nothing to do when the last window closes: the program keeps serving the input method with no
   // window at all (the application does not quit on its last window).
-  if (!services_.startServer || !services_.startServer()) return false;
+  if (!services_.startServer || !services_.startServer()) {
+    // The applications menu's entry on a desktop that has not started IBus yet: the window says
+    // what is left, which a line on standard error would say to nobody.
+    if (!arguments.contains(QStringLiteral("--setup")) || !services_.showSetupAlone) return false;
+    EngineBridge::discardPreparedSession();
+    platform::log::line(QStringLiteral("Showing the setup window without serving IBus"));
+    services_.showSetupAlone();
+    return true;
+  }
 
   if (arguments.contains(QStringLiteral("--setup"))) {
     if (services_.showSetup) services_.showSetup();

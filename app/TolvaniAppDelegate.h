@@ -29,6 +29,9 @@ class TolvaniAppDelegate final : public QObject {
     // At the end: waits, up to the limit, for the edits the windows have queued; false when some
     // were left.
     std::function<bool(std::chrono::milliseconds)> waitForWindowWork;
+    // The setup window when no server runs (no IBus daemon yet): the program lives while it shows
+    // and ends when it closes. Unset, nothing shows without a server.
+    std::function<void()> showSetupAlone;
   };
 
   static constexpr std::chrono::milliseconds kOnboardingOfferDelay{1500};
@@ -42,7 +45,8 @@ class TolvaniAppDelegate final : public QObject {
   TolvaniAppDelegate& operator=(const TolvaniAppDelegate&) = delete;
 
   // Start-up. `arguments` are the program's ("--setup" shows the setup window at once). Returns
-  // false when the server could not start; nothing is shown then.
+  // false when the server could not start; nothing is shown then, except the setup window alone
+  // for "--setup" (true then).
   bool applicationDidFinishLaunching(const QStringList& arguments);
   // Saves every live session's learning and the typing statistics, waiting (bounded) for writes
   // already queued. Runs once; later calls do nothing.

@@ -131,6 +131,12 @@ int main(int argc, char** argv) {
       [] { SetupWindow::showIfNeeded(); },
       // The display's loss ends the process without its static objects, the worker among them.
       [](std::chrono::milliseconds limit) { return UserDictionaryWork::waitForQueuedWork(limit); },
+      // Nothing else keeps a program that serves nothing: it ends with the window.
+      [] {
+        SetupWindow::setClosedObserver(
+            [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); });
+        SetupWindow::show();
+      },
   });
   TolvaniAppDelegate* served = delegate.get();
   // A later start of the program (the desktop entry, "tolvani --setup") reopens this one. The

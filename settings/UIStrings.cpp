@@ -1,5 +1,6 @@
 #include "settings/UIStrings.h"
 
+#include "platform/Desktop.h"
 #include "settings/AppSettings.h"
 
 namespace tolvani::UIStrings {
@@ -9,6 +10,13 @@ namespace {
 QString pick(QStringView english, QStringView bangla) {
   const QStringView text = AppSettings::isBanglaUI() ? bangla : english;
   return QString::fromRawData(text.data(), text.size());
+}
+
+// The setup texts name the window where this desktop lists input sources: GNOME's Keyboard
+// Settings, elsewhere IBus Preferences (by its own name in both languages).
+QString pickForDesktop(QStringView gnomeEnglish, QStringView gnomeBangla, QStringView english,
+                       QStringView bangla) {
+  return platform::desktop::isGnome() ? pick(gnomeEnglish, gnomeBangla) : pick(english, bangla);
 }
 
 }  // namespace
@@ -64,7 +72,10 @@ QString subtitle() {
 QString offlineBadge() { return pick(u"Fully Offline", u"সম্পূর্ণ অফলাইন"); }
 QString setupTitle() { return pick(u"Keyboard Setup", u"কীবোর্ড সেটআপ"); }
 QString setupTour() { return pick(u"Keyboard Tour", u"কীবোর্ড ঘুরে দেখুন"); }
-QString setupOpenSettings() { return pick(u"Open Keyboard Settings", u"কীবোর্ড সেটিংস খুলুন"); }
+QString setupOpenSettings() {
+  return pickForDesktop(u"Open Keyboard Settings", u"কীবোর্ড সেটিংস খুলুন", u"Open IBus Preferences",
+                        u"IBus Preferences খুলুন");
+}
 QString setupRetry() { return pick(u"Retry Setup", u"আবার চেষ্টা করুন"); }
 QString setupWorking() { return pick(u"Setting up Tolvani…", u"তোলভানি চালু করা হচ্ছে…"); }
 QString setupDoneDetail() {
@@ -74,17 +85,35 @@ QString setupDoneDetail() {
       u"সব তৈরি। তোলভানি আপনার ইনপুট মেনুতে আছে; কীবোর্ড বদলাতে সাধারণত Super-Space চাপুন।");
 }
 QString setupEnableDetail() {
-  return pick(u"Retry setup, or add Tolvani under Bangla in Keyboard Settings.",
-              u"আবার চেষ্টা করুন, অথবা কীবোর্ড সেটিংসে Bangla থেকে তোলভানি যোগ করুন।");
+  return pickForDesktop(u"Retry setup, or add Tolvani under Bangla in Keyboard Settings.",
+                        u"আবার চেষ্টা করুন, অথবা কীবোর্ড সেটিংসে Bangla থেকে তোলভানি যোগ করুন।",
+                        u"Retry setup, or add Tolvani under Bangla in IBus Preferences.",
+                        u"আবার চেষ্টা করুন, অথবা IBus Preferences-এ Bangla থেকে তোলভানি যোগ করুন।");
+}
+QString setupIBusNotRunning() {
+  return pickForDesktop(
+      u"Tolvani is added. IBus is not running in this session yet: log out and in again; then "
+      u"Super+Space switches to Tolvani.",
+      u"তোলভানি যোগ করা হয়েছে। এই সেশনে IBus এখনো চালু হয়নি: লগ আউট করে আবার লগ ইন করুন; তারপর "
+      u"Super+Space চাপলে তোলভানিতে বদলাবে।",
+      u"Tolvani is added. IBus is not running in this session yet: choose it once with "
+      u"\"im-config -n ibus\", then log out and in again; then Super+Space switches to Tolvani.",
+      u"তোলভানি যোগ করা হয়েছে। এই সেশনে IBus এখনো চালু হয়নি: একবার \"im-config -n ibus\" দিয়ে "
+      u"IBus বেছে নিন, তারপর লগ আউট করে আবার লগ ইন করুন; তারপর Super+Space চাপলে তোলভানিতে "
+      u"বদলাবে।");
 }
 QString setupSettingsPath() {
-  return pick(u"Settings → Keyboard → Input Sources → + → Bangla → তোলভানি",
-              u"Settings → Keyboard → Input Sources → + → Bangla → তোলভানি");
+  return pickForDesktop(u"Settings → Keyboard → Input Sources → + → Bangla → তোলভানি",
+                        u"Settings → Keyboard → Input Sources → + → Bangla → তোলভানি",
+                        u"IBus Preferences → Input Method → Add → Bangla → তোলভানি",
+                        u"IBus Preferences → Input Method → Add → Bangla → তোলভানি");
 }
 QString setupReloadGuide() { return pick(u"Reload Guide", u"গাইড আবার খুলুন"); }
 QString setupGuideMissing() {
-  return pick(u"The setup guide is missing. Use Keyboard Settings to add Tolvani.",
-              u"সেটআপ গাইডটি পাওয়া যায়নি। কীবোর্ড সেটিংস থেকে তোলভানি যোগ করুন।");
+  return pickForDesktop(u"The setup guide is missing. Use Keyboard Settings to add Tolvani.",
+                        u"সেটআপ গাইডটি পাওয়া যায়নি। কীবোর্ড সেটিংস থেকে তোলভানি যোগ করুন।",
+                        u"The setup guide is missing. Use IBus Preferences to add Tolvani.",
+                        u"সেটআপ গাইডটি পাওয়া যায়নি। IBus Preferences থেকে তোলভানি যোগ করুন।");
 }
 QString setupGuideNotLoaded() {
   return pick(u"The animated guide did not load. You can still add the keyboard below.",
@@ -95,8 +124,11 @@ QString setupGuideUpdateFailed() {
               u"গাইডটি হালনাগাদ করা যায়নি। নিচের বোতামগুলো দিয়ে কীবোর্ড সেটআপ শেষ করুন।");
 }
 QString setupGuideStopped() {
-  return pick(u"The setup guide stopped. Reload the guide or add Tolvani in Keyboard Settings.",
-              u"সেটআপ গাইডটি বন্ধ হয়ে গেছে। গাইডটি আবার খুলুন, অথবা কীবোর্ড সেটিংসে তোলভানি যোগ করুন।");
+  return pickForDesktop(
+      u"The setup guide stopped. Reload the guide or add Tolvani in Keyboard Settings.",
+      u"সেটআপ গাইডটি বন্ধ হয়ে গেছে। গাইডটি আবার খুলুন, অথবা কীবোর্ড সেটিংসে তোলভানি যোগ করুন।",
+      u"The setup guide stopped. Reload the guide or add Tolvani in IBus Preferences.",
+      u"সেটআপ গাইডটি বন্ধ হয়ে গেছে। গাইডটি আবার খুলুন, অথবা IBus Preferences-এ তোলভানি যোগ করুন।");
 }
 
 // Settings window

@@ -19,7 +19,8 @@ QString learnedWordsImported(qint64 count);
 // The skipped part appears only when `skipped` is 1 or more.
 QString shortcutsImported(qint64 added, qint64 skipped);
 
-// Title and setup window
+// Title and setup window. The texts that name where input sources are added name GNOME's Keyboard
+// Settings on GNOME and IBus Preferences elsewhere.
 QString appTitle();
 QString subtitle();
 QString offlineBadge();
@@ -30,6 +31,8 @@ QString setupRetry();
 QString setupWorking();
 QString setupDoneDetail();
 QString setupEnableDetail();
+// What is left when the session runs no IBus daemon yet.
+QString setupIBusNotRunning();
 QString setupSettingsPath();
 QString setupReloadGuide();
 QString setupGuideMissing();

@@ -49,13 +49,15 @@ QString rowState(const State& state, Step step) {
   if (state.running == step) return QStringLiteral("working");
   if (effectiveFailedStep(state) == step) return QStringLiteral("failed");
   if (conditionMet(state, step)) return QStringLiteral("done");
+  if (step == Step::select && !state.ibusRunning) return QStringLiteral("waiting");
   return QStringLiteral("pending");
 }
 
 QString phase(const State& state) {
   if (state.busy) return QStringLiteral("working");
   if (state.failed) return QStringLiteral("failed");
-  if (state.status == InputSourceRegistration::State::enabled) return QStringLiteral("done");
+  if (state.status == InputSourceRegistration::State::enabled)
+    return state.ibusRunning ? QStringLiteral("done") : QStringLiteral("waiting");
   return QStringLiteral("failed");
 }
 
@@ -76,6 +78,8 @@ QJsonObject snapshot(const State& state) {
       {QStringLiteral("error"), state.failure},
       {QStringLiteral("status"), InputSourceRegistration::rawValue(state.status)},
       {QStringLiteral("selected"), state.selected},
+      {QStringLiteral("ibus"), state.ibusRunning},
+      {QStringLiteral("gnome"), state.gnome},
       {QStringLiteral("busy"), state.busy},
       {QStringLiteral("session"), state.session},
       {QStringLiteral("focusTyping"), state.focusTyping},

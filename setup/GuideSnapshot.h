@@ -1,5 +1,5 @@
 // What the setup window tells its guide page: the stages and steps of setup, the state the page
-// draws (one JSON object of 18 entries, built afresh on every render), and the text helpers the
+// draws (one JSON object of 20 entries, built afresh on every render), and the text helpers the
 // snapshot and the commit check use. Thread-safety: pure functions and values.
 #ifndef TOLVANI_SETUP_GUIDESNAPSHOT_H_
 #define TOLVANI_SETUP_GUIDESNAPSHOT_H_
@@ -36,6 +36,12 @@ struct State {
   InputSourceRegistration::State status = InputSourceRegistration::State::notRegistered;
   bool selected = false;
   bool menuVisible = false;
+  // The session's IBus daemon runs; without it nothing can be selected until the session starts
+  // one.
+  bool ibusRunning = true;
+  // The desktop is GNOME, whose Keyboard Settings list the input sources and whose session starts
+  // IBus; elsewhere IBus Preferences do, and IBus runs once chosen with im-config.
+  bool gnome = false;
   QString session;
   bool focusTyping = false;
   // The settings the tour shows.
@@ -53,9 +59,11 @@ struct State {
 bool conditionMet(const State& state, Step step);
 // `failed`; else `add` while idle with the source not enabled; else none.
 std::optional<Step> effectiveFailedStep(const State& state);
-// "working", "failed", "done" or "pending".
+// "working", "failed", "done" or "pending"; "waiting" for a step that cannot be taken before the
+// session runs IBus.
 QString rowState(const State& state, Step step);
-// "working", "failed" or "done".
+// "working", "failed" or "done"; "waiting" when all that can be done without IBus is done and
+// the rest waits for the session to start it.
 QString phase(const State& state);
 QJsonObject snapshot(const State& state);
 

@@ -108,6 +108,7 @@ std::optional<int> InputSourceCommand::run(const QStringList& arguments, const Q
       InputSourceSnapshot snapshot;
       snapshot.status = InputSourceRegistration::state(id);
       snapshot.selected = InputSourceRegistration::isSelected(id);
+      snapshot.ibusRunning = inputSourceSystem().running();
       writeLine(out, snapshot.line());
     }
   } catch (const SetupError& error) {

@@ -74,7 +74,8 @@ QStringList splitOutputLines(const QString& output) {
 
 QString InputSourceSnapshot::line() const {
   return kPrefixWord + QStringLiteral(" status=") + InputSourceRegistration::rawValue(status) +
-         QStringLiteral(" selected=") + (selected ? QLatin1Char('1') : QLatin1Char('0'));
+         QStringLiteral(" selected=") + (selected ? QLatin1Char('1') : QLatin1Char('0')) +
+         (ibusRunning ? QString() : QStringLiteral(" ibus=0"));
 }
 
 std::optional<InputSourceSnapshot> InputSourceSnapshot::fromOutput(const QString& output) {
@@ -101,7 +102,9 @@ std::optional<InputSourceSnapshot> InputSourceSnapshot::fromOutput(const QString
   if (!status) return std::nullopt;
   const QString selected = fields.value(QStringLiteral("selected"));
   if (selected != QLatin1String("0") && selected != QLatin1String("1")) return std::nullopt;
-  return InputSourceSnapshot{*status, selected == QLatin1String("1")};
+  const QString ibus = fields.value(QStringLiteral("ibus"), QStringLiteral("1"));
+  if (ibus != QLatin1String("0") && ibus != QLatin1String("1")) return std::nullopt;
+  return InputSourceSnapshot{*status, selected == QLatin1String("1"), ibus == QLatin1String("1")};
 }
 
 }  // namespace tolvani

@@ -45,6 +45,7 @@ struct State {
   std::function<void()> preferencesOpener;
   std::function<void()> shortcutEditorOpener;
   std::function<void()> helpOpener;
+  std::function<void()> closedObserver;
   QPointer<QProcess> holding;
   std::vector<QPointer<QProcess>> running;
   QString report;
@@ -65,6 +66,7 @@ void letGo(const QProcess* process) {
   if (s.holding != process) return;
   s.holding = nullptr;
   s.report.clear();
+  call(s.closedObserver);
 }
 
 void answered(QProcess* process, QByteArray line) {
@@ -127,7 +129,8 @@ void ask(const char* request) {
   State& s = state();
   if (!s.holding) {
     QProcess* process = startProcess();
-    if (process->state() != QProcess::NotRunning) s.holding = process;
+    if (process->state() == QProcess::NotRunning) return call(s.closedObserver);
+    s.holding = process;
   }
   if (s.holding) s.holding->write(QByteArray(request) + '\n');
 }
@@ -193,6 +196,8 @@ void setShortcutEditorOpener(std::function<void()> open) {
 }
 
 void setHelpOpener(std::function<void()> open) { state().helpOpener = std::move(open); }
+
+void setClosedObserver(std::function<void()> closed) { state().closedObserver = std::move(closed); }
 
 QString testReport() { return state().report; }
 

@@ -37,6 +37,9 @@ bool confirmSetup(const QString& committed);
 void setPreferencesOpener(std::function<void()> open);
 void setShortcutEditorOpener(std::function<void()> open);
 void setHelpOpener(std::function<void()> open);
+// Called whenever no process holds the window any more: it closed, or its process ended or could
+// not start.
+void setClosedObserver(std::function<void()> closed);
 
 // For TestWindowReport: the lines the window's process last reported of its shown windows, while
 // it holds the window; empty otherwise.

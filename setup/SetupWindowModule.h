@@ -27,7 +27,8 @@ struct SetupWindowModule {
                      std::function<void()> help, std::function<void()> closed);
   // The guide page's shown buttons in `view` (a web view of the window), as TestWindowReport
   // writes them: one "action \t chapter \t text \t x \t y \t width \t height" line each, in the
-  // page's coordinates, as last asked; asks again.
+  // page's coordinates, as last asked; asks again. Its status line comes as "#phase", each setup
+  // row as "row-<step>" with its state in the chapter's place.
   QString (*testPageButtons)(QWidget* view);
 };
 

@@ -39,7 +39,8 @@ class TolvaniAppDelegateTest : public ::testing::Test {
                                      [this](milliseconds limit) {
                                        waits_ << limit;
                                        return true;
-                                     }});
+                                     },
+                                     nullptr});
   }
   // Moves the test clock and runs what it handed to the main queue.
   void advance(milliseconds by) {
@@ -111,6 +112,29 @@ TEST_F(TolvaniAppDelegateTest, TheShutDownWaitsForTheWindowsWorkOnce) {
   EXPECT_LE(waits_[0], TolvaniAppDelegate::kShutdownWaitLimit);
 }
 
+// On a desktop that has not started IBus yet, "--setup" (the applications menu's entry) ended at
+// once with a line on standard error that nobody saw: the window now shows alone.
+TEST_F(TolvaniAppDelegateTest, NoServerStillShowsTheSetupWindowAloneForSetup) {
+  AppSettings::setOnboardingCompleted(false);
+  const auto make = [this] {
+    return std::make_unique<TolvaniAppDelegate>(TolvaniAppDelegate::Services{
+        [] { return false; }, [this] { shown_ += "setup;"; }, [this] { shown_ += "offer;"; },
+        [](milliseconds) { return true; }, [this] { shown_ += "alone;"; }});
+  };
+  auto plain = make();
+  EXPECT_FALSE(plain->applicationDidFinishLaunching({"tolvani"}));
+  advance(milliseconds(5000));
+  EXPECT_EQ(shown_, "");
+
+  auto setup = make();
+  ASSERT_TRUE(setup->applicationDidFinishLaunching({"tolvani", "--setup"}));
+  EXPECT_EQ(shown_, "alone;");
+  advance(milliseconds(5000));
+  EXPECT_EQ(shown_, "alone;") << "no offer follows";
+  EXPECT_TRUE(setup->applicationShouldHandleReopen());
+  EXPECT_EQ(shown_, "alone;setup;");
+}
+
 TEST_F(TolvaniAppDelegateTest, NoServerShowsNothing) {
   AppSettings::setOnboardingCompleted(false);
   auto delegate = make(/*serverStarts=*/false);
@@ -134,7 +158,7 @@ TEST_F(TolvaniAppDelegateTest, ExitCalledInsideTheEventLoopStillFlushesTheStatis
 
 TOLVANI_CHILD_ROLE(exitInsideTheLoop) {
   AppSettings::setOnboardingCompleted(true);
-  TolvaniAppDelegate delegate({[] { return true; }, {}, {}, {}});
+  TolvaniAppDelegate delegate({[] { return true; }, {}, {}, {}, {}});
   delegate.applicationDidFinishLaunching({"tolvani"});
   TypingStatsStore::recordKeystroke();
   QTimer::singleShot(0, [] { std::exit(3); });

@@ -114,6 +114,9 @@ TEST_F(UIStringsTest, TrickyTextsHaveTheirExactCodePoints) {
   EXPECT_EQ(UIStrings::confirmResetWords().count(QChar(0x200D)), 1);
   // Bangla digits where the text itself has them.
   EXPECT_TRUE(UIStrings::learnedDataTooLarge().contains(u"\u09E8 \u09AE\u09C7\u0997\u09BE"));
+  // GNOME's path; elsewhere it goes through IBus Preferences.
+  const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+  qputenv("XDG_CURRENT_DESKTOP", "GNOME");
   const QString banglaSettingsPath = UIStrings::setupSettingsPath();
 
   setEnglish();
@@ -122,6 +125,10 @@ TEST_F(UIStringsTest, TrickyTextsHaveTheirExactCodePoints) {
       UIStrings::setupSettingsPath(),
       QStringLiteral(u"Settings \u2192 Keyboard \u2192 Input Sources \u2192 + \u2192 Bangla \u2192 "
                      u"\u09A4\u09CB\u09B2\u09AD\u09BE\u09A8\u09BF"));
+  if (desktop.isNull())
+    qunsetenv("XDG_CURRENT_DESKTOP");
+  else
+    qputenv("XDG_CURRENT_DESKTOP", desktop);
   EXPECT_EQ(UIStrings::setupDoneDetail(),
             QStringLiteral(
                 u"You\u2019re all set. Tolvani is in your input menu; press Super-Space (usually) "

@@ -381,6 +381,7 @@ void OnboardingWindowController::loadGuide() {
   failure_.clear();
   status_ = InputSourceRegistration::State::notRegistered;
   selected_ = false;
+  ibusRunning_ = true;
   pageReady_ = false;
   languageChosenInGuide_ = false;
   applyLanguage();

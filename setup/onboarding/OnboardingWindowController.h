@@ -196,6 +196,7 @@ class OnboardingWindowController : public QObject {
   InputSourceRegistration::State status_ = InputSourceRegistration::State::notRegistered;
   bool selected_ = false;
   bool menuVisible_ = false;
+  bool ibusRunning_ = true;
   std::optional<Step> running_;
   std::optional<Step> failed_;
   QString failure_;

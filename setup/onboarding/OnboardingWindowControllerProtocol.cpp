@@ -9,6 +9,7 @@
 #include <QWebEngineView>
 
 #include "help/KeyboardHelpController.h"
+#include "platform/Desktop.h"
 #include "platform/PowerState.h"
 #include "settings/AppSettings.h"
 #include "settings/TextShortcuts.h"
@@ -82,7 +83,8 @@ void OnboardingWindowController::receive(const QString& json) {
   } else if (action == QLatin1String("close")) {
     window_->close();
   } else if (action == QLatin1String("tour")) {
-    if (!tour && !busy && status_ == InputSourceRegistration::State::enabled) {
+    // Without a daemon the tour could neither switch nor type.
+    if (!tour && !busy && status_ == InputSourceRegistration::State::enabled && ibusRunning_) {
       stage_ = Stage::tour;
       tourStep_ = 0;
       render(false);
@@ -151,6 +153,8 @@ guide::State OnboardingWindowController::state(bool focusTyping) const {
   state.status = status_;
   state.selected = selected_;
   state.menuVisible = menuVisible_;
+  state.ibusRunning = ibusRunning_;
+  state.gnome = platform::desktop::isGnome();
   state.session = session_;
   state.focusTyping = focusTyping;
   state.digits = AppSettings::banglaDigitsEnabled();
@@ -172,6 +176,8 @@ void OnboardingWindowController::render(bool focusTyping) {
     fallbackStatus_->setText(failure_);
   else if (busy)
     fallbackStatus_->setText(UIStrings::setupWorking());
+  else if (status_ == InputSourceRegistration::State::enabled && !ibusRunning_)
+    fallbackStatus_->setText(UIStrings::setupIBusNotRunning());
   else if (status_ == InputSourceRegistration::State::enabled)
     fallbackStatus_->setText(UIStrings::setupDoneDetail());
   else
@@ -202,7 +208,7 @@ void OnboardingWindowController::render(bool focusTyping) {
 QString OnboardingWindowController::describe() const {
   return QStringLiteral(
              "stage=%1 tour=%2 lang=%3%4 status=%5 selected=%6 menu=%7 running=%8 failed=%9 "
-             "failure=\"%10\" busy=%11 refresh=%12%13 epoch=%14 ready=%15 page=%16")
+             "failure=\"%10\" busy=%11 refresh=%12%13 epoch=%14 ready=%15 page=%16%17")
       .arg(stage_ == Stage::tour ? "tour" : "setup")
       .arg(tourStep_)
       .arg(language_, languageChosenInGuide_ ? QStringLiteral("(chosen)") : QString())
@@ -216,7 +222,8 @@ QString OnboardingWindowController::describe() const {
       .arg(stateEpoch_)
       .arg(int(pageReady_))
       .arg(stack_->currentWidget() == fallback_ ? QStringLiteral("fallback")
-                                                : QStringLiteral("guide"));
+                                                : QStringLiteral("guide"))
+      .arg(ibusRunning_ ? QString() : QStringLiteral(" ibus=0"));
 }
 
 }  // namespace tolvani

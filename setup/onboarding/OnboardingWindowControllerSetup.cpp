@@ -86,6 +86,7 @@ bool OnboardingWindowController::conditionMet(Step step) const {
 void OnboardingWindowController::applySnapshot(const InputSourceSnapshot& snapshot) {
   status_ = snapshot.status;
   selected_ = snapshot.selected;
+  ibusRunning_ = snapshot.ibusRunning;
   menuVisible_ = operations().menuVisible();
 }
 
@@ -120,8 +121,11 @@ void OnboardingWindowController::setUp(bool force, const QString& generation,
     const bool nothingToDo = !force && AppSettings::onboardingCompleted() &&
                              self->status_ == InputSourceRegistration::State::enabled;
     if (!nothingToDo) {
-      for (Step step : guide::kAllSteps)
+      for (Step step : guide::kAllSteps) {
+        // Adding and showing are kept for the daemon the session starts; selecting needs one.
+        if (step == Step::select && !self->ibusRunning_) continue;
         if (force || !self->conditionMet(step)) steps.push_back(step);
+      }
     }
     if (steps.empty()) return self->finishSetup(std::nullopt, QString());
     self->runStep(std::move(steps), 0, generation, task);

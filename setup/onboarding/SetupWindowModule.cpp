@@ -17,13 +17,15 @@
 namespace tolvani {
 namespace {
 
-// The page's shown buttons, in its own coordinates.
+// The page's shown buttons, its status line and its setup rows (a row's state in the chapter's
+// place), in its own coordinates.
 constexpr char kButtonsScript[] =
-    "[...document.querySelectorAll('button[data-action], #chapter-counter, #phase')].filter(b =>"
-    " b.offsetParent !== null && !b.disabled).map(b => { const r = b.getBoundingClientRect();"
-    " return [b.dataset.action || '#' + b.id, b.dataset.chapter || '', b.textContent.trim(),"
-    " Math.round(r.x), Math.round(r.y), Math.round(r.width), Math.round(r.height)]"
-    ".join('\\t'); }).join('\\n')";
+    "[...document.querySelectorAll('button[data-action], #chapter-counter, #phase, .row')]"
+    ".filter(b => b.offsetParent !== null && !b.disabled).map(b => { const r ="
+    " b.getBoundingClientRect(); return [b.dataset.action || (b.dataset.step ? 'row-' +"
+    " b.dataset.step : '#' + b.id), b.dataset.chapter || b.dataset.state || '',"
+    " b.textContent.trim().replace(/\\s+/g, ' '), Math.round(r.x), Math.round(r.y),"
+    " Math.round(r.width), Math.round(r.height)].join('\\t'); }).join('\\n')";
 
 QString testPageButtons(QWidget* widget) {
   static std::map<QWebEngineView*, QString> buttons;

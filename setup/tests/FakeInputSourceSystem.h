@@ -26,6 +26,7 @@ class FakeInputSourceSystem final : public InputSourceSystem {
   std::optional<InputSource> currentSource;
   std::optional<bool> menuVisible;
   bool menuSaves = true;
+  bool daemonRunning = true;
   QStringList calls;
 
   std::vector<InputSource> sources(const QString& bundleID, bool includeDisabled) override {
@@ -52,6 +53,7 @@ class FakeInputSourceSystem final : public InputSourceSystem {
     return selectStatus;
   }
   std::optional<InputSource> current() override { return currentSource; }
+  bool running() override { return daemonRunning; }
   std::optional<bool> inputMenuVisible() override { return menuVisible; }
   bool setInputMenuVisible() override {
     calls.append(QStringLiteral("show menu"));

@@ -87,12 +87,29 @@ TEST(GuideProtocolTest, SnapshotPhaseRowsAndFailedStep) {
   state.shortcut = QStringLiteral("x");
   const QJsonObject snapshot = guide::snapshot(state);
   EXPECT_EQ(snapshot.keys().join(','),
-            "busy,defaultLayout,error,failedStep,focusTyping,lang,options,phase,quiet,rows,"
-            "selected,session,shortcut,shortcutTruncated,stage,status,tourStep,visible");
+            "busy,defaultLayout,error,failedStep,focusTyping,gnome,ibus,lang,options,phase,quiet,"
+            "rows,selected,session,shortcut,shortcutTruncated,stage,status,tourStep,visible");
   EXPECT_EQ(snapshot["options"].toObject().keys().join(','),
             "autocorrect,digits,emoji,english,suggestions");
   EXPECT_EQ(snapshot["status"].toString(), "enabled");
   EXPECT_EQ(snapshot["session"].toString(), "S");
+}
+
+// Without a daemon the page said "You're all set" with Tolvani added, and offered a switch that
+// cannot happen before the session starts IBus.
+TEST(GuideProtocolTest, WithoutADaemonTheSwitchWaitsAndNothingSaysAllSet) {
+  guide::State state;
+  state.ibusRunning = false;
+  EXPECT_EQ(rows(state), "failed [add] add=failed show=pending select=waiting");
+  state.status = State::enabled;
+  state.menuVisible = true;
+  EXPECT_EQ(rows(state), "waiting [] add=done show=done select=waiting");
+  state.busy = true;
+  state.running = Step::add;
+  EXPECT_EQ(rows(state), "working [] add=working show=done select=waiting");
+  EXPECT_FALSE(guide::snapshot(state)["ibus"].toBool());
+  state.ibusRunning = true;
+  EXPECT_TRUE(guide::snapshot(state)["ibus"].toBool());
 }
 
 TEST(GuideProtocolTest, ShortcutIsCutAtUserPerceivedCharacters) {

@@ -132,6 +132,20 @@ TEST_F(InputSourceCommandTest, FlagsChooseTheStepsAndTheirOrder) {
             "tolvani-state status=enabled selected=1\n");
 }
 
+// The setup window read a state line that said nothing of the daemon, so with none running it
+// tried to switch and reported a failure instead of what is left.
+TEST_F(InputSourceCommandTest, StateLineSaysWhenNoDaemonRuns) {
+  installEnabledSelected();
+  desktop.currentSource.reset();
+  desktop.daemonRunning = false;
+  const Printed state = runCommand({QStringLiteral("--input-source-state")});
+  EXPECT_EQ(state.status, 0);
+  EXPECT_EQ(state.out, "tolvani-state status=enabled selected=0 ibus=0\n");
+  const std::optional<InputSourceSnapshot> read = InputSourceSnapshot::fromOutput(state.out);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_FALSE(read->ibusRunning);
+}
+
 TEST_F(InputSourceCommandTest, MissingBundleIdentifierRunsNoStep) {
   for (const std::optional<QString>& id : {std::optional<QString>(), std::optional(QString())}) {
     const Printed printed = runCommand({QStringLiteral("--input-source-state")}, id);
@@ -250,6 +264,10 @@ TEST(InputSourceSnapshotTest, StateLineParser) {
        InputSourceSnapshot{State::enabled, false}},
       {QStringLiteral("tolvani-state status=Enabled selected=1"), std::nullopt},
       {QStringLiteral("tolvani-state status=enabled selected="), std::nullopt},
+      {QStringLiteral("tolvani-state status=enabled selected=0 ibus=0"),
+       InputSourceSnapshot{State::enabled, false, false}},
+      {QStringLiteral("tolvani-state ibus=1 status=enabled selected=1"), enabledOn},
+      {QStringLiteral("tolvani-state status=enabled selected=1 ibus=no"), std::nullopt},
       {QString::fromUtf8("x\u2028tolvani-state status=notEnabled selected=1\u0085"),
        InputSourceSnapshot{State::notEnabled, true}},
       // The last state line alone counts, even when unusable.
@@ -264,10 +282,11 @@ TEST(InputSourceSnapshotTest, StateLineParser) {
     }
   }
   for (State status : {State::notRegistered, State::notEnabled, State::enabled})
-    for (bool selected : {false, true}) {
-      const InputSourceSnapshot snapshot{status, selected};
-      EXPECT_EQ(InputSourceSnapshot::fromOutput(snapshot.line() + "\n"), snapshot);
-    }
+    for (bool selected : {false, true})
+      for (bool running : {false, true}) {
+        const InputSourceSnapshot snapshot{status, selected, running};
+        EXPECT_EQ(InputSourceSnapshot::fromOutput(snapshot.line() + "\n"), snapshot);
+      }
 }
 
 }  // namespace

@@ -163,16 +163,17 @@ TEST_F(InputSourceIBusTest, SuperuserIsRefused) {
 
 TEST_F(InputSourceIBusTest, DaemonAbsent) {
   installComponent();
-  // The daemon the session starts later will read the installed component.
-  EXPECT_EQ(probeState(), state("notEnabled", 0));
+  // The daemon the session starts later will read the installed component; the state says that
+  // none runs yet.
+  EXPECT_EQ(probeState(), state("notEnabled", 0) + " ibus=0");
   EXPECT_EQ(await<Done>([](auto done) { InputSourceProbe::enable(nullptr, std::move(done)); }),
             "done");
-  EXPECT_EQ(probeState(), state("enabled", 0));
+  EXPECT_EQ(probeState(), state("enabled", 0) + " ibus=0");
   EXPECT_TRUE(keyFile().contains(enabledFromEmpty(false))) << keyFile().toStdString();
   // Nothing can be switched yet; what is left is said, not failed.
   EXPECT_EQ(await<Done>([](auto done) { InputSourceProbe::select(nullptr, std::move(done)); }),
             "done");
-  EXPECT_EQ(probeState(), state("enabled", 0));
+  EXPECT_EQ(probeState(), state("enabled", 0) + " ibus=0");
   // Restarting a daemon that is not running is nothing to refresh.
   EXPECT_EQ(await<Done>([](auto done) {
               InputSourceSetup::run(InputSourceSetup::defaultTools().refreshInputMenu, nullptr,

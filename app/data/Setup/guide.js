@@ -24,9 +24,14 @@
       stateFailed: 'Needs attention',
       phaseWorking: 'Setting up Tolvani…',
       phaseDone: 'You’re all set. Press Super+Space to switch keyboards.',
+      stateWaiting: 'After IBus starts',
       phaseFailed: 'Setup could not finish. Retry, or add Tolvani in Keyboard Settings.',
+      phaseFailedElsewhere: 'Setup could not finish. Retry, or add Tolvani in IBus Preferences.',
+      phaseWaiting: 'IBus is not running in this session yet. Log out and in again; then Super+Space switches to Tolvani.',
+      phaseWaitingElsewhere: 'IBus is not running in this session yet. Choose it once with "im-config -n ibus", then log out and in again; then Super+Space switches to Tolvani.',
       retry: 'Retry Setup',
       settings: 'Open Keyboard Settings',
+      settingsElsewhere: 'Open IBus Preferences',
       tour: 'Take the Tour',
       done: 'Done',
       close: 'Close',
@@ -85,9 +90,14 @@
       stateFailed: 'মনোযোগ দরকার',
       phaseWorking: 'তোলভানি চালু করা হচ্ছে…',
       phaseDone: 'সব তৈরি। কীবোর্ড বদলাতে Super+Space চাপুন।',
+      stateWaiting: 'IBus চালু হলে',
       phaseFailed: 'সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা কীবোর্ড সেটিংসে তোলভানি যোগ করুন।',
+      phaseFailedElsewhere: 'সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা IBus Preferences-এ তোলভানি যোগ করুন।',
+      phaseWaiting: 'এই সেশনে IBus এখনো চালু হয়নি। লগ আউট করে আবার লগ ইন করুন; তারপর Super+Space চাপলে তোলভানিতে বদলাবে।',
+      phaseWaitingElsewhere: 'এই সেশনে IBus এখনো চালু হয়নি। একবার "im-config -n ibus" দিয়ে IBus বেছে নিন, তারপর লগ আউট করে আবার লগ ইন করুন; তারপর Super+Space চাপলে তোলভানিতে বদলাবে।',
       retry: 'আবার চেষ্টা করুন',
       settings: 'কীবোর্ড সেটিংস খুলুন',
+      settingsElsewhere: 'IBus Preferences খুলুন',
       tour: 'ঘুরে দেখুন',
       done: 'শেষ',
       close: 'বন্ধ করুন',
@@ -154,8 +164,16 @@
     if (post) post(JSON.stringify(message));
   }
 
-  function words(lang) {
-    return TEXTS[lang] || TEXTS.en;
+  // The texts that name where input sources are added, and how IBus comes to run, differ outside
+  // GNOME: there IBus Preferences list them, and IBus runs once chosen with im-config.
+  function words(lang, gnome) {
+    const t = TEXTS[lang] || TEXTS.en;
+    if (gnome !== false) return t;
+    const elsewhere = Object.assign({}, t);
+    for (const key of Object.keys(t)) {
+      if (key.endsWith('Elsewhere')) elsewhere[key.slice(0, -'Elsewhere'.length)] = t[key];
+    }
+    return elsewhere;
   }
 
   function localDigits(lang, number) {
@@ -169,8 +187,8 @@
     if (theme === 'dark' || theme === 'light') document.documentElement.dataset.theme = theme;
   }
 
-  function drawTexts(lang) {
-    const t = words(lang);
+  function drawTexts(lang, gnome) {
+    const t = words(lang, gnome);
     document.documentElement.lang = lang === 'bn' ? 'bn' : 'en';
     for (const element of $$('[data-text]')) {
       const text = t[element.dataset.text];
@@ -185,8 +203,9 @@
 
   function draw(s) {
     const lang = s.lang === 'bn' ? 'bn' : 'en';
-    const t = words(lang);
-    drawTexts(lang);
+    const gnome = s.gnome !== false;
+    const t = words(lang, gnome);
+    drawTexts(lang, gnome);
     document.body.classList.toggle('quiet', s.quiet === true);
     document.body.classList.toggle('paused', s.visible === false);
 
@@ -200,6 +219,7 @@
       working: t.stateWorking,
       done: t.stateDone,
       failed: t.stateFailed,
+      waiting: t.stateWaiting,
     };
     for (const step of STEPS) {
       const row = $('.row[data-step="' + step + '"]');
@@ -209,7 +229,12 @@
       row.querySelector('.badge').textContent =
         state === 'done' ? '✓' : state === 'failed' ? '!' : localDigits(lang, STEPS.indexOf(step) + 1);
     }
-    const phaseWords = { working: t.phaseWorking, done: t.phaseDone, failed: t.phaseFailed };
+    const phaseWords = {
+      working: t.phaseWorking,
+      done: t.phaseDone,
+      failed: t.phaseFailed,
+      waiting: t.phaseWaiting,
+    };
     $('#phase').textContent = phaseWords[s.phase] || '';
     const error = $('#error');
     error.textContent = typeof s.error === 'string' ? s.error : '';
@@ -219,6 +244,8 @@
     setEnabled('retry', !busy);
     setEnabled('done', !busy);
     setEnabled('tour', !busy && s.status === 'enabled');
+    // Without IBus the tour could neither switch nor type.
+    $('#setup-stage button[data-action="tour"]').hidden = s.ibus === false;
     setEnabled('select', !busy);
 
     const chapter = Number.isInteger(s.tourStep) ? Math.min(Math.max(s.tourStep, 0), 4) : 0;

@@ -52,6 +52,25 @@ class FakePowerState : public platform::PowerState {
   bool on = false;
 };
 
+// Sets XDG_CURRENT_DESKTOP for the life of the object.
+class DesktopPin {
+ public:
+  explicit DesktopPin(const char* desktop) : saved_(qgetenv("XDG_CURRENT_DESKTOP")) {
+    qputenv("XDG_CURRENT_DESKTOP", desktop);
+  }
+  ~DesktopPin() {
+    if (saved_.isNull())
+      qunsetenv("XDG_CURRENT_DESKTOP");
+    else
+      qputenv("XDG_CURRENT_DESKTOP", saved_);
+  }
+  DesktopPin(const DesktopPin&) = delete;
+  DesktopPin& operator=(const DesktopPin&) = delete;
+
+ private:
+  QByteArray saved_;
+};
+
 class OnboardingGuideTest : public testing::ControllerTest {
  protected:
   void SetUp() override {
@@ -290,23 +309,37 @@ TEST_F(OnboardingGuideTest, EachButtonReachesItsActionAndTypingStaysInTheField) 
 // is not complete).
 TEST_F(OnboardingGuideTest, EveryButtonUnderItsTextInBothLanguages) {
   struct Case {
+    const char* desktop;
     int uiLanguage;
     const char* labels;
   };
+  // Outside GNOME the settings button names the window it opens, IBus Preferences (on Xfce it
+  // read "Open Keyboard Settings").
   const Case cases[] = {
-      {1,
+      {"GNOME", 1,
        "language=বাংলা|retry=Retry Setup|settings=Open Keyboard Settings|done=Done|tour=Take the "
        "Tour|select=Switch to Tolvani|help=Open Keyboard Help|shortcut=Edit Text Shortcuts|"
        "preferences=Open Settings|tourSetup=Setup|tourBack=Back|tourNext=Next|done=Finish|"
        "close=Close"},
-      {0,
+      {"GNOME", 0,
        "language=English|retry=আবার চেষ্টা করুন|settings=কীবোর্ড সেটিংস খুলুন|done=শেষ|tour=ঘুরে "
+       "দেখুন|select=তোলভানিতে বদলান|help=কীবোর্ড সহায়িকা খুলুন|shortcut=টেক্সট শর্টকাট "
+       "সম্পাদনা|preferences=সেটিংস খুলুন|tourSetup=সেটআপ|tourBack=পেছনে|tourNext=পরের ধাপ|"
+       "done=শেষ করুন|close=বন্ধ করুন"},
+      {"XFCE", 1,
+       "language=বাংলা|retry=Retry Setup|settings=Open IBus Preferences|done=Done|tour=Take the "
+       "Tour|select=Switch to Tolvani|help=Open Keyboard Help|shortcut=Edit Text Shortcuts|"
+       "preferences=Open Settings|tourSetup=Setup|tourBack=Back|tourNext=Next|done=Finish|"
+       "close=Close"},
+      {"XFCE", 0,
+       "language=English|retry=আবার চেষ্টা করুন|settings=IBus Preferences খুলুন|done=শেষ|tour=ঘুরে "
        "দেখুন|select=তোলভানিতে বদলান|help=কীবোর্ড সহায়িকা খুলুন|shortcut=টেক্সট শর্টকাট "
        "সম্পাদনা|preferences=সেটিংস খুলুন|tourSetup=সেটআপ|tourBack=পেছনে|tourNext=পরের ধাপ|"
        "done=শেষ করুন|close=বন্ধ করুন"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.uiLanguage);
+    SCOPED_TRACE(std::string(c.desktop) + " " + std::to_string(c.uiLanguage));
+    const DesktopPin desktop(c.desktop);
     AppSettings::setUiLanguage(c.uiLanguage);
     AppSettings::setOnboardingCompleted(false);
     AppSettings::setOnboardingDeferred(false);
@@ -376,6 +409,83 @@ TEST_F(OnboardingGuideTest, EveryButtonUnderItsTextInBothLanguages) {
     EXPECT_TRUE(AppSettings::onboardingDeferred());
     while (desktop_.answer("probe", kSelected)) {
     }
+  }
+}
+
+// On Xfce the window's texts sent people to Keyboard Settings, a window that desktop does not
+// have; its native panel's button read "Open Keyboard Settings" and opened IBus Preferences.
+TEST_F(OnboardingGuideTest, OutsideGnomeTheTextsNameIBusPreferencesInBothLanguages) {
+  const DesktopPin xfce("XFCE");
+  struct Case {
+    int uiLanguage;
+    const char* failed;
+    const char* panel;
+  };
+  const Case cases[] = {
+      {1, "Setup could not finish. Retry, or add Tolvani in IBus Preferences.",
+       "Open IBus Preferences"},
+      {0, "সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা IBus Preferences-এ তোলভানি যোগ করুন।",
+       "IBus Preferences খুলুন"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.uiLanguage);
+    AppSettings::setUiLanguage(c.uiLanguage);
+    controller_ = std::make_unique<OnboardingWindowController>();
+    ASSERT_TRUE(openAndWaitReady());
+    ASSERT_TRUE(desktop_.fail("probe", "x"));
+    ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("error=x"); })) << drawn();
+    EXPECT_EQ(jsText("document.getElementById('phase').textContent"), QString::fromUtf8(c.failed));
+    EXPECT_EQ(jsText("String(document.body.innerText.includes('Keyboard Settings') || "
+                     "document.body.innerText.includes('কীবোর্ড সেটিংস'))"),
+              "false");
+    EXPECT_EQ(controller_->window()->findChild<QPushButton*>("settingsButton")->text(),
+              QString::fromUtf8(c.panel));
+    for (const QString& text : {UIStrings::setupEnableDetail(), UIStrings::setupGuideMissing(),
+                                UIStrings::setupGuideStopped(), UIStrings::setupSettingsPath()}) {
+      EXPECT_TRUE(text.contains("IBus Preferences")) << text;
+      EXPECT_FALSE(text.contains("Keyboard Settings") ||
+                   text.contains(QString::fromUtf8("কীবোর্ড সেটিংস")))
+          << text;
+    }
+  }
+}
+
+// Without an IBus daemon the page said "You're all set" once Tolvani was added, and offered the
+// tour, whose switch and typing cannot work before the session starts IBus.
+TEST_F(OnboardingGuideTest, WithoutADaemonThePageSaysWhatIsLeftAndOffersNoTour) {
+  const DesktopPin xfce("XFCE");
+  const InputSourceSnapshot addedNoDaemon{State::enabled, false, false};
+  for (const int language : {1, 0}) {
+    SCOPED_TRACE(language);
+    AppSettings::setUiLanguage(language);
+    controller_ = std::make_unique<OnboardingWindowController>();
+    desktop_.menuVisible = true;
+    ASSERT_TRUE(openAndWaitReady());
+    ASSERT_TRUE(desktop_.answer("probe", addedNoDaemon));
+    ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=waiting"); }))
+        << drawn();
+    const QString phase = jsText("document.getElementById('phase').textContent");
+    EXPECT_EQ(phase,
+              language == 1
+                  ? QString::fromUtf8("IBus is not running in this session yet. Choose it once "
+                                      "with \"im-config -n ibus\", then log out and in again; "
+                                      "then Super+Space switches to Tolvani.")
+                  : QString::fromUtf8("এই সেশনে IBus এখনো চালু হয়নি। একবার \"im-config -n "
+                                      "ibus\" দিয়ে IBus বেছে নিন, তারপর লগ আউট করে আবার লগ ইন "
+                                      "করুন; তারপর Super+Space চাপলে তোলভানিতে বদলাবে।"));
+    EXPECT_TRUE(drawn().contains("add=done show=done select=waiting")) << drawn();
+    EXPECT_EQ(jsText("document.querySelector('.row[data-step=select] .row-state').textContent"),
+              language == 1 ? QString("After IBus starts") : QString::fromUtf8("IBus চালু হলে"));
+    EXPECT_EQ(jsText("String(document.querySelector('#setup-stage button[data-action=tour]')"
+                     ".offsetParent === null)"),
+              "true");
+    // Nor does a forged message reach the tour.
+    js(QStringLiteral("new QWebChannel(qt.webChannelTransport, c => c.objects.setup.postMessage("
+                      "JSON.stringify({action: 'tour', session: '%1'})))")
+           .arg(controller_->session()));
+    settle(80);
+    EXPECT_TRUE(state().startsWith("stage=setup")) << state();
+    screenshot(QStringLiteral("%1-without-ibus").arg(language == 1 ? "en" : "bn"));
   }
 }
 

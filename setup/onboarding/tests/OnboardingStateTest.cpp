@@ -99,6 +99,54 @@ TEST_F(OnboardingStateTest, MissingGuideShowsThePanelAndTheRunStillStarts) {
   EXPECT_TRUE(desktop_.waiting().isEmpty());
 }
 
+// Without an IBus daemon the run tried to switch, which cannot work before the session starts
+// one, and ended on a failed switch instead of saying what is left.
+TEST_F(OnboardingStateTest, WithoutADaemonTheRunNeverSwitchesAndSaysWhatIsLeft) {
+  const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+  qputenv("XDG_CURRENT_DESKTOP", "XFCE");
+  const InputSourceSnapshot addedNoDaemon{State::enabled, false, false};
+  for (const int language : {1, 0}) {
+    SCOPED_TRACE(language);
+    AppSettings::setUiLanguage(language);
+    desktop_.log.clear();
+    desktop_.menuVisible = false;
+    open();
+    ASSERT_TRUE(desktop_.answer("probe", {State::notRegistered, false, false}));
+    ASSERT_TRUE(desktop_.answer("activate"));
+    desktop_.menuVisible = true;
+    ASSERT_TRUE(desktop_.answer("showInputMenu"));
+    ASSERT_TRUE(desktop_.answer("probe", addedNoDaemon));
+    EXPECT_EQ(desktop_.log.join(' '), "probe activate showInputMenu probe");
+    EXPECT_TRUE(state().contains("running=- failed=- failure=\"\" busy=0")) << state();
+    EXPECT_FALSE(AppSettings::onboardingCompleted());
+    EXPECT_EQ(fallbackStatus(), UIStrings::setupIBusNotRunning());
+    EXPECT_TRUE(fallbackStatus().contains("\"im-config -n ibus\"")) << fallbackStatus();
+    EXPECT_TRUE(fallbackStatus().contains("Super+Space")) << fallbackStatus();
+
+    // Retrying takes again every step that can be taken now.
+    desktop_.log.clear();
+    click("retryButton");
+    ASSERT_TRUE(desktop_.answer("probe", addedNoDaemon));
+    ASSERT_TRUE(desktop_.answer("activate"));
+    ASSERT_TRUE(desktop_.answer("showInputMenu"));
+    ASSERT_TRUE(desktop_.answer("probe", addedNoDaemon));
+    EXPECT_EQ(desktop_.log.join(' '), "probe activate showInputMenu probe");
+    EXPECT_EQ(fallbackStatus(), UIStrings::setupIBusNotRunning());
+  }
+  // Once the session runs IBus, the switch follows.
+  desktop_.log.clear();
+  click("retryButton");
+  ASSERT_TRUE(desktop_.answerRun(kEnabled));
+  EXPECT_EQ(desktop_.log.join(' '), "probe activate showInputMenu select probe");
+  EXPECT_TRUE(AppSettings::onboardingCompleted());
+  EXPECT_EQ(fallbackStatus(), UIStrings::setupDoneDetail());
+  if (desktop.isNull()) {
+    qunsetenv("XDG_CURRENT_DESKTOP");
+  } else {
+    qputenv("XDG_CURRENT_DESKTOP", desktop);
+  }
+}
+
 TEST_F(OnboardingStateTest, NonForcedRunsDoOnlyWhatIsMissing) {
   // Completed and enabled: nothing runs, nothing fails.
   AppSettings::setOnboardingCompleted(true);
@@ -472,6 +520,8 @@ TEST_F(OnboardingStateTest, PanelButtonsDoTheirWorkInBothLanguages) {
   for (const Case& c : {Case{1, "Retry Setup", "Open Keyboard Settings", "Reload Guide"},
                         Case{0, "আবার চেষ্টা করুন", "কীবোর্ড সেটিংস খুলুন", "গাইড আবার খুলুন"}}) {
     SCOPED_TRACE(c.language);
+    // GNOME's wording; elsewhere the window IBus Preferences is named.
+    qputenv("XDG_CURRENT_DESKTOP", "GNOME");
     AppSettings::setUiLanguage(c.language);
     controller_ = std::make_unique<OnboardingWindowController>();
     ASSERT_NO_FATAL_FAILURE(openSetUp());
