@@ -10,6 +10,7 @@
 
 #include "platform/NotificationCenter.h"
 #include "platform/Queues.h"
+#include "settings/AppSettings.h"
 
 namespace tolvani::UserDictionaryWork {
 namespace {
@@ -117,6 +118,12 @@ void importBackup(QByteArray backup, const QObject* receiver,
 }
 
 void resetLearnedData(const QObject* receiver, std::function<void(int)> done) {
+  // The files are reset on the worker, and the reload the reset asks for reaches the keys'
+  // thread after them: a session's reload could read the reset files first and take in, as
+  // learned after the reset, what its keys had learned before the click. Asked for now too,
+  // before any file changes, a reload keeps what was learned until now with the stores it was
+  // learned into, which a reset file never takes.
+  AppSettings::postDidChange(true);
   run<int>(
       receiver,
       [] {

@@ -53,7 +53,8 @@ void removeWords(const QStringList& words, const QObject* receiver,
 // AppSettings::importUserData(backup), then the dictionary's word count.
 void importBackup(QByteArray backup, const QObject* receiver,
                   std::function<void(LearnedDataImportResult, int words)> done);
-// AppSettings::resetLearnedWords(), then the dictionary's word count.
+// Asks every session to reload its learned data (AppSettings::postDidChange(true), here and
+// now), then AppSettings::resetLearnedWords(), then the dictionary's word count.
 void resetLearnedData(const QObject* receiver, std::function<void(int words)> done);
 
 // Frees `entries` on the worker: freeing tens of thousands of long words takes the main thread

@@ -139,7 +139,10 @@ TOLVANI_EXPORT CResult tolvani_engine_accept_spelling_offer(TolvaniEngine* engin
 /* Saves pending learning, re-reads the learned stores and custom keys, returns the composition.
  * With TOLVANI_NONBLOCKING_CACHES=1 the stores are saved and re-read on another thread: keys are
  * answered with the stores as they were until the new ones are in, what they learn meanwhile is
- * learned into the new ones, and a snapshot waits for them. */
+ * learned into the new ones, and a snapshot waits for them. When this is called again before they
+ * are in, what was learned before that call stays with the stores of the reset_id it was learned
+ * under, and what is learned after it waits for the stores read after it. A host that resets the
+ * store files from another thread calls this before it writes them, and again after. */
 TOLVANI_EXPORT CResult tolvani_engine_reload_user_data(TolvaniEngine* engine);
 
 /* Builds the shared read-only tables now, so that the first keystrokes need not. Any thread. */

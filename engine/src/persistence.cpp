@@ -187,8 +187,10 @@ bool sync_and_load(Store& lent, std::optional<Store>& loaded) {
 }
 
 template <typename Store>
-void replace_if_loaded(Store& store, std::optional<Store>& loaded) {
-  if (loaded) std::swap(store, *loaded);
+void replace_if_loaded(Store& store, std::optional<Store>& loaded, StoresReload::Take take) {
+  if (!loaded) return;
+  if (take == StoresReload::Take::kSameResetId && loaded->reset_id() != store.reset_id()) return;
+  std::swap(store, *loaded);
 }
 
 }  // namespace
@@ -440,12 +442,12 @@ bool StoresReload::run() {
   return ok;
 }
 
-void StoresReload::apply_to(LearnedStores& stores) {
-  replace_if_loaded(stores.user_dictionary, user_dictionary_.loaded);
-  replace_if_loaded(stores.bigrams, bigrams_.loaded);
-  replace_if_loaded(stores.trigrams, trigrams_.loaded);
-  replace_if_loaded(stores.rejections, rejections_.loaded);
-  replace_if_loaded(stores.selections, selections_.loaded);
+void StoresReload::apply_to(LearnedStores& stores, Take take) {
+  replace_if_loaded(stores.user_dictionary, user_dictionary_.loaded, take);
+  replace_if_loaded(stores.bigrams, bigrams_.loaded, take);
+  replace_if_loaded(stores.trigrams, trigrams_.loaded, take);
+  replace_if_loaded(stores.rejections, rejections_.loaded, take);
+  replace_if_loaded(stores.selections, selections_.loaded, take);
 }
 
 }  // namespace tolvani::engine

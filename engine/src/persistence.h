@@ -6,6 +6,7 @@
 #ifndef TOLVANI_ENGINE_PERSISTENCE_H_
 #define TOLVANI_ENGINE_PERSISTENCE_H_
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -66,10 +67,13 @@ class StoresReload {
   // For each store in snapshot order: sync its copy and, only when that succeeded, load its file.
   // True when all five syncs succeeded.
   bool run();
-  // Replaces each store of `stores` whose file was loaded; one whose sync failed stays as it is,
-  // with its unsaved changes. The stores replaced stay in this object, to be freed where that
-  // delays no one.
-  void apply_to(LearnedStores& stores);
+  // Which loaded stores apply_to takes: every one, or only those whose file carries the reset_id
+  // of the store they would replace (a store whose file was reset meanwhile is left as it is).
+  enum class Take : uint8_t { kEveryLoaded, kSameResetId };
+  // Replaces each store of `stores` whose file was loaded, as `take` says; one whose sync failed
+  // stays as it is, with its unsaved changes. The stores replaced, and those loaded and not taken,
+  // stay in this object, to be freed where that delays no one.
+  void apply_to(LearnedStores& stores, Take take = Take::kEveryLoaded);
 
  private:
   template <typename Store>

@@ -153,10 +153,8 @@ void EngineSession::take_loaded_stores(StoresWait wait) {
   if (reloading_stores_.running() && wait != StoresWait::kFirstLoad &&
       (wait == StoresWait::kAll || reloading_stores_.done()))
     take_reload();
-  if (reload_again_ && !loading_stores_.running() && !reloading_stores_.running()) {
-    reload_again_ = false;
+  if (reload_calls_ > calls_read_ && !loading_stores_.running() && !reloading_stores_.running())
     start_reload();
-  }
 }
 
 void EngineSession::take_first_load() {
@@ -173,19 +171,39 @@ void EngineSession::take_first_load() {
 }
 
 void EngineSession::take_reload() {
+  // A reload asked for while the files were read follows another writer's change that the
+  // reading may have seen in part, or not at all. When that change was a reset (new reset_ids),
+  // what the keys learned before the call, queued here, was learned before the reset (a host that
+  // resets the files from another thread also asks for a reload before it writes them): learned
+  // into a store read after the reset, it would be saved into the reset file. So then a reloaded
+  // store is taken only when it carries the reset_id of the store the session had, and what was
+  // learned before the call goes into that generation, whose saves the reset_id rule keeps out of
+  // a reset file. What was learned after the call waits for the reload the call asked for, which
+  // reads the files as that writer left them, and goes into those.
+  const bool asked_again = reload_calls_ > calls_read_;
   try {
     StoresReload reload = reloading_stores_.take();
-    reload.apply_to(stores_);
+    reload.apply_to(
+        stores_, asked_again ? StoresReload::Take::kSameResetId : StoresReload::Take::kEveryLoaded);
     release_beside_keys(std::move(reload));
   } catch (const std::exception& e) {
     // The stores stay as they were, unsaved changes and all.
     write_diagnostic(std::string("[Tolvani] cannot reload the learned stores: ") + e.what());
   }
-  for (auto& change : std::exchange(changes_while_reloading_, {})) change(stores_);
+  std::vector<QueuedChange> waiting;
+  for (QueuedChange& queued : std::exchange(changes_while_reloading_, {})) {
+    if (asked_again && queued.after_calls == reload_calls_) {
+      waiting.push_back(std::move(queued));
+    } else {
+      queued.change(stores_);
+    }
+  }
+  changes_while_reloading_ = std::move(waiting);
   forget_readings();
 }
 
 void EngineSession::start_reload() {
+  calls_read_ = reload_calls_;
   // A sync that fails has counted itself and said why; its store stays as it is.
   if (reloading_stores_.start([reload = StoresReload(stores_)]() mutable {
         (void)reload.run();
@@ -193,12 +211,13 @@ void EngineSession::start_reload() {
       }))
     return;
   (void)stores_.reload();
+  for (QueuedChange& queued : std::exchange(changes_while_reloading_, {})) queued.change(stores_);
 }
 
 void EngineSession::change_stores(std::function<void(LearnedStores&)> change) {
   take_loaded_stores(StoresWait::kFirstLoad);
   if (reloading_stores_.running()) {
-    changes_while_reloading_.push_back(std::move(change));
+    changes_while_reloading_.push_back({reload_calls_, std::move(change)});
     return;
   }
   change(stores_);
@@ -469,13 +488,11 @@ CompositionState EngineSession::reload_user_data() {
     (void)stores_.reload();
   } else {
     // Beside the keys: saving and reading the largest dictionary takes far longer than a key may.
+    // Counted before a reload done meanwhile is taken in: what it read may be older than the
+    // change this call follows, or newer than what the keys learned before it. Either way the
+    // stores are read again (take_loaded_stores starts that once nothing else is read).
+    ++reload_calls_;
     take_loaded_stores();
-    if (loading_stores_.running() || reloading_stores_.running()) {
-      // What is being read may be older than the change this call follows.
-      reload_again_ = true;
-    } else {
-      start_reload();
-    }
   }
   probhat::reload_custom_overrides();
   forget_readings();
@@ -576,8 +593,10 @@ void EngineSession::resolve_spelling_offer() {
 
 LearningSnapshot EngineSession::learning_snapshot() {
   // A snapshot is written over the files: it must hold what they hold, and what was learned while
-  // they were read.
-  take_loaded_stores(StoresWait::kAll);
+  // they were read, also what waits for a reload asked for meanwhile.
+  do {
+    take_loaded_stores(StoresWait::kAll);
+  } while (loading_stores_.running() || reloading_stores_.running());
   return stores_.snapshot();
 }
 

@@ -239,7 +239,8 @@ class EngineSession {
   void take_loaded_stores(StoresWait wait = StoresWait::kNone);
   void take_first_load();
   void take_reload();
-  // Saves and reads the stores again on a thread of their own (here, when none can be had).
+  // Saves and reads the stores again on a thread of their own (here, when none can be had, and
+  // then learns what waited into them).
   void start_reload();
   const UserDictionary& user_dictionary() const { return stores().user_dictionary; }
   void learn_word(std::string_view word);
@@ -286,13 +287,21 @@ class EngineSession {
   // key waits on a large dictionary. Until they first come the session reads empty ones, and
   // whatever would change or save them waits for them. While they reload it reads the stores it
   // had, which must not change (the reload saves them as they are when it runs): what keys learn
-  // meanwhile waits in changes_while_reloading_, in order, and is learned into the reloaded ones.
+  // meanwhile waits in changes_while_reloading_, in order, and is learned into the reloaded ones
+  // (see take_reload for what was learned before a reload asked for during the reading).
   LearnedStores stores_;
   BesideKeys<LearnedStores> loading_stores_;
   BesideKeys<StoresReload> reloading_stores_;
-  std::vector<std::function<void(LearnedStores&)>> changes_while_reloading_;
-  // A reload was asked for while the files were being read, perhaps before the change it follows.
-  bool reload_again_ = false;
+  struct QueuedChange {
+    uint64_t after_calls;  // reload_calls_ when it was learned
+    std::function<void(LearnedStores&)> change;
+  };
+  std::vector<QueuedChange> changes_while_reloading_;
+  // The reloads asked for beside the keys, and how many had been asked for when the stores last
+  // began to be read: more means another writer changed the files after (or while) they were
+  // read, perhaps resetting them, and the stores are read again.
+  uint64_t reload_calls_ = 0;
+  uint64_t calls_read_ = 0;
 
   // Renderings and word readings of short pieces of the buffer, so that a key typed at the end of
   // a long buffer does not read every earlier word again. Emptied whenever what they depend on

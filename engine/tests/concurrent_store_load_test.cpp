@@ -1,16 +1,21 @@
 // A host whose lookups may skip what is not built yet (TOLVANI_NONBLOCKING_CACHES=1, the front
 // end) gets its learned stores read beside its first keys: a session and its keys never wait for
 // them, whatever is learned meanwhile waits and is kept, and once they are in, their words rank as
-// ever. A reload after another writer's change is read beside the keys too. The reads are held by
-// a file system that lets them go only when told.
+// ever. A reload after another writer's change is read beside the keys too, and when that change
+// was a reset, nothing learned before it reaches the reset files. The reads are held by a file
+// system that lets them go only when told.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <future>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "engine_client.h"
 #include "store_test_util.h"
@@ -34,7 +39,11 @@ class HeldReads final : public ForwardingFileSystem {
       changed_.notify_all();
       changed_.wait(lock, [this] { return open_; });
     }
-    return ForwardingFileSystem::read_file(path, out);
+    const IoStatus status = ForwardingFileSystem::read_file(path, out);
+    std::lock_guard lock(mu_);
+    read_.push_back(path.filename().string());
+    changed_.notify_all();
+    return status;
   }
   void let_go() {
     std::lock_guard lock(mu_);
@@ -46,6 +55,13 @@ class HeldReads final : public ForwardingFileSystem {
     std::lock_guard lock(mu_);
     open_ = false;
     reading_ = 0;
+    read_.clear();
+  }
+  // Whether a read of the file `name` has been let through since the last hold().
+  bool has_read(std::string_view name) {
+    std::unique_lock lock(mu_);
+    return changed_.wait_for(
+        lock, 10s, [&] { return std::find(read_.begin(), read_.end(), name) != read_.end(); });
   }
   bool reading() {
     std::unique_lock lock(mu_);
@@ -57,6 +73,7 @@ class HeldReads final : public ForwardingFileSystem {
   std::condition_variable changed_;
   int reading_ = 0;
   bool open_ = false;
+  std::vector<std::string> read_;  // names of the files read since the last hold()
 };
 
 // A folder whose dictionary knows দীন (typed "din"), which the lexicon lists below ডিন.
@@ -214,6 +231,174 @@ TEST_F(ConcurrentStoreLoadTest, AReloadRunsBesideTheKeysAndKeepsWhatTheyLearnMea
   EXPECT_FALSE(written.words.contains("দীন"));
   EXPECT_TRUE(written.tombstones.contains("দীন"));
   EXPECT_EQ(written.words.contains("আমি") ? written.words.at("আমি").frequency : 0u, 1u);
+}
+
+// What the learned stores hold, each map as a sorted list: the words, the pairs ("a>b") and the
+// triples ("a b>c"), and the reset identities of the five files.
+struct OnDisk {
+  std::vector<std::string> words, pairs, triples, reset_ids;
+};
+
+OnDisk on_disk(const fs::path& dir) {
+  OnDisk out;
+  const auto dictionary = read_document<UserDictionaryDocument>(dir / "user-dictionary.json");
+  for (const auto& [word, entry] : dictionary.words) out.words.push_back(word);
+  const auto bigrams = read_document<UserBigramsDocument>(dir / "user-bigrams.json");
+  for (const auto& [first, followers] : bigrams.pairs) {
+    for (const auto& [second, entry] : followers) out.pairs.push_back(first + ">" + second);
+  }
+  const auto trigrams = read_document<UserTrigramsDocument>(dir / "user-trigrams.json");
+  for (const auto& [key, followers] : trigrams.triples) {
+    std::string words = key;
+    std::replace(words.begin(), words.end(), '\t', ' ');
+    for (const auto& [third, count] : followers) out.triples.push_back(words + ">" + third);
+  }
+  out.reset_ids = {dictionary.reset_id, bigrams.reset_id, trigrams.reset_id,
+                   read_document<RejectionsDocument>(dir / "rejections.json").reset_id,
+                   read_document<SelectionMemoryDocument>(dir / "selection-memory.json").reset_id};
+  for (auto* list : {&out.words, &out.pairs, &out.triples}) std::sort(list->begin(), list->end());
+  return out;
+}
+
+// The settings window's reset of the learned data: every store written afresh with the one
+// document that holds every store's map, empty, and one new reset identity.
+void reset_learned_data(const fs::path& dir, std::string_view id) {
+  const std::string document = R"({"entries":{},"pairs":{},"reset_id":")" + std::string(id) +
+                               R"(","selections":{},"tombstones":{},"triples":{},"words":{}})";
+  for (const char* store : {"user-dictionary.json", "user-bigrams.json", "user-trigrams.json",
+                            "rejections.json", "selection-memory.json"})
+    write_file(dir / store, document);
+}
+
+// A reset clicked while the stores reloaded after a window's edit (over the largest dictionary,
+// where the reload takes long) left on disk pairs and triples of words committed before the
+// click: what the keys learned during the reload waited for it and was learned into the stores it
+// read, and those were the reset ones, which the next save wrote. The words learned before the
+// reset are gone with it in every session, and what is learned after it is kept.
+TEST_F(ConcurrentStoreLoadTest, AResetWhileTheStoresReloadKeepsNothingLearnedBeforeIt) {
+  std::unique_ptr<EngineClient> sessions[] = {session(), session()};
+  held_.let_go();
+  for (auto& engine : sessions) tolvani_snapshot_free(tolvani_engine_snapshot(engine->get()));
+  // A word removed in the dictionary window: each input context's session reloads.
+  UserDictionaryDocument removed;
+  removed.tombstones["দীন"] = now_secs();
+  write_document(dir_ / "user-dictionary.json", removed);
+  held_.hold();
+  for (auto& engine : sessions) {
+    without_waiting([&] { take(tolvani_engine_reload_user_data(engine->get())); }, "the reload");
+  }
+  ASSERT_TRUE(held_.reading());
+  // Committed while the stores are read: three words, their pairs and a triple in each session.
+  without_waiting([&] { sessions[0]->type(U"ami tumi bhalo "); }, "commits during the reload");
+  without_waiting([&] { sessions[1]->type(U"amra kal jabo "); }, "commits during the reload");
+  EXPECT_EQ(sessions[0]->committed(), "আমি তুমি ভালো ");
+  EXPECT_EQ(sessions[1]->committed(), "আমরা কাল যাবো ");
+
+  // The reset, then the reload it asks of every session, while the first reload still reads.
+  reset_learned_data(dir_.path(), "RESET");
+  for (auto& engine : sessions) {
+    without_waiting([&] { take(tolvani_engine_reload_user_data(engine->get())); }, "the reload");
+  }
+  // Typed after the reset, from a fresh start: kept.
+  for (auto& engine : sessions) take(tolvani_engine_seed_prediction_context(engine->get(), ""));
+  without_waiting([&] { sessions[0]->type(U"ekhon ghumabo "); }, "commits after the reset");
+  EXPECT_EQ(sessions[0]->committed(), "আমি তুমি ভালো এখন ঘুমাবো ");
+
+  held_.let_go();
+  for (auto& engine : sessions)
+    ASSERT_TRUE(tolvani_snapshot_write(tolvani_engine_snapshot(engine->get())));
+  test_wait_for_persistence_worker();
+  const OnDisk stored = on_disk(dir_.path());
+  EXPECT_EQ(stored.words, std::vector<std::string>({"এখন", "ঘুমাবো"}));
+  EXPECT_EQ(stored.pairs, std::vector<std::string>{"এখন>ঘুমাবো"});
+  EXPECT_EQ(stored.triples, std::vector<std::string>());
+  EXPECT_EQ(stored.reset_ids, std::vector<std::string>(5, "RESET"));
+}
+
+// The settings window writes the reset files on a worker and its reload call reaches the keys'
+// thread after them, so a reload may read the reset files and come in at a key before that call:
+// what the keys learned before the click must not be learned into it. The window asks for a
+// reload when reset is clicked, before it writes the files; what was learned before that call
+// stays out of the reset files, and what is learned after the reset's own call is kept.
+TEST_F(ConcurrentStoreLoadTest, WhatWasLearnedBeforeAResetIsKeptOutOfItsFilesBeforeItsReload) {
+  std::unique_ptr<EngineClient> engine = session();
+  held_.let_go();
+  tolvani_snapshot_free(tolvani_engine_snapshot(engine->get()));  // the stores are in
+  ASSERT_EQ(kind_of(engine->type(U"din"), "দীন"), TOLVANI_KIND_USER);
+  engine->key(TOLVANI_KEY_ESCAPE, 0);
+  // A backup imported (no new reset_id): the session reloads.
+  UserDictionaryDocument imported;
+  imported.words["দীন"] = UserEntry{.last_used = now_secs(), .last_decay = 0, .frequency = 9};
+  write_document(dir_ / "user-dictionary.json", imported);
+  held_.hold();
+  without_waiting([&] { take(tolvani_engine_reload_user_data(engine->get())); }, "the reload");
+  ASSERT_TRUE(held_.reading());
+  without_waiting([&] { engine->type(U"ami tumi bhalo "); }, "commits during the reload");
+  EXPECT_EQ(engine->committed(), "আমি তুমি ভালো ");
+
+  // Reset clicked: the window's reload call, then the files written afresh.
+  without_waiting([&] { take(tolvani_engine_reload_user_data(engine->get())); }, "the reload");
+  reset_learned_data(dir_.path(), "RESET");
+  held_.let_go();
+  // The reloads come in at keys, before the reset's own call: the reset files, nothing learned.
+  std::optional<uint8_t> kind = TOLVANI_KIND_USER;
+  for (const auto deadline = std::chrono::steady_clock::now() + 10s;
+       kind == TOLVANI_KIND_USER && std::chrono::steady_clock::now() < deadline;) {
+    engine->key(TOLVANI_KEY_ESCAPE, 0);
+    kind = kind_of(engine->type(U"din"), "দীন");
+  }
+  EXPECT_NE(kind, TOLVANI_KIND_USER);
+  engine->key(TOLVANI_KEY_ESCAPE, 0);
+  test_wait_for_persistence_worker();
+  OnDisk stored = on_disk(dir_.path());
+  EXPECT_EQ(stored.words, std::vector<std::string>());
+  EXPECT_EQ(stored.pairs, std::vector<std::string>());
+  EXPECT_EQ(stored.triples, std::vector<std::string>());
+
+  // The reset's own call; what is typed while it reads is kept.
+  held_.hold();
+  without_waiting([&] { take(tolvani_engine_reload_user_data(engine->get())); }, "the reload");
+  ASSERT_TRUE(held_.reading());
+  take(tolvani_engine_seed_prediction_context(engine->get(), ""));
+  without_waiting([&] { engine->type(U"ekhon ghumabo "); }, "commits after the reset");
+  held_.let_go();
+  ASSERT_TRUE(tolvani_snapshot_write(tolvani_engine_snapshot(engine->get())));
+  test_wait_for_persistence_worker();
+  stored = on_disk(dir_.path());
+  EXPECT_EQ(stored.words, std::vector<std::string>({"এখন", "ঘুমাবো"}));
+  EXPECT_EQ(stored.pairs, std::vector<std::string>{"এখন>ঘুমাবো"});
+  EXPECT_EQ(stored.triples, std::vector<std::string>());
+  EXPECT_EQ(stored.reset_ids, std::vector<std::string>(5, "RESET"));
+}
+
+// A reload that had read the reset files and was done, but not yet taken in at a key, when the
+// reset's call came was taken in by that call as if no change had followed it, and what the keys
+// learned before the reset went into the reset stores.
+TEST_F(ConcurrentStoreLoadTest, AReloadDoneWhenTheResetsCallComesKeepsWhatWasLearnedBeforeOut) {
+  std::unique_ptr<EngineClient> engine = session();
+  held_.let_go();
+  tolvani_snapshot_free(tolvani_engine_snapshot(engine->get()));  // the stores are in
+  UserDictionaryDocument imported;
+  imported.words["দীন"] = UserEntry{.last_used = now_secs(), .last_decay = 0, .frequency = 9};
+  write_document(dir_ / "user-dictionary.json", imported);
+  held_.hold();
+  without_waiting([&] { take(tolvani_engine_reload_user_data(engine->get())); }, "the reload");
+  ASSERT_TRUE(held_.reading());
+  without_waiting([&] { engine->type(U"ami tumi bhalo "); }, "commits during the reload");
+
+  reset_learned_data(dir_.path(), "RESET");
+  held_.let_go();
+  // The reload reads the selection memory last; then it is done, and no key takes it in.
+  ASSERT_TRUE(held_.has_read("selection-memory.json"));
+  std::this_thread::sleep_for(100ms);
+  without_waiting([&] { take(tolvani_engine_reload_user_data(engine->get())); }, "the reload");
+  ASSERT_TRUE(tolvani_snapshot_write(tolvani_engine_snapshot(engine->get())));
+  test_wait_for_persistence_worker();
+  const OnDisk stored = on_disk(dir_.path());
+  EXPECT_EQ(stored.words, std::vector<std::string>());
+  EXPECT_EQ(stored.pairs, std::vector<std::string>());
+  EXPECT_EQ(stored.triples, std::vector<std::string>());
+  EXPECT_EQ(stored.reset_ids, std::vector<std::string>(5, "RESET"));
 }
 
 // A session ended before its stores are read leaves their files as they were.

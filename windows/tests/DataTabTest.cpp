@@ -93,7 +93,7 @@ TEST_F(DataTabTest, ResetAfterConfirmationAndCancel) {
   press("resetLearnedData");
   EXPECT_EQ(takeEvents(), QStringList{confirmation});
   EXPECT_EQ(count(), "0");
-  EXPECT_EQ(posts_, std::vector<bool>{true});
+  EXPECT_EQ(posts_, std::vector<bool>({true, true}));  // when confirmed, and when done
   EXPECT_EQ(AppSettings::learnedWordCount(), 0);
 }
 
@@ -339,6 +339,28 @@ TEST_F(SettingsWindowDataTest, ALargeImportKeepsTypingAndTellsWhatWasKept) {
   EXPECT_EQ(posts_, std::vector<bool>({true, true}));
 }
 
+// The sessions were asked to reload only once the worker had reset the files, so a session's
+// reload could read the reset files before that call reached it and take in, as learned after
+// the reset, what its keys had learned before the click. They are asked when the reset is
+// confirmed, before any store changes, and again once every store is reset.
+TEST_F(SettingsWindowDataTest, AResetAsksTheSessionsToReloadBeforeItChangesAnyStore) {
+  const QString bigrams = QDir(AppSettings::supportDirectoryURL()).filePath("user-bigrams.json");
+  testing::writeBytes(bigrams, R"({"pairs":{"আমি":{"ভাত":{"frequency":2}}}})");
+  shutGate();
+  dialogs_.confirmations = {true};
+  click(button("resetLearnedData"));
+  EXPECT_EQ(takeEvents().size(), 1);  // the confirmation
+  EXPECT_EQ(posts_, std::vector<bool>{true});
+  EXPECT_EQ(words().size(), 30u);
+  EXPECT_EQ(testing::readJson(bigrams).dump(), R"({"pairs":{"আমি":{"ভাত":{"frequency":2}}}})");
+
+  openGate();
+  UserDictionaryWork::testWaitUntilDone();
+  EXPECT_EQ(posts_, std::vector<bool>({true, true}));
+  EXPECT_EQ(words().size(), 0u);
+  EXPECT_EQ(testing::readJson(bigrams)["pairs"].dump(), "{}");
+}
+
 TEST_F(SettingsWindowDataTest, AResetKeepsTypingAndEmptiesEveryStore) {
   testing::writeBytes(QDir(AppSettings::supportDirectoryURL()).filePath("user-bigrams.json"),
                       R"({"pairs":{"আমি":{"ভাত":{"frequency":2}}}})");
@@ -353,7 +375,7 @@ TEST_F(SettingsWindowDataTest, AResetKeepsTypingAndEmptiesEveryStore) {
   UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(tab(), "0 on on on");
   EXPECT_EQ(takeEvents(), QStringList());
-  EXPECT_EQ(posts_, std::vector<bool>{true});
+  EXPECT_EQ(posts_, std::vector<bool>({true, true}));  // when confirmed, and when done
   std::set<std::string> resetIds;
   for (const UserDataFile& store : AppSettings::userDataFiles()) {
     Json document = testing::readJson(store.url);
