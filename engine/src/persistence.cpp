@@ -2,6 +2,9 @@
 
 #include <pthread.h>
 #include <sched.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -140,11 +143,15 @@ class Worker {
         count_persistence_failure();
       }
       job.task.reset();
+      bool idle = false;
       {
         std::lock_guard<std::mutex> lock(mu_);
         running_ = false;
+        idle = queue_.empty();
       }
       idle_.notify_all();
+      // Once the saves asked for are written, not after each of a burst.
+      if (idle) give_back_free_memory();
     }
   }
 
@@ -192,6 +199,12 @@ void replace_if_loaded(Store& store, std::optional<Store>& loaded) {
 }
 
 }  // namespace
+
+void give_back_free_memory() {
+#if defined(__GLIBC__)
+  (void)::malloc_trim(0);
+#endif
+}
 
 void run_in_background() {
 #if defined(__linux__)
