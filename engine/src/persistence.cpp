@@ -202,7 +202,14 @@ void replace_if_loaded(Store& store, std::optional<Store>& loaded) {
 
 void give_back_free_memory() {
 #if defined(__GLIBC__)
-  (void)::malloc_trim(0);
+  // One trim at a time (each session's reload asks for one after a window's edit): a call while
+  // one runs has it run once more, after what the caller freed.
+  static std::atomic<uint64_t> asked{0};
+  if (asked.fetch_add(1, std::memory_order_acq_rel) != 0) return;
+  for (uint64_t served = 1;; served = asked.load(std::memory_order_acquire)) {
+    (void)::malloc_trim(0);
+    if (asked.fetch_sub(served, std::memory_order_acq_rel) == served) return;
+  }
 #endif
 }
 
