@@ -1,8 +1,8 @@
 // For tests that drive the program from outside through X events: when TOLVANI_TEST_WINDOWS names
 // a file, the program rewrites it a few times a second with what its shown windows hold: each
-// window's X id, each widget with its object name, text and place on the screen, the candidate
-// panel's rows and the guide page's buttons and texts. Nothing is read back. Thread-safety: main
-// thread only.
+// window's X id, each widget with its object name, text and place on the screen, the rows of item
+// views that are in sight with their places, the candidate panel's rows and the guide page's
+// buttons and texts. Nothing is read back. Thread-safety: main thread only.
 #ifndef TOLVANI_APP_TESTWINDOWREPORT_H_
 #define TOLVANI_APP_TESTWINDOWREPORT_H_
 

@@ -1,5 +1,7 @@
 // The tolvani program: the IBus input-method server, its windows, and the input-source steps of
 // command mode.
+#include <malloc.h>
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QStringList>
@@ -86,6 +88,11 @@ bool hasDisplay() {
 
 int main(int argc, char** argv) {
   using namespace tolvani;
+  // Blocks this large are mapped on their own, so that freeing one gives it back to the system.
+  // Left to itself, the allocator raises the bound to the largest block freed so far (up to
+  // 32 MB): the largest dictionary's file and text, read and written at each of a window's edits,
+  // would then come from the heap and stay in it, free, for the rest of the session.
+  (void)::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   if (!knownArguments(argc, argv)) {
     printUsage(stderr);
     return 2;

@@ -42,6 +42,11 @@ inline constexpr int kLargestWords = 10'000;
 inline constexpr int kLargestTombstones = 10'000;
 inline constexpr std::size_t kLargestWordBytes = 1'152;
 
+// The largest dictionary the store accepts: a hundred words short of the engine's cap, so that a
+// word added evicts none, as many tombstones as it keeps, every word near the longest it stores.
+inline constexpr int kLargestCaseWords = 9'900;
+inline constexpr std::size_t kLargestCaseWordBytes = 1'140;
+
 }  // namespace tolvani::bench
 
 #endif  // TOLVANI_BENCH_LARGEST_DICTIONARY_H_

@@ -442,10 +442,8 @@ BENCHMARK(BM_AddAndRemoveWord)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// The largest dictionary the store accepts: a hundred words short of the engine's cap, so that the
-// word added evicts none, as many tombstones as it keeps, every word near the longest it stores.
-constexpr int kLargestCaseWords = 9'900;
-constexpr std::size_t kLargestCaseWordBytes = 1'140;
+using bench::kLargestCaseWordBytes;
+using bench::kLargestCaseWords;
 
 void BM_RemoveWordFromLargestDictionary(benchmark::State& state) {
   const std::string document =

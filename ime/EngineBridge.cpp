@@ -292,8 +292,36 @@ EngineState EngineBridge::acceptSpellingOffer() {
 }
 
 EngineState EngineBridge::reloadUserData() {
-  auto lock = lockTimed();
-  return decodeResult(seam_.reloadUserData(handle_), seam_);
+  EngineState state;
+  {
+    auto lock = lockTimed();
+    state = decodeResult(seam_.reloadUserData(handle_), seam_);
+  }
+  if (platform::isMainThread() && !lookingForStores_) {
+    lookingForStores_ = true;
+    takeReloadedStoresSoon();
+  }
+  return state;
+}
+
+void EngineBridge::takeReloadedStoresSoon() {
+  // Long enough that the look costs the keys nothing; soon enough that a window's edits of the
+  // largest dictionary do not pile up stores read for each of them.
+  constexpr std::chrono::milliseconds kLookEvery{250};
+  platform::mainQueue().asyncAfter(kLookEvery, [weak = weak_from_this()] {
+    const std::shared_ptr<EngineBridge> bridge = weak.lock();
+    if (!bridge) return;
+    bool reading = false;
+    {
+      auto lock = bridge->lockTimed();
+      reading = bridge->seam_.takeReloadedStores(bridge->handle_);
+    }
+    if (reading) {
+      bridge->takeReloadedStoresSoon();
+    } else {
+      bridge->lookingForStores_ = false;
+    }
+  });
 }
 
 EngineState EngineBridge::applyPreferences(const EnginePreferences& preferences) {

@@ -41,7 +41,7 @@ inline constexpr std::size_t kMaxDecodedPredictions = 8;
 // others normally; at most 64 candidates and 8 predictions are kept. Never reads past the end.
 EngineState decodeResult(CResult result, const EngineSeam& seam = engineSeam());
 
-class EngineBridge {
+class EngineBridge : public std::enable_shared_from_this<EngineBridge> {
  public:
   // A new session in `mode` with the current engine preferences, registered for shut-down
   // saves; null (and one critical log line) when the engine cannot make a session. With
@@ -63,6 +63,8 @@ class EngineBridge {
   EngineState noteCommittedWord(const QString& word);
   void seedPredictionContext(const QString& word);
   EngineState acceptSpellingOffer();
+  // Reloads the learned stores beside the keys; the stores read come into the session at its next
+  // key or, on the main thread, once they are read, whichever is first.
   EngineState reloadUserData();
   EngineState applyPreferences(const EnginePreferences& preferences);
   void setMode(KeyboardMode mode);
@@ -103,14 +105,18 @@ class EngineBridge {
  private:
   // Holds `lock_`; on the main thread records how long it waited for it.
   std::unique_lock<std::mutex> lockTimed();
+  // Looks on the main thread, a few times a second, until the session has taken in the stores it
+  // reads beside the keys: until then it holds them and the ones they replace.
+  void takeReloadedStoresSoon();
 
   // Fixed at construction.
   const EngineSeam& seam_;
   TolvaniEngine* const handle_;   // never null; used only under lock_
   bool rankingDeferred_ = false;  // set before the first call on handle_
 
-  std::mutex persistenceLock_;  // serialises sync(); taken before lock_
-  std::mutex lock_;             // guards every call on handle_
+  std::mutex persistenceLock_;     // serialises sync(); taken before lock_
+  std::mutex lock_;                // guards every call on handle_
+  bool lookingForStores_ = false;  // main thread only: takeReloadedStoresSoon() is pending
 };
 
 }  // namespace tolvani

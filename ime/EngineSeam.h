@@ -27,6 +27,7 @@ struct EngineSeam {
                                    const char*) = tolvani_engine_seed_prediction_context;
   CResult (*acceptSpellingOffer)(TolvaniEngine*) = tolvani_engine_accept_spelling_offer;
   CResult (*reloadUserData)(TolvaniEngine*) = tolvani_engine_reload_user_data;
+  bool (*takeReloadedStores)(TolvaniEngine*) = tolvani_engine_take_reloaded_stores;
   void (*warmCaches)() = tolvani_engine_warm_caches;
   TolvaniSnapshot* (*snapshot)(TolvaniEngine*) = tolvani_engine_snapshot;
   bool (*snapshotWrite)(TolvaniSnapshot*) = tolvani_snapshot_write;

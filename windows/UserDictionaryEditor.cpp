@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -147,7 +148,19 @@ void UserDictionaryEditor::reload() {
 }
 
 void UserDictionaryEditor::showEntries(UserDictionaryWork::Entries entries) {
+  // A read or an edit answered after the window closed: the next opening reads the file again.
+  if (isHidden()) {
+    UserDictionaryWork::release(std::move(entries));
+    return;
+  }
   UserDictionaryWork::release(model_.setEntries(std::move(entries)));
+  updateCount();
+}
+
+void UserDictionaryEditor::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  if (event->spontaneous()) return;
+  UserDictionaryWork::release(model_.setEntries({}));
   updateCount();
 }
 

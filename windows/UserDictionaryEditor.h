@@ -2,8 +2,9 @@
 // searches and sorts, adding a word and removing the selected ones. Every edit goes through the
 // dictionary's own store calls, which announce it; the table then shows what the file holds. The
 // file is read and written off the main thread, and the table follows when that is done. One
-// window per process, built once, whose search and sort survive closing. Thread-safety: main
-// thread only.
+// window per process, built once, whose search and sort survive closing; its words do not: the
+// process serves typing for the whole session, and the largest dictionary lists tens of megabytes.
+// Thread-safety: main thread only.
 #ifndef TOLVANI_WINDOWS_USERDICTIONARYEDITOR_H_
 #define TOLVANI_WINDOWS_USERDICTIONARYEDITOR_H_
 
@@ -74,6 +75,10 @@ class UserDictionaryEditor : public QWidget {
   // Reads the dictionary again, keeping the search and the sort; the table follows once it is
   // read.
   void reload();
+
+ protected:
+  // A close lets go of the words (a minimised window keeps them).
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void addWord();

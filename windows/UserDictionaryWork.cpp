@@ -3,6 +3,10 @@
 #include <QCoreApplication>
 #include <QObject>
 #include <QPointer>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -36,11 +40,28 @@ platform::SerialQueue& worker() {
   return instance.queue;
 }
 
+// Work asked of the worker and not yet done.
+std::atomic<int> unfinished{0};
+
+// Runs `work` on the worker; once it leaves the worker idle, hands the allocator's free pages back
+// to the system: reading and writing the largest dictionary passes a few hundred megabytes through
+// the worker's arena of the allocator, which would keep them, unused, for the rest of the session.
+void onWorker(std::function<void()> work) {
+  unfinished.fetch_add(1, std::memory_order_relaxed);
+  worker().async([work = std::move(work)] {
+    work();
+    if (unfinished.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+#if defined(__GLIBC__)
+    (void)::malloc_trim(0);
+#endif
+  });
+}
+
 template <typename Result>
 void run(const QObject* receiver, std::function<Result()> work, std::function<void(Result)> done) {
   // Checked on the main thread only, where the receiver lives and dies.
   QPointer<const QObject> alive(receiver);
-  worker().async([alive, work = std::move(work), done = std::move(done)] {
+  onWorker([alive, work = std::move(work), done = std::move(done)] {
     Result result = work();
     platform::mainQueue().async([alive, done, result = std::move(result)]() mutable {
       if (alive) done(std::move(result));
@@ -68,10 +89,10 @@ QString searchForm(const QString& text) {
 }
 
 void release(Entries entries) {
-  worker().async([entries = std::move(entries)]() mutable {
-    // Freed here, not where the queue destroys the work, which it does holding its lock.
-    Entries gone = std::move(entries);
-  });
+  // Shared, so that the work can be copied; freed here, not where the queue destroys the work,
+  // which it does holding its lock.
+  auto held = std::make_shared<Entries>(std::move(entries));
+  onWorker([held] { Entries gone = std::move(*held); });
 }
 
 void countWords(const QObject* receiver, std::function<void(int)> done) {

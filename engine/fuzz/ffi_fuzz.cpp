@@ -106,6 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       case 11:
         check(tolvani_engine_reload_user_data(engine), true);
+        // The reloaded stores taken in between keys, if they are read already.
+        (void)tolvani_engine_take_reloaded_stores(engine);
         break;
       case 12:
         if (TolvaniSnapshot* s = tolvani_engine_snapshot(engine)) snapshots.push_back(s);
@@ -137,6 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   check(tolvani_engine_handle_key_event(nullptr, CKeyEvent{0, 0, 0, 'a'}), false);
   if (tolvani_engine_rank(nullptr).ptr != nullptr) std::abort();
+  if (tolvani_engine_take_reloaded_stores(nullptr)) std::abort();
   for (TolvaniSnapshot* s : snapshots) tolvani_snapshot_write(s);
   tolvani_engine_destroy(engine);
   return 0;

@@ -145,6 +145,11 @@ TOLVANI_EXPORT CResult tolvani_engine_accept_spelling_offer(TolvaniEngine* engin
  * store files from another thread calls this before it writes them, and again after. */
 TOLVANI_EXPORT CResult tolvani_engine_reload_user_data(TolvaniEngine* engine);
 
+/* Takes in the learned stores read beside the keys once they are read, as the next key would, and
+ * lets go of the ones they replace. True while they are still being read; false when nothing is,
+ * for a null handle and on an internal failure. */
+TOLVANI_EXPORT bool tolvani_engine_take_reloaded_stores(TolvaniEngine* engine);
+
 /* Builds the shared read-only tables now, so that the first keystrokes need not. Any thread. */
 TOLVANI_EXPORT void tolvani_engine_warm_caches(void);
 

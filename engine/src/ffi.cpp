@@ -197,6 +197,11 @@ CResult tolvani_engine_reload_user_data(TolvaniEngine* engine) {
                       [](EngineSession& s) { return s.reload_user_data(); });
 }
 
+bool tolvani_engine_take_reloaded_stores(TolvaniEngine* engine) {
+  return guarded("tolvani_engine_take_reloaded_stores", false,
+                 [&] { return engine != nullptr && engine->session.take_finished_stores(); });
+}
+
 void tolvani_engine_warm_caches(void) {
   guarded_void("tolvani_engine_warm_caches", [] { tolvani::engine::warm_caches(); });
 }
@@ -211,9 +216,15 @@ TolvaniSnapshot* tolvani_engine_snapshot(TolvaniEngine* engine) {
 
 bool tolvani_snapshot_write(TolvaniSnapshot* snapshot) {
   if (snapshot == nullptr) return false;
-  // Owned from here on, so it is released whatever the sync does.
-  std::unique_ptr<TolvaniSnapshot> owned(snapshot);
-  return guarded("tolvani_snapshot_write", false, [&] { return owned->snapshot.sync(); });
+  bool written = false;
+  {
+    // Owned from here on, so it is released whatever the sync does.
+    std::unique_ptr<TolvaniSnapshot> owned(snapshot);
+    written = guarded("tolvani_snapshot_write", false, [&] { return owned->snapshot.sync(); });
+  }
+  // The snapshot's copies of the stores are gone, and what writing them took.
+  tolvani::engine::give_back_free_memory();
+  return written;
 }
 
 void tolvani_snapshot_free(TolvaniSnapshot* snapshot) {

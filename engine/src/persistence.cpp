@@ -2,6 +2,9 @@
 
 #include <pthread.h>
 #include <sched.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -140,11 +143,15 @@ class Worker {
         count_persistence_failure();
       }
       job.task.reset();
+      bool idle = false;
       {
         std::lock_guard<std::mutex> lock(mu_);
         running_ = false;
+        idle = queue_.empty();
       }
       idle_.notify_all();
+      // Once the saves asked for are written, not after each of a burst.
+      if (idle) give_back_free_memory();
     }
   }
 
@@ -194,6 +201,19 @@ void replace_if_loaded(Store& store, std::optional<Store>& loaded, StoresReload:
 }
 
 }  // namespace
+
+void give_back_free_memory() {
+#if defined(__GLIBC__)
+  // One trim at a time (each session's reload asks for one after a window's edit): a call while
+  // one runs has it run once more, after what the caller freed.
+  static std::atomic<uint64_t> asked{0};
+  if (asked.fetch_add(1, std::memory_order_acq_rel) != 0) return;
+  for (uint64_t served = 1;; served = asked.load(std::memory_order_acquire)) {
+    (void)::malloc_trim(0);
+    if (asked.fetch_sub(served, std::memory_order_acq_rel) == served) return;
+  }
+#endif
+}
 
 void run_in_background() {
 #if defined(__linux__)

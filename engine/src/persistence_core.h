@@ -416,6 +416,12 @@ class LearnedStore {
 // Failing to change class costs only that delay.
 void run_in_background();
 
+// Hands the allocator's free pages back to the system, after work that passed a large store through
+// it. Reading and saving the largest dictionary takes a few hundred megabytes, on threads each with
+// an arena of the allocator, which keeps what was freed for later use: in a process that serves
+// typing for the whole session, that would stay until logout. Any thread; call it beside the keys.
+void give_back_free_memory();
+
 inline constexpr char kPersistenceThreadName[] = "tolvani-persistence";
 inline constexpr size_t kPersistenceQueueCap = 16;
 // Recorded changes between two background save requests of the bigrams, trigrams, selections

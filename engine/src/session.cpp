@@ -55,7 +55,8 @@ void release_beside_keys(T garbage) {
   try {
     std::thread([garbage = std::move(garbage)]() mutable {
       run_in_background();
-      T gone = std::move(garbage);
+      { T gone = std::move(garbage); }
+      give_back_free_memory();
     }).detach();
   } catch (const std::system_error&) {
   }
@@ -137,7 +138,11 @@ size_t digit_run_start(std::string_view text, size_t pos) {
 
 EngineSession::EngineSession() : blocking_caches_(blocking_from_environment()) {
   // The folder is named here: the environment is not read beside the host's thread.
-  const auto load = [folder = user_data_directory()] { return LearnedStores::load_all(folder); };
+  const auto load = [folder = user_data_directory()] {
+    LearnedStores stores = LearnedStores::load_all(folder);
+    give_back_free_memory();  // what reading the files took
+    return stores;
+  };
   if (blocking_caches_ || !loading_stores_.start(load)) {
     // A blocking host, or no thread to spare: the load happens here.
     stores_ = load();
@@ -497,6 +502,11 @@ CompositionState EngineSession::reload_user_data() {
   probhat::reload_custom_overrides();
   forget_readings();
   return recompute();
+}
+
+bool EngineSession::take_finished_stores() {
+  take_loaded_stores();
+  return loading_stores_.running() || reloading_stores_.running();
 }
 
 void EngineSession::set_mode(uint32_t mode) {

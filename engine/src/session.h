@@ -137,6 +137,10 @@ class EngineSession {
   // Saves what the session learned and reads the learned stores and custom keys again (the stores
   // beside the keys when they loaded so; see stores_).
   CompositionState reload_user_data();
+  // Takes in the stores loaded or reloaded beside the keys if they are read, as the next key would,
+  // so that the ones they replace are freed without waiting for a key. True while a load or a
+  // reload still runs beside the keys.
+  bool take_finished_stores();
   // Mode 1 probhat, 2 national, anything else phonetic; resets and empties the context.
   void set_mode(uint32_t mode);
   // Stores the clamped count and the flag word, then recomputes.

@@ -401,6 +401,36 @@ TEST_F(ConcurrentStoreLoadTest, AReloadDoneWhenTheResetsCallComesKeepsWhatWasLea
   EXPECT_EQ(stored.reset_ids, std::vector<std::string>(5, "RESET"));
 }
 
+// The stores a reload read came into the session only at its next key: until the person typed
+// again, the session held them beside the ones they replace. The host takes them in once they are
+// read, and is told while they are not.
+TEST_F(ConcurrentStoreLoadTest, ReloadedStoresAreTakenInWithoutAKeyOnceRead) {
+  std::unique_ptr<EngineClient> engine = session();
+  held_.let_go();
+  tolvani_snapshot_free(tolvani_engine_snapshot(engine->get()));  // the stores are in
+  EXPECT_FALSE(tolvani_engine_take_reloaded_stores(engine->get()));
+  UserDictionaryDocument removed;
+  removed.tombstones["দীন"] = now_secs();
+  write_document(dir_ / "user-dictionary.json", removed);
+
+  held_.hold();
+  without_waiting([&] { take(tolvani_engine_reload_user_data(engine->get())); }, "the reload");
+  ASSERT_TRUE(held_.reading());
+  EXPECT_TRUE(without_waiting([&] { return tolvani_engine_take_reloaded_stores(engine->get()); },
+                              "a look at the reload"))
+      << "said to be in while being read";
+  held_.let_go();
+  bool reading = true;
+  for (const auto deadline = std::chrono::steady_clock::now() + 10s;
+       reading && std::chrono::steady_clock::now() < deadline;) {
+    reading = tolvani_engine_take_reloaded_stores(engine->get());
+    if (reading) std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_FALSE(reading);
+  // No key took them in: the first key reads the reloaded dictionary.
+  EXPECT_NE(kind_of(engine->type(U"din"), "দীন"), TOLVANI_KIND_USER);
+}
+
 // A session ended before its stores are read leaves their files as they were.
 TEST_F(ConcurrentStoreLoadTest, ASessionEndedWhileItsStoresAreReadChangesNoFile) {
   const std::string before = read_file(dir_ / "user-dictionary.json").value_or("");

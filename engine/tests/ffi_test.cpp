@@ -43,6 +43,7 @@ TEST(FfiTest, NullHandleAnswersWithEmptyRecordOrNothing) {
   EXPECT_EQ(select.len, 0u);
   EXPECT_EQ(tolvani_engine_snapshot(nullptr), nullptr);
   EXPECT_FALSE(tolvani_snapshot_write(nullptr));
+  EXPECT_FALSE(tolvani_engine_take_reloaded_stores(nullptr));
   // None of these may crash.
   tolvani_engine_destroy(nullptr);
   tolvani_engine_reset(nullptr);

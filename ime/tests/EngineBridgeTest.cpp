@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <condition_variable>
 #include <cstring>
@@ -48,6 +49,7 @@ struct FakeEngine {
   int freedNull = 0;                               // guarded by mu
   bool createFails = false;
   bool writeSucceeds = true;
+  int storesStillRead = 0;  // guarded by mu: looks for reloaded stores that answer "still read"
   std::condition_variable released;
   int snapshotsReleased = 0;  // guarded by mu
   uintptr_t nextHandle = 0x1000;
@@ -112,6 +114,11 @@ const EngineSeam kFakeSeam = [] {
   };
   s.acceptSpellingOffer = [](TolvaniEngine*) { return g_fake->answer("accept"); };
   s.reloadUserData = [](TolvaniEngine*) { return g_fake->answer("reload"); };
+  s.takeReloadedStores = [](TolvaniEngine*) {
+    std::lock_guard lock(g_fake->mu);
+    g_fake->calls.push_back("take stores");
+    return g_fake->storesStillRead-- > 0;
+  };
   s.warmCaches = [] { g_fake->note("warm"); };
   s.snapshot = [](TolvaniEngine*) {
     g_fake->note("snapshot");
@@ -350,6 +357,36 @@ TEST_F(EngineBridgeTest, APreparedSessionServesTheNextCreationAndAStaleOneIsEnde
   expected.insert(expected.end(), {"destroy", "create", config, "mode 0"});
   EXPECT_EQ(fake_.takeCalls(), expected);
   release(fresh);
+}
+
+// The stores a reload read beside the keys came into the session only at its next key: until the
+// person typed again, the session held them beside the ones they replace, which over the largest
+// dictionary, after a window's edits, was hundreds of megabytes. The bridge takes them in once
+// they are read, looking on the main thread, one look at a time however many reloads were asked.
+TEST_F(EngineBridgeTest, StoresReloadedBesideTheKeysAreTakenInWithoutAKey) {
+  std::shared_ptr<EngineBridge> bridge = EngineBridge::create(KeyboardMode::phonetic);
+  ASSERT_TRUE(bridge);
+  fake_.takeCalls();
+  fake_.storesStillRead = 2;
+  bridge->reloadUserData();
+  bridge->reloadUserData();
+  const auto look = [&] {
+    clock_.advance(std::chrono::milliseconds(250));
+    QCoreApplication::processEvents();
+  };
+  look();
+  EXPECT_EQ(fake_.takeCalls(), (std::vector<std::string>{"reload", "reload", "take stores"}));
+  for (int i = 0; i < 4; ++i) look();
+  EXPECT_EQ(fake_.takeCalls(), (std::vector<std::string>{"take stores", "take stores"}))
+      << "looks until the stores are in, then no more";
+
+  // A bridge ended while it looks is not looked at.
+  fake_.storesStillRead = 100;
+  bridge->reloadUserData();
+  release(bridge);
+  fake_.takeCalls();
+  look();
+  EXPECT_TRUE(fake_.takeCalls().empty());
 }
 
 TEST_F(EngineBridgeTest, ASnapshotIsWrittenOnceAndFreedOnlyWhenNeverWritten) {

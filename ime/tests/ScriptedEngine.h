@@ -167,6 +167,7 @@ inline const EngineSeam& scriptedSeam() {
       return resultOf({});
     };
     s.reloadUserData = [](TolvaniEngine*) { return resultOf({}); };
+    s.takeReloadedStores = [](TolvaniEngine*) { return false; };
     s.warmCaches = [] {};
     s.snapshot = [](TolvaniEngine* h) { return reinterpret_cast<TolvaniSnapshot*>(h); };
     s.snapshotWrite = [](TolvaniSnapshot*) { return true; };

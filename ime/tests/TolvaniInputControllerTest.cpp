@@ -120,6 +120,7 @@ const EngineSeam kSeam = [] {
     g_engine->note("reload");
     return g_engine->composition(g_engine->session(h));
   };
+  s.takeReloadedStores = [](TolvaniEngine*) { return false; };
   s.snapshot = [](TolvaniEngine* h) {
     g_engine->note("snapshot " + std::to_string(g_engine->session(h).id));
     std::lock_guard lock(g_engine->mu);
