@@ -260,6 +260,15 @@ OnDisk on_disk(const fs::path& dir) {
   return out;
 }
 
+// Only "ekhon ghumabo ", typed after the reset, is on disk, under the reset's identity.
+void expect_only_typed_after_reset(const fs::path& dir) {
+  const OnDisk stored = on_disk(dir);
+  EXPECT_EQ(stored.words, std::vector<std::string>({"এখন", "ঘুমাবো"}));
+  EXPECT_EQ(stored.pairs, std::vector<std::string>{"এখন>ঘুমাবো"});
+  EXPECT_EQ(stored.triples, std::vector<std::string>());
+  EXPECT_EQ(stored.reset_ids, std::vector<std::string>(5, "RESET"));
+}
+
 // The settings window's reset of the learned data: every store written afresh with the one
 // document that holds every store's map, empty, and one new reset identity.
 void reset_learned_data(const fs::path& dir, std::string_view id) {
@@ -308,11 +317,7 @@ TEST_F(ConcurrentStoreLoadTest, AResetWhileTheStoresReloadKeepsNothingLearnedBef
   for (auto& engine : sessions)
     ASSERT_TRUE(tolvani_snapshot_write(tolvani_engine_snapshot(engine->get())));
   test_wait_for_persistence_worker();
-  const OnDisk stored = on_disk(dir_.path());
-  EXPECT_EQ(stored.words, std::vector<std::string>({"এখন", "ঘুমাবো"}));
-  EXPECT_EQ(stored.pairs, std::vector<std::string>{"এখন>ঘুমাবো"});
-  EXPECT_EQ(stored.triples, std::vector<std::string>());
-  EXPECT_EQ(stored.reset_ids, std::vector<std::string>(5, "RESET"));
+  expect_only_typed_after_reset(dir_.path());
 }
 
 // The settings window writes the reset files on a worker and its reload call reaches the keys'
@@ -364,11 +369,7 @@ TEST_F(ConcurrentStoreLoadTest, WhatWasLearnedBeforeAResetIsKeptOutOfItsFilesBef
   held_.let_go();
   ASSERT_TRUE(tolvani_snapshot_write(tolvani_engine_snapshot(engine->get())));
   test_wait_for_persistence_worker();
-  stored = on_disk(dir_.path());
-  EXPECT_EQ(stored.words, std::vector<std::string>({"এখন", "ঘুমাবো"}));
-  EXPECT_EQ(stored.pairs, std::vector<std::string>{"এখন>ঘুমাবো"});
-  EXPECT_EQ(stored.triples, std::vector<std::string>());
-  EXPECT_EQ(stored.reset_ids, std::vector<std::string>(5, "RESET"));
+  expect_only_typed_after_reset(dir_.path());
 }
 
 // A reload that had read the reset files and was done, but not yet taken in at a key, when the
