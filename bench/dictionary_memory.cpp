@@ -30,6 +30,7 @@
 #include "ime/testing/IBusTestKeys.h"
 #include "ime/testing/ProcessMemory.h"
 #include "ime/testing/VirtualDesktop.h"
+#include "ime/testing/WindowReport.h"
 #include "largest_dictionary.h"
 #include "typed_keys.h"
 
@@ -38,77 +39,11 @@ namespace {
 using tolvani::testing::IBusDaemonHarness;
 using tolvani::testing::TestInputContext;
 using tolvani::testing::VirtualDesktop;
+using tolvani::testing::Widget;
+using tolvani::testing::WindowReport;
 
-// One line of the program's window report: its first word and the fields after it.
-struct Line {
-  QString kind;
-  QStringList fields;
-};
-
-std::vector<Line> readReport(const QString& path) {
-  std::vector<Line> lines;
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return lines;
-  for (const QString& text : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
-    QStringList parts = text.split(u'\t');
-    const QString kind = parts.takeFirst();
-    lines.push_back({kind, parts});
-  }
-  return lines;
-}
-
-QRect placeOf(const QString& text) {
-  const QStringList n = text.split(u' ');
-  if (n.size() != 4) return {};
-  return QRect(n[0].toInt(), n[1].toInt(), n[2].toInt(), n[3].toInt());
-}
-
-class Report {
- public:
-  explicit Report(QString path) : path_(std::move(path)) {}
-  const QString& path() const { return path_; }
-
-  // The first line `found` answers, read again until one does or 60 s pass.
-  std::optional<Line> waitFor(const std::function<bool(const Line&)>& found) {
-    std::optional<Line> hit;
-    tolvani::testing::waitUntil(
-        [&] {
-          for (const Line& line : readReport(path_)) {
-            if (found(line)) {
-              hit = line;
-              return true;
-            }
-          }
-          return false;
-        },
-        60000);
-    return hit;
-  }
-  // A shown widget by object name: `widget <class> <name> <text> <place> <state>`.
-  std::optional<Line> widget(const QString& name) {
-    return waitFor([&](const Line& l) {
-      return l.kind == QLatin1String("widget") && l.fields.value(1) == name &&
-             !placeOf(l.fields.value(3)).isEmpty();
-    });
-  }
-  // The X id of the shown window of this object name; empty when none is shown.
-  QString windowId(const QString& name) {
-    for (const Line& line : readReport(path_)) {
-      if (line.kind == QLatin1String("window") && line.fields.value(1) == name)
-        return line.fields.value(3);
-    }
-    return {};
-  }
-  bool anyWindow() {
-    for (const Line& line : readReport(path_)) {
-      if (line.kind == QLatin1String("window")) return true;
-    }
-    return false;
-  }
-
- private:
-  QString path_;
-};
+// How long a step of the visit may take over the largest dictionary.
+constexpr int kWaitMs = 60000;
 
 double mb(long kib) { return static_cast<double>(kib) / 1024.0; }
 
@@ -141,7 +76,10 @@ std::optional<Figures> visit(const char* name, const std::string& dictionary, in
     if (!file.open(QIODevice::WriteOnly)) return std::nullopt;
     file.write(dictionary.data(), static_cast<qint64>(dictionary.size()));
   }
-  Report report(reportFolder.filePath(QStringLiteral("windows.txt")));
+  WindowReport report(reportFolder.filePath(QStringLiteral("windows.txt")));
+  const auto widget = [&](const QString& name) {
+    return report.waitFor(WindowReport::named(name), kWaitMs);
+  };
   IBusDaemonHarness::Options options;
   options.componentFolder = QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR);
   options.quiet = true;
@@ -193,26 +131,26 @@ std::optional<Figures> visit(const char* name, const std::string& dictionary, in
   TestInputContext& first = *contexts.front();
   first.focusIn();
   first.activateProperty("openPreferences");
-  std::optional<Line> dataTab;
+  std::optional<Widget> dataTab;
   for (int tries = 0; tries < 100 && !dataTab; ++tries) {
-    std::vector<Line> tabs;
-    report.waitFor([&](const Line& l) { return l.kind == QLatin1String("tab"); });
-    for (const Line& l : readReport(report.path()))
-      if (l.kind == QLatin1String("tab")) tabs.push_back(l);
+    std::vector<Widget> tabs;
+    report.waitFor([&](const Widget& w) { return w.kind == QLatin1String("tab"); }, kWaitMs);
+    for (const Widget& w : report.lines())
+      if (w.kind == QLatin1String("tab")) tabs.push_back(w);
     if (tabs.size() > 2) dataTab = tabs[2];
   }
-  if (!dataTab || !desktop.click(placeOf(dataTab->fields.value(1)).center())) {
+  if (!dataTab || !desktop.click(dataTab->place.center())) {
     std::fprintf(stderr, "no Data tab in the settings window\n");
     return std::nullopt;
   }
-  const std::optional<Line> edit = report.widget(QStringLiteral("editDictionary"));
-  if (!edit || !desktop.click(placeOf(edit->fields.value(3)).center())) {
+  const std::optional<Widget> edit = widget(QStringLiteral("editDictionary"));
+  if (!edit || !desktop.click(edit->place.center())) {
     std::fprintf(stderr, "no button for the user dictionary\n");
     return std::nullopt;
   }
   // The count shows the words once the window has read them: "N of N words", in either language.
   const auto countText = [&] {
-    const std::optional<Line> count = report.widget(QStringLiteral("count"));
+    const std::optional<Widget> count = widget(QStringLiteral("count"));
     return count ? count->fields.value(2) : QString();
   };
   const auto listed = [&](const QString& text) {
@@ -228,12 +166,14 @@ std::optional<Figures> visit(const char* name, const std::string& dictionary, in
 
   for (int i = 0; i < removals; ++i) {
     const QString shown = countText();
-    const std::optional<Line> row = report.waitFor([](const Line& l) {
-      return l.kind == QLatin1String("row") && l.fields.value(0) == QLatin1String("words");
-    });
-    const std::optional<Line> remove = report.widget(QStringLiteral("removeSelected"));
-    if (!row || !remove || !desktop.click(placeOf(row->fields.value(2)).center()) ||
-        !desktop.click(placeOf(remove->fields.value(3)).center()) ||
+    const std::optional<Widget> row = report.waitFor(
+        [](const Widget& w) {
+          return w.kind == QLatin1String("row") && w.fields.value(0) == QLatin1String("words");
+        },
+        kWaitMs);
+    const std::optional<Widget> remove = widget(QStringLiteral("removeSelected"));
+    if (!row || !remove || !desktop.click(row->place.center()) ||
+        !desktop.click(remove->place.center()) ||
         !tolvani::testing::waitUntil(
             [&] {
               const QString now = countText();
@@ -248,13 +188,16 @@ std::optional<Figures> visit(const char* name, const std::string& dictionary, in
   settled(("after " + std::to_string(removals) + " removals").c_str(), figures.removed);
 
   for (const char* window : {"userDictionaryWindow", "settingsWindow"}) {
-    const QString id = report.windowId(QString::fromLatin1(window));
+    report.read();
+    const auto shown = std::find_if(report.lines().begin(), report.lines().end(),
+                                    WindowReport::window(QString::fromLatin1(window)));
+    const QString id = shown == report.lines().end() ? QString() : shown->fields.value(3);
     if (id.isEmpty() || !desktop.closeWindow(id)) {
       std::fprintf(stderr, "could not close %s\n", window);
       return std::nullopt;
     }
   }
-  if (!tolvani::testing::waitUntil([&] { return !report.anyWindow(); }, 30000)) {
+  if (!report.waitForNone([](const Widget& w) { return w.kind == QLatin1String("window"); })) {
     std::fprintf(stderr, "the windows did not close\n");
     return std::nullopt;
   }

@@ -16,9 +16,9 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "app/tests/ProgramWrapper.h"
 #include "ime/testing/IBusTestKeys.h"
 #include "ime/testing/ProcessMemory.h"
+#include "ime/testing/ProgramWrapper.h"
 #include "ime/testing/VirtualDesktop.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"

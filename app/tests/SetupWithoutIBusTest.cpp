@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "ime/testing/TestUser.h"
+#include "ime/testing/WindowReport.h"
 
 namespace tolvani {
 namespace {
@@ -123,37 +124,35 @@ class SetupWithoutIBusTest : public ::testing::Test {
     return {status, QString::fromUtf8(process.readAll())};
   }
 
-  // The report's line of the guide page's `name` (an action, "#phase" or "row-<step>"), split at
-  // its tabs: kind, name, chapter or state, text, x, y, width, height.
-  QStringList pageLine(const QString& name) const {
-    for (const QString& line : readFile(report()).split(u'\n')) {
-      const QStringList fields = line.split(u'\t');
-      if (fields.value(0) == QLatin1String("page") && fields.value(1) == name) return fields;
+  // The guide page's `name` (an action, "#phase" or "row-<step>"): its fields are the name, the
+  // chapter or state, and the text; none when the page does not show it.
+  testing::Widget page(const QString& name) const {
+    testing::WindowReport windows(report());
+    windows.read();
+    for (const testing::Widget& shown : windows.lines()) {
+      if (testing::WindowReport::pageButton(name)(shown)) return shown;
     }
     return {};
   }
-  QString pageText(const QString& name) const { return pageLine(name).value(3); }
+  QString pageText(const QString& name) const { return page(name).fields.value(2); }
   QRect guideWindow() const {
-    for (const QString& line : readFile(report()).split(u'\n')) {
-      const QStringList fields = line.split(u'\t');
-      const bool guide = fields.value(3) == QLatin1String("Keyboard Setup") ||
-                         fields.value(3) == QString::fromUtf8("কীবোর্ড সেটআপ");
-      if (fields.value(0) == QLatin1String("window") && guide && fields.size() >= 6) {
-        const QStringList place = fields.value(5).split(u' ');
-        if (place.size() == 4)
-          return QRect(place[0].toInt(), place[1].toInt(), place[2].toInt(), place[3].toInt());
-      }
+    testing::WindowReport windows(report());
+    windows.read();
+    for (const testing::Widget& shown : windows.lines()) {
+      const QString title = shown.fields.value(2);
+      if (shown.kind == QLatin1String("window") &&
+          (title == QLatin1String("Keyboard Setup") || title == QString::fromUtf8("কীবোর্ড সেটআপ")))
+        return shown.place;
     }
     return {};
   }
 
   bool clickPage(const QString& name) {
-    const QStringList place = pageLine(name).value(4).split(u' ');
-    if (place.size() != 4) return false;
-    const int x = place[0].toInt() + place[2].toInt() / 2;
-    const int y = place[1].toInt() + place[3].toInt() / 2;
-    return xTool(QStringLiteral("xdotool"),
-                 {"mousemove", QString::number(x), QString::number(y), "click", "1"});
+    const QRect place = page(name).place;
+    if (place.isEmpty()) return false;
+    const QPoint center = place.center();
+    return xTool(QStringLiteral("xdotool"), {"mousemove", QString::number(center.x()),
+                                             QString::number(center.y()), "click", "1"});
   }
   bool xTool(const QString& program, const QStringList& arguments) {
     QProcess tool;
@@ -219,10 +218,10 @@ TEST_F(SetupWithoutIBusTest, SetupShowsTheWindowAloneSayingWhatIsLeftAndEndsWith
 
   // Added and shown for the daemon to come; the switch waits for it, and the status line says
   // what is left. Nothing offers the tour, whose switch and typing cannot work yet.
-  EXPECT_EQ(pageLine("row-add").value(2), "done");
-  EXPECT_EQ(pageLine("row-show").value(2), "done");
-  EXPECT_EQ(pageLine("row-select").value(2), "waiting");
-  EXPECT_TRUE(pageLine("tour").isEmpty()) << readFile(report()).toStdString();
+  EXPECT_EQ(page("row-add").fields.value(1), "done");
+  EXPECT_EQ(page("row-show").fields.value(1), "done");
+  EXPECT_EQ(page("row-select").fields.value(1), "waiting");
+  EXPECT_TRUE(page("tour").kind.isEmpty()) << readFile(report()).toStdString();
   // The page starts in the interface's language; its switch shows the other.
   const bool banglaFirst = pageText("#phase") == bangla;
   for (const bool inBangla : {banglaFirst, !banglaFirst}) {
@@ -236,11 +235,11 @@ TEST_F(SetupWithoutIBusTest, SetupShowsTheWindowAloneSayingWhatIsLeftAndEndsWith
     EXPECT_EQ(pageText("settings").toStdString(),
               inBangla ? "IBus Preferences খুলুন" : "Open IBus Preferences");
     EXPECT_EQ(
-        pageLine("row-select")
-            .value(3)
+        page("row-select")
+            .fields.value(2)
             .endsWith(inBangla ? QString::fromUtf8("IBus চালু হলে") : QString("After IBus starts")),
         true)
-        << pageLine("row-select").join(u'|').toStdString();
+        << page("row-select").fields.join(u'|').toStdString();
     EXPECT_FALSE(readFile(report()).contains("all set")) << readFile(report()).toStdString();
     screenshot(inBangla ? "bangla" : "english");
   }

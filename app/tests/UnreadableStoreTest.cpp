@@ -21,9 +21,9 @@
 #include <memory>
 #include <string>
 
-#include "app/tests/ProgramWrapper.h"
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
+#include "ime/testing/ProgramWrapper.h"
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"

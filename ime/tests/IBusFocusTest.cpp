@@ -25,6 +25,7 @@
 
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
+#include "ime/testing/ProgramWrapper.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
 
@@ -158,28 +159,6 @@ class SlowDaemonRelay {
   std::atomic<bool> stop_{false};
   std::atomic<bool> held_{false};
 };
-
-// A component folder whose program reaches the daemon through `relaySocket`; empty on failure.
-QString componentThroughRelay(const QString& folder, const QString& relaySocket) {
-  QFile built(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR "/tolvani.xml"));
-  if (!built.open(QIODevice::ReadOnly)) return {};
-  QString component = QString::fromUtf8(built.readAll());
-  const qsizetype from = component.indexOf(QStringLiteral("<exec>")) + 6;
-  const qsizetype to = component.indexOf(QStringLiteral(" --ibus</exec>"));
-  if (from < 6 || to < from) return {};
-  const QString program = component.mid(from, to - from);
-  const QString script = folder + QStringLiteral("/tolvani");
-  QFile wrapper(script);
-  if (!wrapper.open(QIODevice::WriteOnly)) return {};
-  wrapper.write("#!/bin/sh\nIBUS_ADDRESS='unix:path=" + QFile::encodeName(relaySocket) +
-                "' exec '" + QFile::encodeName(program) + "' \"$@\"\n");
-  wrapper.close();
-  wrapper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  component.replace(from, to - from, script);
-  QFile xml(folder + QStringLiteral("/tolvani.xml"));
-  if (!xml.open(QIODevice::WriteOnly) || xml.write(component.toUtf8()) < 0) return {};
-  return folder;
-}
 
 class IBusFocusTest : public ::testing::Test {
  protected:
@@ -383,7 +362,8 @@ TEST_F(IBusFocusTest, KeysTypedWhileTheDaemonIsLateToNameTheFocusAreTakenInOrder
   const QString relaySocket = folder.filePath(QStringLiteral("relay.sock"));
   SlowDaemonRelay relay(relaySocket, std::chrono::seconds(3));
   ASSERT_TRUE(relay.listening());
-  const QString components = componentThroughRelay(folder.path(), relaySocket);
+  const QString components = testing::componentStartingThroughWrapper(
+      folder.path(), {QStringLiteral("IBUS_ADDRESS=unix:path=") + relaySocket});
   ASSERT_FALSE(components.isEmpty());
   harness_.reset();
   IBusDaemonHarness::Options options;

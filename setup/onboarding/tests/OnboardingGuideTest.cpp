@@ -487,6 +487,13 @@ TEST_F(OnboardingGuideTest, WithoutADaemonThePageSaysWhatIsLeftAndOffersNoTour) 
     EXPECT_TRUE(state().startsWith("stage=setup")) << state();
     screenshot(QStringLiteral("%1-without-ibus").arg(language == 1 ? "en" : "bn"));
   }
+  // The waiting row and the status line on the dark background too.
+  QPalette dark = controller_->window()->palette();
+  dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+  dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+  controller_->window()->setPalette(dark);
+  settle(100);
+  screenshot("bn-without-ibus-dark");
 }
 
 // The page answers its pending calls while it goes: the window's closing render, or the one an

@@ -2,8 +2,8 @@
 // tests that watch the program the daemon starts: the script leaves the program's process id
 // ("pid"), what it wrote to standard error ("stderr") and its exit status ("status": 128 and the
 // signal's number when a signal ended it) in the same folder. Thread-safety: the test's thread.
-#ifndef TOLVANI_APP_TESTS_PROGRAMWRAPPER_H_
-#define TOLVANI_APP_TESTS_PROGRAMWRAPPER_H_
+#ifndef TOLVANI_IME_TESTING_PROGRAMWRAPPER_H_
+#define TOLVANI_IME_TESTING_PROGRAMWRAPPER_H_
 
 #include <QDir>
 #include <QFile>
@@ -12,13 +12,21 @@
 namespace tolvani::testing {
 
 // Writes the script and the component into `folder`; the component folder, empty on failure.
-inline QString componentStartingThroughWrapper(const QString& folder) {
+// `environment` ("NAME=value" each) is set for the program, over what the daemon gives it.
+inline QString componentStartingThroughWrapper(const QString& folder,
+                                               const QStringList& environment = {}) {
   const QDir dir(folder);
   const QString script = dir.filePath(QStringLiteral("tolvani"));
   QFile wrapper(script);
   if (!wrapper.open(QIODevice::WriteOnly)) return {};
+  QByteArray assignments;
+  for (const QString& variable : environment) {
+    const qsizetype equals = variable.indexOf(u'=');
+    assignments +=
+        variable.left(equals + 1).toUtf8() + '\'' + variable.mid(equals + 1).toUtf8() + "' ";
+  }
   // The inner shell writes its own id and becomes the program, so the id is the program's.
-  wrapper.write("#!/bin/sh\nsh -c 'echo $$ > \"$0\"; exec \"$@\"' '" +
+  wrapper.write("#!/bin/sh\n" + assignments + "sh -c 'echo $$ > \"$0\"; exec \"$@\"' '" +
                 QFile::encodeName(dir.filePath(QStringLiteral("pid"))) +
                 "' '" TOLVANI_PROGRAM "' \"$@\" 2> '" +
                 QFile::encodeName(dir.filePath(QStringLiteral("stderr"))) + "'\necho $? > '" +
@@ -43,4 +51,4 @@ inline QString componentStartingThroughWrapper(const QString& folder) {
 
 }  // namespace tolvani::testing
 
-#endif  // TOLVANI_APP_TESTS_PROGRAMWRAPPER_H_
+#endif  // TOLVANI_IME_TESTING_PROGRAMWRAPPER_H_
