@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QStringView>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "ime/EngineLearningSnapshot.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Queues.h"
 #include "stats/RuntimeDiagnostics.h"
 
@@ -92,6 +94,20 @@ void registerBridge(const std::shared_ptr<EngineBridge>& bridge) {
   r.bridges.push_back(bridge);
 }
 
+// The reloads of the learned data asked for so far. The prepared session is no controller's yet,
+// so none reloads it: one asked for after it began may have reset the files it read, and what it
+// then learned would be refused by every save.
+std::atomic<std::uint64_t> reloadsAsked{0};
+
+void countReloadsAsked() {
+  static const platform::NotificationCenter::Token token =
+      platform::NotificationCenter::defaultCenter().addObserver(
+          AppSettings::didChangeNotification(), [](const platform::Notification& notification) {
+            if (AppSettings::reloadUserDataRequested(notification)) ++reloadsAsked;
+          });
+  (void)token;
+}
+
 // How long a prepared session stays fresh enough to be taken.
 constexpr std::chrono::seconds kPreparedSessionLifetime{10};
 
@@ -101,6 +117,7 @@ struct PreparedSession {
   std::future<TolvaniEngine*> handle;
   const EngineSeam* seam = nullptr;
   std::chrono::nanoseconds startedAt{0};
+  std::uint64_t reloadsBefore = 0;
 };
 
 PreparedSession& preparedSession() {
@@ -113,6 +130,7 @@ struct TakenSession {
   TolvaniEngine* session = nullptr;
   const EngineSeam* madeBy = nullptr;
   std::chrono::nanoseconds startedAt{0};
+  std::uint64_t reloadsBefore = 0;
 };
 
 // The prepared session, once its thread has made it; empty when none is being prepared.
@@ -126,19 +144,22 @@ TakenSession takeFinishedPreparedSession() {
     handle = std::move(prepared.handle);
     taken.madeBy = std::exchange(prepared.seam, nullptr);
     taken.startedAt = prepared.startedAt;
+    taken.reloadsBefore = prepared.reloadsBefore;
   }
   taken.session = handle.get();
   return taken;
 }
 
 // The prepared session when `seam` made it and it is fresh, else null (a stale one is ended).
-TolvaniEngine* takePreparedSession(const EngineSeam& seam) {
+// `missedReload` tells whether a reload was asked for after it began.
+TolvaniEngine* takePreparedSession(const EngineSeam& seam, bool& missedReload) {
   const TakenSession taken = takeFinishedPreparedSession();
   if (taken.session && (taken.madeBy != &seam ||
                         platform::clock().uptime() - taken.startedAt > kPreparedSessionLifetime)) {
     taken.madeBy->destroy(taken.session);
     return nullptr;
   }
+  missedReload = taken.session && reloadsAsked.load() != taken.reloadsBefore;
   return taken.session;
 }
 
@@ -179,7 +200,8 @@ EngineState decodeResult(CResult result, const EngineSeam& seam) {
 std::shared_ptr<EngineBridge> EngineBridge::create(KeyboardMode mode, bool rankingDeferred) {
   configureProcessOnce();
   const EngineSeam& seam = engineSeam();
-  TolvaniEngine* handle = takePreparedSession(seam);
+  bool missedReload = false;
+  TolvaniEngine* handle = takePreparedSession(seam, missedReload);
   if (handle == nullptr) handle = seam.create();
   if (handle == nullptr) {
     platform::log::line(QStringLiteral(
@@ -190,6 +212,7 @@ std::shared_ptr<EngineBridge> EngineBridge::create(KeyboardMode mode, bool ranki
   bridge->rankingDeferred_ = rankingDeferred;
   bridge->applyPreferences(AppSettings::enginePreferences());
   bridge->setMode(mode);
+  if (missedReload) bridge->reloadUserData();
   registerBridge(bridge);
   return bridge;
 }
@@ -383,8 +406,11 @@ void EngineBridge::prepareSession() {
   PreparedSession& prepared = preparedSession();
   std::lock_guard lock(prepared.mu);
   if (prepared.handle.valid()) return;
+  countReloadsAsked();
   prepared.seam = &seam;
   prepared.startedAt = platform::clock().uptime();
+  // Counted before the session reads anything: a reload asked for while it reads is handed on.
+  prepared.reloadsBefore = reloadsAsked.load();
   prepared.handle = std::async(std::launch::async, [&seam] {
     TolvaniEngine* session = seam.create();
     // A word typed ahead of the first key: the code and tables a key needs are in memory when it
@@ -403,6 +429,12 @@ void EngineBridge::prepareSession() {
 void EngineBridge::discardPreparedSession() {
   const TakenSession taken = takeFinishedPreparedSession();
   if (taken.session) taken.madeBy->destroy(taken.session);
+}
+
+void EngineBridge::testWaitForPreparedSession() {
+  PreparedSession& prepared = preparedSession();
+  std::lock_guard lock(prepared.mu);
+  if (prepared.handle.valid()) prepared.handle.wait();
 }
 
 bool EngineBridge::isCommonEnglish(const QString& word) {

@@ -83,7 +83,8 @@ class EngineBridge : public std::enable_shared_from_this<EngineBridge> {
   // Starts making, on a thread of its own, the session that the next create() takes, so that
   // the first focus does not wait for the learned stores to load; returns at once. A session
   // made too long before it is taken may have missed changes to the learned data: it is dropped
-  // unused, and create() makes a new one.
+  // unused, and create() makes a new one. One taken after a reload of the learned data was asked
+  // for (a reset, an import, an edit) reloads them as a controller's session would have.
   static void prepareSession();
   // Waits for a session still being prepared and ends it unused: nothing of the engine may run on
   // that thread while the process exits.
@@ -92,6 +93,8 @@ class EngineBridge : public std::enable_shared_from_this<EngineBridge> {
 
   // How many bridges are alive.
   static int testLiveBridgeCount();
+  // Waits until the session being prepared, if any, is made (not its stores read).
+  static void testWaitForPreparedSession();
 
  private:
   // Only create() makes bridges.

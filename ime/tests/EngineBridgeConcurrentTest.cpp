@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <atomic>
 #include <condition_variable>
@@ -13,6 +14,7 @@
 
 #include "ime/EngineBridge.h"
 #include "platform/Queues.h"
+#include "settings/AppSettingsUserData.h"
 #include "stats/RuntimeDiagnostics.h"
 
 namespace tolvani {
@@ -70,6 +72,54 @@ TEST(EngineBridgeConcurrentTest, KeysRaceSavesAndShutdownSavesWithoutADataRaceOr
   bridge.reset();
   second.reset();
   RuntimeDiagnostics::testWaitForQueue();  // saves ask for a diagnostics write
+}
+
+void type(EngineBridge& bridge, const QString& text) {
+  for (const QChar c : text) {
+    if (c == QLatin1Char(' '))
+      bridge.send(EngineKeyKind::space, 49, 0, QStringLiteral(" "));
+    else
+      bridge.send(EngineKeyKind::text, 0, 0, QString(c));
+  }
+}
+
+QString learnedPairs(const QTemporaryDir& data) {
+  QFile file(data.filePath(QStringLiteral("user-bigrams.json")));
+  return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// A reset confirmed in the first seconds, before the first field took the session made at the
+// start, never reached that session: it kept the stores it had read before the reset, which every
+// save then refused for their replaced reset_id, so nothing that field learned was ever written.
+TEST(EngineBridgeConcurrentTest, AResetBeforeThePreparedSessionIsTakenReachesIt) {
+  static QTemporaryDir data;
+  ASSERT_TRUE(data.isValid());
+  qputenv("TOLVANI_DATA_DIR", data.path().toUtf8());
+  {
+    std::shared_ptr<EngineBridge> earlier = EngineBridge::create(KeyboardMode::phonetic);
+    ASSERT_TRUE(earlier);
+    type(*earlier, QStringLiteral("bhalo achi bhalo achi "));
+    ASSERT_TRUE(earlier->sync());
+  }
+  ASSERT_TRUE(EngineBridge::waitForReleasedWrites(std::chrono::seconds(10)));
+  ASSERT_TRUE(learnedPairs(data).contains(QStringLiteral("ভালো")));
+
+  EngineBridge::prepareSession();
+  EngineBridge::testWaitForPreparedSession();
+  // Its stores are read beside it: give them time to be read before the reset.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(AppSettings::resetLearnedWords());
+
+  std::shared_ptr<EngineBridge> first = EngineBridge::create(KeyboardMode::phonetic);
+  ASSERT_TRUE(first);
+  type(*first, QStringLiteral("ami tumi ami kal ami tumi ami kal bhat "));
+  ASSERT_TRUE(first->sync());
+  const QString pairs = learnedPairs(data);
+  EXPECT_TRUE(pairs.contains(QStringLiteral("তুমি")) && pairs.contains(QStringLiteral("কাল")))
+      << pairs.toStdString();
+  EXPECT_FALSE(pairs.contains(QStringLiteral("ভালো"))) << "the reset holds";
+  first.reset();
+  RuntimeDiagnostics::testWaitForQueue();
 }
 
 }  // namespace
