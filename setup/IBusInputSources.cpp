@@ -471,11 +471,9 @@ int IBusInputSources::select(const InputSource& source) {
   GObjectRef<IBusBus> bus = connectBus();
   if (!bus) return -ECONNREFUSED;
   // A panel that has not started yet would switch away at its start; a running one records the
-  // change itself.
-  if (!ibus_bus_name_has_owner(bus.ptr, IBUS_SERVICE_PANEL) &&
-      schemaInstalled(kIBusGeneralSchema)) {
-    if (const int status = placeInPanelOrder(source.identifier, 0); status != 0) return status;
-  }
+  // change itself. The switch now does not depend on that record.
+  if (!ibus_bus_name_has_owner(bus.ptr, IBUS_SERVICE_PANEL) && schemaInstalled(kIBusGeneralSchema))
+    placeInPanelOrder(source.identifier, 0);
   const QByteArray name = source.identifier.toUtf8();
   return ibus_bus_set_global_engine(bus.ptr, name.constData()) ? 0 : -EIO;
 }
