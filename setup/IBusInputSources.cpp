@@ -32,6 +32,7 @@ constexpr char kGnomeSourcesSchema[] = "org.gnome.desktop.input-sources";
 constexpr char kGnomeSourcesKey[] = "sources";
 constexpr char kIBusGeneralSchema[] = "org.freedesktop.ibus.general";
 constexpr char kPreloadEnginesKey[] = "preload-engines";
+constexpr char kEnginesOrderKey[] = "engines-order";
 constexpr char kIBusPanelSchema[] = "org.freedesktop.ibus.panel";
 constexpr char kTrayIconKey[] = "show-icon-on-systray";
 constexpr char kSystemComponentFolder[] = "/usr/share/ibus/component";
@@ -178,14 +179,28 @@ QStringList gnomeIBusSources() {
   return names;
 }
 
-QStringList preloadEngines() {
+QStringList ibusList(const char* key) {
   GObjectRef<GSettings> settings(g_settings_new(kIBusGeneralSchema));
-  gchar** values = g_settings_get_strv(settings.ptr, kPreloadEnginesKey);
+  gchar** values = g_settings_get_strv(settings.ptr, key);
   QStringList names;
   for (gchar** it = values; it && *it; ++it) names.append(QString::fromUtf8(*it));
   g_strfreev(values);
   return names;
 }
+
+int writeIBusList(const char* key, const QStringList& names) {
+  std::vector<QByteArray> bytes;
+  for (const QString& n : names) bytes.push_back(n.toUtf8());
+  std::vector<const gchar*> strv;
+  for (const QByteArray& b : bytes) strv.push_back(b.constData());
+  strv.push_back(nullptr);
+  GObjectRef<GSettings> settings(g_settings_new(kIBusGeneralSchema));
+  const bool written = g_settings_set_strv(settings.ptr, key, strv.data());
+  g_settings_sync();
+  return written ? 0 : -EACCES;
+}
+
+QStringList preloadEngines() { return ibusList(kPreloadEnginesKey); }
 
 // The engine names in the user's input sources.
 QSet<QString> userSources() {
@@ -316,15 +331,30 @@ int addToPreloadEngines(const QString& name) {
   if (names.contains(name)) return 0;
   if (names.isEmpty()) names = keyboardEngines(sessionkeymap::current());
   names.append(name);
-  std::vector<QByteArray> bytes;
-  for (const QString& n : names) bytes.push_back(n.toUtf8());
-  std::vector<const gchar*> strv;
-  for (const QByteArray& b : bytes) strv.push_back(b.constData());
-  strv.push_back(nullptr);
-  GObjectRef<GSettings> settings(g_settings_new(kIBusGeneralSchema));
-  const bool written = g_settings_set_strv(settings.ptr, kPreloadEnginesKey, strv.data());
-  g_settings_sync();
-  return written ? 0 : -EACCES;
+  return writeIBusList(kPreloadEnginesKey, names);
+}
+
+// The order IBus's panel (ibus-ui-gtk3) takes when it starts: its record of use, most recent
+// first, then the rest of preload-engines. It starts on the first engine, whatever the daemon had
+// selected, and a tap of its hot key switches to the second.
+QStringList panelOrder() {
+  const QStringList preload = preloadEngines();
+  QStringList order;
+  for (const QString& name : ibusList(kEnginesOrderKey))
+    if (preload.contains(name) && !order.contains(name)) order.append(name);
+  for (const QString& name : preload)
+    if (!order.contains(name)) order.append(name);
+  return order;
+}
+
+// Moves `name` up to `place` in that order; one already there or earlier stays.
+int placeInPanelOrder(const QString& name, qsizetype place) {
+  QStringList order = panelOrder();
+  const qsizetype at = order.indexOf(name);
+  if (at >= 0 && at <= place) return 0;
+  if (at >= 0) order.removeAt(at);
+  order.insert(std::min(place, order.size()), name);
+  return writeIBusList(kEnginesOrderKey, order);
 }
 
 // Lets the connection notice that the daemon hung up.
@@ -428,12 +458,22 @@ int IBusInputSources::enable(const InputSource& source) {
   if (source.identifier.isEmpty()) return -EINVAL;
   // IBus's own list is what its menu offers on every desktop; GNOME Shell reads only its own.
   if (const int status = addToPreloadEngines(source.identifier); status != 0) return status;
+  // A panel started later would list Tolvani after every layout, out of reach of the hot key's
+  // tap; beside the layout the person types with, the first tap reaches it and the next one
+  // comes back. A running panel keeps its own record.
+  if (!connectBus()) {
+    if (const int status = placeInPanelOrder(source.identifier, 1); status != 0) return status;
+  }
   return useGnomeSources() ? addToGnomeSources(source.identifier) : 0;
 }
 
 int IBusInputSources::select(const InputSource& source) {
   GObjectRef<IBusBus> bus = connectBus();
   if (!bus) return -ECONNREFUSED;
+  // A panel that has not started yet would switch away at its start; a running one records the
+  // change itself. The switch now does not depend on that record.
+  if (!ibus_bus_name_has_owner(bus.ptr, IBUS_SERVICE_PANEL) && schemaInstalled(kIBusGeneralSchema))
+    placeInPanelOrder(source.identifier, 0);
   const QByteArray name = source.identifier.toUtf8();
   return ibus_bus_set_global_engine(bus.ptr, name.constData()) ? 0 : -EIO;
 }

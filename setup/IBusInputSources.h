@@ -6,7 +6,9 @@
 // org.gnome.desktop.input-sources, which is the list that decides there); enabling into an empty
 // list first adds the keyboard layouts the session types with, so that the person keeps them beside
 // Tolvani; the current one is the daemon's global engine; the text input menu is the IBus panel's
-// tray icon. Thread-safety: call from one thread at a time.
+// tray icon. Where no panel runs yet, enabling and selecting also place Tolvani in the order the
+// panel will start with (engines-order), so that its start and its hot key reach it.
+// Thread-safety: call from one thread at a time.
 #ifndef TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 #define TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <QThread>
 
 #include "ime/testing/TestUser.h"
 #include "setup/SessionKeymap.h"
@@ -26,6 +28,7 @@ namespace {
 using sessionkeymap::Layout;
 
 constexpr char kIBusKeyboardEngines[] = "/usr/share/ibus/component/simple.xml";
+constexpr char kIBusPanel[] = "/usr/libexec/ibus-ui-gtk3";
 
 TEST(SessionKeymapTest, RulesNamesGiveEachLayoutWithItsVariant) {
   using sessionkeymap::fromRulesNames;
@@ -121,6 +124,9 @@ class InputSourceLayoutsTest : public ::testing::Test {
   }
   void TearDown() override {
     daemon_.reset();
+    // The panel ends with the daemon it served.
+    if (panel_.state() != QProcess::NotRunning && !panel_.waitForFinished(5000)) panel_.kill();
+    panel_.waitForFinished();
     if (xvfb_.state() != QProcess::NotRunning) {
       xvfb_.terminate();
       if (!xvfb_.waitForFinished(5000)) xvfb_.kill();
@@ -156,6 +162,26 @@ class InputSourceLayoutsTest : public ::testing::Test {
     process.waitForFinished();
     *status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return QString::fromUtf8(process.readAll());
+  }
+
+  // IBus's own panel on the display, as a session starts it beside the daemon; true once it has
+  // read its settings and taken the engine it starts with (it records its version just before).
+  bool startPanel() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display_);
+    env.insert("XDG_CURRENT_DESKTOP", QStringLiteral("MATE"));
+    env.insert("HOME", root_ + "/home");
+    env.insert("NO_AT_BRIDGE", QStringLiteral("1"));
+    panel_.setProcessEnvironment(env);
+    panel_.setStandardOutputFile(QProcess::nullDevice());
+    panel_.setStandardErrorFile(QProcess::nullDevice());
+    testing::startAsTestUser(panel_, QStringLiteral("dbus-run-session"),
+                             {QStringLiteral("--"), QString::fromLatin1(kIBusPanel)});
+    QDeadlineTimer limit(20000);
+    while (listIn("desktop/ibus/general", "version").isEmpty() && !limit.hasExpired() &&
+           panel_.state() != QProcess::NotRunning)
+      QThread::msleep(20);
+    return !listIn("desktop/ibus/general", "version").isEmpty();
   }
 
   QString keyFilePath() const { return root_ + "/config/glib-2.0/settings/keyfile"; }
@@ -194,6 +220,7 @@ class InputSourceLayoutsTest : public ::testing::Test {
   std::unique_ptr<testing::PrivateIBusDaemon> daemon_;
   QProcess xvfb_;
   QString display_;
+  QProcess panel_;
 };
 
 TEST_F(InputSourceLayoutsTest, EnablingKeepsTheKeyboardTheSessionTypesWith) {
@@ -214,6 +241,8 @@ TEST_F(InputSourceLayoutsTest, EnablingKeepsTheKeyboardTheSessionTypesWith) {
     EXPECT_EQ(listIn("desktop/ibus/general", "preload-engines"), QString::fromLatin1(c.ibusAfter));
     EXPECT_EQ(listIn("org/gnome/desktop/input-sources", "sources"),
               QString::fromLatin1(*c.gnomeAfter ? c.gnomeAfter : c.gnomeBefore));
+    // The running daemon's panel keeps its own record of use.
+    EXPECT_EQ(listIn("desktop/ibus/general", "engines-order"), QString());
 
     // Enabled again, nothing is added twice and nothing moves.
     const QString ibus = listIn("desktop/ibus/general", "preload-engines");
@@ -262,6 +291,61 @@ TEST_F(InputSourceLayoutsTest, WithoutARunningDaemonTolvaniIsListedForItsStartAn
   EXPECT_EQ(status, 0) << switched.toStdString();
   EXPECT_TRUE(switched.contains(QLatin1String("tolvani-state status=enabled selected=1")))
       << switched.toStdString();
+}
+
+// MATE with two layouts, before `im-config -n ibus` and the next login. IBus's panel, started
+// then, lists the engines by its record of use and a tap of Super+Space takes the second: Tolvani
+// listed after both layouts was never reached.
+TEST_F(InputSourceLayoutsTest, WithoutADaemonTolvaniComesSecondForTheHotKey) {
+  const Case mate{"two layouts, no daemon",
+                  "MATE",
+                  "fr,us",
+                  "",
+                  "",
+                  "",
+                  "",
+                  "['xkb:fr::fra', 'xkb:us::eng', 'tolvani']"};
+  daemon_->stop();
+  writeLists(mate);
+  int status = -1;
+  runAsUser({QStringLiteral("setxkbmap"), QStringLiteral("-display"), display_,
+             QStringLiteral("-layout"), QString::fromLatin1(mate.layouts)},
+            mate.desktop, &status);
+  ASSERT_EQ(status, 0);
+  // Enabled again, nothing moves.
+  for (int run = 0; run < 2; ++run) {
+    const QString out =
+        runAsUser({program_, QStringLiteral("--enable-input-source")}, mate.desktop, &status);
+    EXPECT_EQ(status, 0) << out.toStdString();
+    EXPECT_EQ(listIn("desktop/ibus/general", "preload-engines"),
+              QString::fromLatin1(mate.ibusAfter));
+    EXPECT_EQ(listIn("desktop/ibus/general", "engines-order"),
+              QStringLiteral("['xkb:fr::fra', 'tolvani', 'xkb:us::eng']"));
+  }
+}
+
+// The setup window selects Tolvani between the daemon's start and its panel's: the panel's own
+// start used to switch to the first layout.
+TEST_F(InputSourceLayoutsTest, SelectedBeforeThePanelStartsTolvaniStaysSelected) {
+  if (!QFileInfo::exists(QString::fromLatin1(kIBusPanel)))
+    GTEST_SKIP() << "IBus's panel is not installed";
+  const Case mate{"enabled beside two layouts",
+                  "MATE",
+                  "fr,us",
+                  "",
+                  "",
+                  "['xkb:fr::fra', 'xkb:us::eng', 'tolvani']",
+                  "",
+                  ""};
+  writeLists(mate);
+  int status = -1;
+  const QString selected =
+      runAsUser({program_, QStringLiteral("--select-input-source")}, mate.desktop, &status);
+  ASSERT_EQ(status, 0) << selected.toStdString();
+  ASSERT_TRUE(startPanel());
+  const QString state =
+      runAsUser({program_, QStringLiteral("--input-source-state")}, mate.desktop, &status);
+  EXPECT_TRUE(state.contains(QLatin1String("selected=1"))) << state.toStdString();
 }
 
 }  // namespace
