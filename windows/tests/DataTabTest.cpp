@@ -120,6 +120,7 @@ TEST_F(DataTabTest, BackupsGoThroughTheButtons) {
   const QString backup = files_.filePath("backup.json");
   dialogs_.files = {backup};
   press("exportLearnedWords");
+  UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(takeEvents(),
             QStringList({"save tolvani-backup.json", "alert Saved to “backup.json”. [OK]"}));
 
