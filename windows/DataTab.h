@@ -1,8 +1,9 @@
 // The settings window's Data tab: how many words were learned, the user dictionary, the data
 // folder, resetting the learned data after a confirmation, the four backup buttons, and the note
-// that nothing leaves the computer. The reset, the making of the learned-data backup and its
-// import run on the dictionary's worker (windows/UserDictionaryWork.h); meanwhile the buttons of
-// the learned-data reset, export and import are disabled. Thread-safety: main thread only.
+// that nothing leaves the computer. The reset, the making and writing of the learned-data backup
+// and its import run on the dictionary's worker (windows/UserDictionaryWork.h); meanwhile the
+// buttons of the learned-data reset, export and import are disabled. Thread-safety: main thread
+// only.
 #ifndef TOLVANI_WINDOWS_DATATAB_H_
 #define TOLVANI_WINDOWS_DATATAB_H_
 
