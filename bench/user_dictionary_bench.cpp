@@ -20,6 +20,10 @@
 // button, the file dialog answered with it, over 10,000 and 50,000 words; "Time" is until the
 // alert reports the outcome. BM_ResetLearnedData resets them through the tab's button.
 //
+// BM_ExportLearnedWords exports the learned data through the tab's button, with the four input
+// contexts' sessions beside it and the keys going to one of them, over the largest dictionary the
+// store accepts and over as many ordinary words.
+//
 // BM_KeyAnswerWhileSettingsOpen does the same through the built program behind a private
 // ibus-daemon: the settings row of the input menu is chosen, and for the next second an
 // application sends a key every 5 ms and times each answer; with the second argument 0 the row is
@@ -60,6 +64,7 @@
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
 #include "settings/AppSettingsUserData.h"
+#include "settings/BackupPanels.h"
 #include "settings/DataBackup.h"
 #include "settings/Dialogs.h"
 #include "settings/UIStrings.h"
@@ -560,6 +565,89 @@ BENCHMARK(BM_ResetLearnedData)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
+
+// The save dialog answered with one path, and when it was asked noted; each alert's text noted.
+class SavingDialogs final : public dialogs::Dialogs {
+ public:
+  explicit SavingDialogs(QString file) : file_(std::move(file)) {}
+  std::optional<QString> chooseSaveFile(QWidget*, const QString&, const QStringList&) override {
+    saveAsked = Clock::now();
+    return file_;
+  }
+  std::optional<QString> chooseOpenFile(QWidget*, const QStringList&) override {
+    return std::nullopt;
+  }
+  void showAlert(QWidget*, const dialogs::Alert& alert) override { alerts << alert.text; }
+  bool confirm(QWidget*, const dialogs::Confirmation&) override { return false; }
+
+  std::optional<Clock::time_point> saveAsked;
+  QStringList alerts;
+
+ private:
+  QString file_;
+};
+
+// Exports the learned data through the Data tab's button, with the sessions of four input
+// contexts beside the window, one of them with a word typed just before the click to save first,
+// and the keys going to it. With the argument 1 over the largest dictionary the store accepts,
+// with 0 over as many ordinary words. "Time" is until the alert tells the file saved, the counter
+// "until_dialog_ms" until the save dialog is asked.
+void BM_ExportLearnedWords(benchmark::State& state) {
+  const bool largest = state.range(0) == 1;
+  const Folders folders(largest
+                            ? bench::userDictionary(kLargestCaseWords, bench::kLargestTombstones,
+                                                    kLargestCaseWordBytes)
+                            : dictionaryDocument(kLargestCaseWords));
+  InputContexts contexts(kInputContexts);
+  BackupPanels::setLearnedDataSaver([] { EngineBridge::syncAllForShutdown(); });
+  const QString backup = folders.config.filePath(QStringLiteral("backup.json"));
+  SavingDialogs answers(backup);
+  dialogs::testSetDialogs(&answers);
+  PreferencesWindowController& controller = PreferencesWindowController::shared();
+  controller.showWindow();
+  controller.rootView()->tabs()->setCurrentIndex(2);
+  auto* button = child<QPushButton>(controller.window(), "exportLearnedWords");
+  KeyWaitMeter meter;
+  double worstWait = 0;
+  double totalWait = 0;
+  double untilDialog = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    contexts.typeWord();
+    answers.alerts.clear();
+    answers.saveAsked.reset();
+    meter.start([&contexts] { contexts.key(); });
+    const auto clicked = Clock::now();
+    state.ResumeTiming();
+    button->click();
+    if (!serveUntil([&] { return !answers.alerts.isEmpty(); }))
+      state.SkipWithError("the export never ended");
+    state.PauseTiming();
+    const double waited = meter.stop();
+    worstWait = std::max(worstWait, waited);
+    totalWait += waited;
+    if (answers.saveAsked)
+      untilDialog +=
+          std::chrono::duration<double, std::milli>(*answers.saveAsked - clicked).count();
+    state.ResumeTiming();
+  }
+  controller.window()->close();
+  dialogs::testSetDialogs(nullptr);
+  BackupPanels::setLearnedDataSaver(nullptr);
+  const auto rounds = static_cast<double>(state.iterations());
+  state.counters["key_wait_ms"] = totalWait / rounds;
+  state.counters["worst_key_wait_ms"] = worstWait;
+  state.counters["until_dialog_ms"] = untilDialog / rounds;
+  if (!answers.alerts.value(0).startsWith(QStringLiteral("Saved")))
+    state.SkipWithError(answers.alerts.value(0).toStdString().c_str());
+}
+BENCHMARK(BM_ExportLearnedWords)
+    ->ArgName("largest")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
 
 // Milliseconds from sending a key to its answer, through the daemon and the program.
 double answerTime(testing::TestInputContext& context, unsigned keyval, unsigned keycode) {

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QSaveFile>
 #include <QWidget>
+#include <memory>
 
 #include "platform/Log.h"
 #include "platform/PrivateFiles.h"
@@ -39,22 +40,37 @@ QString importFailedStoresChanged() {
                                    : QStringLiteral("The imported data could not be saved.");
 }
 
-void save(QWidget* parent, const QByteArray& data, const QString& suggestedName) {
-  const std::optional<QString> path =
-      dialogs().chooseSaveFile(parent, suggestedName, {kJsonFilter});
-  if (!path || path->isEmpty()) return;
-  QSaveFile file(*path);
+// The error's description when `data` could not be written to `path`. Any thread.
+std::optional<QString> writeFile(const QString& path, const QByteArray& data) {
+  QSaveFile file(path);
   // A backup holds the words the person typed: theirs alone, even where it replaces a file
   // that others could read.
   bool written = file.open(QIODevice::WriteOnly) && platform::privatefiles::makePrivate(file);
   written = written && file.write(data) == data.size();
   written = written && file.commit();
-  if (!written) {
-    platform::log::line(QStringLiteral("export failed: ") + file.errorString());
+  if (written) return std::nullopt;
+  return file.errorString();
+}
+
+void reportWrite(QWidget* parent, const QString& path, const std::optional<QString>& error) {
+  if (error) {
+    platform::log::line(QStringLiteral("export failed: ") + *error);
     alert(parent, UIStrings::exportFailed(), AlertStyle::warning);
     return;
   }
-  alert(parent, UIStrings::savedFile(QFileInfo(*path).fileName()), AlertStyle::informational);
+  alert(parent, UIStrings::savedFile(QFileInfo(path).fileName()), AlertStyle::informational);
+}
+
+std::optional<QString> chooseSavePath(QWidget* parent, const QString& suggestedName) {
+  std::optional<QString> path = dialogs().chooseSaveFile(parent, suggestedName, {kJsonFilter});
+  if (!path || path->isEmpty()) return std::nullopt;
+  return path;
+}
+
+void save(QWidget* parent, const QByteArray& data, const QString& suggestedName) {
+  const std::optional<QString> path = chooseSavePath(parent, suggestedName);
+  if (!path) return;
+  reportWrite(parent, *path, writeFile(*path, data));
 }
 
 std::optional<QByteArray> readChosenFile(QWidget* parent, const QStringList& nameFilters,
@@ -92,16 +108,49 @@ std::optional<QByteArray> readChosenFile(QWidget* parent, const QStringList& nam
   return data;
 }
 
+const QString kBackupName = QStringLiteral("tolvani-backup.json");
+
+std::optional<QByteArray> learnedDataBackup() {
+  if (const std::function<void()>& saver = learnedDataSaver()) saver();
+  return AppSettings::exportUserData();
+}
+
 }  // namespace
 
 void exportLearnedWords(QWidget* parent) {
-  if (const std::function<void()>& saver = learnedDataSaver()) saver();
-  const std::optional<QByteArray> data = AppSettings::exportUserData();
-  if (!data) {
+  const std::optional<QByteArray> backup = learnedDataBackup();
+  if (!backup) {
     alert(parent, UIStrings::exportFailed(), AlertStyle::warning);
     return;
   }
-  save(parent, *data, QStringLiteral("tolvani-backup.json"));
+  save(parent, *backup, kBackupName);
+}
+
+void exportLearnedWords(QWidget* parent, const BackgroundRunner& background) {
+  // Shared by the steps, each of which may end on either thread.
+  struct Export {
+    std::optional<QByteArray> backup;
+    QString path;
+    std::optional<QString> error;
+  };
+  auto state = std::make_shared<Export>();
+  const bool hadParent = parent != nullptr;
+  QPointer<QWidget> asking(parent);
+  background([state] { state->backup = learnedDataBackup(); },
+             [state, hadParent, asking, background] {
+               // Whoever closed the window meanwhile has left the export.
+               if (hadParent && (!asking || !asking->isVisible())) return;
+               if (!state->backup) {
+                 alert(asking, UIStrings::exportFailed(), AlertStyle::warning);
+                 return;
+               }
+               const std::optional<QString> path = chooseSavePath(asking, kBackupName);
+               if (!path) return;
+               state->path = *path;
+               // The outcome is told even when the window went meanwhile: the file is written.
+               background([state] { state->error = writeFile(state->path, *state->backup); },
+                          [state, asking] { reportWrite(asking, state->path, state->error); });
+             });
 }
 
 namespace {

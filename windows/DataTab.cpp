@@ -32,7 +32,7 @@ std::vector<DataTab*>& liveTabs() {
   return tabs;
 }
 
-// Imports and resets started and not yet answered.
+// Exports, imports and resets started and not yet answered.
 int g_learnedDataWork = 0;
 
 }  // namespace
@@ -63,8 +63,7 @@ DataTab::DataTab(QWidget* parent) : QWidget(parent) {
   QFormLayout* backupRows = nullptr;
   backupSection_ = settingsui::makeSection(&backupRows);
   exportWords_ = settingsui::makeLinkButton("exportLearnedWords");
-  connect(exportWords_, &QPushButton::clicked, this,
-          [this] { BackupPanels::exportLearnedWords(window()); });
+  connect(exportWords_, &QPushButton::clicked, this, &DataTab::exportBackup);
   backupRows->addRow(exportWords_);
   importWords_ = settingsui::makeLinkButton("importLearnedWords");
   connect(importWords_, &QPushButton::clicked, this, &DataTab::importBackup);
@@ -171,6 +170,17 @@ void DataTab::confirmReset() {
   UserDictionaryWork::resetLearnedData(qApp, [](int count) { endLearnedDataWork(count); });
 }
 
+void DataTab::exportBackup() {
+  BackupPanels::exportLearnedWords(
+      window(), [](std::function<void()> work, std::function<void()> done) {
+        startLearnedDataWork();
+        UserDictionaryWork::backupWork(std::move(work), qApp, [done = std::move(done)] {
+          endLearnedDataWork(std::nullopt);
+          done();
+        });
+      });
+}
+
 void DataTab::importBackup() {
   const bool started = BackupPanels::importLearnedWords(
       window(), [](QByteArray backup, std::function<void(LearnedDataImportResult)> report) {
@@ -194,16 +204,17 @@ void DataTab::startLearnedDataWork() {
   for (DataTab* tab : liveTabs()) tab->updateLearnedDataButtons();
 }
 
-void DataTab::endLearnedDataWork(int count) {
+void DataTab::endLearnedDataWork(std::optional<int> count) {
   --g_learnedDataWork;
   for (DataTab* tab : liveTabs()) {
-    tab->showLearnedWordCount(count);
+    if (count) tab->showLearnedWordCount(*count);
     tab->updateLearnedDataButtons();
   }
 }
 
 void DataTab::updateLearnedDataButtons() {
-  // One import or reset at a time, and no export of stores halfway through one.
+  // One export, import or reset at a time: no export of stores halfway through an import or a
+  // reset, and no change of the stores while an export reads them.
   for (QPushButton* button : {reset_, exportWords_, importWords_})
     button->setEnabled(g_learnedDataWork == 0);
 }

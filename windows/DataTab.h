@@ -1,12 +1,14 @@
 // The settings window's Data tab: how many words were learned, the user dictionary, the data
 // folder, resetting the learned data after a confirmation, the four backup buttons, and the note
-// that nothing leaves the computer. The reset and the backup import run on the dictionary's
-// worker (windows/UserDictionaryWork.h); meanwhile the buttons of the learned-data reset, export
-// and import are disabled. Thread-safety: main thread only.
+// that nothing leaves the computer. The reset, the making and writing of the learned-data backup
+// and its import run on the dictionary's worker (windows/UserDictionaryWork.h); meanwhile the
+// buttons of the learned-data reset, export and import are disabled. Thread-safety: main thread
+// only.
 #ifndef TOLVANI_WINDOWS_DATATAB_H_
 #define TOLVANI_WINDOWS_DATATAB_H_
 
 #include <QWidget>
+#include <optional>
 
 class QGroupBox;
 class QLabel;
@@ -31,13 +33,17 @@ class DataTab : public QWidget {
  private:
   void showLearnedWordCount(int count);
   void confirmReset();
+  // The engines' learned data is saved, the backup made and, once a file is chosen, written off
+  // the main thread; the save dialog comes when the backup is ready, over the window while it is
+  // open.
+  void exportBackup();
   // The backup chosen in the file dialog is merged off the main thread; the count and the alert
   // come when the merge is done, the alert over the asking window while it exists.
   void importBackup();
-  // Around an import or a reset: every Data tab's buttons for them disabled meanwhile, and its
-  // count set to `count` at the end.
+  // Around an export, an import or a reset: every Data tab's buttons for them disabled
+  // meanwhile, and its count set to `count` at the end, when there is one.
   static void startLearnedDataWork();
-  static void endLearnedDataWork(int count);
+  static void endLearnedDataWork(std::optional<int> count);
   void updateLearnedDataButtons();
   void updateColors();
 

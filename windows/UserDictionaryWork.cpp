@@ -57,13 +57,18 @@ void onWorker(std::function<void()> work) {
   });
 }
 
+// Work asked for whose answer has not been handed over yet. Main thread only.
+int unanswered = 0;
+
 template <typename Result>
 void run(const QObject* receiver, std::function<Result()> work, std::function<void(Result)> done) {
   // Checked on the main thread only, where the receiver lives and dies.
   QPointer<const QObject> alive(receiver);
+  ++unanswered;
   onWorker([alive, work = std::move(work), done = std::move(done)] {
     Result result = work();
     platform::mainQueue().async([alive, done, result = std::move(result)]() mutable {
+      --unanswered;
       if (alive) done(std::move(result));
     });
   });
@@ -126,6 +131,16 @@ void removeWords(const QStringList& words, const QObject* receiver,
       std::move(done));
 }
 
+void backupWork(std::function<void()> work, const QObject* receiver, std::function<void()> done) {
+  run<bool>(
+      receiver,
+      [work = std::move(work)] {
+        work();
+        return true;
+      },
+      [done = std::move(done)](bool) { done(); });
+}
+
 void importBackup(QByteArray backup, const QObject* receiver,
                   std::function<void(LearnedDataImportResult, int)> done) {
   using Outcome = std::pair<LearnedDataImportResult, int>;
@@ -179,6 +194,8 @@ void testWaitUntilDone() {
   bool handedOver = false;
   platform::mainQueue().async([&handedOver] { handedOver = true; });
   while (!handedOver) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  // An answer may have asked for more.
+  while (unanswered != 0) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 }  // namespace tolvani::UserDictionaryWork

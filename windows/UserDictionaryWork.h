@@ -1,9 +1,10 @@
-// The windows' reads and edits of the user dictionary, and the backup imports and resets of all
-// the learned data, done off the main thread: the dictionary can hold tens of thousands of words,
-// a store lock may be held by an engine or another process, and the main thread answers every key
-// typed in any application. The work runs on one worker thread in the order it was asked for, so a
-// read asked after an edit sees the edit; each answer comes back on the main thread, and only while
-// its receiver still exists. Thread-safety: main thread only, but for searchForm (any thread).
+// The windows' reads and edits of the user dictionary, and the backup exports, imports and resets
+// of all the learned data, done off the main thread: the dictionary can hold tens of thousands of
+// words, a store lock may be held by an engine or another process, and the main thread answers
+// every key typed in any application. The work runs on one worker thread in the order it was asked
+// for, so a read asked after an edit sees the edit; each answer comes back on the main thread, and
+// only while its receiver still exists. Thread-safety: main thread only, but for searchForm (any
+// thread).
 #ifndef TOLVANI_WINDOWS_USERDICTIONARYWORK_H_
 #define TOLVANI_WINDOWS_USERDICTIONARYWORK_H_
 
@@ -50,6 +51,8 @@ void addWord(const QString& word, const QObject* receiver, std::function<void(En
 void removeWords(const QStringList& words, const QObject* receiver,
                  std::function<void(Entries)> done);
 
+// `work` (a step of a backup export), then `done`.
+void backupWork(std::function<void()> work, const QObject* receiver, std::function<void()> done);
 // AppSettings::importUserData(backup), then the dictionary's word count.
 void importBackup(QByteArray backup, const QObject* receiver,
                   std::function<void(LearnedDataImportResult, int words)> done);

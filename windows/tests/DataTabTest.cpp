@@ -1,8 +1,8 @@
 // The Data tab over a real user-data folder, driven by clicks: the learned-word count and when it
 // is read again, the reset after its confirmation and the cancelled one, the four backup buttons
 // through the file dialogs over the settings window, and the data folder handed to the desktop;
-// then the settings window itself importing a large backup and resetting, each off the main thread
-// with the learned-data buttons disabled meanwhile, in every Data tab.
+// then the settings window itself exporting, importing a large backup and resetting, each off the
+// main thread with the learned-data buttons disabled meanwhile, in every Data tab.
 #include "windows/DataTab.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +14,20 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QUrl>
 #include <future>
+#include <memory>
 #include <set>
 
 #include "platform/testing/UrlCatcher.h"
 #include "settings/AppSettingsUserData.h"
+#include "settings/BackupPanels.h"
 #include "settings/TextShortcuts.h"
+#include "tolvani_engine.h"
 #include "windows/PreferencesWindowController.h"
 #include "windows/SettingsRootView.h"
 #include "windows/UserDictionaryEditor.h"
@@ -120,6 +124,7 @@ TEST_F(DataTabTest, BackupsGoThroughTheButtons) {
   const QString backup = files_.filePath("backup.json");
   dialogs_.files = {backup};
   press("exportLearnedWords");
+  UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(takeEvents(),
             QStringList({"save tolvani-backup.json", "alert Saved to “backup.json”. [OK]"}));
 
@@ -337,6 +342,47 @@ TEST_F(SettingsWindowDataTest, ALargeImportKeepsTypingAndTellsWhatWasKept) {
   EXPECT_EQ(tab(), number(9'000) + " on on on");
   EXPECT_EQ(words(), kept);
   EXPECT_EQ(posts_, std::vector<bool>({true, true}));
+}
+
+// The engines' save, the reading of every store and its serialising ran on the main thread from
+// the click until the save dialog: over the largest dictionary every key waited most of a second.
+TEST_F(SettingsWindowDataTest, AnExportKeepsTypingAndHoldsWhatWasTypedBeforeTheClick) {
+  const std::unique_ptr<TolvaniEngine, void (*)(TolvaniEngine*)> engine(tolvani_engine_create(),
+                                                                        tolvani_engine_destroy);
+  ASSERT_NE(engine, nullptr);
+  for (const char32_t c : std::u32string_view(U"ami ")) {
+    const CResult typed = tolvani_engine_handle_key_event(
+        engine.get(), CKeyEvent{c == U' ' ? TOLVANI_KEY_SPACE : TOLVANI_KEY_TEXT, 0, 0, c});
+    tolvani_engine_free_result(typed.ptr, typed.len);
+  }
+  // A save that takes its time, as over the largest dictionary.
+  BackupPanels::setLearnedDataSaver([this, session = engine.get()] {
+    gate_.wait_for(std::chrono::seconds(10));
+    EXPECT_TRUE(tolvani_snapshot_write(tolvani_engine_snapshot(session)));
+  });
+  const auto noSaver = qScopeGuard([] { BackupPanels::setLearnedDataSaver(nullptr); });
+  const QString path = files_.filePath("export.json");
+  shutGate();
+  dialogs_.files = {path};
+  click(button("exportLearnedWords"));
+  EXPECT_EQ(takeEvents(), QStringList());
+  EXPECT_EQ(tab(), "30 off off off");
+  openGate();
+  UserDictionaryWork::testWaitUntilDone();
+  EXPECT_EQ(takeEvents(), QStringList({"save tolvani-backup.json",
+                                       "alert Saved to “export.json”. [OK] over 30"}));
+  EXPECT_EQ(tab(), "30 on on on");
+  const Json exported = testing::readJson(path)["dictionary"]["words"];
+  EXPECT_EQ(exported.size(), 31u);
+  EXPECT_TRUE(exported.contains("আমি")) << exported.dump();
+
+  // A window closed before the backup is ready shows nothing.
+  shutGate();
+  click(button("exportLearnedWords"));
+  settings().window()->close();
+  openGate();
+  UserDictionaryWork::testWaitUntilDone();
+  EXPECT_EQ(takeEvents(), QStringList());
 }
 
 // The sessions were asked to reload only once the worker had reset the files, so a session's

@@ -420,6 +420,7 @@ TEST_P(SettingsWalkTest, DataTabEveryButtonThroughTheDesktopsBoxes) {
   answerFileDialog(backup, &proposed);
   answerBox(t("OK", "ঠিক আছে"), &said);
   press(&view, t("Export Learned Words…", "শেখা শব্দ এক্সপোর্ট…"));
+  UserDictionaryWork::testWaitUntilDone();
   EXPECT_EQ(proposed, "tolvani-backup.json");
   EXPECT_EQ(said, UIStrings::savedFile("words.json"));
   EXPECT_NE(testing::readBytes(backup).find("ভাত"), std::string::npos);
