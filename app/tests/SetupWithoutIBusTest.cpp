@@ -210,7 +210,9 @@ class SetupWithoutIBusTest : public ::testing::Test {
   }
   // Switches the page to the other language and waits until its status line reads `phase`.
   bool switchLanguage(const QString& phase) {
-    return clickPage("language") && waitUntil([&] { return pageText("#phase") == phase; });
+    // The button may be missing from the report while the page redraws.
+    return waitUntil([&] { return clickPage("language"); }, 10000) &&
+           waitUntil([&] { return pageText("#phase") == phase; });
   }
 
   const QString kWaitingEnglish =
