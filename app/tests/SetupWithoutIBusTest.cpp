@@ -2,7 +2,8 @@
 // program, run as the desktop user on a virtual X display, first adds Tolvani from the command
 // line, then is started as the applications menu starts it ("tolvani --setup"): its setup window
 // shows alone and says what is left, a second start reaches it, and the program ends with the
-// window. Screenshots of the window in both languages go to the build tree.
+// window; or the session's daemon starts while the window is open, and the window finishes the
+// setup. Screenshots of the window in both languages go to the build tree.
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
