@@ -90,6 +90,10 @@ QString setupEnableDetail() {
                         u"Retry setup, or add Tolvani under Bangla in IBus Preferences.",
                         u"আবার চেষ্টা করুন, অথবা IBus Preferences-এ Bangla থেকে তোলভানি যোগ করুন।");
 }
+QString setupStepsLeft() {
+  return pick(u"Some steps are not done yet. Retry Setup to finish them.",
+              u"কিছু ধাপ এখনো বাকি। শেষ করতে আবার চেষ্টা করুন।");
+}
 QString setupIBusNotRunning() {
   return pickForDesktop(
       u"Tolvani is added. IBus is not running in this session yet: log out and in again; then "

@@ -31,6 +31,8 @@ QString setupRetry();
 QString setupWorking();
 QString setupDoneDetail();
 QString setupEnableDetail();
+// The source is enabled and IBus runs, but another step does not hold.
+QString setupStepsLeft();
 // What is left when the session runs no IBus daemon yet.
 QString setupIBusNotRunning();
 QString setupSettingsPath();

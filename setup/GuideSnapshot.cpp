@@ -32,7 +32,8 @@ bool conditionMet(const State& state, Step step) {
     case Step::add:
       return state.status == InputSourceRegistration::State::enabled;
     case Step::show:
-      return state.menuVisible;
+      // No IBus icon shows before the session runs the daemon.
+      return state.menuVisible && state.ibusRunning;
     case Step::select:
       return state.selected;
   }
@@ -49,16 +50,18 @@ QString rowState(const State& state, Step step) {
   if (state.running == step) return QStringLiteral("working");
   if (effectiveFailedStep(state) == step) return QStringLiteral("failed");
   if (conditionMet(state, step)) return QStringLiteral("done");
-  if (step == Step::select && !state.ibusRunning) return QStringLiteral("waiting");
+  if (step != Step::add && !state.ibusRunning) return QStringLiteral("waiting");
   return QStringLiteral("pending");
 }
 
 QString phase(const State& state) {
   if (state.busy) return QStringLiteral("working");
   if (state.failed) return QStringLiteral("failed");
-  if (state.status == InputSourceRegistration::State::enabled)
-    return state.ibusRunning ? QStringLiteral("done") : QStringLiteral("waiting");
-  return QStringLiteral("failed");
+  if (state.status != InputSourceRegistration::State::enabled) return QStringLiteral("failed");
+  if (!state.ibusRunning) return QStringLiteral("waiting");
+  for (Step step : kAllSteps)
+    if (!conditionMet(state, step)) return QStringLiteral("left");
+  return QStringLiteral("done");
 }
 
 QJsonObject snapshot(const State& state) {

@@ -59,11 +59,12 @@ struct State {
 bool conditionMet(const State& state, Step step);
 // `failed`; else `add` while idle with the source not enabled; else none.
 std::optional<Step> effectiveFailedStep(const State& state);
-// "working", "failed", "done" or "pending"; "waiting" for a step that cannot be taken before the
+// "working", "failed", "done" or "pending"; "waiting" for a step that cannot hold before the
 // session runs IBus.
 QString rowState(const State& state, Step step);
-// "working", "failed" or "done"; "waiting" when all that can be done without IBus is done and
-// the rest waits for the session to start it.
+// "working", "failed", "done" when every step holds, "left" when the source is enabled but
+// another step does not hold; "waiting" when all that can be done without IBus is done and the
+// rest waits for the session to start it.
 QString phase(const State& state);
 QJsonObject snapshot(const State& state);
 

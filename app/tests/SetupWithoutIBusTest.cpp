@@ -2,12 +2,14 @@
 // program, run as the desktop user on a virtual X display, first adds Tolvani from the command
 // line, then is started as the applications menu starts it ("tolvani --setup"): its setup window
 // shows alone and says what is left, a second start reaches it, and the program ends with the
-// window. Screenshots of the window in both languages go to the build tree.
+// window; or the session's daemon starts while the window is open, and the window finishes the
+// setup. Screenshots of the window in both languages go to the build tree.
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QRect>
 #include <QTemporaryDir>
@@ -86,7 +88,7 @@ class SetupWithoutIBusTest : public ::testing::Test {
     ASSERT_FALSE(busAddress_.isEmpty());
   }
   void TearDown() override {
-    for (QProcess* process : {&setup_, &bus_, &xvfb_}) stop(*process);
+    for (QProcess* process : {&setup_, &daemon_, &bus_, &xvfb_}) stop(*process);
   }
 
   QProcessEnvironment environment() const {
@@ -115,10 +117,13 @@ class SetupWithoutIBusTest : public ::testing::Test {
 
   // Runs the program as the user to its end; its status and everything it wrote.
   std::pair<int, QString> runProgram(const QStringList& arguments) {
+    return runAsTestUser(QStringLiteral(TOLVANI_PROGRAM), arguments);
+  }
+  std::pair<int, QString> runAsTestUser(const QString& program, const QStringList& arguments) {
     QProcess process;
     process.setProcessEnvironment(environment());
     process.setProcessChannelMode(QProcess::MergedChannels);
-    testing::startAsTestUser(process, QStringLiteral(TOLVANI_PROGRAM), arguments);
+    testing::startAsTestUser(process, program, arguments);
     if (!process.waitForFinished(60000)) stop(process);
     const int status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return {status, QString::fromUtf8(process.readAll())};
@@ -126,13 +131,16 @@ class SetupWithoutIBusTest : public ::testing::Test {
 
   // The guide page's `name` (an action, "#phase" or "row-<step>"): its fields are the name, the
   // chapter or state, and the text; none when the page does not show it.
-  testing::Widget page(const QString& name) const {
+  testing::Widget page(const QString& name) const { return shownPage().value(name); }
+  // Everything the page shows, by name, from one reading of the report.
+  QHash<QString, testing::Widget> shownPage() const {
     testing::WindowReport windows(report());
     windows.read();
-    for (const testing::Widget& shown : windows.lines()) {
-      if (testing::WindowReport::pageButton(name)(shown)) return shown;
+    QHash<QString, testing::Widget> shown;
+    for (const testing::Widget& widget : windows.lines()) {
+      if (widget.kind == QLatin1String("page")) shown.insert(widget.fields.value(0), widget);
     }
-    return {};
+    return shown;
   }
   QString pageText(const QString& name) const { return page(name).fields.value(2); }
   QRect guideWindow() const {
@@ -181,6 +189,40 @@ class SetupWithoutIBusTest : public ::testing::Test {
     EXPECT_TRUE(xTool(QStringLiteral("import"), arguments << path)) << path.toStdString();
   }
 
+  // Adds Tolvani from the command line, then starts "tolvani --setup" and waits until its page
+  // says what is left without IBus.
+  void openSetupWithoutIBus() {
+    const auto [enabled, said] = runProgram(
+        {QStringLiteral("--enable-input-source"), QStringLiteral("--select-input-source")});
+    ASSERT_EQ(enabled, 0) << said.toStdString();
+    ASSERT_TRUE(said.contains("im-config -n ibus")) << said.toStdString();
+
+    setup_.setProcessEnvironment(environment());
+    setup_.setProcessChannelMode(QProcess::MergedChannels);
+    testing::startAsTestUser(setup_, QStringLiteral(TOLVANI_PROGRAM), {QStringLiteral("--setup")});
+    ASSERT_TRUE(setup_.waitForStarted());
+    ASSERT_TRUE(waitUntil([&] { return saysWhatIsLeft() || !alive(setup_); }))
+        << readFile(report()).toStdString() << setup_.readAll().toStdString();
+    ASSERT_TRUE(saysWhatIsLeft()) << setup_.readAll().toStdString();
+  }
+  bool saysWhatIsLeft() const {
+    const QString phase = pageText("#phase");
+    return phase == kWaitingEnglish || phase == kWaitingBangla;
+  }
+  // Switches the page to the other language and waits until its status line reads `phase`.
+  bool switchLanguage(const QString& phase) {
+    // The button may be missing from the report while the page redraws.
+    return waitUntil([&] { return clickPage("language"); }, 10000) &&
+           waitUntil([&] { return pageText("#phase") == phase; });
+  }
+
+  const QString kWaitingEnglish =
+      "IBus is not running in this session yet. Choose it once with \"im-config -n ibus\", then "
+      "log out and in again; then Super+Space switches to Tolvani.";
+  const QString kWaitingBangla = QString::fromUtf8(
+      "এই সেশনে IBus এখনো চালু হয়নি। একবার \"im-config -n ibus\" দিয়ে IBus বেছে নিন, তারপর লগ "
+      "আউট করে আবার লগ ইন করুন; তারপর Super+Space চাপলে তোলভানিতে বদলাবে।");
+
   QTemporaryDir tree_{QDir::tempPath() + QStringLiteral("/tolvani-without-ibus-XXXXXX")};
   QString root_;
   QString display_;
@@ -188,52 +230,31 @@ class SetupWithoutIBusTest : public ::testing::Test {
   QProcess xvfb_;
   QProcess bus_;
   QProcess setup_;
+  QProcess daemon_;
 };
 
 // "tolvani --setup" ended at once with status 1 and a line on standard error, which nobody sees
 // after a click in the applications menu.
 TEST_F(SetupWithoutIBusTest, SetupShowsTheWindowAloneSayingWhatIsLeftAndEndsWithIt) {
-  const auto [enabled, said] = runProgram(
-      {QStringLiteral("--enable-input-source"), QStringLiteral("--select-input-source")});
-  ASSERT_EQ(enabled, 0) << said.toStdString();
-  ASSERT_TRUE(said.contains("im-config -n ibus")) << said.toStdString();
+  ASSERT_NO_FATAL_FAILURE(openSetupWithoutIBus());
+  const QString& english = kWaitingEnglish;
+  const QString& bangla = kWaitingBangla;
 
-  setup_.setProcessEnvironment(environment());
-  setup_.setProcessChannelMode(QProcess::MergedChannels);
-  testing::startAsTestUser(setup_, QStringLiteral(TOLVANI_PROGRAM), {QStringLiteral("--setup")});
-  ASSERT_TRUE(setup_.waitForStarted());
-  const QString english =
-      "IBus is not running in this session yet. Choose it once with \"im-config -n ibus\", then "
-      "log out and in again; then Super+Space switches to Tolvani.";
-  const QString bangla = QString::fromUtf8(
-      "এই সেশনে IBus এখনো চালু হয়নি। একবার \"im-config -n ibus\" দিয়ে IBus বেছে নিন, তারপর লগ "
-      "আউট করে আবার লগ ইন করুন; তারপর Super+Space চাপলে তোলভানিতে বদলাবে।");
-  const auto saysWhatIsLeft = [&] {
-    const QString phase = pageText("#phase");
-    return phase == english || phase == bangla;
-  };
-  ASSERT_TRUE(waitUntil([&] { return saysWhatIsLeft() || !alive(setup_); }))
-      << readFile(report()).toStdString() << setup_.readAll().toStdString();
-  ASSERT_TRUE(saysWhatIsLeft()) << setup_.readAll().toStdString();
-
-  // Added and shown for the daemon to come; the switch waits for it, and the status line says
-  // what is left. Nothing offers the tour, whose switch and typing cannot work yet.
+  // Added; the menu and the switch wait for the daemon (no IBus icon can show before it), and the
+  // status line says what is left. Nothing offers the tour, whose switch and typing cannot work
+  // yet, nor IBus Preferences, which would only offer to start a daemon of their own.
   EXPECT_EQ(page("row-add").fields.value(1), "done");
-  EXPECT_EQ(page("row-show").fields.value(1), "done");
+  EXPECT_EQ(page("row-show").fields.value(1), "waiting");
   EXPECT_EQ(page("row-select").fields.value(1), "waiting");
   EXPECT_TRUE(page("tour").kind.isEmpty()) << readFile(report()).toStdString();
+  EXPECT_TRUE(page("settings").kind.isEmpty()) << readFile(report()).toStdString();
   // The page starts in the interface's language; its switch shows the other.
   const bool banglaFirst = pageText("#phase") == bangla;
   for (const bool inBangla : {banglaFirst, !banglaFirst}) {
     if (inBangla != banglaFirst) {
-      ASSERT_TRUE(clickPage("language")) << readFile(report()).toStdString();
-      const QString wanted = inBangla ? bangla : english;
-      ASSERT_TRUE(waitUntil([&] { return pageText("#phase") == wanted; }))
-          << readFile(report()).toStdString();
+      ASSERT_TRUE(switchLanguage(inBangla ? bangla : english)) << readFile(report()).toStdString();
     }
     EXPECT_EQ(pageText("#phase").toStdString(), (inBangla ? bangla : english).toStdString());
-    EXPECT_EQ(pageText("settings").toStdString(),
-              inBangla ? "IBus Preferences খুলুন" : "Open IBus Preferences");
     EXPECT_EQ(
         page("row-select")
             .fields.value(2)
@@ -254,6 +275,41 @@ TEST_F(SetupWithoutIBusTest, SetupShowsTheWindowAloneSayingWhatIsLeftAndEndsWith
   ASSERT_TRUE(setup_.waitForFinished(30000)) << readFile(report()).toStdString();
   EXPECT_EQ(setup_.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(setup_.exitCode(), 0) << setup_.readAll().toStdString();
+}
+
+// IBus started while the window was open (IBus Preferences' Yes, or the person): the window said
+// "You're all set" with the switch still waiting and another engine current.
+TEST_F(SetupWithoutIBusTest, ADaemonStartedWhileOpenGetsTolvaniSelectedBeforeAllSet) {
+  ASSERT_NO_FATAL_FAILURE(openSetupWithoutIBus());
+  // The session's own daemon, on its bus and at its address, with no panel.
+  daemon_.setProcessEnvironment(environment());
+  daemon_.setProcessChannelMode(QProcess::ForwardedChannels);
+  testing::startAsTestUser(daemon_, QStringLiteral("ibus-daemon"),
+                           {"--panel=disable", "--emoji-extension=disable", "--config=disable",
+                            "--cache=none", "--address=unix:path=" + root_ + "/runtime/ibus.sock"});
+  ASSERT_TRUE(daemon_.waitForStarted());
+
+  const QString allSet[] = {
+      QString::fromUtf8("You’re all set. Press Super+Space to switch keyboards."),
+      QString::fromUtf8("সব তৈরি। কীবোর্ড বদলাতে Super+Space চাপুন।")};
+  QStringList rowsWhenAllSet;
+  ASSERT_TRUE(waitUntil([&] {
+    const QHash<QString, testing::Widget> shown = shownPage();
+    const QString phase = shown.value("#phase").fields.value(2);
+    if (phase != allSet[0] && phase != allSet[1]) return false;
+    for (const char* row : {"row-add", "row-show", "row-select"})
+      rowsWhenAllSet << shown.value(row).fields.value(1);
+    return true;
+  })) << readFile(report()).toStdString();
+  EXPECT_EQ(rowsWhenAllSet.join(' '), "done done done");
+  const auto [engineRead, engine] = runAsTestUser(QStringLiteral("ibus"), {"engine"});
+  EXPECT_EQ(engine.trimmed().toStdString(), "tolvani");
+
+  // The finished window in both languages.
+  const bool banglaFirst = pageText("#phase") == allSet[1];
+  screenshot(banglaFirst ? "bangla-daemon-started" : "english-daemon-started");
+  ASSERT_TRUE(switchLanguage(allSet[banglaFirst ? 0 : 1])) << readFile(report()).toStdString();
+  screenshot(banglaFirst ? "english-daemon-started" : "bangla-daemon-started");
 }
 
 }  // namespace

@@ -37,10 +37,16 @@ struct InputSourceWatch::State {
   static void onEngineChanged(IBusBus*, gchar*, gpointer data) {
     static_cast<State*>(data)->changed();
   }
-  static void onConnected(IBusBus* bus, gpointer) {
+  static void watchEngine(IBusBus* bus) {
     // The daemon sends its engine changes only to clients that ask for them.
     ibus_bus_set_watch_ibus_signal(bus, TRUE);
   }
+  // The session's daemon came up (IBus follows its address file) or went away.
+  static void onConnected(IBusBus* bus, gpointer data) {
+    watchEngine(bus);
+    static_cast<State*>(data)->changed();
+  }
+  static void onDisconnected(IBusBus*, gpointer data) { static_cast<State*>(data)->changed(); }
 
   void watchSettings(const char* id, const char* key) {
     GSettings* settings = settingsFor(id, key);
@@ -78,7 +84,11 @@ std::unique_ptr<InputSourceWatch> InputSourceWatch::forInputSources(std::functio
     g_object_ref(bus);
     state.handlers.emplace_back(
         G_OBJECT(bus), g_signal_connect(bus, "connected", G_CALLBACK(State::onConnected), &state));
-    if (ibus_bus_is_connected(bus)) State::onConnected(bus, nullptr);
+    g_object_ref(bus);
+    state.handlers.emplace_back(
+        G_OBJECT(bus),
+        g_signal_connect(bus, "disconnected", G_CALLBACK(State::onDisconnected), &state));
+    if (ibus_bus_is_connected(bus)) State::watchEngine(bus);
   }
   return watch;
 }

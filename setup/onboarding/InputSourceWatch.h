@@ -1,7 +1,7 @@
-// Desktop changes the setup window follows: the IBus daemon's global engine and the settings that
-// list the user's input sources (GNOME's and IBus's), or the desktop's animation setting. The
-// callback runs on the main thread, from the GLib main context Qt serves. Thread-safety: main
-// thread only.
+// Desktop changes the setup window follows: the IBus daemon coming or going, its global engine and
+// the settings that list the user's input sources (GNOME's and IBus's), or the desktop's animation
+// setting. The callback runs on the main thread, from the GLib main context Qt serves.
+// Thread-safety: main thread only.
 #ifndef TOLVANI_SETUP_ONBOARDING_INPUTSOURCEWATCH_H_
 #define TOLVANI_SETUP_ONBOARDING_INPUTSOURCEWATCH_H_
 
@@ -16,7 +16,7 @@ class InputSourceWatch {
   InputSourceWatch(const InputSourceWatch&) = delete;
   InputSourceWatch& operator=(const InputSourceWatch&) = delete;
 
-  // The current engine and the lists of input sources.
+  // The session's daemon, its current engine and the lists of input sources.
   static std::unique_ptr<InputSourceWatch> forInputSources(std::function<void()> changed);
   // The desktop's "enable animations" setting.
   static std::unique_ptr<InputSourceWatch> forMotionSetting(std::function<void()> changed);

@@ -382,6 +382,7 @@ void OnboardingWindowController::loadGuide() {
   status_ = InputSourceRegistration::State::notRegistered;
   selected_ = false;
   ibusRunning_ = true;
+  daemonStarted_ = false;
   pageReady_ = false;
   languageChosenInGuide_ = false;
   applyLanguage();

@@ -154,7 +154,15 @@ class OnboardingWindowController : public QObject {
   void switchKeyboard();
   void observeInputSources(bool on);
   void applySnapshot(const InputSourceSnapshot& snapshot);
+  // Whether the step holds in this session.
   bool conditionMet(Step step) const;
+  bool allStepsMet() const;
+  // Whether a run takes the step: without a daemon only what it will read later is written.
+  bool stepLeft(Step step, bool force) const;
+  // True once after a probe first found the session's daemon, while a step does not hold.
+  bool takeDaemonStart();
+  // Whether the settings the native panel and the page offer can work in this session.
+  bool keyboardSettingsWork() const;
   void openWindowOf(const std::function<void()>& open);
 
   // A web view with what it uses, as made together and ended together.
@@ -197,6 +205,7 @@ class OnboardingWindowController : public QObject {
   bool selected_ = false;
   bool menuVisible_ = false;
   bool ibusRunning_ = true;
+  bool daemonStarted_ = false;  // a probe found the daemon that an earlier one did not
   std::optional<Step> running_;
   std::optional<Step> failed_;
   QString failure_;

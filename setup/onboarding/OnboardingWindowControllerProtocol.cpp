@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QPushButton>
 #include <QStackedLayout>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
@@ -178,10 +179,13 @@ void OnboardingWindowController::render(bool focusTyping) {
     fallbackStatus_->setText(UIStrings::setupWorking());
   else if (status_ == InputSourceRegistration::State::enabled && !ibusRunning_)
     fallbackStatus_->setText(UIStrings::setupIBusNotRunning());
-  else if (status_ == InputSourceRegistration::State::enabled)
+  else if (allStepsMet())
     fallbackStatus_->setText(UIStrings::setupDoneDetail());
+  else if (status_ == InputSourceRegistration::State::enabled)
+    fallbackStatus_->setText(UIStrings::setupStepsLeft());
   else
     fallbackStatus_->setText(UIStrings::setupEnableDetail());
+  fallbackButtons_[1]->setVisible(keyboardSettingsWork());
   if (!pageReady_) return;
 
   const QByteArray snapshot =

@@ -76,18 +76,41 @@ bool OnboardingWindowController::conditionMet(Step step) const {
     case Step::add:
       return status_ == InputSourceRegistration::State::enabled;
     case Step::show:
-      return menuVisible_;
+      // No IBus icon shows before the session runs the daemon.
+      return menuVisible_ && ibusRunning_;
     case Step::select:
       return selected_;
   }
   return false;
 }
 
+bool OnboardingWindowController::stepLeft(Step step, bool force) const {
+  if (!ibusRunning_) {
+    // Adding and showing are kept for the daemon the session starts; selecting needs one.
+    if (step == Step::select) return false;
+    if (step == Step::show) return force || !menuVisible_;
+  }
+  return force || !conditionMet(step);
+}
+
+bool OnboardingWindowController::allStepsMet() const {
+  for (Step step : guide::kAllSteps)
+    if (!conditionMet(step)) return false;
+  return true;
+}
+
 void OnboardingWindowController::applySnapshot(const InputSourceSnapshot& snapshot) {
   status_ = snapshot.status;
   selected_ = snapshot.selected;
+  daemonStarted_ = snapshot.ibusRunning && (daemonStarted_ || !ibusRunning_);
   ibusRunning_ = snapshot.ibusRunning;
   menuVisible_ = operations().menuVisible();
+}
+
+bool OnboardingWindowController::takeDaemonStart() {
+  const bool started = daemonStarted_;
+  daemonStarted_ = false;
+  return started && !allStepsMet();
 }
 
 void OnboardingWindowController::runSetup(bool force) {
@@ -121,11 +144,8 @@ void OnboardingWindowController::setUp(bool force, const QString& generation,
     const bool nothingToDo = !force && AppSettings::onboardingCompleted() &&
                              self->status_ == InputSourceRegistration::State::enabled;
     if (!nothingToDo) {
-      for (Step step : guide::kAllSteps) {
-        // Adding and showing are kept for the daemon the session starts; selecting needs one.
-        if (step == Step::select && !self->ibusRunning_) continue;
-        if (force || !self->conditionMet(step)) steps.push_back(step);
-      }
+      for (Step step : guide::kAllSteps)
+        if (self->stepLeft(step, force)) steps.push_back(step);
     }
     if (steps.empty()) return self->finishSetup(std::nullopt, QString());
     self->runStep(std::move(steps), 0, generation, task);
@@ -194,8 +214,9 @@ void OnboardingWindowController::finishSetup(std::optional<Step> failing, const 
   running_.reset();
   failed_ = failing;
   failure_ = message;
-  if (!failing && status_ == InputSourceRegistration::State::enabled && menuVisible_ && selected_)
-    AppSettings::setOnboardingCompleted(true);
+  if (!failing && allStepsMet()) AppSettings::setOnboardingCompleted(true);
+  // The session's daemon came up during the run, after its steps were chosen.
+  if (takeDaemonStart() && !failing) return runSetup(false);
   render(false);
 }
 
@@ -214,7 +235,10 @@ void OnboardingWindowController::refreshStatus() {
     self->refreshTask_.reset();
     if (probed.ok() && epoch == self->stateEpoch_ && !self->setupTask_) {
       self->applySnapshot(probed.value());
-      if (self->failed_ && self->conditionMet(*self->failed_)) {
+      if (self->takeDaemonStart()) {
+        // What had to wait for the session's daemon can be done now.
+        self->runSetup(false);
+      } else if (self->failed_ && self->conditionMet(*self->failed_)) {
         if (AppSettings::onboardingCompleted()) {
           self->failed_.reset();
           self->failure_.clear();
@@ -258,7 +282,13 @@ void OnboardingWindowController::switchKeyboard() {
   });
 }
 
+bool OnboardingWindowController::keyboardSettingsWork() const {
+  // IBus Preferences would only offer to start a daemon the session does not use.
+  return ibusRunning_ || platform::desktop::isGnome();
+}
+
 void OnboardingWindowController::openKeyboardSettings() {
+  if (!keyboardSettingsWork()) return;
   // GNOME's Keyboard page where the desktop is GNOME, else IBus's own preferences.
   const bool gnome = platform::desktop::isGnome();
   const QString controlCenter =

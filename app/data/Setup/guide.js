@@ -24,6 +24,7 @@
       stateFailed: 'Needs attention',
       phaseWorking: 'Setting up Tolvani…',
       phaseDone: 'You’re all set. Press Super+Space to switch keyboards.',
+      phaseLeft: 'Some steps are not done yet. Retry Setup to finish them.',
       stateWaiting: 'After IBus starts',
       phaseFailed: 'Setup could not finish. Retry, or add Tolvani in Keyboard Settings.',
       phaseFailedElsewhere: 'Setup could not finish. Retry, or add Tolvani in IBus Preferences.',
@@ -90,6 +91,7 @@
       stateFailed: 'মনোযোগ দরকার',
       phaseWorking: 'তোলভানি চালু করা হচ্ছে…',
       phaseDone: 'সব তৈরি। কীবোর্ড বদলাতে Super+Space চাপুন।',
+      phaseLeft: 'কিছু ধাপ এখনো বাকি। শেষ করতে আবার চেষ্টা করুন।',
       stateWaiting: 'IBus চালু হলে',
       phaseFailed: 'সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা কীবোর্ড সেটিংসে তোলভানি যোগ করুন।',
       phaseFailedElsewhere: 'সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা IBus Preferences-এ তোলভানি যোগ করুন।',
@@ -234,6 +236,7 @@
       done: t.phaseDone,
       failed: t.phaseFailed,
       waiting: t.phaseWaiting,
+      left: t.phaseLeft,
     };
     $('#phase').textContent = phaseWords[s.phase] || '';
     const error = $('#error');
@@ -246,6 +249,8 @@
     setEnabled('tour', !busy && s.status === 'enabled');
     // Without IBus the tour could neither switch nor type.
     $('#setup-stage button[data-action="tour"]').hidden = s.ibus === false;
+    // IBus Preferences cannot work before the session runs IBus; GNOME's Keyboard Settings can.
+    $('#setup-stage button[data-action="settings"]').hidden = s.ibus === false && !gnome;
     setEnabled('select', !busy);
 
     const chapter = Number.isInteger(s.tourStep) ? Math.min(Math.max(s.tourStep, 0), 4) : 0;

@@ -122,6 +122,10 @@ TEST_F(OnboardingStateTest, WithoutADaemonTheRunNeverSwitchesAndSaysWhatIsLeft) 
     EXPECT_EQ(fallbackStatus(), UIStrings::setupIBusNotRunning());
     EXPECT_TRUE(fallbackStatus().contains("\"im-config -n ibus\"")) << fallbackStatus();
     EXPECT_TRUE(fallbackStatus().contains("Super+Space")) << fallbackStatus();
+    // IBus Preferences would only offer to start a daemon of their own.
+    EXPECT_FALSE(controller_->window()
+                     ->findChild<QPushButton*>("settingsButton")
+                     ->isVisibleTo(controller_->window()));
 
     // Retrying takes again every step that can be taken now.
     desktop_.log.clear();
