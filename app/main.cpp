@@ -130,12 +130,17 @@ int main(int argc, char** argv) {
   TestWindowReport::startIfRequested();
 
   const bool startedByDaemon = hasArgument(argc, argv, "--ibus");
+  // Set when another Tolvani holds the program's name: there, the setup window started before
+  // the session's IBus, whose selecting Tolvani started this one, is already open.
+  bool anotherShowsSetup = false;
   auto delegate = std::make_unique<TolvaniAppDelegate>(TolvaniAppDelegate::Services{
       [startedByDaemon] {
         return IBusFrontEnd::start(startedByDaemon, QCoreApplication::applicationFilePath());
       },
       [] { SetupWindow::show(); },
-      [] { SetupWindow::showIfNeeded(); },
+      [&anotherShowsSetup] {
+        if (!anotherShowsSetup) SetupWindow::showIfNeeded();
+      },
       // The display's loss ends the process without its static objects, the worker among them.
       [](std::chrono::milliseconds limit) { return UserDictionaryWork::waitForQueuedWork(limit); },
       // Nothing else keeps a program that serves nothing: it ends with the window.
@@ -155,6 +160,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tolvani: another Tolvani runs but did not answer\n");
     return 1;
   }
+  anotherShowsSetup = claim == SingleInstance::Claim::another;
 
   // The windows the input menu opens that live above the input method.
   InputMenuWindows::setKeyboardHelpOpener([] {
