@@ -1,13 +1,16 @@
 // Resident memory of the process that serves IBus around a visit to the User Dictionary window,
 // over 9,900 ordinary learned words and over the largest dictionary the store accepts (9,900 words
 // and 10,000 tombstones of about 1,140 bytes each): the built tolvani program, started by a private
-// ibus-daemon on a virtual display, after CONTEXTS input contexts typed a few words each; with the
-// window open (opened from the settings window's Data tab, as a person opens it); after REMOVALS
-// words were removed in it one at a time (a row clicked, then "Remove Selected"); and after the
-// window and the settings window were closed, their edits saved and every input context's session
-// had taken them in: 5 s after the close, and again once each context typed a word.
+// ibus-daemon on a virtual display, after one or three input contexts typed a few words each; with
+// the window open (opened from the settings window's Data tab, as a person opens it); after
+// REMOVALS words were removed in it one at a time (a row clicked, then "Remove Selected"); and
+// after the window and the settings window were closed, their edits saved and every input context's
+// session had taken them in: 5 s after the close, and again once each context typed a word.
 //
-//   dictionary_memory [REMOVALS [CONTEXTS]]   defaults 15 and 3
+//   dictionary_memory [REMOVALS [ITEM...]]   default 10 removals, every item (listed in main)
+//
+// Items 5 to 7 type a word in a context between two removals (in each context in turn): every
+// session then reloads the stores the window saved while the others type.
 //
 // The window report the benchmark finds its way by (TOLVANI_TEST_WINDOWS) lists only the rows in
 // sight, so it holds little of the dictionary itself.
@@ -47,8 +50,21 @@ constexpr int kWaitMs = 60000;
 
 double mb(long kib) { return static_cast<double>(kib) / 1024.0; }
 
+// Resident size and anonymous resident size (RssAnon), KiB.
+struct Figure {
+  long resident = 0, anonymous = 0;
+};
 struct Figures {
-  long before = 0, open = 0, removed = 0, closed = 0, typed = 0;
+  Figure before, open, removed, closed, typed;
+};
+
+// One item of the benchmark: a dictionary, how many input contexts type, and whether a word is
+// typed in one of them (each in turn) between two removals.
+struct Item {
+  const char* name;
+  bool largest;
+  int contexts;
+  bool typeBetween;
 };
 
 // Types a few words into `context` and waits for their commits.
@@ -66,9 +82,9 @@ bool typeWords(IBusDaemonHarness& harness, TestInputContext& context, std::size_
 }
 
 // The visit over `dictionary`; nothing when a step failed (it says which).
-std::optional<Figures> visit(const char* name, const std::string& dictionary, int removals,
-                             int contextCount) {
-  std::printf("== %s (%.1f MB file)\n", name, static_cast<double>(dictionary.size()) / 1e6);
+std::optional<Figures> visit(const Item& item, const std::string& dictionary, int removals) {
+  const int contextCount = item.contexts;
+  std::printf("== %s (%.1f MB file)\n", item.name, static_cast<double>(dictionary.size()) / 1e6);
   QTemporaryDir data;
   QTemporaryDir reportFolder;
   {
@@ -114,15 +130,13 @@ std::optional<Figures> visit(const char* name, const std::string& dictionary, in
     return std::nullopt;
   }
   // The figures once the program has been idle for a while.
-  const auto settled = [&](const char* when, long& kib) {
+  const auto settled = [&](const char* when, Figure& figure) {
     tolvani::testing::waitUntil([] { return false; }, 5000);
     harness.settle();
-    kib = tolvani::testing::residentKiB(pid);
-    long noFile = 0;
-    for (const auto& [path, resident] : tolvani::testing::residentKiBByFile(pid))
-      if (path == QLatin1String("[anonymous]")) noFile += resident;
-    std::printf("%-44s resident %6.1f MB (%.1f MB mapping no file: heaps, stacks)\n", when, mb(kib),
-                mb(noFile));
+    figure.resident = tolvani::testing::residentKiB(pid);
+    figure.anonymous = tolvani::testing::anonymousResidentKiB(pid);
+    std::printf("%-44s resident %6.1f MB, anonymous %6.1f MB\n", when, mb(figure.resident),
+                mb(figure.anonymous));
     std::fflush(stdout);
   };
   Figures figures;
@@ -164,24 +178,37 @@ std::optional<Figures> visit(const char* name, const std::string& dictionary, in
   std::printf("(the window lists %s)\n", qPrintable(countText()));
   settled("with the window open", figures.open);
 
+  const auto isRow = [](const Widget& w) {
+    return w.kind == QLatin1String("row") && w.fields.value(0) == QLatin1String("words");
+  };
   for (int i = 0; i < removals; ++i) {
-    const QString shown = countText();
-    const std::optional<Widget> row = report.waitFor(
-        [](const Widget& w) {
-          return w.kind == QLatin1String("row") && w.fields.value(0) == QLatin1String("words");
-        },
-        kWaitMs);
+    const std::optional<Widget> row = report.waitFor(isRow, kWaitMs);
     const std::optional<Widget> remove = widget(QStringLiteral("removeSelected"));
+    // Gone from the rows rather than one fewer counted: a session that saves what it learned
+    // meanwhile adds its words to the file the window reads again after each removal.
+    const QString word = row ? row->fields.value(1).section(u'|', 0, 0) : QString();
+    const auto gone = [&] {
+      report.read();
+      return listed(countText()) &&
+             std::none_of(report.lines().begin(), report.lines().end(), [&](const Widget& w) {
+               return isRow(w) && w.fields.value(1).section(u'|', 0, 0) == word;
+             });
+    };
     if (!row || !remove || !desktop.click(row->place.center()) ||
-        !desktop.click(remove->place.center()) ||
-        !tolvani::testing::waitUntil(
-            [&] {
-              const QString now = countText();
-              return listed(now) && now != shown;
-            },
-            60000)) {
+        !desktop.click(remove->place.center()) || !tolvani::testing::waitUntil(gone, 60000)) {
       std::fprintf(stderr, "removal %d did not show: %s\n", i + 1, qPrintable(countText()));
       return std::nullopt;
+    }
+    if (item.typeBetween && i + 1 < removals) {
+      // Each context in turn, its session taking in the window's last edit meanwhile.
+      TestInputContext& context = *contexts[static_cast<std::size_t>(i) % contexts.size()];
+      context.focusIn();
+      const bool typed = typeWords(harness, context, 6);
+      context.focusOut();
+      if (!typed) {
+        std::fprintf(stderr, "no word committed after removal %d\n", i + 1);
+        return std::nullopt;
+      }
     }
   }
   std::printf("(the window lists %s)\n", qPrintable(countText()));
@@ -218,28 +245,49 @@ std::optional<Figures> visit(const char* name, const std::string& dictionary, in
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  const int removals = argc > 1 ? std::atoi(argv[1]) : 15;
-  const int contexts = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
   namespace bench = tolvani::bench;
-  const auto ordinary =
-      visit("9,900 ordinary words", bench::userDictionary(bench::kLargestCaseWords, 0, 0), removals,
-            contexts);
-  const auto largest =
-      visit("the largest dictionary the store accepts",
-            bench::userDictionary(bench::kLargestCaseWords, bench::kLargestTombstones,
-                                  bench::kLargestCaseWordBytes),
-            removals, contexts);
-  if (!ordinary || !largest) return 1;
-  std::printf("\n%-44s %10s %10s\n", "resident MB", "ordinary", "largest");
-  const auto row = [&](const char* when, long Figures::*field) {
-    std::printf("%-44s %10.1f %10.1f\n", when, mb((*ordinary).*field), mb((*largest).*field));
+  const std::vector<Item> items = {
+      {"1. 9,900 ordinary words, one context", false, 1, false},
+      {"2. 9,900 ordinary words, three contexts", false, 3, false},
+      {"3. the largest dictionary, one context", true, 1, false},
+      {"4. the largest dictionary, three contexts", true, 3, false},
+      {"5. 9,900 ordinary words, three contexts typing between removals", false, 3, true},
+      {"6. 9,900 ordinary words, one context typing between removals", false, 1, true},
+      {"7. the largest dictionary, three contexts typing between removals", true, 3, true},
   };
-  row("before the window", &Figures::before);
-  row("with the window open", &Figures::open);
-  row("after the removals", &Figures::removed);
-  row("after every window closed", &Figures::closed);
-  row("then a word typed in each context", &Figures::typed);
-  std::printf("%-44s %+10.1f %+10.1f\n", "closed minus before",
-              mb(ordinary->closed - ordinary->before), mb(largest->closed - largest->before));
+  const int removals = argc > 1 ? std::atoi(argv[1]) : 10;
+  std::vector<std::size_t> chosen;
+  for (int i = 2; i < argc; ++i) {
+    const int n = std::atoi(argv[i]);
+    if (n < 1 || n > static_cast<int>(items.size())) {
+      std::fprintf(stderr, "usage: dictionary_memory [REMOVALS [ITEM...]], items 1 to %zu\n",
+                   items.size());
+      return 2;
+    }
+    chosen.push_back(static_cast<std::size_t>(n - 1));
+  }
+  if (chosen.empty())
+    for (std::size_t i = 0; i < items.size(); ++i) chosen.push_back(i);
+
+  const std::string ordinary = bench::userDictionary(bench::kLargestCaseWords, 0, 0);
+  const std::string largest = bench::userDictionary(
+      bench::kLargestCaseWords, bench::kLargestTombstones, bench::kLargestCaseWordBytes);
+  std::vector<std::pair<const Item*, Figures>> done;
+  for (const std::size_t i : chosen) {
+    const std::optional<Figures> figures =
+        visit(items[i], items[i].largest ? largest : ordinary, removals);
+    if (!figures) return 1;
+    done.emplace_back(&items[i], *figures);
+  }
+  std::printf(
+      "\nMB, resident / anonymous (RssAnon); after = every window closed, then a word "
+      "typed in each context\n");
+  std::printf("%-68s %15s %15s %15s\n", "", "before", "after", "after - before");
+  for (const auto& [item, f] : done) {
+    std::printf("%-68s %7.1f /%6.1f %7.1f /%6.1f %+7.1f /%+6.1f\n", item->name,
+                mb(f.before.resident), mb(f.before.anonymous), mb(f.typed.resident),
+                mb(f.typed.anonymous), mb(f.typed.resident - f.before.resident),
+                mb(f.typed.anonymous - f.before.anonymous));
+  }
   return 0;
 }

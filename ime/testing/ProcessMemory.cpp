@@ -69,12 +69,21 @@ QStringList mappedLibraries(qint64 pid, const QStringList& prefixes) {
   return libraries;
 }
 
-long residentKiB(qint64 pid) {
+namespace {
+
+// The field `name` ("VmRSS:") of /proc/PID/status in KiB, or -1.
+long statusKiB(qint64 pid, const QByteArray& name) {
   for (const QByteArray& line : readAll(QStringLiteral("/proc/%1/status").arg(pid)).split('\n')) {
-    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
+    if (line.startsWith(name)) return line.mid(name.size()).trimmed().split(' ').value(0).toLong();
   }
   return -1;
 }
+
+}  // namespace
+
+long residentKiB(qint64 pid) { return statusKiB(pid, "VmRSS:"); }
+
+long anonymousResidentKiB(qint64 pid) { return statusKiB(pid, "RssAnon:"); }
 
 std::map<QString, long> residentKiBByFile(qint64 pid) {
   std::map<QString, long> resident;

@@ -27,6 +27,10 @@ QStringList mappedLibraries(qint64 pid, const QStringList& prefixes);
 // Resident size of process `pid` in KiB (VmRSS); -1 when it cannot be read.
 long residentKiB(qint64 pid);
 
+// Anonymous resident size of process `pid` in KiB (RssAnon: heaps, stacks and the copied pages of
+// mapped files); -1 when it cannot be read.
+long anonymousResidentKiB(qint64 pid);
+
 // Resident KiB of process `pid` by mapped file (its full path), and "[anonymous]" for the memory
 // that maps no file (heaps, stacks); empty when it cannot be read.
 std::map<QString, long> residentKiBByFile(qint64 pid);
