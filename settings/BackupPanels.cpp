@@ -118,12 +118,10 @@ std::optional<QByteArray> learnedDataBackup() {
 }  // namespace
 
 void exportLearnedWords(QWidget* parent) {
-  const std::optional<QByteArray> backup = learnedDataBackup();
-  if (!backup) {
-    alert(parent, UIStrings::exportFailed(), AlertStyle::warning);
-    return;
-  }
-  save(parent, *backup, kBackupName);
+  exportLearnedWords(parent, [](std::function<void()> work, std::function<void()> done) {
+    work();
+    done();
+  });
 }
 
 void exportLearnedWords(QWidget* parent, const BackgroundRunner& background) {

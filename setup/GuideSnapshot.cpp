@@ -40,6 +40,12 @@ bool conditionMet(const State& state, Step step) {
   return false;
 }
 
+bool allStepsMet(const State& state) {
+  for (Step step : kAllSteps)
+    if (!conditionMet(state, step)) return false;
+  return true;
+}
+
 std::optional<Step> effectiveFailedStep(const State& state) {
   if (state.failed) return state.failed;
   if (!state.busy && state.status != InputSourceRegistration::State::enabled) return Step::add;
@@ -59,9 +65,7 @@ QString phase(const State& state) {
   if (state.failed) return QStringLiteral("failed");
   if (state.status != InputSourceRegistration::State::enabled) return QStringLiteral("failed");
   if (!state.ibusRunning) return QStringLiteral("waiting");
-  for (Step step : kAllSteps)
-    if (!conditionMet(state, step)) return QStringLiteral("left");
-  return QStringLiteral("done");
+  return allStepsMet(state) ? QStringLiteral("done") : QStringLiteral("left");
 }
 
 QJsonObject snapshot(const State& state) {

@@ -57,6 +57,8 @@ struct State {
 };
 
 bool conditionMet(const State& state, Step step);
+// Whether every step holds.
+bool allStepsMet(const State& state);
 // `failed`; else `add` while idle with the source not enabled; else none.
 std::optional<Step> effectiveFailedStep(const State& state);
 // "working", "failed", "done" or "pending"; "waiting" for a step that cannot hold before the

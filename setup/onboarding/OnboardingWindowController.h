@@ -154,6 +154,8 @@ class OnboardingWindowController : public QObject {
   void switchKeyboard();
   void observeInputSources(bool on);
   void applySnapshot(const InputSourceSnapshot& snapshot);
+  // What the steps' conditions read: the last known state.
+  guide::State stepState() const;
   // Whether the step holds in this session.
   bool conditionMet(Step step) const;
   bool allStepsMet() const;

@@ -71,17 +71,17 @@ OnboardingWindowController* OnboardingWindowController::ensureExisting() {
   return instance;
 }
 
+guide::State OnboardingWindowController::stepState() const {
+  guide::State state;
+  state.status = status_;
+  state.selected = selected_;
+  state.menuVisible = menuVisible_;
+  state.ibusRunning = ibusRunning_;
+  return state;
+}
+
 bool OnboardingWindowController::conditionMet(Step step) const {
-  switch (step) {
-    case Step::add:
-      return status_ == InputSourceRegistration::State::enabled;
-    case Step::show:
-      // No IBus icon shows before the session runs the daemon.
-      return menuVisible_ && ibusRunning_;
-    case Step::select:
-      return selected_;
-  }
-  return false;
+  return guide::conditionMet(stepState(), step);
 }
 
 bool OnboardingWindowController::stepLeft(Step step, bool force) const {
@@ -93,11 +93,7 @@ bool OnboardingWindowController::stepLeft(Step step, bool force) const {
   return force || !conditionMet(step);
 }
 
-bool OnboardingWindowController::allStepsMet() const {
-  for (Step step : guide::kAllSteps)
-    if (!conditionMet(step)) return false;
-  return true;
-}
+bool OnboardingWindowController::allStepsMet() const { return guide::allStepsMet(stepState()); }
 
 void OnboardingWindowController::applySnapshot(const InputSourceSnapshot& snapshot) {
   status_ = snapshot.status;
