@@ -1,16 +1,19 @@
 // Resident memory of the process that serves IBus around a visit to the User Dictionary window,
-// over 9,900 ordinary learned words and over the largest dictionary the store accepts (9,900 words
-// and 10,000 tombstones of about 1,140 bytes each): the built tolvani program, started by a private
-// ibus-daemon on a virtual display, after one or three input contexts typed a few words each; with
-// the window open (opened from the settings window's Data tab, as a person opens it); after
-// REMOVALS words were removed in it one at a time (a row clicked, then "Remove Selected"); and
-// after the window and the settings window were closed, their edits saved and every input context's
-// session had taken them in: 5 s after the close, and again once each context typed a word.
+// over 9,900 ordinary learned words (the lexicon's most frequent) and over the largest dictionary
+// the store accepts (9,900 words and 10,000 tombstones of about 1,140 bytes each): the built
+// tolvani program, started by a private ibus-daemon on a virtual display, after one or three input
+// contexts typed a few words each; with the window open (opened from the settings window's Data
+// tab, as a person opens it); after REMOVALS words were removed in it one at a time (a row clicked,
+// then "Remove Selected"); and after the window and the settings window were closed, their edits
+// saved and every input context's session had taken them in: 5 s after the close, and again once
+// each context typed a word.
 //
 //   dictionary_memory [REMOVALS [ITEM...]]   default 10 removals, every item (listed in main)
 //
 // Items 5 to 7 type a word in a context between two removals (in each context in turn): every
-// session then reloads the stores the window saved while the others type.
+// session then reloads the stores the window saved while the others type. Items 8 and 9 do the
+// same with real programs' fields (a Qt 6 line, a GTK 3 text view, a GTK 3 line) typed with X key
+// events, and the settings window opened from a panel's menu, as on a desktop.
 //
 // The window report the benchmark finds its way by (TOLVANI_TEST_WINDOWS) lists only the rows in
 // sight, so it holds little of the dictionary itself.
@@ -21,6 +24,7 @@
 #include <QRect>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -65,6 +69,32 @@ struct Item {
   bool largest;
   int contexts;
   bool typeBetween;
+  bool realPrograms = false;
+};
+
+// The desktop's panel, enough to choose a row of the input method's menu.
+class MenuPanel {
+ public:
+  explicit MenuPanel(IBusBus* bus) : bus_(bus) {
+    panel_ = ibus_panel_service_new(ibus_bus_get_connection(bus));
+    owned_ =
+        ibus_bus_request_name(bus_, IBUS_SERVICE_PANEL, IBUS_BUS_NAME_FLAG_REPLACE_EXISTING) != 0;
+  }
+  ~MenuPanel() {
+    if (owned_) ibus_bus_release_name(bus_, IBUS_SERVICE_PANEL);
+    g_object_unref(panel_);
+  }
+  MenuPanel(const MenuPanel&) = delete;
+  MenuPanel& operator=(const MenuPanel&) = delete;
+  bool ready() const { return owned_; }
+  void choose(const char* key) {
+    ibus_panel_service_property_activate(panel_, key, PROP_STATE_CHECKED);
+  }
+
+ private:
+  IBusBus* bus_;
+  IBusPanelService* panel_ = nullptr;
+  bool owned_ = false;
 };
 
 // Types a few words into `context` and waits for their commits.
@@ -108,21 +138,67 @@ std::optional<Figures> visit(const Item& item, const std::string& dictionary, in
   }
   IBusDaemonHarness& harness = desktop.ibus();
   std::vector<std::unique_ptr<TestInputContext>> contexts;
-  for (int i = 0; i < contextCount; ++i) {
-    auto& context = *contexts.emplace_back(std::make_unique<TestInputContext>(harness, "bench"));
-    context.focusIn();
-    context.setCursorLocation(100, 200, 1, 18);
-    context.selectEngine("tolvani");
-    if (!harness.waitFor(
-            [&] { return harness.events().contains("activate " + context.objectPath()); })) {
-      std::fprintf(stderr, "the program did not take context %d\n", i);
+  std::vector<tolvani::testing::TextWindow*> windows;
+  std::optional<MenuPanel> panel;
+  // Types a few words in context `i`, with the focus there only meanwhile.
+  const auto typeIn = [&](std::size_t i, std::size_t keys) {
+    if (!item.realPrograms) {
+      TestInputContext& context = *contexts[i];
+      context.focusIn();
+      const bool typed = typeWords(harness, context, keys);
+      context.focusOut();
+      return typed;
+    }
+    tolvani::testing::TextWindow& window = *windows[i];
+    // Whole words: the field keeps the focus, and a word left composing keeps its candidates shown.
+    QString text = QString::fromStdString(tolvani::bench::typedKeys(keys));
+    text.truncate(text.lastIndexOf(u' ') + 1);
+    const auto spaces = [&] { return window.text(0).count(u' '); };
+    const qsizetype before = spaces();
+    return desktop.focus(window, 0) && desktop.type(text, 15) &&
+           tolvani::testing::waitUntil([&] { return spaces() >= before + text.count(u' '); },
+                                       20000);
+  };
+  if (item.realPrograms) {
+    using Toolkit = tolvani::testing::TextWindow::Toolkit;
+    const std::pair<Toolkit, QStringList> programs[] = {
+        {Toolkit::Qt6, {QStringLiteral("--x"), QStringLiteral("20")}},
+        {Toolkit::Gtk3,
+         {QStringLiteral("--multiline"), QStringLiteral("--x"), QStringLiteral("440")}},
+        {Toolkit::Gtk3, {QStringLiteral("--x"), QStringLiteral("860")}}};
+    for (int i = 0; i < contextCount; ++i) {
+      const auto& [toolkit, arguments] = programs[i % 3];
+      tolvani::testing::TextWindow* window = desktop.open(
+          toolkit, arguments + QStringList{QStringLiteral("--y"), QStringLiteral("600")});
+      if (!window) {
+        std::fprintf(stderr, "no program window: %s\n", qPrintable(desktop.failure()));
+        return std::nullopt;
+      }
+      windows.push_back(window);
+    }
+    panel.emplace(harness.bus());
+    if (!panel->ready() || !desktop.selectEngine("tolvani")) {
+      std::fprintf(stderr, "no panel, or tolvani was not selected\n");
       return std::nullopt;
     }
-    if (!typeWords(harness, context, 120)) {
+  }
+  for (int i = 0; i < contextCount; ++i) {
+    if (!item.realPrograms) {
+      auto& context = *contexts.emplace_back(std::make_unique<TestInputContext>(harness, "bench"));
+      context.focusIn();
+      context.setCursorLocation(100, 200, 1, 18);
+      context.selectEngine("tolvani");
+      if (!harness.waitFor(
+              [&] { return harness.events().contains("activate " + context.objectPath()); })) {
+        std::fprintf(stderr, "the program did not take context %d\n", i);
+        return std::nullopt;
+      }
+      context.focusOut();
+    }
+    if (!typeIn(static_cast<std::size_t>(i), 120)) {
       std::fprintf(stderr, "context %d did not commit its words\n", i);
       return std::nullopt;
     }
-    context.focusOut();
   }
   const qint64 pid = tolvani::testing::servingProcess(harness);
   if (pid == 0) {
@@ -142,9 +218,13 @@ std::optional<Figures> visit(const Item& item, const std::string& dictionary, in
   Figures figures;
   settled("before the window", figures.before);
 
-  TestInputContext& first = *contexts.front();
-  first.focusIn();
-  first.activateProperty("openPreferences");
+  if (item.realPrograms) {
+    if (!desktop.focus(*windows.front(), 0)) return std::nullopt;
+    panel->choose("openPreferences");
+  } else {
+    contexts.front()->focusIn();
+    contexts.front()->activateProperty("openPreferences");
+  }
   std::optional<Widget> dataTab;
   for (int tries = 0; tries < 100 && !dataTab; ++tries) {
     std::vector<Widget> tabs;
@@ -201,11 +281,7 @@ std::optional<Figures> visit(const Item& item, const std::string& dictionary, in
     }
     if (item.typeBetween && i + 1 < removals) {
       // Each context in turn, its session taking in the window's last edit meanwhile.
-      TestInputContext& context = *contexts[static_cast<std::size_t>(i) % contexts.size()];
-      context.focusIn();
-      const bool typed = typeWords(harness, context, 6);
-      context.focusOut();
-      if (!typed) {
+      if (!typeIn(static_cast<std::size_t>(i % contextCount), 6)) {
         std::fprintf(stderr, "no word committed after removal %d\n", i + 1);
         return std::nullopt;
       }
@@ -229,16 +305,33 @@ std::optional<Figures> visit(const Item& item, const std::string& dictionary, in
     return std::nullopt;
   }
   settled("after every window closed (5 s)", figures.closed);
-  for (auto& context : contexts) {
-    context->focusIn();
-    if (!typeWords(harness, *context, 30)) {
+  for (int i = 0; i < contextCount; ++i) {
+    if (!typeIn(static_cast<std::size_t>(i), 30)) {
       std::fprintf(stderr, "a context did not commit its words after the close\n");
       return std::nullopt;
     }
-    context->focusOut();
   }
   settled("then a word typed in each context", figures.typed);
   return figures;
+}
+
+// A dictionary of the lexicon's `words` most frequent words, as bench::userDictionary writes its
+// own: words of the lengths people write, most of them too long to be kept inside a string object.
+std::string lexiconDictionary(int words) {
+  QFile list(QStringLiteral(TOLVANI_LEXICON_WORDS));
+  if (!list.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+  std::string doc = R"({"reset_id":"","words":{)";
+  for (int i = 0; i < words && !list.atEnd();) {
+    const QByteArray word = list.readLine().split('\t').value(0).trimmed();
+    if (word.isEmpty() || word.contains('"') || word.contains('\\')) continue;
+    doc += (i ? ",\"" : "\"") + word.toStdString() + R"(":{"frequency":)" +
+           std::to_string(1 + i % 97) + R"(,"last_used":)" + std::to_string(now - i) + "}";
+    ++i;
+  }
+  return doc + R"(},"tombstones":{}})";
 }
 
 }  // namespace
@@ -254,6 +347,10 @@ int main(int argc, char** argv) {
       {"5. 9,900 ordinary words, three contexts typing between removals", false, 3, true},
       {"6. 9,900 ordinary words, one context typing between removals", false, 1, true},
       {"7. the largest dictionary, three contexts typing between removals", true, 3, true},
+      {"8. 9,900 ordinary words, three programs' fields typing between removals", false, 3, true,
+       true},
+      {"9. the largest dictionary, three programs' fields typing between removals", true, 3, true,
+       true},
   };
   const int removals = argc > 1 ? std::atoi(argv[1]) : 10;
   std::vector<std::size_t> chosen;
@@ -269,7 +366,11 @@ int main(int argc, char** argv) {
   if (chosen.empty())
     for (std::size_t i = 0; i < items.size(); ++i) chosen.push_back(i);
 
-  const std::string ordinary = bench::userDictionary(bench::kLargestCaseWords, 0, 0);
+  const std::string ordinary = lexiconDictionary(bench::kLargestCaseWords);
+  if (ordinary.empty()) {
+    std::fprintf(stderr, "cannot read the lexicon's words from %s\n", TOLVANI_LEXICON_WORDS);
+    return 1;
+  }
   const std::string largest = bench::userDictionary(
       bench::kLargestCaseWords, bench::kLargestTombstones, bench::kLargestCaseWordBytes);
   std::vector<std::pair<const Item*, Figures>> done;

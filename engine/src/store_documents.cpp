@@ -274,20 +274,23 @@ bool decode_document(std::string_view text, UserDictionaryDocument& out, std::st
   out = {};
   if (!read_reset_id(top, out.reset_id, error)) return false;
   if (required_map(top, "words", error) == nullptr) return false;
-  // The largest store: its words are moved out of the document rather than copied.
-  Value& words = *owned_member(root, "words");
+  // Each word is copied out of the document, not moved: its text, allocated among the document's
+  // entries, would keep the pages of the freed entries around it resident (some megabytes at each
+  // reload of every session).
+  const Value& words = *top.get("words");
   if (words.is_object()) out.words.reserve(words.members.size());
-  const bool words_ok = each_member(words, "words", error, [&](std::string& k, const Value& v) {
-    json::Record r(v, {"frequency", "last_used", "last_decay"});
-    if (!r.ok()) return fail(error, r.error());
-    UserEntry e;
-    if (!field(r, "frequency", true, e.frequency, to_u32, error) ||
-        !field(r, "last_used", false, e.last_used, to_u64, error) ||
-        !field(r, "last_decay", false, e.last_decay, to_u64, error))
-      return false;
-    if (kept(k, kMaxWordBytes)) out.words.insert_or_assign(std::move(k), e);
-    return true;
-  });
+  const bool words_ok =
+      each_member(words, "words", error, [&](const std::string& k, const Value& v) {
+        json::Record r(v, {"frequency", "last_used", "last_decay"});
+        if (!r.ok()) return fail(error, r.error());
+        UserEntry e;
+        if (!field(r, "frequency", true, e.frequency, to_u32, error) ||
+            !field(r, "last_used", false, e.last_used, to_u64, error) ||
+            !field(r, "last_decay", false, e.last_decay, to_u64, error))
+          return false;
+        if (kept(k, kMaxWordBytes)) out.words.insert_or_assign(k, e);
+        return true;
+      });
   if (!words_ok) return false;
   if (Value* tombstones = owned_member(root, "tombstones")) {
     if (tombstones->is_object()) out.tombstones.reserve(tombstones->members.size());
