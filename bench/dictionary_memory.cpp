@@ -219,7 +219,10 @@ std::optional<Figures> visit(const Item& item, const std::string& dictionary, in
   settled("before the window", figures.before);
 
   if (item.realPrograms) {
-    if (!desktop.focus(*windows.front(), 0)) return std::nullopt;
+    if (!desktop.focus(*windows.front(), 0)) {
+      std::fprintf(stderr, "the first program's field did not take the focus\n");
+      return std::nullopt;
+    }
     panel->choose("openPreferences");
   } else {
     contexts.front()->focusIn();
