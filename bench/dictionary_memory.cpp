@@ -35,6 +35,7 @@
 
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
+#include "ime/testing/MenuPanel.h"
 #include "ime/testing/ProcessMemory.h"
 #include "ime/testing/VirtualDesktop.h"
 #include "ime/testing/WindowReport.h"
@@ -44,6 +45,7 @@
 namespace {
 
 using tolvani::testing::IBusDaemonHarness;
+using tolvani::testing::MenuPanel;
 using tolvani::testing::TestInputContext;
 using tolvani::testing::VirtualDesktop;
 using tolvani::testing::Widget;
@@ -70,31 +72,6 @@ struct Item {
   int contexts;
   bool typeBetween;
   bool realPrograms = false;
-};
-
-// The desktop's panel, enough to choose a row of the input method's menu.
-class MenuPanel {
- public:
-  explicit MenuPanel(IBusBus* bus) : bus_(bus) {
-    panel_ = ibus_panel_service_new(ibus_bus_get_connection(bus));
-    owned_ =
-        ibus_bus_request_name(bus_, IBUS_SERVICE_PANEL, IBUS_BUS_NAME_FLAG_REPLACE_EXISTING) != 0;
-  }
-  ~MenuPanel() {
-    if (owned_) ibus_bus_release_name(bus_, IBUS_SERVICE_PANEL);
-    g_object_unref(panel_);
-  }
-  MenuPanel(const MenuPanel&) = delete;
-  MenuPanel& operator=(const MenuPanel&) = delete;
-  bool ready() const { return owned_; }
-  void choose(const char* key) {
-    ibus_panel_service_property_activate(panel_, key, PROP_STATE_CHECKED);
-  }
-
- private:
-  IBusBus* bus_;
-  IBusPanelService* panel_ = nullptr;
-  bool owned_ = false;
 };
 
 // Types a few words into `context` and waits for their commits.
@@ -177,7 +154,7 @@ std::optional<Figures> visit(const Item& item, const std::string& dictionary, in
       windows.push_back(window);
     }
     panel.emplace(harness.bus());
-    if (!panel->ready() || !desktop.selectEngine("tolvani")) {
+    if (!panel->owned() || !desktop.selectEngine("tolvani")) {
       std::fprintf(stderr, "no panel, or tolvani was not selected\n");
       return std::nullopt;
     }

@@ -8,11 +8,13 @@
 #include <memory>
 #include <ostream>
 
+#include "ime/testing/MenuPanel.h"
 #include "ime/testing/VirtualDesktop.h"
 
 namespace tolvani {
 namespace {
 
+using testing::MenuPanel;
 using testing::TextWindow;
 using testing::VirtualDesktop;
 
@@ -215,32 +217,6 @@ INSTANTIATE_TEST_SUITE_P(Toolkits, FocusMoveTest,
                          ::testing::Values(ToolkitCase{"gtk3", TextWindow::Toolkit::Gtk3},
                                            ToolkitCase{"qt6", TextWindow::Toolkit::Qt6}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// The desktop's panel, as the test plays it: holding the panel's bus name, it chooses rows of the
-// input menu for the focused context.
-class MenuPanel {
- public:
-  explicit MenuPanel(IBusBus* bus) : bus_(bus) {
-    service_ = ibus_panel_service_new(ibus_bus_get_connection(bus));
-    g_object_ref_sink(service_);
-    owned_ = ibus_bus_request_name(bus, IBUS_SERVICE_PANEL, 0) != 0;
-  }
-  ~MenuPanel() {
-    if (owned_) ibus_bus_release_name(bus_, IBUS_SERVICE_PANEL);
-    ibus_object_destroy(IBUS_OBJECT(service_));
-    g_object_unref(service_);
-  }
-  MenuPanel(const MenuPanel&) = delete;
-  MenuPanel& operator=(const MenuPanel&) = delete;
-
-  bool owned() const { return owned_; }
-  void choose(const char* key) { ibus_panel_service_property_activate(service_, key, 1); }
-
- private:
-  IBusBus* bus_;
-  IBusPanelService* service_;
-  bool owned_ = false;
-};
 
 // The status messages the program has shown near the caret, oldest first.
 QStringList statuses(VirtualDesktop& desktop) {

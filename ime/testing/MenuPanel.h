@@ -1,0 +1,36 @@
+// The desktop's panel, as a test or a benchmark plays it: holding the panel's bus name, it chooses
+// rows of the input menu for the focused context. Thread-safety: the thread of the bus's context.
+#ifndef TOLVANI_IME_TESTING_MENUPANEL_H_
+#define TOLVANI_IME_TESTING_MENUPANEL_H_
+
+#include <ibus.h>
+
+namespace tolvani::testing {
+
+class MenuPanel {
+ public:
+  explicit MenuPanel(IBusBus* bus) : bus_(bus) {
+    service_ = ibus_panel_service_new(ibus_bus_get_connection(bus));
+    g_object_ref_sink(service_);
+    owned_ = ibus_bus_request_name(bus, IBUS_SERVICE_PANEL, 0) != 0;
+  }
+  ~MenuPanel() {
+    if (owned_) ibus_bus_release_name(bus_, IBUS_SERVICE_PANEL);
+    ibus_object_destroy(IBUS_OBJECT(service_));
+    g_object_unref(service_);
+  }
+  MenuPanel(const MenuPanel&) = delete;
+  MenuPanel& operator=(const MenuPanel&) = delete;
+
+  bool owned() const { return owned_; }
+  void choose(const char* key) { ibus_panel_service_property_activate(service_, key, 1); }
+
+ private:
+  IBusBus* bus_;
+  IBusPanelService* service_;
+  bool owned_ = false;
+};
+
+}  // namespace tolvani::testing
+
+#endif  // TOLVANI_IME_TESTING_MENUPANEL_H_
