@@ -1,5 +1,5 @@
-// Which desktop the session runs, as the session's variables tell it. Thread-safety: safe for
-// concurrent use (reads the environment).
+// Which desktop the session runs, as the session's variables and its bus tell it. Thread-safety:
+// safe for concurrent use (reads the environment; asks the bus synchronously).
 #ifndef TOLVANI_PLATFORM_DESKTOP_H_
 #define TOLVANI_PLATFORM_DESKTOP_H_
 
@@ -8,6 +8,11 @@ namespace tolvani::platform::desktop {
 // GNOME (or a desktop built on it, such as Ubuntu's), which keeps its own list of input sources
 // and its own Keyboard settings page; other desktops reach IBus through IBus's own.
 bool isGnome();
+
+// GNOME Shell serves this session (its name is owned on the session bus). There the shell owns the
+// choice of input source: it does not follow an engine set in IBus behind it, so the person
+// chooses in its keyboard menu. False when the session bus does not answer.
+bool gnomeShellRuns();
 
 }  // namespace tolvani::platform::desktop
 
