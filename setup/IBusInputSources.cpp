@@ -454,6 +454,11 @@ int IBusInputSources::registerBundle(const QUrl& bundleURL) {
 
 bool IBusInputSources::running() { return static_cast<bool>(connectBus()); }
 
+bool IBusInputSources::panelRuns() {
+  GObjectRef<IBusBus> bus = connectBus();
+  return bus && ibus_bus_name_has_owner(bus.ptr, IBUS_SERVICE_PANEL);
+}
+
 int IBusInputSources::enable(const InputSource& source) {
   if (source.identifier.isEmpty()) return -EINVAL;
   // IBus's own list is what its menu offers on every desktop; GNOME Shell reads only its own.

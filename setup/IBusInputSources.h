@@ -33,6 +33,7 @@ class IBusInputSources final : public InputSourceSystem {
   std::optional<InputSource> current() override;
   // Whether a daemon answers.
   bool running() override;
+  bool panelRuns() override;
   std::optional<bool> inputMenuVisible() override;
   bool setInputMenuVisible() override;
 

@@ -34,6 +34,13 @@ class InputSourceSystem {
   // Whether the desktop's input-method service runs now. Without it, registering and enabling
   // are done for when it starts, and nothing can be selected.
   virtual bool running() { return true; }
+  // Whether a panel shows the input menu in this session now (on IBus: a program owns IBus's
+  // panel name; GNOME Shell is that panel where it runs). False while the service does not run.
+  virtual bool panelRuns() { return running(); }
+  // Whether only the desktop's shell switches input sources (GNOME Shell, which does not follow a
+  // switch made behind it): there `select` switches nothing and the person chooses Tolvani in the
+  // shell's keyboard menu.
+  virtual bool selectedByPerson() { return false; }
 
   // The text input menu's visibility preference: absent when unset or unreadable.
   virtual std::optional<bool> inputMenuVisible() = 0;
