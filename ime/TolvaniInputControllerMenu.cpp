@@ -53,20 +53,22 @@ InputMenu TolvaniInputController::menu() const {
   menu.push_back(row(Keys::kSuggestions, Kind::toggle, UIStrings::suggestions(),
                      suggestions ? "starred" : "non-starred", suggestions));
   menu.push_back(separator(2));
-  menu.push_back(header(Keys::kTools, UIStrings::menuTools()));
-  menu.push_back(row(Keys::kConvertBanglish, Kind::item, UIStrings::menuConvertBanglish(),
-                     "edit-find-replace"));
-  menu.push_back(row(Keys::kKeyboardSetup, Kind::item, UIStrings::setupTitle(), "input-keyboard"));
-  menu.push_back(row(Keys::kKeyboardTour, Kind::item, UIStrings::setupTour(), "starred"));
-  menu.push_back(
-      row(Keys::kCustomKeys, Kind::item, UIStrings::customKeys(), "preferences-desktop-keyboard"));
-  menu.push_back(
-      row(Keys::kTypingStats, Kind::item, UIStrings::typingStats(), "x-office-spreadsheet"));
-  menu.push_back(
-      row(Keys::kKeyboardHelp, Kind::item, UIStrings::menuKeyboardHelp(), "help-contents"));
-  menu.push_back(row(Keys::kSettings, Kind::item, UIStrings::menuSettings(), "preferences-system"));
-  menu.push_back(row(Keys::kCheckForUpdates, Kind::item, UIStrings::checkForUpdates(),
-                     "software-update-available"));
+  // The tools in one submenu: with the desktop's own rows, the whole menu fits on a small
+  // screen (GNOME Shell shows the rows inline, and cuts off what falls below the screen).
+  InputMenuRow tools = row(Keys::kTools, Kind::submenu, UIStrings::menuTools(), "");
+  tools.rows = {
+      row(Keys::kConvertBanglish, Kind::item, UIStrings::menuConvertBanglish(),
+          "edit-find-replace"),
+      row(Keys::kKeyboardSetup, Kind::item, UIStrings::setupTitle(), "input-keyboard"),
+      row(Keys::kKeyboardTour, Kind::item, UIStrings::setupTour(), "starred"),
+      row(Keys::kCustomKeys, Kind::item, UIStrings::customKeys(), "preferences-desktop-keyboard"),
+      row(Keys::kTypingStats, Kind::item, UIStrings::typingStats(), "x-office-spreadsheet"),
+      row(Keys::kKeyboardHelp, Kind::item, UIStrings::menuKeyboardHelp(), "help-contents"),
+      row(Keys::kSettings, Kind::item, UIStrings::menuSettings(), "preferences-system"),
+      row(Keys::kCheckForUpdates, Kind::item, UIStrings::checkForUpdates(),
+          "software-update-available"),
+  };
+  menu.push_back(std::move(tools));
   menu.push_back(separator(3));
   menu.push_back(header(Keys::kPrivacy, UIStrings::menuPrivacy()));
   if (learningSuppressed_) {

@@ -33,15 +33,15 @@ const char* const kEnglishMenu =
     "toggleEnglishPassthrough|toggle|English Passthrough|off|enabled\n"
     "toggleSuggestions|toggle|Suggestions|on|enabled\n"
     "separator2|separator||off|enabled\n"
-    "tools|normal|Tools|off|disabled\n"
-    "convertBanglishSelection|normal|Convert Banglish Selection (Ctrl+Alt+B)|off|enabled\n"
-    "openKeyboardSetup|normal|Keyboard Setup|off|enabled\n"
-    "openKeyboardTour|normal|Keyboard Tour|off|enabled\n"
-    "openCustomLayoutEditor|normal|Custom Keys...|off|enabled\n"
-    "openTypingStats|normal|Typing Stats...|off|enabled\n"
-    "openKeyboardHelp|normal|Keyboard Help...|off|enabled\n"
-    "openPreferences|normal|Settings...|off|enabled\n"
-    "checkForUpdates|normal|Check for Updates...|off|enabled\n"
+    "tools|menu|Tools|off|enabled\n"
+    "> convertBanglishSelection|normal|Convert Banglish Selection (Ctrl+Alt+B)|off|enabled\n"
+    "> openKeyboardSetup|normal|Keyboard Setup|off|enabled\n"
+    "> openKeyboardTour|normal|Keyboard Tour|off|enabled\n"
+    "> openCustomLayoutEditor|normal|Custom Keys...|off|enabled\n"
+    "> openTypingStats|normal|Typing Stats...|off|enabled\n"
+    "> openKeyboardHelp|normal|Keyboard Help...|off|enabled\n"
+    "> openPreferences|normal|Settings...|off|enabled\n"
+    "> checkForUpdates|normal|Check for Updates...|off|enabled\n"
     "separator3|separator||off|enabled\n"
     "privacy|normal|Privacy|off|disabled\n"
     "fullyOffline|normal|Fully Offline|off|disabled";
@@ -56,15 +56,15 @@ const char* const kBanglaPasswordMenu =
     "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|off|enabled\n"
     "toggleSuggestions|toggle|সাজেশন|on|enabled\n"
     "separator2|separator||off|enabled\n"
-    "tools|normal|টুলস|off|disabled\n"
-    "convertBanglishSelection|normal|সিলেক্ট করা বাংলিশ বাংলায় রূপান্তর (Ctrl+Alt+B)|off|enabled\n"
-    "openKeyboardSetup|normal|কীবোর্ড সেটআপ|off|enabled\n"
-    "openKeyboardTour|normal|কীবোর্ড ঘুরে দেখুন|off|enabled\n"
-    "openCustomLayoutEditor|normal|কাস্টম কী...|off|enabled\n"
-    "openTypingStats|normal|টাইপিং পরিসংখ্যান...|off|enabled\n"
-    "openKeyboardHelp|normal|কীবোর্ড সাহায্য...|off|enabled\n"
-    "openPreferences|normal|সেটিংস...|off|enabled\n"
-    "checkForUpdates|normal|নতুন সংস্করণ আছে কি না দেখুন...|off|enabled\n"
+    "tools|menu|টুলস|off|enabled\n"
+    "> convertBanglishSelection|normal|সিলেক্ট করা বাংলিশ বাংলায় রূপান্তর (Ctrl+Alt+B)|off|enabled\n"
+    "> openKeyboardSetup|normal|কীবোর্ড সেটআপ|off|enabled\n"
+    "> openKeyboardTour|normal|কীবোর্ড ঘুরে দেখুন|off|enabled\n"
+    "> openCustomLayoutEditor|normal|কাস্টম কী...|off|enabled\n"
+    "> openTypingStats|normal|টাইপিং পরিসংখ্যান...|off|enabled\n"
+    "> openKeyboardHelp|normal|কীবোর্ড সাহায্য...|off|enabled\n"
+    "> openPreferences|normal|সেটিংস...|off|enabled\n"
+    "> checkForUpdates|normal|নতুন সংস্করণ আছে কি না দেখুন...|off|enabled\n"
     "separator3|separator||off|enabled\n"
     "privacy|normal|গোপনীয়তা|off|disabled\n"
     "secureKeyboardEntry|normal|Secure Keyboard Entry is active — using English|off|disabled\n"
@@ -89,10 +89,18 @@ class IBusMenuTest : public testing::IBusProgramTest {
   }
 };
 
+// The rows of the menu's top level, which a panel such as GNOME Shell's shows inline.
+qsizetype topLevel(const TestInputContext& context) {
+  qsizetype rows = 0;
+  for (const QString& row : context.menu) rows += row.startsWith(u("> ")) ? 0 : 1;
+  return rows;
+}
+
 TEST_F(IBusMenuTest, PropertyListInBothLanguagesAndInAPasswordField) {
   TestInputContext editor(harness_, "editor");
   start(editor);
   EXPECT_EQ(editor.menuText().toStdString(), kEnglishMenu);
+  EXPECT_EQ(topLevel(editor), 13) << "the tools in one submenu";
 
   // Another field takes the focus: its list, in the language chosen meanwhile.
   AppSettings::setUiLanguage(0);
@@ -108,6 +116,16 @@ TEST_F(IBusMenuTest, PropertyListInBothLanguagesAndInAPasswordField) {
   ASSERT_TRUE(harness_.waitFor([&] { return password.menu.size() == 21; }))
       << password.menuText().toStdString();
   EXPECT_FALSE(password.menuText().contains(u("secureKeyboardEntry")));
+
+  // English again while the field has the focus: each row changes where it is, those inside the
+  // submenu too, with no new list.
+  const int registrations = password.registrations;
+  AppSettings::setUiLanguage(1);
+  ASSERT_TRUE(harness_.waitFor([&] {
+    return password.menu.contains(u("> openPreferences|normal|Settings...|off|enabled"));
+  })) << password.menuText().toStdString();
+  EXPECT_EQ(password.menuText().toStdString(), kEnglishMenu);
+  EXPECT_EQ(password.registrations, registrations);
 }
 
 TEST_F(IBusMenuTest, ChosenLayoutTypesAndHotKeysSwitch) {

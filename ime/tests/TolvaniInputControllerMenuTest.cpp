@@ -21,16 +21,21 @@ const KeyEvent kControlShiftSpace =
     key(KeyCodes::kSpace, " ", KeyFlags::kControl | KeyFlags::kShift);
 const KeyEvent kControlAltS = key(KeyCodes::kS, "s", KeyFlags::kControl | KeyFlags::kOption);
 
-// The menu one row a line: "key|kind|title|icon|on|sensitive".
-std::string describe(const InputMenu& menu) {
-  static const char* const kinds[] = {"header", "radio", "toggle", "item", "separator"};
-  QStringList lines;
+// The menu one row a line: "key|kind|title|icon|on|sensitive"; a submenu's rows follow it, each
+// after "> ".
+void describe(const InputMenu& menu, const QString& indent, QStringList& lines) {
+  static const char* const kinds[] = {"header", "radio", "toggle", "item", "separator", "submenu"};
   for (const InputMenuRow& row : menu) {
-    lines << row.key + u'|' + QString::fromLatin1(kinds[static_cast<int>(row.kind)]) + u'|' +
-                 row.title + u'|' + row.iconName + u'|' +
+    lines << indent + row.key + u'|' + QString::fromLatin1(kinds[static_cast<int>(row.kind)]) +
+                 u'|' + row.title + u'|' + row.iconName + u'|' +
                  QString::fromLatin1(row.on ? "on" : "off") + u'|' +
                  QString::fromLatin1(row.sensitive ? "enabled" : "disabled");
+    describe(row.rows, indent + QStringLiteral("> "), lines);
   }
+}
+std::string describe(const InputMenu& menu) {
+  QStringList lines;
+  describe(menu, QString(), lines);
   return lines.join(u'\n').toStdString();
 }
 
@@ -44,16 +49,16 @@ const char* const kEnglishMenu =
     "toggleEnglishPassthrough|toggle|English Passthrough|insert-text|off|enabled\n"
     "toggleSuggestions|toggle|Suggestions|starred|on|enabled\n"
     "separator2|separator|||off|enabled\n"
-    "tools|header|Tools||off|disabled\n"
-    "convertBanglishSelection|item|Convert Banglish Selection (Ctrl+Alt+B)|edit-find-replace|off|"
+    "tools|submenu|Tools||off|enabled\n"
+    "> convertBanglishSelection|item|Convert Banglish Selection (Ctrl+Alt+B)|edit-find-replace|off|"
     "enabled\n"
-    "openKeyboardSetup|item|Keyboard Setup|input-keyboard|off|enabled\n"
-    "openKeyboardTour|item|Keyboard Tour|starred|off|enabled\n"
-    "openCustomLayoutEditor|item|Custom Keys...|preferences-desktop-keyboard|off|enabled\n"
-    "openTypingStats|item|Typing Stats...|x-office-spreadsheet|off|enabled\n"
-    "openKeyboardHelp|item|Keyboard Help...|help-contents|off|enabled\n"
-    "openPreferences|item|Settings...|preferences-system|off|enabled\n"
-    "checkForUpdates|item|Check for Updates...|software-update-available|off|enabled\n"
+    "> openKeyboardSetup|item|Keyboard Setup|input-keyboard|off|enabled\n"
+    "> openKeyboardTour|item|Keyboard Tour|starred|off|enabled\n"
+    "> openCustomLayoutEditor|item|Custom Keys...|preferences-desktop-keyboard|off|enabled\n"
+    "> openTypingStats|item|Typing Stats...|x-office-spreadsheet|off|enabled\n"
+    "> openKeyboardHelp|item|Keyboard Help...|help-contents|off|enabled\n"
+    "> openPreferences|item|Settings...|preferences-system|off|enabled\n"
+    "> checkForUpdates|item|Check for Updates...|software-update-available|off|enabled\n"
     "separator3|separator|||off|enabled\n"
     "privacy|header|Privacy||off|disabled\n"
     "fullyOffline|item|Fully Offline|security-high|off|disabled";
@@ -68,16 +73,16 @@ const char* const kBanglaMenu =
     "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|insert-text|on|enabled\n"
     "toggleSuggestions|toggle|সাজেশন|non-starred|off|enabled\n"
     "separator2|separator|||off|enabled\n"
-    "tools|header|টুলস||off|disabled\n"
-    "convertBanglishSelection|item|সিলেক্ট করা বাংলিশ বাংলায় রূপান্তর (Ctrl+Alt+B)|"
+    "tools|submenu|টুলস||off|enabled\n"
+    "> convertBanglishSelection|item|সিলেক্ট করা বাংলিশ বাংলায় রূপান্তর (Ctrl+Alt+B)|"
     "edit-find-replace|off|enabled\n"
-    "openKeyboardSetup|item|কীবোর্ড সেটআপ|input-keyboard|off|enabled\n"
-    "openKeyboardTour|item|কীবোর্ড ঘুরে দেখুন|starred|off|enabled\n"
-    "openCustomLayoutEditor|item|কাস্টম কী...|preferences-desktop-keyboard|off|enabled\n"
-    "openTypingStats|item|টাইপিং পরিসংখ্যান...|x-office-spreadsheet|off|enabled\n"
-    "openKeyboardHelp|item|কীবোর্ড সাহায্য...|help-contents|off|enabled\n"
-    "openPreferences|item|সেটিংস...|preferences-system|off|enabled\n"
-    "checkForUpdates|item|নতুন সংস্করণ আছে কি না দেখুন...|software-update-available|off|enabled\n"
+    "> openKeyboardSetup|item|কীবোর্ড সেটআপ|input-keyboard|off|enabled\n"
+    "> openKeyboardTour|item|কীবোর্ড ঘুরে দেখুন|starred|off|enabled\n"
+    "> openCustomLayoutEditor|item|কাস্টম কী...|preferences-desktop-keyboard|off|enabled\n"
+    "> openTypingStats|item|টাইপিং পরিসংখ্যান...|x-office-spreadsheet|off|enabled\n"
+    "> openKeyboardHelp|item|কীবোর্ড সাহায্য...|help-contents|off|enabled\n"
+    "> openPreferences|item|সেটিংস...|preferences-system|off|enabled\n"
+    "> checkForUpdates|item|নতুন সংস্করণ আছে কি না দেখুন...|software-update-available|off|enabled\n"
     "separator3|separator|||off|enabled\n"
     "privacy|header|গোপনীয়তা||off|disabled\n"
     "fullyOffline|item|সম্পূর্ণ অফলাইন|security-high|off|disabled";
