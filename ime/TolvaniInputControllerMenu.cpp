@@ -1,6 +1,7 @@
 // The input menu and the commands behind its rows and the hot keys.
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "ime/InputMenuWindows.h"
 #include "ime/TolvaniInputController.h"
@@ -85,21 +86,21 @@ InputMenu TolvaniInputController::menu() const {
   return menu;
 }
 
-void TolvaniInputController::activateMenuItem(const QString& key, bool on) {
-  if (key == Keys::kPhonetic || key == Keys::kProbhat || key == Keys::kNational) {
-    // A panel also reports the row that a choice turned off.
-    if (!on) return;
-    switchMode(key == Keys::kPhonetic  ? KeyboardMode::phonetic
-               : key == Keys::kProbhat ? KeyboardMode::probhat
-                                       : KeyboardMode::national);
-  } else if (key == Keys::kEnglishPassthrough) {
-    // A panel showing an older state must not flip the switch away from what the person chose.
-    if (on != isEnglishBypass_) toggleEnglishPassthrough();
-  } else if (key == Keys::kSuggestions) {
-    if (on != AppSettings::suggestionsEnabled()) toggleSuggestions(nullptr);
-  } else if (key == Keys::kConvertBanglish) {
-    convertSelectedBanglishFromMenu();
-  } else if (key == Keys::kKeyboardSetup) {
+namespace {
+
+bool isLayoutRow(const QString& key) {
+  return key == Keys::kPhonetic || key == Keys::kProbhat || key == Keys::kNational;
+}
+
+KeyboardMode layoutOfRow(const QString& key) {
+  return key == Keys::kPhonetic  ? KeyboardMode::phonetic
+         : key == Keys::kProbhat ? KeyboardMode::probhat
+                                 : KeyboardMode::national;
+}
+
+// Opens the window of a window row; false for other rows.
+bool openMenuWindow(const QString& key) {
+  if (key == Keys::kKeyboardSetup) {
     InputMenuWindows::openKeyboardSetup();
   } else if (key == Keys::kKeyboardTour) {
     InputMenuWindows::openKeyboardTour();
@@ -113,7 +114,56 @@ void TolvaniInputController::activateMenuItem(const QString& key, bool on) {
     InputMenuWindows::openPreferences();
   } else if (key == Keys::kCheckForUpdates) {
     InputMenuWindows::checkForUpdates();
+  } else {
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+void TolvaniInputController::activateMenuItem(const QString& key, bool on) {
+  if (openMenuWindow(key)) return;
+  if ((isLayoutRow(key) || key == Keys::kEnglishPassthrough) && wordUnderWay()) {
+    // Switched now, the word would end in another layout than it began in.
+    postponedMenuItems_.emplace_back(key, on);
+    return;
+  }
+  if (isLayoutRow(key)) {
+    // A panel also reports the row that a choice turned off.
+    if (on) switchMode(layoutOfRow(key));
+  } else if (key == Keys::kEnglishPassthrough) {
+    // A panel showing an older state must not flip the switch away from what the person chose.
+    if (on != isEnglishBypass_) toggleEnglishPassthrough();
+  } else if (key == Keys::kSuggestions) {
+    if (on != AppSettings::suggestionsEnabled()) toggleSuggestions(nullptr);
+  } else if (key == Keys::kConvertBanglish) {
+    // The selection is the client's, which tells it only while it has the focus.
+    if (active_)
+      convertSelectedBanglishFromMenu();
+    else
+      convertOnActivation_ = true;
+  }
+}
+
+void TolvaniInputController::activateMenuItemWithoutController(const QString& key, bool on) {
+  if (openMenuWindow(key)) return;
+  if (isLayoutRow(key) && on) {
+    AppSettings::setDefaultMode(layoutOfRow(key));
+    AppSettings::postDidChange(false);
+  } else if (key == Keys::kSuggestions && on != AppSettings::suggestionsEnabled()) {
+    AppSettings::setSuggestionsEnabled(on);
+    AppSettings::postDidChange(false);
+  }
+}
+
+bool TolvaniInputController::wordUnderWay() const {
+  return !currentState_.preedit.empty() || !currentState_.raw_text.empty() ||
+         (isEnglishBypass_ && passedWordUnderWay_);
+}
+
+void TolvaniInputController::runPostponedMenuItems() {
+  for (const auto& [key, on] : std::exchange(postponedMenuItems_, {})) activateMenuItem(key, on);
 }
 
 void TolvaniInputController::inputPurposeChanged() { updateLearningSuppression(); }

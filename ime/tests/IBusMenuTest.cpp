@@ -194,6 +194,31 @@ TEST_F(IBusMenuTest, ChosenLayoutTypesAndHotKeysSwitch) {
   EXPECT_EQ(typeKeys(context, "k"), 1) << "still passing keys";
 }
 
+// A layout chosen in the panel while a word is being typed comes in once the word ends: the word
+// is not split between two layouts.
+TEST_F(IBusMenuTest, LayoutChosenWhileAWordIsTypedComesInAtItsEnd) {
+  TestInputContext context(harness_, "editor");
+  context.keepText(QString(), 0);
+  start(context);
+  EXPECT_EQ(typeKeys(context, "am"), 0);
+  const qsizetype sent = context.properties.size();
+  context.activateProperty("switchToProbhat");
+  // The panel moved its own check mark: it is sent the group as the typing uses it.
+  EXPECT_TRUE(harness_.waitFor([&] {
+    const QStringList since = context.properties.mid(sent);
+    return since.contains(u("switchToPhonetic")) && since.contains(u("switchToProbhat"));
+  })) << context.properties.mid(sent).join(u' ').toStdString();
+  EXPECT_TRUE(context.menu.contains(u("switchToPhonetic|radio|ফোনেটিক (Phonetic)|on|enabled")));
+  EXPECT_EQ(typeKeys(context, "i "), 0);
+  ASSERT_TRUE(harness_.waitFor([&] { return context.text == u("আমি "); }))
+      << context.text.toStdString();
+  EXPECT_EQ(waitForRow(context, u("switchToProbhat"), u("radio|প্রভাত (Probhat)|on|enabled")),
+            "switchToProbhat|radio|প্রভাত (Probhat)|on|enabled");
+  EXPECT_EQ(typeKeys(context, "kf "), 0);
+  ASSERT_TRUE(harness_.waitFor([&] { return context.text == u("আমি কত "); }))
+      << context.text.toStdString() << " typed in probhat";
+}
+
 // The rows that the hot keys also reach, chosen in the panel: the other layouts, suggestions off
 // and on with their message and their effect on the next word, and the conversion of a selection;
 // then in Bangla, switched while the program runs, with the Bangla messages.
@@ -286,7 +311,7 @@ TEST_F(IBusMenuTest, RowsActAsTheirKeysDoInBothLanguages) {
   EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK));
   EXPECT_EQ(waitForRow(context, u("toggleEnglishPassthrough"), u("toggle|ইংরেজি পাসথ্রু|on|enabled")),
             "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|on|enabled");
-  EXPECT_EQ(typeKeys(context, "jk"), 2) << "keys pass to the application";
+  EXPECT_EQ(typeKeys(context, "jk "), 3) << "keys pass to the application";
   context.activateProperty("toggleEnglishPassthrough", false);
   EXPECT_EQ(
       waitForRow(context, u("toggleEnglishPassthrough"), u("toggle|ইংরেজি পাসথ্রু|off|enabled")),
