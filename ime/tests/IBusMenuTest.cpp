@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 
 #include "ime/testing/IBusTestKeys.h"
+#include "ime/testing/MenuPanel.h"
 #include "ime/tests/ImeTestSupport.h"
 #include "settings/AppSettings.h"
 
@@ -216,6 +217,35 @@ TEST_F(IBusMenuTest, LayoutChosenWhileAWordIsTypedComesInAtItsEnd) {
             "switchToProbhat|radio|প্রভাত (Probhat)|on|enabled");
   EXPECT_EQ(typeKeys(context, "kf "), 0);
   ASSERT_TRUE(harness_.waitFor([&] { return context.text == u("আমি কত "); }))
+      << context.text.toStdString() << " typed in probhat";
+}
+
+// A row chosen in the desktop's panel after the context lost the focus (opening the panel's menu
+// takes it, GNOME Shell's for one): the row acts for that context, whose next keys type in the
+// chosen layout, and the panel is sent the rows again while no context has the focus, also a
+// switch that was asked for the state it has.
+TEST_F(IBusMenuTest, RowChosenAfterTheFocusLeftActsAndIsSentToThePanel) {
+  testing::MenuPanel panel(harness_.bus());
+  ASSERT_TRUE(panel.owned());
+  TestInputContext context(harness_, "editor");
+  context.keepText(QString(), 0);
+  start(context);
+  context.focusOut();
+  ASSERT_TRUE(harness_.waitFor(
+      [&] { return harness_.events().contains(u("deactivate ") + context.objectPath()); }));
+  panel.choose("switchToProbhat");
+  EXPECT_TRUE(harness_.waitFor([&] {
+    return panel.updates.contains(u("switchToProbhat|on")) &&
+           panel.updates.contains(u("switchToPhonetic|off"));
+  })) << panel.updates.join(u' ').toStdString();
+  // A panel showing suggestions off asks for them on, as they are: nothing flips, and the panel
+  // is sent the row as it is.
+  panel.choose("toggleSuggestions");
+  EXPECT_TRUE(harness_.waitFor([&] { return panel.updates.contains(u("toggleSuggestions|on")); }))
+      << panel.updates.join(u' ').toStdString();
+  context.focusIn();
+  EXPECT_EQ(typeKeys(context, "kf "), 0);
+  ASSERT_TRUE(harness_.waitFor([&] { return context.text == u("কত "); }))
       << context.text.toStdString() << " typed in probhat";
 }
 
