@@ -88,9 +88,11 @@ TEST(GuideProtocolTest, SnapshotPhaseRowsAndFailedStep) {
   state.session = QStringLiteral("S");
   state.shortcut = QStringLiteral("x");
   const QJsonObject snapshot = guide::snapshot(state);
-  EXPECT_EQ(snapshot.keys().join(','),
-            "busy,defaultLayout,error,failedStep,focusTyping,gnome,ibus,lang,options,phase,quiet,"
-            "rows,selected,session,shortcut,shortcutTruncated,stage,status,tourStep,visible");
+  EXPECT_EQ(
+      snapshot.keys().join(','),
+      "busy,defaultLayout,desktop,error,failedStep,focusTyping,gnome,ibus,lang,options,phase,"
+      "quiet,rows,selected,selectedByPerson,session,settings,shortcut,shortcutTruncated,stage,"
+      "status,tourStep,visible");
   EXPECT_EQ(snapshot["options"].toObject().keys().join(','),
             "autocorrect,digits,emoji,english,suggestions");
   EXPECT_EQ(snapshot["status"].toString(), "enabled");
@@ -112,6 +114,46 @@ TEST(GuideProtocolTest, WithoutADaemonTheSwitchWaitsAndNothingSaysAllSet) {
   EXPECT_FALSE(guide::snapshot(state)["ibus"].toBool());
   state.ibusRunning = true;
   EXPECT_TRUE(guide::snapshot(state)["ibus"].toBool());
+}
+
+// Once set up, the person's own switch to another keyboard read as a step left; with no panel the
+// menu row read done though nothing showed the menu; on GNOME the window said all set by IBus's
+// engine, not the shell's; before its first check the page offered IBus Preferences.
+TEST(GuideProtocolTest, RowsAndPhaseSayWhatHoldsInTheSession) {
+  guide::State state;
+  state.status = State::enabled;
+  state.menuVisible = true;
+  EXPECT_EQ(rows(state), "left [] add=done show=done select=pending");
+  state.completed = true;
+  EXPECT_EQ(rows(state), "away [] add=done show=done select=done");
+  state.selected = true;
+  EXPECT_EQ(rows(state), "done [] add=done show=done select=done");
+  state.panelRuns = false;
+  EXPECT_EQ(rows(state), "left [] add=done show=pending select=done");
+
+  guide::State gnome;
+  gnome.gnome = true;
+  gnome.selectedByPerson = true;
+  gnome.status = State::enabled;
+  gnome.menuVisible = true;
+  EXPECT_EQ(rows(gnome), "choose [] add=done show=done select=pending");
+  EXPECT_TRUE(guide::snapshot(gnome)["selectedByPerson"].toBool());
+  gnome.selected = true;
+  EXPECT_EQ(rows(gnome), "done [] add=done show=done select=done");
+  gnome.selected = false;
+  gnome.panelRuns = false;
+  EXPECT_EQ(rows(gnome), "left [] add=done show=pending select=pending");
+
+  guide::State first;
+  first.checked = false;
+  EXPECT_FALSE(guide::snapshot(first)["settings"].toBool()) << "IBus Preferences before a check";
+  first.gnome = true;
+  EXPECT_TRUE(guide::snapshot(first)["settings"].toBool()) << "GNOME's need no daemon";
+  first.gnome = false;
+  first.checked = true;
+  EXPECT_TRUE(guide::snapshot(first)["settings"].toBool());
+  first.ibusRunning = false;
+  EXPECT_FALSE(guide::snapshot(first)["settings"].toBool());
 }
 
 TEST(GuideProtocolTest, ShortcutIsCutAtUserPerceivedCharacters) {
