@@ -36,7 +36,8 @@ bool conditionMet(const State& state, Step step) {
       return state.menuVisible && state.ibusRunning && state.panelRuns;
     case Step::select:
       // Once set up, another keyboard is the person's choice, not a step left.
-      return state.selected || state.completed;
+      return state.selected ||
+             (state.completed && state.status == InputSourceRegistration::State::enabled);
   }
   return false;
 }

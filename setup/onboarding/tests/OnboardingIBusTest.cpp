@@ -20,6 +20,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineView>
@@ -125,6 +126,21 @@ TOLVANI_CHILD_ROLE(onboardingUserSide) {
   g_settings_sync();
   g_object_unref(panel);
 
+  // The desktop's panel, which shows IBus's menu: without one the menu row waits. It holds the
+  // panel's name again on each daemon the setup's restart brings.
+  ibus_init();
+  IBusBus* panelOwner = nullptr;
+  QTimer panelClaim;
+  QObject::connect(&panelClaim, &QTimer::timeout, [&] {
+    if (panelOwner != nullptr && ibus_bus_is_connected(panelOwner) &&
+        ibus_bus_name_has_owner(panelOwner, IBUS_SERVICE_PANEL))
+      return;
+    if (panelOwner != nullptr) g_object_unref(panelOwner);
+    panelOwner = ibus_bus_new();
+    if (ibus_bus_is_connected(panelOwner)) ibus_bus_request_name(panelOwner, IBUS_SERVICE_PANEL, 0);
+  });
+  panelClaim.start(100);
+
   OnboardingWindowController controller;
   QString last;
   const auto record = [&] {
@@ -189,6 +205,8 @@ TOLVANI_CHILD_ROLE(onboardingUserSide) {
   settleUntil([&] { return !drawn().contains(QStringLiteral("add=done")); }, 5000);
   shoot(js(QStringLiteral("document.documentElement.lang")) + QStringLiteral("-removed"));
   report(QStringLiteral("end"));
+  panelClaim.stop();
+  if (panelOwner != nullptr) g_object_unref(panelOwner);
   return 0;
 }
 
