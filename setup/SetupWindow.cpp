@@ -177,6 +177,7 @@ void showIfNeeded() {
       [](CancellationRef cancellation, SetupCompletion<InputSourceSnapshot> done) {
         InputSourceProbe::state(std::move(cancellation), std::move(done));
       },
+      [] { return InputMenuPreference::isVisible() && inputSourceSystem().panelRuns(); },
       [] { ask(request::kOffer); });
 }
 
@@ -281,18 +282,18 @@ QString testPageButtons(QWidget* view) {
   return module ? module->testPageButtons(view) : QString();
 }
 
-void offerIfNeeded(const Probe& probe, const std::function<void()>& show) {
+void offerIfNeeded(const Probe& probe, const std::function<bool()>& menuShows,
+                   const std::function<void()>& show) {
   if (AppSettings::onboardingCompleted()) return;
   const bool deferred = AppSettings::onboardingDeferred();
-  probe(nullptr, [show, deferred](SetupResult<InputSourceSnapshot> probed) {
+  probe(nullptr, [menuShows, show, deferred](SetupResult<InputSourceSnapshot> probed) {
     if (AppSettings::onboardingCompleted()) return;
     if (probed.ok()) {
       guide::State state;
       state.status = probed.value().status;
       state.selected = probed.value().selected;
       state.ibusRunning = probed.value().ibusRunning;
-      state.menuVisible = InputMenuPreference::isVisible();
-      state.panelRuns = state.ibusRunning && inputSourceSystem().panelRuns();
+      state.menuVisible = state.ibusRunning && menuShows();
       // A window with nothing left to do would only stand in the person's way.
       if (guide::allStepsMet(state)) return;
       if (deferred && state.status == InputSourceRegistration::State::enabled) return;

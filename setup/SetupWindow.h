@@ -90,9 +90,11 @@ QString testPageButtons(QWidget* view);
 
 // The decisions the window's own entry points share with these.
 using Probe = std::function<void(CancellationRef, SetupCompletion<InputSourceSnapshot>)>;
-// Calls `show` unless onboarding is completed or `probe` finds every step done; after an earlier
-// deferral only when it finds the input source not enabled (or cannot tell).
-void offerIfNeeded(const Probe& probe, const std::function<void()>& show);
+// Calls `show` unless onboarding is completed or `probe` finds every step done (`menuShows`: the
+// input menu's preference is on and a panel shows it, read once the probe answered); after an
+// earlier deferral only when it finds the input source not enabled (or cannot tell).
+void offerIfNeeded(const Probe& probe, const std::function<bool()>& menuShows,
+                   const std::function<void()>& show);
 // Marks onboarding completed when `committed` holds a Bangla letter, then calls `completed`. True
 // when onboarding is (now) completed. Cheap once completed: the text is not looked at.
 bool confirmByCommitting(const QString& committed, const std::function<void()>& completed);

@@ -373,7 +373,10 @@ void OnboardingWindowController::observeInputSources(bool on) {
 }
 
 void OnboardingWindowController::showIfNeeded() {
-  SetupWindow::offerIfNeeded(operations().probe, [] { offer(); });
+  const Operations ops = operations();
+  SetupWindow::offerIfNeeded(
+      ops.probe, [ops] { return ops.menuVisible() && (!ops.panelRuns || ops.panelRuns()); },
+      [] { offer(); });
 }
 
 void OnboardingWindowController::showTour() {
