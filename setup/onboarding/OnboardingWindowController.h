@@ -228,6 +228,7 @@ class OnboardingWindowController : public QObject {
   bool panelRuns_ = true;
   bool selectedByPerson_ = false;
   platform::Clock::TimerId answerTimer_ = 0;
+  int answerBound_ = 0;  // retires a bound that fired but has not reached the window
   std::optional<Step> running_;
   std::optional<Step> failed_;
   QString failure_;

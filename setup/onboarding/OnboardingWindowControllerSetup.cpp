@@ -305,11 +305,13 @@ void OnboardingWindowController::switchKeyboard() {
 
 void OnboardingWindowController::awaitAnswer(const CancellationRef& task) {
   stopAwaiting();
+  // A bound that fired just as its answer came finds a later one in its place.
+  const int bound = ++answerBound_;
   answerTimer_ = platform::clock().schedule(
-      kAnswerLimit, [self = QPointer(this), weak = std::weak_ptr<Cancellation>(task)] {
-        platform::mainQueue().async([self, weak] {
+      kAnswerLimit, [self = QPointer(this), weak = std::weak_ptr<Cancellation>(task), bound] {
+        platform::mainQueue().async([self, weak, bound] {
           const CancellationRef task = weak.lock();
-          if (self && task) self->noAnswer(task);
+          if (self && task && self->answerBound_ == bound) self->noAnswer(task);
         });
       });
 }
@@ -317,6 +319,7 @@ void OnboardingWindowController::awaitAnswer(const CancellationRef& task) {
 void OnboardingWindowController::stopAwaiting() {
   if (answerTimer_ != 0) platform::clock().cancel(answerTimer_);
   answerTimer_ = 0;
+  ++answerBound_;
 }
 
 void OnboardingWindowController::noAnswer(const CancellationRef& task) {
