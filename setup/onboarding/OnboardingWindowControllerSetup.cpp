@@ -208,7 +208,9 @@ void OnboardingWindowController::verify(std::optional<Step> failing, const QStri
     if (!failing) {
       step = Step::add;
       for (Step candidate : guide::kAllSteps) {
-        if (!self->conditionMet(candidate)) {
+        // The person's own switch in the shell's menu is no step of the run's to fail.
+        if (!self->conditionMet(candidate) &&
+            !(candidate == Step::select && self->selectedByPerson_)) {
           step = candidate;
           break;
         }

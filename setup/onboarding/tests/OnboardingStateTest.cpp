@@ -363,6 +363,11 @@ TEST_F(OnboardingStateTest, WhereTheShellSwitchesTheRunLeavesTheChoiceToThePerso
   ASSERT_TRUE(desktop_.answer("probe", kEnabled));
   EXPECT_EQ(desktop_.log.join(' '), "probe activate showInputMenu probe");
   EXPECT_EQ(fallbackStatus(), UIStrings::setupChooseInTopBar());
+  // A check that fails after the steps blames no switch, which is the person's to make.
+  click("retryButton");
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled) && desktop_.answer("activate") &&
+              desktop_.answer("showInputMenu") && desktop_.fail("probe", "gone"));
+  EXPECT_TRUE(state().contains("failed=add failure=\"gone\"")) << state();
 
   // The person chooses Tolvani in the shell's menu: the window follows and setup is complete.
   desktop_.log.clear();
