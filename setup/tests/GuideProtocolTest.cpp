@@ -116,46 +116,6 @@ TEST(GuideProtocolTest, WithoutADaemonTheSwitchWaitsAndNothingSaysAllSet) {
   EXPECT_TRUE(guide::snapshot(state)["ibus"].toBool());
 }
 
-// Once set up, the person's own switch to another keyboard read as a step left; with no panel the
-// menu row read done though nothing showed the menu; on GNOME the window said all set by IBus's
-// engine, not the shell's; before its first check the page offered IBus Preferences.
-TEST(GuideProtocolTest, RowsAndPhaseSayWhatHoldsInTheSession) {
-  guide::State state;
-  state.status = State::enabled;
-  state.menuVisible = true;
-  EXPECT_EQ(rows(state), "left [] add=done show=done select=pending");
-  state.completed = true;
-  EXPECT_EQ(rows(state), "away [] add=done show=done select=done");
-  state.selected = true;
-  EXPECT_EQ(rows(state), "done [] add=done show=done select=done");
-  state.panelRuns = false;
-  EXPECT_EQ(rows(state), "left [] add=done show=pending select=done");
-
-  guide::State gnome;
-  gnome.gnome = true;
-  gnome.selectedByPerson = true;
-  gnome.status = State::enabled;
-  gnome.menuVisible = true;
-  EXPECT_EQ(rows(gnome), "choose [] add=done show=done select=pending");
-  EXPECT_TRUE(guide::snapshot(gnome)["selectedByPerson"].toBool());
-  gnome.selected = true;
-  EXPECT_EQ(rows(gnome), "done [] add=done show=done select=done");
-  gnome.selected = false;
-  gnome.panelRuns = false;
-  EXPECT_EQ(rows(gnome), "left [] add=done show=pending select=pending");
-
-  guide::State first;
-  first.checked = false;
-  EXPECT_FALSE(guide::snapshot(first)["settings"].toBool()) << "IBus Preferences before a check";
-  first.gnome = true;
-  EXPECT_TRUE(guide::snapshot(first)["settings"].toBool()) << "GNOME's need no daemon";
-  first.gnome = false;
-  first.checked = true;
-  EXPECT_TRUE(guide::snapshot(first)["settings"].toBool());
-  first.ibusRunning = false;
-  EXPECT_FALSE(guide::snapshot(first)["settings"].toBool());
-}
-
 TEST(GuideProtocolTest, ShortcutIsCutAtUserPerceivedCharacters) {
   // A consonant with a vowel sign is one character of two UTF-16 units; an emoji flag is one of
   // four.

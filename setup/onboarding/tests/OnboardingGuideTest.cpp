@@ -531,10 +531,6 @@ TEST_F(OnboardingGuideTest, EachDesktopsWordsAndGnomesChoiceInBothLanguages) {
                 "The IBus icon in the panel at the bottom of the screen lets you switch "
                 "keyboards.",
                 "পর্দার নিচের প্যানেলে IBus-এর আইকন থেকে কীবোর্ড বদলানো যায়।"},
-          Place{"X-Cinnamon",
-                "The IBus icon in the panel at the bottom of the screen lets you "
-                "switch keyboards.",
-                "পর্দার নিচের প্যানেলে IBus-এর আইকন থেকে কীবোর্ড বদলানো যায়।"},
           Place{"MATE",
                 "The IBus icon in the panel at the top of the screen lets you switch "
                 "keyboards.",
