@@ -36,7 +36,7 @@ const QString& serviceName() {
   return name;
 }
 
-Claim claim(std::function<void()> reopen) {
+Claim claim(std::function<void()> reopen, bool queue) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return Claim::noBus;
   static Service* service = nullptr;
@@ -44,9 +44,11 @@ Claim claim(std::function<void()> reopen) {
     service = new Service(std::move(reopen));
     bus.registerObject(kObjectPath, service, QDBusConnection::ExportAllSlots);
   }
-  // Without queueing: a second start must learn at once that the name is taken.
+  // Queued or not, a second start learns at once that the name is taken.
   const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
-      bus.interface()->registerService(serviceName(), QDBusConnectionInterface::DontQueueService,
+      bus.interface()->registerService(serviceName(),
+                                       queue ? QDBusConnectionInterface::QueueService
+                                             : QDBusConnectionInterface::DontQueueService,
                                        QDBusConnectionInterface::DontAllowReplacement);
   if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
     return Claim::owner;

@@ -18,8 +18,10 @@ enum class Claim {
   noBus,    // there is no session bus: this process runs alone
 };
 
-// Takes the name and serves `reopen` under it. Requires: a QCoreApplication.
-Claim claim(std::function<void()> reopen);
+// Takes the name and serves `reopen` under it. With `queue`, a process that finds the name taken
+// waits in the bus's queue for it and serves `reopen` once the owner ends. Requires: a
+// QCoreApplication.
+Claim claim(std::function<void()> reopen, bool queue = false);
 // Asks the program that owns the name to reopen; true when it answered.
 bool handOver();
 

@@ -152,9 +152,11 @@ int main(int argc, char** argv) {
   });
   TolvaniAppDelegate* served = delegate.get();
   // A later start of the program (the desktop entry, "tolvani --setup") reopens this one. The
-  // program IBus starts serves the input method whatever else runs.
+  // program IBus starts serves the input method whatever else runs, and takes the name when the
+  // program holding it ends (the setup window alone, closed): a later start then hands its request
+  // to it instead of serving IBus a second time beside it.
   const SingleInstance::Claim claim =
-      SingleInstance::claim([served] { served->applicationShouldHandleReopen(); });
+      SingleInstance::claim([served] { served->applicationShouldHandleReopen(); }, startedByDaemon);
   if (claim == SingleInstance::Claim::another && !startedByDaemon) {
     if (SingleInstance::handOver()) return 0;
     std::fprintf(stderr, "tolvani: another Tolvani runs but did not answer\n");

@@ -94,6 +94,27 @@ QString setupStepsLeft() {
   return pick(u"Some steps are not done yet. Retry Setup to finish them.",
               u"কিছু ধাপ এখনো বাকি। শেষ করতে আবার চেষ্টা করুন।");
 }
+QString setupSwitchBack(bool byPerson) {
+  if (byPerson)
+    return pick(
+        u"Tolvani is set up, and you are typing with another keyboard now. To switch back, "
+        u"choose Tolvani in the keyboard menu in the top bar, or press Super+Space.",
+        u"তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে ওপরের "
+        u"বারের কীবোর্ড মেনু থেকে তোলভানি বেছে নিন, অথবা Super+Space চাপুন।");
+  return pick(
+      u"Tolvani is set up, and you are typing with another keyboard now. Press Super+Space "
+      u"to switch back to Tolvani.",
+      u"তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে "
+      u"Super+Space চাপুন।");
+}
+QString setupChooseInTopBar() {
+  return pick(u"Almost done: choose Tolvani in the keyboard menu in the top bar.",
+              u"প্রায় শেষ: ওপরের বারের কীবোর্ড মেনু থেকে তোলভানি বেছে নিন।");
+}
+QString setupNoAnswer() {
+  return pick(u"Setup got no answer in time. Retry Setup to try again.",
+              u"সময়মতো কোনো সাড়া আসেনি। আবার চেষ্টা করুন।");
+}
 QString setupIBusNotRunning() {
   return pickForDesktop(
       u"Tolvani is added. IBus is not running in this session yet: log out and in again; then "

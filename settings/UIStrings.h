@@ -35,6 +35,13 @@ QString setupEnableDetail();
 QString setupStepsLeft();
 // What is left when the session runs no IBus daemon yet.
 QString setupIBusNotRunning();
+// Setup is complete and the person types with another keyboard: how to switch back, through the
+// shell's keyboard menu where only the shell switches (`byPerson`).
+QString setupSwitchBack(bool byPerson);
+// Only the person's choice of Tolvani in GNOME's keyboard menu is left.
+QString setupChooseInTopBar();
+// A step of the setup did not answer in time.
+QString setupNoAnswer();
 QString setupSettingsPath();
 QString setupReloadGuide();
 QString setupGuideMissing();

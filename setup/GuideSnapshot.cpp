@@ -32,10 +32,12 @@ bool conditionMet(const State& state, Step step) {
     case Step::add:
       return state.status == InputSourceRegistration::State::enabled;
     case Step::show:
-      // No IBus icon shows before the session runs the daemon.
-      return state.menuVisible && state.ibusRunning;
+      // No IBus icon shows before the session runs the daemon, nor without a panel to show it.
+      return state.menuVisible && state.ibusRunning && state.panelRuns;
     case Step::select:
-      return state.selected;
+      // Once set up, another keyboard is the person's choice, not a step left.
+      return state.selected ||
+             (state.completed && state.status == InputSourceRegistration::State::enabled);
   }
   return false;
 }
@@ -65,7 +67,15 @@ QString phase(const State& state) {
   if (state.failed) return QStringLiteral("failed");
   if (state.status != InputSourceRegistration::State::enabled) return QStringLiteral("failed");
   if (!state.ibusRunning) return QStringLiteral("waiting");
-  return allStepsMet(state) ? QStringLiteral("done") : QStringLiteral("left");
+  if (allStepsMet(state)) return state.selected ? QStringLiteral("done") : QStringLiteral("away");
+  if (state.selectedByPerson && conditionMet(state, Step::add) && conditionMet(state, Step::show))
+    return QStringLiteral("choose");
+  return QStringLiteral("left");
+}
+
+bool keyboardSettingsWork(const State& state) {
+  // IBus Preferences would only offer to start a daemon the session does not use.
+  return state.gnome || (state.checked && state.ibusRunning);
 }
 
 QJsonObject snapshot(const State& state) {
@@ -87,6 +97,9 @@ QJsonObject snapshot(const State& state) {
       {QStringLiteral("selected"), state.selected},
       {QStringLiteral("ibus"), state.ibusRunning},
       {QStringLiteral("gnome"), state.gnome},
+      {QStringLiteral("desktop"), state.desktop},
+      {QStringLiteral("settings"), keyboardSettingsWork(state)},
+      {QStringLiteral("selectedByPerson"), state.selectedByPerson},
       {QStringLiteral("busy"), state.busy},
       {QStringLiteral("session"), state.session},
       {QStringLiteral("focusTyping"), state.focusTyping},

@@ -1,5 +1,5 @@
 // What the setup window tells its guide page: the stages and steps of setup, the state the page
-// draws (one JSON object of 20 entries, built afresh on every render), and the text helpers the
+// draws (one JSON object of 23 entries, built afresh on every render), and the text helpers the
 // snapshot and the commit check use. Thread-safety: pure functions and values.
 #ifndef TOLVANI_SETUP_GUIDESNAPSHOT_H_
 #define TOLVANI_SETUP_GUIDESNAPSHOT_H_
@@ -42,6 +42,17 @@ struct State {
   // The desktop is GNOME, whose Keyboard Settings list the input sources and whose session starts
   // IBus; elsewhere IBus Preferences do, and IBus runs once chosen with im-config.
   bool gnome = false;
+  // The desktop, for the words that say where its input menu shows: "gnome", "kde", "cinnamon",
+  // "xfce", "mate" or "other".
+  QString desktop = QStringLiteral("other");
+  // The first probe of this load has answered; before it nothing depending on it is offered.
+  bool checked = true;
+  // A panel shows IBus's input menu now (GNOME Shell where it runs).
+  bool panelRuns = true;
+  // Only the desktop's shell switches input sources: the person chooses Tolvani in its menu.
+  bool selectedByPerson = false;
+  // Onboarding is completed: being on another keyboard since is no step left.
+  bool completed = false;
   QString session;
   bool focusTyping = false;
   // The settings the tour shows.
@@ -64,10 +75,15 @@ std::optional<Step> effectiveFailedStep(const State& state);
 // "working", "failed", "done" or "pending"; "waiting" for a step that cannot hold before the
 // session runs IBus.
 QString rowState(const State& state, Step step);
-// "working", "failed", "done" when every step holds, "left" when the source is enabled but
-// another step does not hold; "waiting" when all that can be done without IBus is done and the
-// rest waits for the session to start it.
+// "working", "failed", "done" when every step holds, "away" when they hold but the person types
+// with another keyboard since the setup completed, "choose" when only the person's choice in the
+// shell's menu is left, "left" when the source is enabled but another step does not hold;
+// "waiting" when all that can be done without IBus is done and the rest waits for the session to
+// start it.
 QString phase(const State& state);
+// Whether the keyboard settings the window offers can work: GNOME's always, IBus Preferences
+// only once a probe found the session's daemon.
+bool keyboardSettingsWork(const State& state);
 QJsonObject snapshot(const State& state);
 
 // The first `limit` grapheme clusters of `text`; `truncated` tells whether any were left out.

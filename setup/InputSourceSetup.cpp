@@ -124,9 +124,16 @@ void InputSourceSetup::showInputMenu(CancellationRef cancellation,
 void InputSourceSetup::select(CancellationRef cancellation,
                               SetupCompletion<InputSourceSnapshot> completion) {
   if (isCancelled(cancellation)) return failLater(std::move(completion), SetupError::cancelled());
-  InputSourceProbe::select(cancellation, [cancellation, completion](SetupResult<Done> selected) {
-    if (!selected.ok()) return completion(selected.error());
-    checkSelection(1, cancellation, completion);
+  // The person may have switched to Tolvani before it was added: IBus switching to the engine it
+  // already has focuses that engine again, which ends the word being typed.
+  InputSourceProbe::state(cancellation, [cancellation,
+                                         completion](SetupResult<InputSourceSnapshot> before) {
+    if (before.ok() && before.value().selected) return completion(before.value());
+    if (isCancelled(cancellation)) return completion(SetupError::cancelled());
+    InputSourceProbe::select(cancellation, [cancellation, completion](SetupResult<Done> selected) {
+      if (!selected.ok()) return completion(selected.error());
+      checkSelection(1, cancellation, completion);
+    });
   });
 }
 

@@ -37,7 +37,8 @@ class InputSourceSetup {
   static void activate(const QUrl& bundleURL, CancellationRef cancellation,
                        SetupCompletion<Done> completion);
   static void showInputMenu(CancellationRef cancellation, SetupCompletion<Done> completion);
-  // Selects through a child, then probes the state until it reports the source selected.
+  // Selects through a child unless a probe finds the source selected already, then probes the
+  // state until it reports the source selected.
   static void select(CancellationRef cancellation, SetupCompletion<InputSourceSnapshot> completion);
 
   // Runs `tool`; fails with its exit status unless the status is accepted.

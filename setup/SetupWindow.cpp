@@ -16,6 +16,8 @@
 #include "settings/AppSettings.h"
 #include "setup/GuideSnapshot.h"
 #include "setup/InputSourceProbe.h"
+#include "setup/InputSourceRegistration.h"
+#include "setup/InputSourceSystem.h"
 #include "setup/SetupWindowModule.h"
 
 #ifndef TOLVANI_SETUP_WINDOW_BUILD
@@ -175,7 +177,8 @@ void showIfNeeded() {
       [](CancellationRef cancellation, SetupCompletion<InputSourceSnapshot> done) {
         InputSourceProbe::state(std::move(cancellation), std::move(done));
       },
-      [] { show(); });
+      [] { return InputMenuPreference::isVisible() && inputSourceSystem().panelRuns(); },
+      [] { ask(request::kOffer); });
 }
 
 void showTour() { ask(request::kTour); }
@@ -241,12 +244,15 @@ void prepareApplication() {
 
 bool showHere(const QByteArray& request, const Openers& openers) {
   // Anything else is no request of the program's: nothing is loaded for it.
-  if (request != request::kShow && request != request::kTour && request != request::kRefresh)
+  if (request != request::kShow && request != request::kOffer && request != request::kTour &&
+      request != request::kRefresh)
     return true;
   const SetupWindowModule* module = load(openers);
   if (!module) return false;
   if (request == request::kShow)
     module->show();
+  else if (request == request::kOffer)
+    module->offer();
   else if (request == request::kTour)
     module->showTour();
   else if (request == request::kRefresh)
@@ -276,12 +282,22 @@ QString testPageButtons(QWidget* view) {
   return module ? module->testPageButtons(view) : QString();
 }
 
-void offerIfNeeded(const Probe& probe, const std::function<void()>& show) {
+void offerIfNeeded(const Probe& probe, const std::function<bool()>& menuShows,
+                   const std::function<void()>& show) {
   if (AppSettings::onboardingCompleted()) return;
-  if (!AppSettings::onboardingDeferred()) return show();
-  probe(nullptr, [show](SetupResult<InputSourceSnapshot> probed) {
+  const bool deferred = AppSettings::onboardingDeferred();
+  probe(nullptr, [menuShows, show, deferred](SetupResult<InputSourceSnapshot> probed) {
     if (AppSettings::onboardingCompleted()) return;
-    if (probed.ok() && probed.value().status == InputSourceRegistration::State::enabled) return;
+    if (probed.ok()) {
+      guide::State state;
+      state.status = probed.value().status;
+      state.selected = probed.value().selected;
+      state.ibusRunning = probed.value().ibusRunning;
+      state.menuVisible = state.ibusRunning && menuShows();
+      // A window with nothing left to do would only stand in the person's way.
+      if (guide::allStepsMet(state)) return;
+      if (deferred && state.status == InputSourceRegistration::State::enabled) return;
+    }
     show();
   });
 }

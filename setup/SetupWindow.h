@@ -23,7 +23,8 @@ namespace tolvani::SetupWindow {
 // ---- In the program.
 
 // OnboardingWindowController's entry points (show() opens the window or brings it forward,
-// showIfNeeded() offers it when onboarding is not completed, showTour() opens its tour, and
+// showIfNeeded() offers it, without taking the focus, when onboarding is not completed and a step
+// is left, showTour() opens its tour, and
 // confirmSetup() completes onboarding on a commit holding a Bangla letter). show() and showTour()
 // start the window's process when none holds the window; when it cannot start, or cannot show the
 // window, the failure is logged and nothing shows. confirmSetup() starts nothing.
@@ -57,6 +58,7 @@ void prepareApplication();
 // What the window's process and the program say to each other, a line each. The program asks:
 namespace request {
 inline constexpr char kShow[] = "show";
+inline constexpr char kOffer[] = "offer";  // the program's own offer: shown without the focus
 inline constexpr char kTour[] = "tour";
 inline constexpr char kRefresh[] = "refresh";  // onboarding was completed by typing
 }  // namespace request
@@ -88,9 +90,11 @@ QString testPageButtons(QWidget* view);
 
 // The decisions the window's own entry points share with these.
 using Probe = std::function<void(CancellationRef, SetupCompletion<InputSourceSnapshot>)>;
-// Calls `show` unless onboarding is completed; after an earlier deferral only when `probe` finds
-// the input source not enabled (or cannot tell).
-void offerIfNeeded(const Probe& probe, const std::function<void()>& show);
+// Calls `show` unless onboarding is completed or `probe` finds every step done (`menuShows`: the
+// input menu's preference is on and a panel shows it, read once the probe answered); after an
+// earlier deferral only when it finds the input source not enabled (or cannot tell).
+void offerIfNeeded(const Probe& probe, const std::function<bool()>& menuShows,
+                   const std::function<void()>& show);
 // Marks onboarding completed when `committed` holds a Bangla letter, then calls `completed`. True
 // when onboarding is (now) completed. Cheap once completed: the text is not looked at.
 bool confirmByCommitting(const QString& committed, const std::function<void()>& completed);

@@ -18,9 +18,10 @@ struct SetupWindowModule {
   // sizeof(SetupWindowModule) and the project's version, as the module was built.
   std::size_t size;
   const char* build;
-  // OnboardingWindowController's entry points: show(), showTour(), refreshShown(), and its
-  // openers and close observer, set together.
+  // OnboardingWindowController's entry points: show(), offer(), showTour(), refreshShown(), and
+  // its openers and close observer, set together.
   void (*show)();
+  void (*offer)();
   void (*showTour)();
   void (*refresh)();
   void (*setOpeners)(std::function<void()> preferences, std::function<void()> shortcutEditor,

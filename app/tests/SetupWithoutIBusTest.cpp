@@ -281,12 +281,14 @@ TEST_F(SetupWithoutIBusTest, SetupShowsTheWindowAloneSayingWhatIsLeftAndEndsWith
 // "You're all set" with the switch still waiting and another engine current.
 TEST_F(SetupWithoutIBusTest, ADaemonStartedWhileOpenGetsTolvaniSelectedBeforeAllSet) {
   ASSERT_NO_FATAL_FAILURE(openSetupWithoutIBus());
-  // The session's own daemon, on its bus and at its address, with no panel.
+  // The session's own daemon, on its bus and at its address, with IBus's own panel, which shows
+  // the input menu: without one the menu's row would not read done.
   daemon_.setProcessEnvironment(environment());
   daemon_.setProcessChannelMode(QProcess::ForwardedChannels);
-  testing::startAsTestUser(daemon_, QStringLiteral("ibus-daemon"),
-                           {"--panel=disable", "--emoji-extension=disable", "--config=disable",
-                            "--cache=none", "--address=unix:path=" + root_ + "/runtime/ibus.sock"});
+  testing::startAsTestUser(
+      daemon_, QStringLiteral("ibus-daemon"),
+      {"--panel=/usr/libexec/ibus-ui-gtk3", "--emoji-extension=disable", "--config=disable",
+       "--cache=none", "--address=unix:path=" + root_ + "/runtime/ibus.sock"});
   ASSERT_TRUE(daemon_.waitForStarted());
 
   const QString allSet[] = {

@@ -11,6 +11,8 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
@@ -354,6 +356,47 @@ TEST_F(TolvaniServingTest, SecondStartHandsItsRequestToTheFirstAndExits) {
   EXPECT_TRUE(program_.waitForFinished(20000));
   EXPECT_EQ(program_.exitCode(), 0);
   QDBusConnection::disconnectFromBus("tolvani-test-session");
+  bus.kill();
+  bus.waitForFinished();
+}
+
+// The setup window alone held the program's name when a daemon started under it, and so the
+// program the daemon started for Tolvani held nothing: once that window closed, the menu's
+// "tolvani --setup" took the name, served IBus a second time beside it and stayed after its own
+// window closed. The program IBus starts now waits for the name and takes it when its holder ends.
+TEST_F(TolvaniServingTest, TheProgramIBusStartedTakesTheNameWhenTheSetupAloneEnds) {
+  QProcess bus;
+  bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+  ASSERT_TRUE(bus.waitForReadyRead(10000));
+  const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+  env_.insert("DBUS_SESSION_BUS_ADDRESS", address);
+  // The test stands for the setup window alone, which holds the name.
+  QDBusConnection holder = QDBusConnection::connectToBus(address, "tolvani-test-holder");
+  ASSERT_EQ(holder.interface()->registerService(SingleInstance::serviceName()).value(),
+            QDBusConnectionInterface::ServiceRegistered);
+  ASSERT_NO_FATAL_FAILURE(start({"--ibus"}));
+  const auto queued = [&] {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                       "org.freedesktop.DBus", "ListQueuedOwners");
+    call << SingleInstance::serviceName();
+    const QDBusReply<QStringList> owners = holder.call(call);
+    return owners.isValid() ? owners.value().size() : 0;
+  };
+  EXPECT_TRUE(waitUntil([&] { return queued() == 2; })) << "the program waits for no name";
+  holder.interface()->unregisterService(SingleInstance::serviceName());
+
+  second_.setProcessEnvironment(env_);
+  second_.start(QStringLiteral(TOLVANI_PROGRAM), {"--setup"});
+  ASSERT_TRUE(second_.waitForFinished(20000)) << "a second Tolvani stays";
+  EXPECT_EQ(second_.exitCode(), 0) << second_.readAllStandardError().toStdString();
+  EXPECT_TRUE(waitUntil([&] { return events().contains("reopen"); }))
+      << events().join('\n').toStdString();
+  EXPECT_EQ(program_.state(), QProcess::Running);
+
+  ::kill(static_cast<pid_t>(program_.processId()), SIGTERM);
+  EXPECT_TRUE(program_.waitForFinished(20000));
+  QDBusConnection::disconnectFromBus("tolvani-test-holder");
   bus.kill();
   bus.waitForFinished();
 }

@@ -179,6 +179,7 @@ OnboardingWindowController::~OnboardingWindowController() {
   platform::NotificationCenter::defaultCenter().removeObserver(settingsObserver_);
   platform::NotificationCenter::defaultCenter().removeObserver(powerObserver_);
   cancelWatchdog();
+  stopAwaiting();
   inputSourceWatch_.reset();
   motionWatch_.reset();
   if (setupTask_) setupTask_->cancel();
@@ -383,6 +384,10 @@ void OnboardingWindowController::loadGuide() {
   selected_ = false;
   ibusRunning_ = true;
   daemonStarted_ = false;
+  checked_ = false;
+  panelRuns_ = true;
+  selectedByPerson_ = false;
+  stopAwaiting();
   pageReady_ = false;
   languageChosenInGuide_ = false;
   applyLanguage();
@@ -467,6 +472,7 @@ void OnboardingWindowController::windowWillClose() {
   setupTask_.reset();
   refreshTask_.reset();
   refreshQueued_ = false;
+  stopAwaiting();
   running_.reset();
   failed_.reset();
   failure_.clear();
@@ -483,19 +489,32 @@ void OnboardingWindowController::setClosedObserver(std::function<void()> closed)
   closedObserver() = std::move(closed);
 }
 
-void OnboardingWindowController::show() {
-  OnboardingWindowController* controller = existing();
-  if (!controller) controller = ensureExisting();
-  if (controller->windowShownOrMinimized()) {
-    controller->stage_ = Stage::setup;
-    controller->refreshStatus();
+void OnboardingWindowController::show() { ensureExisting()->open(true); }
+
+void OnboardingWindowController::offer() {
+  OnboardingWindowController* controller = ensureExisting();
+  // An open window stays where the person put it.
+  if (controller->windowShownOrMinimized()) return controller->refreshStatus();
+  controller->open(false);
+}
+
+void OnboardingWindowController::open(bool activate) {
+  if (windowShownOrMinimized()) {
+    stage_ = Stage::setup;
+    refreshStatus();
   } else {
-    controller->loadGuide();
+    loadGuide();
   }
-  QWidget* window = controller->window_.get();
+  QWidget* window = window_.get();
   if (window->isMinimized()) window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-  openWindow(window);
-  controller->render(false);
+  // Mapped so, the window asks window managers for no focus (Qt sets its _NET_WM_USER_TIME to 0)
+  // and takes none where there is no window manager.
+  window->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+  if (activate)
+    openWindow(window);
+  else
+    window->show();
+  render(false);
 }
 
 }  // namespace tolvani

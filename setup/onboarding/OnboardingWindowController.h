@@ -51,11 +51,17 @@ class OnboardingWindowController : public QObject {
 
   // How long a guide load may take before the native panel replaces it.
   static constexpr std::chrono::seconds kGuideLoadLimit{10};
+  // How long a probe or a step of a run, or a switch, may go unanswered: as long as one child
+  // may run. Without it a step's children, each bounded, add up to half a minute of "Working…".
+  static constexpr std::chrono::seconds kAnswerLimit{8};
 
   // ---- Entry points for the rest of the program.
 
   // Opens the setup window, or brings it forward (re-probing, not reloading) when it is open.
   static void show();
+  // As show(), for the window the program offers by itself: it never takes the focus from the
+  // field the person types into, and an open window is only re-probed.
+  static void offer();
   // Offers the window when onboarding is not completed; after an earlier deferral only when a
   // probe finds the source not enabled (or cannot tell).
   static void showIfNeeded();
@@ -85,6 +91,10 @@ class OnboardingWindowController : public QObject {
     std::function<void(CancellationRef, SetupCompletion<Done>)> showInputMenu;
     std::function<void(CancellationRef, SetupCompletion<InputSourceSnapshot>)> select;
     std::function<bool()> menuVisible;
+    // Whether a panel shows the input menu now, and whether only the desktop's shell switches
+    // input sources (InputSourceSystem's panelRuns() and selectedByPerson()).
+    std::function<bool()> panelRuns;
+    std::function<bool()> selectedByPerson;
   };
   static Operations defaultOperations();
   static void testSetOperations(std::optional<Operations> operations);
@@ -151,6 +161,12 @@ class OnboardingWindowController : public QObject {
   void verify(std::optional<Step> failing, const QString& message, const QString& generation,
               const CancellationRef& task);
   void finishSetup(std::optional<Step> failing, const QString& message);
+  // Bounds the wait for the answer of what `task` does now; a later call replaces the bound.
+  void awaitAnswer(const CancellationRef& task);
+  void stopAwaiting();
+  // `task` went unanswered: it is given up and its step recorded as failed.
+  void noAnswer(const CancellationRef& task);
+  void open(bool activate);
   void switchKeyboard();
   void observeInputSources(bool on);
   void applySnapshot(const InputSourceSnapshot& snapshot);
@@ -208,6 +224,11 @@ class OnboardingWindowController : public QObject {
   bool menuVisible_ = false;
   bool ibusRunning_ = true;
   bool daemonStarted_ = false;  // a probe found the daemon that an earlier one did not
+  bool checked_ = false;        // a probe of this load has answered
+  bool panelRuns_ = true;
+  bool selectedByPerson_ = false;
+  platform::Clock::TimerId answerTimer_ = 0;
+  int answerBound_ = 0;  // retires a bound that fired but has not reached the window
   std::optional<Step> running_;
   std::optional<Step> failed_;
   QString failure_;

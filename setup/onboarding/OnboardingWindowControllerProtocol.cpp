@@ -40,6 +40,18 @@ QString optionalStep(const std::optional<guide::Step>& step) {
   return step ? guide::rawValue(*step) : QStringLiteral("-");
 }
 
+// The desktop whose panel the page's words name: each puts IBus's icon, or its own menu, in a
+// place of its own.
+QString desktopName() {
+  if (platform::desktop::isGnome()) return QStringLiteral("gnome");
+  const QStringList names =
+      qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower().split(QLatin1Char(':'));
+  for (const char* name : {"kde", "cinnamon", "xfce", "mate"})
+    if (names.contains(QLatin1String(name))) return QLatin1String(name);
+  if (names.contains(QLatin1String("x-cinnamon"))) return QStringLiteral("cinnamon");
+  return QStringLiteral("other");
+}
+
 }  // namespace
 
 void OnboardingWindowController::setPreferencesOpener(std::function<void()> open) {
@@ -130,7 +142,8 @@ void OnboardingWindowController::receive(const QString& json) {
       render(false);
     }
   } else if (action == QLatin1String("select")) {
-    if (tour && tourStep_ == 0 && !busy) switchKeyboard();
+    // Where only the shell switches, the person chooses in its menu.
+    if (tour && tourStep_ == 0 && !busy && !selectedByPerson_) switchKeyboard();
   } else if (action == QLatin1String("language")) {
     language_ = language_ == QLatin1String("bn") ? QStringLiteral("en") : QStringLiteral("bn");
     languageChosenInGuide_ = true;
@@ -156,6 +169,11 @@ guide::State OnboardingWindowController::state(bool focusTyping) const {
   state.menuVisible = menuVisible_;
   state.ibusRunning = ibusRunning_;
   state.gnome = platform::desktop::isGnome();
+  state.desktop = desktopName();
+  state.checked = checked_;
+  state.panelRuns = panelRuns_;
+  state.selectedByPerson = selectedByPerson_;
+  state.completed = AppSettings::onboardingCompleted();
   state.session = session_;
   state.focusTyping = focusTyping;
   state.digits = AppSettings::banglaDigitsEnabled();
@@ -172,16 +190,20 @@ guide::State OnboardingWindowController::state(bool focusTyping) const {
 }
 
 void OnboardingWindowController::render(bool focusTyping) {
-  const bool busy = setupTask_ != nullptr;
+  const QString phase = guide::phase(state(false));
   if (!failure_.isEmpty())
     fallbackStatus_->setText(failure_);
-  else if (busy)
+  else if (phase == QLatin1String("working"))
     fallbackStatus_->setText(UIStrings::setupWorking());
-  else if (status_ == InputSourceRegistration::State::enabled && !ibusRunning_)
+  else if (phase == QLatin1String("waiting"))
     fallbackStatus_->setText(UIStrings::setupIBusNotRunning());
-  else if (allStepsMet())
+  else if (phase == QLatin1String("done"))
     fallbackStatus_->setText(UIStrings::setupDoneDetail());
-  else if (status_ == InputSourceRegistration::State::enabled)
+  else if (phase == QLatin1String("away"))
+    fallbackStatus_->setText(UIStrings::setupSwitchBack(selectedByPerson_));
+  else if (phase == QLatin1String("choose"))
+    fallbackStatus_->setText(UIStrings::setupChooseInTopBar());
+  else if (phase == QLatin1String("left"))
     fallbackStatus_->setText(UIStrings::setupStepsLeft());
   else
     fallbackStatus_->setText(UIStrings::setupEnableDetail());

@@ -12,6 +12,7 @@
 #include "setup/GuideSnapshot.h"
 #include "setup/InputSourceProbe.h"
 #include "setup/InputSourceSetup.h"
+#include "setup/InputSourceSystem.h"
 #include "setup/SetupWindow.h"
 #include "setup/onboarding/InputSourceWatch.h"
 #include "setup/onboarding/OnboardingWindowController.h"
@@ -49,6 +50,8 @@ OnboardingWindowController::Operations OnboardingWindowController::defaultOperat
     InputSourceSetup::select(std::move(cancellation), std::move(done));
   };
   ops.menuVisible = [] { return InputMenuPreference::isVisible(); };
+  ops.panelRuns = [] { return inputSourceSystem().panelRuns(); };
+  ops.selectedByPerson = [] { return inputSourceSystem().selectedByPerson(); };
   return ops;
 }
 
@@ -77,6 +80,9 @@ guide::State OnboardingWindowController::stepState() const {
   state.selected = selected_;
   state.menuVisible = menuVisible_;
   state.ibusRunning = ibusRunning_;
+  state.panelRuns = panelRuns_;
+  state.selectedByPerson = selectedByPerson_;
+  state.completed = AppSettings::onboardingCompleted();
   return state;
 }
 
@@ -85,6 +91,8 @@ bool OnboardingWindowController::conditionMet(Step step) const {
 }
 
 bool OnboardingWindowController::stepLeft(Step step, bool force) const {
+  // Only the shell switches there, and it does not follow a switch made behind it.
+  if (step == Step::select && selectedByPerson_) return false;
   if (!ibusRunning_) {
     // Adding and showing are kept for the daemon the session starts; selecting needs one.
     if (step == Step::select) return false;
@@ -100,7 +108,11 @@ void OnboardingWindowController::applySnapshot(const InputSourceSnapshot& snapsh
   selected_ = snapshot.selected;
   daemonStarted_ = snapshot.ibusRunning && (daemonStarted_ || !ibusRunning_);
   ibusRunning_ = snapshot.ibusRunning;
-  menuVisible_ = operations().menuVisible();
+  const Operations ops = operations();
+  menuVisible_ = ops.menuVisible();
+  panelRuns_ = ibusRunning_ && (!ops.panelRuns || ops.panelRuns());
+  selectedByPerson_ = ops.selectedByPerson && ops.selectedByPerson();
+  checked_ = true;
 }
 
 bool OnboardingWindowController::takeDaemonStart() {
@@ -124,10 +136,13 @@ void OnboardingWindowController::runSetup(bool force) {
 
 void OnboardingWindowController::setUp(bool force, const QString& generation,
                                        const CancellationRef& task) {
+  awaitAnswer(task);
   operations().probe(task, [self = QPointer(this), force, generation,
                             task](SetupResult<InputSourceSnapshot> probed) {
-    if (!self || self->session_ != generation) return;
+    // A run given up for want of an answer is no longer the window's.
+    if (!self || self->session_ != generation || self->setupTask_ != task) return;
     if (!probed.ok()) {
+      self->stopAwaiting();
       self->setupTask_.reset();
       self->running_.reset();
       self->failed_ = Step::add;
@@ -152,10 +167,11 @@ void OnboardingWindowController::runStep(std::vector<Step> steps, size_t index,
                                          const QString& generation, const CancellationRef& task) {
   const Step step = steps[index];
   running_ = step;
+  awaitAnswer(task);
   render(false);
   auto next = [self = QPointer(this), steps, index, generation, task,
                step](std::optional<SetupError> error) {
-    if (!self || self->session_ != generation) return;
+    if (!self || self->session_ != generation || self->setupTask_ != task) return;
     if (error) return self->verify(step, error->message, generation, task);
     if (index + 1 < steps.size()) return self->runStep(steps, index + 1, generation, task);
     self->verify(std::nullopt, QString(), generation, task);
@@ -178,9 +194,11 @@ void OnboardingWindowController::runStep(std::vector<Step> steps, size_t index,
 
 void OnboardingWindowController::verify(std::optional<Step> failing, const QString& message,
                                         const QString& generation, const CancellationRef& task) {
-  operations().probe(task, [self = QPointer(this), failing, message,
-                            generation](SetupResult<InputSourceSnapshot> probed) {
-    if (!self || self->session_ != generation) return;
+  awaitAnswer(task);
+  operations().probe(task, [self = QPointer(this), failing, message, generation,
+                            task](SetupResult<InputSourceSnapshot> probed) {
+    if (!self || self->session_ != generation || self->setupTask_ != task) return;
+    self->stopAwaiting();
     if (probed.ok()) {
       self->applySnapshot(probed.value());
       return self->finishSetup(failing, message);
@@ -190,7 +208,9 @@ void OnboardingWindowController::verify(std::optional<Step> failing, const QStri
     if (!failing) {
       step = Step::add;
       for (Step candidate : guide::kAllSteps) {
-        if (!self->conditionMet(candidate)) {
+        // The person's own switch in the shell's menu is no step of the run's to fail.
+        if (!self->conditionMet(candidate) &&
+            !(candidate == Step::select && self->selectedByPerson_)) {
           step = candidate;
           break;
         }
@@ -206,6 +226,7 @@ void OnboardingWindowController::verify(std::optional<Step> failing, const QStri
 }
 
 void OnboardingWindowController::finishSetup(std::optional<Step> failing, const QString& message) {
+  stopAwaiting();
   setupTask_.reset();
   running_.reset();
   failed_ = failing;
@@ -234,6 +255,10 @@ void OnboardingWindowController::refreshStatus() {
       if (self->takeDaemonStart()) {
         // What had to wait for the session's daemon can be done now.
         self->runSetup(false);
+      } else if (self->selectedByPerson_ && !self->failed_ && self->allStepsMet() &&
+                 !AppSettings::onboardingCompleted()) {
+        // The person chose Tolvani in the shell's menu: a run with nothing to do completes setup.
+        self->runSetup(false);
       } else if (self->failed_ && self->conditionMet(*self->failed_)) {
         if (AppSettings::onboardingCompleted()) {
           self->failed_.reset();
@@ -258,10 +283,12 @@ void OnboardingWindowController::switchKeyboard() {
   ++stateEpoch_;
   auto task = std::make_shared<Cancellation>();
   setupTask_ = task;
+  awaitAnswer(task);
   render(false);
-  operations().select(task, [self = QPointer(this),
-                             generation = session_](SetupResult<InputSourceSnapshot> result) {
-    if (!self || self->session_ != generation) return;
+  operations().select(task, [self = QPointer(this), generation = session_,
+                             task](SetupResult<InputSourceSnapshot> result) {
+    if (!self || self->session_ != generation || self->setupTask_ != task) return;
+    self->stopAwaiting();
     self->setupTask_.reset();
     if (result.ok()) {
       self->applySnapshot(result.value());
@@ -278,9 +305,52 @@ void OnboardingWindowController::switchKeyboard() {
   });
 }
 
+void OnboardingWindowController::awaitAnswer(const CancellationRef& task) {
+  stopAwaiting();
+  // A bound that fired just as its answer came finds a later one in its place.
+  const int bound = ++answerBound_;
+  answerTimer_ = platform::clock().schedule(
+      kAnswerLimit, [self = QPointer(this), weak = std::weak_ptr<Cancellation>(task), bound] {
+        platform::mainQueue().async([self, weak, bound] {
+          const CancellationRef task = weak.lock();
+          if (self && task && self->answerBound_ == bound) self->noAnswer(task);
+        });
+      });
+}
+
+void OnboardingWindowController::stopAwaiting() {
+  if (answerTimer_ != 0) platform::clock().cancel(answerTimer_);
+  answerTimer_ = 0;
+  ++answerBound_;
+}
+
+void OnboardingWindowController::noAnswer(const CancellationRef& task) {
+  if (setupTask_ != task) return;
+  answerTimer_ = 0;
+  // Ends the children still running; their late answers find the run gone.
+  task->cancel();
+  setupTask_.reset();
+  std::optional<Step> step = running_;
+  if (!step) {
+    step = Step::add;
+    for (Step candidate : guide::kAllSteps) {
+      if (!conditionMet(candidate) && stepLeft(candidate, false)) {
+        step = candidate;
+        break;
+      }
+    }
+  }
+  running_.reset();
+  failed_ = step;
+  failure_ = UIStrings::setupNoAnswer();
+  render(false);
+}
+
 bool OnboardingWindowController::keyboardSettingsWork() const {
-  // IBus Preferences would only offer to start a daemon the session does not use.
-  return ibusRunning_ || platform::desktop::isGnome();
+  guide::State state = stepState();
+  state.checked = checked_;
+  state.gnome = platform::desktop::isGnome();
+  return guide::keyboardSettingsWork(state);
 }
 
 void OnboardingWindowController::openKeyboardSettings() {
@@ -308,7 +378,10 @@ void OnboardingWindowController::observeInputSources(bool on) {
 }
 
 void OnboardingWindowController::showIfNeeded() {
-  SetupWindow::offerIfNeeded(operations().probe, [] { show(); });
+  const Operations ops = operations();
+  SetupWindow::offerIfNeeded(
+      ops.probe, [ops] { return ops.menuVisible() && (!ops.panelRuns || ops.panelRuns()); },
+      [] { offer(); });
 }
 
 void OnboardingWindowController::showTour() {

@@ -71,6 +71,7 @@ extern "C" Q_DECL_EXPORT const tolvani::SetupWindowModule* tolvani_setup_window_
       sizeof(tolvani::SetupWindowModule),
       TOLVANI_SETUP_WINDOW_BUILD,
       &OnboardingWindowController::show,
+      &OnboardingWindowController::offer,
       &OnboardingWindowController::showTour,
       &OnboardingWindowController::refreshShown,
       &tolvani::setOpeners,

@@ -88,9 +88,11 @@ TEST(GuideProtocolTest, SnapshotPhaseRowsAndFailedStep) {
   state.session = QStringLiteral("S");
   state.shortcut = QStringLiteral("x");
   const QJsonObject snapshot = guide::snapshot(state);
-  EXPECT_EQ(snapshot.keys().join(','),
-            "busy,defaultLayout,error,failedStep,focusTyping,gnome,ibus,lang,options,phase,quiet,"
-            "rows,selected,session,shortcut,shortcutTruncated,stage,status,tourStep,visible");
+  EXPECT_EQ(
+      snapshot.keys().join(','),
+      "busy,defaultLayout,desktop,error,failedStep,focusTyping,gnome,ibus,lang,options,phase,"
+      "quiet,rows,selected,selectedByPerson,session,settings,shortcut,shortcutTruncated,stage,"
+      "status,tourStep,visible");
   EXPECT_EQ(snapshot["options"].toObject().keys().join(','),
             "autocorrect,digits,emoji,english,suggestions");
   EXPECT_EQ(snapshot["status"].toString(), "enabled");

@@ -188,7 +188,7 @@ TEST_F(InputSourceSetupTest, ProgramServingIBusNeverRestartsTheDaemon) {
   InputSourceSetup::setServesIBus(false);
 }
 
-TEST_F(InputSourceSetupTest, SelectChecksTheStateUpToThreeTimes) {
+TEST_F(InputSourceSetupTest, SelectSwitchesOnlyFromAnotherSourceAndChecksUpToThreeTimes) {
   // The state probe reports the source selected from its SELECTED_AT-th run on.
   setOwnExecutable(
       "if [ \"$1\" = --input-source-state ]; then\n"
@@ -201,20 +201,28 @@ TEST_F(InputSourceSetupTest, SelectChecksTheStateUpToThreeTimes) {
     return await<InputSourceSnapshot>(
         [](auto done) { InputSourceSetup::select(nullptr, std::move(done)); });
   };
+  // Current already (the person switched to it before it was added): IBus, asked to switch to
+  // the engine it has, focused it again under the field and ended the word being typed.
   qputenv("SELECTED_AT", "1");
   EXPECT_EQ(select(), "tolvani-state status=enabled selected=1");
-  EXPECT_EQ(log(), QStringList({"--select-input-source", "--input-source-state"}));
+  EXPECT_EQ(log(), QStringList({"--input-source-state"}));
 
-  qputenv("SELECTED_AT", "3");
+  qputenv("SELECTED_AT", "2");
   EXPECT_EQ(select(), "tolvani-state status=enabled selected=1");
-  EXPECT_EQ(log().size(), 4);
+  EXPECT_EQ(log(),
+            QStringList({"--input-source-state", "--select-input-source", "--input-source-state"}));
+
+  qputenv("SELECTED_AT", "4");
+  EXPECT_EQ(select(), "tolvani-state status=enabled selected=1");
+  EXPECT_EQ(log().size(), 5);
 
   qunsetenv("SELECTED_AT");
   EXPECT_EQ(select(),
             "Tolvani.InputSource 6 IBus did not confirm the switch. Choose Tolvani from the input "
             "menu.");
-  EXPECT_EQ(log(), QStringList({"--select-input-source", "--input-source-state",
-                                "--input-source-state", "--input-source-state"}));
+  EXPECT_EQ(log(),
+            QStringList({"--input-source-state", "--select-input-source", "--input-source-state",
+                         "--input-source-state", "--input-source-state"}));
   qunsetenv("SELECTED_AT");
 }
 

@@ -15,9 +15,13 @@
       rowAdd: 'Add Tolvani to your input sources',
       rowAddDetail: 'IBus learns about the keyboard and lists it.',
       rowShow: 'Show the input menu',
-      rowShowDetail: 'The IBus icon in the top bar lets you switch keyboards.',
+      rowShowDetail: 'The IBus icon in the panel lets you switch keyboards.',
+      rowShowDetailGnome: 'GNOME’s keyboard menu in the top bar lets you switch keyboards.',
+      rowShowDetailTop: 'The IBus icon in the panel at the top of the screen lets you switch keyboards.',
+      rowShowDetailBottom: 'The IBus icon in the panel at the bottom of the screen lets you switch keyboards.',
       rowSelect: 'Switch to Tolvani',
       rowSelectDetail: 'Tolvani becomes the keyboard you type with.',
+      rowSelectDetailByPerson: 'Choose Tolvani in the keyboard menu in the top bar.',
       statePending: 'Waiting',
       stateWorking: 'Working…',
       stateDone: 'Done',
@@ -25,6 +29,9 @@
       phaseWorking: 'Setting up Tolvani…',
       phaseDone: 'You’re all set. Press Super+Space to switch keyboards.',
       phaseLeft: 'Some steps are not done yet. Retry Setup to finish them.',
+      phaseChoose: 'Almost done: choose Tolvani in the keyboard menu in the top bar.',
+      phaseAway: 'Tolvani is set up, and you are typing with another keyboard now. Press Super+Space to switch back to Tolvani.',
+      phaseAwayByPerson: 'Tolvani is set up, and you are typing with another keyboard now. To switch back, choose Tolvani in the keyboard menu in the top bar, or press Super+Space.',
       stateWaiting: 'After IBus starts',
       phaseFailed: 'Setup could not finish. Retry, or add Tolvani in Keyboard Settings.',
       phaseFailedElsewhere: 'Setup could not finish. Retry, or add Tolvani in IBus Preferences.',
@@ -46,6 +53,7 @@
       body0: 'Make Tolvani your keyboard, then type in the box below.',
       selectedYes: 'Tolvani is your keyboard now.',
       selectedNo: 'Another keyboard is selected.',
+      selectedNoByPerson: 'Another keyboard is selected. Choose Tolvani in the keyboard menu in the top bar.',
       selectButton: 'Switch to Tolvani',
       title1: 'Type Bangla by sound',
       body1: 'Spell words the way they sound, in Latin letters. Tolvani writes them in Bangla and offers suggestions.',
@@ -82,9 +90,13 @@
       rowAdd: 'ইনপুট সোর্সে তোলভানি যোগ করা',
       rowAddDetail: 'IBus কীবোর্ডটি চিনে নেয় ও তালিকায় রাখে।',
       rowShow: 'ইনপুট মেনু দেখানো',
-      rowShowDetail: 'ওপরের বারে IBus-এর আইকন থেকে কীবোর্ড বদলানো যায়।',
+      rowShowDetail: 'প্যানেলে IBus-এর আইকন থেকে কীবোর্ড বদলানো যায়।',
+      rowShowDetailGnome: 'ওপরের বারে GNOME-এর কীবোর্ড মেনু থেকে কীবোর্ড বদলানো যায়।',
+      rowShowDetailTop: 'পর্দার ওপরের প্যানেলে IBus-এর আইকন থেকে কীবোর্ড বদলানো যায়।',
+      rowShowDetailBottom: 'পর্দার নিচের প্যানেলে IBus-এর আইকন থেকে কীবোর্ড বদলানো যায়।',
       rowSelect: 'তোলভানিতে বদলানো',
       rowSelectDetail: 'তোলভানি হবে আপনার টাইপের কীবোর্ড।',
+      rowSelectDetailByPerson: 'ওপরের বারের কীবোর্ড মেনু থেকে তোলভানি বেছে নিন।',
       statePending: 'অপেক্ষায়',
       stateWorking: 'চলছে…',
       stateDone: 'সম্পন্ন',
@@ -92,6 +104,9 @@
       phaseWorking: 'তোলভানি চালু করা হচ্ছে…',
       phaseDone: 'সব তৈরি। কীবোর্ড বদলাতে Super+Space চাপুন।',
       phaseLeft: 'কিছু ধাপ এখনো বাকি। শেষ করতে আবার চেষ্টা করুন।',
+      phaseChoose: 'প্রায় শেষ: ওপরের বারের কীবোর্ড মেনু থেকে তোলভানি বেছে নিন।',
+      phaseAway: 'তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে Super+Space চাপুন।',
+      phaseAwayByPerson: 'তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে ওপরের বারের কীবোর্ড মেনু থেকে তোলভানি বেছে নিন, অথবা Super+Space চাপুন।',
       stateWaiting: 'IBus চালু হলে',
       phaseFailed: 'সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা কীবোর্ড সেটিংসে তোলভানি যোগ করুন।',
       phaseFailedElsewhere: 'সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা IBus Preferences-এ তোলভানি যোগ করুন।',
@@ -113,6 +128,7 @@
       body0: 'তোলভানিকে আপনার কীবোর্ড করুন, তারপর নিচের ঘরে লিখুন।',
       selectedYes: 'এখন তোলভানিই আপনার কীবোর্ড।',
       selectedNo: 'এখন অন্য একটি কীবোর্ড বেছে নেওয়া আছে।',
+      selectedNoByPerson: 'এখন অন্য একটি কীবোর্ড বেছে নেওয়া আছে। ওপরের বারের কীবোর্ড মেনু থেকে তোলভানি বেছে নিন।',
       selectButton: 'তোলভানিতে বদলান',
       title1: 'উচ্চারণ ধরে বাংলা লিখুন',
       body1: 'শব্দ যেমন শোনায় তেমন ইংরেজি অক্ষরে লিখুন। তোলভানি সেগুলো বাংলায় লিখবে আর পরামর্শ দেবে।',
@@ -166,16 +182,28 @@
     if (post) post(JSON.stringify(message));
   }
 
+  // Where the input menu shows: GNOME's own menu in its top bar, IBus's icon in the panel at the
+  // bottom of the screen on KDE Plasma and Cinnamon, at the top on Xfce and MATE.
+  const MENU_PLACES = { gnome: 'Gnome', kde: 'Bottom', cinnamon: 'Bottom', xfce: 'Top', mate: 'Top' };
+
   // The texts that name where input sources are added, and how IBus comes to run, differ outside
-  // GNOME: there IBus Preferences list them, and IBus runs once chosen with im-config.
-  function words(lang, gnome) {
-    const t = TEXTS[lang] || TEXTS.en;
-    if (gnome !== false) return t;
-    const elsewhere = Object.assign({}, t);
-    for (const key of Object.keys(t)) {
-      if (key.endsWith('Elsewhere')) elsewhere[key.slice(0, -'Elsewhere'.length)] = t[key];
+  // GNOME: there IBus Preferences list them, and IBus runs once chosen with im-config. Where only
+  // GNOME Shell switches, the person chooses Tolvani in its menu.
+  function words(lang, gnome, s) {
+    const t = Object.assign({}, TEXTS[lang] || TEXTS.en);
+    const state = s || {};
+    const place = MENU_PLACES[state.desktop];
+    if (place) t.rowShowDetail = t['rowShowDetail' + place];
+    if (state.selectedByPerson === true) {
+      for (const key of Object.keys(t)) {
+        if (key.endsWith('ByPerson')) t[key.slice(0, -'ByPerson'.length)] = t[key];
+      }
     }
-    return elsewhere;
+    if (gnome !== false) return t;
+    for (const key of Object.keys(t)) {
+      if (key.endsWith('Elsewhere')) t[key.slice(0, -'Elsewhere'.length)] = t[key];
+    }
+    return t;
   }
 
   function localDigits(lang, number) {
@@ -189,8 +217,8 @@
     if (theme === 'dark' || theme === 'light') document.documentElement.dataset.theme = theme;
   }
 
-  function drawTexts(lang, gnome) {
-    const t = words(lang, gnome);
+  function drawTexts(lang, gnome, s) {
+    const t = words(lang, gnome, s);
     document.documentElement.lang = lang === 'bn' ? 'bn' : 'en';
     for (const element of $$('[data-text]')) {
       const text = t[element.dataset.text];
@@ -206,8 +234,8 @@
   function draw(s) {
     const lang = s.lang === 'bn' ? 'bn' : 'en';
     const gnome = s.gnome !== false;
-    const t = words(lang, gnome);
-    drawTexts(lang, gnome);
+    const t = words(lang, gnome, s);
+    drawTexts(lang, gnome, s);
     document.body.classList.toggle('quiet', s.quiet === true);
     document.body.classList.toggle('paused', s.visible === false);
 
@@ -237,6 +265,8 @@
       failed: t.phaseFailed,
       waiting: t.phaseWaiting,
       left: t.phaseLeft,
+      choose: t.phaseChoose,
+      away: t.phaseAway,
     };
     $('#phase').textContent = phaseWords[s.phase] || '';
     const error = $('#error');
@@ -249,9 +279,12 @@
     setEnabled('tour', !busy && s.status === 'enabled');
     // Without IBus the tour could neither switch nor type.
     $('#setup-stage button[data-action="tour"]').hidden = s.ibus === false;
-    // IBus Preferences cannot work before the session runs IBus; GNOME's Keyboard Settings can.
-    $('#setup-stage button[data-action="settings"]').hidden = s.ibus === false && !gnome;
+    // IBus Preferences cannot work before the session runs IBus, nor be offered before the first
+    // check has found it; GNOME's Keyboard Settings can.
+    $('#setup-stage button[data-action="settings"]').hidden = s.settings !== true;
     setEnabled('select', !busy);
+    // Where only the shell switches, the person chooses in its menu.
+    for (const button of $$('button[data-action="select"]')) button.hidden = s.selectedByPerson === true;
 
     const chapter = Number.isInteger(s.tourStep) ? Math.min(Math.max(s.tourStep, 0), 4) : 0;
     for (const article of $$('.chapter')) article.hidden = Number(article.dataset.chapter) !== chapter;

@@ -154,7 +154,7 @@ TEST_F(OnboardingGuideTest, GuideComesUpAndDrawsEveryStageInBothLanguages) {
   timer.start();
   ASSERT_TRUE(openAndWaitReady());
   EXPECT_LT(timer.elapsed(), 10000);
-  EXPECT_EQ(clock_.pendingTimers(), 0) << "ready retires the watchdog";
+  EXPECT_EQ(clock_.pendingTimers(), 1) << "ready retires the watchdog; the probe's bound waits";
   AppSettings::setTextShortcuts({{"gm", QString::fromUtf8("শুভ সকাল <b>bold</b>")}});
 
   for (const char* language : {"en", "bn"}) {
@@ -164,6 +164,7 @@ TEST_F(OnboardingGuideTest, GuideComesUpAndDrawsEveryStageInBothLanguages) {
       clickInPage("#language");
       ASSERT_TRUE(waitDrawn([](const QString& d) { return d.startsWith("bn "); })) << drawn();
       // A new run for the second pass: back to the start.
+      AppSettings::setOnboardingCompleted(false);
       controller_->retrySetup();
       settle();
       ASSERT_TRUE(desktop_.answer("probe", kNotRegistered));
@@ -195,6 +196,19 @@ TEST_F(OnboardingGuideTest, GuideComesUpAndDrawsEveryStageInBothLanguages) {
           QString::fromUtf8(lang == "en" ? "Some steps are not done yet." : "কিছু ধাপ এখনো বাকি।"));
     })) << drawn();
     screenshot(lang + "-setup-left");
+
+    // Once setup is complete, another keyboard is no step left: the page says how to come back.
+    AppSettings::setOnboardingCompleted(true);
+    controller_->refreshStatus();
+    ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+    ASSERT_TRUE(waitDrawn([&](const QString& d) {
+      return d.contains("add=done show=done select=done phase=" +
+                        QString::fromUtf8(lang == "en" ? "Tolvani is set up, and you are typing"
+                                                       : "তোলভানি চালু হয়ে গেছে, এখন আপনি"));
+    })) << drawn();
+    EXPECT_TRUE(drawn().contains("Super+Space")) << drawn();
+    screenshot(lang + "-setup-away");
+    AppSettings::setOnboardingCompleted(false);
 
     controller_->retrySetup();
     settle();
@@ -462,6 +476,105 @@ TEST_F(OnboardingGuideTest, OutsideGnomeTheTextsNameIBusPreferencesInBothLanguag
           << text;
     }
   }
+}
+
+// On GNOME the page named IBus's icon in the top bar, where GNOME shows its own keyboard menu, and
+// said all set by IBus's engine while the shell showed another keyboard. It names the shell's menu
+// and waits for the person's choice there; before its first check it offers nothing that needs
+// the daemon; each desktop's row names where its panel shows the menu.
+TEST_F(OnboardingGuideTest, EachDesktopsWordsAndGnomesChoiceInBothLanguages) {
+  const auto rowShow = [&] {
+    return jsText("document.querySelector('.row[data-step=show] p').textContent");
+  };
+  for (const int language : {1, 0}) {
+    SCOPED_TRACE(language);
+    AppSettings::setUiLanguage(language);
+    const bool en = language == 1;
+    {
+      const DesktopPin gnome("ubuntu:GNOME");
+      desktop_.selectedByPerson = true;
+      desktop_.menuVisible = false;
+      controller_ = std::make_unique<OnboardingWindowController>();
+      ASSERT_TRUE(openAndWaitReady());
+      ASSERT_TRUE(desktop_.answer("probe", kNotRegistered) && desktop_.answer("activate"));
+      desktop_.menuVisible = true;
+      ASSERT_TRUE(desktop_.answer("showInputMenu") && desktop_.answer("probe", kEnabled));
+      ASSERT_TRUE(waitDrawn([](const QString& d) {
+        return d.contains("add=done show=done select=pending");
+      })) << drawn();
+      EXPECT_TRUE(desktop_.waiting().isEmpty()) << desktop_.waiting().join(' ');
+      EXPECT_EQ(jsText("document.getElementById('phase').textContent"),
+                en ? "Almost done: choose Tolvani in the keyboard menu in the top bar."
+                   : QString::fromUtf8("প্রায় শেষ: ওপরের বারের কীবোর্ড মেনু থেকে তোলভানি বেছে নিন।"));
+      EXPECT_EQ(rowShow(), en ? "GNOME’s keyboard menu in the top bar lets you switch keyboards."
+                              : QString::fromUtf8("ওপরের বারে GNOME-এর কীবোর্ড মেনু থেকে কীবোর্ড "
+                                                  "বদলানো যায়।"));
+      screenshot(QStringLiteral("%1-gnome-choose").arg(en ? "en" : "bn"));
+      // The person's choice in the shell's menu reaches the page.
+      controller_->refreshStatus();
+      ASSERT_TRUE(desktop_.answer("probe", kSelected) && desktop_.answer("probe", kSelected));
+      ASSERT_TRUE(waitDrawn([](const QString& d) {
+        return d.contains("add=done show=done select=done phase=You’re all set") ||
+               d.contains(QString::fromUtf8("select=done phase=সব তৈরি"));
+      })) << drawn();
+      EXPECT_TRUE(AppSettings::onboardingCompleted());
+      AppSettings::setOnboardingCompleted(false);
+      desktop_.selectedByPerson = false;
+    }
+    struct Place {
+      const char* desktop;
+      const char* en;
+      const char* bn;
+    };
+    for (const Place& place :
+         {Place{"KDE",
+                "The IBus icon in the panel at the bottom of the screen lets you switch "
+                "keyboards.",
+                "পর্দার নিচের প্যানেলে IBus-এর আইকন থেকে কীবোর্ড বদলানো যায়।"},
+          Place{"MATE",
+                "The IBus icon in the panel at the top of the screen lets you switch "
+                "keyboards.",
+                "পর্দার ওপরের প্যানেলে IBus-এর আইকন থেকে কীবোর্ড বদলানো যায়।"},
+          Place{"LXQt", "The IBus icon in the panel lets you switch keyboards.",
+                "প্যানেলে IBus-এর আইকন থেকে কীবোর্ড বদলানো যায়।"}}) {
+      SCOPED_TRACE(place.desktop);
+      const DesktopPin pin(place.desktop);
+      controller_ = std::make_unique<OnboardingWindowController>();
+      ASSERT_TRUE(openAndWaitReady());
+      // Before the first check answers, IBus Preferences are not offered.
+      ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains(" setup "); })) << drawn();
+      EXPECT_EQ(jsText("String(document.querySelector('#setup-stage "
+                       "button[data-action=settings]').hidden)"),
+                "true");
+      desktop_.panelRuns = false;
+      ASSERT_TRUE(desktop_.answer("probe", kSelected) && desktop_.answer("showInputMenu") &&
+                  desktop_.answer("probe", kSelected));
+      // No panel shows the menu: its row is not done, and the page says a step is left.
+      ASSERT_TRUE(waitDrawn([](const QString& d) {
+        return d.contains("add=done show=pending select=done");
+      })) << drawn();
+      EXPECT_EQ(rowShow(), en ? QString::fromUtf8(place.en) : QString::fromUtf8(place.bn));
+      EXPECT_EQ(jsText("String(document.querySelector('#setup-stage "
+                       "button[data-action=settings]').hidden)"),
+                "false");
+      if (QLatin1String(place.desktop) == "KDE")
+        screenshot(QStringLiteral("%1-kde-no-panel").arg(en ? "en" : "bn"));
+      desktop_.panelRuns = true;
+    }
+  }
+  // GNOME's choice under a dark palette.
+  const DesktopPin gnome("GNOME");
+  desktop_.selectedByPerson = true;
+  controller_ = std::make_unique<OnboardingWindowController>();
+  QPalette dark = controller_->window()->palette();
+  dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+  dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+  controller_->window()->setPalette(dark);
+  ASSERT_TRUE(openAndWaitReady());
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=pending phase="); }))
+      << drawn();
+  screenshot("bn-gnome-choose-dark");
 }
 
 // Without an IBus daemon the page said "You're all set" once Tolvani was added, and offered the

@@ -88,6 +88,8 @@ class ScriptedDesktop {
       });
     };
     ops.menuVisible = [this] { return menuVisible; };
+    ops.panelRuns = [this] { return panelRuns; };
+    ops.selectedByPerson = [this] { return selectedByPerson; };
     return ops;
   }
 
@@ -121,6 +123,8 @@ class ScriptedDesktop {
 
   QStringList log;
   bool menuVisible = false;
+  bool panelRuns = true;
+  bool selectedByPerson = false;  // GNOME Shell's: only the shell switches
 
  private:
   using Finish = std::function<void(std::optional<SetupError>, Snapshot)>;
