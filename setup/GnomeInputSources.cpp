@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/Bundle.h"
 #include "platform/Desktop.h"
 #include "setup/SessionKeymap.h"
 
@@ -126,6 +127,10 @@ int GnomeInputSources::enable(const InputSource& source) {
   if (!shellRuns_ || !ibus_.running()) return 0;
   // The shell keeps its own order while it runs (the new source last) and writes it over
   // mru-sources at the person's next switch; it reads mru-sources again when IBus comes back.
+  // A running Tolvani (the engine, or the program showing the setup window) ends with the daemon
+  // it serves: then the order waits for the next login.
+  if (platform::desktop::sessionNameOwned(platform::bundle::identifier().toUtf8().constData()))
+    return 0;
   if (const int status = ibus_.restartDaemon({source.identifier}); status != 0) return status;
   const auto deadline = std::chrono::steady_clock::now() + kShellWait;
   while (!ibus_.current() && std::chrono::steady_clock::now() < deadline)
