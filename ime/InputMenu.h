@@ -16,6 +16,7 @@ struct InputMenuRow {
     toggle,     // a switch, on or off
     item,       // a command
     separator,  // a line between sections
+    submenu,    // a row that opens `rows`
   };
 
   // Names the row's command; unique within the menu.
@@ -26,6 +27,8 @@ struct InputMenuRow {
   QString iconName;
   bool on = false;
   bool sensitive = true;
+  // The rows of a submenu; none for other kinds.
+  std::vector<InputMenuRow> rows{};
 
   bool operator==(const InputMenuRow&) const = default;
 };

@@ -122,7 +122,9 @@ void TolvaniInputController::activateServer(platform::TextClient*) {
     };
   });
   lastGoodRect_ = QRectF();
+  active_ = true;
   menuChanged();
+  if (std::exchange(convertOnActivation_, false)) convertSelectedBanglishFromMenu();
 }
 
 void TolvaniInputController::deactivateServer(platform::TextClient* sender, PendingText pending) {
@@ -135,10 +137,17 @@ void TolvaniInputController::deactivateServer(platform::TextClient* sender, Pend
   }
   if (EngineBridge* bridge = engine_.get()) bridge->reset();
   currentState_ = emptyState();
+  active_ = false;
+  // The word ended here.
+  passedWordUnderWay_ = false;
+  runPostponedMenuItems();
 }
 
 void TolvaniInputController::commitComposition(platform::TextClient* sender, PendingText pending) {
   commitPendingComposition(sender ? sender : client_, pending);
+  // The client moved its caret or reset its input: the word ended.
+  passedWordUnderWay_ = false;
+  runPostponedMenuItems();
 }
 
 void TolvaniInputController::commitPendingComposition(platform::TextClient* client,

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "ime/CandidatePanel.h"
@@ -73,7 +74,15 @@ class TolvaniInputController {
   // Runs the command of the menu row `key`. `on` is the state the person chose: a layout row acts
   // only when chosen on (choosing the current layout still commits and resets), a switch only
   // when `on` differs from its present state; other rows ignore it. Unknown keys do nothing.
+  // The client need not have the focus (opening a desktop's menu takes it): a layout or switch
+  // applies to the typing that follows, and chosen while a word is being typed, once that word
+  // ends; the conversion waits until the client has the focus again.
   void activateMenuItem(const QString& key, bool on);
+  // A row chosen while no controller exists: the windows open, a layout or the suggestions switch
+  // goes to the settings (which new controllers start from); the rest belong to a client.
+  static void activateMenuItemWithoutController(const QString& key, bool on);
+  // Another client took the focus: a conversion waiting for this one is dropped.
+  void forgetConversionOnReturn() { convertOnActivation_ = false; }
   // Told, on the main thread, whenever the state the menu shows may have changed.
   void setMenuObserver(std::function<void()> observer) { menuObserver_ = std::move(observer); }
   // The client's input purpose may have changed (a password field gets or loses secure entry).
@@ -194,6 +203,10 @@ class TolvaniInputController {
   void showSuggestionStatus(bool enabled, platform::TextClient* sender);
   void showConversionStatus(const QString& text, platform::TextClient* client);
   void menuChanged();
+  // Whether a word is being typed: a composition, or letters passed through in English.
+  bool wordUnderWay() const;
+  // The layout and switch rows chosen while a word was being typed, in the order chosen.
+  void runPostponedMenuItems();
 
   platform::TextClient* const client_;
   std::shared_ptr<EngineBridge> engine_;
@@ -215,6 +228,12 @@ class TolvaniInputController {
   bool rankingDeferred_ = false;
   QTimer rankingTimer_;
   std::function<void()> menuObserver_;
+  std::vector<std::pair<QString, bool>> postponedMenuItems_;
+  // The last key passed through in English was part of a word.
+  bool passedWordUnderWay_ = false;
+  // Between activation and deactivation.
+  bool active_ = false;
+  bool convertOnActivation_ = false;
 
   platform::NotificationCenter::Token settingsObserver_ = 0;
   // Callbacks hold this weakly; it is cleared when the controller ends.

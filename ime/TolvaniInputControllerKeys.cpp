@@ -22,6 +22,12 @@ namespace {
 using platform::TextRange;
 namespace Codes = KeyCodes;
 
+// A key passed through in English that goes on a word: a letter, a digit, an apostrophe.
+bool isWordCharacter(const QString& characters) {
+  return characters.size() == 1 &&
+         (characters.at(0).isLetterOrNumber() || characters.at(0) == QLatin1Char('\''));
+}
+
 constexpr std::uint64_t kPlainMask =
     KeyFlags::kShift | KeyFlags::kControl | KeyFlags::kOption | KeyFlags::kCommand;
 constexpr std::uint64_t kHotKeyMask = KeyFlags::kControl | KeyFlags::kOption | KeyFlags::kCommand;
@@ -149,6 +155,7 @@ bool TolvaniInputController::handle(const KeyEvent& event, platform::TextClient*
   const bool handled = handleKey(event, client);
   // Counted after the key's preedit has gone, which the count would otherwise delay.
   if (std::exchange(keystrokeToRecord_, false)) TypingStatsStore::recordKeystroke();
+  if (!postponedMenuItems_.empty() && !wordUnderWay()) runPostponedMenuItems();
   return handled;
 }
 
@@ -194,7 +201,10 @@ bool TolvaniInputController::handleKey(const KeyEvent& event, platform::TextClie
     }
   }
 
-  if (isEnglishBypass_) return false;
+  if (isEnglishBypass_) {
+    if (code != Codes::kDelete) passedWordUnderWay_ = isWordCharacter(event.characters);
+    return false;
+  }
   if (code == Codes::kDelete && !prepareBackspace(client)) return false;
 
   if ((flags & kCommandOrControl) != 0 || (option && currentMode_ == KeyboardMode::phonetic)) {

@@ -1,6 +1,7 @@
 // The input menu and the commands behind its rows and the hot keys.
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "ime/InputMenuWindows.h"
 #include "ime/TolvaniInputController.h"
@@ -53,20 +54,22 @@ InputMenu TolvaniInputController::menu() const {
   menu.push_back(row(Keys::kSuggestions, Kind::toggle, UIStrings::suggestions(),
                      suggestions ? "starred" : "non-starred", suggestions));
   menu.push_back(separator(2));
-  menu.push_back(header(Keys::kTools, UIStrings::menuTools()));
-  menu.push_back(row(Keys::kConvertBanglish, Kind::item, UIStrings::menuConvertBanglish(),
-                     "edit-find-replace"));
-  menu.push_back(row(Keys::kKeyboardSetup, Kind::item, UIStrings::setupTitle(), "input-keyboard"));
-  menu.push_back(row(Keys::kKeyboardTour, Kind::item, UIStrings::setupTour(), "starred"));
-  menu.push_back(
-      row(Keys::kCustomKeys, Kind::item, UIStrings::customKeys(), "preferences-desktop-keyboard"));
-  menu.push_back(
-      row(Keys::kTypingStats, Kind::item, UIStrings::typingStats(), "x-office-spreadsheet"));
-  menu.push_back(
-      row(Keys::kKeyboardHelp, Kind::item, UIStrings::menuKeyboardHelp(), "help-contents"));
-  menu.push_back(row(Keys::kSettings, Kind::item, UIStrings::menuSettings(), "preferences-system"));
-  menu.push_back(row(Keys::kCheckForUpdates, Kind::item, UIStrings::checkForUpdates(),
-                     "software-update-available"));
+  // The tools in one submenu: with the desktop's own rows, the whole menu fits on a small
+  // screen (GNOME Shell shows the rows inline, and cuts off what falls below the screen).
+  InputMenuRow tools = row(Keys::kTools, Kind::submenu, UIStrings::menuTools(), "");
+  tools.rows = {
+      row(Keys::kConvertBanglish, Kind::item, UIStrings::menuConvertBanglish(),
+          "edit-find-replace"),
+      row(Keys::kKeyboardSetup, Kind::item, UIStrings::setupTitle(), "input-keyboard"),
+      row(Keys::kKeyboardTour, Kind::item, UIStrings::setupTour(), "starred"),
+      row(Keys::kCustomKeys, Kind::item, UIStrings::customKeys(), "preferences-desktop-keyboard"),
+      row(Keys::kTypingStats, Kind::item, UIStrings::typingStats(), "x-office-spreadsheet"),
+      row(Keys::kKeyboardHelp, Kind::item, UIStrings::menuKeyboardHelp(), "help-contents"),
+      row(Keys::kSettings, Kind::item, UIStrings::menuSettings(), "preferences-system"),
+      row(Keys::kCheckForUpdates, Kind::item, UIStrings::checkForUpdates(),
+          "software-update-available"),
+  };
+  menu.push_back(std::move(tools));
   menu.push_back(separator(3));
   menu.push_back(header(Keys::kPrivacy, UIStrings::menuPrivacy()));
   if (learningSuppressed_) {
@@ -83,21 +86,21 @@ InputMenu TolvaniInputController::menu() const {
   return menu;
 }
 
-void TolvaniInputController::activateMenuItem(const QString& key, bool on) {
-  if (key == Keys::kPhonetic || key == Keys::kProbhat || key == Keys::kNational) {
-    // A panel also reports the row that a choice turned off.
-    if (!on) return;
-    switchMode(key == Keys::kPhonetic  ? KeyboardMode::phonetic
-               : key == Keys::kProbhat ? KeyboardMode::probhat
-                                       : KeyboardMode::national);
-  } else if (key == Keys::kEnglishPassthrough) {
-    // A panel showing an older state must not flip the switch away from what the person chose.
-    if (on != isEnglishBypass_) toggleEnglishPassthrough();
-  } else if (key == Keys::kSuggestions) {
-    if (on != AppSettings::suggestionsEnabled()) toggleSuggestions(nullptr);
-  } else if (key == Keys::kConvertBanglish) {
-    convertSelectedBanglishFromMenu();
-  } else if (key == Keys::kKeyboardSetup) {
+namespace {
+
+bool isLayoutRow(const QString& key) {
+  return key == Keys::kPhonetic || key == Keys::kProbhat || key == Keys::kNational;
+}
+
+KeyboardMode layoutOfRow(const QString& key) {
+  return key == Keys::kPhonetic  ? KeyboardMode::phonetic
+         : key == Keys::kProbhat ? KeyboardMode::probhat
+                                 : KeyboardMode::national;
+}
+
+// Opens the window of a window row; false for other rows.
+bool openMenuWindow(const QString& key) {
+  if (key == Keys::kKeyboardSetup) {
     InputMenuWindows::openKeyboardSetup();
   } else if (key == Keys::kKeyboardTour) {
     InputMenuWindows::openKeyboardTour();
@@ -111,7 +114,56 @@ void TolvaniInputController::activateMenuItem(const QString& key, bool on) {
     InputMenuWindows::openPreferences();
   } else if (key == Keys::kCheckForUpdates) {
     InputMenuWindows::checkForUpdates();
+  } else {
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+void TolvaniInputController::activateMenuItem(const QString& key, bool on) {
+  if (openMenuWindow(key)) return;
+  if ((isLayoutRow(key) || key == Keys::kEnglishPassthrough) && wordUnderWay()) {
+    // Switched now, the word would end in another layout than it began in.
+    postponedMenuItems_.emplace_back(key, on);
+    return;
+  }
+  if (isLayoutRow(key)) {
+    // A panel also reports the row that a choice turned off.
+    if (on) switchMode(layoutOfRow(key));
+  } else if (key == Keys::kEnglishPassthrough) {
+    // A panel showing an older state must not flip the switch away from what the person chose.
+    if (on != isEnglishBypass_) toggleEnglishPassthrough();
+  } else if (key == Keys::kSuggestions) {
+    if (on != AppSettings::suggestionsEnabled()) toggleSuggestions(nullptr);
+  } else if (key == Keys::kConvertBanglish) {
+    // The selection is the client's, which tells it only while it has the focus.
+    if (active_)
+      convertSelectedBanglishFromMenu();
+    else
+      convertOnActivation_ = true;
+  }
+}
+
+void TolvaniInputController::activateMenuItemWithoutController(const QString& key, bool on) {
+  if (openMenuWindow(key)) return;
+  if (isLayoutRow(key) && on) {
+    AppSettings::setDefaultMode(layoutOfRow(key));
+    AppSettings::postDidChange(false);
+  } else if (key == Keys::kSuggestions && on != AppSettings::suggestionsEnabled()) {
+    AppSettings::setSuggestionsEnabled(on);
+    AppSettings::postDidChange(false);
+  }
+}
+
+bool TolvaniInputController::wordUnderWay() const {
+  return !currentState_.preedit.empty() || !currentState_.raw_text.empty() ||
+         (isEnglishBypass_ && passedWordUnderWay_);
+}
+
+void TolvaniInputController::runPostponedMenuItems() {
+  for (const auto& [key, on] : std::exchange(postponedMenuItems_, {})) activateMenuItem(key, on);
 }
 
 void TolvaniInputController::inputPurposeChanged() { updateLearningSuppression(); }

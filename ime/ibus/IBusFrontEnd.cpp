@@ -73,6 +73,9 @@ struct FrontEndState {
   std::map<QString, Context> contexts;
   QStringList order;
   QString focused;
+  // The context that had the focus last, while it lives: a desktop's menu takes the focus from it
+  // as it opens, and the menu's rows still speak for it.
+  QString lastFocused;
   // The daemon's placeholder context, which holds the engine while no application has the focus.
   // It is the daemon's first context; a focus that names it says so again.
   QString placeholder = QStringLiteral("/org/freedesktop/IBus/InputContext_1");
@@ -272,6 +275,17 @@ Context* focusedContext() {
   return found == state().contexts.end() ? nullptr : &found->second;
 }
 
+// The context the menu speaks for: the focused one, or while no context has the focus, the one
+// that had it last.
+const QString& menuPath() {
+  return state().focused.isEmpty() ? state().lastFocused : state().focused;
+}
+
+Context* menuContext() {
+  auto found = state().contexts.find(menuPath());
+  return found == state().contexts.end() ? nullptr : &found->second;
+}
+
 void focusOut(const QString& path) {
   auto found = state().contexts.find(path);
   if (found == state().contexts.end()) return;
@@ -315,7 +329,7 @@ void sendMenuSoon() {
       kMenuDelayMs,
       [](gpointer) -> gboolean {
         state().menuSource = 0;
-        if (Context* context = focusedContext()) {
+        if (Context* context = menuContext()) {
           state().menu.update(state().engine, context->controller->menu());
         }
         return G_SOURCE_REMOVE;
@@ -343,7 +357,7 @@ void focusIn(IBusEngine* engine, const QString& path, const QString& clientName 
     // the next one comes, delays a preedit in the application.
     controller->setRankingDeferred(true);
     controller->setMenuObserver([path] {
-      if (state().focused == path) sendMenuSoon();
+      if (menuPath() == path) sendMenuSoon();
     });
     found = state().contexts.emplace(path, std::move(context)).first;
     state().order << path;
@@ -352,7 +366,11 @@ void focusIn(IBusEngine* engine, const QString& path, const QString& clientName 
   Context& context = found->second;
   if (!clientName.isEmpty()) context.client->setClientName(clientName);
   context.client->attach(engine);
+  if (state().lastFocused != path) {
+    if (Context* last = menuContext()) last->controller->forgetConversionOnReturn();
+  }
   state().focused = path;
+  state().lastFocused = path;
   // Only the focused context's controller speaks for the menu; the list it had may be another's.
   state().menu.forget();
   context.controller->activateServer(context.client.get());
@@ -371,6 +389,7 @@ void release(const QString& path) {
   if (state().focused == path) focusOut(path);
   state().contexts.erase(found);
   state().order.removeAll(path);
+  if (state().lastFocused == path) state().lastFocused.clear();
   IBusFrontEnd::testEvent(QStringLiteral("release ") + path);
 }
 
@@ -555,15 +574,21 @@ void engineReset(IBusEngine* engine) {
   IBUS_ENGINE_CLASS(tolvani_ibus_engine_parent_class)->reset(engine);
 }
 
-// A row of the input menu chosen in the desktop's panel.
+// A row of the input menu chosen in the desktop's panel. Opening the panel's menu may have taken
+// the focus from the context (the daemon's placeholder holds the engine then): the row is still
+// that context's. The panel is sent the menu again, as it may show a check mark of its own.
 void enginePropertyActivate(IBusEngine* engine, const gchar* name, guint propState) {
-  Context* context = focusedContext();
-  if (!context || !name) return;
+  if (!name) return;
   const QString key = QString::fromUtf8(name);
-  context->controller->activateMenuItem(key, propState == PROP_STATE_CHECKED);
+  const bool on = propState == PROP_STATE_CHECKED;
+  IBusFrontEnd::testEvent(
+      QStringLiteral("menu row ") + key +
+      (state().focused.isEmpty() ? QStringLiteral(" without focus") : QString()));
+  Context* context = menuContext();
+  if (!context) return TolvaniInputController::activateMenuItemWithoutController(key, on);
+  context->controller->activateMenuItem(key, on);
   // The controller may be gone if a window opened a nested loop; look it up again.
-  if (Context* still = focusedContext())
-    state().menu.update(engine, still->controller->menu(), key);
+  if (Context* still = menuContext()) state().menu.update(engine, still->controller->menu(), key);
 }
 
 // Toolkits set a field's purpose (password, PIN) when it takes the focus or later.
@@ -699,6 +724,7 @@ void IBusFrontEnd::stop() {
   s.contexts.clear();
   s.order.clear();
   s.focused.clear();
+  s.lastFocused.clear();
   s.departure.reset();
   s.focusQuery.reset();
   s.lookupFace = nullptr;

@@ -1,7 +1,8 @@
 // The input menu as the IBus engine's properties, which the desktop's panel shows as the input
 // method's menu. IBus asks for no menu when it opens one: the list is registered whenever a
 // context takes the focus, and the rows whose state, title or icon changed are sent again at
-// every change (the whole list when rows come or go). Thread-safety: main thread only.
+// every change, those inside a submenu too (the whole list when rows come or go). A submenu is a
+// menu property holding its rows. Thread-safety: main thread only.
 #ifndef TOLVANI_IME_IBUS_IBUSINPUTMENU_H_
 #define TOLVANI_IME_IBUS_IBUSINPUTMENU_H_
 
@@ -19,7 +20,8 @@ class IBusInputMenu {
   // Registers all of `menu` on `engine`.
   void registerMenu(IBusEngine* engine, const InputMenu& menu);
   // Sends what changed since the menu last sent, and the row `alsoKey` whatever happened (a panel
-  // changes its own check mark when clicked); registers when nothing was sent yet.
+  // changes its own check mark when clicked; for a radio row, the whole group); registers when
+  // nothing was sent yet.
   void update(IBusEngine* engine, const InputMenu& menu, const QString& alsoKey = QString());
   // The next update registers the whole list (another engine object, another context).
   void forget() { shown_.reset(); }

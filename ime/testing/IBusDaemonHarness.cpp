@@ -287,10 +287,16 @@ TestInputContext::TestInputContext(IBusDaemonHarness& harness, const char* clien
                    this);
   g_signal_connect(context_, "register-properties",
                    G_CALLBACK(+[](IBusInputContext*, IBusPropList* list, TestInputContext* self) {
+                     ++self->registrations;
                      self->menu.clear();
                      for (guint i = 0; IBusProperty* p = ibus_prop_list_get(list, i); ++i) {
                        self->properties << QString::fromUtf8(ibus_property_get_key(p));
                        self->menu << propertyRow(p);
+                       IBusPropList* rows = ibus_property_get_sub_props(p);
+                       for (guint j = 0;
+                            IBusProperty* r = rows ? ibus_prop_list_get(rows, j) : nullptr; ++j) {
+                         self->menu << QStringLiteral("> ") + propertyRow(r);
+                       }
                      }
                    }),
                    this);
@@ -299,7 +305,9 @@ TestInputContext::TestInputContext(IBusDaemonHarness& harness, const char* clien
                      const QString key = QString::fromUtf8(ibus_property_get_key(p));
                      self->properties << key;
                      for (QString& row : self->menu) {
-                       if (row.section(u'|', 0, 0) == key) row = propertyRow(p);
+                       const bool inner = row.startsWith(QLatin1String("> "));
+                       if (row.mid(inner ? 2 : 0).section(u'|', 0, 0) == key)
+                         row = (inner ? QStringLiteral("> ") : QString()) + propertyRow(p);
                      }
                    }),
                    this);

@@ -144,8 +144,10 @@ class TestInputContext {
   QStringList properties;  // keys of registered and updated properties
   // The last registered properties with the later updates applied, one "key|type|label|state|
   // sensitivity" each: type radio, toggle, normal, separator or menu; state on or off;
-  // sensitivity enabled or disabled.
+  // sensitivity enabled or disabled. A menu's own rows follow it, each after "> ".
   QStringList menu;
+  // How many times the properties were registered.
+  int registrations = 0;
   QString text;         // the application's text, when kept
   unsigned cursor = 0;  // its caret, in characters
   unsigned anchor = 0;  // the selection's other end; the caret when nothing is selected

@@ -1,9 +1,13 @@
 // The desktop's panel, as a test or a benchmark plays it: holding the panel's bus name, it chooses
-// rows of the input menu for the focused context. Thread-safety: the thread of the bus's context.
+// rows of the input menu for the focused context and records the rows it is sent again.
+// Thread-safety: the thread of the bus's context.
 #ifndef TOLVANI_IME_TESTING_MENUPANEL_H_
 #define TOLVANI_IME_TESTING_MENUPANEL_H_
 
 #include <ibus.h>
+
+#include <QString>
+#include <QStringList>
 
 namespace tolvani::testing {
 
@@ -13,6 +17,15 @@ class MenuPanel {
     service_ = ibus_panel_service_new(ibus_bus_get_connection(bus));
     g_object_ref_sink(service_);
     owned_ = ibus_bus_request_name(bus, IBUS_SERVICE_PANEL, 0) != 0;
+    g_signal_connect(service_, "update-property",
+                     G_CALLBACK(+[](IBusPanelService*, IBusProperty* p, MenuPanel* self) {
+                       self->updates
+                           << QString::fromUtf8(ibus_property_get_key(p)) +
+                                  QLatin1String(ibus_property_get_state(p) == PROP_STATE_CHECKED
+                                                    ? "|on"
+                                                    : "|off");
+                     }),
+                     this);
   }
   ~MenuPanel() {
     if (owned_) ibus_bus_release_name(bus_, IBUS_SERVICE_PANEL);
@@ -24,6 +37,9 @@ class MenuPanel {
 
   bool owned() const { return owned_; }
   void choose(const char* key) { ibus_panel_service_property_activate(service_, key, 1); }
+
+  // The rows sent again, "key|on" or "key|off" each, oldest first.
+  QStringList updates;
 
  private:
   IBusBus* bus_;

@@ -7,6 +7,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
@@ -256,6 +257,7 @@ VirtualDesktop::VirtualDesktop(const IBusDaemonHarness::Options& options, QSize 
 
 VirtualDesktop::~VirtualDesktop() {
   windows_.clear();
+  for (auto& [process, group] : programs_) endGroup(*process, group);
   ibus_.reset();
   endGroup(xvfb_, xvfbGroup_);
 }
@@ -367,6 +369,95 @@ bool VirtualDesktop::focusWindow(const TextWindow& window) {
   return !run(QStringLiteral("xdotool"),
               {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window.windowId()})
               .isNull();
+}
+
+bool VirtualDesktop::startIBusPanel(const QStringList& engines) {
+  // The panel keeps its engines in IBus's settings, which it reads and writes through dconf (on
+  // the daemon's session bus): with no engines there it fails an assertion once an engine is
+  // selected, and GLib's key-file backend makes it recurse until its stack is gone.
+  QProcessEnvironment env = programEnvironment();
+  env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("dconf"));
+  env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), ibus_->sessionBusAddress());
+  QString list;
+  for (const QString& engine : engines) list += (list.isEmpty() ? "'" : ", '") + engine + u'\'';
+  for (const char* key : {"preload-engines", "engines-order"}) {
+    QProcess gsettings;
+    gsettings.setProcessEnvironment(env);
+    gsettings.start(QStringLiteral("gsettings"),
+                    {QStringLiteral("set"), QStringLiteral("org.freedesktop.ibus.general"),
+                     QString::fromLatin1(key), u'[' + list + u']'});
+    if (!gsettings.waitForFinished(10000) || gsettings.exitCode() != 0) {
+      failure_ = QStringLiteral("gsettings could not write the panel's engines");
+      return false;
+    }
+  }
+  const auto start = [&](const QString& program, const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(env);
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    process->setChildProcessModifier(ownGroup);
+    process->start(program, arguments);
+    if (!process->waitForStarted()) {
+      failure_ = program + QStringLiteral(" did not start: ") + process->errorString();
+      return false;
+    }
+    const qint64 group = process->processId();
+    programs_.emplace_back(std::move(process), group);
+    return true;
+  };
+  if (!start(QStringLiteral("trayer"),
+             {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+              QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
+              QStringLiteral("--height"), QStringLiteral("24")}) ||
+      !waitForWindow(QStringLiteral("panel")) ||
+      !start(QStringLiteral("/usr/libexec/ibus-ui-gtk3"), {})) {
+    return false;
+  }
+  if (!waitForWindow(QStringLiteral("IBus Panel"))) {
+    failure_ = QStringLiteral("IBus's panel showed no icon in the tray");
+    return false;
+  }
+  return true;
+}
+
+bool VirtualDesktop::openIBusPanelMenu() {
+  // The visible windows of the panel's program that are as large as a menu.
+  const auto menus = [this] {
+    int count = 0;
+    const QStringList ids =
+        run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                        QStringLiteral("--name"), QStringLiteral("^ibus-ui-gtk3$")})
+            .split(u'\n', Qt::SkipEmptyParts);
+    for (const QString& id : ids) {
+      const QString shape = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
+                                                            QStringLiteral("--shell"), id});
+      if (shape.contains(QLatin1String("X=")) && !shape.contains(QLatin1String("X=-")) &&
+          !shape.contains(QLatin1String("WIDTH=10\n"))) {
+        ++count;
+      }
+    }
+    return count;
+  };
+  const QString icon =
+      run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                      QStringLiteral("--name"), QStringLiteral("^IBus Panel$")})
+          .section(u'\n', 0, 0);
+  if (icon.isEmpty()) return false;
+  const int before = menus();
+  // The icon's middle.
+  if (run(QStringLiteral("xdotool"),
+          {QStringLiteral("mousemove"), QStringLiteral("--window"), icon, QStringLiteral("12"),
+           QStringLiteral("11"), QStringLiteral("click"), QStringLiteral("1")})
+          .isNull()) {
+    return false;
+  }
+  const QDeadlineTimer deadline(10000);
+  while (menus() <= before) {
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(50);
+  }
+  return true;
 }
 
 bool VirtualDesktop::click(const QPoint& point) {

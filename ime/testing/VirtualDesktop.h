@@ -125,6 +125,12 @@ class VirtualDesktop {
   // "--multiline") and waits until its window is shown; nullptr, with the reason in failure(),
   // when it is not.
   TextWindow* open(TextWindow::Toolkit toolkit, const QStringList& arguments = {});
+  // Starts IBus's own panel (ibus-ui-gtk3) beside a system tray (trayer) that holds its icon, and
+  // waits until the icon shows; false, with the reason in failure(), when it does not. `engines`
+  // are the engines the panel offers; it selects the first as it starts.
+  bool startIBusPanel(const QStringList& engines);
+  // Clicks the panel's tray icon, as a person does, and waits until its menu shows.
+  bool openIBusPanelMenu();
   // Gives the window the X focus, clicks the field's middle and waits until the field has the
   // keyboard focus. Without a window manager a click alone moves no X focus between windows.
   bool focus(TextWindow& window, int field);
@@ -168,6 +174,8 @@ class VirtualDesktop {
   QString failure_;
   std::unique_ptr<IBusDaemonHarness> ibus_;
   std::vector<std::unique_ptr<TextWindow>> windows_;
+  // The system tray and IBus's panel, each with its process group.
+  std::vector<std::pair<std::unique_ptr<QProcess>, qint64>> programs_;
 };
 
 }  // namespace tolvani::testing

@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 
 #include "ime/testing/IBusTestKeys.h"
+#include "ime/testing/MenuPanel.h"
 #include "ime/tests/ImeTestSupport.h"
 #include "settings/AppSettings.h"
 
@@ -33,15 +34,15 @@ const char* const kEnglishMenu =
     "toggleEnglishPassthrough|toggle|English Passthrough|off|enabled\n"
     "toggleSuggestions|toggle|Suggestions|on|enabled\n"
     "separator2|separator||off|enabled\n"
-    "tools|normal|Tools|off|disabled\n"
-    "convertBanglishSelection|normal|Convert Banglish Selection (Ctrl+Alt+B)|off|enabled\n"
-    "openKeyboardSetup|normal|Keyboard Setup|off|enabled\n"
-    "openKeyboardTour|normal|Keyboard Tour|off|enabled\n"
-    "openCustomLayoutEditor|normal|Custom Keys...|off|enabled\n"
-    "openTypingStats|normal|Typing Stats...|off|enabled\n"
-    "openKeyboardHelp|normal|Keyboard Help...|off|enabled\n"
-    "openPreferences|normal|Settings...|off|enabled\n"
-    "checkForUpdates|normal|Check for Updates...|off|enabled\n"
+    "tools|menu|Tools|off|enabled\n"
+    "> convertBanglishSelection|normal|Convert Banglish Selection (Ctrl+Alt+B)|off|enabled\n"
+    "> openKeyboardSetup|normal|Keyboard Setup|off|enabled\n"
+    "> openKeyboardTour|normal|Keyboard Tour|off|enabled\n"
+    "> openCustomLayoutEditor|normal|Custom Keys...|off|enabled\n"
+    "> openTypingStats|normal|Typing Stats...|off|enabled\n"
+    "> openKeyboardHelp|normal|Keyboard Help...|off|enabled\n"
+    "> openPreferences|normal|Settings...|off|enabled\n"
+    "> checkForUpdates|normal|Check for Updates...|off|enabled\n"
     "separator3|separator||off|enabled\n"
     "privacy|normal|Privacy|off|disabled\n"
     "fullyOffline|normal|Fully Offline|off|disabled";
@@ -56,15 +57,15 @@ const char* const kBanglaPasswordMenu =
     "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|off|enabled\n"
     "toggleSuggestions|toggle|সাজেশন|on|enabled\n"
     "separator2|separator||off|enabled\n"
-    "tools|normal|টুলস|off|disabled\n"
-    "convertBanglishSelection|normal|সিলেক্ট করা বাংলিশ বাংলায় রূপান্তর (Ctrl+Alt+B)|off|enabled\n"
-    "openKeyboardSetup|normal|কীবোর্ড সেটআপ|off|enabled\n"
-    "openKeyboardTour|normal|কীবোর্ড ঘুরে দেখুন|off|enabled\n"
-    "openCustomLayoutEditor|normal|কাস্টম কী...|off|enabled\n"
-    "openTypingStats|normal|টাইপিং পরিসংখ্যান...|off|enabled\n"
-    "openKeyboardHelp|normal|কীবোর্ড সাহায্য...|off|enabled\n"
-    "openPreferences|normal|সেটিংস...|off|enabled\n"
-    "checkForUpdates|normal|নতুন সংস্করণ আছে কি না দেখুন...|off|enabled\n"
+    "tools|menu|টুলস|off|enabled\n"
+    "> convertBanglishSelection|normal|সিলেক্ট করা বাংলিশ বাংলায় রূপান্তর (Ctrl+Alt+B)|off|enabled\n"
+    "> openKeyboardSetup|normal|কীবোর্ড সেটআপ|off|enabled\n"
+    "> openKeyboardTour|normal|কীবোর্ড ঘুরে দেখুন|off|enabled\n"
+    "> openCustomLayoutEditor|normal|কাস্টম কী...|off|enabled\n"
+    "> openTypingStats|normal|টাইপিং পরিসংখ্যান...|off|enabled\n"
+    "> openKeyboardHelp|normal|কীবোর্ড সাহায্য...|off|enabled\n"
+    "> openPreferences|normal|সেটিংস...|off|enabled\n"
+    "> checkForUpdates|normal|নতুন সংস্করণ আছে কি না দেখুন...|off|enabled\n"
     "separator3|separator||off|enabled\n"
     "privacy|normal|গোপনীয়তা|off|disabled\n"
     "secureKeyboardEntry|normal|Secure Keyboard Entry is active — using English|off|disabled\n"
@@ -89,10 +90,18 @@ class IBusMenuTest : public testing::IBusProgramTest {
   }
 };
 
+// The rows of the menu's top level, which a panel such as GNOME Shell's shows inline.
+qsizetype topLevel(const TestInputContext& context) {
+  qsizetype rows = 0;
+  for (const QString& row : context.menu) rows += row.startsWith(u("> ")) ? 0 : 1;
+  return rows;
+}
+
 TEST_F(IBusMenuTest, PropertyListInBothLanguagesAndInAPasswordField) {
   TestInputContext editor(harness_, "editor");
   start(editor);
   EXPECT_EQ(editor.menuText().toStdString(), kEnglishMenu);
+  EXPECT_EQ(topLevel(editor), 13) << "the tools in one submenu";
 
   // Another field takes the focus: its list, in the language chosen meanwhile.
   AppSettings::setUiLanguage(0);
@@ -108,6 +117,16 @@ TEST_F(IBusMenuTest, PropertyListInBothLanguagesAndInAPasswordField) {
   ASSERT_TRUE(harness_.waitFor([&] { return password.menu.size() == 21; }))
       << password.menuText().toStdString();
   EXPECT_FALSE(password.menuText().contains(u("secureKeyboardEntry")));
+
+  // English again while the field has the focus: each row changes where it is, those inside the
+  // submenu too, with no new list.
+  const int registrations = password.registrations;
+  AppSettings::setUiLanguage(1);
+  ASSERT_TRUE(harness_.waitFor([&] {
+    return password.menu.contains(u("> openPreferences|normal|Settings...|off|enabled"));
+  })) << password.menuText().toStdString();
+  EXPECT_EQ(password.menuText().toStdString(), kEnglishMenu);
+  EXPECT_EQ(password.registrations, registrations);
 }
 
 TEST_F(IBusMenuTest, ChosenLayoutTypesAndHotKeysSwitch) {
@@ -174,6 +193,60 @@ TEST_F(IBusMenuTest, ChosenLayoutTypesAndHotKeysSwitch) {
   context.activateProperty("toggleEnglishPassthrough", true);
   harness_.settle();
   EXPECT_EQ(typeKeys(context, "k"), 1) << "still passing keys";
+}
+
+// A layout chosen in the panel while a word is being typed comes in once the word ends: the word
+// is not split between two layouts.
+TEST_F(IBusMenuTest, LayoutChosenWhileAWordIsTypedComesInAtItsEnd) {
+  TestInputContext context(harness_, "editor");
+  context.keepText(QString(), 0);
+  start(context);
+  EXPECT_EQ(typeKeys(context, "am"), 0);
+  const qsizetype sent = context.properties.size();
+  context.activateProperty("switchToProbhat");
+  // The panel moved its own check mark: it is sent the group as the typing uses it.
+  EXPECT_TRUE(harness_.waitFor([&] {
+    const QStringList since = context.properties.mid(sent);
+    return since.contains(u("switchToPhonetic")) && since.contains(u("switchToProbhat"));
+  })) << context.properties.mid(sent).join(u' ').toStdString();
+  EXPECT_TRUE(context.menu.contains(u("switchToPhonetic|radio|ফোনেটিক (Phonetic)|on|enabled")));
+  EXPECT_EQ(typeKeys(context, "i "), 0);
+  ASSERT_TRUE(harness_.waitFor([&] { return context.text == u("আমি "); }))
+      << context.text.toStdString();
+  EXPECT_EQ(waitForRow(context, u("switchToProbhat"), u("radio|প্রভাত (Probhat)|on|enabled")),
+            "switchToProbhat|radio|প্রভাত (Probhat)|on|enabled");
+  EXPECT_EQ(typeKeys(context, "kf "), 0);
+  ASSERT_TRUE(harness_.waitFor([&] { return context.text == u("আমি কত "); }))
+      << context.text.toStdString() << " typed in probhat";
+}
+
+// A row chosen in the desktop's panel after the context lost the focus (opening the panel's menu
+// takes it, GNOME Shell's for one): the row acts for that context, whose next keys type in the
+// chosen layout, and the panel is sent the rows again while no context has the focus, also a
+// switch that was asked for the state it has.
+TEST_F(IBusMenuTest, RowChosenAfterTheFocusLeftActsAndIsSentToThePanel) {
+  testing::MenuPanel panel(harness_.bus());
+  ASSERT_TRUE(panel.owned());
+  TestInputContext context(harness_, "editor");
+  context.keepText(QString(), 0);
+  start(context);
+  context.focusOut();
+  ASSERT_TRUE(harness_.waitFor(
+      [&] { return harness_.events().contains(u("deactivate ") + context.objectPath()); }));
+  panel.choose("switchToProbhat");
+  EXPECT_TRUE(harness_.waitFor([&] {
+    return panel.updates.contains(u("switchToProbhat|on")) &&
+           panel.updates.contains(u("switchToPhonetic|off"));
+  })) << panel.updates.join(u' ').toStdString();
+  // A panel showing suggestions off asks for them on, as they are: nothing flips, and the panel
+  // is sent the row as it is.
+  panel.choose("toggleSuggestions");
+  EXPECT_TRUE(harness_.waitFor([&] { return panel.updates.contains(u("toggleSuggestions|on")); }))
+      << panel.updates.join(u' ').toStdString();
+  context.focusIn();
+  EXPECT_EQ(typeKeys(context, "kf "), 0);
+  ASSERT_TRUE(harness_.waitFor([&] { return context.text == u("কত "); }))
+      << context.text.toStdString() << " typed in probhat";
 }
 
 // The rows that the hot keys also reach, chosen in the panel: the other layouts, suggestions off
@@ -268,7 +341,7 @@ TEST_F(IBusMenuTest, RowsActAsTheirKeysDoInBothLanguages) {
   EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK));
   EXPECT_EQ(waitForRow(context, u("toggleEnglishPassthrough"), u("toggle|ইংরেজি পাসথ্রু|on|enabled")),
             "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|on|enabled");
-  EXPECT_EQ(typeKeys(context, "jk"), 2) << "keys pass to the application";
+  EXPECT_EQ(typeKeys(context, "jk "), 3) << "keys pass to the application";
   context.activateProperty("toggleEnglishPassthrough", false);
   EXPECT_EQ(
       waitForRow(context, u("toggleEnglishPassthrough"), u("toggle|ইংরেজি পাসথ্রু|off|enabled")),

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
+#include <QThread>
 #include <ostream>
 #include <string>
 
@@ -23,6 +24,7 @@ namespace {
 
 using testing::IBusDaemonHarness;
 using testing::TestInputContext;
+using testing::TextWindow;
 using testing::VirtualDesktop;
 
 QString u(const char* utf8) { return QString::fromUtf8(utf8); }
@@ -119,6 +121,77 @@ TEST_P(IBusMenuWindowsTest, EachWindowRowBringsUpItsWindowAndUpdatesOpenTheBrows
   ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
   EXPECT_EQ(QString::fromUtf8(opened.readAll()).trimmed().toStdString(),
             AppSettings::updateCheckURL().toString().toStdString());
+}
+
+// Whether the program was told of the menu's row `key` while no input context had the focus.
+bool chosenWithoutFocus(VirtualDesktop& desktop, const char* key) {
+  return desktop.ibus().waitFor([&] {
+    return desktop.ibus().events().contains(
+        QStringLiteral("menu row %1 without focus").arg(u(key)));
+  });
+}
+
+// IBus's own panel (ibus-ui-gtk3) on the virtual display: its menu opened from its tray icon with
+// a click and its rows chosen with the keys, as a person does, each while no field has the focus,
+// as opening a desktop's menu leaves it. A layout and a switch apply to the typing that follows in
+// the field, and the settings window opens from the tools submenu.
+TEST_P(IBusMenuWindowsTest, RowsOfIBusOwnPanelActWhileNoFieldHasTheFocus) {
+  const LanguageCase& c = GetParam();
+  VirtualDesktop desktop(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR), /*quiet=*/true);
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  qputenv("XDG_CONFIG_HOME", desktop.ibus().configHome().toUtf8());
+  platform::Defaults::testResetStandard();
+  AppSettings::setUiLanguage(c.uiLanguage);
+  ASSERT_TRUE(desktop.startIBusPanel({QStringLiteral("tolvani")}))
+      << desktop.failure().toStdString();
+  TextWindow* field = desktop.open(TextWindow::Toolkit::Gtk3,
+                                   {QStringLiteral("--title"), QStringLiteral("Letter")});
+  ASSERT_NE(field, nullptr) << desktop.failure().toStdString();
+  TextWindow* elsewhere =
+      desktop.open(TextWindow::Toolkit::Gtk3,
+                   {QStringLiteral("--fields"), QStringLiteral("0"), QStringLiteral("--title"),
+                    QStringLiteral("Elsewhere"), QStringLiteral("--x"), QStringLiteral("500"),
+                    QStringLiteral("--y"), QStringLiteral("300")});
+  ASSERT_NE(elsewhere, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.selectEngine("tolvani"));
+  ASSERT_TRUE(desktop.focus(*field, 0)) << field->errors().toStdString();
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
+  ASSERT_TRUE(field->waitForText(0, u("আমি "))) << field->text(0).toStdString();
+
+  // The menu opens from the tray while the field has the focus (this panel shows an engine's rows
+  // only then). Its grab already takes the focus from the field's input context; the field's
+  // window then loses the X focus too, so that no field has it. The keys walk the menu (its
+  // insensitive titles are passed over): Phonetic, Probhat, National, English Passthrough,
+  // Suggestions, Tools.
+  const auto choose = [&](const QString& keys) {
+    return desktop.focus(*field, 0) && desktop.openIBusPanelMenu() &&
+           desktop.focusWindow(*elsewhere) && field->waitForFocus(-1) && desktop.key(keys);
+  };
+  ASSERT_TRUE(choose(QStringLiteral("Down Down Return")));
+  EXPECT_TRUE(chosenWithoutFocus(desktop, "switchToProbhat"));
+  ASSERT_TRUE(desktop.focus(*field, 0));
+  ASSERT_TRUE(desktop.type(QStringLiteral("kf ")));
+  EXPECT_TRUE(field->waitForText(0, u("আমি কত ")))
+      << field->text(0).toStdString() << " typed in probhat";
+
+  ASSERT_TRUE(choose(QStringLiteral("Down Down Down Down Return")));
+  EXPECT_TRUE(chosenWithoutFocus(desktop, "toggleEnglishPassthrough"));
+  ASSERT_TRUE(desktop.focus(*field, 0));
+  ASSERT_TRUE(desktop.type(QStringLiteral("kf ")));
+  EXPECT_TRUE(field->waitForText(0, u("আমি কত kf ")))
+      << field->text(0).toStdString() << " passed through";
+
+  // Settings, the seventh row of the tools: the menu as it shows, then the window.
+  const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + QStringLiteral("/screenshots");
+  ASSERT_TRUE(
+      choose(QStringLiteral("Down Down Down Down Down Down Right Down Down Down Down Down "
+                            "Down")));
+  QThread::msleep(300);
+  EXPECT_TRUE(desktop.screenshot(
+      folder + QStringLiteral("/ibus-panel-menu-%1.png").arg(QLatin1String(c.name))));
+  ASSERT_TRUE(desktop.key(QStringLiteral("Return")));
+  EXPECT_TRUE(chosenWithoutFocus(desktop, "openPreferences"));
+  EXPECT_TRUE(desktop.waitForWindow(u(c.titles[3]), 20000)) << c.titles[3];
 }
 
 // 10,000 learned words (the engine's own cap), as the engine writes them, all used lately: the

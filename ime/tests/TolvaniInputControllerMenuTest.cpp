@@ -21,16 +21,21 @@ const KeyEvent kControlShiftSpace =
     key(KeyCodes::kSpace, " ", KeyFlags::kControl | KeyFlags::kShift);
 const KeyEvent kControlAltS = key(KeyCodes::kS, "s", KeyFlags::kControl | KeyFlags::kOption);
 
-// The menu one row a line: "key|kind|title|icon|on|sensitive".
-std::string describe(const InputMenu& menu) {
-  static const char* const kinds[] = {"header", "radio", "toggle", "item", "separator"};
-  QStringList lines;
+// The menu one row a line: "key|kind|title|icon|on|sensitive"; a submenu's rows follow it, each
+// after "> ".
+void describe(const InputMenu& menu, const QString& indent, QStringList& lines) {
+  static const char* const kinds[] = {"header", "radio", "toggle", "item", "separator", "submenu"};
   for (const InputMenuRow& row : menu) {
-    lines << row.key + u'|' + QString::fromLatin1(kinds[static_cast<int>(row.kind)]) + u'|' +
-                 row.title + u'|' + row.iconName + u'|' +
+    lines << indent + row.key + u'|' + QString::fromLatin1(kinds[static_cast<int>(row.kind)]) +
+                 u'|' + row.title + u'|' + row.iconName + u'|' +
                  QString::fromLatin1(row.on ? "on" : "off") + u'|' +
                  QString::fromLatin1(row.sensitive ? "enabled" : "disabled");
+    describe(row.rows, indent + QStringLiteral("> "), lines);
   }
+}
+std::string describe(const InputMenu& menu) {
+  QStringList lines;
+  describe(menu, QString(), lines);
   return lines.join(u'\n').toStdString();
 }
 
@@ -44,16 +49,16 @@ const char* const kEnglishMenu =
     "toggleEnglishPassthrough|toggle|English Passthrough|insert-text|off|enabled\n"
     "toggleSuggestions|toggle|Suggestions|starred|on|enabled\n"
     "separator2|separator|||off|enabled\n"
-    "tools|header|Tools||off|disabled\n"
-    "convertBanglishSelection|item|Convert Banglish Selection (Ctrl+Alt+B)|edit-find-replace|off|"
+    "tools|submenu|Tools||off|enabled\n"
+    "> convertBanglishSelection|item|Convert Banglish Selection (Ctrl+Alt+B)|edit-find-replace|off|"
     "enabled\n"
-    "openKeyboardSetup|item|Keyboard Setup|input-keyboard|off|enabled\n"
-    "openKeyboardTour|item|Keyboard Tour|starred|off|enabled\n"
-    "openCustomLayoutEditor|item|Custom Keys...|preferences-desktop-keyboard|off|enabled\n"
-    "openTypingStats|item|Typing Stats...|x-office-spreadsheet|off|enabled\n"
-    "openKeyboardHelp|item|Keyboard Help...|help-contents|off|enabled\n"
-    "openPreferences|item|Settings...|preferences-system|off|enabled\n"
-    "checkForUpdates|item|Check for Updates...|software-update-available|off|enabled\n"
+    "> openKeyboardSetup|item|Keyboard Setup|input-keyboard|off|enabled\n"
+    "> openKeyboardTour|item|Keyboard Tour|starred|off|enabled\n"
+    "> openCustomLayoutEditor|item|Custom Keys...|preferences-desktop-keyboard|off|enabled\n"
+    "> openTypingStats|item|Typing Stats...|x-office-spreadsheet|off|enabled\n"
+    "> openKeyboardHelp|item|Keyboard Help...|help-contents|off|enabled\n"
+    "> openPreferences|item|Settings...|preferences-system|off|enabled\n"
+    "> checkForUpdates|item|Check for Updates...|software-update-available|off|enabled\n"
     "separator3|separator|||off|enabled\n"
     "privacy|header|Privacy||off|disabled\n"
     "fullyOffline|item|Fully Offline|security-high|off|disabled";
@@ -68,16 +73,16 @@ const char* const kBanglaMenu =
     "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|insert-text|on|enabled\n"
     "toggleSuggestions|toggle|সাজেশন|non-starred|off|enabled\n"
     "separator2|separator|||off|enabled\n"
-    "tools|header|টুলস||off|disabled\n"
-    "convertBanglishSelection|item|সিলেক্ট করা বাংলিশ বাংলায় রূপান্তর (Ctrl+Alt+B)|"
+    "tools|submenu|টুলস||off|enabled\n"
+    "> convertBanglishSelection|item|সিলেক্ট করা বাংলিশ বাংলায় রূপান্তর (Ctrl+Alt+B)|"
     "edit-find-replace|off|enabled\n"
-    "openKeyboardSetup|item|কীবোর্ড সেটআপ|input-keyboard|off|enabled\n"
-    "openKeyboardTour|item|কীবোর্ড ঘুরে দেখুন|starred|off|enabled\n"
-    "openCustomLayoutEditor|item|কাস্টম কী...|preferences-desktop-keyboard|off|enabled\n"
-    "openTypingStats|item|টাইপিং পরিসংখ্যান...|x-office-spreadsheet|off|enabled\n"
-    "openKeyboardHelp|item|কীবোর্ড সাহায্য...|help-contents|off|enabled\n"
-    "openPreferences|item|সেটিংস...|preferences-system|off|enabled\n"
-    "checkForUpdates|item|নতুন সংস্করণ আছে কি না দেখুন...|software-update-available|off|enabled\n"
+    "> openKeyboardSetup|item|কীবোর্ড সেটআপ|input-keyboard|off|enabled\n"
+    "> openKeyboardTour|item|কীবোর্ড ঘুরে দেখুন|starred|off|enabled\n"
+    "> openCustomLayoutEditor|item|কাস্টম কী...|preferences-desktop-keyboard|off|enabled\n"
+    "> openTypingStats|item|টাইপিং পরিসংখ্যান...|x-office-spreadsheet|off|enabled\n"
+    "> openKeyboardHelp|item|কীবোর্ড সাহায্য...|help-contents|off|enabled\n"
+    "> openPreferences|item|সেটিংস...|preferences-system|off|enabled\n"
+    "> checkForUpdates|item|নতুন সংস্করণ আছে কি না দেখুন...|software-update-available|off|enabled\n"
     "separator3|separator|||off|enabled\n"
     "privacy|header|গোপনীয়তা||off|disabled\n"
     "fullyOffline|item|সম্পূর্ণ অফলাইন|security-high|off|disabled";
@@ -148,34 +153,54 @@ TEST_F(TolvaniInputControllerMenuTest, SecureEntryRowOnlyWhileLearningIsSuppress
   EXPECT_EQ(menuChanges_, 2) << "no change, no news";
 }
 
-TEST_F(TolvaniInputControllerMenuTest, SwitchingTheModeCommitsThePendingCompositionFirst) {
+// A layout chosen in the menu while a word is being typed comes in once the word ends: switched
+// at once, the word would end in another layout than it began in.
+TEST_F(TolvaniInputControllerMenuTest, LayoutChosenWhileAWordIsTypedComesInAtTheWordsEnd) {
   type("ab");
   ASSERT_EQ(client_.markedText(), u("কখ"));
   takeCalls();
   choose(Keys::kProbhat);
-  EXPECT_EQ(client_.document(), u("x কখ")) << "the composition is committed, not lost";
-  EXPECT_TRUE(client_.marked().isNotFound());
+  EXPECT_EQ(client_.markedText(), u("কখ")) << "the word goes on";
+  EXPECT_EQ(controller_->testCurrentMode(), KeyboardMode::phonetic);
+  EXPECT_TRUE(takeCalls().empty());
+  EXPECT_EQ(rowOf(Keys::kPhonetic),
+            "switchToPhonetic|radio|ফোনেটিক (Phonetic)|preferences-desktop-font|on|enabled")
+      << "the menu shows the layout the typing uses";
+  type("c ");
+  EXPECT_EQ(client_.document(), u("x কখগ ")) << "one word, in one layout";
   EXPECT_EQ(controller_->testCurrentMode(), KeyboardMode::probhat);
   EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::probhat) << "new controllers start in it";
-  EXPECT_EQ(takeCalls(), (std::vector<std::string>{"key 1 0 0 0", "reset", "mode 1", "reset"}));
-  EXPECT_EQ(rows(), "hidden");
-  EXPECT_TRUE(controller_->testCurrentState().raw_text.empty());
   EXPECT_EQ(rowOf(Keys::kProbhat),
             "switchToProbhat|radio|প্রভাত (Probhat)|input-keyboard|on|enabled");
   EXPECT_EQ(rowOf(Keys::kPhonetic).find("|on|"), std::string::npos);
   EXPECT_GE(menuChanges_, 1);
 
   // A panel reports the row it turned off too: that changes nothing.
-  type("c");
   choose(Keys::kPhonetic, false);
-  EXPECT_EQ(client_.markedText(), u("গ"));
   EXPECT_EQ(controller_->testCurrentMode(), KeyboardMode::probhat);
-  // The current mode chosen again still commits and hides the panel.
-  ASSERT_NE(rows(), "hidden");
+  // Between words the current mode chosen again hides the panel.
   choose(Keys::kProbhat);
-  EXPECT_EQ(client_.document(), u("x কখগ"));
   EXPECT_EQ(rows(), "hidden");
-  EXPECT_EQ(controller_->testCurrentMode(), KeyboardMode::probhat);
+  EXPECT_EQ(client_.document(), u("x কখগ "));
+
+  // Letters passed through in English make a word too; a switch waits for it as well.
+  choose(Keys::kEnglishPassthrough, true);
+  ASSERT_TRUE(controller_->testEnglishBypass());
+  EXPECT_FALSE(press(letter('o')));
+  choose(Keys::kNational);
+  choose(Keys::kEnglishPassthrough, false);
+  EXPECT_FALSE(press(letter('k')));
+  EXPECT_TRUE(controller_->testEnglishBypass()) << "still in the word";
+  EXPECT_FALSE(press(kSpace));
+  EXPECT_FALSE(controller_->testEnglishBypass());
+  EXPECT_EQ(controller_->testCurrentMode(), KeyboardMode::national);
+
+  // The client loses the focus in the middle of a word: the word ends there.
+  type("a");
+  choose(Keys::kPhonetic);
+  EXPECT_EQ(controller_->testCurrentMode(), KeyboardMode::national);
+  controller_->deactivateServer(&client_);
+  EXPECT_EQ(controller_->testCurrentMode(), KeyboardMode::phonetic);
 
   // Without an engine session the mode is still stored and the state cleared.
   static const EngineSeam failing = [] {
@@ -198,6 +223,7 @@ TEST_F(TolvaniInputControllerMenuTest, EnglishBypassAndCyclingTheMode) {
   EXPECT_EQ(client_.document(), u("x ক")) << "committed before the bypass";
   EXPECT_TRUE(controller_->testEnglishBypass());
   EXPECT_FALSE(press(letter('a'))) << "keys pass to the application";
+  EXPECT_FALSE(press(kSpace));
   EXPECT_EQ(rowOf(Keys::kEnglishPassthrough),
             "toggleEnglishPassthrough|toggle|English Passthrough|insert-text|on|enabled");
   // A panel asking for the state that already holds flips nothing.
@@ -248,6 +274,41 @@ TEST_F(TolvaniInputControllerMenuTest, SuggestionsSwitchWithItsToast) {
 TEST_F(TolvaniInputControllerMenuTest, ConvertRowAsksTheControllersClient) {
   choose(Keys::kConvertBanglish);
   EXPECT_EQ(toast(), UIStrings::convertSelectFirst().toStdString());
+
+  // Chosen while the client has lost the focus (a desktop's menu takes it as it opens), which is
+  // when its selection cannot be read: the conversion comes once the client has the focus again.
+  controller_->deactivateServer(&client_);
+  ASSERT_EQ(toast(), "none");
+  choose(Keys::kConvertBanglish);
+  EXPECT_EQ(toast(), "none");
+  controller_->activateServer(&client_);
+  EXPECT_EQ(toast(), UIStrings::convertSelectFirst().toStdString());
+  // Another client took the focus meanwhile: the conversion is not the next one's.
+  controller_->deactivateServer(&client_);
+  choose(Keys::kConvertBanglish);
+  controller_->forgetConversionOnReturn();
+  controller_->activateServer(&client_);
+  EXPECT_EQ(toast(), "none");
+}
+
+// A row chosen when no client is left for it to speak for (the application of the field that had
+// the focus last has closed): the windows open, a layout and the suggestions switch go to the
+// settings, which running controllers follow and new ones start from.
+TEST_F(TolvaniInputControllerMenuTest, RowsChosenWithoutAControllerOpenWindowsAndSetTheSettings) {
+  QWidget preferences;
+  InputMenuWindows::setPreferencesOpener([&] { return &preferences; });
+  TolvaniInputController::activateMenuItemWithoutController(Keys::kSettings, false);
+  EXPECT_TRUE(preferences.isVisible());
+  InputMenuWindows::setPreferencesOpener(nullptr);
+  preferences.hide();
+
+  TolvaniInputController::activateMenuItemWithoutController(Keys::kPhonetic, false);
+  EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::phonetic) << "a row turned off";
+  TolvaniInputController::activateMenuItemWithoutController(Keys::kProbhat, true);
+  EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::probhat);
+  EXPECT_EQ(controller_->testCurrentMode(), KeyboardMode::probhat);
+  TolvaniInputController::activateMenuItemWithoutController(Keys::kSuggestions, false);
+  EXPECT_FALSE(AppSettings::suggestionsEnabled());
 }
 
 // Records the pages the desktop's browser would open.
