@@ -86,16 +86,20 @@ Entries withKeymapLayouts(Entries sources) {
   return sources;
 }
 
+// Asked once: a process runs its input-source steps in one session.
+bool shellRuns() {
+  static const bool runs = platform::desktop::gnomeShellRuns();
+  return runs;
+}
+
 }  // namespace
 
-GnomeInputSources::GnomeInputSources() : shellRuns_(platform::desktop::gnomeShellRuns()) {}
+GnomeInputSources::GnomeInputSources() : shellRuns_(shellRuns()) {}
 
 bool GnomeInputSources::decides() {
   if (!IBusInputSources::schemaInstalled(kSchema)) return false;
-  if (platform::desktop::isGnome()) return true;
   // Another desktop's name with GNOME Shell serving the session: the shell reads only its list.
-  static const bool shellRuns = platform::desktop::gnomeShellRuns();
-  return shellRuns;
+  return platform::desktop::isGnome() || shellRuns();
 }
 
 std::vector<InputSource> GnomeInputSources::sources(const QString& bundleID, bool includeDisabled) {

@@ -42,7 +42,7 @@ QString engineOf(const QString& source) {
 }
 
 // Waits until the shell's current source is `id`; answers the one it is on.
-QString waitForSource(GnomeShellDesktop& desktop, const QString& id, int ms = 5000) {
+QString waitForSource(GnomeShellDesktop& desktop, const QString& id, int ms = 10000) {
   const QDeadlineTimer deadline(ms);
   QString now = desktop.currentSource();
   while (now != id && !deadline.hasExpired()) {
