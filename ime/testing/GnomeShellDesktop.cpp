@@ -185,6 +185,8 @@ bool GnomeShellDesktop::login() {
 
 void GnomeShellDesktop::logout() {
   windows_.clear();
+  for (auto& [process, group] : programs_) endGroup(*process, group);
+  programs_.clear();
   endGroup(shell_, shellGroup_);
   shellGroup_ = 0;
   endGroup(sessionBus_, sessionBusGroup_);
@@ -283,6 +285,19 @@ GnomeShellDesktop::Result GnomeShellDesktop::run(const QString& program,
   result.out = QString::fromUtf8(process.readAllStandardOutput());
   result.err = QString::fromUtf8(process.readAllStandardError());
   return result;
+}
+
+QProcess* GnomeShellDesktop::start(const QString& program, const QStringList& arguments) {
+  auto process = std::make_unique<QProcess>();
+  process->setProcessEnvironment(environment());
+  process->setChildProcessModifier(ownGroup);
+  process->setStandardOutputFile(QProcess::nullDevice());
+  if (options_.quiet) process->setStandardErrorFile(QProcess::nullDevice());
+  startAsTestUser(*process, program, arguments);
+  if (!process->waitForStarted()) return nullptr;
+  const qint64 group = process->processId();
+  programs_.emplace_back(std::move(process), group);
+  return programs_.back().first.get();
 }
 
 QString GnomeShellDesktop::x(const QString& program, const QStringList& arguments) {

@@ -16,6 +16,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "ime/testing/VirtualDesktop.h"
@@ -68,6 +69,9 @@ class GnomeShellDesktop {
   };
   // Runs a program as the person in the session.
   Result run(const QString& program, const QStringList& arguments, int ms = 60000);
+  // Starts a program as the person in the session, ended at logout; it answers whether it is
+  // still running.
+  QProcess* start(const QString& program, const QStringList& arguments);
   // An X tool (xdotool) on the display; its standard output, or a null string when it failed.
   QString x(const QString& program, const QStringList& arguments);
   bool key(const QString& keys);
@@ -100,6 +104,7 @@ class GnomeShellDesktop {
   QProcess shell_;
   qint64 shellGroup_ = 0;
   std::vector<std::unique_ptr<TextWindow>> windows_;
+  std::vector<std::pair<std::unique_ptr<QProcess>, qint64>> programs_;
 };
 
 }  // namespace tolvani::testing

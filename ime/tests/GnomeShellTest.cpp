@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QThread>
 #include <optional>
 #include <ostream>
@@ -143,6 +144,32 @@ INSTANTIATE_TEST_SUITE_P(Layouts, GnomeShellEnableTest,
                                            LayoutCase{"fr_us", "[('xkb', 'fr'), ('xkb', 'us')]",
                                                       "fr"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The setup window adds Tolvani from a running Tolvani, which serves IBus and ended with the
+// daemon that enabling restarted for the shell's order, taking the window with it.
+TEST(GnomeShellSetupTest, SetupWindowStaysWhileItAddsTolvani) {
+  GnomeShellDesktop desktop({QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR)});
+  ASSERT_TRUE(desktop.failure().isEmpty()) << desktop.failure().toStdString();
+  testing::letTestUserReach(QStringLiteral(TOLVANI_PROGRAM));
+  ASSERT_TRUE(desktop.setSetting(kSources, QStringLiteral("sources"),
+                                 QStringLiteral("[('xkb', 'fr'), ('xkb', 'us')]")));
+  ASSERT_TRUE(desktop.login()) << desktop.failure().toStdString();
+  QProcess* setup = desktop.start(QStringLiteral(TOLVANI_PROGRAM), {QStringLiteral("--setup")});
+  ASSERT_NE(setup, nullptr);
+  const QString windows = QStringLiteral(
+      "global.get_window_actors().filter(a => a.meta_window.get_wm_class() == 'tolvani').length");
+  const QDeadlineTimer added(30000);
+  while (desktop.setting(kSources, QStringLiteral("sources")).indexOf(QStringLiteral("tolvani")) <
+         0) {
+    ASSERT_FALSE(added.hasExpired()) << "the setup window added nothing";
+    QThread::msleep(200);
+  }
+  QThread::msleep(3000);  // a restarted daemon would have been noticed by now
+  EXPECT_TRUE(desktop.screenshot(QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
+                                 QStringLiteral("/screenshots/gnome-setup-window.png")));
+  EXPECT_EQ(setup->state(), QProcess::Running);
+  EXPECT_EQ(desktop.eval(windows), QStringLiteral("1"));
+}
 
 struct LanguageCase {
   const char* name;
