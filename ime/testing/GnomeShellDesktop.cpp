@@ -301,19 +301,7 @@ QProcess* GnomeShellDesktop::start(const QString& program, const QStringList& ar
 }
 
 QString GnomeShellDesktop::x(const QString& program, const QStringList& arguments) {
-  QProcess tool;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DISPLAY"), display_);
-  tool.setProcessEnvironment(env);
-  tool.start(program, arguments);
-  if (!tool.waitForFinished(10000) || tool.exitStatus() != QProcess::NormalExit ||
-      tool.exitCode() != 0) {
-    tool.kill();
-    tool.waitForFinished(1000);
-    return {};
-  }
-  const QString out = QString::fromUtf8(tool.readAllStandardOutput());
-  return out.isNull() ? QStringLiteral("") : out;
+  return runOn(display_, program, arguments);
 }
 
 bool GnomeShellDesktop::key(const QString& keys) {
@@ -337,20 +325,7 @@ bool GnomeShellDesktop::click(const QPoint& point) {
 }
 
 bool GnomeShellDesktop::screenshot(const QString& path, const QRect& area) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile::remove(path);
-  QStringList arguments{QStringLiteral("-window"), QStringLiteral("root")};
-  if (area.isValid()) {
-    arguments << QStringLiteral("-crop")
-              << QStringLiteral("%1x%2+%3+%4")
-                     .arg(area.width())
-                     .arg(area.height())
-                     .arg(area.x())
-                     .arg(area.y())
-              << QStringLiteral("+repage");
-  }
-  arguments << path;
-  return !x(QStringLiteral("import"), arguments).isNull() && QFileInfo(path).size() > 0;
+  return screenshotOf(display_, path, area);
 }
 
 TextWindow* GnomeShellDesktop::open(TextWindow::Toolkit toolkit, const QStringList& arguments) {

@@ -540,6 +540,14 @@ bool VirtualDesktop::waitForWindow(const QString& title, int ms) {
 }
 
 bool VirtualDesktop::screenshot(const QString& path, const QRect& area) {
+  return screenshotOf(display_, path, area);
+}
+
+QString VirtualDesktop::run(const QString& program, const QStringList& arguments, int ms) {
+  return runOn(display_, program, arguments, ms);
+}
+
+bool screenshotOf(const QString& display, const QString& path, const QRect& area) {
   QDir().mkpath(QFileInfo(path).absolutePath());
   QFile::remove(path);
   QStringList arguments{QStringLiteral("-window"), QStringLiteral("root")};
@@ -553,14 +561,16 @@ bool VirtualDesktop::screenshot(const QString& path, const QRect& area) {
               << QStringLiteral("+repage");
   }
   arguments << path;
-  return !run(QStringLiteral("import"), arguments).isNull() && QFileInfo(path).size() > 0;
+  return !runOn(display, QStringLiteral("import"), arguments).isNull() &&
+         QFileInfo(path).size() > 0;
 }
 
-QString VirtualDesktop::run(const QString& program, const QStringList& arguments, int ms) {
-  if (display_.isEmpty()) return QString();
+QString runOn(const QString& display, const QString& program, const QStringList& arguments,
+              int ms) {
+  if (display.isEmpty()) return QString();
   QProcess tool;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DISPLAY"), display_);
+  env.insert(QStringLiteral("DISPLAY"), display);
   tool.setProcessEnvironment(env);
   tool.start(program, arguments);
   if (!tool.waitForFinished(ms)) {

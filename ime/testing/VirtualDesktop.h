@@ -30,6 +30,12 @@ void ownGroup();
 // empty string with `failure` set.
 QString startXvfb(QProcess& xvfb, QSize screen, const QStringList& extra, QString& failure);
 
+// Runs an X tool on `display`; its standard output, or a null string when it failed.
+QString runOn(const QString& display, const QString& program, const QStringList& arguments,
+              int ms = 10000);
+// Writes the screen of `display`, or this area of it, to a PNG file.
+bool screenshotOf(const QString& display, const QString& path, const QRect& area = QRect());
+
 // One test program's window, as its reports on standard output tell it.
 class TextWindow {
  public:
