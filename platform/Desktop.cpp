@@ -22,15 +22,17 @@ bool isGnome() {
   return std::any_of(desktops.begin(), desktops.end(), gnome);
 }
 
-bool gnomeShellRuns() {
+bool gnomeShellRuns() { return sessionNameOwned("org.gnome.Shell"); }
+
+bool sessionNameOwned(const char* name) {
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
   if (bus == nullptr) return false;
   // A stalled bus must not hold a setup step: a second is ample for the bus daemon itself.
   constexpr int kTimeoutMs = 1000;
   GVariant* reply = g_dbus_connection_call_sync(
       bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-      g_variant_new("(s)", "org.gnome.Shell"), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
-      kTimeoutMs, nullptr, nullptr);
+      g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, kTimeoutMs,
+      nullptr, nullptr);
   g_object_unref(bus);
   if (reply == nullptr) return false;
   gboolean owned = FALSE;

@@ -14,6 +14,9 @@ bool isGnome();
 // chooses in its keyboard menu. False when the session bus does not answer.
 bool gnomeShellRuns();
 
+// Whether a program owns `name` on the session bus; false when the bus does not answer.
+bool sessionNameOwned(const char* name);
+
 }  // namespace tolvani::platform::desktop
 
 #endif  // TOLVANI_PLATFORM_DESKTOP_H_

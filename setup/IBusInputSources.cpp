@@ -14,22 +14,18 @@
 #include <QSet>
 #include <QXmlStreamReader>
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
 #include <thread>
 #include <utility>
 
-#include "platform/Desktop.h"
 #include "setup/SessionKeymap.h"
 
 namespace tolvani {
 
 namespace {
 
-constexpr char kGnomeSourcesSchema[] = "org.gnome.desktop.input-sources";
-constexpr char kGnomeSourcesKey[] = "sources";
 constexpr char kIBusGeneralSchema[] = "org.freedesktop.ibus.general";
 constexpr char kPreloadEnginesKey[] = "preload-engines";
 constexpr char kEnginesOrderKey[] = "engines-order";
@@ -61,21 +57,6 @@ struct GObjectRef {
   }
   explicit operator bool() const { return ptr != nullptr; }
 };
-
-bool schemaInstalled(const char* id) {
-  GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-  if (source == nullptr) return false;
-  GSettingsSchema* schema = g_settings_schema_source_lookup(source, id, TRUE);
-  if (schema == nullptr) return false;
-  g_settings_schema_unref(schema);
-  return true;
-}
-
-// GNOME keeps its own list of input sources and writes IBus's from it. Other desktops may have
-// GNOME's schema installed but never read it.
-bool useGnomeSources() {
-  return platform::desktop::isGnome() && schemaInstalled(kGnomeSourcesSchema);
-}
 
 // An engine IBus offers, with the keyboard layout it types with.
 struct OfferedEngine {
@@ -164,21 +145,6 @@ std::optional<ComponentFile> findComponent(const QString& bundleID) {
   return findComponent([&](const ComponentFile& c) { return c.name == bundleID; });
 }
 
-QStringList gnomeIBusSources() {
-  GObjectRef<GSettings> settings(g_settings_new(kGnomeSourcesSchema));
-  GVariant* value = g_settings_get_value(settings.ptr, kGnomeSourcesKey);
-  QStringList names;
-  GVariantIter iter;
-  g_variant_iter_init(&iter, value);
-  const gchar* type = nullptr;
-  const gchar* id = nullptr;
-  while (g_variant_iter_next(&iter, "(&s&s)", &type, &id)) {
-    if (g_strcmp0(type, "ibus") == 0) names.append(QString::fromUtf8(id));
-  }
-  g_variant_unref(value);
-  return names;
-}
-
 QStringList ibusList(const char* key) {
   GObjectRef<GSettings> settings(g_settings_new(kIBusGeneralSchema));
   gchar** values = g_settings_get_strv(settings.ptr, key);
@@ -204,11 +170,7 @@ QStringList preloadEngines() { return ibusList(kPreloadEnginesKey); }
 
 // The engine names in the user's input sources.
 QSet<QString> userSources() {
-  if (useGnomeSources()) {
-    const QStringList names = gnomeIBusSources();
-    return QSet<QString>(names.begin(), names.end());
-  }
-  if (!schemaInstalled(kIBusGeneralSchema)) return {};
+  if (!IBusInputSources::schemaInstalled(kIBusGeneralSchema)) return {};
   const QStringList names = preloadEngines();
   return QSet<QString>(names.begin(), names.end());
 }
@@ -290,43 +252,8 @@ QStringList keyboardEngines(const std::vector<sessionkeymap::Layout>& layouts) {
   return names;
 }
 
-// An empty list stands for the keymap the session types with; the first entry added must keep
-// it, or the person is left with Tolvani alone and nothing to switch back to.
-int addToGnomeSources(const QString& name) {
-  GObjectRef<GSettings> settings(g_settings_new(kGnomeSourcesSchema));
-  GVariant* old = g_settings_get_value(settings.ptr, kGnomeSourcesKey);
-  GVariantBuilder builder;
-  g_variant_builder_init(&builder, G_VARIANT_TYPE("a(ss)"));
-  if (g_variant_n_children(old) == 0) {
-    for (const sessionkeymap::Layout& layout : sessionkeymap::current()) {
-      const QByteArray id = sessionkeymap::gnomeName(layout).toUtf8();
-      g_variant_builder_add(&builder, "(ss)", "xkb", id.constData());
-    }
-  }
-  GVariantIter iter;
-  g_variant_iter_init(&iter, old);
-  const gchar* type = nullptr;
-  const gchar* id = nullptr;
-  const QByteArray wanted = name.toUtf8();
-  bool present = false;
-  while (g_variant_iter_next(&iter, "(&s&s)", &type, &id)) {
-    if (g_strcmp0(type, "ibus") == 0 && wanted == id) present = true;
-    g_variant_builder_add(&builder, "(ss)", type, id);
-  }
-  if (!present) g_variant_builder_add(&builder, "(ss)", "ibus", wanted.constData());
-  GVariant* updated = g_variant_builder_end(&builder);
-  g_variant_unref(old);
-  if (present) {
-    g_variant_unref(g_variant_ref_sink(updated));
-    return 0;
-  }
-  const bool written = g_settings_set_value(settings.ptr, kGnomeSourcesKey, updated);
-  g_settings_sync();
-  return written ? 0 : -EACCES;
-}
-
 int addToPreloadEngines(const QString& name) {
-  if (!schemaInstalled(kIBusGeneralSchema)) return -ENOENT;
+  if (!IBusInputSources::schemaInstalled(kIBusGeneralSchema)) return -ENOENT;
   QStringList names = preloadEngines();
   if (names.contains(name)) return 0;
   if (names.isEmpty()) names = keyboardEngines(sessionkeymap::current());
@@ -386,6 +313,15 @@ int rebuildRegistryCache() {
 
 }  // namespace
 
+bool IBusInputSources::schemaInstalled(const char* id) {
+  GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+  if (source == nullptr) return false;
+  GSettingsSchema* schema = g_settings_schema_source_lookup(source, id, TRUE);
+  if (schema == nullptr) return false;
+  g_settings_schema_unref(schema);
+  return true;
+}
+
 QStringList IBusInputSources::componentFolders() {
   const QString path = qEnvironmentVariable("IBUS_COMPONENT_PATH");
   QStringList folders;
@@ -434,6 +370,12 @@ int IBusInputSources::registerBundle(const QUrl& bundleURL) {
   if (!bus) return 0;
   const QStringList names = component->engineNames();
   if (listsAll(bus.ptr, names)) return 0;
+  return restartDaemon(names);
+}
+
+int IBusInputSources::restartDaemon(const QStringList& names) {
+  GObjectRef<IBusBus> bus = connectBus();
+  if (!bus) return 0;
   if (!ibus_bus_exit(bus.ptr, TRUE)) return -EIO;
 
   const auto deadline = std::chrono::steady_clock::now() + kDaemonWait;
@@ -461,7 +403,7 @@ bool IBusInputSources::panelRuns() {
 
 int IBusInputSources::enable(const InputSource& source) {
   if (source.identifier.isEmpty()) return -EINVAL;
-  // IBus's own list is what its menu offers on every desktop; GNOME Shell reads only its own.
+  // IBus's own list is what its menu offers on every desktop.
   if (const int status = addToPreloadEngines(source.identifier); status != 0) return status;
   // A panel started later would list Tolvani after every layout, out of reach of the hot key's
   // tap; beside the layout the person types with, the first tap reaches it and the next one
@@ -469,7 +411,7 @@ int IBusInputSources::enable(const InputSource& source) {
   if (!connectBus()) {
     if (const int status = placeInPanelOrder(source.identifier, 1); status != 0) return status;
   }
-  return useGnomeSources() ? addToGnomeSources(source.identifier) : 0;
+  return 0;
 }
 
 int IBusInputSources::select(const InputSource& source) {
@@ -477,7 +419,8 @@ int IBusInputSources::select(const InputSource& source) {
   if (!bus) return -ECONNREFUSED;
   // A panel that has not started yet would switch away at its start; a running one records the
   // change itself. The switch now does not depend on that record.
-  if (!ibus_bus_name_has_owner(bus.ptr, IBUS_SERVICE_PANEL) && schemaInstalled(kIBusGeneralSchema))
+  if (!ibus_bus_name_has_owner(bus.ptr, IBUS_SERVICE_PANEL) &&
+      IBusInputSources::schemaInstalled(kIBusGeneralSchema))
     placeInPanelOrder(source.identifier, 0);
   const QByteArray name = source.identifier.toUtf8();
   return ibus_bus_set_global_engine(bus.ptr, name.constData()) ? 0 : -EIO;
@@ -508,29 +451,17 @@ std::optional<InputSource> IBusInputSources::current() {
 }
 
 std::optional<bool> IBusInputSources::inputMenuVisible() {
-  if (!schemaInstalled(kIBusPanelSchema)) return std::nullopt;
+  if (!IBusInputSources::schemaInstalled(kIBusPanelSchema)) return std::nullopt;
   GObjectRef<GSettings> settings(g_settings_new(kIBusPanelSchema));
   return g_settings_get_boolean(settings.ptr, kTrayIconKey) != FALSE;
 }
 
 bool IBusInputSources::setInputMenuVisible() {
-  if (!schemaInstalled(kIBusPanelSchema)) return false;
+  if (!IBusInputSources::schemaInstalled(kIBusPanelSchema)) return false;
   GObjectRef<GSettings> settings(g_settings_new(kIBusPanelSchema));
   const bool written = g_settings_set_boolean(settings.ptr, kTrayIconKey, TRUE);
   g_settings_sync();
   return written;
 }
-
-namespace {
-std::atomic<InputSourceSystem*> installedSystem{nullptr};
-}  // namespace
-
-InputSourceSystem& inputSourceSystem() {
-  if (InputSourceSystem* system = installedSystem.load()) return *system;
-  static IBusInputSources ibus;
-  return ibus;
-}
-
-void testSetInputSourceSystem(InputSourceSystem* system) { installedSystem.store(system); }
 
 }  // namespace tolvani

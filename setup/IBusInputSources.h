@@ -1,14 +1,13 @@
 // The input-source calls on IBus and GSettings. The bundle identifier is the name of an IBus
 // component; the bundle's sources are the engines of that component's file (in the folders the
 // daemon reads) that the running daemon lists, or all of them while no daemon runs (the session
-// has not started IBus yet: the daemon will read them when it does); enabled ones are also in the
-// user's input sources (IBus's preload-engines, and on a GNOME desktop GNOME's
-// org.gnome.desktop.input-sources, which is the list that decides there); enabling into an empty
-// list first adds the keyboard layouts the session types with, so that the person keeps them beside
-// Tolvani; the current one is the daemon's global engine; the text input menu is the IBus panel's
-// tray icon. Where no panel runs yet, enabling and selecting also place Tolvani in the order the
-// panel will start with (engines-order), so that its start and its hot key reach it.
-// Thread-safety: call from one thread at a time.
+// has not started IBus yet: the daemon will read them when it does); enabled ones are also in
+// IBus's preload-engines; enabling into an empty list first adds the keyboard layouts the session
+// types with, so that the person keeps them beside Tolvani; the current one is the daemon's global
+// engine; the text input menu is the IBus panel's tray icon. Where no panel runs yet, enabling and
+// selecting also place Tolvani in the order the panel will start with (engines-order), so that its
+// start and its hot key reach it. A GNOME session's own list is GnomeInputSources', which uses
+// this one for IBus's part. Thread-safety: call from one thread at a time.
 #ifndef TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 #define TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 
@@ -37,6 +36,11 @@ class IBusInputSources final : public InputSourceSystem {
   std::optional<bool> inputMenuVisible() override;
   bool setInputMenuVisible() override;
 
+  // Restarts the daemon and waits a little for the new one to list the engines `names`; 0 also
+  // when no daemon runs (nothing to restart) or the new one is still starting.
+  int restartDaemon(const QStringList& names);
+
+  static bool schemaInstalled(const char* id);
   // The folders the daemon reads components from: IBUS_COMPONENT_PATH, else the system's.
   static QStringList componentFolders();
 

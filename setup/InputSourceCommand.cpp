@@ -102,7 +102,14 @@ std::optional<int> InputSourceCommand::run(const QStringList& arguments, const Q
         InputSourceRegistration::select(id);
         return Done{};
       });
-      writeLine(out, QStringLiteral("tolvani: switched to Tolvani"));
+      if (!inputSourceSystem().selectedByPerson()) {
+        writeLine(out, QStringLiteral("tolvani: switched to Tolvani"));
+      } else if (InputSourceRegistration::isSelected(id)) {
+        writeLine(out, QStringLiteral("tolvani: ") + setupmessages::alreadyChosen());
+      } else {
+        writeLine(out, QStringLiteral("tolvani: ") + setupmessages::chooseInKeyboardMenu(
+                                                         InputSourceRegistration::tapReaches(id)));
+      }
     }
     if (state) {
       InputSourceSnapshot snapshot;

@@ -81,9 +81,17 @@ void InputSourceRegistration::select(const QString& bundleID) {
     }
   }
   if (target == nullptr) throw SetupError::inputSource(6, msg::noSelectableSource());
-  if (const int status = inputSourceSystem().select(*target); status != 0)
+  InputSourceSystem& system = inputSourceSystem();
+  // Where the person chooses in the desktop's shell, nothing was switched to confirm.
+  if (system.selectedByPerson()) return;
+  if (const int status = system.select(*target); status != 0)
     throw SetupError::inputSource(status, msg::couldNotSwitch(status));
   if (!isSelected(bundleID)) throw SetupError::inputSource(6, msg::switchNotConfirmed());
+}
+
+bool InputSourceRegistration::tapReaches(const QString& bundleID) {
+  const std::vector<InputSource> enabled = sources(bundleID, false);
+  return !enabled.empty() && inputSourceSystem().tapReaches(enabled.front());
 }
 
 bool InputMenuPreference::isVisible() {

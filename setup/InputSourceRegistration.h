@@ -26,8 +26,12 @@ class InputSourceRegistration {
   static int enable(const QUrl& bundleURL, const QString& bundleID);
   // Throws codes 1, 2.
   static bool isSelected(const QString& bundleID);
-  // Throws codes 1, 2, 3, 5, 6 or a status.
+  // Throws codes 1, 2, 3, 5, 6 or a status. Where the person chooses (GNOME Shell), it checks
+  // that Tolvani can be chosen and switches nothing.
   static void select(const QString& bundleID);
+  // Where the person chooses: whether a tap of Super+Space reaches the bundle's source now.
+  // Throws codes 1, 2.
+  static bool tapReaches(const QString& bundleID);
 };
 
 class InputMenuPreference {

@@ -1,5 +1,6 @@
-// The desktop's input-source calls that registration needs, behind one interface: the real one
-// talks to IBus and GSettings (IBusInputSources), tests install a scripted one. Statuses are 0 for
+// The desktop's input-source calls that registration needs, behind one interface: the real ones
+// talk to IBus and GSettings (IBusInputSources; GnomeInputSources where GNOME's list decides),
+// tests install a scripted one. Statuses are 0 for
 // success and negative otherwise (a negated errno), so that they never read as one of the small
 // fixed error codes. Thread-safety: called from one thread at a time.
 #ifndef TOLVANI_SETUP_INPUTSOURCESYSTEM_H_
@@ -41,6 +42,9 @@ class InputSourceSystem {
   // switch made behind it): there `select` switches nothing and the person chooses Tolvani in the
   // shell's keyboard menu.
   virtual bool selectedByPerson() { return false; }
+  // Where the person chooses: whether a tap of the desktop's switching key (Super+Space) reaches
+  // `source` from the one the person is on now.
+  virtual bool tapReaches(const InputSource& /*source*/) { return false; }
 
   // The text input menu's visibility preference: absent when unset or unreadable.
   virtual std::optional<bool> inputMenuVisible() = 0;
@@ -48,7 +52,8 @@ class InputSourceSystem {
   virtual bool setInputMenuVisible() = 0;
 };
 
-// The process's input-source calls: IBus's unless a test installed others.
+// The process's input-source calls: GNOME's where its list decides, else IBus's, unless a test
+// installed others.
 InputSourceSystem& inputSourceSystem();
 // Installs `system` (borrowed; it must outlive its use) or, with nullptr, IBus's again.
 void testSetInputSourceSystem(InputSourceSystem* system);

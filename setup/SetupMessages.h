@@ -122,6 +122,22 @@ inline QString startIBusToSwitch() {
       "IBus is not running in this session yet. Choose it once with \"im-config -n ibus\", then "
       "log out and in again; then Super+Space switches to Tolvani.");
 }
+// Where GNOME Shell runs the person chooses Tolvani in its keyboard menu; Super+Space is offered
+// as a tap only where a tap reaches Tolvani now.
+inline QString chooseInKeyboardMenu(bool tapReaches) {
+  if (tapReaches)
+    return QStringLiteral(
+        "Choose Tolvani in the keyboard menu at the right of GNOME's top bar, or tap Super+Space: "
+        "a tap switches to Tolvani and the next one back.");
+  return QStringLiteral(
+      "Choose Tolvani in the keyboard menu at the right of GNOME's top bar, or hold Super and "
+      "press Space until Tolvani is chosen.");
+}
+inline QString alreadyChosen() {
+  return QStringLiteral(
+      "Tolvani is your input source now; the keyboard menu at the right of GNOME's top bar "
+      "switches to your other keyboards.");
+}
 inline QString activateAsSuperuser() {
   return QStringLiteral("Open keyboard setup from your desktop, without sudo.");
 }

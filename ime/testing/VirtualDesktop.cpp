@@ -25,9 +25,7 @@
 #endif
 
 namespace tolvani::testing {
-namespace {
 
-// Ends a process started in a process group of its own, and everything else in that group.
 void endGroup(QProcess& process, qint64 group) {
   if (group <= 1) return;
   ::kill(static_cast<pid_t>(-group), SIGTERM);
@@ -40,12 +38,41 @@ void endGroup(QProcess& process, qint64 group) {
   while (::kill(static_cast<pid_t>(-group), 0) == 0 && !deadline.hasExpired()) QThread::msleep(10);
 }
 
-// A process group of its own, ended with the harness; and ended with this process too, should
-// it die before the harness could end anything.
 void ownGroup() {
   ::setpgid(0, 0);
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 }
+
+QString startXvfb(QProcess& xvfb, QSize screen, const QStringList& extra, QString& failure) {
+  // Xvfb picks a free display itself and writes its number.
+  xvfb.setChildProcessModifier(ownGroup);
+  xvfb.setProcessChannelMode(QProcess::SeparateChannels);
+  xvfb.start(
+      QStringLiteral("Xvfb"),
+      QStringList{QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                  QStringLiteral("0"),
+                  QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
+                  QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")} +
+          extra);
+  if (!xvfb.waitForStarted()) {
+    failure = QStringLiteral("Xvfb did not start: ") + xvfb.errorString();
+    return {};
+  }
+  QByteArray number;
+  const QDeadlineTimer deadline(20000);
+  while (!number.contains('\n') && !deadline.hasExpired() && xvfb.state() == QProcess::Running) {
+    xvfb.waitForReadyRead(100);
+    number += xvfb.readAllStandardOutput();
+  }
+  if (!number.contains('\n')) {
+    failure =
+        QStringLiteral("Xvfb gave no display: ") + QString::fromUtf8(xvfb.readAllStandardError());
+    return {};
+  }
+  return QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+}
+
+namespace {
 
 // A text as the programs report it: line breaks written "\n", backslashes "\\".
 QString unescaped(const QString& reported) {
@@ -65,14 +92,13 @@ QString unescaped(const QString& reported) {
 }  // namespace
 
 TextWindow::TextWindow(Toolkit toolkit, const QStringList& arguments,
-                       const QProcessEnvironment& env)
+                       const QProcessEnvironment& env, const QStringList& wrapper)
     : toolkit_(toolkit) {
-  const QString program = QString::fromUtf8(toolkit == Toolkit::Gtk3   ? TOLVANI_GTK_TEXT_WINDOW
-                                            : toolkit == Toolkit::Gtk4 ? TOLVANI_GTK4_TEXT_WINDOW
-                                                                       : TOLVANI_QT_TEXT_WINDOW);
+  const QString program = programPath(toolkit);
   process_.setProcessEnvironment(env);
   process_.setChildProcessModifier(ownGroup);
-  process_.start(program, arguments);
+  const QStringList command = wrapper + QStringList{program} + arguments;
+  process_.start(command.first(), command.mid(1));
   if (!process_.waitForStarted()) {
     failure_ = program + QStringLiteral(" did not start: ") + process_.errorString();
     return;
@@ -84,6 +110,12 @@ TextWindow::TextWindow(Toolkit toolkit, const QStringList& arguments,
 }
 
 TextWindow::~TextWindow() { endGroup(process_, group_); }
+
+QString TextWindow::programPath(Toolkit toolkit) {
+  return QString::fromUtf8(toolkit == Toolkit::Gtk3   ? TOLVANI_GTK_TEXT_WINDOW
+                           : toolkit == Toolkit::Gtk4 ? TOLVANI_GTK4_TEXT_WINDOW
+                                                      : TOLVANI_QT_TEXT_WINDOW);
+}
 
 QRect TextWindow::field(int index) const {
   return index >= 0 && index < fieldCount() ? places_[static_cast<size_t>(index)] : QRect();
@@ -215,31 +247,9 @@ VirtualDesktop::VirtualDesktop(const QString& componentFolder, bool quiet)
     : VirtualDesktop(IBusDaemonHarness::Options{componentFolder, QString(), quiet}) {}
 
 VirtualDesktop::VirtualDesktop(const IBusDaemonHarness::Options& options, QSize screen) {
-  // Xvfb picks a free display itself and writes its number.
-  xvfb_.setChildProcessModifier(ownGroup);
-  xvfb_.setProcessChannelMode(QProcess::SeparateChannels);
-  xvfb_.start(
-      QStringLiteral("Xvfb"),
-      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-       QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
-       QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")});
-  if (!xvfb_.waitForStarted()) {
-    failure_ = QStringLiteral("Xvfb did not start: ") + xvfb_.errorString();
-    return;
-  }
-  xvfbGroup_ = xvfb_.processId();
-  QByteArray number;
-  const QDeadlineTimer deadline(20000);
-  while (!number.contains('\n') && !deadline.hasExpired() && xvfb_.state() == QProcess::Running) {
-    xvfb_.waitForReadyRead(100);
-    number += xvfb_.readAllStandardOutput();
-  }
-  if (!number.contains('\n')) {
-    failure_ =
-        QStringLiteral("Xvfb gave no display: ") + QString::fromUtf8(xvfb_.readAllStandardError());
-    return;
-  }
-  display_ = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+  display_ = startXvfb(xvfb_, screen, {}, failure_);
+  if (xvfb_.processId() > 0) xvfbGroup_ = xvfb_.processId();
+  if (display_.isEmpty()) return;
   IBusDaemonHarness::Options daemon = options;
   daemon.display = display_;
   ibus_ = std::make_unique<IBusDaemonHarness>(daemon);
@@ -530,6 +540,14 @@ bool VirtualDesktop::waitForWindow(const QString& title, int ms) {
 }
 
 bool VirtualDesktop::screenshot(const QString& path, const QRect& area) {
+  return screenshotOf(display_, path, area);
+}
+
+QString VirtualDesktop::run(const QString& program, const QStringList& arguments, int ms) {
+  return runOn(display_, program, arguments, ms);
+}
+
+bool screenshotOf(const QString& display, const QString& path, const QRect& area) {
   QDir().mkpath(QFileInfo(path).absolutePath());
   QFile::remove(path);
   QStringList arguments{QStringLiteral("-window"), QStringLiteral("root")};
@@ -543,14 +561,16 @@ bool VirtualDesktop::screenshot(const QString& path, const QRect& area) {
               << QStringLiteral("+repage");
   }
   arguments << path;
-  return !run(QStringLiteral("import"), arguments).isNull() && QFileInfo(path).size() > 0;
+  return !runOn(display, QStringLiteral("import"), arguments).isNull() &&
+         QFileInfo(path).size() > 0;
 }
 
-QString VirtualDesktop::run(const QString& program, const QStringList& arguments, int ms) {
-  if (display_.isEmpty()) return QString();
+QString runOn(const QString& display, const QString& program, const QStringList& arguments,
+              int ms) {
+  if (display.isEmpty()) return QString();
   QProcess tool;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DISPLAY"), display_);
+  env.insert(QStringLiteral("DISPLAY"), display);
   tool.setProcessEnvironment(env);
   tool.start(program, arguments);
   if (!tool.waitForFinished(ms)) {

@@ -21,14 +21,33 @@
 
 namespace tolvani::testing {
 
+// Ends a process started in a process group of its own, and everything else in that group.
+void endGroup(QProcess& process, qint64 group);
+// For setChildProcessModifier: a process group of its own, ended with the harness; and ended with
+// this process too, should it die before the harness could end anything.
+void ownGroup();
+// Starts Xvfb with a screen of `screen`'s size and `extra` arguments; its display (":N"), or an
+// empty string with `failure` set.
+QString startXvfb(QProcess& xvfb, QSize screen, const QStringList& extra, QString& failure);
+
+// Runs an X tool on `display`; its standard output, or a null string when it failed.
+QString runOn(const QString& display, const QString& program, const QStringList& arguments,
+              int ms = 10000);
+// Writes the screen of `display`, or this area of it, to a PNG file.
+bool screenshotOf(const QString& display, const QString& path, const QRect& area = QRect());
+
 // One test program's window, as its reports on standard output tell it.
 class TextWindow {
  public:
   enum class Toolkit { Gtk3, Gtk4, Qt6 };
 
-  TextWindow(Toolkit toolkit, const QStringList& arguments, const QProcessEnvironment& env);
+  // `wrapper`: the command the program runs under (asTestUser's, for a session of the test user).
+  TextWindow(Toolkit toolkit, const QStringList& arguments, const QProcessEnvironment& env,
+             const QStringList& wrapper = {});
   // Ends the program and its process group.
   ~TextWindow();
+  // The test program of `toolkit`.
+  static QString programPath(Toolkit toolkit);
   TextWindow(const TextWindow&) = delete;
   TextWindow& operator=(const TextWindow&) = delete;
 

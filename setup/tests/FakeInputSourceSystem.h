@@ -27,6 +27,8 @@ class FakeInputSourceSystem final : public InputSourceSystem {
   std::optional<bool> menuVisible;
   bool menuSaves = true;
   bool daemonRunning = true;
+  bool personSelects = false;  // a desktop's shell that switches only when the person chooses
+  bool tapReachesIt = false;
   QStringList calls;
 
   std::vector<InputSource> sources(const QString& bundleID, bool includeDisabled) override {
@@ -54,6 +56,8 @@ class FakeInputSourceSystem final : public InputSourceSystem {
   }
   std::optional<InputSource> current() override { return currentSource; }
   bool running() override { return daemonRunning; }
+  bool selectedByPerson() override { return personSelects; }
+  bool tapReaches(const InputSource&) override { return tapReachesIt; }
   std::optional<bool> inputMenuVisible() override { return menuVisible; }
   bool setInputMenuVisible() override {
     calls.append(QStringLiteral("show menu"));

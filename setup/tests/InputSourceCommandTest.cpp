@@ -235,6 +235,33 @@ TEST_F(InputSourceCommandTest, EnableSucceedsAndSelectFails) {
   EXPECT_EQ(pauses, 9) << "no select-capable source is retried";
 }
 
+// GNOME Shell cancels or ignores an engine set behind it: the command switched anyway and ended
+// with status 1, or IBus and the shell's indicator named different sources.
+TEST_F(InputSourceCommandTest, WhereThePersonChoosesNothingIsSwitchedAndTheWayIsSaid) {
+  struct Case {
+    const char* name;
+    bool current;
+    bool tap;
+    const char* said;
+  } cases[] = {
+      {"a tap reaches it", false, true, "or tap Super+Space: a tap switches to Tolvani"},
+      {"more layouts first", false, false, "or hold Super and press Space until Tolvani is"},
+      {"already chosen", true, false, "Tolvani is your input source now"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    installEnabledSelected();
+    if (!c.current) desktop.currentSource.reset();
+    desktop.personSelects = true;
+    desktop.tapReachesIt = c.tap;
+    desktop.calls.clear();
+    const Printed printed = runCommand({QStringLiteral("--select-input-source")});
+    EXPECT_EQ(printed.status, 0) << printed.err.toStdString();
+    EXPECT_TRUE(printed.out.contains(QString::fromLatin1(c.said))) << printed.out.toStdString();
+    EXPECT_FALSE(desktop.calls.join(u' ').contains(QStringLiteral("select ")));
+  }
+}
+
 TEST(InputSourceSnapshotTest, StateLineParser) {
   const QString enabledSelected = QStringLiteral("tolvani-state status=enabled selected=1");
   struct Row {

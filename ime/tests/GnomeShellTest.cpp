@@ -1,0 +1,305 @@
+// Tolvani on GNOME Shell 43, as a person there meets it: the enabling command at a fresh login
+// with one keyboard layout and with two, what the shell's indicator and IBus then say, what a tap
+// of Super+Space does now and after the next login; and the shell's keyboard menu with Tolvani's
+// rows, opened from the top bar over a focused field, on a 1366x768 screen in both interface
+// languages. The shell is read through its Eval call (--unsafe-mode), which only the test uses.
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QThread>
+#include <optional>
+#include <ostream>
+
+#include "ime/testing/GnomeShellDesktop.h"
+#include "ime/testing/TestUser.h"
+#include "platform/Bundle.h"
+#include "platform/Defaults.h"
+#include "settings/AppSettings.h"
+
+namespace tolvani {
+namespace {
+
+using testing::GnomeShellDesktop;
+using testing::TextWindow;
+
+const QString kSources = QStringLiteral("org.gnome.desktop.input-sources");
+
+// The value of an Eval answer (the JSON of the script's value).
+QJsonValue parsed(const QString& answer) {
+  return QJsonDocument::fromJson(QByteArray("[") + answer.toUtf8() + "]").array().at(0);
+}
+
+// The record a script returns as JSON text.
+QJsonArray record(GnomeShellDesktop& desktop, const QString& script) {
+  return QJsonDocument::fromJson(parsed(desktop.eval(script)).toString().toUtf8()).array();
+}
+
+// The engine IBus runs for a source of the shell: for a layout the shell sets IBus's US one.
+QString engineOf(const QString& source) {
+  return source == QLatin1String("tolvani") ? source : QStringLiteral("xkb:us::eng");
+}
+
+// Waits until the shell's current source is `id`; answers the one it is on.
+QString waitForSource(GnomeShellDesktop& desktop, const QString& id, int ms = 10000) {
+  const QDeadlineTimer deadline(ms);
+  QString now = desktop.currentSource();
+  while (now != id && !deadline.hasExpired()) {
+    QThread::msleep(100);
+    now = desktop.currentSource();
+  }
+  return now;
+}
+
+// The shell's source and IBus's engine, as one line ("us xkb:us::eng"), once they are `expected`
+// or a few seconds pass: IBus takes the shell's engine once the engine's program has started.
+QString agreement(GnomeShellDesktop& desktop, const QString& expected) {
+  const QDeadlineTimer deadline(8000);
+  QString now;
+  do {
+    now = desktop.currentSource() + QLatin1Char(' ') + desktop.ibusEngine();
+    if (now == expected) break;
+    QThread::msleep(100);
+  } while (!deadline.hasExpired());
+  return now;
+}
+
+// Tolvani's first start offers its setup window, which would take the focus from the tests.
+void settle(GnomeShellDesktop& desktop, std::optional<int> uiLanguage = std::nullopt) {
+  platform::Defaults defaults(desktop.configHome() + QStringLiteral("/tolvani/") +
+                              platform::bundle::identifier() + QStringLiteral(".plist"));
+  defaults.set(AppSettings::kOnboardingCompletedKey, true);
+  if (uiLanguage) defaults.set(AppSettings::kUiLanguageKey, *uiLanguage);
+  desktop.giveProfile();
+}
+
+struct LayoutCase {
+  const char* name;
+  const char* sources;  // GNOME's list at the fresh login
+  const char* first;    // the source the person is on
+};
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
+
+class GnomeShellEnableTest : public ::testing::TestWithParam<LayoutCase> {};
+
+// Enabling used to end in "IBus could not switch keyboards" (the shell cancels an engine set while
+// its list changes), or with IBus on Tolvani and the shell's indicator on the layout; and with two
+// layouts Tolvani came last in the shell's order, out of reach of a tap, at this login and the
+// next.
+TEST_P(GnomeShellEnableTest, CommandLeavesTheShellInChargeAndATapReachesTolvani) {
+  const LayoutCase& c = GetParam();
+  GnomeShellDesktop desktop({QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR)});
+  ASSERT_TRUE(desktop.failure().isEmpty()) << desktop.failure().toStdString();
+  testing::letTestUserReach(QStringLiteral(TOLVANI_PROGRAM));
+  settle(desktop);
+  ASSERT_TRUE(
+      desktop.setSetting(kSources, QStringLiteral("sources"), QString::fromLatin1(c.sources)));
+  ASSERT_TRUE(desktop.login()) << desktop.failure().toStdString();
+  const QString first = QString::fromLatin1(c.first);
+  ASSERT_EQ(waitForSource(desktop, first), first);
+
+  const GnomeShellDesktop::Result command = desktop.run(
+      QStringLiteral(TOLVANI_PROGRAM),
+      {QStringLiteral("--enable-input-source"), QStringLiteral("--select-input-source")});
+  const std::string said = (command.out + command.err).toStdString();
+  EXPECT_EQ(command.status, 0) << said;
+  EXPECT_TRUE(command.out.contains(QStringLiteral("keyboard menu at the right of GNOME's top bar")))
+      << said;
+  EXPECT_FALSE(command.err.contains(QStringLiteral("could not"))) << said;
+  // Nothing was switched behind the shell: it stays where the person was, and IBus with it.
+  QThread::msleep(500);
+  const QString stays = first + QLatin1Char(' ') + engineOf(first);
+  EXPECT_EQ(agreement(desktop, stays), stays) << said;
+  EXPECT_TRUE(desktop.run(QStringLiteral(TOLVANI_PROGRAM), {QStringLiteral("--input-source-state")})
+                  .out.contains(QStringLiteral("selected=0")));
+
+  // What the command says of Super+Space holds: a tap reaches Tolvani, the next one comes back.
+  const bool tapPromised = command.out.contains(QStringLiteral("tap Super+Space"));
+  EXPECT_TRUE(tapPromised) << said;
+  if (tapPromised) {
+    ASSERT_TRUE(desktop.key(QStringLiteral("super+space")));
+    EXPECT_EQ(waitForSource(desktop, QStringLiteral("tolvani")), QStringLiteral("tolvani"));
+    EXPECT_EQ(agreement(desktop, QStringLiteral("tolvani tolvani")),
+              QStringLiteral("tolvani tolvani"));
+    ASSERT_TRUE(desktop.key(QStringLiteral("super+space")));
+    EXPECT_EQ(waitForSource(desktop, first), first);
+  }
+
+  // The next login starts on the person's layout, and its first tap reaches Tolvani.
+  desktop.logout();
+  ASSERT_TRUE(desktop.login()) << desktop.failure().toStdString();
+  EXPECT_EQ(waitForSource(desktop, first), first)
+      << desktop.setting(kSources, QStringLiteral("mru-sources")).toStdString();
+  ASSERT_TRUE(desktop.key(QStringLiteral("super+space")));
+  EXPECT_EQ(waitForSource(desktop, QStringLiteral("tolvani")), QStringLiteral("tolvani"))
+      << desktop.setting(kSources, QStringLiteral("mru-sources")).toStdString();
+  EXPECT_EQ(agreement(desktop, QStringLiteral("tolvani tolvani")),
+            QStringLiteral("tolvani tolvani"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, GnomeShellEnableTest,
+                         ::testing::Values(LayoutCase{"us", "[('xkb', 'us')]", "us"},
+                                           LayoutCase{"fr_us", "[('xkb', 'fr'), ('xkb', 'us')]",
+                                                      "fr"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The setup window adds Tolvani from a running Tolvani, which serves IBus and ended with the
+// daemon that enabling restarted for the shell's order, taking the window with it.
+TEST(GnomeShellSetupTest, SetupWindowStaysWhileItAddsTolvani) {
+  GnomeShellDesktop desktop({QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR)});
+  ASSERT_TRUE(desktop.failure().isEmpty()) << desktop.failure().toStdString();
+  testing::letTestUserReach(QStringLiteral(TOLVANI_PROGRAM));
+  ASSERT_TRUE(desktop.setSetting(kSources, QStringLiteral("sources"),
+                                 QStringLiteral("[('xkb', 'fr'), ('xkb', 'us')]")));
+  ASSERT_TRUE(desktop.login()) << desktop.failure().toStdString();
+  QProcess* setup = desktop.start(QStringLiteral(TOLVANI_PROGRAM), {QStringLiteral("--setup")});
+  ASSERT_NE(setup, nullptr);
+  const QString windows = QStringLiteral(
+      "global.get_window_actors().filter(a => a.meta_window.get_wm_class() == 'tolvani').length");
+  const QDeadlineTimer added(30000);
+  while (desktop.setting(kSources, QStringLiteral("sources")).indexOf(QStringLiteral("tolvani")) <
+         0) {
+    ASSERT_FALSE(added.hasExpired()) << "the setup window added nothing";
+    QThread::msleep(200);
+  }
+  QThread::msleep(3000);  // a restarted daemon would have been noticed by now
+  EXPECT_TRUE(desktop.screenshot(QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
+                                 QStringLiteral("/screenshots/gnome-setup-window.png")));
+  EXPECT_EQ(setup->state(), QProcess::Running);
+  EXPECT_EQ(desktop.eval(windows), QStringLiteral("1"));
+}
+
+struct LanguageCase {
+  const char* name;
+  int uiLanguage;  // as AppSettings stores it: 0 Bangla, 1 English
+};
+void PrintTo(const LanguageCase& c, std::ostream* os) { *os << c.name; }
+
+class GnomeShellMenuTest : public ::testing::TestWithParam<LanguageCase> {};
+
+// Where the keyboard menu lies and each of its rows: [x, y, width, height, rows], a row being
+// [label, y, height, whether it opens a submenu]; a row in a submenu, which scrolls, is reachable
+// where the submenu's scrolled view lies, and has its place.
+const QString kMenuScript = QStringLiteral(
+    "const Popup = imports.ui.popupMenu;"
+    "const menu = Main.panel.statusArea.keyboard.menu;"
+    "const rows = [];"
+    "const walk = (a, scroller) => { for (const c of a.get_children()) {"
+    "  if (c instanceof Popup.PopupBaseMenuItem && c.visible && c.mapped) {"
+    "    const place = scroller || c;"
+    "    const [, y] = place.get_transformed_position();"
+    "    rows.push([c.label ? c.label.text : '', y, place.height,"
+    "               c instanceof Popup.PopupSubMenuMenuItem]); }"
+    "  walk(c, c instanceof imports.gi.St.ScrollView ? c : scroller); } };"
+    "walk(menu.box, null);"
+    "const [x, y] = menu.actor.get_transformed_position();"
+    "JSON.stringify([x, y, menu.actor.width, menu.actor.height, rows]);");
+
+// With Tolvani's rows beside GNOME's the menu ran past the bottom of the screen, its last rows
+// out of reach.
+TEST_P(GnomeShellMenuTest, KeyboardMenuFitsTheScreenAndItsRowsAct) {
+  const LanguageCase& c = GetParam();
+  GnomeShellDesktop desktop({QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR)});
+  ASSERT_TRUE(desktop.failure().isEmpty()) << desktop.failure().toStdString();
+  settle(desktop, c.uiLanguage);
+  // A person who chose Tolvani before: the shell starts on it.
+  ASSERT_TRUE(desktop.setSetting(kSources, QStringLiteral("sources"),
+                                 QStringLiteral("[('xkb', 'us'), ('ibus', 'tolvani')]")));
+  ASSERT_TRUE(desktop.setSetting(kSources, QStringLiteral("mru-sources"),
+                                 QStringLiteral("[('ibus', 'tolvani'), ('xkb', 'us')]")));
+  ASSERT_TRUE(desktop.login()) << desktop.failure().toStdString();
+  ASSERT_EQ(waitForSource(desktop, QStringLiteral("tolvani")), QStringLiteral("tolvani"));
+  TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3,
+                                    {QStringLiteral("--title"), QStringLiteral("Editor")});
+  ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*window, 0)) << window->errors().toStdString();
+  // The shell shows an engine's rows once the engine has registered them.
+  const QDeadlineTimer registered(15000);
+  while (desktop.eval(QStringLiteral("!!imports.ui.status.keyboard.getInputSourceManager()"
+                                     ".currentSource.properties")) != QLatin1String("true")) {
+    ASSERT_FALSE(registered.hasExpired()) << "Tolvani registered no rows with the shell";
+    QThread::msleep(100);
+  }
+
+  // The field types through Tolvani, phonetically.
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
+  ASSERT_TRUE(window->waitForText(0, QString::fromUtf8("আমি "), 10000))
+      << window->text(0).toStdString() << " / " << desktop.ibusEngine().toStdString();
+  ASSERT_TRUE(window->clear(0));
+
+  // Opened as a person opens it: a click on the indicator in the top bar.
+  const QJsonArray indicator =
+      record(desktop, QStringLiteral("const k = Main.panel.statusArea.keyboard;"
+                                     "const [x, y] = k.get_transformed_position();"
+                                     "JSON.stringify([x, y, k.width, k.height]);"));
+  ASSERT_EQ(indicator.size(), 4);
+  ASSERT_TRUE(desktop.click(QPoint(indicator[0].toInt() + indicator[2].toInt() / 2,
+                                   indicator[1].toInt() + indicator[3].toInt() / 2)));
+  const QDeadlineTimer opened(5000);
+  while (desktop.eval(QStringLiteral("Main.panel.statusArea.keyboard.menu.isOpen")) !=
+         QLatin1String("true")) {
+    ASSERT_FALSE(opened.hasExpired()) << "the keyboard menu did not open";
+    QThread::msleep(100);
+  }
+  QThread::msleep(500);  // its opening animation
+  const QString shot = QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
+                       QStringLiteral("/screenshots/gnome-keyboard-menu-") +
+                       QString::fromLatin1(c.name) + QStringLiteral(".png");
+  EXPECT_TRUE(desktop.screenshot(shot)) << shot.toStdString();
+
+  // The whole menu on the screen, and every row: those of a submenu once it is opened.
+  const int screenHeight = 768;
+  QJsonArray probhat;
+  QJsonArray menu;
+  for (bool submenusOpen : {false, true}) {
+    menu = record(desktop, kMenuScript);
+    ASSERT_EQ(menu.size(), 5) << desktop.eval(kMenuScript).toStdString();
+    const int top = menu[1].toInt();
+    const int height = menu[3].toInt();
+    EXPECT_LE(top + height, screenHeight) << "menu " << height << " px tall from y " << top;
+    QJsonArray submenu;
+    for (const QJsonValue& value : menu[4].toArray()) {
+      const QJsonArray row = value.toArray();
+      const QString label = row[0].toString();
+      EXPECT_LE(row[1].toInt() + row[2].toInt(), screenHeight)
+          << "row out of reach: " << label.toStdString();
+      if (label.contains(QStringLiteral("Probhat"))) probhat = row;
+      if (row[3].toBool()) submenu = row;
+    }
+    if (submenusOpen || submenu.isEmpty()) break;
+    ASSERT_TRUE(desktop.click(QPoint(menu[0].toInt() + menu[2].toInt() / 2,
+                                     submenu[1].toInt() + submenu[2].toInt() / 2)));
+    QThread::msleep(700);  // its opening animation
+    EXPECT_TRUE(desktop.screenshot(QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
+                                   QStringLiteral("/screenshots/gnome-keyboard-submenu-") +
+                                   QString::fromLatin1(c.name) + QStringLiteral(".png")));
+  }
+  ASSERT_FALSE(probhat.isEmpty()) << "no Probhat row: " << desktop.eval(kMenuScript).toStdString();
+
+  // The row acts: Probhat's keys are not the phonetic ones.
+  ASSERT_TRUE(desktop.click(
+      QPoint(menu[0].toInt() + menu[2].toInt() / 2, probhat[1].toInt() + probhat[2].toInt() / 2)));
+  const QDeadlineTimer closed(5000);
+  while (desktop.eval(QStringLiteral("Main.panel.statusArea.keyboard.menu.isOpen")) !=
+         QLatin1String("false")) {
+    ASSERT_FALSE(closed.hasExpired()) << "the keyboard menu stayed open";
+    QThread::msleep(100);
+  }
+  ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
+  // Probhat's keys: a is the vowel sign aa, m and i are ma and the vowel sign i.
+  EXPECT_TRUE(window->waitForText(0, QString::fromUtf8("ামি "), 10000))
+      << window->text(0).toStdString();
+  EXPECT_TRUE(desktop.screenshot(QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
+                                 QStringLiteral("/screenshots/gnome-probhat-typed-") +
+                                 QString::fromLatin1(c.name) + QStringLiteral(".png")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, GnomeShellMenuTest,
+                         ::testing::Values(LanguageCase{"english", 1}, LanguageCase{"bangla", 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tolvani
