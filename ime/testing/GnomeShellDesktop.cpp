@@ -98,6 +98,10 @@ QProcessEnvironment GnomeShellDesktop::environment() const {
   env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
   env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
   env.insert(QStringLiteral("GTK_A11Y"), QStringLiteral("none"));
+  for (const QString& variable : options_.environment) {
+    const qsizetype equals = variable.indexOf(QLatin1Char('='));
+    if (equals > 0) env.insert(variable.left(equals), variable.mid(equals + 1));
+  }
   return env;
 }
 

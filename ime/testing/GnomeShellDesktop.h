@@ -31,6 +31,8 @@ class GnomeShellDesktop {
     QSize screen = QSize(1366, 768);
     // Drops what the shell and the buses write to standard error.
     bool quiet = true;
+    // More variables ("NAME=value") for the person's programs.
+    QStringList environment{};
   };
   // Starts the display and the system bus; login() starts a session.
   explicit GnomeShellDesktop(const Options& options);
