@@ -170,7 +170,8 @@ class OnboardingWindowController : public QObject {
   void switchKeyboard();
   void observeInputSources(bool on);
   void applySnapshot(const InputSourceSnapshot& snapshot);
-  // What the steps' conditions read: the last known state.
+  // What the steps' conditions read: the last known state, and the desktop's; the page's state
+  // starts from it.
   guide::State stepState() const;
   // Whether the step holds in this session.
   bool conditionMet(Step step) const;

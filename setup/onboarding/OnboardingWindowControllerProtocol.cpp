@@ -156,7 +156,7 @@ void OnboardingWindowController::openWindowOf(const std::function<void()>& open)
 }
 
 guide::State OnboardingWindowController::state(bool focusTyping) const {
-  guide::State state;
+  guide::State state = stepState();
   state.language = language_;
   state.stage = stage_;
   state.tourStep = tourStep_;
@@ -164,16 +164,7 @@ guide::State OnboardingWindowController::state(bool focusTyping) const {
   state.running = running_;
   state.failed = failed_;
   state.failure = failure_;
-  state.status = status_;
-  state.selected = selected_;
-  state.menuVisible = menuVisible_;
-  state.ibusRunning = ibusRunning_;
-  state.gnome = platform::desktop::isGnome();
   state.desktop = desktopName();
-  state.checked = checked_;
-  state.panelRuns = panelRuns_;
-  state.selectedByPerson = selectedByPerson_;
-  state.completed = AppSettings::onboardingCompleted();
   state.session = session_;
   state.focusTyping = focusTyping;
   state.digits = AppSettings::banglaDigitsEnabled();

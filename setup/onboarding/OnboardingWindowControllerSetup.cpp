@@ -83,6 +83,8 @@ guide::State OnboardingWindowController::stepState() const {
   state.panelRuns = panelRuns_;
   state.selectedByPerson = selectedByPerson_;
   state.completed = AppSettings::onboardingCompleted();
+  state.checked = checked_;
+  state.gnome = platform::desktop::isGnome();
   return state;
 }
 
@@ -347,10 +349,7 @@ void OnboardingWindowController::noAnswer(const CancellationRef& task) {
 }
 
 bool OnboardingWindowController::keyboardSettingsWork() const {
-  guide::State state = stepState();
-  state.checked = checked_;
-  state.gnome = platform::desktop::isGnome();
-  return guide::keyboardSettingsWork(state);
+  return guide::keyboardSettingsWork(stepState());
 }
 
 void OnboardingWindowController::openKeyboardSettings() {
