@@ -419,8 +419,7 @@ int IBusInputSources::select(const InputSource& source) {
   if (!bus) return -ECONNREFUSED;
   // A panel that has not started yet would switch away at its start; a running one records the
   // change itself. The switch now does not depend on that record.
-  if (!ibus_bus_name_has_owner(bus.ptr, IBUS_SERVICE_PANEL) &&
-      IBusInputSources::schemaInstalled(kIBusGeneralSchema))
+  if (!ibus_bus_name_has_owner(bus.ptr, IBUS_SERVICE_PANEL) && schemaInstalled(kIBusGeneralSchema))
     placeInPanelOrder(source.identifier, 0);
   const QByteArray name = source.identifier.toUtf8();
   return ibus_bus_set_global_engine(bus.ptr, name.constData()) ? 0 : -EIO;
@@ -451,13 +450,13 @@ std::optional<InputSource> IBusInputSources::current() {
 }
 
 std::optional<bool> IBusInputSources::inputMenuVisible() {
-  if (!IBusInputSources::schemaInstalled(kIBusPanelSchema)) return std::nullopt;
+  if (!schemaInstalled(kIBusPanelSchema)) return std::nullopt;
   GObjectRef<GSettings> settings(g_settings_new(kIBusPanelSchema));
   return g_settings_get_boolean(settings.ptr, kTrayIconKey) != FALSE;
 }
 
 bool IBusInputSources::setInputMenuVisible() {
-  if (!IBusInputSources::schemaInstalled(kIBusPanelSchema)) return false;
+  if (!schemaInstalled(kIBusPanelSchema)) return false;
   GObjectRef<GSettings> settings(g_settings_new(kIBusPanelSchema));
   const bool written = g_settings_set_boolean(settings.ptr, kTrayIconKey, TRUE);
   g_settings_sync();

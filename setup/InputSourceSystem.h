@@ -1,8 +1,8 @@
 // The desktop's input-source calls that registration needs, behind one interface: the real ones
 // talk to IBus and GSettings (IBusInputSources; GnomeInputSources where GNOME's list decides),
-// tests install a scripted one. Statuses are 0 for
-// success and negative otherwise (a negated errno), so that they never read as one of the small
-// fixed error codes. Thread-safety: called from one thread at a time.
+// tests install a scripted one. Statuses are 0 for success and negative otherwise (a negated
+// errno), so that they never read as one of the small fixed error codes. Thread-safety: called
+// from one thread at a time.
 #ifndef TOLVANI_SETUP_INPUTSOURCESYSTEM_H_
 #define TOLVANI_SETUP_INPUTSOURCESYSTEM_H_
 

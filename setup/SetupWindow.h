@@ -24,10 +24,10 @@ namespace tolvani::SetupWindow {
 
 // OnboardingWindowController's entry points (show() opens the window or brings it forward,
 // showIfNeeded() offers it, without taking the focus, when onboarding is not completed and a step
-// is left, showTour() opens its tour, and
-// confirmSetup() completes onboarding on a commit holding a Bangla letter). show() and showTour()
-// start the window's process when none holds the window; when it cannot start, or cannot show the
-// window, the failure is logged and nothing shows. confirmSetup() starts nothing.
+// is left, showTour() opens its tour, and confirmSetup() completes onboarding on a commit holding
+// a Bangla letter). show() and showTour() start the window's process when none holds the window;
+// when it cannot start, or cannot show the window, the failure is logged and nothing shows.
+// confirmSetup() starts nothing.
 void show();
 void showIfNeeded();
 void showTour();
