@@ -22,6 +22,7 @@
 
 TOLVANI_EMBEDDED_DATA(probhat_layout);
 TOLVANI_EMBEDDED_DATA(national_layout);
+TOLVANI_EMBEDDED_DATA(unijoy_layout);
 
 namespace tolvani::engine::probhat {
 
@@ -36,10 +37,27 @@ constexpr const char* kCustomLayoutFile = "custom-layout.json";
 
 OnceCell<Layout> g_probhat;
 OnceCell<Layout> g_national;
+OnceCell<Layout> g_unijoy;
 
 // Shared by every session. Absent until the first reload, then always a map, possibly empty.
 std::shared_mutex g_overrides_mu;
 std::optional<Layers> g_overrides;
+
+// Reads one map of key to output; `where` names it in an error.
+bool read_layer(const json::Value& v, const std::string& where, Layer& layer, std::string& error) {
+  if (!v.is_object()) {
+    error = "invalid type: " + json::describe(v) + ", expected a map (in " + where + ")";
+    return false;
+  }
+  for (const auto& [key, output] : v.members) {
+    if (output.kind != json::Value::Kind::kString) {
+      error = "invalid type: " + json::describe(output) + ", expected a string (in " + where + ")";
+      return false;
+    }
+    layer.insert_or_assign(key, output.string);
+  }
+  return true;
+}
 
 // Reads the value of `field` (a map of layer name to layer) into `out`. A repeated layer name or
 // key keeps its last value, as a map does.
@@ -50,20 +68,8 @@ bool read_layers(const json::Value& v, std::string_view field, Layers& out, std:
     return false;
   }
   for (const auto& [name, layer_value] : v.members) {
-    if (!layer_value.is_object()) {
-      error = "invalid type: " + json::describe(layer_value) + ", expected a map (in layer `" +
-              name + "`)";
-      return false;
-    }
     Layer layer;
-    for (const auto& [key, output] : layer_value.members) {
-      if (output.kind != json::Value::Kind::kString) {
-        error = "invalid type: " + json::describe(output) + ", expected a string (in layer `" +
-                name + "`)";
-        return false;
-      }
-      layer.insert_or_assign(key, output.string);
-    }
+    if (!read_layer(layer_value, "layer `" + name + "`", layer, error)) return false;
     out.insert_or_assign(name, std::move(layer));
   }
   return true;
@@ -191,7 +197,34 @@ Layers load_custom_overrides() {
 std::optional<Layout> parse_layout(std::string_view document, std::string& error) {
   std::optional<Layers> layers = parse_layers_document(document, "layers", error);
   if (!layers) return std::nullopt;
-  return Layout{std::move(*layers)};
+  Layout layout{std::move(*layers), std::nullopt};
+  json::Value root;
+  if (!json::parse(document, root, error)) return std::nullopt;
+  json::Record top(root, {"link"});
+  if (!top.ok()) {
+    error = top.error();
+    return std::nullopt;
+  }
+  const json::Value* link_value = top.get("link");
+  if (link_value == nullptr) return layout;
+  json::Record link_record(*link_value, {"key", "then"});
+  Link link;
+  if (!link_record.ok() || !link_record.string("key", link.key)) {
+    error = link_record.error() + " (in `link`)";
+    return std::nullopt;
+  }
+  if (utf8::scalar_count(link.key) != 1) {
+    error = "the link key `" + link.key + "` is not one character";
+    return std::nullopt;
+  }
+  const json::Value* then = link_record.get("then");
+  if (then == nullptr) {
+    error = "missing field `then` (in `link`)";
+    return std::nullopt;
+  }
+  if (!read_layer(*then, "`link`", link.then, error)) return std::nullopt;
+  layout.link = std::move(link);
+  return layout;
 }
 
 std::optional<Layers> parse_custom_overrides(std::string_view document, std::string& error) {
@@ -211,6 +244,7 @@ Layout layout_or_empty(std::string_view document, std::string_view name) {
 
 std::string_view probhat_document() { return TOLVANI_EMBEDDED_VIEW(probhat_layout); }
 std::string_view national_document() { return TOLVANI_EMBEDDED_VIEW(national_layout); }
+std::string_view unijoy_document() { return TOLVANI_EMBEDDED_VIEW(unijoy_layout); }
 
 const Layout& probhat_layout() {
   return g_probhat.get_or_build([] { return layout_or_empty(probhat_document(), "probhat"); });
@@ -218,6 +252,10 @@ const Layout& probhat_layout() {
 
 const Layout& national_layout() {
   return g_national.get_or_build([] { return layout_or_empty(national_document(), "national"); });
+}
+
+const Layout& unijoy_layout() {
+  return g_unijoy.get_or_build([] { return layout_or_empty(unijoy_document(), "unijoy"); });
 }
 
 char32_t base_key(char32_t c) {
@@ -298,6 +336,27 @@ std::string map_char(char32_t c, bool shift, bool alt) {
 
 std::string map_char_national(char32_t c, bool shift, bool alt) {
   return map_char_with_layout(national_layout(), c, shift, alt);
+}
+
+std::string map_char_unijoy(char32_t c, bool shift, bool alt) {
+  return map_char_with_layout(unijoy_layout(), c, shift, alt);
+}
+
+bool starts_link(const Layout& layout, char32_t c, bool shift, bool alt) {
+  if (!layout.link || shift || alt || !utf8::is_scalar(c)) return false;
+  std::string key;
+  utf8::append(key, c);
+  if (key != layout.link->key) return false;
+  const std::string* own = find(layout.layers, kDefault, key);
+  return own != nullptr && map_char_with_layout(layout, c, false, false) == *own;
+}
+
+const std::string* link_follower(const Layout& layout, char32_t c) {
+  if (!layout.link || !utf8::is_scalar(c)) return nullptr;
+  std::string key;
+  utf8::append(key, c);
+  const auto it = layout.link->then.find(key);
+  return it == layout.link->then.end() ? nullptr : &it->second;
 }
 
 void reload_custom_overrides() {

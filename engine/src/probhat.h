@@ -1,4 +1,4 @@
-// The fixed layouts, probhat and national, with the user's custom key overrides.
+// The fixed layouts, probhat, national and unijoy, with the user's custom key overrides.
 // Thread-safety: safe on any thread. Each layout is built once per process, on first use, and
 // read without locks afterwards; the overrides are shared by every session behind a reader-writer
 // lock, and a reload swaps them whole.
@@ -25,8 +25,16 @@ using Layer = std::unordered_map<std::string, std::string, StringHash, std::equa
 // Layer name ("default", "shift", "alt", "shift_alt") to layer.
 using Layers = std::unordered_map<std::string, Layer, StringHash, std::equal_to<>>;
 
+// A key whose output waits for the next key: followed by a key of `then` (typed without AltGr),
+// that key's text replaces both; followed by any other key, it stays as typed.
+struct Link {
+  std::string key;
+  Layer then;
+};
+
 struct Layout {
   Layers layers;
+  std::optional<Link> link;
 };
 
 // Largest "custom-layout.json" that is read; a larger file counts as no overrides.
@@ -40,8 +48,9 @@ inline constexpr size_t kMaxCustomLayoutBytes = size_t{1} << 20;
 inline constexpr size_t kMaxOverrideScalars = 64;
 
 // Reads a layout document: an object whose "layers" field (required, once) maps layer names to
-// objects of string outputs. Any value of another type fails the whole document (nothing, with
-// `error` set). A repeated key within a map keeps the last value.
+// objects of string outputs, and whose "link" field (optional) is an object with a one-character
+// string "key" and an object "then" of string outputs. Any value of another type fails the whole
+// document (nothing, with `error` set). A repeated key within a map keeps the last value.
 std::optional<Layout> parse_layout(std::string_view document, std::string& error);
 
 // Reads a custom-key document: an object whose "overrides" field (required, once) has the shape
@@ -55,8 +64,10 @@ Layout layout_or_empty(std::string_view document, std::string_view name);
 // The embedded documents and the process-wide layouts built from them.
 std::string_view probhat_document();
 std::string_view national_document();
+std::string_view unijoy_document();
 const Layout& probhat_layout();
 const Layout& national_layout();
+const Layout& unijoy_layout();
 
 // The key that shift_alt entries are written under for the character typed: the unshifted
 // character of the same US key ('$' gives '4', 'A' gives 'a'); any other character is its own.
@@ -68,6 +79,14 @@ char32_t base_key(char32_t c);
 std::string map_char_with_layout(const Layout& layout, char32_t c, bool shift, bool alt);
 std::string map_char(char32_t c, bool shift, bool alt);           // probhat
 std::string map_char_national(char32_t c, bool shift, bool alt);  // national
+std::string map_char_unijoy(char32_t c, bool shift, bool alt);    // unijoy
+
+// Whether the key `c` typed with these modifiers is the layout's link key and types the link's
+// own output (a custom key that changes that output takes the link away).
+bool starts_link(const Layout& layout, char32_t c, bool shift, bool alt);
+// The text that replaces the link key and the key `c` typed after it; null when `c` is no key of
+// the link's `then` (or the layout has no link).
+const std::string* link_follower(const Layout& layout, char32_t c);
 
 // Re-reads "custom-layout.json" from the user-data folder and replaces the overrides of every
 // session with it. A missing, unreadable, oversized or malformed file means no overrides; outputs

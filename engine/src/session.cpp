@@ -259,6 +259,7 @@ CompositionState EngineSession::handle_key_event(const KeyEvent& event) {
     ~InKeyEvent() { flag = false; }
   } in_key(in_key_event_);
   resolve_spelling_offer();
+  if (event.kind != KeyKind::kText) link_held_ = false;
   switch (event.kind) {
     case KeyKind::kText:
       return handle_text_with_options(event);
@@ -282,8 +283,9 @@ std::pair<std::string, bool> EngineSession::layout_output(char32_t c, uint32_t m
   if (mode_ == KeyboardMode::kPhonetic) return {encode(c), false};
   const bool shift = (modifiers & 1u) != 0 || (c >= 'A' && c <= 'Z');
   const bool alt = (modifiers & 2u) != 0;
-  std::string out = mode_ == KeyboardMode::kProbhat ? probhat::map_char(c, shift, alt)
-                                                    : probhat::map_char_national(c, shift, alt);
+  std::string out = mode_ == KeyboardMode::kProbhat    ? probhat::map_char(c, shift, alt)
+                    : mode_ == KeyboardMode::kNational ? probhat::map_char_national(c, shift, alt)
+                                                       : probhat::map_char_unijoy(c, shift, alt);
   const bool mapped = out != encode(c);
   return {std::move(out), mapped};
 }
@@ -299,6 +301,7 @@ CompositionState EngineSession::commit_replacement(std::string replacement) {
 CompositionState EngineSession::handle_text_with_options(const KeyEvent& event) {
   const char32_t c = event.codepoint;
   const uint32_t m = event.modifiers;
+  const bool link_held = std::exchange(link_held_, false);
   if (c == 0 || !utf8::is_scalar(c)) return state_with_preview(display_preedit(), 0);
   const bool mapped = layout_output(c, m).second;
   const bool passthrough = is_passthrough_char(c);
@@ -326,6 +329,22 @@ CompositionState EngineSession::handle_text_with_options(const KeyEvent& event) 
   }
 
   if (mapped || !passthrough) {
+    if (mode_ == KeyboardMode::kUnijoy) {
+      const probhat::Layout& layout = probhat::unijoy_layout();
+      const std::string* joined = link_held && (m & 2u) == 0 && !keystroke_starts_.empty()
+                                      ? probhat::link_follower(layout, c)
+                                      : nullptr;
+      if (joined != nullptr) {
+        // The held key and this one become one keystroke.
+        raw_.resize(std::min(keystroke_starts_.back(), raw_.size()));
+        raw_ += *joined;
+        return recompute();
+      }
+      if (!push_mode_char(c, m)) return state_with_preview(display_preedit(), 0);
+      link_held_ =
+          probhat::starts_link(layout, c, (m & 1u) != 0 || (c >= 'A' && c <= 'Z'), (m & 2u) != 0);
+      return recompute();
+    }
     if (!push_mode_char(c, m)) return state_with_preview(display_preedit(), 0);
     return recompute();
   }
@@ -470,6 +489,7 @@ void EngineSession::clear_composition() {
   forget_readings();
   raw_.clear();
   keystroke_starts_.clear();
+  link_held_ = false;
   rendered_.clear();
   candidates_.clear();
   ranking_pending_ = false;
@@ -512,6 +532,7 @@ bool EngineSession::take_finished_stores() {
 void EngineSession::set_mode(uint32_t mode) {
   mode_ = mode == 1   ? KeyboardMode::kProbhat
           : mode == 2 ? KeyboardMode::kNational
+          : mode == 3 ? KeyboardMode::kUnijoy
                       : KeyboardMode::kPhonetic;
   forget_readings();
   reset();

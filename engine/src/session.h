@@ -25,7 +25,7 @@
 
 namespace tolvani::engine {
 
-enum class KeyboardMode : uint8_t { kPhonetic = 0, kProbhat = 1, kNational = 2 };
+enum class KeyboardMode : uint8_t { kPhonetic = 0, kProbhat = 1, kNational = 2, kUnijoy = 3 };
 
 // The raw buffer takes no further key once it holds this many bytes.
 inline constexpr size_t kRawBufferCap = 4096;
@@ -141,7 +141,7 @@ class EngineSession {
   // so that the ones they replace are freed without waiting for a key. True while a load or a
   // reload still runs beside the keys.
   bool take_finished_stores();
-  // Mode 1 probhat, 2 national, anything else phonetic; resets and empties the context.
+  // Mode 1 probhat, 2 national, 3 unijoy, anything else phonetic; resets and empties the context.
   void set_mode(uint32_t mode);
   // Stores the clamped count and the flag word, then recomputes.
   CompositionState update_config(uint32_t suggestion_count, uint32_t flags);
@@ -276,6 +276,8 @@ class EngineSession {
   KeyboardMode mode_ = KeyboardMode::kPhonetic;
   std::string raw_;
   std::vector<size_t> keystroke_starts_;  // fixed layouts: raw length before each keystroke
+  // The last keystroke is the layout's link key, which the next text key may replace.
+  bool link_held_ = false;
   std::string rendered_;
   std::vector<Candidate> candidates_;
   bool in_key_event_ = false;

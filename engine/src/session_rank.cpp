@@ -35,6 +35,24 @@ int32_t saturating_add(int32_t a, int64_t b) {
       int64_t{a} + b, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
+// The normal form, except that a joiner typed after "ত্" stays (the form would make it "ৎ"):
+// Unijoy types khanda ta on a key of its own and keeps the joiner as typed.
+std::string normalize_keeping_ta_joiner(std::string_view raw) {
+  constexpr std::string_view kTaVirama = "\u09A4\u09CD";
+  constexpr std::string_view kJoiner = "\u200D";
+  std::string out;
+  size_t from = 0;
+  // The joiner, a starter that composes with nothing, splits the normalisation cleanly.
+  for (size_t at = raw.find("\u09A4\u09CD\u200D"); at != std::string_view::npos;
+       at = raw.find("\u09A4\u09CD\u200D", from)) {
+    out += normalize_bengali(raw.substr(from, at + kTaVirama.size() - from));
+    out += kJoiner;
+    from = at + kTaVirama.size() + kJoiner.size();
+  }
+  out += normalize_bengali(raw.substr(from));
+  return out;
+}
+
 void sort_by_score(std::vector<Candidate>& list) {
   std::stable_sort(list.begin(), list.end(),
                    [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
@@ -53,7 +71,9 @@ int32_t context_bonus(uint64_t n, float scale, int32_t cap) {
 }
 
 CompositionState EngineSession::recompute() {
-  rendered_ = mode_ == KeyboardMode::kPhonetic ? render_phonetic(raw_) : normalize_bengali(raw_);
+  rendered_ = mode_ == KeyboardMode::kPhonetic ? render_phonetic(raw_)
+              : mode_ == KeyboardMode::kUnijoy ? normalize_keeping_ta_joiner(raw_)
+                                               : normalize_bengali(raw_);
   const std::string preedit = display_preedit();
   // The preedit goes to the application first; the ranking, the bulk of a key's work, can follow.
   if (in_key_event_ && config_.defer_ranking && !raw_.empty()) {

@@ -78,6 +78,7 @@ std::optional<std::string> lookup(const AutocorrectRows& rows, std::string_view 
 constexpr uint8_t kPhoneticMode = 0;
 constexpr uint8_t kProbhatMode = 1;
 constexpr uint8_t kNationalMode = 2;
+constexpr uint8_t kUnijoyMode = 3;
 
 constexpr int32_t kAutocorrectEqualScore = 10'500;
 constexpr int32_t kAutocorrectScore = 8'000;
@@ -798,7 +799,7 @@ std::vector<Candidate> suggestions_for(uint8_t mode, std::string_view key,
   } else {
     bangla_bucket.read_head(out);
     std::optional<LayoutNearWords> near_words;
-    if (mode == kProbhatMode || mode == kNationalMode) {
+    if (mode == kProbhatMode || mode == kNationalMode || mode == kUnijoyMode) {
       near_words.emplace(b);
       near_words->read_head(out);
     }

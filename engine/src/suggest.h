@@ -26,10 +26,10 @@ namespace tolvani::engine::suggest {
 inline constexpr size_t kMaxSuggestions = 15;
 
 // Candidates for the composition, best first (highest score, then text in byte order), at most
-// min(max(limit, 1), 15). `mode` is the keyboard mode byte (0 phonetic, 1 probhat, 2 national);
-// `key` is the typed text (the Latin letters in phonetic mode); `rendered` is the composition's
-// Bangla rendering; an empty rendering gives no candidates. With `autocorrect`, the typed key's
-// autocorrection comes first. Builds every lexicon table it reads (blocking); under the
+// min(max(limit, 1), 15). `mode` is the keyboard mode byte (0 phonetic, 1 probhat, 2 national,
+// 3 unijoy); `key` is the typed text (the Latin letters in phonetic mode); `rendered` is the
+// composition's Bangla rendering; an empty rendering gives no candidates. With `autocorrect`, the
+// typed key's autocorrection comes first. Builds every lexicon table it reads (blocking); under the
 // non-blocking policy ask suggestions_ready() first.
 std::vector<Candidate> suggestions_for(uint8_t mode, std::string_view key,
                                        std::string_view rendered, const UserDictionary& user_dict,

@@ -1,5 +1,6 @@
-// Checks the embedded probhat and national documents against key tables typed here by code point,
-// so a wrong character, a lost or misplaced key, or an entry in the wrong layer fails by name.
+// Checks the embedded probhat and national documents (and the shape of unijoy's) against key tables
+// typed here by code point, so a wrong character, a lost or misplaced key, or an entry in the wrong
+// layer fails by name.
 #include "json_reader.h"
 #include "probhat.h"
 #include "utf8.h"
@@ -202,7 +203,8 @@ TEST(LayoutDataTest, DocumentsHoldFourLayersAndTheirNames) {
     uint64_t version;
   };
   for (const Row& row :
-       {Row{probhat_document, "Probhat", 1}, Row{national_document, "National (Jatiya)", 2}}) {
+       {Row{probhat_document, "Probhat", 1}, Row{national_document, "National (Jatiya)", 2},
+        Row{unijoy_document, "Unijoy", 1}}) {
     SCOPED_TRACE(row.name);
     EXPECT_TRUE(utf8::is_valid(row.document()));
     json::Value root;

@@ -386,13 +386,16 @@ TEST_F(ProbhatTest, OverridesApplyInTheChosenLayerOnly) {
   const Row rows[] = {
       {1, U'k', 0, kKsa},
       {2, U'k', 0, kKsa},
+      {3, U'k', 0, kKsa},
       // Option falls back to the layout's own default entry, not to the override.
       {1, U'k', kOption, "\u0995"},
       {2, U'k', kOption, "\u09A4"},
+      {3, U'k', kOption, "\u09A4"},
       // A capital selects the shift layer with or without the Shift bit.
       {1, U'A', 0, "\u0986"},
       {1, U'A', kShift, "\u0986"},
       {2, U'A', 0, "\u0986"},
+      {3, U'A', kShift, "\u0986"},
       {1, U'K', 0, "\u0996"},
       // An empty override layer leaves the layout's layer alone.
       {1, U'a', kOption, "\u098C"},

@@ -209,10 +209,10 @@ TEST(SessionTest, SetModeResetsAndEmptiesThePredictionContext) {
     uint32_t mode;
     KeyboardMode expected;
   };
-  for (const Row& row :
-       {Row{0, KeyboardMode::kPhonetic}, Row{1, KeyboardMode::kProbhat},
-        Row{2, KeyboardMode::kNational}, Row{3, KeyboardMode::kPhonetic},
-        Row{7, KeyboardMode::kPhonetic}, Row{0xFFFFFFFF, KeyboardMode::kPhonetic}}) {
+  for (const Row& row : {Row{0, KeyboardMode::kPhonetic}, Row{1, KeyboardMode::kProbhat},
+                         Row{2, KeyboardMode::kNational}, Row{3, KeyboardMode::kUnijoy},
+                         Row{4, KeyboardMode::kPhonetic}, Row{7, KeyboardMode::kPhonetic},
+                         Row{0xFFFFFFFF, KeyboardMode::kPhonetic}}) {
     EngineSession s;
     type(s, U"ami tumi ab");
     ASSERT_EQ(s.last_word(), "তুমি");

@@ -322,6 +322,7 @@ TEST(SuggestEquivalenceTest, MatchesThePlainMergeOfEveryPush) {
   cases.add(0, "ami", "\xE0\xA6");
   cases.add(1, "", "\xE0\xA6\x86\xFF");
   cases.add(3, "ami", render("ami"));
+  cases.add(4, "ami", render("ami"));
 
   // Layout typing: prefixes of words and near misses (a letter changed, dropped or added).
   const std::vector<std::string> letters = {"\u0995", "\u09B0", "\u09BE",       "\u09BF",

@@ -297,7 +297,7 @@ std::vector<Candidate> reference_suggestions_for(uint8_t mode, std::string_view 
 
   if (mode == 0) {
     if (!k.empty()) push_phonetic(k, b, user_dict, out);
-  } else if (mode == 1 || mode == 2) {
+  } else if (mode == 1 || mode == 2 || mode == 3) {
     push_layout_near_words(b, out);
   }
   return out.ranked(limit);

@@ -29,6 +29,7 @@ std::string show(const std::vector<Candidate>& candidates) {
 constexpr uint8_t kPhonetic = 0;
 constexpr uint8_t kProbhat = 1;
 constexpr uint8_t kNational = 2;
+constexpr uint8_t kUnijoy = 3;
 
 #define MEYE "\u09AE\u09C7\u09AF\u09BC\u09C7"  // মেয়ে, with the nukta decomposed
 
@@ -93,6 +94,7 @@ TEST_F(SuggestTest, ScoresOfEachSource) {
       // Layouts: no phonetic source whatever the key; near Bangla words instead.
       {"probhat", kProbhat, "meye", MEYE, MEYE " 2800 2"},
       {"national", kNational, "meye", MEYE, MEYE " 2800 2"},
+      {"unijoy", kUnijoy, "meye", MEYE, MEYE " 2800 2"},
       // মেয়ে is in the prefix bucket of মো but does not start with it: not offered.
       {"layout near word", kProbhat, "", "\u09AE\u09CB", "\u09AE\u09C1 605 2"},
       // Equal scores: the rendered word (2,500, kind 0) keeps its kind against the prefix bucket
