@@ -1,6 +1,6 @@
-// The keyboard help window: a read-only reference of how to type, in four tabs (phonetic table,
-// the probhat and national layouts drawn from the bundled layout documents, conjunct table), built
-// once on first use and kept for the life of the process. Thread-safety: main thread only.
+// The keyboard help window: a read-only reference of how to type, in five tabs (phonetic table,
+// the fixed layouts drawn from the bundled layout documents, conjunct table), built once on first
+// use and kept for the life of the process. Thread-safety: main thread only.
 #ifndef TOLVANI_HELP_KEYBOARDHELPCONTROLLER_H_
 #define TOLVANI_HELP_KEYBOARDHELPCONTROLLER_H_
 
@@ -17,16 +17,19 @@ namespace tolvani {
 
 class KeyboardHelpWindow;
 
-// The three layers of a layout document the help shows; a missing or malformed layer is empty.
+// The three layers of a layout document the help shows, and its link key with what follows it (in
+// "link": "key" and "then"); a missing or malformed layer or link is empty.
 struct LayoutData {
   std::map<QString, QString> defaultLayer;
   std::map<QString, QString> shiftLayer;
   std::map<QString, QString> altLayer;
+  QString linkKey;
+  std::map<QString, QString> linkThen;
 };
 
 class KeyboardHelpController {
  public:
-  // The only instance; the first call builds the window and all four tabs, reading both layout
+  // The only instance; the first call builds the window and all five tabs, reading the three layout
   // documents.
   static KeyboardHelpController& shared();
 

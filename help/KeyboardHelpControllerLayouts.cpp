@@ -1,10 +1,12 @@
-// The probhat and national tabs, drawn from the layout documents the program carries: the same
-// documents the engine types with, so the help shows what the engine types.
+// The probhat, national and unijoy tabs, drawn from the layout documents the program carries: the
+// same documents the engine types with, so the help shows what the engine types.
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QStringList>
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "help/KeyboardHelpController.h"
@@ -89,16 +91,27 @@ std::optional<LayoutData> KeyboardHelpController::loadLayout(const QString& name
   const QJsonValue layers = document.object().value(QStringLiteral("layers"));
   if (!layers.isObject()) return std::nullopt;
   const QJsonObject object = layers.toObject();
-  return LayoutData{stringMap(object.value(QStringLiteral("default"))),
-                    stringMap(object.value(QStringLiteral("shift"))),
-                    stringMap(object.value(QStringLiteral("alt")))};
+  LayoutData data{stringMap(object.value(QStringLiteral("default"))),
+                  stringMap(object.value(QStringLiteral("shift"))),
+                  stringMap(object.value(QStringLiteral("alt"))),
+                  {},
+                  {}};
+  const QJsonObject link = document.object().value(QStringLiteral("link")).toObject();
+  const QString linkKey = link.value(QStringLiteral("key")).toString();
+  std::map<QString, QString> then = stringMap(link.value(QStringLiteral("then")));
+  if (linkKey.size() == 1 && !then.empty()) {
+    data.linkKey = linkKey;
+    data.linkThen = std::move(then);
+  }
+  return data;
 }
 
 HelpText KeyboardHelpController::buildFixedLayoutContent(const QString& layoutName) {
   HelpText text;
   text.setCompactRows(true);
-  const QString displayName = layoutName == QStringLiteral("probhat")
-                                  ? QStringLiteral("প্রভাত")
+  const QString displayName = layoutName == QStringLiteral("probhat") ? QStringLiteral("প্রভাত")
+                              : layoutName == QStringLiteral("unijoy")
+                                  ? QStringLiteral("ইউনিজয় (Unijoy)")
                                   : QStringLiteral("জাতীয় (National)");
   text.append(displayName + QStringLiteral(" লে-আউট রেফারেন্স\n\n"), TextStyle::titleStyle);
 
@@ -118,6 +131,26 @@ HelpText KeyboardHelpController::buildFixedLayoutContent(const QString& layoutNa
     for (const auto& [key, output] : layout->altLayer) appendEntry(line, key, output);
     line.append(QStringLiteral("\n"), TextStyle::monoStyle);
     text.append(line);
+  }
+  if (!layout->linkThen.empty()) {
+    // The link key's pairs in the order of what they give: the vowels, then the rest.
+    std::vector<std::pair<QString, QString>> pairs(layout->linkThen.begin(),
+                                                   layout->linkThen.end());
+    std::stable_sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) {
+      const auto rank = [](const QString& s) {
+        return std::pair(s.isEmpty() || s.front() < QChar(0x0980), s);
+      };
+      return rank(a.second) < rank(b.second);
+    });
+    text.header(QStringLiteral("লিংক কী (Link Key) ") + layout->linkKey, kRuleLength);
+    HelpText line;
+    for (const auto& [key, output] : pairs) appendEntry(line, layout->linkKey + key, output);
+    line.append(QStringLiteral("\n"), TextStyle::monoStyle);
+    text.append(line);
+    text.append(
+        QStringLiteral("%1 হসন্ত (্) দেয়; এর পরে ওপরের কোনো কী ছাড়া অন্য কী চাপলে হসন্ত থেকে যায়।\n")
+            .arg(layout->linkKey),
+        TextStyle::bodyStyle);
   }
   text.append(QStringLiteral("\n"), TextStyle::bodyStyle);
   text.append(QStringLiteral("টিপ: হসন্ত (্) দিয়ে দুটি বর্ণ যুক্ত করুন, যেমন ক + ্ + ত = ক্ত\n"),

@@ -49,6 +49,8 @@ KeyboardHelpWindow::KeyboardHelpWindow(QWidget* parent) : QWidget(parent) {
        KeyboardHelpController::buildFixedLayoutContent(QStringLiteral("probhat"))},
       {"national", QStringLiteral("জাতীয়"),
        KeyboardHelpController::buildFixedLayoutContent(QStringLiteral("national"))},
+      {"unijoy", QStringLiteral("ইউনিজয়"),
+       KeyboardHelpController::buildFixedLayoutContent(QStringLiteral("unijoy"))},
       {"conjunct", QStringLiteral("যুক্তবর্ণ"), KeyboardHelpController::buildConjunctContent()},
   };
   for (const auto& tab : tabs) {

@@ -1,6 +1,7 @@
-// The keyboard help window's widget: four read-only, selectable text tabs (phonetic table, the
-// probhat and national layouts, conjunct table) whose colours follow the window's palette, so that
-// a switch to a dark palette redraws the text light on dark. Thread-safety: main thread only.
+// The keyboard help window's widget: five read-only, selectable text tabs (phonetic table, the
+// probhat, national and unijoy layouts, conjunct table) whose colours follow the window's palette,
+// so that a switch to a dark palette redraws the text light on dark. Thread-safety: main thread
+// only.
 #ifndef TOLVANI_HELP_KEYBOARDHELPWINDOW_H_
 #define TOLVANI_HELP_KEYBOARDHELPWINDOW_H_
 

@@ -268,6 +268,20 @@ TEST(KeyboardHelpControllerTest, ProbhatTabShowsTheInstalledLayout) {
   EXPECT_EQ(textsOf(tab, TextStyle::mutedStyle).size(), 3u + 47 + 47 + 11);
 }
 
+// Unijoy's tab: its keys, and the link key's pairs in the order of what they give.
+TEST(KeyboardHelpControllerTest, UnijoyTabShowsItsKeysAndTheLinkKey) {
+  const HelpText tab = KeyboardHelpController::buildFixedLayoutContent("unijoy");
+  EXPECT_TRUE(tab.plainText().startsWith(QStringLiteral("ইউনিজয় (Unijoy) লে-আউট রেফারেন্স")));
+  const std::vector<QString> rows = rowLines(tab);
+  ASSERT_EQ(rows.size(), 10u);  // four default rows, four shift rows, the AltGr and link lines
+  EXPECT_EQ(rows[2], QStringLiteral("a  →ৃ     s  →ু     d  →ি     f  →া     g  →্     h  →ব     "
+                                    "j  →ক     k  →ত     l  →দ     ;  →;     '  →'     \n"));
+  EXPECT_EQ(rows[9], QStringLiteral("gf →আ     gd →ই     gD →ঈ     gs →উ     gS →ঊ     ga →ঋ     "
+                                    "gc →এ     gC →ঐ     gx →ও     gX →ঔ     gG →॥     \n"));
+  EXPECT_EQ(textsOf(tab, TextStyle::sectionStyle).back(),
+            QStringLiteral("\nলিংক কী (Link Key) g\n"));
+}
+
 // Fonts the window's columns depend on: they must be installed, or the columns drift.
 TEST(KeyboardHelpControllerTest, StylesResolveToInstalledFonts) {
   const QPalette palette;
@@ -292,7 +306,7 @@ int xOf(QTextEdit* view, int position) {
   return view->cursorRect(cursor).left();
 }
 
-TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
+TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFiveSelectableTabs) {
   KeyboardHelpController& controller = KeyboardHelpController::shared();
   EXPECT_EQ(&controller, &KeyboardHelpController::shared());
   QWidget* window = controller.window();
@@ -302,15 +316,16 @@ TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
 
   auto* tabs = window->findChild<QTabWidget*>();
   ASSERT_NE(tabs, nullptr);
-  ASSERT_EQ(tabs->count(), 4);
+  ASSERT_EQ(tabs->count(), 5);
   const HelpText contents[] = {KeyboardHelpController::buildPhoneticContent(),
                                KeyboardHelpController::buildFixedLayoutContent("probhat"),
                                KeyboardHelpController::buildFixedLayoutContent("national"),
+                               KeyboardHelpController::buildFixedLayoutContent("unijoy"),
                                KeyboardHelpController::buildConjunctContent()};
-  const char* identifiers[] = {"phonetic", "probhat", "national", "conjunct"};
-  const QString labels[] = {"ফোনেটিক", "প্রভাত", "জাতীয়", "যুক্তবর্ণ"};
+  const char* identifiers[] = {"phonetic", "probhat", "national", "unijoy", "conjunct"};
+  const QString labels[] = {"ফোনেটিক", "প্রভাত", "জাতীয়", "ইউনিজয়", "যুক্তবর্ণ"};
   controller.showWindow();
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 5; ++i) {
     QTextEdit* view = tabView(tabs, i);
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->objectName(), identifiers[i]);
@@ -324,13 +339,13 @@ TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
   EXPECT_EQ(tabs->currentIndex(), 0);
 
   // Selectable and copyable, not editable.
-  QTextEdit* conjunct = tabView(tabs, 3);
+  QTextEdit* conjunct = tabView(tabs, 4);
   conjunct->selectAll();
   conjunct->copy();
-  EXPECT_EQ(QGuiApplication::clipboard()->text(), contents[3].plainText());
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), contents[4].plainText());
   QTest::keyClick(conjunct, Qt::Key_Delete);
   QTest::keyClick(conjunct, Qt::Key_A);
-  EXPECT_EQ(conjunct->toPlainText(), contents[3].plainText());
+  EXPECT_EQ(conjunct->toPlainText(), contents[4].plainText());
   conjunct->moveCursor(QTextCursor::Start);
   const QTextDocument* shownDocument = conjunct->document();
 
@@ -355,8 +370,8 @@ TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
             *std::max_element(arrowColumns.begin(), arrowColumns.end()));
 
   // In the fixed layouts' tabs each row of the keyboard stands on one line, so its columns line
-  // up; only the alt line, which follows the last row, may wrap.
-  for (int i : {1, 2}) {
+  // up; only the alt and link lines, which follow the last row, may wrap.
+  for (int i : {1, 2, 3}) {
     tabs->setCurrentIndex(i);
     QTextEdit* view = tabView(tabs, i);
     QCoreApplication::processEvents();
@@ -366,7 +381,7 @@ TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
       if (!block.text().contains(QStringLiteral("→")) || !block.next().isValid()) continue;
       if (!block.next().text().contains(QStringLiteral("→")) &&
           block.previous().text().contains(QStringLiteral("─"))) {
-        continue;  // the alt line
+        continue;  // the alt or link line
       }
       ++rows;
       if (block.layout()->lineCount() != 1) wrapped << block.text();
@@ -382,12 +397,12 @@ TEST(KeyboardHelpControllerTest, WindowIsBuiltOnceWithFourSelectableTabs) {
   EXPECT_EQ(controller.window(), window);
   EXPECT_TRUE(window->isVisible());
   EXPECT_EQ(tabs->currentIndex(), 2);
-  EXPECT_EQ(tabs->count(), 4);
-  EXPECT_EQ(tabView(tabs, 3)->document(), shownDocument);
+  EXPECT_EQ(tabs->count(), 5);
+  EXPECT_EQ(tabView(tabs, 4)->document(), shownDocument);
 
   const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + "/screenshots";
   QDir().mkpath(folder);
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 5; ++i) {
     tabs->setCurrentIndex(i);
     const QString path = folder + "/keyboard-help-" + identifiers[i];
     EXPECT_TRUE(window->grab().save(path + ".png")) << path.toStdString();
@@ -464,7 +479,7 @@ TEST(KeyboardHelpControllerTest, TabsAreChosenByClickAndTheirTextCopiedByKeys) {
   auto* tabs = window->findChild<QTabWidget*>();
   ASSERT_NE(tabs, nullptr);
   QTabBar* bar = tabs->tabBar();
-  for (int i : {3, 1, 2, 0}) {
+  for (int i : {4, 1, 3, 2, 0}) {
     SCOPED_TRACE(i);
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
     EXPECT_EQ(tabs->currentIndex(), i);
