@@ -41,6 +41,7 @@ inline const QString kLayouts = QStringLiteral("layouts");
 inline const QString kPhonetic = QStringLiteral("switchToPhonetic");
 inline const QString kProbhat = QStringLiteral("switchToProbhat");
 inline const QString kNational = QStringLiteral("switchToNational");
+inline const QString kUnijoy = QStringLiteral("switchToUnijoy");
 inline const QString kQuickControls = QStringLiteral("quickControls");
 inline const QString kEnglishPassthrough = QStringLiteral("toggleEnglishPassthrough");
 inline const QString kSuggestions = QStringLiteral("toggleSuggestions");

@@ -191,7 +191,7 @@ class TolvaniInputController {
   // Commits a pending composition, ends the English bypass and makes `mode` the default.
   void switchMode(KeyboardMode mode);
   void toggleEnglishPassthrough();
-  // Phonetic, probhat, national, and round again.
+  // Phonetic, probhat, national, unijoy, and round again.
   void cycleMode();
   // `sender`: the client of the hot key; null from the menu (the controller's own client).
   void toggleSuggestions(platform::TextClient* sender);

@@ -31,8 +31,8 @@ InputMenuRow row(const QString& key, Kind kind, const QString& title, const char
   return {key, kind, title, QString::fromLatin1(icon), on, true};
 }
 
-constexpr std::array<KeyboardMode, 3> kCycle = {KeyboardMode::phonetic, KeyboardMode::probhat,
-                                                KeyboardMode::national};
+constexpr std::array<KeyboardMode, 4> kCycle = {KeyboardMode::phonetic, KeyboardMode::probhat,
+                                                KeyboardMode::national, KeyboardMode::unijoy};
 
 }  // namespace
 
@@ -46,6 +46,8 @@ InputMenu TolvaniInputController::menu() const {
                      "input-keyboard", currentMode_ == KeyboardMode::probhat));
   menu.push_back(row(Keys::kNational, Kind::radio, QStringLiteral("জাতীয় (National)"),
                      "preferences-desktop-locale", currentMode_ == KeyboardMode::national));
+  menu.push_back(row(Keys::kUnijoy, Kind::radio, QStringLiteral("ইউনিজয় (Unijoy)"),
+                     "preferences-desktop-keyboard", currentMode_ == KeyboardMode::unijoy));
   menu.push_back(separator(1));
   menu.push_back(header(Keys::kQuickControls, UIStrings::menuQuickControls()));
   menu.push_back(row(Keys::kEnglishPassthrough, Kind::toggle, UIStrings::menuEnglishPassthrough(),
@@ -89,13 +91,15 @@ InputMenu TolvaniInputController::menu() const {
 namespace {
 
 bool isLayoutRow(const QString& key) {
-  return key == Keys::kPhonetic || key == Keys::kProbhat || key == Keys::kNational;
+  return key == Keys::kPhonetic || key == Keys::kProbhat || key == Keys::kNational ||
+         key == Keys::kUnijoy;
 }
 
 KeyboardMode layoutOfRow(const QString& key) {
-  return key == Keys::kPhonetic  ? KeyboardMode::phonetic
-         : key == Keys::kProbhat ? KeyboardMode::probhat
-                                 : KeyboardMode::national;
+  return key == Keys::kPhonetic   ? KeyboardMode::phonetic
+         : key == Keys::kProbhat  ? KeyboardMode::probhat
+         : key == Keys::kNational ? KeyboardMode::national
+                                  : KeyboardMode::unijoy;
 }
 
 // Opens the window of a window row; false for other rows.

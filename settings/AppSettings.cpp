@@ -39,6 +39,8 @@ std::optional<KeyboardMode> keyboardModeFromRawValue(qint64 raw) {
       return KeyboardMode::probhat;
     case 2:
       return KeyboardMode::national;
+    case 3:
+      return KeyboardMode::unijoy;
     default:
       return std::nullopt;
   }
@@ -50,6 +52,8 @@ QString title(KeyboardMode mode) {
       return QStringLiteral("তোলভানি প্রভাত");
     case KeyboardMode::national:
       return QStringLiteral("তোলভানি জাতীয়");
+    case KeyboardMode::unijoy:
+      return QStringLiteral("তোলভানি ইউনিজয়");
     case KeyboardMode::phonetic:
       break;
   }

@@ -15,13 +15,13 @@
 
 namespace tolvani {
 
-enum class KeyboardMode : int { phonetic = 0, probhat = 1, national = 2 };
+enum class KeyboardMode : int { phonetic = 0, probhat = 1, national = 2, unijoy = 3 };
 
 // Every mode, in order.
-inline constexpr std::array<KeyboardMode, 3> kAllKeyboardModes = {
-    KeyboardMode::phonetic, KeyboardMode::probhat, KeyboardMode::national};
+inline constexpr std::array<KeyboardMode, 4> kAllKeyboardModes = {
+    KeyboardMode::phonetic, KeyboardMode::probhat, KeyboardMode::national, KeyboardMode::unijoy};
 
-// The mode of a raw value: 0, 1 and 2 only.
+// The mode of a raw value: 0, 1, 2 and 3 only.
 std::optional<KeyboardMode> keyboardModeFromRawValue(qint64 raw);
 inline int rawValue(KeyboardMode mode) { return static_cast<int>(mode); }
 // The mode's name, the same in both interface languages.

@@ -1,10 +1,12 @@
 // Types text through the engine's C interface, as a host would, and prints what it commits.
 //
-//   tolvani-type [--trace] [--mode phonetic|probhat|national] [--count N] [--flags N] [TEXT...]
+//   tolvani-type [--trace] [--mode phonetic|probhat|national|unijoy] [--count N] [--flags N]
+//                [TEXT...]
 //
 // Each character of TEXT (or of each line of standard input when no TEXT is given) is sent as a
-// text key, a space as a space key; a final commit ends the line. With --trace every decoded
-// composition record is printed on standard error.
+// text key, a space as a space key; a final commit ends the line. A capital or a shifted symbol of
+// the US keyboard is sent with Shift, as a host sends what was typed with Shift. With --trace every
+// decoded composition record is printed on standard error.
 //
 // Like a host it warms the engine's tables before the first key, and it writes what the session
 // learned before it exits, however the typing ends (end of input, an interrupt or termination).
@@ -33,8 +35,8 @@ struct Options {
 };
 
 int usage() {
-  std::cerr << "usage: tolvani-type [--trace] [--mode phonetic|probhat|national] [--count N] "
-               "[--flags N] [TEXT...]\n";
+  std::cerr << "usage: tolvani-type [--trace] [--mode phonetic|probhat|national|unijoy] "
+               "[--count N] [--flags N] [TEXT...]\n";
   return 2;
 }
 
@@ -129,7 +131,8 @@ class Typist {
     std::string committed;
     for (char32_t c : scalars(line)) {
       const uint32_t kind = c == U' ' ? TOLVANI_KEY_SPACE : TOLVANI_KEY_TEXT;
-      committed += send({kind, 0, 0, static_cast<uint32_t>(c)}, describe(c));
+      const uint32_t modifiers = typed_with_shift(c) ? TOLVANI_MODIFIER_SHIFT : 0;
+      committed += send({kind, 0, modifiers, static_cast<uint32_t>(c)}, describe(c));
     }
     // The final commit inserts no space of its own.
     committed += send({TOLVANI_KEY_SPACE, 0, 0, 0}, "commit");
@@ -149,6 +152,12 @@ class Typist {
     }
     if (trace_) trace_state(what, *state);
     return state->commit_text;
+  }
+
+  // The fixed layouts' shift layers hold the shifted symbols too ("|" is ৎ in Unijoy).
+  static bool typed_with_shift(char32_t c) {
+    return (c >= U'A' && c <= U'Z') ||
+           std::u32string_view(U"~!@#$%^&*()_+{}|:\"<>?").find(c) != std::u32string_view::npos;
   }
 
   static std::string describe(char32_t c) {
@@ -194,6 +203,8 @@ int main(int argc, char** argv) {
         opt.mode = 1;
       } else if (mode == "national") {
         opt.mode = 2;
+      } else if (mode == "unijoy") {
+        opt.mode = 3;
       } else {
         return usage();
       }

@@ -22,6 +22,7 @@ using testing::u;
 constexpr unsigned kSpaceCode = 57;
 constexpr unsigned kSCode = 31;
 constexpr unsigned kBCode = 48;
+constexpr unsigned kShiftCode = 42;
 constexpr unsigned kControlAlt = IBUS_CONTROL_MASK | IBUS_MOD1_MASK;
 
 const char* const kEnglishMenu =
@@ -29,6 +30,7 @@ const char* const kEnglishMenu =
     "switchToPhonetic|radio|ফোনেটিক (Phonetic)|on|enabled\n"
     "switchToProbhat|radio|প্রভাত (Probhat)|off|enabled\n"
     "switchToNational|radio|জাতীয় (National)|off|enabled\n"
+    "switchToUnijoy|radio|ইউনিজয় (Unijoy)|off|enabled\n"
     "separator1|separator||off|enabled\n"
     "quickControls|normal|Quick Controls|off|disabled\n"
     "toggleEnglishPassthrough|toggle|English Passthrough|off|enabled\n"
@@ -52,6 +54,7 @@ const char* const kBanglaPasswordMenu =
     "switchToPhonetic|radio|ফোনেটিক (Phonetic)|on|enabled\n"
     "switchToProbhat|radio|প্রভাত (Probhat)|off|enabled\n"
     "switchToNational|radio|জাতীয় (National)|off|enabled\n"
+    "switchToUnijoy|radio|ইউনিজয় (Unijoy)|off|enabled\n"
     "separator1|separator||off|enabled\n"
     "quickControls|normal|দ্রুত নিয়ন্ত্রণ|off|disabled\n"
     "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|off|enabled\n"
@@ -101,20 +104,20 @@ TEST_F(IBusMenuTest, PropertyListInBothLanguagesAndInAPasswordField) {
   TestInputContext editor(harness_, "editor");
   start(editor);
   EXPECT_EQ(editor.menuText().toStdString(), kEnglishMenu);
-  EXPECT_EQ(topLevel(editor), 13) << "the tools in one submenu";
+  EXPECT_EQ(topLevel(editor), 14) << "the tools in one submenu";
 
   // Another field takes the focus: its list, in the language chosen meanwhile.
   AppSettings::setUiLanguage(0);
   TestInputContext password(harness_, "login");
   password.setContentType(IBUS_INPUT_PURPOSE_PASSWORD, 0);
   password.focusIn();
-  ASSERT_TRUE(harness_.waitFor([&] { return password.menu.size() == 22; }))
+  ASSERT_TRUE(harness_.waitFor([&] { return password.menu.size() == 23; }))
       << password.menuText().toStdString();
   EXPECT_EQ(password.menuText().toStdString(), kBanglaPasswordMenu);
 
   // The field stops being a password field while it has the focus: the row goes.
   password.setContentType(IBUS_INPUT_PURPOSE_FREE_FORM, 0);
-  ASSERT_TRUE(harness_.waitFor([&] { return password.menu.size() == 21; }))
+  ASSERT_TRUE(harness_.waitFor([&] { return password.menu.size() == 22; }))
       << password.menuText().toStdString();
   EXPECT_FALSE(password.menuText().contains(u("secureKeyboardEntry")));
 
@@ -144,10 +147,13 @@ TEST_F(IBusMenuTest, ChosenLayoutTypesAndHotKeysSwitch) {
   platform::Defaults::testResetStandard();
   EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::probhat) << "the mode is kept";
 
-  // Control-Shift-Space cycles to national, and on to phonetic.
+  // Control-Shift-Space cycles to national, unijoy, and on to phonetic.
   EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK | IBUS_SHIFT_MASK));
   EXPECT_EQ(waitForRow(context, u("switchToNational"), u("radio|জাতীয় (National)|on|enabled")),
             "switchToNational|radio|জাতীয় (National)|on|enabled");
+  EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK | IBUS_SHIFT_MASK));
+  EXPECT_EQ(waitForRow(context, u("switchToUnijoy"), u("radio|ইউনিজয় (Unijoy)|on|enabled")),
+            "switchToUnijoy|radio|ইউনিজয় (Unijoy)|on|enabled");
   EXPECT_TRUE(press(context, IBUS_KEY_space, kSpaceCode, IBUS_CONTROL_MASK | IBUS_SHIFT_MASK));
   EXPECT_EQ(waitForRow(context, u("switchToPhonetic"), u("radio|ফোনেটিক (Phonetic)|on|enabled")),
             "switchToPhonetic|radio|ফোনেটিক (Phonetic)|on|enabled");
@@ -247,6 +253,36 @@ TEST_F(IBusMenuTest, RowChosenAfterTheFocusLeftActsAndIsSentToThePanel) {
   EXPECT_EQ(typeKeys(context, "kf "), 0);
   ASSERT_TRUE(harness_.waitFor([&] { return context.text == u("কত "); }))
       << context.text.toStdString() << " typed in probhat";
+}
+
+// Unijoy chosen in the panel types the layout's worked examples: its link key's virama shows in
+// the composition until the next key, which a Shift pressed alone does not replace.
+TEST_F(IBusMenuTest, UnijoyRowTypesItsLinkKey) {
+  TestInputContext context(harness_, "editor");
+  context.keepText(QString(), 0);
+  start(context);
+
+  context.activateProperty("switchToUnijoy");
+  EXPECT_EQ(waitForRow(context, u("switchToUnijoy"), u("radio|ইউনিজয় (Unijoy)|on|enabled")),
+            "switchToUnijoy|radio|ইউনিজয় (Unijoy)|on|enabled");
+  EXPECT_EQ(waitForRow(context, u("switchToNational"), u("radio|জাতীয় (National)|off|enabled")),
+            "switchToNational|radio|জাতীয় (National)|off|enabled");
+  EXPECT_EQ(typeKeys(context, "jg"), 0);
+  ASSERT_TRUE(harness_.waitFor([&] {
+    return !context.preedits.empty() && context.preedits.back().text == u("ক্");
+  })) << "the held virama is shown";
+  EXPECT_TRUE(context.commits.isEmpty());
+  EXPECT_FALSE(press(context, IBUS_KEY_Shift_L, kShiftCode));
+  EXPECT_EQ(typeKeys(context, "Nmf "), 0);
+  ASSERT_TRUE(harness_.waitFor([&] { return context.text == u("ক্ষমা "); }))
+      << context.text.toStdString();
+  EXPECT_EQ(typeKeys(context, "g"), 0);
+  EXPECT_FALSE(press(context, IBUS_KEY_Shift_L, kShiftCode));
+  EXPECT_EQ(typeKeys(context, "G "), 0);
+  ASSERT_TRUE(harness_.waitFor([&] { return context.text == u("ক্ষমা ॥ "); }))
+      << context.text.toStdString();
+  platform::Defaults::testResetStandard();
+  EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::unijoy) << "the mode is kept";
 }
 
 // The rows that the hot keys also reach, chosen in the panel: the other layouts, suggestions off

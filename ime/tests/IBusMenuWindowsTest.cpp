@@ -161,8 +161,8 @@ TEST_P(IBusMenuWindowsTest, RowsOfIBusOwnPanelActWhileNoFieldHasTheFocus) {
   // The menu opens from the tray while the field has the focus (this panel shows an engine's rows
   // only then). Its grab already takes the focus from the field's input context; the field's
   // window then loses the X focus too, so that no field has it. The keys walk the menu (its
-  // insensitive titles are passed over): Phonetic, Probhat, National, English Passthrough,
-  // Suggestions, Tools.
+  // insensitive titles are passed over): Phonetic, Probhat, National, Unijoy, English
+  // Passthrough, Suggestions, Tools.
   const auto choose = [&](const QString& keys) {
     return desktop.focus(*field, 0) && desktop.openIBusPanelMenu() &&
            desktop.focusWindow(*elsewhere) && field->waitForFocus(-1) && desktop.key(keys);
@@ -174,7 +174,7 @@ TEST_P(IBusMenuWindowsTest, RowsOfIBusOwnPanelActWhileNoFieldHasTheFocus) {
   EXPECT_TRUE(field->waitForText(0, u("আমি কত ")))
       << field->text(0).toStdString() << " typed in probhat";
 
-  ASSERT_TRUE(choose(QStringLiteral("Down Down Down Down Return")));
+  ASSERT_TRUE(choose(QStringLiteral("Down Down Down Down Down Return")));
   EXPECT_TRUE(chosenWithoutFocus(desktop, "toggleEnglishPassthrough"));
   ASSERT_TRUE(desktop.focus(*field, 0));
   ASSERT_TRUE(desktop.type(QStringLiteral("kf ")));
@@ -184,7 +184,7 @@ TEST_P(IBusMenuWindowsTest, RowsOfIBusOwnPanelActWhileNoFieldHasTheFocus) {
   // Settings, the seventh row of the tools: the menu as it shows, then the window.
   const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + QStringLiteral("/screenshots");
   ASSERT_TRUE(
-      choose(QStringLiteral("Down Down Down Down Down Down Right Down Down Down Down Down "
+      choose(QStringLiteral("Down Down Down Down Down Down Down Right Down Down Down Down Down "
                             "Down")));
   QThread::msleep(300);
   EXPECT_TRUE(desktop.screenshot(

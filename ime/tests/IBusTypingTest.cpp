@@ -91,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{"phonetic", KeyboardMode::phonetic, "ami tomake bhalobashi ", "তোমাকে",
                  "tomake  তোমাকে"},
         ModeCase{"probhat", KeyboardMode::probhat, "vmi f]mak[ Bal]basi ", "তোমাকে", nullptr},
-        ModeCase{"national", KeyboardMode::national, "^hmd kxmhjc FhVxfhnd ", "তোমাকে", nullptr}),
+        ModeCase{"national", KeyboardMode::national, "^hmd kxmhjc FhVxfhnd ", "তোমাকে", nullptr},
+        ModeCase{"unijoy", KeyboardMode::unijoy, "gfmd kxmfjc HfVxhfnd ", "তোমাকে", nullptr}),
     [](const ::testing::TestParamInfo<ModeCase>& info) { return std::string(info.param.name); });
 
 TEST(IBusTypingKeysTest, AltBelongsToTheApplicationAndAltGrTypesTheThirdLevel) {

@@ -44,6 +44,7 @@ const char* const kEnglishMenu =
     "switchToPhonetic|radio|ফোনেটিক (Phonetic)|preferences-desktop-font|on|enabled\n"
     "switchToProbhat|radio|প্রভাত (Probhat)|input-keyboard|off|enabled\n"
     "switchToNational|radio|জাতীয় (National)|preferences-desktop-locale|off|enabled\n"
+    "switchToUnijoy|radio|ইউনিজয় (Unijoy)|preferences-desktop-keyboard|off|enabled\n"
     "separator1|separator|||off|enabled\n"
     "quickControls|header|Quick Controls||off|disabled\n"
     "toggleEnglishPassthrough|toggle|English Passthrough|insert-text|off|enabled\n"
@@ -68,6 +69,7 @@ const char* const kBanglaMenu =
     "switchToPhonetic|radio|ফোনেটিক (Phonetic)|preferences-desktop-font|off|enabled\n"
     "switchToProbhat|radio|প্রভাত (Probhat)|input-keyboard|off|enabled\n"
     "switchToNational|radio|জাতীয় (National)|preferences-desktop-locale|on|enabled\n"
+    "switchToUnijoy|radio|ইউনিজয় (Unijoy)|preferences-desktop-keyboard|off|enabled\n"
     "separator1|separator|||off|enabled\n"
     "quickControls|header|দ্রুত নিয়ন্ত্রণ||off|disabled\n"
     "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|insert-text|on|enabled\n"
@@ -234,15 +236,15 @@ TEST_F(TolvaniInputControllerMenuTest, EnglishBypassAndCyclingTheMode) {
   EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::phonetic) << "the bypass is not persisted";
   choose(Keys::kEnglishPassthrough, true);
 
-  // Cycling: phonetic, probhat, national, phonetic; it ends the bypass.
+  // Cycling: phonetic, probhat, national, unijoy, phonetic; it ends the bypass.
   std::vector<KeyboardMode> modes;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 4; ++i) {
     EXPECT_TRUE(press(kControlShiftSpace));
     EXPECT_FALSE(controller_->testEnglishBypass());
     modes.push_back(controller_->testCurrentMode());
   }
   EXPECT_EQ(modes, (std::vector<KeyboardMode>{KeyboardMode::probhat, KeyboardMode::national,
-                                              KeyboardMode::phonetic}));
+                                              KeyboardMode::unijoy, KeyboardMode::phonetic}));
   EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::phonetic);
   EXPECT_TRUE(press(letter('a'))) << "typing again";
 }

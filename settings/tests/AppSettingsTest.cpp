@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/Bundle.h"
+#include "platform/PropertyList.h"
 #include "platform/testing/ChildProcess.h"
 #include "settings/tests/SettingsTestSupport.h"
 
@@ -54,7 +55,8 @@ TEST_F(AppSettingsTest, SuggestionCountIsClampedAndFallsBackToFive) {
 TEST_F(AppSettingsTest, DefaultModeReadsOnlyKnownRawValues) {
   const std::pair<QVariant, KeyboardMode> rows[] = {
       {qint64{0}, KeyboardMode::phonetic},          {qint64{1}, KeyboardMode::probhat},
-      {qint64{2}, KeyboardMode::national},          {qint64{7}, KeyboardMode::phonetic},
+      {qint64{2}, KeyboardMode::national},          {qint64{3}, KeyboardMode::unijoy},
+      {qint64{4}, KeyboardMode::phonetic},          {qint64{7}, KeyboardMode::phonetic},
       {qint64{-1}, KeyboardMode::phonetic},         {qint64{1} << 32 | 1, KeyboardMode::phonetic},
       {QStringLiteral("1"), KeyboardMode::phonetic}};
   for (const auto& [stored, mode] : rows) {
@@ -63,8 +65,43 @@ TEST_F(AppSettingsTest, DefaultModeReadsOnlyKnownRawValues) {
   }
   QStringList titles;
   for (KeyboardMode mode : kAllKeyboardModes) titles << title(mode);
-  EXPECT_EQ(titles, QStringList({QStringLiteral("তোলভানি ফোনেটিক"), QStringLiteral("তোলভানি প্রভাত"),
-                                 QStringLiteral("তোলভানি জাতীয়")}));
+  EXPECT_EQ(titles,
+            QStringList({QStringLiteral("তোলভানি ফোনেটিক"), QStringLiteral("তোলভানি প্রভাত"),
+                         QStringLiteral("তোলভানি জাতীয়"), QStringLiteral("তোলভানি ইউনিজয়")}));
+}
+
+// The layout as the settings file holds it: Unijoy written and read back after a reopen, the
+// layouts of files an older version wrote kept, and a value no version writes read as phonetic.
+TEST_F(AppSettingsTest, ChosenLayoutIsReadBackFromTheFile) {
+  const QString path = AppSettings::suite().filePath();
+  AppSettings::setDefaultMode(KeyboardMode::unijoy);
+  Defaults::testResetStandard();
+  AppSettings::registerDefaults();
+  EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::unijoy);
+  const std::optional<QVariantMap> written =
+      platform::propertylist::parseDictionary(QByteArray::fromStdString(testing::readBytes(path)));
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->value(AppSettings::kDefaultModeKey), QVariant(qint64{3}));
+
+  const std::pair<QVariantMap, KeyboardMode> files[] = {
+      {{{AppSettings::kDefaultModeKey, qint64{1}}, {AppSettings::kSuggestionCountKey, qint64{7}}},
+       KeyboardMode::probhat},
+      {{{AppSettings::kDefaultModeKey, qint64{2}}}, KeyboardMode::national},
+      {{{AppSettings::kDefaultModeKey, qint64{0}}}, KeyboardMode::phonetic},
+      {{{AppSettings::kSuggestionCountKey, qint64{7}}}, KeyboardMode::phonetic},
+      {{{AppSettings::kDefaultModeKey, qint64{4}}}, KeyboardMode::phonetic},
+      {{{AppSettings::kDefaultModeKey, QStringLiteral("unijoy")}}, KeyboardMode::phonetic},
+      {{{AppSettings::kDefaultModeKey, qint64{3}}}, KeyboardMode::unijoy},
+  };
+  for (const auto& [values, mode] : files) {
+    const std::optional<QByteArray> bytes = platform::propertylist::toBinary(values);
+    ASSERT_TRUE(bytes);
+    testing::writeBytes(path, bytes->toStdString());
+    Defaults::testResetStandard();
+    AppSettings::registerDefaults();
+    EXPECT_EQ(AppSettings::defaultMode(), mode)
+        << values.value(AppSettings::kDefaultModeKey).toString().toStdString();
+  }
 }
 
 TEST_F(AppSettingsTest, NothingStoredGivesTheDefaultsAndWritesNothing) {
