@@ -98,9 +98,9 @@ CustomLayoutEditor::CustomLayoutEditor(QWidget* parent) : QWidget(parent) {
   headingFont.setPointSizeF(headingFont.pointSizeF() * 1.3);
   headingFont.setWeight(QFont::DemiBold);
   heading->setFont(headingFont);
-  auto* note = new QLabel(
-      QStringLiteral("Override key mappings for fixed layouts (Probhat/National). These overrides "
-                     "are applied on top of the default layout."));
+  auto* note = new QLabel(QStringLiteral(
+      "Override key mappings for fixed layouts (Probhat/National/Unijoy). These overrides "
+      "are applied on top of the default layout."));
   note->setWordWrap(true);
   secondarytext::follow(note);
   table_ = settingsui::makeListTable("mappings", &shown_);

@@ -39,7 +39,7 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
   for (const char* path :
        {"./usr/bin/tolvani", "./usr/share/ibus/component/tolvani.xml",
         "./usr/share/tolvani/layouts/probhat.json", "./usr/share/tolvani/layouts/national.json",
-        "./usr/share/applications/tolvani.desktop",
+        "./usr/share/tolvani/layouts/unijoy.json", "./usr/share/applications/tolvani.desktop",
         "./usr/share/icons/hicolor/scalable/apps/tolvani.svg", "./usr/share/doc/tolvani/copyright",
         "/tolvani/libtolvani_engine.so", "/tolvani/libtolvani_setup_window.so",
         "./usr/share/doc/tolvani/changelog.gz", "./usr/share/man/man1/tolvani.1.gz",
@@ -86,7 +86,7 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
       << xml.toStdString();
   EXPECT_TRUE(xml.contains(QLatin1String("<homepage>https://tolvani.org/</homepage>")));
   // One licence everywhere it is named: the program's, with the word data's it embeds.
-  const QLatin1String spdx("GPL-3.0-or-later AND CC-BY-SA-4.0 AND CC-BY-4.0");
+  const QLatin1String spdx("GPL-3.0-or-later AND CC-BY-SA-4.0 AND CC-BY-4.0 AND LGPL-2.1-or-later");
   EXPECT_EQ(xml.count(QStringLiteral("<license>%1</license>").arg(spdx)), 2) << xml.toStdString();
   {
     QFile file(tree + QStringLiteral("/usr/share/doc/tolvani/copyright"));
@@ -96,9 +96,14 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
         "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n")));
     EXPECT_TRUE(
         copyright.contains(QLatin1String("\nFiles: *\nCopyright: 2026 the Tolvani authors\n")));
-    EXPECT_TRUE(
-        copyright.contains(QLatin1String("\nLicense: GPL-3+ and CC-BY-SA-4.0 and CC-BY-4.0\n")));
+    EXPECT_TRUE(copyright.contains(
+        QLatin1String("\nLicense: GPL-3+ and CC-BY-SA-4.0 and CC-BY-4.0 and LGPL-2.1+\n")));
     EXPECT_TRUE(copyright.contains(QLatin1String("\"/usr/share/common-licenses/GPL-3\"")));
+    // The Unijoy layout's source, its holder and its licence.
+    EXPECT_TRUE(copyright.contains(QLatin1String(
+        "\nFiles: usr/share/tolvani/layouts/unijoy.json\nCopyright: 2005, 2008 National Institute "
+        "of Advanced Industrial Science and Technology (AIST)\n")));
+    EXPECT_TRUE(copyright.contains(QLatin1String("\"/usr/share/common-licenses/LGPL-2.1\"")));
     // Licences Debian does not carry are given in full.
     EXPECT_TRUE(copyright.contains(
         QLatin1String("\nLicense: CC-BY-SA-4.0\n Attribution-ShareAlike 4.0 International\n")));

@@ -647,7 +647,7 @@ TEST_P(SettingsWalkTest, CustomKeysEditorEveryButton) {
   QWidget* window = CustomLayoutEditorController::shared().window();
   expectTexts(window, {"Custom Key Mappings", "Key", "Layer", "Output", "Key (e.g. a)",
                        QStringLiteral("Output (e.g. ক)"), "default", "shift", "alt", "shift_alt",
-                       "Override key mappings for fixed layouts (Probhat/National). These "
+                       "Override key mappings for fixed layouts (Probhat/National/Unijoy). These "
                        "overrides are applied on top of the default layout."});
   auto* table = window->findChild<QTableView*>(QStringLiteral("mappings"));
   testing::typeText(window->findChild<QLineEdit*>(QStringLiteral("key")), QStringLiteral("k"));
