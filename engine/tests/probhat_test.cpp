@@ -349,6 +349,11 @@ TEST_F(ProbhatTest, BrokenLayoutSaysSoOnceAndTypesKeysAsThemselves) {
       {"national", R"({"metadata": {}})",
        "[Tolvani] failed to parse national layout: missing field `layers`\n"},
       {"probhat", R"({"layers": {"default": {"k": "x"}}})", ""},
+      {"unijoy", R"({"layers": {"default": {"k": "x"}}, "link": {"key": "gg", "then": {}}})",
+       "[Tolvani] failed to parse unijoy layout: the link key `gg` is not one character\n"},
+      {"unijoy", R"({"layers": {"default": {"k": "x"}}, "link": {"key": "g", "then": {"f": 1}}})",
+       "[Tolvani] failed to parse unijoy layout: invalid type: integer `1`, expected a string (in "
+       "`link`)\n"},
   };
   for (const Row& row : rows) {
     ::testing::internal::CaptureStderr();

@@ -239,13 +239,17 @@ TEST_P(SettingsWalkTest, GeneralTabEveryControl) {
   QStringList options;
   for (QComboBox* combo : {layout, language, theme})
     for (int i = 0; i < combo->count(); ++i) options << combo->itemText(i);
-  EXPECT_EQ(options.join('|'), "তোলভানি ফোনেটিক|তোলভানি প্রভাত|তোলভানি জাতীয়|🇧🇩 বাংলা|🇬🇧 English|" +
-                                   t("System (Auto)|Always Dark|Always Light",
-                                     "সিস্টেম (স্বয়ংক্রিয়)|সবসময় ডার্ক|সবসময় লাইট"));
+  EXPECT_EQ(
+      options.join('|'),
+      "তোলভানি ফোনেটিক|তোলভানি প্রভাত|তোলভানি জাতীয়|তোলভানি ইউনিজয়|🇧🇩 বাংলা|🇬🇧 English|" +
+          t("System (Auto)|Always Dark|Always Light", "সিস্টেম (স্বয়ংক্রিয়)|সবসময় ডার্ক|সবসময় লাইট"));
 
   choose(layout, QStringLiteral("তোলভানি জাতীয়"));
   EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::national);
   EXPECT_EQ(takePosts(), std::vector<bool>({false, false}));  // one step at a time
+  choose(layout, QStringLiteral("তোলভানি ইউনিজয়"));
+  EXPECT_EQ(AppSettings::defaultMode(), KeyboardMode::unijoy);
+  EXPECT_EQ(takePosts(), std::vector<bool>{false});
   choose(theme, t("Always Light", "সবসময় লাইট"));
   EXPECT_EQ(AppSettings::panelAppearance(), 2);
   EXPECT_EQ(takePosts(), std::vector<bool>({false, false}));

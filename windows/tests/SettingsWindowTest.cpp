@@ -411,6 +411,8 @@ TEST_F(SettingsWindowTest, ScreenshotsOfEveryTabAndPage) {
                       R"({"selections":{"ami":{"text":"আমি","count":2},)"
                       R"("#standard:korchi":{"text":"করছি","count":1}}})");
   testing::writeBytes(AppSettings::userRejectionsURL(), R"({"entries":{"ami":{"আমী":1,"আমই":2}}})");
+  // The picker shows a fixed layout, Unijoy.
+  AppSettings::setDefaultMode(KeyboardMode::unijoy);
   const QPalette original = QApplication::palette();
   const QPalette dark = testing::darkPalette();
   const char* tabNames[] = {"general", "typing", "data", "about"};
