@@ -250,6 +250,12 @@ TEST_F(SetupWindowModuleTest, ClosingTheSetupWindowEndsTheWebEngineHelpersAndItO
   }
 
   // The tour opens the keyboard help in the serving process, where it outlives the setup window.
+  // Its layouts chapter names the layout chosen in the menu.
+  context.activateProperty("switchToUnijoy");
+  ASSERT_TRUE(harness.waitFor([&] {
+    return context.menu.contains(
+        QString::fromUtf8("switchToUnijoy|radio|ইউনিজয় (Unijoy)|on|enabled"));
+  })) << context.menuText().toStdString();
   context.activateProperty("openKeyboardTour");
   ShownGuide chapter;
   ASSERT_TRUE(harness.waitFor([&] {
@@ -262,6 +268,22 @@ TEST_F(SetupWindowModuleTest, ClosingTheSetupWindowEndsTheWebEngineHelpersAndItO
     help = shownGuide(readFile(report()), QStringLiteral("help"));
     return !help.button.isEmpty();
   })) << readFile(report()).toStdString();
+  const auto shoot = [&] {
+    const bool english = help.buttonText == QLatin1String("Open Keyboard Help");
+    return desktop.screenshot(
+        QStringLiteral(TOLVANI_TEST_BINARY_DIR "/screenshots/tour-layouts-") +
+        (english ? QStringLiteral("english.png") : QStringLiteral("bangla.png")));
+  };
+  EXPECT_TRUE(shoot());
+  // The same chapter in the other language.
+  const QString before = help.buttonText;
+  ASSERT_TRUE(
+      desktop.click(shownGuide(readFile(report()), QStringLiteral("language")).button.center()));
+  ASSERT_TRUE(harness.waitFor([&] {
+    help = shownGuide(readFile(report()), QStringLiteral("help"));
+    return !help.button.isEmpty() && help.buttonText != before;
+  })) << readFile(report()).toStdString();
+  EXPECT_TRUE(shoot());
   ASSERT_TRUE(desktop.click(help.button.center()));
   const auto helpShown = [&] {
     return readFile(report()).contains(QString::fromUtf8("\tকীবোর্ড লে-আউট সাহায্য\t"));
