@@ -105,8 +105,8 @@ TOLVANI_EXPORT void tolvani_engine_free_result(uint8_t* ptr, uint32_t len);
 /* Drops the composition, the candidates and any pending spelling offer. */
 TOLVANI_EXPORT void tolvani_engine_reset(TolvaniEngine* engine);
 
-/* Mode 1 selects probhat, 2 national, 3 unijoy, anything else phonetic typing. Resets the session and
- * empties the prediction context. */
+/* Mode 1 selects probhat, 2 national, 3 unijoy, anything else phonetic typing. Resets the session
+ * and empties the prediction context. */
 TOLVANI_EXPORT void tolvani_engine_set_mode(TolvaniEngine* engine, uint32_t mode);
 
 /* Stores the suggestion count (clamped to 1..15) and the TOLVANI_FLAG_* switches, then returns the
