@@ -323,29 +323,16 @@ CompositionState EngineSession::handle_text_with_options(const KeyEvent& event) 
     // Abandoned: what was typed goes through the layout after all.
     const std::string typed = std::move(raw_);
     clear_composition();
-    for (size_t pos = 0; pos < typed.size();) push_mode_char(utf8::decode_next(typed, pos), 0);
-    push_mode_char(c, m);
+    for (size_t pos = 0; pos < typed.size();) {
+      push_mode_char(utf8::decode_next(typed, pos), 0, std::exchange(link_held_, false));
+    }
+    // A held link key is the last of what was typed, and stays held for this key.
+    push_mode_char(c, m, std::exchange(link_held_, false) || link_held);
     return recompute();
   }
 
   if (mapped || !passthrough) {
-    if (mode_ == KeyboardMode::kUnijoy) {
-      const probhat::Layout& layout = probhat::unijoy_layout();
-      const std::string* joined = link_held && (m & 2u) == 0 && !keystroke_starts_.empty()
-                                      ? probhat::link_follower(layout, c)
-                                      : nullptr;
-      if (joined != nullptr) {
-        // The held key and this one become one keystroke.
-        raw_.resize(std::min(keystroke_starts_.back(), raw_.size()));
-        raw_ += *joined;
-        return recompute();
-      }
-      if (!push_mode_char(c, m)) return state_with_preview(display_preedit(), 0);
-      link_held_ =
-          probhat::starts_link(layout, c, (m & 1u) != 0 || (c >= 'A' && c <= 'Z'), (m & 2u) != 0);
-      return recompute();
-    }
-    if (!push_mode_char(c, m)) return state_with_preview(display_preedit(), 0);
+    if (!push_mode_char(c, m, link_held)) return state_with_preview(display_preedit(), 0);
     return recompute();
   }
 
@@ -365,7 +352,16 @@ CompositionState EngineSession::handle_text_with_options(const KeyEvent& event) 
   return commit_with_suffix_with_options(encode(c), false);
 }
 
-bool EngineSession::push_mode_char(char32_t c, uint32_t modifiers) {
+bool EngineSession::push_mode_char(char32_t c, uint32_t modifiers, bool link_held) {
+  if (mode_ == KeyboardMode::kUnijoy && link_held && (modifiers & 2u) == 0 &&
+      !keystroke_starts_.empty()) {
+    if (const std::string* joined = probhat::link_follower(probhat::unijoy_layout(), c)) {
+      // The held key and this one become one keystroke.
+      raw_.resize(std::min(keystroke_starts_.back(), raw_.size()));
+      raw_ += *joined;
+      return true;
+    }
+  }
   if (raw_.size() >= kRawBufferCap) return false;
   if (raw_.empty()) keystroke_starts_.clear();
   if (mode_ == KeyboardMode::kPhonetic) {
@@ -380,6 +376,10 @@ bool EngineSession::push_mode_char(char32_t c, uint32_t modifiers) {
   }
   keystroke_starts_.push_back(raw_.size());
   raw_ += out;
+  link_held_ =
+      mode_ == KeyboardMode::kUnijoy &&
+      probhat::starts_link(probhat::unijoy_layout(), c,
+                           (modifiers & 1u) != 0 || (c >= 'A' && c <= 'Z'), (modifiers & 2u) != 0);
   return true;
 }
 

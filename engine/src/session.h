@@ -118,8 +118,10 @@ class EngineSession {
   CompositionState handle_text_with_options(const KeyEvent& event);
   CompositionState handle_backspace_with_options();
   // Appends one key to the raw buffer (through the layout in the fixed layouts). False, with
-  // nothing changed, when the buffer is full.
-  bool push_mode_char(char32_t c, uint32_t modifiers);
+  // nothing changed, when the buffer is full. `link_held`: the key before was the layout's link
+  // key, which this key may replace along with itself; whether this key holds is left in
+  // link_held_.
+  bool push_mode_char(char32_t c, uint32_t modifiers, bool link_held = false);
 
   // Rendering of typed text into Bangla.
   std::string render_phonetic(std::string_view text) const;

@@ -229,6 +229,8 @@ const Row kSequences[] = {
     {U"zf", "\u09CD\u09B0\u09BE"},
     {U"Zf", "\u09CD\u09AF\u09BE"},
     {U"g1f", "\u09CD\u09E7\u09BE"},
+    // After a colon that began an emoji shortcode and was given up.
+    {U":gf", ":\u0986"},
     // The worked examples.
     {U"jd", "\u0995\u09BF"},
     {U"jcmb", "\u0995\u09C7\u09AE\u09A8"},
