@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       }
       case 4:
-        tolvani_engine_set_mode(engine, in.byte() % 4 == 0 ? in.u32() : in.byte() % 3);
+        tolvani_engine_set_mode(engine, in.byte() % 4 == 0 ? in.u32() : in.byte() % 4);
         break;
       case 5:
         check(tolvani_engine_update_config(engine, in.u32(), in.u32()), true);
