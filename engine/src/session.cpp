@@ -353,6 +353,7 @@ CompositionState EngineSession::handle_text_with_options(const KeyEvent& event) 
 }
 
 bool EngineSession::push_mode_char(char32_t c, uint32_t modifiers, bool link_held) {
+  link_held_ = false;
   if (mode_ == KeyboardMode::kUnijoy && link_held && (modifiers & 2u) == 0 &&
       !keystroke_starts_.empty()) {
     if (const std::string* joined = probhat::link_follower(probhat::unijoy_layout(), c)) {
