@@ -447,6 +447,14 @@ TEST_P(GnomeShellMenuTest, KeyboardMenuFitsTheScreenAndItsRowsAct) {
   EXPECT_EQ(settingsWindow[2].toString().toStdString(), "Tolvani")
       << QJsonDocument(settingsWindow).toJson(QJsonDocument::Compact).toStdString();
   EXPECT_EQ(settingsWindow[3].toString().toStdString(), "tolvani.desktop");
+  // The shell's first match, whatever the file the program runs as: the window's class is the
+  // entry's StartupWMClass.
+  QFile entry(QStringLiteral(TOLVANI_DESKTOP_ENTRY));
+  ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+  const QString wmClass = QString::fromUtf8(entry.readAll())
+                              .section(QStringLiteral("StartupWMClass="), 1)
+                              .section(u'\n', 0, 0);
+  EXPECT_EQ(settingsWindow[1].toString().toStdString(), wmClass.toStdString());
   QThread::msleep(500);
   EXPECT_TRUE(desktop.screenshot(folder + QStringLiteral("gnome-settings-window-") + name +
                                  QStringLiteral(".png")));
