@@ -63,6 +63,9 @@ int run(int argc, char** argv) {
   SetupWindow::prepareApplication();
   // Qt WebEngine draws its views with GL contexts that share the application's own.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // Its window belongs to Tolvani's desktop entry, as the program's own do (see main.cpp).
+  QCoreApplication::setApplicationName(QStringLiteral("tolvani"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("tolvani"));
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
   AppSettings::registerDefaults();

@@ -122,6 +122,10 @@ int main(int argc, char** argv) {
   qunsetenv("IBUS_ENABLE_SYNC_MODE");
   // The setup window's own process, which this one starts (setup/SetupWindow.h).
   if (hasArgument(argc, argv, "--setup-window")) return SetupWindowProcess::run(argc, argv);
+  // The desktop names the windows after the desktop entry they match: on X11 by their class
+  // (StartupWMClass there), on Wayland by the entry's name; not after the file the program runs as.
+  QCoreApplication::setApplicationName(QStringLiteral("tolvani"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("tolvani"));
   QApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
   // Earlier versions left the learned words and the settings readable by every local account.

@@ -27,6 +27,9 @@ struct InputMenuRow {
   QString iconName;
   bool on = false;
   bool sensitive = true;
+  // A hidden row keeps its place in the menu: a panel that reads the rows only once (GNOME Shell)
+  // shows it when it is shown later.
+  bool visible = true;
   // The rows of a submenu; none for other kinds.
   std::vector<InputMenuRow> rows{};
 

@@ -71,6 +71,8 @@ class TolvaniInputController {
 
   // The input menu as it stands now: the check marks show the state of this moment.
   InputMenu menu() const;
+  // The menu while no controller exists: the layout of the settings, no switch on.
+  static InputMenu menuWithoutController();
   // Runs the command of the menu row `key`. `on` is the state the person chose: a layout row acts
   // only when chosen on (choosing the current layout still commits and resets), a switch only
   // when `on` differs from its present state; other rows ignore it. Unknown keys do nothing.
@@ -203,6 +205,7 @@ class TolvaniInputController {
   void showSuggestionStatus(bool enabled, platform::TextClient* sender);
   void showConversionStatus(const QString& text, platform::TextClient* client);
   void menuChanged();
+  static InputMenu menuFor(KeyboardMode mode, bool englishBypass, bool secureEntry);
   // Whether a word is being typed: a composition, or letters passed through in English.
   bool wordUnderWay() const;
   // The layout and switch rows chosen while a word was being typed, in the order chosen.

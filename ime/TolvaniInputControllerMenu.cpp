@@ -37,21 +37,29 @@ constexpr std::array<KeyboardMode, 4> kCycle = {KeyboardMode::phonetic, Keyboard
 }  // namespace
 
 InputMenu TolvaniInputController::menu() const {
+  return menuFor(currentMode_, isEnglishBypass_, learningSuppressed_);
+}
+
+InputMenu TolvaniInputController::menuWithoutController() {
+  return menuFor(AppSettings::defaultMode(), false, false);
+}
+
+InputMenu TolvaniInputController::menuFor(KeyboardMode mode, bool englishBypass, bool secureEntry) {
   // Icons: the icon theme's nearest kin of each row's picture.
   InputMenu menu;
   menu.push_back(header(Keys::kLayouts, UIStrings::menuLayouts()));
   menu.push_back(row(Keys::kPhonetic, Kind::radio, QStringLiteral("ফোনেটিক (Phonetic)"),
-                     "preferences-desktop-font", currentMode_ == KeyboardMode::phonetic));
+                     "preferences-desktop-font", mode == KeyboardMode::phonetic));
   menu.push_back(row(Keys::kProbhat, Kind::radio, QStringLiteral("প্রভাত (Probhat)"),
-                     "input-keyboard", currentMode_ == KeyboardMode::probhat));
+                     "input-keyboard", mode == KeyboardMode::probhat));
   menu.push_back(row(Keys::kNational, Kind::radio, QStringLiteral("জাতীয় (National)"),
-                     "preferences-desktop-locale", currentMode_ == KeyboardMode::national));
+                     "preferences-desktop-locale", mode == KeyboardMode::national));
   menu.push_back(row(Keys::kUnijoy, Kind::radio, QStringLiteral("ইউনিজয় (Unijoy)"),
-                     "preferences-desktop-keyboard", currentMode_ == KeyboardMode::unijoy));
+                     "preferences-desktop-keyboard", mode == KeyboardMode::unijoy));
   menu.push_back(separator(1));
   menu.push_back(header(Keys::kQuickControls, UIStrings::menuQuickControls()));
   menu.push_back(row(Keys::kEnglishPassthrough, Kind::toggle, UIStrings::menuEnglishPassthrough(),
-                     "insert-text", isEnglishBypass_));
+                     "insert-text", englishBypass));
   const bool suggestions = AppSettings::suggestionsEnabled();
   menu.push_back(row(Keys::kSuggestions, Kind::toggle, UIStrings::suggestions(),
                      suggestions ? "starred" : "non-starred", suggestions));
@@ -74,13 +82,11 @@ InputMenu TolvaniInputController::menu() const {
   menu.push_back(std::move(tools));
   menu.push_back(separator(3));
   menu.push_back(header(Keys::kPrivacy, UIStrings::menuPrivacy()));
-  if (learningSuppressed_) {
-    InputMenuRow secure =
-        row(Keys::kSecureEntry, Kind::item,
-            QStringLiteral("Secure Keyboard Entry is active — using English"), "");
-    secure.sensitive = false;
-    menu.push_back(secure);
-  }
+  InputMenuRow secure = row(Keys::kSecureEntry, Kind::item,
+                            QStringLiteral("Secure Keyboard Entry is active — using English"), "");
+  secure.sensitive = false;
+  secure.visible = secureEntry;
+  menu.push_back(secure);
   InputMenuRow offline =
       row(Keys::kFullyOffline, Kind::item, UIStrings::menuFullyOffline(), "security-high");
   offline.sensitive = false;

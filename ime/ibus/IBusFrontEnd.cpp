@@ -319,6 +319,13 @@ void settleDeparture(bool viaPlaceholder) {
   if (found != state().contexts.end()) found->second.owed += departure->text;
 }
 
+// The menu of the context it speaks for; with none (no field had the focus since the program
+// started, or the last one is gone), the menu whose rows need no field.
+InputMenu currentMenu() {
+  if (Context* context = menuContext()) return context->controller->menu();
+  return TolvaniInputController::menuWithoutController();
+}
+
 // The focused context's menu goes once the keys pause: the properties are a large message, which
 // the daemon passes on to the application too, and a key typed meanwhile would wait behind it.
 constexpr guint kMenuDelayMs = 4;
@@ -329,9 +336,7 @@ void sendMenuSoon() {
       kMenuDelayMs,
       [](gpointer) -> gboolean {
         state().menuSource = 0;
-        if (Context* context = menuContext()) {
-          state().menu.update(state().engine, context->controller->menu());
-        }
+        state().menu.update(state().engine, currentMenu());
         return G_SOURCE_REMOVE;
       },
       nullptr);
@@ -428,11 +433,14 @@ void releaseGoneContexts() {
 }
 
 // The daemon's own context holds the engine while no application has the focus: no controller
-// serves it.
+// serves it. The daemon cleared the panel's rows as the field lost the focus; the menu goes again,
+// so that the windows can be opened with no field.
 void focusPlaceholder(IBusEngine* engine) {
   state().engine = engine;
   if (!state().focused.isEmpty()) focusOut(state().focused);
   settleDeparture(/*viaPlaceholder=*/true);
+  state().menu.forget();
+  sendMenuSoon();
 }
 
 // Another focus came before the daemon's answer: the answer may name the context that has the
@@ -585,7 +593,10 @@ void enginePropertyActivate(IBusEngine* engine, const gchar* name, guint propSta
       QStringLiteral("menu row ") + key +
       (state().focused.isEmpty() ? QStringLiteral(" without focus") : QString()));
   Context* context = menuContext();
-  if (!context) return TolvaniInputController::activateMenuItemWithoutController(key, on);
+  if (!context) {
+    TolvaniInputController::activateMenuItemWithoutController(key, on);
+    return state().menu.update(engine, currentMenu(), key);
+  }
   context->controller->activateMenuItem(key, on);
   // The controller may be gone if a window opened a nested loop; look it up again.
   if (Context* still = menuContext()) state().menu.update(engine, still->controller->menu(), key);

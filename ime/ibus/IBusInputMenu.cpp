@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <vector>
 
+#include "platform/Desktop.h"
+
 namespace tolvani {
 namespace {
 
@@ -50,7 +52,7 @@ void flatten(const InputMenu& menu, std::vector<const InputMenuRow*>& out) {
 // A row as the panel shows it, without the rows of its submenu (those are sent on their own).
 bool sameRow(const InputMenuRow& a, const InputMenuRow& b) {
   return a.title == b.title && a.iconName == b.iconName && a.on == b.on &&
-         a.sensitive == b.sensitive;
+         a.sensitive == b.sensitive && a.visible == b.visible;
 }
 
 IBusPropList* propertyList(const InputMenu& menu) {
@@ -58,6 +60,39 @@ IBusPropList* propertyList(const InputMenu& menu) {
   for (const InputMenuRow& row : menu) ibus_prop_list_append(list, IBusInputMenu::property(row));
   return list;
 }
+
+// GNOME Shell shows the rows inline, a header or a separator taking a row's height, and a
+// submenu opens below its row in what height is left (a scrolling view where it runs short): on a
+// 768 px screen the tools' rows did not fit. There the layouts go in a submenu of their own,
+// titled by their header, the other headers, the separators and the row that never changes
+// (the offline promise, which the settings window also makes) go, and each submenu opens whole.
+InputMenu forGnomeShell(const InputMenu& menu) {
+  InputMenu shaped;
+  for (std::size_t i = 0; i < menu.size(); ++i) {
+    const InputMenuRow& row = menu[i];
+    if (row.kind == InputMenuRow::Kind::header && i + 1 < menu.size() &&
+        menu[i + 1].kind == InputMenuRow::Kind::radio) {
+      InputMenuRow group = row;
+      group.kind = InputMenuRow::Kind::submenu;
+      group.sensitive = true;
+      while (i + 1 < menu.size() && menu[i + 1].kind == InputMenuRow::Kind::radio)
+        group.rows.push_back(menu[++i]);
+      shaped.push_back(std::move(group));
+    } else if (row.kind != InputMenuRow::Kind::header &&
+               row.kind != InputMenuRow::Kind::separator &&
+               row.key != InputMenuKeys::kFullyOffline) {
+      shaped.push_back(row);
+    }
+  }
+  return shaped;
+}
+
+bool gnomeShell() {
+  static const bool gnome = platform::desktop::isGnome();
+  return gnome;
+}
+
+InputMenu forPanel(const InputMenu& menu) { return gnomeShell() ? forGnomeShell(menu) : menu; }
 
 }  // namespace
 
@@ -67,26 +102,39 @@ IBusProperty* IBusInputMenu::property(const InputMenuRow& row) {
   const bool sensitive = row.sensitive && row.kind != InputMenuRow::Kind::header;
   return ibus_property_new(
       key.constData(), type(row.kind), text(row.title), icon.constData(), text(row.title),
-      sensitive, /*visible=*/TRUE, row.on ? PROP_STATE_CHECKED : PROP_STATE_UNCHECKED,
+      sensitive, row.visible, row.on ? PROP_STATE_CHECKED : PROP_STATE_UNCHECKED,
       row.kind == InputMenuRow::Kind::submenu ? propertyList(row.rows) : nullptr);
 }
 
-void IBusInputMenu::registerMenu(IBusEngine* engine, const InputMenu& menu) {
+// GNOME Shell keeps the list it read first after a change of engine and ignores the next ones: a
+// list registered again is followed by the rows that changed since the list before it (the rows
+// stay the same there), whichever list the panel holds.
+void IBusInputMenu::registerMenu(IBusEngine* engine, const InputMenu& given) {
   if (!engine) return;
+  const InputMenu menu = forPanel(given);
   IBusPropList* list = propertyList(menu);
   g_object_ref_sink(list);
   ibus_engine_register_properties(engine, list);
   g_object_unref(list);
+  if (gnomeShell() && shown_ && sameRows(*shown_, menu)) sendChanges(engine, *shown_, menu);
+  shown_ = menu;
+  registerNext_ = false;
+}
+
+void IBusInputMenu::update(IBusEngine* engine, const InputMenu& given, const QString& alsoKey) {
+  if (!engine) return;
+  const InputMenu menu = forPanel(given);
+  if (!shown_ || registerNext_ || !sameRows(*shown_, menu)) return registerMenu(engine, given);
+  sendChanges(engine, *shown_, menu, alsoKey);
   shown_ = menu;
 }
 
-void IBusInputMenu::update(IBusEngine* engine, const InputMenu& menu, const QString& alsoKey) {
-  if (!engine) return;
-  if (!shown_ || !sameRows(*shown_, menu)) return registerMenu(engine, menu);
+void IBusInputMenu::sendChanges(IBusEngine* engine, const InputMenu& from, const InputMenu& menu,
+                                const QString& alsoKey) {
   // The panels find a row inside a submenu by its key, as they do a row of the top level.
   std::vector<const InputMenuRow*> rows, shown;
   flatten(menu, rows);
-  flatten(*shown_, shown);
+  flatten(from, shown);
   // A panel moves the check mark of a radio group itself when a row of it is clicked: the whole
   // group goes again.
   bool alsoRadios = false;
@@ -104,7 +152,6 @@ void IBusInputMenu::update(IBusEngine* engine, const InputMenu& menu, const QStr
     ibus_engine_update_property(engine, changed);
     g_object_unref(changed);
   }
-  shown_ = menu;
 }
 
 }  // namespace tolvani

@@ -2,7 +2,8 @@
 // method's menu. IBus asks for no menu when it opens one: the list is registered whenever a
 // context takes the focus, and the rows whose state, title or icon changed are sent again at
 // every change, those inside a submenu too (the whole list when rows come or go). A submenu is a
-// menu property holding its rows. Thread-safety: main thread only.
+// menu property holding its rows. On GNOME Shell the rows are shaped to fit its menu.
+// Thread-safety: main thread only.
 #ifndef TOLVANI_IME_IBUS_IBUSINPUTMENU_H_
 #define TOLVANI_IME_IBUS_IBUSINPUTMENU_H_
 
@@ -24,13 +25,18 @@ class IBusInputMenu {
   // nothing was sent yet.
   void update(IBusEngine* engine, const InputMenu& menu, const QString& alsoKey = QString());
   // The next update registers the whole list (another engine object, another context).
-  void forget() { shown_.reset(); }
+  void forget() { registerNext_ = true; }
 
   // A new property for `row` (floating reference, as IBus's lists take them).
   static IBusProperty* property(const InputMenuRow& row);
 
  private:
+  // Sends the rows of `menu` that differ from `from`, and `alsoKey`'s (see update).
+  static void sendChanges(IBusEngine* engine, const InputMenu& from, const InputMenu& menu,
+                          const QString& alsoKey = QString());
+
   std::optional<InputMenu> shown_;
+  bool registerNext_ = false;
 };
 
 }  // namespace tolvani

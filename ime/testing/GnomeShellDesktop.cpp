@@ -66,6 +66,8 @@ GnomeShellDesktop::~GnomeShellDesktop() {
 
 QString GnomeShellDesktop::configHome() const { return root_.path() + QStringLiteral("/config"); }
 
+QString GnomeShellDesktop::dataHome() const { return root_.path() + QStringLiteral("/data"); }
+
 void GnomeShellDesktop::giveProfile() { giveToTestUser(root_.path()); }
 
 QProcessEnvironment GnomeShellDesktop::environment() const {

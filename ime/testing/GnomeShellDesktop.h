@@ -43,6 +43,8 @@ class GnomeShellDesktop {
   const QString& failure() const { return failure_; }
   // The profile's settings folder (XDG_CONFIG_HOME): Tolvani's settings live there too.
   QString configHome() const;
+  // The profile's data folder (XDG_DATA_HOME), where the shell also finds desktop entries.
+  QString dataHome() const;
   // Hands the profile to the test user: call after writing into it.
   void giveProfile();
 

@@ -32,7 +32,8 @@ QString propertyRow(IBusProperty* p) {
          QString::fromLatin1(type < 5 ? types[type] : "unknown") + u'|' +
          fromIBus(ibus_property_get_label(p)) + u'|' +
          QString::fromLatin1(ibus_property_get_state(p) == PROP_STATE_CHECKED ? "on" : "off") +
-         u'|' + QString::fromLatin1(ibus_property_get_sensitive(p) ? "enabled" : "disabled");
+         u'|' + QString::fromLatin1(ibus_property_get_sensitive(p) ? "enabled" : "disabled") +
+         QString::fromLatin1(ibus_property_get_visible(p) ? "" : "|hidden");
 }
 
 }  // namespace

@@ -144,7 +144,8 @@ class TestInputContext {
   QStringList properties;  // keys of registered and updated properties
   // The last registered properties with the later updates applied, one "key|type|label|state|
   // sensitivity" each: type radio, toggle, normal, separator or menu; state on or off;
-  // sensitivity enabled or disabled. A menu's own rows follow it, each after "> ".
+  // sensitivity enabled or disabled; "|hidden" after a hidden row's. A menu's own rows follow it,
+  // each after "> ".
   QStringList menu;
   // How many times the properties were registered.
   int registrations = 0;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -235,48 +236,118 @@ void PrintTo(const LanguageCase& c, std::ostream* os) { *os << c.name; }
 class GnomeShellMenuTest : public ::testing::TestWithParam<LanguageCase> {};
 
 // Where the keyboard menu lies and each of its rows: [x, y, width, height, rows], a row being
-// [label, y, height, whether it opens a submenu]; a row in a submenu, which scrolls, is reachable
-// where the submenu's scrolled view lies, and has its place.
+// [label, y, height, whether it opens a submenu, whether it lies in a submenu's scrolling view,
+// the view's y, the view's height] (the view is the row itself outside a submenu).
 const QString kMenuScript = QStringLiteral(
     "const Popup = imports.ui.popupMenu;"
     "const menu = Main.panel.statusArea.keyboard.menu;"
     "const rows = [];"
     "const walk = (a, scroller) => { for (const c of a.get_children()) {"
     "  if (c instanceof Popup.PopupBaseMenuItem && c.visible && c.mapped) {"
-    "    const place = scroller || c;"
-    "    const [, y] = place.get_transformed_position();"
-    "    rows.push([c.label ? c.label.text : '', y, place.height,"
-    "               c instanceof Popup.PopupSubMenuMenuItem]); }"
+    "    const view = scroller || c;"
+    "    const [, y] = c.get_transformed_position();"
+    "    const [, viewY] = view.get_transformed_position();"
+    "    rows.push([c.label ? c.label.text : '', y, c.height,"
+    "               c instanceof Popup.PopupSubMenuMenuItem, !!scroller, viewY, view.height]); }"
     "  walk(c, c instanceof imports.gi.St.ScrollView ? c : scroller); } };"
     "walk(menu.box, null);"
     "const [x, y] = menu.actor.get_transformed_position();"
     "JSON.stringify([x, y, menu.actor.width, menu.actor.height, rows]);");
 
+// The first row of `menu` (as kMenuScript answers) whose label starts with one of `labels`.
+QJsonArray rowOf(const QJsonArray& menu, const QStringList& labels) {
+  for (const QJsonValue& value : menu[4].toArray()) {
+    const QString label = value.toArray()[0].toString();
+    for (const QString& start : labels) {
+      if (label.startsWith(start)) return value.toArray();
+    }
+  }
+  return {};
+}
+
+// The person who chose Tolvani before logs in: the shell starts on it. Tolvani's desktop entry
+// and icon are where an installed package puts them, for the shell to find.
+void loginOnTolvani(GnomeShellDesktop& desktop, const LanguageCase& c, const QString& sources,
+                    const QString& mru) {
+  settle(desktop, c.uiLanguage);
+  const QString data = desktop.dataHome();
+  QDir().mkpath(data + QStringLiteral("/applications"));
+  QDir().mkpath(data + QStringLiteral("/icons/hicolor/scalable/apps"));
+  // GLib passes over an entry whose program is not on the path: it names the build's program.
+  QFile entry(QStringLiteral(TOLVANI_DESKTOP_ENTRY));
+  QFile installed(data + QStringLiteral("/applications/tolvani.desktop"));
+  ASSERT_TRUE(entry.open(QIODevice::ReadOnly) && installed.open(QIODevice::WriteOnly));
+  installed.write(QString::fromUtf8(entry.readAll())
+                      .replace(QStringLiteral("Exec=tolvani"),
+                               QStringLiteral("Exec=") + QStringLiteral(TOLVANI_PROGRAM))
+                      .toUtf8());
+  installed.close();
+  testing::letTestUserReach(QStringLiteral(TOLVANI_PROGRAM));
+  QFile::copy(QStringLiteral(TOLVANI_ICON_FILE),
+              data + QStringLiteral("/icons/hicolor/scalable/apps/tolvani.svg"));
+  desktop.giveProfile();
+  ASSERT_TRUE(desktop.setSetting(kSources, QStringLiteral("sources"), sources));
+  if (!mru.isEmpty()) {
+    ASSERT_TRUE(desktop.setSetting(kSources, QStringLiteral("mru-sources"), mru));
+  }
+  ASSERT_TRUE(desktop.login()) << desktop.failure().toStdString();
+  ASSERT_EQ(waitForSource(desktop, QStringLiteral("tolvani")), QStringLiteral("tolvani"));
+}
+
+// The shell shows an engine's rows once the engine has registered them.
+bool rowsRegistered(GnomeShellDesktop& desktop) {
+  const QDeadlineTimer registered(15000);
+  while (desktop.eval(QStringLiteral("!!imports.ui.status.keyboard.getInputSourceManager()"
+                                     ".currentSource.properties")) != QLatin1String("true")) {
+    if (registered.hasExpired()) return false;
+    QThread::msleep(100);
+  }
+  return true;
+}
+
+// Opens the keyboard menu as a person opens it: a click on the indicator in the top bar.
+bool openKeyboardMenu(GnomeShellDesktop& desktop) {
+  const QJsonArray indicator =
+      record(desktop, QStringLiteral("const k = Main.panel.statusArea.keyboard;"
+                                     "const [x, y] = k.get_transformed_position();"
+                                     "JSON.stringify([x, y, k.width, k.height]);"));
+  if (indicator.size() != 4 ||
+      !desktop.click(QPoint(indicator[0].toInt() + indicator[2].toInt() / 2,
+                            indicator[1].toInt() + indicator[3].toInt() / 2)))
+    return false;
+  const QDeadlineTimer opened(5000);
+  while (desktop.eval(QStringLiteral("Main.panel.statusArea.keyboard.menu.isOpen")) !=
+         QLatin1String("true")) {
+    if (opened.hasExpired()) return false;
+    QThread::msleep(100);
+  }
+  QThread::msleep(500);  // its opening animation
+  return true;
+}
+
+// Clicks the middle of `row` of the open `menu`.
+bool clickRow(GnomeShellDesktop& desktop, const QJsonArray& menu, const QJsonArray& row) {
+  return desktop.click(
+      QPoint(menu[0].toInt() + menu[2].toInt() / 2, row[1].toInt() + row[2].toInt() / 2));
+}
+
+const int kScreenHeight = 768;
+
 // With Tolvani's rows beside GNOME's the menu ran past the bottom of the screen, its last rows
-// out of reach.
+// out of reach; then its tools opened in a view 105 px tall, Settings... six rows down it. Each
+// submenu now opens whole, and the settings window it opens is Tolvani's in the top bar.
 TEST_P(GnomeShellMenuTest, KeyboardMenuFitsTheScreenAndItsRowsAct) {
   const LanguageCase& c = GetParam();
   GnomeShellDesktop desktop({QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR)});
   ASSERT_TRUE(desktop.failure().isEmpty()) << desktop.failure().toStdString();
-  settle(desktop, c.uiLanguage);
-  // A person who chose Tolvani before: the shell starts on it.
-  ASSERT_TRUE(desktop.setSetting(kSources, QStringLiteral("sources"),
-                                 QStringLiteral("[('xkb', 'us'), ('ibus', 'tolvani')]")));
-  ASSERT_TRUE(desktop.setSetting(kSources, QStringLiteral("mru-sources"),
-                                 QStringLiteral("[('ibus', 'tolvani'), ('xkb', 'us')]")));
-  ASSERT_TRUE(desktop.login()) << desktop.failure().toStdString();
-  ASSERT_EQ(waitForSource(desktop, QStringLiteral("tolvani")), QStringLiteral("tolvani"));
+  loginOnTolvani(desktop, c, QStringLiteral("[('xkb', 'us'), ('ibus', 'tolvani')]"),
+                 QStringLiteral("[('ibus', 'tolvani'), ('xkb', 'us')]"));
+  if (HasFatalFailure()) return;
   TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3,
                                     {QStringLiteral("--title"), QStringLiteral("Editor")});
   ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
   ASSERT_TRUE(desktop.focus(*window, 0)) << window->errors().toStdString();
-  // The shell shows an engine's rows once the engine has registered them.
-  const QDeadlineTimer registered(15000);
-  while (desktop.eval(QStringLiteral("!!imports.ui.status.keyboard.getInputSourceManager()"
-                                     ".currentSource.properties")) != QLatin1String("true")) {
-    ASSERT_FALSE(registered.hasExpired()) << "Tolvani registered no rows with the shell";
-    QThread::msleep(100);
-  }
+  ASSERT_TRUE(rowsRegistered(desktop)) << "Tolvani registered no rows with the shell";
 
   // The field types through Tolvani, phonetically.
   ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
@@ -284,58 +355,55 @@ TEST_P(GnomeShellMenuTest, KeyboardMenuFitsTheScreenAndItsRowsAct) {
       << window->text(0).toStdString() << " / " << desktop.ibusEngine().toStdString();
   ASSERT_TRUE(window->clear(0));
 
-  // Opened as a person opens it: a click on the indicator in the top bar.
-  const QJsonArray indicator =
-      record(desktop, QStringLiteral("const k = Main.panel.statusArea.keyboard;"
-                                     "const [x, y] = k.get_transformed_position();"
-                                     "JSON.stringify([x, y, k.width, k.height]);"));
-  ASSERT_EQ(indicator.size(), 4);
-  ASSERT_TRUE(desktop.click(QPoint(indicator[0].toInt() + indicator[2].toInt() / 2,
-                                   indicator[1].toInt() + indicator[3].toInt() / 2)));
-  const QDeadlineTimer opened(5000);
-  while (desktop.eval(QStringLiteral("Main.panel.statusArea.keyboard.menu.isOpen")) !=
-         QLatin1String("true")) {
-    ASSERT_FALSE(opened.hasExpired()) << "the keyboard menu did not open";
-    QThread::msleep(100);
-  }
-  QThread::msleep(500);  // its opening animation
-  const QString shot = QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
-                       QStringLiteral("/screenshots/gnome-keyboard-menu-") +
-                       QString::fromLatin1(c.name) + QStringLiteral(".png");
-  EXPECT_TRUE(desktop.screenshot(shot)) << shot.toStdString();
+  ASSERT_TRUE(openKeyboardMenu(desktop)) << "the keyboard menu did not open";
+  const QString name = QString::fromLatin1(c.name);
+  const QString folder = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + QStringLiteral("/screenshots/");
+  EXPECT_TRUE(desktop.screenshot(folder + QStringLiteral("gnome-keyboard-menu-") + name +
+                                 QStringLiteral(".png")));
 
-  // The whole menu on the screen, and every row: those of a submenu once it is opened.
-  const int screenHeight = 768;
-  QJsonArray probhat;
-  QJsonArray menu;
-  for (bool submenusOpen : {false, true}) {
-    menu = record(desktop, kMenuScript);
-    ASSERT_EQ(menu.size(), 5) << desktop.eval(kMenuScript).toStdString();
-    const int top = menu[1].toInt();
-    const int height = menu[3].toInt();
-    EXPECT_LE(top + height, screenHeight) << "menu " << height << " px tall from y " << top;
-    QJsonArray submenu;
+  // The whole menu on the screen, and every row. Each submenu opened in turn, the last first
+  // (opening one closes the other): each of its rows lies whole in its view, none scrolled away.
+  const auto fits = [&](const QJsonArray& menu) {
+    ASSERT_EQ(menu.size(), 5);
+    EXPECT_LE(menu[1].toInt() + menu[3].toInt(), kScreenHeight)
+        << "menu " << menu[3].toInt() << " px tall from y " << menu[1].toInt();
     for (const QJsonValue& value : menu[4].toArray()) {
       const QJsonArray row = value.toArray();
-      const QString label = row[0].toString();
-      EXPECT_LE(row[1].toInt() + row[2].toInt(), screenHeight)
-          << "row out of reach: " << label.toStdString();
-      if (label.contains(QStringLiteral("Probhat"))) probhat = row;
-      if (row[3].toBool()) submenu = row;
+      const std::string label = row[0].toString().toStdString();
+      EXPECT_LE(row[5].toInt() + row[6].toInt(), kScreenHeight) << "out of reach: " << label;
+      EXPECT_GE(row[1].toDouble(), row[5].toDouble() - 1) << "scrolled away: " << label;
+      EXPECT_LE(row[1].toDouble() + row[2].toDouble(), row[5].toDouble() + row[6].toDouble() + 1)
+          << "needs scrolling: " << label;
     }
-    if (submenusOpen || submenu.isEmpty()) break;
-    ASSERT_TRUE(desktop.click(QPoint(menu[0].toInt() + menu[2].toInt() / 2,
-                                     submenu[1].toInt() + submenu[2].toInt() / 2)));
-    QThread::msleep(700);  // its opening animation
-    EXPECT_TRUE(desktop.screenshot(QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
-                                   QStringLiteral("/screenshots/gnome-keyboard-submenu-") +
-                                   QString::fromLatin1(c.name) + QStringLiteral(".png")));
+  };
+  QJsonArray menu = record(desktop, kMenuScript);
+  fits(menu);
+  QStringList submenus;
+  for (const QJsonValue& value : menu[4].toArray()) {
+    if (value.toArray()[3].toBool()) submenus << value.toArray()[0].toString();
   }
+  ASSERT_FALSE(submenus.isEmpty()) << desktop.eval(kMenuScript).toStdString();
+  const QStringList settings = {QStringLiteral("Settings"), QString::fromUtf8("সেটিংস")};
+  bool settingsShown = false;
+  for (qsizetype i = submenus.size() - 1; i >= 0; --i) {
+    SCOPED_TRACE(submenus[i].toStdString());
+    ASSERT_TRUE(clickRow(desktop, menu, rowOf(menu, {submenus[i]})));
+    QThread::msleep(700);  // its opening animation
+    menu = record(desktop, kMenuScript);
+    fits(menu);
+    int inside = 0;
+    for (const QJsonValue& value : menu[4].toArray()) inside += value.toArray()[4].toBool();
+    EXPECT_GT(inside, 0) << "the submenu did not open: " << desktop.eval(kMenuScript).toStdString();
+    settingsShown = settingsShown || !rowOf(menu, settings).isEmpty();
+    EXPECT_TRUE(desktop.screenshot(folder + QStringLiteral("gnome-keyboard-submenu%1-").arg(i) +
+                                   name + QStringLiteral(".png")));
+  }
+  EXPECT_TRUE(settingsShown) << "no Settings row";
+  const QJsonArray probhat = rowOf(menu, {QString::fromUtf8("প্রভাত (Probhat)")});
   ASSERT_FALSE(probhat.isEmpty()) << "no Probhat row: " << desktop.eval(kMenuScript).toStdString();
 
   // The row acts: Probhat's keys are not the phonetic ones.
-  ASSERT_TRUE(desktop.click(
-      QPoint(menu[0].toInt() + menu[2].toInt() / 2, probhat[1].toInt() + probhat[2].toInt() / 2)));
+  ASSERT_TRUE(clickRow(desktop, menu, probhat));
   const QDeadlineTimer closed(5000);
   while (desktop.eval(QStringLiteral("Main.panel.statusArea.keyboard.menu.isOpen")) !=
          QLatin1String("false")) {
@@ -347,9 +415,91 @@ TEST_P(GnomeShellMenuTest, KeyboardMenuFitsTheScreenAndItsRowsAct) {
   // Probhat's keys: a is the vowel sign aa, m and i are ma and the vowel sign i.
   EXPECT_TRUE(window->waitForText(0, QString::fromUtf8("ামি "), 10000))
       << window->text(0).toStdString();
+  EXPECT_TRUE(desktop.screenshot(folder + QStringLiteral("gnome-probhat-typed-") + name +
+                                 QStringLiteral(".png")));
+
+  // Settings... opens the settings window, which the top bar names after Tolvani's desktop entry
+  // (it named it "tolvani", the program's window class).
+  ASSERT_TRUE(openKeyboardMenu(desktop));
+  menu = record(desktop, kMenuScript);
+  const QString tools =
+      rowOf(menu, {QStringLiteral("Tools"), QString::fromUtf8("টুলস")}).at(0).toString();
+  ASSERT_TRUE(clickRow(desktop, menu, rowOf(menu, {tools})));
+  QThread::msleep(700);
+  menu = record(desktop, kMenuScript);
+  const QJsonArray settingsRow = rowOf(menu, settings);
+  ASSERT_FALSE(settingsRow.isEmpty()) << desktop.eval(kMenuScript).toStdString();
+  ASSERT_TRUE(clickRow(desktop, menu, settingsRow));
+  const QString app =
+      QStringLiteral(
+          "const tracker = imports.gi.Shell.WindowTracker.get_default();"
+          "JSON.stringify(global.get_window_actors().map(a => a.meta_window)"
+          "  .filter(w => w.get_title() == '%1')"
+          "  .map(w => [w.get_wm_class_instance(), w.get_wm_class(),"
+          "             tracker.get_window_app(w).get_name(), "
+          "tracker.get_window_app(w).get_id()]));")
+          .arg(c.uiLanguage == 0 ? QString::fromUtf8("তোলভানি") : QStringLiteral("Tolvani"));
+  QJsonArray windows;
+  const QDeadlineTimer shown(20000);
+  while ((windows = record(desktop, app)).isEmpty() && !shown.hasExpired()) QThread::msleep(200);
+  ASSERT_EQ(windows.size(), 1) << desktop.eval(app).toStdString();
+  const QJsonArray settingsWindow = windows[0].toArray();
+  EXPECT_EQ(settingsWindow[2].toString().toStdString(), "Tolvani")
+      << QJsonDocument(settingsWindow).toJson(QJsonDocument::Compact).toStdString();
+  EXPECT_EQ(settingsWindow[3].toString().toStdString(), "tolvani.desktop");
+  // The shell's first match, whatever the file the program runs as: the window's class is the
+  // entry's StartupWMClass.
+  QFile entry(QStringLiteral(TOLVANI_DESKTOP_ENTRY));
+  ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+  const QString wmClass = QString::fromUtf8(entry.readAll())
+                              .section(QStringLiteral("StartupWMClass="), 1)
+                              .section(u'\n', 0, 0);
+  EXPECT_EQ(settingsWindow[1].toString().toStdString(), wmClass.toStdString());
+  QThread::msleep(500);
+  EXPECT_TRUE(desktop.screenshot(folder + QStringLiteral("gnome-settings-window-") + name +
+                                 QStringLiteral(".png")));
+}
+
+// GNOME Shell reads an engine's rows once after each switch of engine, so the secure-entry row,
+// which came as a new list, never showed. The shell keeps Tolvani for a password field when all
+// its sources are IBus's (with a layout among them it changes to the layout there itself).
+TEST_P(GnomeShellMenuTest, SecureEntryRowShowsWhileAPasswordFieldHasTheFocus) {
+  const LanguageCase& c = GetParam();
+  GnomeShellDesktop desktop({QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR)});
+  ASSERT_TRUE(desktop.failure().isEmpty()) << desktop.failure().toStdString();
+  loginOnTolvani(desktop, c, QStringLiteral("[('ibus', 'tolvani')]"), QString());
+  if (HasFatalFailure()) return;
+  TextWindow* login = desktop.open(
+      TextWindow::Toolkit::Gtk3,
+      {QStringLiteral("--title"), QStringLiteral("Login"), QStringLiteral("--password")});
+  ASSERT_NE(login, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*login, 0)) << login->errors().toStdString();
+  ASSERT_TRUE(rowsRegistered(desktop)) << "Tolvani registered no rows with the shell";
+  // Typing there stays Latin.
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
+  ASSERT_TRUE(login->waitForText(0, QStringLiteral("ami "), 10000)) << login->text(0).toStdString();
+
+  const QString secure = QString::fromUtf8("Secure Keyboard Entry is active — using English");
+  ASSERT_TRUE(openKeyboardMenu(desktop)) << "the keyboard menu did not open";
+  QJsonArray menu = record(desktop, kMenuScript);
+  EXPECT_FALSE(rowOf(menu, {secure}).isEmpty()) << desktop.eval(kMenuScript).toStdString();
   EXPECT_TRUE(desktop.screenshot(QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
-                                 QStringLiteral("/screenshots/gnome-probhat-typed-") +
+                                 QStringLiteral("/screenshots/gnome-keyboard-menu-password-") +
                                  QString::fromLatin1(c.name) + QStringLiteral(".png")));
+  ASSERT_TRUE(desktop.key(QStringLiteral("Escape")));
+
+  // Another field, not a password one: the row goes.
+  TextWindow* editor =
+      desktop.open(TextWindow::Toolkit::Gtk3, {QStringLiteral("--title"), QStringLiteral("Editor"),
+                                               QStringLiteral("--x"), QStringLiteral("500")});
+  ASSERT_NE(editor, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*editor, 0)) << editor->errors().toStdString();
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
+  ASSERT_TRUE(editor->waitForText(0, QString::fromUtf8("আমি "), 10000))
+      << editor->text(0).toStdString();
+  ASSERT_TRUE(openKeyboardMenu(desktop)) << "the keyboard menu did not open";
+  menu = record(desktop, kMenuScript);
+  EXPECT_TRUE(rowOf(menu, {secure}).isEmpty()) << desktop.eval(kMenuScript).toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, GnomeShellMenuTest,

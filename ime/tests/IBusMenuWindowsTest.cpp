@@ -194,6 +194,81 @@ TEST_P(IBusMenuWindowsTest, RowsOfIBusOwnPanelActWhileNoFieldHasTheFocus) {
   EXPECT_TRUE(desktop.waitForWindow(u(c.titles[3]), 20000)) << c.titles[3];
 }
 
+// IBus's own panel while no field has had the focus since the session began (the daemon's own
+// context holds the engine), and again while the field that had it is left for a window with none:
+// its menu used to hold only the engines, as the engine sent its rows only to a field. The
+// settings window opens from the tools submenu; a layout chosen when no field had the focus goes
+// to the settings, a switch chosen after one had it to that field.
+TEST_P(IBusMenuWindowsTest, IBusOwnPanelHoldsTheRowsWithNoFieldFocused) {
+  const LanguageCase& c = GetParam();
+  VirtualDesktop desktop(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR), /*quiet=*/true);
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  qputenv("XDG_CONFIG_HOME", desktop.ibus().configHome().toUtf8());
+  platform::Defaults::testResetStandard();
+  AppSettings::setUiLanguage(c.uiLanguage);
+  // The panel selects Tolvani as it starts; a window with no field has the focus.
+  ASSERT_TRUE(desktop.startIBusPanel({QStringLiteral("tolvani")}))
+      << desktop.failure().toStdString();
+  TextWindow* elsewhere =
+      desktop.open(TextWindow::Toolkit::Gtk3,
+                   {QStringLiteral("--fields"), QStringLiteral("0"), QStringLiteral("--title"),
+                    QStringLiteral("Elsewhere"), QStringLiteral("--x"), QStringLiteral("500"),
+                    QStringLiteral("--y"), QStringLiteral("300")});
+  ASSERT_NE(elsewhere, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focusWindow(*elsewhere));
+  ASSERT_TRUE(desktop.ibus().waitFor([&] {
+    return desktop.ibus().events().contains(
+        u("focus without path /org/freedesktop/IBus/"
+          "InputContext_1"));
+  })) << desktop.ibus().events().join('\n').toStdString();
+  desktop.ibus().settle();
+
+  // Just after its start the panel may swap its tray icon for the engine's, and a click on the
+  // icon going then opens nothing: it is clicked again.
+  const auto openMenu = [&] {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      if (desktop.openIBusPanelMenu()) return true;
+    }
+    return false;
+  };
+  // The keys walk the menu as in the test above: Tools, then its seventh row, Settings.
+  ASSERT_TRUE(openMenu());
+  ASSERT_TRUE(
+      desktop.key(QStringLiteral("Down Down Down Down Down Down Down Right Down Down Down Down "
+                                 "Down Down")));
+  QThread::msleep(300);
+  EXPECT_TRUE(desktop.screenshot(
+      QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
+      QStringLiteral("/screenshots/ibus-panel-menu-no-field-%1.png").arg(QLatin1String(c.name))));
+  ASSERT_TRUE(desktop.key(QStringLiteral("Return")));
+  EXPECT_TRUE(chosenWithoutFocus(desktop, "openPreferences"))
+      << desktop.ibus().events().join('\n').toStdString();
+  EXPECT_TRUE(desktop.waitForWindow(u(c.titles[3]), 20000)) << c.titles[3];
+
+  // Probhat, chosen with no field since the start, is the layout a field then starts in.
+  ASSERT_TRUE(openMenu());
+  ASSERT_TRUE(desktop.key(QStringLiteral("Down Down Return")));
+  EXPECT_TRUE(chosenWithoutFocus(desktop, "switchToProbhat"));
+  TextWindow* field = desktop.open(TextWindow::Toolkit::Gtk3,
+                                   {QStringLiteral("--title"), QStringLiteral("Letter")});
+  ASSERT_NE(field, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*field, 0)) << field->errors().toStdString();
+  ASSERT_TRUE(desktop.type(QStringLiteral("kf ")));
+  ASSERT_TRUE(field->waitForText(0, u("কত "))) << field->text(0).toStdString() << " in probhat";
+
+  // The field's window left for one with no field (as when it is minimized): English Passthrough,
+  // switched on then, is the field's.
+  ASSERT_TRUE(desktop.focusWindow(*elsewhere) && field->waitForFocus(-1));
+  desktop.ibus().settle();
+  ASSERT_TRUE(openMenu());
+  ASSERT_TRUE(desktop.key(QStringLiteral("Down Down Down Down Down Return")));
+  EXPECT_TRUE(chosenWithoutFocus(desktop, "toggleEnglishPassthrough"));
+  ASSERT_TRUE(desktop.focus(*field, 0));
+  ASSERT_TRUE(desktop.type(QStringLiteral("kf ")));
+  EXPECT_TRUE(field->waitForText(0, u("কত kf ")))
+      << field->text(0).toStdString() << " passed through";
+}
+
 // 10,000 learned words (the engine's own cap), as the engine writes them, all used lately: the
 // engine drops words unused for a month.
 std::string fullDictionary() {

@@ -21,15 +21,16 @@ const KeyEvent kControlShiftSpace =
     key(KeyCodes::kSpace, " ", KeyFlags::kControl | KeyFlags::kShift);
 const KeyEvent kControlAltS = key(KeyCodes::kS, "s", KeyFlags::kControl | KeyFlags::kOption);
 
-// The menu one row a line: "key|kind|title|icon|on|sensitive"; a submenu's rows follow it, each
-// after "> ".
+// The menu one row a line: "key|kind|title|icon|on|sensitive", then "|hidden" for a hidden row; a
+// submenu's rows follow it, each after "> ".
 void describe(const InputMenu& menu, const QString& indent, QStringList& lines) {
   static const char* const kinds[] = {"header", "radio", "toggle", "item", "separator", "submenu"};
   for (const InputMenuRow& row : menu) {
     lines << indent + row.key + u'|' + QString::fromLatin1(kinds[static_cast<int>(row.kind)]) +
                  u'|' + row.title + u'|' + row.iconName + u'|' +
                  QString::fromLatin1(row.on ? "on" : "off") + u'|' +
-                 QString::fromLatin1(row.sensitive ? "enabled" : "disabled");
+                 QString::fromLatin1(row.sensitive ? "enabled" : "disabled") +
+                 QString::fromLatin1(row.visible ? "" : "|hidden");
     describe(row.rows, indent + QStringLiteral("> "), lines);
   }
 }
@@ -62,6 +63,8 @@ const char* const kEnglishMenu =
     "> checkForUpdates|item|Check for Updates...|software-update-available|off|enabled\n"
     "separator3|separator|||off|enabled\n"
     "privacy|header|Privacy||off|disabled\n"
+    "secureKeyboardEntry|item|Secure Keyboard Entry is active — using English||off|disabled|"
+    "hidden\n"
     "fullyOffline|item|Fully Offline|security-high|off|disabled";
 
 const char* const kBanglaMenu =
@@ -87,6 +90,8 @@ const char* const kBanglaMenu =
     "> checkForUpdates|item|নতুন সংস্করণ আছে কি না দেখুন...|software-update-available|off|enabled\n"
     "separator3|separator|||off|enabled\n"
     "privacy|header|গোপনীয়তা||off|disabled\n"
+    "secureKeyboardEntry|item|Secure Keyboard Entry is active — using English||off|disabled|"
+    "hidden\n"
     "fullyOffline|item|সম্পূর্ণ অফলাইন|security-high|off|disabled";
 
 class TolvaniInputControllerMenuTest : public ControllerTest {
@@ -150,7 +155,10 @@ TEST_F(TolvaniInputControllerMenuTest, SecureEntryRowOnlyWhileLearningIsSuppress
   client_.setInputPurpose(platform::InputPurpose::freeForm);
   controller_->inputPurposeChanged();
   EXPECT_EQ(menuChanges_, 2);
-  EXPECT_EQ(rowOf(Keys::kSecureEntry), "none");
+  EXPECT_EQ(rowOf(Keys::kSecureEntry),
+            "secureKeyboardEntry|item|Secure Keyboard Entry is active — using English||off|"
+            "disabled|hidden")
+      << "hidden in its place, for a panel that reads the rows only once";
   controller_->inputPurposeChanged();
   EXPECT_EQ(menuChanges_, 2) << "no change, no news";
 }

@@ -15,7 +15,9 @@
 // It reads requests from standard input, one a line: "clear" empties every field; "where <i>
 // <index>" asks for a character's place (text views only).
 // Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place),
-// --multiline (text views, as in an editor, instead of one-line entries).
+// --multiline (text views, as in an editor, instead of one-line entries), --password (entries
+// whose purpose is a password; their text shows, as GTK keeps an entry that hides its text away
+// from the input method).
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <stdio.h>
@@ -189,6 +191,7 @@ int main(int argc, char** argv) {
   const char* title = "Tolvani GTK test";
   int x = 0;
   int y = 0;
+  gboolean password = FALSE;
   for (int i = 1; i < argc; ++i) {
     const int more = i + 1 < argc;
     if (more && strcmp(argv[i], "--fields") == 0) {
@@ -201,8 +204,11 @@ int main(int argc, char** argv) {
       y = atoi(argv[++i]);
     } else if (strcmp(argv[i], "--multiline") == 0) {
       app.multiline = TRUE;
+    } else if (strcmp(argv[i], "--password") == 0) {
+      password = TRUE;
     } else {
-      fprintf(stderr, "usage: %s [--fields N] [--title TEXT] [--x X] [--y Y] [--multiline]\n",
+      fprintf(stderr,
+              "usage: %s [--fields N] [--title TEXT] [--x X] [--y Y] [--multiline] [--password]\n",
               argv[0]);
       return 2;
     }
@@ -230,6 +236,8 @@ int main(int argc, char** argv) {
                        G_CALLBACK(buffer_mark_set), GINT_TO_POINTER(i));
     } else {
       app.fields[i] = gtk_entry_new();
+      if (password)
+        gtk_entry_set_input_purpose(GTK_ENTRY(app.fields[i]), GTK_INPUT_PURPOSE_PASSWORD);
       g_signal_connect(app.fields[i], "changed", G_CALLBACK(report_text), GINT_TO_POINTER(i));
       g_signal_connect(app.fields[i], "notify::cursor-position", G_CALLBACK(entry_selection),
                        GINT_TO_POINTER(i));
