@@ -422,6 +422,7 @@ void DayOfUse::firstStart() {
     QThread::msleep(100);
   }
   EXPECT_EQ(switchedTo.toStdString(), "") << report_->text().toStdString();
+  shot(QStringLiteral("01-offered-setup-says-how-to-switch"));
   EXPECT_NE(setting(AppSettings::kOnboardingCompletedKey), std::optional<bool>(true));
 
   // The person's own tap chooses Tolvani. The window the program offered by itself took the focus
