@@ -20,6 +20,8 @@ show_progress() {
       ninja)
         if [[ $line =~ ^\[([0-9]+)/([0-9]+)\]\  ]]; then
           done=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
+          # Ninja's look at globbed folders comes before the build's own steps.
+          ((done > 0)) || continue
           text="$done of $total"
         else
           printf '%s\n' "$line" >>"$log"
