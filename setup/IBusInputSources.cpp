@@ -191,7 +191,7 @@ GObjectRef<IBusBus> tryConnect() {
 // Whether a daemon process for the session's address runs: one restarting executes itself again
 // in the same process, and a new one writes the address file only once it listens. Without one,
 // nothing can answer soon. The address file names its daemon's process; a daemon at an address
-// the environment gives is one of this user's started with it.
+// the environment gives was started with its socket's path (or, with none, is this user's).
 bool daemonProcessRuns() {
   const QString address = qEnvironmentVariable("IBUS_ADDRESS");
   if (address.isEmpty()) {
@@ -210,11 +210,12 @@ bool daemonProcessRuns() {
       at < 0 ? QByteArray() : address.mid(at + 5).section(QLatin1Char(','), 0, 0).toLocal8Bit();
   for (const QFileInfo& process :
        QDir(QStringLiteral("/proc")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-    if (process.ownerId() != ::getuid() || !process.fileName().front().isDigit()) continue;
+    if (!process.fileName().front().isDigit()) continue;
     QFile comm(process.filePath() + QStringLiteral("/comm"));
     if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "ibus-daemon") continue;
     QFile cmdline(process.filePath() + QStringLiteral("/cmdline"));
-    if (place.isEmpty() || (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(place)))
+    if (place.isEmpty() ? process.ownerId() == ::getuid()
+                        : cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(place))
       return true;
   }
   return false;
