@@ -111,6 +111,13 @@ QString setupChooseInTopBar() {
   return pick(u"Almost done: choose Tolvani in the keyboard menu in the top bar.",
               u"প্রায় শেষ: ওপরের বারের কীবোর্ড মেনু থেকে তোলভানি বেছে নিন।");
 }
+QString setupPanelMissing() {
+  return pick(
+      u"Tolvani is added. The input menu needs IBus’s panel, which starts with your next login: "
+      u"log out and in again.",
+      u"তোলভানি যোগ করা হয়েছে। ইনপুট মেনুর জন্য IBus-এর প্যানেল দরকার, যা পরের বার লগ ইন করলে "
+      u"চালু হবে: লগ আউট করে আবার লগ ইন করুন।");
+}
 QString setupNoAnswer() {
   return pick(u"Setup got no answer in time. Retry Setup to try again.",
               u"সময়মতো কোনো সাড়া আসেনি। আবার চেষ্টা করুন।");

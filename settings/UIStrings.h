@@ -40,6 +40,8 @@ QString setupIBusNotRunning();
 QString setupSwitchBack(bool byPerson);
 // Only the person's choice of Tolvani in GNOME's keyboard menu is left.
 QString setupChooseInTopBar();
+// IBus runs, but no panel shows its input menu before the next login.
+QString setupPanelMissing();
 // A step of the setup did not answer in time.
 QString setupNoAnswer();
 QString setupSettingsPath();

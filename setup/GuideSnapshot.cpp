@@ -68,8 +68,11 @@ QString phase(const State& state) {
   if (state.status != InputSourceRegistration::State::enabled) return QStringLiteral("failed");
   if (!state.ibusRunning) return QStringLiteral("waiting");
   if (allStepsMet(state)) return state.selected ? QStringLiteral("done") : QStringLiteral("away");
-  if (state.selectedByPerson && conditionMet(state, Step::add) && conditionMet(state, Step::show))
-    return QStringLiteral("choose");
+  const bool onlySwitchLeft = conditionMet(state, Step::add) && conditionMet(state, Step::show);
+  if (state.selectedByPerson && onlySwitchLeft) return QStringLiteral("choose");
+  // The panel starts with the session, which no retry replaces.
+  if (!state.panelRuns) return QStringLiteral("panel");
+  if (state.switchedByPerson && onlySwitchLeft) return QStringLiteral("away");
   return QStringLiteral("left");
 }
 

@@ -51,6 +51,9 @@ struct State {
   bool panelRuns = true;
   // Only the desktop's shell switches input sources: the person chooses Tolvani in its menu.
   bool selectedByPerson = false;
+  // No run switches input sources on its own (the shell's choice, or a window the program offered
+  // by itself): the person switches.
+  bool switchedByPerson = false;
   // Onboarding is completed: being on another keyboard since is no step left.
   bool completed = false;
   QString session;
@@ -76,8 +79,9 @@ std::optional<Step> effectiveFailedStep(const State& state);
 // session runs IBus.
 QString rowState(const State& state, Step step);
 // "working", "failed", "done" when every step holds, "away" when they hold but the person types
-// with another keyboard since the setup completed, "choose" when only the person's choice in the
-// shell's menu is left, "left" when the source is enabled but another step does not hold;
+// with another keyboard since the setup completed, or when only the person's own switch is left;
+// "choose" when only the person's choice in the shell's menu is left; "panel" when IBus runs but
+// no panel shows its menu; "left" when the source is enabled but another step does not hold;
 // "waiting" when all that can be done without IBus is done and the rest waits for the session to
 // start it.
 QString phase(const State& state);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <ibus.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -187,13 +188,46 @@ GObjectRef<IBusBus> tryConnect() {
   return bus;
 }
 
+// Whether a daemon process for the session's address runs: one restarting executes itself again
+// in the same process, and a new one writes the address file only once it listens. Without one,
+// nothing can answer soon. The address file names its daemon's process; a daemon at an address
+// the environment gives was started with its socket's path (or, with none, is this user's).
+bool daemonProcessRuns() {
+  const QString address = qEnvironmentVariable("IBUS_ADDRESS");
+  if (address.isEmpty()) {
+    QFile file(QString::fromLocal8Bit(ibus_get_socket_path()));
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+      if (!line.startsWith("IBUS_DAEMON_PID=")) continue;
+      bool ok = false;
+      const pid_t pid = line.mid(16).trimmed().toInt(&ok);
+      return ok && pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+    }
+    return false;
+  }
+  const qsizetype at = address.indexOf(QLatin1String("path="));
+  const QByteArray place =
+      at < 0 ? QByteArray() : address.mid(at + 5).section(QLatin1Char(','), 0, 0).toLocal8Bit();
+  for (const QFileInfo& process :
+       QDir(QStringLiteral("/proc")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    if (!process.fileName().front().isDigit()) continue;
+    QFile comm(process.filePath() + QStringLiteral("/comm"));
+    if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "ibus-daemon") continue;
+    QFile cmdline(process.filePath() + QStringLiteral("/cmdline"));
+    if (place.isEmpty() ? process.ownerId() == ::getuid()
+                        : cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(place))
+      return true;
+  }
+  return false;
+}
+
 // A connection to the daemon; empty when none answers. The first attempt of the process waits a
 // little for a daemon that is restarting (a setup step may just have restarted it); later ones,
 // in a process that already waited, do not.
 GObjectRef<IBusBus> connectBus() {
   static bool waited = false;
   GObjectRef<IBusBus> bus = tryConnect();
-  if (bus || waited) return bus;
+  if (bus || waited || !daemonProcessRuns()) return bus;
   waited = true;
   const auto deadline = std::chrono::steady_clock::now() + kDaemonStartWait;
   while (!bus && std::chrono::steady_clock::now() < deadline) {

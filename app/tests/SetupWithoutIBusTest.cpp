@@ -5,6 +5,10 @@
 // window; or the session's daemon starts while the window is open, and the window finishes the
 // setup. Screenshots of the window in both languages go to the build tree.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -14,7 +18,13 @@
 #include <QRect>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
 
 #include "ime/testing/TestUser.h"
 #include "ime/testing/WindowReport.h"
@@ -52,6 +62,64 @@ void stop(QProcess& process) {
     process.waitForFinished(5000);
   }
 }
+
+// Stands at the daemon's address and hangs up on every caller at once, as no daemon answers,
+// counting the calls of each process.
+class AddressWatch {
+ public:
+  explicit AddressWatch(const QString& path) : path_(QFile::encodeName(path)) {
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path_.constData(), sizeof(address.sun_path) - 1);
+    listening_ = fd_ >= 0 &&
+                 ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+                 ::chmod(path_.constData(), 0666) == 0 && ::listen(fd_, 64) == 0;
+    if (!listening_) return;
+    thread_ = std::thread([this] {
+      for (;;) {
+        const int caller = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (caller < 0) {
+          if (errno == EINTR) continue;
+          return;
+        }
+        ucred peer{};
+        socklen_t size = sizeof(peer);
+        ::getsockopt(caller, SOL_SOCKET, SO_PEERCRED, &peer, &size);
+        ::close(caller);
+        const std::lock_guard lock(mu_);
+        ++calls_[peer.pid];
+      }
+    });
+  }
+  ~AddressWatch() {
+    if (fd_ < 0) return;
+    // Wakes the accept.
+    ::shutdown(fd_, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    ::close(fd_);
+    ::unlink(path_.constData());
+  }
+  bool listening() const { return listening_; }
+  int mostCallsOfOneProcess() const {
+    const std::lock_guard lock(mu_);
+    int most = 0;
+    for (const auto& [pid, calls] : calls_) most = std::max(most, calls);
+    return most;
+  }
+  int callers() const {
+    const std::lock_guard lock(mu_);
+    return static_cast<int>(calls_.size());
+  }
+
+ private:
+  QByteArray path_;
+  int fd_ = -1;
+  bool listening_ = false;
+  std::thread thread_;
+  mutable std::mutex mu_;
+  std::map<pid_t, int> calls_;
+};
 
 class SetupWithoutIBusTest : public ::testing::Test {
  protected:
@@ -275,6 +343,20 @@ TEST_F(SetupWithoutIBusTest, SetupShowsTheWindowAloneSayingWhatIsLeftAndEndsWith
   ASSERT_TRUE(setup_.waitForFinished(30000)) << readFile(report()).toStdString();
   EXPECT_EQ(setup_.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(setup_.exitCode(), 0) << setup_.readAll().toStdString();
+}
+
+// With no daemon the window said "Setting up Tolvani…" for about 7 s: each check of the window,
+// a child of its own, kept calling the daemon's address for 2 s, waiting for a daemon restarting
+// there, though no daemon process ran that could answer. Each process now calls once a question.
+TEST_F(SetupWithoutIBusTest, NoCheckWaitsForADaemonThatDoesNotRun) {
+  const AddressWatch watch(root_ + "/runtime/ibus.sock");
+  ASSERT_TRUE(watch.listening()) << std::strerror(errno);
+  ASSERT_NO_FATAL_FAILURE(openSetupWithoutIBus());
+  // The command and the window's checks each asked (the watch hears them), and none kept asking.
+  EXPECT_GE(watch.callers(), 2);
+  EXPECT_LE(watch.mostCallsOfOneProcess(), 15);
+  EXPECT_EQ(page("row-add").fields.value(1), "done");
+  EXPECT_EQ(page("row-show").fields.value(1), "waiting");
 }
 
 // IBus started while the window was open (IBus Preferences' Yes, or the person): the window said

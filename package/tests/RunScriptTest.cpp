@@ -1,7 +1,9 @@
 // scripts/run answers odd input before it installs or builds anything (a TEXT that is not one line
 // of printable ASCII, an option, more standard input than any try), and reads standard input only
-// where it types it, saying what it waits for while that input stays silent. The script runs in
-// a tree of its own whose setup only leaves a mark and whose session finder answers as told.
+// where it types it, saying what it waits for while that input stays silent; its long build shows
+// its progress on standard error, which the try's output never carries. The script runs in a tree
+// of its own whose setup only leaves a mark and whose session finder answers as told; the build's,
+// packaging's and apt's tools are stand-ins on the path.
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
@@ -9,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <tuple>
 
 namespace tolvani {
 namespace {
@@ -24,12 +27,16 @@ class RunScriptTest : public ::testing::Test {
     scripts_ = tree_.path() + "/scripts";
     ASSERT_TRUE(QDir().mkpath(scripts_));
     ASSERT_TRUE(QFile::copy(TOLVANI_SOURCE_DIR "/scripts/run", scripts_ + "/run"));
+    ASSERT_TRUE(QFile::copy(TOLVANI_SOURCE_DIR "/scripts/progress.sh", scripts_ + "/progress.sh"));
     write("setup", "#!/bin/sh\ntouch \"$(dirname \"$0\")/setup-ran\"\nexit 1\n");
     write("session.sh", "find_session() { return \"$TOLVANI_TEST_SESSION\"; }\n");
   }
 
   void write(const QString& name, const QByteArray& content) {
-    QFile file(scripts_ + '/' + name);
+    writeAt(scripts_ + '/' + name, content);
+  }
+  void writeAt(const QString& path, const QByteArray& content) {
+    QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(content);
     file.close();
@@ -46,6 +53,30 @@ class RunScriptTest : public ::testing::Test {
   }
 
   bool setupRan() const { return QFile::exists(scripts_ + "/setup-ran"); }
+
+  // Stand-ins for the tools after setup: a build of 800 steps whose ninja says a note besides its
+  // status lines (and fails when TOLVANI_TEST_BUILD_FAILS is set), a package, apt, and the try,
+  // which prints what it was given to type. Returns the folder to put first on the path.
+  QString standIns() {
+    write("setup", "#!/bin/sh\nexit 0\n");
+    const QString bin = tree_.path() + "/bin";
+    EXPECT_TRUE(QDir().mkpath(bin) && QDir().mkpath(tree_.path() + "/build/ime"));
+    writeAt(
+        bin + "/cmake",
+        "#!/bin/sh\n"
+        "[ \"$1\" = --build ] || exit 0\n"
+        "[ \"$NINJA_STATUS\" = '[%f/%t] ' ] || { echo \"NINJA_STATUS=$NINJA_STATUS\"; exit 3; }\n"
+        "i=1\n"
+        "while [ $i -le 800 ]; do echo \"[$i/800] Building CXX object o$i.o\"; i=$((i+1)); done\n"
+        "echo 'note: a line of the compiler'\n"
+        "[ -z \"$TOLVANI_TEST_BUILD_FAILS\" ] || { echo 'error: o800.cpp'; exit 1; }\n");
+    writeAt(bin + "/cpack", "#!/bin/sh\ntouch tolvani_1_amd64.deb\n");
+    writeAt(bin + "/apt-get", "#!/bin/sh\necho 'pmstatus:tolvani:50.0000:Installing tolvani'\n");
+    writeAt(bin + "/sudo", "#!/bin/sh\nexec \"$@\"\n");
+    writeAt(tree_.path() + "/build/ime/tolvani-try",
+            "#!/bin/sh\nwhile IFS= read -r line; do echo \"typed: $line\"; done\n");
+    return bin;
+  }
 
   QTemporaryDir tree_;
   QString scripts_;
@@ -91,6 +122,58 @@ TEST_F(RunScriptTest, OddInputIsAnsweredBeforeSetup) {
   start(run, {"--", "-x"});
   ASSERT_TRUE(run.waitForFinished(60000));
   EXPECT_TRUE(setupRan()) << run.readAll().toStdString();
+}
+
+// On a newcomer's first run, "run: building" was followed by 7 minutes of silence. The build says
+// how long it usually takes and then shows its progress: as a few plain lines where standard error
+// is not a terminal, on one redrawn line where it is; the try's output alone is on standard output.
+TEST_F(RunScriptTest, TheBuildShowsItsProgressBesideTheTrysOutput) {
+  const QString bin = standIns();
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("TOLVANI_TEST_SESSION", QString::number(kNoDesktop));
+  env.insert("PATH", bin + ':' + env.value("PATH"));
+  env.remove("SUDO_USER");
+  const auto run = [&](const QProcessEnvironment& with) {
+    QProcess process;
+    process.setProcessEnvironment(with);
+    process.start(scripts_ + "/run", {"ami"});
+    process.closeWriteChannel();
+    EXPECT_TRUE(process.waitForFinished(60000));
+    return std::tuple{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                      QString::fromUtf8(process.readAllStandardError())};
+  };
+
+  const auto [status, out, err] = run(env);
+  EXPECT_EQ(status, 0) << err.toStdString();
+  EXPECT_EQ(out.toStdString(), "typed: ami\n");
+  EXPECT_TRUE(err.contains("run: building (about 5 minutes on 2 cores")) << err.toStdString();
+  EXPECT_TRUE(err.contains("run: packaging (about ")) << err.toStdString();
+  const QStringList progress = err.split('\n').filter(QStringLiteral("run: building: "));
+  EXPECT_GE(progress.size(), 5) << err.toStdString();
+  EXPECT_LE(progress.size(), 12) << err.toStdString();
+  EXPECT_EQ(progress.value(progress.size() - 1), "run: building: 800 of 800") << err.toStdString();
+  EXPECT_FALSE(err.contains("note: a line of the compiler")) << err.toStdString();
+
+  // A failed build shows what its tools said.
+  QProcessEnvironment failing = env;
+  failing.insert("TOLVANI_TEST_BUILD_FAILS", "1");
+  const auto [failed, nothing, why] = run(failing);
+  EXPECT_NE(failed, 0);
+  EXPECT_EQ(nothing.toStdString(), "");
+  EXPECT_TRUE(why.contains("error: o800.cpp")) << why.toStdString();
+  EXPECT_TRUE(why.contains("run: the build failed")) << why.toStdString();
+
+  // On a terminal, one line redrawn in place.
+  QProcess terminal;
+  terminal.setProcessEnvironment(env);
+  terminal.start("script", {"-qec", scripts_ + "/run ami", "/dev/null"});
+  terminal.closeWriteChannel();
+  ASSERT_TRUE(terminal.waitForFinished(60000));
+  const QString shown = QString::fromUtf8(terminal.readAll());
+  EXPECT_TRUE(shown.contains("\r\033[Krun: building: 400 of 800\r\033[Krun: building: 401 of 800"))
+      << shown.toStdString();
+  EXPECT_TRUE(shown.contains("run: building: 800 of 800\r\n")) << shown.toStdString();
+  EXPECT_TRUE(shown.contains("typed: ami")) << shown.toStdString();
 }
 
 // `yes | scripts/run` read its input without end and grew without bound, printing nothing.

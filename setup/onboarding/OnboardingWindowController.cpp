@@ -501,8 +501,11 @@ void OnboardingWindowController::offer() {
 void OnboardingWindowController::open(bool activate) {
   if (windowShownOrMinimized()) {
     stage_ = Stage::setup;
+    // Opened by the person, it is theirs.
+    if (activate) offered_ = false;
     refreshStatus();
   } else {
+    offered_ = !activate;
     loadGuide();
   }
   QWidget* window = window_.get();

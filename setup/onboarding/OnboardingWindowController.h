@@ -228,6 +228,8 @@ class OnboardingWindowController : public QObject {
   bool checked_ = false;        // a probe of this load has answered
   bool panelRuns_ = true;
   bool selectedByPerson_ = false;
+  // Offered by the program, not opened by the person: its runs leave the keyboard alone.
+  bool offered_ = false;
   platform::Clock::TimerId answerTimer_ = 0;
   int answerBound_ = 0;  // retires a bound that fired but has not reached the window
   std::optional<Step> running_;

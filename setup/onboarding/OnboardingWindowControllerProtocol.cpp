@@ -194,6 +194,8 @@ void OnboardingWindowController::render(bool focusTyping) {
     fallbackStatus_->setText(UIStrings::setupSwitchBack(selectedByPerson_));
   else if (phase == QLatin1String("choose"))
     fallbackStatus_->setText(UIStrings::setupChooseInTopBar());
+  else if (phase == QLatin1String("panel"))
+    fallbackStatus_->setText(UIStrings::setupPanelMissing());
   else if (phase == QLatin1String("left"))
     fallbackStatus_->setText(UIStrings::setupStepsLeft());
   else

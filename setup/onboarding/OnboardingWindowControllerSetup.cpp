@@ -82,6 +82,7 @@ guide::State OnboardingWindowController::stepState() const {
   state.ibusRunning = ibusRunning_;
   state.panelRuns = panelRuns_;
   state.selectedByPerson = selectedByPerson_;
+  state.switchedByPerson = selectedByPerson_ || offered_;
   state.completed = AppSettings::onboardingCompleted();
   state.checked = checked_;
   state.gnome = platform::desktop::isGnome();
@@ -93,8 +94,9 @@ bool OnboardingWindowController::conditionMet(Step step) const {
 }
 
 bool OnboardingWindowController::stepLeft(Step step, bool force) const {
-  // Only the shell switches there, and it does not follow a switch made behind it.
-  if (step == Step::select && selectedByPerson_) return false;
+  // Only the shell switches there, and it does not follow a switch made behind it. A window the
+  // program offered switches only on Retry Setup: the person may have left Tolvani meanwhile.
+  if (step == Step::select && (selectedByPerson_ || (offered_ && !force))) return false;
   if (!ibusRunning_) {
     // Adding and showing are kept for the daemon the session starts; selecting needs one.
     if (step == Step::select) return false;
@@ -210,9 +212,9 @@ void OnboardingWindowController::verify(std::optional<Step> failing, const QStri
     if (!failing) {
       step = Step::add;
       for (Step candidate : guide::kAllSteps) {
-        // The person's own switch in the shell's menu is no step of the run's to fail.
+        // The person's own switch is no step of the run's to fail.
         if (!self->conditionMet(candidate) &&
-            !(candidate == Step::select && self->selectedByPerson_)) {
+            !(candidate == Step::select && self->stepState().switchedByPerson)) {
           step = candidate;
           break;
         }
@@ -257,9 +259,9 @@ void OnboardingWindowController::refreshStatus() {
       if (self->takeDaemonStart()) {
         // What had to wait for the session's daemon can be done now.
         self->runSetup(false);
-      } else if (self->selectedByPerson_ && !self->failed_ && self->allStepsMet() &&
+      } else if (self->stepState().switchedByPerson && !self->failed_ && self->allStepsMet() &&
                  !AppSettings::onboardingCompleted()) {
-        // The person chose Tolvani in the shell's menu: a run with nothing to do completes setup.
+        // The person switched to Tolvani: a run with nothing to do completes setup.
         self->runSetup(false);
       } else if (self->failed_ && self->conditionMet(*self->failed_)) {
         if (AppSettings::onboardingCompleted()) {

@@ -30,6 +30,7 @@
       phaseDone: 'You’re all set. Press Super+Space to switch keyboards.',
       phaseLeft: 'Some steps are not done yet. Retry Setup to finish them.',
       phaseChoose: 'Almost done: choose Tolvani in the keyboard menu in the top bar.',
+      phasePanel: 'Tolvani is added. The input menu needs IBus’s panel, which starts with your next login: log out and in again.',
       phaseAway: 'Tolvani is set up, and you are typing with another keyboard now. Press Super+Space to switch back to Tolvani.',
       phaseAwayByPerson: 'Tolvani is set up, and you are typing with another keyboard now. To switch back, choose Tolvani in the keyboard menu in the top bar, or press Super+Space.',
       stateWaiting: 'After IBus starts',
@@ -105,6 +106,7 @@
       phaseDone: 'সব তৈরি। কীবোর্ড বদলাতে Super+Space চাপুন।',
       phaseLeft: 'কিছু ধাপ এখনো বাকি। শেষ করতে আবার চেষ্টা করুন।',
       phaseChoose: 'প্রায় শেষ: ওপরের বারের কীবোর্ড মেনু থেকে তোলভানি বেছে নিন।',
+      phasePanel: 'তোলভানি যোগ করা হয়েছে। ইনপুট মেনুর জন্য IBus-এর প্যানেল দরকার, যা পরের বার লগ ইন করলে চালু হবে: লগ আউট করে আবার লগ ইন করুন।',
       phaseAway: 'তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে Super+Space চাপুন।',
       phaseAwayByPerson: 'তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে ওপরের বারের কীবোর্ড মেনু থেকে তোলভানি বেছে নিন, অথবা Super+Space চাপুন।',
       stateWaiting: 'IBus চালু হলে',
@@ -266,6 +268,7 @@
       waiting: t.phaseWaiting,
       left: t.phaseLeft,
       choose: t.phaseChoose,
+      panel: t.phasePanel,
       away: t.phaseAway,
     };
     $('#phase').textContent = phaseWords[s.phase] || '';

@@ -549,11 +549,18 @@ TEST_F(OnboardingGuideTest, EachDesktopsWordsAndGnomesChoiceInBothLanguages) {
       desktop_.panelRuns = false;
       ASSERT_TRUE(desktop_.answer("probe", kSelected) && desktop_.answer("showInputMenu") &&
                   desktop_.answer("probe", kSelected));
-      // No panel shows the menu: its row is not done, and the page says a step is left.
+      // No panel shows the menu: its row is not done, and the page says what is missing, where
+      // it said to retry, which starts no panel.
       ASSERT_TRUE(waitDrawn([](const QString& d) {
         return d.contains("add=done show=pending select=done");
       })) << drawn();
       EXPECT_EQ(rowShow(), en ? QString::fromUtf8(place.en) : QString::fromUtf8(place.bn));
+      EXPECT_EQ(jsText("document.getElementById('phase').textContent"),
+                en ? QString::fromUtf8("Tolvani is added. The input menu needs IBus’s panel, which "
+                                       "starts with your next login: log out and in again.")
+                   : QString::fromUtf8("তোলভানি যোগ করা হয়েছে। ইনপুট মেনুর জন্য IBus-এর প্যানেল "
+                                       "দরকার, যা পরের বার লগ ইন করলে চালু হবে: লগ আউট করে আবার "
+                                       "লগ ইন করুন।"));
       EXPECT_EQ(jsText("String(document.querySelector('#setup-stage "
                        "button[data-action=settings]').hidden)"),
                 "false");

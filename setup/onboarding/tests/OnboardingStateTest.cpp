@@ -500,6 +500,60 @@ TEST_F(OnboardingStateTest, ShowIfNeededOffersOnlyWithAStepLeftAndTakesNoFocus) 
   window->close();
 }
 
+// The window the first start offered switched to Tolvani after the person had tapped back to
+// their layout. The offered window's runs leave the keyboard alone and say how to switch; Retry
+// Setup, the person's own, switches, and so does the person's tap, which completes the setup.
+TEST_F(OnboardingStateTest, AnOfferedWindowLeavesTheSwitchToThePerson) {
+  desktop_.menuVisible = true;
+  OnboardingWindowController::showIfNeeded();
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  OnboardingWindowController* offered = OnboardingWindowController::existing();
+  ASSERT_NE(offered, nullptr);
+  const auto status = [&] {
+    return offered->window()->findChild<QLabel*>("fallbackStatus")->text();
+  };
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  settle();
+  EXPECT_FALSE(desktop_.log.contains("select")) << desktop_.log.join(' ').toStdString();
+  EXPECT_TRUE(desktop_.waiting().isEmpty()) << desktop_.waiting().join(' ').toStdString();
+  EXPECT_EQ(status(), UIStrings::setupSwitchBack(false));
+  EXPECT_FALSE(AppSettings::onboardingCompleted());
+  // A check after a change of the desktop's sources leaves it alone too.
+  offered->refreshStatus();
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  settle();
+  EXPECT_FALSE(desktop_.log.contains("select")) << desktop_.log.join(' ').toStdString();
+
+  offered->retrySetup();
+  settle();
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled) && desktop_.answer("activate") &&
+              desktop_.answer("showInputMenu") && desktop_.answer("select", kSelected) &&
+              desktop_.answer("probe", kSelected))
+      << desktop_.log.join(' ').toStdString();
+  settle();
+  EXPECT_TRUE(AppSettings::onboardingCompleted());
+  EXPECT_EQ(status(), UIStrings::setupDoneDetail());
+  AppSettings::setOnboardingCompleted(false);
+
+  // The person's own tap: the check finds Tolvani chosen and a run with nothing to do completes.
+  offered->window()->close();
+  settle();
+  AppSettings::setOnboardingDeferred(false);
+  desktop_.log.clear();
+  OnboardingWindowController::showIfNeeded();
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  ASSERT_TRUE(desktop_.answer("probe", kEnabled));
+  settle();
+  offered->refreshStatus();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  settle();
+  EXPECT_FALSE(desktop_.log.contains("select")) << desktop_.log.join(' ').toStdString();
+  EXPECT_TRUE(AppSettings::onboardingCompleted());
+  EXPECT_EQ(status(), UIStrings::setupDoneDetail());
+  offered->window()->close();
+}
+
 TEST_F(OnboardingStateTest, ShowIfNeededAfterADeferralAsksTheDesktopFirst) {
   AppSettings::setOnboardingDeferred(true);
   OnboardingWindowController::showIfNeeded();
