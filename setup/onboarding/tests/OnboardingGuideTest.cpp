@@ -682,7 +682,6 @@ TEST_F(OnboardingGuideTest, UnderFcitx5ThePageNamesItsIconItsToolAndItsKeyInBoth
                   : QString::fromUtf8("সব তৈরি। তোলভানি fcitx5-এর ইনপুট মেথডে আছে; আপনার কীবোর্ড "
                                       "আর তোলভানির মধ্যে বদলাতে Control+Space চাপুন।"));
     screenshot(lang + "-fcitx5-done");
-
   }
   // The done page on a dark palette.
   AppSettings::setOnboardingCompleted(false);
