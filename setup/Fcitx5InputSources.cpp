@@ -346,7 +346,10 @@ int Fcitx5InputSources::registerBundle(const QUrl& bundleURL) {
                        [&](const QString& name) { return offered.contains(name); });
   };
   if (offersAll()) return 0;
-  // Installed while it ran: it loads new addons and input methods when asked to refresh.
+  // Installed while it ran: it loads new addons and input methods when asked to refresh. Asked
+  // once: the command's retries would otherwise wait out the refresh each time.
+  if (refreshed_) return 0;
+  refreshed_ = true;
   GVariant* reply = callController("Refresh", nullptr, nullptr);
   if (reply == nullptr) return -EIO;
   g_variant_unref(reply);

@@ -49,6 +49,7 @@ class Fcitx5InputSources final : public InputSourceSystem {
 
  private:
   std::optional<QString> selectedUnfocused_;
+  bool refreshed_ = false;
 };
 
 }  // namespace tolvani

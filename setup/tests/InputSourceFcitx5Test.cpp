@@ -320,6 +320,28 @@ TEST_F(InputSourceFcitx5Test, WhileFcitx5IsStoppedItsProfileIsEditedForItsStart)
   EXPECT_EQ(controller(QStringLiteral("CurrentInputMethod")), QStringLiteral("('tolvani',)"));
 }
 
+// scripts/run installs the addon's package while the session's fcitx5 runs: fcitx5 loads it when
+// asked. Without the package the command says what to install, in fcitx5's words.
+TEST_F(InputSourceFcitx5Test, AnAddonInstalledWhileFcitx5RunsIsLoadedAndAMissingOneIsSaid) {
+  QFile::remove(root_ + "/data/fcitx5/inputmethod/tolvani.conf");
+  ASSERT_TRUE(startFcitx5()) << read("fcitx5.log").toStdString();
+  int status = -1;
+  const QString missing = command({QStringLiteral("--enable-input-source")}, &status);
+  EXPECT_EQ(status, 1) << missing.toStdString();
+  EXPECT_TRUE(missing.contains(
+      QLatin1String("fcitx5 has not discovered Tolvani yet. Install the tolvani-fcitx5 package")))
+      << missing.toStdString();
+  EXPECT_FALSE(missing.contains(QLatin1String("IBus"))) << missing.toStdString();
+
+  write("data/fcitx5/inputmethod/tolvani.conf",
+        "[InputMethod]\nName=Tolvani\nIcon=input-keyboard\nLabel=Bn\nLangCode=bn\n"
+        "Addon=keyboard\n");
+  testing::giveToTestUser(root_ + "/data");
+  const QString out = command({QStringLiteral("--enable-input-source")}, &status);
+  EXPECT_EQ(status, 0) << out.toStdString();
+  EXPECT_EQ(group(), QString(kTwoLayoutsAndTolvani));
+}
+
 // A person who never ran fcitx5 has no profile: it is made from the session's layouts.
 TEST_F(InputSourceFcitx5Test, WithoutAProfileTheSessionLayoutsComeFirst) {
   QFile::remove(root_ + "/config/fcitx5/profile");
