@@ -2,6 +2,9 @@
 
 #include <gio/gio.h>
 
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <algorithm>
@@ -39,6 +42,46 @@ bool sessionNameOwned(const char* name) {
   g_variant_get(reply, "(b)", &owned);
   g_variant_unref(reply);
   return owned != FALSE;
+}
+
+namespace {
+
+// The framework the session's variables name: "fcitx", "ibus", or empty when they name none.
+QString frameworkOfVariables() {
+  for (const char* variable : {"GTK_IM_MODULE", "QT_IM_MODULE"}) {
+    const QString value = qEnvironmentVariable(variable).trimmed().toLower();
+    if (value == QLatin1String("fcitx") || value == QLatin1String("fcitx5"))
+      return QStringLiteral("fcitx");
+    if (value == QLatin1String("ibus")) return QStringLiteral("ibus");
+  }
+  const QString xim = qEnvironmentVariable("XMODIFIERS").trimmed().toLower();
+  if (xim == QLatin1String("@im=fcitx") || xim == QLatin1String("@im=fcitx5"))
+    return QStringLiteral("fcitx");
+  if (xim == QLatin1String("@im=ibus")) return QStringLiteral("ibus");
+  return {};
+}
+
+// Whether im-config's choice for the next login is fcitx5: the person's own file when there is
+// one, else the system's.
+bool imConfigChoseFcitx5() {
+  QString path = QDir::homePath() + QStringLiteral("/.xinputrc");
+  if (!QFile::exists(path)) path = QStringLiteral("/etc/X11/xinit/xinputrc");
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  static const QRegularExpression choice(QStringLiteral(R"(^\s*run_im\s+(\S+))"),
+                                         QRegularExpression::MultilineOption);
+  const QRegularExpressionMatch match = choice.match(QString::fromUtf8(file.readAll()));
+  return match.hasMatch() && match.captured(1) == QLatin1String("fcitx5");
+}
+
+}  // namespace
+
+bool fcitx5IsFramework() {
+  static const bool runs = sessionNameOwned("org.fcitx.Fcitx5");
+  if (runs) return true;
+  const QString named = frameworkOfVariables();
+  if (!named.isEmpty()) return named == QLatin1String("fcitx");
+  return imConfigChoseFcitx5();
 }
 
 }  // namespace tolvani::platform::desktop

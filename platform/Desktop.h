@@ -17,6 +17,12 @@ bool gnomeShellRuns();
 // Whether a program owns `name` on the session bus; false when the bus does not answer.
 bool sessionNameOwned(const char* name);
 
+// fcitx5 is the session's input-method framework: it owns its name on the session bus (its
+// IBus-compatible frontend then answers on IBus's address too), or, while it does not run, the
+// session's input-method variables name it, or im-config chose it (~/.xinputrc, else the system's
+// /etc/X11/xinit/xinputrc) for the next login. The bus is asked once per process.
+bool fcitx5IsFramework();
+
 }  // namespace tolvani::platform::desktop
 
 #endif  // TOLVANI_PLATFORM_DESKTOP_H_

@@ -21,7 +21,7 @@ session_env=()
 session_problem=
 
 # The display, the desktop, the folders a program of the session reads, and the input-method
-# variables that connect its programs to IBus.
+# variables that connect its programs to IBus or fcitx5.
 session_names=(DISPLAY WAYLAND_DISPLAY XAUTHORITY XDG_CURRENT_DESKTOP XDG_SESSION_DESKTOP
   DESKTOP_SESSION XDG_SESSION_TYPE XDG_RUNTIME_DIR XDG_DATA_DIRS GTK_IM_MODULE QT_IM_MODULE
   XMODIFIERS)
@@ -153,4 +153,34 @@ session_lacks_ibus_variables() {
   esac
   [ -z "${have[GTK_IM_MODULE]:-}" ] || [ -z "${have[QT_IM_MODULE]:-}" ] ||
     [ -z "${have[XMODIFIERS]:-}" ]
+}
+
+# Whether fcitx5 is the input-method framework of the session find_session found for USER, as the
+# program decides it: fcitx5 owns its name on the session's bus, or else the session's
+# input-method variables name it (the first that names one decides), or else im-config chose it
+# for USER's next login (~/.xinputrc, else the system's /etc/X11/xinit/xinputrc).
+session_uses_fcitx5() {
+  local user=$1 entry bus= named= home rc
+  for entry in "${session_env[@]}"; do
+    case $entry in
+      DBUS_SESSION_BUS_ADDRESS=*) bus=${entry#*=} ;;
+      GTK_IM_MODULE=fcitx | GTK_IM_MODULE=fcitx5 | QT_IM_MODULE=fcitx | QT_IM_MODULE=fcitx5 | \
+        XMODIFIERS=@im=fcitx | XMODIFIERS=@im=fcitx5) named=${named:-fcitx} ;;
+      GTK_IM_MODULE=ibus | QT_IM_MODULE=ibus | XMODIFIERS=@im=ibus) named=${named:-ibus} ;;
+    esac
+  done
+  if [ -n "$bus" ] && session_as_user "$user" env DBUS_SESSION_BUS_ADDRESS="$bus" timeout 10 \
+    dbus-send --session --print-reply --reply-timeout=5000 --dest=org.freedesktop.DBus \
+    /org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner string:org.fcitx.Fcitx5 \
+    2>/dev/null | grep -q 'boolean true'; then
+    return 0
+  fi
+  if [ -n "$named" ]; then
+    [ "$named" = fcitx ]
+    return
+  fi
+  home=$(getent passwd "$user" | cut -d: -f6)
+  rc=$home/.xinputrc
+  [ -f "$rc" ] || rc=/etc/X11/xinit/xinputrc
+  grep -qE '^[[:space:]]*run_im[[:space:]]+fcitx5([[:space:]]|$)' "$rc" 2>/dev/null
 }

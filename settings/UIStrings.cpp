@@ -19,6 +19,18 @@ QString pickForDesktop(QStringView gnomeEnglish, QStringView gnomeBangla, QStrin
   return platform::desktop::isGnome() ? pick(gnomeEnglish, gnomeBangla) : pick(english, bangla);
 }
 
+// Where fcitx5 is the framework, its configuration tool is that window, on any desktop.
+QString pickForFramework(QStringView fcitx5English, QStringView fcitx5Bangla,
+                         QStringView gnomeEnglish, QStringView gnomeBangla, QStringView english,
+                         QStringView bangla) {
+  if (platform::desktop::fcitx5IsFramework()) return pick(fcitx5English, fcitx5Bangla);
+  return pickForDesktop(gnomeEnglish, gnomeBangla, english, bangla);
+}
+
+QString withKey(QStringView english, QStringView bangla, const QString& key) {
+  return pick(english, bangla).arg(key.isEmpty() ? QStringLiteral("Control+Space") : key);
+}
+
 }  // namespace
 
 QString wordCount(qint64 shown, qint64 total) {
@@ -73,8 +85,9 @@ QString offlineBadge() { return pick(u"Fully Offline", u"সম্পূর্�
 QString setupTitle() { return pick(u"Keyboard Setup", u"কীবোর্ড সেটআপ"); }
 QString setupTour() { return pick(u"Keyboard Tour", u"কীবোর্ড ঘুরে দেখুন"); }
 QString setupOpenSettings() {
-  return pickForDesktop(u"Open Keyboard Settings", u"কীবোর্ড সেটিংস খুলুন", u"Open IBus Preferences",
-                        u"IBus Preferences খুলুন");
+  return pickForFramework(u"Open Fcitx 5 Configuration", u"Fcitx 5 Configuration খুলুন",
+                          u"Open Keyboard Settings", u"কীবোর্ড সেটিংস খুলুন", u"Open IBus Preferences",
+                          u"IBus Preferences খুলুন");
 }
 QString setupRetry() { return pick(u"Retry Setup", u"আবার চেষ্টা করুন"); }
 QString setupWorking() { return pick(u"Setting up Tolvani…", u"তোলভানি চালু করা হচ্ছে…"); }
@@ -85,10 +98,13 @@ QString setupDoneDetail() {
       u"সব তৈরি। তোলভানি আপনার ইনপুট মেনুতে আছে; কীবোর্ড বদলাতে সাধারণত Super-Space চাপুন।");
 }
 QString setupEnableDetail() {
-  return pickForDesktop(u"Retry setup, or add Tolvani under Bangla in Keyboard Settings.",
-                        u"আবার চেষ্টা করুন, অথবা কীবোর্ড সেটিংসে Bangla থেকে তোলভানি যোগ করুন।",
-                        u"Retry setup, or add Tolvani under Bangla in IBus Preferences.",
-                        u"আবার চেষ্টা করুন, অথবা IBus Preferences-এ Bangla থেকে তোলভানি যোগ করুন।");
+  return pickForFramework(
+      u"Retry setup, or add Tolvani under Bangla in Fcitx 5 Configuration.",
+      u"আবার চেষ্টা করুন, অথবা Fcitx 5 Configuration-এ Bangla থেকে তোলভানি যোগ করুন।",
+      u"Retry setup, or add Tolvani under Bangla in Keyboard Settings.",
+      u"আবার চেষ্টা করুন, অথবা কীবোর্ড সেটিংসে Bangla থেকে তোলভানি যোগ করুন।",
+      u"Retry setup, or add Tolvani under Bangla in IBus Preferences.",
+      u"আবার চেষ্টা করুন, অথবা IBus Preferences-এ Bangla থেকে তোলভানি যোগ করুন।");
 }
 QString setupStepsLeft() {
   return pick(u"Some steps are not done yet. Retry Setup to finish them.",
@@ -134,18 +150,46 @@ QString setupIBusNotRunning() {
       u"IBus বেছে নিন, তারপর লগ আউট করে আবার লগ ইন করুন; তারপর Super+Space চাপলে তোলভানিতে "
       u"বদলাবে।");
 }
+QString setupFcitx5NotRunning(const QString& key) {
+  return withKey(
+      u"Tolvani is added. fcitx5 is not running in this session yet: log out and in "
+      u"again; then %1 switches to Tolvani.",
+      u"তোলভানি যোগ করা হয়েছে। এই সেশনে fcitx5 এখনো চালু হয়নি: লগ আউট করে আবার লগ ইন "
+      u"করুন; তারপর %1 চাপলে তোলভানিতে বদলাবে।",
+      key);
+}
+QString setupDoneDetailFcitx5(const QString& key) {
+  return withKey(
+      u"You’re all set. Tolvani is in fcitx5’s input methods; press %1 to switch "
+      u"between your keyboard and Tolvani.",
+      u"সব তৈরি। তোলভানি fcitx5-এর ইনপুট মেথডে আছে; আপনার কীবোর্ড আর তোলভানির মধ্যে "
+      u"বদলাতে %1 চাপুন।",
+      key);
+}
+QString setupSwitchBackFcitx5(const QString& key) {
+  return withKey(
+      u"Tolvani is set up, and you are typing with another keyboard now. Press %1 to "
+      u"switch back to Tolvani.",
+      u"তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে %1 "
+      u"চাপুন।",
+      key);
+}
 QString setupSettingsPath() {
-  return pickForDesktop(u"Settings → Keyboard → Input Sources → + → Bangla → তোলভানি",
-                        u"Settings → Keyboard → Input Sources → + → Bangla → তোলভানি",
-                        u"IBus Preferences → Input Method → Add → Bangla → তোলভানি",
-                        u"IBus Preferences → Input Method → Add → Bangla → তোলভানি");
+  return pickForFramework(u"Fcitx 5 Configuration → Input Method → Bangla → তোলভানি",
+                          u"Fcitx 5 Configuration → Input Method → Bangla → তোলভানি",
+                          u"Settings → Keyboard → Input Sources → + → Bangla → তোলভানি",
+                          u"Settings → Keyboard → Input Sources → + → Bangla → তোলভানি",
+                          u"IBus Preferences → Input Method → Add → Bangla → তোলভানি",
+                          u"IBus Preferences → Input Method → Add → Bangla → তোলভানি");
 }
 QString setupReloadGuide() { return pick(u"Reload Guide", u"গাইড আবার খুলুন"); }
 QString setupGuideMissing() {
-  return pickForDesktop(u"The setup guide is missing. Use Keyboard Settings to add Tolvani.",
-                        u"সেটআপ গাইডটি পাওয়া যায়নি। কীবোর্ড সেটিংস থেকে তোলভানি যোগ করুন।",
-                        u"The setup guide is missing. Use IBus Preferences to add Tolvani.",
-                        u"সেটআপ গাইডটি পাওয়া যায়নি। IBus Preferences থেকে তোলভানি যোগ করুন।");
+  return pickForFramework(u"The setup guide is missing. Use Fcitx 5 Configuration to add Tolvani.",
+                          u"সেটআপ গাইডটি পাওয়া যায়নি। Fcitx 5 Configuration থেকে তোলভানি যোগ করুন।",
+                          u"The setup guide is missing. Use Keyboard Settings to add Tolvani.",
+                          u"সেটআপ গাইডটি পাওয়া যায়নি। কীবোর্ড সেটিংস থেকে তোলভানি যোগ করুন।",
+                          u"The setup guide is missing. Use IBus Preferences to add Tolvani.",
+                          u"সেটআপ গাইডটি পাওয়া যায়নি। IBus Preferences থেকে তোলভানি যোগ করুন।");
 }
 QString setupGuideNotLoaded() {
   return pick(u"The animated guide did not load. You can still add the keyboard below.",
@@ -156,7 +200,9 @@ QString setupGuideUpdateFailed() {
               u"গাইডটি হালনাগাদ করা যায়নি। নিচের বোতামগুলো দিয়ে কীবোর্ড সেটআপ শেষ করুন।");
 }
 QString setupGuideStopped() {
-  return pickForDesktop(
+  return pickForFramework(
+      u"The setup guide stopped. Reload the guide or add Tolvani in Fcitx 5 Configuration.",
+      u"সেটআপ গাইডটি বন্ধ হয়ে গেছে। গাইডটি আবার খুলুন, অথবা Fcitx 5 Configuration-এ তোলভানি যোগ করুন।",
       u"The setup guide stopped. Reload the guide or add Tolvani in Keyboard Settings.",
       u"সেটআপ গাইডটি বন্ধ হয়ে গেছে। গাইডটি আবার খুলুন, অথবা কীবোর্ড সেটিংসে তোলভানি যোগ করুন।",
       u"The setup guide stopped. Reload the guide or add Tolvani in IBus Preferences.",

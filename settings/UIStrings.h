@@ -35,6 +35,10 @@ QString setupEnableDetail();
 QString setupStepsLeft();
 // What is left when the session runs no IBus daemon yet.
 QString setupIBusNotRunning();
+// Where fcitx5 is the framework, with its trigger key `key` (Control+Space when empty).
+QString setupFcitx5NotRunning(const QString& key);
+QString setupDoneDetailFcitx5(const QString& key);
+QString setupSwitchBackFcitx5(const QString& key);
 // Setup is complete and the person types with another keyboard: how to switch back, through the
 // shell's keyboard menu where only the shell switches (`byPerson`).
 QString setupSwitchBack(bool byPerson);

@@ -78,6 +78,7 @@ QString phase(const State& state) {
 
 bool keyboardSettingsWork(const State& state) {
   // IBus Preferences would only offer to start a daemon the session does not use.
+  if (state.fcitx5) return state.checked && state.ibusRunning;
   return state.gnome || (state.checked && state.ibusRunning);
 }
 
@@ -101,6 +102,9 @@ QJsonObject snapshot(const State& state) {
       {QStringLiteral("ibus"), state.ibusRunning},
       {QStringLiteral("gnome"), state.gnome},
       {QStringLiteral("desktop"), state.desktop},
+      {QStringLiteral("framework"),
+       state.fcitx5 ? QStringLiteral("fcitx5") : QStringLiteral("ibus")},
+      {QStringLiteral("switchKey"), state.switchKey},
       {QStringLiteral("settings"), keyboardSettingsWork(state)},
       {QStringLiteral("selectedByPerson"), state.selectedByPerson},
       {QStringLiteral("busy"), state.busy},

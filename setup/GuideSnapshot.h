@@ -1,5 +1,5 @@
 // What the setup window tells its guide page: the stages and steps of setup, the state the page
-// draws (one JSON object of 23 entries, built afresh on every render), and the text helpers the
+// draws (one JSON object of 25 entries, built afresh on every render), and the text helpers the
 // snapshot and the commit check use. Thread-safety: pure functions and values.
 #ifndef TOLVANI_SETUP_GUIDESNAPSHOT_H_
 #define TOLVANI_SETUP_GUIDESNAPSHOT_H_
@@ -45,6 +45,10 @@ struct State {
   // The desktop, for the words that say where its input menu shows: "gnome", "kde", "cinnamon",
   // "xfce", "mate" or "other".
   QString desktop = QStringLiteral("other");
+  // fcitx5 is the session's framework: its icon, its configuration tool and its trigger key
+  // (`switchKey`, "Control+Space" unless the person set another) are named, not IBus's.
+  bool fcitx5 = false;
+  QString switchKey;
   // The first probe of this load has answered; before it nothing depending on it is offered.
   bool checked = true;
   // A panel shows IBus's input menu now (GNOME Shell where it runs).
@@ -85,8 +89,8 @@ QString rowState(const State& state, Step step);
 // "waiting" when all that can be done without IBus is done and the rest waits for the session to
 // start it.
 QString phase(const State& state);
-// Whether the keyboard settings the window offers can work: GNOME's always, IBus Preferences
-// only once a probe found the session's daemon.
+// Whether the keyboard settings the window offers can work: GNOME's always, IBus Preferences and
+// Fcitx 5 Configuration only once a probe found the session's daemon.
 bool keyboardSettingsWork(const State& state);
 QJsonObject snapshot(const State& state);
 

@@ -365,6 +365,17 @@ QStringList IBusInputSources::componentFolders() {
   return folders;
 }
 
+QStringList IBusInputSources::engineNames(const QString& bundleID) {
+  const std::optional<ComponentFile> component = findComponent(bundleID);
+  return component ? component->engineNames() : QStringList();
+}
+
+QStringList IBusInputSources::engineNamesIn(const QUrl& file) {
+  const std::optional<ComponentFile> component =
+      file.isLocalFile() ? readComponent(file.toLocalFile()) : std::nullopt;
+  return component ? component->engineNames() : QStringList();
+}
+
 std::optional<IBusInputSources::Component> IBusInputSources::componentStarting(
     const QString& program) {
   const QString wanted = QFileInfo(program).canonicalFilePath();

@@ -48,6 +48,10 @@ class IBusInputSources final : public InputSourceSystem {
     QString name;  // the bundle identifier its sources are listed by
     QUrl file;
   };
+  // The engine names of the component named `bundleID` in those folders; empty when none is.
+  static QStringList engineNames(const QString& bundleID);
+  // The engine names of the component file at `file`; empty when it is not one.
+  static QStringList engineNamesIn(const QUrl& file);
   // The component in those folders whose exec starts `program`: the program's own bundle.
   static std::optional<Component> componentStarting(const QString& program);
 };

@@ -96,6 +96,8 @@ std::optional<int> InputSourceCommand::run(const QStringList& arguments, const Q
         InputSourceRegistration::state(id) == InputSourceRegistration::State::enabled) {
       // Nothing switches before the session starts IBus; Tolvani is in its list for then.
       writeLine(out, QStringLiteral("tolvani: ") + setupmessages::startIBusToSwitch());
+      if (const QString hint = inputSourceSystem().switchHint(); !hint.isEmpty())
+        writeLine(out, QStringLiteral("tolvani: ") + hint);
     } else if (select) {
       const RetryRule rule{QString::fromUtf16(kInputSourceDomain), {6}};
       withRetries<Done>(rule, [&] {
@@ -104,6 +106,8 @@ std::optional<int> InputSourceCommand::run(const QStringList& arguments, const Q
       });
       if (!inputSourceSystem().selectedByPerson()) {
         writeLine(out, QStringLiteral("tolvani: switched to Tolvani"));
+        if (const QString hint = inputSourceSystem().switchHint(); !hint.isEmpty())
+          writeLine(out, QStringLiteral("tolvani: ") + hint);
       } else if (InputSourceRegistration::isSelected(id)) {
         writeLine(out, QStringLiteral("tolvani: ") + setupmessages::alreadyChosen());
       } else {

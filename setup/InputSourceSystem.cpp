@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "setup/Fcitx5InputSources.h"
 #include "setup/GnomeInputSources.h"
 #include "setup/IBusInputSources.h"
 
@@ -13,7 +14,12 @@ std::atomic<InputSourceSystem*> installedSystem{nullptr};
 
 InputSourceSystem& inputSourceSystem() {
   if (InputSourceSystem* system = installedSystem.load()) return *system;
-  // Asked at each call: it reads the environment, and asks the bus once per process.
+  // Asked at each call: they read the environment, and ask the bus once per process. fcitx5
+  // comes first: where it runs, its IBus-compatible frontend answers on IBus's address too.
+  if (Fcitx5InputSources::decides()) {
+    static Fcitx5InputSources fcitx5;
+    return fcitx5;
+  }
   if (GnomeInputSources::decides()) {
     static GnomeInputSources gnome;
     return gnome;

@@ -1,5 +1,6 @@
 // The desktop's input-source calls that registration needs, behind one interface: the real ones
-// talk to IBus and GSettings (IBusInputSources; GnomeInputSources where GNOME's list decides),
+// talk to IBus and GSettings (IBusInputSources; GnomeInputSources where GNOME's list decides;
+// Fcitx5InputSources where fcitx5 is the framework),
 // tests install a scripted one. Statuses are 0 for success and negative otherwise (a negated
 // errno), so that they never read as one of the small fixed error codes. Thread-safety: called
 // from one thread at a time.
@@ -45,6 +46,9 @@ class InputSourceSystem {
   // Where the person chooses: whether a tap of the desktop's switching key (Super+Space) reaches
   // `source` from the one the person is on now.
   virtual bool tapReaches(const InputSource& /*source*/) { return false; }
+  // How the person switches to and from the source with the keyboard, where the framework says
+  // it in a sentence of its own; empty elsewhere.
+  virtual QString switchHint() { return {}; }
 
   // The text input menu's visibility preference: absent when unset or unreadable.
   virtual std::optional<bool> inputMenuVisible() = 0;
@@ -52,8 +56,8 @@ class InputSourceSystem {
   virtual bool setInputMenuVisible() = 0;
 };
 
-// The process's input-source calls: GNOME's where its list decides, else IBus's, unless a test
-// installed others.
+// The process's input-source calls: fcitx5's where it is the session's framework, GNOME's where
+// its list decides, else IBus's, unless a test installed others.
 InputSourceSystem& inputSourceSystem();
 // Installs `system` (borrowed; it must outlive its use) or, with nullptr, IBus's again.
 void testSetInputSourceSystem(InputSourceSystem* system);

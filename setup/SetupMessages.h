@@ -1,6 +1,7 @@
 // The English sentences of the setup errors, in one place so that every raiser uses the same
-// words. A status is said in words, and the settings window named is one the session's desktop
-// has: GNOME's Keyboard Settings, elsewhere IBus Preferences. Thread-safety: safe for concurrent
+// words. A status is said in words, and the framework and settings window named are the session's:
+// fcitx5 and its configuration tool where fcitx5 is the framework, else IBus with GNOME's
+// Keyboard Settings or IBus Preferences. Thread-safety: safe for concurrent
 // use (they read the environment).
 #ifndef TOLVANI_SETUP_SETUPMESSAGES_H_
 #define TOLVANI_SETUP_SETUPMESSAGES_H_
@@ -13,8 +14,14 @@
 
 namespace tolvani::setupmessages {
 
+// The session's input-method framework by name.
+inline QString framework() {
+  return platform::desktop::fcitx5IsFramework() ? QStringLiteral("fcitx5") : QStringLiteral("IBus");
+}
+
 // The window where a person adds or checks input methods on this desktop.
 inline QString settingsWindow() {
+  if (platform::desktop::fcitx5IsFramework()) return QStringLiteral("Fcitx 5 Configuration");
   return platform::desktop::isGnome() ? QStringLiteral("Keyboard Settings")
                                       : QStringLiteral("IBus Preferences");
 }
@@ -23,13 +30,13 @@ inline QString settingsWindow() {
 inline QString statusInWords(int status) {
   switch (-status) {
     case ECONNREFUSED:
-      return QStringLiteral("IBus is not running");
+      return framework() + QStringLiteral(" is not running");
     case EACCES:
       return QStringLiteral("the setting could not be saved");
     case ENOENT:
       return QStringLiteral("a file it needs is missing");
     case EIO:
-      return QStringLiteral("IBus refused");
+      return framework() + QStringLiteral(" refused");
     default:
       break;
   }
@@ -41,16 +48,21 @@ inline QString bundleIdentifierMissing() {
   return QStringLiteral("The keyboard's bundle identifier is missing.");
 }
 inline QString sourceWithoutIdentifier() {
-  return QStringLiteral("IBus returned an input source without an identifier. Retry setup.");
+  return framework() +
+         QStringLiteral(" returned an input source without an identifier. Retry setup.");
 }
 inline QString enableAsSuperuser() {
   return QStringLiteral("Run keyboard setup as your desktop user, without sudo.");
 }
 inline QString couldNotRegister(int status) {
-  return QStringLiteral("IBus could not register the keyboard (%1). Open %2 to add Tolvani.")
-      .arg(statusInWords(status), settingsWindow());
+  return QStringLiteral("%1 could not register the keyboard (%2). Open %3 to add Tolvani.")
+      .arg(framework(), statusInWords(status), settingsWindow());
 }
 inline QString notDiscovered() {
+  if (platform::desktop::fcitx5IsFramework())
+    return QString::fromUtf8(
+        "fcitx5 has not discovered Tolvani yet. Install the tolvani-fcitx5 package and retry "
+        "setup, or open Fcitx 5 Configuration \u2192 Input Method \u2192 Bangla.");
   if (platform::desktop::isGnome())
     return QString::fromUtf8(
         "IBus has not discovered Tolvani yet. Retry setup, or open Settings \u2192 Keyboard "
@@ -60,13 +72,12 @@ inline QString notDiscovered() {
       "Method \u2192 Add \u2192 Bangla.");
 }
 inline QString couldNotAdd(int status) {
-  return QStringLiteral("IBus could not add the keyboard (%1). Open %2 to add Tolvani.")
-      .arg(statusInWords(status), settingsWindow());
+  return QStringLiteral("%1 could not add the keyboard (%2). Open %3 to add Tolvani.")
+      .arg(framework(), statusInWords(status), settingsWindow());
 }
 inline QString addNotConfirmed() {
-  return QStringLiteral(
-             "IBus did not confirm the added keyboard. Retry setup or add Tolvani in %1.")
-      .arg(settingsWindow());
+  return QStringLiteral("%1 did not confirm the added keyboard. Retry setup or add Tolvani in %2.")
+      .arg(framework(), settingsWindow());
 }
 inline QString selectAsSuperuser() {
   return QStringLiteral("Choose the keyboard from your desktop, without sudo.");
@@ -78,11 +89,12 @@ inline QString noSelectableSource() {
   return QStringLiteral("Choose Tolvani from the input menu in the menu bar.");
 }
 inline QString couldNotSwitch(int status) {
-  return QStringLiteral("IBus could not switch keyboards (%1). Choose Tolvani from the input menu.")
-      .arg(statusInWords(status));
+  return QStringLiteral("%1 could not switch keyboards (%2). Choose Tolvani from the input menu.")
+      .arg(framework(), statusInWords(status));
 }
 inline QString switchNotConfirmed() {
-  return QStringLiteral("IBus did not confirm the switch. Choose Tolvani from the input menu.");
+  return framework() +
+         QStringLiteral(" did not confirm the switch. Choose Tolvani from the input menu.");
 }
 inline QString showMenuAsSuperuser() {
   return QStringLiteral("Show the input menu from your desktop, without sudo.");
@@ -96,24 +108,28 @@ inline QString openInstalledApp() {
   return QStringLiteral("Open the installed Tolvani app to complete keyboard setup.");
 }
 inline QString childTimedOut() {
-  return QStringLiteral("IBus took too long to refresh keyboard setup. Retry or open %1.")
-      .arg(settingsWindow());
+  return QStringLiteral("%1 took too long to refresh keyboard setup. Retry or open %2.")
+      .arg(framework(), settingsWindow());
 }
 inline QString couldNotRefresh() {
-  return QStringLiteral("IBus could not refresh keyboard setup. Open %1 to check Tolvani.")
-      .arg(settingsWindow());
+  return QStringLiteral("%1 could not refresh keyboard setup. Open %2 to check Tolvani.")
+      .arg(framework(), settingsWindow());
 }
 inline QString couldNotUpdate() {
-  return QStringLiteral("IBus could not update keyboard setup. Open %1 to check Tolvani.")
-      .arg(settingsWindow());
+  return QStringLiteral("%1 could not update keyboard setup. Open %2 to check Tolvani.")
+      .arg(framework(), settingsWindow());
 }
 inline QString stateNotReported() {
-  return QStringLiteral("IBus did not report the keyboard's state. Retry or open %1.")
-      .arg(settingsWindow());
+  return QStringLiteral("%1 did not report the keyboard's state. Retry or open %2.")
+      .arg(framework(), settingsWindow());
 }
 // What is left when the session runs no IBus daemon yet: Tolvani is in IBus's list, and the
 // daemon takes it from there once the session starts it.
 inline QString startIBusToSwitch() {
+  if (platform::desktop::fcitx5IsFramework())
+    return QStringLiteral(
+        "fcitx5 is not running in this session yet: Tolvani is in its input methods from your "
+        "next login.");
   if (platform::desktop::isGnome())
     return QStringLiteral(
         "IBus is not running in this session yet. Log out and in again; then Super+Space "
@@ -121,6 +137,12 @@ inline QString startIBusToSwitch() {
   return QStringLiteral(
       "IBus is not running in this session yet. Choose it once with \"im-config -n ibus\", then "
       "log out and in again; then Super+Space switches to Tolvani.");
+}
+// Under fcitx5: how its trigger key `key` (empty when the person set none) reaches Tolvani.
+inline QString fcitx5Switch(const QString& key) {
+  if (key.isEmpty())
+    return QStringLiteral("Choose Tolvani in the menu of fcitx5's icon in the panel.");
+  return QStringLiteral("In a text field, %1 switches between your keyboard and Tolvani.").arg(key);
 }
 // Where GNOME Shell runs the person chooses Tolvani in its keyboard menu; Super+Space is offered
 // as a tap only where a tap reaches Tolvani now.

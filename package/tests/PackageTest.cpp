@@ -1,6 +1,6 @@
-// The Debian package as CPack builds it from this build: what it holds and declares, and, where
-// the test runs as root, installing it with apt, a fresh IBus daemon offering the installed
-// engine, and removing it again without touching a user's learned data.
+// The Debian packages as CPack builds them from this build: what they hold and declare, and, where
+// the test runs as root, installing them with apt, a fresh IBus daemon offering the installed
+// engine, upgrading them, and removing them again without touching a user's learned data.
 #include <gtest/gtest.h>
 #include <ibus.h>
 #include <unistd.h>
@@ -253,6 +253,110 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
   QFile file(learned);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_EQ(file.readAll(), QByteArray("{\"words\":[\"\xe0\xa6\x86\xe0\xa6\xae\xe0\xa6\xbf\"]}"));
+}
+
+// The fcitx5 addon is a package of its own beside the program's, of the same version: a person on
+// IBus never gets fcitx5, and both install, upgrade to a later version and go again cleanly.
+TEST(PackageTest, Fcitx5AddonComesInItsOwnPackageThatInstallsUpgradesAndRemovesBesideTheProgram) {
+  QTemporaryDir work;
+  ASSERT_TRUE(work.isValid());
+  QString log;
+  const QString deb = testing::buildPackage(work.path(), &log);
+  ASSERT_FALSE(deb.isEmpty()) << log.toStdString();
+  const QString addon = testing::fcitx5Package(work.path());
+  ASSERT_FALSE(addon.isEmpty()) << log.toStdString();
+  EXPECT_TRUE(
+      QFileInfo(addon).fileName().startsWith(QStringLiteral("tolvani-fcitx5_" TOLVANI_VERSION "_")))
+      << addon.toStdString();
+
+  const auto field = [](const QString& package, const char* name) {
+    return run(QStringLiteral("dpkg-deb"),
+               {QStringLiteral("-f"), package, QString::fromLatin1(name)})
+        .out.trimmed();
+  };
+  EXPECT_EQ(field(addon, "Package"), QStringLiteral("tolvani-fcitx5"));
+  EXPECT_EQ(field(addon, "Source"), QStringLiteral("tolvani"));
+  const QString depends = field(addon, "Depends");
+  EXPECT_TRUE(depends.contains(QLatin1String("tolvani (= " TOLVANI_VERSION ")")))
+      << depends.toStdString();
+  EXPECT_TRUE(depends.contains(QRegularExpression(QStringLiteral("(^|, )fcitx5($|,)"))))
+      << depends.toStdString();
+  // The program's package asks for nothing of fcitx5's.
+  EXPECT_FALSE(field(deb, "Depends").contains(QLatin1String("fcitx5")))
+      << field(deb, "Depends").toStdString();
+  EXPECT_FALSE(field(deb, "Recommends").contains(QLatin1String("fcitx5")));
+
+  const QString contents = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), addon}).out;
+  for (const char* path :
+       {"./usr/share/doc/tolvani-fcitx5/copyright", "./usr/share/doc/tolvani-fcitx5/changelog.gz"})
+    EXPECT_TRUE(contents.contains(QString::fromLatin1(path))) << path;
+  const bool hasAddon = QFileInfo::exists(QStringLiteral(TOLVANI_SOURCE_DIR "/ime/fcitx5/addon"));
+  const QStringList addonFiles{QStringLiteral("./usr/share/fcitx5/addon/tolvani.conf"),
+                               QStringLiteral("./usr/share/fcitx5/inputmethod/tolvani.conf")};
+  if (hasAddon) {
+    for (const QString& path : addonFiles)
+      EXPECT_TRUE(contents.contains(path)) << path.toStdString();
+    EXPECT_TRUE(contents.contains(QRegularExpression(QStringLiteral("/fcitx5/[^/ ]+\\.so\\n"))))
+        << contents.toStdString();
+  }
+  const QString programContents = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), deb}).out;
+  for (const QString& path : addonFiles)
+    EXPECT_FALSE(programContents.contains(path)) << path.toStdString();
+  for (const QString& line : contents.split(u'\n', Qt::SkipEmptyParts)) {
+    const QString path = line.section(u' ', -1);
+    EXPECT_TRUE(path == QLatin1String("./") || path.startsWith(QLatin1String("./usr/")))
+        << line.toStdString();
+  }
+
+  // Debian's own checks: no errors, no warnings, but for an addon's package left empty by a build
+  // without the addon.
+  const Outcome lint = run(QStringLiteral("lintian"), {addon});
+  QString findings = lint.out;
+  if (!hasAddon) findings.remove(QStringLiteral("W: tolvani-fcitx5: empty-binary-package"));
+  EXPECT_FALSE(findings.contains(
+      QRegularExpression(QStringLiteral("^[EW]: "), QRegularExpression::MultilineOption)))
+      << lint.out.toStdString();
+  EXPECT_NE(lint.status, -1) << lint.out.toStdString();
+
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "installing the packages needs root; their contents were checked";
+  }
+  if (installed() || installed(QStringLiteral("tolvani-fcitx5"))) {
+    GTEST_SKIP() << "tolvani is already installed on this machine; the test leaves it alone";
+  }
+  InstallGuard guard;
+  guard.armed = true;
+  const Outcome install = apt(QStringLiteral("install"), QStringList{deb, addon});
+  ASSERT_EQ(install.status, 0) << install.out.toStdString();
+  EXPECT_EQ(testing::installedVersion(QStringLiteral("tolvani")), TOLVANI_VERSION);
+  EXPECT_EQ(testing::installedVersion(QStringLiteral("tolvani-fcitx5")), TOLVANI_VERSION);
+  if (hasAddon) {
+    EXPECT_TRUE(QFileInfo::exists(QStringLiteral("/usr/share/fcitx5/inputmethod/tolvani.conf")));
+  }
+
+  // A later version of both replaces them.
+  const QString later = QStringLiteral(TOLVANI_VERSION "+1");
+  const QString newer = work.path() + QStringLiteral("/later");
+  QDir().mkpath(newer);
+  const QString laterDeb = testing::buildPackage(newer, &log, later);
+  ASSERT_FALSE(laterDeb.isEmpty()) << log.toStdString();
+  const QString laterAddon = testing::fcitx5Package(newer);
+  ASSERT_FALSE(laterAddon.isEmpty()) << log.toStdString();
+  EXPECT_TRUE(field(laterAddon, "Depends").contains(QStringLiteral("tolvani (= %1)").arg(later)))
+      << field(laterAddon, "Depends").toStdString();
+  const Outcome upgrade = apt(QStringLiteral("install"), QStringList{laterDeb, laterAddon});
+  ASSERT_EQ(upgrade.status, 0) << upgrade.out.toStdString();
+  EXPECT_EQ(testing::installedVersion(QStringLiteral("tolvani")), later);
+  EXPECT_EQ(testing::installedVersion(QStringLiteral("tolvani-fcitx5")), later);
+  EXPECT_TRUE(QFileInfo::exists(QStringLiteral("/usr/share/doc/tolvani-fcitx5/copyright")));
+
+  // Removing the program takes the addon, which needs it, along.
+  const Outcome remove = apt(QStringLiteral("remove"), QStringLiteral("tolvani"));
+  ASSERT_EQ(remove.status, 0) << remove.out.toStdString();
+  EXPECT_FALSE(installed());
+  EXPECT_FALSE(installed(QStringLiteral("tolvani-fcitx5")));
+  EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/share/doc/tolvani-fcitx5/copyright")));
+  EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/share/fcitx5/inputmethod/tolvani.conf")));
 }
 
 }  // namespace

@@ -34,41 +34,66 @@ inline Outcome run(const QString& program, const QStringList& arguments, int ms 
           QString::fromUtf8(process.readAll())};
 }
 
-inline bool installed() {
+inline bool installed(const QString& package = QStringLiteral("tolvani")) {
   return run(QStringLiteral("dpkg-query"),
-             {QStringLiteral("-W"), QStringLiteral("-f=${Status}"), QStringLiteral("tolvani")})
+             {QStringLiteral("-W"), QStringLiteral("-f=${Status}"), package})
       .out.contains(QLatin1String("install ok installed"));
 }
 
-// CPack's Debian package of this build, made in `folder`: its path, or an empty string with
-// `log` telling why.
-inline QString buildPackage(const QString& folder, QString* log) {
+// The installed version of `package`, empty when it is not installed.
+inline QString installedVersion(const QString& package) {
+  if (!installed(package)) return {};
+  return run(QStringLiteral("dpkg-query"),
+             {QStringLiteral("-W"), QStringLiteral("-f=${Version}"), package})
+      .out.trimmed();
+}
+
+// CPack's Debian packages of this build, made in `folder` (with `version`, when given, instead of
+// the project's): the main package's path, or an empty string with `log` telling why. The fcitx5
+// addon's package lies beside it (fcitx5Package).
+inline QString buildPackage(const QString& folder, QString* log,
+                            const QString& version = QString()) {
+  QStringList arguments{
+      QStringLiteral("-G"),       QStringLiteral("DEB"),
+      QStringLiteral("--config"), QStringLiteral(TOLVANI_BUILD_DIR "/CPackConfig.cmake"),
+      QStringLiteral("-B"),       folder};
+  if (!version.isEmpty()) arguments << QStringLiteral("-D") << "CPACK_PACKAGE_VERSION=" + version;
   const Outcome packed =
-      run(QStringLiteral("cpack"),
-          {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
-           QStringLiteral(TOLVANI_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), folder},
-          600000, QStringLiteral(TOLVANI_BUILD_DIR));
+      run(QStringLiteral("cpack"), arguments, 600000, QStringLiteral(TOLVANI_BUILD_DIR));
   *log = packed.out;
   const QStringList debs = QDir(folder).entryList({QStringLiteral("tolvani_*.deb")}, QDir::Files);
   if (packed.status != 0 || debs.size() != 1) return QString();
   return folder + QLatin1Char('/') + debs.first();
 }
 
-// `apt-get install` or `apt-get remove` ("tolvani" or a package file), waiting for another
+// The fcitx5 addon's package that buildPackage made in `folder`; empty when there is none.
+inline QString fcitx5Package(const QString& folder) {
+  const QStringList debs =
+      QDir(folder).entryList({QStringLiteral("tolvani-fcitx5_*.deb")}, QDir::Files);
+  return debs.size() == 1 ? folder + QLatin1Char('/') + debs.first() : QString();
+}
+
+// `apt-get install` or `apt-get remove` ("tolvani" or package files), waiting for another
 // holder of dpkg's lock.
-inline Outcome apt(const QString& verb, const QString& package) {
+inline Outcome apt(const QString& verb, const QStringList& packages) {
   QStringList arguments{verb, QStringLiteral("-y"), QStringLiteral("-o"),
                         QStringLiteral("DPkg::Lock::Timeout=120")};
   if (verb == QLatin1String("install")) arguments << QStringLiteral("--no-install-recommends");
-  return run(QStringLiteral("apt-get"), arguments << package);
+  return run(QStringLiteral("apt-get"), arguments << packages);
+}
+inline Outcome apt(const QString& verb, const QString& package) {
+  return apt(verb, QStringList{package});
 }
 
-// Removes the package whatever ends the test, once this test has installed it.
+// Removes the packages whatever ends the test, once this test has installed them.
 struct InstallGuard {
   bool armed = false;
   ~InstallGuard() {
-    if (armed && installed())
-      run(QStringLiteral("dpkg"), {QStringLiteral("--purge"), QStringLiteral("tolvani")});
+    if (!armed) return;
+    for (const char* package : {"tolvani-fcitx5", "tolvani"}) {
+      if (installed(QString::fromLatin1(package)))
+        run(QStringLiteral("dpkg"), {QStringLiteral("--purge"), QString::fromLatin1(package)});
+    }
   }
 };
 

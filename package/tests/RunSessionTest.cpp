@@ -29,6 +29,8 @@ struct Found {
   QString problem;
   // The session needs `im-config -n ibus` before its programs reach IBus.
   bool lacksIBusVariables = false;
+  // fcitx5 is the session's input-method framework.
+  bool usesFcitx5 = false;
 };
 
 class RunSessionTest : public ::testing::Test {
@@ -96,7 +98,9 @@ class RunSessionTest : public ::testing::Test {
                                  "for v in \"${session_env[@]}\"; do echo \"env $v\"; done; "
                                  "printf 'problem %s\\n' \"$session_problem\"; "
                                  "if [ $s -eq 0 ] && session_lacks_ibus_variables; then "
-                                 "echo lacks; fi; exit $s"),
+                                 "echo lacks; fi; "
+                                 "if [ $s -eq 0 ] && session_uses_fcitx5 \"$2\"; then "
+                                 "echo fcitx5; fi; exit $s"),
                   QStringLiteral(TOLVANI_SOURCE_DIR "/scripts/session.sh"), root_ + "/runtime",
                   user_.name, QString::number(pid)});
     Found found;
@@ -111,6 +115,7 @@ class RunSessionTest : public ::testing::Test {
       if (line.startsWith(QLatin1String("env "))) found.env << line.mid(4);
       if (line.startsWith(QLatin1String("problem "))) found.problem = line.mid(8);
       if (line == QLatin1String("lacks")) found.lacksIBusVariables = true;
+      if (line == QLatin1String("fcitx5")) found.usesFcitx5 = true;
     }
     return found;
   }
@@ -182,6 +187,52 @@ TEST_F(RunSessionTest, ASessionWithoutTheInputMethodVariablesIsTold) {
     EXPECT_EQ(found.status, 0) << name << ": " << found.problem.toStdString();
     EXPECT_EQ(found.lacksIBusVariables, row.lacks) << name;
   }
+}
+
+// Where fcitx5 is the framework, scripts/run installs its addon's package too: fcitx5 runs on the
+// session's bus (whatever the variables say), or the variables name it before IBus.
+TEST_F(RunSessionTest, AnFcitx5SessionIsToldByItsVariablesOrItsNameOnTheBus) {
+  const QString bus = startBus(root_ + "/elsewhere/bus");
+  const QString display = QStringLiteral("DISPLAY=") + kVariablesDisplay;
+  struct Row {
+    QStringList variables;
+    bool fcitx5;
+  };
+  const Row rows[] = {
+      {{}, false},
+      {{"GTK_IM_MODULE=fcitx", "QT_IM_MODULE=fcitx", "XMODIFIERS=@im=fcitx"}, true},
+      {{"XMODIFIERS=@im=fcitx"}, true},
+      {{"GTK_IM_MODULE=ibus", "QT_IM_MODULE=fcitx"}, false},
+      {{"GTK_IM_MODULE=ibus", "QT_IM_MODULE=ibus", "XMODIFIERS=@im=ibus"}, false},
+  };
+  const auto check = [&](const Row& row, bool expected) {
+    const qint64 typed =
+        startShell(QStringList{display, "DBUS_SESSION_BUS_ADDRESS=" + bus} + row.variables);
+    ASSERT_GT(typed, 0);
+    const Found found = find(typed);
+    EXPECT_EQ(found.status, 0) << found.problem.toStdString();
+    EXPECT_EQ(found.usesFcitx5, expected) << row.variables.join(u' ').toStdString();
+  };
+  for (const Row& row : rows) check(row, row.fcitx5);
+
+  // A program owning fcitx5's name on the bus, as fcitx5 does while it runs.
+  auto owner = std::make_unique<QProcess>();
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
+  owner->setProcessEnvironment(env);
+  testing::startAsTestUser(
+      *owner, QStringLiteral("/usr/bin/python3"),
+      {QStringLiteral("-c"),
+       QStringLiteral("from gi.repository import Gio, GLib\n"
+                      "def owned(*_): print('owned', flush=True)\n"
+                      "Gio.bus_own_name(Gio.BusType.SESSION, 'org.fcitx.Fcitx5', 0, None, "
+                      "owned, None)\nGLib.MainLoop().run()\n")});
+  QByteArray said;
+  while (!said.contains("owned") && owner->waitForReadyRead(10000))
+    said += owner->readAllStandardOutput();
+  ASSERT_TRUE(said.contains("owned"));
+  processes_.push_back(std::move(owner));
+  for (const Row& row : rows) check(row, true);
 }
 
 TEST_F(RunSessionTest, DisplayWithoutABusIsSaidAndNoDisplayIsNoDesktop) {

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/Desktop.h"
+
 namespace tolvani {
 
 namespace {
@@ -12,6 +14,7 @@ constexpr char kGnomeSourcesSchema[] = "org.gnome.desktop.input-sources";
 constexpr char kIBusGeneralSchema[] = "org.freedesktop.ibus.general";
 constexpr char kInterfaceSchema[] = "org.gnome.desktop.interface";
 constexpr char kAnimationsKey[] = "enable-animations";
+constexpr char kFcitx5Service[] = "org.fcitx.Fcitx5";
 
 // A GSettings object for `id`, or null where the schema is not installed (creating one for a
 // missing schema aborts the process).
@@ -48,6 +51,25 @@ struct InputSourceWatch::State {
   }
   static void onDisconnected(IBusBus*, gpointer data) { static_cast<State*>(data)->changed(); }
 
+  // fcitx5 coming or going; a report of how things already stood is no change.
+  static void onFcitx5Appeared(GDBusConnection*, const gchar*, const gchar*, gpointer data) {
+    static_cast<State*>(data)->fcitx5Owned(true);
+  }
+  static void onFcitx5Vanished(GDBusConnection*, const gchar*, gpointer data) {
+    static_cast<State*>(data)->fcitx5Owned(false);
+  }
+  void fcitx5Owned(bool owned) {
+    if (owned == fcitx5Runs) return;
+    fcitx5Runs = owned;
+    changed();
+  }
+  void watchFcitx5() {
+    fcitx5Runs = platform::desktop::sessionNameOwned(kFcitx5Service);
+    fcitx5Watch =
+        g_bus_watch_name(G_BUS_TYPE_SESSION, kFcitx5Service, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                         onFcitx5Appeared, onFcitx5Vanished, this, nullptr);
+  }
+
   void watchSettings(const char* id, const char* key) {
     GSettings* settings = settingsFor(id, key);
     if (settings == nullptr) return;
@@ -57,7 +79,11 @@ struct InputSourceWatch::State {
     handlers.emplace_back(G_OBJECT(settings), id_);
   }
 
+  guint fcitx5Watch = 0;
+  bool fcitx5Runs = false;
+
   ~State() {
+    if (fcitx5Watch != 0) g_bus_unwatch_name(fcitx5Watch);
     for (auto& [object, handler] : handlers) {
       g_signal_handler_disconnect(object, handler);
       g_object_unref(object);
@@ -74,6 +100,7 @@ std::unique_ptr<InputSourceWatch> InputSourceWatch::forInputSources(std::functio
   state.changed = std::move(changed);
   state.watchSettings(kGnomeSourcesSchema, "sources");
   state.watchSettings(kIBusGeneralSchema, "preload-engines");
+  state.watchFcitx5();
   ibus_init();
   IBusBus* bus = ibus_bus_new_async();
   if (bus != nullptr) {

@@ -181,17 +181,21 @@ guide::State OnboardingWindowController::state(bool focusTyping) const {
 }
 
 void OnboardingWindowController::render(bool focusTyping) {
-  const QString phase = guide::phase(state(false));
+  const guide::State now = state(false);
+  const QString phase = guide::phase(now);
   if (!failure_.isEmpty())
     fallbackStatus_->setText(failure_);
   else if (phase == QLatin1String("working"))
     fallbackStatus_->setText(UIStrings::setupWorking());
   else if (phase == QLatin1String("waiting"))
-    fallbackStatus_->setText(UIStrings::setupIBusNotRunning());
+    fallbackStatus_->setText(now.fcitx5 ? UIStrings::setupFcitx5NotRunning(now.switchKey)
+                                        : UIStrings::setupIBusNotRunning());
   else if (phase == QLatin1String("done"))
-    fallbackStatus_->setText(UIStrings::setupDoneDetail());
+    fallbackStatus_->setText(now.fcitx5 ? UIStrings::setupDoneDetailFcitx5(now.switchKey)
+                                        : UIStrings::setupDoneDetail());
   else if (phase == QLatin1String("away"))
-    fallbackStatus_->setText(UIStrings::setupSwitchBack(selectedByPerson_));
+    fallbackStatus_->setText(now.fcitx5 ? UIStrings::setupSwitchBackFcitx5(now.switchKey)
+                                        : UIStrings::setupSwitchBack(selectedByPerson_));
   else if (phase == QLatin1String("choose"))
     fallbackStatus_->setText(UIStrings::setupChooseInTopBar());
   else if (phase == QLatin1String("panel"))

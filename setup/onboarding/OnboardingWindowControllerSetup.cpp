@@ -9,6 +9,7 @@
 #include "platform/Queues.h"
 #include "settings/AppSettings.h"
 #include "settings/UIStrings.h"
+#include "setup/Fcitx5InputSources.h"
 #include "setup/GuideSnapshot.h"
 #include "setup/InputSourceProbe.h"
 #include "setup/InputSourceSetup.h"
@@ -86,6 +87,8 @@ guide::State OnboardingWindowController::stepState() const {
   state.completed = AppSettings::onboardingCompleted();
   state.checked = checked_;
   state.gnome = platform::desktop::isGnome();
+  state.fcitx5 = platform::desktop::fcitx5IsFramework();
+  if (state.fcitx5) state.switchKey = Fcitx5InputSources::triggerKey();
   return state;
 }
 
@@ -356,6 +359,13 @@ bool OnboardingWindowController::keyboardSettingsWork() const {
 
 void OnboardingWindowController::openKeyboardSettings() {
   if (!keyboardSettingsWork()) return;
+  if (platform::desktop::fcitx5IsFramework()) {
+    const QString configTool = QStandardPaths::findExecutable(QStringLiteral("fcitx5-configtool"));
+    if (!configTool.isEmpty() && QProcess::startDetached(configTool, {})) return;
+    failure_ = UIStrings::setupSettingsPath();
+    render(false);
+    return;
+  }
   // GNOME's Keyboard page where the desktop is GNOME, else IBus's own preferences.
   const bool gnome = platform::desktop::isGnome();
   const QString controlCenter =

@@ -90,9 +90,22 @@ TEST(GuideProtocolTest, SnapshotPhaseRowsAndFailedStep) {
   const QJsonObject snapshot = guide::snapshot(state);
   EXPECT_EQ(
       snapshot.keys().join(','),
-      "busy,defaultLayout,desktop,error,failedStep,focusTyping,gnome,ibus,lang,options,phase,"
-      "quiet,rows,selected,selectedByPerson,session,settings,shortcut,shortcutTruncated,stage,"
-      "status,tourStep,visible");
+      "busy,defaultLayout,desktop,error,failedStep,focusTyping,framework,gnome,ibus,lang,options,"
+      "phase,quiet,rows,selected,selectedByPerson,session,settings,shortcut,shortcutTruncated,"
+      "stage,status,switchKey,tourStep,visible");
+  EXPECT_EQ(snapshot["framework"].toString(), "ibus");
+  // Under fcitx5 its configuration tool works only once a probe found fcitx5 running, on GNOME
+  // too.
+  guide::State fcitx5 = state;
+  fcitx5.fcitx5 = true;
+  fcitx5.gnome = true;
+  fcitx5.checked = false;
+  EXPECT_FALSE(guide::keyboardSettingsWork(fcitx5));
+  fcitx5.checked = true;
+  EXPECT_TRUE(guide::keyboardSettingsWork(fcitx5));
+  fcitx5.ibusRunning = false;
+  EXPECT_FALSE(guide::keyboardSettingsWork(fcitx5));
+  EXPECT_EQ(guide::snapshot(fcitx5)["framework"].toString(), "fcitx5");
   EXPECT_EQ(snapshot["options"].toObject().keys().join(','),
             "autocorrect,digits,emoji,english,suggestions");
   EXPECT_EQ(snapshot["status"].toString(), "enabled");

@@ -41,6 +41,14 @@
       retry: 'Retry Setup',
       settings: 'Open Keyboard Settings',
       settingsElsewhere: 'Open IBus Preferences',
+      rowAddDetailFcitx5: 'fcitx5 learns about the keyboard and lists it after your layouts.',
+      rowShowDetailFcitx5: 'The fcitx5 icon in the panel (on KDE Plasma, its input-method indicator) lets you switch keyboards.',
+      stateWaitingFcitx5: 'After fcitx5 starts',
+      phaseDoneFcitx5: 'You’re all set. Press {key} to switch between your keyboard and Tolvani.',
+      phaseAwayFcitx5: 'Tolvani is set up, and you are typing with another keyboard now. Press {key} to switch back to Tolvani.',
+      phaseFailedFcitx5: 'Setup could not finish. Retry, or add Tolvani in Fcitx 5 Configuration.',
+      phaseWaitingFcitx5: 'fcitx5 is not running in this session yet. Log out and in again; then {key} switches to Tolvani.',
+      settingsFcitx5: 'Open Fcitx 5 Configuration',
       tour: 'Take the Tour',
       done: 'Done',
       close: 'Close',
@@ -117,6 +125,14 @@
       retry: 'আবার চেষ্টা করুন',
       settings: 'কীবোর্ড সেটিংস খুলুন',
       settingsElsewhere: 'IBus Preferences খুলুন',
+      rowAddDetailFcitx5: 'fcitx5 কীবোর্ডটি চিনে নেয় ও আপনার লেআউটগুলোর পরে তালিকায় রাখে।',
+      rowShowDetailFcitx5: 'প্যানেলে fcitx5-এর আইকন (KDE Plasma-য় তার ইনপুট মেথড নির্দেশক) থেকে কীবোর্ড বদলানো যায়।',
+      stateWaitingFcitx5: 'fcitx5 চালু হলে',
+      phaseDoneFcitx5: 'সব তৈরি। আপনার কীবোর্ড আর তোলভানির মধ্যে বদলাতে {key} চাপুন।',
+      phaseAwayFcitx5: 'তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে {key} চাপুন।',
+      phaseFailedFcitx5: 'সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা Fcitx 5 Configuration-এ তোলভানি যোগ করুন।',
+      phaseWaitingFcitx5: 'এই সেশনে fcitx5 এখনো চালু হয়নি। লগ আউট করে আবার লগ ইন করুন; তারপর {key} চাপলে তোলভানিতে বদলাবে।',
+      settingsFcitx5: 'Fcitx 5 Configuration খুলুন',
       tour: 'ঘুরে দেখুন',
       done: 'শেষ',
       close: 'বন্ধ করুন',
@@ -190,20 +206,26 @@
 
   // The texts that name where input sources are added, and how IBus comes to run, differ outside
   // GNOME: there IBus Preferences list them, and IBus runs once chosen with im-config. Where only
-  // GNOME Shell switches, the person chooses Tolvani in its menu.
+  // GNOME Shell switches, the person chooses Tolvani in its menu. Where fcitx5 is the framework,
+  // its icon, its configuration tool and its trigger key are named instead, on any desktop.
   function words(lang, gnome, s) {
     const t = Object.assign({}, TEXTS[lang] || TEXTS.en);
     const state = s || {};
     const place = MENU_PLACES[state.desktop];
     if (place) t.rowShowDetail = t['rowShowDetail' + place];
-    if (state.selectedByPerson === true) {
+    const take = (suffix) => {
       for (const key of Object.keys(t)) {
-        if (key.endsWith('ByPerson')) t[key.slice(0, -'ByPerson'.length)] = t[key];
+        if (key.endsWith(suffix)) t[key.slice(0, -suffix.length)] = t[key];
       }
-    }
-    if (gnome !== false) return t;
-    for (const key of Object.keys(t)) {
-      if (key.endsWith('Elsewhere')) t[key.slice(0, -'Elsewhere'.length)] = t[key];
+    };
+    if (state.selectedByPerson === true) take('ByPerson');
+    if (gnome === false) take('Elsewhere');
+    if (state.framework === 'fcitx5') {
+      take('Fcitx5');
+      const key = typeof state.switchKey === 'string' && state.switchKey ? state.switchKey : 'Control+Space';
+      for (const name of Object.keys(t)) {
+        if (typeof t[name] === 'string') t[name] = t[name].replace('{key}', key);
+      }
     }
     return t;
   }

@@ -584,6 +584,130 @@ TEST_F(OnboardingGuideTest, EachDesktopsWordsAndGnomesChoiceInBothLanguages) {
   screenshot("bn-gnome-choose-dark");
 }
 
+// Sets the session's input-method variables to fcitx5's for the life of the object.
+class Fcitx5Pin {
+ public:
+  Fcitx5Pin() {
+    for (const char* name : {"GTK_IM_MODULE", "QT_IM_MODULE", "XMODIFIERS"})
+      saved_.push_back({name, qgetenv(name)});
+    qunsetenv("GTK_IM_MODULE");
+    qunsetenv("QT_IM_MODULE");
+    qputenv("XMODIFIERS", "@im=fcitx");
+  }
+  ~Fcitx5Pin() {
+    for (const auto& [name, value] : saved_) {
+      if (value.isNull())
+        qunsetenv(name);
+      else
+        qputenv(name, value);
+    }
+  }
+  Fcitx5Pin(const Fcitx5Pin&) = delete;
+  Fcitx5Pin& operator=(const Fcitx5Pin&) = delete;
+
+ private:
+  std::vector<std::pair<const char*, QByteArray>> saved_;
+};
+
+// Under fcitx5 the page named IBus's icon and IBus Preferences. It names fcitx5's icon, its
+// configuration tool and its trigger key, in both languages, and says all is set only once every
+// row is done.
+TEST_F(OnboardingGuideTest, UnderFcitx5ThePageNamesItsIconItsToolAndItsKeyInBothLanguages) {
+  const DesktopPin kde("KDE");
+  const Fcitx5Pin fcitx5;
+  const auto text = [&](const char* selector) {
+    return jsText(QStringLiteral("document.querySelector('%1').textContent").arg(selector));
+  };
+  struct Case {
+    int uiLanguage;
+    const char* add;
+    const char* show;
+    const char* left;
+    const char* done;
+    const char* failed;
+    const char* panel;
+  };
+  const Case cases[] = {
+      {1, "fcitx5 learns about the keyboard and lists it after your layouts.",
+       "The fcitx5 icon in the panel (on KDE Plasma, its input-method indicator) lets you switch "
+       "keyboards.",
+       "Some steps are not done yet.",
+       "You’re all set. Press Control+Space to switch between your keyboard and Tolvani.",
+       "Setup could not finish. Retry, or add Tolvani in Fcitx 5 Configuration.",
+       "Open Fcitx 5 Configuration"},
+      {0, "fcitx5 কীবোর্ডটি চিনে নেয় ও আপনার লেআউটগুলোর পরে তালিকায় রাখে।",
+       "প্যানেলে fcitx5-এর আইকন (KDE Plasma-য় তার ইনপুট মেথড নির্দেশক) থেকে কীবোর্ড বদলানো যায়।",
+       "কিছু ধাপ এখনো বাকি।", "সব তৈরি। আপনার কীবোর্ড আর তোলভানির মধ্যে বদলাতে Control+Space চাপুন।",
+       "সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা Fcitx 5 Configuration-এ তোলভানি যোগ করুন।",
+       "Fcitx 5 Configuration খুলুন"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.uiLanguage);
+    const QString lang = c.uiLanguage == 1 ? QStringLiteral("en") : QStringLiteral("bn");
+    AppSettings::setUiLanguage(c.uiLanguage);
+    AppSettings::setOnboardingCompleted(false);
+    controller_ = std::make_unique<OnboardingWindowController>();
+    ASSERT_TRUE(openAndWaitReady());
+    ASSERT_TRUE(desktop_.fail("probe", "x"));
+    ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("error=x"); })) << drawn();
+    EXPECT_EQ(text("#phase"), QString::fromUtf8(c.failed));
+    for (const QString& line : {UIStrings::setupEnableDetail(), UIStrings::setupGuideMissing(),
+                                UIStrings::setupGuideStopped(), UIStrings::setupSettingsPath()}) {
+      EXPECT_TRUE(line.contains("Fcitx 5 Configuration")) << line;
+      EXPECT_FALSE(line.contains("IBus")) << line;
+    }
+
+    controller_ = std::make_unique<OnboardingWindowController>();
+    ASSERT_TRUE(openAndWaitReady());
+    // Added and shown, not switched: a step is left, and all is not said to be set.
+    desktop_.menuVisible = false;
+    ASSERT_TRUE(desktop_.answer("probe", kNotRegistered) && desktop_.answer("activate"));
+    desktop_.menuVisible = true;
+    ASSERT_TRUE(desktop_.answer("showInputMenu") && desktop_.answer("select", kEnabled) &&
+                desktop_.answer("probe", kEnabled));
+    ASSERT_TRUE(waitDrawn([&](const QString& d) {
+      return d.contains("add=done show=done select=pending phase=" + QString::fromUtf8(c.left));
+    })) << drawn();
+    EXPECT_EQ(text(".row[data-step=add] p"), QString::fromUtf8(c.add));
+    EXPECT_EQ(text(".row[data-step=show] p"), QString::fromUtf8(c.show));
+    EXPECT_EQ(controller_->window()->findChild<QPushButton*>("settingsButton")->text(),
+              QString::fromUtf8(c.panel));
+    EXPECT_EQ(text("#setup-stage button[data-action=settings]"), QString::fromUtf8(c.panel));
+    EXPECT_EQ(jsText("String(/IBus|Super\\+Space/.test(document.body.innerText))"), "false");
+    screenshot(lang + "-fcitx5-left");
+
+    controller_->retrySetup();
+    settle();
+    ASSERT_TRUE(desktop_.answerRun(kEnabled));
+    ASSERT_TRUE(waitDrawn([&](const QString& d) {
+      return d.contains("add=done show=done select=done phase=" + QString::fromUtf8(c.done));
+    })) << drawn();
+    EXPECT_EQ(fallbackStatus(),
+              c.uiLanguage == 1
+                  ? QString::fromUtf8("You’re all set. Tolvani is in fcitx5’s input methods; press "
+                                      "Control+Space to switch between your keyboard and Tolvani.")
+                  : QString::fromUtf8("সব তৈরি। তোলভানি fcitx5-এর ইনপুট মেথডে আছে; আপনার কীবোর্ড "
+                                      "আর তোলভানির মধ্যে বদলাতে Control+Space চাপুন।"));
+    screenshot(lang + "-fcitx5-done");
+  }
+  // The done page on a dark palette.
+  AppSettings::setOnboardingCompleted(false);
+  controller_ = std::make_unique<OnboardingWindowController>();
+  QPalette dark = controller_->window()->palette();
+  dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+  dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+  controller_->window()->setPalette(dark);
+  ASSERT_TRUE(openAndWaitReady());
+  desktop_.menuVisible = false;
+  ASSERT_TRUE(desktop_.answer("probe", kNotRegistered) && desktop_.answer("activate"));
+  desktop_.menuVisible = true;
+  ASSERT_TRUE(desktop_.answer("showInputMenu") && desktop_.answer("select", kSelected) &&
+              desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=done phase="); }))
+      << drawn();
+  screenshot("bn-fcitx5-done-dark");
+}
+
 // Without an IBus daemon the page said "You're all set" once Tolvani was added, and offered the
 // tour, whose switch and typing cannot work before the session starts IBus; the menu row read done
 // though no IBus icon can show before then.

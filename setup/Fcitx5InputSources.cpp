@@ -1,0 +1,420 @@
+#include "setup/Fcitx5InputSources.h"
+
+#include <gio/gio.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "platform/Desktop.h"
+#include "setup/IBusInputSources.h"
+#include "setup/SessionKeymap.h"
+#include "setup/SetupMessages.h"
+
+namespace tolvani {
+
+namespace {
+
+constexpr char kService[] = "org.fcitx.Fcitx5";
+constexpr char kControllerPath[] = "/controller";
+constexpr char kController[] = "org.fcitx.Fcitx.Controller1";
+// fcitx5 answers from the loop every application's keys wait on: a call it cannot answer in
+// this time will not be answered.
+constexpr int kCallTimeoutMs = 5000;
+// How long registering waits for a running fcitx5 to load newly installed input methods.
+constexpr auto kRefreshWait = std::chrono::seconds(3);
+constexpr auto kRefreshPoll = std::chrono::milliseconds(100);
+
+// A call to the controller of the running fcitx5, never starting one (its name is activatable,
+// and one started here would not be the session's); null when it does not answer.
+GVariant* callController(const char* method, GVariant* arguments, const char* replyType) {
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (bus == nullptr) {
+    if (arguments != nullptr) g_variant_unref(g_variant_ref_sink(arguments));
+    return nullptr;
+  }
+  GVariant* reply = g_dbus_connection_call_sync(
+      bus, kService, kControllerPath, kController, method, arguments,
+      replyType ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+      kCallTimeoutMs, nullptr, nullptr);
+  g_object_unref(bus);
+  return reply;
+}
+
+std::optional<QString> callForString(const char* method, GVariant* arguments = nullptr) {
+  GVariant* reply = callController(method, arguments, "(s)");
+  if (reply == nullptr) return std::nullopt;
+  const gchar* value = nullptr;
+  g_variant_get(reply, "(&s)", &value);
+  QString result = QString::fromUtf8(value);
+  g_variant_unref(reply);
+  return result;
+}
+
+// A group's items as the controller gives them: input method and its own layout.
+struct Group {
+  QString name;
+  QString defaultLayout;
+  QList<std::pair<QString, QString>> items;
+
+  QStringList names() const {
+    QStringList result;
+    for (const auto& item : items) result.append(item.first);
+    return result;
+  }
+};
+
+std::optional<Group> runningCurrentGroup() {
+  const std::optional<QString> name = callForString("CurrentInputMethodGroup");
+  if (!name || name->isEmpty()) return std::nullopt;
+  GVariant* reply = callController("InputMethodGroupInfo",
+                                   g_variant_new("(s)", name->toUtf8().constData()), "(sa(ss))");
+  if (reply == nullptr) return std::nullopt;
+  Group group{*name, {}, {}};
+  const gchar* layout = nullptr;
+  GVariantIter* iter = nullptr;
+  g_variant_get(reply, "(&sa(ss))", &layout, &iter);
+  group.defaultLayout = QString::fromUtf8(layout);
+  const gchar* im = nullptr;
+  const gchar* imLayout = nullptr;
+  while (g_variant_iter_next(iter, "(&s&s)", &im, &imLayout))
+    group.items.append({QString::fromUtf8(im), QString::fromUtf8(imLayout)});
+  g_variant_iter_free(iter);
+  g_variant_unref(reply);
+  return group;
+}
+
+int setRunningGroup(const Group& group) {
+  GVariantBuilder items;
+  g_variant_builder_init(&items, G_VARIANT_TYPE("a(ss)"));
+  for (const auto& [im, layout] : group.items)
+    g_variant_builder_add(&items, "(ss)", im.toUtf8().constData(), layout.toUtf8().constData());
+  GVariant* reply = callController("SetInputMethodGroupInfo",
+                                   g_variant_new("(ssa(ss))", group.name.toUtf8().constData(),
+                                                 group.defaultLayout.toUtf8().constData(), &items),
+                                   nullptr);
+  if (reply == nullptr) return -EIO;
+  g_variant_unref(reply);
+  return 0;
+}
+
+QStringList runningAvailable() {
+  GVariant* reply = callController("AvailableInputMethods", nullptr, "(a(ssssssb))");
+  QStringList names;
+  if (reply == nullptr) return names;
+  GVariantIter* iter = nullptr;
+  g_variant_get(reply, "(a(ssssssb))", &iter);
+  const gchar* name = nullptr;
+  while (g_variant_iter_next(iter, "(&s&s&s&s&s&sb)", &name, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr))
+    names.append(QString::fromUtf8(name));
+  g_variant_iter_free(iter);
+  g_variant_unref(reply);
+  return names;
+}
+
+// The input methods whose files a starting fcitx5 would read: in fcitx5/inputmethod/ of the
+// data folders.
+bool inputMethodFileExists(const QString& name) {
+  const QString relative = QStringLiteral("fcitx5/inputmethod/%1.conf").arg(name);
+  return !QStandardPaths::locate(QStandardPaths::GenericDataLocation, relative).isEmpty();
+}
+
+QString configFolder() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+         QStringLiteral("/fcitx5");
+}
+
+// fcitx5's profile as lines, edited in place so that everything else in it stays as it was.
+class Profile {
+ public:
+  bool read(const QString& path) {
+    QFile file(path);
+    if (!file.exists()) return true;
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    lines_ = QString::fromUtf8(file.readAll()).split(u'\n');
+    if (!lines_.isEmpty() && lines_.last().isEmpty()) lines_.removeLast();
+    return true;
+  }
+  int write(const QString& path) const {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return -EACCES;
+    file.write((lines_.join(u'\n') + u'\n').toUtf8());
+    return file.commit() ? 0 : -EACCES;
+  }
+
+  // The current group's section ("Groups/N"): the first of GroupOrder, else the first group.
+  QString currentGroup() const {
+    const QString wanted = value(QStringLiteral("GroupOrder"), QStringLiteral("0"));
+    QString first;
+    for (const QString& section : sections()) {
+      static const QRegularExpression group(QStringLiteral("^Groups/\\d+$"));
+      if (!group.match(section).hasMatch()) continue;
+      if (first.isEmpty()) first = section;
+      if (value(section, QStringLiteral("Name")) == wanted) return section;
+    }
+    return first;
+  }
+  // The group's item sections in their order.
+  QStringList items(const QString& group) const {
+    QList<std::pair<int, QString>> found;
+    const QRegularExpression item(
+        QStringLiteral("^%1/Items/(\\d+)$").arg(QRegularExpression::escape(group)));
+    for (const QString& section : sections()) {
+      const QRegularExpressionMatch match = item.match(section);
+      if (match.hasMatch()) found.append({match.captured(1).toInt(), section});
+    }
+    std::sort(found.begin(), found.end());
+    QStringList result;
+    for (const auto& entry : found) result.append(entry.second);
+    return result;
+  }
+  QStringList itemNames(const QString& group) const {
+    QStringList names;
+    for (const QString& item : items(group)) names.append(value(item, QStringLiteral("Name")));
+    return names;
+  }
+
+  // Adds `name` to `group` after its last item.
+  void appendItem(const QString& group, const QString& name) {
+    const QStringList existing = items(group);
+    int next = 0;
+    for (const QString& section : existing)
+      next = std::max(next, section.section(u'/', -1).toInt() + 1);
+    const qsizetype at = existing.isEmpty() ? sectionEnd(group) : sectionEnd(existing.last());
+    const QStringList added{QString(),
+                            QStringLiteral("[%1/Items/%2]").arg(group).arg(next),
+                            QStringLiteral("# Name"),
+                            QStringLiteral("Name=") + name,
+                            QStringLiteral("# Layout"),
+                            QStringLiteral("Layout=")};
+    for (qsizetype i = 0; i < added.size(); ++i) lines_.insert(at + i, added[i]);
+    // A blank line keeps the next section apart, as fcitx5 writes them.
+    if (at + added.size() < lines_.size() && !lines_[at + added.size()].isEmpty())
+      lines_.insert(at + added.size(), QString());
+  }
+
+  QString value(const QString& section, const QString& key) const {
+    const qsizetype start = sectionStart(section);
+    if (start < 0) return {};
+    for (qsizetype i = start + 1; i < sectionEnd(section); ++i) {
+      const QString line = lines_[i].trimmed();
+      if (line.startsWith(key + u'=')) return line.mid(key.size() + 1);
+    }
+    return {};
+  }
+  void setValue(const QString& section, const QString& key, const QString& value) {
+    const qsizetype start = sectionStart(section);
+    if (start < 0) return;
+    for (qsizetype i = start + 1; i < sectionEnd(section); ++i) {
+      if (lines_[i].trimmed().startsWith(key + u'=')) {
+        lines_[i] = key + u'=' + value;
+        return;
+      }
+    }
+    lines_.insert(start + 1, key + u'=' + value);
+  }
+
+  // A profile of one group: the session's layouts, as fcitx5 would make it at its first start.
+  void makeDefault() {
+    QStringList names;
+    for (const sessionkeymap::Layout& layout : sessionkeymap::current())
+      names.append(layout.variant.isEmpty() ? layout.layout
+                                            : layout.layout + u'-' + layout.variant);
+    lines_ = QStringList{QStringLiteral("[Groups/0]"),
+                         QStringLiteral("# Group Name"),
+                         QStringLiteral("Name=Default"),
+                         QStringLiteral("# Layout"),
+                         QStringLiteral("Default Layout=") + names.value(0, QStringLiteral("us")),
+                         QStringLiteral("# Default Input Method"),
+                         QStringLiteral("DefaultIM=")};
+    for (const QString& name : names) appendItem(QStringLiteral("Groups/0"), "keyboard-" + name);
+    lines_ << QString() << QStringLiteral("[GroupOrder]") << QStringLiteral("0=Default");
+  }
+
+ private:
+  static QString sectionOf(const QString& line) {
+    const QString trimmed = line.trimmed();
+    if (trimmed.size() < 2 || !trimmed.startsWith(u'[') || !trimmed.endsWith(u']')) return {};
+    return trimmed.mid(1, trimmed.size() - 2);
+  }
+  QStringList sections() const {
+    QStringList result;
+    for (const QString& line : lines_)
+      if (const QString section = sectionOf(line); !section.isEmpty()) result.append(section);
+    return result;
+  }
+  qsizetype sectionStart(const QString& section) const {
+    for (qsizetype i = 0; i < lines_.size(); ++i)
+      if (sectionOf(lines_[i]) == section) return i;
+    return -1;
+  }
+  // Where the section's last non-blank line ends; the end of the file for a missing one.
+  qsizetype sectionEnd(const QString& section) const {
+    const qsizetype start = sectionStart(section);
+    if (start < 0) return lines_.size();
+    qsizetype end = start + 1;
+    while (end < lines_.size() && sectionOf(lines_[end]).isEmpty()) ++end;
+    while (end > start + 1 && lines_[end - 1].trimmed().isEmpty()) --end;
+    return end;
+  }
+
+  QStringList lines_;
+};
+
+// The bundle's input methods: the engines its component names.
+QStringList ownNames(const QString& bundleID) { return IBusInputSources::engineNames(bundleID); }
+
+QStringList enabledNames() {
+  if (platform::desktop::sessionNameOwned(kService)) {
+    const std::optional<Group> group = runningCurrentGroup();
+    return group ? group->names() : QStringList();
+  }
+  Profile profile;
+  if (!profile.read(Fcitx5InputSources::profilePath())) return {};
+  return profile.itemNames(profile.currentGroup());
+}
+
+// A key as fcitx5 writes it ("Control+space") as people read it ("Control+Space").
+QString keyInWords(const QString& key) {
+  QStringList parts = key.split(u'+');
+  QString& last = parts.last();
+  if (last.size() > 1) last[0] = last[0].toUpper();
+  return parts.join(u'+');
+}
+
+}  // namespace
+
+bool Fcitx5InputSources::decides() { return platform::desktop::fcitx5IsFramework(); }
+
+QString Fcitx5InputSources::profilePath() { return configFolder() + QStringLiteral("/profile"); }
+
+QString Fcitx5InputSources::triggerKey() {
+  QFile file(configFolder() + QStringLiteral("/config"));
+  const QString fallback = QStringLiteral("Control+Space");
+  if (!file.open(QIODevice::ReadOnly)) return fallback;
+  bool inSection = false;
+  bool sectionSeen = false;
+  for (const QString& raw : QString::fromUtf8(file.readAll()).split(u'\n')) {
+    const QString line = raw.trimmed();
+    if (line.startsWith(u'[')) {
+      inSection = line == QLatin1String("[Hotkey/TriggerKeys]");
+      sectionSeen = sectionSeen || inSection;
+      continue;
+    }
+    if (!inSection || line.startsWith(u'#')) continue;
+    const qsizetype equals = line.indexOf(u'=');
+    if (equals > 0 && !line.mid(equals + 1).trimmed().isEmpty())
+      return keyInWords(line.mid(equals + 1).trimmed());
+  }
+  return sectionSeen ? QString() : fallback;
+}
+
+std::vector<InputSource> Fcitx5InputSources::sources(const QString& bundleID,
+                                                     bool includeDisabled) {
+  const QStringList own = ownNames(bundleID);
+  if (own.isEmpty()) return {};
+  const bool runs = running();
+  const QStringList offered = runs ? runningAvailable() : QStringList();
+  const QStringList enabled = includeDisabled ? QStringList() : enabledNames();
+  std::vector<InputSource> result;
+  for (const QString& name : own) {
+    if (runs ? !offered.contains(name) : !inputMethodFileExists(name)) continue;
+    if (!includeDisabled && !enabled.contains(name)) continue;
+    result.push_back({name, true});
+  }
+  return result;
+}
+
+int Fcitx5InputSources::registerBundle(const QUrl& bundleURL) {
+  const QStringList names = IBusInputSources::engineNamesIn(bundleURL);
+  if (names.isEmpty()) return -ENOENT;
+  // A stopped fcitx5 reads the installed files when it starts.
+  if (!running()) return 0;
+  const auto offersAll = [&] {
+    const QStringList offered = runningAvailable();
+    return std::all_of(names.begin(), names.end(),
+                       [&](const QString& name) { return offered.contains(name); });
+  };
+  if (offersAll()) return 0;
+  // Installed while it ran: it loads new addons and input methods when asked to refresh. Asked
+  // once: the command's retries would otherwise wait out the refresh each time.
+  if (refreshed_) return 0;
+  refreshed_ = true;
+  GVariant* reply = callController("Refresh", nullptr, nullptr);
+  if (reply == nullptr) return -EIO;
+  g_variant_unref(reply);
+  const auto deadline = std::chrono::steady_clock::now() + kRefreshWait;
+  while (!offersAll() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(kRefreshPoll);
+  // Still missing: the caller finds no source and says so.
+  return 0;
+}
+
+int Fcitx5InputSources::enable(const InputSource& source) {
+  if (source.identifier.isEmpty()) return -EINVAL;
+  if (running()) {
+    std::optional<Group> group = runningCurrentGroup();
+    if (!group) return -EIO;
+    if (group->names().contains(source.identifier)) return 0;
+    // fcitx5 saves the profile itself.
+    group->items.append({source.identifier, QString()});
+    return setRunningGroup(*group);
+  }
+  Profile profile;
+  if (!profile.read(profilePath())) return -EACCES;
+  QString group = profile.currentGroup();
+  if (group.isEmpty()) {
+    profile.makeDefault();
+    group = profile.currentGroup();
+  }
+  if (profile.itemNames(group).contains(source.identifier)) return 0;
+  profile.appendItem(group, source.identifier);
+  // What the trigger key switches to when fcitx5 starts: else the second layout, and Tolvani
+  // only by going through every input method.
+  profile.setValue(group, QStringLiteral("DefaultIM"), source.identifier);
+  return profile.write(profilePath());
+}
+
+int Fcitx5InputSources::select(const InputSource& source) {
+  if (!running()) {
+    Profile profile;
+    if (!profile.read(profilePath())) return -EACCES;
+    const QString group = profile.currentGroup();
+    if (!profile.itemNames(group).contains(source.identifier)) return -ENOENT;
+    profile.setValue(group, QStringLiteral("DefaultIM"), source.identifier);
+    return profile.write(profilePath());
+  }
+  GVariant* reply = callController(
+      "SetCurrentIM", g_variant_new("(s)", source.identifier.toUtf8().constData()), nullptr);
+  if (reply == nullptr) return -EIO;
+  g_variant_unref(reply);
+  // With no field focused, fcitx5 only makes it what the trigger key switches to.
+  const std::optional<QString> now = callForString("CurrentInputMethod");
+  if (now && now->isEmpty()) selectedUnfocused_ = source.identifier;
+  return 0;
+}
+
+std::optional<InputSource> Fcitx5InputSources::current() {
+  if (!running()) return std::nullopt;
+  const std::optional<QString> name = callForString("CurrentInputMethod");
+  if (!name) return std::nullopt;
+  if (!name->isEmpty()) return InputSource{*name, true};
+  if (selectedUnfocused_) return InputSource{*selectedUnfocused_, true};
+  return std::nullopt;
+}
+
+QString Fcitx5InputSources::switchHint() { return setupmessages::fcitx5Switch(triggerKey()); }
+
+bool Fcitx5InputSources::running() { return platform::desktop::sessionNameOwned(kService); }
+
+}  // namespace tolvani
