@@ -26,6 +26,8 @@
 
 #include <malloc.h>
 
+#include <chrono>
+
 #include "platform/Bundle.h"
 #include "platform/PowerState.h"
 #include "platform/Queues.h"
@@ -115,11 +117,29 @@ class SetupMessageHandler : public QObject {
   QPointer<OnboardingWindowController> owner_;
 };
 
+// GNOME Shell 43 on X11 (seen with software GL) can miss the damage of a frame that closely follows
+// another, such as the guide's last state after its spinner's frames, and show the older frame
+// until the window draws again. So once the window has been still for a moment, it presents its
+// last frame once more, on its own.
 class GuideWindow : public QWidget {
  public:
-  explicit GuideWindow(OnboardingWindowController* owner) : owner_(owner) {}
+  explicit GuideWindow(OnboardingWindowController* owner) : owner_(owner) {
+    still_.setSingleShot(true);
+    still_.setInterval(kStillBeforePresenting);
+    QObject::connect(&still_, &QTimer::timeout, this, [this] {
+      if (!isVisible() || isMinimized()) return;
+      presenting_ = true;
+      repaint();
+      presenting_ = false;
+    });
+  }
 
  protected:
+  bool event(QEvent* event) override {
+    // Every frame of the window, the page's included, passes here before it is drawn.
+    if (event->type() == QEvent::UpdateRequest && !presenting_) still_.start();
+    return QWidget::event(event);
+  }
   void closeEvent(QCloseEvent* event) override {
     event->accept();
     if (owner_) owner_->windowWillClose();
@@ -132,7 +152,10 @@ class GuideWindow : public QWidget {
   }
 
  private:
+  static constexpr std::chrono::milliseconds kStillBeforePresenting{300};
   QPointer<OnboardingWindowController> owner_;
+  QTimer still_;
+  bool presenting_ = false;
 };
 
 void OnboardingWindowController::testSetConsoleObserver(
