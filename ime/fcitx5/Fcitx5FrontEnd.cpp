@@ -551,7 +551,7 @@ bool Fcitx5FrontEnd::start() {
     return std::pair(std::unique_ptr<CandidatePanelFace>(),
                      std::unique_ptr<CandidatePanelFace>(std::make_unique<Fcitx5CandidateFace>()));
   });
-  IBusFrontEnd::testEvent(QStringLiteral("fcitx5 listening"));
+  IBusFrontEnd::testEvent(QStringLiteral("fcitx5 listening %1").arg(::getpid()));
   return true;
 }
 

@@ -327,8 +327,9 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV2 {
         CLOCK_MONOTONIC, fcitx::now(CLOCK_MONOTONIC) + kConnectRetryUs, 0,
         [this](fcitx::EventSourceTime* source, std::uint64_t) {
           if (connected() || connect()) {
+            // The field that has the focus now is the program's first.
             if (fcitx::InputContext* ic = instance_->mostRecentInputContext();
-                ic && ic->hasFocus() && ids_.count(ic) && connected()) {
+                ic && ic->hasFocus() && instance_->inputMethodEngine(ic) == this && connected()) {
               sendFocusIn(ic);
             }
             return true;
