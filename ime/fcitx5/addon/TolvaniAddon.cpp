@@ -103,7 +103,7 @@ class MenuRow final : public fcitx::SimpleAction {
   protocol::RowKind kind_;
 };
 
-class TolvaniEngine final : public fcitx::InputMethodEngineV2 {
+class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
  public:
   explicit TolvaniEngine(fcitx::Instance* instance) : instance_(instance) {
     destroyed_ = instance_->watchEvent(
@@ -197,16 +197,23 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV2 {
     if (focusedId_ == idOf(ic)) focusedId_ = 0;
   }
 
-  // A click in the text or a change by the application: the toolkit puts in the preedit it shows
-  // (Qt's and GTK's modules do as they reset), and the composition ends.
+  // The application reset its input state (a click in the text, a change of its own). Qt's module
+  // puts in the preedit it shows first, and reports its text with it; GTK's drops it: what the
+  // field reported tells which, and the word goes in here where the field has not taken it.
   void reset(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event) override {
     fcitx::InputContext* ic = event.inputContext();
-    if (event.type() != fcitx::EventType::InputContextReset) commitPreedit(ic);
-    clearPanel(ic);
-    if (!connected() || stalled_) return;
-    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::reset));
-    message.u32(idOf(ic));
-    send(message);
+    if (event.type() != fcitx::EventType::InputContextReset || !fieldTookPreedit(ic))
+      commitPreedit(ic);
+    endComposition(ic);
+  }
+
+  // A click in the text, which Qt's module hands to the input method instead of resetting: the
+  // word goes in as it stands.
+  void invokeActionImpl(const fcitx::InputMethodEntry&, fcitx::InvokeActionEvent& event) override {
+    fcitx::InputContext* ic = event.inputContext();
+    commitPreedit(ic);
+    endComposition(ic);
+    event.filter();
   }
 
   void candidateClicked(fcitx::InputContext* ic, int row) {
@@ -228,6 +235,31 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV2 {
   struct Shown {
     std::string preedit;
   };
+
+  // The preedit shown is in the field's reported text, just before the caret.
+  bool fieldTookPreedit(fcitx::InputContext* ic) {
+    auto found = shown_.find(idOf(ic));
+    if (found == shown_.end() || found->second.preedit.empty()) return true;
+    const fcitx::SurroundingText& surrounding = ic->surroundingText();
+    if (!surrounding.isValid()) return false;
+    const std::string& text = surrounding.text();
+    const std::size_t length = fcitx::utf8::length(text);
+    if (length == fcitx::utf8::INVALID_LENGTH || surrounding.cursor() > length) return false;
+    const std::string before =
+        text.substr(0, fcitx::utf8::ncharByteLength(text.begin(), surrounding.cursor()));
+    const std::string& preedit = found->second.preedit;
+    return before.size() >= preedit.size() &&
+           before.compare(before.size() - preedit.size(), preedit.size(), preedit) == 0;
+  }
+
+  // The preedit is in the field (or was never shown): the program's composition is over.
+  void endComposition(fcitx::InputContext* ic) {
+    clearPanel(ic);
+    if (!connected() || stalled_) return;
+    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::reset));
+    message.u32(idOf(ic));
+    send(message);
+  }
 
   bool connected() const { return fd_ >= 0; }
 
@@ -277,7 +309,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV2 {
           readAvailable();
           return true;
         });
-    retry_.reset();
+    // A program that answers may be started again at once when it is gone.
+    started_.reset();
     protocol::Writer hello(static_cast<std::uint8_t>(protocol::ToProgram::hello));
     hello.u32(protocol::kVersion);
     if (!send(hello)) return false;

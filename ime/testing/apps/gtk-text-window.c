@@ -15,7 +15,8 @@
 // It reads requests from standard input, one a line: "clear" empties every field; "where <i>
 // <index>" asks for a character's place (text views only).
 // Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place),
-// --multiline (text views, as in an editor, instead of one-line entries).
+// --multiline (text views, as in an editor, instead of one-line entries), --password (the last
+// field is a password field; with one-line entries only).
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <stdio.h>
@@ -189,6 +190,7 @@ int main(int argc, char** argv) {
   const char* title = "Tolvani GTK test";
   int x = 0;
   int y = 0;
+  gboolean password = FALSE;
   for (int i = 1; i < argc; ++i) {
     const int more = i + 1 < argc;
     if (more && strcmp(argv[i], "--fields") == 0) {
@@ -201,8 +203,12 @@ int main(int argc, char** argv) {
       y = atoi(argv[++i]);
     } else if (strcmp(argv[i], "--multiline") == 0) {
       app.multiline = TRUE;
+    } else if (strcmp(argv[i], "--password") == 0) {
+      password = TRUE;
     } else {
-      fprintf(stderr, "usage: %s [--fields N] [--title TEXT] [--x X] [--y Y] [--multiline]\n",
+      fprintf(stderr,
+              "usage: %s [--fields N] [--title TEXT] [--x X] [--y Y] [--multiline] "
+              "[--password]\n",
               argv[0]);
       return 2;
     }
@@ -235,6 +241,10 @@ int main(int argc, char** argv) {
                        GINT_TO_POINTER(i));
       g_signal_connect(app.fields[i], "notify::selection-bound", G_CALLBACK(entry_selection),
                        GINT_TO_POINTER(i));
+      if (password && i == app.count - 1) {
+        gtk_entry_set_visibility(GTK_ENTRY(app.fields[i]), FALSE);
+        gtk_entry_set_input_purpose(GTK_ENTRY(app.fields[i]), GTK_INPUT_PURPOSE_PASSWORD);
+      }
     }
     gtk_box_pack_start(GTK_BOX(box), app.fields[i], FALSE, FALSE, 0);
     g_signal_connect(app.fields[i], "focus-in-event", G_CALLBACK(report_focus), GINT_TO_POINTER(i));

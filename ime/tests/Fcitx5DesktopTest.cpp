@@ -1,0 +1,178 @@
+// Tolvani through a real fcitx5 daemon (Debian's) on a virtual X display: GTK 3 and Qt 6 fields
+// typed with X key events through fcitx5's own modules get what they get through IBus (a
+// candidate chosen by number, a fixed layout, a word ended by a click or a focus change, English
+// in a password field); keys go on, never lost, while the Tolvani program is stopped, killed or
+// fcitx5 restarts; and the input menu's rows, as fcitx5 hands them to a KDE panel, act when a
+// panel triggers them after the field lost the focus.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QObject>
+#include <memory>
+#include <ostream>
+
+#include "ime/testing/VirtualDesktop.h"
+
+namespace tolvani {
+namespace {
+
+using testing::Fcitx5DaemonHarness;
+using testing::TextWindow;
+using testing::VirtualDesktop;
+
+QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+
+struct ToolkitCase {
+  const char* name;
+  TextWindow::Toolkit toolkit;
+};
+void PrintTo(const ToolkitCase& c, std::ostream* os) { *os << c.name; }
+
+bool tolvaniActive(VirtualDesktop& desktop) {
+  return desktop.waitFor([&] {
+    for (const QString& line : desktop.events()) {
+      if (line.startsWith(QLatin1String("activate "))) return true;
+    }
+    return false;
+  });
+}
+
+std::string events(VirtualDesktop& desktop) { return desktop.events().join('\n').toStdString(); }
+
+class Fcitx5TypingTest : public ::testing::TestWithParam<ToolkitCase> {};
+
+// One desktop types each case in turn in the window's first field, the second standing by.
+TEST_P(Fcitx5TypingTest, CandidatesLayoutsAndFocusChangesTypeAsThroughIBus) {
+  const ToolkitCase& c = GetParam();
+  VirtualDesktop desktop(Fcitx5DaemonHarness::Options{});
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  TextWindow* window = desktop.open(c.toolkit, {QStringLiteral("--fields"), QStringLiteral("2")});
+  ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(tolvaniActive(desktop)) << events(desktop);
+
+  // The third candidate of "ach", chosen by its number.
+  ASSERT_TRUE(desktop.type(QStringLiteral("kemon ach")));
+  ASSERT_TRUE(window->waitForPreedit(0, u("আছ"))) << window->preedit(0).toStdString();
+  ASSERT_TRUE(desktop.key(QStringLiteral("3")));
+  EXPECT_TRUE(window->waitForText(0, u("কেমন আছে"))) << window->text(0).toStdString();
+
+  // A word being typed when another field takes the focus lands once, where it was typed.
+  ASSERT_TRUE(window->clear());
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami")));
+  ASSERT_TRUE(window->waitForPreedit(0, u("আমি")));
+  ASSERT_TRUE(desktop.focus(*window, 1));
+  EXPECT_TRUE(window->waitForText(0, u("আমি"))) << window->text(0).toStdString();
+  EXPECT_EQ(window->text(1), QString());
+
+  // A click in the field it is typed in loses nothing: Qt's module ends the word there (fcitx5
+  // hands Tolvani the click), GTK's keeps it going until the space.
+  ASSERT_TRUE(desktop.type(QStringLiteral("tumi")));
+  ASSERT_TRUE(window->waitForPreedit(1, u("তুমি")));
+  // Away from the click that focused the field: no double click.
+  const QRect place = window->field(1);
+  ASSERT_TRUE(desktop.click(QPoint(place.right() - 20, place.center().y())));
+  if (c.toolkit == TextWindow::Toolkit::Qt6) {
+    EXPECT_TRUE(window->waitForText(1, u("তুমি"))) << window->text(1).toStdString();
+  }
+  ASSERT_TRUE(desktop.type(QStringLiteral(" ")));
+  EXPECT_TRUE(window->waitForText(1, u("তুমি "))) << window->text(1).toStdString();
+
+  // Control-Shift-Space switches to the next layout, Probhat, which types its own letters.
+  ASSERT_TRUE(window->clear());
+  ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+shift+space")));
+  ASSERT_TRUE(desktop.type(QStringLiteral("kml ")));
+  EXPECT_TRUE(window->waitForText(1, u("কমল "))) << window->text(1).toStdString();
+  EXPECT_EQ(window->text(0), QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Toolkits, Fcitx5TypingTest,
+                         ::testing::Values(ToolkitCase{"gtk3", TextWindow::Toolkit::Gtk3},
+                                           ToolkitCase{"qt6", TextWindow::Toolkit::Qt6}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A password field gets the keys as typed: nothing converted, nothing shown.
+TEST(Fcitx5PasswordTest, PasswordFieldGetsEnglish) {
+  VirtualDesktop desktop(Fcitx5DaemonHarness::Options{});
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  TextWindow* window =
+      desktop.open(TextWindow::Toolkit::Gtk3,
+                   {QStringLiteral("--fields"), QStringLiteral("2"), QStringLiteral("--password")});
+  ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*window, 1));
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami bhalo ")));
+  EXPECT_TRUE(window->waitForText(1, QStringLiteral("ami bhalo ")))
+      << window->text(1).toStdString();
+  EXPECT_EQ(window->preedit(1), QString());
+  ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
+  EXPECT_TRUE(window->waitForText(0, u("আমি "))) << window->text(0).toStdString();
+}
+
+qint64 listeningPid(VirtualDesktop& desktop, qint64 other) {
+  qint64 pid = 0;
+  desktop.waitFor([&] {
+    pid = desktop.fcitx5()->tolvaniPid();
+    return pid > 0 && pid != other;
+  });
+  return pid;
+}
+
+int count(VirtualDesktop& desktop, const QString& line) {
+  return static_cast<int>(desktop.events().count(line));
+}
+
+// fcitx5 serves every application from one loop: a Tolvani that does not answer holds no key.
+TEST(Fcitx5DeadlineTest, KeysGoOnWhileTolvaniIsStoppedKilledOrFcitx5Restarts) {
+  VirtualDesktop desktop(Fcitx5DaemonHarness::Options{});
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3);
+  ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(tolvaniActive(desktop)) << events(desktop);
+  const qint64 first = listeningPid(desktop, 0);
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
+  ASSERT_TRUE(window->waitForText(0, u("আমি "))) << window->text(0).toStdString();
+
+  // Stopped halfway through a word: the word so far and every key after it reach the field.
+  ASSERT_TRUE(desktop.type(QStringLiteral("bha")));
+  ASSERT_TRUE(window->waitForPreedit(0, u("ভা")));
+  ::kill(static_cast<pid_t>(first), SIGSTOP);
+  ASSERT_TRUE(desktop.type(QStringLiteral("lo kemon ")));
+  EXPECT_TRUE(window->waitForText(0, u("আমি ভাlo kemon "))) << window->text(0).toStdString();
+  // Going on, it catches up and types again.
+  ::kill(static_cast<pid_t>(first), SIGCONT);
+  ASSERT_TRUE(desktop.waitFor([&] { return count(desktop, QStringLiteral("resync")) == 1; }))
+      << events(desktop);
+  ASSERT_TRUE(desktop.type(QStringLiteral("acho ")));
+  EXPECT_TRUE(window->waitForText(0, u("আমি ভাlo kemon আছো "))) << window->text(0).toStdString();
+
+  // Killed: the next key goes on as typed and starts it again, which then types.
+  ASSERT_TRUE(window->clear());
+  ::kill(static_cast<pid_t>(first), SIGKILL);
+  ASSERT_TRUE(desktop.type(QStringLiteral("x")));
+  EXPECT_TRUE(window->waitForText(0, QStringLiteral("x"))) << window->text(0).toStdString();
+  const qint64 second = listeningPid(desktop, first);
+  ASSERT_GT(second, 0) << events(desktop);
+  ASSERT_TRUE(
+      desktop.waitFor([&] { return count(desktop, QStringLiteral("fcitx5 connected")) == 2; }));
+  ASSERT_TRUE(desktop.type(QStringLiteral(" ami ")));
+  EXPECT_TRUE(window->waitForText(0, u("x আমি "))) << window->text(0).toStdString();
+
+  // fcitx5 itself restarts: its new addon finds the same Tolvani, and typing goes on.
+  ASSERT_TRUE(desktop.fcitx5()->restartFcitx5());
+  ASSERT_TRUE(desktop.waitFor([&] {
+    return count(desktop, QStringLiteral("fcitx5 connected")) == 3;
+  })) << events(desktop);
+  EXPECT_EQ(desktop.fcitx5()->tolvaniPid(), second);
+  ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(desktop.type(QStringLiteral("tumi ")));
+  EXPECT_TRUE(window->waitForText(0, u("x আমি তুমি "))) << window->text(0).toStdString();
+}
+
+}  // namespace
+}  // namespace tolvani
