@@ -54,9 +54,8 @@ Fcitx5DaemonHarness::Fcitx5DaemonHarness(const Options& options) {
   QFile::setPermissions(runtimeDir_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   writeFile(configHome() + QStringLiteral("/fcitx5/profile"), kProfile);
   writeFile(configHome() + QStringLiteral("/fcitx5/config"), kConfig);
-  platform::Defaults(configHome() + QStringLiteral("/tolvani/") + platform::bundle::identifier() +
-                     QStringLiteral(".plist"))
-      .set(AppSettings::kOnboardingCompletedKey, true);
+  setSetting(AppSettings::kOnboardingCompletedKey, true);
+  if (options.uiLanguage) setSetting(AppSettings::kUiLanguageKey, *options.uiLanguage);
 
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_NO_GLIB", "DBUS_SESSION_BUS_ADDRESS",
@@ -134,6 +133,12 @@ Fcitx5DaemonHarness::~Fcitx5DaemonHarness() {
   }
   const QString name = QStringLiteral("fcitx5-harness-") + QString::number(quintptr(this));
   QDBusConnection::disconnectFromBus(name);
+}
+
+void Fcitx5DaemonHarness::setSetting(const QString& key, const QVariant& value) {
+  platform::Defaults(configHome() + QStringLiteral("/tolvani/") + platform::bundle::identifier() +
+                     QStringLiteral(".plist"))
+      .set(key, value);
 }
 
 void Fcitx5DaemonHarness::addProgramEnvironment(QProcessEnvironment& env) const {

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
+#include <optional>
 
 namespace tolvani::testing {
 
@@ -27,6 +28,8 @@ class Fcitx5DaemonHarness {
     QStringList addons{QStringLiteral("dbus"), QStringLiteral("dbusfrontend"),
                        QStringLiteral("xcb"), QStringLiteral("keyboard")};
     bool quiet = false;
+    // The interface language Tolvani starts with (AppSettings' uiLanguage), when set.
+    std::optional<int> uiLanguage{};
   };
   explicit Fcitx5DaemonHarness(const Options& options);
   ~Fcitx5DaemonHarness();
@@ -43,6 +46,9 @@ class Fcitx5DaemonHarness {
   QString sessionBusAddress() const { return sessionBus_; }
   // What the toolkits' fcitx5 modules need beside the display.
   void addProgramEnvironment(QProcessEnvironment& env) const;
+
+  // Stores a setting of Tolvani's, as its settings window does.
+  void setSetting(const QString& key, const QVariant& value);
 
   // The Tolvani program's lifecycle lines, as IBusDaemonHarness::events.
   QStringList events() const;

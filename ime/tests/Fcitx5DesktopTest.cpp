@@ -15,6 +15,7 @@
 #include <ostream>
 
 #include "ime/testing/VirtualDesktop.h"
+#include "settings/AppSettings.h"
 
 namespace tolvani {
 namespace {
@@ -174,5 +175,135 @@ TEST(Fcitx5DeadlineTest, KeysGoOnWhileTolvaniIsStoppedKilledOrFcitx5Restarts) {
   EXPECT_TRUE(window->waitForText(0, u("x আমি তুমি "))) << window->text(0).toStdString();
 }
 
+// A KDE panel as fcitx5's kimpanel addon serves one (org.kde.impanel): it receives the status
+// area's rows and triggers them as a person's click on the panel does.
+class KdePanel final : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit KdePanel(const QString& address)
+      : bus_(QDBusConnection::connectToBus(address, QStringLiteral("kde-panel"))) {
+    bus_.connect(QString(), QStringLiteral("/kimpanel"),
+                 QStringLiteral("org.kde.kimpanel.inputmethod"),
+                 QStringLiteral("RegisterProperties"), this, SLOT(registered(QStringList)));
+    bus_.connect(QString(), QStringLiteral("/kimpanel"),
+                 QStringLiteral("org.kde.kimpanel.inputmethod"), QStringLiteral("ExecMenu"), this,
+                 SLOT(menuShown(QStringList)));
+    bus_.registerObject(QStringLiteral("/org/kde/impanel"), this);
+    bus_.registerService(QStringLiteral("org.kde.impanel"));
+    bus_.send(QDBusMessage::createSignal(QStringLiteral("/org/kde/impanel"),
+                                         QStringLiteral("org.kde.impanel"),
+                                         QStringLiteral("PanelCreated")));
+  }
+  ~KdePanel() override {
+    bus_.unregisterService(QStringLiteral("org.kde.impanel"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("kde-panel"));
+  }
+
+  void trigger(const QString& row) {
+    QDBusMessage message = QDBusMessage::createSignal(QStringLiteral("/org/kde/impanel"),
+                                                      QStringLiteral("org.kde.impanel"),
+                                                      QStringLiteral("TriggerProperty"));
+    message << QStringLiteral("/Fcitx/tolvani-") + row;
+    bus_.send(message);
+  }
+
+  // Tolvani's rows as the panel shows them, "key|title" (sub-menus marked " >").
+  static QStringList rows(const QStringList& properties) {
+    QStringList out;
+    for (const QString& p : properties) {
+      if (!p.startsWith(QLatin1String("/Fcitx/tolvani-"))) continue;
+      const QStringList fields = p.mid(15).split(u':');
+      if (fields.size() < 5) continue;
+      out << fields[0] + u'|' + fields[1] +
+                 (fields[4] == QLatin1String("menu") ? QStringLiteral(" >") : QString());
+    }
+    return out;
+  }
+
+  QStringList properties;
+  QStringList menu;
+
+ private Q_SLOTS:
+  void registered(const QStringList& list) { properties = list; }
+  void menuShown(const QStringList& list) { menu = list; }
+
+ private:
+  QDBusConnection bus_;
+};
+
+const QStringList kEnglishRows{
+    QStringLiteral("layouts|Layouts"),
+    u("switchToPhonetic|ফোনেটিক (Phonetic)"),
+    u("switchToProbhat|প্রভাত (Probhat)"),
+    u("switchToNational|জাতীয় (National)"),
+    QStringLiteral("separator1|"),
+    QStringLiteral("quickControls|Quick Controls"),
+    QStringLiteral("toggleEnglishPassthrough|English Passthrough"),
+    QStringLiteral("toggleSuggestions|Suggestions"),
+    QStringLiteral("separator2|"),
+    QStringLiteral("tools|Tools >"),
+    QStringLiteral("separator3|"),
+    QStringLiteral("privacy|Privacy"),
+    QStringLiteral("fullyOffline|Fully Offline"),
+};
+
+// The rows arrive in the order and words of the IBus menu, in both languages, and act when the
+// panel triggers them after its menu took the focus from the field.
+TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
+  Fcitx5DaemonHarness::Options options;
+  options.addons << QStringLiteral("kimpanel");
+  options.uiLanguage = 1;
+  VirtualDesktop desktop(options);
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  KdePanel panel(desktop.fcitx5()->sessionBusAddress());
+  TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3);
+  ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  TextWindow* other =
+      desktop.open(TextWindow::Toolkit::Gtk3,
+                   {QStringLiteral("--fields"), QStringLiteral("0"), QStringLiteral("--title"),
+                    QStringLiteral("No field"), QStringLiteral("--y"), QStringLiteral("300")});
+  ASSERT_NE(other, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(tolvaniActive(desktop)) << events(desktop);
+  ASSERT_TRUE(desktop.waitFor([&] { return KdePanel::rows(panel.properties) == kEnglishRows; }))
+      << KdePanel::rows(panel.properties).join(u'\n').toStdString();
+
+  // The panel's menu opens: the field loses the focus, and the row still speaks for it.
+  ASSERT_TRUE(desktop.focusWindow(*other));
+  ASSERT_TRUE(desktop.waitFor([&] {
+    return desktop.events().contains(QStringLiteral("deactivate fcitx5:1"));
+  })) << events(desktop);
+  panel.trigger(QStringLiteral("switchToProbhat"));
+  ASSERT_TRUE(desktop.waitFor([&] {
+    return desktop.events().contains(QStringLiteral("menu row switchToProbhat without focus"));
+  })) << events(desktop);
+  // The Tools row opens its own rows, which open Tolvani's windows.
+  panel.trigger(QStringLiteral("tools"));
+  ASSERT_TRUE(desktop.waitFor([&] {
+    return KdePanel::rows(panel.menu).contains(QStringLiteral("openKeyboardHelp|Keyboard Help..."));
+  })) << panel.menu.join(u'\n').toStdString();
+  EXPECT_EQ(KdePanel::rows(panel.menu).size(), 8);
+  panel.trigger(QStringLiteral("openKeyboardHelp"));
+  EXPECT_TRUE(desktop.waitFor([&] {
+    return desktop.events().contains(QStringLiteral("menu row openKeyboardHelp without focus"));
+  }));
+
+  // Back in the field, Probhat types.
+  ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(desktop.type(QStringLiteral("kml ")));
+  EXPECT_TRUE(window->waitForText(0, u("কমল "))) << window->text(0).toStdString();
+
+  // In Bangla the same rows come in Bangla.
+  desktop.fcitx5()->setSetting(AppSettings::kUiLanguageKey, 0);
+  EXPECT_TRUE(desktop.waitFor([&] {
+    const QStringList rows = KdePanel::rows(panel.properties);
+    return rows.size() == kEnglishRows.size() && rows[0] == u("layouts|লেআউট") &&
+           rows[9] == u("tools|টুলস >");
+  })) << KdePanel::rows(panel.properties).join(u'\n').toStdString();
+}
+
 }  // namespace
 }  // namespace tolvani
+
+#include "Fcitx5DesktopTest.moc"
