@@ -88,6 +88,25 @@ TEST_P(Fcitx5TypingTest, CandidatesLayoutsAndFocusChangesTypeAsThroughIBus) {
   ASSERT_TRUE(desktop.type(QStringLiteral("kml ")));
   EXPECT_TRUE(window->waitForText(1, u("কমল "))) << window->text(1).toStdString();
   EXPECT_EQ(window->text(0), QString());
+
+  // Control-Space is fcitx5's own key: it switches to the keyboard layout, which types English,
+  // and back. Control-Alt-B converts the selected Banglish where the field reports its selection
+  // as it changes (Qt's module; GTK 3's reports it only with its next commit or focus);
+  // Control-Alt-S says what it switched.
+  ASSERT_TRUE(window->clear());
+  ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+shift+space ctrl+shift+space ctrl+space")));
+  ASSERT_TRUE(desktop.type(QStringLiteral("bhalo")));
+  EXPECT_TRUE(window->waitForText(1, QStringLiteral("bhalo"))) << window->text(1).toStdString();
+  ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+space")));
+  if (c.toolkit == TextWindow::Toolkit::Qt6) {
+    ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+a ctrl+alt+b")));
+    EXPECT_TRUE(window->waitForText(1, u("ভালো"))) << window->text(1).toStdString();
+  }
+  const qsizetype statuses = desktop.events().filter(QStringLiteral("status ")).size();
+  ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+alt+s")));
+  EXPECT_TRUE(desktop.waitFor([&] {
+    return desktop.events().filter(QStringLiteral("status ")).size() > statuses;
+  })) << events(desktop);
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolkits, Fcitx5TypingTest,
