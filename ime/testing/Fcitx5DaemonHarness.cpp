@@ -82,11 +82,11 @@ Fcitx5DaemonHarness::Fcitx5DaemonHarness(const Options& options) {
     env.insert(QStringLiteral("DISPLAY"), options.display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
   }
-  if (!options.waylandDisplay.isEmpty()) {
+  if (!options.waylandDisplay.isEmpty())
     env.insert(QStringLiteral("WAYLAND_DISPLAY"), options.waylandDisplay);
-    if (options.display.isEmpty())
-      env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  }
+  // Tolvani's windows, with no X display, go nowhere.
+  if (options.display.isEmpty())
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   session_.setProcessEnvironment(env);
   if (options.quiet) {
     session_.setStandardErrorFile(QProcess::nullDevice());

@@ -49,11 +49,10 @@ bool engineActive(VirtualDesktop& desktop) {
 TEST_P(RealApplicationTest, SentenceTypedAsKeysLandsInTheFieldAsBangla) {
   const FaceCase& c = GetParam();
   // fcitx5 draws its own candidate list (its classic interface) where the panel would be.
+  testing::Fcitx5DaemonHarness::Options fcitx5;
+  fcitx5.addons << QStringLiteral("classicui");
   std::unique_ptr<VirtualDesktop> made =
-      c.fcitx5 ? std::make_unique<VirtualDesktop>(testing::Fcitx5DaemonHarness::Options{
-                     .addons = {QStringLiteral("dbus"), QStringLiteral("dbusfrontend"),
-                                QStringLiteral("xcb"), QStringLiteral("keyboard"),
-                                QStringLiteral("classicui")}})
+      c.fcitx5 ? std::make_unique<VirtualDesktop>(fcitx5)
                : std::make_unique<VirtualDesktop>(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
   VirtualDesktop& desktop = *made;
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
