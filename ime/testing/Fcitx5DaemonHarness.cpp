@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QThread>
 
+#include "ime/testing/TestUser.h"
 #include "platform/Bundle.h"
 #include "platform/Defaults.h"
 #include "settings/AppSettings.h"
@@ -98,13 +99,25 @@ Fcitx5DaemonHarness::Fcitx5DaemonHarness(const Options& options) {
   // A process group of its own: the bus, fcitx5 and the Tolvani the addon starts end with it.
   session_.setChildProcessModifier([] { ::setpgid(0, 0); });
   const QString enabled = (options.addons + QStringList{QStringLiteral("tolvani")}).join(u',');
-  session_.start(QStringLiteral("dbus-run-session"),
-                 {QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"),
-                  QStringLiteral("echo \"$DBUS_SESSION_BUS_ADDRESS\" > \"$0/session-bus.tmp\"; "
-                                 "mv \"$0/session-bus.tmp\" \"$0/session-bus\"; "
-                                 "while :; do fcitx5 -D --disable=all --enable=\"$1\" & "
-                                 "echo $! > \"$0/fcitx5.pid\"; wait $!; sleep 0.1; done"),
-                  root, enabled});
+  asTestUser_ = options.asTestUser;
+  if (asTestUser_) {
+    giveToTestUser(root);
+    for (const QString& path : {build + QStringLiteral("/lib/fcitx5/tolvani.so"),
+                                build + QStringLiteral("/share/fcitx5/addon/tolvani.conf"),
+                                QStringLiteral(TOLVANI_PROGRAM)}) {
+      letTestUserReach(path);
+    }
+  }
+  QStringList command{QStringLiteral("dbus-run-session")};
+  if (asTestUser_) command = testing::asTestUser(command);
+  command << QStringLiteral("--") << QStringLiteral("sh") << QStringLiteral("-c")
+          << QStringLiteral(
+                 "echo \"$DBUS_SESSION_BUS_ADDRESS\" > \"$0/session-bus.tmp\"; "
+                 "mv \"$0/session-bus.tmp\" \"$0/session-bus\"; "
+                 "while :; do fcitx5 -D --disable=all --enable=\"$1\" & "
+                 "echo $! > \"$0/fcitx5.pid\"; wait $!; sleep 0.1; done")
+          << root << enabled;
+  session_.start(command.first(), command.mid(1));
   if (!session_.waitForStarted()) {
     failure_ = QStringLiteral("dbus-run-session did not start: ") + session_.errorString();
     return;
@@ -152,6 +165,18 @@ void Fcitx5DaemonHarness::addProgramEnvironment(QProcessEnvironment& env) const 
 
 bool Fcitx5DaemonHarness::answers() const {
   if (sessionBus_.isEmpty()) return false;
+  // Another user's bus takes no connection from here: that user asks it.
+  if (asTestUser_) {
+    QProcess ask;
+    const QStringList command = testing::asTestUser(
+        {QStringLiteral("dbus-send"), QStringLiteral("--bus=") + sessionBus_,
+         QStringLiteral("--print-reply"), QStringLiteral("--dest=org.freedesktop.DBus"),
+         QStringLiteral("/org/freedesktop/DBus"),
+         QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+         QStringLiteral("string:org.fcitx.Fcitx5")});
+    ask.start(command.first(), command.mid(1));
+    return ask.waitForFinished(5000) && ask.readAllStandardOutput().contains("boolean true");
+  }
   const QString name = QStringLiteral("fcitx5-harness-") + QString::number(quintptr(this));
   QDBusConnection bus = QDBusConnection::connectToBus(sessionBus_, name);
   return bus.isConnected() && bus.interface() &&

@@ -28,6 +28,9 @@ class Fcitx5DaemonHarness {
     QStringList addons{QStringLiteral("dbus"), QStringLiteral("dbusfrontend"),
                        QStringLiteral("xcb"), QStringLiteral("keyboard")};
     bool quiet = false;
+    // The bus, fcitx5 and Tolvani run as the test user (TestUser.h), as a compositor's session
+    // does that refuses root.
+    bool asTestUser = false;
     // The interface language Tolvani starts with (AppSettings' uiLanguage), when set.
     std::optional<int> uiLanguage{};
   };
@@ -61,6 +64,8 @@ class Fcitx5DaemonHarness {
  private:
   bool answers() const;
   qint64 fcitx5Pid() const;
+
+  bool asTestUser_ = false;
 
   QTemporaryDir root_;
   QProcess session_;

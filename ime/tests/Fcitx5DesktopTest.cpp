@@ -10,10 +10,16 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QObject>
+#include <QTemporaryDir>
+#include <QThread>
 #include <memory>
 #include <ostream>
 
+#include "ime/testing/TestUser.h"
 #include "ime/testing/VirtualDesktop.h"
 #include "settings/AppSettings.h"
 
@@ -321,6 +327,148 @@ TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
            rows[9] == u("tools|টুলস >");
   })) << KdePanel::rows(panel.properties).join(u'\n').toStdString();
 }
+
+// Sway 1.7 with its headless backend, as the test user (it refuses root), on a runtime folder of
+// its own; it ends with the object.
+class Sway {
+ public:
+  Sway() {
+    const QString root = dir_.path();
+    QDir(root).mkpath(QStringLiteral("runtime"));
+    QDir(root).mkpath(QStringLiteral("home"));
+    QFile::setPermissions(runtime(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile config(root + QStringLiteral("/sway.conf"));
+    if (!config.open(QIODevice::WriteOnly) ||
+        config.write("output HEADLESS-1 resolution 1024x768\n") < 0) {
+      return;
+    }
+    config.close();
+    testing::giveToTestUser(root);
+    process_.setProcessEnvironment(environment());
+    process_.setChildProcessModifier(testing::ownGroup);
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.setStandardErrorFile(QProcess::nullDevice());
+    const QStringList command = testing::asTestUser(
+        {QStringLiteral("sway"), QStringLiteral("-c"), root + QStringLiteral("/sway.conf")});
+    process_.start(command.first(), command.mid(1));
+    if (!process_.waitForStarted()) return;
+    group_ = process_.processId();
+    const QDeadlineTimer deadline(20000);
+    while (!ready() && !deadline.hasExpired() && process_.state() == QProcess::Running)
+      QThread::msleep(20);
+  }
+  ~Sway() { testing::endGroup(process_, group_); }
+  Sway(const Sway&) = delete;
+  Sway& operator=(const Sway&) = delete;
+
+  bool ready() const { return QFile::exists(runtime() + QStringLiteral("/wayland-1")); }
+  QString runtime() const { return dir_.path() + QStringLiteral("/runtime"); }
+  // A Wayland client's environment on this compositor.
+  QProcessEnvironment environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                             "IBUS_ADDRESS", "QT_IM_MODULE", "GTK_IM_MODULE", "XMODIFIERS"}) {
+      env.remove(QString::fromLatin1(name));
+    }
+    env.insert(QStringLiteral("HOME"), dir_.path() + QStringLiteral("/home"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime());
+    env.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
+    env.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
+    env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
+    if (ready()) env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-1"));
+    return env;
+  }
+
+ private:
+  QTemporaryDir dir_;
+  QProcess process_;
+  qint64 group_ = 0;
+};
+
+// wtype's virtual keyboard gives each key the next free key code, and Tolvani reads a key's place
+// from its code (the fixed layouts go by place): these keys, first, take the places they have on a
+// real keyboard (function keys stand on the places of Escape, Tab, Control and the like).
+const QStringList kKeyPlaces{QStringLiteral("-k"),
+                             QStringLiteral("F13"),
+                             QStringLiteral("1234567890-="),
+                             QStringLiteral("-k"),
+                             QStringLiteral("F14"),
+                             QStringLiteral("-k"),
+                             QStringLiteral("F15"),
+                             QStringLiteral("qwertyuiop[]"),
+                             QStringLiteral("-k"),
+                             QStringLiteral("F16"),
+                             QStringLiteral("-k"),
+                             QStringLiteral("F17"),
+                             QStringLiteral("asdfghjkl;'`"),
+                             QStringLiteral("-k"),
+                             QStringLiteral("F18"),
+                             QStringLiteral("\\zxcvbnm,./"),
+                             QStringLiteral("-k"),
+                             QStringLiteral("F19"),
+                             QStringLiteral("-k"),
+                             QStringLiteral("F20"),
+                             QStringLiteral("-k"),
+                             QStringLiteral("F21"),
+                             QStringLiteral(" ")};
+
+class Fcitx5SwayTest : public ::testing::TestWithParam<const char*> {};
+
+// A GTK 3 field under Sway types the README's sentence through fcitx5, whether GTK talks to it
+// through the compositor's text input (fcitx5 as the Wayland input method) or through fcitx5's
+// own GTK module.
+TEST_P(Fcitx5SwayTest, GtkFieldUnderWaylandTypesTheSentence) {
+  Sway sway;
+  ASSERT_TRUE(sway.ready()) << "Sway did not start";
+  Fcitx5DaemonHarness::Options options;
+  options.addons = {QStringLiteral("dbus"), QStringLiteral("dbusfrontend"),
+                    QStringLiteral("wayland"), QStringLiteral("waylandim"),
+                    QStringLiteral("keyboard")};
+  options.waylandDisplay = QStringLiteral("wayland-1");
+  options.runtimeDir = sway.runtime();
+  options.asTestUser = true;
+  Fcitx5DaemonHarness fcitx5(options);
+  ASSERT_TRUE(fcitx5.ready()) << fcitx5.failure().toStdString();
+
+  QProcessEnvironment env = sway.environment();
+  fcitx5.addProgramEnvironment(env);
+  env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("wayland"));
+  env.insert(QStringLiteral("GTK_IM_MODULE"), QString::fromLatin1(GetParam()));
+  env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+  env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
+  testing::letTestUserReach(TextWindow::programPath(TextWindow::Toolkit::Gtk3));
+  TextWindow window(TextWindow::Toolkit::Gtk3, {}, env, testing::asTestUser({}));
+  ASSERT_TRUE(window.ready()) << window.failure().toStdString();
+  ASSERT_TRUE(window.waitForFocus(0));
+  ASSERT_TRUE(fcitx5.waitFor([&] {
+    return fcitx5.events().filter(QStringLiteral("activate ")).size() > 0;
+  })) << fcitx5.events().join(u'\n').toStdString();
+
+  QProcess wtype;
+  wtype.setProcessEnvironment(env);
+  wtype.setChildProcessModifier(testing::ownGroup);
+  const QString sentence = QStringLiteral("ami tomake bhalobashi. kemon acho? ");
+  const QStringList command = testing::asTestUser(QStringList{QStringLiteral("wtype")} +
+                                                  kKeyPlaces + QStringList{sentence});
+  wtype.start(command.first(), command.mid(1));
+  ASSERT_TRUE(wtype.waitForStarted());
+  const qint64 group = wtype.processId();
+  // What the keys that took their places typed comes first, ended by their space.
+  const QString expected = u("আমি তোমাকে ভালোবাসি। কেমন আছো? ");
+  const QDeadlineTimer deadline(20000);
+  while (!window.text(0).endsWith(u(" ") + expected) && !deadline.hasExpired()) {
+    window.waitForText(0, expected, 200);
+  }
+  EXPECT_TRUE(window.text(0).endsWith(u(" ") + expected)) << window.text(0).toStdString();
+  wtype.waitForFinished(5000);
+  testing::endGroup(wtype, group);
+}
+
+INSTANTIATE_TEST_SUITE_P(ImModules, Fcitx5SwayTest, ::testing::Values("wayland", "fcitx"),
+                         [](const auto& info) {
+                           return std::string(info.param) == "wayland" ? "TextInput"
+                                                                       : "Fcitx5Module";
+                         });
 
 }  // namespace
 }  // namespace tolvani

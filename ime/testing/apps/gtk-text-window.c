@@ -172,7 +172,10 @@ static gboolean report_places(gpointer data) {
     printf("field %d %d %d %d %d\n", i, x + fx, y + fy, box.width, box.height);
   }
   app->reported = TRUE;
-  printf("window %lu\nready\n", (unsigned long)gdk_x11_window_get_xid(window));
+  // Under Wayland a window has no X id: "window 0".
+  const unsigned long id =
+      GDK_IS_X11_WINDOW(window) ? (unsigned long)gdk_x11_window_get_xid(window) : 0;
+  printf("window %lu\nready\n", id);
   fflush(stdout);
   return G_SOURCE_REMOVE;
 }
