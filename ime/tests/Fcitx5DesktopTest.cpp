@@ -6,6 +6,9 @@
 // panel triggers them after the field lost the focus.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -14,11 +17,14 @@
 #include <QDir>
 #include <QFile>
 #include <QObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <cstring>
 #include <memory>
 #include <ostream>
 
+#include "ime/fcitx5/Fcitx5Protocol.h"
 #include "ime/testing/TestUser.h"
 #include "ime/testing/VirtualDesktop.h"
 #include "settings/AppSettings.h"
@@ -198,6 +204,106 @@ TEST(Fcitx5DeadlineTest, KeysGoOnWhileTolvaniIsStoppedKilledOrFcitx5Restarts) {
   ASSERT_TRUE(desktop.focus(*window, 0));
   ASSERT_TRUE(desktop.type(QStringLiteral("tumi ")));
   EXPECT_TRUE(window->waitForText(0, u("x আমি তুমি "))) << window->text(0).toStdString();
+}
+
+namespace protocol = fcitx5protocol;
+
+int connectTo(const QString& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const QByteArray name = QFile::encodeName(path);
+  std::memcpy(address.sun_path, name.constData(), static_cast<std::size_t>(name.size()) + 1);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Everything the peer sends until it closes the connection or 5 s pass.
+std::string readUntilClosed(int fd) {
+  timeval limit{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+  std::string all;
+  char chunk[4096];
+  for (ssize_t n; (n = ::recv(fd, chunk, sizeof(chunk), 0)) > 0;) all.append(chunk, n);
+  return all;
+}
+
+// Neither side trusts the other: a message that cannot be read gets a clear refusal and the
+// connection ends, Tolvani keeps serving, and fcitx5 keeps its keys going.
+TEST(Fcitx5ProtocolTest, UnreadableMessagesAreRefusedOnBothSides) {
+  VirtualDesktop desktop(Fcitx5DaemonHarness::Options{});
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3);
+  ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(tolvaniActive(desktop)) << events(desktop);
+  const QString socket = desktop.fcitx5()->root() + QStringLiteral("/tolvani.socket");
+
+  // To the program: a key message cut short, a text that is no UTF-8, a length out of bounds.
+  protocol::Writer shortKey(static_cast<std::uint8_t>(protocol::ToProgram::key));
+  shortKey.u32(1).u32(1);
+  protocol::Writer badText(static_cast<std::uint8_t>(protocol::ToProgram::menuActivate));
+  badText.u32(1).text("\xff\xfe").u8(1);
+  for (const std::string& message :
+       {shortKey.frame(), badText.frame(), std::string("\xff\xff\xff\x7f", 4)}) {
+    const int fd = connectTo(socket);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::send(fd, message.data(), message.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(message.size()));
+    std::string answer = readUntilClosed(fd);
+    ::close(fd);
+    std::string body;
+    bool broken = false;
+    ASSERT_TRUE(protocol::takeMessage(answer, body, broken));
+    protocol::Reader refusal(body);
+    EXPECT_EQ(refusal.u8(), static_cast<std::uint8_t>(protocol::ToAddon::refused));
+    EXPECT_FALSE(refusal.text().empty());
+  }
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
+  EXPECT_TRUE(window->waitForText(0, u("আমি "))) << window->text(0).toStdString();
+
+  // To the addon: a program that answers a key with an action it does not know. The key goes on
+  // as typed, the addon leaves that program, and fcitx5 lives on to start the real one again.
+  const qint64 real = desktop.fcitx5()->tolvaniPid();
+  ::kill(static_cast<pid_t>(real), SIGKILL);
+  ::unlink(QFile::encodeName(socket).constData());
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const QByteArray name = QFile::encodeName(socket);
+  std::memcpy(address.sun_path, name.constData(), static_cast<std::size_t>(name.size()) + 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ASSERT_TRUE(desktop.type(QStringLiteral("x")));
+  const int fd = ::accept(listener, nullptr, nullptr);
+  ASSERT_GE(fd, 0);
+  char request[4096];
+  ASSERT_GT(::recv(fd, request, sizeof(request), 0), 0);
+  protocol::Writer answer(static_cast<std::uint8_t>(protocol::ToAddon::answer));
+  answer.u32(1).u8(1).u32(1).u8(99);
+  const std::string& frame = answer.frame();
+  ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+  EXPECT_EQ(readUntilClosed(fd), std::string());
+  ::close(fd);
+  ::close(listener);
+  ::unlink(QFile::encodeName(socket).constData());
+  EXPECT_TRUE(window->waitForText(0, u("আমি x"))) << window->text(0).toStdString();
+  ASSERT_TRUE(desktop.type(QStringLiteral("y")));
+  EXPECT_TRUE(window->waitForText(0, u("আমি xy"))) << window->text(0).toStdString();
+  ASSERT_GT(listeningPid(desktop, real), 0);
+  // fcitx5 has reached the new program.
+  ASSERT_TRUE(desktop.waitFor([&] {
+    const QStringList lines = desktop.events();
+    const qsizetype started =
+        lines.lastIndexOf(QRegularExpression(QStringLiteral("fcitx5 listening .*")));
+    return lines.indexOf(QStringLiteral("fcitx5 connected"), started) > started;
+  })) << events(desktop);
+  ASSERT_TRUE(desktop.type(QStringLiteral(" ami ")));
+  EXPECT_TRUE(window->waitForText(0, u("আমি xy আমি "))) << window->text(0).toStdString();
+  EXPECT_TRUE(desktop.fcitx5()->ready());
 }
 
 // A KDE panel as fcitx5's kimpanel addon serves one (org.kde.impanel): it receives the status

@@ -464,32 +464,31 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         const std::uint32_t sequence = in.u32();
         const bool handled = in.u8() != 0;
         if (!in.ok()) return false;
-        if (stalled_) {
-          // Late: what it says was overtaken by the keys that went on. The program drops the
+        // A late answer is checked all the same, and applied to no context.
+        const bool current = !stalled_ && sequence == awaiting_;
+        auto found = byId_.find(focusedId_);
+        fcitx::InputContext* ic = current && found != byId_.end() ? found->second : nullptr;
+        if (!applyActions(in, ic)) return false;
+        if (current) {
+          answer_ = handled;
+        } else if (stalled_ && sequence == stalledSequence_) {
+          // What it says was overtaken by the keys that went on: the program drops the
           // composition, and the context starts afresh.
-          if (sequence != stalledSequence_) return true;
           stalled_ = false;
-          auto found = byId_.find(stalledId_);
-          if (found != byId_.end()) {
+          if (byId_.count(stalledId_)) {
             protocol::Writer resync(static_cast<std::uint8_t>(protocol::ToProgram::resync));
             resync.u32(stalledId_);
             send(resync);
           }
           focusedId_ = 0;
-          return true;
         }
-        if (sequence != awaiting_) return true;
-        auto found = byId_.find(focusedId_);
-        if (!applyActions(in, found == byId_.end() ? nullptr : found->second)) return false;
-        answer_ = handled;
         return true;
       }
       case protocol::ToAddon::update: {
         const std::uint32_t id = in.u32();
         if (!in.ok()) return false;
-        if (stalled_) return true;
         auto found = byId_.find(id);
-        return applyActions(in, found == byId_.end() ? nullptr : found->second);
+        return applyActions(in, stalled_ || found == byId_.end() ? nullptr : found->second);
       }
       case protocol::ToAddon::refused: {
         const std::string why = in.text();
