@@ -53,6 +53,7 @@
 
 #include "ime/testing/Fcitx5DaemonHarness.h"
 #include "ime/testing/IBusDaemonHarness.h"
+#include "ime/testing/ProcessMemory.h"
 #include "largest_dictionary.h"
 #include "tolvani_engine.h"
 #include "typed_keys.h"
@@ -177,6 +178,7 @@ struct Figures {
   std::vector<double> times;
   int missed = 0;
   QString commits;
+  long residentKiB = -1;  // of the program serving fcitx5, after the keys
 };
 
 // Types `text` into a new context of a private daemon that knows `componentFolder`, with
@@ -450,6 +452,7 @@ std::optional<Figures> typeThroughFcitx5(const std::string& text, std::size_t wa
     if (i >= warmUp) figures.times.push_back(ms);
   }
   figures.commits = client.committed.left(40);
+  figures.residentKiB = tolvani::testing::residentKiB(harness.tolvaniPid());
   return figures;
 }
 
@@ -626,6 +629,7 @@ int main(int argc, char** argv) {
     QString commits;
     std::vector<double> fcitx5;
     QString fcitx5Commits;
+    long fcitx5Resident = -1;
     for (std::size_t round = 0; round < kRounds; ++round) {
       const std::size_t from = round * count / kRounds;
       const std::size_t to = (round + 1) * count / kRounds;
@@ -641,6 +645,7 @@ int main(int argc, char** argv) {
       if (!figures) return 1;
       fcitx5.insert(fcitx5.end(), figures->times.begin(), figures->times.end());
       if (round == 0) fcitx5Commits = figures->commits;
+      fcitx5Resident = figures->residentKiB;
     }
     for (std::size_t v = 0; v < std::size(variants); ++v) {
       report((std::string(variants[v].label) + ", " + spacing + ":").c_str(), pooled[v]);
@@ -648,6 +653,8 @@ int main(int argc, char** argv) {
     }
     report((std::string("tolvani through fcitx5, ") + spacing + ":").c_str(), fcitx5);
     if (gap.count() == 0) std::printf("  its first commits: %s\n", qPrintable(fcitx5Commits));
+    std::printf("  the program's resident size after its last round: %.1f MB\n",
+                static_cast<double>(fcitx5Resident) / 1024.0);
   }
   for (const std::chrono::milliseconds pause : {std::chrono::milliseconds(0), kFirstKeyPause}) {
     const char* when = pause.count() == 0 ? "as the engine is selected" : "300 ms after selection";

@@ -480,6 +480,16 @@ void accept() {
   for (;;) {
     const int fd = ::accept4(state().listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
+    // Only the person's own fcitx5 reaches their typing and their learned words.
+    ucred peer{};
+    socklen_t size = sizeof(peer);
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::getuid()) {
+      platform::log::line(
+          QStringLiteral("Refused a connection to fcitx5's socket from another "
+                         "user"));
+      ::close(fd);
+      continue;
+    }
     auto connection = std::make_unique<Connection>();
     connection->fd = fd;
     Connection* raw = connection.get();

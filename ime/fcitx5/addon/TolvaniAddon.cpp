@@ -301,6 +301,14 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
       ::close(fd);
       return false;
     }
+    // Only a program of the person's own may type for them.
+    ucred peer{};
+    socklen_t size = sizeof(peer);
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::getuid()) {
+      FCITX_ERROR() << "Tolvani: " << path << " is served by another user; not used";
+      ::close(fd);
+      return false;
+    }
     fd_ = fd;
     stalled_ = false;
     focusedId_ = 0;
