@@ -16,6 +16,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -432,6 +433,118 @@ TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
     return rows.size() == kEnglishRows.size() && rows[0] == u("layouts|লেআউট") &&
            rows[9] == u("tools|টুলস >");
   })) << KdePanel::rows(panel.properties).join(u'\n').toStdString();
+}
+
+// A system tray as fcitx5's notification item finds one (org.kde.StatusNotifierWatcher): fcitx5
+// registers its item, whose menu (com.canonical.dbusmenu) holds the status area's rows with
+// their check marks.
+class Tray final : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+  Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+  Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+
+ public:
+  explicit Tray(const QString& address)
+      : bus_(QDBusConnection::connectToBus(address, QStringLiteral("tray"))) {
+    bus_.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
+    bus_.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+  }
+  ~Tray() override { QDBusConnection::disconnectFromBus(QStringLiteral("tray")); }
+  bool hostRegistered() const { return true; }
+  int protocolVersion() const { return 0; }
+
+  // The menu's checkable rows, "label|0" or "label|1", and the id of each label.
+  QStringList checkRows() {
+    QStringList rows;
+    ids_.clear();
+    if (item_.isEmpty()) return rows;
+    QDBusMessage call = QDBusMessage::createMethodCall(item_, QStringLiteral("/MenuBar"),
+                                                       QStringLiteral("com.canonical.dbusmenu"),
+                                                       QStringLiteral("GetLayout"));
+    call << 0 << -1 << QStringList();
+    const QDBusMessage reply = bus_.call(call, QDBus::Block, 5000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2) return rows;
+    walk(qvariant_cast<QDBusArgument>(reply.arguments()[1]), rows);
+    return rows;
+  }
+  // Clicks the row with this label, as a tray's menu does.
+  void click(const QString& label) {
+    QDBusMessage event = QDBusMessage::createMethodCall(item_, QStringLiteral("/MenuBar"),
+                                                        QStringLiteral("com.canonical.dbusmenu"),
+                                                        QStringLiteral("Event"));
+    event << ids_.value(label) << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0))
+          << 0u;
+    bus_.call(event, QDBus::Block, 5000);
+  }
+
+ public Q_SLOTS:
+  void RegisterStatusNotifierItem(const QString& service) { item_ = service; }
+
+ private:
+  void walk(const QDBusArgument& layout, QStringList& rows) {
+    int id = 0;
+    QVariantMap properties;
+    layout.beginStructure();
+    layout >> id >> properties;
+    const QString label = properties.value(QStringLiteral("label")).toString();
+    ids_[label] = id;
+    if (properties.contains(QStringLiteral("toggle-state")))
+      rows << label + u'|' + properties.value(QStringLiteral("toggle-state")).toString();
+    layout.beginArray();
+    while (!layout.atEnd()) {
+      QDBusVariant child;
+      layout >> child;
+      walk(qvariant_cast<QDBusArgument>(child.variant()), rows);
+    }
+    layout.endArray();
+    layout.endStructure();
+  }
+
+  QDBusConnection bus_;
+  QString item_;
+  QMap<QString, int> ids_;
+};
+
+// The rows' check marks in fcitx5's tray menu follow the state: one layout checked, the switches
+// checked when on, and a click on a row moves them.
+TEST(Fcitx5TrayTest, CheckMarksFollowTheState) {
+  Fcitx5DaemonHarness::Options options;
+  options.addons << QStringLiteral("classicui") << QStringLiteral("notificationitem");
+  options.uiLanguage = 1;
+  VirtualDesktop desktop(options);
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  Tray tray(desktop.fcitx5()->sessionBusAddress());
+  TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3);
+  ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(tolvaniActive(desktop)) << events(desktop);
+  const QString phonetic = u("ফোনেটিক (Phonetic)");
+  const QString probhat = u("প্রভাত (Probhat)");
+  const QStringList before{phonetic + QStringLiteral("|1"), probhat + QStringLiteral("|0"),
+                           u("জাতীয় (National)|0"), QStringLiteral("English Passthrough|0"),
+                           QStringLiteral("Suggestions|1")};
+  QStringList rows;
+  EXPECT_TRUE(desktop.waitFor([&] {
+    rows =
+        tray.checkRows().filter(QRegularExpression(QStringLiteral("\\(P|\\(N|^English|^Suggest")));
+    return rows == before;
+  })) << rows.join(u'\n').toStdString();
+  // One click at a time: the tray's menu runs only the last of clicks that come at once.
+  tray.click(probhat);
+  EXPECT_TRUE(desktop.waitFor([&] {
+    return tray.checkRows().contains(probhat + QStringLiteral("|1"));
+  })) << tray.checkRows().join(u'\n').toStdString();
+  tray.click(QStringLiteral("Suggestions"));
+  const QStringList after{phonetic + QStringLiteral("|0"), probhat + QStringLiteral("|1"),
+                          u("জাতীয় (National)|0"), QStringLiteral("English Passthrough|0"),
+                          QStringLiteral("Suggestions|0")};
+  EXPECT_TRUE(desktop.waitFor([&] {
+    rows =
+        tray.checkRows().filter(QRegularExpression(QStringLiteral("\\(P|\\(N|^English|^Suggest")));
+    return rows == after;
+  })) << rows.join(u'\n').toStdString();
 }
 
 // Sway 1.7 with its headless backend, as the test user (it refuses root), on a runtime folder of
