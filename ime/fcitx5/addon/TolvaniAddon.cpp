@@ -52,6 +52,8 @@ namespace protocol = fcitx5protocol;
 // How long a key waits for the program's answer. Answers take about a millisecond; a program
 // that takes this long is busy or stopped, and the keys go on without it.
 constexpr int kDeadlineMs = 250;
+// The first key a program answers makes its engine session and reads the learned words.
+constexpr int kFirstKeyDeadlineMs = 1000;
 // The program is started at most this often, however many keys find none.
 constexpr std::chrono::seconds kStartInterval{3};
 // After a start, the addon looks for the program's socket this often, this many times.
@@ -157,7 +159,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         .u8(static_cast<std::uint8_t>(purpose));
     if (!send(message)) return;
     // Updates that come first are applied on the way; the answer ends the wait.
-    const std::uint64_t deadline = monotonicUs() + kDeadlineMs * 1000u;
+    const int limitMs = answered_ ? kDeadlineMs : kFirstKeyDeadlineMs;
+    const std::uint64_t deadline = monotonicUs() + static_cast<std::uint64_t>(limitMs) * 1000u;
     answer_.reset();
     awaiting_ = sequence;
     while (!answer_ && connected()) {
@@ -174,6 +177,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
       if (connected()) stall(ic, sequence);
       return;
     }
+    answered_ = true;
     if (*answer_) event.filterAndAccept();
   }
 
@@ -311,6 +315,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     }
     fd_ = fd;
     stalled_ = false;
+    answered_ = false;
     focusedId_ = 0;
     io_ = instance_->eventLoop().addIOEvent(
         fd_, fcitx::IOEventFlag::In, [this](fcitx::EventSourceIO*, int, fcitx::IOEventFlags) {
@@ -418,7 +423,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   // The key went unanswered: the preedit shown so far goes in, the key goes on as typed, and so
   // do the keys after it until the program answers.
   void stall(fcitx::InputContext* ic, std::uint32_t sequence) {
-    FCITX_WARN() << "Tolvani: no answer within " << kDeadlineMs << " ms; keys go on as typed";
+    FCITX_WARN() << "Tolvani: no answer in time; keys go on as typed";
     stalled_ = true;
     stalledSequence_ = sequence;
     stalledId_ = idOf(ic);
@@ -743,6 +748,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   std::uint32_t sequence_ = 0;
   std::uint32_t awaiting_ = 0;
   std::optional<bool> answer_;
+  // The program has answered a key since the connection began.
+  bool answered_ = false;
   bool stalled_ = false;
   std::uint32_t stalledSequence_ = 0;
   std::uint32_t stalledId_ = 0;
