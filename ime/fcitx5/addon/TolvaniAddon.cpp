@@ -58,7 +58,7 @@ constexpr int kFirstKeyDeadlineMs = 1000;
 constexpr std::chrono::seconds kStartInterval{3};
 // After a start, the addon looks for the program's socket this often, this many times.
 constexpr std::uint64_t kConnectRetryUs = 50'000;
-constexpr int kConnectRetries = 100;
+constexpr int kConnectRetries = 600;
 
 #ifndef TOLVANI_PROGRAM_PATH
 #define TOLVANI_PROGRAM_PATH "/usr/bin/tolvani"
@@ -157,7 +157,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         .i32(caret.width())
         .i32(caret.height())
         .u8(static_cast<std::uint8_t>(purpose));
-    if (!send(message)) return;
+    // A program that ended since the last key is started again; this key goes on as typed.
+    if (!send(message)) return start();
     // Updates that come first are applied on the way; the answer ends the wait.
     const int limitMs = answered_ ? kDeadlineMs : kFirstKeyDeadlineMs;
     const std::uint64_t deadline = monotonicUs() + static_cast<std::uint64_t>(limitMs) * 1000u;
@@ -174,7 +175,11 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     }
     awaiting_ = 0;
     if (!answer_) {
-      if (connected()) stall(ic, sequence);
+      if (connected()) {
+        stall(ic, sequence);
+      } else {
+        start();
+      }
       return;
     }
     answered_ = true;
@@ -328,7 +333,12 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     hello.u32(protocol::kVersion);
     if (!send(hello)) return false;
     FCITX_INFO() << "Tolvani: connected to " << path;
-    return true;
+    // The field that has the focus with Tolvani on is the program's first.
+    if (fcitx::InputContext* ic = instance_->mostRecentInputContext();
+        ic && ic->hasFocus() && instance_->inputMethodEngine(ic) == this) {
+      sendFocusIn(ic);
+    }
+    return connected();
   }
 
   // The connection ends: whatever preedit the contexts show is put in, as typed.
@@ -372,14 +382,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     retry_ = instance_->eventLoop().addTimeEvent(
         CLOCK_MONOTONIC, fcitx::now(CLOCK_MONOTONIC) + kConnectRetryUs, 0,
         [this](fcitx::EventSourceTime* source, std::uint64_t) {
-          if (connected() || connect()) {
-            // The field that has the focus now is the program's first.
-            if (fcitx::InputContext* ic = instance_->mostRecentInputContext();
-                ic && ic->hasFocus() && instance_->inputMethodEngine(ic) == this && connected()) {
-              sendFocusIn(ic);
-            }
-            return true;
-          }
+          if (connected() || connect()) return true;
           if (++retries_ < kConnectRetries) {
             source->setNextInterval(kConnectRetryUs);
             source->setOneShot();
