@@ -48,7 +48,9 @@ void PrintTo(const ToolkitCase& c, std::ostream* os) { *os << c.name; }
 bool tolvaniActive(VirtualDesktop& desktop) {
   return desktop.waitFor([&] {
     for (const QString& line : desktop.events()) {
-      if (line.startsWith(QLatin1String("activate "))) return true;
+      // Through fcitx5, the program reached: the first key tells it the field.
+      if (line.startsWith(QLatin1String("activate ")) || line == QLatin1String("fcitx5 connected"))
+        return true;
     }
     return false;
   });
@@ -232,9 +234,9 @@ std::string readUntilClosed(int fd) {
   return all;
 }
 
-// Neither side trusts the other: a message that cannot be read gets a clear refusal and the
-// connection ends, Tolvani keeps serving, and fcitx5 keeps its keys going.
-TEST(Fcitx5ProtocolTest, UnreadableMessagesAreRefusedOnBothSides) {
+// The program does not trust the addon's side: a message that cannot be read gets a clear
+// refusal, that connection ends, and Tolvani keeps serving.
+TEST(Fcitx5ProtocolTest, ProgramRefusesUnreadableMessages) {
   VirtualDesktop desktop(Fcitx5DaemonHarness::Options{});
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
   TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3);
@@ -243,7 +245,7 @@ TEST(Fcitx5ProtocolTest, UnreadableMessagesAreRefusedOnBothSides) {
   ASSERT_TRUE(tolvaniActive(desktop)) << events(desktop);
   const QString socket = desktop.fcitx5()->root() + QStringLiteral("/tolvani.socket");
 
-  // To the program: a key message cut short, a text that is no UTF-8, a length out of bounds.
+  // A key message cut short, a text that is no UTF-8, a length out of bounds.
   protocol::Writer shortKey(static_cast<std::uint8_t>(protocol::ToProgram::key));
   shortKey.u32(1).u32(1);
   protocol::Writer badText(static_cast<std::uint8_t>(protocol::ToProgram::menuActivate));
@@ -265,46 +267,6 @@ TEST(Fcitx5ProtocolTest, UnreadableMessagesAreRefusedOnBothSides) {
   }
   ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
   EXPECT_TRUE(window->waitForText(0, u("আমি "))) << window->text(0).toStdString();
-
-  // To the addon: a program that answers a key with an action it does not know. The key goes on
-  // as typed, the addon leaves that program, and fcitx5 lives on to start the real one again.
-  const qint64 real = desktop.fcitx5()->tolvaniPid();
-  ::kill(static_cast<pid_t>(real), SIGKILL);
-  ::unlink(QFile::encodeName(socket).constData());
-  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const QByteArray name = QFile::encodeName(socket);
-  std::memcpy(address.sun_path, name.constData(), static_cast<std::size_t>(name.size()) + 1);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
-  ASSERT_TRUE(desktop.type(QStringLiteral("x")));
-  const int fd = ::accept(listener, nullptr, nullptr);
-  ASSERT_GE(fd, 0);
-  char request[4096];
-  ASSERT_GT(::recv(fd, request, sizeof(request), 0), 0);
-  protocol::Writer answer(static_cast<std::uint8_t>(protocol::ToAddon::answer));
-  answer.u32(1).u8(1).u32(1).u8(99);
-  const std::string& frame = answer.frame();
-  ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
-  EXPECT_EQ(readUntilClosed(fd), std::string());
-  ::close(fd);
-  ::close(listener);
-  ::unlink(QFile::encodeName(socket).constData());
-  EXPECT_TRUE(window->waitForText(0, u("আমি x"))) << window->text(0).toStdString();
-  ASSERT_TRUE(desktop.type(QStringLiteral("y")));
-  EXPECT_TRUE(window->waitForText(0, u("আমি xy"))) << window->text(0).toStdString();
-  ASSERT_GT(listeningPid(desktop, real), 0);
-  // fcitx5 has reached the new program.
-  ASSERT_TRUE(desktop.waitFor([&] {
-    const QStringList lines = desktop.events();
-    const qsizetype started =
-        lines.lastIndexOf(QRegularExpression(QStringLiteral("fcitx5 listening .*")));
-    return lines.indexOf(QStringLiteral("fcitx5 connected"), started) > started;
-  })) << events(desktop);
-  ASSERT_TRUE(desktop.type(QStringLiteral(" ami ")));
-  EXPECT_TRUE(window->waitForText(0, u("আমি xy আমি "))) << window->text(0).toStdString();
-  EXPECT_TRUE(desktop.fcitx5()->ready());
 }
 
 // A KDE panel as fcitx5's kimpanel addon serves one (org.kde.impanel): it receives the status

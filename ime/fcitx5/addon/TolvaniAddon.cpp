@@ -24,6 +24,7 @@
 #include <fcitx/addonmanager.h>
 #include <fcitx/candidatelist.h>
 #include <fcitx/inputcontext.h>
+#include <fcitx/inputcontextmanager.h>
 #include <fcitx/inputmethodengine.h>
 #include <fcitx/inputpanel.h>
 #include <fcitx/instance.h>
@@ -113,6 +114,13 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         [this](fcitx::Event& event) {
           auto& icEvent = static_cast<fcitx::InputContextEvent&>(event);
           forget(icEvent.inputContext());
+        });
+    // fcitx5 activates the input method when a context takes it on, not at each focus.
+    focused_ = instance_->watchEvent(
+        fcitx::EventType::InputContextFocusIn, fcitx::EventWatcherPhase::PostInputMethod,
+        [this](fcitx::Event& event) {
+          fcitx::InputContext* ic = static_cast<fcitx::InputContextEvent&>(event).inputContext();
+          if (connected() && !stalled_ && instance_->inputMethodEngine(ic) == this) sendFocusIn(ic);
         });
   }
   ~TolvaniEngine() override {
@@ -334,10 +342,10 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     if (!send(hello)) return false;
     FCITX_INFO() << "Tolvani: connected to " << path;
     // The field that has the focus with Tolvani on is the program's first.
-    if (fcitx::InputContext* ic = instance_->mostRecentInputContext();
-        ic && ic->hasFocus() && instance_->inputMethodEngine(ic) == this) {
-      sendFocusIn(ic);
-    }
+    instance_->inputContextManager().foreachFocused([this](fcitx::InputContext* ic) {
+      if (connected() && instance_->inputMethodEngine(ic) == this) sendFocusIn(ic);
+      return true;
+    });
     return connected();
   }
 
@@ -742,6 +750,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
 
   fcitx::Instance* instance_;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> destroyed_;
+  std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> focused_;
   int fd_ = -1;
   std::unique_ptr<fcitx::EventSourceIO> io_;
   std::unique_ptr<fcitx::EventSourceTime> retry_;
