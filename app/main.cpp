@@ -17,6 +17,7 @@
 #include "ime/EngineBridge.h"
 #include "ime/InputMenuWindows.h"
 #include "ime/TolvaniInputController.h"
+#include "ime/fcitx5/Fcitx5FrontEnd.h"
 #include "ime/ibus/IBusFrontEnd.h"
 #include "platform/Bundle.h"
 #include "platform/PrivateFiles.h"
@@ -52,6 +53,7 @@ void printUsage(std::FILE* to) {
       "  --select-input-source   make Tolvani the current input source, then exit\n"
       "  --input-source-state    print whether Tolvani is registered, enabled and selected\n"
       "  --ibus                  serve IBus (IBus starts the program so)\n"
+      "  --fcitx5                serve fcitx5 (Tolvani's fcitx5 addon starts the program so)\n"
       "  --help, --version       print this text, or the version, and exit\n");
 }
 
@@ -63,6 +65,7 @@ bool knownArguments(int argc, char** argv) {
                                            "--select-input-source",
                                            "--input-source-state",
                                            "--ibus",
+                                           "--fcitx5",
                                            "--help",
                                            "--version"};
   for (int i = 1; i < argc; ++i) {
@@ -134,11 +137,14 @@ int main(int argc, char** argv) {
   TestWindowReport::startIfRequested();
 
   const bool startedByDaemon = hasArgument(argc, argv, "--ibus");
+  // Started by the fcitx5 addon: the program serves fcitx5 instead of IBus.
+  const bool servesFcitx5 = hasArgument(argc, argv, "--fcitx5");
   // Set when another Tolvani holds the program's name: there, the setup window started before
   // the session's IBus, whose selecting Tolvani started this one, is already open.
   bool anotherShowsSetup = false;
   auto delegate = std::make_unique<TolvaniAppDelegate>(TolvaniAppDelegate::Services{
-      [startedByDaemon] {
+      [startedByDaemon, servesFcitx5] {
+        if (servesFcitx5) return Fcitx5FrontEnd::start();
         return IBusFrontEnd::start(startedByDaemon, QCoreApplication::applicationFilePath());
       },
       [] { SetupWindow::show(); },
@@ -159,9 +165,9 @@ int main(int argc, char** argv) {
   // program IBus starts serves the input method whatever else runs, and takes the name when the
   // program holding it ends (the setup window alone, closed): a later start then hands its request
   // to it instead of serving IBus a second time beside it.
-  const SingleInstance::Claim claim =
-      SingleInstance::claim([served] { served->applicationShouldHandleReopen(); }, startedByDaemon);
-  if (claim == SingleInstance::Claim::another && !startedByDaemon) {
+  const SingleInstance::Claim claim = SingleInstance::claim(
+      [served] { served->applicationShouldHandleReopen(); }, startedByDaemon || servesFcitx5);
+  if (claim == SingleInstance::Claim::another && !startedByDaemon && !servesFcitx5) {
     if (SingleInstance::handOver()) return 0;
     std::fprintf(stderr, "tolvani: another Tolvani runs but did not answer\n");
     return 1;
@@ -209,6 +215,7 @@ int main(int argc, char** argv) {
   // The sessions and their panel windows end before the application object does; what they
   // write on their way out is waited for, bounded.
   IBusFrontEnd::stop();
+  Fcitx5FrontEnd::stop();
   EngineBridge::waitForReleasedWrites(TolvaniAppDelegate::kShutdownWaitLimit);
   return status;
 }

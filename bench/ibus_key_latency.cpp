@@ -24,11 +24,21 @@
 // preedit, and how many keys the daemon passed back to the application before it; then the space
 // that ends the first word, typed at once (a key that learns waits for the dictionary).
 //
+// Beside them, in the same rounds, the same keys through a private fcitx5 daemon (Debian's, with
+// the build's addon, which starts the build's program), measured at a client of fcitx5's D-Bus
+// interface as GTK's and Qt's fcitx5 modules are: from the key to the preedit's signal.
+//
 // TOLVANI_BENCH_COMPONENT_DIR names another folder of the tolvani component (an installed
 // program, or one started under a profiler).
 #include <ibus.h>
 
 #include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -41,7 +51,9 @@
 #include <thread>
 #include <vector>
 
+#include "ime/testing/Fcitx5DaemonHarness.h"
 #include "ime/testing/IBusDaemonHarness.h"
+#include "ime/testing/ProcessMemory.h"
 #include "largest_dictionary.h"
 #include "tolvani_engine.h"
 #include "typed_keys.h"
@@ -166,6 +178,7 @@ struct Figures {
   std::vector<double> times;
   int missed = 0;
   QString commits;
+  long residentKiB = -1;  // of the program serving fcitx5, after the keys
 };
 
 // Types `text` into a new context of a private daemon that knows `componentFolder`, with
@@ -283,6 +296,163 @@ std::optional<Figures> typeThroughDaemon(const QString& componentFolder, const c
   }
   figures.commits = bench.committed.left(40);
   closeContext(harness, bench);
+  return figures;
+}
+
+}  // namespace
+
+// The name-value pairs fcitx5's CreateInputContext takes.
+struct Fcitx5Pair {
+  QString name;
+  QString value;
+};
+Q_DECLARE_METATYPE(Fcitx5Pair)
+QDBusArgument& operator<<(QDBusArgument& argument, const Fcitx5Pair& pair) {
+  argument.beginStructure();
+  argument << pair.name << pair.value;
+  argument.endStructure();
+  return argument;
+}
+const QDBusArgument& operator>>(const QDBusArgument& argument, Fcitx5Pair& pair) {
+  argument.beginStructure();
+  argument >> pair.name >> pair.value;
+  argument.endStructure();
+  return argument;
+}
+
+namespace {
+
+// An application's input context on fcitx5's D-Bus interface, as its GTK and Qt modules hold one:
+// keys go asynchronously, and the preedit is taken the moment its signal arrives.
+class Fcitx5Client final : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit Fcitx5Client(const QString& address)
+      : bus_(QDBusConnection::connectToBus(address, QStringLiteral("bench-fcitx5"))) {}
+  ~Fcitx5Client() override { QDBusConnection::disconnectFromBus(QStringLiteral("bench-fcitx5")); }
+
+  bool open() {
+    qDBusRegisterMetaType<Fcitx5Pair>();
+    qDBusRegisterMetaType<QList<Fcitx5Pair>>();
+    QDBusMessage create = QDBusMessage::createMethodCall(
+        QStringLiteral("org.fcitx.Fcitx5"), QStringLiteral("/org/freedesktop/portal/inputmethod"),
+        QStringLiteral("org.fcitx.Fcitx.InputMethod1"), QStringLiteral("CreateInputContext"));
+    create << QVariant::fromValue(
+        QList<Fcitx5Pair>{{QStringLiteral("program"), QStringLiteral("bench")}});
+    const QDBusMessage reply = bus_.call(create, QDBus::Block, 5000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+      std::fprintf(stderr, "fcitx5 made no input context: %s\n", qPrintable(reply.errorMessage()));
+      return false;
+    }
+    path_ = qvariant_cast<QDBusObjectPath>(reply.arguments().first()).path();
+    const QString ic = QStringLiteral("org.fcitx.Fcitx.InputContext1");
+    bus_.connect(QStringLiteral("org.fcitx.Fcitx5"), path_, ic,
+                 QStringLiteral("UpdateFormattedPreedit"), this, SLOT(preedit(QDBusMessage)));
+    bus_.connect(QStringLiteral("org.fcitx.Fcitx5"), path_, ic, QStringLiteral("CommitString"),
+                 this, SLOT(commit(QString)));
+    // Preedit, formatted preedit, commit on focus loss by the client, surrounding text.
+    call(QStringLiteral("SetCapability"),
+         {QVariant::fromValue(qulonglong((1 << 1) | (1 << 4) | (1 << 5) | (1 << 6)))});
+    call(QStringLiteral("FocusIn"), {});
+    return true;
+  }
+
+  // Sends one key and serves the main context until its answer is in; false after 2 s.
+  bool sendKey(unsigned keysym, unsigned keycode) {
+    received.reset();
+    answered = false;
+    QDBusMessage key = QDBusMessage::createMethodCall(
+        QStringLiteral("org.fcitx.Fcitx5"), path_, QStringLiteral("org.fcitx.Fcitx.InputContext1"),
+        QStringLiteral("ProcessKeyEvent"));
+    key << keysym << keycode << 0u << false << 0u;
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(key, 2000), this);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                     [this](QDBusPendingCallWatcher* w) {
+                       const QDBusPendingReply<bool> reply = *w;
+                       handled = reply.isValid() && reply.value();
+                       answered = true;
+                       w->deleteLater();
+                     });
+    bool late = false;
+    const guint limit = g_timeout_add(2000, onTimeLimit, &late);
+    while (!answered && !late) g_main_context_iteration(nullptr, TRUE);
+    if (!late) g_source_remove(limit);
+    while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+    return answered;
+  }
+
+  std::optional<Clock::time_point> received;
+  QString committed;
+  bool answered = false;
+  bool handled = false;
+
+ private Q_SLOTS:
+  void preedit(const QDBusMessage&) {
+    if (!received) received = Clock::now();
+  }
+  void commit(const QString& text) {
+    if (!received) received = Clock::now();
+    committed += text;
+  }
+
+ private:
+  void call(const QString& method, const QVariantList& arguments) {
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(QStringLiteral("org.fcitx.Fcitx5"), path_,
+                                       QStringLiteral("org.fcitx.Fcitx.InputContext1"), method);
+    message.setArguments(arguments);
+    bus_.call(message, QDBus::Block, 5000);
+  }
+
+  QDBusConnection bus_;
+  QString path_;
+};
+
+// Types `text` into a new input context of a private fcitx5 daemon with Tolvani, the first
+// `warmUp` keys untimed.
+std::optional<Figures> typeThroughFcitx5(const std::string& text, std::size_t warmUp,
+                                         std::chrono::milliseconds gap) {
+  tolvani::testing::Fcitx5DaemonHarness::Options options;
+  options.addons = {QStringLiteral("dbus"), QStringLiteral("dbusfrontend"),
+                    QStringLiteral("keyboard")};
+  options.quiet = true;
+  tolvani::testing::Fcitx5DaemonHarness harness(options);
+  if (!harness.ready()) {
+    std::fprintf(stderr, "no fcitx5: %s\n", qPrintable(harness.failure()));
+    return std::nullopt;
+  }
+  Fcitx5Client client(harness.sessionBusAddress());
+  if (!client.open()) return std::nullopt;
+  // Keys pass by until the addon has started the program and reached it.
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (!(client.sendKey('a', 30 + 8) && client.handled)) {
+    if (Clock::now() > deadline) {
+      std::fprintf(stderr, "Tolvani did not answer through fcitx5\n");
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  client.sendKey(' ', 57 + 8);
+  client.committed.clear();
+  Figures figures;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (gap.count() > 0) {
+      std::this_thread::sleep_for(gap);
+      while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+    }
+    const auto start = Clock::now();
+    if (!client.sendKey(static_cast<unsigned char>(c), evdev(c) + 8)) break;
+    if (!client.received) {
+      ++figures.missed;
+      continue;
+    }
+    const double ms = std::chrono::duration<double, std::milli>(*client.received - start).count();
+    if (i >= warmUp) figures.times.push_back(ms);
+  }
+  figures.commits = client.committed.left(40);
+  figures.residentKiB = tolvani::testing::residentKiB(harness.tolvaniPid());
   return figures;
 }
 
@@ -457,6 +627,9 @@ int main(int argc, char** argv) {
     // machine falls on all of them alike.
     std::vector<std::vector<double>> pooled(std::size(variants));
     QString commits;
+    std::vector<double> fcitx5;
+    QString fcitx5Commits;
+    long fcitx5Resident = -1;
     for (std::size_t round = 0; round < kRounds; ++round) {
       const std::size_t from = round * count / kRounds;
       const std::size_t to = (round + 1) * count / kRounds;
@@ -468,11 +641,20 @@ int main(int argc, char** argv) {
         pooled[v].insert(pooled[v].end(), figures->times.begin(), figures->times.end());
         if (round == 0 && v == 0) commits = figures->commits;
       }
+      const std::optional<Figures> figures = typeThroughFcitx5(slice, warmUp, gap);
+      if (!figures) return 1;
+      fcitx5.insert(fcitx5.end(), figures->times.begin(), figures->times.end());
+      if (round == 0) fcitx5Commits = figures->commits;
+      fcitx5Resident = figures->residentKiB;
     }
     for (std::size_t v = 0; v < std::size(variants); ++v) {
       report((std::string(variants[v].label) + ", " + spacing + ":").c_str(), pooled[v]);
       if (v == 0 && gap.count() == 0) std::printf("  its first commits: %s\n", qPrintable(commits));
     }
+    report((std::string("tolvani through fcitx5, ") + spacing + ":").c_str(), fcitx5);
+    if (gap.count() == 0) std::printf("  its first commits: %s\n", qPrintable(fcitx5Commits));
+    std::printf("  the program's resident size after its last round: %.1f MB\n",
+                static_cast<double>(fcitx5Resident) / 1024.0);
   }
   for (const std::chrono::milliseconds pause : {std::chrono::milliseconds(0), kFirstKeyPause}) {
     const char* when = pause.count() == 0 ? "as the engine is selected" : "300 ms after selection";
@@ -509,3 +691,5 @@ int main(int argc, char** argv) {
   }
   return 0;
 }
+
+#include "ibus_key_latency.moc"

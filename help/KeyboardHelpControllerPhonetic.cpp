@@ -128,6 +128,9 @@ constexpr QStringView kTips[] = {
     u"• ১-৫ নম্বর দিয়ে সাজেশন বেছে নিন",
     u"• Ctrl+Shift+Space দিয়ে লে-আউট পরিবর্তন করুন",
     u"• বাংলিশ লেখা সিলেক্ট করে Ctrl+Alt+B চাপলে তা বাংলায় বদলে যায়",
+    u"• fcitx5-এ Ctrl+Space fcitx5-এর নিজের কী: Tolvani আর আপনার কীবোর্ড লে-আউটের মধ্যে বদলায়, "
+    u"লে-আউটে ইংরেজি লেখা হয় (ইংরেজি পাসথ্রু ইনপুট মেনুতে); Ctrl+Shift+Space, Ctrl+Alt+S ও "
+    u"Ctrl+Alt+B fcitx5-এও একই কাজ করে",
     u"• tarikh/aj, shomoy বা bdate/btarikh/bongabdo লিখে Escape, তারপর স্পেস চাপলে আজকের তারিখ, সময় "
     u"বা বঙ্গাব্দের তারিখ বসে",
 };

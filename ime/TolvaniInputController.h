@@ -18,7 +18,7 @@
 #include "ime/CandidatePanel.h"
 #include "ime/EngineBridge.h"
 #include "ime/InputMenu.h"
-#include "ime/ibus/KeyTable.h"
+#include "ime/KeyTable.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TextClient.h"
 #include "settings/AppSettings.h"

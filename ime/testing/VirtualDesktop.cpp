@@ -255,10 +255,20 @@ VirtualDesktop::VirtualDesktop(const IBusDaemonHarness::Options& options, QSize 
   ibus_ = std::make_unique<IBusDaemonHarness>(daemon);
 }
 
+VirtualDesktop::VirtualDesktop(const Fcitx5DaemonHarness::Options& options, QSize screen) {
+  display_ = startXvfb(xvfb_, screen, {}, failure_);
+  if (xvfb_.processId() > 0) xvfbGroup_ = xvfb_.processId();
+  if (display_.isEmpty()) return;
+  Fcitx5DaemonHarness::Options daemon = options;
+  daemon.display = display_;
+  fcitx5_ = std::make_unique<Fcitx5DaemonHarness>(daemon);
+}
+
 VirtualDesktop::~VirtualDesktop() {
   windows_.clear();
   for (auto& [process, group] : programs_) endGroup(*process, group);
   ibus_.reset();
+  fcitx5_.reset();
   endGroup(xvfb_, xvfbGroup_);
 }
 
@@ -274,6 +284,7 @@ void VirtualDesktop::freezeDisplay() {
 
 QString VirtualDesktop::failure() const {
   if (!failure_.isEmpty()) return failure_;
+  if (fcitx5_) return fcitx5_->failure();
   return ibus_ ? ibus_->failure() : QString();
 }
 
@@ -283,11 +294,13 @@ QProcessEnvironment VirtualDesktop::programEnvironment() const {
                            "DBUS_SESSION_BUS_ADDRESS", "XMODIFIERS", "SESSION_MANAGER"}) {
     env.remove(QString::fromLatin1(name));
   }
-  const QString root = ibus_->root();
+  const QString root = ibus_ ? ibus_->root() : fcitx5_->root();
   env.insert(QStringLiteral("DISPLAY"), display_);
-  env.insert(QStringLiteral("IBUS_ADDRESS"), ibus_->address());
-  env.insert(QStringLiteral("GTK_IM_MODULE"), QStringLiteral("ibus"));
-  env.insert(QStringLiteral("QT_IM_MODULE"), QStringLiteral("ibus"));
+  if (ibus_) {
+    env.insert(QStringLiteral("IBUS_ADDRESS"), ibus_->address());
+    env.insert(QStringLiteral("GTK_IM_MODULE"), QStringLiteral("ibus"));
+    env.insert(QStringLiteral("QT_IM_MODULE"), QStringLiteral("ibus"));
+  }
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
   env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
   env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
@@ -298,10 +311,12 @@ QProcessEnvironment VirtualDesktop::programEnvironment() const {
   env.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
   // Qt's IBus module finds the daemon by the address file the daemon writes in this folder, not
   // by IBUS_ADDRESS.
-  env.insert(QStringLiteral("XDG_CONFIG_HOME"), ibus_->configHome());
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"),
+             ibus_ ? ibus_->configHome() : fcitx5_->configHome());
   env.insert(QStringLiteral("XDG_CACHE_HOME"), root + QStringLiteral("/cache"));
   env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
   env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
+  if (fcitx5_) fcitx5_->addProgramEnvironment(env);
   return env;
 }
 
@@ -310,7 +325,7 @@ TextWindow* VirtualDesktop::open(TextWindow::Toolkit toolkit, const QStringList&
   QProcessEnvironment env = programEnvironment();
   // GTK 4's IBus module hands keys to IBus only once it has seen the daemon on the session bus:
   // the daemon's own private one.
-  if (toolkit == TextWindow::Toolkit::Gtk4) {
+  if (toolkit == TextWindow::Toolkit::Gtk4 && ibus_) {
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), ibus_->sessionBusAddress());
   }
   auto window = std::make_unique<TextWindow>(toolkit, arguments, env);
@@ -336,6 +351,8 @@ bool VirtualDesktop::focus(TextWindow& window, int field) {
     if (window.waitForFocus(field, 3000)) break;
     if (attempt == 2) return false;
   }
+  // fcitx5's modules tell fcitx5 of the focus before any key they send.
+  if (fcitx5_) return true;
   // The toolkit's IBus module tells the daemon after the field has the focus, and until then the
   // daemon sends menu choices and keys to the context focused before.
   const auto known = window.contexts_.find(field);
@@ -358,6 +375,7 @@ bool VirtualDesktop::focus(TextWindow& window, int field) {
 }
 
 QString VirtualDesktop::focusedContext() const {
+  if (!ibus_) return {};
   gchar* path = ibus_bus_current_input_context(ibus_->bus());
   const QString context = QString::fromUtf8(path ? path : "");
   g_free(path);
@@ -481,6 +499,8 @@ bool VirtualDesktop::drag(const QPoint& from, const QPoint& to) {
 
 bool VirtualDesktop::selectEngine(const char* engine) {
   if (!ready()) return false;
+  // fcitx5's profile makes Tolvani the input method of every new field.
+  if (fcitx5_) return true;
   const auto current = [this] {
     IBusEngineDesc* desc = ibus_bus_get_global_engine(ibus_->bus());
     const QString name = desc ? QString::fromUtf8(ibus_engine_desc_get_name(desc)) : QString();

@@ -12,11 +12,13 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <map>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "ime/testing/Fcitx5DaemonHarness.h"
 #include "ime/testing/IBusDaemonHarness.h"
 
 namespace tolvani::testing {
@@ -115,17 +117,29 @@ class VirtualDesktop {
   // The daemon as `options` say; their display is the virtual one, of `screen`'s size.
   explicit VirtualDesktop(const IBusDaemonHarness::Options& options,
                           QSize screen = QSize(1024, 600));
+  // A private fcitx5 daemon instead of IBus, with Tolvani active in every field; the programs
+  // type through fcitx5's modules.
+  explicit VirtualDesktop(const Fcitx5DaemonHarness::Options& options,
+                          QSize screen = QSize(1024, 600));
   // Ends the windows, then the daemon and its bus, then Xvfb.
   ~VirtualDesktop();
   VirtualDesktop(const VirtualDesktop&) = delete;
   VirtualDesktop& operator=(const VirtualDesktop&) = delete;
 
   // True once the display and the daemon answer; why not otherwise.
-  bool ready() const { return ibus_ && ibus_->ready(); }
+  bool ready() const { return (ibus_ && ibus_->ready()) || (fcitx5_ && fcitx5_->ready()); }
   QString failure() const;
   // ":N".
   const QString& display() const { return display_; }
   IBusDaemonHarness& ibus() { return *ibus_; }
+  // The fcitx5 daemon, when the desktop runs one instead of IBus.
+  Fcitx5DaemonHarness* fcitx5() { return fcitx5_.get(); }
+  // The Tolvani program's lifecycle lines, whichever framework started it.
+  QStringList events() const { return ibus_ ? ibus_->events() : fcitx5_->events(); }
+  // Serves the test's events until `done` holds or 20 s pass; answers `done`.
+  bool waitFor(const std::function<bool()>& done) {
+    return ibus_ ? ibus_->waitFor(done) : fcitx5_->waitFor(done);
+  }
 
   // Starts a test program with these options ("--fields", "--title", "--x", "--y" (not GTK 4),
   // "--multiline") and waits until its window is shown; nullptr, with the reason in failure(),
@@ -179,6 +193,7 @@ class VirtualDesktop {
   QString display_;
   QString failure_;
   std::unique_ptr<IBusDaemonHarness> ibus_;
+  std::unique_ptr<Fcitx5DaemonHarness> fcitx5_;
   std::vector<std::unique_ptr<TextWindow>> windows_;
   // The system tray and IBus's panel, each with its process group.
   std::vector<std::pair<std::unique_ptr<QProcess>, qint64>> programs_;

@@ -1,4 +1,4 @@
-#include "ime/ibus/KeyTable.h"
+#include "ime/ibus/IBusKeyEvent.h"
 
 #include <gtest/gtest.h>
 #include <ibus.h>

@@ -17,7 +17,7 @@
 // Options: --fields N (0 shows a window with no field), --title TEXT, --x X --y Y (its place),
 // --multiline (text views, as in an editor, instead of one-line entries), --password (entries
 // whose purpose is a password; their text shows, as GTK keeps an entry that hides its text away
-// from the input method).
+// from the input method), --hidden-password (the last entry is a password field hiding its text).
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <stdio.h>
@@ -173,7 +173,10 @@ static gboolean report_places(gpointer data) {
     printf("field %d %d %d %d %d\n", i, x + fx, y + fy, box.width, box.height);
   }
   app->reported = TRUE;
-  printf("window %lu\nready\n", (unsigned long)gdk_x11_window_get_xid(window));
+  // Under Wayland a window has no X id: "window 0".
+  const unsigned long id =
+      GDK_IS_X11_WINDOW(window) ? (unsigned long)gdk_x11_window_get_xid(window) : 0;
+  printf("window %lu\nready\n", id);
   fflush(stdout);
   return G_SOURCE_REMOVE;
 }
@@ -192,6 +195,7 @@ int main(int argc, char** argv) {
   int x = 0;
   int y = 0;
   gboolean password = FALSE;
+  gboolean hiddenPassword = FALSE;
   for (int i = 1; i < argc; ++i) {
     const int more = i + 1 < argc;
     if (more && strcmp(argv[i], "--fields") == 0) {
@@ -206,9 +210,13 @@ int main(int argc, char** argv) {
       app.multiline = TRUE;
     } else if (strcmp(argv[i], "--password") == 0) {
       password = TRUE;
+    } else if (strcmp(argv[i], "--hidden-password") == 0) {
+      hiddenPassword = TRUE;
     } else {
       fprintf(stderr,
-              "usage: %s [--fields N] [--title TEXT] [--x X] [--y Y] [--multiline] [--password]\n",
+              "usage: %s [--fields N] [--title TEXT] [--x X] [--y Y] [--multiline] [--password] "
+              "[--hidden-password]
+",
               argv[0]);
       return 2;
     }
@@ -243,6 +251,10 @@ int main(int argc, char** argv) {
                        GINT_TO_POINTER(i));
       g_signal_connect(app.fields[i], "notify::selection-bound", G_CALLBACK(entry_selection),
                        GINT_TO_POINTER(i));
+      if (hiddenPassword && i == app.count - 1) {
+        gtk_entry_set_visibility(GTK_ENTRY(app.fields[i]), FALSE);
+        gtk_entry_set_input_purpose(GTK_ENTRY(app.fields[i]), GTK_INPUT_PURPOSE_PASSWORD);
+      }
     }
     gtk_box_pack_start(GTK_BOX(box), app.fields[i], FALSE, FALSE, 0);
     g_signal_connect(app.fields[i], "focus-in-event", G_CALLBACK(report_focus), GINT_TO_POINTER(i));

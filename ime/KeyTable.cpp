@@ -1,6 +1,6 @@
-#include "ime/ibus/KeyTable.h"
+#include "ime/KeyTable.h"
 
-#include <ibus.h>
+#include <X11/keysym.h>
 
 #include <array>
 
@@ -44,9 +44,9 @@ constexpr PositionKey kPositions[] = {
 // Shift, Control, Alt, Super, Caps Lock and the level and group shifts: pressed alone they only
 // change the modifiers, as a flags change does, and are no key of their own.
 bool isModifierKey(std::uint32_t keyval) {
-  return (keyval >= IBUS_KEY_Shift_L && keyval <= IBUS_KEY_Hyper_R) ||
-         (keyval >= IBUS_KEY_ISO_Lock && keyval <= IBUS_KEY_ISO_Level5_Lock) ||
-         keyval == IBUS_KEY_Mode_switch || keyval == IBUS_KEY_Num_Lock;
+  return (keyval >= XK_Shift_L && keyval <= XK_Hyper_R) ||
+         (keyval >= XK_ISO_Lock && keyval <= XK_ISO_Level5_Lock) || keyval == XK_Mode_switch ||
+         keyval == XK_Num_Lock;
 }
 
 const PositionKey* positionKey(std::uint32_t evdev) {
@@ -66,27 +66,27 @@ struct FunctionKey {
 // characters such keys type: control characters, and the private-use function-key characters
 // that tell navigation apart from text.
 constexpr FunctionKey kFunctionKeys[] = {
-    {IBUS_KEY_Return, 36, u'\r'},      {IBUS_KEY_KP_Enter, 76, 0x03},
-    {IBUS_KEY_ISO_Enter, 36, u'\r'},   {IBUS_KEY_Tab, 48, u'\t'},
-    {IBUS_KEY_ISO_Left_Tab, 48, 0x19}, {IBUS_KEY_BackSpace, 51, 0x7F},
-    {IBUS_KEY_Escape, 53, 0x1B},       {IBUS_KEY_Up, 126, 0xF700},
-    {IBUS_KEY_Down, 125, 0xF701},      {IBUS_KEY_Left, 123, 0xF702},
-    {IBUS_KEY_Right, 124, 0xF703},     {IBUS_KEY_KP_Up, 126, 0xF700},
-    {IBUS_KEY_KP_Down, 125, 0xF701},   {IBUS_KEY_KP_Left, 123, 0xF702},
-    {IBUS_KEY_KP_Right, 124, 0xF703},  {IBUS_KEY_F1, 122, 0xF704},
-    {IBUS_KEY_F2, 120, 0xF705},        {IBUS_KEY_F3, 99, 0xF706},
-    {IBUS_KEY_F4, 118, 0xF707},        {IBUS_KEY_F5, 96, 0xF708},
-    {IBUS_KEY_F6, 97, 0xF709},         {IBUS_KEY_F7, 98, 0xF70A},
-    {IBUS_KEY_F8, 100, 0xF70B},        {IBUS_KEY_F9, 101, 0xF70C},
-    {IBUS_KEY_F10, 109, 0xF70D},       {IBUS_KEY_F11, 103, 0xF70E},
-    {IBUS_KEY_F12, 111, 0xF70F},       {IBUS_KEY_Insert, 114, 0xF727},
-    {IBUS_KEY_Delete, 117, 0xF728},    {IBUS_KEY_KP_Delete, 117, 0xF728},
-    {IBUS_KEY_Home, 115, 0xF729},      {IBUS_KEY_KP_Home, 115, 0xF729},
-    {IBUS_KEY_End, 119, 0xF72B},       {IBUS_KEY_KP_End, 119, 0xF72B},
-    {IBUS_KEY_Page_Up, 116, 0xF72C},   {IBUS_KEY_KP_Page_Up, 116, 0xF72C},
-    {IBUS_KEY_Page_Down, 121, 0xF72D}, {IBUS_KEY_KP_Page_Down, 121, 0xF72D},
-    {IBUS_KEY_Print, 105, 0xF72E},     {IBUS_KEY_Scroll_Lock, 107, 0xF72F},
-    {IBUS_KEY_Pause, 113, 0xF730},     {IBUS_KEY_Menu, 110, 0xF735},
+    {XK_Return, 36, u'\r'},      {XK_KP_Enter, 76, 0x03},
+    {XK_ISO_Enter, 36, u'\r'},   {XK_Tab, 48, u'\t'},
+    {XK_ISO_Left_Tab, 48, 0x19}, {XK_BackSpace, 51, 0x7F},
+    {XK_Escape, 53, 0x1B},       {XK_Up, 126, 0xF700},
+    {XK_Down, 125, 0xF701},      {XK_Left, 123, 0xF702},
+    {XK_Right, 124, 0xF703},     {XK_KP_Up, 126, 0xF700},
+    {XK_KP_Down, 125, 0xF701},   {XK_KP_Left, 123, 0xF702},
+    {XK_KP_Right, 124, 0xF703},  {XK_F1, 122, 0xF704},
+    {XK_F2, 120, 0xF705},        {XK_F3, 99, 0xF706},
+    {XK_F4, 118, 0xF707},        {XK_F5, 96, 0xF708},
+    {XK_F6, 97, 0xF709},         {XK_F7, 98, 0xF70A},
+    {XK_F8, 100, 0xF70B},        {XK_F9, 101, 0xF70C},
+    {XK_F10, 109, 0xF70D},       {XK_F11, 103, 0xF70E},
+    {XK_F12, 111, 0xF70F},       {XK_Insert, 114, 0xF727},
+    {XK_Delete, 117, 0xF728},    {XK_KP_Delete, 117, 0xF728},
+    {XK_Home, 115, 0xF729},      {XK_KP_Home, 115, 0xF729},
+    {XK_End, 119, 0xF72B},       {XK_KP_End, 119, 0xF72B},
+    {XK_Page_Up, 116, 0xF72C},   {XK_KP_Page_Up, 116, 0xF72C},
+    {XK_Page_Down, 121, 0xF72D}, {XK_KP_Page_Down, 121, 0xF72D},
+    {XK_Print, 105, 0xF72E},     {XK_Scroll_Lock, 107, 0xF72F},
+    {XK_Pause, 113, 0xF730},     {XK_Menu, 110, 0xF735},
 };
 
 const FunctionKey* functionKey(std::uint32_t keyval) {
@@ -96,28 +96,32 @@ const FunctionKey* functionKey(std::uint32_t keyval) {
   return nullptr;
 }
 
-QString textOf(std::uint32_t keyval) {
-  const gunichar c = ibus_keyval_to_unicode(keyval);
-  if (c == 0 || !g_unichar_validate(c)) return QString();
-  const char32_t scalar = c;
-  return QString::fromUcs4(&scalar, 1);
+QString textOf(char32_t c) {
+  const bool valid = c != 0 && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+  if (!valid) return QString();
+  return QString::fromUcs4(&c, 1);
+}
+
+bool isAsciiLetter(std::uint32_t keyval) {
+  return (keyval >= 'a' && keyval <= 'z') || (keyval >= 'A' && keyval <= 'Z');
 }
 
 }  // namespace
 
-KeyEvent keyEventFromIBus(std::uint32_t keyval, std::uint32_t keycode, std::uint32_t state) {
+KeyEvent keyEventFromKeysym(std::uint32_t keyval, std::uint32_t keycode, std::uint32_t state,
+                            char32_t character) {
   KeyEvent event;
-  event.keyDown = (state & IBUS_RELEASE_MASK) == 0 && !isModifierKey(keyval);
-  if (state & IBUS_LOCK_MASK) event.modifierFlags |= KeyFlags::kCapsLock;
-  if (state & IBUS_SHIFT_MASK) event.modifierFlags |= KeyFlags::kShift;
-  if (state & IBUS_CONTROL_MASK) event.modifierFlags |= KeyFlags::kControl;
+  event.keyDown = (state & KeyStates::kRelease) == 0 && !isModifierKey(keyval);
+  if (state & KeyStates::kLock) event.modifierFlags |= KeyFlags::kCapsLock;
+  if (state & KeyStates::kShift) event.modifierFlags |= KeyFlags::kShift;
+  if (state & KeyStates::kControl) event.modifierFlags |= KeyFlags::kControl;
   // AltGr types the fixed layouts' third level. Alt belongs to the application (its menus'
   // accelerators), as Command does on the Mac, except beside Control, where Control-Alt keys are
   // the input method's own hot keys.
-  const bool alt = (state & IBUS_MOD1_MASK) != 0;
-  const bool control = (state & IBUS_CONTROL_MASK) != 0;
-  if ((state & IBUS_MOD5_MASK) || (alt && control)) event.modifierFlags |= KeyFlags::kOption;
-  if ((state & (IBUS_SUPER_MASK | IBUS_MOD4_MASK)) || (alt && !control)) {
+  const bool alt = (state & KeyStates::kMod1) != 0;
+  const bool control = (state & KeyStates::kControl) != 0;
+  if ((state & KeyStates::kMod5) || (alt && control)) event.modifierFlags |= KeyFlags::kOption;
+  if ((state & (KeyStates::kSuper | KeyStates::kMod4)) || (alt && !control)) {
     event.modifierFlags |= KeyFlags::kCommand;
   }
 
@@ -130,17 +134,17 @@ KeyEvent keyEventFromIBus(std::uint32_t keyval, std::uint32_t keycode, std::uint
   }
   if (position) {
     event.keyCode = position->code;
-  } else if (keyval < 0x80 && g_ascii_isalpha(static_cast<gchar>(keyval))) {
+  } else if (isAsciiLetter(keyval)) {
     // A synthetic event without a key code: place letters where the US layout has them.
     for (const PositionKey& key : kPositions) {
-      if (key.base == g_ascii_tolower(static_cast<gchar>(keyval))) event.keyCode = key.code;
+      if (key.base == static_cast<char>(keyval | 0x20)) event.keyCode = key.code;
     }
   }
-  event.characters = textOf(keyval);
+  event.characters = textOf(character);
   event.charactersIgnoringModifiers = event.characters;
   // AltGr moves the layout to another level; without it, the key types its base character.
-  if ((state & IBUS_MOD5_MASK) && position && position->base != 0) {
-    const char base = (state & IBUS_SHIFT_MASK) ? position->shifted : position->base;
+  if ((state & KeyStates::kMod5) && position && position->base != 0) {
+    const char base = (state & KeyStates::kShift) ? position->shifted : position->base;
     event.charactersIgnoringModifiers = QString(QLatin1Char(base));
   }
   return event;

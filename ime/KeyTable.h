@@ -1,8 +1,9 @@
-// The one translation of IBus key events (keysym, evdev key code, modifier state) into the key
-// codes and modifier flags the key handling is written in: the physical key positions and flag
-// masks of the classic desktop keyboard model. Thread-safety: pure functions, any thread.
-#ifndef TOLVANI_IME_IBUS_KEYTABLE_H_
-#define TOLVANI_IME_IBUS_KEYTABLE_H_
+// The one translation of the frameworks' key events (X keysym, evdev key code, X modifier state,
+// as IBus and fcitx5 both send them) into the key codes and modifier flags the key handling is
+// written in: the physical key positions and flag masks of the classic desktop keyboard model.
+// Thread-safety: pure functions, any thread.
+#ifndef TOLVANI_IME_KEYTABLE_H_
+#define TOLVANI_IME_KEYTABLE_H_
 
 #include <QString>
 #include <cstdint>
@@ -46,11 +47,25 @@ struct KeyEvent {
   friend bool operator==(const KeyEvent&, const KeyEvent&) = default;
 };
 
-// `keyval` is the layout's keysym, `keycode` the evdev code (X key code − 8), `state` the IBus
-// modifier state, release bit included. Alt and AltGr both count as Option (AltGr is the Option
-// layer of the fixed layouts); Super counts as Command.
-KeyEvent keyEventFromIBus(std::uint32_t keyval, std::uint32_t keycode, std::uint32_t state);
+// The X modifier masks of `state`, and the release bit IBus uses (fcitx5 tells a release apart).
+namespace KeyStates {
+inline constexpr std::uint32_t kShift = 1u << 0;
+inline constexpr std::uint32_t kLock = 1u << 1;
+inline constexpr std::uint32_t kControl = 1u << 2;
+inline constexpr std::uint32_t kMod1 = 1u << 3;  // Alt
+inline constexpr std::uint32_t kMod4 = 1u << 6;  // Super
+inline constexpr std::uint32_t kMod5 = 1u << 7;  // AltGr (ISO_Level3_Shift)
+inline constexpr std::uint32_t kSuper = 1u << 26;
+inline constexpr std::uint32_t kRelease = 1u << 30;
+}  // namespace KeyStates
+
+// `keyval` is the layout's keysym, `keycode` the evdev code (X key code − 8), `state` the X
+// modifier state with the release bit, `character` the Unicode scalar the keysym stands for (0
+// for none). Alt and AltGr both count as Option (AltGr is the Option layer of the fixed layouts);
+// Super counts as Command.
+KeyEvent keyEventFromKeysym(std::uint32_t keyval, std::uint32_t keycode, std::uint32_t state,
+                            char32_t character);
 
 }  // namespace tolvani
 
-#endif  // TOLVANI_IME_IBUS_KEYTABLE_H_
+#endif  // TOLVANI_IME_KEYTABLE_H_

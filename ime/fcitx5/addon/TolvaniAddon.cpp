@@ -1,0 +1,795 @@
+// Tolvani's fcitx5 addon: the input method as fcitx5 sees it, inside fcitx5's own process. It
+// forwards each key, with the context's text around the caret, caret rectangle and purpose, to
+// the tolvani program over a Unix socket (Fcitx5Protocol.h) and applies what it answers: preedit,
+// commits, deletions, fcitx5's candidate list and the menu as status-area actions. fcitx5 serves
+// every application from one event loop, so no call waits longer than a deadline: a key left
+// unanswered goes on to the application as typed, after the preedit shown so far is committed, and
+// the keys after it go on too until the program answers again. With no program serving, the addon
+// starts one, and keys go on as typed until it answers.
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <fcitx-utils/event.h>
+#include <fcitx-utils/key.h>
+#include <fcitx-utils/log.h>
+#include <fcitx-utils/utf8.h>
+#include <fcitx/action.h>
+#include <fcitx/addonfactory.h>
+#include <fcitx/addonmanager.h>
+#include <fcitx/candidatelist.h>
+#include <fcitx/inputcontext.h>
+#include <fcitx/inputcontextmanager.h>
+#include <fcitx/inputmethodengine.h>
+#include <fcitx/inputpanel.h>
+#include <fcitx/instance.h>
+#include <fcitx/menu.h>
+#include <fcitx/statusarea.h>
+#include <fcitx/text.h>
+#include <fcitx/userinterfacemanager.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ime/fcitx5/Fcitx5Protocol.h"
+
+extern char** environ;
+
+namespace tolvani {
+namespace {
+
+namespace protocol = fcitx5protocol;
+
+// How long a key waits for the program's answer. Answers take about a millisecond; a program
+// that takes this long is busy or stopped, and the keys go on without it.
+constexpr int kDeadlineMs = 250;
+// The first key a program answers makes its engine session and reads the learned words.
+constexpr int kFirstKeyDeadlineMs = 1000;
+// The program is started at most this often, however many keys find none.
+constexpr std::chrono::seconds kStartInterval{3};
+// After a start, the addon looks for the program's socket this often, this many times.
+constexpr std::uint64_t kConnectRetryUs = 50'000;
+constexpr int kConnectRetries = 600;
+
+#ifndef TOLVANI_PROGRAM_PATH
+#define TOLVANI_PROGRAM_PATH "/usr/bin/tolvani"
+#endif
+
+std::string programPath() {
+  if (const char* set = std::getenv("TOLVANI_FCITX5_PROGRAM"); set && *set) return set;
+  return TOLVANI_PROGRAM_PATH;
+}
+
+std::uint64_t monotonicUs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
+
+class TolvaniEngine;
+
+class CandidateRow final : public fcitx::CandidateWord {
+ public:
+  CandidateRow(TolvaniEngine* engine, int row, const std::string& text, const std::string& label)
+      : fcitx::CandidateWord(fcitx::Text(text)), engine_(engine), row_(row) {
+    if (!label.empty()) setCustomLabel(fcitx::Text(label + ". "));
+  }
+  void select(fcitx::InputContext* ic) const override;
+
+ private:
+  TolvaniEngine* engine_;
+  int row_;
+};
+
+class MenuRow final : public fcitx::SimpleAction {
+ public:
+  MenuRow(TolvaniEngine* engine, std::string key, protocol::RowKind kind)
+      : engine_(engine), key_(std::move(key)), kind_(kind) {}
+  void activate(fcitx::InputContext* ic) override;
+  const std::string& key() const { return key_; }
+  protocol::RowKind kind() const { return kind_; }
+
+ private:
+  TolvaniEngine* engine_;
+  std::string key_;
+  protocol::RowKind kind_;
+};
+
+class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
+ public:
+  explicit TolvaniEngine(fcitx::Instance* instance) : instance_(instance) {
+    destroyed_ = instance_->watchEvent(
+        fcitx::EventType::InputContextDestroyed, fcitx::EventWatcherPhase::PreInputMethod,
+        [this](fcitx::Event& event) {
+          auto& icEvent = static_cast<fcitx::InputContextEvent&>(event);
+          forget(icEvent.inputContext());
+        });
+    // fcitx5 activates the input method when a context takes it on, not at each focus.
+    focused_ = instance_->watchEvent(
+        fcitx::EventType::InputContextFocusIn, fcitx::EventWatcherPhase::PostInputMethod,
+        [this](fcitx::Event& event) {
+          fcitx::InputContext* ic = static_cast<fcitx::InputContextEvent&>(event).inputContext();
+          if (connected() && !stalled_ && instance_->inputMethodEngine(ic) == this) sendFocusIn(ic);
+        });
+  }
+  ~TolvaniEngine() override {
+    closeMenu();
+    disconnect(false);
+  }
+
+  void keyEvent(const fcitx::InputMethodEntry&, fcitx::KeyEvent& event) override {
+    if (event.isRelease()) return;
+    fcitx::InputContext* ic = event.inputContext();
+    if (!connected() && !connect()) {
+      start();
+      return;
+    }
+    if (stalled_) return drain();
+    const std::uint32_t id = idOf(ic);
+    if (focusedId_ != id) sendFocusIn(ic);
+    const fcitx::Key& key = event.rawKey();
+    const std::uint32_t code = key.code() >= 8 ? static_cast<std::uint32_t>(key.code() - 8) : 0;
+    const std::uint32_t states =
+        static_cast<std::uint32_t>(key.states()) & (((1u << 8) - 1) | (1u << 26));
+    const fcitx::SurroundingText& surrounding = ic->surroundingText();
+    const fcitx::Rect& caret = ic->cursorRect();
+    const auto caps = ic->capabilityFlags();
+    const protocol::Purpose purpose = caps.test(fcitx::CapabilityFlag::Password)
+                                          ? protocol::Purpose::password
+                                          : protocol::Purpose::freeForm;
+    const std::uint32_t sequence = ++sequence_;
+    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::key));
+    message.u32(sequence)
+        .u32(id)
+        .u32(static_cast<std::uint32_t>(key.sym()))
+        .u32(code)
+        .u32(states)
+        .u32(fcitx::Key::keySymToUnicode(key.sym()))
+        .u8(surrounding.isValid() ? 1 : 0)
+        .text(surrounding.isValid() ? surrounding.text() : std::string())
+        .u32(surrounding.isValid() ? surrounding.cursor() : 0)
+        .u32(surrounding.isValid() ? surrounding.anchor() : 0)
+        .i32(caret.left())
+        .i32(caret.top())
+        .i32(caret.width())
+        .i32(caret.height())
+        .u8(static_cast<std::uint8_t>(purpose));
+    // A program that ended since the last key is started again; this key goes on as typed.
+    if (!send(message)) return start();
+    // Updates that come first are applied on the way; the answer ends the wait.
+    const int limitMs = answered_ ? kDeadlineMs : kFirstKeyDeadlineMs;
+    const std::uint64_t deadline = monotonicUs() + static_cast<std::uint64_t>(limitMs) * 1000u;
+    answer_.reset();
+    awaiting_ = sequence;
+    while (!answer_ && connected()) {
+      const std::uint64_t now = monotonicUs();
+      if (now >= deadline) break;
+      pollfd p{fd_, POLLIN, 0};
+      const int left = static_cast<int>((deadline - now + 999) / 1000);
+      const int ready = ::poll(&p, 1, left);
+      if (ready < 0 && errno != EINTR) break;
+      if (ready > 0) readAvailable();
+    }
+    awaiting_ = 0;
+    if (!answer_) {
+      if (connected()) {
+        stall(ic, sequence);
+      } else {
+        start();
+      }
+      return;
+    }
+    answered_ = true;
+    if (*answer_) event.filterAndAccept();
+  }
+
+  void activate(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event) override {
+    fcitx::InputContext* ic = event.inputContext();
+    if (!connected() && !connect()) return start();
+    if (!stalled_) sendFocusIn(ic);
+  }
+
+  // The focus left the context, or it switched input methods: the preedit it shows is put in (by
+  // fcitx5 and the toolkits on a focus change, here otherwise) and the composition is over.
+  void deactivate(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event) override {
+    fcitx::InputContext* ic = event.inputContext();
+    const bool focusOut = event.type() == fcitx::EventType::InputContextFocusOut;
+    if (!focusOut) commitPreedit(ic);
+    clearPanel(ic);
+    if (!connected() || stalled_) return;
+    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::focusOut));
+    message.u32(idOf(ic));
+    send(message);
+    if (focusedId_ == idOf(ic)) focusedId_ = 0;
+  }
+
+  // The application reset its input state (a click in the text, a change of its own). Qt's module
+  // puts in the preedit it shows first, and reports its text with it; GTK's drops it: what the
+  // field reported tells which, and the word goes in here where the field has not taken it.
+  void reset(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event) override {
+    fcitx::InputContext* ic = event.inputContext();
+    if (event.type() != fcitx::EventType::InputContextReset || !fieldTookPreedit(ic))
+      commitPreedit(ic);
+    endComposition(ic);
+  }
+
+  // A click in the text, which Qt's module hands to the input method instead of resetting: the
+  // word goes in as it stands.
+  void invokeActionImpl(const fcitx::InputMethodEntry&, fcitx::InvokeActionEvent& event) override {
+    fcitx::InputContext* ic = event.inputContext();
+    commitPreedit(ic);
+    endComposition(ic);
+    event.filter();
+  }
+
+  void candidateClicked(fcitx::InputContext* ic, int row) {
+    if (!connected() || stalled_) return;
+    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::candidateClicked));
+    message.u32(idOf(ic)).u32(static_cast<std::uint32_t>(row));
+    send(message);
+  }
+
+  void menuRowChosen(fcitx::InputContext* ic, const MenuRow& row) {
+    if (!connected() || stalled_ || !ic) return;
+    const bool on = row.kind() == protocol::RowKind::toggle ? !row.isChecked(ic) : true;
+    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::menuActivate));
+    message.u32(idOf(ic)).text(row.key()).u8(on ? 1 : 0);
+    send(message);
+  }
+
+ private:
+  struct Shown {
+    std::string preedit;
+  };
+
+  // The preedit shown is in the field's reported text, just before the caret.
+  bool fieldTookPreedit(fcitx::InputContext* ic) {
+    auto found = shown_.find(idOf(ic));
+    if (found == shown_.end() || found->second.preedit.empty()) return true;
+    const fcitx::SurroundingText& surrounding = ic->surroundingText();
+    if (!surrounding.isValid()) return false;
+    const std::string& text = surrounding.text();
+    const std::size_t length = fcitx::utf8::length(text);
+    if (length == fcitx::utf8::INVALID_LENGTH || surrounding.cursor() > length) return false;
+    const std::string before =
+        text.substr(0, fcitx::utf8::ncharByteLength(text.begin(), surrounding.cursor()));
+    const std::string& preedit = found->second.preedit;
+    return before.size() >= preedit.size() &&
+           before.compare(before.size() - preedit.size(), preedit.size(), preedit) == 0;
+  }
+
+  // The preedit is in the field (or was never shown): the program's composition is over.
+  void endComposition(fcitx::InputContext* ic) {
+    clearPanel(ic);
+    if (!connected() || stalled_) return;
+    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::reset));
+    message.u32(idOf(ic));
+    send(message);
+  }
+
+  bool connected() const { return fd_ >= 0; }
+
+  std::uint32_t idOf(fcitx::InputContext* ic) {
+    auto found = ids_.find(ic);
+    if (found != ids_.end()) return found->second;
+    const std::uint32_t id = ++contexts_;
+    ids_[ic] = id;
+    byId_[id] = ic;
+    return id;
+  }
+
+  void forget(fcitx::InputContext* ic) {
+    auto found = ids_.find(ic);
+    if (found == ids_.end()) return;
+    const std::uint32_t id = found->second;
+    if (connected() && !stalled_) {
+      protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::contextGone));
+      message.u32(id);
+      send(message);
+    }
+    if (focusedId_ == id) focusedId_ = 0;
+    if (menuId_ == id) menuId_ = 0;
+    shown_.erase(id);
+    byId_.erase(id);
+    ids_.erase(found);
+  }
+
+  // The program's socket, if one listens; also the first messages.
+  bool connect() {
+    const std::string path = protocol::socketPath();
+    if (path.empty()) return false;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+      ::close(fd);
+      return false;
+    }
+    // Only a program of the person's own may type for them.
+    ucred peer{};
+    socklen_t size = sizeof(peer);
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::getuid()) {
+      FCITX_ERROR() << "Tolvani: " << path << " is served by another user; not used";
+      ::close(fd);
+      return false;
+    }
+    fd_ = fd;
+    stalled_ = false;
+    answered_ = false;
+    focusedId_ = 0;
+    io_ = instance_->eventLoop().addIOEvent(
+        fd_, fcitx::IOEventFlag::In, [this](fcitx::EventSourceIO*, int, fcitx::IOEventFlags) {
+          readAvailable();
+          return true;
+        });
+    // A program that answers may be started again at once when it is gone.
+    started_.reset();
+    protocol::Writer hello(static_cast<std::uint8_t>(protocol::ToProgram::hello));
+    hello.u32(protocol::kVersion);
+    if (!send(hello)) return false;
+    FCITX_INFO() << "Tolvani: connected to " << path;
+    // The field that has the focus with Tolvani on is the program's first.
+    instance_->inputContextManager().foreachFocused([this](fcitx::InputContext* ic) {
+      if (connected() && instance_->inputMethodEngine(ic) == this) sendFocusIn(ic);
+      return true;
+    });
+    return connected();
+  }
+
+  // The connection ends: whatever preedit the contexts show is put in, as typed.
+  void disconnect(bool commitShown = true) {
+    if (fd_ < 0) return;
+    io_.reset();
+    ::close(fd_);
+    fd_ = -1;
+    inbox_.clear();
+    stalled_ = false;
+    focusedId_ = 0;
+    if (!commitShown) return;
+    for (auto& [id, ic] : byId_) {
+      commitPreedit(ic);
+      clearPanel(ic);
+    }
+    closeMenu();
+  }
+
+  // Starts the program (detached: it outlives this fcitx5) and looks for its socket meanwhile.
+  void start() {
+    const auto now = std::chrono::steady_clock::now();
+    if (started_ && now - *started_ < kStartInterval) return;
+    started_ = now;
+    const std::string program = programPath();
+    // A shell that starts the program in the background and ends at once: the program is no
+    // child of fcitx5's.
+    const char* argv[] = {"/bin/sh", "-c", "\"$0\" --fcitx5 </dev/null &", program.c_str(),
+                          nullptr};
+    pid_t shell = 0;
+    if (::posix_spawn(&shell, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv),
+                      environ) != 0) {
+      FCITX_ERROR() << "Tolvani: could not start " << program;
+      return;
+    }
+    int status = 0;
+    while (::waitpid(shell, &status, 0) < 0 && errno == EINTR) {
+    }
+    FCITX_INFO() << "Tolvani: started " << program;
+    retries_ = 0;
+    retry_ = instance_->eventLoop().addTimeEvent(
+        CLOCK_MONOTONIC, fcitx::now(CLOCK_MONOTONIC) + kConnectRetryUs, 0,
+        [this](fcitx::EventSourceTime* source, std::uint64_t) {
+          if (connected() || connect()) return true;
+          if (++retries_ < kConnectRetries) {
+            source->setNextInterval(kConnectRetryUs);
+            source->setOneShot();
+          }
+          return true;
+        });
+  }
+
+  bool send(protocol::Writer& message) {
+    if (!connected()) return false;
+    const std::string& frame = message.frame();
+    std::size_t at = 0;
+    const std::uint64_t deadline = monotonicUs() + kDeadlineMs * 1000u;
+    while (at < frame.size()) {
+      const ssize_t n = ::send(fd_, frame.data() + at, frame.size() - at, MSG_NOSIGNAL);
+      if (n > 0) {
+        at += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && monotonicUs() < deadline) {
+        pollfd p{fd_, POLLOUT, 0};
+        ::poll(&p, 1, 10);
+        continue;
+      }
+      // The program is gone, or has not read for so long that its socket is full.
+      FCITX_WARN() << "Tolvani: the program does not take messages; the connection ends";
+      disconnect();
+      return false;
+    }
+    return true;
+  }
+
+  void sendFocusIn(fcitx::InputContext* ic) {
+    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::focusIn));
+    const std::uint32_t id = idOf(ic);
+    message.u32(id);
+    if (send(message)) focusedId_ = id;
+  }
+
+  // The key went unanswered: the preedit shown so far goes in, the key goes on as typed, and so
+  // do the keys after it until the program answers.
+  void stall(fcitx::InputContext* ic, std::uint32_t sequence) {
+    FCITX_WARN() << "Tolvani: no answer in time; keys go on as typed";
+    stalled_ = true;
+    stalledSequence_ = sequence;
+    stalledId_ = idOf(ic);
+    for (auto& [id, context] : byId_) {
+      commitPreedit(context);
+      clearPanel(context);
+    }
+  }
+
+  // Reads what the program sent meanwhile, without waiting: a late answer ends the stall.
+  void drain() {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0) readAvailable();
+  }
+
+  void readAvailable() {
+    char chunk[16384];
+    for (;;) {
+      const ssize_t n = ::recv(fd_, chunk, sizeof(chunk), MSG_DONTWAIT);
+      if (n > 0) {
+        inbox_.append(chunk, static_cast<std::size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      FCITX_INFO() << "Tolvani: the program ended the connection";
+      disconnect();
+      return;
+    }
+    std::string body;
+    bool broken = false;
+    while (connected() && protocol::takeMessage(inbox_, body, broken)) {
+      if (!apply(body)) {
+        FCITX_ERROR() << "Tolvani: a message from the program could not be read; "
+                         "the connection ends";
+        disconnect();
+        return;
+      }
+    }
+    if (broken) {
+      FCITX_ERROR() << "Tolvani: a message from the program has a length out of bounds";
+      disconnect();
+    }
+  }
+
+  // One message from the program; false when it cannot be read.
+  bool apply(const std::string& body) {
+    protocol::Reader in(body);
+    switch (static_cast<protocol::ToAddon>(in.u8())) {
+      case protocol::ToAddon::answer: {
+        const std::uint32_t sequence = in.u32();
+        const bool handled = in.u8() != 0;
+        if (!in.ok()) return false;
+        // A late answer is checked all the same, and applied to no context.
+        const bool current = !stalled_ && sequence == awaiting_;
+        auto found = byId_.find(focusedId_);
+        fcitx::InputContext* ic = current && found != byId_.end() ? found->second : nullptr;
+        if (!applyActions(in, ic)) return false;
+        if (current) {
+          answer_ = handled;
+        } else if (stalled_ && sequence == stalledSequence_) {
+          // What it says was overtaken by the keys that went on: the program drops the
+          // composition, and the context starts afresh.
+          stalled_ = false;
+          if (byId_.count(stalledId_)) {
+            protocol::Writer resync(static_cast<std::uint8_t>(protocol::ToProgram::resync));
+            resync.u32(stalledId_);
+            send(resync);
+          }
+          focusedId_ = 0;
+        }
+        return true;
+      }
+      case protocol::ToAddon::update: {
+        const std::uint32_t id = in.u32();
+        if (!in.ok()) return false;
+        auto found = byId_.find(id);
+        return applyActions(in, stalled_ || found == byId_.end() ? nullptr : found->second);
+      }
+      case protocol::ToAddon::refused: {
+        const std::string why = in.text();
+        FCITX_ERROR() << "Tolvani: the program refused a message: " << why;
+        disconnect();
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Reads the actions first, then applies them, so that a message cut short changes nothing.
+  bool applyActions(protocol::Reader& in, fcitx::InputContext* ic) {
+    struct Step {
+      protocol::Action action;
+      std::string text;
+      std::int32_t a = 0;
+      std::uint32_t b = 0;
+      std::vector<std::pair<std::string, std::string>> rows;
+      std::vector<MenuSpec> menu;
+    };
+    const std::uint32_t count = in.u32();
+    if (!in.ok() || count > 4 * protocol::kMaxRows) return false;
+    std::vector<Step> steps;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      Step step;
+      step.action = static_cast<protocol::Action>(in.u8());
+      switch (step.action) {
+        case protocol::Action::preedit:
+          step.text = in.text();
+          step.b = in.u32();
+          if (step.b > step.text.size()) return false;
+          break;
+        case protocol::Action::commit:
+          step.text = in.text();
+          break;
+        case protocol::Action::deleteSurrounding:
+          step.a = in.i32();
+          step.b = in.u32();
+          if (step.b > protocol::kMaxText) return false;
+          break;
+        case protocol::Action::candidates: {
+          const std::uint32_t rows = in.u32();
+          if (rows > protocol::kMaxRows) return false;
+          for (std::uint32_t r = 0; r < rows && in.ok(); ++r) {
+            std::string text = in.text();
+            std::string label = in.text();
+            step.rows.emplace_back(std::move(text), std::move(label));
+          }
+          step.a = in.i32();
+          step.text = in.text();
+          if (step.a < -1 || step.a >= static_cast<std::int32_t>(rows)) return false;
+          break;
+        }
+        case protocol::Action::menu:
+          if (!readMenu(in, step.menu, 0)) return false;
+          break;
+        default:
+          return false;
+      }
+      if (!in.ok()) return false;
+      steps.push_back(std::move(step));
+    }
+    if (!in.atEnd()) return false;
+    if (!ic) return true;
+    for (Step& step : steps) {
+      switch (step.action) {
+        case protocol::Action::preedit:
+          showPreedit(ic, step.text, step.b);
+          break;
+        case protocol::Action::commit:
+          ic->commitString(step.text);
+          break;
+        case protocol::Action::deleteSurrounding:
+          ic->deleteSurroundingText(step.a, step.b);
+          break;
+        case protocol::Action::candidates:
+          showCandidates(ic, step.rows, step.a, step.text);
+          break;
+        case protocol::Action::menu:
+          showMenu(ic, step.menu);
+          break;
+      }
+    }
+    return true;
+  }
+
+  void showPreedit(fcitx::InputContext* ic, const std::string& text, std::uint32_t caret) {
+    shown_[idOf(ic)].preedit = text;
+    fcitx::Text preedit;
+    if (!text.empty()) preedit.append(text, fcitx::TextFormatFlag::Underline);
+    preedit.setCursor(static_cast<int>(caret));
+    fcitx::InputPanel& panel = ic->inputPanel();
+    if (ic->capabilityFlags().test(fcitx::CapabilityFlag::Preedit)) {
+      panel.setClientPreedit(preedit);
+    } else {
+      panel.setPreedit(preedit);
+    }
+    ic->updatePreedit();
+    ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
+  }
+
+  void showCandidates(fcitx::InputContext* ic,
+                      const std::vector<std::pair<std::string, std::string>>& rows, int cursor,
+                      const std::string& status) {
+    fcitx::InputPanel& panel = ic->inputPanel();
+    if (rows.empty()) {
+      panel.setCandidateList(nullptr);
+    } else {
+      auto list = std::make_unique<fcitx::CommonCandidateList>();
+      list->setPageSize(kPageSize);
+      std::vector<std::string> labels;
+      for (std::size_t i = 0; i < rows.size() && i < kPageSize; ++i)
+        labels.push_back(rows[i].second.empty() ? std::string() : rows[i].second + ". ");
+      list->setLabels(labels);
+      list->setLayoutHint(fcitx::CandidateLayoutHint::Vertical);
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        list->append<CandidateRow>(this, static_cast<int>(i), rows[i].first, rows[i].second);
+      }
+      if (cursor >= 0) list->setGlobalCursorIndex(cursor);
+      panel.setCandidateList(std::move(list));
+    }
+    panel.setAuxUp(status.empty() ? fcitx::Text() : fcitx::Text(status));
+    ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
+  }
+
+  void clearPanel(fcitx::InputContext* ic) {
+    shown_.erase(idOf(ic));
+    ic->inputPanel().reset();
+    ic->updatePreedit();
+    ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
+  }
+
+  // Puts the shown preedit in, as it stands.
+  void commitPreedit(fcitx::InputContext* ic) {
+    auto found = shown_.find(idOf(ic));
+    if (found == shown_.end() || found->second.preedit.empty()) return;
+    const std::string text = std::move(found->second.preedit);
+    found->second.preedit.clear();
+    showPreedit(ic, std::string(), 0);
+    ic->commitString(text);
+  }
+
+  struct MenuSpec {
+    std::string key;
+    protocol::RowKind kind = protocol::RowKind::item;
+    std::string title;
+    std::string icon;
+    bool on = false;
+    std::vector<MenuSpec> rows;
+    // The same rows of the same kinds, whatever their words and marks.
+    bool operator==(const MenuSpec& o) const {
+      return key == o.key && kind == o.kind && rows == o.rows;
+    }
+  };
+
+  static bool readMenu(protocol::Reader& in, std::vector<MenuSpec>& out, unsigned depth) {
+    const std::uint32_t count = in.u32();
+    if (!in.ok() || count > protocol::kMaxRows || depth >= protocol::kMaxMenuDepth) return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      MenuSpec row;
+      row.key = in.text();
+      const std::uint8_t kind = in.u8();
+      if (kind > static_cast<std::uint8_t>(protocol::RowKind::submenu)) return false;
+      row.kind = static_cast<protocol::RowKind>(kind);
+      row.title = in.text();
+      row.icon = in.text();
+      row.on = in.u8() != 0;
+      in.u8();  // sensitive: fcitx5 5.0 has no greyed row; the program ignores what it refuses
+      if (row.kind == protocol::RowKind::submenu && !readMenu(in, row.rows, depth + 1))
+        return false;
+      if (!in.ok() || row.key.empty() || row.key.size() > 64) return false;
+      out.push_back(std::move(row));
+    }
+    return true;
+  }
+
+  // The rows as status-area actions of the context (the tray's and the KDE panel's menu).
+  void showMenu(fcitx::InputContext* ic, const std::vector<MenuSpec>& menu) {
+    const std::uint32_t id = idOf(ic);
+    const bool sameShape = menuId_ != 0 && menuSpec_.size() == menu.size() &&
+                           std::equal(menu.begin(), menu.end(), menuSpec_.begin());
+    if (!sameShape) {
+      closeMenu();
+      for (const MenuSpec& row : menu) top_.push_back(makeRow(row));
+    }
+    menuSpec_ = menu;
+    menuId_ = id;
+    for (const MenuSpec& row : menu) updateRow(row, ic);
+    fcitx::StatusArea& area = ic->statusArea();
+    area.clearGroup(fcitx::StatusGroup::InputMethod);
+    for (MenuRow* row : top_) area.addAction(fcitx::StatusGroup::InputMethod, row);
+    ic->updateUserInterface(fcitx::UserInterfaceComponent::StatusArea);
+  }
+
+  MenuRow* makeRow(const MenuSpec& spec) {
+    auto row = std::make_unique<MenuRow>(this, spec.key, spec.kind);
+    MenuRow* raw = row.get();
+    if (spec.kind == protocol::RowKind::separator) row->setSeparator(true);
+    if (spec.kind == protocol::RowKind::radio || spec.kind == protocol::RowKind::toggle)
+      row->setCheckable(true);
+    instance_->userInterfaceManager().registerAction("tolvani-" + spec.key, raw);
+    if (spec.kind == protocol::RowKind::submenu) {
+      auto menu = std::make_unique<fcitx::Menu>();
+      for (const MenuSpec& child : spec.rows) menu->addAction(makeRow(child));
+      raw->setMenu(menu.get());
+      menus_.push_back(std::move(menu));
+    }
+    rows_[spec.key] = std::move(row);
+    return raw;
+  }
+
+  void updateRow(const MenuSpec& spec, fcitx::InputContext* ic) {
+    auto found = rows_.find(spec.key);
+    if (found == rows_.end()) return;
+    MenuRow& row = *found->second;
+    row.setShortText(spec.title);
+    row.setIcon(spec.icon);
+    row.setChecked(spec.on);
+    row.update(ic);
+    for (const MenuSpec& child : spec.rows) updateRow(child, ic);
+  }
+
+  void closeMenu() {
+    for (auto& [id, ic] : byId_) ic->statusArea().clearGroup(fcitx::StatusGroup::InputMethod);
+    top_.clear();
+    for (auto& [key, row] : rows_) row->setMenu(nullptr);
+    menus_.clear();
+    rows_.clear();
+    menuSpec_.clear();
+    menuId_ = 0;
+  }
+
+  static constexpr std::size_t kPageSize = 9;
+
+  fcitx::Instance* instance_;
+  std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> destroyed_;
+  std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> focused_;
+  int fd_ = -1;
+  std::unique_ptr<fcitx::EventSourceIO> io_;
+  std::unique_ptr<fcitx::EventSourceTime> retry_;
+  int retries_ = 0;
+  std::optional<std::chrono::steady_clock::time_point> started_;
+  std::string inbox_;
+  std::uint32_t sequence_ = 0;
+  std::uint32_t awaiting_ = 0;
+  std::optional<bool> answer_;
+  // The program has answered a key since the connection began.
+  bool answered_ = false;
+  bool stalled_ = false;
+  std::uint32_t stalledSequence_ = 0;
+  std::uint32_t stalledId_ = 0;
+  std::uint32_t contexts_ = 0;
+  std::uint32_t focusedId_ = 0;
+  std::unordered_map<fcitx::InputContext*, std::uint32_t> ids_;
+  std::map<std::uint32_t, fcitx::InputContext*> byId_;
+  std::map<std::uint32_t, Shown> shown_;
+  // The menu's actions, by row key, and the sub-menus that hold some of them.
+  std::map<std::string, std::unique_ptr<MenuRow>> rows_;
+  std::vector<std::unique_ptr<fcitx::Menu>> menus_;
+  std::vector<MenuRow*> top_;
+  std::vector<MenuSpec> menuSpec_;
+  std::uint32_t menuId_ = 0;
+};
+
+void CandidateRow::select(fcitx::InputContext* ic) const { engine_->candidateClicked(ic, row_); }
+
+void MenuRow::activate(fcitx::InputContext* ic) { engine_->menuRowChosen(ic, *this); }
+
+class TolvaniFactory final : public fcitx::AddonFactory {
+ public:
+  fcitx::AddonInstance* create(fcitx::AddonManager* manager) override {
+    return new TolvaniEngine(manager->instance());
+  }
+};
+
+}  // namespace
+}  // namespace tolvani
+
+FCITX_ADDON_FACTORY(tolvani::TolvaniFactory)
