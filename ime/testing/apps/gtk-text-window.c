@@ -215,8 +215,7 @@ int main(int argc, char** argv) {
     } else {
       fprintf(stderr,
               "usage: %s [--fields N] [--title TEXT] [--x X] [--y Y] [--multiline] [--password] "
-              "[--hidden-password]
-",
+              "[--hidden-password]\n",
               argv[0]);
       return 2;
     }
