@@ -1,4 +1,5 @@
 #include "ime/fcitx5/Fcitx5FrontEnd.h"
+#include <algorithm>
 
 #include <errno.h>
 #include <sys/socket.h>
@@ -9,6 +10,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -209,8 +211,11 @@ class Fcitx5CandidateFace final : public CandidatePanelFace {
 
 void writeMenu(protocol::Writer& out, const InputMenu& menu, unsigned depth) {
   const bool deeper = depth + 1 < protocol::kMaxMenuDepth;
-  out.u32(static_cast<std::uint32_t>(menu.size()));
+  // A hidden row (secure entry while it is off) is left out: fcitx5 takes the whole menu anew.
+  out.u32(static_cast<std::uint32_t>(std::count_if(
+      menu.begin(), menu.end(), [](const InputMenuRow& row) { return row.visible; })));
   for (const InputMenuRow& row : menu) {
+    if (!row.visible) continue;
     out.text(utf8(row.key))
         .u8(static_cast<std::uint8_t>(row.kind))
         .text(utf8(row.title))

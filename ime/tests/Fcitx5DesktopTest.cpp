@@ -331,6 +331,7 @@ const QStringList kEnglishRows{
     u("switchToPhonetic|ফোনেটিক (Phonetic)"),
     u("switchToProbhat|প্রভাত (Probhat)"),
     u("switchToNational|জাতীয় (National)"),
+    u("switchToUnijoy|ইউনিজয় (Unijoy)"),
     QStringLiteral("separator1|"),
     QStringLiteral("quickControls|Quick Controls"),
     QStringLiteral("toggleEnglishPassthrough|English Passthrough"),
@@ -393,7 +394,7 @@ TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
   EXPECT_TRUE(desktop.waitFor([&] {
     const QStringList rows = KdePanel::rows(panel.properties);
     return rows.size() == kEnglishRows.size() && rows[0] == u("layouts|লেআউট") &&
-           rows[9] == u("tools|টুলস >");
+           rows[10] == u("tools|টুলস >");
   })) << KdePanel::rows(panel.properties).join(u'\n').toStdString();
 }
 

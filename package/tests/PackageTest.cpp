@@ -174,7 +174,7 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
       run(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("gzip -dc \"$0\""),
                                  tree + QStringLiteral("/usr/share/man/man1/tolvani.1.gz")});
   ASSERT_EQ(manual.status, 0) << manual.out.toStdString();
-  static const QRegularExpression option(QStringLiteral("--[a-z][a-z-]*"));
+  static const QRegularExpression option(QStringLiteral("--[a-z][a-z0-9-]*"));
   QStringList options;
   for (auto it = option.globalMatch(usage.out); it.hasNext();) options << it.next().captured();
   options.removeDuplicates();
