@@ -26,6 +26,13 @@ class MenuPanel {
                                                     : "|off");
                      }),
                      this);
+    // A whole list sent anew shows the rows as well (the engine re-registers its menu when the
+    // daemon's own context takes the focus).
+    g_signal_connect(service_, "register-properties",
+                     G_CALLBACK(+[](IBusPanelService*, IBusPropList* list, MenuPanel* self) {
+                       self->recordList(list);
+                     }),
+                     this);
   }
   ~MenuPanel() {
     if (owned_) ibus_bus_release_name(bus_, IBUS_SERVICE_PANEL);
@@ -40,6 +47,18 @@ class MenuPanel {
 
   // The rows sent again, "key|on" or "key|off" each, oldest first.
   QStringList updates;
+
+ private:
+  void recordList(IBusPropList* list) {
+    for (guint i = 0;; ++i) {
+      IBusProperty* p = ibus_prop_list_get(list, i);
+      if (p == nullptr) break;
+      updates << QString::fromUtf8(ibus_property_get_key(p)) +
+                     QLatin1String(ibus_property_get_state(p) == PROP_STATE_CHECKED ? "|on"
+                                                                                    : "|off");
+      if (IBusPropList* sub = ibus_property_get_sub_props(p)) recordList(sub);
+    }
+  }
 
  private:
   IBusBus* bus_;
