@@ -532,7 +532,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
       std::int32_t a = 0;
       std::uint32_t b = 0;
       std::vector<std::pair<std::string, std::string>> rows;
-      std::vector<MenuSpec> menu;
+      std::vector<MenuEntry> menu;
     };
     const std::uint32_t count = in.u32();
     if (!in.ok() || count > 4 * protocol::kMaxRows) return false;
@@ -656,24 +656,24 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     ic->commitString(text);
   }
 
-  struct MenuSpec {
+  struct MenuEntry {
     std::string key;
     protocol::RowKind kind = protocol::RowKind::item;
     std::string title;
     std::string icon;
     bool on = false;
-    std::vector<MenuSpec> rows;
+    std::vector<MenuEntry> rows;
     // The same rows of the same kinds, whatever their words and marks.
-    bool operator==(const MenuSpec& o) const {
+    bool operator==(const MenuEntry& o) const {
       return key == o.key && kind == o.kind && rows == o.rows;
     }
   };
 
-  static bool readMenu(protocol::Reader& in, std::vector<MenuSpec>& out, unsigned depth) {
+  static bool readMenu(protocol::Reader& in, std::vector<MenuEntry>& out, unsigned depth) {
     const std::uint32_t count = in.u32();
     if (!in.ok() || count > protocol::kMaxRows || depth >= protocol::kMaxMenuDepth) return false;
     for (std::uint32_t i = 0; i < count; ++i) {
-      MenuSpec row;
+      MenuEntry row;
       row.key = in.text();
       const std::uint8_t kind = in.u8();
       if (kind > static_cast<std::uint8_t>(protocol::RowKind::submenu)) return false;
@@ -691,49 +691,49 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   }
 
   // The rows as status-area actions of the context (the tray's and the KDE panel's menu).
-  void showMenu(fcitx::InputContext* ic, const std::vector<MenuSpec>& menu) {
+  void showMenu(fcitx::InputContext* ic, const std::vector<MenuEntry>& menu) {
     const std::uint32_t id = idOf(ic);
     const bool sameShape = menuId_ != 0 && menuSpec_.size() == menu.size() &&
                            std::equal(menu.begin(), menu.end(), menuSpec_.begin());
     if (!sameShape) {
       closeMenu();
-      for (const MenuSpec& row : menu) top_.push_back(makeRow(row));
+      for (const MenuEntry& row : menu) top_.push_back(makeRow(row));
     }
     menuSpec_ = menu;
     menuId_ = id;
-    for (const MenuSpec& row : menu) updateRow(row, ic);
+    for (const MenuEntry& row : menu) updateRow(row, ic);
     fcitx::StatusArea& area = ic->statusArea();
     area.clearGroup(fcitx::StatusGroup::InputMethod);
     for (MenuRow* row : top_) area.addAction(fcitx::StatusGroup::InputMethod, row);
     ic->updateUserInterface(fcitx::UserInterfaceComponent::StatusArea);
   }
 
-  MenuRow* makeRow(const MenuSpec& spec) {
-    auto row = std::make_unique<MenuRow>(this, spec.key, spec.kind);
+  MenuRow* makeRow(const MenuEntry& entry) {
+    auto row = std::make_unique<MenuRow>(this, entry.key, entry.kind);
     MenuRow* raw = row.get();
-    if (spec.kind == protocol::RowKind::separator) row->setSeparator(true);
-    if (spec.kind == protocol::RowKind::radio || spec.kind == protocol::RowKind::toggle)
+    if (entry.kind == protocol::RowKind::separator) row->setSeparator(true);
+    if (entry.kind == protocol::RowKind::radio || entry.kind == protocol::RowKind::toggle)
       row->setCheckable(true);
-    instance_->userInterfaceManager().registerAction("tolvani-" + spec.key, raw);
-    if (spec.kind == protocol::RowKind::submenu) {
+    instance_->userInterfaceManager().registerAction("tolvani-" + entry.key, raw);
+    if (entry.kind == protocol::RowKind::submenu) {
       auto menu = std::make_unique<fcitx::Menu>();
-      for (const MenuSpec& child : spec.rows) menu->addAction(makeRow(child));
+      for (const MenuEntry& child : entry.rows) menu->addAction(makeRow(child));
       raw->setMenu(menu.get());
       menus_.push_back(std::move(menu));
     }
-    rows_[spec.key] = std::move(row);
+    rows_[entry.key] = std::move(row);
     return raw;
   }
 
-  void updateRow(const MenuSpec& spec, fcitx::InputContext* ic) {
-    auto found = rows_.find(spec.key);
+  void updateRow(const MenuEntry& entry, fcitx::InputContext* ic) {
+    auto found = rows_.find(entry.key);
     if (found == rows_.end()) return;
     MenuRow& row = *found->second;
-    row.setShortText(spec.title);
-    row.setIcon(spec.icon);
-    row.setChecked(spec.on);
+    row.setShortText(entry.title);
+    row.setIcon(entry.icon);
+    row.setChecked(entry.on);
     row.update(ic);
-    for (const MenuSpec& child : spec.rows) updateRow(child, ic);
+    for (const MenuEntry& child : entry.rows) updateRow(child, ic);
   }
 
   void closeMenu() {
@@ -774,7 +774,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   std::map<std::string, std::unique_ptr<MenuRow>> rows_;
   std::vector<std::unique_ptr<fcitx::Menu>> menus_;
   std::vector<MenuRow*> top_;
-  std::vector<MenuSpec> menuSpec_;
+  std::vector<MenuEntry> menuSpec_;
   std::uint32_t menuId_ = 0;
 };
 
