@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QThread>
 
 // Last: its macros (None, Bool, Status) would clash with Qt's names.
@@ -557,6 +558,36 @@ bool VirtualDesktop::waitForWindow(const QString& title, int ms) {
     QThread::msleep(50);
   }
   return false;
+}
+
+QRect VirtualDesktop::windowPlace(const QString& title, int ms) {
+  const auto place = [&] {
+    const QStringList ids =
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+             QLatin1Char('^') + title + QLatin1Char('$')})
+            .split(u'\n', Qt::SkipEmptyParts);
+    if (ids.isEmpty()) return QRect();
+    QMap<QString, int> shape;
+    const QString shell = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
+                                                          QStringLiteral("--shell"), ids.first()});
+    for (const QString& line : shell.split(u'\n', Qt::SkipEmptyParts)) {
+      const qsizetype equals = line.indexOf(u'=');
+      if (equals > 0) shape[line.left(equals)] = line.mid(equals + 1).toInt();
+    }
+    return QRect(shape.value(QStringLiteral("X")), shape.value(QStringLiteral("Y")),
+                 shape.value(QStringLiteral("WIDTH")), shape.value(QStringLiteral("HEIGHT")));
+  };
+  // A window that is still being filled may grow.
+  QRect last;
+  const QDeadlineTimer deadline(ms);
+  while (!deadline.hasExpired()) {
+    const QRect now = place();
+    if (!now.isEmpty() && now == last) return now;
+    last = now;
+    QThread::msleep(now.isEmpty() ? 50 : 250);
+  }
+  return QRect();
 }
 
 bool VirtualDesktop::screenshot(const QString& path, const QRect& area) {

@@ -173,6 +173,9 @@ class VirtualDesktop {
   bool closeWindow(const QString& windowId);
   // Waits until a shown window has this title; answers whether one does.
   bool waitForWindow(const QString& title, int ms = 10000);
+  // The place on the screen of a shown window with this title, once it has stayed there a moment;
+  // an empty rectangle when none shows within `ms`.
+  QRect windowPlace(const QString& title, int ms = 10000);
   // Writes the screen, or this area of it, to a PNG file.
   bool screenshot(const QString& path, const QRect& area = QRect());
   // Runs an X tool on the display; its standard output, or a null string when it failed.

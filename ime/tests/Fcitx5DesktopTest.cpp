@@ -1,9 +1,9 @@
-// Tolvani through a real fcitx5 daemon (Debian's) on a virtual X display: GTK 3 and Qt 6 fields
-// typed with X key events through fcitx5's own modules get what they get through IBus (a
-// candidate chosen by number, a fixed layout, a word ended by a click or a focus change, English
-// in a password field); keys go on, never lost, while the Tolvani program is stopped, killed or
-// fcitx5 restarts; and the input menu's rows, as fcitx5 hands them to a KDE panel, act when a
-// panel triggers them after the field lost the focus.
+// Tolvani through a real fcitx5 daemon (Debian's) on a virtual X display: GTK 3, GTK 4 and Qt 6
+// fields typed with X key events through fcitx5's own modules get what they get through IBus (a
+// candidate chosen by number or clicked in fcitx5's list, a fixed layout, a word ended by a click
+// or a focus change, English in a password field); keys go on, never lost, while the Tolvani
+// program is stopped, killed or fcitx5 restarts; and the input menu's rows, as fcitx5 hands them
+// to a KDE panel, act when a panel triggers them after the field lost the focus.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -16,14 +16,18 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QImage>
 #include <QMap>
 #include <QObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <ostream>
+#include <vector>
 
 #include "ime/fcitx5/Fcitx5Protocol.h"
 #include "ime/testing/TestUser.h"
@@ -58,12 +62,48 @@ bool tolvaniActive(VirtualDesktop& desktop) {
 
 std::string events(VirtualDesktop& desktop) { return desktop.events().join('\n').toStdString(); }
 
+// The middle of each candidate row in a picture of fcitx5's list, from the first candidate's, which
+// is highlighted, down: the bands of the picture that hold more than its ground colour.
+std::vector<int> candidateRows(const QImage& list) {
+  QHash<QRgb, int> counts;
+  for (int y = 0; y < list.height(); ++y)
+    for (int x = 0; x < list.width(); ++x) ++counts[list.pixel(x, y)];
+  QRgb ground = 0;
+  for (auto it = counts.begin(); it != counts.end(); ++it)
+    if (it.value() > counts.value(ground)) ground = it.key();
+  const auto inked = [&](int y) {
+    int n = 0;
+    // Not the list's frame.
+    for (int x = 3; x < list.width() - 3; ++x) {
+      const QRgb p = list.pixel(x, y);
+      n += std::abs(qRed(p) - qRed(ground)) + std::abs(qGreen(p) - qGreen(ground)) +
+               std::abs(qBlue(p) - qBlue(ground)) >
+           90;
+    }
+    return n;
+  };
+  std::vector<int> rows;
+  bool highlighted = false;
+  for (int y = 3, top = -1; y < list.height() - 3; ++y) {
+    const int n = inked(y);
+    if (n > 0 && top < 0) top = y;
+    if (n > (list.width() - 6) * 3 / 4) highlighted = true;
+    if ((n == 0 || y == list.height() - 4) && top >= 0) {
+      if (highlighted) rows.push_back((top + y) / 2);
+      top = -1;
+    }
+  }
+  return rows;
+}
+
 class Fcitx5TypingTest : public ::testing::TestWithParam<ToolkitCase> {};
 
 // One desktop types each case in turn in the window's first field, the second standing by.
 TEST_P(Fcitx5TypingTest, CandidatesLayoutsAndFocusChangesTypeAsThroughIBus) {
   const ToolkitCase& c = GetParam();
-  VirtualDesktop desktop(Fcitx5DaemonHarness::Options{});
+  Fcitx5DaemonHarness::Options options;
+  options.addons << QStringLiteral("classicui");
+  VirtualDesktop desktop(options);
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
   TextWindow* window = desktop.open(c.toolkit, {QStringLiteral("--fields"), QStringLiteral("2")});
   ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
@@ -75,6 +115,22 @@ TEST_P(Fcitx5TypingTest, CandidatesLayoutsAndFocusChangesTypeAsThroughIBus) {
   ASSERT_TRUE(window->waitForPreedit(0, u("আছ"))) << window->preedit(0).toStdString();
   ASSERT_TRUE(desktop.key(QStringLiteral("3")));
   EXPECT_TRUE(window->waitForText(0, u("কেমন আছে"))) << window->text(0).toStdString();
+
+  // The same candidate clicked in the list fcitx5 draws.
+  ASSERT_TRUE(window->clear());
+  ASSERT_TRUE(desktop.type(QStringLiteral("kemon ach")));
+  ASSERT_TRUE(window->waitForPreedit(0, u("আছ"))) << window->preedit(0).toStdString();
+  const QRect list = desktop.windowPlace(QStringLiteral("Fcitx5 Input Window"));
+  ASSERT_FALSE(list.isEmpty());
+  const QString shot = QStringLiteral(TOLVANI_TEST_BINARY_DIR) +
+                       QStringLiteral("/screenshots/fcitx5-candidate-list-") +
+                       QString::fromLatin1(c.name) + QStringLiteral(".png");
+  ASSERT_TRUE(desktop.screenshot(shot, list)) << shot.toStdString();
+  const std::vector<int> rows = candidateRows(QImage(shot));
+  ASSERT_GE(rows.size(), 3u) << shot.toStdString();
+  ASSERT_TRUE(desktop.click(list.topLeft() + QPoint(list.width() / 2, rows[2])));
+  EXPECT_TRUE(window->waitForText(0, u("কেমন আছে"))) << window->text(0).toStdString();
+  EXPECT_TRUE(window->waitForPreedit(0, QString())) << window->preedit(0).toStdString();
 
   // A word being typed when another field takes the focus lands once, where it was typed.
   ASSERT_TRUE(window->clear());
@@ -126,7 +182,8 @@ TEST_P(Fcitx5TypingTest, CandidatesLayoutsAndFocusChangesTypeAsThroughIBus) {
 
 INSTANTIATE_TEST_SUITE_P(Toolkits, Fcitx5TypingTest,
                          ::testing::Values(ToolkitCase{"gtk3", TextWindow::Toolkit::Gtk3},
-                                           ToolkitCase{"qt6", TextWindow::Toolkit::Qt6}),
+                                           ToolkitCase{"qt6", TextWindow::Toolkit::Qt6},
+                                           ToolkitCase{"gtk4", TextWindow::Toolkit::Gtk4}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A password field gets the keys as typed: nothing converted, nothing shown.

@@ -1,7 +1,7 @@
 // Bangla typed into real applications: GTK 3, GTK 4 and Qt 6 text fields on a virtual X display,
-// each using its toolkit's own IBus module (and GTK 3 and Qt 6 fields through fcitx5's modules,
-// with a real fcitx5 daemon), receive X key events and hold the converted text; a Banglish
-// selection in them is replaced by Bangla, and nothing else is.
+// each using its toolkit's own IBus module (and through fcitx5's modules, with a real fcitx5
+// daemon), receive X key events and hold the converted text; a Banglish selection in them is
+// replaced by Bangla, and nothing else is.
 #include <gtest/gtest.h>
 #include <ibus.h>
 
@@ -93,7 +93,9 @@ INSTANTIATE_TEST_SUITE_P(Toolkits, RealApplicationTest,
                          ::testing::Values(FaceCase{"gtk3", TextWindow::Toolkit::Gtk3, false},
                                            FaceCase{"qt6", TextWindow::Toolkit::Qt6, false},
                                            FaceCase{"gtk3_fcitx5", TextWindow::Toolkit::Gtk3, true},
-                                           FaceCase{"qt6_fcitx5", TextWindow::Toolkit::Qt6, true}),
+                                           FaceCase{"qt6_fcitx5", TextWindow::Toolkit::Qt6, true},
+                                           FaceCase{"gtk4_fcitx5", TextWindow::Toolkit::Gtk4,
+                                                    true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A word still being typed when the focus moves lands once in the application it was typed in,
