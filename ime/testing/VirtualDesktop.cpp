@@ -352,8 +352,23 @@ bool VirtualDesktop::focus(TextWindow& window, int field) {
     if (window.waitForFocus(field, 3000)) break;
     if (attempt == 2) return false;
   }
-  // fcitx5's modules tell fcitx5 of the focus before any key they send.
-  if (fcitx5_) return true;
+  // fcitx5's modules make a window's context with fcitx5 only as it first takes the focus, and
+  // keys typed before fcitx5 has focused it go past fcitx5. A field whose context has the focus
+  // already needs no wait (a Qt program's fields share one).
+  if (fcitx5_) {
+    const auto known = window.contexts_.find(field);
+    if (known == window.contexts_.end() || known->second != before) {
+      waitUntil(
+          [&] {
+            const QString now = focusedContext();
+            return !now.isEmpty() && now != before;
+          },
+          1500);
+    }
+    const QString now = focusedContext();
+    if (!now.isEmpty()) window.contexts_[field] = now;
+    return true;
+  }
   // The toolkit's IBus module tells the daemon after the field has the focus, and until then the
   // daemon sends menu choices and keys to the context focused before.
   const auto known = window.contexts_.find(field);
@@ -376,6 +391,15 @@ bool VirtualDesktop::focus(TextWindow& window, int field) {
 }
 
 QString VirtualDesktop::focusedContext() const {
+  if (fcitx5_) {
+    // The context fcitx5 last told Tolvani of.
+    const QStringList lines = fcitx5_->events();
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+      if (line->startsWith(QLatin1String("activate "))) return line->mid(9);
+      if (line->startsWith(QLatin1String("deactivate "))) return QString();
+    }
+    return QString();
+  }
   if (!ibus_) return {};
   gchar* path = ibus_bus_current_input_context(ibus_->bus());
   const QString context = QString::fromUtf8(path ? path : "");

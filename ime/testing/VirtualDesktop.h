@@ -188,7 +188,8 @@ class VirtualDesktop {
 
  private:
   QProcessEnvironment programEnvironment() const;
-  // The path of the input context the daemon has focused, empty when none.
+  // The path of the input context the daemon has focused (through fcitx5: the context's name in
+  // the program's lines), empty when none.
   QString focusedContext() const;
 
   QProcess xvfb_;

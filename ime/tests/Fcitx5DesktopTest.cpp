@@ -440,6 +440,8 @@ TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
   EXPECT_TRUE(desktop.waitFor([&] {
     return desktop.events().contains(QStringLiteral("menu row openKeyboardHelp without focus"));
   }));
+  // The window takes the focus as it shows; then the person goes back to the field.
+  EXPECT_TRUE(desktop.waitForWindow(u("কীবোর্ড লে-আউট সাহায্য"), 20000));
 
   // Back in the field, Probhat types.
   ASSERT_TRUE(desktop.focus(*window, 0));

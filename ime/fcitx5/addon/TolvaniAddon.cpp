@@ -37,6 +37,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -115,6 +116,11 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
           auto& icEvent = static_cast<fcitx::InputContextEvent&>(event);
           forget(icEvent.inputContext());
         });
+    surroundingWatch_ = instance_->watchEvent(
+        fcitx::EventType::InputContextSurroundingTextUpdated,
+        fcitx::EventWatcherPhase::PostInputMethod, [this](fcitx::Event& event) {
+          surroundingTold(static_cast<fcitx::InputContextEvent&>(event).inputContext());
+        });
     // fcitx5 activates the input method when a context takes it on, not at each focus.
     focused_ = instance_->watchEvent(
         fcitx::EventType::InputContextFocusIn, fcitx::EventWatcherPhase::PostInputMethod,
@@ -143,6 +149,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     const std::uint32_t states =
         static_cast<std::uint32_t>(key.states()) & (((1u << 8) - 1) | (1u << 26));
     const fcitx::SurroundingText& surrounding = ic->surroundingText();
+    remember(ic);
     const fcitx::Rect& caret = ic->cursorRect();
     const auto caps = ic->capabilityFlags();
     const protocol::Purpose purpose = caps.test(fcitx::CapabilityFlag::Password)
@@ -206,7 +213,10 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     fcitx::InputContext* ic = event.inputContext();
     const bool focusOut = event.type() == fcitx::EventType::InputContextFocusOut;
     if (!focusOut) commitPreedit(ic);
-    clearPanel(ic);
+    // A client that puts in its preedit itself as it loses the focus keeps it until then: fcitx5
+    // takes the focus from it as soon as another client's field takes it, which may come first.
+    clearPanel(
+        ic, !focusOut || !ic->capabilityFlags().test(fcitx::CapabilityFlag::ClientUnfocusCommit));
     if (!connected() || stalled_) return;
     protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::focusOut));
     message.u32(idOf(ic));
@@ -252,6 +262,45 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   struct Shown {
     std::string preedit;
   };
+  // The field's text and caret as it last told them.
+  struct Told {
+    std::string text;
+    unsigned cursor = 0;
+    unsigned anchor = 0;
+  };
+
+  // Only the caret moved, under a word shown: a click in the text, which the toolkits' fcitx5
+  // modules do not hand on (Qt's drops the word from the field, GTK's shows it at the new caret
+  // and tells the move only with the next key). The word goes in at the caret, as it stands, and
+  // the next key starts a new one.
+  void surroundingTold(fcitx::InputContext* ic) {
+    if (instance_->inputMethodEngine(ic) != this) return;
+    const std::optional<Told> before = remember(ic);
+    const fcitx::SurroundingText& now = ic->surroundingText();
+    if (!before || !now.isValid() || now.text() != before->text ||
+        (now.cursor() == before->cursor && now.anchor() == before->anchor)) {
+      return;
+    }
+    auto found = shown_.find(idOf(ic));
+    if (found == shown_.end() || found->second.preedit.empty()) return;
+    commitPreedit(ic);
+    endComposition(ic);
+  }
+
+  // Keeps what the field tells now; answers what it told before, if it told anything.
+  std::optional<Told> remember(fcitx::InputContext* ic) {
+    const std::uint32_t id = idOf(ic);
+    auto found = told_.find(id);
+    std::optional<Told> before;
+    if (found != told_.end()) before = std::move(found->second);
+    const fcitx::SurroundingText& now = ic->surroundingText();
+    if (now.isValid()) {
+      told_[id] = Told{now.text(), now.cursor(), now.anchor()};
+    } else {
+      told_.erase(id);
+    }
+    return before;
+  }
 
   // The preedit shown is in the field's reported text, just before the caret.
   bool fieldTookPreedit(fcitx::InputContext* ic) {
@@ -301,6 +350,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     if (focusedId_ == id) focusedId_ = 0;
     if (menuId_ == id) menuId_ = 0;
     shown_.erase(id);
+    told_.erase(id);
     byId_.erase(id);
     ids_.erase(found);
   }
@@ -639,10 +689,10 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
   }
 
-  void clearPanel(fcitx::InputContext* ic) {
+  void clearPanel(fcitx::InputContext* ic, bool clearClientPreedit = true) {
     shown_.erase(idOf(ic));
     ic->inputPanel().reset();
-    ic->updatePreedit();
+    if (clearClientPreedit) ic->updatePreedit();
     ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
   }
 
@@ -751,6 +801,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   fcitx::Instance* instance_;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> destroyed_;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> focused_;
+  std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> surroundingWatch_;
   int fd_ = -1;
   std::unique_ptr<fcitx::EventSourceIO> io_;
   std::unique_ptr<fcitx::EventSourceTime> retry_;
@@ -770,6 +821,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   std::unordered_map<fcitx::InputContext*, std::uint32_t> ids_;
   std::map<std::uint32_t, fcitx::InputContext*> byId_;
   std::map<std::uint32_t, Shown> shown_;
+  std::map<std::uint32_t, Told> told_;
   // The menu's actions, by row key, and the sub-menus that hold some of them.
   std::map<std::string, std::unique_ptr<MenuRow>> rows_;
   std::vector<std::unique_ptr<fcitx::Menu>> menus_;
