@@ -379,6 +379,20 @@ bool handle(Connection& connection, const std::string& body) {
       write(connection, answer);
       return true;
     }
+    case protocol::ToProgram::surrounding: {
+      const std::uint32_t id = in.u32();
+      const bool hasText = in.u8() != 0;
+      const std::string text = in.text();
+      const std::uint32_t cursor = in.u32();
+      const std::uint32_t anchor = in.u32();
+      if (!in.atEnd()) return false;
+      auto found = connection.contexts.find(id);
+      if (found != connection.contexts.end()) {
+        found->second.client->reportText(
+            hasText ? std::optional(QString::fromStdString(text)) : std::nullopt, cursor, anchor);
+      }
+      return true;
+    }
     case protocol::ToProgram::candidateClicked: {
       const std::uint32_t id = in.u32();
       const std::uint32_t row = in.u32();

@@ -37,6 +37,9 @@ enum class ToProgram : std::uint8_t {
   // context: keys went on as typed while the program did not answer, and the preedit shown then
   // was committed; the composition behind it is over.
   resync = 9,
+  // context, has text, text, cursor, anchor (scalars): the field's text around the caret as it
+  // told it between keys.
+  surrounding = 10,
 };
 
 // From the program.

@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/TextClient.h"
 
@@ -28,6 +29,10 @@ class Fcitx5TextClient final : public platform::TextClient {
   // positions in scalars; the caret rectangle (empty when unknown); the purpose.
   void report(std::optional<QString> text, unsigned cursor, unsigned anchor, QRectF caret,
               platform::InputPurpose purpose);
+  // The text around the caret as the context told it between keys.
+  void reportText(std::optional<QString> text, unsigned cursor, unsigned anchor) {
+    report(std::move(text), cursor, anchor, caret_, purpose_);
+  }
   // The preedit is gone from the field (committed there or dropped): nothing is shown any more.
   void forgetPreedit();
   const QString& preedit() const { return preedit_; }

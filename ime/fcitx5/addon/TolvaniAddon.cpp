@@ -121,6 +121,11 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         fcitx::EventWatcherPhase::PostInputMethod, [this](fcitx::Event& event) {
           surroundingTold(static_cast<fcitx::InputContextEvent&>(event).inputContext());
         });
+    caretWatch_ = instance_->watchEvent(
+        fcitx::EventType::InputContextCursorRectChanged, fcitx::EventWatcherPhase::PostInputMethod,
+        [this](fcitx::Event& event) {
+          caretMoved(static_cast<fcitx::InputContextEvent&>(event).inputContext());
+        });
     // fcitx5 activates the input method when a context takes it on, not at each focus.
     focused_ = instance_->watchEvent(
         fcitx::EventType::InputContextFocusIn, fcitx::EventWatcherPhase::PostInputMethod,
@@ -253,6 +258,14 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   void menuRowChosen(fcitx::InputContext* ic, const MenuRow& row) {
     if (!connected() || stalled_ || !ic) return;
     const bool on = row.kind() == protocol::RowKind::toggle ? !row.isChecked(ic) : true;
+    // A row comes with no text of its own: where the caret moved since the field last told its
+    // text, the selection the program holds may not be the field's, and it is told there is none.
+    auto told = told_.find(idOf(ic));
+    if (told != told_.end() && told->second.moved) {
+      protocol::Writer unknown(static_cast<std::uint8_t>(protocol::ToProgram::surrounding));
+      unknown.u32(idOf(ic)).u8(0).text("").u32(0).u32(0);
+      send(unknown);
+    }
     protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::menuActivate));
     message.u32(idOf(ic)).text(row.key()).u8(on ? 1 : 0);
     send(message);
@@ -267,24 +280,47 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     std::string text;
     unsigned cursor = 0;
     unsigned anchor = 0;
+    // The caret's rectangle then, and whether it has moved since.
+    fcitx::Rect caret;
+    bool moved = false;
   };
 
-  // Only the caret moved, under a word shown: a click in the text, which the toolkits' fcitx5
-  // modules do not hand on (Qt's drops the word from the field, GTK's shows it at the new caret
-  // and tells the move only with the next key). The word goes in at the caret, as it stands, and
-  // the next key starts a new one.
+  // What the field tells between keys goes to the program, which keeps it for a menu row (that
+  // comes with no text of its own). Only the caret moved, under a word shown: a click in the text,
+  // which the toolkits' fcitx5 modules do not hand on (Qt's drops the word from the field, GTK's
+  // shows it at the new caret and tells the move only with the next key). The word goes in at the
+  // caret, as it stands, and the next key starts a new one.
   void surroundingTold(fcitx::InputContext* ic) {
     if (instance_->inputMethodEngine(ic) != this) return;
     const std::optional<Told> before = remember(ic);
     const fcitx::SurroundingText& now = ic->surroundingText();
-    if (!before || !now.isValid() || now.text() != before->text ||
-        (now.cursor() == before->cursor && now.anchor() == before->anchor)) {
+    const bool sameText = before && now.isValid() && now.text() == before->text;
+    if (sameText && now.cursor() == before->cursor && now.anchor() == before->anchor &&
+        !before->moved) {
       return;
     }
     auto found = shown_.find(idOf(ic));
-    if (found == shown_.end() || found->second.preedit.empty()) return;
-    commitPreedit(ic);
-    endComposition(ic);
+    if (sameText && found != shown_.end() && !found->second.preedit.empty()) {
+      commitPreedit(ic);
+      endComposition(ic);
+    }
+    if (!connected() || stalled_) return;
+    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::surrounding));
+    message.u32(idOf(ic))
+        .u8(now.isValid() ? 1 : 0)
+        .text(now.isValid() ? now.text() : std::string())
+        .u32(now.isValid() ? now.cursor() : 0)
+        .u32(now.isValid() ? now.anchor() : 0);
+    send(message);
+  }
+
+  // The caret moved with no text told since: GTK 3 tells its text only with keys, not after a
+  // click or a drag.
+  void caretMoved(fcitx::InputContext* ic) {
+    if (instance_->inputMethodEngine(ic) != this) return;
+    auto found = told_.find(idOf(ic));
+    if (found != told_.end() && !(found->second.caret == ic->cursorRect()))
+      found->second.moved = true;
   }
 
   // Keeps what the field tells now; answers what it told before, if it told anything.
@@ -295,7 +331,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     if (found != told_.end()) before = std::move(found->second);
     const fcitx::SurroundingText& now = ic->surroundingText();
     if (now.isValid()) {
-      told_[id] = Told{now.text(), now.cursor(), now.anchor()};
+      told_[id] = Told{now.text(), now.cursor(), now.anchor(), ic->cursorRect()};
     } else {
       told_.erase(id);
     }
@@ -802,6 +838,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> destroyed_;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> focused_;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> surroundingWatch_;
+  std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> caretWatch_;
   int fd_ = -1;
   std::unique_ptr<fcitx::EventSourceIO> io_;
   std::unique_ptr<fcitx::EventSourceTime> retry_;
