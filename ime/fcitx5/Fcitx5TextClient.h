@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "ime/SurroundingText.h"
 #include "platform/TextClient.h"
 
 namespace tolvani {
@@ -47,12 +48,7 @@ class Fcitx5TextClient final : public platform::TextClient {
   platform::InputPurpose inputPurpose() const override { return purpose_; }
 
  private:
-  struct Surrounding {
-    QString text;
-    qsizetype cursor = 0;  // UTF-16
-    qsizetype anchor = 0;  // UTF-16
-    bool operator==(const Surrounding&) const = default;
-  };
+  using Surrounding = SurroundingText;
   std::optional<Surrounding> surrounding() const;
   std::optional<QString> document() const;
   void keepEdited(const Surrounding& edited);
