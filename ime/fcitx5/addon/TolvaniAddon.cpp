@@ -459,6 +459,9 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
       const ssize_t n = ::recv(fd_, chunk, sizeof(chunk), MSG_DONTWAIT);
       if (n > 0) {
         inbox_.append(chunk, static_cast<std::size_t>(n));
+        // A program that sends without pause must not hold fcitx5's loop here nor fill its
+        // memory: what is left waits for the next turn.
+        if (inbox_.size() > protocol::kMaxMessage + 4) break;
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
