@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -706,6 +707,49 @@ TEST_F(OnboardingGuideTest, UnderFcitx5ThePageNamesItsIconItsToolAndItsKeyInBoth
   ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=done phase="); }))
       << drawn();
   screenshot("bn-fcitx5-done-dark");
+}
+
+// A person who removed fcitx5's trigger keys (fcitx5 then writes an empty list) was told to press
+// Control+Space. The page and the native panel say no key is set and where to set one.
+TEST_F(OnboardingGuideTest, UnderFcitx5WithoutATriggerKeyThePageSaysWhereToSetOne) {
+  const DesktopPin kde("KDE");
+  const Fcitx5Pin fcitx5;
+  const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + "/fcitx5/config";
+  QDir().mkpath(QFileInfo(config).absolutePath());
+  QFile file(config);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("[Hotkey]\n# Trigger Input Method\nTriggerKeys=\n");
+  file.close();
+  for (const int language : {1, 0}) {
+    SCOPED_TRACE(language);
+    AppSettings::setUiLanguage(language);
+    AppSettings::setOnboardingCompleted(false);
+    controller_ = std::make_unique<OnboardingWindowController>();
+    ASSERT_TRUE(openAndWaitReady());
+    desktop_.menuVisible = false;
+    ASSERT_TRUE(desktop_.answer("probe", kNotRegistered) && desktop_.answer("activate"));
+    desktop_.menuVisible = true;
+    ASSERT_TRUE(desktop_.answer("showInputMenu") && desktop_.answer("select", kSelected) &&
+                desktop_.answer("probe", kSelected));
+    ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=done phase="); }))
+        << drawn();
+    const QString phase = jsText("document.getElementById('phase').textContent");
+    EXPECT_EQ(
+        phase,
+        language == 1
+            ? QString::fromUtf8("You’re all set. Choose Tolvani in the menu of fcitx5’s icon. No "
+                                "key is set to switch input methods: set one in Fcitx 5 "
+                                "Configuration (Global Options → Trigger Input Method).")
+            : QString::fromUtf8("সব তৈরি। fcitx5-এর আইকনের মেনু থেকে তোলভানি বেছে নিন। ইনপুট মেথড "
+                                "বদলানোর কোনো কী ঠিক করা নেই: Fcitx 5 Configuration-এ (Global "
+                                "Options → Trigger Input Method) একটি কী ঠিক করে দিন।"));
+    EXPECT_TRUE(fallbackStatus().endsWith(language == 1 ? "(Global Options → Trigger Input Method)."
+                                                        : "একটি কী ঠিক করে দিন।"))
+        << fallbackStatus();
+    EXPECT_EQ(jsText("String(/Control\\+Space|\\{key\\}/.test(document.body.innerText))"), "false");
+    screenshot(QLatin1String(language == 1 ? "en" : "bn") + "-fcitx5-done-no-key");
+  }
+  QFile::remove(config);
 }
 
 // Without an IBus daemon the page said "You're all set" once Tolvani was added, and offered the
