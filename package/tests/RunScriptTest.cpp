@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <tuple>
 
+#include "ime/testing/TestUser.h"
+
 namespace tolvani {
 namespace {
 
@@ -70,8 +72,10 @@ class RunScriptTest : public ::testing::Test {
         "while [ $i -le 800 ]; do echo \"[$i/800] Building CXX object o$i.o\"; i=$((i+1)); done\n"
         "echo 'note: a line of the compiler'\n"
         "[ -z \"$TOLVANI_TEST_BUILD_FAILS\" ] || { echo 'error: o800.cpp'; exit 1; }\n");
-    writeAt(bin + "/cpack", "#!/bin/sh\ntouch tolvani_1_amd64.deb\n");
-    writeAt(bin + "/apt-get", "#!/bin/sh\necho 'pmstatus:tolvani:50.0000:Installing tolvani'\n");
+    writeAt(bin + "/cpack", "#!/bin/sh\ntouch tolvani_1_amd64.deb tolvani-fcitx5_1_amd64.deb\n");
+    writeAt(bin + "/apt-get",
+            "#!/bin/sh\necho \"$*\" >> \"$(dirname \"$0\")/apt.log\"\n"
+            "echo 'pmstatus:tolvani:50.0000:Installing tolvani'\n");
     writeAt(bin + "/sudo", "#!/bin/sh\nexec \"$@\"\n");
     writeAt(tree_.path() + "/build/ime/tolvani-try",
             "#!/bin/sh\nwhile IFS= read -r line; do echo \"typed: $line\"; done\n");
@@ -174,6 +178,76 @@ TEST_F(RunScriptTest, TheBuildShowsItsProgressBesideTheTrysOutput) {
       << shown.toStdString();
   EXPECT_TRUE(shown.contains("run: building: 800 of 800\r\n")) << shown.toStdString();
   EXPECT_TRUE(shown.contains("typed: ami")) << shown.toStdString();
+}
+
+// On a desktop whose framework is fcitx5 the merged script never installed the fcitx5 addon and
+// ran the build and the packaging before configuring. Where fcitx5 is the framework both packages
+// are installed and the installed program enables Tolvani as the desktop user in the session;
+// elsewhere only the IBus one (and im-config). The installed program is a stand-in reached
+// through `env`, as the script calls it.
+TEST_F(RunScriptTest, OnADesktopTheFcitx5AddonIsInstalledWhereFcitx5IsTheFramework) {
+  const QString bin = standIns();
+  write("session.sh",
+        "find_session() {\n"
+        "  session_env=(DISPLAY=:4250 DBUS_SESSION_BUS_ADDRESS=unix:path=/nowhere)\n"
+        "  return 0\n}\n"
+        "session_uses_fcitx5() { [ \"$1\" = \"$TOLVANI_TEST_USER\" ] && "
+        "[ -n \"${TOLVANI_TEST_FCITX5:-}\" ]; }\n"
+        "session_lacks_ibus_variables() { return 1; }\n");
+  writeAt(bin + "/env",
+          "#!/bin/sh\n"
+          "case \" $* \" in\n"
+          "  *' /usr/bin/tolvani '*)\n"
+          "    echo \"$(id -un) $*\" >> \"$(dirname \"$0\")/tolvani.log\"\n"
+          "    echo 'tolvani: switched to Tolvani'\n"
+          "    echo 'tolvani-state status=enabled selected=1'\n"
+          "    exit 0;;\n"
+          "esac\n"
+          "exec /usr/bin/env \"$@\"\n");
+  testing::giveToTestUser(tree_.path());
+  const QString user = testing::testUser().name;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("TOLVANI_TEST_SESSION", QString::number(kDesktop));
+  env.insert("TOLVANI_TEST_USER", user);
+  env.insert("PATH", bin + ':' + env.value("PATH"));
+  if (testing::runsAsOtherUser())
+    env.insert("SUDO_USER", user);
+  else
+    env.remove("SUDO_USER");
+  const auto lines = [&](const char* name) {
+    QFile file(bin + '/' + QLatin1String(name));
+    const QStringList read = file.open(QIODevice::ReadOnly)
+                                 ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                                 : QStringList();
+    file.remove();
+    return read;
+  };
+  for (const bool fcitx5 : {true, false}) {
+    SCOPED_TRACE(fcitx5);
+    QProcessEnvironment with = env;
+    if (fcitx5) with.insert("TOLVANI_TEST_FCITX5", "1");
+    QProcess run;
+    run.setProcessEnvironment(with);
+    run.start(scripts_ + "/run", {});
+    run.closeWriteChannel();
+    ASSERT_TRUE(run.waitForFinished(60000));
+    const QString out = QString::fromUtf8(run.readAllStandardOutput());
+    const QString err = QString::fromUtf8(run.readAllStandardError());
+    EXPECT_EQ(run.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(out.contains("tolvani: switched to Tolvani")) << out.toStdString();
+    EXPECT_TRUE(out.contains("Its setup window opens from \"Tolvani\"")) << out.toStdString();
+
+    const QStringList installed = lines("apt.log").filter("--reinstall");
+    ASSERT_EQ(installed.size(), 1) << err.toStdString();
+    EXPECT_TRUE(installed[0].contains(tree_.path() + "/build/tolvani_1_amd64.deb"));
+    EXPECT_EQ(installed[0].contains(tree_.path() + "/build/tolvani-fcitx5_1_amd64.deb"), fcitx5)
+        << installed[0].toStdString();
+    const QStringList enabled = lines("tolvani.log");
+    ASSERT_FALSE(enabled.isEmpty()) << err.toStdString();
+    EXPECT_EQ(enabled[0], user +
+                              " DISPLAY=:4250 DBUS_SESSION_BUS_ADDRESS=unix:path=/nowhere "
+                              "/usr/bin/tolvani --enable-input-source --select-input-source");
+  }
 }
 
 // `yes | scripts/run` read its input without end and grew without bound, printing nothing.
