@@ -709,19 +709,17 @@ TEST_F(OnboardingGuideTest, UnderFcitx5ThePageNamesItsIconItsToolAndItsKeyInBoth
   screenshot("bn-fcitx5-done-dark");
 }
 
-// A person who removed fcitx5's trigger keys (fcitx5 then writes an empty list) was told to press
-// Control+Space. The page and the native panel say no key is set and where to set one.
+// Without trigger keys (fcitx5 writes their emptied list so) the page and the native panel named
+// Control+Space. They say no key is set and where to set one.
 TEST_F(OnboardingGuideTest, UnderFcitx5WithoutATriggerKeyThePageSaysWhereToSetOne) {
   const DesktopPin kde("KDE");
   const Fcitx5Pin fcitx5;
   const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + "/fcitx5/config";
-  QDir().mkpath(QFileInfo(config).absolutePath());
+  QDir().mkpath(QFileInfo(config).path());
   QFile file(config);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("[Hotkey]\n# Trigger Input Method\nTriggerKeys=\n");
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("[Hotkey]\nTriggerKeys=\n") > 0);
   file.close();
   for (const int language : {1, 0}) {
-    SCOPED_TRACE(language);
     AppSettings::setUiLanguage(language);
     AppSettings::setOnboardingCompleted(false);
     controller_ = std::make_unique<OnboardingWindowController>();
@@ -734,19 +732,11 @@ TEST_F(OnboardingGuideTest, UnderFcitx5WithoutATriggerKeyThePageSaysWhereToSetOn
     ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=done phase="); }))
         << drawn();
     const QString phase = jsText("document.getElementById('phase').textContent");
-    EXPECT_EQ(
-        phase,
-        language == 1
-            ? QString::fromUtf8("You’re all set. Choose Tolvani in the menu of fcitx5’s icon. No "
-                                "key is set to switch input methods: set one in Fcitx 5 "
-                                "Configuration (Global Options → Trigger Input Method).")
-            : QString::fromUtf8("সব তৈরি। fcitx5-এর আইকনের মেনু থেকে তোলভানি বেছে নিন। ইনপুট মেথড "
-                                "বদলানোর কোনো কী ঠিক করা নেই: Fcitx 5 Configuration-এ (Global "
-                                "Options → Trigger Input Method) একটি কী ঠিক করে দিন।"));
-    EXPECT_TRUE(fallbackStatus().endsWith(language == 1 ? "(Global Options → Trigger Input Method)."
-                                                        : "একটি কী ঠিক করে দিন।"))
-        << fallbackStatus();
-    EXPECT_EQ(jsText("String(/Control\\+Space|\\{key\\}/.test(document.body.innerText))"), "false");
+    const QString end = language == 1
+                            ? QString::fromUtf8("(Global Options → Trigger Input Method).")
+                            : QString::fromUtf8("একটি কী ঠিক করে দিন।");
+    EXPECT_TRUE(phase.endsWith(end) && fallbackStatus().endsWith(end)) << phase << fallbackStatus();
+    EXPECT_FALSE(phase.contains("Control") || fallbackStatus().contains("Control"));
     screenshot(QLatin1String(language == 1 ? "en" : "bn") + "-fcitx5-done-no-key");
   }
   QFile::remove(config);
