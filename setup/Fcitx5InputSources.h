@@ -4,7 +4,8 @@
 // input-method file lies in its data folders), enabled ones are in its current group. While
 // fcitx5 runs everything goes through its controller on the session bus, which saves the profile
 // itself; while it does not, through its profile file, which it rewrites when it exits and so is
-// edited only then. Enabling adds Tolvani after the person's input methods, in their order.
+// edited only then, but for the group's default, which a running fcitx5 saves only when it exits.
+// Enabling adds Tolvani after the person's input methods, in their order, their default kept.
 // Thread-safety: call from one thread at a time.
 #ifndef TOLVANI_SETUP_FCITX5INPUTSOURCES_H_
 #define TOLVANI_SETUP_FCITX5INPUTSOURCES_H_
@@ -31,7 +32,7 @@ class Fcitx5InputSources final : public InputSourceSystem {
   int enable(const InputSource& source) override;
   // Makes Tolvani what the trigger key switches to and, where a field has the focus, switches it.
   int select(const InputSource& source) override;
-  // The focused field's input method; with none focused, the one this process selected.
+  // The focused field's input method; with none focused, what the trigger key switches to.
   std::optional<InputSource> current() override;
   bool running() override;
   // fcitx5 shows its own tray icon or panel whenever it runs: there is nothing to turn on.
@@ -48,7 +49,6 @@ class Fcitx5InputSources final : public InputSourceSystem {
   static QString profilePath();
 
  private:
-  std::optional<QString> selectedUnfocused_;
   bool refreshed_ = false;
 };
 
