@@ -425,22 +425,24 @@ int Fcitx5InputSources::enable(const InputSource& source) {
     group = profile.currentGroup();
   }
   if (profile.itemNames(group).contains(source.identifier)) return 0;
+  // The person's default stays, as it does while fcitx5 runs: making Tolvani what the trigger
+  // key switches to is the choice's.
   profile.appendItem(group, source.identifier);
-  // What the trigger key switches to when fcitx5 starts: else the second layout, and Tolvani
-  // only by going through every input method.
+  return profile.write(profilePath());
+}
+
+int Fcitx5InputSources::selectForStart(const InputSource& source) {
+  // What the trigger key switches to when fcitx5 starts.
+  Profile profile;
+  if (!profile.read(profilePath())) return -EACCES;
+  const QString group = profile.currentGroup();
+  if (!profile.itemNames(group).contains(source.identifier)) return -ENOENT;
   profile.setValue(group, QStringLiteral("DefaultIM"), source.identifier);
   return profile.write(profilePath());
 }
 
 int Fcitx5InputSources::select(const InputSource& source) {
-  if (!running()) {
-    Profile profile;
-    if (!profile.read(profilePath())) return -EACCES;
-    const QString group = profile.currentGroup();
-    if (!profile.itemNames(group).contains(source.identifier)) return -ENOENT;
-    profile.setValue(group, QStringLiteral("DefaultIM"), source.identifier);
-    return profile.write(profilePath());
-  }
+  if (!running()) return selectForStart(source);
   if (!setCurrent(source.identifier)) return -EIO;
   const std::optional<QString> group = callForString("CurrentInputMethodGroup");
   return group ? saveDefault(*group, source.identifier) : -EIO;

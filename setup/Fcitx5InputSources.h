@@ -40,6 +40,7 @@ class Fcitx5InputSources final : public InputSourceSystem {
   bool setInputMenuVisible() override { return true; }
   // The trigger key, or fcitx5's menu where the person set none.
   QString switchHint() override;
+  int selectForStart(const InputSource& source) override;
 
   // The key that switches between the person's keyboard and Tolvani, as people write it
   // ("Control+Space"): the first of the person's trigger keys, fcitx5's default when unset, empty

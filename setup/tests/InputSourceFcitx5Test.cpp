@@ -342,6 +342,11 @@ TEST_F(InputSourceFcitx5Test, WhileFcitx5IsStoppedItsProfileIsEditedForItsStart)
         "[Hotkey/TriggerKeys]\n0=Super+space\n");
   testing::giveToTestUser(root_);
   int status = -1;
+  // Added alone, the person's default stays what the trigger key switches to.
+  command({QStringLiteral("--enable-input-source")}, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(read("config/fcitx5/profile").contains(u"Name=tolvani"));
+  EXPECT_TRUE(read("config/fcitx5/profile").contains(u"DefaultIM=keyboard-fr"));
   const QString out = command(
       {QStringLiteral("--enable-input-source"), QStringLiteral("--select-input-source")}, &status);
   EXPECT_EQ(status, 0) << out.toStdString();
