@@ -27,8 +27,19 @@ QString pickForFramework(QStringView fcitx5English, QStringView fcitx5Bangla,
   return pickForDesktop(gnomeEnglish, gnomeBangla, english, bangla);
 }
 
-QString withKey(QStringView english, QStringView bangla, const QString& key) {
-  return pick(english, bangla).arg(key.isEmpty() ? QStringLiteral("Control+Space") : key);
+// With the person's fcitx5 trigger key `key`; where the person set none, the texts that say so
+// and where one is set.
+QString withKey(QStringView english, QStringView bangla, QStringView noKeyEnglish,
+                QStringView noKeyBangla, const QString& key) {
+  if (key.isEmpty()) {
+    return pick(noKeyEnglish, noKeyBangla) + u' ' +
+           pick(
+               u"No key is set to switch input methods: set one in Fcitx 5 Configuration "
+               u"(Global Options → Trigger Input Method).",
+               u"ইনপুট মেথড বদলানোর কোনো কী ঠিক করা নেই: Fcitx 5 Configuration-এ (Global "
+               u"Options → Trigger Input Method) একটি কী ঠিক করে দিন।");
+  }
+  return pick(english, bangla).arg(key);
 }
 
 }  // namespace
@@ -156,7 +167,8 @@ QString setupFcitx5NotRunning(const QString& key) {
       u"again; then %1 switches to Tolvani.",
       u"তোলভানি যোগ করা হয়েছে। এই সেশনে fcitx5 এখনো চালু হয়নি: লগ আউট করে আবার লগ ইন "
       u"করুন; তারপর %1 চাপলে তোলভানিতে বদলাবে।",
-      key);
+      u"Tolvani is added. fcitx5 is not running in this session yet: log out and in again.",
+      u"তোলভানি যোগ করা হয়েছে। এই সেশনে fcitx5 এখনো চালু হয়নি: লগ আউট করে আবার লগ ইন করুন।", key);
 }
 QString setupDoneDetailFcitx5(const QString& key) {
   return withKey(
@@ -164,7 +176,9 @@ QString setupDoneDetailFcitx5(const QString& key) {
       u"between your keyboard and Tolvani.",
       u"সব তৈরি। তোলভানি fcitx5-এর ইনপুট মেথডে আছে; আপনার কীবোর্ড আর তোলভানির মধ্যে "
       u"বদলাতে %1 চাপুন।",
-      key);
+      u"You’re all set. Tolvani is in fcitx5’s input methods; choose it in the menu of fcitx5’s "
+      u"icon.",
+      u"সব তৈরি। তোলভানি fcitx5-এর ইনপুট মেথডে আছে; fcitx5-এর আইকনের মেনু থেকে এটি বেছে নিন।", key);
 }
 QString setupSwitchBackFcitx5(const QString& key) {
   return withKey(
@@ -172,6 +186,10 @@ QString setupSwitchBackFcitx5(const QString& key) {
       u"switch back to Tolvani.",
       u"তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে %1 "
       u"চাপুন।",
+      u"Tolvani is set up, and you are typing with another keyboard now. Choose Tolvani in the "
+      u"menu of fcitx5’s icon to switch back.",
+      u"তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে fcitx5-এর "
+      u"আইকনের মেনু থেকে তোলভানি বেছে নিন।",
       key);
 }
 QString setupSettingsPath() {

@@ -35,7 +35,7 @@ QString setupEnableDetail();
 QString setupStepsLeft();
 // What is left when the session runs no IBus daemon yet.
 QString setupIBusNotRunning();
-// Where fcitx5 is the framework, with its trigger key `key` (Control+Space when empty).
+// Where fcitx5 is the framework, with its trigger key `key` (none set when empty).
 QString setupFcitx5NotRunning(const QString& key);
 QString setupDoneDetailFcitx5(const QString& key);
 QString setupSwitchBackFcitx5(const QString& key);

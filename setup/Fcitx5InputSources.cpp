@@ -154,15 +154,18 @@ class Profile {
 
   // The current group's section ("Groups/N"): the first of GroupOrder, else the first group.
   QString currentGroup() const {
-    const QString wanted = value(QStringLiteral("GroupOrder"), QStringLiteral("0"));
+    return group(value(QStringLiteral("GroupOrder"), QStringLiteral("0")), true);
+  }
+  // The section of the group called `wanted`; with `orFirst`, else the first group's.
+  QString group(const QString& wanted, bool orFirst = false) const {
     QString first;
     for (const QString& section : sections()) {
-      static const QRegularExpression group(QStringLiteral("^Groups/\\d+$"));
-      if (!group.match(section).hasMatch()) continue;
+      static const QRegularExpression groupSection(QStringLiteral("^Groups/\\d+$"));
+      if (!groupSection.match(section).hasMatch()) continue;
       if (first.isEmpty()) first = section;
       if (value(section, QStringLiteral("Name")) == wanted) return section;
     }
-    return first;
+    return orFirst ? first : QString();
   }
   // The group's item sections in their order.
   QStringList items(const QString& group) const {
@@ -284,6 +287,34 @@ QStringList enabledNames() {
   return profile.itemNames(profile.currentGroup());
 }
 
+// Makes `name` the current group's default, and the focused field's input method where one is
+// focused (its first item only turns the field's input method off).
+bool setCurrent(const QString& name) {
+  GVariant* reply =
+      callController("SetCurrentIM", g_variant_new("(s)", name.toUtf8().constData()), nullptr);
+  if (reply == nullptr) return false;
+  g_variant_unref(reply);
+  return true;
+}
+
+// The default input method of the group called `group` as the profile holds it. A running fcitx5
+// offers no call that reads its default, and saves a new one only when it exits, so it is saved
+// here too whenever it is set.
+QString savedDefault(const QString& group) {
+  Profile profile;
+  if (!profile.read(Fcitx5InputSources::profilePath())) return {};
+  const QString section = profile.group(group);
+  return section.isEmpty() ? QString() : profile.value(section, QStringLiteral("DefaultIM"));
+}
+int saveDefault(const QString& group, const QString& name) {
+  Profile profile;
+  if (!profile.read(Fcitx5InputSources::profilePath())) return -EACCES;
+  const QString section = profile.group(group);
+  if (section.isEmpty() || profile.value(section, QStringLiteral("DefaultIM")) == name) return 0;
+  profile.setValue(section, QStringLiteral("DefaultIM"), name);
+  return profile.write(Fcitx5InputSources::profilePath());
+}
+
 // A key as fcitx5 writes it ("Control+space") as people read it ("Control+Space").
 QString keyInWords(const QString& key) {
   QStringList parts = key.split(u'+');
@@ -303,20 +334,26 @@ QString Fcitx5InputSources::triggerKey() {
   const QString fallback = QStringLiteral("Control+Space");
   if (!file.open(QIODevice::ReadOnly)) return fallback;
   bool inSection = false;
-  bool sectionSeen = false;
+  bool inHotkeys = false;
+  bool cleared = false;
   for (const QString& raw : QString::fromUtf8(file.readAll()).split(u'\n')) {
     const QString line = raw.trimmed();
     if (line.startsWith(u'[')) {
       inSection = line == QLatin1String("[Hotkey/TriggerKeys]");
-      sectionSeen = sectionSeen || inSection;
+      inHotkeys = line == QLatin1String("[Hotkey]");
+      cleared = cleared || inSection;
       continue;
     }
-    if (!inSection || line.startsWith(u'#')) continue;
+    if (line.startsWith(u'#')) continue;
+    // fcitx5 writes an emptied list of keys as an empty value in the section above its own.
+    if (inHotkeys && line.section(u'=', 0, 0).trimmed() == QLatin1String("TriggerKeys"))
+      cleared = cleared || line.section(u'=', 1).trimmed().isEmpty();
+    if (!inSection) continue;
     const qsizetype equals = line.indexOf(u'=');
     if (equals > 0 && !line.mid(equals + 1).trimmed().isEmpty())
       return keyInWords(line.mid(equals + 1).trimmed());
   }
-  return sectionSeen ? QString() : fallback;
+  return cleared ? QString() : fallback;
 }
 
 std::vector<InputSource> Fcitx5InputSources::sources(const QString& bundleID,
@@ -365,10 +402,20 @@ int Fcitx5InputSources::enable(const InputSource& source) {
   if (running()) {
     std::optional<Group> group = runningCurrentGroup();
     if (!group) return -EIO;
-    if (group->names().contains(source.identifier)) return 0;
-    // fcitx5 saves the profile itself.
+    const QStringList before = group->names();
+    if (before.contains(source.identifier)) return 0;
+    // A changed group gets its second item as default (and is saved so at once): the person's is
+    // put back. The focused field types with it where it is active; else it is the saved one.
+    const QString focused = callForString("CurrentInputMethod").value_or(QString());
+    QString personal = savedDefault(group->name);
+    if (!focused.isEmpty() && focused != before.value(0)) personal = focused;
     group->items.append({source.identifier, QString()});
-    return setRunningGroup(*group);
+    if (const int status = setRunningGroup(*group); status != 0) return status;
+    if (!before.contains(personal) || before.indexOf(personal) < 2) return 0;
+    if (!setCurrent(personal)) return -EIO;
+    // That also switched the focused field to it: the field gets back the keyboard it had.
+    if (!focused.isEmpty() && focused != personal && !setCurrent(focused)) return -EIO;
+    return saveDefault(group->name, personal);
   }
   Profile profile;
   if (!profile.read(profilePath())) return -EACCES;
@@ -378,30 +425,27 @@ int Fcitx5InputSources::enable(const InputSource& source) {
     group = profile.currentGroup();
   }
   if (profile.itemNames(group).contains(source.identifier)) return 0;
+  // The person's default stays, as it does while fcitx5 runs: making Tolvani what the trigger
+  // key switches to is the choice's.
   profile.appendItem(group, source.identifier);
-  // What the trigger key switches to when fcitx5 starts: else the second layout, and Tolvani
-  // only by going through every input method.
+  return profile.write(profilePath());
+}
+
+int Fcitx5InputSources::selectForStart(const InputSource& source) {
+  // What the trigger key switches to when fcitx5 starts.
+  Profile profile;
+  if (!profile.read(profilePath())) return -EACCES;
+  const QString group = profile.currentGroup();
+  if (!profile.itemNames(group).contains(source.identifier)) return -ENOENT;
   profile.setValue(group, QStringLiteral("DefaultIM"), source.identifier);
   return profile.write(profilePath());
 }
 
 int Fcitx5InputSources::select(const InputSource& source) {
-  if (!running()) {
-    Profile profile;
-    if (!profile.read(profilePath())) return -EACCES;
-    const QString group = profile.currentGroup();
-    if (!profile.itemNames(group).contains(source.identifier)) return -ENOENT;
-    profile.setValue(group, QStringLiteral("DefaultIM"), source.identifier);
-    return profile.write(profilePath());
-  }
-  GVariant* reply = callController(
-      "SetCurrentIM", g_variant_new("(s)", source.identifier.toUtf8().constData()), nullptr);
-  if (reply == nullptr) return -EIO;
-  g_variant_unref(reply);
-  // With no field focused, fcitx5 only makes it what the trigger key switches to.
-  const std::optional<QString> now = callForString("CurrentInputMethod");
-  if (now && now->isEmpty()) selectedUnfocused_ = source.identifier;
-  return 0;
+  if (!running()) return selectForStart(source);
+  if (!setCurrent(source.identifier)) return -EIO;
+  const std::optional<QString> group = callForString("CurrentInputMethodGroup");
+  return group ? saveDefault(*group, source.identifier) : -EIO;
 }
 
 std::optional<InputSource> Fcitx5InputSources::current() {
@@ -409,8 +453,12 @@ std::optional<InputSource> Fcitx5InputSources::current() {
   const std::optional<QString> name = callForString("CurrentInputMethod");
   if (!name) return std::nullopt;
   if (!name->isEmpty()) return InputSource{*name, true};
-  if (selectedUnfocused_) return InputSource{*selectedUnfocused_, true};
-  return std::nullopt;
+  // No field: what the trigger key switches to.
+  const std::optional<QString> group = callForString("CurrentInputMethodGroup");
+  if (!group) return std::nullopt;
+  const QString saved = savedDefault(*group);
+  if (saved.isEmpty()) return std::nullopt;
+  return InputSource{saved, true};
 }
 
 QString Fcitx5InputSources::switchHint() { return setupmessages::fcitx5Switch(triggerKey()); }

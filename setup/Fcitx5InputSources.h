@@ -4,7 +4,8 @@
 // input-method file lies in its data folders), enabled ones are in its current group. While
 // fcitx5 runs everything goes through its controller on the session bus, which saves the profile
 // itself; while it does not, through its profile file, which it rewrites when it exits and so is
-// edited only then. Enabling adds Tolvani after the person's input methods, in their order.
+// edited only then, but for the group's default, which a running fcitx5 saves only when it exits.
+// Enabling adds Tolvani after the person's input methods, in their order, their default kept.
 // Thread-safety: call from one thread at a time.
 #ifndef TOLVANI_SETUP_FCITX5INPUTSOURCES_H_
 #define TOLVANI_SETUP_FCITX5INPUTSOURCES_H_
@@ -31,7 +32,7 @@ class Fcitx5InputSources final : public InputSourceSystem {
   int enable(const InputSource& source) override;
   // Makes Tolvani what the trigger key switches to and, where a field has the focus, switches it.
   int select(const InputSource& source) override;
-  // The focused field's input method; with none focused, the one this process selected.
+  // The focused field's input method; with none focused, what the trigger key switches to.
   std::optional<InputSource> current() override;
   bool running() override;
   // fcitx5 shows its own tray icon or panel whenever it runs: there is nothing to turn on.
@@ -39,6 +40,7 @@ class Fcitx5InputSources final : public InputSourceSystem {
   bool setInputMenuVisible() override { return true; }
   // The trigger key, or fcitx5's menu where the person set none.
   QString switchHint() override;
+  int selectForStart(const InputSource& source) override;
 
   // The key that switches between the person's keyboard and Tolvani, as people write it
   // ("Control+Space"): the first of the person's trigger keys, fcitx5's default when unset, empty
@@ -48,7 +50,6 @@ class Fcitx5InputSources final : public InputSourceSystem {
   static QString profilePath();
 
  private:
-  std::optional<QString> selectedUnfocused_;
   bool refreshed_ = false;
 };
 

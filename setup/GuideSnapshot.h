@@ -46,7 +46,7 @@ struct State {
   // "xfce", "mate" or "other".
   QString desktop = QStringLiteral("other");
   // fcitx5 is the session's framework: its icon, its configuration tool and its trigger key
-  // (`switchKey`, "Control+Space" unless the person set another) are named, not IBus's.
+  // (`switchKey`, empty where the person set none) are named, not IBus's.
   bool fcitx5 = false;
   QString switchKey;
   // The first probe of this load has answered; before it nothing depending on it is offered.

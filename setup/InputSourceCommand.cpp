@@ -94,7 +94,9 @@ std::optional<int> InputSourceCommand::run(const QStringList& arguments, const Q
     }
     if (select && !systemuser::isSuperuser() && !inputSourceSystem().running() &&
         InputSourceRegistration::state(id) == InputSourceRegistration::State::enabled) {
-      // Nothing switches before the session starts IBus; Tolvani is in its list for then.
+      // Nothing switches before the session starts IBus; Tolvani is in its list for then, and
+      // what fcitx5 starts on.
+      InputSourceRegistration::selectForStart(id);
       writeLine(out, QStringLiteral("tolvani: ") + setupmessages::startIBusToSwitch());
       if (const QString hint = inputSourceSystem().switchHint(); !hint.isEmpty())
         writeLine(out, QStringLiteral("tolvani: ") + hint);

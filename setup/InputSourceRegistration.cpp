@@ -89,6 +89,16 @@ void InputSourceRegistration::select(const QString& bundleID) {
   if (!isSelected(bundleID)) throw SetupError::inputSource(6, msg::switchNotConfirmed());
 }
 
+void InputSourceRegistration::selectForStart(const QString& bundleID) {
+  for (const InputSource& source : sources(bundleID, false)) {
+    if (!source.selectCapable) continue;
+    if (const int status = inputSourceSystem().selectForStart(source); status != 0)
+      throw SetupError::inputSource(status, msg::couldNotSwitch(status));
+    return;
+  }
+  throw SetupError::inputSource(6, msg::noSelectableSource());
+}
+
 bool InputSourceRegistration::tapReaches(const QString& bundleID) {
   const std::vector<InputSource> enabled = sources(bundleID, false);
   return !enabled.empty() && inputSourceSystem().tapReaches(enabled.front());

@@ -29,6 +29,9 @@ class InputSourceRegistration {
   // Throws codes 1, 2, 3, 5, 6 or a status. Where the person chooses (GNOME Shell), it checks
   // that Tolvani can be chosen and switches nothing.
   static void select(const QString& bundleID);
+  // While the service does not run: the bundle's source is what it starts on, where it keeps
+  // such a choice. Throws codes 1, 2, 6 or a status.
+  static void selectForStart(const QString& bundleID);
   // Where the person chooses: whether a tap of Super+Space reaches the bundle's source now.
   // Throws codes 1, 2.
   static bool tapReaches(const QString& bundleID);

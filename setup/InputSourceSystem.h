@@ -49,6 +49,9 @@ class InputSourceSystem {
   // How the person switches to and from the source with the keyboard, where the framework says
   // it in a sentence of its own; empty elsewhere.
   virtual QString switchHint() { return {}; }
+  // While the service does not run: makes `source` the one it starts on, where it keeps such a
+  // choice (fcitx5's profile); 0 where it keeps none.
+  virtual int selectForStart(const InputSource& /*source*/) { return 0; }
 
   // The text input menu's visibility preference: absent when unset or unreadable.
   virtual std::optional<bool> inputMenuVisible() = 0;

@@ -141,7 +141,9 @@ inline QString startIBusToSwitch() {
 // Under fcitx5: how its trigger key `key` (empty when the person set none) reaches Tolvani.
 inline QString fcitx5Switch(const QString& key) {
   if (key.isEmpty())
-    return QStringLiteral("Choose Tolvani in the menu of fcitx5's icon in the panel.");
+    return QStringLiteral(
+        "Choose Tolvani in the menu of fcitx5's icon in the panel. No key is set to switch input "
+        "methods: set one in Fcitx 5 Configuration (Global Options → Trigger Input Method).");
   return QStringLiteral("In a text field, %1 switches between your keyboard and Tolvani.").arg(key);
 }
 // Where GNOME Shell runs the person chooses Tolvani in its keyboard menu; Super+Space is offered

@@ -2,6 +2,7 @@
 // typed here by code point, so a wrong character, a lost or misplaced key, or an entry in the wrong
 // layer fails by name.
 #include "json_reader.h"
+#include "layout_test_util.h"
 #include "probhat.h"
 #include "utf8.h"
 
@@ -17,6 +18,8 @@
 
 namespace tolvani::engine::probhat {
 namespace {
+
+using layout_test::code_points;
 
 struct Entry {
   const char* key;
@@ -144,17 +147,6 @@ const LayerTable kLayers[] = {
      true},
 };
 
-// Code points of a text, for messages that show which character differs.
-std::string code_points(std::string_view text) {
-  std::string out;
-  for (size_t pos = 0; pos < text.size();) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "U+%04X ", static_cast<unsigned>(utf8::decode_next(text, pos)));
-    out += buf;
-  }
-  return out;
-}
-
 const json::Value* member(const json::Value& object, std::string_view name) {
   const json::Value* found = nullptr;
   for (const auto& [key, value] : object.members) {
@@ -232,16 +224,8 @@ TEST(LayoutDataTest, DocumentsHoldFourLayersAndTheirNames) {
 // Every entry through the lookup, with the flags that choose its layer and no overrides. The
 // shift_alt keys are the base keys, which are also what the lookup uses for them.
 TEST(LayoutDataTest, EveryEntryIsWhatItsKeyTypes) {
-  // Point the process-wide overrides at an empty folder, so none apply.
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("tolvani-layout-data-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  const char* saved = std::getenv("TOLVANI_DATA_DIR");
-  const std::string saved_value = saved != nullptr ? saved : "";
-  setenv("TOLVANI_DATA_DIR", dir.c_str(), 1);
-  reload_custom_overrides();
-
+  // The process-wide overrides read from an empty folder, so none apply.
+  const layout_test::DataFolder folder("layout-data");
   for (const LayerTable& t : kLayers) {
     for (const Entry& e : t.entries) {
       size_t pos = 0;
@@ -253,13 +237,6 @@ TEST(LayoutDataTest, EveryEntryIsWhatItsKeyTypes) {
                                << code_points(out);
     }
   }
-
-  if (saved != nullptr) {
-    setenv("TOLVANI_DATA_DIR", saved_value.c_str(), 1);
-  } else {
-    unsetenv("TOLVANI_DATA_DIR");
-  }
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -23,12 +23,14 @@
 #include <vector>
 
 #include "engine_client.h"
+#include "layout_test_util.h"
 #include "session.h"
 #include "utf8.h"
 
 namespace tolvani::engine::probhat {
 namespace {
 
+using layout_test::code_points;
 using testing::EngineClient;
 
 constexpr uint32_t kShift = TOLVANI_MODIFIER_SHIFT;
@@ -39,42 +41,10 @@ constexpr const char* kKsa = "\u0995\u09CD\u09B7";
 const std::string kGoodOverrides =
     std::string(R"({"overrides": {"default": {"k": ")") + kKsa + R"("}}})";
 
-std::string code_points(std::string_view text) {
-  std::string out;
-  for (size_t pos = 0; pos < text.size();) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "U+%04X ", static_cast<unsigned>(utf8::decode_next(text, pos)));
-    out += buf;
-  }
-  return out.empty() ? "<empty>" : out;
-}
-
 // Each test gets an empty user-data folder of its own (ctest runs tests in parallel processes),
 // and leaves the process with no overrides and the variable as it found it.
 class ProbhatTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* saved = std::getenv("TOLVANI_DATA_DIR");
-    if (saved != nullptr) saved_ = saved;
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tolvani-probhat-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    setenv("TOLVANI_DATA_DIR", dir_.c_str(), 1);
-    reload_custom_overrides();
-  }
-
-  void TearDown() override {
-    if (saved_) {
-      setenv("TOLVANI_DATA_DIR", saved_->c_str(), 1);
-    } else {
-      unsetenv("TOLVANI_DATA_DIR");
-    }
-    std::filesystem::remove_all(dir_);
-    reload_custom_overrides();
-  }
-
   std::filesystem::path file() const { return dir_ / "custom-layout.json"; }
 
   void write(std::string_view bytes) const { write_to(file(), bytes); }
@@ -104,8 +74,8 @@ class ProbhatTest : public ::testing::Test {
     return state ? state->raw_text : "<null>";
   }
 
-  std::filesystem::path dir_;
-  std::optional<std::string> saved_;
+  layout_test::DataFolder folder_{"probhat"};
+  const std::filesystem::path& dir_ = folder_.path();
 };
 
 // ---------------------------------------------------------------------------------------------

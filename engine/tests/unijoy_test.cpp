@@ -14,12 +14,14 @@
 #include <string_view>
 
 #include "engine_client.h"
+#include "layout_test_util.h"
 #include "probhat.h"
 #include "utf8.h"
 
 namespace tolvani::engine {
 namespace {
 
+using layout_test::code_points;
 using testing::EngineClient;
 
 constexpr uint32_t kUnijoy = 3;
@@ -34,16 +36,6 @@ constexpr char32_t kTab = U'⇥';
 bool shifted(char32_t c) {
   return (c >= U'A' && c <= U'Z') ||
          std::u32string_view(U"~!@#$%^&*()_+{}|:\"<>?").find(c) != std::u32string_view::npos;
-}
-
-std::string code_points(std::string_view text) {
-  std::string out;
-  for (size_t pos = 0; pos < text.size();) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "U+%04X ", static_cast<unsigned>(utf8::decode_next(text, pos)));
-    out += buf;
-  }
-  return out.empty() ? "<nothing>" : out;
 }
 
 struct Row {
@@ -251,27 +243,6 @@ const Row kSequences[] = {
 
 class UnijoyTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* saved = std::getenv("TOLVANI_DATA_DIR");
-    if (saved != nullptr) saved_ = saved;
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tolvani-unijoy-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    setenv("TOLVANI_DATA_DIR", dir_.c_str(), 1);
-  }
-
-  void TearDown() override {
-    if (saved_) {
-      setenv("TOLVANI_DATA_DIR", saved_->c_str(), 1);
-    } else {
-      unsetenv("TOLVANI_DATA_DIR");
-    }
-    std::filesystem::remove_all(dir_);
-    probhat::reload_custom_overrides();
-  }
-
   // Types `keys` and a Space into a fresh Unijoy session; returns all it committed.
   static std::string type(std::u32string_view keys) {
     EngineClient client;
@@ -307,8 +278,8 @@ class UnijoyTest : public ::testing::Test {
     return out;
   }
 
-  std::filesystem::path dir_;
-  std::optional<std::string> saved_;
+  layout_test::DataFolder folder_{"unijoy"};
+  const std::filesystem::path& dir_ = folder_.path();
 };
 
 TEST_F(UnijoyTest, EveryKeyAndSequenceTypesItsText) {

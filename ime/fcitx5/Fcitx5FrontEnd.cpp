@@ -23,6 +23,7 @@
 #include "ime/CandidatePanelWindow.h"
 #include "ime/KeyTable.h"
 #include "ime/TolvaniInputController.h"
+#include "ime/fcitx5/Fcitx5Messages.h"
 #include "ime/fcitx5/Fcitx5Protocol.h"
 #include "ime/fcitx5/Fcitx5TextClient.h"
 #include "ime/ibus/IBusFrontEnd.h"
@@ -310,17 +311,13 @@ platform::InputPurpose purposeOf(std::uint8_t value) {
 
 // One message; false when it cannot be read (the connection is then refused and closed).
 bool handle(Connection& connection, const std::string& body) {
-  protocol::Reader in(body);
-  const auto type = static_cast<protocol::ToProgram>(in.u8());
-  switch (type) {
-    case protocol::ToProgram::hello: {
-      const std::uint32_t version = in.u32();
-      return in.atEnd() && version == protocol::kVersion;
-    }
+  const std::optional<protocol::AddonMessage> message = protocol::readAddonMessage(body);
+  if (!message) return false;
+  switch (message->type) {
+    case protocol::ToProgram::hello:
+      return message->version == protocol::kVersion;
     case protocol::ToProgram::focusIn: {
-      const std::uint32_t id = in.u32();
-      if (!in.atEnd()) return false;
-      Context& context = contextFor(connection, id);
+      Context& context = contextFor(connection, message->context);
       focusIn(context);
       flush(context);
       return true;
@@ -329,96 +326,76 @@ bool handle(Connection& connection, const std::string& body) {
     case protocol::ToProgram::reset:
     case protocol::ToProgram::resync:
     case protocol::ToProgram::contextGone: {
-      const std::uint32_t id = in.u32();
-      if (!in.atEnd()) return false;
-      auto found = connection.contexts.find(id);
+      auto found = connection.contexts.find(message->context);
       if (found == connection.contexts.end()) return true;
       Context& context = found->second;
-      if (type == protocol::ToProgram::contextGone) {
-        release(connection, id);
+      if (message->type == protocol::ToProgram::contextGone) {
+        release(connection, message->context);
         return true;
       }
-      if (type == protocol::ToProgram::focusOut) {
+      if (message->type == protocol::ToProgram::focusOut) {
         if (state().focused == &context) focusOut(context);
       } else {
         // The client has put in the preedit it showed (a click, or keys that went on without us).
         context.controller->commitComposition(
             context.client.get(), TolvaniInputController::PendingText::insertedByClient);
         context.client->forgetPreedit();
-        if (type == protocol::ToProgram::resync) IBusFrontEnd::testEvent(QStringLiteral("resync"));
+        if (message->type == protocol::ToProgram::resync)
+          IBusFrontEnd::testEvent(QStringLiteral("resync"));
       }
       flush(context);
       return true;
     }
     case protocol::ToProgram::key: {
-      const std::uint32_t sequence = in.u32();
-      const std::uint32_t id = in.u32();
-      const std::uint32_t keysym = in.u32();
-      const std::uint32_t keycode = in.u32();
-      const std::uint32_t keyState = in.u32();
-      const std::uint32_t character = in.u32();
-      const bool hasText = in.u8() != 0;
-      const std::string text = in.text();
-      const std::uint32_t cursor = in.u32();
-      const std::uint32_t anchor = in.u32();
-      const std::int32_t x = in.i32(), y = in.i32(), w = in.i32(), h = in.i32();
-      const std::uint8_t purpose = in.u8();
-      if (!in.atEnd()) return false;
-      Context& context = contextFor(connection, id);
+      const protocol::KeyMessage& key = message->key;
+      Context& context = contextFor(connection, message->context);
       focusIn(context);
-      context.client->report(hasText ? std::optional(QString::fromStdString(text)) : std::nullopt,
-                             cursor, anchor, QRectF(x, y, w, h), purposeOf(purpose));
+      context.client->report(
+          key.hasText ? std::optional(QString::fromStdString(key.text)) : std::nullopt, key.cursor,
+          key.anchor, QRectF(key.x, key.y, key.width, key.height), purposeOf(key.purpose));
       context.controller->inputPurposeChanged();
-      const KeyEvent event = keyEventFromKeysym(keysym, keycode, keyState, character);
+      const KeyEvent event = keyEventFromKeysym(key.keysym, key.keycode, key.state, key.character);
       // A key puts off the menu that is due.
       if (state().menuTimer.isActive()) sendMenuSoon();
       const bool handled = event.keyDown && context.controller->handle(event, context.client.get());
       protocol::Writer answer(static_cast<std::uint8_t>(protocol::ToAddon::answer));
-      answer.u32(sequence).u8(handled ? 1 : 0);
+      answer.u32(key.sequence).u8(handled ? 1 : 0);
       appendActions(answer, context.pending);
       write(connection, answer);
       return true;
     }
     case protocol::ToProgram::surrounding: {
-      const std::uint32_t id = in.u32();
-      const bool hasText = in.u8() != 0;
-      const std::string text = in.text();
-      const std::uint32_t cursor = in.u32();
-      const std::uint32_t anchor = in.u32();
-      if (!in.atEnd()) return false;
-      auto found = connection.contexts.find(id);
+      const protocol::KeyMessage& told = message->key;
+      auto found = connection.contexts.find(message->context);
       if (found != connection.contexts.end()) {
         found->second.client->reportText(
-            hasText ? std::optional(QString::fromStdString(text)) : std::nullopt, cursor, anchor);
+            told.hasText ? std::optional(QString::fromStdString(told.text)) : std::nullopt,
+            told.cursor, told.anchor);
       }
       return true;
     }
     case protocol::ToProgram::candidateClicked: {
-      const std::uint32_t id = in.u32();
-      const std::uint32_t row = in.u32();
-      if (!in.atEnd()) return false;
-      auto found = connection.contexts.find(id);
+      auto found = connection.contexts.find(message->context);
       if (found != connection.contexts.end() && state().focused == &found->second &&
-          state().shownFace && row < static_cast<std::uint32_t>(CandidatePanel::kMaxRows)) {
-        state().shownFace->clicked(static_cast<int>(row));
+          state().shownFace &&
+          message->row < static_cast<std::uint32_t>(CandidatePanel::kMaxRows)) {
+        state().shownFace->clicked(static_cast<int>(message->row));
         flush(found->second);
       }
       return true;
     }
     case protocol::ToProgram::menuActivate: {
-      const std::uint32_t id = in.u32();
-      const QString key = QString::fromStdString(in.text());
-      const bool on = in.u8() != 0;
-      if (!in.atEnd()) return false;
+      const std::uint32_t id = message->context;
+      const QString key = QString::fromStdString(message->rowKey);
       auto found = connection.contexts.find(id);
       IBusFrontEnd::testEvent(QStringLiteral("menu row ") + key +
                               (state().focused ? QString() : QStringLiteral(" without focus")));
       if (found == connection.contexts.end()) {
-        TolvaniInputController::activateMenuItemWithoutController(key, on);
+        TolvaniInputController::activateMenuItemWithoutController(key, message->on);
         return true;
       }
       Context& context = found->second;
-      context.controller->activateMenuItem(key, on);
+      context.controller->activateMenuItem(key, message->on);
       // A window may have opened a nested loop meanwhile; the context may be gone.
       auto still = connection.contexts.find(id);
       if (still != connection.contexts.end()) {

@@ -12,24 +12,10 @@ namespace protocol = fcitx5protocol;
 
 namespace {
 
-bool isPair(const QString& text, qsizetype i) {
-  return text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
-}
-
 // The UTF-16 position of scalar position `scalars`, or none beyond the text.
 std::optional<qsizetype> utf16Of(const QString& text, unsigned scalars) {
-  qsizetype i = 0;
-  for (unsigned n = 0; n < scalars; ++n) {
-    if (i >= text.size()) return std::nullopt;
-    i += isPair(text, i) ? 2 : 1;
-  }
-  return i;
-}
-
-qsizetype scalarsOf(const QString& text, qsizetype utf16) {
-  qsizetype n = 0;
-  for (qsizetype i = 0; i < std::min(utf16, text.size()); ++n) i += isPair(text, i) ? 2 : 1;
-  return n;
+  if (scalars > scalarPosition(text, text.size())) return std::nullopt;
+  return utf16Position(text, scalars);
 }
 
 std::string encoded(protocol::Writer& writer) { return writer.frame().substr(4); }
@@ -70,9 +56,7 @@ std::optional<Fcitx5TextClient::Surrounding> Fcitx5TextClient::surrounding() con
 std::optional<QString> Fcitx5TextClient::document() const {
   const std::optional<Surrounding> s = surrounding();
   if (!s) return std::nullopt;
-  QString doc = s->text;
-  doc.insert(s->cursor, preedit_);
-  return doc;
+  return s->document(preedit_);
 }
 
 void Fcitx5TextClient::keepEdited(const Surrounding& edited) {
@@ -100,13 +84,7 @@ TextRange Fcitx5TextClient::selectedRange() const {
 
 std::optional<QString> Fcitx5TextClient::stringFromRange(TextRange range,
                                                          TextRange* actualRange) const {
-  const std::optional<QString> doc = document();
-  if (!doc || range.isNotFound() || range.location > doc->size()) return std::nullopt;
-  const qsizetype length = range.length == platform::kNotFound
-                               ? 0
-                               : std::min(range.length, doc->size() - range.location);
-  if (actualRange) *actualRange = {range.location, length};
-  return doc->mid(range.location, length);
+  return substringOf(document(), range, actualRange);
 }
 
 std::optional<QString> Fcitx5TextClient::attributedSubstring(TextRange range) const {
@@ -115,25 +93,16 @@ std::optional<QString> Fcitx5TextClient::attributedSubstring(TextRange range) co
 
 void Fcitx5TextClient::deleteSurrounding(TextRange range) {
   std::optional<Surrounding> s = surrounding();
-  if (!s || range.isNotFound() || range.length == platform::kNotFound) return;
-  // Positions at or after the caret lie behind the preedit in the document.
-  qsizetype start = range.location;
-  if (!preedit_.isEmpty() && start >= s->cursor)
-    start = std::max(s->cursor, start - preedit_.size());
-  start = std::min(start, s->text.size());
-  const qsizetype end = std::min(start + range.length, s->text.size());
-  const qsizetype offset = scalarsOf(s->text, start) - scalarsOf(s->text, s->cursor);
-  const qsizetype count = scalarsOf(s->text, end) - scalarsOf(s->text, start);
+  const std::optional<SurroundingText::Part> part = s ? s->partOf(range, preedit_) : std::nullopt;
+  if (!part) return;
+  const qsizetype offset =
+      scalarPosition(s->text, part->start) - scalarPosition(s->text, s->cursor);
+  const qsizetype count = scalarPosition(s->text, part->end) - scalarPosition(s->text, part->start);
   if (count <= 0) return;
   protocol::Writer action(static_cast<std::uint8_t>(protocol::Action::deleteSurrounding));
   action.i32(static_cast<std::int32_t>(offset)).u32(static_cast<std::uint32_t>(count));
   send_(encoded(action));
-  const auto shifted = [&](qsizetype at) {
-    return at >= end ? at - (end - start) : std::min(at, start);
-  };
-  s->text.remove(start, end - start);
-  s->cursor = shifted(s->cursor);
-  s->anchor = shifted(s->anchor);
+  s->remove(*part);
   keepEdited(*s);
 }
 

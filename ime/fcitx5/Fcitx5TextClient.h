@@ -16,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "ime/SurroundingText.h"
 #include "platform/TextClient.h"
 
 namespace tolvani {
@@ -52,12 +53,7 @@ class Fcitx5TextClient final : public platform::TextClient {
   platform::InputPurpose inputPurpose() const override { return purpose_; }
 
  private:
-  struct Surrounding {
-    QString text;
-    qsizetype cursor = 0;  // UTF-16
-    qsizetype anchor = 0;  // UTF-16
-    bool operator==(const Surrounding&) const = default;
-  };
+  using Surrounding = SurroundingText;
   std::optional<Surrounding> surrounding() const;
   std::optional<QString> document() const;
   void keepEdited(const Surrounding& edited);

@@ -9,22 +9,6 @@ namespace tolvani {
 
 using platform::TextRange;
 
-qsizetype utf16Position(const QString& text, qsizetype chars) {
-  qsizetype i = 0;
-  for (qsizetype n = 0; n < chars && i < text.size(); ++n) {
-    i += (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
-  }
-  return i;
-}
-
-qsizetype scalarPosition(const QString& text, qsizetype utf16) {
-  qsizetype n = 0;
-  for (qsizetype i = 0; i < std::min(utf16, text.size()); ++n) {
-    i += (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
-  }
-  return n;
-}
-
 namespace {
 
 // How long a refresh of the selection waits for the context to send its text. A context whose
@@ -201,9 +185,7 @@ void IBusTextClient::keepEdited(const Surrounding& edited) {
 std::optional<QString> IBusTextClient::document() const {
   const std::optional<Surrounding> s = surrounding();
   if (!s) return std::nullopt;
-  QString doc = s->text;
-  doc.insert(s->cursor, preedit_);
-  return doc;
+  return s->document(preedit_);
 }
 
 TextRange IBusTextClient::markedRange() const {
@@ -227,13 +209,7 @@ bool IBusTextClient::tellsSelection() const {
 
 std::optional<QString> IBusTextClient::stringFromRange(TextRange range,
                                                        TextRange* actualRange) const {
-  const std::optional<QString> doc = document();
-  if (!doc || range.isNotFound() || range.location > doc->size()) return std::nullopt;
-  const qsizetype length = range.length == platform::kNotFound
-                               ? 0
-                               : std::min(range.length, doc->size() - range.location);
-  if (actualRange) *actualRange = {range.location, length};
-  return doc->mid(range.location, length);
+  return substringOf(document(), range, actualRange);
 }
 
 std::optional<QString> IBusTextClient::attributedSubstring(TextRange range) const {
@@ -242,30 +218,19 @@ std::optional<QString> IBusTextClient::attributedSubstring(TextRange range) cons
 
 void IBusTextClient::deleteSurrounding(TextRange range) {
   std::optional<Surrounding> s = surrounding();
-  if (!s || range.isNotFound() || range.length == platform::kNotFound) return;
-  // Positions at or after the caret lie behind the preedit in the document.
-  qsizetype start = range.location;
-  if (!preedit_.isEmpty() && start >= s->cursor)
-    start = std::max(s->cursor, start - preedit_.size());
-  start = std::min(start, s->text.size());
-  const qsizetype end = std::min(start + range.length, s->text.size());
+  const std::optional<SurroundingText::Part> part = s ? s->partOf(range, preedit_) : std::nullopt;
+  if (!part) return;
   // In the unit the context counts in.
   const auto position = [&](qsizetype utf16) {
     return s->unit == Unit::utf16 ? utf16 : scalarPosition(s->text, utf16);
   };
-  const qsizetype offset = position(start) - position(s->cursor);
-  const qsizetype count = position(end) - position(start);
+  const qsizetype offset = position(part->start) - position(s->cursor);
+  const qsizetype count = position(part->end) - position(part->start);
   if (count <= 0) return;
   ibus_engine_delete_surrounding_text(engine_, static_cast<gint>(offset), count);
   // IBus has cut its copy its own way: read it again.
   known_.reset();
-  // The context moves the caret and the anchor with the text after them.
-  const auto shifted = [&](qsizetype at) {
-    return at >= end ? at - (end - start) : std::min(at, start);
-  };
-  s->text.remove(start, end - start);
-  s->cursor = shifted(s->cursor);
-  s->anchor = shifted(s->anchor);
+  s->remove(*part);
   keepEdited(*s);
 }
 

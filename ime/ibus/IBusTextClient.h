@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 
+#include "ime/SurroundingText.h"
 #include "platform/TextClient.h"
 
 typedef struct _IBusEngine IBusEngine;
@@ -77,10 +78,8 @@ class IBusTextClient final : public platform::TextClient {
     unsigned cursor = 0;
     unsigned anchor = 0;
   };
-  struct Surrounding {
-    QString text;
-    qsizetype cursor = 0;  // UTF-16
-    qsizetype anchor = 0;  // UTF-16; the caret when the selection is not known
+  // The anchor is the caret when the selection is not known.
+  struct Surrounding : SurroundingText {
     // False when the positions do not tell the selection: the anchor lies outside the text (the
     // selection goes beyond it), the unit is unclear, or the toolkit is known to send a wrong one.
     bool selectionKnown = true;
@@ -126,10 +125,6 @@ class IBusTextClient final : public platform::TextClient {
   std::function<void(bool)> refreshDone_;
   unsigned refreshTimeout_ = 0;
 };
-
-// UTF-16 position of scalar position `chars` in `text`, clamped to its end; and back.
-qsizetype utf16Position(const QString& text, qsizetype chars);
-qsizetype scalarPosition(const QString& text, qsizetype utf16);
 
 }  // namespace tolvani
 

@@ -74,7 +74,8 @@ Fcitx5DaemonHarness::Fcitx5DaemonHarness(const Options& options) {
                                                      QStringLiteral("/fcitx5"));
   env.insert(QStringLiteral("XDG_DATA_DIRS"),
              build + QStringLiteral("/share:/usr/local/share:/usr/share"));
-  env.insert(QStringLiteral("TOLVANI_FCITX5_PROGRAM"), QStringLiteral(TOLVANI_PROGRAM));
+  env.insert(QStringLiteral("TOLVANI_FCITX5_PROGRAM"),
+             options.program.isEmpty() ? QStringLiteral(TOLVANI_PROGRAM) : options.program);
   env.insert(QStringLiteral("TOLVANI_FCITX5_SOCKET"), root + QStringLiteral("/tolvani.socket"));
   env.insert(QStringLiteral("TOLVANI_TEST_IBUS_EVENTS"), root + QStringLiteral("/events.txt"));
   env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));

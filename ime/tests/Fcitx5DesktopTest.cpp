@@ -2,9 +2,11 @@
 // fields typed with X key events through fcitx5's own modules get what they get through IBus (a
 // candidate chosen by number or clicked in fcitx5's list, a fixed layout, a word ended by a click
 // or a focus change, English in a password field); keys go on, never lost, while the Tolvani
-// program is stopped, killed or fcitx5 restarts; and the input menu's rows, as fcitx5 hands them
-// to a KDE panel, act when a panel triggers them after the field lost the focus.
+// program is stopped, killed, answers what cannot be read, or fcitx5 restarts; and the input
+// menu's rows, as fcitx5 hands them to a KDE panel, act when a panel triggers them after the field
+// lost the focus.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -23,12 +25,18 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <ostream>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "ime/fcitx5/Fcitx5Messages.h"
 #include "ime/fcitx5/Fcitx5Protocol.h"
 #include "ime/testing/TestUser.h"
 #include "ime/testing/VirtualDesktop.h"
@@ -291,6 +299,14 @@ std::string readUntilClosed(int fd) {
   return all;
 }
 
+std::string le(std::uint32_t v) {
+  return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
+}
+std::string text(const std::string& v) { return le(static_cast<std::uint32_t>(v.size())) + v; }
+std::string framed(const std::string& body) {
+  return le(static_cast<std::uint32_t>(body.size())) + body;
+}
+
 // The program does not trust the addon's side: a message that cannot be read gets a clear
 // refusal, that connection ends, and Tolvani keeps serving.
 TEST(Fcitx5ProtocolTest, ProgramRefusesUnreadableMessages) {
@@ -302,13 +318,24 @@ TEST(Fcitx5ProtocolTest, ProgramRefusesUnreadableMessages) {
   ASSERT_TRUE(tolvaniActive(desktop)) << events(desktop);
   const QString socket = desktop.fcitx5()->root() + QStringLiteral("/tolvani.socket");
 
-  // A key message cut short, a text that is no UTF-8, a length out of bounds.
+  // Another peer, halfway through a key, is served all the while.
+  protocol::Writer key(static_cast<std::uint8_t>(protocol::ToProgram::key));
+  key.u32(41).u32(99).u32(0x61).u32(38).u32(0).u32(0x61).u8(0).text("").u32(0).u32(0);
+  const std::string served = key.i32(0).i32(0).i32(0).i32(0).u8(0).frame();
+  const int other = connectTo(socket);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::send(other, served.data(), 10, MSG_NOSIGNAL), 10);
+
+  // A key message cut short, a text that is no UTF-8, a length out of bounds, an unknown kind, a
+  // byte too many, another version, and no message at all.
   protocol::Writer shortKey(static_cast<std::uint8_t>(protocol::ToProgram::key));
   shortKey.u32(1).u32(1);
   protocol::Writer badText(static_cast<std::uint8_t>(protocol::ToProgram::menuActivate));
   badText.u32(1).text("\xff\xfe").u8(1);
   for (const std::string& message :
-       {shortKey.frame(), badText.frame(), std::string("\xff\xff\xff\x7f", 4)}) {
+       {shortKey.frame(), badText.frame(), std::string("\xff\xff\xff\x7f", 4), framed("\x7f"),
+        framed('\x02' + le(1) + '\0'), framed('\x01' + le(protocol::kVersion + 1)),
+        std::string("GET / HTTP/1.1\r\n\r\n")}) {
     const int fd = connectTo(socket);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::send(fd, message.data(), message.size(), MSG_NOSIGNAL),
@@ -317,13 +344,165 @@ TEST(Fcitx5ProtocolTest, ProgramRefusesUnreadableMessages) {
     ::close(fd);
     std::string body;
     bool broken = false;
-    ASSERT_TRUE(protocol::takeMessage(answer, body, broken));
-    protocol::Reader refusal(body);
-    EXPECT_EQ(refusal.u8(), static_cast<std::uint8_t>(protocol::ToAddon::refused));
-    EXPECT_FALSE(refusal.text().empty());
+    ASSERT_TRUE(protocol::takeMessage(answer, body, broken)) << ::testing::PrintToString(message);
+    const auto refusal = protocol::readProgramMessage(body);
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->type, protocol::ToAddon::refused);
+    EXPECT_FALSE(refusal->refusal.empty());
   }
+  const auto rest = static_cast<ssize_t>(served.size() - 10);
+  ASSERT_EQ(::send(other, served.data() + 10, static_cast<std::size_t>(rest), MSG_NOSIGNAL), rest);
+  timeval limit{5, 0};
+  ::setsockopt(other, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+  std::string inbox, body;
+  bool answered = false, broken = false;
+  char chunk[4096];
+  for (ssize_t n; !answered && (n = ::recv(other, chunk, sizeof(chunk), 0)) > 0;) {
+    inbox.append(chunk, static_cast<std::size_t>(n));
+    while (protocol::takeMessage(inbox, body, broken)) {
+      const auto message = protocol::readProgramMessage(body);
+      answered |= message && message->type == protocol::ToAddon::answer && message->sequence == 41;
+    }
+  }
+  ::close(other);
+  EXPECT_TRUE(answered);
   ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
   EXPECT_TRUE(window->waitForText(0, u("আমি "))) << window->text(0).toStdString();
+}
+
+// A program in Tolvani's place on the addon's socket: it answers each key as `reply` says, in
+// bytes as they go on the socket, and counts the fields it heard of and the connections the addon
+// ended.
+class FakeProgram {
+ public:
+  using Reply = std::function<std::string(std::uint32_t sequence)>;
+  explicit FakeProgram(const QString& path) {
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    std::memcpy(address.sun_path, name.constData(), static_cast<std::size_t>(name.size()) + 1);
+    if (::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+        ::listen(listener_, 4) == 0) {
+      thread_ = std::thread([this] { serve(); });
+    }
+  }
+  ~FakeProgram() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    ::close(listener_);
+  }
+  bool listening() const { return thread_.joinable(); }
+  void answerWith(Reply reply) {
+    std::lock_guard lock(mutex_);
+    reply_ = std::move(reply);
+  }
+  int ended() const { return ended_; }
+  int focused() const { return focused_; }
+
+ private:
+  void serve() {
+    std::vector<std::pair<int, std::string>> peers;
+    while (!stop_) {
+      std::vector<pollfd> polled{{listener_, POLLIN, 0}};
+      for (const auto& peer : peers) polled.push_back({peer.first, POLLIN, 0});
+      if (::poll(polled.data(), polled.size(), 50) <= 0) continue;
+      for (std::size_t i = 1; i < polled.size(); ++i) {
+        if (polled[i].revents == 0) continue;
+        auto& [fd, inbox] = peers[i - 1];
+        char chunk[4096];
+        const ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
+        if (n <= 0) {
+          ::close(std::exchange(fd, -1));
+          ++ended_;
+          continue;
+        }
+        inbox.append(chunk, static_cast<std::size_t>(n));
+        std::string body;
+        bool broken = false;
+        while (protocol::takeMessage(inbox, body, broken)) {
+          const auto message = protocol::readAddonMessage(body);
+          if (message && message->type == protocol::ToProgram::focusIn) ++focused_;
+          if (!message || message->type != protocol::ToProgram::key) continue;
+          std::lock_guard lock(mutex_);
+          const std::string out = reply_ ? reply_(message->key.sequence) : std::string();
+          ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+        }
+      }
+      std::erase_if(peers, [](const auto& peer) { return peer.first < 0; });
+      if (polled[0].revents != 0) peers.emplace_back(::accept4(listener_, nullptr, nullptr, 0), "");
+    }
+    for (const auto& peer : peers) ::close(peer.first);
+  }
+
+  int listener_ = -1;
+  std::thread thread_;
+  std::atomic<bool> stop_ = false;
+  std::atomic<int> ended_ = 0;
+  std::atomic<int> focused_ = 0;
+  std::mutex mutex_;
+  Reply reply_;
+};
+
+// The program takes key `sequence` and puts this action in its place.
+std::string taken(std::uint32_t sequence, const std::string& action) {
+  return framed('\x01' + le(sequence) + '\x01' + le(1) + action);
+}
+
+// The addon trusts nothing the program sends: whatever cannot be read, or answers a key it is not
+// waiting for, ends that connection at once, the key goes on as typed, and the next key finds the
+// program again.
+TEST(Fcitx5ProtocolTest, AddonLeavesAProgramThatAnswersBadly) {
+  Fcitx5DaemonHarness::Options options;
+  options.program = QStringLiteral("/bin/true");
+  VirtualDesktop desktop(options);
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  FakeProgram program(desktop.fcitx5()->root() + QStringLiteral("/tolvani.socket"));
+  ASSERT_TRUE(program.listening());
+  QFile fcitx5Pid(desktop.fcitx5()->root() + QStringLiteral("/fcitx5.pid"));
+  ASSERT_TRUE(fcitx5Pid.open(QIODevice::ReadOnly));
+  const QByteArray fcitx5 = fcitx5Pid.readAll();
+  TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3);
+  ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(desktop.waitFor([&] { return program.focused() > 0; }));
+
+  const std::string commitX = '\x02' + text("X");
+  std::string rows;
+  for (int i = 0; i <= static_cast<int>(protocol::kMaxRows); ++i) rows += text("x") + text("1");
+  const std::string row = text("layouts") + '\x03' + text("Layouts") + text("") + '\x00' + '\x01';
+  const std::vector<std::pair<const char*, FakeProgram::Reply>> answers{
+      {"a length out of bounds", [](auto) { return std::string("\xff\xff\xff\x7f", 4); }},
+      {"an unknown kind", [](auto) { return framed("\x7f"); }},
+      {"a text cut short", [](auto s) { return taken(s, '\x02' + le(10) + "abc"); }},
+      {"a text that is no UTF-8", [](auto s) { return taken(s, '\x02' + text("\xff\xfe")); }},
+      {"a caret inside a letter", [](auto s) { return taken(s, '\x01' + text("ক") + le(1)); }},
+      {"more rows than a list holds",
+       [&](auto s) {
+         return taken(s, '\x04' + le(protocol::kMaxRows + 1) + rows + le(0) + text(""));
+       }},
+      {"a menu row twice", [&](auto s) { return taken(s, '\x05' + le(2) + row + row); }},
+      {"an answer to another key", [&](auto s) { return taken(s + 1, commitX); }},
+      {"an answer to a key never sent",
+       [&](auto s) { return framed('\x01' + le(s) + '\0' + le(0)) + taken(s + 7, commitX); }},
+  };
+  QString typed;
+  for (const auto& [name, reply] : answers) {
+    SCOPED_TRACE(name);
+    const int ended = program.ended();
+    program.answerWith(reply);
+    const QChar letter(static_cast<char16_t>(u'a' + typed.size()));
+    typed += letter;
+    ASSERT_TRUE(desktop.type(letter));
+    EXPECT_TRUE(window->waitForText(0, typed)) << window->text(0).toStdString();
+    EXPECT_TRUE(desktop.waitFor([&] { return program.ended() > ended; }));
+  }
+  // The program that answers well types again, in the same fcitx5.
+  program.answerWith([](auto s) { return taken(s, '\x02' + text("ক")); });
+  ASSERT_TRUE(desktop.type(QStringLiteral("z")));
+  EXPECT_TRUE(window->waitForText(0, typed + u("ক"))) << window->text(0).toStdString();
+  fcitx5Pid.seek(0);
+  EXPECT_EQ(fcitx5Pid.readAll(), fcitx5);
 }
 
 // A KDE panel as fcitx5's kimpanel addon serves one (org.kde.impanel): it receives the status

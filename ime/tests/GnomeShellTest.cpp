@@ -204,28 +204,48 @@ INSTANTIATE_TEST_SUITE_P(Layouts, GnomeShellEnableTest,
                                                       "fr"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A reports folder the test user's program can write into.
+QString openToTheTestUser(const QTemporaryDir& folder) {
+  QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                           QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                           QFileDevice::WriteOther | QFileDevice::ExeOther);
+  return folder.path();
+}
+
+// A person not yet onboarded logged in to a 1366x768 shell whose sources are a French and a US
+// layout, Tolvani's windows reporting their widgets, before the setup window starts.
+struct SetupWindowShell {
+  explicit SetupWindowShell(int uiLanguage)
+      : report(openToTheTestUser(reports) + QStringLiteral("/windows.txt")),
+        desktop({QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR),
+                 QSize(1366, 768),
+                 true,
+                 {QStringLiteral("TOLVANI_TEST_WINDOWS=") + report.path()}}) {
+    if (!reports.isValid() || !desktop.failure().isEmpty()) return;
+    testing::letTestUserReach(QStringLiteral(TOLVANI_PROGRAM));
+    settle(desktop, uiLanguage, /*onboarded=*/false);
+    loggedIn = desktop.setSetting(kSources, QStringLiteral("sources"),
+                                  QStringLiteral("[('xkb', 'fr'), ('xkb', 'us')]")) &&
+               desktop.login();
+  }
+  bool ready() const { return loggedIn; }
+
+  QTemporaryDir reports;
+  testing::WindowReport report;
+  GnomeShellDesktop desktop;
+  bool loggedIn = false;
+};
+
 // The setup window adds Tolvani from a running Tolvani, which serves IBus and ended with the
 // daemon that enabling restarted for the shell's order, taking the window with it. The window then
 // follows the shell: it used to switch IBus behind the shell and say all was set while the shell's
 // indicator stayed on the layout; the switch is the person's, made in the shell, and the window
 // says all is set only then.
 TEST(GnomeShellSetupTest, SetupWindowAddsTolvaniAndWaitsForThePersonsChoiceInTheShell) {
-  QTemporaryDir reports;
-  ASSERT_TRUE(reports.isValid());
-  QFile::setPermissions(reports.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                            QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                            QFileDevice::WriteOther | QFileDevice::ExeOther);
-  testing::WindowReport report(reports.path() + QStringLiteral("/windows.txt"));
-  GnomeShellDesktop desktop({QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR),
-                             QSize(1366, 768),
-                             true,
-                             {QStringLiteral("TOLVANI_TEST_WINDOWS=") + report.path()}});
-  ASSERT_TRUE(desktop.failure().isEmpty()) << desktop.failure().toStdString();
-  testing::letTestUserReach(QStringLiteral(TOLVANI_PROGRAM));
-  settle(desktop, /*English*/ 1, /*onboarded=*/false);
-  ASSERT_TRUE(desktop.setSetting(kSources, QStringLiteral("sources"),
-                                 QStringLiteral("[('xkb', 'fr'), ('xkb', 'us')]")));
-  ASSERT_TRUE(desktop.login()) << desktop.failure().toStdString();
+  SetupWindowShell shell(/*English*/ 1);
+  ASSERT_TRUE(shell.ready()) << shell.desktop.failure().toStdString();
+  GnomeShellDesktop& desktop = shell.desktop;
+  testing::WindowReport& report = shell.report;
   QProcess* setup = desktop.start(QStringLiteral(TOLVANI_PROGRAM), {QStringLiteral("--setup")});
   ASSERT_NE(setup, nullptr);
   const QString windows = QStringLiteral(
@@ -285,22 +305,10 @@ TEST(GnomeShellSetupTest, SetupWindowAddsTolvaniAndWaitsForThePersonsChoiceInThe
 // done, until the pointer moved over the window. The first check of a first open ends so, and so
 // does each check the person retries.
 TEST(GnomeShellSetupTest, SetupWindowInBanglaShowsItsLastStateOnTheScreen) {
-  QTemporaryDir reports;
-  ASSERT_TRUE(reports.isValid());
-  QFile::setPermissions(reports.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                            QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                            QFileDevice::WriteOther | QFileDevice::ExeOther);
-  testing::WindowReport report(reports.path() + QStringLiteral("/windows.txt"));
-  GnomeShellDesktop desktop({QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR),
-                             QSize(1366, 768),
-                             true,
-                             {QStringLiteral("TOLVANI_TEST_WINDOWS=") + report.path()}});
-  ASSERT_TRUE(desktop.failure().isEmpty()) << desktop.failure().toStdString();
-  testing::letTestUserReach(QStringLiteral(TOLVANI_PROGRAM));
-  settle(desktop, /*Bangla*/ 0, /*onboarded=*/false);
-  ASSERT_TRUE(desktop.setSetting(kSources, QStringLiteral("sources"),
-                                 QStringLiteral("[('xkb', 'fr'), ('xkb', 'us')]")));
-  ASSERT_TRUE(desktop.login()) << desktop.failure().toStdString();
+  SetupWindowShell shell(/*Bangla*/ 0);
+  ASSERT_TRUE(shell.ready()) << shell.desktop.failure().toStdString();
+  GnomeShellDesktop& desktop = shell.desktop;
+  testing::WindowReport& report = shell.report;
   ASSERT_NE(desktop.start(QStringLiteral(TOLVANI_PROGRAM), {QStringLiteral("--setup")}), nullptr);
   const auto retry = testing::WindowReport::pageButton(QStringLiteral("retry"));
   // Idle once the setup's check has ended: the retry button is on.

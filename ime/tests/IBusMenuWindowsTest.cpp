@@ -48,6 +48,22 @@ bool shown(VirtualDesktop& desktop, const QString& title) {
               .isEmpty();
 }
 
+// The person's settings, in the interface language `uiLanguage`, where the program reads them
+// when it starts: the daemon's folder.
+void speak(VirtualDesktop& desktop, int uiLanguage) {
+  qputenv("XDG_CONFIG_HOME", desktop.ibus().configHome().toUtf8());
+  platform::Defaults::testResetStandard();
+  AppSettings::setUiLanguage(uiLanguage);
+}
+
+// A window with no field, to take the focus from a field's window.
+TextWindow* openElsewhere(VirtualDesktop& desktop) {
+  return desktop.open(TextWindow::Toolkit::Gtk3,
+                      {QStringLiteral("--fields"), QStringLiteral("0"), QStringLiteral("--title"),
+                       QStringLiteral("Elsewhere"), QStringLiteral("--x"), QStringLiteral("500"),
+                       QStringLiteral("--y"), QStringLiteral("300")});
+}
+
 class IBusMenuWindowsTest : public ::testing::TestWithParam<LanguageCase> {
  protected:
   void SetUp() override {
@@ -80,9 +96,7 @@ TEST_P(IBusMenuWindowsTest, EachWindowRowBringsUpItsWindowAndUpdatesOpenTheBrows
   VirtualDesktop desktop(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR), /*quiet=*/true);
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
   // The program reads its settings from the daemon's folder when it starts.
-  qputenv("XDG_CONFIG_HOME", desktop.ibus().configHome().toUtf8());
-  platform::Defaults::testResetStandard();
-  AppSettings::setUiLanguage(c.uiLanguage);
+  speak(desktop, c.uiLanguage);
 
   TestInputContext context(desktop.ibus(), "editor");
   context.focusIn();
@@ -139,19 +153,13 @@ TEST_P(IBusMenuWindowsTest, RowsOfIBusOwnPanelActWhileNoFieldHasTheFocus) {
   const LanguageCase& c = GetParam();
   VirtualDesktop desktop(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR), /*quiet=*/true);
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
-  qputenv("XDG_CONFIG_HOME", desktop.ibus().configHome().toUtf8());
-  platform::Defaults::testResetStandard();
-  AppSettings::setUiLanguage(c.uiLanguage);
+  speak(desktop, c.uiLanguage);
   ASSERT_TRUE(desktop.startIBusPanel({QStringLiteral("tolvani")}))
       << desktop.failure().toStdString();
   TextWindow* field = desktop.open(TextWindow::Toolkit::Gtk3,
                                    {QStringLiteral("--title"), QStringLiteral("Letter")});
   ASSERT_NE(field, nullptr) << desktop.failure().toStdString();
-  TextWindow* elsewhere =
-      desktop.open(TextWindow::Toolkit::Gtk3,
-                   {QStringLiteral("--fields"), QStringLiteral("0"), QStringLiteral("--title"),
-                    QStringLiteral("Elsewhere"), QStringLiteral("--x"), QStringLiteral("500"),
-                    QStringLiteral("--y"), QStringLiteral("300")});
+  TextWindow* elsewhere = openElsewhere(desktop);
   ASSERT_NE(elsewhere, nullptr) << desktop.failure().toStdString();
   ASSERT_TRUE(desktop.selectEngine("tolvani"));
   ASSERT_TRUE(desktop.focus(*field, 0)) << field->errors().toStdString();
@@ -203,17 +211,11 @@ TEST_P(IBusMenuWindowsTest, IBusOwnPanelHoldsTheRowsWithNoFieldFocused) {
   const LanguageCase& c = GetParam();
   VirtualDesktop desktop(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR), /*quiet=*/true);
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
-  qputenv("XDG_CONFIG_HOME", desktop.ibus().configHome().toUtf8());
-  platform::Defaults::testResetStandard();
-  AppSettings::setUiLanguage(c.uiLanguage);
+  speak(desktop, c.uiLanguage);
   // The panel selects Tolvani as it starts; a window with no field has the focus.
   ASSERT_TRUE(desktop.startIBusPanel({QStringLiteral("tolvani")}))
       << desktop.failure().toStdString();
-  TextWindow* elsewhere =
-      desktop.open(TextWindow::Toolkit::Gtk3,
-                   {QStringLiteral("--fields"), QStringLiteral("0"), QStringLiteral("--title"),
-                    QStringLiteral("Elsewhere"), QStringLiteral("--x"), QStringLiteral("500"),
-                    QStringLiteral("--y"), QStringLiteral("300")});
+  TextWindow* elsewhere = openElsewhere(desktop);
   ASSERT_NE(elsewhere, nullptr) << desktop.failure().toStdString();
   ASSERT_TRUE(desktop.focusWindow(*elsewhere));
   ASSERT_TRUE(desktop.ibus().waitFor([&] {
@@ -323,9 +325,7 @@ TEST(IBusMenuFullDictionaryTest, SettingsOpenWhileKeysGoOnBeingAnswered) {
                                  {QStringLiteral("TOLVANI_DATA_DIR=") + data.path(),
                                   QStringLiteral("TOLVANI_TEST_WINDOWS=") + report}});
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
-  qputenv("XDG_CONFIG_HOME", desktop.ibus().configHome().toUtf8());
-  platform::Defaults::testResetStandard();
-  AppSettings::setUiLanguage(1);
+  speak(desktop, /*English*/ 1);
 
   TestInputContext context(desktop.ibus(), "editor");
   context.keepText(QString(), 0);

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <tuple>
 
+#include "ime/testing/TestUser.h"
+
 namespace tolvani {
 namespace {
 
@@ -70,8 +72,10 @@ class RunScriptTest : public ::testing::Test {
         "while [ $i -le 800 ]; do echo \"[$i/800] Building CXX object o$i.o\"; i=$((i+1)); done\n"
         "echo 'note: a line of the compiler'\n"
         "[ -z \"$TOLVANI_TEST_BUILD_FAILS\" ] || { echo 'error: o800.cpp'; exit 1; }\n");
-    writeAt(bin + "/cpack", "#!/bin/sh\ntouch tolvani_1_amd64.deb\n");
-    writeAt(bin + "/apt-get", "#!/bin/sh\necho 'pmstatus:tolvani:50.0000:Installing tolvani'\n");
+    writeAt(bin + "/cpack", "#!/bin/sh\ntouch tolvani_1_amd64.deb tolvani-fcitx5_1_amd64.deb\n");
+    writeAt(bin + "/apt-get",
+            "#!/bin/sh\necho \"$*\" >> \"$(dirname \"$0\")/apt.log\"\n"
+            "echo 'pmstatus:tolvani:50.0000:Installing tolvani'\n");
     writeAt(bin + "/sudo", "#!/bin/sh\nexec \"$@\"\n");
     writeAt(tree_.path() + "/build/ime/tolvani-try",
             "#!/bin/sh\nwhile IFS= read -r line; do echo \"typed: $line\"; done\n");
@@ -174,6 +178,56 @@ TEST_F(RunScriptTest, TheBuildShowsItsProgressBesideTheTrysOutput) {
       << shown.toStdString();
   EXPECT_TRUE(shown.contains("run: building: 800 of 800\r\n")) << shown.toStdString();
   EXPECT_TRUE(shown.contains("typed: ami")) << shown.toStdString();
+}
+
+// On a desktop the script installed the fcitx5 addon nowhere, and built and packaged before it
+// configured. Where fcitx5 is the framework both packages are installed, elsewhere only the IBus
+// one; the installed program (a stand-in reached through `env`, as the script calls it) enables
+// Tolvani as the desktop user in the session.
+TEST_F(RunScriptTest, OnADesktopTheFcitx5AddonIsInstalledWhereFcitx5IsTheFramework) {
+  const QString bin = standIns();
+  write("session.sh",
+        "find_session() { session_env=(DISPLAY=:4250 DBUS_SESSION_BUS_ADDRESS=unix:path=/x); }\n"
+        "session_uses_fcitx5() { [ \"$1\" = \"$TOLVANI_TEST_USER\" ] && "
+        "[ -n \"${TOLVANI_TEST_FCITX5:-}\" ]; }\n"
+        "session_lacks_ibus_variables() { return 1; }\n");
+  writeAt(bin + "/env",
+          "#!/bin/sh\ncase \" $* \" in *' /usr/bin/tolvani '*)\n"
+          "  echo \"$(id -un) $*\" >> \"$(dirname \"$0\")/tolvani.log\"; exit 0;;\nesac\n"
+          "exec /usr/bin/env \"$@\"\n");
+  testing::giveToTestUser(tree_.path());
+  const QString user = testing::testUser().name;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("TOLVANI_TEST_USER", user);
+  env.insert("PATH", bin + ':' + env.value("PATH"));
+  env.remove("SUDO_USER");
+  if (testing::runsAsOtherUser()) env.insert("SUDO_USER", user);
+  const auto taken = [&](const char* name) {
+    QFile file(bin + '/' + QLatin1String(name));
+    const QString lines = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : "";
+    file.remove();
+    return lines;
+  };
+  for (const bool fcitx5 : {true, false}) {
+    SCOPED_TRACE(fcitx5);
+    if (fcitx5) env.insert("TOLVANI_TEST_FCITX5", "1");
+    if (!fcitx5) env.remove("TOLVANI_TEST_FCITX5");
+    QProcess run;
+    run.setProcessEnvironment(env);
+    run.start(scripts_ + "/run", {});
+    run.closeWriteChannel();
+    ASSERT_TRUE(run.waitForFinished(60000));
+    EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+    EXPECT_TRUE(run.readAllStandardOutput().contains("Its setup window opens from"));
+    const QString installed = taken("apt.log");
+    EXPECT_TRUE(installed.contains(tree_.path() + "/build/tolvani_1_amd64.deb"));
+    EXPECT_EQ(installed.contains("tolvani-fcitx5_1_amd64.deb"), fcitx5) << installed.toStdString();
+    // Under IBus the state is read after it.
+    EXPECT_EQ(taken("tolvani.log").section('\n', 0, 0).toStdString(),
+              (user + " DISPLAY=:4250 DBUS_SESSION_BUS_ADDRESS=unix:path=/x /usr/bin/tolvani "
+                      "--enable-input-source --select-input-source")
+                  .toStdString());
+  }
 }
 
 // `yes | scripts/run` read its input without end and grew without bound, printing nothing.

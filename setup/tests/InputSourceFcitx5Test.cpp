@@ -282,6 +282,56 @@ TEST_F(InputSourceFcitx5Test, WhileFcitx5RunsTolvaniJoinsItsGroupIsSelectedAndSt
   EXPECT_EQ(controller(QStringLiteral("CurrentInputMethod")), QStringLiteral("('tolvani',)"));
 }
 
+// fcitx5 makes a changed group's second item its default: the person's third layout, their
+// default, stays what the trigger key switches to. Tolvani chosen with no field focused (the
+// terminal closed) is selected for a later process too, before and after fcitx5 restarts. A
+// person who removed fcitx5's trigger keys is told where to set one, not told Control+Space.
+TEST_F(InputSourceFcitx5Test, WhileFcitx5RunsThePersonsDefaultStaysAndAChoiceWithoutAFieldHolds) {
+  QString profile = QString::fromLatin1(kProfile);
+  profile.replace(QLatin1String("DefaultIM=keyboard-fr"), QLatin1String("DefaultIM=keyboard-de"));
+  profile.replace(QLatin1String("Name=keyboard-fr\n# Layout\nLayout=\n"),
+                  QLatin1String("Name=keyboard-fr\n# Layout\nLayout=\n\n[Groups/0/Items/2]\n"
+                                "# Name\nName=keyboard-de\n# Layout\nLayout=\n"));
+  write("config/fcitx5/profile", profile.toUtf8());
+  write("config/fcitx5/config", "[Hotkey]\n# Trigger Input Method\nTriggerKeys=\n");
+  testing::giveToTestUser(root_);
+  ASSERT_TRUE(startFcitx5()) << read("fcitx5.log").toStdString();
+  ASSERT_TRUE(focusField());
+  int status = -1;
+  const QString out = command({QStringLiteral("--enable-input-source")}, &status);
+  EXPECT_EQ(status, 0) << out.toStdString();
+  EXPECT_EQ(group(), QStringLiteral("('us', [('keyboard-us', ''), ('keyboard-fr', ''), "
+                                    "('keyboard-de', ''), ('tolvani', '')])"));
+  EXPECT_EQ(controller(QStringLiteral("CurrentInputMethod")), QStringLiteral("('keyboard-us',)"));
+  const QString saved = read("config/fcitx5/profile");
+  EXPECT_TRUE(
+      saved.contains(QLatin1String("Name=Default\n# Layout\nDefault Layout=us\n"
+                                   "# Default Input Method\nDefaultIM=keyboard-de\n")))
+      << saved.toStdString();
+  controller(QStringLiteral("Toggle"));
+  EXPECT_EQ(controller(QStringLiteral("CurrentInputMethod")), QStringLiteral("('keyboard-de',)"));
+
+  stopField();
+  const QString selected = command({QStringLiteral("--select-input-source")}, &status);
+  EXPECT_EQ(status, 0) << selected.toStdString();
+  EXPECT_TRUE(selected.contains(QStringLiteral(
+      "No key is set to switch input methods: set one in Fcitx 5 Configuration (Global Options "
+      "→ Trigger Input Method).")))
+      << selected.toStdString();
+  EXPECT_FALSE(selected.contains(QLatin1String("Control+Space"))) << selected.toStdString();
+  for (const bool restarted : {false, true}) {
+    const QString state = command({QStringLiteral("--input-source-state")}, &status);
+    EXPECT_TRUE(state.contains(QLatin1String("tolvani-state status=enabled selected=1")))
+        << restarted << ": " << state.toStdString();
+    if (restarted) break;
+    stopFcitx5();
+    ASSERT_TRUE(startFcitx5()) << read("fcitx5.log").toStdString();
+  }
+  ASSERT_TRUE(focusField());
+  controller(QStringLiteral("Toggle"));
+  EXPECT_EQ(controller(QStringLiteral("CurrentInputMethod")), QStringLiteral("('tolvani',)"));
+}
+
 // Chosen with im-config, before the next login starts fcitx5: its profile is edited, everything
 // else in it kept, and the fcitx5 that starts then offers Tolvani after the layouts. The trigger
 // key named is the person's own.
@@ -292,6 +342,11 @@ TEST_F(InputSourceFcitx5Test, WhileFcitx5IsStoppedItsProfileIsEditedForItsStart)
         "[Hotkey/TriggerKeys]\n0=Super+space\n");
   testing::giveToTestUser(root_);
   int status = -1;
+  // Added alone, the person's default stays what the trigger key switches to.
+  command({QStringLiteral("--enable-input-source")}, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(read("config/fcitx5/profile").contains(u"Name=tolvani"));
+  EXPECT_TRUE(read("config/fcitx5/profile").contains(u"DefaultIM=keyboard-fr"));
   const QString out = command(
       {QStringLiteral("--enable-input-source"), QStringLiteral("--select-input-source")}, &status);
   EXPECT_EQ(status, 0) << out.toStdString();

@@ -48,6 +48,9 @@
       phaseAwayFcitx5: 'Tolvani is set up, and you are typing with another keyboard now. Press {key} to switch back to Tolvani.',
       phaseFailedFcitx5: 'Setup could not finish. Retry, or add Tolvani in Fcitx 5 Configuration.',
       phaseWaitingFcitx5: 'fcitx5 is not running in this session yet. Log out and in again; then {key} switches to Tolvani.',
+      phaseDoneFcitx5NoKey: 'You’re all set. Choose Tolvani in the menu of fcitx5’s icon. No key is set to switch input methods: set one in Fcitx 5 Configuration (Global Options → Trigger Input Method).',
+      phaseAwayFcitx5NoKey: 'Tolvani is set up, and you are typing with another keyboard now. Choose Tolvani in the menu of fcitx5’s icon to switch back. No key is set to switch input methods: set one in Fcitx 5 Configuration (Global Options → Trigger Input Method).',
+      phaseWaitingFcitx5NoKey: 'fcitx5 is not running in this session yet. Log out and in again. No key is set to switch input methods: set one in Fcitx 5 Configuration (Global Options → Trigger Input Method).',
       settingsFcitx5: 'Open Fcitx 5 Configuration',
       tour: 'Take the Tour',
       done: 'Done',
@@ -132,6 +135,9 @@
       phaseAwayFcitx5: 'তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে {key} চাপুন।',
       phaseFailedFcitx5: 'সেটআপ শেষ হয়নি। আবার চেষ্টা করুন, অথবা Fcitx 5 Configuration-এ তোলভানি যোগ করুন।',
       phaseWaitingFcitx5: 'এই সেশনে fcitx5 এখনো চালু হয়নি। লগ আউট করে আবার লগ ইন করুন; তারপর {key} চাপলে তোলভানিতে বদলাবে।',
+      phaseDoneFcitx5NoKey: 'সব তৈরি। fcitx5-এর আইকনের মেনু থেকে তোলভানি বেছে নিন। ইনপুট মেথড বদলানোর কোনো কী ঠিক করা নেই: Fcitx 5 Configuration-এ (Global Options → Trigger Input Method) একটি কী ঠিক করে দিন।',
+      phaseAwayFcitx5NoKey: 'তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে fcitx5-এর আইকনের মেনু থেকে তোলভানি বেছে নিন। ইনপুট মেথড বদলানোর কোনো কী ঠিক করা নেই: Fcitx 5 Configuration-এ (Global Options → Trigger Input Method) একটি কী ঠিক করে দিন।',
+      phaseWaitingFcitx5NoKey: 'এই সেশনে fcitx5 এখনো চালু হয়নি। লগ আউট করে আবার লগ ইন করুন। ইনপুট মেথড বদলানোর কোনো কী ঠিক করা নেই: Fcitx 5 Configuration-এ (Global Options → Trigger Input Method) একটি কী ঠিক করে দিন।',
       settingsFcitx5: 'Fcitx 5 Configuration খুলুন',
       tour: 'ঘুরে দেখুন',
       done: 'শেষ',
@@ -221,8 +227,10 @@
     if (state.selectedByPerson === true) take('ByPerson');
     if (gnome === false) take('Elsewhere');
     if (state.framework === 'fcitx5') {
+      // An empty key: the person removed fcitx5's trigger keys.
+      const key = typeof state.switchKey === 'string' ? state.switchKey : '';
+      if (!key) take('NoKey');
       take('Fcitx5');
-      const key = typeof state.switchKey === 'string' && state.switchKey ? state.switchKey : 'Control+Space';
       for (const name of Object.keys(t)) {
         if (typeof t[name] === 'string') t[name] = t[name].replace('{key}', key);
       }

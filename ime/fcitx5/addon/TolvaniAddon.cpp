@@ -32,6 +32,7 @@
 #include <fcitx/statusarea.h>
 #include <fcitx/text.h>
 #include <fcitx/userinterfacemanager.h>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -42,6 +43,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ime/fcitx5/Fcitx5Messages.h"
 #include "ime/fcitx5/Fcitx5Protocol.h"
 
 extern char** environ;
@@ -542,6 +544,9 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
       const ssize_t n = ::recv(fd_, chunk, sizeof(chunk), MSG_DONTWAIT);
       if (n > 0) {
         inbox_.append(chunk, static_cast<std::size_t>(n));
+        // A program that sends without pause must not hold fcitx5's loop here nor fill its
+        // memory: what is left waits for the next turn.
+        if (inbox_.size() > protocol::kMaxMessage + 4) break;
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -566,22 +571,18 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     }
   }
 
-  // One message from the program; false when it cannot be read.
+  // One message from the program; false when it cannot be read or answers no key sent.
   bool apply(const std::string& body) {
-    protocol::Reader in(body);
-    switch (static_cast<protocol::ToAddon>(in.u8())) {
+    std::optional<protocol::ProgramMessage> message = protocol::readProgramMessage(body);
+    if (!message) return false;
+    switch (message->type) {
       case protocol::ToAddon::answer: {
-        const std::uint32_t sequence = in.u32();
-        const bool handled = in.u8() != 0;
-        if (!in.ok()) return false;
-        // A late answer is checked all the same, and applied to no context.
-        const bool current = !stalled_ && sequence == awaiting_;
-        auto found = byId_.find(focusedId_);
-        fcitx::InputContext* ic = current && found != byId_.end() ? found->second : nullptr;
-        if (!applyActions(in, ic)) return false;
-        if (current) {
-          answer_ = handled;
-        } else if (stalled_ && sequence == stalledSequence_) {
+        // Only the key being waited for has an answer due, or the one that went unanswered.
+        const bool current =
+            !stalled_ && awaiting_ != 0 && !answer_ && message->sequence == awaiting_;
+        const bool late = stalled_ && message->sequence == stalledSequence_;
+        if (!current && !late) return false;
+        if (late) {
           // What it says was overtaken by the keys that went on: the program drops the
           // composition, and the context starts afresh.
           stalled_ = false;
@@ -591,99 +592,46 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
             send(resync);
           }
           focusedId_ = 0;
+          return true;
         }
+        auto found = byId_.find(focusedId_);
+        if (found != byId_.end()) applyActions(message->actions, found->second);
+        answer_ = message->handled;
         return true;
       }
       case protocol::ToAddon::update: {
-        const std::uint32_t id = in.u32();
-        if (!in.ok()) return false;
-        auto found = byId_.find(id);
-        return applyActions(in, stalled_ || found == byId_.end() ? nullptr : found->second);
-      }
-      case protocol::ToAddon::refused: {
-        const std::string why = in.text();
-        FCITX_ERROR() << "Tolvani: the program refused a message: " << why;
-        disconnect();
+        auto found = byId_.find(message->context);
+        if (!stalled_ && found != byId_.end()) applyActions(message->actions, found->second);
         return true;
       }
+      case protocol::ToAddon::refused:
+        FCITX_ERROR() << "Tolvani: the program refused a message: " << message->refusal;
+        disconnect();
+        return true;
     }
     return false;
   }
 
-  // Reads the actions first, then applies them, so that a message cut short changes nothing.
-  bool applyActions(protocol::Reader& in, fcitx::InputContext* ic) {
-    struct Step {
-      protocol::Action action;
-      std::string text;
-      std::int32_t a = 0;
-      std::uint32_t b = 0;
-      std::vector<std::pair<std::string, std::string>> rows;
-      std::vector<MenuEntry> menu;
-    };
-    const std::uint32_t count = in.u32();
-    if (!in.ok() || count > 4 * protocol::kMaxRows) return false;
-    std::vector<Step> steps;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      Step step;
-      step.action = static_cast<protocol::Action>(in.u8());
+  void applyActions(const std::vector<protocol::ActionStep>& steps, fcitx::InputContext* ic) {
+    for (const protocol::ActionStep& step : steps) {
       switch (step.action) {
         case protocol::Action::preedit:
-          step.text = in.text();
-          step.b = in.u32();
-          if (step.b > step.text.size()) return false;
-          break;
-        case protocol::Action::commit:
-          step.text = in.text();
-          break;
-        case protocol::Action::deleteSurrounding:
-          step.a = in.i32();
-          step.b = in.u32();
-          if (step.b > protocol::kMaxText) return false;
-          break;
-        case protocol::Action::candidates: {
-          const std::uint32_t rows = in.u32();
-          if (rows > protocol::kMaxRows) return false;
-          for (std::uint32_t r = 0; r < rows && in.ok(); ++r) {
-            std::string text = in.text();
-            std::string label = in.text();
-            step.rows.emplace_back(std::move(text), std::move(label));
-          }
-          step.a = in.i32();
-          step.text = in.text();
-          if (step.a < -1 || step.a >= static_cast<std::int32_t>(rows)) return false;
-          break;
-        }
-        case protocol::Action::menu:
-          if (!readMenu(in, step.menu, 0)) return false;
-          break;
-        default:
-          return false;
-      }
-      if (!in.ok()) return false;
-      steps.push_back(std::move(step));
-    }
-    if (!in.atEnd()) return false;
-    if (!ic) return true;
-    for (Step& step : steps) {
-      switch (step.action) {
-        case protocol::Action::preedit:
-          showPreedit(ic, step.text, step.b);
+          showPreedit(ic, step.text, step.caret);
           break;
         case protocol::Action::commit:
           ic->commitString(step.text);
           break;
         case protocol::Action::deleteSurrounding:
-          ic->deleteSurroundingText(step.a, step.b);
+          ic->deleteSurroundingText(step.offset, step.count);
           break;
         case protocol::Action::candidates:
-          showCandidates(ic, step.rows, step.a, step.text);
+          showCandidates(ic, step.rows, step.cursor, step.text);
           break;
         case protocol::Action::menu:
           showMenu(ic, step.menu);
           break;
       }
     }
-    return true;
   }
 
   void showPreedit(fcitx::InputContext* ic, const std::string& text, std::uint32_t caret) {
@@ -701,9 +649,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
   }
 
-  void showCandidates(fcitx::InputContext* ic,
-                      const std::vector<std::pair<std::string, std::string>>& rows, int cursor,
-                      const std::string& status) {
+  void showCandidates(fcitx::InputContext* ic, const std::vector<protocol::CandidateText>& rows,
+                      int cursor, const std::string& status) {
     fcitx::InputPanel& panel = ic->inputPanel();
     if (rows.empty()) {
       panel.setCandidateList(nullptr);
@@ -712,11 +659,11 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
       list->setPageSize(kPageSize);
       std::vector<std::string> labels;
       for (std::size_t i = 0; i < rows.size() && i < kPageSize; ++i)
-        labels.push_back(rows[i].second.empty() ? std::string() : rows[i].second + ". ");
+        labels.push_back(rows[i].label.empty() ? std::string() : rows[i].label + ". ");
       list->setLabels(labels);
       list->setLayoutHint(fcitx::CandidateLayoutHint::Vertical);
       for (std::size_t i = 0; i < rows.size(); ++i) {
-        list->append<CandidateRow>(this, static_cast<int>(i), rows[i].first, rows[i].second);
+        list->append<CandidateRow>(this, static_cast<int>(i), rows[i].text, rows[i].label);
       }
       if (cursor >= 0) list->setGlobalCursorIndex(cursor);
       panel.setCandidateList(std::move(list));
@@ -742,59 +689,31 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     ic->commitString(text);
   }
 
-  struct MenuEntry {
-    std::string key;
-    protocol::RowKind kind = protocol::RowKind::item;
-    std::string title;
-    std::string icon;
-    bool on = false;
-    std::vector<MenuEntry> rows;
-    // The same rows of the same kinds, whatever their words and marks.
-    bool operator==(const MenuEntry& o) const {
-      return key == o.key && kind == o.kind && rows == o.rows;
-    }
-  };
-
-  static bool readMenu(protocol::Reader& in, std::vector<MenuEntry>& out, unsigned depth) {
-    const std::uint32_t count = in.u32();
-    if (!in.ok() || count > protocol::kMaxRows || depth >= protocol::kMaxMenuDepth) return false;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      MenuEntry row;
-      row.key = in.text();
-      const std::uint8_t kind = in.u8();
-      if (kind > static_cast<std::uint8_t>(protocol::RowKind::submenu)) return false;
-      row.kind = static_cast<protocol::RowKind>(kind);
-      row.title = in.text();
-      row.icon = in.text();
-      row.on = in.u8() != 0;
-      in.u8();  // sensitive: fcitx5 5.0 has no greyed row; the program ignores what it refuses
-      if (row.kind == protocol::RowKind::submenu && !readMenu(in, row.rows, depth + 1))
-        return false;
-      if (!in.ok() || row.key.empty() || row.key.size() > 64) return false;
-      out.push_back(std::move(row));
-    }
-    return true;
+  // The same rows of the same kinds, whatever their words and marks.
+  static bool sameShape(const std::vector<protocol::MenuEntry>& a,
+                        const std::vector<protocol::MenuEntry>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+      return x.key == y.key && x.kind == y.kind && sameShape(x.rows, y.rows);
+    });
   }
 
   // The rows as status-area actions of the context (the tray's and the KDE panel's menu).
-  void showMenu(fcitx::InputContext* ic, const std::vector<MenuEntry>& menu) {
+  void showMenu(fcitx::InputContext* ic, const std::vector<protocol::MenuEntry>& menu) {
     const std::uint32_t id = idOf(ic);
-    const bool sameShape = menuId_ != 0 && menuSpec_.size() == menu.size() &&
-                           std::equal(menu.begin(), menu.end(), menuSpec_.begin());
-    if (!sameShape) {
+    if (menuId_ == 0 || !sameShape(menu, menuSpec_)) {
       closeMenu();
-      for (const MenuEntry& row : menu) top_.push_back(makeRow(row));
+      for (const protocol::MenuEntry& row : menu) top_.push_back(makeRow(row));
     }
     menuSpec_ = menu;
     menuId_ = id;
-    for (const MenuEntry& row : menu) updateRow(row, ic);
+    for (const protocol::MenuEntry& row : menu) updateRow(row, ic);
     fcitx::StatusArea& area = ic->statusArea();
     area.clearGroup(fcitx::StatusGroup::InputMethod);
     for (MenuRow* row : top_) area.addAction(fcitx::StatusGroup::InputMethod, row);
     ic->updateUserInterface(fcitx::UserInterfaceComponent::StatusArea);
   }
 
-  MenuRow* makeRow(const MenuEntry& entry) {
+  MenuRow* makeRow(const protocol::MenuEntry& entry) {
     auto row = std::make_unique<MenuRow>(this, entry.key, entry.kind);
     MenuRow* raw = row.get();
     if (entry.kind == protocol::RowKind::separator) row->setSeparator(true);
@@ -803,7 +722,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     instance_->userInterfaceManager().registerAction("tolvani-" + entry.key, raw);
     if (entry.kind == protocol::RowKind::submenu) {
       auto menu = std::make_unique<fcitx::Menu>();
-      for (const MenuEntry& child : entry.rows) menu->addAction(makeRow(child));
+      for (const protocol::MenuEntry& child : entry.rows) menu->addAction(makeRow(child));
       raw->setMenu(menu.get());
       menus_.push_back(std::move(menu));
     }
@@ -811,7 +730,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     return raw;
   }
 
-  void updateRow(const MenuEntry& entry, fcitx::InputContext* ic) {
+  void updateRow(const protocol::MenuEntry& entry, fcitx::InputContext* ic) {
     auto found = rows_.find(entry.key);
     if (found == rows_.end()) return;
     MenuRow& row = *found->second;
@@ -819,7 +738,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     row.setIcon(entry.icon);
     row.setChecked(entry.on);
     row.update(ic);
-    for (const MenuEntry& child : entry.rows) updateRow(child, ic);
+    for (const protocol::MenuEntry& child : entry.rows) updateRow(child, ic);
   }
 
   void closeMenu() {
@@ -863,7 +782,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   std::map<std::string, std::unique_ptr<MenuRow>> rows_;
   std::vector<std::unique_ptr<fcitx::Menu>> menus_;
   std::vector<MenuRow*> top_;
-  std::vector<MenuEntry> menuSpec_;
+  std::vector<protocol::MenuEntry> menuSpec_;
   std::uint32_t menuId_ = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -706,6 +707,39 @@ TEST_F(OnboardingGuideTest, UnderFcitx5ThePageNamesItsIconItsToolAndItsKeyInBoth
   ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=done phase="); }))
       << drawn();
   screenshot("bn-fcitx5-done-dark");
+}
+
+// Without trigger keys (fcitx5 writes their emptied list so) the page and the native panel named
+// Control+Space. They say no key is set and where to set one.
+TEST_F(OnboardingGuideTest, UnderFcitx5WithoutATriggerKeyThePageSaysWhereToSetOne) {
+  const DesktopPin kde("KDE");
+  const Fcitx5Pin fcitx5;
+  const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + "/fcitx5/config";
+  QDir().mkpath(QFileInfo(config).path());
+  QFile file(config);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("[Hotkey]\nTriggerKeys=\n") > 0);
+  file.close();
+  for (const int language : {1, 0}) {
+    AppSettings::setUiLanguage(language);
+    AppSettings::setOnboardingCompleted(false);
+    controller_ = std::make_unique<OnboardingWindowController>();
+    ASSERT_TRUE(openAndWaitReady());
+    desktop_.menuVisible = false;
+    ASSERT_TRUE(desktop_.answer("probe", kNotRegistered) && desktop_.answer("activate"));
+    desktop_.menuVisible = true;
+    ASSERT_TRUE(desktop_.answer("showInputMenu") && desktop_.answer("select", kSelected) &&
+                desktop_.answer("probe", kSelected));
+    ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=done phase="); }))
+        << drawn();
+    const QString phase = jsText("document.getElementById('phase').textContent");
+    const QString end = language == 1
+                            ? QString::fromUtf8("(Global Options → Trigger Input Method).")
+                            : QString::fromUtf8("একটি কী ঠিক করে দিন।");
+    EXPECT_TRUE(phase.endsWith(end) && fallbackStatus().endsWith(end)) << phase << fallbackStatus();
+    EXPECT_FALSE(phase.contains("Control") || fallbackStatus().contains("Control"));
+    screenshot(QLatin1String(language == 1 ? "en" : "bn") + "-fcitx5-done-no-key");
+  }
+  QFile::remove(config);
 }
 
 // Without an IBus daemon the page said "You're all set" once Tolvani was added, and offered the
