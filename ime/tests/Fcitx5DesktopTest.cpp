@@ -315,6 +315,18 @@ class KdePanel final : public QObject {
     return out;
   }
 
+  // The rows that show a checked icon.
+  static QStringList checkedRows(const QStringList& properties) {
+    QStringList out;
+    for (const QString& p : properties) {
+      const QStringList fields = p.mid(15).split(u':');
+      if (p.startsWith(QLatin1String("/Fcitx/tolvani-")) && fields.size() >= 5 &&
+          fields[2] == QLatin1String("emblem-checked"))
+        out << fields[0];
+    }
+    return out;
+  }
+
   QStringList properties;
   QStringList menu;
 
@@ -369,10 +381,22 @@ TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
   ASSERT_TRUE(desktop.waitFor([&] {
     return desktop.events().contains(QStringLiteral("deactivate fcitx5:1"));
   })) << events(desktop);
+  EXPECT_EQ(KdePanel::checkedRows(panel.properties).join(u' ').toStdString(),
+            "switchToPhonetic toggleSuggestions");
   panel.trigger(QStringLiteral("switchToProbhat"));
   ASSERT_TRUE(desktop.waitFor([&] {
     return desktop.events().contains(QStringLiteral("menu row switchToProbhat without focus"));
   })) << events(desktop);
+  // The check marks follow, as checked icons (the panel draws no check mark).
+  EXPECT_TRUE(desktop.waitFor([&] {
+    return KdePanel::checkedRows(panel.properties) ==
+           QStringList({QStringLiteral("switchToProbhat"), QStringLiteral("toggleSuggestions")});
+  })) << panel.properties.join(u'\n').toStdString();
+  panel.trigger(QStringLiteral("toggleSuggestions"));
+  EXPECT_TRUE(desktop.waitFor([&] {
+    return KdePanel::checkedRows(panel.properties) ==
+           QStringList(QStringLiteral("switchToProbhat"));
+  })) << panel.properties.join(u'\n').toStdString();
   // The Tools row opens its own rows, which open Tolvani's windows.
   panel.trigger(QStringLiteral("tools"));
   ASSERT_TRUE(desktop.waitFor([&] {

@@ -97,6 +97,7 @@ class MenuRow final : public fcitx::SimpleAction {
   MenuRow(TolvaniEngine* engine, std::string key, protocol::RowKind kind)
       : engine_(engine), key_(std::move(key)), kind_(kind) {}
   void activate(fcitx::InputContext* ic) override;
+  std::string icon(fcitx::InputContext* ic) const override;
   const std::string& key() const { return key_; }
   protocol::RowKind kind() const { return kind_; }
 
@@ -239,6 +240,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     message.u32(idOf(ic)).u32(static_cast<std::uint32_t>(row));
     send(message);
   }
+
+  bool onKdePanel() const { return instance_->userInterfaceManager().currentUI() == "kimpanel"; }
 
   void menuRowChosen(fcitx::InputContext* ic, const MenuRow& row) {
     if (!connected() || stalled_ || !ic) return;
@@ -781,6 +784,13 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
 void CandidateRow::select(fcitx::InputContext* ic) const { engine_->candidateClicked(ic, row_); }
 
 void MenuRow::activate(fcitx::InputContext* ic) { engine_->menuRowChosen(ic, *this); }
+
+// KDE Plasma's input-method panel shows each row as a button of its icon and draws no check mark
+// (fcitx5's KDE panel protocol carries none): there, a row that is on shows a checked icon.
+std::string MenuRow::icon(fcitx::InputContext* ic) const {
+  if (isCheckable() && isChecked(ic) && engine_->onKdePanel()) return "emblem-checked";
+  return fcitx::SimpleAction::icon(ic);
+}
 
 class TolvaniFactory final : public fcitx::AddonFactory {
  public:
