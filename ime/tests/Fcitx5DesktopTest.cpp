@@ -364,7 +364,8 @@ TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
   VirtualDesktop desktop(options);
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
   KdePanel panel(desktop.fcitx5()->sessionBusAddress());
-  TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3);
+  TextWindow* window =
+      desktop.open(TextWindow::Toolkit::Gtk3, {QStringLiteral("--fields"), QStringLiteral("2")});
   ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
   TextWindow* other =
       desktop.open(TextWindow::Toolkit::Gtk3,
@@ -376,10 +377,25 @@ TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
   ASSERT_TRUE(desktop.waitFor([&] { return KdePanel::rows(panel.properties) == kEnglishRows; }))
       << KdePanel::rows(panel.properties).join(u'\n').toStdString();
 
+  // Another field takes the focus while the program is stopped: its rows are there all the same,
+  // before any key.
+  const qint64 program = desktop.fcitx5()->tolvaniPid();
+  ASSERT_GT(program, 0);
+  ::kill(static_cast<pid_t>(program), SIGSTOP);
+  panel.properties.clear();
+  ASSERT_TRUE(desktop.focus(*window, 1));
+  EXPECT_TRUE(desktop.waitFor([&] { return KdePanel::rows(panel.properties) == kEnglishRows; }))
+      << KdePanel::rows(panel.properties).join(u'\n').toStdString();
+  ::kill(static_cast<pid_t>(program), SIGCONT);
+  ASSERT_TRUE(desktop.waitFor([&] {
+    return desktop.events().contains(QStringLiteral("activate fcitx5:2"));
+  })) << events(desktop);
+  ASSERT_TRUE(desktop.focus(*window, 0));
+
   // The panel's menu opens: the field loses the focus, and the row still speaks for it.
   ASSERT_TRUE(desktop.focusWindow(*other));
   ASSERT_TRUE(desktop.waitFor([&] {
-    return desktop.events().contains(QStringLiteral("deactivate fcitx5:1"));
+    return count(desktop, QStringLiteral("deactivate fcitx5:1")) == 2;
   })) << events(desktop);
   EXPECT_EQ(KdePanel::checkedRows(panel.properties).join(u' ').toStdString(),
             "switchToPhonetic toggleSuggestions");

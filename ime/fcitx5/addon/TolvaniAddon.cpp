@@ -197,6 +197,9 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
 
   void activate(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event) override {
     fcitx::InputContext* ic = event.inputContext();
+    // fcitx5 empties the context's status area as it activates the input method: the rows are
+    // back at once as the program last sent them, and follow once it hears of the focus.
+    offerMenu(ic);
     if (!connected() && !connect()) return start();
     if (!stalled_) sendFocusIn(ic);
   }
@@ -705,6 +708,13 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     menuSpec_ = menu;
     menuId_ = id;
     for (const MenuEntry& row : menu) updateRow(row, ic);
+    offerMenu(ic);
+  }
+
+  void offerMenu(fcitx::InputContext* ic) {
+    if (top_.empty()) return;
+    // Known, so that the rows leave its status area with the menu.
+    idOf(ic);
     fcitx::StatusArea& area = ic->statusArea();
     area.clearGroup(fcitx::StatusGroup::InputMethod);
     for (MenuRow* row : top_) area.addAction(fcitx::StatusGroup::InputMethod, row);
