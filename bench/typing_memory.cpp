@@ -87,12 +87,14 @@ long pssKiB(qint64 pid) {
   return 0;
 }
 
-void report(const char* when, qint64 pid) {
+// Prints the figures of process `pid`; its resident KiB.
+long report(const char* when, qint64 pid) {
   std::map<std::string, long> groups;
   for (const auto& [path, kib] : tolvani::testing::residentKiBByFile(pid))
     groups[groupOf(path)] += kib;
-  std::printf("%s: resident %.1f MB (PSS %.1f MB)\n", when,
-              tolvani::testing::residentKiB(pid) / 1024.0, pssKiB(pid) / 1024.0);
+  const long resident = tolvani::testing::residentKiB(pid);
+  std::printf("%s: resident %.1f MB (PSS %.1f MB)\n", when, resident / 1024.0,
+              pssKiB(pid) / 1024.0);
   for (const auto& [group, kib] : groups)
     std::printf("  %-32s %7.1f MB\n", group.c_str(), kib / 1024.0);
   if (const qint64 window = tolvani::testing::setupWindowProcess(pid))
@@ -105,6 +107,7 @@ void report(const char* when, qint64 pid) {
   std::printf("  %lld web engine helper processes, PSS %.1f MB together\n",
               static_cast<long long>(helpers.size()), helpersPss / 1024.0);
   std::fflush(stdout);
+  return resident;
 }
 
 QByteArray readAll(const QString& path) {
@@ -166,9 +169,8 @@ long typeThroughFcitx5(const std::string& text, const QString& display) {
   }
   // A person's pause, for the candidate list that waits for one.
   tolvani::testing::waitUntil([] { return false; }, 100);
-  const qint64 pid = harness.tolvaniPid();
-  report(("serving fcitx5, after " + std::to_string(text.size()) + " keys").c_str(), pid);
-  return tolvani::testing::residentKiB(pid);
+  return report(("serving fcitx5, after " + std::to_string(text.size()) + " keys").c_str(),
+                harness.tolvaniPid());
 }
 
 }  // namespace
@@ -239,8 +241,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no tolvani --ibus serves the daemon\n");
     return 1;
   }
-  report(("after " + std::to_string(count) + " keys").c_str(), pid);
-  const long ibusKiB = tolvani::testing::residentKiB(pid);
+  const long ibusKiB = report(("after " + std::to_string(count) + " keys").c_str(), pid);
   const long fcitx5KiB = typeThroughFcitx5(text, display);
   if (fcitx5KiB < 0) return 1;
   std::printf("after %zu keys, resident: %.1f MB serving IBus, %.1f MB serving fcitx5\n", count,
