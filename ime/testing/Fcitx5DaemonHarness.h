@@ -33,6 +33,8 @@ class Fcitx5DaemonHarness {
     bool asTestUser = false;
     // The interface language Tolvani starts with (AppSettings' uiLanguage), when set.
     std::optional<int> uiLanguage{};
+    // The program the addon starts begins this long after it is started, as on a busy machine.
+    int programDelayMs = 0;
   };
   explicit Fcitx5DaemonHarness(const Options& options);
   ~Fcitx5DaemonHarness();

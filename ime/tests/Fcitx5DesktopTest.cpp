@@ -511,17 +511,25 @@ class Tray final : public QObject {
 };
 
 // The rows' check marks in fcitx5's tray menu follow the state: one layout checked, the switches
-// checked when on, and a click on a row moves them.
+// checked when on, and a click on a row moves them. The rows are there before any key, even when
+// the field lost the focus while the program was starting.
 TEST(Fcitx5TrayTest, CheckMarksFollowTheState) {
   Fcitx5DaemonHarness::Options options;
   options.addons << QStringLiteral("classicui") << QStringLiteral("notificationitem");
   options.uiLanguage = 1;
+  options.programDelayMs = 1500;
   VirtualDesktop desktop(options);
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
   Tray tray(desktop.fcitx5()->sessionBusAddress());
   TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3);
   ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  TextWindow* other =
+      desktop.open(TextWindow::Toolkit::Gtk3,
+                   {QStringLiteral("--fields"), QStringLiteral("0"), QStringLiteral("--title"),
+                    QStringLiteral("No field"), QStringLiteral("--y"), QStringLiteral("300")});
+  ASSERT_NE(other, nullptr) << desktop.failure().toStdString();
   ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(desktop.focusWindow(*other));
   ASSERT_TRUE(tolvaniActive(desktop)) << events(desktop);
   const QString phonetic = u("ফোনেটিক (Phonetic)");
   const QString probhat = u("প্রভাত (Probhat)");
@@ -533,7 +541,10 @@ TEST(Fcitx5TrayTest, CheckMarksFollowTheState) {
     rows =
         tray.checkRows().filter(QRegularExpression(QStringLiteral("\\(P|\\(N|^English|^Suggest")));
     return rows == before;
-  })) << rows.join(u'\n').toStdString();
+  })) << rows.join(u'\n').toStdString()
+      << '\n'
+      << events(desktop);
+  ASSERT_TRUE(desktop.focus(*window, 0));
   // One click at a time: the tray's menu runs only the last of clicks that come at once.
   tray.click(probhat);
   EXPECT_TRUE(desktop.waitFor([&] {

@@ -212,10 +212,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     if (!focusOut) commitPreedit(ic);
     clearPanel(ic);
     if (!connected() || stalled_) return;
-    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::focusOut));
-    message.u32(idOf(ic));
-    send(message);
-    if (focusedId_ == idOf(ic)) focusedId_ = 0;
+    sendFocusOut(ic);
   }
 
   // The application reset its input state (a click in the text, a change of its own). Qt's module
@@ -347,11 +344,22 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     hello.u32(protocol::kVersion);
     if (!send(hello)) return false;
     FCITX_INFO() << "Tolvani: connected to " << path;
-    // The field that has the focus with Tolvani on is the program's first.
-    instance_->inputContextManager().foreachFocused([this](fcitx::InputContext* ic) {
-      if (connected() && instance_->inputMethodEngine(ic) == this) sendFocusIn(ic);
-      return true;
+    // The fields that have the focus with Tolvani on are the program's first. With none, as when
+    // the focus left while the program started, the last field is made known to it, and gets its
+    // rows for fcitx5's menu.
+    bool told = false;
+    instance_->inputContextManager().foreach ([this, &told](fcitx::InputContext* ic) {
+      if (ic->hasFocus() && instance_->inputMethodEngine(ic) == this) {
+        sendFocusIn(ic);
+        told = true;
+      }
+      return connected();
     });
+    fcitx::InputContext* last = instance_->mostRecentInputContext();
+    if (!told && last && instance_->inputMethodEngine(last) == this) {
+      sendFocusIn(last);
+      sendFocusOut(last);
+    }
     return connected();
   }
 
@@ -435,6 +443,13 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     const std::uint32_t id = idOf(ic);
     message.u32(id);
     if (send(message)) focusedId_ = id;
+  }
+
+  void sendFocusOut(fcitx::InputContext* ic) {
+    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::focusOut));
+    message.u32(idOf(ic));
+    send(message);
+    if (focusedId_ == idOf(ic)) focusedId_ = 0;
   }
 
   // The key went unanswered: the preedit shown so far goes in, the key goes on as typed, and so
