@@ -116,7 +116,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
           auto& icEvent = static_cast<fcitx::InputContextEvent&>(event);
           forget(icEvent.inputContext());
         });
-    // fcitx5 activates the input method when a context takes it on, not at each focus.
+    // Each focus with Tolvani on, as fcitx5 gives it (activate tells it too: the program takes a
+    // repeated focus as one).
     focused_ = instance_->watchEvent(
         fcitx::EventType::InputContextFocusIn, fcitx::EventWatcherPhase::PostInputMethod,
         [this](fcitx::Event& event) {
