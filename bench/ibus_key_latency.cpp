@@ -33,12 +33,6 @@
 #include <ibus.h>
 
 #include <QApplication>
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -51,6 +45,7 @@
 #include <thread>
 #include <vector>
 
+#include "fcitx5_client.h"
 #include "ime/testing/Fcitx5DaemonHarness.h"
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/ProcessMemory.h"
@@ -299,116 +294,6 @@ std::optional<Figures> typeThroughDaemon(const QString& componentFolder, const c
   return figures;
 }
 
-}  // namespace
-
-// The name-value pairs fcitx5's CreateInputContext takes.
-struct Fcitx5Pair {
-  QString name;
-  QString value;
-};
-Q_DECLARE_METATYPE(Fcitx5Pair)
-QDBusArgument& operator<<(QDBusArgument& argument, const Fcitx5Pair& pair) {
-  argument.beginStructure();
-  argument << pair.name << pair.value;
-  argument.endStructure();
-  return argument;
-}
-const QDBusArgument& operator>>(const QDBusArgument& argument, Fcitx5Pair& pair) {
-  argument.beginStructure();
-  argument >> pair.name >> pair.value;
-  argument.endStructure();
-  return argument;
-}
-
-namespace {
-
-// An application's input context on fcitx5's D-Bus interface, as its GTK and Qt modules hold one:
-// keys go asynchronously, and the preedit is taken the moment its signal arrives.
-class Fcitx5Client final : public QObject {
-  Q_OBJECT
-
- public:
-  explicit Fcitx5Client(const QString& address)
-      : bus_(QDBusConnection::connectToBus(address, QStringLiteral("bench-fcitx5"))) {}
-  ~Fcitx5Client() override { QDBusConnection::disconnectFromBus(QStringLiteral("bench-fcitx5")); }
-
-  bool open() {
-    qDBusRegisterMetaType<Fcitx5Pair>();
-    qDBusRegisterMetaType<QList<Fcitx5Pair>>();
-    QDBusMessage create = QDBusMessage::createMethodCall(
-        QStringLiteral("org.fcitx.Fcitx5"), QStringLiteral("/org/freedesktop/portal/inputmethod"),
-        QStringLiteral("org.fcitx.Fcitx.InputMethod1"), QStringLiteral("CreateInputContext"));
-    create << QVariant::fromValue(
-        QList<Fcitx5Pair>{{QStringLiteral("program"), QStringLiteral("bench")}});
-    const QDBusMessage reply = bus_.call(create, QDBus::Block, 5000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-      std::fprintf(stderr, "fcitx5 made no input context: %s\n", qPrintable(reply.errorMessage()));
-      return false;
-    }
-    path_ = qvariant_cast<QDBusObjectPath>(reply.arguments().first()).path();
-    const QString ic = QStringLiteral("org.fcitx.Fcitx.InputContext1");
-    bus_.connect(QStringLiteral("org.fcitx.Fcitx5"), path_, ic,
-                 QStringLiteral("UpdateFormattedPreedit"), this, SLOT(preedit(QDBusMessage)));
-    bus_.connect(QStringLiteral("org.fcitx.Fcitx5"), path_, ic, QStringLiteral("CommitString"),
-                 this, SLOT(commit(QString)));
-    // Preedit, formatted preedit, commit on focus loss by the client, surrounding text.
-    call(QStringLiteral("SetCapability"),
-         {QVariant::fromValue(qulonglong((1 << 1) | (1 << 4) | (1 << 5) | (1 << 6)))});
-    call(QStringLiteral("FocusIn"), {});
-    return true;
-  }
-
-  // Sends one key and serves the main context until its answer is in; false after 2 s.
-  bool sendKey(unsigned keysym, unsigned keycode) {
-    received.reset();
-    answered = false;
-    QDBusMessage key = QDBusMessage::createMethodCall(
-        QStringLiteral("org.fcitx.Fcitx5"), path_, QStringLiteral("org.fcitx.Fcitx.InputContext1"),
-        QStringLiteral("ProcessKeyEvent"));
-    key << keysym << keycode << 0u << false << 0u;
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(key, 2000), this);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this,
-                     [this](QDBusPendingCallWatcher* w) {
-                       const QDBusPendingReply<bool> reply = *w;
-                       handled = reply.isValid() && reply.value();
-                       answered = true;
-                       w->deleteLater();
-                     });
-    bool late = false;
-    const guint limit = g_timeout_add(2000, onTimeLimit, &late);
-    while (!answered && !late) g_main_context_iteration(nullptr, TRUE);
-    if (!late) g_source_remove(limit);
-    while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
-    return answered;
-  }
-
-  std::optional<Clock::time_point> received;
-  QString committed;
-  bool answered = false;
-  bool handled = false;
-
- private Q_SLOTS:
-  void preedit(const QDBusMessage&) {
-    if (!received) received = Clock::now();
-  }
-  void commit(const QString& text) {
-    if (!received) received = Clock::now();
-    committed += text;
-  }
-
- private:
-  void call(const QString& method, const QVariantList& arguments) {
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(QStringLiteral("org.fcitx.Fcitx5"), path_,
-                                       QStringLiteral("org.fcitx.Fcitx.InputContext1"), method);
-    message.setArguments(arguments);
-    bus_.call(message, QDBus::Block, 5000);
-  }
-
-  QDBusConnection bus_;
-  QString path_;
-};
-
 // Types `text` into a new input context of a private fcitx5 daemon with Tolvani, the first
 // `warmUp` keys untimed.
 std::optional<Figures> typeThroughFcitx5(const std::string& text, std::size_t warmUp,
@@ -422,19 +307,8 @@ std::optional<Figures> typeThroughFcitx5(const std::string& text, std::size_t wa
     std::fprintf(stderr, "no fcitx5: %s\n", qPrintable(harness.failure()));
     return std::nullopt;
   }
-  Fcitx5Client client(harness.sessionBusAddress());
-  if (!client.open()) return std::nullopt;
-  // Keys pass by until the addon has started the program and reached it.
-  const auto deadline = Clock::now() + std::chrono::seconds(20);
-  while (!(client.sendKey('a', 30 + 8) && client.handled)) {
-    if (Clock::now() > deadline) {
-      std::fprintf(stderr, "Tolvani did not answer through fcitx5\n");
-      return std::nullopt;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  client.sendKey(' ', 57 + 8);
-  client.committed.clear();
+  tolvani::bench::Fcitx5Client client(harness.sessionBusAddress());
+  if (!client.open() || !client.reachTolvani()) return std::nullopt;
   Figures figures;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
@@ -691,5 +565,3 @@ int main(int argc, char** argv) {
   }
   return 0;
 }
-
-#include "ibus_key_latency.moc"

@@ -1,7 +1,10 @@
 // Resident memory of the process that serves IBus: the built tolvani program, started by a private
 // ibus-daemon, after KEYS keys of phonetic text typed through a test client, once more after its
 // input menu opened the setup window and the guide page came up, after the window was closed as a
-// window manager closes it, and after CYCLES more openings and closings. Each figure is split by
+// window manager closes it, and after CYCLES more openings and closings. Beside the first figure,
+// the same for the process that serves fcitx5: the program the build's addon starts in a private
+// fcitx5 daemon (Debian's), after the same keys typed at a client of fcitx5's D-Bus interface as
+// GTK's and Qt's fcitx5 modules are; the two side by side. Each figure is split by
 // what holds it: the program and its engine, Qt, the web engine with Qt Quick and QML, graphics
 // drivers, other libraries, and memory that maps no file (heaps, stacks); the setup window's own
 // process, and the web engine helper processes it starts, are counted apart (the helpers with
@@ -30,6 +33,8 @@
 #include <string>
 #include <vector>
 
+#include "fcitx5_client.h"
+#include "ime/testing/Fcitx5DaemonHarness.h"
 #include "ime/testing/IBusDaemonHarness.h"
 #include "ime/testing/IBusTestKeys.h"
 #include "ime/testing/ProcessMemory.h"
@@ -45,6 +50,7 @@ namespace {
 
 using tolvani::testing::IBusDaemonHarness;
 using tolvani::testing::TestInputContext;
+using tolvani::testing::usKey;
 
 std::string keys(std::size_t count) { return tolvani::bench::typedKeys(count); }
 
@@ -81,12 +87,14 @@ long pssKiB(qint64 pid) {
   return 0;
 }
 
-void report(const char* when, qint64 pid) {
+// Prints the figures of process `pid`; its resident KiB.
+long report(const char* when, qint64 pid) {
   std::map<std::string, long> groups;
   for (const auto& [path, kib] : tolvani::testing::residentKiBByFile(pid))
     groups[groupOf(path)] += kib;
-  std::printf("%s: resident %.1f MB (PSS %.1f MB)\n", when,
-              tolvani::testing::residentKiB(pid) / 1024.0, pssKiB(pid) / 1024.0);
+  const long resident = tolvani::testing::residentKiB(pid);
+  std::printf("%s: resident %.1f MB (PSS %.1f MB)\n", when, resident / 1024.0,
+              pssKiB(pid) / 1024.0);
   for (const auto& [group, kib] : groups)
     std::printf("  %-32s %7.1f MB\n", group.c_str(), kib / 1024.0);
   if (const qint64 window = tolvani::testing::setupWindowProcess(pid))
@@ -99,6 +107,7 @@ void report(const char* when, qint64 pid) {
   std::printf("  %lld web engine helper processes, PSS %.1f MB together\n",
               static_cast<long long>(helpers.size()), helpersPss / 1024.0);
   std::fflush(stdout);
+  return resident;
 }
 
 QByteArray readAll(const QString& path) {
@@ -134,6 +143,34 @@ bool closeWindow(const QString& display, unsigned long id) {
   XSync(x, False);
   XCloseDisplay(x);
   return sent;
+}
+
+// Types `text` through a private fcitx5 daemon on `display` and reports the resident memory of
+// the program serving it; its resident KiB, -1 when it could not type.
+long typeThroughFcitx5(const std::string& text, const QString& display) {
+  tolvani::testing::Fcitx5DaemonHarness::Options options;
+  options.addons = {QStringLiteral("dbus"), QStringLiteral("dbusfrontend"),
+                    QStringLiteral("keyboard")};
+  options.display = display;
+  options.quiet = true;
+  tolvani::testing::Fcitx5DaemonHarness harness(options);
+  if (!harness.ready()) {
+    std::fprintf(stderr, "no fcitx5: %s\n", qPrintable(harness.failure()));
+    return -1;
+  }
+  tolvani::bench::Fcitx5Client client(harness.sessionBusAddress());
+  if (!client.open() || !client.reachTolvani()) return -1;
+  const qsizetype words = std::count(text.begin(), text.end(), ' ');
+  for (const char c : text) client.sendKey(static_cast<unsigned char>(c), usKey(c).first + 8);
+  if (!harness.waitFor([&] { return client.commits >= words; })) {
+    std::fprintf(stderr, "%d of %lld words committed through fcitx5\n", client.commits,
+                 static_cast<long long>(words));
+    return -1;
+  }
+  // A person's pause, for the candidate list that waits for one.
+  tolvani::testing::waitUntil([] { return false; }, 100);
+  return report(("serving fcitx5, after " + std::to_string(text.size()) + " keys").c_str(),
+                harness.tolvaniPid());
 }
 
 }  // namespace
@@ -204,7 +241,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no tolvani --ibus serves the daemon\n");
     return 1;
   }
-  report(("after " + std::to_string(count) + " keys").c_str(), pid);
+  const long ibusKiB = report(("after " + std::to_string(count) + " keys").c_str(), pid);
+  const long fcitx5KiB = typeThroughFcitx5(text, display);
+  if (fcitx5KiB < 0) return 1;
+  std::printf("after %zu keys, resident: %.1f MB serving IBus, %.1f MB serving fcitx5\n", count,
+              ibusKiB / 1024.0, fcitx5KiB / 1024.0);
 
   context.activateProperty("openKeyboardSetup");
   if (!harness.waitFor([&] { return guideShown(windows); })) {

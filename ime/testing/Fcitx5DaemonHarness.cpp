@@ -74,8 +74,17 @@ Fcitx5DaemonHarness::Fcitx5DaemonHarness(const Options& options) {
                                                      QStringLiteral("/fcitx5"));
   env.insert(QStringLiteral("XDG_DATA_DIRS"),
              build + QStringLiteral("/share:/usr/local/share:/usr/share"));
-  env.insert(QStringLiteral("TOLVANI_FCITX5_PROGRAM"),
-             options.program.isEmpty() ? QStringLiteral(TOLVANI_PROGRAM) : options.program);
+  QString program = options.program.isEmpty() ? QStringLiteral(TOLVANI_PROGRAM) : options.program;
+  if (options.programDelayMs > 0) {
+    const QString slow = root + QStringLiteral("/slow-tolvani");
+    writeFile(slow, QStringLiteral("#!/bin/sh\nsleep %1\nexec \"%2\" \"$@\"\n")
+                        .arg(options.programDelayMs / 1000.0)
+                        .arg(program)
+                        .toUtf8());
+    QFile::setPermissions(slow, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    program = slow;
+  }
+  env.insert(QStringLiteral("TOLVANI_FCITX5_PROGRAM"), program);
   env.insert(QStringLiteral("TOLVANI_FCITX5_SOCKET"), root + QStringLiteral("/tolvani.socket"));
   env.insert(QStringLiteral("TOLVANI_TEST_IBUS_EVENTS"), root + QStringLiteral("/events.txt"));
   env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));

@@ -35,6 +35,8 @@ class Fcitx5DaemonHarness {
     std::optional<int> uiLanguage{};
     // The program the addon starts, when not the build's.
     QString program;
+    // The program the addon starts begins this long after it is started, as on a busy machine.
+    int programDelayMs = 0;
   };
   explicit Fcitx5DaemonHarness(const Options& options);
   ~Fcitx5DaemonHarness();

@@ -60,9 +60,8 @@ void PrintTo(const ToolkitCase& c, std::ostream* os) { *os << c.name; }
 bool tolvaniActive(VirtualDesktop& desktop) {
   return desktop.waitFor([&] {
     for (const QString& line : desktop.events()) {
-      // Through fcitx5, the program reached: the first key tells it the field.
-      if (line.startsWith(QLatin1String("activate ")) || line == QLatin1String("fcitx5 connected"))
-        return true;
+      // Through fcitx5 too, the program hears of the field before any key.
+      if (line.startsWith(QLatin1String("activate "))) return true;
     }
     return false;
   });
@@ -551,6 +550,18 @@ class KdePanel final : public QObject {
     return out;
   }
 
+  // The rows that show a checked icon.
+  static QStringList checkedRows(const QStringList& properties) {
+    QStringList out;
+    for (const QString& p : properties) {
+      const QStringList fields = p.mid(15).split(u':');
+      if (p.startsWith(QLatin1String("/Fcitx/tolvani-")) && fields.size() >= 5 &&
+          fields[2] == QLatin1String("emblem-checked"))
+        out << fields[0];
+    }
+    return out;
+  }
+
   QStringList properties;
   QStringList menu;
 
@@ -588,7 +599,8 @@ TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
   VirtualDesktop desktop(options);
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
   KdePanel panel(desktop.fcitx5()->sessionBusAddress());
-  TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3);
+  TextWindow* window =
+      desktop.open(TextWindow::Toolkit::Gtk3, {QStringLiteral("--fields"), QStringLiteral("2")});
   ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
   TextWindow* other =
       desktop.open(TextWindow::Toolkit::Gtk3,
@@ -600,15 +612,42 @@ TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
   ASSERT_TRUE(desktop.waitFor([&] { return KdePanel::rows(panel.properties) == kEnglishRows; }))
       << KdePanel::rows(panel.properties).join(u'\n').toStdString();
 
+  // Another field takes the focus while the program is stopped: its rows are there all the same,
+  // before any key.
+  const qint64 program = desktop.fcitx5()->tolvaniPid();
+  ASSERT_GT(program, 0);
+  ::kill(static_cast<pid_t>(program), SIGSTOP);
+  panel.properties.clear();
+  ASSERT_TRUE(desktop.focus(*window, 1));
+  EXPECT_TRUE(desktop.waitFor([&] { return KdePanel::rows(panel.properties) == kEnglishRows; }))
+      << KdePanel::rows(panel.properties).join(u'\n').toStdString();
+  ::kill(static_cast<pid_t>(program), SIGCONT);
+  ASSERT_TRUE(desktop.waitFor([&] {
+    return desktop.events().contains(QStringLiteral("activate fcitx5:2"));
+  })) << events(desktop);
+  ASSERT_TRUE(desktop.focus(*window, 0));
+
   // The panel's menu opens: the field loses the focus, and the row still speaks for it.
   ASSERT_TRUE(desktop.focusWindow(*other));
   ASSERT_TRUE(desktop.waitFor([&] {
-    return desktop.events().contains(QStringLiteral("deactivate fcitx5:1"));
+    return count(desktop, QStringLiteral("deactivate fcitx5:1")) == 2;
   })) << events(desktop);
+  EXPECT_EQ(KdePanel::checkedRows(panel.properties).join(u' ').toStdString(),
+            "switchToPhonetic toggleSuggestions");
   panel.trigger(QStringLiteral("switchToProbhat"));
   ASSERT_TRUE(desktop.waitFor([&] {
     return desktop.events().contains(QStringLiteral("menu row switchToProbhat without focus"));
   })) << events(desktop);
+  // The check marks follow, as checked icons (the panel draws no check mark).
+  EXPECT_TRUE(desktop.waitFor([&] {
+    return KdePanel::checkedRows(panel.properties) ==
+           QStringList({QStringLiteral("switchToProbhat"), QStringLiteral("toggleSuggestions")});
+  })) << panel.properties.join(u'\n').toStdString();
+  panel.trigger(QStringLiteral("toggleSuggestions"));
+  EXPECT_TRUE(desktop.waitFor([&] {
+    return KdePanel::checkedRows(panel.properties) ==
+           QStringList(QStringLiteral("switchToProbhat"));
+  })) << panel.properties.join(u'\n').toStdString();
   // The Tools row opens its own rows, which open Tolvani's windows.
   panel.trigger(QStringLiteral("tools"));
   ASSERT_TRUE(desktop.waitFor([&] {
@@ -789,17 +828,25 @@ class Tray final : public QObject {
 };
 
 // The rows' check marks in fcitx5's tray menu follow the state: one layout checked, the switches
-// checked when on, and a click on a row moves them.
+// checked when on, and a click on a row moves them. The rows are there before any key, even when
+// the field lost the focus while the program was starting.
 TEST(Fcitx5TrayTest, CheckMarksFollowTheState) {
   Fcitx5DaemonHarness::Options options;
   options.addons << QStringLiteral("classicui") << QStringLiteral("notificationitem");
   options.uiLanguage = 1;
+  options.programDelayMs = 1500;
   VirtualDesktop desktop(options);
   ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
   Tray tray(desktop.fcitx5()->sessionBusAddress());
   TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3);
   ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  TextWindow* other =
+      desktop.open(TextWindow::Toolkit::Gtk3,
+                   {QStringLiteral("--fields"), QStringLiteral("0"), QStringLiteral("--title"),
+                    QStringLiteral("No field"), QStringLiteral("--y"), QStringLiteral("300")});
+  ASSERT_NE(other, nullptr) << desktop.failure().toStdString();
   ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(desktop.focusWindow(*other));
   ASSERT_TRUE(tolvaniActive(desktop)) << events(desktop);
   const QString phonetic = u("ফোনেটিক (Phonetic)");
   const QString probhat = u("প্রভাত (Probhat)");
@@ -811,7 +858,10 @@ TEST(Fcitx5TrayTest, CheckMarksFollowTheState) {
     rows =
         tray.checkRows().filter(QRegularExpression(QStringLiteral("\\(P|\\(N|^English|^Suggest")));
     return rows == before;
-  })) << rows.join(u'\n').toStdString();
+  })) << rows.join(u'\n').toStdString()
+      << '\n'
+      << events(desktop);
+  ASSERT_TRUE(desktop.focus(*window, 0));
   // One click at a time: the tray's menu runs only the last of clicks that come at once.
   tray.click(probhat);
   EXPECT_TRUE(desktop.waitFor([&] {

@@ -100,6 +100,7 @@ class MenuRow final : public fcitx::SimpleAction {
   MenuRow(TolvaniEngine* engine, std::string key, protocol::RowKind kind)
       : engine_(engine), key_(std::move(key)), kind_(kind) {}
   void activate(fcitx::InputContext* ic) override;
+  std::string icon(fcitx::InputContext* ic) const override;
   const std::string& key() const { return key_; }
   protocol::RowKind kind() const { return kind_; }
 
@@ -128,7 +129,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         [this](fcitx::Event& event) {
           caretMoved(static_cast<fcitx::InputContextEvent&>(event).inputContext());
         });
-    // fcitx5 activates the input method when a context takes it on, not at each focus.
+    // Each focus with Tolvani on, as fcitx5 gives it (activate tells it too: the program takes a
+    // repeated focus as one).
     focused_ = instance_->watchEvent(
         fcitx::EventType::InputContextFocusIn, fcitx::EventWatcherPhase::PostInputMethod,
         [this](fcitx::Event& event) {
@@ -210,6 +212,9 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
 
   void activate(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event) override {
     fcitx::InputContext* ic = event.inputContext();
+    // fcitx5 empties the context's status area as it activates the input method: the rows are
+    // back at once as the program last sent them, and follow once it hears of the focus.
+    offerMenu(ic);
     if (!connected() && !connect()) return start();
     if (!stalled_) sendFocusIn(ic);
   }
@@ -225,10 +230,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     clearPanel(
         ic, !focusOut || !ic->capabilityFlags().test(fcitx::CapabilityFlag::ClientUnfocusCommit));
     if (!connected() || stalled_) return;
-    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::focusOut));
-    message.u32(idOf(ic));
-    send(message);
-    if (focusedId_ == idOf(ic)) focusedId_ = 0;
+    sendFocusOut(ic);
   }
 
   // The application reset its input state (a click in the text, a change of its own). Qt's module
@@ -256,6 +258,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     message.u32(idOf(ic)).u32(static_cast<std::uint32_t>(row));
     send(message);
   }
+
+  bool onKdePanel() const { return instance_->userInterfaceManager().currentUI() == "kimpanel"; }
 
   void menuRowChosen(fcitx::InputContext* ic, const MenuRow& row) {
     if (!connected() || stalled_ || !ic) return;
@@ -429,11 +433,22 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     hello.u32(protocol::kVersion);
     if (!send(hello)) return false;
     FCITX_INFO() << "Tolvani: connected to " << path;
-    // The field that has the focus with Tolvani on is the program's first.
-    instance_->inputContextManager().foreachFocused([this](fcitx::InputContext* ic) {
-      if (connected() && instance_->inputMethodEngine(ic) == this) sendFocusIn(ic);
-      return true;
+    // The fields that have the focus with Tolvani on are the program's first. With none, as when
+    // the focus left while the program started, the last field is made known to it, and gets its
+    // rows for fcitx5's menu.
+    bool told = false;
+    instance_->inputContextManager().foreach ([this, &told](fcitx::InputContext* ic) {
+      if (ic->hasFocus() && instance_->inputMethodEngine(ic) == this) {
+        sendFocusIn(ic);
+        told = true;
+      }
+      return connected();
     });
+    fcitx::InputContext* last = instance_->mostRecentInputContext();
+    if (!told && last && instance_->inputMethodEngine(last) == this) {
+      sendFocusIn(last);
+      sendFocusOut(last);
+    }
     return connected();
   }
 
@@ -517,6 +532,13 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     const std::uint32_t id = idOf(ic);
     message.u32(id);
     if (send(message)) focusedId_ = id;
+  }
+
+  void sendFocusOut(fcitx::InputContext* ic) {
+    protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::focusOut));
+    message.u32(idOf(ic));
+    send(message);
+    if (focusedId_ == idOf(ic)) focusedId_ = 0;
   }
 
   // The key went unanswered: the preedit shown so far goes in, the key goes on as typed, and so
@@ -707,6 +729,13 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     menuSpec_ = menu;
     menuId_ = id;
     for (const protocol::MenuEntry& row : menu) updateRow(row, ic);
+    offerMenu(ic);
+  }
+
+  void offerMenu(fcitx::InputContext* ic) {
+    if (top_.empty()) return;
+    // Known, so that the rows leave its status area with the menu.
+    idOf(ic);
     fcitx::StatusArea& area = ic->statusArea();
     area.clearGroup(fcitx::StatusGroup::InputMethod);
     for (MenuRow* row : top_) area.addAction(fcitx::StatusGroup::InputMethod, row);
@@ -789,6 +818,13 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
 void CandidateRow::select(fcitx::InputContext* ic) const { engine_->candidateClicked(ic, row_); }
 
 void MenuRow::activate(fcitx::InputContext* ic) { engine_->menuRowChosen(ic, *this); }
+
+// KDE Plasma's input-method panel shows each row as a button of its icon and draws no check mark
+// (fcitx5's KDE panel protocol carries none): there, a row that is on shows a checked icon.
+std::string MenuRow::icon(fcitx::InputContext* ic) const {
+  if (isCheckable() && isChecked(ic) && engine_->onKdePanel()) return "emblem-checked";
+  return fcitx::SimpleAction::icon(ic);
+}
 
 class TolvaniFactory final : public fcitx::AddonFactory {
  public:
