@@ -733,7 +733,9 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   }
 
   void offerMenu(fcitx::InputContext* ic) {
-    if (top_.empty()) return;
+    // A menu the program sends after the context went on to another input method (a language
+    // change redraws it) is kept for Tolvani's return, not shown beside that one's.
+    if (top_.empty() || instance_->inputMethodEngine(ic) != this) return;
     // Known, so that the rows leave its status area with the menu.
     idOf(ic);
     fcitx::StatusArea& area = ic->statusArea();
