@@ -18,6 +18,10 @@ namespace {
 std::mutex toolsMu;
 std::optional<InputSourceSetup::SystemTools> testTools;  // guarded by toolsMu
 std::atomic<bool> servesIBus{false};
+// IBus's daemon can die of its own assertion when told to exit just after it restarted (it sends
+// the panel that has just come back messages while it ends the panel's connection): a refresh
+// activate leaves to showInputMenu, so that the two steps restart the daemon once.
+std::atomic<bool> refreshOwed{false};
 
 InputSourceSetup::SystemTools tools() {
   std::lock_guard lock(toolsMu);
@@ -91,32 +95,44 @@ void InputSourceSetup::run(const SystemTool& tool, CancellationRef cancellation,
 }
 
 void InputSourceSetup::activate(const QUrl& bundleURL, CancellationRef cancellation,
-                                SetupCompletion<Done> completion) {
+                                SetupCompletion<Done> completion, bool showInputMenuNext) {
   // IBus reads the component files from its own folders, so the registry needs no path.
   Q_UNUSED(bundleURL);
   if (isCancelled(cancellation)) return failLater(std::move(completion), SetupError::cancelled());
   if (systemuser::isSuperuser())
     return failLater(std::move(completion),
                      SetupError::setup(5, setupmessages::activateAsSuperuser()));
-  run(tools().rebuildRegistry, cancellation, [cancellation, completion](SetupResult<Done> rebuilt) {
-    if (!rebuilt.ok()) return completion(rebuilt.error());
-    InputSourceProbe::enable(cancellation, [cancellation, completion](SetupResult<Done> enabled) {
-      if (!enabled.ok()) return completion(enabled.error());
-      refreshInputMenu(cancellation, completion);
-    });
-  });
+  run(tools().rebuildRegistry, cancellation,
+      [cancellation, completion, showInputMenuNext](SetupResult<Done> rebuilt) {
+        if (!rebuilt.ok()) return completion(rebuilt.error());
+        InputSourceProbe::enable(
+            cancellation, [cancellation, completion, showInputMenuNext](SetupResult<Done> enabled) {
+              if (!enabled.ok()) return completion(enabled.error());
+              if (showInputMenuNext && !servesIBus) {
+                refreshOwed = true;
+                return completion(Done{});
+              }
+              refreshInputMenu(cancellation, completion);
+            });
+      });
 }
 
 void InputSourceSetup::showInputMenu(CancellationRef cancellation,
                                      SetupCompletion<Done> completion) {
+  const bool owed = refreshOwed.exchange(false);
   if (isCancelled(cancellation)) return failLater(std::move(completion), SetupError::cancelled());
-  if (InputMenuPreference::isVisible())
+  if (InputMenuPreference::isVisible()) {
+    if (owed) return refreshInputMenu(std::move(cancellation), std::move(completion));
     return platform::mainQueue().async(
         [completion = std::move(completion)] { completion(Done{}); });
+  }
   try {
     InputMenuPreference::show();
   } catch (const SetupError& error) {
-    return failLater(std::move(completion), error);
+    if (!owed) return failLater(std::move(completion), error);
+    // The menu that was added to is refreshed all the same.
+    return refreshInputMenu(cancellation,
+                            [error, completion](SetupResult<Done>) { completion(error); });
   }
   refreshInputMenu(std::move(cancellation), std::move(completion));
 }

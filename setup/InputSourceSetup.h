@@ -33,9 +33,11 @@ class InputSourceSetup {
   };
   static SystemTools defaultTools();
 
-  // Rebuilds the registry, enables through a child, refreshes the input menu.
+  // Rebuilds the registry, enables through a child, refreshes the input menu. With
+  // `showInputMenuNext` the refresh is left to showInputMenu, which the caller runs next and
+  // which then refreshes whatever it finds: one restart of the daemon for both.
   static void activate(const QUrl& bundleURL, CancellationRef cancellation,
-                       SetupCompletion<Done> completion);
+                       SetupCompletion<Done> completion, bool showInputMenuNext = false);
   static void showInputMenu(CancellationRef cancellation, SetupCompletion<Done> completion);
   // Selects through a child unless a probe finds the source selected already, then probes the
   // state until it reports the source selected.

@@ -1,5 +1,5 @@
 // The desktop's panel, as a test or a benchmark plays it: holding the panel's bus name, it chooses
-// rows of the input menu for the focused context and records the rows it is sent again.
+// rows of the input menu for the focused context and records the lists and the rows it is sent.
 // Thread-safety: the thread of the bus's context.
 #ifndef TOLVANI_IME_TESTING_MENUPANEL_H_
 #define TOLVANI_IME_TESTING_MENUPANEL_H_
@@ -19,18 +19,18 @@ class MenuPanel {
     owned_ = ibus_bus_request_name(bus, IBUS_SERVICE_PANEL, 0) != 0;
     g_signal_connect(service_, "update-property",
                      G_CALLBACK(+[](IBusPanelService*, IBusProperty* p, MenuPanel* self) {
-                       self->updates
-                           << QString::fromUtf8(ibus_property_get_key(p)) +
-                                  QLatin1String(ibus_property_get_state(p) == PROP_STATE_CHECKED
-                                                    ? "|on"
-                                                    : "|off");
+                       const QString row = describe(p);
+                       self->updates << row;
+                       const QString key = row.section(u'|', 0, 0) + u'|';
+                       for (QString& held : self->shown)
+                         if (held.startsWith(key)) held = row;
                      }),
                      this);
-    // A whole list sent anew shows the rows as well (the engine re-registers its menu when the
-    // daemon's own context takes the focus).
     g_signal_connect(service_, "register-properties",
                      G_CALLBACK(+[](IBusPanelService*, IBusPropList* list, MenuPanel* self) {
-                       self->recordList(list);
+                       QStringList rows;
+                       flatten(list, rows);
+                       self->shown = rows;
                      }),
                      this);
   }
@@ -45,18 +45,23 @@ class MenuPanel {
   bool owned() const { return owned_; }
   void choose(const char* key) { ibus_panel_service_property_activate(service_, key, 1); }
 
-  // The rows sent again, "key|on" or "key|off" each, oldest first.
+  // Rows are "key|on" or "key|off". The rows sent again one by one, oldest first; and the rows
+  // as the panel shows them now: the last list registered (a submenu's rows after its own) with
+  // the rows sent again since.
   QStringList updates;
+  QStringList shown;
 
  private:
-  void recordList(IBusPropList* list) {
+  static QString describe(IBusProperty* p) {
+    return QString::fromUtf8(ibus_property_get_key(p)) +
+           QLatin1String(ibus_property_get_state(p) == PROP_STATE_CHECKED ? "|on" : "|off");
+  }
+  static void flatten(IBusPropList* list, QStringList& rows) {
     for (guint i = 0;; ++i) {
       IBusProperty* p = ibus_prop_list_get(list, i);
       if (p == nullptr) break;
-      updates << QString::fromUtf8(ibus_property_get_key(p)) +
-                     QLatin1String(ibus_property_get_state(p) == PROP_STATE_CHECKED ? "|on"
-                                                                                    : "|off");
-      if (IBusPropList* sub = ibus_property_get_sub_props(p)) recordList(sub);
+      rows << describe(p);
+      if (IBusPropList* sub = ibus_property_get_sub_props(p)) flatten(sub, rows);
     }
   }
 

@@ -88,6 +88,9 @@ class OnboardingWindowController : public QObject {
   struct Operations {
     std::function<void(CancellationRef, SetupCompletion<InputSourceSnapshot>)> probe;
     std::function<void(CancellationRef, SetupCompletion<Done>)> activate;
+    // The add step when the show step follows it in the run, if it differs (the input menu is
+    // then refreshed once, by the show step).
+    std::function<void(CancellationRef, SetupCompletion<Done>)> activateBeforeShow;
     std::function<void(CancellationRef, SetupCompletion<Done>)> showInputMenu;
     std::function<void(CancellationRef, SetupCompletion<InputSourceSnapshot>)> select;
     std::function<bool()> menuVisible;

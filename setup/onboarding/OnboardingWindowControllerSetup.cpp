@@ -44,6 +44,9 @@ OnboardingWindowController::Operations OnboardingWindowController::defaultOperat
     // IBus finds the program's component in its own folders: no bundle path is needed.
     InputSourceSetup::activate(QUrl(), std::move(cancellation), std::move(done));
   };
+  ops.activateBeforeShow = [](CancellationRef cancellation, SetupCompletion<Done> done) {
+    InputSourceSetup::activate(QUrl(), std::move(cancellation), std::move(done), true);
+  };
   ops.showInputMenu = [](CancellationRef cancellation, SetupCompletion<Done> done) {
     InputSourceSetup::showInputMenu(std::move(cancellation), std::move(done));
   };
@@ -189,6 +192,8 @@ void OnboardingWindowController::runStep(std::vector<Step> steps, size_t index,
   };
   switch (step) {
     case Step::add:
+      if (ops.activateBeforeShow && index + 1 < steps.size() && steps[index + 1] == Step::show)
+        return ops.activateBeforeShow(task, doneStep);
       return ops.activate(task, doneStep);
     case Step::show:
       return ops.showInputMenu(task, doneStep);

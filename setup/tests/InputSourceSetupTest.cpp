@@ -169,6 +169,43 @@ TEST_F(InputSourceSetupTest, ShowInputMenuOnlyWhenHidden) {
   EXPECT_EQ(log(), QStringList());
 }
 
+// A run that adds Tolvani and then shows the menu restarts the daemon once, after both: IBus's
+// daemon can die of its own assertion when told to exit just after a restart. The show step
+// refreshes what the add step left even when it finds the menu shown, or cannot show it.
+TEST_F(InputSourceSetupTest, AddThenShowRestartsTheDaemonOnce) {
+  const QUrl bundle = QUrl::fromLocalFile(dir_.filePath("tolvani.xml"));
+  const auto run = [&](bool visible) {
+    clearLog();
+    desktop.menuVisible = visible;
+    QStringList answers;
+    answers << await<Done>(
+        [&](auto done) { InputSourceSetup::activate(bundle, nullptr, std::move(done), true); });
+    answers << await<Done>(
+        [](auto done) { InputSourceSetup::showInputMenu(nullptr, std::move(done)); });
+    return answers;
+  };
+  EXPECT_EQ(run(false), QStringList({"done", "done"}));
+  EXPECT_EQ(log(), QStringList({"write-cache", "--enable-input-source", "restart"}));
+  EXPECT_EQ(run(true), QStringList({"done", "done"}));
+  EXPECT_EQ(log(), QStringList({"write-cache", "--enable-input-source", "restart"}));
+  desktop.menuSaves = false;
+  const QStringList failed = run(false);
+  EXPECT_EQ(failed.value(0), "done");
+  EXPECT_NE(failed.value(1), "done");
+  EXPECT_EQ(log(), QStringList({"write-cache", "--enable-input-source", "restart"}));
+  // Alone, each step refreshes the menu itself.
+  desktop.menuSaves = true;
+  desktop.menuVisible = true;
+  clearLog();
+  EXPECT_EQ(
+      await<Done>([&](auto done) { InputSourceSetup::activate(bundle, nullptr, std::move(done)); }),
+      "done");
+  EXPECT_EQ(
+      await<Done>([](auto done) { InputSourceSetup::showInputMenu(nullptr, std::move(done)); }),
+      "done");
+  EXPECT_EQ(log(), QStringList({"write-cache", "--enable-input-source", "restart"}));
+}
+
 // The program that serves IBus runs the setup inside the daemon: a restart would end it, so the
 // steps change the settings and leave the menu to the desktop, which follows them.
 TEST_F(InputSourceSetupTest, ProgramServingIBusNeverRestartsTheDaemon) {
