@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ime/fcitx5/Fcitx5Messages.h"
+#include "ime/fuzz/fcitx5_round_trip.h"
 
 namespace {
 
@@ -54,18 +55,9 @@ std::string written(const protocol::ProgramMessage& m) {
   return out.frame().substr(4);
 }
 
-void check(std::string_view body) {
-  const std::optional<protocol::ProgramMessage> read = protocol::readProgramMessage(body);
-  if (read && protocol::readProgramMessage(written(*read)) != read) std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string bytes(reinterpret_cast<const char*>(data), size);
-  check(bytes);
-  std::string stream = bytes, body;
-  bool broken = false;
-  while (protocol::takeMessage(stream, body, broken)) check(body);
+  protocol::checkRoundTrips(data, size, protocol::readProgramMessage, written);
   return 0;
 }

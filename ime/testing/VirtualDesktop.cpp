@@ -355,17 +355,21 @@ bool VirtualDesktop::focus(TextWindow& window, int field) {
   // fcitx5's modules make a window's context with fcitx5 only as it first takes the focus, and
   // keys typed before fcitx5 has focused it go past fcitx5. A field whose context has the focus
   // already needs no wait (a Qt program's fields share one).
+  // The context the focus moves to, once it moves: the one focused when nothing moves for a while.
+  const auto movedContext = [&] {
+    waitUntil(
+        [&] {
+          const QString now = focusedContext();
+          return !now.isEmpty() && now != before;
+        },
+        1500);
+    return focusedContext();
+  };
   if (fcitx5_) {
     const auto known = window.contexts_.find(field);
-    if (known == window.contexts_.end() || known->second != before) {
-      waitUntil(
-          [&] {
-            const QString now = focusedContext();
-            return !now.isEmpty() && now != before;
-          },
-          1500);
-    }
-    const QString now = focusedContext();
+    const QString now = known == window.contexts_.end() || known->second != before
+                            ? movedContext()
+                            : focusedContext();
     if (!now.isEmpty()) window.contexts_[field] = now;
     return true;
   }
@@ -378,13 +382,7 @@ bool VirtualDesktop::focus(TextWindow& window, int field) {
   }
   // A field focused the first time: its context is the one the focus moves to. When nothing
   // moves (the daemon already had it, or a Qt program's fields share one context), the wait ends.
-  waitUntil(
-      [&] {
-        const QString now = focusedContext();
-        return !now.isEmpty() && now != before;
-      },
-      1500);
-  const QString now = focusedContext();
+  const QString now = movedContext();
   if (now.isEmpty()) return false;
   window.contexts_[field] = now;
   return true;

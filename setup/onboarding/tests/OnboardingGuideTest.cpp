@@ -101,6 +101,15 @@ class OnboardingGuideTest : public testing::ControllerTest {
     open();
     return settleUntil([&] { return controller_->pageReady(); });
   }
+  // A first run's steps answered: Tolvani added, the menu shown, the switch and the last check
+  // answered with `switched`.
+  bool answerFirstRun(const InputSourceSnapshot& switched) {
+    desktop_.menuVisible = false;
+    if (!desktop_.answer("probe", kNotRegistered) || !desktop_.answer("activate")) return false;
+    desktop_.menuVisible = true;
+    return desktop_.answer("showInputMenu") && desktop_.answer("select", switched) &&
+           desktop_.answer("probe", switched);
+  }
   QString state() const { return controller_->describe(); }
   QString fallbackStatus() const {
     return controller_->window()->findChild<QLabel*>("fallbackStatus")->text();
@@ -661,11 +670,7 @@ TEST_F(OnboardingGuideTest, UnderFcitx5ThePageNamesItsIconItsToolAndItsKeyInBoth
     controller_ = std::make_unique<OnboardingWindowController>();
     ASSERT_TRUE(openAndWaitReady());
     // Added and shown, not switched: a step is left, and all is not said to be set.
-    desktop_.menuVisible = false;
-    ASSERT_TRUE(desktop_.answer("probe", kNotRegistered) && desktop_.answer("activate"));
-    desktop_.menuVisible = true;
-    ASSERT_TRUE(desktop_.answer("showInputMenu") && desktop_.answer("select", kEnabled) &&
-                desktop_.answer("probe", kEnabled));
+    ASSERT_TRUE(answerFirstRun(kEnabled));
     ASSERT_TRUE(waitDrawn([&](const QString& d) {
       return d.contains("add=done show=done select=pending phase=" + QString::fromUtf8(c.left));
     })) << drawn();
@@ -699,11 +704,7 @@ TEST_F(OnboardingGuideTest, UnderFcitx5ThePageNamesItsIconItsToolAndItsKeyInBoth
   dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
   controller_->window()->setPalette(dark);
   ASSERT_TRUE(openAndWaitReady());
-  desktop_.menuVisible = false;
-  ASSERT_TRUE(desktop_.answer("probe", kNotRegistered) && desktop_.answer("activate"));
-  desktop_.menuVisible = true;
-  ASSERT_TRUE(desktop_.answer("showInputMenu") && desktop_.answer("select", kSelected) &&
-              desktop_.answer("probe", kSelected));
+  ASSERT_TRUE(answerFirstRun(kSelected));
   ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=done phase="); }))
       << drawn();
   screenshot("bn-fcitx5-done-dark");
@@ -724,11 +725,7 @@ TEST_F(OnboardingGuideTest, UnderFcitx5WithoutATriggerKeyThePageSaysWhereToSetOn
     AppSettings::setOnboardingCompleted(false);
     controller_ = std::make_unique<OnboardingWindowController>();
     ASSERT_TRUE(openAndWaitReady());
-    desktop_.menuVisible = false;
-    ASSERT_TRUE(desktop_.answer("probe", kNotRegistered) && desktop_.answer("activate"));
-    desktop_.menuVisible = true;
-    ASSERT_TRUE(desktop_.answer("showInputMenu") && desktop_.answer("select", kSelected) &&
-                desktop_.answer("probe", kSelected));
+    ASSERT_TRUE(answerFirstRun(kSelected));
     ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=done phase="); }))
         << drawn();
     const QString phase = jsText("document.getElementById('phase').textContent");
