@@ -139,6 +139,14 @@ TEST_P(Fcitx5TypingTest, CandidatesLayoutsAndFocusChangesTypeAsThroughIBus) {
   EXPECT_TRUE(window->waitForText(0, u("কেমন আছে"))) << window->text(0).toStdString();
   EXPECT_TRUE(window->waitForPreedit(0, QString())) << window->preedit(0).toStdString();
 
+  // Reached with the arrow keys: Down moves fcitx5's highlight, Return picks. The word chosen
+  // twice is now the first row, the English one the second, the bare word the third.
+  ASSERT_TRUE(window->clear());
+  ASSERT_TRUE(desktop.type(QStringLiteral("kemon ach")));
+  ASSERT_TRUE(window->waitForPreedit(0, u("আছে"))) << window->preedit(0).toStdString();
+  ASSERT_TRUE(desktop.key(QStringLiteral("Down Down Return")));
+  EXPECT_TRUE(window->waitForText(0, u("কেমন আছ"))) << window->text(0).toStdString();
+
   // A word being typed when another field takes the focus lands once, where it was typed.
   ASSERT_TRUE(window->clear());
   ASSERT_TRUE(desktop.type(QStringLiteral("ami")));
