@@ -309,6 +309,11 @@ platform::InputPurpose purposeOf(std::uint8_t value) {
   }
 }
 
+// The field's text around the caret, when it tells it.
+std::optional<QString> toldText(const protocol::KeyMessage& key) {
+  return key.hasText ? std::optional(QString::fromStdString(key.text)) : std::nullopt;
+}
+
 // One message; false when it cannot be read (the connection is then refused and closed).
 bool handle(Connection& connection, const std::string& body) {
   const std::optional<protocol::AddonMessage> message = protocol::readAddonMessage(body);
@@ -350,9 +355,8 @@ bool handle(Connection& connection, const std::string& body) {
       const protocol::KeyMessage& key = message->key;
       Context& context = contextFor(connection, message->context);
       focusIn(context);
-      context.client->report(
-          key.hasText ? std::optional(QString::fromStdString(key.text)) : std::nullopt, key.cursor,
-          key.anchor, QRectF(key.x, key.y, key.width, key.height), purposeOf(key.purpose));
+      context.client->report(toldText(key), key.cursor, key.anchor,
+                             QRectF(key.x, key.y, key.width, key.height), purposeOf(key.purpose));
       context.controller->inputPurposeChanged();
       const KeyEvent event = keyEventFromKeysym(key.keysym, key.keycode, key.state, key.character);
       // A key puts off the menu that is due.
@@ -368,9 +372,7 @@ bool handle(Connection& connection, const std::string& body) {
       const protocol::KeyMessage& told = message->key;
       auto found = connection.contexts.find(message->context);
       if (found != connection.contexts.end()) {
-        found->second.client->reportText(
-            told.hasText ? std::optional(QString::fromStdString(told.text)) : std::nullopt,
-            told.cursor, told.anchor);
+        found->second.client->reportText(toldText(told), told.cursor, told.anchor);
       }
       return true;
     }

@@ -70,6 +70,14 @@ bool readAction(Reader& in, ActionStep& step) {
   return false;
 }
 
+// The field's text around the caret, as a key and the field's reports between keys carry it.
+void readSurrounding(Reader& in, KeyMessage& k) {
+  k.hasText = in.u8() != 0;
+  k.text = in.text();
+  k.cursor = in.u32();
+  k.anchor = in.u32();
+}
+
 }  // namespace
 
 std::optional<AddonMessage> readAddonMessage(std::string_view body) {
@@ -95,10 +103,7 @@ std::optional<AddonMessage> readAddonMessage(std::string_view body) {
       k.keycode = in.u32();
       k.state = in.u32();
       k.character = in.u32();
-      k.hasText = in.u8() != 0;
-      k.text = in.text();
-      k.cursor = in.u32();
-      k.anchor = in.u32();
+      readSurrounding(in, k);
       k.x = in.i32();
       k.y = in.i32();
       k.width = in.i32();
@@ -108,10 +113,7 @@ std::optional<AddonMessage> readAddonMessage(std::string_view body) {
     }
     case ToProgram::surrounding:
       m.context = in.u32();
-      m.key.hasText = in.u8() != 0;
-      m.key.text = in.text();
-      m.key.cursor = in.u32();
-      m.key.anchor = in.u32();
+      readSurrounding(in, m.key);
       break;
     case ToProgram::candidateClicked:
       m.context = in.u32();

@@ -68,6 +68,17 @@ constexpr int kConnectRetries = 600;
 #define TOLVANI_PROGRAM_PATH "/usr/bin/tolvani"
 #endif
 
+// The field's text around the caret as the messages carry it: whether it is known, the text,
+// the caret and the anchor (scalars).
+protocol::Writer& appendSurrounding(protocol::Writer& message,
+                                    const fcitx::SurroundingText& surrounding) {
+  const bool known = surrounding.isValid();
+  return message.u8(known ? 1 : 0)
+      .text(known ? surrounding.text() : std::string())
+      .u32(known ? surrounding.cursor() : 0)
+      .u32(known ? surrounding.anchor() : 0);
+}
+
 std::string programPath() {
   if (const char* set = std::getenv("TOLVANI_FCITX5_PROGRAM"); set && *set) return set;
   return TOLVANI_PROGRAM_PATH;
@@ -157,7 +168,6 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     const std::uint32_t code = key.code() >= 8 ? static_cast<std::uint32_t>(key.code() - 8) : 0;
     const std::uint32_t states =
         static_cast<std::uint32_t>(key.states()) & (((1u << 8) - 1) | (1u << 26));
-    const fcitx::SurroundingText& surrounding = ic->surroundingText();
     remember(ic);
     const fcitx::Rect& caret = ic->cursorRect();
     const auto caps = ic->capabilityFlags();
@@ -171,11 +181,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         .u32(static_cast<std::uint32_t>(key.sym()))
         .u32(code)
         .u32(states)
-        .u32(fcitx::Key::keySymToUnicode(key.sym()))
-        .u8(surrounding.isValid() ? 1 : 0)
-        .text(surrounding.isValid() ? surrounding.text() : std::string())
-        .u32(surrounding.isValid() ? surrounding.cursor() : 0)
-        .u32(surrounding.isValid() ? surrounding.anchor() : 0)
+        .u32(fcitx::Key::keySymToUnicode(key.sym()));
+    appendSurrounding(message, ic->surroundingText())
         .i32(caret.left())
         .i32(caret.top())
         .i32(caret.width())
@@ -269,7 +276,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     auto told = told_.find(idOf(ic));
     if (told != told_.end() && told->second.moved) {
       protocol::Writer unknown(static_cast<std::uint8_t>(protocol::ToProgram::surrounding));
-      unknown.u32(idOf(ic)).u8(0).text("").u32(0).u32(0);
+      appendSurrounding(unknown.u32(idOf(ic)), fcitx::SurroundingText());
       send(unknown);
     }
     protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::menuActivate));
@@ -312,11 +319,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     }
     if (!connected() || stalled_) return;
     protocol::Writer message(static_cast<std::uint8_t>(protocol::ToProgram::surrounding));
-    message.u32(idOf(ic))
-        .u8(now.isValid() ? 1 : 0)
-        .text(now.isValid() ? now.text() : std::string())
-        .u32(now.isValid() ? now.cursor() : 0)
-        .u32(now.isValid() ? now.anchor() : 0);
+    appendSurrounding(message.u32(idOf(ic)), now);
     send(message);
   }
 
