@@ -45,7 +45,9 @@ InputMenu TolvaniInputController::menuWithoutController() {
 }
 
 InputMenu TolvaniInputController::menuFor(KeyboardMode mode, bool englishBypass, bool secureEntry) {
-  // Icons: the icon theme's nearest kin of each row's picture.
+  // Icons: the icon theme's nearest kin of each row's picture, a different one for each row, of
+  // the names that both Breeze and Adwaita (or hicolor) have: KDE's panel shows a row by its icon
+  // alone, and a name its theme lacks as the title's first letter.
   InputMenu menu;
   menu.push_back(header(Keys::kLayouts, UIStrings::menuLayouts()));
   menu.push_back(row(Keys::kPhonetic, Kind::radio, QStringLiteral("ফোনেটিক (Phonetic)"),
@@ -55,35 +57,38 @@ InputMenu TolvaniInputController::menuFor(KeyboardMode mode, bool englishBypass,
   menu.push_back(row(Keys::kNational, Kind::radio, QStringLiteral("জাতীয় (National)"),
                      "preferences-desktop-locale", mode == KeyboardMode::national));
   menu.push_back(row(Keys::kUnijoy, Kind::radio, QStringLiteral("ইউনিজয় (Unijoy)"),
-                     "preferences-desktop-keyboard", mode == KeyboardMode::unijoy));
+                     "accessories-character-map", mode == KeyboardMode::unijoy));
   menu.push_back(separator(1));
   menu.push_back(header(Keys::kQuickControls, UIStrings::menuQuickControls()));
   menu.push_back(row(Keys::kEnglishPassthrough, Kind::toggle, UIStrings::menuEnglishPassthrough(),
                      "insert-text", englishBypass));
   const bool suggestions = AppSettings::suggestionsEnabled();
   menu.push_back(row(Keys::kSuggestions, Kind::toggle, UIStrings::suggestions(),
-                     suggestions ? "starred" : "non-starred", suggestions));
+                     suggestions ? "starred-symbolic" : "non-starred-symbolic", suggestions));
   menu.push_back(separator(2));
   // The tools in one submenu: with the desktop's own rows, the whole menu fits on a small
   // screen (GNOME Shell shows the rows inline, and cuts off what falls below the screen).
-  InputMenuRow tools = row(Keys::kTools, Kind::submenu, UIStrings::menuTools(), "");
+  InputMenuRow tools =
+      row(Keys::kTools, Kind::submenu, UIStrings::menuTools(), "applications-utilities");
   tools.rows = {
       row(Keys::kConvertBanglish, Kind::item, UIStrings::menuConvertBanglish(),
           "edit-find-replace"),
-      row(Keys::kKeyboardSetup, Kind::item, UIStrings::setupTitle(), "input-keyboard"),
-      row(Keys::kKeyboardTour, Kind::item, UIStrings::setupTour(), "starred"),
-      row(Keys::kCustomKeys, Kind::item, UIStrings::customKeys(), "preferences-desktop-keyboard"),
+      row(Keys::kKeyboardSetup, Kind::item, UIStrings::setupTitle(),
+          "preferences-desktop-keyboard"),
+      row(Keys::kKeyboardTour, Kind::item, UIStrings::setupTour(), "media-playback-start"),
+      row(Keys::kCustomKeys, Kind::item, UIStrings::customKeys(), "accessories-text-editor"),
       row(Keys::kTypingStats, Kind::item, UIStrings::typingStats(), "x-office-spreadsheet"),
       row(Keys::kKeyboardHelp, Kind::item, UIStrings::menuKeyboardHelp(), "help-contents"),
       row(Keys::kSettings, Kind::item, UIStrings::menuSettings(), "preferences-system"),
       row(Keys::kCheckForUpdates, Kind::item, UIStrings::checkForUpdates(),
-          "software-update-available"),
+          "system-software-update"),
   };
   menu.push_back(std::move(tools));
   menu.push_back(separator(3));
   menu.push_back(header(Keys::kPrivacy, UIStrings::menuPrivacy()));
-  InputMenuRow secure = row(Keys::kSecureEntry, Kind::item,
-                            QStringLiteral("Secure Keyboard Entry is active — using English"), "");
+  InputMenuRow secure =
+      row(Keys::kSecureEntry, Kind::item,
+          QStringLiteral("Secure Keyboard Entry is active — using English"), "dialog-password");
   secure.sensitive = false;
   secure.visible = secureEntry;
   menu.push_back(secure);

@@ -89,6 +89,8 @@ Fcitx5DaemonHarness::Fcitx5DaemonHarness(const Options& options) {
   env.insert(QStringLiteral("TOLVANI_TEST_IBUS_EVENTS"), root + QStringLiteral("/events.txt"));
   env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
   env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+  if (options.overwriteFreedMemory)
+    env.insert(QStringLiteral("MALLOC_PERTURB_"), QStringLiteral("165"));
   if (!options.display.isEmpty()) {
     env.insert(QStringLiteral("DISPLAY"), options.display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -125,7 +127,8 @@ Fcitx5DaemonHarness::Fcitx5DaemonHarness(const Options& options) {
                  "echo \"$DBUS_SESSION_BUS_ADDRESS\" > \"$0/session-bus.tmp\"; "
                  "mv \"$0/session-bus.tmp\" \"$0/session-bus\"; "
                  "while :; do fcitx5 -D --disable=all --enable=\"$1\" & "
-                 "echo $! > \"$0/fcitx5.pid\"; wait $!; sleep 0.1; done")
+                 "echo $! > \"$0/fcitx5.pid\"; wait $!; echo $? >> \"$0/fcitx5.exits\"; "
+                 "sleep 0.1; done")
           << root << enabled;
   session_.start(command.first(), command.mid(1));
   if (!session_.waitForStarted()) {
@@ -216,6 +219,16 @@ qint64 Fcitx5DaemonHarness::tolvaniPid() const {
       pid = line.mid(int(sizeof("fcitx5 listening ")) - 1).toLongLong();
   }
   return pid;
+}
+
+QList<int> Fcitx5DaemonHarness::exits() const {
+  QList<int> statuses;
+  QFile file(root_.path() + QStringLiteral("/fcitx5.exits"));
+  if (!file.open(QIODevice::ReadOnly)) return statuses;
+  for (const QByteArray& line : file.readAll().split('\n')) {
+    if (!line.isEmpty()) statuses << line.toInt();
+  }
+  return statuses;
 }
 
 qint64 Fcitx5DaemonHarness::fcitx5Pid() const {

@@ -6,6 +6,7 @@
 #ifndef TOLVANI_IME_TESTING_FCITX5DAEMONHARNESS_H_
 #define TOLVANI_IME_TESTING_FCITX5DAEMONHARNESS_H_
 
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -37,6 +38,10 @@ class Fcitx5DaemonHarness {
     QString program;
     // The program the addon starts begins this long after it is started, as on a busy machine.
     int programDelayMs = 0;
+    // Memory freed in fcitx5 (and in the programs of its session) is overwritten (glibc's
+    // MALLOC_PERTURB_): what is read after it was freed crashes every time, not now and then as
+    // in a person's session.
+    bool overwriteFreedMemory = false;
   };
   explicit Fcitx5DaemonHarness(const Options& options);
   ~Fcitx5DaemonHarness();
@@ -62,6 +67,9 @@ class Fcitx5DaemonHarness {
   bool waitFor(const std::function<bool()>& done, int ms = 20000);
   // The Tolvani program that serves now (the last one that started listening), 0 for none.
   qint64 tolvaniPid() const;
+  // How each fcitx5 that ended so far ended, as the shell tells it: its exit status, or 128 and
+  // the signal that ended it.
+  QList<int> exits() const;
   // Ends fcitx5 as a crash does (SIGKILL) and waits until the next one answers on the bus.
   bool restartFcitx5();
 

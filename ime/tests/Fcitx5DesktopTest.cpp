@@ -17,12 +17,15 @@
 #include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QImage>
 #include <QMap>
 #include <QObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
@@ -406,6 +409,8 @@ class FakeProgram {
   }
   int ended() const { return ended_; }
   int focused() const { return focused_; }
+  // The keys answered so far.
+  int keys() const { return keys_; }
 
  private:
   void serve() {
@@ -432,6 +437,7 @@ class FakeProgram {
           if (message && message->type == protocol::ToProgram::focusIn) ++focused_;
           if (!message || message->type != protocol::ToProgram::key) continue;
           std::lock_guard lock(mutex_);
+          ++keys_;
           const std::string out = reply_ ? reply_(message->key.sequence) : std::string();
           ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
         }
@@ -447,6 +453,7 @@ class FakeProgram {
   std::atomic<bool> stop_ = false;
   std::atomic<int> ended_ = 0;
   std::atomic<int> focused_ = 0;
+  std::atomic<int> keys_ = 0;
   std::mutex mutex_;
   Reply reply_;
 };
@@ -513,20 +520,31 @@ TEST(Fcitx5ProtocolTest, AddonLeavesAProgramThatAnswersBadly) {
 }
 
 // A KDE panel as fcitx5's kimpanel addon serves one (org.kde.impanel): it receives the status
-// area's rows and triggers them as a person's click on the panel does.
+// area's rows and triggers them as a person's click on the panel does, and keeps the input panel
+// (the line above the list, the preedit, the list) as Plasma's widget shows it. Plasma's widget
+// shows a window for whatever is made visible: each time an empty line or an empty list is made
+// visible is kept, as that window shows with nothing in it.
 class KdePanel final : public QObject {
   Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.kde.impanel2")
 
  public:
   explicit KdePanel(const QString& address)
       : bus_(QDBusConnection::connectToBus(address, QStringLiteral("kde-panel"))) {
-    bus_.connect(QString(), QStringLiteral("/kimpanel"),
-                 QStringLiteral("org.kde.kimpanel.inputmethod"),
-                 QStringLiteral("RegisterProperties"), this, SLOT(registered(QStringList)));
-    bus_.connect(QString(), QStringLiteral("/kimpanel"),
-                 QStringLiteral("org.kde.kimpanel.inputmethod"), QStringLiteral("ExecMenu"), this,
-                 SLOT(menuShown(QStringList)));
-    bus_.registerObject(QStringLiteral("/org/kde/impanel"), this);
+    const auto listen = [this](const char* signal, const char* slot) {
+      bus_.connect(QString(), QStringLiteral("/kimpanel"),
+                   QStringLiteral("org.kde.kimpanel.inputmethod"), QString::fromLatin1(signal),
+                   this, slot);
+    };
+    listen("RegisterProperties", SLOT(registered(QStringList)));
+    listen("ExecMenu", SLOT(menuShown(QStringList)));
+    listen("UpdateAux", SLOT(auxTold(QString, QString)));
+    listen("UpdatePreeditText", SLOT(preeditTold(QString, QString)));
+    listen("ShowAux", SLOT(auxShown(bool)));
+    listen("ShowPreedit", SLOT(preeditShown(bool)));
+    listen("ShowLookupTable", SLOT(listShown(bool)));
+    bus_.registerObject(QStringLiteral("/org/kde/impanel"), this,
+                        QDBusConnection::ExportScriptableSlots);
     bus_.registerService(QStringLiteral("org.kde.impanel"));
     bus_.send(QDBusMessage::createSignal(QStringLiteral("/org/kde/impanel"),
                                          QStringLiteral("org.kde.impanel"),
@@ -545,58 +563,143 @@ class KdePanel final : public QObject {
     bus_.send(message);
   }
 
-  // Tolvani's rows as the panel shows them, "key|title" (sub-menus marked " >").
+  // Tolvani's rows as the panel shows them, "key|title" (sub-menus marked " >"), without the
+  // check mark that begins the title of a row that is on.
   static QStringList rows(const QStringList& properties) {
     QStringList out;
-    for (const QString& p : properties) {
-      if (!p.startsWith(QLatin1String("/Fcitx/tolvani-"))) continue;
-      const QStringList fields = p.mid(15).split(u':');
-      if (fields.size() < 5) continue;
-      out << fields[0] + u'|' + fields[1] +
+    for (const QStringList& fields : tolvaniRows(properties)) {
+      out << fields[0] + u'|' + QString(fields[1]).remove(kCheck) +
                  (fields[4] == QLatin1String("menu") ? QStringLiteral(" >") : QString());
     }
     return out;
   }
 
-  // The rows that show a checked icon.
+  // The rows that are on: their titles begin with a check mark.
   static QStringList checkedRows(const QStringList& properties) {
     QStringList out;
-    for (const QString& p : properties) {
-      const QStringList fields = p.mid(15).split(u':');
-      if (p.startsWith(QLatin1String("/Fcitx/tolvani-")) && fields.size() >= 5 &&
-          fields[2] == QLatin1String("emblem-checked"))
-        out << fields[0];
+    for (const QStringList& fields : tolvaniRows(properties)) {
+      if (fields[1].startsWith(kCheck)) out << fields[0];
     }
+    return out;
+  }
+
+  // The rows' icons, in order.
+  static QStringList icons(const QStringList& properties) {
+    QStringList out;
+    for (const QStringList& fields : tolvaniRows(properties)) out << fields[2];
     return out;
   }
 
   QStringList properties;
   QStringList menu;
+  // The texts of each list made visible, one line of them each time.
+  QStringList listsShown;
+  // What was made visible with nothing in it, in order.
+  QStringList emptyShown;
+  // Every message about the input panel, in order.
+  QStringList log;
+
+ public Q_SLOTS:
+  // fcitx5 sends the list with this call and shows or hides it with ShowLookupTable.
+  Q_SCRIPTABLE Q_NOREPLY void SetLookupTable(const QStringList&, const QStringList& texts,
+                                             const QStringList&, bool, bool, int, int) {
+    texts_ = texts;
+    log << QStringLiteral("list=") + texts.join(u' ');
+  }
 
  private Q_SLOTS:
   void registered(const QStringList& list) { properties = list; }
   void menuShown(const QStringList& list) { menu = list; }
+  void auxTold(const QString& text, const QString&) {
+    aux_ = text;
+    log << QStringLiteral("aux=") + text;
+  }
+  void preeditTold(const QString& text, const QString&) {
+    preedit_ = text;
+    log << QStringLiteral("preedit=") + text;
+  }
+  void auxShown(bool shown) {
+    log << QStringLiteral("showAux ") + QString::number(shown);
+    if (shown && aux_.trimmed().isEmpty()) emptyShown << QStringLiteral("aux");
+  }
+  void preeditShown(bool shown) {
+    log << QStringLiteral("showPreedit ") + QString::number(shown);
+    if (shown && preedit_.trimmed().isEmpty()) emptyShown << QStringLiteral("preedit");
+  }
+  void listShown(bool shown) {
+    log << QStringLiteral("showList ") + QString::number(shown);
+    if (!shown) return;
+    listsShown << texts_.join(u' ');
+    if (texts_.join(QString()).trimmed().isEmpty()) emptyShown << QStringLiteral("list");
+  }
 
  private:
+  // Each of Tolvani's rows as its fields: key, title, icon, long title and type.
+  static QList<QStringList> tolvaniRows(const QStringList& properties) {
+    QList<QStringList> out;
+    for (const QString& p : properties) {
+      const QStringList fields = p.mid(15).split(u':');
+      if (p.startsWith(QLatin1String("/Fcitx/tolvani-")) && fields.size() >= 5) out << fields;
+    }
+    return out;
+  }
+  static inline const QString kCheck = QStringLiteral("✓ ");
+
   QDBusConnection bus_;
+  QString aux_;
+  QString preedit_;
+  QStringList texts_;
 };
 
+// The rows the panel shows as buttons: no section title, line or row that does nothing.
 const QStringList kEnglishRows{
-    QStringLiteral("layouts|Layouts"),
     u("switchToPhonetic|ফোনেটিক (Phonetic)"),
     u("switchToProbhat|প্রভাত (Probhat)"),
     u("switchToNational|জাতীয় (National)"),
     u("switchToUnijoy|ইউনিজয় (Unijoy)"),
-    QStringLiteral("separator1|"),
-    QStringLiteral("quickControls|Quick Controls"),
     QStringLiteral("toggleEnglishPassthrough|English Passthrough"),
     QStringLiteral("toggleSuggestions|Suggestions"),
-    QStringLiteral("separator2|"),
     QStringLiteral("tools|Tools >"),
-    QStringLiteral("separator3|"),
-    QStringLiteral("privacy|Privacy"),
-    QStringLiteral("fullyOffline|Fully Offline"),
 };
+
+// Whether an icon theme has this icon, as a file of its own.
+bool themeHas(const QString& theme, const QString& icon) {
+  static QHash<QString, QSet<QString>> names;
+  if (!names.contains(theme)) {
+    QSet<QString>& found = names[theme];
+    QDirIterator files(QStringLiteral("/usr/share/icons/") + theme, QDir::Files,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+      QString name = QFileInfo(files.next()).fileName();
+      for (const char* end : {".symbolic.png", ".svg", ".png"}) {
+        if (name.endsWith(QLatin1String(end))) {
+          name.chop(int(std::strlen(end)));
+          if (QLatin1String(end) == QLatin1String(".symbolic.png"))
+            name += QStringLiteral("-symbolic");
+          break;
+        }
+      }
+      found.insert(name);
+    }
+  }
+  return names[theme].contains(icon);
+}
+
+// Each button can be told from the others by its icon, which KDE's theme (Breeze) and GNOME's
+// (Adwaita, or hicolor under it) both have: Plasma's panel shows a title's first letter for an
+// icon its theme lacks.
+std::string iconFaults(const QStringList& icons) {
+  std::string faults;
+  for (int i = 0; i < icons.size(); ++i) {
+    if (icons.indexOf(icons[i]) != i) faults += "twice: " + icons[i].toStdString() + "\n";
+    if (!themeHas(QStringLiteral("breeze"), icons[i]))
+      faults += "not in Breeze: " + icons[i].toStdString() + "\n";
+    if (!themeHas(QStringLiteral("Adwaita"), icons[i]) &&
+        !themeHas(QStringLiteral("hicolor"), icons[i]))
+      faults += "not in Adwaita: " + icons[i].toStdString() + "\n";
+  }
+  return faults;
+}
 
 // The rows arrive in the order and words of the IBus menu, in both languages, and act when the
 // panel triggers them after its menu took the focus from the field.
@@ -642,15 +745,20 @@ TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
   })) << events(desktop);
   EXPECT_EQ(KdePanel::checkedRows(panel.properties).join(u' ').toStdString(),
             "switchToPhonetic toggleSuggestions");
+  EXPECT_EQ(iconFaults(KdePanel::icons(panel.properties)), "")
+      << KdePanel::icons(panel.properties).join(u' ').toStdString();
   panel.trigger(QStringLiteral("switchToProbhat"));
   ASSERT_TRUE(desktop.waitFor([&] {
     return desktop.events().contains(QStringLiteral("menu row switchToProbhat without focus"));
   })) << events(desktop);
-  // The check marks follow, as checked icons (the panel draws no check mark).
+  // The check marks follow, in the titles (the panel draws no check mark); the layout in use
+  // keeps its own icon.
   EXPECT_TRUE(desktop.waitFor([&] {
     return KdePanel::checkedRows(panel.properties) ==
            QStringList({QStringLiteral("switchToProbhat"), QStringLiteral("toggleSuggestions")});
   })) << panel.properties.join(u'\n').toStdString();
+  EXPECT_EQ(iconFaults(KdePanel::icons(panel.properties)), "")
+      << KdePanel::icons(panel.properties).join(u' ').toStdString();
   panel.trigger(QStringLiteral("toggleSuggestions"));
   EXPECT_TRUE(desktop.waitFor([&] {
     return KdePanel::checkedRows(panel.properties) ==
@@ -662,6 +770,8 @@ TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
     return KdePanel::rows(panel.menu).contains(QStringLiteral("openKeyboardHelp|Keyboard Help..."));
   })) << panel.menu.join(u'\n').toStdString();
   EXPECT_EQ(KdePanel::rows(panel.menu).size(), 8);
+  EXPECT_EQ(iconFaults(KdePanel::icons(panel.menu)), "")
+      << KdePanel::icons(panel.menu).join(u' ').toStdString();
   panel.trigger(QStringLiteral("openKeyboardHelp"));
   EXPECT_TRUE(desktop.waitFor([&] {
     return desktop.events().contains(QStringLiteral("menu row openKeyboardHelp without focus"));
@@ -678,9 +788,81 @@ TEST(Fcitx5MenuTest, StatusAreaRowsActWhenAPanelTriggersThem) {
   desktop.fcitx5()->setSetting(AppSettings::kUiLanguageKey, 0);
   EXPECT_TRUE(desktop.waitFor([&] {
     const QStringList rows = KdePanel::rows(panel.properties);
-    return rows.size() == kEnglishRows.size() && rows[0] == u("layouts|লেআউট") &&
-           rows[10] == u("tools|টুলস >");
+    return rows.size() == kEnglishRows.size() && rows[6] == u("tools|টুলস >");
   })) << KdePanel::rows(panel.properties).join(u'\n').toStdString();
+}
+
+// Plasma's widget shows a window for what fcitx5 makes visible: never an empty one, while words
+// are typed and picked by their numbers in a GTK 3 field and the sentence is typed in a Qt field.
+TEST(Fcitx5MenuTest, KdePanelIsNeverShownEmpty) {
+  Fcitx5DaemonHarness::Options options;
+  options.addons << QStringLiteral("kimpanel");
+  VirtualDesktop desktop(options);
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  KdePanel panel(desktop.fcitx5()->sessionBusAddress());
+  TextWindow* gtk = desktop.open(TextWindow::Toolkit::Gtk3);
+  ASSERT_NE(gtk, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*gtk, 0));
+  ASSERT_TRUE(tolvaniActive(desktop)) << events(desktop);
+  for (int round = 0; round < 10; ++round) {
+    const QString before = gtk->text(0);
+    const qsizetype lists = panel.listsShown.size();
+    ASSERT_TRUE(desktop.type(QStringLiteral("ami")));
+    ASSERT_TRUE(desktop.waitFor([&] {
+      return panel.listsShown.size() > lists && panel.listsShown.last().contains(u("আমি"));
+    })) << panel.listsShown.join(u'\n').toStdString();
+    ASSERT_TRUE(desktop.key(QStringLiteral("3")));
+    ASSERT_TRUE(desktop.waitFor([&] {
+      return gtk->text(0).size() > before.size() && gtk->preedit(0).isEmpty();
+    })) << gtk->text(0).toStdString();
+  }
+  TextWindow* qt =
+      desktop.open(TextWindow::Toolkit::Qt6, {QStringLiteral("--fields"), QStringLiteral("1"),
+                                              QStringLiteral("--y"), QStringLiteral("300")});
+  ASSERT_NE(qt, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*qt, 0));
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami tomake bhalobashi. kemon acho? ")));
+  EXPECT_TRUE(qt->waitForText(0, u("আমি তোমাকে ভালোবাসি। কেমন আছো? ")))
+      << qt->text(0).toStdString();
+  EXPECT_EQ(panel.emptyShown.join(u' ').toStdString(), "") << panel.log.join(u'\n').toStdString();
+}
+
+// Rows and messages the program sends blank (spaces only) never reach the panel: Plasma's widget
+// would show an empty window for them.
+TEST(Fcitx5MenuTest, BlankRowsAndMessagesNeverReachTheKdePanel) {
+  Fcitx5DaemonHarness::Options options;
+  options.addons << QStringLiteral("kimpanel");
+  options.program = QStringLiteral("/bin/true");
+  VirtualDesktop desktop(options);
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  KdePanel panel(desktop.fcitx5()->sessionBusAddress());
+  FakeProgram program(desktop.fcitx5()->root() + QStringLiteral("/tolvani.socket"));
+  ASSERT_TRUE(program.listening());
+  TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3);
+  ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(desktop.waitFor([&] { return program.focused() > 0; }));
+
+  const auto list = [](const std::vector<std::string>& rows, const std::string& status) {
+    std::string out = '\x04' + le(static_cast<std::uint32_t>(rows.size()));
+    for (const std::string& row : rows) out += text(row) + text("1");
+    return out + le(rows.empty() ? 0xffffffffu : 0u) + text(status);
+  };
+  const std::vector<std::pair<std::string, std::string>> answers{
+      {"k", list({" ", ""}, " ")},
+      {"l", list({}, "  ")},
+      {"m", list({"ক"}, "k")},
+  };
+  // One key each; the panel hears of them in order, the last one's list ending the wait.
+  for (const auto& [key, action] : answers) {
+    const int keys = program.keys();
+    program.answerWith([action](auto s) { return taken(s, action); });
+    ASSERT_TRUE(desktop.type(QString::fromStdString(key)));
+    ASSERT_TRUE(desktop.waitFor([&] { return program.keys() > keys; }));
+  }
+  ASSERT_TRUE(desktop.waitFor([&] { return !panel.listsShown.isEmpty(); }));
+  EXPECT_EQ(panel.emptyShown.join(u' ').toStdString(), "") << panel.log.join(u'\n').toStdString();
+  EXPECT_EQ(panel.listsShown.join(u'|').toStdString(), "ক");
 }
 
 struct SelectionCase {
@@ -818,6 +1000,7 @@ class Tray final : public QObject {
     layout >> id >> properties;
     const QString label = properties.value(QStringLiteral("label")).toString();
     ids_[label] = id;
+    icons[label] = properties.value(QStringLiteral("icon-name")).toString();
     if (properties.contains(QStringLiteral("toggle-state")))
       rows << label + u'|' + properties.value(QStringLiteral("toggle-state")).toString();
     layout.beginArray();
@@ -833,6 +1016,10 @@ class Tray final : public QObject {
   QDBusConnection bus_;
   QString item_;
   QMap<QString, int> ids_;
+
+ public:
+  // The icon of each row, by its label, as the last look at the menu found them.
+  QMap<QString, QString> icons;
 };
 
 // The rows' check marks in fcitx5's tray menu follow the state: one layout checked, the switches
@@ -869,6 +1056,14 @@ TEST(Fcitx5TrayTest, CheckMarksFollowTheState) {
   })) << rows.join(u'\n').toStdString()
       << '\n'
       << events(desktop);
+  // The rows keep their own icons and labels there: the menu draws the check marks.
+  QStringList icons;
+  for (const QString& label : {phonetic, probhat, u("জাতীয় (National)"), u("ইউনিজয় (Unijoy)"),
+                               QStringLiteral("English Passthrough"), QStringLiteral("Suggestions"),
+                               QStringLiteral("Tools")}) {
+    icons << tray.icons.value(label);
+  }
+  EXPECT_EQ(iconFaults(icons), "") << icons.join(u' ').toStdString();
   ASSERT_TRUE(desktop.focus(*window, 0));
   // One click at a time: the tray's menu runs only the last of clicks that come at once.
   tray.click(probhat);
@@ -916,6 +1111,12 @@ class Sway {
       QThread::msleep(20);
   }
   ~Sway() { testing::endGroup(process_, group_); }
+  // Ends the compositor as the end of a session does (SIGTERM), its clients left to end as they
+  // do when it goes.
+  bool end() {
+    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+    return process_.waitForFinished(20000);
+  }
   Sway(const Sway&) = delete;
   Sway& operator=(const Sway&) = delete;
 
@@ -1020,6 +1221,41 @@ TEST_P(Fcitx5SwayTest, GtkFieldUnderWaylandTypesTheSentence) {
   EXPECT_TRUE(window.text(0).endsWith(u(" ") + expected)) << window.text(0).toStdString();
   wtype.waitForFinished(5000);
   testing::endGroup(wtype, group);
+}
+
+// The session ends (the compositor ends) after Tolvani was switched on in a field that reaches
+// fcitx5 through the compositor's text input, as Chromium's do: fcitx5 ends with it, by no signal.
+TEST(Fcitx5SessionEndTest, Fcitx5EndsCleanlyWithTheCompositor) {
+  Sway sway;
+  ASSERT_TRUE(sway.ready()) << "Sway did not start";
+  Fcitx5DaemonHarness::Options options;
+  options.addons = {QStringLiteral("dbus"), QStringLiteral("dbusfrontend"),
+                    QStringLiteral("wayland"), QStringLiteral("waylandim"),
+                    QStringLiteral("keyboard")};
+  options.waylandDisplay = QStringLiteral("wayland-1");
+  options.runtimeDir = sway.runtime();
+  options.asTestUser = true;
+  options.overwriteFreedMemory = true;
+  Fcitx5DaemonHarness fcitx5(options);
+  ASSERT_TRUE(fcitx5.ready()) << fcitx5.failure().toStdString();
+
+  QProcessEnvironment env = sway.environment();
+  fcitx5.addProgramEnvironment(env);
+  env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("wayland"));
+  env.insert(QStringLiteral("GTK_IM_MODULE"), QStringLiteral("wayland"));
+  env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+  env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
+  testing::letTestUserReach(TextWindow::programPath(TextWindow::Toolkit::Gtk3));
+  TextWindow window(TextWindow::Toolkit::Gtk3, {}, env, testing::asTestUser({}));
+  ASSERT_TRUE(window.ready()) << window.failure().toStdString();
+  ASSERT_TRUE(window.waitForFocus(0));
+  ASSERT_TRUE(fcitx5.waitFor([&] {
+    return fcitx5.events().filter(QStringLiteral("activate ")).size() > 0;
+  })) << fcitx5.events().join(u'\n').toStdString();
+
+  ASSERT_TRUE(sway.end());
+  ASSERT_TRUE(fcitx5.waitFor([&] { return !fcitx5.exits().isEmpty(); }));
+  EXPECT_EQ(fcitx5.exits().first(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(ImModules, Fcitx5SwayTest, ::testing::Values("wayland", "fcitx"),

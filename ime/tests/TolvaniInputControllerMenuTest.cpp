@@ -45,25 +45,26 @@ const char* const kEnglishMenu =
     "switchToPhonetic|radio|ফোনেটিক (Phonetic)|preferences-desktop-font|on|enabled\n"
     "switchToProbhat|radio|প্রভাত (Probhat)|input-keyboard|off|enabled\n"
     "switchToNational|radio|জাতীয় (National)|preferences-desktop-locale|off|enabled\n"
-    "switchToUnijoy|radio|ইউনিজয় (Unijoy)|preferences-desktop-keyboard|off|enabled\n"
+    "switchToUnijoy|radio|ইউনিজয় (Unijoy)|accessories-character-map|off|enabled\n"
     "separator1|separator|||off|enabled\n"
     "quickControls|header|Quick Controls||off|disabled\n"
     "toggleEnglishPassthrough|toggle|English Passthrough|insert-text|off|enabled\n"
-    "toggleSuggestions|toggle|Suggestions|starred|on|enabled\n"
+    "toggleSuggestions|toggle|Suggestions|starred-symbolic|on|enabled\n"
     "separator2|separator|||off|enabled\n"
-    "tools|submenu|Tools||off|enabled\n"
+    "tools|submenu|Tools|applications-utilities|off|enabled\n"
     "> convertBanglishSelection|item|Convert Banglish Selection (Ctrl+Alt+B)|edit-find-replace|off|"
     "enabled\n"
-    "> openKeyboardSetup|item|Keyboard Setup|input-keyboard|off|enabled\n"
-    "> openKeyboardTour|item|Keyboard Tour|starred|off|enabled\n"
-    "> openCustomLayoutEditor|item|Custom Keys...|preferences-desktop-keyboard|off|enabled\n"
+    "> openKeyboardSetup|item|Keyboard Setup|preferences-desktop-keyboard|off|enabled\n"
+    "> openKeyboardTour|item|Keyboard Tour|media-playback-start|off|enabled\n"
+    "> openCustomLayoutEditor|item|Custom Keys...|accessories-text-editor|off|enabled\n"
     "> openTypingStats|item|Typing Stats...|x-office-spreadsheet|off|enabled\n"
     "> openKeyboardHelp|item|Keyboard Help...|help-contents|off|enabled\n"
     "> openPreferences|item|Settings...|preferences-system|off|enabled\n"
-    "> checkForUpdates|item|Check for Updates...|software-update-available|off|enabled\n"
+    "> checkForUpdates|item|Check for Updates...|system-software-update|off|enabled\n"
     "separator3|separator|||off|enabled\n"
     "privacy|header|Privacy||off|disabled\n"
-    "secureKeyboardEntry|item|Secure Keyboard Entry is active — using English||off|disabled|"
+    "secureKeyboardEntry|item|Secure Keyboard Entry is active — using "
+    "English|dialog-password|off|disabled|"
     "hidden\n"
     "fullyOffline|item|Fully Offline|security-high|off|disabled";
 
@@ -72,25 +73,26 @@ const char* const kBanglaMenu =
     "switchToPhonetic|radio|ফোনেটিক (Phonetic)|preferences-desktop-font|off|enabled\n"
     "switchToProbhat|radio|প্রভাত (Probhat)|input-keyboard|off|enabled\n"
     "switchToNational|radio|জাতীয় (National)|preferences-desktop-locale|on|enabled\n"
-    "switchToUnijoy|radio|ইউনিজয় (Unijoy)|preferences-desktop-keyboard|off|enabled\n"
+    "switchToUnijoy|radio|ইউনিজয় (Unijoy)|accessories-character-map|off|enabled\n"
     "separator1|separator|||off|enabled\n"
     "quickControls|header|দ্রুত নিয়ন্ত্রণ||off|disabled\n"
     "toggleEnglishPassthrough|toggle|ইংরেজি পাসথ্রু|insert-text|on|enabled\n"
-    "toggleSuggestions|toggle|সাজেশন|non-starred|off|enabled\n"
+    "toggleSuggestions|toggle|সাজেশন|non-starred-symbolic|off|enabled\n"
     "separator2|separator|||off|enabled\n"
-    "tools|submenu|টুলস||off|enabled\n"
+    "tools|submenu|টুলস|applications-utilities|off|enabled\n"
     "> convertBanglishSelection|item|সিলেক্ট করা বাংলিশ বাংলায় রূপান্তর (Ctrl+Alt+B)|"
     "edit-find-replace|off|enabled\n"
-    "> openKeyboardSetup|item|কীবোর্ড সেটআপ|input-keyboard|off|enabled\n"
-    "> openKeyboardTour|item|কীবোর্ড ঘুরে দেখুন|starred|off|enabled\n"
-    "> openCustomLayoutEditor|item|কাস্টম কী...|preferences-desktop-keyboard|off|enabled\n"
+    "> openKeyboardSetup|item|কীবোর্ড সেটআপ|preferences-desktop-keyboard|off|enabled\n"
+    "> openKeyboardTour|item|কীবোর্ড ঘুরে দেখুন|media-playback-start|off|enabled\n"
+    "> openCustomLayoutEditor|item|কাস্টম কী...|accessories-text-editor|off|enabled\n"
     "> openTypingStats|item|টাইপিং পরিসংখ্যান...|x-office-spreadsheet|off|enabled\n"
     "> openKeyboardHelp|item|কীবোর্ড সাহায্য...|help-contents|off|enabled\n"
     "> openPreferences|item|সেটিংস...|preferences-system|off|enabled\n"
-    "> checkForUpdates|item|নতুন সংস্করণ আছে কি না দেখুন...|software-update-available|off|enabled\n"
+    "> checkForUpdates|item|নতুন সংস্করণ আছে কি না দেখুন...|system-software-update|off|enabled\n"
     "separator3|separator|||off|enabled\n"
     "privacy|header|গোপনীয়তা||off|disabled\n"
-    "secureKeyboardEntry|item|Secure Keyboard Entry is active — using English||off|disabled|"
+    "secureKeyboardEntry|item|Secure Keyboard Entry is active — using "
+    "English|dialog-password|off|disabled|"
     "hidden\n"
     "fullyOffline|item|সম্পূর্ণ অফলাইন|security-high|off|disabled";
 
@@ -143,12 +145,14 @@ TEST_F(TolvaniInputControllerMenuTest, SecureEntryRowOnlyWhileLearningIsSuppress
   privacy = privacy.substr(privacy.find("privacy|"));
   EXPECT_EQ(privacy,
             "privacy|header|Privacy||off|disabled\n"
-            "secureKeyboardEntry|item|Secure Keyboard Entry is active — using English||off|"
+            "secureKeyboardEntry|item|Secure Keyboard Entry is active — using "
+            "English|dialog-password|off|"
             "disabled\n"
             "fullyOffline|item|Fully Offline|security-high|off|disabled");
   AppSettings::setUiLanguage(0);
   EXPECT_EQ(rowOf(Keys::kSecureEntry),
-            "secureKeyboardEntry|item|Secure Keyboard Entry is active — using English||off|"
+            "secureKeyboardEntry|item|Secure Keyboard Entry is active — using "
+            "English|dialog-password|off|"
             "disabled")
       << "English in both languages";
 
@@ -156,7 +160,8 @@ TEST_F(TolvaniInputControllerMenuTest, SecureEntryRowOnlyWhileLearningIsSuppress
   controller_->inputPurposeChanged();
   EXPECT_EQ(menuChanges_, 2);
   EXPECT_EQ(rowOf(Keys::kSecureEntry),
-            "secureKeyboardEntry|item|Secure Keyboard Entry is active — using English||off|"
+            "secureKeyboardEntry|item|Secure Keyboard Entry is active — using "
+            "English|dialog-password|off|"
             "disabled|hidden")
       << "hidden in its place, for a panel that reads the rows only once";
   controller_->inputPurposeChanged();
@@ -263,7 +268,7 @@ TEST_F(TolvaniInputControllerMenuTest, SuggestionsSwitchWithItsToast) {
   EXPECT_FALSE(AppSettings::suggestionsEnabled());
   EXPECT_EQ(toast(), "Suggestions off") << "near the caret of the controller's client";
   EXPECT_EQ(rowOf(Keys::kSuggestions),
-            "toggleSuggestions|toggle|Suggestions|non-starred|off|enabled")
+            "toggleSuggestions|toggle|Suggestions|non-starred-symbolic|off|enabled")
       << "the icon follows the setting, the title does not";
   EXPECT_EQ(client_.markedText(), u("কখ")) << "the composition goes on";
 

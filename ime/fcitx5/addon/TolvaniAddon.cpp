@@ -18,6 +18,7 @@
 #include <fcitx-utils/event.h>
 #include <fcitx-utils/key.h>
 #include <fcitx-utils/log.h>
+#include <fcitx-utils/trackableobject.h>
 #include <fcitx-utils/utf8.h>
 #include <fcitx/action.h>
 #include <fcitx/addonfactory.h>
@@ -111,7 +112,7 @@ class MenuRow final : public fcitx::SimpleAction {
   MenuRow(TolvaniEngine* engine, std::string key, protocol::RowKind kind)
       : engine_(engine), key_(std::move(key)), kind_(kind) {}
   void activate(fcitx::InputContext* ic) override;
-  std::string icon(fcitx::InputContext* ic) const override;
+  std::string shortText(fcitx::InputContext* ic) const override;
   const std::string& key() const { return key_; }
   protocol::RowKind kind() const { return kind_; }
 
@@ -140,6 +141,13 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         [this](fcitx::Event& event) {
           caretMoved(static_cast<fcitx::InputContextEvent&>(event).inputContext());
         });
+    // KDE's panel takes fewer rows than a menu does: the rows are offered anew as it comes or
+    // goes.
+    uiChanged_ =
+        instance_->watchEvent(fcitx::EventType::UIChanged,
+                              fcitx::EventWatcherPhase::PostInputMethod, [this](fcitx::Event&) {
+                                for (fcitx::InputContext* ic : contexts()) offerMenu(ic);
+                              });
     // Each focus with Tolvani on, as fcitx5 gives it (activate tells it too: the program takes a
     // repeated focus as one).
     focused_ = instance_->watchEvent(
@@ -376,11 +384,33 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
 
   std::uint32_t idOf(fcitx::InputContext* ic) {
     auto found = ids_.find(ic);
-    if (found != ids_.end()) return found->second;
+    if (found != ids_.end()) {
+      if (contextOf(found->second) == ic) return found->second;
+      // A context at the address of one that ended untold is another.
+      shown_.erase(found->second);
+      told_.erase(found->second);
+      byId_.erase(found->second);
+    }
     const std::uint32_t id = ++contexts_;
     ids_[ic] = id;
-    byId_[id] = ic;
+    byId_[id] = ic->watch();
     return id;
+  }
+
+  // The context of an id while it lives. fcitx5 tells of the contexts that end while it runs, but
+  // not of those it ends as it ends itself (it takes no events once told to exit), before the
+  // addon ends.
+  fcitx::InputContext* contextOf(std::uint32_t id) const {
+    auto found = byId_.find(id);
+    return found == byId_.end() ? nullptr : found->second.get();
+  }
+
+  std::vector<fcitx::InputContext*> contexts() const {
+    std::vector<fcitx::InputContext*> live;
+    for (const auto& [id, ic] : byId_) {
+      if (fcitx::InputContext* context = ic.get()) live.push_back(context);
+    }
+    return live;
   }
 
   void forget(fcitx::InputContext* ic) {
@@ -465,7 +495,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     stalled_ = false;
     focusedId_ = 0;
     if (!commitShown) return;
-    for (auto& [id, ic] : byId_) {
+    for (fcitx::InputContext* ic : contexts()) {
       commitPreedit(ic);
       clearPanel(ic);
     }
@@ -551,7 +581,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     stalled_ = true;
     stalledSequence_ = sequence;
     stalledId_ = idOf(ic);
-    for (auto& [id, context] : byId_) {
+    for (fcitx::InputContext* context : contexts()) {
       commitPreedit(context);
       clearPanel(context);
     }
@@ -611,7 +641,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
           // What it says was overtaken by the keys that went on: the program drops the
           // composition, and the context starts afresh.
           stalled_ = false;
-          if (byId_.count(stalledId_)) {
+          if (contextOf(stalledId_)) {
             protocol::Writer resync(static_cast<std::uint8_t>(protocol::ToProgram::resync));
             resync.u32(stalledId_);
             send(resync);
@@ -619,14 +649,13 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
           focusedId_ = 0;
           return true;
         }
-        auto found = byId_.find(focusedId_);
-        if (found != byId_.end()) applyActions(message->actions, found->second);
+        if (fcitx::InputContext* ic = contextOf(focusedId_)) applyActions(message->actions, ic);
         answer_ = message->handled;
         return true;
       }
       case protocol::ToAddon::update: {
-        auto found = byId_.find(message->context);
-        if (!stalled_ && found != byId_.end()) applyActions(message->actions, found->second);
+        fcitx::InputContext* ic = contextOf(message->context);
+        if (!stalled_ && ic) applyActions(message->actions, ic);
         return true;
       }
       case protocol::ToAddon::refused:
@@ -667,17 +696,31 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     fcitx::InputPanel& panel = ic->inputPanel();
     if (ic->capabilityFlags().test(fcitx::CapabilityFlag::Preedit)) {
       panel.setClientPreedit(preedit);
-    } else {
-      panel.setPreedit(preedit);
+      ic->updatePreedit();
+      return;
     }
+    // Only a field that shows no preedit of its own has it in fcitx5's panel: the panel is drawn
+    // again only then (KDE Plasma's panel shows and sizes its window anew at every drawing).
+    panel.setPreedit(blank(text) ? fcitx::Text() : preedit);
     ic->updatePreedit();
     ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
+  }
+
+  // Nothing a person would see: KDE Plasma's panel shows an empty window for it.
+  static bool blank(const std::string& text) {
+    return text.find_first_not_of(" \t\n\r") == std::string::npos;
+  }
+
+  static bool panelShows(const fcitx::InputPanel& panel) {
+    return !panel.preedit().toString().empty() || !panel.auxUp().toString().empty() ||
+           !panel.auxDown().toString().empty() || panel.candidateList();
   }
 
   void showCandidates(fcitx::InputContext* ic, const std::vector<protocol::CandidateText>& rows,
                       int cursor, const std::string& status) {
     fcitx::InputPanel& panel = ic->inputPanel();
-    if (rows.empty()) {
+    if (std::all_of(rows.begin(), rows.end(),
+                    [](const protocol::CandidateText& row) { return blank(row.text); })) {
       panel.setCandidateList(nullptr);
     } else {
       auto list = std::make_unique<fcitx::CommonCandidateList>();
@@ -693,15 +736,16 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
       if (cursor >= 0) list->setGlobalCursorIndex(cursor);
       panel.setCandidateList(std::move(list));
     }
-    panel.setAuxUp(status.empty() ? fcitx::Text() : fcitx::Text(status));
+    panel.setAuxUp(blank(status) ? fcitx::Text() : fcitx::Text(status));
     ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
   }
 
   void clearPanel(fcitx::InputContext* ic, bool clearClientPreedit = true) {
     shown_.erase(idOf(ic));
+    const bool shown = panelShows(ic->inputPanel());
     ic->inputPanel().reset();
     if (clearClientPreedit) ic->updatePreedit();
-    ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
+    if (shown) ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
   }
 
   // Puts the shown preedit in, as it stands.
@@ -743,8 +787,19 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     idOf(ic);
     fcitx::StatusArea& area = ic->statusArea();
     area.clearGroup(fcitx::StatusGroup::InputMethod);
-    for (MenuRow* row : top_) area.addAction(fcitx::StatusGroup::InputMethod, row);
+    const bool kde = onKdePanel();
+    for (MenuRow* row : top_) {
+      if (!kde || shownOnKdePanel(*row)) area.addAction(fcitx::StatusGroup::InputMethod, row);
+    }
     ic->updateUserInterface(fcitx::UserInterfaceComponent::StatusArea);
+  }
+
+  // KDE Plasma's panel draws each row as a button of its icon, the title in a tooltip: a section
+  // title or a line would be a button that does nothing. They stay out there, as on GNOME, and so
+  // does the row that never changes (the offline promise, which the settings window also makes).
+  static bool shownOnKdePanel(const MenuRow& row) {
+    return row.kind() != protocol::RowKind::header && row.kind() != protocol::RowKind::separator &&
+           row.key() != kFullyOfflineKey;
   }
 
   MenuRow* makeRow(const protocol::MenuEntry& entry) {
@@ -776,7 +831,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   }
 
   void closeMenu() {
-    for (auto& [id, ic] : byId_) ic->statusArea().clearGroup(fcitx::StatusGroup::InputMethod);
+    for (fcitx::InputContext* ic : contexts())
+      ic->statusArea().clearGroup(fcitx::StatusGroup::InputMethod);
     top_.clear();
     for (auto& [key, row] : rows_) row->setMenu(nullptr);
     menus_.clear();
@@ -786,12 +842,14 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   }
 
   static constexpr std::size_t kPageSize = 9;
+  static constexpr const char* kFullyOfflineKey = "fullyOffline";
 
   fcitx::Instance* instance_;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> destroyed_;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> focused_;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> surroundingWatch_;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> caretWatch_;
+  std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> uiChanged_;
   int fd_ = -1;
   std::unique_ptr<fcitx::EventSourceIO> io_;
   std::unique_ptr<fcitx::EventSourceTime> retry_;
@@ -809,7 +867,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   std::uint32_t contexts_ = 0;
   std::uint32_t focusedId_ = 0;
   std::unordered_map<fcitx::InputContext*, std::uint32_t> ids_;
-  std::map<std::uint32_t, fcitx::InputContext*> byId_;
+  std::map<std::uint32_t, fcitx::TrackableObjectReference<fcitx::InputContext>> byId_;
   std::map<std::uint32_t, Shown> shown_;
   std::map<std::uint32_t, Told> told_;
   // The menu's actions, by row key, and the sub-menus that hold some of them.
@@ -824,11 +882,13 @@ void CandidateRow::select(fcitx::InputContext* ic) const { engine_->candidateCli
 
 void MenuRow::activate(fcitx::InputContext* ic) { engine_->menuRowChosen(ic, *this); }
 
-// KDE Plasma's input-method panel shows each row as a button of its icon and draws no check mark
-// (fcitx5's KDE panel protocol carries none): there, a row that is on shows a checked icon.
-std::string MenuRow::icon(fcitx::InputContext* ic) const {
-  if (isCheckable() && isChecked(ic) && engine_->onKdePanel()) return "emblem-checked";
-  return fcitx::SimpleAction::icon(ic);
+// KDE Plasma's input-method panel draws no check mark (fcitx5's KDE panel protocol carries none):
+// there, a row that is on keeps its own icon, to be told from the others, and its title, in the
+// button's tooltip, begins with the mark.
+std::string MenuRow::shortText(fcitx::InputContext* ic) const {
+  std::string title = fcitx::SimpleAction::shortText(ic);
+  if (isCheckable() && isChecked(ic) && engine_->onKdePanel()) title.insert(0, "✓ ");
+  return title;
 }
 
 class TolvaniFactory final : public fcitx::AddonFactory {
