@@ -37,6 +37,10 @@ class Fcitx5DaemonHarness {
     QString program;
     // The program the addon starts begins this long after it is started, as on a busy machine.
     int programDelayMs = 0;
+    // fcitx5 answers IBus's clients too (its IBus frontend owns org.freedesktop.IBus and writes
+    // IBus's address file), and GTK programs use IBus's GTK module, as where IBus is installed
+    // beside fcitx5 and GTK 3 picks IBus's module.
+    bool gtkThroughIBus = false;
   };
   explicit Fcitx5DaemonHarness(const Options& options);
   ~Fcitx5DaemonHarness();
@@ -70,6 +74,7 @@ class Fcitx5DaemonHarness {
   qint64 fcitx5Pid() const;
 
   bool asTestUser_ = false;
+  bool gtkThroughIBus_ = false;
 
   QTemporaryDir root_;
   QProcess session_;
