@@ -98,6 +98,8 @@ class OnboardingWindowController : public QObject {
     // input sources (InputSourceSystem's panelRuns() and selectedByPerson()).
     std::function<bool()> panelRuns;
     std::function<bool()> selectedByPerson;
+    // Under fcitx5, whether a status area shows its icon (Fcitx5InputSources::statusAreaRuns).
+    std::function<bool()> statusArea;
   };
   static Operations defaultOperations();
   static void testSetOperations(std::optional<Operations> operations);
@@ -231,6 +233,7 @@ class OnboardingWindowController : public QObject {
   bool checked_ = false;        // a probe of this load has answered
   bool panelRuns_ = true;
   bool selectedByPerson_ = false;
+  bool statusArea_ = true;
   // Offered by the program, not opened by the person: its runs leave the keyboard alone.
   bool offered_ = false;
   platform::Clock::TimerId answerTimer_ = 0;
