@@ -62,6 +62,10 @@ class OnboardingWindowController : public QObject {
   // As show(), for the window the program offers by itself: it never takes the focus from the
   // field the person types into, and an open window is only re-probed.
   static void offer();
+  // Whether an offered window is shown minimized on the Qt platform `platform`: on Wayland, where
+  // a window cannot ask to be mapped without the focus and KWin gives a new one the focus unless
+  // it maps minimized. GNOME's shell, which has no task bar to find it in, keeps it shown.
+  static bool offerMinimized(const QString& platform, bool gnome);
   // Offers the window when onboarding is not completed; after an earlier deferral only when a
   // probe finds the source not enabled (or cannot tell).
   static void showIfNeeded();
