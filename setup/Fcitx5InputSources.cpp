@@ -327,10 +327,13 @@ QString keyInWords(const QString& key) {
 }
 
 // An X system tray (the XEmbed one, which fcitx5's own icon docks into on X11) takes icons on the
-// session's display: a program owns its manager selection.
+// session's display: a program owns its manager selection. Not asked in a Wayland session, where
+// connecting could start Xwayland only to find none.
 bool xTrayRuns() {
   const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || *display == '\0') return false;
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (display == nullptr || *display == '\0' || (wayland != nullptr && *wayland != '\0'))
+    return false;
   int screen = 0;
   const std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t*)> connection(
       xcb_connect(nullptr, &screen), xcb_disconnect);
