@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <algorithm>
@@ -82,6 +83,29 @@ bool fcitx5IsFramework() {
   const QString named = frameworkOfVariables();
   if (!named.isEmpty()) return named == QLatin1String("fcitx");
   return imConfigChoseFcitx5();
+}
+
+bool kwinStartsNoFcitx5() {
+  const QStringList desktops =
+      qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts);
+  if (!desktops.contains(QLatin1String("KDE"), Qt::CaseInsensitive)) return false;
+  if (qEnvironmentVariable("XDG_SESSION_TYPE") != QLatin1String("wayland")) return false;
+  QFile file(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+             QStringLiteral("/kwinrc"));
+  if (!file.open(QIODevice::ReadOnly)) return true;
+  bool inWayland = false;
+  for (const QString& raw : QString::fromUtf8(file.readAll()).split(u'\n')) {
+    const QString line = raw.trimmed();
+    if (line.startsWith(u'[')) {
+      inWayland = line == QLatin1String("[Wayland]");
+      continue;
+    }
+    // KDE's config files mark a value with flags such as [$e] after its key.
+    const QString key = line.section(u'=', 0, 0).section(u'[', 0, 0).trimmed();
+    if (inWayland && key == QLatin1String("InputMethod"))
+      return !line.section(u'=', 1).contains(QLatin1String("fcitx"), Qt::CaseInsensitive);
+  }
+  return true;
 }
 
 }  // namespace tolvani::platform::desktop

@@ -23,6 +23,12 @@ bool sessionNameOwned(const char* name);
 // /etc/X11/xinit/xinputrc) for the next login. The bus is asked once per process.
 bool fcitx5IsFramework();
 
+// KDE Plasma on Wayland whose KWin starts no fcitx5: its kwinrc names no fcitx5 as the input
+// method ([Wayland] InputMethod, which System Settings → Virtual Keyboard writes). There KWin
+// starts the input method, and Debian's fcitx5 has no autostart entry: choosing "Fcitx 5" there
+// starts it, a new login does not.
+bool kwinStartsNoFcitx5();
+
 }  // namespace tolvani::platform::desktop
 
 #endif  // TOLVANI_PLATFORM_DESKTOP_H_

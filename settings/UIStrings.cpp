@@ -161,7 +161,18 @@ QString setupIBusNotRunning() {
       u"IBus বেছে নিন, তারপর লগ আউট করে আবার লগ ইন করুন; তারপর Super+Space চাপলে তোলভানিতে "
       u"বদলাবে।");
 }
-QString setupFcitx5NotRunning(const QString& key) {
+QString setupFcitx5NotRunning(const QString& key, bool chooseVirtualKeyboard) {
+  if (chooseVirtualKeyboard)
+    return withKey(
+        u"Tolvani is added. fcitx5 is not running in this session yet: choose System Settings → "
+        u"Virtual Keyboard → “Fcitx 5”; then %1 switches to Tolvani.",
+        u"তোলভানি যোগ করা হয়েছে। এই সেশনে fcitx5 এখনো চালু হয়নি: System Settings → Virtual "
+        u"Keyboard → “Fcitx 5” বেছে নিন; তারপর %1 চাপলে তোলভানিতে বদলাবে।",
+        u"Tolvani is added. fcitx5 is not running in this session yet: choose System Settings → "
+        u"Virtual Keyboard → “Fcitx 5”.",
+        u"তোলভানি যোগ করা হয়েছে। এই সেশনে fcitx5 এখনো চালু হয়নি: System Settings → Virtual "
+        u"Keyboard → “Fcitx 5” বেছে নিন।",
+        key);
   return withKey(
       u"Tolvani is added. fcitx5 is not running in this session yet: log out and in "
       u"again; then %1 switches to Tolvani.",
@@ -170,7 +181,23 @@ QString setupFcitx5NotRunning(const QString& key) {
       u"Tolvani is added. fcitx5 is not running in this session yet: log out and in again.",
       u"তোলভানি যোগ করা হয়েছে। এই সেশনে fcitx5 এখনো চালু হয়নি: লগ আউট করে আবার লগ ইন করুন।", key);
 }
-QString setupDoneDetailFcitx5(const QString& key) {
+QString setupNoStatusAreaFcitx5() {
+  return pick(
+      u"No panel shows fcitx5’s icon here: open Tolvani’s windows from its entry in your "
+      u"application launcher, and switch its layouts with Control+Shift+Space.",
+      u"এখানে কোনো প্যানেলে fcitx5-এর আইকন দেখা যায় না: অ্যাপ্লিকেশন লঞ্চারে তোলভানি থেকে এর "
+      u"উইন্ডোগুলো খুলুন, আর Control+Shift+Space দিয়ে এর লেআউট বদলান।");
+}
+QString setupDoneDetailFcitx5(const QString& key, bool statusArea) {
+  if (!statusArea)
+    return withKey(
+               u"You’re all set. Tolvani is in fcitx5’s input methods; press %1 to switch "
+               u"between your keyboard and Tolvani.",
+               u"সব তৈরি। তোলভানি fcitx5-এর ইনপুট মেথডে আছে; আপনার কীবোর্ড আর তোলভানির মধ্যে "
+               u"বদলাতে %1 চাপুন।",
+               u"Tolvani is in fcitx5’s input methods.", u"তোলভানি fcitx5-এর ইনপুট মেথডে আছে।",
+               key) +
+           u' ' + setupNoStatusAreaFcitx5();
   return withKey(
       u"You’re all set. Tolvani is in fcitx5’s input methods; press %1 to switch "
       u"between your keyboard and Tolvani.",
@@ -180,7 +207,16 @@ QString setupDoneDetailFcitx5(const QString& key) {
       u"icon.",
       u"সব তৈরি। তোলভানি fcitx5-এর ইনপুট মেথডে আছে; fcitx5-এর আইকনের মেনু থেকে এটি বেছে নিন।", key);
 }
-QString setupSwitchBackFcitx5(const QString& key) {
+QString setupSwitchBackFcitx5(const QString& key, bool statusArea) {
+  if (!statusArea)
+    return withKey(
+               u"Tolvani is set up, and you are typing with another keyboard now. Press %1 to "
+               u"switch back to Tolvani.",
+               u"তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে %1 "
+               u"চাপুন।",
+               u"Tolvani is set up, and you are typing with another keyboard now.",
+               u"তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন।", key) +
+           u' ' + setupNoStatusAreaFcitx5();
   return withKey(
       u"Tolvani is set up, and you are typing with another keyboard now. Press %1 to "
       u"switch back to Tolvani.",

@@ -36,9 +36,12 @@ QString setupStepsLeft();
 // What is left when the session runs no IBus daemon yet.
 QString setupIBusNotRunning();
 // Where fcitx5 is the framework, with its trigger key `key` (none set when empty).
-QString setupFcitx5NotRunning(const QString& key);
-QString setupDoneDetailFcitx5(const QString& key);
-QString setupSwitchBackFcitx5(const QString& key);
+// `chooseVirtualKeyboard`: KDE on Wayland, where KWin starts fcitx5 once chosen as its virtual
+// keyboard. `statusArea` false: no panel shows fcitx5's icon and its menu.
+QString setupFcitx5NotRunning(const QString& key, bool chooseVirtualKeyboard = false);
+QString setupNoStatusAreaFcitx5();
+QString setupDoneDetailFcitx5(const QString& key, bool statusArea = true);
+QString setupSwitchBackFcitx5(const QString& key, bool statusArea = true);
 // Setup is complete and the person types with another keyboard: how to switch back, through the
 // shell's keyboard menu where only the shell switches (`byPerson`).
 QString setupSwitchBack(bool byPerson);

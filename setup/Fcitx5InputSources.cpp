@@ -1,6 +1,7 @@
 #include "setup/Fcitx5InputSources.h"
 
 #include <gio/gio.h>
+#include <xcb/xcb.h>
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -323,7 +326,42 @@ QString keyInWords(const QString& key) {
   return parts.join(u'+');
 }
 
+// An X system tray (the XEmbed one, which fcitx5's own icon docks into on X11) takes icons on the
+// session's display: a program owns its manager selection. Not asked in a Wayland session, where
+// connecting could start Xwayland only to find none.
+bool xTrayRuns() {
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (display == nullptr || *display == '\0' || (wayland != nullptr && *wayland != '\0'))
+    return false;
+  int screen = 0;
+  const std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t*)> connection(
+      xcb_connect(nullptr, &screen), xcb_disconnect);
+  if (!connection || xcb_connection_has_error(connection.get())) return false;
+  const QByteArray name = "_NET_SYSTEM_TRAY_S" + QByteArray::number(screen);
+  xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+      connection.get(),
+      xcb_intern_atom(connection.get(), 1, static_cast<std::uint16_t>(name.size()), name.data()),
+      nullptr);
+  if (atom == nullptr) return false;
+  const xcb_atom_t selection = atom->atom;
+  std::free(atom);
+  if (selection == XCB_ATOM_NONE) return false;
+  xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+      connection.get(), xcb_get_selection_owner(connection.get(), selection), nullptr);
+  if (owner == nullptr) return false;
+  const bool owned = owner->owner != XCB_WINDOW_NONE;
+  std::free(owner);
+  return owned;
+}
+
 }  // namespace
+
+bool Fcitx5InputSources::statusAreaRuns() {
+  // A status-notifier host (KDE's panel, a tray of a bar), KDE's input-method panel, or X's tray.
+  return platform::desktop::sessionNameOwned("org.kde.StatusNotifierWatcher") ||
+         platform::desktop::sessionNameOwned("org.kde.impanel") || xTrayRuns();
+}
 
 bool Fcitx5InputSources::decides() { return platform::desktop::fcitx5IsFramework(); }
 
@@ -461,7 +499,9 @@ std::optional<InputSource> Fcitx5InputSources::current() {
   return InputSource{saved, true};
 }
 
-QString Fcitx5InputSources::switchHint() { return setupmessages::fcitx5Switch(triggerKey()); }
+QString Fcitx5InputSources::switchHint() {
+  return setupmessages::fcitx5Switch(triggerKey(), statusAreaRuns());
+}
 
 bool Fcitx5InputSources::running() { return platform::desktop::sessionNameOwned(kService); }
 

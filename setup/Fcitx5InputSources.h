@@ -38,7 +38,8 @@ class Fcitx5InputSources final : public InputSourceSystem {
   // fcitx5 shows its own tray icon or panel whenever it runs: there is nothing to turn on.
   std::optional<bool> inputMenuVisible() override { return true; }
   bool setInputMenuVisible() override { return true; }
-  // The trigger key, or fcitx5's menu where the person set none.
+  // The trigger key, or fcitx5's menu where the person set none; where no status area shows
+  // fcitx5's icon, how Tolvani's windows and layouts are reached instead.
   QString switchHint() override;
   int selectForStart(const InputSource& source) override;
 
@@ -46,6 +47,8 @@ class Fcitx5InputSources final : public InputSourceSystem {
   // ("Control+Space"): the first of the person's trigger keys, fcitx5's default when unset, empty
   // when the person removed them all.
   static QString triggerKey();
+  // Whether a status area runs that shows fcitx5's icon and so its menu, Tolvani's rows in it.
+  static bool statusAreaRuns();
   // The profile fcitx5 keeps its groups in.
   static QString profilePath();
 

@@ -57,7 +57,11 @@ std::optional<Step> effectiveFailedStep(const State& state) {
 QString rowState(const State& state, Step step) {
   if (state.running == step) return QStringLiteral("working");
   if (effectiveFailedStep(state) == step) return QStringLiteral("failed");
-  if (conditionMet(state, step)) return QStringLiteral("done");
+  if (conditionMet(state, step)) {
+    // Nothing shows the menu: the row says so, not that it is done.
+    if (step == Step::show && state.fcitx5 && !state.statusArea) return QStringLiteral("none");
+    return QStringLiteral("done");
+  }
   if (step != Step::add && !state.ibusRunning) return QStringLiteral("waiting");
   return QStringLiteral("pending");
 }
@@ -105,6 +109,8 @@ QJsonObject snapshot(const State& state) {
       {QStringLiteral("framework"),
        state.fcitx5 ? QStringLiteral("fcitx5") : QStringLiteral("ibus")},
       {QStringLiteral("switchKey"), state.switchKey},
+      {QStringLiteral("statusArea"), state.statusArea},
+      {QStringLiteral("virtualKeyboard"), state.chooseVirtualKeyboard},
       {QStringLiteral("settings"), keyboardSettingsWork(state)},
       {QStringLiteral("selectedByPerson"), state.selectedByPerson},
       {QStringLiteral("busy"), state.busy},

@@ -1,5 +1,5 @@
 // What the setup window tells its guide page: the stages and steps of setup, the state the page
-// draws (one JSON object of 25 entries, built afresh on every render), and the text helpers the
+// draws (one JSON object of 27 entries, built afresh on every render), and the text helpers the
 // snapshot and the commit check use. Thread-safety: pure functions and values.
 #ifndef TOLVANI_SETUP_GUIDESNAPSHOT_H_
 #define TOLVANI_SETUP_GUIDESNAPSHOT_H_
@@ -49,6 +49,10 @@ struct State {
   // (`switchKey`, empty where the person set none) are named, not IBus's.
   bool fcitx5 = false;
   QString switchKey;
+  // Under fcitx5: a status area shows its icon and menu (else Tolvani's windows are reached from
+  // the application launcher), and KWin would start fcitx5 once chosen as the virtual keyboard.
+  bool statusArea = true;
+  bool chooseVirtualKeyboard = false;
   // The first probe of this load has answered; before it nothing depending on it is offered.
   bool checked = true;
   // A panel shows IBus's input menu now (GNOME Shell where it runs).
@@ -80,7 +84,7 @@ bool allStepsMet(const State& state);
 // `failed`; else `add` while idle with the source not enabled; else none.
 std::optional<Step> effectiveFailedStep(const State& state);
 // "working", "failed", "done" or "pending"; "waiting" for a step that cannot hold before the
-// session runs IBus.
+// session runs IBus; "none" for the menu where no status area shows fcitx5's.
 QString rowState(const State& state, Step step);
 // "working", "failed", "done" when every step holds, "away" when they hold but the person types
 // with another keyboard since the setup completed, or when only the person's own switch is left;

@@ -126,10 +126,16 @@ inline QString stateNotReported() {
 // What is left when the session runs no IBus daemon yet: Tolvani is in IBus's list, and the
 // daemon takes it from there once the session starts it.
 inline QString startIBusToSwitch() {
-  if (platform::desktop::fcitx5IsFramework())
+  if (platform::desktop::fcitx5IsFramework()) {
+    if (platform::desktop::kwinStartsNoFcitx5())
+      return QString::fromUtf8(
+          "fcitx5 is not running in this session yet: choose System Settings \u2192 Virtual "
+          "Keyboard \u2192 \u201cFcitx 5\u201d, which starts it with Tolvani in its input "
+          "methods.");
     return QStringLiteral(
         "fcitx5 is not running in this session yet: Tolvani is in its input methods from your "
         "next login.");
+  }
   if (platform::desktop::isGnome())
     return QStringLiteral(
         "IBus is not running in this session yet. Log out and in again; then Super+Space "
@@ -138,13 +144,26 @@ inline QString startIBusToSwitch() {
       "IBus is not running in this session yet. Choose it once with \"im-config -n ibus\", then "
       "log out and in again; then Super+Space switches to Tolvani.");
 }
-// Under fcitx5: how its trigger key `key` (empty when the person set none) reaches Tolvani.
-inline QString fcitx5Switch(const QString& key) {
-  if (key.isEmpty())
-    return QStringLiteral(
-        "Choose Tolvani in the menu of fcitx5's icon in the panel. No key is set to switch input "
-        "methods: set one in Fcitx 5 Configuration (Global Options → Trigger Input Method).");
-  return QStringLiteral("In a text field, %1 switches between your keyboard and Tolvani.").arg(key);
+// Under fcitx5: how its trigger key `key` (empty when the person set none) reaches Tolvani, and,
+// where no status area shows fcitx5's icon (`statusArea` false), how Tolvani's windows and layouts
+// are reached without its menu.
+inline QString fcitx5Switch(const QString& key, bool statusArea) {
+  QString said;
+  if (key.isEmpty()) {
+    said = QString::fromUtf8(
+        "No key is set to switch input methods: set one in Fcitx 5 Configuration (Global Options "
+        "\u2192 Trigger Input Method).");
+    if (statusArea)
+      said.prepend(QStringLiteral("Choose Tolvani in the menu of fcitx5's icon in the panel. "));
+  } else {
+    said =
+        QStringLiteral("In a text field, %1 switches between your keyboard and Tolvani.").arg(key);
+  }
+  if (!statusArea)
+    said += QStringLiteral(
+        " No panel shows fcitx5's icon here: open Tolvani's windows from its entry in your "
+        "application launcher, and switch its layouts with Control+Shift+Space.");
+  return said;
 }
 // Where GNOME Shell runs the person chooses Tolvani in its keyboard menu; Super+Space is offered
 // as a tap only where a tap reaches Tolvani now.

@@ -110,7 +110,10 @@ Fcitx5DaemonHarness::Fcitx5DaemonHarness(const Options& options) {
   }
   // A process group of its own: the bus, fcitx5 and the Tolvani the addon starts end with it.
   session_.setChildProcessModifier([] { ::setpgid(0, 0); });
-  const QString enabled = (options.addons + QStringList{QStringLiteral("tolvani")}).join(u',');
+  QStringList addons = options.addons;
+  gtkThroughIBus_ = options.gtkThroughIBus;
+  if (gtkThroughIBus_) addons << QStringLiteral("ibusfrontend");
+  const QString enabled = (addons + QStringList{QStringLiteral("tolvani")}).join(u',');
   asTestUser_ = options.asTestUser;
   if (asTestUser_) {
     giveToTestUser(root);
@@ -169,7 +172,8 @@ void Fcitx5DaemonHarness::setSetting(const QString& key, const QVariant& value) 
 
 void Fcitx5DaemonHarness::addProgramEnvironment(QProcessEnvironment& env) const {
   env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), sessionBus_);
-  env.insert(QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx"));
+  env.insert(QStringLiteral("GTK_IM_MODULE"),
+             gtkThroughIBus_ ? QStringLiteral("ibus") : QStringLiteral("fcitx"));
   env.insert(QStringLiteral("QT_IM_MODULE"), QStringLiteral("fcitx"));
   env.insert(QStringLiteral("XMODIFIERS"), QStringLiteral("@im=fcitx"));
   env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir_);

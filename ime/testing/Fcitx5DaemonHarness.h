@@ -42,6 +42,10 @@ class Fcitx5DaemonHarness {
     // MALLOC_PERTURB_): what is read after it was freed crashes every time, not now and then as
     // in a person's session.
     bool overwriteFreedMemory = false;
+    // fcitx5 answers IBus's clients too (its IBus frontend owns org.freedesktop.IBus and writes
+    // IBus's address file), and GTK programs use IBus's GTK module, as where IBus is installed
+    // beside fcitx5 and GTK 3 picks IBus's module.
+    bool gtkThroughIBus = false;
   };
   explicit Fcitx5DaemonHarness(const Options& options);
   ~Fcitx5DaemonHarness();
@@ -78,6 +82,7 @@ class Fcitx5DaemonHarness {
   qint64 fcitx5Pid() const;
 
   bool asTestUser_ = false;
+  bool gtkThroughIBus_ = false;
 
   QTemporaryDir root_;
   QProcess session_;

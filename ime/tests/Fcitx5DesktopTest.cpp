@@ -223,6 +223,29 @@ TEST(Fcitx5PasswordTest, PasswordFieldGetsEnglish) {
   EXPECT_TRUE(window->waitForText(0, u("আমি "))) << window->text(0).toStdString();
 }
 
+// GTK 3 programs take IBus's GTK module where IBus is installed beside fcitx5, and fcitx5 answers
+// it through its IBus frontend: there each letter went in as a word of its own ("আমই তওমআকএ ...").
+// The word is kept across keys, as through fcitx5's own module.
+TEST(Fcitx5IBusFrontendTest, GtkFieldThroughIBusModuleTypesTheSentence) {
+  Fcitx5DaemonHarness::Options options;
+  options.gtkThroughIBus = true;
+  VirtualDesktop desktop(options);
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3, {});
+  ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*window, 0));
+  ASSERT_TRUE(tolvaniActive(desktop)) << events(desktop);
+  ASSERT_TRUE(desktop.type(QStringLiteral("tomak")));
+  EXPECT_TRUE(window->waitForPreedit(0, u("তোমাক"))) << window->preedit(0).toStdString();
+  EXPECT_EQ(window->text(0), QString()) << window->text(0).toStdString();
+  ASSERT_TRUE(desktop.type(QStringLiteral("e ")));
+  ASSERT_TRUE(window->waitForText(0, u("তোমাকে "))) << window->text(0).toStdString();
+  ASSERT_TRUE(window->clear());
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami tomake bhalobashi. kemon acho? ")));
+  EXPECT_TRUE(window->waitForText(0, u("আমি তোমাকে ভালোবাসি। কেমন আছো? ")))
+      << window->text(0).toStdString();
+}
+
 qint64 listeningPid(VirtualDesktop& desktop, qint64 other) {
   qint64 pid = 0;
   desktop.waitFor([&] {

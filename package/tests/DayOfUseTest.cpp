@@ -888,7 +888,9 @@ TEST(DayOfUseTest, OneDayFromInstallingThePackageToRemovingIt) {
     const QString deb = testing::buildPackage(work.path(), &log);
     ASSERT_FALSE(deb.isEmpty()) << log.toStdString();
     guard.armed = true;
-    const Outcome install = apt(QStringLiteral("install"), deb);
+    // The day is on IBus: the program with its IBus face.
+    const Outcome install =
+        apt(QStringLiteral("install"), QStringList{deb, testing::ibusPackage(work.path())});
     ASSERT_EQ(install.status, 0) << install.out.toStdString();
     ASSERT_TRUE(installed());
   }

@@ -37,9 +37,9 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
   const Outcome contents = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), deb});
   ASSERT_EQ(contents.status, 0) << contents.out.toStdString();
   for (const char* path :
-       {"./usr/bin/tolvani", "./usr/share/ibus/component/tolvani.xml",
-        "./usr/share/tolvani/layouts/probhat.json", "./usr/share/tolvani/layouts/national.json",
-        "./usr/share/tolvani/layouts/unijoy.json", "./usr/share/applications/tolvani.desktop",
+       {"./usr/bin/tolvani", "./usr/share/tolvani/layouts/probhat.json",
+        "./usr/share/tolvani/layouts/national.json", "./usr/share/tolvani/layouts/unijoy.json",
+        "./usr/share/applications/tolvani.desktop",
         "./usr/share/icons/hicolor/scalable/apps/tolvani.svg", "./usr/share/doc/tolvani/copyright",
         "/tolvani/libtolvani_engine.so", "/tolvani/libtolvani_setup_window.so",
         "./usr/share/doc/tolvani/changelog.gz", "./usr/share/man/man1/tolvani.1.gz",
@@ -68,8 +68,37 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
   // Removing the package must not run anything that could reach a user's files.
   EXPECT_FALSE(info.out.contains(QLatin1String("postrm"))) << info.out.toStdString();
 
+  // The IBus component is the IBus face's package's, which alone brings IBus itself.
+  EXPECT_FALSE(contents.out.contains(QLatin1String("/ibus/"))) << contents.out.toStdString();
+  const QString ibusFace = testing::ibusPackage(work.path());
+  ASSERT_FALSE(ibusFace.isEmpty()) << log.toStdString();
+  EXPECT_TRUE(QFileInfo(ibusFace).fileName() ==
+              QStringLiteral("tolvani-ibus_" TOLVANI_VERSION "_all.deb"))
+      << ibusFace.toStdString();
+  const Outcome faceContents = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), ibusFace});
+  for (const char* path :
+       {"./usr/share/ibus/component/tolvani.xml", "./usr/share/doc/tolvani-ibus/copyright",
+        "./usr/share/doc/tolvani-ibus/changelog.gz"})
+    EXPECT_TRUE(faceContents.out.contains(QString::fromLatin1(path))) << path;
+  const auto field = [](const QString& package, const char* name) {
+    return run(QStringLiteral("dpkg-deb"),
+               {QStringLiteral("-f"), package, QString::fromLatin1(name)})
+        .out.trimmed();
+  };
+  static const QRegularExpression ibusItself(QStringLiteral("(^|, )ibus( |,|$)"));
+  EXPECT_FALSE(field(deb, "Depends").contains(ibusItself)) << field(deb, "Depends").toStdString();
+  EXPECT_TRUE(field(ibusFace, "Depends").contains(ibusItself))
+      << field(ibusFace, "Depends").toStdString();
+  EXPECT_TRUE(field(ibusFace, "Depends").contains(QLatin1String("tolvani (= " TOLVANI_VERSION ")")))
+      << field(ibusFace, "Depends").toStdString();
+  // It takes over the component from the program's package of before.
+  for (const char* relation : {"Breaks", "Replaces"})
+    EXPECT_EQ(field(ibusFace, relation), QStringLiteral("tolvani (<< " TOLVANI_VERSION ")"))
+        << relation;
+
   const QString tree = work.path() + QStringLiteral("/tree");
   ASSERT_EQ(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), deb, tree}).status, 0);
+  ASSERT_EQ(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), ibusFace, tree}).status, 0);
   QFile component(tree + QStringLiteral("/usr/share/ibus/component/tolvani.xml"));
   ASSERT_TRUE(component.open(QIODevice::ReadOnly));
   const QString xml = QString::fromUtf8(component.readAll());
@@ -190,11 +219,13 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
   }
 
   // Debian's own checks of a package: no errors, no warnings.
-  const Outcome lint = run(QStringLiteral("lintian"), {deb});
-  EXPECT_FALSE(lint.out.contains(
-      QRegularExpression(QStringLiteral("^[EW]: "), QRegularExpression::MultilineOption)))
-      << lint.out.toStdString();
-  EXPECT_NE(lint.status, -1) << lint.out.toStdString();
+  for (const QString& package : {deb, ibusFace}) {
+    const Outcome lint = run(QStringLiteral("lintian"), {package});
+    EXPECT_FALSE(lint.out.contains(
+        QRegularExpression(QStringLiteral("^[EW]: "), QRegularExpression::MultilineOption)))
+        << lint.out.toStdString();
+    EXPECT_NE(lint.status, -1) << lint.out.toStdString();
+  }
 
   if (::geteuid() != 0) {
     GTEST_SKIP() << "installing the package needs root; its contents were checked";
@@ -215,10 +246,11 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
 
   InstallGuard guard;
   guard.armed = true;
-  const Outcome install = apt(QStringLiteral("install"), deb);
+  const Outcome install = apt(QStringLiteral("install"), QStringList{deb, ibusFace});
   ASSERT_EQ(install.status, 0) << install.out.toStdString();
   EXPECT_FALSE(install.out.contains(QLatin1String("CRITICAL"))) << install.out.toStdString();
   ASSERT_TRUE(installed());
+  ASSERT_TRUE(installed(QStringLiteral("tolvani-ibus")));
   EXPECT_TRUE(QFileInfo(QStringLiteral("/usr/bin/tolvani")).isExecutable());
   EXPECT_TRUE(QFileInfo::exists(QStringLiteral("/usr/share/tolvani/layouts/probhat.json")));
   const Outcome libraries = run(QStringLiteral("ldd"), {QStringLiteral("/usr/bin/tolvani")});
@@ -245,9 +277,11 @@ TEST(PackageTest, DebianPackageHoldsTheProgramAndInstallsAndRemovesCleanly) {
     EXPECT_EQ(setup, QStringLiteral("/usr/bin/tolvani --setup"));
   }
 
+  // Removing the program takes the IBus face, which needs it, along.
   const Outcome remove = apt(QStringLiteral("remove"), QStringLiteral("tolvani"));
   ASSERT_EQ(remove.status, 0) << remove.out.toStdString();
   EXPECT_FALSE(installed());
+  EXPECT_FALSE(installed(QStringLiteral("tolvani-ibus")));
   EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/bin/tolvani")));
   EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/share/ibus/component/tolvani.xml")));
   QFile file(learned);
@@ -281,9 +315,13 @@ TEST(PackageTest, Fcitx5AddonComesInItsOwnPackageThatInstallsUpgradesAndRemovesB
       << depends.toStdString();
   EXPECT_TRUE(depends.contains(QRegularExpression(QStringLiteral("(^|, )fcitx5($|,)"))))
       << depends.toStdString();
-  // The program's package asks for nothing of fcitx5's.
-  EXPECT_FALSE(field(deb, "Depends").contains(QLatin1String("fcitx5")))
+  // The program's package needs one of its faces, the IBus one first, and nothing of fcitx5's.
+  EXPECT_TRUE(field(deb, "Depends")
+                  .contains(QLatin1String("tolvani-ibus (= " TOLVANI_VERSION
+                                          ") | tolvani-fcitx5 (= " TOLVANI_VERSION ")")))
       << field(deb, "Depends").toStdString();
+  static const QRegularExpression fcitx5Itself(QStringLiteral("(^|, )fcitx5( |,|$)"));
+  EXPECT_FALSE(field(deb, "Depends").contains(fcitx5Itself)) << field(deb, "Depends").toStdString();
   EXPECT_FALSE(field(deb, "Recommends").contains(QLatin1String("fcitx5")));
 
   const QString contents = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), addon}).out;
@@ -357,6 +395,202 @@ TEST(PackageTest, Fcitx5AddonComesInItsOwnPackageThatInstallsUpgradesAndRemovesB
   EXPECT_FALSE(installed(QStringLiteral("tolvani-fcitx5")));
   EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/share/doc/tolvani-fcitx5/copyright")));
   EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/share/fcitx5/inputmethod/tolvani.conf")));
+}
+
+// The packages apt would install for `debs` on a machine with nothing installed (an empty package
+// status, the machine's package lists), with their recommendations when `recommends`.
+QStringList installedWith(const QStringList& debs, bool recommends, QString* said) {
+  QTemporaryDir empty;
+  if (!empty.isValid()) return {};
+  const QString status = empty.path() + QStringLiteral("/status");
+  QFile(status).open(QIODevice::WriteOnly);
+  QStringList arguments{QStringLiteral("-o"), QStringLiteral("Dir::State::status=") + status,
+                        QStringLiteral("-o"),
+                        QStringLiteral("Dir::State::extended_states=") + empty.path() +
+                            QStringLiteral("/extended_states"),
+                        // No cache of these in the place of the machine's.
+                        QStringLiteral("-o"), QStringLiteral("Dir::Cache::pkgcache="),
+                        QStringLiteral("-o"), QStringLiteral("Dir::Cache::srcpkgcache="),
+                        QStringLiteral("install"), QStringLiteral("--simulate")};
+  if (!recommends) arguments << QStringLiteral("--no-install-recommends");
+  const Outcome simulated = run(QStringLiteral("apt-get"), arguments + debs);
+  *said = simulated.out;
+  if (simulated.status != 0) return {};
+  QStringList names;
+  static const QRegularExpression inst(QStringLiteral("^Inst (\\S+) "),
+                                       QRegularExpression::MultilineOption);
+  for (auto it = inst.globalMatch(simulated.out); it.hasNext();) names << it.next().captured(1);
+  return names;
+}
+
+// Installing Tolvani for fcitx5 brought IBus: the program's package depended on it, and with it
+// came IBus's GTK module, which GTK 3's X11 programs then took instead of fcitx5's. Laid out from
+// nothing, the program with the fcitx5 addon brings no IBus package; with the IBus face it does.
+TEST(PackageTest, TheProgramWithTheFcitx5AddonBringsNoIBus) {
+  QTemporaryDir work;
+  ASSERT_TRUE(work.isValid());
+  QString log;
+  const QString deb = testing::buildPackage(work.path(), &log);
+  ASSERT_FALSE(deb.isEmpty()) << log.toStdString();
+  const QString addon = testing::fcitx5Package(work.path());
+  const QString ibusFace = testing::ibusPackage(work.path());
+  ASSERT_FALSE(addon.isEmpty() || ibusFace.isEmpty()) << log.toStdString();
+
+  static const QRegularExpression ibusPackage(QStringLiteral("^(ibus|ibus-.*|tolvani-ibus)$"));
+  for (const bool recommends : {false, true}) {
+    SCOPED_TRACE(recommends);
+    QString said;
+    const QStringList fcitx5 = installedWith({deb, addon}, recommends, &said);
+    ASSERT_TRUE(fcitx5.contains(QStringLiteral("fcitx5")) &&
+                fcitx5.contains(QStringLiteral("tolvani-fcitx5")))
+        << said.toStdString();
+    EXPECT_TRUE(fcitx5.filter(ibusPackage).isEmpty()) << fcitx5.join(u' ').toStdString();
+    // The library the program links for its IBus face is IBus's client library alone.
+    EXPECT_TRUE(fcitx5.contains(QStringLiteral("libibus-1.0-5")))
+        << fcitx5.join(u' ').toStdString();
+  }
+  QString said;
+  const QStringList ibus = installedWith({deb, ibusFace}, false, &said);
+  EXPECT_TRUE(ibus.contains(QStringLiteral("ibus")) &&
+              ibus.contains(QStringLiteral("tolvani-ibus")))
+      << said.toStdString();
+  EXPECT_FALSE(ibus.contains(QStringLiteral("fcitx5"))) << ibus.join(u' ').toStdString();
+}
+
+// `package` (a built .deb) as `version`, depending on `dependsOn` and the libraries it depends on,
+// and IBus's files of `adding` (another built .deb) in it too: a package laid out as an earlier one
+// was.
+QString repack(const QString& package, const QString& version, const QStringList& dependsOn,
+               const QString& adding, const QString& folder, QString* log) {
+  const QString name = QFileInfo(package).completeBaseName();
+  const QString tree = folder + QStringLiteral("/tree-") + name;
+  Outcome step = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-R"), package, tree});
+  if (step.status != 0) return *log = step.out, QString();
+  if (!adding.isEmpty()) {
+    const QString other = tree + QStringLiteral("-adding");
+    step = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), adding, other});
+    if (step.status != 0) return *log = step.out, QString();
+    QDir().rename(other + QStringLiteral("/usr/share/ibus"),
+                  tree + QStringLiteral("/usr/share/ibus"));
+  }
+  QFile control(tree + QStringLiteral("/DEBIAN/control"));
+  if (!control.open(QIODevice::ReadOnly))
+    return *log = QStringLiteral("no control file"), QString();
+  QStringList lines = QString::fromUtf8(control.readAll()).split(u'\n');
+  control.close();
+  for (QString& line : lines) {
+    if (line.startsWith(QLatin1String("Version: "))) line = QStringLiteral("Version: ") + version;
+    if (!line.startsWith(QLatin1String("Depends: "))) continue;
+    // The libraries stay; the relations between the packages are those of then.
+    QStringList relations = line.mid(9).split(QStringLiteral(", "));
+    relations.removeIf([](const QString& r) { return !r.startsWith(QLatin1String("lib")); });
+    line = QStringLiteral("Depends: ") + (dependsOn + relations).join(QStringLiteral(", "));
+  }
+  if (!control.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    return *log = QStringLiteral("control file not written"), QString();
+  control.write(lines.join(u'\n').toUtf8());
+  control.close();
+  const QString out = folder + u'/' + name + QStringLiteral("-old.deb");
+  step = run(QStringLiteral("dpkg-deb"),
+             {QStringLiteral("--root-owner-group"), QStringLiteral("-b"), tree, out});
+  if (step.status != 0) return *log = step.out, QString();
+  return out;
+}
+
+// Before the IBus face had a package of its own the program's package held the IBus component and
+// depended on IBus. An upgrade as `apt upgrade` makes it, from a repository that holds the three
+// packages, leaves a person on IBus with the component (now tolvani-ibus's) and one on fcitx5
+// without it.
+TEST(PackageTest, UpgradingFromTheProgramThatHeldTheIBusComponentKeepsItForIBusOnly) {
+  if (::geteuid() != 0) GTEST_SKIP() << "installing the packages needs root";
+  if (installed() || installed(QStringLiteral("tolvani-ibus")) ||
+      installed(QStringLiteral("tolvani-fcitx5"))) {
+    GTEST_SKIP() << "tolvani is already installed on this machine; the test leaves it alone";
+  }
+  QTemporaryDir work;
+  ASSERT_TRUE(work.isValid());
+  const QString repo = work.path() + QStringLiteral("/repo");
+  ASSERT_TRUE(QDir().mkpath(repo));
+  QString log;
+  const QString deb = testing::buildPackage(repo, &log);
+  ASSERT_FALSE(deb.isEmpty()) << log.toStdString();
+  const QString addon = testing::fcitx5Package(repo);
+  const QString ibusFace = testing::ibusPackage(repo);
+  ASSERT_FALSE(addon.isEmpty() || ibusFace.isEmpty()) << log.toStdString();
+  const QString before = QStringLiteral(TOLVANI_VERSION "~before");
+  const QString old = repack(deb, before, {QStringLiteral("ibus")}, ibusFace, work.path(), &log);
+  ASSERT_FALSE(old.isEmpty()) << log.toStdString();
+  ASSERT_TRUE(
+      run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), old, QStringLiteral("Depends")})
+          .out.contains(QRegularExpression(QStringLiteral("(^|, )ibus(,|\n)"))));
+  const QString oldAddon = repack(
+      addon, before, {QStringLiteral("tolvani (= %1)").arg(before), QStringLiteral("fcitx5")},
+      QString(), work.path(), &log);
+  ASSERT_FALSE(oldAddon.isEmpty()) << log.toStdString();
+  ASSERT_TRUE(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), old})
+                  .out.contains(QLatin1String("./usr/share/ibus/component/tolvani.xml")));
+
+  // The repository, and apt told of it alone.
+  const Outcome scanned =
+      run(QStringLiteral("sh"),
+          {QStringLiteral("-c"), QStringLiteral("dpkg-scanpackages . > Packages")}, 60000, repo);
+  ASSERT_EQ(scanned.status, 0) << scanned.out.toStdString();
+  const QString sources = work.path() + QStringLiteral("/sources.list");
+  {
+    QFile file(sources);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(("deb [trusted=yes] file:" + repo + " ./\n").toUtf8());
+  }
+  ASSERT_TRUE(QDir().mkpath(work.path() + QStringLiteral("/lists/partial")));
+  ASSERT_TRUE(QDir().mkpath(work.path() + QStringLiteral("/parts")));
+  const QStringList own{
+      QStringLiteral("-o"), QStringLiteral("Dir::Etc::SourceList=") + sources, QStringLiteral("-o"),
+      QStringLiteral("Dir::Etc::SourceParts=") + work.path() + QStringLiteral("/parts"),
+      QStringLiteral("-o"),
+      QStringLiteral("Dir::State::Lists=") + work.path() + QStringLiteral("/lists"),
+      QStringLiteral("-o"), QStringLiteral("APT::Sandbox::User=root"),
+      // No cache of this list in the place of the machine's.
+      QStringLiteral("-o"), QStringLiteral("Dir::Cache::pkgcache="), QStringLiteral("-o"),
+      QStringLiteral("Dir::Cache::srcpkgcache="), QStringLiteral("-o"),
+      QStringLiteral("DPkg::Lock::Timeout=120")};
+  const Outcome updated =
+      run(QStringLiteral("apt-get"), own + QStringList{QStringLiteral("update")});
+  ASSERT_EQ(updated.status, 0) << updated.out.toStdString();
+
+  InstallGuard guard;
+  guard.armed = true;
+  const QString component = QStringLiteral("/usr/share/ibus/component/tolvani.xml");
+  for (const bool onFcitx5 : {false, true}) {
+    SCOPED_TRACE(onFcitx5);
+    QStringList earlier{old};
+    if (onFcitx5) earlier << oldAddon;
+    const Outcome install = apt(QStringLiteral("install"), earlier);
+    ASSERT_EQ(install.status, 0) << install.out.toStdString();
+    ASSERT_EQ(testing::installedVersion(QStringLiteral("tolvani")), before);
+    ASSERT_TRUE(QFileInfo::exists(component));
+
+    const Outcome upgrade = run(QStringLiteral("apt-get"),
+                                own + QStringList{QStringLiteral("upgrade"), QStringLiteral("-y"),
+                                                  QStringLiteral("--with-new-pkgs")});
+    ASSERT_EQ(upgrade.status, 0) << upgrade.out.toStdString();
+    EXPECT_EQ(testing::installedVersion(QStringLiteral("tolvani")), TOLVANI_VERSION)
+        << upgrade.out.toStdString();
+    if (onFcitx5) {
+      EXPECT_EQ(testing::installedVersion(QStringLiteral("tolvani-fcitx5")), TOLVANI_VERSION);
+      EXPECT_FALSE(installed(QStringLiteral("tolvani-ibus"))) << upgrade.out.toStdString();
+      EXPECT_FALSE(QFileInfo::exists(component));
+    } else {
+      EXPECT_EQ(testing::installedVersion(QStringLiteral("tolvani-ibus")), TOLVANI_VERSION)
+          << upgrade.out.toStdString();
+      EXPECT_FALSE(installed(QStringLiteral("tolvani-fcitx5")));
+      EXPECT_TRUE(QFileInfo::exists(component));
+      EXPECT_TRUE(run(QStringLiteral("dpkg"), {QStringLiteral("-S"), component})
+                      .out.startsWith(QLatin1String("tolvani-ibus: ")));
+    }
+    testing::purgeAll();
+    ASSERT_TRUE(testing::installedVersion(QStringLiteral("tolvani")).isEmpty());
+    ASSERT_FALSE(QFileInfo::exists(QStringLiteral("/usr/bin/tolvani")));
+  }
 }
 
 }  // namespace

@@ -49,8 +49,8 @@ inline QString installedVersion(const QString& package) {
 }
 
 // CPack's Debian packages of this build, made in `folder` (with `version`, when given, instead of
-// the project's): the main package's path, or an empty string with `log` telling why. The fcitx5
-// addon's package lies beside it (fcitx5Package).
+// the project's): the main package's path, or an empty string with `log` telling why. The packages
+// of the IBus face and of the fcitx5 addon lie beside it (ibusPackage, fcitx5Package).
 inline QString buildPackage(const QString& folder, QString* log,
                             const QString& version = QString()) {
   QStringList arguments{
@@ -66,11 +66,16 @@ inline QString buildPackage(const QString& folder, QString* log,
   return folder + QLatin1Char('/') + debs.first();
 }
 
-// The fcitx5 addon's package that buildPackage made in `folder`; empty when there is none.
-inline QString fcitx5Package(const QString& folder) {
-  const QStringList debs =
-      QDir(folder).entryList({QStringLiteral("tolvani-fcitx5_*.deb")}, QDir::Files);
+// The package `name` that buildPackage made in `folder`; empty when there is none.
+inline QString packageIn(const QString& folder, const QString& name) {
+  const QStringList debs = QDir(folder).entryList({name + QStringLiteral("_*.deb")}, QDir::Files);
   return debs.size() == 1 ? folder + QLatin1Char('/') + debs.first() : QString();
+}
+inline QString fcitx5Package(const QString& folder) {
+  return packageIn(folder, QStringLiteral("tolvani-fcitx5"));
+}
+inline QString ibusPackage(const QString& folder) {
+  return packageIn(folder, QStringLiteral("tolvani-ibus"));
 }
 
 // `apt-get install` or `apt-get remove` ("tolvani" or package files), waiting for another
@@ -85,15 +90,28 @@ inline Outcome apt(const QString& verb, const QString& package) {
   return apt(verb, QStringList{package});
 }
 
+// Purges every package of Tolvani's that is installed, in one call: the program and its faces
+// depend on each other.
+inline void purgeAll() {
+  QStringList packages{QStringLiteral("--purge")};
+  for (const char* package : {"tolvani-fcitx5", "tolvani-ibus", "tolvani"}) {
+    const QString status =
+        run(QStringLiteral("dpkg-query"),
+            {QStringLiteral("-W"), QStringLiteral("-f=${Status}"), QString::fromLatin1(package)})
+            .out;
+    if (status.endsWith(QLatin1String(" installed")) ||
+        status.contains(QLatin1String("unpacked")) || status.contains(QLatin1String("half")))
+      packages << QString::fromLatin1(package);
+  }
+  if (packages.size() > 1) run(QStringLiteral("dpkg"), packages);
+}
+
 // Removes the packages whatever ends the test, once this test has installed them.
 struct InstallGuard {
   bool armed = false;
   ~InstallGuard() {
     if (!armed) return;
-    for (const char* package : {"tolvani-fcitx5", "tolvani"}) {
-      if (installed(QString::fromLatin1(package)))
-        run(QStringLiteral("dpkg"), {QStringLiteral("--purge"), QString::fromLatin1(package)});
-    }
+    purgeAll();
   }
 };
 

@@ -72,7 +72,9 @@ class RunScriptTest : public ::testing::Test {
         "while [ $i -le 800 ]; do echo \"[$i/800] Building CXX object o$i.o\"; i=$((i+1)); done\n"
         "echo 'note: a line of the compiler'\n"
         "[ -z \"$TOLVANI_TEST_BUILD_FAILS\" ] || { echo 'error: o800.cpp'; exit 1; }\n");
-    writeAt(bin + "/cpack", "#!/bin/sh\ntouch tolvani_1_amd64.deb tolvani-fcitx5_1_amd64.deb\n");
+    writeAt(
+        bin + "/cpack",
+        "#!/bin/sh\ntouch tolvani_1_amd64.deb tolvani-ibus_1_all.deb tolvani-fcitx5_1_amd64.deb\n");
     writeAt(bin + "/apt-get",
             "#!/bin/sh\necho \"$*\" >> \"$(dirname \"$0\")/apt.log\"\n"
             "echo 'pmstatus:tolvani:50.0000:Installing tolvani'\n");
@@ -157,6 +159,11 @@ TEST_F(RunScriptTest, TheBuildShowsItsProgressBesideTheTrysOutput) {
   EXPECT_LE(progress.size(), 12) << err.toStdString();
   EXPECT_EQ(progress.value(progress.size() - 1), "run: building: 800 of 800") << err.toStdString();
   EXPECT_FALSE(err.contains("note: a line of the compiler")) << err.toStdString();
+  // The try types through IBus: the IBus face is installed, not fcitx5's.
+  QFile log(bin + "/apt.log");
+  const QString installed = log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : "";
+  EXPECT_TRUE(installed.contains("tolvani-ibus_1_all.deb")) << installed.toStdString();
+  EXPECT_FALSE(installed.contains("tolvani-fcitx5")) << installed.toStdString();
 
   // A failed build shows what its tools said.
   QProcessEnvironment failing = env;
@@ -222,6 +229,8 @@ TEST_F(RunScriptTest, OnADesktopTheFcitx5AddonIsInstalledWhereFcitx5IsTheFramewo
     const QString installed = taken("apt.log");
     EXPECT_TRUE(installed.contains(tree_.path() + "/build/tolvani_1_amd64.deb"));
     EXPECT_EQ(installed.contains("tolvani-fcitx5_1_amd64.deb"), fcitx5) << installed.toStdString();
+    // The IBus face, and IBus with it, only where IBus is the framework.
+    EXPECT_EQ(installed.contains("tolvani-ibus_1_all.deb"), !fcitx5) << installed.toStdString();
     // Under IBus the state is read after it.
     EXPECT_EQ(taken("tolvani.log").section('\n', 0, 0).toStdString(),
               (user + " DISPLAY=:4250 DBUS_SESSION_BUS_ADDRESS=unix:path=/x /usr/bin/tolvani "

@@ -29,6 +29,7 @@
 #include <chrono>
 
 #include "platform/Bundle.h"
+#include "platform/Desktop.h"
 #include "platform/PowerState.h"
 #include "platform/Queues.h"
 #include "settings/AppSettings.h"
@@ -521,6 +522,10 @@ void OnboardingWindowController::offer() {
   controller->open(false);
 }
 
+bool OnboardingWindowController::offerMinimized(const QString& platform, bool gnome) {
+  return platform.startsWith(QLatin1String("wayland")) && !gnome;
+}
+
 void OnboardingWindowController::open(bool activate) {
   if (windowShownOrMinimized()) {
     stage_ = Stage::setup;
@@ -538,6 +543,8 @@ void OnboardingWindowController::open(bool activate) {
   window->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
   if (activate)
     openWindow(window);
+  else if (offerMinimized(QGuiApplication::platformName(), platform::desktop::isGnome()))
+    window->showMinimized();
   else
     window->show();
   render(false);

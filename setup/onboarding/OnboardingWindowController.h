@@ -62,6 +62,10 @@ class OnboardingWindowController : public QObject {
   // As show(), for the window the program offers by itself: it never takes the focus from the
   // field the person types into, and an open window is only re-probed.
   static void offer();
+  // Whether an offered window is shown minimized on the Qt platform `platform`: on Wayland, where
+  // a window cannot ask to be mapped without the focus and KWin gives a new one the focus unless
+  // it maps minimized. GNOME's shell, which has no task bar to find it in, keeps it shown.
+  static bool offerMinimized(const QString& platform, bool gnome);
   // Offers the window when onboarding is not completed; after an earlier deferral only when a
   // probe finds the source not enabled (or cannot tell).
   static void showIfNeeded();
@@ -98,6 +102,8 @@ class OnboardingWindowController : public QObject {
     // input sources (InputSourceSystem's panelRuns() and selectedByPerson()).
     std::function<bool()> panelRuns;
     std::function<bool()> selectedByPerson;
+    // Under fcitx5, whether a status area shows its icon (Fcitx5InputSources::statusAreaRuns).
+    std::function<bool()> statusArea;
   };
   static Operations defaultOperations();
   static void testSetOperations(std::optional<Operations> operations);
@@ -231,6 +237,7 @@ class OnboardingWindowController : public QObject {
   bool checked_ = false;        // a probe of this load has answered
   bool panelRuns_ = true;
   bool selectedByPerson_ = false;
+  bool statusArea_ = true;
   // Offered by the program, not opened by the person: its runs leave the keyboard alone.
   bool offered_ = false;
   platform::Clock::TimerId answerTimer_ = 0;

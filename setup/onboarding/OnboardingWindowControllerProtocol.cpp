@@ -188,14 +188,17 @@ void OnboardingWindowController::render(bool focusTyping) {
   else if (phase == QLatin1String("working"))
     fallbackStatus_->setText(UIStrings::setupWorking());
   else if (phase == QLatin1String("waiting"))
-    fallbackStatus_->setText(now.fcitx5 ? UIStrings::setupFcitx5NotRunning(now.switchKey)
-                                        : UIStrings::setupIBusNotRunning());
+    fallbackStatus_->setText(
+        now.fcitx5 ? UIStrings::setupFcitx5NotRunning(now.switchKey, now.chooseVirtualKeyboard)
+                   : UIStrings::setupIBusNotRunning());
   else if (phase == QLatin1String("done"))
-    fallbackStatus_->setText(now.fcitx5 ? UIStrings::setupDoneDetailFcitx5(now.switchKey)
-                                        : UIStrings::setupDoneDetail());
+    fallbackStatus_->setText(now.fcitx5
+                                 ? UIStrings::setupDoneDetailFcitx5(now.switchKey, now.statusArea)
+                                 : UIStrings::setupDoneDetail());
   else if (phase == QLatin1String("away"))
-    fallbackStatus_->setText(now.fcitx5 ? UIStrings::setupSwitchBackFcitx5(now.switchKey)
-                                        : UIStrings::setupSwitchBack(selectedByPerson_));
+    fallbackStatus_->setText(now.fcitx5
+                                 ? UIStrings::setupSwitchBackFcitx5(now.switchKey, now.statusArea)
+                                 : UIStrings::setupSwitchBack(selectedByPerson_));
   else if (phase == QLatin1String("choose"))
     fallbackStatus_->setText(UIStrings::setupChooseInTopBar());
   else if (phase == QLatin1String("panel"))

@@ -56,6 +56,7 @@ OnboardingWindowController::Operations OnboardingWindowController::defaultOperat
   ops.menuVisible = [] { return InputMenuPreference::isVisible(); };
   ops.panelRuns = [] { return inputSourceSystem().panelRuns(); };
   ops.selectedByPerson = [] { return inputSourceSystem().selectedByPerson(); };
+  ops.statusArea = [] { return Fcitx5InputSources::statusAreaRuns(); };
   return ops;
 }
 
@@ -91,7 +92,11 @@ guide::State OnboardingWindowController::stepState() const {
   state.checked = checked_;
   state.gnome = platform::desktop::isGnome();
   state.fcitx5 = platform::desktop::fcitx5IsFramework();
-  if (state.fcitx5) state.switchKey = Fcitx5InputSources::triggerKey();
+  if (state.fcitx5) {
+    state.switchKey = Fcitx5InputSources::triggerKey();
+    state.statusArea = statusArea_;
+    state.chooseVirtualKeyboard = platform::desktop::kwinStartsNoFcitx5();
+  }
   return state;
 }
 
@@ -122,6 +127,7 @@ void OnboardingWindowController::applySnapshot(const InputSourceSnapshot& snapsh
   menuVisible_ = ops.menuVisible();
   panelRuns_ = ibusRunning_ && (!ops.panelRuns || ops.panelRuns());
   selectedByPerson_ = ops.selectedByPerson && ops.selectedByPerson();
+  statusArea_ = !platform::desktop::fcitx5IsFramework() || !ops.statusArea || ops.statusArea();
   checked_ = true;
 }
 

@@ -92,7 +92,7 @@ TEST(GuideProtocolTest, SnapshotPhaseRowsAndFailedStep) {
       snapshot.keys().join(','),
       "busy,defaultLayout,desktop,error,failedStep,focusTyping,framework,gnome,ibus,lang,options,"
       "phase,quiet,rows,selected,selectedByPerson,session,settings,shortcut,shortcutTruncated,"
-      "stage,status,switchKey,tourStep,visible");
+      "stage,status,statusArea,switchKey,tourStep,virtualKeyboard,visible");
   EXPECT_EQ(snapshot["framework"].toString(), "ibus");
   // Under fcitx5 its configuration tool works only once a probe found fcitx5 running, on GNOME
   // too.

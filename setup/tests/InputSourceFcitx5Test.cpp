@@ -78,6 +78,17 @@ print('focused', flush=True)
 sys.stdin.read()
 )";
 
+// Holds a status-notifier host's name, as a panel's tray does, until its standard input closes.
+constexpr char kStatusArea[] = R"(import sys
+from gi.repository import Gio, GLib
+bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+reply = bus.call_sync('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
+                      'RequestName', GLib.Variant('(su)', ('org.kde.StatusNotifierWatcher', 4)),
+                      GLib.VariantType('(u)'), Gio.DBusCallFlags.NONE, 5000, None)
+print('owned' if reply.unpack()[0] == 1 else 'refused', flush=True)
+sys.stdin.read()
+)";
+
 class InputSourceFcitx5Test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -102,6 +113,7 @@ class InputSourceFcitx5Test : public ::testing::Test {
           "Addon=keyboard\n");
     write("config/fcitx5/profile", kProfile);
     write("focus.py", kFocusedField);
+    write("status-area.py", kStatusArea);
     testing::giveToTestUser(root_);
     testing::letTestUserReach(program_);
 
@@ -132,6 +144,7 @@ class InputSourceFcitx5Test : public ::testing::Test {
   }
   void TearDown() override {
     stopField();
+    stopStatusArea();
     stopFcitx5();
     for (QProcess* process : {&bus_}) {
       if (process->state() == QProcess::NotRunning) continue;
@@ -223,6 +236,24 @@ class InputSourceFcitx5Test : public ::testing::Test {
     field_.waitForFinished();
   }
 
+  // A status area that shows fcitx5's icon, for as long as it runs.
+  bool startStatusArea() {
+    statusArea_.setProcessEnvironment(env_);
+    statusArea_.setStandardErrorFile(QProcess::nullDevice());
+    testing::startAsTestUser(statusArea_, QStringLiteral("/usr/bin/python3"),
+                             {root_ + "/status-area.py"});
+    QByteArray said;
+    while (!said.contains('\n') && statusArea_.waitForReadyRead(10000))
+      said += statusArea_.readAllStandardOutput();
+    return said.startsWith("owned");
+  }
+  void stopStatusArea() {
+    if (statusArea_.state() == QProcess::NotRunning) return;
+    statusArea_.closeWriteChannel();
+    if (!statusArea_.waitForFinished(5000)) statusArea_.kill();
+    statusArea_.waitForFinished();
+  }
+
   QString group(const QString& name = QStringLiteral("Default")) {
     return controller(QStringLiteral("InputMethodGroupInfo"), {name});
   }
@@ -235,6 +266,7 @@ class InputSourceFcitx5Test : public ::testing::Test {
   QProcess bus_;
   QProcess fcitx5_;
   QProcess field_;
+  QProcess statusArea_;
 };
 
 const QLatin1String kTwoLayoutsAndTolvani(
@@ -255,6 +287,11 @@ TEST_F(InputSourceFcitx5Test, WhileFcitx5RunsTolvaniJoinsItsGroupIsSelectedAndSt
       QLatin1String("In a text field, Control+Space switches between your keyboard and Tolvani.")))
       << out.toStdString();
   EXPECT_FALSE(out.contains(QLatin1String("IBus"))) << out.toStdString();
+  // No status area runs (a bare Sway): Tolvani's windows and layouts are reached without its menu.
+  EXPECT_TRUE(out.contains(QLatin1String(
+      "No panel shows fcitx5's icon here: open Tolvani's windows from its entry in your "
+      "application launcher, and switch its layouts with Control+Shift+Space.")))
+      << out.toStdString();
   EXPECT_EQ(group(), QString(kTwoLayoutsAndTolvani));
   EXPECT_EQ(group(QStringLiteral("Other")), QString(kOtherGroup));
   // The focused field types with Tolvani now.
@@ -319,6 +356,17 @@ TEST_F(InputSourceFcitx5Test, WhileFcitx5RunsThePersonsDefaultStaysAndAChoiceWit
       "→ Trigger Input Method).")))
       << selected.toStdString();
   EXPECT_FALSE(selected.contains(QLatin1String("Control+Space"))) << selected.toStdString();
+  // Without a status area no menu of fcitx5's icon can be opened; with one it can.
+  EXPECT_FALSE(selected.contains(QLatin1String("menu of fcitx5's icon"))) << selected.toStdString();
+  EXPECT_TRUE(selected.contains(QLatin1String("application launcher"))) << selected.toStdString();
+  ASSERT_TRUE(startStatusArea());
+  const QString withPanel = command({QStringLiteral("--select-input-source")}, &status);
+  EXPECT_EQ(status, 0) << withPanel.toStdString();
+  EXPECT_TRUE(withPanel.contains(QLatin1String("Choose Tolvani in the menu of fcitx5's icon")))
+      << withPanel.toStdString();
+  EXPECT_FALSE(withPanel.contains(QLatin1String("application launcher")))
+      << withPanel.toStdString();
+  stopStatusArea();
   for (const bool restarted : {false, true}) {
     const QString state = command({QStringLiteral("--input-source-state")}, &status);
     EXPECT_TRUE(state.contains(QLatin1String("tolvani-state status=enabled selected=1")))
@@ -355,6 +403,27 @@ TEST_F(InputSourceFcitx5Test, WhileFcitx5IsStoppedItsProfileIsEditedForItsStart)
   EXPECT_TRUE(out.contains(QLatin1String("Super+Space switches between your keyboard and Tolvani")))
       << out.toStdString();
   EXPECT_FALSE(fcitx5Owned()) << "nothing may start fcitx5";
+  // On KDE Plasma on Wayland KWin starts fcitx5 only once it is the virtual keyboard, which a new
+  // login does not change: that setting is named, until kwinrc names fcitx5.
+  env_.insert("XDG_CURRENT_DESKTOP", "KDE");
+  env_.insert("XDG_SESSION_TYPE", "wayland");
+  for (const bool chosen : {false, true}) {
+    if (chosen) {
+      write("config/kwinrc",
+            "[Wayland]\nInputMethod[$e]=/usr/share/applications/org.fcitx.Fcitx5.desktop\n");
+      testing::giveToTestUser(root_ + "/config");
+    }
+    const QString kde = command({QStringLiteral("--select-input-source")}, &status);
+    EXPECT_EQ(status, 0) << kde.toStdString();
+    EXPECT_EQ(kde.contains(QStringLiteral(
+                  "choose System Settings → Virtual Keyboard → “Fcitx 5”, which starts it")),
+              !chosen)
+        << kde.toStdString();
+    EXPECT_EQ(kde.contains(QLatin1String("next login")), chosen) << kde.toStdString();
+  }
+  env_.remove("XDG_CURRENT_DESKTOP");
+  env_.remove("XDG_SESSION_TYPE");
+  QFile::remove(root_ + "/config/kwinrc");
 
   QString expected = QString::fromLatin1(kProfile);
   expected.replace(QLatin1String("DefaultIM=keyboard-fr"), QLatin1String("DefaultIM=tolvani"));

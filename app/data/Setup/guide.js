@@ -52,6 +52,12 @@
       phaseAwayFcitx5NoKey: 'Tolvani is set up, and you are typing with another keyboard now. Choose Tolvani in the menu of fcitx5’s icon to switch back. No key is set to switch input methods: set one in Fcitx 5 Configuration (Global Options → Trigger Input Method).',
       phaseWaitingFcitx5NoKey: 'fcitx5 is not running in this session yet. Log out and in again. No key is set to switch input methods: set one in Fcitx 5 Configuration (Global Options → Trigger Input Method).',
       settingsFcitx5: 'Open Fcitx 5 Configuration',
+      stateNone: 'No panel',
+      rowShowDetailFcitx5NoHost: 'No panel shows fcitx5’s icon here: open Tolvani’s windows from its entry in your application launcher, and switch its layouts with Control+Shift+Space.',
+      phaseDoneFcitx5NoKeyNoHost: 'Tolvani is in fcitx5’s input methods. No key is set to switch input methods: set one in Fcitx 5 Configuration (Global Options → Trigger Input Method).',
+      phaseAwayFcitx5NoKeyNoHost: 'Tolvani is set up, and you are typing with another keyboard now. No key is set to switch input methods: set one in Fcitx 5 Configuration (Global Options → Trigger Input Method).',
+      phaseWaitingFcitx5Kwin: 'fcitx5 is not running in this session yet. Choose System Settings → Virtual Keyboard → “Fcitx 5”; then {key} switches to Tolvani.',
+      phaseWaitingFcitx5NoKeyKwin: 'fcitx5 is not running in this session yet. Choose System Settings → Virtual Keyboard → “Fcitx 5”. No key is set to switch input methods: set one in Fcitx 5 Configuration (Global Options → Trigger Input Method).',
       tour: 'Take the Tour',
       done: 'Done',
       close: 'Close',
@@ -138,6 +144,12 @@
       phaseDoneFcitx5NoKey: 'সব তৈরি। fcitx5-এর আইকনের মেনু থেকে তোলভানি বেছে নিন। ইনপুট মেথড বদলানোর কোনো কী ঠিক করা নেই: Fcitx 5 Configuration-এ (Global Options → Trigger Input Method) একটি কী ঠিক করে দিন।',
       phaseAwayFcitx5NoKey: 'তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। তোলভানিতে ফিরতে fcitx5-এর আইকনের মেনু থেকে তোলভানি বেছে নিন। ইনপুট মেথড বদলানোর কোনো কী ঠিক করা নেই: Fcitx 5 Configuration-এ (Global Options → Trigger Input Method) একটি কী ঠিক করে দিন।',
       phaseWaitingFcitx5NoKey: 'এই সেশনে fcitx5 এখনো চালু হয়নি। লগ আউট করে আবার লগ ইন করুন। ইনপুট মেথড বদলানোর কোনো কী ঠিক করা নেই: Fcitx 5 Configuration-এ (Global Options → Trigger Input Method) একটি কী ঠিক করে দিন।',
+      stateNone: 'প্যানেল নেই',
+      rowShowDetailFcitx5NoHost: 'এখানে কোনো প্যানেলে fcitx5-এর আইকন দেখা যায় না: অ্যাপ্লিকেশন লঞ্চারে তোলভানি থেকে এর উইন্ডোগুলো খুলুন, আর Control+Shift+Space দিয়ে এর লেআউট বদলান।',
+      phaseDoneFcitx5NoKeyNoHost: 'তোলভানি fcitx5-এর ইনপুট মেথডে আছে। ইনপুট মেথড বদলানোর কোনো কী ঠিক করা নেই: Fcitx 5 Configuration-এ (Global Options → Trigger Input Method) একটি কী ঠিক করে দিন।',
+      phaseAwayFcitx5NoKeyNoHost: 'তোলভানি চালু হয়ে গেছে, এখন আপনি অন্য একটি কীবোর্ডে লিখছেন। ইনপুট মেথড বদলানোর কোনো কী ঠিক করা নেই: Fcitx 5 Configuration-এ (Global Options → Trigger Input Method) একটি কী ঠিক করে দিন।',
+      phaseWaitingFcitx5Kwin: 'এই সেশনে fcitx5 এখনো চালু হয়নি। System Settings → Virtual Keyboard → “Fcitx 5” বেছে নিন; তারপর {key} চাপলে তোলভানিতে বদলাবে।',
+      phaseWaitingFcitx5NoKeyKwin: 'এই সেশনে fcitx5 এখনো চালু হয়নি। System Settings → Virtual Keyboard → “Fcitx 5” বেছে নিন। ইনপুট মেথড বদলানোর কোনো কী ঠিক করা নেই: Fcitx 5 Configuration-এ (Global Options → Trigger Input Method) একটি কী ঠিক করে দিন।',
       settingsFcitx5: 'Fcitx 5 Configuration খুলুন',
       tour: 'ঘুরে দেখুন',
       done: 'শেষ',
@@ -229,6 +241,10 @@
     if (state.framework === 'fcitx5') {
       // An empty key: the person removed fcitx5's trigger keys.
       const key = typeof state.switchKey === 'string' ? state.switchKey : '';
+      // KWin starts fcitx5 once it is the virtual keyboard; without a status area nothing shows
+      // fcitx5's menu.
+      if (state.virtualKeyboard === true) take('Kwin');
+      if (state.statusArea === false) take('NoHost');
       if (!key) take('NoKey');
       take('Fcitx5');
       for (const name of Object.keys(t)) {
@@ -282,6 +298,7 @@
       done: t.stateDone,
       failed: t.stateFailed,
       waiting: t.stateWaiting,
+      none: t.stateNone,
     };
     for (const step of STEPS) {
       const row = $('.row[data-step="' + step + '"]');

@@ -310,18 +310,19 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   // comes with no text of its own). Only the caret moved, under a word shown: a click in the text,
   // which the toolkits' fcitx5 modules do not hand on (Qt's drops the word from the field, GTK's
   // shows it at the new caret and tells the move only with the next key). The word goes in at the
-  // caret, as it stands, and the next key starts a new one.
+  // caret, as it stands, and the next key starts a new one. The caret's rectangle alone moves with
+  // the word shown: IBus's GTK module tells the same text at the same caret before every key, after
+  // the rectangle that followed the word.
   void surroundingTold(fcitx::InputContext* ic) {
     if (instance_->inputMethodEngine(ic) != this) return;
     const std::optional<Told> before = remember(ic);
     const fcitx::SurroundingText& now = ic->surroundingText();
     const bool sameText = before && now.isValid() && now.text() == before->text;
-    if (sameText && now.cursor() == before->cursor && now.anchor() == before->anchor &&
-        !before->moved) {
-      return;
-    }
+    const bool sameCaret =
+        sameText && now.cursor() == before->cursor && now.anchor() == before->anchor;
+    if (sameCaret && !before->moved) return;
     auto found = shown_.find(idOf(ic));
-    if (sameText && found != shown_.end() && !found->second.preedit.empty()) {
+    if (sameText && !sameCaret && found != shown_.end() && !found->second.preedit.empty()) {
       commitPreedit(ic);
       endComposition(ic);
     }

@@ -739,6 +739,103 @@ TEST_F(OnboardingGuideTest, UnderFcitx5WithoutATriggerKeyThePageSaysWhereToSetOn
   QFile::remove(config);
 }
 
+// Under Sway with no status area (no status-notifier host, no KDE panel) the menu row read done
+// and, with no trigger key, the page sent the person to fcitx5's icon. The row says no panel shows
+// the menu and how Tolvani's windows and layouts are reached instead; the page names no icon.
+TEST_F(OnboardingGuideTest, UnderFcitx5WithoutAStatusAreaThePageSaysHowToReachTolvani) {
+  const DesktopPin sway("sway");
+  const Fcitx5Pin fcitx5;
+  desktop_.statusArea = false;
+  const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + "/fcitx5/config";
+  QDir().mkpath(QFileInfo(config).path());
+  for (const bool withKey : {true, false}) {
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                file.write(withKey ? "[Hotkey/TriggerKeys]\n0=Control+space\n"
+                                   : "[Hotkey]\nTriggerKeys=\n") > 0);
+    file.close();
+    for (const int language : {1, 0}) {
+      SCOPED_TRACE(std::to_string(withKey) + " " + std::to_string(language));
+      AppSettings::setUiLanguage(language);
+      AppSettings::setOnboardingCompleted(false);
+      controller_ = std::make_unique<OnboardingWindowController>();
+      ASSERT_TRUE(openAndWaitReady());
+      ASSERT_TRUE(answerFirstRun(kSelected));
+      ASSERT_TRUE(waitDrawn([](const QString& d) {
+        return d.contains("add=done show=none select=done phase=");
+      })) << drawn();
+      const QString row = jsText("document.querySelector('.row[data-step=show] p').textContent");
+      const QString reach = language == 1
+                                ? QString::fromUtf8(
+                                      "No panel shows fcitx5’s icon here: open Tolvani’s "
+                                      "windows from its entry in your application launcher, "
+                                      "and switch its layouts with Control+Shift+Space.")
+                                : QString::fromUtf8(
+                                      "এখানে কোনো প্যানেলে fcitx5-এর আইকন দেখা যায় না: "
+                                      "অ্যাপ্লিকেশন লঞ্চারে তোলভানি থেকে এর উইন্ডোগুলো "
+                                      "খুলুন, আর Control+Shift+Space দিয়ে এর লেআউট বদলান।");
+      EXPECT_EQ(row, reach);
+      EXPECT_EQ(jsText("document.querySelector('.row[data-step=show] .row-state').textContent"),
+                QString::fromUtf8(language == 1 ? "No panel" : "প্যানেল নেই"));
+      EXPECT_TRUE(fallbackStatus().endsWith(reach)) << fallbackStatus();
+      const QString phase = jsText("document.getElementById('phase').textContent");
+      for (const QString& said : {phase, fallbackStatus()}) {
+        EXPECT_FALSE(said.contains(
+            QString::fromUtf8(language == 1 ? "menu of fcitx5’s icon" : "আইকনের মেনু")))
+            << said;
+        EXPECT_EQ(said.contains("Trigger Input Method"), !withKey) << said;
+      }
+      screenshot(QLatin1String(language == 1 ? "en" : "bn") + "-fcitx5-no-panel" +
+                 (withKey ? "" : "-no-key"));
+    }
+  }
+  QFile::remove(config);
+}
+
+// On KDE Plasma on Wayland with Virtual Keyboard = None KWin starts no fcitx5, and a new login
+// starts none either: the page and the native panel said to log out and in again. They name the
+// setting that starts it.
+TEST_F(OnboardingGuideTest, OnKdeWaylandWithoutFcitx5AsVirtualKeyboardThePageNamesTheSetting) {
+  const DesktopPin kde("KDE");
+  const Fcitx5Pin fcitx5;
+  const QByteArray sessionType = qgetenv("XDG_SESSION_TYPE");
+  qputenv("XDG_SESSION_TYPE", "wayland");
+  const QString kwinrc = qEnvironmentVariable("XDG_CONFIG_HOME") + "/kwinrc";
+  const InputSourceSnapshot addedNoDaemon{State::enabled, false, false};
+  for (const bool chosen : {false, true}) {
+    QFile file(kwinrc);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                file.write(chosen ? "[Wayland]\nInputMethod[$e]=/usr/share/applications/"
+                                    "org.fcitx.Fcitx5.desktop\n"
+                                  : "[Wayland]\nVirtualKeyboardEnabled=false\n") > 0);
+    file.close();
+    for (const int language : {1, 0}) {
+      SCOPED_TRACE(std::to_string(chosen) + " " + std::to_string(language));
+      AppSettings::setUiLanguage(language);
+      controller_ = std::make_unique<OnboardingWindowController>();
+      desktop_.menuVisible = true;
+      ASSERT_TRUE(openAndWaitReady());
+      ASSERT_TRUE(desktop_.answer("probe", addedNoDaemon));
+      ASSERT_TRUE(waitDrawn([](const QString& d) { return d.contains("select=waiting"); }))
+          << drawn();
+      const QString phase = jsText("document.getElementById('phase').textContent");
+      const QString setting = QString::fromUtf8("System Settings → Virtual Keyboard → “Fcitx 5”");
+      const QString login = QString::fromUtf8(language == 1 ? "log out" : "লগ আউট");
+      for (const QString& said : {phase, fallbackStatus()}) {
+        EXPECT_EQ(said.contains(setting), !chosen) << said;
+        EXPECT_EQ(said.contains(login, Qt::CaseInsensitive), chosen) << said;
+        EXPECT_TRUE(said.contains("Control+Space")) << said;
+      }
+      if (!chosen) screenshot(QLatin1String(language == 1 ? "en" : "bn") + "-fcitx5-kwin-waiting");
+    }
+  }
+  QFile::remove(kwinrc);
+  if (sessionType.isNull())
+    qunsetenv("XDG_SESSION_TYPE");
+  else
+    qputenv("XDG_SESSION_TYPE", sessionType);
+}
+
 // Without an IBus daemon the page said "You're all set" once Tolvani was added, and offered the
 // tour, whose switch and typing cannot work before the session starts IBus; the menu row read done
 // though no IBus icon can show before then.

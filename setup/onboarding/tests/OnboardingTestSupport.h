@@ -90,6 +90,7 @@ class ScriptedDesktop {
     ops.menuVisible = [this] { return menuVisible; };
     ops.panelRuns = [this] { return panelRuns; };
     ops.selectedByPerson = [this] { return selectedByPerson; };
+    ops.statusArea = [this] { return statusArea; };
     return ops;
   }
 
@@ -125,6 +126,7 @@ class ScriptedDesktop {
   bool menuVisible = false;
   bool panelRuns = true;
   bool selectedByPerson = false;  // GNOME Shell's: only the shell switches
+  bool statusArea = true;         // under fcitx5: a status area shows its icon
 
  private:
   using Finish = std::function<void(std::optional<SetupError>, Snapshot)>;
