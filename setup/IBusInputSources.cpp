@@ -21,6 +21,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/Desktop.h"
 #include "setup/SessionKeymap.h"
 
 namespace tolvani {
@@ -459,8 +460,10 @@ bool IBusInputSources::panelRuns() {
 int IBusInputSources::enable(const InputSource& source) {
   if (source.identifier.isEmpty()) return -EINVAL;
   const bool daemon = running();
-  // A running panel's order is its own once Tolvani is listed.
-  const bool panel = daemon && schemaInstalled(kIBusGeneralSchema) && panelRuns() &&
+  // IBus's own panel, running; GNOME Shell, IBus's panel on GNOME, keeps an order of its own. A
+  // running panel's order is its own once Tolvani is listed.
+  const bool panel = daemon && !platform::desktop::isGnome() &&
+                     schemaInstalled(kIBusGeneralSchema) && panelRuns() &&
                      !preloadEngines().contains(source.identifier);
   std::optional<QString> engine;
   if (panel) {
