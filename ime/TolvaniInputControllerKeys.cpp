@@ -475,7 +475,11 @@ void TolvaniInputController::convertSelectedBanglish(platform::TextClient* clien
       !client->tellsSelection()) {
     return toast(*this, client, UIStrings::convertSelectionUnavailable());
   }
-  if (range.length <= 0) return toast(*this, client, UIStrings::convertSelectFirst());
+  if (range.length <= 0) {
+    return toast(*this, client,
+                 client->tellsEmptySelection() ? UIStrings::convertSelectFirst()
+                                               : UIStrings::convertSelectionHidden());
+  }
   if (range.length > BanglishConverter::maxSelectionLength) {
     return toast(*this, client, UIStrings::convertSelectionTooLong());
   }

@@ -55,6 +55,9 @@ class TextClient {
   // Whether selectedRange() tells a selection from a caret. An application that reports its
   // selection as a caret, or as another selection, tells the caret only.
   virtual bool tellsSelection() const { return true; }
+  // Whether an empty selectedRange() means that nothing is selected. A field that reports its
+  // caret alone whatever is selected does not.
+  virtual bool tellsEmptySelection() const { return true; }
   // The text of `range`, or none. `actualRange`, when given, receives the range the text really
   // covers (the client may clip or move it).
   virtual std::optional<QString> stringFromRange(TextRange range,

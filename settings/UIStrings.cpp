@@ -431,6 +431,10 @@ QString convertSelectFirst() {
 QString convertSelectionUnavailable() {
   return pick(u"Can't read the selection in this app", u"এই অ্যাপের সিলেকশন পড়া যায়নি");
 }
+QString convertSelectionHidden() {
+  return pick(u"Can't read the selection here; use a text editor",
+              u"এই ফিল্ডের সিলেকশন পড়া যায় না; টেক্সট এডিটরে করুন");
+}
 QString convertSelectionTooLong() {
   return pick(u"The selection is too long", u"সিলেকশনটি অনেক বড়");
 }

@@ -171,6 +171,8 @@ QString deleteShortcut();
 QString menuConvertBanglish();
 QString convertSelectFirst();
 QString convertSelectionUnavailable();
+// Where a field never tells its selection (GTK's one-line fields through IBus).
+QString convertSelectionHidden();
 QString convertSelectionTooLong();
 QString convertNothingToConvert();
 QString convertSelectionChanged();

@@ -21,6 +21,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/Desktop.h"
 #include "setup/SessionKeymap.h"
 
 namespace tolvani {
@@ -286,12 +287,22 @@ QStringList keyboardEngines(const std::vector<sessionkeymap::Layout>& layouts) {
   return names;
 }
 
-int addToPreloadEngines(const QString& name) {
+// `running` is the engine a running panel (ibus-ui-gtk3) runs, or null where none runs: at each
+// change of the list that panel orders its engines as listed, moves the one it runs to the front
+// and takes the second at a tap of its hot key. There Tolvani goes where that leaves it second:
+// after the engine it runs when that is listed first (or not at all, when the panel takes the
+// first), else first. Elsewhere it goes after the layouts.
+int addToPreloadEngines(const QString& name, const std::optional<QString>& running) {
   if (!IBusInputSources::schemaInstalled(kIBusGeneralSchema)) return -ENOENT;
   QStringList names = preloadEngines();
   if (names.contains(name)) return 0;
   if (names.isEmpty()) names = keyboardEngines(sessionkeymap::current());
-  names.append(name);
+  if (!running) {
+    names.append(name);
+  } else {
+    const qsizetype at = names.indexOf(*running);
+    names.insert(at > 0 ? 0 : std::min<qsizetype>(1, names.size()), name);
+  }
   return writeIBusList(kPreloadEnginesKey, names);
 }
 
@@ -448,13 +459,31 @@ bool IBusInputSources::panelRuns() {
 
 int IBusInputSources::enable(const InputSource& source) {
   if (source.identifier.isEmpty()) return -EINVAL;
+  const bool daemon = running();
+  // IBus's own panel, running; GNOME Shell, IBus's panel on GNOME, keeps an order of its own. A
+  // running panel's order is its own once Tolvani is listed.
+  const bool panel = daemon && !platform::desktop::isGnome() &&
+                     schemaInstalled(kIBusGeneralSchema) && panelRuns() &&
+                     !preloadEngines().contains(source.identifier);
+  std::optional<QString> engine;
+  if (panel) {
+    const std::optional<InputSource> now = current();
+    engine = now ? now->identifier : QString();
+  }
   // IBus's own list is what its menu offers on every desktop.
-  if (const int status = addToPreloadEngines(source.identifier); status != 0) return status;
+  if (const int status = addToPreloadEngines(source.identifier, engine); status != 0) return status;
   // A panel started later would list Tolvani after every layout, out of reach of the hot key's
   // tap; beside the layout the person types with, the first tap reaches it and the next one
-  // comes back. A running panel keeps its own record.
-  if (!connectBus()) {
-    if (const int status = placeInPanelOrder(source.identifier, 1); status != 0) return status;
+  // comes back.
+  if (!daemon) return placeInPanelOrder(source.identifier, 1);
+  // A running panel writes its record at its next switch; until then the record is the one its
+  // next start reads: its order now.
+  if (panel) {
+    QStringList order = panelOrder();
+    order.removeAll(source.identifier);
+    if (!engine->isEmpty() && order.removeAll(*engine) > 0) order.prepend(*engine);
+    order.insert(std::min<qsizetype>(1, order.size()), source.identifier);
+    return writeIBusList(kEnginesOrderKey, order);
   }
   return 0;
 }

@@ -6,8 +6,10 @@
 // types with, so that the person keeps them beside Tolvani; the current one is the daemon's global
 // engine; the text input menu is the IBus panel's tray icon. Where no panel runs yet, enabling and
 // selecting also place Tolvani in the order the panel will start with (engines-order), so that its
-// start and its hot key reach it. A GNOME session's own list is GnomeInputSources', which uses
-// this one for IBus's part. Thread-safety: call from one thread at a time.
+// start and its hot key reach it; where one runs (KDE Plasma on X11), enabling lists Tolvani where
+// that panel's hot key reaches it with one tap, now and at its next start. A GNOME session's own
+// list is GnomeInputSources', which uses this one for IBus's part. Thread-safety: call from one
+// thread at a time.
 #ifndef TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 #define TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 

@@ -53,6 +53,7 @@ void IBusTextClient::keepKnown(IBusText* text, unsigned cursor, unsigned anchor)
   if (text) sent.text = QString::fromUtf8(ibus_text_get_text(text));
   sent.cursor = cursor;
   sent.anchor = anchor;
+  if (text && anchor != cursor) toldSelection_ = true;
   known_ = sent;
 }
 
@@ -205,6 +206,10 @@ TextRange IBusTextClient::selectedRange() const {
 bool IBusTextClient::tellsSelection() const {
   const Toolkit kit = toolkit();
   return kit != Toolkit::gtk4 && kit != Toolkit::gtkUnnamed;
+}
+
+bool IBusTextClient::tellsEmptySelection() const {
+  return toolkit() != Toolkit::gtk3 || toldSelection_;
 }
 
 std::optional<QString> IBusTextClient::stringFromRange(TextRange range,

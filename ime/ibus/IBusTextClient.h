@@ -55,6 +55,9 @@ class IBusTextClient final : public platform::TextClient {
   platform::TextRange selectedRange() const override;
   // Not through IBus's GTK 4 module, nor in a GTK context that may be one.
   bool tellsSelection() const override;
+  // IBus's GTK 3 module tells the selection of a text view alone: a one-line field's anchor is
+  // always its caret. A GTK 3 context is taken for a text view once it has told a selection.
+  bool tellsEmptySelection() const override;
   std::optional<QString> stringFromRange(platform::TextRange range,
                                          platform::TextRange* actualRange = nullptr) const override;
   std::optional<QString> attributedSubstring(platform::TextRange range) const override;
@@ -119,6 +122,8 @@ class IBusTextClient final : public platform::TextClient {
   // IBus's copy of the context's text, as last read or sent. Every read of IBus's copy also asks
   // the application, over D-Bus, to keep sending its text; once per focus is enough.
   mutable std::optional<Sent> known_;
+  // The context has told a selection, an anchor other than its caret, since it was made.
+  mutable bool toldSelection_ = false;
   unsigned long sentHandler_ = 0;  // of the engine's "set-surrounding-text"
   // A refresh of the selection waiting for the context's answer, and its time limit (a GLib
   // source).

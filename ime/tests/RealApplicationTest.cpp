@@ -307,13 +307,17 @@ class OneFieldDesktop {
 
 // "Can't read the selection in this app", in the interface language (Bangla at first).
 constexpr const char* kUnreadable = "এই অ্যাপের সিলেকশন পড়া যায়নি";
+// "Can't read the selection here; use a text editor".
+constexpr const char* kHidden = "এই ফিল্ডের সিলেকশন পড়া যায় না; টেক্সট এডিটরে করুন";
 
 struct SelectionFieldCase {
   const char* name;
   TextWindow::Toolkit toolkit;
   bool multiline;
-  // Whether the field's toolkit tells its selection as it is; GTK 4's, through IBus, does not.
-  bool tellsSelection;
+  // What the key and the menu row say of every selection where the field's toolkit does not tell
+  // it as it is (GTK 4's, through IBus, tells another; GTK 3's one-line fields tell none), or null
+  // where it does.
+  const char* refusal;
   // What a selection across two paragraphs gives: the message (in the interface language, Bangla
   // at first), or null where there are no paragraphs.
   const char* acrossParagraphs;
@@ -356,10 +360,12 @@ TEST_P(BanglishSelectionTest, OnlyTheSelectionIsReplaced) {
        "hello আমি তোমাকে ভালোবাসি world"},
       {"an emoji before", "😀 ami tomake", left.repeated(10) + shiftRight.repeated(10),
        "😀 আমি তোমাকে"},
+      {"the whole text, with Control+A", "ami", QStringLiteral("ctrl+a"), "আমি"},
       {"two paragraphs", "first ami⏎tomake end",
        QStringLiteral("ctrl+Home ") + right.repeated(6) + shiftRight.repeated(10), nullptr, true},
   };
   ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+space")));  // English passthrough: Banglish
+  bool pictured = false;
   for (const Case& c : cases) {
     if (c.multilineOnly && !field.multiline) continue;
     SCOPED_TRACE(c.name);
@@ -368,7 +374,7 @@ TEST_P(BanglishSelectionTest, OnlyTheSelectionIsReplaced) {
     ASSERT_TRUE(desktop.key(c.keys.trimmed()));
     const qsizetype told = statuses(desktop).size();
     ASSERT_TRUE(desktop.key(QStringLiteral("ctrl+alt+b")));
-    if (c.converted && field.tellsSelection) {
+    if (c.converted && !field.refusal) {
       EXPECT_TRUE(window.waitForText(0, u(c.converted))) << window.text(0).toStdString();
       EXPECT_EQ(statuses(desktop).mid(told).join(u'|').toStdString(), "")
           << "a conversion says nothing";
@@ -379,13 +385,18 @@ TEST_P(BanglishSelectionTest, OnlyTheSelectionIsReplaced) {
     if (c.converted == nullptr && field.acrossParagraphs) {
       EXPECT_EQ(statuses(desktop).mid(told).join(u'|').toStdString(), field.acrossParagraphs);
     }
-    if (!field.tellsSelection) {
+    if (field.refusal) {
       // The key and the menu row give the same reason: the selection cannot be read here, not
       // that there is none.
       session.panel().choose("convertBanglishSelection");
       EXPECT_TRUE(desktop.ibus().waitFor([&] { return statuses(desktop).size() > told + 1; }));
       EXPECT_EQ(statuses(desktop).mid(told).join(u'|').toStdString(),
-                std::string(kUnreadable) + "|" + kUnreadable);
+                std::string(field.refusal) + "|" + field.refusal);
+      if (!pictured) {
+        pictured = desktop.screenshot(
+            QStringLiteral(TOLVANI_TEST_BINARY_DIR "/screenshots/conversion-refused-%1.png")
+                .arg(QLatin1String(field.name)));
+      }
     }
     desktop.ibus().settle();
     EXPECT_EQ(window.text(0).toStdString(), typed.toStdString());
@@ -395,15 +406,19 @@ TEST_P(BanglishSelectionTest, OnlyTheSelectionIsReplaced) {
 INSTANTIATE_TEST_SUITE_P(
     Fields, BanglishSelectionTest,
     ::testing::Values(
-        SelectionFieldCase{"qt6_line", TextWindow::Toolkit::Qt6, false, true, nullptr},
+        SelectionFieldCase{"qt6_line", TextWindow::Toolkit::Qt6, false, nullptr, nullptr},
         // "Can't read the selection in this app"
-        SelectionFieldCase{"qt6_text", TextWindow::Toolkit::Qt6, true, true,
+        SelectionFieldCase{"qt6_text", TextWindow::Toolkit::Qt6, true, nullptr,
                            "এই অ্যাপের সিলেকশন পড়া যায়নি"},
         // GTK 3 tells only the caret's paragraph, and no selection beyond it: "Select Banglish
         // text first".
-        SelectionFieldCase{"gtk3_view", TextWindow::Toolkit::Gtk3, true, true,
+        SelectionFieldCase{"gtk3_view", TextWindow::Toolkit::Gtk3, true, nullptr,
                            "আগে বাংলিশ লেখা সিলেক্ট করুন"},
-        SelectionFieldCase{"gtk4_view", TextWindow::Toolkit::Gtk4, true, false, nullptr}),
+        // A GTK 3 one-line field tells its caret alone, whatever is selected: never "Select
+        // Banglish text first".
+        SelectionFieldCase{"gtk3_line", TextWindow::Toolkit::Gtk3, false, kHidden, nullptr},
+        SelectionFieldCase{"gtk4_view", TextWindow::Toolkit::Gtk4, true, kUnreadable, nullptr},
+        SelectionFieldCase{"gtk4_line", TextWindow::Toolkit::Gtk4, false, kUnreadable, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Selects from the edge before character `from` to the edge before `to` (GTK counts characters,

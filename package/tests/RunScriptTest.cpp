@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <tuple>
 
 #include "ime/testing/TestUser.h"
@@ -57,7 +58,8 @@ class RunScriptTest : public ::testing::Test {
   bool setupRan() const { return QFile::exists(scripts_ + "/setup-ran"); }
 
   // Stand-ins for the tools after setup: a build of 800 steps whose ninja says a note besides its
-  // status lines (and fails when TOLVANI_TEST_BUILD_FAILS is set), a package, apt, and the try,
+  // status lines (fails when TOLVANI_TEST_BUILD_FAILS is set, and after its 400th step goes silent
+  // until the file TOLVANI_TEST_GO_ON names exists, when that is set), a package, apt, and the try,
   // which prints what it was given to type. Returns the folder to put first on the path.
   QString standIns() {
     write("setup", "#!/bin/sh\nexit 0\n");
@@ -69,7 +71,17 @@ class RunScriptTest : public ::testing::Test {
         "[ \"$1\" = --build ] || exit 0\n"
         "[ \"$NINJA_STATUS\" = '[%f/%t] ' ] || { echo \"NINJA_STATUS=$NINJA_STATUS\"; exit 3; }\n"
         "i=1\n"
-        "while [ $i -le 800 ]; do echo \"[$i/800] Building CXX object o$i.o\"; i=$((i+1)); done\n"
+        "while [ $i -le 800 ]; do\n"
+        "  echo \"[$i/800] Building CXX object o$i.o\"\n"
+        // One long step, silent until the test lets it end; the start of its line written.
+        "  if [ $i = 400 ] && [ -n \"$TOLVANI_TEST_GO_ON\" ]; then\n"
+        "    printf '[401/800] Linking'\n"
+        "    while [ ! -e \"$TOLVANI_TEST_GO_ON\" ]; do sleep 0.1; done\n"
+        "    echo ' CXX executable tolvani'\n"
+        "    i=401\n"
+        "  fi\n"
+        "  i=$((i+1))\n"
+        "done\n"
         "echo 'note: a line of the compiler'\n"
         "[ -z \"$TOLVANI_TEST_BUILD_FAILS\" ] || { echo 'error: o800.cpp'; exit 1; }\n");
     writeAt(
@@ -185,6 +197,59 @@ TEST_F(RunScriptTest, TheBuildShowsItsProgressBesideTheTrysOutput) {
       << shown.toStdString();
   EXPECT_TRUE(shown.contains("run: building: 800 of 800\r\n")) << shown.toStdString();
   EXPECT_TRUE(shown.contains("typed: ami")) << shown.toStdString();
+}
+
+// A fresh clone on 2 cores sat silent for 34 s while one long step of the build ran. Where
+// standard error is not a terminal a line comes whenever the build has been silent for a while
+// (a second here), until the step ends; on a terminal the one line stays as it was.
+TEST_F(RunScriptTest, ALongSilentStepIsToldWhileItLasts) {
+  const QString bin = standIns();
+  const QString goOn = tree_.path() + "/go-on";
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("TOLVANI_TEST_SESSION", QString::number(kNoDesktop));
+  env.insert("PATH", bin + ':' + env.value("PATH"));
+  env.insert("TOLVANI_TEST_GO_ON", goOn);
+  env.insert("PROGRESS_EVERY", "1");
+  env.remove("SUDO_USER");
+
+  QProcess run;
+  run.setProcessEnvironment(env);
+  run.start(scripts_ + "/run", {"ami"});
+  run.closeWriteChannel();
+  QString err;
+  const QString still = QStringLiteral("run: building: 400 of 800, still at work (");
+  const QDeadlineTimer deadline(30000);
+  while (err.count(still) < 3 && run.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+    run.waitForReadyRead(100);
+    err += QString::fromUtf8(run.readAllStandardError());
+  }
+  EXPECT_GE(err.count(still), 3) << err.toStdString();
+  writeAt(goOn, "");
+  ASSERT_TRUE(run.waitForFinished(60000));
+  err += QString::fromUtf8(run.readAllStandardError());
+  EXPECT_EQ(run.exitCode(), 0) << err.toStdString();
+  EXPECT_EQ(QString::fromUtf8(run.readAllStandardOutput()).toStdString(), "typed: ami\n");
+  const QStringList progress = err.split('\n').filter(QStringLiteral("run: building: "));
+  EXPECT_EQ(progress.value(progress.size() - 1), "run: building: 800 of 800") << err.toStdString();
+
+  QFile::remove(goOn);
+  QProcess terminal;
+  terminal.setProcessEnvironment(env);
+  terminal.start("script", {"-qec", scripts_ + "/run ami", "/dev/null"});
+  terminal.closeWriteChannel();
+  QString shown;
+  while (!shown.contains("400 of 800") && terminal.state() != QProcess::NotRunning &&
+         terminal.waitForReadyRead(30000))
+    shown += QString::fromUtf8(terminal.readAll());
+  // Silent for a few of its seconds.
+  QThread::msleep(3000);
+  writeAt(goOn, "");
+  ASSERT_TRUE(terminal.waitForFinished(60000));
+  shown += QString::fromUtf8(terminal.readAll());
+  // The long step's line, cut by the silence, is read whole.
+  EXPECT_TRUE(shown.contains("\r\033[Krun: building: 400 of 800\r\033[Krun: building: 401 of 800"))
+      << shown.toStdString();
+  EXPECT_FALSE(shown.contains("still at work")) << shown.toStdString();
 }
 
 // On a desktop the script installed the fcitx5 addon nowhere, and built and packaged before it

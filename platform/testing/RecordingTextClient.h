@@ -40,6 +40,9 @@ class RecordingTextClient final : public TextClient {
     bool refreshUnknown = false;
     // The client reports a selection as the caret at its end, and says it tells no selection.
     bool selectionAsCaret = false;
+    // An empty selection does not mean that nothing is selected (a field that reports its caret
+    // alone whatever is selected).
+    bool emptySelectionUntold = false;
   };
 
   // The rectangle of position i is (origin.x + 8 i, origin.y, 8 × length or 1, 18).
@@ -73,6 +76,7 @@ class RecordingTextClient final : public TextClient {
   TextRange markedRange() const override;
   TextRange selectedRange() const override;
   bool tellsSelection() const override { return !knobs_.selectionAsCaret; }
+  bool tellsEmptySelection() const override { return !knobs_.emptySelectionUntold; }
   std::optional<QString> stringFromRange(TextRange range,
                                          TextRange* actualRange = nullptr) const override;
   std::optional<QString> attributedSubstring(TextRange range) const override;

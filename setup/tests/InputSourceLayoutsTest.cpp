@@ -166,10 +166,22 @@ class InputSourceLayoutsTest : public ::testing::Test {
 
   // IBus's own panel on the display, as a session starts it beside the daemon; true once it has
   // read its settings and taken the engine it starts with (it records its version just before).
-  bool startPanel() {
+  bool startPanel(const char* desktop = "MATE") {
+    // A panel of an earlier session recorded its version already.
+    QFile keyFile(keyFilePath());
+    if (keyFile.open(QIODevice::ReadWrite)) {
+      const QByteArray text = keyFile.readAll();
+      QByteArray kept;
+      for (const QByteArray& line : text.split('\n'))
+        if (!line.startsWith("version=")) kept += line + '\n';
+      keyFile.resize(0);
+      keyFile.seek(0);
+      keyFile.write(kept.chopped(1));
+      keyFile.close();
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", display_);
-    env.insert("XDG_CURRENT_DESKTOP", QStringLiteral("MATE"));
+    env.insert("XDG_CURRENT_DESKTOP", QString::fromLatin1(desktop));
     env.insert("HOME", root_ + "/home");
     env.insert("NO_AT_BRIDGE", QStringLiteral("1"));
     panel_.setProcessEnvironment(env);
@@ -346,6 +358,137 @@ TEST_F(InputSourceLayoutsTest, SelectedBeforeThePanelStartsTolvaniStaysSelected)
   const QString state =
       runAsUser({program_, QStringLiteral("--input-source-state")}, mate.desktop, &status);
   EXPECT_TRUE(state.contains(QLatin1String("selected=1"))) << state.toStdString();
+}
+
+// KDE Plasma on X11 with two layouts, where IBus and its panel already run: the panel orders its
+// engines by preload-engines whenever that changes, with the engine it runs first, and a tap of
+// Super+Space takes the second. Tolvani added after both layouts was reached only by a second
+// Space with Super held. Added by the program, one tap reaches it and the next goes back, in this
+// session and the next.
+TEST_F(InputSourceLayoutsTest, WithTheDesktopsPanelRunningOneTapReachesTolvani) {
+  if (!QFileInfo::exists(QString::fromLatin1(kIBusPanel)))
+    GTEST_SKIP() << "IBus's panel is not installed";
+  // The keyboard settings as Plasma 5.27's keyboard settings write them, and the keymap its
+  // keyboard daemon makes of them.
+  QDir().mkpath(root_ + "/config");
+  QFile kxkbrc(root_ + "/config/kxkbrc");
+  ASSERT_TRUE(kxkbrc.open(QIODevice::WriteOnly));
+  kxkbrc.write(
+      "[$Version]\n"
+      "update_info=kxkbrc.upd:remove-empty-lists,kxkbrc.upd:add-back-resetoptions,"
+      "kxkbrc.upd:45-kcmkeyboard-rename-shortcut\n\n"
+      "[Layout]\n"
+      "DisplayNames=,\n"
+      "LayoutList=fr,us\n"
+      "Use=true\n"
+      "VariantList=,\n");
+  kxkbrc.close();
+  int status = -1;
+  runAsUser({QStringLiteral("setxkbmap"), QStringLiteral("-display"), display_,
+             QStringLiteral("-layout"), QStringLiteral("fr,us")},
+            "KDE", &status);
+  ASSERT_EQ(status, 0);
+
+  // IBus's list before, and the engine the panel runs then: an empty list the panel fills with
+  // the keymap's layouts as it starts, or the two layouts; it runs the first.
+  const struct {
+    const char* list;
+    const char* engine;
+  } befores[] = {{"", "xkb:fr::fra"}, {"['xkb:us::eng', 'xkb:fr::fra']", "xkb:us::eng"}};
+  // A client of the daemon, as the person: "engine" prints the engine the daemon runs; with no
+  // argument it is a field with the focus, as GTK's module makes one (the panel's hot key acts
+  // only while a context has the focus), until it is ended.
+  const QString client = root_ + QStringLiteral("/client.py");
+  {
+    QFile script(client);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(
+        "import sys\n"
+        "import gi\n"
+        "gi.require_version('IBus', '1.0')\n"
+        "from gi.repository import GLib, IBus\n"
+        "IBus.init()\n"
+        "bus = IBus.Bus()\n"
+        "if sys.argv[1:] == ['engine']:\n"
+        "    engine = bus.get_global_engine()\n"
+        "    print(engine.get_name() if engine else 'none')\n"
+        "    sys.exit(0)\n"
+        "context = bus.create_input_context('gtk3-im:field')\n"
+        "context.set_capabilities(IBus.Capabilite.PREEDIT_TEXT | IBus.Capabilite.FOCUS)\n"
+        "context.focus_in()\n"
+        "bus.get_global_engine()\n"
+        "print('focused', flush=True)\n"
+        "GLib.MainLoop().run()\n");
+    script.close();
+    QFile::setPermissions(client, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+  }
+  // The engine the daemon runs, once it is `wanted` or 10 s have passed.
+  const auto runs = [&](const char* wanted) {
+    QString engine;
+    const QDeadlineTimer limit(10000);
+    do {
+      engine = runAsUser({QStringLiteral("/usr/bin/python3"), client, QStringLiteral("engine")},
+                         "KDE", &status)
+                   .trimmed();
+      if (engine == QLatin1String(wanted)) return true;
+      QThread::msleep(100);
+    } while (!limit.hasExpired());
+    ADD_FAILURE() << "runs " << engine.toStdString() << ", not " << wanted << "; preload-engines "
+                  << listIn("desktop/ibus/general", "preload-engines").toStdString()
+                  << " engines-order "
+                  << listIn("desktop/ibus/general", "engines-order").toStdString();
+    return false;
+  };
+  const auto focusField = [&](QProcess& field) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", root_ + "/home");
+    field.setProcessEnvironment(env);
+    testing::startAsTestUser(field, QStringLiteral("/usr/bin/python3"), {client});
+    return field.waitForReadyRead(10000) && field.readAll().contains("focused");
+  };
+  const QStringList tap{QStringLiteral("xdotool"), QStringLiteral("key"),
+                        QStringLiteral("super+space")};
+  for (const auto& before : befores) {
+    SCOPED_TRACE(before.list);
+    writeLists({"", "KDE", "fr,us", "", "", before.list, "", ""});
+    // The panel has bound its hot key by the time it sets the engine it starts with.
+    ASSERT_TRUE(startPanel("KDE"));
+    ASSERT_TRUE(runs(before.engine));
+    QProcess field;
+    ASSERT_TRUE(focusField(field)) << field.readAllStandardError().toStdString();
+    const QString added =
+        runAsUser({program_, QStringLiteral("--enable-input-source")}, "KDE", &status);
+    ASSERT_EQ(status, 0) << added.toStdString();
+    // The panel hears of the new list through a monitor of the key file, a moment later; adding
+    // switches nothing.
+    QThread::msleep(2000);
+    EXPECT_TRUE(runs(before.engine));
+    runAsUser(tap, "KDE", &status);
+    EXPECT_TRUE(runs("tolvani"));
+    runAsUser(tap, "KDE", &status);
+    EXPECT_TRUE(runs(before.engine));
+    // The session ends once the panel has recorded the switch back, as it does a moment after it.
+    const QString recorded = QStringLiteral("['%1', ").arg(QLatin1String(before.engine));
+    const QDeadlineTimer limit(10000);
+    while (!listIn("desktop/ibus/general", "engines-order").startsWith(recorded) &&
+           !limit.hasExpired())
+      QThread::msleep(50);
+    // The next session: a new daemon, and a panel that starts from the lists.
+    for (int session = 0; session < 2; ++session) {
+      daemon_->stop();
+      panel_.waitForFinished(5000);
+      field.kill();
+      field.waitForFinished(5000);
+      QFile::remove(daemon_->socketPath());
+      ASSERT_TRUE(daemon_->start(testing::asTestUser({})));
+      if (session == 1) break;
+      ASSERT_TRUE(startPanel("KDE"));
+      ASSERT_TRUE(runs(before.engine));
+      ASSERT_TRUE(focusField(field)) << field.readAllStandardError().toStdString();
+      runAsUser(tap, "KDE", &status);
+      EXPECT_TRUE(runs("tolvani"));
+    }
+  }
 }
 
 }  // namespace
