@@ -18,6 +18,7 @@ namespace {
 
 constexpr int32_t kPreeditScore = 10000;
 constexpr int32_t kRenderedScore = 9500;
+constexpr int32_t kChatReadingScore = 9450;
 constexpr int32_t kStandardScore = 9400;
 constexpr int32_t kLatinScore = 9000;
 constexpr int32_t kNegationScore = 7000;
@@ -150,6 +151,15 @@ CompositionState EngineSession::ranked_state(const std::string& preedit) {
     if (list.empty()) {
       list = near_misses();
       if (list.size() > count) list.resize(count);
+    }
+  }
+
+  // Letters that spell one word literally and another by chat convention offer both.
+  if (phonetic && ready && config_.suggestions_enabled) {
+    const std::vector<std::string> chats = chat_readings(raw_);
+    for (auto it = chats.rbegin(); it != chats.rend(); ++it) {
+      remove_text(list, *it);
+      list.insert(list.begin(), {*it, kChatReadingScore, CandidateKind::kExact});
     }
   }
 

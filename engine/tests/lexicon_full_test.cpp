@@ -47,6 +47,8 @@ double space_commit_share(const std::vector<Typed>& rows, const char* name) {
   std::string misses;
   for (const Typed& row : rows) {
     EXPECT_GT(frequency_for(row.word), 0u) << row.word << " is not a lexicon word";
+    // Each row stands alone: the row before is no context for it.
+    testing::take(tolvani_engine_seed_prediction_context(client.get(), ""));
     const auto state = client.type(std::u32string(row.key.begin(), row.key.end()) + U' ');
     const std::string committed = state ? normalize_bengali(state->commit_text) : "";
     if (committed == row.word) {
