@@ -161,8 +161,8 @@ class EngineSession {
                                               bool after_digits) const;
   std::optional<std::string> dictionary_commit_for(std::string_view key,
                                                    std::string_view rendering) const;
-  // The words `key` spells by chat convention ("s" for ছ: "aso" আছো, "korsi" করছি), other than
-  // its literal rendering; lexicon or user words only.
+  // The words `key` spells by chat convention ("s" for ছ: "aso" আছো, "korsi" করছি; "z" for জ:
+  // "bazar" বাজার), other than its literal rendering; lexicon or user words only.
   std::vector<std::string> chat_readings(std::string_view key) const;
   // What a space commits for the one word `key` once its chat readings are weighed against
   // `reading` (the dictionary reading, or none for the literal `rendering`): a chat reading where

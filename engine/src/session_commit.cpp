@@ -35,7 +35,7 @@ constexpr std::array<std::string_view, 8> kEnglishAlsoKeys = {"are", "can", "in"
 
 constexpr std::string_view kO = "\u09CB";  // ো
 
-// Chat readings: at most this many "s" in a word are read as ছ.
+// Chat readings: at most this many letters of a word are read otherwise.
 constexpr size_t kMaxChatS = 3;
 // Without context the chat reading replaces a literal word used less often than this, or one it
 // outnumbers this many times.
@@ -302,13 +302,13 @@ std::vector<std::string> EngineSession::chat_readings(std::string_view key) cons
     return out;
   }
   const std::string k = utf8::ascii_lower(key);
-  // An "s" that is not part of "sh" may stand for ছ; a long word with many is not read so.
+  // An "s" that is not part of "sh" may stand for ছ, and a "z" for জ; a long word with many is not
+  // read so.
   std::vector<size_t> at;
   for (size_t i = 0; i < k.size(); ++i) {
-    if (k[i] == 's' && (i + 1 == k.size() || (k[i + 1] != 'h' && k[i + 1] != 's')) &&
-        (i == 0 || k[i - 1] != 's')) {
-      at.push_back(i);
-    }
+    const bool s = k[i] == 's' && (i + 1 == k.size() || (k[i + 1] != 'h' && k[i + 1] != 's')) &&
+                   (i == 0 || k[i - 1] != 's');
+    if (s || k[i] == 'z') at.push_back(i);
   }
   if (at.empty() || at.size() > kMaxChatS) return out;
   const std::string literal = render_whole(k);
@@ -317,7 +317,11 @@ std::vector<std::string> EngineSession::chat_readings(std::string_view key) cons
     size_t from = 0;
     for (size_t j = 0; j < at.size(); ++j) {
       variant.append(k, from, at[j] - from);
-      variant += (mask >> j & 1u) != 0 ? "ch" : "s";
+      if ((mask >> j & 1u) == 0) {
+        variant += k[at[j]];
+      } else {
+        variant += k[at[j]] == 's' ? "ch" : "j";
+      }
       from = at[j] + 1;
     }
     variant.append(k, from);

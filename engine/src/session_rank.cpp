@@ -9,6 +9,7 @@
 #include "normalize.h"
 #include "session.h"
 #include "spell.h"
+#include "spelling_preferences.h"
 #include "suffix.h"
 #include "utf8.h"
 
@@ -156,8 +157,15 @@ CompositionState EngineSession::ranked_state(const std::string& preedit) {
 
   // Letters that spell one word literally and another by chat convention offer both.
   if (phonetic && ready && config_.suggestions_enabled) {
-    const std::vector<std::string> chats = chat_readings(raw_);
-    for (auto it = chats.rbegin(); it != chats.rend(); ++it) {
+    std::vector<std::string> offered;
+    for (const std::string& chat : chat_readings(raw_)) {
+      offered.push_back(chat);
+      // A colloquial form brings its standard one, often what was meant ("khaiso": খেয়েছো).
+      if (const auto standard = spelling::standard_form(chat, true)) {
+        offered.emplace_back(*standard);
+      }
+    }
+    for (auto it = offered.rbegin(); it != offered.rend(); ++it) {
       remove_text(list, *it);
       list.insert(list.begin(), {*it, kChatReadingScore, CandidateKind::kExact});
     }

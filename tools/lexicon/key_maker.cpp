@@ -620,9 +620,11 @@ std::string without_vowels(std::string_view key, bool keep_final) {
   return out;
 }
 
-// A chat key that leaves out the vowels before the last one but keeps that one, as in "kmon" for
-// কেমন and "tmder" for তোমাদের; a vowel that begins the word stays ("amder" for আমাদের).
+// A chat key that leaves out the vowels before the last one but keeps that one where a consonant
+// follows it, as in "kmon" for কেমন and "tmder" for তোমাদের; a vowel that begins the word stays
+// ("amder" for আমাদের). A word that ends in its vowel has the keys of without_vowels.
 std::string without_inner_vowels(std::string_view key) {
+  if (key.empty() || is_vowel_letter(key.back())) return {};
   size_t last = key.size();
   for (size_t i = key.size(); i > 0; --i) {
     if (is_vowel_letter(key[i - 1])) {
