@@ -35,7 +35,9 @@ constexpr std::array<std::string_view, 8> kEnglishAlsoKeys = {"are", "can", "in"
 
 constexpr std::string_view kO = "\u09CB";  // ো
 
-// Chat readings: at most this many letters of a word are read otherwise.
+// Chat readings are sought in words of at most kMaxChatWord letters, with at most kMaxChatS of
+// them read otherwise.
+constexpr size_t kMaxChatWord = 24;
 constexpr size_t kMaxChatS = 3;
 // Without context the chat reading replaces a literal word used less often than this, or one it
 // outnumbers this many times.
@@ -301,6 +303,7 @@ std::vector<std::string> EngineSession::chat_readings(std::string_view key) cons
       phonetic::has_explicit_case(key)) {
     return out;
   }
+  if (key.size() > kMaxChatWord) return out;
   const std::string k = utf8::ascii_lower(key);
   // An "s" that is not part of "sh" may stand for ছ, and a "z" for জ; a long word with many is not
   // read so.
