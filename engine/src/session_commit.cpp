@@ -39,6 +39,11 @@ constexpr std::string_view kO = "\u09CB";  // ো
 // them read otherwise.
 constexpr size_t kMaxChatWord = 24;
 constexpr size_t kMaxChatS = 3;
+// Colloquial verb endings typed with "s" for ছ, longest first: the continuous (-তেছি, -তেছিলাম)
+// and the perfect after ই (-ইছি, -ইছো).
+constexpr std::array<std::string_view, 16> kChatVerbEndings = {
+    "tesilam", "tesila", "tesilo", "tesile", "tesis", "tesen", "tesi", "teso",
+    "tese",    "isilam", "isila",  "isen",   "isis",  "isi",   "iso",  "ise"};
 // Without context the chat reading replaces a literal word used less often than this, or one it
 // outnumbers this many times.
 constexpr uint64_t kRareLiteral = 100;
@@ -347,17 +352,42 @@ std::vector<std::string> EngineSession::chat_readings(std::string_view key) cons
 std::optional<std::string> EngineSession::reading_with_chat(
     std::string_view key, std::string_view rendering, std::optional<std::string> reading) const {
   std::vector<std::string> chats = chat_readings(key);
-  if (chats.empty()) return reading;
   const std::string k = utf8::ascii_lower(key);
+  const auto known = [&](std::string_view w) {
+    return frequency_for(w) > 0 || stores().user_dictionary.contains(w);
+  };
+  if (chats.empty()) {
+    // No word either way: a colloquial verb ending with "s" for ছ is spelled with ছ ("hoitesi"
+    // হইতেছি), though the lexicon lacks the form.
+    if (reading || known(rendering) || remembered_selection(key) ||
+        mode_ != KeyboardMode::kPhonetic || !all_ascii_letters(key) ||
+        phonetic::has_explicit_case(key) || k.size() > kMaxChatWord) {
+      return reading;
+    }
+    for (std::string_view ending : kChatVerbEndings) {
+      if (k.size() < ending.size() + 2 || !k.ends_with(ending)) continue;
+      std::string spelled = k.substr(0, k.size() - ending.size());
+      for (char c : ending) {
+        if (c == 's') {
+          spelled += "ch";
+        } else {
+          spelled += c;
+        }
+      }
+      std::string word = render_whole(spelled);
+      // The final "o" of these endings is the vowel sign ো ("ghumaiso" ঘুমাইছো).
+      if (k.ends_with('o') && !word.ends_with(kO)) word += kO;
+      if (word == rendering) return reading;
+      return word;
+    }
+    return reading;
+  }
   // A remembered choice stands: only it may replace the reading it left.
   if (const auto remembered = remembered_selection(key)) {
     std::erase_if(chats, [&](const std::string& w) { return w != remembered->first; });
   }
   std::erase_if(chats, [&](const std::string& w) { return rejection_penalty(k, w) >= 200; });
   if (chats.empty()) return reading;
-  const auto known = [&](std::string_view w) {
-    return frequency_for(w) > 0 || stores().user_dictionary.contains(w);
-  };
   const std::string current = reading ? *reading : std::string(rendering);
   // The letters' own reading: the rendering, or with the final "o" read as ো.
   const bool literal = !reading || *reading == std::string(rendering) + std::string(kO);

@@ -88,7 +88,7 @@ TEST(ChatSentencesTest, WordsJustCommittedDecideTheReadingOfTheNext) {
   std::printf("chat sentences: %zu of %zu words committed as meant (%.1f%%)\n", hits, words,
               100 * share);
   if (std::getenv("TOLVANI_SHOW_MISSES")) std::printf("missed:%s\n", misses.c_str());
-  EXPECT_GE(share, 0.975);
+  EXPECT_GE(share, 0.98);
 }
 
 bool listed(const std::optional<EngineState>& state, std::string_view text) {
@@ -124,6 +124,25 @@ TEST(ChatSentencesTest, PairsDecideBetweenTheLiteralAndTheChatReading) {
       got.push_back(committed);
     }
     EXPECT_EQ(got, words_of(meant)) << typed;
+  }
+}
+
+// Common chat forms, each typed alone: vowels left out before the last one, "s" for ছ in the
+// colloquial verb forms (the standard form offered beside), a continuous form the lexicon lacks.
+TEST(ChatSentencesTest, CommonChatFormsGetTheirWords) {
+  const std::pair<std::string_view, std::string_view> rows[] = {
+      {"kmon", "কেমন"},    {"tmder", "তোমাদের"}, {"amder", "আমাদের"},   {"khaiso", "খাইছো"},
+      {"khaisi", "খাইছি"}, {"korsi", "করছি"},    {"parsi", "পারছি"},    {"hoise", "হইছে"},
+      {"lagse", "লাগছে"},  {"gesi", "গেছি"},     {"hoitesi", "হইতেছি"}, {"ghumaiso", "ঘুমাইছো"}};
+  for (const auto& [typed, meant] : rows) {
+    testing::EngineClient client;
+    client.config(5, testing::kDefaultFlags | TOLVANI_FLAG_LEARNING_DISABLED);
+    const auto state = client.type(keys(typed));
+    if (typed == "khaiso") {
+      EXPECT_TRUE(listed(state, "খেয়েছো"));
+    }
+    const auto [preedit, committed] = type_and_commit(client, "");
+    EXPECT_EQ(committed, meant) << typed;
   }
 }
 
