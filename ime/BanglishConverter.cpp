@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ime/EngineBridge.h"
+#include "ime/EngineSeam.h"
 #include "settings/AppSettings.h"
 
 namespace tolvani {
@@ -77,6 +78,10 @@ std::optional<QString> BanglishConverter::convertNow(const QString& text) {
   engine->applyPreferences(preferences);
   // The user's words as they are now; nothing converted here is learned.
   engine->reloadUserData();
+  // Each word converted is context for the next, as when typed; the last conversion's are not.
+  // The word pairs that decide are read in full, not skipped while the warm-up still builds them.
+  engineSeam().warmCaches();
+  engine->seedPredictionContext(QString());
 
   const std::vector<QStringView> chars = characters(text);
   QString output;

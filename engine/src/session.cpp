@@ -538,6 +538,8 @@ void EngineSession::set_mode(uint32_t mode) {
   forget_readings();
   reset();
   empty_prediction_context();
+  committed_last_.clear();
+  committed_previous_.clear();
 }
 
 CompositionState EngineSession::update_config(uint32_t suggestion_count, uint32_t flags) {
@@ -595,6 +597,8 @@ void EngineSession::seed_prediction_context(std::string_view text_before_cursor)
   // As after a commit, only the last word is context, however long the text.
   const auto [before, last] = last_two_words(text_before_cursor);
   if (config_.learning_enabled) last_word_ = std::string(last);
+  committed_previous_ = std::string(before);
+  committed_last_ = std::string(last);
 }
 
 std::string EngineSession::with_spelling_preference(std::string text) const {
@@ -608,6 +612,7 @@ std::string EngineSession::with_spelling_preference(std::string text) const {
 
 CompositionState EngineSession::accept_spelling_offer() {
   std::optional<SpellingOffer> offer = std::exchange(pending_offer_, std::nullopt);
+  if (offer && committed_last_ == offer->committed) committed_last_ = offer->offer;
   if (offer && config_.learning_enabled && last_word_ == offer->committed) {
     last_word_ = offer->offer;
     learn_word(offer->offer);

@@ -161,6 +161,15 @@ class EngineSession {
                                               bool after_digits) const;
   std::optional<std::string> dictionary_commit_for(std::string_view key,
                                                    std::string_view rendering) const;
+  // The words `key` spells by chat convention ("s" for ছ: "aso" আছো, "korsi" করছি; "z" for জ:
+  // "bazar" বাজার), other than its literal rendering; lexicon or user words only.
+  std::vector<std::string> chat_readings(std::string_view key) const;
+  // What a space commits for the one word `key` once its chat readings are weighed against
+  // `reading` (the dictionary reading, or none for the literal `rendering`): a chat reading where
+  // the literal one is no word or a rare one, and then the reading that the words just committed
+  // make far likelier. None: the literal rendering.
+  std::optional<std::string> reading_with_chat(std::string_view key, std::string_view rendering,
+                                               std::optional<std::string> reading) const;
   // A negated verb typed as one word ("korbona"): the verb and the particle.
   std::optional<std::pair<std::string, std::string>> negation_split(std::string_view key) const;
   CompositionState commit_top_candidate();
@@ -207,6 +216,10 @@ class EngineSession {
   const std::vector<Candidate>& candidates() const { return candidates_; }
   const std::string& last_word() const { return last_word_; }
   const std::string& previous_word() const { return previous_word_; }
+  // The two words committed or seeded last, kept whether or not the session learns: they decide
+  // between the readings of the next word.
+  const std::string& committed_last() const { return committed_last_; }
+  const std::string& committed_previous() const { return committed_previous_; }
   const std::optional<SpellingOffer>& pending_spelling_offer() const { return pending_offer_; }
   const SessionConfig& config() const { return config_; }
   bool blocking_caches() const { return blocking_caches_; }
@@ -287,6 +300,8 @@ class EngineSession {
   std::string pending_preedit_;
   std::string last_word_;
   std::string previous_word_;
+  std::string committed_last_;
+  std::string committed_previous_;
   std::optional<SpellingOffer> pending_offer_;
   SessionConfig config_;
   bool blocking_caches_ = true;

@@ -34,6 +34,26 @@ constexpr std::array<std::string_view, 8> kEnglishAlsoKeys = {"are", "can", "in"
                                                               "it",  "the", "this", "you"};
 
 constexpr std::string_view kO = "\u09CB";  // ো
+
+// Chat readings are sought in words of at most kMaxChatWord letters, with at most kMaxChatS of
+// them read otherwise.
+constexpr size_t kMaxChatWord = 24;
+constexpr size_t kMaxChatS = 3;
+// Colloquial verb endings typed with "s" for ছ, longest first: the continuous (-তেছি, -তেছিলাম)
+// and the perfect after ই (-ইছি, -ইছো).
+constexpr std::array<std::string_view, 16> kChatVerbEndings = {
+    "tesilam", "tesila", "tesilo", "tesile", "tesis", "tesen", "tesi", "teso",
+    "tese",    "isilam", "isila",  "isen",   "isis",  "isi",   "iso",  "ise"};
+// Without context the chat reading replaces a literal word used less often than this, or one it
+// outnumbers this many times.
+constexpr uint64_t kRareLiteral = 100;
+constexpr uint64_t kChatMargin = 3;
+// With context a reading replaces the one held when the words just committed were followed by it
+// at least kContextMinimum times and kContextMargin times as often as by the one held. A learned
+// triple counts as kTripleWeight pairs.
+constexpr uint64_t kContextMinimum = 1;
+constexpr uint64_t kContextMargin = 2;
+constexpr uint64_t kTripleWeight = 2;
 constexpr std::string_view kStandardKeyPrefix = "#standard:";
 
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
@@ -162,7 +182,8 @@ std::optional<EngineSession::Reading> EngineSession::space_reading() const {
   }
 
   if (spans.size() == 1 && spans.front().first == 0 && spans.front().second == raw_.size()) {
-    std::optional<std::string> d = dictionary_commit_for(raw_, rendered_);
+    std::optional<std::string> d =
+        reading_with_chat(raw_, rendered_, dictionary_commit_for(raw_, rendered_));
     if (!d) return std::nullopt;
     return Reading{std::move(*d), kStatusReread};
   }
@@ -261,7 +282,7 @@ std::optional<std::string> EngineSession::dictionary_commit_for(std::string_view
       with_o += kO;
       if (has_exact_entry_for(k, with_o)) {
         const std::optional<uint32_t> fr = lexicon_frequency(rendering);
-        if (!fr || *fr == 0 || saturating_times(frequency_for(with_o), 8) >= *fr) return with_o;
+        if (!fr || *fr == 0 || saturating_times(frequency_for(with_o), 4) >= *fr) return with_o;
       }
     }
   }
@@ -279,6 +300,148 @@ std::optional<std::string> EngineSession::dictionary_commit_for(std::string_view
     return std::nullopt;
   }
   return std::string(best->first);
+}
+
+std::vector<std::string> EngineSession::chat_readings(std::string_view key) const {
+  std::vector<std::string> out;
+  if (mode_ != KeyboardMode::kPhonetic || !all_ascii_letters(key) ||
+      phonetic::has_explicit_case(key)) {
+    return out;
+  }
+  if (key.size() > kMaxChatWord) return out;
+  const std::string k = utf8::ascii_lower(key);
+  // An "s" that is not part of "sh" may stand for ছ, and a "z" for জ; a long word with many is not
+  // read so.
+  std::vector<size_t> at;
+  for (size_t i = 0; i < k.size(); ++i) {
+    const bool s = k[i] == 's' && (i + 1 == k.size() || (k[i + 1] != 'h' && k[i + 1] != 's')) &&
+                   (i == 0 || k[i - 1] != 's');
+    if (s || k[i] == 'z') at.push_back(i);
+  }
+  if (at.empty() || at.size() > kMaxChatS) return out;
+  const std::string literal = render_whole(k);
+  for (uint32_t mask = 1; mask < (1u << at.size()); ++mask) {
+    std::string variant;
+    size_t from = 0;
+    for (size_t j = 0; j < at.size(); ++j) {
+      variant.append(k, from, at[j] - from);
+      if ((mask >> j & 1u) == 0) {
+        variant += k[at[j]];
+      } else {
+        variant += k[at[j]] == 's' ? "ch" : "j";
+      }
+      from = at[j] + 1;
+    }
+    variant.append(k, from);
+    std::string word = render_whole(variant);
+    // A final "o" typed for the vowel sign ো, as for the literal reading.
+    if (k.ends_with('o') && !word.ends_with(kO)) {
+      std::string with_o = word + std::string(kO);
+      if (frequency_for(with_o) > 0 &&
+          saturating_times(frequency_for(with_o), 8) >= frequency_for(word)) {
+        word = std::move(with_o);
+      }
+    }
+    if (word == literal || std::find(out.begin(), out.end(), word) != out.end()) continue;
+    if (frequency_for(word) == 0 && !stores().user_dictionary.contains(word)) continue;
+    out.push_back(std::move(word));
+  }
+  return out;
+}
+
+std::optional<std::string> EngineSession::reading_with_chat(
+    std::string_view key, std::string_view rendering, std::optional<std::string> reading) const {
+  std::vector<std::string> chats = chat_readings(key);
+  const std::string k = utf8::ascii_lower(key);
+  const auto known = [&](std::string_view w) {
+    return frequency_for(w) > 0 || stores().user_dictionary.contains(w);
+  };
+  if (chats.empty()) {
+    // No word either way: a colloquial verb ending with "s" for ছ is spelled with ছ ("hoitesi"
+    // হইতেছি), though the lexicon lacks the form.
+    if (reading || known(rendering) || remembered_selection(key) ||
+        mode_ != KeyboardMode::kPhonetic || !all_ascii_letters(key) ||
+        phonetic::has_explicit_case(key) || k.size() > kMaxChatWord) {
+      return reading;
+    }
+    for (std::string_view ending : kChatVerbEndings) {
+      if (k.size() < ending.size() + 2 || !k.ends_with(ending)) continue;
+      std::string spelled = k.substr(0, k.size() - ending.size());
+      for (char c : ending) {
+        if (c == 's') {
+          spelled += "ch";
+        } else {
+          spelled += c;
+        }
+      }
+      std::string word = render_whole(spelled);
+      // The final "o" of these endings is the vowel sign ো ("ghumaiso" ঘুমাইছো).
+      if (k.ends_with('o') && !word.ends_with(kO)) word += kO;
+      if (word == rendering) return reading;
+      return word;
+    }
+    return reading;
+  }
+  // A remembered choice stands: only it may replace the reading it left.
+  if (const auto remembered = remembered_selection(key)) {
+    std::erase_if(chats, [&](const std::string& w) { return w != remembered->first; });
+  }
+  std::erase_if(chats, [&](const std::string& w) { return rejection_penalty(k, w) >= 200; });
+  if (chats.empty()) return reading;
+  const std::string current = reading ? *reading : std::string(rendering);
+  // The letters' own reading: the rendering, or with the final "o" read as ো.
+  const bool literal = !reading || *reading == std::string(rendering) + std::string(kO);
+  const uint64_t current_frequency = frequency_for(current);
+  const auto likeliest =
+      std::max_element(chats.begin(), chats.end(), [](const std::string& a, const std::string& b) {
+        return frequency_for(a) < frequency_for(b);
+      });
+  const uint64_t chat_frequency = frequency_for(*likeliest);
+
+  // Without context: the chat reading where what the letters spell is no word, a rare one, or one
+  // used a third as often or less.
+  std::string chosen = current;
+  if (!known(current) ||
+      (current_frequency < kRareLiteral && chat_frequency >= current_frequency) ||
+      chat_frequency >= kChatMargin * current_frequency ||
+      (!literal && kChatMargin * chat_frequency > current_frequency)) {
+    chosen = *likeliest;
+  }
+
+  // With context: what this person wrote after the words just committed, else the seed pairs.
+  if (!committed_last_.empty()) {
+    std::vector<std::string> options = chats;
+    for (const std::string& w : {current, std::string(rendering)}) {
+      if (known(w) && std::find(options.begin(), options.end(), w) == options.end()) {
+        options.push_back(w);
+      }
+    }
+    const auto learned = [&](const std::string& w) -> uint64_t {
+      uint64_t n = learned_pair_frequency(committed_last_, w).value_or(0);
+      if (!committed_previous_.empty()) {
+        n += kTripleWeight *
+             learned_triple_count(committed_previous_, committed_last_, w).value_or(0);
+      }
+      return n;
+    };
+    const auto seeded = [&](const std::string& w) -> uint64_t {
+      return seed_pair_count(committed_last_, w).value_or(0);
+    };
+    const bool any_learned =
+        std::any_of(options.begin(), options.end(), [&](const auto& w) { return learned(w) > 0; });
+    const auto evidence = [&](const std::string& w) {
+      return any_learned ? learned(w) : seeded(w);
+    };
+    const auto best = std::max_element(
+        options.begin(), options.end(),
+        [&](const std::string& a, const std::string& b) { return evidence(a) < evidence(b); });
+    const uint64_t e = evidence(*best);
+    if (*best != chosen && e >= kContextMinimum && e >= kContextMargin * evidence(chosen)) {
+      chosen = *best;
+    }
+  }
+  if (chosen == rendering) return std::nullopt;
+  return chosen;
 }
 
 std::optional<std::pair<std::string, std::string>> EngineSession::negation_split(
@@ -366,6 +529,10 @@ void EngineSession::note_external_commit(std::string_view text) {
   resolve_spelling_offer();
   // A text of several words leaves the context as their commit would: its last two words.
   const auto [before, last] = last_two_words(text);
+  if (!before.empty() || (last.empty() && !utf8::trim_white_space(text).empty())) {
+    committed_previous_.clear();
+    committed_last_ = std::string(before);
+  }
   if ((!before.empty() || (last.empty() && !utf8::trim_white_space(text).empty())) &&
       config_.learning_enabled) {
     empty_prediction_context();
@@ -377,6 +544,7 @@ void EngineSession::note_external_commit(std::string_view text) {
 void EngineSession::learn_token(std::string_view token, bool add_when_known, bool explicit_choice) {
   token = utf8::trim_white_space(token);
   if (token.empty()) return;
+  committed_previous_ = std::exchange(committed_last_, std::string(token));
   if (!config_.learning_enabled) {
     empty_prediction_context();
     return;

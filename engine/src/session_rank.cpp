@@ -9,6 +9,7 @@
 #include "normalize.h"
 #include "session.h"
 #include "spell.h"
+#include "spelling_preferences.h"
 #include "suffix.h"
 #include "utf8.h"
 
@@ -18,6 +19,7 @@ namespace {
 
 constexpr int32_t kPreeditScore = 10000;
 constexpr int32_t kRenderedScore = 9500;
+constexpr int32_t kChatReadingScore = 9450;
 constexpr int32_t kStandardScore = 9400;
 constexpr int32_t kLatinScore = 9000;
 constexpr int32_t kNegationScore = 7000;
@@ -150,6 +152,22 @@ CompositionState EngineSession::ranked_state(const std::string& preedit) {
     if (list.empty()) {
       list = near_misses();
       if (list.size() > count) list.resize(count);
+    }
+  }
+
+  // Letters that spell one word literally and another by chat convention offer both.
+  if (phonetic && ready && config_.suggestions_enabled) {
+    std::vector<std::string> offered;
+    for (const std::string& chat : chat_readings(raw_)) {
+      offered.push_back(chat);
+      // A colloquial form brings its standard one, often what was meant ("khaiso": খেয়েছো).
+      if (const auto standard = spelling::standard_form(chat, true)) {
+        offered.emplace_back(*standard);
+      }
+    }
+    for (auto it = offered.rbegin(); it != offered.rend(); ++it) {
+      remove_text(list, *it);
+      list.insert(list.begin(), {*it, kChatReadingScore, CandidateKind::kExact});
     }
   }
 

@@ -47,6 +47,8 @@ double space_commit_share(const std::vector<Typed>& rows, const char* name) {
   std::string misses;
   for (const Typed& row : rows) {
     EXPECT_GT(frequency_for(row.word), 0u) << row.word << " is not a lexicon word";
+    // Each row stands alone: the row before is no context for it.
+    testing::take(tolvani_engine_seed_prediction_context(client.get(), ""));
     const auto state = client.type(std::u32string(row.key.begin(), row.key.end()) + U' ');
     const std::string committed = state ? normalize_bengali(state->commit_text) : "";
     if (committed == row.word) {
@@ -86,13 +88,13 @@ TEST(LexiconQualityTest, HandWrittenSpellingsFindAndCommitTheMeantWord) {
   show_misses(misses);
   EXPECT_GE(share1, 0.88);
   EXPECT_GE(share3, 0.93);
-  EXPECT_GE(space_commit_share(rows, "hand-written words"), 0.915);
+  EXPECT_GE(space_commit_share(rows, "hand-written words"), 0.918);
 }
 
 TEST(LexiconQualityTest, ChatSpellingsCommitTheMeantWord) {
   const std::vector<Typed> rows = read_typed("chat_words.tsv");
   ASSERT_GE(rows.size(), 300u);
-  EXPECT_GE(space_commit_share(rows, "chat words"), 0.905);
+  EXPECT_GE(space_commit_share(rows, "chat words"), 0.928);
   // The chat spellings the builder takes as data, beyond its rules, each reach their word.
   const std::vector<Typed> data = read_typed(TOLVANI_CHAT_SPELLINGS);
   ASSERT_GE(data.size(), 10u);

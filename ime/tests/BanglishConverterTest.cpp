@@ -120,6 +120,13 @@ TEST_F(BanglishConverterTest, RunsOfLettersAreConvertedAndEverythingElseKept) {
   EXPECT_FALSE(BanglishConverter::containsBanglish(u("১২৩ é ৳ `^~")));
 }
 
+TEST_F(BanglishConverterTest, TheWordsBeforeDecideTheReadingOfTheNextAsWhenTyped) {
+  EXPECT_EQ(convert("kemon aso? ekhane aso."), u("কেমন আছো? এখানে আসো."));
+  // A conversion starts afresh: the words of the one before are no context.
+  EXPECT_EQ(convert("kemon"), u("কেমন"));
+  EXPECT_EQ(convert("aso"), u("আসো"));
+}
+
 TEST_F(BanglishConverterTest, TheConvertersOwnSessionLeavesACompositionAlone) {
   type("am");
   EXPECT_EQ(convert("tumi"), u("তুমি"));

@@ -5,6 +5,7 @@
 
 #include <QDeadlineTimer>
 #include <QThread>
+#include <iterator>
 #include <string>
 
 #include "ime/testing/IBusDaemonHarness.h"
@@ -70,6 +71,54 @@ TEST(IBusSessionTest, WarmWordsAndTheirPredictionPickedWhereTheWordEnded) {
   harness.settle();
   EXPECT_EQ(context.text.toStdString(), before.toStdString() + prediction.toStdString() + " ");
   EXPECT_EQ(context.cursor, static_cast<unsigned>(context.text.toUcs4().size()));
+}
+
+// The word before the caret decides between the literal and the chat reading of the next, and the
+// preedit shows before Space what Space commits.
+TEST(IBusSessionTest, TheWordBeforeDecidesBetweenTheLiteralAndTheChatReading) {
+  IBusDaemonHarness harness(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
+  ASSERT_TRUE(harness.ready()) << harness.failure().toStdString();
+  qputenv("XDG_CONFIG_HOME", harness.configHome().toUtf8());
+  platform::Defaults::testResetStandard();
+  AppSettings::setDefaultMode(KeyboardMode::phonetic);
+  AppSettings::suite().set(AppSettings::predictiveTextKey(), true);
+
+  TestInputContext context(harness, "chat");
+  context.keepText(QString(), 0);
+  context.focusIn();
+  context.selectEngine("tolvani");
+  ASSERT_TRUE(harness.waitFor([&] {
+    return harness.events().contains("activate " + context.objectPath());
+  })) << harness.events().join('\n').toStdString();
+
+  // The word pairs that decide are among the shared tables the program loads as it starts: once a
+  // word is followed by predictions, they are in.
+  const QDeadlineTimer deadline(20000);
+  bool predicted = false;
+  while (!predicted && !deadline.hasExpired()) {
+    harness.settle();
+    typeKeys(context, "ami");
+    harness.settleAfterPause();
+    const std::size_t tables = context.lookupTables.size();
+    press(context, IBUS_KEY_space, 57);
+    harness.settleAfterPause();
+    predicted = context.lookupTables.size() > tables;
+    if (!predicted) QThread::msleep(50);
+  }
+  ASSERT_TRUE(predicted);
+
+  const char* const words[] = {"kemon", "aso", "ekhane", "aso"};
+  const char* const meant[] = {"কেমন", "আছো", "এখানে", "আসো"};
+  for (std::size_t i = 0; i < std::size(words); ++i) {
+    const QString before = context.text;
+    typeKeys(context, words[i]);
+    harness.settle();
+    ASSERT_FALSE(context.preedits.empty());
+    EXPECT_EQ(context.preedits.back().text.toStdString(), std::string(meant[i])) << words[i];
+    press(context, IBUS_KEY_space, 57);
+    harness.settle();
+    EXPECT_EQ(context.text.toStdString(), before.toStdString() + meant[i] + " ") << words[i];
+  }
 }
 
 }  // namespace

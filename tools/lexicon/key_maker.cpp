@@ -620,6 +620,32 @@ std::string without_vowels(std::string_view key, bool keep_final) {
   return out;
 }
 
+// A chat key that leaves out the vowels before the last one but keeps that one where a consonant
+// follows it, as in "kmon" for কেমন and "tmder" for তোমাদের; a vowel that begins the word stays
+// ("amder" for আমাদের). A word that ends in its vowel has the keys of without_vowels.
+std::string without_inner_vowels(std::string_view key) {
+  if (key.empty() || is_vowel_letter(key.back())) return {};
+  size_t last = key.size();
+  for (size_t i = key.size(); i > 0; --i) {
+    if (is_vowel_letter(key[i - 1])) {
+      last = i - 1;
+      break;
+    }
+  }
+  if (last == key.size()) return {};
+  while (last > 0 && is_vowel_letter(key[last - 1])) --last;
+  std::string out;
+  size_t consonants = 0;
+  for (size_t i = 0; i < key.size(); ++i) {
+    const bool vowel = is_vowel_letter(key[i]);
+    if (vowel && i > 0 && i < last) continue;
+    if (!vowel) ++consonants;
+    out += key[i];
+  }
+  if (consonants < 2 || out.size() < 4 || out == key) return {};
+  return out;
+}
+
 }  // namespace
 
 std::vector<std::string> KeyMaker::chat_keys(std::string_view word, bool drop_vowels) const {
@@ -649,6 +675,7 @@ std::vector<std::string> KeyMaker::chat_keys(std::string_view word, bool drop_vo
       if (!drop_vowels) continue;
       add(without_vowels(key, false));
       add(without_vowels(key, true));
+      add(without_inner_vowels(key));
     }
   }
   return keys;

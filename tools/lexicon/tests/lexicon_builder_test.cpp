@@ -213,7 +213,10 @@ TEST(LexiconBuilderTest, ChatKeysAreWhatPeopleTypeInMessages) {
     std::vector<std::string> must_not_have;
   };
   const Row rows[] = {
-      {"কেমন", true, {"kmn", "kamon"}, {"kemon"}},  // own keys are not chat keys
+      {"কেমন", true, {"kmn", "kamon", "kmon"}, {"kemon"}},  // own keys are not chat keys
+      {"তোমাদের", true, {"tmdr", "tmder"}, {}},
+      {"আমাদের", true, {"amdr", "amder"}, {}},
+      {"জানাই", true, {"jni"}, {"jnai"}},  // a last vowel that ends the word goes with the rest
       {"তুমি", true, {"tmi"}, {}},
       {"তোমার", true, {"tmr"}, {}},
       {"তোমাকে", true, {"tmk"}, {}},
