@@ -282,7 +282,7 @@ std::optional<std::string> EngineSession::dictionary_commit_for(std::string_view
       with_o += kO;
       if (has_exact_entry_for(k, with_o)) {
         const std::optional<uint32_t> fr = lexicon_frequency(rendering);
-        if (!fr || *fr == 0 || saturating_times(frequency_for(with_o), 4) >= *fr) return with_o;
+        if (!fr || *fr == 0 || saturating_times(frequency_for(with_o), 8) >= *fr) return with_o;
       }
     }
   }
