@@ -192,9 +192,10 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
           return goOnAsTyped(key);
         }
       }
-      // The connection ended as the key went.
+      // The connection ended as the key went: by the program's end, or for what it sent (the key
+      // goes on as typed, and the next is the program's again).
       if (!restartDeadline) {
-        restartAwaited_ = false;
+        if (!std::exchange(restartAwaited_, false)) return start();
         restartDeadline = monotonicUs() + kFirstKeyDeadlineMs * 1000u;
       } else if (monotonicUs() >= *restartDeadline) {
         start();
@@ -529,7 +530,6 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     stalled_ = false;
     focusedId_ = 0;
     if (!commitShown) return;
-    restartAwaited_ = true;
     for (auto& [id, ic] : byId_) {
       commitPreedit(ic);
       clearPanel(ic);
@@ -588,8 +588,10 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         continue;
       }
       // The program is gone, or has not read for so long that its socket is full.
+      const bool gone = n < 0 && (errno == EPIPE || errno == ECONNRESET);
       FCITX_WARN() << "Tolvani: the program does not take messages; the connection ends";
       disconnect();
+      restartAwaited_ = gone;
       return false;
     }
     return true;
@@ -643,6 +645,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       FCITX_INFO() << "Tolvani: the program ended the connection";
       disconnect();
+      restartAwaited_ = true;
       return;
     }
     std::string body;
@@ -868,7 +871,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   std::optional<bool> answer_;
   // The program has answered a key since the connection began.
   bool answered_ = false;
-  // The connection to a program ended: the next key waits for it to be back.
+  // The program ended the connection (it is gone): the next key waits for it to be back.
   bool restartAwaited_ = false;
   // Keys go on as typed to the end of the word.
   bool typedWord_ = false;
