@@ -948,10 +948,11 @@ class Fcitx5SwayTest : public ::testing::TestWithParam<const char*> {};
 // A GTK 3 field under Sway types the README's sentence through fcitx5, whether GTK talks to it
 // through the compositor's text input (fcitx5 as the Wayland input method) or through fcitx5's
 // own GTK module. wtype's virtual keyboard gives each key the next free code from 9 on, none
-// where the US layout has it. At the first key of a new virtual keyboard fcitx5 sees the field
-// lose the focus and take it again, which ends a word that key began (through text input, the
-// word is lost): the call's first key is F13, which types nothing, and the sentence's keys
-// follow it on codes 10 on ("a" on the 1 key's, "." on BackSpace's, "n" on Tab's).
+// where the US layout has it. Just after the first key of a new virtual keyboard fcitx5 sees the
+// field lose the focus and take it again, which ends a word begun meanwhile (through text input,
+// the word is lost): the call's first key is F13, which types nothing, and the sentence follows
+// it after a pause, its keys on codes 10 on ("a" on the 1 key's, "." on BackSpace's, "n" on
+// Tab's).
 TEST_P(Fcitx5SwayTest, GtkFieldUnderWaylandTypesTheSentence) {
   Sway sway;
   ASSERT_TRUE(sway.ready()) << "Sway did not start";
@@ -983,8 +984,9 @@ TEST_P(Fcitx5SwayTest, GtkFieldUnderWaylandTypesTheSentence) {
   wtype.setProcessEnvironment(env);
   wtype.setChildProcessModifier(testing::ownGroup);
   const QString sentence = QStringLiteral("ami tomake bhalobashi. kemon acho? ");
-  const QStringList command = testing::asTestUser(
-      {QStringLiteral("wtype"), QStringLiteral("-k"), QStringLiteral("F13"), sentence});
+  const QStringList command =
+      testing::asTestUser({QStringLiteral("wtype"), QStringLiteral("-k"), QStringLiteral("F13"),
+                           QStringLiteral("-s"), QStringLiteral("500"), sentence});
   wtype.start(command.first(), command.mid(1));
   ASSERT_TRUE(wtype.waitForStarted());
   const qint64 group = wtype.processId();
