@@ -8,7 +8,7 @@
 #include "app/DisplayWatch.h"
 #include "app/TerminationSignals.h"
 #include "ime/EngineBridge.h"
-#include "ime/ibus/IBusFrontEnd.h"
+#include "ime/TestEvents.h"
 #include "platform/Log.h"
 #include "platform/Queues.h"
 #include "settings/AppSettings.h"
@@ -138,7 +138,7 @@ void TolvaniAppDelegate::applicationWillTerminate() {
 }
 
 bool TolvaniAppDelegate::applicationShouldHandleReopen() {
-  IBusFrontEnd::testEvent(QStringLiteral("reopen"));
+  TestEvents::record(QStringLiteral("reopen"));
   if (services_.showSetup) services_.showSetup();
   return true;
 }

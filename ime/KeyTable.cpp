@@ -102,8 +102,26 @@ QString textOf(char32_t c) {
   return QString::fromUcs4(&c, 1);
 }
 
-bool isAsciiLetter(std::uint32_t keyval) {
-  return (keyval >= 'a' && keyval <= 'z') || (keyval >= 'A' && keyval <= 'Z');
+char32_t lowered(char32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+
+// The US layout types `character` at this place, on its own or with Shift (a letter with Caps
+// Lock too).
+bool agrees(const PositionKey* position, char32_t character) {
+  if (!position || position->base == 0) return false;
+  const char32_t c = lowered(character);
+  return c == static_cast<unsigned char>(position->base) ||
+         character == static_cast<unsigned char>(position->shifted);
+}
+
+// Where the US layout's main block types `character`.
+const PositionKey* usPlace(char32_t character) {
+  const char32_t c = lowered(character);
+  if (c == 0 || c > 0x7E) return nullptr;
+  for (const PositionKey& key : kPositions) {
+    if (c == static_cast<unsigned char>(key.base) || c == static_cast<unsigned char>(key.shifted))
+      return &key;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -125,25 +143,35 @@ KeyEvent keyEventFromKeysym(std::uint32_t keyval, std::uint32_t keycode, std::ui
     event.modifierFlags |= KeyFlags::kCommand;
   }
 
-  const PositionKey* position = positionKey(keycode);
   if (const FunctionKey* function = functionKey(keyval)) {
     event.keyCode = function->code;
     event.characters = QString(QChar(function->character));
     event.charactersIgnoringModifiers = event.characters;
     return event;
   }
-  if (position) {
-    event.keyCode = position->code;
-  } else if (isAsciiLetter(keyval)) {
-    // A synthetic event without a key code: place letters where the US layout has them.
-    for (const PositionKey& key : kPositions) {
-      if (key.base == static_cast<char>(keyval | 0x20)) event.keyCode = key.code;
+  const PositionKey* position = positionKey(keycode);
+  const bool altGr = (state & KeyStates::kMod5) != 0;
+  if (character == 0) {
+    // No text and no function of its own (a media key, a dead key): no place either.
+    position = nullptr;
+  } else if (altGr && position && position->base != 0) {
+    // AltGr's symbol is no US key's, and the event tells not the key's own: the place stands.
+  } else if (!agrees(position, character)) {
+    // The keymap gives this code another symbol than the US layout does (a virtual keyboard's
+    // own keymap, xmodmap, Colemak, AZERTY): the symbol says which key it is. A symbol the US
+    // layout has not keeps the place it is typed at, where that is a character key.
+    if (const PositionKey* place = usPlace(character)) {
+      position = place;
+    } else if (!position || position->base == 0 || position->base == ' ') {
+      position = nullptr;
     }
   }
+  if (position) event.keyCode = position->code;
   event.characters = textOf(character);
   event.charactersIgnoringModifiers = event.characters;
-  // AltGr moves the layout to another level; without it, the key types its base character.
-  if ((state & KeyStates::kMod5) && position && position->base != 0) {
+  // AltGr moves the layout to another level; without it, the key types its base character. The
+  // event tells only the symbol of AltGr's level: the base is the US one of the key's place.
+  if (altGr && position && position->base != 0) {
     const char base = (state & KeyStates::kShift) ? position->shifted : position->base;
     event.charactersIgnoringModifiers = QString(QLatin1Char(base));
   }

@@ -61,8 +61,10 @@ inline constexpr std::uint32_t kRelease = 1u << 30;
 
 // `keyval` is the layout's keysym, `keycode` the evdev code (X key code − 8), `state` the X
 // modifier state with the release bit, `character` the Unicode scalar the keysym stands for (0
-// for none). Alt and AltGr both count as Option (AltGr is the Option layer of the fixed layouts);
-// Super counts as Command.
+// for none). The keysym says what the key is; the code names its place only where the keymap
+// gives it the US layout's symbol there (or, with AltGr, whose symbol is no US key's), as
+// keymaps of virtual keyboards, xmodmap and other layouts place keys anywhere. Alt and AltGr
+// both count as Option (AltGr is the Option layer of the fixed layouts); Super counts as Command.
 KeyEvent keyEventFromKeysym(std::uint32_t keyval, std::uint32_t keycode, std::uint32_t state,
                             char32_t character);
 

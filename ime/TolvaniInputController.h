@@ -234,6 +234,8 @@ class TolvaniInputController {
   std::vector<std::pair<QString, bool>> postponedMenuItems_;
   // The last key passed through in English was part of a word.
   bool passedWordUnderWay_ = false;
+  // Unijoy's link key holds its virama at the end of the composition.
+  bool linkHeld_ = false;
   // Between activation and deactivation.
   bool active_ = false;
   bool convertOnActivation_ = false;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <string_view>
 #include <utility>
 
 #include "ime/BanglishConverter.h"
@@ -33,6 +34,7 @@ constexpr std::uint64_t kPlainMask =
 constexpr std::uint64_t kHotKeyMask = KeyFlags::kControl | KeyFlags::kOption | KeyFlags::kCommand;
 constexpr std::uint64_t kCommandOrControl = KeyFlags::kControl | KeyFlags::kCommand;
 constexpr qsizetype kShortcutReadBack = 48;
+constexpr std::string_view kVirama = "\u09CD";
 constexpr int kMaxShortcutWord = 24;
 
 // Function keys, Home, End, Page Up, Page Down, Forward Delete, Left and Right.
@@ -166,6 +168,9 @@ bool TolvaniInputController::handleKey(const KeyEvent& event, platform::TextClie
   if (!event.keyDown) return false;
 
   const std::uint16_t code = event.keyCode;
+  // Return and Tab after Unijoy's link key keep the virama as typed, and then do what they do
+  // with nothing composed: they are the client's.
+  const bool linkHeld = std::exchange(linkHeld_, false) && currentMode_ == KeyboardMode::unijoy;
   if (code != Codes::kDelete) {
     recentCommit_.reset();
     if (englishAlternative_) withPanel([](CandidatePanel& panel) { panel.hide(); });
@@ -232,6 +237,10 @@ bool TolvaniInputController::handleKey(const KeyEvent& event, platform::TextClie
   if (!active) {
     if (isIdlePassKey(code)) return false;
     if (code == Codes::kSpace) return expandTextShortcut(client);
+  } else if ((isReturn(code) || code == Codes::kTab) && linkHeld &&
+             !selectedPanelIndexIfUserSelected()) {
+    apply(sendOrEmpty(EngineKeyKind::space, code, 0), client);
+    return false;
   } else if (candidatesShown) {
     if (isReturn(code) || code == Codes::kTab) {
       if (const std::optional<int> picked = selectedPanelIndexIfUserSelected()) {
@@ -299,7 +308,11 @@ bool TolvaniInputController::handleKey(const KeyEvent& event, platform::TextClie
 
   EngineBridge* bridge = engine();
   if (!bridge) return false;
+  const std::string rawBefore = currentState_.raw_text;
   EngineState state = bridge->send(*kind, code, modifiers, text);
+  // The link key holds: a key without AltGr that adds a lone virama.
+  linkHeld_ = currentMode_ == KeyboardMode::unijoy && !option && *kind == EngineKeyKind::text &&
+              state.raw_text == rawBefore + std::string(kVirama);
   bool consumed = !state.preedit.empty() || !state.raw_text.empty() || !state.commit_text.empty();
   if (!consumed) consumed = !state.candidates.empty() || (state.status_flags & 0x7) != 0;
   if (!consumed) consumed = (code == Codes::kEscape || code == Codes::kDelete) && active;

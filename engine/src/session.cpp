@@ -259,6 +259,7 @@ CompositionState EngineSession::handle_key_event(const KeyEvent& event) {
     ~InKeyEvent() { flag = false; }
   } in_key(in_key_event_);
   resolve_spelling_offer();
+  const bool link_held = link_held_;
   if (event.kind != KeyKind::kText) link_held_ = false;
   switch (event.kind) {
     case KeyKind::kText:
@@ -268,7 +269,8 @@ CompositionState EngineSession::handle_key_event(const KeyEvent& event) {
     case KeyKind::kEnter:
       return commit_with_suffix_with_options("\n", true);
     case KeyKind::kTab:
-      return commit_top_candidate();
+      // After Unijoy's link key the virama stays as typed: no candidate takes its place.
+      return link_held ? commit_with_suffix_with_options("", true) : commit_top_candidate();
     case KeyKind::kDownArrow:
       return state_with_preview(display_preedit(), kStatusShowCandidates);
     case KeyKind::kEscape:

@@ -209,6 +209,8 @@ const Row kSequences[] = {
     {U"g", "\u09CD"},
     {U"g↵", "\u09CD\n"},
     {U"g⇥", "\u09CD"},
+    {U"jg↵", "\u0995\u09CD\n"},
+    {U"jg⇥", "\u0995\u09CD"},
     {U"g⌫", ""},
     {U"jg⌫", "\u0995"},
     {U"g⌫f", "\u09BE"},

@@ -22,11 +22,11 @@
 #include "ime/CandidatePanel.h"
 #include "ime/CandidatePanelWindow.h"
 #include "ime/KeyTable.h"
+#include "ime/TestEvents.h"
 #include "ime/TolvaniInputController.h"
 #include "ime/fcitx5/Fcitx5Messages.h"
 #include "ime/fcitx5/Fcitx5Protocol.h"
 #include "ime/fcitx5/Fcitx5TextClient.h"
-#include "ime/ibus/IBusFrontEnd.h"
 #include "platform/Log.h"
 
 namespace tolvani {
@@ -153,7 +153,7 @@ class Fcitx5CandidateFace final : public CandidatePanelFace {
   void render(const CandidatePanel& panel) override {
     panel_ = &panel;
     if (panel.layout().state == CandidatePanel::State::status) {
-      IBusFrontEnd::testEvent(QStringLiteral("status ") + panel.layout().statusMessage);
+      TestEvents::record(QStringLiteral("status ") + panel.layout().statusMessage);
     }
     sendTimer_.start();
   }
@@ -252,7 +252,7 @@ void focusOut(Context& context) {
                                        TolvaniInputController::PendingText::insertedByClient);
   context.client->forgetPreedit();
   if (state().focused == &context) state().focused = nullptr;
-  IBusFrontEnd::testEvent(QStringLiteral("deactivate ") + label(context));
+  TestEvents::record(QStringLiteral("deactivate ") + label(context));
 }
 
 Context& contextFor(Connection& connection, std::uint32_t id) {
@@ -269,7 +269,7 @@ Context& contextFor(Connection& connection, std::uint32_t id) {
   context.controller->setMenuObserver([self] {
     if (menuContext() == self) sendMenuSoon();
   });
-  IBusFrontEnd::testEvent(QStringLiteral("controller ") + label(context));
+  TestEvents::record(QStringLiteral("controller ") + label(context));
   return context;
 }
 
@@ -283,7 +283,7 @@ void focusIn(Context& context) {
   state().lastFocused = &context;
   context.controller->activateServer(context.client.get());
   sendMenuSoon();
-  IBusFrontEnd::testEvent(QStringLiteral("activate ") + label(context));
+  TestEvents::record(QStringLiteral("activate ") + label(context));
 }
 
 void release(Connection& connection, std::uint32_t id) {
@@ -292,7 +292,7 @@ void release(Connection& connection, std::uint32_t id) {
   Context& context = found->second;
   if (state().focused == &context) focusOut(context);
   if (state().lastFocused == &context) state().lastFocused = nullptr;
-  IBusFrontEnd::testEvent(QStringLiteral("release ") + label(context));
+  TestEvents::record(QStringLiteral("release ") + label(context));
   connection.contexts.erase(found);
 }
 
@@ -346,7 +346,7 @@ bool handle(Connection& connection, const std::string& body) {
             context.client.get(), TolvaniInputController::PendingText::insertedByClient);
         context.client->forgetPreedit();
         if (message->type == protocol::ToProgram::resync)
-          IBusFrontEnd::testEvent(QStringLiteral("resync"));
+          TestEvents::record(QStringLiteral("resync"));
       }
       flush(context);
       return true;
@@ -390,8 +390,8 @@ bool handle(Connection& connection, const std::string& body) {
       const std::uint32_t id = message->context;
       const QString key = QString::fromStdString(message->rowKey);
       auto found = connection.contexts.find(id);
-      IBusFrontEnd::testEvent(QStringLiteral("menu row ") + key +
-                              (state().focused ? QString() : QStringLiteral(" without focus")));
+      TestEvents::record(QStringLiteral("menu row ") + key +
+                         (state().focused ? QString() : QStringLiteral(" without focus")));
       if (found == connection.contexts.end()) {
         TolvaniInputController::activateMenuItemWithoutController(key, message->on);
         return true;
@@ -459,7 +459,7 @@ void readMessages(Connection* connection) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
     // The addon's end: fcitx5 ended or restarts.
-    IBusFrontEnd::testEvent(QStringLiteral("fcitx5 disconnected"));
+    TestEvents::record(QStringLiteral("fcitx5 disconnected"));
     return closeSoon(connection);
   }
   std::string body;
@@ -499,7 +499,7 @@ void accept() {
     QObject::connect(connection->writable.get(), &QSocketNotifier::activated,
                      connection->writable.get(), [raw] { sendOutbox(*raw); });
     state().connections.push_back(std::move(connection));
-    IBusFrontEnd::testEvent(QStringLiteral("fcitx5 connected"));
+    TestEvents::record(QStringLiteral("fcitx5 connected"));
   }
 }
 
@@ -559,7 +559,7 @@ bool Fcitx5FrontEnd::start() {
     return std::pair(std::unique_ptr<CandidatePanelFace>(),
                      std::unique_ptr<CandidatePanelFace>(std::make_unique<Fcitx5CandidateFace>()));
   });
-  IBusFrontEnd::testEvent(QStringLiteral("fcitx5 listening %1").arg(::getpid()));
+  TestEvents::record(QStringLiteral("fcitx5 listening %1").arg(::getpid()));
   return true;
 }
 

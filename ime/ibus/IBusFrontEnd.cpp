@@ -3,7 +3,6 @@
 #include <ibus.h>
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QTimer>
 #include <cstring>
 #include <map>
@@ -13,13 +12,13 @@
 #include <vector>
 
 #include "ime/CandidatePanelWindow.h"
+#include "ime/TestEvents.h"
 #include "ime/TolvaniInputController.h"
 #include "ime/ibus/IBusInputMenu.h"
 #include "ime/ibus/IBusKeyEvent.h"
 #include "ime/ibus/IBusTextClient.h"
 #include "platform/Bundle.h"
 #include "platform/Log.h"
-#include "platform/PrivateFiles.h"
 
 typedef struct {
   IBusEngine parent;
@@ -100,14 +99,6 @@ FrontEndState& state() {
 }
 
 }  // namespace
-
-void IBusFrontEnd::testEvent(const QString& line) {
-  static const QString path = qEnvironmentVariable("TOLVANI_TEST_IBUS_EVENTS");
-  if (path.isEmpty()) return;
-  QFile file(path);
-  if (file.open(QIODevice::Append | QIODevice::Text) && platform::privatefiles::makePrivate(file))
-    file.write((line + u'\n').toUtf8());
-}
 
 namespace {
 
@@ -259,7 +250,7 @@ class TestStatusFace final : public CandidatePanelFace {
   }
   void render(const CandidatePanel& panel) override {
     if (panel.layout().state == CandidatePanel::State::status) {
-      IBusFrontEnd::testEvent(QStringLiteral("status ") + panel.layout().statusMessage);
+      TestEvents::record(QStringLiteral("status ") + panel.layout().statusMessage);
     }
     face_->render(panel);
   }
@@ -301,7 +292,7 @@ void focusOut(const QString& path) {
                                        TolvaniInputController::PendingText::insertedByClient);
   context.client->detach();
   if (state().focused == path) state().focused.clear();
-  IBusFrontEnd::testEvent(QStringLiteral("deactivate ") + path);
+  TestEvents::record(QStringLiteral("deactivate ") + path);
 }
 
 // The focus went on after a context with a composition lost it. A context's own focus-out hands
@@ -366,7 +357,7 @@ void focusIn(IBusEngine* engine, const QString& path, const QString& clientName 
     });
     found = state().contexts.emplace(path, std::move(context)).first;
     state().order << path;
-    IBusFrontEnd::testEvent(QStringLiteral("controller ") + path);
+    TestEvents::record(QStringLiteral("controller ") + path);
   }
   Context& context = found->second;
   if (!clientName.isEmpty()) context.client->setClientName(clientName);
@@ -384,7 +375,7 @@ void focusIn(IBusEngine* engine, const QString& path, const QString& clientName 
     context.client->insertText(std::exchange(context.owed, QString()),
                                platform::TextRange::notFound());
   }
-  IBusFrontEnd::testEvent(QStringLiteral("activate ") + path);
+  TestEvents::record(QStringLiteral("activate ") + path);
 }
 
 // The context is gone: its controller ends, and with it its engine session.
@@ -395,7 +386,7 @@ void release(const QString& path) {
   state().contexts.erase(found);
   state().order.removeAll(path);
   if (state().lastFocused == path) state().lastFocused.clear();
-  IBusFrontEnd::testEvent(QStringLiteral("release ") + path);
+  TestEvents::record(QStringLiteral("release ") + path);
 }
 
 // The daemon tells the engine nothing when a context ends; it answers whether the context's
@@ -478,7 +469,7 @@ bool handleKey(guint keyval, guint keycode, guint modifiers) {
   Context* context = focusedContext();
   const KeyEvent event = keyEventFromIBus(keyval, keycode, modifiers);
   if (!context) {
-    if (event.keyDown) IBusFrontEnd::testEvent(QStringLiteral("key without a context"));
+    if (event.keyDown) TestEvents::record(QStringLiteral("key without a context"));
     return false;
   }
   if (!event.keyDown) return false;
@@ -517,7 +508,7 @@ void focusQueryAnswered(quint64 id, const QString& context, const QString& error
     platform::log::line(
         QStringLiteral("The IBus daemon did not say which context has the focus: ") + error);
   } else {
-    IBusFrontEnd::testEvent(QStringLiteral("focus without path ") + context);
+    TestEvents::record(QStringLiteral("focus without path ") + context);
     if (context == state().placeholder)
       focusPlaceholder(engine);
     else
@@ -594,9 +585,8 @@ void enginePropertyActivate(IBusEngine* engine, const gchar* name, guint propSta
   if (!name) return;
   const QString key = QString::fromUtf8(name);
   const bool on = propState == PROP_STATE_CHECKED;
-  IBusFrontEnd::testEvent(
-      QStringLiteral("menu row ") + key +
-      (state().focused.isEmpty() ? QStringLiteral(" without focus") : QString()));
+  TestEvents::record(QStringLiteral("menu row ") + key +
+                     (state().focused.isEmpty() ? QStringLiteral(" without focus") : QString()));
   Context* context = menuContext();
   if (!context) {
     TolvaniInputController::activateMenuItemWithoutController(key, on);
@@ -678,7 +668,7 @@ bool serve(bool startedByDaemon, const QString& executable) {
   CandidatePanel::setFaceFactory([] {
     std::unique_ptr<CandidatePanelFace> window = std::make_unique<CandidatePanelWindow>();
     std::unique_ptr<CandidatePanelFace> fallback = std::make_unique<LookupTableFace>();
-    if (!qEnvironmentVariableIsEmpty("TOLVANI_TEST_IBUS_EVENTS")) {
+    if (TestEvents::enabled()) {
       window = std::make_unique<TestStatusFace>(std::move(window));
       fallback = std::make_unique<TestStatusFace>(std::move(fallback));
     }

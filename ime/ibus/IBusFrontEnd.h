@@ -21,10 +21,6 @@ const QString& engineName();
 // one log line, when no daemon answers. When the daemon goes away the application quits.
 bool start(bool startedByDaemon, const QString& executable);
 
-// Appends `line` to the file TOLVANI_TEST_IBUS_EVENTS names, if any: tests outside the process
-// read the program's lifecycle there ("controller <path>", "activate <path>", "reopen", ...).
-void testEvent(const QString& line);
-
 // Ends every controller, with its engine session and panel, while the application still exists;
 // the program calls it on its way out. Nothing is sent to IBus.
 void stop();

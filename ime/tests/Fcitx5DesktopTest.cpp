@@ -276,26 +276,26 @@ TEST(Fcitx5DeadlineTest, KeysGoOnWhileTolvaniIsStoppedKilledOrFcitx5Restarts) {
   ASSERT_TRUE(desktop.type(QStringLiteral("bha")));
   ASSERT_TRUE(window->waitForPreedit(0, u("ভা")));
   ::kill(static_cast<pid_t>(first), SIGSTOP);
-  ASSERT_TRUE(desktop.type(QStringLiteral("lo kemon ")));
-  EXPECT_TRUE(window->waitForText(0, u("আমি ভাlo kemon "))) << window->text(0).toStdString();
-  // Going on, it catches up and types again.
+  ASSERT_TRUE(desktop.type(QStringLiteral("lo kem")));
+  EXPECT_TRUE(window->waitForText(0, u("আমি ভাlo kem"))) << window->text(0).toStdString();
+  // Going on, it catches up: the word begun as typed ends as typed, and the next is Bangla.
   ::kill(static_cast<pid_t>(first), SIGCONT);
   ASSERT_TRUE(desktop.waitFor([&] { return count(desktop, QStringLiteral("resync")) == 1; }))
       << events(desktop);
-  ASSERT_TRUE(desktop.type(QStringLiteral("acho ")));
+  ASSERT_TRUE(desktop.type(QStringLiteral("on acho ")));
   EXPECT_TRUE(window->waitForText(0, u("আমি ভাlo kemon আছো "))) << window->text(0).toStdString();
 
-  // Killed: the next key goes on as typed and starts it again, which then types.
+  // Killed between two words: the next key starts it again and waits for it, and the word typed
+  // at once comes out whole.
   ASSERT_TRUE(window->clear());
   ::kill(static_cast<pid_t>(first), SIGKILL);
-  ASSERT_TRUE(desktop.type(QStringLiteral("x")));
-  EXPECT_TRUE(window->waitForText(0, QStringLiteral("x"))) << window->text(0).toStdString();
+  ASSERT_TRUE(desktop.type(QStringLiteral("tomake ")));
+  EXPECT_TRUE(window->waitForText(0, u("তোমাকে "))) << window->text(0).toStdString();
   const qint64 second = listeningPid(desktop, first);
   ASSERT_GT(second, 0) << events(desktop);
-  ASSERT_TRUE(
-      desktop.waitFor([&] { return count(desktop, QStringLiteral("fcitx5 connected")) == 2; }));
-  ASSERT_TRUE(desktop.type(QStringLiteral(" ami ")));
-  EXPECT_TRUE(window->waitForText(0, u("x আমি "))) << window->text(0).toStdString();
+  EXPECT_EQ(count(desktop, QStringLiteral("fcitx5 connected")), 2) << events(desktop);
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami ")));
+  EXPECT_TRUE(window->waitForText(0, u("তোমাকে আমি "))) << window->text(0).toStdString();
 
   // fcitx5 itself restarts: its new addon finds the same Tolvani, and typing goes on.
   ASSERT_TRUE(desktop.fcitx5()->restartFcitx5());
@@ -305,7 +305,7 @@ TEST(Fcitx5DeadlineTest, KeysGoOnWhileTolvaniIsStoppedKilledOrFcitx5Restarts) {
   EXPECT_EQ(desktop.fcitx5()->tolvaniPid(), second);
   ASSERT_TRUE(desktop.focus(*window, 0));
   ASSERT_TRUE(desktop.type(QStringLiteral("tumi ")));
-  EXPECT_TRUE(window->waitForText(0, u("x আমি তুমি "))) << window->text(0).toStdString();
+  EXPECT_TRUE(window->waitForText(0, u("তোমাকে আমি তুমি "))) << window->text(0).toStdString();
 }
 
 namespace protocol = fcitx5protocol;
@@ -1197,38 +1197,16 @@ class Sway {
   qint64 group_ = 0;
 };
 
-// wtype's virtual keyboard gives each key the next free key code, and Tolvani reads a key's place
-// from its code (the fixed layouts go by place): these keys, first, take the places they have on a
-// real keyboard (function keys stand on the places of Escape, Tab, Control and the like).
-const QStringList kKeyPlaces{QStringLiteral("-k"),
-                             QStringLiteral("F13"),
-                             QStringLiteral("1234567890-="),
-                             QStringLiteral("-k"),
-                             QStringLiteral("F14"),
-                             QStringLiteral("-k"),
-                             QStringLiteral("F15"),
-                             QStringLiteral("qwertyuiop[]"),
-                             QStringLiteral("-k"),
-                             QStringLiteral("F16"),
-                             QStringLiteral("-k"),
-                             QStringLiteral("F17"),
-                             QStringLiteral("asdfghjkl;'`"),
-                             QStringLiteral("-k"),
-                             QStringLiteral("F18"),
-                             QStringLiteral("\\zxcvbnm,./"),
-                             QStringLiteral("-k"),
-                             QStringLiteral("F19"),
-                             QStringLiteral("-k"),
-                             QStringLiteral("F20"),
-                             QStringLiteral("-k"),
-                             QStringLiteral("F21"),
-                             QStringLiteral(" ")};
-
 class Fcitx5SwayTest : public ::testing::TestWithParam<const char*> {};
 
 // A GTK 3 field under Sway types the README's sentence through fcitx5, whether GTK talks to it
 // through the compositor's text input (fcitx5 as the Wayland input method) or through fcitx5's
-// own GTK module.
+// own GTK module. wtype's virtual keyboard gives each key the next free code from 9 on, none
+// where the US layout has it. Just after the first key of a new virtual keyboard fcitx5 sees the
+// field lose the focus and take it again, which ends a word begun meanwhile (through text input,
+// the word is lost): the call's first key is F13, which types nothing, and the sentence follows
+// it after a pause, its keys on codes 10 on ("a" on the 1 key's, "." on BackSpace's, "n" on
+// Tab's).
 TEST_P(Fcitx5SwayTest, GtkFieldUnderWaylandTypesTheSentence) {
   Sway sway;
   ASSERT_TRUE(sway.ready()) << "Sway did not start";
@@ -1260,18 +1238,14 @@ TEST_P(Fcitx5SwayTest, GtkFieldUnderWaylandTypesTheSentence) {
   wtype.setProcessEnvironment(env);
   wtype.setChildProcessModifier(testing::ownGroup);
   const QString sentence = QStringLiteral("ami tomake bhalobashi. kemon acho? ");
-  const QStringList command = testing::asTestUser(QStringList{QStringLiteral("wtype")} +
-                                                  kKeyPlaces + QStringList{sentence});
+  const QStringList command =
+      testing::asTestUser({QStringLiteral("wtype"), QStringLiteral("-k"), QStringLiteral("F13"),
+                           QStringLiteral("-s"), QStringLiteral("500"), sentence});
   wtype.start(command.first(), command.mid(1));
   ASSERT_TRUE(wtype.waitForStarted());
   const qint64 group = wtype.processId();
-  // What the keys that took their places typed comes first, ended by their space.
-  const QString expected = u("আমি তোমাকে ভালোবাসি। কেমন আছো? ");
-  const QDeadlineTimer deadline(20000);
-  while (!window.text(0).endsWith(u(" ") + expected) && !deadline.hasExpired()) {
-    window.waitForText(0, expected, 200);
-  }
-  EXPECT_TRUE(window.text(0).endsWith(u(" ") + expected)) << window.text(0).toStdString();
+  EXPECT_TRUE(window.waitForText(0, u("আমি তোমাকে ভালোবাসি। কেমন আছো? "), 20000))
+      << window.text(0).toStdString();
   wtype.waitForFinished(5000);
   testing::endGroup(wtype, group);
 }

@@ -52,6 +52,28 @@ TEST(KeyTableTest, IBusKeysBecomeKeyCodesFlagsAndCharacters) {
       {"Bangla layout letter", 0x1000995, 37, 0, 40, 0, "ক", "ক"},
       {"no key code", 'm', 0, 0, 46, 0, "m", "m"},
       {"media key", 0x1008FF14, 164, 0, KeyCodes::kUnknown, 0, "", ""},
+      // Codes the keymap gives other symbols than the US layout does: wtype's own keymap (codes
+      // from 9 in order of use), xmodmap, Colemak, AZERTY. The symbol decides.
+      {"a on Escape's code", 'a', 1, 0, 0, 0, "a", "a"},
+      {"Space on the 3 key's code", ' ', 4, 0, 49, 0, " ", " "},
+      {"n on BackSpace's code", 'n', 14, 0, 45, 0, "n", "n"},
+      {"i on Tab's code", 'i', 15, 0, 34, 0, "i", "i"},
+      {"m on Return's code", 'm', 28, 0, 46, 0, "m", "m"},
+      {"3 on Space's code", '3', 57, 0, 20, 0, "3", "3"},
+      {"? on the 1 key's code", '?', 2, IBUS_SHIFT_MASK, 44, kShift, "?", "?"},
+      {"Control-Option-s on Escape's code", 's', 1, IBUS_CONTROL_MASK | IBUS_MOD1_MASK, 1,
+       kControl | kOption, "s", "s"},
+      {"Colemak f on e's place", 'f', 18, 0, 3, 0, "f", "f"},
+      {"Colemak BackSpace on Caps Lock", IBUS_KEY_BackSpace, 58, 0, 51, 0, "\x7f", "\x7f"},
+      {"AZERTY a on q's place", 'a', 16, 0, 0, 0, "a", "a"},
+      {"AZERTY & on the 1 key", '&', 2, 0, 26, 0, "&", "&"},
+      {"AZERTY Shift 1", '1', 2, IBUS_SHIFT_MASK, 18, kShift, "1", "1"},
+      {"Caps Lock A", 'A', 30, IBUS_LOCK_MASK, 0, kCapsLock, "A", "A"},
+      {"a Bangla letter on Escape's code", 0x1000986, 1, 0, KeyCodes::kUnknown, 0, "আ", "আ"},
+      {"a Bangla letter on Space's code", 0x1000986, 57, 0, KeyCodes::kUnknown, 0, "আ", "আ"},
+      {"a media key on Escape's code", 0x1008FF14, 1, 0, KeyCodes::kUnknown, 0, "", ""},
+      // AltGr's symbol says nothing of the key's own: the place gives the base.
+      {"AltGr @ on q's place", '@', 16, IBUS_MOD5_MASK, 12, kOption, "@", "q"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,11 +1,13 @@
 // Bangla typed into real applications: GTK 3, GTK 4 and Qt 6 text fields on a virtual X display,
 // each using its toolkit's own IBus module (and through fcitx5's modules, with a real fcitx5
-// daemon), receive X key events and hold the converted text; a Banglish selection in them is
-// replaced by Bangla, and nothing else is.
+// daemon), receive X key events and hold the converted text, also where the keymap moves keys; a
+// Banglish selection in them is replaced by Bangla, and nothing else is.
 #include <gtest/gtest.h>
 #include <ibus.h>
 
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <memory>
 #include <ostream>
 
@@ -90,6 +92,45 @@ INSTANTIATE_TEST_SUITE_P(Toolkits, RealApplicationTest,
                                            FaceCase{"gtk4_fcitx5", TextWindow::Toolkit::Gtk4,
                                                     true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A keymap that gives codes other symbols than the US layout does, as xmodmap does: "a" on
+// Escape's code, "n" on BackSpace's and Space on x's. The keys type what the keymap says.
+TEST(RemappedKeymapTest, KeysTypeWhatTheKeymapGivesThem) {
+  VirtualDesktop desktop(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
+  ASSERT_TRUE(desktop.ready()) << desktop.failure().toStdString();
+  QTemporaryDir dir;
+  QFile keymap(dir.filePath(QStringLiteral("remapped.xkb")));
+  ASSERT_TRUE(keymap.open(QIODevice::WriteOnly));
+  keymap.write(R"xkb(xkb_keymap {
+  xkb_keycodes { include "evdev+aliases(qwerty)" };
+  xkb_types { include "complete" };
+  xkb_compat { include "complete" };
+  xkb_symbols {
+    include "pc+us+inet(evdev)"
+    key <ESC> { [ a, A ] };
+    key <AC01> { [ Escape ] };
+    key <BKSP> { [ n, N ] };
+    key <AB06> { [ BackSpace ] };
+    key <SPCE> { [ x, X ] };
+    key <AB02> { [ space ] };
+  };
+};
+)xkb");
+  keymap.close();
+  // Before any window, which reads the keymap as it starts.
+  ASSERT_FALSE(desktop
+                   .run(QStringLiteral("xkbcomp"), {QStringLiteral("-w"), QStringLiteral("0"),
+                                                    keymap.fileName(), desktop.display()})
+                   .isNull());
+  TextWindow* window = desktop.open(TextWindow::Toolkit::Gtk3);
+  ASSERT_NE(window, nullptr) << desktop.failure().toStdString();
+  ASSERT_TRUE(desktop.focus(*window, 0)) << window->errors().toStdString();
+  ASSERT_TRUE(desktop.selectEngine("tolvani"));
+  ASSERT_TRUE(engineActive(desktop)) << desktop.events().join('\n').toStdString();
+  ASSERT_TRUE(desktop.type(QStringLiteral("ami tomake bhalobashi. kemon acho? ")));
+  EXPECT_TRUE(window->waitForText(0, u("আমি তোমাকে ভালোবাসি। কেমন আছো? ")))
+      << window->text(0).toStdString();
+}
 
 // A word still being typed when the focus moves lands once in the application it was typed in,
 // whatever takes the focus: another field of its window, a click in its own field, another

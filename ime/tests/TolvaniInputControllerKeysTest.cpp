@@ -290,6 +290,38 @@ TEST_F(TolvaniInputControllerRealEngineTest, PhoneticWordsCommitWithTheirSpaces)
   EXPECT_TRUE(client_.document().endsWith(u("ক and "))) << client_.document().toStdString();
 }
 
+// Unijoy's link key holds its virama in the composition. Return and Tab after it keep the virama
+// as typed, and then do what they do with nothing composed: they are the client's.
+TEST_F(TolvaniInputControllerRealEngineTest, ReturnAndTabAfterUnijoysLinkKeyKeepTheVirama) {
+  for (int i = 0; i < 3; ++i)
+    press(key(KeyCodes::kSpace, " ", KeyFlags::kControl | KeyFlags::kShift));
+  ASSERT_EQ(controller_->testCurrentMode(), KeyboardMode::unijoy);
+  for (const KeyEvent& end : {kReturn, kTab}) {
+    SCOPED_TRACE(end.keyCode);
+    client_.clearLog();
+    type("g");
+    EXPECT_EQ(client_.markedText(), u("\u09CD"));
+    EXPECT_FALSE(press(end)) << "the key goes on to the client";
+    EXPECT_EQ(client_.insertions(), QStringList{u("\u09CD")});
+    EXPECT_TRUE(client_.marked().isNotFound());
+
+    client_.clearLog();
+    type("jg");
+    EXPECT_FALSE(press(end));
+    EXPECT_EQ(client_.insertions(), QStringList{u("\u0995\u09CD")});
+
+    // AltGr's virama and the ref's hold nothing: the key ends the word as after any letter.
+    client_.clearLog();
+    EXPECT_TRUE(press(letter('g', KeyFlags::kOption)));
+    EXPECT_TRUE(press(kReturn));
+    EXPECT_EQ(client_.insertions(), QStringList{u("\u09CD")});
+    client_.clearLog();
+    EXPECT_TRUE(press(letter('A', KeyFlags::kShift)));
+    EXPECT_TRUE(press(kReturn));
+    EXPECT_EQ(client_.insertions(), QStringList{u("\u09B0\u09CD")});
+  }
+}
+
 // Keys faster than the rows: a controller whose rows come after each key's answer shows every
 // preedit at once, the rows of the last key once the loop runs, and a digit typed before they came
 // picks what it would have picked from rows that came with the key.

@@ -5,7 +5,9 @@
 // every application from one event loop, so no call waits longer than a deadline: a key left
 // unanswered goes on to the application as typed, after the preedit shown so far is committed, and
 // the keys after it go on too until the program answers again. With no program serving, the addon
-// starts one, and keys go on as typed until it answers.
+// starts one; a key that finds the program it served gone waits for the new one as a first key
+// waits for its answer. A key that goes on as typed takes the rest of its word with it: no word
+// is half Latin, half Bangla.
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -164,15 +166,85 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
 
   void keyEvent(const fcitx::InputMethodEntry&, fcitx::KeyEvent& event) override {
     if (event.isRelease()) return;
-    fcitx::InputContext* ic = event.inputContext();
-    if (!connected() && !connect()) {
-      start();
-      return;
+    const fcitx::Key& key = event.rawKey();
+    // A word begun as typed while no program answered ends as typed.
+    if (typedWord_) {
+      if (key.isModifier() || continuesWord(key)) return;
+      typedWord_ = false;
     }
-    if (stalled_) return drain();
+    fcitx::InputContext* ic = event.inputContext();
+    // A program that ended since the last key, or as this one went to it, is started again, and
+    // the key waits for it (a dying program may take a connection before it closes).
+    std::optional<std::uint64_t> restartDeadline;
+    for (;;) {
+      if (!connected() && !connect()) {
+        start();
+        if (!restartDeadline) {
+          if (!std::exchange(restartAwaited_, false)) return goOnAsTyped(key);
+          restartDeadline = monotonicUs() + kFirstKeyDeadlineMs * 1000u;
+        }
+        if (!awaitConnection(*restartDeadline)) return goOnAsTyped(key);
+      }
+      if (stalled_) {
+        drain();
+        return goOnAsTyped(key);
+      }
+      if (const std::uint32_t sequence = sendKey(ic, key)) {
+        if (const std::optional<bool> handled = awaitAnswer(sequence)) {
+          answered_ = true;
+          if (*handled) event.filterAndAccept();
+          return;
+        }
+        if (connected()) {
+          stall(ic, sequence);
+          return goOnAsTyped(key);
+        }
+      }
+      // The connection ended as the key went: by the program's end, or for what it sent (the key
+      // goes on as typed, and the next is the program's again).
+      if (!restartDeadline) {
+        if (!std::exchange(restartAwaited_, false)) return start();
+        restartDeadline = monotonicUs() + kFirstKeyDeadlineMs * 1000u;
+      } else if (monotonicUs() >= *restartDeadline) {
+        start();
+        return goOnAsTyped(key);
+      }
+    }
+  }
+
+  // Looks for the program's socket until `deadline`.
+  bool awaitConnection(std::uint64_t deadline) {
+    while (monotonicUs() < deadline) {
+      ::poll(nullptr, 0, 10);
+      if (connect()) return true;
+    }
+    return false;
+  }
+
+  // Updates that come first are applied on the way; the answer ends the wait. None when the
+  // deadline passed or the connection ended.
+  std::optional<bool> awaitAnswer(std::uint32_t sequence) {
+    const int limitMs = answered_ ? kDeadlineMs : kFirstKeyDeadlineMs;
+    const std::uint64_t deadline = monotonicUs() + static_cast<std::uint64_t>(limitMs) * 1000u;
+    answer_.reset();
+    awaiting_ = sequence;
+    while (!answer_ && connected()) {
+      const std::uint64_t now = monotonicUs();
+      if (now >= deadline) break;
+      pollfd p{fd_, POLLIN, 0};
+      const int left = static_cast<int>((deadline - now + 999) / 1000);
+      const int ready = ::poll(&p, 1, left);
+      if (ready < 0 && errno != EINTR) break;
+      if (ready > 0) readAvailable();
+    }
+    awaiting_ = 0;
+    return answer_;
+  }
+
+  // The key with the context's text and caret; its sequence number, 0 when it could not be sent.
+  std::uint32_t sendKey(fcitx::InputContext* ic, const fcitx::Key& key) {
     const std::uint32_t id = idOf(ic);
     if (focusedId_ != id) sendFocusIn(ic);
-    const fcitx::Key& key = event.rawKey();
     const std::uint32_t code = key.code() >= 8 ? static_cast<std::uint32_t>(key.code() - 8) : 0;
     const std::uint32_t states =
         static_cast<std::uint32_t>(key.states()) & (((1u << 8) - 1) | (1u << 26));
@@ -196,33 +268,23 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         .i32(caret.width())
         .i32(caret.height())
         .u8(static_cast<std::uint8_t>(purpose));
-    // A program that ended since the last key is started again; this key goes on as typed.
-    if (!send(message)) return start();
-    // Updates that come first are applied on the way; the answer ends the wait.
-    const int limitMs = answered_ ? kDeadlineMs : kFirstKeyDeadlineMs;
-    const std::uint64_t deadline = monotonicUs() + static_cast<std::uint64_t>(limitMs) * 1000u;
-    answer_.reset();
-    awaiting_ = sequence;
-    while (!answer_ && connected()) {
-      const std::uint64_t now = monotonicUs();
-      if (now >= deadline) break;
-      pollfd p{fd_, POLLIN, 0};
-      const int left = static_cast<int>((deadline - now + 999) / 1000);
-      const int ready = ::poll(&p, 1, left);
-      if (ready < 0 && errno != EINTR) break;
-      if (ready > 0) readAvailable();
-    }
-    awaiting_ = 0;
-    if (!answer_) {
-      if (connected()) {
-        stall(ic, sequence);
-      } else {
-        start();
-      }
-      return;
-    }
-    answered_ = true;
-    if (*answer_) event.filterAndAccept();
+    return send(message) ? sequence : 0;
+  }
+
+  // The key goes on to the application as typed, and so does the rest of the word it begins.
+  void goOnAsTyped(const fcitx::Key& key) {
+    typedWord_ = key.sym() != FcitxKey_BackSpace && continuesWord(key);
+  }
+
+  // Letters, digits and the apostrophe, and Backspace within them, without Control, Alt or Super.
+  static bool continuesWord(const fcitx::Key& key) {
+    if (key.states().testAny(fcitx::KeyStates{fcitx::KeyState::Ctrl, fcitx::KeyState::Alt,
+                                              fcitx::KeyState::Super, fcitx::KeyState::Super2}))
+      return false;
+    if (key.sym() == FcitxKey_BackSpace) return true;
+    const std::uint32_t c = fcitx::Key::keySymToUnicode(key.sym());
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '\'' || c > 0xA0;
   }
 
   void activate(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event) override {
@@ -238,6 +300,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   // fcitx5 and the toolkits on a focus change, here otherwise) and the composition is over.
   void deactivate(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event) override {
     fcitx::InputContext* ic = event.inputContext();
+    typedWord_ = false;
     const bool focusOut = event.type() == fcitx::EventType::InputContextFocusOut;
     if (!focusOut) commitPreedit(ic);
     // A client that puts in its preedit itself as it loses the focus keeps it until then: fcitx5
@@ -253,6 +316,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   // field reported tells which, and the word goes in here where the field has not taken it.
   void reset(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event) override {
     fcitx::InputContext* ic = event.inputContext();
+    typedWord_ = false;
     if (event.type() != fcitx::EventType::InputContextReset || !fieldTookPreedit(ic))
       commitPreedit(ic);
     endComposition(ic);
@@ -455,6 +519,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     fd_ = fd;
     stalled_ = false;
     answered_ = false;
+    restartAwaited_ = false;
     focusedId_ = 0;
     io_ = instance_->eventLoop().addIOEvent(
         fd_, fcitx::IOEventFlag::In, [this](fcitx::EventSourceIO*, int, fcitx::IOEventFlags) {
@@ -554,8 +619,10 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         continue;
       }
       // The program is gone, or has not read for so long that its socket is full.
+      const bool gone = n < 0 && (errno == EPIPE || errno == ECONNRESET);
       FCITX_WARN() << "Tolvani: the program does not take messages; the connection ends";
       disconnect();
+      restartAwaited_ = gone;
       return false;
     }
     return true;
@@ -609,6 +676,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
       FCITX_INFO() << "Tolvani: the program ended the connection";
       disconnect();
+      restartAwaited_ = true;
       return;
     }
     std::string body;
@@ -862,6 +930,10 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   std::optional<bool> answer_;
   // The program has answered a key since the connection began.
   bool answered_ = false;
+  // The program ended the connection (it is gone): the next key waits for it to be back.
+  bool restartAwaited_ = false;
+  // Keys go on as typed to the end of the word.
+  bool typedWord_ = false;
   bool stalled_ = false;
   std::uint32_t stalledSequence_ = 0;
   std::uint32_t stalledId_ = 0;
