@@ -434,9 +434,9 @@ void focusPlaceholder(IBusEngine* engine) {
   if (!state().focused.isEmpty()) focusOut(state().focused);
   settleDeparture(/*viaPlaceholder=*/true);
   // The tests check the panel once they read this: the list has left by then.
-  if (!qEnvironmentVariableIsEmpty("TOLVANI_TEST_IBUS_EVENTS"))
+  if (TestEvents::enabled())
     g_dbus_connection_flush_sync(ibus_bus_get_connection(state().bus), nullptr, nullptr);
-  IBusFrontEnd::testEvent(QStringLiteral("placeholder ") + state().placeholder);
+  TestEvents::record(QStringLiteral("placeholder ") + state().placeholder);
 }
 
 // Another focus came before the daemon's answer: the answer may name the context that has the
