@@ -9,6 +9,7 @@
 #include <set>
 
 #include "platform/Clock.h"
+#include "settings/UIStrings.h"
 #include "setup/IBusInputSources.h"
 #include "setup/InputSourceRegistration.h"
 #include "setup/InputSourceSnapshot.h"
@@ -89,6 +90,8 @@ std::optional<int> InputSourceCommand::run(const QStringList& arguments, const Q
       const RetryRule rule{QString::fromUtf16(kInputSourceDomain), {1, 2}};
       const int count =
           withRetries<int>(rule, [&] { return InputSourceRegistration::enable(bundleURL, id); });
+      if (IBusInputSources::daemonStartedAgain())
+        writeLine(out, QStringLiteral("tolvani: ") + UIStrings::setupIBusStartedAgain());
       writeLine(out,
                 QStringLiteral("tolvani: registered and enabled %1 input source(s)").arg(count));
     }

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <mutex>
 
+#include "platform/Log.h"
 #include "platform/Queues.h"
 #include "setup/ChildProcess.h"
 #include "setup/SetupMessages.h"
@@ -80,6 +81,9 @@ void InputSourceProbe::enable(CancellationRef cancellation, SetupCompletion<Done
   run(QStringLiteral("--enable-input-source"), std::move(cancellation),
       [completion = std::move(completion)](SetupResult<QString> result) {
         if (!result.ok()) return completion(result.error());
+        // What the child did to the session (such as starting IBus again) goes in this log.
+        for (const QString& line : splitOutputLines(result.value()))
+          if (line.startsWith(kMessagePrefix)) platform::log::line(line.mid(kMessagePrefix.size()));
         completion(Done{});
       });
 }
