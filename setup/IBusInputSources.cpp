@@ -513,6 +513,11 @@ QString globalEngine(IBusBus* bus) {
   return name;
 }
 
+bool& restarted() {
+  static bool asked = false;
+  return asked;
+}
+
 bool& startedAgain() {
   static bool started = false;
   return started;
@@ -608,6 +613,7 @@ int IBusInputSources::restartDaemon(const QStringList& names) {
   const bool hadPanel = ibus_bus_name_has_owner(bus.ptr, IBUS_SERVICE_PANEL);
   const QString engineBefore = globalEngine(bus.ptr);
   if (!ibus_bus_exit(bus.ptr, TRUE)) return -EIO;
+  restarted() = true;
   if (restartObserver() && start) restartObserver()(start->pid);
 
   auto deadline = std::chrono::steady_clock::now() + kDaemonWait;
@@ -641,6 +647,8 @@ int IBusInputSources::restartDaemon(const QStringList& names) {
     ibus_bus_set_global_engine(fresh.ptr, engineBefore.toUtf8().constData());
   return 0;
 }
+
+bool IBusInputSources::daemonRestarted() { return restarted(); }
 
 bool IBusInputSources::daemonStartedAgain() { return startedAgain(); }
 

@@ -45,7 +45,8 @@ class IBusInputSources final : public InputSourceSystem {
   // folder), which brings back the panel it had; the engine the person typed with is selected
   // again. -ECHILD when none could be brought back.
   int restartDaemon(const QStringList& names);
-  // Whether a restart of this process had to start the daemon again.
+  // Whether this process asked the daemon to restart, and whether it then had to start it again.
+  static bool daemonRestarted();
   static bool daemonStartedAgain();
   // Called with the daemon's process id right after it was asked to restart.
   static void testSetRestartObserver(std::function<void(pid_t)> observer);

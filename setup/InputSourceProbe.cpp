@@ -1,6 +1,7 @@
 #include "setup/InputSourceProbe.h"
 
 #include <QCoreApplication>
+#include <atomic>
 #include <mutex>
 
 #include "platform/Log.h"
@@ -13,6 +14,8 @@ namespace tolvani {
 namespace {
 
 const QString kMessagePrefix = QStringLiteral("tolvani: ");
+
+std::atomic<bool> enableRestarted{false};
 
 std::mutex executableMu;
 std::optional<QString> testExecutable;  // guarded by executableMu
@@ -38,6 +41,8 @@ std::optional<QString> relayedMessage(const QString& standardError) {
 }
 
 }  // namespace
+
+bool InputSourceProbe::enableRestartedIBus() { return enableRestarted; }
 
 void InputSourceProbe::testSetExecutable(std::optional<QString> path) {
   std::lock_guard lock(executableMu);
@@ -82,8 +87,10 @@ void InputSourceProbe::enable(CancellationRef cancellation, SetupCompletion<Done
       [completion = std::move(completion)](SetupResult<QString> result) {
         if (!result.ok()) return completion(result.error());
         // What the child did to the session (such as starting IBus again) goes in this log.
-        for (const QString& line : splitOutputLines(result.value()))
+        const QStringList lines = splitOutputLines(result.value());
+        for (const QString& line : lines)
           if (line.startsWith(kMessagePrefix)) platform::log::line(line.mid(kMessagePrefix.size()));
+        enableRestarted = lines.contains(QStringLiteral("tolvani-restarted ibus"));
         completion(Done{});
       });
 }

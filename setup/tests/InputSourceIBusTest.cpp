@@ -248,22 +248,7 @@ TEST_F(InputSourceIBusTest, InputMenuIsThePanelsTrayIcon) {
 // its panel, Tolvani listed, and the person's engines and engine as before. The command says so,
 // and the setup window's process logs what the command said.
 TEST_F(InputSourceIBusTest, DaemonKilledInItsRestartIsStartedAgain) {
-  const QString panelScript = root_.path() + "/panel.py";
-  QFile script(panelScript);
-  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-  script.write(
-      "import gi\n"
-      "gi.require_version('IBus', '1.0')\n"
-      "from gi.repository import GLib, IBus\n"
-      "IBus.init()\n"
-      "bus = IBus.Bus()\n"
-      "loop = GLib.MainLoop()\n"
-      "bus.connect('disconnected', lambda *_: loop.quit())\n"
-      "if bus.is_connected():\n"
-      "    bus.request_name(IBus.SERVICE_PANEL, 0)\n"
-      "    loop.run()\n");
-  script.close();
-  daemon_->setPanel("/usr/bin/python3 " + panelScript);
+  ASSERT_TRUE(daemon_->startPanel());
   daemon_->keepSession();
   // The person's keyboard is known to the daemon; Tolvani is installed while it runs.
   ASSERT_TRUE(daemon_->offerKeyboardEngines({sessionkeymap::current().front().layout}));

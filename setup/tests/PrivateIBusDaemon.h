@@ -142,6 +142,29 @@ class PrivateIBusDaemon {
 
   // The command line of the panel the daemon starts (and starts again when it restarts).
   void setPanel(const QString& command) { panel_ = command; }
+  // A panel of IBus's own kind for the daemon to start: it holds the panel's name while its
+  // daemon runs and ends with it.
+  bool startPanel() {
+    const QString path = root_ + "/panel.py";
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly)) return false;
+    script.write(
+        "import gi\n"
+        "gi.require_version('IBus', '1.0')\n"
+        "from gi.repository import GLib, IBus\n"
+        "IBus.init()\n"
+        "bus = IBus.Bus()\n"
+        "loop = GLib.MainLoop()\n"
+        "bus.connect('disconnected', lambda *_: loop.quit())\n"
+        "if bus.is_connected():\n"
+        "    bus.request_name(IBus.SERVICE_PANEL, 0)\n"
+        "    loop.run()\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                          QFile::ReadOther);
+    setPanel("/usr/bin/python3 " + path);
+    return true;
+  }
   // The daemon's session bus stays when the daemon dies, as a desktop's does.
   void keepSession() { keepSession_ = true; }
 
