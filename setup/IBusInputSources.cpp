@@ -624,8 +624,7 @@ int IBusInputSources::restartDaemon(const QStringList& names) {
     std::this_thread::sleep_for(kDaemonPoll);
   }
   bus = GObjectRef<IBusBus>();
-  const pid_t restarted = start ? start->pid : 0;
-  GObjectRef<IBusBus> fresh = awaitDaemon(names, deadline, restarted);
+  GObjectRef<IBusBus> fresh = awaitDaemon(names, deadline, start ? start->pid : 0);
   // A daemon that died in its restart (IBus can abort on its own assertions as it ends its
   // connections) comes back from nothing: the person would be left without an input method.
   if (!fresh && start && !processRuns(start->pid)) {
@@ -639,8 +638,9 @@ int IBusInputSources::restartDaemon(const QStringList& names) {
   // The panel the session had comes back with the daemon (its command line, or the desktop's
   // shell reconnecting) and selects the engine it last used; the engine the person typed with
   // is then selected again where it is not.
+  const auto panelDeadline = std::chrono::steady_clock::now() + kDaemonWait;
   while (hadPanel && !ibus_bus_name_has_owner(fresh.ptr, IBUS_SERVICE_PANEL) &&
-         std::chrono::steady_clock::now() < deadline)
+         std::chrono::steady_clock::now() < panelDeadline)
     std::this_thread::sleep_for(kDaemonPoll);
   if (!engineBefore.isEmpty() && globalEngine(fresh.ptr) != engineBefore &&
       listsAll(fresh.ptr, {engineBefore}))
