@@ -149,6 +149,10 @@ QString setupNoAnswer() {
   return pick(u"Setup got no answer in time. Retry Setup to try again.",
               u"সময়মতো কোনো সাড়া আসেনি। আবার চেষ্টা করুন।");
 }
+QString setupIBusStartedAgain() {
+  return pick(u"IBus did not come back after its restart, so Tolvani started it again.",
+              u"রিস্টার্টের পর IBus ফিরে আসেনি, তাই তোলভানি এটি আবার চালু করেছে।");
+}
 QString setupIBusNotRunning() {
   return pickForDesktop(
       u"Tolvani is added. IBus is not running in this session yet: log out and in again; then "

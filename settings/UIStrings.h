@@ -33,6 +33,8 @@ QString setupDoneDetail();
 QString setupEnableDetail();
 // The source is enabled and IBus runs, but another step does not hold.
 QString setupStepsLeft();
+// Said when a restart of IBus that setup asked for left no daemon, and setup started it again.
+QString setupIBusStartedAgain();
 // What is left when the session runs no IBus daemon yet.
 QString setupIBusNotRunning();
 // Where fcitx5 is the framework, with its trigger key `key` (none set when empty).

@@ -5,6 +5,9 @@
 #include <ibus.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +20,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -39,6 +45,8 @@ constexpr char kSystemComponentFolder[] = "/usr/share/ibus/component";
 constexpr auto kDaemonWait = std::chrono::seconds(3);
 constexpr auto kDaemonPoll = std::chrono::milliseconds(50);
 constexpr auto kDaemonStartWait = std::chrono::seconds(2);
+// How much longer a restarted daemon whose process still runs may take to answer.
+constexpr auto kDaemonLateWait = std::chrono::seconds(7);
 
 template <class T>
 struct GObjectRef {
@@ -356,6 +364,181 @@ int rebuildRegistryCache() {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -EIO;
 }
 
+// The session's daemon, read from its process: how to start it again the same way.
+struct DaemonStart {
+  pid_t pid = 0;
+  QByteArray executable;
+  QList<QByteArray> arguments;
+  QList<QByteArray> environment;
+  QByteArray folder;
+  // Its standard output and error, opened again (closed on exec), or -1.
+  std::shared_ptr<int> output, errors;
+};
+
+std::shared_ptr<int> reopen(const QByteArray& path) {
+  const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
+  return std::shared_ptr<int>(new int(fd), [](int* p) {
+    if (*p >= 0) ::close(*p);
+    delete p;
+  });
+}
+
+QList<QByteArray> nulSeparated(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  QList<QByteArray> parts = file.readAll().split('\0');
+  while (!parts.isEmpty() && parts.last().isEmpty()) parts.removeLast();
+  return parts;
+}
+
+// The daemon at the other end of `bus`'s socket.
+std::optional<DaemonStart> noteDaemonStart(IBusBus* bus) {
+  GDBusConnection* connection = ibus_bus_get_connection(bus);
+  GIOStream* stream = connection ? g_dbus_connection_get_stream(connection) : nullptr;
+  if (!G_IS_SOCKET_CONNECTION(stream)) return std::nullopt;
+  GCredentials* credentials = g_socket_get_credentials(
+      g_socket_connection_get_socket(G_SOCKET_CONNECTION(stream)), nullptr);
+  if (credentials == nullptr) return std::nullopt;
+  const pid_t pid = g_credentials_get_unix_pid(credentials, nullptr);
+  g_object_unref(credentials);
+  if (pid <= 0) return std::nullopt;
+  const QString process = QStringLiteral("/proc/%1").arg(pid);
+  DaemonStart start;
+  start.pid = pid;
+  start.executable = QFile::encodeName(QFile::symLinkTarget(process + QStringLiteral("/exe")));
+  start.arguments = nulSeparated(process + QStringLiteral("/cmdline"));
+  start.environment = nulSeparated(process + QStringLiteral("/environ"));
+  start.folder = QFile::encodeName(QFile::symLinkTarget(process + QStringLiteral("/cwd")));
+  start.output = reopen(QFile::encodeName(process + QStringLiteral("/fd/1")));
+  start.errors = reopen(QFile::encodeName(process + QStringLiteral("/fd/2")));
+  if (start.executable.isEmpty() || start.arguments.isEmpty()) return std::nullopt;
+  return start;
+}
+
+// Whether `pid` runs: neither gone nor a zombie left to its parent.
+bool processRuns(pid_t pid) {
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!stat.open(QIODevice::ReadOnly)) return false;
+  const QByteArray fields = stat.readAll();
+  const qsizetype end = fields.lastIndexOf(')');
+  return end >= 0 && fields.mid(end + 2, 1) != "Z";
+}
+
+// A daemon given a socket path (--address=unix:path=...) cannot listen there while the socket
+// file of one that died is left: the file goes when nothing answers on it.
+void removeStaleSocket(const DaemonStart& start) {
+  for (const QByteArray& argument : start.arguments) {
+    const qsizetype at = argument.indexOf("unix:path=");
+    if (at < 0) continue;
+    const QByteArray path = argument.mid(at + 10).split(',').value(0);
+    struct stat info {};
+    if (path.isEmpty() || ::stat(path.constData(), &info) != 0 || !S_ISSOCK(info.st_mode)) continue;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (static_cast<size_t>(path.size()) >= sizeof address.sun_path) continue;
+    std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) continue;
+    const bool refused =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+        errno == ECONNREFUSED;
+    ::close(fd);
+    if (refused) ::unlink(path.constData());
+  }
+}
+
+// Starts the daemon as `start` says, in a session of its own and not as this process's child, so
+// that it outlives the command. A daemon that finds itself without a parent at its start ends
+// (IBus 1.5.27 takes it for a session gone) unless told to run in the background, which it then
+// is: its parent, the session's launcher, cannot be asked to start it again.
+bool startDaemonAgain(const DaemonStart& start) {
+  std::vector<char*> argv, envp;
+  QList<QByteArray> arguments = start.arguments, environment = start.environment;
+  if (!arguments.contains("--daemonize") && !arguments.contains("-d"))
+    arguments.append("--daemonize");
+  for (QByteArray& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  for (QByteArray& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  removeStaleSocket(start);
+  const int output = start.output ? *start.output : -1;
+  const int errors = start.errors ? *start.errors : -1;
+  const pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    // Only async-signal-safe calls from here on.
+    ::setsid();
+    if (::fork() != 0) ::_exit(0);
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(output >= 0 ? output : null, STDOUT_FILENO);
+    ::dup2(errors >= 0 ? errors : null, STDERR_FILENO);
+    if (start.folder.isEmpty() || ::chdir(start.folder.constData()) != 0) {
+      if (::chdir("/") != 0) ::_exit(126);
+    }
+    ::execve(start.executable.constData(), argv.data(), envp.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A connection to a daemon that lists `names`, awaited until `deadline`; while `restarted` runs
+// and nothing answers, a little longer, since it is a restart that is late, not gone.
+GObjectRef<IBusBus> awaitDaemon(const QStringList& names,
+                                std::chrono::steady_clock::time_point deadline, pid_t restarted) {
+  const auto limit = deadline + kDaemonLateWait;
+  for (;;) {
+    GObjectRef<IBusBus> fresh = tryConnect();
+    if (fresh && listsAll(fresh.ptr, names)) return fresh;
+    const auto now = std::chrono::steady_clock::now();
+    const bool alive = restarted > 0 && processRuns(restarted);
+    if (!fresh && restarted > 0 && !alive) return GObjectRef<IBusBus>();
+    if (now >= (alive && !fresh ? limit : deadline)) return fresh;
+    std::this_thread::sleep_for(kDaemonPoll);
+  }
+}
+
+// The daemon's global engine, asked as a property, since libibus's own call logs a warning when
+// no engine was ever set.
+QString globalEngine(IBusBus* bus) {
+  GVariant* reply = g_dbus_connection_call_sync(
+      ibus_bus_get_connection(bus), IBUS_SERVICE_IBUS, IBUS_PATH_IBUS,
+      "org.freedesktop.DBus.Properties", "Get",
+      g_variant_new("(ss)", IBUS_INTERFACE_IBUS, "GlobalEngine"), G_VARIANT_TYPE("(v)"),
+      G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+  if (reply == nullptr) return {};
+  GVariant* packed = nullptr;
+  g_variant_get(reply, "(v)", &packed);
+  g_variant_unref(reply);
+  IBusSerializable* object = ibus_serializable_deserialize_object(packed);
+  g_variant_unref(packed);
+  if (object == nullptr) return {};
+  QString name;
+  if (IBUS_IS_ENGINE_DESC(object))
+    name = QString::fromUtf8(ibus_engine_desc_get_name(IBUS_ENGINE_DESC(object)));
+  g_object_unref(object);
+  return name;
+}
+
+bool& restarted() {
+  static bool asked = false;
+  return asked;
+}
+
+bool& startedAgain() {
+  static bool started = false;
+  return started;
+}
+
+std::function<void(pid_t)>& restartObserver() {
+  static std::function<void(pid_t)> observer;
+  return observer;
+}
+
 }  // namespace
 
 bool IBusInputSources::schemaInstalled(const char* id) {
@@ -421,20 +604,30 @@ int IBusInputSources::registerBundle(const QUrl& bundleURL) {
 
   if (const int status = rebuildRegistryCache(); status != 0) return status;
 
-  GObjectRef<IBusBus> bus = connectBus();
-  // A session whose daemon is not running yet: the daemon reads the cache when it starts.
-  if (!bus) return 0;
   const QStringList names = component->engineNames();
-  if (listsAll(bus.ptr, names)) return 0;
+  {
+    GObjectRef<IBusBus> bus = connectBus();
+    // A session whose daemon is not running yet: the daemon reads the cache when it starts.
+    if (!bus) return 0;
+    if (listsAll(bus.ptr, names)) return 0;
+  }
+  // libibus shares one connection per process: none may be held across the restart, or every
+  // later connection would be the one to the daemon gone.
   return restartDaemon(names);
 }
 
 int IBusInputSources::restartDaemon(const QStringList& names) {
   GObjectRef<IBusBus> bus = connectBus();
   if (!bus) return 0;
+  // How the daemon was started, and what the person had, before anything can be lost.
+  std::optional<DaemonStart> start = noteDaemonStart(bus.ptr);
+  const bool hadPanel = ibus_bus_name_has_owner(bus.ptr, IBUS_SERVICE_PANEL);
+  const QString engineBefore = globalEngine(bus.ptr);
   if (!ibus_bus_exit(bus.ptr, TRUE)) return -EIO;
+  restarted() = true;
+  if (restartObserver() && start) restartObserver()(start->pid);
 
-  const auto deadline = std::chrono::steady_clock::now() + kDaemonWait;
+  auto deadline = std::chrono::steady_clock::now() + kDaemonWait;
   // The old daemon hangs up before its new self listens: a connection made sooner would reach
   // the one going away.
   while (ibus_bus_is_connected(bus.ptr) && std::chrono::steady_clock::now() < deadline) {
@@ -442,12 +635,36 @@ int IBusInputSources::restartDaemon(const QStringList& names) {
     std::this_thread::sleep_for(kDaemonPoll);
   }
   bus = GObjectRef<IBusBus>();
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (GObjectRef<IBusBus> fresh = tryConnect(); fresh && listsAll(fresh.ptr, names)) break;
-    std::this_thread::sleep_for(kDaemonPoll);
+  GObjectRef<IBusBus> fresh = awaitDaemon(names, deadline, start ? start->pid : 0);
+  // A daemon that died in its restart (IBus can abort on its own assertions as it ends its
+  // connections) comes back from nothing: the person would be left without an input method.
+  if (!fresh && start && !processRuns(start->pid)) {
+    if (!startDaemonAgain(*start)) return -ECHILD;
+    startedAgain() = true;
+    deadline = std::chrono::steady_clock::now() + kDaemonWait;
+    fresh = awaitDaemon(names, deadline, 0);
+    if (!fresh) return -ECHILD;
   }
-  // A daemon still starting is not an error here: the caller looks for the sources next.
+  if (!fresh) return 0;  // still starting: the caller looks for the sources next
+  // The panel the session had comes back with the daemon (its command line, or the desktop's
+  // shell reconnecting) and selects the engine it last used; the engine the person typed with
+  // is then selected again where it is not.
+  const auto panelDeadline = std::chrono::steady_clock::now() + kDaemonWait;
+  while (hadPanel && !ibus_bus_name_has_owner(fresh.ptr, IBUS_SERVICE_PANEL) &&
+         std::chrono::steady_clock::now() < panelDeadline)
+    std::this_thread::sleep_for(kDaemonPoll);
+  if (!engineBefore.isEmpty() && globalEngine(fresh.ptr) != engineBefore &&
+      listsAll(fresh.ptr, {engineBefore}))
+    ibus_bus_set_global_engine(fresh.ptr, engineBefore.toUtf8().constData());
   return 0;
+}
+
+bool IBusInputSources::daemonRestarted() { return restarted(); }
+
+bool IBusInputSources::daemonStartedAgain() { return startedAgain(); }
+
+void IBusInputSources::testSetRestartObserver(std::function<void(pid_t)> observer) {
+  restartObserver() = std::move(observer);
 }
 
 bool IBusInputSources::running() { return static_cast<bool>(connectBus()); }
@@ -502,25 +719,9 @@ int IBusInputSources::select(const InputSource& source) {
 std::optional<InputSource> IBusInputSources::current() {
   GObjectRef<IBusBus> bus = connectBus();
   if (!bus) return std::nullopt;
-  // Asked as a property, since libibus's own call logs a warning when no engine was ever set.
-  GVariant* reply = g_dbus_connection_call_sync(
-      ibus_bus_get_connection(bus.ptr), IBUS_SERVICE_IBUS, IBUS_PATH_IBUS,
-      "org.freedesktop.DBus.Properties", "Get",
-      g_variant_new("(ss)", IBUS_INTERFACE_IBUS, "GlobalEngine"), G_VARIANT_TYPE("(v)"),
-      G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-  if (reply == nullptr) return std::nullopt;
-  GVariant* packed = nullptr;
-  g_variant_get(reply, "(v)", &packed);
-  g_variant_unref(reply);
-  IBusSerializable* object = ibus_serializable_deserialize_object(packed);
-  g_variant_unref(packed);
-  if (object == nullptr) return std::nullopt;
-  std::optional<InputSource> source;
-  if (IBUS_IS_ENGINE_DESC(object))
-    source =
-        InputSource{QString::fromUtf8(ibus_engine_desc_get_name(IBUS_ENGINE_DESC(object))), true};
-  g_object_unref(object);
-  return source;
+  const QString name = globalEngine(bus.ptr);
+  if (name.isEmpty()) return std::nullopt;
+  return InputSource{name, true};
 }
 
 std::optional<bool> IBusInputSources::inputMenuVisible() {

@@ -13,9 +13,12 @@
 #ifndef TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 #define TOLVANI_SETUP_IBUSINPUTSOURCES_H_
 
+#include <sys/types.h>
+
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <functional>
 #include <optional>
 
 #include "setup/InputSourceSystem.h"
@@ -39,8 +42,16 @@ class IBusInputSources final : public InputSourceSystem {
   bool setInputMenuVisible() override;
 
   // Restarts the daemon and waits a little for the new one to list the engines `names`; 0 also
-  // when no daemon runs (nothing to restart) or the new one is still starting.
+  // when no daemon runs (nothing to restart) or the new one is still starting. A daemon that
+  // died in the restart is started again as it was started (its command line, environment and
+  // folder), which brings back the panel it had; the engine the person typed with is selected
+  // again. -ECHILD when none could be brought back.
   int restartDaemon(const QStringList& names);
+  // Whether this process asked the daemon to restart, and whether it then had to start it again.
+  static bool daemonRestarted();
+  static bool daemonStartedAgain();
+  // Called with the daemon's process id right after it was asked to restart.
+  static void testSetRestartObserver(std::function<void(pid_t)> observer);
 
   static bool schemaInstalled(const char* id);
   // The folders the daemon reads components from: IBUS_COMPONENT_PATH, else the system's.

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "platform/Clock.h"
+#include "settings/UIStrings.h"
 #include "setup/IBusInputSources.h"
 #include "setup/InputSourceRegistration.h"
 #include "setup/InputSourceSnapshot.h"
@@ -24,6 +25,8 @@ namespace {
 const QString kEnableFlag = QStringLiteral("--enable-input-source");
 const QString kSelectFlag = QStringLiteral("--select-input-source");
 const QString kStateFlag = QStringLiteral("--input-source-state");
+
+const QString kRestartedLine = QStringLiteral("tolvani-restarted ibus");
 
 constexpr int kMaxAttempts = 10;
 constexpr std::chrono::milliseconds kRetryPause(500);
@@ -89,6 +92,10 @@ std::optional<int> InputSourceCommand::run(const QStringList& arguments, const Q
       const RetryRule rule{QString::fromUtf16(kInputSourceDomain), {1, 2}};
       const int count =
           withRetries<int>(rule, [&] { return InputSourceRegistration::enable(bundleURL, id); });
+      // The setup window leaves the daemon and the panel it starts alone after this.
+      if (IBusInputSources::daemonRestarted()) writeLine(out, kRestartedLine);
+      if (IBusInputSources::daemonStartedAgain())
+        writeLine(out, QStringLiteral("tolvani: ") + UIStrings::setupIBusStartedAgain());
       writeLine(out,
                 QStringLiteral("tolvani: registered and enabled %1 input source(s)").arg(count));
     }

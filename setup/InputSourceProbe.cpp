@@ -1,8 +1,10 @@
 #include "setup/InputSourceProbe.h"
 
 #include <QCoreApplication>
+#include <atomic>
 #include <mutex>
 
+#include "platform/Log.h"
 #include "platform/Queues.h"
 #include "setup/ChildProcess.h"
 #include "setup/SetupMessages.h"
@@ -12,6 +14,8 @@ namespace tolvani {
 namespace {
 
 const QString kMessagePrefix = QStringLiteral("tolvani: ");
+
+std::atomic<bool> enableRestarted{false};
 
 std::mutex executableMu;
 std::optional<QString> testExecutable;  // guarded by executableMu
@@ -37,6 +41,8 @@ std::optional<QString> relayedMessage(const QString& standardError) {
 }
 
 }  // namespace
+
+bool InputSourceProbe::enableRestartedIBus() { return enableRestarted; }
 
 void InputSourceProbe::testSetExecutable(std::optional<QString> path) {
   std::lock_guard lock(executableMu);
@@ -80,6 +86,11 @@ void InputSourceProbe::enable(CancellationRef cancellation, SetupCompletion<Done
   run(QStringLiteral("--enable-input-source"), std::move(cancellation),
       [completion = std::move(completion)](SetupResult<QString> result) {
         if (!result.ok()) return completion(result.error());
+        // What the child did to the session (such as starting IBus again) goes in this log.
+        const QStringList lines = splitOutputLines(result.value());
+        for (const QString& line : lines)
+          if (line.startsWith(kMessagePrefix)) platform::log::line(line.mid(kMessagePrefix.size()));
+        enableRestarted = lines.contains(QStringLiteral("tolvani-restarted ibus"));
         completion(Done{});
       });
 }

@@ -16,6 +16,8 @@ class InputSourceProbe {
  public:
   static void state(CancellationRef cancellation, SetupCompletion<InputSourceSnapshot> completion);
   static void enable(CancellationRef cancellation, SetupCompletion<Done> completion);
+  // Whether the last enabling child that succeeded restarted IBus's daemon.
+  static bool enableRestartedIBus();
   static void select(CancellationRef cancellation, SetupCompletion<Done> completion);
 
   // The child's standard output when it exits 0; otherwise its last "tolvani: " message (or a

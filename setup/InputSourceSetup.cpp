@@ -20,8 +20,11 @@ std::optional<InputSourceSetup::SystemTools> testTools;  // guarded by toolsMu
 std::atomic<bool> servesIBus{false};
 // IBus's daemon can die of its own assertion when told to exit just after it restarted (it sends
 // the panel that has just come back messages while it ends the panel's connection): a refresh
-// activate leaves to showInputMenu, so that the two steps restart the daemon once.
+// activate leaves to showInputMenu, so that the two steps restart the daemon once; and where the
+// enabling child restarted the daemon to register Tolvani, neither step restarts it again: the
+// daemon and its panel are new, and the panel follows the settings the steps change.
 std::atomic<bool> refreshOwed{false};
+std::atomic<bool> daemonFresh{false};
 
 InputSourceSetup::SystemTools tools() {
   std::lock_guard lock(toolsMu);
@@ -108,6 +111,10 @@ void InputSourceSetup::activate(const QUrl& bundleURL, CancellationRef cancellat
         InputSourceProbe::enable(
             cancellation, [cancellation, completion, showInputMenuNext](SetupResult<Done> enabled) {
               if (!enabled.ok()) return completion(enabled.error());
+              if (InputSourceProbe::enableRestartedIBus()) {
+                daemonFresh = showInputMenuNext;
+                return completion(Done{});
+              }
               if (showInputMenuNext && !servesIBus) {
                 refreshOwed = true;
                 return completion(Done{});
@@ -120,6 +127,7 @@ void InputSourceSetup::activate(const QUrl& bundleURL, CancellationRef cancellat
 void InputSourceSetup::showInputMenu(CancellationRef cancellation,
                                      SetupCompletion<Done> completion) {
   const bool owed = refreshOwed.exchange(false);
+  const bool fresh = daemonFresh.exchange(false);
   if (isCancelled(cancellation)) return failLater(std::move(completion), SetupError::cancelled());
   if (InputMenuPreference::isVisible()) {
     if (owed) return refreshInputMenu(std::move(cancellation), std::move(completion));
@@ -134,6 +142,7 @@ void InputSourceSetup::showInputMenu(CancellationRef cancellation,
     return refreshInputMenu(cancellation,
                             [error, completion](SetupResult<Done>) { completion(error); });
   }
+  if (fresh) return answerLater(std::move(completion), Done{});
   refreshInputMenu(std::move(cancellation), std::move(completion));
 }
 

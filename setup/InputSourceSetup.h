@@ -35,7 +35,8 @@ class InputSourceSetup {
 
   // Rebuilds the registry, enables through a child, refreshes the input menu. With
   // `showInputMenuNext` the refresh is left to showInputMenu, which the caller runs next and
-  // which then refreshes whatever it finds: one restart of the daemon for both.
+  // which then refreshes whatever it finds: one restart of the daemon for both. Where the child
+  // restarted the daemon to register Tolvani, neither refreshes.
   static void activate(const QUrl& bundleURL, CancellationRef cancellation,
                        SetupCompletion<Done> completion, bool showInputMenuNext = false);
   static void showInputMenu(CancellationRef cancellation, SetupCompletion<Done> completion);

@@ -2,13 +2,18 @@
 // its component file, each state read by a second process: the program in command mode.
 #include <gtest/gtest.h>
 #include <ibus.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <cstdio>
 
+#include "platform/Log.h"
+#include "settings/UIStrings.h"
 #include "setup/IBusInputSources.h"
+#include "setup/InputSourceCommand.h"
 #include "setup/InputSourceProbe.h"
 #include "setup/InputSourceRegistration.h"
 #include "setup/InputSourceSetup.h"
@@ -235,6 +240,115 @@ TEST_F(InputSourceIBusTest, InputMenuIsThePanelsTrayIcon) {
   EXPECT_TRUE(InputMenuPreference::isVisible());
   EXPECT_TRUE(g_settings_get_boolean(panel, "show-icon-on-systray"));
   g_object_unref(panel);
+  systemuser::testSetId(std::nullopt);
+}
+
+// A restart setup asks for never leaves the session without IBus: the daemon killed as IBus's own
+// assertions kill it, just as it was asked to restart, is started again as it was started, with
+// its panel, Tolvani listed, and the person's engines and engine as before. The command says so,
+// and the setup window's process logs what the command said.
+TEST_F(InputSourceIBusTest, DaemonKilledInItsRestartIsStartedAgain) {
+  ASSERT_TRUE(daemon_->startPanel());
+  daemon_->keepSession();
+  // The person's keyboard is known to the daemon; Tolvani is installed while it runs.
+  ASSERT_TRUE(daemon_->offerKeyboardEngines({sessionkeymap::current().front().layout}));
+  ASSERT_TRUE(daemon_->start());
+  installComponent();
+  systemuser::testSetId(1000);
+  const std::optional<IBusInputSources::Component> component =
+      IBusInputSources::componentStarting(program_);
+  ASSERT_TRUE(component.has_value());
+
+  const auto connect = [] {
+    ibus_init();
+    IBusBus* bus = ibus_bus_new();
+    if (ibus_bus_is_connected(bus)) return bus;
+    g_object_unref(bus);
+    return static_cast<IBusBus*>(nullptr);
+  };
+  const auto panelRuns = [&] {
+    IBusBus* bus = connect();
+    const bool owned = bus && ibus_bus_name_has_owner(bus, IBUS_SERVICE_PANEL);
+    if (bus) g_object_unref(bus);
+    return owned;
+  };
+  testing::spinUntil(panelRuns);
+  ASSERT_TRUE(panelRuns());
+  // The person's engines and the one they type with.
+  const QString keyboard = "xkb:" + sessionkeymap::current().front().layout;
+  IBusInputSources ibus;
+  std::vector<InputSource> offered;
+  {
+    IBusBus* bus = connect();
+    ASSERT_NE(bus, nullptr);
+    GList* engines = ibus_bus_list_engines(bus);
+    for (GList* it = engines; it; it = it->next) {
+      const QString name = ibus_engine_desc_get_name(IBUS_ENGINE_DESC(it->data));
+      if (name.startsWith(keyboard + "::")) offered.push_back({name, true});
+      g_object_unref(it->data);
+    }
+    g_list_free(engines);
+    g_object_unref(bus);
+  }
+  ASSERT_FALSE(offered.empty());
+  ASSERT_EQ(ibus.enable(offered.front()), 0);
+  ASSERT_EQ(ibus.select(offered.front()), 0);
+  const auto preload = [] {
+    GSettings* general = g_settings_new("org.freedesktop.ibus.general");
+    gchar** names = g_settings_get_strv(general, "preload-engines");
+    QStringList list;
+    for (gchar** it = names; *it; ++it) list << QString::fromUtf8(*it);
+    g_strfreev(names);
+    g_object_unref(general);
+    return list;
+  };
+  const QStringList engines = preload();
+
+  std::vector<pid_t> killed;
+  IBusInputSources::testSetRestartObserver([&](pid_t pid) {
+    killed.push_back(pid);
+    ::kill(pid, SIGABRT);
+  });
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  const std::optional<int> status = InputSourceCommand::run(
+      {"--enable-input-source"}, component->file, component->name, out, err);
+  IBusInputSources::testSetRestartObserver({});
+  const auto text = [](std::FILE* file) {
+    std::rewind(file);
+    QByteArray bytes;
+    char buffer[512];
+    while (const size_t n = std::fread(buffer, 1, sizeof buffer, file)) bytes.append(buffer, n);
+    std::fclose(file);
+    return QString::fromUtf8(bytes);
+  };
+  const QString said = text(out);
+  EXPECT_EQ(status, std::optional<int>(0)) << text(err).toStdString();
+  ASSERT_EQ(killed.size(), 1u) << "the restart was not asked for";
+
+  // A daemon again, not the one killed, serving the session's socket with Tolvani listed.
+  EXPECT_TRUE(IBusInputSources::daemonStartedAgain());
+  const std::vector<pid_t> daemons = daemon_->daemonProcesses();
+  ASSERT_EQ(daemons.size(), 1u);
+  EXPECT_NE(daemons.front(), killed.front());
+  EXPECT_EQ(ibus.sources(component->name, true).size(), 1u);
+  testing::spinUntil(panelRuns);
+  EXPECT_TRUE(panelRuns());
+  EXPECT_EQ(ibus.current().value_or(InputSource{}).identifier, offered.front().identifier);
+  EXPECT_EQ(ibus.sources(component->name, false).size(), 1u);
+  EXPECT_EQ(preload(), engines + QStringList{"tolvani"});
+  EXPECT_TRUE(said.contains("tolvani: " + UIStrings::setupIBusStartedAgain()))
+      << said.toStdString();
+
+  // The setup window's process logs the lines its enabling child said.
+  const QString stand = testing::writeScript(
+      root_.path() + "/enable", "echo \"tolvani: " + UIStrings::setupIBusStartedAgain() + "\"");
+  InputSourceProbe::testSetExecutable(stand);
+  platform::log::Capture log;
+  EXPECT_EQ(await<Done>([](auto done) { InputSourceProbe::enable(nullptr, std::move(done)); }),
+            "done");
+  EXPECT_TRUE(log.lines().contains("[Tolvani] " + UIStrings::setupIBusStartedAgain()))
+      << log.lines().join(u'\n').toStdString();
   systemuser::testSetId(std::nullopt);
 }
 

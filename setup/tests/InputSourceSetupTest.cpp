@@ -169,7 +169,7 @@ TEST_F(InputSourceSetupTest, ShowInputMenuOnlyWhenHidden) {
   EXPECT_EQ(log(), QStringList());
 }
 
-// A run that adds Tolvani and then shows the menu restarts the daemon once, after both: IBus's
+// A run that adds Tolvani and then shows the menu restarts the daemon at most once: IBus's
 // daemon can die of its own assertion when told to exit just after a restart. The show step
 // refreshes what the add step left even when it finds the menu shown, or cannot show it.
 TEST_F(InputSourceSetupTest, AddThenShowRestartsTheDaemonOnce) {
@@ -204,6 +204,18 @@ TEST_F(InputSourceSetupTest, AddThenShowRestartsTheDaemonOnce) {
       await<Done>([](auto done) { InputSourceSetup::showInputMenu(nullptr, std::move(done)); }),
       "done");
   EXPECT_EQ(log(), QStringList({"write-cache", "--enable-input-source", "restart"}));
+
+  // An enabling child that restarted the daemon to register Tolvani leaves a new daemon and panel:
+  // neither step restarts it again, alone or together, and the menu is still shown.
+  setOwnExecutable("echo tolvani-restarted ibus");
+  EXPECT_EQ(run(false), QStringList({"done", "done"}));
+  EXPECT_EQ(log(), QStringList({"write-cache", "--enable-input-source"}));
+  EXPECT_TRUE(desktop.menuVisible);
+  clearLog();
+  EXPECT_EQ(
+      await<Done>([&](auto done) { InputSourceSetup::activate(bundle, nullptr, std::move(done)); }),
+      "done");
+  EXPECT_EQ(log(), QStringList({"write-cache", "--enable-input-source"}));
 }
 
 // The program that serves IBus runs the setup inside the daemon: a restart would end it, so the

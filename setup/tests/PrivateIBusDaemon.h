@@ -1,4 +1,5 @@
-// A private ibus-daemon for a test, in its own dbus-run-session, with no panel and no XIM, its
+// A private ibus-daemon for a test, in its own dbus-run-session, with no panel (unless the test
+// names the command of one) and no XIM, its
 // components read from a folder of the test's, and the process environment pointed at it so
 // that child processes (and GSettings, through a key file) use it and nothing of the machine's.
 // Thread-safety: a test's thread.
@@ -21,6 +22,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tolvani::testing {
 
@@ -96,16 +98,22 @@ class PrivateIBusDaemon {
     process_.setStandardOutputFile(QProcess::nullDevice());
     const QString pidFile = root_ + "/daemon.pid";
     QFile::remove(pidFile);
+    // The daemon is the session's child, not the session itself, so that its death (a test
+    // may kill it) leaves the session bus as a desktop's is left; with `keepSession_` the
+    // session lasts until stop().
     const QStringList command =
         launcher + QStringList{"dbus-run-session",
                                "--",
                                "sh",
                                "-c",
-                               "echo $$ > \"$0\"; exec ibus-daemon --panel=disable "
+                               "echo $$ > \"$0.session\"; ibus-daemon --panel=\"$2\" "
                                "--emoji-extension=disable --config=disable --cache=auto "
-                               "--address=unix:path=\"$1\"",
+                               "--address=unix:path=\"$1\" & echo $! > \"$0\"; wait $!; "
+                               "while [ \"$3\" = keep ]; do sleep 1; done",
                                pidFile,
-                               socketPath()};
+                               socketPath(),
+                               panel_,
+                               keepSession_ ? QStringLiteral("keep") : QString()};
     process_.start(command.first(), command.mid(1));
     if (!process_.waitForStarted()) return false;
     QDeadlineTimer limit(20000);
@@ -132,16 +140,73 @@ class PrivateIBusDaemon {
     return connected;
   }
 
-  // Stops the daemon and its session bus, whatever state they are in.
+  // The command line of the panel the daemon starts (and starts again when it restarts).
+  void setPanel(const QString& command) { panel_ = command; }
+  // A panel of IBus's own kind for the daemon to start: it holds the panel's name while its
+  // daemon runs and ends with it.
+  bool startPanel() {
+    const QString path = root_ + "/panel.py";
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly)) return false;
+    script.write(
+        "import gi\n"
+        "gi.require_version('IBus', '1.0')\n"
+        "from gi.repository import GLib, IBus\n"
+        "IBus.init()\n"
+        "bus = IBus.Bus()\n"
+        "loop = GLib.MainLoop()\n"
+        "bus.connect('disconnected', lambda *_: loop.quit())\n"
+        "if bus.is_connected():\n"
+        "    bus.request_name(IBus.SERVICE_PANEL, 0)\n"
+        "    loop.run()\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                          QFile::ReadOther);
+    setPanel("/usr/bin/python3 " + path);
+    return true;
+  }
+  // The daemon's session bus stays when the daemon dies, as a desktop's does.
+  void keepSession() { keepSession_ = true; }
+
+  // The ibus-daemon processes serving this daemon's socket: the one started here, or one started
+  // again by the code under test.
+  std::vector<pid_t> daemonProcesses() const {
+    const QByteArray place = QFile::encodeName(socketPath());
+    std::vector<pid_t> found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+      bool number = false;
+      const pid_t pid = entry.toInt(&number);
+      if (!number) continue;
+      QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+      QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+      if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "ibus-daemon") continue;
+      if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(place))
+        found.push_back(pid);
+    }
+    return found;
+  }
+
+  // Stops the daemon and its session bus, whatever state they are in, and any daemon started
+  // again for its socket.
   void stop() {
-    if (process_.state() == QProcess::NotRunning) return;
-    if (pid_ > 0) ::kill(pid_, SIGTERM);
-    if (!process_.waitForFinished(10000)) {
-      if (pid_ > 0) ::kill(pid_, SIGKILL);
-      process_.kill();
-      process_.waitForFinished(5000);
+    if (process_.state() != QProcess::NotRunning) {
+      if (pid_ > 0) ::kill(pid_, SIGTERM);
+      QFile session(root_ + "/daemon.pid.session");
+      if (keepSession_ && session.open(QIODevice::ReadOnly)) {
+        const pid_t shell = session.readAll().trimmed().toInt();
+        if (shell > 0) ::kill(shell, SIGTERM);
+      }
+      if (!process_.waitForFinished(10000)) {
+        if (pid_ > 0) ::kill(pid_, SIGKILL);
+        process_.kill();
+        process_.waitForFinished(5000);
+      }
     }
     pid_ = 0;
+    for (const pid_t pid : daemonProcesses()) ::kill(pid, SIGTERM);
+    QDeadlineTimer limit(10000);
+    while (!daemonProcesses().empty() && !limit.hasExpired()) QThread::msleep(20);
+    for (const pid_t pid : daemonProcesses()) ::kill(pid, SIGKILL);
   }
 
   // Sets (or, with a null value, removes) a variable of this process until the object is
@@ -157,6 +222,8 @@ class PrivateIBusDaemon {
 
  private:
   const QString root_;
+  QString panel_ = QStringLiteral("disable");
+  bool keepSession_ = false;
   QProcess process_;
   pid_t pid_ = 0;
   std::map<std::string, std::optional<QByteArray>> saved_;
