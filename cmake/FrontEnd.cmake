@@ -38,28 +38,40 @@ endfunction()
 set(TOLVANI_CONCURRENT_TEST_WORDS "Concurrent|Race|Threads|ProcessWide")
 add_custom_target(frontend_concurrent_tests)
 
-# Tests that start a virtual X display with real GTK and Qt programs, or build and install the
-# Debian package: slow and outside the program's own code, they run in the main build only.
+# The test programs whose time goes to other processes rather than to the program's own code: a
+# virtual X display with real GTK and Qt applications, GNOME Shell or Sway; the Debian package
+# built and installed; scripts/run's shell scripts. The main build runs them, labelled "desktop";
+# the sanitized builds neither build nor run them, since the other tests reach the same code of
+# ours under the sanitizers (the engine, the controller, the settings, the parsers, the windows
+# offscreen, typing through a private IBus daemon and fcitx5). The package ones take turns, as
+# they share the machine's installed package, each with up to 15 minutes.
+set(TOLVANI_DESKTOP_TEST_PROGRAMS
+    RealApplicationTest IBusMenuWindowsTest GnomeShellTest Fcitx5DesktopTest DesktopThemesTest
+    DisplayLossTest TerminationSignalTest SetupWithoutIBusTest
+    PackageTest DayOfUseTest RunScriptTest RunSessionTest)
+set(TOLVANI_PACKAGE_TEST_PROGRAMS PackageTest DayOfUseTest)
 if(TOLVANI_SANITIZE)
   set(desktop_default OFF)
 else()
   set(desktop_default ON)
 endif()
-option(TOLVANI_DESKTOP_TESTS "Build the tests that use Xvfb or install the Debian package"
-       ${desktop_default})
+option(TOLVANI_DESKTOP_TESTS "Build the tests of TOLVANI_DESKTOP_TEST_PROGRAMS" ${desktop_default})
 
 # One test program per tests/*Test.cpp of the folder, named after the file, on a main that makes
 # the Qt application (offscreen unless QT_QPA_PLATFORM says otherwise). Each test runs as its own
-# ctest case without a display. The DESKTOP ones are left out unless TOLVANI_DESKTOP_TESTS; with
-# LOCK, no two of them run at once (they share the machine's installed package), each with up to
-# 15 minutes.
-#   tolvani_frontend_tests(LIBS lib... [ENVIRONMENT VAR=value...] [DESKTOP name...] [LOCK name])
+# ctest case without a display. Those of TOLVANI_DESKTOP_TEST_PROGRAMS are left out unless
+# TOLVANI_DESKTOP_TESTS.
+#   tolvani_frontend_tests(LIBS lib... [ENVIRONMENT VAR=value...])
 function(tolvani_frontend_tests)
-  cmake_parse_arguments(ARG "" "LOCK" "LIBS;ENVIRONMENT;DESKTOP" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;ENVIRONMENT" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*Test.cpp)
   foreach(test ${tests})
     get_filename_component(name ${test} NAME_WE)
-    if(name IN_LIST ARG_DESKTOP AND NOT TOLVANI_DESKTOP_TESTS)
+    set(desktop OFF)
+    if(name IN_LIST TOLVANI_DESKTOP_TEST_PROGRAMS)
+      set(desktop ON)
+    endif()
+    if(desktop AND NOT TOLVANI_DESKTOP_TESTS)
       continue()
     endif()
     add_executable(${name} ${test})
@@ -74,11 +86,14 @@ function(tolvani_frontend_tests)
     if(concurrent)
       add_dependencies(frontend_concurrent_tests ${name})
     endif()
-    set(limits TIMEOUT 300)
-    if(ARG_LOCK AND name IN_LIST ARG_DESKTOP)
-      set(limits TIMEOUT 900 RESOURCE_LOCK ${ARG_LOCK})
+    set(properties TIMEOUT 300)
+    if(name IN_LIST TOLVANI_PACKAGE_TEST_PROGRAMS)
+      set(properties TIMEOUT 900 RESOURCE_LOCK tolvani_package)
+    endif()
+    if(desktop)
+      list(APPEND properties LABELS desktop)
     endif()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-      PROPERTIES ${limits} ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+      PROPERTIES ${properties} ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
   endforeach()
 endfunction()

@@ -163,7 +163,7 @@ struct Defaults::State {
   // Writes `values` in place of the file. Requires: writeMu held, mu not held. The file is
   // written and synced without mu, so that readers (the keys on the main thread) do not wait for
   // the disk; they see the values before the change until the file is replaced.
-  bool write(const QVariantMap& values) const {
+  bool write(const QVariantMap& values, const QVariantMap& before) const {
     const std::optional<QByteArray> bytes = propertylist::toBinary(values);
     if (!bytes) {
       log::line(QStringLiteral("cannot encode the settings for ") + filePath);
@@ -198,7 +198,19 @@ struct Defaults::State {
       if (damaged && !preserveDamaged()) return fail("keep a copy of");
       if (::rename(tempPath.constData(), nativePath.constData()) != 0) return fail("replace");
       stored = values;
-      if (noticed) noticed = values;
+      // Only this write's own change counts as noticed: what another process changed before it,
+      // which the file read for this write carries on, is still told by takeOutsideChange.
+      if (noticed) {
+        for (const QVariantMap* side : {&before, &values}) {
+          for (auto it = side->begin(); it != side->end(); ++it) {
+            const auto now = values.constFind(it.key());
+            if (now == values.constEnd())
+              noticed->remove(it.key());
+            else if (before.value(it.key()) != *now)
+              noticed->insert(it.key(), *now);
+          }
+        }
+      }
       storedIdentity = identityOfPath(nativePath);
       loaded = true;
       damaged = false;
@@ -247,8 +259,9 @@ struct Defaults::State {
       refresh();
       values = stored;
     }
+    const QVariantMap before = values;
     if (!change(values)) return true;
-    return write(values);
+    return write(values, before);
   }
 };
 

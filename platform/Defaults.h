@@ -49,8 +49,9 @@ class Defaults {
   // Removes the stored value (the registered one shows again) and writes the file.
   bool remove(const QString& key);
 
-  // True when another process changed the stored values since this process last wrote them or
-  // last asked; each change is answered true once. The first call only takes note of the values.
+  // True when another process changed the stored values since this process last asked (this
+  // process's own writes are no change, and do not hide one made elsewhere before them); each
+  // change is answered true once. The first call only takes note of the values.
   bool takeOutsideChange();
 
   // Fallback values, read when nothing is stored; never written to the file.

@@ -21,8 +21,25 @@
 
 namespace tolvani::platform {
 
+struct Queue::Delayed {
+  std::mutex mu;
+  Queue* queue = nullptr;  // guarded by mu: none once the queue ends
+};
+
+Queue::Queue() : delayed_(std::make_shared<Delayed>()) { delayed_->queue = this; }
+
+Queue::~Queue() { endDelayedWork(); }
+
+void Queue::endDelayedWork() {
+  std::lock_guard lock(delayed_->mu);
+  delayed_->queue = nullptr;
+}
+
 void Queue::asyncAfter(std::chrono::nanoseconds delay, std::function<void()> work) {
-  clock().schedule(delay, [this, work = std::move(work)]() mutable { async(std::move(work)); });
+  clock().schedule(delay, [delayed = delayed_, work = std::move(work)]() mutable {
+    std::lock_guard lock(delayed->mu);
+    if (delayed->queue) delayed->queue->async(std::move(work));
+  });
 }
 
 namespace {
@@ -47,6 +64,7 @@ void lowerThisThread() {
 // ThreadSanitizer sees the hand-over (Qt's own locks are not instrumented).
 class MainQueue final : public Queue {
  public:
+  ~MainQueue() override { endDelayedWork(); }
   void async(std::function<void()> work) override {
     {
       std::lock_guard lock(mu_);
@@ -170,6 +188,7 @@ ConcurrentQueue::ConcurrentQueue(QString label, int threads, bool background)
 }
 
 ConcurrentQueue::~ConcurrentQueue() {
+  endDelayedWork();
   State& s = *state_;
   std::unique_lock lock(s.mu);
   s.stopping = true;
@@ -264,6 +283,7 @@ SerialQueue::SerialQueue(QString label, Priority priority) : state_(std::make_un
 }
 
 SerialQueue::~SerialQueue() {
+  endDelayedWork();
   {
     std::lock_guard lock(state_->mu);
     state_->stopping = true;

@@ -13,12 +13,23 @@ namespace tolvani::platform {
 
 class Queue {
  public:
-  virtual ~Queue() = default;
+  Queue();
+  virtual ~Queue();
   // Runs `work` later, on this queue.
   virtual void async(std::function<void()> work) = 0;
-  // Runs `work` on this queue once `delay` has passed on clock(). The queue must outlive the
-  // delay.
+  // Runs `work` on this queue once `delay` has passed on clock(); dropped if the queue has ended
+  // by then.
   void asyncAfter(std::chrono::nanoseconds delay, std::function<void()> work);
+
+ protected:
+  // Delayed work that comes due from now on is dropped. Each queue's destructor calls it first,
+  // while the queue is whole: a process-wide queue ends at exit while clock()'s thread may still
+  // hold a timer for it, which then reached the ended queue and corrupted the heap.
+  void endDelayedWork();
+
+ private:
+  struct Delayed;
+  std::shared_ptr<Delayed> delayed_;
 };
 
 // The main thread's event loop. Work posted before a QCoreApplication exists runs once its event

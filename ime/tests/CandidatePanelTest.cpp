@@ -566,7 +566,8 @@ TEST_F(CandidatePanelTest, WarmUpShowsNothingAndChangesNoPanelsDrawing) {
     CandidatePanelWindow* window = owned.get();
     CandidatePanel panel(std::move(owned), nullptr);
     panel.show("ami", kAmi, kCaret);
-    QTest::qWait(CandidatePanelWindow::kPaintDelayMs * 10);
+    // The panel appears once the keys pause, however late a loaded machine runs its timer.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->isVisible(); }));
     return window->grab().toImage();
   };
   const QImage before = drawn();

@@ -252,6 +252,19 @@ TEST_F(DefaultsTest, AnotherProcessesChangeIsTakenOnce) {
     take();
   }
   EXPECT_EQ(answers, QStringList({"same", "same", "changed", "same", "same", "same"}));
+
+  // A change made elsewhere is still one after this suite wrote a key of its own (or removed one)
+  // before it asked: the program's own write must not hide the person's new language.
+  answers.clear();
+  for (bool remove : {false, true}) {
+    ASSERT_EQ(
+        testing::runChild(u"setTheirsPrintMine"_s, {path_, QString::number(20 + remove)}).exitCode,
+        0);
+    ASSERT_TRUE(remove ? d.remove(u"mine"_s) : d.set(u"mine"_s, qint64{3}));
+    take();
+    take();
+  }
+  EXPECT_EQ(answers, QStringList({"changed", "same", "changed", "same"}));
 }
 
 TEST_F(DefaultsTest, ConcurrentWritersInThreadsAndProcessesLoseNoKey) {

@@ -186,6 +186,21 @@ TEST(QueuesTest, AsyncAfterWaitsForTheClock) {
   EXPECT_EQ(runs.join(' '), QStringLiteral("one two"));
 }
 
+// Delayed work that comes due after its queue has ended is dropped: a process-wide queue ends at
+// exit while the clock's thread may still hold its timer, which reached the ended queue.
+TEST(QueuesTest, DelayedWorkOfAnEndedQueueIsDropped) {
+  ManualClock clock;
+  testSetClock(&clock);
+  std::atomic<int> runs{0};
+  auto queue = std::make_unique<SerialQueue>(QStringLiteral("com.tolvani.ended"),
+                                             SerialQueue::Priority::utility);
+  queue->asyncAfter(1s, [&] { ++runs; });
+  queue.reset();
+  clock.advance(2s);
+  testSetClock(nullptr);
+  EXPECT_EQ(runs, 0);
+}
+
 TEST(QueuesTest, WorkPostedBeforeTheApplicationRunsOnceItsLoopTurns) {
   const testing::ChildResult child = testing::runChild(QStringLiteral("postBeforeApplication"));
   EXPECT_EQ(child.exitCode, 0) << child.standardError.toStdString();

@@ -53,18 +53,13 @@ class FakePowerState : public platform::PowerState {
   bool on = false;
 };
 
-// Sets XDG_CURRENT_DESKTOP for the life of the object.
+// Sets XDG_CURRENT_DESKTOP for the life of the object (never unset: see kChangedVariables).
 class DesktopPin {
  public:
   explicit DesktopPin(const char* desktop) : saved_(qgetenv("XDG_CURRENT_DESKTOP")) {
     qputenv("XDG_CURRENT_DESKTOP", desktop);
   }
-  ~DesktopPin() {
-    if (saved_.isNull())
-      qunsetenv("XDG_CURRENT_DESKTOP");
-    else
-      qputenv("XDG_CURRENT_DESKTOP", saved_);
-  }
+  ~DesktopPin() { qputenv("XDG_CURRENT_DESKTOP", saved_); }
   DesktopPin(const DesktopPin&) = delete;
   DesktopPin& operator=(const DesktopPin&) = delete;
 
@@ -594,23 +589,19 @@ TEST_F(OnboardingGuideTest, EachDesktopsWordsAndGnomesChoiceInBothLanguages) {
   screenshot("bn-gnome-choose-dark");
 }
 
-// Sets the session's input-method variables to fcitx5's for the life of the object.
+// Sets the session's input-method variables to fcitx5's for the life of the object (never unset:
+// see kChangedVariables).
 class Fcitx5Pin {
  public:
   Fcitx5Pin() {
     for (const char* name : {"GTK_IM_MODULE", "QT_IM_MODULE", "XMODIFIERS"})
       saved_.push_back({name, qgetenv(name)});
-    qunsetenv("GTK_IM_MODULE");
-    qunsetenv("QT_IM_MODULE");
+    qputenv("GTK_IM_MODULE", QByteArray());
+    qputenv("QT_IM_MODULE", QByteArray());
     qputenv("XMODIFIERS", "@im=fcitx");
   }
   ~Fcitx5Pin() {
-    for (const auto& [name, value] : saved_) {
-      if (value.isNull())
-        qunsetenv(name);
-      else
-        qputenv(name, value);
-    }
+    for (const auto& [name, value] : saved_) qputenv(name, value);
   }
   Fcitx5Pin(const Fcitx5Pin&) = delete;
   Fcitx5Pin& operator=(const Fcitx5Pin&) = delete;

@@ -37,11 +37,21 @@ __asan_default_options() {
 
 namespace tolvani::testing {
 
+// The session variables the tests change while the web engine's threads (and GLib's) read the
+// environment. The C library moves its list of variables when one is added, and a thread reading
+// it then can crash (a test crashed so as its web view started); a new value of one that exists
+// is written in place. So these exist from the start, and a test sets them, "" for none.
+inline constexpr const char* kChangedVariables[] = {"XDG_CURRENT_DESKTOP", "GTK_IM_MODULE",
+                                                    "QT_IM_MODULE", "XMODIFIERS"};
+
 // Before the web engine starts: as root (as on CI) it cannot start its sandbox, and software
 // rendering keeps it from looking for a GPU.
 inline const bool kWebEngineTestEnvironment = [] {
   qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   qputenv("QT_QUICK_BACKEND", "software");
+  for (const char* name : kChangedVariables) {
+    if (!qEnvironmentVariableIsSet(name)) qputenv(name, QByteArray());
+  }
   return true;
 }();
 
