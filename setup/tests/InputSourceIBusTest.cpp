@@ -336,7 +336,11 @@ TEST_F(InputSourceIBusTest, DaemonKilledInItsRestartIsStartedAgain) {
   EXPECT_TRUE(panelRuns());
   EXPECT_EQ(ibus.current().value_or(InputSource{}).identifier, offered.front().identifier);
   EXPECT_EQ(ibus.sources(component->name, false).size(), 1u);
-  EXPECT_EQ(preload(), engines + QStringList{"tolvani"});
+  // The person's engines as before, in their order, with Tolvani among them once (where enabling
+  // puts it depends on the panel: the layouts test checks that).
+  QStringList after = preload();
+  EXPECT_EQ(after.removeAll("tolvani"), 1);
+  EXPECT_EQ(after, engines);
   EXPECT_TRUE(said.contains("tolvani: " + UIStrings::setupIBusStartedAgain()))
       << said.toStdString();
 
