@@ -1197,6 +1197,53 @@ class Sway {
   qint64 group_ = 0;
 };
 
+// fcitx5 as the input method of a headless Sway, and a GTK 3 field under Sway reaching it through
+// `imModule` ("wayland": the compositor's text input), focused with Tolvani on.
+struct SwayField {
+  explicit SwayField(const QString& imModule, bool overwriteFreedMemory = false) {
+    if (!sway.ready()) {
+      failure = QStringLiteral("Sway did not start");
+      return;
+    }
+    Fcitx5DaemonHarness::Options options;
+    options.addons = {QStringLiteral("dbus"), QStringLiteral("dbusfrontend"),
+                      QStringLiteral("wayland"), QStringLiteral("waylandim"),
+                      QStringLiteral("keyboard")};
+    options.waylandDisplay = QStringLiteral("wayland-1");
+    options.runtimeDir = sway.runtime();
+    options.asTestUser = true;
+    options.overwriteFreedMemory = overwriteFreedMemory;
+    fcitx5 = std::make_unique<Fcitx5DaemonHarness>(options);
+    if (!fcitx5->ready()) {
+      failure = fcitx5->failure();
+      return;
+    }
+    env = sway.environment();
+    fcitx5->addProgramEnvironment(env);
+    env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("wayland"));
+    env.insert(QStringLiteral("GTK_IM_MODULE"), imModule);
+    env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+    env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
+    testing::letTestUserReach(TextWindow::programPath(TextWindow::Toolkit::Gtk3));
+    window = std::make_unique<TextWindow>(TextWindow::Toolkit::Gtk3, QStringList{}, env,
+                                          testing::asTestUser({}));
+    if (!window->ready()) {
+      failure = window->failure();
+    } else if (!window->waitForFocus(0)) {
+      failure = QStringLiteral("the field took no focus");
+    } else if (!fcitx5->waitFor([&] {
+                 return fcitx5->events().filter(QStringLiteral("activate ")).size() > 0;
+               })) {
+      failure = fcitx5->events().join(u'\n');
+    }
+  }
+  Sway sway;
+  std::unique_ptr<Fcitx5DaemonHarness> fcitx5;
+  QProcessEnvironment env;
+  std::unique_ptr<TextWindow> window;
+  QString failure;
+};
+
 class Fcitx5SwayTest : public ::testing::TestWithParam<const char*> {};
 
 // A GTK 3 field under Sway types the README's sentence through fcitx5, whether GTK talks to it
@@ -1208,31 +1255,10 @@ class Fcitx5SwayTest : public ::testing::TestWithParam<const char*> {};
 // it after a pause, its keys on codes 10 on ("a" on the 1 key's, "." on BackSpace's, "n" on
 // Tab's).
 TEST_P(Fcitx5SwayTest, GtkFieldUnderWaylandTypesTheSentence) {
-  Sway sway;
-  ASSERT_TRUE(sway.ready()) << "Sway did not start";
-  Fcitx5DaemonHarness::Options options;
-  options.addons = {QStringLiteral("dbus"), QStringLiteral("dbusfrontend"),
-                    QStringLiteral("wayland"), QStringLiteral("waylandim"),
-                    QStringLiteral("keyboard")};
-  options.waylandDisplay = QStringLiteral("wayland-1");
-  options.runtimeDir = sway.runtime();
-  options.asTestUser = true;
-  Fcitx5DaemonHarness fcitx5(options);
-  ASSERT_TRUE(fcitx5.ready()) << fcitx5.failure().toStdString();
-
-  QProcessEnvironment env = sway.environment();
-  fcitx5.addProgramEnvironment(env);
-  env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("wayland"));
-  env.insert(QStringLiteral("GTK_IM_MODULE"), QString::fromLatin1(GetParam()));
-  env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
-  env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-  testing::letTestUserReach(TextWindow::programPath(TextWindow::Toolkit::Gtk3));
-  TextWindow window(TextWindow::Toolkit::Gtk3, {}, env, testing::asTestUser({}));
-  ASSERT_TRUE(window.ready()) << window.failure().toStdString();
-  ASSERT_TRUE(window.waitForFocus(0));
-  ASSERT_TRUE(fcitx5.waitFor([&] {
-    return fcitx5.events().filter(QStringLiteral("activate ")).size() > 0;
-  })) << fcitx5.events().join(u'\n').toStdString();
+  SwayField field(QString::fromLatin1(GetParam()));
+  ASSERT_TRUE(field.failure.isEmpty()) << field.failure.toStdString();
+  TextWindow& window = *field.window;
+  const QProcessEnvironment& env = field.env;
 
   QProcess wtype;
   wtype.setProcessEnvironment(env);
@@ -1253,32 +1279,10 @@ TEST_P(Fcitx5SwayTest, GtkFieldUnderWaylandTypesTheSentence) {
 // The session ends (the compositor ends) after Tolvani was switched on in a field that reaches
 // fcitx5 through the compositor's text input, as Chromium's do: fcitx5 ends with it, by no signal.
 TEST(Fcitx5SessionEndTest, Fcitx5EndsCleanlyWithTheCompositor) {
-  Sway sway;
-  ASSERT_TRUE(sway.ready()) << "Sway did not start";
-  Fcitx5DaemonHarness::Options options;
-  options.addons = {QStringLiteral("dbus"), QStringLiteral("dbusfrontend"),
-                    QStringLiteral("wayland"), QStringLiteral("waylandim"),
-                    QStringLiteral("keyboard")};
-  options.waylandDisplay = QStringLiteral("wayland-1");
-  options.runtimeDir = sway.runtime();
-  options.asTestUser = true;
-  options.overwriteFreedMemory = true;
-  Fcitx5DaemonHarness fcitx5(options);
-  ASSERT_TRUE(fcitx5.ready()) << fcitx5.failure().toStdString();
-
-  QProcessEnvironment env = sway.environment();
-  fcitx5.addProgramEnvironment(env);
-  env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("wayland"));
-  env.insert(QStringLiteral("GTK_IM_MODULE"), QStringLiteral("wayland"));
-  env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
-  env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-  testing::letTestUserReach(TextWindow::programPath(TextWindow::Toolkit::Gtk3));
-  TextWindow window(TextWindow::Toolkit::Gtk3, {}, env, testing::asTestUser({}));
-  ASSERT_TRUE(window.ready()) << window.failure().toStdString();
-  ASSERT_TRUE(window.waitForFocus(0));
-  ASSERT_TRUE(fcitx5.waitFor([&] {
-    return fcitx5.events().filter(QStringLiteral("activate ")).size() > 0;
-  })) << fcitx5.events().join(u'\n').toStdString();
+  SwayField field(QStringLiteral("wayland"), /*overwriteFreedMemory=*/true);
+  ASSERT_TRUE(field.failure.isEmpty()) << field.failure.toStdString();
+  Sway& sway = field.sway;
+  Fcitx5DaemonHarness& fcitx5 = *field.fcitx5;
 
   ASSERT_TRUE(sway.end());
   ASSERT_TRUE(fcitx5.waitFor([&] { return !fcitx5.exits().isEmpty(); }));
