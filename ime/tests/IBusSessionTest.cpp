@@ -21,22 +21,26 @@ using testing::press;
 using testing::TestInputContext;
 using testing::typeKeys;
 
-TEST(IBusSessionTest, WarmWordsAndTheirPredictionPickedWhereTheWordEnded) {
-  IBusDaemonHarness harness(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
-  ASSERT_TRUE(harness.ready()) << harness.failure().toStdString();
-  // The program reads its settings when it first serves a context.
+// Phonetic typing with predictions, in the harness's own settings, then Tolvani serving the
+// context, focused: the program reads its settings when it first serves a context.
+void servePhonetic(IBusDaemonHarness& harness, TestInputContext& context) {
   qputenv("XDG_CONFIG_HOME", harness.configHome().toUtf8());
   platform::Defaults::testResetStandard();
   AppSettings::setDefaultMode(KeyboardMode::phonetic);
   AppSettings::suite().set(AppSettings::predictiveTextKey(), true);
-
-  TestInputContext context(harness, "editor");
-  context.keepText(QStringLiteral("x "), 2);
   context.focusIn();
   context.selectEngine("tolvani");
   ASSERT_TRUE(harness.waitFor([&] {
     return harness.events().contains("activate " + context.objectPath());
   })) << harness.events().join('\n').toStdString();
+}
+
+TEST(IBusSessionTest, WarmWordsAndTheirPredictionPickedWhereTheWordEnded) {
+  IBusDaemonHarness harness(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
+  ASSERT_TRUE(harness.ready()) << harness.failure().toStdString();
+  TestInputContext context(harness, "editor");
+  context.keepText(QStringLiteral("x "), 2);
+  ASSERT_NO_FATAL_FAILURE(servePhonetic(harness, context));
 
   // The shared tables load while the program starts; until then a word offers only itself and
   // its letters, and nothing follows it. No caret rectangle: the rows go to the daemon's list.
@@ -78,18 +82,9 @@ TEST(IBusSessionTest, WarmWordsAndTheirPredictionPickedWhereTheWordEnded) {
 TEST(IBusSessionTest, TheWordBeforeDecidesBetweenTheLiteralAndTheChatReading) {
   IBusDaemonHarness harness(QStringLiteral(TOLVANI_IBUS_COMPONENT_DIR));
   ASSERT_TRUE(harness.ready()) << harness.failure().toStdString();
-  qputenv("XDG_CONFIG_HOME", harness.configHome().toUtf8());
-  platform::Defaults::testResetStandard();
-  AppSettings::setDefaultMode(KeyboardMode::phonetic);
-  AppSettings::suite().set(AppSettings::predictiveTextKey(), true);
-
   TestInputContext context(harness, "chat");
   context.keepText(QString(), 0);
-  context.focusIn();
-  context.selectEngine("tolvani");
-  ASSERT_TRUE(harness.waitFor([&] {
-    return harness.events().contains("activate " + context.objectPath());
-  })) << harness.events().join('\n').toStdString();
+  ASSERT_NO_FATAL_FAILURE(servePhonetic(harness, context));
 
   // The word pairs that decide are among the shared tables the program loads as it starts: once a
   // word is followed by predictions, they are in.
