@@ -348,11 +348,29 @@ TextWindow* GnomeShellDesktop::open(TextWindow::Toolkit toolkit, const QStringLi
 bool GnomeShellDesktop::focus(TextWindow& window, int field) {
   const QRect place = window.field(field);
   if (place.isEmpty()) return false;
+  const QString before = focusedContext();
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (!click(place.center())) return false;
-    if (window.waitForFocus(field, 3000)) return true;
+    if (!window.waitForFocus(field, 3000)) continue;
+    // The toolkit's IBus module tells the daemon after the field has the focus, and until then
+    // the daemon sends keys to the context focused before. When nothing moves (the field's
+    // context had the focus already), the wait ends.
+    waitUntil(
+        [&] {
+          const QString now = focusedContext();
+          return !now.isEmpty() && now != before;
+        },
+        1500);
+    return true;
   }
   return false;
+}
+
+QString GnomeShellDesktop::focusedContext() {
+  QString path = eval(QStringLiteral(
+      "imports.misc.ibusManager.getIBusManager()._ibus.current_input_context() || ''"));
+  if (path.size() >= 2 && path.startsWith(u'"')) path = path.mid(1, path.size() - 2);
+  return path;
 }
 
 }  // namespace tolvani::testing

@@ -87,6 +87,8 @@ class GnomeShellDesktop {
   TextWindow* open(TextWindow::Toolkit toolkit, const QStringList& arguments = {});
   // Clicks the field and waits until it has the focus.
   bool focus(TextWindow& window, int field);
+  // The input context IBus sends keys to, as the shell's own IBus connection asks the daemon.
+  QString focusedContext();
   // The environment of the person's programs in the session.
   QProcessEnvironment environment() const;
 
