@@ -123,6 +123,11 @@ int main(int argc, char** argv) {
   // Qt's IBus module in our own windows must not wait for the input method: that is this
   // process, and it would never answer.
   qunsetenv("IBUS_ENABLE_SYNC_MODE");
+  // KWin gives what it starts (fcitx5, and through it this program) QT_QPA_PLATFORM=wayland. Qt
+  // ends the process when its Wayland plugin is not installed (Debian's qt6-wayland, which
+  // Plasma 5 does not bring) or reaches no compositor: Xwayland's display serves then.
+  if (qgetenv("QT_QPA_PLATFORM") == "wayland" && !qEnvironmentVariableIsEmpty("DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "wayland;xcb");
   // The setup window's own process, which this one starts (setup/SetupWindow.h).
   if (hasArgument(argc, argv, "--setup-window")) return SetupWindowProcess::run(argc, argv);
   // The desktop names the windows after the desktop entry they match: on X11 by their class

@@ -120,6 +120,33 @@ TEST(TolvaniProcessTest, WithoutADisplayOrIBusItSaysWhyAndNeverAborts) {
       << unreachable.err.toStdString();
 }
 
+// KWin starts fcitx5, and so the program, with QT_QPA_PLATFORM=wayland. Where Qt's Wayland plugin
+// is missing or reaches no compositor, the program goes on through Xwayland's display instead of
+// aborting at each start, and so does not leave every key typed in Latin.
+TEST(TolvaniProcessTest, WaylandNamedByKWinFallsBackToXwaylandsDisplay) {
+  QProcess xvfb;
+  xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
+  ASSERT_TRUE(xvfb.waitForStarted());
+  QByteArray number;
+  while (!number.contains('\n') && xvfb.waitForReadyRead(10000))
+    number += xvfb.readAllStandardOutput();
+  ASSERT_TRUE(number.contains('\n'));
+  QTemporaryDir runtime;
+  ASSERT_TRUE(runtime.isValid());
+  QProcessEnvironment env = withoutDesktop();
+  env.insert("QT_QPA_PLATFORM", "wayland");
+  env.insert("WAYLAND_DISPLAY", "no-compositor-here");
+  env.insert("XDG_RUNTIME_DIR", runtime.path());
+  env.insert("DISPLAY", u':' + QString::fromLatin1(number.trimmed()));
+  env.insert("IBUS_ADDRESS", "unix:path=/nonexistent/ibus.sock");
+  const Outcome outcome = run({}, env);
+  xvfb.terminate();
+  xvfb.waitForFinished();
+  EXPECT_FALSE(outcome.crashed) << outcome.err.toStdString();
+  EXPECT_EQ(outcome.status, 1) << outcome.err.toStdString();
+  EXPECT_TRUE(outcome.err.contains("Cannot reach the IBus daemon")) << outcome.err.toStdString();
+}
+
 // An unknown argument reached the display check (status 2 without one, 1 with one) and, on the
 // way, made the user's folders: it is refused first, with the usage, and touches nothing.
 TEST(TolvaniProcessTest, AnUnknownArgumentIsRefusedBeforeAnythingElse) {
