@@ -608,6 +608,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     }
     if (focusedId_ == id) focusedId_ = 0;
     if (menuId_ == id) menuId_ = 0;
+    // Its client is going: its word has nowhere to go.
     if (held_ && held_->id == id) held_.reset();
     if (withheld_ == id) withheld_ = 0;
     shown_.erase(id);
