@@ -66,6 +66,11 @@ constexpr std::chrono::seconds kStartInterval{3};
 // After a start, the addon looks for the program's socket this often, this many times.
 constexpr std::uint64_t kConnectRetryUs = 50'000;
 constexpr int kConnectRetries = 600;
+// A field that lost the focus with a word shown and gets it back within this long, with its text
+// as it was and no key meanwhile, goes on with the word: Sway takes the focus from the field and
+// gives it back at once when a keyboard joins the seat (a virtual keyboard's: wtype, an on-screen
+// keyboard, a remote desktop), as the keys it sends begin to arrive.
+constexpr std::uint64_t kFocusReturnUs = 250'000;
 
 #ifndef TOLVANI_PROGRAM_PATH
 #define TOLVANI_PROGRAM_PATH "/usr/bin/tolvani"
@@ -156,16 +161,30 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         fcitx::EventType::InputContextFocusIn, fcitx::EventWatcherPhase::PostInputMethod,
         [this](fcitx::Event& event) {
           fcitx::InputContext* ic = static_cast<fcitx::InputContextEvent&>(event).inputContext();
+          focusCame(ic);
           if (connected() && !stalled_ && instance_->inputMethodEngine(ic) == this) sendFocusIn(ic);
+        });
+    // fcitx5 puts in the word a field shows as the field loses the focus, where the field does
+    // not itself (GTK's fcitx5 module; the compositor's text input, where it goes nowhere): that
+    // waits for whether the focus comes straight back (hold).
+    commitWatch_ = instance_->watchEvent(
+        fcitx::EventType::InputContextCommitString, fcitx::EventWatcherPhase::PreInputMethod,
+        [this](fcitx::Event& event) {
+          auto& commit = static_cast<fcitx::CommitStringEvent&>(event);
+          if (isUnfocusCommit(commit.inputContext(), commit.text())) commit.accept();
         });
   }
   ~TolvaniEngine() override {
+    held_.reset();
+    heldTimer_.reset();
     closeMenu();
     disconnect(false);
   }
 
   void keyEvent(const fcitx::InputMethodEntry&, fcitx::KeyEvent& event) override {
     if (event.isRelease()) return;
+    // A key typed elsewhere: the focus has gone from the field whose word was held.
+    releaseHeld();
     const fcitx::Key& key = event.rawKey();
     // A word begun as typed while no program answered ends as typed.
     if (typedWord_) {
@@ -289,6 +308,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
 
   void activate(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event) override {
     fcitx::InputContext* ic = event.inputContext();
+    focusCame(ic);
     // fcitx5 empties the context's status area as it activates the input method: the rows are
     // back at once as the program last sent them, and follow once it hears of the focus.
     offerMenu(ic);
@@ -302,6 +322,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     fcitx::InputContext* ic = event.inputContext();
     typedWord_ = false;
     const bool focusOut = event.type() == fcitx::EventType::InputContextFocusOut;
+    if (focusOut && std::exchange(withheld_, 0) == idOf(ic)) return hold(ic);
+    if (held_ && held_->id == idOf(ic)) releaseHeld();
     if (!focusOut) commitPreedit(ic);
     // A client that puts in its preedit itself as it loses the focus keeps it until then: fcitx5
     // takes the focus from it as soon as another client's field takes it, which may come first.
@@ -317,6 +339,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   void reset(const fcitx::InputMethodEntry&, fcitx::InputContextEvent& event) override {
     fcitx::InputContext* ic = event.inputContext();
     typedWord_ = false;
+    if (held_ && held_->id == idOf(ic)) releaseHeld();
     if (event.type() != fcitx::EventType::InputContextReset || !fieldTookPreedit(ic))
       commitPreedit(ic);
     endComposition(ic);
@@ -326,6 +349,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   // word goes in as it stands.
   void invokeActionImpl(const fcitx::InputMethodEntry&, fcitx::InvokeActionEvent& event) override {
     fcitx::InputContext* ic = event.inputContext();
+    if (held_ && held_->id == idOf(ic)) releaseHeld();
     commitPreedit(ic);
     endComposition(ic);
     event.filter();
@@ -359,7 +383,100 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
  private:
   struct Shown {
     std::string preedit;
+    std::uint32_t caret = 0;
   };
+  // A word whose field lost the focus, and the field's text then.
+  struct Held {
+    std::uint32_t id = 0;
+    std::string word;
+    std::uint32_t caret = 0;
+    bool known = false;
+    std::string text;
+    unsigned cursor = 0;
+    unsigned anchor = 0;
+  };
+
+  // fcitx5's own commit of the word shown, as the field loses the focus.
+  bool isUnfocusCommit(fcitx::InputContext* ic, const std::string& text) {
+    if (ownCommit_ || ic->hasFocus() || instance_->inputMethodEngine(ic) != this || !connected() ||
+        stalled_)
+      return false;
+    auto id = ids_.find(ic);
+    if (id == ids_.end() || contextOf(id->second) != ic) return false;
+    auto found = shown_.find(id->second);
+    if (found == shown_.end() || found->second.preedit.empty() || found->second.preedit != text)
+      return false;
+    withheld_ = id->second;
+    return true;
+  }
+
+  // The field lost the focus with a word shown, which fcitx5 did not put in: the program keeps
+  // the word, and the panel stays as it was, until the focus comes back (focusCame) or has gone
+  // for good (releaseHeld).
+  void hold(fcitx::InputContext* ic) {
+    releaseHeld();
+    const std::uint32_t id = idOf(ic);
+    const Shown& shown = shown_[id];
+    const fcitx::SurroundingText& surrounding = ic->surroundingText();
+    held_ = Held{id,
+                 shown.preedit,
+                 shown.caret,
+                 surrounding.isValid(),
+                 surrounding.isValid() ? surrounding.text() : std::string(),
+                 surrounding.isValid() ? surrounding.cursor() : 0,
+                 surrounding.isValid() ? surrounding.anchor() : 0};
+    const std::uint64_t due = fcitx::now(CLOCK_MONOTONIC) + kFocusReturnUs;
+    if (heldTimer_) {
+      heldTimer_->setTime(due);
+      heldTimer_->setOneShot();
+    } else {
+      heldTimer_ = instance_->eventLoop().addTimeEvent(
+          CLOCK_MONOTONIC, due, 0, [this](fcitx::EventSourceTime*, std::uint64_t) {
+            releaseHeld();
+            return true;
+          });
+    }
+  }
+
+  // The focus came to `ic`. Back to the field that lost it, its text as it was, the word goes on
+  // and is shown again (the field dropped it as it lost the focus); anywhere else the word's field
+  // has lost the focus for good.
+  void focusCame(fcitx::InputContext* ic) {
+    if (!held_) return;
+    const fcitx::SurroundingText& now = ic->surroundingText();
+    const bool same =
+        held_->id == idOf(ic) && now.isValid() == held_->known &&
+        (!now.isValid() || (now.text() == held_->text && now.cursor() == held_->cursor &&
+                            now.anchor() == held_->anchor));
+    if (!same) return releaseHeld();
+    const Held held = std::move(*held_);
+    held_.reset();
+    heldTimer_->setEnabled(false);
+    showPreedit(ic, held.word, held.caret);
+    ic->updateUserInterface(fcitx::UserInterfaceComponent::InputPanel);
+  }
+
+  // The held word's field lost the focus for good: the word goes in as fcitx5 would have put it
+  // in as the field lost the focus, unless the context has the focus again (in another field of
+  // the same client, through the compositor's text input: it would land there), and the
+  // composition is over.
+  void releaseHeld() {
+    if (!held_) return;
+    const Held held = std::move(*held_);
+    held_.reset();
+    heldTimer_->setEnabled(false);
+    fcitx::InputContext* ic = contextOf(held.id);
+    if (!ic) return;
+    if (!ic->hasFocus()) commitText(ic, held.word);
+    clearPanel(ic);
+    if (connected() && !stalled_) sendFocusOut(ic);
+  }
+
+  void commitText(fcitx::InputContext* ic, const std::string& text) {
+    ownCommit_ = true;
+    ic->commitString(text);
+    ownCommit_ = false;
+  }
   // The field's text and caret as it last told them.
   struct Told {
     std::string text;
@@ -386,7 +503,9 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
         sameText && now.cursor() == before->cursor && now.anchor() == before->anchor;
     if (sameCaret && !before->moved) return;
     auto found = shown_.find(idOf(ic));
-    if (sameText && !sameCaret && found != shown_.end() && !found->second.preedit.empty()) {
+    const bool heldHere = held_ && held_->id == idOf(ic);
+    if (sameText && !sameCaret && !heldHere && found != shown_.end() &&
+        !found->second.preedit.empty()) {
       commitPreedit(ic);
       endComposition(ic);
     }
@@ -489,6 +608,9 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     }
     if (focusedId_ == id) focusedId_ = 0;
     if (menuId_ == id) menuId_ = 0;
+    // Its client is going: its word has nowhere to go.
+    if (held_ && held_->id == id) held_.reset();
+    if (withheld_ == id) withheld_ = 0;
     shown_.erase(id);
     told_.erase(id);
     byId_.erase(id);
@@ -554,6 +676,8 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   // The connection ends: whatever preedit the contexts show is put in, as typed.
   void disconnect(bool commitShown = true) {
     if (fd_ < 0) return;
+    // A held word goes in with the other words shown, below.
+    held_.reset();
     io_.reset();
     ::close(fd_);
     fd_ = -1;
@@ -649,6 +773,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     stalled_ = true;
     stalledSequence_ = sequence;
     stalledId_ = idOf(ic);
+    held_.reset();
     for (fcitx::InputContext* context : contexts()) {
       commitPreedit(context);
       clearPanel(context);
@@ -742,7 +867,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
           showPreedit(ic, step.text, step.caret);
           break;
         case protocol::Action::commit:
-          ic->commitString(step.text);
+          commitText(ic, step.text);
           break;
         case protocol::Action::deleteSurrounding:
           ic->deleteSurroundingText(step.offset, step.count);
@@ -758,7 +883,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   }
 
   void showPreedit(fcitx::InputContext* ic, const std::string& text, std::uint32_t caret) {
-    shown_[idOf(ic)].preedit = text;
+    shown_[idOf(ic)] = Shown{text, caret};
     fcitx::Text preedit;
     if (!text.empty()) preedit.append(text, fcitx::TextFormatFlag::Underline);
     preedit.setCursor(static_cast<int>(caret));
@@ -824,7 +949,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
     const std::string text = std::move(found->second.preedit);
     found->second.preedit.clear();
     showPreedit(ic, std::string(), 0);
-    ic->commitString(text);
+    commitText(ic, text);
   }
 
   // The same rows of the same kinds, whatever their words and marks.
@@ -919,6 +1044,7 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> surroundingWatch_;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> caretWatch_;
   std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> uiChanged_;
+  std::unique_ptr<fcitx::HandlerTableEntry<fcitx::EventHandler>> commitWatch_;
   int fd_ = -1;
   std::unique_ptr<fcitx::EventSourceIO> io_;
   std::unique_ptr<fcitx::EventSourceTime> retry_;
@@ -939,6 +1065,12 @@ class TolvaniEngine final : public fcitx::InputMethodEngineV3 {
   std::uint32_t stalledId_ = 0;
   std::uint32_t contexts_ = 0;
   std::uint32_t focusedId_ = 0;
+  // Our own commit is under way.
+  bool ownCommit_ = false;
+  // The context whose word fcitx5 was kept from putting in as the focus left it.
+  std::uint32_t withheld_ = 0;
+  std::optional<Held> held_;
+  std::unique_ptr<fcitx::EventSourceTime> heldTimer_;
   std::unordered_map<fcitx::InputContext*, std::uint32_t> ids_;
   std::map<std::uint32_t, fcitx::TrackableObjectReference<fcitx::InputContext>> byId_;
   std::map<std::uint32_t, Shown> shown_;
