@@ -26,6 +26,13 @@ bool isGnome() {
   return std::any_of(desktops.begin(), desktops.end(), gnome);
 }
 
+bool isSway() {
+  if (!qEnvironmentVariableIsEmpty("SWAYSOCK")) return true;
+  const QStringList desktops =
+      qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts);
+  return desktops.contains(QLatin1String("sway"), Qt::CaseInsensitive);
+}
+
 bool gnomeShellRuns() { return sessionNameOwned("org.gnome.Shell"); }
 
 bool sessionNameOwned(const char* name) {

@@ -9,6 +9,10 @@ namespace tolvani::platform::desktop {
 // and its own Keyboard settings page; other desktops reach IBus through IBus's own.
 bool isGnome();
 
+// Sway serves this session: it names its IPC socket to the programs it starts (SWAYSOCK), or the
+// session's variables name it.
+bool isSway();
+
 // GNOME Shell serves this session (its name is owned on the session bus). There the shell owns the
 // choice of input source: it does not follow an engine set in IBus behind it, so the person
 // chooses in its keyboard menu. False when the session bus does not answer.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/Desktop.h"
 #include "platform/Log.h"
 #include "platform/PowerState.h"
 #include "settings/AppSettings.h"
@@ -285,6 +286,9 @@ QString testPageButtons(QWidget* view) {
 void offerIfNeeded(const Probe& probe, const std::function<bool()>& menuShows,
                    const std::function<void()>& show) {
   if (AppSettings::onboardingCompleted()) return;
+  // Sway gives every new window the focus, its X11 ones too, and minimizes none: an offered window
+  // would take the keys typed into the field. The person opens it from the application launcher.
+  if (platform::desktop::isSway()) return;
   const bool deferred = AppSettings::onboardingDeferred();
   probe(nullptr, [menuShows, show, deferred](SetupResult<InputSourceSnapshot> probed) {
     if (AppSettings::onboardingCompleted()) return;

@@ -504,6 +504,23 @@ TEST_F(OnboardingStateTest, ShowIfNeededOffersOnlyWithAStepLeftAndTakesNoFocus) 
   EXPECT_FALSE(OnboardingWindowController::offerMinimized(QStringLiteral("xcb"), false));
 }
 
+// Under Sway the offered window took the keys typed next: Sway focuses every new window and
+// minimizes none. Nothing is offered there, not even a probe runs; elsewhere the offer goes on.
+TEST_F(OnboardingStateTest, NothingIsOfferedUnderSway) {
+  const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+  qputenv("XDG_CURRENT_DESKTOP", "sway");
+  desktop_.panelRuns = false;
+  OnboardingWindowController::showIfNeeded();
+  settle();
+  EXPECT_TRUE(desktop_.waiting().isEmpty()) << desktop_.waiting().join(' ').toStdString();
+  EXPECT_EQ(OnboardingWindowController::existing(), nullptr);
+  qputenv("XDG_CURRENT_DESKTOP", desktop);
+  OnboardingWindowController::showIfNeeded();
+  ASSERT_TRUE(desktop_.answer("probe", kSelected));
+  ASSERT_NE(OnboardingWindowController::existing(), nullptr);
+  EXPECT_TRUE(OnboardingWindowController::existing()->window()->isVisible());
+}
+
 // The window the first start offered switched to Tolvani after the person had tapped back to
 // their layout. The offered window's runs leave the keyboard alone and say how to switch; Retry
 // Setup, the person's own, switches, and so does the person's tap, which completes the setup.
