@@ -2,7 +2,7 @@
 // private ibus-daemon with the built program as the command-mode child and IBus's own tools; then
 // typing through the program the daemon starts, and a change of the user's input sources reaching
 // the open window. Everything of the user's (the daemon and its session bus, the setup window's
-// process, its children, the program serving IBus, the GSettings key file and the XDG folders)
+// process, its children, the program serving IBus, its dconf settings and the XDG folders)
 // runs as an ordinary user: the test user when the test runs as root, with no user id faked;
 // installing the component file stays root's, as a package's is.
 #include <gio/gio.h>
@@ -237,6 +237,8 @@ TEST(OnboardingIBusTest, OneRunFromNotRegisteredToOnboardingCompleted) {
   ASSERT_TRUE(tree.isValid());
   const QString root = tree.path();
   testing::PrivateIBusDaemon daemon(root);
+  // The setup window's process and its children write IBus's settings side by side.
+  daemon.useDconf();
   ASSERT_TRUE(daemon.startPanel());
   for (const auto& [variable, folder] :
        {std::pair{"HOME", "/home"}, std::pair{"XDG_CONFIG_HOME", "/config"},
@@ -356,9 +358,12 @@ TEST(OnboardingIBusTest, OneRunFromNotRegisteredToOnboardingCompleted) {
     if (file.ownerId() != user.uid) notTheUsers << file.absoluteFilePath();
   }
   EXPECT_TRUE(notTheUsers.isEmpty()) << notTheUsers.join(u'\n');
-  QFile keyfile(root + QStringLiteral("/config/glib-2.0/settings/keyfile"));
-  ASSERT_TRUE(keyfile.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(keyfile.readAll().contains("show-icon-on-systray=true"));
+  QProcess dconf;
+  testing::startAsTestUser(
+      dconf, QStringLiteral("dconf"),
+      {QStringLiteral("read"), QStringLiteral("/desktop/ibus/panel/show-icon-on-systray")});
+  ASSERT_TRUE(dconf.waitForFinished(10000));
+  EXPECT_EQ(dconf.readAllStandardOutput().trimmed(), "true");
   EXPECT_TRUE(QFileInfo::exists(root + QStringLiteral("/cache/ibus/bus/registry")));
 
   const QString kept = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + QStringLiteral("/screenshots");
