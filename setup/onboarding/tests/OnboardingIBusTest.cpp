@@ -196,13 +196,14 @@ TOLVANI_CHILD_ROLE(onboardingUserSide) {
   for (const QString& engine : engineProcesses(arguments.value(0)))
     report(QStringLiteral("engine ") + engine);
 
-  // Removing Tolvani from IBus's own list, which every desktop but GNOME reads, reaches the open
-  // window as a change.
-  GSettings* settings = g_settings_new("org.freedesktop.ibus.general");
-  const gchar* none[] = {nullptr};
-  g_settings_set_strv(settings, "preload-engines", none);
-  g_settings_sync();
-  g_object_unref(settings);
+  // Removing Tolvani from IBus's own list, which every desktop but GNOME reads, in another
+  // program (IBus's preferences, a desktop's settings), reaches the open window as a change. A
+  // write of the window's own process would reach its watch before dconf has stored it, and the
+  // state the window then asks a child for would be the one before.
+  if (QProcess::execute(QStringLiteral("gsettings"),
+                        {QStringLiteral("set"), QStringLiteral("org.freedesktop.ibus.general"),
+                         QStringLiteral("preload-engines"), QStringLiteral("[]")}) != 0)
+    return 6;
   settleUntil(
       [&] {
         record();
