@@ -46,10 +46,12 @@ void printUsage(std::FILE* to) {
   std::fprintf(
       to,
       "Usage: tolvani [--setup]\n"
-      "       tolvani --enable-input-source | --select-input-source | --input-source-state\n"
+      "       tolvani --enable-input-source | --refresh-input-menu | --select-input-source |\n"
+      "               --input-source-state\n"
       "Tolvani, an input method for typing Bangla, served through IBus.\n\n"
       "  --setup                 open the setup window (in the running Tolvani, if there is one)\n"
       "  --enable-input-source   add Tolvani to the desktop's input sources, then exit\n"
+      "  --refresh-input-menu    restart IBus so that its menu shows Tolvani, then exit\n"
       "  --select-input-source   make Tolvani the current input source, then exit\n"
       "  --input-source-state    print whether Tolvani is registered, enabled and selected\n"
       "  --ibus                  serve IBus (IBus starts the program so)\n"
@@ -62,6 +64,7 @@ bool knownArguments(int argc, char** argv) {
   static constexpr const char* kKnown[] = {"--setup",
                                            "--setup-window",
                                            "--enable-input-source",
+                                           "--refresh-input-menu",
                                            "--select-input-source",
                                            "--input-source-state",
                                            "--ibus",

@@ -25,6 +25,7 @@ namespace {
 const QString kEnableFlag = QStringLiteral("--enable-input-source");
 const QString kSelectFlag = QStringLiteral("--select-input-source");
 const QString kStateFlag = QStringLiteral("--input-source-state");
+const QString kRefreshFlag = QStringLiteral("--refresh-input-menu");
 
 const QString kRestartedLine = QStringLiteral("tolvani-restarted ibus");
 
@@ -82,12 +83,13 @@ std::optional<int> InputSourceCommand::run(const QStringList& arguments, const Q
   const bool enable = arguments.contains(kEnableFlag);
   const bool select = arguments.contains(kSelectFlag);
   const bool state = arguments.contains(kStateFlag);
-  if (!enable && !select && !state) return std::nullopt;
+  const bool refresh = arguments.contains(kRefreshFlag);
+  if (!enable && !select && !state && !refresh) return std::nullopt;
 
   try {
-    if (!bundleID || bundleID->isEmpty())
+    if ((enable || select || state) && (!bundleID || bundleID->isEmpty()))
       throw SetupError::setup(1, setupmessages::openInstalledApp());
-    const QString& id = *bundleID;
+    const QString id = bundleID.value_or(QString());
     if (enable) {
       const RetryRule rule{QString::fromUtf16(kInputSourceDomain), {1, 2}};
       const int count =
@@ -98,6 +100,16 @@ std::optional<int> InputSourceCommand::run(const QStringList& arguments, const Q
         writeLine(out, QStringLiteral("tolvani: ") + UIStrings::setupIBusStartedAgain());
       writeLine(out,
                 QStringLiteral("tolvani: registered and enabled %1 input source(s)").arg(count));
+    }
+    // IBus's panel reads its menu's settings when it starts. The daemon restarts and comes back
+    // as it was (its panel, the engine the person typed with) even where the restart killed it;
+    // none running is nothing to refresh, and one restarted by enabling is new already.
+    if (refresh && !(enable && IBusInputSources::daemonRestarted())) {
+      const int status = IBusInputSources().restartDaemon(
+          id.isEmpty() ? QStringList() : IBusInputSources::engineNames(id));
+      if (IBusInputSources::daemonStartedAgain())
+        writeLine(out, QStringLiteral("tolvani: ") + UIStrings::setupIBusStartedAgain());
+      if (status != 0) throw SetupError::setup(1, setupmessages::couldNotRefresh());
     }
     if (select && !systemuser::isSuperuser() && !inputSourceSystem().running() &&
         InputSourceRegistration::state(id) == InputSourceRegistration::State::enabled) {
@@ -142,7 +154,7 @@ std::optional<int> InputSourceCommand::runIfRequested(int argc, char** argv) {
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
   if (!arguments.contains(kEnableFlag) && !arguments.contains(kSelectFlag) &&
-      !arguments.contains(kStateFlag))
+      !arguments.contains(kStateFlag) && !arguments.contains(kRefreshFlag))
     return std::nullopt;
   // The program belongs to the component that starts it; a copy that no installed component
   // starts has no bundle identifier.

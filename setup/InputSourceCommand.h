@@ -1,7 +1,7 @@
-// Command mode: with "--enable-input-source", "--select-input-source" or "--input-source-state"
-// among its arguments, the program runs those input-source steps, prints one line per step and
-// exits without any user interface. Runs on the main thread before any event loop; blocks it
-// during the pauses between retries.
+// Command mode: with "--enable-input-source", "--refresh-input-menu", "--select-input-source" or
+// "--input-source-state" among its arguments, the program runs those input-source steps (in that
+// order), prints one line per step and exits without any user interface. Runs on the main thread
+// before any event loop; blocks it during the pauses between retries.
 #ifndef TOLVANI_SETUP_INPUTSOURCECOMMAND_H_
 #define TOLVANI_SETUP_INPUTSOURCECOMMAND_H_
 

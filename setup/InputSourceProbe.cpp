@@ -44,6 +44,8 @@ std::optional<QString> relayedMessage(const QString& standardError) {
 
 bool InputSourceProbe::enableRestartedIBus() { return enableRestarted; }
 
+QString InputSourceProbe::executable() { return ownExecutable(); }
+
 void InputSourceProbe::testSetExecutable(std::optional<QString> path) {
   std::lock_guard lock(executableMu);
   testExecutable = std::move(path);

@@ -25,6 +25,9 @@ class InputSourceProbe {
   static void run(const QString& flag, CancellationRef cancellation,
                   SetupCompletion<QString> completion);
 
+  // The program's own executable, which the children run; empty when the program does not know it.
+  static QString executable();
+
   // The executable to run instead of the program's own; nullopt restores it, and an empty path
   // stands for a program that does not know its executable.
   static void testSetExecutable(std::optional<QString> path);

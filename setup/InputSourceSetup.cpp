@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/Log.h"
 #include "platform/Queues.h"
 #include "setup/ChildProcess.h"
 #include "setup/InputSourceProbe.h"
@@ -70,10 +71,9 @@ void checkSelection(int probe, CancellationRef cancellation,
 }  // namespace
 
 InputSourceSetup::SystemTools InputSourceSetup::defaultTools() {
-  const QString ibus = QStringLiteral("/usr/bin/ibus");
-  return {{ibus, {QStringLiteral("write-cache")}, {0}},
-          // 1: no daemon was running, so there was none to restart.
-          {ibus, {QStringLiteral("restart")}, {0, 1}}};
+  return {{QStringLiteral("/usr/bin/ibus"), {QStringLiteral("write-cache")}, {0}},
+          // No daemon running is nothing to restart, and succeeds.
+          {InputSourceProbe::executable(), {QStringLiteral("--refresh-input-menu")}, {0}}};
 }
 
 void InputSourceSetup::setServesIBus(bool serves) { servesIBus = serves; }
@@ -90,6 +90,8 @@ void InputSourceSetup::run(const SystemTool& tool, CancellationRef cancellation,
       [accepted = tool.acceptedStatuses,
        completion = std::move(completion)](SetupResult<ChildProcess::Output> result) {
         if (!result.ok()) return completion(result.error());
+        for (const QString& line : splitOutputLines(result.value().standardOutput))
+          if (line.startsWith(QLatin1String("tolvani: "))) platform::log::line(line.mid(9));
         const int status = result.value().status;
         if (!accepted.contains(status))
           return completion(SetupError::setup(status, setupmessages::couldNotRefresh()));

@@ -28,8 +28,10 @@ class InputSourceSetup {
     QSet<int> acceptedStatuses;
   };
   struct SystemTools {
-    SystemTool rebuildRegistry;   // makes IBus read the installed component files again
-    SystemTool refreshInputMenu;  // restarts the IBus daemon and its panel
+    SystemTool rebuildRegistry;  // makes IBus read the installed component files again
+    // Restarts the IBus daemon and its panel: the program's own command, which starts them again
+    // where the restart killed them.
+    SystemTool refreshInputMenu;
   };
   static SystemTools defaultTools();
 
@@ -44,7 +46,8 @@ class InputSourceSetup {
   // state until it reports the source selected.
   static void select(CancellationRef cancellation, SetupCompletion<InputSourceSnapshot> completion);
 
-  // Runs `tool`; fails with its exit status unless the status is accepted.
+  // Runs `tool`; fails with its exit status unless the status is accepted. What it said to the
+  // person (its "tolvani: " lines, such as IBus started again) goes in this process's log.
   static void run(const SystemTool& tool, CancellationRef cancellation,
                   SetupCompletion<Done> completion);
 

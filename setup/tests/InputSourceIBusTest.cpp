@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <functional>
+#include <optional>
+#include <vector>
 
 #include "platform/Log.h"
 #include "settings/UIStrings.h"
@@ -64,6 +67,8 @@ class InputSourceIBusTest : public ::testing::Test {
     InputSourceProbe::testSetExecutable(program_);
   }
   void TearDown() override {
+    IBusInputSources::testSetRestartObserver({});
+    systemuser::testSetId(std::nullopt);
     daemon_.reset();
     InputSourceProbe::testSetExecutable(std::nullopt);
     qunsetenv("TOLVANI_TEST_USER_ID");
@@ -89,10 +94,128 @@ class InputSourceIBusTest : public ::testing::Test {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
   }
 
+  // The person's session for a restart that goes wrong: a daemon with its panel, their keyboard
+  // known to it and selected, Tolvani installed while it runs (listed already with `listed`).
+  void startSession(bool listed) {
+    systemuser::testSetId(1000);
+    ASSERT_TRUE(daemon_->startPanel());
+    daemon_->keepSession();
+    ASSERT_TRUE(daemon_->offerKeyboardEngines({sessionkeymap::current().front().layout}));
+    if (listed) installComponent();
+    ASSERT_TRUE(daemon_->start());
+    if (!listed) installComponent();
+    bundle_ = IBusInputSources::componentStarting(program_);
+    ASSERT_TRUE(bundle_.has_value());
+    testing::spinUntil([&] { return panelRuns(); });
+    ASSERT_TRUE(panelRuns());
+    // The person's engines and the one they type with.
+    const QString keyboard = "xkb:" + sessionkeymap::current().front().layout;
+    IBusBus* bus = connect();
+    ASSERT_NE(bus, nullptr);
+    GList* engines = ibus_bus_list_engines(bus);
+    for (GList* it = engines; it; it = it->next) {
+      const QString name = ibus_engine_desc_get_name(IBUS_ENGINE_DESC(it->data));
+      if (name.startsWith(keyboard + "::") && typedWith_.identifier.isEmpty())
+        typedWith_ = {name, true};
+      g_object_unref(it->data);
+    }
+    g_list_free(engines);
+    g_object_unref(bus);
+    ASSERT_FALSE(typedWith_.identifier.isEmpty());
+    ASSERT_EQ(ibus_.enable(typedWith_), 0);
+    ASSERT_EQ(ibus_.select(typedWith_), 0);
+    engines_ = preload();
+  }
+
+  // Runs the command with `arguments` in this process, the daemon killed as IBus's own assertions
+  // kill it just as it is asked to restart; what the command printed.
+  QString runKillingTheRestart(const QStringList& arguments) {
+    IBusInputSources::testSetRestartObserver([&](pid_t pid) {
+      killed_.push_back(pid);
+      ::kill(pid, SIGABRT);
+    });
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const std::optional<int> status =
+        InputSourceCommand::run(arguments, bundle_->file, bundle_->name, out, err);
+    IBusInputSources::testSetRestartObserver({});
+    EXPECT_EQ(status, std::optional<int>(0)) << text(err).toStdString();
+    return text(out);
+  }
+
+  // A daemon again, not the one killed, serving the session's socket with its panel, Tolvani
+  // listed and enabled, the engine typed with current, and the person's engines as before in
+  // their order with Tolvani among them once (where enabling puts it depends on the panel: the
+  // layouts test checks that); and the command said so.
+  void expectSessionBack(const QString& said) {
+    ASSERT_EQ(killed_.size(), 1u) << "the restart was not asked for";
+    EXPECT_TRUE(IBusInputSources::daemonStartedAgain());
+    const std::vector<pid_t> daemons = daemon_->daemonProcesses();
+    ASSERT_EQ(daemons.size(), 1u);
+    EXPECT_NE(daemons.front(), killed_.front());
+    EXPECT_EQ(ibus_.sources(bundle_->name, true).size(), 1u);
+    testing::spinUntil([&] { return panelRuns(); });
+    EXPECT_TRUE(panelRuns());
+    EXPECT_EQ(ibus_.current().value_or(InputSource{}).identifier, typedWith_.identifier);
+    EXPECT_EQ(ibus_.sources(bundle_->name, false).size(), 1u);
+    QStringList after = preload();
+    EXPECT_EQ(after.removeAll("tolvani"), 1);
+    EXPECT_EQ(after, engines_);
+    EXPECT_TRUE(said.contains("tolvani: " + UIStrings::setupIBusStartedAgain()))
+        << said.toStdString();
+  }
+
+  // The setup window's process logs the lines the child running `tool` said.
+  void expectLogged(const std::function<void(SetupCompletion<Done>)>& step) {
+    const QString stand = testing::writeScript(
+        root_.path() + "/child", "echo \"tolvani: " + UIStrings::setupIBusStartedAgain() + "\"");
+    InputSourceProbe::testSetExecutable(stand);
+    platform::log::Capture log;
+    EXPECT_EQ(await<Done>(step), "done");
+    EXPECT_TRUE(log.lines().contains("[Tolvani] " + UIStrings::setupIBusStartedAgain()))
+        << log.lines().join(u'\n').toStdString();
+  }
+
+  static IBusBus* connect() {
+    ibus_init();
+    IBusBus* bus = ibus_bus_new();
+    if (ibus_bus_is_connected(bus)) return bus;
+    g_object_unref(bus);
+    return nullptr;
+  }
+  static bool panelRuns() {
+    IBusBus* bus = connect();
+    const bool owned = bus && ibus_bus_name_has_owner(bus, IBUS_SERVICE_PANEL);
+    if (bus) g_object_unref(bus);
+    return owned;
+  }
+  static QStringList preload() {
+    GSettings* general = g_settings_new("org.freedesktop.ibus.general");
+    gchar** names = g_settings_get_strv(general, "preload-engines");
+    QStringList list;
+    for (gchar** it = names; *it; ++it) list << QString::fromUtf8(*it);
+    g_strfreev(names);
+    g_object_unref(general);
+    return list;
+  }
+  static QString text(std::FILE* file) {
+    std::rewind(file);
+    QByteArray bytes;
+    char buffer[512];
+    while (const size_t n = std::fread(buffer, 1, sizeof buffer, file)) bytes.append(buffer, n);
+    std::fclose(file);
+    return QString::fromUtf8(bytes);
+  }
+
   QTemporaryDir root_;
   std::unique_ptr<testing::PrivateIBusDaemon> daemon_;
   QString program_;
   QString component_;
+  IBusInputSources ibus_;
+  std::optional<IBusInputSources::Component> bundle_;
+  InputSource typedWith_;
+  QStringList engines_;
+  std::vector<pid_t> killed_;
 };
 
 TEST_F(InputSourceIBusTest, NotRegisteredThenRegisteredEnabledAndSelected) {
@@ -248,112 +371,23 @@ TEST_F(InputSourceIBusTest, InputMenuIsThePanelsTrayIcon) {
 // its panel, Tolvani listed, and the person's engines and engine as before. The command says so,
 // and the setup window's process logs what the command said.
 TEST_F(InputSourceIBusTest, DaemonKilledInItsRestartIsStartedAgain) {
-  ASSERT_TRUE(daemon_->startPanel());
-  daemon_->keepSession();
-  // The person's keyboard is known to the daemon; Tolvani is installed while it runs.
-  ASSERT_TRUE(daemon_->offerKeyboardEngines({sessionkeymap::current().front().layout}));
-  ASSERT_TRUE(daemon_->start());
-  installComponent();
-  systemuser::testSetId(1000);
-  const std::optional<IBusInputSources::Component> component =
-      IBusInputSources::componentStarting(program_);
-  ASSERT_TRUE(component.has_value());
+  ASSERT_NO_FATAL_FAILURE(startSession(false));
+  expectSessionBack(runKillingTheRestart({"--enable-input-source"}));
+  expectLogged([](auto done) { InputSourceProbe::enable(nullptr, std::move(done)); });
+}
 
-  const auto connect = [] {
-    ibus_init();
-    IBusBus* bus = ibus_bus_new();
-    if (ibus_bus_is_connected(bus)) return bus;
-    g_object_unref(bus);
-    return static_cast<IBusBus*>(nullptr);
-  };
-  const auto panelRuns = [&] {
-    IBusBus* bus = connect();
-    const bool owned = bus && ibus_bus_name_has_owner(bus, IBUS_SERVICE_PANEL);
-    if (bus) g_object_unref(bus);
-    return owned;
-  };
-  testing::spinUntil(panelRuns);
-  ASSERT_TRUE(panelRuns());
-  // The person's engines and the one they type with.
-  const QString keyboard = "xkb:" + sessionkeymap::current().front().layout;
-  IBusInputSources ibus;
-  std::vector<InputSource> offered;
-  {
-    IBusBus* bus = connect();
-    ASSERT_NE(bus, nullptr);
-    GList* engines = ibus_bus_list_engines(bus);
-    for (GList* it = engines; it; it = it->next) {
-      const QString name = ibus_engine_desc_get_name(IBUS_ENGINE_DESC(it->data));
-      if (name.startsWith(keyboard + "::")) offered.push_back({name, true});
-      g_object_unref(it->data);
-    }
-    g_list_free(engines);
-    g_object_unref(bus);
-  }
-  ASSERT_FALSE(offered.empty());
-  ASSERT_EQ(ibus.enable(offered.front()), 0);
-  ASSERT_EQ(ibus.select(offered.front()), 0);
-  const auto preload = [] {
-    GSettings* general = g_settings_new("org.freedesktop.ibus.general");
-    gchar** names = g_settings_get_strv(general, "preload-engines");
-    QStringList list;
-    for (gchar** it = names; *it; ++it) list << QString::fromUtf8(*it);
-    g_strfreev(names);
-    g_object_unref(general);
-    return list;
-  };
-  const QStringList engines = preload();
-
-  std::vector<pid_t> killed;
-  IBusInputSources::testSetRestartObserver([&](pid_t pid) {
-    killed.push_back(pid);
-    ::kill(pid, SIGABRT);
+// The same for the restart that refreshes the input menu where enabling did not restart the
+// daemon (it listed Tolvani already): the setup window's step runs the command that does so.
+TEST_F(InputSourceIBusTest, DaemonKilledInTheMenuRefreshIsStartedAgain) {
+  ASSERT_NO_FATAL_FAILURE(startSession(true));
+  ASSERT_EQ(ibus_.enable({"tolvani", true}), 0);
+  const InputSourceSetup::SystemTool refresh = InputSourceSetup::defaultTools().refreshInputMenu;
+  EXPECT_EQ(refresh.executable, program_);
+  expectSessionBack(runKillingTheRestart(refresh.arguments));
+  expectLogged([](auto done) {
+    InputSourceSetup::run(InputSourceSetup::defaultTools().refreshInputMenu, nullptr,
+                          std::move(done));
   });
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  const std::optional<int> status = InputSourceCommand::run(
-      {"--enable-input-source"}, component->file, component->name, out, err);
-  IBusInputSources::testSetRestartObserver({});
-  const auto text = [](std::FILE* file) {
-    std::rewind(file);
-    QByteArray bytes;
-    char buffer[512];
-    while (const size_t n = std::fread(buffer, 1, sizeof buffer, file)) bytes.append(buffer, n);
-    std::fclose(file);
-    return QString::fromUtf8(bytes);
-  };
-  const QString said = text(out);
-  EXPECT_EQ(status, std::optional<int>(0)) << text(err).toStdString();
-  ASSERT_EQ(killed.size(), 1u) << "the restart was not asked for";
-
-  // A daemon again, not the one killed, serving the session's socket with Tolvani listed.
-  EXPECT_TRUE(IBusInputSources::daemonStartedAgain());
-  const std::vector<pid_t> daemons = daemon_->daemonProcesses();
-  ASSERT_EQ(daemons.size(), 1u);
-  EXPECT_NE(daemons.front(), killed.front());
-  EXPECT_EQ(ibus.sources(component->name, true).size(), 1u);
-  testing::spinUntil(panelRuns);
-  EXPECT_TRUE(panelRuns());
-  EXPECT_EQ(ibus.current().value_or(InputSource{}).identifier, offered.front().identifier);
-  EXPECT_EQ(ibus.sources(component->name, false).size(), 1u);
-  // The person's engines as before, in their order, with Tolvani among them once (where enabling
-  // puts it depends on the panel: the layouts test checks that).
-  QStringList after = preload();
-  EXPECT_EQ(after.removeAll("tolvani"), 1);
-  EXPECT_EQ(after, engines);
-  EXPECT_TRUE(said.contains("tolvani: " + UIStrings::setupIBusStartedAgain()))
-      << said.toStdString();
-
-  // The setup window's process logs the lines its enabling child said.
-  const QString stand = testing::writeScript(
-      root_.path() + "/enable", "echo \"tolvani: " + UIStrings::setupIBusStartedAgain() + "\"");
-  InputSourceProbe::testSetExecutable(stand);
-  platform::log::Capture log;
-  EXPECT_EQ(await<Done>([](auto done) { InputSourceProbe::enable(nullptr, std::move(done)); }),
-            "done");
-  EXPECT_TRUE(log.lines().contains("[Tolvani] " + UIStrings::setupIBusStartedAgain()))
-      << log.lines().join(u'\n').toStdString();
-  systemuser::testSetId(std::nullopt);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // A private ibus-daemon for a test, in its own dbus-run-session, with no panel (unless the test
 // names the command of one) and no XIM, its
 // components read from a folder of the test's, and the process environment pointed at it so
-// that child processes (and GSettings, through a key file) use it and nothing of the machine's.
+// that child processes (and GSettings, through a key file or dconf) use it and nothing of the
+// machine's.
 // Thread-safety: a test's thread.
 #ifndef TOLVANI_SETUP_TESTS_PRIVATEIBUSDAEMON_H_
 #define TOLVANI_SETUP_TESTS_PRIVATEIBUSDAEMON_H_
@@ -106,7 +107,8 @@ class PrivateIBusDaemon {
                                "--",
                                "sh",
                                "-c",
-                               "echo $$ > \"$0.session\"; ibus-daemon --panel=\"$2\" "
+                               "echo $$ > \"$0.session\"; echo \"$DBUS_SESSION_BUS_ADDRESS\" > "
+                               "\"$0.bus\"; ibus-daemon --panel=\"$2\" "
                                "--emoji-extension=disable --config=disable --cache=auto "
                                "--address=unix:path=\"$1\" & echo $! > \"$0\"; wait $!; "
                                "while [ \"$3\" = keep ]; do sleep 1; done",
@@ -120,7 +122,7 @@ class PrivateIBusDaemon {
     while (!limit.hasExpired() && process_.state() == QProcess::Running) {
       QFile file(pidFile);
       if (pid_ == 0 && file.open(QIODevice::ReadOnly)) pid_ = file.readAll().trimmed().toInt();
-      if (pid_ != 0 && accepts()) return true;
+      if (pid_ != 0 && accepts()) return !dconf_ || useSessionBus();
       QThread::msleep(20);
     }
     return false;
@@ -167,6 +169,14 @@ class PrivateIBusDaemon {
   }
   // The daemon's session bus stays when the daemon dies, as a desktop's does.
   void keepSession() { keepSession_ = true; }
+  // GSettings through dconf on the daemon's session bus, as on a person's desktop, for this
+  // process and those it starts once the daemon runs. GLib's key-file backend suits one writer
+  // only: each process writes the whole file from its own copy, which may not have caught up with
+  // another process's last write yet, and so undoes it.
+  void useDconf() {
+    dconf_ = true;
+    setVariable("GSETTINGS_BACKEND", "dconf");
+  }
 
   // The ibus-daemon processes serving this daemon's socket: the one started here, or one started
   // again by the code under test.
@@ -221,9 +231,19 @@ class PrivateIBusDaemon {
   }
 
  private:
+  bool useSessionBus() {
+    QFile file(root_ + "/daemon.pid.bus");
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const QString address = QString::fromLocal8Bit(file.readAll().trimmed());
+    if (address.isEmpty()) return false;
+    setVariable("DBUS_SESSION_BUS_ADDRESS", address);
+    return true;
+  }
+
   const QString root_;
   QString panel_ = QStringLiteral("disable");
   bool keepSession_ = false;
+  bool dconf_ = false;
   QProcess process_;
   pid_t pid_ = 0;
   std::map<std::string, std::optional<QByteArray>> saved_;
