@@ -246,13 +246,23 @@ TEST(Fcitx5IBusFrontendTest, GtkFieldThroughIBusModuleTypesTheSentence) {
       << window->text(0).toStdString();
 }
 
+// The pid of the program listening for fcitx5 other than `other`; 0 when none came.
 qint64 listeningPid(VirtualDesktop& desktop, qint64 other) {
   qint64 pid = 0;
-  desktop.waitFor([&] {
+  const bool found = desktop.waitFor([&] {
     pid = desktop.fcitx5()->tolvaniPid();
     return pid > 0 && pid != other;
   });
-  return pid;
+  return found ? pid : 0;
+}
+
+// Whether the process has ended: its descriptors are closed once it is a zombie or gone.
+bool ended(qint64 pid) {
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!stat.open(QIODevice::ReadOnly)) return true;
+  const QByteArray line = stat.readAll();
+  const qsizetype after = line.lastIndexOf(')');
+  return after < 0 || line.mid(after + 2, 1) == "Z" || line.mid(after + 2, 1) == "X";
 }
 
 int count(VirtualDesktop& desktop, const QString& line) {
@@ -289,6 +299,9 @@ TEST(Fcitx5DeadlineTest, KeysGoOnWhileTolvaniIsStoppedKilledOrFcitx5Restarts) {
   // at once comes out whole.
   ASSERT_TRUE(window->clear());
   ::kill(static_cast<pid_t>(first), SIGKILL);
+  // Until the killed process is torn down its socket still takes keys and answers none: a key
+  // sent then waits out its deadline as for a stopped program, and its word goes on as typed.
+  ASSERT_TRUE(desktop.waitFor([&] { return ended(first); }));
   ASSERT_TRUE(desktop.type(QStringLiteral("tomake ")));
   EXPECT_TRUE(window->waitForText(0, u("তোমাকে "))) << window->text(0).toStdString();
   const qint64 second = listeningPid(desktop, first);
