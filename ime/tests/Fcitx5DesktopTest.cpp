@@ -317,6 +317,16 @@ TEST(Fcitx5DeadlineTest, KeysGoOnWhileTolvaniIsStoppedKilledOrFcitx5Restarts) {
   })) << events(desktop);
   EXPECT_EQ(desktop.fcitx5()->tolvaniPid(), second);
   ASSERT_TRUE(desktop.focus(*window, 0));
+  // The new fcitx5 numbers its contexts from 1 again, so the field's context has the name it had
+  // before: the field is fcitx5's once the program hears of it after the new connection, not
+  // when a context of that name was last activated.
+  ASSERT_TRUE(desktop.waitFor([&] {
+    const QStringList lines = desktop.events();
+    const qsizetype connected = lines.lastIndexOf(QStringLiteral("fcitx5 connected"));
+    return connected >= 0 && !lines.mid(connected + 1)
+                                  .filter(QRegularExpression(QStringLiteral("^activate ")))
+                                  .isEmpty();
+  })) << events(desktop);
   ASSERT_TRUE(desktop.type(QStringLiteral("tumi ")));
   EXPECT_TRUE(window->waitForText(0, u("তোমাকে আমি তুমি "))) << window->text(0).toStdString();
 }
