@@ -256,13 +256,18 @@ qint64 listeningPid(VirtualDesktop& desktop, qint64 other) {
   return found ? pid : 0;
 }
 
-// Whether the process has ended: its descriptors are closed once it is a zombie or gone.
-bool ended(qint64 pid) {
-  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-  if (!stat.open(QIODevice::ReadOnly)) return true;
-  const QByteArray line = stat.readAll();
-  const qsizetype after = line.lastIndexOf(')');
-  return after < 0 || line.mid(after + 2, 1) == "Z" || line.mid(after + 2, 1) == "X";
+// Whether nothing listens on the program's socket any more. A killed program's descriptors close
+// only once its last thread has gone, a while after its main thread is a zombie.
+bool socketClosed(VirtualDesktop& desktop) {
+  const QByteArray path = QFile::encodeName(desktop.fcitx5()->root() + "/tolvani.socket");
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()) + 1);
+  const bool refused =
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0;
+  ::close(fd);
+  return refused;
 }
 
 int count(VirtualDesktop& desktop, const QString& line) {
@@ -301,7 +306,7 @@ TEST(Fcitx5DeadlineTest, KeysGoOnWhileTolvaniIsStoppedKilledOrFcitx5Restarts) {
   ::kill(static_cast<pid_t>(first), SIGKILL);
   // Until the killed process is torn down its socket still takes keys and answers none: a key
   // sent then waits out its deadline as for a stopped program, and its word goes on as typed.
-  ASSERT_TRUE(desktop.waitFor([&] { return ended(first); }));
+  ASSERT_TRUE(desktop.waitFor([&] { return socketClosed(desktop); }));
   ASSERT_TRUE(desktop.type(QStringLiteral("tomake ")));
   EXPECT_TRUE(window->waitForText(0, u("তোমাকে "))) << window->text(0).toStdString();
   const qint64 second = listeningPid(desktop, first);
