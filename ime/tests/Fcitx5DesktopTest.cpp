@@ -246,13 +246,28 @@ TEST(Fcitx5IBusFrontendTest, GtkFieldThroughIBusModuleTypesTheSentence) {
       << window->text(0).toStdString();
 }
 
+// The pid of the program listening for fcitx5 other than `other`; 0 when none came.
 qint64 listeningPid(VirtualDesktop& desktop, qint64 other) {
   qint64 pid = 0;
-  desktop.waitFor([&] {
+  const bool found = desktop.waitFor([&] {
     pid = desktop.fcitx5()->tolvaniPid();
     return pid > 0 && pid != other;
   });
-  return pid;
+  return found ? pid : 0;
+}
+
+// Whether nothing listens on the program's socket any more. A killed program's descriptors close
+// only once its last thread has gone, a while after its main thread is a zombie.
+bool socketClosed(VirtualDesktop& desktop) {
+  const QByteArray path = QFile::encodeName(desktop.fcitx5()->root() + "/tolvani.socket");
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()) + 1);
+  const bool refused =
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0;
+  ::close(fd);
+  return refused;
 }
 
 int count(VirtualDesktop& desktop, const QString& line) {
@@ -289,6 +304,9 @@ TEST(Fcitx5DeadlineTest, KeysGoOnWhileTolvaniIsStoppedKilledOrFcitx5Restarts) {
   // at once comes out whole.
   ASSERT_TRUE(window->clear());
   ::kill(static_cast<pid_t>(first), SIGKILL);
+  // Until the killed process is torn down its socket still takes keys and answers none: a key
+  // sent then waits out its deadline as for a stopped program, and its word goes on as typed.
+  ASSERT_TRUE(desktop.waitFor([&] { return socketClosed(desktop); }));
   ASSERT_TRUE(desktop.type(QStringLiteral("tomake ")));
   EXPECT_TRUE(window->waitForText(0, u("তোমাকে "))) << window->text(0).toStdString();
   const qint64 second = listeningPid(desktop, first);
@@ -304,6 +322,16 @@ TEST(Fcitx5DeadlineTest, KeysGoOnWhileTolvaniIsStoppedKilledOrFcitx5Restarts) {
   })) << events(desktop);
   EXPECT_EQ(desktop.fcitx5()->tolvaniPid(), second);
   ASSERT_TRUE(desktop.focus(*window, 0));
+  // The new fcitx5 numbers its contexts from 1 again, so the field's context has the name it had
+  // before: the field is fcitx5's once the program hears of it after the new connection, not
+  // when a context of that name was last activated.
+  ASSERT_TRUE(desktop.waitFor([&] {
+    const QStringList lines = desktop.events();
+    const qsizetype connected = lines.lastIndexOf(QStringLiteral("fcitx5 connected"));
+    return connected >= 0 && !lines.mid(connected + 1)
+                                  .filter(QRegularExpression(QStringLiteral("^activate ")))
+                                  .isEmpty();
+  })) << events(desktop);
   ASSERT_TRUE(desktop.type(QStringLiteral("tumi ")));
   EXPECT_TRUE(window->waitForText(0, u("তোমাকে আমি তুমি "))) << window->text(0).toStdString();
 }
