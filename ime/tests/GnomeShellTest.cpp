@@ -179,11 +179,12 @@ TEST_P(GnomeShellEnableTest, CommandLeavesTheShellInChargeAndATapReachesTolvani)
   EXPECT_TRUE(tapPromised) << said;
   if (tapPromised) {
     ASSERT_TRUE(desktop.key(QStringLiteral("super+space")));
-    EXPECT_EQ(waitForSource(desktop, QStringLiteral("tolvani")), QStringLiteral("tolvani"));
+    EXPECT_EQ(waitForSource(desktop, QStringLiteral("tolvani")), QStringLiteral("tolvani"))
+        << desktop.shellLog().toStdString();
     EXPECT_EQ(agreement(desktop, QStringLiteral("tolvani tolvani")),
               QStringLiteral("tolvani tolvani"));
     ASSERT_TRUE(desktop.key(QStringLiteral("super+space")));
-    EXPECT_EQ(waitForSource(desktop, first), first);
+    EXPECT_EQ(waitForSource(desktop, first), first) << desktop.shellLog().toStdString();
   }
 
   // The next login starts on the person's layout, and its first tap reaches Tolvani.
@@ -318,8 +319,9 @@ TEST(GnomeShellSetupTest, SetupWindowInBanglaShowsItsLastStateOnTheScreen) {
   ASSERT_TRUE(window);
   const QString xid = window->fields.value(3);
   const QString shots = QStringLiteral(TOLVANI_TEST_BINARY_DIR) + QStringLiteral("/screenshots/");
-  EXPECT_TRUE(screenShowsWindow(desktop, xid,
-                                shots + QStringLiteral("gnome-setup-window-bn-opened"), 5000));
+  EXPECT_TRUE(
+      screenShowsWindow(desktop, xid, shots + QStringLiteral("gnome-setup-window-bn-opened"), 5000))
+      << desktop.shellLog().toStdString();
   EXPECT_TRUE(desktop.screenshot(shots + QStringLiteral("gnome-setup-window-bn.png")));
   for (int round = 0; round < 10; ++round) {
     const std::optional<testing::Widget> button = report.waitFor(retry, 10000);
@@ -329,7 +331,8 @@ TEST(GnomeShellSetupTest, SetupWindowInBanglaShowsItsLastStateOnTheScreen) {
     ASSERT_TRUE(report.waitFor(retry, 30000)) << report.text().toStdString();
     EXPECT_TRUE(screenShowsWindow(desktop, xid,
                                   shots + QStringLiteral("gnome-setup-window-bn-retried"), 5000))
-        << "after retry " << round;
+        << "after retry " << round << "\n"
+        << desktop.shellLog().toStdString();
   }
 }
 
