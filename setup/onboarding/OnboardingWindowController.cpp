@@ -27,8 +27,6 @@
 #include <malloc.h>
 
 #include <chrono>
-#include <cstddef>
-#include <iterator>
 
 #include "platform/Bundle.h"
 #include "platform/Desktop.h"
@@ -123,29 +121,24 @@ class SetupMessageHandler : public QObject {
 // GNOME Shell 43 on X11 (seen with software GL) can miss the damage of a frame that closely follows
 // another, such as the guide's last state after its spinner's frames, and show the older frame
 // until the window draws again. So once the window has been still for a moment, it presents its
-// last frame once more, on its own, and again later: a shell busy on a loaded machine missed the
-// first of these too.
+// last frame once more, on its own.
 class GuideWindow : public QWidget {
  public:
   explicit GuideWindow(OnboardingWindowController* owner) : owner_(owner) {
     still_.setSingleShot(true);
+    still_.setInterval(kStillBeforePresenting);
     QObject::connect(&still_, &QTimer::timeout, this, [this] {
       if (!isVisible() || isMinimized()) return;
       presenting_ = true;
       repaint();
       presenting_ = false;
-      if (++presented_ < std::size(kStillBeforePresenting))
-        still_.start(kStillBeforePresenting[presented_]);
     });
   }
 
  protected:
   bool event(QEvent* event) override {
     // Every frame of the window, the page's included, passes here before it is drawn.
-    if (event->type() == QEvent::UpdateRequest && !presenting_) {
-      presented_ = 0;
-      still_.start(kStillBeforePresenting[0]);
-    }
+    if (event->type() == QEvent::UpdateRequest && !presenting_) still_.start();
     return QWidget::event(event);
   }
   void closeEvent(QCloseEvent* event) override {
@@ -160,14 +153,10 @@ class GuideWindow : public QWidget {
   }
 
  private:
-  // How long the window waits before each presentation, counted from the one before.
-  static constexpr std::chrono::milliseconds kStillBeforePresenting[] = {
-      std::chrono::milliseconds(300), std::chrono::milliseconds(1000),
-      std::chrono::milliseconds(3000)};
+  static constexpr std::chrono::milliseconds kStillBeforePresenting{300};
   QPointer<OnboardingWindowController> owner_;
   QTimer still_;
   bool presenting_ = false;
-  size_t presented_ = 0;
 };
 
 void OnboardingWindowController::testSetConsoleObserver(
