@@ -11,6 +11,10 @@
 
 #include "ime/testing/TestUser.h"
 
+// Last: its macros (None, Bool, Status) would clash with Qt's names.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
 namespace tolvani::testing {
 
 namespace {
@@ -324,10 +328,36 @@ QString GnomeShellDesktop::x(const QString& program, const QStringList& argument
 }
 
 bool GnomeShellDesktop::key(const QString& keys) {
-  return !x(QStringLiteral("xdotool"),
-            QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60")} +
-                keys.split(u' ', Qt::SkipEmptyParts))
-              .isNull();
+  // As a keyboard presses them: xdotool locks the layout group its key table found a key in (the
+  // first) around each event and then the one before, and the shell, which had locked the group
+  // of its current source, at times lost Super+Space in that exchange.
+  Display* display = XOpenDisplay(display_.toLatin1().constData());
+  if (!display) return false;
+  bool known = true;
+  const QStringList chords = keys.split(u' ', Qt::SkipEmptyParts);
+  for (qsizetype i = 0; known && i < chords.size(); ++i) {
+    if (i > 0) QThread::msleep(60);
+    std::vector<KeyCode> codes;
+    for (const QString& name : chords[i].split(u'+')) {
+      const QString lower = name.toLower();
+      const QString symbol = lower == QLatin1String("super")   ? QStringLiteral("Super_L")
+                             : lower == QLatin1String("ctrl")  ? QStringLiteral("Control_L")
+                             : lower == QLatin1String("alt")   ? QStringLiteral("Alt_L")
+                             : lower == QLatin1String("shift") ? QStringLiteral("Shift_L")
+                                                               : name;
+      const KeySym sym = XStringToKeysym(symbol.toLatin1().constData());
+      const KeyCode code = sym == NoSymbol ? 0 : XKeysymToKeycode(display, sym);
+      if (code == 0) known = false;
+      codes.push_back(code);
+    }
+    if (!known) break;
+    for (const KeyCode code : codes) XTestFakeKeyEvent(display, code, True, CurrentTime);
+    for (auto code = codes.rbegin(); code != codes.rend(); ++code)
+      XTestFakeKeyEvent(display, *code, False, CurrentTime);
+    XSync(display, False);
+  }
+  XCloseDisplay(display);
+  return known;
 }
 
 bool GnomeShellDesktop::type(const QString& text) {
