@@ -11,6 +11,10 @@
 
 #include "ime/testing/TestUser.h"
 
+// Last: its macros (None, Bool, Status) would clash with Qt's names.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
 namespace tolvani::testing {
 
 namespace {
@@ -112,10 +116,7 @@ bool GnomeShellDesktop::startBus(QProcess& bus, qint64& group, const QString& so
   QFile::remove(socket);
   bus.setProcessEnvironment(environment());
   bus.setChildProcessModifier(ownGroup);
-  if (options_.quiet)
-    bus.setStandardErrorFile(QProcess::nullDevice());
-  else
-    bus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  keepStandardError(bus);
   startAsTestUser(bus, QStringLiteral("dbus-daemon"),
                   args + QStringList{QStringLiteral("--nofork"), QStringLiteral("--nopidfile")});
   if (!bus.waitForStarted()) {
@@ -134,8 +135,32 @@ bool GnomeShellDesktop::startBus(QProcess& bus, qint64& group, const QString& so
   return true;
 }
 
+void GnomeShellDesktop::keepStandardError(QProcess& process) const {
+  if (options_.quiet)
+    process.setStandardErrorFile(root_.path() + QStringLiteral("/session.log"), QIODevice::Append);
+  else
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+}
+
+QString GnomeShellDesktop::shellLog(int lines) const {
+  QFile log(root_.path() + QStringLiteral("/session.log"));
+  if (!log.open(QIODevice::ReadOnly)) return {};
+  QStringList all = QString::fromUtf8(log.readAll()).split(u'\n');
+  if (all.size() > lines) all = all.mid(all.size() - lines);
+  return all.join(u'\n');
+}
+
+bool GnomeShellDesktop::loginFailed(const QString& why) {
+  failure_ = why + QStringLiteral("; the session's standard error ends:\n") + shellLog();
+  return false;
+}
+
 bool GnomeShellDesktop::login() {
   if (display_.isEmpty()) return false;
+  QFile log(root_.path() + QStringLiteral("/session.log"));
+  if (log.open(QIODevice::Append))
+    log.write(QByteArray("--- login ") + QByteArray::number(++logins_) + " ---\n");
+  log.close();
   if (sessionBusGroup_ == 0 &&
       !startBus(sessionBus_, sessionBusGroup_, root_.path() + QStringLiteral("/runtime/bus"),
                 {QStringLiteral("--session"), QStringLiteral("--address=unix:path=") +
@@ -143,17 +168,13 @@ bool GnomeShellDesktop::login() {
     return false;
   shell_.setProcessEnvironment(environment());
   shell_.setChildProcessModifier(ownGroup);
-  if (options_.quiet)
-    shell_.setStandardErrorFile(QProcess::nullDevice());
-  else
-    shell_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  keepStandardError(shell_);
   shell_.setStandardOutputFile(QProcess::nullDevice());
   startAsTestUser(
       shell_, QStringLiteral("gnome-shell"),
       {QStringLiteral("--x11"), QStringLiteral("--replace"), QStringLiteral("--unsafe-mode")});
   if (!shell_.waitForStarted()) {
-    failure_ = QStringLiteral("gnome-shell did not start");
-    return false;
+    return loginFailed(QStringLiteral("gnome-shell did not start"));
   }
   shellGroup_ = shell_.processId();
   const QDeadlineTimer deadline(kShellStartMs);
@@ -165,24 +186,20 @@ bool GnomeShellDesktop::login() {
     return true;
   };
   if (!waitFor(QStringLiteral("Main.layoutManager._startingUp"), QStringLiteral("false"))) {
-    failure_ = QStringLiteral("the shell did not start up");
-    return false;
+    return loginFailed(QStringLiteral("the shell did not start up"));
   }
   // The shell opens the overview at its start, as at a login.
   key(QStringLiteral("Escape"));
   if (!waitFor(QStringLiteral("Main.overview.visible"), QStringLiteral("false"))) {
-    failure_ = QStringLiteral("the overview stayed open");
-    return false;
+    return loginFailed(QStringLiteral("the overview stayed open"));
   }
   if (!waitFor(QStringLiteral("imports.ui.status.keyboard.getInputSourceManager()._ibusReady"),
                QStringLiteral("true"))) {
-    failure_ = QStringLiteral("the shell's IBus did not become ready");
-    return false;
+    return loginFailed(QStringLiteral("the shell's IBus did not become ready"));
   }
   while (currentSource().isEmpty() || ibusEngine().isEmpty()) {
     if (deadline.hasExpired()) {
-      failure_ = QStringLiteral("the shell activated no input source");
-      return false;
+      return loginFailed(QStringLiteral("the shell activated no input source"));
     }
     QThread::msleep(100);
   }
@@ -298,7 +315,7 @@ QProcess* GnomeShellDesktop::start(const QString& program, const QStringList& ar
   process->setProcessEnvironment(environment());
   process->setChildProcessModifier(ownGroup);
   process->setStandardOutputFile(QProcess::nullDevice());
-  if (options_.quiet) process->setStandardErrorFile(QProcess::nullDevice());
+  keepStandardError(*process);
   startAsTestUser(*process, program, arguments);
   if (!process->waitForStarted()) return nullptr;
   const qint64 group = process->processId();
@@ -311,10 +328,36 @@ QString GnomeShellDesktop::x(const QString& program, const QStringList& argument
 }
 
 bool GnomeShellDesktop::key(const QString& keys) {
-  return !x(QStringLiteral("xdotool"),
-            QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60")} +
-                keys.split(u' ', Qt::SkipEmptyParts))
-              .isNull();
+  // As a keyboard presses them: xdotool locks the layout group its key table found a key in (the
+  // first) around each event and then the one before, and the shell, which had locked the group
+  // of its current source, at times lost Super+Space in that exchange.
+  Display* display = XOpenDisplay(display_.toLatin1().constData());
+  if (!display) return false;
+  bool known = true;
+  const QStringList chords = keys.split(u' ', Qt::SkipEmptyParts);
+  for (qsizetype i = 0; known && i < chords.size(); ++i) {
+    if (i > 0) QThread::msleep(60);
+    std::vector<KeyCode> codes;
+    for (const QString& name : chords[i].split(u'+')) {
+      const QString lower = name.toLower();
+      const QString symbol = lower == QLatin1String("super")   ? QStringLiteral("Super_L")
+                             : lower == QLatin1String("ctrl")  ? QStringLiteral("Control_L")
+                             : lower == QLatin1String("alt")   ? QStringLiteral("Alt_L")
+                             : lower == QLatin1String("shift") ? QStringLiteral("Shift_L")
+                                                               : name;
+      const KeySym sym = XStringToKeysym(symbol.toLatin1().constData());
+      const KeyCode code = sym == NoSymbol ? 0 : XKeysymToKeycode(display, sym);
+      if (code == 0) known = false;
+      codes.push_back(code);
+    }
+    if (!known) break;
+    for (const KeyCode code : codes) XTestFakeKeyEvent(display, code, True, CurrentTime);
+    for (auto code = codes.rbegin(); code != codes.rend(); ++code)
+      XTestFakeKeyEvent(display, *code, False, CurrentTime);
+    XSync(display, False);
+  }
+  XCloseDisplay(display);
+  return known;
 }
 
 bool GnomeShellDesktop::type(const QString& text) {

@@ -29,7 +29,8 @@ class GnomeShellDesktop {
     // The folder of tolvani.xml, read beside IBus's own components.
     QString componentFolder;
     QSize screen = QSize(1366, 768);
-    // Drops what the shell and the buses write to standard error.
+    // Keeps what the shell, its IBus, the buses and start()'s programs write to standard error
+    // for shellLog(), rather than passing it on to the test's.
     bool quiet = true;
     // More variables ("NAME=value") for the person's programs.
     QStringList environment{};
@@ -53,6 +54,9 @@ class GnomeShellDesktop {
   bool login();
   // Ends the shell, its IBus and the session bus; the profile stays.
   void logout();
+  // The last `lines` of what the sessions wrote to standard error, each login's under a line of
+  // its own; failure() ends with it when a login fails.
+  QString shellLog(int lines = 40) const;
 
   // A setting of the profile, as `gsettings` reads and writes it (GVariant text); works before
   // login too (a bus of its own is started for it then).
@@ -74,7 +78,7 @@ class GnomeShellDesktop {
   // Runs a program as the person in the session.
   Result run(const QString& program, const QStringList& arguments, int ms = 60000);
   // Starts a program as the person in the session, ended at logout; it answers whether it is
-  // still running.
+  // still running. Its standard error goes where the shell's goes.
   QProcess* start(const QString& program, const QStringList& arguments);
   // An X tool (xdotool) on the display; its standard output, or a null string when it failed.
   QString x(const QString& program, const QStringList& arguments);
@@ -94,6 +98,8 @@ class GnomeShellDesktop {
 
  private:
   bool startBus(QProcess& bus, qint64& group, const QString& address, const QStringList& args);
+  void keepStandardError(QProcess& process) const;
+  bool loginFailed(const QString& why);
   // Ends the session's processes that left the groups above.
   void endStragglers();
 
@@ -109,6 +115,7 @@ class GnomeShellDesktop {
   qint64 sessionBusGroup_ = 0;
   QProcess shell_;
   qint64 shellGroup_ = 0;
+  int logins_ = 0;
   std::vector<std::unique_ptr<TextWindow>> windows_;
   std::vector<std::pair<std::unique_ptr<QProcess>, qint64>> programs_;
 };
