@@ -2,7 +2,10 @@
 // names the command of one) and no XIM, its
 // components read from a folder of the test's, and the process environment pointed at it so
 // that child processes (and GSettings, through a key file or dconf) use it and nothing of the
-// machine's.
+// machine's. Clients find the daemon as a desktop's do: through the address file it writes, not
+// IBUS_ADDRESS. A fixed IBUS_ADDRESS is the same string for a daemon and the one its restart
+// brings, and libibus's shared connection, which reconnects only when the address it reads
+// changes, can then miss the new daemon for good.
 // Thread-safety: a test's thread.
 #ifndef TOLVANI_SETUP_TESTS_PRIVATEIBUSDAEMON_H_
 #define TOLVANI_SETUP_TESTS_PRIVATEIBUSDAEMON_H_
@@ -37,7 +40,8 @@ class PrivateIBusDaemon {
     QFile::setPermissions(root_ + "/runtime",
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     setVariable("IBUS_COMPONENT_PATH", componentFolder());
-    setVariable("IBUS_ADDRESS", "unix:path=" + socketPath());
+    setVariable("IBUS_ADDRESS", {});
+    setVariable("IBUS_ADDRESS_FILE", addressFile());
     setVariable("XDG_CACHE_HOME", root_ + "/cache");
     setVariable("XDG_RUNTIME_DIR", root_ + "/runtime");
     setVariable("GSETTINGS_BACKEND", "keyfile");
@@ -57,6 +61,8 @@ class PrivateIBusDaemon {
 
   QString componentFolder() const { return root_ + "/components"; }
   QString socketPath() const { return root_ + "/runtime/ibus.sock"; }
+  // Where the daemon writes its address and process id, and clients read them.
+  QString addressFile() const { return root_ + "/runtime/ibus-address"; }
 
   // Offers IBus's own keyboard engines for `layouts` (XKB names) beside the test's components:
   // those of the simple engine's component, the one a desktop's daemon reads, and no others, so
@@ -99,6 +105,8 @@ class PrivateIBusDaemon {
     process_.setStandardOutputFile(QProcess::nullDevice());
     const QString pidFile = root_ + "/daemon.pid";
     QFile::remove(pidFile);
+    // A daemon stopped before left its file: a client must not read it as this one's.
+    QFile::remove(addressFile());
     // The daemon is the session's child, not the session itself, so that its death (a test
     // may kill it) leaves the session bus as a desktop's is left; with `keepSession_` the
     // session lasts until stop().
@@ -122,7 +130,7 @@ class PrivateIBusDaemon {
     while (!limit.hasExpired() && process_.state() == QProcess::Running) {
       QFile file(pidFile);
       if (pid_ == 0 && file.open(QIODevice::ReadOnly)) pid_ = file.readAll().trimmed().toInt();
-      if (pid_ != 0 && accepts()) return !dconf_ || useSessionBus();
+      if (pid_ != 0 && accepts() && addressWritten()) return !dconf_ || useSessionBus();
       QThread::msleep(20);
     }
     return false;
@@ -140,6 +148,15 @@ class PrivateIBusDaemon {
         ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return connected;
+  }
+
+  // Whether the address file is whole: the daemon writes its process id last.
+  bool addressWritten() const {
+    QFile file(addressFile());
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const QByteArray text = file.readAll();
+    const qsizetype at = text.indexOf("\nIBUS_DAEMON_PID=");
+    return at >= 0 && text.indexOf('\n', at + 1) > at;
   }
 
   // The command line of the panel the daemon starts (and starts again when it restarts).

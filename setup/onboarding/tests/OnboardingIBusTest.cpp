@@ -48,7 +48,7 @@ void report(const QString& line) {
 
 // The program's processes that serve this test's daemon, each as "pid ruid/euid".
 QStringList engineProcesses(const QString& program) {
-  const QByteArray address = "IBUS_ADDRESS=" + qgetenv("IBUS_ADDRESS");
+  const QByteArray address = "IBUS_ADDRESS_FILE=" + qgetenv("IBUS_ADDRESS_FILE");
   QStringList ids;
   for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
     QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
@@ -69,7 +69,7 @@ QStringList engineProcesses(const QString& program) {
   return ids;
 }
 
-// Types `keys` into a new input context of the daemon at IBUS_ADDRESS, focused, with the engine
+// Types `keys` into a new input context of the session's daemon, focused, with the engine
 // it takes; returns what the input method committed.
 QStringList typeThroughDaemon(const char* keys) {
   ibus_init();
