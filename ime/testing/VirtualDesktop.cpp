@@ -11,9 +11,12 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QThread>
+#include <algorithm>
+#include <vector>
 
 // Last: its macros (None, Bool, Status) would clash with Qt's names.
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 
 #ifndef TOLVANI_GTK_TEXT_WINDOW
 #define TOLVANI_GTK_TEXT_WINDOW ""
@@ -539,6 +542,45 @@ bool VirtualDesktop::type(const QString& text, int delayMs) {
               {QStringLiteral("type"), QStringLiteral("--delay"), QString::number(delayMs), text},
               30000)
               .isNull();
+}
+
+bool VirtualDesktop::typeUnbound(char32_t character, const std::function<bool()>& arrived, int ms) {
+  Display* x = XOpenDisplay(display_.toLatin1().constData());
+  if (!x) return false;
+  int first = 0;
+  int last = 0;
+  XDisplayKeycodes(x, &first, &last);
+  int perCode = 0;
+  KeySym* map = XGetKeyboardMapping(x, static_cast<KeyCode>(first), last - first + 1, &perCode);
+  int spare = 0;
+  for (int code = last; map && spare == 0 && code >= first; --code) {
+    const KeySym* syms = map + (code - first) * perCode;
+    if (std::all_of(syms, syms + perCode, [](KeySym s) { return s == NoSymbol; })) spare = code;
+  }
+  if (map) XFree(map);
+  if (spare == 0) {
+    XCloseDisplay(x);
+    return false;
+  }
+  // Latin-1 keysyms are the code points; the others are Unicode keysyms.
+  const KeySym symbol = character < 0x100 ? character : (0x1000000 | character);
+  std::vector<KeySym> bound(static_cast<size_t>(perCode), symbol);
+  XChangeKeyboardMapping(x, spare, perCode, bound.data(), 1);
+  XSync(x, False);
+  XTestFakeKeyEvent(x, static_cast<unsigned>(spare), True, CurrentTime);
+  XTestFakeKeyEvent(x, static_cast<unsigned>(spare), False, CurrentTime);
+  XSync(x, False);
+  const QDeadlineTimer deadline(ms);
+  bool held = arrived();
+  while (!held && !deadline.hasExpired()) {
+    QThread::msleep(20);
+    held = arrived();
+  }
+  std::fill(bound.begin(), bound.end(), NoSymbol);
+  XChangeKeyboardMapping(x, spare, perCode, bound.data(), 1);
+  XSync(x, False);
+  XCloseDisplay(x);
+  return held;
 }
 
 bool VirtualDesktop::key(const QString& keys) {

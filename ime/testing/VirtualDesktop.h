@@ -165,6 +165,11 @@ class VirtualDesktop {
   bool selectEngine(const char* engine);
   // Types ASCII text as X key events, one key after another.
   bool type(const QString& text, int delayMs = 25);
+  // Types `character`, which no key of the keyboard gives, from a spare key bound to it until
+  // `arrived` holds or `ms` pass; answers whether it held. xdotool binds such a character only
+  // for the time of its key, and a program that looks the key up later (GTK 4, once IBus has
+  // handed the key back) then finds nothing.
+  bool typeUnbound(char32_t character, const std::function<bool()>& arrived, int ms = 5000);
   // Presses and releases keys given as X key names ("Tab", "BackSpace", "ctrl+a"), one after
   // another when separated by spaces.
   bool key(const QString& keys);
