@@ -46,6 +46,11 @@ bool InputSourceProbe::enableRestartedIBus() { return enableRestarted; }
 
 QString InputSourceProbe::executable() { return ownExecutable(); }
 
+void InputSourceProbe::logMessages(const QString& output) {
+  for (const QString& line : splitOutputLines(output))
+    if (line.startsWith(kMessagePrefix)) platform::log::line(line.mid(kMessagePrefix.size()));
+}
+
 void InputSourceProbe::testSetExecutable(std::optional<QString> path) {
   std::lock_guard lock(executableMu);
   testExecutable = std::move(path);
@@ -89,10 +94,9 @@ void InputSourceProbe::enable(CancellationRef cancellation, SetupCompletion<Done
       [completion = std::move(completion)](SetupResult<QString> result) {
         if (!result.ok()) return completion(result.error());
         // What the child did to the session (such as starting IBus again) goes in this log.
-        const QStringList lines = splitOutputLines(result.value());
-        for (const QString& line : lines)
-          if (line.startsWith(kMessagePrefix)) platform::log::line(line.mid(kMessagePrefix.size()));
-        enableRestarted = lines.contains(QStringLiteral("tolvani-restarted ibus"));
+        logMessages(result.value());
+        enableRestarted =
+            splitOutputLines(result.value()).contains(QStringLiteral("tolvani-restarted ibus"));
         completion(Done{});
       });
 }

@@ -28,6 +28,10 @@ class InputSourceProbe {
   // The program's own executable, which the children run; empty when the program does not know it.
   static QString executable();
 
+  // Writes to this process's log what a child of the program said to the person in `output` (its
+  // "tolvani: " lines, such as IBus started again).
+  static void logMessages(const QString& output);
+
   // The executable to run instead of the program's own; nullopt restores it, and an empty path
   // stands for a program that does not know its executable.
   static void testSetExecutable(std::optional<QString> path);

@@ -4,7 +4,6 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/Log.h"
 #include "platform/Queues.h"
 #include "setup/ChildProcess.h"
 #include "setup/InputSourceProbe.h"
@@ -90,8 +89,7 @@ void InputSourceSetup::run(const SystemTool& tool, CancellationRef cancellation,
       [accepted = tool.acceptedStatuses,
        completion = std::move(completion)](SetupResult<ChildProcess::Output> result) {
         if (!result.ok()) return completion(result.error());
-        for (const QString& line : splitOutputLines(result.value().standardOutput))
-          if (line.startsWith(QLatin1String("tolvani: "))) platform::log::line(line.mid(9));
+        InputSourceProbe::logMessages(result.value().standardOutput);
         const int status = result.value().status;
         if (!accepted.contains(status))
           return completion(SetupError::setup(status, setupmessages::couldNotRefresh()));
